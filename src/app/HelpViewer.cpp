@@ -1,0 +1,27 @@
+// vok-help: shows one page of the program's help in a window of its own.
+//   vok-help [--maximized] FILE
+#include <QApplication>
+#include <QFileInfo>
+#include <QTextBrowser>
+#include <QUrl>
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QStringList args = app.arguments().mid(1);
+    const bool maximized = args.removeAll(QStringLiteral("--maximized")) > 0;
+    if (args.isEmpty())
+        return 2;
+    const QFileInfo page(args.first());
+    QTextBrowser browser;
+    browser.setWindowTitle(QStringLiteral("仓库管理系统 帮助"));
+    browser.setOpenExternalLinks(true);
+    browser.setSearchPaths({page.absolutePath()});
+    browser.setSource(QUrl::fromLocalFile(page.absoluteFilePath()));
+    browser.resize(720, 540);
+    if (maximized)
+        browser.showMaximized();
+    else
+        browser.show();
+    return app.exec();
+}

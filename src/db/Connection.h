@@ -1,0 +1,162 @@
+#pragma once
+
+#include "db/Dialect.h"
+#include "db/RowRecord.h"
+
+#include <QByteArrayView>
+#include <QStringList>
+#include <QVariant>
+#include <memory>
+
+namespace vok {
+
+// A forward-only result of a row query. next() moves to the first row on
+// its first call. Reading a column out of range is a programming error.
+class RowSet
+{
+public:
+    virtual ~RowSet();
+
+    // Moves to the next row; false at the end. Throws DbError.
+    virtual bool next() = 0;
+    virtual int columnCount() const = 0;
+    virtual QString columnName(int column) const = 0;
+
+    virtual bool isNull(int column) const = 0;
+    // The value as text: numbers without trailing zeros, dates in their
+    // normalised form ("YYYY-MM-DD HH:MM:SS", date-only columns "YYYY-MM-DD").
+    virtual QString text(int column) const = 0;
+    virtual double number(int column) const = 0;
+    // The value as QString, double or null QVariant.
+    virtual QVariant value(int column) const = 0;
+    // True when the column holds a number (REAL) in this row.
+    virtual bool isNumber(int column) const = 0;
+    // The text of a non-number column as UTF-8 bytes, valid until next();
+    // the fast path for long lists.
+    virtual QByteArrayView utf8(int column) const = 0;
+
+    int indexOf(QStringView name) const; // case-insensitive, -1 if absent
+    QString text(const QString& name) const;
+    QVariant value(const QString& name) const;
+    // Reads the row into a row record by position.
+    void readInto(RowRecord& record) const;
+};
+
+// A row opened for update: the first row the SELECT found, bound to a row
+// record. store() writes back the fields that changed, provided the row is
+// still as it was read (optimistic locking); otherwise it throws and
+// changes nothing. With no row found, store() throws.
+class RowUpdate
+{
+public:
+    virtual ~RowUpdate();
+
+    bool found() const { return m_found; }
+    RowRecord& record() { return m_record; }
+    const RowRecord& record() const { return m_record; }
+    virtual void store() = 0;
+
+protected:
+    explicit RowUpdate(const TableDef& table) : m_record(table) {}
+    bool m_found = false;
+    RowRecord m_record;
+};
+
+// One open database connection. Every form reaches its department's
+// database through one of these and never talks to an engine directly.
+// All texts are in the program's SQL dialect and are translated for the
+// engine. Every failure is thrown as DbError.
+class Connection
+{
+public:
+    virtual ~Connection();
+
+    virtual Engine engine() const = 0;
+    virtual bool isOpen() const = 0;
+    virtual void close() = 0;
+
+    // Statement execution: INSERT, UPDATE, DELETE; any result is dropped.
+    virtual void execute(const QString& sql) = 0;
+    // Like execute(), and returns the number of rows the statement changed.
+    virtual qint64 executeCount(const QString& sql) = 0;
+    // Row query: a forward-only walk over a SELECT's rows.
+    virtual std::unique_ptr<RowSet> query(const QString& sql) = 0;
+    // Record count of a SELECT, as a keyset cursor reports it.
+    virtual qint64 recordCount(const QString& sql) = 0;
+    // Table append: one row from parallel lists of column names and values
+    // (QString, float/double, int, or a null QVariant).
+    virtual void append(const QString& table, const QStringList& names,
+                        const QVariantList& values) = 0;
+    // Row update: opens the first row of a "SELECT * FROM table ..." text.
+    virtual std::unique_ptr<RowUpdate> openUpdate(const QString& select,
+                                                  const TableDef& table) = 0;
+
+    // Transactions; see Transaction below. Nested begins are counted and
+    // only the outermost commit or rollback reaches the engine.
+    void begin();
+    void commit();
+    void rollback();
+    bool inTransaction() const { return m_depth > 0; }
+
+    // Convenience for the row update pattern: open, change, store.
+    template <typename F>
+    void updateRow(const QString& select, const TableDef& table, F&& change)
+    {
+        auto u = openUpdate(select, table);
+        change(u->record());
+        u->store();
+    }
+
+protected:
+    virtual void beginEngine() = 0;
+    virtual void commitEngine() = 0;
+    virtual void rollbackEngine() = 0;
+    void checkOpen() const;
+
+private:
+    int m_depth = 0;
+    bool m_failed = false;
+};
+
+using ConnectionPtr = std::shared_ptr<Connection>;
+
+// A change of several statements: everything or nothing. Roll back unless
+// commit() was called before the object goes.
+class Transaction
+{
+public:
+    explicit Transaction(Connection& connection);
+    ~Transaction();
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+
+    void commit();
+
+private:
+    Connection& m_connection;
+    bool m_done = false;
+};
+
+// The parts of an ODBC-style connection string "DSN=…;UID=…;PWD=…".
+struct ConnectionString
+{
+    QString dsn;
+    QString uid;
+    QString pwd;
+
+    // Formats the string; a value holding ';', '{' or '}' is put in braces
+    // so that it cannot add keys of its own.
+    QString toString() const;
+    static ConnectionString parse(const QString& text);
+};
+
+// Opens a connection from a connection string. When unixODBC defines the
+// data source, it is opened through ODBC; otherwise the embedded database
+// file "<dsn in lower case>.db" in the data folder, created with the nine
+// tables when missing. Throws DbError.
+ConnectionPtr openConnection(const QString& connectionString);
+
+// True when unixODBC knows a data source of that name.
+bool odbcDataSourceExists(const QString& dsn);
+
+} // namespace vok

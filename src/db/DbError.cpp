@@ -1,0 +1,24 @@
+#include "db/DbError.h"
+
+namespace vok {
+
+DbError::DbError(quint32 code, QString text)
+    : m_code(code), m_text(std::move(text)), m_what(comErrorText(m_code, m_text).toUtf8())
+{
+}
+
+QString comErrorText(quint32 code, const QString& text)
+{
+    QString t = text;
+    if (t.endsWith(QLatin1String("\r\n")))
+        t.chop(2);
+    else if (t.endsWith(QLatin1Char('\n')))
+        t.chop(1);
+    if (!t.isEmpty())
+        return t;
+    if (code > 0x80040200u && code < 0x80050000u)
+        return QString::asprintf("IDispatch error #%d", int(code - 0x80040200u));
+    return QString::asprintf("Unknown error 0x%08X", code);
+}
+
+} // namespace vok

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QString>
+#include <optional>
+
+namespace vok {
+
+// The engines a connection can stand on. The forms write one SQL dialect
+// (date literals between '#', "DELETE * FROM", a table named user); the
+// connection translates each text for its engine before running it.
+enum class Engine { Sqlite, Postgres };
+
+// A date or date-and-time value as the program writes it: unpadded fields
+// are accepted ("2004-1-5 9:3:7").
+struct DateTimeValue
+{
+    int year = 0, month = 0, day = 0;
+    int hour = 0, minute = 0, second = 0;
+    bool hasTime = false;
+
+    // "YYYY-MM-DD" for a date alone, else "YYYY-MM-DD HH:MM:SS".
+    QString normalized() const;
+    // Always "YYYY-MM-DD HH:MM:SS".
+    QString normalizedFull() const;
+};
+
+// Parses "Y-M-D", "Y-M-D H:M" or "Y-M-D H:M:S" ('/' may stand for '-'),
+// blanks around allowed. Returns nothing when the text is not a valid date.
+std::optional<DateTimeValue> parseDateTime(QStringView text);
+
+// Translates one SQL text of the program's dialect for an engine.
+// Throws DbError when a '#' literal is not a date or is not closed.
+QString translateSql(const QString& sql, Engine engine);
+
+// True when name is a plain SQL identifier (letters, digits, underscore).
+bool isPlainIdentifier(QStringView name);
+
+} // namespace vok

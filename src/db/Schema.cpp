@@ -1,0 +1,164 @@
+#include "db/Schema.h"
+
+namespace vok {
+
+namespace {
+
+ColumnDef text(const char* name, int capacity)
+{
+    return {QString::fromLatin1(name), ColumnKind::Text, FieldKind::Text, capacity};
+}
+ColumnDef single(const char* name)
+{
+    return {QString::fromLatin1(name), ColumnKind::Number, FieldKind::Single, 0};
+}
+ColumnDef numberAsText(const char* name, int capacity)
+{
+    return {QString::fromLatin1(name), ColumnKind::Number, FieldKind::Text, capacity};
+}
+ColumnDef dateTime(const char* name, int capacity)
+{
+    return {QString::fromLatin1(name), ColumnKind::DateTime, FieldKind::Text, capacity};
+}
+ColumnDef dateOnly(const char* name, int capacity)
+{
+    return {QString::fromLatin1(name), ColumnKind::Date, FieldKind::Text, capacity};
+}
+
+QString sqlType(ColumnKind kind, Engine engine)
+{
+    switch (kind) {
+    case ColumnKind::Text:
+        return QStringLiteral("TEXT");
+    case ColumnKind::Number:
+        return QStringLiteral("REAL");
+    case ColumnKind::DateTime:
+        return engine == Engine::Postgres ? QStringLiteral("TIMESTAMP")
+                                          : QStringLiteral("DATETIME");
+    case ColumnKind::Date:
+        return QStringLiteral("DATE");
+    }
+    return {};
+}
+
+QString quotedName(const QString& name, Engine engine)
+{
+    if (engine == Engine::Postgres && name.compare(QLatin1String("user"), Qt::CaseInsensitive) == 0)
+        return QStringLiteral("\"user\"");
+    return engine == Engine::Postgres ? name.toLower() : name;
+}
+
+} // namespace
+
+int TableDef::indexOf(QStringView column) const
+{
+    for (size_t i = 0; i < columns.size(); ++i)
+        if (columns[i].name.compare(column, Qt::CaseInsensitive) == 0)
+            return int(i);
+    return -1;
+}
+
+QStringList TableDef::columnNames() const
+{
+    QStringList names;
+    for (const auto& c : columns)
+        names << c.name;
+    return names;
+}
+
+namespace schema {
+
+const TableDef DeviceCode{QStringLiteral("DEVICE_CODE"), {text("code", 10), text("name", 40)}};
+
+const TableDef Device{QStringLiteral("DEVICE"),
+                      {text("code", 10), single("now_number"), single("high_number"),
+                       single("low_number"), single("total_number")}};
+
+const TableDef DeviceIn{QStringLiteral("DEVICE_IN"),
+                        {text("code", 10), dateTime("in_date", 20), text("provider", 21),
+                         text("teleno", 11), single("in_number"), single("price"),
+                         text("buyer", 11)}};
+
+const TableDef DeviceOut{QStringLiteral("DEVICE_OUT"),
+                         {text("code", 10), text("department", 21), dateTime("out_date", 20),
+                          text("out_state", 20), text("out_person", 21), single("out_number"),
+                          text("taker", 21), text("usage", 81)}};
+
+const TableDef DeviceReturn{QStringLiteral("DEVICE_RETURN"),
+                            {text("code", 10), dateTime("return_date", 20), text("keeper", 21),
+                             single("return_number"), text("return_person", 21)}};
+
+const TableDef DeviceNeed{QStringLiteral("DEVICE_NEED"),
+                          {text("code", 10), text("department", 20), dateOnly("begin_date", 40),
+                           dateOnly("end_date", 40), numberAsText("need_number", 21)}};
+
+const TableDef DeviceWantBuy{QStringLiteral("DEVICE_WANTBUY"),
+                             {text("code", 10), numberAsText("now_number", 20),
+                              numberAsText("total_number", 20), numberAsText("max_number", 20),
+                              numberAsText("buy_number", 20), text("provider", 21),
+                              numberAsText("price", 20), dateTime("buy_date", 20)}};
+
+// The two tables without a row record; their columns are read by name.
+const TableDef Howdo{QStringLiteral("HOWDO"),
+                     {text("do_user", 0), text("do_what", 0), dateTime("do_date", 0)},
+                     false};
+
+const TableDef User{QStringLiteral("user"),
+                    {text("user", 0), text("pswd", 0), text("class", 0)},
+                    false};
+
+const std::vector<const TableDef*>& all()
+{
+    static const std::vector<const TableDef*> tables{
+        &DeviceCode, &Device, &DeviceIn, &DeviceOut, &DeviceReturn,
+        &DeviceNeed, &DeviceWantBuy, &Howdo, &User};
+    return tables;
+}
+
+const TableDef* find(QStringView name)
+{
+    for (const TableDef* t : all())
+        if (t->name.compare(name, Qt::CaseInsensitive) == 0)
+            return t;
+    return nullptr;
+}
+
+QStringList createStatements(Engine engine)
+{
+    QStringList out;
+    for (const TableDef* t : all()) {
+        QStringList cols;
+        for (const auto& c : t->columns)
+            cols << quotedName(c.name, engine) + QLatin1Char(' ') + sqlType(c.kind, engine);
+        out << QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (%2)")
+                   .arg(quotedName(t->name, engine), cols.join(QLatin1String(", ")));
+    }
+    if (engine == Engine::Sqlite) {
+        // The embedded engine keeps every date value as "YYYY-MM-DD HH:MM:SS"
+        // whatever text was written, so dates compare chronologically.
+        // vok_datetime() is registered on every connection the program opens.
+        for (const TableDef* t : all()) {
+            for (const auto& c : t->columns) {
+                if (c.kind != ColumnKind::DateTime && c.kind != ColumnKind::Date)
+                    continue;
+                const QString body =
+                    QStringLiteral("WHEN NEW.%2 IS NOT vok_datetime(NEW.%2) BEGIN "
+                                   "UPDATE %1 SET %2 = vok_datetime(%2) WHERE rowid = NEW.rowid; "
+                                   "END")
+                        .arg(t->name, c.name);
+                out << QStringLiteral("CREATE TRIGGER IF NOT EXISTS %1_%2_ins AFTER INSERT ON %1 ")
+                               .arg(t->name, c.name)
+                           + body;
+                out << QStringLiteral(
+                           "CREATE TRIGGER IF NOT EXISTS %1_%2_upd AFTER UPDATE OF %2 ON %1 ")
+                               .arg(t->name, c.name)
+                           + body;
+            }
+        }
+    }
+    return out;
+}
+
+} // namespace schema
+
+} // namespace vok

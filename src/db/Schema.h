@@ -1,0 +1,85 @@
+#pragma once
+
+#include "db/Dialect.h"
+
+#include <QString>
+#include <QStringList>
+#include <vector>
+
+namespace vok {
+
+// What a column holds, as the program writes and compares it.
+enum class ColumnKind {
+    Text,     // quoted text
+    Number,   // bare number
+    DateTime, // date and time, compared as a '#' literal
+    Date      // date only
+};
+
+// How the row record holds a column: text of a fixed GBK capacity
+// (terminating zero included) or a single-precision number.
+enum class FieldKind { Text, Single };
+
+struct ColumnDef
+{
+    QString name;
+    ColumnKind kind;
+    FieldKind field;
+    int capacity; // GBK bytes including the terminating zero; 0 for Single
+};
+
+struct TableDef
+{
+    QString name;
+    std::vector<ColumnDef> columns;
+    bool hasRowRecord = true;
+
+    int indexOf(QStringView column) const; // case-insensitive; -1 if absent
+    QStringList columnNames() const;
+};
+
+// The nine tables, columns in their fixed order.
+namespace schema {
+extern const TableDef DeviceCode;
+extern const TableDef Device;
+extern const TableDef DeviceIn;
+extern const TableDef DeviceOut;
+extern const TableDef DeviceReturn;
+extern const TableDef DeviceNeed;
+extern const TableDef DeviceWantBuy;
+extern const TableDef Howdo;
+extern const TableDef User;
+
+const std::vector<const TableDef*>& all();
+// The table of that name (any case), or nullptr.
+const TableDef* find(QStringView name);
+
+// CREATE TABLE statements (and, for the embedded engine, the triggers that
+// keep date values in their normalised form) for one engine.
+QStringList createStatements(Engine engine);
+} // namespace schema
+
+// Column positions of the row records.
+namespace DeviceCodeCol {
+enum : int { code, name };
+}
+namespace DeviceCol {
+enum : int { code, now_number, high_number, low_number, total_number };
+}
+namespace DeviceInCol {
+enum : int { code, in_date, provider, teleno, in_number, price, buyer };
+}
+namespace DeviceOutCol {
+enum : int { code, department, out_date, out_state, out_person, out_number, taker, usage };
+}
+namespace DeviceReturnCol {
+enum : int { code, return_date, keeper, return_number, return_person };
+}
+namespace DeviceNeedCol {
+enum : int { code, department, begin_date, end_date, need_number };
+}
+namespace DeviceWantBuyCol {
+enum : int { code, now_number, total_number, max_number, buy_number, provider, price, buy_date };
+}
+
+} // namespace vok

@@ -1,0 +1,135 @@
+#include "login/MessageService.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QQueue>
+
+namespace vok {
+
+QString appTitle()
+{
+    return QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
+}
+
+namespace Messages {
+
+namespace {
+struct State
+{
+    bool testMode = false;
+    QQueue<Answer> answers;
+    QList<Shown> shown;
+};
+State& state()
+{
+    static State s;
+    return s;
+}
+
+Answer defaultAnswer(Buttons b)
+{
+    switch (b) {
+    case Buttons::YesNo:
+    case Buttons::YesNoCancel:
+        return Answer::Yes;
+    default:
+        return Answer::Ok;
+    }
+}
+} // namespace
+
+Answer show(const QString& text, const QString& caption, Icon icon, Buttons buttons,
+            QWidget* parent)
+{
+    const QString title = caption.isEmpty() ? appTitle() : caption;
+    State& s = state();
+    s.shown.append({text, title, icon, buttons});
+    if (s.testMode)
+        return s.answers.isEmpty() ? defaultAnswer(buttons) : s.answers.dequeue();
+
+    QMessageBox box(parent ? parent : QApplication::activeWindow());
+    box.setWindowTitle(title);
+    QString shownText = text;
+    shownText.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    box.setText(shownText);
+    switch (icon) {
+    case Icon::None:
+        box.setIcon(QMessageBox::NoIcon);
+        break;
+    case Icon::Information:
+        box.setIcon(QMessageBox::Information);
+        break;
+    case Icon::Exclamation:
+        box.setIcon(QMessageBox::Warning);
+        break;
+    case Icon::Stop:
+        box.setIcon(QMessageBox::Critical);
+        break;
+    case Icon::Question:
+        box.setIcon(QMessageBox::Question);
+        break;
+    }
+    switch (buttons) {
+    case Buttons::Ok:
+        box.setStandardButtons(QMessageBox::Ok);
+        break;
+    case Buttons::OkCancel:
+        box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+        break;
+    case Buttons::YesNo:
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        break;
+    case Buttons::YesNoCancel:
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+        break;
+    }
+    switch (box.exec()) {
+    case QMessageBox::Ok:
+        return Answer::Ok;
+    case QMessageBox::Yes:
+        return Answer::Yes;
+    case QMessageBox::No:
+        return Answer::No;
+    default:
+        return Answer::Cancel;
+    }
+}
+
+void setTestMode(bool on)
+{
+    state().testMode = on;
+    state().answers.clear();
+}
+
+bool testMode()
+{
+    return state().testMode;
+}
+
+void queueAnswer(Answer answer)
+{
+    state().answers.enqueue(answer);
+}
+
+const QList<Shown>& shown()
+{
+    return state().shown;
+}
+
+QStringList shownTexts()
+{
+    QStringList t;
+    for (const Shown& s : state().shown)
+        t << s.text;
+    return t;
+}
+
+void clearShown()
+{
+    state().shown.clear();
+}
+
+} // namespace Messages
+
+} // namespace vok

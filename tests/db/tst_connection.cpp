@@ -1,0 +1,260 @@
+#include "db/Connection.h"
+#include "db/DbError.h"
+#include "db/SqlFormat.h"
+#include "support/TestSupport.h"
+
+#include <QTest>
+
+using namespace vok;
+
+class TestConnection : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init() { m_sandbox = std::make_unique<test::Sandbox>(); }
+    void cleanup() { m_sandbox.reset(); }
+
+    void newDatabaseHasTheNineTables();
+    void datesKeepTheirOrderAndAreFoundAgain();
+    void rowQueryByPositionAndName();
+    void tableAppendStoresTypedValues();
+    void rowUpdateWritesChangedFields();
+    void rowUpdateWithoutRowFails();
+    void rowUpdateLosesNoConcurrentChange();
+    void transactionIsAllOrNothing();
+    void engineErrorsCarryTheEngineText();
+    void closedConnectionRefusesWork();
+    void oneStatementPerText();
+    void connectionStrings();
+
+private:
+    std::unique_ptr<test::Sandbox> m_sandbox;
+};
+
+void TestConnection::newDatabaseHasTheNineTables()
+{
+    auto c = m_sandbox->open(QStringLiteral("VOK3"));
+    QVERIFY(QFile::exists(m_sandbox->dataDir() + "/vok3.db"));
+    const auto cols = test::rows(*c, "SELECT name FROM pragma_table_info('DEVICE_OUT')");
+    QStringList names;
+    for (const auto& r : cols)
+        names << r.first();
+    QCOMPARE(names, QStringList({"code", "department", "out_date", "out_state", "out_person",
+                                 "out_number", "taker", "usage"}));
+    QCOMPARE(c->recordCount("SELECT * FROM sqlite_master WHERE type='table'"), 9);
+}
+
+void TestConnection::datesKeepTheirOrderAndAreFoundAgain()
+{
+    auto c = m_sandbox->open();
+    c->append("DEVICE_IN", {"code", "in_date"}, {QStringLiteral("1"), QStringLiteral("2004-1-5 9:3:7")});
+    c->append("DEVICE_IN", {"code", "in_date"}, {QStringLiteral("2"), QStringLiteral("2004-9-30 23:0:0")});
+    c->append("DEVICE_IN", {"code", "in_date"}, {QStringLiteral("3"), QStringLiteral("2004-10-1 0:0:0")});
+    c->execute("INSERT INTO HOWDO (do_user,do_what,do_date) VALUES('a','b','2004-1-5 9:5:0')");
+
+    QCOMPARE(c->recordCount("SELECT * FROM DEVICE_IN WHERE in_date=#2004-1-5 9:3:7#"), 1);
+    QCOMPARE(test::rows(*c, "SELECT code FROM DEVICE_IN WHERE in_date<#2004-10-1# ORDER BY in_date"),
+             (QList<QStringList>{{"1"}, {"2"}}));
+    QCOMPARE(test::rows(*c, "SELECT code FROM DEVICE_IN WHERE in_date>=#2004-10-1#"),
+             (QList<QStringList>{{"3"}}));
+
+    // The text read back, put between '#' signs, finds the row again.
+    auto rs = c->query("SELECT * FROM DEVICE_IN WHERE code='1'");
+    QVERIFY(rs->next());
+    const QString back = rs->text("in_date");
+    QCOMPARE(back, QStringLiteral("2004-01-05 09:03:07"));
+    QCOMPARE(c->recordCount(sqlFormat(u"SELECT * FROM DEVICE_IN WHERE in_date=#%s#",
+                                      {SqlArg::date(back)})),
+             1);
+    QCOMPARE(test::rows(*c, "SELECT do_date FROM HOWDO"), (QList<QStringList>{{"2004-01-05 09:05:00"}}));
+
+    // Date-only columns read back as the date.
+    c->append("DEVICE_NEED", {"code", "department", "begin_date", "end_date", "need_number"},
+              {QStringLiteral("1"), QStringLiteral("部门A"), QStringLiteral("2004-1-5"),
+               QStringLiteral("2004-2-1"), QStringLiteral("3")});
+    QCOMPARE(test::rows(*c, "SELECT begin_date, end_date, need_number FROM DEVICE_NEED "
+                            "WHERE begin_date=#2004-1-5#"),
+             (QList<QStringList>{{"2004-01-05", "2004-02-01", "3"}}));
+
+    // An update that writes an unpadded date is normalised as well.
+    c->execute("UPDATE DEVICE_IN SET in_date='2005-2-3 4:5:6' WHERE code='2'");
+    QCOMPARE(test::rows(*c, "SELECT in_date FROM DEVICE_IN WHERE code='2'"),
+             (QList<QStringList>{{"2005-02-03 04:05:06"}}));
+}
+
+void TestConnection::rowQueryByPositionAndName()
+{
+    auto c = m_sandbox->open();
+    c->append("DEVICE", {"code", "now_number", "high_number", "low_number", "total_number"},
+              {QStringLiteral("100"), 2.5f, 10.0f, 1.0f, 7.0f});
+    auto rs = c->query("SELECT * FROM device WHERE code='100'");
+    QVERIFY(rs->next());
+    RowRecord r(schema::Device);
+    rs->readInto(r);
+    QCOMPARE(r.text(DeviceCol::code), QStringLiteral("100"));
+    QCOMPARE(r.number(DeviceCol::now_number), 2.5f);
+    QCOMPARE(r.number(DeviceCol::total_number), 7.0f);
+    QCOMPARE(rs->text("HIGH_NUMBER"), QStringLiteral("10"));
+    QCOMPARE(rs->utf8(0), QByteArrayView("100"));
+    QVERIFY(rs->isNumber(1));
+    QVERIFY(!rs->next());
+    QVERIFY_THROWS_EXCEPTION(DbError, rs->text(QStringLiteral("nothing")));
+}
+
+void TestConnection::tableAppendStoresTypedValues()
+{
+    auto c = m_sandbox->open();
+    // A quote in a value is stored as typed; a numeric column takes text.
+    c->append("DEVICE_NEED", {"code", "department", "need_number"},
+              {QStringLiteral("O'1"), QStringLiteral("部门A"), QStringLiteral("12")});
+    auto rs = c->query("SELECT code, need_number FROM DEVICE_NEED");
+    QVERIFY(rs->next());
+    QCOMPARE(rs->text(0), QStringLiteral("O'1"));
+    QVERIFY(rs->isNumber(1));
+    QCOMPARE(rs->number(1), 12.0);
+
+    QVERIFY_THROWS_EXCEPTION(DbError, c->append("DEVICE_IN; DROP TABLE user", {"code"}, {1}));
+    QVERIFY_THROWS_EXCEPTION(DbError, c->append("DEVICE_IN", {"code) --"}, {1}));
+    QVERIFY_THROWS_EXCEPTION(DbError, c->append("NO_SUCH_TABLE", {"code"}, {1}));
+}
+
+void TestConnection::rowUpdateWritesChangedFields()
+{
+    auto c = m_sandbox->open();
+    // A long value in a field the update does not change is not cut.
+    const QString longName = QString(30, QChar(0x4ED3));
+    c->append("DEVICE_CODE", {"code", "name"}, {QStringLiteral("7"), longName});
+    c->append("DEVICE", {"code", "now_number", "high_number", "low_number", "total_number"},
+              {QStringLiteral("7"), 1.0f, 1.0f, 1.0f, 1.0f});
+    c->updateRow("SELECT * FROM DEVICE WHERE code='7'", schema::Device, [](RowRecord& r) {
+        r.setNumber(DeviceCol::now_number, r.number(DeviceCol::now_number) + 2.5f);
+        r.setNumber(DeviceCol::total_number, r.number(DeviceCol::total_number) + 2.5f);
+    });
+    QCOMPARE(test::rows(*c, "SELECT * FROM DEVICE"),
+             (QList<QStringList>{{"7", "3.5", "1", "1", "3.5"}}));
+
+    auto u = c->openUpdate("SELECT * FROM DEVICE_CODE WHERE code='7'", schema::DeviceCode);
+    QVERIFY(u->found());
+    QCOMPARE(u->record().text(DeviceCodeCol::name), QString(19, QChar(0x4ED3)));
+    u->record().setText(DeviceCodeCol::code, QStringLiteral("8"));
+    u->store();
+    QCOMPARE(test::rows(*c, "SELECT * FROM DEVICE_CODE"),
+             (QList<QStringList>{{"8", longName}}));
+}
+
+void TestConnection::rowUpdateWithoutRowFails()
+{
+    auto c = m_sandbox->open();
+    auto u = c->openUpdate("SELECT * FROM DEVICE WHERE code='none'", schema::Device);
+    QVERIFY(!u->found());
+    u->record().setNumber(DeviceCol::now_number, 1);
+    QVERIFY_THROWS_EXCEPTION(DbError, u->store());
+    QCOMPARE(c->recordCount("SELECT * FROM DEVICE"), 0);
+}
+
+void TestConnection::rowUpdateLosesNoConcurrentChange()
+{
+    // Two program instances on the same database file.
+    auto a = m_sandbox->open();
+    auto b = m_sandbox->open();
+    a->append("DEVICE", {"code", "now_number", "high_number", "low_number", "total_number"},
+              {QStringLiteral("5"), 10.0f, 1.0f, 1.0f, 10.0f});
+
+    auto ua = a->openUpdate("SELECT * FROM DEVICE WHERE code='5'", schema::Device);
+    auto ub = b->openUpdate("SELECT * FROM DEVICE WHERE code='5'", schema::Device);
+    ua->record().setNumber(DeviceCol::now_number, ua->record().number(DeviceCol::now_number) + 1);
+    ub->record().setNumber(DeviceCol::now_number, ub->record().number(DeviceCol::now_number) + 2);
+    ua->store();
+    try {
+        ub->store();
+        QFAIL("the second store must fail");
+    } catch (const DbError& e) {
+        QCOMPARE(e.code(), DbError::kConcurrency);
+    }
+    QCOMPARE(test::rows(*b, "SELECT now_number FROM DEVICE"), (QList<QStringList>{{"11"}}));
+
+    // A fresh read sees the first change and may build on it.
+    b->updateRow("SELECT * FROM DEVICE WHERE code='5'", schema::Device, [](RowRecord& r) {
+        r.setNumber(DeviceCol::now_number, r.number(DeviceCol::now_number) + 2);
+    });
+    QCOMPARE(test::rows(*a, "SELECT now_number FROM DEVICE"), (QList<QStringList>{{"13"}}));
+}
+
+void TestConnection::transactionIsAllOrNothing()
+{
+    auto c = m_sandbox->open();
+    try {
+        Transaction t(*c);
+        c->append("DEVICE_IN", {"code", "in_date"}, {QStringLiteral("1"), QStringLiteral("2004-1-1 1:1:1")});
+        c->updateRow("SELECT * FROM DEVICE WHERE code='1'", schema::Device,
+                     [](RowRecord& r) { r.setNumber(DeviceCol::now_number, 1); });
+        t.commit();
+        QFAIL("the update of a missing row must fail");
+    } catch (const DbError&) {
+    }
+    QCOMPARE(c->recordCount("SELECT * FROM DEVICE_IN"), 0);
+    QVERIFY(!c->inTransaction());
+
+    {
+        Transaction t(*c);
+        c->append("DEVICE_IN", {"code"}, {QStringLiteral("2")});
+        t.commit();
+    }
+    QCOMPARE(c->recordCount("SELECT * FROM DEVICE_IN"), 1);
+
+    // A failed inner part undoes the whole change even if the outer commits.
+    {
+        Transaction outer(*c);
+        c->append("DEVICE_IN", {"code"}, {QStringLiteral("3")});
+        {
+            Transaction inner(*c);
+            c->append("DEVICE_IN", {"code"}, {QStringLiteral("4")});
+        }
+        QVERIFY_THROWS_EXCEPTION(DbError, outer.commit());
+    }
+    QCOMPARE(c->recordCount("SELECT * FROM DEVICE_IN"), 1);
+}
+
+void TestConnection::engineErrorsCarryTheEngineText()
+{
+    auto c = m_sandbox->open();
+    try {
+        c->execute("SELECT * FROM NO_SUCH_TABLE");
+        QFAIL("must throw");
+    } catch (const DbError& e) {
+        QCOMPARE(e.code(), DbError::kFail);
+        QCOMPARE(e.text(), QStringLiteral("no such table: NO_SUCH_TABLE"));
+    }
+}
+
+void TestConnection::closedConnectionRefusesWork()
+{
+    auto c = m_sandbox->open();
+    c->close();
+    QVERIFY(!c->isOpen());
+    QVERIFY_THROWS_EXCEPTION(DbError, c->execute("DELETE * FROM HOWDO"));
+    QVERIFY_THROWS_EXCEPTION(DbError, c->query("SELECT * FROM HOWDO"));
+}
+
+void TestConnection::oneStatementPerText()
+{
+    auto c = m_sandbox->open();
+    QVERIFY_THROWS_EXCEPTION(DbError, c->execute("DELETE FROM HOWDO; DROP TABLE user"));
+    QCOMPARE(c->recordCount("SELECT * FROM user"), 0);
+    c->execute("DELETE FROM HOWDO;");
+}
+
+void TestConnection::connectionStrings()
+{
+    QCOMPARE((ConnectionString{"VOK1", "张三", "pw"}.toString()),
+             QStringLiteral("DSN=VOK1;UID=张三;PWD=pw"));
+    const ConnectionString tricky{"VOK2", "a;DSN=VOK5", "p}w;x"};
+    const ConnectionString back = ConnectionString::parse(tricky.toString());
+    QCOMPARE(back.dsn, QStringLiteral("VOK2"));
+    QCOMPARE(back.uid, QStringLiteral("a;DSN=VOK5"));
+    QCOMPARE(back.pwd, QStringLiteral("p}w;x"));
+    QVERIFY_THROWS_EXCEPTION(DbError, openConnection(QStringLiteral("DSN=../etc;UID=;PWD=")));
+}
+
+QTEST_GUILESS_MAIN(TestConnection)
+#include "tst_connection.moc"

@@ -1,0 +1,168 @@
+#include "db/DbError.h"
+#include "db/Dialect.h"
+#include "db/SqlFormat.h"
+
+#include <QTest>
+
+using namespace vok;
+
+class TestDialect : public QObject
+{
+    Q_OBJECT
+private slots:
+    void translate_data();
+    void translate();
+    void badDateLiteral_data();
+    void badDateLiteral();
+    void parseDates_data();
+    void parseDates();
+    void safeComposition();
+    void unsafeValuesRefused();
+    void comErrorTexts_data();
+    void comErrorTexts();
+};
+
+void TestDialect::translate_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QString>("sqlite");
+    QTest::addColumn<QString>("postgres");
+
+    QTest::newRow("date literal, unpadded")
+        << "DELETE FROM DEVICE_IN WHERE in_date=#2004-1-5 9:3:7#"
+        << "DELETE FROM DEVICE_IN WHERE in_date='2004-01-05 09:03:07'"
+        << "DELETE FROM DEVICE_IN WHERE in_date=TIMESTAMP '2004-01-05 09:03:07'";
+    QTest::newRow("date only")
+        << "SELECT * FROM DEVICE_IN WHERE in_date<#2004-10-1#"
+        << "SELECT * FROM DEVICE_IN WHERE in_date<'2004-10-01 00:00:00'"
+        << "SELECT * FROM DEVICE_IN WHERE in_date<TIMESTAMP '2004-10-01 00:00:00'";
+    QTest::newRow("hash inside quoted text stays")
+        << "SELECT * FROM DEVICE_IN WHERE provider='#1#'"
+        << "SELECT * FROM DEVICE_IN WHERE provider='#1#'"
+        << "SELECT * FROM DEVICE_IN WHERE provider='#1#'";
+    QTest::newRow("delete star")
+        << "DELETE * FROM HOWDO" << "DELETE FROM HOWDO" << "DELETE FROM HOWDO";
+    QTest::newRow("delete star, lower case and blanks")
+        << "delete  *  from device" << "delete from device" << "delete from device";
+    QTest::newRow("user table and column")
+        << "SELECT * FROM user where user='a'AND pswd='b'"
+        << "SELECT * FROM user where user='a'AND pswd='b'"
+        << "SELECT * FROM \"user\" where \"user\"='a'AND pswd='b'";
+    QTest::newRow("user inside a text or a longer name stays")
+        << "SELECT * FROM HOWDO WHERE do_user='user'"
+        << "SELECT * FROM HOWDO WHERE do_user='user'"
+        << "SELECT * FROM HOWDO WHERE do_user='user'";
+    QTest::newRow("doubled quote")
+        << "SELECT * FROM DEVICE_IN WHERE provider='O''Brien #x#'"
+        << "SELECT * FROM DEVICE_IN WHERE provider='O''Brien #x#'"
+        << "SELECT * FROM DEVICE_IN WHERE provider='O''Brien #x#'";
+}
+
+void TestDialect::translate()
+{
+    QFETCH(QString, sql);
+    QFETCH(QString, sqlite);
+    QFETCH(QString, postgres);
+    QCOMPARE(translateSql(sql, Engine::Sqlite), sqlite);
+    QCOMPARE(translateSql(sql, Engine::Postgres), postgres);
+}
+
+void TestDialect::badDateLiteral_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::newRow("not a date") << "SELECT * FROM DEVICE_IN WHERE in_date=#abc#";
+    QTest::newRow("injection attempt") << "SELECT * FROM DEVICE_IN WHERE in_date=#1' OR '1'='1#";
+    QTest::newRow("unclosed") << "SELECT * FROM DEVICE_IN WHERE in_date=#2004-1-1";
+    QTest::newRow("February 30") << "SELECT * FROM DEVICE_IN WHERE in_date=#2004-2-30#";
+}
+
+void TestDialect::badDateLiteral()
+{
+    QFETCH(QString, sql);
+    QVERIFY_THROWS_EXCEPTION(DbError, translateSql(sql, Engine::Sqlite));
+}
+
+void TestDialect::parseDates_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("normalized"); // empty: not a date
+    QTest::newRow("unpadded") << "2004-1-5 9:3:7" << "2004-01-05 09:03:07";
+    QTest::newRow("padded") << "2004-01-05 09:03:07" << "2004-01-05 09:03:07";
+    QTest::newRow("date") << "2004-12-31" << "2004-12-31";
+    QTest::newRow("slashes") << "2004/1/5" << "2004-01-05";
+    QTest::newRow("no seconds") << "2004-1-5 9:3" << "2004-01-05 09:03:00";
+    QTest::newRow("midnight") << "2004-1-1 0:0:0" << "2004-01-01 00:00:00";
+    QTest::newRow("blanks around") << "  2004-1-5  " << "2004-01-05";
+    QTest::newRow("hour 24") << "2004-1-5 24:0:0" << "";
+    QTest::newRow("month 13") << "2004-13-1" << "";
+    QTest::newRow("trailing text") << "2004-1-5x" << "";
+    QTest::newRow("empty") << "" << "";
+    QTest::newRow("number") << "9" << "";
+}
+
+void TestDialect::parseDates()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, normalized);
+    const auto dt = parseDateTime(text);
+    QCOMPARE(dt ? dt->normalized() : QString(), normalized);
+}
+
+void TestDialect::safeComposition()
+{
+    QCOMPARE(sqlFormat(u"SELECT * FROM DEVICE WHERE code='%s'", {SqlArg::text("O'Brien")}),
+             QString("SELECT * FROM DEVICE WHERE code='O''Brien'"));
+    QCOMPARE(sqlFormat(u"SELECT * FROM DEVICE_IN WHERE %s%s'%s'",
+                       {SqlArg::name("provider"), SqlArg::op("<>"),
+                        SqlArg::text("x' OR '1'='1")}),
+             QString("SELECT * FROM DEVICE_IN WHERE provider<>'x'' OR ''1''=''1'"));
+    QCOMPARE(sqlFormat(u"SELECT * FROM DEVICE_IN WHERE %s%s%d",
+                       {SqlArg::name("price"), SqlArg::op(">="), 9}),
+             QString("SELECT * FROM DEVICE_IN WHERE price>=9"));
+    QCOMPARE(sqlFormat(u"SELECT * FROM DEVICE_IN WHERE %s%s#%s#",
+                       {SqlArg::name("in_date"), SqlArg::op("="), SqlArg::date("2004-1-5 9:3:7")}),
+             QString("SELECT * FROM DEVICE_IN WHERE in_date=#2004-01-05 09:03:07#"));
+    QCOMPARE(sqlFormat(u"%d%%", {100}), QString("100%"));
+}
+
+void TestDialect::unsafeValuesRefused()
+{
+    for (const char* op : {"LIKE", "= 1 OR 1=", "", "=="})
+        QVERIFY_THROWS_EXCEPTION(DbError, SqlArg::op(QString::fromLatin1(op)));
+    for (const char* d : {"2004-1-5# OR #1", "yesterday", "2004-1-5 9:3:7 OR 1=1"})
+        QVERIFY_THROWS_EXCEPTION(DbError, SqlArg::date(QString::fromLatin1(d)));
+    for (const char* n : {"code;DROP", "a b", "1abc", ""})
+        QVERIFY_THROWS_EXCEPTION(DbError, SqlArg::name(QString::fromLatin1(n)));
+    try {
+        SqlArg::op(QStringLiteral("LIKE"));
+    } catch (const DbError& e) {
+        QCOMPARE(e.text(), QStringLiteral("“LIKE”不是有效的比较运算符。"));
+    }
+}
+
+void TestDialect::comErrorTexts_data()
+{
+    QTest::addColumn<quint32>("code");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("engine text, CRLF removed") << 0x80004005u << "no such table: X\r\n"
+                                               << "no such table: X";
+    QTest::newRow("engine text, LF removed") << 0x80004005u << "locked\n" << "locked";
+    QTest::newRow("IDispatch range") << 0x80040205u << "" << "IDispatch error #5";
+    QTest::newRow("lower bound excluded") << 0x80040200u << "" << "Unknown error 0x80040200";
+    QTest::newRow("upper bound excluded") << 0x80050000u << "" << "Unknown error 0x80050000";
+    QTest::newRow("small code, eight digits") << 0x1Au << "" << "Unknown error 0x0000001A";
+    QTest::newRow("upper case hex") << 0x8000FFFFu << "" << "Unknown error 0x8000FFFF";
+}
+
+void TestDialect::comErrorTexts()
+{
+    QFETCH(quint32, code);
+    QFETCH(QString, text);
+    QFETCH(QString, shown);
+    QCOMPARE(comErrorText(code, text), shown);
+    QCOMPARE(QString::fromUtf8(DbError(code, text).what()), shown);
+}
+
+QTEST_GUILESS_MAIN(TestDialect)
+#include "tst_dialect.moc"
