@@ -5,6 +5,9 @@
 
 #include <QTest>
 
+#include <atomic>
+#include <thread>
+
 using namespace vok;
 
 class TestConnection : public QObject
@@ -22,6 +25,7 @@ private slots:
     void rowUpdateWithoutRowFails();
     void rowUpdateLosesNoConcurrentChange();
     void transactionIsAllOrNothing();
+    void secondInstanceWaitsForWriter();
     void engineErrorsCarryTheEngineText();
     void closedConnectionRefusesWork();
     void oneStatementPerText();
@@ -213,6 +217,31 @@ void TestConnection::transactionIsAllOrNothing()
         QVERIFY_THROWS_EXCEPTION(DbError, outer.commit());
     }
     QCOMPARE(c->recordCount("SELECT * FROM DEVICE_IN"), 1);
+}
+
+void TestConnection::secondInstanceWaitsForWriter()
+{
+    auto a = m_sandbox->open();
+    auto b = m_sandbox->open();
+    Transaction t(*a);
+    a->append("DEVICE_IN", {"code"}, {QStringLiteral("a")});
+    // While a holds the write lock, b's append waits instead of failing.
+    std::atomic<bool> done = false;
+    QString error;
+    std::thread other([&] {
+        try {
+            b->append("DEVICE_IN", {"code"}, {QStringLiteral("b")});
+        } catch (const DbError& e) {
+            error = e.text();
+        }
+        done = true;
+    });
+    QTest::qWait(300);
+    QVERIFY(!done);
+    t.commit();
+    other.join();
+    QCOMPARE(error, QString());
+    QCOMPARE(a->recordCount("SELECT * FROM DEVICE_IN"), 2);
 }
 
 void TestConnection::engineErrorsCarryTheEngineText()
