@@ -2,6 +2,7 @@
 
 #include "app/HyperLinkWnd.h"
 #include "app/VOKDlg.h"
+#include "login/DialogStyle.h"
 
 #include <QGridLayout>
 #include <QGroupBox>
@@ -26,6 +27,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
 {
     setWindowTitle(QStringLiteral("关于仓库管理系统"));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    setFont(dialogFont());
 
     auto* picture = new QLabel(this);
     picture->setObjectName(QStringLiteral("picture"));
@@ -47,6 +49,8 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
         QSizePolicy sp = l->sizePolicy();
         sp.setRetainSizeWhenHidden(true);
         l->setSizePolicy(sp);
+        // Room below the text for the link's underline.
+        l->setMinimumHeight(l->fontMetrics().height() + 4);
         l->hide();
     }
 
@@ -55,9 +59,9 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
     text->addWidget(maker, 0, 0, 1, 2);
     text->addWidget(date, 1, 0, 1, 2);
     text->addWidget(homeLabel, 2, 0);
-    text->addWidget(m_homepagePlaceholder, 2, 1);
+    text->addWidget(m_homepagePlaceholder, 2, 1, Qt::AlignLeft);
     text->addWidget(mailLabel, 3, 0);
-    text->addWidget(m_mailPlaceholder, 3, 1);
+    text->addWidget(m_mailPlaceholder, 3, 1, Qt::AlignLeft);
     text->setColumnStretch(1, 1);
     text->setVerticalSpacing(10);
     auto* inside = new QHBoxLayout(group);

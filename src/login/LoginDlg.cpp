@@ -118,6 +118,7 @@ CLoginDlg::CLoginDlg(QWidget* parent) : QDialog(parent)
     fields->setVerticalSpacing(8);
 
     auto* buttons = new QHBoxLayout;
+    buttons->setSpacing(10);
     buttons->addWidget(m_loginButton);
     buttons->addWidget(m_clearButton);
     buttons->addWidget(m_helpButton);
