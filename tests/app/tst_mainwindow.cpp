@@ -13,6 +13,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCall>
 #include <QDesktopServices>
 #include <QDialogButtonBox>
 #include <QGroupBox>
@@ -118,6 +121,7 @@ private slots:
     void closingWays_data();
     void closingWays();
     void automationHoldHidesInsteadOfClosing();
+    void holdOverTheSessionBus();
     void dateLineIsRedAtTheTop();
     void standardButtonsReadChinese();
     void pictures();
@@ -475,6 +479,38 @@ void TestMainWindow::automationHoldHidesInsteadOfClosing()
     QVERIFY(w2->isVisible());
     w2->close();
     QCOMPARE(finished2.size(), 1);
+}
+
+void TestMainWindow::holdOverTheSessionBus()
+{
+    if (!QDBusConnection::sessionBus().isConnected())
+        QSKIP("no D-Bus session bus (run under dbus-run-session)");
+    CVOKDlgAutoProxy proxy;
+    QVERIFY(proxy.registerOnSessionBus());
+    QSignalSpy released(&proxy, &CVOKDlgAutoProxy::released);
+    {
+        // A client of its own: a second connection with its own bus name.
+        QDBusConnection client =
+            QDBusConnection::connectToBus(QDBusConnection::SessionBus, "vok-test-client");
+        QVERIFY(client.isConnected());
+        const auto call = [&client](const QString& method) {
+            QDBusPendingCall pending = client.asyncCall(QDBusMessage::createMethodCall(
+                "VOK.Application", "/", "VOK.Application", method));
+            QTRY_VERIFY(pending.isFinished());
+            QVERIFY2(!pending.isError(), qPrintable(pending.error().message()));
+        };
+        call("Hold");
+        QVERIFY(proxy.isHeld());
+        call("Release");
+        QVERIFY(!proxy.isHeld());
+        QCOMPARE(released.size(), 1);
+        call("Hold");
+        QVERIFY(proxy.isHeld());
+    }
+    // The client leaves the bus without letting go.
+    QDBusConnection::disconnectFromBus("vok-test-client");
+    QTRY_VERIFY(!proxy.isHeld());
+    QCOMPARE(released.size(), 2);
 }
 
 void TestMainWindow::dateLineIsRedAtTheTop()
