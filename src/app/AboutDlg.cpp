@@ -100,8 +100,8 @@ void CAboutDlg::showEvent(QShowEvent* event)
     if (!m_homepageLink) {
         m_homepageLink = makeLink(m_homepagePlaceholder, homepage(), homepage());
         m_homepageLink->setObjectName(QStringLiteral("homepageLink"));
-        m_mailLink = makeLink(m_mailPlaceholder, mailAddress(),
-                              QStringLiteral("MailTo:") + mailAddress());
+        m_mailLink =
+            makeLink(m_mailPlaceholder, mailAddress(), QStringLiteral("MailTo:") + mailAddress());
         m_mailLink->setObjectName(QStringLiteral("mailLink"));
     }
 }

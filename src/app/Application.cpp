@@ -1,9 +1,9 @@
 #include "app/Application.h"
 
+#include "app/VOKApp.h"
 #include "db/Connection.h"
 #include "db/DataFolder.h"
 #include "db/DbError.h"
-#include "app/VOKApp.h"
 #include "login/Accounts.h"
 #include "login/ComErrorBox.h"
 #include "login/Departments.h"
@@ -109,8 +109,7 @@ bool isHeadless(int argc, char** argv)
 {
     for (int i = 1; i < argc; ++i) {
         const QByteArray a(argv[i]);
-        if (a == "--init" || a == "--add-user" || a == "--dsn-schema" || a == "--help"
-            || a == "-h")
+        if (a == "--init" || a == "--add-user" || a == "--dsn-schema" || a == "--help" || a == "-h")
             return true;
     }
     return false;

@@ -10,9 +10,7 @@ namespace {
 const QString serviceName = QStringLiteral("VOK.Application");
 }
 
-CVOKDlgAutoProxy::CVOKDlgAutoProxy(QObject* parent) : QObject(parent)
-{
-}
+CVOKDlgAutoProxy::CVOKDlgAutoProxy(QObject* parent) : QObject(parent) {}
 
 CVOKDlgAutoProxy::~CVOKDlgAutoProxy()
 {

@@ -14,10 +14,10 @@ namespace vok {
 // It offers no functions of the program. A client holds it with Hold() and
 // lets go with Release(); while any client holds it, closing the main window
 // only hides it and the program keeps running until the last client lets go
-// (or leaves the bus). Holding twice from one client counts once.
-//
-//   gdbus call --session --dest VOK.Application --object-path /
-//              --method VOK.Application.Hold
+// (or leaves the bus). Holding twice from one client counts once. A hold
+// lasts only while the client stays connected, so a one-shot command such
+// as `gdbus call --session --dest VOK.Application --object-path /
+// --method VOK.Application.Hold` lets go again when it exits.
 class CVOKDlgAutoProxy : public QObject, protected QDBusContext
 {
     Q_OBJECT

@@ -13,7 +13,13 @@ namespace vok {
 class CVOKDlg;
 
 // The four frames of the main window.
-enum class ButtonGroup { Operations, Queries, Other, System };
+enum class ButtonGroup
+{
+    Operations,
+    Queries,
+    Other,
+    System
+};
 
 // Makes one form for the main window to run modally.
 using FormFactory =
@@ -40,8 +46,7 @@ struct MainButton
 };
 
 // A factory for a form class constructed from (const FormContext&, QWidget*).
-template <typename Form>
-FormFactory makeForm()
+template <typename Form> FormFactory makeForm()
 {
     return [](const FormContext& context, QWidget* parent) -> std::unique_ptr<QDialog> {
         return std::make_unique<Form>(context, parent);

@@ -38,8 +38,8 @@ CVOKDlg::CVOKDlg(std::vector<MainButton> buttons, QWidget* parent)
     : QDialog(parent), m_rows(std::move(buttons))
 {
     setWindowTitle(QStringLiteral("仓库管理系统"));
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setWindowIcon(programIcon());
     applyProgramStyle(this);
 

@@ -12,8 +12,8 @@ namespace vok {
 std::optional<QString> Accounts::find(Connection& connection, const QString& userName,
                                       const QString& password)
 {
-    auto rows =
-        connection.query(sqlFormat(u"SELECT * FROM user where user='%s'", {SqlArg::text(userName)}));
+    auto rows = connection.query(
+        sqlFormat(u"SELECT * FROM user where user='%s'", {SqlArg::text(userName)}));
     const int pswd = rows->indexOf(u"pswd");
     const int cls = rows->indexOf(u"class");
     if (pswd < 0 || cls < 0)
@@ -28,8 +28,7 @@ std::optional<QString> Accounts::find(Connection& connection, const QString& use
 bool Accounts::exists(Connection& connection, const QString& userName)
 {
     return connection.recordCount(
-               sqlFormat(u"SELECT * FROM user where user='%s'", {SqlArg::text(userName)}))
-           > 0;
+               sqlFormat(u"SELECT * FROM user where user='%s'", {SqlArg::text(userName)})) > 0;
 }
 
 bool Accounts::any(Connection& connection)

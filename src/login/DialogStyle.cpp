@@ -16,8 +16,8 @@ void applyProgramStyle(QWidget* dialog)
 {
     QPalette p = dialog->palette();
     for (QPalette::ColorGroup g : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
-        for (QPalette::ColorRole r : {QPalette::Window, QPalette::Base, QPalette::Button,
-                                      QPalette::AlternateBase})
+        for (QPalette::ColorRole r :
+             {QPalette::Window, QPalette::Base, QPalette::Button, QPalette::AlternateBase})
             p.setColor(g, r, programBackground());
     }
     dialog->setPalette(p);

@@ -24,7 +24,8 @@ CFirstRunDlg::CFirstRunDlg(QWidget* parent) : QDialog(parent)
     applyProgramStyle(this);
 
     auto* intro = new QLabel(
-        QStringLiteral("数据库中还没有任何用户。\n请先建立一个管理员帐户（级别 1），然后登录。"), this);
+        QStringLiteral("数据库中还没有任何用户。\n请先建立一个管理员帐户（级别 1），然后登录。"),
+        this);
 
     m_userEdit = new QLineEdit(this);
     m_userEdit->setObjectName(QStringLiteral("userEdit"));

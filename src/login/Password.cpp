@@ -26,18 +26,18 @@ QString Password::hash(const QString& password)
     char out[crypto_pwhash_STRBYTES];
     const unsigned long long ops =
         minimumCost ? crypto_pwhash_OPSLIMIT_MIN : crypto_pwhash_OPSLIMIT_INTERACTIVE;
-    const size_t mem = minimumCost ? crypto_pwhash_MEMLIMIT_MIN : crypto_pwhash_MEMLIMIT_INTERACTIVE;
+    const size_t mem =
+        minimumCost ? crypto_pwhash_MEMLIMIT_MIN : crypto_pwhash_MEMLIMIT_INTERACTIVE;
     if (crypto_pwhash_str_alg(out, utf8.constData(), size_t(utf8.size()), ops, mem,
-                              crypto_pwhash_ALG_ARGON2ID13)
-        != 0)
+                              crypto_pwhash_ALG_ARGON2ID13) != 0)
         throw std::runtime_error("password hash: out of memory");
     return QString::fromLatin1(out);
 }
 
 bool Password::isHash(const QString& stored)
 {
-    return stored.startsWith(QLatin1String("$argon2id$"))
-           || stored.startsWith(QLatin1String("$argon2i$"));
+    return stored.startsWith(QLatin1String("$argon2id$")) ||
+           stored.startsWith(QLatin1String("$argon2i$"));
 }
 
 bool Password::verify(const QString& stored, const QString& typed)

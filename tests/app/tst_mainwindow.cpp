@@ -315,7 +315,9 @@ void TestMainWindow::wrongEntriesCountAcrossRelogin()
 {
     auto w = std::make_unique<CVOKDlg>();
     m_window = w.get();
-    answerLogIns({{{"甲", "x", "部门A"}, {"甲", "y", "部门A"}, {"甲", "z", "部门A"},
+    answerLogIns({{{"甲", "x", "部门A"},
+                   {"甲", "y", "部门A"},
+                   {"甲", "z", "部门A"},
                    {"甲", "pa", "部门A"}}});
     QVERIFY(w->startUp());
     w->show();
@@ -339,8 +341,8 @@ void TestMainWindow::failedStartUpLogIn()
 {
     CLoginDlg::resetWrongEntryCountForTests();
     auto w = std::make_unique<CVOKDlg>();
-    answerLogIns({{{"甲", "1", "部门A"}, {"甲", "2", "部门A"}, {"甲", "3", "部门A"},
-                   {"甲", "4", "部门A"}}});
+    answerLogIns(
+        {{{"甲", "1", "部门A"}, {"甲", "2", "部门A"}, {"甲", "3", "部门A"}, {"甲", "4", "部门A"}}});
     QVERIFY(!w->startUp());
     QVERIFY(!w->connection());
     QCOMPARE(Messages::shownTexts().last(), QStringLiteral("不能登录!"));
@@ -494,8 +496,8 @@ void TestMainWindow::holdOverTheSessionBus()
             QDBusConnection::connectToBus(QDBusConnection::SessionBus, "vok-test-client");
         QVERIFY(client.isConnected());
         const auto call = [&client](const QString& method) {
-            QDBusPendingCall pending = client.asyncCall(QDBusMessage::createMethodCall(
-                "VOK.Application", "/", "VOK.Application", method));
+            QDBusPendingCall pending = client.asyncCall(
+                QDBusMessage::createMethodCall("VOK.Application", "/", "VOK.Application", method));
             QTRY_VERIFY(pending.isFinished());
             QVERIFY2(!pending.isError(), qPrintable(pending.error().message()));
         };

@@ -80,11 +80,14 @@ void TestLogin::passwordVerify_data()
     QTest::newRow("hash, right") << h << "密码'1" << true;
     QTest::newRow("hash, wrong") << h << "密码'2" << false;
     QTest::newRow("hash typed as password") << h << h << false;
-    QTest::newRow("plain, right") << "abc" << "abc" << true;
-    QTest::newRow("plain, wrong case") << "abc" << "ABC" << false;
-    QTest::newRow("plain, empty") << "" << "" << true;
-    QTest::newRow("broken hash") << "$argon2id$v=19$nonsense" << "$argon2id$v=19$nonsense"
-                                 << false;
+    QTest::newRow("plain, right") << "abc"
+                                  << "abc" << true;
+    QTest::newRow("plain, wrong case") << "abc"
+                                       << "ABC" << false;
+    QTest::newRow("plain, empty") << ""
+                                  << "" << true;
+    QTest::newRow("broken hash") << "$argon2id$v=19$nonsense"
+                                 << "$argon2id$v=19$nonsense" << false;
 }
 
 void TestLogin::passwordVerify()
@@ -99,12 +102,18 @@ void TestLogin::departmentChecks_data()
 {
     QTest::addColumn<QString>("department");
     QTest::addColumn<QString>("message");
-    QTest::newRow("empty") << "" << "部门选择项不能为空!";
-    QTest::newRow("right prefix, not in the table") << "部门X" << "部门选择项不正确!";
-    QTest::newRow("other word") << "仓库A" << "部门选择项不正确!";
-    QTest::newRow("leading blank") << " 部门A" << "部门选择项不正确!";
-    QTest::newRow("trailing blank") << "部门A " << "部门选择项不正确!";
-    QTest::newRow("one character") << "部" << "部门选择项不正确!";
+    QTest::newRow("empty") << ""
+                           << "部门选择项不能为空!";
+    QTest::newRow("right prefix, not in the table") << "部门X"
+                                                    << "部门选择项不正确!";
+    QTest::newRow("other word") << "仓库A"
+                                << "部门选择项不正确!";
+    QTest::newRow("leading blank") << " 部门A"
+                                   << "部门选择项不正确!";
+    QTest::newRow("trailing blank") << "部门A "
+                                    << "部门选择项不正确!";
+    QTest::newRow("one character") << "部"
+                                   << "部门选择项不正确!";
 }
 
 void TestLogin::departmentChecks()
@@ -132,15 +141,21 @@ void TestLogin::logsIn_data()
     QTest::addColumn<bool>("plainText");
     QTest::addColumn<QString>("chosen");
     QTest::addColumn<bool>("own");
-    QTest::newRow("own department") << "甲" << "pw" << "VOK1" << false << "部门A" << true;
-    QTest::newRow("found only in B, chose A")
-        << "乙" << "pw" << "VOK2" << false << "部门A" << false;
-    QTest::newRow("found only in E, chose C")
-        << "丙" << "pw" << "VOK5" << false << "部门C" << false;
-    QTest::newRow("quotes in name and password")
-        << "o'neil\"" << "p'w\"d'" << "VOK1" << false << "部门A" << true;
-    QTest::newRow("plain-text row of an older database")
-        << "老用户" << "old" << "VOK3" << true << "部门C" << true;
+    QTest::newRow("own department") << "甲"
+                                    << "pw"
+                                    << "VOK1" << false << "部门A" << true;
+    QTest::newRow("found only in B, chose A") << "乙"
+                                              << "pw"
+                                              << "VOK2" << false << "部门A" << false;
+    QTest::newRow("found only in E, chose C") << "丙"
+                                              << "pw"
+                                              << "VOK5" << false << "部门C" << false;
+    QTest::newRow("quotes in name and password") << "o'neil\""
+                                                 << "p'w\"d'"
+                                                 << "VOK1" << false << "部门A" << true;
+    QTest::newRow("plain-text row of an older database") << "老用户"
+                                                         << "old"
+                                                         << "VOK3" << true << "部门C" << true;
 }
 
 void TestLogin::logsIn()
@@ -215,7 +230,8 @@ void TestLogin::clearKeepsDepartmentAndCount()
     d.dlg.findChild<QPushButton*>("clearButton")->click();
     QCOMPARE(d.dlg.findChild<QLineEdit*>("userEdit")->text(), QString());
     QCOMPARE(d.dlg.findChild<QLineEdit*>("passwordEdit")->text(), QString());
-    QCOMPARE(d.dlg.findChild<QComboBox*>("departmentCombo")->currentText(), QStringLiteral("部门B"));
+    QCOMPARE(d.dlg.findChild<QComboBox*>("departmentCombo")->currentText(),
+             QStringLiteral("部门B"));
     QCOMPARE(CLoginDlg::wrongEntryCount(), 1);
     QVERIFY(d.dlg.isVisible());
     // Closing after Clear leaves an empty user name: the log-in loop asks again.
@@ -272,8 +288,8 @@ void TestLogin::tabOrder()
     QCOMPARE(QApplication::focusWidget(), d.dlg.findChild<QLineEdit*>("passwordEdit"));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     auto* combo = d.dlg.findChild<QComboBox*>("departmentCombo");
-    QVERIFY(QApplication::focusWidget() == combo
-            || QApplication::focusWidget() == combo->lineEdit());
+    QVERIFY(QApplication::focusWidget() == combo ||
+            QApplication::focusWidget() == combo->lineEdit());
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     QCOMPARE(QApplication::focusWidget(), d.dlg.findChild<QPushButton*>("loginButton"));
     // The list is sorted and editable.
@@ -290,9 +306,18 @@ void TestLogin::firstRunChecks_data()
     QTest::addColumn<QString>("password");
     QTest::addColumn<QString>("repeat");
     QTest::addColumn<QString>("message");
-    QTest::newRow("no name") << " " << "a" << "a" << "用户名不能为空!";
-    QTest::newRow("no password") << "管理员" << "" << "" << "密码不能为空!";
-    QTest::newRow("passwords differ") << "管理员" << "a" << "b" << "两次输入的密码不一致!";
+    QTest::newRow("no name") << " "
+                             << "a"
+                             << "a"
+                             << "用户名不能为空!";
+    QTest::newRow("no password") << "管理员"
+                                 << ""
+                                 << ""
+                                 << "密码不能为空!";
+    QTest::newRow("passwords differ") << "管理员"
+                                      << "a"
+                                      << "b"
+                                      << "两次输入的密码不一致!";
 }
 
 void TestLogin::firstRunChecks()
