@@ -5,6 +5,7 @@
 #include "app/VOKDlg.h"
 #include "login/Accounts.h"
 #include "login/Clock.h"
+#include "login/FirstRunDlg.h"
 #include "login/LoginDlg.h"
 #include "login/MessageService.h"
 #include "login/Password.h"
@@ -548,12 +549,20 @@ void TestMainWindow::pictures()
     const QString dir = qEnvironmentVariable("VOK_GRAB_DIR");
     if (dir.isEmpty())
         QSKIP("VOK_GRAB_DIR not set");
-    auto w = loggedIn("甲", "部门A", probeRows());
+    // Every function present, as when all forms are built.
+    std::vector<MainButton> rows = mainButtons();
+    for (MainButton& r : rows)
+        if (!r.action)
+            r.factory = [](const FormContext&, QWidget*) { return std::make_unique<QDialog>(); };
+    auto w = loggedIn("甲", "部门A", rows);
     QVERIFY(w);
     w->grab().save(dir + "/main.png");
     CLoginDlg login;
     login.show();
     login.grab().save(dir + "/login.png");
+    CFirstRunDlg first;
+    first.show();
+    first.grab().save(dir + "/firstrun.png");
     CAboutDlg about;
     about.show();
     QVERIFY(QTest::qWaitForWindowExposed(&about));

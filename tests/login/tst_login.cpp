@@ -31,6 +31,7 @@ private slots:
     void logsIn();
     void wrongEntries();
     void wrongThenRight();
+    void enterInDepartmentLogsIn();
     void clearKeepsDepartmentAndCount();
     void closingWithoutLogIn();
     void databaseFailureClosesDialog();
@@ -220,6 +221,17 @@ void TestLogin::wrongThenRight()
     QVERIFY(d.dlg.success());
     QVERIFY(d.dlg.ownDepartment());
     QCOMPARE(CLoginDlg::wrongEntryCount(), 1);
+}
+
+void TestLogin::enterInDepartmentLogsIn()
+{
+    addAccount("VOK1", "甲", "right", "1");
+    Dialog d;
+    d.fill("甲", "right", "部门A");
+    auto* combo = d.dlg.findChild<QComboBox*>("departmentCombo");
+    QTest::keyClick(combo->lineEdit(), Qt::Key_Return);
+    QVERIFY(d.dlg.success());
+    QCOMPARE(combo->count(), 5); // the typed text is not added to the list
 }
 
 void TestLogin::clearKeepsDepartmentAndCount()
