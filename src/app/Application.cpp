@@ -1,8 +1,10 @@
 #include "app/Application.h"
 
+#include "app/VOKApp.h"
 #include "db/Connection.h"
 #include "db/DataFolder.h"
 #include "db/DbError.h"
+#include "login/Accounts.h"
 #include "login/ComErrorBox.h"
 #include "login/Departments.h"
 
@@ -13,11 +15,15 @@
 #include <QTranslator>
 
 #include <cstdio>
+#include <iostream>
 #include <memory>
+#include <string>
 
 namespace vok {
 
 namespace {
+
+} // namespace
 
 void loadTranslations(QCoreApplication& app)
 {
@@ -30,6 +36,8 @@ void loadTranslations(QCoreApplication& app)
             delete t;
     }
 }
+
+namespace {
 
 void printError(const QString& text)
 {
@@ -51,13 +59,57 @@ int initDatabases()
     return 0;
 }
 
+// Writes one account with a hashed password; the password is the first
+// line of standard input.
+int addUser(const QString& userName, const QString& classText, const QString& department)
+{
+    if (userName.isEmpty()) {
+        printError(QStringLiteral("用户名不能为空。"));
+        return 2;
+    }
+    if (classText.isEmpty()) {
+        printError(QStringLiteral("缺少 --class。"));
+        return 2;
+    }
+    std::string line;
+    if (!std::getline(std::cin, line)) {
+        printError(QStringLiteral("从标准输入读不到密码。"));
+        return 2;
+    }
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    const QString password = QString::fromUtf8(line.data(), qsizetype(line.size()));
+    if (password.isEmpty()) {
+        printError(QStringLiteral("密码不能为空。"));
+        return 2;
+    }
+    const std::optional<QString> cs = departmentConnectionString(department, userName, password);
+    if (!cs) {
+        printError(QStringLiteral("部门选择项不正确: %1（可选: %2）")
+                       .arg(department, departmentNames().join(QLatin1Char(' '))));
+        return 2;
+    }
+    try {
+        const ConnectionPtr c = openConnection(*cs);
+        if (Accounts::exists(*c, userName)) {
+            printError(QStringLiteral("%1 中已有用户 %2。").arg(department, userName));
+            return 1;
+        }
+        Accounts::add(*c, userName, password, classText);
+        c->close();
+    } catch (const DbError& e) {
+        printError(comErrorText(e));
+        return 1;
+    }
+    return 0;
+}
+
 // Scripted set-up runs without a display: no widgets are made.
 bool isHeadless(int argc, char** argv)
 {
     for (int i = 1; i < argc; ++i) {
         const QByteArray a(argv[i]);
-        if (a == "--init" || a == "--add-user" || a == "--dsn-schema" || a == "--help"
-            || a == "-h")
+        if (a == "--init" || a == "--add-user" || a == "--dsn-schema" || a == "--help" || a == "-h")
             return true;
     }
     return false;
@@ -85,15 +137,31 @@ int runApplication(int argc, char** argv)
                                      QStringLiteral("DIR"));
     const QCommandLineOption init(QStringLiteral("init"),
                                   QStringLiteral("建立五个部门的数据库后退出。"));
+    const QCommandLineOption addUserOption(
+        QStringLiteral("add-user"),
+        QStringLiteral("建立一个用户（密码从标准输入读取）后退出；需要 --class 和 --department。"),
+        QStringLiteral("NAME"));
+    const QCommandLineOption classOption(QStringLiteral("class"),
+                                         QStringLiteral("新用户的级别（1 管理员，3 只读）。"),
+                                         QStringLiteral("C"));
+    const QCommandLineOption departmentOption(QStringLiteral("department"),
+                                              QStringLiteral("新用户的部门，如 部门A。"),
+                                              QStringLiteral("部门"));
     parser.addOption(dataDir);
     parser.addOption(init);
+    parser.addOption(addUserOption);
+    parser.addOption(classOption);
+    parser.addOption(departmentOption);
     parser.process(*app);
 
     if (parser.isSet(dataDir))
         DataFolder::setPath(parser.value(dataDir));
     if (parser.isSet(init))
         return initDatabases();
-    return 0;
+    if (parser.isSet(addUserOption))
+        return addUser(parser.value(addUserOption), parser.value(classOption),
+                       parser.value(departmentOption));
+    return CVOKApp().run();
 }
 
 } // namespace vok

@@ -1,0 +1,249 @@
+#include "app/VOKDlg.h"
+
+#include "app/AboutDlg.h"
+#include "app/AutoProxy.h"
+#include "db/DbError.h"
+#include "login/Clock.h"
+#include "login/ComErrorBox.h"
+#include "login/Departments.h"
+#include "login/DialogStyle.h"
+#include "login/HelpLauncher.h"
+#include "login/LoginDlg.h"
+#include "login/Permission.h"
+
+#include <QAction>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QIcon>
+#include <QPainter>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+// The resources live in a static library: register them before first use.
+static void initResources()
+{
+    Q_INIT_RESOURCE(vok);
+}
+
+namespace vok {
+
+QIcon programIcon()
+{
+    static const bool ready = (initResources(), true);
+    Q_UNUSED(ready);
+    return QIcon(QStringLiteral(":/vok/icons/vok.png"));
+}
+
+CVOKDlg::CVOKDlg(std::vector<MainButton> buttons, QWidget* parent)
+    : QDialog(parent), m_rows(std::move(buttons))
+{
+    setWindowTitle(QStringLiteral("仓库管理系统"));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setWindowIcon(programIcon());
+    applyProgramStyle(this);
+
+    // There is no system menu to extend: the About item is the window's
+    // context menu (right button anywhere on the window).
+    auto* about = new QAction(QStringLiteral("关于 VOK(&A)..."), this);
+    about->setObjectName(QStringLiteral("aboutAction"));
+    connect(about, &QAction::triggered, this, &CVOKDlg::showAbout);
+    addAction(about);
+    setContextMenuPolicy(Qt::ActionsContextMenu);
+
+    buildButtons();
+}
+
+CVOKDlg::~CVOKDlg()
+{
+    if (m_connection && m_connection->isOpen())
+        m_connection->close();
+}
+
+void CVOKDlg::buildButtons()
+{
+    struct Frame
+    {
+        ButtonGroup group;
+        QString title;
+        QGroupBox* box = nullptr;
+        QVBoxLayout* layout = nullptr;
+    };
+    Frame frames[] = {{ButtonGroup::Operations, QStringLiteral("操作")},
+                      {ButtonGroup::Queries, QStringLiteral("查询")},
+                      {ButtonGroup::Other, QStringLiteral("其他功能")},
+                      {ButtonGroup::System, QStringLiteral("系统")}};
+    for (Frame& f : frames) {
+        f.box = new QGroupBox(f.title, this);
+        f.layout = new QVBoxLayout(f.box);
+        f.layout->setSpacing(8);
+        f.layout->setContentsMargins(12, 14, 12, 12);
+    }
+    for (const MainButton& row : m_rows) {
+        if (!row.factory && !row.action)
+            continue;
+        Frame& f = frames[int(row.group)];
+        auto* b = new QPushButton(row.caption, f.box);
+        b->setObjectName(QStringLiteral("button%1").arg(row.id));
+        b->setMinimumHeight(26);
+        b->setAutoDefault(false);
+        f.layout->addWidget(b);
+        m_buttonWidgets.insert(row.id, b);
+        const MainButton* r = &row;
+        connect(b, &QPushButton::clicked, this, [this, r] {
+            if (r->factory)
+                openForm(*r);
+            else
+                r->action(*this);
+        });
+    }
+    for (Frame& f : frames)
+        f.layout->addStretch();
+
+    // 操作 and 其他功能 on the left, 查询 in the middle, 系统 on the right.
+    auto* grid = new QGridLayout(this);
+    grid->setContentsMargins(14, 26, 14, 14); // room for the date line at the top
+    grid->setSpacing(12);
+    grid->addWidget(frames[0].box, 0, 0);
+    grid->addWidget(frames[2].box, 1, 0);
+    grid->addWidget(frames[1].box, 0, 1, 2, 1);
+    grid->addWidget(frames[3].box, 0, 2, 2, 1);
+    for (int c = 0; c < 3; ++c) {
+        grid->setColumnStretch(c, 1);
+        grid->setColumnMinimumWidth(c, 170);
+    }
+    setMinimumSize(560, 420);
+    resize(560, 420);
+}
+
+bool CVOKDlg::startUp()
+{
+    return logIn(false);
+}
+
+bool CVOKDlg::logIn(bool again)
+{
+    for (;;) {
+        CLoginDlg dlg(this);
+        dlg.setWindowIcon(windowIcon());
+        dlg.exec();
+        if (dlg.userName().isEmpty())
+            continue;
+        if (!dlg.success())
+            return false;
+
+        if (m_connection) {
+            m_connection->close();
+            m_connection.reset();
+        }
+        ConnectionPtr c;
+        try {
+            c = openConnection(
+                *departmentConnectionString(dlg.department(), dlg.userName(), dlg.password()));
+        } catch (const DbError& e) {
+            showComError(e, this);
+            return false;
+        }
+        m_connection = c;
+        m_log.Attach(c, dlg.userName());
+        m_log.Write(again ? QStringLiteral("重新登录数据库") : QStringLiteral("登录数据库"));
+        m_user = {dlg.userName(), dlg.password(), dlg.department(), dlg.classText(),
+                  dlg.ownDepartment()};
+        update();
+        return true;
+    }
+}
+
+void CVOKDlg::relogin()
+{
+    if (!logIn(true))
+        done(0);
+}
+
+void CVOKDlg::replaceConnection(ConnectionPtr connection)
+{
+    m_connection = std::move(connection);
+    m_log.Attach(m_connection, m_user.userName);
+}
+
+void CVOKDlg::showHelp()
+{
+    HelpLauncher::open(QStringLiteral("main.htm"), HelpLauncher::Show::Maximized);
+}
+
+void CVOKDlg::showAbout()
+{
+    CAboutDlg about(this);
+    about.exec();
+}
+
+FormContext CVOKDlg::contextFor(const MainButton& row)
+{
+    FormContext c;
+    c.classNumber = classNumberOf(m_user.classText);
+    c.connection = m_connection;
+    c.log = row.handsLog ? &m_log : nullptr;
+    if (row.handsUserName)
+        c.userName = m_user.userName;
+    return c;
+}
+
+void CVOKDlg::openForm(const MainButton& row)
+{
+    if (row.refusedOutsideOwnDepartment && !m_user.ownDepartment) {
+        showRefusal(RefusalText::WithLineBreak, this);
+        return;
+    }
+    // The form is a window of its own so that it stays visible while the
+    // main window is minimised.
+    std::unique_ptr<QDialog> form = row.factory(contextFor(row), nullptr);
+    form->setWindowIcon(windowIcon());
+    showMinimized();
+    form->exec();
+    form.reset();
+    showNormal();
+    activateWindow();
+}
+
+void CVOKDlg::setAutoProxy(CVOKDlgAutoProxy* proxy)
+{
+    m_proxy = proxy;
+    if (proxy)
+        connect(proxy, &CVOKDlgAutoProxy::released, this, &CVOKDlg::automationReleased);
+}
+
+void CVOKDlg::done(int result)
+{
+    if (m_proxy && m_proxy->isHeld()) {
+        // An automation client still holds the program: only hide.
+        m_closePending = true;
+        m_pendingResult = result;
+        hide();
+        return;
+    }
+    QDialog::done(result);
+}
+
+void CVOKDlg::automationReleased()
+{
+    if (m_closePending && isHidden()) {
+        m_closePending = false;
+        QDialog::done(m_pendingResult);
+    }
+}
+
+void CVOKDlg::paintEvent(QPaintEvent* event)
+{
+    QDialog::paintEvent(event);
+    QPainter p(this);
+    QFont f(QStringLiteral("AR PL UKai CN"));
+    f.setPixelSize(15);
+    f.setFixedPitch(true);
+    f.setStyleHint(QFont::TypeWriter);
+    p.setFont(f);
+    p.setPen(QColor(255, 0, 0));
+    p.drawText(QRect(230, 0, width() - 230, 24), Qt::AlignLeft | Qt::AlignTop,
+               unpaddedDateTime(Clock::now()));
+}
+
+} // namespace vok

@@ -1,0 +1,86 @@
+#pragma once
+
+#include "app/MainButtons.h"
+#include "db/Connection.h"
+#include "login/OperationLog.h"
+
+#include <QDialog>
+#include <QHash>
+#include <QPointer>
+
+class QPushButton;
+
+namespace vok {
+
+class CVOKDlgAutoProxy;
+
+// Who is logged in; replaced as a whole by a re-login.
+struct CurrentUser
+{
+    QString userName;
+    QString password;
+    QString department;
+    QString classText;
+    bool ownDepartment = true;
+};
+
+// The main window: logs the user in, keeps the current user, the database
+// connection and the operation log, shows the date and time of its last
+// repaint and opens one form per function button.
+class CVOKDlg : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit CVOKDlg(std::vector<MainButton> buttons = mainButtons(), QWidget* parent = nullptr);
+    ~CVOKDlg() override;
+
+    // Runs the start-up log-in. False when the program is to end.
+    bool startUp();
+
+    const CurrentUser& currentUser() const { return m_user; }
+    const ConnectionPtr& connection() const { return m_connection; }
+    COperationLog& log() { return m_log; }
+    // Puts a newly opened connection in place of the current one and points
+    // the log at it (the restore of the database does this).
+    void replaceConnection(ConnectionPtr connection);
+
+    // What a form opened from this row is given.
+    FormContext contextFor(const MainButton& row);
+    QPushButton* button(int id) const { return m_buttonWidgets.value(id); }
+
+    // Attaches the automation object: while a client holds it, closing only
+    // hides the window.
+    void setAutoProxy(CVOKDlgAutoProxy* proxy);
+
+public slots:
+    void relogin();
+    void showHelp();
+    void showAbout();
+    // Runs one row's form: the own-department refusal, then the form modally
+    // with the main window minimised.
+    void openForm(const MainButton& row);
+    void done(int result) override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    // The log-in loop; false when the log-in did not succeed.
+    bool logIn(bool again);
+    void buildButtons();
+    void automationReleased();
+
+    std::vector<MainButton> m_rows;
+    QHash<int, QPushButton*> m_buttonWidgets;
+    CurrentUser m_user;
+    QPointer<CVOKDlgAutoProxy> m_proxy;
+    ConnectionPtr m_connection;
+    COperationLog m_log;
+    bool m_closePending = false;
+    int m_pendingResult = 0;
+};
+
+// The program icon.
+QIcon programIcon();
+
+} // namespace vok

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "db/Connection.h"
+
+#include <QString>
+#include <optional>
+
+namespace vok {
+
+// The rows of table user: finding an account by name and password, and
+// writing new accounts with a hashed password.
+namespace Accounts {
+
+// Looks the user name up and checks the password in code, so that neither
+// text shapes the SQL. Returns the class text of the first row whose
+// password matches, or nothing. Throws DbError.
+std::optional<QString> find(Connection& connection, const QString& userName,
+                            const QString& password);
+
+// True when a row with this user name exists. Throws DbError.
+bool exists(Connection& connection, const QString& userName);
+
+// True when the table holds any row. Throws DbError.
+bool any(Connection& connection);
+
+// Appends one account; the password is stored hashed. Throws DbError.
+void add(Connection& connection, const QString& userName, const QString& password,
+         const QString& classText);
+
+// True when none of the five department databases holds an account: the
+// program's first run. A database that cannot be opened without
+// credentials (a shared server) counts as holding accounts.
+bool noAccountAnywhere();
+
+} // namespace Accounts
+
+} // namespace vok

@@ -1,0 +1,100 @@
+#include "login/Accounts.h"
+#include "login/Password.h"
+#include "support/TestSupport.h"
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <QTest>
+
+using namespace vok;
+
+// The program's scripted set-up, run as its own process.
+class TestApplication : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init() { m_sandbox = std::make_unique<test::Sandbox>(); }
+    void cleanup() { m_sandbox.reset(); }
+
+    void addUser_data();
+    void addUser();
+    void addUserTwiceIsRefused();
+
+private:
+    int run(const QStringList& args, const QByteArray& input, QString* errors = nullptr);
+    std::unique_ptr<test::Sandbox> m_sandbox;
+};
+
+int TestApplication::run(const QStringList& args, const QByteArray& input, QString* errors)
+{
+    QProcess p;
+    p.start(QCoreApplication::applicationDirPath() + "/vok",
+            QStringList{"--data-dir", m_sandbox->dataDir()} + args);
+    if (!p.waitForStarted())
+        return -1;
+    p.write(input);
+    p.closeWriteChannel();
+    if (!p.waitForFinished(60000))
+        return -2;
+    if (errors)
+        *errors = QString::fromUtf8(p.readAllStandardError());
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -3;
+}
+
+void TestApplication::addUser_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<QString>("error");
+    const QStringList good{"--add-user", "张'三", "--class", "2", "--department", "部门B"};
+    QTest::newRow("written") << good << QByteArray("p w'd\n") << true << "";
+    QTest::newRow("no newline at the end") << good << QByteArray("p w'd") << true << "";
+    QTest::newRow("line end of another system") << good << QByteArray("p w'd\r\n") << true << "";
+    QTest::newRow("empty password") << good << QByteArray("\n") << false << "密码不能为空";
+    QTest::newRow("no input") << good << QByteArray() << false << "读不到密码";
+    QTest::newRow("unknown department")
+        << QStringList{"--add-user", "张'三", "--class", "2", "--department", "部门X"}
+        << QByteArray("pw\n") << false << "部门选择项不正确";
+    QTest::newRow("no class") << QStringList{"--add-user", "张'三", "--department", "部门B"}
+                              << QByteArray("pw\n") << false << "--class";
+}
+
+void TestApplication::addUser()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, input);
+    QFETCH(bool, ok);
+    QFETCH(QString, error);
+    QString errors;
+    const int rc = run(args, input, &errors);
+    auto c = m_sandbox->open("VOK2");
+    if (!ok) {
+        QVERIFY(rc > 0);
+        QVERIFY2(errors.contains(error), qPrintable(errors));
+        QVERIFY(!Accounts::any(*c));
+        return;
+    }
+    QCOMPARE(rc, 0);
+    const auto rows = test::rows(*c, "SELECT user, pswd, class FROM user");
+    QCOMPARE(rows.size(), 1);
+    QCOMPARE(rows[0][0], QStringLiteral("张'三"));
+    QVERIFY(Password::isHash(rows[0][1]));
+    QCOMPARE(Accounts::find(*c, "张'三", "p w'd"), std::optional<QString>("2"));
+    QCOMPARE(Accounts::find(*c, "张'三", "p w'd\r"), std::nullopt);
+}
+
+void TestApplication::addUserTwiceIsRefused()
+{
+    const QStringList args{"--add-user", "管理员", "--class", "1", "--department", "部门A"};
+    QCOMPARE(run(args, "a\n"), 0);
+    QString errors;
+    QVERIFY(run(args, "b\n", &errors) > 0);
+    QVERIFY(errors.contains("已有用户"));
+    auto c = m_sandbox->open("VOK1");
+    QCOMPARE(test::rows(*c, "SELECT user FROM user").size(), 1);
+    QVERIFY(Accounts::find(*c, "管理员", "a"));
+}
+
+QTEST_GUILESS_MAIN(TestApplication)
+#include "tst_application.moc"

@@ -1,0 +1,575 @@
+#include "app/AboutDlg.h"
+#include "app/Application.h"
+#include "app/AutoProxy.h"
+#include "app/HyperLinkWnd.h"
+#include "app/VOKDlg.h"
+#include "login/Accounts.h"
+#include "login/Clock.h"
+#include "login/FirstRunDlg.h"
+#include "login/LoginDlg.h"
+#include "login/MessageService.h"
+#include "login/Password.h"
+#include "support/TestSupport.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCall>
+#include <QDesktopServices>
+#include <QDialogButtonBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+using namespace vok;
+
+namespace {
+
+struct Attempt
+{
+    QString user;
+    QString password;
+    QString department;
+};
+
+// Answers the log-in dialogs the main window runs, one list of attempts per
+// dialog; an empty list closes the dialog by Esc.
+void answerLogIns(QList<QList<Attempt>> dialogs)
+{
+    if (dialogs.isEmpty())
+        return;
+    QTimer::singleShot(0, [dialogs]() mutable {
+        auto* dlg = qobject_cast<CLoginDlg*>(QApplication::activeModalWidget());
+        if (!dlg || !dlg->isVisible()) {
+            answerLogIns(dialogs); // not up yet: look again
+            return;
+        }
+        const QList<Attempt> attempts = dialogs.takeFirst();
+        answerLogIns(dialogs);
+        if (attempts.isEmpty()) {
+            dlg->reject();
+            return;
+        }
+        for (const Attempt& a : attempts) {
+            dlg->findChild<QLineEdit*>("userEdit")->setText(a.user);
+            dlg->findChild<QLineEdit*>("passwordEdit")->setText(a.password);
+            dlg->findChild<QComboBox*>("departmentCombo")->setEditText(a.department);
+            dlg->findChild<QPushButton*>("loginButton")->click();
+            if (!dlg->isVisible())
+                break;
+        }
+    });
+}
+
+// A form that records what it was given and closes itself by its close box.
+struct FormProbe
+{
+    int opened = 0;
+    FormContext context;
+    bool mainMinimisedWhileOpen = false;
+};
+
+class ProbeForm : public QDialog
+{
+public:
+    ProbeForm(FormProbe& probe, QWidget* mainWindow)
+    {
+        QTimer::singleShot(0, this, [this, &probe, mainWindow] {
+            probe.mainMinimisedWhileOpen = mainWindow->isMinimized();
+            close();
+        });
+    }
+};
+
+class UrlRecorder : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl& url) { opened << url; }
+};
+
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase() { Password::useMinimumCostForTests(true); }
+    void init();
+    void cleanup();
+
+    void startUpLogsIn();
+    void classNumber_data();
+    void classNumber();
+    void ownDepartmentRefusals_data();
+    void ownDepartmentRefusals();
+    void formsGetWhatTheRowSays();
+    void reloginReplacesUserAndConnection();
+    void wrongEntriesCountAcrossRelogin();
+    void failedStartUpLogIn();
+    void emptyUserNameAsksAgain();
+    void helpOpensMaximised();
+    void aboutFromButtonAndMenu();
+    void linksOpenTheirTargets();
+    void closingWays_data();
+    void closingWays();
+    void automationHoldHidesInsteadOfClosing();
+    void holdOverTheSessionBus();
+    void dateLineIsRedAtTheTop();
+    void standardButtonsReadChinese();
+    void pictures();
+
+private:
+    std::unique_ptr<CVOKDlg> loggedIn(const QString& user, const QString& department,
+                                      std::vector<MainButton> rows = mainButtons());
+    std::vector<MainButton> probeRows();
+
+    std::unique_ptr<test::Sandbox> m_sandbox;
+    FormProbe m_probe;
+    CVOKDlg* m_window = nullptr;
+};
+
+void TestMainWindow::init()
+{
+    m_sandbox = std::make_unique<test::Sandbox>();
+    CLoginDlg::resetWrongEntryCountForTests();
+    m_probe = {};
+    Accounts::add(*m_sandbox->open("VOK1"), "甲", "pa", "12");
+    Accounts::add(*m_sandbox->open("VOK2"), "乙", "pb", "3x");
+}
+
+void TestMainWindow::cleanup()
+{
+    m_window = nullptr;
+    m_sandbox.reset();
+}
+
+std::unique_ptr<CVOKDlg> TestMainWindow::loggedIn(const QString& user, const QString& department,
+                                                  std::vector<MainButton> rows)
+{
+    auto w = std::make_unique<CVOKDlg>(std::move(rows));
+    m_window = w.get();
+    const QString password = user == "甲" ? "pa" : "pb";
+    answerLogIns({{{user, password, department}}});
+    if (!w->startUp())
+        return nullptr;
+    w->show();
+    return w;
+}
+
+// The standard rows plus three probe forms: one refused outside the own
+// department, one given the user name, one given no log.
+std::vector<MainButton> TestMainWindow::probeRows()
+{
+    std::vector<MainButton> rows = mainButtons();
+    const auto factory = [this](const FormContext& c, QWidget*) -> std::unique_ptr<QDialog> {
+        ++m_probe.opened;
+        m_probe.context = c;
+        return std::make_unique<ProbeForm>(m_probe, m_window);
+    };
+    for (MainButton& r : rows) {
+        if (r.id == 1003 || r.id == 1015 || r.id == 1012 || r.id == 1002 || r.id == 1007)
+            r.factory = factory;
+    }
+    return rows;
+}
+
+void TestMainWindow::startUpLogsIn()
+{
+    Clock::setNow(QDateTime(QDate(2004, 1, 5), QTime(9, 3, 0)));
+    auto w = loggedIn("甲", "部门A");
+    QVERIFY(w);
+    QCOMPARE(w->windowTitle(), QStringLiteral("仓库管理系统"));
+    QCOMPARE(w->currentUser().userName, QStringLiteral("甲"));
+    QCOMPARE(w->currentUser().department, QStringLiteral("部门A"));
+    QCOMPARE(w->currentUser().classText, QStringLiteral("12"));
+    QVERIFY(w->currentUser().ownDepartment);
+    QVERIFY(w->connection() && w->connection()->isOpen());
+    QCOMPARE(test::rows(*w->connection(), "SELECT do_user, do_what, do_date FROM HOWDO"),
+             (QList<QStringList>{{"甲", "登录数据库", "2004-01-05 09:03:00"}}));
+    QVERIFY(Messages::shown().isEmpty());
+
+    QStringList frames;
+    for (QGroupBox* g : w->findChildren<QGroupBox*>())
+        frames << g->title();
+    QCOMPARE(frames, QStringList({"操作", "查询", "其他功能", "系统"}));
+    // Only functions that exist are shown.
+    QStringList captions;
+    for (QPushButton* b : w->findChildren<QPushButton*>())
+        captions << b->text();
+    QCOMPARE(captions, QStringList({"重新登录", "帮助", "关于", "退出"}));
+    QVERIFY(!w->windowIcon().isNull());
+}
+
+void TestMainWindow::classNumber_data()
+{
+    QTest::addColumn<QString>("classText");
+    QTest::addColumn<int>("number");
+    QTest::newRow("12") << "12" << 1;
+    QTest::newRow("3x") << "3x" << 3;
+    QTest::newRow("2") << "2" << 2;
+    QTest::newRow("empty: least privilege") << "" << 3;
+    QTest::newRow("no digit: least privilege") << "管理员" << 3;
+}
+
+void TestMainWindow::classNumber()
+{
+    QFETCH(QString, classText);
+    QFETCH(int, number);
+    Accounts::add(*m_sandbox->open("VOK3"), "丙", "pb", classText);
+    auto w = loggedIn("丙", "部门C", probeRows());
+    QVERIFY(w);
+    w->button(1002)->click();
+    QCOMPARE(m_probe.opened, 1);
+    QCOMPARE(m_probe.context.classNumber, number);
+}
+
+void TestMainWindow::ownDepartmentRefusals_data()
+{
+    QTest::addColumn<QString>("department");
+    QTest::addColumn<int>("id");
+    QTest::addColumn<bool>("refused");
+    QTest::newRow("stock-in, other department") << "部门A" << 1003 << true;
+    QTest::newRow("purchase plan, other department") << "部门A" << 1015 << true;
+    QTest::newRow("stock form, other department") << "部门A" << 1012 << false;
+    QTest::newRow("log browser, other department") << "部门A" << 1007 << false;
+    QTest::newRow("stock-in, own department") << "部门B" << 1003 << false;
+}
+
+void TestMainWindow::ownDepartmentRefusals()
+{
+    QFETCH(QString, department);
+    QFETCH(int, id);
+    QFETCH(bool, refused);
+    auto w = loggedIn("乙", department, probeRows());
+    QVERIFY(w);
+    QCOMPARE(w->currentUser().ownDepartment, department == "部门B");
+    QVERIFY(w->button(id));
+    w->button(id)->click();
+    if (refused) {
+        QCOMPARE(m_probe.opened, 0);
+        QCOMPARE(Messages::shown().size(), 1);
+        QCOMPARE(Messages::shown().at(0).text,
+                 QStringLiteral("你无权执行此项操作!\r\n请重新登录数据库!"));
+        QCOMPARE(Messages::shown().at(0).caption, QStringLiteral("警告!"));
+        QCOMPARE(Messages::shown().at(0).icon, Messages::Icon::Stop);
+    } else {
+        QCOMPARE(m_probe.opened, 1);
+        QVERIFY(Messages::shown().isEmpty());
+    }
+    QVERIFY(!w->isMinimized());
+}
+
+void TestMainWindow::formsGetWhatTheRowSays()
+{
+    auto w = loggedIn("乙", "部门B", probeRows());
+    QVERIFY(w);
+    w->button(1012)->click(); // stock form: user name and log
+    QVERIFY(m_probe.mainMinimisedWhileOpen);
+    QVERIFY(!w->isMinimized());
+    QCOMPARE(m_probe.context.userName, QStringLiteral("乙"));
+    QCOMPARE(m_probe.context.log, &w->log());
+    QCOMPARE(m_probe.context.connection, w->connection());
+    QCOMPARE(m_probe.context.classNumber, 3);
+
+    w->button(1003)->click(); // stock-in: log, no user name
+    QCOMPARE(m_probe.context.userName, QString());
+    QCOMPARE(m_probe.context.log, &w->log());
+
+    w->button(1007)->click(); // log browser: neither
+    QCOMPARE(m_probe.context.log, nullptr);
+    QCOMPARE(m_probe.context.userName, QString());
+    QCOMPARE(m_probe.context.connection, w->connection());
+    QCOMPARE(m_probe.opened, 3);
+}
+
+void TestMainWindow::reloginReplacesUserAndConnection()
+{
+    auto w = loggedIn("甲", "部门A", probeRows());
+    QVERIFY(w);
+    const ConnectionPtr first = w->connection();
+    answerLogIns({{{"乙", "pb", "部门A"}}});
+    w->button(1212)->click();
+    QVERIFY(w->isVisible());
+    QCOMPARE(w->currentUser().userName, QStringLiteral("乙"));
+    QCOMPARE(w->currentUser().classText, QStringLiteral("3x"));
+    QVERIFY(!w->currentUser().ownDepartment);
+    QVERIFY(w->connection() != first);
+    QVERIFY(!first->isOpen());
+    QCOMPARE(w->log().userName(), QStringLiteral("乙"));
+    QCOMPARE(test::rows(*w->connection(), "SELECT do_user, do_what FROM HOWDO"),
+             (QList<QStringList>{{"甲", "登录数据库"}, {"乙", "重新登录数据库"}}));
+    // The refusal follows the new user.
+    w->button(1003)->click();
+    QCOMPARE(Messages::shownTexts(), QStringList{"你无权执行此项操作!\r\n请重新登录数据库!"});
+}
+
+void TestMainWindow::wrongEntriesCountAcrossRelogin()
+{
+    auto w = std::make_unique<CVOKDlg>();
+    m_window = w.get();
+    answerLogIns({{{"甲", "x", "部门A"},
+                   {"甲", "y", "部门A"},
+                   {"甲", "z", "部门A"},
+                   {"甲", "pa", "部门A"}}});
+    QVERIFY(w->startUp());
+    w->show();
+    QCOMPARE(Messages::shownTexts(), QStringList({"输入错误!", "输入错误!", "输入错误!"}));
+    Messages::clearShown();
+
+    QSignalSpy finished(w.get(), &QDialog::finished);
+    answerLogIns({{{"甲", "wrong", "部门A"}}});
+    w->button(1212)->click();
+    QCOMPARE(Messages::shownTexts(), QStringList{"不能登录!"});
+    QCOMPARE(finished.size(), 1);
+    QCOMPARE(finished.at(0).at(0).toInt(), 0);
+    QVERIFY(!w->isVisible());
+    // Nothing logged, user unchanged.
+    QCOMPARE(w->currentUser().userName, QStringLiteral("甲"));
+    QCOMPARE(test::rows(*m_sandbox->open("VOK1"), "SELECT do_what FROM HOWDO"),
+             (QList<QStringList>{{"登录数据库"}}));
+}
+
+void TestMainWindow::failedStartUpLogIn()
+{
+    CLoginDlg::resetWrongEntryCountForTests();
+    auto w = std::make_unique<CVOKDlg>();
+    answerLogIns(
+        {{{"甲", "1", "部门A"}, {"甲", "2", "部门A"}, {"甲", "3", "部门A"}, {"甲", "4", "部门A"}}});
+    QVERIFY(!w->startUp());
+    QVERIFY(!w->connection());
+    QCOMPARE(Messages::shownTexts().last(), QStringLiteral("不能登录!"));
+    QCOMPARE(test::rows(*m_sandbox->open("VOK1"), "SELECT * FROM HOWDO").size(), 0);
+}
+
+void TestMainWindow::emptyUserNameAsksAgain()
+{
+    auto w = std::make_unique<CVOKDlg>();
+    // Closed before any log-in, then an account with the password typed
+    // under an empty name: both ask again.
+    answerLogIns({{}, {{"", "pa", "部门A"}}, {{"甲", "pa", "部门A"}}});
+    QVERIFY(w->startUp());
+    QCOMPARE(w->currentUser().userName, QStringLiteral("甲"));
+}
+
+void TestMainWindow::helpOpensMaximised()
+{
+    auto w = loggedIn("甲", "部门A");
+    QVERIFY(w);
+    w->button(1141)->click();
+    QCOMPARE(m_sandbox->helpLaunches().size(), 1);
+    const QStringList launch = m_sandbox->helpLaunches().at(0);
+    QVERIFY(launch.contains("--maximized"));
+    QVERIFY(launch.last().endsWith("/main.htm"));
+}
+
+void TestMainWindow::aboutFromButtonAndMenu()
+{
+    auto w = loggedIn("甲", "部门A");
+    QVERIFY(w);
+    QAction* menuItem = w->findChild<QAction*>("aboutAction");
+    QVERIFY(menuItem);
+    QCOMPARE(menuItem->text(), QStringLiteral("关于 VOK(&A)..."));
+    QCOMPARE(w->contextMenuPolicy(), Qt::ActionsContextMenu);
+    QStringList titles;
+    const auto closeAbout = [&titles] {
+        QTimer::singleShot(0, [&titles] {
+            auto* about = qobject_cast<CAboutDlg*>(QApplication::activeModalWidget());
+            if (!about)
+                return;
+            titles << about->windowTitle();
+            about->findChild<QPushButton*>("okButton")->click();
+        });
+    };
+    closeAbout();
+    w->button(1138)->click();
+    closeAbout();
+    menuItem->trigger();
+    QCOMPARE(titles, QStringList({"关于仓库管理系统", "关于仓库管理系统"}));
+}
+
+void TestMainWindow::linksOpenTheirTargets()
+{
+    UrlRecorder recorder;
+    QDesktopServices::setUrlHandler("mailto", &recorder, "open");
+    QDesktopServices::setUrlHandler("https", &recorder, "open");
+    CAboutDlg about;
+    about.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&about));
+    CHyperLinkWnd* home = about.homepageLink();
+    CHyperLinkWnd* mail = about.mailLink();
+    QVERIFY(home && mail);
+    QCOMPARE(home->text(), CAboutDlg::homepage());
+    QCOMPARE(home->link(), CAboutDlg::homepage());
+    QCOMPARE(mail->text(), CAboutDlg::mailAddress());
+    QCOMPARE(mail->link(), "MailTo:" + CAboutDlg::mailAddress());
+    QCOMPARE(mail->cursor().shape(), Qt::PointingHandCursor);
+    // Each link lies over its hidden placeholder.
+    auto* placeholder = about.findChild<QLabel*>("mailPlaceholder");
+    QVERIFY(placeholder->isHidden());
+    QCOMPARE(mail->geometry().topLeft(), placeholder->mapTo(&about, QPoint(0, 0)));
+    QTest::mouseClick(mail, Qt::LeftButton);
+    QTest::mouseClick(home, Qt::LeftButton);
+    QDesktopServices::unsetUrlHandler("mailto");
+    QDesktopServices::unsetUrlHandler("https");
+    QCOMPARE(recorder.opened.size(), 2);
+    QCOMPARE(recorder.opened[0].scheme(), QStringLiteral("mailto"));
+    QCOMPARE(recorder.opened[0].path(), CAboutDlg::mailAddress());
+    QCOMPARE(recorder.opened[1].toString(), CAboutDlg::homepage());
+}
+
+void TestMainWindow::closingWays_data()
+{
+    QTest::addColumn<int>("way");
+    QTest::newRow("退出") << 0;
+    QTest::newRow("Esc") << 1;
+    QTest::newRow("close box") << 2;
+}
+
+void TestMainWindow::closingWays()
+{
+    QFETCH(int, way);
+    auto w = loggedIn("甲", "部门A");
+    QVERIFY(w);
+    QSignalSpy finished(w.get(), &QDialog::finished);
+    const ConnectionPtr c = w->connection();
+    if (way == 0)
+        w->button(1)->click();
+    else if (way == 1)
+        QTest::keyClick(w.get(), Qt::Key_Escape);
+    else
+        w->close();
+    QCOMPARE(finished.size(), 1);
+    QVERIFY(!w->isVisible());
+    w.reset();
+    QVERIFY(!c->isOpen()); // the connection goes with the window
+}
+
+void TestMainWindow::automationHoldHidesInsteadOfClosing()
+{
+    CVOKDlgAutoProxy proxy;
+    auto w = loggedIn("甲", "部门A");
+    QVERIFY(w);
+    w->setAutoProxy(&proxy);
+    QSignalSpy finished(w.get(), &QDialog::finished);
+    proxy.hold(":1.7");
+    proxy.hold(":1.7"); // counts once
+    proxy.hold(":1.8");
+    w->close();
+    QVERIFY(w->isHidden());
+    QCOMPARE(finished.size(), 0);
+    proxy.release(":1.7");
+    QCOMPARE(finished.size(), 0);
+    proxy.release(":1.9"); // never held: no effect
+    proxy.release(":1.8");
+    QCOMPARE(finished.size(), 1);
+
+    // Released while the window is open: closing works as usual later.
+    auto w2 = loggedIn("甲", "部门A");
+    w2->setAutoProxy(&proxy);
+    QSignalSpy finished2(w2.get(), &QDialog::finished);
+    proxy.hold(":1.10");
+    proxy.release(":1.10");
+    QCOMPARE(finished2.size(), 0);
+    QVERIFY(w2->isVisible());
+    w2->close();
+    QCOMPARE(finished2.size(), 1);
+}
+
+void TestMainWindow::holdOverTheSessionBus()
+{
+    if (!QDBusConnection::sessionBus().isConnected())
+        QSKIP("no D-Bus session bus (run under dbus-run-session)");
+    CVOKDlgAutoProxy proxy;
+    QVERIFY(proxy.registerOnSessionBus());
+    QSignalSpy released(&proxy, &CVOKDlgAutoProxy::released);
+    {
+        // A client of its own: a second connection with its own bus name.
+        QDBusConnection client =
+            QDBusConnection::connectToBus(QDBusConnection::SessionBus, "vok-test-client");
+        QVERIFY(client.isConnected());
+        const auto call = [&client](const QString& method) {
+            QDBusPendingCall pending = client.asyncCall(
+                QDBusMessage::createMethodCall("VOK.Application", "/", "VOK.Application", method));
+            QTRY_VERIFY(pending.isFinished());
+            QVERIFY2(!pending.isError(), qPrintable(pending.error().message()));
+        };
+        call("Hold");
+        QVERIFY(proxy.isHeld());
+        call("Release");
+        QVERIFY(!proxy.isHeld());
+        QCOMPARE(released.size(), 1);
+        call("Hold");
+        QVERIFY(proxy.isHeld());
+    }
+    // The client leaves the bus without letting go.
+    QDBusConnection::disconnectFromBus("vok-test-client");
+    QTRY_VERIFY(!proxy.isHeld());
+    QCOMPARE(released.size(), 2);
+}
+
+void TestMainWindow::dateLineIsRedAtTheTop()
+{
+    Clock::setNow(QDateTime(QDate(2004, 12, 31), QTime(23, 59, 59)));
+    auto w = loggedIn("甲", "部门A");
+    QVERIFY(w);
+    const QImage img = w->grab().toImage();
+    int red = 0;
+    int redOutside = 0;
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x) {
+            const QColor c = img.pixelColor(x, y);
+            if (c.red() > 200 && c.green() < 90 && c.blue() < 90)
+                (x >= 230 && y < 20 ? red : redOutside)++;
+        }
+    QVERIFY(red > 50);
+    QCOMPARE(redOutside, 0);
+    QCOMPARE(img.pixelColor(5, img.height() - 5), QColor(136, 196, 196));
+}
+
+void TestMainWindow::standardButtonsReadChinese()
+{
+    loadTranslations(*QCoreApplication::instance());
+    QDialogButtonBox box(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    QCOMPARE(box.button(QDialogButtonBox::Ok)->text().remove('&'), QStringLiteral("确定"));
+    QCOMPARE(box.button(QDialogButtonBox::Cancel)->text().remove('&'), QStringLiteral("取消"));
+}
+
+// Set VOK_GRAB_DIR to look at the windows.
+void TestMainWindow::pictures()
+{
+    const QString dir = qEnvironmentVariable("VOK_GRAB_DIR");
+    if (dir.isEmpty())
+        QSKIP("VOK_GRAB_DIR not set");
+    // Every function present, as when all forms are built.
+    std::vector<MainButton> rows = mainButtons();
+    for (MainButton& r : rows)
+        if (!r.action)
+            r.factory = [](const FormContext&, QWidget*) { return std::make_unique<QDialog>(); };
+    auto w = loggedIn("甲", "部门A", rows);
+    QVERIFY(w);
+    w->grab().save(dir + "/main.png");
+    CLoginDlg login;
+    login.show();
+    login.grab().save(dir + "/login.png");
+    CFirstRunDlg first;
+    first.show();
+    first.grab().save(dir + "/firstrun.png");
+    CAboutDlg about;
+    about.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&about));
+    about.grab().save(dir + "/about.png");
+    const QPixmap link = about.mailLink()->grab();
+    link.scaled(link.size() * 4).save(dir + "/link.png");
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
