@@ -35,6 +35,7 @@ EntryForm::EntryForm(const FormContext& context, const QString& title,
     m_rows->setLabelAlignment(Qt::AlignRight | Qt::AlignVCenter);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_group);
+    setMinimumWidth(360);
 }
 
 QComboBox* EntryForm::addDeviceList(int id, const QString& label)

@@ -43,7 +43,10 @@ CDeviceCodeDlg::CDeviceCodeDlg(const FormContext& context, QWidget* parent)
                                 this);
     m_list->setObjectName(controlName(IDC_LIST));
     m_list->setColumnShares({1, 1}, 2);
-    m_list->setMinimumWidth(250);
+    // The list takes the left part of the form; its two columns fill its
+    // outer width, so a horizontal scroll bar would only scroll the frame.
+    m_list->setFixedWidth(260);
+    m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     connect(m_list, &RecordListView::rowChosen, this, &CDeviceCodeDlg::onRowChosen);
 
     // Query group: field, value, button.
@@ -103,9 +106,9 @@ CDeviceCodeDlg::CDeviceCodeDlg(const FormContext& context, QWidget* parent)
     closeButtons->addWidget(exit);
     right->addLayout(closeButtons);
     auto* layout = new QHBoxLayout(this);
-    layout->addWidget(m_list, 1);
-    layout->addLayout(right);
-    resize(650, 400);
+    layout->addWidget(m_list);
+    layout->addLayout(right, 1);
+    resize(620, 400);
 
     // Tab order: the list, the change group, the query group, help, exit.
     const QList<QWidget*> order{m_list,       m_code,       m_name, add,   rename, remove,
