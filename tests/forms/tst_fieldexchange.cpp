@@ -5,6 +5,8 @@
 #include "support/TestSupport.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QContextMenuEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
@@ -28,6 +30,7 @@ private slots:
     void firstFailureStopsLaterFields();
     void showsSixSignificantDigits();
     void menuAndButtonsShareTheTable();
+    void rightClickOpensMenuCentredOnPointer();
 
 private:
     std::unique_ptr<test::Sandbox> m_sandbox;
@@ -192,6 +195,30 @@ void TestFieldExchange::menuAndButtonsShareTheTable()
     menu->actions().at(1)->trigger();
     QTRY_COMPARE(m_sandbox->helpLaunches().size(), 1);
     QVERIFY(m_sandbox->helpLaunches().at(0).join(' ').contains("devcode.htm"));
+}
+
+void TestFieldExchange::rightClickOpensMenuCentredOnPointer()
+{
+    QWidget form;
+    form.setGeometry(200, 200, 300, 200);
+    CommandTable commands(&form);
+    int ran = 0;
+    QPushButton* b = commands.add(1032, QStringLiteral("确　认"), QStringLiteral("确认"), [&] { ++ran; });
+    b->move(10, 10);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    // A right-click on a button reaches the form.
+    const QPoint global = b->mapToGlobal(QPoint(5, 5));
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), global);
+    QApplication::sendEvent(b, &event);
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    QVERIFY(menu);
+    QCOMPARE(menu->actions().size(), 1);
+    QCOMPARE(menu->actions().at(0)->text(), QStringLiteral("确认"));
+    QCOMPARE(menu->pos().x(), global.x() - menu->sizeHint().width() / 2);
+    menu->actions().at(0)->trigger();
+    menu->close();
+    QTRY_COMPARE(ran, 1);
 }
 
 QTEST_MAIN(TestFieldExchange)
