@@ -49,6 +49,7 @@ private slots:
     void timeIsComposedUnpaddedFromBothPickers_data();
     void timeIsComposedUnpaddedFromBothPickers();
     void quotesArePlainText();
+    void overlongCatalogueCodeIsRefusedNotCut();
     void failureLeavesNeitherRow_data();
     void failureLeavesNeitherRow();
     void listFailureClosesTheForm();
@@ -332,6 +333,22 @@ void TestDeviceInDlg::quotesArePlainText()
     QCOMPARE(rows.size(), 2);
     QCOMPARE(rows.at(0).at(2), QStringLiteral("x' OR '1'='1"));
     QCOMPARE(rows.at(0).at(6), QStringLiteral("O'Brien"));
+}
+
+void TestDeviceInDlg::overlongCatalogueCodeIsRefusedNotCut()
+{
+    // A code of 10 bytes, as another program may have put in the catalogue:
+    // cut to 9 it would be a different device.
+    m_db->execute("INSERT INTO DEVICE_CODE(code,name) VALUES('ABCDEFGHIJ','x')");
+    m_db->execute("INSERT INTO DEVICE_CODE(code,name) VALUES('ABCDEFGHI','y')");
+    auto form = openForm();
+    QApplication::setActiveWindow(form.get());
+    type(*form, {{1023, "ABCDEFGHIJ"}, {1029, "1"}, {1030, "1"}});
+    confirm(*form);
+    QCOMPARE(Messages::shownTexts(), QStringList{"“请填入不多于9个的字符。”"});
+    QTRY_COMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("control1023"));
+    QVERIFY(stockIns().isEmpty());
+    QVERIFY(stock().isEmpty());
 }
 
 void TestDeviceInDlg::failureLeavesNeitherRow_data()
