@@ -8,7 +8,7 @@
 
 namespace vok {
 
-QueryGroup::QueryGroup(std::span<const QueryField> table, QWidget* parent)
+QueryGroup::QueryGroup(std::span<const QueryField> table, QPushButton* button, QWidget* parent)
     : QGroupBox(QStringLiteral("查询"), parent), m_table(table)
 {
     m_field = new QComboBox(this);
@@ -35,9 +35,8 @@ QueryGroup::QueryGroup(std::span<const QueryField> table, QWidget* parent)
     m_value = new QLineEdit(this);
     m_value->setObjectName(QStringLiteral("queryValue"));
 
-    m_button = new QPushButton(QStringLiteral("查　询"), this);
-    m_button->setObjectName(QStringLiteral("queryButton"));
-    m_button->setAutoDefault(false);
+    m_button = button ? button : new QPushButton(QStringLiteral("查　询"), this);
+    m_button->setParent(this);
 
     auto* fieldLabel = new QLabel(QStringLiteral("查询的项"), this);
     fieldLabel->setBuddy(m_field);
@@ -58,8 +57,6 @@ QueryGroup::QueryGroup(std::span<const QueryField> table, QWidget* parent)
     setTabOrder(m_field, m_operator);
     setTabOrder(m_operator, m_value);
     setTabOrder(m_value, m_button);
-
-    connect(m_button, &QPushButton::clicked, this, &QueryGroup::queryRequested);
 }
 
 QString QueryGroup::fieldText() const

@@ -15,9 +15,11 @@ namespace vok {
 // button "查　询". It composes the SELECT text; the form runs it.
 class QueryGroup : public QGroupBox
 {
-    Q_OBJECT
 public:
-    QueryGroup(std::span<const QueryField> table, QWidget* parent = nullptr);
+    // The query button may be made by the form (from its command table);
+    // without one the group makes its own.
+    QueryGroup(std::span<const QueryField> table, QPushButton* button = nullptr,
+               QWidget* parent = nullptr);
 
     QComboBox* fieldCombo() const { return m_field; }
     QComboBox* operatorCombo() const { return m_operator; }
@@ -32,9 +34,6 @@ public:
     // The SELECT text for the values; empty when the field matches no
     // entry. Throws DbError for an operator or a date that cannot be used.
     QString compose() const;
-
-signals:
-    void queryRequested();
 
 private:
     std::span<const QueryField> m_table;
