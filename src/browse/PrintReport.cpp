@@ -21,7 +21,7 @@ PrintService::Chooser& chooser()
 // The installed equivalents of the report's faces.
 QString familyFor(const QString& face)
 {
-    if (face == QLatin1String("楷体"))
+    if (face == u"楷体")
         return QStringLiteral("AR PL UKai CN");
     if (face == QLatin1String("Arial"))
         return QStringLiteral("Liberation Sans");
