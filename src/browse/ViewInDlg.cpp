@@ -51,11 +51,38 @@ std::vector<RecordListModel::Column> listColumns()
 }
 
 // A list text read as a number: leading blanks, an optional sign, digits
-// with an optional point and exponent; 0 when there is none.
+// with an optional point and exponent; 0 when there is none. Read the same
+// whatever the process locale.
 float leadingNumber(const QString& text)
 {
-    const QByteArray bytes = text.toLatin1();
-    return float(std::strtod(bytes.constData(), nullptr));
+    qsizetype i = 0;
+    const qsizetype n = text.size();
+    auto digit = [&text](qsizetype at) { return text[at] >= u'0' && text[at] <= u'9'; };
+    while (i < n && text[i].isSpace())
+        ++i;
+    const qsizetype start = i;
+    if (i < n && (text[i] == u'+' || text[i] == u'-'))
+        ++i;
+    qsizetype digits = 0;
+    for (; i < n && digit(i); ++i)
+        ++digits;
+    if (i < n && text[i] == u'.')
+        for (++i; i < n && digit(i); ++i)
+            ++digits;
+    if (digits == 0)
+        return 0;
+    qsizetype end = i;
+    if (i < n && (text[i] == u'e' || text[i] == u'E')) {
+        qsizetype j = i + 1;
+        if (j < n && (text[j] == u'+' || text[j] == u'-'))
+            ++j;
+        if (j < n && digit(j)) {
+            while (j < n && digit(j))
+                ++j;
+            end = j;
+        }
+    }
+    return float(text.mid(start, end - start).toLatin1().toDouble());
 }
 
 QLineEdit* makeEdit(QWidget* parent, const char* name, bool readOnly = false)
