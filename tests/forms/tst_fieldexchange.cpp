@@ -9,6 +9,7 @@
 #include <QContextMenuEvent>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
 
@@ -28,6 +29,7 @@ private slots:
     void integers_data();
     void integers();
     void firstFailureStopsLaterFields();
+    void multiLineText();
     void showsSixSignificantDigits();
     void menuAndButtonsShareTheTable();
     void rightClickOpensMenuCentredOnPointer();
@@ -162,6 +164,20 @@ void TestFieldExchange::firstFailureStopsLaterFields()
     QCOMPARE(Messages::shownTexts(), QStringList{"请键入一个数。"});
     QCOMPARE(p, -1.0f);
     QCOMPARE(b, QStringLiteral("old"));
+}
+
+void TestFieldExchange::multiLineText()
+{
+    QWidget form;
+    auto* usage = new QPlainTextEdit(&form);
+    usage->setPlainText(QStringLiteral("维修\n备用"));
+    QString out;
+    FieldExchange dx(&form);
+    QVERIFY(!dx.text(usage, out, 8)); // 9 bytes with the line break
+    QCOMPARE(Messages::shownTexts(), QStringList{"“请填入不多于8个的字符。”"});
+    FieldExchange again(&form);
+    QVERIFY(again.text(usage, out, 9));
+    QCOMPARE(out, QStringLiteral("维修\n备用"));
 }
 
 void TestFieldExchange::showsSixSignificantDigits()
