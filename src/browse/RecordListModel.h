@@ -1,0 +1,73 @@
+#pragma once
+
+#include "db/Connection.h"
+
+#include <QAbstractTableModel>
+#include <QStringList>
+#include <memory>
+#include <vector>
+
+namespace vok {
+
+// How a list column shows its value: the text as read, or a
+// single-precision number formatted "%f".
+enum class ListColumn { Text, Single };
+
+// The rows of a SELECT as a record browser lists them: every row read is
+// put at the top, so the view shows the result in reverse order. Rows are
+// kept compactly (UTF-8 bytes and floats in an arena of fixed blocks) and
+// formatted only when the view asks for a cell, so a list of a million
+// rows stays small and fills fast.
+class RecordListModel : public QAbstractTableModel
+{
+    Q_OBJECT
+public:
+    struct Column
+    {
+        QString heading;
+        ListColumn kind = ListColumn::Text;
+    };
+
+    explicit RecordListModel(std::vector<Column> columns, QObject* parent = nullptr);
+    ~RecordListModel() override;
+
+    // Replaces the rows with the rows of the SELECT text. On a database
+    // failure the rows read so far stay listed and the DbError is thrown on
+    // to the caller, which shows it.
+    void fill(Connection& connection, const QString& select);
+    // Same, from a result already opened.
+    void fill(RowSet& rows);
+    void clear();
+
+    // The text of a cell as the list shows it (row 0 is the top row).
+    QString text(int row, int column) const;
+    QStringList rowTexts(int row) const;
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+
+    const std::vector<Column>& columns() const { return m_columns; }
+    // Bytes held by the row arena (for the benchmark and tests).
+    qint64 arenaBytes() const;
+
+private:
+    // Appends one row read from the result (it ends up at the top).
+    void appendRow(const RowSet& rows);
+    char* reserve(size_t bytes);
+    const char* cell(int row, int column) const;
+
+    std::vector<Column> m_columns;
+    std::vector<std::unique_ptr<char[]>> m_blocks;
+    size_t m_blockUsed = 0;
+    // Start of each row in the arena, in the order read.
+    std::vector<const char*> m_rows;
+    // Per-row scratch of appendRow().
+    std::vector<QByteArrayView> m_views;
+    std::vector<float> m_values;
+    std::vector<QByteArray> m_numberTexts;
+};
+
+} // namespace vok

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <functional>
+#include <vector>
+
+class QMenu;
+class QPoint;
+class QPushButton;
+class QWidget;
+
+namespace vok {
+
+// A form's commands, declared once: each with its control id, the caption
+// of its button, the text of its context-menu item and what it does. The
+// buttons and the right-button popup menu are both made from this table,
+// so a button and its menu item always do the same thing.
+class CommandTable : public QObject
+{
+public:
+    // The help command every form with help has.
+    static constexpr int kHelp = 1168;
+    // A separator in a menu order.
+    static constexpr int kSeparator = 0;
+
+    // Right-button clicks anywhere in the form (outside controls that have
+    // a menu of their own, such as edits) open the popup menu.
+    explicit CommandTable(QWidget* form);
+
+    // Declares a command and makes its button (object name "button<id>").
+    // An empty menu text keeps the command out of the context menu.
+    QPushButton* add(int id, const QString& buttonCaption, const QString& menuText,
+                     std::function<void()> handler);
+    // The help command: opens the form's help topic through the help launcher.
+    QPushButton* addHelp(const QString& buttonCaption, const QString& topic);
+
+    // The order of the context menu's items, kSeparator for a line. Without
+    // it the menu lists the commands that have a menu text in the order
+    // they were declared. An empty order with noMenu() means no menu.
+    void setMenuOrder(std::vector<int> ids);
+    void noMenu();
+
+    QPushButton* button(int id) const;
+    // Runs a command as its button or menu item would.
+    void trigger(int id);
+
+    // A new popup menu of the form's commands, owned by parent.
+    QMenu* createMenu(QWidget* parent);
+    // Opens the popup at a global position, horizontally centred on it.
+    void popup(const QPoint& globalPos);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    struct Command
+    {
+        int id;
+        QString caption;
+        QString menuText;
+        std::function<void()> handler;
+        QPushButton* button;
+    };
+    const Command* find(int id) const;
+
+    QWidget* m_form;
+    std::vector<Command> m_commands;
+    std::vector<int> m_menuOrder;
+    bool m_hasMenuOrder = false;
+    bool m_menu = true;
+};
+
+} // namespace vok

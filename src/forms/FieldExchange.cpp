@@ -1,0 +1,228 @@
+#include "forms/FieldExchange.h"
+
+#include "db/Gbk.h"
+#include "db/Schema.h"
+#include "login/MessageService.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QRegularExpression>
+
+#include <cmath>
+
+namespace vok {
+
+namespace FieldText {
+
+namespace {
+
+// The blanks printf-style scanning skips around a number.
+bool isBlank(QChar c)
+{
+    return c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\r')
+           || c == QLatin1Char('\n') || c == QLatin1Char('\v') || c == QLatin1Char('\f');
+}
+
+QStringView trimBlanks(QStringView text)
+{
+    qsizetype b = 0;
+    qsizetype e = text.size();
+    while (b < e && isBlank(text.at(b)))
+        ++b;
+    while (e > b && isBlank(text.at(e - 1)))
+        --e;
+    return text.mid(b, e - b);
+}
+
+} // namespace
+
+std::optional<double> parseNumber(QStringView text)
+{
+    static const QRegularExpression re(
+        QStringLiteral("^[+-]?(\\d+\\.?\\d*|\\.\\d+)([eE][+-]?\\d+)?$"));
+    const QStringView t = trimBlanks(text);
+    if (t.isEmpty() || !re.match(t.toString()).hasMatch())
+        return std::nullopt;
+    bool ok = false;
+    const double v = t.toDouble(&ok);
+    if (!ok || !std::isfinite(v))
+        return std::nullopt;
+    return v;
+}
+
+std::optional<qint64> parseInteger(QStringView text)
+{
+    static const QRegularExpression re(QStringLiteral("^[+-]?\\d+$"));
+    const QStringView t = trimBlanks(text);
+    if (t.isEmpty() || !re.match(t.toString()).hasMatch())
+        return std::nullopt;
+    bool ok = false;
+    const qint64 v = t.toLongLong(&ok);
+    if (!ok)
+        return std::nullopt;
+    return v;
+}
+
+QString number(double value)
+{
+    return QString::asprintf("%.*g", 6, value);
+}
+
+QString listNumber(double value)
+{
+    return QString::asprintf("%f", value);
+}
+
+} // namespace FieldText
+
+FieldExchange::FieldExchange(QWidget* form) : m_form(form) {}
+
+int FieldExchange::maxBytes(const TableDef& table, int column)
+{
+    return table.columns.at(size_t(column)).capacity - 1;
+}
+
+QString FieldExchange::notANumberText()
+{
+    return QStringLiteral("请键入一个数。");
+}
+
+QString FieldExchange::rangeText(double min, double max)
+{
+    return QStringLiteral("“请填入一个在%1和%2之间的数字。”")
+        .arg(FieldText::number(min), FieldText::number(max));
+}
+
+QString FieldExchange::notAnIntegerText()
+{
+    return QStringLiteral("“请填入一个正整数。”");
+}
+
+QString FieldExchange::integerRangeText(int min, int max)
+{
+    return QStringLiteral("“请填入一个在%1和%2之间的整数。”").arg(min).arg(max);
+}
+
+QString FieldExchange::tooLongText(int maxBytes)
+{
+    return QStringLiteral("“请填入不多于%1个的字符。”").arg(maxBytes);
+}
+
+QString FieldExchange::notGbkText(const QString& character)
+{
+    return QStringLiteral("字符“%1”无法保存到数据库中，请改用其他字符。").arg(character);
+}
+
+bool FieldExchange::fail(QWidget* control, const QString& message)
+{
+    m_ok = false;
+    m_failed = control;
+    Messages::show(message, QString(), Messages::Icon::Exclamation, Messages::Buttons::Ok, m_form);
+    if (control) {
+        control->setFocus(Qt::OtherFocusReason);
+        if (auto* edit = qobject_cast<QLineEdit*>(control))
+            edit->selectAll();
+        else if (auto* text = qobject_cast<QPlainTextEdit*>(control))
+            text->selectAll();
+        else if (auto* combo = qobject_cast<QComboBox*>(control); combo && combo->lineEdit())
+            combo->lineEdit()->selectAll();
+    }
+    return false;
+}
+
+bool FieldExchange::checkText(QWidget* control, const QString& text, int maxBytes)
+{
+    const QString bad = firstNonGbkCharacter(text);
+    if (!bad.isEmpty())
+        return fail(control, notGbkText(bad));
+    if (maxBytes >= 0 && gbkLength(text) > maxBytes)
+        return fail(control, tooLongText(maxBytes));
+    return true;
+}
+
+bool FieldExchange::text(QLineEdit* edit, QString& out, int maxBytes)
+{
+    if (!proceed())
+        return false;
+    const QString t = edit->text();
+    if (!checkText(edit, t, maxBytes))
+        return false;
+    out = t;
+    return true;
+}
+
+bool FieldExchange::text(QComboBox* combo, QString& out, int maxBytes)
+{
+    if (!proceed())
+        return false;
+    const QString t = combo->currentText();
+    if (!checkText(combo, t, maxBytes))
+        return false;
+    out = t;
+    return true;
+}
+
+bool FieldExchange::text(QPlainTextEdit* edit, QString& out, int maxBytes)
+{
+    if (!proceed())
+        return false;
+    const QString t = edit->toPlainText();
+    if (!checkText(edit, t, maxBytes))
+        return false;
+    out = t;
+    return true;
+}
+
+bool FieldExchange::text(QLineEdit* edit, QString& out, const TableDef& table, int column)
+{
+    return text(edit, out, maxBytes(table, column));
+}
+
+bool FieldExchange::text(QComboBox* combo, QString& out, const TableDef& table, int column)
+{
+    return text(combo, out, maxBytes(table, column));
+}
+
+bool FieldExchange::number(QLineEdit* edit, float& out)
+{
+    if (!proceed())
+        return false;
+    const auto v = FieldText::parseNumber(edit->text());
+    if (!v || !std::isfinite(float(*v)))
+        return fail(edit, notANumberText());
+    out = float(*v);
+    return true;
+}
+
+bool FieldExchange::number(QLineEdit* edit, float& out, double min, double max)
+{
+    float v = 0;
+    if (!number(edit, v))
+        return false;
+    // The value is held single-precision, so that is what is compared.
+    if (double(v) < double(float(min)) || double(v) > double(float(max)))
+        return fail(edit, rangeText(min, max));
+    out = v;
+    return true;
+}
+
+bool FieldExchange::integer(QLineEdit* edit, int& out, int min, int max)
+{
+    if (!proceed())
+        return false;
+    const auto v = FieldText::parseInteger(edit->text());
+    if (!v)
+        return fail(edit, notAnIntegerText());
+    if (*v < min || *v > max)
+        return fail(edit, integerRangeText(min, max));
+    out = int(*v);
+    return true;
+}
+
+void showNumber(QLineEdit* edit, double value)
+{
+    edit->setText(FieldText::number(value));
+}
+
+} // namespace vok

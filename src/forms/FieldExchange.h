@@ -1,0 +1,93 @@
+#pragma once
+
+#include <QString>
+#include <optional>
+
+class QComboBox;
+class QLineEdit;
+class QPlainTextEdit;
+class QWidget;
+
+namespace vok {
+
+struct TableDef;
+
+// Parsing and showing the numbers the forms exchange with their edits.
+namespace FieldText {
+// A decimal number with blanks allowed before and after it ("12", " 2.5 ",
+// "-3", "1e3"); an empty or blank text is not a number.
+std::optional<double> parseNumber(QStringView text);
+// A whole decimal number with blanks allowed around it.
+std::optional<qint64> parseInteger(QStringView text);
+// A number field as the forms show it: printf "%.*g" with precision 6.
+QString number(double value);
+// A single-precision value as the lists show it: printf "%f".
+QString listNumber(double value);
+} // namespace FieldText
+
+// Takes a form's fields from its controls, in the order the calls are made,
+// and checks each as it is taken. The first field that fails shows the
+// standard message (exclamation icon, the application title as caption),
+// gets the focus back (its text selected) and stops the exchange: every
+// later call takes nothing and returns false. Nothing is written to the
+// output of a failed or skipped field.
+//
+//     FieldExchange dx(this);
+//     dx.text(m_buyer, buyer, schema::DeviceIn, DeviceInCol::buyer);
+//     dx.number(m_quantity, quantity, 1, 10000);
+//     if (!dx.ok())
+//         return;
+class FieldExchange
+{
+public:
+    explicit FieldExchange(QWidget* form);
+
+    bool ok() const { return m_ok; }
+    // The control that stopped the exchange, or nullptr.
+    QWidget* failedControl() const { return m_failed; }
+
+    // A text of at most maxBytes GBK bytes (a negative limit: any length).
+    // A longer text is refused with "“请填入不多于%1个的字符。”", never cut;
+    // a character GBK cannot write is refused with its own message.
+    bool text(QLineEdit* edit, QString& out, int maxBytes = -1);
+    bool text(QComboBox* combo, QString& out, int maxBytes = -1);
+    // A multi-line edit: its text with the line breaks it holds.
+    bool text(QPlainTextEdit* edit, QString& out, int maxBytes = -1);
+    // The same with the limit of a row record's text field (capacity - 1).
+    bool text(QLineEdit* edit, QString& out, const TableDef& table, int column);
+    bool text(QComboBox* combo, QString& out, const TableDef& table, int column);
+
+    // A decimal number ("请键入一个数。" otherwise), held single-precision.
+    bool number(QLineEdit* edit, float& out);
+    // A decimal number between min and max inclusive (fractions allowed):
+    // "“请填入一个在%1和%2之间的数字。”" with the bounds shown like numbers.
+    bool number(QLineEdit* edit, float& out, double min, double max);
+    // A whole number ("“请填入一个正整数。”" otherwise) between min and max
+    // inclusive ("“请填入一个在%1和%2之间的整数。”").
+    bool integer(QLineEdit* edit, int& out, int min, int max);
+
+    // The byte limit of a row record's text field: its capacity - 1.
+    static int maxBytes(const TableDef& table, int column);
+
+    // The standard texts.
+    static QString notANumberText();
+    static QString rangeText(double min, double max);
+    static QString notAnIntegerText();
+    static QString integerRangeText(int min, int max);
+    static QString tooLongText(int maxBytes);
+    static QString notGbkText(const QString& character);
+
+private:
+    bool checkText(QWidget* control, const QString& text, int maxBytes);
+    bool fail(QWidget* control, const QString& message);
+    bool proceed() const { return m_ok; }
+
+    QWidget* m_form;
+    QWidget* m_failed = nullptr;
+    bool m_ok = true;
+};
+
+// Shows a number in an edit the way number fields show it ("%.*g", 6).
+void showNumber(QLineEdit* edit, double value);
+
+} // namespace vok
