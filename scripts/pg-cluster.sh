@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # A throwaway PostgreSQL server for the tests of the shared-server path.
 #
-#   eval "$(bash scripts/pg-cluster.sh start [VOK_BINARY])"   # prints export lines
+#   env=$(bash scripts/pg-cluster.sh start [VOK_BINARY]) && eval "$env"
 #   bash scripts/pg-cluster.sh stop [FOLDER]                  # default $VOK_PG_DIR
 #
 # start makes a cluster in a temporary folder, listening on 127.0.0.1 at a
@@ -52,6 +52,9 @@ start() {
   fi
   local dir port password
   dir=$(mktemp -d "${TMPDIR:-/tmp}/vok-pg.XXXXXX")
+  # A start that fails half-way leaves no server running.
+  CLUSTER_DIR=$dir
+  trap '[ $? -eq 0 ] || stop "$CLUSTER_DIR"' EXIT
   chmod 755 "$dir"
   if [ "$(id -u)" -eq 0 ]; then
     chown postgres: "$dir"
@@ -95,9 +98,12 @@ start() {
 Description=PostgreSQL ODBC driver (Unicode version)
 Driver=$DRIVER
 EOF
-  : >"$ini/odbc.ini"
+  # The data sources are the caller's (ODBCINI), outside the driver folder
+  # (ODBCSYSINI), so that no second copy of them is read as system-wide.
+  local sources="$dir/odbc.ini"
+  : >"$sources"
   for n in 1 2 3 4 5; do
-    cat >>"$ini/odbc.ini" <<EOF
+    cat >>"$sources" <<EOF
 [VOK$n]
 Description=vok department $n (test server)
 Driver=PostgreSQL Unicode
@@ -110,13 +116,12 @@ SSLmode=disable
 
 EOF
   done
-  chmod 700 "$ini"
-  chmod 600 "$ini/odbc.ini"
+  chmod 600 "$sources"
 
   echo "export VOK_PG_DIR='$dir'"
-  echo "export ODBCINI='$ini/odbc.ini'"
+  echo "export ODBCINI='$sources'"
   echo "export ODBCSYSINI='$ini'"
-  echo "pg-cluster: PostgreSQL on 127.0.0.1:$port, data sources VOK1…VOK5 in $ini/odbc.ini" >&2
+  echo "pg-cluster: PostgreSQL on 127.0.0.1:$port, data sources VOK1…VOK5 in $sources" >&2
 }
 
 stop() {
