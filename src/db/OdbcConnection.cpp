@@ -167,7 +167,10 @@ public:
     }
 
     // Runs a text; SQL_NO_DATA (a change that touched no row) is success.
-    void execDirect(const QString& sql) { check(SQLExecDirectW(m_h, const_cast<SQLWCHAR*>(wide(sql)), SQL_NTS), "SQLExecDirect"); }
+    void execDirect(const QString& sql)
+    {
+        check(SQLExecDirectW(m_h, const_cast<SQLWCHAR*>(wide(sql)), SQL_NTS), "SQLExecDirect");
+    }
 
     qint64 rowCount() const
     {
@@ -206,8 +209,8 @@ public:
                 m_indicators[k] = 0;
                 rc = SQLBindParameter(h, number, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 0, 0,
                                       &m_numbers[k], 0, &m_indicators[k]);
-            } else if (v.typeId() == QMetaType::Int || v.typeId() == QMetaType::LongLong
-                       || v.typeId() == QMetaType::UInt || v.typeId() == QMetaType::ULongLong) {
+            } else if (v.typeId() == QMetaType::Int || v.typeId() == QMetaType::LongLong ||
+                       v.typeId() == QMetaType::UInt || v.typeId() == QMetaType::ULongLong) {
                 m_integers[k] = v.toLongLong();
                 m_indicators[k] = 0;
                 rc = SQLBindParameter(h, number, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 0, 0,
@@ -237,13 +240,20 @@ private:
 // server cannot read it as a number or a date.
 QVariant forColumn(const QVariant& v, ColumnKind kind)
 {
-    if (kind != ColumnKind::Text && v.typeId() == QMetaType::QString
-        && v.toString().trimmed().isEmpty())
+    if (kind != ColumnKind::Text && v.typeId() == QMetaType::QString &&
+        v.toString().trimmed().isEmpty())
         return QVariant();
     return v;
 }
 
-enum class CellKind { Integer, Real, Date, Timestamp, Text };
+enum class CellKind
+{
+    Integer,
+    Real,
+    Date,
+    Timestamp,
+    Text
+};
 
 CellKind cellKind(SQLSMALLINT sqlType)
 {
@@ -361,9 +371,8 @@ public:
                                          SQLSMALLINT(std::size(name)), &nameLength, &type, &size,
                                          &digits, &nullable),
                          "SQLDescribeCol");
-            m_names << QString::fromUtf16(
-                reinterpret_cast<const char16_t*>(name),
-                std::min<int>(nameLength, int(std::size(name)) - 1));
+            m_names << QString::fromUtf16(reinterpret_cast<const char16_t*>(name),
+                                          std::min<int>(nameLength, int(std::size(name)) - 1));
             m_kinds.push_back(cellKind(type));
         }
         m_values.resize(size_t(columns));
@@ -472,8 +481,7 @@ public:
     {
         if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &m_env)))
             throw DbError(DbError::kFail, QStringLiteral("无法初始化 ODBC 环境。"));
-        SQLSetEnvAttr(m_env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3),
-                      0);
+        SQLSetEnvAttr(m_env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
         if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, m_env, &m_dbc))) {
             const DbError e = odbcError(SQL_HANDLE_ENV, m_env, "SQLAllocHandle");
             SQLFreeHandle(SQL_HANDLE_ENV, m_env);
@@ -539,15 +547,15 @@ public:
     qint64 recordCount(const QString& sql) override
     {
         checkOpen();
-        const QString text = QStringLiteral("SELECT COUNT(*) FROM (%1) AS vok_count").arg(prepare(sql));
+        const QString text =
+            QStringLiteral("SELECT COUNT(*) FROM (%1) AS vok_count").arg(prepare(sql));
         return guarded([&] {
             OdbcRowSet rs(m_dbc, text);
             return rs.next() ? qint64(rs.number(0)) : qint64(0);
         });
     }
 
-    void append(const QString& table, const QStringList& names,
-                const QVariantList& values) override
+    void append(const QString& table, const QStringList& names, const QVariantList& values) override
     {
         checkOpen();
         if (!isPlainIdentifier(table) || names.isEmpty() || names.size() != values.size())
@@ -573,9 +581,9 @@ public:
         const QString tableName = table.compare(QLatin1String("user"), Qt::CaseInsensitive) == 0
                                       ? QStringLiteral("\"user\"")
                                       : table;
-        const QString sql = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                                .arg(tableName, columns.join(QLatin1Char(',')),
-                                     markers.join(QLatin1Char(',')));
+        const QString sql =
+            QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                .arg(tableName, columns.join(QLatin1Char(',')), markers.join(QLatin1Char(',')));
         guarded([&] {
             Stmt stmt(m_dbc);
             Parameters p;
@@ -598,8 +606,7 @@ public:
 
     // Runs f; an engine failure inside a transaction marks the transaction
     // as failed, as the server will not commit any of it.
-    template <typename F>
-    auto guarded(F&& f) -> decltype(f())
+    template <typename F> auto guarded(F&& f) -> decltype(f())
     {
         try {
             return f();
@@ -624,8 +631,7 @@ protected:
         checkOpen();
         if (m_transactionFailed) {
             rollbackEngine();
-            throw DbError(DbError::kFail,
-                          QStringLiteral("事务中有语句执行失败，全部更改已撤销。"));
+            throw DbError(DbError::kFail, QStringLiteral("事务中有语句执行失败，全部更改已撤销。"));
         }
         endTransaction(SQL_COMMIT);
     }
@@ -705,11 +711,10 @@ OdbcRowUpdate::OdbcRowUpdate(OdbcConnection& connection, const QString& translat
         QRegularExpression::CaseInsensitiveOption);
     const auto m = re.match(translatedSelect);
     if (!m.hasMatch())
-        throw DbError(DbError::kFail,
-                      QStringLiteral("更新只能打开“SELECT * FROM 表”形式的查询。"));
+        throw DbError(DbError::kFail, QStringLiteral("更新只能打开“SELECT * FROM 表”形式的查询。"));
     m_table = m.captured(1);
-    const QString sql = QStringLiteral("SELECT ctid::text, xmin::text, * FROM ")
-                        + translatedSelect.mid(m.capturedStart(1));
+    const QString sql = QStringLiteral("SELECT ctid::text, xmin::text, * FROM ") +
+                        translatedSelect.mid(m.capturedStart(1));
     OdbcRowSet rs(connection.dbc(), sql);
     if (!rs.next())
         return;
@@ -736,8 +741,8 @@ void OdbcRowUpdate::store()
         if (m_record.value(i) == m_loaded.value(i))
             continue;
         const ColumnKind kind = def.columns.at(size_t(i)).kind;
-        sets << QStringLiteral("%1=CAST(? AS %2)").arg(quotedColumn(m_columns.at(i)),
-                                                        serverType(kind));
+        sets << QStringLiteral("%1=CAST(? AS %2)")
+                    .arg(quotedColumn(m_columns.at(i)), serverType(kind));
         values << forColumn(m_record.value(i), kind);
     }
     if (sets.isEmpty())

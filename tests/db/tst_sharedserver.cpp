@@ -19,8 +19,7 @@ using namespace vok;
 
 namespace {
 
-const QStringList kDeviceColumns{"code", "now_number", "high_number", "low_number",
-                                 "total_number"};
+const QStringList kDeviceColumns{"code", "now_number", "high_number", "low_number", "total_number"};
 
 QString serverType(ColumnKind kind)
 {
@@ -97,7 +96,8 @@ void TestSharedServer::cleanup()
 void TestSharedServer::schemaScriptCreatesTheNineTables()
 {
     QProcess vok;
-    vok.start(QStringLiteral(VOK_BINARY), {QStringLiteral("--dsn-schema"), QStringLiteral("postgresql")});
+    vok.start(QStringLiteral(VOK_BINARY),
+              {QStringLiteral("--dsn-schema"), QStringLiteral("postgresql")});
     QVERIFY(vok.waitForFinished(30000));
     QCOMPARE(vok.exitCode(), 0);
     const QString script = QString::fromUtf8(vok.readAllStandardOutput());
@@ -130,11 +130,11 @@ void TestSharedServer::schemaScriptCreatesTheNineTables()
         for (const ColumnDef& col : t->columns)
             expected << col.name + QLatin1Char(' ') + serverType(col.kind);
         QStringList got;
-        for (const QStringList& row :
-             test::rows(c, sqlFormat(u"SELECT column_name, data_type FROM information_schema.columns "
-                                     u"WHERE table_schema='vok_script_check' AND table_name='%s' "
-                                     u"ORDER BY ordinal_position",
-                                     {SqlArg::text(t->name.toLower())})))
+        for (const QStringList& row : test::rows(
+                 c, sqlFormat(u"SELECT column_name, data_type FROM information_schema.columns "
+                              u"WHERE table_schema='vok_script_check' AND table_name='%s' "
+                              u"ORDER BY ordinal_position",
+                              {SqlArg::text(t->name.toLower())})))
             got << row.join(QLatin1Char(' '));
         QCOMPARE(got, expected);
         // The tables answer the program's own SELECT * in that order.
@@ -148,7 +148,8 @@ void TestSharedServer::schemaScriptCreatesTheNineTables()
 void TestSharedServer::schemaScriptRefusesOtherEngines()
 {
     QProcess vok;
-    vok.start(QStringLiteral(VOK_BINARY), {QStringLiteral("--dsn-schema"), QStringLiteral("oracle")});
+    vok.start(QStringLiteral(VOK_BINARY),
+              {QStringLiteral("--dsn-schema"), QStringLiteral("oracle")});
     QVERIFY(vok.waitForFinished(30000));
     QCOMPARE(vok.exitCode(), 2);
     QVERIFY(vok.readAllStandardOutput().isEmpty());
@@ -161,9 +162,9 @@ void TestSharedServer::credentialsComeFromTheDataSource()
     const QSettings ini(qEnvironmentVariable("ODBCINI"), QSettings::IniFormat);
     const QString account = ini.value(QStringLiteral("VOK2/Username")).toString();
     QVERIFY(!account.isEmpty());
-    for (const QString& text : {QStringLiteral("DSN=VOK2;UID=张三;PWD=123"),
-                                QStringLiteral("DSN=VOK2;UID=postgres;PWD="),
-                                QStringLiteral("DSN=VOK2;UID=;PWD=")}) {
+    for (const QString& text :
+         {QStringLiteral("DSN=VOK2;UID=张三;PWD=123"), QStringLiteral("DSN=VOK2;UID=postgres;PWD="),
+          QStringLiteral("DSN=VOK2;UID=;PWD=")}) {
         auto c = openConnection(text);
         QCOMPARE(test::rows(*c, "SELECT current_user"), (QList<QStringList>{{account}}));
         QCOMPARE(test::rows(*c, "SELECT current_database()").value(0).value(0),
@@ -249,8 +250,8 @@ void TestSharedServer::textsAndNumbersKeepTheirKind()
               QStringLiteral("7"), longName, QStringLiteral("9.9"),
               QStringLiteral("2004-1-5 9:3:7")});
     QCOMPARE(test::rows(c, "SELECT * FROM DEVICE_WANTBUY"),
-             (QList<QStringList>{{"w\\1", "12", "2.5", "", "7", longName, "9.9",
-                                  "2004-01-05 09:03:07"}}));
+             (QList<QStringList>{
+                 {"w\\1", "12", "2.5", "", "7", longName, "9.9", "2004-01-05 09:03:07"}}));
     QCOMPARE(c.recordCount(sqlFormat(u"SELECT * FROM DEVICE_WANTBUY WHERE code='%s'",
                                      {SqlArg::text(QStringLiteral("w\\1"))})),
              1);
