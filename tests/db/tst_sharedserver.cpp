@@ -66,6 +66,9 @@ private slots:
     void programAccountIsNeverADatabaseAccount();
     void logInFindsOnlyTheNamedUser();
     void textsAndNumbersKeepTheirKind();
+    void oneStatementPerText_data();
+    void oneStatementPerText();
+    void failedStatementUndoesTheTransaction();
     void interleavedStockInsLoseNothing();
     void stockInWaitingForAnotherFailsCleanly();
     void stockInsOneAfterAnotherBothLand();
@@ -185,17 +188,24 @@ void TestSharedServer::programAccountIsNeverADatabaseAccount()
     QVERIFY(!password.isEmpty());
     const QString text = ConnectionString{QStringLiteral("VOK1"), account, password}.toString();
 
+    // The data sources with each line changed by edit (an empty result drops it).
     QTemporaryDir dir;
-    const QString copy = dir.filePath(QStringLiteral("odbc.ini"));
-    {
+    const auto copyOf = [&](const QString& name, auto edit) {
+        const QString path = dir.filePath(name);
         QFile in(odbcIni);
-        QVERIFY(in.open(QIODevice::ReadOnly));
-        QFile out(copy);
-        QVERIFY(out.open(QIODevice::WriteOnly));
-        for (const QByteArray& line : in.readAll().split('\n'))
-            if (!line.startsWith("Username") && !line.startsWith("Password"))
-                out.write(line + '\n');
-    }
+        QFile out(path);
+        if (in.open(QIODevice::ReadOnly) && out.open(QIODevice::WriteOnly))
+            for (const QByteArray& line : in.readAll().split('\n'))
+                if (const QByteArray changed = edit(line); !changed.isEmpty())
+                    out.write(changed + '\n');
+        return path;
+    };
+    const QString copy = copyOf(QStringLiteral("no-account.ini"), [](const QByteArray& line) {
+        return line.startsWith("Username") || line.startsWith("Password") ? QByteArray() : line;
+    });
+    const QString closed = copyOf(QStringLiteral("closed-port.ini"), [](const QByteArray& line) {
+        return line.startsWith("Port") ? QByteArray("Port=1") : line;
+    });
     const auto openInChild = [&](const QString& ini) {
         QProcess child;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -209,6 +219,11 @@ void TestSharedServer::programAccountIsNeverADatabaseAccount()
     const auto [refused, message] = openInChild(copy);
     QVERIFY2(refused == 1, qPrintable(message));
     QVERIFY2(message.contains(QLatin1String("password")), qPrintable(message));
+    // A server that does not answer: the driver's own message.
+    const auto [unreachable, why] = openInChild(closed);
+    QVERIFY2(unreachable == 1, qPrintable(why));
+    QVERIFY2(why.contains(QLatin1String("127.0.0.1")) && why.contains(QLatin1String("port 1")),
+             qPrintable(why));
     // With the data source as it was, the same connection string opens.
     const auto [opened, none] = openInChild(odbcIni);
     QVERIFY2(opened == 0, qPrintable(none));
@@ -257,9 +272,51 @@ void TestSharedServer::textsAndNumbersKeepTheirKind()
              1);
     QVERIFY_THROWS_EXCEPTION(DbError, c.append("DEVICE", {"code", "now_number"},
                                                {QStringLiteral("2"), QStringLiteral("abc")}));
-    QVERIFY_THROWS_EXCEPTION(DbError, c.execute("SELECT 1; DROP TABLE HOWDO"));
-    QVERIFY_THROWS_EXCEPTION(DbError, c.execute("SELECT 1 -- '\n; DROP TABLE HOWDO; --'"));
-    QCOMPARE(c.recordCount("SELECT * FROM HOWDO"), 0);
+}
+
+void TestSharedServer::oneStatementPerText_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<bool>("runs");
+    QTest::newRow("trailing semicolon") << "DELETE FROM HOWDO;  " << true;
+    QTest::newRow("semicolon in a text") << "DELETE FROM HOWDO WHERE do_what='a;b'" << true;
+    QTest::newRow("semicolon in a comment") << "DELETE FROM HOWDO -- a;b\n" << true;
+    QTest::newRow("second statement") << "DELETE FROM HOWDO; DROP TABLE HOWDO" << false;
+    QTest::newRow("second statement after a quote in a comment")
+        << "DELETE FROM HOWDO -- it's\n; DROP TABLE HOWDO; --'" << false;
+    QTest::newRow("nested comment")
+        << "DELETE FROM HOWDO /* /* */ ' */; DROP TABLE HOWDO; '" << false;
+}
+
+void TestSharedServer::oneStatementPerText()
+{
+    QFETCH(QString, sql);
+    QFETCH(bool, runs);
+    m_a->execute("INSERT INTO HOWDO (do_user,do_what,do_date) VALUES('a','a;b','2004-1-5 9:5:0')");
+    if (runs) {
+        m_a->execute(sql);
+        QCOMPARE(m_a->recordCount("SELECT * FROM HOWDO"), 0);
+    } else {
+        QVERIFY_THROWS_EXCEPTION(DbError, m_a->execute(sql));
+        QCOMPARE(m_a->recordCount("SELECT * FROM HOWDO"), 1);
+    }
+}
+
+void TestSharedServer::failedStatementUndoesTheTransaction()
+{
+    // The server will not commit a transaction in which a statement failed;
+    // a commit after a failure that was caught must not look like success.
+    {
+        Transaction t(*m_a);
+        addStockIn(*m_a, QStringLiteral("2004-1-5 9:0:0"), 1);
+        QVERIFY_THROWS_EXCEPTION(DbError, m_a->execute("SELECT * FROM NO_SUCH_TABLE"));
+        QVERIFY_THROWS_EXCEPTION(DbError, t.commit());
+    }
+    QCOMPARE(m_b->recordCount("SELECT * FROM DEVICE_IN"), 0);
+    QVERIFY(!m_a->inTransaction());
+    // The connection is usable again at once.
+    addStockIn(*m_a, QStringLiteral("2004-1-5 9:0:0"), 1);
+    QCOMPARE(m_b->recordCount("SELECT * FROM DEVICE_IN"), 1);
 }
 
 void TestSharedServer::interleavedStockInsLoseNothing()

@@ -16,8 +16,8 @@ namespace vok::test {
 // server whose data sources VOK1…VOK5 $ODBCINI defines. There the sandbox
 // empties the nine tables of the five department databases (and creates
 // any that a test dropped). Without a reachable server the process fails
-// when CI=true, and otherwise exits with the code CTest reports as
-// skipped, saying why.
+// when CI=true or a server was started on purpose (VOK_PG_DIR set), and
+// otherwise exits with the code CTest reports as skipped, saying why.
 class Sandbox
 {
 public:
