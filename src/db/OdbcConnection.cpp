@@ -19,7 +19,6 @@
 #include "db/DbError.h"
 #include "db/Schema.h"
 
-#include <QHash>
 #include <QRegularExpression>
 
 #include <sql.h>
@@ -42,7 +41,7 @@ const SQLWCHAR* wide(const QString& s)
 }
 
 // The driver's diagnostic records of a handle, as one text.
-QString diagnostics(SQLSMALLINT type, SQLHANDLE handle, QString* sqlState = nullptr)
+QString diagnostics(SQLSMALLINT type, SQLHANDLE handle)
 {
     QStringList messages;
     for (SQLSMALLINT i = 1;; ++i) {
@@ -54,8 +53,6 @@ QString diagnostics(SQLSMALLINT type, SQLHANDLE handle, QString* sqlState = null
                                             SQLSMALLINT(std::size(message)), &length);
         if (!SQL_SUCCEEDED(rc))
             break;
-        if (i == 1 && sqlState)
-            *sqlState = QString::fromUtf16(reinterpret_cast<const char16_t*>(state), 5);
         const int n = std::min<int>(length, int(std::size(message)) - 1);
         QString m = QString::fromUtf16(reinterpret_cast<const char16_t*>(message), n).trimmed();
         if (!m.isEmpty() && !messages.contains(m))
