@@ -4,6 +4,7 @@
 #include "db/Connection.h"
 #include "db/DataFolder.h"
 #include "db/DbError.h"
+#include "db/Schema.h"
 #include "login/Accounts.h"
 #include "login/ComErrorBox.h"
 #include "login/Departments.h"
@@ -104,6 +105,18 @@ int addUser(const QString& userName, const QString& classText, const QString& de
     return 0;
 }
 
+// Prints the script that creates a department database on a server.
+int printSchema(const QString& engine)
+{
+    if (engine.compare(QLatin1String("postgresql"), Qt::CaseInsensitive) != 0) {
+        printError(QStringLiteral("不支持的数据库引擎“%1”，可用：postgresql").arg(engine));
+        return 2;
+    }
+    const QByteArray script = schema::createScript(Engine::Postgres).toUtf8();
+    std::fwrite(script.constData(), 1, size_t(script.size()), stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
 // Scripted set-up runs without a display: no widgets are made.
 bool isHeadless(int argc, char** argv)
 {
@@ -137,6 +150,10 @@ int runApplication(int argc, char** argv)
                                      QStringLiteral("DIR"));
     const QCommandLineOption init(QStringLiteral("init"),
                                   QStringLiteral("建立五个部门的数据库后退出。"));
+    const QCommandLineOption dsnSchema(
+        QStringLiteral("dsn-schema"),
+        QStringLiteral("输出在数据库服务器上建立一个部门数据库的 SQL 脚本后退出（ENGINE：postgresql）。"),
+        QStringLiteral("ENGINE"));
     const QCommandLineOption addUserOption(
         QStringLiteral("add-user"),
         QStringLiteral("建立一个用户（密码从标准输入读取）后退出；需要 --class 和 --department。"),
@@ -152,7 +169,11 @@ int runApplication(int argc, char** argv)
     parser.addOption(addUserOption);
     parser.addOption(classOption);
     parser.addOption(departmentOption);
+    parser.addOption(dsnSchema);
     parser.process(*app);
+
+    if (parser.isSet(dsnSchema))
+        return printSchema(parser.value(dsnSchema));
 
     if (parser.isSet(dataDir))
         DataFolder::setPath(parser.value(dataDir));

@@ -1,6 +1,9 @@
 #include "app/MainButtons.h"
 
 #include "app/VOKDlg.h"
+#include "browse/ViewInDlg.h"
+#include "forms/CDeviceInDlg.h"
+#include "stock/CDeviceCodeDlg.h"
 
 // Forms are added here: include the form's header and give its row
 // makeForm<CFormDlg>() instead of nullptr.
@@ -22,13 +25,13 @@ std::vector<MainButton> mainButtons()
     // clang-format off
     return {
         // id    group          caption                     own dept  user name  log      form
-        {1002, G::Operations, QStringLiteral("设备代码"), Free,    NoUser,   WithLog, nullptr, nullptr}, // CDeviceCodeDlg
-        {1003, G::Operations, QStringLiteral("设备入库"), Refused, NoUser,   WithLog, nullptr, nullptr}, // CDeviceInDlg
+        {1002, G::Operations, QStringLiteral("设备代码"), Free,    NoUser,   WithLog, makeForm<CDeviceCodeDlg>(), nullptr},
+        {1003, G::Operations, QStringLiteral("设备入库"), Refused, NoUser,   WithLog, makeForm<CDeviceInDlg>(), nullptr},
         {1004, G::Operations, QStringLiteral("设备出库"), Refused, NoUser,   WithLog, nullptr, nullptr}, // CDeviceOutDlg
         {1005, G::Operations, QStringLiteral("设备还库"), Refused, NoUser,   WithLog, nullptr, nullptr}, // CDeviceReturnDlg
         {1006, G::Operations, QStringLiteral("设备需求"), Refused, NoUser,   WithLog, nullptr, nullptr}, // CDeviceNeedDlg
         {1012, G::Queries,    QStringLiteral("库存信息"), Free,    WithUser, WithLog, nullptr, nullptr}, // CStockDlg
-        {1008, G::Queries,    QStringLiteral("入库信息"), Free,    WithUser, WithLog, nullptr, nullptr}, // CViewInDlg
+        {1008, G::Queries,    QStringLiteral("入库信息"), Free,    WithUser, WithLog, makeForm<CViewInDlg>(), nullptr},
         {1009, G::Queries,    QStringLiteral("出库信息"), Free,    WithUser, WithLog, nullptr, nullptr}, // CViewOutDlg
         {1010, G::Queries,    QStringLiteral("还库信息"), Free,    WithUser, WithLog, nullptr, nullptr}, // CViewReturnDlg
         {1013, G::Queries,    QStringLiteral("需求信息"), Free,    WithUser, WithLog, nullptr, nullptr}, // CViewNeedDlg

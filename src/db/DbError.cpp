@@ -21,4 +21,18 @@ QString comErrorText(quint32 code, const QString& text)
     return QString::asprintf("Unknown error 0x%08X", code);
 }
 
+DbError noCurrentRecordError()
+{
+    // The message ADO gives for a row update whose SELECT found no row.
+    return DbError(0x800A0BCDu,
+                   QStringLiteral("BOF 或 EOF 中有一个是“真”，或者当前的记录已被删除，"
+                                  "所需的操作要求一个当前的记录。"));
+}
+
+DbError rowChangedError()
+{
+    return DbError(DbError::kConcurrency,
+                   QStringLiteral("无法为更新定位行。一些值可能已在最后一次读取后被更改。"));
+}
+
 } // namespace vok

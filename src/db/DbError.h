@@ -34,6 +34,12 @@ private:
 // trailing line break; without a message, "IDispatch error #n" for codes
 // just above 0x80040200, else "Unknown error 0x%08X".
 QString comErrorText(quint32 code, const QString& text);
+
+// The errors of the row update pattern, the same on every engine: storing a
+// row whose SELECT found none, and storing a row another connection changed
+// or removed since it was read.
+DbError noCurrentRecordError();
+DbError rowChangedError();
 inline QString comErrorText(const DbError& e) { return comErrorText(e.code(), e.text()); }
 
 } // namespace vok

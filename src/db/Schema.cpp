@@ -159,6 +159,17 @@ QStringList createStatements(Engine engine)
     return out;
 }
 
+QString createScript(Engine engine)
+{
+    QString out = QStringLiteral(
+        "-- 仓库管理系统：一个部门数据库的九张表（列的顺序不可改变）。\n"
+        "-- Warehouse management: the nine tables of one department database "
+        "(column order matters).\n");
+    for (const QString& statement : createStatements(engine))
+        out += statement + QLatin1String(";\n");
+    return out;
+}
+
 } // namespace schema
 
 } // namespace vok

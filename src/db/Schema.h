@@ -57,6 +57,9 @@ const TableDef* find(QStringView name);
 // CREATE TABLE statements (and, for the embedded engine, the triggers that
 // keep date values in their normalised form) for one engine.
 QStringList createStatements(Engine engine);
+// The same statements as one script for the engine's own command-line
+// client (each statement ends with ';'), for a site's administrator.
+QString createScript(Engine engine);
 } // namespace schema
 
 // Column positions of the row records.

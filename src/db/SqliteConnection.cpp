@@ -206,14 +206,6 @@ private:
     std::vector<bool> m_dateOnly;
 };
 
-// The message ADO gives for a row update whose SELECT found no row.
-const QString& noCurrentRecordText()
-{
-    static const QString t = QStringLiteral(
-        "BOF 或 EOF 中有一个是“真”，或者当前的记录已被删除，所需的操作要求一个当前的记录。");
-    return t;
-}
-
 class SqliteRowUpdate : public RowUpdate
 {
 public:
@@ -256,7 +248,7 @@ public:
     void store() override
     {
         if (!m_found)
-            throw DbError(0x800A0BCDu, noCurrentRecordText());
+            throw noCurrentRecordError();
         QStringList sets;
         QVariantList values;
         for (int i = 0; i < m_record.size() && i < int(m_columns.size()); ++i) {
@@ -282,8 +274,7 @@ public:
             sqlite3_bind_value(stmt.get(), index++, v);
         stmt.step();
         if (sqlite3_changes(m_db) == 0)
-            throw DbError(DbError::kConcurrency,
-                          QStringLiteral("无法为更新定位行。一些值可能已在最后一次读取后被更改。"));
+            throw rowChangedError();
         m_loaded = m_record;
     }
 

@@ -1,15 +1,90 @@
 #include "support/TestSupport.h"
 
 #include "db/DataFolder.h"
+#include "db/DbError.h"
+#include "db/Schema.h"
 #include "login/Clock.h"
 #include "login/ComErrorBox.h"
+#include "login/Departments.h"
 #include "login/HelpLauncher.h"
 #include "login/MessageService.h"
 
+#include <QHash>
+
+#include <cstdio>
+#include <cstdlib>
+
 namespace vok::test {
+
+namespace {
+
+constexpr int kSkipExitCode = 77; // SKIP_RETURN_CODE of the _pg tests
+
+[[noreturn]] void noServer(const QString& why)
+{
+    const QByteArray text = why.toUtf8();
+    // In CI, and wherever scripts/pg-cluster.sh started a server on purpose
+    // (VOK_PG_DIR), a test that cannot reach it fails.
+    if (qgetenv("CI") == "true" || !qgetenv("VOK_PG_DIR").isEmpty())
+        qFatal("PostgreSQL test without a server: %s", text.constData());
+    std::fprintf(stderr,
+                 "SKIP: %s (no PostgreSQL server was started: run scripts/test.sh, or "
+                 "eval \"$(bash scripts/pg-cluster.sh start build/bin/vok)\")\n",
+                 text.constData());
+    std::exit(kSkipExitCode);
+}
+
+void emptyTables(Connection& c)
+{
+    for (const TableDef* t : schema::all())
+        c.execute(QStringLiteral("DELETE FROM ") + t->name);
+}
+
+// Empties the department databases on the server before a test, and
+// creates a table a test dropped. The connections stay open for the next
+// test of the process: opening five per test would dominate the run.
+void resetServer()
+{
+    static QHash<QString, ConnectionPtr> connections;
+    for (const Department& d : departments()) {
+        ConnectionPtr& c = connections[d.dsn];
+        try {
+            if (!c || !c->isOpen()) {
+                if (!odbcDataSourceExists(d.dsn))
+                    noServer(QStringLiteral("data source %1 is not defined in ODBCINI=%2")
+                                 .arg(d.dsn, qEnvironmentVariable("ODBCINI")));
+                c = openConnection(ConnectionString{d.dsn, {}, {}}.toString());
+            }
+            try {
+                emptyTables(*c);
+            } catch (const DbError&) {
+                for (const QString& sql : schema::createStatements(Engine::Postgres))
+                    c->execute(sql);
+                emptyTables(*c);
+            }
+        } catch (const DbError& e) {
+            noServer(QStringLiteral("%1: %2").arg(d.dsn, e.text()));
+        }
+    }
+}
+
+} // namespace
+
+bool onServer()
+{
+    return qgetenv("VOK_TEST_ENGINE") == "postgres";
+}
 
 Sandbox::Sandbox() : m_launches(std::make_shared<QList<QStringList>>())
 {
+    if (onServer()) {
+        resetServer();
+    } else {
+        // Run by hand outside CTest, the embedded tests still never reach
+        // a data source that an odbc.ini of this machine defines.
+        qputenv("ODBCINI", QFile::encodeName(m_dir.filePath(QStringLiteral("odbc.ini"))));
+        qputenv("ODBCSYSINI", QFile::encodeName(m_dir.path()));
+    }
     DataFolder::setPath(m_dir.path());
     Messages::setTestMode(true);
     Messages::clearShown();

@@ -10,6 +10,14 @@ namespace vok::test {
 // One test's surroundings: a fresh temporary data folder, the message
 // service in test mode with nothing recorded, the clock on system time and
 // help launches recorded instead of started. Create one in init().
+//
+// A test registered with vok_add_engine_test runs twice: on the embedded
+// engine, and (as NAME_pg, VOK_TEST_ENGINE=postgres) on the PostgreSQL
+// server whose data sources VOK1…VOK5 $ODBCINI defines. There the sandbox
+// empties the nine tables of the five department databases (and creates
+// any that a test dropped). Without a reachable server the process fails
+// when CI=true or a server was started on purpose (VOK_PG_DIR set), and
+// otherwise exits with the code CTest reports as skipped, saying why.
 class Sandbox
 {
 public:
@@ -17,7 +25,8 @@ public:
     ~Sandbox();
 
     QString dataDir() const { return m_dir.path(); }
-    // The embedded database of a data source (VOK1 …), created on demand.
+    // The department database of a data source (VOK1 …): embedded, created
+    // on demand, or on the server in the PostgreSQL run.
     ConnectionPtr open(const QString& dsn = QStringLiteral("VOK1"));
 
     // Help launches since the sandbox was made: program and arguments.
@@ -27,6 +36,9 @@ private:
     QTemporaryDir m_dir;
     std::shared_ptr<QList<QStringList>> m_launches;
 };
+
+// True in the PostgreSQL run of a test.
+bool onServer();
 
 // Runs one SELECT and returns every row as a list of texts.
 QList<QStringList> rows(Connection& c, const QString& sql);

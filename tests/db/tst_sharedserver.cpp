@@ -1,0 +1,430 @@
+// The shared PostgreSQL server: the schema script an administrator runs,
+// where the database credentials come from, the log-in query, and two
+// workstations changing the same stock row at once.
+#include "db/Connection.h"
+#include "db/DbError.h"
+#include "db/Schema.h"
+#include "db/SqlFormat.h"
+#include "support/TestSupport.h"
+
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstdio>
+#include <thread>
+
+using namespace vok;
+
+namespace {
+
+const QStringList kDeviceColumns{"code", "now_number", "high_number", "low_number", "total_number"};
+
+QString serverType(ColumnKind kind)
+{
+    switch (kind) {
+    case ColumnKind::Text:
+        return QStringLiteral("text");
+    case ColumnKind::Number:
+        return QStringLiteral("real");
+    case ColumnKind::DateTime:
+        return QStringLiteral("timestamp without time zone");
+    case ColumnKind::Date:
+        return QStringLiteral("date");
+    }
+    return {};
+}
+
+// The stock-in pattern: the stock-in row and the stock row change together.
+void addStockIn(Connection& c, const QString& time, float amount)
+{
+    c.append(QStringLiteral("DEVICE_IN"), {"code", "in_date", "in_number"},
+             {QStringLiteral("1"), time, amount});
+}
+
+void addToStock(RowRecord& r, float amount)
+{
+    r.setNumber(DeviceCol::now_number, r.number(DeviceCol::now_number) + amount);
+    r.setNumber(DeviceCol::total_number, r.number(DeviceCol::total_number) + amount);
+}
+
+const QString kStockRow = QStringLiteral("SELECT * FROM DEVICE WHERE code='1'");
+
+} // namespace
+
+class TestSharedServer : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void schemaScriptCreatesTheNineTables();
+    void schemaScriptRefusesOtherEngines();
+    void credentialsComeFromTheDataSource();
+    void programAccountIsNeverADatabaseAccount();
+    void logInFindsOnlyTheNamedUser();
+    void textsAndNumbersKeepTheirKind();
+    void oneStatementPerText_data();
+    void oneStatementPerText();
+    void failedStatementUndoesTheTransaction();
+    void interleavedStockInsLoseNothing();
+    void stockInWaitingForAnotherFailsCleanly();
+    void stockInsOneAfterAnotherBothLand();
+
+private:
+    std::unique_ptr<test::Sandbox> m_sandbox;
+    ConnectionPtr m_a; // workstation A
+    ConnectionPtr m_b; // workstation B
+};
+
+void TestSharedServer::init()
+{
+    m_sandbox = std::make_unique<test::Sandbox>();
+    m_a = m_sandbox->open();
+    m_b = m_sandbox->open();
+    QCOMPARE(m_a->engine(), Engine::Postgres);
+    m_a->append(QStringLiteral("DEVICE"), kDeviceColumns,
+                {QStringLiteral("1"), 10.0f, 100.0f, 1.0f, 10.0f});
+}
+
+void TestSharedServer::cleanup()
+{
+    m_a.reset();
+    m_b.reset();
+    m_sandbox.reset();
+}
+
+void TestSharedServer::schemaScriptCreatesTheNineTables()
+{
+    QProcess vok;
+    vok.start(QStringLiteral(VOK_BINARY),
+              {QStringLiteral("--dsn-schema"), QStringLiteral("postgresql")});
+    QVERIFY(vok.waitForFinished(30000));
+    QCOMPARE(vok.exitCode(), 0);
+    const QString script = QString::fromUtf8(vok.readAllStandardOutput());
+
+    // Run the script as psql would, in a schema of its own.
+    Connection& c = *m_a;
+    c.execute("DROP SCHEMA IF EXISTS vok_script_check CASCADE");
+    c.execute("CREATE SCHEMA vok_script_check");
+    c.execute("SET search_path TO vok_script_check");
+    int statements = 0;
+    QString current;
+    for (const QString& line : script.split(QLatin1Char('\n'))) {
+        if (line.startsWith(QLatin1String("--")))
+            continue;
+        current += line + QLatin1Char('\n');
+        if (line.trimmed().endsWith(QLatin1Char(';'))) {
+            c.execute(current);
+            current.clear();
+            ++statements;
+        }
+    }
+    QCOMPARE(current.trimmed(), QString());
+    QCOMPARE(statements, 9);
+
+    QCOMPARE(c.recordCount("SELECT * FROM information_schema.tables "
+                           "WHERE table_schema='vok_script_check'"),
+             9);
+    for (const TableDef* t : schema::all()) {
+        QStringList expected;
+        for (const ColumnDef& col : t->columns)
+            expected << col.name + QLatin1Char(' ') + serverType(col.kind);
+        QStringList got;
+        for (const QStringList& row : test::rows(
+                 c, sqlFormat(u"SELECT column_name, data_type FROM information_schema.columns "
+                              u"WHERE table_schema='vok_script_check' AND table_name='%s' "
+                              u"ORDER BY ordinal_position",
+                              {SqlArg::text(t->name.toLower())})))
+            got << row.join(QLatin1Char(' '));
+        QCOMPARE(got, expected);
+        // The tables answer the program's own SELECT * in that order.
+        auto rs = c.query(QStringLiteral("SELECT * FROM %1").arg(t->name));
+        QCOMPARE(rs->columnCount(), int(t->columns.size()));
+    }
+    c.execute("RESET search_path");
+    c.execute("DROP SCHEMA vok_script_check CASCADE");
+}
+
+void TestSharedServer::schemaScriptRefusesOtherEngines()
+{
+    QProcess vok;
+    vok.start(QStringLiteral(VOK_BINARY),
+              {QStringLiteral("--dsn-schema"), QStringLiteral("oracle")});
+    QVERIFY(vok.waitForFinished(30000));
+    QCOMPARE(vok.exitCode(), 2);
+    QVERIFY(vok.readAllStandardOutput().isEmpty());
+}
+
+void TestSharedServer::credentialsComeFromTheDataSource()
+{
+    // The database account is the one the data source names, whatever
+    // program account the connection string carries.
+    const QSettings ini(qEnvironmentVariable("ODBCINI"), QSettings::IniFormat);
+    const QString account = ini.value(QStringLiteral("VOK2/Username")).toString();
+    QVERIFY(!account.isEmpty());
+    for (const QString& text :
+         {QStringLiteral("DSN=VOK2;UID=张三;PWD=123"), QStringLiteral("DSN=VOK2;UID=postgres;PWD="),
+          QStringLiteral("DSN=VOK2;UID=;PWD=")}) {
+        auto c = openConnection(text);
+        QCOMPARE(test::rows(*c, "SELECT current_user"), (QList<QStringList>{{account}}));
+        QCOMPARE(test::rows(*c, "SELECT current_database()").value(0).value(0),
+                 ini.value(QStringLiteral("VOK2/Database")).toString());
+    }
+}
+
+void TestSharedServer::programAccountIsNeverADatabaseAccount()
+{
+    // A data source without a database account of its own cannot be opened
+    // even with the right database account as the program's UID and PWD.
+    // unixODBC keeps the path of the odbc.ini it first read for the life of
+    // the process, so the other odbc.ini is tried in a child process.
+    const QString odbcIni = qEnvironmentVariable("ODBCINI");
+    const QSettings original(odbcIni, QSettings::IniFormat);
+    const QString account = original.value(QStringLiteral("VOK1/Username")).toString();
+    const QString password = original.value(QStringLiteral("VOK1/Password")).toString();
+    QVERIFY(!password.isEmpty());
+    const QString text = ConnectionString{QStringLiteral("VOK1"), account, password}.toString();
+
+    // The data sources with each line changed by edit (an empty result drops it).
+    QTemporaryDir dir;
+    const auto copyOf = [&](const QString& name, auto edit) {
+        const QString path = dir.filePath(name);
+        QFile in(odbcIni);
+        QFile out(path);
+        if (in.open(QIODevice::ReadOnly) && out.open(QIODevice::WriteOnly))
+            for (const QByteArray& line : in.readAll().split('\n'))
+                if (const QByteArray changed = edit(line); !changed.isEmpty())
+                    out.write(changed + '\n');
+        return path;
+    };
+    const QString copy = copyOf(QStringLiteral("no-account.ini"), [](const QByteArray& line) {
+        return line.startsWith("Username") || line.startsWith("Password") ? QByteArray() : line;
+    });
+    const QString closed = copyOf(QStringLiteral("closed-port.ini"), [](const QByteArray& line) {
+        return line.startsWith("Port") ? QByteArray("Port=1") : line;
+    });
+    const auto openInChild = [&](const QString& ini) {
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("ODBCINI"), ini);
+        env.insert(QStringLiteral("VOK_TEST_OPEN"), text);
+        child.setProcessEnvironment(env);
+        child.start(QCoreApplication::applicationFilePath(), {});
+        child.waitForFinished(30000);
+        return std::pair{child.exitCode(), QString::fromUtf8(child.readAllStandardError())};
+    };
+    const auto [refused, message] = openInChild(copy);
+    QVERIFY2(refused == 1, qPrintable(message));
+    QVERIFY2(message.contains(QLatin1String("password")), qPrintable(message));
+    // A server that does not answer: the driver's own message.
+    const auto [unreachable, why] = openInChild(closed);
+    QVERIFY2(unreachable == 1, qPrintable(why));
+    QVERIFY2(why.contains(QLatin1String("127.0.0.1")) && why.contains(QLatin1String("port 1")),
+             qPrintable(why));
+    // With the data source as it was, the same connection string opens.
+    const auto [opened, none] = openInChild(odbcIni);
+    QVERIFY2(opened == 0, qPrintable(none));
+}
+
+void TestSharedServer::logInFindsOnlyTheNamedUser()
+{
+    // The database account's own name is among the user names tried: an
+    // unquoted user would be that name, and match every row.
+    const QSettings ini(qEnvironmentVariable("ODBCINI"), QSettings::IniFormat);
+    const QString account = ini.value(QStringLiteral("VOK1/Username")).toString();
+    Connection& c = *m_a;
+    c.execute("INSERT INTO user (user,pswd,class) VALUES('admin','','1')");
+    c.execute("INSERT INTO user (user,pswd,class) VALUES('x','y','2')");
+    c.execute("INSERT INTO user (user,pswd,class) VALUES('guest','y','3')");
+    const auto login = [&](const QString& user, const QString& password) {
+        return sqlFormat(u"SELECT * FROM user where user='%s'AND pswd='%s'",
+                         {SqlArg::text(user), SqlArg::text(password)});
+    };
+    QCOMPARE(c.recordCount(login("x", "y")), 1);
+    auto rs = c.query(login("x", "y"));
+    QVERIFY(rs->next());
+    QCOMPARE(rs->text(QStringLiteral("user")), QStringLiteral("x"));
+    QCOMPARE(rs->text(QStringLiteral("class")), QStringLiteral("2"));
+    QVERIFY(!rs->next());
+    QCOMPARE(c.recordCount(login(account, "")), 0);
+    QCOMPARE(c.recordCount(login(account, "y")), 0);
+    QCOMPARE(c.recordCount(login("x", "")), 0);
+    QCOMPARE(c.recordCount(login("X", "y")), 0); // names are matched exactly
+}
+
+void TestSharedServer::textsAndNumbersKeepTheirKind()
+{
+    Connection& c = *m_a;
+    // Texts into number columns, a blank number, a long text, a backslash.
+    const QString longName = QString(3000, QChar(0x4ED3)) + QStringLiteral("end");
+    c.append("DEVICE_WANTBUY", schema::DeviceWantBuy.columnNames(),
+             {QStringLiteral("w\\1"), QStringLiteral("12"), QStringLiteral(" 2.5 "), QString(),
+              QStringLiteral("7"), longName, QStringLiteral("9.9"),
+              QStringLiteral("2004-1-5 9:3:7")});
+    QCOMPARE(test::rows(c, "SELECT * FROM DEVICE_WANTBUY"),
+             (QList<QStringList>{
+                 {"w\\1", "12", "2.5", "", "7", longName, "9.9", "2004-01-05 09:03:07"}}));
+    QCOMPARE(c.recordCount(sqlFormat(u"SELECT * FROM DEVICE_WANTBUY WHERE code='%s'",
+                                     {SqlArg::text(QStringLiteral("w\\1"))})),
+             1);
+    QVERIFY_THROWS_EXCEPTION(DbError, c.append("DEVICE", {"code", "now_number"},
+                                               {QStringLiteral("2"), QStringLiteral("abc")}));
+}
+
+void TestSharedServer::oneStatementPerText_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<bool>("runs");
+    QTest::newRow("trailing semicolon") << "DELETE FROM HOWDO;  " << true;
+    QTest::newRow("semicolon in a text") << "DELETE FROM HOWDO WHERE do_what='a;b'" << true;
+    QTest::newRow("semicolon in a comment") << "DELETE FROM HOWDO -- a;b\n" << true;
+    QTest::newRow("second statement") << "DELETE FROM HOWDO; DROP TABLE HOWDO" << false;
+    QTest::newRow("second statement after a quote in a comment")
+        << "DELETE FROM HOWDO -- it's\n; DROP TABLE HOWDO; --'" << false;
+    QTest::newRow("nested comment")
+        << "DELETE FROM HOWDO /* /* */ ' */; DROP TABLE HOWDO; '" << false;
+}
+
+void TestSharedServer::oneStatementPerText()
+{
+    QFETCH(QString, sql);
+    QFETCH(bool, runs);
+    m_a->execute("INSERT INTO HOWDO (do_user,do_what,do_date) VALUES('a','a;b','2004-1-5 9:5:0')");
+    if (runs) {
+        m_a->execute(sql);
+        QCOMPARE(m_a->recordCount("SELECT * FROM HOWDO"), 0);
+    } else {
+        QVERIFY_THROWS_EXCEPTION(DbError, m_a->execute(sql));
+        QCOMPARE(m_a->recordCount("SELECT * FROM HOWDO"), 1);
+    }
+}
+
+void TestSharedServer::failedStatementUndoesTheTransaction()
+{
+    // The server will not commit a transaction in which a statement failed;
+    // a commit after a failure that was caught must not look like success.
+    {
+        Transaction t(*m_a);
+        addStockIn(*m_a, QStringLiteral("2004-1-5 9:0:0"), 1);
+        QVERIFY_THROWS_EXCEPTION(DbError, m_a->execute("SELECT * FROM NO_SUCH_TABLE"));
+        QVERIFY_THROWS_EXCEPTION(DbError, t.commit());
+    }
+    QCOMPARE(m_b->recordCount("SELECT * FROM DEVICE_IN"), 0);
+    QVERIFY(!m_a->inTransaction());
+    // The connection is usable again at once.
+    addStockIn(*m_a, QStringLiteral("2004-1-5 9:0:0"), 1);
+    QCOMPARE(m_b->recordCount("SELECT * FROM DEVICE_IN"), 1);
+}
+
+void TestSharedServer::interleavedStockInsLoseNothing()
+{
+    // A and B each take 1 into stock; both read the stock row before
+    // either has stored it.
+    Transaction ta(*m_a);
+    addStockIn(*m_a, QStringLiteral("2004-1-5 9:0:0"), 1);
+    auto ua = m_a->openUpdate(kStockRow, schema::Device);
+    {
+        Transaction tb(*m_b);
+        addStockIn(*m_b, QStringLiteral("2004-1-5 9:0:1"), 2);
+        auto ub = m_b->openUpdate(kStockRow, schema::Device);
+        QCOMPARE(ub->record().number(DeviceCol::now_number), 10.0f);
+        addToStock(ua->record(), 1);
+        ua->store();
+        ta.commit();
+
+        addToStock(ub->record(), 2);
+        try {
+            ub->store();
+            QFAIL("the second store must fail");
+        } catch (const DbError& e) {
+            QCOMPARE(e.code(), DbError::kConcurrency);
+        }
+        // B's transaction goes without commit: its stock-in row goes too.
+    }
+    QCOMPARE(test::rows(*m_b, "SELECT now_number, total_number FROM DEVICE"),
+             (QList<QStringList>{{"11", "11"}}));
+    QCOMPARE(test::rows(*m_b, "SELECT in_number FROM DEVICE_IN"), (QList<QStringList>{{"1"}}));
+
+    // B tries again on a fresh read and lands.
+    {
+        Transaction tb(*m_b);
+        addStockIn(*m_b, QStringLiteral("2004-1-5 9:0:1"), 2);
+        m_b->updateRow(kStockRow, schema::Device, [](RowRecord& r) { addToStock(r, 2); });
+        tb.commit();
+    }
+    QCOMPARE(test::rows(*m_a, "SELECT now_number, total_number FROM DEVICE"),
+             (QList<QStringList>{{"13", "13"}}));
+    QCOMPARE(m_a->recordCount("SELECT * FROM DEVICE_IN"), 2);
+}
+
+void TestSharedServer::stockInWaitingForAnotherFailsCleanly()
+{
+    // B stores while A's change is not yet committed: B waits for A, then
+    // finds the row changed.
+    Transaction ta(*m_a);
+    addStockIn(*m_a, QStringLiteral("2004-1-5 9:0:0"), 1);
+    auto ua = m_a->openUpdate(kStockRow, schema::Device);
+    auto ub = m_b->openUpdate(kStockRow, schema::Device);
+    addToStock(ua->record(), 1);
+    ua->store();
+
+    quint32 bCode = 0;
+    bool bStored = false;
+    std::thread b([&] {
+        try {
+            Transaction tb(*m_b);
+            addStockIn(*m_b, QStringLiteral("2004-1-5 9:0:1"), 2);
+            addToStock(ub->record(), 2);
+            ub->store(); // waits for A's lock on the row
+            tb.commit();
+            bStored = true;
+        } catch (const DbError& e) {
+            bCode = e.code();
+        }
+    });
+    QTest::qWait(300);
+    ta.commit();
+    b.join();
+    QVERIFY(!bStored);
+    QCOMPARE(bCode, DbError::kConcurrency);
+    QCOMPARE(test::rows(*m_a, "SELECT now_number, total_number FROM DEVICE"),
+             (QList<QStringList>{{"11", "11"}}));
+    QCOMPARE(test::rows(*m_a, "SELECT in_number FROM DEVICE_IN"), (QList<QStringList>{{"1"}}));
+}
+
+void TestSharedServer::stockInsOneAfterAnotherBothLand()
+{
+    for (const auto& [c, amount] : {std::pair{m_a, 1.0f}, std::pair{m_b, 2.5f}}) {
+        Transaction t(*c);
+        addStockIn(*c, QStringLiteral("2004-1-5 9:0:0"), amount);
+        c->updateRow(kStockRow, schema::Device,
+                     [amount = amount](RowRecord& r) { addToStock(r, amount); });
+        t.commit();
+    }
+    QCOMPARE(test::rows(*m_a, "SELECT now_number, total_number FROM DEVICE"),
+             (QList<QStringList>{{"13.5", "13.5"}}));
+    QCOMPARE(m_b->recordCount("SELECT * FROM DEVICE_IN"), 2);
+}
+
+// With VOK_TEST_OPEN set, the program only opens that connection string:
+// exit code 0 when it opens, 1 with the engine's message otherwise.
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsSet("VOK_TEST_OPEN")) {
+        try {
+            openConnection(qEnvironmentVariable("VOK_TEST_OPEN"));
+            return 0;
+        } catch (const DbError& e) {
+            std::fprintf(stderr, "%s\n", e.text().toUtf8().constData());
+            return 1;
+        }
+    }
+    QCoreApplication app(argc, argv);
+    TestSharedServer test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+#include "tst_sharedserver.moc"
