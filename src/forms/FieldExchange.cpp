@@ -6,6 +6,7 @@
 
 #include <QComboBox>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QRegularExpression>
 
 #include <cmath>
@@ -122,6 +123,8 @@ bool FieldExchange::fail(QWidget* control, const QString& message)
         control->setFocus(Qt::OtherFocusReason);
         if (auto* edit = qobject_cast<QLineEdit*>(control))
             edit->selectAll();
+        else if (auto* text = qobject_cast<QPlainTextEdit*>(control))
+            text->selectAll();
         else if (auto* combo = qobject_cast<QComboBox*>(control); combo && combo->lineEdit())
             combo->lineEdit()->selectAll();
     }
@@ -155,6 +158,17 @@ bool FieldExchange::text(QComboBox* combo, QString& out, int maxBytes)
         return false;
     const QString t = combo->currentText();
     if (!checkText(combo, t, maxBytes))
+        return false;
+    out = t;
+    return true;
+}
+
+bool FieldExchange::text(QPlainTextEdit* edit, QString& out, int maxBytes)
+{
+    if (!proceed())
+        return false;
+    const QString t = edit->toPlainText();
+    if (!checkText(edit, t, maxBytes))
         return false;
     out = t;
     return true;

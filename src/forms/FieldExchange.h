@@ -5,6 +5,7 @@
 
 class QComboBox;
 class QLineEdit;
+class QPlainTextEdit;
 class QWidget;
 
 namespace vok {
@@ -50,6 +51,8 @@ public:
     // a character GBK cannot write is refused with its own message.
     bool text(QLineEdit* edit, QString& out, int maxBytes = -1);
     bool text(QComboBox* combo, QString& out, int maxBytes = -1);
+    // A multi-line edit: its text with the line breaks it holds.
+    bool text(QPlainTextEdit* edit, QString& out, int maxBytes = -1);
     // The same with the limit of a row record's text field (capacity - 1).
     bool text(QLineEdit* edit, QString& out, const TableDef& table, int column);
     bool text(QComboBox* combo, QString& out, const TableDef& table, int column);

@@ -5,8 +5,11 @@
 #include "support/TestSupport.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QContextMenuEvent>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
 
@@ -26,8 +29,10 @@ private slots:
     void integers_data();
     void integers();
     void firstFailureStopsLaterFields();
+    void multiLineText();
     void showsSixSignificantDigits();
     void menuAndButtonsShareTheTable();
+    void rightClickOpensMenuCentredOnPointer();
 
 private:
     std::unique_ptr<test::Sandbox> m_sandbox;
@@ -161,6 +166,20 @@ void TestFieldExchange::firstFailureStopsLaterFields()
     QCOMPARE(b, QStringLiteral("old"));
 }
 
+void TestFieldExchange::multiLineText()
+{
+    QWidget form;
+    auto* usage = new QPlainTextEdit(&form);
+    usage->setPlainText(QStringLiteral("维修\n备用"));
+    QString out;
+    FieldExchange dx(&form);
+    QVERIFY(!dx.text(usage, out, 8)); // 9 bytes with the line break
+    QCOMPARE(Messages::shownTexts(), QStringList{"“请填入不多于8个的字符。”"});
+    FieldExchange again(&form);
+    QVERIFY(again.text(usage, out, 9));
+    QCOMPARE(out, QStringLiteral("维修\n备用"));
+}
+
 void TestFieldExchange::showsSixSignificantDigits()
 {
     QCOMPARE(FieldText::number(1), QStringLiteral("1"));
@@ -192,6 +211,30 @@ void TestFieldExchange::menuAndButtonsShareTheTable()
     menu->actions().at(1)->trigger();
     QTRY_COMPARE(m_sandbox->helpLaunches().size(), 1);
     QVERIFY(m_sandbox->helpLaunches().at(0).join(' ').contains("devcode.htm"));
+}
+
+void TestFieldExchange::rightClickOpensMenuCentredOnPointer()
+{
+    QWidget form;
+    form.setGeometry(200, 200, 300, 200);
+    CommandTable commands(&form);
+    int ran = 0;
+    QPushButton* b = commands.add(1032, QStringLiteral("确　认"), QStringLiteral("确认"), [&] { ++ran; });
+    b->move(10, 10);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    // A right-click on a button reaches the form.
+    const QPoint global = b->mapToGlobal(QPoint(5, 5));
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), global);
+    QApplication::sendEvent(b, &event);
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    QVERIFY(menu);
+    QCOMPARE(menu->actions().size(), 1);
+    QCOMPARE(menu->actions().at(0)->text(), QStringLiteral("确认"));
+    QCOMPARE(menu->pos().x(), global.x() - menu->sizeHint().width() / 2);
+    menu->actions().at(0)->trigger();
+    menu->close();
+    QTRY_COMPARE(ran, 1);
 }
 
 QTEST_MAIN(TestFieldExchange)

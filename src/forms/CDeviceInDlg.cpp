@@ -1,0 +1,93 @@
+#include "forms/CDeviceInDlg.h"
+
+#include "db/DbError.h"
+#include "db/Schema.h"
+#include "db/SqlFormat.h"
+#include "forms/FieldExchange.h"
+#include "login/ComErrorBox.h"
+#include "login/Permission.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+
+namespace vok {
+
+CDeviceInDlg::CDeviceInDlg(const FormContext& context, QWidget* parent)
+    : EntryForm(context, QStringLiteral("设备入库登记"), QStringLiteral("输入入库设备信息"), parent)
+{
+    addDeviceList(IDC_DEVICE, QStringLiteral("入库设备"));
+    addTimePickers(IDC_DATE, IDC_TIME, QStringLiteral("入库时间"));
+    m_provider = addEdit(IDC_PROVIDER, QStringLiteral("供应商"));
+    m_teleno = addEdit(IDC_TELENO, QStringLiteral("商家电话"));
+    m_number = addEdit(IDC_NUMBER, QStringLiteral("数量"));
+    m_price = addEdit(IDC_PRICE, QStringLiteral("价格"));
+    m_buyer = addEdit(IDC_BUYER, QStringLiteral("采购员"));
+    showNumber(m_number, 0);
+    showNumber(m_price, 0);
+    addButtons(IDC_CONFIRM, QStringLiteral("devin.htm"));
+    fillDeviceList();
+}
+
+void CDeviceInDlg::confirm()
+{
+    if (!deviceChosen())
+        return;
+
+    // The fields in the order they are taken: device, time, buyer,
+    // supplier, telephone, quantity, price. Texts that do not fit their
+    // field in the row record are refused, never cut.
+    QString code, buyer, provider, teleno;
+    float number = 0;
+    float price = 0;
+    FieldExchange dx(this);
+    dx.text(deviceList(), code, schema::DeviceIn, DeviceInCol::code);
+    const QString inDate = entryTime();
+    dx.text(m_buyer, buyer, schema::DeviceIn, DeviceInCol::buyer);
+    dx.text(m_provider, provider, schema::DeviceIn, DeviceInCol::provider);
+    dx.text(m_teleno, teleno, schema::DeviceIn, DeviceInCol::teleno);
+    dx.number(m_number, number, 1, 10000);
+    dx.number(m_price, price, 1, 10000);
+    if (!dx.ok())
+        return;
+
+    if (refuseIfReadOnly(context().classNumber, RefusalText::WithLineBreak, this))
+        return;
+
+    // The stock-in row and the stock change stand or fall together.
+    try {
+        Connection& c = connection();
+        Transaction transaction(c);
+        c.append(QStringLiteral("device_in"),
+                 {QStringLiteral("code"), QStringLiteral("in_date"), QStringLiteral("provider"),
+                  QStringLiteral("teleno"), QStringLiteral("in_number"), QStringLiteral("price"),
+                  QStringLiteral("buyer")},
+                 {code, inDate, provider, teleno, number, price, buyer});
+
+        auto stock = c.openUpdate(
+            sqlFormat(u"SELECT * FROM device WHERE code='%s'", {SqlArg::text(code)}),
+            schema::Device);
+        if (stock->found()) {
+            RowRecord& r = stock->record();
+            r.setText(DeviceCol::code, code);
+            r.setNumber(DeviceCol::now_number, r.number(DeviceCol::now_number) + number);
+            r.setNumber(DeviceCol::total_number, r.number(DeviceCol::total_number) + number);
+            stock->store();
+        } else {
+            // A device's first stock row: both limits 1.
+            c.append(QStringLiteral("device"),
+                     {QStringLiteral("code"), QStringLiteral("now_number"),
+                      QStringLiteral("high_number"), QStringLiteral("low_number"),
+                      QStringLiteral("total_number")},
+                     {code, number, 1.0f, 1.0f, number});
+        }
+        stock.reset();
+        transaction.commit();
+    } catch (const DbError& e) {
+        showComError(e, this);
+        return;
+    }
+
+    completeEntry(QStringLiteral("添加入库信息"));
+}
+
+} // namespace vok

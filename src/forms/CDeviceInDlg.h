@@ -1,0 +1,39 @@
+#pragma once
+
+#include "forms/EntryForm.h"
+
+namespace vok {
+
+// Stock-in entry: one delivery of a device. Appends a DEVICE_IN row and
+// raises the device's stock, adding its stock row when it has none; both
+// in one transaction.
+class CDeviceInDlg : public EntryForm
+{
+    Q_OBJECT
+public:
+    CDeviceInDlg(const FormContext& context, QWidget* parent = nullptr);
+
+    enum : int {
+        IDC_DEVICE = 1023,
+        IDC_DATE = 1025,
+        IDC_TIME = 1050,
+        IDC_PROVIDER = 1027,
+        IDC_TELENO = 1028,
+        IDC_NUMBER = 1029,
+        IDC_PRICE = 1030,
+        IDC_BUYER = 1031,
+        IDC_CONFIRM = 1032
+    };
+
+protected:
+    void confirm() override;
+
+private:
+    QLineEdit* m_provider;
+    QLineEdit* m_teleno;
+    QLineEdit* m_number;
+    QLineEdit* m_price;
+    QLineEdit* m_buyer;
+};
+
+} // namespace vok

@@ -1,0 +1,152 @@
+#include "forms/EntryForm.h"
+
+#include "db/DbError.h"
+#include "forms/CommandTable.h"
+#include "login/Clock.h"
+#include "login/ComErrorBox.h"
+#include "login/MessageService.h"
+
+#include <QComboBox>
+#include <QDateEdit>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimeEdit>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace vok {
+
+EntryForm::EntryForm(const FormContext& context, const QString& title,
+                     const QString& groupCaption, QWidget* parent)
+    : QDialog(parent),
+      m_context(context),
+      m_group(new QGroupBox(groupCaption, this)),
+      m_rows(new QFormLayout(m_group)),
+      m_commands(new CommandTable(this))
+{
+    setWindowTitle(title);
+    m_group->setObjectName(QStringLiteral("inputGroup"));
+    m_rows->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+    m_rows->setLabelAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_group);
+    setMinimumWidth(360);
+}
+
+QComboBox* EntryForm::addDeviceList(int id, const QString& label)
+{
+    m_deviceList = new QComboBox(m_group);
+    m_deviceList->setObjectName(QStringLiteral("control%1").arg(id));
+    m_deviceList->setEditable(false);
+    addRow(label, m_deviceList);
+    return m_deviceList;
+}
+
+void EntryForm::addTimePickers(int dateId, int timeId, const QString& label)
+{
+    const QDateTime now = Clock::now();
+    m_datePicker = new QDateEdit(now.date(), m_group);
+    m_datePicker->setObjectName(QStringLiteral("control%1").arg(dateId));
+    m_datePicker->setDisplayFormat(QStringLiteral("yyyy-M-d"));
+    m_datePicker->setMinimumDate(QDate(1753, 1, 1));
+    m_datePicker->setCalendarPopup(false);
+    m_timePicker = new QTimeEdit(now.time(), m_group);
+    m_timePicker->setObjectName(QStringLiteral("control%1").arg(timeId));
+    m_timePicker->setDisplayFormat(QStringLiteral("H:mm:ss"));
+    auto* row = new QHBoxLayout;
+    row->addWidget(m_datePicker, 1);
+    row->addWidget(m_timePicker, 1);
+    auto* l = new QLabel(label, m_group);
+    l->setBuddy(m_datePicker);
+    m_rows->addRow(l, row);
+}
+
+QLineEdit* EntryForm::addEdit(int id, const QString& label, const QString& initial)
+{
+    auto* edit = new QLineEdit(initial, m_group);
+    edit->setObjectName(QStringLiteral("control%1").arg(id));
+    addRow(label, edit);
+    return edit;
+}
+
+void EntryForm::addRow(const QString& label, QWidget* field)
+{
+    auto* l = new QLabel(label, m_group);
+    l->setBuddy(field);
+    m_rows->addRow(l, field);
+}
+
+void EntryForm::addButtons(int confirmId, const QString& helpTopic)
+{
+    QPushButton* ok =
+        m_commands->add(confirmId, QStringLiteral("确　认"), QStringLiteral("确认"), [this] { confirm(); });
+    QPushButton* help = m_commands->addHelp(QStringLiteral("帮　助"), helpTopic);
+    QPushButton* exit =
+        m_commands->add(kExit, QStringLiteral("退　出"), QStringLiteral("退出"), [this] { reject(); });
+    exit->setDefault(true);
+    auto* row = new QHBoxLayout;
+    row->addWidget(ok);
+    row->addWidget(help);
+    row->addWidget(exit);
+    static_cast<QVBoxLayout*>(layout())->addLayout(row);
+}
+
+bool EntryForm::fillDeviceList()
+{
+    QStringList codes;
+    try {
+        auto rows = connection().query(QStringLiteral("SELECT * FROM DEVICE_CODE"));
+        while (rows->next())
+            if (!rows->isNull(0))
+                codes << rows->text(0);
+    } catch (const DbError& e) {
+        showComError(e, this);
+        m_filled = false;
+        return false;
+    }
+    // A sorted list: case folded first, then by character.
+    std::sort(codes.begin(), codes.end(), [](const QString& a, const QString& b) {
+        const int c = a.compare(b, Qt::CaseInsensitive);
+        return c != 0 ? c < 0 : a < b;
+    });
+    m_deviceList->addItems(codes);
+    m_deviceList->setCurrentIndex(-1);
+    return true;
+}
+
+int EntryForm::exec()
+{
+    if (!m_filled)
+        return QDialog::Rejected;
+    return QDialog::exec();
+}
+
+bool EntryForm::deviceChosen()
+{
+    if (m_deviceList->currentIndex() >= 0)
+        return true;
+    Messages::show(QStringLiteral("请选择一个设备"), QString(), Messages::Icon::None,
+                   Messages::Buttons::Ok, this);
+    return false;
+}
+
+QString EntryForm::entryTime() const
+{
+    return unpaddedDateTime(QDateTime(m_datePicker->date(), m_timePicker->time()));
+}
+
+void EntryForm::completeEntry(const QString& logText)
+{
+    Messages::show(QStringLiteral("完成操作！"), QString(), Messages::Icon::None,
+                   Messages::Buttons::Ok, this);
+    if (m_context.log)
+        m_context.log->Write(logText);
+    done(0);
+}
+
+} // namespace vok

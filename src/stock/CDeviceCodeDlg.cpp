@@ -1,0 +1,230 @@
+#include "stock/CDeviceCodeDlg.h"
+
+#include "browse/RecordListView.h"
+#include "db/DbError.h"
+#include "db/Schema.h"
+#include "db/SqlFormat.h"
+#include "forms/CommandTable.h"
+#include "forms/FieldExchange.h"
+#include "login/ComErrorBox.h"
+#include "login/MessageService.h"
+#include "login/Permission.h"
+
+#include <QComboBox>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace vok {
+
+namespace {
+
+const QString kWholeCatalogue = QStringLiteral("SELECT * FROM DEVICE_CODE");
+
+QString controlName(int id)
+{
+    return QStringLiteral("control%1").arg(id);
+}
+
+} // namespace
+
+CDeviceCodeDlg::CDeviceCodeDlg(const FormContext& context, QWidget* parent)
+    : QDialog(parent), m_context(context), m_commands(new CommandTable(this))
+{
+    setWindowTitle(QStringLiteral("设备代码管理"));
+
+    m_list = new RecordListView({{QStringLiteral("设备号"), ListColumn::Text},
+                                 {QStringLiteral("设备名"), ListColumn::Text}},
+                                this);
+    m_list->setObjectName(controlName(IDC_LIST));
+    m_list->setColumnShares({1, 1}, 2);
+    // The list takes the left part of the form; its two columns fill its
+    // outer width, so a horizontal scroll bar would only scroll the frame.
+    m_list->setFixedWidth(260);
+    m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    connect(m_list, &RecordListView::rowChosen, this, &CDeviceCodeDlg::onRowChosen);
+
+    // Query group: field, value, button.
+    auto* queryBox = new QGroupBox(QStringLiteral("查询"), this);
+    m_queryField = new QComboBox(queryBox);
+    m_queryField->setObjectName(controlName(IDC_QUERY_FIELD));
+    m_queryField->setEditable(true);
+    m_queryField->setInsertPolicy(QComboBox::InsertAlphabetically);
+    m_queryField->addItems({QStringLiteral("设备号c"), QStringLiteral("设备名c")});
+    m_queryField->setCurrentIndex(-1);
+    m_queryField->setEditText(QString());
+    m_queryValue = new QLineEdit(queryBox);
+    m_queryValue->setObjectName(controlName(IDC_QUERY_VALUE));
+    QPushButton* query = m_commands->add(IDC_QUERY, QStringLiteral("查　　询"),
+                                         QStringLiteral("查询"), [this] { onQuery(); });
+    auto* queryRows = new QFormLayout(queryBox);
+    queryRows->addRow(QStringLiteral("选择的项"), m_queryField);
+    queryRows->addRow(QStringLiteral("＝选择的内容"), m_queryValue);
+    queryRows->addRow(query);
+
+    // Change group: code, name and the three change buttons.
+    auto* changeBox = new QGroupBox(QStringLiteral("操作"), this);
+    m_code = new QLineEdit(changeBox);
+    m_code->setObjectName(controlName(IDC_CODE));
+    m_name = new QLineEdit(changeBox);
+    m_name->setObjectName(controlName(IDC_NAME));
+    QPushButton* add = m_commands->add(IDC_ADD, QStringLiteral("新　增"), QStringLiteral("新增"),
+                                       [this] { onAdd(); });
+    QPushButton* rename = m_commands->add(IDC_RENAME, QStringLiteral("修　改"),
+                                          QStringLiteral("修改"), [this] { onRename(); });
+    QPushButton* remove = m_commands->add(IDC_DELETE, QStringLiteral("删　除"),
+                                          QStringLiteral("删除"), [this] { onDelete(); });
+    auto* changeRows = new QFormLayout(changeBox);
+    changeRows->addRow(QStringLiteral("设备号"), m_code);
+    changeRows->addRow(QStringLiteral("设备名"), m_name);
+    auto* changeButtons = new QHBoxLayout;
+    changeButtons->addWidget(add);
+    changeButtons->addWidget(rename);
+    changeButtons->addWidget(remove);
+    changeRows->addRow(changeButtons);
+
+    QPushButton* help = m_commands->addHelp(QStringLiteral("帮　　　　助"),
+                                            QStringLiteral("devcode.htm"));
+    QPushButton* exit = m_commands->add(IDC_EXIT, QStringLiteral("退　　　　出"),
+                                        QStringLiteral("退出"), [this] { reject(); });
+    exit->setDefault(true);
+
+    m_commands->setMenuOrder({IDC_ADD, IDC_RENAME, IDC_DELETE, CommandTable::kHelp, IDC_EXIT,
+                              CommandTable::kSeparator, IDC_QUERY});
+
+    auto* right = new QVBoxLayout;
+    right->addWidget(queryBox);
+    right->addWidget(changeBox);
+    right->addStretch(1);
+    auto* closeButtons = new QHBoxLayout;
+    closeButtons->addWidget(help);
+    closeButtons->addWidget(exit);
+    right->addLayout(closeButtons);
+    auto* layout = new QHBoxLayout(this);
+    layout->addWidget(m_list);
+    layout->addLayout(right, 1);
+    resize(620, 400);
+
+    // Tab order: the list, the change group, the query group, help, exit.
+    const QList<QWidget*> order{m_list,       m_code,       m_name, add,   rename, remove,
+                                m_queryField, m_queryValue, query,  help,  exit};
+    for (int i = 1; i < order.size(); ++i)
+        setTabOrder(order.at(i - 1), order.at(i));
+
+    fillWholeCatalogue();
+}
+
+void CDeviceCodeDlg::fillList(const QString& select)
+{
+    m_list->fill(*m_context.connection, select);
+}
+
+void CDeviceCodeDlg::fillWholeCatalogue()
+{
+    fillList(kWholeCatalogue);
+}
+
+void CDeviceCodeDlg::onRowChosen(int row)
+{
+    const QStringList texts = m_list->records()->rowTexts(row);
+    m_code->setText(texts.value(0));
+    m_name->setText(texts.value(1));
+}
+
+void CDeviceCodeDlg::report(const QString& message)
+{
+    Messages::show(message, QStringLiteral("提示!"), Messages::Icon::Question,
+                   Messages::Buttons::Ok, this);
+}
+
+void CDeviceCodeDlg::onAdd()
+{
+    // A code or name that does not fit the catalogue's row record is
+    // refused, so that no code is ever cut into a different one.
+    QString code, name;
+    FieldExchange dx(this);
+    dx.text(m_code, code, schema::DeviceCode, DeviceCodeCol::code);
+    dx.text(m_name, name, schema::DeviceCode, DeviceCodeCol::name);
+    if (!dx.ok())
+        return;
+    if (refuseIfReadOnly(m_context.classNumber, RefusalText::WithLineBreak, this))
+        return;
+    try {
+        m_context.connection->execute(
+            sqlFormat(u"INSERT INTO DEVICE_CODE(code,name) VALUES('%s','%s')",
+                      {SqlArg::text(code), SqlArg::text(name)}));
+    } catch (const DbError& e) {
+        showComError(e, this);
+        return;
+    }
+    if (m_context.log)
+        m_context.log->Write(QStringLiteral("添加设备记录。"));
+    report(QStringLiteral("完成添加设备记录操作!"));
+    fillWholeCatalogue();
+}
+
+void CDeviceCodeDlg::onRename()
+{
+    // The code only finds the row; the new name must fit.
+    QString code, name;
+    FieldExchange dx(this);
+    dx.text(m_code, code);
+    dx.text(m_name, name, schema::DeviceCode, DeviceCodeCol::name);
+    if (!dx.ok())
+        return;
+    if (refuseIfReadOnly(m_context.classNumber, RefusalText::WithLineBreak, this))
+        return;
+    try {
+        m_context.connection->execute(sqlFormat(u"UPDATE DEVICE_CODE SET NAME='%s' WHERE CODE='%s'",
+                                                {SqlArg::text(name), SqlArg::text(code)}));
+    } catch (const DbError& e) {
+        showComError(e, this);
+        return;
+    }
+    report(QStringLiteral("完成修改设备记录操作!"));
+    if (m_context.log)
+        m_context.log->Write(QStringLiteral("更新设备记录。"));
+    fillWholeCatalogue();
+}
+
+void CDeviceCodeDlg::onDelete()
+{
+    const QString code = m_code->text();
+    if (refuseIfReadOnly(m_context.classNumber, RefusalText::WithLineBreak, this))
+        return;
+    try {
+        m_context.connection->execute(
+            sqlFormat(u"DELETE FROM DEVICE_CODE WHERE CODE='%s'", {SqlArg::text(code)}));
+    } catch (const DbError& e) {
+        showComError(e, this);
+        return;
+    }
+    if (m_context.log)
+        m_context.log->Write(QStringLiteral("删除设备记录。"));
+    report(QStringLiteral("完成删除设备记录操作!"));
+    fillWholeCatalogue();
+}
+
+void CDeviceCodeDlg::onQuery()
+{
+    const QString field = m_queryField->currentText();
+    const QString value = m_queryValue->text();
+    QString column;
+    if (field == QStringLiteral("设备号c"))
+        column = QStringLiteral("code");
+    else if (field == QStringLiteral("设备名c"))
+        column = QStringLiteral("name");
+    // Any other field leaves the text empty, which the database refuses.
+    QString select;
+    if (!column.isEmpty())
+        select = sqlFormat(u"SELECT * FROM DEVICE_CODE WHERE %s='%s'",
+                           {SqlArg::name(column), SqlArg::text(value)});
+    fillList(select);
+}
+
+} // namespace vok

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "login/FormContext.h"
+
+#include <QDialog>
+
+class QComboBox;
+class QLineEdit;
+
+namespace vok {
+
+class CommandTable;
+class RecordListView;
+
+// The device code catalogue: lists DEVICE_CODE, adds, renames and deletes
+// codes and lists the codes whose code or name equals a typed value.
+class CDeviceCodeDlg : public QDialog
+{
+    Q_OBJECT
+public:
+    CDeviceCodeDlg(const FormContext& context, QWidget* parent = nullptr);
+
+    enum : int {
+        IDC_LIST = 1022,
+        IDC_CODE = 1017,
+        IDC_NAME = 1018,
+        IDC_ADD = 1019,
+        IDC_RENAME = 1020,
+        IDC_DELETE = 1021,
+        IDC_QUERY_FIELD = 1190,
+        IDC_QUERY_VALUE = 1186,
+        IDC_QUERY = 1189,
+        IDC_HELP = 1168,
+        IDC_EXIT = 1
+    };
+
+    CommandTable* commands() const { return m_commands; }
+    RecordListView* list() const { return m_list; }
+
+private:
+    void onAdd();
+    void onRename();
+    void onDelete();
+    void onQuery();
+    void onRowChosen(int row);
+    // Lists the rows of a SELECT text, the last row read at the top.
+    void fillList(const QString& select);
+    void fillWholeCatalogue();
+    void report(const QString& message);
+
+    FormContext m_context;
+    CommandTable* m_commands;
+    RecordListView* m_list;
+    QLineEdit* m_code;
+    QLineEdit* m_name;
+    QComboBox* m_queryField;
+    QLineEdit* m_queryValue;
+};
+
+} // namespace vok

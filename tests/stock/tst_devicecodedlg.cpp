@@ -1,0 +1,348 @@
+#include "../forms/ScriptedConnection.h"
+
+#include "browse/RecordListView.h"
+#include "db/DbError.h"
+#include "forms/CommandTable.h"
+#include "login/MessageService.h"
+#include "login/OperationLog.h"
+#include "stock/CDeviceCodeDlg.h"
+#include "support/TestSupport.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTest>
+
+using namespace vok;
+
+namespace {
+const QString kRefusal = QStringLiteral("你无权执行此项操作!\r\n请重新登录数据库!");
+}
+
+class TestDeviceCodeDlg : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void listsCatalogueInReverseOrder();
+    void clickShowsRowInEdits();
+    void addRenameDelete();
+    void changesRefillWholeCatalogue();
+    void classThreeIsRefusedEveryChange();
+    void overlongTextsAreRefused_data();
+    void overlongTextsAreRefused();
+    void quotesArePlainText();
+    void query_data();
+    void query();
+    void failedChangeShowsErrorAndStops();
+    void contextMenu();
+
+private:
+    std::unique_ptr<CDeviceCodeDlg> openForm(int classNumber = 1);
+    void press(CDeviceCodeDlg& form, int id);
+    QList<QStringList> listed(CDeviceCodeDlg& form);
+    QList<QStringList> catalogue();
+    QStringList logged();
+
+    std::unique_ptr<test::Sandbox> m_sandbox;
+    ConnectionPtr m_db;
+    std::shared_ptr<test::ScriptedConnection> m_scripted;
+    std::unique_ptr<COperationLog> m_log;
+};
+
+void TestDeviceCodeDlg::init()
+{
+    m_sandbox = std::make_unique<test::Sandbox>();
+    m_db = m_sandbox->open();
+    m_scripted = std::make_shared<test::ScriptedConnection>(m_db);
+    m_log = std::make_unique<COperationLog>();
+    m_log->Attach(m_db, QStringLiteral("张三"));
+    m_db->execute(QStringLiteral("INSERT INTO DEVICE_CODE(code,name) VALUES('001','显示器')"));
+    m_db->execute(QStringLiteral("INSERT INTO DEVICE_CODE(code,name) VALUES('002','打印机')"));
+    m_db->execute(QStringLiteral("INSERT INTO DEVICE_CODE(code,name) VALUES('003','扫描仪')"));
+}
+
+void TestDeviceCodeDlg::cleanup()
+{
+    m_log.reset();
+    m_scripted.reset();
+    m_db.reset();
+    m_sandbox.reset();
+}
+
+std::unique_ptr<CDeviceCodeDlg> TestDeviceCodeDlg::openForm(int classNumber)
+{
+    FormContext context;
+    context.classNumber = classNumber;
+    context.connection = m_scripted;
+    context.log = m_log.get();
+    auto form = std::make_unique<CDeviceCodeDlg>(context);
+    form->show();
+    return form;
+}
+
+void TestDeviceCodeDlg::press(CDeviceCodeDlg& form, int id)
+{
+    QPushButton* b = form.commands()->button(id);
+    QVERIFY(b && b->isEnabled());
+    QTest::mouseClick(b, Qt::LeftButton);
+}
+
+QList<QStringList> TestDeviceCodeDlg::listed(CDeviceCodeDlg& form)
+{
+    QList<QStringList> rows;
+    for (int r = 0; r < form.list()->records()->rowCount(); ++r)
+        rows << form.list()->records()->rowTexts(r);
+    return rows;
+}
+
+QList<QStringList> TestDeviceCodeDlg::catalogue()
+{
+    return test::rows(*m_db, QStringLiteral("SELECT code, name FROM DEVICE_CODE ORDER BY code"));
+}
+
+QStringList TestDeviceCodeDlg::logged()
+{
+    QStringList what;
+    for (const QStringList& r : test::rows(*m_db, QStringLiteral("SELECT do_what FROM HOWDO")))
+        what << r.at(0);
+    return what;
+}
+
+static void setEdit(QWidget& form, int id, const QString& text)
+{
+    form.findChild<QLineEdit*>(QStringLiteral("control%1").arg(id))->setText(text);
+}
+
+void TestDeviceCodeDlg::listsCatalogueInReverseOrder()
+{
+    auto form = openForm();
+    QCOMPARE(form->windowTitle(), QStringLiteral("设备代码管理"));
+    QCOMPARE(listed(*form), (QList<QStringList>{
+                                {"003", "扫描仪"}, {"002", "打印机"}, {"001", "显示器"}}));
+    auto* model = form->list()->records();
+    QCOMPARE(model->headerData(0, Qt::Horizontal).toString(), QStringLiteral("设备号"));
+    QCOMPARE(model->headerData(1, Qt::Horizontal).toString(), QStringLiteral("设备名"));
+    // Each column half the list's outer width.
+    QCOMPARE(form->list()->columnWidth(0), form->list()->frameGeometry().width() / 2);
+}
+
+void TestDeviceCodeDlg::clickShowsRowInEdits()
+{
+    auto form = openForm();
+    QTableView* view = form->list();
+    const QRect cell = view->visualRect(view->model()->index(1, 1));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, cell.center());
+    QCOMPARE(form->findChild<QLineEdit*>("control1017")->text(), QStringLiteral("002"));
+    QCOMPARE(form->findChild<QLineEdit*>("control1018")->text(), QStringLiteral("打印机"));
+}
+
+void TestDeviceCodeDlg::addRenameDelete()
+{
+    auto form = openForm();
+    setEdit(*form, 1017, "004");
+    setEdit(*form, 1018, QStringLiteral("投影仪"));
+    press(*form, CDeviceCodeDlg::IDC_ADD);
+    setEdit(*form, 1018, QStringLiteral("幻灯机"));
+    press(*form, CDeviceCodeDlg::IDC_RENAME);
+    setEdit(*form, 1017, "001");
+    press(*form, CDeviceCodeDlg::IDC_DELETE);
+    // A code that is not there: nothing changes, success all the same.
+    setEdit(*form, 1017, "999");
+    press(*form, CDeviceCodeDlg::IDC_RENAME);
+    press(*form, CDeviceCodeDlg::IDC_DELETE);
+
+    QCOMPARE(Messages::shownTexts(),
+             (QStringList{"完成添加设备记录操作!", "完成修改设备记录操作!", "完成删除设备记录操作!",
+                          "完成修改设备记录操作!", "完成删除设备记录操作!"}));
+    for (const Messages::Shown& s : Messages::shown()) {
+        QCOMPARE(s.caption, QStringLiteral("提示!"));
+        QCOMPARE(s.icon, Messages::Icon::Question);
+    }
+    QCOMPARE(logged(), (QStringList{"添加设备记录。", "更新设备记录。", "删除设备记录。",
+                                    "更新设备记录。", "删除设备记录。"}));
+    QCOMPARE(catalogue(), (QList<QStringList>{
+                              {"002", "打印机"}, {"003", "扫描仪"}, {"004", "幻灯机"}}));
+    QCOMPARE(listed(*form).size(), 3);
+    QCOMPARE(listed(*form).at(0), (QStringList{"004", "幻灯机"}));
+}
+
+void TestDeviceCodeDlg::changesRefillWholeCatalogue()
+{
+    auto form = openForm();
+    form->findChild<QComboBox*>("control1190")->setEditText(QStringLiteral("设备号c"));
+    setEdit(*form, 1186, "002");
+    press(*form, CDeviceCodeDlg::IDC_QUERY);
+    QCOMPARE(listed(*form), (QList<QStringList>{{"002", "打印机"}}));
+    setEdit(*form, 1017, "003");
+    setEdit(*form, 1018, QStringLiteral("扫描器"));
+    press(*form, CDeviceCodeDlg::IDC_RENAME);
+    QCOMPARE(listed(*form), (QList<QStringList>{
+                                {"003", "扫描器"}, {"002", "打印机"}, {"001", "显示器"}}));
+}
+
+void TestDeviceCodeDlg::classThreeIsRefusedEveryChange()
+{
+    auto form = openForm(3);
+    setEdit(*form, 1017, "001");
+    setEdit(*form, 1018, QStringLiteral("新名"));
+    for (int id : {CDeviceCodeDlg::IDC_ADD, CDeviceCodeDlg::IDC_RENAME, CDeviceCodeDlg::IDC_DELETE})
+        press(*form, id);
+    QCOMPARE(Messages::shownTexts(), (QStringList{kRefusal, kRefusal, kRefusal}));
+    for (const Messages::Shown& s : Messages::shown()) {
+        QCOMPARE(s.caption, QStringLiteral("警告!"));
+        QCOMPARE(s.icon, Messages::Icon::Stop);
+    }
+    QCOMPARE(catalogue().size(), 3);
+    QCOMPARE(catalogue().at(0), (QStringList{"001", "显示器"}));
+    QVERIFY(logged().isEmpty());
+    // Query and help stay available.
+    Messages::clearShown();
+    form->findChild<QComboBox*>("control1190")->setEditText(QStringLiteral("设备名c"));
+    setEdit(*form, 1186, QStringLiteral("显示器"));
+    press(*form, CDeviceCodeDlg::IDC_QUERY);
+    QCOMPARE(listed(*form), (QList<QStringList>{{"001", "显示器"}}));
+    press(*form, CDeviceCodeDlg::IDC_HELP);
+    QCOMPARE(m_sandbox->helpLaunches().size(), 1);
+    QVERIFY(m_sandbox->helpLaunches().at(0).join(' ').contains("devcode.htm"));
+    QVERIFY(Messages::shown().isEmpty());
+}
+
+void TestDeviceCodeDlg::overlongTextsAreRefused_data()
+{
+    QTest::addColumn<int>("button");
+    QTest::addColumn<QString>("code");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("focus");
+    const QString name40 = QString(20, QChar(0x8BBE)); // 40 bytes
+    QTest::newRow("code of 10 bytes") << int(CDeviceCodeDlg::IDC_ADD) << "0123456789" << "x"
+                                      << "“请填入不多于9个的字符。”"
+                                      << "control1017";
+    QTest::newRow("chinese code of 10 bytes") << int(CDeviceCodeDlg::IDC_ADD)
+                                              << QStringLiteral("设备编号甲") << "x"
+                                              << "“请填入不多于9个的字符。”"
+                                              << "control1017";
+    QTest::newRow("name of 40 bytes") << int(CDeviceCodeDlg::IDC_ADD) << "005" << name40
+                                      << "“请填入不多于39个的字符。”"
+                                      << "control1018";
+    QTest::newRow("rename to 40 bytes") << int(CDeviceCodeDlg::IDC_RENAME) << "001" << name40
+                                        << "“请填入不多于39个的字符。”"
+                                        << "control1018";
+    QTest::newRow("name not GBK") << int(CDeviceCodeDlg::IDC_ADD) << "005"
+                                  << QStringLiteral("显示器😀")
+                                  << QStringLiteral("字符“😀”无法保存到数据库中，请改用其他字符。")
+                                  << "control1018";
+}
+
+void TestDeviceCodeDlg::overlongTextsAreRefused()
+{
+    QFETCH(int, button);
+    QFETCH(QString, code);
+    QFETCH(QString, name);
+    QFETCH(QString, message);
+    QFETCH(QString, focus);
+    auto form = openForm();
+    QApplication::setActiveWindow(form.get());
+    setEdit(*form, 1017, code);
+    setEdit(*form, 1018, name);
+    press(*form, button);
+    QCOMPARE(Messages::shownTexts(), QStringList{message});
+    QTRY_COMPARE(QApplication::focusWidget()->objectName(), focus);
+    QCOMPARE(catalogue().size(), 3);
+    QCOMPARE(catalogue().at(0), (QStringList{"001", "显示器"}));
+    QVERIFY(logged().isEmpty());
+}
+
+void TestDeviceCodeDlg::quotesArePlainText()
+{
+    auto form = openForm();
+    setEdit(*form, 1017, "A'1");
+    setEdit(*form, 1018, "O'Brien");
+    press(*form, CDeviceCodeDlg::IDC_ADD);
+    setEdit(*form, 1018, "x' OR '1'='1");
+    press(*form, CDeviceCodeDlg::IDC_RENAME);
+    QCOMPARE(catalogue().at(3), (QStringList{"A'1", "x' OR '1'='1"}));
+    QCOMPARE(catalogue().at(0), (QStringList{"001", "显示器"}));
+    // A delete with a quote in the code removes that code only.
+    setEdit(*form, 1017, "x' OR '1'='1");
+    press(*form, CDeviceCodeDlg::IDC_DELETE);
+    QCOMPARE(catalogue().size(), 4);
+    setEdit(*form, 1017, "A'1");
+    press(*form, CDeviceCodeDlg::IDC_DELETE);
+    QCOMPARE(catalogue().size(), 3);
+}
+
+void TestDeviceCodeDlg::query_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QList<QStringList>>("rows");
+    QTest::addColumn<bool>("error");
+    QTest::newRow("by code") << "设备号c" << "002" << QList<QStringList>{{"002", "打印机"}} << false;
+    QTest::newRow("by name") << "设备名c" << "扫描仪" << QList<QStringList>{{"003", "扫描仪"}}
+                             << false;
+    QTest::newRow("no match empties the list") << "设备号c" << "404" << QList<QStringList>{}
+                                               << false;
+    QTest::newRow("quote in the value") << "设备名c" << "x' OR '1'='1" << QList<QStringList>{}
+                                        << false;
+    QTest::newRow("unknown field") << "设备号" << "002" << QList<QStringList>{} << true;
+}
+
+void TestDeviceCodeDlg::query()
+{
+    QFETCH(QString, field);
+    QFETCH(QString, value);
+    QFETCH(QList<QStringList>, rows);
+    QFETCH(bool, error);
+    auto form = openForm();
+    form->findChild<QComboBox*>("control1190")->setEditText(field);
+    setEdit(*form, 1186, value);
+    press(*form, CDeviceCodeDlg::IDC_QUERY);
+    QCOMPARE(listed(*form), rows);
+    QCOMPARE(Messages::shown().size(), error ? 1 : 0);
+    if (error)
+        QCOMPARE(Messages::shown().at(0).icon, Messages::Icon::Exclamation);
+}
+
+void TestDeviceCodeDlg::failedChangeShowsErrorAndStops()
+{
+    auto form = openForm();
+    m_scripted->beforeExecute = [](const QString&) {
+        throw DbError(DbError::kFail, QStringLiteral("违反唯一约束"));
+    };
+    setEdit(*form, 1017, "004");
+    setEdit(*form, 1018, "x");
+    const int queriesBefore = int(m_scripted->statements.size());
+    press(*form, CDeviceCodeDlg::IDC_ADD);
+    QCOMPARE(Messages::shownTexts(), QStringList{"违反唯一约束"});
+    QVERIFY(logged().isEmpty());
+    // Not refilled: the only statement is the failed INSERT.
+    QCOMPARE(m_scripted->statements.size(), queriesBefore + 1);
+}
+
+void TestDeviceCodeDlg::contextMenu()
+{
+    auto form = openForm();
+    QMenu* menu = form->commands()->createMenu(form.get());
+    QStringList items;
+    for (QAction* a : menu->actions())
+        items << (a->isSeparator() ? QStringLiteral("-") : a->text());
+    QCOMPARE(items, (QStringList{"新增", "修改", "删除", "帮助", "退出", "-", "查询"}));
+    QStringList captions;
+    for (int id : {1019, 1020, 1021, 1189, 1168, 1})
+        captions << form->commands()->button(id)->text();
+    QCOMPARE(captions, (QStringList{"新　增", "修　改", "删　除", "查　　询", "帮　　　　助",
+                                    "退　　　　出"}));
+    QVERIFY(form->commands()->button(1)->isDefault());
+    menu->actions().at(4)->trigger();
+    QTRY_VERIFY(!form->isVisible());
+}
+
+QTEST_MAIN(TestDeviceCodeDlg)
+#include "tst_devicecodedlg.moc"
