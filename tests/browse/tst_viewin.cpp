@@ -53,6 +53,7 @@ private slots:
 
     void opensWithTheTableReversed();
     void clickShowsRowInFields();
+    void enterClosesUnlessAButtonHasFocus();
     void query_data();
     void query();
     void queryRefused_data();
@@ -198,6 +199,26 @@ void TestViewIn::clickShowsRowInFields()
     QCOMPARE(edit(*dlg, "buyer")->text(), u("张"));
     clickRow(*dlg, 4);
     QCOMPARE(edit(*dlg, "price")->text(), QStringLiteral("9.9"));
+    // Moving through the list with the keyboard shows each row too.
+    QTest::keyClick(dlg->list(), Qt::Key_Up);
+    QCOMPARE(edit(*dlg, "code")->text(), QStringLiteral("2"));
+    QCOMPARE(edit(*dlg, "quantity")->text(), QStringLiteral("3"));
+}
+
+void TestViewIn::enterClosesUnlessAButtonHasFocus()
+{
+    auto dlg = open();
+    // A focused button takes Enter.
+    QPushButton* help = button(*dlg, CommandTable::kHelp);
+    help->setFocus();
+    QTest::keyClick(help, Qt::Key_Return);
+    QCOMPARE(m_sandbox->helpLaunches().size(), 1);
+    QVERIFY(dlg->isVisible());
+    // Elsewhere Enter closes the form, writing nothing.
+    dlg->queryGroup()->valueEdit()->setFocus();
+    QTest::keyClick(dlg->queryGroup()->valueEdit(), Qt::Key_Return);
+    QVERIFY(!dlg->isVisible());
+    QCOMPARE(logEntries(), QStringList());
 }
 
 void TestViewIn::query_data()
