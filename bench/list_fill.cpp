@@ -49,11 +49,10 @@ void createRows(const QString& dsn, qint64 n)
     if (deviceInRows(*c) == n)
         return;
     static const char16_t* const providers[] = {u"北京华信科技有限公司", u"上海仪器设备厂",
-                                                u"O'Brien Supplies", u"广州电子",
-                                                u"天津机电公司"};
+                                                u"O'Brien Supplies", u"广州电子", u"天津机电公司"};
     static const char16_t* const buyers[] = {u"王小明", u"李强", u"张伟", u"Smith"};
-    const QStringList names{QStringLiteral("code"),     QStringLiteral("in_date"),
-                            QStringLiteral("provider"), QStringLiteral("teleno"),
+    const QStringList names{QStringLiteral("code"),      QStringLiteral("in_date"),
+                            QStringLiteral("provider"),  QStringLiteral("teleno"),
                             QStringLiteral("in_number"), QStringLiteral("price"),
                             QStringLiteral("buyer")};
     Transaction t(*c);
@@ -62,12 +61,10 @@ void createRows(const QString& dsn, qint64 n)
     for (qint64 i = 0; i < n; ++i) {
         const QDateTime when = start.addSecs(i * 37);
         c->append(QStringLiteral("DEVICE_IN"), names,
-                  {QString::number(1 + i % 5000),
-                   when.toString(QStringLiteral("yyyy-M-d H:m:s")),
+                  {QString::number(1 + i % 5000), when.toString(QStringLiteral("yyyy-M-d H:m:s")),
                    QString::fromUtf16(providers[i % 5]),
-                   QStringLiteral("0%1").arg(10000000 + i % 89999999),
-                   float(1 + i % 100), float((i % 100000) / 10.0 + 1), 
-                   QString::fromUtf16(buyers[i % 4])});
+                   QStringLiteral("0%1").arg(10000000 + i % 89999999), float(1 + i % 100),
+                   float((i % 100000) / 10.0 + 1), QString::fromUtf16(buyers[i % 4])});
     }
     t.commit();
 }

@@ -130,8 +130,8 @@ void PrintTableReport(const RecordListModel& list, const ReportLayout& layout,
     printer.setDocName(QStringLiteral("仓库管理系统"));
     if (!PrintService::choosePrinter(printer, parent))
         return;
-    printTableReport(printer, layout, [&list](int row, int column) { return list.text(row, column); },
-                     userName);
+    printTableReport(
+        printer, layout, [&list](int row, int column) { return list.text(row, column); }, userName);
 }
 
 } // namespace vok

@@ -18,8 +18,8 @@ QueryForm queryFormOf(QStringView format)
 int leadingInteger(QStringView text)
 {
     qsizetype i = 0;
-    while (i < text.size() && (text[i] == u' ' || text[i] == u'\t' || text[i] == u'\n'
-                               || text[i] == u'\r' || text[i] == u'\v' || text[i] == u'\f'))
+    while (i < text.size() && (text[i] == u' ' || text[i] == u'\t' || text[i] == u'\n' ||
+                               text[i] == u'\r' || text[i] == u'\v' || text[i] == u'\f'))
         ++i;
     bool negative = false;
     if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) {

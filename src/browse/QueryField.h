@@ -20,7 +20,12 @@ struct QueryField
 };
 
 // The three condition forms.
-enum class QueryForm { Text, Date, Number };
+enum class QueryForm
+{
+    Text,
+    Date,
+    Number
+};
 QueryForm queryFormOf(QStringView format);
 
 // The value of a number query: leading blanks, an optional sign and the

@@ -48,11 +48,8 @@ const char* readText(const char* p, QByteArrayView* out)
 } // namespace
 
 RecordListModel::RecordListModel(std::vector<Column> columns, QObject* parent)
-    : QAbstractTableModel(parent),
-      m_columns(std::move(columns)),
-      m_views(m_columns.size()),
-      m_values(m_columns.size()),
-      m_numberTexts(m_columns.size())
+    : QAbstractTableModel(parent), m_columns(std::move(columns)), m_views(m_columns.size()),
+      m_values(m_columns.size()), m_numberTexts(m_columns.size())
 {
 }
 
@@ -79,8 +76,7 @@ void RecordListModel::appendRow(const RowSet& rows)
     size_t size = 0;
     for (int c = 0; c < n; ++c) {
         if (m_columns[size_t(c)].kind == ListColumn::Single) {
-            m_values[size_t(c)] =
-                (c < available && !rows.isNull(c)) ? float(rows.number(c)) : 0.0f;
+            m_values[size_t(c)] = (c < available && !rows.isNull(c)) ? float(rows.number(c)) : 0.0f;
             size += sizeof(float);
             continue;
         }
@@ -212,8 +208,8 @@ QVariant RecordListModel::data(const QModelIndex& index, int role) const
 
 QVariant RecordListModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
-    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0
-        && section < columnCount())
+    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 &&
+        section < columnCount())
         return m_columns[size_t(section)].heading;
     if (orientation == Qt::Horizontal && role == Qt::TextAlignmentRole)
         return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));

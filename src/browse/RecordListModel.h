@@ -11,7 +11,11 @@ namespace vok {
 
 // How a list column shows its value: the text as read, or a
 // single-precision number formatted "%f".
-enum class ListColumn { Text, Single };
+enum class ListColumn
+{
+    Text,
+    Single
+};
 
 // The rows of a SELECT as a record browser lists them: every row read is
 // put at the top, so the view shows the result in reverse order. Rows are

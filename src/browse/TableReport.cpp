@@ -9,50 +9,67 @@ ReportCanvas::~ReportCanvas() = default;
 namespace reports {
 namespace {
 
-constexpr ReportColumn stockColumns[] = {
-    {u"设备号", 1300}, {u"现在数量", 2300}, {u"最大数量", 3300}, {u"最小数量", 4300},
-    {u"总　数", 5300}};
+constexpr ReportColumn stockColumns[] = {{u"设备号", 1300},
+                                         {u"现在数量", 2300},
+                                         {u"最大数量", 3300},
+                                         {u"最小数量", 4300},
+                                         {u"总　数", 5300}};
 constexpr int stockRules[] = {1200, 2200, 3200, 4200, 5200, 6200};
 
 constexpr ReportColumn stockInColumns[] = {
-    {u"设备号", 300},     {u"入库时间", 1000}, {u"供　应　商", 3000}, {u"供应商电话", 4000},
-    {u"数　量", 5300},    {u"价　格", 6100},   {u"采购员", 6900}};
+    {u"设备号", 300},  {u"入库时间", 1000}, {u"供　应　商", 3000}, {u"供应商电话", 4000},
+    {u"数　量", 5300}, {u"价　格", 6100},   {u"采购员", 6900}};
 constexpr int stockInRules[] = {200, 900, 2900, 3900, 5200, 6000, 6800, 7600};
 
 constexpr ReportColumn stockOutColumns[] = {
-    {u"设备号", 300},   {u"使用部门", 1000}, {u"出　库　时　间", 2000}, {u"出库状况", 3400},
-    {u"经手人", 4300},  {u"出库数量", 5000}, {u"领取人", 6000},         {u"用　　　途", 6700}};
+    {u"设备号", 300},  {u"使用部门", 1000}, {u"出　库　时　间", 2000}, {u"出库状况", 3400},
+    {u"经手人", 4300}, {u"出库数量", 5000}, {u"领取人", 6000},         {u"用　　　途", 6700}};
 constexpr int stockOutRules[] = {200, 900, 1900, 3300, 4200, 4900, 5900, 6600, 7600};
 
-constexpr ReportColumn returnColumns[] = {
-    {u"设备号", 1300}, {u"　还　库　时　间", 2300}, {u"管　理　员", 4300},
-    {u"数　　　量", 5300}, {u"归　还　人", 6300}};
+constexpr ReportColumn returnColumns[] = {{u"设备号", 1300},
+                                          {u"　还　库　时　间", 2300},
+                                          {u"管　理　员", 4300},
+                                          {u"数　　　量", 5300},
+                                          {u"归　还　人", 6300}};
 constexpr int returnRules[] = {1200, 2200, 4200, 5200, 6200, 7200};
 
-constexpr ReportColumn demandColumns[] = {
-    {u"设备号", 700}, {u"需求部门", 1700}, {u"　开　始　时　间", 2700},
-    {u"　结　束　时　间", 4700}, {u"数　　量", 6700}};
+constexpr ReportColumn demandColumns[] = {{u"设备号", 700},
+                                          {u"需求部门", 1700},
+                                          {u"　开　始　时　间", 2700},
+                                          {u"　结　束　时　间", 4700},
+                                          {u"数　　量", 6700}};
 constexpr int demandRules[] = {700, 1600, 2600, 4600, 6600, 7600};
 
 constexpr ReportColumn purchasePlanColumns[] = {
-    {u"设备号", 300},   {u"现有库存", 1000}, {u"总库存", 1800}, {u"最大库存", 2600},
-    {u"购买数量", 3400}, {u"供应商", 4200},  {u"价　格", 5000}, {u"　计　划　时　间", 5800}};
+    {u"设备号", 300},    {u"现有库存", 1000}, {u"总库存", 1800}, {u"最大库存", 2600},
+    {u"购买数量", 3400}, {u"供应商", 4200},   {u"价　格", 5000}, {u"　计　划　时　间", 5800}};
 constexpr int purchasePlanRules[] = {200, 900, 1700, 2500, 3300, 4100, 4900, 5700, 7600};
 
 } // namespace
 
-const ReportLayout stock{u"库存信息表", 12, stockColumns, stockRules, 2200, 3200, 4200, 6200,
-                         1300, 3300, 5000, true};
-const ReportLayout stockIn{u"入库信息表", 8, stockInColumns, stockInRules, 1200, 2200, 6200, 7500,
-                           300, 5300, 4500, false};
-const ReportLayout stockOut{u"出库信息表", 8, stockOutColumns, stockOutRules, 1200, 2200, 6200,
-                            7500, 300, 5300, 4500, false};
-const ReportLayout returns{u"还库信息表", 10, returnColumns, returnRules, 2200, 3200, 4200, 6200,
-                           1300, 3300, 5000, false};
-const ReportLayout demand{u"需求信息表", 10, demandColumns, demandRules, 1200, 2200, 6200, 7500,
-                          600, 5300, 5000, false};
-const ReportLayout purchasePlan{u"采购计划报表", 10, purchasePlanColumns, purchasePlanRules, 1200,
-                                2200, 6200, 7500, 300, 5300, 4500, false};
+const ReportLayout stock{u"库存信息表", 12,   stockColumns, stockRules, 2200, 3200,
+                         4200,          6200, 1300,         3300,       5000, true};
+const ReportLayout stockIn{u"入库信息表", 8,   stockInColumns, stockInRules, 1200, 2200, 6200,
+                           7500,          300, 5300,           4500,         false};
+const ReportLayout stockOut{
+    u"出库信息表", 8,    stockOutColumns, stockOutRules, 1200, 2200, 6200, 7500, 300, 5300,
+    4500,          false};
+const ReportLayout returns{u"还库信息表", 10,   returnColumns, returnRules, 2200, 3200,
+                           4200,          6200, 1300,          3300,        5000, false};
+const ReportLayout demand{u"需求信息表", 10,   demandColumns, demandRules, 1200, 2200,
+                          6200,          7500, 600,           5300,        5000, false};
+const ReportLayout purchasePlan{u"采购计划报表",
+                                10,
+                                purchasePlanColumns,
+                                purchasePlanRules,
+                                1200,
+                                2200,
+                                6200,
+                                7500,
+                                300,
+                                5300,
+                                4500,
+                                false};
 
 } // namespace reports
 

@@ -14,7 +14,11 @@ namespace vok {
 class ReportCanvas
 {
 public:
-    enum class Pen { Default, Dashed };
+    enum class Pen
+    {
+        Default,
+        Dashed
+    };
 
     virtual ~ReportCanvas();
 
@@ -43,7 +47,7 @@ struct ReportLayout
     // the horizontal rules.
     std::span<const int> rules;
     int dashFrom1, dashTo1, dashFrom2, dashTo2;
-    int preparerX; // "制表人："; the user name stands 1000 to its right
+    int preparerX;  // "制表人："; the user name stands 1000 to its right
     int timeLabelX; // "制表时间："; the time stands 1000 to its right
     int underlineEnd;
     // Cells printed as integers ("%d"): the stock report.

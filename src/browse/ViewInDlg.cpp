@@ -102,20 +102,18 @@ CViewInDlg::CViewInDlg(const FormContext& context, QWidget* parent)
     setObjectName(QStringLiteral("CViewInDlg"));
 
     m_commands = new CommandTable(this);
-    QPushButton* modify =
-        m_commands->add(IdModify, QStringLiteral("修　　改"), QStringLiteral("修改"),
-                        [this] { onModify(); });
-    QPushButton* remove =
-        m_commands->add(IdDelete, QStringLiteral("删　　除"), QStringLiteral("删除"),
-                        [this] { onDelete(); });
+    QPushButton* modify = m_commands->add(IdModify, QStringLiteral("修　　改"),
+                                          QStringLiteral("修改"), [this] { onModify(); });
+    QPushButton* remove = m_commands->add(IdDelete, QStringLiteral("删　　除"),
+                                          QStringLiteral("删除"), [this] { onDelete(); });
     QPushButton* print = m_commands->add(IdPrint, QStringLiteral("打　　印"),
                                          QStringLiteral("打印"), [this] { onPrint(); });
-    QPushButton* help = m_commands->addHelp(QStringLiteral("帮　　助"),
-                                            QStringLiteral("viewdevin.htm"));
-    QPushButton* exit = m_commands->add(IdExit, QStringLiteral("退　　出"),
-                                        QStringLiteral("退出"), [this] { reject(); });
-    QPushButton* query = m_commands->add(IdQuery, QStringLiteral("查　询"),
-                                         QStringLiteral("查询"), [this] { onQuery(); });
+    QPushButton* help =
+        m_commands->addHelp(QStringLiteral("帮　　助"), QStringLiteral("viewdevin.htm"));
+    QPushButton* exit = m_commands->add(IdExit, QStringLiteral("退　　出"), QStringLiteral("退出"),
+                                        [this] { reject(); });
+    QPushButton* query = m_commands->add(IdQuery, QStringLiteral("查　询"), QStringLiteral("查询"),
+                                         [this] { onQuery(); });
     m_commands->setMenuOrder({IdModify, IdDelete, IdPrint, CommandTable::kHelp, IdExit,
                               CommandTable::kSeparator, IdQuery});
     // A focused button takes Enter; otherwise Enter closes the form.
@@ -140,8 +138,7 @@ CViewInDlg::CViewInDlg(const FormContext& context, QWidget* parent)
 
     auto* details = new QGroupBox(QStringLiteral("明细"), this);
     auto* grid = new QGridLayout;
-    auto addField = [details, grid](int row, int column, const char16_t* caption,
-                                    QLineEdit* edit) {
+    auto addField = [details, grid](int row, int column, const char16_t* caption, QLineEdit* edit) {
         auto* label = new QLabel(QString::fromUtf16(caption), details);
         label->setBuddy(edit);
         edit->setParent(details);
@@ -300,12 +297,10 @@ void CViewInDlg::onDelete()
                     .arg(count)
                     .arg(m_inDateText);
             if (Messages::show(question, QString(), Messages::Icon::Stop,
-                               Messages::Buttons::OkCancel, this)
-                != Messages::Answer::Ok)
+                               Messages::Buttons::OkCancel, this) != Messages::Answer::Ok)
                 return;
         }
-        m_context.connection->execute(
-            keyCondition(u"DELETE FROM DEVICE_IN WHERE in_date=#%s#"));
+        m_context.connection->execute(keyCondition(u"DELETE FROM DEVICE_IN WHERE in_date=#%s#"));
     } catch (const DbError& e) {
         showComError(e, this);
         return;

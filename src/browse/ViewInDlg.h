@@ -20,7 +20,14 @@ class CViewInDlg : public QDialog
     Q_OBJECT
 public:
     // Control ids of the commands.
-    enum : int { IdModify = 1048, IdDelete = 1049, IdPrint = 1179, IdQuery = 1189, IdExit = 2 };
+    enum : int
+    {
+        IdModify = 1048,
+        IdDelete = 1049,
+        IdPrint = 1179,
+        IdQuery = 1189,
+        IdExit = 2
+    };
 
     CViewInDlg(const FormContext& context, QWidget* parent = nullptr);
     ~CViewInDlg() override;

@@ -35,20 +35,39 @@ void TestQueryBuilder::compose_data()
     QTest::addColumn<QString>("op");
     QTest::addColumn<QString>("value");
     QTest::addColumn<QString>("sql");
-    QTest::newRow("text") << "设备号c" << "<>" << "abc"
+    QTest::newRow("text") << "设备号c"
+                          << "<>"
+                          << "abc"
                           << "SELECT * FROM DEVICE_IN WHERE code<>'abc'";
     QTest::newRow("text with quotes stays text")
-        << "设备号c" << "=" << "x' OR '1'='1"
+        << "设备号c"
+        << "="
+        << "x' OR '1'='1"
         << "SELECT * FROM DEVICE_IN WHERE code='x'' OR ''1''=''1'";
-    QTest::newRow("date") << "入库时间c" << ">=" << "2004-1-5 9:3:7"
+    QTest::newRow("date") << "入库时间c"
+                          << ">="
+                          << "2004-1-5 9:3:7"
                           << "SELECT * FROM DEVICE_IN WHERE in_date>=#2004-01-05 09:03:07#";
-    QTest::newRow("number") << "数量d" << ">" << "5" << "SELECT * FROM DEVICE_IN WHERE in_number>5";
-    QTest::newRow("number fraction dropped")
-        << "数量d" << "=" << " 9.9" << "SELECT * FROM DEVICE_IN WHERE in_number=9";
-    QTest::newRow("number not a number") << "数量d" << "<" << "abc"
+    QTest::newRow("number") << "数量d"
+                            << ">"
+                            << "5"
+                            << "SELECT * FROM DEVICE_IN WHERE in_number>5";
+    QTest::newRow("number fraction dropped") << "数量d"
+                                             << "="
+                                             << " 9.9"
+                                             << "SELECT * FROM DEVICE_IN WHERE in_number=9";
+    QTest::newRow("number not a number") << "数量d"
+                                         << "<"
+                                         << "abc"
                                          << "SELECT * FROM DEVICE_IN WHERE in_number<0";
-    QTest::newRow("no match: letter differs") << "设备号d" << "=" << "1" << "";
-    QTest::newRow("no match: empty field") << "" << "=" << "1" << "";
+    QTest::newRow("no match: letter differs") << "设备号d"
+                                              << "="
+                                              << "1"
+                                              << "";
+    QTest::newRow("no match: empty field") << ""
+                                           << "="
+                                           << "1"
+                                           << "";
 }
 
 void TestQueryBuilder::compose()
@@ -65,11 +84,21 @@ void TestQueryBuilder::refused_data()
     QTest::addColumn<QString>("field");
     QTest::addColumn<QString>("op");
     QTest::addColumn<QString>("value");
-    QTest::newRow("!=") << "设备号c" << "!=" << "1";
-    QTest::newRow("empty operator") << "数量d" << "" << "1";
-    QTest::newRow("operator with SQL") << "数量d" << "=1 OR 1=" << "1";
-    QTest::newRow("date not a date") << "入库时间c" << "=" << "x# OR 1=1 OR #";
-    QTest::newRow("empty date") << "入库时间c" << "=" << "";
+    QTest::newRow("!=") << "设备号c"
+                        << "!="
+                        << "1";
+    QTest::newRow("empty operator") << "数量d"
+                                    << ""
+                                    << "1";
+    QTest::newRow("operator with SQL") << "数量d"
+                                       << "=1 OR 1="
+                                       << "1";
+    QTest::newRow("date not a date") << "入库时间c"
+                                     << "="
+                                     << "x# OR 1=1 OR #";
+    QTest::newRow("empty date") << "入库时间c"
+                                << "="
+                                << "";
 }
 
 void TestQueryBuilder::refused()

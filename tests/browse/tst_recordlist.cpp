@@ -37,9 +37,15 @@ public:
         return true;
     }
     int columnCount() const override { return 2; }
-    QString columnName(int c) const override { return c ? QStringLiteral("n") : QStringLiteral("code"); }
+    QString columnName(int c) const override
+    {
+        return c ? QStringLiteral("n") : QStringLiteral("code");
+    }
     bool isNull(int) const override { return false; }
-    QString text(int c) const override { return c ? QString::number(m_row) : QString::fromUtf8(m_text); }
+    QString text(int c) const override
+    {
+        return c ? QString::number(m_row) : QString::fromUtf8(m_text);
+    }
     double number(int) const override { return m_row * 1.5; }
     QVariant value(int c) const override { return text(c); }
     bool isNumber(int c) const override { return c == 1; }
@@ -87,12 +93,12 @@ void TestRecordList::reverseOrderAndFormats()
     QCOMPARE(m.columnCount(), 7);
     QCOMPARE(m.headerData(5, Qt::Horizontal).toString(), QStringLiteral("价格"));
     // The row read last stands at the top.
-    QCOMPARE(m.rowTexts(0), (QStringList{"3", "2004-09-30 23:59:59", "", "", "10000.000000",
-                                          "1.000000", ""}));
-    QCOMPARE(m.rowTexts(1), (QStringList{"2", "2004-10-01 00:00:00", "公司", "456",
-                                          "12.000000", "0.100000", "李"}));
-    QCOMPARE(m.rowTexts(2), (QStringList{"1", "2004-01-05 09:03:07", "O'Brien", "123",
-                                          "2.500000", "9.900000", "王"}));
+    QCOMPARE(m.rowTexts(0),
+             (QStringList{"3", "2004-09-30 23:59:59", "", "", "10000.000000", "1.000000", ""}));
+    QCOMPARE(m.rowTexts(1), (QStringList{"2", "2004-10-01 00:00:00", "公司", "456", "12.000000",
+                                         "0.100000", "李"}));
+    QCOMPARE(m.rowTexts(2), (QStringList{"1", "2004-01-05 09:03:07", "O'Brien", "123", "2.500000",
+                                         "9.900000", "王"}));
     QCOMPARE(m.data(m.index(2, 5)).toString(), QStringLiteral("9.900000"));
     QVERIFY(!m.data(m.index(0, 0), Qt::DecorationRole).isValid());
     QCOMPARE(m.text(3, 0), QString());
@@ -107,8 +113,7 @@ void TestRecordList::longAndOddTexts()
               {QStringLiteral("7"), QStringLiteral("2004-1-1 1:1:1"), longText, QString(), 3.0f,
                4.0f, QStringLiteral("b")});
     // A number in a text column is listed as its text.
-    c->execute(QStringLiteral(
-        "INSERT INTO DEVICE_IN VALUES(42,'2004-1-2 1:1:1','p',5,1,2,'x')"));
+    c->execute(QStringLiteral("INSERT INTO DEVICE_IN VALUES(42,'2004-1-2 1:1:1','p',5,1,2,'x')"));
     RecordListModel m(deviceInColumns());
     m.fill(*c, QStringLiteral("SELECT * FROM DEVICE_IN"));
     QCOMPARE(m.rowCount(), 2);
@@ -120,8 +125,8 @@ void TestRecordList::longAndOddTexts()
 
 void TestRecordList::failurePartWayKeepsRows()
 {
-    RecordListModel m({{QStringLiteral("a"), ListColumn::Text},
-                       {QStringLiteral("b"), ListColumn::Single}});
+    RecordListModel m(
+        {{QStringLiteral("a"), ListColumn::Text}, {QStringLiteral("b"), ListColumn::Single}});
     QAbstractItemModelTester tester(&m, QAbstractItemModelTester::FailureReportingMode::QtTest);
     FailingRows rows(3);
     bool thrown = false;
@@ -140,7 +145,8 @@ void TestRecordList::failurePartWayKeepsRows()
 void TestRecordList::failingSelectLeavesEmpty()
 {
     auto c = m_sandbox->open();
-    c->execute(QStringLiteral("INSERT INTO DEVICE_IN VALUES('1','2004-1-5 9:3:7','a','1',1,1,'b')"));
+    c->execute(
+        QStringLiteral("INSERT INTO DEVICE_IN VALUES('1','2004-1-5 9:3:7','a','1',1,1,'b')"));
     RecordListModel m(deviceInColumns());
     m.fill(*c, QStringLiteral("SELECT * FROM DEVICE_IN"));
     QCOMPARE(m.rowCount(), 1);

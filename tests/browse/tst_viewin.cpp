@@ -53,6 +53,7 @@ private slots:
 
     void opensWithTheTableReversed();
     void clickShowsRowInFields();
+    void enterClosesUnlessAButtonHasFocus();
     void query_data();
     void query();
     void queryRefused_data();
@@ -155,8 +156,8 @@ void TestViewIn::opensWithTheTableReversed()
     QCOMPARE(dlg->windowTitle(), u("查看入库信息"));
     QCOMPARE(listedCodes(*dlg), (QStringList{"5", "4", "3", "2", "1"}));
     const RecordListModel* m = dlg->list()->records();
-    QCOMPARE(m->rowTexts(4), (QStringList{"1", "2004-01-05 09:03:07", "O'Brien", "123",
-                                           "2.500000", "9.900000", u("王")}));
+    QCOMPARE(m->rowTexts(4), (QStringList{"1", "2004-01-05 09:03:07", "O'Brien", "123", "2.500000",
+                                          "9.900000", u("王")}));
     QStringList headings;
     for (int c = 0; c < m->columnCount(); ++c)
         headings << m->headerData(c, Qt::Horizontal).toString();
@@ -198,6 +199,26 @@ void TestViewIn::clickShowsRowInFields()
     QCOMPARE(edit(*dlg, "buyer")->text(), u("张"));
     clickRow(*dlg, 4);
     QCOMPARE(edit(*dlg, "price")->text(), QStringLiteral("9.9"));
+    // Moving through the list with the keyboard shows each row too.
+    QTest::keyClick(dlg->list(), Qt::Key_Up);
+    QCOMPARE(edit(*dlg, "code")->text(), QStringLiteral("2"));
+    QCOMPARE(edit(*dlg, "quantity")->text(), QStringLiteral("3"));
+}
+
+void TestViewIn::enterClosesUnlessAButtonHasFocus()
+{
+    auto dlg = open();
+    // A focused button takes Enter.
+    QPushButton* help = button(*dlg, CommandTable::kHelp);
+    help->setFocus();
+    QTest::keyClick(help, Qt::Key_Return);
+    QCOMPARE(m_sandbox->helpLaunches().size(), 1);
+    QVERIFY(dlg->isVisible());
+    // Elsewhere Enter closes the form, writing nothing.
+    dlg->queryGroup()->valueEdit()->setFocus();
+    QTest::keyClick(dlg->queryGroup()->valueEdit(), Qt::Key_Return);
+    QVERIFY(!dlg->isVisible());
+    QCOMPARE(logEntries(), QStringList());
 }
 
 void TestViewIn::query_data()
@@ -206,22 +227,28 @@ void TestViewIn::query_data()
     QTest::addColumn<QString>("op");
     QTest::addColumn<QString>("value");
     QTest::addColumn<QStringList>("codes");
-    QTest::newRow("设备号c") << u("设备号c") << "=" << "2" << QStringList{"2"};
-    QTest::newRow("入库时间c after") << u("入库时间c") << ">" << "2004-9-1"
-                                     << QStringList{"5", "4", "3", "2"};
-    QTest::newRow("入库时间c equal") << u("入库时间c") << "=" << "2004-09-30 23:59:59"
-                                     << QStringList{"4", "3"};
-    QTest::newRow("供应商c <>") << u("供应商c") << "<>" << u("公司")
-                              << QStringList{"5", "4", "1"};
-    QTest::newRow("供应商c quote") << u("供应商c") << "=" << "O'Brien" << QStringList{"1"};
-    QTest::newRow("供应商电话c") << u("供应商电话c") << "=" << "456" << QStringList{"3", "2"};
-    QTest::newRow("数量d") << u("数量d") << ">" << "2" << QStringList{"4", "2", "1"};
-    QTest::newRow("数量d 12.5 is 12") << u("数量d") << "=" << "12.5" << QStringList{};
-    QTest::newRow("价格d 9.9 is 9") << u("价格d") << "=" << "9.9" << QStringList{"3"};
-    QTest::newRow("价格d <") << u("价格d") << "<" << "10" << QStringList{"5", "3", "1"};
+    QTest::newRow("设备号c") << u("设备号c") << "="
+                             << "2" << QStringList{"2"};
+    QTest::newRow("入库时间c after") << u("入库时间c") << ">"
+                                     << "2004-9-1" << QStringList{"5", "4", "3", "2"};
+    QTest::newRow("入库时间c equal") << u("入库时间c") << "="
+                                     << "2004-09-30 23:59:59" << QStringList{"4", "3"};
+    QTest::newRow("供应商c <>") << u("供应商c") << "<>" << u("公司") << QStringList{"5", "4", "1"};
+    QTest::newRow("供应商c quote") << u("供应商c") << "="
+                                   << "O'Brien" << QStringList{"1"};
+    QTest::newRow("供应商电话c") << u("供应商电话c") << "="
+                                 << "456" << QStringList{"3", "2"};
+    QTest::newRow("数量d") << u("数量d") << ">"
+                           << "2" << QStringList{"4", "2", "1"};
+    QTest::newRow("数量d 12.5 is 12") << u("数量d") << "="
+                                      << "12.5" << QStringList{};
+    QTest::newRow("价格d 9.9 is 9") << u("价格d") << "="
+                                    << "9.9" << QStringList{"3"};
+    QTest::newRow("价格d <") << u("价格d") << "<"
+                             << "10" << QStringList{"5", "3", "1"};
     QTest::newRow("采购员c") << u("采购员c") << "=" << u("李") << QStringList{"3", "2"};
-    QTest::newRow("value is plain text")
-        << u("设备号c") << "=" << "x' OR '1'='1" << QStringList{};
+    QTest::newRow("value is plain text") << u("设备号c") << "="
+                                         << "x' OR '1'='1" << QStringList{};
 }
 
 void TestViewIn::query()
@@ -245,12 +272,14 @@ void TestViewIn::queryRefused_data()
     QTest::addColumn<QString>("op");
     QTest::addColumn<QString>("value");
     QTest::addColumn<QString>("message"); // empty: the engine's own
-    QTest::newRow("operator !=") << u("设备号c") << "!=" << "1" << u("“!=”不是有效的比较运算符。");
-    QTest::newRow("operator with SQL") << u("数量d") << "=1 OR 1=" << "1"
-                                       << u("“=1 OR 1=”不是有效的比较运算符。");
-    QTest::newRow("not a date") << u("入库时间c") << "=" << "yesterday"
-                                << u("“yesterday”不是有效的日期。");
-    QTest::newRow("field typed by hand") << u("设备号") << "=" << "1" << QString();
+    QTest::newRow("operator !=") << u("设备号c") << "!="
+                                 << "1" << u("“!=”不是有效的比较运算符。");
+    QTest::newRow("operator with SQL") << u("数量d") << "=1 OR 1="
+                                       << "1" << u("“=1 OR 1=”不是有效的比较运算符。");
+    QTest::newRow("not a date") << u("入库时间c") << "="
+                                << "yesterday" << u("“yesterday”不是有效的日期。");
+    QTest::newRow("field typed by hand") << u("设备号") << "="
+                                         << "1" << QString();
     QTest::newRow("no field") << QString() << QString() << QString() << QString();
 }
 
@@ -320,17 +349,20 @@ void TestViewIn::modifyChecksFieldsFirst_data()
     QTest::addColumn<QString>("editName");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("message");
-    QTest::newRow("quantity 0 from the list") << 0 << "" << "" << u("“请填入一个在1和10000之间的数字。”");
-    QTest::newRow("price not a number") << 1 << "price" << "abc" << u("请键入一个数。");
-    QTest::newRow("price empty") << 1 << "price" << "" << u("请键入一个数。");
-    QTest::newRow("quantity 10000.5") << 1 << "quantity" << "10000.5"
-                                      << u("“请填入一个在1和10000之间的数字。”");
-    QTest::newRow("supplier 21 bytes") << 1 << "provider" << u("一二三四五六七八九十x")
-                                       << u("“请填入不多于20个的字符。”");
-    QTest::newRow("telephone 11 bytes") << 1 << "teleno" << "12345678901"
-                                        << u("“请填入不多于10个的字符。”");
-    QTest::newRow("buyer 11 bytes") << 1 << "buyer" << u("一二三四五x")
-                                    << u("“请填入不多于10个的字符。”");
+    QTest::newRow("quantity 0 from the list") << 0 << ""
+                                              << "" << u("“请填入一个在1和10000之间的数字。”");
+    QTest::newRow("price not a number") << 1 << "price"
+                                        << "abc" << u("请键入一个数。");
+    QTest::newRow("price empty") << 1 << "price"
+                                 << "" << u("请键入一个数。");
+    QTest::newRow("quantity 10000.5") << 1 << "quantity"
+                                      << "10000.5" << u("“请填入一个在1和10000之间的数字。”");
+    QTest::newRow("supplier 21 bytes")
+        << 1 << "provider" << u("一二三四五六七八九十x") << u("“请填入不多于20个的字符。”");
+    QTest::newRow("telephone 11 bytes") << 1 << "teleno"
+                                        << "12345678901" << u("“请填入不多于10个的字符。”");
+    QTest::newRow("buyer 11 bytes")
+        << 1 << "buyer" << u("一二三四五x") << u("“请填入不多于10个的字符。”");
 }
 
 void TestViewIn::modifyChecksFieldsFirst()
@@ -443,8 +475,8 @@ void TestViewIn::helpMenuAndPrint()
     QStringList items;
     for (QAction* a : menu->actions())
         items << (a->isSeparator() ? QStringLiteral("-") : a->text());
-    QCOMPARE(items, (QStringList{u("修改"), u("删除"), u("打印"), u("帮助"), u("退出"), "-",
-                                 u("查询")}));
+    QCOMPARE(items,
+             (QStringList{u("修改"), u("删除"), u("打印"), u("帮助"), u("退出"), "-", u("查询")}));
 
     // Cancelling the print dialog prints nothing; accepting prints the
     // list (here to a PDF file).
