@@ -16,4 +16,5 @@ export VOK_PG_DIR=""
 trap 'bash scripts/pg-cluster.sh stop "$VOK_PG_DIR"' EXIT
 pg_env=$(bash scripts/pg-cluster.sh start build-test/bin/vok)
 eval "$pg_env"
-ctest --test-dir build-test --output-on-failure
+# A private session bus lets the automation test run too.
+dbus-run-session -- ctest --test-dir build-test --output-on-failure

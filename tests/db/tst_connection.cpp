@@ -236,7 +236,8 @@ void TestConnection::secondInstanceWaitsForWriter()
     auto b = m_sandbox->open();
     Transaction t(*a);
     a->append("DEVICE_IN", {"code"}, {QStringLiteral("a")});
-    // While a holds the write lock, b's append waits instead of failing.
+    // While a holds the embedded engine's write lock, b's append waits
+    // instead of failing; the server lets both go on at once.
     std::atomic<bool> done = false;
     QString error;
     std::thread other([&] {
@@ -248,9 +249,11 @@ void TestConnection::secondInstanceWaitsForWriter()
         done = true;
     });
     QTest::qWait(300);
-    QVERIFY(!done);
+    const bool finishedEarly = done;
     t.commit();
     other.join();
+    if (!test::onServer())
+        QVERIFY(!finishedEarly);
     QCOMPARE(error, QString());
     QCOMPARE(a->recordCount("SELECT * FROM DEVICE_IN"), 2);
 }
