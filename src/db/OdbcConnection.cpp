@@ -19,6 +19,7 @@
 #include "db/DbError.h"
 #include "db/Schema.h"
 
+#include <QHash>
 #include <QRegularExpression>
 
 #include <sql.h>
@@ -132,6 +133,60 @@ QString singleStatement(const QString& sql)
         }
     }
     return end < 0 ? sql : sql.left(end);
+}
+
+bool isRowOrderColumn(QStringView name)
+{
+    return name.compare(QStringView(schema::RowOrderColumn), Qt::CaseInsensitive) == 0;
+}
+
+// The text with everything between quotes blanked (the quotes kept, so
+// positions match), for looking at the statement's own words. Empty when
+// the text holds a comment or an unterminated quote.
+QString blankQuoted(const QString& sql)
+{
+    QString out = sql;
+    const qsizetype n = sql.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = sql[i];
+        if (c == QLatin1Char('\'') || c == QLatin1Char('"')) {
+            const qsizetype j = sql.indexOf(c, i + 1);
+            if (j < 0)
+                return {};
+            for (qsizetype k = i + 1; k < j; ++k)
+                out[k] = QLatin1Char(' ');
+            i = j;
+        } else if ((c == QLatin1Char('-') || c == QLatin1Char('/')) && i + 1 < n &&
+                   sql[i + 1] == (c == QLatin1Char('-') ? QLatin1Char('-') : QLatin1Char('*'))) {
+            return {};
+        }
+    }
+    return out;
+}
+
+// The table of a single-table "SELECT * FROM t [WHERE ...]" without an
+// order, grouping or limit of its own (as the translated text names it:
+// an identifier, or "user" quoted); empty for any other text.
+QString plainSelectTable(const QString& translated)
+{
+    static const QRegularExpression shape(
+        QStringLiteral("^\\s*SELECT\\s+\\*\\s+FROM\\s+(\"[^\"]*\"|[A-Za-z_][A-Za-z0-9_]*)"
+                       "(?:\\s+WHERE\\b.*)?\\s*$"),
+        QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
+    static const QRegularExpression ownClauses(
+        QStringLiteral("\\b(ORDER|GROUP|HAVING|WINDOW|LIMIT|OFFSET|FETCH|UNION|INTERSECT|"
+                       "EXCEPT|FOR)\\b"),
+        QRegularExpression::CaseInsensitiveOption);
+    const QString blanked = blankQuoted(translated);
+    if (blanked.isEmpty())
+        return {};
+    const auto m = shape.match(blanked);
+    if (!m.hasMatch() || blanked.indexOf(ownClauses, m.capturedEnd(1)) >= 0)
+        return {};
+    const QString table = translated.mid(m.capturedStart(1), m.capturedLength(1));
+    if (table.startsWith(QLatin1Char('"')) && table != QLatin1String("\"user\""))
+        return {};
+    return table;
 }
 
 // A statement handle, freed with its owner.
@@ -360,6 +415,7 @@ public:
         m_stmt.execDirect(sql);
         SQLSMALLINT columns = 0;
         m_stmt.check(SQLNumResultCols(m_stmt.get(), &columns), "SQLNumResultCols");
+        m_hasResult = columns > 0;
         for (SQLSMALLINT i = 1; i <= columns; ++i) {
             SQLWCHAR name[256] = {};
             SQLSMALLINT nameLength = 0, type = 0, digits = 0, nullable = 0;
@@ -368,17 +424,24 @@ public:
                                          SQLSMALLINT(std::size(name)), &nameLength, &type, &size,
                                          &digits, &nullable),
                          "SQLDescribeCol");
-            m_names << QString::fromUtf16(reinterpret_cast<const char16_t*>(name),
-                                          std::min<int>(nameLength, int(std::size(name)) - 1));
+            const QString columnName =
+                QString::fromUtf16(reinterpret_cast<const char16_t*>(name),
+                                   std::min<int>(nameLength, int(std::size(name)) - 1));
+            // The row-order column is the server's bookkeeping: SELECT *
+            // shows the table's own columns at their own positions.
+            if (isRowOrderColumn(columnName))
+                continue;
+            m_names << columnName;
+            m_numbers.push_back(SQLUSMALLINT(i));
             m_kinds.push_back(cellKind(type));
         }
-        m_values.resize(size_t(columns));
-        m_utf8.resize(size_t(columns));
+        m_values.resize(m_numbers.size());
+        m_utf8.resize(m_numbers.size());
     }
 
     bool next() override
     {
-        if (m_names.isEmpty() || m_atEnd)
+        if (!m_hasResult || m_atEnd)
             return false;
         const SQLRETURN rc = SQLFetch(m_stmt.get());
         if (rc == SQL_NO_DATA) {
@@ -388,7 +451,7 @@ public:
         }
         m_stmt.check(rc, "SQLFetch");
         for (size_t i = 0; i < m_values.size(); ++i) {
-            m_values[i] = readCell(m_stmt, SQLUSMALLINT(i + 1), m_kinds[i]);
+            m_values[i] = readCell(m_stmt, m_numbers[i], m_kinds[i]);
             m_utf8[i].reset();
         }
         return true;
@@ -441,9 +504,11 @@ public:
 private:
     Stmt m_stmt;
     QStringList m_names;
+    std::vector<SQLUSMALLINT> m_numbers; // the visible columns' numbers in the result
     std::vector<CellKind> m_kinds;
     std::vector<QVariant> m_values;
     mutable std::vector<std::optional<QByteArray>> m_utf8;
+    bool m_hasResult = false;
     bool m_atEnd = false;
 };
 
@@ -537,8 +602,9 @@ public:
     {
         checkOpen();
         const QString text = prepare(sql);
-        return guarded(
-            [&]() -> std::unique_ptr<RowSet> { return std::make_unique<OdbcRowSet>(m_dbc, text); });
+        return withRowOrder(text, [&](const QString& ordered) -> std::unique_ptr<RowSet> {
+            return std::make_unique<OdbcRowSet>(m_dbc, ordered);
+        });
     }
 
     qint64 recordCount(const QString& sql) override
@@ -594,8 +660,9 @@ public:
     {
         checkOpen();
         const QString text = prepare(select);
-        return guarded([&]() -> std::unique_ptr<RowUpdate> {
-            return std::make_unique<OdbcRowUpdate>(*this, text, table);
+        // The first row in the order of the lists, as on the embedded engine.
+        return withRowOrder(text, [&](const QString& ordered) -> std::unique_ptr<RowUpdate> {
+            return std::make_unique<OdbcRowUpdate>(*this, ordered, table);
         });
     }
 
@@ -643,6 +710,75 @@ private:
     QString prepare(const QString& sql) const
     {
         return singleStatement(translateSql(sql, Engine::Postgres));
+    }
+
+    // Runs f with the translated text, ordered by the row-order column when
+    // it is a plain SELECT * of one table that has the column. Should the
+    // ordered text fail outside a transaction (a table created again
+    // without the column), the table is looked at afresh and the text run
+    // once more as it then stands.
+    template <typename F> auto withRowOrder(const QString& text, F&& f) -> decltype(f(text))
+    {
+        const QString table = plainSelectTable(text);
+        const QString ordered = inRowOrder(text, table);
+        try {
+            return guarded([&] { return f(ordered); });
+        } catch (const DbError&) {
+            if (ordered == text || m_inEngineTransaction)
+                throw;
+            m_hasRowOrder.remove(tableKey(table));
+            const QString again = inRowOrder(text, table);
+            if (again == ordered)
+                throw;
+            return guarded([&] { return f(again); });
+        }
+    }
+
+    // The text with " ORDER BY vok_seq" appended when table (as
+    // plainSelectTable found it) has the row-order column; else unchanged.
+    QString inRowOrder(const QString& text, const QString& table)
+    {
+        if (table.isEmpty() || !hasRowOrderColumn(table))
+            return text;
+        return text + QLatin1String(" ORDER BY ") + QString::fromUtf16(schema::RowOrderColumn);
+    }
+
+    // A table's name as the server folds it: unquoted names are lower case.
+    static QString tableKey(const QString& table)
+    {
+        return table.startsWith(QLatin1Char('"')) ? table : table.toLower();
+    }
+
+    // Whether a table has the row-order column, asked of the server once
+    // per table and connection. A database created before the column
+    // existed lists its rows in the server's own order.
+    bool hasRowOrderColumn(const QString& table)
+    {
+        const QString key = tableKey(table);
+        if (const auto it = m_hasRowOrder.constFind(key); it != m_hasRowOrder.constEnd())
+            return *it;
+        // to_regclass reads the name as the statement does (search path,
+        // case folding) and gives NULL for a missing table, so the probe
+        // itself cannot fail on a name; the table is a plain identifier or
+        // "user", without quotes to double. A missing table is not
+        // remembered: it may be created later.
+        const QString probe =
+            QStringLiteral("SELECT (to_regclass('%1') IS NOT NULL)::int, (SELECT COUNT(*) FROM "
+                           "pg_attribute WHERE attrelid = to_regclass('%1') AND attname = '%2' "
+                           "AND NOT attisdropped)")
+                .arg(key, QString::fromUtf16(schema::RowOrderColumn));
+        try {
+            OdbcRowSet rs(m_dbc, probe);
+            if (!rs.next() || rs.number(0) == 0)
+                return false;
+            const bool has = rs.number(1) > 0;
+            m_hasRowOrder.insert(key, has);
+            return has;
+        } catch (const DbError&) {
+            // Not known now (e.g. a transaction that already failed): the
+            // statement itself reports what is wrong.
+            return false;
+        }
     }
 
     void run(const QString& sql)
@@ -697,6 +833,7 @@ private:
     bool m_open = false;
     bool m_inEngineTransaction = false;
     bool m_transactionFailed = false;
+    QHash<QString, bool> m_hasRowOrder; // table -> has the row-order column
 };
 
 OdbcRowUpdate::OdbcRowUpdate(OdbcConnection& connection, const QString& translatedSelect,

@@ -130,6 +130,8 @@ QStringList createStatements(Engine engine)
         QStringList cols;
         for (const auto& c : t->columns)
             cols << quotedName(c.name, engine) + QLatin1Char(' ') + sqlType(c.kind, engine);
+        if (engine == Engine::Postgres)
+            cols << QString::fromUtf16(RowOrderColumn) + QLatin1String(" BIGSERIAL");
         out << QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (%2)")
                    .arg(quotedName(t->name, engine), cols.join(QLatin1String(", ")));
     }
@@ -165,6 +167,11 @@ QString createScript(Engine engine)
         "-- 仓库管理系统：一个部门数据库的九张表（列的顺序不可改变）。\n"
         "-- Warehouse management: the nine tables of one department database "
         "(column order matters).\n");
+    if (engine == Engine::Postgres)
+        out += QStringLiteral(
+            "-- 每张表最后的 vok_seq 列由服务器依次编号，程序据此按添加的先后列出记录。\n"
+            "-- The trailing vok_seq column numbers the rows as they are added; the program "
+            "lists rows in that order.\n");
     for (const QString& statement : createStatements(engine))
         out += statement + QLatin1String(";\n");
     return out;

@@ -54,6 +54,12 @@ const std::vector<const TableDef*>& all();
 // The table of that name (any case), or nullptr.
 const TableDef* find(QStringView name);
 
+// The trailing column every table has on PostgreSQL: a number the server
+// gives each new row in turn, so SELECT * lists rows in the order they were
+// added, as the embedded engine does by rowid (an UPDATE there writes a new
+// row version elsewhere). The connection hides it from every result.
+inline constexpr char16_t RowOrderColumn[] = u"vok_seq";
+
 // CREATE TABLE statements (and, for the embedded engine, the triggers that
 // keep date values in their normalised form) for one engine.
 QStringList createStatements(Engine engine);

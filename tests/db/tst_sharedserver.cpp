@@ -72,6 +72,7 @@ private slots:
     void interleavedStockInsLoseNothing();
     void stockInWaitingForAnotherFailsCleanly();
     void stockInsOneAfterAnotherBothLand();
+    void tablesWithoutRowOrderStillAnswer();
 
 private:
     std::unique_ptr<test::Sandbox> m_sandbox;
@@ -132,6 +133,7 @@ void TestSharedServer::schemaScriptCreatesTheNineTables()
         QStringList expected;
         for (const ColumnDef& col : t->columns)
             expected << col.name + QLatin1Char(' ') + serverType(col.kind);
+        expected << QStringLiteral("vok_seq bigint"); // the row order, last
         QStringList got;
         for (const QStringList& row : test::rows(
                  c, sqlFormat(u"SELECT column_name, data_type FROM information_schema.columns "
@@ -407,6 +409,49 @@ void TestSharedServer::stockInsOneAfterAnotherBothLand()
     QCOMPARE(test::rows(*m_a, "SELECT now_number, total_number FROM DEVICE"),
              (QList<QStringList>{{"13.5", "13.5"}}));
     QCOMPARE(m_b->recordCount("SELECT * FROM DEVICE_IN"), 2);
+}
+
+void TestSharedServer::tablesWithoutRowOrderStillAnswer()
+{
+    // Tables of a database created before the row-order column: rows come
+    // in the server's order and nothing fails, also for a table this
+    // connection has already seen with the column, and inside a transaction.
+    Connection& c = *m_b;
+    QCOMPARE(test::rows(c, "SELECT * FROM DEVICE"),
+             (QList<QStringList>{{"1", "10", "100", "1", "10"}}));
+    c.execute("DROP SCHEMA IF EXISTS vok_old_check CASCADE");
+    c.execute("CREATE SCHEMA vok_old_check");
+    c.execute("SET search_path TO vok_old_check");
+    for (const TableDef* t : {&schema::Device, &schema::DeviceIn}) {
+        QStringList columns;
+        for (const ColumnDef& col : t->columns)
+            columns << col.name + QLatin1Char(' ') + serverType(col.kind);
+        c.execute(QStringLiteral("CREATE TABLE %1 (%2)").arg(t->name, columns.join(", ")));
+    }
+    c.append("DEVICE", kDeviceColumns, {QStringLiteral("old"), 1.0f, 1.0f, 1.0f, 1.0f});
+    QCOMPARE(test::rows(c, "SELECT * FROM DEVICE"),
+             (QList<QStringList>{{"old", "1", "1", "1", "1"}}));
+
+    for (const char* code : {"a", "b", "c"})
+        c.append("DEVICE_IN", {"code", "in_number", "buyer"},
+                 {QString::fromLatin1(code), 1.0f, QStringLiteral("x")});
+    c.updateRow("SELECT * FROM DEVICE_IN WHERE code='b'", schema::DeviceIn,
+                [](RowRecord& r) { r.setText(DeviceInCol::buyer, QStringLiteral("y")); });
+    {
+        Transaction t(c);
+        auto rs = c.query("select * from device_in where in_number > 0");
+        QCOMPARE(rs->columnCount(), int(schema::DeviceIn.columns.size()));
+        QStringList got;
+        while (rs->next())
+            got << rs->text(DeviceInCol::code) + rs->text(DeviceInCol::buyer);
+        got.sort();
+        QCOMPARE(got, (QStringList{"ax", "by", "cx"}));
+        t.commit();
+    }
+    c.execute("RESET search_path");
+    c.execute("DROP SCHEMA vok_old_check CASCADE");
+    QCOMPARE(test::rows(c, "SELECT * FROM DEVICE"),
+             (QList<QStringList>{{"1", "10", "100", "1", "10"}}));
 }
 
 // With VOK_TEST_OPEN set, the program only opens that connection string:
