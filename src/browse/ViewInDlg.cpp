@@ -124,6 +124,12 @@ CViewInDlg::CViewInDlg(const FormContext& context, QWidget* parent)
     m_list = new RecordListView(listColumns(), this);
     m_list->setObjectName(QStringLiteral("list"));
     m_list->setColumnShares({2, 3, 2, 3, 2, 2, 2}, 16);
+    // Wide enough that the stock-in time, the key of a row, shows whole in
+    // its 3/16 share.
+    m_list->setMinimumWidth(
+        (m_list->fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00 00:00:00")) + 16) * 16
+            / 3
+        + 2 * m_list->frameWidth());
     connect(m_list, &RecordListView::rowChosen, this, &CViewInDlg::onRowChosen);
 
     m_query = new QueryGroup(kQueryFields, query, this);
