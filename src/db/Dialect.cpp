@@ -3,6 +3,7 @@
 #include "db/DbError.h"
 
 #include <QDate>
+#include <QRegularExpression>
 #include <QTime>
 
 namespace vok {
@@ -103,6 +104,17 @@ std::optional<DateTimeValue> parseDateTime(QStringView text)
         || !QTime(v.hour, v.minute, v.second).isValid())
         return std::nullopt;
     return v;
+}
+
+std::optional<SelectStarFrom> matchSelectStarFrom(const QString& translated)
+{
+    static const QRegularExpression re(
+        QStringLiteral("^\\s*SELECT\\s+\\*\\s+FROM\\s+(\"user\"|[A-Za-z_][A-Za-z0-9_]*)"),
+        QRegularExpression::CaseInsensitiveOption);
+    const auto m = re.match(translated);
+    if (!m.hasMatch())
+        return std::nullopt;
+    return SelectStarFrom{m.captured(1), m.capturedStart(1)};
 }
 
 bool isPlainIdentifier(QStringView name)

@@ -32,6 +32,16 @@ std::optional<DateTimeValue> parseDateTime(QStringView text);
 // Throws DbError when a '#' literal is not a date or is not closed.
 QString translateSql(const QString& sql, Engine engine);
 
+// Where a translated "SELECT * FROM table ..." text names its table: the
+// name as written (an identifier, or "user" quoted) and its position.
+// Nothing for any other text. The row update opens only such texts.
+struct SelectStarFrom
+{
+    QString table;
+    qsizetype tableStart = 0;
+};
+std::optional<SelectStarFrom> matchSelectStarFrom(const QString& translated);
+
 // True when name is a plain SQL identifier (letters, digits, underscore).
 bool isPlainIdentifier(QStringView name);
 

@@ -840,15 +840,12 @@ OdbcRowUpdate::OdbcRowUpdate(OdbcConnection& connection, const QString& translat
                              const TableDef& table)
     : RowUpdate(table), m_connection(connection), m_loaded(table)
 {
-    static const QRegularExpression re(
-        QStringLiteral("^\\s*SELECT\\s+\\*\\s+FROM\\s+(\"user\"|[A-Za-z_][A-Za-z0-9_]*)"),
-        QRegularExpression::CaseInsensitiveOption);
-    const auto m = re.match(translatedSelect);
-    if (!m.hasMatch())
+    const auto select = matchSelectStarFrom(translatedSelect);
+    if (!select)
         throw DbError(DbError::kFail, QStringLiteral("更新只能打开“SELECT * FROM 表”形式的查询。"));
-    m_table = m.captured(1);
+    m_table = select->table;
     const QString sql = QStringLiteral("SELECT ctid::text, xmin::text, * FROM ") +
-                        translatedSelect.mid(m.capturedStart(1));
+                        translatedSelect.mid(select->tableStart);
     OdbcRowSet rs(connection.dbc(), sql);
     if (!rs.next())
         return;

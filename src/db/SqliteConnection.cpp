@@ -212,16 +212,13 @@ public:
     SqliteRowUpdate(sqlite3* db, const QString& translatedSelect, const TableDef& table)
         : RowUpdate(table), m_db(db), m_loaded(table)
     {
-        static const QRegularExpression re(
-            QStringLiteral("^\\s*SELECT\\s+\\*\\s+FROM\\s+([A-Za-z_][A-Za-z0-9_]*)"),
-            QRegularExpression::CaseInsensitiveOption);
-        const auto m = re.match(translatedSelect);
-        if (!m.hasMatch())
+        const auto select = matchSelectStarFrom(translatedSelect);
+        if (!select)
             throw DbError(DbError::kFail,
                           QStringLiteral("更新只能打开“SELECT * FROM 表”形式的查询。"));
-        m_table = m.captured(1);
-        const QString sql = QStringLiteral("SELECT _rowid_, * FROM ")
-                            + translatedSelect.mid(m.capturedEnd(1) - m.capturedLength(1));
+        m_table = select->table;
+        const QString sql =
+            QStringLiteral("SELECT _rowid_, * FROM ") + translatedSelect.mid(select->tableStart);
         Statement stmt(db, sql);
         if (!stmt.step())
             return;
