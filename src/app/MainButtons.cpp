@@ -2,8 +2,8 @@
 
 #include "app/VOKDlg.h"
 #include "browse/ViewInDlg.h"
-#include "forms/CDeviceInDlg.h"
-#include "stock/CDeviceCodeDlg.h"
+#include "forms/DeviceInDlg.h"
+#include "stock/DeviceCodeDlg.h"
 
 // Forms are added here: include the form's header and give its row
 // makeForm<CFormDlg>() instead of nullptr.

@@ -1,7 +1,7 @@
 #include "ScriptedConnection.h"
 
 #include "db/DbError.h"
-#include "forms/CDeviceInDlg.h"
+#include "forms/DeviceInDlg.h"
 #include "forms/CommandTable.h"
 #include "login/Clock.h"
 #include "login/MessageService.h"

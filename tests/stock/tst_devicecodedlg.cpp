@@ -5,7 +5,7 @@
 #include "forms/CommandTable.h"
 #include "login/MessageService.h"
 #include "login/OperationLog.h"
-#include "stock/CDeviceCodeDlg.h"
+#include "stock/DeviceCodeDlg.h"
 #include "support/TestSupport.h"
 
 #include <QAction>

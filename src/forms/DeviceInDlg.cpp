@@ -1,4 +1,4 @@
-#include "forms/CDeviceInDlg.h"
+#include "forms/DeviceInDlg.h"
 
 #include "db/DbError.h"
 #include "db/Schema.h"

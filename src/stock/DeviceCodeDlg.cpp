@@ -1,4 +1,4 @@
-#include "stock/CDeviceCodeDlg.h"
+#include "stock/DeviceCodeDlg.h"
 
 #include "browse/RecordListView.h"
 #include "db/DbError.h"
