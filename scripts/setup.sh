@@ -9,7 +9,7 @@ packages=(
   libsqlite3-dev sqlite3 unixodbc unixodbc-dev libsodium-dev
   fonts-arphic-ukai fonts-arphic-uming fonts-wqy-zenhei fonts-liberation2
   postgresql odbc-postgresql
-  xvfb xauth dbus poppler-utils
+  xvfb xauth dbus poppler-utils clang-format
 )
 
 missing=()

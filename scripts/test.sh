@@ -7,6 +7,13 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
+
+# Sources must be formatted with the project's .clang-format.
+if ! git ls-files -z 'src/*.cpp' 'src/*.h' 'tests/*.cpp' 'tests/*.h' 'bench/*.cpp' |
+    xargs -0 clang-format --dry-run --Werror; then
+  echo "Sources differ from .clang-format: run 'cmake --build build --target format'." >&2
+  exit 1
+fi
 cmake -S . -B build-test -G Ninja -DVOK_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build-test
 

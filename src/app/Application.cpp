@@ -152,7 +152,8 @@ int runApplication(int argc, char** argv)
                                   QStringLiteral("建立五个部门的数据库后退出。"));
     const QCommandLineOption dsnSchema(
         QStringLiteral("dsn-schema"),
-        QStringLiteral("输出在数据库服务器上建立一个部门数据库的 SQL 脚本后退出（ENGINE：postgresql）。"),
+        QStringLiteral(
+            "输出在数据库服务器上建立一个部门数据库的 SQL 脚本后退出（ENGINE：postgresql）。"),
         QStringLiteral("ENGINE"));
     const QCommandLineOption addUserOption(
         QStringLiteral("add-user"),

@@ -127,9 +127,9 @@ CViewInDlg::CViewInDlg(const FormContext& context, QWidget* parent)
     // Wide enough that the stock-in time, the key of a row, shows whole in
     // its 3/16 share.
     m_list->setMinimumWidth(
-        (m_list->fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00 00:00:00")) + 16) * 16
-            / 3
-        + 2 * m_list->frameWidth());
+        (m_list->fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00 00:00:00")) + 16) * 16 /
+            3 +
+        2 * m_list->frameWidth());
     connect(m_list, &RecordListView::rowChosen, this, &CViewInDlg::onRowChosen);
 
     m_query = new QueryGroup(kQueryFields, query, this);

@@ -27,8 +27,7 @@ QString RowSet::text(const QString& name) const
 {
     const int i = indexOf(name);
     if (i < 0)
-        throw DbError(DbError::kFail,
-                      QStringLiteral("结果中没有列“%1”。").arg(name));
+        throw DbError(DbError::kFail, QStringLiteral("结果中没有列“%1”。").arg(name));
     return text(i);
 }
 
@@ -36,8 +35,7 @@ QVariant RowSet::value(const QString& name) const
 {
     const int i = indexOf(name);
     if (i < 0)
-        throw DbError(DbError::kFail,
-                      QStringLiteral("结果中没有列“%1”。").arg(name));
+        throw DbError(DbError::kFail, QStringLiteral("结果中没有列“%1”。").arg(name));
     return value(i);
 }
 
@@ -117,8 +115,8 @@ namespace {
 
 bool needsBraces(const QString& v)
 {
-    return v.contains(QLatin1Char(';')) || v.contains(QLatin1Char('{'))
-           || v.contains(QLatin1Char('}')) || v.startsWith(QLatin1Char(' '));
+    return v.contains(QLatin1Char(';')) || v.contains(QLatin1Char('{')) ||
+           v.contains(QLatin1Char('}')) || v.startsWith(QLatin1Char(' '));
 }
 
 QString formatValue(const QString& v)
@@ -195,8 +193,8 @@ bool odbcDataSourceExists(const QString& dsn)
     SQLCHAR description[512];
     SQLSMALLINT nameLen = 0, descLen = 0;
     SQLUSMALLINT direction = SQL_FETCH_FIRST;
-    while (SQL_SUCCEEDED(SQLDataSources(env, direction, name, sizeof name, &nameLen,
-                                        description, sizeof description, &descLen))) {
+    while (SQL_SUCCEEDED(SQLDataSources(env, direction, name, sizeof name, &nameLen, description,
+                                        sizeof description, &descLen))) {
         direction = SQL_FETCH_NEXT;
         if (QString::fromUtf8(reinterpret_cast<const char*>(name))
                 .compare(dsn, Qt::CaseInsensitive) == 0) {

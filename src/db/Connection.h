@@ -88,8 +88,7 @@ public:
     virtual void append(const QString& table, const QStringList& names,
                         const QVariantList& values) = 0;
     // Row update: opens the first row of a "SELECT * FROM table ..." text.
-    virtual std::unique_ptr<RowUpdate> openUpdate(const QString& select,
-                                                  const TableDef& table) = 0;
+    virtual std::unique_ptr<RowUpdate> openUpdate(const QString& select, const TableDef& table) = 0;
 
     // Transactions; see Transaction below. Nested begins are counted and
     // only the outermost commit or rollback reaches the engine.
@@ -99,8 +98,7 @@ public:
     bool inTransaction() const { return m_depth > 0; }
 
     // Convenience for the row update pattern: open, change, store.
-    template <typename F>
-    void updateRow(const QString& select, const TableDef& table, F&& change)
+    template <typename F> void updateRow(const QString& select, const TableDef& table, F&& change)
     {
         auto u = openUpdate(select, table);
         change(u->record());

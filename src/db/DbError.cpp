@@ -24,9 +24,8 @@ QString comErrorText(quint32 code, const QString& text)
 DbError noCurrentRecordError()
 {
     // The message ADO gives for a row update whose SELECT found no row.
-    return DbError(0x800A0BCDu,
-                   QStringLiteral("BOF 或 EOF 中有一个是“真”，或者当前的记录已被删除，"
-                                  "所需的操作要求一个当前的记录。"));
+    return DbError(0x800A0BCDu, QStringLiteral("BOF 或 EOF 中有一个是“真”，或者当前的记录已被删除，"
+                                               "所需的操作要求一个当前的记录。"));
 }
 
 DbError rowChangedError()

@@ -40,6 +40,9 @@ QString comErrorText(quint32 code, const QString& text);
 // or removed since it was read.
 DbError noCurrentRecordError();
 DbError rowChangedError();
-inline QString comErrorText(const DbError& e) { return comErrorText(e.code(), e.text()); }
+inline QString comErrorText(const DbError& e)
+{
+    return comErrorText(e.code(), e.text());
+}
 
 } // namespace vok

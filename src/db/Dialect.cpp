@@ -100,8 +100,8 @@ std::optional<DateTimeValue> parseDateTime(QStringView text)
         v.second = sec;
         v.hasTime = true;
     }
-    if (v.year < 100 || !QDate(v.year, v.month, v.day).isValid()
-        || !QTime(v.hour, v.minute, v.second).isValid())
+    if (v.year < 100 || !QDate(v.year, v.month, v.day).isValid() ||
+        !QTime(v.hour, v.minute, v.second).isValid())
         return std::nullopt;
     return v;
 }
@@ -173,8 +173,8 @@ QString translateSql(const QString& sql, Engine engine)
                     while (f < n && sql[f].isSpace())
                         ++f;
                     if (QStringView(sql).mid(f, 4).compare(QLatin1String("FROM"),
-                                                           Qt::CaseInsensitive) == 0
-                        && (f + 4 == n || !isIdentChar(sql[f + 4]))) {
+                                                           Qt::CaseInsensitive) == 0 &&
+                        (f + 4 == n || !isIdentChar(sql[f + 4]))) {
                         out += word;
                         out += QLatin1Char(' ');
                         i = f;
@@ -182,8 +182,8 @@ QString translateSql(const QString& sql, Engine engine)
                     }
                 }
                 out += word;
-            } else if (engine == Engine::Postgres
-                       && word.compare(QLatin1String("user"), Qt::CaseInsensitive) == 0) {
+            } else if (engine == Engine::Postgres &&
+                       word.compare(QLatin1String("user"), Qt::CaseInsensitive) == 0) {
                 // An unquoted user is the session's login name on PostgreSQL.
                 out += QLatin1String("\"user\"");
             } else {

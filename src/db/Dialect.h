@@ -8,7 +8,11 @@ namespace vok {
 // The engines a connection can stand on. The forms write one SQL dialect
 // (date literals between '#', "DELETE * FROM", a table named user); the
 // connection translates each text for its engine before running it.
-enum class Engine { Sqlite, Postgres };
+enum class Engine
+{
+    Sqlite,
+    Postgres
+};
 
 // A date or date-and-time value as the program writes it: unpadded fields
 // are accepted ("2004-1-5 9:3:7").

@@ -28,8 +28,7 @@ int codePointLength(char32_t cp)
     return bytes.size() == 2 ? 2 : 0;
 }
 
-template <typename F>
-void forEachCodePoint(QStringView text, F&& f)
+template <typename F> void forEachCodePoint(QStringView text, F&& f)
 {
     for (qsizetype i = 0; i < text.size();) {
         char32_t cp = text[i].unicode();

@@ -15,8 +15,8 @@ RowRecord::RowRecord(const TableDef& table) : m_table(&table)
 void RowRecord::clear()
 {
     for (size_t i = 0; i < m_values.size(); ++i)
-        m_values[i] = m_table->columns[i].field == FieldKind::Single ? QVariant(0.0f)
-                                                                     : QVariant(QString());
+        m_values[i] =
+            m_table->columns[i].field == FieldKind::Single ? QVariant(0.0f) : QVariant(QString());
 }
 
 int RowRecord::maxBytes(int field) const

@@ -103,15 +103,14 @@ const TableDef Howdo{QStringLiteral("HOWDO"),
                      {text("do_user", 0), text("do_what", 0), dateTime("do_date", 0)},
                      false};
 
-const TableDef User{QStringLiteral("user"),
-                    {text("user", 0), text("pswd", 0), text("class", 0)},
-                    false};
+const TableDef User{
+    QStringLiteral("user"), {text("user", 0), text("pswd", 0), text("class", 0)}, false};
 
 const std::vector<const TableDef*>& all()
 {
-    static const std::vector<const TableDef*> tables{
-        &DeviceCode, &Device, &DeviceIn, &DeviceOut, &DeviceReturn,
-        &DeviceNeed, &DeviceWantBuy, &Howdo, &User};
+    static const std::vector<const TableDef*> tables{&DeviceCode,    &Device,       &DeviceIn,
+                                                     &DeviceOut,     &DeviceReturn, &DeviceNeed,
+                                                     &DeviceWantBuy, &Howdo,        &User};
     return tables;
 }
 
@@ -149,12 +148,12 @@ QStringList createStatements(Engine engine)
                                    "END")
                         .arg(t->name, c.name);
                 out << QStringLiteral("CREATE TRIGGER IF NOT EXISTS %1_%2_ins AFTER INSERT ON %1 ")
-                               .arg(t->name, c.name)
-                           + body;
+                               .arg(t->name, c.name) +
+                           body;
                 out << QStringLiteral(
                            "CREATE TRIGGER IF NOT EXISTS %1_%2_upd AFTER UPDATE OF %2 ON %1 ")
-                               .arg(t->name, c.name)
-                           + body;
+                               .arg(t->name, c.name) +
+                           body;
             }
         }
     }
@@ -163,10 +162,10 @@ QStringList createStatements(Engine engine)
 
 QString createScript(Engine engine)
 {
-    QString out = QStringLiteral(
-        "-- 仓库管理系统：一个部门数据库的九张表（列的顺序不可改变）。\n"
-        "-- Warehouse management: the nine tables of one department database "
-        "(column order matters).\n");
+    QString out =
+        QStringLiteral("-- 仓库管理系统：一个部门数据库的九张表（列的顺序不可改变）。\n"
+                       "-- Warehouse management: the nine tables of one department database "
+                       "(column order matters).\n");
     if (engine == Engine::Postgres)
         out += QStringLiteral(
             "-- 每张表最后的 vok_seq 列由服务器依次编号，程序据此按添加的先后列出记录。\n"

@@ -9,7 +9,8 @@
 namespace vok {
 
 // What a column holds, as the program writes and compares it.
-enum class ColumnKind {
+enum class ColumnKind
+{
     Text,     // quoted text
     Number,   // bare number
     DateTime, // date and time, compared as a '#' literal
@@ -18,7 +19,11 @@ enum class ColumnKind {
 
 // How the row record holds a column: text of a fixed GBK capacity
 // (terminating zero included) or a single-precision number.
-enum class FieldKind { Text, Single };
+enum class FieldKind
+{
+    Text,
+    Single
+};
 
 struct ColumnDef
 {
@@ -70,25 +75,79 @@ QString createScript(Engine engine);
 
 // Column positions of the row records.
 namespace DeviceCodeCol {
-enum : int { code, name };
+enum : int
+{
+    code,
+    name
+};
 }
 namespace DeviceCol {
-enum : int { code, now_number, high_number, low_number, total_number };
+enum : int
+{
+    code,
+    now_number,
+    high_number,
+    low_number,
+    total_number
+};
 }
 namespace DeviceInCol {
-enum : int { code, in_date, provider, teleno, in_number, price, buyer };
+enum : int
+{
+    code,
+    in_date,
+    provider,
+    teleno,
+    in_number,
+    price,
+    buyer
+};
 }
 namespace DeviceOutCol {
-enum : int { code, department, out_date, out_state, out_person, out_number, taker, usage };
+enum : int
+{
+    code,
+    department,
+    out_date,
+    out_state,
+    out_person,
+    out_number,
+    taker,
+    usage
+};
 }
 namespace DeviceReturnCol {
-enum : int { code, return_date, keeper, return_number, return_person };
+enum : int
+{
+    code,
+    return_date,
+    keeper,
+    return_number,
+    return_person
+};
 }
 namespace DeviceNeedCol {
-enum : int { code, department, begin_date, end_date, need_number };
+enum : int
+{
+    code,
+    department,
+    begin_date,
+    end_date,
+    need_number
+};
 }
 namespace DeviceWantBuyCol {
-enum : int { code, now_number, total_number, max_number, buy_number, provider, price, buy_date };
+enum : int
+{
+    code,
+    now_number,
+    total_number,
+    max_number,
+    buy_number,
+    provider,
+    price,
+    buy_date
+};
 }
 
 } // namespace vok

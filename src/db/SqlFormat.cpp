@@ -25,8 +25,7 @@ SqlArg SqlArg::date(const QString& value)
 SqlArg SqlArg::op(const QString& value)
 {
     if (!isComparisonOperator(value))
-        throw DbError(DbError::kBadValue,
-                      QStringLiteral("“%1”不是有效的比较运算符。").arg(value));
+        throw DbError(DbError::kBadValue, QStringLiteral("“%1”不是有效的比较运算符。").arg(value));
     return SqlArg(value, false);
 }
 
@@ -62,8 +61,8 @@ QString sqlFormat(QStringView format, std::initializer_list<SqlArg> args)
             out += spec;
             continue;
         }
-        if ((spec != QLatin1Char('s') && spec != QLatin1Char('d')) || it == args.end()
-            || it->isInteger() != (spec == QLatin1Char('d')))
+        if ((spec != QLatin1Char('s') && spec != QLatin1Char('d')) || it == args.end() ||
+            it->isInteger() != (spec == QLatin1Char('d')))
             qFatal("sqlFormat: format and arguments do not match");
         out += it->rendered();
         ++it;

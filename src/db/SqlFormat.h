@@ -27,9 +27,7 @@ public:
     bool isInteger() const { return m_integer; }
 
 private:
-    SqlArg(QString rendered, bool integer) : m_rendered(std::move(rendered)), m_integer(integer)
-    {
-    }
+    SqlArg(QString rendered, bool integer) : m_rendered(std::move(rendered)), m_integer(integer) {}
     QString m_rendered;
     bool m_integer = false;
 };

@@ -73,8 +73,7 @@ public:
     {
         const QByteArray utf8 = sql.toUtf8();
         const char* tail = nullptr;
-        if (sqlite3_prepare_v2(db, utf8.constData(), int(utf8.size()), &m_stmt, &tail)
-            != SQLITE_OK)
+        if (sqlite3_prepare_v2(db, utf8.constData(), int(utf8.size()), &m_stmt, &tail) != SQLITE_OK)
             throw engineError(db);
         if (!m_stmt)
             throw DbError(DbError::kFail, QStringLiteral("SQL 语句为空。"));
@@ -165,8 +164,7 @@ public:
 
     QByteArrayView utf8(int column) const override
     {
-        const auto* p =
-            reinterpret_cast<const char*>(sqlite3_column_text(m_stmt.get(), column));
+        const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt.get(), column));
         const int n = sqlite3_column_bytes(m_stmt.get(), column);
         if (!p)
             return {};
@@ -181,8 +179,8 @@ public:
         case SQLITE_INTEGER:
             return QString::number(sqlite3_column_int64(m_stmt.get(), column));
         case SQLITE_FLOAT:
-            return QString::number(double(float(sqlite3_column_double(m_stmt.get(), column))),
-                                   'g', 7);
+            return QString::number(double(float(sqlite3_column_double(m_stmt.get(), column))), 'g',
+                                   7);
         default: {
             const QByteArrayView v = utf8(column);
             return QString::fromUtf8(v.data(), v.size());
@@ -190,10 +188,7 @@ public:
         }
     }
 
-    double number(int column) const override
-    {
-        return sqlite3_column_double(m_stmt.get(), column);
-    }
+    double number(int column) const override { return sqlite3_column_double(m_stmt.get(), column); }
 
     QVariant value(int column) const override
     {
@@ -259,9 +254,9 @@ public:
         QStringList checks{QStringLiteral("_rowid_=?")};
         for (const QString& c : m_columns)
             checks << c + QLatin1String(" IS ?");
-        const QString sql = QStringLiteral("UPDATE %1 SET %2 WHERE %3")
-                                .arg(m_table, sets.join(QLatin1Char(',')),
-                                     checks.join(QLatin1String(" AND ")));
+        const QString sql =
+            QStringLiteral("UPDATE %1 SET %2 WHERE %3")
+                .arg(m_table, sets.join(QLatin1Char(',')), checks.join(QLatin1String(" AND ")));
         Statement stmt(m_db, sql);
         int index = 1;
         for (const QVariant& v : values)
@@ -314,14 +309,14 @@ public:
     qint64 recordCount(const QString& sql) override
     {
         checkOpen();
-        Statement stmt(m_db, QStringLiteral("SELECT COUNT(*) FROM (%1)")
-                                 .arg(translateSql(sql, Engine::Sqlite)));
+        Statement stmt(
+            m_db,
+            QStringLiteral("SELECT COUNT(*) FROM (%1)").arg(translateSql(sql, Engine::Sqlite)));
         stmt.step();
         return sqlite3_column_int64(stmt.get(), 0);
     }
 
-    void append(const QString& table, const QStringList& names,
-                const QVariantList& values) override
+    void append(const QString& table, const QStringList& names, const QVariantList& values) override
     {
         checkOpen();
         if (!isPlainIdentifier(table) || names.isEmpty() || names.size() != values.size())
@@ -329,10 +324,10 @@ public:
         for (const QString& n : names)
             if (!isPlainIdentifier(n))
                 throw DbError(DbError::kFail, QStringLiteral("列名“%1”无效。").arg(n));
-        const QString sql = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                                .arg(table, names.join(QLatin1Char(',')),
-                                     QStringList(names.size(), QStringLiteral("?"))
-                                         .join(QLatin1Char(',')));
+        const QString sql =
+            QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                .arg(table, names.join(QLatin1Char(',')),
+                     QStringList(names.size(), QStringLiteral("?")).join(QLatin1Char(',')));
         sqlite3_stmt* stmt = cachedStatement(sql);
         sqlite3_reset(stmt);
         sqlite3_clear_bindings(stmt);
@@ -350,8 +345,7 @@ public:
     std::unique_ptr<RowUpdate> openUpdate(const QString& select, const TableDef& table) override
     {
         checkOpen();
-        return std::make_unique<SqliteRowUpdate>(m_db, translateSql(select, Engine::Sqlite),
-                                                 table);
+        return std::make_unique<SqliteRowUpdate>(m_db, translateSql(select, Engine::Sqlite), table);
     }
 
 protected:
@@ -378,8 +372,8 @@ private:
             return it.value();
         sqlite3_stmt* stmt = nullptr;
         const QByteArray utf8 = sql.toUtf8();
-        if (sqlite3_prepare_v2(m_db, utf8.constData(), int(utf8.size()), &stmt, nullptr)
-            != SQLITE_OK)
+        if (sqlite3_prepare_v2(m_db, utf8.constData(), int(utf8.size()), &stmt, nullptr) !=
+            SQLITE_OK)
             throw engineError(m_db);
         m_cache.insert(sql, stmt);
         return stmt;
@@ -440,28 +434,25 @@ ConnectionPtr openSqliteConnection(const QString& file)
         throw DbError(DbError::kFail, QStringLiteral("无法创建数据文件夹“%1”。").arg(dir));
     sqlite3* db = nullptr;
     const QByteArray path = QFile::encodeName(file);
-    const int rc = sqlite3_open_v2(path.constData(), &db,
-                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE
-                                       | SQLITE_OPEN_NOMUTEX,
-                                   nullptr);
+    const int rc =
+        sqlite3_open_v2(path.constData(), &db,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
-        DbError e = db ? engineError(db)
-                       : DbError(DbError::kFail, QStringLiteral("无法打开数据库文件。"));
+        DbError e =
+            db ? engineError(db) : DbError(DbError::kFail, QStringLiteral("无法打开数据库文件。"));
         sqlite3_close_v2(db);
         throw e;
     }
     try {
         sqlite3_busy_timeout(db, kBusyTimeoutMs);
         sqlite3_extended_result_codes(db, 1);
-        if (sqlite3_create_function_v2(db, "vok_datetime", 1,
-                                       SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
-                                       sqlVokDatetime, nullptr, nullptr, nullptr)
-            != SQLITE_OK)
+        if (sqlite3_create_function_v2(db, "vok_datetime", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
+                                       nullptr, sqlVokDatetime, nullptr, nullptr,
+                                       nullptr) != SQLITE_OK)
             throw engineError(db);
         if (sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr) != SQLITE_OK)
             throw engineError(db);
-        if (sqlite3_exec(db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr)
-            != SQLITE_OK)
+        if (sqlite3_exec(db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr) != SQLITE_OK)
             throw engineError(db);
         createMissingTables(db);
     } catch (...) {

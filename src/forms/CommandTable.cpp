@@ -27,7 +27,8 @@ QPushButton* CommandTable::add(int id, const QString& buttonCaption, const QStri
 
 QPushButton* CommandTable::addHelp(const QString& buttonCaption, const QString& topic)
 {
-    return add(kHelp, buttonCaption, QStringLiteral("帮助"), [topic] { HelpLauncher::open(topic); });
+    return add(kHelp, buttonCaption, QStringLiteral("帮助"),
+               [topic] { HelpLauncher::open(topic); });
 }
 
 void CommandTable::setMenuOrder(std::vector<int> ids)
@@ -86,9 +87,10 @@ QMenu* CommandTable::createMenu(QWidget* parent)
         a->setData(id);
         // Queued, so that the menu is gone before the command runs (it may
         // show a box or close the form).
-        connect(a, &QAction::triggered, this,
-                [this, id] { QMetaObject::invokeMethod(this, [this, id] { trigger(id); },
-                                                       Qt::QueuedConnection); });
+        connect(a, &QAction::triggered, this, [this, id] {
+            QMetaObject::invokeMethod(
+                this, [this, id] { trigger(id); }, Qt::QueuedConnection);
+        });
     }
     return menu;
 }

@@ -63,9 +63,9 @@ void CDeviceInDlg::confirm()
                   QStringLiteral("buyer")},
                  {code, inDate, provider, teleno, number, price, buyer});
 
-        auto stock = c.openUpdate(
-            sqlFormat(u"SELECT * FROM device WHERE code='%s'", {SqlArg::text(code)}),
-            schema::Device);
+        auto stock =
+            c.openUpdate(sqlFormat(u"SELECT * FROM device WHERE code='%s'", {SqlArg::text(code)}),
+                         schema::Device);
         if (stock->found()) {
             RowRecord& r = stock->record();
             r.setText(DeviceCol::code, code);

@@ -13,7 +13,8 @@ class CDeviceInDlg : public EntryForm
 public:
     CDeviceInDlg(const FormContext& context, QWidget* parent = nullptr);
 
-    enum : int {
+    enum : int
+    {
         IDC_DEVICE = 1023,
         IDC_DATE = 1025,
         IDC_TIME = 1050,

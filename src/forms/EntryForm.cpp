@@ -21,13 +21,10 @@
 
 namespace vok {
 
-EntryForm::EntryForm(const FormContext& context, const QString& title,
-                     const QString& groupCaption, QWidget* parent)
-    : QDialog(parent),
-      m_context(context),
-      m_group(new QGroupBox(groupCaption, this)),
-      m_rows(new QFormLayout(m_group)),
-      m_commands(new CommandTable(this))
+EntryForm::EntryForm(const FormContext& context, const QString& title, const QString& groupCaption,
+                     QWidget* parent)
+    : QDialog(parent), m_context(context), m_group(new QGroupBox(groupCaption, this)),
+      m_rows(new QFormLayout(m_group)), m_commands(new CommandTable(this))
 {
     setWindowTitle(title);
     m_group->setObjectName(QStringLiteral("inputGroup"));
@@ -83,11 +80,11 @@ void EntryForm::addRow(const QString& label, QWidget* field)
 
 void EntryForm::addButtons(int confirmId, const QString& helpTopic)
 {
-    QPushButton* ok =
-        m_commands->add(confirmId, QStringLiteral("确　认"), QStringLiteral("确认"), [this] { confirm(); });
+    QPushButton* ok = m_commands->add(confirmId, QStringLiteral("确　认"), QStringLiteral("确认"),
+                                      [this] { confirm(); });
     QPushButton* help = m_commands->addHelp(QStringLiteral("帮　助"), helpTopic);
-    QPushButton* exit =
-        m_commands->add(kExit, QStringLiteral("退　出"), QStringLiteral("退出"), [this] { reject(); });
+    QPushButton* exit = m_commands->add(kExit, QStringLiteral("退　出"), QStringLiteral("退出"),
+                                        [this] { reject(); });
     exit->setDefault(true);
     auto* row = new QHBoxLayout;
     row->addWidget(ok);

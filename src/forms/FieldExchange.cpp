@@ -20,8 +20,8 @@ namespace {
 // The blanks printf-style scanning skips around a number.
 bool isBlank(QChar c)
 {
-    return c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\r')
-           || c == QLatin1Char('\n') || c == QLatin1Char('\v') || c == QLatin1Char('\f');
+    return c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\r') ||
+           c == QLatin1Char('\n') || c == QLatin1Char('\v') || c == QLatin1Char('\f');
 }
 
 QStringView trimBlanks(QStringView text)

@@ -29,8 +29,7 @@ QStringList departmentNames()
 }
 
 std::optional<QString> departmentConnectionString(const QString& department,
-                                                  const QString& userName,
-                                                  const QString& password)
+                                                  const QString& userName, const QString& password)
 {
     for (const Department& d : departments())
         if (d.name == department)

@@ -20,7 +20,6 @@ QStringList departmentNames();
 // The department's connection string with user name and password, or
 // nothing when the department is not one of the five (matched exactly).
 std::optional<QString> departmentConnectionString(const QString& department,
-                                                  const QString& userName,
-                                                  const QString& password);
+                                                  const QString& userName, const QString& password);
 
 } // namespace vok

@@ -26,7 +26,8 @@ QString HelpLauncher::helpFolder()
 
 QString HelpLauncher::viewerProgram()
 {
-    return QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(QStringLiteral("vok-help"));
+    return QDir(QCoreApplication::applicationDirPath())
+        .absoluteFilePath(QStringLiteral("vok-help"));
 }
 
 void HelpLauncher::setLauncher(Launcher l)

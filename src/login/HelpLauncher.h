@@ -10,7 +10,11 @@ namespace vok {
 // its own. Returns at once; a missing viewer or page is not reported.
 namespace HelpLauncher {
 
-enum class Show { Normal, Maximized };
+enum class Show
+{
+    Normal,
+    Maximized
+};
 
 void open(const QString& topic, Show show = Show::Normal);
 

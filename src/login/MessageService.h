@@ -16,9 +16,28 @@ QString appTitle();
 // recorded with its text, caption, icon and buttons.
 namespace Messages {
 
-enum class Icon { None, Information, Exclamation, Stop, Question };
-enum class Buttons { Ok, OkCancel, YesNo, YesNoCancel };
-enum class Answer { Ok, Cancel, Yes, No };
+enum class Icon
+{
+    None,
+    Information,
+    Exclamation,
+    Stop,
+    Question
+};
+enum class Buttons
+{
+    Ok,
+    OkCancel,
+    YesNo,
+    YesNoCancel
+};
+enum class Answer
+{
+    Ok,
+    Cancel,
+    Yes,
+    No
+};
 
 struct Shown
 {

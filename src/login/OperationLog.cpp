@@ -23,8 +23,8 @@ bool COperationLog::Write(const QString& text)
             throw DbError(DbError::kFail, QStringLiteral("数据库连接已关闭，不能执行此操作。"));
         m_connection->execute(sqlFormat(
             u"INSERT INTO HOWDO (do_user,do_what,do_date) VALUES('%s','%s','%d-%d-%d %d:%d:%d')",
-            {SqlArg::text(m_userName), SqlArg::text(text), d.year(), d.month(), d.day(),
-             tm.hour(), tm.minute(), tm.second()}));
+            {SqlArg::text(m_userName), SqlArg::text(text), d.year(), d.month(), d.day(), tm.hour(),
+             tm.minute(), tm.second()}));
     } catch (const DbError& e) {
         reportDbError(e);
         return false;

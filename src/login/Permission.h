@@ -20,7 +20,11 @@ inline bool isReadOnlyClass(int classNumber)
 // The two wordings of the refusal: with a line break in the entry forms, the
 // device code form, the stock form and the user accounts; without one in the
 // record browsers and the purchase plan generation.
-enum class RefusalText { WithLineBreak, OneLine };
+enum class RefusalText
+{
+    WithLineBreak,
+    OneLine
+};
 
 // Shows "你无权执行此项操作!…" with caption "警告!" and the stop icon.
 void showRefusal(RefusalText text, QWidget* parent = nullptr);

@@ -12,8 +12,8 @@
 
 #include <QComboBox>
 #include <QFormLayout>
-#include <QGroupBox>
 #include <QGridLayout>
+#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -88,8 +88,8 @@ CDeviceCodeDlg::CDeviceCodeDlg(const FormContext& context, QWidget* parent)
     changeButtons->addWidget(remove);
     changeRows->addRow(changeButtons);
 
-    QPushButton* help = m_commands->addHelp(QStringLiteral("帮　　　　助"),
-                                            QStringLiteral("devcode.htm"));
+    QPushButton* help =
+        m_commands->addHelp(QStringLiteral("帮　　　　助"), QStringLiteral("devcode.htm"));
     QPushButton* exit = m_commands->add(IDC_EXIT, QStringLiteral("退　　　　出"),
                                         QStringLiteral("退出"), [this] { reject(); });
     exit->setDefault(true);
@@ -111,8 +111,8 @@ CDeviceCodeDlg::CDeviceCodeDlg(const FormContext& context, QWidget* parent)
     resize(620, 400);
 
     // Tab order: the list, the change group, the query group, help, exit.
-    const QList<QWidget*> order{m_list,       m_code,       m_name, add,   rename, remove,
-                                m_queryField, m_queryValue, query,  help,  exit};
+    const QList<QWidget*> order{m_list,       m_code,       m_name, add,  rename, remove,
+                                m_queryField, m_queryValue, query,  help, exit};
     for (int i = 1; i < order.size(); ++i)
         setTabOrder(order.at(i - 1), order.at(i));
 

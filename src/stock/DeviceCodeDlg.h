@@ -20,7 +20,8 @@ class CDeviceCodeDlg : public QDialog
 public:
     CDeviceCodeDlg(const FormContext& context, QWidget* parent = nullptr);
 
-    enum : int {
+    enum : int
+    {
         IDC_LIST = 1022,
         IDC_CODE = 1017,
         IDC_NAME = 1018,

@@ -67,14 +67,18 @@ void TestConnection::newDatabaseHasTheNineTables()
 void TestConnection::datesKeepTheirOrderAndAreFoundAgain()
 {
     auto c = m_sandbox->open();
-    c->append("DEVICE_IN", {"code", "in_date"}, {QStringLiteral("1"), QStringLiteral("2004-1-5 9:3:7")});
-    c->append("DEVICE_IN", {"code", "in_date"}, {QStringLiteral("2"), QStringLiteral("2004-9-30 23:0:0")});
-    c->append("DEVICE_IN", {"code", "in_date"}, {QStringLiteral("3"), QStringLiteral("2004-10-1 0:0:0")});
+    c->append("DEVICE_IN", {"code", "in_date"},
+              {QStringLiteral("1"), QStringLiteral("2004-1-5 9:3:7")});
+    c->append("DEVICE_IN", {"code", "in_date"},
+              {QStringLiteral("2"), QStringLiteral("2004-9-30 23:0:0")});
+    c->append("DEVICE_IN", {"code", "in_date"},
+              {QStringLiteral("3"), QStringLiteral("2004-10-1 0:0:0")});
     c->execute("INSERT INTO HOWDO (do_user,do_what,do_date) VALUES('a','b','2004-1-5 9:5:0')");
 
     QCOMPARE(c->recordCount("SELECT * FROM DEVICE_IN WHERE in_date=#2004-1-5 9:3:7#"), 1);
-    QCOMPARE(test::rows(*c, "SELECT code FROM DEVICE_IN WHERE in_date<#2004-10-1# ORDER BY in_date"),
-             (QList<QStringList>{{"1"}, {"2"}}));
+    QCOMPARE(
+        test::rows(*c, "SELECT code FROM DEVICE_IN WHERE in_date<#2004-10-1# ORDER BY in_date"),
+        (QList<QStringList>{{"1"}, {"2"}}));
     QCOMPARE(test::rows(*c, "SELECT code FROM DEVICE_IN WHERE in_date>=#2004-10-1#"),
              (QList<QStringList>{{"3"}}));
 
@@ -83,10 +87,11 @@ void TestConnection::datesKeepTheirOrderAndAreFoundAgain()
     QVERIFY(rs->next());
     const QString back = rs->text("in_date");
     QCOMPARE(back, QStringLiteral("2004-01-05 09:03:07"));
-    QCOMPARE(c->recordCount(sqlFormat(u"SELECT * FROM DEVICE_IN WHERE in_date=#%s#",
-                                      {SqlArg::date(back)})),
+    QCOMPARE(c->recordCount(
+                 sqlFormat(u"SELECT * FROM DEVICE_IN WHERE in_date=#%s#", {SqlArg::date(back)})),
              1);
-    QCOMPARE(test::rows(*c, "SELECT do_date FROM HOWDO"), (QList<QStringList>{{"2004-01-05 09:05:00"}}));
+    QCOMPARE(test::rows(*c, "SELECT do_date FROM HOWDO"),
+             (QList<QStringList>{{"2004-01-05 09:05:00"}}));
 
     // Date-only columns read back as the date.
     c->append("DEVICE_NEED", {"code", "department", "begin_date", "end_date", "need_number"},
@@ -158,8 +163,7 @@ void TestConnection::rowUpdateWritesChangedFields()
     QCOMPARE(u->record().text(DeviceCodeCol::name), QString(19, QChar(0x4ED3)));
     u->record().setText(DeviceCodeCol::code, QStringLiteral("8"));
     u->store();
-    QCOMPARE(test::rows(*c, "SELECT * FROM DEVICE_CODE"),
-             (QList<QStringList>{{"8", longName}}));
+    QCOMPARE(test::rows(*c, "SELECT * FROM DEVICE_CODE"), (QList<QStringList>{{"8", longName}}));
 }
 
 void TestConnection::rowUpdateWithoutRowFails()
@@ -205,7 +209,8 @@ void TestConnection::transactionIsAllOrNothing()
     auto c = m_sandbox->open();
     try {
         Transaction t(*c);
-        c->append("DEVICE_IN", {"code", "in_date"}, {QStringLiteral("1"), QStringLiteral("2004-1-1 1:1:1")});
+        c->append("DEVICE_IN", {"code", "in_date"},
+                  {QStringLiteral("1"), QStringLiteral("2004-1-1 1:1:1")});
         c->updateRow("SELECT * FROM DEVICE WHERE code='1'", schema::Device,
                      [](RowRecord& r) { r.setNumber(DeviceCol::now_number, 1); });
         t.commit();

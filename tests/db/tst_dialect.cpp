@@ -40,10 +40,12 @@ void TestDialect::translate_data()
         << "SELECT * FROM DEVICE_IN WHERE provider='#1#'"
         << "SELECT * FROM DEVICE_IN WHERE provider='#1#'"
         << "SELECT * FROM DEVICE_IN WHERE provider='#1#'";
-    QTest::newRow("delete star")
-        << "DELETE * FROM HOWDO" << "DELETE FROM HOWDO" << "DELETE FROM HOWDO";
-    QTest::newRow("delete star, lower case and blanks")
-        << "delete  *  from device" << "delete from device" << "delete from device";
+    QTest::newRow("delete star") << "DELETE * FROM HOWDO"
+                                 << "DELETE FROM HOWDO"
+                                 << "DELETE FROM HOWDO";
+    QTest::newRow("delete star, lower case and blanks") << "delete  *  from device"
+                                                        << "delete from device"
+                                                        << "delete from device";
     QTest::newRow("user table and column")
         << "SELECT * FROM user where user='a'AND pswd='b'"
         << "SELECT * FROM user where user='a'AND pswd='b'"
@@ -52,10 +54,9 @@ void TestDialect::translate_data()
         << "SELECT * FROM HOWDO WHERE do_user='user'"
         << "SELECT * FROM HOWDO WHERE do_user='user'"
         << "SELECT * FROM HOWDO WHERE do_user='user'";
-    QTest::newRow("doubled quote")
-        << "SELECT * FROM DEVICE_IN WHERE provider='O''Brien #x#'"
-        << "SELECT * FROM DEVICE_IN WHERE provider='O''Brien #x#'"
-        << "SELECT * FROM DEVICE_IN WHERE provider='O''Brien #x#'";
+    QTest::newRow("doubled quote") << "SELECT * FROM DEVICE_IN WHERE provider='O''Brien #x#'"
+                                   << "SELECT * FROM DEVICE_IN WHERE provider='O''Brien #x#'"
+                                   << "SELECT * FROM DEVICE_IN WHERE provider='O''Brien #x#'";
 }
 
 void TestDialect::translate()
@@ -86,18 +87,30 @@ void TestDialect::parseDates_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("normalized"); // empty: not a date
-    QTest::newRow("unpadded") << "2004-1-5 9:3:7" << "2004-01-05 09:03:07";
-    QTest::newRow("padded") << "2004-01-05 09:03:07" << "2004-01-05 09:03:07";
-    QTest::newRow("date") << "2004-12-31" << "2004-12-31";
-    QTest::newRow("slashes") << "2004/1/5" << "2004-01-05";
-    QTest::newRow("no seconds") << "2004-1-5 9:3" << "2004-01-05 09:03:00";
-    QTest::newRow("midnight") << "2004-1-1 0:0:0" << "2004-01-01 00:00:00";
-    QTest::newRow("blanks around") << "  2004-1-5  " << "2004-01-05";
-    QTest::newRow("hour 24") << "2004-1-5 24:0:0" << "";
-    QTest::newRow("month 13") << "2004-13-1" << "";
-    QTest::newRow("trailing text") << "2004-1-5x" << "";
-    QTest::newRow("empty") << "" << "";
-    QTest::newRow("number") << "9" << "";
+    QTest::newRow("unpadded") << "2004-1-5 9:3:7"
+                              << "2004-01-05 09:03:07";
+    QTest::newRow("padded") << "2004-01-05 09:03:07"
+                            << "2004-01-05 09:03:07";
+    QTest::newRow("date") << "2004-12-31"
+                          << "2004-12-31";
+    QTest::newRow("slashes") << "2004/1/5"
+                             << "2004-01-05";
+    QTest::newRow("no seconds") << "2004-1-5 9:3"
+                                << "2004-01-05 09:03:00";
+    QTest::newRow("midnight") << "2004-1-1 0:0:0"
+                              << "2004-01-01 00:00:00";
+    QTest::newRow("blanks around") << "  2004-1-5  "
+                                   << "2004-01-05";
+    QTest::newRow("hour 24") << "2004-1-5 24:0:0"
+                             << "";
+    QTest::newRow("month 13") << "2004-13-1"
+                              << "";
+    QTest::newRow("trailing text") << "2004-1-5x"
+                                   << "";
+    QTest::newRow("empty") << ""
+                           << "";
+    QTest::newRow("number") << "9"
+                            << "";
 }
 
 void TestDialect::parseDates()
@@ -113,8 +126,7 @@ void TestDialect::safeComposition()
     QCOMPARE(sqlFormat(u"SELECT * FROM DEVICE WHERE code='%s'", {SqlArg::text("O'Brien")}),
              QString("SELECT * FROM DEVICE WHERE code='O''Brien'"));
     QCOMPARE(sqlFormat(u"SELECT * FROM DEVICE_IN WHERE %s%s'%s'",
-                       {SqlArg::name("provider"), SqlArg::op("<>"),
-                        SqlArg::text("x' OR '1'='1")}),
+                       {SqlArg::name("provider"), SqlArg::op("<>"), SqlArg::text("x' OR '1'='1")}),
              QString("SELECT * FROM DEVICE_IN WHERE provider<>'x'' OR ''1''=''1'"));
     QCOMPARE(sqlFormat(u"SELECT * FROM DEVICE_IN WHERE %s%s%d",
                        {SqlArg::name("price"), SqlArg::op(">="), 9}),
@@ -147,12 +159,18 @@ void TestDialect::comErrorTexts_data()
     QTest::addColumn<QString>("shown");
     QTest::newRow("engine text, CRLF removed") << 0x80004005u << "no such table: X\r\n"
                                                << "no such table: X";
-    QTest::newRow("engine text, LF removed") << 0x80004005u << "locked\n" << "locked";
-    QTest::newRow("IDispatch range") << 0x80040205u << "" << "IDispatch error #5";
-    QTest::newRow("lower bound excluded") << 0x80040200u << "" << "Unknown error 0x80040200";
-    QTest::newRow("upper bound excluded") << 0x80050000u << "" << "Unknown error 0x80050000";
-    QTest::newRow("small code, eight digits") << 0x1Au << "" << "Unknown error 0x0000001A";
-    QTest::newRow("upper case hex") << 0x8000FFFFu << "" << "Unknown error 0x8000FFFF";
+    QTest::newRow("engine text, LF removed") << 0x80004005u << "locked\n"
+                                             << "locked";
+    QTest::newRow("IDispatch range") << 0x80040205u << ""
+                                     << "IDispatch error #5";
+    QTest::newRow("lower bound excluded") << 0x80040200u << ""
+                                          << "Unknown error 0x80040200";
+    QTest::newRow("upper bound excluded") << 0x80050000u << ""
+                                          << "Unknown error 0x80050000";
+    QTest::newRow("small code, eight digits") << 0x1Au << ""
+                                              << "Unknown error 0x0000001A";
+    QTest::newRow("upper case hex") << 0x8000FFFFu << ""
+                                    << "Unknown error 0x8000FFFF";
 }
 
 void TestDialect::comErrorTexts()

@@ -58,8 +58,7 @@ public:
         return m_inner->query(sql);
     }
     qint64 recordCount(const QString& sql) override { return m_inner->recordCount(sql); }
-    void append(const QString& table, const QStringList& names,
-                const QVariantList& values) override
+    void append(const QString& table, const QStringList& names, const QVariantList& values) override
     {
         appends.append({table, names, values});
         if (beforeAppend)

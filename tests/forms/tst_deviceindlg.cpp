@@ -1,8 +1,8 @@
 #include "ScriptedConnection.h"
 
 #include "db/DbError.h"
-#include "forms/DeviceInDlg.h"
 #include "forms/CommandTable.h"
+#include "forms/DeviceInDlg.h"
 #include "login/Clock.h"
 #include "login/MessageService.h"
 #include "login/OperationLog.h"
@@ -179,8 +179,7 @@ void TestDeviceInDlg::refusals_data()
     QTest::newRow("quantity 0.5") << 1 << with({{1029, "0.5"}}) << kRange << "control1029";
     QTest::newRow("quantity 10000.5") << 1 << with({{1029, "10000.5"}}) << kRange << "control1029";
     QTest::newRow("quantity empty") << 1 << with({{1029, ""}}) << kNotANumber << "control1029";
-    QTest::newRow("quantity letters") << 1 << with({{1029, "5kg"}}) << kNotANumber
-                                      << "control1029";
+    QTest::newRow("quantity letters") << 1 << with({{1029, "5kg"}}) << kNotANumber << "control1029";
     QTest::newRow("price 0") << 1 << with({{1030, "0"}}) << kRange << "control1030";
     QTest::newRow("price blank") << 1 << with({{1030, "  "}}) << kNotANumber << "control1030";
     QTest::newRow("quantity checked before price")
@@ -192,12 +191,12 @@ void TestDeviceInDlg::refusals_data()
         << 1 << with({{1031, QStringLiteral("欧阳张三李四")}, {1029, "x"}})
         << "“请填入不多于10个的字符。”"
         << "control1031";
-    QTest::newRow("supplier over 20 bytes") << 1 << with({{1027, QString(21, 'S')}})
-                                            << "“请填入不多于20个的字符。”"
-                                            << "control1027";
-    QTest::newRow("telephone over 10 bytes") << 1 << with({{1028, "010-12345678"}})
-                                             << "“请填入不多于10个的字符。”"
-                                             << "control1028";
+    QTest::newRow("supplier over 20 bytes")
+        << 1 << with({{1027, QString(21, 'S')}}) << "“请填入不多于20个的字符。”"
+        << "control1027";
+    QTest::newRow("telephone over 10 bytes")
+        << 1 << with({{1028, "010-12345678"}}) << "“请填入不多于10个的字符。”"
+        << "control1028";
     QTest::newRow("supplier not GBK")
         << 1 << with({{1027, QStringLiteral("供应商😀")}})
         << QStringLiteral("字符“😀”无法保存到数据库中，请改用其他字符。") << "control1027";
@@ -239,9 +238,12 @@ void TestDeviceInDlg::newDeviceGetsStockRowWithLimitsOne_data()
 {
     QTest::addColumn<QString>("quantity");
     QTest::addColumn<QString>("stored");
-    QTest::newRow("lower bound") << "1" << "1";
-    QTest::newRow("upper bound") << "10000" << "10000";
-    QTest::newRow("fraction, blanks around") << " 2.5 " << "2.5";
+    QTest::newRow("lower bound") << "1"
+                                 << "1";
+    QTest::newRow("upper bound") << "10000"
+                                 << "10000";
+    QTest::newRow("fraction, blanks around") << " 2.5 "
+                                             << "2.5";
 }
 
 void TestDeviceInDlg::newDeviceGetsStockRowWithLimitsOne()
@@ -259,7 +261,7 @@ void TestDeviceInDlg::newDeviceGetsStockRowWithLimitsOne()
     QCOMPARE(Messages::shownTexts(), QStringList{kDone});
     QCOMPARE(Messages::shown().at(0).icon, Messages::Icon::None);
     QCOMPARE(stockIns(), (QList<QStringList>{{"B2", "2004-01-05 09:03:07", "供应商甲", "0101234567",
-                                               stored, "10000", "王五"}}));
+                                              stored, "10000", "王五"}}));
     QCOMPARE(stock(), (QList<QStringList>{{"B2", stored, "1", "1", stored}}));
     QCOMPARE(test::rows(*m_db, "SELECT do_user, do_what FROM HOWDO"),
              (QList<QStringList>{{"张三", "添加入库信息"}}));
@@ -290,8 +292,9 @@ void TestDeviceInDlg::timeIsComposedUnpaddedFromBothPickers_data()
     QTest::addColumn<QString>("stored");
     QTest::newRow("padded nowhere") << QDate(2004, 1, 5) << QTime(9, 3, 7) << "2004-1-5 9:3:7"
                                     << "2004-01-05 09:03:07";
-    QTest::newRow("fills the field") << QDate(2004, 12, 31) << QTime(23, 59, 59)
-                                     << "2004-12-31 23:59:59" << "2004-12-31 23:59:59";
+    QTest::newRow("fills the field")
+        << QDate(2004, 12, 31) << QTime(23, 59, 59) << "2004-12-31 23:59:59"
+        << "2004-12-31 23:59:59";
     QTest::newRow("midnight") << QDate(2005, 2, 28) << QTime(0, 0, 0) << "2005-2-28 0:0:0"
                               << "2005-02-28 00:00:00";
 }
@@ -383,7 +386,8 @@ void TestDeviceInDlg::failureLeavesNeitherRow()
     if (step == "concurrent")
         // Another instance raises the stock between reading and storing.
         m_scripted->beforeStore = [this] {
-            m_scripted->inner().execute("UPDATE DEVICE SET now_number=now_number+1 WHERE code='a1'");
+            m_scripted->inner().execute(
+                "UPDATE DEVICE SET now_number=now_number+1 WHERE code='a1'");
         };
     auto form = openForm();
     type(*form, {{1023, "a1"}, {1029, "3"}, {1030, "1"}});
@@ -457,8 +461,8 @@ void TestDeviceInDlg::tabOrderAndLabels()
         order << w->objectName();
         do
             w = w->nextInFocusChain();
-        while (w->focusPolicy() == Qt::NoFocus || w->objectName().isEmpty()
-               || w->objectName().startsWith("qt_"));
+        while (w->focusPolicy() == Qt::NoFocus || w->objectName().isEmpty() ||
+               w->objectName().startsWith("qt_"));
     }
     QCOMPARE(order, expected);
     QStringList labels;

@@ -45,12 +45,18 @@ void TestFieldExchange::numbers_data()
     QTest::addColumn<float>("value");
     const QString nan = FieldExchange::notANumberText();
     const QString range = QStringLiteral("“请填入一个在1和10000之间的数字。”");
-    QTest::newRow("one") << "1" << "" << 1.0f;
-    QTest::newRow("upper bound") << "10000" << "" << 10000.0f;
-    QTest::newRow("fraction") << "2.5" << "" << 2.5f;
-    QTest::newRow("blanks around") << "  7 \t" << "" << 7.0f;
-    QTest::newRow("exponent") << "1e3" << "" << 1000.0f;
-    QTest::newRow("leading point") << ".5e1" << "" << 5.0f;
+    QTest::newRow("one") << "1"
+                         << "" << 1.0f;
+    QTest::newRow("upper bound") << "10000"
+                                 << "" << 10000.0f;
+    QTest::newRow("fraction") << "2.5"
+                              << "" << 2.5f;
+    QTest::newRow("blanks around") << "  7 \t"
+                                   << "" << 7.0f;
+    QTest::newRow("exponent") << "1e3"
+                              << "" << 1000.0f;
+    QTest::newRow("leading point") << ".5e1"
+                                   << "" << 5.0f;
     QTest::newRow("empty") << "" << nan << 0.0f;
     QTest::newRow("blanks only") << "   " << nan << 0.0f;
     QTest::newRow("trailing letters") << "12abc" << nan << 0.0f;
@@ -93,18 +99,18 @@ void TestFieldExchange::texts_data()
     QTest::addColumn<QString>("message");
     // Supplier: 20 bytes; a Chinese character takes two.
     QTest::newRow("supplier at limit") << int(DeviceInCol::provider) << QString(20, 'a') << "";
-    QTest::newRow("supplier over") << int(DeviceInCol::provider) << QString(21, 'a')
-                                   << "“请填入不多于20个的字符。”";
-    QTest::newRow("chinese at limit") << int(DeviceInCol::provider) << QString(10, QChar(0x4ED3))
-                                      << "";
-    QTest::newRow("chinese over") << int(DeviceInCol::provider)
-                                  << QString(10, QChar(0x4ED3)) + "a"
+    QTest::newRow("supplier over")
+        << int(DeviceInCol::provider) << QString(21, 'a') << "“请填入不多于20个的字符。”";
+    QTest::newRow("chinese at limit")
+        << int(DeviceInCol::provider) << QString(10, QChar(0x4ED3)) << "";
+    QTest::newRow("chinese over") << int(DeviceInCol::provider) << QString(10, QChar(0x4ED3)) + "a"
                                   << "“请填入不多于20个的字符。”";
     QTest::newRow("telephone over") << int(DeviceInCol::teleno) << "01234567890"
                                     << "“请填入不多于10个的字符。”";
     QTest::newRow("buyer over") << int(DeviceInCol::buyer) << QStringLiteral("欧阳张三李四")
                                 << "“请填入不多于10个的字符。”";
-    QTest::newRow("quote") << int(DeviceInCol::provider) << "O'Brien" << "";
+    QTest::newRow("quote") << int(DeviceInCol::provider) << "O'Brien"
+                           << "";
     QTest::newRow("not GBK") << int(DeviceInCol::provider) << QStringLiteral("A😀")
                              << QStringLiteral("字符“😀”无法保存到数据库中，请改用其他字符。");
 }
@@ -128,11 +134,16 @@ void TestFieldExchange::integers_data()
 {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("message");
-    QTest::newRow("zero") << " 0 " << "";
-    QTest::newRow("nine") << "9" << "";
-    QTest::newRow("ten") << "10" << "“请填入一个在0和9之间的整数。”";
-    QTest::newRow("fraction") << "1.5" << "“请填入一个正整数。”";
-    QTest::newRow("empty") << "" << "“请填入一个正整数。”";
+    QTest::newRow("zero") << " 0 "
+                          << "";
+    QTest::newRow("nine") << "9"
+                          << "";
+    QTest::newRow("ten") << "10"
+                         << "“请填入一个在0和9之间的整数。”";
+    QTest::newRow("fraction") << "1.5"
+                              << "“请填入一个正整数。”";
+    QTest::newRow("empty") << ""
+                           << "“请填入一个正整数。”";
 }
 
 void TestFieldExchange::integers()
@@ -219,7 +230,8 @@ void TestFieldExchange::rightClickOpensMenuCentredOnPointer()
     form.setGeometry(200, 200, 300, 200);
     CommandTable commands(&form);
     int ran = 0;
-    QPushButton* b = commands.add(1032, QStringLiteral("确　认"), QStringLiteral("确认"), [&] { ++ran; });
+    QPushButton* b =
+        commands.add(1032, QStringLiteral("确　认"), QStringLiteral("确认"), [&] { ++ran; });
     b->move(10, 10);
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));

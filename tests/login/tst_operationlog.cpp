@@ -32,8 +32,9 @@ void TestOperationLog::writesUnpaddedLocalTime_data()
     QTest::addColumn<QString>("stored");
     QTest::newRow("morning") << QDateTime(QDate(2004, 1, 5), QTime(9, 5, 0)) << "2004-1-5 9:5:0"
                              << "2004-01-05 09:05:00";
-    QTest::newRow("last second of the year") << QDateTime(QDate(2004, 12, 31), QTime(23, 59, 59))
-                                             << "2004-12-31 23:59:59" << "2004-12-31 23:59:59";
+    QTest::newRow("last second of the year")
+        << QDateTime(QDate(2004, 12, 31), QTime(23, 59, 59)) << "2004-12-31 23:59:59"
+        << "2004-12-31 23:59:59";
     QTest::newRow("midnight") << QDateTime(QDate(2004, 1, 1), QTime(0, 0, 0)) << "2004-1-1 0:0:0"
                               << "2004-01-01 00:00:00";
 }

@@ -123,8 +123,8 @@ void TestDeviceCodeDlg::listsCatalogueInReverseOrder()
 {
     auto form = openForm();
     QCOMPARE(form->windowTitle(), QStringLiteral("设备代码管理"));
-    QCOMPARE(listed(*form), (QList<QStringList>{
-                                {"003", "扫描仪"}, {"002", "打印机"}, {"001", "显示器"}}));
+    QCOMPARE(listed(*form),
+             (QList<QStringList>{{"003", "扫描仪"}, {"002", "打印机"}, {"001", "显示器"}}));
     auto* model = form->list()->records();
     QCOMPARE(model->headerData(0, Qt::Horizontal).toString(), QStringLiteral("设备号"));
     QCOMPARE(model->headerData(1, Qt::Horizontal).toString(), QStringLiteral("设备名"));
@@ -166,8 +166,8 @@ void TestDeviceCodeDlg::addRenameDelete()
     }
     QCOMPARE(logged(), (QStringList{"添加设备记录。", "更新设备记录。", "删除设备记录。",
                                     "更新设备记录。", "删除设备记录。"}));
-    QCOMPARE(catalogue(), (QList<QStringList>{
-                              {"002", "打印机"}, {"003", "扫描仪"}, {"004", "幻灯机"}}));
+    QCOMPARE(catalogue(),
+             (QList<QStringList>{{"002", "打印机"}, {"003", "扫描仪"}, {"004", "幻灯机"}}));
     QCOMPARE(listed(*form).size(), 3);
     QCOMPARE(listed(*form).at(0), (QStringList{"004", "幻灯机"}));
 }
@@ -182,8 +182,8 @@ void TestDeviceCodeDlg::changesRefillWholeCatalogue()
     setEdit(*form, 1017, "003");
     setEdit(*form, 1018, QStringLiteral("扫描器"));
     press(*form, CDeviceCodeDlg::IDC_RENAME);
-    QCOMPARE(listed(*form), (QList<QStringList>{
-                                {"003", "扫描器"}, {"002", "打印机"}, {"001", "显示器"}}));
+    QCOMPARE(listed(*form),
+             (QList<QStringList>{{"003", "扫描器"}, {"002", "打印机"}, {"001", "显示器"}}));
 }
 
 void TestDeviceCodeDlg::classThreeIsRefusedEveryChange()
@@ -221,19 +221,20 @@ void TestDeviceCodeDlg::overlongTextsAreRefused_data()
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("focus");
     const QString name40 = QString(20, QChar(0x8BBE)); // 40 bytes
-    QTest::newRow("code of 10 bytes") << int(CDeviceCodeDlg::IDC_ADD) << "0123456789" << "x"
+    QTest::newRow("code of 10 bytes") << int(CDeviceCodeDlg::IDC_ADD) << "0123456789"
+                                      << "x"
                                       << "“请填入不多于9个的字符。”"
                                       << "control1017";
-    QTest::newRow("chinese code of 10 bytes") << int(CDeviceCodeDlg::IDC_ADD)
-                                              << QStringLiteral("设备编号甲") << "x"
-                                              << "“请填入不多于9个的字符。”"
-                                              << "control1017";
-    QTest::newRow("name of 40 bytes") << int(CDeviceCodeDlg::IDC_ADD) << "005" << name40
-                                      << "“请填入不多于39个的字符。”"
-                                      << "control1018";
-    QTest::newRow("rename to 40 bytes") << int(CDeviceCodeDlg::IDC_RENAME) << "001" << name40
-                                        << "“请填入不多于39个的字符。”"
-                                        << "control1018";
+    QTest::newRow("chinese code of 10 bytes")
+        << int(CDeviceCodeDlg::IDC_ADD) << QStringLiteral("设备编号甲") << "x"
+        << "“请填入不多于9个的字符。”"
+        << "control1017";
+    QTest::newRow("name of 40 bytes")
+        << int(CDeviceCodeDlg::IDC_ADD) << "005" << name40 << "“请填入不多于39个的字符。”"
+        << "control1018";
+    QTest::newRow("rename to 40 bytes")
+        << int(CDeviceCodeDlg::IDC_RENAME) << "001" << name40 << "“请填入不多于39个的字符。”"
+        << "control1018";
     QTest::newRow("name not GBK") << int(CDeviceCodeDlg::IDC_ADD) << "005"
                                   << QStringLiteral("显示器😀")
                                   << QStringLiteral("字符“😀”无法保存到数据库中，请改用其他字符。")
@@ -284,14 +285,16 @@ void TestDeviceCodeDlg::query_data()
     QTest::addColumn<QString>("value");
     QTest::addColumn<QList<QStringList>>("rows");
     QTest::addColumn<bool>("error");
-    QTest::newRow("by code") << "设备号c" << "002" << QList<QStringList>{{"002", "打印机"}} << false;
-    QTest::newRow("by name") << "设备名c" << "扫描仪" << QList<QStringList>{{"003", "扫描仪"}}
-                             << false;
-    QTest::newRow("no match empties the list") << "设备号c" << "404" << QList<QStringList>{}
-                                               << false;
-    QTest::newRow("quote in the value") << "设备名c" << "x' OR '1'='1" << QList<QStringList>{}
-                                        << false;
-    QTest::newRow("unknown field") << "设备号" << "002" << QList<QStringList>{} << true;
+    QTest::newRow("by code") << "设备号c"
+                             << "002" << QList<QStringList>{{"002", "打印机"}} << false;
+    QTest::newRow("by name") << "设备名c"
+                             << "扫描仪" << QList<QStringList>{{"003", "扫描仪"}} << false;
+    QTest::newRow("no match empties the list") << "设备号c"
+                                               << "404" << QList<QStringList>{} << false;
+    QTest::newRow("quote in the value") << "设备名c"
+                                        << "x' OR '1'='1" << QList<QStringList>{} << false;
+    QTest::newRow("unknown field") << "设备号"
+                                   << "002" << QList<QStringList>{} << true;
 }
 
 void TestDeviceCodeDlg::query()
