@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ pkg-config
-  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-translations-l10n
+  qt6-base-dev qt6-base-dev-tools qt6-charts-dev libqt6opengl6-dev qt6-qpa-plugins qt6-translations-l10n
   libsqlite3-dev sqlite3 unixodbc unixodbc-dev libsodium-dev
   fonts-arphic-ukai fonts-arphic-uming fonts-wqy-zenhei fonts-liberation2
   postgresql odbc-postgresql
