@@ -2,8 +2,8 @@
 
 namespace vok {
 
-MemoryRowSet::MemoryRowSet(QStringList columnNames, QList<QStringList> rows)
-    : m_names(std::move(columnNames)), m_rows(std::move(rows)), m_utf8(size_t(m_names.size()))
+MemoryRowSet::MemoryRowSet(QList<QStringList> rows, QStringList columnNames)
+    : m_names(std::move(columnNames)), m_rows(std::move(rows))
 {
 }
 
@@ -11,7 +11,17 @@ bool MemoryRowSet::next()
 {
     if (m_at < m_rows.size())
         ++m_at;
-    return m_at < m_rows.size();
+    if (m_at >= m_rows.size())
+        return false;
+    m_utf8.resize(size_t(columnCount()));
+    return true;
+}
+
+int MemoryRowSet::columnCount() const
+{
+    if (!m_names.isEmpty() || m_at < 0 || m_at >= m_rows.size())
+        return int(m_names.size());
+    return int(m_rows.at(m_at).size());
 }
 
 bool MemoryRowSet::isNull(int column) const

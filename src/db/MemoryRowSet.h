@@ -14,11 +14,12 @@ namespace vok {
 class MemoryRowSet : public RowSet
 {
 public:
-    MemoryRowSet(QStringList columnNames, QList<QStringList> rows);
+    // Without column names a row has as many columns as texts.
+    explicit MemoryRowSet(QList<QStringList> rows, QStringList columnNames = {});
 
     bool next() override;
-    int columnCount() const override { return int(m_names.size()); }
-    QString columnName(int column) const override { return m_names.at(column); }
+    int columnCount() const override;
+    QString columnName(int column) const override { return m_names.value(column); }
     bool isNull(int column) const override;
     QString text(int column) const override;
     double number(int column) const override;

@@ -229,12 +229,12 @@ bool CConsumptionDlg::count()
              singleText(use.issued), use.hasDemand ? singleText(use.demanded) : QStringLiteral("—"),
              use.shareText()});
     }
-    MemoryRowSet departmentRows(QStringList(), std::move(departments));
+    MemoryRowSet departmentRows(std::move(departments));
     m_departments->records()->fill(departmentRows);
     QList<QStringList> returns;
     for (auto it = m_figures.returns.rbegin(); it != m_figures.returns.rend(); ++it)
         returns.append({it->code, singleText(it->returned)});
-    MemoryRowSet returnRows(QStringList(), std::move(returns));
+    MemoryRowSet returnRows(std::move(returns));
     m_returns->records()->fill(returnRows);
 
     showBarChart();

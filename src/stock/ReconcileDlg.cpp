@@ -138,7 +138,7 @@ void CReconcileDlg::refill()
         if (!it->agrees())
             ++differing;
     }
-    MemoryRowSet rows(QStringList(), std::move(texts));
+    MemoryRowSet rows(std::move(texts));
     m_list->records()->fill(rows);
     QApplication::restoreOverrideCursor();
     m_summary->setText(
