@@ -16,6 +16,7 @@
 #include <QChart>
 #include <QChartView>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDateEdit>
 #include <QFileDialog>
 #include <QGridLayout>
@@ -57,8 +58,8 @@ QValueAxis* quantityAxis(double largest)
 {
     auto* axis = new QValueAxis;
     axis->setRange(0, largest > 0 ? largest * 1.15 : 1);
-    axis->setLabelFormat(QStringLiteral("%.0f"));
-    axis->setTitleText(QStringLiteral("数量"));
+    axis->applyNiceNumbers();
+    axis->setLabelFormat(QStringLiteral("%g"));
     return axis;
 }
 
@@ -136,6 +137,10 @@ CConsumptionDlg::CConsumptionDlg(const FormContext& context, QWidget* parent)
         new RecordListView({{QStringLiteral("设备号")}, {QStringLiteral("还库数量")}}, this);
     m_returns->setObjectName(controlName(IDC_RETURNS));
     m_returns->setColumnShares({1, 1}, 2);
+    // The columns fill each list's width; a horizontal bar would only
+    // scroll the frame.
+    for (RecordListView* list : {m_departments, m_returns})
+        list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     auto* returnsNote =
         new QLabel(QStringLiteral("还库记录不记部门，下表只按设备列出本期还库数量："), this);
     returnsNote->setObjectName(QStringLiteral("returnsNote"));
@@ -280,7 +285,12 @@ void CConsumptionDlg::showLineChart(const QString& code)
 {
     QChart* chart = newChart(
         code.isEmpty() ? QStringLiteral("在“设备”中选一种设备，这里显示它近 12 个月的出库数量")
-                       : QStringLiteral("设备 %1 近 12 个月每月出库数量").arg(code));
+                       : QStringLiteral("设备 %1 每月出库数量（%2年%3月至%4年%5月）")
+                             .arg(code)
+                             .arg(m_lastMonth.addMonths(-11).year())
+                             .arg(m_lastMonth.addMonths(-11).month())
+                             .arg(m_lastMonth.year())
+                             .arg(m_lastMonth.month()));
     auto* series = new QLineSeries;
     series->setPointsVisible(true);
     series->setPointLabelsVisible(true);
@@ -290,9 +300,7 @@ void CConsumptionDlg::showLineChart(const QString& code)
     const QDate first = m_lastMonth.addMonths(1 - 12);
     for (int m = 0; m < 12; ++m) {
         const QDate month = first.addMonths(m);
-        months << (m == 0 || month.month() == 1
-                       ? QStringLiteral("%1年%2月").arg(month.year()).arg(month.month())
-                       : QStringLiteral("%1月").arg(month.month()));
+        months << QStringLiteral("%1月").arg(month.month());
         if (size_t(m) < m_months.size()) {
             series->append(m, m_months[size_t(m)]);
             largest = std::max(largest, m_months[size_t(m)]);
@@ -315,6 +323,8 @@ void CConsumptionDlg::showLineChart(const QString& code)
 bool CConsumptionDlg::exportChart(int chart, const QString& path)
 {
     QChartView* view = chart == IDC_LINE_CHART ? m_line : m_bar;
+    // A chart lays itself out on posted events: draw it as it will stand.
+    QCoreApplication::sendPostedEvents();
     return view->grab().save(path, "PNG");
 }
 

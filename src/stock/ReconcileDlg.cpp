@@ -44,7 +44,7 @@ QStringList rowTexts(const LedgerRow& row)
     const bool stocked = row.stockRows > 0;
     const QString none = QStringLiteral("—");
     return {row.code,
-            row.inCatalogue ? row.name : QStringLiteral("（不在设备代码表中）"),
+            row.inCatalogue ? row.name : QStringLiteral("（代码表中无）"),
             stocked ? quantity(row.now) : none,
             quantity(row.ledger()),
             stocked ? difference(row.now - row.ledger(), row.nowAgrees()) : none,

@@ -54,7 +54,7 @@ bool LedgerRow::totalAgrees() const
 QString LedgerRow::problem() const
 {
     if (stockRows == 0)
-        return hasMovements ? QStringLiteral("有出入库流水，但库存表中没有这种设备") : QString();
+        return hasMovements ? QStringLiteral("有流水，库存表中无此设备") : QString();
     if (stockRows > 1)
         return QStringLiteral("库存表中有 %1 行这种设备").arg(stockRows);
     QStringList wrong;

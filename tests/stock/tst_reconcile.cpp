@@ -69,6 +69,7 @@ private:
     static void shoot(QWidget& w, const QString& name)
     {
         const QString dir = qEnvironmentVariable("VOK_SHOTS");
+        QCoreApplication::sendPostedEvents();
         if (!dir.isEmpty())
             w.grab().save(QDir(dir).filePath(name + u(".png")));
     }
@@ -133,8 +134,8 @@ void TestReconcile::listsDifferencesFirst()
          u("现在数量与流水结存不符"), "1", "0"},
         {"003", u("扫描仪"), "3", "3", "0", "3", "3", "0", u("★不符"), u("库存表中有 2 行这种设备"),
          "0", "0"},
-        {"005", u("（不在设备代码表中）"), u("—"), "2", u("—"), u("—"), "2", u("—"), u("★不符"),
-         u("有出入库流水，但库存表中没有这种设备"), "0", "0"},
+        {"005", u("（代码表中无）"), u("—"), "2", u("—"), u("—"), "2", u("—"), u("★不符"),
+         u("有流水，库存表中无此设备"), "0", "0"},
         {"001", u("显示器"), "7", "7", "0", "10", "10", "0", u("相符"), "", "5", "2"},
         {"004", u("投影仪"), u("—"), "0", u("—"), u("—"), "0", u("—"), u("相符"), "", "0", "0"}};
     QCOMPARE(test::listed(*dlg->list()), expected);
