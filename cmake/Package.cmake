@@ -13,12 +13,14 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "vok 开发组 <vok@example.org>")
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "仓库管理系统 - equipment warehouse management")
+# The summary is the first line of the control file's description, this
+# text the paragraphs under it.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "仓库管理系统 - equipment warehouse management
-管理设备仓库的桌面程序：设备代码、带上下限的库存、入库、出库、还库、部门需求、
+    "管理设备仓库的桌面程序：设备代码、带上下限的库存、入库、出库、还库、部门需求、
 采购计划、列表查询、打印报表、库存报警、用户帐户、操作日志，以及数据库的备份、
 恢复和清理。数据存放在本机的嵌入式数据库中，或经 ODBC 存放在共享的 PostgreSQL
 服务器上。
+
 A desktop program that runs an equipment warehouse: device codes, stock with
 limits, stock-in, stock-out, returns, departmental demand, purchase plans, list
 views with queries, printed reports, a stock alert, user accounts, an operation
