@@ -1,6 +1,7 @@
 // The reconciliation and consumption forms on both engines: the figures
 // and differences listed, the correction to the ledger and its refusal,
 // the period edges, the charts and their export.
+#include "browse/PrintReport.h"
 #include "browse/RecordListView.h"
 #include "browse/ViewInDlg.h"
 #include "forms/CommandTable.h"
@@ -19,6 +20,7 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPrinter>
 #include <QTest>
 
 using namespace vok;
@@ -48,6 +50,7 @@ private slots:
     void periodEdges();
     void demandReturnsAndMonths();
     void chartsExportAsPng();
+    void bothPrint();
 
 private:
     void exec(const char* sql) { m_db->execute(u(sql)); }
@@ -90,6 +93,7 @@ void TestReconcile::init()
 
 void TestReconcile::cleanup()
 {
+    PrintService::setChooser({});
     m_log.reset();
     m_db.reset();
     m_sandbox.reset();
@@ -360,6 +364,27 @@ void TestReconcile::chartsExportAsPng()
         shoot(*test::control<QWidget>(*dlg, chart), u("chart%1").arg(chart));
     }
     QVERIFY(!dlg->exportChart(CConsumptionDlg::IDC_BAR_CHART, u("/nonexistent/dir/x.png")));
+}
+
+void TestReconcile::bothPrint()
+{
+    seedLedger();
+    QString pdf;
+    PrintService::setChooser([&pdf](QPrinter& printer, QWidget*) {
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(pdf);
+        return true;
+    });
+    const QString shots = qEnvironmentVariable("VOK_SHOTS");
+    const QString dir = shots.isEmpty() ? m_sandbox->dataDir() : shots;
+    pdf = QDir(dir).filePath(u("reconcile.pdf"));
+    QVERIFY(test::press(*reconcile(), CReconcileDlg::IDC_PRINT));
+    QVERIFY(QFile(pdf).size() > 1000);
+    pdf = QDir(dir).filePath(u("consumption.pdf"));
+    Clock::setNow(QDateTime(QDate(2026, 2, 15), QTime(10, 0)));
+    QVERIFY(test::press(*consumption(), CConsumptionDlg::IDC_PRINT));
+    QVERIFY(QFile(pdf).size() > 1000);
+    QVERIFY(Messages::shown().isEmpty());
 }
 
 QTEST_MAIN(TestReconcile)
