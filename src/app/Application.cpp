@@ -1,6 +1,7 @@
 #include "app/Application.h"
 
 #include "app/VOKApp.h"
+#include "db/Backup.h"
 #include "db/Connection.h"
 #include "db/DataFolder.h"
 #include "db/DbError.h"
@@ -148,6 +149,9 @@ int runApplication(int argc, char** argv)
     const QCommandLineOption dataDir(QStringLiteral("data-dir"),
                                      QStringLiteral("部门数据库所在的文件夹。"),
                                      QStringLiteral("DIR"));
+    const QCommandLineOption backupDir(QStringLiteral("backup-dir"),
+                                       QStringLiteral("备份数据库所用的文件夹（默认 ~/备份）。"),
+                                       QStringLiteral("DIR"));
     const QCommandLineOption init(QStringLiteral("init"),
                                   QStringLiteral("建立五个部门的数据库后退出。"));
     const QCommandLineOption dsnSchema(
@@ -166,6 +170,7 @@ int runApplication(int argc, char** argv)
                                               QStringLiteral("新用户的部门，如 部门A。"),
                                               QStringLiteral("部门"));
     parser.addOption(dataDir);
+    parser.addOption(backupDir);
     parser.addOption(init);
     parser.addOption(addUserOption);
     parser.addOption(classOption);
@@ -178,6 +183,8 @@ int runApplication(int argc, char** argv)
 
     if (parser.isSet(dataDir))
         DataFolder::setPath(parser.value(dataDir));
+    if (parser.isSet(backupDir))
+        BackupFolder::setPath(parser.value(backupDir));
     if (parser.isSet(init))
         return initDatabases();
     if (parser.isSet(addUserOption))
