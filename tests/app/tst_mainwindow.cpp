@@ -206,7 +206,8 @@ void TestMainWindow::startUpLogsIn()
     for (QPushButton* b : w->findChildren<QPushButton*>())
         captions << b->text();
     QCOMPARE(captions,
-             QStringList({"设备代码", "设备入库", "入库信息", "重新登录", "帮助", "关于", "退出"}));
+             QStringList({"设备代码", "设备入库", "入库信息", "修改密码", "重新登录", "帮助",
+                          "关于", "备份数据库", "还原数据库", "清理数据库", "退出"}));
     QVERIFY(!w->windowIcon().isNull());
 }
 
