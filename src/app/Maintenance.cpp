@@ -105,38 +105,43 @@ void Maintenance::backupDatabases(COperationLog& log, QWidget* parent)
         }
     }
 
+    // Every question first, so that the progress window never stands over
+    // one; then the copies.
     QList<std::pair<Department, Backup::DepartmentDb>> todo;
     for (const Department& d : departments()) {
         const Backup::DepartmentDb db{d.dsn};
-        if (db.exists())
-            todo.append({d, db});
-    }
-
-    QStringList failed;
-    CopyProgress progress(int(todo.size()), parent);
-    for (int i = 0; i < todo.size(); ++i) {
-        const auto& [department, db] = todo.at(i);
-        const QString target = QDir(folder).filePath(db.copyName());
-        const QString label = departmentLabel(department, db.copyName());
-        if (QFileInfo::exists(target)) {
+        if (!db.exists())
+            continue;
+        if (QFileInfo::exists(QDir(folder).filePath(db.copyName()))) {
             const Answer a = Messages::show(
                 QStringLiteral("文件夹“%1”中已经有文件“%2”（%3 上一次的备份）。\r\n\r\n"
                                "是否用 %3 现在的数据替换它？")
-                    .arg(native(folder), db.copyName(), department.name),
+                    .arg(native(folder), db.copyName(), d.name),
                 QStringLiteral("确认文件替换"), Icon::Question, Buttons::YesNoCancel, parent);
             if (a == Answer::Cancel)
                 break;
             if (a == Answer::No)
                 continue;
         }
-        progress.start(i, QStringLiteral("正在备份 %1…").arg(label));
-        try {
-            if (!Backup::backup(db, target, progress.callback())) {
-                failed << QStringLiteral("%1：已取消。").arg(label);
-                break;
+        todo.append({d, db});
+    }
+
+    QStringList failed;
+    {
+        CopyProgress progress(int(todo.size()), parent);
+        for (int i = 0; i < todo.size(); ++i) {
+            const auto& [department, db] = todo.at(i);
+            const QString target = QDir(folder).filePath(db.copyName());
+            const QString label = departmentLabel(department, db.copyName());
+            progress.start(i, QStringLiteral("正在备份 %1…").arg(label));
+            try {
+                if (!Backup::backup(db, target, progress.callback())) {
+                    failed << QStringLiteral("%1：已取消。").arg(label);
+                    break;
+                }
+            } catch (const DbError& e) {
+                failed << QStringLiteral("%1：%2").arg(label, e.text());
             }
-        } catch (const DbError& e) {
-            failed << QStringLiteral("%1：%2").arg(label, e.text());
         }
     }
     if (!failed.isEmpty())
@@ -173,34 +178,42 @@ void Maintenance::restoreDatabases(const CurrentUser& user, COperationLog& log,
             QStringLiteral("备份文件夹“%1”中没有备份文件，没有还原任何数据。").arg(native(folder)),
             Icon::Information, parent);
 
+    // Copies checked and questions asked first, then the copying.
     QStringList failed;
+    QList<Item> todo;
+    for (Item item : std::as_const(found)) {
+        const QString label = departmentLabel(item.department, item.db.copyName());
+        const QString problem = Backup::checkCopy(item.copy);
+        if (!problem.isEmpty()) {
+            failed << QStringLiteral("%1：备份文件已损坏，%2").arg(label, problem);
+            continue;
+        }
+        item.hadData = item.db.exists();
+        if (item.hadData) {
+            const Answer a = Messages::show(
+                QStringLiteral("是否用备份文件“%1”替换 %2 现在的数据？\r\n\r\n"
+                               "现在的数据将另存为“%3”。")
+                    .arg(native(item.copy), item.department.name,
+                         native(keptCopyFile(item.db.dsn))),
+                QStringLiteral("确认文件替换"), Icon::Question, Buttons::YesNoCancel, parent);
+            if (a == Answer::Cancel)
+                break;
+            if (a == Answer::No)
+                continue;
+        }
+        todo << item;
+    }
+
     QList<Item> restored;
     {
-        CopyProgress progress(int(found.size()), parent);
-        for (int i = 0; i < found.size(); ++i) {
-            Item item = found.at(i);
+        CopyProgress progress(int(todo.size()), parent);
+        for (int i = 0; i < todo.size(); ++i) {
+            const Item& item = todo.at(i);
             const QString label = departmentLabel(item.department, item.db.copyName());
-            const QString problem = Backup::checkCopy(item.copy);
-            if (!problem.isEmpty()) {
-                failed << QStringLiteral("%1：备份文件已损坏，%2").arg(label, problem);
-                continue;
-            }
-            const QString kept = keptCopyFile(item.db.dsn);
-            item.hadData = item.db.exists();
-            if (item.hadData) {
-                const Answer a = Messages::show(
-                    QStringLiteral("是否用备份文件“%1”替换 %2 现在的数据？\r\n\r\n"
-                                   "现在的数据将另存为“%3”。")
-                        .arg(native(item.copy), item.department.name, native(kept)),
-                    QStringLiteral("确认文件替换"), Icon::Question, Buttons::YesNoCancel, parent);
-                if (a == Answer::Cancel)
-                    break;
-                if (a == Answer::No)
-                    continue;
-            }
             progress.start(i, QStringLiteral("正在还原 %1…").arg(label));
             try {
-                if (item.hadData && !Backup::backup(item.db, kept, progress.callback())) {
+                if (item.hadData &&
+                    !Backup::backup(item.db, keptCopyFile(item.db.dsn), progress.callback())) {
                     failed << QStringLiteral("%1：已取消。").arg(label);
                     break;
                 }
