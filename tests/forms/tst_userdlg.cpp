@@ -1,4 +1,4 @@
-#include "ScriptedConnection.h"
+#include "support/ScriptedConnection.h"
 
 #include "db/DbError.h"
 #include "forms/UserDlg.h"
