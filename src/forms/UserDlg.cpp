@@ -2,6 +2,7 @@
 
 #include "db/DbError.h"
 #include "db/SqlFormat.h"
+#include "forms/RunChange.h"
 #include "login/Accounts.h"
 #include "login/ComErrorBox.h"
 #include "login/HelpLauncher.h"
@@ -118,16 +119,13 @@ CUserDlg::CUserDlg(const FormContext& context, QWidget* parent)
 
 void CUserDlg::inputError(const QString& text)
 {
-    Messages::show(text, QStringLiteral("输入错误"), Messages::Icon::Information,
-                   Messages::Buttons::Ok, this);
+    Messages::notice(text, this, QStringLiteral("输入错误"), Messages::Icon::Information);
 }
 
 void CUserDlg::succeed(const QString& message, const QString& logText)
 {
-    Messages::show(message, QStringLiteral("提示"), Messages::Icon::Information,
-                   Messages::Buttons::Ok, this);
-    if (m_context.log)
-        m_context.log->Write(logText);
+    Messages::notice(message, this, QStringLiteral("提示"), Messages::Icon::Information);
+    m_context.writeLog(logText);
     accept();
 }
 
@@ -184,15 +182,17 @@ void CUserDlg::onAdd()
         reject();
     if (step != Step::Go)
         return;
-    try {
-        if (!newAccountAcceptable(f, false))
-            return;
-        Accounts::add(*m_context.connection, f.newName, f.newPassword, f.classText);
-    } catch (const DbError& e) {
-        showComError(e, this);
+    bool acceptable = false;
+    if (!runChange(this, [&] {
+            acceptable = newAccountAcceptable(f, false);
+            if (acceptable)
+                Accounts::add(*m_context.connection, f.newName, f.newPassword, f.classText);
+        })) {
         reject();
         return;
     }
+    if (!acceptable)
+        return;
     succeed(QStringLiteral("完成添加新用户操作!"), QStringLiteral("添加新用户!"));
 }
 
@@ -204,11 +204,10 @@ void CUserDlg::onDelete()
         reject();
     if (step != Step::Go)
         return;
-    try {
-        m_context.connection->execute(
-            sqlFormat(u"DELETE FROM user WHERE user='%s'", {SqlArg::text(f.userName)}));
-    } catch (const DbError& e) {
-        showComError(e, this);
+    if (!runChange(this, [&] {
+            m_context.connection->execute(
+                sqlFormat(u"DELETE FROM user WHERE user='%s'", {SqlArg::text(f.userName)}));
+        })) {
         reject();
         return;
     }
@@ -233,8 +232,7 @@ void CUserDlg::onModify()
         Accounts::add(c, f.newName, f.newPassword, f.classText);
         change.commit();
     } catch (const DbError& e) {
-        Messages::show(QStringLiteral("错误!"), QString(), Messages::Icon::None,
-                       Messages::Buttons::Ok, this);
+        Messages::notice(QStringLiteral("错误!"), this);
         showComError(e, this);
         return;
     }

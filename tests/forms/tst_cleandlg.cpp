@@ -5,6 +5,7 @@
 #include "forms/CleanDlg.h"
 #include "login/MessageService.h"
 #include "login/OperationLog.h"
+#include "support/FormTest.h"
 #include "support/TestSupport.h"
 
 #include <QCheckBox>
@@ -42,7 +43,6 @@ private slots:
 
 private:
     std::unique_ptr<CCleanDlg> open(int classNumber = 2);
-    void press(CCleanDlg& form, int id);
     QStringList nonEmptyTables();
 
     std::unique_ptr<test::Sandbox> m_sandbox;
@@ -90,13 +90,6 @@ std::unique_ptr<CCleanDlg> TestCleanDlg::open(int classNumber)
     auto form = std::make_unique<CCleanDlg>(c);
     form->show();
     return form;
-}
-
-void TestCleanDlg::press(CCleanDlg& form, int id)
-{
-    auto* b = form.findChild<QPushButton*>(QStringLiteral("control%1").arg(id));
-    QVERIFY(b && b->isEnabled());
-    QTest::mouseClick(b, Qt::LeftButton);
 }
 
 QStringList TestCleanDlg::nonEmptyTables()
@@ -167,7 +160,7 @@ void TestCleanDlg::checkedTablesAreEmptiedInOrder()
         if (id < 0)
             QTest::mouseClick(box(*form, -id), Qt::LeftButton, {}, QPoint(5, 5));
     }
-    press(*form, 1);
+    QVERIFY(test::press(*form, 1));
     QCOMPARE(Messages::shownTexts(), QStringList{kWarning});
     QCOMPARE(Messages::shown().first().caption, QString("警告!"));
     QCOMPARE(Messages::shown().first().icon, Messages::Icon::Stop);
@@ -183,13 +176,13 @@ void TestCleanDlg::cancelClearsNothing()
     auto form = open();
     box(*form, 1219)->setChecked(true);
     Messages::queueAnswer(Messages::Answer::Cancel);
-    press(*form, 1);
+    QVERIFY(test::press(*form, 1));
     QVERIFY(m_scripted->statements.isEmpty());
     QVERIFY(!form->isVisible());
 
     auto again = open();
     box(*again, 1219)->setChecked(true);
-    press(*again, 2);
+    QVERIFY(test::press(*again, 2));
     QVERIFY(m_scripted->statements.isEmpty());
     QCOMPARE(nonEmptyTables().size(), 9);
 }
@@ -203,7 +196,7 @@ void TestCleanDlg::failingStatementDoesNotStopTheOthers()
     auto form = open();
     for (int id : {1219, 1220, 1226})
         box(*form, id)->setChecked(true);
-    press(*form, 1);
+    QVERIFY(test::press(*form, 1));
     QCOMPARE(Messages::shownTexts(), QStringList({kWarning, "表被锁定"}));
     QVERIFY(!nonEmptyTables().contains("DEVICE_CODE"));
     QVERIFY(nonEmptyTables().contains("DEVICE_IN"));
@@ -215,7 +208,7 @@ void TestCleanDlg::readOnlyClassIsRefused()
 {
     auto form = open(3);
     box(*form, 1219)->setChecked(true);
-    press(*form, 1);
+    QVERIFY(test::press(*form, 1));
     QCOMPARE(Messages::shownTexts(), QStringList{"你无权执行此项操作!\r\n请重新登录数据库!"});
     QCOMPARE(Messages::shown().first().caption, QString("警告!"));
     QVERIFY(m_scripted->statements.isEmpty());

@@ -6,6 +6,7 @@
 #include "login/MessageService.h"
 #include "login/OperationLog.h"
 #include "login/Password.h"
+#include "support/FormTest.h"
 #include "support/TestSupport.h"
 
 #include <QLabel>
@@ -67,9 +68,7 @@ private slots:
 private:
     std::unique_ptr<CUserDlg> open(int classNumber = 1);
     void fill(CUserDlg& form, const QStringList& six);
-    void press(CUserDlg& form, int id);
     QList<QStringList> accounts();
-    QStringList logged();
 
     std::unique_ptr<test::Sandbox> m_sandbox;
     ConnectionPtr m_db;
@@ -115,13 +114,6 @@ void TestUserDlg::fill(CUserDlg& form, const QStringList& six)
         edit(form, ids[i])->setText(six.value(i));
 }
 
-void TestUserDlg::press(CUserDlg& form, int id)
-{
-    auto* b = form.findChild<QPushButton*>(QStringLiteral("control%1").arg(id));
-    QVERIFY(b && b->isEnabled());
-    QTest::mouseClick(b, Qt::LeftButton);
-}
-
 QList<QStringList> TestUserDlg::accounts()
 {
     QList<QStringList> out;
@@ -129,14 +121,6 @@ QList<QStringList> TestUserDlg::accounts()
         out << r;
     std::sort(out.begin(), out.end());
     return out;
-}
-
-QStringList TestUserDlg::logged()
-{
-    QStringList what;
-    for (const QStringList& r : test::rows(*m_db, "SELECT do_what FROM HOWDO"))
-        what << r.at(0);
-    return what;
 }
 
 void TestUserDlg::controlsAndCurrentUser()
@@ -188,7 +172,7 @@ void TestUserDlg::onlyClassOneBeforeAnythingIsRead()
     QFETCH(int, button);
     auto form = open(classNumber);
     fill(*form, {"管理员", "Secret", "新人", "x", "2", "x"});
-    press(*form, button);
+    QVERIFY(test::press(*form, button));
     QCOMPARE(Messages::shownTexts(), QStringList{kRefusal});
     QCOMPARE(Messages::shown().first().caption, QString("警告!"));
     QCOMPARE(Messages::shown().first().icon, Messages::Icon::Stop);
@@ -222,12 +206,12 @@ void TestUserDlg::wrongExistingAccountRefuses()
     const auto before = accounts();
     auto form = open();
     fill(*form, {user, password, "新人", "pw", "2", "pw"});
-    press(*form, button);
+    QVERIFY(test::press(*form, button));
     QCOMPARE(Messages::shownTexts(), QStringList{kWrongAccount});
     QCOMPARE(Messages::shown().first().caption, QString("输入错误"));
     QCOMPARE(Messages::shown().first().icon, Messages::Icon::Information);
     QCOMPARE(accounts(), before);
-    QVERIFY(logged().isEmpty());
+    QVERIFY(test::logged(*m_db).isEmpty());
     QVERIFY(form->isVisible());
     QCOMPARE(edit(*form, IdPassword)->text(), password);
     QCOMPARE(edit(*form, IdConfirm)->text(), QString("pw"));
@@ -257,7 +241,7 @@ void TestUserDlg::newAccountChecks()
     const auto before = accounts();
     auto form = open();
     fill(*form, {"管理员", "Secret", fresh[0], fresh[1], fresh[2], fresh[3]});
-    press(*form, button);
+    QVERIFY(test::press(*form, button));
     QCOMPARE(Messages::shownTexts(), QStringList{message});
     QCOMPARE(Messages::shown().first().caption, QString("输入错误"));
     QCOMPARE(accounts(), before);
@@ -270,11 +254,11 @@ void TestUserDlg::addStoresAHashThatLogsIn()
     auto form = open();
     // Proved by the legacy plain-text row; the new account has no password.
     fill(*form, {"老王", "old", "新人", "", "2", ""});
-    press(*form, IdAdd);
+    QVERIFY(test::press(*form, IdAdd));
     QCOMPARE(Messages::shownTexts(), QStringList{"完成添加新用户操作!"});
     QCOMPARE(Messages::shown().first().caption, QString("提示"));
     QCOMPARE(Messages::shown().first().icon, Messages::Icon::Information);
-    QCOMPARE(logged(), QStringList{"添加新用户!"});
+    QCOMPARE(test::logged(*m_db), QStringList{"添加新用户!"});
     QVERIFY(!form->isVisible());
     QCOMPARE(form->result(), int(QDialog::Accepted));
     const auto stored = test::rows(*m_db, "SELECT pswd FROM user WHERE user='新人'");
@@ -289,9 +273,9 @@ void TestUserDlg::deleteRemovesTheAccount()
     Accounts::add(*m_db, "管理员", "another", "3"); // an older second row of the name
     auto form = open();
     fill(*form, {"管理员", "Secret", "", "", "", ""});
-    press(*form, IdDelete);
+    QVERIFY(test::press(*form, IdDelete));
     QCOMPARE(Messages::shownTexts(), QStringList{"完成删除原用户操作!"});
-    QCOMPARE(logged(), QStringList{"删除用户!"});
+    QCOMPARE(test::logged(*m_db), QStringList{"删除用户!"});
     QCOMPARE(accounts(), (QList<QStringList>{{"老王", "2"}}));
     QVERIFY(!form->isVisible());
 }
@@ -300,9 +284,9 @@ void TestUserDlg::modifyRenamesAndReplaces()
 {
     auto form = open();
     fill(*form, {"管理员", "Secret", "主管", "New", "1", "New"});
-    press(*form, IdModify);
+    QVERIFY(test::press(*form, IdModify));
     QCOMPARE(Messages::shownTexts(), QStringList{"完成更新原用户操作!"});
-    QCOMPARE(logged(), QStringList{"更新用户!"});
+    QCOMPARE(test::logged(*m_db), QStringList{"更新用户!"});
     QCOMPARE(accounts(), (QList<QStringList>{{"主管", "1"}, {"老王", "2"}}));
     QCOMPARE(Accounts::find(*m_db, "主管", "New"), std::optional<QString>("1"));
     QVERIFY(!form->isVisible());
@@ -311,7 +295,7 @@ void TestUserDlg::modifyRenamesAndReplaces()
     Messages::clearShown();
     auto again = open();
     fill(*again, {"老王", "old", "老王", "neu", "3", "neu"});
-    press(*again, IdModify);
+    QVERIFY(test::press(*again, IdModify));
     QCOMPARE(Messages::shownTexts(), QStringList{"完成更新原用户操作!"});
     QCOMPARE(Accounts::find(*m_db, "老王", "neu"), std::optional<QString>("3"));
     QCOMPARE(Accounts::find(*m_db, "老王", "old"), std::nullopt);
@@ -324,28 +308,28 @@ void TestUserDlg::failingInsertInModifyKeepsTheOldAccount()
     };
     auto form = open();
     fill(*form, {"管理员", "Secret", "主管", "New", "1", "New"});
-    press(*form, IdModify);
+    QVERIFY(test::press(*form, IdModify));
     QCOMPARE(Messages::shownTexts(), QStringList({"错误!", "磁盘已满"}));
     QCOMPARE(Messages::shown().first().icon, Messages::Icon::None);
     QCOMPARE(Messages::shown().first().caption, appTitle());
     QVERIFY(form->isVisible());
     QCOMPARE(Accounts::find(*m_db, "管理员", "Secret"), std::optional<QString>("1"));
     QVERIFY(!Accounts::exists(*m_db, "主管"));
-    QVERIFY(logged().isEmpty());
+    QVERIFY(test::logged(*m_db).isEmpty());
 }
 
 void TestUserDlg::quotesArePlainText()
 {
     auto form = open();
     fill(*form, {"管理员", "Secret", "o'neil", "it's", "2'", "it's"});
-    press(*form, IdAdd);
+    QVERIFY(test::press(*form, IdAdd));
     QCOMPARE(Messages::shownTexts(), QStringList{"完成添加新用户操作!"});
     QCOMPARE(Accounts::find(*m_db, "o'neil", "it's"), std::optional<QString>("2'"));
 
     Messages::clearShown();
     auto second = open();
     fill(*second, {"o'neil", "it's", "", "", "", ""});
-    press(*second, IdDelete);
+    QVERIFY(test::press(*second, IdDelete));
     QCOMPARE(Messages::shownTexts(), QStringList{"完成删除原用户操作!"});
     QVERIFY(!Accounts::exists(*m_db, "o'neil"));
 }
@@ -353,11 +337,11 @@ void TestUserDlg::quotesArePlainText()
 void TestUserDlg::helpOpensItsPage()
 {
     auto form = open(3);
-    press(*form, IdHelp);
+    QVERIFY(test::press(*form, IdHelp));
     QCOMPARE(m_sandbox->helpLaunches().size(), 1);
     QVERIFY(m_sandbox->helpLaunches().first().join(' ').contains("update.htm"));
     QVERIFY(Messages::shown().isEmpty());
-    press(*form, IdExit);
+    QVERIFY(test::press(*form, IdExit));
     QVERIFY(!form->isVisible());
 }
 
