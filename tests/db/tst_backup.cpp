@@ -67,7 +67,6 @@ private slots:
     void badCopyIsRefusedAndChangesNothing();
     void cancelledOrFailedBackupKeepsThePreviousCopy();
     void copyRestoresOnTheOtherEngine();
-    void backupFolderDefaults();
 
 private:
     QString copyFile() const { return m_backupDir.filePath(QStringLiteral("vok1.db")); }
@@ -242,18 +241,6 @@ void TestBackup::copyRestoresOnTheOtherEngine()
     other->execute("INSERT INTO DEVICE_CODE(code,name) VALUES('999','旧')");
     QVERIFY(Backup::restoreIntoConnection(copyFile(), *other));
     QCOMPARE(dump(*other), before);
-}
-
-void TestBackup::backupFolderDefaults()
-{
-    BackupFolder::setPath(QString());
-    qputenv("VOK_BACKUP_DIR", "/tmp/somewhere");
-    QCOMPARE(BackupFolder::path(), QString("/tmp/somewhere"));
-    qunsetenv("VOK_BACKUP_DIR");
-    QCOMPARE(BackupFolder::path(), QDir::homePath() + QStringLiteral("/备份"));
-    BackupFolder::setPath("/tmp/given");
-    QCOMPARE(BackupFolder::path(), QString("/tmp/given"));
-    BackupFolder::setPath(QString());
 }
 
 QTEST_GUILESS_MAIN(TestBackup)
