@@ -76,7 +76,7 @@ QString departmentLabel(const Department& d, const QString& file)
 
 void report(const QString& text, Icon icon, QWidget* parent)
 {
-    Messages::show(text, QString(), icon, Buttons::Ok, parent);
+    Messages::notice(text, parent, QString(), icon);
 }
 
 } // namespace
