@@ -93,24 +93,30 @@ void EntryForm::addButtons(int confirmId, const QString& helpTopic)
     static_cast<QVBoxLayout*>(layout())->addLayout(row);
 }
 
+QStringList catalogueCodes(Connection& connection)
+{
+    QStringList codes;
+    auto rows = connection.query(QStringLiteral("SELECT * FROM DEVICE_CODE"));
+    while (rows->next())
+        if (!rows->isNull(0))
+            codes << rows->text(0);
+    std::sort(codes.begin(), codes.end(), [](const QString& a, const QString& b) {
+        const int c = a.compare(b, Qt::CaseInsensitive);
+        return c != 0 ? c < 0 : a < b;
+    });
+    return codes;
+}
+
 bool EntryForm::fillDeviceList()
 {
     QStringList codes;
     try {
-        auto rows = connection().query(QStringLiteral("SELECT * FROM DEVICE_CODE"));
-        while (rows->next())
-            if (!rows->isNull(0))
-                codes << rows->text(0);
+        codes = catalogueCodes(connection());
     } catch (const DbError& e) {
         showComError(e, this);
         m_filled = false;
         return false;
     }
-    // A sorted list: case folded first, then by character.
-    std::sort(codes.begin(), codes.end(), [](const QString& a, const QString& b) {
-        const int c = a.compare(b, Qt::CaseInsensitive);
-        return c != 0 ? c < 0 : a < b;
-    });
     m_deviceList->addItems(codes);
     m_deviceList->setCurrentIndex(-1);
     return true;
