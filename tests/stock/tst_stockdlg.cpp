@@ -1,0 +1,619 @@
+// The stock form driven as a user drives it: the list, a click, the range
+// checks of the four quantities, add, change and delete with their refusals,
+// the query, print, help and the context menu.
+#include "forms/ScriptedConnection.h"
+
+#include "browse/PrintReport.h"
+#include "browse/QueryGroup.h"
+#include "browse/RecordListView.h"
+#include "db/DbError.h"
+#include "db/Schema.h"
+#include "forms/CommandTable.h"
+#include "login/MessageService.h"
+#include "login/OperationLog.h"
+#include "stock/StockDlg.h"
+#include "support/TestSupport.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QFile>
+#include <QFormLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPrinter>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTest>
+
+using namespace vok;
+using Rows = QList<QStringList>;
+
+namespace {
+
+const QString kRefusal = QStringLiteral("你无权执行此项操作!\r\n请重新登录数据库!");
+const QString kDone = QStringLiteral("完成操作！");
+const QString kChoose = QStringLiteral("请选择一个设备");
+const QString kRange = QStringLiteral("“请填入一个在1和10000之间的数字。”");
+const QString kNotANumber = QStringLiteral("请键入一个数。");
+
+enum : int
+{
+    Code = 1086,
+    Now = 1082,
+    High = 1083,
+    Low = 1084,
+    Total = 1085,
+    Add = 1087,
+    Change = 1088,
+    Delete = 1089,
+    Print = 1178,
+    Help = 1168,
+    Exit = 2,
+    Query = 1189
+};
+
+} // namespace
+
+class TestStockDlg : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void opensWithTheTableReversed();
+    void clickShowsTheRow();
+    void quantitiesAreChecked_data();
+    void quantitiesAreChecked();
+    void addStoresTheValuesAsTyped();
+    void addIsRefused_data();
+    void addIsRefused();
+    void databaseWithDuplicatesStillWorks();
+    void changeWritesBackWhatTheEditsShow();
+    void changeFails_data();
+    void changeFails();
+    void deleteRemovesEveryRowOfTheCode();
+    void readOnlyClass();
+    void query_data();
+    void query();
+    void codeListFailureClosesTheForm();
+    void menuHelpPrintExit();
+
+private:
+    std::unique_ptr<CStockDlg> openForm(int classNumber = 1);
+    template <typename W> W* control(CStockDlg& form, int id);
+    void press(CStockDlg& form, int id);
+    void type(CStockDlg& form, std::initializer_list<std::pair<int, QString>> fields);
+    void chooseCode(CStockDlg& form, const QString& code);
+    void clickRow(CStockDlg& form, int row);
+    Rows listed(CStockDlg& form);
+    Rows stock();
+    QStringList logged();
+
+    std::unique_ptr<test::Sandbox> m_sandbox;
+    ConnectionPtr m_db;
+    std::shared_ptr<test::ScriptedConnection> m_scripted;
+    std::unique_ptr<COperationLog> m_log;
+};
+
+void TestStockDlg::init()
+{
+    m_sandbox = std::make_unique<test::Sandbox>();
+    m_db = m_sandbox->open();
+    m_scripted = std::make_shared<test::ScriptedConnection>(m_db);
+    m_log = std::make_unique<COperationLog>();
+    m_log->Attach(m_db, QStringLiteral("张三"));
+    for (const char* code : {"b2", "A1", "c3", "x'y"})
+        m_db->execute(QStringLiteral("INSERT INTO DEVICE_CODE(code,name) VALUES('%1','n')")
+                          .arg(QString::fromUtf8(code).replace(u'\'', QStringLiteral("''"))));
+    m_db->execute(QStringLiteral("INSERT INTO DEVICE VALUES('A1',5,20,2,50)"));
+    m_db->execute(QStringLiteral("INSERT INTO DEVICE VALUES('b2',12.3456789,100,10,200)"));
+}
+
+void TestStockDlg::cleanup()
+{
+    PrintService::setChooser({});
+    m_log.reset();
+    m_scripted.reset();
+    m_db.reset();
+    m_sandbox.reset();
+}
+
+std::unique_ptr<CStockDlg> TestStockDlg::openForm(int classNumber)
+{
+    FormContext context;
+    context.classNumber = classNumber;
+    context.connection = m_scripted;
+    context.log = m_log.get();
+    context.userName = QStringLiteral("张三");
+    auto form = std::make_unique<CStockDlg>(context);
+    form->show();
+    if (!QTest::qWaitForWindowExposed(form.get()))
+        qWarning("window not exposed");
+    return form;
+}
+
+template <typename W> W* TestStockDlg::control(CStockDlg& form, int id)
+{
+    return form.findChild<W*>(QStringLiteral("control%1").arg(id));
+}
+
+void TestStockDlg::press(CStockDlg& form, int id)
+{
+    auto* b = control<QPushButton>(form, id);
+    QVERIFY2(b && b->isEnabled(), qPrintable(QStringLiteral("button %1").arg(id)));
+    QTest::mouseClick(b, Qt::LeftButton);
+}
+
+void TestStockDlg::type(CStockDlg& form, std::initializer_list<std::pair<int, QString>> fields)
+{
+    for (const auto& [id, text] : fields)
+        control<QLineEdit>(form, id)->setText(text);
+}
+
+void TestStockDlg::chooseCode(CStockDlg& form, const QString& code)
+{
+    auto* combo = control<QComboBox>(form, Code);
+    combo->setCurrentIndex(combo->findText(code));
+}
+
+void TestStockDlg::clickRow(CStockDlg& form, int row)
+{
+    RecordListView* list = form.list();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualRect(list->model()->index(row, 1)).center());
+}
+
+Rows TestStockDlg::listed(CStockDlg& form)
+{
+    Rows rows;
+    for (int r = 0; r < form.list()->records()->rowCount(); ++r)
+        rows << form.list()->records()->rowTexts(r);
+    return rows;
+}
+
+Rows TestStockDlg::stock()
+{
+    return test::rows(*m_db, QStringLiteral("SELECT * FROM DEVICE"));
+}
+
+QStringList TestStockDlg::logged()
+{
+    QStringList what;
+    for (const QStringList& r : test::rows(*m_db, QStringLiteral("SELECT do_what FROM HOWDO")))
+        what << r.at(0);
+    return what;
+}
+
+void TestStockDlg::opensWithTheTableReversed()
+{
+    auto form = openForm();
+    QCOMPARE(form->windowTitle(), QStringLiteral("库存管理"));
+    QCOMPARE(listed(*form), (Rows{{"b2", "12.345679", "100.000000", "10.000000", "200.000000"},
+                                  {"A1", "5.000000", "20.000000", "2.000000", "50.000000"}}));
+    const RecordListModel* m = form->list()->records();
+    QStringList headings;
+    for (int c = 0; c < m->columnCount(); ++c)
+        headings << m->headerData(c, Qt::Horizontal).toString();
+    QCOMPARE(headings, (QStringList{"设备号", "现存数量", "最大数量", "最小数量", "总数"}));
+    const int w = form->list()->frameGeometry().width();
+    for (int c = 0; c < 5; ++c)
+        QCOMPARE(form->list()->columnWidth(c), w / 5);
+    for (int id : {Now, High, Low, Total})
+        QCOMPARE(control<QLineEdit>(*form, id)->text(), QStringLiteral("1"));
+
+    // The code combo: typing allowed, the catalogue sorted, nothing chosen.
+    auto* code = control<QComboBox>(*form, Code);
+    QVERIFY(code->isEditable());
+    QStringList codes;
+    for (int i = 0; i < code->count(); ++i)
+        codes << code->itemText(i);
+    QCOMPARE(codes, (QStringList{"A1", "b2", "c3", "x'y"}));
+    QCOMPARE(code->currentText(), QString());
+    QStringList fields;
+    for (int i = 0; i < form->queryGroup()->fieldCombo()->count(); ++i)
+        fields << form->queryGroup()->fieldCombo()->itemText(i);
+    QCOMPARE(fields, (QStringList{"设备号c", "现存数量d", "最大数量d", "最小数量d", "总数d"}));
+
+    // Every input has its label as buddy; the tab order is the controls'.
+    QMap<QString, QString> labels;
+    for (QLabel* l : form->findChildren<QLabel*>())
+        if (l->buddy())
+            labels[l->buddy()->objectName()] = l->text();
+    QCOMPARE(labels, (QMap<QString, QString>{{"control1190", "要查询的项"},
+                                             {"control1188", "符号"},
+                                             {"control1186", "要查询的内容"},
+                                             {"control1086", "设备号"},
+                                             {"control1082", "现存数量"},
+                                             {"control1083", "最大数量"},
+                                             {"control1084", "最小数量"},
+                                             {"control1085", "总数"}}));
+    QStringList order;
+    for (QWidget* w = form->list(); order.size() < 16; w = w->nextInFocusChain())
+        if (w->focusPolicy() & Qt::TabFocus && !w->objectName().isEmpty() &&
+            !w->objectName().startsWith(u"qt_"))
+            order << w->objectName();
+    QCOMPARE(order, (QStringList{"control1080", "control1190", "control1188", "control1186",
+                                 "control1189", "control1086", "control1082", "control1083",
+                                 "control1084", "control1085", "control1087", "control1088",
+                                 "control1089", "control1178", "control1168", "control2"}));
+    QCOMPARE(control<QPushButton>(*form, Exit)->text(), QStringLiteral("退　出"));
+    QCOMPARE(control<QPushButton>(*form, Query)->text(), QStringLiteral("查　　询"));
+    QVERIFY(Messages::shown().isEmpty());
+
+    // VOK_SHOT_DIR keeps a picture of the form for a look.
+    if (qEnvironmentVariableIsSet("VOK_SHOT_DIR")) {
+        clickRow(*form, 0);
+        form->grab().save(qEnvironmentVariable("VOK_SHOT_DIR") + QStringLiteral("/stock.png"));
+    }
+}
+
+void TestStockDlg::clickShowsTheRow()
+{
+    auto form = openForm();
+    clickRow(*form, 0);
+    QCOMPARE(control<QComboBox>(*form, Code)->currentText(), QStringLiteral("b2"));
+    QCOMPARE(control<QLineEdit>(*form, Now)->text(), QStringLiteral("12.3457"));
+    QCOMPARE(control<QLineEdit>(*form, Total)->text(), QStringLiteral("200"));
+    // Moving with the keyboard shows the next row.
+    QTest::keyClick(form->list(), Qt::Key_Down);
+    QCOMPARE(control<QComboBox>(*form, Code)->currentText(), QStringLiteral("A1"));
+    QCOMPARE(control<QLineEdit>(*form, High)->text(), QStringLiteral("20"));
+}
+
+void TestStockDlg::quantitiesAreChecked_data()
+{
+    QTest::addColumn<int>("field");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("message"); // empty: accepted
+    QTest::newRow("0") << int(Now) << "0" << kRange;
+    QTest::newRow("0.5") << int(High) << "0.5" << kRange;
+    QTest::newRow("-1") << int(Low) << "-1" << kRange;
+    QTest::newRow("10000.5") << int(Total) << "10000.5" << kRange;
+    QTest::newRow("empty") << int(Now) << "" << kNotANumber;
+    QTest::newRow("letters") << int(Total) << "12a" << kNotANumber;
+    QTest::newRow("1.5") << int(Now) << "1.5" << QString();
+    QTest::newRow("10000 with blanks") << int(Total) << " 10000 " << QString();
+}
+
+void TestStockDlg::quantitiesAreChecked()
+{
+    QFETCH(int, field);
+    QFETCH(QString, value);
+    QFETCH(QString, message);
+    const Rows before = stock();
+    auto form = openForm();
+    QApplication::setActiveWindow(form.get());
+    chooseCode(*form, "c3");
+    control<QLineEdit>(*form, field)->setText(value);
+    // A later field that fails too is not reached.
+    if (field != Total && !message.isEmpty())
+        control<QLineEdit>(*form, Total)->setText("x");
+    press(*form, Add);
+    if (!message.isEmpty()) {
+        QCOMPARE(Messages::shownTexts(), QStringList{message});
+        QCOMPARE(Messages::shown().at(0).icon, Messages::Icon::Exclamation);
+        QTRY_COMPARE(QApplication::focusWidget(), control<QLineEdit>(*form, field));
+        QCOMPARE(stock(), before);
+        QCOMPARE(logged(), QStringList());
+        return;
+    }
+    QCOMPARE(Messages::shownTexts(), QStringList{kDone});
+    const QString stored = value.trimmed();
+    Rows expected = before;
+    expected << QStringList{"c3", field == Now ? stored : "1", "1", "1",
+                            field == Total ? stored : "1"};
+    QCOMPARE(stock(), expected);
+}
+
+void TestStockDlg::addStoresTheValuesAsTyped()
+{
+    auto form = openForm();
+    chooseCode(*form, "c3");
+    // Minimum above maximum and stock above total are stored without remark.
+    type(*form, {{Now, "70"}, {High, "5"}, {Low, "10"}, {Total, "7"}});
+    press(*form, Add);
+    QCOMPARE(Messages::shownTexts(), QStringList{kDone});
+    QCOMPARE(stock().last(), (QStringList{"c3", "70", "5", "10", "7"}));
+    QCOMPARE(logged(), QStringList{"修改库存信息"});
+    QCOMPARE(listed(*form).first(),
+             (QStringList{"c3", "70.000000", "5.000000", "10.000000", "7.000000"}));
+    const auto& append = m_scripted->appends.last();
+    QCOMPARE(append.table, QStringLiteral("device"));
+    QCOMPARE(append.names, schema::Device.columnNames());
+}
+
+void TestStockDlg::addIsRefused_data()
+{
+    QTest::addColumn<int>("classNumber");
+    QTest::addColumn<QString>("choose"); // an entry to choose
+    QTest::addColumn<QString>("typed");  // then the text typed over it
+    QTest::addColumn<QString>("now");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("class 3 before the fields") << 3 << "c3"
+                                               << ""
+                                               << "0" << kRefusal;
+    QTest::newRow("nothing chosen") << 1 << ""
+                                    << ""
+                                    << "1" << kChoose;
+    QTest::newRow("typed code") << 1 << "c3"
+                                << "zz"
+                                << "1" << kChoose;
+    QTest::newRow("fields before the choice") << 1 << ""
+                                              << ""
+                                              << "0" << kRange;
+    QTest::newRow("code with a stock row")
+        << 1 << "A1"
+        << ""
+        << "1"
+        << QStringLiteral("设备号“A1”已有库存记录，不能再新增。\r\n请在列表中选中它后修改。");
+}
+
+void TestStockDlg::addIsRefused()
+{
+    QFETCH(int, classNumber);
+    QFETCH(QString, choose);
+    QFETCH(QString, typed);
+    QFETCH(QString, now);
+    QFETCH(QString, message);
+    const Rows before = stock();
+    auto form = openForm(classNumber);
+    if (!choose.isEmpty())
+        chooseCode(*form, choose);
+    if (!typed.isEmpty())
+        control<QComboBox>(*form, Code)->setEditText(typed);
+    type(*form, {{Now, now}});
+    press(*form, Add);
+    QCOMPARE(Messages::shownTexts(), QStringList{message});
+    QCOMPARE(stock(), before);
+    QCOMPARE(logged(), QStringList());
+    QVERIFY(m_scripted->appends.isEmpty());
+}
+
+void TestStockDlg::databaseWithDuplicatesStillWorks()
+{
+    // A database made before one stock row per code was declared.
+    QString create;
+    for (const QString& s : schema::createStatements(m_db->engine()))
+        if (s.contains(QRegularExpression(QStringLiteral("EXISTS \"?DEVICE\"? \\("),
+                                          QRegularExpression::CaseInsensitiveOption)))
+            create = s;
+    QVERIFY(!create.isEmpty());
+    create.remove(QRegularExpression(QStringLiteral(",\\s*UNIQUE\\s*\\([^)]*\\)"),
+                                     QRegularExpression::CaseInsensitiveOption));
+    create.remove(QRegularExpression(QStringLiteral("\\s+UNIQUE\\b"),
+                                     QRegularExpression::CaseInsensitiveOption));
+    m_db->execute(QStringLiteral("DROP TABLE DEVICE"));
+    m_db->execute(create);
+    m_db->execute(QStringLiteral("INSERT INTO DEVICE VALUES('A1',5,20,2,50)"));
+    m_db->execute(QStringLiteral("INSERT INTO DEVICE VALUES('A1',6,20,2,50)"));
+
+    auto form = openForm();
+    QCOMPARE(listed(*form).size(), 2);
+    chooseCode(*form, "A1");
+    press(*form, Add);
+    QCOMPARE(Messages::shownTexts(),
+             QStringList{QStringLiteral(
+                 "设备号“A1”已有库存记录，不能再新增。\r\n请在列表中选中它后修改。")});
+    // Change sets the first row; delete removes both.
+    Messages::clearShown();
+    type(*form, {{Now, "9"}});
+    press(*form, Change);
+    QCOMPARE(stock(), (Rows{{"A1", "9", "1", "1", "1"}, {"A1", "6", "20", "2", "50"}}));
+    press(*form, Delete);
+    QCOMPARE(stock(), Rows());
+    QCOMPARE(Messages::shownTexts(), (QStringList{kDone, kDone}));
+}
+
+void TestStockDlg::changeWritesBackWhatTheEditsShow()
+{
+    auto form = openForm();
+    clickRow(*form, 0);
+    press(*form, Change);
+    QCOMPARE(Messages::shownTexts(), QStringList{kDone});
+    // Six significant digits, as the edit shows the stock.
+    QCOMPARE(stock().at(1), (QStringList{"b2", "12.3457", "100", "10", "200"}));
+    // Typed values replace the old ones, they are not added.
+    clickRow(*form, 1);
+    type(*form, {{Now, "3"}, {Total, "4"}});
+    press(*form, Change);
+    QCOMPARE(stock().at(0), (QStringList{"A1", "3", "20", "2", "4"}));
+    QCOMPARE(logged(), (QStringList{"修改库存信息", "修改库存信息"}));
+    QCOMPARE(listed(*form).at(1).at(1), QStringLiteral("3.000000"));
+}
+
+void TestStockDlg::changeFails_data()
+{
+    QTest::addColumn<QString>("code");
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("no stock row") << "c3"
+                                  << "" << comErrorText(noCurrentRecordError());
+    QTest::newRow("another workstation changed it")
+        << "A1"
+        << "concurrent" << comErrorText(rowChangedError());
+    QTest::newRow("empty code") << ""
+                                << "" << kChoose;
+    QTest::newRow("code too long") << "ABCDEFGHIJ"
+                                   << "" << QStringLiteral("“请填入不多于9个的字符。”");
+}
+
+void TestStockDlg::changeFails()
+{
+    QFETCH(QString, code);
+    QFETCH(QString, fault);
+    QFETCH(QString, message);
+    if (fault == "concurrent")
+        m_scripted->beforeStore = [this] {
+            m_scripted->inner().execute(
+                QStringLiteral("UPDATE DEVICE SET now_number=now_number+1 WHERE code='A1'"));
+        };
+    Rows expected = stock();
+    if (fault == "concurrent")
+        expected[0][1] = "6";
+    auto form = openForm();
+    control<QComboBox>(*form, Code)->setEditText(code);
+    type(*form, {{Now, "9"}});
+    press(*form, Change);
+    QCOMPARE(Messages::shownTexts(), QStringList{message});
+    QCOMPARE(stock(), expected);
+    QCOMPARE(logged(), QStringList());
+}
+
+void TestStockDlg::deleteRemovesEveryRowOfTheCode()
+{
+    auto form = openForm();
+    // An empty code removes nothing and still reports success.
+    press(*form, Delete);
+    QCOMPARE(Messages::shownTexts(), QStringList{kDone});
+    QCOMPARE(stock().size(), 2);
+    // A typed code.
+    control<QComboBox>(*form, Code)->setEditText("b2");
+    press(*form, Delete);
+    QCOMPARE(stock(), (Rows{{"A1", "5", "20", "2", "50"}}));
+    QCOMPARE(listed(*form).size(), 1);
+    QCOMPARE(logged(), (QStringList{"删除库存记录。", "删除库存记录。"}));
+}
+
+void TestStockDlg::readOnlyClass()
+{
+    const Rows before = stock();
+    auto form = openForm(3);
+    clickRow(*form, 0);
+    // Change and Delete check the fields first, then refuse.
+    type(*form, {{Low, "0"}});
+    press(*form, Change);
+    press(*form, Delete);
+    QCOMPARE(Messages::shownTexts(), (QStringList{kRange, kRange}));
+    type(*form, {{Low, "2"}});
+    for (int id : {Add, Change, Delete}) {
+        Messages::clearShown();
+        press(*form, id);
+        QCOMPARE(Messages::shown().size(), 1);
+        QCOMPARE(Messages::shown().at(0).text, kRefusal);
+        QCOMPARE(Messages::shown().at(0).caption, QStringLiteral("警告!"));
+        QCOMPARE(Messages::shown().at(0).icon, Messages::Icon::Stop);
+    }
+    QCOMPARE(stock(), before);
+    QCOMPARE(logged(), QStringList());
+    // Listing, clicking, querying, printing and help stay available.
+    Messages::clearShown();
+    form->queryGroup()->fieldCombo()->setCurrentText("设备号c");
+    form->queryGroup()->operatorCombo()->setCurrentText("=");
+    form->queryGroup()->valueEdit()->setText("A1");
+    press(*form, Query);
+    QCOMPARE(listed(*form).size(), 1);
+    int printed = 0;
+    PrintService::setChooser([&](QPrinter&, QWidget*) { return ++printed, false; });
+    press(*form, Print);
+    press(*form, Help);
+    QCOMPARE(printed, 1);
+    QCOMPARE(m_sandbox->helpLaunches().size(), 1);
+    QVERIFY(Messages::shown().isEmpty());
+}
+
+void TestStockDlg::query_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("op");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QStringList>("codes"); // empty with a message: the list
+    QTest::addColumn<bool>("error");        // the COM error box and an empty list
+    QTest::newRow("设备号c") << "设备号c"
+                             << "="
+                             << "A1" << QStringList{"A1"} << false;
+    QTest::newRow("quote in the value") << "设备号c"
+                                        << "="
+                                        << "x'y" << QStringList{"x'y"} << false;
+    QTest::newRow("现存数量d 12.9 is 12") << "现存数量d"
+                                          << ">"
+                                          << "12.9" << QStringList{"b2"} << false;
+    QTest::newRow("最大数量d") << "最大数量d"
+                               << "<"
+                               << "100" << QStringList{"x'y", "A1"} << false;
+    QTest::newRow("最小数量d") << "最小数量d"
+                               << "<>"
+                               << "2" << QStringList{"x'y", "b2"} << false;
+    QTest::newRow("总数d") << "总数d"
+                           << "="
+                           << "50" << QStringList{"A1"} << false;
+    QTest::newRow("field typed by hand") << "设备号"
+                                         << "="
+                                         << "A1" << QStringList{} << true;
+    QTest::newRow("operator !=") << "设备号c"
+                                 << "!="
+                                 << "A1" << QStringList{} << true;
+}
+
+void TestStockDlg::query()
+{
+    QFETCH(QString, field);
+    QFETCH(QString, op);
+    QFETCH(QString, value);
+    QFETCH(QStringList, codes);
+    QFETCH(bool, error);
+    m_db->execute(QStringLiteral("INSERT INTO DEVICE VALUES('x''y',1,1,1,1)"));
+    auto form = openForm();
+    form->queryGroup()->fieldCombo()->setCurrentText(field);
+    form->queryGroup()->operatorCombo()->setCurrentText(op);
+    form->queryGroup()->valueEdit()->setText(value);
+    press(*form, Query);
+    QCOMPARE(Messages::shown().size(), error ? 1 : 0);
+    QStringList listedCodes;
+    for (const QStringList& r : listed(*form))
+        listedCodes << r.at(0);
+    QCOMPARE(listedCodes, codes);
+}
+
+void TestStockDlg::codeListFailureClosesTheForm()
+{
+    m_scripted->beforeQuery = [](const QString& sql) {
+        if (sql.contains(u"DEVICE_CODE"))
+            throw DbError(DbError::kFail, QStringLiteral("表不存在"));
+    };
+    FormContext context;
+    context.connection = m_scripted;
+    CStockDlg form(context);
+    QCOMPARE(Messages::shownTexts(), QStringList{"表不存在"});
+    QCOMPARE(form.exec(), int(QDialog::Rejected));
+    QVERIFY(!form.isVisible());
+}
+
+void TestStockDlg::menuHelpPrintExit()
+{
+    // Printed from the top row while codes read as numbers.
+    m_db->execute(QStringLiteral("INSERT INTO DEVICE VALUES('0012',7.75,100,10.5,200)"));
+    m_db->execute(QStringLiteral("INSERT INTO DEVICE VALUES('305',12,20,2,9999.9)"));
+    auto form = openForm();
+    std::unique_ptr<QMenu> menu(form->commands()->createMenu(nullptr));
+    QStringList items;
+    for (QAction* a : menu->actions())
+        items << (a->isSeparator() ? QStringLiteral("-") : a->text());
+    QCOMPARE(items, (QStringList{"新增", "修改", "删除", "打印", "帮助", "退出", "-", "查询"}));
+    press(*form, Help);
+    QVERIFY(m_sandbox->helpLaunches().at(0).join(' ').contains("device.htm"));
+
+    // The report of what the list shows, to a PDF (VOK_REPORT_DIR keeps it).
+    QString dir = qEnvironmentVariable("VOK_REPORT_DIR");
+    if (dir.isEmpty())
+        dir = m_sandbox->dataDir();
+    const QString pdf = dir + QStringLiteral("/stock.pdf");
+    QFile::remove(pdf);
+    PrintService::setChooser([&](QPrinter& printer, QWidget*) {
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(pdf);
+        return true;
+    });
+    press(*form, Print);
+    QVERIFY(QFile(pdf).size() > 1000);
+    QVERIFY(Messages::shown().isEmpty());
+
+    press(*form, Exit);
+    QVERIFY(!form->isVisible());
+    QCOMPARE(stock().size(), 4);
+}
+
+QTEST_MAIN(TestStockDlg)
+#include "tst_stockdlg.moc"
