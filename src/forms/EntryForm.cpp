@@ -1,9 +1,8 @@
 #include "forms/EntryForm.h"
 
-#include "db/DbError.h"
 #include "forms/CommandTable.h"
+#include "forms/RunChange.h"
 #include "login/Clock.h"
-#include "login/ComErrorBox.h"
 #include "login/MessageService.h"
 
 #include <QComboBox>
@@ -110,13 +109,9 @@ QStringList catalogueCodes(Connection& connection)
 bool EntryForm::fillDeviceList()
 {
     QStringList codes;
-    try {
-        codes = catalogueCodes(connection());
-    } catch (const DbError& e) {
-        showComError(e, this);
-        m_filled = false;
+    m_filled = runChange(this, [&] { codes = catalogueCodes(connection()); });
+    if (!m_filled)
         return false;
-    }
     m_deviceList->addItems(codes);
     m_deviceList->setCurrentIndex(-1);
     return true;
@@ -133,8 +128,7 @@ bool EntryForm::deviceChosen()
 {
     if (m_deviceList->currentIndex() >= 0)
         return true;
-    Messages::show(QStringLiteral("请选择一个设备"), QString(), Messages::Icon::None,
-                   Messages::Buttons::Ok, this);
+    Messages::notice(QStringLiteral("请选择一个设备"), this);
     return false;
 }
 
@@ -145,10 +139,8 @@ QString EntryForm::entryTime() const
 
 void EntryForm::completeEntry(const QString& logText)
 {
-    Messages::show(QStringLiteral("完成操作！"), QString(), Messages::Icon::None,
-                   Messages::Buttons::Ok, this);
-    if (m_context.log)
-        m_context.log->Write(logText);
+    Messages::notice(QStringLiteral("完成操作！"), this);
+    m_context.writeLog(logText);
     done(0);
 }
 

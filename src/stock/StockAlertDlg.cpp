@@ -37,7 +37,6 @@ CStockAlertDlg::CStockAlertDlg(const FormContext& context, QWidget* parent)
                                 auto handler) {
         QPushButton* b = m_commands->add(id, QString::fromUtf16(caption), QString::fromUtf16(menu),
                                          std::move(handler));
-        b->setObjectName(QStringLiteral("control%1").arg(id));
         // A focused button takes Enter.
         b->setAutoDefault(true);
         return b;
@@ -52,7 +51,6 @@ CStockAlertDlg::CStockAlertDlg(const FormContext& context, QWidget* parent)
     QPushButton* exit = command(IDC_EXIT, u"退出", u"退        出", [this] { reject(); });
     QPushButton* help =
         m_commands->addHelp(QStringLiteral("帮　　助"), QStringLiteral("alert.htm"));
-    help->setObjectName(QStringLiteral("control%1").arg(IDC_HELP));
     help->setAutoDefault(true);
     // The popup has no help item.
     m_commands->setMenuOrder({IDC_OVER_STOCK, IDC_UNDER_STOCK, IDC_FULL, IDC_EXIT});

@@ -9,6 +9,7 @@
 #include "forms/CommandTable.h"
 #include "forms/EntryForm.h"
 #include "forms/FieldExchange.h"
+#include "forms/RunChange.h"
 #include "login/ComErrorBox.h"
 #include "login/MessageService.h"
 #include "login/Permission.h"
@@ -91,19 +92,17 @@ CStockDlg::CStockDlg(const FormContext& context, QWidget* parent)
                                          [this, handler] { (this->*handler)(); });
         // A focused button takes Enter.
         b->setAutoDefault(true);
-        return named(b, id);
+        return b;
     };
     QPushButton* query = command(IDC_QUERY, u"查　　询", u"查询", &CStockDlg::onQuery);
     QPushButton* add = command(IDC_ADD, u"新　增", u"新增", &CStockDlg::onAdd);
     QPushButton* change = command(IDC_CHANGE, u"修　改", u"修改", &CStockDlg::onChange);
     QPushButton* remove = command(IDC_DELETE, u"删　除", u"删除", &CStockDlg::onDelete);
     QPushButton* print = command(IDC_PRINT, u"打　印", u"打印", &CStockDlg::onPrint);
-    QPushButton* help = named(
-        m_commands->addHelp(QStringLiteral("帮　助"), QStringLiteral("device.htm")), IDC_HELP);
+    QPushButton* help = m_commands->addHelp(QStringLiteral("帮　助"), QStringLiteral("device.htm"));
     help->setAutoDefault(true);
-    QPushButton* exit = named(m_commands->add(IDC_EXIT, QStringLiteral("退　出"),
-                                              QStringLiteral("退出"), [this] { reject(); }),
-                              IDC_EXIT);
+    QPushButton* exit = m_commands->add(IDC_EXIT, QStringLiteral("退　出"), QStringLiteral("退出"),
+                                        [this] { reject(); });
     exit->setAutoDefault(true);
     m_commands->setMenuOrder({IDC_ADD, IDC_CHANGE, IDC_DELETE, IDC_PRINT, IDC_HELP, IDC_EXIT,
                               CommandTable::kSeparator, IDC_QUERY});
@@ -179,13 +178,9 @@ CStockDlg::CStockDlg(const FormContext& context, QWidget* parent)
     showFields();
 
     QStringList codes;
-    try {
-        codes = catalogueCodes(*m_context.connection);
-    } catch (const DbError& e) {
-        showComError(e, this);
-        m_codesRead = false;
+    m_codesRead = runChange(this, [&] { codes = catalogueCodes(*m_context.connection); });
+    if (!m_codesRead)
         return;
-    }
     m_code->addItems(codes);
     m_code->setCurrentIndex(-1);
     m_code->setEditText(QString());
@@ -251,10 +246,8 @@ void CStockDlg::onRowChosen(int row)
 
 void CStockDlg::completeChange(const QString& logText)
 {
-    Messages::show(QStringLiteral("完成操作！"), QString(), Messages::Icon::None,
-                   Messages::Buttons::Ok, this);
-    if (m_context.log)
-        m_context.log->Write(logText);
+    Messages::notice(QStringLiteral("完成操作！"), this);
+    m_context.writeLog(logText);
     fillList(kSelectAll);
 }
 
@@ -267,8 +260,7 @@ void CStockDlg::onAdd()
     // Chosen: the combo shows one of its entries, not a text typed over it.
     const int entry = m_code->currentIndex();
     if (entry < 0 || m_code->itemText(entry) != m_code->currentText()) {
-        Messages::show(QStringLiteral("请选择一个设备"), QString(), Messages::Icon::None,
-                       Messages::Buttons::Ok, this);
+        Messages::notice(QStringLiteral("请选择一个设备"), this);
         return;
     }
     QString code;
@@ -302,10 +294,10 @@ void CStockDlg::onAdd()
         }
     }
     if (duplicate) {
-        Messages::show(
+        Messages::notice(
             QStringLiteral("设备号“%1”已有库存记录，不能再新增。\r\n请在列表中选中它后修改。")
                 .arg(code),
-            QString(), Messages::Icon::Exclamation, Messages::Buttons::Ok, this);
+            this, QString(), Messages::Icon::Exclamation);
         return;
     }
     completeChange(QStringLiteral("修改库存信息"));
@@ -321,26 +313,22 @@ void CStockDlg::onChange()
     if (!takeCode(code))
         return;
     if (code.isEmpty()) {
-        Messages::show(QStringLiteral("请选择一个设备"), QString(), Messages::Icon::None,
-                       Messages::Buttons::Ok, this);
+        Messages::notice(QStringLiteral("请选择一个设备"), this);
         return;
     }
-    try {
-        // The quantities as typed, not added to the old ones; the store
-        // fails when the code has no stock row or another workstation
-        // changed it since it was read.
-        m_context.connection->updateRow(
-            sqlFormat(u"SELECT * FROM DEVICE WHERE code='%s'", {SqlArg::text(code)}),
-            schema::Device, [this](RowRecord& r) {
+    // The quantities as typed, not added to the old ones; the store fails
+    // when the code has no stock row or another workstation changed it
+    // since it was read.
+    const QString select = sqlFormat(u"SELECT * FROM DEVICE WHERE code='%s'", {SqlArg::text(code)});
+    if (!runChange(this, [&] {
+            m_context.connection->updateRow(select, schema::Device, [this](RowRecord& r) {
                 r.setNumber(DeviceCol::now_number, m_now);
                 r.setNumber(DeviceCol::high_number, m_high);
                 r.setNumber(DeviceCol::low_number, m_low);
                 r.setNumber(DeviceCol::total_number, m_total);
             });
-    } catch (const DbError& e) {
-        showComError(e, this);
+        }))
         return;
-    }
     completeChange(QStringLiteral("修改库存信息"));
 }
 
@@ -353,13 +341,9 @@ void CStockDlg::onDelete()
     QString code;
     if (!takeCode(code))
         return;
-    try {
-        m_context.connection->execute(
-            sqlFormat(u"DELETE FROM DEVICE WHERE CODE='%s'", {SqlArg::text(code)}));
-    } catch (const DbError& e) {
-        showComError(e, this);
+    const QString sql = sqlFormat(u"DELETE FROM DEVICE WHERE CODE='%s'", {SqlArg::text(code)});
+    if (!runChange(this, [&] { m_context.connection->execute(sql); }))
         return;
-    }
     completeChange(QStringLiteral("删除库存记录。"));
 }
 

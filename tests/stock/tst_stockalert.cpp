@@ -1,12 +1,12 @@
 // The stock alert: the three searches with their strict comparisons, the
 // order of a full search, a failing step, the menu and help.
-#include "forms/ScriptedConnection.h"
-
 #include "browse/RecordListView.h"
 #include "db/DbError.h"
 #include "forms/CommandTable.h"
 #include "login/MessageService.h"
 #include "stock/StockAlertDlg.h"
+#include "support/FormTest.h"
+#include "support/ScriptedConnection.h"
 #include "support/TestSupport.h"
 
 #include <QAction>
@@ -44,7 +44,6 @@ private slots:
 
 private:
     std::unique_ptr<CStockAlertDlg> openForm();
-    void press(CStockAlertDlg& form, int id);
     QStringList listedCodes(CStockAlertDlg& form);
 
     std::unique_ptr<test::Sandbox> m_sandbox;
@@ -73,20 +72,10 @@ void TestStockAlert::cleanup()
 
 std::unique_ptr<CStockAlertDlg> TestStockAlert::openForm()
 {
-    FormContext context;
-    context.connection = m_scripted;
-    auto form = std::make_unique<CStockAlertDlg>(context);
-    form->show();
+    auto form = test::openForm<CStockAlertDlg>(test::formContext(m_scripted, nullptr));
     if (!QTest::qWaitForWindowExposed(form.get()))
         qWarning("window not exposed");
     return form;
-}
-
-void TestStockAlert::press(CStockAlertDlg& form, int id)
-{
-    auto* b = form.findChild<QPushButton*>(QStringLiteral("control%1").arg(id));
-    QVERIFY2(b && b->isEnabled(), qPrintable(QStringLiteral("button %1").arg(id)));
-    QTest::mouseClick(b, Qt::LeftButton);
 }
 
 QStringList TestStockAlert::listedCodes(CStockAlertDlg& form)
@@ -109,7 +98,7 @@ void TestStockAlert::opensEmpty()
     QCOMPARE(form->findChild<QLabel*>("resultLabel")->text(), QStringLiteral("搜索结果"));
     QCOMPARE(form->findChild<QPushButton*>("control1168")->text(), QStringLiteral("帮　　助"));
     if (qEnvironmentVariableIsSet("VOK_SHOT_DIR")) {
-        press(*form, Full);
+        QVERIFY(test::press(*form, Full));
         form->grab().save(qEnvironmentVariable("VOK_SHOT_DIR") + QStringLiteral("/alert.png"));
     }
 }
@@ -136,7 +125,7 @@ void TestStockAlert::search()
     QFETCH(QStringList, codes);
     auto form = openForm();
     for (int id : presses)
-        press(*form, id);
+        QVERIFY(test::press(*form, id));
     QCOMPARE(listedCodes(*form), codes);
     QCOMPARE(form->list()->records()->rowTexts(codes.indexOf("both")),
              (QStringList{"both", "7.000000", "5.000000", "10.000000", "50.000000"}));
@@ -162,7 +151,7 @@ void TestStockAlert::failingStep()
             throw DbError(DbError::kFail, QStringLiteral("读取失败"));
     };
     auto form = openForm();
-    press(*form, Full);
+    QVERIFY(test::press(*form, Full));
     QCOMPARE(Messages::shownTexts(), QStringList{"读取失败"});
     QCOMPARE(listedCodes(*form), codes);
     QVERIFY(form->list()->updatesEnabled());
@@ -178,9 +167,9 @@ void TestStockAlert::menuHelpExit()
     QCOMPARE(items, (QStringList{"搜索过多库存", "搜索过少库存", "全 面  搜 索", "退        出"}));
     menu->actions().at(2)->trigger();
     QTRY_COMPARE(form->list()->records()->rowCount(), 6);
-    press(*form, Help);
+    QVERIFY(test::press(*form, Help));
     QVERIFY(m_sandbox->helpLaunches().at(0).join(' ').contains("alert.htm"));
-    press(*form, Exit);
+    QVERIFY(test::press(*form, Exit));
     QVERIFY(!form->isVisible());
 }
 

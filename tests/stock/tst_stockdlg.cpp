@@ -1,8 +1,6 @@
 // The stock form driven as a user drives it: the list, a click, the range
 // checks of the four quantities, add, change and delete with their refusals,
 // the query, print, help and the context menu.
-#include "forms/ScriptedConnection.h"
-
 #include "browse/PrintReport.h"
 #include "browse/QueryGroup.h"
 #include "browse/RecordListView.h"
@@ -12,6 +10,8 @@
 #include "login/MessageService.h"
 #include "login/OperationLog.h"
 #include "stock/StockDlg.h"
+#include "support/FormTest.h"
+#include "support/ScriptedConnection.h"
 #include "support/TestSupport.h"
 
 #include <QAction>
@@ -83,14 +83,9 @@ private slots:
 
 private:
     std::unique_ptr<CStockDlg> openForm(int classNumber = 1);
-    template <typename W> W* control(CStockDlg& form, int id);
-    void press(CStockDlg& form, int id);
-    void type(CStockDlg& form, std::initializer_list<std::pair<int, QString>> fields);
     void chooseCode(CStockDlg& form, const QString& code);
     void clickRow(CStockDlg& form, int row);
-    Rows listed(CStockDlg& form);
     Rows stock();
-    QStringList logged();
 
     std::unique_ptr<test::Sandbox> m_sandbox;
     ConnectionPtr m_db;
@@ -123,39 +118,16 @@ void TestStockDlg::cleanup()
 
 std::unique_ptr<CStockDlg> TestStockDlg::openForm(int classNumber)
 {
-    FormContext context;
-    context.classNumber = classNumber;
-    context.connection = m_scripted;
-    context.log = m_log.get();
-    context.userName = QStringLiteral("张三");
-    auto form = std::make_unique<CStockDlg>(context);
-    form->show();
+    auto form = test::openForm<CStockDlg>(
+        test::formContext(m_scripted, m_log.get(), classNumber, QStringLiteral("张三")));
     if (!QTest::qWaitForWindowExposed(form.get()))
         qWarning("window not exposed");
     return form;
 }
 
-template <typename W> W* TestStockDlg::control(CStockDlg& form, int id)
-{
-    return form.findChild<W*>(QStringLiteral("control%1").arg(id));
-}
-
-void TestStockDlg::press(CStockDlg& form, int id)
-{
-    auto* b = control<QPushButton>(form, id);
-    QVERIFY2(b && b->isEnabled(), qPrintable(QStringLiteral("button %1").arg(id)));
-    QTest::mouseClick(b, Qt::LeftButton);
-}
-
-void TestStockDlg::type(CStockDlg& form, std::initializer_list<std::pair<int, QString>> fields)
-{
-    for (const auto& [id, text] : fields)
-        control<QLineEdit>(form, id)->setText(text);
-}
-
 void TestStockDlg::chooseCode(CStockDlg& form, const QString& code)
 {
-    auto* combo = control<QComboBox>(form, Code);
+    auto* combo = test::control<QComboBox>(form, Code);
     combo->setCurrentIndex(combo->findText(code));
 }
 
@@ -166,33 +138,18 @@ void TestStockDlg::clickRow(CStockDlg& form, int row)
                       list->visualRect(list->model()->index(row, 1)).center());
 }
 
-Rows TestStockDlg::listed(CStockDlg& form)
-{
-    Rows rows;
-    for (int r = 0; r < form.list()->records()->rowCount(); ++r)
-        rows << form.list()->records()->rowTexts(r);
-    return rows;
-}
-
 Rows TestStockDlg::stock()
 {
     return test::rows(*m_db, QStringLiteral("SELECT * FROM DEVICE"));
-}
-
-QStringList TestStockDlg::logged()
-{
-    QStringList what;
-    for (const QStringList& r : test::rows(*m_db, QStringLiteral("SELECT do_what FROM HOWDO")))
-        what << r.at(0);
-    return what;
 }
 
 void TestStockDlg::opensWithTheTableReversed()
 {
     auto form = openForm();
     QCOMPARE(form->windowTitle(), QStringLiteral("库存管理"));
-    QCOMPARE(listed(*form), (Rows{{"b2", "12.345679", "100.000000", "10.000000", "200.000000"},
-                                  {"A1", "5.000000", "20.000000", "2.000000", "50.000000"}}));
+    QCOMPARE(test::listed(*form->list()),
+             (Rows{{"b2", "12.345679", "100.000000", "10.000000", "200.000000"},
+                   {"A1", "5.000000", "20.000000", "2.000000", "50.000000"}}));
     const RecordListModel* m = form->list()->records();
     QStringList headings;
     for (int c = 0; c < m->columnCount(); ++c)
@@ -202,10 +159,10 @@ void TestStockDlg::opensWithTheTableReversed()
     for (int c = 0; c < 5; ++c)
         QCOMPARE(form->list()->columnWidth(c), w / 5);
     for (int id : {Now, High, Low, Total})
-        QCOMPARE(control<QLineEdit>(*form, id)->text(), QStringLiteral("1"));
+        QCOMPARE(test::control<QLineEdit>(*form, id)->text(), QStringLiteral("1"));
 
     // The code combo: typing allowed, the catalogue sorted, nothing chosen.
-    auto* code = control<QComboBox>(*form, Code);
+    auto* code = test::control<QComboBox>(*form, Code);
     QVERIFY(code->isEditable());
     QStringList codes;
     for (int i = 0; i < code->count(); ++i)
@@ -239,8 +196,8 @@ void TestStockDlg::opensWithTheTableReversed()
                                  "control1189", "control1086", "control1082", "control1083",
                                  "control1084", "control1085", "control1087", "control1088",
                                  "control1089", "control1178", "control1168", "control2"}));
-    QCOMPARE(control<QPushButton>(*form, Exit)->text(), QStringLiteral("退　出"));
-    QCOMPARE(control<QPushButton>(*form, Query)->text(), QStringLiteral("查　　询"));
+    QCOMPARE(test::control<QPushButton>(*form, Exit)->text(), QStringLiteral("退　出"));
+    QCOMPARE(test::control<QPushButton>(*form, Query)->text(), QStringLiteral("查　　询"));
     QVERIFY(Messages::shown().isEmpty());
 
     // VOK_SHOT_DIR keeps a picture of the form for a look.
@@ -254,13 +211,13 @@ void TestStockDlg::clickShowsTheRow()
 {
     auto form = openForm();
     clickRow(*form, 0);
-    QCOMPARE(control<QComboBox>(*form, Code)->currentText(), QStringLiteral("b2"));
-    QCOMPARE(control<QLineEdit>(*form, Now)->text(), QStringLiteral("12.3457"));
-    QCOMPARE(control<QLineEdit>(*form, Total)->text(), QStringLiteral("200"));
+    QCOMPARE(test::control<QComboBox>(*form, Code)->currentText(), QStringLiteral("b2"));
+    QCOMPARE(test::control<QLineEdit>(*form, Now)->text(), QStringLiteral("12.3457"));
+    QCOMPARE(test::control<QLineEdit>(*form, Total)->text(), QStringLiteral("200"));
     // Moving with the keyboard shows the next row.
     QTest::keyClick(form->list(), Qt::Key_Down);
-    QCOMPARE(control<QComboBox>(*form, Code)->currentText(), QStringLiteral("A1"));
-    QCOMPARE(control<QLineEdit>(*form, High)->text(), QStringLiteral("20"));
+    QCOMPARE(test::control<QComboBox>(*form, Code)->currentText(), QStringLiteral("A1"));
+    QCOMPARE(test::control<QLineEdit>(*form, High)->text(), QStringLiteral("20"));
 }
 
 void TestStockDlg::quantitiesAreChecked_data()
@@ -287,17 +244,17 @@ void TestStockDlg::quantitiesAreChecked()
     auto form = openForm();
     QApplication::setActiveWindow(form.get());
     chooseCode(*form, "c3");
-    control<QLineEdit>(*form, field)->setText(value);
+    test::control<QLineEdit>(*form, field)->setText(value);
     // A later field that fails too is not reached.
     if (field != Total && !message.isEmpty())
-        control<QLineEdit>(*form, Total)->setText("x");
-    press(*form, Add);
+        test::control<QLineEdit>(*form, Total)->setText("x");
+    QVERIFY(test::press(*form, Add));
     if (!message.isEmpty()) {
         QCOMPARE(Messages::shownTexts(), QStringList{message});
         QCOMPARE(Messages::shown().at(0).icon, Messages::Icon::Exclamation);
-        QTRY_COMPARE(QApplication::focusWidget(), control<QLineEdit>(*form, field));
+        QTRY_COMPARE(QApplication::focusWidget(), test::control<QLineEdit>(*form, field));
         QCOMPARE(stock(), before);
-        QCOMPARE(logged(), QStringList());
+        QCOMPARE(test::logged(*m_db), QStringList());
         return;
     }
     QCOMPARE(Messages::shownTexts(), QStringList{kDone});
@@ -313,12 +270,12 @@ void TestStockDlg::addStoresTheValuesAsTyped()
     auto form = openForm();
     chooseCode(*form, "c3");
     // Minimum above maximum and stock above total are stored without remark.
-    type(*form, {{Now, "70"}, {High, "5"}, {Low, "10"}, {Total, "7"}});
-    press(*form, Add);
+    QVERIFY(test::type(*form, {{Now, "70"}, {High, "5"}, {Low, "10"}, {Total, "7"}}));
+    QVERIFY(test::press(*form, Add));
     QCOMPARE(Messages::shownTexts(), QStringList{kDone});
     QCOMPARE(stock().last(), (QStringList{"c3", "70", "5", "10", "7"}));
-    QCOMPARE(logged(), QStringList{"修改库存信息"});
-    QCOMPARE(listed(*form).first(),
+    QCOMPARE(test::logged(*m_db), QStringList{"修改库存信息"});
+    QCOMPARE(test::listed(*form->list()).first(),
              (QStringList{"c3", "70.000000", "5.000000", "10.000000", "7.000000"}));
     const auto& append = m_scripted->appends.last();
     QCOMPARE(append.table, QStringLiteral("device"));
@@ -363,12 +320,12 @@ void TestStockDlg::addIsRefused()
     if (!choose.isEmpty())
         chooseCode(*form, choose);
     if (!typed.isEmpty())
-        control<QComboBox>(*form, Code)->setEditText(typed);
-    type(*form, {{Now, now}});
-    press(*form, Add);
+        QVERIFY(test::type(*form, Code, typed));
+    QVERIFY(test::type(*form, {{Now, now}}));
+    QVERIFY(test::press(*form, Add));
     QCOMPARE(Messages::shownTexts(), QStringList{message});
     QCOMPARE(stock(), before);
-    QCOMPARE(logged(), QStringList());
+    QCOMPARE(test::logged(*m_db), QStringList());
     QVERIFY(m_scripted->appends.isEmpty());
 }
 
@@ -391,18 +348,18 @@ void TestStockDlg::databaseWithDuplicatesStillWorks()
     m_db->execute(QStringLiteral("INSERT INTO DEVICE VALUES('A1',6,20,2,50)"));
 
     auto form = openForm();
-    QCOMPARE(listed(*form).size(), 2);
+    QCOMPARE(test::listed(*form->list()).size(), 2);
     chooseCode(*form, "A1");
-    press(*form, Add);
+    QVERIFY(test::press(*form, Add));
     QCOMPARE(Messages::shownTexts(),
              QStringList{QStringLiteral(
                  "设备号“A1”已有库存记录，不能再新增。\r\n请在列表中选中它后修改。")});
     // Change sets the first row; delete removes both.
     Messages::clearShown();
-    type(*form, {{Now, "9"}});
-    press(*form, Change);
+    QVERIFY(test::type(*form, {{Now, "9"}}));
+    QVERIFY(test::press(*form, Change));
     QCOMPARE(stock(), (Rows{{"A1", "9", "1", "1", "1"}, {"A1", "6", "20", "2", "50"}}));
-    press(*form, Delete);
+    QVERIFY(test::press(*form, Delete));
     QCOMPARE(stock(), Rows());
     QCOMPARE(Messages::shownTexts(), (QStringList{kDone, kDone}));
 }
@@ -411,17 +368,17 @@ void TestStockDlg::changeWritesBackWhatTheEditsShow()
 {
     auto form = openForm();
     clickRow(*form, 0);
-    press(*form, Change);
+    QVERIFY(test::press(*form, Change));
     QCOMPARE(Messages::shownTexts(), QStringList{kDone});
     // Six significant digits, as the edit shows the stock.
     QCOMPARE(stock().at(1), (QStringList{"b2", "12.3457", "100", "10", "200"}));
     // Typed values replace the old ones, they are not added.
     clickRow(*form, 1);
-    type(*form, {{Now, "3"}, {Total, "4"}});
-    press(*form, Change);
+    QVERIFY(test::type(*form, {{Now, "3"}, {Total, "4"}}));
+    QVERIFY(test::press(*form, Change));
     QCOMPARE(stock().at(0), (QStringList{"A1", "3", "20", "2", "4"}));
-    QCOMPARE(logged(), (QStringList{"修改库存信息", "修改库存信息"}));
-    QCOMPARE(listed(*form).at(1).at(1), QStringLiteral("3.000000"));
+    QCOMPARE(test::logged(*m_db), (QStringList{"修改库存信息", "修改库存信息"}));
+    QCOMPARE(test::listed(*form->list()).at(1).at(1), QStringLiteral("3.000000"));
 }
 
 void TestStockDlg::changeFails_data()
@@ -454,27 +411,27 @@ void TestStockDlg::changeFails()
     if (fault == "concurrent")
         expected[0][1] = "6";
     auto form = openForm();
-    control<QComboBox>(*form, Code)->setEditText(code);
-    type(*form, {{Now, "9"}});
-    press(*form, Change);
+    QVERIFY(test::type(*form, Code, code));
+    QVERIFY(test::type(*form, {{Now, "9"}}));
+    QVERIFY(test::press(*form, Change));
     QCOMPARE(Messages::shownTexts(), QStringList{message});
     QCOMPARE(stock(), expected);
-    QCOMPARE(logged(), QStringList());
+    QCOMPARE(test::logged(*m_db), QStringList());
 }
 
 void TestStockDlg::deleteRemovesEveryRowOfTheCode()
 {
     auto form = openForm();
     // An empty code removes nothing and still reports success.
-    press(*form, Delete);
+    QVERIFY(test::press(*form, Delete));
     QCOMPARE(Messages::shownTexts(), QStringList{kDone});
     QCOMPARE(stock().size(), 2);
     // A typed code.
-    control<QComboBox>(*form, Code)->setEditText("b2");
-    press(*form, Delete);
+    QVERIFY(test::type(*form, Code, "b2"));
+    QVERIFY(test::press(*form, Delete));
     QCOMPARE(stock(), (Rows{{"A1", "5", "20", "2", "50"}}));
-    QCOMPARE(listed(*form).size(), 1);
-    QCOMPARE(logged(), (QStringList{"删除库存记录。", "删除库存记录。"}));
+    QCOMPARE(test::listed(*form->list()).size(), 1);
+    QCOMPARE(test::logged(*m_db), (QStringList{"删除库存记录。", "删除库存记录。"}));
 }
 
 void TestStockDlg::readOnlyClass()
@@ -483,32 +440,32 @@ void TestStockDlg::readOnlyClass()
     auto form = openForm(3);
     clickRow(*form, 0);
     // Change and Delete check the fields first, then refuse.
-    type(*form, {{Low, "0"}});
-    press(*form, Change);
-    press(*form, Delete);
+    QVERIFY(test::type(*form, {{Low, "0"}}));
+    QVERIFY(test::press(*form, Change));
+    QVERIFY(test::press(*form, Delete));
     QCOMPARE(Messages::shownTexts(), (QStringList{kRange, kRange}));
-    type(*form, {{Low, "2"}});
+    QVERIFY(test::type(*form, {{Low, "2"}}));
     for (int id : {Add, Change, Delete}) {
         Messages::clearShown();
-        press(*form, id);
+        QVERIFY(test::press(*form, id));
         QCOMPARE(Messages::shown().size(), 1);
         QCOMPARE(Messages::shown().at(0).text, kRefusal);
         QCOMPARE(Messages::shown().at(0).caption, QStringLiteral("警告!"));
         QCOMPARE(Messages::shown().at(0).icon, Messages::Icon::Stop);
     }
     QCOMPARE(stock(), before);
-    QCOMPARE(logged(), QStringList());
+    QCOMPARE(test::logged(*m_db), QStringList());
     // Listing, clicking, querying, printing and help stay available.
     Messages::clearShown();
     form->queryGroup()->fieldCombo()->setCurrentText("设备号c");
     form->queryGroup()->operatorCombo()->setCurrentText("=");
     form->queryGroup()->valueEdit()->setText("A1");
-    press(*form, Query);
-    QCOMPARE(listed(*form).size(), 1);
+    QVERIFY(test::press(*form, Query));
+    QCOMPARE(test::listed(*form->list()).size(), 1);
     int printed = 0;
     PrintService::setChooser([&](QPrinter&, QWidget*) { return ++printed, false; });
-    press(*form, Print);
-    press(*form, Help);
+    QVERIFY(test::press(*form, Print));
+    QVERIFY(test::press(*form, Help));
     QCOMPARE(printed, 1);
     QCOMPARE(m_sandbox->helpLaunches().size(), 1);
     QVERIFY(Messages::shown().isEmpty());
@@ -559,10 +516,10 @@ void TestStockDlg::query()
     form->queryGroup()->fieldCombo()->setCurrentText(field);
     form->queryGroup()->operatorCombo()->setCurrentText(op);
     form->queryGroup()->valueEdit()->setText(value);
-    press(*form, Query);
+    QVERIFY(test::press(*form, Query));
     QCOMPARE(Messages::shown().size(), error ? 1 : 0);
     QStringList listedCodes;
-    for (const QStringList& r : listed(*form))
+    for (const QStringList& r : test::listed(*form->list()))
         listedCodes << r.at(0);
     QCOMPARE(listedCodes, codes);
 }
@@ -592,7 +549,7 @@ void TestStockDlg::menuHelpPrintExit()
     for (QAction* a : menu->actions())
         items << (a->isSeparator() ? QStringLiteral("-") : a->text());
     QCOMPARE(items, (QStringList{"新增", "修改", "删除", "打印", "帮助", "退出", "-", "查询"}));
-    press(*form, Help);
+    QVERIFY(test::press(*form, Help));
     QVERIFY(m_sandbox->helpLaunches().at(0).join(' ').contains("device.htm"));
 
     // The report of what the list shows, to a PDF (VOK_REPORT_DIR keeps it).
@@ -606,11 +563,11 @@ void TestStockDlg::menuHelpPrintExit()
         printer.setOutputFileName(pdf);
         return true;
     });
-    press(*form, Print);
+    QVERIFY(test::press(*form, Print));
     QVERIFY(QFile(pdf).size() > 1000);
     QVERIFY(Messages::shown().isEmpty());
 
-    press(*form, Exit);
+    QVERIFY(test::press(*form, Exit));
     QVERIFY(!form->isVisible());
     QCOMPARE(stock().size(), 4);
 }
