@@ -66,6 +66,7 @@ private slots:
     void addStoresTheValuesAsTyped();
     void addIsRefused_data();
     void addIsRefused();
+    void addRacingAnotherWorkstation();
     void databaseWithDuplicatesStillWorks();
     void changeWritesBackWhatTheEditsShow();
     void changeFails_data();
@@ -295,6 +296,29 @@ void TestStockDlg::addIsRefused()
     QCOMPARE(stock(), before);
     QCOMPARE(test::logged(*m_db), QStringList());
     QVERIFY(m_scripted->appends.isEmpty());
+}
+
+void TestStockDlg::addRacingAnotherWorkstation()
+{
+    // The embedded engine's transaction holds the write lock from the
+    // look-up on, so there no other workstation can add in between.
+    if (!test::onServer())
+        QSKIP("the embedded engine serialises the look-up and the append");
+    // Another workstation adds the row between the look-up and the append,
+    // and the database refuses the second row in its own words.
+    ConnectionPtr other = m_sandbox->open();
+    m_scripted->beforeAppend = [other](const QString&) {
+        other->execute(QStringLiteral("INSERT INTO DEVICE VALUES('c3',1,1,1,1)"));
+        throw DbError(DbError::kFail, QStringLiteral("UNIQUE constraint failed: DEVICE.code"));
+    };
+    auto form = openForm();
+    chooseCode(*form, "c3");
+    QVERIFY(test::press(*form, Add));
+    QCOMPARE(Messages::shownTexts(),
+             QStringList{QStringLiteral(
+                 "设备号“c3”已有库存记录，不能再新增。\r\n请在列表中选中它后修改。")});
+    QCOMPARE(stock().size(), 3);
+    QCOMPARE(test::logged(*m_db), QStringList());
 }
 
 void TestStockDlg::databaseWithDuplicatesStillWorks()
