@@ -6,10 +6,10 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-translations-l10n
-  libsqlite3-dev sqlite3 unixodbc unixodbc-dev libsodium-dev
+  libsqlite3-dev sqlite3 unixodbc unixodbc-dev libsodium-dev libxlsxwriter-dev
   fonts-arphic-ukai fonts-arphic-uming fonts-wqy-zenhei fonts-liberation2
   postgresql odbc-postgresql
-  xvfb xauth dbus poppler-utils clang-format
+  xvfb xauth dbus poppler-utils clang-format python3-openpyxl
 )
 
 missing=()

@@ -1,5 +1,6 @@
 #include "browse/ViewInDlg.h"
 
+#include "browse/ListCommands.h"
 #include "browse/PrintReport.h"
 #include "browse/QueryField.h"
 #include "browse/QueryGroup.h"
@@ -131,6 +132,7 @@ CViewInDlg::CViewInDlg(const FormContext& context, QWidget* parent)
             3 +
         2 * m_list->frameWidth());
     connect(m_list, &RecordListView::rowChosen, this, &CViewInDlg::onRowChosen);
+    offerListCommands(*m_commands, *m_list, &reports::stockIn, m_context.userName);
 
     m_query = new QueryGroup(kQueryFields, query, this);
 
