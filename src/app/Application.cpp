@@ -1,6 +1,7 @@
 #include "app/Application.h"
 
 #include "app/VOKApp.h"
+#include "browse/ReportCommand.h"
 #include "db/Connection.h"
 #include "db/DataFolder.h"
 #include "db/DbError.h"
@@ -128,12 +129,35 @@ bool isHeadless(int argc, char** argv)
     return false;
 }
 
+// A report to a file draws with fonts and a printer but shows no window.
+bool isReport(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i)
+        if (QByteArray(argv[i]) == "--report")
+            return true;
+    return false;
+}
+
+// The name of the system user running the program.
+QString systemUserName()
+{
+    for (const char* name : {"USER", "LOGNAME", "USERNAME"}) {
+        const QString value = qEnvironmentVariable(name);
+        if (!value.isEmpty())
+            return value;
+    }
+    return {};
+}
+
 } // namespace
 
 int runApplication(int argc, char** argv)
 {
     std::unique_ptr<QCoreApplication> app;
-    if (isHeadless(argc, argv)) {
+    const bool report = isReport(argc, argv);
+    if (report)
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (isHeadless(argc, argv) && !report) {
         app = std::make_unique<QCoreApplication>(argc, argv);
     } else {
         app = std::make_unique<QApplication>(argc, argv);
@@ -162,15 +186,34 @@ int runApplication(int argc, char** argv)
     const QCommandLineOption classOption(QStringLiteral("class"),
                                          QStringLiteral("新用户的级别（1 管理员，3 只读）。"),
                                          QStringLiteral("C"));
-    const QCommandLineOption departmentOption(QStringLiteral("department"),
-                                              QStringLiteral("新用户的部门，如 部门A。"),
-                                              QStringLiteral("部门"));
+    const QCommandLineOption departmentOption(
+        QStringLiteral("department"),
+        QStringLiteral("新用户或报表的部门，如 部门A（报表默认为部门A）。"),
+        QStringLiteral("部门"));
+    const QCommandLineOption reportOption(
+        QStringLiteral("report"),
+        QStringLiteral("把一个表的报表（如浏览窗口列出的那样）写入 --pdf 指定的文件后退出；"
+                       "TABLE：DEVICE_IN 等。"),
+        QStringLiteral("TABLE"));
+    const QCommandLineOption pdfOption(QStringLiteral("pdf"), QStringLiteral("报表的 PDF 文件。"),
+                                       QStringLiteral("FILE"));
+    const QCommandLineOption preparerOption(QStringLiteral("preparer"),
+                                            QStringLiteral("报表的制表人（默认为系统用户名）。"),
+                                            QStringLiteral("NAME"));
+    const QCommandLineOption queryOption(
+        QStringLiteral("query"),
+        QStringLiteral("只列出查询结果：--query FIELD OP VALUE，如 --query 供应商c = 公司。"),
+        QStringLiteral("FIELD"));
     parser.addOption(dataDir);
     parser.addOption(init);
     parser.addOption(addUserOption);
     parser.addOption(classOption);
     parser.addOption(departmentOption);
     parser.addOption(dsnSchema);
+    parser.addOption(reportOption);
+    parser.addOption(pdfOption);
+    parser.addOption(preparerOption);
+    parser.addOption(queryOption);
     parser.process(*app);
 
     if (parser.isSet(dsnSchema))
@@ -180,6 +223,38 @@ int runApplication(int argc, char** argv)
         DataFolder::setPath(parser.value(dataDir));
     if (parser.isSet(init))
         return initDatabases();
+    if (parser.isSet(reportOption)) {
+        ReportRequest request;
+        request.table = parser.value(reportOption);
+        request.pdfFile = parser.value(pdfOption);
+        if (request.pdfFile.isEmpty()) {
+            printError(QStringLiteral("缺少 --pdf FILE。"));
+            return 2;
+        }
+        if (parser.isSet(departmentOption))
+            request.department = parser.value(departmentOption);
+        request.preparer =
+            parser.isSet(preparerOption) ? parser.value(preparerOption) : systemUserName();
+        const QStringList rest = parser.positionalArguments();
+        if (parser.isSet(queryOption)) {
+            if (rest.size() != 2) {
+                printError(QStringLiteral("--query 需要三个值：FIELD OP VALUE。"));
+                return 2;
+            }
+            request.query = true;
+            request.field = parser.value(queryOption);
+            request.op = rest.at(0);
+            request.value = rest.at(1);
+        } else if (!rest.isEmpty()) {
+            printError(QStringLiteral("多余的参数：%1").arg(rest.join(QLatin1Char(' '))));
+            return 2;
+        }
+        QString error;
+        const int rc = writeTableReport(request, &error);
+        if (rc != 0)
+            printError(error);
+        return rc;
+    }
     if (parser.isSet(addUserOption))
         return addUser(parser.value(addUserOption), parser.value(classOption),
                        parser.value(departmentOption));

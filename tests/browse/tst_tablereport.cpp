@@ -1,11 +1,13 @@
 // The printed table reports: the drawing of each layout recorded and
 // checked against the report geometry; one PDF per layout rendered.
 #include "browse/PrintReport.h"
+#include "browse/ReportCommand.h"
 #include "browse/TableReport.h"
 #include "support/TestSupport.h"
 
 #include <QFile>
 #include <QPrinter>
+#include <QProcess>
 #include <QTest>
 #include <cmath>
 
@@ -307,6 +309,8 @@ private slots:
     void wideTextsAreFitted();
     void rendersToPdf_data();
     void rendersToPdf();
+    void reportCommand_data();
+    void reportCommand();
 };
 
 void TestTableReport::geometry_data()
@@ -586,6 +590,91 @@ void TestTableReport::rendersToPdf()
     QVERIFY(printTableReport(printer, *e.layout, int(rows.size()), cellsOf(rows),
                              QStringLiteral("管理员"), kPrintTime));
     QVERIFY(QFile(file).size() > 1000);
+}
+
+// pdftotext's text of a PDF, "" when it cannot be read.
+QString pdfText(const QString& file)
+{
+    QProcess p;
+    p.start(QStringLiteral("pdftotext"), {file, QStringLiteral("-")});
+    p.waitForFinished(30000);
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+void TestTableReport::reportCommand_data()
+{
+    QTest::addColumn<QString>("table");
+    QTest::addColumn<QStringList>("query");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("rc");
+    QTest::addColumn<QString>("error");
+    QTest::addColumn<QStringList>("printed");
+    const QStringList all{"D001", "投影仪-1", "007"};
+    QTest::newRow("whole table") << "DEVICE_IN" << QStringList{} << "r.pdf" << 0 << "" << all;
+    QTest::newRow("any case") << "device_in" << QStringList{} << "r.pdf" << 0 << "" << all;
+    QTest::newRow("query") << "DEVICE_IN" << QStringList{"供应商c", "=", "厂"} << "r.pdf" << 0 << ""
+                           << QStringList{"投影仪-1"};
+    QTest::newRow("unknown table") << "DEVICE_X" << QStringList{} << "r.pdf" << 2
+                                   << "没有表“DEVICE_X”的报表，可用：DEVICE_IN" << QStringList{};
+    QTest::newRow("unknown field") << "DEVICE_IN" << QStringList{"名称c", "=", "x"} << "r.pdf" << 2
+                                   << "表 DEVICE_IN 没有查询项“名称c”，可用：设备号c 入库时间c "
+                                      "供应商c 供应商电话c 数量d 价格d "
+                                      "采购员c"
+                                   << QStringList{};
+    QTest::newRow("unknown operator")
+        << "DEVICE_IN" << QStringList{"供应商c", "~", "x"} << "r.pdf" << 2 << "*" << QStringList{};
+    QTest::newRow("unwritable file") << "DEVICE_IN" << QStringList{} << "missing/r.pdf" << 1
+                                     << "无法写入文件“%1/missing/r.pdf”。" << QStringList{};
+}
+
+void TestTableReport::reportCommand()
+{
+    QFETCH(QString, table);
+    QFETCH(QStringList, query);
+    QFETCH(QString, file);
+    QFETCH(int, rc);
+    QFETCH(QString, error);
+    QFETCH(QStringList, printed);
+    test::Sandbox sandbox;
+    const ConnectionPtr c = sandbox.open();
+    for (const char* code : {"007", "投影仪-1", "D001"})
+        c->execute(QStringLiteral("INSERT INTO DEVICE_IN VALUES('%1','2004-1-5 9:3:7','%2','1',"
+                                  "1,1,'王')")
+                       .arg(QString::fromUtf8(code), QString::fromUtf8(code).startsWith(u'投')
+                                                         ? QStringLiteral("厂")
+                                                         : QStringLiteral("公司")));
+    ReportRequest request;
+    request.table = table;
+    request.pdfFile = sandbox.dataDir() + u'/' + file;
+    request.preparer = QStringLiteral("管理员");
+    if (!query.isEmpty()) {
+        request.query = true;
+        request.field = query[0];
+        request.op = query[1];
+        request.value = query[2];
+    }
+    QString message;
+    QCOMPARE(writeTableReport(request, &message), rc);
+    if (rc != 0) {
+        if (error != u"*")
+            QCOMPARE(message, error.contains(u"%1") ? error.arg(sandbox.dataDir()) : error);
+        QVERIFY(!message.isEmpty());
+        QVERIFY(!QFile::exists(request.pdfFile));
+        return;
+    }
+    QVERIFY(message.isEmpty());
+    // The rows as the list shows them: the last added first.
+    const QString text = pdfText(request.pdfFile);
+    QVERIFY(text.contains(QStringLiteral("入库信息表")));
+    QVERIFY(text.contains(QStringLiteral("管理员")));
+    qsizetype at = 0;
+    for (const QString& code : printed) {
+        const qsizetype found = text.indexOf(code, at);
+        QVERIFY2(found >= 0, qPrintable(code));
+        at = found;
+    }
+    for (const QString& code : {QStringLiteral("D001"), QStringLiteral("投影仪-1")})
+        QCOMPARE(text.contains(code), printed.contains(code));
 }
 
 QTEST_MAIN(TestTableReport)
