@@ -17,6 +17,10 @@
 #include <QTranslator>
 
 #include <cstdio>
+#ifdef Q_OS_UNIX
+#include <pwd.h>
+#include <unistd.h>
+#endif
 #include <iostream>
 #include <memory>
 #include <string>
@@ -146,6 +150,10 @@ QString systemUserName()
         if (!value.isEmpty())
             return value;
     }
+#ifdef Q_OS_UNIX
+    if (const passwd* entry = getpwuid(getuid()))
+        return QString::fromLocal8Bit(entry->pw_name);
+#endif
     return {};
 }
 
