@@ -127,7 +127,8 @@ bool isHeadless(int argc, char** argv)
 {
     for (int i = 1; i < argc; ++i) {
         const QByteArray a(argv[i]);
-        if (a == "--init" || a == "--add-user" || a == "--dsn-schema" || a == "--help" || a == "-h")
+        if (a == "--init" || a == "--add-user" || a == "--dsn-schema" || a == "--help" ||
+            a == "-h" || a == "--version" || a == "-v")
             return true;
     }
     return false;
@@ -169,49 +170,82 @@ int runApplication(int argc, char** argv)
         app = std::make_unique<QCoreApplication>(argc, argv);
     } else {
         app = std::make_unique<QApplication>(argc, argv);
+        // Lets the desktop match the windows to the menu entry vok.desktop.
+        QGuiApplication::setDesktopFileName(QStringLiteral("vok"));
         installComErrorBox();
     }
     QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
     loadTranslations(*app);
 
+    QCoreApplication::setApplicationVersion(QStringLiteral(VOK_VERSION));
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("仓库管理系统"));
-    parser.addHelpOption();
-    const QCommandLineOption dataDir(QStringLiteral("data-dir"),
-                                     QStringLiteral("部门数据库所在的文件夹。"),
-                                     QStringLiteral("DIR"));
-    const QCommandLineOption init(QStringLiteral("init"),
-                                  QStringLiteral("建立五个部门的数据库后退出。"));
+    parser.setApplicationDescription(QStringLiteral("仓库管理系统\nWarehouse management"));
+    // Help and version with descriptions in both languages (Qt's own are
+    // in one).
+    const QCommandLineOption help(
+        QStringList{QStringLiteral("h"), QStringLiteral("help")},
+        QStringLiteral("显示这些选项后退出。\nShow these options and exit."));
+    const QCommandLineOption version(
+        QStringList{QStringLiteral("v"), QStringLiteral("version")},
+        QStringLiteral("显示版本后退出。\nShow the version and exit."));
+    const QCommandLineOption dataDir(
+        QStringLiteral("data-dir"),
+        QStringLiteral("部门数据库所在的文件夹。\nFolder of the department databases."),
+        QStringLiteral("DIR"));
+    const QCommandLineOption init(
+        QStringLiteral("init"),
+        QStringLiteral(
+            "建立五个部门的数据库后退出。\nCreate the five department databases and exit."));
     const QCommandLineOption dsnSchema(
         QStringLiteral("dsn-schema"),
         QStringLiteral(
-            "输出在数据库服务器上建立一个部门数据库的 SQL 脚本后退出（ENGINE：postgresql）。"),
+            "输出在数据库服务器上建立一个部门数据库的 SQL 脚本后退出（ENGINE：postgresql）。\n"
+            "Print the SQL script that creates a department database on a server and exit "
+            "(ENGINE: postgresql)."),
         QStringLiteral("ENGINE"));
     const QCommandLineOption addUserOption(
         QStringLiteral("add-user"),
-        QStringLiteral("建立一个用户（密码从标准输入读取）后退出；需要 --class 和 --department。"),
+        QStringLiteral("建立一个用户（密码从标准输入读取）后退出；需要 --class 和 --department。\n"
+                       "Create an account (password from standard input) and exit; needs --class "
+                       "and --department."),
         QStringLiteral("NAME"));
-    const QCommandLineOption classOption(QStringLiteral("class"),
-                                         QStringLiteral("新用户的级别（1 管理员，3 只读）。"),
-                                         QStringLiteral("C"));
+    const QCommandLineOption classOption(
+        QStringLiteral("class"),
+        QStringLiteral("新用户的级别（1 管理员，3 只读）。
+Class of the new account (1 "
+                       "administrator, 3 read-only)."),
+        QStringLiteral("C"));
     const QCommandLineOption departmentOption(
         QStringLiteral("department"),
-        QStringLiteral("新用户或报表的部门，如 部门A（报表默认为部门A）。"),
-        QStringLiteral("部门"));
+        QStringLiteral("新用户或报表的部门，如 部门A（报表默认为部门A）。
+Department of the new "
+                       "account or of the report, e.g. 部门A (reports: 部门A by default)."),
+        QStringLiteral("DEPARTMENT"));
     const QCommandLineOption reportOption(
         QStringLiteral("report"),
         QStringLiteral("把一个表的报表（如浏览窗口列出的那样）写入 --pdf 指定的文件后退出；"
-                       "TABLE：DEVICE_IN 等。"),
+                       "TABLE：DEVICE_IN 等。
+Write the report of a table, as its browser lists "
+                       "it, to the --pdf file and exit; TABLE: DEVICE_IN, ..."),
         QStringLiteral("TABLE"));
-    const QCommandLineOption pdfOption(QStringLiteral("pdf"), QStringLiteral("报表的 PDF 文件。"),
-                                       QStringLiteral("FILE"));
-    const QCommandLineOption preparerOption(QStringLiteral("preparer"),
-                                            QStringLiteral("报表的制表人（默认为系统用户名）。"),
-                                            QStringLiteral("NAME"));
+    const QCommandLineOption pdfOption(
+        QStringLiteral("pdf"), QStringLiteral("报表的 PDF 文件。
+The report's PDF file."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption preparerOption(
+        QStringLiteral("preparer"),
+        QStringLiteral("报表的制表人（默认为系统用户名）。
+The report's preparer (default: the "
+                       "system user's name)."),
+        QStringLiteral("NAME"));
     const QCommandLineOption queryOption(
         QStringLiteral("query"),
-        QStringLiteral("只列出查询结果：--query FIELD OP VALUE，如 --query 供应商c = 公司。"),
+        QStringLiteral("只列出查询结果：--query FIELD OP VALUE，如 --query 供应商c = 公司。
+"
+                       "Report only a query's result: --query FIELD OP VALUE."),
         QStringLiteral("FIELD"));
+    parser.addOption(help);
+    parser.addOption(version);
     parser.addOption(dataDir);
     parser.addOption(init);
     parser.addOption(addUserOption);
@@ -223,6 +257,10 @@ int runApplication(int argc, char** argv)
     parser.addOption(preparerOption);
     parser.addOption(queryOption);
     parser.process(*app);
+    if (parser.isSet(help))
+        parser.showHelp(0);
+    if (parser.isSet(version))
+        parser.showVersion();
 
     if (parser.isSet(dsnSchema))
         return printSchema(parser.value(dsnSchema));
