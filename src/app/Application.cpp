@@ -211,37 +211,31 @@ int runApplication(int argc, char** argv)
         QStringLiteral("NAME"));
     const QCommandLineOption classOption(
         QStringLiteral("class"),
-        QStringLiteral("新用户的级别（1 管理员，3 只读）。
-Class of the new account (1 "
+        QStringLiteral("新用户的级别（1 管理员，3 只读）。\nClass of the new account (1 "
                        "administrator, 3 read-only)."),
         QStringLiteral("C"));
     const QCommandLineOption departmentOption(
         QStringLiteral("department"),
-        QStringLiteral("新用户或报表的部门，如 部门A（报表默认为部门A）。
-Department of the new "
+        QStringLiteral("新用户或报表的部门，如 部门A（报表默认为部门A）。\nDepartment of the new "
                        "account or of the report, e.g. 部门A (reports: 部门A by default)."),
         QStringLiteral("DEPARTMENT"));
     const QCommandLineOption reportOption(
         QStringLiteral("report"),
         QStringLiteral("把一个表的报表（如浏览窗口列出的那样）写入 --pdf 指定的文件后退出；"
-                       "TABLE：DEVICE_IN 等。
-Write the report of a table, as its browser lists "
+                       "TABLE：DEVICE_IN 等。\nWrite the report of a table, as its browser lists "
                        "it, to the --pdf file and exit; TABLE: DEVICE_IN, ..."),
         QStringLiteral("TABLE"));
     const QCommandLineOption pdfOption(
-        QStringLiteral("pdf"), QStringLiteral("报表的 PDF 文件。
-The report's PDF file."),
+        QStringLiteral("pdf"), QStringLiteral("报表的 PDF 文件。\nThe report's PDF file."),
         QStringLiteral("FILE"));
     const QCommandLineOption preparerOption(
         QStringLiteral("preparer"),
-        QStringLiteral("报表的制表人（默认为系统用户名）。
-The report's preparer (default: the "
+        QStringLiteral("报表的制表人（默认为系统用户名）。\nThe report's preparer (default: the "
                        "system user's name)."),
         QStringLiteral("NAME"));
     const QCommandLineOption queryOption(
         QStringLiteral("query"),
-        QStringLiteral("只列出查询结果：--query FIELD OP VALUE，如 --query 供应商c = 公司。
-"
+        QStringLiteral("只列出查询结果：--query FIELD OP VALUE，如 --query 供应商c = 公司。\n"
                        "Report only a query's result: --query FIELD OP VALUE."),
         QStringLiteral("FIELD"));
     parser.addOption(help);
