@@ -2,6 +2,7 @@
 
 #include "app/VOKApp.h"
 #include "browse/ReportCommand.h"
+#include "db/Backup.h"
 #include "db/Connection.h"
 #include "db/DataFolder.h"
 #include "db/DbError.h"
@@ -192,6 +193,11 @@ int runApplication(int argc, char** argv)
         QStringLiteral("data-dir"),
         QStringLiteral("部门数据库所在的文件夹。\nFolder of the department databases."),
         QStringLiteral("DIR"));
+    const QCommandLineOption backupDir(
+        QStringLiteral("backup-dir"),
+        QStringLiteral("备份数据库所用的文件夹（默认 ~/备份）。\nFolder of the database backups "
+                       "(default ~/备份)."),
+        QStringLiteral("DIR"));
     const QCommandLineOption init(
         QStringLiteral("init"),
         QStringLiteral(
@@ -225,9 +231,9 @@ int runApplication(int argc, char** argv)
                        "TABLE：DEVICE_IN 等。\nWrite the report of a table, as its browser lists "
                        "it, to the --pdf file and exit; TABLE: DEVICE_IN, ..."),
         QStringLiteral("TABLE"));
-    const QCommandLineOption pdfOption(
-        QStringLiteral("pdf"), QStringLiteral("报表的 PDF 文件。\nThe report's PDF file."),
-        QStringLiteral("FILE"));
+    const QCommandLineOption pdfOption(QStringLiteral("pdf"),
+                                       QStringLiteral("报表的 PDF 文件。\nThe report's PDF file."),
+                                       QStringLiteral("FILE"));
     const QCommandLineOption preparerOption(
         QStringLiteral("preparer"),
         QStringLiteral("报表的制表人（默认为系统用户名）。\nThe report's preparer (default: the "
@@ -241,6 +247,7 @@ int runApplication(int argc, char** argv)
     parser.addOption(help);
     parser.addOption(version);
     parser.addOption(dataDir);
+    parser.addOption(backupDir);
     parser.addOption(init);
     parser.addOption(addUserOption);
     parser.addOption(classOption);
@@ -261,6 +268,8 @@ int runApplication(int argc, char** argv)
 
     if (parser.isSet(dataDir))
         DataFolder::setPath(parser.value(dataDir));
+    if (parser.isSet(backupDir))
+        BackupFolder::setPath(parser.value(backupDir));
     if (parser.isSet(init))
         return initDatabases();
     if (parser.isSet(reportOption)) {

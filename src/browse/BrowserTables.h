@@ -26,6 +26,7 @@ struct BrowserTable
 };
 
 namespace tables {
+extern const BrowserTable stock;
 extern const BrowserTable stockIn;
 } // namespace tables
 
