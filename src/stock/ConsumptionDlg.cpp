@@ -1,5 +1,6 @@
 #include "stock/ConsumptionDlg.h"
 
+#include "browse/ListCommands.h"
 #include "browse/PrintReport.h"
 #include "browse/RecordListView.h"
 #include "db/DbError.h"
@@ -8,6 +9,7 @@
 #include "forms/CommandTable.h"
 #include "login/Clock.h"
 #include "login/ComErrorBox.h"
+#include "login/FileDialogService.h"
 #include "login/MessageService.h"
 
 #include <QBarCategoryAxis>
@@ -18,7 +20,6 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDateEdit>
-#include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -171,6 +172,7 @@ CConsumptionDlg::CConsumptionDlg(const FormContext& context, QWidget* parent)
     m_commands->setMenuOrder({IDC_COUNT, IDC_PRINT, CommandTable::kSeparator, IDC_EXPORT_BAR,
                               IDC_EXPORT_LINE, CommandTable::kSeparator, CommandTable::kHelp,
                               IDC_EXIT});
+    offerListCommands(*m_commands, *m_departments, &reports::consumption, m_context.userName);
 
     auto* left = new QVBoxLayout;
     left->addWidget(m_departments, 3);

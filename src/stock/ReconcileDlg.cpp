@@ -1,5 +1,6 @@
 #include "stock/ReconcileDlg.h"
 
+#include "browse/ListCommands.h"
 #include "browse/PrintReport.h"
 #include "browse/RecordListView.h"
 #include "db/DbError.h"
@@ -100,6 +101,7 @@ CReconcileDlg::CReconcileDlg(const FormContext& context, QWidget* parent)
     exit->setDefault(true);
     m_commands->setMenuOrder({IDC_REFRESH, IDC_CORRECT, IDC_PRINT, CommandTable::kSeparator,
                               CommandTable::kHelp, IDC_EXIT});
+    offerListCommands(*m_commands, *m_list, &reports::reconcile, m_context.userName);
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(m_alsoTotal);

@@ -6,6 +6,7 @@
 #include "browse/ViewInDlg.h"
 #include "forms/CommandTable.h"
 #include "login/Clock.h"
+#include "login/FileDialogService.h"
 #include "login/MessageService.h"
 #include "login/OperationLog.h"
 #include "stock/ConsumptionDlg.h"
@@ -356,14 +357,22 @@ void TestReconcile::chartsExportAsPng()
     auto dlg = consumption();
     QVERIFY(test::type(*dlg, CConsumptionDlg::IDC_DEVICE, u("001")));
     QVERIFY(test::press(*dlg, CConsumptionDlg::IDC_COUNT));
-    for (int chart : {int(CConsumptionDlg::IDC_BAR_CHART), int(CConsumptionDlg::IDC_LINE_CHART)}) {
+    // Each chart through its command and the file dialog.
+    const std::pair<int, int> charts[] = {
+        {CConsumptionDlg::IDC_EXPORT_BAR, CConsumptionDlg::IDC_BAR_CHART},
+        {CConsumptionDlg::IDC_EXPORT_LINE, CConsumptionDlg::IDC_LINE_CHART}};
+    for (const auto& [command, chart] : charts) {
         const QString path = QDir(m_sandbox->dataDir()).filePath(u("chart%1.png").arg(chart));
-        QVERIFY(dlg->exportChart(chart, path));
+        FileDialogs::queueAnswer(path);
+        dlg->commands()->trigger(command);
         const QImage image(path);
         QVERIFY(image.width() >= 400 && image.height() >= 200);
         shoot(*test::control<QWidget>(*dlg, chart), u("chart%1").arg(chart));
     }
-    QVERIFY(!dlg->exportChart(CConsumptionDlg::IDC_BAR_CHART, u("/nonexistent/dir/x.png")));
+    QVERIFY(Messages::shown().isEmpty());
+    FileDialogs::queueAnswer(u("/nonexistent/dir/x.png"));
+    QVERIFY(test::press(*dlg, CConsumptionDlg::IDC_EXPORT_BAR));
+    QCOMPARE(Messages::shownTexts(), QStringList{u("无法写入文件 /nonexistent/dir/x.png !")});
 }
 
 void TestReconcile::bothPrint()
