@@ -333,7 +333,7 @@ bool CConsumptionDlg::exportChart(int chart, const QString& path)
 void CConsumptionDlg::askAndExport(int chart, const QString& title, const QString& fileName)
 {
     const QString path =
-        QFileDialog::getSaveFileName(this, title, fileName, QStringLiteral("PNG 图片 (*.png)"));
+        FileDialogs::saveFileName(this, title, fileName, {QStringLiteral("PNG 图片 (*.png)")});
     if (path.isEmpty())
         return;
     if (!exportChart(chart, path))
