@@ -47,6 +47,18 @@ constexpr ReportColumn purchasePlanColumns[] = {
     {u"购买数量", 3400}, {u"供应商", 4200},   {u"价　格", 5000}, {u"　计　划　时　间", 5800}};
 constexpr int purchasePlanRules[] = {200, 900, 1700, 2500, 3300, 4100, 4900, 5700, 7600};
 
+constexpr ReportColumn reconcileColumns[] = {
+    {u"设备号", 300},  {u"设备名", 1000}, {u"现在数量", 2600}, {u"流水结存", 3400},
+    {u"数量差", 4200}, {u"总　数", 5000}, {u"入库合计", 5800}, {u"总数差", 6700}};
+constexpr int reconcileRules[] = {200, 900, 2500, 3300, 4100, 4900, 5700, 6600, 7600};
+
+constexpr ReportColumn consumptionColumns[] = {{u"序号", 1300},
+                                               {u"部　门", 2300},
+                                               {u"出库数量", 3300},
+                                               {u"需求数量", 4300},
+                                               {u"满足率", 5300}};
+constexpr int consumptionRules[] = {1200, 2200, 3200, 4200, 5200, 6200};
+
 } // namespace
 
 const ReportLayout stock{u"库存信息表", 12,   stockColumns, stockRules, 2200, 3200,
@@ -72,6 +84,22 @@ const ReportLayout purchasePlan{u"采购计划报表",
                                 5300,
                                 4500,
                                 false};
+
+const ReportLayout reconcile{
+    u"库存核对表", 8,    reconcileColumns, reconcileRules, 1200, 2200, 6200, 7500, 300, 5300,
+    4500,          false};
+const ReportLayout consumption{u"部门消耗统计表",
+                               10,
+                               consumptionColumns,
+                               consumptionRules,
+                               2200,
+                               3200,
+                               4200,
+                               6200,
+                               1300,
+                               3300,
+                               5100,
+                               false};
 
 } // namespace reports
 

@@ -75,6 +75,8 @@ extern const ReportLayout stockOut;
 extern const ReportLayout returns;
 extern const ReportLayout demand;
 extern const ReportLayout purchasePlan;
+extern const ReportLayout reconcile;
+extern const ReportLayout consumption;
 } // namespace reports
 
 // The rows a report prints: the list's text of a row and column.
