@@ -103,14 +103,14 @@ QComboBox* EntryForm::addDeviceList(int id, const QString& label)
     return m_deviceList;
 }
 
-void EntryForm::addTimePickers(int dateId, int timeId, const QString& label)
+void EntryForm::addTimePickers(int dateId, int timeId, const QString& label, DateKind kind)
 {
     const QDateTime now = Clock::now();
     m_datePicker = new QDateEdit(now.date(), m_group);
     m_datePicker->setObjectName(controlName(dateId));
     m_datePicker->setDisplayFormat(QStringLiteral("yyyy-M-d"));
     m_datePicker->setMinimumDate(QDate(1753, 1, 1));
-    m_datePicker->setCalendarPopup(false);
+    m_datePicker->setCalendarPopup(kind == DateKind::Calendar);
     m_timePicker = new QTimeEdit(now.time(), m_group);
     m_timePicker->setObjectName(controlName(timeId));
     m_timePicker->setDisplayFormat(QStringLiteral("H:mm:ss"));

@@ -43,7 +43,14 @@ protected:
 
     // Rows of the input group, in order.
     QComboBox* addDeviceList(int id, const QString& label);
-    void addTimePickers(int dateId, int timeId, const QString& label);
+    // The date picker has spin buttons, or a drop-down calendar.
+    enum class DateKind
+    {
+        Spin,
+        Calendar
+    };
+    void addTimePickers(int dateId, int timeId, const QString& label,
+                        DateKind kind = DateKind::Spin);
     QLineEdit* addEdit(int id, const QString& label, const QString& initial = QString());
     // A multi-line edit: Enter starts a new line, Tab moves on.
     QPlainTextEdit* addMultiLineEdit(int id, const QString& label);

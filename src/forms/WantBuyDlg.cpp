@@ -32,7 +32,7 @@ CWantBuyDlg::CWantBuyDlg(const FormContext& context, QWidget* parent)
     m_provider = makeEdit(IDC_PROVIDER);
     m_price = makeEdit(IDC_PRICE, QStringLiteral("0"));
     addPair(QStringLiteral("供应商"), m_provider, QStringLiteral("价格"), m_price);
-    addTimePickers(IDC_DATE, IDC_TIME, QStringLiteral("报表时间"));
+    addTimePickers(IDC_DATE, IDC_TIME, QStringLiteral("报表时间"), DateKind::Calendar);
     addButtons(IDC_GENERATE, QStringLiteral("report.htm"), ButtonPlacement::Below,
                QStringLiteral("生成"), 2);
     commands()->noMenu();

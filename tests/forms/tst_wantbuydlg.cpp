@@ -3,6 +3,7 @@
 #include "forms/WantBuyDlg.h"
 
 #include <QContextMenuEvent>
+#include <QDateEdit>
 #include <QLabel>
 #include <QMenu>
 
@@ -134,6 +135,7 @@ void TestWantBuyDlg::layoutAndPicture()
     QWidget* name = EntryFormDriver::control(f.get(), 1116);
     QCOMPARE(name->y(), code->y());
     QVERIFY(name->x() > code->geometry().right());
+    QVERIFY(qobject_cast<QDateEdit*>(EntryFormDriver::control(f.get(), 1126))->calendarPopup());
     for (int id : {1116, 1117, 1118, 1119})
         QVERIFY(qobject_cast<QLineEdit*>(EntryFormDriver::control(f.get(), id))->isReadOnly());
     EntryFormDriver::grab(f.get(), "wantbuy");
