@@ -1,10 +1,9 @@
 #include "forms/DeviceNeedDlg.h"
 
-#include "db/DbError.h"
 #include "db/Schema.h"
 #include "forms/FieldExchange.h"
+#include "forms/RunChange.h"
 #include "login/Clock.h"
-#include "login/ComErrorBox.h"
 #include "login/MessageService.h"
 #include "login/Permission.h"
 
@@ -49,21 +48,18 @@ void CDeviceNeedDlg::confirm()
     if (refuseIfReadOnly(context().classNumber, RefusalText::WithLineBreak, this))
         return;
     if (department.isEmpty()) {
-        Messages::show(QStringLiteral("部门一项不能为空！"), QString(), Messages::Icon::None,
-                       Messages::Buttons::Ok, this);
+        Messages::notice(QStringLiteral("部门一项不能为空！"), this);
         return;
     }
 
-    try {
-        connection().append(QStringLiteral("device_need"),
-                            {QStringLiteral("code"), QStringLiteral("department"),
-                             QStringLiteral("begin_date"), QStringLiteral("end_date"),
-                             QStringLiteral("need_number")},
-                            {code, department, beginDate, endDate, FieldText::listNumber(number)});
-    } catch (const DbError& e) {
-        showComError(e, this);
+    if (!runChange(this, [&] {
+            connection().append(
+                QStringLiteral("device_need"),
+                {QStringLiteral("code"), QStringLiteral("department"), QStringLiteral("begin_date"),
+                 QStringLiteral("end_date"), QStringLiteral("need_number")},
+                {code, department, beginDate, endDate, FieldText::listNumber(number)});
+        }))
         return;
-    }
 
     completeEntry(QStringLiteral("添加需求信息"));
 }

@@ -1,10 +1,9 @@
 #include "forms/DeviceOutDlg.h"
 
-#include "db/DbError.h"
 #include "db/Schema.h"
 #include "db/StockChange.h"
 #include "forms/FieldExchange.h"
-#include "login/ComErrorBox.h"
+#include "forms/RunChange.h"
 #include "login/MessageService.h"
 #include "login/Permission.h"
 
@@ -39,17 +38,12 @@ void CDeviceOutDlg::deviceListClosedUp()
     const QString code = lookUpCode();
     if (code.isEmpty())
         return;
-    try {
-        showNumber(m_maxNumber, readStock(connection(), code).now);
-    } catch (const DbError& e) {
-        showComError(e, this);
-    }
+    runChange(this, [&] { showNumber(m_maxNumber, readStock(connection(), code).now); });
 }
 
 void CDeviceOutDlg::refuseOverLimit()
 {
-    Messages::show(QStringLiteral("超过最大限量！"), QString(), Messages::Icon::None,
-                   Messages::Buttons::Ok, this);
+    Messages::notice(QStringLiteral("超过最大限量！"), this);
 }
 
 void CDeviceOutDlg::confirm()
@@ -88,24 +82,22 @@ void CDeviceOutDlg::confirm()
     // the quantity is checked against the stock as it is now: another
     // workstation may have issued since the figure was shown.
     stock::Issue issued;
-    try {
-        Connection& c = connection();
-        Transaction transaction(c);
-        issued = stock::issue(c, code, number);
-        if (issued.done) {
-            c.append(QStringLiteral("device_out"),
-                     {QStringLiteral("code"), QStringLiteral("department"),
-                      QStringLiteral("out_date"), QStringLiteral("out_state"),
-                      QStringLiteral("out_person"), QStringLiteral("out_number"),
-                      QStringLiteral("taker"), QStringLiteral("usage")},
-                     {code, department, outDate, QString::number(state), outPerson, number, taker,
-                      usage});
-            transaction.commit();
-        }
-    } catch (const DbError& e) {
-        showComError(e, this);
+    if (!runChange(this, [&] {
+            Connection& c = connection();
+            Transaction transaction(c);
+            issued = stock::issue(c, code, number);
+            if (issued.done) {
+                c.append(QStringLiteral("device_out"),
+                         {QStringLiteral("code"), QStringLiteral("department"),
+                          QStringLiteral("out_date"), QStringLiteral("out_state"),
+                          QStringLiteral("out_person"), QStringLiteral("out_number"),
+                          QStringLiteral("taker"), QStringLiteral("usage")},
+                         {code, department, outDate, QString::number(state), outPerson, number,
+                          taker, usage});
+                transaction.commit();
+            }
+        }))
         return;
-    }
     if (!issued.done) {
         showNumber(m_maxNumber, issued.onHand);
         refuseOverLimit();

@@ -1,10 +1,9 @@
 #include "forms/DeviceReturnDlg.h"
 
-#include "db/DbError.h"
 #include "db/Schema.h"
 #include "db/StockChange.h"
 #include "forms/FieldExchange.h"
-#include "login/ComErrorBox.h"
+#include "forms/RunChange.h"
 #include "login/Permission.h"
 
 #include <QComboBox>
@@ -46,19 +45,18 @@ void CDeviceReturnDlg::confirm()
         return;
 
     // The return row and the stock change stand or fall together.
-    try {
-        Connection& c = connection();
-        Transaction transaction(c);
-        c.append(QStringLiteral("device_return"),
-                 {QStringLiteral("code"), QStringLiteral("return_date"), QStringLiteral("keeper"),
-                  QStringLiteral("return_number"), QStringLiteral("return_person")},
-                 {code, returnDate, keeper, number, returnPerson});
-        stock::giveBack(c, code, number);
-        transaction.commit();
-    } catch (const DbError& e) {
-        showComError(e, this);
+    if (!runChange(this, [&] {
+            Connection& c = connection();
+            Transaction transaction(c);
+            c.append(QStringLiteral("device_return"),
+                     {QStringLiteral("code"), QStringLiteral("return_date"),
+                      QStringLiteral("keeper"), QStringLiteral("return_number"),
+                      QStringLiteral("return_person")},
+                     {code, returnDate, keeper, number, returnPerson});
+            stock::giveBack(c, code, number);
+            transaction.commit();
+        }))
         return;
-    }
 
     completeEntry(QStringLiteral("添加还库信息"));
 }

@@ -1,12 +1,11 @@
 #include "forms/WantBuyDlg.h"
 
-#include "db/DbError.h"
 #include "db/Schema.h"
 #include "db/SqlFormat.h"
 #include "db/StockChange.h"
 #include "forms/CommandTable.h"
 #include "forms/FieldExchange.h"
-#include "login/ComErrorBox.h"
+#include "forms/RunChange.h"
 #include "login/Permission.h"
 
 #include <QComboBox>
@@ -48,24 +47,20 @@ void CWantBuyDlg::deviceListClosedUp()
     const QString code = lookUpCode();
     if (code.isEmpty())
         return;
-    try {
+    runChange(this, [&] {
         auto rows = connection().query(
             sqlFormat(u"SELECT * FROM DEVICE_CODE WHERE code='%s'", {SqlArg::text(code)}));
         RowRecord r(schema::DeviceCode);
         if (rows->next())
             rows->readInto(r);
         m_name->setText(r.text(DeviceCodeCol::name));
-    } catch (const DbError& e) {
-        showComError(e, this);
-    }
-    try {
+    });
+    runChange(this, [&] {
         const StockFigures f = readStock(connection(), code);
         showNumber(m_nowNumber, f.now);
         showNumber(m_maxNumber, f.high);
         showNumber(m_totalNumber, f.total);
-    } catch (const DbError& e) {
-        showComError(e, this);
-    }
+    });
 }
 
 void CWantBuyDlg::confirm()
@@ -95,18 +90,17 @@ void CWantBuyDlg::confirm()
     if (!dx.ok())
         return;
 
-    try {
-        connection().append(
-            QStringLiteral("device_wantbuy"),
-            {QStringLiteral("code"), QStringLiteral("now_number"), QStringLiteral("total_number"),
-             QStringLiteral("max_number"), QStringLiteral("buy_number"), QStringLiteral("provider"),
-             QStringLiteral("price"), QStringLiteral("buy_date")},
-            {code, nowNumber, totalNumber, maxNumber, FieldText::listNumber(buyNumber), provider,
-             FieldText::listNumber(price), buyDate});
-    } catch (const DbError& e) {
-        showComError(e, this);
+    if (!runChange(this, [&] {
+            connection().append(QStringLiteral("device_wantbuy"),
+                                {QStringLiteral("code"), QStringLiteral("now_number"),
+                                 QStringLiteral("total_number"), QStringLiteral("max_number"),
+                                 QStringLiteral("buy_number"), QStringLiteral("provider"),
+                                 QStringLiteral("price"), QStringLiteral("buy_date")},
+                                {code, nowNumber, totalNumber, maxNumber,
+                                 FieldText::listNumber(buyNumber), provider,
+                                 FieldText::listNumber(price), buyDate});
+        }))
         return;
-    }
 
     completeEntry(QStringLiteral("生成设备采购计划报表"));
 }

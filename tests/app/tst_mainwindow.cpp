@@ -206,7 +206,8 @@ void TestMainWindow::startUpLogsIn()
     for (QPushButton* b : w->findChildren<QPushButton*>())
         captions << b->text();
     QCOMPARE(captions,
-             QStringList({"设备代码", "设备入库", "入库信息", "重新登录", "帮助", "关于", "退出"}));
+             QStringList({"设备代码", "设备入库", "设备出库", "设备还库", "设备需求", "入库信息",
+                          "生成设备采购计划报表", "重新登录", "帮助", "关于", "退出"}));
     QVERIFY(!w->windowIcon().isNull());
 }
 
@@ -240,6 +241,9 @@ void TestMainWindow::ownDepartmentRefusals_data()
     QTest::addColumn<bool>("refused");
     QTest::newRow("stock-in, other department") << "部门A" << 1003 << true;
     QTest::newRow("purchase plan, other department") << "部门A" << 1015 << true;
+    QTest::newRow("stock-out, other department") << "部门A" << 1004 << true;
+    QTest::newRow("return, other department") << "部门A" << 1005 << true;
+    QTest::newRow("demand, other department") << "部门A" << 1006 << true;
     QTest::newRow("stock form, other department") << "部门A" << 1012 << false;
     QTest::newRow("log browser, other department") << "部门A" << 1007 << false;
     QTest::newRow("stock-in, own department") << "部门B" << 1003 << false;

@@ -3,7 +3,8 @@
 // Driving an entry form as a user would: the form opened on a sandboxed
 // database holding a few catalogue codes, fields typed by control id, the
 // device chosen from the opened list, buttons pressed.
-#include "ScriptedConnection.h"
+#include "support/FormTest.h"
+#include "support/ScriptedConnection.h"
 
 #include "forms/CommandTable.h"
 #include "login/Clock.h"
@@ -21,8 +22,6 @@
 #include <QTest>
 
 namespace vok::test {
-
-using Typed = QMap<int, QString>;
 
 inline const QString kRefusal = QStringLiteral("你无权执行此项操作!\r\n请重新登录数据库!");
 inline const QString kRange = QStringLiteral("“请填入一个在1和10000之间的数字。”");
@@ -68,21 +67,7 @@ public:
     }
 
     // Types into edits; a device list entry is chosen with the list closed.
-    static void type(QWidget* form, const Typed& typed)
-    {
-        for (auto it = typed.begin(); it != typed.end(); ++it) {
-            QWidget* w = control(form, it.key());
-            QVERIFY2(w, qPrintable(QString::number(it.key())));
-            if (auto* list = qobject_cast<QComboBox*>(w)) {
-                list->setCurrentIndex(list->findText(it.value()));
-                QVERIFY(list->currentIndex() >= 0);
-            } else if (auto* text = qobject_cast<QPlainTextEdit*>(w)) {
-                text->setPlainText(it.value());
-            } else {
-                qobject_cast<QLineEdit*>(w)->setText(it.value());
-            }
-        }
-    }
+    static void type(QWidget* form, const Typed& typed) { QVERIFY(test::type(*form, typed)); }
 
     // Opens the device list, picks the code with the keyboard and lets the
     // list close up.
@@ -107,13 +92,7 @@ public:
         return qobject_cast<QLineEdit*>(w)->text();
     }
 
-    static void press(QWidget* form, CommandTable* commands, int id)
-    {
-        QPushButton* b = commands->button(id);
-        QVERIFY(b && b->isEnabled());
-        QTest::mouseClick(b, Qt::LeftButton);
-        Q_UNUSED(form);
-    }
+    static void press(QWidget* form, int id) { QVERIFY(test::press(*form, id)); }
 
     static QString focused()
     {
@@ -122,7 +101,7 @@ public:
 
     QList<QStringList> rows(const QString& sql) { return test::rows(*db, sql); }
     QList<QStringList> stockRows() { return rows(QStringLiteral("SELECT * FROM DEVICE")); }
-    QList<QStringList> logged() { return rows(QStringLiteral("SELECT do_what FROM HOWDO")); }
+    QStringList logged() { return test::logged(*db); }
 
     // Saves a picture of the form to $VOK_GRAB_DIR/<name>.png when set.
     static void grab(QWidget* form, const QString& name)

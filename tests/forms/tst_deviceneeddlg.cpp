@@ -22,10 +22,7 @@ private slots:
     void layoutAndPicture();
 
 private:
-    void confirm(CDeviceNeedDlg& f)
-    {
-        EntryFormDriver::press(&f, f.commands(), CDeviceNeedDlg::IDC_CONFIRM);
-    }
+    void confirm(CDeviceNeedDlg& f) { EntryFormDriver::press(&f, CDeviceNeedDlg::IDC_CONFIRM); }
     std::unique_ptr<EntryFormDriver> d;
 };
 
@@ -101,7 +98,7 @@ void TestDeviceNeedDlg::demandIsStoredAsText()
     QCOMPARE(d->rows("SELECT code, department FROM DEVICE_NEED"),
              (QList<QStringList>{{"a1", department}}));
     QCOMPARE(d->stockRows(), (QList<QStringList>{{"a1", "5", "20", "2", "50"}}));
-    QCOMPARE(d->logged(), QList<QStringList>{{"添加需求信息"}});
+    QCOMPARE(d->logged(), QStringList{"添加需求信息"});
     QVERIFY(!f->isVisible());
 }
 

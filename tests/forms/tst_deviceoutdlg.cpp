@@ -37,10 +37,7 @@ private:
         EntryFormDriver::choose(f.get(), CDeviceOutDlg::IDC_DEVICE, code);
         return f;
     }
-    void confirm(CDeviceOutDlg& f)
-    {
-        EntryFormDriver::press(&f, f.commands(), CDeviceOutDlg::IDC_CONFIRM);
-    }
+    void confirm(CDeviceOutDlg& f) { EntryFormDriver::press(&f, CDeviceOutDlg::IDC_CONFIRM); }
     std::unique_ptr<EntryFormDriver> d;
 };
 
@@ -174,7 +171,7 @@ void TestDeviceOutDlg::issueLowersNowOnly()
              (QList<QStringList>{{"a1", "一车间", "2004-01-05 09:03:07", state, "李四", quantity,
                                   "王五", "维修\n备用"}}));
     QCOMPARE(d->stockRows(), (QList<QStringList>{{"a1", left, "20", "2", "50"}}));
-    QCOMPARE(d->logged(), QList<QStringList>{{"添加出库信息"}});
+    QCOMPARE(d->logged(), QStringList{"添加出库信息"});
     QCOMPARE(d->scripted->appends.at(0).names,
              (QStringList{"code", "department", "out_date", "out_state", "out_person", "out_number",
                           "taker", "usage"}));

@@ -20,10 +20,7 @@ private slots:
     void layoutAndPicture();
 
 private:
-    void confirm(CDeviceReturnDlg& f)
-    {
-        EntryFormDriver::press(&f, f.commands(), CDeviceReturnDlg::IDC_CONFIRM);
-    }
+    void confirm(CDeviceReturnDlg& f) { EntryFormDriver::press(&f, CDeviceReturnDlg::IDC_CONFIRM); }
     std::unique_ptr<EntryFormDriver> d;
 };
 
@@ -86,7 +83,7 @@ void TestDeviceReturnDlg::returnRaisesNowOnly()
     QCOMPARE(d->rows("SELECT * FROM DEVICE_RETURN"),
              (QList<QStringList>{{code, "2004-01-05 09:03:07", "管理员甲", quantity, "归还人乙"}}));
     QCOMPARE(d->stockRows(), stock);
-    QCOMPARE(d->logged(), QList<QStringList>{{"添加还库信息"}});
+    QCOMPARE(d->logged(), QStringList{"添加还库信息"});
     QVERIFY(!f->isVisible());
 }
 

@@ -25,10 +25,7 @@ private slots:
     void layoutAndPicture();
 
 private:
-    void generate(CWantBuyDlg& f)
-    {
-        EntryFormDriver::press(&f, f.commands(), CWantBuyDlg::IDC_GENERATE);
-    }
+    void generate(CWantBuyDlg& f) { EntryFormDriver::press(&f, CWantBuyDlg::IDC_GENERATE); }
     std::unique_ptr<EntryFormDriver> d;
 };
 
@@ -113,7 +110,7 @@ void TestWantBuyDlg::planRowIsStoredAsText()
     }
     QCOMPARE(values, written);
     QCOMPARE(d->rows("SELECT code, total_number FROM DEVICE_WANTBUY").size(), 1);
-    QCOMPARE(d->logged(), QList<QStringList>{{"生成设备采购计划报表"}});
+    QCOMPARE(d->logged(), QStringList{"生成设备采购计划报表"});
     QCOMPARE(d->stockRows().at(0).at(1), QStringLiteral("5"));
     QVERIFY(!f->isVisible());
 }
