@@ -94,6 +94,16 @@ public:
 
     static void press(QWidget* form, int id) { QVERIFY(test::press(*form, id)); }
 
+    // The help topic the form's help button opens.
+    QString helpTopicOf(QWidget* form)
+    {
+        const qsizetype before = m_sandbox->helpLaunches().size();
+        press(form, CommandTable::kHelp);
+        if (!QTest::qWaitFor([&] { return m_sandbox->helpLaunches().size() == before + 1; }))
+            return QString();
+        return m_sandbox->helpLaunches().last().join(u' ');
+    }
+
     static QString focused()
     {
         return QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString();

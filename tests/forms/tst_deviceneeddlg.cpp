@@ -126,6 +126,7 @@ void TestDeviceNeedDlg::layoutAndPicture()
         QCOMPARE(picker->date(), QDate(2004, 1, 5));
     }
     EntryFormDriver::grab(f.get(), "deviceneed");
+    QVERIFY(d->helpTopicOf(f.get()).contains("devneed.htm"));
 }
 
 QTEST_MAIN(TestDeviceNeedDlg)

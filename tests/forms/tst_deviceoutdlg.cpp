@@ -250,6 +250,7 @@ void TestDeviceOutDlg::layoutAndPicture()
     QCOMPARE(EntryFormDriver::text(f.get(), 1106), QStringLiteral("0"));
     QCOMPARE(f->commands()->button(1111)->text(), QStringLiteral("确　认"));
     EntryFormDriver::grab(f.get(), "deviceout");
+    QVERIFY(d->helpTopicOf(f.get()).contains("devout.htm"));
 }
 
 QTEST_MAIN(TestDeviceOutDlg)

@@ -117,6 +117,7 @@ void TestDeviceReturnDlg::layoutAndPicture()
     QVERIFY(ok->y() < help->y() && help->y() < exit->y());
     QVERIFY(exit->isDefault());
     EntryFormDriver::grab(f.get(), "devicereturn");
+    QVERIFY(d->helpTopicOf(f.get()).contains("devret.htm"));
 }
 
 QTEST_MAIN(TestDeviceReturnDlg)

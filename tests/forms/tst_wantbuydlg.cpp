@@ -136,6 +136,7 @@ void TestWantBuyDlg::layoutAndPicture()
     for (int id : {1116, 1117, 1118, 1119})
         QVERIFY(qobject_cast<QLineEdit*>(EntryFormDriver::control(f.get(), id))->isReadOnly());
     EntryFormDriver::grab(f.get(), "wantbuy");
+    QVERIFY(d->helpTopicOf(f.get()).contains("report.htm"));
 }
 
 QTEST_MAIN(TestWantBuyDlg)
