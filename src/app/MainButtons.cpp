@@ -5,6 +5,10 @@
 #include "browse/ViewInDlg.h"
 #include "forms/CleanDlg.h"
 #include "forms/DeviceInDlg.h"
+#include "forms/DeviceNeedDlg.h"
+#include "forms/DeviceOutDlg.h"
+#include "forms/DeviceReturnDlg.h"
+#include "forms/WantBuyDlg.h"
 #include "forms/UserDlg.h"
 #include "stock/ConsumptionDlg.h"
 #include "stock/DeviceCodeDlg.h"
@@ -34,15 +38,15 @@ std::vector<MainButton> mainButtons()
         // id    group          caption                     own dept  user name  log      form
         {1002, G::Operations, QStringLiteral("设备代码"), Free,    NoUser,   WithLog, makeForm<CDeviceCodeDlg>(), nullptr},
         {1003, G::Operations, QStringLiteral("设备入库"), Refused, NoUser,   WithLog, makeForm<CDeviceInDlg>(), nullptr},
-        {1004, G::Operations, QStringLiteral("设备出库"), Refused, NoUser,   WithLog, nullptr, nullptr}, // CDeviceOutDlg
-        {1005, G::Operations, QStringLiteral("设备还库"), Refused, NoUser,   WithLog, nullptr, nullptr}, // CDeviceReturnDlg
-        {1006, G::Operations, QStringLiteral("设备需求"), Refused, NoUser,   WithLog, nullptr, nullptr}, // CDeviceNeedDlg
+        {1004, G::Operations, QStringLiteral("设备出库"), Refused, NoUser,   WithLog, makeForm<CDeviceOutDlg>(), nullptr},
+        {1005, G::Operations, QStringLiteral("设备还库"), Refused, NoUser,   WithLog, makeForm<CDeviceReturnDlg>(), nullptr},
+        {1006, G::Operations, QStringLiteral("设备需求"), Refused, NoUser,   WithLog, makeForm<CDeviceNeedDlg>(), nullptr},
         {1012, G::Queries,    QStringLiteral("库存信息"), Free,    WithUser, WithLog, makeForm<CStockDlg>(), nullptr},
         {1008, G::Queries,    QStringLiteral("入库信息"), Free,    WithUser, WithLog, makeForm<CViewInDlg>(), nullptr},
         {1009, G::Queries,    QStringLiteral("出库信息"), Free,    WithUser, WithLog, nullptr, nullptr}, // CViewOutDlg
         {1010, G::Queries,    QStringLiteral("还库信息"), Free,    WithUser, WithLog, nullptr, nullptr}, // CViewReturnDlg
         {1013, G::Queries,    QStringLiteral("需求信息"), Free,    WithUser, WithLog, nullptr, nullptr}, // CViewNeedDlg
-        {1015, G::Other,      QStringLiteral("生成设备采购计划报表"), Refused, NoUser, WithLog, nullptr, nullptr}, // CWantBuyDlg
+        {1015, G::Other,      QStringLiteral("生成设备采购计划报表"), Refused, NoUser, WithLog, makeForm<CWantBuyDlg>(), nullptr},
         {1127, G::Other,      QStringLiteral("查看设备采购计划报表"), Free, WithUser, WithLog, nullptr, nullptr}, // CViewWantBuyDlg
         {1014, G::Other,      QStringLiteral("库存报警"), Free,    NoUser,   WithLog, makeForm<CStockAlertDlg>(), nullptr},
         {1401, G::Other,      QStringLiteral("库存核对"), Free,    WithUser, WithLog, makeForm<CReconcileDlg>(), nullptr},

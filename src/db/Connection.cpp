@@ -52,6 +52,13 @@ void Connection::checkOpen() const
         throw DbError(DbError::kFail, QStringLiteral("数据库连接已关闭，不能执行此操作。"));
 }
 
+void Connection::checkInTransaction() const
+{
+    checkOpen();
+    if (!inTransaction())
+        throw DbError(DbError::kFail, QStringLiteral("只有在事务中才能锁定记录。"));
+}
+
 void Connection::begin()
 {
     checkOpen();

@@ -90,6 +90,19 @@ public:
     // Row update: opens the first row of a "SELECT * FROM table ..." text.
     virtual std::unique_ptr<RowUpdate> openUpdate(const QString& select, const TableDef& table) = 0;
 
+    // Inside a transaction: keeps the rows of a "SELECT * FROM table ..."
+    // from every other connection until the transaction ends and returns how
+    // many there are. On the server each row is locked (SELECT … FOR UPDATE,
+    // waiting for a connection that holds it); the embedded engine's
+    // transactions hold the database's write lock from their start, which
+    // covers every row. Outside a transaction it throws.
+    virtual qint64 lockRows(const QString& select) = 0;
+    // A table append that gives way to a row already holding the same unique
+    // key: then nothing is added and it returns false. On the server it
+    // first waits for another transaction adding that key to end.
+    virtual bool appendUnlessPresent(const QString& table, const QStringList& names,
+                                     const QVariantList& values) = 0;
+
     // Transactions; see Transaction below. Nested begins are counted and
     // only the outermost commit or rollback reaches the engine.
     void begin();
@@ -110,6 +123,8 @@ protected:
     virtual void commitEngine() = 0;
     virtual void rollbackEngine() = 0;
     void checkOpen() const;
+    // lockRows() needs a transaction to keep the lock in.
+    void checkInTransaction() const;
 
 private:
     int m_depth = 0;

@@ -620,39 +620,27 @@ public:
 
     void append(const QString& table, const QStringList& names, const QVariantList& values) override
     {
-        checkOpen();
-        if (!isPlainIdentifier(table) || names.isEmpty() || names.size() != values.size())
-            throw DbError(DbError::kFail, QStringLiteral("添加记录的参数无效。"));
-        for (const QString& n : names)
-            if (!isPlainIdentifier(n))
-                throw DbError(DbError::kFail, QStringLiteral("列名“%1”无效。").arg(n));
-        const TableDef* def = schema::find(table);
-        QStringList columns, markers;
-        QVariantList bound;
-        for (qsizetype i = 0; i < names.size(); ++i) {
-            columns << quotedColumn(names.at(i));
-            const int c = def ? def->indexOf(names.at(i)) : -1;
-            if (c < 0) {
-                markers << QStringLiteral("?");
-                bound << values.at(i);
-            } else {
-                const ColumnKind kind = def->columns.at(size_t(c)).kind;
-                markers << QStringLiteral("CAST(? AS %1)").arg(serverType(kind));
-                bound << forColumn(values.at(i), kind);
-            }
-        }
-        const QString tableName = table.compare(QLatin1String("user"), Qt::CaseInsensitive) == 0
-                                      ? QStringLiteral("\"user\"")
-                                      : table;
-        const QString sql =
-            QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                .arg(tableName, columns.join(QLatin1Char(',')), markers.join(QLatin1Char(',')));
-        guarded([&] {
-            Stmt stmt(m_dbc);
-            Parameters p;
-            p.bind(stmt.get(), bound);
-            stmt.execDirect(sql);
-            return 0;
+        insert(table, names, values, QString());
+    }
+
+    // The insert waits for a transaction adding the same key and then adds
+    // nothing; a database without the unique key adds the row.
+    bool appendUnlessPresent(const QString& table, const QStringList& names,
+                             const QVariantList& values) override
+    {
+        return insert(table, names, values, QStringLiteral(" ON CONFLICT DO NOTHING")) > 0;
+    }
+
+    qint64 lockRows(const QString& select) override
+    {
+        checkInTransaction();
+        const QString text = prepare(select) + QLatin1String(" FOR UPDATE");
+        return guarded([&] {
+            OdbcRowSet rs(m_dbc, text);
+            qint64 n = 0;
+            while (rs.next())
+                ++n;
+            return n;
         });
     }
 
@@ -707,6 +695,48 @@ protected:
     }
 
 private:
+    // One row from parallel lists, the SQL text ending in suffix; returns
+    // the number of rows added.
+    qint64 insert(const QString& table, const QStringList& names, const QVariantList& values,
+                  const QString& suffix)
+    {
+        checkOpen();
+        if (!isPlainIdentifier(table) || names.isEmpty() || names.size() != values.size())
+            throw DbError(DbError::kFail, QStringLiteral("添加记录的参数无效。"));
+        for (const QString& n : names)
+            if (!isPlainIdentifier(n))
+                throw DbError(DbError::kFail, QStringLiteral("列名“%1”无效。").arg(n));
+        const TableDef* def = schema::find(table);
+        QStringList columns, markers;
+        QVariantList bound;
+        for (qsizetype i = 0; i < names.size(); ++i) {
+            columns << quotedColumn(names.at(i));
+            const int c = def ? def->indexOf(names.at(i)) : -1;
+            if (c < 0) {
+                markers << QStringLiteral("?");
+                bound << values.at(i);
+            } else {
+                const ColumnKind kind = def->columns.at(size_t(c)).kind;
+                markers << QStringLiteral("CAST(? AS %1)").arg(serverType(kind));
+                bound << forColumn(values.at(i), kind);
+            }
+        }
+        const QString tableName = table.compare(QLatin1String("user"), Qt::CaseInsensitive) == 0
+                                      ? QStringLiteral("\"user\"")
+                                      : table;
+        const QString sql =
+            QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                .arg(tableName, columns.join(QLatin1Char(',')), markers.join(QLatin1Char(','))) +
+            suffix;
+        return guarded([&] {
+            Stmt stmt(m_dbc);
+            Parameters p;
+            p.bind(stmt.get(), bound);
+            stmt.execDirect(sql);
+            return qint64(stmt.rowCount());
+        });
+    }
+
     QString prepare(const QString& sql) const
     {
         return singleStatement(translateSql(sql, Engine::Postgres));

@@ -8,6 +8,10 @@ ColumnDef text(const char* name, int capacity)
 {
     return {QString::fromLatin1(name), ColumnKind::Text, FieldKind::Text, capacity};
 }
+ColumnDef uniqueText(const char* name, int capacity)
+{
+    return {QString::fromLatin1(name), ColumnKind::Text, FieldKind::Text, capacity, true};
+}
 ColumnDef single(const char* name)
 {
     return {QString::fromLatin1(name), ColumnKind::Number, FieldKind::Single, 0};
@@ -71,7 +75,7 @@ namespace schema {
 const TableDef DeviceCode{QStringLiteral("DEVICE_CODE"), {text("code", 10), text("name", 40)}};
 
 const TableDef Device{QStringLiteral("DEVICE"),
-                      {text("code", 10), single("now_number"), single("high_number"),
+                      {uniqueText("code", 10), single("now_number"), single("high_number"),
                        single("low_number"), single("total_number")}};
 
 const TableDef DeviceIn{QStringLiteral("DEVICE_IN"),
@@ -128,7 +132,8 @@ QStringList createStatements(Engine engine)
     for (const TableDef* t : all()) {
         QStringList cols;
         for (const auto& c : t->columns)
-            cols << quotedName(c.name, engine) + QLatin1Char(' ') + sqlType(c.kind, engine);
+            cols << quotedName(c.name, engine) + QLatin1Char(' ') + sqlType(c.kind, engine) +
+                        (c.unique ? QLatin1String(" UNIQUE") : QLatin1String());
         if (engine == Engine::Postgres)
             cols << QString::fromUtf16(RowOrderColumn) + QLatin1String(" BIGSERIAL");
         out << QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (%2)")

@@ -31,6 +31,8 @@ struct ColumnDef
     ColumnKind kind;
     FieldKind field;
     int capacity; // GBK bytes including the terminating zero; 0 for Single
+    // No two rows hold the same value (new databases; older ones may lack it).
+    bool unique = false;
 };
 
 struct TableDef

@@ -318,28 +318,21 @@ public:
 
     void append(const QString& table, const QStringList& names, const QVariantList& values) override
     {
-        checkOpen();
-        if (!isPlainIdentifier(table) || names.isEmpty() || names.size() != values.size())
-            throw DbError(DbError::kFail, QStringLiteral("添加记录的参数无效。"));
-        for (const QString& n : names)
-            if (!isPlainIdentifier(n))
-                throw DbError(DbError::kFail, QStringLiteral("列名“%1”无效。").arg(n));
-        const QString sql =
-            QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                .arg(table, names.join(QLatin1Char(',')),
-                     QStringList(names.size(), QStringLiteral("?")).join(QLatin1Char(',')));
-        sqlite3_stmt* stmt = cachedStatement(sql);
-        sqlite3_reset(stmt);
-        sqlite3_clear_bindings(stmt);
-        for (int i = 0; i < values.size(); ++i)
-            bindValue(m_db, stmt, i + 1, values.at(i));
-        const int rc = sqlite3_step(stmt);
-        if (rc != SQLITE_DONE) {
-            DbError e = engineError(m_db);
-            sqlite3_reset(stmt);
-            throw e;
-        }
-        sqlite3_reset(stmt);
+        insert("INSERT", table, names, values);
+    }
+
+    bool appendUnlessPresent(const QString& table, const QStringList& names,
+                             const QVariantList& values) override
+    {
+        return insert("INSERT OR IGNORE", table, names, values) > 0;
+    }
+
+    // The transaction began with BEGIN IMMEDIATE and so holds the write
+    // lock: no other connection changes any row until it ends.
+    qint64 lockRows(const QString& select) override
+    {
+        checkInTransaction();
+        return recordCount(select);
     }
 
     std::unique_ptr<RowUpdate> openUpdate(const QString& select, const TableDef& table) override
@@ -358,6 +351,35 @@ protected:
     }
 
 private:
+    // One row from parallel lists; returns the number of rows added.
+    qint64 insert(const char* verb, const QString& table, const QStringList& names,
+                  const QVariantList& values)
+    {
+        checkOpen();
+        if (!isPlainIdentifier(table) || names.isEmpty() || names.size() != values.size())
+            throw DbError(DbError::kFail, QStringLiteral("添加记录的参数无效。"));
+        for (const QString& n : names)
+            if (!isPlainIdentifier(n))
+                throw DbError(DbError::kFail, QStringLiteral("列名“%1”无效。").arg(n));
+        const QString sql =
+            QStringLiteral("%1 INTO %2 (%3) VALUES (%4)")
+                .arg(QLatin1String(verb), table, names.join(QLatin1Char(',')),
+                     QStringList(names.size(), QStringLiteral("?")).join(QLatin1Char(',')));
+        sqlite3_stmt* stmt = cachedStatement(sql);
+        sqlite3_reset(stmt);
+        sqlite3_clear_bindings(stmt);
+        for (int i = 0; i < values.size(); ++i)
+            bindValue(m_db, stmt, i + 1, values.at(i));
+        const int rc = sqlite3_step(stmt);
+        if (rc != SQLITE_DONE) {
+            DbError e = engineError(m_db);
+            sqlite3_reset(stmt);
+            throw e;
+        }
+        sqlite3_reset(stmt);
+        return sqlite3_changes64(m_db);
+    }
+
     void run(const char* sql)
     {
         checkOpen();

@@ -1,7 +1,7 @@
 #include "forms/DeviceInDlg.h"
 
 #include "db/Schema.h"
-#include "db/SqlFormat.h"
+#include "db/StockChange.h"
 #include "forms/FieldExchange.h"
 #include "forms/RunChange.h"
 #include "login/Permission.h"
@@ -62,24 +62,7 @@ void CDeviceInDlg::confirm()
                   QStringLiteral("buyer")},
                  {code, inDate, provider, teleno, number, price, buyer});
 
-        auto stock =
-            c.openUpdate(sqlFormat(u"SELECT * FROM device WHERE code='%s'", {SqlArg::text(code)}),
-                         schema::Device);
-        if (stock->found()) {
-            RowRecord& r = stock->record();
-            r.setText(DeviceCol::code, code);
-            r.setNumber(DeviceCol::now_number, r.number(DeviceCol::now_number) + number);
-            r.setNumber(DeviceCol::total_number, r.number(DeviceCol::total_number) + number);
-            stock->store();
-        } else {
-            // A device's first stock row: both limits 1.
-            c.append(QStringLiteral("device"),
-                     {QStringLiteral("code"), QStringLiteral("now_number"),
-                      QStringLiteral("high_number"), QStringLiteral("low_number"),
-                      QStringLiteral("total_number")},
-                     {code, number, 1.0f, 1.0f, number});
-        }
-        stock.reset();
+        stock::receive(c, code, number);
         transaction.commit();
     });
     if (!done)

@@ -5,91 +5,227 @@
 #include "login/Clock.h"
 #include "login/MessageService.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QDateEdit>
-#include <QFormLayout>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextDocument>
 #include <QTimeEdit>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <functional>
 
 namespace vok {
 
+namespace {
+
+// The device list: tells the form each time its drop-down closes, once the
+// choice made in it has been taken (the selection arrives after the popup
+// is hidden, hence the call from the event loop).
+class DeviceList : public QComboBox
+{
+public:
+    DeviceList(std::function<void()> closedUp, QWidget* parent)
+        : QComboBox(parent), m_closedUp(std::move(closedUp))
+    {
+    }
+
+    void hidePopup() override
+    {
+        const bool open = view() && view()->isVisible();
+        QComboBox::hidePopup();
+        if (open)
+            QTimer::singleShot(0, this, m_closedUp);
+    }
+
+private:
+    std::function<void()> m_closedUp;
+};
+
+QString controlName(int id)
+{
+    return QStringLiteral("control%1").arg(id);
+}
+
+// A button caption: the word's two characters with gap ideographic spaces.
+QString spaced(const QString& word, int gap)
+{
+    return word.left(1) + QString(gap, QChar(0x3000)) + word.mid(1);
+}
+
+} // namespace
+
 EntryForm::EntryForm(const FormContext& context, const QString& title, const QString& groupCaption,
                      QWidget* parent)
-    : QDialog(parent), m_context(context), m_group(new QGroupBox(groupCaption, this)),
-      m_rows(new QFormLayout(m_group)), m_commands(new CommandTable(this))
+    : QDialog(parent), m_context(context),
+      m_group(groupCaption.isEmpty() ? new QWidget(this) : new QGroupBox(groupCaption, this)),
+      m_rows(new QGridLayout(m_group)), m_layout(new QGridLayout(this)),
+      m_commands(new CommandTable(this))
 {
     setWindowTitle(title);
     m_group->setObjectName(QStringLiteral("inputGroup"));
-    m_rows->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
-    m_rows->setLabelAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(m_group);
+    if (groupCaption.isEmpty())
+        m_rows->setContentsMargins(0, 0, 0, 0);
+    m_rows->setColumnStretch(1, 1);
+    m_rows->setColumnStretch(3, 1);
+    m_layout->addWidget(m_group, 1, 0);
     setMinimumWidth(360);
+}
+
+QLabel* EntryForm::makeLabel(const QString& text, QWidget* buddy)
+{
+    auto* l = new QLabel(text, m_group);
+    l->setBuddy(buddy);
+    l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    return l;
+}
+
+QComboBox* EntryForm::makeDeviceList(int id)
+{
+    m_deviceList = new DeviceList([this] { deviceListClosedUp(); }, m_group);
+    m_deviceList->setObjectName(controlName(id));
+    m_deviceList->setEditable(false);
+    return m_deviceList;
 }
 
 QComboBox* EntryForm::addDeviceList(int id, const QString& label)
 {
-    m_deviceList = new QComboBox(m_group);
-    m_deviceList->setObjectName(QStringLiteral("control%1").arg(id));
-    m_deviceList->setEditable(false);
-    addRow(label, m_deviceList);
+    addRow(label, makeDeviceList(id));
     return m_deviceList;
 }
 
-void EntryForm::addTimePickers(int dateId, int timeId, const QString& label)
+void EntryForm::addTimePickers(int dateId, int timeId, const QString& label, DateKind kind)
 {
     const QDateTime now = Clock::now();
     m_datePicker = new QDateEdit(now.date(), m_group);
-    m_datePicker->setObjectName(QStringLiteral("control%1").arg(dateId));
+    m_datePicker->setObjectName(controlName(dateId));
     m_datePicker->setDisplayFormat(QStringLiteral("yyyy-M-d"));
     m_datePicker->setMinimumDate(QDate(1753, 1, 1));
-    m_datePicker->setCalendarPopup(false);
+    m_datePicker->setCalendarPopup(kind == DateKind::Calendar);
     m_timePicker = new QTimeEdit(now.time(), m_group);
-    m_timePicker->setObjectName(QStringLiteral("control%1").arg(timeId));
+    m_timePicker->setObjectName(controlName(timeId));
     m_timePicker->setDisplayFormat(QStringLiteral("H:mm:ss"));
     auto* row = new QHBoxLayout;
     row->addWidget(m_datePicker, 1);
     row->addWidget(m_timePicker, 1);
-    auto* l = new QLabel(label, m_group);
-    l->setBuddy(m_datePicker);
-    m_rows->addRow(l, row);
+    const int r = m_rows->rowCount();
+    m_rows->addWidget(makeLabel(label, m_datePicker), r, 0);
+    m_rows->addLayout(row, r, 1, 1, 3);
+}
+
+QLineEdit* EntryForm::makeEdit(int id, const QString& initial)
+{
+    auto* edit = new QLineEdit(initial, m_group);
+    edit->setObjectName(controlName(id));
+    return edit;
 }
 
 QLineEdit* EntryForm::addEdit(int id, const QString& label, const QString& initial)
 {
-    auto* edit = new QLineEdit(initial, m_group);
-    edit->setObjectName(QStringLiteral("control%1").arg(id));
+    QLineEdit* edit = makeEdit(id, initial);
     addRow(label, edit);
+    return edit;
+}
+
+QPlainTextEdit* EntryForm::addMultiLineEdit(int id, const QString& label)
+{
+    auto* edit = new QPlainTextEdit(m_group);
+    edit->setObjectName(controlName(id));
+    edit->setTabChangesFocus(true);
+    edit->setFixedHeight(edit->fontMetrics().lineSpacing() * 3 +
+                         2 * (edit->frameWidth() + int(edit->document()->documentMargin())));
+    addRow(label, edit);
+    return edit;
+}
+
+QDateEdit* EntryForm::addDatePicker(int id, const QString& label)
+{
+    auto* picker = new QDateEdit(Clock::now().date(), m_group);
+    picker->setObjectName(controlName(id));
+    picker->setDisplayFormat(QStringLiteral("yyyy-M-d"));
+    picker->setMinimumDate(QDate(1753, 1, 1));
+    picker->setCalendarPopup(true);
+    addRow(label, picker);
+    return picker;
+}
+
+QLineEdit* EntryForm::addFigure(int id, const QString& label)
+{
+    QLineEdit* edit = makeFigure(id);
+    addRow(label, edit);
+    return edit;
+}
+
+QLineEdit* EntryForm::makeFigure(int id, const QString& initial)
+{
+    QLineEdit* edit = makeEdit(id, initial);
+    edit->setReadOnly(true);
+    // Grey like a disabled field, so it does not invite typing.
+    QPalette p = edit->palette();
+    p.setColor(QPalette::Base, p.color(QPalette::Window));
+    edit->setPalette(p);
     return edit;
 }
 
 void EntryForm::addRow(const QString& label, QWidget* field)
 {
-    auto* l = new QLabel(label, m_group);
-    l->setBuddy(field);
-    m_rows->addRow(l, field);
+    const int r = m_rows->rowCount();
+    m_rows->addWidget(makeLabel(label, field), r, 0);
+    m_rows->addWidget(field, r, 1, 1, 3);
 }
 
-void EntryForm::addButtons(int confirmId, const QString& helpTopic)
+void EntryForm::addPair(const QString& label, QWidget* field, const QString& label2,
+                        QWidget* field2)
 {
-    QPushButton* ok = m_commands->add(confirmId, QStringLiteral("确　认"), QStringLiteral("确认"),
-                                      [this] { confirm(); });
-    QPushButton* help = m_commands->addHelp(QStringLiteral("帮　助"), helpTopic);
-    QPushButton* exit = m_commands->add(kExit, QStringLiteral("退　出"), QStringLiteral("退出"),
-                                        [this] { reject(); });
+    const int r = m_rows->rowCount();
+    m_rows->addWidget(makeLabel(label, field), r, 0);
+    m_rows->addWidget(field, r, 1);
+    m_rows->addWidget(makeLabel(label2, field2), r, 2);
+    m_rows->addWidget(field2, r, 3);
+}
+
+void EntryForm::addHeading(const QString& text)
+{
+    auto* heading = new QLabel(text, this);
+    heading->setObjectName(QStringLiteral("heading"));
+    heading->setAlignment(Qt::AlignCenter);
+    QFont f = heading->font();
+    f.setPointSizeF(f.pointSizeF() * 1.5);
+    f.setBold(true);
+    heading->setFont(f);
+    m_layout->addWidget(heading, 0, 0, 1, 2);
+}
+
+void EntryForm::addButtons(int confirmId, const QString& helpTopic, ButtonPlacement placement,
+                           const QString& confirmWord, int gap)
+{
+    QPushButton* ok =
+        m_commands->add(confirmId, spaced(confirmWord, gap), confirmWord, [this] { confirm(); });
+    QPushButton* help = m_commands->addHelp(spaced(QStringLiteral("帮助"), gap), helpTopic);
+    QPushButton* exit = m_commands->add(kExit, spaced(QStringLiteral("退出"), gap),
+                                        QStringLiteral("退出"), [this] { reject(); });
     exit->setDefault(true);
-    auto* row = new QHBoxLayout;
-    row->addWidget(ok);
-    row->addWidget(help);
-    row->addWidget(exit);
-    static_cast<QVBoxLayout*>(layout())->addLayout(row);
+    QBoxLayout* buttons = nullptr;
+    if (placement == ButtonPlacement::Below) {
+        buttons = new QHBoxLayout;
+        m_layout->addLayout(buttons, 2, 0);
+    } else {
+        buttons = new QVBoxLayout;
+        m_layout->addLayout(buttons, 1, 1);
+    }
+    buttons->addWidget(ok);
+    buttons->addWidget(help);
+    buttons->addWidget(exit);
+    if (placement == ButtonPlacement::Right)
+        buttons->addStretch(1);
 }
 
 QStringList catalogueCodes(Connection& connection)
@@ -135,6 +271,11 @@ bool EntryForm::deviceChosen()
 QString EntryForm::entryTime() const
 {
     return unpaddedDateTime(QDateTime(m_datePicker->date(), m_timePicker->time()));
+}
+
+QString EntryForm::lookUpCode() const
+{
+    return m_deviceList->currentText().left(63);
 }
 
 void EntryForm::completeEntry(const QString& logText)

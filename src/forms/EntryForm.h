@@ -6,9 +6,10 @@
 
 class QComboBox;
 class QDateEdit;
-class QFormLayout;
-class QGroupBox;
+class QGridLayout;
+class QLabel;
 class QLineEdit;
+class QPlainTextEdit;
 class QTimeEdit;
 
 namespace vok {
@@ -41,17 +42,50 @@ public:
     static constexpr int kExit = 2;
 
 protected:
+    // Without a group caption the inputs stand in the form without a box.
     EntryForm(const FormContext& context, const QString& title, const QString& groupCaption,
               QWidget* parent);
 
     // Rows of the input group, in order.
     QComboBox* addDeviceList(int id, const QString& label);
-    void addTimePickers(int dateId, int timeId, const QString& label);
+    // The date picker has spin buttons, or a drop-down calendar.
+    enum class DateKind
+    {
+        Spin,
+        Calendar
+    };
+    void addTimePickers(int dateId, int timeId, const QString& label,
+                        DateKind kind = DateKind::Spin);
     QLineEdit* addEdit(int id, const QString& label, const QString& initial = QString());
+    // A multi-line edit: Enter starts a new line, Tab moves on.
+    QPlainTextEdit* addMultiLineEdit(int id, const QString& label);
+    // A date picker with a drop-down calendar, set to today.
+    QDateEdit* addDatePicker(int id, const QString& label);
+    // A figure the form looks up and shows but the user cannot change.
+    QLineEdit* addFigure(int id, const QString& label);
     void addRow(const QString& label, QWidget* field);
-    // The button row (confirm, help, exit; exit is the default button) and
-    // the context menu "确认", "帮助", "退出". Call after the rows.
-    void addButtons(int confirmId, const QString& helpTopic);
+    // The same controls without a row, for addPair().
+    QComboBox* makeDeviceList(int id);
+    QLineEdit* makeEdit(int id, const QString& initial = QString());
+    QLineEdit* makeFigure(int id, const QString& initial = QStringLiteral("0"));
+    // Two fields side by side in one row, the second with its label in a
+    // second column.
+    void addPair(const QString& label, QWidget* field, const QString& label2, QWidget* field2);
+    // A centred heading above the inputs.
+    void addHeading(const QString& text);
+
+    // The buttons (confirm, help, exit; exit is the default button) in a row
+    // under the inputs or in a column to their right, and the context menu
+    // "确认", "帮助", "退出". The captions put gap ideographic spaces
+    // between their two characters. Call after the rows.
+    enum class ButtonPlacement
+    {
+        Below,
+        Right
+    };
+    void addButtons(int confirmId, const QString& helpTopic,
+                    ButtonPlacement placement = ButtonPlacement::Below,
+                    const QString& confirmWord = QStringLiteral("确认"), int gap = 1);
 
     // Fills the device list with the catalogue's codes, sorted. A database
     // failure is shown in the COM error box and the form will close at once.
@@ -65,6 +99,12 @@ protected:
     void completeEntry(const QString& logText);
 
     virtual void confirm() = 0;
+    // Called each time the device list's drop-down closes (a choice made
+    // with the mouse or the keyboard, or the list closed without one), after
+    // the choice has been taken. Choosing with the list closed does not call it.
+    virtual void deviceListClosedUp() {}
+    // The device list's text for a look-up: at most 63 characters.
+    QString lookUpCode() const;
 
     const FormContext& context() const { return m_context; }
     Connection& connection() const { return *m_context.connection; }
@@ -73,9 +113,12 @@ protected:
     QTimeEdit* timePicker() const { return m_timePicker; }
 
 private:
+    QLabel* makeLabel(const QString& text, QWidget* buddy);
+
     FormContext m_context;
-    QGroupBox* m_group;
-    QFormLayout* m_rows;
+    QWidget* m_group;
+    QGridLayout* m_rows;
+    QGridLayout* m_layout;
     CommandTable* m_commands;
     QComboBox* m_deviceList = nullptr;
     QDateEdit* m_datePicker = nullptr;

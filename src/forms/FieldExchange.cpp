@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
+#include <QValidator>
 
 #include <cmath>
 
@@ -184,6 +185,11 @@ bool FieldExchange::text(QComboBox* combo, QString& out, const TableDef& table, 
     return text(combo, out, maxBytes(table, column));
 }
 
+bool FieldExchange::text(QPlainTextEdit* edit, QString& out, const TableDef& table, int column)
+{
+    return text(edit, out, maxBytes(table, column));
+}
+
 bool FieldExchange::number(QLineEdit* edit, float& out)
 {
     if (!proceed())
@@ -218,6 +224,45 @@ bool FieldExchange::integer(QLineEdit* edit, int& out, int min, int max)
         return fail(edit, integerRangeText(min, max));
     out = int(*v);
     return true;
+}
+
+bool FieldExchange::numberText(QLineEdit* edit, QString& out, const TableDef& table, int column)
+{
+    float v = 0;
+    if (!number(edit, v))
+        return false;
+    const QString t = FieldText::listNumber(v);
+    if (t.size() > maxBytes(table, column))
+        return fail(edit, tooLargeText(edit->text().trimmed()));
+    out = t;
+    return true;
+}
+
+QString FieldExchange::tooLargeText(const QString& number)
+{
+    return QStringLiteral("数值 %1 太大，无法保存到数据库中。").arg(number);
+}
+
+namespace {
+
+class GbkLengthValidator : public QValidator
+{
+public:
+    GbkLengthValidator(int maxBytes, QObject* parent) : QValidator(parent), m_max(maxBytes) {}
+    State validate(QString& input, int&) const override
+    {
+        return gbkLength(input) <= m_max ? Acceptable : Invalid;
+    }
+
+private:
+    int m_max;
+};
+
+} // namespace
+
+void limitGbkBytes(QLineEdit* edit, int maxBytes)
+{
+    edit->setValidator(new GbkLengthValidator(maxBytes, edit));
 }
 
 void showNumber(QLineEdit* edit, double value)

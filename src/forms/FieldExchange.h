@@ -56,6 +56,7 @@ public:
     // The same with the limit of a row record's text field (capacity - 1).
     bool text(QLineEdit* edit, QString& out, const TableDef& table, int column);
     bool text(QComboBox* combo, QString& out, const TableDef& table, int column);
+    bool text(QPlainTextEdit* edit, QString& out, const TableDef& table, int column);
 
     // A decimal number ("请键入一个数。" otherwise), held single-precision.
     bool number(QLineEdit* edit, float& out);
@@ -65,6 +66,9 @@ public:
     // A whole number ("“请填入一个正整数。”" otherwise) between min and max
     // inclusive ("“请填入一个在%1和%2之间的整数。”").
     bool integer(QLineEdit* edit, int& out, int min, int max);
+    // A number (as number() above) for a text field of a row record, written
+    // "%f"; a number whose text would not fit is refused, never cut.
+    bool numberText(QLineEdit* edit, QString& out, const TableDef& table, int column);
 
     // The byte limit of a row record's text field: its capacity - 1.
     static int maxBytes(const TableDef& table, int column);
@@ -76,6 +80,7 @@ public:
     static QString integerRangeText(int min, int max);
     static QString tooLongText(int maxBytes);
     static QString notGbkText(const QString& character);
+    static QString tooLargeText(const QString& number);
 
 private:
     bool checkText(QWidget* control, const QString& text, int maxBytes);
@@ -86,6 +91,9 @@ private:
     QWidget* m_failed = nullptr;
     bool m_ok = true;
 };
+
+// Stops input into an edit at maxBytes GBK bytes (typing and pasting).
+void limitGbkBytes(QLineEdit* edit, int maxBytes);
 
 // Shows a number in an edit the way number fields show it ("%.*g", 6).
 void showNumber(QLineEdit* edit, double value);

@@ -20,6 +20,11 @@ void Clock::setNow(const QDateTime& fixed)
     fixedTime() = fixed;
 }
 
+QString unpaddedDate(const QDate& d)
+{
+    return QString::asprintf("%d-%d-%d", d.year(), d.month(), d.day());
+}
+
 QString unpaddedDateTime(const QDateTime& t)
 {
     const QDate d = t.date();

@@ -14,5 +14,7 @@ void setNow(const QDateTime& fixed);
 
 // "%d-%d-%d %d:%d:%d", none zero-padded: 2004-1-5 9:3:7.
 QString unpaddedDateTime(const QDateTime& t);
+// "%d-%d-%d", none zero-padded: 2004-1-5.
+QString unpaddedDate(const QDate& d);
 
 } // namespace vok

@@ -207,7 +207,8 @@ void TestMainWindow::startUpLogsIn()
     QStringList captions;
     for (QPushButton* b : w->findChildren<QPushButton*>())
         captions << b->text();
-    QCOMPARE(captions, QStringList({"设备代码", "设备入库", "库存信息", "入库信息", "库存报警",
+    QCOMPARE(captions, QStringList({"设备代码", "设备入库", "设备出库", "设备还库", "设备需求",
+                                    "库存信息", "入库信息", "生成设备采购计划报表", "库存报警",
                                     "库存核对", "消耗统计", "修改密码", "重新登录", "帮助", "关于",
                                     "备份数据库", "还原数据库", "清理数据库", "退出"}));
     QVERIFY(!w->windowIcon().isNull());
@@ -243,6 +244,9 @@ void TestMainWindow::ownDepartmentRefusals_data()
     QTest::addColumn<bool>("refused");
     QTest::newRow("stock-in, other department") << "部门A" << 1003 << true;
     QTest::newRow("purchase plan, other department") << "部门A" << 1015 << true;
+    QTest::newRow("stock-out, other department") << "部门A" << 1004 << true;
+    QTest::newRow("return, other department") << "部门A" << 1005 << true;
+    QTest::newRow("demand, other department") << "部门A" << 1006 << true;
     QTest::newRow("stock form, other department") << "部门A" << 1012 << false;
     QTest::newRow("log browser, other department") << "部门A" << 1007 << false;
     QTest::newRow("stock-in, own department") << "部门B" << 1003 << false;

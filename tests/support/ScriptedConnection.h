@@ -19,6 +19,7 @@ public:
     std::function<void(const QString& sql)> beforeQuery;
     std::function<void(const QString& table)> beforeAppend;
     std::function<void(const QString& select)> beforeOpenUpdate;
+    std::function<void(const QString& select)> beforeLock;
     // Runs just before a row opened for update is stored.
     std::function<void()> beforeStore;
 
@@ -71,6 +72,22 @@ public:
         if (beforeOpenUpdate)
             beforeOpenUpdate(select);
         return std::make_unique<Update>(m_inner->openUpdate(select, table), table, this);
+    }
+
+    qint64 lockRows(const QString& select) override
+    {
+        statements << select;
+        if (beforeLock)
+            beforeLock(select);
+        return m_inner->lockRows(select);
+    }
+    bool appendUnlessPresent(const QString& table, const QStringList& names,
+                             const QVariantList& values) override
+    {
+        appends.append({table, names, values});
+        if (beforeAppend)
+            beforeAppend(table);
+        return m_inner->appendUnlessPresent(table, names, values);
     }
 
 protected:

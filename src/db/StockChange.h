@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QString>
+
+namespace vok {
+
+class Connection;
+
+// The stock figures of one device as the forms show them: those of its
+// stock row when it has exactly one, else all 0.
+struct StockFigures
+{
+    bool single = false; // exactly one stock row
+    float now = 0;
+    float high = 0;
+    float low = 0;
+    float total = 0;
+};
+
+// Reads the device's stock row ("SELECT * FROM device WHERE code='%s'").
+StockFigures readStock(Connection& c, const QString& code);
+
+// The stock changes of the movement forms. Each runs inside the caller's
+// transaction (the movement row and its stock change stand or fall
+// together) and first locks the device's stock rows, so the change is made
+// on the stock as it is now, whatever another workstation did since the
+// form read it, and no two workstations change it at once.
+namespace stock {
+
+// Stock-in: adds the quantity to now_number and total_number of the first
+// stock row; a device without one gets it (both limits 1). Should another
+// workstation add that row meanwhile, the quantity is added to it instead.
+void receive(Connection& c, const QString& code, float quantity);
+
+// Return: adds the quantity to now_number when the device has exactly one
+// stock row; otherwise changes nothing (no stock row is created). True when
+// the stock was changed.
+bool giveBack(Connection& c, const QString& code, float quantity);
+
+// Stock-out: takes the quantity off now_number when the device has exactly
+// one stock row and its stock on hand covers the quantity; otherwise
+// changes nothing. total_number and the limits keep their values.
+struct Issue
+{
+    bool done = false;
+    float onHand = 0; // the stock on hand found, before the issue
+};
+Issue issue(Connection& c, const QString& code, float quantity);
+
+} // namespace stock
+
+} // namespace vok

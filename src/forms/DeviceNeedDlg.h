@@ -1,0 +1,39 @@
+#pragma once
+
+#include "forms/EntryForm.h"
+
+namespace vok {
+
+// Demand entry: a department's demand for a quantity of a device over a
+// period. Appends one DEVICE_NEED row, every value as text; the stock is
+// neither read nor changed.
+class CDeviceNeedDlg : public EntryForm
+{
+    Q_OBJECT
+public:
+    CDeviceNeedDlg(const FormContext& context, QWidget* parent = nullptr);
+
+    enum : int
+    {
+        IDC_DEVICE = 1066,
+        IDC_DEPARTMENT = 1067,
+        IDC_BEGIN_DATE = 1068,
+        IDC_END_DATE = 1069,
+        IDC_NUMBER = 1070,
+        IDC_CONFIRM = 1071
+    };
+
+    // The department holds at most 10 GBK bytes (five Chinese characters).
+    static constexpr int kDepartmentBytes = 10;
+
+protected:
+    void confirm() override;
+
+private:
+    QLineEdit* m_department;
+    QDateEdit* m_beginDate;
+    QDateEdit* m_endDate;
+    QLineEdit* m_number;
+};
+
+} // namespace vok

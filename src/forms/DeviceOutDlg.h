@@ -1,0 +1,48 @@
+#pragma once
+
+#include "forms/EntryForm.h"
+
+namespace vok {
+
+// Stock-out entry: one issue of a device to a using department. Shows the
+// stock on hand as the largest quantity that may be issued, appends a
+// DEVICE_OUT row and lowers the stock, both in one transaction, checked
+// against the stock as it is at that moment.
+class CDeviceOutDlg : public EntryForm
+{
+    Q_OBJECT
+public:
+    CDeviceOutDlg(const FormContext& context, QWidget* parent = nullptr);
+
+    enum : int
+    {
+        IDC_DEVICE = 1112,
+        IDC_DATE = 1113,
+        IDC_TIME = 1114,
+        IDC_DEPARTMENT = 1105,
+        IDC_STATE = 1106,
+        IDC_OUT_PERSON = 1107,
+        IDC_NUMBER = 1108,
+        IDC_TAKER = 1109,
+        IDC_USAGE = 1110,
+        IDC_MAX_NUMBER = 1142,
+        IDC_CONFIRM = 1111
+    };
+
+protected:
+    void confirm() override;
+    void deviceListClosedUp() override;
+
+private:
+    void refuseOverLimit();
+
+    QLineEdit* m_department;
+    QLineEdit* m_state;
+    QLineEdit* m_outPerson;
+    QLineEdit* m_number;
+    QLineEdit* m_taker;
+    QPlainTextEdit* m_usage;
+    QLineEdit* m_maxNumber;
+};
+
+} // namespace vok

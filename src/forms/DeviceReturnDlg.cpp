@@ -1,0 +1,64 @@
+#include "forms/DeviceReturnDlg.h"
+
+#include "db/Schema.h"
+#include "db/StockChange.h"
+#include "forms/FieldExchange.h"
+#include "forms/RunChange.h"
+#include "login/Permission.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+
+namespace vok {
+
+CDeviceReturnDlg::CDeviceReturnDlg(const FormContext& context, QWidget* parent)
+    : EntryForm(context, QStringLiteral("设备还库登记"), QStringLiteral("输入还库设备信息"), parent)
+{
+    addDeviceList(IDC_DEVICE, QStringLiteral("设备编号"));
+    addTimePickers(IDC_DATE, IDC_TIME, QStringLiteral("还库日期"));
+    m_keeper = addEdit(IDC_KEEPER, QStringLiteral("管理员"));
+    m_number = addEdit(IDC_NUMBER, QStringLiteral("数量"));
+    m_returnPerson = addEdit(IDC_RETURN_PERSON, QStringLiteral("归还人"));
+    showNumber(m_number, 0);
+    addButtons(IDC_CONFIRM, QStringLiteral("devret.htm"), ButtonPlacement::Right);
+    fillDeviceList();
+}
+
+void CDeviceReturnDlg::confirm()
+{
+    if (refuseIfReadOnly(context().classNumber, RefusalText::WithLineBreak, this))
+        return;
+    if (!deviceChosen())
+        return;
+
+    // The fields in the order they are taken: device, time, keeper, person
+    // returning, quantity. Any quantity from 1 to 10000 may come back.
+    QString code, keeper, returnPerson;
+    float number = 0;
+    FieldExchange dx(this);
+    dx.text(deviceList(), code, schema::DeviceReturn, DeviceReturnCol::code);
+    const QString returnDate = entryTime();
+    dx.text(m_keeper, keeper, schema::DeviceReturn, DeviceReturnCol::keeper);
+    dx.text(m_returnPerson, returnPerson, schema::DeviceReturn, DeviceReturnCol::return_person);
+    dx.number(m_number, number, 1, 10000);
+    if (!dx.ok())
+        return;
+
+    // The return row and the stock change stand or fall together.
+    if (!runChange(this, [&] {
+            Connection& c = connection();
+            Transaction transaction(c);
+            c.append(QStringLiteral("device_return"),
+                     {QStringLiteral("code"), QStringLiteral("return_date"),
+                      QStringLiteral("keeper"), QStringLiteral("return_number"),
+                      QStringLiteral("return_person")},
+                     {code, returnDate, keeper, number, returnPerson});
+            stock::giveBack(c, code, number);
+            transaction.commit();
+        }))
+        return;
+
+    completeEntry(QStringLiteral("添加还库信息"));
+}
+
+} // namespace vok

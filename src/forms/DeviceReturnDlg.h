@@ -1,0 +1,36 @@
+#pragma once
+
+#include "forms/EntryForm.h"
+
+namespace vok {
+
+// Return entry: devices handed back to the warehouse. Appends a
+// DEVICE_RETURN row and raises the stock on hand when the device has
+// exactly one stock row, both in one transaction; it never adds a stock row.
+class CDeviceReturnDlg : public EntryForm
+{
+    Q_OBJECT
+public:
+    CDeviceReturnDlg(const FormContext& context, QWidget* parent = nullptr);
+
+    enum : int
+    {
+        IDC_DEVICE = 1052,
+        IDC_DATE = 1053,
+        IDC_TIME = 1054,
+        IDC_KEEPER = 1055,
+        IDC_NUMBER = 1056,
+        IDC_RETURN_PERSON = 1057,
+        IDC_CONFIRM = 1051
+    };
+
+protected:
+    void confirm() override;
+
+private:
+    QLineEdit* m_keeper;
+    QLineEdit* m_number;
+    QLineEdit* m_returnPerson;
+};
+
+} // namespace vok
