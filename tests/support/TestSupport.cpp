@@ -11,6 +11,7 @@
 #include "login/MessageService.h"
 
 #include <QHash>
+#include <QRegularExpression>
 
 #include <cstdio>
 #include <cstdlib>
@@ -121,6 +122,23 @@ QList<QStringList> rows(Connection& c, const QString& sql)
         out << row;
     }
     return out;
+}
+
+void allowDuplicateStockRows(Connection& c)
+{
+    QString create;
+    for (const QString& s : schema::createStatements(c.engine()))
+        if (s.contains(QRegularExpression(QStringLiteral("EXISTS \"?DEVICE\"? \\("),
+                                          QRegularExpression::CaseInsensitiveOption)))
+            create = s;
+    if (create.isEmpty())
+        qFatal("no DEVICE table in the schema");
+    create.remove(QRegularExpression(QStringLiteral(",\\s*UNIQUE\\s*\\([^)]*\\)"),
+                                     QRegularExpression::CaseInsensitiveOption));
+    create.remove(QRegularExpression(QStringLiteral("\\s+UNIQUE\\b"),
+                                     QRegularExpression::CaseInsensitiveOption));
+    c.execute(QStringLiteral("DROP TABLE DEVICE"));
+    c.execute(create);
 }
 
 } // namespace vok::test

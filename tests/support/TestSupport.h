@@ -43,4 +43,8 @@ bool onServer();
 // Runs one SELECT and returns every row as a list of texts.
 QList<QStringList> rows(Connection& c, const QString& sql);
 
+// Makes DEVICE as a database made before one stock row per code was
+// declared, so that a test can store two stock rows of one code.
+void allowDuplicateStockRows(Connection& c);
+
 } // namespace vok::test
