@@ -13,6 +13,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QFile>
+#include <QHash>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMenu>
@@ -130,7 +131,11 @@ QStringList TestViewIn::listedCodes(CViewInDlg& dlg)
 
 QLineEdit* TestViewIn::edit(CViewInDlg& dlg, const char* name)
 {
-    auto* e = dlg.findChild<QLineEdit*>(QLatin1String(name));
+    // The detail fields by their control ids.
+    static const QHash<QByteArray, int> ids{
+        {"code", 1042},     {"inDate", 1041}, {"provider", 1047}, {"teleno", 1046},
+        {"quantity", 1045}, {"price", 1044},  {"buyer", 1043}};
+    auto* e = dlg.findChild<QLineEdit*>(QStringLiteral("control%1").arg(ids.value(name)));
     Q_ASSERT(e);
     return e;
 }
