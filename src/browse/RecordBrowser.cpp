@@ -9,6 +9,7 @@
 #include "db/SqlFormat.h"
 #include "forms/CommandTable.h"
 #include "forms/FieldExchange.h"
+#include "forms/RunChange.h"
 #include "login/ComErrorBox.h"
 #include "login/MessageService.h"
 #include "login/Permission.h"
@@ -437,7 +438,7 @@ QString RecordBrowser::recordChangedText()
 
 void RecordBrowser::tellAndRefill(const QString& text)
 {
-    Messages::show(text, QString(), Messages::Icon::Exclamation, Messages::Buttons::Ok, this);
+    Messages::notice(text, this, QString(), Messages::Icon::Exclamation);
     refill();
 }
 
@@ -551,12 +552,8 @@ void RecordBrowser::onClear()
 {
     if (refuseIfReadOnly(m_context.classNumber, RefusalText::OneLine, this))
         return;
-    try {
-        m_context.connection->execute(m_d.clearStatement.toString());
-    } catch (const DbError& e) {
-        showComError(e, this);
+    if (!runChange(this, [this] { m_context.connection->execute(m_d.clearStatement.toString()); }))
         return;
-    }
     refill();
 }
 

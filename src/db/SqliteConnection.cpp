@@ -1,6 +1,7 @@
 #include "db/SqliteConnection.h"
 
 #include "db/DbError.h"
+#include "db/RowRecord.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -187,7 +188,7 @@ public:
         case SQLITE_INTEGER:
             return QString::number(sqlite3_column_int64(m_stmt.get(), c));
         case SQLITE_FLOAT:
-            return QString::number(double(float(sqlite3_column_double(m_stmt.get(), c))), 'g', 7);
+            return singleText(sqlite3_column_double(m_stmt.get(), c));
         default: {
             const QByteArrayView v = utf8(column);
             return QString::fromUtf8(v.data(), v.size());

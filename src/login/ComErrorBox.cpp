@@ -7,8 +7,7 @@ namespace vok {
 
 void showComError(const DbError& error, QWidget* parent)
 {
-    Messages::show(comErrorText(error), QString(), Messages::Icon::Exclamation,
-                   Messages::Buttons::Ok, parent);
+    Messages::notice(comErrorText(error), parent, QString(), Messages::Icon::Exclamation);
 }
 
 void installComErrorBox()

@@ -531,7 +531,7 @@ void TestBrowsers::logViewer()
     QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
     QCOMPARE(dlg->windowTitle(), u("查看操作日志"));
     QVERIFY(!dlg->queryGroup());
-    QVERIFY(!dlg->findChild<QPushButton*>(QStringLiteral("button1179")));
+    QVERIFY(!dlg->findChild<QPushButton*>(QStringLiteral("control1179")));
     QCOMPARE(dlg->commands()->button(CViewLogDlg::IdExit)->text(), u("退       出"));
     QVERIFY(dlg->commands()->button(CViewLogDlg::IdExit)->isDefault());
     // Read by name: user, date, content; the date as the other lists show it.
