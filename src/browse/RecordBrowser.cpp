@@ -75,6 +75,23 @@ std::vector<RecordListModel::Column> listColumns(std::span<const BrowserColumn> 
     return out;
 }
 
+// The table column a list column shows: by its name, or at its position.
+int tableColumn(const BrowserDescription& d, int listColumn)
+{
+    const QStringView source = d.columns[size_t(listColumn)].source;
+    const int at = source.isEmpty() ? listColumn : d.table->indexOf(source);
+    return at >= 0 && at < int(d.table->columns.size()) ? at : -1;
+}
+
+bool isDateColumn(const BrowserDescription& d, int listColumn)
+{
+    const int at = tableColumn(d, listColumn);
+    if (at < 0)
+        return false;
+    const ColumnKind kind = d.table->columns[size_t(at)].kind;
+    return kind == ColumnKind::DateTime || kind == ColumnKind::Date;
+}
+
 QString controlName(int id)
 {
     return QStringLiteral("control%1").arg(id);
@@ -155,12 +172,17 @@ void RecordBrowser::buildForm()
                 e->setMinimumHeight(e->sizeHint().height() * 3);
             edit = e;
         }
+        // A date shows whole.
+        if (isDateColumn(m_d, f.column))
+            edit->setMinimumWidth(
+                edit->fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00 00:00:00")) + 16);
         edit->setObjectName(controlName(f.id));
         m_edits.push_back(edit);
         auto* label = new QLabel(f.label.toString(), details);
         label->setBuddy(edit);
         grid->addWidget(label, f.row, f.gridColumn * 2, Qt::AlignLeft | Qt::AlignTop);
-        grid->addWidget(edit, f.row, f.gridColumn * 2 + 1);
+        // A tall edit spans the rows beside it.
+        grid->addWidget(edit, f.row, f.gridColumn * 2 + 1, f.tall ? 4 : 1, 1);
         grid->setColumnStretch(f.gridColumn * 2 + 1, 1);
         gridColumns = std::max(gridColumns, f.gridColumn + 1);
     }
@@ -222,13 +244,9 @@ void RecordBrowser::setColumnWidths()
     // key of a row.
     int width = 0;
     for (int c = 0; c < n; ++c) {
-        const BrowserColumn& column = m_d.columns[size_t(c)];
-        const int at = column.source.isEmpty() ? c : m_d.table->indexOf(column.source);
-        if (at < 0 || at >= int(m_d.table->columns.size()))
+        if (!isDateColumn(m_d, c))
             continue;
-        const ColumnKind kind = m_d.table->columns[size_t(at)].kind;
-        if (kind != ColumnKind::DateTime && kind != ColumnKind::Date)
-            continue;
+        const ColumnKind kind = m_d.table->columns[size_t(tableColumn(m_d, c))].kind;
         const QString sample = kind == ColumnKind::DateTime ? QStringLiteral("0000-00-00 00:00:00")
                                                             : QStringLiteral("0000-00-00");
         const int text = m_list->fontMetrics().horizontalAdvance(sample) + 16;
