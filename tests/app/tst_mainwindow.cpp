@@ -206,7 +206,8 @@ void TestMainWindow::startUpLogsIn()
     for (QPushButton* b : w->findChildren<QPushButton*>())
         captions << b->text();
     QCOMPARE(captions,
-             QStringList({"设备代码", "设备入库", "入库信息", "重新登录", "帮助", "关于", "退出"}));
+             QStringList({"设备代码", "设备入库", "入库信息", "出库信息", "还库信息", "需求信息",
+                          "查看设备采购计划报表", "操作日志", "重新登录", "帮助", "关于", "退出"}));
     QVERIFY(!w->windowIcon().isNull());
 }
 
