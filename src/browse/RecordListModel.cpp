@@ -101,8 +101,10 @@ void RecordListModel::appendRow(const RowSet& rows)
         if (from < 0 || rows.isNull(from)) {
             v = {};
         } else if (rows.isNumber(from)) {
-            // Rare: a number in a text column; shown as its text.
-            m_numberTexts[size_t(c)] = rows.text(from).toUtf8();
+            // A number in a text column (the demand and purchase-plan
+            // figures): shown as the row set's text of a single-precision
+            // value, formatted straight into bytes.
+            m_numberTexts[size_t(c)] = QByteArray::number(double(float(rows.number(from))), 'g', 7);
             v = m_numberTexts[size_t(c)];
         } else {
             v = rows.utf8(from);
