@@ -549,15 +549,8 @@ void RecordBrowser::onQuery()
     // is shown and the list stays as it is.
     if (!takeFields())
         return;
-    QString select;
-    try {
-        select = composeQuery(m_d.queryFields, m_queryField, m_queryOperator, m_queryValue);
-    } catch (const DbError& e) {
-        m_list->records()->clear();
-        showComError(e, this);
-        return;
-    }
-    fillList(select);
+    if (m_context.connection)
+        m_query->fillList(*m_list, *m_context.connection);
 }
 
 void RecordBrowser::onPrint()

@@ -135,30 +135,36 @@ void RecordListModel::reset()
 
 void RecordListModel::fill(Connection& connection, const QString& select)
 {
+    read(nullptr, &connection, select, true);
+}
+
+void RecordListModel::fill(RowSet& rows)
+{
+    read(&rows, nullptr, QString(), true);
+}
+
+void RecordListModel::add(Connection& connection, const QString& select)
+{
+    read(nullptr, &connection, select, false);
+}
+
+void RecordListModel::read(RowSet* rows, Connection* connection, const QString& select,
+                           bool replace)
+{
     beginResetModel();
-    reset();
+    if (replace)
+        reset();
     try {
-        auto rows = connection.queryWithRowIds(select);
+        std::unique_ptr<RowSet> opened;
+        if (!rows) {
+            opened = connection->queryWithRowIds(select);
+            rows = opened.get();
+        }
         resolveSources(*rows);
         while (rows->next())
             appendRow(*rows);
     } catch (...) {
         // The rows read before the failure stay listed.
-        endResetModel();
-        throw;
-    }
-    endResetModel();
-}
-
-void RecordListModel::fill(RowSet& rows)
-{
-    beginResetModel();
-    reset();
-    try {
-        resolveSources(rows);
-        while (rows.next())
-            appendRow(rows);
-    } catch (...) {
         endResetModel();
         throw;
     }
