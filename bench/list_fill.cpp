@@ -3,7 +3,11 @@
 // DEVICE_RETURN, DEVICE_NEED, DEVICE_WANTBUY or HOWDO), the peak memory of
 // the process, and how long the sqlite3 shell takes to print the same
 // table from the same file (when the shell is installed).
-// Prints one line: table=T rows=N fill_seconds=S peak_rss_mb=M shell_seconds=S.
+// With --export FILE.xlsx|FILE.csv, then how long exporting that list takes
+// and the peak memory after it.
+// Prints one line: table=T rows=N fill_seconds=S peak_rss_mb=M shell_seconds=S
+// [export_seconds=E export_peak_rss_mb=X ratio=E/S file_mb=F].
+#include "browse/ListExport.h"
 #include "browse/RecordListView.h"
 #include "browse/ViewInDlg.h"
 #include "browse/ViewLogDlg.h"
@@ -34,7 +38,7 @@ namespace {
 
 int usage()
 {
-    std::fprintf(stderr, "usage: list_fill --rows N [--db FILE] [--table TABLE]\n");
+    std::fprintf(stderr, "usage: list_fill --rows N [--db FILE] [--table TABLE] [--export FILE]\n");
     return 2;
 }
 
@@ -141,6 +145,7 @@ int main(int argc, char** argv)
 {
     qint64 rows = -1;
     const TableDef* table = &schema::DeviceIn;
+    QString exportFile;
     QString file = QDir::tempPath() + QStringLiteral("/vok_list_fill/vok1.db");
     for (int i = 1; i < argc; ++i) {
         const QByteArray a(argv[i]);
@@ -153,7 +158,9 @@ int main(int argc, char** argv)
                                          &schema::DeviceWantBuy, &schema::Howdo};
             if (std::find(std::begin(browsed), std::end(browsed), table) == std::end(browsed))
                 return usage();
-        } else if (a == "--db" && i + 1 < argc)
+        } else if (a == "--export" && i + 1 < argc)
+            exportFile = QString::fromLocal8Bit(argv[++i]);
+        else if (a == "--db" && i + 1 < argc)
             file = QString::fromLocal8Bit(argv[++i]);
         else
             return usage();
@@ -200,8 +207,23 @@ int main(int argc, char** argv)
         return 1;
     }
     const double rss = peakRssMb();
-    std::printf("table=%s rows=%lld fill_seconds=%.3f peak_rss_mb=%.1f shell_seconds=%.3f\n",
+    std::printf("table=%s rows=%lld fill_seconds=%.3f peak_rss_mb=%.1f shell_seconds=%.3f",
                 qPrintable(table->name), static_cast<long long>(rows), seconds, rss,
                 shellSeconds(QFileInfo(file).absoluteFilePath(), *table));
+    if (!exportFile.isEmpty()) {
+        timer.restart();
+        const ExportResult result =
+            exportList(exportSourceOf(*dialog->list()->records()), exportFile,
+                       exportFormatFor(exportFile), [](int) { return true; });
+        const double exportSeconds = timer.nsecsElapsed() / 1e9;
+        if (result.status != ExportResult::Done) {
+            std::fprintf(stderr, "\nlist_fill: %s\n", qPrintable(result.error));
+            return 1;
+        }
+        std::printf(" export_seconds=%.3f export_peak_rss_mb=%.1f ratio=%.2f file_mb=%.1f",
+                    exportSeconds, peakRssMb(), exportSeconds / seconds,
+                    QFileInfo(exportFile).size() / 1e6);
+    }
+    std::printf("\n");
     return 0;
 }

@@ -1,5 +1,6 @@
 #include "browse/RecordBrowser.h"
 
+#include "browse/ListCommands.h"
 #include "browse/PrintReport.h"
 #include "browse/QueryGroup.h"
 #include "browse/RecordListView.h"
@@ -150,6 +151,8 @@ void RecordBrowser::buildForm()
     m_list->setObjectName(m_d.listId ? controlName(m_d.listId) : QStringLiteral("list"));
     setColumnWidths();
     connect(m_list, &RecordListView::rowChosen, this, &RecordBrowser::onRowChosen);
+    if (!m_d.menuOrder.empty())
+        offerListCommands(*m_commands, *m_list, m_d.report, m_context.userName);
 
     if (!m_d.queryFields.empty())
         m_query = new QueryGroup(m_d.queryFields, queryButton, this);

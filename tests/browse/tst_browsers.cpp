@@ -253,7 +253,8 @@ void TestBrowsers::opens()
     QStringList items;
     for (QAction* a : popup->actions())
         items << (a->isSeparator() ? QStringLiteral("-") : a->text());
-    QCOMPARE(items, menu);
+    // The list's own commands (preview, export) follow the form's.
+    QCOMPARE(items.mid(0, menu.size()), menu);
     dlg->commands()->trigger(CommandTable::kHelp);
     QCOMPARE(m_sandbox->helpLaunches().size(), 1);
     QVERIFY(m_sandbox->helpLaunches().first().join(u' ').contains(topic));
