@@ -1,14 +1,23 @@
-// list_fill --rows N [--db FILE] [--export FILE.xlsx|FILE.csv]: how long
-// the stock-in browser takes to list a DEVICE_IN of N rows, and the peak
-// memory of the process; with --export, then how long exporting that list
-// takes and the peak memory after it.
-// Prints one line: rows=N fill_seconds=S peak_rss_mb=M
+// list_fill --rows N [--db FILE] [--table T]: how long a browser takes to
+// list its table of N rows (T: DEVICE_IN, the default, DEVICE_OUT,
+// DEVICE_RETURN, DEVICE_NEED, DEVICE_WANTBUY or HOWDO), the peak memory of
+// the process, and how long the sqlite3 shell takes to print the same
+// table from the same file (when the shell is installed).
+// With --export FILE.xlsx|FILE.csv, then how long exporting that list takes
+// and the peak memory after it.
+// Prints one line: table=T rows=N fill_seconds=S peak_rss_mb=M shell_seconds=S
 // [export_seconds=E export_peak_rss_mb=X ratio=E/S file_mb=F].
 #include "browse/ListExport.h"
 #include "browse/RecordListView.h"
 #include "browse/ViewInDlg.h"
+#include "browse/ViewLogDlg.h"
+#include "browse/ViewNeedDlg.h"
+#include "browse/ViewOutDlg.h"
+#include "browse/ViewReturnDlg.h"
+#include "browse/ViewWantBuyDlg.h"
 #include "db/Connection.h"
 #include "db/DataFolder.h"
+#include "db/Schema.h"
 #include "login/MessageService.h"
 
 #include <QApplication>
@@ -16,7 +25,9 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -27,7 +38,7 @@ namespace {
 
 int usage()
 {
-    std::fprintf(stderr, "usage: list_fill --rows N [--db FILE] [--export FILE]\n");
+    std::fprintf(stderr, "usage: list_fill --rows N [--db FILE] [--table TABLE] [--export FILE]\n");
     return 2;
 }
 
@@ -40,37 +51,85 @@ QString dataSourceOf(const QString& file)
     return info.completeBaseName().toUpper();
 }
 
-qint64 deviceInRows(Connection& c)
+qint64 tableRows(Connection& c, const TableDef& table)
 {
-    auto rs = c.query(QStringLiteral("SELECT COUNT(*) FROM DEVICE_IN"));
+    auto rs = c.query(QStringLiteral("SELECT COUNT(*) FROM %1").arg(table.name));
     return rs->next() ? qint64(rs->number(0)) : 0;
 }
 
-// Fills DEVICE_IN with n rows of realistic values, in one transaction.
-void createRows(const QString& dsn, qint64 n)
+// A realistic value of row i for a column.
+QVariant valueOf(const ColumnDef& column, qint64 i)
+{
+    static const char16_t* const texts[] = {u"北京华信科技有限公司",
+                                            u"上海仪器设备厂",
+                                            u"O'Brien Supplies",
+                                            u"广州电子",
+                                            u"王小明",
+                                            u"李强",
+                                            u"Smith"};
+    const QDateTime start(QDate(2004, 1, 5), QTime(9, 3, 7));
+    switch (column.kind) {
+    case ColumnKind::DateTime:
+        return start.addSecs(i * 37).toString(QStringLiteral("yyyy-M-d H:m:s"));
+    case ColumnKind::Date:
+        return start.addDays(i % 3000).toString(QStringLiteral("yyyy-M-d"));
+    case ColumnKind::Number:
+        return float((i % 100000) / 10.0 + 1);
+    case ColumnKind::Text:
+        if (column.name == QLatin1String("code"))
+            return QString::number(1 + i % 5000);
+        return QString::fromUtf16(texts[(i + column.name.size()) % 7]);
+    }
+    return {};
+}
+
+// Fills the table with n rows, in one transaction.
+void createRows(const QString& dsn, const TableDef& table, qint64 n)
 {
     auto c = openConnection(ConnectionString{dsn, {}, {}}.toString());
-    if (deviceInRows(*c) == n)
+    if (tableRows(*c, table) == n)
         return;
-    static const char16_t* const providers[] = {u"北京华信科技有限公司", u"上海仪器设备厂",
-                                                u"O'Brien Supplies", u"广州电子", u"天津机电公司"};
-    static const char16_t* const buyers[] = {u"王小明", u"李强", u"张伟", u"Smith"};
-    const QStringList names{QStringLiteral("code"),      QStringLiteral("in_date"),
-                            QStringLiteral("provider"),  QStringLiteral("teleno"),
-                            QStringLiteral("in_number"), QStringLiteral("price"),
-                            QStringLiteral("buyer")};
     Transaction t(*c);
-    c->execute(QStringLiteral("DELETE * FROM DEVICE_IN"));
-    const QDateTime start(QDate(2004, 1, 5), QTime(9, 3, 7));
+    c->execute(QStringLiteral("DELETE * FROM %1").arg(table.name));
+    const QStringList names = table.columnNames();
+    QVariantList values;
     for (qint64 i = 0; i < n; ++i) {
-        const QDateTime when = start.addSecs(i * 37);
-        c->append(QStringLiteral("DEVICE_IN"), names,
-                  {QString::number(1 + i % 5000), when.toString(QStringLiteral("yyyy-M-d H:m:s")),
-                   QString::fromUtf16(providers[i % 5]),
-                   QStringLiteral("0%1").arg(10000000 + i % 89999999), float(1 + i % 100),
-                   float((i % 100000) / 10.0 + 1), QString::fromUtf16(buyers[i % 4])});
+        values.clear();
+        for (const ColumnDef& column : table.columns)
+            values << valueOf(column, i);
+        c->append(table.name, names, values);
     }
     t.commit();
+}
+
+std::unique_ptr<RecordBrowser> browserOf(const TableDef& table, const FormContext& context)
+{
+    if (&table == &schema::DeviceOut)
+        return std::make_unique<CViewOutDlg>(context);
+    if (&table == &schema::DeviceReturn)
+        return std::make_unique<CViewReturnDlg>(context);
+    if (&table == &schema::DeviceNeed)
+        return std::make_unique<CViewNeedDlg>(context);
+    if (&table == &schema::DeviceWantBuy)
+        return std::make_unique<CViewWantBuyDlg>(context);
+    if (&table == &schema::Howdo)
+        return std::make_unique<CViewLogDlg>(context);
+    return std::make_unique<CViewInDlg>(context);
+}
+
+// The sqlite3 shell printing the table; -1 without the shell.
+double shellSeconds(const QString& file, const TableDef& table)
+{
+    if (std::system("command -v sqlite3 >/dev/null 2>&1") != 0)
+        return -1;
+    const QByteArray command = QStringLiteral("sqlite3 '%1' 'SELECT * FROM %2' >/dev/null")
+                                   .arg(file, table.name)
+                                   .toLocal8Bit();
+    QElapsedTimer timer;
+    timer.start();
+    if (std::system(command.constData()) != 0)
+        return -1;
+    return timer.nsecsElapsed() / 1e9;
 }
 
 double peakRssMb()
@@ -85,16 +144,24 @@ double peakRssMb()
 int main(int argc, char** argv)
 {
     qint64 rows = -1;
+    const TableDef* table = &schema::DeviceIn;
     QString exportFile;
     QString file = QDir::tempPath() + QStringLiteral("/vok_list_fill/vok1.db");
     for (int i = 1; i < argc; ++i) {
         const QByteArray a(argv[i]);
         if (a == "--rows" && i + 1 < argc)
             rows = QByteArray(argv[++i]).toLongLong();
+        else if (a == "--table" && i + 1 < argc) {
+            table = schema::find(QString::fromLatin1(argv[++i]));
+            const TableDef* browsed[] = {&schema::DeviceIn,      &schema::DeviceOut,
+                                         &schema::DeviceReturn,  &schema::DeviceNeed,
+                                         &schema::DeviceWantBuy, &schema::Howdo};
+            if (std::find(std::begin(browsed), std::end(browsed), table) == std::end(browsed))
+                return usage();
+        } else if (a == "--export" && i + 1 < argc)
+            exportFile = QString::fromLocal8Bit(argv[++i]);
         else if (a == "--db" && i + 1 < argc)
             file = QString::fromLocal8Bit(argv[++i]);
-        else if (a == "--export" && i + 1 < argc)
-            exportFile = QString::fromLocal8Bit(argv[++i]);
         else
             return usage();
     }
@@ -107,7 +174,7 @@ int main(int argc, char** argv)
     const pid_t child = fork();
     if (child == 0) {
         try {
-            createRows(dataSourceOf(file), rows);
+            createRows(dataSourceOf(file), *table, rows);
         } catch (const std::exception& e) {
             std::fprintf(stderr, "list_fill: %s\n", e.what());
             _exit(1);
@@ -129,22 +196,24 @@ int main(int argc, char** argv)
 
     QElapsedTimer timer;
     timer.start();
-    CViewInDlg dialog(context);
-    dialog.show();
+    const auto dialog = browserOf(*table, context);
+    dialog->show();
     QCoreApplication::processEvents();
     const double seconds = timer.nsecsElapsed() / 1e9;
-    const qint64 listed = dialog.list()->records()->rowCount();
+    const qint64 listed = dialog->list()->records()->rowCount();
     if (listed != rows || !Messages::shown().isEmpty()) {
         std::fprintf(stderr, "list_fill: the list holds %lld of %lld rows\n",
                      static_cast<long long>(listed), static_cast<long long>(rows));
         return 1;
     }
-    std::printf("rows=%lld fill_seconds=%.3f peak_rss_mb=%.1f", static_cast<long long>(rows),
-                seconds, peakRssMb());
+    const double rss = peakRssMb();
+    std::printf("table=%s rows=%lld fill_seconds=%.3f peak_rss_mb=%.1f shell_seconds=%.3f",
+                qPrintable(table->name), static_cast<long long>(rows), seconds, rss,
+                shellSeconds(QFileInfo(file).absoluteFilePath(), *table));
     if (!exportFile.isEmpty()) {
         timer.restart();
         const ExportResult result =
-            exportList(exportSourceOf(*dialog.list()->records()), exportFile,
+            exportList(exportSourceOf(*dialog->list()->records()), exportFile,
                        exportFormatFor(exportFile), [](int) { return true; });
         const double exportSeconds = timer.nsecsElapsed() / 1e9;
         if (result.status != ExportResult::Done) {

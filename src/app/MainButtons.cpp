@@ -3,6 +3,11 @@
 #include "app/Maintenance.h"
 #include "app/VOKDlg.h"
 #include "browse/ViewInDlg.h"
+#include "browse/ViewLogDlg.h"
+#include "browse/ViewNeedDlg.h"
+#include "browse/ViewOutDlg.h"
+#include "browse/ViewReturnDlg.h"
+#include "browse/ViewWantBuyDlg.h"
 #include "forms/CleanDlg.h"
 #include "forms/DeviceInDlg.h"
 #include "forms/DeviceNeedDlg.h"
@@ -43,15 +48,15 @@ std::vector<MainButton> mainButtons()
         {1006, G::Operations, QStringLiteral("设备需求"), Refused, NoUser,   WithLog, makeForm<CDeviceNeedDlg>(), nullptr},
         {1012, G::Queries,    QStringLiteral("库存信息"), Free,    WithUser, WithLog, makeForm<CStockDlg>(), nullptr},
         {1008, G::Queries,    QStringLiteral("入库信息"), Free,    WithUser, WithLog, makeForm<CViewInDlg>(), nullptr},
-        {1009, G::Queries,    QStringLiteral("出库信息"), Free,    WithUser, WithLog, nullptr, nullptr}, // CViewOutDlg
-        {1010, G::Queries,    QStringLiteral("还库信息"), Free,    WithUser, WithLog, nullptr, nullptr}, // CViewReturnDlg
-        {1013, G::Queries,    QStringLiteral("需求信息"), Free,    WithUser, WithLog, nullptr, nullptr}, // CViewNeedDlg
+        {1009, G::Queries,    QStringLiteral("出库信息"), Free,    WithUser, WithLog, makeForm<CViewOutDlg>(), nullptr},
+        {1010, G::Queries,    QStringLiteral("还库信息"), Free,    WithUser, WithLog, makeForm<CViewReturnDlg>(), nullptr},
+        {1013, G::Queries,    QStringLiteral("需求信息"), Free,    WithUser, WithLog, makeForm<CViewNeedDlg>(), nullptr},
         {1015, G::Other,      QStringLiteral("生成设备采购计划报表"), Refused, NoUser, WithLog, makeForm<CWantBuyDlg>(), nullptr},
-        {1127, G::Other,      QStringLiteral("查看设备采购计划报表"), Free, WithUser, WithLog, nullptr, nullptr}, // CViewWantBuyDlg
+        {1127, G::Other,      QStringLiteral("查看设备采购计划报表"), Free, WithUser, WithLog, makeForm<CViewWantBuyDlg>(), nullptr},
         {1014, G::Other,      QStringLiteral("库存报警"), Free,    NoUser,   WithLog, makeForm<CStockAlertDlg>(), nullptr},
         {1401, G::Other,      QStringLiteral("库存核对"), Free,    WithUser, WithLog, makeForm<CReconcileDlg>(), nullptr},
         {1402, G::Other,      QStringLiteral("消耗统计"), Free,    WithUser, WithLog, makeForm<CConsumptionDlg>(), nullptr},
-        {1007, G::System,     QStringLiteral("操作日志"), Free,    NoUser,   NoLog,   nullptr, nullptr}, // CViewLogDlg
+        {1007, G::System,     QStringLiteral("操作日志"), Free,    NoUser,   NoLog,   makeForm<CViewLogDlg>(), nullptr},
         {1143, G::System,     QStringLiteral("修改密码"), Free,    WithUser, WithLog, makeForm<CUserDlg>(), nullptr},
         {1212, G::System,     QStringLiteral("重新登录"), Free,    NoUser,   WithLog, nullptr,
          [](CVOKDlg& w) { w.relogin(); }},

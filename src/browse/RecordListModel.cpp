@@ -67,34 +67,54 @@ char* RecordListModel::reserve(size_t bytes)
     return p;
 }
 
-void RecordListModel::appendRow(const RowSet& rows)
+void RecordListModel::resolveSources(const RowSet& rows)
 {
     const int available = rows.columnCount();
+    m_sources.resize(m_columns.size());
+    for (size_t c = 0; c < m_columns.size(); ++c) {
+        const QString& name = m_columns[c].source;
+        if (name.isEmpty()) {
+            m_sources[c] = int(c) < available ? int(c) : -1;
+            continue;
+        }
+        m_sources[c] = rows.indexOf(name);
+        if (m_sources[c] < 0)
+            throw DbError(DbError::kFail, QStringLiteral("结果中没有列“%1”。").arg(name));
+    }
+}
+
+void RecordListModel::appendRow(const RowSet& rows)
+{
     const int n = int(m_columns.size());
     // First the size of the row, then its cells; the views stay valid until
     // the next row is read.
     size_t size = 0;
     for (int c = 0; c < n; ++c) {
+        const int from = m_sources[size_t(c)];
         if (m_columns[size_t(c)].kind == ListColumn::Single) {
-            m_values[size_t(c)] = (c < available && !rows.isNull(c)) ? float(rows.number(c)) : 0.0f;
+            m_values[size_t(c)] =
+                (from >= 0 && !rows.isNull(from)) ? float(rows.number(from)) : 0.0f;
             size += sizeof(float);
             continue;
         }
         QByteArrayView& v = m_views[size_t(c)];
-        if (c >= available || rows.isNull(c)) {
+        if (from < 0 || rows.isNull(from)) {
             v = {};
-        } else if (rows.isNumber(c)) {
-            // Rare: a number in a text column; shown as its text.
-            m_numberTexts[size_t(c)] = rows.text(c).toUtf8();
+        } else if (rows.isNumber(from)) {
+            // A number in a text column (the demand and purchase-plan
+            // figures): shown as the row set's text of a single-precision
+            // value, formatted straight into bytes.
+            m_numberTexts[size_t(c)] = QByteArray::number(double(float(rows.number(from))), 'g', 7);
             v = m_numberTexts[size_t(c)];
         } else {
-            v = rows.utf8(c);
+            v = rows.utf8(from);
         }
         size += textCellSize(v.size());
     }
 
     char* p = reserve(size);
     m_rows.push_back(p);
+    m_ids.push_back(rows.rowId());
     for (int c = 0; c < n; ++c) {
         if (m_columns[size_t(c)].kind == ListColumn::Single) {
             std::memcpy(p, &m_values[size_t(c)], sizeof(float));
@@ -103,6 +123,14 @@ void RecordListModel::appendRow(const RowSet& rows)
             p = putText(p, m_views[size_t(c)]);
         }
     }
+}
+
+void RecordListModel::reset()
+{
+    m_rows.clear();
+    m_ids.clear();
+    m_blocks.clear();
+    m_blockUsed = 0;
 }
 
 void RecordListModel::fill(Connection& connection, const QString& select)
@@ -124,17 +152,15 @@ void RecordListModel::read(RowSet* rows, Connection* connection, const QString& 
                            bool replace)
 {
     beginResetModel();
-    if (replace) {
-        m_rows.clear();
-        m_blocks.clear();
-        m_blockUsed = 0;
-    }
+    if (replace)
+        reset();
     try {
         std::unique_ptr<RowSet> opened;
         if (!rows) {
-            opened = connection->query(select);
+            opened = connection->queryWithRowIds(select);
             rows = opened.get();
         }
+        resolveSources(*rows);
         while (rows->next())
             appendRow(*rows);
     } catch (...) {
@@ -148,10 +174,9 @@ void RecordListModel::read(RowSet* rows, Connection* connection, const QString& 
 void RecordListModel::clear()
 {
     beginResetModel();
-    m_rows.clear();
+    reset();
     m_rows.shrink_to_fit();
-    m_blocks.clear();
-    m_blockUsed = 0;
+    m_ids.shrink_to_fit();
     endResetModel();
 }
 
@@ -181,6 +206,28 @@ QString RecordListModel::text(int row, int column) const
     QByteArrayView v;
     readText(p, &v);
     return QString::fromUtf8(v);
+}
+
+QVariant RecordListModel::value(int row, int column) const
+{
+    if (row < 0 || row >= rowCount() || column < 0 || column >= columnCount())
+        return {};
+    const char* p = cell(row, column);
+    if (m_columns[size_t(column)].kind == ListColumn::Single) {
+        float f;
+        std::memcpy(&f, p, sizeof f);
+        return QVariant(f);
+    }
+    QByteArrayView v;
+    readText(p, &v);
+    return QVariant(QString::fromUtf8(v));
+}
+
+qint64 RecordListModel::rowId(int row) const
+{
+    if (row < 0 || row >= rowCount())
+        return 0;
+    return m_ids[m_ids.size() - 1 - size_t(row)];
 }
 
 QStringList RecordListModel::rowTexts(int row) const

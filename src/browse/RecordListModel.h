@@ -30,12 +30,16 @@ public:
     {
         QString heading;
         ListColumn kind = ListColumn::Text;
+        // The result column it shows, by name; empty: the column at the
+        // same position.
+        QString source = {};
     };
 
     explicit RecordListModel(std::vector<Column> columns, QObject* parent = nullptr);
     ~RecordListModel() override;
 
-    // Replaces the rows with the rows of the SELECT text. On a database
+    // Replaces the rows with the rows of the SELECT text, each with its
+    // identity on the engine (rowId()). On a database
     // failure the rows read so far stay listed and the DbError is thrown on
     // to the caller, which shows it.
     void fill(Connection& connection, const QString& select);
@@ -50,6 +54,10 @@ public:
     // The text of a cell as the list shows it (row 0 is the top row).
     QString text(int row, int column) const;
     QStringList rowTexts(int row) const;
+    // A cell's value as read: a float for a number column, else its text.
+    QVariant value(int row, int column) const;
+    // The engine's identity of a listed row (0 when it gave none).
+    qint64 rowId(int row) const;
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -67,14 +75,19 @@ private:
     void read(RowSet* rows, Connection* connection, const QString& select, bool replace);
     // Appends one row read from the result (it ends up at the top).
     void appendRow(const RowSet& rows);
+    void resolveSources(const RowSet& rows);
+    void reset();
     char* reserve(size_t bytes);
     const char* cell(int row, int column) const;
 
     std::vector<Column> m_columns;
     std::vector<std::unique_ptr<char[]>> m_blocks;
     size_t m_blockUsed = 0;
-    // Start of each row in the arena, in the order read.
+    // Start of each row in the arena, in the order read, and its identity.
     std::vector<const char*> m_rows;
+    std::vector<qint64> m_ids;
+    // The result column each list column shows, for the fill under way.
+    std::vector<int> m_sources;
     // Per-row scratch of appendRow().
     std::vector<QByteArrayView> m_views;
     std::vector<float> m_values;

@@ -40,6 +40,11 @@ public:
     QVariant value(const QString& name) const;
     // Reads the row into a row record by position.
     void readInto(RowRecord& record) const;
+
+    // The engine's own identity of the current row in a result of
+    // Connection::queryWithRowIds() (the embedded engine's rowid, the
+    // server's row number); 0 when the engine gives none.
+    virtual qint64 rowId() const { return 0; }
 };
 
 // A row opened for update: the first row the SELECT found, bound to a row
@@ -81,6 +86,18 @@ public:
     virtual qint64 executeCount(const QString& sql) = 0;
     // Row query: a forward-only walk over a SELECT's rows.
     virtual std::unique_ptr<RowSet> query(const QString& sql) = 0;
+    // The same for a "SELECT * FROM table ..." text, also reading each
+    // row's identity (RowSet::rowId()), which is no column of the result.
+    // Any other text runs as query() runs it.
+    virtual std::unique_ptr<RowSet> queryWithRowIds(const QString& sql) { return query(sql); }
+    // A condition that holds for the row of that identity alone, to be
+    // joined with AND to a WHERE over the same table; empty when the engine
+    // has no row identities.
+    virtual QString rowIdCondition(qint64 rowId) const
+    {
+        Q_UNUSED(rowId);
+        return {};
+    }
     // Record count of a SELECT, as a keyset cursor reports it.
     virtual qint64 recordCount(const QString& sql) = 0;
     // Table append: one row from parallel lists of column names and values

@@ -410,7 +410,9 @@ QString formatNumber(const QVariant& v)
 class OdbcRowSet : public RowSet
 {
 public:
-    OdbcRowSet(SQLHDBC dbc, const QString& sql) : m_stmt(dbc)
+    // With withRowId the row-order column, when the result has it, gives
+    // each row's identity.
+    OdbcRowSet(SQLHDBC dbc, const QString& sql, bool withRowId = false) : m_stmt(dbc)
     {
         m_stmt.execDirect(sql);
         SQLSMALLINT columns = 0;
@@ -429,8 +431,11 @@ public:
                                    std::min<int>(nameLength, int(std::size(name)) - 1));
             // The row-order column is the server's bookkeeping: SELECT *
             // shows the table's own columns at their own positions.
-            if (isRowOrderColumn(columnName))
+            if (isRowOrderColumn(columnName)) {
+                if (withRowId)
+                    m_rowIdColumn = SQLUSMALLINT(i);
                 continue;
+            }
             m_names << columnName;
             m_numbers.push_back(SQLUSMALLINT(i));
             m_kinds.push_back(cellKind(type));
@@ -454,8 +459,14 @@ public:
             m_values[i] = readCell(m_stmt, m_numbers[i], m_kinds[i]);
             m_utf8[i].reset();
         }
+        // The row-order column comes last: read after the others, as
+        // SQLGetData wants columns in order.
+        if (m_rowIdColumn)
+            m_rowId = readCell(m_stmt, m_rowIdColumn, CellKind::Integer).toLongLong();
         return true;
     }
+
+    qint64 rowId() const override { return m_rowId; }
 
     int columnCount() const override { return int(m_names.size()); }
     QString columnName(int column) const override { return m_names.at(column); }
@@ -508,6 +519,8 @@ private:
     std::vector<CellKind> m_kinds;
     std::vector<QVariant> m_values;
     mutable std::vector<std::optional<QByteArray>> m_utf8;
+    SQLUSMALLINT m_rowIdColumn = 0;
+    qint64 m_rowId = 0;
     bool m_hasResult = false;
     bool m_atEnd = false;
 };
@@ -605,6 +618,20 @@ public:
         return withRowOrder(text, [&](const QString& ordered) -> std::unique_ptr<RowSet> {
             return std::make_unique<OdbcRowSet>(m_dbc, ordered);
         });
+    }
+
+    std::unique_ptr<RowSet> queryWithRowIds(const QString& sql) override
+    {
+        checkOpen();
+        const QString text = prepare(sql);
+        return withRowOrder(text, [&](const QString& ordered) -> std::unique_ptr<RowSet> {
+            return std::make_unique<OdbcRowSet>(m_dbc, ordered, true);
+        });
+    }
+
+    QString rowIdCondition(qint64 rowId) const override
+    {
+        return QStringLiteral("%1=%2").arg(QString::fromUtf16(schema::RowOrderColumn)).arg(rowId);
     }
 
     qint64 recordCount(const QString& sql) override

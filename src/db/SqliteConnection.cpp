@@ -138,13 +138,17 @@ void bindValue(sqlite3* db, sqlite3_stmt* stmt, int index, const QVariant& v)
 class SqliteRowSet : public RowSet
 {
 public:
-    SqliteRowSet(sqlite3* db, const QString& sql) : m_stmt(db, sql)
+    // With withRowId the text selects the rowid first; it is kept apart
+    // from the result's columns.
+    SqliteRowSet(sqlite3* db, const QString& sql, bool withRowId = false)
+        : m_stmt(db, sql), m_first(withRowId ? 1 : 0)
     {
         const int n = sqlite3_column_count(m_stmt.get());
-        m_dateOnly.resize(size_t(n));
-        for (int i = 0; i < n; ++i) {
+        m_dateOnly.resize(size_t(std::max(0, n - m_first)));
+        for (int i = m_first; i < n; ++i) {
             m_names << QString::fromUtf8(sqlite3_column_name(m_stmt.get(), i));
-            m_dateOnly[size_t(i)] = isDateOnlyDecl(sqlite3_column_decltype(m_stmt.get(), i));
+            m_dateOnly[size_t(i - m_first)] =
+                isDateOnlyDecl(sqlite3_column_decltype(m_stmt.get(), i));
         }
     }
 
@@ -152,21 +156,24 @@ public:
     int columnCount() const override { return int(m_names.size()); }
     QString columnName(int column) const override { return m_names.at(column); }
 
+    qint64 rowId() const override { return m_first ? sqlite3_column_int64(m_stmt.get(), 0) : 0; }
+
     bool isNull(int column) const override
     {
-        return sqlite3_column_type(m_stmt.get(), column) == SQLITE_NULL;
+        return sqlite3_column_type(m_stmt.get(), column + m_first) == SQLITE_NULL;
     }
 
     bool isNumber(int column) const override
     {
-        const int t = sqlite3_column_type(m_stmt.get(), column);
+        const int t = sqlite3_column_type(m_stmt.get(), column + m_first);
         return t == SQLITE_INTEGER || t == SQLITE_FLOAT;
     }
 
     QByteArrayView utf8(int column) const override
     {
-        const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt.get(), column));
-        const int n = sqlite3_column_bytes(m_stmt.get(), column);
+        const int c = column + m_first;
+        const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt.get(), c));
+        const int n = sqlite3_column_bytes(m_stmt.get(), c);
         if (!p)
             return {};
         return QByteArrayView(p, visibleLength(p, n, m_dateOnly[size_t(column)]));
@@ -174,13 +181,14 @@ public:
 
     QString text(int column) const override
     {
-        switch (sqlite3_column_type(m_stmt.get(), column)) {
+        const int c = column + m_first;
+        switch (sqlite3_column_type(m_stmt.get(), c)) {
         case SQLITE_NULL:
             return {};
         case SQLITE_INTEGER:
-            return QString::number(sqlite3_column_int64(m_stmt.get(), column));
+            return QString::number(sqlite3_column_int64(m_stmt.get(), c));
         case SQLITE_FLOAT:
-            return singleText(sqlite3_column_double(m_stmt.get(), column));
+            return singleText(sqlite3_column_double(m_stmt.get(), c));
         default: {
             const QByteArrayView v = utf8(column);
             return QString::fromUtf8(v.data(), v.size());
@@ -188,15 +196,19 @@ public:
         }
     }
 
-    double number(int column) const override { return sqlite3_column_double(m_stmt.get(), column); }
+    double number(int column) const override
+    {
+        return sqlite3_column_double(m_stmt.get(), column + m_first);
+    }
 
     QVariant value(int column) const override
     {
-        return columnValue(m_stmt.get(), column, m_dateOnly[size_t(column)]);
+        return columnValue(m_stmt.get(), column + m_first, m_dateOnly[size_t(column)]);
     }
 
 private:
     Statement m_stmt;
+    int m_first;
     QStringList m_names;
     std::vector<bool> m_dateOnly;
 };
@@ -304,6 +316,23 @@ public:
     {
         checkOpen();
         return std::make_unique<SqliteRowSet>(m_db, translateSql(sql, Engine::Sqlite));
+    }
+
+    std::unique_ptr<RowSet> queryWithRowIds(const QString& sql) override
+    {
+        checkOpen();
+        const QString translated = translateSql(sql, Engine::Sqlite);
+        const auto select = matchSelectStarFrom(translated);
+        if (!select)
+            return std::make_unique<SqliteRowSet>(m_db, translated);
+        return std::make_unique<SqliteRowSet>(
+            m_db, QStringLiteral("SELECT _rowid_, * FROM ") + translated.mid(select->tableStart),
+            true);
+    }
+
+    QString rowIdCondition(qint64 rowId) const override
+    {
+        return QStringLiteral("_rowid_=%1").arg(rowId);
     }
 
     qint64 recordCount(const QString& sql) override

@@ -100,6 +100,11 @@ QString FieldExchange::notAnIntegerText()
     return QStringLiteral("“请填入一个正整数。”");
 }
 
+QString FieldExchange::typeAnIntegerText()
+{
+    return QStringLiteral("请键入一个整数。");
+}
+
 QString FieldExchange::integerRangeText(int min, int max)
 {
     return QStringLiteral("“请填入一个在%1和%2之间的整数。”").arg(min).arg(max);
@@ -213,13 +218,14 @@ bool FieldExchange::number(QLineEdit* edit, float& out, double min, double max)
     return true;
 }
 
-bool FieldExchange::integer(QLineEdit* edit, int& out, int min, int max)
+bool FieldExchange::integer(QLineEdit* edit, int& out, int min, int max,
+                            const QString& notAnInteger)
 {
     if (!proceed())
         return false;
     const auto v = FieldText::parseInteger(edit->text());
     if (!v)
-        return fail(edit, notAnIntegerText());
+        return fail(edit, notAnInteger);
     if (*v < min || *v > max)
         return fail(edit, integerRangeText(min, max));
     out = int(*v);

@@ -63,9 +63,10 @@ public:
     // A decimal number between min and max inclusive (fractions allowed):
     // "“请填入一个在%1和%2之间的数字。”" with the bounds shown like numbers.
     bool number(QLineEdit* edit, float& out, double min, double max);
-    // A whole number ("“请填入一个正整数。”" otherwise) between min and max
-    // inclusive ("“请填入一个在%1和%2之间的整数。”").
-    bool integer(QLineEdit* edit, int& out, int min, int max);
+    // A whole number ("“请填入一个正整数。”" otherwise, or the text given)
+    // between min and max inclusive ("“请填入一个在%1和%2之间的整数。”").
+    bool integer(QLineEdit* edit, int& out, int min, int max,
+                 const QString& notAnInteger = notAnIntegerText());
     // A number (as number() above) for a text field of a row record, written
     // "%f"; a number whose text would not fit is refused, never cut.
     bool numberText(QLineEdit* edit, QString& out, const TableDef& table, int column);
@@ -77,6 +78,8 @@ public:
     static QString notANumberText();
     static QString rangeText(double min, double max);
     static QString notAnIntegerText();
+    // The record browsers' wording: "请键入一个整数。".
+    static QString typeAnIntegerText();
     static QString integerRangeText(int min, int max);
     static QString tooLongText(int maxBytes);
     static QString notGbkText(const QString& character);

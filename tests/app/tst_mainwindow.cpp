@@ -207,10 +207,30 @@ void TestMainWindow::startUpLogsIn()
     QStringList captions;
     for (QPushButton* b : w->findChildren<QPushButton*>())
         captions << b->text();
-    QCOMPARE(captions, QStringList({"设备代码", "设备入库", "设备出库", "设备还库", "设备需求",
-                                    "库存信息", "入库信息", "生成设备采购计划报表", "库存报警",
-                                    "库存核对", "消耗统计", "修改密码", "重新登录", "帮助", "关于",
-                                    "备份数据库", "还原数据库", "清理数据库", "退出"}));
+    QCOMPARE(captions, QStringList({"设备代码",
+                                    "设备入库",
+                                    "设备出库",
+                                    "设备还库",
+                                    "设备需求",
+                                    "库存信息",
+                                    "入库信息",
+                                    "出库信息",
+                                    "还库信息",
+                                    "需求信息",
+                                    "生成设备采购计划报表",
+                                    "查看设备采购计划报表",
+                                    "库存报警",
+                                    "库存核对",
+                                    "消耗统计",
+                                    "操作日志",
+                                    "修改密码",
+                                    "重新登录",
+                                    "帮助",
+                                    "关于",
+                                    "备份数据库",
+                                    "还原数据库",
+                                    "清理数据库",
+                                    "退出"}));
     QVERIFY(!w->windowIcon().isNull());
 }
 

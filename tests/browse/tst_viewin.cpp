@@ -14,6 +14,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QFile>
+#include <QHash>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMenu>
@@ -128,8 +129,11 @@ QStringList TestViewIn::listedCodes(CViewInDlg& dlg)
 
 QLineEdit* TestViewIn::edit(CViewInDlg& dlg, const char* name)
 {
-    // A missing edit ends the run naming it, rather than with a crash.
-    auto* e = dlg.findChild<QLineEdit*>(QLatin1String(name));
+    // The detail fields by their control ids.
+    static const QHash<QByteArray, int> ids{
+        {"code", 1042},     {"inDate", 1041}, {"provider", 1047}, {"teleno", 1046},
+        {"quantity", 1045}, {"price", 1044},  {"buyer", 1043}};
+    auto* e = dlg.findChild<QLineEdit*>(QStringLiteral("control%1").arg(ids.value(name)));
     if (!e)
         qFatal("no edit %s in the form", name);
     return e;

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "browse/RecordBrowser.h"
+
+namespace vok {
+
+// The log viewer "查看操作日志": lists HOWDO and empties it.
+class CViewLogDlg : public RecordBrowser
+{
+    Q_OBJECT
+public:
+    enum : int
+    {
+        IdClear = 1039,
+        IdExit = 1
+    };
+
+    explicit CViewLogDlg(const FormContext& context, QWidget* parent = nullptr);
+};
+
+} // namespace vok

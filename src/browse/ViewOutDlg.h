@@ -1,0 +1,25 @@
+#pragma once
+
+#include "browse/RecordBrowser.h"
+
+namespace vok {
+
+// The stock-out browser "查看出库信息": lists DEVICE_OUT; corrects or
+// deletes rows by their stock-out time.
+class CViewOutDlg : public RecordBrowser
+{
+    Q_OBJECT
+public:
+    enum : int
+    {
+        IdDelete = 1103,
+        IdModify = 1104,
+        IdPrint = 1181,
+        IdQuery = 1189,
+        IdExit = 2
+    };
+
+    explicit CViewOutDlg(const FormContext& context, QWidget* parent = nullptr);
+};
+
+} // namespace vok

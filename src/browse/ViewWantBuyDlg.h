@@ -1,0 +1,24 @@
+#pragma once
+
+#include "browse/RecordBrowser.h"
+
+namespace vok {
+
+// The purchase-plan browser "查看设备采购计划报表": lists DEVICE_WANTBUY;
+// deletes rows by their plan time.
+class CViewWantBuyDlg : public RecordBrowser
+{
+    Q_OBJECT
+public:
+    enum : int
+    {
+        IdDelete = 1128,
+        IdPrint = 1183,
+        IdQuery = 1189,
+        IdExit = 2
+    };
+
+    explicit CViewWantBuyDlg(const FormContext& context, QWidget* parent = nullptr);
+};
+
+} // namespace vok
