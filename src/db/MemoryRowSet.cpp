@@ -19,8 +19,12 @@ bool MemoryRowSet::next()
 
 int MemoryRowSet::columnCount() const
 {
-    if (!m_names.isEmpty() || m_at < 0 || m_at >= m_rows.size())
+    if (!m_names.isEmpty())
         return int(m_names.size());
+    // Before the first row (when a list matches its columns) and after
+    // the last, the first row tells.
+    if (m_at < 0 || m_at >= m_rows.size())
+        return m_rows.isEmpty() ? 0 : int(m_rows.first().size());
     return int(m_rows.at(m_at).size());
 }
 
