@@ -151,7 +151,8 @@ struct ConnectionString
 // Opens a connection from a connection string. When unixODBC defines the
 // data source, it is opened through ODBC; otherwise the embedded database
 // file "<dsn in lower case>.db" in the data folder, created with the nine
-// tables when missing. Throws DbError.
+// tables when there is no such file (see openSqliteConnection). Throws
+// DbError.
 ConnectionPtr openConnection(const QString& connectionString);
 
 // True when unixODBC knows a data source of that name.
