@@ -52,6 +52,13 @@ void Connection::checkOpen() const
         throw DbError(DbError::kFail, QStringLiteral("数据库连接已关闭，不能执行此操作。"));
 }
 
+void Connection::reopen()
+{
+    m_depth = 0;
+    m_failed = false;
+    reopenEngine();
+}
+
 void Connection::begin()
 {
     checkOpen();

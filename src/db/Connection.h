@@ -74,6 +74,11 @@ public:
     virtual Engine engine() const = 0;
     virtual bool isOpen() const = 0;
     virtual void close() = 0;
+    // Opens the connection afresh with what it was first opened with, for
+    // when the link to a server broke (DbError::Failure::ConnectionLost):
+    // every holder of the connection works again. Whatever transaction was
+    // open is gone (the server rolled it back). Throws DbError.
+    void reopen();
 
     // Statement execution: INSERT, UPDATE, DELETE; any result is dropped.
     virtual void execute(const QString& sql) = 0;
@@ -109,6 +114,8 @@ protected:
     virtual void beginEngine() = 0;
     virtual void commitEngine() = 0;
     virtual void rollbackEngine() = 0;
+    // An engine whose link cannot break (a file) has nothing to do.
+    virtual void reopenEngine() {}
     void checkOpen() const;
 
 private:

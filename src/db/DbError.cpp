@@ -3,7 +3,8 @@
 namespace vok {
 
 DbError::DbError(quint32 code, QString text)
-    : m_code(code), m_text(std::move(text)), m_what(comErrorText(m_code, m_text).toUtf8())
+    : m_code(code), m_text(std::move(text)), m_engineText(m_text),
+      m_what(comErrorText(m_code, m_text).toUtf8())
 {
 }
 
@@ -23,6 +24,7 @@ DbError::DbError(Failure failure, const QString& engineText, const QString& file
     : DbError(kFail, failureLines(failure, engineText, file))
 {
     m_failure = failure;
+    m_engineText = engineText;
 }
 
 QString failureText(DbError::Failure failure, const QString& file)

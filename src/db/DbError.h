@@ -43,12 +43,15 @@ public:
     quint32 code() const { return m_code; }
     Failure failure() const { return m_failure; }
     const QString& text() const { return m_text; }
+    // The engine's own text alone (the whole text for Failure::Other).
+    const QString& engineText() const { return m_engineText; }
     const char* what() const noexcept override { return m_what.constData(); }
 
 private:
     quint32 m_code;
     Failure m_failure = Failure::Other;
     QString m_text;
+    QString m_engineText;
     QByteArray m_what;
 };
 
