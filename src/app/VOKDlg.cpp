@@ -178,8 +178,7 @@ bool CVOKDlg::reconnect(QWidget* parent)
     try {
         m_connection->reopen();
     } catch (const DbError& e) {
-        Messages::show(comErrorText(e), QString(), Messages::Icon::Exclamation,
-                       Messages::Buttons::Ok, parent);
+        Messages::notice(comErrorText(e), parent, QString(), Messages::Icon::Exclamation);
         return false;
     }
     replaceConnection(m_connection);

@@ -6,6 +6,11 @@
 
 namespace vok {
 
+QString singleText(double value)
+{
+    return QString::number(double(float(value)), 'g', 7);
+}
+
 RowRecord::RowRecord(const TableDef& table) : m_table(&table)
 {
     m_values.resize(table.columns.size());
@@ -29,7 +34,7 @@ QString RowRecord::text(int field) const
 {
     const QVariant& v = m_values.at(size_t(field));
     if (m_table->columns.at(size_t(field)).field == FieldKind::Single)
-        return QString::number(double(v.toFloat()), 'g', 7);
+        return singleText(v.toFloat());
     return v.toString();
 }
 
@@ -54,7 +59,7 @@ void RowRecord::setNumber(int field, float value)
     if (m_table->columns.at(size_t(field)).field == FieldKind::Single)
         m_values.at(size_t(field)) = QVariant(value);
     else
-        m_values.at(size_t(field)) = QVariant(QString::number(double(value), 'g', 7));
+        m_values.at(size_t(field)) = QVariant(singleText(value));
 }
 
 void RowRecord::setFromDatabase(int field, const QVariant& value)
@@ -70,7 +75,7 @@ void RowRecord::setFromDatabase(int field, const QVariant& value)
     }
     QString t;
     if (value.typeId() == QMetaType::Double || value.typeId() == QMetaType::Float)
-        t = QString::number(double(float(value.toDouble())), 'g', 7);
+        t = singleText(value.toDouble());
     else
         t = value.toString();
     m_values.at(size_t(field)) = QVariant(gbkCut(t, maxBytes(field)));

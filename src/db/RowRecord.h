@@ -7,6 +7,11 @@
 
 namespace vok {
 
+// A single-precision number as the database and the row records write it:
+// the value rounded to single precision, at most 7 significant digits
+// ("%.7g"), so that 2.5f reads "2.5" and 0.1f "0.1".
+QString singleText(double value);
+
 // A fixed-capacity row record of one table: the row as the forms hold it.
 // Text fields hold at most capacity - 1 GBK bytes; a longer value read from
 // the database is cut at a character boundary. Single fields hold a float.

@@ -1,6 +1,7 @@
 #include "db/SqliteConnection.h"
 
 #include "db/DbError.h"
+#include "db/RowRecord.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -202,8 +203,7 @@ public:
         case SQLITE_INTEGER:
             return QString::number(sqlite3_column_int64(m_stmt.get(), column));
         case SQLITE_FLOAT:
-            return QString::number(double(float(sqlite3_column_double(m_stmt.get(), column))), 'g',
-                                   7);
+            return singleText(sqlite3_column_double(m_stmt.get(), column));
         default: {
             const QByteArrayView v = utf8(column);
             return QString::fromUtf8(v.data(), v.size());

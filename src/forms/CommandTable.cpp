@@ -18,7 +18,7 @@ QPushButton* CommandTable::add(int id, const QString& buttonCaption, const QStri
                                std::function<void()> handler)
 {
     auto* b = new QPushButton(buttonCaption, m_form);
-    b->setObjectName(QStringLiteral("button%1").arg(id));
+    b->setObjectName(QStringLiteral("control%1").arg(id));
     b->setAutoDefault(false);
     connect(b, &QPushButton::clicked, this, [this, id] { trigger(id); });
     m_commands.push_back({id, buttonCaption, menuText, std::move(handler), b});

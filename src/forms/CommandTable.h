@@ -28,7 +28,7 @@ public:
     // a menu of their own, such as edits) open the popup menu.
     explicit CommandTable(QWidget* form);
 
-    // Declares a command and makes its button (object name "button<id>").
+    // Declares a command and makes its button (object name "control<id>").
     // An empty menu text keeps the command out of the context menu.
     QPushButton* add(int id, const QString& buttonCaption, const QString& menuText,
                      std::function<void()> handler);

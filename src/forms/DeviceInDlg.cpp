@@ -1,10 +1,9 @@
 #include "forms/DeviceInDlg.h"
 
-#include "db/DbError.h"
 #include "db/Schema.h"
 #include "db/SqlFormat.h"
 #include "forms/FieldExchange.h"
-#include "login/ComErrorBox.h"
+#include "forms/RunChange.h"
 #include "login/Permission.h"
 
 #include <QComboBox>
@@ -54,7 +53,7 @@ void CDeviceInDlg::confirm()
         return;
 
     // The stock-in row and the stock change stand or fall together.
-    try {
+    const bool done = runChange(this, [&] {
         Connection& c = connection();
         Transaction transaction(c);
         c.append(QStringLiteral("device_in"),
@@ -82,11 +81,9 @@ void CDeviceInDlg::confirm()
         }
         stock.reset();
         transaction.commit();
-    } catch (const DbError& e) {
-        showComError(e, this);
+    });
+    if (!done)
         return;
-    }
-
     completeEntry(QStringLiteral("添加入库信息"));
 }
 

@@ -1,9 +1,8 @@
 #include "forms/EntryForm.h"
 
-#include "db/DbError.h"
 #include "forms/CommandTable.h"
+#include "forms/RunChange.h"
 #include "login/Clock.h"
-#include "login/ComErrorBox.h"
 #include "login/MessageService.h"
 
 #include <QComboBox>
@@ -96,16 +95,14 @@ void EntryForm::addButtons(int confirmId, const QString& helpTopic)
 bool EntryForm::fillDeviceList()
 {
     QStringList codes;
-    try {
+    m_filled = runChange(this, [&] {
         auto rows = connection().query(QStringLiteral("SELECT * FROM DEVICE_CODE"));
         while (rows->next())
             if (!rows->isNull(0))
                 codes << rows->text(0);
-    } catch (const DbError& e) {
-        showComError(e, this);
-        m_filled = false;
+    });
+    if (!m_filled)
         return false;
-    }
     // A sorted list: case folded first, then by character.
     std::sort(codes.begin(), codes.end(), [](const QString& a, const QString& b) {
         const int c = a.compare(b, Qt::CaseInsensitive);
@@ -127,8 +124,7 @@ bool EntryForm::deviceChosen()
 {
     if (m_deviceList->currentIndex() >= 0)
         return true;
-    Messages::show(QStringLiteral("请选择一个设备"), QString(), Messages::Icon::None,
-                   Messages::Buttons::Ok, this);
+    Messages::notice(QStringLiteral("请选择一个设备"), this);
     return false;
 }
 
@@ -139,10 +135,8 @@ QString EntryForm::entryTime() const
 
 void EntryForm::completeEntry(const QString& logText)
 {
-    Messages::show(QStringLiteral("完成操作！"), QString(), Messages::Icon::None,
-                   Messages::Buttons::Ok, this);
-    if (m_context.log)
-        m_context.log->Write(logText);
+    Messages::notice(QStringLiteral("完成操作！"), this);
+    m_context.writeLog(logText);
     done(0);
 }
 

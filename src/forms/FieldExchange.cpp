@@ -118,7 +118,7 @@ bool FieldExchange::fail(QWidget* control, const QString& message)
 {
     m_ok = false;
     m_failed = control;
-    Messages::show(message, QString(), Messages::Icon::Exclamation, Messages::Buttons::Ok, m_form);
+    Messages::notice(message, m_form, QString(), Messages::Icon::Exclamation);
     if (control) {
         control->setFocus(Qt::OtherFocusReason);
         if (auto* edit = qobject_cast<QLineEdit*>(control))

@@ -36,12 +36,10 @@ void showComError(const DbError& error, QWidget* parent)
         if (Messages::show(reconnectQuestion(error), QString(), Messages::Icon::Question,
                            Messages::Buttons::YesNo, parent) == Messages::Answer::Yes &&
             reconnect(parent))
-            Messages::show(reconnectedText(), QString(), Messages::Icon::Information,
-                           Messages::Buttons::Ok, parent);
+            Messages::notice(reconnectedText(), parent, QString(), Messages::Icon::Information);
         return;
     }
-    Messages::show(comErrorText(error), QString(), Messages::Icon::Exclamation,
-                   Messages::Buttons::Ok, parent);
+    Messages::notice(comErrorText(error), parent, QString(), Messages::Icon::Exclamation);
 }
 
 void setReconnectHandler(std::function<bool(QWidget*)> handler)

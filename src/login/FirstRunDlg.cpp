@@ -78,8 +78,7 @@ CFirstRunDlg::CFirstRunDlg(QWidget* parent) : QDialog(parent)
 void CFirstRunDlg::create()
 {
     const auto notice = [this](const QString& text, QLineEdit* focus) {
-        Messages::show(text, QStringLiteral("提示"), Messages::Icon::Information,
-                       Messages::Buttons::Ok, this);
+        Messages::notice(text, this, QStringLiteral("提示"), Messages::Icon::Information);
         focus->setFocus();
     };
     const QString user = m_userEdit->text();

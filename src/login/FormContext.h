@@ -18,6 +18,10 @@ struct FormContext
     COperationLog* log = nullptr;
     // Only for the forms that are given the user name.
     QString userName;
+
+    // Writes one log entry when the form has a log; true when written or
+    // when there is none (a failure is shown by the log itself).
+    bool writeLog(const QString& text) const { return !log || log->Write(text); }
 };
 
 } // namespace vok

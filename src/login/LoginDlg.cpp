@@ -27,11 +27,6 @@ namespace {
 // start-up log-in.
 int wrongEntries = 0;
 
-void notice(const QString& text, const QString& caption, QWidget* parent)
-{
-    Messages::show(text, caption, Messages::Icon::Information, Messages::Buttons::Ok, parent);
-}
-
 bool isBlank(char c)
 {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
@@ -155,18 +150,21 @@ void CLoginDlg::logIn()
 {
     takeFields();
     if (m_department.isEmpty()) {
-        notice(QStringLiteral("部门选择项不能为空!"), QStringLiteral("提示"), this);
+        Messages::notice(QStringLiteral("部门选择项不能为空!"), this, QStringLiteral("提示"),
+                         Messages::Icon::Information);
         return;
     }
     if (!beginsWithDepartmentWord(m_department)) {
-        notice(QStringLiteral("部门选择项不正确!"), QStringLiteral("提示"), this);
+        Messages::notice(QStringLiteral("部门选择项不正确!"), this, QStringLiteral("提示"),
+                         Messages::Icon::Information);
         return;
     }
     m_ownDepartment = true;
     const std::optional<QString> own =
         departmentConnectionString(m_department, m_userName, m_password);
     if (!own) {
-        notice(QStringLiteral("部门选择项不正确!"), QStringLiteral("提示"), this);
+        Messages::notice(QStringLiteral("部门选择项不正确!"), this, QStringLiteral("提示"),
+                         Messages::Icon::Information);
         return;
     }
 
@@ -201,12 +199,13 @@ void CLoginDlg::logIn()
         return;
     }
     if (wrongEntries < 3) {
-        notice(QStringLiteral("输入错误!"), QStringLiteral("提示!"), this);
+        Messages::notice(QStringLiteral("输入错误!"), this, QStringLiteral("提示!"),
+                         Messages::Icon::Information);
         ++wrongEntries;
         return;
     }
-    Messages::show(QStringLiteral("不能登录!"), QStringLiteral("严重警告!"), Messages::Icon::Stop,
-                   Messages::Buttons::Ok, this);
+    Messages::notice(QStringLiteral("不能登录!"), this, QStringLiteral("严重警告!"),
+                     Messages::Icon::Stop);
     reject();
 }
 

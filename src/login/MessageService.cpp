@@ -96,6 +96,11 @@ Answer show(const QString& text, const QString& caption, Icon icon, Buttons butt
     }
 }
 
+void notice(const QString& text, QWidget* parent, const QString& caption, Icon icon)
+{
+    show(text, caption, icon, Buttons::Ok, parent);
+}
+
 void setTestMode(bool on)
 {
     state().testMode = on;

@@ -52,6 +52,10 @@ struct Shown
 Answer show(const QString& text, const QString& caption = QString(), Icon icon = Icon::None,
             Buttons buttons = Buttons::Ok, QWidget* parent = nullptr);
 
+// An OK-only notice; by default without an icon under the application title.
+void notice(const QString& text, QWidget* parent = nullptr, const QString& caption = QString(),
+            Icon icon = Icon::None);
+
 // Test hooks.
 void setTestMode(bool on);
 bool testMode();

@@ -1,12 +1,11 @@
 #include "stock/DeviceCodeDlg.h"
 
 #include "browse/RecordListView.h"
-#include "db/DbError.h"
 #include "db/Schema.h"
 #include "db/SqlFormat.h"
 #include "forms/CommandTable.h"
 #include "forms/FieldExchange.h"
-#include "login/ComErrorBox.h"
+#include "forms/RunChange.h"
 #include "login/MessageService.h"
 #include "login/Permission.h"
 
@@ -136,12 +135,6 @@ void CDeviceCodeDlg::onRowChosen(int row)
     m_name->setText(texts.value(1));
 }
 
-void CDeviceCodeDlg::report(const QString& message)
-{
-    Messages::show(message, QStringLiteral("提示!"), Messages::Icon::Question,
-                   Messages::Buttons::Ok, this);
-}
-
 void CDeviceCodeDlg::onAdd()
 {
     // A code or name that does not fit the catalogue's row record is
@@ -154,17 +147,15 @@ void CDeviceCodeDlg::onAdd()
         return;
     if (refuseIfReadOnly(m_context.classNumber, RefusalText::WithLineBreak, this))
         return;
-    try {
-        m_context.connection->execute(
-            sqlFormat(u"INSERT INTO DEVICE_CODE(code,name) VALUES('%s','%s')",
-                      {SqlArg::text(code), SqlArg::text(name)}));
-    } catch (const DbError& e) {
-        showComError(e, this);
+    if (!runChange(this, [&] {
+            m_context.connection->execute(
+                sqlFormat(u"INSERT INTO DEVICE_CODE(code,name) VALUES('%s','%s')",
+                          {SqlArg::text(code), SqlArg::text(name)}));
+        }))
         return;
-    }
-    if (m_context.log)
-        m_context.log->Write(QStringLiteral("添加设备记录。"));
-    report(QStringLiteral("完成添加设备记录操作!"));
+    m_context.writeLog(QStringLiteral("添加设备记录。"));
+    Messages::notice(QStringLiteral("完成添加设备记录操作!"), this, QStringLiteral("提示!"),
+                     Messages::Icon::Question);
     fillWholeCatalogue();
 }
 
@@ -179,16 +170,15 @@ void CDeviceCodeDlg::onRename()
         return;
     if (refuseIfReadOnly(m_context.classNumber, RefusalText::WithLineBreak, this))
         return;
-    try {
-        m_context.connection->execute(sqlFormat(u"UPDATE DEVICE_CODE SET NAME='%s' WHERE CODE='%s'",
-                                                {SqlArg::text(name), SqlArg::text(code)}));
-    } catch (const DbError& e) {
-        showComError(e, this);
+    if (!runChange(this, [&] {
+            m_context.connection->execute(
+                sqlFormat(u"UPDATE DEVICE_CODE SET NAME='%s' WHERE CODE='%s'",
+                          {SqlArg::text(name), SqlArg::text(code)}));
+        }))
         return;
-    }
-    report(QStringLiteral("完成修改设备记录操作!"));
-    if (m_context.log)
-        m_context.log->Write(QStringLiteral("更新设备记录。"));
+    Messages::notice(QStringLiteral("完成修改设备记录操作!"), this, QStringLiteral("提示!"),
+                     Messages::Icon::Question);
+    m_context.writeLog(QStringLiteral("更新设备记录。"));
     fillWholeCatalogue();
 }
 
@@ -197,16 +187,14 @@ void CDeviceCodeDlg::onDelete()
     const QString code = m_code->text();
     if (refuseIfReadOnly(m_context.classNumber, RefusalText::WithLineBreak, this))
         return;
-    try {
-        m_context.connection->execute(
-            sqlFormat(u"DELETE FROM DEVICE_CODE WHERE CODE='%s'", {SqlArg::text(code)}));
-    } catch (const DbError& e) {
-        showComError(e, this);
+    if (!runChange(this, [&] {
+            m_context.connection->execute(
+                sqlFormat(u"DELETE FROM DEVICE_CODE WHERE CODE='%s'", {SqlArg::text(code)}));
+        }))
         return;
-    }
-    if (m_context.log)
-        m_context.log->Write(QStringLiteral("删除设备记录。"));
-    report(QStringLiteral("完成删除设备记录操作!"));
+    m_context.writeLog(QStringLiteral("删除设备记录。"));
+    Messages::notice(QStringLiteral("完成删除设备记录操作!"), this, QStringLiteral("提示!"),
+                     Messages::Icon::Question);
     fillWholeCatalogue();
 }
 

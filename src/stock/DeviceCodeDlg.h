@@ -47,7 +47,6 @@ private:
     // Lists the rows of a SELECT text, the last row read at the top.
     void fillList(const QString& select);
     void fillWholeCatalogue();
-    void report(const QString& message);
 
     FormContext m_context;
     CommandTable* m_commands;

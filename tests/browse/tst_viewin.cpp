@@ -8,6 +8,7 @@
 #include "forms/CommandTable.h"
 #include "login/MessageService.h"
 #include "login/OperationLog.h"
+#include "support/FormTest.h"
 #include "support/TestSupport.h"
 
 #include <QAction>
@@ -70,11 +71,11 @@ private slots:
 
 private:
     std::unique_ptr<CViewInDlg> open(int classNumber = 1);
-    void clickRow(CViewInDlg& dlg, int row);
+    [[nodiscard]] bool clickRow(CViewInDlg& dlg, int row);
     QStringList listedCodes(CViewInDlg& dlg);
     QLineEdit* edit(CViewInDlg& dlg, const char* name);
     QPushButton* button(CViewInDlg& dlg, int id);
-    QStringList logEntries();
+    QStringList logEntries() { return test::logged(*m_c); }
 
     std::unique_ptr<test::Sandbox> m_sandbox;
     ConnectionPtr m_c;
@@ -99,24 +100,21 @@ void TestViewIn::cleanup()
 
 std::unique_ptr<CViewInDlg> TestViewIn::open(int classNumber)
 {
-    FormContext context;
-    context.classNumber = classNumber;
-    context.connection = m_c;
-    context.log = &m_log;
-    context.userName = QStringLiteral("admin");
-    auto dlg = std::make_unique<CViewInDlg>(context);
-    dlg->show();
+    auto dlg = test::openForm<CViewInDlg>(
+        test::formContext(m_c, &m_log, classNumber, QStringLiteral("admin")));
     if (!QTest::qWaitForWindowExposed(dlg.get()))
         qWarning("window not exposed");
     return dlg;
 }
 
-void TestViewIn::clickRow(CViewInDlg& dlg, int row)
+bool TestViewIn::clickRow(CViewInDlg& dlg, int row)
 {
     RecordListView* list = dlg.list();
     const QRect r = list->visualRect(list->model()->index(row, 2));
-    QVERIFY(r.isValid());
+    if (!r.isValid())
+        return false;
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, r.center());
+    return true;
 }
 
 QStringList TestViewIn::listedCodes(CViewInDlg& dlg)
@@ -130,24 +128,19 @@ QStringList TestViewIn::listedCodes(CViewInDlg& dlg)
 
 QLineEdit* TestViewIn::edit(CViewInDlg& dlg, const char* name)
 {
+    // A missing edit ends the run naming it, rather than with a crash.
     auto* e = dlg.findChild<QLineEdit*>(QLatin1String(name));
-    Q_ASSERT(e);
+    if (!e)
+        qFatal("no edit %s in the form", name);
     return e;
 }
 
 QPushButton* TestViewIn::button(CViewInDlg& dlg, int id)
 {
-    QPushButton* b = dlg.commands()->button(id);
-    Q_ASSERT(b && b->isEnabled());
+    QPushButton* b = test::control<QPushButton>(dlg, id);
+    if (!b || !b->isEnabled())
+        qFatal("no enabled button control%d in the form", id);
     return b;
-}
-
-QStringList TestViewIn::logEntries()
-{
-    QStringList out;
-    for (const QStringList& r : test::rows(*m_c, QStringLiteral("SELECT do_what FROM HOWDO")))
-        out << r.first();
-    return out;
 }
 
 void TestViewIn::opensWithTheTableReversed()
@@ -181,7 +174,7 @@ void TestViewIn::opensWithTheTableReversed()
     QVERIFY(Messages::shown().isEmpty());
     // VOK_SHOT_DIR keeps a picture of the form for a look.
     if (qEnvironmentVariableIsSet("VOK_SHOT_DIR")) {
-        clickRow(*dlg, 1);
+        QVERIFY(clickRow(*dlg, 1));
         dlg->grab().save(qEnvironmentVariable("VOK_SHOT_DIR") + QStringLiteral("/viewin.png"));
     }
 }
@@ -189,7 +182,7 @@ void TestViewIn::opensWithTheTableReversed()
 void TestViewIn::clickShowsRowInFields()
 {
     auto dlg = open();
-    clickRow(*dlg, 1);
+    QVERIFY(clickRow(*dlg, 1));
     QCOMPARE(edit(*dlg, "code")->text(), QStringLiteral("4"));
     QCOMPARE(edit(*dlg, "inDate")->text(), QStringLiteral("2004-09-30 23:59:59"));
     QCOMPARE(edit(*dlg, "provider")->text(), u("厂"));
@@ -197,7 +190,7 @@ void TestViewIn::clickShowsRowInFields()
     QCOMPARE(edit(*dlg, "quantity")->text(), QStringLiteral("12.5"));
     QCOMPARE(edit(*dlg, "price")->text(), QStringLiteral("100"));
     QCOMPARE(edit(*dlg, "buyer")->text(), u("张"));
-    clickRow(*dlg, 4);
+    QVERIFY(clickRow(*dlg, 4));
     QCOMPARE(edit(*dlg, "price")->text(), QStringLiteral("9.9"));
     // Moving through the list with the keyboard shows each row too.
     QTest::keyClick(dlg->list(), Qt::Key_Up);
@@ -314,13 +307,13 @@ void TestViewIn::modifyByTime()
     dlg->queryGroup()->valueEdit()->setText(QStringLiteral("2"));
     dlg->commands()->trigger(CViewInDlg::IdQuery);
     QCOMPARE(listedCodes(*dlg), QStringList{"2"});
-    clickRow(*dlg, 0);
+    QVERIFY(clickRow(*dlg, 0));
     edit(*dlg, "provider")->setText(u("新供应商"));
     edit(*dlg, "teleno")->setText(QStringLiteral("1234567890"));
     edit(*dlg, "quantity")->setText(QStringLiteral(" 7.5 "));
     edit(*dlg, "price")->setText(QStringLiteral("10000"));
     edit(*dlg, "buyer")->setText(u("赵"));
-    QTest::mouseClick(button(*dlg, CViewInDlg::IdModify), Qt::LeftButton);
+    QVERIFY(test::press(*dlg, CViewInDlg::IdModify));
     QCOMPARE(Messages::shownTexts(), QStringList{u("完成修改入库信息操作！")});
     QCOMPARE(Messages::shown().first().icon, Icon::None);
     QCOMPARE(test::rows(*m_c, QStringLiteral("SELECT * FROM DEVICE_IN WHERE code='2'")),
@@ -376,7 +369,7 @@ void TestViewIn::modifyChecksFieldsFirst()
         // Class 3: the field check comes before the refusal.
         auto dlg = open(3);
         const auto before = test::rows(*m_c, QStringLiteral("SELECT * FROM DEVICE_IN"));
-        clickRow(*dlg, row);
+        QVERIFY(clickRow(*dlg, row));
         QLineEdit* e = nullptr;
         if (!editName.isEmpty()) {
             e = edit(*dlg, editName.toLatin1().constData());
@@ -395,8 +388,8 @@ void TestViewIn::modifyChecksFieldsFirst()
 void TestViewIn::deleteOneRowAsksNothing()
 {
     auto dlg = open();
-    clickRow(*dlg, 3); // code 2
-    QTest::mouseClick(button(*dlg, CViewInDlg::IdDelete), Qt::LeftButton);
+    QVERIFY(clickRow(*dlg, 3)); // code 2
+    QVERIFY(test::press(*dlg, CViewInDlg::IdDelete));
     QCOMPARE(Messages::shownTexts(), QStringList{u("完成删除入库信息操作！")});
     QCOMPARE(test::rows(*m_c, QStringLiteral("SELECT code FROM DEVICE_IN")),
              (QList<QStringList>{{"1"}, {"3"}, {"4"}, {"5"}}));
@@ -415,7 +408,7 @@ void TestViewIn::deleteSharedTimeAsks()
 {
     QFETCH(bool, confirm);
     auto dlg = open();
-    clickRow(*dlg, 2); // code 3, the time it shares with code 4
+    QVERIFY(clickRow(*dlg, 2)); // code 3, the time it shares with code 4
     Messages::queueAnswer(confirm ? Answer::Ok : Answer::Cancel);
     dlg->commands()->trigger(CViewInDlg::IdDelete);
     const Messages::Shown question = Messages::shown().first();
@@ -440,7 +433,7 @@ void TestViewIn::deleteSharedTimeAsks()
 void TestViewIn::readOnlyClassIsRefused()
 {
     auto dlg = open(3);
-    clickRow(*dlg, 3);
+    QVERIFY(clickRow(*dlg, 3));
     edit(*dlg, "provider")->setText(u("改"));
     for (int id : {int(CViewInDlg::IdModify), int(CViewInDlg::IdDelete)}) {
         Messages::clearShown();
@@ -467,7 +460,7 @@ void TestViewIn::readOnlyClassIsRefused()
 void TestViewIn::helpMenuAndPrint()
 {
     auto dlg = open(3);
-    QTest::mouseClick(button(*dlg, CommandTable::kHelp), Qt::LeftButton);
+    QVERIFY(test::press(*dlg, CommandTable::kHelp));
     QCOMPARE(m_sandbox->helpLaunches().size(), 1);
     QVERIFY(m_sandbox->helpLaunches().first().join(u' ').contains(u("viewdevin.htm")));
 
@@ -496,11 +489,11 @@ void TestViewIn::helpMenuAndPrint()
         printer.setOutputFileName(pdf);
         return true;
     });
-    QTest::mouseClick(button(*dlg, CViewInDlg::IdPrint), Qt::LeftButton);
+    QVERIFY(test::press(*dlg, CViewInDlg::IdPrint));
     QVERIFY(QFile(pdf).size() > 1000);
     QVERIFY(Messages::shown().isEmpty());
 
-    QTest::mouseClick(button(*dlg, CViewInDlg::IdExit), Qt::LeftButton);
+    QVERIFY(test::press(*dlg, CViewInDlg::IdExit));
     QVERIFY(!dlg->isVisible());
     QCOMPARE(dlg->result(), int(QDialog::Rejected));
 }

@@ -1,11 +1,11 @@
-#include "ScriptedConnection.h"
-
 #include "db/DbError.h"
 #include "forms/CommandTable.h"
 #include "forms/DeviceInDlg.h"
 #include "login/Clock.h"
 #include "login/MessageService.h"
 #include "login/OperationLog.h"
+#include "support/FormTest.h"
+#include "support/ScriptedConnection.h"
 #include "support/TestSupport.h"
 
 #include <QAction>
@@ -27,8 +27,7 @@ const QString kRange = QStringLiteral("“请填入一个在1和10000之间的�
 const QString kNotANumber = QStringLiteral("请键入一个数。");
 const QString kDone = QStringLiteral("完成操作！");
 
-// Typed values of the form's edits, by control id.
-using Typed = QMap<int, QString>;
+using test::Typed;
 
 } // namespace
 
@@ -58,8 +57,6 @@ private slots:
 
 private:
     std::unique_ptr<CDeviceInDlg> openForm(int classNumber = 1);
-    void type(CDeviceInDlg& form, const Typed& typed);
-    void confirm(CDeviceInDlg& form);
     QList<QStringList> stock();
     QList<QStringList> stockIns();
 
@@ -92,35 +89,7 @@ void TestDeviceInDlg::cleanup()
 
 std::unique_ptr<CDeviceInDlg> TestDeviceInDlg::openForm(int classNumber)
 {
-    FormContext context;
-    context.classNumber = classNumber;
-    context.connection = m_scripted;
-    context.log = m_log.get();
-    auto form = std::make_unique<CDeviceInDlg>(context);
-    form->show();
-    return form;
-}
-
-void TestDeviceInDlg::type(CDeviceInDlg& form, const Typed& typed)
-{
-    for (auto it = typed.begin(); it != typed.end(); ++it) {
-        if (it.key() == CDeviceInDlg::IDC_DEVICE) {
-            auto* list = form.findChild<QComboBox*>("control1023");
-            list->setCurrentIndex(list->findText(it.value()));
-            QVERIFY(list->currentIndex() >= 0);
-        } else {
-            auto* edit = form.findChild<QLineEdit*>(QStringLiteral("control%1").arg(it.key()));
-            QVERIFY(edit);
-            edit->setText(it.value());
-        }
-    }
-}
-
-void TestDeviceInDlg::confirm(CDeviceInDlg& form)
-{
-    QPushButton* b = form.commands()->button(CDeviceInDlg::IDC_CONFIRM);
-    QVERIFY(b && b->isEnabled());
-    QTest::mouseClick(b, Qt::LeftButton);
+    return test::openForm<CDeviceInDlg>(test::formContext(m_scripted, m_log.get(), classNumber));
 }
 
 QList<QStringList> TestDeviceInDlg::stock()
@@ -152,8 +121,8 @@ void TestDeviceInDlg::opensWithSortedCodesAndNothingChosen()
 void TestDeviceInDlg::noDeviceChosenWritesNothing()
 {
     auto form = openForm(3);
-    type(*form, {{1029, "5"}, {1030, "5"}, {1027, "供应商甲"}});
-    confirm(*form);
+    QVERIFY(test::type(*form, {{1029, "5"}, {1030, "5"}, {1027, "供应商甲"}}));
+    QVERIFY(test::press(*form, CDeviceInDlg::IDC_CONFIRM));
     QCOMPARE(Messages::shownTexts(), QStringList{"请选择一个设备"});
     QCOMPARE(Messages::shown().at(0).icon, Messages::Icon::None);
     QCOMPARE(Messages::shown().at(0).caption, appTitle());
@@ -210,8 +179,8 @@ void TestDeviceInDlg::refusals()
     QFETCH(QString, focus);
     auto form = openForm(classNumber);
     QApplication::setActiveWindow(form.get());
-    type(*form, typed);
-    confirm(*form);
+    QVERIFY(test::type(*form, typed));
+    QVERIFY(test::press(*form, CDeviceInDlg::IDC_CONFIRM));
     QCOMPARE(Messages::shownTexts(), QStringList{message});
     const Messages::Shown shown = Messages::shown().at(0);
     if (message == kRefusal) {
@@ -251,13 +220,13 @@ void TestDeviceInDlg::newDeviceGetsStockRowWithLimitsOne()
     QFETCH(QString, quantity);
     QFETCH(QString, stored);
     auto form = openForm();
-    type(*form, {{1023, "B2"},
-                 {1027, QStringLiteral("供应商甲")},
-                 {1028, "0101234567"},
-                 {1029, quantity},
-                 {1030, "10000"},
-                 {1031, QStringLiteral("王五")}});
-    confirm(*form);
+    QVERIFY(test::type(*form, {{1023, "B2"},
+                               {1027, QStringLiteral("供应商甲")},
+                               {1028, "0101234567"},
+                               {1029, quantity},
+                               {1030, "10000"},
+                               {1031, QStringLiteral("王五")}}));
+    QVERIFY(test::press(*form, CDeviceInDlg::IDC_CONFIRM));
     QCOMPARE(Messages::shownTexts(), QStringList{kDone});
     QCOMPARE(Messages::shown().at(0).icon, Messages::Icon::None);
     QCOMPARE(stockIns(), (QList<QStringList>{{"B2", "2004-01-05 09:03:07", "供应商甲", "0101234567",
@@ -275,8 +244,8 @@ void TestDeviceInDlg::secondStockInRaisesNowAndTotal()
                   "VALUES('a1',5,20,2,50)");
     for (const char* q : {"2.5", "3"}) {
         auto form = openForm();
-        type(*form, {{1023, "a1"}, {1029, QString::fromLatin1(q)}, {1030, "1"}});
-        confirm(*form);
+        QVERIFY(test::type(*form, {{1023, "a1"}, {1029, QString::fromLatin1(q)}, {1030, "1"}}));
+        QVERIFY(test::press(*form, CDeviceInDlg::IDC_CONFIRM));
         QVERIFY(!form->isVisible());
     }
     QCOMPARE(stock(), (QList<QStringList>{{"a1", "10.5", "20", "2", "55.5"}}));
@@ -308,8 +277,8 @@ void TestDeviceInDlg::timeIsComposedUnpaddedFromBothPickers()
     auto form = openForm();
     form->findChild<QDateEdit*>("control1025")->setDate(date);
     form->findChild<QTimeEdit*>("control1050")->setTime(time);
-    type(*form, {{1023, "C3"}, {1029, "1"}, {1030, "1"}});
-    confirm(*form);
+    QVERIFY(test::type(*form, {{1023, "C3"}, {1029, "1"}, {1030, "1"}}));
+    QVERIFY(test::press(*form, CDeviceInDlg::IDC_CONFIRM));
     QCOMPARE(m_scripted->appends.size(), 2);
     QCOMPARE(m_scripted->appends.at(0).table, QStringLiteral("device_in"));
     QCOMPARE(m_scripted->appends.at(0).names,
@@ -325,9 +294,10 @@ void TestDeviceInDlg::quotesArePlainText()
 {
     for (int i = 0; i < 2; ++i) {
         auto form = openForm();
-        type(*form,
-             {{1023, "A'1"}, {1027, "x' OR '1'='1"}, {1031, "O'Brien"}, {1029, "4"}, {1030, "1"}});
-        confirm(*form);
+        QVERIFY(test::type(
+            *form,
+            {{1023, "A'1"}, {1027, "x' OR '1'='1"}, {1031, "O'Brien"}, {1029, "4"}, {1030, "1"}}));
+        QVERIFY(test::press(*form, CDeviceInDlg::IDC_CONFIRM));
         QVERIFY(!form->isVisible());
     }
     QCOMPARE(Messages::shownTexts(), (QStringList{kDone, kDone}));
@@ -346,8 +316,8 @@ void TestDeviceInDlg::overlongCatalogueCodeIsRefusedNotCut()
     m_db->execute("INSERT INTO DEVICE_CODE(code,name) VALUES('ABCDEFGHI','y')");
     auto form = openForm();
     QApplication::setActiveWindow(form.get());
-    type(*form, {{1023, "ABCDEFGHIJ"}, {1029, "1"}, {1030, "1"}});
-    confirm(*form);
+    QVERIFY(test::type(*form, {{1023, "ABCDEFGHIJ"}, {1029, "1"}, {1030, "1"}}));
+    QVERIFY(test::press(*form, CDeviceInDlg::IDC_CONFIRM));
     QCOMPARE(Messages::shownTexts(), QStringList{"“请填入不多于9个的字符。”"});
     QTRY_COMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("control1023"));
     QVERIFY(stockIns().isEmpty());
@@ -390,8 +360,8 @@ void TestDeviceInDlg::failureLeavesNeitherRow()
                 "UPDATE DEVICE SET now_number=now_number+1 WHERE code='a1'");
         };
     auto form = openForm();
-    type(*form, {{1023, "a1"}, {1029, "3"}, {1030, "1"}});
-    confirm(*form);
+    QVERIFY(test::type(*form, {{1023, "a1"}, {1029, "3"}, {1030, "1"}}));
+    QVERIFY(test::press(*form, CDeviceInDlg::IDC_CONFIRM));
     QCOMPARE(Messages::shownTexts(), QStringList{shown});
     QCOMPARE(Messages::shown().at(0).icon, Messages::Icon::Exclamation);
     QVERIFY(stockIns().isEmpty());
@@ -404,7 +374,7 @@ void TestDeviceInDlg::failureLeavesNeitherRow()
     m_scripted->beforeOpenUpdate = nullptr;
     m_scripted->beforeAppend = nullptr;
     m_scripted->beforeStore = nullptr;
-    confirm(*form);
+    QVERIFY(test::press(*form, CDeviceInDlg::IDC_CONFIRM));
     QCOMPARE(stockIns().size(), 1);
     QCOMPARE(stock().at(0).at(1), existingStock ? QStringLiteral("8") : QStringLiteral("3"));
 }
@@ -414,11 +384,7 @@ void TestDeviceInDlg::listFailureClosesTheForm()
     m_scripted->beforeQuery = [](const QString&) {
         throw DbError(DbError::kFail, QStringLiteral("表不存在"));
     };
-    FormContext context;
-    context.classNumber = 1;
-    context.connection = m_scripted;
-    context.log = m_log.get();
-    CDeviceInDlg form(context);
+    CDeviceInDlg form(test::formContext(m_scripted, m_log.get(), 1));
     QCOMPARE(Messages::shownTexts(), QStringList{"表不存在"});
     QVERIFY(!form.deviceListFilled());
     QCOMPARE(form.exec(), int(QDialog::Rejected)); // returns at once
@@ -454,7 +420,7 @@ void TestDeviceInDlg::tabOrderAndLabels()
     auto form = openForm();
     const QStringList expected{"control1023", "control1025", "control1050", "control1027",
                                "control1028", "control1029", "control1030", "control1031",
-                               "button1032",  "button1168",  "button2"};
+                               "control1032", "control1168", "control2"};
     QStringList order;
     QWidget* w = form->findChild<QWidget*>("control1023");
     for (int i = 0; i < expected.size(); ++i) {

@@ -1,11 +1,11 @@
-#include "../forms/ScriptedConnection.h"
-
 #include "browse/RecordListView.h"
 #include "db/DbError.h"
 #include "forms/CommandTable.h"
 #include "login/MessageService.h"
 #include "login/OperationLog.h"
 #include "stock/DeviceCodeDlg.h"
+#include "support/FormTest.h"
+#include "support/ScriptedConnection.h"
 #include "support/TestSupport.h"
 
 #include <QAction>
@@ -44,10 +44,8 @@ private slots:
 
 private:
     std::unique_ptr<CDeviceCodeDlg> openForm(int classNumber = 1);
-    void press(CDeviceCodeDlg& form, int id);
-    QList<QStringList> listed(CDeviceCodeDlg& form);
     QList<QStringList> catalogue();
-    QStringList logged();
+    QStringList logged() { return test::logged(*m_db); }
 
     std::unique_ptr<test::Sandbox> m_sandbox;
     ConnectionPtr m_db;
@@ -77,28 +75,7 @@ void TestDeviceCodeDlg::cleanup()
 
 std::unique_ptr<CDeviceCodeDlg> TestDeviceCodeDlg::openForm(int classNumber)
 {
-    FormContext context;
-    context.classNumber = classNumber;
-    context.connection = m_scripted;
-    context.log = m_log.get();
-    auto form = std::make_unique<CDeviceCodeDlg>(context);
-    form->show();
-    return form;
-}
-
-void TestDeviceCodeDlg::press(CDeviceCodeDlg& form, int id)
-{
-    QPushButton* b = form.commands()->button(id);
-    QVERIFY(b && b->isEnabled());
-    QTest::mouseClick(b, Qt::LeftButton);
-}
-
-QList<QStringList> TestDeviceCodeDlg::listed(CDeviceCodeDlg& form)
-{
-    QList<QStringList> rows;
-    for (int r = 0; r < form.list()->records()->rowCount(); ++r)
-        rows << form.list()->records()->rowTexts(r);
-    return rows;
+    return test::openForm<CDeviceCodeDlg>(test::formContext(m_scripted, m_log.get(), classNumber));
 }
 
 QList<QStringList> TestDeviceCodeDlg::catalogue()
@@ -106,24 +83,11 @@ QList<QStringList> TestDeviceCodeDlg::catalogue()
     return test::rows(*m_db, QStringLiteral("SELECT code, name FROM DEVICE_CODE ORDER BY code"));
 }
 
-QStringList TestDeviceCodeDlg::logged()
-{
-    QStringList what;
-    for (const QStringList& r : test::rows(*m_db, QStringLiteral("SELECT do_what FROM HOWDO")))
-        what << r.at(0);
-    return what;
-}
-
-static void setEdit(QWidget& form, int id, const QString& text)
-{
-    form.findChild<QLineEdit*>(QStringLiteral("control%1").arg(id))->setText(text);
-}
-
 void TestDeviceCodeDlg::listsCatalogueInReverseOrder()
 {
     auto form = openForm();
     QCOMPARE(form->windowTitle(), QStringLiteral("设备代码管理"));
-    QCOMPARE(listed(*form),
+    QCOMPARE(test::listed(*form->list()),
              (QList<QStringList>{{"003", "扫描仪"}, {"002", "打印机"}, {"001", "显示器"}}));
     auto* model = form->list()->records();
     QCOMPARE(model->headerData(0, Qt::Horizontal).toString(), QStringLiteral("设备号"));
@@ -145,17 +109,17 @@ void TestDeviceCodeDlg::clickShowsRowInEdits()
 void TestDeviceCodeDlg::addRenameDelete()
 {
     auto form = openForm();
-    setEdit(*form, 1017, "004");
-    setEdit(*form, 1018, QStringLiteral("投影仪"));
-    press(*form, CDeviceCodeDlg::IDC_ADD);
-    setEdit(*form, 1018, QStringLiteral("幻灯机"));
-    press(*form, CDeviceCodeDlg::IDC_RENAME);
-    setEdit(*form, 1017, "001");
-    press(*form, CDeviceCodeDlg::IDC_DELETE);
+    QVERIFY(test::type(*form, 1017, "004"));
+    QVERIFY(test::type(*form, 1018, QStringLiteral("投影仪")));
+    QVERIFY(test::press(*form, CDeviceCodeDlg::IDC_ADD));
+    QVERIFY(test::type(*form, 1018, QStringLiteral("幻灯机")));
+    QVERIFY(test::press(*form, CDeviceCodeDlg::IDC_RENAME));
+    QVERIFY(test::type(*form, 1017, "001"));
+    QVERIFY(test::press(*form, CDeviceCodeDlg::IDC_DELETE));
     // A code that is not there: nothing changes, success all the same.
-    setEdit(*form, 1017, "999");
-    press(*form, CDeviceCodeDlg::IDC_RENAME);
-    press(*form, CDeviceCodeDlg::IDC_DELETE);
+    QVERIFY(test::type(*form, 1017, "999"));
+    QVERIFY(test::press(*form, CDeviceCodeDlg::IDC_RENAME));
+    QVERIFY(test::press(*form, CDeviceCodeDlg::IDC_DELETE));
 
     QCOMPARE(Messages::shownTexts(),
              (QStringList{"完成添加设备记录操作!", "完成修改设备记录操作!", "完成删除设备记录操作!",
@@ -168,31 +132,31 @@ void TestDeviceCodeDlg::addRenameDelete()
                                     "更新设备记录。", "删除设备记录。"}));
     QCOMPARE(catalogue(),
              (QList<QStringList>{{"002", "打印机"}, {"003", "扫描仪"}, {"004", "幻灯机"}}));
-    QCOMPARE(listed(*form).size(), 3);
-    QCOMPARE(listed(*form).at(0), (QStringList{"004", "幻灯机"}));
+    QCOMPARE(test::listed(*form->list()).size(), 3);
+    QCOMPARE(test::listed(*form->list()).at(0), (QStringList{"004", "幻灯机"}));
 }
 
 void TestDeviceCodeDlg::changesRefillWholeCatalogue()
 {
     auto form = openForm();
-    form->findChild<QComboBox*>("control1190")->setEditText(QStringLiteral("设备号c"));
-    setEdit(*form, 1186, "002");
-    press(*form, CDeviceCodeDlg::IDC_QUERY);
-    QCOMPARE(listed(*form), (QList<QStringList>{{"002", "打印机"}}));
-    setEdit(*form, 1017, "003");
-    setEdit(*form, 1018, QStringLiteral("扫描器"));
-    press(*form, CDeviceCodeDlg::IDC_RENAME);
-    QCOMPARE(listed(*form),
+    QVERIFY(test::type(*form, 1190, QStringLiteral("设备号c")));
+    QVERIFY(test::type(*form, 1186, "002"));
+    QVERIFY(test::press(*form, CDeviceCodeDlg::IDC_QUERY));
+    QCOMPARE(test::listed(*form->list()), (QList<QStringList>{{"002", "打印机"}}));
+    QVERIFY(test::type(*form, 1017, "003"));
+    QVERIFY(test::type(*form, 1018, QStringLiteral("扫描器")));
+    QVERIFY(test::press(*form, CDeviceCodeDlg::IDC_RENAME));
+    QCOMPARE(test::listed(*form->list()),
              (QList<QStringList>{{"003", "扫描器"}, {"002", "打印机"}, {"001", "显示器"}}));
 }
 
 void TestDeviceCodeDlg::classThreeIsRefusedEveryChange()
 {
     auto form = openForm(3);
-    setEdit(*form, 1017, "001");
-    setEdit(*form, 1018, QStringLiteral("新名"));
+    QVERIFY(test::type(*form, 1017, "001"));
+    QVERIFY(test::type(*form, 1018, QStringLiteral("新名")));
     for (int id : {CDeviceCodeDlg::IDC_ADD, CDeviceCodeDlg::IDC_RENAME, CDeviceCodeDlg::IDC_DELETE})
-        press(*form, id);
+        QVERIFY(test::press(*form, id));
     QCOMPARE(Messages::shownTexts(), (QStringList{kRefusal, kRefusal, kRefusal}));
     for (const Messages::Shown& s : Messages::shown()) {
         QCOMPARE(s.caption, QStringLiteral("警告!"));
@@ -203,11 +167,11 @@ void TestDeviceCodeDlg::classThreeIsRefusedEveryChange()
     QVERIFY(logged().isEmpty());
     // Query and help stay available.
     Messages::clearShown();
-    form->findChild<QComboBox*>("control1190")->setEditText(QStringLiteral("设备名c"));
-    setEdit(*form, 1186, QStringLiteral("显示器"));
-    press(*form, CDeviceCodeDlg::IDC_QUERY);
-    QCOMPARE(listed(*form), (QList<QStringList>{{"001", "显示器"}}));
-    press(*form, CDeviceCodeDlg::IDC_HELP);
+    QVERIFY(test::type(*form, 1190, QStringLiteral("设备名c")));
+    QVERIFY(test::type(*form, 1186, QStringLiteral("显示器")));
+    QVERIFY(test::press(*form, CDeviceCodeDlg::IDC_QUERY));
+    QCOMPARE(test::listed(*form->list()), (QList<QStringList>{{"001", "显示器"}}));
+    QVERIFY(test::press(*form, CDeviceCodeDlg::IDC_HELP));
     QCOMPARE(m_sandbox->helpLaunches().size(), 1);
     QVERIFY(m_sandbox->helpLaunches().at(0).join(' ').contains("devcode.htm"));
     QVERIFY(Messages::shown().isEmpty());
@@ -250,9 +214,9 @@ void TestDeviceCodeDlg::overlongTextsAreRefused()
     QFETCH(QString, focus);
     auto form = openForm();
     QApplication::setActiveWindow(form.get());
-    setEdit(*form, 1017, code);
-    setEdit(*form, 1018, name);
-    press(*form, button);
+    QVERIFY(test::type(*form, 1017, code));
+    QVERIFY(test::type(*form, 1018, name));
+    QVERIFY(test::press(*form, button));
     QCOMPARE(Messages::shownTexts(), QStringList{message});
     QTRY_COMPARE(QApplication::focusWidget()->objectName(), focus);
     QCOMPARE(catalogue().size(), 3);
@@ -263,19 +227,19 @@ void TestDeviceCodeDlg::overlongTextsAreRefused()
 void TestDeviceCodeDlg::quotesArePlainText()
 {
     auto form = openForm();
-    setEdit(*form, 1017, "A'1");
-    setEdit(*form, 1018, "O'Brien");
-    press(*form, CDeviceCodeDlg::IDC_ADD);
-    setEdit(*form, 1018, "x' OR '1'='1");
-    press(*form, CDeviceCodeDlg::IDC_RENAME);
+    QVERIFY(test::type(*form, 1017, "A'1"));
+    QVERIFY(test::type(*form, 1018, "O'Brien"));
+    QVERIFY(test::press(*form, CDeviceCodeDlg::IDC_ADD));
+    QVERIFY(test::type(*form, 1018, "x' OR '1'='1"));
+    QVERIFY(test::press(*form, CDeviceCodeDlg::IDC_RENAME));
     QCOMPARE(catalogue().at(3), (QStringList{"A'1", "x' OR '1'='1"}));
     QCOMPARE(catalogue().at(0), (QStringList{"001", "显示器"}));
     // A delete with a quote in the code removes that code only.
-    setEdit(*form, 1017, "x' OR '1'='1");
-    press(*form, CDeviceCodeDlg::IDC_DELETE);
+    QVERIFY(test::type(*form, 1017, "x' OR '1'='1"));
+    QVERIFY(test::press(*form, CDeviceCodeDlg::IDC_DELETE));
     QCOMPARE(catalogue().size(), 4);
-    setEdit(*form, 1017, "A'1");
-    press(*form, CDeviceCodeDlg::IDC_DELETE);
+    QVERIFY(test::type(*form, 1017, "A'1"));
+    QVERIFY(test::press(*form, CDeviceCodeDlg::IDC_DELETE));
     QCOMPARE(catalogue().size(), 3);
 }
 
@@ -304,10 +268,10 @@ void TestDeviceCodeDlg::query()
     QFETCH(QList<QStringList>, rows);
     QFETCH(bool, error);
     auto form = openForm();
-    form->findChild<QComboBox*>("control1190")->setEditText(field);
-    setEdit(*form, 1186, value);
-    press(*form, CDeviceCodeDlg::IDC_QUERY);
-    QCOMPARE(listed(*form), rows);
+    QVERIFY(test::type(*form, 1190, field));
+    QVERIFY(test::type(*form, 1186, value));
+    QVERIFY(test::press(*form, CDeviceCodeDlg::IDC_QUERY));
+    QCOMPARE(test::listed(*form->list()), rows);
     QCOMPARE(Messages::shown().size(), error ? 1 : 0);
     if (error)
         QCOMPARE(Messages::shown().at(0).icon, Messages::Icon::Exclamation);
@@ -319,10 +283,10 @@ void TestDeviceCodeDlg::failedChangeShowsErrorAndStops()
     m_scripted->beforeExecute = [](const QString&) {
         throw DbError(DbError::kFail, QStringLiteral("违反唯一约束"));
     };
-    setEdit(*form, 1017, "004");
-    setEdit(*form, 1018, "x");
+    QVERIFY(test::type(*form, 1017, "004"));
+    QVERIFY(test::type(*form, 1018, "x"));
     const int queriesBefore = int(m_scripted->statements.size());
-    press(*form, CDeviceCodeDlg::IDC_ADD);
+    QVERIFY(test::press(*form, CDeviceCodeDlg::IDC_ADD));
     QCOMPARE(Messages::shownTexts(), QStringList{"违反唯一约束"});
     QVERIFY(logged().isEmpty());
     // Not refilled: the only statement is the failed INSERT.

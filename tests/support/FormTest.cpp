@@ -1,0 +1,94 @@
+#include "support/FormTest.h"
+
+#include "browse/RecordListView.h"
+#include "support/TestSupport.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+
+namespace vok::test {
+
+QString controlName(int id)
+{
+    return QStringLiteral("control%1").arg(id);
+}
+
+FormContext formContext(ConnectionPtr connection, COperationLog* log, int classNumber,
+                        const QString& userName)
+{
+    FormContext context;
+    context.classNumber = classNumber;
+    context.connection = std::move(connection);
+    context.log = log;
+    context.userName = userName;
+    return context;
+}
+
+bool press(QWidget& form, int id)
+{
+    auto* b = control<QPushButton>(form, id);
+    if (!b)
+        return false;
+    if (!b->isEnabled()) {
+        qWarning("button control%d is disabled", id);
+        return false;
+    }
+    QTest::mouseClick(b, Qt::LeftButton);
+    return true;
+}
+
+bool type(QWidget& form, int id, const QString& text)
+{
+    QWidget* w = form.findChild<QWidget*>(controlName(id));
+    if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+        edit->setText(text);
+        return true;
+    }
+    if (auto* edit = qobject_cast<QPlainTextEdit*>(w)) {
+        edit->setPlainText(text);
+        return true;
+    }
+    if (auto* combo = qobject_cast<QComboBox*>(w)) {
+        if (combo->isEditable()) {
+            combo->setEditText(text);
+            return true;
+        }
+        combo->setCurrentIndex(combo->findText(text));
+        if (combo->currentIndex() >= 0)
+            return true;
+        qWarning("control%d lists no \"%s\"", id, qPrintable(text));
+        return false;
+    }
+    qWarning("no edit or combo box control%d in the form", id);
+    return false;
+}
+
+bool type(QWidget& form, const Typed& typed)
+{
+    for (auto it = typed.begin(); it != typed.end(); ++it)
+        if (!type(form, it.key(), it.value()))
+            return false;
+    return true;
+}
+
+QList<QStringList> listed(const RecordListView& list)
+{
+    QList<QStringList> rows;
+    const RecordListModel* model = list.records();
+    for (int r = 0; r < model->rowCount(); ++r)
+        rows << model->rowTexts(r);
+    return rows;
+}
+
+QStringList logged(Connection& c)
+{
+    QStringList what;
+    for (const QStringList& r : rows(c, QStringLiteral("SELECT do_what FROM HOWDO")))
+        what << r.value(0);
+    return what;
+}
+
+} // namespace vok::test

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "login/FormContext.h"
+
+#include <QList>
+#include <QMap>
+#include <QStringList>
+#include <QWidget>
+#include <memory>
+
+namespace vok {
+class RecordListView;
+}
+
+// Driving a form in a test as a user would. The controls are found by
+// their object names, "control<id>" for every numbered control, buttons
+// included. The checks return false and say why in a warning, so that a
+// test stops at them:
+//
+//     auto form = test::openForm<CDeviceCodeDlg>(test::formContext(db, &log, 1));
+//     QVERIFY(test::type(*form, {{1017, "004"}, {1018, "投影仪"}}));
+//     QVERIFY(test::press(*form, 1019));
+//     QCOMPARE(test::logged(*db), QStringList{"添加设备记录。"});
+namespace vok::test {
+
+// The object name of a numbered control: "control<id>".
+QString controlName(int id);
+
+// The numbered control of type T, or nullptr (with a warning).
+template <class T> T* control(const QWidget& form, int id)
+{
+    T* c = form.findChild<T*>(controlName(id));
+    if (!c)
+        qWarning("no %s control%d in the form", T::staticMetaObject.className(), id);
+    return c;
+}
+
+// The context the main window hands a form.
+FormContext formContext(ConnectionPtr connection, COperationLog* log, int classNumber = 1,
+                        const QString& userName = QString());
+
+// Makes a form and shows it, as the main window does (not modally).
+template <class Form> std::unique_ptr<Form> openForm(const FormContext& context)
+{
+    auto form = std::make_unique<Form>(context);
+    form->show();
+    return form;
+}
+
+// Clicks the button control<id>; false when the form has none or it is
+// disabled (nothing is clicked then).
+[[nodiscard]] bool press(QWidget& form, int id);
+
+// Types a text into control<id>: an edit (one line or several) gets the
+// text, an editable combo box its edit text, a fixed combo box chooses the
+// item of that text. False when there is no such control or no such item.
+[[nodiscard]] bool type(QWidget& form, int id, const QString& text);
+// Typed texts by control id, taken in the order of the ids.
+using Typed = QMap<int, QString>;
+[[nodiscard]] bool type(QWidget& form, const Typed& typed);
+
+// The texts of the rows a list shows, top row first.
+QList<QStringList> listed(const RecordListView& list);
+
+// What the operation log holds: do_what of every HOWDO row, in order.
+QStringList logged(Connection& c);
+
+} // namespace vok::test
