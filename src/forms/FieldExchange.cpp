@@ -134,7 +134,8 @@ bool FieldExchange::fail(QWidget* control, const QString& message)
 QString FieldExchange::controlCharacterText(QChar character)
 {
     return QStringLiteral("“文字中有不能保存的控制字符（U+%1），请删除它。”")
-        .arg(QString::number(character.unicode(), 16).toUpper().rightJustified(4, QLatin1Char('0')));
+        .arg(
+            QString::number(character.unicode(), 16).toUpper().rightJustified(4, QLatin1Char('0')));
 }
 
 bool FieldExchange::checkText(QWidget* control, const QString& text, int maxBytes)

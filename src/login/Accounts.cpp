@@ -49,9 +49,9 @@ std::optional<QString> Accounts::find(Connection& connection, const QString& use
     // A password an earlier version kept as plain text is hashed as soon as
     // it has been typed correctly.
     if (found && !plain.isNull())
-        connection.execute(sqlFormat(u"UPDATE user SET pswd='%s' WHERE user='%s' AND pswd='%s'",
-                                     {SqlArg::text(hashed(password)), SqlArg::text(userName),
-                                      SqlArg::text(plain)}));
+        connection.execute(sqlFormat(
+            u"UPDATE user SET pswd='%s' WHERE user='%s' AND pswd='%s'",
+            {SqlArg::text(hashed(password)), SqlArg::text(userName), SqlArg::text(plain)}));
     return found;
 }
 

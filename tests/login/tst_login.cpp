@@ -1,10 +1,10 @@
 #include "db/Connection.h"
+#include "db/SqlFormat.h"
 #include "login/Accounts.h"
 #include "login/FirstRunDlg.h"
 #include "login/LoginDlg.h"
 #include "login/MessageService.h"
 #include "login/Password.h"
-#include "db/SqlFormat.h"
 #include "support/TestSupport.h"
 
 #include <QApplication>
@@ -187,9 +187,9 @@ void TestLogin::logsIn()
     QCOMPARE(d.dlg.classText(), QStringLiteral("2"));
     QCOMPARE(d.dlg.ownDepartment(), own);
     // An older row's plain-text password is a hash from this log-in on.
-    const auto stored = test::rows(*m_sandbox->open(dsn),
-                                   sqlFormat(u"SELECT pswd FROM user WHERE user='%s'",
-                                             {SqlArg::text(user)}));
+    const auto stored =
+        test::rows(*m_sandbox->open(dsn),
+                   sqlFormat(u"SELECT pswd FROM user WHERE user='%s'", {SqlArg::text(user)}));
     QCOMPARE(stored.size(), 1);
     QVERIFY(Password::isHash(stored.first().first()));
     QVERIFY(Password::verify(stored.first().first(), password));
