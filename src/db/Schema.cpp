@@ -190,7 +190,12 @@ QStringList sqliteTriggers()
             if (c.kind != ColumnKind::DateTime && c.kind != ColumnKind::Date)
                 continue;
             const QString value = normalisedDate(QStringLiteral("NEW.") + c.name);
-            const QString body = QStringLiteral("WHEN NEW.%2 IS NOT %3 BEGIN "
+            // The program writes normalised dates itself; the quick GLOB
+            // lets them (and NULL) pass without taking the text apart.
+            const QString body = QStringLiteral("WHEN typeof(NEW.%2)='text' AND NEW.%2 NOT GLOB "
+                                                "'[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9] "
+                                                "[0-9][0-9]:[0-9][0-9]:[0-9][0-9]' "
+                                                "AND NEW.%2 IS NOT %3 BEGIN "
                                                 "UPDATE %1 SET %2 = %3 WHERE rowid = NEW.rowid; "
                                                 "END")
                                      .arg(t->name, c.name, value);

@@ -158,6 +158,18 @@ void bindValue(sqlite3* db, sqlite3_stmt* stmt, int index, const QVariant& v)
         throw engineError(db);
 }
 
+// A date value as the file keeps it: a text that reads as a date is
+// written normalised, so that the triggers (there for other tools) have
+// nothing to do.
+QVariant stored(const QVariant& v, ColumnKind kind)
+{
+    if ((kind == ColumnKind::DateTime || kind == ColumnKind::Date) &&
+        v.typeId() == QMetaType::QString)
+        if (const auto dt = parseDateTime(v.toString()))
+            return dt->normalizedFull();
+    return v;
+}
+
 class SqliteRowSet : public RowSet
 {
 public:
@@ -270,7 +282,7 @@ public:
             if (m_record.value(i) == m_loaded.value(i))
                 continue;
             sets << m_columns.at(i) + QLatin1String("=?");
-            values << m_record.value(i);
+            values << stored(m_record.value(i), m_record.table().columns.at(size_t(i)).kind);
         }
         if (sets.isEmpty())
             return;
@@ -354,8 +366,13 @@ public:
         sqlite3_stmt* stmt = cachedStatement(sql);
         sqlite3_reset(stmt);
         sqlite3_clear_bindings(stmt);
-        for (int i = 0; i < values.size(); ++i)
-            bindValue(m_db, stmt, i + 1, values.at(i));
+        const TableDef* def = schema::find(table);
+        for (int i = 0; i < values.size(); ++i) {
+            const int column = def ? def->indexOf(names.at(i)) : -1;
+            bindValue(m_db, stmt, i + 1,
+                      column < 0 ? values.at(i)
+                                 : stored(values.at(i), def->columns.at(size_t(column)).kind));
+        }
         const int rc = sqlite3_step(stmt);
         if (rc != SQLITE_DONE) {
             DbError e = engineError(m_db);
