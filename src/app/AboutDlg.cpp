@@ -34,7 +34,9 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
     picture->setPixmap(programIcon().pixmap(64, 64));
     picture->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
-    auto* maker = new QLabel(QStringLiteral("仓库管理系统 vok 1.0 版　vok 开发组 制作"), this);
+    auto* maker = new QLabel(
+        QStringLiteral("仓库管理系统 vok %1 版　vok 开发组 制作").arg(QStringLiteral(VOK_VERSION)),
+        this);
     auto* date = new QLabel(QStringLiteral("2003-12-28"), this);
     auto* homeLabel = new QLabel(QStringLiteral("我的主页:"), this);
     auto* mailLabel = new QLabel(QStringLiteral("我的邮箱:"), this);

@@ -122,7 +122,8 @@ bool isHeadless(int argc, char** argv)
 {
     for (int i = 1; i < argc; ++i) {
         const QByteArray a(argv[i]);
-        if (a == "--init" || a == "--add-user" || a == "--dsn-schema" || a == "--help" || a == "-h")
+        if (a == "--init" || a == "--add-user" || a == "--dsn-schema" || a == "--help" ||
+            a == "-h" || a == "--version" || a == "-v")
             return true;
     }
     return false;
@@ -137,34 +138,56 @@ int runApplication(int argc, char** argv)
         app = std::make_unique<QCoreApplication>(argc, argv);
     } else {
         app = std::make_unique<QApplication>(argc, argv);
+        // Lets the desktop match the windows to the menu entry vok.desktop.
+        QGuiApplication::setDesktopFileName(QStringLiteral("vok"));
         installComErrorBox();
     }
     QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
     loadTranslations(*app);
 
+    QCoreApplication::setApplicationVersion(QStringLiteral(VOK_VERSION));
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("仓库管理系统"));
-    parser.addHelpOption();
-    const QCommandLineOption dataDir(QStringLiteral("data-dir"),
-                                     QStringLiteral("部门数据库所在的文件夹。"),
-                                     QStringLiteral("DIR"));
-    const QCommandLineOption init(QStringLiteral("init"),
-                                  QStringLiteral("建立五个部门的数据库后退出。"));
+    parser.setApplicationDescription(QStringLiteral("仓库管理系统\nWarehouse management"));
+    // Help and version with descriptions in both languages (Qt's own are
+    // in one).
+    const QCommandLineOption help(
+        QStringList{QStringLiteral("h"), QStringLiteral("help")},
+        QStringLiteral("显示这些选项后退出。\nShow these options and exit."));
+    const QCommandLineOption version(
+        QStringList{QStringLiteral("v"), QStringLiteral("version")},
+        QStringLiteral("显示版本后退出。\nShow the version and exit."));
+    const QCommandLineOption dataDir(
+        QStringLiteral("data-dir"),
+        QStringLiteral("部门数据库所在的文件夹。\nFolder of the department databases."),
+        QStringLiteral("DIR"));
+    const QCommandLineOption init(
+        QStringLiteral("init"),
+        QStringLiteral(
+            "建立五个部门的数据库后退出。\nCreate the five department databases and exit."));
     const QCommandLineOption dsnSchema(
         QStringLiteral("dsn-schema"),
         QStringLiteral(
-            "输出在数据库服务器上建立一个部门数据库的 SQL 脚本后退出（ENGINE：postgresql）。"),
+            "输出在数据库服务器上建立一个部门数据库的 SQL 脚本后退出（ENGINE：postgresql）。\n"
+            "Print the SQL script that creates a department database on a server and exit "
+            "(ENGINE: postgresql)."),
         QStringLiteral("ENGINE"));
     const QCommandLineOption addUserOption(
         QStringLiteral("add-user"),
-        QStringLiteral("建立一个用户（密码从标准输入读取）后退出；需要 --class 和 --department。"),
+        QStringLiteral("建立一个用户（密码从标准输入读取）后退出；需要 --class 和 --department。\n"
+                       "Create an account (password from standard input) and exit; needs --class "
+                       "and --department."),
         QStringLiteral("NAME"));
-    const QCommandLineOption classOption(QStringLiteral("class"),
-                                         QStringLiteral("新用户的级别（1 管理员，3 只读）。"),
-                                         QStringLiteral("C"));
-    const QCommandLineOption departmentOption(QStringLiteral("department"),
-                                              QStringLiteral("新用户的部门，如 部门A。"),
-                                              QStringLiteral("部门"));
+    const QCommandLineOption classOption(
+        QStringLiteral("class"),
+        QStringLiteral("新用户的级别（1 管理员，3 只读）。\nClass of the new account (1 "
+                       "administrator, 3 read-only)."),
+        QStringLiteral("C"));
+    const QCommandLineOption departmentOption(
+        QStringLiteral("department"),
+        QStringLiteral("新用户的部门，如 部门A。\nDepartment of the new account, e.g. 部门A."),
+        QStringLiteral("DEPARTMENT"));
+    parser.addOption(help);
+    parser.addOption(version);
     parser.addOption(dataDir);
     parser.addOption(init);
     parser.addOption(addUserOption);
@@ -172,6 +195,10 @@ int runApplication(int argc, char** argv)
     parser.addOption(departmentOption);
     parser.addOption(dsnSchema);
     parser.process(*app);
+    if (parser.isSet(help))
+        parser.showHelp(0);
+    if (parser.isSet(version))
+        parser.showVersion();
 
     if (parser.isSet(dsnSchema))
         return printSchema(parser.value(dsnSchema));

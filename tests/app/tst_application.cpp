@@ -19,13 +19,17 @@ private slots:
     void addUser_data();
     void addUser();
     void addUserTwiceIsRefused();
+    void versionAndHelp_data();
+    void versionAndHelp();
 
 private:
-    int run(const QStringList& args, const QByteArray& input, QString* errors = nullptr);
+    int run(const QStringList& args, const QByteArray& input, QString* errors = nullptr,
+            QString* output = nullptr);
     std::unique_ptr<test::Sandbox> m_sandbox;
 };
 
-int TestApplication::run(const QStringList& args, const QByteArray& input, QString* errors)
+int TestApplication::run(const QStringList& args, const QByteArray& input, QString* errors,
+                         QString* output)
 {
     QProcess p;
     p.start(QCoreApplication::applicationDirPath() + "/vok",
@@ -38,6 +42,8 @@ int TestApplication::run(const QStringList& args, const QByteArray& input, QStri
         return -2;
     if (errors)
         *errors = QString::fromUtf8(p.readAllStandardError());
+    if (output)
+        *output = QString::fromUtf8(p.readAllStandardOutput());
     return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -3;
 }
 
@@ -94,6 +100,40 @@ void TestApplication::addUserTwiceIsRefused()
     auto c = m_sandbox->open("VOK1");
     QCOMPARE(test::rows(*c, "SELECT user FROM user").size(), 1);
     QVERIFY(Accounts::find(*c, "管理员", "a"));
+}
+
+void TestApplication::versionAndHelp_data()
+{
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<QStringList>("shown");
+    QTest::newRow("version") << "--version" << QStringList{"vok " VOK_VERSION "\n"};
+    QTest::newRow("short version") << "-v" << QStringList{"vok " VOK_VERSION "\n"};
+    // Every option, each described in Chinese and in English.
+    QTest::newRow("help") << "--help"
+                          << QStringList{"--help",
+                                         "--version",
+                                         "--data-dir <DIR>",
+                                         "--init",
+                                         "--add-user <NAME>",
+                                         "--class <C>",
+                                         "--department <DEPARTMENT>",
+                                         "--dsn-schema <ENGINE>",
+                                         "显示版本后退出。",
+                                         "Show the version and exit.",
+                                         "部门数据库所在的文件夹。",
+                                         "Folder of the department databases."};
+}
+
+void TestApplication::versionAndHelp()
+{
+    QFETCH(QString, option);
+    QFETCH(QStringList, shown);
+    QString output;
+    QCOMPARE(run({option}, {}, nullptr, &output), 0);
+    for (const QString& text : shown)
+        QVERIFY2(output.contains(text), qPrintable(output));
+    if (option != "--help")
+        QCOMPARE(output, shown.first());
 }
 
 QTEST_GUILESS_MAIN(TestApplication)
