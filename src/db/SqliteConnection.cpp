@@ -582,13 +582,16 @@ ConnectionPtr openSqliteConnection(const QString& file)
     try {
         sqlite3_busy_timeout(db, kBusyTimeoutMs);
         sqlite3_extended_result_codes(db, 1);
-        // Durability: a commit is on the disk before it is confirmed, and
-        // with the rollback journal the .db file alone holds every
-        // committed change whenever no write is in progress (a copy of the
-        // file is the whole database). A second instance waits for the
-        // writer through the busy timeout.
-        exec(db, "PRAGMA journal_mode=DELETE");
+        // Durability: a commit is on the disk before it is confirmed
+        // (synchronous=FULL), and a checkpoint after every commit puts it
+        // into the .db file itself, so that whenever no write is in
+        // progress the file alone holds every committed change (a copy of
+        // it is the whole database). The write-ahead log keeps readers (a
+        // list, a backup) from blocking a writer; a second instance waits
+        // for the writer through the busy timeout.
+        exec(db, "PRAGMA journal_mode=WAL");
         exec(db, "PRAGMA synchronous=FULL");
+        sqlite3_wal_autocheckpoint(db, 1);
         if (isNew) {
             execAll(db, schema::createStatements(Engine::Sqlite));
         } else {

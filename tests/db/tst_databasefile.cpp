@@ -214,7 +214,7 @@ void TestDatabaseFile::damagedFileIsRefused()
 void TestDatabaseFile::confirmedChangesAreInTheFileAlone()
 {
     auto c = m_sandbox->open();
-    QCOMPARE(test::rows(*c, "PRAGMA journal_mode"), (QList<QStringList>{{"delete"}}));
+    QCOMPARE(test::rows(*c, "PRAGMA journal_mode"), (QList<QStringList>{{"wal"}}));
     QCOMPARE(test::rows(*c, "PRAGMA synchronous"), (QList<QStringList>{{"2"}}));
     for (int i = 0; i < 50; ++i) {
         Transaction t(*c);
