@@ -6,7 +6,9 @@
 #include "forms/CleanDlg.h"
 #include "forms/DeviceInDlg.h"
 #include "forms/UserDlg.h"
+#include "stock/ConsumptionDlg.h"
 #include "stock/DeviceCodeDlg.h"
+#include "stock/ReconcileDlg.h"
 #include "stock/StockAlertDlg.h"
 #include "stock/StockDlg.h"
 
@@ -43,6 +45,8 @@ std::vector<MainButton> mainButtons()
         {1015, G::Other,      QStringLiteral("生成设备采购计划报表"), Refused, NoUser, WithLog, nullptr, nullptr}, // CWantBuyDlg
         {1127, G::Other,      QStringLiteral("查看设备采购计划报表"), Free, WithUser, WithLog, nullptr, nullptr}, // CViewWantBuyDlg
         {1014, G::Other,      QStringLiteral("库存报警"), Free,    NoUser,   WithLog, makeForm<CStockAlertDlg>(), nullptr},
+        {1401, G::Other,      QStringLiteral("库存核对"), Free,    WithUser, WithLog, makeForm<CReconcileDlg>(), nullptr},
+        {1402, G::Other,      QStringLiteral("消耗统计"), Free,    WithUser, WithLog, makeForm<CConsumptionDlg>(), nullptr},
         {1007, G::System,     QStringLiteral("操作日志"), Free,    NoUser,   NoLog,   nullptr, nullptr}, // CViewLogDlg
         {1143, G::System,     QStringLiteral("修改密码"), Free,    WithUser, WithLog, makeForm<CUserDlg>(), nullptr},
         {1212, G::System,     QStringLiteral("重新登录"), Free,    NoUser,   WithLog, nullptr,

@@ -208,8 +208,8 @@ void TestMainWindow::startUpLogsIn()
     for (QPushButton* b : w->findChildren<QPushButton*>())
         captions << b->text();
     QCOMPARE(captions, QStringList({"设备代码", "设备入库", "库存信息", "入库信息", "库存报警",
-                                    "修改密码", "重新登录", "帮助", "关于", "备份数据库",
-                                    "还原数据库", "清理数据库", "退出"}));
+                                    "库存核对", "消耗统计", "修改密码", "重新登录", "帮助", "关于",
+                                    "备份数据库", "还原数据库", "清理数据库", "退出"}));
     QVERIFY(!w->windowIcon().isNull());
 }
 

@@ -1,0 +1,181 @@
+// reconcile --devices N --rows M [--db FILE]: how long the stock
+// reconciliation form takes from opening until its list is full, over N
+// devices and M movement rows, and the peak memory of the process.
+// Prints one line: devices=N rows=M seconds=S peak_rss_mb=P.
+#include "browse/RecordListView.h"
+#include "db/Connection.h"
+#include "db/DataFolder.h"
+#include "login/MessageService.h"
+#include "stock/ReconcileDlg.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+
+#include <cstdio>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace vok;
+
+namespace {
+
+int usage()
+{
+    std::fprintf(stderr, "usage: reconcile --devices N --rows M [--db FILE]\n");
+    return 2;
+}
+
+QString dataSourceOf(const QString& file)
+{
+    const QFileInfo info(file);
+    DataFolder::setPath(info.absolutePath());
+    return info.completeBaseName().toUpper();
+}
+
+qint64 count(Connection& c, const char* table)
+{
+    auto rs = c.query(QStringLiteral("SELECT COUNT(*) FROM %1").arg(QLatin1String(table)));
+    return rs->next() ? qint64(rs->number(0)) : 0;
+}
+
+QString codeOf(qint64 i)
+{
+    return QStringLiteral("%1").arg(i + 1, 6, 10, QLatin1Char('0'));
+}
+
+// N devices in the catalogue and the stock table, M movements: half
+// stock-ins, a third stock-outs, the rest returns; one device in fifty has
+// a stock that drifted from its ledger.
+void createRows(const QString& dsn, qint64 devices, qint64 rows)
+{
+    auto c = openConnection(ConnectionString{dsn, {}, {}}.toString());
+    if (count(*c, "DEVICE_CODE") == devices &&
+        count(*c, "DEVICE_IN") + count(*c, "DEVICE_OUT") + count(*c, "DEVICE_RETURN") == rows)
+        return;
+    Transaction t(*c);
+    for (const char* table : {"DEVICE_CODE", "DEVICE", "DEVICE_IN", "DEVICE_OUT", "DEVICE_RETURN"})
+        c->execute(QStringLiteral("DELETE * FROM %1").arg(QLatin1String(table)));
+    const QStringList codeNames{QStringLiteral("code"), QStringLiteral("name")};
+    const QStringList stockNames{QStringLiteral("code"), QStringLiteral("now_number"),
+                                 QStringLiteral("high_number"), QStringLiteral("low_number"),
+                                 QStringLiteral("total_number")};
+    for (qint64 i = 0; i < devices; ++i) {
+        c->append(QStringLiteral("DEVICE_CODE"), codeNames,
+                  {codeOf(i), QStringLiteral("设备%1").arg(i + 1)});
+        c->append(QStringLiteral("DEVICE"), stockNames,
+                  {codeOf(i), float(i % 50 == 0 ? 7 : 0), 100.0f, 1.0f, 0.0f});
+    }
+    const QStringList inNames{QStringLiteral("code"), QStringLiteral("in_date"),
+                              QStringLiteral("provider"), QStringLiteral("in_number"),
+                              QStringLiteral("buyer")};
+    const QStringList outNames{QStringLiteral("code"), QStringLiteral("department"),
+                               QStringLiteral("out_date"), QStringLiteral("out_number"),
+                               QStringLiteral("taker")};
+    const QStringList returnNames{QStringLiteral("code"), QStringLiteral("return_date"),
+                                  QStringLiteral("return_number"), QStringLiteral("keeper")};
+    const QDateTime start(QDate(2020, 1, 5), QTime(9, 3, 7));
+    for (qint64 i = 0; i < rows; ++i) {
+        const QString code = codeOf(i % std::max<qint64>(devices, 1));
+        const QString when = start.addSecs(i * 37).toString(QStringLiteral("yyyy-M-d H:m:s"));
+        const qint64 kind = i % 6;
+        if (kind < 3)
+            c->append(QStringLiteral("DEVICE_IN"), inNames,
+                      {code, when, QStringLiteral("上海仪器设备厂"), float(1 + i % 10),
+                       QStringLiteral("李强")});
+        else if (kind < 5)
+            c->append(QStringLiteral("DEVICE_OUT"), outNames,
+                      {code, QStringLiteral("部门%1").arg(QChar(u'A' + int(i % 5))), when,
+                       float(1 + i % 3), QStringLiteral("王小明")});
+        else
+            c->append(QStringLiteral("DEVICE_RETURN"), returnNames,
+                      {code, when, 1.0f, QStringLiteral("张伟")});
+    }
+    t.commit();
+}
+
+double cpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+double peakRssMb()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss / 1024.0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    qint64 devices = -1, rows = -1;
+    QString file = QDir::tempPath() + QStringLiteral("/vok_reconcile/vok1.db");
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray a(argv[i]);
+        if (a == "--devices" && i + 1 < argc)
+            devices = QByteArray(argv[++i]).toLongLong();
+        else if (a == "--rows" && i + 1 < argc)
+            rows = QByteArray(argv[++i]).toLongLong();
+        else if (a == "--db" && i + 1 < argc)
+            file = QString::fromLocal8Bit(argv[++i]);
+        else
+            return usage();
+    }
+    if (devices < 0 || rows < 0)
+        return usage();
+    QDir().mkpath(QFileInfo(file).absolutePath());
+
+    // The database is made in a child process, so that neither its time
+    // nor its memory counts.
+    const pid_t child = fork();
+    if (child == 0) {
+        try {
+            createRows(dataSourceOf(file), devices, rows);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "reconcile: %s\n", e.what());
+            _exit(1);
+        }
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return 1;
+
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    Messages::setTestMode(true);
+    FormContext context;
+    context.classNumber = 1;
+    context.userName = QStringLiteral("bench");
+    context.connection = openConnection(ConnectionString{dataSourceOf(file), {}, {}}.toString());
+
+    QElapsedTimer timer;
+    const double cpuStart = cpuSeconds();
+    timer.start();
+    CReconcileDlg dialog(context);
+    dialog.show();
+    QCoreApplication::processEvents();
+    const double seconds = timer.nsecsElapsed() / 1e9;
+    const double cpu = cpuSeconds() - cpuStart;
+    const qint64 listed = dialog.list()->records()->rowCount();
+    if (listed != devices || !Messages::shown().isEmpty()) {
+        std::fprintf(stderr, "reconcile: the list holds %lld of %lld devices\n",
+                     static_cast<long long>(listed), static_cast<long long>(devices));
+        return 1;
+    }
+    std::printf("devices=%lld rows=%lld seconds=%.3f peak_rss_mb=%.1f\n",
+                static_cast<long long>(devices), static_cast<long long>(rows), seconds,
+                peakRssMb());
+    // The processor time apart: on a shared machine the elapsed time also
+    // holds the waits for a processor.
+    std::fprintf(stderr, "cpu_seconds=%.3f\n", cpu);
+    return 0;
+}

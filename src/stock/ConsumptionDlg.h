@@ -1,0 +1,75 @@
+#pragma once
+
+#include "login/FormContext.h"
+#include "stock/StockLedger.h"
+
+#include <QDialog>
+
+class QChartView;
+class QComboBox;
+class QDateEdit;
+class QLabel;
+
+namespace vok {
+
+class CommandTable;
+class RecordListView;
+
+// Consumption by department and period: issued, demanded and the share of
+// demand met per department, returns per device, a bar chart of the issued
+// quantities and a line chart of one device's last twelve months.
+class CConsumptionDlg : public QDialog
+{
+    Q_OBJECT
+public:
+    CConsumptionDlg(const FormContext& context, QWidget* parent = nullptr);
+
+    enum : int
+    {
+        IDC_FROM = 1430,
+        IDC_TO = 1431,
+        IDC_DEVICE = 1432,
+        IDC_COUNT = 1433,
+        IDC_DEPARTMENTS = 1434,
+        IDC_RETURNS = 1435,
+        IDC_BAR_CHART = 1436,
+        IDC_LINE_CHART = 1437,
+        IDC_EXPORT_BAR = 1438,
+        IDC_EXPORT_LINE = 1439,
+        IDC_PRINT = 1440,
+        IDC_HELP = 1168,
+        IDC_EXIT = 1
+    };
+
+    CommandTable* commands() const { return m_commands; }
+    const Consumption& figures() const { return m_figures; }
+    const std::vector<double>& months() const { return m_months; }
+
+    // Reads the period's figures and redraws the lists and charts; false
+    // (and a message) when the period or the database refuses.
+    bool count();
+    // Writes the chart (IDC_BAR_CHART or IDC_LINE_CHART) as a PNG file;
+    // false when it cannot be written.
+    bool exportChart(int chart, const QString& path);
+
+private:
+    void askAndExport(int chart, const QString& title, const QString& fileName);
+    void showBarChart();
+    void showLineChart(const QString& code);
+    void onPrint();
+
+    FormContext m_context;
+    CommandTable* m_commands;
+    QDateEdit* m_from;
+    QDateEdit* m_to;
+    QComboBox* m_device;
+    RecordListView* m_departments;
+    RecordListView* m_returns;
+    QChartView* m_bar;
+    QChartView* m_line;
+    Consumption m_figures;
+    std::vector<double> m_months;
+    QDate m_lastMonth;
+};
+
+} // namespace vok

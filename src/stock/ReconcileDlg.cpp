@@ -1,0 +1,200 @@
+#include "stock/ReconcileDlg.h"
+
+#include "browse/ListCommands.h"
+#include "browse/PrintReport.h"
+#include "browse/RecordListView.h"
+#include "db/DbError.h"
+#include "db/MemoryRowSet.h"
+#include "db/RowRecord.h"
+#include "forms/CommandTable.h"
+#include "forms/RunChange.h"
+#include "login/ComErrorBox.h"
+#include "login/MessageService.h"
+#include "login/Permission.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QHBoxLayout>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace vok {
+
+namespace {
+
+QString controlName(int id)
+{
+    return QStringLiteral("control%1").arg(id);
+}
+
+QString quantity(double value)
+{
+    return singleText(value);
+}
+
+// A difference that single precision cannot tell from none reads "0".
+QString difference(double value, bool agrees)
+{
+    return agrees ? QStringLiteral("0") : singleText(value);
+}
+
+QStringList rowTexts(const LedgerRow& row)
+{
+    const bool stocked = row.stockRows > 0;
+    const QString none = QStringLiteral("—");
+    return {row.code,
+            row.inCatalogue ? row.name : QStringLiteral("（代码表中无）"),
+            stocked ? quantity(row.now) : none,
+            quantity(row.ledger()),
+            stocked ? difference(row.now - row.ledger(), row.nowAgrees()) : none,
+            stocked ? quantity(row.total) : none,
+            quantity(row.stockIn),
+            stocked ? difference(row.total - row.stockIn, row.totalAgrees()) : none,
+            row.agrees() ? QStringLiteral("相符") : QStringLiteral("★不符"),
+            row.problem(),
+            quantity(row.stockOut),
+            quantity(row.returned)};
+}
+
+} // namespace
+
+CReconcileDlg::CReconcileDlg(const FormContext& context, QWidget* parent)
+    : QDialog(parent), m_context(context), m_commands(new CommandTable(this))
+{
+    setWindowTitle(QStringLiteral("库存核对"));
+
+    m_list = new RecordListView({{QStringLiteral("设备号")},
+                                 {QStringLiteral("设备名")},
+                                 {QStringLiteral("现在数量")},
+                                 {QStringLiteral("流水结存")},
+                                 {QStringLiteral("数量差")},
+                                 {QStringLiteral("总数")},
+                                 {QStringLiteral("入库合计")},
+                                 {QStringLiteral("总数差")},
+                                 {QStringLiteral("核对")},
+                                 {QStringLiteral("说明")},
+                                 {QStringLiteral("出库合计")},
+                                 {QStringLiteral("还库合计")}},
+                                this);
+    m_list->setObjectName(controlName(IDC_LIST));
+    m_list->setColumnShares({6, 9, 6, 6, 5, 6, 6, 5, 5, 16, 6, 6}, 82);
+    // Several devices may be chosen for a correction.
+    m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+
+    m_summary = new QLabel(this);
+    m_summary->setObjectName(QStringLiteral("summaryLabel"));
+    m_alsoTotal = new QCheckBox(QStringLiteral("同时把总数改为入库合计(&T)"), this);
+    m_alsoTotal->setObjectName(controlName(IDC_ALSO_TOTAL));
+
+    QPushButton* refresh = m_commands->add(IDC_REFRESH, QStringLiteral("刷　　新"),
+                                           QStringLiteral("刷新"), [this] { refill(); });
+    QPushButton* correct = m_commands->add(IDC_CORRECT, QStringLiteral("按流水更正"),
+                                           QStringLiteral("按流水更正"), [this] { onCorrect(); });
+    QPushButton* print = m_commands->add(IDC_PRINT, QStringLiteral("打　　印"),
+                                         QStringLiteral("打印"), [this] { onPrint(); });
+    QPushButton* help =
+        m_commands->addHelp(QStringLiteral("帮　　助"), QStringLiteral("reconcile.htm"));
+    QPushButton* exit = m_commands->add(IDC_EXIT, QStringLiteral("退　　出"),
+                                        QStringLiteral("退出"), [this] { reject(); });
+    exit->setDefault(true);
+    m_commands->setMenuOrder({IDC_REFRESH, IDC_CORRECT, IDC_PRINT, CommandTable::kSeparator,
+                              CommandTable::kHelp, IDC_EXIT});
+    offerListCommands(*m_commands, *m_list, &reports::reconcile, m_context.userName);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(m_alsoTotal);
+    buttons->addStretch(1);
+    for (QPushButton* b : {refresh, correct, print, help, exit})
+        buttons->addWidget(b);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_list, 1);
+    layout->addWidget(m_summary);
+    layout->addLayout(buttons);
+    resize(900, 520);
+
+    const QList<QWidget*> order{m_list, m_alsoTotal, refresh, correct, print, help, exit};
+    for (int i = 1; i < order.size(); ++i)
+        setTabOrder(order.at(i - 1), order.at(i));
+
+    refill();
+}
+
+void CReconcileDlg::refill()
+{
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    try {
+        m_rows = StockLedger::reconcile(*m_context.connection);
+    } catch (const DbError& e) {
+        QApplication::restoreOverrideCursor();
+        showComError(e, this);
+        return;
+    }
+    // The list puts every row read at the top: hand it the last row first.
+    QList<QStringList> texts;
+    texts.reserve(qsizetype(m_rows.size()));
+    int differing = 0;
+    for (auto it = m_rows.rbegin(); it != m_rows.rend(); ++it) {
+        texts.append(rowTexts(*it));
+        if (!it->agrees())
+            ++differing;
+    }
+    MemoryRowSet rows(std::move(texts));
+    m_list->records()->fill(rows);
+    QApplication::restoreOverrideCursor();
+    m_summary->setText(
+        differing == 0
+            ? QStringLiteral("共 %1 种设备，库存全部与出入库流水相符。").arg(m_rows.size())
+            : QStringLiteral("共 %1 种设备，其中 %2 种与出入库流水不符（列在前面，标有“★不符”）。")
+                  .arg(m_rows.size())
+                  .arg(differing));
+}
+
+void CReconcileDlg::onCorrect()
+{
+    if (refuseIfReadOnly(m_context.classNumber, RefusalText::WithLineBreak, this))
+        return;
+    const bool alsoTotal = m_alsoTotal->isChecked();
+    // The chosen rows, or every device when none is chosen.
+    std::vector<LedgerRow> chosen;
+    const QModelIndexList selected = m_list->selectionModel()->selectedRows();
+    if (selected.isEmpty()) {
+        chosen = m_rows;
+    } else {
+        for (const QModelIndex& index : selected)
+            if (size_t(index.row()) < m_rows.size())
+                chosen.push_back(m_rows[size_t(index.row())]);
+    }
+    const auto changing =
+        std::count_if(chosen.begin(), chosen.end(),
+                      [alsoTotal](const LedgerRow& r) { return r.correctable(alsoTotal); });
+    if (changing == 0) {
+        Messages::notice(QStringLiteral("没有可以按流水更正的设备。\r\n"
+                                        "库存表中没有或有多行的设备不能更正，请在库存信息中处理。"),
+                         this, QStringLiteral("提示!"), Messages::Icon::Information);
+        return;
+    }
+    const QString what = alsoTotal ? QStringLiteral("现在数量和总数") : QStringLiteral("现在数量");
+    if (Messages::show(
+            QStringLiteral("将按出入库流水更正 %1 种设备的%2，是否继续?").arg(changing).arg(what),
+            QStringLiteral("提示!"), Messages::Icon::Question, Messages::Buttons::YesNo,
+            this) != Messages::Answer::Yes)
+        return;
+    int changed = 0;
+    if (!runChange(this, [&] {
+            changed = StockLedger::correct(*m_context.connection, chosen, alsoTotal);
+        }))
+        return;
+    m_context.writeLog(QStringLiteral("按流水更正库存"));
+    Messages::notice(QStringLiteral("完成按流水更正库存操作，共更正 %1 种设备!").arg(changed), this,
+                     QStringLiteral("提示!"), Messages::Icon::Information);
+    refill();
+}
+
+void CReconcileDlg::onPrint()
+{
+    PrintTableReport(*m_list->records(), reports::reconcile, m_context.userName, this);
+}
+
+} // namespace vok

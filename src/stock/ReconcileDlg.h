@@ -1,0 +1,55 @@
+#pragma once
+
+#include "login/FormContext.h"
+#include "stock/StockLedger.h"
+
+#include <QDialog>
+
+class QCheckBox;
+class QLabel;
+
+namespace vok {
+
+class CommandTable;
+class RecordListView;
+
+// Stock reconciliation: every device's stock beside what its movements add
+// up to, the devices that differ first; corrects the stock to the ledger.
+class CReconcileDlg : public QDialog
+{
+    Q_OBJECT
+public:
+    CReconcileDlg(const FormContext& context, QWidget* parent = nullptr);
+
+    enum : int
+    {
+        IDC_LIST = 1410,
+        IDC_ALSO_TOTAL = 1411,
+        IDC_REFRESH = 1412,
+        IDC_CORRECT = 1413,
+        IDC_PRINT = 1414,
+        IDC_HELP = 1168,
+        IDC_EXIT = 1
+    };
+
+    CommandTable* commands() const { return m_commands; }
+    RecordListView* list() const { return m_list; }
+    // The devices as listed, top row first.
+    const std::vector<LedgerRow>& rows() const { return m_rows; }
+
+    // Reads the stock and the movements again and lists them.
+    void refill();
+
+private:
+    void onCorrect();
+    void onPrint();
+
+    FormContext m_context;
+    CommandTable* m_commands;
+    RecordListView* m_list;
+    QLabel* m_summary;
+    QCheckBox* m_alsoTotal;
+    std::vector<LedgerRow> m_rows;
+};
+
+} // namespace vok

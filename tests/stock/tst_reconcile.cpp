@@ -1,0 +1,400 @@
+// The reconciliation and consumption forms on both engines: the figures
+// and differences listed, the correction to the ledger and its refusal,
+// the period edges, the charts and their export.
+#include "browse/PrintReport.h"
+#include "browse/RecordListView.h"
+#include "browse/ViewInDlg.h"
+#include "forms/CommandTable.h"
+#include "login/Clock.h"
+#include "login/FileDialogService.h"
+#include "login/MessageService.h"
+#include "login/OperationLog.h"
+#include "stock/ConsumptionDlg.h"
+#include "stock/ReconcileDlg.h"
+#include "support/FormTest.h"
+#include "support/TestSupport.h"
+
+#include <QCheckBox>
+#include <QDateEdit>
+#include <QDir>
+#include <QImage>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPrinter>
+#include <QTest>
+
+using namespace vok;
+using Icon = Messages::Icon;
+
+namespace {
+QString u(const char* text)
+{
+    return QString::fromUtf8(text);
+}
+const QString kRefusal = u("你无权执行此项操作!\r\n请重新登录数据库!");
+} // namespace
+
+class TestReconcile : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void listsDifferencesFirst();
+    void browserModifyShowsAsDifference();
+    void correction_data();
+    void correction();
+    void classThreeIsRefused();
+    void periodEdges_data();
+    void periodEdges();
+    void demandReturnsAndMonths();
+    void chartsExportAsPng();
+    void bothPrint();
+
+private:
+    void exec(const char* sql) { m_db->execute(u(sql)); }
+    void seedLedger();
+    std::unique_ptr<CReconcileDlg> reconcile(int classNumber = 1)
+    {
+        return test::openForm<CReconcileDlg>(test::formContext(m_db, m_log.get(), classNumber));
+    }
+    std::unique_ptr<CConsumptionDlg> consumption()
+    {
+        return test::openForm<CConsumptionDlg>(test::formContext(m_db, m_log.get(), 1));
+    }
+    QList<QStringList> stock()
+    {
+        return test::rows(*m_db, u("SELECT code, now_number, total_number FROM DEVICE "
+                                   "ORDER BY code, now_number"));
+    }
+    // Saves a picture of a widget when VOK_SHOTS names a folder.
+    static void shoot(QWidget& w, const QString& name)
+    {
+        const QString dir = qEnvironmentVariable("VOK_SHOTS");
+        QCoreApplication::sendPostedEvents();
+        if (!dir.isEmpty())
+            w.grab().save(QDir(dir).filePath(name + u(".png")));
+    }
+
+    std::unique_ptr<test::Sandbox> m_sandbox;
+    ConnectionPtr m_db;
+    std::unique_ptr<COperationLog> m_log;
+};
+
+void TestReconcile::init()
+{
+    m_sandbox = std::make_unique<test::Sandbox>();
+    m_db = m_sandbox->open();
+    m_log = std::make_unique<COperationLog>();
+    m_log->Attach(m_db, u("张三"));
+    Clock::setNow(QDateTime(QDate(2026, 3, 15), QTime(10, 0)));
+}
+
+void TestReconcile::cleanup()
+{
+    PrintService::setChooser({});
+    m_log.reset();
+    m_db.reset();
+    m_sandbox.reset();
+}
+
+// 001 agrees; 002 was set by hand; 003 has two stock rows; 004 has no
+// movements and no stock; 005 has movements but no stock row and no code.
+void TestReconcile::seedLedger()
+{
+    exec("INSERT INTO DEVICE_CODE(code,name) VALUES('001','显示器')");
+    exec("INSERT INTO DEVICE_CODE(code,name) VALUES('002','打印机')");
+    exec("INSERT INTO DEVICE_CODE(code,name) VALUES('003','扫描仪')");
+    exec("INSERT INTO DEVICE_CODE(code,name) VALUES('004','投影仪')");
+    exec("INSERT INTO DEVICE(code,now_number,high_number,low_number,total_number) "
+         "VALUES('001',7,20,1,10)");
+    exec("INSERT INTO DEVICE(code,now_number,high_number,low_number,total_number) "
+         "VALUES('002',9,20,1,4.5)");
+    exec("INSERT INTO DEVICE(code,now_number,high_number,low_number,total_number) "
+         "VALUES('003',1,20,1,1)");
+    exec("INSERT INTO DEVICE(code,now_number,high_number,low_number,total_number) "
+         "VALUES('003',2,20,1,2)");
+    exec("INSERT INTO DEVICE_IN(code,in_date,in_number) VALUES('001',#2026-1-5 9:00:00#,6)");
+    exec("INSERT INTO DEVICE_IN(code,in_date,in_number) VALUES('001',#2026-1-6 9:00:00#,4)");
+    exec("INSERT INTO DEVICE_OUT(code,department,out_date,out_number) "
+         "VALUES('001','部门A',#2026-2-1 9:00:00#,5)");
+    exec("INSERT INTO DEVICE_RETURN(code,return_date,return_number) "
+         "VALUES('001',#2026-2-2 9:00:00#,2)");
+    exec("INSERT INTO DEVICE_IN(code,in_date,in_number) VALUES('002',#2026-1-5 9:00:00#,4.5)");
+    exec("INSERT INTO DEVICE_OUT(code,department,out_date,out_number) "
+         "VALUES('002','部门B',#2026-2-1 9:00:00#,1)");
+    exec("INSERT INTO DEVICE_IN(code,in_date,in_number) VALUES('003',#2026-1-5 9:00:00#,3)");
+    exec("INSERT INTO DEVICE_IN(code,in_date,in_number) VALUES('005',#2026-1-5 9:00:00#,2)");
+}
+
+void TestReconcile::listsDifferencesFirst()
+{
+    seedLedger();
+    auto dlg = reconcile();
+    // 设备号 设备名 现在数量 流水结存 数量差 总数 入库合计 总数差 核对 说明 出库合计 还库合计
+    const QList<QStringList> expected{
+        {"002", u("打印机"), "9", "3.5", "5.5", "4.5", "4.5", "0", u("★不符"),
+         u("现在数量与流水结存不符"), "1", "0"},
+        {"003", u("扫描仪"), "3", "3", "0", "3", "3", "0", u("★不符"), u("库存表中有 2 行这种设备"),
+         "0", "0"},
+        {"005", u("（代码表中无）"), u("—"), "2", u("—"), u("—"), "2", u("—"), u("★不符"),
+         u("有流水，库存表中无此设备"), "0", "0"},
+        {"001", u("显示器"), "7", "7", "0", "10", "10", "0", u("相符"), "", "5", "2"},
+        {"004", u("投影仪"), u("—"), "0", u("—"), u("—"), "0", u("—"), u("相符"), "", "0", "0"}};
+    QCOMPARE(test::listed(*dlg->list()), expected);
+    QCOMPARE(dlg->findChild<QLabel*>(u("summaryLabel"))->text(),
+             u("共 5 种设备，其中 3 种与出入库流水不符（列在前面，标有“★不符”）。"));
+    QVERIFY(Messages::shown().isEmpty());
+    shoot(*dlg, u("reconcile"));
+}
+
+void TestReconcile::browserModifyShowsAsDifference()
+{
+    exec("INSERT INTO DEVICE_CODE(code,name) VALUES('001','显示器')");
+    exec("INSERT INTO DEVICE(code,now_number,high_number,low_number,total_number) "
+         "VALUES('001',6,20,1,6)");
+    exec("INSERT INTO DEVICE_IN(code,in_date,provider,teleno,in_number,price,buyer) "
+         "VALUES('001',#2026-1-5 9:00:00#,'甲','1',6,10,'乙')");
+    QCOMPARE(test::listed(*reconcile()->list()).value(0).value(8), u("相符"));
+
+    // The stock-in browser corrects the quantity and leaves the stock alone.
+    {
+        auto browser = test::openForm<CViewInDlg>(test::formContext(m_db, m_log.get(), 1));
+        auto* list = browser->findChild<RecordListView*>();
+        QVERIFY(list);
+        const QRect cell = list->visualRect(list->model()->index(0, 2));
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, cell.center());
+        auto* quantity = browser->findChild<QLineEdit*>(test::controlName(1045));
+        if (!quantity)
+            quantity = browser->findChild<QLineEdit*>(u("quantity"));
+        QVERIFY(quantity);
+        quantity->setText(u("8"));
+        QVERIFY(test::press(*browser, 1048));
+    }
+    Messages::clearShown();
+    const QStringList row = test::listed(*reconcile()->list()).value(0);
+    QCOMPARE(row.mid(2, 8), (QStringList{"6", "8", "-2", "6", "8", "-2", u("★不符"),
+                                         u("现在数量与流水结存不符；总数与入库合计不符")}));
+}
+
+void TestReconcile::correction_data()
+{
+    QTest::addColumn<int>("classNumber");
+    QTest::addColumn<int>("chosenRow"); // -1: none chosen, every device
+    QTest::addColumn<bool>("alsoTotal");
+    QTest::addColumn<QString>("question");
+    QTest::addColumn<QList<QStringList>>("stock");
+
+    // Only 002 and 006 can be corrected: 003 has two rows, 005 none.
+    QTest::newRow("class 1, every device, now only")
+        << 1 << -1 << false << u("将按出入库流水更正 2 种设备的现在数量，是否继续?")
+        << QList<QStringList>{{"001", "7", "10"},
+                              {"002", "3.5", "4.5"},
+                              {"003", "1", "1"},
+                              {"003", "2", "2"},
+                              {"006", "-3", "5"}};
+    QTest::newRow("class 2, the chosen devices, with total")
+        << 2 << 0 << true << u("将按出入库流水更正 1 种设备的现在数量和总数，是否继续?")
+        << QList<QStringList>{{"001", "7", "10"},
+                              {"002", "9", "4.5"},
+                              {"003", "1", "1"},
+                              {"003", "2", "2"},
+                              {"006", "-3", "0"}};
+}
+
+void TestReconcile::correction()
+{
+    QFETCH(int, classNumber);
+    QFETCH(int, chosenRow);
+    QFETCH(bool, alsoTotal);
+    seedLedger();
+    // 006: total 5 without any stock-in, a stock-out of 3 (ledger -3).
+    exec("INSERT INTO DEVICE(code,now_number,high_number,low_number,total_number) "
+         "VALUES('006',0,20,1,5)");
+    exec("INSERT INTO DEVICE_OUT(code,department,out_date,out_number) "
+         "VALUES('006','部门A',#2026-2-1 9:00:00#,3)");
+    auto dlg = reconcile(classNumber);
+    if (alsoTotal)
+        test::control<QCheckBox>(*dlg, CReconcileDlg::IDC_ALSO_TOTAL)->setChecked(true);
+    if (chosenRow >= 0) {
+        // The top rows are 002, 003, 005, 006: choose 006 and 003.
+        const auto* model = dlg->list()->model();
+        auto* selection = dlg->list()->selectionModel();
+        selection->select(model->index(3, 0),
+                          QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        selection->select(model->index(1, 0),
+                          QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    }
+
+    // Answering no changes nothing.
+    const QList<QStringList> before = stock();
+    Messages::queueAnswer(Messages::Answer::No);
+    QVERIFY(test::press(*dlg, CReconcileDlg::IDC_CORRECT));
+    QCOMPARE(stock(), before);
+
+    Messages::clearShown();
+    Messages::queueAnswer(Messages::Answer::Yes);
+    dlg->commands()->trigger(CReconcileDlg::IDC_CORRECT);
+    QCOMPARE(Messages::shown().size(), 2);
+    const Messages::Shown question = Messages::shown().at(0);
+    QTEST(question.text, "question");
+    QCOMPARE(question.icon, Icon::Question);
+    QCOMPARE(question.buttons, Messages::Buttons::YesNo);
+    QCOMPARE(Messages::shown().at(1).text.left(12), u("完成按流水更正库存操作，"));
+    QTEST(stock(), "stock");
+    QCOMPARE(test::logged(*m_db), QStringList{u("按流水更正库存")});
+    // The list is read again.
+    QCOMPARE(test::listed(*dlg->list()).value(chosenRow >= 0 ? 1 : 0).value(0),
+             QStringLiteral("003"));
+}
+
+void TestReconcile::classThreeIsRefused()
+{
+    seedLedger();
+    auto dlg = reconcile(3);
+    const QList<QStringList> before = stock();
+    QVERIFY(test::press(*dlg, CReconcileDlg::IDC_CORRECT));
+    QCOMPARE(Messages::shown().size(), 1);
+    QCOMPARE(Messages::shown().first().text, kRefusal);
+    QCOMPARE(Messages::shown().first().caption, u("警告!"));
+    QCOMPARE(Messages::shown().first().icon, Icon::Stop);
+    QCOMPARE(stock(), before);
+    QVERIFY(test::logged(*m_db).isEmpty());
+}
+
+void TestReconcile::periodEdges_data()
+{
+    QTest::addColumn<QString>("outDate");
+    QTest::addColumn<bool>("counts");
+    QTest::newRow("first day 0:0:0") << u("2026-3-1 0:0:0") << true;
+    QTest::newRow("day before 23:59:59") << u("2026-2-28 23:59:59") << false;
+    QTest::newRow("last day 23:59:59") << u("2026-3-31 23:59:59") << true;
+    QTest::newRow("next day 0:0:0") << u("2026-4-1 0:0:0") << false;
+}
+
+void TestReconcile::periodEdges()
+{
+    QFETCH(QString, outDate);
+    QFETCH(bool, counts);
+    m_db->execute(u("INSERT INTO DEVICE_OUT(code,department,out_date,out_number) "
+                    "VALUES('001','部门A',#%1#,4)")
+                      .arg(outDate));
+    m_db->execute(u("INSERT INTO DEVICE_RETURN(code,return_date,return_number) "
+                    "VALUES('001',#%1#,1)")
+                      .arg(outDate));
+    // The default period is this month: 2026-03-01 to 2026-03-31.
+    auto dlg = consumption();
+    QCOMPARE(test::control<QDateEdit>(*dlg, CConsumptionDlg::IDC_FROM)->date(), QDate(2026, 3, 1));
+    QCOMPARE(test::control<QDateEdit>(*dlg, CConsumptionDlg::IDC_TO)->date(), QDate(2026, 3, 31));
+    const auto departments =
+        test::listed(*test::control<RecordListView>(*dlg, CConsumptionDlg::IDC_DEPARTMENTS));
+    const auto returns =
+        test::listed(*test::control<RecordListView>(*dlg, CConsumptionDlg::IDC_RETURNS));
+    if (counts) {
+        QCOMPARE(departments, (QList<QStringList>{{"1", u("部门A"), "4", u("—"), u("—")}}));
+        QCOMPARE(returns, (QList<QStringList>{{"001", "1"}}));
+    } else {
+        QVERIFY(departments.isEmpty());
+        QVERIFY(returns.isEmpty());
+    }
+}
+
+void TestReconcile::demandReturnsAndMonths()
+{
+    exec("INSERT INTO DEVICE_CODE(code,name) VALUES('001','显示器')");
+    exec("INSERT INTO DEVICE_CODE(code,name) VALUES('002','打印机')");
+    exec("INSERT INTO DEVICE_OUT(code,department,out_date,out_number) "
+         "VALUES('001','部门A',#2026-3-2 9:00:00#,2)");
+    exec("INSERT INTO DEVICE_OUT(code,department,out_date,out_number) "
+         "VALUES('002','部门A',#2026-3-3 9:00:00#,1)");
+    exec("INSERT INTO DEVICE_OUT(code,department,out_date,out_number) "
+         "VALUES('001','部门B',#2026-3-4 9:00:00#,5)");
+    exec("INSERT INTO DEVICE_OUT(code,department,out_date,out_number) "
+         "VALUES('001','部门B',#2025-4-30 23:59:59#,6)");
+    exec("INSERT INTO DEVICE_OUT(code,department,out_date,out_number) "
+         "VALUES('001','部门B',#2025-3-31 23:59:59#,9)");
+    // Demands overlapping March (one ending on its first day), one not.
+    exec("INSERT INTO DEVICE_NEED(code,department,begin_date,end_date,need_number) "
+         "VALUES('001','部门A',#2026-2-1#,#2026-3-1#,'4')");
+    exec("INSERT INTO DEVICE_NEED(code,department,begin_date,end_date,need_number) "
+         "VALUES('002','部门C',#2026-3-31#,#2026-5-1#,'3')");
+    exec("INSERT INTO DEVICE_NEED(code,department,begin_date,end_date,need_number) "
+         "VALUES('001','部门B',#2026-4-1#,#2026-5-1#,'8')");
+
+    auto dlg = consumption();
+    auto* departments = test::control<RecordListView>(*dlg, CConsumptionDlg::IDC_DEPARTMENTS);
+    QCOMPARE(test::listed(*departments), (QList<QStringList>{{"1", u("部门A"), "3", "4", "75.0%"},
+                                                             {"2", u("部门B"), "5", u("—"), u("—")},
+                                                             {"3", u("部门C"), "0", "3", "0.0%"}}));
+    QVERIFY(dlg->months().empty());
+
+    // One device: its figures and its last twelve months, April to March.
+    QVERIFY(test::type(*dlg, CConsumptionDlg::IDC_DEVICE, u("001")));
+    QVERIFY(test::press(*dlg, CConsumptionDlg::IDC_COUNT));
+    QCOMPARE(test::listed(*departments),
+             (QList<QStringList>{{"1", u("部门A"), "2", "4", "50.0%"},
+                                 {"2", u("部门B"), "5", u("—"), u("—")}}));
+    std::vector<double> months(12, 0.0);
+    months[0] = 6;
+    months[11] = 7;
+    QCOMPARE(dlg->months(), months);
+
+    // A period that ends before it begins is refused.
+    test::control<QDateEdit>(*dlg, CConsumptionDlg::IDC_FROM)->setDate(QDate(2026, 4, 1));
+    QVERIFY(test::press(*dlg, CConsumptionDlg::IDC_COUNT));
+    QCOMPARE(Messages::shownTexts(), QStringList{u("开始日期不能晚于结束日期!")});
+    QCOMPARE(test::listed(*departments).size(), 2);
+    shoot(*dlg, u("consumption"));
+}
+
+void TestReconcile::chartsExportAsPng()
+{
+    exec("INSERT INTO DEVICE_CODE(code,name) VALUES('001','显示器')");
+    exec("INSERT INTO DEVICE_OUT(code,department,out_date,out_number) "
+         "VALUES('001','部门A',#2026-3-2 9:00:00#,2)");
+    auto dlg = consumption();
+    QVERIFY(test::type(*dlg, CConsumptionDlg::IDC_DEVICE, u("001")));
+    QVERIFY(test::press(*dlg, CConsumptionDlg::IDC_COUNT));
+    // Each chart through its command and the file dialog.
+    const std::pair<int, int> charts[] = {
+        {CConsumptionDlg::IDC_EXPORT_BAR, CConsumptionDlg::IDC_BAR_CHART},
+        {CConsumptionDlg::IDC_EXPORT_LINE, CConsumptionDlg::IDC_LINE_CHART}};
+    for (const auto& [command, chart] : charts) {
+        const QString path = QDir(m_sandbox->dataDir()).filePath(u("chart%1.png").arg(chart));
+        FileDialogs::queueAnswer(path);
+        dlg->commands()->trigger(command);
+        const QImage image(path);
+        QVERIFY(image.width() >= 400 && image.height() >= 200);
+        shoot(*test::control<QWidget>(*dlg, chart), u("chart%1").arg(chart));
+    }
+    QVERIFY(Messages::shown().isEmpty());
+    FileDialogs::queueAnswer(u("/nonexistent/dir/x.png"));
+    QVERIFY(test::press(*dlg, CConsumptionDlg::IDC_EXPORT_BAR));
+    QCOMPARE(Messages::shownTexts(), QStringList{u("无法写入文件 /nonexistent/dir/x.png !")});
+}
+
+void TestReconcile::bothPrint()
+{
+    seedLedger();
+    QString pdf;
+    PrintService::setChooser([&pdf](QPrinter& printer, QWidget*) {
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(pdf);
+        return true;
+    });
+    const QString shots = qEnvironmentVariable("VOK_SHOTS");
+    const QString dir = shots.isEmpty() ? m_sandbox->dataDir() : shots;
+    pdf = QDir(dir).filePath(u("reconcile.pdf"));
+    QVERIFY(test::press(*reconcile(), CReconcileDlg::IDC_PRINT));
+    QVERIFY(QFile(pdf).size() > 1000);
+    pdf = QDir(dir).filePath(u("consumption.pdf"));
+    Clock::setNow(QDateTime(QDate(2026, 2, 15), QTime(10, 0)));
+    QVERIFY(test::press(*consumption(), CConsumptionDlg::IDC_PRINT));
+    QVERIFY(QFile(pdf).size() > 1000);
+    QVERIFY(Messages::shown().isEmpty());
+}
+
+QTEST_MAIN(TestReconcile)
+#include "tst_reconcile.moc"
