@@ -3,6 +3,11 @@
 #
 #   env=$(bash scripts/pg-cluster.sh start [VOK_BINARY]) && eval "$env"
 #   bash scripts/pg-cluster.sh stop [FOLDER]                  # default $VOK_PG_DIR
+#   bash scripts/pg-cluster.sh halt|resume|restart [FOLDER]
+#
+# halt stops the server and keeps its folder (clients then meet a server
+# that cannot be reached), resume starts it again on the same port, and
+# restart does both, as a site's server restart does to open connections.
 #
 # start makes a cluster in a temporary folder, listening on 127.0.0.1 at a
 # free port, with one role `vok` (password login) owning five department
@@ -66,9 +71,9 @@ start() {
     as_owner "$PGBIN/initdb" -D "$dir/data" -U postgres -E UTF8 --locale=C.UTF-8 \
       --auth-local=trust --auth-host=scram-sha-256 --no-sync
     as_owner mkdir -p "$dir/sock"
-    as_owner "$PGBIN/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 \
-      -o "-c listen_addresses=127.0.0.1 -c port=$port -c unix_socket_directories=$dir/sock -c fsync=off -c synchronous_commit=off -c full_page_writes=off" \
-      start
+    echo "-c listen_addresses=127.0.0.1 -c port=$port -c unix_socket_directories=$dir/sock -c fsync=off -c synchronous_commit=off -c full_page_writes=off" \
+      >"$dir/options"
+    resume "$dir"
   } >"$dir/setup.log" 2>&1 || {
     cat "$dir/setup.log" >&2
     [ -f "$dir/server.log" ] && cat "$dir/server.log" >&2
@@ -124,6 +129,29 @@ EOF
   echo "pg-cluster: PostgreSQL on 127.0.0.1:$port, data sources VOK1…VOK5 in $sources" >&2
 }
 
+cluster_dir() {
+  local dir=${1:-${VOK_PG_DIR:-}}
+  case "$dir" in
+    */vok-pg.*) ;;
+    *) echo "pg-cluster: '$dir' is not a cluster folder of this script" >&2; return 1 ;;
+  esac
+  [ -d "$dir" ] || { echo "pg-cluster: $dir does not exist" >&2; return 1; }
+  echo "$dir"
+}
+
+halt() {
+  local dir
+  dir=$(cluster_dir "${1:-}")
+  as_owner "$PGBIN/pg_ctl" -D "$dir/data" -m fast -w stop >/dev/null
+}
+
+resume() {
+  local dir
+  dir=$(cluster_dir "${1:-}")
+  as_owner "$PGBIN/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 \
+    -o "$(cat "$dir/options")" start >/dev/null
+}
+
 stop() {
   local dir=${1:-${VOK_PG_DIR:-}}
   if [ -z "$dir" ] || [ ! -d "$dir" ]; then
@@ -142,5 +170,8 @@ stop() {
 case "${1:-}" in
   start) shift; start "$@" ;;
   stop) shift; stop "$@" ;;
-  *) echo "usage: $0 start [VOK_BINARY] | stop [FOLDER]" >&2; exit 2 ;;
+  halt) shift; halt "$@" ;;
+  resume) shift; resume "$@" ;;
+  restart) shift; halt "$@" && resume "$@" ;;
+  *) echo "usage: $0 start [VOK_BINARY] | stop [FOLDER] | halt|resume|restart [FOLDER]" >&2; exit 2 ;;
 esac

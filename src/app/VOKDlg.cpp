@@ -9,6 +9,7 @@
 #include "login/DialogStyle.h"
 #include "login/HelpLauncher.h"
 #include "login/LoginDlg.h"
+#include "login/MessageService.h"
 #include "login/Permission.h"
 
 #include <QAction>
@@ -52,10 +53,12 @@ CVOKDlg::CVOKDlg(std::vector<MainButton> buttons, QWidget* parent)
     setContextMenuPolicy(Qt::ActionsContextMenu);
 
     buildButtons();
+    setReconnectHandler([this](QWidget* parent) { return reconnect(parent); });
 }
 
 CVOKDlg::~CVOKDlg()
 {
+    setReconnectHandler({});
     if (m_connection && m_connection->isOpen())
         m_connection->close();
 }
@@ -164,6 +167,22 @@ void CVOKDlg::replaceConnection(ConnectionPtr connection)
 {
     m_connection = std::move(connection);
     m_log.Attach(m_connection, m_user.userName);
+}
+
+bool CVOKDlg::reconnect(QWidget* parent)
+{
+    if (!m_connection)
+        return false;
+    // The forms hold this same connection: opened again in place, it
+    // serves them all, and the repeated action goes through.
+    try {
+        m_connection->reopen();
+    } catch (const DbError& e) {
+        Messages::notice(comErrorText(e), parent, QString(), Messages::Icon::Exclamation);
+        return false;
+    }
+    replaceConnection(m_connection);
+    return true;
 }
 
 void CVOKDlg::showHelp()

@@ -43,6 +43,10 @@ public:
     // Puts a newly opened connection in place of the current one and points
     // the log at it (the restore of the database does this).
     void replaceConnection(ConnectionPtr connection);
+    // After the link to the server broke: opens the current connection
+    // again for the user's department and re-attaches the log. Shows the
+    // failure and returns false when the server still cannot be reached.
+    bool reconnect(QWidget* parent);
 
     // What a form opened from this row is given.
     FormContext contextFor(const MainButton& row);

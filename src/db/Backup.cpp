@@ -293,6 +293,9 @@ bool Backup::copyFromConnection(Connection& source, const QString& target, const
         if (source.engine() == Engine::Postgres)
             source.execute(
                 QStringLiteral("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ, READ ONLY"));
+        // The engine makes the tables only in a file it creates: the empty
+        // placeholder that reserved the name goes first.
+        QFile::remove(temp.path());
         const ConnectionPtr copy = openSqliteConnection(temp.path());
         Transaction write(*copy);
         if (!copyRows(source, *copy, false, progress))

@@ -59,6 +59,13 @@ void Connection::checkInTransaction() const
         throw DbError(DbError::kFail, QStringLiteral("只有在事务中才能锁定记录。"));
 }
 
+void Connection::reopen()
+{
+    m_depth = 0;
+    m_failed = false;
+    reopenEngine();
+}
+
 void Connection::begin()
 {
     checkOpen();

@@ -79,6 +79,11 @@ public:
     virtual Engine engine() const = 0;
     virtual bool isOpen() const = 0;
     virtual void close() = 0;
+    // Opens the connection afresh with what it was first opened with, for
+    // when the link to a server broke (DbError::Failure::ConnectionLost):
+    // every holder of the connection works again. Whatever transaction was
+    // open is gone (the server rolled it back). Throws DbError.
+    void reopen();
 
     // Statement execution: INSERT, UPDATE, DELETE; any result is dropped.
     virtual void execute(const QString& sql) = 0;
@@ -139,6 +144,8 @@ protected:
     virtual void beginEngine() = 0;
     virtual void commitEngine() = 0;
     virtual void rollbackEngine() = 0;
+    // An engine whose link cannot break (a file) has nothing to do.
+    virtual void reopenEngine() {}
     void checkOpen() const;
     // lockRows() needs a transaction to keep the lock in.
     void checkInTransaction() const;
@@ -183,7 +190,8 @@ struct ConnectionString
 // Opens a connection from a connection string. When unixODBC defines the
 // data source, it is opened through ODBC; otherwise the embedded database
 // file "<dsn in lower case>.db" in the data folder, created with the nine
-// tables when missing. Throws DbError.
+// tables when there is no such file (see openSqliteConnection). Throws
+// DbError.
 ConnectionPtr openConnection(const QString& connectionString);
 
 // True when unixODBC knows a data source of that name.

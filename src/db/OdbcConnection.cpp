@@ -41,9 +41,16 @@ const SQLWCHAR* wide(const QString& s)
     return reinterpret_cast<const SQLWCHAR*>(s.utf16());
 }
 
-// The driver's diagnostic records of a handle, as one text.
-QString diagnostics(SQLSMALLINT type, SQLHANDLE handle)
+struct Diagnostics
 {
+    QString text;  // every record's message, one a line
+    QString state; // the first record's SQLSTATE
+};
+
+// The driver's diagnostic records of a handle.
+Diagnostics diagnostics(SQLSMALLINT type, SQLHANDLE handle)
+{
+    Diagnostics out;
     QStringList messages;
     for (SQLSMALLINT i = 1;; ++i) {
         SQLWCHAR state[6] = {};
@@ -54,20 +61,56 @@ QString diagnostics(SQLSMALLINT type, SQLHANDLE handle)
                                             SQLSMALLINT(std::size(message)), &length);
         if (!SQL_SUCCEEDED(rc))
             break;
+        if (i == 1)
+            out.state = QString::fromUtf16(reinterpret_cast<const char16_t*>(state), 5);
         const int n = std::min<int>(length, int(std::size(message)) - 1);
         QString m = QString::fromUtf16(reinterpret_cast<const char16_t*>(message), n).trimmed();
         if (!m.isEmpty() && !messages.contains(m))
             messages << m;
     }
-    return messages.join(QLatin1Char('\n'));
+    out.text = messages.join(QLatin1Char('\n'));
+    return out;
+}
+
+// The failure a server's diagnostics stand for, as the user is told it.
+// psqlODBC reports several causes under one SQLSTATE, so the server's own
+// words decide between them.
+DbError::Failure failureOf(const Diagnostics& d)
+{
+    using F = DbError::Failure;
+    const auto says = [&](const char* words) {
+        return d.text.contains(QLatin1String(words), Qt::CaseInsensitive);
+    };
+    if (d.state == QLatin1String("28000") || d.state == QLatin1String("28P01") ||
+        says("password authentication failed") || says("no pg_hba.conf entry") ||
+        (says("role \"") && says("does not exist")))
+        return F::LoginRefused;
+    if (says("server closed the connection") || says("no connection to the server") ||
+        says("terminating connection") || says("could not send data to server") ||
+        says("could not receive data from server") || says("connection to server was lost") ||
+        d.state == QLatin1String("08S01") || d.state == QLatin1String("08003") ||
+        d.state == QLatin1String("08006") || d.state.startsWith(QLatin1String("57P")))
+        return F::ConnectionLost;
+    if (d.state == QLatin1String("08001") || d.state == QLatin1String("08004") ||
+        says("could not connect to server") || says("connection refused"))
+        return F::Unreachable;
+    if (d.state == QLatin1String("23505"))
+        return F::Unique;
+    if (d.state == QLatin1String("53100"))
+        return F::DiskFull;
+    if (d.state == QLatin1String("25006"))
+        return F::ReadOnly;
+    if (d.state == QLatin1String("55P03"))
+        return F::Busy;
+    return F::Other;
 }
 
 DbError odbcError(SQLSMALLINT type, SQLHANDLE handle, const char* what)
 {
-    QString text = diagnostics(type, handle);
-    if (text.isEmpty())
-        text = QStringLiteral("ODBC 调用 %1 失败。").arg(QLatin1String(what));
-    return DbError(DbError::kFail, text);
+    Diagnostics d = diagnostics(type, handle);
+    if (d.text.isEmpty())
+        d.text = QStringLiteral("ODBC 调用 %1 失败。").arg(QLatin1String(what));
+    return DbError(failureOf(d), d.text);
 }
 
 // The SQL type a column kind is stored as on the server; a bound value is
@@ -552,45 +595,7 @@ private:
 class OdbcConnection : public Connection
 {
 public:
-    explicit OdbcConnection(const ConnectionString& cs)
-    {
-        if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &m_env)))
-            throw DbError(DbError::kFail, QStringLiteral("无法初始化 ODBC 环境。"));
-        SQLSetEnvAttr(m_env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
-        if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, m_env, &m_dbc))) {
-            const DbError e = odbcError(SQL_HANDLE_ENV, m_env, "SQLAllocHandle");
-            SQLFreeHandle(SQL_HANDLE_ENV, m_env);
-            throw e;
-        }
-        SQLSetConnectAttr(m_dbc, SQL_ATTR_LOGIN_TIMEOUT,
-                          reinterpret_cast<SQLPOINTER>(kLoginTimeoutSeconds), 0);
-        // Only the data source is named: the database account comes from
-        // the data source, never from the program account (see the top).
-        const QString text = QStringLiteral("DSN=%1;").arg(cs.dsn);
-        SQLWCHAR out[1024];
-        SQLSMALLINT outLength = 0;
-        const SQLRETURN rc =
-            SQLDriverConnectW(m_dbc, nullptr, const_cast<SQLWCHAR*>(wide(text)), SQL_NTS, out,
-                              SQLSMALLINT(std::size(out)), &outLength, SQL_DRIVER_NOPROMPT);
-        if (!SQL_SUCCEEDED(rc)) {
-            const DbError e = odbcError(SQL_HANDLE_DBC, m_dbc, "SQLDriverConnect");
-            SQLFreeHandle(SQL_HANDLE_DBC, m_dbc);
-            SQLFreeHandle(SQL_HANDLE_ENV, m_env);
-            m_dbc = SQL_NULL_HDBC;
-            m_env = SQL_NULL_HENV;
-            throw e;
-        }
-        m_open = true;
-        try {
-            // A backslash in a quoted text is an ordinary character, as the
-            // program quotes texts by doubling quotes only.
-            run(QStringLiteral("SET standard_conforming_strings = on"));
-            run(QStringLiteral("SET DateStyle = 'ISO, YMD'"));
-        } catch (...) {
-            closeDbc();
-            throw;
-        }
-    }
+    explicit OdbcConnection(const ConnectionString& cs) : m_dsn(cs.dsn) { connect(); }
 
     ~OdbcConnection() override { closeDbc(); }
 
@@ -689,17 +694,33 @@ public:
     {
         try {
             return f();
-        } catch (const DbError&) {
+        } catch (const DbError& e) {
             if (m_inEngineTransaction)
                 m_transactionFailed = true;
+            // Inside a transaction the driver words a broken link after its
+            // own bookkeeping ("internal SAVEPOINT failed"): ask it.
+            if (e.failure() == DbError::Failure::ConnectionLost ||
+                (e.failure() == DbError::Failure::Other && linkDead())) {
+                m_lost = DbError(DbError::Failure::ConnectionLost, e.engineText());
+                throw *m_lost;
+            }
             throw;
         }
+    }
+
+    // Whether the driver knows the connection to be broken.
+    bool linkDead() const
+    {
+        SQLUINTEGER dead = SQL_CD_FALSE;
+        return SQL_SUCCEEDED(
+                   SQLGetConnectAttr(m_dbc, SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)) &&
+               dead == SQL_CD_TRUE;
     }
 
 protected:
     void beginEngine() override
     {
-        checkOpen();
+        checkLink();
         setAutocommit(false);
         m_inEngineTransaction = true;
         m_transactionFailed = false;
@@ -707,7 +728,7 @@ protected:
 
     void commitEngine() override
     {
-        checkOpen();
+        checkLink();
         if (m_transactionFailed) {
             rollbackEngine();
             throw DbError(DbError::kFail, QStringLiteral("事务中有语句执行失败，全部更改已撤销。"));
@@ -717,8 +738,22 @@ protected:
 
     void rollbackEngine() override
     {
+        if (m_lost) {
+            // The server dropped the transaction with the connection.
+            m_inEngineTransaction = false;
+            m_transactionFailed = false;
+            return;
+        }
         if (m_open && m_inEngineTransaction)
             endTransaction(SQL_ROLLBACK);
+    }
+
+    void reopenEngine() override
+    {
+        closeDbc();
+        m_lost.reset();
+        m_hasRowOrder.clear();
+        connect();
     }
 
 private:
@@ -727,7 +762,7 @@ private:
     qint64 insert(const QString& table, const QStringList& names, const QVariantList& values,
                   const QString& suffix)
     {
-        checkOpen();
+        checkLink();
         if (!isPlainIdentifier(table) || names.isEmpty() || names.size() != values.size())
             throw DbError(DbError::kFail, QStringLiteral("添加记录的参数无效。"));
         for (const QString& n : names)
@@ -764,8 +799,63 @@ private:
         });
     }
 
+    void connect()
+    {
+        if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &m_env)))
+            throw DbError(DbError::kFail, QStringLiteral("无法初始化 ODBC 环境。"));
+        SQLSetEnvAttr(m_env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+        if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, m_env, &m_dbc))) {
+            const DbError e = odbcError(SQL_HANDLE_ENV, m_env, "SQLAllocHandle");
+            SQLFreeHandle(SQL_HANDLE_ENV, m_env);
+            m_env = SQL_NULL_HENV;
+            throw e;
+        }
+        SQLSetConnectAttr(m_dbc, SQL_ATTR_LOGIN_TIMEOUT,
+                          reinterpret_cast<SQLPOINTER>(kLoginTimeoutSeconds), 0);
+        // Only the data source is named: the database account comes from
+        // the data source, never from the program account (see the top).
+        const QString text = QStringLiteral("DSN=%1;").arg(m_dsn);
+        SQLWCHAR out[1024];
+        SQLSMALLINT outLength = 0;
+        const SQLRETURN rc =
+            SQLDriverConnectW(m_dbc, nullptr, const_cast<SQLWCHAR*>(wide(text)), SQL_NTS, out,
+                              SQLSMALLINT(std::size(out)), &outLength, SQL_DRIVER_NOPROMPT);
+        if (!SQL_SUCCEEDED(rc)) {
+            DbError e = odbcError(SQL_HANDLE_DBC, m_dbc, "SQLDriverConnect");
+            // Whatever broke the first connection, the server cannot be
+            // reached now.
+            if (e.failure() == DbError::Failure::ConnectionLost)
+                e = DbError(DbError::Failure::Unreachable, e.engineText());
+            SQLFreeHandle(SQL_HANDLE_DBC, m_dbc);
+            SQLFreeHandle(SQL_HANDLE_ENV, m_env);
+            m_dbc = SQL_NULL_HDBC;
+            m_env = SQL_NULL_HENV;
+            throw e;
+        }
+        m_open = true;
+        try {
+            // A backslash in a quoted text is an ordinary character, as the
+            // program quotes texts by doubling quotes only.
+            run(QStringLiteral("SET standard_conforming_strings = on"));
+            run(QStringLiteral("SET DateStyle = 'ISO, YMD'"));
+        } catch (...) {
+            closeDbc();
+            throw;
+        }
+    }
+
+    // After the link broke, every call fails at once with the same error
+    // until the connection is opened again.
+    void checkLink() const
+    {
+        checkOpen();
+        if (m_lost)
+            throw *m_lost;
+    }
+
     QString prepare(const QString& sql) const
     {
+        checkLink();
         return singleStatement(translateSql(sql, Engine::Postgres));
     }
 
@@ -870,7 +960,7 @@ private:
     {
         if (m_dbc) {
             if (m_open) {
-                if (m_inEngineTransaction)
+                if (m_inEngineTransaction && !m_lost)
                     SQLEndTran(SQL_HANDLE_DBC, m_dbc, SQL_ROLLBACK);
                 SQLDisconnect(m_dbc);
             }
@@ -885,8 +975,10 @@ private:
         m_inEngineTransaction = false;
     }
 
+    QString m_dsn;
     SQLHENV m_env = SQL_NULL_HENV;
     SQLHDBC m_dbc = SQL_NULL_HDBC;
+    std::optional<DbError> m_lost; // why the link broke, until reopened
     bool m_open = false;
     bool m_inEngineTransaction = false;
     bool m_transactionFailed = false;

@@ -52,6 +52,45 @@ QString quotedName(const QString& name, Engine engine)
     return engine == Engine::Postgres ? name.toLower() : name;
 }
 
+// An SQL expression of SQLite's own functions that gives the normalised
+// form "YYYY-MM-DD HH:MM:SS" of a date text v written as the program's date
+// values may be ("Y-M-D", "Y-M-D H:M", "Y-M-D H:M:S", '/' for '-', fields
+// unpadded, blanks around), and v itself for anything else. The layers of
+// subqueries take the fields apart one step at a time; the last one checks
+// that every field is a number of its length and that the day exists.
+QString normalisedDate(const QString& v)
+{
+    static const QString shape = QStringLiteral(
+        "(SELECT CASE WHEN ok THEN printf('%04d-%02d-%02d %02d:%02d:%02d',y,mo,d,h,mi,s) "
+        "ELSE $V END FROM ("
+        "SELECT y,mo,d,h,mi,s,typeof($V)='text' AND a>0 AND b>0"
+        " AND y<>'' AND y NOT GLOB '*[^0-9]*' AND length(y)<=4 AND CAST(y AS INTEGER)>=100"
+        " AND mo<>'' AND mo NOT GLOB '*[^0-9]*' AND length(mo)<=2"
+        " AND d<>'' AND d NOT GLOB '*[^0-9]*' AND length(d)<=2"
+        " AND (tp='' OR (c>0"
+        " AND h<>'' AND h NOT GLOB '*[^0-9]*' AND length(h)<=2 AND CAST(h AS INTEGER)<24"
+        " AND mi<>'' AND mi NOT GLOB '*[^0-9]*' AND length(mi)<=2 AND CAST(mi AS INTEGER)<60"
+        " AND s<>'' AND s NOT GLOB '*[^0-9]*' AND length(s)<=2 AND CAST(s AS INTEGER)<60))"
+        " AND date(julianday(printf('%04d-%02d-%02d',y,mo,d))) IS printf('%04d-%02d-%02d',y,mo,d) "
+        "AS ok "
+        "FROM (SELECT y,mo,d,h,a,b,c,tp,"
+        "CASE WHEN instr(r,':')>0 THEN substr(r,1,instr(r,':')-1) ELSE r END AS mi,"
+        "CASE WHEN instr(r,':')>0 THEN substr(r,instr(r,':')+1) ELSE '0' END AS s "
+        "FROM (SELECT y,a,c,tp,instr(rest,sep) AS b,substr(rest,1,instr(rest,sep)-1) AS mo,"
+        "substr(rest,instr(rest,sep)+1) AS d,"
+        "CASE WHEN c>0 THEN substr(tp,1,c-1) ELSE '0' END AS h,"
+        "CASE WHEN c>0 THEN substr(tp,c+1) ELSE '0' END AS r "
+        "FROM (SELECT tp,sep,instr(dp,sep) AS a,substr(dp,1,instr(dp,sep)-1) AS y,"
+        "substr(dp,instr(dp,sep)+1) AS rest,instr(tp,':') AS c "
+        "FROM (SELECT dp,tp,CASE WHEN instr(dp,'-')>0 THEN '-' ELSE '/' END AS sep "
+        "FROM (SELECT CASE WHEN instr(t,' ')>0 THEN substr(t,1,instr(t,' ')-1) ELSE t END AS dp,"
+        "CASE WHEN instr(t,' ')>0 THEN ltrim(substr(t,instr(t,' ')+1)) ELSE '' END AS tp "
+        "FROM (SELECT trim($V) AS t))))))))");
+    QString out = shape;
+    out.replace(QLatin1String("$V"), v);
+    return out;
+}
+
 } // namespace
 
 int TableDef::indexOf(QStringView column) const
@@ -139,27 +178,39 @@ QStringList createStatements(Engine engine)
         out << QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (%2)")
                    .arg(quotedName(t->name, engine), cols.join(QLatin1String(", ")));
     }
-    if (engine == Engine::Sqlite) {
-        // The embedded engine keeps every date value as "YYYY-MM-DD HH:MM:SS"
-        // whatever text was written, so dates compare chronologically.
-        // vok_datetime() is registered on every connection the program opens.
-        for (const TableDef* t : all()) {
-            for (const auto& c : t->columns) {
-                if (c.kind != ColumnKind::DateTime && c.kind != ColumnKind::Date)
-                    continue;
-                const QString body =
-                    QStringLiteral("WHEN NEW.%2 IS NOT vok_datetime(NEW.%2) BEGIN "
-                                   "UPDATE %1 SET %2 = vok_datetime(%2) WHERE rowid = NEW.rowid; "
-                                   "END")
-                        .arg(t->name, c.name);
-                out << QStringLiteral("CREATE TRIGGER IF NOT EXISTS %1_%2_ins AFTER INSERT ON %1 ")
-                               .arg(t->name, c.name) +
-                           body;
-                out << QStringLiteral(
-                           "CREATE TRIGGER IF NOT EXISTS %1_%2_upd AFTER UPDATE OF %2 ON %1 ")
-                               .arg(t->name, c.name) +
-                           body;
-            }
+    if (engine == Engine::Sqlite)
+        out << sqliteTriggers();
+    return out;
+}
+
+QStringList sqliteTriggers()
+{
+    // The embedded engine keeps every date value as "YYYY-MM-DD HH:MM:SS"
+    // whatever text was written, so dates compare chronologically. The
+    // triggers use SQLite's own functions only, so that any tool can write
+    // the file.
+    QStringList out;
+    for (const TableDef* t : all()) {
+        for (const auto& c : t->columns) {
+            if (c.kind != ColumnKind::DateTime && c.kind != ColumnKind::Date)
+                continue;
+            const QString value = normalisedDate(QStringLiteral("NEW.") + c.name);
+            // The program writes normalised dates itself; the quick GLOB
+            // lets them (and NULL) pass without taking the text apart.
+            const QString body = QStringLiteral("WHEN typeof(NEW.%2)='text' AND NEW.%2 NOT GLOB "
+                                                "'[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9] "
+                                                "[0-9][0-9]:[0-9][0-9]:[0-9][0-9]' "
+                                                "AND NEW.%2 IS NOT %3 BEGIN "
+                                                "UPDATE %1 SET %2 = %3 WHERE rowid = NEW.rowid; "
+                                                "END")
+                                     .arg(t->name, c.name, value);
+            out << QStringLiteral("CREATE TRIGGER IF NOT EXISTS %1_%2_ins AFTER INSERT ON %1 ")
+                           .arg(t->name, c.name) +
+                       body;
+            out << QStringLiteral(
+                       "CREATE TRIGGER IF NOT EXISTS %1_%2_upd AFTER UPDATE OF %2 ON %1 ")
+                           .arg(t->name, c.name) +
+                       body;
         }
     }
     return out;

@@ -70,6 +70,9 @@ inline constexpr char16_t RowOrderColumn[] = u"vok_seq";
 // CREATE TABLE statements (and, for the embedded engine, the triggers that
 // keep date values in their normalised form) for one engine.
 QStringList createStatements(Engine engine);
+// The embedded engine's triggers alone (CREATE TRIGGER IF NOT EXISTS …),
+// written in SQLite's own SQL; named TABLE_column_ins and TABLE_column_upd.
+QStringList sqliteTriggers();
 // The same statements as one script for the engine's own command-line
 // client (each statement ends with ';'), for a site's administrator.
 QString createScript(Engine engine);

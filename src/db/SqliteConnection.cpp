@@ -18,24 +18,47 @@ namespace {
 
 constexpr int kBusyTimeoutMs = 15000;
 
-DbError engineError(sqlite3* db)
+QString fileOf(sqlite3* db)
 {
-    return DbError(DbError::kFail, QString::fromUtf8(sqlite3_errmsg(db)));
+    const char* name = sqlite3_db_filename(db, "main");
+    return name ? QFile::decodeName(name) : QString();
 }
 
-// vok_datetime(x): the normalised form of a date text, or x unchanged.
-void sqlVokDatetime(sqlite3_context* ctx, int, sqlite3_value** argv)
+// The failure an SQLite result code stands for, as the user is told it.
+DbError::Failure failureOf(int extendedCode, const QString& file)
 {
-    if (sqlite3_value_type(argv[0]) == SQLITE_TEXT) {
-        const auto* p = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
-        const int n = sqlite3_value_bytes(argv[0]);
-        if (const auto dt = parseDateTime(QString::fromUtf8(p, n))) {
-            const QByteArray out = dt->normalizedFull().toUtf8();
-            sqlite3_result_text(ctx, out.constData(), int(out.size()), SQLITE_TRANSIENT);
-            return;
-        }
+    switch (extendedCode & 0xff) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        return DbError::Failure::Busy;
+    case SQLITE_FULL:
+        return DbError::Failure::DiskFull;
+    case SQLITE_READONLY:
+        return DbError::Failure::ReadOnly;
+    case SQLITE_CANTOPEN:
+        // A journal that cannot be made beside the file: a read-only folder.
+        if (!file.isEmpty() && QFileInfo::exists(file) &&
+            !QFileInfo(QFileInfo(file).absolutePath()).isWritable())
+            return DbError::Failure::ReadOnly;
+        return DbError::Failure::CannotOpen;
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+        return DbError::Failure::Damaged;
+    case SQLITE_CONSTRAINT:
+        if (extendedCode == SQLITE_CONSTRAINT_UNIQUE ||
+            extendedCode == SQLITE_CONSTRAINT_PRIMARYKEY)
+            return DbError::Failure::Unique;
+        return DbError::Failure::Other;
+    default:
+        return DbError::Failure::Other;
     }
-    sqlite3_result_value(ctx, argv[0]);
+}
+
+DbError engineError(sqlite3* db)
+{
+    const QString file = fileOf(db);
+    return DbError(failureOf(sqlite3_extended_errcode(db), file),
+                   QString::fromUtf8(sqlite3_errmsg(db)), QDir::toNativeSeparators(file));
 }
 
 bool isDateOnlyDecl(const char* decl)
@@ -133,6 +156,18 @@ void bindValue(sqlite3* db, sqlite3_stmt* stmt, int index, const QVariant& v)
     }
     if (rc != SQLITE_OK)
         throw engineError(db);
+}
+
+// A date value as the file keeps it: a text that reads as a date is
+// written normalised, so that the triggers (there for other tools) have
+// nothing to do.
+QVariant stored(const QVariant& v, ColumnKind kind)
+{
+    if ((kind == ColumnKind::DateTime || kind == ColumnKind::Date) &&
+        v.typeId() == QMetaType::QString)
+        if (const auto dt = parseDateTime(v.toString()))
+            return dt->normalizedFull();
+    return v;
 }
 
 class SqliteRowSet : public RowSet
@@ -259,7 +294,7 @@ public:
             if (m_record.value(i) == m_loaded.value(i))
                 continue;
             sets << m_columns.at(i) + QLatin1String("=?");
-            values << m_record.value(i);
+            values << stored(m_record.value(i), m_record.table().columns.at(size_t(i)).kind);
         }
         if (sets.isEmpty())
             return;
@@ -397,8 +432,13 @@ private:
         sqlite3_stmt* stmt = cachedStatement(sql);
         sqlite3_reset(stmt);
         sqlite3_clear_bindings(stmt);
-        for (int i = 0; i < values.size(); ++i)
-            bindValue(m_db, stmt, i + 1, values.at(i));
+        const TableDef* def = schema::find(table);
+        for (int i = 0; i < values.size(); ++i) {
+            const int column = def ? def->indexOf(names.at(i)) : -1;
+            bindValue(m_db, stmt, i + 1,
+                      column < 0 ? values.at(i)
+                                 : stored(values.at(i), def->columns.at(size_t(column)).kind));
+        }
         const int rc = sqlite3_step(stmt);
         if (rc != SQLITE_DONE) {
             DbError e = engineError(m_db);
@@ -445,35 +485,122 @@ private:
     QHash<QString, sqlite3_stmt*> m_cache;
 };
 
-void createMissingTables(sqlite3* db)
+void exec(sqlite3* db, const char* sql)
 {
-    bool complete = true;
-    for (const TableDef* t : schema::all()) {
-        Statement stmt(db, QStringLiteral("SELECT 1 FROM sqlite_master WHERE type='table' AND "
-                                          "name=? COLLATE NOCASE"));
-        const QByteArray name = t->name.toUtf8();
-        sqlite3_bind_text(stmt.get(), 1, name.constData(), int(name.size()), SQLITE_TRANSIENT);
-        if (!stmt.step()) {
-            complete = false;
-            break;
-        }
-    }
-    if (complete)
-        return;
-    if (sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
+    if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK)
         throw engineError(db);
+}
+
+// Runs statements in one write transaction: all or none.
+void execAll(sqlite3* db, const QStringList& statements)
+{
+    exec(db, "BEGIN IMMEDIATE");
     try {
-        for (const QString& sql : schema::createStatements(Engine::Sqlite)) {
-            const QByteArray utf8 = sql.toUtf8();
-            if (sqlite3_exec(db, utf8.constData(), nullptr, nullptr, nullptr) != SQLITE_OK)
-                throw engineError(db);
-        }
-        if (sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
-            throw engineError(db);
+        for (const QString& sql : statements)
+            exec(db, sql.toUtf8().constData());
+        exec(db, "COMMIT");
     } catch (...) {
         sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
         throw;
     }
+}
+
+QStringList firstColumn(sqlite3* db, const QString& sql, const QString& argument = QString())
+{
+    Statement stmt(db, sql);
+    const QByteArray a = argument.toUtf8();
+    if (!argument.isNull())
+        sqlite3_bind_text(stmt.get(), 1, a.constData(), int(a.size()), SQLITE_TRANSIENT);
+    QStringList out;
+    while (stmt.step())
+        out << QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0)));
+    return out;
+}
+
+// A file that is not a complete department database: what is wrong with
+// it (what holds %1 for the file's name), and the way out.
+DbError refusal(const QString& file, const QString& what)
+{
+    return DbError(
+        DbError::kFail,
+        QStringLiteral("%1\n程序没有打开这个文件，也没有改动它。请用备份恢复数据库，"
+                       "或检查数据文件夹中的文件。")
+            .arg(QString(what).replace(QLatin1String("%1"), QDir::toNativeSeparators(file))));
+}
+
+// What an existing file must be before it is opened: a non-empty SQLite
+// file. Nothing is created in a file that fails.
+void checkFileShape(const QString& file)
+{
+    const QFileInfo info(file);
+    if (!info.isFile())
+        throw refusal(file, QStringLiteral("“%1”不是一个文件。"));
+    if (info.size() == 0)
+        throw refusal(file,
+                      QStringLiteral("数据库文件“%1”是空文件（0 字节），不是本系统的数据库。"));
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly))
+        throw DbError(DbError::Failure::CannotOpen, f.errorString(),
+                      QDir::toNativeSeparators(file));
+    static const QByteArray header("SQLite format 3\0", 16);
+    if (f.read(16) != header)
+        throw refusal(file, QStringLiteral("文件“%1”不是 SQLite 数据库文件。"));
+}
+
+// SQLite's quick check of every page and index. A damaged file is refused:
+// working on it would spread the damage into new entries.
+void checkIntact(sqlite3* db, const QString& file)
+{
+    const QStringList result = firstColumn(db, QStringLiteral("PRAGMA quick_check(1)"));
+    if (result != QStringList{QStringLiteral("ok")})
+        throw DbError(DbError::Failure::Damaged, result.join(QLatin1Char('\n')),
+                      QDir::toNativeSeparators(file));
+}
+
+// Every table of the schema, its columns first and in their order (a site
+// may have added columns after them).
+void checkTables(sqlite3* db, const QString& file)
+{
+    for (const TableDef* t : schema::all()) {
+        const QStringList have =
+            firstColumn(db, QStringLiteral("SELECT name FROM pragma_table_info(?)"), t->name);
+        if (have.isEmpty())
+            throw refusal(file, QStringLiteral("数据库文件“%1”中没有表 ") + t->name +
+                                    QStringLiteral("，不是完整的本系统数据库。"));
+        const QStringList want = t->columnNames();
+        bool same = have.size() >= want.size();
+        for (qsizetype i = 0; same && i < want.size(); ++i)
+            same = have.at(i).compare(want.at(i), Qt::CaseInsensitive) == 0;
+        if (!same)
+            throw refusal(
+                file, QStringLiteral("数据库文件“%1”中表 ") + t->name + QStringLiteral("的列是 ") +
+                          have.join(QLatin1String(", ")) + QStringLiteral("，本系统要求的是 ") +
+                          want.join(QLatin1String(", ")) + QStringLiteral("（顺序也不能变）。"));
+    }
+}
+
+// Files of earlier versions normalise dates in triggers that call a
+// function only that program had; they are replaced by the triggers of
+// SQLite's own SQL. The rows are left as they are.
+void upgradeTriggers(sqlite3* db)
+{
+    QStringList work;
+    for (const QString& name :
+         firstColumn(db, QStringLiteral("SELECT name FROM sqlite_master WHERE type='trigger' "
+                                        "AND sql LIKE '%vok_datetime%'")))
+        work << QStringLiteral("DROP TRIGGER \"%1\"")
+                    .arg(QString(name).replace(QLatin1Char('"'), QLatin1String("\"\"")));
+    const QStringList present = firstColumn(
+        db, QStringLiteral("SELECT lower(name) FROM sqlite_master WHERE type='trigger'"));
+    static const QRegularExpression nameOf(QStringLiteral("^CREATE TRIGGER IF NOT EXISTS (\\w+)"));
+    bool missing = false;
+    for (const QString& sql : schema::sqliteTriggers())
+        missing = missing || !present.contains(nameOf.match(sql).captured(1).toLower());
+    if (work.isEmpty() && !missing)
+        return;
+    if (sqlite3_db_readonly(db, "main") == 1)
+        return; // nothing can be written to it anyway
+    execAll(db, work + schema::sqliteTriggers());
 }
 
 } // namespace
@@ -481,33 +608,54 @@ void createMissingTables(sqlite3* db)
 ConnectionPtr openSqliteConnection(const QString& file)
 {
     const QString dir = QFileInfo(file).absolutePath();
-    if (!QDir().mkpath(dir))
-        throw DbError(DbError::kFail, QStringLiteral("无法创建数据文件夹“%1”。").arg(dir));
+    // Tables are made only in a file this call creates: an existing file
+    // that is not a complete department database is refused as it is.
+    const bool isNew = !QFileInfo::exists(file);
+    if (isNew) {
+        if (!QDir().mkpath(dir))
+            throw DbError(
+                DbError::kFail,
+                QStringLiteral("无法创建数据文件夹“%1”。").arg(QDir::toNativeSeparators(dir)));
+    } else {
+        checkFileShape(file);
+    }
     sqlite3* db = nullptr;
     const QByteArray path = QFile::encodeName(file);
-    const int rc =
-        sqlite3_open_v2(path.constData(), &db,
-                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
-    if (rc != SQLITE_OK) {
+    const int flags =
+        SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (isNew ? SQLITE_OPEN_CREATE : 0);
+    if (sqlite3_open_v2(path.constData(), &db, flags, nullptr) != SQLITE_OK) {
         DbError e =
-            db ? engineError(db) : DbError(DbError::kFail, QStringLiteral("无法打开数据库文件。"));
+            db ? engineError(db)
+               : DbError(DbError::Failure::CannotOpen, QString(), QDir::toNativeSeparators(file));
         sqlite3_close_v2(db);
         throw e;
     }
     try {
         sqlite3_busy_timeout(db, kBusyTimeoutMs);
         sqlite3_extended_result_codes(db, 1);
-        if (sqlite3_create_function_v2(db, "vok_datetime", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
-                                       nullptr, sqlVokDatetime, nullptr, nullptr,
-                                       nullptr) != SQLITE_OK)
-            throw engineError(db);
-        if (sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr) != SQLITE_OK)
-            throw engineError(db);
-        if (sqlite3_exec(db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr) != SQLITE_OK)
-            throw engineError(db);
-        createMissingTables(db);
+        // Durability: a commit is on the disk before it is confirmed
+        // (synchronous=FULL), and a checkpoint after every commit puts it
+        // into the .db file itself, so that whenever no write is in
+        // progress the file alone holds every committed change (a copy of
+        // it is the whole database). The write-ahead log keeps readers (a
+        // list, a backup) from blocking a writer; a second instance waits
+        // for the writer through the busy timeout.
+        exec(db, "PRAGMA journal_mode=WAL");
+        exec(db, "PRAGMA synchronous=FULL");
+        sqlite3_wal_autocheckpoint(db, 1);
+        if (isNew) {
+            execAll(db, schema::createStatements(Engine::Sqlite));
+        } else {
+            checkIntact(db, file);
+            checkTables(db, file);
+            upgradeTriggers(db);
+        }
     } catch (...) {
         sqlite3_close_v2(db);
+        // A file this call created and could not fill is not left behind
+        // as an empty database.
+        if (isNew && QFileInfo(file).size() == 0)
+            QFile::remove(file);
         throw;
     }
     return std::make_shared<SqliteConnection>(db);

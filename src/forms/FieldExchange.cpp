@@ -137,8 +137,23 @@ bool FieldExchange::fail(QWidget* control, const QString& message)
     return false;
 }
 
+QString FieldExchange::controlCharacterText(QChar character)
+{
+    return QStringLiteral("“文字中有不能保存的控制字符（U+%1），请删除它。”")
+        .arg(
+            QString::number(character.unicode(), 16).toUpper().rightJustified(4, QLatin1Char('0')));
+}
+
 bool FieldExchange::checkText(QWidget* control, const QString& text, int maxBytes)
 {
+    // NUL and the other control characters never reach the database (one
+    // engine would cut the text there); a multi-line edit keeps its breaks.
+    const bool multiLine = qobject_cast<QPlainTextEdit*>(control) != nullptr;
+    for (const QChar c : text) {
+        if (c.category() == QChar::Other_Control &&
+            !(multiLine && (c == QLatin1Char('\n') || c == QLatin1Char('\r'))))
+            return fail(control, controlCharacterText(c));
+    }
     const QString bad = firstNonGbkCharacter(text);
     if (!bad.isEmpty())
         return fail(control, notGbkText(bad));

@@ -48,7 +48,8 @@ public:
 
     // A text of at most maxBytes GBK bytes (a negative limit: any length).
     // A longer text is refused with "“请填入不多于%1个的字符。”", never cut;
-    // a character GBK cannot write is refused with its own message.
+    // a character GBK cannot write is refused with its own message, and so
+    // is a control character (line breaks are allowed in a multi-line edit).
     bool text(QLineEdit* edit, QString& out, int maxBytes = -1);
     bool text(QComboBox* combo, QString& out, int maxBytes = -1);
     // A multi-line edit: its text with the line breaks it holds.
@@ -84,6 +85,8 @@ public:
     static QString tooLongText(int maxBytes);
     static QString notGbkText(const QString& character);
     static QString tooLargeText(const QString& number);
+    // A control character (NUL, tab, a line break outside a multi-line edit).
+    static QString controlCharacterText(QChar character);
 
 private:
     bool checkText(QWidget* control, const QString& text, int maxBytes);

@@ -9,6 +9,19 @@
 
 namespace vok {
 
+namespace {
+
+QString hashed(const QString& password)
+{
+    try {
+        return Password::hash(password);
+    } catch (const std::runtime_error& e) {
+        throw DbError(DbError::kFail, QString::fromLocal8Bit(e.what()));
+    }
+}
+
+} // namespace
+
 std::optional<QString> Accounts::find(Connection& connection, const QString& userName,
                                       const QString& password)
 {
@@ -18,11 +31,28 @@ std::optional<QString> Accounts::find(Connection& connection, const QString& use
     const int cls = rows->indexOf(u"class");
     if (pswd < 0 || cls < 0)
         throw DbError(DbError::kFail, QStringLiteral("表 user 缺少 pswd 或 class 列。"));
+    std::optional<QString> found;
+    QString plain; // the stored text when it was not a hash
     while (rows->next()) {
-        if (Password::verify(rows->isNull(pswd) ? QString() : rows->text(pswd), password))
-            return rows->isNull(cls) ? QString() : rows->text(cls);
+        // An account without a password never logs in.
+        if (rows->isNull(pswd))
+            continue;
+        const QString stored = rows->text(pswd);
+        if (Password::verify(stored, password)) {
+            found = rows->isNull(cls) ? QString() : rows->text(cls);
+            if (!Password::isHash(stored))
+                plain = stored;
+            break;
+        }
     }
-    return std::nullopt;
+    rows.reset();
+    // A password an earlier version kept as plain text is hashed as soon as
+    // it has been typed correctly.
+    if (found && !plain.isNull())
+        connection.execute(sqlFormat(
+            u"UPDATE user SET pswd='%s' WHERE user='%s' AND pswd='%s'",
+            {SqlArg::text(hashed(password)), SqlArg::text(userName), SqlArg::text(plain)}));
+    return found;
 }
 
 bool Accounts::exists(Connection& connection, const QString& userName)
@@ -39,12 +69,7 @@ bool Accounts::any(Connection& connection)
 void Accounts::add(Connection& connection, const QString& userName, const QString& password,
                    const QString& classText)
 {
-    QString stored;
-    try {
-        stored = Password::hash(password);
-    } catch (const std::runtime_error& e) {
-        throw DbError(DbError::kFail, QString::fromLocal8Bit(e.what()));
-    }
+    const QString stored = hashed(password);
     connection.append(QStringLiteral("user"),
                       {QStringLiteral("user"), QStringLiteral("pswd"), QStringLiteral("class")},
                       {userName, stored, classText});

@@ -13,7 +13,9 @@ namespace Accounts {
 
 // Looks the user name up and checks the password in code, so that neither
 // text shapes the SQL. Returns the class text of the first row whose
-// password matches, or nothing. Throws DbError.
+// password matches, or nothing; a row without a password (NULL) never
+// matches. A matching password stored as plain text (an earlier version's
+// row) is rewritten as a hash in the same step. Throws DbError.
 std::optional<QString> find(Connection& connection, const QString& userName,
                             const QString& password);
 

@@ -113,6 +113,13 @@ void TestFieldExchange::texts_data()
                            << "";
     QTest::newRow("not GBK") << int(DeviceInCol::provider) << QStringLiteral("A😀")
                              << QStringLiteral("字符“😀”无法保存到数据库中，请改用其他字符。");
+    // A pasted NUL would be stored on one engine and cut on the other.
+    QTest::newRow("NUL") << int(DeviceInCol::provider) << QString("ab") + QChar(0) + "c"
+                         << "“文字中有不能保存的控制字符（U+0000），请删除它。”";
+    QTest::newRow("tab") << int(DeviceInCol::buyer) << "王\t五"
+                         << "“文字中有不能保存的控制字符（U+0009），请删除它。”";
+    QTest::newRow("escape") << int(DeviceInCol::teleno) << "\x1b[0m"
+                            << "“文字中有不能保存的控制字符（U+001B），请删除它。”";
 }
 
 void TestFieldExchange::texts()
@@ -189,6 +196,10 @@ void TestFieldExchange::multiLineText()
     FieldExchange again(&form);
     QVERIFY(again.text(usage, out, 9));
     QCOMPARE(out, QStringLiteral("维修\n备用"));
+    usage->setPlainText(QStringLiteral("维修") + QChar(0));
+    FieldExchange nul(&form);
+    QVERIFY(!nul.text(usage, out, 80));
+    QCOMPARE(Messages::shownTexts().last(), "“文字中有不能保存的控制字符（U+0000），请删除它。”");
 }
 
 void TestFieldExchange::showsSixSignificantDigits()

@@ -1,4 +1,5 @@
 #include "db/Connection.h"
+#include "db/SqlFormat.h"
 #include "login/Accounts.h"
 #include "login/FirstRunDlg.h"
 #include "login/LoginDlg.h"
@@ -29,6 +30,7 @@ private slots:
     void departmentChecks();
     void logsIn_data();
     void logsIn();
+    void nullPasswordNeverLogsIn();
     void wrongEntries();
     void wrongThenRight();
     void enterInDepartmentLogsIn();
@@ -184,6 +186,23 @@ void TestLogin::logsIn()
     QCOMPARE(d.dlg.department(), chosen);
     QCOMPARE(d.dlg.classText(), QStringLiteral("2"));
     QCOMPARE(d.dlg.ownDepartment(), own);
+    // An older row's plain-text password is a hash from this log-in on.
+    const auto stored =
+        test::rows(*m_sandbox->open(dsn),
+                   sqlFormat(u"SELECT pswd FROM user WHERE user='%s'", {SqlArg::text(user)}));
+    QCOMPARE(stored.size(), 1);
+    QVERIFY(Password::isHash(stored.first().first()));
+    QVERIFY(Password::verify(stored.first().first(), password));
+}
+
+void TestLogin::nullPasswordNeverLogsIn()
+{
+    auto c = m_sandbox->open("VOK1");
+    c->append("user", {"user", "pswd", "class"}, {QStringLiteral("空"), QVariant(), "1"});
+    QCOMPARE(Accounts::find(*c, "空", ""), std::nullopt);
+    Dialog d;
+    d.logIn("空", "", "部门A");
+    QVERIFY(!d.dlg.success());
 }
 
 void TestLogin::wrongEntries()

@@ -1,0 +1,269 @@
+// The embedded database file as other tools and accidents meet it: the
+// sqlite3 shell writes it, a file of an earlier version is upgraded in
+// place, foreign, incomplete and damaged files are refused untouched, and
+// every confirmed change is in the .db file alone.
+#include "db/Connection.h"
+#include "db/DbError.h"
+#include "db/Schema.h"
+#include "db/SqlFormat.h"
+#include "support/TestSupport.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QProcess>
+#include <QTest>
+
+using namespace vok;
+
+namespace {
+
+// Runs SQL in the sqlite3 shell (no function of this program registered);
+// its output, or the error text prefixed with "error: ".
+QString shell(const QString& file, const QString& sql)
+{
+    QProcess p;
+    p.start(QStringLiteral("sqlite3"), {QStringLiteral("-bail"), file, sql});
+    p.waitForFinished(60000);
+    const QString err = QString::fromUtf8(p.readAllStandardError()).trimmed();
+    if (p.exitCode() != 0 || !err.isEmpty())
+        return QStringLiteral("error: ") + err;
+    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+}
+
+QByteArray digest(const QString& file)
+{
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256);
+}
+
+// A value of each column for the shell's n-th row: dates as given, texts
+// distinct per row (a stock row's code is unique).
+QString literal(const ColumnDef& c, const QString& date, int n)
+{
+    if (c.kind == ColumnKind::DateTime || c.kind == ColumnKind::Date)
+        return QLatin1Char('\'') + date + QLatin1Char('\'');
+    if (c.field == FieldKind::Single)
+        return QStringLiteral("1");
+    return QLatin1Char('\'') + c.name + QString::number(n) + QLatin1Char('\'');
+}
+
+QString insertRow(const TableDef& t, const QString& date, int n)
+{
+    QStringList values;
+    for (const ColumnDef& c : t.columns)
+        values << literal(c, date, n);
+    return QStringLiteral("INSERT INTO \"%1\" VALUES (%2);").arg(t.name, values.join(','));
+}
+
+} // namespace
+
+class TestDatabaseFile : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init() { m_sandbox = std::make_unique<test::Sandbox>(); }
+    void cleanup() { m_sandbox.reset(); }
+
+    void otherToolsWriteEveryTable();
+    void earlierVersionsFileIsUpgradedInPlace();
+    void unusableFilesAreRefusedUntouched_data();
+    void unusableFilesAreRefusedUntouched();
+    void damagedFileIsRefused();
+    void confirmedChangesAreInTheFileAlone();
+    void failuresAreToldInChinese();
+
+private:
+    QString file() const { return m_sandbox->dataDir() + "/vok1.db"; }
+    std::unique_ptr<test::Sandbox> m_sandbox;
+};
+
+void TestDatabaseFile::otherToolsWriteEveryTable()
+{
+    m_sandbox->open()->close();
+    QString sql;
+    for (const TableDef* t : schema::all())
+        sql += insertRow(*t, "2004-1-5 9:3:7", 1) + insertRow(*t, "2004-01-06 10:00:00", 2);
+    QCOMPARE(shell(file(), sql), QString());
+
+    auto c = m_sandbox->open();
+    for (const TableDef* t : schema::all()) {
+        QCOMPARE(c->recordCount("SELECT * FROM " + t->name), 2);
+        for (const ColumnDef& col : t->columns) {
+            if (col.kind != ColumnKind::DateTime && col.kind != ColumnKind::Date)
+                continue;
+            // Found by the browsers' date literal, changed, then deleted.
+            const QString where = t->name + " WHERE " + col.name + "=#2004-1-5 9:3:7#";
+            QCOMPARE(c->recordCount("SELECT * FROM " + where), 1);
+            if (t->hasRowRecord) {
+                c->updateRow("SELECT * FROM " + where, *t, [](RowRecord& r) { r.setText(0, "9"); });
+                QCOMPARE(c->recordCount("SELECT * FROM " + t->name + " WHERE " +
+                                        t->columns.front().name + "='9'"),
+                         1);
+            }
+            QCOMPARE(c->executeCount("DELETE * FROM " + where), 1);
+            // The shell changes the other row's date, unpadded: still found.
+            QCOMPARE(
+                shell(file(),
+                      QStringLiteral("UPDATE \"%1\" SET %2='2005-2-3'").arg(t->name, col.name)),
+                QString());
+            QCOMPARE(
+                c->recordCount("SELECT * FROM " + t->name + " WHERE " + col.name + "=#2005-02-03#"),
+                1);
+            break;
+        }
+    }
+}
+
+void TestDatabaseFile::earlierVersionsFileIsUpgradedInPlace()
+{
+    m_sandbox->open()->close();
+    // An earlier version's file: its rows as they were, and date triggers
+    // calling a function of that program only.
+    QCOMPARE(shell(file(), "DROP TRIGGER DEVICE_IN_in_date_ins; DROP TRIGGER DEVICE_IN_in_date_upd;"
+                           "INSERT INTO DEVICE_IN (code,in_date) VALUES ('old','2004-1-5 9:3:7');"
+                           "CREATE TRIGGER DEVICE_IN_in_date_ins AFTER INSERT ON DEVICE_IN "
+                           "WHEN NEW.in_date IS NOT vok_datetime(NEW.in_date) BEGIN UPDATE "
+                           "DEVICE_IN SET in_date = vok_datetime(in_date) WHERE rowid = "
+                           "NEW.rowid; END;"),
+             QString());
+    QVERIFY(shell(file(), "INSERT INTO DEVICE_IN (code) VALUES ('x')")
+                .contains("no such function: vok_datetime"));
+
+    auto c = m_sandbox->open();
+    QCOMPARE(test::rows(*c, "SELECT code, in_date FROM DEVICE_IN"),
+             (QList<QStringList>{{"old", "2004-1-5 9:3:7"}}));
+    QCOMPARE(c->recordCount("SELECT * FROM sqlite_master WHERE sql LIKE '%vok_datetime%'"), 0);
+    QCOMPARE(c->recordCount("SELECT * FROM sqlite_master WHERE type='trigger'"),
+             schema::sqliteTriggers().size());
+    QCOMPARE(shell(file(), "INSERT INTO DEVICE_IN (code,in_date) VALUES ('new','2004-2-1 8:0');"
+                           "SELECT in_date FROM DEVICE_IN WHERE code='new'"),
+             QStringLiteral("2004-02-01 08:00:00"));
+}
+
+void TestDatabaseFile::unusableFilesAreRefusedUntouched_data()
+{
+    QTest::addColumn<QString>("sql"); // run on a new database; "" empty file, "text" a text file
+    QTest::addColumn<QString>("what");
+    const QString way =
+        "\n程序没有打开这个文件，也没有改动它。请用备份恢复数据库，或检查数据文件夹中的文件。";
+    QTest::newRow("0 字节") << ""
+                            << "数据库文件“%1”是空文件（0 字节），不是本系统的数据库。" + way;
+    QTest::newRow("文本文件") << "text"
+                              << "文件“%1”不是 SQLite 数据库文件。" + way;
+    QTest::newRow("缺少表") << "DROP TABLE DEVICE"
+                            << "数据库文件“%1”中没有表 DEVICE，不是完整的本系统数据库。" + way;
+    QTest::newRow("列的顺序") << "DROP TABLE DEVICE_CODE; CREATE TABLE DEVICE_CODE (name, code)"
+                              << "数据库文件“%1”中表 DEVICE_CODE的列是 name, code，本系统要求的是 "
+                                 "code, name（顺序也不能变）。" +
+                                     way;
+}
+
+void TestDatabaseFile::unusableFilesAreRefusedUntouched()
+{
+    QFETCH(QString, sql);
+    QFETCH(QString, what);
+    QFile f(file());
+    if (sql.isEmpty() || sql == "text") {
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        if (sql == "text")
+            f.write("code,name\n1,仓库\n");
+        f.close();
+    } else {
+        m_sandbox->open()->close();
+        QCOMPARE(shell(file(), sql), QString());
+    }
+    const QByteArray before = digest(file());
+    try {
+        m_sandbox->open();
+        QFAIL("opened");
+    } catch (const DbError& e) {
+        QCOMPARE(e.text(), what.arg(QDir::toNativeSeparators(file())));
+    }
+    QCOMPARE(digest(file()), before);
+    QCOMPARE(QDir(m_sandbox->dataDir()).entryList({"vok1.db*"}, QDir::Files),
+             QStringList{"vok1.db"});
+}
+
+void TestDatabaseFile::damagedFileIsRefused()
+{
+    {
+        auto c = m_sandbox->open();
+        Transaction t(*c);
+        for (int i = 0; i < 3000; ++i)
+            c->append("DEVICE_IN", {"code", "provider"}, {QString::number(i), "北京华信科技"});
+        t.commit();
+    }
+    QFile f(file());
+    QVERIFY(f.open(QIODevice::ReadWrite));
+    QVERIFY(f.seek(f.size() / 2 / 4096 * 4096));
+    f.write(QByteArray(4096, '\xA5'));
+    f.close();
+    try {
+        m_sandbox->open();
+        QFAIL("opened");
+    } catch (const DbError& e) {
+        QCOMPARE(e.failure(), DbError::Failure::Damaged);
+        QVERIFY2(e.text().startsWith("数据库文件“" + QDir::toNativeSeparators(file()) +
+                                     "”已损坏，不能使用。请用备份恢复数据库。\n"),
+                 qPrintable(e.text()));
+        QVERIFY(e.text().count('\n') >= 1);
+    }
+}
+
+void TestDatabaseFile::confirmedChangesAreInTheFileAlone()
+{
+    auto c = m_sandbox->open();
+    QCOMPARE(test::rows(*c, "PRAGMA journal_mode"), (QList<QStringList>{{"wal"}}));
+    QCOMPARE(test::rows(*c, "PRAGMA synchronous"), (QList<QStringList>{{"2"}}));
+    for (int i = 0; i < 50; ++i) {
+        Transaction t(*c);
+        c->append("DEVICE_IN", {"code", "in_date"}, {QString::number(i), "2004-1-5 9:3:7"});
+        t.commit();
+    }
+    // The program still runs: a copy of the .db file alone holds them all.
+    const QString copy = m_sandbox->dataDir() + "/copy/vok1.db";
+    QVERIFY(QDir().mkpath(m_sandbox->dataDir() + "/copy"));
+    QVERIFY(QFile::copy(file(), copy));
+    QCOMPARE(shell(copy, "SELECT COUNT(*) FROM DEVICE_IN"), QStringLiteral("50"));
+}
+
+void TestDatabaseFile::failuresAreToldInChinese()
+{
+    auto c = m_sandbox->open();
+    const auto failure = [&](Connection& on, const QString& sql) {
+        try {
+            on.execute(sql);
+        } catch (const DbError& e) {
+            return e.text();
+        }
+        return QString();
+    };
+    c->execute("CREATE UNIQUE INDEX one_code ON DEVICE_CODE(code)");
+    c->execute("INSERT INTO DEVICE_CODE VALUES ('1','a')");
+    QCOMPARE(failure(*c, "INSERT INTO DEVICE_CODE VALUES ('1','b')"),
+             failureText(DbError::Failure::Unique) +
+                 "\nUNIQUE constraint failed: DEVICE_CODE.code");
+
+    // Another instance holds the write lock beyond the wait.
+    auto other = m_sandbox->open();
+    other->execute("PRAGMA busy_timeout=50");
+    {
+        Transaction t(*c);
+        c->execute("INSERT INTO HOWDO (do_user) VALUES ('a')");
+        QCOMPARE(failure(*other, "INSERT INTO HOWDO (do_user) VALUES ('b')"),
+                 "数据库正被另一个程序或另一位用户使用，等待超时，操作没有完成。请稍后再试一次。"
+                 "\ndatabase is locked");
+    }
+
+    // No room left: the file may not grow.
+    const QString pages = test::rows(*c, "PRAGMA page_count").first().first();
+    c->execute("PRAGMA max_page_count=" + pages);
+    QCOMPARE(failure(*c, "INSERT INTO HOWDO (do_what) VALUES (zeroblob(100000))"),
+             "磁盘已满，无法写入数据库，操作没有完成。请腾出磁盘空间后再试。"
+             "\ndatabase or disk is full");
+}
+
+QTEST_MAIN(TestDatabaseFile)
+#include "tst_databasefile.moc"
