@@ -10,6 +10,7 @@
 #include "forms/CommandTable.h"
 #include "forms/FieldExchange.h"
 #include "login/ComErrorBox.h"
+#include "login/DialogStyle.h"
 #include "login/MessageService.h"
 #include "login/Permission.h"
 
@@ -89,7 +90,8 @@ QLineEdit* makeEdit(QWidget* parent, const char* name, bool readOnly = false)
 {
     auto* e = new QLineEdit(parent);
     e->setObjectName(QLatin1String(name));
-    e->setReadOnly(readOnly);
+    if (readOnly)
+        showReadOnly(e);
     return e;
 }
 
@@ -141,6 +143,9 @@ CViewInDlg::CViewInDlg(const FormContext& context, QWidget* parent)
     m_quantityEdit = makeEdit(this, "quantity");
     m_priceEdit = makeEdit(this, "price");
     m_buyer = makeEdit(this, "buyer");
+    limitText(m_provider, schema::DeviceIn, DeviceInCol::provider);
+    limitText(m_teleno, schema::DeviceIn, DeviceInCol::teleno);
+    limitText(m_buyer, schema::DeviceIn, DeviceInCol::buyer);
 
     auto* details = new QGroupBox(QStringLiteral("明细"), this);
     auto* grid = new QGridLayout;

@@ -1,6 +1,7 @@
 #include "forms/EntryForm.h"
 
 #include "forms/CommandTable.h"
+#include "forms/FieldExchange.h"
 #include "forms/RunChange.h"
 #include "login/Clock.h"
 #include "login/MessageService.h"
@@ -19,6 +20,21 @@
 #include <algorithm>
 
 namespace vok {
+
+namespace {
+
+// A date or time picker that Tab leaves at once instead of walking through
+// its sections.
+template <class Picker> class OneStopPicker : public Picker
+{
+public:
+    using Picker::Picker;
+
+protected:
+    bool focusNextPrevChild(bool next) override { return QWidget::focusNextPrevChild(next); }
+};
+
+} // namespace
 
 EntryForm::EntryForm(const FormContext& context, const QString& title, const QString& groupCaption,
                      QWidget* parent)
@@ -46,14 +62,16 @@ QComboBox* EntryForm::addDeviceList(int id, const QString& label)
 void EntryForm::addTimePickers(int dateId, int timeId, const QString& label)
 {
     const QDateTime now = Clock::now();
-    m_datePicker = new QDateEdit(now.date(), m_group);
+    m_datePicker = new OneStopPicker<QDateEdit>(now.date(), m_group);
     m_datePicker->setObjectName(QStringLiteral("control%1").arg(dateId));
     m_datePicker->setDisplayFormat(QStringLiteral("yyyy-M-d"));
     m_datePicker->setMinimumDate(QDate(1753, 1, 1));
     m_datePicker->setCalendarPopup(false);
-    m_timePicker = new QTimeEdit(now.time(), m_group);
+    m_timePicker = new OneStopPicker<QTimeEdit>(now.time(), m_group);
     m_timePicker->setObjectName(QStringLiteral("control%1").arg(timeId));
     m_timePicker->setDisplayFormat(QStringLiteral("H:mm:ss"));
+    m_datePicker->setAccessibleName(label + QStringLiteral(" 日期"));
+    m_timePicker->setAccessibleName(label + QStringLiteral(" 时间"));
     auto* row = new QHBoxLayout;
     row->addWidget(m_datePicker, 1);
     row->addWidget(m_timePicker, 1);
@@ -67,6 +85,13 @@ QLineEdit* EntryForm::addEdit(int id, const QString& label, const QString& initi
     auto* edit = new QLineEdit(initial, m_group);
     edit->setObjectName(QStringLiteral("control%1").arg(id));
     addRow(label, edit);
+    return edit;
+}
+
+QLineEdit* EntryForm::addEdit(int id, const QString& label, const TableDef& table, int column)
+{
+    QLineEdit* edit = addEdit(id, label);
+    limitText(edit, table, column);
     return edit;
 }
 

@@ -14,6 +14,7 @@ class QTimeEdit;
 namespace vok {
 
 class CommandTable;
+struct TableDef;
 
 // What the entry forms (stock-in, stock-out, return, demand, purchase plan)
 // share: a group box of inputs headed by the device list and the date and
@@ -41,8 +42,14 @@ protected:
 
     // Rows of the input group, in order.
     QComboBox* addDeviceList(int id, const QString& label);
+    // One Tab stop each: Tab and Shift+Tab leave a picker, the arrow keys
+    // and typing move between its sections. Each is named by the label of
+    // its row with "日期" or "时间".
     void addTimePickers(int dateId, int timeId, const QString& label);
     QLineEdit* addEdit(int id, const QString& label, const QString& initial = QString());
+    // A text edit that stops typing and pasting at the capacity of its
+    // field in a row record.
+    QLineEdit* addEdit(int id, const QString& label, const TableDef& table, int column);
     void addRow(const QString& label, QWidget* field);
     // The button row (confirm, help, exit; exit is the default button) and
     // the context menu "确认", "帮助", "退出". Call after the rows.
