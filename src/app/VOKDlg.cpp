@@ -12,6 +12,7 @@
 #include "login/Permission.h"
 
 #include <QAction>
+#include <QEvent>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QIcon>
