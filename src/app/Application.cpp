@@ -1,6 +1,7 @@
 #include "app/Application.h"
 
 #include "app/VOKApp.h"
+#include "db/Backup.h"
 #include "db/Connection.h"
 #include "db/DataFolder.h"
 #include "db/DbError.h"
@@ -160,6 +161,11 @@ int runApplication(int argc, char** argv)
         QStringLiteral("data-dir"),
         QStringLiteral("部门数据库所在的文件夹。\nFolder of the department databases."),
         QStringLiteral("DIR"));
+    const QCommandLineOption backupDir(
+        QStringLiteral("backup-dir"),
+        QStringLiteral("备份数据库所用的文件夹（默认 ~/备份）。\nFolder of the database backups "
+                       "(default ~/备份)."),
+        QStringLiteral("DIR"));
     const QCommandLineOption init(
         QStringLiteral("init"),
         QStringLiteral(
@@ -189,6 +195,7 @@ int runApplication(int argc, char** argv)
     parser.addOption(help);
     parser.addOption(version);
     parser.addOption(dataDir);
+    parser.addOption(backupDir);
     parser.addOption(init);
     parser.addOption(addUserOption);
     parser.addOption(classOption);
@@ -205,6 +212,8 @@ int runApplication(int argc, char** argv)
 
     if (parser.isSet(dataDir))
         DataFolder::setPath(parser.value(dataDir));
+    if (parser.isSet(backupDir))
+        BackupFolder::setPath(parser.value(backupDir));
     if (parser.isSet(init))
         return initDatabases();
     if (parser.isSet(addUserOption))

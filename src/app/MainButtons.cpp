@@ -1,8 +1,11 @@
 #include "app/MainButtons.h"
 
+#include "app/Maintenance.h"
 #include "app/VOKDlg.h"
 #include "browse/ViewInDlg.h"
+#include "forms/CleanDlg.h"
 #include "forms/DeviceInDlg.h"
+#include "forms/UserDlg.h"
 #include "stock/DeviceCodeDlg.h"
 
 // Forms are added here: include the form's header and give its row
@@ -39,16 +42,22 @@ std::vector<MainButton> mainButtons()
         {1127, G::Other,      QStringLiteral("查看设备采购计划报表"), Free, WithUser, WithLog, nullptr, nullptr}, // CViewWantBuyDlg
         {1014, G::Other,      QStringLiteral("库存报警"), Free,    NoUser,   WithLog, nullptr, nullptr}, // CStockAlertDlg
         {1007, G::System,     QStringLiteral("操作日志"), Free,    NoUser,   NoLog,   nullptr, nullptr}, // CViewLogDlg
-        {1143, G::System,     QStringLiteral("修改密码"), Free,    WithUser, WithLog, nullptr, nullptr}, // CUserDlg
+        {1143, G::System,     QStringLiteral("修改密码"), Free,    WithUser, WithLog, makeForm<CUserDlg>(), nullptr},
         {1212, G::System,     QStringLiteral("重新登录"), Free,    NoUser,   WithLog, nullptr,
          [](CVOKDlg& w) { w.relogin(); }},
         {1141, G::System,     QStringLiteral("帮助"),     Free,    NoUser,   WithLog, nullptr,
          [](CVOKDlg& w) { w.showHelp(); }},
         {1138, G::System,     QStringLiteral("关于"),     Free,    NoUser,   WithLog, nullptr,
          [](CVOKDlg& w) { w.showAbout(); }},
-        {1215, G::System,     QStringLiteral("备份数据库"), Free,  NoUser,   WithLog, nullptr, nullptr}, // backup: an action on the window
-        {1216, G::System,     QStringLiteral("还原数据库"), Free,  NoUser,   WithLog, nullptr, nullptr}, // restore: an action on the window
-        {1227, G::System,     QStringLiteral("清理数据库"), Free,  NoUser,   WithLog, nullptr, nullptr}, // CCleanDlg
+        {1215, G::System,     QStringLiteral("备份数据库"), Free,  NoUser,   WithLog, nullptr,
+         [](CVOKDlg& w) { Maintenance::backupDatabases(w.log(), &w); }},
+        {1216, G::System,     QStringLiteral("还原数据库"), Free,  NoUser,   WithLog, nullptr,
+         [](CVOKDlg& w) {
+             Maintenance::restoreDatabases(
+                 w.currentUser(), w.log(),
+                 [&w](ConnectionPtr c) { w.replaceConnection(std::move(c)); }, &w);
+         }},
+        {1227, G::System,     QStringLiteral("清理数据库"), Free,  NoUser,   WithLog, makeForm<CCleanDlg>(), nullptr},
         {1,    G::System,     QStringLiteral("退出"),     Free,    NoUser,   WithLog, nullptr,
          [](CVOKDlg& w) { w.close(); }},
     };

@@ -3,6 +3,7 @@
 #include "app/AutoProxy.h"
 #include "app/HyperLinkWnd.h"
 #include "app/VOKDlg.h"
+#include "db/Backup.h"
 #include "login/Accounts.h"
 #include "login/Clock.h"
 #include "login/FirstRunDlg.h"
@@ -123,6 +124,7 @@ private slots:
     void closingWays();
     void automationHoldHidesInsteadOfClosing();
     void holdOverTheSessionBus();
+    void accountsBackupAndRestoreFromTheWindow();
     void dateLineIsRedAtTheTop();
     void restoringDrawsTheCurrentTime();
     void standardButtonsReadChinese();
@@ -207,7 +209,8 @@ void TestMainWindow::startUpLogsIn()
     for (QPushButton* b : w->findChildren<QPushButton*>())
         captions << b->text();
     QCOMPARE(captions,
-             QStringList({"设备代码", "设备入库", "入库信息", "重新登录", "帮助", "关于", "退出"}));
+             QStringList({"设备代码", "设备入库", "入库信息", "修改密码", "重新登录", "帮助",
+                          "关于", "备份数据库", "还原数据库", "清理数据库", "退出"}));
     QVERIFY(!w->windowIcon().isNull());
 }
 
@@ -516,6 +519,44 @@ void TestMainWindow::holdOverTheSessionBus()
     QDBusConnection::disconnectFromBus("vok-test-client");
     QTRY_VERIFY(!proxy.isHeld());
     QCOMPARE(released.size(), 2);
+}
+
+void TestMainWindow::accountsBackupAndRestoreFromTheWindow()
+{
+    auto w = loggedIn("甲", "部门A");
+    QVERIFY(w);
+    // 修改密码 renames the logged-in account; the window keeps its user.
+    QString shownName;
+    QTimer::singleShot(0, [&shownName] {
+        QWidget* form = QApplication::activeModalWidget();
+        QVERIFY(form && form->windowTitle() == "修改密码");
+        const auto field = [form](int id) {
+            return form->findChild<QLineEdit*>(QStringLiteral("control%1").arg(id));
+        };
+        shownName = field(1153)->text();
+        field(1154)->setText("pa");
+        field(1156)->setText("丙");
+        field(1155)->setText("1");
+        form->findChild<QPushButton*>("control1161")->click();
+    });
+    w->button(1143)->click();
+    QCOMPARE(shownName, QString("甲"));
+    QCOMPARE(Messages::shownTexts(), QStringList{"完成更新原用户操作!"});
+    QCOMPARE(w->currentUser().userName, QString("甲"));
+    QVERIFY(Accounts::exists(*w->connection(), "丙"));
+
+    // Backup, a change, restore: the window works on the reopened
+    // connection, which reads the row as it was.
+    BackupFolder::setPath(m_sandbox->dataDir() + "/backups");
+    w->button(1215)->click();
+    w->connection()->execute("DELETE FROM user");
+    const ConnectionPtr old = w->connection();
+    w->button(1216)->click();
+    BackupFolder::setPath(QString());
+    QVERIFY(w->connection() != old && w->connection()->isOpen());
+    QVERIFY(Accounts::exists(*w->connection(), "丙"));
+    QCOMPARE(test::rows(*w->connection(), "SELECT do_what FROM HOWDO").last(),
+             QStringList{"还原数据库"});
 }
 
 void TestMainWindow::dateLineIsRedAtTheTop()

@@ -1,0 +1,286 @@
+#include "app/Maintenance.h"
+
+#include "app/VOKDlg.h"
+#include "db/Backup.h"
+#include "db/DataFolder.h"
+#include "db/DbError.h"
+#include "login/Departments.h"
+#include "login/MessageService.h"
+#include "login/OperationLog.h"
+#include "login/Permission.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QProgressDialog>
+
+namespace vok {
+
+namespace {
+
+using Messages::Answer;
+using Messages::Buttons;
+using Messages::Icon;
+
+QString native(const QString& path)
+{
+    return QDir::toNativeSeparators(path);
+}
+
+// The progress window of one run of copies: the share of each file in
+// the whole bar, the file's own progress within it.
+class CopyProgress
+{
+public:
+    CopyProgress(int files, QWidget* parent)
+        : m_dialog(QString(), QStringLiteral("取消"), 0, kScale * std::max(files, 1), parent)
+    {
+        m_dialog.setWindowTitle(QStringLiteral("文件拷贝"));
+        m_dialog.setObjectName(QStringLiteral("copyProgress"));
+        m_dialog.setWindowModality(Qt::WindowModal);
+        m_dialog.setMinimumDuration(300);
+        m_dialog.setMinimumWidth(360);
+        m_dialog.setAutoReset(false);
+        m_dialog.setValue(0);
+    }
+
+    // Starts the index-th file.
+    void start(int index, const QString& label)
+    {
+        m_base = index * kScale;
+        m_dialog.setLabelText(label);
+        m_dialog.setValue(m_base);
+    }
+
+    Backup::Progress callback()
+    {
+        return [this](qint64 done, qint64 total) {
+            const int part = total > 0 ? int(done * kScale / total) : kScale;
+            m_dialog.setValue(m_base + std::min(part, kScale));
+            return !m_dialog.wasCanceled();
+        };
+    }
+
+    bool cancelled() const { return m_dialog.wasCanceled(); }
+
+private:
+    static constexpr int kScale = 1000;
+    QProgressDialog m_dialog;
+    int m_base = 0;
+};
+
+QString departmentLabel(const Department& d, const QString& file)
+{
+    return QStringLiteral("%1（%2）").arg(d.name, file);
+}
+
+void report(const QString& text, Icon icon, QWidget* parent)
+{
+    Messages::notice(text, parent, QString(), icon);
+}
+
+} // namespace
+
+QString Maintenance::keptCopyFile(const QString& dsn)
+{
+    return QDir(DataFolder::path()).filePath(dsn.toLower() + QStringLiteral("-还原前.db"));
+}
+
+void Maintenance::backupDatabases(COperationLog& log, QWidget* parent)
+{
+    // Written first, so that the entry is in the copy.
+    log.Write(QStringLiteral("备份数据库"));
+
+    const QString folder = BackupFolder::path();
+    if (!QFileInfo(folder).isDir()) {
+        if (Messages::show(
+                QStringLiteral("文件夹“%1”不存在。\r\n\r\n是否创建该文件夹？").arg(native(folder)),
+                QStringLiteral("确认创建文件夹"), Icon::Question, Buttons::YesNo,
+                parent) != Answer::Yes)
+            return;
+        if (!QDir().mkpath(folder)) {
+            report(QStringLiteral("无法创建文件夹“%1”，没有备份任何数据库。").arg(native(folder)),
+                   Icon::Exclamation, parent);
+            return;
+        }
+    }
+
+    // Every question first, so that the progress window never stands over
+    // one; then the copies.
+    QList<std::pair<Department, Backup::DepartmentDb>> todo;
+    for (const Department& d : departments()) {
+        const Backup::DepartmentDb db{d.dsn};
+        if (!db.exists())
+            continue;
+        if (QFileInfo::exists(QDir(folder).filePath(db.copyName()))) {
+            const Answer a = Messages::show(
+                QStringLiteral("文件夹“%1”中已经有文件“%2”（%3 上一次的备份）。\r\n\r\n"
+                               "是否用 %3 现在的数据替换它？")
+                    .arg(native(folder), db.copyName(), d.name),
+                QStringLiteral("确认文件替换"), Icon::Question, Buttons::YesNoCancel, parent);
+            if (a == Answer::Cancel)
+                break;
+            if (a == Answer::No)
+                continue;
+        }
+        todo.append({d, db});
+    }
+
+    QStringList failed;
+    {
+        CopyProgress progress(int(todo.size()), parent);
+        for (int i = 0; i < todo.size(); ++i) {
+            const auto& [department, db] = todo.at(i);
+            const QString target = QDir(folder).filePath(db.copyName());
+            const QString label = departmentLabel(department, db.copyName());
+            progress.start(i, QStringLiteral("正在备份 %1…").arg(label));
+            try {
+                if (!Backup::backup(db, target, progress.callback())) {
+                    failed << QStringLiteral("%1：已取消。").arg(label);
+                    break;
+                }
+            } catch (const DbError& e) {
+                failed << QStringLiteral("%1：%2").arg(label, e.text());
+            }
+        }
+    }
+    if (!failed.isEmpty())
+        report(QStringLiteral("以下数据库没有备份，备份文件夹中原有的副本保持不变：\r\n%1")
+                   .arg(failed.join(QStringLiteral("\r\n"))),
+               Icon::Exclamation, parent);
+}
+
+void Maintenance::restoreDatabases(const CurrentUser& user, COperationLog& log,
+                                   const std::function<void(ConnectionPtr)>& replace,
+                                   QWidget* parent)
+{
+    // A user who may change nothing may not replace everything either.
+    if (refuseIfReadOnly(classNumberOf(user.classText), RefusalText::WithLineBreak, parent))
+        return;
+
+    const QString folder = BackupFolder::path();
+    struct Item
+    {
+        Department department;
+        Backup::DepartmentDb db;
+        QString copy;
+        bool hadData = false;
+    };
+    QList<Item> found;
+    for (const Department& d : departments()) {
+        const Backup::DepartmentDb db{d.dsn};
+        const QString copy = QDir(folder).filePath(db.copyName());
+        if (QFileInfo(copy).isFile())
+            found.append({d, db, copy});
+    }
+    if (found.isEmpty())
+        report(
+            QStringLiteral("备份文件夹“%1”中没有备份文件，没有还原任何数据。").arg(native(folder)),
+            Icon::Information, parent);
+
+    // Copies checked and questions asked first, then the copying.
+    QStringList failed;
+    QList<Item> todo;
+    for (Item item : std::as_const(found)) {
+        const QString label = departmentLabel(item.department, item.db.copyName());
+        const QString problem = Backup::checkCopy(item.copy);
+        if (!problem.isEmpty()) {
+            failed << QStringLiteral("%1：备份文件已损坏，%2").arg(label, problem);
+            continue;
+        }
+        item.hadData = item.db.exists();
+        if (item.hadData) {
+            const Answer a = Messages::show(
+                QStringLiteral("是否用备份文件“%1”替换 %2 现在的数据？\r\n\r\n"
+                               "现在的数据将另存为“%3”。")
+                    .arg(native(item.copy), item.department.name,
+                         native(keptCopyFile(item.db.dsn))),
+                QStringLiteral("确认文件替换"), Icon::Question, Buttons::YesNoCancel, parent);
+            if (a == Answer::Cancel)
+                break;
+            if (a == Answer::No)
+                continue;
+        }
+        todo << item;
+    }
+
+    QList<Item> restored;
+    {
+        CopyProgress progress(int(todo.size()), parent);
+        for (int i = 0; i < todo.size(); ++i) {
+            const Item& item = todo.at(i);
+            const QString label = departmentLabel(item.department, item.db.copyName());
+            progress.start(i, QStringLiteral("正在还原 %1…").arg(label));
+            try {
+                if (item.hadData &&
+                    !Backup::backup(item.db, keptCopyFile(item.db.dsn), progress.callback())) {
+                    failed << QStringLiteral("%1：已取消。").arg(label);
+                    break;
+                }
+                if (!Backup::restore(item.copy, item.db, progress.callback())) {
+                    failed << QStringLiteral("%1：已取消。").arg(label);
+                    break;
+                }
+                restored << item;
+            } catch (const DbError& e) {
+                failed << QStringLiteral("%1：%2").arg(label, e.text());
+            }
+        }
+    }
+
+    // The current user's department is opened again; until that has
+    // worked the old connection stays in use.
+    ConnectionPtr fresh;
+    try {
+        const std::optional<QString> text =
+            departmentConnectionString(user.department, user.userName, user.password);
+        if (!text)
+            throw DbError(DbError::kFail,
+                          QStringLiteral("部门“%1”不是可以连接的部门。").arg(user.department));
+        fresh = openConnection(*text);
+    } catch (const DbError& e) {
+        QStringList notBack;
+        for (const Item& item : std::as_const(restored)) {
+            try {
+                if (item.hadData)
+                    Backup::restore(keptCopyFile(item.db.dsn), item.db);
+                else
+                    QFile::remove(item.db.file());
+            } catch (const DbError& again) {
+                notBack << QStringLiteral("%1：%2").arg(item.department.name, again.text());
+            }
+        }
+        QString text = QStringLiteral("无法重新连接数据库：%1\r\n").arg(e.text());
+        if (notBack.isEmpty())
+            text += QStringLiteral("还原前的数据已经放回，程序继续使用原来的连接。");
+        else
+            text += QStringLiteral("以下数据库的还原前数据没有放回，它保存在文件夹“%1”中：\r\n%2")
+                        .arg(native(DataFolder::path()), notBack.join(QStringLiteral("\r\n")));
+        report(text, Icon::Exclamation, parent);
+        return;
+    }
+    replace(fresh);
+    log.Write(QStringLiteral("还原数据库"));
+
+    QStringList lines;
+    if (!restored.isEmpty()) {
+        QStringList names, kept;
+        for (const Item& item : std::as_const(restored)) {
+            names << item.department.name;
+            if (item.hadData)
+                kept << QFileInfo(keptCopyFile(item.db.dsn)).fileName();
+        }
+        lines << QStringLiteral("已还原：%1。").arg(names.join(QStringLiteral("、")));
+        if (!kept.isEmpty())
+            lines << QStringLiteral("还原前的数据另存在文件夹“%1”中：%2。")
+                         .arg(native(DataFolder::path()), kept.join(QStringLiteral("、")));
+    }
+    if (!failed.isEmpty())
+        lines << QStringLiteral("以下数据库没有还原，数据保持不变：\r\n%1")
+                     .arg(failed.join(QStringLiteral("\r\n")));
+    if (!lines.isEmpty())
+        report(lines.join(QStringLiteral("\r\n")),
+               failed.isEmpty() ? Icon::Information : Icon::Exclamation, parent);
+}
+
+} // namespace vok

@@ -1,0 +1,228 @@
+#include "app/Maintenance.h"
+#include "app/VOKDlg.h"
+#include "db/Backup.h"
+#include "db/SqliteConnection.h"
+#include "login/MessageService.h"
+#include "login/OperationLog.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QTest>
+
+using namespace vok;
+using Messages::Answer;
+
+class TestMaintenance : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void backupAsksForTheFolderAndCopiesEveryDatabase();
+    void backupAsksBeforeReplacingACopy();
+    void restoreBringsBackTheRowsAndReconnects();
+    void restoreRefusesTheReadOnlyClass();
+    void damagedCopyIsNotRestored();
+    void emptyBackupFolderRestoresNothing();
+    void failedReopenPutsTheDataBack();
+
+private:
+    QString folder() const { return m_sandbox->dataDir() + QStringLiteral("/备份"); }
+    QString copy(int n) const { return folder() + QStringLiteral("/vok%1.db").arg(n); }
+    // The departments a backup copies: all five on the server, else the
+    // files that exist (VOK1 and VOK3 here).
+    QStringList copies() const;
+    QString nowNumber(Connection& c);
+    void restore();
+    QStringList logged(Connection& c);
+
+    std::unique_ptr<test::Sandbox> m_sandbox;
+    ConnectionPtr m_db;
+    COperationLog m_log;
+    CurrentUser m_user;
+    int m_replaced = 0;
+};
+
+void TestMaintenance::init()
+{
+    m_sandbox = std::make_unique<test::Sandbox>();
+    BackupFolder::setPath(folder());
+    m_db = m_sandbox->open();
+    m_sandbox->open(QStringLiteral("VOK3"))->close();
+    m_db->execute("INSERT INTO DEVICE(code,now_number,high_number,low_number,total_number) "
+                  "VALUES('001',5,10,1,8)");
+    m_log.Attach(m_db, QStringLiteral("张三"));
+    m_user = {QStringLiteral("张三"), QStringLiteral("pw"), QStringLiteral("部门A"),
+              QStringLiteral("2"), true};
+    m_replaced = 0;
+}
+
+void TestMaintenance::cleanup()
+{
+    BackupFolder::setPath(QString());
+    m_log.Attach(nullptr, {});
+    m_db.reset();
+    m_sandbox.reset();
+}
+
+QStringList TestMaintenance::copies() const
+{
+    if (test::onServer())
+        return {"vok1.db", "vok2.db", "vok3.db", "vok4.db", "vok5.db"};
+    return {"vok1.db", "vok3.db"};
+}
+
+QString TestMaintenance::nowNumber(Connection& c)
+{
+    return test::rows(c, "SELECT now_number FROM DEVICE WHERE code='001'").value(0).value(0);
+}
+
+QStringList TestMaintenance::logged(Connection& c)
+{
+    QStringList what;
+    for (const QStringList& r : test::rows(c, "SELECT do_what FROM HOWDO"))
+        what << r.at(0);
+    return what;
+}
+
+void TestMaintenance::restore()
+{
+    Maintenance::restoreDatabases(
+        m_user, m_log,
+        [this](ConnectionPtr c) {
+            ++m_replaced;
+            m_db = c;
+            m_log.Attach(c, m_user.userName);
+        },
+        nullptr);
+}
+
+void TestMaintenance::backupAsksForTheFolderAndCopiesEveryDatabase()
+{
+    Messages::queueAnswer(Answer::No);
+    Maintenance::backupDatabases(m_log, nullptr);
+    QCOMPARE(
+        Messages::shownTexts(),
+        QStringList{QStringLiteral("文件夹“%1”不存在。\r\n\r\n是否创建该文件夹？").arg(folder())});
+    QVERIFY(!QFileInfo::exists(folder()));
+
+    Messages::clearShown();
+    Maintenance::backupDatabases(m_log, nullptr);
+    QCOMPARE(Messages::shown().size(), 1); // the folder question, answered yes
+    QCOMPARE(Messages::shown().first().buttons, Messages::Buttons::YesNo);
+    QCOMPARE(QDir(folder()).entryList(QDir::Files), copies());
+    for (const QString& name : copies())
+        QCOMPARE(Backup::checkCopy(folder() + "/" + name), QString());
+    // The log entry is written first, so the copy holds it.
+    QVERIFY(Backup::restoreEmbedded(copy(1), m_sandbox->dataDir() + "/read.db"));
+    QCOMPARE(logged(*openSqliteConnection(m_sandbox->dataDir() + "/read.db")),
+             QStringList({"备份数据库", "备份数据库"}));
+}
+
+void TestMaintenance::backupAsksBeforeReplacingACopy()
+{
+    Maintenance::backupDatabases(m_log, nullptr);
+    QFile f(copy(1));
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QByteArray first = f.readAll();
+    f.close();
+
+    Messages::clearShown();
+    Messages::queueAnswer(Answer::No); // keep vok1.db, replace the rest
+    Maintenance::backupDatabases(m_log, nullptr);
+    QCOMPARE(Messages::shown().size(), copies().size());
+    QCOMPARE(Messages::shownTexts().first(),
+             QStringLiteral("文件夹“%1”中已经有文件“vok1.db”（部门A 上一次的备份）。\r\n\r\n"
+                            "是否用 部门A 现在的数据替换它？")
+                 .arg(folder()));
+    QCOMPARE(Messages::shown().first().buttons, Messages::Buttons::YesNoCancel);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), first);
+}
+
+void TestMaintenance::restoreBringsBackTheRowsAndReconnects()
+{
+    Maintenance::backupDatabases(m_log, nullptr);
+    m_db->execute("UPDATE DEVICE SET now_number=77 WHERE code='001'");
+    const ConnectionPtr before = m_db;
+    Messages::clearShown();
+    restore();
+    QCOMPARE(m_replaced, 1);
+    QVERIFY(m_db != before);
+    QCOMPARE(nowNumber(*m_db), QString("5"));
+    QCOMPARE(logged(*m_db), QStringList({"备份数据库", "还原数据库"}));
+    // One question per department, then the note of what was done and
+    // where the replaced data is.
+    const QStringList shown = Messages::shownTexts();
+    QCOMPARE(shown.size(), copies().size() + 1);
+    QCOMPARE(shown.first(), QStringLiteral("是否用备份文件“%1”替换 部门A 现在的数据？\r\n\r\n"
+                                           "现在的数据将另存为“%2”。")
+                                .arg(copy(1), Maintenance::keptCopyFile("VOK1")));
+    QVERIFY2(shown.last().startsWith("已还原：部门A、"), qPrintable(shown.last()));
+    QVERIFY(shown.last().contains(m_sandbox->dataDir()));
+    QVERIFY(shown.last().contains("vok1-还原前.db"));
+    // The data as it stood is kept.
+    QVERIFY(Backup::restoreEmbedded(Maintenance::keptCopyFile("VOK1"),
+                                    m_sandbox->dataDir() + "/kept.db"));
+    QCOMPARE(nowNumber(*openSqliteConnection(m_sandbox->dataDir() + "/kept.db")), QString("77"));
+}
+
+void TestMaintenance::restoreRefusesTheReadOnlyClass()
+{
+    Maintenance::backupDatabases(m_log, nullptr);
+    m_db->execute("UPDATE DEVICE SET now_number=77");
+    Messages::clearShown();
+    m_user.classText = "3";
+    restore();
+    QCOMPARE(Messages::shownTexts(), QStringList{"你无权执行此项操作!\r\n请重新登录数据库!"});
+    QCOMPARE(m_replaced, 0);
+    QCOMPARE(nowNumber(*m_db), QString("77"));
+}
+
+void TestMaintenance::damagedCopyIsNotRestored()
+{
+    Maintenance::backupDatabases(m_log, nullptr);
+    QFile f(copy(1));
+    QVERIFY(f.resize(f.size() / 2));
+    m_db->execute("UPDATE DEVICE SET now_number=77");
+    Messages::clearShown();
+    restore();
+    QCOMPARE(m_replaced, 1);
+    QCOMPARE(nowNumber(*m_db), QString("77"));
+    QVERIFY(!QFileInfo::exists(Maintenance::keptCopyFile("VOK1")));
+    QVERIFY2(Messages::shownTexts().last().contains("部门A（vok1.db）：备份文件已损坏"),
+             qPrintable(Messages::shownTexts().last()));
+    QCOMPARE(Messages::shown().last().icon, Messages::Icon::Exclamation);
+}
+
+void TestMaintenance::emptyBackupFolderRestoresNothing()
+{
+    QDir().mkpath(folder());
+    restore();
+    QCOMPARE(Messages::shownTexts(),
+             QStringList{
+                 QStringLiteral("备份文件夹“%1”中没有备份文件，没有还原任何数据。").arg(folder())});
+    QCOMPARE(m_replaced, 1);
+    QCOMPARE(nowNumber(*m_db), QString("5"));
+    QCOMPARE(logged(*m_db), QStringList{"还原数据库"});
+}
+
+void TestMaintenance::failedReopenPutsTheDataBack()
+{
+    Maintenance::backupDatabases(m_log, nullptr);
+    m_db->execute("UPDATE DEVICE SET now_number=77");
+    m_user.department = "部门X";
+    Messages::clearShown();
+    restore();
+    QCOMPARE(m_replaced, 0);
+    QVERIFY(m_db->isOpen());
+    QCOMPARE(nowNumber(*m_db), QString("77"));
+    QCOMPARE(Messages::shownTexts().last(),
+             QStringLiteral("无法重新连接数据库：部门“部门X”不是可以连接的部门。\r\n"
+                            "还原前的数据已经放回，程序继续使用原来的连接。"));
+    QCOMPARE(logged(*m_db), QStringList{"备份数据库"});
+}
+
+QTEST_MAIN(TestMaintenance)
+#include "tst_maintenance.moc"

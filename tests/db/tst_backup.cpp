@@ -1,0 +1,247 @@
+#include "db/Backup.h"
+#include "db/DbError.h"
+#include "db/Schema.h"
+#include "db/SqliteConnection.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QTest>
+
+using namespace vok;
+
+namespace {
+
+const Backup::DepartmentDb kVok1{QStringLiteral("VOK1")};
+
+// A row in every table, with quotes, Chinese text, dates and numbers.
+void fill(Connection& c)
+{
+    const char* rows[] = {
+        "INSERT INTO DEVICE_CODE(code,name) VALUES('001','显示器''17寸''')",
+        "INSERT INTO DEVICE(code,now_number,high_number,low_number,total_number) "
+        "VALUES('001',5,10,1,8)",
+        "INSERT INTO DEVICE_IN(code,in_date,provider,teleno,in_number,price,buyer) "
+        "VALUES('001','2004-1-5 9:3:7','华强','12345',3,1200.5,'王五')",
+        "INSERT INTO DEVICE_OUT(code,department,out_date,out_state,out_person,out_number,taker,"
+        "usage) VALUES('001','部门B','2004-2-1 10:0:0','完好','李四',1,'赵六','办公')",
+        "INSERT INTO DEVICE_RETURN(code,return_date,keeper,return_number,return_person) "
+        "VALUES('001','2004-3-1 8:0:0','张三',1,'赵六')",
+        "INSERT INTO DEVICE_NEED(code,department,begin_date,end_date,need_number) "
+        "VALUES('001','部门C','2004-4-1','2004-5-1','7')",
+        "INSERT INTO DEVICE_WANTBUY(code,now_number,total_number,max_number,buy_number,provider,"
+        "price,buy_date) VALUES('001','5','8','10','5','华强','1200','2004-6-1 12:0:0')",
+        "INSERT INTO HOWDO (do_user,do_what,do_date) VALUES('张三','登录数据库','2004-1-5 9:0:0')",
+        "INSERT INTO user (user,pswd,class) VALUES('张三','p''w','1')",
+    };
+    for (const char* sql : rows)
+        c.execute(QString::fromUtf8(sql));
+}
+
+// Every row of the nine tables, in schema column order, as texts.
+QList<QStringList> dump(Connection& c)
+{
+    QList<QStringList> out;
+    for (const TableDef* t : schema::all()) {
+        for (QStringList row : test::rows(
+                 c,
+                 QStringLiteral("SELECT %1 FROM %2").arg(t->columnNames().join(u','), t->name))) {
+            row.prepend(t->name);
+            out << row;
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+class TestBackup : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void roundTripRestoresTheRowsBackedUp();
+    void copyIsConsistentWhileAnotherConnectionWrites();
+    void badCopyIsRefusedAndChangesNothing_data();
+    void badCopyIsRefusedAndChangesNothing();
+    void cancelledOrFailedBackupKeepsThePreviousCopy();
+    void copyRestoresOnTheOtherEngine();
+
+private:
+    QString copyFile() const { return m_backupDir.filePath(QStringLiteral("vok1.db")); }
+
+    std::unique_ptr<test::Sandbox> m_sandbox;
+    ConnectionPtr m_db;
+    QTemporaryDir m_backupDir;
+};
+
+void TestBackup::init()
+{
+    m_sandbox = std::make_unique<test::Sandbox>();
+    m_db = m_sandbox->open();
+    fill(*m_db);
+    QDir(m_backupDir.path()).removeRecursively();
+    QDir().mkpath(m_backupDir.path());
+}
+
+void TestBackup::cleanup()
+{
+    m_db.reset();
+    m_sandbox.reset();
+}
+
+void TestBackup::roundTripRestoresTheRowsBackedUp()
+{
+    QCOMPARE(kVok1.onServer(), test::onServer());
+    const QList<QStringList> before = dump(*m_db);
+    QCOMPARE(before.size(), 9);
+    QVERIFY(Backup::backup(kVok1, copyFile()));
+    QCOMPARE(Backup::checkCopy(copyFile()), QString());
+
+    m_db->execute("UPDATE DEVICE SET now_number=99 WHERE code='001'");
+    m_db->execute("DELETE FROM user");
+    m_db->execute("INSERT INTO DEVICE_CODE(code,name) VALUES('002','打印机')");
+
+    qint64 lastDone = -1, lastTotal = -1;
+    QVERIFY(Backup::restore(copyFile(), kVok1, [&](qint64 done, qint64 total) {
+        lastDone = done;
+        lastTotal = total;
+        return true;
+    }));
+    QVERIFY(lastTotal > 0);
+    QCOMPARE(lastDone, lastTotal);
+    // The connection that stayed open reads the restored rows.
+    QCOMPARE(dump(*m_db), before);
+    QCOMPARE(dump(*m_sandbox->open()), before);
+}
+
+void TestBackup::copyIsConsistentWhileAnotherConnectionWrites()
+{
+    for (int i = 0; i < 3000; ++i)
+        m_db->execute(QStringLiteral("INSERT INTO HOWDO (do_user,do_what,do_date) "
+                                     "VALUES('张三','%1','2004-1-5 9:0:0')")
+                          .arg(QString(100, QChar(u'记')) + QString::number(i)));
+    const qint64 rowsAtStart = m_db->recordCount("SELECT * FROM HOWDO");
+    const ConnectionPtr writer = m_sandbox->open();
+    int written = 0;
+    QVERIFY(Backup::backup(kVok1, copyFile(), [&](qint64, qint64) {
+        writer->execute("INSERT INTO HOWDO (do_user,do_what,do_date) "
+                        "VALUES('李四','备份时写入','2004-1-6 9:0:0')");
+        ++written;
+        return true;
+    }));
+    QVERIFY(written >= 2);
+    QCOMPARE(Backup::checkCopy(copyFile()), QString());
+    QCOMPARE(m_db->recordCount("SELECT * FROM HOWDO"), rowsAtStart + written);
+
+    QVERIFY(QFile::copy(copyFile(), m_sandbox->dataDir() + "/copy.db"));
+    const auto read = openSqliteConnection(m_sandbox->dataDir() + "/copy.db");
+    QCOMPARE(read->recordCount("SELECT * FROM HOWDO"), rowsAtStart);
+    QCOMPARE(read->recordCount("SELECT * FROM HOWDO WHERE do_user='李四'"), 0);
+}
+
+void TestBackup::badCopyIsRefusedAndChangesNothing_data()
+{
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<QString>("problem");
+    QTest::newRow("not a database") << "garbage"
+                                    << "不是有效的数据库文件";
+    QTest::newRow("cut short") << "truncate"
+                               << "";
+    QTest::newRow("page overwritten") << "overwrite"
+                                      << "";
+    QTest::newRow("table missing") << "drop"
+                                   << "缺少表格 DEVICE_OUT。";
+    QTest::newRow("no file") << "remove"
+                             << "不存在";
+}
+
+void TestBackup::badCopyIsRefusedAndChangesNothing()
+{
+    QFETCH(QString, damage);
+    QFETCH(QString, problem);
+    for (int i = 0; i < 300; ++i)
+        m_db->execute(QStringLiteral("INSERT INTO DEVICE_CODE(code,name) VALUES('%1','%2')")
+                          .arg(i)
+                          .arg(QString(200, QChar(u'设'))));
+    QVERIFY(Backup::backup(kVok1, copyFile()));
+    QFile f(copyFile());
+    if (damage == "garbage") {
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(QByteArray(8192, 'x'));
+    } else if (damage == "truncate") {
+        QVERIFY(f.resize(f.size() / 2));
+    } else if (damage == "overwrite") {
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        f.seek(4096); // the root page of the first table
+        f.write(QByteArray(100, '\xff'));
+    } else if (damage == "drop") {
+        const QString scratch = m_sandbox->dataDir() + "/scratch.db";
+        QVERIFY(QFile::copy(copyFile(), scratch));
+        auto c = openSqliteConnection(scratch);
+        c->execute("DROP TABLE DEVICE_OUT");
+        c->execute("PRAGMA journal_mode=DELETE");
+        c->close();
+        QFile::remove(copyFile());
+        QVERIFY(QFile::rename(scratch, copyFile()));
+    } else if (damage == "remove") {
+        QVERIFY(f.remove());
+    }
+    f.close();
+    m_db->execute("UPDATE DEVICE SET now_number=42");
+    const QList<QStringList> before = dump(*m_db);
+
+    const QString found = Backup::checkCopy(copyFile());
+    QVERIFY2(!found.isEmpty(), qPrintable(damage));
+    QVERIFY2(found.contains(problem), qPrintable(found));
+    try {
+        Backup::restore(copyFile(), kVok1);
+        QFAIL("a damaged copy was restored");
+    } catch (const DbError& e) {
+        QCOMPARE(e.text(), found);
+    }
+    QCOMPARE(dump(*m_db), before);
+}
+
+void TestBackup::cancelledOrFailedBackupKeepsThePreviousCopy()
+{
+    QVERIFY(Backup::backup(kVok1, copyFile()));
+    QFile f(copyFile());
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QByteArray previous = f.readAll();
+    f.close();
+    m_db->execute("DELETE FROM DEVICE_CODE");
+
+    // Cancelled half-way, then the database gone (on the server: a table).
+    QVERIFY(!Backup::backup(kVok1, copyFile(),
+                            [](qint64 done, qint64 total) { return done == 0 || done < total; }));
+    if (test::onServer())
+        m_db->execute("DROP TABLE DEVICE_OUT");
+    else
+        QVERIFY(QFile::rename(kVok1.file(), kVok1.file() + ".moved"));
+    QVERIFY_THROWS_EXCEPTION(DbError, Backup::backup(kVok1, copyFile()));
+
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), previous);
+    QCOMPARE(QDir(m_backupDir.path()).entryList(QDir::Files), QStringList{"vok1.db"});
+}
+
+void TestBackup::copyRestoresOnTheOtherEngine()
+{
+    // A copy of either engine restores into an embedded file and, on the
+    // server run, into another server database, with equal rows.
+    const QList<QStringList> before = dump(*m_db);
+    QVERIFY(Backup::backup(kVok1, copyFile()));
+    const QString file = m_sandbox->dataDir() + "/other.db";
+    QVERIFY(Backup::restoreEmbedded(copyFile(), file));
+    QCOMPARE(dump(*openSqliteConnection(file)), before);
+
+    const ConnectionPtr other = m_sandbox->open(QStringLiteral("VOK2"));
+    other->execute("INSERT INTO DEVICE_CODE(code,name) VALUES('999','旧')");
+    QVERIFY(Backup::restoreIntoConnection(copyFile(), *other));
+    QCOMPARE(dump(*other), before);
+}
+
+QTEST_GUILESS_MAIN(TestBackup)
+#include "tst_backup.moc"
