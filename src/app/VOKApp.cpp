@@ -13,7 +13,7 @@ namespace vok {
 int CVOKApp::run()
 {
     QApplication::setWindowIcon(programIcon());
-    QApplication::setFont(dialogFont());
+    applyInterfaceStyle();
     // The main window may be hidden while an automation client holds the
     // program; the program ends when the main window finishes.
     QApplication::setQuitOnLastWindowClosed(false);

@@ -1,9 +1,11 @@
 #include "login/DialogStyle.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QPalette>
+#include <QProxyStyle>
 #include <QScreen>
 #include <QWidget>
 
@@ -40,7 +42,27 @@ public:
     }
 };
 
+// The default style with a password mask of text size: the large circle
+// of CJK faces nearly fills an edit.
+class InterfaceStyle : public QProxyStyle
+{
+public:
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returnData) const override
+    {
+        if (hint == SH_LineEdit_PasswordCharacter)
+            return 0x2022;
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
 } // namespace
+
+void applyInterfaceStyle()
+{
+    QApplication::setStyle(new InterfaceStyle);
+    QApplication::setFont(dialogFont());
+}
 
 QFont dialogFont()
 {

@@ -18,6 +18,10 @@ inline QColor programBackground()
 // (the printed 宋体 keeps its own mapping in the reports).
 QFont dialogFont();
 
+// Makes dialogFont() the application's font and draws password masks with
+// a bullet of text size. Called once when the program starts.
+void applyInterfaceStyle();
+
 // A field the user reads but does not edit, drawn on the window colour so
 // that it looks read-only.
 void showReadOnly(QLineEdit* edit);

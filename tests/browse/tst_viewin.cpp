@@ -514,7 +514,7 @@ void TestViewIn::readOnlyLookAndNames()
             edit(*dlg, "provider")->palette().color(QPalette::Window));
     QLineEdit* buyer = edit(*dlg, "buyer");
     buyer->clear();
-    QTest::keyClicks(buyer, QString(6, QChar(0x5E93)));
+    test::typeKeys(buyer, QString(6, QChar(0x5E93)));
     QCOMPARE(buyer->text(), QString(5, QChar(0x5E93)));
     QCOMPARE(dlg->findChild<RecordListView*>()->accessibleName(), QStringLiteral("查看入库信息"));
 }

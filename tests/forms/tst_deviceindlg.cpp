@@ -480,13 +480,13 @@ void TestDeviceInDlg::textStopsAtCapacity()
     auto* edit = test::control<QLineEdit>(*form, 1027);
     QVERIFY(edit);
     edit->setFocus();
-    QTest::keyClicks(edit, before);
+    test::typeKeys(edit, before);
     edit->setCursorPosition(cursor);
     if (paste) {
         QGuiApplication::clipboard()->setText(input);
         edit->paste();
     } else {
-        QTest::keyClicks(edit, input);
+        test::typeKeys(edit, input);
     }
     QCOMPARE(edit->text(), shown);
 }
@@ -496,7 +496,7 @@ void TestDeviceInDlg::textStopsAtCapacity()
 void TestDeviceInDlg::programTextIsKeptWholeAndRefused()
 {
     auto form = openForm();
-    QVERIFY(test::type(*form, {{1023, "001"}, {1027, QString(11, QChar(0x5E93))}}));
+    QVERIFY(test::type(*form, {{1023, "a1"}, {1027, QString(11, QChar(0x5E93))}}));
     QCOMPARE(test::control<QLineEdit>(*form, 1027)->text().size(), 11);
     QVERIFY(test::press(*form, 1032));
     QCOMPARE(Messages::shownTexts(), QStringList{"“请填入不多于20个的字符。”"});
