@@ -7,6 +7,8 @@
 #include "forms/DeviceInDlg.h"
 #include "forms/UserDlg.h"
 #include "stock/DeviceCodeDlg.h"
+#include "stock/StockAlertDlg.h"
+#include "stock/StockDlg.h"
 
 // Forms are added here: include the form's header and give its row
 // makeForm<CFormDlg>() instead of nullptr.
@@ -33,14 +35,14 @@ std::vector<MainButton> mainButtons()
         {1004, G::Operations, QStringLiteral("设备出库"), Refused, NoUser,   WithLog, nullptr, nullptr}, // CDeviceOutDlg
         {1005, G::Operations, QStringLiteral("设备还库"), Refused, NoUser,   WithLog, nullptr, nullptr}, // CDeviceReturnDlg
         {1006, G::Operations, QStringLiteral("设备需求"), Refused, NoUser,   WithLog, nullptr, nullptr}, // CDeviceNeedDlg
-        {1012, G::Queries,    QStringLiteral("库存信息"), Free,    WithUser, WithLog, nullptr, nullptr}, // CStockDlg
+        {1012, G::Queries,    QStringLiteral("库存信息"), Free,    WithUser, WithLog, makeForm<CStockDlg>(), nullptr},
         {1008, G::Queries,    QStringLiteral("入库信息"), Free,    WithUser, WithLog, makeForm<CViewInDlg>(), nullptr},
         {1009, G::Queries,    QStringLiteral("出库信息"), Free,    WithUser, WithLog, nullptr, nullptr}, // CViewOutDlg
         {1010, G::Queries,    QStringLiteral("还库信息"), Free,    WithUser, WithLog, nullptr, nullptr}, // CViewReturnDlg
         {1013, G::Queries,    QStringLiteral("需求信息"), Free,    WithUser, WithLog, nullptr, nullptr}, // CViewNeedDlg
         {1015, G::Other,      QStringLiteral("生成设备采购计划报表"), Refused, NoUser, WithLog, nullptr, nullptr}, // CWantBuyDlg
         {1127, G::Other,      QStringLiteral("查看设备采购计划报表"), Free, WithUser, WithLog, nullptr, nullptr}, // CViewWantBuyDlg
-        {1014, G::Other,      QStringLiteral("库存报警"), Free,    NoUser,   WithLog, nullptr, nullptr}, // CStockAlertDlg
+        {1014, G::Other,      QStringLiteral("库存报警"), Free,    NoUser,   WithLog, makeForm<CStockAlertDlg>(), nullptr},
         {1007, G::System,     QStringLiteral("操作日志"), Free,    NoUser,   NoLog,   nullptr, nullptr}, // CViewLogDlg
         {1143, G::System,     QStringLiteral("修改密码"), Free,    WithUser, WithLog, makeForm<CUserDlg>(), nullptr},
         {1212, G::System,     QStringLiteral("重新登录"), Free,    NoUser,   WithLog, nullptr,

@@ -1,5 +1,9 @@
 #include "browse/QueryGroup.h"
 
+#include "browse/RecordListView.h"
+#include "db/DbError.h"
+#include "login/ComErrorBox.h"
+
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -38,11 +42,11 @@ QueryGroup::QueryGroup(std::span<const QueryField> table, QPushButton* button, Q
     m_button = button ? button : new QPushButton(QStringLiteral("查　询"), this);
     m_button->setParent(this);
 
-    auto* fieldLabel = new QLabel(QStringLiteral("查询的项"), this);
+    auto* fieldLabel = m_fieldLabel = new QLabel(QStringLiteral("查询的项"), this);
     fieldLabel->setBuddy(m_field);
     auto* opLabel = new QLabel(QStringLiteral("符号"), this);
     opLabel->setBuddy(m_operator);
-    auto* valueLabel = new QLabel(QStringLiteral("查询的内容"), this);
+    auto* valueLabel = m_valueLabel = new QLabel(QStringLiteral("查询的内容"), this);
     valueLabel->setBuddy(m_value);
 
     auto* row = new QHBoxLayout(this);
@@ -57,6 +61,12 @@ QueryGroup::QueryGroup(std::span<const QueryField> table, QPushButton* button, Q
     setTabOrder(m_field, m_operator);
     setTabOrder(m_operator, m_value);
     setTabOrder(m_value, m_button);
+}
+
+void QueryGroup::setLabels(const QString& field, const QString& value)
+{
+    m_fieldLabel->setText(field);
+    m_valueLabel->setText(value);
 }
 
 QString QueryGroup::fieldText() const
@@ -77,6 +87,19 @@ QString QueryGroup::valueText() const
 QString QueryGroup::compose() const
 {
     return composeQuery(m_table, fieldText(), operatorText(), valueText());
+}
+
+void QueryGroup::fillList(RecordListView& list, Connection& connection) const
+{
+    QString select;
+    try {
+        select = compose();
+    } catch (const DbError& e) {
+        list.records()->clear();
+        showComError(e, &list);
+        return;
+    }
+    list.fill(connection, select);
 }
 
 } // namespace vok

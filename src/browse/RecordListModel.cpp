@@ -107,32 +107,38 @@ void RecordListModel::appendRow(const RowSet& rows)
 
 void RecordListModel::fill(Connection& connection, const QString& select)
 {
-    beginResetModel();
-    m_rows.clear();
-    m_blocks.clear();
-    m_blockUsed = 0;
-    try {
-        auto rows = connection.query(select);
-        while (rows->next())
-            appendRow(*rows);
-    } catch (...) {
-        // The rows read before the failure stay listed.
-        endResetModel();
-        throw;
-    }
-    endResetModel();
+    read(nullptr, &connection, select, true);
 }
 
 void RecordListModel::fill(RowSet& rows)
 {
+    read(&rows, nullptr, QString(), true);
+}
+
+void RecordListModel::add(Connection& connection, const QString& select)
+{
+    read(nullptr, &connection, select, false);
+}
+
+void RecordListModel::read(RowSet* rows, Connection* connection, const QString& select,
+                           bool replace)
+{
     beginResetModel();
-    m_rows.clear();
-    m_blocks.clear();
-    m_blockUsed = 0;
+    if (replace) {
+        m_rows.clear();
+        m_blocks.clear();
+        m_blockUsed = 0;
+    }
     try {
-        while (rows.next())
-            appendRow(rows);
+        std::unique_ptr<RowSet> opened;
+        if (!rows) {
+            opened = connection->query(select);
+            rows = opened.get();
+        }
+        while (rows->next())
+            appendRow(*rows);
     } catch (...) {
+        // The rows read before the failure stay listed.
         endResetModel();
         throw;
     }

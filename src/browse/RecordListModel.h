@@ -41,6 +41,10 @@ public:
     void fill(Connection& connection, const QString& select);
     // Same, from a result already opened.
     void fill(RowSet& rows);
+    // Puts the rows of the SELECT text above the rows already listed (the
+    // last row read at the top). A failure keeps every row read so far and
+    // throws the DbError on.
+    void add(Connection& connection, const QString& select);
     void clear();
 
     // The text of a cell as the list shows it (row 0 is the top row).
@@ -58,6 +62,9 @@ public:
     qint64 arenaBytes() const;
 
 private:
+    // Reads a result's rows into the list, after dropping the rows listed
+    // when replace is set.
+    void read(RowSet* rows, Connection* connection, const QString& select, bool replace);
     // Appends one row read from the result (it ends up at the top).
     void appendRow(const RowSet& rows);
     char* reserve(size_t bytes);

@@ -34,10 +34,23 @@ RecordListView::RecordListView(std::vector<RecordListModel::Column> columns, QWi
 
 bool RecordListView::fill(Connection& connection, const QString& select)
 {
+    return load(connection, select, true);
+}
+
+bool RecordListView::add(Connection& connection, const QString& select)
+{
+    return load(connection, select, false);
+}
+
+bool RecordListView::load(Connection& connection, const QString& select, bool replace)
+{
     setUpdatesEnabled(false);
     bool ok = true;
     try {
-        m_model->fill(connection, select);
+        if (replace)
+            m_model->fill(connection, select);
+        else
+            m_model->add(connection, select);
     } catch (const DbError& e) {
         ok = false;
         setUpdatesEnabled(true);

@@ -21,6 +21,8 @@ public:
     // A database failure is shown in the COM error box; the list keeps the
     // rows read before it. Returns false on failure.
     bool fill(Connection& connection, const QString& select);
+    // Puts the SELECT text's rows above those listed, the same way.
+    bool add(Connection& connection, const QString& select);
 
     // Column widths as parts of the list's outer width: width[i] =
     // outerWidth * numerators[i] / denominator (integer division).
@@ -37,6 +39,7 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    bool load(Connection& connection, const QString& select, bool replace);
     void applyShares();
 
     RecordListModel* m_model;

@@ -329,15 +329,8 @@ void CViewInDlg::onQuery()
     // is shown and the list stays as it is.
     if (!takeFields())
         return;
-    QString select;
-    try {
-        select = composeQuery(kQueryFields, m_queryField, m_queryOperator, m_queryValue);
-    } catch (const DbError& e) {
-        m_list->records()->clear();
-        showComError(e, this);
-        return;
-    }
-    fillList(select);
+    if (m_context.connection)
+        m_query->fillList(*m_list, *m_context.connection);
 }
 
 void CViewInDlg::onPrint()

@@ -117,22 +117,26 @@ void EntryForm::addButtons(int confirmId, const QString& helpTopic)
     static_cast<QVBoxLayout*>(layout())->addLayout(row);
 }
 
-bool EntryForm::fillDeviceList()
+QStringList catalogueCodes(Connection& connection)
 {
     QStringList codes;
-    m_filled = runChange(this, [&] {
-        auto rows = connection().query(QStringLiteral("SELECT * FROM DEVICE_CODE"));
-        while (rows->next())
-            if (!rows->isNull(0))
-                codes << rows->text(0);
-    });
-    if (!m_filled)
-        return false;
-    // A sorted list: case folded first, then by character.
+    auto rows = connection.query(QStringLiteral("SELECT * FROM DEVICE_CODE"));
+    while (rows->next())
+        if (!rows->isNull(0))
+            codes << rows->text(0);
     std::sort(codes.begin(), codes.end(), [](const QString& a, const QString& b) {
         const int c = a.compare(b, Qt::CaseInsensitive);
         return c != 0 ? c < 0 : a < b;
     });
+    return codes;
+}
+
+bool EntryForm::fillDeviceList()
+{
+    QStringList codes;
+    m_filled = runChange(this, [&] { codes = catalogueCodes(connection()); });
+    if (!m_filled)
+        return false;
     m_deviceList->addItems(codes);
     m_deviceList->setCurrentIndex(-1);
     return true;

@@ -208,9 +208,9 @@ void TestMainWindow::startUpLogsIn()
     QStringList captions;
     for (QPushButton* b : w->findChildren<QPushButton*>())
         captions << b->text();
-    QCOMPARE(captions,
-             QStringList({"设备代码", "设备入库", "入库信息", "修改密码", "重新登录", "帮助",
-                          "关于", "备份数据库", "还原数据库", "清理数据库", "退出"}));
+    QCOMPARE(captions, QStringList({"设备代码", "设备入库", "库存信息", "入库信息", "库存报警",
+                                    "修改密码", "重新登录", "帮助", "关于", "备份数据库",
+                                    "还原数据库", "清理数据库", "退出"}));
     QVERIFY(!w->windowIcon().isNull());
 }
 

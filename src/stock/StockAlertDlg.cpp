@@ -1,0 +1,94 @@
+#include "stock/StockAlertDlg.h"
+
+#include "browse/RecordListView.h"
+#include "forms/CommandTable.h"
+#include "stock/StockDlg.h"
+
+#include <QGridLayout>
+#include <QLabel>
+#include <QPushButton>
+
+namespace vok {
+
+namespace {
+
+enum : int
+{
+    IDC_LIST = 1090,
+    IDC_OVER_STOCK = 1091,
+    IDC_UNDER_STOCK = 1092,
+    IDC_FULL = 1093,
+    IDC_HELP = CommandTable::kHelp,
+    IDC_EXIT = 2
+};
+
+// Both comparisons are strict: a stock equal to a limit raises no alert.
+const QString kOverStock = QStringLiteral("SELECT * FROM DEVICE WHERE now_number>high_number");
+const QString kUnderStock = QStringLiteral("SELECT * FROM DEVICE WHERE now_number<low_number");
+
+} // namespace
+
+CStockAlertDlg::CStockAlertDlg(const FormContext& context, QWidget* parent)
+    : QDialog(parent), m_context(context), m_commands(new CommandTable(this))
+{
+    setWindowTitle(QStringLiteral("库存报警"));
+
+    const auto command = [this](int id, const char16_t* caption, const char16_t* menu,
+                                auto handler) {
+        QPushButton* b = m_commands->add(id, QString::fromUtf16(caption), QString::fromUtf16(menu),
+                                         std::move(handler));
+        // A focused button takes Enter.
+        b->setAutoDefault(true);
+        return b;
+    };
+    // The menu items' blanks are part of their texts.
+    QPushButton* over = command(IDC_OVER_STOCK, u"搜索过多库存", u"搜索过多库存",
+                                [this] { search(Search::OverStock); });
+    QPushButton* under = command(IDC_UNDER_STOCK, u"搜索过少库存", u"搜索过少库存",
+                                 [this] { search(Search::UnderStock); });
+    QPushButton* full =
+        command(IDC_FULL, u"全面搜索", u"全 面  搜 索", [this] { search(Search::Full); });
+    QPushButton* exit = command(IDC_EXIT, u"退出", u"退        出", [this] { reject(); });
+    QPushButton* help =
+        m_commands->addHelp(QStringLiteral("帮　　助"), QStringLiteral("alert.htm"));
+    help->setAutoDefault(true);
+    // The popup has no help item.
+    m_commands->setMenuOrder({IDC_OVER_STOCK, IDC_UNDER_STOCK, IDC_FULL, IDC_EXIT});
+
+    auto* label = new QLabel(QStringLiteral("搜索结果"), this);
+    label->setObjectName(QStringLiteral("resultLabel"));
+    m_list = new RecordListView(stockListColumns(), this);
+    m_list->setObjectName(QStringLiteral("control%1").arg(IDC_LIST));
+    m_list->setColumnShares({1, 1, 1, 1, 1}, 5);
+    label->setBuddy(m_list);
+
+    auto* layout = new QGridLayout(this);
+    layout->addWidget(label, 0, 0, 1, 3);
+    layout->addWidget(help, 0, 3);
+    layout->addWidget(m_list, 1, 0, 1, 4);
+    layout->addWidget(over, 2, 0);
+    layout->addWidget(under, 2, 1);
+    layout->addWidget(full, 2, 2);
+    layout->addWidget(exit, 2, 3);
+    layout->setRowStretch(1, 1);
+
+    QWidget* order[] = {m_list, over, under, full, exit, help};
+    for (size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
+
+    resize(570, 330);
+}
+
+void CStockAlertDlg::search(Search which)
+{
+    m_list->records()->clear();
+    Connection& db = *m_context.connection;
+    // Every row read goes on top, so after a full search the over-stock
+    // rows stand above the under-stock rows.
+    if (which != Search::OverStock)
+        m_list->add(db, kUnderStock);
+    if (which != Search::UnderStock)
+        m_list->add(db, kOverStock);
+}
+
+} // namespace vok

@@ -1,0 +1,363 @@
+#include "stock/StockDlg.h"
+
+#include "browse/PrintReport.h"
+#include "browse/QueryGroup.h"
+#include "browse/RecordListView.h"
+#include "db/DbError.h"
+#include "db/Schema.h"
+#include "db/SqlFormat.h"
+#include "forms/CommandTable.h"
+#include "forms/EntryForm.h"
+#include "forms/FieldExchange.h"
+#include "forms/RunChange.h"
+#include "login/ComErrorBox.h"
+#include "login/MessageService.h"
+#include "login/Permission.h"
+
+#include <QComboBox>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace vok {
+
+namespace {
+
+enum : int
+{
+    IDC_LIST = 1080,
+    IDC_QUERY_FIELD = 1190,
+    IDC_QUERY_OPERATOR = 1188,
+    IDC_QUERY_VALUE = 1186,
+    IDC_QUERY = 1189,
+    IDC_CODE = 1086,
+    IDC_NOW = 1082,
+    IDC_HIGH = 1083,
+    IDC_LOW = 1084,
+    IDC_TOTAL = 1085,
+    IDC_ADD = 1087,
+    IDC_CHANGE = 1088,
+    IDC_DELETE = 1089,
+    IDC_PRINT = 1178,
+    IDC_HELP = CommandTable::kHelp,
+    IDC_EXIT = 2
+};
+
+const QString kSelectAll = QStringLiteral("SELECT * FROM DEVICE");
+
+constexpr QueryField kQueryFields[] = {
+    {u"设备号c", u"code", u"SELECT * FROM DEVICE WHERE %s%s'%s'"},
+    {u"现存数量d", u"now_number", u"SELECT * FROM DEVICE WHERE %s%s%d"},
+    {u"最大数量d", u"high_number", u"SELECT * FROM DEVICE WHERE %s%s%d"},
+    {u"最小数量d", u"low_number", u"SELECT * FROM DEVICE WHERE %s%s%d"},
+    {u"总数d", u"total_number", u"SELECT * FROM DEVICE WHERE %s%s%d"},
+};
+
+template <typename W> W* named(W* widget, int id)
+{
+    widget->setObjectName(QStringLiteral("control%1").arg(id));
+    return widget;
+}
+
+// A quantity as the list shows it ("%f"), read back; 0 for anything else.
+float listQuantity(const QString& text)
+{
+    return float(FieldText::parseNumber(text).value_or(0));
+}
+
+} // namespace
+
+std::vector<RecordListModel::Column> stockListColumns()
+{
+    using C = RecordListModel::Column;
+    return {C{QStringLiteral("设备号"), ListColumn::Text},
+            C{QStringLiteral("现存数量"), ListColumn::Single},
+            C{QStringLiteral("最大数量"), ListColumn::Single},
+            C{QStringLiteral("最小数量"), ListColumn::Single},
+            C{QStringLiteral("总数"), ListColumn::Single}};
+}
+
+CStockDlg::CStockDlg(const FormContext& context, QWidget* parent)
+    : QDialog(parent), m_context(context), m_commands(new CommandTable(this))
+{
+    setWindowTitle(QStringLiteral("库存管理"));
+
+    const auto command = [this](int id, const char16_t* caption, const char16_t* menu,
+                                void (CStockDlg::*handler)()) {
+        QPushButton* b = m_commands->add(id, QString::fromUtf16(caption), QString::fromUtf16(menu),
+                                         [this, handler] { (this->*handler)(); });
+        // A focused button takes Enter.
+        b->setAutoDefault(true);
+        return b;
+    };
+    QPushButton* query = command(IDC_QUERY, u"查　　询", u"查询", &CStockDlg::onQuery);
+    QPushButton* add = command(IDC_ADD, u"新　增", u"新增", &CStockDlg::onAdd);
+    QPushButton* change = command(IDC_CHANGE, u"修　改", u"修改", &CStockDlg::onChange);
+    QPushButton* remove = command(IDC_DELETE, u"删　除", u"删除", &CStockDlg::onDelete);
+    QPushButton* print = command(IDC_PRINT, u"打　印", u"打印", &CStockDlg::onPrint);
+    QPushButton* help = m_commands->addHelp(QStringLiteral("帮　助"), QStringLiteral("device.htm"));
+    help->setAutoDefault(true);
+    QPushButton* exit = m_commands->add(IDC_EXIT, QStringLiteral("退　出"), QStringLiteral("退出"),
+                                        [this] { reject(); });
+    exit->setAutoDefault(true);
+    m_commands->setMenuOrder({IDC_ADD, IDC_CHANGE, IDC_DELETE, IDC_PRINT, IDC_HELP, IDC_EXIT,
+                              CommandTable::kSeparator, IDC_QUERY});
+
+    m_list = named(new RecordListView(stockListColumns(), this), IDC_LIST);
+    m_list->setColumnShares({1, 1, 1, 1, 1}, 5);
+    connect(m_list, &RecordListView::rowChosen, this, &CStockDlg::onRowChosen);
+
+    m_query = new QueryGroup(kQueryFields, query, this);
+    m_query->setObjectName(QStringLiteral("queryGroup"));
+    m_query->setLabels(QStringLiteral("要查询的项"), QStringLiteral("要查询的内容"));
+    named(m_query->fieldCombo(), IDC_QUERY_FIELD);
+    named(m_query->operatorCombo(), IDC_QUERY_OPERATOR);
+    named(m_query->valueEdit(), IDC_QUERY_VALUE);
+
+    auto* changeBox = new QGroupBox(QStringLiteral("操作"), this);
+    changeBox->setObjectName(QStringLiteral("changeGroup"));
+    m_code = named(new QComboBox(changeBox), IDC_CODE);
+    m_code->setEditable(true);
+    m_code->setInsertPolicy(QComboBox::NoInsert);
+    m_nowEdit = named(new QLineEdit(changeBox), IDC_NOW);
+    m_highEdit = named(new QLineEdit(changeBox), IDC_HIGH);
+    m_lowEdit = named(new QLineEdit(changeBox), IDC_LOW);
+    m_totalEdit = named(new QLineEdit(changeBox), IDC_TOTAL);
+    auto* fields = new QFormLayout;
+    fields->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+    fields->addRow(QStringLiteral("设备号"), m_code);
+    fields->addRow(QStringLiteral("现存数量"), m_nowEdit);
+    fields->addRow(QStringLiteral("最大数量"), m_highEdit);
+    fields->addRow(QStringLiteral("最小数量"), m_lowEdit);
+    fields->addRow(QStringLiteral("总数"), m_totalEdit);
+    // Buttons in two columns: add, change, help; delete, print, exit.
+    auto* buttons = new QGridLayout;
+    QPushButton* const grid[2][3] = {{add, change, help}, {remove, print, exit}};
+    for (int column = 0; column < 2; ++column)
+        for (int row = 0; row < 3; ++row) {
+            grid[column][row]->setParent(changeBox);
+            buttons->addWidget(grid[column][row], row, column);
+        }
+    buttons->setRowStretch(3, 1);
+    auto* changeLayout = new QHBoxLayout(changeBox);
+    changeLayout->addLayout(fields, 3);
+    changeLayout->addSpacing(24);
+    changeLayout->addLayout(buttons, 2);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_list, 1);
+    layout->addWidget(m_query);
+    layout->addWidget(changeBox);
+
+    // Tab order: the list, the query group, the code and quantities, the
+    // buttons.
+    QWidget* order[] = {m_list,
+                        m_query->fieldCombo(),
+                        m_query->operatorCombo(),
+                        m_query->valueEdit(),
+                        query,
+                        m_code,
+                        m_nowEdit,
+                        m_highEdit,
+                        m_lowEdit,
+                        m_totalEdit,
+                        add,
+                        change,
+                        remove,
+                        print,
+                        help,
+                        exit};
+    for (size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
+
+    resize(690, 530);
+    showFields();
+
+    QStringList codes;
+    m_codesRead = runChange(this, [&] { codes = catalogueCodes(*m_context.connection); });
+    if (!m_codesRead)
+        return;
+    m_code->addItems(codes);
+    m_code->setCurrentIndex(-1);
+    m_code->setEditText(QString());
+    fillList(kSelectAll);
+}
+
+CStockDlg::~CStockDlg() = default;
+
+int CStockDlg::exec()
+{
+    if (!m_codesRead)
+        return QDialog::Rejected;
+    return QDialog::exec();
+}
+
+void CStockDlg::fillList(const QString& select)
+{
+    m_list->fill(*m_context.connection, select);
+}
+
+bool CStockDlg::takeFields()
+{
+    FieldExchange dx(this);
+    dx.number(m_nowEdit, m_now, 1, 10000);
+    dx.number(m_highEdit, m_high, 1, 10000);
+    dx.number(m_lowEdit, m_low, 1, 10000);
+    dx.number(m_totalEdit, m_total, 1, 10000);
+    return dx.ok();
+}
+
+void CStockDlg::showFields()
+{
+    showNumber(m_nowEdit, m_now);
+    showNumber(m_highEdit, m_high);
+    showNumber(m_lowEdit, m_low);
+    showNumber(m_totalEdit, m_total);
+}
+
+bool CStockDlg::takeCode(QString& code)
+{
+    // A code longer than the stock row holds is refused rather than cut to
+    // what may be another device's code.
+    FieldExchange dx(this);
+    return dx.text(m_code, code, schema::Device, DeviceCol::code);
+}
+
+void CStockDlg::onRowChosen(int row)
+{
+    const RecordListModel* records = m_list->records();
+    if (row < 0 || row >= records->rowCount())
+        return;
+    // The code is chosen in the combo when the catalogue has it.
+    const QString code = records->text(row, DeviceCol::code);
+    const int entry = m_code->findText(code, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    m_code->setCurrentIndex(entry);
+    m_code->setEditText(code);
+    m_now = listQuantity(records->text(row, DeviceCol::now_number));
+    m_high = listQuantity(records->text(row, DeviceCol::high_number));
+    m_low = listQuantity(records->text(row, DeviceCol::low_number));
+    m_total = listQuantity(records->text(row, DeviceCol::total_number));
+    showFields();
+}
+
+void CStockDlg::completeChange(const QString& logText)
+{
+    Messages::notice(QStringLiteral("完成操作！"), this);
+    m_context.writeLog(logText);
+    fillList(kSelectAll);
+}
+
+void CStockDlg::onAdd()
+{
+    if (refuseIfReadOnly(m_context.classNumber, RefusalText::WithLineBreak, this))
+        return;
+    if (!takeFields())
+        return;
+    // Chosen: the combo shows one of its entries, not a text typed over it.
+    const int entry = m_code->currentIndex();
+    if (entry < 0 || m_code->itemText(entry) != m_code->currentText()) {
+        Messages::notice(QStringLiteral("请选择一个设备"), this);
+        return;
+    }
+    QString code;
+    if (!takeCode(code))
+        return;
+
+    // One stock row per device: every later look-up of a device's stock
+    // wants exactly one row.
+    Connection& db = *m_context.connection;
+    const QString existing =
+        sqlFormat(u"SELECT * FROM DEVICE WHERE code='%s'", {SqlArg::text(code)});
+    bool duplicate = false;
+    try {
+        Transaction t(db);
+        duplicate = db.recordCount(existing) > 0;
+        if (!duplicate) {
+            db.append(QStringLiteral("device"), schema::Device.columnNames(),
+                      {code, m_now, m_high, m_low, m_total});
+            t.commit();
+        }
+    } catch (const DbError& e) {
+        // Another workstation may have added the row in between: the
+        // database refuses it in its own words, which name a constraint.
+        try {
+            duplicate = db.recordCount(existing) > 0;
+        } catch (const DbError&) {
+        }
+        if (!duplicate) {
+            showComError(e, this);
+            return;
+        }
+    }
+    if (duplicate) {
+        Messages::notice(
+            QStringLiteral("设备号“%1”已有库存记录，不能再新增。\r\n请在列表中选中它后修改。")
+                .arg(code),
+            this, QString(), Messages::Icon::Exclamation);
+        return;
+    }
+    completeChange(QStringLiteral("修改库存信息"));
+}
+
+void CStockDlg::onChange()
+{
+    if (!takeFields())
+        return;
+    if (refuseIfReadOnly(m_context.classNumber, RefusalText::WithLineBreak, this))
+        return;
+    QString code;
+    if (!takeCode(code))
+        return;
+    if (code.isEmpty()) {
+        Messages::notice(QStringLiteral("请选择一个设备"), this);
+        return;
+    }
+    // The quantities as typed, not added to the old ones; the store fails
+    // when the code has no stock row or another workstation changed it
+    // since it was read.
+    const QString select = sqlFormat(u"SELECT * FROM DEVICE WHERE code='%s'", {SqlArg::text(code)});
+    if (!runChange(this, [&] {
+            m_context.connection->updateRow(select, schema::Device, [this](RowRecord& r) {
+                r.setNumber(DeviceCol::now_number, m_now);
+                r.setNumber(DeviceCol::high_number, m_high);
+                r.setNumber(DeviceCol::low_number, m_low);
+                r.setNumber(DeviceCol::total_number, m_total);
+            });
+        }))
+        return;
+    completeChange(QStringLiteral("修改库存信息"));
+}
+
+void CStockDlg::onDelete()
+{
+    if (!takeFields())
+        return;
+    if (refuseIfReadOnly(m_context.classNumber, RefusalText::WithLineBreak, this))
+        return;
+    QString code;
+    if (!takeCode(code))
+        return;
+    const QString sql = sqlFormat(u"DELETE FROM DEVICE WHERE CODE='%s'", {SqlArg::text(code)});
+    if (!runChange(this, [&] { m_context.connection->execute(sql); }))
+        return;
+    completeChange(QStringLiteral("删除库存记录。"));
+}
+
+void CStockDlg::onQuery()
+{
+    // A quantity that fails its check stops the query too.
+    if (!takeFields())
+        return;
+    m_query->fillList(*m_list, *m_context.connection);
+}
+
+void CStockDlg::onPrint()
+{
+    PrintTableReport(*m_list->records(), reports::stock, m_context.userName, this);
+}
+
+} // namespace vok

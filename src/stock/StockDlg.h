@@ -1,0 +1,75 @@
+#pragma once
+
+#include "browse/RecordListModel.h"
+#include "login/FormContext.h"
+
+#include <QDialog>
+
+class QComboBox;
+class QLineEdit;
+
+namespace vok {
+
+class CommandTable;
+class QueryGroup;
+class RecordListView;
+
+// The columns of a list of DEVICE rows: the code and the four quantities.
+std::vector<RecordListModel::Column> stockListColumns();
+
+// The stock form "库存管理": lists DEVICE, adds a device's stock row, sets
+// its four quantities as typed, deletes it, narrows the list with a query
+// and prints what the list shows.
+class CStockDlg : public QDialog
+{
+    Q_OBJECT
+public:
+    CStockDlg(const FormContext& context, QWidget* parent = nullptr);
+    ~CStockDlg() override;
+
+    // The form closes at once when the device codes could not be read.
+    int exec() override;
+    bool codesRead() const { return m_codesRead; }
+
+    RecordListView* list() const { return m_list; }
+    CommandTable* commands() const { return m_commands; }
+    QueryGroup* queryGroup() const { return m_query; }
+
+private:
+    void onAdd();
+    void onChange();
+    void onDelete();
+    void onQuery();
+    void onPrint();
+    void onRowChosen(int row);
+
+    // Takes the four quantities and the query fields, in order, with their
+    // checks; false when one fails (its message is shown).
+    bool takeFields();
+    void showFields();
+    // The device code as typed, refused when longer than the stock row
+    // holds; false when refused.
+    bool takeCode(QString& code);
+    // Shows "完成操作！", writes the log entry and lists the whole table.
+    void completeChange(const QString& logText);
+    void fillList(const QString& select);
+
+    FormContext m_context;
+    CommandTable* m_commands;
+    RecordListView* m_list;
+    QueryGroup* m_query;
+    QComboBox* m_code;
+    QLineEdit* m_nowEdit;
+    QLineEdit* m_highEdit;
+    QLineEdit* m_lowEdit;
+    QLineEdit* m_totalEdit;
+    bool m_codesRead = true;
+
+    // The form's fields, as last taken or shown.
+    float m_now = 1;
+    float m_high = 1;
+    float m_low = 1;
+    float m_total = 1;
+};
+
+} // namespace vok
