@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QIcon>
+#include <QScreen>
 #include <QShortcut>
 #include <QTextBrowser>
 #include <QUrl>
@@ -25,6 +26,12 @@ int main(int argc, char** argv)
     browser.setSearchPaths({page.absolutePath()});
     browser.setSource(QUrl::fromLocalFile(page.absoluteFilePath()));
     browser.resize(720, 540);
+    // Opens centred on the screen, as the program's windows do.
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect r = browser.frameGeometry();
+        r.moveCenter(screen->availableGeometry().center());
+        browser.move(r.topLeft());
+    }
     if (maximized)
         browser.showMaximized();
     else
