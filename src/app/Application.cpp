@@ -1,6 +1,7 @@
 #include "app/Application.h"
 
 #include "app/VOKApp.h"
+#include "browse/ReportCommand.h"
 #include "db/Backup.h"
 #include "db/Connection.h"
 #include "db/DataFolder.h"
@@ -17,6 +18,10 @@
 #include <QTranslator>
 
 #include <cstdio>
+#ifdef Q_OS_UNIX
+#include <pwd.h>
+#include <unistd.h>
+#endif
 #include <iostream>
 #include <memory>
 #include <string>
@@ -130,12 +135,39 @@ bool isHeadless(int argc, char** argv)
     return false;
 }
 
+// A report to a file draws with fonts and a printer but shows no window.
+bool isReport(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i)
+        if (QByteArray(argv[i]) == "--report")
+            return true;
+    return false;
+}
+
+// The name of the system user running the program.
+QString systemUserName()
+{
+    for (const char* name : {"USER", "LOGNAME", "USERNAME"}) {
+        const QString value = qEnvironmentVariable(name);
+        if (!value.isEmpty())
+            return value;
+    }
+#ifdef Q_OS_UNIX
+    if (const passwd* entry = getpwuid(getuid()))
+        return QString::fromLocal8Bit(entry->pw_name);
+#endif
+    return {};
+}
+
 } // namespace
 
 int runApplication(int argc, char** argv)
 {
     std::unique_ptr<QCoreApplication> app;
-    if (isHeadless(argc, argv)) {
+    const bool report = isReport(argc, argv);
+    if (report)
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (isHeadless(argc, argv) && !report) {
         app = std::make_unique<QCoreApplication>(argc, argv);
     } else {
         app = std::make_unique<QApplication>(argc, argv);
@@ -190,8 +222,28 @@ int runApplication(int argc, char** argv)
         QStringLiteral("C"));
     const QCommandLineOption departmentOption(
         QStringLiteral("department"),
-        QStringLiteral("新用户的部门，如 部门A。\nDepartment of the new account, e.g. 部门A."),
+        QStringLiteral("新用户或报表的部门，如 部门A（报表默认为部门A）。\nDepartment of the new "
+                       "account or of the report, e.g. 部门A (reports: 部门A by default)."),
         QStringLiteral("DEPARTMENT"));
+    const QCommandLineOption reportOption(
+        QStringLiteral("report"),
+        QStringLiteral("把一个表的报表（如浏览窗口列出的那样）写入 --pdf 指定的文件后退出；"
+                       "TABLE：DEVICE_IN 等。\nWrite the report of a table, as its browser lists "
+                       "it, to the --pdf file and exit; TABLE: DEVICE_IN, ..."),
+        QStringLiteral("TABLE"));
+    const QCommandLineOption pdfOption(QStringLiteral("pdf"),
+                                       QStringLiteral("报表的 PDF 文件。\nThe report's PDF file."),
+                                       QStringLiteral("FILE"));
+    const QCommandLineOption preparerOption(
+        QStringLiteral("preparer"),
+        QStringLiteral("报表的制表人（默认为系统用户名）。\nThe report's preparer (default: the "
+                       "system user's name)."),
+        QStringLiteral("NAME"));
+    const QCommandLineOption queryOption(
+        QStringLiteral("query"),
+        QStringLiteral("只列出查询结果：--query FIELD OP VALUE，如 --query 供应商c = 公司。\n"
+                       "Report only a query's result: --query FIELD OP VALUE."),
+        QStringLiteral("FIELD"));
     parser.addOption(help);
     parser.addOption(version);
     parser.addOption(dataDir);
@@ -201,6 +253,10 @@ int runApplication(int argc, char** argv)
     parser.addOption(classOption);
     parser.addOption(departmentOption);
     parser.addOption(dsnSchema);
+    parser.addOption(reportOption);
+    parser.addOption(pdfOption);
+    parser.addOption(preparerOption);
+    parser.addOption(queryOption);
     parser.process(*app);
     if (parser.isSet(help))
         parser.showHelp(0);
@@ -216,6 +272,38 @@ int runApplication(int argc, char** argv)
         BackupFolder::setPath(parser.value(backupDir));
     if (parser.isSet(init))
         return initDatabases();
+    if (parser.isSet(reportOption)) {
+        ReportRequest request;
+        request.table = parser.value(reportOption);
+        request.pdfFile = parser.value(pdfOption);
+        if (request.pdfFile.isEmpty()) {
+            printError(QStringLiteral("缺少 --pdf FILE。"));
+            return 2;
+        }
+        if (parser.isSet(departmentOption))
+            request.department = parser.value(departmentOption);
+        request.preparer =
+            parser.isSet(preparerOption) ? parser.value(preparerOption) : systemUserName();
+        const QStringList rest = parser.positionalArguments();
+        if (parser.isSet(queryOption)) {
+            if (rest.size() != 2) {
+                printError(QStringLiteral("--query 需要三个值：FIELD OP VALUE。"));
+                return 2;
+            }
+            request.query = true;
+            request.field = parser.value(queryOption);
+            request.op = rest.at(0);
+            request.value = rest.at(1);
+        } else if (!rest.isEmpty()) {
+            printError(QStringLiteral("多余的参数：%1").arg(rest.join(QLatin1Char(' '))));
+            return 2;
+        }
+        QString error;
+        const int rc = writeTableReport(request, &error);
+        if (rc != 0)
+            printError(error);
+        return rc;
+    }
     if (parser.isSet(addUserOption))
         return addUser(parser.value(addUserOption), parser.value(classOption),
                        parser.value(departmentOption));

@@ -6,6 +6,7 @@
 #include <QFontDatabase>
 #include <QPainter>
 #include <QPrintDialog>
+#include <QPrintPreviewDialog>
 #include <QPrinter>
 
 namespace vok {
@@ -50,12 +51,12 @@ PainterReportCanvas::~PainterReportCanvas()
     m_painter.restore();
 }
 
-void PainterReportCanvas::setFont(const QString& face, int points)
+void PainterReportCanvas::setFont(const QString& face, double points)
 {
     QFont font(familyFor(face));
     // Sized in logical units: under the 0.001-inch transform a point size
     // would come out too large.
-    font.setPixelSize(points * 1000 / 72);
+    font.setPixelSize(int(points * 1000 / 72));
     m_painter.setFont(font);
 }
 
@@ -64,6 +65,23 @@ int PainterReportCanvas::textHeight(const QString& text)
     const QFontMetrics fm(m_painter.font(), m_painter.device());
     Q_UNUSED(text);
     return fm.height();
+}
+
+ReportCanvas::Ink PainterReportCanvas::measure(const QString& text)
+{
+    // The tight box covers glyphs of fallback fonts too (Chinese in the
+    // Latin body font), which the font's own ascent and descent do not.
+    const QFontMetrics fm(m_painter.font(), m_painter.device());
+    const QRect r = fm.tightBoundingRect(text);
+    const int top = fm.ascent() + r.top();
+    return {r.left(), std::max(r.left() + r.width(), fm.horizontalAdvance(text)), top,
+            top + r.height()};
+}
+
+void PainterReportCanvas::newPage()
+{
+    if (auto* paged = dynamic_cast<QPagedPaintDevice*>(m_painter.device()))
+        paged->newPage();
 }
 
 void PainterReportCanvas::drawText(int x, int y, const QString& text)
@@ -109,19 +127,28 @@ bool choosePrinter(QPrinter& printer, QWidget* parent)
 
 } // namespace PrintService
 
-void printTableReport(QPrinter& printer, const ReportLayout& layout, const ReportCell& cell,
-                      const QString& userName)
+bool printTableReport(QPrinter& printer, const ReportLayout& layout, int rowCount,
+                      const ReportCell& cell, const QString& userName, const QDateTime& printTime)
 {
     printer.setDocName(QStringLiteral("仓库管理系统"));
     QPainter painter;
     if (!painter.begin(&printer))
-        return;
+        return false;
     {
         PainterReportCanvas canvas(painter);
-        drawTableReport(canvas, layout, cell, userName, Clock::now());
+        drawTableReport(canvas, layout, rowCount, cell, userName, printTime);
     }
-    painter.end();
+    return painter.end();
 }
+
+namespace {
+
+ReportCell listCells(const RecordListModel& list)
+{
+    return [&list](int row, int column) { return list.text(row, column); };
+}
+
+} // namespace
 
 void PrintTableReport(const RecordListModel& list, const ReportLayout& layout,
                       const QString& userName, QWidget* parent)
@@ -130,8 +157,23 @@ void PrintTableReport(const RecordListModel& list, const ReportLayout& layout,
     printer.setDocName(QStringLiteral("仓库管理系统"));
     if (!PrintService::choosePrinter(printer, parent))
         return;
-    printTableReport(
-        printer, layout, [&list](int row, int column) { return list.text(row, column); }, userName);
+    printTableReport(printer, layout, list.rowCount(), listCells(list), userName, Clock::now());
+}
+
+void PreviewTableReport(const RecordListModel& list, const ReportLayout& layout,
+                        const QString& userName, QWidget* parent)
+{
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setDocName(QStringLiteral("仓库管理系统"));
+    const QDateTime time = Clock::now();
+    QPrintPreviewDialog dialog(&printer, parent);
+    dialog.setObjectName(QStringLiteral("printPreview"));
+    dialog.setWindowTitle(QStringLiteral("打印预览 - %1").arg(layout.title));
+    QObject::connect(&dialog, &QPrintPreviewDialog::paintRequested, &dialog, [&](QPrinter* target) {
+        printTableReport(*target, layout, list.rowCount(), listCells(list), userName, time);
+    });
+    dialog.resize(900, 1000);
+    dialog.exec();
 }
 
 } // namespace vok

@@ -2,6 +2,7 @@
 
 #include "browse/TableReport.h"
 
+#include <QDateTime>
 #include <functional>
 
 class QPainter;
@@ -21,11 +22,13 @@ public:
     explicit PainterReportCanvas(QPainter& painter);
     ~PainterReportCanvas() override;
 
-    void setFont(const QString& face, int points) override;
+    void setFont(const QString& face, double points) override;
     int textHeight(const QString& text) override;
+    Ink measure(const QString& text) override;
     void drawText(int x, int y, const QString& text) override;
     void setPen(Pen pen) override;
     void drawLine(int x1, int y1, int x2, int y2) override;
+    void newPage() override;
 
 private:
     QPainter& m_painter;
@@ -39,13 +42,17 @@ void setChooser(Chooser chooser);
 bool choosePrinter(QPrinter& printer, QWidget* parent);
 } // namespace PrintService
 
-// Prints the rows a list shows as the layout's one-page table report, with
-// the user name as preparer and the clock's time. Cancelling the print
-// dialog prints nothing. Shows no message.
+// Prints the rows a list shows as the layout's table report, with the
+// user name as preparer and the clock's time. Cancelling the print dialog
+// prints nothing. Shows no message.
 void PrintTableReport(const RecordListModel& list, const ReportLayout& layout,
                       const QString& userName, QWidget* parent = nullptr);
-// The same for any rows, onto a printer already chosen.
-void printTableReport(QPrinter& printer, const ReportLayout& layout, const ReportCell& cell,
-                      const QString& userName);
+// The same report in a preview window (zoom, pages, print).
+void PreviewTableReport(const RecordListModel& list, const ReportLayout& layout,
+                        const QString& userName, QWidget* parent = nullptr);
+// The same for any rows, onto a printer already chosen. False when the
+// printer (or its output file) cannot be opened.
+bool printTableReport(QPrinter& printer, const ReportLayout& layout, int rowCount,
+                      const ReportCell& cell, const QString& userName, const QDateTime& printTime);
 
 } // namespace vok

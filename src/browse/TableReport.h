@@ -20,15 +20,28 @@ public:
         Dashed
     };
 
+    // Where a text's ink lies when it is placed at (0, 0): left and right
+    // to the right of the point (right at least the text's advance), top
+    // and bottom below it (y downward from the placement point). Glyphs
+    // taken from a fallback font may reach above or below the selected
+    // font's own line.
+    struct Ink
+    {
+        int left, right, top, bottom;
+    };
+
     virtual ~ReportCanvas();
 
     // Selects a font by face name ("楷体", "Arial") and point size.
-    virtual void setFont(const QString& face, int points) = 0;
+    virtual void setFont(const QString& face, double points) = 0;
     // Height of a text in the selected font.
     virtual int textHeight(const QString& text) = 0;
+    virtual Ink measure(const QString& text) = 0;
     virtual void drawText(int x, int y, const QString& text) = 0;
     virtual void setPen(Pen pen) = 0;
     virtual void drawLine(int x1, int y1, int x2, int y2) = 0;
+    // Ends the page and starts the next.
+    virtual void newPage() = 0;
 };
 
 struct ReportColumn
@@ -50,8 +63,9 @@ struct ReportLayout
     int preparerX;  // "制表人："; the user name stands 1000 to its right
     int timeLabelX; // "制表时间："; the time stands 1000 to its right
     int underlineEnd;
-    // Cells printed as integers ("%d"): the stock report.
-    bool integerCells = false;
+    // Cells after the first (the code) printed as integers ("%d"): the
+    // stock report's quantities.
+    bool integerQuantities = false;
 };
 
 namespace reports {
@@ -63,15 +77,23 @@ extern const ReportLayout demand;
 extern const ReportLayout purchasePlan;
 } // namespace reports
 
-// The rows a report prints: the list's text of a row and column; a row
-// past the last gives an empty text.
+// The rows a report prints: the list's text of a row and column.
 using ReportCell = std::function<QString(int row, int column)>;
 
 // The print time: "%d-%d-%d  %d-%d-%d", nothing zero-padded.
 QString reportTime(const QDateTime& t);
 
-// Draws one report onto the canvas (the whole page).
-void drawTableReport(ReportCanvas& canvas, const ReportLayout& layout, const ReportCell& cell,
-                     const QString& userName, const QDateTime& printTime);
+// How many pages a report of so many rows takes on the canvas: 1 when the
+// rows fit the first page's table.
+int reportPageCount(ReportCanvas& canvas, const ReportLayout& layout, int rowCount);
+
+// Draws a report of every row onto the canvas. Page 1 has the layout's
+// geometry; when the rows do not fit on it, each further page repeats the
+// title, the preparer line and the header row and continues the rows, and
+// every page gets the page line "第 N 页，共 M 页" under its table. A text
+// wider than its cell is drawn smaller, down to a floor, then cut with
+// "…"; every text is placed by its ink clear of the rules around it.
+void drawTableReport(ReportCanvas& canvas, const ReportLayout& layout, int rowCount,
+                     const ReportCell& cell, const QString& userName, const QDateTime& printTime);
 
 } // namespace vok

@@ -1,5 +1,7 @@
 #include "browse/ViewInDlg.h"
 
+#include "browse/BrowserTables.h"
+#include "browse/ListCommands.h"
 #include "browse/PrintReport.h"
 #include "browse/QueryField.h"
 #include "browse/QueryGroup.h"
@@ -28,28 +30,6 @@ namespace vok {
 namespace {
 
 const QString kSelectAll = QStringLiteral("SELECT * FROM DEVICE_IN");
-
-constexpr QueryField kQueryFields[] = {
-    {u"设备号c", u"code", u"SELECT * FROM DEVICE_IN WHERE %s%s'%s'"},
-    {u"入库时间c", u"in_date", u"SELECT * FROM DEVICE_IN WHERE %s%s#%s#"},
-    {u"供应商c", u"provider", u"SELECT * FROM DEVICE_IN WHERE %s%s'%s'"},
-    {u"供应商电话c", u"teleno", u"SELECT * FROM DEVICE_IN WHERE %s%s'%s'"},
-    {u"数量d", u"in_number", u"SELECT * FROM DEVICE_IN WHERE %s%s%d"},
-    {u"价格d", u"price", u"SELECT * FROM DEVICE_IN WHERE %s%s%d"},
-    {u"采购员c", u"buyer", u"SELECT * FROM DEVICE_IN WHERE %s%s'%s'"},
-};
-
-std::vector<RecordListModel::Column> listColumns()
-{
-    using C = RecordListModel::Column;
-    return {C{QStringLiteral("设备号"), ListColumn::Text},
-            C{QStringLiteral("入库时间"), ListColumn::Text},
-            C{QStringLiteral("供应商"), ListColumn::Text},
-            C{QStringLiteral("供应商电话"), ListColumn::Text},
-            C{QStringLiteral("数量"), ListColumn::Single},
-            C{QStringLiteral("价格"), ListColumn::Single},
-            C{QStringLiteral("采购员"), ListColumn::Text}};
-}
 
 // A list text read as a number: leading blanks, an optional sign, digits
 // with an optional point and exponent; 0 when there is none. Read the same
@@ -123,7 +103,7 @@ CViewInDlg::CViewInDlg(const FormContext& context, QWidget* parent)
         b->setAutoDefault(true);
     exit->setDefault(true);
 
-    m_list = new RecordListView(listColumns(), this);
+    m_list = new RecordListView(tables::stockIn.columns(), this);
     m_list->setObjectName(QStringLiteral("list"));
     m_list->setColumnShares({2, 3, 2, 3, 2, 2, 2}, 16);
     // Wide enough that the stock-in time, the key of a row, shows whole in
@@ -133,8 +113,9 @@ CViewInDlg::CViewInDlg(const FormContext& context, QWidget* parent)
             3 +
         2 * m_list->frameWidth());
     connect(m_list, &RecordListView::rowChosen, this, &CViewInDlg::onRowChosen);
+    offerListCommands(*m_commands, *m_list, &reports::stockIn, m_context.userName);
 
-    m_query = new QueryGroup(kQueryFields, query, this);
+    m_query = new QueryGroup(tables::stockIn.queryFields, query, this);
 
     m_code = makeEdit(this, "code", true);
     m_inDate = makeEdit(this, "inDate", true);

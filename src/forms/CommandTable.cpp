@@ -2,6 +2,7 @@
 
 #include "login/HelpLauncher.h"
 
+#include <QAction>
 #include <QContextMenuEvent>
 #include <QMenu>
 #include <QPushButton>
@@ -67,11 +68,24 @@ void CommandTable::trigger(int id)
     }
 }
 
+void CommandTable::addMenuExtra(const QString& menuText, const QKeySequence& shortcut,
+                                std::function<void()> handler)
+{
+    m_extras.push_back({menuText, shortcut.toString(QKeySequence::NativeText), handler});
+    if (shortcut.isEmpty())
+        return;
+    auto* action = new QAction(m_form);
+    action->setShortcut(shortcut);
+    action->setShortcutContext(Qt::WindowShortcut);
+    connect(action, &QAction::triggered, this, [handler] { handler(); });
+    m_form->addAction(action);
+}
+
 QMenu* CommandTable::createMenu(QWidget* parent)
 {
     auto* menu = new QMenu(parent);
-    std::vector<int> order = m_menuOrder;
-    if (!m_hasMenuOrder)
+    std::vector<int> order = m_menu ? m_menuOrder : std::vector<int>{};
+    if (m_menu && !m_hasMenuOrder)
         for (const Command& c : m_commands)
             if (!c.menuText.isEmpty())
                 order.push_back(c.id);
@@ -92,12 +106,23 @@ QMenu* CommandTable::createMenu(QWidget* parent)
                 this, [this, id] { trigger(id); }, Qt::QueuedConnection);
         });
     }
+    if (!m_extras.empty() && !menu->isEmpty())
+        menu->addSeparator();
+    for (const Extra& e : m_extras) {
+        // The shortcut is shown beside the item; the form's action has it.
+        QAction* a = menu->addAction(
+            e.shortcut.isEmpty() ? e.menuText : e.menuText + QLatin1Char('\t') + e.shortcut);
+        const auto handler = e.handler;
+        connect(a, &QAction::triggered, this, [this, handler] {
+            QMetaObject::invokeMethod(this, handler, Qt::QueuedConnection);
+        });
+    }
     return menu;
 }
 
 void CommandTable::popup(const QPoint& globalPos)
 {
-    if (!m_menu)
+    if (!m_menu && m_extras.empty())
         return;
     QMenu* menu = createMenu(m_form);
     menu->setAttribute(Qt::WA_DeleteOnClose);
@@ -107,7 +132,8 @@ void CommandTable::popup(const QPoint& globalPos)
 
 bool CommandTable::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == m_form && event->type() == QEvent::ContextMenu && m_menu) {
+    if (watched == m_form && event->type() == QEvent::ContextMenu &&
+        (m_menu || !m_extras.empty())) {
         auto* e = static_cast<QContextMenuEvent*>(event);
         popup(e->globalPos());
         e->accept();

@@ -5,6 +5,7 @@
 #include <functional>
 #include <vector>
 
+class QKeySequence;
 class QMenu;
 class QPoint;
 class QPushButton;
@@ -41,6 +42,12 @@ public:
     void setMenuOrder(std::vector<int> ids);
     void noMenu();
 
+    // A command of the menu only, listed after the form's own items behind
+    // a separator (alone in the menu of a form without one), with a
+    // keyboard shortcut that works anywhere in the form.
+    void addMenuExtra(const QString& menuText, const QKeySequence& shortcut,
+                      std::function<void()> handler);
+
     QPushButton* button(int id) const;
     // Runs a command as its button or menu item would.
     void trigger(int id);
@@ -66,6 +73,13 @@ private:
 
     QWidget* m_form;
     std::vector<Command> m_commands;
+    struct Extra
+    {
+        QString menuText;
+        QString shortcut;
+        std::function<void()> handler;
+    };
+    std::vector<Extra> m_extras;
     std::vector<int> m_menuOrder;
     bool m_hasMenuOrder = false;
     bool m_menu = true;

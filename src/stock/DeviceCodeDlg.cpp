@@ -1,5 +1,6 @@
 #include "stock/DeviceCodeDlg.h"
 
+#include "browse/ListCommands.h"
 #include "browse/RecordListView.h"
 #include "db/Schema.h"
 #include "db/SqlFormat.h"
@@ -97,6 +98,7 @@ CDeviceCodeDlg::CDeviceCodeDlg(const FormContext& context, QWidget* parent)
 
     m_commands->setMenuOrder({IDC_ADD, IDC_RENAME, IDC_DELETE, CommandTable::kHelp, IDC_EXIT,
                               CommandTable::kSeparator, IDC_QUERY});
+    offerListCommands(*m_commands, *m_list);
 
     auto* right = new QVBoxLayout;
     right->addWidget(queryBox);

@@ -1,5 +1,6 @@
 #include "stock/StockAlertDlg.h"
 
+#include "browse/ListCommands.h"
 #include "browse/RecordListView.h"
 #include "forms/CommandTable.h"
 #include "stock/StockDlg.h"
@@ -60,6 +61,7 @@ CStockAlertDlg::CStockAlertDlg(const FormContext& context, QWidget* parent)
     m_list = new RecordListView(stockListColumns(), this);
     m_list->setObjectName(QStringLiteral("control%1").arg(IDC_LIST));
     m_list->setColumnShares({1, 1, 1, 1, 1}, 5);
+    offerListCommands(*m_commands, *m_list);
     label->setBuddy(m_list);
 
     auto* layout = new QGridLayout(this);

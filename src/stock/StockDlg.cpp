@@ -1,5 +1,7 @@
 #include "stock/StockDlg.h"
 
+#include "browse/BrowserTables.h"
+#include "browse/ListCommands.h"
 #include "browse/PrintReport.h"
 #include "browse/QueryGroup.h"
 #include "browse/RecordListView.h"
@@ -49,14 +51,6 @@ enum : int
 
 const QString kSelectAll = QStringLiteral("SELECT * FROM DEVICE");
 
-constexpr QueryField kQueryFields[] = {
-    {u"设备号c", u"code", u"SELECT * FROM DEVICE WHERE %s%s'%s'"},
-    {u"现存数量d", u"now_number", u"SELECT * FROM DEVICE WHERE %s%s%d"},
-    {u"最大数量d", u"high_number", u"SELECT * FROM DEVICE WHERE %s%s%d"},
-    {u"最小数量d", u"low_number", u"SELECT * FROM DEVICE WHERE %s%s%d"},
-    {u"总数d", u"total_number", u"SELECT * FROM DEVICE WHERE %s%s%d"},
-};
-
 template <typename W> W* named(W* widget, int id)
 {
     widget->setObjectName(QStringLiteral("control%1").arg(id));
@@ -73,12 +67,7 @@ float listQuantity(const QString& text)
 
 std::vector<RecordListModel::Column> stockListColumns()
 {
-    using C = RecordListModel::Column;
-    return {C{QStringLiteral("设备号"), ListColumn::Text},
-            C{QStringLiteral("现存数量"), ListColumn::Single},
-            C{QStringLiteral("最大数量"), ListColumn::Single},
-            C{QStringLiteral("最小数量"), ListColumn::Single},
-            C{QStringLiteral("总数"), ListColumn::Single}};
+    return tables::stock.columns();
 }
 
 CStockDlg::CStockDlg(const FormContext& context, QWidget* parent)
@@ -110,8 +99,9 @@ CStockDlg::CStockDlg(const FormContext& context, QWidget* parent)
     m_list = named(new RecordListView(stockListColumns(), this), IDC_LIST);
     m_list->setColumnShares({1, 1, 1, 1, 1}, 5);
     connect(m_list, &RecordListView::rowChosen, this, &CStockDlg::onRowChosen);
+    offerListCommands(*m_commands, *m_list, &reports::stock, m_context.userName);
 
-    m_query = new QueryGroup(kQueryFields, query, this);
+    m_query = new QueryGroup(tables::stock.queryFields, query, this);
     m_query->setObjectName(QStringLiteral("queryGroup"));
     m_query->setLabels(QStringLiteral("要查询的项"), QStringLiteral("要查询的内容"));
     named(m_query->fieldCombo(), IDC_QUERY_FIELD);

@@ -300,7 +300,8 @@ void TestDeviceCodeDlg::contextMenu()
     QStringList items;
     for (QAction* a : menu->actions())
         items << (a->isSeparator() ? QStringLiteral("-") : a->text());
-    QCOMPARE(items, (QStringList{"新增", "修改", "删除", "帮助", "退出", "-", "查询"}));
+    QCOMPARE(items, (QStringList{"新增", "修改", "删除", "帮助", "退出", "-", "查询", "-",
+                                 "导出…\tCtrl+E"}));
     QStringList captions;
     for (int id : {1019, 1020, 1021, 1189, 1168, 1})
         captions << form->commands()->button(id)->text();

@@ -509,7 +509,8 @@ void TestStockDlg::readOnlyClassMayListQueryPrintAndRead()
     QStringList items;
     for (QAction* a : menu->actions())
         items << (a->isSeparator() ? QStringLiteral("-") : a->text());
-    QCOMPARE(items, (QStringList{"新增", "修改", "删除", "打印", "帮助", "退出", "-", "查询"}));
+    QCOMPARE(items, (QStringList{"新增", "修改", "删除", "打印", "帮助", "退出", "-", "查询", "-",
+                                 "打印预览…", "导出…\tCtrl+E"}));
     QVERIFY(test::press(*form, Help));
     QVERIFY(m_sandbox->helpLaunches().at(0).join(' ').contains("device.htm"));
 

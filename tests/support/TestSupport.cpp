@@ -6,6 +6,7 @@
 #include "login/Clock.h"
 #include "login/ComErrorBox.h"
 #include "login/Departments.h"
+#include "login/FileDialogService.h"
 #include "login/HelpLauncher.h"
 #include "login/MessageService.h"
 
@@ -87,6 +88,8 @@ Sandbox::Sandbox() : m_launches(std::make_shared<QList<QStringList>>())
     }
     DataFolder::setPath(m_dir.path());
     Messages::setTestMode(true);
+    FileDialogs::setTestMode(true);
+    FileDialogs::clear();
     Messages::clearShown();
     Clock::setNow(QDateTime());
     installComErrorBox();

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+namespace vok {
+
+// A report of one browser's table written to a PDF file without a window
+// (vok --report TABLE --pdf FILE): the rows the browser's list would show,
+// the whole table or the result of a query composed as its query builder
+// composes it.
+struct ReportRequest
+{
+    QString table;
+    QString pdfFile;
+    QString department = QStringLiteral("部门A");
+    QString preparer;
+    bool query = false;
+    QString field, op, value;
+};
+
+// Writes the report. Returns 0, or 2 for a request that cannot be served
+// (unknown table, department, query field, operator or date) and 1 when
+// the database or the file fails; error then says why, in Chinese.
+int writeTableReport(const ReportRequest& request, QString* error);
+
+} // namespace vok
