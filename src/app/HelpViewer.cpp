@@ -2,6 +2,9 @@
 //   vok-help [--maximized] FILE
 #include <QApplication>
 #include <QFileInfo>
+#include <QIcon>
+#include <QScreen>
+#include <QShortcut>
 #include <QTextBrowser>
 #include <QUrl>
 
@@ -13,12 +16,22 @@ int main(int argc, char** argv)
     if (args.isEmpty())
         return 2;
     const QFileInfo page(args.first());
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/vok/icons/vok.png")));
     QTextBrowser browser;
     browser.setWindowTitle(QStringLiteral("仓库管理系统 帮助"));
+    // Esc closes the help as it closes the program's dialogs.
+    QObject::connect(new QShortcut(QKeySequence(Qt::Key_Escape), &browser), &QShortcut::activated,
+                     &browser, &QWidget::close);
     browser.setOpenExternalLinks(true);
     browser.setSearchPaths({page.absolutePath()});
     browser.setSource(QUrl::fromLocalFile(page.absoluteFilePath()));
     browser.resize(720, 540);
+    // Opens centred on the screen, as the program's windows do.
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect r = browser.frameGeometry();
+        r.moveCenter(screen->availableGeometry().center());
+        browser.move(r.topLeft());
+    }
     if (maximized)
         browser.showMaximized();
     else

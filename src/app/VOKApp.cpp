@@ -3,6 +3,7 @@
 #include "app/AutoProxy.h"
 #include "app/VOKDlg.h"
 #include "login/Accounts.h"
+#include "login/DialogStyle.h"
 #include "login/FirstRunDlg.h"
 
 #include <QApplication>
@@ -12,6 +13,7 @@ namespace vok {
 int CVOKApp::run()
 {
     QApplication::setWindowIcon(programIcon());
+    applyInterfaceStyle();
     // The main window may be hidden while an automation client holds the
     // program; the program ends when the main window finishes.
     QApplication::setQuitOnLastWindowClosed(false);

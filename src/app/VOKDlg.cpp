@@ -13,6 +13,7 @@
 #include "login/Permission.h"
 
 #include <QAction>
+#include <QEvent>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QIcon>
@@ -251,6 +252,16 @@ void CVOKDlg::automationReleased()
     }
 }
 
+void CVOKDlg::changeEvent(QEvent* event)
+{
+    QDialog::changeEvent(event);
+    // A window shown again is only copied from its last picture unless it
+    // is marked for repainting.
+    if ((event->type() == QEvent::WindowStateChange && !isMinimized()) ||
+        (event->type() == QEvent::ActivationChange && isActiveWindow()))
+        update();
+}
+
 void CVOKDlg::paintEvent(QPaintEvent* event)
 {
     QDialog::paintEvent(event);
@@ -261,8 +272,8 @@ void CVOKDlg::paintEvent(QPaintEvent* event)
     f.setStyleHint(QFont::TypeWriter);
     p.setFont(f);
     p.setPen(QColor(255, 0, 0));
-    p.drawText(QRect(230, 0, width() - 230, 24), Qt::AlignLeft | Qt::AlignTop,
-               unpaddedDateTime(Clock::now()));
+    m_dateLine = unpaddedDateTime(Clock::now());
+    p.drawText(QRect(230, 0, width() - 230, 24), Qt::AlignLeft | Qt::AlignTop, m_dateLine);
 }
 
 } // namespace vok

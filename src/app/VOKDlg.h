@@ -55,6 +55,8 @@ public:
     // Attaches the automation object: while a client holds it, closing only
     // hides the window.
     void setAutoProxy(CVOKDlgAutoProxy* proxy);
+    // The date and time line as last drawn.
+    const QString& dateLine() const { return m_dateLine; }
 
 public slots:
     void relogin();
@@ -67,6 +69,8 @@ public slots:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    // Restoring the window repaints it, so that the date line is current.
+    void changeEvent(QEvent* event) override;
 
 private:
     // The log-in loop; false when the log-in did not succeed.
@@ -82,6 +86,7 @@ private:
     COperationLog m_log;
     bool m_closePending = false;
     int m_pendingResult = 0;
+    QString m_dateLine;
 };
 
 // The program icon.

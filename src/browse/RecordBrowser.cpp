@@ -12,6 +12,7 @@
 #include "forms/FieldExchange.h"
 #include "forms/RunChange.h"
 #include "login/ComErrorBox.h"
+#include "login/DialogStyle.h"
 #include "login/MessageService.h"
 #include "login/Permission.h"
 
@@ -170,7 +171,10 @@ void RecordBrowser::buildForm()
             edit = e;
         } else {
             auto* e = new QLineEdit(details);
-            e->setReadOnly(f.kind == BrowserField::ReadOnly);
+            if (f.kind == BrowserField::ReadOnly)
+                showReadOnly(e);
+            else if (f.kind == BrowserField::Text)
+                limitText(e, *m_d.table, f.column);
             if (f.tall)
                 e->setMinimumHeight(e->sizeHint().height() * 3);
             edit = e;

@@ -91,4 +91,11 @@ void RecordListView::keyPressEvent(QKeyEvent* event)
         emit rowChosen(after.row());
 }
 
+void RecordListView::showEvent(QShowEvent* event)
+{
+    if (accessibleName().isEmpty())
+        setAccessibleName(window()->windowTitle());
+    QTableView::showEvent(event);
+}
+
 } // namespace vok

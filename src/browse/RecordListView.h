@@ -35,6 +35,8 @@ signals:
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    // A list without a name of its own is named by its window's title.
+    void showEvent(QShowEvent* event) override;
 
 private:
     bool load(Connection& connection, const QString& select, bool replace);

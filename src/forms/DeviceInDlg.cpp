@@ -16,11 +16,13 @@ CDeviceInDlg::CDeviceInDlg(const FormContext& context, QWidget* parent)
 {
     addDeviceList(IDC_DEVICE, QStringLiteral("入库设备"));
     addTimePickers(IDC_DATE, IDC_TIME, QStringLiteral("入库时间"));
-    m_provider = addEdit(IDC_PROVIDER, QStringLiteral("供应商"));
-    m_teleno = addEdit(IDC_TELENO, QStringLiteral("商家电话"));
+    m_provider =
+        addEdit(IDC_PROVIDER, QStringLiteral("供应商"), schema::DeviceIn, DeviceInCol::provider);
+    m_teleno =
+        addEdit(IDC_TELENO, QStringLiteral("商家电话"), schema::DeviceIn, DeviceInCol::teleno);
     m_number = addEdit(IDC_NUMBER, QStringLiteral("数量"));
     m_price = addEdit(IDC_PRICE, QStringLiteral("价格"));
-    m_buyer = addEdit(IDC_BUYER, QStringLiteral("采购员"));
+    m_buyer = addEdit(IDC_BUYER, QStringLiteral("采购员"), schema::DeviceIn, DeviceInCol::buyer);
     showNumber(m_number, 0);
     showNumber(m_price, 0);
     addButtons(IDC_CONFIRM, QStringLiteral("devin.htm"));

@@ -18,7 +18,7 @@ CDeviceNeedDlg::CDeviceNeedDlg(const FormContext& context, QWidget* parent)
 {
     addDeviceList(IDC_DEVICE, QStringLiteral("设备编号"));
     m_department = addEdit(IDC_DEPARTMENT, QStringLiteral("需求部门"));
-    limitGbkBytes(m_department, kDepartmentBytes);
+    limitText(m_department, kDepartmentBytes);
     m_beginDate = addDatePicker(IDC_BEGIN_DATE, QStringLiteral("开始时间"));
     m_endDate = addDatePicker(IDC_END_DATE, QStringLiteral("结束时间"));
     m_number = addEdit(IDC_NUMBER, QStringLiteral("设备数量"));

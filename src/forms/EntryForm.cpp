@@ -1,8 +1,10 @@
 #include "forms/EntryForm.h"
 
 #include "forms/CommandTable.h"
+#include "forms/FieldExchange.h"
 #include "forms/RunChange.h"
 #include "login/Clock.h"
+#include "login/DialogStyle.h"
 #include "login/MessageService.h"
 
 #include <QAbstractItemView>
@@ -61,6 +63,17 @@ QString spaced(const QString& word, int gap)
     return word.left(1) + QString(gap, QChar(0x3000)) + word.mid(1);
 }
 
+// A date or time picker that Tab leaves at once instead of walking through
+// its sections.
+template <class Picker> class OneStopPicker : public Picker
+{
+public:
+    using Picker::Picker;
+
+protected:
+    bool focusNextPrevChild(bool next) override { return QWidget::focusNextPrevChild(next); }
+};
+
 } // namespace
 
 EntryForm::EntryForm(const FormContext& context, const QString& title, const QString& groupCaption,
@@ -105,14 +118,16 @@ QComboBox* EntryForm::addDeviceList(int id, const QString& label)
 void EntryForm::addTimePickers(int dateId, int timeId, const QString& label, DateKind kind)
 {
     const QDateTime now = Clock::now();
-    m_datePicker = new QDateEdit(now.date(), m_group);
+    m_datePicker = new OneStopPicker<QDateEdit>(now.date(), m_group);
     m_datePicker->setObjectName(controlName(dateId));
     m_datePicker->setDisplayFormat(QStringLiteral("yyyy-M-d"));
     m_datePicker->setMinimumDate(QDate(1753, 1, 1));
     m_datePicker->setCalendarPopup(kind == DateKind::Calendar);
-    m_timePicker = new QTimeEdit(now.time(), m_group);
+    m_timePicker = new OneStopPicker<QTimeEdit>(now.time(), m_group);
     m_timePicker->setObjectName(controlName(timeId));
     m_timePicker->setDisplayFormat(QStringLiteral("H:mm:ss"));
+    m_datePicker->setAccessibleName(label + QStringLiteral(" 日期"));
+    m_timePicker->setAccessibleName(label + QStringLiteral(" 时间"));
     auto* row = new QHBoxLayout;
     row->addWidget(m_datePicker, 1);
     row->addWidget(m_timePicker, 1);
@@ -148,11 +163,12 @@ QPlainTextEdit* EntryForm::addMultiLineEdit(int id, const QString& label)
 
 QDateEdit* EntryForm::addDatePicker(int id, const QString& label)
 {
-    auto* picker = new QDateEdit(Clock::now().date(), m_group);
+    auto* picker = new OneStopPicker<QDateEdit>(Clock::now().date(), m_group);
     picker->setObjectName(controlName(id));
     picker->setDisplayFormat(QStringLiteral("yyyy-M-d"));
     picker->setMinimumDate(QDate(1753, 1, 1));
     picker->setCalendarPopup(true);
+    picker->setAccessibleName(label);
     addRow(label, picker);
     return picker;
 }
@@ -167,11 +183,14 @@ QLineEdit* EntryForm::addFigure(int id, const QString& label)
 QLineEdit* EntryForm::makeFigure(int id, const QString& initial)
 {
     QLineEdit* edit = makeEdit(id, initial);
-    edit->setReadOnly(true);
-    // Grey like a disabled field, so it does not invite typing.
-    QPalette p = edit->palette();
-    p.setColor(QPalette::Base, p.color(QPalette::Window));
-    edit->setPalette(p);
+    showReadOnly(edit);
+    return edit;
+}
+
+QLineEdit* EntryForm::addEdit(int id, const QString& label, const TableDef& table, int column)
+{
+    QLineEdit* edit = addEdit(id, label);
+    limitText(edit, table, column);
     return edit;
 }
 

@@ -15,6 +15,7 @@ class QTimeEdit;
 namespace vok {
 
 class CommandTable;
+struct TableDef;
 
 // The catalogue's device codes ("SELECT * FROM DEVICE_CODE"), sorted as a
 // sorted combo box lists them: case folded first, then by character.
@@ -54,12 +55,18 @@ protected:
         Spin,
         Calendar
     };
+    // One Tab stop each: Tab and Shift+Tab leave a picker, the arrow keys
+    // and typing move between its sections. Each is named by the label of
+    // its row with "日期" or "时间".
     void addTimePickers(int dateId, int timeId, const QString& label,
                         DateKind kind = DateKind::Spin);
     QLineEdit* addEdit(int id, const QString& label, const QString& initial = QString());
+    // A text edit that stops typing and pasting at the capacity of its
+    // field in a row record.
+    QLineEdit* addEdit(int id, const QString& label, const TableDef& table, int column);
     // A multi-line edit: Enter starts a new line, Tab moves on.
     QPlainTextEdit* addMultiLineEdit(int id, const QString& label);
-    // A date picker with a drop-down calendar, set to today.
+    // A date picker with a drop-down calendar, set to today; one Tab stop.
     QDateEdit* addDatePicker(int id, const QString& label);
     // A figure the form looks up and shows but the user cannot change.
     QLineEdit* addFigure(int id, const QString& label);

@@ -266,24 +266,45 @@ QString FieldExchange::tooLargeText(const QString& number)
 
 namespace {
 
-class GbkLengthValidator : public QValidator
+// Keeps the text after the cursor and cuts what was just typed or pasted
+// before it, so that the whole fits the limit.
+class GbkLimit : public QValidator
 {
 public:
-    GbkLengthValidator(int maxBytes, QObject* parent) : QValidator(parent), m_max(maxBytes) {}
-    State validate(QString& input, int&) const override
+    GbkLimit(QLineEdit* edit, int maxBytes) : QValidator(edit), m_edit(edit), m_max(maxBytes) {}
+
+    State validate(QString& input, int& pos) const override
     {
-        return gbkLength(input) <= m_max ? Acceptable : Invalid;
+        if (gbkLength(input) <= m_max)
+            return Acceptable;
+        // No undo history: the program set the text; leave it whole.
+        if (!m_edit->isUndoAvailable())
+            return Intermediate;
+        const QString after = input.mid(pos);
+        const int room = m_max - gbkLength(after);
+        if (room < 0)
+            return Intermediate;
+        const QString before = gbkCut(input.left(pos), room);
+        input = before + after;
+        pos = int(before.size());
+        return Acceptable;
     }
 
 private:
+    QLineEdit* m_edit;
     int m_max;
 };
 
 } // namespace
 
-void limitGbkBytes(QLineEdit* edit, int maxBytes)
+void limitText(QLineEdit* edit, int maxBytes)
 {
-    edit->setValidator(new GbkLengthValidator(maxBytes, edit));
+    edit->setValidator(new GbkLimit(edit, maxBytes));
+}
+
+void limitText(QLineEdit* edit, const TableDef& table, int column)
+{
+    limitText(edit, FieldExchange::maxBytes(table, column));
 }
 
 void showNumber(QLineEdit* edit, double value)

@@ -98,8 +98,13 @@ private:
     bool m_ok = true;
 };
 
-// Stops input into an edit at maxBytes GBK bytes (typing and pasting).
-void limitGbkBytes(QLineEdit* edit, int maxBytes);
+// Stops typing and pasting into an edit at maxBytes GBK bytes: what would
+// pass the limit is cut at a character boundary, so the edit never shows
+// half a character. A text set by the program is left whole (FieldExchange
+// refuses it if it is still too long when taken).
+void limitText(QLineEdit* edit, int maxBytes);
+// The same with the limit of a row record's text field (capacity - 1).
+void limitText(QLineEdit* edit, const TableDef& table, int column);
 
 // Shows a number in an edit the way number fields show it ("%.*g", 6).
 void showNumber(QLineEdit* edit, double value);

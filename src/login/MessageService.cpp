@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QMessageBox>
 #include <QQueue>
 
@@ -84,6 +85,11 @@ Answer show(const QString& text, const QString& caption, Icon icon, Buttons butt
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
         break;
     }
+    // The caption shares the title bar with the icon and the window buttons:
+    // a row as wide as both keeps it whole.
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
+        grid->addItem(new QSpacerItem(box.fontMetrics().horizontalAdvance(title) + 160, 0),
+                      grid->rowCount(), 0, 1, grid->columnCount());
     switch (box.exec()) {
     case QMessageBox::Ok:
         return Answer::Ok;

@@ -73,6 +73,8 @@ CDeviceCodeDlg::CDeviceCodeDlg(const FormContext& context, QWidget* parent)
     m_code->setObjectName(controlName(IDC_CODE));
     m_name = new QLineEdit(changeBox);
     m_name->setObjectName(controlName(IDC_NAME));
+    limitText(m_code, schema::DeviceCode, DeviceCodeCol::code);
+    limitText(m_name, schema::DeviceCode, DeviceCodeCol::name);
     QPushButton* add = m_commands->add(IDC_ADD, QStringLiteral("新　增"), QStringLiteral("新增"),
                                        [this] { onAdd(); });
     QPushButton* rename = m_commands->add(IDC_RENAME, QStringLiteral("修　改"),

@@ -126,6 +126,7 @@ private slots:
     void holdOverTheSessionBus();
     void accountsBackupAndRestoreFromTheWindow();
     void dateLineIsRedAtTheTop();
+    void restoringDrawsTheCurrentTime();
     void standardButtonsReadChinese();
     void pictures();
 
@@ -599,6 +600,22 @@ void TestMainWindow::dateLineIsRedAtTheTop()
     QVERIFY(red > 50);
     QCOMPARE(redOutside, 0);
     QCOMPARE(img.pixelColor(5, img.height() - 5), QColor(136, 196, 196));
+}
+
+// Restoring from minimised repaints: the date line is the time of the
+// restore, not of the log-in.
+void TestMainWindow::restoringDrawsTheCurrentTime()
+{
+    Clock::setNow(QDateTime(QDate(2004, 1, 5), QTime(9, 3, 7)));
+    auto w = loggedIn("甲", "部门A");
+    QVERIFY(w);
+    QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+    QTRY_COMPARE(w->dateLine(), QStringLiteral("2004-1-5 9:3:7"));
+    w->showMinimized();
+    QCoreApplication::processEvents();
+    Clock::setNow(QDateTime(QDate(2004, 1, 5), QTime(10, 0, 0)));
+    w->showNormal();
+    QTRY_COMPARE(w->dateLine(), QStringLiteral("2004-1-5 10:0:0"));
 }
 
 void TestMainWindow::standardButtonsReadChinese()

@@ -69,6 +69,7 @@ private slots:
     void deleteSharedTimeAsks();
     void readOnlyClassIsRefused();
     void helpMenuAndPrint();
+    void readOnlyLookAndNames();
 
 private:
     std::unique_ptr<CViewInDlg> open(int classNumber = 1);
@@ -503,4 +504,23 @@ void TestViewIn::helpMenuAndPrint()
 }
 
 QTEST_MAIN(TestViewIn)
+// The key fields look read-only, the editable texts stop at their
+// capacity, and the list is named by the form's title.
+void TestViewIn::readOnlyLookAndNames()
+{
+    auto dlg = open();
+    for (const char* name : {"code", "inDate"}) {
+        QLineEdit* e = edit(*dlg, name);
+        QVERIFY(e->isReadOnly());
+        QCOMPARE(e->palette().color(QPalette::Base), e->palette().color(QPalette::Window));
+    }
+    QVERIFY(edit(*dlg, "provider")->palette().color(QPalette::Base) !=
+            edit(*dlg, "provider")->palette().color(QPalette::Window));
+    QLineEdit* buyer = edit(*dlg, "buyer");
+    buyer->clear();
+    test::typeKeys(buyer, QString(6, QChar(0x5E93)));
+    QCOMPARE(buyer->text(), QString(5, QChar(0x5E93)));
+    QCOMPARE(dlg->findChild<RecordListView*>()->accessibleName(), QStringLiteral("查看入库信息"));
+}
+
 #include "tst_viewin.moc"

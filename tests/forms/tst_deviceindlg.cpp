@@ -8,7 +8,10 @@
 #include "support/ScriptedConnection.h"
 #include "support/TestSupport.h"
 
+#include <QAccessible>
 #include <QAction>
+#include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QLabel>
@@ -54,6 +57,11 @@ private slots:
     void listFailureClosesTheForm();
     void contextMenuAndHelp();
     void tabOrderAndLabels();
+    void textStopsAtCapacity_data();
+    void textStopsAtCapacity();
+    void programTextIsKeptWholeAndRefused();
+    void pickersTakeOneTabStopEach();
+    void accessibleNames();
 
 private:
     std::unique_ptr<CDeviceInDlg> openForm(int classNumber = 1);
@@ -438,6 +446,103 @@ void TestDeviceInDlg::tabOrderAndLabels()
     QCOMPARE(labels, (QStringList{"入库设备→control1023", "入库时间→control1025",
                                   "供应商→control1027", "商家电话→control1028", "数量→control1029",
                                   "价格→control1030", "采购员→control1031"}));
+}
+
+// Typing and pasting into 供应商 (20 GBK bytes) stop at the limit, cutting
+// what was typed or pasted at a character boundary.
+void TestDeviceInDlg::textStopsAtCapacity_data()
+{
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<int>("cursor");
+    QTest::addColumn<bool>("paste");
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<QString>("shown");
+    const QString eleven = QString(11, QChar(0x5E93)); // 库
+    QTest::newRow("typed Chinese") << "" << 0 << false << eleven << QString(10, QChar(0x5E93));
+    QTest::newRow("typed after a letter")
+        << "a" << 1 << false << eleven << "a" + QString(9, QChar(0x5E93));
+    QTest::newRow("typed letters") << "" << 0 << false << QString(25, 'x') << QString(20, 'x');
+    QTest::newRow("pasted") << "" << 0 << true << eleven + "x" << QString(10, QChar(0x5E93));
+    QTest::newRow("pasted between")
+        << "ab" << 1 << true << eleven << "a" + QString(9, QChar(0x5E93)) + "b";
+    QTest::newRow("pasted fits") << "" << 0 << true << "北京仪器"
+                                 << "北京仪器";
+}
+
+void TestDeviceInDlg::textStopsAtCapacity()
+{
+    QFETCH(QString, before);
+    QFETCH(int, cursor);
+    QFETCH(bool, paste);
+    QFETCH(QString, input);
+    QFETCH(QString, shown);
+    auto form = openForm();
+    auto* edit = test::control<QLineEdit>(*form, 1027);
+    QVERIFY(edit);
+    edit->setFocus();
+    test::typeKeys(edit, before);
+    edit->setCursorPosition(cursor);
+    if (paste) {
+        QGuiApplication::clipboard()->setText(input);
+        edit->paste();
+    } else {
+        test::typeKeys(edit, input);
+    }
+    QCOMPARE(edit->text(), shown);
+}
+
+// A text the program puts in an edit is shown whole; taking it still
+// refuses it with the standard text.
+void TestDeviceInDlg::programTextIsKeptWholeAndRefused()
+{
+    auto form = openForm();
+    QVERIFY(test::type(*form, {{1023, "a1"}, {1027, QString(11, QChar(0x5E93))}}));
+    QCOMPARE(test::control<QLineEdit>(*form, 1027)->text().size(), 11);
+    QVERIFY(test::press(*form, 1032));
+    QCOMPARE(Messages::shownTexts(), QStringList{"“请填入不多于20个的字符。”"});
+    QCOMPARE(stockIns(), QList<QStringList>{});
+}
+
+void TestDeviceInDlg::pickersTakeOneTabStopEach()
+{
+    auto form = openForm();
+    QApplication::setActiveWindow(form.get());
+    QVERIFY(QTest::qWaitForWindowActive(form.get()));
+    auto* list = test::control<QComboBox>(*form, 1023);
+    list->setFocus();
+    QStringList visited;
+    for (int i = 0; i < 3; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        visited << QApplication::focusWidget()->objectName();
+    }
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::ShiftModifier);
+    visited << QApplication::focusWidget()->objectName();
+    QCOMPARE(visited, (QStringList{"control1025", "control1050", "control1027", "control1050"}));
+
+    // Inside a picker the arrow keys choose the section and typing sets it.
+    auto* date = test::control<QDateEdit>(*form, 1025);
+    date->setFocus();
+    date->setCurrentSection(QDateTimeEdit::YearSection);
+    QTest::keyClick(date, Qt::Key_Right);
+    QTest::keyClick(date, Qt::Key_Right);
+    QTest::keyClick(date, Qt::Key_Right);
+    QTest::keyClick(date, Qt::Key_Right);
+    QTest::keyClick(date, Qt::Key_Right);
+    QCOMPARE(date->currentSection(), QDateTimeEdit::MonthSection);
+}
+
+void TestDeviceInDlg::accessibleNames()
+{
+    auto form = openForm();
+    QStringList names;
+    for (int id : {1023, 1025, 1050, 1027, 1031}) {
+        QAccessibleInterface* a =
+            QAccessible::queryAccessibleInterface(form->findChild<QWidget*>(test::controlName(id)));
+        QVERIFY(a);
+        names << a->text(QAccessible::Name);
+    }
+    QCOMPARE(names,
+             (QStringList{"入库设备", "入库时间 日期", "入库时间 时间", "供应商", "采购员"}));
 }
 
 QTEST_MAIN(TestDeviceInDlg)

@@ -91,4 +91,10 @@ QStringList logged(Connection& c)
     return what;
 }
 
+void typeKeys(QWidget* w, const QString& text)
+{
+    for (QChar c : text)
+        QTest::sendKeyEvent(QTest::Click, w, Qt::Key_unknown, QString(c), Qt::NoModifier);
+}
+
 } // namespace vok::test

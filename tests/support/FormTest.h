@@ -55,6 +55,10 @@ template <class Form> std::unique_ptr<Form> openForm(const FormContext& context)
 // text, an editable combo box its edit text, a fixed combo box chooses the
 // item of that text. False when there is no such control or no such item.
 [[nodiscard]] bool type(QWidget& form, int id, const QString& text);
+// Presses a key for each character of text on the focused widget w, as
+// typing does (Chinese characters included).
+void typeKeys(QWidget* w, const QString& text);
+
 // Typed texts by control id, taken in the order of the ids.
 using Typed = QMap<int, QString>;
 [[nodiscard]] bool type(QWidget& form, const Typed& typed);
