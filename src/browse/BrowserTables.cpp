@@ -6,16 +6,7 @@ namespace vok {
 
 namespace {
 
-// The stock-in browser "查看入库信息".
-constexpr QueryField stockInFields[] = {
-    {u"设备号c", u"code", u"SELECT * FROM DEVICE_IN WHERE %s%s'%s'"},
-    {u"入库时间c", u"in_date", u"SELECT * FROM DEVICE_IN WHERE %s%s#%s#"},
-    {u"供应商c", u"provider", u"SELECT * FROM DEVICE_IN WHERE %s%s'%s'"},
-    {u"供应商电话c", u"teleno", u"SELECT * FROM DEVICE_IN WHERE %s%s'%s'"},
-    {u"数量d", u"in_number", u"SELECT * FROM DEVICE_IN WHERE %s%s%d"},
-    {u"价格d", u"price", u"SELECT * FROM DEVICE_IN WHERE %s%s%d"},
-    {u"采购员c", u"buyer", u"SELECT * FROM DEVICE_IN WHERE %s%s'%s'"},
-};
+// The stock-in browser "查看入库信息"; its query fields are in the header.
 
 std::vector<RecordListModel::Column> stockInColumns()
 {
@@ -57,7 +48,7 @@ QString BrowserTable::selectAll() const
 
 namespace tables {
 const BrowserTable stock{u"DEVICE", stockFields, stockColumns, &reports::stock};
-const BrowserTable stockIn{u"DEVICE_IN", stockInFields, stockInColumns, &reports::stockIn};
+const BrowserTable stockIn{u"DEVICE_IN", kStockInQueryFields, stockInColumns, &reports::stockIn};
 } // namespace tables
 
 std::span<const BrowserTable* const> browserTables()

@@ -1,5 +1,6 @@
 #include "browse/ViewInDlg.h"
 
+#include "browse/BrowserTables.h"
 #include "browse/TableReport.h"
 #include "db/Schema.h"
 #include "forms/CommandTable.h"
@@ -23,15 +24,6 @@ enum : int
     IDC_QUERY_FIELD = 1190
 };
 
-constexpr QueryField kQueryFields[] = {
-    {u"设备号c", u"code", u"SELECT * FROM DEVICE_IN WHERE %s%s'%s'"},
-    {u"入库时间c", u"in_date", u"SELECT * FROM DEVICE_IN WHERE %s%s#%s#"},
-    {u"供应商c", u"provider", u"SELECT * FROM DEVICE_IN WHERE %s%s'%s'"},
-    {u"供应商电话c", u"teleno", u"SELECT * FROM DEVICE_IN WHERE %s%s'%s'"},
-    {u"数量d", u"in_number", u"SELECT * FROM DEVICE_IN WHERE %s%s%d"},
-    {u"价格d", u"price", u"SELECT * FROM DEVICE_IN WHERE %s%s%d"},
-    {u"采购员c", u"buyer", u"SELECT * FROM DEVICE_IN WHERE %s%s'%s'"},
-};
 constexpr int kQueryOrder[] = {IDC_QUERY_FIELD, IDC_QUERY_OPERATOR, IDC_QUERY_VALUE};
 
 constexpr BrowserColumn kColumns[] = {
@@ -78,7 +70,7 @@ constexpr BrowserDescription kViewIn{
     .columns = kColumns,
     .shares = kShares,
     .shareDenominator = 16,
-    .queryFields = kQueryFields,
+    .queryFields = kStockInQueryFields,
     .queryOrder = kQueryOrder,
     .fields = kFields,
     .commands = kCommands,
