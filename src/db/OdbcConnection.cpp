@@ -31,6 +31,7 @@ namespace {
 using namespace odbc;
 
 constexpr SQLULEN kLoginTimeoutSeconds = 15;
+constexpr int kFetchRows = 10000;
 
 // A blank text for a number or date column is no value (NULL), as the
 // server cannot read it as a number or a date.
@@ -283,7 +284,11 @@ private:
                           reinterpret_cast<SQLPOINTER>(kLoginTimeoutSeconds), 0);
         // Only the data source is named: the database account comes from
         // the data source, never from the program account (see the top).
-        const QString text = QStringLiteral("DSN=%1;").arg(m_dsn);
+        // The driver reads a result through a cursor, 10000 rows at a time,
+        // rather than holding the whole result in memory, whatever the
+        // site's odbc.ini says.
+        const QString text =
+            QStringLiteral("DSN=%1;UseDeclareFetch=1;Fetch=%2;").arg(m_dsn).arg(kFetchRows);
         SQLWCHAR out[1024];
         SQLSMALLINT outLength = 0;
         const SQLRETURN rc =
@@ -515,8 +520,8 @@ void OdbcRowUpdate::store()
         if (rc == SQL_NO_DATA)
             throw rowChangedError();
         stmt.check(rc, "SQLFetch");
-        m_ctid = readCell(stmt, 1, CellKind::Text).toString();
-        m_xmin = readCell(stmt, 2, CellKind::Text).toString();
+        m_ctid = readText(stmt, 1).value_or(QString());
+        m_xmin = readText(stmt, 2).value_or(QString());
         return 0;
     });
     m_loaded = m_record;

@@ -4,6 +4,10 @@
 
 #include "db/Schema.h"
 
+#include <QStringEncoder>
+
+#include <cstring>
+
 namespace vok::odbc {
 
 namespace {
@@ -150,57 +154,20 @@ CellKind cellKind(SQLSMALLINT sqlType)
     }
 }
 
-QVariant readCell(const Stmt& stmt, SQLUSMALLINT column, CellKind kind)
+std::optional<QString> readText(const Stmt& stmt, SQLUSMALLINT column)
 {
-    SQLLEN indicator = 0;
-    SQLRETURN rc;
-    switch (kind) {
-    case CellKind::Integer: {
-        SQLBIGINT v = 0;
-        rc = SQLGetData(stmt.get(), column, SQL_C_SBIGINT, &v, 0, &indicator);
-        stmt.check(rc, "SQLGetData");
-        if (indicator == SQL_NULL_DATA)
-            return {};
-        return QVariant::fromValue(qint64(v));
-    }
-    case CellKind::Real: {
-        double v = 0;
-        rc = SQLGetData(stmt.get(), column, SQL_C_DOUBLE, &v, 0, &indicator);
-        stmt.check(rc, "SQLGetData");
-        if (indicator == SQL_NULL_DATA)
-            return {};
-        return v;
-    }
-    case CellKind::Date: {
-        SQL_DATE_STRUCT d{};
-        rc = SQLGetData(stmt.get(), column, SQL_C_TYPE_DATE, &d, sizeof d, &indicator);
-        stmt.check(rc, "SQLGetData");
-        if (indicator == SQL_NULL_DATA)
-            return {};
-        return QString::asprintf("%04d-%02d-%02d", int(d.year), int(d.month), int(d.day));
-    }
-    case CellKind::Timestamp: {
-        SQL_TIMESTAMP_STRUCT t{};
-        rc = SQLGetData(stmt.get(), column, SQL_C_TYPE_TIMESTAMP, &t, sizeof t, &indicator);
-        stmt.check(rc, "SQLGetData");
-        if (indicator == SQL_NULL_DATA)
-            return {};
-        return QString::asprintf("%04d-%02d-%02d %02d:%02d:%02d", int(t.year), int(t.month),
-                                 int(t.day), int(t.hour), int(t.minute), int(t.second));
-    }
-    case CellKind::Text:
-        break;
-    }
     QString out;
     SQLWCHAR buffer[1024];
     constexpr SQLLEN capacity = SQLLEN(std::size(buffer) - 1); // characters, zero excluded
     for (;;) {
-        rc = SQLGetData(stmt.get(), column, SQL_C_WCHAR, buffer, sizeof buffer, &indicator);
+        SQLLEN indicator = 0;
+        const SQLRETURN rc =
+            SQLGetData(stmt.get(), column, SQL_C_WCHAR, buffer, sizeof buffer, &indicator);
         if (rc == SQL_NO_DATA)
             break;
         stmt.check(rc, "SQLGetData");
         if (indicator == SQL_NULL_DATA)
-            return {};
+            return std::nullopt;
         const SQLLEN available =
             indicator == SQL_NO_TOTAL ? capacity : SQLLEN(indicator / SQLLEN(sizeof(SQLWCHAR)));
         if (available > capacity) {
@@ -214,6 +181,297 @@ QVariant readCell(const Stmt& stmt, SQLUSMALLINT column, CellKind kind)
             break;
     }
     return out;
+}
+
+namespace {
+
+// Rows fetched at a time, and characters of a text cell held in the
+// buffer (longer texts are read whole on their own).
+constexpr SQLULEN kBlockRows = 256;
+constexpr SQLLEN kTextChars = 255;
+
+// value as "%0*d" writes it: the sign, then at least width characters
+// with the sign, zeros in front.
+char* putNumber(char* p, int value, int width)
+{
+    char digits[12];
+    int n = 0;
+    unsigned u = value < 0 ? 0u - unsigned(value) : unsigned(value);
+    do {
+        digits[n++] = char('0' + u % 10);
+        u /= 10;
+    } while (u);
+    if (value < 0) {
+        *p++ = '-';
+        --width;
+    }
+    for (int i = n; i < width; ++i)
+        *p++ = '0';
+    while (n)
+        *p++ = digits[--n];
+    return p;
+}
+
+} // namespace
+
+OdbcRowSet::OdbcRowSet(SQLHDBC dbc, const QString& sql, bool withRowId) : m_stmt(dbc)
+{
+    m_stmt.execDirect(sql);
+    SQLSMALLINT columns = 0;
+    m_stmt.check(SQLNumResultCols(m_stmt.get(), &columns), "SQLNumResultCols");
+    m_hasResult = columns > 0;
+    if (!m_hasResult)
+        return;
+    for (SQLSMALLINT i = 1; i <= columns; ++i) {
+        SQLWCHAR name[256] = {};
+        SQLSMALLINT nameLength = 0, type = 0, digits = 0, nullable = 0;
+        SQLULEN size = 0;
+        m_stmt.check(SQLDescribeColW(m_stmt.get(), SQLUSMALLINT(i), name,
+                                     SQLSMALLINT(std::size(name)), &nameLength, &type, &size,
+                                     &digits, &nullable),
+                     "SQLDescribeCol");
+        const QString columnName =
+            QString::fromUtf16(reinterpret_cast<const char16_t*>(name),
+                               std::min<int>(nameLength, int(std::size(name)) - 1));
+        Column column;
+        column.number = SQLUSMALLINT(i);
+        column.kind = cellKind(type);
+        // The row-order column is the server's bookkeeping: SELECT *
+        // shows the table's own columns at their own positions.
+        if (isRowOrderColumn(columnName)) {
+            if (withRowId) {
+                column.kind = CellKind::Integer;
+                m_rowIdColumn = std::move(column);
+            }
+            continue;
+        }
+        m_names << columnName;
+        m_columns.push_back(std::move(column));
+    }
+    m_stmt.check(SQLSetStmtAttr(m_stmt.get(), SQL_ATTR_ROW_BIND_TYPE,
+                                reinterpret_cast<SQLPOINTER>(SQL_BIND_BY_COLUMN), 0),
+                 "SQLSetStmtAttr");
+    m_stmt.check(SQLSetStmtAttr(m_stmt.get(), SQL_ATTR_ROW_ARRAY_SIZE,
+                                reinterpret_cast<SQLPOINTER>(kBlockRows), 0),
+                 "SQLSetStmtAttr");
+    m_status.resize(kBlockRows);
+    m_stmt.check(SQLSetStmtAttr(m_stmt.get(), SQL_ATTR_ROW_STATUS_PTR, m_status.data(), 0),
+                 "SQLSetStmtAttr");
+    m_stmt.check(SQLSetStmtAttr(m_stmt.get(), SQL_ATTR_ROWS_FETCHED_PTR, &m_fetched, 0),
+                 "SQLSetStmtAttr");
+    for (Column& column : m_columns)
+        bind(column);
+    if (m_rowIdColumn)
+        bind(*m_rowIdColumn);
+}
+
+void OdbcRowSet::bind(Column& column)
+{
+    SQLSMALLINT type = SQL_C_WCHAR;
+    switch (column.kind) {
+    case CellKind::Integer:
+        type = SQL_C_SBIGINT;
+        column.width = sizeof(SQLBIGINT);
+        break;
+    case CellKind::Real:
+        type = SQL_C_DOUBLE;
+        column.width = sizeof(double);
+        break;
+    case CellKind::Date:
+        type = SQL_C_TYPE_DATE;
+        column.width = sizeof(SQL_DATE_STRUCT);
+        break;
+    case CellKind::Timestamp:
+        type = SQL_C_TYPE_TIMESTAMP;
+        column.width = sizeof(SQL_TIMESTAMP_STRUCT);
+        break;
+    case CellKind::Text:
+        type = SQL_C_WCHAR;
+        column.width = (kTextChars + 1) * SQLLEN(sizeof(SQLWCHAR));
+        break;
+    }
+    // Every cell starts on an 8-byte boundary.
+    column.width = (column.width + 7) / 8 * 8;
+    column.buffer.resize(size_t(column.width) / 8 * kBlockRows);
+    column.indicators.resize(kBlockRows);
+    m_stmt.check(SQLBindCol(m_stmt.get(), column.number, type, column.buffer.data(), column.width,
+                            column.indicators.data()),
+                 "SQLBindCol");
+}
+
+bool OdbcRowSet::next()
+{
+    if (!m_hasResult || m_atEnd)
+        return false;
+    if (!m_started || ++m_row >= m_fetched) {
+        m_started = true;
+        m_row = 0;
+        m_fetched = 0;
+        const SQLRETURN rc = SQLFetch(m_stmt.get());
+        if (rc == SQL_NO_DATA || (SQL_SUCCEEDED(rc) && m_fetched == 0)) {
+            m_atEnd = true;
+            SQLCloseCursor(m_stmt.get());
+            return false;
+        }
+        m_stmt.check(rc, "SQLFetch");
+    }
+    if (m_status[m_row] == SQL_ROW_ERROR)
+        throw m_stmt.error("SQLFetch");
+    // Texts longer than their buffer are read whole, in column order.
+    bool positioned = false;
+    for (Column& column : m_columns) {
+        column.utf8Ready = false;
+        column.whole.reset();
+        if (column.kind != CellKind::Text)
+            continue;
+        const SQLLEN length = column.indicators[m_row];
+        if (length != SQL_NO_TOTAL && length <= kTextChars * SQLLEN(sizeof(SQLWCHAR)))
+            continue;
+        if (!positioned) {
+            m_stmt.check(
+                SQLSetPos(m_stmt.get(), SQLSETPOSIROW(m_row + 1), SQL_POSITION, SQL_LOCK_NO_CHANGE),
+                "SQLSetPos");
+            positioned = true;
+        }
+        column.whole = readText(m_stmt, column.number);
+    }
+    return true;
+}
+
+qint64 OdbcRowSet::rowId() const
+{
+    return m_rowIdColumn && !cellIsNull(*m_rowIdColumn) ? integer(*m_rowIdColumn) : 0;
+}
+
+const char* OdbcRowSet::cell(const Column& column) const
+{
+    return reinterpret_cast<const char*>(column.buffer.data()) + column.width * SQLLEN(m_row);
+}
+
+bool OdbcRowSet::cellIsNull(const Column& column) const
+{
+    return column.indicators[m_row] == SQL_NULL_DATA;
+}
+
+qint64 OdbcRowSet::integer(const Column& column) const
+{
+    SQLBIGINT v = 0;
+    std::memcpy(&v, cell(column), sizeof v);
+    return qint64(v);
+}
+
+QStringView OdbcRowSet::wideText(const Column& column) const
+{
+    if (column.whole)
+        return *column.whole;
+    return QStringView(reinterpret_cast<const char16_t*>(cell(column)),
+                       qsizetype(column.indicators[m_row] / SQLLEN(sizeof(SQLWCHAR))));
+}
+
+qsizetype OdbcRowSet::formatDate(const Column& column, char* out) const
+{
+    char* p = out;
+    const auto date = [&](int year, int month, int day) {
+        p = putNumber(p, year, 4);
+        *p++ = '-';
+        p = putNumber(p, month, 2);
+        *p++ = '-';
+        p = putNumber(p, day, 2);
+    };
+    if (column.kind == CellKind::Date) {
+        SQL_DATE_STRUCT d{};
+        std::memcpy(&d, cell(column), sizeof d);
+        date(d.year, d.month, d.day);
+    } else {
+        SQL_TIMESTAMP_STRUCT t{};
+        std::memcpy(&t, cell(column), sizeof t);
+        date(t.year, t.month, t.day);
+        *p++ = ' ';
+        p = putNumber(p, t.hour, 2);
+        *p++ = ':';
+        p = putNumber(p, t.minute, 2);
+        *p++ = ':';
+        p = putNumber(p, t.second, 2);
+    }
+    return p - out;
+}
+
+bool OdbcRowSet::isNull(int column) const
+{
+    return cellIsNull(m_columns.at(size_t(column)));
+}
+
+bool OdbcRowSet::isNumber(int column) const
+{
+    const Column& c = m_columns.at(size_t(column));
+    return (c.kind == CellKind::Integer || c.kind == CellKind::Real) && !cellIsNull(c);
+}
+
+QString OdbcRowSet::text(int column) const
+{
+    const Column& c = m_columns.at(size_t(column));
+    if (cellIsNull(c))
+        return {};
+    switch (c.kind) {
+    case CellKind::Integer:
+        return QString::number(integer(c));
+    case CellKind::Real:
+        return singleText(number(column));
+    case CellKind::Date:
+    case CellKind::Timestamp: {
+        char out[64];
+        return QString::fromLatin1(out, formatDate(c, out));
+    }
+    case CellKind::Text:
+        break;
+    }
+    return wideText(c).toString();
+}
+
+double OdbcRowSet::number(int column) const
+{
+    const Column& c = m_columns.at(size_t(column));
+    if (c.kind == CellKind::Real && !cellIsNull(c)) {
+        double v = 0;
+        std::memcpy(&v, cell(c), sizeof v);
+        return v;
+    }
+    if (c.kind == CellKind::Integer && !cellIsNull(c))
+        return double(integer(c));
+    return text(column).trimmed().toDouble();
+}
+
+QVariant OdbcRowSet::value(int column) const
+{
+    if (isNull(column))
+        return {};
+    if (isNumber(column))
+        return number(column);
+    return text(column);
+}
+
+QByteArrayView OdbcRowSet::utf8(int column) const
+{
+    const Column& c = m_columns.at(size_t(column));
+    if (c.utf8Ready)
+        return c.utf8;
+    c.utf8Ready = true;
+    if (cellIsNull(c)) {
+        c.utf8.clear();
+    } else if (c.kind == CellKind::Date || c.kind == CellKind::Timestamp) {
+        c.utf8.resize(64);
+        c.utf8.truncate(formatDate(c, c.utf8.data()));
+    } else if (c.kind == CellKind::Text) {
+        // Straight from the driver's UTF-16 buffer into the bytes.
+        const QStringView wide = wideText(c);
+        QStringEncoder encoder(QStringEncoder::Utf8);
+        c.utf8.resize(encoder.requiredSpace(wide.size()));
+        char* end = encoder.appendToBuffer(c.utf8.data(), wide);
+        c.utf8.truncate(end - c.utf8.constData());
+    } else {
+        c.utf8 = text(column).toUtf8();
+    }
+    return c.utf8;
 }
 
 bool isRowOrderColumn(QStringView name)

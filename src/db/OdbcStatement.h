@@ -98,126 +98,64 @@ CellKind cellKind(SQLSMALLINT sqlType);
 // True for the server's row-order column (hidden from every result).
 bool isRowOrderColumn(QStringView name);
 
-// One column value of the current row: null, a number (double or
-// integer), or text (dates already in their normalised form).
-QVariant readCell(const Stmt& stmt, SQLUSMALLINT column, CellKind kind);
+// A text column of the current row read whole with SQLGetData; nothing
+// for NULL.
+std::optional<QString> readText(const Stmt& stmt, SQLUSMALLINT column);
 
+// The rows of a statement's result, fetched from the driver in blocks into
+// buffers bound to the columns. A text longer than its buffer is read
+// whole. Numbers are doubles (integers too), dates their normalised texts
+// (fractions of a second dropped).
 class OdbcRowSet : public RowSet
 {
 public:
     // With withRowId the row-order column, when the result has it, gives
     // each row's identity.
-    OdbcRowSet(SQLHDBC dbc, const QString& sql, bool withRowId = false) : m_stmt(dbc)
-    {
-        m_stmt.execDirect(sql);
-        SQLSMALLINT columns = 0;
-        m_stmt.check(SQLNumResultCols(m_stmt.get(), &columns), "SQLNumResultCols");
-        m_hasResult = columns > 0;
-        for (SQLSMALLINT i = 1; i <= columns; ++i) {
-            SQLWCHAR name[256] = {};
-            SQLSMALLINT nameLength = 0, type = 0, digits = 0, nullable = 0;
-            SQLULEN size = 0;
-            m_stmt.check(SQLDescribeColW(m_stmt.get(), SQLUSMALLINT(i), name,
-                                         SQLSMALLINT(std::size(name)), &nameLength, &type, &size,
-                                         &digits, &nullable),
-                         "SQLDescribeCol");
-            const QString columnName =
-                QString::fromUtf16(reinterpret_cast<const char16_t*>(name),
-                                   std::min<int>(nameLength, int(std::size(name)) - 1));
-            // The row-order column is the server's bookkeeping: SELECT *
-            // shows the table's own columns at their own positions.
-            if (isRowOrderColumn(columnName)) {
-                if (withRowId)
-                    m_rowIdColumn = SQLUSMALLINT(i);
-                continue;
-            }
-            m_names << columnName;
-            m_numbers.push_back(SQLUSMALLINT(i));
-            m_kinds.push_back(cellKind(type));
-        }
-        m_values.resize(m_numbers.size());
-        m_utf8.resize(m_numbers.size());
-    }
+    OdbcRowSet(SQLHDBC dbc, const QString& sql, bool withRowId = false);
 
-    bool next() override
-    {
-        if (!m_hasResult || m_atEnd)
-            return false;
-        const SQLRETURN rc = SQLFetch(m_stmt.get());
-        if (rc == SQL_NO_DATA) {
-            m_atEnd = true;
-            SQLCloseCursor(m_stmt.get());
-            return false;
-        }
-        m_stmt.check(rc, "SQLFetch");
-        for (size_t i = 0; i < m_values.size(); ++i) {
-            m_values[i] = readCell(m_stmt, m_numbers[i], m_kinds[i]);
-            m_utf8[i].reset();
-        }
-        // The row-order column comes last: read after the others, as
-        // SQLGetData wants columns in order.
-        if (m_rowIdColumn)
-            m_rowId = readCell(m_stmt, m_rowIdColumn, CellKind::Integer).toLongLong();
-        return true;
-    }
-
-    qint64 rowId() const override { return m_rowId; }
-
+    bool next() override;
+    qint64 rowId() const override;
     int columnCount() const override { return int(m_names.size()); }
     QString columnName(int column) const override { return m_names.at(column); }
-    bool isNull(int column) const override { return m_values.at(size_t(column)).isNull(); }
-
-    bool isNumber(int column) const override
-    {
-        const QVariant& v = m_values.at(size_t(column));
-        return v.typeId() == QMetaType::Double || v.typeId() == QMetaType::LongLong;
-    }
-
-    QString text(int column) const override
-    {
-        const QVariant& v = m_values.at(size_t(column));
-        if (v.isNull())
-            return {};
-        if (isNumber(column))
-            return v.typeId() == QMetaType::LongLong ? QString::number(v.toLongLong())
-                                                     : singleText(v.toDouble());
-        return v.toString();
-    }
-
-    double number(int column) const override
-    {
-        const QVariant& v = m_values.at(size_t(column));
-        if (isNumber(column))
-            return v.toDouble();
-        return v.toString().trimmed().toDouble();
-    }
-
-    QVariant value(int column) const override
-    {
-        const QVariant& v = m_values.at(size_t(column));
-        if (v.typeId() == QMetaType::LongLong)
-            return v.toDouble();
-        return v;
-    }
-
-    QByteArrayView utf8(int column) const override
-    {
-        auto& cached = m_utf8.at(size_t(column));
-        if (!cached)
-            cached = text(column).toUtf8();
-        return *cached;
-    }
+    bool isNull(int column) const override;
+    bool isNumber(int column) const override;
+    QString text(int column) const override;
+    double number(int column) const override;
+    QVariant value(int column) const override;
+    QByteArrayView utf8(int column) const override;
 
 private:
+    struct Column
+    {
+        SQLUSMALLINT number = 0; // in the result
+        CellKind kind = CellKind::Text;
+        SQLLEN width = 0;               // bytes of one cell in the buffer
+        std::vector<SQLBIGINT> buffer;  // the block's cells (8-byte aligned)
+        std::vector<SQLLEN> indicators; // their lengths or SQL_NULL_DATA
+        // The current row's text when longer than the buffer.
+        std::optional<QString> whole;
+        // The current row's value as UTF-8, once asked for.
+        mutable QByteArray utf8;
+        mutable bool utf8Ready = false;
+    };
+
+    void bind(Column& column);
+    const char* cell(const Column& column) const;
+    bool cellIsNull(const Column& column) const;
+    QStringView wideText(const Column& column) const;
+    qint64 integer(const Column& column) const;
+    // A date or timestamp cell as "YYYY-MM-DD[ HH:MM:SS]" bytes.
+    qsizetype formatDate(const Column& column, char* out) const;
+
     Stmt m_stmt;
     QStringList m_names;
-    std::vector<SQLUSMALLINT> m_numbers; // the visible columns' numbers in the result
-    std::vector<CellKind> m_kinds;
-    std::vector<QVariant> m_values;
-    mutable std::vector<std::optional<QByteArray>> m_utf8;
-    SQLUSMALLINT m_rowIdColumn = 0;
-    qint64 m_rowId = 0;
+    std::vector<Column> m_columns; // the visible columns
+    std::optional<Column> m_rowIdColumn;
+    std::vector<SQLUSMALLINT> m_status; // each fetched row's status
+    SQLULEN m_fetched = 0;              // rows in the block
+    SQLULEN m_row = 0;                  // the current row in the block
     bool m_hasResult = false;
+    bool m_started = false;
     bool m_atEnd = false;
 };
 

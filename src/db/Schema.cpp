@@ -172,7 +172,9 @@ QStringList createStatements(Engine engine)
             cols << quotedName(c.name, engine) + QLatin1Char(' ') + sqlType(c.kind, engine) +
                         (c.unique ? QLatin1String(" UNIQUE") : QLatin1String());
         if (engine == Engine::Postgres)
-            cols << QString::fromUtf16(RowOrderColumn) + QLatin1String(" BIGSERIAL");
+            // Unique, so that the server keeps an index on it: the lists
+            // read their rows in this order.
+            cols << QString::fromUtf16(RowOrderColumn) + QLatin1String(" BIGSERIAL UNIQUE");
         out << QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (%2)")
                    .arg(quotedName(t->name, engine), cols.join(QLatin1String(", ")));
     }

@@ -58,6 +58,7 @@ private slots:
     void stockInWaitingForAnotherFailsCleanly();
     void stockInsOneAfterAnotherBothLand();
     void tablesWithoutRowOrderStillAnswer();
+    void datesReadAsBefore();
 
 private:
     std::unique_ptr<test::Sandbox> m_sandbox;
@@ -442,6 +443,14 @@ void TestSharedServer::tablesWithoutRowOrderStillAnswer()
     c.execute("DROP SCHEMA vok_old_check CASCADE");
     QCOMPARE(test::rows(c, "SELECT * FROM DEVICE"),
              (QList<QStringList>{{"1", "10", "100", "1", "10"}}));
+}
+
+void TestSharedServer::datesReadAsBefore()
+{
+    // Fractions of a second are dropped; dates keep four-digit years.
+    QCOMPARE(test::rows(*m_a, "SELECT TIMESTAMP '2004-01-05 09:03:07.999', DATE '0100-01-01', "
+                              "CAST(NULL AS DATE), 2147483648 * 4"),
+             (QList<QStringList>{{"2004-01-05 09:03:07", "0100-01-01", "", "8589934592"}}));
 }
 
 // With VOK_TEST_OPEN set, the program only opens that connection string:
