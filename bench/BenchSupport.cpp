@@ -2,6 +2,7 @@
 
 #include "db/DataFolder.h"
 #include "db/RowRecord.h"
+#include "login/MessageService.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -54,6 +55,16 @@ bool buildInChild(const char* program, const std::function<void()>& build)
     int status = 0;
     waitpid(child, &status, 0);
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+FormContext benchContext(const QString& dsn)
+{
+    Messages::setTestMode(true);
+    FormContext context;
+    context.classNumber = 1;
+    context.userName = QStringLiteral("bench");
+    context.connection = openConnection(ConnectionString{dsn, {}, {}}.toString());
+    return context;
 }
 
 double peakRssMb()

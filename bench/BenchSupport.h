@@ -4,6 +4,7 @@
 // row counts, the process's own figures, and the shared server's own
 // client (psql) for loading rows and for the comparison figure.
 #include "db/Connection.h"
+#include "login/FormContext.h"
 
 #include <functional>
 #include <optional>
@@ -22,6 +23,10 @@ void refill(Connection& c, const QStringList& tables, const std::function<void()
 // Runs build in a child process, so that neither its time nor its memory
 // counts; false (with the failure on stderr) when it failed.
 bool buildInChild(const char* program, const std::function<void()>& build);
+
+// A class 1 user's context on the data source, the message service in
+// test mode (messages recorded, never shown).
+FormContext benchContext(const QString& dsn);
 
 double peakRssMb();
 double cpuSeconds();

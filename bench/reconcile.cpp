@@ -107,11 +107,7 @@ int main(int argc, char** argv)
 
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    Messages::setTestMode(true);
-    FormContext context;
-    context.classNumber = 1;
-    context.userName = QStringLiteral("bench");
-    context.connection = openConnection(ConnectionString{dataSourceOf(file), {}, {}}.toString());
+    const FormContext context = benchContext(dataSourceOf(file));
 
     QElapsedTimer timer;
     const double cpuStart = cpuSeconds();
