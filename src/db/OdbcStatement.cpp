@@ -2,11 +2,13 @@
 // unixODBC C API, with the driver's diagnostic records as error texts.
 #include "db/OdbcStatement.h"
 
+#include "db/RowRecord.h"
 #include "db/Schema.h"
 
 #include <QStringEncoder>
 
 #include <cstring>
+#include <tuple>
 
 namespace vok::odbc {
 
@@ -212,6 +214,24 @@ char* putNumber(char* p, int value, int width)
     return p;
 }
 
+// The C type a kind of column is fetched as, and the bytes of one cell.
+std::pair<SQLSMALLINT, SQLLEN> bufferOf(CellKind kind)
+{
+    switch (kind) {
+    case CellKind::Integer:
+        return {SQL_C_SBIGINT, sizeof(SQLBIGINT)};
+    case CellKind::Real:
+        return {SQL_C_DOUBLE, sizeof(double)};
+    case CellKind::Date:
+        return {SQL_C_TYPE_DATE, sizeof(SQL_DATE_STRUCT)};
+    case CellKind::Timestamp:
+        return {SQL_C_TYPE_TIMESTAMP, sizeof(SQL_TIMESTAMP_STRUCT)};
+    case CellKind::Text:
+        break;
+    }
+    return {SQL_C_WCHAR, (kTextChars + 1) * SQLLEN(sizeof(SQLWCHAR))};
+}
+
 } // namespace
 
 OdbcRowSet::OdbcRowSet(SQLHDBC dbc, const QString& sql, bool withRowId) : m_stmt(dbc)
@@ -268,28 +288,7 @@ OdbcRowSet::OdbcRowSet(SQLHDBC dbc, const QString& sql, bool withRowId) : m_stmt
 void OdbcRowSet::bind(Column& column)
 {
     SQLSMALLINT type = SQL_C_WCHAR;
-    switch (column.kind) {
-    case CellKind::Integer:
-        type = SQL_C_SBIGINT;
-        column.width = sizeof(SQLBIGINT);
-        break;
-    case CellKind::Real:
-        type = SQL_C_DOUBLE;
-        column.width = sizeof(double);
-        break;
-    case CellKind::Date:
-        type = SQL_C_TYPE_DATE;
-        column.width = sizeof(SQL_DATE_STRUCT);
-        break;
-    case CellKind::Timestamp:
-        type = SQL_C_TYPE_TIMESTAMP;
-        column.width = sizeof(SQL_TIMESTAMP_STRUCT);
-        break;
-    case CellKind::Text:
-        type = SQL_C_WCHAR;
-        column.width = (kTextChars + 1) * SQLLEN(sizeof(SQLWCHAR));
-        break;
-    }
+    std::tie(type, column.width) = bufferOf(column.kind);
     // Every cell starts on an 8-byte boundary.
     column.width = (column.width + 7) / 8 * 8;
     column.buffer.resize(size_t(column.width) / 8 * kBlockRows);

@@ -4,7 +4,6 @@
 // parameters bound to it, and a row set reading its result.
 #include "db/Connection.h"
 #include "db/DbError.h"
-#include "db/RowRecord.h"
 
 #include <sql.h>
 #include <sqlext.h>
