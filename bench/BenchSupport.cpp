@@ -74,10 +74,10 @@ double peakRssMb()
     return usage.ru_maxrss / 1024.0;
 }
 
-double cpuSeconds()
+double cpuSeconds(int who)
 {
     rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
+    getrusage(who, &usage);
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }

@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <optional>
+#include <sys/resource.h>
 
 namespace vok::bench {
 
@@ -29,7 +30,10 @@ bool buildInChild(const char* program, const std::function<void()>& build);
 FormContext benchContext(const QString& dsn);
 
 double peakRssMb();
-double cpuSeconds();
+// Processor seconds (user and system) of this process (RUSAGE_SELF) or of
+// its finished children (RUSAGE_CHILDREN): a figure the other work on a
+// shared machine disturbs less than wall time.
+double cpuSeconds(int who = RUSAGE_SELF);
 // Seconds a shell command takes; -1 when it fails.
 double commandSeconds(const QByteArray& command);
 

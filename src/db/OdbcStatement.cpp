@@ -427,17 +427,33 @@ QString OdbcRowSet::text(int column) const
     return wideText(c).toString();
 }
 
+double OdbcRowSet::real(const Column& column) const
+{
+    double v = 0;
+    std::memcpy(&v, cell(column), sizeof v);
+    return v;
+}
+
 double OdbcRowSet::number(int column) const
 {
     const Column& c = m_columns.at(size_t(column));
-    if (c.kind == CellKind::Real && !cellIsNull(c)) {
-        double v = 0;
-        std::memcpy(&v, cell(c), sizeof v);
-        return v;
-    }
+    if (c.kind == CellKind::Real && !cellIsNull(c))
+        return real(c);
     if (c.kind == CellKind::Integer && !cellIsNull(c))
         return double(integer(c));
     return text(column).trimmed().toDouble();
+}
+
+RowSet::Cell OdbcRowSet::cell(int column) const
+{
+    const Column& c = m_columns.at(size_t(column));
+    if (cellIsNull(c))
+        return {};
+    if (c.kind == CellKind::Real)
+        return {Cell::Number, real(c)};
+    if (c.kind == CellKind::Integer)
+        return {Cell::Number, double(integer(c))};
+    return {Cell::Text, 0, utf8(column)};
 }
 
 QVariant OdbcRowSet::value(int column) const

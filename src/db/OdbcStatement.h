@@ -122,6 +122,7 @@ public:
     double number(int column) const override;
     QVariant value(int column) const override;
     QByteArrayView utf8(int column) const override;
+    Cell cell(int column) const override;
 
 private:
     struct Column
@@ -143,6 +144,7 @@ private:
     bool cellIsNull(const Column& column) const;
     QStringView wideText(const Column& column) const;
     qint64 integer(const Column& column) const;
+    double real(const Column& column) const;
     // A date or timestamp cell as "YYYY-MM-DD[ HH:MM:SS]" bytes.
     qsizetype formatDate(const Column& column, char* out) const;
 
