@@ -210,6 +210,19 @@ char* putXmlText(char* p, const char16_t* s, qsizetype n, int& width)
     return p;
 }
 
+// A number as a list prints it ("%f" in Qt's way): six decimals, a value
+// exactly halfway between two of them rounded away from zero.
+char* printFixed6(char* first, char* last, float number)
+{
+    auto value = double(number);
+    // Halfway when value × 2·10⁶ is an odd integer (exact in double for a
+    // single-precision value).
+    const double scaled = value * 2e6;
+    if (scaled == std::trunc(scaled) && std::fmod(scaled, 2.0) != 0)
+        value = std::nextafter(value, value > 0 ? HUGE_VAL : -HUGE_VAL);
+    return std::to_chars(first, last, value, std::chars_format::fixed, 6).ptr;
+}
+
 // A column's letters: A … Z, AA …
 std::string columnName(int column)
 {
@@ -759,13 +772,11 @@ ExportResult writeXlsx(const ExportSource& source, const QString& fileName,
         for (int c = 0; c < columns; ++c) {
             int& width = widths[size_t(c)];
             if (numeric[size_t(c)] && source.number) {
-                const double value = source.number(r, c);
+                const float value = source.number(r, c);
                 if (std::isfinite(value)) {
-                    // The text the list shows ("%f") is the cell's value,
-                    // written without its trailing zeros.
-                    const char* end = std::to_chars(number, number + sizeof number, value,
-                                                    std::chars_format::fixed, 6)
-                                          .ptr;
+                    // The text the list shows is the cell's value, written
+                    // without its trailing zeros.
+                    const char* end = printFixed6(number, number + sizeof number, value);
                     width = std::max(width, int(end - number));
                     while (end[-1] == '0')
                         --end;
@@ -836,7 +847,7 @@ ExportSource exportSourceOf(const RecordListModel& list)
     s.heading = [&list](int c) { return list.columns()[size_t(c)].heading; };
     s.text = [&list](int r, int c) { return list.text(r, c); };
     s.numeric = [&list](int c) { return list.columns()[size_t(c)].kind == ListColumn::Single; };
-    s.number = [&list](int r, int c) { return double(list.value(r, c).toFloat()); };
+    s.number = [&list](int r, int c) { return list.value(r, c).toFloat(); };
     return s;
 }
 
