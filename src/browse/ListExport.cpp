@@ -51,28 +51,72 @@ QString folderError(const QString& fileName)
         .arg(QDir::toNativeSeparators(folder.filePath()));
 }
 
+// A character in UTF-8.
+char* putUtf8(char* p, char32_t c)
+{
+    if (c < 0x80) {
+        *p++ = char(c);
+    } else if (c < 0x800) {
+        *p++ = char(0xC0 | (c >> 6));
+        *p++ = char(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        *p++ = char(0xE0 | (c >> 12));
+        *p++ = char(0x80 | ((c >> 6) & 0x3F));
+        *p++ = char(0x80 | (c & 0x3F));
+    } else {
+        *p++ = char(0xF0 | (c >> 18));
+        *p++ = char(0x80 | ((c >> 12) & 0x3F));
+        *p++ = char(0x80 | ((c >> 6) & 0x3F));
+        *p++ = char(0x80 | (c & 0x3F));
+    }
+    return p;
+}
+
+// The character at s[i] (a surrogate pair read whole, i moved past its
+// first half; a lone surrogate as U+FFFD).
+char32_t characterAt(const char16_t* s, qsizetype n, qsizetype& i)
+{
+    const char32_t c = s[i];
+    if (QChar::isHighSurrogate(c) && i + 1 < n && QChar::isLowSurrogate(s[i + 1]))
+        return QChar::surrogateToUcs4(char16_t(c), s[++i]);
+    return QChar::isSurrogate(c) ? 0xFFFD : c;
+}
+
+// A number as a list prints it ("%f" in Qt's way): six decimals, a value
+// exactly halfway between two of them rounded away from zero.
+char* printFixed6(char* first, char* last, float number)
+{
+    auto value = double(number);
+    // Halfway when value × 2·10⁶ is an odd integer (exact in double for a
+    // single-precision value).
+    const double scaled = value * 2e6;
+    if (scaled == std::trunc(scaled) && std::fmod(scaled, 2.0) != 0)
+        value = std::nextafter(value, value > 0 ? HUGE_VAL : -HUGE_VAL);
+    return std::to_chars(first, last, value, std::chars_format::fixed, 6).ptr;
+}
+
 // One CSV field: quoted when it holds a comma, a quote or a line break,
 // quotes doubled.
 void appendCsvField(QByteArray& out, const QString& text)
 {
-    const QByteArray utf8 = text.toUtf8();
-    bool quote = false;
-    for (char c : utf8)
-        if (c == ',' || c == '"' || c == '\n' || c == '\r') {
-            quote = true;
-            break;
-        }
-    if (!quote) {
-        out += utf8;
-        return;
+    const auto* s = reinterpret_cast<const char16_t*>(text.utf16());
+    const qsizetype n = text.size();
+    const bool quote = std::any_of(
+        s, s + n, [](char16_t c) { return c == u',' || c == u'"' || c == u'\n' || c == u'\r'; });
+    // At most three bytes a UTF-16 unit, two for a doubled quote.
+    const qsizetype at = out.size();
+    out.resize(at + 3 * n + 2);
+    char* p = out.data() + at;
+    if (quote)
+        *p++ = '"';
+    for (qsizetype i = 0; i < n; ++i) {
+        if (s[i] == u'"')
+            *p++ = '"';
+        p = putUtf8(p, characterAt(s, n, i));
     }
-    out += '"';
-    for (char c : utf8) {
-        if (c == '"')
-            out += '"';
-        out += c;
-    }
-    out += '"';
+    if (quote)
+        *p++ = '"';
+    out.resize(p - out.data());
 }
 
 ExportResult writeCsv(const ExportSource& source, const QString& fileName,
@@ -83,22 +127,35 @@ ExportResult writeCsv(const ExportSource& source, const QString& fileName,
         return {ExportResult::Failed, folderError(fileName)};
     QByteArray chunk("\xEF\xBB\xBF");
     chunk.reserve(1 << 20);
-    auto writeRow = [&](auto&& textOf) {
+    // Numbers the list holds as values are printed here, as the list does.
+    std::vector<bool> printed(size_t(source.columns), false);
+    for (int c = 0; c < source.columns && source.number; ++c)
+        printed[size_t(c)] = source.numeric && source.numeric(c);
+    char number[64];
+    auto writeRow = [&](int r) {
         for (int c = 0; c < source.columns; ++c) {
             if (c)
                 chunk += ',';
-            appendCsvField(chunk, textOf(c));
+            if (r < 0) {
+                appendCsvField(chunk, source.heading(c));
+                continue;
+            }
+            const float value = printed[size_t(c)] ? source.number(r, c) : 0.0f;
+            if (printed[size_t(c)] && std::isfinite(value))
+                chunk.append(number, printFixed6(number, number + sizeof number, value) - number);
+            else
+                appendCsvField(chunk, source.text(r, c));
         }
         chunk += "\r\n";
     };
     auto flush = [&] {
         const bool ok = file.write(chunk) == chunk.size();
-        chunk.clear();
+        chunk.resize(0); // (keeps the buffer)
         return ok;
     };
-    writeRow([&](int c) { return source.heading(c); });
+    writeRow(-1);
     for (int r = 0; r < source.rows; ++r) {
-        writeRow([&](int c) { return source.text(r, c); });
+        writeRow(r);
         if (chunk.size() >= (1 << 20) && !flush())
             break;
         if ((r + 1) % kProgressEvery == 0 && progress && !progress(r + 1)) {
@@ -116,7 +173,7 @@ ExportResult writeCsv(const ExportSource& source, const QString& fileName,
     return {};
 }
 
-// ---- Workbook (.xlsx): a zip archive of XML parts, written with zlib ----
+// ---- Workbook (.xlsx): a zip archive of XML parts (zlib, ISA-L) ----
 
 template <size_t N> char* put(char* p, const char (&s)[N])
 {
@@ -186,41 +243,11 @@ char* putXmlText(char* p, const char16_t* s, qsizetype n, int& width)
             }
             continue;
         }
-        if (QChar::isHighSurrogate(c) && i + 1 < n && QChar::isLowSurrogate(s[i + 1]))
-            c = QChar::surrogateToUcs4(char16_t(c), s[++i]);
-        else if (QChar::isSurrogate(c))
-            c = 0xFFFD;
+        c = characterAt(s, n, i);
         width += isWide(c) ? 2 : 1;
-        if (c == 0xFFFE || c == 0xFFFF) {
-            p = putCharEscape(p, c);
-        } else if (c < 0x800) {
-            *p++ = char(0xC0 | (c >> 6));
-            *p++ = char(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            *p++ = char(0xE0 | (c >> 12));
-            *p++ = char(0x80 | ((c >> 6) & 0x3F));
-            *p++ = char(0x80 | (c & 0x3F));
-        } else {
-            *p++ = char(0xF0 | (c >> 18));
-            *p++ = char(0x80 | ((c >> 12) & 0x3F));
-            *p++ = char(0x80 | ((c >> 6) & 0x3F));
-            *p++ = char(0x80 | (c & 0x3F));
-        }
+        p = c == 0xFFFE || c == 0xFFFF ? putCharEscape(p, c) : putUtf8(p, c);
     }
     return p;
-}
-
-// A number as a list prints it ("%f" in Qt's way): six decimals, a value
-// exactly halfway between two of them rounded away from zero.
-char* printFixed6(char* first, char* last, float number)
-{
-    auto value = double(number);
-    // Halfway when value × 2·10⁶ is an odd integer (exact in double for a
-    // single-precision value).
-    const double scaled = value * 2e6;
-    if (scaled == std::trunc(scaled) && std::fmod(scaled, 2.0) != 0)
-        value = std::nextafter(value, value > 0 ? HUGE_VAL : -HUGE_VAL);
-    return std::to_chars(first, last, value, std::chars_format::fixed, 6).ptr;
 }
 
 // A column's letters: A … Z, AA …
@@ -766,7 +793,7 @@ ExportResult writeXlsx(const ExportSource& source, const QString& fileName,
     for (int c = 0; c < columns; ++c)
         cells.text(c, source.heading(c), '1', widths[size_t(c)]);
     cells.end();
-    char number[400];
+    char number[64];
     for (int r = 0; r < source.rows; ++r) {
         cells.begin(r + 1);
         for (int c = 0; c < columns; ++c) {
