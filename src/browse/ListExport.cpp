@@ -359,7 +359,10 @@ void putLe(std::string& out, quint64 value, int bytes)
         out += char((value >> (8 * i)) & 0xFF);
 }
 
+// Sizes and offsets from here on are held in zip64 fields; the 32-bit field
+// then reads kInZip64.
 constexpr quint64 kZip32Limit = 0xFFFFFFFFu;
+constexpr quint64 kInZip64 = 0xFFFFFFFFu;
 
 // A zip archive of deflated entries, zip64 where an entry or the archive
 // outgrows four gigabytes. One entry may be streamed through
@@ -455,15 +458,15 @@ public:
             putLe(directory, m_dosTime, 2);
             putLe(directory, m_dosDate, 2);
             putLe(directory, e.crc, 4);
-            putLe(directory, big ? kZip32Limit : e.packed, 4);
-            putLe(directory, big ? kZip32Limit : e.size, 4);
+            putLe(directory, big ? kInZip64 : e.packed, 4);
+            putLe(directory, big ? kInZip64 : e.size, 4);
             putLe(directory, e.name.size(), 2);
             putLe(directory, extra.size(), 2);
             putLe(directory, 0, 2); // comment
             putLe(directory, 0, 2); // disk
             putLe(directory, 0, 2); // internal attributes
             putLe(directory, 0, 4); // external attributes
-            putLe(directory, far ? kZip32Limit : e.offset, 4);
+            putLe(directory, far ? kInZip64 : e.offset, 4);
             directory += e.name;
             directory += extra;
         }
@@ -491,7 +494,7 @@ public:
         putLe(directory, m_entries.size(), 2);
         putLe(directory, m_entries.size(), 2);
         putLe(directory, directoryEnd - directoryOffset, 4);
-        putLe(directory, zip64 ? kZip32Limit : directoryOffset, 4);
+        putLe(directory, zip64 ? kInZip64 : directoryOffset, 4);
         putLe(directory, 0, 2);
         return writeOut(directory);
     }
@@ -521,8 +524,8 @@ private:
         putLe(h, m_dosTime, 2);
         putLe(h, m_dosDate, 2);
         putLe(h, e.crc, 4);
-        putLe(h, big ? kZip32Limit : e.packed, 4);
-        putLe(h, big ? kZip32Limit : e.size, 4);
+        putLe(h, big ? kInZip64 : e.packed, 4);
+        putLe(h, big ? kInZip64 : e.size, 4);
         putLe(h, e.name.size(), 2);
         putLe(h, streamed ? 20 : 0, 2);
         h += e.name;
