@@ -1,13 +1,16 @@
-// list_fill --rows N [--db FILE] [--table T]: how long a browser takes to
-// list its table of N rows (T: DEVICE_IN, the default, DEVICE_OUT,
-// DEVICE_RETURN, DEVICE_NEED, DEVICE_WANTBUY or HOWDO), the peak memory of
-// the process, and how long the sqlite3 shell takes to print the same
-// table from the same file (when the shell is installed).
+// list_fill --rows N [--db FILE | --dsn VOKn] [--table T]: how long a
+// browser takes to list its table of N rows (T: DEVICE_IN, the default,
+// DEVICE_OUT, DEVICE_RETURN, DEVICE_NEED, DEVICE_WANTBUY or HOWDO), the peak
+// memory of the process, and how long the engine's own client takes to
+// print the same table: the sqlite3 shell on the same file (when it is
+// installed), or psql on the shared server of data source VOKn. On the
+// server the rows are loaded with psql's \copy, untimed.
 // With --export FILE.xlsx|FILE.csv, then how long exporting that list takes
 // and the peak memory after it.
 // Prints one line: table=T rows=N fill_seconds=S peak_rss_mb=M shell_seconds=S
 // fill_cpu_seconds=C shell_cpu_seconds=C [export_seconds=E export_peak_rss_mb=X ratio=E/S
 // file_mb=F export_cpu_seconds=X cpu_ratio=X/C].
+#include "BenchSupport.h"
 #include "browse/ListExport.h"
 #include "browse/RecordListView.h"
 #include "browse/ViewInDlg.h"
@@ -17,7 +20,6 @@
 #include "browse/ViewReturnDlg.h"
 #include "browse/ViewWantBuyDlg.h"
 #include "db/Connection.h"
-#include "db/DataFolder.h"
 #include "db/Schema.h"
 #include "login/MessageService.h"
 
@@ -36,33 +38,17 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 using namespace vok;
+using namespace vok::bench;
 
 namespace {
 
 int usage()
 {
-    std::fprintf(stderr, "usage: list_fill --rows N [--db FILE] [--table TABLE] [--export FILE]\n");
+    std::fprintf(stderr, "usage: list_fill --rows N [--db FILE | --dsn VOKn] [--table TABLE] "
+                         "[--export FILE]\n");
     return 2;
-}
-
-// The data source whose embedded file is FILE: its folder becomes the
-// data folder, "vok1.db" gives "VOK1".
-QString dataSourceOf(const QString& file)
-{
-    const QFileInfo info(file);
-    DataFolder::setPath(info.absolutePath());
-    return info.completeBaseName().toUpper();
-}
-
-qint64 tableRows(Connection& c, const TableDef& table)
-{
-    auto rs = c.query(QStringLiteral("SELECT COUNT(*) FROM %1").arg(table.name));
-    return rs->next() ? qint64(rs->number(0)) : 0;
 }
 
 // A realistic value of row i for a column.
@@ -91,23 +77,44 @@ QVariant valueOf(const ColumnDef& column, qint64 i)
     return {};
 }
 
-// Fills the table with n rows, in one transaction.
-void createRows(const QString& dsn, const TableDef& table, qint64 n)
+// Fills the table with n rows: on the embedded engine through the
+// connection in one transaction, on the server with psql's \copy.
+void createRows(const QString& dsn, const std::optional<ServerSource>& server,
+                const TableDef& table, qint64 n)
 {
     auto c = openConnection(ConnectionString{dsn, {}, {}}.toString());
-    if (tableRows(*c, table) == n)
+    if (rowCount(*c, table.name) == n)
         return;
-    Transaction t(*c);
-    c->execute(QStringLiteral("DELETE * FROM %1").arg(table.name));
-    const QStringList names = table.columnNames();
-    QVariantList values;
-    for (qint64 i = 0; i < n; ++i) {
-        values.clear();
-        for (const ColumnDef& column : table.columns)
-            values << valueOf(column, i);
-        c->append(table.name, names, values);
+    if (server) {
+        c->execute(QStringLiteral("DELETE * FROM %1").arg(table.name));
+        const bool copied = server->copy(table.name, table.columnNames(), [&](std::FILE* out) {
+            QByteArray line;
+            for (qint64 i = 0; i < n; ++i) {
+                line.clear();
+                for (const ColumnDef& column : table.columns) {
+                    if (!line.isEmpty())
+                        line += ',';
+                    line += csvField(valueOf(column, i));
+                }
+                line += '\n';
+                std::fwrite(line.constData(), 1, size_t(line.size()), out);
+            }
+        });
+        if (!copied)
+            throw std::runtime_error("psql could not load the rows");
+        c->execute(QStringLiteral("ANALYZE %1").arg(table.name));
+        return;
     }
-    t.commit();
+    const QStringList names = table.columnNames();
+    refill(*c, {table.name}, [&] {
+        QVariantList values;
+        for (qint64 i = 0; i < n; ++i) {
+            values.clear();
+            for (const ColumnDef& column : table.columns)
+                values << valueOf(column, i);
+            c->append(table.name, names, values);
+        }
+    });
 }
 
 std::unique_ptr<RecordBrowser> browserOf(const TableDef& table, const FormContext& context)
@@ -125,37 +132,19 @@ std::unique_ptr<RecordBrowser> browserOf(const TableDef& table, const FormContex
     return std::make_unique<CViewInDlg>(context);
 }
 
-// Processor seconds (user and system) of this process, or of its
-// finished children: a figure the other work on a shared machine disturbs
-// less than wall time.
-double cpuSeconds(int who)
+// The engine's own client printing the table; -1 without it.
+double shellSeconds(const QString& file, const std::optional<ServerSource>& server,
+                    const TableDef& table)
 {
-    rusage usage{};
-    getrusage(who, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-// The sqlite3 shell printing the table; -1 without the shell.
-double shellSeconds(const QString& file, const TableDef& table)
-{
+    if (server)
+        return commandSeconds(server->psql() + QStringLiteral(" -c 'SELECT * FROM %1' >/dev/null")
+                                                   .arg(table.name.toLower())
+                                                   .toLocal8Bit());
     if (std::system("command -v sqlite3 >/dev/null 2>&1") != 0)
         return -1;
-    const QByteArray command = QStringLiteral("sqlite3 '%1' 'SELECT * FROM %2' >/dev/null")
-                                   .arg(file, table.name)
-                                   .toLocal8Bit();
-    QElapsedTimer timer;
-    timer.start();
-    if (std::system(command.constData()) != 0)
-        return -1;
-    return timer.nsecsElapsed() / 1e9;
-}
-
-double peakRssMb()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss / 1024.0;
+    return commandSeconds(QStringLiteral("sqlite3 '%1' 'SELECT * FROM %2' >/dev/null")
+                              .arg(file, table.name)
+                              .toLocal8Bit());
 }
 
 } // namespace
@@ -166,6 +155,7 @@ int main(int argc, char** argv)
     const TableDef* table = &schema::DeviceIn;
     QString exportFile;
     QString file = QDir::tempPath() + QStringLiteral("/vok_list_fill/vok1.db");
+    QString dsn;
     for (int i = 1; i < argc; ++i) {
         const QByteArray a(argv[i]);
         if (a == "--rows" && i + 1 < argc)
@@ -181,37 +171,30 @@ int main(int argc, char** argv)
             exportFile = QString::fromLocal8Bit(argv[++i]);
         else if (a == "--db" && i + 1 < argc)
             file = QString::fromLocal8Bit(argv[++i]);
+        else if (a == "--dsn" && i + 1 < argc)
+            dsn = QString::fromLocal8Bit(argv[++i]);
         else
             return usage();
     }
     if (rows < 0)
         return usage();
-    QDir().mkpath(QFileInfo(file).absolutePath());
-
-    // The database is made in a child process, so that neither its time
-    // nor its memory counts.
-    const pid_t child = fork();
-    if (child == 0) {
-        try {
-            createRows(dataSourceOf(file), *table, rows);
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "list_fill: %s\n", e.what());
-            _exit(1);
+    std::optional<ServerSource> server;
+    if (!dsn.isEmpty()) {
+        server = serverSource(dsn);
+        if (!server || !odbcDataSourceExists(dsn)) {
+            std::fprintf(stderr, "list_fill: no data source %s in odbc.ini\n", qPrintable(dsn));
+            return 2;
         }
-        _exit(0);
+    } else {
+        QDir().mkpath(QFileInfo(file).absolutePath());
+        dsn = dataSourceOf(file);
     }
-    int status = 0;
-    waitpid(child, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    if (!buildInChild("list_fill", [&] { createRows(dsn, server, *table, rows); }))
         return 1;
 
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    Messages::setTestMode(true);
-    FormContext context;
-    context.classNumber = 1;
-    context.userName = QStringLiteral("bench");
-    context.connection = openConnection(ConnectionString{dataSourceOf(file), {}, {}}.toString());
+    const FormContext context = benchContext(dsn);
     {
         // In the program the main window has loaded the fonts and the style
         // before any list opens; a small window here does the same, so the
@@ -243,7 +226,7 @@ int main(int argc, char** argv)
     }
     const double rss = peakRssMb();
     const double childrenBefore = cpuSeconds(RUSAGE_CHILDREN);
-    const double shell = shellSeconds(QFileInfo(file).absoluteFilePath(), *table);
+    const double shell = shellSeconds(QFileInfo(file).absoluteFilePath(), server, *table);
     std::printf("table=%s rows=%lld fill_seconds=%.3f peak_rss_mb=%.1f shell_seconds=%.3f "
                 "fill_cpu_seconds=%.3f shell_cpu_seconds=%.3f",
                 qPrintable(table->name), static_cast<long long>(rows), seconds, rss, shell, fillCpu,

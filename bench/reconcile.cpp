@@ -2,9 +2,9 @@
 // reconciliation form takes from opening until its list is full, over N
 // devices and M movement rows, and the peak memory of the process.
 // Prints one line: devices=N rows=M seconds=S peak_rss_mb=P.
+#include "BenchSupport.h"
 #include "browse/RecordListView.h"
 #include "db/Connection.h"
-#include "db/DataFolder.h"
 #include "login/MessageService.h"
 #include "stock/ReconcileDlg.h"
 
@@ -14,11 +14,9 @@
 #include <QFileInfo>
 
 #include <cstdio>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 using namespace vok;
+using namespace vok::bench;
 
 namespace {
 
@@ -26,19 +24,6 @@ int usage()
 {
     std::fprintf(stderr, "usage: reconcile --devices N --rows M [--db FILE]\n");
     return 2;
-}
-
-QString dataSourceOf(const QString& file)
-{
-    const QFileInfo info(file);
-    DataFolder::setPath(info.absolutePath());
-    return info.completeBaseName().toUpper();
-}
-
-qint64 count(Connection& c, const char* table)
-{
-    auto rs = c.query(QStringLiteral("SELECT COUNT(*) FROM %1").arg(QLatin1String(table)));
-    return rs->next() ? qint64(rs->number(0)) : 0;
 }
 
 QString codeOf(qint64 i)
@@ -52,63 +37,48 @@ QString codeOf(qint64 i)
 void createRows(const QString& dsn, qint64 devices, qint64 rows)
 {
     auto c = openConnection(ConnectionString{dsn, {}, {}}.toString());
-    if (count(*c, "DEVICE_CODE") == devices &&
-        count(*c, "DEVICE_IN") + count(*c, "DEVICE_OUT") + count(*c, "DEVICE_RETURN") == rows)
+    if (rowCount(*c, QStringLiteral("DEVICE_CODE")) == devices &&
+        rowCount(*c, QStringLiteral("DEVICE_IN")) + rowCount(*c, QStringLiteral("DEVICE_OUT")) +
+                rowCount(*c, QStringLiteral("DEVICE_RETURN")) ==
+            rows)
         return;
-    Transaction t(*c);
-    for (const char* table : {"DEVICE_CODE", "DEVICE", "DEVICE_IN", "DEVICE_OUT", "DEVICE_RETURN"})
-        c->execute(QStringLiteral("DELETE * FROM %1").arg(QLatin1String(table)));
-    const QStringList codeNames{QStringLiteral("code"), QStringLiteral("name")};
-    const QStringList stockNames{QStringLiteral("code"), QStringLiteral("now_number"),
-                                 QStringLiteral("high_number"), QStringLiteral("low_number"),
-                                 QStringLiteral("total_number")};
-    for (qint64 i = 0; i < devices; ++i) {
-        c->append(QStringLiteral("DEVICE_CODE"), codeNames,
-                  {codeOf(i), QStringLiteral("设备%1").arg(i + 1)});
-        c->append(QStringLiteral("DEVICE"), stockNames,
-                  {codeOf(i), float(i % 50 == 0 ? 7 : 0), 100.0f, 1.0f, 0.0f});
-    }
-    const QStringList inNames{QStringLiteral("code"), QStringLiteral("in_date"),
-                              QStringLiteral("provider"), QStringLiteral("in_number"),
-                              QStringLiteral("buyer")};
-    const QStringList outNames{QStringLiteral("code"), QStringLiteral("department"),
-                               QStringLiteral("out_date"), QStringLiteral("out_number"),
-                               QStringLiteral("taker")};
-    const QStringList returnNames{QStringLiteral("code"), QStringLiteral("return_date"),
-                                  QStringLiteral("return_number"), QStringLiteral("keeper")};
-    const QDateTime start(QDate(2020, 1, 5), QTime(9, 3, 7));
-    for (qint64 i = 0; i < rows; ++i) {
-        const QString code = codeOf(i % std::max<qint64>(devices, 1));
-        const QString when = start.addSecs(i * 37).toString(QStringLiteral("yyyy-M-d H:m:s"));
-        const qint64 kind = i % 6;
-        if (kind < 3)
-            c->append(QStringLiteral("DEVICE_IN"), inNames,
-                      {code, when, QStringLiteral("上海仪器设备厂"), float(1 + i % 10),
-                       QStringLiteral("李强")});
-        else if (kind < 5)
-            c->append(QStringLiteral("DEVICE_OUT"), outNames,
-                      {code, QStringLiteral("部门%1").arg(QChar(u'A' + int(i % 5))), when,
-                       float(1 + i % 3), QStringLiteral("王小明")});
-        else
-            c->append(QStringLiteral("DEVICE_RETURN"), returnNames,
-                      {code, when, 1.0f, QStringLiteral("张伟")});
-    }
-    t.commit();
-}
-
-double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-double peakRssMb()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss / 1024.0;
+    refill(*c, {"DEVICE_CODE", "DEVICE", "DEVICE_IN", "DEVICE_OUT", "DEVICE_RETURN"}, [&] {
+        const QStringList codeNames{QStringLiteral("code"), QStringLiteral("name")};
+        const QStringList stockNames{QStringLiteral("code"), QStringLiteral("now_number"),
+                                     QStringLiteral("high_number"), QStringLiteral("low_number"),
+                                     QStringLiteral("total_number")};
+        for (qint64 i = 0; i < devices; ++i) {
+            c->append(QStringLiteral("DEVICE_CODE"), codeNames,
+                      {codeOf(i), QStringLiteral("设备%1").arg(i + 1)});
+            c->append(QStringLiteral("DEVICE"), stockNames,
+                      {codeOf(i), float(i % 50 == 0 ? 7 : 0), 100.0f, 1.0f, 0.0f});
+        }
+        const QStringList inNames{QStringLiteral("code"), QStringLiteral("in_date"),
+                                  QStringLiteral("provider"), QStringLiteral("in_number"),
+                                  QStringLiteral("buyer")};
+        const QStringList outNames{QStringLiteral("code"), QStringLiteral("department"),
+                                   QStringLiteral("out_date"), QStringLiteral("out_number"),
+                                   QStringLiteral("taker")};
+        const QStringList returnNames{QStringLiteral("code"), QStringLiteral("return_date"),
+                                      QStringLiteral("return_number"), QStringLiteral("keeper")};
+        const QDateTime start(QDate(2020, 1, 5), QTime(9, 3, 7));
+        for (qint64 i = 0; i < rows; ++i) {
+            const QString code = codeOf(i % std::max<qint64>(devices, 1));
+            const QString when = start.addSecs(i * 37).toString(QStringLiteral("yyyy-M-d H:m:s"));
+            const qint64 kind = i % 6;
+            if (kind < 3)
+                c->append(QStringLiteral("DEVICE_IN"), inNames,
+                          {code, when, QStringLiteral("上海仪器设备厂"), float(1 + i % 10),
+                           QStringLiteral("李强")});
+            else if (kind < 5)
+                c->append(QStringLiteral("DEVICE_OUT"), outNames,
+                          {code, QStringLiteral("部门%1").arg(QChar(u'A' + int(i % 5))), when,
+                           float(1 + i % 3), QStringLiteral("王小明")});
+            else
+                c->append(QStringLiteral("DEVICE_RETURN"), returnNames,
+                          {code, when, 1.0f, QStringLiteral("张伟")});
+        }
+    });
 }
 
 } // namespace
@@ -132,30 +102,12 @@ int main(int argc, char** argv)
         return usage();
     QDir().mkpath(QFileInfo(file).absolutePath());
 
-    // The database is made in a child process, so that neither its time
-    // nor its memory counts.
-    const pid_t child = fork();
-    if (child == 0) {
-        try {
-            createRows(dataSourceOf(file), devices, rows);
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "reconcile: %s\n", e.what());
-            _exit(1);
-        }
-        _exit(0);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    if (!buildInChild("reconcile", [&] { createRows(dataSourceOf(file), devices, rows); }))
         return 1;
 
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    Messages::setTestMode(true);
-    FormContext context;
-    context.classNumber = 1;
-    context.userName = QStringLiteral("bench");
-    context.connection = openConnection(ConnectionString{dataSourceOf(file), {}, {}}.toString());
+    const FormContext context = benchContext(dataSourceOf(file));
 
     QElapsedTimer timer;
     const double cpuStart = cpuSeconds();

@@ -68,6 +68,16 @@ void Connection::checkInTransaction() const
         throw DbError(DbError::kFail, QStringLiteral("只有在事务中才能锁定记录。"));
 }
 
+void Connection::checkAppendArguments(const QString& table, const QStringList& names,
+                                      const QVariantList& values)
+{
+    if (!isPlainIdentifier(table) || names.isEmpty() || names.size() != values.size())
+        throw DbError(DbError::kFail, QStringLiteral("添加记录的参数无效。"));
+    for (const QString& n : names)
+        if (!isPlainIdentifier(n))
+            throw DbError(DbError::kFail, QStringLiteral("列名“%1”无效。").arg(n));
+}
+
 void Connection::reopen()
 {
     m_depth = 0;

@@ -165,6 +165,10 @@ protected:
     void checkOpen() const;
     // lockRows() needs a transaction to keep the lock in.
     void checkInTransaction() const;
+    // What append() and appendUnlessPresent() are given: a plain table
+    // name, one value for each of at least one plain column name.
+    static void checkAppendArguments(const QString& table, const QStringList& names,
+                                     const QVariantList& values);
 
 private:
     int m_depth = 0;

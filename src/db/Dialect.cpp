@@ -127,6 +127,93 @@ bool isPlainIdentifier(QStringView name)
     return true;
 }
 
+QString quoteIdentifier(QStringView name, Engine engine)
+{
+    if (engine == Engine::Postgres && name.compare(QLatin1String("user"), Qt::CaseInsensitive) == 0)
+        return QStringLiteral("\"user\"");
+    return name.toString();
+}
+
+QString singleStatement(const QString& sql)
+{
+    const auto refuse = [] {
+        return DbError(DbError::kFail, QStringLiteral("一次只能执行一条 SQL 语句。"));
+    };
+    const qsizetype n = sql.size();
+    qsizetype end = -1; // position of the first ';' outside quotes
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = sql[i];
+        if (c == QLatin1Char('\'') || c == QLatin1Char('"')) {
+            const qsizetype j = sql.indexOf(c, i + 1);
+            if (j < 0)
+                break; // unterminated: the server reports it
+            i = j;
+        } else if (c == QLatin1Char('-') && i + 1 < n && sql[i + 1] == QLatin1Char('-')) {
+            const qsizetype j = sql.indexOf(QLatin1Char('\n'), i);
+            if (j < 0)
+                break;
+            i = j;
+        } else if (c == QLatin1Char('/') && i + 1 < n && sql[i + 1] == QLatin1Char('*')) {
+            const qsizetype j = sql.indexOf(QLatin1String("*/"), i + 2);
+            const qsizetype nested = sql.indexOf(QLatin1String("/*"), i + 2);
+            if (nested >= 0 && (j < 0 || nested < j))
+                throw refuse();
+            if (j < 0)
+                break;
+            i = j + 1;
+        } else if (c == QLatin1Char(';')) {
+            if (end < 0)
+                end = i;
+        } else if (end >= 0 && !c.isSpace()) {
+            throw refuse();
+        }
+    }
+    return end < 0 ? sql : sql.left(end);
+}
+
+QString blankQuoted(const QString& sql)
+{
+    QString out = sql;
+    const qsizetype n = sql.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = sql[i];
+        if (c == QLatin1Char('\'') || c == QLatin1Char('"')) {
+            const qsizetype j = sql.indexOf(c, i + 1);
+            if (j < 0)
+                return {};
+            for (qsizetype k = i + 1; k < j; ++k)
+                out[k] = QLatin1Char(' ');
+            i = j;
+        } else if ((c == QLatin1Char('-') || c == QLatin1Char('/')) && i + 1 < n &&
+                   sql[i + 1] == (c == QLatin1Char('-') ? QLatin1Char('-') : QLatin1Char('*'))) {
+            return {};
+        }
+    }
+    return out;
+}
+
+QString plainSelectTable(const QString& translated)
+{
+    static const QRegularExpression shape(
+        QStringLiteral("^\\s*SELECT\\s+\\*\\s+FROM\\s+(\"[^\"]*\"|[A-Za-z_][A-Za-z0-9_]*)"
+                       "(?:\\s+WHERE\\b.*)?\\s*$"),
+        QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
+    static const QRegularExpression ownClauses(
+        QStringLiteral("\\b(ORDER|GROUP|HAVING|WINDOW|LIMIT|OFFSET|FETCH|UNION|INTERSECT|"
+                       "EXCEPT|FOR)\\b"),
+        QRegularExpression::CaseInsensitiveOption);
+    const QString blanked = blankQuoted(translated);
+    if (blanked.isEmpty())
+        return {};
+    const auto m = shape.match(blanked);
+    if (!m.hasMatch() || blanked.indexOf(ownClauses, m.capturedEnd(1)) >= 0)
+        return {};
+    const QString table = translated.mid(m.capturedStart(1), m.capturedLength(1));
+    if (table.startsWith(QLatin1Char('"')) && table != quoteIdentifier(u"user", Engine::Postgres))
+        return {};
+    return table;
+}
+
 QString translateSql(const QString& sql, Engine engine)
 {
     QString out;
@@ -182,12 +269,9 @@ QString translateSql(const QString& sql, Engine engine)
                     }
                 }
                 out += word;
-            } else if (engine == Engine::Postgres &&
-                       word.compare(QLatin1String("user"), Qt::CaseInsensitive) == 0) {
-                // An unquoted user is the session's login name on PostgreSQL.
-                out += QLatin1String("\"user\"");
             } else {
-                out += word;
+                // An unquoted user is the session's login name on PostgreSQL.
+                out += quoteIdentifier(word, engine);
             }
             i = j;
         } else {

@@ -49,4 +49,25 @@ std::optional<SelectStarFrom> matchSelectStarFrom(const QString& translated);
 // True when name is a plain SQL identifier (letters, digits, underscore).
 bool isPlainIdentifier(QStringView name);
 
+// A table or column name as the engine's SQL must write it: the table and
+// column named user are a reserved word on PostgreSQL and go in quotes
+// ("user"); every other name stands as it is.
+QString quoteIdentifier(QStringView name, Engine engine);
+
+// The text of one statement for a driver that would run every statement of
+// a text: a trailing ';' dropped, and DbError thrown when anything but
+// blanks follows it. Quoted texts and identifiers and comments are skipped;
+// a nested comment is refused rather than guessed.
+QString singleStatement(const QString& sql);
+
+// The text with everything between quotes blanked (the quotes kept, so
+// positions match), for looking at the statement's own words. Empty when
+// the text holds a comment or an unterminated quote.
+QString blankQuoted(const QString& sql);
+
+// The table of a translated single-table "SELECT * FROM t [WHERE ...]"
+// without an order, grouping or limit of its own, as the text names it (an
+// identifier, or "user" quoted); empty for any other text.
+QString plainSelectTable(const QString& translated);
+
 } // namespace vok

@@ -29,27 +29,9 @@ ColumnDef dateOnly(const char* name, int capacity)
     return {QString::fromLatin1(name), ColumnKind::Date, FieldKind::Text, capacity};
 }
 
-QString sqlType(ColumnKind kind, Engine engine)
-{
-    switch (kind) {
-    case ColumnKind::Text:
-        return QStringLiteral("TEXT");
-    case ColumnKind::Number:
-        return QStringLiteral("REAL");
-    case ColumnKind::DateTime:
-        return engine == Engine::Postgres ? QStringLiteral("TIMESTAMP")
-                                          : QStringLiteral("DATETIME");
-    case ColumnKind::Date:
-        return QStringLiteral("DATE");
-    }
-    return {};
-}
-
 QString quotedName(const QString& name, Engine engine)
 {
-    if (engine == Engine::Postgres && name.compare(QLatin1String("user"), Qt::CaseInsensitive) == 0)
-        return QStringLiteral("\"user\"");
-    return engine == Engine::Postgres ? name.toLower() : name;
+    return engine == Engine::Postgres ? quoteIdentifier(name.toLower(), engine) : name;
 }
 
 // An SQL expression of SQLite's own functions that gives the normalised
@@ -110,6 +92,22 @@ QStringList TableDef::columnNames() const
 }
 
 namespace schema {
+
+QString sqlType(ColumnKind kind, Engine engine)
+{
+    switch (kind) {
+    case ColumnKind::Text:
+        return QStringLiteral("TEXT");
+    case ColumnKind::Number:
+        return QStringLiteral("REAL");
+    case ColumnKind::DateTime:
+        return engine == Engine::Postgres ? QStringLiteral("TIMESTAMP")
+                                          : QStringLiteral("DATETIME");
+    case ColumnKind::Date:
+        return QStringLiteral("DATE");
+    }
+    return {};
+}
 
 const TableDef DeviceCode{QStringLiteral("DEVICE_CODE"), {text("code", 10), text("name", 40)}};
 
@@ -174,7 +172,9 @@ QStringList createStatements(Engine engine)
             cols << quotedName(c.name, engine) + QLatin1Char(' ') + sqlType(c.kind, engine) +
                         (c.unique ? QLatin1String(" UNIQUE") : QLatin1String());
         if (engine == Engine::Postgres)
-            cols << QString::fromUtf16(RowOrderColumn) + QLatin1String(" BIGSERIAL");
+            // Unique, so that the server keeps an index on it: the lists
+            // read their rows in this order.
+            cols << QString::fromUtf16(RowOrderColumn) + QLatin1String(" BIGSERIAL UNIQUE");
         out << QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (%2)")
                    .arg(quotedName(t->name, engine), cols.join(QLatin1String(", ")));
     }

@@ -67,6 +67,10 @@ const TableDef* find(QStringView name);
 // row version elsewhere). The connection hides it from every result.
 inline constexpr char16_t RowOrderColumn[] = u"vok_seq";
 
+// The SQL type a column kind is declared as on an engine (TEXT, REAL,
+// DATETIME or TIMESTAMP, DATE); a value bound on the server is cast to it.
+QString sqlType(ColumnKind kind, Engine engine);
+
 // CREATE TABLE statements (and, for the embedded engine, the triggers that
 // keep date values in their normalised form) for one engine.
 QStringList createStatements(Engine engine);

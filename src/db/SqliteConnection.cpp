@@ -443,11 +443,7 @@ private:
                   const QVariantList& values)
     {
         checkOpen();
-        if (!isPlainIdentifier(table) || names.isEmpty() || names.size() != values.size())
-            throw DbError(DbError::kFail, QStringLiteral("添加记录的参数无效。"));
-        for (const QString& n : names)
-            if (!isPlainIdentifier(n))
-                throw DbError(DbError::kFail, QStringLiteral("列名“%1”无效。").arg(n));
+        checkAppendArguments(table, names, values);
         const QString sql =
             QStringLiteral("%1 INTO %2 (%3) VALUES (%4)")
                 .arg(QLatin1String(verb), table, names.join(QLatin1Char(',')),

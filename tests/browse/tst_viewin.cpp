@@ -5,6 +5,8 @@
 #include "browse/RecordListView.h"
 #include "browse/ViewInDlg.h"
 #include "db/DbError.h"
+#include "db/Schema.h"
+#include "db/SqliteConnection.h"
 #include "forms/CommandTable.h"
 #include "login/MessageService.h"
 #include "login/OperationLog.h"
@@ -13,6 +15,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QCryptographicHash>
 #include <QFile>
 #include <QHash>
 #include <QHeaderView>
@@ -70,6 +73,7 @@ private slots:
     void readOnlyClassIsRefused();
     void helpMenuAndPrint();
     void readOnlyLookAndNames();
+    void serverListsAsTheEmbeddedEngine();
 
 private:
     std::unique_ptr<CViewInDlg> open(int classNumber = 1);
@@ -501,6 +505,48 @@ void TestViewIn::helpMenuAndPrint()
     QVERIFY(test::press(*dlg, CViewInDlg::IdExit));
     QVERIFY(!dlg->isVisible());
     QCOMPARE(dlg->result(), int(QDialog::Rejected));
+}
+
+void TestViewIn::serverListsAsTheEmbeddedEngine()
+{
+    // The same rows in an embedded file and on the server list the same
+    // cells in the stock-in browser: more rows than a fetch block, NULLs,
+    // texts longer than the fetch buffers, numbers, the ends of the date
+    // range.
+    if (!test::onServer())
+        QSKIP("compares the server with the embedded engine");
+    const QString longText = QString(300, QChar(0x4ED3)) + QStringLiteral("O'Brien");
+    const QList<QVariantList> special{
+        {QString(), QVariant(), QVariant(), QString(), QVariant(), QVariant(), QString()},
+        {QStringLiteral("A1"), QStringLiteral("0100-01-01 00:00:00"), longText,
+         QString(2000, QLatin1Char('x')), 0.1f, -2.5f, QStringLiteral("李强")},
+        {QStringLiteral("A2"), QStringLiteral("9999-12-31 23:59:59"), QStringLiteral("a\nb"),
+         QStringLiteral("1"), 1234567.0f, 1e-5f, QStringLiteral("\\")}};
+    QTemporaryDir dir;
+    QStringList hashes;
+    for (const ConnectionPtr& c : {m_c, openSqliteConnection(dir.filePath("vok1.db"))}) {
+        {
+            Transaction t(*c);
+            c->execute("DELETE * FROM DEVICE_IN");
+            for (int i = 0; i < 700; ++i)
+                c->append("DEVICE_IN", schema::DeviceIn.columnNames(),
+                          i < special.size()
+                              ? special.at(i)
+                              : QVariantList{QString::number(i),
+                                             QStringLiteral("2004-1-5 9:3:%1").arg(i % 60),
+                                             QStringLiteral("上海仪器设备厂"), QString(),
+                                             float(i) / 10, float(i), QStringLiteral("王小明")});
+            t.commit();
+        }
+        const auto form = test::openForm<CViewInDlg>(test::formContext(c, nullptr));
+        const QList<QStringList> listed = test::listed(*form->list());
+        QCOMPARE(listed.size(), 700);
+        QCryptographicHash hash(QCryptographicHash::Sha256);
+        for (const QStringList& row : listed)
+            hash.addData(row.join(QChar(0x1F)).toUtf8() + '\x1e');
+        hashes << QString::fromLatin1(hash.result().toHex());
+    }
+    QCOMPARE(hashes.at(0), hashes.at(1));
 }
 
 QTEST_MAIN(TestViewIn)

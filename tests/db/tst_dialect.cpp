@@ -16,6 +16,10 @@ private slots:
     void badDateLiteral();
     void parseDates_data();
     void parseDates();
+    void singleStatement_data();
+    void singleStatement();
+    void plainSelect_data();
+    void plainSelect();
     void safeComposition();
     void unsafeValuesRefused();
     void comErrorTexts_data();
@@ -119,6 +123,87 @@ void TestDialect::parseDates()
     QFETCH(QString, normalized);
     const auto dt = parseDateTime(text);
     QCOMPARE(dt ? dt->normalized() : QString(), normalized);
+}
+
+void TestDialect::singleStatement_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QString>("single"); // empty: refused
+    QTest::newRow("trailing semicolon dropped") << "DELETE FROM HOWDO; "
+                                                << "DELETE FROM HOWDO";
+    QTest::newRow("semicolon in a text") << "SELECT * FROM HOWDO WHERE do_what='a;b'"
+                                         << "SELECT * FROM HOWDO WHERE do_what='a;b'";
+    QTest::newRow("semicolon in a quoted name") << "SELECT \"a;b\" FROM x;"
+                                                << "SELECT \"a;b\" FROM x";
+    QTest::newRow("comment after the end") << "SELECT 1; -- done\n"
+                                           << "SELECT 1";
+    QTest::newRow("semicolon in a comment") << "SELECT 1 /* a; b */ FROM x"
+                                            << "SELECT 1 /* a; b */ FROM x";
+    QTest::newRow("second statement") << "DELETE FROM HOWDO; DROP TABLE user"
+                                      << "";
+    QTest::newRow("second statement after a text") << "SELECT 'a;'; DELETE FROM x"
+                                                   << "";
+    QTest::newRow("nested comment") << "SELECT 1 /* a /* b */ ; DELETE FROM x */"
+                                    << "";
+    QTest::newRow("unterminated text left to the server") << "SELECT 'a; DELETE FROM x"
+                                                          << "SELECT 'a; DELETE FROM x";
+}
+
+void TestDialect::singleStatement()
+{
+    QFETCH(QString, sql);
+    QFETCH(QString, single);
+    if (single.isEmpty())
+        QVERIFY_THROWS_EXCEPTION(DbError, vok::singleStatement(sql));
+    else
+        QCOMPARE(vok::singleStatement(sql), single);
+}
+
+void TestDialect::plainSelect_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QString>("blanked");
+    QTest::addColumn<QString>("table"); // empty: not a plain SELECT *
+    QTest::newRow("whole table") << "SELECT * FROM DEVICE_IN"
+                                 << "SELECT * FROM DEVICE_IN"
+                                 << "DEVICE_IN";
+    QTest::newRow("clause words inside texts")
+        << "select * from device_in where provider='ORDER BY x' AND buyer=\"LIMIT\""
+        << "select * from device_in where provider='          ' AND buyer=\"     \""
+        << "device_in";
+    QTest::newRow("user quoted") << "SELECT * FROM \"user\" WHERE \"user\"='a'"
+                                 << "SELECT * FROM \"    \" WHERE \"    \"=' '"
+                                 << "\"user\"";
+    QTest::newRow("other quoted name") << "SELECT * FROM \"Device\""
+                                       << "SELECT * FROM \"      \""
+                                       << "";
+    QTest::newRow("own order") << "SELECT * FROM HOWDO ORDER BY do_time"
+                               << "SELECT * FROM HOWDO ORDER BY do_time"
+                               << "";
+    QTest::newRow("locking") << "SELECT * FROM DEVICE WHERE code='1' FOR UPDATE"
+                             << "SELECT * FROM DEVICE WHERE code=' ' FOR UPDATE"
+                             << "";
+    QTest::newRow("two tables") << "SELECT * FROM DEVICE, DEVICE_IN"
+                                << "SELECT * FROM DEVICE, DEVICE_IN"
+                                << "";
+    QTest::newRow("columns") << "SELECT code FROM DEVICE"
+                             << "SELECT code FROM DEVICE"
+                             << "";
+    QTest::newRow("comment") << "SELECT * FROM DEVICE -- x"
+                             << ""
+                             << "";
+    QTest::newRow("unterminated text") << "SELECT * FROM DEVICE WHERE code='1"
+                                       << ""
+                                       << "";
+}
+
+void TestDialect::plainSelect()
+{
+    QFETCH(QString, sql);
+    QFETCH(QString, blanked);
+    QFETCH(QString, table);
+    QCOMPARE(blankQuoted(sql), blanked);
+    QCOMPARE(plainSelectTable(sql), table);
 }
 
 void TestDialect::safeComposition()

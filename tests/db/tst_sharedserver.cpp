@@ -21,21 +21,6 @@ namespace {
 
 const QStringList kDeviceColumns{"code", "now_number", "high_number", "low_number", "total_number"};
 
-QString serverType(ColumnKind kind)
-{
-    switch (kind) {
-    case ColumnKind::Text:
-        return QStringLiteral("text");
-    case ColumnKind::Number:
-        return QStringLiteral("real");
-    case ColumnKind::DateTime:
-        return QStringLiteral("timestamp without time zone");
-    case ColumnKind::Date:
-        return QStringLiteral("date");
-    }
-    return {};
-}
-
 // The stock-in pattern: the stock-in row and the stock row change together.
 void addStockIn(Connection& c, const QString& time, float amount)
 {
@@ -73,6 +58,7 @@ private slots:
     void stockInWaitingForAnotherFailsCleanly();
     void stockInsOneAfterAnotherBothLand();
     void tablesWithoutRowOrderStillAnswer();
+    void datesReadAsBefore();
 
 private:
     std::unique_ptr<test::Sandbox> m_sandbox;
@@ -131,8 +117,13 @@ void TestSharedServer::schemaScriptCreatesTheNineTables()
              9);
     for (const TableDef* t : schema::all()) {
         QStringList expected;
+        // The declared types as the server names them.
         for (const ColumnDef& col : t->columns)
-            expected << col.name + QLatin1Char(' ') + serverType(col.kind);
+            expected << col.name + QLatin1Char(' ') +
+                            test::rows(c, QStringLiteral("SELECT '%1'::regtype::text")
+                                              .arg(schema::sqlType(col.kind, Engine::Postgres)))
+                                .at(0)
+                                .at(0);
         expected << QStringLiteral("vok_seq bigint"); // the row order, last
         QStringList got;
         for (const QStringList& row : test::rows(
@@ -425,7 +416,7 @@ void TestSharedServer::tablesWithoutRowOrderStillAnswer()
     for (const TableDef* t : {&schema::Device, &schema::DeviceIn}) {
         QStringList columns;
         for (const ColumnDef& col : t->columns)
-            columns << col.name + QLatin1Char(' ') + serverType(col.kind);
+            columns << col.name + QLatin1Char(' ') + schema::sqlType(col.kind, Engine::Postgres);
         c.execute(QStringLiteral("CREATE TABLE %1 (%2)").arg(t->name, columns.join(", ")));
     }
     c.append("DEVICE", kDeviceColumns, {QStringLiteral("old"), 1.0f, 1.0f, 1.0f, 1.0f});
@@ -452,6 +443,14 @@ void TestSharedServer::tablesWithoutRowOrderStillAnswer()
     c.execute("DROP SCHEMA vok_old_check CASCADE");
     QCOMPARE(test::rows(c, "SELECT * FROM DEVICE"),
              (QList<QStringList>{{"1", "10", "100", "1", "10"}}));
+}
+
+void TestSharedServer::datesReadAsBefore()
+{
+    // Fractions of a second are dropped; dates keep four-digit years.
+    QCOMPARE(test::rows(*m_a, "SELECT TIMESTAMP '2004-01-05 09:03:07.999', DATE '0100-01-01', "
+                              "CAST(NULL AS DATE), 2147483648 * 4"),
+             (QList<QStringList>{{"2004-01-05 09:03:07", "0100-01-01", "", "8589934592"}}));
 }
 
 // With VOK_TEST_OPEN set, the program only opens that connection string:

@@ -1,0 +1,59 @@
+#pragma once
+
+// What the benchmarks share: building their database in a child process,
+// row counts, the process's own figures, and the shared server's own
+// client (psql) for loading rows and for the comparison figure.
+#include "db/Connection.h"
+#include "login/FormContext.h"
+
+#include <functional>
+#include <optional>
+#include <sys/resource.h>
+
+namespace vok::bench {
+
+// The data source whose embedded file is FILE: its folder becomes the data
+// folder, "vok1.db" gives "VOK1".
+QString dataSourceOf(const QString& file);
+
+qint64 rowCount(Connection& c, const QString& table);
+
+// Empties the tables and runs add, all in one transaction.
+void refill(Connection& c, const QStringList& tables, const std::function<void()>& add);
+
+// Runs build in a child process, so that neither its time nor its memory
+// counts; false (with the failure on stderr) when it failed.
+bool buildInChild(const char* program, const std::function<void()>& build);
+
+// A class 1 user's context on the data source, the message service in
+// test mode (messages recorded, never shown).
+FormContext benchContext(const QString& dsn);
+
+double peakRssMb();
+// Processor seconds (user and system) of this process (RUSAGE_SELF) or of
+// its finished children (RUSAGE_CHILDREN): a figure the other work on a
+// shared machine disturbs less than wall time.
+double cpuSeconds(int who = RUSAGE_SELF);
+// Seconds a shell command takes; -1 when it fails.
+double commandSeconds(const QByteArray& command);
+
+// A data source of the shared server as psql reaches it, from the
+// odbc.ini unixODBC reads ($ODBCINI, ~/.odbc.ini, /etc/odbc.ini).
+struct ServerSource
+{
+    QString host, port, database, user, password;
+
+    // "psql -X -q -h … -p … -U … -d …"; the password goes into PGPASSWORD.
+    QByteArray psql() const;
+    // Loads CSV rows that write() produces (one call a row, into the
+    // stream) with \copy; false when psql fails.
+    bool copy(const QString& table, const QStringList& columns,
+              const std::function<void(std::FILE*)>& write) const;
+};
+std::optional<ServerSource> serverSource(const QString& dsn);
+
+// A value as a CSV field (quoted when it holds a comma, a quote or a line
+// break; a null value is an empty unquoted field).
+QByteArray csvField(const QVariant& value);
+
+} // namespace vok::bench
