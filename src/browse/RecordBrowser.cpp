@@ -94,11 +94,6 @@ bool isDateColumn(const BrowserDescription& d, int listColumn)
     return kind == ColumnKind::DateTime || kind == ColumnKind::Date;
 }
 
-QString controlName(int id)
-{
-    return QStringLiteral("control%1").arg(id);
-}
-
 } // namespace
 
 RecordBrowser::RecordBrowser(const BrowserDescription& description, const FormContext& context,

@@ -22,7 +22,7 @@ private slots:
     void layoutAndPicture();
 
 private:
-    void confirm(CDeviceNeedDlg& f) { EntryFormDriver::press(&f, CDeviceNeedDlg::IDC_CONFIRM); }
+    void confirm(CDeviceNeedDlg& f) { EntryFormDriver::press(&f, 1071); }
     std::unique_ptr<EntryFormDriver> d;
 };
 

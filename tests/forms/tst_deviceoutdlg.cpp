@@ -34,10 +34,10 @@ private:
     std::unique_ptr<CDeviceOutDlg> chosen(const QString& code, int classNumber = 1)
     {
         auto f = d->open<CDeviceOutDlg>(classNumber);
-        EntryFormDriver::choose(f.get(), CDeviceOutDlg::IDC_DEVICE, code);
+        EntryFormDriver::choose(f.get(), 1112, code);
         return f;
     }
-    void confirm(CDeviceOutDlg& f) { EntryFormDriver::press(&f, CDeviceOutDlg::IDC_CONFIRM); }
+    void confirm(CDeviceOutDlg& f) { EntryFormDriver::press(&f, 1111); }
     std::unique_ptr<EntryFormDriver> d;
 };
 
