@@ -182,7 +182,7 @@ void RecordBrowser::buildForm()
         m_edits.push_back(edit);
         auto* label = new QLabel(f.label.toString(), details);
         label->setBuddy(edit);
-        grid->addWidget(label, f.row, f.gridColumn * 2, Qt::AlignLeft | Qt::AlignTop);
+        grid->addWidget(label, f.row, f.gridColumn * 2, Qt::AlignLeft | Qt::AlignVCenter);
         // A tall edit spans the rows beside it.
         grid->addWidget(edit, f.row, f.gridColumn * 2 + 1, f.tall ? 4 : 1, 1);
         grid->setColumnStretch(f.gridColumn * 2 + 1, 1);

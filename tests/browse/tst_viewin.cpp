@@ -179,7 +179,7 @@ void TestViewIn::opensWithTheTableReversed()
     // VOK_SHOT_DIR keeps a picture of the form for a look.
     if (qEnvironmentVariableIsSet("VOK_SHOT_DIR")) {
         QVERIFY(clickRow(*dlg, 1));
-        dlg->grab().save(qEnvironmentVariable("VOK_SHOT_DIR") + QStringLiteral("/viewin.png"));
+        test::savePicture(*dlg, QStringLiteral("viewin"));
     }
 }
 

@@ -5,6 +5,7 @@
 #include "login/LoginDlg.h"
 #include "login/MessageService.h"
 #include "login/Password.h"
+#include "support/FormTest.h"
 #include "support/TestSupport.h"
 
 #include <QApplication>
@@ -426,9 +427,7 @@ void TestLogin::messageBoxHoldsItsCaption()
     QCOMPARE(box->windowTitle(), title);
     QVERIFY(box->width() >= box->fontMetrics().horizontalAdvance(title) + 120);
     QVERIFY(Messages::shown().isEmpty());
-    if (qEnvironmentVariableIsSet("VOK_SHOT_DIR"))
-        box->grab().save(qEnvironmentVariable("VOK_SHOT_DIR") +
-                         QStringLiteral("/box-%1.png").arg(QLatin1String(QTest::currentDataTag())));
+    test::savePicture(*box, QStringLiteral("box-") + QLatin1String(QTest::currentDataTag()));
 }
 
 QTEST_MAIN(TestLogin)

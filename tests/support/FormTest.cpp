@@ -4,9 +4,12 @@
 #include "support/TestSupport.h"
 
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QLineEdit>
+#include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 
 namespace vok::test {
@@ -95,6 +98,24 @@ void typeKeys(QWidget* w, const QString& text)
 {
     for (QChar c : text)
         QTest::sendKeyEvent(QTest::Click, w, Qt::Key_unknown, QString(c), Qt::NoModifier);
+}
+
+void savePicture(QWidget& window, const QString& name)
+{
+    const QString dir = qEnvironmentVariable("VOK_SHOT_DIR");
+    if (dir.isEmpty())
+        return;
+    window.grab().save(dir + QLatin1Char('/') + name + QStringLiteral(".png"));
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        return;
+    // The window manager's frame, then a first paint inside it.
+    if (!QTest::qWaitFor([&] { return window.frameGeometry() != window.geometry(); }, 2000))
+        qWarning("no window manager frame around %s", qPrintable(name));
+    QTest::qWait(200);
+    const QRect frame = window.frameGeometry();
+    window.screen()
+        ->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height())
+        .save(dir + QLatin1Char('/') + name + QStringLiteral("-screen.png"));
 }
 
 } // namespace vok::test

@@ -69,4 +69,9 @@ QList<QStringList> listed(const RecordListView& list);
 // What the operation log holds: do_what of every HOWDO row, in order.
 QStringList logged(Connection& c);
 
+// With VOK_SHOT_DIR set, saves a picture of the window as <name>.png and,
+// on a real display, the screen part its frame covers (title bar included,
+// as the window manager draws it) as <name>-screen.png.
+void savePicture(QWidget& window, const QString& name);
+
 } // namespace vok::test
