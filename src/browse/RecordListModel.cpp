@@ -59,7 +59,7 @@ char* RecordListModel::reserve(size_t bytes)
 {
     if (m_blocks.empty() || m_blockUsed + bytes > kBlockSize) {
         // A row longer than a block gets a block of its own size.
-        m_blocks.push_back(std::make_unique<char[]>(std::max(bytes, kBlockSize)));
+        m_blocks.push_back(std::make_unique_for_overwrite<char[]>(std::max(bytes, kBlockSize)));
         m_blockUsed = 0;
     }
     char* p = m_blocks.back().get() + m_blockUsed;
@@ -91,23 +91,23 @@ void RecordListModel::appendRow(const RowSet& rows)
     size_t size = 0;
     for (int c = 0; c < n; ++c) {
         const int from = m_sources[size_t(c)];
+        const RowSet::Cell cell = from >= 0 ? rows.cell(from) : RowSet::Cell{};
         if (m_columns[size_t(c)].kind == ListColumn::Single) {
-            m_values[size_t(c)] =
-                (from >= 0 && !rows.isNull(from)) ? float(rows.number(from)) : 0.0f;
+            m_values[size_t(c)] = cell.kind == RowSet::Cell::Number ? float(cell.number)
+                                  : cell.kind == RowSet::Cell::Text ? float(rows.number(from))
+                                                                    : 0.0f;
             size += sizeof(float);
             continue;
         }
         QByteArrayView& v = m_views[size_t(c)];
-        if (from < 0 || rows.isNull(from)) {
-            v = {};
-        } else if (rows.isNumber(from)) {
+        if (cell.kind == RowSet::Cell::Number) {
             // A number in a text column (the demand and purchase-plan
             // figures): shown as the row set's text of a single-precision
             // value, formatted straight into bytes.
-            m_numberTexts[size_t(c)] = QByteArray::number(double(float(rows.number(from))), 'g', 7);
+            m_numberTexts[size_t(c)] = QByteArray::number(double(float(cell.number)), 'g', 7);
             v = m_numberTexts[size_t(c)];
         } else {
-            v = rows.utf8(from);
+            v = cell.utf8;
         }
         size += textCellSize(v.size());
     }

@@ -11,6 +11,15 @@
 namespace vok {
 
 RowSet::~RowSet() = default;
+
+RowSet::Cell RowSet::cell(int column) const
+{
+    if (isNull(column))
+        return {};
+    if (isNumber(column))
+        return {Cell::Number, number(column)};
+    return {Cell::Text, 0, utf8(column)};
+}
 RowUpdate::~RowUpdate() = default;
 Connection::~Connection() = default;
 

@@ -35,6 +35,22 @@ public:
     // the fast path for long lists.
     virtual QByteArrayView utf8(int column) const = 0;
 
+    // One cell of the current row read in one call, for long lists: a
+    // null, a number, or a text's UTF-8 bytes (valid until next()).
+    struct Cell
+    {
+        enum Kind : unsigned char
+        {
+            Null,
+            Number,
+            Text
+        };
+        Kind kind = Null;
+        double number = 0;
+        QByteArrayView utf8 = {};
+    };
+    virtual Cell cell(int column) const;
+
     int indexOf(QStringView name) const; // case-insensitive, -1 if absent
     QString text(const QString& name) const;
     QVariant value(const QString& name) const;

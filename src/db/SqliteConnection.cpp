@@ -214,6 +214,29 @@ public:
         return QByteArrayView(p, visibleLength(p, n, m_dateOnly[size_t(column)]));
     }
 
+    // One sqlite3_column_value() per cell; the value_* calls on it take no
+    // lock, which halves the cost of reading a long list. (An unprotected
+    // value is safe here: a connection is used by one thread.)
+    Cell cell(int column) const override
+    {
+        sqlite3_value* v = sqlite3_column_value(m_stmt.get(), column + m_first);
+        switch (sqlite3_value_type(v)) {
+        case SQLITE_NULL:
+            return {};
+        case SQLITE_INTEGER:
+        case SQLITE_FLOAT:
+            return {Cell::Number, sqlite3_value_double(v)};
+        default: {
+            const auto* p = reinterpret_cast<const char*>(sqlite3_value_text(v));
+            const int n = sqlite3_value_bytes(v);
+            if (!p)
+                return {};
+            return {Cell::Text, 0,
+                    QByteArrayView(p, visibleLength(p, n, m_dateOnly[size_t(column)]))};
+        }
+        }
+    }
+
     QString text(int column) const override
     {
         const int c = column + m_first;
@@ -245,7 +268,7 @@ private:
     Statement m_stmt;
     int m_first;
     QStringList m_names;
-    std::vector<bool> m_dateOnly;
+    std::vector<char> m_dateOnly;
 };
 
 class SqliteRowUpdate : public RowUpdate
