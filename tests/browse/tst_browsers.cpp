@@ -15,6 +15,7 @@
 #include "login/OperationLog.h"
 #include "support/TestSupport.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QComboBox>
 #include <QFile>
@@ -239,6 +240,8 @@ void TestBrowsers::opens()
     QFETCH(int, print);
     auto dlg = open(kKinds[kind]);
     QCOMPARE(dlg->windowTitle(), title);
+    // A list without a name of its own is announced by the form's title.
+    QCOMPARE(QAccessible::queryAccessibleInterface(dlg->list())->text(QAccessible::Name), title);
     const RecordListModel* m = dlg->list()->records();
     QStringList shown;
     for (int c = 0; c < m->columnCount(); ++c)

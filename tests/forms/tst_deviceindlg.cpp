@@ -534,14 +534,7 @@ void TestDeviceInDlg::pickersTakeOneTabStopEach()
 void TestDeviceInDlg::accessibleNames()
 {
     auto form = openForm();
-    QStringList names;
-    for (int id : {1023, 1025, 1050, 1027, 1031}) {
-        QAccessibleInterface* a =
-            QAccessible::queryAccessibleInterface(form->findChild<QWidget*>(test::controlName(id)));
-        QVERIFY(a);
-        names << a->text(QAccessible::Name);
-    }
-    QCOMPARE(names,
+    QCOMPARE(test::accessibleNames(*form, {1023, 1025, 1050, 1027, 1031}),
              (QStringList{"入库设备", "入库时间 日期", "入库时间 时间", "供应商", "采购员"}));
 }
 

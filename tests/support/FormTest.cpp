@@ -3,6 +3,7 @@
 #include "browse/RecordListView.h"
 #include "support/TestSupport.h"
 
+#include <QAccessible>
 #include <QComboBox>
 #include <QGuiApplication>
 #include <QLineEdit>
@@ -98,6 +99,17 @@ void typeKeys(QWidget* w, const QString& text)
 {
     for (QChar c : text)
         QTest::sendKeyEvent(QTest::Click, w, Qt::Key_unknown, QString(c), Qt::NoModifier);
+}
+
+QStringList accessibleNames(const QWidget& form, const QList<int>& ids)
+{
+    QStringList names;
+    for (int id : ids) {
+        QAccessibleInterface* a =
+            QAccessible::queryAccessibleInterface(form.findChild<QWidget*>(controlName(id)));
+        names << (a ? a->text(QAccessible::Name) : QStringLiteral("(no control%1)").arg(id));
+    }
+    return names;
 }
 
 void savePicture(QWidget& window, const QString& name)

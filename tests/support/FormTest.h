@@ -59,6 +59,9 @@ template <class Form> std::unique_ptr<Form> openForm(const FormContext& context)
 // typing does (Chinese characters included).
 void typeKeys(QWidget* w, const QString& text);
 
+// The names assistive technology announces for the numbered controls.
+QStringList accessibleNames(const QWidget& form, const QList<int>& ids);
+
 // Typed texts by control id, taken in the order of the ids.
 using Typed = QMap<int, QString>;
 [[nodiscard]] bool type(QWidget& form, const Typed& typed);
