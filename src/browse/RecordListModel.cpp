@@ -1,6 +1,7 @@
 #include "browse/RecordListModel.h"
 
 #include "db/DbError.h"
+#include "db/RowRecord.h"
 
 #include <cstring>
 
@@ -104,8 +105,8 @@ void RecordListModel::appendRow(const RowSet& rows)
             // A number in a text column (the demand and purchase-plan
             // figures): shown as the row set's text of a single-precision
             // value, formatted straight into bytes.
-            m_numberTexts[size_t(c)] = QByteArray::number(double(float(cell.number)), 'g', 7);
-            v = m_numberTexts[size_t(c)];
+            char* text = m_numberTexts[size_t(c)].data();
+            v = QByteArrayView(text, singleText(cell.number, text));
         } else {
             v = cell.utf8;
         }

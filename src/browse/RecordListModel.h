@@ -1,9 +1,11 @@
 #pragma once
 
 #include "db/Connection.h"
+#include "db/RowRecord.h"
 
 #include <QAbstractTableModel>
 #include <QStringList>
+#include <array>
 #include <memory>
 #include <vector>
 
@@ -91,7 +93,7 @@ private:
     // Per-row scratch of appendRow().
     std::vector<QByteArrayView> m_views;
     std::vector<float> m_values;
-    std::vector<QByteArray> m_numberTexts;
+    std::vector<std::array<char, kSingleTextBytes>> m_numberTexts;
 };
 
 } // namespace vok

@@ -11,6 +11,10 @@ namespace vok {
 // the value rounded to single precision, at most 7 significant digits
 // ("%.7g"), so that 2.5f reads "2.5" and 0.1f "0.1".
 QString singleText(double value);
+// The same text as ASCII bytes written into out, which holds
+// kSingleTextBytes; returns the length. The fast path for long lists.
+constexpr int kSingleTextBytes = 32;
+int singleText(double value, char* out);
 
 // A fixed-capacity row record of one table: the row as the forms hold it.
 // Text fields hold at most capacity - 1 GBK bytes; a longer value read from

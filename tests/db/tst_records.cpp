@@ -4,6 +4,9 @@
 
 #include <QTest>
 
+#include <cstring>
+#include <random>
+
 using namespace vok;
 
 class TestRecords : public QObject
@@ -15,6 +18,9 @@ private slots:
     void cutsAtCharacterBoundary();
     void readIntoRecordCutsToCapacity();
     void numbersInRecords();
+    void singleTexts_data();
+    void singleTexts();
+    void singleTextsAgreeWithQt();
     void nonGbkCharacters();
 };
 
@@ -76,6 +82,57 @@ void TestRecords::numbersInRecords()
     QCOMPARE(w.text(DeviceWantBuyCol::now_number), QStringLiteral("5"));
     w.setFromDatabase(DeviceWantBuyCol::price, QVariant());
     QCOMPARE(w.text(DeviceWantBuyCol::price), QString());
+}
+
+void TestRecords::singleTexts_data()
+{
+    QTest::addColumn<double>("value");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("short") << 1.1 << QStringLiteral("1.1");
+    QTest::newRow("zero") << -0.0 << QStringLiteral("0");
+    QTest::newRow("whole") << 10000.0 << QStringLiteral("10000");
+    QTest::newRow("exponent") << 12345678.0 << QStringLiteral("1.234568e+07");
+    QTest::newRow("small") << 0.00001 << QStringLiteral("1e-05");
+    // Exact ties round away from zero, as the texts always have.
+    QTest::newRow("tie") << 2677236.5 << QStringLiteral("2677237");
+    QTest::newRow("negative tie") << -1488734.5 << QStringLiteral("-1488735");
+    QTest::newRow("tie in fraction") << 674676.25 << QStringLiteral("674676.3");
+}
+
+// Both forms agree with Qt's "%.7g" of the single-precision value.
+void TestRecords::singleTexts()
+{
+    QFETCH(double, value);
+    QFETCH(QString, text);
+    QCOMPARE(singleText(value), text);
+    char bytes[kSingleTextBytes];
+    QCOMPARE(QByteArray(bytes, singleText(value, bytes)), text.toLatin1());
+    QCOMPARE(text, QString::number(double(float(value)), 'g', 7));
+}
+
+// The fast form against Qt's formatting over many single-precision values:
+// random bit patterns and the grids of quantities and prices.
+void TestRecords::singleTextsAgreeWithQt()
+{
+    std::mt19937 random(7);
+    std::vector<float> values;
+    for (int i = 0; i < 200000; ++i) {
+        const quint32 bits = random();
+        float f;
+        std::memcpy(&f, &bits, sizeof f);
+        values.push_back(f);
+    }
+    for (int i = -100000; i < 100000; ++i)
+        values.insert(values.end(), {i / 10.0f, i / 100.0f, i * 1000.0f, i * 1e-7f});
+    char bytes[kSingleTextBytes];
+    for (const float f : values) {
+        const QByteArray expected = QByteArray::number(double(f), 'g', 7);
+        const QByteArray text(bytes, singleText(f, bytes));
+        if (text != expected)
+            QFAIL(qPrintable(QStringLiteral("%1: %2, not %3")
+                                 .arg(double(f), 0, 'g', 17)
+                                 .arg(QLatin1String(text), QLatin1String(expected))));
+    }
 }
 
 void TestRecords::nonGbkCharacters()
