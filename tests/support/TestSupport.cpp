@@ -36,6 +36,18 @@ constexpr int kSkipExitCode = 77; // SKIP_RETURN_CODE of the _pg tests
     std::exit(kSkipExitCode);
 }
 
+// Set when a test rebuilt DEVICE on the server without its unique key.
+bool deviceChanged = false;
+
+QString deviceCreateStatement(Engine engine)
+{
+    for (const QString& s : schema::createStatements(engine))
+        if (s.contains(QRegularExpression(QStringLiteral("EXISTS \"?DEVICE\"? \\("),
+                                          QRegularExpression::CaseInsensitiveOption)))
+            return s;
+    qFatal("no DEVICE table in the schema");
+}
+
 void emptyTables(Connection& c)
 {
     for (const TableDef* t : schema::all())
@@ -48,6 +60,10 @@ void emptyTables(Connection& c)
 void resetServer()
 {
     static QHash<QString, ConnectionPtr> connections;
+    // A test process before this one may have left DEVICE without its
+    // unique key.
+    const bool rebuildDevice = connections.isEmpty() || deviceChanged;
+    deviceChanged = false;
     for (const Department& d : departments()) {
         ConnectionPtr& c = connections[d.dsn];
         try {
@@ -66,6 +82,10 @@ void resetServer()
                 for (const QString& sql : schema::createStatements(Engine::Postgres))
                     c->execute(sql);
                 emptyTables(*c);
+            }
+            if (rebuildDevice) {
+                c->execute(QStringLiteral("DROP TABLE DEVICE"));
+                c->execute(deviceCreateStatement(Engine::Postgres));
             }
         } catch (const DbError& e) {
             noServer(QStringLiteral("%1: %2").arg(d.dsn, e.text()));
@@ -129,19 +149,17 @@ QList<QStringList> rows(Connection& c, const QString& sql)
 
 void allowDuplicateStockRows(Connection& c)
 {
-    QString create;
-    for (const QString& s : schema::createStatements(c.engine()))
-        if (s.contains(QRegularExpression(QStringLiteral("EXISTS \"?DEVICE\"? \\("),
-                                          QRegularExpression::CaseInsensitiveOption)))
-            create = s;
-    if (create.isEmpty())
-        qFatal("no DEVICE table in the schema");
+    QString create = deviceCreateStatement(c.engine());
     create.remove(QRegularExpression(QStringLiteral(",\\s*UNIQUE\\s*\\([^)]*\\)"),
                                      QRegularExpression::CaseInsensitiveOption));
     create.remove(QRegularExpression(QStringLiteral("\\s+UNIQUE\\b"),
                                      QRegularExpression::CaseInsensitiveOption));
     c.execute(QStringLiteral("DROP TABLE DEVICE"));
     c.execute(create);
+    // The server's databases outlive the test: the next one gets the
+    // schema's DEVICE back.
+    if (c.engine() == Engine::Postgres)
+        deviceChanged = true;
 }
 
 } // namespace vok::test
