@@ -7,7 +7,7 @@
 // and the peak memory after it.
 // Prints one line: table=T rows=N fill_seconds=S peak_rss_mb=M shell_seconds=S
 // fill_cpu_seconds=C shell_cpu_seconds=C [export_seconds=E export_peak_rss_mb=X ratio=E/S
-// file_mb=F].
+// file_mb=F export_cpu_seconds=X cpu_ratio=X/C].
 #include "browse/ListExport.h"
 #include "browse/RecordListView.h"
 #include "browse/ViewInDlg.h"
@@ -250,17 +250,20 @@ int main(int argc, char** argv)
                 cpuSeconds(RUSAGE_CHILDREN) - childrenBefore);
     if (!exportFile.isEmpty()) {
         timer.restart();
+        const double exportCpuBefore = cpuSeconds(RUSAGE_SELF);
         const ExportResult result =
             exportList(exportSourceOf(*dialog->list()->records()), exportFile,
                        exportFormatFor(exportFile), [](int) { return true; });
         const double exportSeconds = timer.nsecsElapsed() / 1e9;
+        const double exportCpu = cpuSeconds(RUSAGE_SELF) - exportCpuBefore;
         if (result.status != ExportResult::Done) {
             std::fprintf(stderr, "\nlist_fill: %s\n", qPrintable(result.error));
             return 1;
         }
-        std::printf(" export_seconds=%.3f export_peak_rss_mb=%.1f ratio=%.2f file_mb=%.1f",
+        std::printf(" export_seconds=%.3f export_peak_rss_mb=%.1f ratio=%.2f file_mb=%.1f"
+                    " export_cpu_seconds=%.3f cpu_ratio=%.2f",
                     exportSeconds, peakRssMb(), exportSeconds / seconds,
-                    QFileInfo(exportFile).size() / 1e6);
+                    QFileInfo(exportFile).size() / 1e6, exportCpu, exportCpu / fillCpu);
     }
     std::printf("\n");
     return 0;

@@ -19,6 +19,10 @@ struct ExportSource
     std::function<QString(int column)> heading;
     std::function<QString(int row, int column)> text;
     std::function<bool(int column)> numeric;
+    // Optional: the value of a numeric column's cell, whose text is that
+    // value printed "%f" (a record list's numbers); the workbook then
+    // formats it itself instead of reading the text back.
+    std::function<float(int row, int column)> number;
 };
 
 // A record list: its single-precision columns are numeric.

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""Prints an exported list as JSON: its cells and, for a workbook, the
-header's style, the frozen pane, the column widths and the number format
+"""Prints an exported list as JSON: its cells and, for a workbook, whether
+its archive and XML parts are intact, the header's style, the frozen pane, the column widths and the number format
 of the numeric cells."""
 import csv
 import io
@@ -17,8 +17,17 @@ if path.endswith(".csv"):
     rows = list(csv.reader(io.StringIO(text, newline="")))
     print(json.dumps({"bom": bom, "crlf": "\r\n" in text, "rows": rows}, ensure_ascii=False))
 else:
+    import zipfile
+    from xml.etree import ElementTree
+
     import openpyxl
 
+    # Every part is intact and well-formed XML.
+    with zipfile.ZipFile(path) as archive:
+        valid = archive.testzip() is None
+        for name in archive.namelist():
+            with archive.open(name) as part:
+                ElementTree.parse(part)
     book = openpyxl.load_workbook(path)
     sheet = book.worksheets[0]
     # Control characters are stored as OOXML escapes (_x000D_), which
@@ -35,6 +44,7 @@ else:
                       if isinstance(c.value, float) or isinstance(c.value, int)})
     print(json.dumps({
         "rows": rows,
+        "valid": valid,
         "bold": all(c.font.b for c in sheet[1]),
         "frozen": sheet.freeze_panes,
         "widths": widths,

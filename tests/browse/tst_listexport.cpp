@@ -35,6 +35,12 @@ const char* const kSeed[] = {
     "10000,'李')",
     "INSERT INTO DEVICE_IN VALUES('D001','2004-9-30 23:59:59','第一行\n第二行','\"',1,0.1,'')",
     "INSERT INTO DEVICE_IN VALUES('a,b','2004-9-30 23:59:59','x\r\ny','789',0,5,'张 三')",
+    // What a workbook must escape or keep: spaces at the ends, markup, a
+    // text that reads like an escape, a control character, a character
+    // beyond 16 bits; a price halfway between two six-decimal texts, the
+    // largest single-precision number.
+    "INSERT INTO DEVICE_IN VALUES(' 边 ','2004-9-30 23:59:59','_x0041_ <a&b>','\x07😀',"
+    "0.0078125,3.4e38,'')",
 };
 
 QJsonObject readBack(const QString& path)
@@ -82,6 +88,7 @@ private slots:
     void cancelledExportLeavesNoFile();
     void unwritableFileIsReported_data();
     void unwritableFileIsReported();
+    void longListIsWrittenWhole();
     void tooManyRowsForAWorkbook();
     void previewShowsEveryPage();
 
@@ -156,7 +163,7 @@ void TestListExport::writesWhatTheListShows()
 
     QCOMPARE(FileDialogs::asked().size(), 1);
     QVERIFY(FileDialogs::asked().first().suggested.endsWith(QStringLiteral("/入库信息表.xlsx")));
-    QCOMPARE(Messages::shownTexts(), QStringList{QStringLiteral("已将4行导出到“%1”。").arg(path)});
+    QCOMPARE(Messages::shownTexts(), QStringList{QStringLiteral("已将5行导出到“%1”。").arg(path)});
     QVERIFY(!folderEntries(m_sandbox->dataDir()).join(u' ').contains(QStringLiteral(".列表")));
 
     const QJsonObject file = readBack(path);
@@ -182,6 +189,7 @@ void TestListExport::writesWhatTheListShows()
         QVERIFY(file.value(QStringLiteral("crlf")).toBool());
         return;
     }
+    QVERIFY(file.value(QStringLiteral("valid")).toBool());
     QVERIFY(file.value(QStringLiteral("bold")).toBool());
     QCOMPARE(file.value(QStringLiteral("frozen")).toString(), QStringLiteral("A2"));
     QCOMPARE(file.value(QStringLiteral("formats")).toArray(),
@@ -263,6 +271,26 @@ void TestListExport::unwritableFileIsReported()
                  QStringLiteral("无法导出到“%1”：\r\n%2").arg(dir + u'/' + name, reason.arg(dir))});
     QCOMPARE(Messages::shown().first().icon, Messages::Icon::Exclamation);
     QCOMPARE(folderEntries(dir), before);
+}
+
+void TestListExport::longListIsWrittenWhole()
+{
+    // Many times the writer's buffer, and one cell longer than it.
+    ExportSource source = generated(20000);
+    const QString longText(100000, u'&');
+    source.text = [&](int r, int c) {
+        return r == 7 && c == 1 ? longText : QStringLiteral("%1-%2").arg(r).arg(c);
+    };
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("long.xlsx"));
+    QCOMPARE(exportList(source, path, ExportFormat::Xlsx).status, ExportResult::Done);
+    const QJsonObject file = readBack(path);
+    QVERIFY(file.value(QStringLiteral("valid")).toBool());
+    const QJsonArray rows = file.value(QStringLiteral("rows")).toArray();
+    QCOMPARE(rows.size(), source.rows + 1);
+    for (int r = 0; r < source.rows; ++r)
+        for (int c = 0; c < source.columns; ++c)
+            QCOMPARE(rows[r + 1].toArray().at(c).toString(), source.text(r, c));
 }
 
 void TestListExport::tooManyRowsForAWorkbook()
