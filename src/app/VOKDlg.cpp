@@ -88,7 +88,7 @@ void CVOKDlg::buildButtons()
             continue;
         Frame& f = frames[int(row.group)];
         auto* b = new QPushButton(row.caption, f.box);
-        b->setObjectName(QStringLiteral("button%1").arg(row.id));
+        b->setObjectName(controlName(row.id));
         b->setMinimumHeight(26);
         b->setAutoDefault(false);
         f.layout->addWidget(b);

@@ -94,11 +94,6 @@ bool isDateColumn(const BrowserDescription& d, int listColumn)
     return kind == ColumnKind::DateTime || kind == ColumnKind::Date;
 }
 
-QString controlName(int id)
-{
-    return QStringLiteral("control%1").arg(id);
-}
-
 } // namespace
 
 RecordBrowser::RecordBrowser(const BrowserDescription& description, const FormContext& context,
@@ -187,7 +182,7 @@ void RecordBrowser::buildForm()
         m_edits.push_back(edit);
         auto* label = new QLabel(f.label.toString(), details);
         label->setBuddy(edit);
-        grid->addWidget(label, f.row, f.gridColumn * 2, Qt::AlignLeft | Qt::AlignTop);
+        grid->addWidget(label, f.row, f.gridColumn * 2, Qt::AlignLeft | Qt::AlignVCenter);
         // A tall edit spans the rows beside it.
         grid->addWidget(edit, f.row, f.gridColumn * 2 + 1, f.tall ? 4 : 1, 1);
         grid->setColumnStretch(f.gridColumn * 2 + 1, 1);

@@ -11,6 +11,15 @@ namespace {
 
 enum : int
 {
+    IDC_MODIFY = 1048,
+    IDC_DELETE = 1049,
+    IDC_PRINT = 1179,
+    IDC_QUERY = 1189,
+    IDC_EXIT = 2
+};
+
+enum : int
+{
     IDC_LIST = 1040,
     IDC_IN_DATE = 1041,
     IDC_CODE = 1042,
@@ -48,16 +57,16 @@ constexpr int kKey[] = {2}; // the stock-in time
 
 using A = BrowserAction;
 constexpr BrowserCommand kCommands[] = {
-    {CViewInDlg::IdQuery, u"查　询", u"查询", A::Query},
-    {CViewInDlg::IdModify, u"修　　改", u"修改", A::Modify, 0, 0},
-    {CViewInDlg::IdDelete, u"删　　除", u"删除", A::Delete, 0, 1},
-    {CViewInDlg::IdPrint, u"打　　印", u"打印", A::Print, 0, 2},
+    {IDC_QUERY, u"查　询", u"查询", A::Query},
+    {IDC_MODIFY, u"修　　改", u"修改", A::Modify, 0, 0},
+    {IDC_DELETE, u"删　　除", u"删除", A::Delete, 0, 1},
+    {IDC_PRINT, u"打　　印", u"打印", A::Print, 0, 2},
     {CommandTable::kHelp, u"帮　　助", u"帮助", A::Help, 0, 3},
-    {CViewInDlg::IdExit, u"退　　出", u"退出", A::Exit, 0, 4},
+    {IDC_EXIT, u"退　　出", u"退出", A::Exit, 0, 4},
 };
-constexpr int kMenu[] = {CViewInDlg::IdModify, CViewInDlg::IdDelete, CViewInDlg::IdPrint,
-                         CommandTable::kHelp,  CViewInDlg::IdExit,   CommandTable::kSeparator,
-                         CViewInDlg::IdQuery};
+constexpr int kMenu[] = {
+    IDC_MODIFY, IDC_DELETE, IDC_PRINT, CommandTable::kHelp, IDC_EXIT, CommandTable::kSeparator,
+    IDC_QUERY};
 
 constexpr BrowserDescription kViewIn{
     .objectName = u"CViewInDlg",
@@ -75,7 +84,7 @@ constexpr BrowserDescription kViewIn{
     .fields = kFields,
     .commands = kCommands,
     .menuOrder = kMenu,
-    .defaultButton = CViewInDlg::IdExit,
+    .defaultButton = IDC_EXIT,
     .helpTopic = u"viewdevin.htm",
     .report = &reports::stockIn,
     .keyFields = kKey,

@@ -11,16 +11,6 @@ class CViewInDlg : public RecordBrowser
 {
     Q_OBJECT
 public:
-    // Control ids of the commands.
-    enum : int
-    {
-        IdModify = 1048,
-        IdDelete = 1049,
-        IdPrint = 1179,
-        IdQuery = 1189,
-        IdExit = 2
-    };
-
     explicit CViewInDlg(const FormContext& context, QWidget* parent = nullptr);
 };
 

@@ -9,6 +9,12 @@ namespace {
 
 enum : int
 {
+    IDC_CLEAR = 1039,
+    IDC_EXIT = 1
+};
+
+enum : int
+{
     IDC_DATE = 1034,
     IDC_LIST = 1036,
     IDC_USER = 1037,
@@ -31,9 +37,9 @@ constexpr BrowserField kFields[] = {
 
 using A = BrowserAction;
 constexpr BrowserCommand kCommands[] = {
-    {CViewLogDlg::IdClear, u"清空日志记录", {}, A::Clear, 0, 0},
+    {IDC_CLEAR, u"清空日志记录", {}, A::Clear, 0, 0},
     {CommandTable::kHelp, u"帮       助", {}, A::Help, 1, 0},
-    {CViewLogDlg::IdExit, u"退       出", {}, A::Exit, 2, 0},
+    {IDC_EXIT, u"退       出", {}, A::Exit, 2, 0},
 };
 
 constexpr BrowserDescription kViewLog{
@@ -48,7 +54,7 @@ constexpr BrowserDescription kViewLog{
     .fields = kFields,
     .listBeside = true,
     .commands = kCommands,
-    .defaultButton = CViewLogDlg::IdExit,
+    .defaultButton = IDC_EXIT,
     .helpTopic = u"viewlog.htm",
     .clearStatement = u"DELETE * FROM HOWDO",
 };

@@ -9,12 +9,6 @@ class CViewLogDlg : public RecordBrowser
 {
     Q_OBJECT
 public:
-    enum : int
-    {
-        IdClear = 1039,
-        IdExit = 1
-    };
-
     explicit CViewLogDlg(const FormContext& context, QWidget* parent = nullptr);
 };
 

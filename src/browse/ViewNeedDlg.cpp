@@ -10,6 +10,14 @@ namespace {
 
 enum : int
 {
+    IDC_DELETE = 1076,
+    IDC_PRINT = 1180,
+    IDC_QUERY = 1189,
+    IDC_EXIT = 2
+};
+
+enum : int
+{
     IDC_CODE = 1073,
     IDC_BEGIN_DATE = 1074,
     IDC_END_DATE = 1075,
@@ -47,14 +55,14 @@ constexpr int kKey[] = {0, 1}; // device code and department
 using A = BrowserAction;
 // Beside the fields in two columns: delete and help, print and exit.
 constexpr BrowserCommand kCommands[] = {
-    {CViewNeedDlg::IdQuery, u"查　询", u"查询", A::Query},
-    {CViewNeedDlg::IdDelete, u"删　除", u"删除", A::Delete, 0, 0},
+    {IDC_QUERY, u"查　询", u"查询", A::Query},
+    {IDC_DELETE, u"删　除", u"删除", A::Delete, 0, 0},
     {CommandTable::kHelp, u"帮　助", u"帮助", A::Help, 1, 0},
-    {CViewNeedDlg::IdPrint, u"打　印", u"打印", A::Print, 0, 1},
-    {CViewNeedDlg::IdExit, u"退　出", u"退出", A::Exit, 1, 1},
+    {IDC_PRINT, u"打　印", u"打印", A::Print, 0, 1},
+    {IDC_EXIT, u"退　出", u"退出", A::Exit, 1, 1},
 };
-constexpr int kMenu[] = {CViewNeedDlg::IdDelete, CViewNeedDlg::IdPrint,    CommandTable::kHelp,
-                         CViewNeedDlg::IdExit,   CommandTable::kSeparator, CViewNeedDlg::IdQuery};
+constexpr int kMenu[] = {
+    IDC_DELETE, IDC_PRINT, CommandTable::kHelp, IDC_EXIT, CommandTable::kSeparator, IDC_QUERY};
 
 constexpr BrowserDescription kViewNeed{
     .objectName = u"CViewNeedDlg",

@@ -10,14 +10,6 @@ class CViewNeedDlg : public RecordBrowser
 {
     Q_OBJECT
 public:
-    enum : int
-    {
-        IdDelete = 1076,
-        IdPrint = 1180,
-        IdQuery = 1189,
-        IdExit = 2
-    };
-
     explicit CViewNeedDlg(const FormContext& context, QWidget* parent = nullptr);
 };
 

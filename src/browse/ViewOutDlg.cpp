@@ -10,6 +10,15 @@ namespace {
 
 enum : int
 {
+    IDC_DELETE = 1103,
+    IDC_MODIFY = 1104,
+    IDC_PRINT = 1181,
+    IDC_QUERY = 1189,
+    IDC_EXIT = 2
+};
+
+enum : int
+{
     IDC_CODE = 1095,
     IDC_DEPARTMENT = 1096,
     IDC_OUT_DATE = 1097,
@@ -57,16 +66,16 @@ constexpr int kKey[] = {1}; // the stock-out time
 
 using A = BrowserAction;
 constexpr BrowserCommand kCommands[] = {
-    {CViewOutDlg::IdQuery, u"查　询", u"查询", A::Query},
-    {CViewOutDlg::IdDelete, u"删除", u"删除", A::Delete, 0, 0},
-    {CViewOutDlg::IdModify, u"修改", u"修改", A::Modify, 0, 1},
+    {IDC_QUERY, u"查　询", u"查询", A::Query},
+    {IDC_DELETE, u"删除", u"删除", A::Delete, 0, 0},
+    {IDC_MODIFY, u"修改", u"修改", A::Modify, 0, 1},
     {CommandTable::kHelp, u"帮助", u"帮助", A::Help, 0, 2},
-    {CViewOutDlg::IdPrint, u"打印", u"打印", A::Print, 0, 3},
-    {CViewOutDlg::IdExit, u"退出", u"退出", A::Exit, 0, 4},
+    {IDC_PRINT, u"打印", u"打印", A::Print, 0, 3},
+    {IDC_EXIT, u"退出", u"退出", A::Exit, 0, 4},
 };
-constexpr int kMenu[] = {CViewOutDlg::IdDelete, CViewOutDlg::IdModify, CommandTable::kHelp,
-                         CViewOutDlg::IdExit,   CViewOutDlg::IdPrint,  CommandTable::kSeparator,
-                         CViewOutDlg::IdQuery};
+constexpr int kMenu[] = {IDC_DELETE, IDC_MODIFY, CommandTable::kHelp,
+                         IDC_EXIT,   IDC_PRINT,  CommandTable::kSeparator,
+                         IDC_QUERY};
 
 constexpr BrowserDescription kViewOut{
     .objectName = u"CViewOutDlg",

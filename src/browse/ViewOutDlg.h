@@ -10,15 +10,6 @@ class CViewOutDlg : public RecordBrowser
 {
     Q_OBJECT
 public:
-    enum : int
-    {
-        IdDelete = 1103,
-        IdModify = 1104,
-        IdPrint = 1181,
-        IdQuery = 1189,
-        IdExit = 2
-    };
-
     explicit CViewOutDlg(const FormContext& context, QWidget* parent = nullptr);
 };
 

@@ -10,6 +10,15 @@ namespace {
 
 enum : int
 {
+    IDC_MODIFY = 1060,
+    IDC_DELETE = 1065,
+    IDC_PRINT = 1185,
+    IDC_QUERY = 1189,
+    IDC_EXIT = 2
+};
+
+enum : int
+{
     IDC_CODE = 1058,
     IDC_RETURN_DATE = 1059,
     IDC_KEEPER = 1062,
@@ -46,17 +55,16 @@ constexpr int kKey[] = {1}; // the return time
 using A = BrowserAction;
 // Beside the fields in three rows: modify and delete, help and print, exit.
 constexpr BrowserCommand kCommands[] = {
-    {CViewReturnDlg::IdQuery, u"查　询", u"查询", A::Query},
-    {CViewReturnDlg::IdModify, u"修　改", u"修改", A::Modify, 0, 0},
-    {CViewReturnDlg::IdDelete, u"删　除", u"删除", A::Delete, 0, 1},
+    {IDC_QUERY, u"查　询", u"查询", A::Query},
+    {IDC_MODIFY, u"修　改", u"修改", A::Modify, 0, 0},
+    {IDC_DELETE, u"删　除", u"删除", A::Delete, 0, 1},
     {CommandTable::kHelp, u"帮　助", u"帮助", A::Help, 1, 0},
-    {CViewReturnDlg::IdPrint, u"打　印", u"打印", A::Print, 1, 1},
-    {CViewReturnDlg::IdExit, u"退　出", u"退出", A::Exit, 2, 0},
+    {IDC_PRINT, u"打　印", u"打印", A::Print, 1, 1},
+    {IDC_EXIT, u"退　出", u"退出", A::Exit, 2, 0},
 };
-constexpr int kMenu[] = {CViewReturnDlg::IdModify, CViewReturnDlg::IdDelete,
-                         CommandTable::kHelp,      CViewReturnDlg::IdPrint,
-                         CViewReturnDlg::IdExit,   CommandTable::kSeparator,
-                         CViewReturnDlg::IdQuery};
+constexpr int kMenu[] = {IDC_MODIFY, IDC_DELETE, CommandTable::kHelp,
+                         IDC_PRINT,  IDC_EXIT,   CommandTable::kSeparator,
+                         IDC_QUERY};
 
 constexpr BrowserDescription kViewReturn{
     .objectName = u"CViewReturnDlg",

@@ -10,15 +10,6 @@ class CViewReturnDlg : public RecordBrowser
 {
     Q_OBJECT
 public:
-    enum : int
-    {
-        IdModify = 1060,
-        IdDelete = 1065,
-        IdPrint = 1185,
-        IdQuery = 1189,
-        IdExit = 2
-    };
-
     explicit CViewReturnDlg(const FormContext& context, QWidget* parent = nullptr);
 };
 

@@ -10,6 +10,14 @@ namespace {
 
 enum : int
 {
+    IDC_DELETE = 1128,
+    IDC_PRINT = 1183,
+    IDC_QUERY = 1189,
+    IDC_EXIT = 2
+};
+
+enum : int
+{
     IDC_CODE = 1130,
     IDC_BUY_DATE = 1131,
     IDC_MAX_NUMBER = 1132,
@@ -57,15 +65,14 @@ constexpr int kKey[] = {1}; // the plan time
 
 using A = BrowserAction;
 constexpr BrowserCommand kCommands[] = {
-    {CViewWantBuyDlg::IdQuery, u"查　询", u"查询", A::Query},
-    {CViewWantBuyDlg::IdDelete, u"删　除", u"删除", A::Delete, 0, 0},
+    {IDC_QUERY, u"查　询", u"查询", A::Query},
+    {IDC_DELETE, u"删　除", u"删除", A::Delete, 0, 0},
     {CommandTable::kHelp, u"帮　助", u"帮助", A::Help, 0, 1},
-    {CViewWantBuyDlg::IdPrint, u"打　印", u"打印", A::Print, 0, 2},
-    {CViewWantBuyDlg::IdExit, u"退　出", u"退出", A::Exit, 0, 3},
+    {IDC_PRINT, u"打　印", u"打印", A::Print, 0, 2},
+    {IDC_EXIT, u"退　出", u"退出", A::Exit, 0, 3},
 };
-constexpr int kMenu[] = {CViewWantBuyDlg::IdDelete, CommandTable::kHelp,
-                         CViewWantBuyDlg::IdPrint,  CViewWantBuyDlg::IdExit,
-                         CommandTable::kSeparator,  CViewWantBuyDlg::IdQuery};
+constexpr int kMenu[] = {IDC_DELETE, CommandTable::kHelp,      IDC_PRINT,
+                         IDC_EXIT,   CommandTable::kSeparator, IDC_QUERY};
 
 constexpr BrowserDescription kViewWantBuy{
     .objectName = u"CViewWantBuyDlg",

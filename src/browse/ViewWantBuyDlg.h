@@ -10,14 +10,6 @@ class CViewWantBuyDlg : public RecordBrowser
 {
     Q_OBJECT
 public:
-    enum : int
-    {
-        IdDelete = 1128,
-        IdPrint = 1183,
-        IdQuery = 1189,
-        IdExit = 2
-    };
-
     explicit CViewWantBuyDlg(const FormContext& context, QWidget* parent = nullptr);
 };
 

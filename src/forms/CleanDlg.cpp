@@ -2,6 +2,7 @@
 
 #include "db/DbError.h"
 #include "login/ComErrorBox.h"
+#include "login/DialogStyle.h"
 #include "login/MessageService.h"
 #include "login/Permission.h"
 
@@ -29,11 +30,6 @@ enum : int
     IDC_CONFIRM = 1,
     IDC_CANCEL = 2
 };
-
-QString controlName(int id)
-{
-    return QStringLiteral("control%1").arg(id);
-}
 
 } // namespace
 

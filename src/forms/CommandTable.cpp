@@ -1,5 +1,6 @@
 #include "forms/CommandTable.h"
 
+#include "login/DialogStyle.h"
 #include "login/HelpLauncher.h"
 
 #include <QAction>
@@ -19,7 +20,7 @@ QPushButton* CommandTable::add(int id, const QString& buttonCaption, const QStri
                                std::function<void()> handler)
 {
     auto* b = new QPushButton(buttonCaption, m_form);
-    b->setObjectName(QStringLiteral("control%1").arg(id));
+    b->setObjectName(controlName(id));
     b->setAutoDefault(false);
     connect(b, &QPushButton::clicked, this, [this, id] { trigger(id); });
     m_commands.push_back({id, buttonCaption, menuText, std::move(handler), b});

@@ -11,6 +11,23 @@
 
 namespace vok {
 
+namespace {
+
+enum : int
+{
+    IDC_DEVICE = 1023,
+    IDC_DATE = 1025,
+    IDC_TIME = 1050,
+    IDC_PROVIDER = 1027,
+    IDC_TELENO = 1028,
+    IDC_NUMBER = 1029,
+    IDC_PRICE = 1030,
+    IDC_BUYER = 1031,
+    IDC_CONFIRM = 1032
+};
+
+} // namespace
+
 CDeviceInDlg::CDeviceInDlg(const FormContext& context, QWidget* parent)
     : EntryForm(context, QStringLiteral("设备入库登记"), QStringLiteral("输入入库设备信息"), parent)
 {
@@ -58,10 +75,7 @@ void CDeviceInDlg::confirm()
     const bool done = runChange(this, [&] {
         Connection& c = connection();
         Transaction transaction(c);
-        c.append(QStringLiteral("device_in"),
-                 {QStringLiteral("code"), QStringLiteral("in_date"), QStringLiteral("provider"),
-                  QStringLiteral("teleno"), QStringLiteral("in_number"), QStringLiteral("price"),
-                  QStringLiteral("buyer")},
+        c.append(QStringLiteral("device_in"), schema::DeviceIn.columnNames(),
                  {code, inDate, provider, teleno, number, price, buyer});
 
         stock::receive(c, code, number);

@@ -13,19 +13,6 @@ class CDeviceInDlg : public EntryForm
 public:
     CDeviceInDlg(const FormContext& context, QWidget* parent = nullptr);
 
-    enum : int
-    {
-        IDC_DEVICE = 1023,
-        IDC_DATE = 1025,
-        IDC_TIME = 1050,
-        IDC_PROVIDER = 1027,
-        IDC_TELENO = 1028,
-        IDC_NUMBER = 1029,
-        IDC_PRICE = 1030,
-        IDC_BUYER = 1031,
-        IDC_CONFIRM = 1032
-    };
-
 protected:
     void confirm() override;
 

@@ -13,6 +13,20 @@
 
 namespace vok {
 
+namespace {
+
+enum : int
+{
+    IDC_DEVICE = 1066,
+    IDC_DEPARTMENT = 1067,
+    IDC_BEGIN_DATE = 1068,
+    IDC_END_DATE = 1069,
+    IDC_NUMBER = 1070,
+    IDC_CONFIRM = 1071
+};
+
+} // namespace
+
 CDeviceNeedDlg::CDeviceNeedDlg(const FormContext& context, QWidget* parent)
     : EntryForm(context, QStringLiteral("设备需求登记"), QStringLiteral("输入需求信息"), parent)
 {
@@ -54,9 +68,7 @@ void CDeviceNeedDlg::confirm()
 
     if (!runChange(this, [&] {
             connection().append(
-                QStringLiteral("device_need"),
-                {QStringLiteral("code"), QStringLiteral("department"), QStringLiteral("begin_date"),
-                 QStringLiteral("end_date"), QStringLiteral("need_number")},
+                QStringLiteral("device_need"), schema::DeviceNeed.columnNames(),
                 {code, department, beginDate, endDate, FieldText::listNumber(number)});
         }))
         return;

@@ -13,16 +13,6 @@ class CDeviceNeedDlg : public EntryForm
 public:
     CDeviceNeedDlg(const FormContext& context, QWidget* parent = nullptr);
 
-    enum : int
-    {
-        IDC_DEVICE = 1066,
-        IDC_DEPARTMENT = 1067,
-        IDC_BEGIN_DATE = 1068,
-        IDC_END_DATE = 1069,
-        IDC_NUMBER = 1070,
-        IDC_CONFIRM = 1071
-    };
-
     // The department holds at most 10 GBK bytes (five Chinese characters).
     static constexpr int kDepartmentBytes = 10;
 

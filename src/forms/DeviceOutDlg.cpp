@@ -13,17 +13,39 @@
 
 namespace vok {
 
+namespace {
+
+enum : int
+{
+    IDC_DEVICE = 1112,
+    IDC_DATE = 1113,
+    IDC_TIME = 1114,
+    IDC_DEPARTMENT = 1105,
+    IDC_STATE = 1106,
+    IDC_OUT_PERSON = 1107,
+    IDC_NUMBER = 1108,
+    IDC_TAKER = 1109,
+    IDC_USAGE = 1110,
+    IDC_MAX_NUMBER = 1142,
+    IDC_CONFIRM = 1111
+};
+
+} // namespace
+
 CDeviceOutDlg::CDeviceOutDlg(const FormContext& context, QWidget* parent)
     : EntryForm(context, QStringLiteral("设备出库登记"), QStringLiteral("输入出库设备信息"), parent)
 {
     addDeviceList(IDC_DEVICE, QStringLiteral("出库设备"));
     addTimePickers(IDC_DATE, IDC_TIME, QStringLiteral("出库时间"));
-    m_department = addEdit(IDC_DEPARTMENT, QStringLiteral("使用部门"));
+    m_department = addEdit(IDC_DEPARTMENT, QStringLiteral("使用部门"), schema::DeviceOut,
+                           DeviceOutCol::department);
     m_state = addEdit(IDC_STATE, QStringLiteral("出库状态"), QStringLiteral("0"));
-    m_outPerson = addEdit(IDC_OUT_PERSON, QStringLiteral("经手人"));
+    m_outPerson = addEdit(IDC_OUT_PERSON, QStringLiteral("经手人"), schema::DeviceOut,
+                          DeviceOutCol::out_person);
     m_number = addEdit(IDC_NUMBER, QStringLiteral("数量"));
-    m_taker = addEdit(IDC_TAKER, QStringLiteral("领取人"));
+    m_taker = addEdit(IDC_TAKER, QStringLiteral("领取人"), schema::DeviceOut, DeviceOutCol::taker);
     m_usage = addMultiLineEdit(IDC_USAGE, QStringLiteral("用途"));
+    limitText(m_usage, schema::DeviceOut, DeviceOutCol::usage);
     m_maxNumber = addFigure(IDC_MAX_NUMBER, QStringLiteral("最大数量"));
     showNumber(m_number, 0);
     addButtons(IDC_CONFIRM, QStringLiteral("devout.htm"));
@@ -87,11 +109,7 @@ void CDeviceOutDlg::confirm()
             Transaction transaction(c);
             issued = stock::issue(c, code, number);
             if (issued.done) {
-                c.append(QStringLiteral("device_out"),
-                         {QStringLiteral("code"), QStringLiteral("department"),
-                          QStringLiteral("out_date"), QStringLiteral("out_state"),
-                          QStringLiteral("out_person"), QStringLiteral("out_number"),
-                          QStringLiteral("taker"), QStringLiteral("usage")},
+                c.append(QStringLiteral("device_out"), schema::DeviceOut.columnNames(),
                          {code, department, outDate, QString::number(state), outPerson, number,
                           taker, usage});
                 transaction.commit();

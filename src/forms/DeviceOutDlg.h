@@ -14,21 +14,6 @@ class CDeviceOutDlg : public EntryForm
 public:
     CDeviceOutDlg(const FormContext& context, QWidget* parent = nullptr);
 
-    enum : int
-    {
-        IDC_DEVICE = 1112,
-        IDC_DATE = 1113,
-        IDC_TIME = 1114,
-        IDC_DEPARTMENT = 1105,
-        IDC_STATE = 1106,
-        IDC_OUT_PERSON = 1107,
-        IDC_NUMBER = 1108,
-        IDC_TAKER = 1109,
-        IDC_USAGE = 1110,
-        IDC_MAX_NUMBER = 1142,
-        IDC_CONFIRM = 1111
-    };
-
 protected:
     void confirm() override;
     void deviceListClosedUp() override;

@@ -11,14 +11,31 @@
 
 namespace vok {
 
+namespace {
+
+enum : int
+{
+    IDC_DEVICE = 1052,
+    IDC_DATE = 1053,
+    IDC_TIME = 1054,
+    IDC_KEEPER = 1055,
+    IDC_NUMBER = 1056,
+    IDC_RETURN_PERSON = 1057,
+    IDC_CONFIRM = 1051
+};
+
+} // namespace
+
 CDeviceReturnDlg::CDeviceReturnDlg(const FormContext& context, QWidget* parent)
     : EntryForm(context, QStringLiteral("设备还库登记"), QStringLiteral("输入还库设备信息"), parent)
 {
     addDeviceList(IDC_DEVICE, QStringLiteral("设备编号"));
     addTimePickers(IDC_DATE, IDC_TIME, QStringLiteral("还库日期"));
-    m_keeper = addEdit(IDC_KEEPER, QStringLiteral("管理员"));
+    m_keeper = addEdit(IDC_KEEPER, QStringLiteral("管理员"), schema::DeviceReturn,
+                       DeviceReturnCol::keeper);
     m_number = addEdit(IDC_NUMBER, QStringLiteral("数量"));
-    m_returnPerson = addEdit(IDC_RETURN_PERSON, QStringLiteral("归还人"));
+    m_returnPerson = addEdit(IDC_RETURN_PERSON, QStringLiteral("归还人"), schema::DeviceReturn,
+                             DeviceReturnCol::return_person);
     showNumber(m_number, 0);
     addButtons(IDC_CONFIRM, QStringLiteral("devret.htm"), ButtonPlacement::Right);
     fillDeviceList();
@@ -48,10 +65,7 @@ void CDeviceReturnDlg::confirm()
     if (!runChange(this, [&] {
             Connection& c = connection();
             Transaction transaction(c);
-            c.append(QStringLiteral("device_return"),
-                     {QStringLiteral("code"), QStringLiteral("return_date"),
-                      QStringLiteral("keeper"), QStringLiteral("return_number"),
-                      QStringLiteral("return_person")},
+            c.append(QStringLiteral("device_return"), schema::DeviceReturn.columnNames(),
                      {code, returnDate, keeper, number, returnPerson});
             stock::giveBack(c, code, number);
             transaction.commit();

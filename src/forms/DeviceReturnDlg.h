@@ -13,17 +13,6 @@ class CDeviceReturnDlg : public EntryForm
 public:
     CDeviceReturnDlg(const FormContext& context, QWidget* parent = nullptr);
 
-    enum : int
-    {
-        IDC_DEVICE = 1052,
-        IDC_DATE = 1053,
-        IDC_TIME = 1054,
-        IDC_KEEPER = 1055,
-        IDC_NUMBER = 1056,
-        IDC_RETURN_PERSON = 1057,
-        IDC_CONFIRM = 1051
-    };
-
 protected:
     void confirm() override;
 

@@ -52,11 +52,6 @@ private:
     std::function<void()> m_closedUp;
 };
 
-QString controlName(int id)
-{
-    return QStringLiteral("control%1").arg(id);
-}
-
 // A button caption: the word's two characters with gap ideographic spaces.
 QString spaced(const QString& word, int gap)
 {

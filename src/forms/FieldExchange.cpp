@@ -8,8 +8,11 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QValidator>
 
+#include <algorithm>
 #include <cmath>
 
 namespace vok {
@@ -295,6 +298,47 @@ private:
     int m_max;
 };
 
+// A document has no validator: what a change inserted past the limit is
+// taken out again at once, inside the change's own undo step.
+class GbkTextLimit : public QObject
+{
+public:
+    GbkTextLimit(QPlainTextEdit* edit, int maxBytes) : QObject(edit), m_edit(edit), m_max(maxBytes)
+    {
+        connect(edit->document(), &QTextDocument::contentsChange, this, &GbkTextLimit::changed);
+    }
+
+private:
+    void changed(int position, int removed, int added)
+    {
+        Q_UNUSED(removed);
+        QTextDocument* doc = m_edit->document();
+        if (m_cutting || added <= 0 || !doc->isUndoAvailable())
+            return; // nothing inserted, or the program set the text
+        const QString text = doc->toPlainText();
+        const int length = gbkLength(text);
+        if (length <= m_max)
+            return;
+        // The document reports its closing paragraph mark in a change
+        // that reaches its end; the text has none.
+        const int end = std::min(position + added, int(text.size()));
+        const QString inserted = text.mid(position, end - position);
+        const int room = std::max(0, m_max - (length - gbkLength(inserted)));
+        QTextCursor cursor(doc);
+        cursor.setPosition(position + int(gbkCut(inserted, room).size()));
+        cursor.setPosition(end, QTextCursor::KeepAnchor);
+        m_cutting = true;
+        cursor.joinPreviousEditBlock();
+        cursor.removeSelectedText();
+        cursor.endEditBlock();
+        m_cutting = false;
+    }
+
+    QPlainTextEdit* m_edit;
+    int m_max;
+    bool m_cutting = false;
+};
+
 } // namespace
 
 void limitText(QLineEdit* edit, int maxBytes)
@@ -303,6 +347,27 @@ void limitText(QLineEdit* edit, int maxBytes)
 }
 
 void limitText(QLineEdit* edit, const TableDef& table, int column)
+{
+    limitText(edit, FieldExchange::maxBytes(table, column));
+}
+
+void limitText(QComboBox* combo, int maxBytes)
+{
+    if (QLineEdit* edit = combo->lineEdit())
+        limitText(edit, maxBytes);
+}
+
+void limitText(QComboBox* combo, const TableDef& table, int column)
+{
+    limitText(combo, FieldExchange::maxBytes(table, column));
+}
+
+void limitText(QPlainTextEdit* edit, int maxBytes)
+{
+    new GbkTextLimit(edit, maxBytes);
+}
+
+void limitText(QPlainTextEdit* edit, const TableDef& table, int column)
 {
     limitText(edit, FieldExchange::maxBytes(table, column));
 }

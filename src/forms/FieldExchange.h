@@ -105,6 +105,14 @@ private:
 void limitText(QLineEdit* edit, int maxBytes);
 // The same with the limit of a row record's text field (capacity - 1).
 void limitText(QLineEdit* edit, const TableDef& table, int column);
+// The same for the edit text of an editable combo box; an entry chosen
+// from its list is the program's text.
+void limitText(QComboBox* combo, int maxBytes);
+void limitText(QComboBox* combo, const TableDef& table, int column);
+// The same for a multi-line edit, each line break counting one byte as in
+// the text taken. Undo takes back what was typed or pasted, as it stayed.
+void limitText(QPlainTextEdit* edit, int maxBytes);
+void limitText(QPlainTextEdit* edit, const TableDef& table, int column);
 
 // Shows a number in an edit the way number fields show it ("%.*g", 6).
 void showNumber(QLineEdit* edit, double value);

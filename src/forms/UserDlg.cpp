@@ -5,6 +5,7 @@
 #include "forms/RunChange.h"
 #include "login/Accounts.h"
 #include "login/ComErrorBox.h"
+#include "login/DialogStyle.h"
 #include "login/HelpLauncher.h"
 #include "login/MessageService.h"
 #include "login/Permission.h"
@@ -35,11 +36,6 @@ enum : int
     IDC_HELP = 1168,
     IDC_EXIT = 2
 };
-
-QString controlName(int id)
-{
-    return QStringLiteral("control%1").arg(id);
-}
 
 QLineEdit* addField(QGridLayout* grid, int row, int column, const QString& label, int id,
                     bool masked, QWidget* parent)

@@ -15,6 +15,25 @@
 
 namespace vok {
 
+namespace {
+
+enum : int
+{
+    IDC_DEVICE = 1115,
+    IDC_NAME = 1116,
+    IDC_MAX_NUMBER = 1117,
+    IDC_TOTAL_NUMBER = 1118,
+    IDC_NOW_NUMBER = 1119,
+    IDC_BUY_NUMBER = 1120,
+    IDC_PROVIDER = 1121,
+    IDC_PRICE = 1122,
+    IDC_DATE = 1126,
+    IDC_TIME = 1125,
+    IDC_GENERATE = 1123
+};
+
+} // namespace
+
 CWantBuyDlg::CWantBuyDlg(const FormContext& context, QWidget* parent)
     : EntryForm(context, QStringLiteral("生成设备采购计划报表"), QString(), parent)
 {
@@ -29,6 +48,7 @@ CWantBuyDlg::CWantBuyDlg(const FormContext& context, QWidget* parent)
     m_buyNumber = makeEdit(IDC_BUY_NUMBER, QStringLiteral("0"));
     addPair(QStringLiteral("现有数量"), m_nowNumber, QStringLiteral("采购数量"), m_buyNumber);
     m_provider = makeEdit(IDC_PROVIDER);
+    limitText(m_provider, schema::DeviceWantBuy, DeviceWantBuyCol::provider);
     m_price = makeEdit(IDC_PRICE, QStringLiteral("0"));
     addPair(QStringLiteral("供应商"), m_provider, QStringLiteral("价格"), m_price);
     addTimePickers(IDC_DATE, IDC_TIME, QStringLiteral("报表时间"), DateKind::Calendar);
@@ -91,14 +111,10 @@ void CWantBuyDlg::confirm()
         return;
 
     if (!runChange(this, [&] {
-            connection().append(QStringLiteral("device_wantbuy"),
-                                {QStringLiteral("code"), QStringLiteral("now_number"),
-                                 QStringLiteral("total_number"), QStringLiteral("max_number"),
-                                 QStringLiteral("buy_number"), QStringLiteral("provider"),
-                                 QStringLiteral("price"), QStringLiteral("buy_date")},
-                                {code, nowNumber, totalNumber, maxNumber,
-                                 FieldText::listNumber(buyNumber), provider,
-                                 FieldText::listNumber(price), buyDate});
+            connection().append(
+                QStringLiteral("device_wantbuy"), schema::DeviceWantBuy.columnNames(),
+                {code, nowNumber, totalNumber, maxNumber, FieldText::listNumber(buyNumber),
+                 provider, FieldText::listNumber(price), buyDate});
         }))
         return;
 

@@ -14,21 +14,6 @@ class CWantBuyDlg : public EntryForm
 public:
     CWantBuyDlg(const FormContext& context, QWidget* parent = nullptr);
 
-    enum : int
-    {
-        IDC_DEVICE = 1115,
-        IDC_NAME = 1116,
-        IDC_MAX_NUMBER = 1117,
-        IDC_TOTAL_NUMBER = 1118,
-        IDC_NOW_NUMBER = 1119,
-        IDC_BUY_NUMBER = 1120,
-        IDC_PROVIDER = 1121,
-        IDC_PRICE = 1122,
-        IDC_DATE = 1126,
-        IDC_TIME = 1125,
-        IDC_GENERATE = 1123
-    };
-
 protected:
     void confirm() override;
     void deviceListClosedUp() override;

@@ -1,6 +1,7 @@
 #include "login/Accounts.h"
 
 #include "db/DbError.h"
+#include "db/Schema.h"
 #include "db/SqlFormat.h"
 #include "login/Departments.h"
 #include "login/Password.h"
@@ -70,8 +71,7 @@ void Accounts::add(Connection& connection, const QString& userName, const QStrin
                    const QString& classText)
 {
     const QString stored = hashed(password);
-    connection.append(QStringLiteral("user"),
-                      {QStringLiteral("user"), QStringLiteral("pswd"), QStringLiteral("class")},
+    connection.append(QStringLiteral("user"), schema::User.columnNames(),
                       {userName, stored, classText});
 }
 

@@ -40,57 +40,63 @@ Answer defaultAnswer(Buttons b)
 }
 } // namespace
 
-Answer show(const QString& text, const QString& caption, Icon icon, Buttons buttons,
-            QWidget* parent)
+std::unique_ptr<QMessageBox> makeBox(const QString& text, const QString& caption, Icon icon,
+                                     Buttons buttons, QWidget* parent)
 {
     const QString title = caption.isEmpty() ? appTitle() : caption;
-    State& s = state();
-    s.shown.append({text, title, icon, buttons});
-    if (s.testMode)
-        return s.answers.isEmpty() ? defaultAnswer(buttons) : s.answers.dequeue();
-
-    QMessageBox box(parent ? parent : QApplication::activeWindow());
-    box.setWindowTitle(title);
+    auto box = std::make_unique<QMessageBox>(parent ? parent : QApplication::activeWindow());
+    box->setWindowTitle(title);
     QString shownText = text;
     shownText.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    box.setText(shownText);
+    box->setText(shownText);
     switch (icon) {
     case Icon::None:
-        box.setIcon(QMessageBox::NoIcon);
+        box->setIcon(QMessageBox::NoIcon);
         break;
     case Icon::Information:
-        box.setIcon(QMessageBox::Information);
+        box->setIcon(QMessageBox::Information);
         break;
     case Icon::Exclamation:
-        box.setIcon(QMessageBox::Warning);
+        box->setIcon(QMessageBox::Warning);
         break;
     case Icon::Stop:
-        box.setIcon(QMessageBox::Critical);
+        box->setIcon(QMessageBox::Critical);
         break;
     case Icon::Question:
-        box.setIcon(QMessageBox::Question);
+        box->setIcon(QMessageBox::Question);
         break;
     }
     switch (buttons) {
     case Buttons::Ok:
-        box.setStandardButtons(QMessageBox::Ok);
+        box->setStandardButtons(QMessageBox::Ok);
         break;
     case Buttons::OkCancel:
-        box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+        box->setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
         break;
     case Buttons::YesNo:
-        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box->setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         break;
     case Buttons::YesNoCancel:
-        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+        box->setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
         break;
     }
     // The caption shares the title bar with the icon and the window buttons:
     // a row as wide as both keeps it whole.
-    if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
-        grid->addItem(new QSpacerItem(box.fontMetrics().horizontalAdvance(title) + 160, 0),
+    if (auto* grid = qobject_cast<QGridLayout*>(box->layout()))
+        grid->addItem(new QSpacerItem(box->fontMetrics().horizontalAdvance(title) + 160, 0),
                       grid->rowCount(), 0, 1, grid->columnCount());
-    switch (box.exec()) {
+    return box;
+}
+
+Answer show(const QString& text, const QString& caption, Icon icon, Buttons buttons,
+            QWidget* parent)
+{
+    State& s = state();
+    s.shown.append({text, caption.isEmpty() ? appTitle() : caption, icon, buttons});
+    if (s.testMode)
+        return s.answers.isEmpty() ? defaultAnswer(buttons) : s.answers.dequeue();
+
+    switch (makeBox(text, caption, icon, buttons, parent)->exec()) {
     case QMessageBox::Ok:
         return Answer::Ok;
     case QMessageBox::Yes:

@@ -2,7 +2,9 @@
 
 #include <QList>
 #include <QString>
+#include <memory>
 
+class QMessageBox;
 class QWidget;
 
 namespace vok {
@@ -55,6 +57,12 @@ Answer show(const QString& text, const QString& caption = QString(), Icon icon =
 // An OK-only notice; by default without an icon under the application title.
 void notice(const QString& text, QWidget* parent = nullptr, const QString& caption = QString(),
             Icon icon = Icon::None);
+
+// The box show() runs, made but neither shown nor recorded: for a look at it
+// while it stays open (show() waits for the user's answer).
+std::unique_ptr<QMessageBox> makeBox(const QString& text, const QString& caption = QString(),
+                                     Icon icon = Icon::None, Buttons buttons = Buttons::Ok,
+                                     QWidget* parent = nullptr);
 
 // Test hooks.
 void setTestMode(bool on);

@@ -9,6 +9,7 @@
 #include "forms/CommandTable.h"
 #include "login/Clock.h"
 #include "login/ComErrorBox.h"
+#include "login/DialogStyle.h"
 #include "login/FileDialogService.h"
 #include "login/MessageService.h"
 
@@ -33,10 +34,22 @@ namespace vok {
 
 namespace {
 
-QString controlName(int id)
+enum : int
 {
-    return QStringLiteral("control%1").arg(id);
-}
+    IDC_FROM = 1430,
+    IDC_TO = 1431,
+    IDC_DEVICE = 1432,
+    IDC_COUNT = 1433,
+    IDC_DEPARTMENTS = 1434,
+    IDC_RETURNS = 1435,
+    IDC_BAR_CHART = 1436,
+    IDC_LINE_CHART = 1437,
+    IDC_EXPORT_BAR = 1438,
+    IDC_EXPORT_LINE = 1439,
+    IDC_PRINT = 1440,
+    IDC_HELP = 1168,
+    IDC_EXIT = 1
+};
 
 const QString kAllDevices = QStringLiteral("（全部设备）");
 

@@ -24,23 +24,6 @@ class CConsumptionDlg : public QDialog
 public:
     CConsumptionDlg(const FormContext& context, QWidget* parent = nullptr);
 
-    enum : int
-    {
-        IDC_FROM = 1430,
-        IDC_TO = 1431,
-        IDC_DEVICE = 1432,
-        IDC_COUNT = 1433,
-        IDC_DEPARTMENTS = 1434,
-        IDC_RETURNS = 1435,
-        IDC_BAR_CHART = 1436,
-        IDC_LINE_CHART = 1437,
-        IDC_EXPORT_BAR = 1438,
-        IDC_EXPORT_LINE = 1439,
-        IDC_PRINT = 1440,
-        IDC_HELP = 1168,
-        IDC_EXIT = 1
-    };
-
     CommandTable* commands() const { return m_commands; }
     const Consumption& figures() const { return m_figures; }
     const std::vector<double>& months() const { return m_months; }

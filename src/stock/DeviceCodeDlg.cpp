@@ -7,6 +7,7 @@
 #include "forms/CommandTable.h"
 #include "forms/FieldExchange.h"
 #include "forms/RunChange.h"
+#include "login/DialogStyle.h"
 #include "login/MessageService.h"
 #include "login/Permission.h"
 
@@ -24,12 +25,22 @@ namespace vok {
 
 namespace {
 
-const QString kWholeCatalogue = QStringLiteral("SELECT * FROM DEVICE_CODE");
-
-QString controlName(int id)
+enum : int
 {
-    return QStringLiteral("control%1").arg(id);
-}
+    IDC_LIST = 1022,
+    IDC_CODE = 1017,
+    IDC_NAME = 1018,
+    IDC_ADD = 1019,
+    IDC_RENAME = 1020,
+    IDC_DELETE = 1021,
+    IDC_QUERY_FIELD = 1190,
+    IDC_QUERY_VALUE = 1186,
+    IDC_QUERY = 1189,
+    IDC_HELP = 1168,
+    IDC_EXIT = 1
+};
+
+const QString kWholeCatalogue = QStringLiteral("SELECT * FROM DEVICE_CODE");
 
 } // namespace
 

@@ -20,21 +20,6 @@ class CDeviceCodeDlg : public QDialog
 public:
     CDeviceCodeDlg(const FormContext& context, QWidget* parent = nullptr);
 
-    enum : int
-    {
-        IDC_LIST = 1022,
-        IDC_CODE = 1017,
-        IDC_NAME = 1018,
-        IDC_ADD = 1019,
-        IDC_RENAME = 1020,
-        IDC_DELETE = 1021,
-        IDC_QUERY_FIELD = 1190,
-        IDC_QUERY_VALUE = 1186,
-        IDC_QUERY = 1189,
-        IDC_HELP = 1168,
-        IDC_EXIT = 1
-    };
-
     CommandTable* commands() const { return m_commands; }
     RecordListView* list() const { return m_list; }
 

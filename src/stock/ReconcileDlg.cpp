@@ -9,6 +9,7 @@
 #include "forms/CommandTable.h"
 #include "forms/RunChange.h"
 #include "login/ComErrorBox.h"
+#include "login/DialogStyle.h"
 #include "login/MessageService.h"
 #include "login/Permission.h"
 
@@ -24,10 +25,16 @@ namespace vok {
 
 namespace {
 
-QString controlName(int id)
+enum : int
 {
-    return QStringLiteral("control%1").arg(id);
-}
+    IDC_LIST = 1410,
+    IDC_ALSO_TOTAL = 1411,
+    IDC_REFRESH = 1412,
+    IDC_CORRECT = 1413,
+    IDC_PRINT = 1414,
+    IDC_HELP = 1168,
+    IDC_EXIT = 1
+};
 
 QString quantity(double value)
 {

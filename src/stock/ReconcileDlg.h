@@ -21,17 +21,6 @@ class CReconcileDlg : public QDialog
 public:
     CReconcileDlg(const FormContext& context, QWidget* parent = nullptr);
 
-    enum : int
-    {
-        IDC_LIST = 1410,
-        IDC_ALSO_TOTAL = 1411,
-        IDC_REFRESH = 1412,
-        IDC_CORRECT = 1413,
-        IDC_PRINT = 1414,
-        IDC_HELP = 1168,
-        IDC_EXIT = 1
-    };
-
     CommandTable* commands() const { return m_commands; }
     RecordListView* list() const { return m_list; }
     // The devices as listed, top row first.

@@ -3,6 +3,7 @@
 #include "browse/ListCommands.h"
 #include "browse/RecordListView.h"
 #include "forms/CommandTable.h"
+#include "login/DialogStyle.h"
 #include "stock/StockDlg.h"
 
 #include <QGridLayout>
@@ -59,7 +60,7 @@ CStockAlertDlg::CStockAlertDlg(const FormContext& context, QWidget* parent)
     auto* label = new QLabel(QStringLiteral("搜索结果"), this);
     label->setObjectName(QStringLiteral("resultLabel"));
     m_list = new RecordListView(stockListColumns(), this);
-    m_list->setObjectName(QStringLiteral("control%1").arg(IDC_LIST));
+    m_list->setObjectName(controlName(IDC_LIST));
     m_list->setColumnShares({1, 1, 1, 1, 1}, 5);
     offerListCommands(*m_commands, *m_list);
     label->setBuddy(m_list);

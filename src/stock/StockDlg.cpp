@@ -13,6 +13,7 @@
 #include "forms/FieldExchange.h"
 #include "forms/RunChange.h"
 #include "login/ComErrorBox.h"
+#include "login/DialogStyle.h"
 #include "login/MessageService.h"
 #include "login/Permission.h"
 
@@ -53,7 +54,7 @@ const QString kSelectAll = QStringLiteral("SELECT * FROM DEVICE");
 
 template <typename W> W* named(W* widget, int id)
 {
-    widget->setObjectName(QStringLiteral("control%1").arg(id));
+    widget->setObjectName(controlName(id));
     return widget;
 }
 
@@ -113,6 +114,7 @@ CStockDlg::CStockDlg(const FormContext& context, QWidget* parent)
     m_code = named(new QComboBox(changeBox), IDC_CODE);
     m_code->setEditable(true);
     m_code->setInsertPolicy(QComboBox::NoInsert);
+    limitText(m_code, schema::Device, DeviceCol::code);
     m_nowEdit = named(new QLineEdit(changeBox), IDC_NOW);
     m_highEdit = named(new QLineEdit(changeBox), IDC_HIGH);
     m_lowEdit = named(new QLineEdit(changeBox), IDC_LOW);

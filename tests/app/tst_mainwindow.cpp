@@ -58,10 +58,10 @@ void answerLogIns(QList<QList<Attempt>> dialogs)
             return;
         }
         for (const Attempt& a : attempts) {
-            dlg->findChild<QLineEdit*>("userEdit")->setText(a.user);
-            dlg->findChild<QLineEdit*>("passwordEdit")->setText(a.password);
-            dlg->findChild<QComboBox*>("departmentCombo")->setEditText(a.department);
-            dlg->findChild<QPushButton*>("loginButton")->click();
+            dlg->findChild<QLineEdit*>("control1000")->setText(a.user);
+            dlg->findChild<QLineEdit*>("control1001")->setText(a.password);
+            dlg->findChild<QComboBox*>("control1163")->setEditText(a.department);
+            dlg->findChild<QPushButton*>("control1")->click();
             if (!dlg->isVisible())
                 break;
         }
@@ -415,7 +415,7 @@ void TestMainWindow::aboutFromButtonAndMenu()
             if (!about)
                 return;
             titles << about->windowTitle();
-            about->findChild<QPushButton*>("okButton")->click();
+            about->findChild<QPushButton*>("control1")->click();
         });
     };
     closeAbout();
@@ -442,7 +442,7 @@ void TestMainWindow::linksOpenTheirTargets()
     QCOMPARE(mail->link(), "MailTo:" + CAboutDlg::mailAddress());
     QCOMPARE(mail->cursor().shape(), Qt::PointingHandCursor);
     // Each link lies over its hidden placeholder.
-    auto* placeholder = about.findChild<QLabel*>("mailPlaceholder");
+    auto* placeholder = about.findChild<QLabel*>("control1213");
     QVERIFY(placeholder->isHidden());
     QCOMPARE(mail->geometry().topLeft(), placeholder->mapTo(&about, QPoint(0, 0)));
     QTest::mouseClick(mail, Qt::LeftButton);

@@ -15,6 +15,7 @@
 #include "login/OperationLog.h"
 #include "support/TestSupport.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QComboBox>
 #include <QFile>
@@ -239,6 +240,8 @@ void TestBrowsers::opens()
     QFETCH(int, print);
     auto dlg = open(kKinds[kind]);
     QCOMPARE(dlg->windowTitle(), title);
+    // A list without a name of its own is announced by the form's title.
+    QCOMPARE(QAccessible::queryAccessibleInterface(dlg->list())->text(QAccessible::Name), title);
     const RecordListModel* m = dlg->list()->records();
     QStringList shown;
     for (int c = 0; c < m->columnCount(); ++c)
@@ -435,7 +438,7 @@ void TestBrowsers::stockOutState()
         QCOMPARE(e->text(), QStringLiteral("0"));
     else
         e->setText(state);
-    dlg->commands()->trigger(CViewOutDlg::IdModify);
+    dlg->commands()->trigger(1104);
     QCOMPARE(Messages::shownTexts(), QStringList{message});
     const QString code = row == 0 ? QStringLiteral("3") : QStringLiteral("2");
     const QString original = row == 0 ? QStringLiteral("1") : QStringLiteral("abc");
@@ -451,7 +454,7 @@ void TestBrowsers::purchasePlanQueryBySupplier()
     dlg->queryGroup()->fieldCombo()->setCurrentText(u("供应商c"));
     dlg->queryGroup()->operatorCombo()->setCurrentText(QStringLiteral("="));
     dlg->queryGroup()->valueEdit()->setText(QStringLiteral("abc"));
-    dlg->commands()->trigger(CViewWantBuyDlg::IdQuery);
+    dlg->commands()->trigger(1189);
     QCOMPARE(listed(*dlg), (QStringList{"3", "1"}));
     clickRow(*dlg, 1);
     QCOMPARE(edit(*dlg, 1137)->text(), QStringLiteral("9.5"));
@@ -533,8 +536,8 @@ void TestBrowsers::logViewer()
     QCOMPARE(dlg->windowTitle(), u("查看操作日志"));
     QVERIFY(!dlg->queryGroup());
     QVERIFY(!dlg->findChild<QPushButton*>(QStringLiteral("control1179")));
-    QCOMPARE(dlg->commands()->button(CViewLogDlg::IdExit)->text(), u("退       出"));
-    QVERIFY(dlg->commands()->button(CViewLogDlg::IdExit)->isDefault());
+    QCOMPARE(dlg->commands()->button(1)->text(), u("退       出"));
+    QVERIFY(dlg->commands()->button(1)->isDefault());
     // Read by name: user, date, content; the date as the other lists show it.
     QCOMPARE(dlg->list()->records()->rowTexts(0),
              (QStringList{u("李四"), "2004-02-01 08:00:00", u("删除入库信息")}));
@@ -546,7 +549,7 @@ void TestBrowsers::logViewer()
     if (qEnvironmentVariableIsSet("VOK_SHOT_DIR"))
         dlg->grab().save(qEnvironmentVariable("VOK_SHOT_DIR") + QStringLiteral("/log.png"));
 
-    QTest::mouseClick(dlg->commands()->button(CViewLogDlg::IdClear), Qt::LeftButton);
+    QTest::mouseClick(dlg->commands()->button(1039), Qt::LeftButton);
     QCOMPARE(Messages::shownTexts(), QStringList{u("你无权执行此项操作!请重新登录数据库!")});
     QCOMPARE(test::rows(*m_c, QStringLiteral("SELECT * FROM HOWDO")).size(), 2);
 
@@ -554,7 +557,7 @@ void TestBrowsers::logViewer()
     context.classNumber = 2;
     dlg = std::make_unique<CViewLogDlg>(context);
     dlg->show();
-    QTest::mouseClick(dlg->commands()->button(CViewLogDlg::IdClear), Qt::LeftButton);
+    QTest::mouseClick(dlg->commands()->button(1039), Qt::LeftButton);
     QVERIFY(Messages::shown().isEmpty());
     QCOMPARE(dlg->list()->records()->rowCount(), 0);
     QCOMPARE(test::rows(*m_c, QStringLiteral("SELECT * FROM HOWDO")).size(), 0);

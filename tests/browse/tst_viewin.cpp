@@ -17,7 +17,6 @@
 #include <QComboBox>
 #include <QCryptographicHash>
 #include <QFile>
-#include <QHash>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMenu>
@@ -134,11 +133,10 @@ QStringList TestViewIn::listedCodes(CViewInDlg& dlg)
 
 QLineEdit* TestViewIn::edit(CViewInDlg& dlg, const char* name)
 {
-    // The detail fields by their control ids.
-    static const QHash<QByteArray, int> ids{
-        {"code", 1042},     {"inDate", 1041}, {"provider", 1047}, {"teleno", 1046},
-        {"quantity", 1045}, {"price", 1044},  {"buyer", 1043}};
-    auto* e = dlg.findChild<QLineEdit*>(QStringLiteral("control%1").arg(ids.value(name)));
+    // The detail field of each DEVICE_IN column, by column name.
+    constexpr int kIds[] = {1042, 1041, 1047, 1046, 1045, 1044, 1043};
+    const int column = schema::DeviceIn.indexOf(QString::fromLatin1(name));
+    auto* e = column < 0 ? nullptr : test::control<QLineEdit>(dlg, kIds[column]);
     if (!e)
         qFatal("no edit %s in the form", name);
     return e;
@@ -170,11 +168,11 @@ void TestViewIn::opensWithTheTableReversed()
     QCOMPARE(dlg->list()->columnWidth(0), w / 8);
     QCOMPARE(dlg->list()->columnWidth(1), 3 * w / 16);
     QCOMPARE(edit(*dlg, "price")->text(), QStringLiteral("1"));
-    QCOMPARE(edit(*dlg, "quantity")->text(), QStringLiteral("1"));
+    QCOMPARE(edit(*dlg, "in_number")->text(), QStringLiteral("1"));
     QVERIFY(edit(*dlg, "code")->isReadOnly());
-    QVERIFY(edit(*dlg, "inDate")->isReadOnly());
-    QCOMPARE(button(*dlg, CViewInDlg::IdModify)->text(), u("修　　改"));
-    QVERIFY(button(*dlg, CViewInDlg::IdExit)->isDefault());
+    QVERIFY(edit(*dlg, "in_date")->isReadOnly());
+    QCOMPARE(button(*dlg, 1048)->text(), u("修　　改"));
+    QVERIFY(button(*dlg, 2)->isDefault());
     QStringList ops;
     for (int i = 0; i < dlg->queryGroup()->operatorCombo()->count(); ++i)
         ops << dlg->queryGroup()->operatorCombo()->itemText(i);
@@ -184,7 +182,7 @@ void TestViewIn::opensWithTheTableReversed()
     // VOK_SHOT_DIR keeps a picture of the form for a look.
     if (qEnvironmentVariableIsSet("VOK_SHOT_DIR")) {
         QVERIFY(clickRow(*dlg, 1));
-        dlg->grab().save(qEnvironmentVariable("VOK_SHOT_DIR") + QStringLiteral("/viewin.png"));
+        test::savePicture(*dlg, QStringLiteral("viewin"));
     }
 }
 
@@ -193,10 +191,10 @@ void TestViewIn::clickShowsRowInFields()
     auto dlg = open();
     QVERIFY(clickRow(*dlg, 1));
     QCOMPARE(edit(*dlg, "code")->text(), QStringLiteral("4"));
-    QCOMPARE(edit(*dlg, "inDate")->text(), QStringLiteral("2004-09-30 23:59:59"));
+    QCOMPARE(edit(*dlg, "in_date")->text(), QStringLiteral("2004-09-30 23:59:59"));
     QCOMPARE(edit(*dlg, "provider")->text(), u("厂"));
     QCOMPARE(edit(*dlg, "teleno")->text(), QStringLiteral("789"));
-    QCOMPARE(edit(*dlg, "quantity")->text(), QStringLiteral("12.5"));
+    QCOMPARE(edit(*dlg, "in_number")->text(), QStringLiteral("12.5"));
     QCOMPARE(edit(*dlg, "price")->text(), QStringLiteral("100"));
     QCOMPARE(edit(*dlg, "buyer")->text(), u("张"));
     QVERIFY(clickRow(*dlg, 4));
@@ -204,7 +202,7 @@ void TestViewIn::clickShowsRowInFields()
     // Moving through the list with the keyboard shows each row too.
     QTest::keyClick(dlg->list(), Qt::Key_Up);
     QCOMPARE(edit(*dlg, "code")->text(), QStringLiteral("2"));
-    QCOMPARE(edit(*dlg, "quantity")->text(), QStringLiteral("3"));
+    QCOMPARE(edit(*dlg, "in_number")->text(), QStringLiteral("3"));
 }
 
 void TestViewIn::enterClosesUnlessAButtonHasFocus()
@@ -296,7 +294,7 @@ void TestViewIn::queryRefused()
     dlg->queryGroup()->fieldCombo()->setCurrentText(field);
     dlg->queryGroup()->operatorCombo()->setCurrentText(op);
     dlg->queryGroup()->valueEdit()->setText(value);
-    dlg->commands()->trigger(CViewInDlg::IdQuery);
+    dlg->commands()->trigger(1189);
     QCOMPARE(Messages::shown().size(), 1);
     const Messages::Shown box = Messages::shown().first();
     QCOMPARE(box.icon, Icon::Exclamation);
@@ -314,15 +312,15 @@ void TestViewIn::modifyByTime()
     dlg->queryGroup()->fieldCombo()->setCurrentText(u("设备号c"));
     dlg->queryGroup()->operatorCombo()->setCurrentText(QStringLiteral("="));
     dlg->queryGroup()->valueEdit()->setText(QStringLiteral("2"));
-    dlg->commands()->trigger(CViewInDlg::IdQuery);
+    dlg->commands()->trigger(1189);
     QCOMPARE(listedCodes(*dlg), QStringList{"2"});
     QVERIFY(clickRow(*dlg, 0));
     edit(*dlg, "provider")->setText(u("新供应商"));
     edit(*dlg, "teleno")->setText(QStringLiteral("1234567890"));
-    edit(*dlg, "quantity")->setText(QStringLiteral(" 7.5 "));
+    edit(*dlg, "in_number")->setText(QStringLiteral(" 7.5 "));
     edit(*dlg, "price")->setText(QStringLiteral("10000"));
     edit(*dlg, "buyer")->setText(u("赵"));
-    QVERIFY(test::press(*dlg, CViewInDlg::IdModify));
+    QVERIFY(test::press(*dlg, 1048));
     QCOMPARE(Messages::shownTexts(), QStringList{u("完成修改入库信息操作！")});
     QCOMPARE(Messages::shown().first().icon, Icon::None);
     QCOMPARE(test::rows(*m_c, QStringLiteral("SELECT * FROM DEVICE_IN WHERE code='2'")),
@@ -337,7 +335,7 @@ void TestViewIn::modifyWithoutRowChangesNothing()
 {
     auto dlg = open();
     const auto before = test::rows(*m_c, QStringLiteral("SELECT * FROM DEVICE_IN"));
-    dlg->commands()->trigger(CViewInDlg::IdModify);
+    dlg->commands()->trigger(1048);
     QCOMPARE(Messages::shown().size(), 1);
     QCOMPARE(Messages::shown().first().icon, Icon::Exclamation);
     QVERIFY(!Messages::shownTexts().contains(u("完成修改入库信息操作！")));
@@ -357,7 +355,7 @@ void TestViewIn::modifyChecksFieldsFirst_data()
                                         << "abc" << u("请键入一个数。");
     QTest::newRow("price empty") << 1 << "price"
                                  << "" << u("请键入一个数。");
-    QTest::newRow("quantity 10000.5") << 1 << "quantity"
+    QTest::newRow("quantity 10000.5") << 1 << "in_number"
                                       << "10000.5" << u("“请填入一个在1和10000之间的数字。”");
     QTest::newRow("supplier 21 bytes")
         << 1 << "provider" << u("一二三四五六七八九十x") << u("“请填入不多于20个的字符。”");
@@ -373,7 +371,7 @@ void TestViewIn::modifyChecksFieldsFirst()
     QFETCH(QString, editName);
     QFETCH(QString, text);
     QFETCH(QString, message);
-    for (int id : {int(CViewInDlg::IdModify), int(CViewInDlg::IdDelete)}) {
+    for (int id : {1048, 1049}) {
         Messages::clearShown();
         // Class 3: the field check comes before the refusal.
         auto dlg = open(3);
@@ -398,7 +396,7 @@ void TestViewIn::deleteOneRowAsksNothing()
 {
     auto dlg = open();
     QVERIFY(clickRow(*dlg, 3)); // code 2
-    QVERIFY(test::press(*dlg, CViewInDlg::IdDelete));
+    QVERIFY(test::press(*dlg, 1049));
     QCOMPARE(Messages::shownTexts(), QStringList{u("完成删除入库信息操作！")});
     QCOMPARE(test::rows(*m_c, QStringLiteral("SELECT code FROM DEVICE_IN")),
              (QList<QStringList>{{"1"}, {"3"}, {"4"}, {"5"}}));
@@ -419,7 +417,7 @@ void TestViewIn::deleteSharedTimeAsks()
     auto dlg = open();
     QVERIFY(clickRow(*dlg, 2)); // code 3, the time it shares with code 4
     Messages::queueAnswer(confirm ? Answer::Ok : Answer::Cancel);
-    dlg->commands()->trigger(CViewInDlg::IdDelete);
+    dlg->commands()->trigger(1049);
     const Messages::Shown question = Messages::shown().first();
     QCOMPARE(question.text,
              u("有2条入库信息的入库时间都是2004-09-30 23:59:59，将全部删除。\r\n确定删除吗？"));
@@ -444,7 +442,7 @@ void TestViewIn::readOnlyClassIsRefused()
     auto dlg = open(3);
     QVERIFY(clickRow(*dlg, 3));
     edit(*dlg, "provider")->setText(u("改"));
-    for (int id : {int(CViewInDlg::IdModify), int(CViewInDlg::IdDelete)}) {
+    for (int id : {1048, 1049}) {
         Messages::clearShown();
         dlg->commands()->trigger(id);
         QCOMPARE(Messages::shown().size(), 1);
@@ -461,7 +459,7 @@ void TestViewIn::readOnlyClassIsRefused()
     dlg->queryGroup()->fieldCombo()->setCurrentText(u("采购员c"));
     dlg->queryGroup()->operatorCombo()->setCurrentText(QStringLiteral("="));
     dlg->queryGroup()->valueEdit()->setText(u("张"));
-    dlg->commands()->trigger(CViewInDlg::IdQuery);
+    dlg->commands()->trigger(1189);
     QCOMPARE(listedCodes(*dlg), (QStringList{"5", "4"}));
     QVERIFY(Messages::shown().isEmpty());
 }
@@ -490,7 +488,7 @@ void TestViewIn::helpMenuAndPrint()
         printer.setOutputFileName(pdf);
         return false;
     });
-    dlg->commands()->trigger(CViewInDlg::IdPrint);
+    dlg->commands()->trigger(1179);
     QCOMPARE(asked, 1);
     QVERIFY(!QFile::exists(pdf));
     PrintService::setChooser([&](QPrinter& printer, QWidget*) {
@@ -498,11 +496,11 @@ void TestViewIn::helpMenuAndPrint()
         printer.setOutputFileName(pdf);
         return true;
     });
-    QVERIFY(test::press(*dlg, CViewInDlg::IdPrint));
+    QVERIFY(test::press(*dlg, 1179));
     QVERIFY(QFile(pdf).size() > 1000);
     QVERIFY(Messages::shown().isEmpty());
 
-    QVERIFY(test::press(*dlg, CViewInDlg::IdExit));
+    QVERIFY(test::press(*dlg, 2));
     QVERIFY(!dlg->isVisible());
     QCOMPARE(dlg->result(), int(QDialog::Rejected));
 }
@@ -555,7 +553,7 @@ QTEST_MAIN(TestViewIn)
 void TestViewIn::readOnlyLookAndNames()
 {
     auto dlg = open();
-    for (const char* name : {"code", "inDate"}) {
+    for (const char* name : {"code", "in_date"}) {
         QLineEdit* e = edit(*dlg, name);
         QVERIFY(e->isReadOnly());
         QCOMPARE(e->palette().color(QPalette::Base), e->palette().color(QPalette::Window));

@@ -6,6 +6,7 @@
 #include "support/FormTest.h"
 #include "support/ScriptedConnection.h"
 
+#include "db/Schema.h"
 #include "forms/CommandTable.h"
 #include "login/Clock.h"
 #include "login/FormContext.h"
@@ -56,8 +57,7 @@ public:
 
     void stock(const QString& code, float now, float high = 20, float low = 2, float total = 50)
     {
-        db->append(QStringLiteral("DEVICE"),
-                   {"code", "now_number", "high_number", "low_number", "total_number"},
+        db->append(QStringLiteral("DEVICE"), schema::Device.columnNames(),
                    {code, now, high, low, total});
     }
 

@@ -130,7 +130,7 @@ void TestDeviceInDlg::noDeviceChosenWritesNothing()
 {
     auto form = openForm(3);
     QVERIFY(test::type(*form, {{1029, "5"}, {1030, "5"}, {1027, "供应商甲"}}));
-    QVERIFY(test::press(*form, CDeviceInDlg::IDC_CONFIRM));
+    QVERIFY(test::press(*form, 1032));
     QCOMPARE(Messages::shownTexts(), QStringList{"请选择一个设备"});
     QCOMPARE(Messages::shown().at(0).icon, Messages::Icon::None);
     QCOMPARE(Messages::shown().at(0).caption, appTitle());
@@ -188,7 +188,7 @@ void TestDeviceInDlg::refusals()
     auto form = openForm(classNumber);
     QApplication::setActiveWindow(form.get());
     QVERIFY(test::type(*form, typed));
-    QVERIFY(test::press(*form, CDeviceInDlg::IDC_CONFIRM));
+    QVERIFY(test::press(*form, 1032));
     QCOMPARE(Messages::shownTexts(), QStringList{message});
     const Messages::Shown shown = Messages::shown().at(0);
     if (message == kRefusal) {
@@ -234,7 +234,7 @@ void TestDeviceInDlg::newDeviceGetsStockRowWithLimitsOne()
                                {1029, quantity},
                                {1030, "10000"},
                                {1031, QStringLiteral("王五")}}));
-    QVERIFY(test::press(*form, CDeviceInDlg::IDC_CONFIRM));
+    QVERIFY(test::press(*form, 1032));
     QCOMPARE(Messages::shownTexts(), QStringList{kDone});
     QCOMPARE(Messages::shown().at(0).icon, Messages::Icon::None);
     QCOMPARE(stockIns(), (QList<QStringList>{{"B2", "2004-01-05 09:03:07", "供应商甲", "0101234567",
@@ -253,7 +253,7 @@ void TestDeviceInDlg::secondStockInRaisesNowAndTotal()
     for (const char* q : {"2.5", "3"}) {
         auto form = openForm();
         QVERIFY(test::type(*form, {{1023, "a1"}, {1029, QString::fromLatin1(q)}, {1030, "1"}}));
-        QVERIFY(test::press(*form, CDeviceInDlg::IDC_CONFIRM));
+        QVERIFY(test::press(*form, 1032));
         QVERIFY(!form->isVisible());
     }
     QCOMPARE(stock(), (QList<QStringList>{{"a1", "10.5", "20", "2", "55.5"}}));
@@ -286,7 +286,7 @@ void TestDeviceInDlg::timeIsComposedUnpaddedFromBothPickers()
     form->findChild<QDateEdit*>("control1025")->setDate(date);
     form->findChild<QTimeEdit*>("control1050")->setTime(time);
     QVERIFY(test::type(*form, {{1023, "C3"}, {1029, "1"}, {1030, "1"}}));
-    QVERIFY(test::press(*form, CDeviceInDlg::IDC_CONFIRM));
+    QVERIFY(test::press(*form, 1032));
     QCOMPARE(m_scripted->appends.size(), 2);
     QCOMPARE(m_scripted->appends.at(0).table, QStringLiteral("device_in"));
     QCOMPARE(m_scripted->appends.at(0).names,
@@ -305,7 +305,7 @@ void TestDeviceInDlg::quotesArePlainText()
         QVERIFY(test::type(
             *form,
             {{1023, "A'1"}, {1027, "x' OR '1'='1"}, {1031, "O'Brien"}, {1029, "4"}, {1030, "1"}}));
-        QVERIFY(test::press(*form, CDeviceInDlg::IDC_CONFIRM));
+        QVERIFY(test::press(*form, 1032));
         QVERIFY(!form->isVisible());
     }
     QCOMPARE(Messages::shownTexts(), (QStringList{kDone, kDone}));
@@ -325,7 +325,7 @@ void TestDeviceInDlg::overlongCatalogueCodeIsRefusedNotCut()
     auto form = openForm();
     QApplication::setActiveWindow(form.get());
     QVERIFY(test::type(*form, {{1023, "ABCDEFGHIJ"}, {1029, "1"}, {1030, "1"}}));
-    QVERIFY(test::press(*form, CDeviceInDlg::IDC_CONFIRM));
+    QVERIFY(test::press(*form, 1032));
     QCOMPARE(Messages::shownTexts(), QStringList{"“请填入不多于9个的字符。”"});
     QTRY_COMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("control1023"));
     QVERIFY(stockIns().isEmpty());
@@ -369,7 +369,7 @@ void TestDeviceInDlg::failureLeavesNeitherRow()
         };
     auto form = openForm();
     QVERIFY(test::type(*form, {{1023, "a1"}, {1029, "3"}, {1030, "1"}}));
-    QVERIFY(test::press(*form, CDeviceInDlg::IDC_CONFIRM));
+    QVERIFY(test::press(*form, 1032));
     QCOMPARE(Messages::shownTexts(), QStringList{shown});
     QCOMPARE(Messages::shown().at(0).icon, Messages::Icon::Exclamation);
     QVERIFY(stockIns().isEmpty());
@@ -382,7 +382,7 @@ void TestDeviceInDlg::failureLeavesNeitherRow()
     m_scripted->beforeOpenUpdate = nullptr;
     m_scripted->beforeAppend = nullptr;
     m_scripted->beforeStore = nullptr;
-    QVERIFY(test::press(*form, CDeviceInDlg::IDC_CONFIRM));
+    QVERIFY(test::press(*form, 1032));
     QCOMPARE(stockIns().size(), 1);
     QCOMPARE(stock().at(0).at(1), existingStock ? QStringLiteral("8") : QStringLiteral("3"));
 }
@@ -534,14 +534,7 @@ void TestDeviceInDlg::pickersTakeOneTabStopEach()
 void TestDeviceInDlg::accessibleNames()
 {
     auto form = openForm();
-    QStringList names;
-    for (int id : {1023, 1025, 1050, 1027, 1031}) {
-        QAccessibleInterface* a =
-            QAccessible::queryAccessibleInterface(form->findChild<QWidget*>(test::controlName(id)));
-        QVERIFY(a);
-        names << a->text(QAccessible::Name);
-    }
-    QCOMPARE(names,
+    QCOMPARE(test::accessibleNames(*form, {1023, 1025, 1050, 1027, 1031}),
              (QStringList{"入库设备", "入库时间 日期", "入库时间 时间", "供应商", "采购员"}));
 }
 

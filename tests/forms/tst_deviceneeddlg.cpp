@@ -22,7 +22,7 @@ private slots:
     void layoutAndPicture();
 
 private:
-    void confirm(CDeviceNeedDlg& f) { EntryFormDriver::press(&f, CDeviceNeedDlg::IDC_CONFIRM); }
+    void confirm(CDeviceNeedDlg& f) { EntryFormDriver::press(&f, 1071); }
     std::unique_ptr<EntryFormDriver> d;
 };
 
@@ -125,6 +125,7 @@ void TestDeviceNeedDlg::layoutAndPicture()
         QVERIFY(picker->calendarPopup());
         QCOMPARE(picker->date(), QDate(2004, 1, 5));
     }
+    QCOMPARE(test::accessibleNames(*f, {1068, 1069}), (QStringList{"开始时间", "结束时间"}));
     EntryFormDriver::grab(f.get(), "deviceneed");
     QVERIFY(d->helpTopicOf(f.get()).contains("devneed.htm"));
 }

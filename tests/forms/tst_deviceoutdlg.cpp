@@ -34,10 +34,10 @@ private:
     std::unique_ptr<CDeviceOutDlg> chosen(const QString& code, int classNumber = 1)
     {
         auto f = d->open<CDeviceOutDlg>(classNumber);
-        EntryFormDriver::choose(f.get(), CDeviceOutDlg::IDC_DEVICE, code);
+        EntryFormDriver::choose(f.get(), 1112, code);
         return f;
     }
-    void confirm(CDeviceOutDlg& f) { EntryFormDriver::press(&f, CDeviceOutDlg::IDC_CONFIRM); }
+    void confirm(CDeviceOutDlg& f) { EntryFormDriver::press(&f, 1111); }
     std::unique_ptr<EntryFormDriver> d;
 };
 
@@ -249,6 +249,16 @@ void TestDeviceOutDlg::layoutAndPicture()
     QVERIFY(qobject_cast<QLineEdit*>(EntryFormDriver::control(f.get(), 1142))->isReadOnly());
     QCOMPARE(EntryFormDriver::text(f.get(), 1106), QStringLiteral("0"));
     QCOMPARE(f->commands()->button(1111)->text(), QStringLiteral("确　认"));
+    QCOMPARE(test::accessibleNames(*f, {1113, 1114, 1110}),
+             (QStringList{"出库时间 日期", "出库时间 时间", "用途"}));
+    // Typing stops at the capacities: 用途 80 bytes, 领取人 20.
+    for (int id : {1110, 1109}) {
+        QWidget* edit = EntryFormDriver::control(f.get(), id);
+        edit->setFocus();
+        test::typeKeys(edit, QString(41, QChar(0x7528)));
+    }
+    QCOMPARE(EntryFormDriver::text(f.get(), 1110), QString(40, QChar(0x7528)));
+    QCOMPARE(EntryFormDriver::text(f.get(), 1109), QString(10, QChar(0x7528)));
     EntryFormDriver::grab(f.get(), "deviceout");
     QVERIFY(d->helpTopicOf(f.get()).contains("devout.htm"));
 }

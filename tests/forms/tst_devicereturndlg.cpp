@@ -20,7 +20,7 @@ private slots:
     void layoutAndPicture();
 
 private:
-    void confirm(CDeviceReturnDlg& f) { EntryFormDriver::press(&f, CDeviceReturnDlg::IDC_CONFIRM); }
+    void confirm(CDeviceReturnDlg& f) { EntryFormDriver::press(&f, 1051); }
     std::unique_ptr<EntryFormDriver> d;
 };
 

@@ -2,10 +2,13 @@
 #include "forms/CommandTable.h"
 #include "forms/FieldExchange.h"
 #include "login/MessageService.h"
+#include "support/FormTest.h"
 #include "support/TestSupport.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
 #include <QContextMenuEvent>
 #include <QLineEdit>
 #include <QMenu>
@@ -30,6 +33,9 @@ private slots:
     void integers();
     void firstFailureStopsLaterFields();
     void multiLineText();
+    void typingStopsAtTheLimit_data();
+    void typingStopsAtTheLimit();
+    void programTextStaysWholeAndUndoTakesBackTheCut();
     void showsSixSignificantDigits();
     void menuAndButtonsShareTheTable();
     void rightClickOpensMenuCentredOnPointer();
@@ -200,6 +206,91 @@ void TestFieldExchange::multiLineText()
     FieldExchange nul(&form);
     QVERIFY(!nul.text(usage, out, 80));
     QCOMPARE(Messages::shownTexts().last(), "“文字中有不能保存的控制字符（U+0000），请删除它。”");
+}
+
+// A multi-line edit and an editable combo box stop typing and pasting at
+// their limit (6 GBK bytes here) as a line edit does, cutting at a
+// character boundary; a line break counts one byte.
+void TestFieldExchange::typingStopsAtTheLimit_data()
+{
+    QTest::addColumn<bool>("multiLine");
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<int>("cursor");
+    QTest::addColumn<bool>("paste");
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<QString>("shown");
+    for (const bool multiLine : {true, false}) {
+        const QByteArray kind = multiLine ? "lines, " : "combo, ";
+        QTest::newRow(kind + "typed") << multiLine << "" << 0 << false << "库库库库"
+                                      << "库库库";
+        QTest::newRow(kind + "typed after a letter") << multiLine << "a" << 1 << false << "库库库"
+                                                     << "a库库";
+        QTest::newRow(kind + "pasted between") << multiLine << "ab" << 1 << true << "库库库"
+                                               << "a库库b";
+    }
+    QTest::newRow("lines, pasted breaks") << true << "" << 0 << true << "库\n库\n库"
+                                          << "库\n库\n";
+}
+
+void TestFieldExchange::typingStopsAtTheLimit()
+{
+    QFETCH(bool, multiLine);
+    QFETCH(QString, before);
+    QFETCH(int, cursor);
+    QFETCH(bool, paste);
+    QFETCH(QString, input);
+    QFETCH(QString, shown);
+    QWidget form;
+    auto* lines = new QPlainTextEdit(&form);
+    auto* combo = new QComboBox(&form);
+    combo->setEditable(true);
+    limitText(lines, 6);
+    limitText(combo, 6);
+    QWidget* edit = multiLine ? static_cast<QWidget*>(lines) : combo;
+    test::typeKeys(edit, before);
+    if (multiLine) {
+        QTextCursor c = lines->textCursor();
+        c.setPosition(cursor);
+        lines->setTextCursor(c);
+    } else {
+        combo->lineEdit()->setCursorPosition(cursor);
+    }
+    if (paste) {
+        QGuiApplication::clipboard()->setText(input);
+        multiLine ? lines->paste() : combo->lineEdit()->paste();
+    } else {
+        test::typeKeys(edit, input);
+    }
+    QCOMPARE(multiLine ? lines->toPlainText() : combo->currentText(), shown);
+}
+
+// Text the program sets (a combo box entry chosen included) is shown whole
+// and refused when taken; one undo takes back a cut paste.
+void TestFieldExchange::programTextStaysWholeAndUndoTakesBackTheCut()
+{
+    QWidget form;
+    auto* lines = new QPlainTextEdit(&form);
+    auto* combo = new QComboBox(&form);
+    combo->setEditable(true);
+    combo->addItem(QStringLiteral("库库库库"));
+    limitText(lines, 6);
+    limitText(combo, 6);
+    lines->setPlainText(QStringLiteral("库库库库"));
+    combo->setCurrentIndex(0);
+    QCOMPARE(lines->toPlainText(), QStringLiteral("库库库库"));
+    QCOMPARE(combo->currentText(), QStringLiteral("库库库库"));
+    QString out;
+    FieldExchange dx(&form);
+    QVERIFY(!dx.text(combo, out, 6));
+    QCOMPARE(Messages::shownTexts(), QStringList{"“请填入不多于6个的字符。”"});
+
+    lines->setPlainText(QStringLiteral("a"));
+    lines->moveCursor(QTextCursor::End);
+    QGuiApplication::clipboard()->setText(QStringLiteral("库库库"));
+    lines->paste();
+    QCOMPARE(lines->toPlainText(), QStringLiteral("a库库"));
+    lines->undo();
+    QCOMPARE(lines->toPlainText(), QStringLiteral("a"));
 }
 
 void TestFieldExchange::showsSixSignificantDigits()

@@ -25,7 +25,7 @@ private slots:
     void layoutAndPicture();
 
 private:
-    void generate(CWantBuyDlg& f) { EntryFormDriver::press(&f, CWantBuyDlg::IDC_GENERATE); }
+    void generate(CWantBuyDlg& f) { EntryFormDriver::press(&f, 1123); }
     std::unique_ptr<EntryFormDriver> d;
 };
 

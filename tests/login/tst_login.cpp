@@ -5,12 +5,14 @@
 #include "login/LoginDlg.h"
 #include "login/MessageService.h"
 #include "login/Password.h"
+#include "support/FormTest.h"
 #include "support/TestSupport.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 
@@ -42,6 +44,8 @@ private slots:
     void firstRunChecks_data();
     void firstRunChecks();
     void firstRunWritesAdministrator();
+    void messageBoxHoldsItsCaption_data();
+    void messageBoxHoldsItsCaption();
 
 private:
     struct Dialog
@@ -50,14 +54,14 @@ private:
         Dialog() { dlg.show(); }
         void fill(const QString& user, const QString& password, const QString& department)
         {
-            dlg.findChild<QLineEdit*>("userEdit")->setText(user);
-            dlg.findChild<QLineEdit*>("passwordEdit")->setText(password);
-            dlg.findChild<QComboBox*>("departmentCombo")->setEditText(department);
+            dlg.findChild<QLineEdit*>("control1000")->setText(user);
+            dlg.findChild<QLineEdit*>("control1001")->setText(password);
+            dlg.findChild<QComboBox*>("control1163")->setEditText(department);
         }
         void logIn(const QString& user, const QString& password, const QString& department)
         {
             fill(user, password, department);
-            dlg.findChild<QPushButton*>("loginButton")->click();
+            dlg.findChild<QPushButton*>("control1")->click();
         }
     };
     void addAccount(const QString& dsn, const QString& user, const QString& password,
@@ -247,7 +251,7 @@ void TestLogin::enterInDepartmentLogsIn()
     addAccount("VOK1", "甲", "right", "1");
     Dialog d;
     d.fill("甲", "right", "部门A");
-    auto* combo = d.dlg.findChild<QComboBox*>("departmentCombo");
+    auto* combo = d.dlg.findChild<QComboBox*>("control1163");
     QTest::keyClick(combo->lineEdit(), Qt::Key_Return);
     QVERIFY(d.dlg.success());
     QCOMPARE(combo->count(), 5); // the typed text is not added to the list
@@ -258,11 +262,10 @@ void TestLogin::clearKeepsDepartmentAndCount()
     addAccount("VOK1", "甲", "right", "1");
     Dialog d;
     d.logIn("甲", "wrong", "部门B");
-    d.dlg.findChild<QPushButton*>("clearButton")->click();
-    QCOMPARE(d.dlg.findChild<QLineEdit*>("userEdit")->text(), QString());
-    QCOMPARE(d.dlg.findChild<QLineEdit*>("passwordEdit")->text(), QString());
-    QCOMPARE(d.dlg.findChild<QComboBox*>("departmentCombo")->currentText(),
-             QStringLiteral("部门B"));
+    d.dlg.findChild<QPushButton*>("control1176")->click();
+    QCOMPARE(d.dlg.findChild<QLineEdit*>("control1000")->text(), QString());
+    QCOMPARE(d.dlg.findChild<QLineEdit*>("control1001")->text(), QString());
+    QCOMPARE(d.dlg.findChild<QComboBox*>("control1163")->currentText(), QStringLiteral("部门B"));
     QCOMPARE(CLoginDlg::wrongEntryCount(), 1);
     QVERIFY(d.dlg.isVisible());
     // Closing after Clear leaves an empty user name: the log-in loop asks again.
@@ -306,7 +309,7 @@ void TestLogin::databaseFailureClosesDialog()
 void TestLogin::helpOpensLoadTopic()
 {
     Dialog d;
-    d.dlg.findChild<QPushButton*>("helpButton")->click();
+    d.dlg.findChild<QPushButton*>("control1164")->click();
     QCOMPARE(m_sandbox->helpLaunches().size(), 1);
     const QStringList launch = m_sandbox->helpLaunches().at(0);
     QVERIFY(launch.last().endsWith("/load.htm"));
@@ -318,16 +321,16 @@ void TestLogin::tabOrder()
     Dialog d;
     d.dlg.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&d.dlg));
-    auto* user = d.dlg.findChild<QLineEdit*>("userEdit");
+    auto* user = d.dlg.findChild<QLineEdit*>("control1000");
     QCOMPARE(QApplication::focusWidget(), user);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-    QCOMPARE(QApplication::focusWidget(), d.dlg.findChild<QLineEdit*>("passwordEdit"));
+    QCOMPARE(QApplication::focusWidget(), d.dlg.findChild<QLineEdit*>("control1001"));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-    auto* combo = d.dlg.findChild<QComboBox*>("departmentCombo");
+    auto* combo = d.dlg.findChild<QComboBox*>("control1163");
     QVERIFY(QApplication::focusWidget() == combo ||
             QApplication::focusWidget() == combo->lineEdit());
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-    QCOMPARE(QApplication::focusWidget(), d.dlg.findChild<QPushButton*>("loginButton"));
+    QCOMPARE(QApplication::focusWidget(), d.dlg.findChild<QPushButton*>("control1"));
     // The list is sorted and editable.
     QVERIFY(combo->isEditable());
     QStringList items;
@@ -364,10 +367,10 @@ void TestLogin::firstRunChecks()
     QFETCH(QString, message);
     CFirstRunDlg dlg;
     dlg.show();
-    dlg.findChild<QLineEdit*>("userEdit")->setText(user);
-    dlg.findChild<QLineEdit*>("passwordEdit")->setText(password);
-    dlg.findChild<QLineEdit*>("repeatEdit")->setText(repeat);
-    dlg.findChild<QPushButton*>("okButton")->click();
+    dlg.findChild<QLineEdit*>("control1000")->setText(user);
+    dlg.findChild<QLineEdit*>("control1001")->setText(password);
+    dlg.findChild<QLineEdit*>("control1177")->setText(repeat);
+    dlg.findChild<QPushButton*>("control1")->click();
     QCOMPARE(Messages::shownTexts(), QStringList{message});
     QVERIFY(dlg.isVisible());
     QVERIFY(Accounts::noAccountAnywhere());
@@ -378,11 +381,11 @@ void TestLogin::firstRunWritesAdministrator()
     QVERIFY(Accounts::noAccountAnywhere());
     CFirstRunDlg dlg;
     dlg.show();
-    dlg.findChild<QLineEdit*>("userEdit")->setText("管'理员");
-    dlg.findChild<QLineEdit*>("passwordEdit")->setText("s3cret");
-    dlg.findChild<QLineEdit*>("repeatEdit")->setText("s3cret");
-    dlg.findChild<QComboBox*>("departmentCombo")->setCurrentText("部门C");
-    dlg.findChild<QPushButton*>("okButton")->click();
+    dlg.findChild<QLineEdit*>("control1000")->setText("管'理员");
+    dlg.findChild<QLineEdit*>("control1001")->setText("s3cret");
+    dlg.findChild<QLineEdit*>("control1177")->setText("s3cret");
+    dlg.findChild<QComboBox*>("control1163")->setCurrentText("部门C");
+    dlg.findChild<QPushButton*>("control1")->click();
     QVERIFY(Messages::shown().isEmpty());
     QCOMPARE(dlg.result(), int(QDialog::Accepted));
     QVERIFY(!Accounts::noAccountAnywhere());
@@ -396,6 +399,35 @@ void TestLogin::firstRunWritesAdministrator()
     d.logIn("管'理员", "s3cret", "部门C");
     QVERIFY(d.dlg.success());
     QCOMPARE(d.dlg.classText(), QStringLiteral("1"));
+}
+
+// A box is wide enough for its caption beside a title bar's icon and window
+// buttons. VOK_SHOT_DIR keeps a picture of each.
+void TestLogin::messageBoxHoldsItsCaption_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<int>("icon");
+    QTest::newRow("notice") << "输入错误!"
+                            << "提示!" << int(Messages::Icon::Information);
+    QTest::newRow("warning") << "不能登录!"
+                             << "严重警告!" << int(Messages::Icon::Stop);
+    QTest::newRow("application title") << "完成操作！" << QString() << int(Messages::Icon::None);
+}
+
+void TestLogin::messageBoxHoldsItsCaption()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, caption);
+    QFETCH(int, icon);
+    auto box = Messages::makeBox(text, caption, Messages::Icon(icon));
+    box->show();
+    QVERIFY(QTest::qWaitForWindowExposed(box.get()));
+    const QString title = caption.isEmpty() ? appTitle() : caption;
+    QCOMPARE(box->windowTitle(), title);
+    QVERIFY(box->width() >= box->fontMetrics().horizontalAdvance(title) + 120);
+    QVERIFY(Messages::shown().isEmpty());
+    test::savePicture(*box, QStringLiteral("box-") + QLatin1String(QTest::currentDataTag()));
 }
 
 QTEST_MAIN(TestLogin)

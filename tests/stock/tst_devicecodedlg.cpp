@@ -111,15 +111,15 @@ void TestDeviceCodeDlg::addRenameDelete()
     auto form = openForm();
     QVERIFY(test::type(*form, 1017, "004"));
     QVERIFY(test::type(*form, 1018, QStringLiteral("投影仪")));
-    QVERIFY(test::press(*form, CDeviceCodeDlg::IDC_ADD));
+    QVERIFY(test::press(*form, 1019));
     QVERIFY(test::type(*form, 1018, QStringLiteral("幻灯机")));
-    QVERIFY(test::press(*form, CDeviceCodeDlg::IDC_RENAME));
+    QVERIFY(test::press(*form, 1020));
     QVERIFY(test::type(*form, 1017, "001"));
-    QVERIFY(test::press(*form, CDeviceCodeDlg::IDC_DELETE));
+    QVERIFY(test::press(*form, 1021));
     // A code that is not there: nothing changes, success all the same.
     QVERIFY(test::type(*form, 1017, "999"));
-    QVERIFY(test::press(*form, CDeviceCodeDlg::IDC_RENAME));
-    QVERIFY(test::press(*form, CDeviceCodeDlg::IDC_DELETE));
+    QVERIFY(test::press(*form, 1020));
+    QVERIFY(test::press(*form, 1021));
 
     QCOMPARE(Messages::shownTexts(),
              (QStringList{"完成添加设备记录操作!", "完成修改设备记录操作!", "完成删除设备记录操作!",
@@ -141,11 +141,11 @@ void TestDeviceCodeDlg::changesRefillWholeCatalogue()
     auto form = openForm();
     QVERIFY(test::type(*form, 1190, QStringLiteral("设备号c")));
     QVERIFY(test::type(*form, 1186, "002"));
-    QVERIFY(test::press(*form, CDeviceCodeDlg::IDC_QUERY));
+    QVERIFY(test::press(*form, 1189));
     QCOMPARE(test::listed(*form->list()), (QList<QStringList>{{"002", "打印机"}}));
     QVERIFY(test::type(*form, 1017, "003"));
     QVERIFY(test::type(*form, 1018, QStringLiteral("扫描器")));
-    QVERIFY(test::press(*form, CDeviceCodeDlg::IDC_RENAME));
+    QVERIFY(test::press(*form, 1020));
     QCOMPARE(test::listed(*form->list()),
              (QList<QStringList>{{"003", "扫描器"}, {"002", "打印机"}, {"001", "显示器"}}));
 }
@@ -155,7 +155,7 @@ void TestDeviceCodeDlg::classThreeIsRefusedEveryChange()
     auto form = openForm(3);
     QVERIFY(test::type(*form, 1017, "001"));
     QVERIFY(test::type(*form, 1018, QStringLiteral("新名")));
-    for (int id : {CDeviceCodeDlg::IDC_ADD, CDeviceCodeDlg::IDC_RENAME, CDeviceCodeDlg::IDC_DELETE})
+    for (int id : {1019, 1020, 1021})
         QVERIFY(test::press(*form, id));
     QCOMPARE(Messages::shownTexts(), (QStringList{kRefusal, kRefusal, kRefusal}));
     for (const Messages::Shown& s : Messages::shown()) {
@@ -169,9 +169,9 @@ void TestDeviceCodeDlg::classThreeIsRefusedEveryChange()
     Messages::clearShown();
     QVERIFY(test::type(*form, 1190, QStringLiteral("设备名c")));
     QVERIFY(test::type(*form, 1186, QStringLiteral("显示器")));
-    QVERIFY(test::press(*form, CDeviceCodeDlg::IDC_QUERY));
+    QVERIFY(test::press(*form, 1189));
     QCOMPARE(test::listed(*form->list()), (QList<QStringList>{{"001", "显示器"}}));
-    QVERIFY(test::press(*form, CDeviceCodeDlg::IDC_HELP));
+    QVERIFY(test::press(*form, 1168));
     QCOMPARE(m_sandbox->helpLaunches().size(), 1);
     QVERIFY(m_sandbox->helpLaunches().at(0).join(' ').contains("devcode.htm"));
     QVERIFY(Messages::shown().isEmpty());
@@ -185,22 +185,18 @@ void TestDeviceCodeDlg::overlongTextsAreRefused_data()
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("focus");
     const QString name40 = QString(20, QChar(0x8BBE)); // 40 bytes
-    QTest::newRow("code of 10 bytes") << int(CDeviceCodeDlg::IDC_ADD) << "0123456789"
+    QTest::newRow("code of 10 bytes") << 1019 << "0123456789"
                                       << "x"
                                       << "“请填入不多于9个的字符。”"
                                       << "control1017";
-    QTest::newRow("chinese code of 10 bytes")
-        << int(CDeviceCodeDlg::IDC_ADD) << QStringLiteral("设备编号甲") << "x"
-        << "“请填入不多于9个的字符。”"
-        << "control1017";
-    QTest::newRow("name of 40 bytes")
-        << int(CDeviceCodeDlg::IDC_ADD) << "005" << name40 << "“请填入不多于39个的字符。”"
-        << "control1018";
-    QTest::newRow("rename to 40 bytes")
-        << int(CDeviceCodeDlg::IDC_RENAME) << "001" << name40 << "“请填入不多于39个的字符。”"
-        << "control1018";
-    QTest::newRow("name not GBK") << int(CDeviceCodeDlg::IDC_ADD) << "005"
-                                  << QStringLiteral("显示器😀")
+    QTest::newRow("chinese code of 10 bytes") << 1019 << QStringLiteral("设备编号甲") << "x"
+                                              << "“请填入不多于9个的字符。”"
+                                              << "control1017";
+    QTest::newRow("name of 40 bytes") << 1019 << "005" << name40 << "“请填入不多于39个的字符。”"
+                                      << "control1018";
+    QTest::newRow("rename to 40 bytes") << 1020 << "001" << name40 << "“请填入不多于39个的字符。”"
+                                        << "control1018";
+    QTest::newRow("name not GBK") << 1019 << "005" << QStringLiteral("显示器😀")
                                   << QStringLiteral("字符“😀”无法保存到数据库中，请改用其他字符。")
                                   << "control1018";
 }
@@ -229,17 +225,17 @@ void TestDeviceCodeDlg::quotesArePlainText()
     auto form = openForm();
     QVERIFY(test::type(*form, 1017, "A'1"));
     QVERIFY(test::type(*form, 1018, "O'Brien"));
-    QVERIFY(test::press(*form, CDeviceCodeDlg::IDC_ADD));
+    QVERIFY(test::press(*form, 1019));
     QVERIFY(test::type(*form, 1018, "x' OR '1'='1"));
-    QVERIFY(test::press(*form, CDeviceCodeDlg::IDC_RENAME));
+    QVERIFY(test::press(*form, 1020));
     QCOMPARE(catalogue().at(3), (QStringList{"A'1", "x' OR '1'='1"}));
     QCOMPARE(catalogue().at(0), (QStringList{"001", "显示器"}));
     // A delete with a quote in the code removes that code only.
     QVERIFY(test::type(*form, 1017, "x' OR '1'='1"));
-    QVERIFY(test::press(*form, CDeviceCodeDlg::IDC_DELETE));
+    QVERIFY(test::press(*form, 1021));
     QCOMPARE(catalogue().size(), 4);
     QVERIFY(test::type(*form, 1017, "A'1"));
-    QVERIFY(test::press(*form, CDeviceCodeDlg::IDC_DELETE));
+    QVERIFY(test::press(*form, 1021));
     QCOMPARE(catalogue().size(), 3);
 }
 
@@ -270,7 +266,7 @@ void TestDeviceCodeDlg::query()
     auto form = openForm();
     QVERIFY(test::type(*form, 1190, field));
     QVERIFY(test::type(*form, 1186, value));
-    QVERIFY(test::press(*form, CDeviceCodeDlg::IDC_QUERY));
+    QVERIFY(test::press(*form, 1189));
     QCOMPARE(test::listed(*form->list()), rows);
     QCOMPARE(Messages::shown().size(), error ? 1 : 0);
     if (error)
@@ -286,7 +282,7 @@ void TestDeviceCodeDlg::failedChangeShowsErrorAndStops()
     QVERIFY(test::type(*form, 1017, "004"));
     QVERIFY(test::type(*form, 1018, "x"));
     const int queriesBefore = int(m_scripted->statements.size());
-    QVERIFY(test::press(*form, CDeviceCodeDlg::IDC_ADD));
+    QVERIFY(test::press(*form, 1019));
     QCOMPARE(Messages::shownTexts(), QStringList{"违反唯一约束"});
     QVERIFY(logged().isEmpty());
     // Not refilled: the only statement is the failed INSERT.

@@ -184,6 +184,11 @@ void TestStockDlg::opensWithTheTableReversed()
                                  "control1189", "control1086", "control1082", "control1083",
                                  "control1084", "control1085", "control1087", "control1088",
                                  "control1089", "control1178", "control1168", "control2"}));
+    // Typing a code stops at its 9 bytes.
+    code->lineEdit()->clear();
+    test::typeKeys(code, QStringLiteral("ABCDEFGHIJ"));
+    QCOMPARE(code->currentText(), QStringLiteral("ABCDEFGHI"));
+    code->setEditText(QString());
     QCOMPARE(test::control<QPushButton>(*form, Exit)->text(), QStringLiteral("退　出"));
     QCOMPARE(test::control<QPushButton>(*form, Query)->text(), QStringLiteral("查　　询"));
     QVERIFY(Messages::shown().isEmpty());

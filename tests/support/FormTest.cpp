@@ -3,10 +3,14 @@
 #include "browse/RecordListView.h"
 #include "support/TestSupport.h"
 
+#include <QAccessible>
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QLineEdit>
+#include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 
 namespace vok::test {
@@ -95,6 +99,35 @@ void typeKeys(QWidget* w, const QString& text)
 {
     for (QChar c : text)
         QTest::sendKeyEvent(QTest::Click, w, Qt::Key_unknown, QString(c), Qt::NoModifier);
+}
+
+QStringList accessibleNames(const QWidget& form, const QList<int>& ids)
+{
+    QStringList names;
+    for (int id : ids) {
+        QAccessibleInterface* a =
+            QAccessible::queryAccessibleInterface(form.findChild<QWidget*>(controlName(id)));
+        names << (a ? a->text(QAccessible::Name) : QStringLiteral("(no control%1)").arg(id));
+    }
+    return names;
+}
+
+void savePicture(QWidget& window, const QString& name)
+{
+    const QString dir = qEnvironmentVariable("VOK_SHOT_DIR");
+    if (dir.isEmpty())
+        return;
+    window.grab().save(dir + QLatin1Char('/') + name + QStringLiteral(".png"));
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        return;
+    // The window manager's frame, then a first paint inside it.
+    if (!QTest::qWaitFor([&] { return window.frameGeometry() != window.geometry(); }, 2000))
+        qWarning("no window manager frame around %s", qPrintable(name));
+    QTest::qWait(200);
+    const QRect frame = window.frameGeometry();
+    window.screen()
+        ->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height())
+        .save(dir + QLatin1Char('/') + name + QStringLiteral("-screen.png"));
 }
 
 } // namespace vok::test

@@ -59,6 +59,9 @@ template <class Form> std::unique_ptr<Form> openForm(const FormContext& context)
 // typing does (Chinese characters included).
 void typeKeys(QWidget* w, const QString& text);
 
+// The names assistive technology announces for the numbered controls.
+QStringList accessibleNames(const QWidget& form, const QList<int>& ids);
+
 // Typed texts by control id, taken in the order of the ids.
 using Typed = QMap<int, QString>;
 [[nodiscard]] bool type(QWidget& form, const Typed& typed);
@@ -68,5 +71,10 @@ QList<QStringList> listed(const RecordListView& list);
 
 // What the operation log holds: do_what of every HOWDO row, in order.
 QStringList logged(Connection& c);
+
+// With VOK_SHOT_DIR set, saves a picture of the window as <name>.png and,
+// on a real display, the screen part its frame covers (title bar included,
+// as the window manager draws it) as <name>-screen.png.
+void savePicture(QWidget& window, const QString& name);
 
 } // namespace vok::test
