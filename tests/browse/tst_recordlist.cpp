@@ -1,5 +1,6 @@
 // The record list: reverse order, "%f" numbers, rows kept after a failure
 // part-way, and the model contract.
+#include "browse/BrowserTables.h"
 #include "browse/RecordListModel.h"
 #include "db/DbError.h"
 #include "support/TestSupport.h"
@@ -12,16 +13,10 @@ using namespace vok;
 
 namespace {
 
+// The stock-in browser's own list columns.
 std::vector<RecordListModel::Column> deviceInColumns()
 {
-    using C = RecordListModel::Column;
-    return {C{QStringLiteral("设备号"), ListColumn::Text},
-            C{QStringLiteral("入库时间"), ListColumn::Text},
-            C{QStringLiteral("供应商"), ListColumn::Text},
-            C{QStringLiteral("供应商电话"), ListColumn::Text},
-            C{QStringLiteral("数量"), ListColumn::Single},
-            C{QStringLiteral("价格"), ListColumn::Single},
-            C{QStringLiteral("采购员"), ListColumn::Text}};
+    return tables::stockIn.columns();
 }
 
 // A result that gives some rows of two columns and then fails.
