@@ -194,34 +194,36 @@ const char* RecordListModel::cell(int row, int column) const
     return p;
 }
 
-QString RecordListModel::text(int row, int column) const
+RecordListModel::StoredCell RecordListModel::stored(int row, int column) const
 {
+    StoredCell out;
     if (row < 0 || row >= rowCount() || column < 0 || column >= columnCount())
-        return {};
+        return out;
+    out.valid = true;
     const char* p = cell(row, column);
     if (m_columns[size_t(column)].kind == ListColumn::Single) {
-        float f;
-        std::memcpy(&f, p, sizeof f);
-        return QString::asprintf("%f", double(f));
+        out.single = true;
+        std::memcpy(&out.number, p, sizeof out.number);
+    } else {
+        readText(p, &out.utf8);
     }
-    QByteArrayView v;
-    readText(p, &v);
-    return QString::fromUtf8(v);
+    return out;
+}
+
+QString RecordListModel::text(int row, int column) const
+{
+    const StoredCell c = stored(row, column);
+    if (c.single)
+        return QString::asprintf("%f", double(c.number));
+    return c.valid ? QString::fromUtf8(c.utf8) : QString();
 }
 
 QVariant RecordListModel::value(int row, int column) const
 {
-    if (row < 0 || row >= rowCount() || column < 0 || column >= columnCount())
+    const StoredCell c = stored(row, column);
+    if (!c.valid)
         return {};
-    const char* p = cell(row, column);
-    if (m_columns[size_t(column)].kind == ListColumn::Single) {
-        float f;
-        std::memcpy(&f, p, sizeof f);
-        return QVariant(f);
-    }
-    QByteArrayView v;
-    readText(p, &v);
-    return QVariant(QString::fromUtf8(v));
+    return c.single ? QVariant(c.number) : QVariant(QString::fromUtf8(c.utf8));
 }
 
 qint64 RecordListModel::rowId(int row) const

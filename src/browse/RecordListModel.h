@@ -81,6 +81,16 @@ private:
     void reset();
     char* reserve(size_t bytes);
     const char* cell(int row, int column) const;
+    // A listed cell as stored: a float or UTF-8 bytes; not valid outside
+    // the list.
+    struct StoredCell
+    {
+        bool valid = false;
+        bool single = false;
+        float number = 0;
+        QByteArrayView utf8 = {};
+    };
+    StoredCell stored(int row, int column) const;
 
     std::vector<Column> m_columns;
     std::vector<std::unique_ptr<char[]>> m_blocks;
