@@ -2,7 +2,7 @@
 
 #include "db/DataFolder.h"
 #include "db/RowRecord.h"
-#include "login/MessageService.h"
+#include "ui/MessageService.h"
 
 #include <QDir>
 #include <QElapsedTimer>

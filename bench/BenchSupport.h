@@ -4,7 +4,7 @@
 // row counts, the process's own figures, and the shared server's own
 // client (psql) for loading rows and for the comparison figure.
 #include "db/Connection.h"
-#include "login/FormContext.h"
+#include "core/FormContext.h"
 
 #include <functional>
 #include <optional>

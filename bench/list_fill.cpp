@@ -11,17 +11,17 @@
 // fill_cpu_seconds=C shell_cpu_seconds=C [export_seconds=E export_peak_rss_mb=X ratio=E/S
 // file_mb=F export_cpu_seconds=X cpu_ratio=X/C].
 #include "BenchSupport.h"
-#include "browse/ListExport.h"
-#include "browse/RecordListView.h"
-#include "browse/ViewInDlg.h"
-#include "browse/ViewLogDlg.h"
-#include "browse/ViewNeedDlg.h"
-#include "browse/ViewOutDlg.h"
-#include "browse/ViewReturnDlg.h"
-#include "browse/ViewWantBuyDlg.h"
+#include "core/ListExport.h"
 #include "db/Connection.h"
 #include "db/Schema.h"
-#include "login/MessageService.h"
+#include "records/ViewInDlg.h"
+#include "records/ViewLogDlg.h"
+#include "records/ViewNeedDlg.h"
+#include "records/ViewOutDlg.h"
+#include "records/ViewReturnDlg.h"
+#include "records/ViewWantBuyDlg.h"
+#include "ui/MessageService.h"
+#include "ui/RecordListView.h"
 
 #include <QApplication>
 #include <QComboBox>

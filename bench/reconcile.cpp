@@ -3,10 +3,10 @@
 // devices and M movement rows, and the peak memory of the process.
 // Prints one line: devices=N rows=M seconds=S peak_rss_mb=P.
 #include "BenchSupport.h"
-#include "browse/RecordListView.h"
 #include "db/Connection.h"
-#include "login/MessageService.h"
 #include "stock/ReconcileDlg.h"
+#include "ui/MessageService.h"
+#include "ui/RecordListView.h"
 
 #include <QApplication>
 #include <QDir>

@@ -2,7 +2,7 @@
 
 #include "app/HyperLinkWnd.h"
 #include "app/VOKDlg.h"
-#include "login/DialogStyle.h"
+#include "ui/DialogStyle.h"
 
 #include <QGridLayout>
 #include <QGroupBox>

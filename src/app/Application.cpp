@@ -1,15 +1,15 @@
 #include "app/Application.h"
 
 #include "app/VOKApp.h"
-#include "browse/ReportCommand.h"
+#include "core/Accounts.h"
+#include "core/Departments.h"
 #include "db/Backup.h"
 #include "db/Connection.h"
 #include "db/DataFolder.h"
 #include "db/DbError.h"
 #include "db/Schema.h"
-#include "login/Accounts.h"
-#include "login/ComErrorBox.h"
-#include "login/Departments.h"
+#include "ui/ComErrorBox.h"
+#include "ui/ReportCommand.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

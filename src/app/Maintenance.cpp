@@ -1,13 +1,13 @@
 #include "app/Maintenance.h"
 
 #include "app/VOKDlg.h"
+#include "core/Departments.h"
+#include "core/OperationLog.h"
 #include "db/Backup.h"
 #include "db/DataFolder.h"
 #include "db/DbError.h"
-#include "login/Departments.h"
-#include "login/MessageService.h"
-#include "login/OperationLog.h"
-#include "login/Permission.h"
+#include "ui/MessageService.h"
+#include "ui/Refusal.h"
 
 #include <QApplication>
 #include <QDir>

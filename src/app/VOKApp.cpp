@@ -1,10 +1,10 @@
 #include "app/VOKApp.h"
 
+#include "admin/FirstRunDlg.h"
 #include "app/AutoProxy.h"
 #include "app/VOKDlg.h"
-#include "login/Accounts.h"
-#include "login/DialogStyle.h"
-#include "login/FirstRunDlg.h"
+#include "core/Accounts.h"
+#include "ui/DialogStyle.h"
 
 #include <QApplication>
 

@@ -1,16 +1,16 @@
 #include "app/VOKDlg.h"
 
+#include "admin/LoginDlg.h"
 #include "app/AboutDlg.h"
 #include "app/AutoProxy.h"
+#include "core/Clock.h"
+#include "core/Departments.h"
+#include "core/HelpLauncher.h"
 #include "db/DbError.h"
-#include "login/Clock.h"
-#include "login/ComErrorBox.h"
-#include "login/Departments.h"
-#include "login/DialogStyle.h"
-#include "login/HelpLauncher.h"
-#include "login/LoginDlg.h"
-#include "login/MessageService.h"
-#include "login/Permission.h"
+#include "ui/ComErrorBox.h"
+#include "ui/DialogStyle.h"
+#include "ui/MessageService.h"
+#include "ui/Refusal.h"
 
 #include <QAction>
 #include <QEvent>

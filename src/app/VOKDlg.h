@@ -1,8 +1,8 @@
 #pragma once
 
 #include "app/MainButtons.h"
+#include "core/OperationLog.h"
 #include "db/Connection.h"
-#include "login/OperationLog.h"
 
 #include <QDialog>
 #include <QHash>

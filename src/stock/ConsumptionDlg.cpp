@@ -1,17 +1,17 @@
 #include "stock/ConsumptionDlg.h"
 
-#include "browse/ListCommands.h"
-#include "browse/PrintReport.h"
-#include "browse/RecordListView.h"
+#include "core/Clock.h"
 #include "db/DbError.h"
 #include "db/MemoryRowSet.h"
 #include "db/RowRecord.h"
-#include "forms/CommandTable.h"
-#include "login/Clock.h"
-#include "login/ComErrorBox.h"
-#include "login/DialogStyle.h"
-#include "login/FileDialogService.h"
-#include "login/MessageService.h"
+#include "ui/ComErrorBox.h"
+#include "ui/CommandTable.h"
+#include "ui/DialogStyle.h"
+#include "ui/FileDialogService.h"
+#include "ui/ListCommands.h"
+#include "ui/MessageService.h"
+#include "ui/PrintReport.h"
+#include "ui/RecordListView.h"
 
 #include <QBarCategoryAxis>
 #include <QBarSeries>

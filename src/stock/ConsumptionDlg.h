@@ -1,7 +1,7 @@
 #pragma once
 
-#include "login/FormContext.h"
-#include "stock/StockLedger.h"
+#include "core/FormContext.h"
+#include "core/StockLedger.h"
 
 #include <QDialog>
 

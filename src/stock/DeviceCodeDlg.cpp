@@ -1,15 +1,15 @@
 #include "stock/DeviceCodeDlg.h"
 
-#include "browse/ListCommands.h"
-#include "browse/RecordListView.h"
 #include "db/Schema.h"
 #include "db/SqlFormat.h"
-#include "forms/CommandTable.h"
-#include "forms/FieldExchange.h"
-#include "forms/RunChange.h"
-#include "login/DialogStyle.h"
-#include "login/MessageService.h"
-#include "login/Permission.h"
+#include "ui/CommandTable.h"
+#include "ui/DialogStyle.h"
+#include "ui/FieldExchange.h"
+#include "ui/ListCommands.h"
+#include "ui/MessageService.h"
+#include "ui/RecordListView.h"
+#include "ui/Refusal.h"
+#include "ui/RunChange.h"
 
 #include <QComboBox>
 #include <QFormLayout>

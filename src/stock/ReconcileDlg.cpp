@@ -1,17 +1,17 @@
 #include "stock/ReconcileDlg.h"
 
-#include "browse/ListCommands.h"
-#include "browse/PrintReport.h"
-#include "browse/RecordListView.h"
 #include "db/DbError.h"
 #include "db/MemoryRowSet.h"
 #include "db/RowRecord.h"
-#include "forms/CommandTable.h"
-#include "forms/RunChange.h"
-#include "login/ComErrorBox.h"
-#include "login/DialogStyle.h"
-#include "login/MessageService.h"
-#include "login/Permission.h"
+#include "ui/ComErrorBox.h"
+#include "ui/CommandTable.h"
+#include "ui/DialogStyle.h"
+#include "ui/ListCommands.h"
+#include "ui/MessageService.h"
+#include "ui/PrintReport.h"
+#include "ui/RecordListView.h"
+#include "ui/Refusal.h"
+#include "ui/RunChange.h"
 
 #include <QApplication>
 #include <QCheckBox>

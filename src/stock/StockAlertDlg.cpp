@@ -1,10 +1,10 @@
 #include "stock/StockAlertDlg.h"
 
-#include "browse/ListCommands.h"
-#include "browse/RecordListView.h"
-#include "forms/CommandTable.h"
-#include "login/DialogStyle.h"
 #include "stock/StockDlg.h"
+#include "ui/CommandTable.h"
+#include "ui/DialogStyle.h"
+#include "ui/ListCommands.h"
+#include "ui/RecordListView.h"
 
 #include <QGridLayout>
 #include <QLabel>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "login/FormContext.h"
+#include "core/FormContext.h"
 
 #include <QDialog>
 

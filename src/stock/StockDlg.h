@@ -1,7 +1,7 @@
 #pragma once
 
-#include "browse/RecordListModel.h"
-#include "login/FormContext.h"
+#include "core/FormContext.h"
+#include "core/RecordListModel.h"
 
 #include <QDialog>
 

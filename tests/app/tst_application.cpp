@@ -1,5 +1,5 @@
-#include "login/Accounts.h"
-#include "login/Password.h"
+#include "core/Accounts.h"
+#include "core/Password.h"
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>

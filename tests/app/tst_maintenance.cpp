@@ -1,10 +1,10 @@
 #include "app/Maintenance.h"
 #include "app/VOKDlg.h"
+#include "core/OperationLog.h"
 #include "db/Backup.h"
 #include "db/SqliteConnection.h"
-#include "login/MessageService.h"
-#include "login/OperationLog.h"
 #include "support/TestSupport.h"
+#include "ui/MessageService.h"
 
 #include <QDir>
 #include <QTest>

@@ -1,16 +1,16 @@
+#include "admin/FirstRunDlg.h"
+#include "admin/LoginDlg.h"
 #include "app/AboutDlg.h"
 #include "app/Application.h"
 #include "app/AutoProxy.h"
 #include "app/HyperLinkWnd.h"
 #include "app/VOKDlg.h"
+#include "core/Accounts.h"
+#include "core/Clock.h"
+#include "core/Password.h"
 #include "db/Backup.h"
-#include "login/Accounts.h"
-#include "login/Clock.h"
-#include "login/FirstRunDlg.h"
-#include "login/LoginDlg.h"
-#include "login/MessageService.h"
-#include "login/Password.h"
 #include "support/TestSupport.h"
+#include "ui/MessageService.h"
 
 #include <QAction>
 #include <QApplication>

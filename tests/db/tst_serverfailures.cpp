@@ -4,9 +4,9 @@
 #include "app/VOKDlg.h"
 #include "db/Connection.h"
 #include "db/DbError.h"
-#include "login/ComErrorBox.h"
-#include "login/MessageService.h"
 #include "support/TestSupport.h"
+#include "ui/ComErrorBox.h"
+#include "ui/MessageService.h"
 
 #include <QFile>
 #include <QProcess>

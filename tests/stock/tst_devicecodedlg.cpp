@@ -1,12 +1,12 @@
-#include "browse/RecordListView.h"
+#include "core/OperationLog.h"
 #include "db/DbError.h"
-#include "forms/CommandTable.h"
-#include "login/MessageService.h"
-#include "login/OperationLog.h"
 #include "stock/DeviceCodeDlg.h"
 #include "support/FormTest.h"
 #include "support/ScriptedConnection.h"
 #include "support/TestSupport.h"
+#include "ui/CommandTable.h"
+#include "ui/MessageService.h"
+#include "ui/RecordListView.h"
 
 #include <QAction>
 #include <QComboBox>

@@ -1,18 +1,18 @@
 // The reconciliation and consumption forms on both engines: the figures
 // and differences listed, the correction to the ledger and its refusal,
 // the period edges, the charts and their export.
-#include "browse/PrintReport.h"
-#include "browse/RecordListView.h"
-#include "browse/ViewInDlg.h"
-#include "forms/CommandTable.h"
-#include "login/Clock.h"
-#include "login/FileDialogService.h"
-#include "login/MessageService.h"
-#include "login/OperationLog.h"
+#include "core/Clock.h"
+#include "core/OperationLog.h"
+#include "records/ViewInDlg.h"
 #include "stock/ConsumptionDlg.h"
 #include "stock/ReconcileDlg.h"
 #include "support/FormTest.h"
 #include "support/TestSupport.h"
+#include "ui/CommandTable.h"
+#include "ui/FileDialogService.h"
+#include "ui/MessageService.h"
+#include "ui/PrintReport.h"
+#include "ui/RecordListView.h"
 
 #include <QCheckBox>
 #include <QDateEdit>

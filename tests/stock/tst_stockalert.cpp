@@ -1,13 +1,13 @@
 // The stock alert: the three searches with their strict comparisons, the
 // order of a full search, a failing step, the menu and help.
-#include "browse/RecordListView.h"
 #include "db/DbError.h"
-#include "forms/CommandTable.h"
-#include "login/MessageService.h"
 #include "stock/StockAlertDlg.h"
 #include "support/FormTest.h"
 #include "support/ScriptedConnection.h"
 #include "support/TestSupport.h"
+#include "ui/CommandTable.h"
+#include "ui/MessageService.h"
+#include "ui/RecordListView.h"
 
 #include <QAction>
 #include <QLabel>

@@ -1,18 +1,18 @@
 // The stock form driven as a user drives it: the list, a click, the range
 // checks of the four quantities, add, change and delete with their refusals,
 // the query, print, help and the context menu.
-#include "browse/PrintReport.h"
-#include "browse/QueryGroup.h"
-#include "browse/RecordListView.h"
+#include "core/OperationLog.h"
 #include "db/DbError.h"
 #include "db/Schema.h"
-#include "forms/CommandTable.h"
-#include "login/MessageService.h"
-#include "login/OperationLog.h"
 #include "stock/StockDlg.h"
 #include "support/FormTest.h"
 #include "support/ScriptedConnection.h"
 #include "support/TestSupport.h"
+#include "ui/CommandTable.h"
+#include "ui/MessageService.h"
+#include "ui/PrintReport.h"
+#include "ui/QueryGroup.h"
+#include "ui/RecordListView.h"
 
 #include <QAction>
 #include <QApplication>

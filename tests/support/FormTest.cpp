@@ -1,7 +1,7 @@
 #include "support/FormTest.h"
 
-#include "browse/RecordListView.h"
 #include "support/TestSupport.h"
+#include "ui/RecordListView.h"
 
 #include <QAccessible>
 #include <QComboBox>

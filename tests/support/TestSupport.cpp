@@ -1,14 +1,14 @@
 #include "support/TestSupport.h"
 
+#include "core/Clock.h"
+#include "core/Departments.h"
+#include "core/HelpLauncher.h"
 #include "db/DataFolder.h"
 #include "db/DbError.h"
 #include "db/Schema.h"
-#include "login/Clock.h"
-#include "login/ComErrorBox.h"
-#include "login/Departments.h"
-#include "login/FileDialogService.h"
-#include "login/HelpLauncher.h"
-#include "login/MessageService.h"
+#include "ui/ComErrorBox.h"
+#include "ui/FileDialogService.h"
+#include "ui/MessageService.h"
 
 #include <QHash>
 #include <QRegularExpression>

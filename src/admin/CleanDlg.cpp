@@ -1,0 +1,123 @@
+#include "admin/CleanDlg.h"
+
+#include "db/DbError.h"
+#include "ui/ComErrorBox.h"
+#include "ui/DialogStyle.h"
+#include "ui/MessageService.h"
+#include "ui/Refusal.h"
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace vok {
+
+namespace {
+
+enum : int
+{
+    IDC_CLEAN_CODE = 1219,
+    IDC_CLEAN_IN = 1220,
+    IDC_CLEAN_OUT = 1221,
+    IDC_CLEAN_DEVICE = 1222,
+    IDC_CLEAN_NEED = 1223,
+    IDC_CLEAN_RETURN = 1224,
+    IDC_CLEAN_WANTBUY = 1225,
+    IDC_CLEAN_LOG = 1226,
+    IDC_CONFIRM = 1,
+    IDC_CANCEL = 2
+};
+
+} // namespace
+
+CCleanDlg::CCleanDlg(const FormContext& context, QWidget* parent)
+    : QDialog(parent), m_context(context)
+{
+    setWindowTitle(QStringLiteral("清理数据库"));
+
+    struct Spec
+    {
+        int id;
+        const char16_t* caption;
+        const char16_t* table;
+    };
+    // The order the statements run in: the log before the purchase plan.
+    const Spec specs[] = {
+        {IDC_CLEAN_CODE, u"清理设备代码表格", u"DEVICE_CODE"},
+        {IDC_CLEAN_IN, u"清理设备入库表格", u"DEVICE_IN"},
+        {IDC_CLEAN_OUT, u"清理设备出库表格", u"DEVICE_OUT"},
+        {IDC_CLEAN_DEVICE, u"清理设备库存表格", u"DEVICE"},
+        {IDC_CLEAN_NEED, u"清理部门需求表格", u"DEVICE_NEED"},
+        {IDC_CLEAN_RETURN, u"清理设备还库表格", u"DEVICE_RETURN"},
+        {IDC_CLEAN_LOG, u"清理操作日志表格", u"HOWDO"},
+        {IDC_CLEAN_WANTBUY, u"清理设备采购计划表格", u"DEVICE_WANTBUY"},
+    };
+    auto* grid = new QGridLayout;
+    grid->setHorizontalSpacing(24);
+    for (const Spec& s : specs) {
+        auto* box = new QCheckBox(QString::fromUtf16(s.caption), this);
+        box->setObjectName(controlName(s.id));
+        // Odd ids in the left column, even ones in the right, in id order.
+        const int index = s.id - IDC_CLEAN_CODE;
+        grid->addWidget(box, index / 2, index % 2);
+        m_boxes.push_back({s.id, QString::fromUtf16(s.table), box});
+    }
+
+    auto* confirm = new QPushButton(QStringLiteral("确    认"), this);
+    confirm->setObjectName(controlName(IDC_CONFIRM));
+    confirm->setDefault(true);
+    connect(confirm, &QPushButton::clicked, this, &CCleanDlg::onConfirm);
+    auto* cancel = new QPushButton(QStringLiteral("取    消"), this);
+    cancel->setObjectName(controlName(IDC_CANCEL));
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+
+    auto* prompt = new QLabel(QStringLiteral("请选择你想要清理的表格："), this);
+    prompt->setObjectName(QStringLiteral("promptLabel"));
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(confirm);
+    buttons->addSpacing(24);
+    buttons->addWidget(cancel);
+    buttons->addStretch();
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(prompt);
+    layout->addLayout(grid);
+    layout->addSpacing(8);
+    layout->addLayout(buttons);
+
+    // Tab order by control id: the boxes, then confirm and cancel.
+    QList<QWidget*> order;
+    for (int id = IDC_CLEAN_CODE; id <= IDC_CLEAN_LOG; ++id)
+        order << findChild<QCheckBox*>(controlName(id));
+    order << confirm << cancel;
+    for (int i = 1; i < order.size(); ++i)
+        setTabOrder(order.at(i - 1), order.at(i));
+}
+
+void CCleanDlg::onConfirm()
+{
+    // Emptying tables is a change: a read-only user may not.
+    if (refuseIfReadOnly(m_context.classNumber, RefusalText::WithLineBreak, this))
+        return;
+    if (Messages::show(QStringLiteral("执行此项操作!\r\n数据库中的数据将会被清理!"),
+                       QStringLiteral("警告!"), Messages::Icon::Stop, Messages::Buttons::OkCancel,
+                       this) != Messages::Answer::Ok) {
+        reject();
+        return;
+    }
+    for (const Box& b : m_boxes) {
+        if (!b.box->isChecked())
+            continue;
+        try {
+            m_context.connection->execute(QStringLiteral("DELETE * FROM ") + b.table);
+        } catch (const DbError& e) {
+            showComError(e, this);
+        }
+    }
+    accept();
+}
+
+} // namespace vok

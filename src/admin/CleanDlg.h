@@ -1,0 +1,33 @@
+#pragma once
+
+#include "core/FormContext.h"
+
+#include <QDialog>
+
+class QCheckBox;
+
+namespace vok {
+
+// "清理数据库": empties the tables whose boxes are checked, after a warning.
+class CCleanDlg : public QDialog
+{
+    Q_OBJECT
+public:
+    CCleanDlg(const FormContext& context, QWidget* parent = nullptr);
+
+private:
+    void onConfirm();
+
+    struct Box
+    {
+        int id;
+        QString table;
+        QCheckBox* box;
+    };
+
+    FormContext m_context;
+    // In the order the tables are emptied.
+    std::vector<Box> m_boxes;
+};
+
+} // namespace vok

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "core/OperationLog.h"
+#include "db/Connection.h"
+
+#include <QString>
+
+namespace vok {
+
+// What the main window hands to every form it opens.
+struct FormContext
+{
+    // The first character of the user's class text read as a number.
+    int classNumber = 3;
+    // Shared with the main window; a form never closes it.
+    ConnectionPtr connection;
+    // The main window's log; none for the log browser.
+    COperationLog* log = nullptr;
+    // Only for the forms that are given the user name.
+    QString userName;
+
+    // Writes one log entry when the form has a log; true when written or
+    // when there is none (a failure is shown by the log itself).
+    bool writeLog(const QString& text) const { return !log || log->Write(text); }
+};
+
+} // namespace vok

@@ -1,0 +1,581 @@
+#include "core/ListExport.h"
+
+#include "core/RecordListModel.h"
+#include "core/ZipWriter.h"
+
+#include <QAbstractItemModel>
+#include <QDir>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QTemporaryFile>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vok {
+
+namespace {
+
+constexpr int kProgressEvery = 4096;
+constexpr int kMaxColumnWidth = 60;
+
+bool isWide(char32_t c)
+{
+    // East Asian wide and full-width ranges.
+    return (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF) ||
+           (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) ||
+           (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
+           (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x20000 && c <= 0x3FFFD);
+}
+
+QString folderError(const QString& fileName)
+{
+    const QFileInfo folder(QFileInfo(fileName).absolutePath());
+    if (!folder.exists() || !folder.isDir())
+        return QStringLiteral("文件夹“%1”不存在。")
+            .arg(QDir::toNativeSeparators(folder.filePath()));
+    return QStringLiteral("不能在文件夹“%1”中建立文件（没有写入权限或磁盘已满）。")
+        .arg(QDir::toNativeSeparators(folder.filePath()));
+}
+
+// A character in UTF-8.
+char* putUtf8(char* p, char32_t c)
+{
+    if (c < 0x80) {
+        *p++ = char(c);
+    } else if (c < 0x800) {
+        *p++ = char(0xC0 | (c >> 6));
+        *p++ = char(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        *p++ = char(0xE0 | (c >> 12));
+        *p++ = char(0x80 | ((c >> 6) & 0x3F));
+        *p++ = char(0x80 | (c & 0x3F));
+    } else {
+        *p++ = char(0xF0 | (c >> 18));
+        *p++ = char(0x80 | ((c >> 12) & 0x3F));
+        *p++ = char(0x80 | ((c >> 6) & 0x3F));
+        *p++ = char(0x80 | (c & 0x3F));
+    }
+    return p;
+}
+
+// The character at s[i] (a surrogate pair read whole, i moved past its
+// first half; a lone surrogate as U+FFFD).
+char32_t characterAt(const char16_t* s, qsizetype n, qsizetype& i)
+{
+    const char32_t c = s[i];
+    if (QChar::isHighSurrogate(c) && i + 1 < n && QChar::isLowSurrogate(s[i + 1]))
+        return QChar::surrogateToUcs4(char16_t(c), s[++i]);
+    return QChar::isSurrogate(c) ? 0xFFFD : c;
+}
+
+// A number as a list prints it ("%f" in Qt's way): six decimals, a value
+// exactly halfway between two of them rounded away from zero.
+char* printFixed6(char* first, char* last, float number)
+{
+    auto value = double(number);
+    // Halfway when value × 2·10⁶ is an odd integer (exact in double for a
+    // single-precision value).
+    const double scaled = value * 2e6;
+    if (scaled == std::trunc(scaled) && std::fmod(scaled, 2.0) != 0)
+        value = std::nextafter(value, value > 0 ? HUGE_VAL : -HUGE_VAL);
+    return std::to_chars(first, last, value, std::chars_format::fixed, 6).ptr;
+}
+
+// One CSV field: quoted when it holds a comma, a quote or a line break,
+// quotes doubled.
+void appendCsvField(QByteArray& out, const QString& text)
+{
+    const auto* s = reinterpret_cast<const char16_t*>(text.utf16());
+    const qsizetype n = text.size();
+    const bool quote = std::any_of(
+        s, s + n, [](char16_t c) { return c == u',' || c == u'"' || c == u'\n' || c == u'\r'; });
+    // At most three bytes a UTF-16 unit, two for a doubled quote.
+    const qsizetype at = out.size();
+    out.resize(at + 3 * n + 2);
+    char* p = out.data() + at;
+    if (quote)
+        *p++ = '"';
+    for (qsizetype i = 0; i < n; ++i) {
+        if (s[i] == u'"')
+            *p++ = '"';
+        p = putUtf8(p, characterAt(s, n, i));
+    }
+    if (quote)
+        *p++ = '"';
+    out.resize(p - out.data());
+}
+
+ExportResult writeCsv(const ExportSource& source, const QString& fileName,
+                      const ExportProgress& progress)
+{
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly))
+        return {ExportResult::Failed, folderError(fileName)};
+    QByteArray chunk("\xEF\xBB\xBF");
+    chunk.reserve(1 << 20);
+    // Numbers the list holds as values are printed here, as the list does.
+    std::vector<bool> printed(size_t(source.columns), false);
+    for (int c = 0; c < source.columns && source.number; ++c)
+        printed[size_t(c)] = source.numeric && source.numeric(c);
+    char number[64];
+    auto writeRow = [&](int r) {
+        for (int c = 0; c < source.columns; ++c) {
+            if (c)
+                chunk += ',';
+            if (r < 0) {
+                appendCsvField(chunk, source.heading(c));
+                continue;
+            }
+            const float value = printed[size_t(c)] ? source.number(r, c) : 0.0f;
+            if (printed[size_t(c)] && std::isfinite(value))
+                chunk.append(number, printFixed6(number, number + sizeof number, value) - number);
+            else
+                appendCsvField(chunk, source.text(r, c));
+        }
+        chunk += "\r\n";
+    };
+    auto flush = [&] {
+        const bool ok = file.write(chunk) == chunk.size();
+        chunk.resize(0); // (keeps the buffer)
+        return ok;
+    };
+    writeRow(-1);
+    for (int r = 0; r < source.rows; ++r) {
+        writeRow(r);
+        if (chunk.size() >= (1 << 20) && !flush())
+            break;
+        if ((r + 1) % kProgressEvery == 0 && progress && !progress(r + 1)) {
+            file.cancelWriting();
+            return {ExportResult::Cancelled, {}};
+        }
+    }
+    if (!flush() || !file.commit()) {
+        file.cancelWriting();
+        return {ExportResult::Failed,
+                QStringLiteral("写入文件时出错，磁盘可能已满（%1）。").arg(file.errorString())};
+    }
+    if (progress)
+        progress(source.rows);
+    return {};
+}
+
+// ---- Workbook (.xlsx): a zip archive of XML parts (zlib, ISA-L) ----
+
+template <size_t N> char* put(char* p, const char (&s)[N])
+{
+    std::memcpy(p, s, N - 1);
+    return p + N - 1;
+}
+
+char* put(char* p, std::string_view s)
+{
+    std::memcpy(p, s.data(), s.size());
+    return p + s.size();
+}
+
+char* putHex4(char* p, char32_t c)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    for (int shift = 12; shift >= 0; shift -= 4)
+        *p++ = digits[(c >> shift) & 0xF];
+    return p;
+}
+
+// The escape by which workbooks hold characters that XML cannot: _xHHHH_.
+char* putCharEscape(char* p, char32_t c)
+{
+    p = put(p, "_x");
+    p = putHex4(p, c);
+    *p++ = '_';
+    return p;
+}
+
+bool isHexDigit(char16_t c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
+// The most bytes putXmlText() writes for one UTF-16 unit.
+constexpr size_t kXmlBytesPerUnit = 7;
+
+// Appends a text as XML character data in UTF-8 and adds its display width:
+// &, < and > as entities; control characters other than tab and line feed,
+// and U+FFFE/U+FFFF, as _xHHHH_; an underscore that would read as the
+// start of such an escape as _x005F_ (so "_x0041_" stays itself); a lone
+// surrogate as U+FFFD.
+char* putXmlText(char* p, const char16_t* s, qsizetype n, int& width)
+{
+    for (qsizetype i = 0; i < n; ++i) {
+        char32_t c = s[i];
+        if (c < 0x80) {
+            ++width;
+            if (c >= 0x20 && c != '&' && c != '<' && c != '>' && c != '_') {
+                *p++ = char(c);
+            } else if (c == '&') {
+                p = put(p, "&amp;");
+            } else if (c == '<') {
+                p = put(p, "&lt;");
+            } else if (c == '>') {
+                p = put(p, "&gt;");
+            } else if (c == '\t' || c == '\n') {
+                *p++ = char(c);
+            } else if (c == '_') {
+                const bool escapeLike = i + 6 < n && s[i + 1] == 'x' && isHexDigit(s[i + 2]) &&
+                                        isHexDigit(s[i + 3]) && isHexDigit(s[i + 4]) &&
+                                        isHexDigit(s[i + 5]) && s[i + 6] == '_';
+                p = escapeLike ? putCharEscape(p, c) : put(p, "_");
+            } else {
+                p = putCharEscape(p, c);
+            }
+            continue;
+        }
+        c = characterAt(s, n, i);
+        width += isWide(c) ? 2 : 1;
+        p = c == 0xFFFE || c == 0xFFFF ? putCharEscape(p, c) : putUtf8(p, c);
+    }
+    return p;
+}
+
+// A column's letters: A … Z, AA …
+std::string columnName(int column)
+{
+    std::string name;
+    for (int n = column + 1; n > 0; n = (n - 1) / 26)
+        name.insert(name.begin(), char('A' + (n - 1) % 26));
+    return name;
+}
+
+constexpr char kXmlDeclaration[] =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n";
+
+constexpr char kContentTypes[] =
+    "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
+    "<Default Extension=\"rels\" "
+    "ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
+    "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
+    "<Override PartName=\"/xl/workbook.xml\" "
+    "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/>"
+    "<Override PartName=\"/xl/worksheets/sheet1.xml\" "
+    "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml\"/>"
+    "<Override PartName=\"/xl/styles.xml\" "
+    "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.styles+xml\"/>"
+    "</Types>";
+
+constexpr char kPackageRelations[] =
+    "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+    "<Relationship Id=\"rId1\" "
+    "Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument\" "
+    "Target=\"xl/workbook.xml\"/></Relationships>";
+
+constexpr char kWorkbookRelations[] =
+    "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+    "<Relationship Id=\"rId1\" "
+    "Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet\" "
+    "Target=\"worksheets/sheet1.xml\"/>"
+    "<Relationship Id=\"rId2\" "
+    "Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/styles\" "
+    "Target=\"styles.xml\"/></Relationships>";
+
+constexpr char kWorkbook[] =
+    "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
+    "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\">"
+    "<bookViews><workbookView xWindow=\"240\" yWindow=\"15\" windowWidth=\"16095\" "
+    "windowHeight=\"9660\"/></bookViews>"
+    "<sheets><sheet name=\"Sheet1\" sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>";
+
+// Cell styles: 0 plain, 1 bold (the header row), 2 numbers with six
+// decimals.
+constexpr char kStyles[] =
+    "<styleSheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
+    "<numFmts count=\"1\"><numFmt numFmtId=\"164\" formatCode=\"0.000000\"/></numFmts>"
+    "<fonts count=\"2\"><font><sz val=\"11\"/><name val=\"Calibri\"/><family val=\"2\"/></font>"
+    "<font><b/><sz val=\"11\"/><name val=\"Calibri\"/><family val=\"2\"/></font></fonts>"
+    "<fills count=\"2\"><fill><patternFill patternType=\"none\"/></fill>"
+    "<fill><patternFill patternType=\"gray125\"/></fill></fills>"
+    "<borders count=\"1\"><border><left/><right/><top/><bottom/><diagonal/></border></borders>"
+    "<cellStyleXfs count=\"1\"><xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" "
+    "borderId=\"0\"/></cellStyleXfs>"
+    "<cellXfs count=\"3\"><xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\"/>"
+    "<xf numFmtId=\"0\" fontId=\"1\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyFont=\"1\"/>"
+    "<xf numFmtId=\"164\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" "
+    "applyNumberFormat=\"1\"/></cellXfs>"
+    "<cellStyles count=\"1\"><cellStyle name=\"Normal\" xfId=\"0\" builtinId=\"0\"/></cellStyles>"
+    "</styleSheet>";
+
+constexpr char kSheetEnd[] = "</sheetData><pageMargins left=\"0.7\" right=\"0.7\" top=\"0.75\" "
+                             "bottom=\"0.75\" header=\"0.3\" footer=\"0.3\"/></worksheet>";
+
+// The worksheet up to its first row: the frozen header row and the column
+// widths (a width in characters, plus the padding spreadsheets add),
+// padded with blanks to `length` when given.
+std::string sheetHead(const std::vector<std::string>& names, int rows,
+                      const std::vector<int>& widths, size_t length = 0)
+{
+    std::string head = kXmlDeclaration;
+    head += "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
+            "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\">";
+    const std::string last = names.empty() ? "A" : names.back();
+    head += "<dimension ref=\"A1";
+    if (names.size() > 1 || rows > 0)
+        head += ':' + last + std::to_string(rows + 1);
+    head +=
+        "\"/><sheetViews><sheetView tabSelected=\"1\" workbookViewId=\"0\"><pane ySplit=\"1\" "
+        "topLeftCell=\"A2\" activePane=\"bottomLeft\" state=\"frozen\"/><selection "
+        "pane=\"bottomLeft\"/></sheetView></sheetViews><sheetFormatPr defaultRowHeight=\"15\"/>";
+    if (!widths.empty()) {
+        head += "<cols>";
+        for (size_t c = 0; c < widths.size(); ++c) {
+            const std::string n = std::to_string(c + 1);
+            head += "<col min=\"" + n + "\" max=\"" + n + "\" width=\"" +
+                    std::to_string(std::min(widths[c], kMaxColumnWidth) + 2) +
+                    ".7109375\" customWidth=\"1\"/>";
+        }
+        head += "</cols>";
+    }
+    head += "<sheetData";
+    if (head.size() + 1 < length)
+        head.append(length - head.size() - 1, ' ');
+    head += '>';
+    return head;
+}
+
+// Appends the rows of the sheet, cell by cell, each with its reference.
+class RowWriter
+{
+public:
+    RowWriter(SheetStream& out, const std::vector<std::string>& names) : m_out(out), m_names(names)
+    {
+    }
+    void begin(int row)
+    {
+        m_row.assign(std::to_string(row + 1));
+        char* p = m_out.reserve(32);
+        p = put(p, "<row r=\"");
+        p = put(p, m_row);
+        p = put(p, "\">");
+        m_out.commit(p);
+    }
+    void end()
+    {
+        char* p = m_out.reserve(8);
+        m_out.commit(put(p, "</row>"));
+    }
+    // A text cell (an empty one is left out, unless styled: a blank).
+    void text(int column, const QString& text, char style, int& width)
+    {
+        if (text.isEmpty() && !style)
+            return;
+        const auto n = size_t(text.size());
+        char* p = m_out.reserve(n * kXmlBytesPerUnit + 96);
+        p = start(p, column);
+        if (style) {
+            p = put(p, " s=\"");
+            *p++ = style;
+            *p++ = '"';
+        }
+        if (text.isEmpty()) {
+            m_out.commit(put(p, "/>"));
+            return;
+        }
+        const QChar first = text.front();
+        const QChar last = text.back();
+        const bool keepSpaces = first == u' ' || first == u'\t' || first == u'\n' || last == u' ' ||
+                                last == u'\t' || last == u'\n';
+        p = keepSpaces ? put(p, " t=\"inlineStr\"><is><t xml:space=\"preserve\">")
+                       : put(p, " t=\"inlineStr\"><is><t>");
+        p = putXmlText(p, reinterpret_cast<const char16_t*>(text.utf16()), text.size(), width);
+        m_out.commit(put(p, "</t></is></c>"));
+    }
+    // A number cell with six decimals; value is its text in XML's number
+    // form.
+    void number(int column, std::string_view value)
+    {
+        char* p = m_out.reserve(value.size() + 64);
+        p = start(p, column);
+        p = put(p, " s=\"2\"><v>");
+        p = put(p, value);
+        m_out.commit(put(p, "</v></c>"));
+    }
+
+private:
+    char* start(char* p, int column) const
+    {
+        p = put(p, "<c r=\"");
+        p = put(p, m_names[size_t(column)]);
+        p = put(p, m_row);
+        return put(p, "\"");
+    }
+
+    SheetStream& m_out;
+    const std::vector<std::string>& m_names;
+    std::string m_row;
+};
+
+QString writeError(int error)
+{
+    return QStringLiteral("写入文件时出错，磁盘可能已满（%1）。")
+        .arg(QString::fromLocal8Bit(std::strerror(error)));
+}
+
+ExportResult writeXlsx(const ExportSource& source, const QString& fileName,
+                       const ExportProgress& progress)
+{
+    if (source.rows > kMaxWorkbookRows)
+        return {ExportResult::Failed,
+                QStringLiteral("列表有%1行，超过了 Excel 工作表能容纳的%2行，请导出为 CSV 文件。")
+                    .arg(source.rows)
+                    .arg(kMaxWorkbookRows)};
+    const QFileInfo target(fileName);
+    // Written beside the target under a temporary name, renamed when done.
+    QTemporaryFile temporary(target.absolutePath() + QStringLiteral("/.") + target.fileName() +
+                             QStringLiteral(".XXXXXX"));
+    if (!temporary.open())
+        return {ExportResult::Failed, folderError(fileName)};
+    const int fd = temporary.handle();
+
+    const int columns = source.columns;
+    std::vector<std::string> names(static_cast<size_t>(columns));
+    std::vector<int> widths(size_t(columns), 0);
+    std::vector<bool> numeric(static_cast<size_t>(columns));
+    for (int c = 0; c < columns; ++c) {
+        names[size_t(c)] = columnName(c);
+        numeric[size_t(c)] = source.numeric && source.numeric(c);
+    }
+    ZipWriter zip(fd);
+    const std::string placeholder =
+        sheetHead(names, source.rows, std::vector<int>(size_t(columns), kMaxColumnWidth));
+    const auto part = [](const char* xml) { return std::string(kXmlDeclaration) + xml; };
+    if (!zip.add("[Content_Types].xml", part(kContentTypes)) ||
+        !zip.add("_rels/.rels", part(kPackageRelations)) ||
+        !zip.add("xl/workbook.xml", part(kWorkbook)) ||
+        !zip.add("xl/_rels/workbook.xml.rels", part(kWorkbookRelations)) ||
+        !zip.add("xl/styles.xml", part(kStyles)) ||
+        !zip.beginStream("xl/worksheets/sheet1.xml", placeholder))
+        return {ExportResult::Failed, writeError(zip.error())};
+
+    SheetStream sheet(fd);
+    RowWriter cells(sheet, names);
+    cells.begin(0);
+    for (int c = 0; c < columns; ++c)
+        cells.text(c, source.heading(c), '1', widths[size_t(c)]);
+    cells.end();
+    char number[64];
+    for (int r = 0; r < source.rows; ++r) {
+        cells.begin(r + 1);
+        for (int c = 0; c < columns; ++c) {
+            int& width = widths[size_t(c)];
+            if (numeric[size_t(c)] && source.number) {
+                const float value = source.number(r, c);
+                if (std::isfinite(value)) {
+                    // The text the list shows is the cell's value, written
+                    // without its trailing zeros.
+                    const char* end = printFixed6(number, number + sizeof number, value);
+                    width = std::max(width, int(end - number));
+                    while (end[-1] == '0')
+                        --end;
+                    if (end[-1] == '.')
+                        --end;
+                    cells.number(c, std::string_view(number, size_t(end - number)));
+                    continue;
+                }
+            }
+            const QString text = source.text(r, c);
+            if (numeric[size_t(c)] && !text.isEmpty()) {
+                bool ok = false;
+                const double value = text.toDouble(&ok);
+                if (ok && std::isfinite(value)) {
+                    width = std::max(width, displayWidth(text));
+                    const auto end = std::to_chars(number, number + sizeof number, value).ptr;
+                    cells.number(c, std::string_view(number, size_t(end - number)));
+                    continue;
+                }
+            }
+            int textWidth = 0;
+            cells.text(c, text, 0, textWidth);
+            width = std::max(width, textWidth);
+        }
+        cells.end();
+        if (sheet.failed())
+            break;
+        if ((r + 1) % kProgressEvery == 0 && progress && !progress(r + 1))
+            return {ExportResult::Cancelled, {}};
+    }
+    char* end = sheet.reserve(sizeof kSheetEnd);
+    sheet.commit(put(end, kSheetEnd));
+    if (const int error = sheet.finish())
+        return {ExportResult::Failed, writeError(error)};
+    if (!zip.endStream(sheetHead(names, source.rows, widths, placeholder.size()), sheet) ||
+        !zip.finish())
+        return {ExportResult::Failed, writeError(zip.error())};
+    temporary.close();
+
+    const QByteArray path = QFile::encodeName(temporary.fileName());
+    if (std::rename(path.constData(), QFile::encodeName(target.absoluteFilePath()).constData()) !=
+        0)
+        return {ExportResult::Failed, folderError(fileName)};
+    temporary.setAutoRemove(false);
+    QFile::setPermissions(target.absoluteFilePath(),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                              QFileDevice::ReadGroup | QFileDevice::ReadOther);
+    if (progress)
+        progress(source.rows);
+    return {};
+}
+
+} // namespace
+
+int displayWidth(const QString& text)
+{
+    int width = 0;
+    for (char32_t c : text.toUcs4())
+        width += isWide(c) ? 2 : 1;
+    return width;
+}
+
+ExportSource exportSourceOf(const RecordListModel& list)
+{
+    ExportSource s;
+    s.rows = list.rowCount();
+    s.columns = list.columnCount();
+    s.heading = [&list](int c) { return list.columns()[size_t(c)].heading; };
+    s.text = [&list](int r, int c) { return list.text(r, c); };
+    s.numeric = [&list](int c) { return list.columns()[size_t(c)].kind == ListColumn::Single; };
+    s.number = [&list](int r, int c) { return list.value(r, c).toFloat(); };
+    return s;
+}
+
+ExportSource exportSourceOf(const QAbstractItemModel& model)
+{
+    ExportSource s;
+    s.rows = model.rowCount();
+    s.columns = model.columnCount();
+    s.heading = [&model](int c) { return model.headerData(c, Qt::Horizontal).toString(); };
+    s.text = [&model](int r, int c) { return model.index(r, c).data().toString(); };
+    s.numeric = [](int) { return false; };
+    return s;
+}
+
+ExportFormat exportFormatFor(const QString& fileName)
+{
+    return QFileInfo(fileName).suffix().compare(QLatin1String("csv"), Qt::CaseInsensitive) == 0
+               ? ExportFormat::Csv
+               : ExportFormat::Xlsx;
+}
+
+ExportResult exportList(const ExportSource& source, const QString& fileName, ExportFormat format,
+                        const ExportProgress& progress)
+{
+    return format == ExportFormat::Csv ? writeCsv(source, fileName, progress)
+                                       : writeXlsx(source, fileName, progress);
+}
+
+} // namespace vok

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+
+namespace vok {
+
+// The class number of a class text: its first character read as a decimal
+// digit. A text that does not begin with a digit gives the least privilege,
+// class 3.
+int classNumberOf(const QString& classText);
+
+// Class 3 may change nothing.
+inline bool isReadOnlyClass(int classNumber)
+{
+    return classNumber == 3;
+}
+
+} // namespace vok

@@ -1,0 +1,91 @@
+#include "core/StockChange.h"
+
+#include "db/Connection.h"
+#include "db/Schema.h"
+#include "db/SqlFormat.h"
+
+namespace vok {
+
+namespace {
+
+QString stockRowSelect(const QString& code)
+{
+    return sqlFormat(u"SELECT * FROM device WHERE code='%s'", {SqlArg::text(code)});
+}
+
+// Adds to now_number (and total_number) of the first stock row.
+void addToStock(Connection& c, const QString& code, float now, float total)
+{
+    auto row = c.openUpdate(stockRowSelect(code), schema::Device);
+    RowRecord& r = row->record();
+    r.setText(DeviceCol::code, code);
+    r.setNumber(DeviceCol::now_number, r.number(DeviceCol::now_number) + now);
+    r.setNumber(DeviceCol::total_number, r.number(DeviceCol::total_number) + total);
+    row->store();
+}
+
+} // namespace
+
+StockFigures readStock(Connection& c, const QString& code)
+{
+    StockFigures f;
+    RowRecord r(schema::Device);
+    int rows = 0;
+    auto rs = c.query(stockRowSelect(code));
+    while (rs->next()) {
+        if (++rows == 1)
+            rs->readInto(r);
+    }
+    if (rows == 1) {
+        f.single = true;
+        f.now = r.number(DeviceCol::now_number);
+        f.high = r.number(DeviceCol::high_number);
+        f.low = r.number(DeviceCol::low_number);
+        f.total = r.number(DeviceCol::total_number);
+    }
+    return f;
+}
+
+namespace stock {
+
+void receive(Connection& c, const QString& code, float quantity)
+{
+    if (c.lockRows(stockRowSelect(code)) == 0) {
+        // A device's first stock row: both limits 1. With the unique code,
+        // a row another workstation added meanwhile makes this add nothing,
+        // and the quantity goes onto that row below.
+        if (c.appendUnlessPresent(QStringLiteral("device"),
+                                  {QStringLiteral("code"), QStringLiteral("now_number"),
+                                   QStringLiteral("high_number"), QStringLiteral("low_number"),
+                                   QStringLiteral("total_number")},
+                                  {code, quantity, 1.0f, 1.0f, quantity}))
+            return;
+        c.lockRows(stockRowSelect(code));
+    }
+    addToStock(c, code, quantity, quantity);
+}
+
+bool giveBack(Connection& c, const QString& code, float quantity)
+{
+    if (c.lockRows(stockRowSelect(code)) != 1)
+        return false;
+    addToStock(c, code, quantity, 0);
+    return true;
+}
+
+Issue issue(Connection& c, const QString& code, float quantity)
+{
+    Issue result;
+    if (c.lockRows(stockRowSelect(code)) != 1)
+        return result;
+    result.onHand = readStock(c, code).now;
+    if (quantity > result.onHand)
+        return result;
+    addToStock(c, code, -quantity, 0);
+    result.done = true;
+    return result;
+}
+
+} // namespace stock
+
+} // namespace vok

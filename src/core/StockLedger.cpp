@@ -1,0 +1,260 @@
+#include "core/StockLedger.h"
+
+#include "db/RowRecord.h"
+#include "db/SqlFormat.h"
+
+#include <QHash>
+#include <QMap>
+#include <algorithm>
+#include <cmath>
+
+namespace vok {
+
+namespace {
+
+// Quantities are single-precision: two figures agree when they differ by
+// less than what single precision can tell apart.
+bool same(double a, double b)
+{
+    const double scale = std::max({1.0, std::fabs(a), std::fabs(b)});
+    return std::fabs(a - b) <= std::max(1e-4, 1e-6 * scale);
+}
+
+QString dayStart(const QDate& day)
+{
+    return day.toString(QStringLiteral("yyyy-MM-dd"));
+}
+
+// "out_date >= #from# AND out_date < #day after to#": the whole last day
+// counts, nothing of the next.
+QString periodCondition(const QString& column, const QDate& from, const QDate& to)
+{
+    return sqlFormat(u"%s >= #%s# AND %s < #%s#",
+                     {SqlArg::name(column), SqlArg::date(dayStart(from)), SqlArg::name(column),
+                      SqlArg::date(dayStart(to.addDays(1)))});
+}
+
+QString codeCondition(const QString& code)
+{
+    return code.isEmpty() ? QString() : sqlFormat(u" AND code='%s'", {SqlArg::text(code)});
+}
+
+} // namespace
+
+bool LedgerRow::nowAgrees() const
+{
+    return same(now, ledger());
+}
+
+bool LedgerRow::totalAgrees() const
+{
+    return same(total, stockIn);
+}
+
+QString LedgerRow::problem() const
+{
+    if (stockRows == 0)
+        return hasMovements ? QStringLiteral("有流水，库存表中无此设备") : QString();
+    if (stockRows > 1)
+        return QStringLiteral("库存表中有 %1 行这种设备").arg(stockRows);
+    QStringList wrong;
+    if (!nowAgrees())
+        wrong << QStringLiteral("现在数量与流水结存不符");
+    if (!totalAgrees())
+        wrong << QStringLiteral("总数与入库合计不符");
+    return wrong.join(QStringLiteral("；"));
+}
+
+bool LedgerRow::correctable(bool alsoTotal) const
+{
+    return stockRows == 1 && (!nowAgrees() || (alsoTotal && !totalAgrees()));
+}
+
+namespace StockLedger {
+
+std::vector<LedgerRow> reconcile(Connection& connection)
+{
+    QHash<QString, qsizetype> index;
+    std::vector<LedgerRow> rows;
+    auto rowOf = [&](const QString& code) -> LedgerRow& {
+        auto it = index.constFind(code);
+        if (it != index.constEnd())
+            return rows[size_t(*it)];
+        index.insert(code, qsizetype(rows.size()));
+        rows.push_back(LedgerRow{});
+        rows.back().code = code;
+        return rows.back();
+    };
+
+    {
+        auto r = connection.query(
+            QStringLiteral("SELECT code, MIN(name) FROM DEVICE_CODE GROUP BY code"));
+        while (r->next()) {
+            LedgerRow& row = rowOf(r->text(0));
+            row.name = r->text(1);
+            row.inCatalogue = true;
+        }
+    }
+    {
+        auto r = connection.query(QStringLiteral("SELECT code, COUNT(*), SUM(now_number), "
+                                                 "SUM(total_number) FROM DEVICE GROUP BY code"));
+        while (r->next()) {
+            LedgerRow& row = rowOf(r->text(0));
+            row.stockRows = int(r->number(1));
+            row.now = r->number(2);
+            row.total = r->number(3);
+        }
+    }
+    struct Movement
+    {
+        const char* sql;
+        double LedgerRow::*sum;
+    };
+    const Movement movements[] = {
+        {"SELECT code, SUM(in_number) FROM DEVICE_IN GROUP BY code", &LedgerRow::stockIn},
+        {"SELECT code, SUM(out_number) FROM DEVICE_OUT GROUP BY code", &LedgerRow::stockOut},
+        {"SELECT code, SUM(return_number) FROM DEVICE_RETURN GROUP BY code", &LedgerRow::returned}};
+    for (const Movement& m : movements) {
+        auto r = connection.query(QString::fromLatin1(m.sql));
+        while (r->next()) {
+            LedgerRow& row = rowOf(r->text(0));
+            row.*m.sum = r->number(1);
+            row.hasMovements = true;
+        }
+    }
+
+    // The problems are worked out once for the sort.
+    std::vector<std::pair<bool, size_t>> order;
+    order.reserve(rows.size());
+    for (size_t i = 0; i < rows.size(); ++i)
+        order.emplace_back(rows[i].agrees(), i);
+    std::sort(order.begin(), order.end(), [&rows](const auto& a, const auto& b) {
+        if (a.first != b.first)
+            return !a.first;
+        return rows[a.second].code < rows[b.second].code;
+    });
+    std::vector<LedgerRow> sorted;
+    sorted.reserve(rows.size());
+    for (const auto& o : order)
+        sorted.push_back(std::move(rows[o.second]));
+    return sorted;
+}
+
+int correct(Connection& connection, const std::vector<LedgerRow>& rows, bool alsoTotal)
+{
+    std::vector<const LedgerRow*> changing;
+    for (const LedgerRow& row : rows)
+        if (row.correctable(alsoTotal))
+            changing.push_back(&row);
+    if (changing.empty())
+        return 0;
+
+    // A few hundred devices per statement: one pass over DEVICE each.
+    constexpr size_t kBatch = 200;
+    Transaction transaction(connection);
+    for (size_t at = 0; at < changing.size(); at += kBatch) {
+        const size_t end = std::min(changing.size(), at + kBatch);
+        QString nowCases, totalCases, codes;
+        for (size_t i = at; i < end; ++i) {
+            const LedgerRow& row = *changing[i];
+            const QString code = sqlFormat(u"'%s'", {SqlArg::text(row.code)});
+            nowCases += QStringLiteral(" WHEN %1 THEN %2").arg(code, singleText(row.ledger()));
+            totalCases += QStringLiteral(" WHEN %1 THEN %2").arg(code, singleText(row.stockIn));
+            if (!codes.isEmpty())
+                codes += QLatin1Char(',');
+            codes += code;
+        }
+        QString sql =
+            QStringLiteral("UPDATE DEVICE SET now_number = CASE code%1 END").arg(nowCases);
+        if (alsoTotal)
+            sql += QStringLiteral(", total_number = CASE code%1 END").arg(totalCases);
+        sql += QStringLiteral(" WHERE code IN (%1)").arg(codes);
+        connection.execute(sql);
+    }
+    transaction.commit();
+    return int(changing.size());
+}
+
+} // namespace StockLedger
+
+QString DepartmentUse::shareText() const
+{
+    if (!hasDemand || demanded <= 0)
+        return QStringLiteral("—");
+    return QString::number(100.0 * issued / demanded, 'f', 1) + QLatin1Char('%');
+}
+
+namespace ConsumptionStats {
+
+Consumption read(Connection& connection, const QDate& from, const QDate& to, const QString& code)
+{
+    QMap<QString, DepartmentUse> byDepartment;
+    auto useOf = [&](const QString& department) -> DepartmentUse& {
+        DepartmentUse& use = byDepartment[department];
+        use.department = department;
+        return use;
+    };
+    const QString device = codeCondition(code);
+    {
+        auto r = connection.query(
+            QStringLiteral("SELECT department, SUM(out_number) FROM "
+                           "DEVICE_OUT WHERE %1%2 GROUP BY department")
+                .arg(periodCondition(QStringLiteral("out_date"), from, to), device));
+        while (r->next())
+            useOf(r->text(0)).issued = r->number(1);
+    }
+    {
+        // A demand counts when its period overlaps the chosen one.
+        const QString overlap =
+            sqlFormat(u"begin_date <= #%s# AND end_date >= #%s#",
+                      {SqlArg::date(dayStart(to)), SqlArg::date(dayStart(from))});
+        auto r = connection.query(QStringLiteral("SELECT department, SUM(need_number) FROM "
+                                                 "DEVICE_NEED WHERE %1%2 GROUP BY department")
+                                      .arg(overlap, device));
+        while (r->next()) {
+            DepartmentUse& use = useOf(r->text(0));
+            use.demanded = r->number(1);
+            use.hasDemand = true;
+        }
+    }
+    Consumption result;
+    for (const DepartmentUse& use : std::as_const(byDepartment))
+        result.departments.push_back(use);
+    {
+        auto r = connection.query(
+            QStringLiteral(
+                "SELECT code, SUM(return_number) FROM DEVICE_RETURN WHERE %1%2 GROUP BY code")
+                .arg(periodCondition(QStringLiteral("return_date"), from, to), device));
+        while (r->next())
+            result.returns.push_back({r->text(0), r->number(1)});
+    }
+    std::sort(result.returns.begin(), result.returns.end(),
+              [](const DeviceReturned& a, const DeviceReturned& b) { return a.code < b.code; });
+    return result;
+}
+
+std::vector<double> monthlyIssued(Connection& connection, const QString& code, const QDate& last,
+                                  int months)
+{
+    const QDate lastMonth(last.year(), last.month(), 1);
+    const QDate first = lastMonth.addMonths(1 - months);
+    QStringList sums;
+    for (int m = 0; m < months; ++m)
+        sums << QStringLiteral("SUM(CASE WHEN %1 THEN out_number ELSE 0 END)")
+                    .arg(periodCondition(QStringLiteral("out_date"), first.addMonths(m),
+                                         first.addMonths(m + 1).addDays(-1)));
+    auto r = connection.query(QStringLiteral("SELECT %1 FROM DEVICE_OUT WHERE %2%3")
+                                  .arg(sums.join(QStringLiteral(", ")),
+                                       periodCondition(QStringLiteral("out_date"), first,
+                                                       lastMonth.addMonths(1).addDays(-1)),
+                                       codeCondition(code)));
+    std::vector<double> result(size_t(months), 0.0);
+    if (r->next())
+        for (int m = 0; m < months; ++m)
+            result[size_t(m)] = r->isNull(m) ? 0.0 : r->number(m);
+    return result;
+}
+
+} // namespace ConsumptionStats
+
+} // namespace vok

@@ -1,0 +1,89 @@
+#include "movements/DeviceInDlg.h"
+
+#include "core/StockChange.h"
+#include "db/Schema.h"
+#include "ui/FieldExchange.h"
+#include "ui/Refusal.h"
+#include "ui/RunChange.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+
+namespace vok {
+
+namespace {
+
+enum : int
+{
+    IDC_DEVICE = 1023,
+    IDC_DATE = 1025,
+    IDC_TIME = 1050,
+    IDC_PROVIDER = 1027,
+    IDC_TELENO = 1028,
+    IDC_NUMBER = 1029,
+    IDC_PRICE = 1030,
+    IDC_BUYER = 1031,
+    IDC_CONFIRM = 1032
+};
+
+} // namespace
+
+CDeviceInDlg::CDeviceInDlg(const FormContext& context, QWidget* parent)
+    : EntryForm(context, QStringLiteral("设备入库登记"), QStringLiteral("输入入库设备信息"), parent)
+{
+    addDeviceList(IDC_DEVICE, QStringLiteral("入库设备"));
+    addTimePickers(IDC_DATE, IDC_TIME, QStringLiteral("入库时间"));
+    m_provider =
+        addEdit(IDC_PROVIDER, QStringLiteral("供应商"), schema::DeviceIn, DeviceInCol::provider);
+    m_teleno =
+        addEdit(IDC_TELENO, QStringLiteral("商家电话"), schema::DeviceIn, DeviceInCol::teleno);
+    m_number = addEdit(IDC_NUMBER, QStringLiteral("数量"));
+    m_price = addEdit(IDC_PRICE, QStringLiteral("价格"));
+    m_buyer = addEdit(IDC_BUYER, QStringLiteral("采购员"), schema::DeviceIn, DeviceInCol::buyer);
+    showNumber(m_number, 0);
+    showNumber(m_price, 0);
+    addButtons(IDC_CONFIRM, QStringLiteral("devin.htm"));
+    fillDeviceList();
+}
+
+void CDeviceInDlg::confirm()
+{
+    if (!deviceChosen())
+        return;
+
+    // The fields in the order they are taken: device, time, buyer,
+    // supplier, telephone, quantity, price. Texts that do not fit their
+    // field in the row record are refused, never cut.
+    QString code, buyer, provider, teleno;
+    float number = 0;
+    float price = 0;
+    FieldExchange dx(this);
+    dx.text(deviceList(), code, schema::DeviceIn, DeviceInCol::code);
+    const QString inDate = entryTime();
+    dx.text(m_buyer, buyer, schema::DeviceIn, DeviceInCol::buyer);
+    dx.text(m_provider, provider, schema::DeviceIn, DeviceInCol::provider);
+    dx.text(m_teleno, teleno, schema::DeviceIn, DeviceInCol::teleno);
+    dx.number(m_number, number, 1, 10000);
+    dx.number(m_price, price, 1, 10000);
+    if (!dx.ok())
+        return;
+
+    if (refuseIfReadOnly(context().classNumber, RefusalText::WithLineBreak, this))
+        return;
+
+    // The stock-in row and the stock change stand or fall together.
+    const bool done = runChange(this, [&] {
+        Connection& c = connection();
+        Transaction transaction(c);
+        c.append(QStringLiteral("device_in"), schema::DeviceIn.columnNames(),
+                 {code, inDate, provider, teleno, number, price, buyer});
+
+        stock::receive(c, code, number);
+        transaction.commit();
+    });
+    if (!done)
+        return;
+    completeEntry(QStringLiteral("添加入库信息"));
+}
+
+} // namespace vok

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "ui/EntryForm.h"
+
+namespace vok {
+
+// Stock-in entry: one delivery of a device. Appends a DEVICE_IN row and
+// raises the device's stock, adding its stock row when it has none; both
+// in one transaction.
+class CDeviceInDlg : public EntryForm
+{
+    Q_OBJECT
+public:
+    CDeviceInDlg(const FormContext& context, QWidget* parent = nullptr);
+
+protected:
+    void confirm() override;
+
+private:
+    QLineEdit* m_provider;
+    QLineEdit* m_teleno;
+    QLineEdit* m_number;
+    QLineEdit* m_price;
+    QLineEdit* m_buyer;
+};
+
+} // namespace vok

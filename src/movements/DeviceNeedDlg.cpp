@@ -1,0 +1,79 @@
+#include "movements/DeviceNeedDlg.h"
+
+#include "core/Clock.h"
+#include "db/Schema.h"
+#include "ui/FieldExchange.h"
+#include "ui/MessageService.h"
+#include "ui/Refusal.h"
+#include "ui/RunChange.h"
+
+#include <QComboBox>
+#include <QDateEdit>
+#include <QLineEdit>
+
+namespace vok {
+
+namespace {
+
+enum : int
+{
+    IDC_DEVICE = 1066,
+    IDC_DEPARTMENT = 1067,
+    IDC_BEGIN_DATE = 1068,
+    IDC_END_DATE = 1069,
+    IDC_NUMBER = 1070,
+    IDC_CONFIRM = 1071
+};
+
+} // namespace
+
+CDeviceNeedDlg::CDeviceNeedDlg(const FormContext& context, QWidget* parent)
+    : EntryForm(context, QStringLiteral("设备需求登记"), QStringLiteral("输入需求信息"), parent)
+{
+    addDeviceList(IDC_DEVICE, QStringLiteral("设备编号"));
+    m_department = addEdit(IDC_DEPARTMENT, QStringLiteral("需求部门"));
+    limitText(m_department, kDepartmentBytes);
+    m_beginDate = addDatePicker(IDC_BEGIN_DATE, QStringLiteral("开始时间"));
+    m_endDate = addDatePicker(IDC_END_DATE, QStringLiteral("结束时间"));
+    m_number = addEdit(IDC_NUMBER, QStringLiteral("设备数量"));
+    showNumber(m_number, 0);
+    addButtons(IDC_CONFIRM, QStringLiteral("devneed.htm"));
+    fillDeviceList();
+}
+
+void CDeviceNeedDlg::confirm()
+{
+    if (!deviceChosen())
+        return;
+
+    // The fields in the order they are taken: device, end date, start date,
+    // department, quantity. An end before the start is taken as entered.
+    QString code, department;
+    float number = 0;
+    FieldExchange dx(this);
+    dx.text(deviceList(), code, schema::DeviceNeed, DeviceNeedCol::code);
+    const QString endDate = unpaddedDate(m_endDate->date());
+    const QString beginDate = unpaddedDate(m_beginDate->date());
+    dx.text(m_department, department, kDepartmentBytes);
+    dx.number(m_number, number, 1, 10000);
+    if (!dx.ok())
+        return;
+
+    if (refuseIfReadOnly(context().classNumber, RefusalText::WithLineBreak, this))
+        return;
+    if (department.isEmpty()) {
+        Messages::notice(QStringLiteral("部门一项不能为空！"), this);
+        return;
+    }
+
+    if (!runChange(this, [&] {
+            connection().append(
+                QStringLiteral("device_need"), schema::DeviceNeed.columnNames(),
+                {code, department, beginDate, endDate, FieldText::listNumber(number)});
+        }))
+        return;
+
+    completeEntry(QStringLiteral("添加需求信息"));
+}
+
+} // namespace vok

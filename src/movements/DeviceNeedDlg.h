@@ -1,0 +1,29 @@
+#pragma once
+
+#include "ui/EntryForm.h"
+
+namespace vok {
+
+// Demand entry: a department's demand for a quantity of a device over a
+// period. Appends one DEVICE_NEED row, every value as text; the stock is
+// neither read nor changed.
+class CDeviceNeedDlg : public EntryForm
+{
+    Q_OBJECT
+public:
+    CDeviceNeedDlg(const FormContext& context, QWidget* parent = nullptr);
+
+    // The department holds at most 10 GBK bytes (five Chinese characters).
+    static constexpr int kDepartmentBytes = 10;
+
+protected:
+    void confirm() override;
+
+private:
+    QLineEdit* m_department;
+    QDateEdit* m_beginDate;
+    QDateEdit* m_endDate;
+    QLineEdit* m_number;
+};
+
+} // namespace vok

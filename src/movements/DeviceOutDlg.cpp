@@ -1,0 +1,128 @@
+#include "movements/DeviceOutDlg.h"
+
+#include "core/StockChange.h"
+#include "db/Schema.h"
+#include "ui/FieldExchange.h"
+#include "ui/MessageService.h"
+#include "ui/Refusal.h"
+#include "ui/RunChange.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+
+namespace vok {
+
+namespace {
+
+enum : int
+{
+    IDC_DEVICE = 1112,
+    IDC_DATE = 1113,
+    IDC_TIME = 1114,
+    IDC_DEPARTMENT = 1105,
+    IDC_STATE = 1106,
+    IDC_OUT_PERSON = 1107,
+    IDC_NUMBER = 1108,
+    IDC_TAKER = 1109,
+    IDC_USAGE = 1110,
+    IDC_MAX_NUMBER = 1142,
+    IDC_CONFIRM = 1111
+};
+
+} // namespace
+
+CDeviceOutDlg::CDeviceOutDlg(const FormContext& context, QWidget* parent)
+    : EntryForm(context, QStringLiteral("设备出库登记"), QStringLiteral("输入出库设备信息"), parent)
+{
+    addDeviceList(IDC_DEVICE, QStringLiteral("出库设备"));
+    addTimePickers(IDC_DATE, IDC_TIME, QStringLiteral("出库时间"));
+    m_department = addEdit(IDC_DEPARTMENT, QStringLiteral("使用部门"), schema::DeviceOut,
+                           DeviceOutCol::department);
+    m_state = addEdit(IDC_STATE, QStringLiteral("出库状态"), QStringLiteral("0"));
+    m_outPerson = addEdit(IDC_OUT_PERSON, QStringLiteral("经手人"), schema::DeviceOut,
+                          DeviceOutCol::out_person);
+    m_number = addEdit(IDC_NUMBER, QStringLiteral("数量"));
+    m_taker = addEdit(IDC_TAKER, QStringLiteral("领取人"), schema::DeviceOut, DeviceOutCol::taker);
+    m_usage = addMultiLineEdit(IDC_USAGE, QStringLiteral("用途"));
+    limitText(m_usage, schema::DeviceOut, DeviceOutCol::usage);
+    m_maxNumber = addFigure(IDC_MAX_NUMBER, QStringLiteral("最大数量"));
+    showNumber(m_number, 0);
+    addButtons(IDC_CONFIRM, QStringLiteral("devout.htm"));
+    fillDeviceList();
+}
+
+// The largest quantity: the stock on hand of the device chosen, 0 when it
+// has no stock row (or more than one). After a failure the figure shown
+// before stays.
+void CDeviceOutDlg::deviceListClosedUp()
+{
+    const QString code = lookUpCode();
+    if (code.isEmpty())
+        return;
+    runChange(this, [&] { showNumber(m_maxNumber, readStock(connection(), code).now); });
+}
+
+void CDeviceOutDlg::refuseOverLimit()
+{
+    Messages::notice(QStringLiteral("超过最大限量！"), this);
+}
+
+void CDeviceOutDlg::confirm()
+{
+    if (refuseIfReadOnly(context().classNumber, RefusalText::WithLineBreak, this))
+        return;
+    if (!deviceChosen())
+        return;
+
+    // The fields in the order they are taken: device, time, department,
+    // person handling, quantity, person receiving, purpose, state, largest
+    // quantity.
+    QString code, department, outPerson, taker, usage;
+    float number = 0;
+    float maxNumber = 0;
+    int state = 0;
+    FieldExchange dx(this);
+    dx.text(deviceList(), code, schema::DeviceOut, DeviceOutCol::code);
+    const QString outDate = entryTime();
+    dx.text(m_department, department, schema::DeviceOut, DeviceOutCol::department);
+    dx.text(m_outPerson, outPerson, schema::DeviceOut, DeviceOutCol::out_person);
+    dx.number(m_number, number, 1, 10000);
+    dx.text(m_taker, taker, schema::DeviceOut, DeviceOutCol::taker);
+    dx.text(m_usage, usage, schema::DeviceOut, DeviceOutCol::usage);
+    dx.integer(m_state, state, 0, 9);
+    dx.number(m_maxNumber, maxNumber, 1, 10000);
+    if (!dx.ok())
+        return;
+
+    if (maxNumber > 0 && number > maxNumber) {
+        refuseOverLimit();
+        return;
+    }
+
+    // The stock-out row and the stock change stand or fall together, and
+    // the quantity is checked against the stock as it is now: another
+    // workstation may have issued since the figure was shown.
+    stock::Issue issued;
+    if (!runChange(this, [&] {
+            Connection& c = connection();
+            Transaction transaction(c);
+            issued = stock::issue(c, code, number);
+            if (issued.done) {
+                c.append(QStringLiteral("device_out"), schema::DeviceOut.columnNames(),
+                         {code, department, outDate, QString::number(state), outPerson, number,
+                          taker, usage});
+                transaction.commit();
+            }
+        }))
+        return;
+    if (!issued.done) {
+        showNumber(m_maxNumber, issued.onHand);
+        refuseOverLimit();
+        return;
+    }
+
+    completeEntry(QStringLiteral("添加出库信息"));
+}
+
+} // namespace vok

@@ -1,0 +1,78 @@
+#include "movements/DeviceReturnDlg.h"
+
+#include "core/StockChange.h"
+#include "db/Schema.h"
+#include "ui/FieldExchange.h"
+#include "ui/Refusal.h"
+#include "ui/RunChange.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+
+namespace vok {
+
+namespace {
+
+enum : int
+{
+    IDC_DEVICE = 1052,
+    IDC_DATE = 1053,
+    IDC_TIME = 1054,
+    IDC_KEEPER = 1055,
+    IDC_NUMBER = 1056,
+    IDC_RETURN_PERSON = 1057,
+    IDC_CONFIRM = 1051
+};
+
+} // namespace
+
+CDeviceReturnDlg::CDeviceReturnDlg(const FormContext& context, QWidget* parent)
+    : EntryForm(context, QStringLiteral("设备还库登记"), QStringLiteral("输入还库设备信息"), parent)
+{
+    addDeviceList(IDC_DEVICE, QStringLiteral("设备编号"));
+    addTimePickers(IDC_DATE, IDC_TIME, QStringLiteral("还库日期"));
+    m_keeper = addEdit(IDC_KEEPER, QStringLiteral("管理员"), schema::DeviceReturn,
+                       DeviceReturnCol::keeper);
+    m_number = addEdit(IDC_NUMBER, QStringLiteral("数量"));
+    m_returnPerson = addEdit(IDC_RETURN_PERSON, QStringLiteral("归还人"), schema::DeviceReturn,
+                             DeviceReturnCol::return_person);
+    showNumber(m_number, 0);
+    addButtons(IDC_CONFIRM, QStringLiteral("devret.htm"), ButtonPlacement::Right);
+    fillDeviceList();
+}
+
+void CDeviceReturnDlg::confirm()
+{
+    if (refuseIfReadOnly(context().classNumber, RefusalText::WithLineBreak, this))
+        return;
+    if (!deviceChosen())
+        return;
+
+    // The fields in the order they are taken: device, time, keeper, person
+    // returning, quantity. Any quantity from 1 to 10000 may come back.
+    QString code, keeper, returnPerson;
+    float number = 0;
+    FieldExchange dx(this);
+    dx.text(deviceList(), code, schema::DeviceReturn, DeviceReturnCol::code);
+    const QString returnDate = entryTime();
+    dx.text(m_keeper, keeper, schema::DeviceReturn, DeviceReturnCol::keeper);
+    dx.text(m_returnPerson, returnPerson, schema::DeviceReturn, DeviceReturnCol::return_person);
+    dx.number(m_number, number, 1, 10000);
+    if (!dx.ok())
+        return;
+
+    // The return row and the stock change stand or fall together.
+    if (!runChange(this, [&] {
+            Connection& c = connection();
+            Transaction transaction(c);
+            c.append(QStringLiteral("device_return"), schema::DeviceReturn.columnNames(),
+                     {code, returnDate, keeper, number, returnPerson});
+            stock::giveBack(c, code, number);
+            transaction.commit();
+        }))
+        return;
+
+    completeEntry(QStringLiteral("添加还库信息"));
+}
+
+} // namespace vok

@@ -1,0 +1,124 @@
+#include "movements/WantBuyDlg.h"
+
+#include "core/StockChange.h"
+#include "db/Schema.h"
+#include "db/SqlFormat.h"
+#include "ui/CommandTable.h"
+#include "ui/FieldExchange.h"
+#include "ui/Refusal.h"
+#include "ui/RunChange.h"
+
+#include <QComboBox>
+#include <QDateEdit>
+#include <QLineEdit>
+#include <QTimeEdit>
+
+namespace vok {
+
+namespace {
+
+enum : int
+{
+    IDC_DEVICE = 1115,
+    IDC_NAME = 1116,
+    IDC_MAX_NUMBER = 1117,
+    IDC_TOTAL_NUMBER = 1118,
+    IDC_NOW_NUMBER = 1119,
+    IDC_BUY_NUMBER = 1120,
+    IDC_PROVIDER = 1121,
+    IDC_PRICE = 1122,
+    IDC_DATE = 1126,
+    IDC_TIME = 1125,
+    IDC_GENERATE = 1123
+};
+
+} // namespace
+
+CWantBuyDlg::CWantBuyDlg(const FormContext& context, QWidget* parent)
+    : EntryForm(context, QStringLiteral("生成设备采购计划报表"), QString(), parent)
+{
+    addHeading(QStringLiteral("设备采购计划报表"));
+    QComboBox* list = makeDeviceList(IDC_DEVICE);
+    m_name = makeFigure(IDC_NAME, QString());
+    addPair(QStringLiteral("设备编号"), list, QStringLiteral("设备名称"), m_name);
+    m_maxNumber = makeFigure(IDC_MAX_NUMBER);
+    m_totalNumber = makeFigure(IDC_TOTAL_NUMBER);
+    addPair(QStringLiteral("最大库存"), m_maxNumber, QStringLiteral("总库存"), m_totalNumber);
+    m_nowNumber = makeFigure(IDC_NOW_NUMBER);
+    m_buyNumber = makeEdit(IDC_BUY_NUMBER, QStringLiteral("0"));
+    addPair(QStringLiteral("现有数量"), m_nowNumber, QStringLiteral("采购数量"), m_buyNumber);
+    m_provider = makeEdit(IDC_PROVIDER);
+    limitText(m_provider, schema::DeviceWantBuy, DeviceWantBuyCol::provider);
+    m_price = makeEdit(IDC_PRICE, QStringLiteral("0"));
+    addPair(QStringLiteral("供应商"), m_provider, QStringLiteral("价格"), m_price);
+    addTimePickers(IDC_DATE, IDC_TIME, QStringLiteral("报表时间"), DateKind::Calendar);
+    addButtons(IDC_GENERATE, QStringLiteral("report.htm"), ButtonPlacement::Below,
+               QStringLiteral("生成"), 2);
+    commands()->noMenu();
+    setMinimumWidth(480);
+    fillDeviceList();
+}
+
+// The device's name from the catalogue and its stock figures (all 0
+// without a single stock row). Only these fields change; a failure of
+// either look-up is shown and leaves its fields as they were.
+void CWantBuyDlg::deviceListClosedUp()
+{
+    const QString code = lookUpCode();
+    if (code.isEmpty())
+        return;
+    runChange(this, [&] {
+        auto rows = connection().query(
+            sqlFormat(u"SELECT * FROM DEVICE_CODE WHERE code='%s'", {SqlArg::text(code)}));
+        RowRecord r(schema::DeviceCode);
+        if (rows->next())
+            rows->readInto(r);
+        m_name->setText(r.text(DeviceCodeCol::name));
+    });
+    runChange(this, [&] {
+        const StockFigures f = readStock(connection(), code);
+        showNumber(m_nowNumber, f.now);
+        showNumber(m_maxNumber, f.high);
+        showNumber(m_totalNumber, f.total);
+    });
+}
+
+void CWantBuyDlg::confirm()
+{
+    if (refuseIfReadOnly(context().classNumber, RefusalText::OneLine, this))
+        return;
+    if (!deviceChosen())
+        return;
+
+    // The fields in the order they are taken. The figures are read back
+    // from the text they are shown in ("%.*g", 6 digits) and, like every
+    // number here, written "%f"; one too long for its column is refused.
+    QString code, name, provider, nowNumber, maxNumber, totalNumber;
+    float buyNumber = 0;
+    float price = 0;
+    const TableDef& t = schema::DeviceWantBuy;
+    FieldExchange dx(this);
+    dx.text(deviceList(), code, t, DeviceWantBuyCol::code);
+    const QString buyDate = entryTime();
+    dx.number(m_buyNumber, buyNumber, 1, 10000);
+    dx.numberText(m_nowNumber, nowNumber, t, DeviceWantBuyCol::now_number);
+    dx.numberText(m_maxNumber, maxNumber, t, DeviceWantBuyCol::max_number);
+    dx.number(m_price, price, 1, 10000);
+    dx.text(m_name, name);
+    dx.text(m_provider, provider, t, DeviceWantBuyCol::provider);
+    dx.numberText(m_totalNumber, totalNumber, t, DeviceWantBuyCol::total_number);
+    if (!dx.ok())
+        return;
+
+    if (!runChange(this, [&] {
+            connection().append(
+                QStringLiteral("device_wantbuy"), schema::DeviceWantBuy.columnNames(),
+                {code, nowNumber, totalNumber, maxNumber, FieldText::listNumber(buyNumber),
+                 provider, FieldText::listNumber(price), buyDate});
+        }))
+        return;
+
+    completeEntry(QStringLiteral("生成设备采购计划报表"));
+}
+
+} // namespace vok

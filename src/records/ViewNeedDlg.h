@@ -1,0 +1,16 @@
+#pragma once
+
+#include "ui/RecordBrowser.h"
+
+namespace vok {
+
+// The demand browser "查看需求信息": lists DEVICE_NEED; deletes the rows of
+// a device and department.
+class CViewNeedDlg : public RecordBrowser
+{
+    Q_OBJECT
+public:
+    explicit CViewNeedDlg(const FormContext& context, QWidget* parent = nullptr);
+};
+
+} // namespace vok

@@ -1,0 +1,136 @@
+#pragma once
+
+#include "core/FormContext.h"
+
+#include <QDialog>
+
+class QComboBox;
+class QDateEdit;
+class QGridLayout;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QTimeEdit;
+
+namespace vok {
+
+class CommandTable;
+struct TableDef;
+
+// The catalogue's device codes ("SELECT * FROM DEVICE_CODE"), sorted as a
+// sorted combo box lists them: case folded first, then by character.
+// Throws DbError.
+QStringList catalogueCodes(Connection& connection);
+
+// What the entry forms (stock-in, stock-out, return, demand, purchase plan)
+// share: a group box of inputs headed by the device list and the date and
+// time pickers, a row of buttons under it (confirm, help, exit) with the
+// same commands in the context menu, the device list filled from the
+// catalogue on opening, and the end of a successful entry (message, log
+// entry, close). A form builds its rows in the order of its controls, which
+// is also the tab order, and writes its own confirm().
+class EntryForm : public QDialog
+{
+    Q_OBJECT
+public:
+    // The form closes at once when its device list could not be filled.
+    int exec() override;
+    bool deviceListFilled() const { return m_filled; }
+
+    CommandTable* commands() const { return m_commands; }
+
+    // The control ids of the commands every entry form has.
+    static constexpr int kExit = 2;
+
+protected:
+    // Without a group caption the inputs stand in the form without a box.
+    EntryForm(const FormContext& context, const QString& title, const QString& groupCaption,
+              QWidget* parent);
+
+    // Rows of the input group, in order.
+    QComboBox* addDeviceList(int id, const QString& label);
+    // The date picker has spin buttons, or a drop-down calendar.
+    enum class DateKind
+    {
+        Spin,
+        Calendar
+    };
+    // One Tab stop each: Tab and Shift+Tab leave a picker, the arrow keys
+    // and typing move between its sections. Each is named by the label of
+    // its row with "日期" or "时间".
+    void addTimePickers(int dateId, int timeId, const QString& label,
+                        DateKind kind = DateKind::Spin);
+    QLineEdit* addEdit(int id, const QString& label, const QString& initial = QString());
+    // A text edit that stops typing and pasting at the capacity of its
+    // field in a row record.
+    QLineEdit* addEdit(int id, const QString& label, const TableDef& table, int column);
+    // A multi-line edit: Enter starts a new line, Tab moves on.
+    QPlainTextEdit* addMultiLineEdit(int id, const QString& label);
+    // A date picker with a drop-down calendar, set to today; one Tab stop.
+    QDateEdit* addDatePicker(int id, const QString& label);
+    // A figure the form looks up and shows but the user cannot change.
+    QLineEdit* addFigure(int id, const QString& label);
+    void addRow(const QString& label, QWidget* field);
+    // The same controls without a row, for addPair().
+    QComboBox* makeDeviceList(int id);
+    QLineEdit* makeEdit(int id, const QString& initial = QString());
+    QLineEdit* makeFigure(int id, const QString& initial = QStringLiteral("0"));
+    // Two fields side by side in one row, the second with its label in a
+    // second column.
+    void addPair(const QString& label, QWidget* field, const QString& label2, QWidget* field2);
+    // A centred heading above the inputs.
+    void addHeading(const QString& text);
+
+    // The buttons (confirm, help, exit; exit is the default button) in a row
+    // under the inputs or in a column to their right, and the context menu
+    // "确认", "帮助", "退出". The captions put gap ideographic spaces
+    // between their two characters. Call after the rows.
+    enum class ButtonPlacement
+    {
+        Below,
+        Right
+    };
+    void addButtons(int confirmId, const QString& helpTopic,
+                    ButtonPlacement placement = ButtonPlacement::Below,
+                    const QString& confirmWord = QStringLiteral("确认"), int gap = 1);
+
+    // Fills the device list with the catalogue's codes, sorted. A database
+    // failure is shown in the COM error box and the form will close at once.
+    bool fillDeviceList();
+    // Step one of every confirm: "请选择一个设备" when no device is chosen.
+    bool deviceChosen();
+    // The entry time: the date picker's date and the time picker's time,
+    // written "%d-%d-%d %d:%d:%d" without padding.
+    QString entryTime() const;
+    // The end of a successful entry: "完成操作！", the log entry, close.
+    void completeEntry(const QString& logText);
+
+    virtual void confirm() = 0;
+    // Called each time the device list's drop-down closes (a choice made
+    // with the mouse or the keyboard, or the list closed without one), after
+    // the choice has been taken. Choosing with the list closed does not call it.
+    virtual void deviceListClosedUp() {}
+    // The device list's text for a look-up: at most 63 characters.
+    QString lookUpCode() const;
+
+    const FormContext& context() const { return m_context; }
+    Connection& connection() const { return *m_context.connection; }
+    QComboBox* deviceList() const { return m_deviceList; }
+    QDateEdit* datePicker() const { return m_datePicker; }
+    QTimeEdit* timePicker() const { return m_timePicker; }
+
+private:
+    QLabel* makeLabel(const QString& text, QWidget* buddy);
+
+    FormContext m_context;
+    QWidget* m_group;
+    QGridLayout* m_rows;
+    QGridLayout* m_layout;
+    CommandTable* m_commands;
+    QComboBox* m_deviceList = nullptr;
+    QDateEdit* m_datePicker = nullptr;
+    QTimeEdit* m_timePicker = nullptr;
+    bool m_filled = true;
+};
+
+} // namespace vok

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "core/TableReport.h"
+
+#include <QDateTime>
+#include <functional>
+
+class QPainter;
+class QPrinter;
+class QWidget;
+
+namespace vok {
+
+class RecordListModel;
+
+// The report canvas on a painter that draws on a printer (or a PDF): sets
+// up 0.001-inch units with y upward from the bottom edge of the printable
+// area and maps the report's font faces to the installed ones.
+class PainterReportCanvas : public ReportCanvas
+{
+public:
+    explicit PainterReportCanvas(QPainter& painter);
+    ~PainterReportCanvas() override;
+
+    void setFont(const QString& face, double points) override;
+    int textHeight(const QString& text) override;
+    Ink measure(const QString& text) override;
+    void drawText(int x, int y, const QString& text) override;
+    void setPen(Pen pen) override;
+    void drawLine(int x1, int y1, int x2, int y2) override;
+    void newPage() override;
+
+private:
+    QPainter& m_painter;
+};
+
+namespace PrintService {
+// Chooses the printer: the print dialog with page ranges and the selection
+// disabled. Returns false when the user cancels. Tests replace it.
+using Chooser = std::function<bool(QPrinter& printer, QWidget* parent)>;
+void setChooser(Chooser chooser);
+bool choosePrinter(QPrinter& printer, QWidget* parent);
+} // namespace PrintService
+
+// Prints the rows a list shows as the layout's table report, with the
+// user name as preparer and the clock's time. Cancelling the print dialog
+// prints nothing. Shows no message.
+void PrintTableReport(const RecordListModel& list, const ReportLayout& layout,
+                      const QString& userName, QWidget* parent = nullptr);
+// The same report in a preview window (zoom, pages, print).
+void PreviewTableReport(const RecordListModel& list, const ReportLayout& layout,
+                        const QString& userName, QWidget* parent = nullptr);
+// The same for any rows, onto a printer already chosen. False when the
+// printer (or its output file) cannot be opened.
+bool printTableReport(QPrinter& printer, const ReportLayout& layout, int rowCount,
+                      const ReportCell& cell, const QString& userName, const QDateTime& printTime);
+
+} // namespace vok

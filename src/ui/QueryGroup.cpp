@@ -1,0 +1,105 @@
+#include "ui/QueryGroup.h"
+
+#include "db/DbError.h"
+#include "ui/ComErrorBox.h"
+#include "ui/RecordListView.h"
+
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace vok {
+
+QueryGroup::QueryGroup(std::span<const QueryField> table, QPushButton* button, QWidget* parent)
+    : QGroupBox(QStringLiteral("查询"), parent), m_table(table)
+{
+    m_field = new QComboBox(this);
+    m_field->setObjectName(QStringLiteral("queryField"));
+    m_field->setEditable(true);
+    m_field->setInsertPolicy(QComboBox::NoInsert);
+    for (const QueryField& f : table)
+        m_field->addItem(f.text.toString());
+    m_field->setCurrentIndex(-1);
+    m_field->setEditText(QString());
+
+    m_operator = new QComboBox(this);
+    m_operator->setObjectName(QStringLiteral("queryOperator"));
+    m_operator->setEditable(true);
+    m_operator->setInsertPolicy(QComboBox::NoInsert);
+    // A sorted combo: the entries "=", "<", ">", "<>" are offered in order.
+    QStringList ops{QStringLiteral("="), QStringLiteral("<"), QStringLiteral(">"),
+                    QStringLiteral("<>")};
+    ops.sort();
+    m_operator->addItems(ops);
+    m_operator->setCurrentIndex(-1);
+    m_operator->setEditText(QString());
+
+    m_value = new QLineEdit(this);
+    m_value->setObjectName(QStringLiteral("queryValue"));
+
+    m_button = button ? button : new QPushButton(QStringLiteral("查　询"), this);
+    m_button->setParent(this);
+
+    auto* fieldLabel = m_fieldLabel = new QLabel(QStringLiteral("查询的项"), this);
+    fieldLabel->setBuddy(m_field);
+    auto* opLabel = new QLabel(QStringLiteral("符号"), this);
+    opLabel->setBuddy(m_operator);
+    auto* valueLabel = m_valueLabel = new QLabel(QStringLiteral("查询的内容"), this);
+    valueLabel->setBuddy(m_value);
+
+    auto* row = new QHBoxLayout(this);
+    row->addWidget(fieldLabel);
+    row->addWidget(m_field, 3);
+    row->addWidget(opLabel);
+    row->addWidget(m_operator, 1);
+    row->addWidget(valueLabel);
+    row->addWidget(m_value, 3);
+    row->addWidget(m_button);
+
+    setTabOrder(m_field, m_operator);
+    setTabOrder(m_operator, m_value);
+    setTabOrder(m_value, m_button);
+}
+
+void QueryGroup::setLabels(const QString& field, const QString& value)
+{
+    m_fieldLabel->setText(field);
+    m_valueLabel->setText(value);
+}
+
+QString QueryGroup::fieldText() const
+{
+    return m_field->currentText();
+}
+
+QString QueryGroup::operatorText() const
+{
+    return m_operator->currentText();
+}
+
+QString QueryGroup::valueText() const
+{
+    return m_value->text();
+}
+
+QString QueryGroup::compose() const
+{
+    return composeQuery(m_table, fieldText(), operatorText(), valueText());
+}
+
+void QueryGroup::fillList(RecordListView& list, Connection& connection) const
+{
+    QString select;
+    try {
+        select = compose();
+    } catch (const DbError& e) {
+        list.records()->clear();
+        showComError(e, &list);
+        return;
+    }
+    list.fill(connection, select);
+}
+
+} // namespace vok

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "core/QueryField.h"
+
+#include <QGroupBox>
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace vok {
+
+class Connection;
+class RecordListView;
+
+// The query group of a browser: "查询的项" (the field combo with the form's
+// field texts), "符号" (the operator combo, sorted), "查询的内容" and the
+// button "查　询". It composes the SELECT text; the form runs it.
+class QueryGroup : public QGroupBox
+{
+public:
+    // The query button may be made by the form (from its command table);
+    // without one the group makes its own.
+    QueryGroup(std::span<const QueryField> table, QPushButton* button = nullptr,
+               QWidget* parent = nullptr);
+
+    QComboBox* fieldCombo() const { return m_field; }
+    QComboBox* operatorCombo() const { return m_operator; }
+    QLineEdit* valueEdit() const { return m_value; }
+    QPushButton* queryButton() const { return m_button; }
+    // Other captions for the field and value labels (the stock form's
+    // "要查询的项", "要查询的内容").
+    void setLabels(const QString& field, const QString& value);
+
+    // The three values as they stand in the controls.
+    QString fieldText() const;
+    QString operatorText() const;
+    QString valueText() const;
+
+    // The SELECT text for the values; empty when the field matches no
+    // entry. Throws DbError for an operator or a date that cannot be used.
+    QString compose() const;
+    // Runs the query into a list: its rows, or the COM error box and an
+    // empty list when the query cannot be composed or run.
+    void fillList(RecordListView& list, Connection& connection) const;
+
+private:
+    std::span<const QueryField> m_table;
+    QComboBox* m_field;
+    QComboBox* m_operator;
+    QLineEdit* m_value;
+    QPushButton* m_button;
+    QLabel* m_fieldLabel;
+    QLabel* m_valueLabel;
+};
+
+} // namespace vok

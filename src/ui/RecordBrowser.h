@@ -1,0 +1,223 @@
+#pragma once
+
+#include "core/FormContext.h"
+#include "core/QueryField.h"
+
+#include <QDialog>
+#include <memory>
+#include <span>
+#include <vector>
+
+namespace vok {
+
+class CommandTable;
+class QueryGroup;
+class RecordListView;
+class RowRecord;
+struct ReportLayout;
+struct TableDef;
+
+// One column of a browser's list.
+struct BrowserColumn
+{
+    QStringView heading;
+    // A single-precision number, shown "%f"; else the text as read.
+    bool single = false;
+    // The result column it shows, by name; empty: the one at its position.
+    QStringView source = {};
+};
+
+// One detail field: its control, label, what it holds and the list column
+// a click copies into it. In the browsers that modify, that column is also
+// the field of the row record the field is stored into.
+struct BrowserField
+{
+    enum Kind
+    {
+        Text,     // editable text, at most its record field's capacity
+        ReadOnly, // read-only text
+        Single,   // a decimal number between min and max
+        Integer,  // a whole number between min and max
+        Note      // read-only text of several lines
+    };
+    int id;
+    QStringView label;
+    Kind kind;
+    int column;
+    // Place in the detail group: row and column of the field grid.
+    int row;
+    int gridColumn;
+    int min = 0;
+    int max = 0;
+    // A single-line edit of several lines' height.
+    bool tall = false;
+};
+
+// What a command of a browser does.
+enum class BrowserAction
+{
+    Modify,
+    Delete,
+    Print,
+    Help,
+    Exit,
+    Query,
+    Clear
+};
+
+struct BrowserCommand
+{
+    int id;
+    QStringView caption;
+    QStringView menuText;
+    BrowserAction action;
+    // Place among the detail group's buttons (not for Query).
+    int row = 0;
+    int column = 0;
+};
+
+// Everything a record browser is: a constant description that one
+// mechanism, RecordBrowser, turns into the form. Spans point at constant
+// tables of the browser's own file.
+struct BrowserDescription
+{
+    QStringView objectName;
+    QStringView title;
+    // The dialog's size in dialog units.
+    int width;
+    int height;
+    // The list's control id; 0 for a list without one.
+    int listId;
+    const TableDef* table;
+    // The SELECT that lists the whole table.
+    QStringView listText;
+    std::span<const BrowserColumn> columns;
+    // Column widths as shares of the list's outer width: numerator of each
+    // column over shareDenominator; none: all columns of equal width.
+    std::span<const int> shares = {};
+    int shareDenominator = 0;
+    // The query field table; none: no query group.
+    std::span<const QueryField> queryFields = {};
+    // The query controls' ids (1190, 1188, 1186) in the order they are
+    // taken, after the detail fields.
+    std::span<const int> queryOrder = {};
+    // The detail fields, in the order they are taken from their controls.
+    std::span<const BrowserField> fields = {};
+    // The list beside the detail group (else above the groups); the
+    // buttons beside the fields (else under them).
+    bool listBeside = false;
+    bool buttonsBeside = false;
+    // The commands in tab order.
+    std::span<const BrowserCommand> commands = {};
+    // The context menu (ids; 0 a separator); none: no context menu.
+    std::span<const int> menuOrder = {};
+    // The button Enter presses; 0: none, and Enter, while no button has
+    // the focus, takes the fields with their checks and, when they pass,
+    // closes the form without writing.
+    int defaultButton = 0;
+    QStringView helpTopic = {};
+    const ReportLayout* report = nullptr;
+
+    // The key of Modify and Delete: the detail fields (indices into fields)
+    // that fill the %s of keySelect and deleteStatement, in order; a date
+    // column's value as a date, any other as a quoted text.
+    std::span<const int> keyFields = {};
+    QStringView keySelect = {};
+    QStringView deleteStatement = {};
+    // Asked before a Delete that matches several rows: %1 the number of
+    // rows, %2 … the key texts.
+    QStringView deleteQuestion = {};
+    // The demand browser deletes by the fields as last shown.
+    bool deleteTakesFields = true;
+    QStringView modifyDone = {};
+    QStringView modifyLog = {};
+    QStringView deleteDone = {};
+    QStringView deleteLog = {};
+    // The statement that empties the table (the log viewer).
+    QStringView clearStatement = {};
+};
+
+// A record browser: lists a table (rows read last at the top), shows the
+// clicked row in the detail fields, stores corrections into that row,
+// deletes by its key, narrows the list with a one-condition query, prints
+// what the list shows and opens its help, all as its description says.
+//
+// Modify changes only the row that was clicked, identified by the engine
+// (rowid, or the server's row number) as the list read it, and only when
+// that row still holds the values listed; otherwise nothing is written,
+// the user is told and the list is read again.
+class RecordBrowser : public QDialog
+{
+    Q_OBJECT
+public:
+    RecordBrowser(const BrowserDescription& description, const FormContext& context,
+                  QWidget* parent = nullptr);
+    ~RecordBrowser() override;
+
+    RecordListView* list() const { return m_list; }
+    CommandTable* commands() const { return m_commands; }
+    // Nullptr for a browser without a query group.
+    QueryGroup* queryGroup() const { return m_query; }
+    // The detail field of a control id.
+    QWidget* field(int id) const;
+
+    // The commands, as their buttons run them.
+    void onModify();
+    void onDelete();
+    void onQuery();
+    void onPrint();
+    void onClear();
+    // Copies a list row into the detail fields.
+    void onRowChosen(int row);
+
+    // Fills the list with a SELECT text; failures go to the COM error box.
+    void fillList(const QString& select);
+
+    // The texts shown when the row to change is gone or was changed by
+    // another user since it was listed.
+    static QString recordGoneText();
+    static QString recordChangedText();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    struct Value
+    {
+        QString text;
+        double number = 0;
+    };
+
+    void buildForm();
+    void setColumnWidths();
+    void runCommand(const BrowserCommand& command);
+    // Takes the detail and query fields from the controls, in order, with
+    // their checks. False when one fails (its message is shown).
+    bool takeFields();
+    void showFields();
+    // A key format filled with the key fields. Throws DbError for a key
+    // date that is not a date.
+    QString keyText(QStringView format) const;
+    QString fieldText(size_t index) const;
+    void storeFields(RowRecord& record) const;
+    // After a change: the notice, the log entry and the whole table again.
+    void finishChange(QStringView notice, QStringView logText);
+    void tellAndRefill(const QString& text);
+    void refill();
+
+    const BrowserDescription& m_d;
+    FormContext m_context;
+    CommandTable* m_commands = nullptr;
+    RecordListView* m_list = nullptr;
+    QueryGroup* m_query = nullptr;
+    std::vector<QWidget*> m_edits;
+    std::vector<Value> m_values;
+    QString m_queryField;
+    QString m_queryOperator;
+    QString m_queryValue;
+    // The row last clicked: its identity and its values as listed.
+    qint64 m_rowId = 0;
+    std::unique_ptr<RowRecord> m_listed;
+};
+
+} // namespace vok

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "core/RecordListModel.h"
+
+#include <QTableView>
+
+namespace vok {
+
+// The list of a record browser: report style, full-row select, grid
+// lines, one row chosen at a time. It owns its model.
+class RecordListView : public QTableView
+{
+    Q_OBJECT
+public:
+    explicit RecordListView(std::vector<RecordListModel::Column> columns,
+                            QWidget* parent = nullptr);
+
+    RecordListModel* records() const { return m_model; }
+
+    // Fills the list with the SELECT text's rows, newest read at the top.
+    // A database failure is shown in the COM error box; the list keeps the
+    // rows read before it. Returns false on failure.
+    bool fill(Connection& connection, const QString& select);
+    // Puts the SELECT text's rows above those listed, the same way.
+    bool add(Connection& connection, const QString& select);
+
+    // Column widths as parts of the list's outer width: width[i] =
+    // outerWidth * numerators[i] / denominator (integer division).
+    void setColumnShares(const std::vector<int>& numerators, int denominator);
+
+signals:
+    // The user chose a row (click, or moving to it with the keyboard).
+    void rowChosen(int row);
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    // A list without a name of its own is named by its window's title.
+    void showEvent(QShowEvent* event) override;
+
+private:
+    bool load(Connection& connection, const QString& select, bool replace);
+    void applyShares();
+
+    RecordListModel* m_model;
+    std::vector<int> m_shares;
+    int m_denominator = 0;
+};
+
+} // namespace vok

@@ -1,0 +1,219 @@
+#include "support/ScriptedConnection.h"
+
+#include "admin/CleanDlg.h"
+#include "core/OperationLog.h"
+#include "db/DbError.h"
+#include "db/Schema.h"
+#include "support/FormTest.h"
+#include "support/TestSupport.h"
+#include "ui/MessageService.h"
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+
+using namespace vok;
+
+namespace {
+
+const QString kWarning = QStringLiteral("执行此项操作!\r\n数据库中的数据将会被清理!");
+
+QCheckBox* box(QWidget& form, int id)
+{
+    return form.findChild<QCheckBox*>(QStringLiteral("control%1").arg(id));
+}
+
+} // namespace
+
+class TestCleanDlg : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void layoutAndCaptions();
+    void checkedTablesAreEmptiedInOrder_data();
+    void checkedTablesAreEmptiedInOrder();
+    void cancelClearsNothing();
+    void failingStatementDoesNotStopTheOthers();
+    void readOnlyClassIsRefused();
+
+private:
+    std::unique_ptr<CCleanDlg> open(int classNumber = 2);
+    QStringList nonEmptyTables();
+
+    std::unique_ptr<test::Sandbox> m_sandbox;
+    ConnectionPtr m_db;
+    std::shared_ptr<test::ScriptedConnection> m_scripted;
+    COperationLog m_log;
+};
+
+void TestCleanDlg::init()
+{
+    m_sandbox = std::make_unique<test::Sandbox>();
+    m_db = m_sandbox->open();
+    m_scripted = std::make_shared<test::ScriptedConnection>(m_db);
+    m_log.Attach(m_db, QStringLiteral("张三"));
+    for (const char* sql : {
+             "INSERT INTO DEVICE_CODE(code,name) VALUES('001','显示器')",
+             "INSERT INTO DEVICE(code,now_number,high_number,low_number,total_number) "
+             "VALUES('001',1,2,0,1)",
+             "INSERT INTO DEVICE_IN(code,in_date,in_number) VALUES('001','2004-1-5 9:3:7',1)",
+             "INSERT INTO DEVICE_OUT(code,out_date,out_number) VALUES('001','2004-1-6 9:3:7',1)",
+             "INSERT INTO DEVICE_RETURN(code,return_date) VALUES('001','2004-1-7 9:3:7')",
+             "INSERT INTO DEVICE_NEED(code,department) VALUES('001','部门B')",
+             "INSERT INTO DEVICE_WANTBUY(code,buy_date) VALUES('001','2004-1-8 9:3:7')",
+             "INSERT INTO HOWDO (do_user,do_what,do_date) VALUES('张三','登录数据库','2004-1-5 "
+             "9:0:0')",
+             "INSERT INTO user (user,pswd,class) VALUES('张三','x','1')",
+         })
+        m_db->execute(QString::fromUtf8(sql));
+}
+
+void TestCleanDlg::cleanup()
+{
+    m_scripted.reset();
+    m_log.Attach(nullptr, {});
+    m_db.reset();
+    m_sandbox.reset();
+}
+
+std::unique_ptr<CCleanDlg> TestCleanDlg::open(int classNumber)
+{
+    FormContext c;
+    c.classNumber = classNumber;
+    c.connection = m_scripted;
+    c.log = &m_log;
+    auto form = std::make_unique<CCleanDlg>(c);
+    form->show();
+    return form;
+}
+
+QStringList TestCleanDlg::nonEmptyTables()
+{
+    QStringList out;
+    for (const TableDef* t : schema::all())
+        if (m_db->recordCount(QStringLiteral("SELECT * FROM ") + t->name) > 0)
+            out << t->name;
+    return out;
+}
+
+void TestCleanDlg::layoutAndCaptions()
+{
+    auto form = open();
+    QCOMPARE(form->windowTitle(), QString("清理数据库"));
+    QVERIFY(form->findChild<QLabel*>("promptLabel")->text() == "请选择你想要清理的表格：");
+    const QStringList captions{"清理设备代码表格",     "清理设备入库表格", "清理设备出库表格",
+                               "清理设备库存表格",     "清理部门需求表格", "清理设备还库表格",
+                               "清理设备采购计划表格", "清理操作日志表格"};
+    for (int id = 1219; id <= 1226; ++id) {
+        QCheckBox* b = box(*form, id);
+        QCOMPARE(b->text(), captions.at(id - 1219));
+        QVERIFY(!b->isChecked());
+        // Left column 1219, 1221, …; right column 1220, 1222, ….
+        QCOMPARE(b->x() > box(*form, 1219)->x(), id % 2 == 0);
+    }
+    auto* confirm = form->findChild<QPushButton*>("control1");
+    QCOMPARE(confirm->text(), QString("确    认"));
+    QVERIFY(confirm->isDefault());
+    QCOMPARE(form->findChild<QPushButton*>("control2")->text(), QString("取    消"));
+}
+
+void TestCleanDlg::checkedTablesAreEmptiedInOrder_data()
+{
+    QTest::addColumn<QList<int>>("checked");
+    QTest::addColumn<QStringList>("statements");
+    QTest::addColumn<QStringList>("left");
+    QTest::newRow("none") << QList<int>{} << QStringList{}
+                          << QStringList{"DEVICE_CODE",    "DEVICE",        "DEVICE_IN",
+                                         "DEVICE_OUT",     "DEVICE_RETURN", "DEVICE_NEED",
+                                         "DEVICE_WANTBUY", "HOWDO",         "user"};
+    QTest::newRow("catalogue only")
+        << QList<int>{1219} << QStringList{"DELETE * FROM DEVICE_CODE"}
+        << QStringList{"DEVICE",      "DEVICE_IN",      "DEVICE_OUT", "DEVICE_RETURN",
+                       "DEVICE_NEED", "DEVICE_WANTBUY", "HOWDO",      "user"};
+    QTest::newRow("all, log before plan")
+        << QList<int>{1226, 1225, 1224, 1223, 1222, 1221, 1220, 1219}
+        << QStringList{"DELETE * FROM DEVICE_CODE", "DELETE * FROM DEVICE_IN",
+                       "DELETE * FROM DEVICE_OUT",  "DELETE * FROM DEVICE",
+                       "DELETE * FROM DEVICE_NEED", "DELETE * FROM DEVICE_RETURN",
+                       "DELETE * FROM HOWDO",       "DELETE * FROM DEVICE_WANTBUY"}
+        << QStringList{"user"};
+    // A box checked and unchecked again is left alone (-id: click twice).
+    QTest::newRow("checked and unchecked")
+        << QList<int>{-1222, 1226} << QStringList{"DELETE * FROM HOWDO"}
+        << QStringList{"DEVICE_CODE",   "DEVICE",      "DEVICE_IN",      "DEVICE_OUT",
+                       "DEVICE_RETURN", "DEVICE_NEED", "DEVICE_WANTBUY", "user"};
+}
+
+void TestCleanDlg::checkedTablesAreEmptiedInOrder()
+{
+    QFETCH(QList<int>, checked);
+    QFETCH(QStringList, statements);
+    QFETCH(QStringList, left);
+    auto form = open();
+    for (int id : checked) {
+        QTest::mouseClick(box(*form, std::abs(id)), Qt::LeftButton, {}, QPoint(5, 5));
+        if (id < 0)
+            QTest::mouseClick(box(*form, -id), Qt::LeftButton, {}, QPoint(5, 5));
+    }
+    QVERIFY(test::press(*form, 1));
+    QCOMPARE(Messages::shownTexts(), QStringList{kWarning});
+    QCOMPARE(Messages::shown().first().caption, QString("警告!"));
+    QCOMPARE(Messages::shown().first().icon, Messages::Icon::Stop);
+    QCOMPARE(Messages::shown().first().buttons, Messages::Buttons::OkCancel);
+    QCOMPARE(m_scripted->statements, statements);
+    QCOMPARE(nonEmptyTables(), left);
+    QVERIFY(!form->isVisible());
+    QCOMPARE(form->result(), int(QDialog::Accepted));
+}
+
+void TestCleanDlg::cancelClearsNothing()
+{
+    auto form = open();
+    box(*form, 1219)->setChecked(true);
+    Messages::queueAnswer(Messages::Answer::Cancel);
+    QVERIFY(test::press(*form, 1));
+    QVERIFY(m_scripted->statements.isEmpty());
+    QVERIFY(!form->isVisible());
+
+    auto again = open();
+    box(*again, 1219)->setChecked(true);
+    QVERIFY(test::press(*again, 2));
+    QVERIFY(m_scripted->statements.isEmpty());
+    QCOMPARE(nonEmptyTables().size(), 9);
+}
+
+void TestCleanDlg::failingStatementDoesNotStopTheOthers()
+{
+    m_scripted->beforeExecute = [](const QString& sql) {
+        if (sql.endsWith("DEVICE_IN"))
+            throw DbError(DbError::kFail, QStringLiteral("表被锁定"));
+    };
+    auto form = open();
+    for (int id : {1219, 1220, 1226})
+        box(*form, id)->setChecked(true);
+    QVERIFY(test::press(*form, 1));
+    QCOMPARE(Messages::shownTexts(), QStringList({kWarning, "表被锁定"}));
+    QVERIFY(!nonEmptyTables().contains("DEVICE_CODE"));
+    QVERIFY(nonEmptyTables().contains("DEVICE_IN"));
+    QVERIFY(!nonEmptyTables().contains("HOWDO"));
+    QVERIFY(!form->isVisible());
+}
+
+void TestCleanDlg::readOnlyClassIsRefused()
+{
+    auto form = open(3);
+    box(*form, 1219)->setChecked(true);
+    QVERIFY(test::press(*form, 1));
+    QCOMPARE(Messages::shownTexts(), QStringList{"你无权执行此项操作!\r\n请重新登录数据库!"});
+    QCOMPARE(Messages::shown().first().caption, QString("警告!"));
+    QVERIFY(m_scripted->statements.isEmpty());
+    QVERIFY(form->isVisible());
+}
+
+QTEST_MAIN(TestCleanDlg)
+#include "tst_cleandlg.moc"

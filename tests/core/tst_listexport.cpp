@@ -1,0 +1,339 @@
+// Export of a list to a workbook or CSV, read back with openpyxl and
+// Python's csv module; the preview of a browser's report.
+#include "core/ListExport.h"
+#include "records/ViewInDlg.h"
+#include "support/TestSupport.h"
+#include "ui/CommandTable.h"
+#include "ui/FileDialogService.h"
+#include "ui/MessageService.h"
+#include "ui/RecordListView.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMenu>
+#include <QPrintPreviewDialog>
+#include <QPrintPreviewWidget>
+#include <QProcess>
+#include <QTest>
+#include <QTimer>
+
+using namespace vok;
+
+namespace {
+
+// Texts a file format can get wrong: Chinese, quotes, commas, line breaks,
+// leading zeros, a lone quote, an empty field.
+const char* const kSeed[] = {
+    "INSERT INTO DEVICE_IN VALUES('0012','2004-1-5 9:3:7','O''Brien, "
+    "\"Ltd\"','010-1',2.5,9.9,'王')",
+    "INSERT INTO DEVICE_IN VALUES('投影仪-1','2004-10-1 0:0:0','北京海淀电子设备公司','',10000,"
+    "10000,'李')",
+    "INSERT INTO DEVICE_IN VALUES('D001','2004-9-30 23:59:59','第一行\n第二行','\"',1,0.1,'')",
+    "INSERT INTO DEVICE_IN VALUES('a,b','2004-9-30 23:59:59','x\r\ny','789',0,5,'张 三')",
+    // What a workbook must escape or keep: spaces at the ends, markup, a
+    // text that reads like an escape, a control character, a character
+    // beyond 16 bits; a price halfway between two six-decimal texts, the
+    // largest single-precision number.
+    "INSERT INTO DEVICE_IN VALUES(' 边 ','2004-9-30 23:59:59','_x0041_ <a&b>','\x07😀',"
+    "0.0078125,3.4e38,'')",
+};
+
+QJsonObject readBack(const QString& path)
+{
+    QProcess p;
+    // Debian's Python, which has python3-openpyxl.
+    p.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral(VOK_READ_EXPORT), path});
+    if (!p.waitForFinished(60000) || p.exitCode() != 0) {
+        qWarning("%s", p.readAllStandardError().constData());
+        return {};
+    }
+    return QJsonDocument::fromJson(p.readAllStandardOutput()).object();
+}
+
+QStringList folderEntries(const QString& dir)
+{
+    return QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
+}
+
+// A list of n generated rows, never read from a database.
+ExportSource generated(int n)
+{
+    ExportSource s;
+    s.rows = n;
+    s.columns = 2;
+    s.heading = [](int c) { return QStringLiteral("列%1").arg(c); };
+    s.text = [](int r, int c) { return QStringLiteral("%1-%2").arg(r).arg(c); };
+    s.numeric = [](int) { return false; };
+    return s;
+}
+
+} // namespace
+
+class TestListExport : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void writesWhatTheListShows_data();
+    void writesWhatTheListShows();
+    void cancelledDialogWritesNothing();
+    void cancelledExportLeavesNoFile_data();
+    void cancelledExportLeavesNoFile();
+    void unwritableFileIsReported_data();
+    void unwritableFileIsReported();
+    void longListIsWrittenWhole();
+    void tooManyRowsForAWorkbook();
+    void previewShowsEveryPage();
+
+private:
+    std::unique_ptr<CViewInDlg> open();
+    void triggerMenuItem(CViewInDlg& dlg, const QString& text);
+
+    std::unique_ptr<test::Sandbox> m_sandbox;
+    ConnectionPtr m_c;
+};
+
+void TestListExport::init()
+{
+    m_sandbox = std::make_unique<test::Sandbox>();
+    m_c = m_sandbox->open();
+    for (const char* s : kSeed)
+        m_c->execute(QString::fromUtf8(s));
+}
+
+void TestListExport::cleanup()
+{
+    m_c.reset();
+    m_sandbox.reset();
+}
+
+std::unique_ptr<CViewInDlg> TestListExport::open()
+{
+    FormContext context;
+    context.classNumber = 1;
+    context.connection = m_c;
+    context.userName = QStringLiteral("管理员");
+    auto dlg = std::make_unique<CViewInDlg>(context);
+    dlg->show();
+    QApplication::setActiveWindow(dlg.get());
+    if (!QTest::qWaitForWindowActive(dlg.get()))
+        qWarning("window not active");
+    return dlg;
+}
+
+void TestListExport::triggerMenuItem(CViewInDlg& dlg, const QString& text)
+{
+    std::unique_ptr<QMenu> menu(dlg.commands()->createMenu(nullptr));
+    for (QAction* a : menu->actions())
+        if (a->text().startsWith(text)) {
+            a->trigger();
+            QCoreApplication::processEvents();
+            return;
+        }
+    QFAIL(qPrintable(QStringLiteral("no menu item ") + text));
+}
+
+void TestListExport::writesWhatTheListShows_data()
+{
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<QString>("written");
+    QTest::newRow("workbook") << "列表.xlsx"
+                              << "列表.xlsx";
+    QTest::newRow("CSV") << "列表.csv"
+                         << "列表.csv";
+    QTest::newRow("no suffix: a workbook") << "列表"
+                                           << "列表.xlsx";
+}
+
+void TestListExport::writesWhatTheListShows()
+{
+    QFETCH(QString, answer);
+    QFETCH(QString, written);
+    auto dlg = open();
+    const QString path = m_sandbox->dataDir() + u'/' + written;
+    FileDialogs::queueAnswer(m_sandbox->dataDir() + u'/' + answer);
+    QTest::keyClick(dlg.get(), Qt::Key_E, Qt::ControlModifier);
+
+    QCOMPARE(FileDialogs::asked().size(), 1);
+    QVERIFY(FileDialogs::asked().first().suggested.endsWith(QStringLiteral("/入库信息表.xlsx")));
+    QCOMPARE(Messages::shownTexts(), QStringList{QStringLiteral("已将5行导出到“%1”。").arg(path)});
+    QVERIFY(!folderEntries(m_sandbox->dataDir()).join(u' ').contains(QStringLiteral(".列表")));
+
+    const QJsonObject file = readBack(path);
+    const QJsonArray rows = file.value(QStringLiteral("rows")).toArray();
+    const RecordListModel& list = *dlg->list()->records();
+    QCOMPARE(rows.size(), list.rowCount() + 1);
+    const bool csv = written.endsWith(QStringLiteral(".csv"));
+    for (int r = 0; r <= list.rowCount(); ++r) {
+        const QJsonArray cells = rows[r].toArray();
+        for (int c = 0; c < list.columnCount(); ++c) {
+            const QString shown = r == 0 ? list.columns()[size_t(c)].heading : list.text(r - 1, c);
+            const QJsonValue v = cells.at(c);
+            if (v.isDouble()) {
+                QVERIFY(!csv && list.columns()[size_t(c)].kind == ListColumn::Single);
+                QCOMPARE(QString::asprintf("%f", v.toDouble()), shown);
+            } else {
+                QCOMPARE(v.isNull() ? QString() : v.toString(), shown);
+            }
+        }
+    }
+    if (csv) {
+        QVERIFY(file.value(QStringLiteral("bom")).toBool());
+        QVERIFY(file.value(QStringLiteral("crlf")).toBool());
+        return;
+    }
+    QVERIFY(file.value(QStringLiteral("valid")).toBool());
+    QVERIFY(file.value(QStringLiteral("bold")).toBool());
+    QCOMPARE(file.value(QStringLiteral("frozen")).toString(), QStringLiteral("A2"));
+    QCOMPARE(file.value(QStringLiteral("formats")).toArray(),
+             QJsonArray{QStringLiteral("0.000000")});
+    // Columns as wide as their texts, a Chinese character counting two:
+    // the supplier column holds 北京海淀电子设备公司.
+    const QJsonArray widths = file.value(QStringLiteral("widths")).toArray();
+    QCOMPARE(widths.size(), 7);
+    QVERIFY(widths[2].toDouble() >= 20);
+    QVERIFY(widths[0].toDouble() >= 8 && widths[0].toDouble() < 20);
+}
+
+void TestListExport::cancelledDialogWritesNothing()
+{
+    auto dlg = open();
+    const QStringList before = folderEntries(m_sandbox->dataDir());
+    triggerMenuItem(*dlg, QStringLiteral("导出…"));
+    QCOMPARE(FileDialogs::asked().size(), 1);
+    QCOMPARE(FileDialogs::asked().first().filters,
+             (QStringList{QStringLiteral("Excel 工作簿 (*.xlsx)"),
+                          QStringLiteral("CSV 文件（逗号分隔，UTF-8）(*.csv)")}));
+    QVERIFY(Messages::shown().isEmpty());
+    QCOMPARE(folderEntries(m_sandbox->dataDir()), before);
+}
+
+void TestListExport::cancelledExportLeavesNoFile_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("workbook") << "list.xlsx";
+    QTest::newRow("CSV") << "list.csv";
+}
+
+void TestListExport::cancelledExportLeavesNoFile()
+{
+    QFETCH(QString, name);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(name);
+    // An earlier file of the name stays as it was.
+    QFile earlier(path);
+    QVERIFY(earlier.open(QIODevice::WriteOnly));
+    earlier.write("earlier");
+    earlier.close();
+    int calls = 0;
+    const ExportResult result = exportList(generated(20000), path, exportFormatFor(path), [&](int) {
+        ++calls;
+        return calls < 2;
+    });
+    QCOMPARE(result.status, ExportResult::Cancelled);
+    QCOMPARE(calls, 2);
+    QCOMPARE(folderEntries(dir.path()), QStringList{name});
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), QByteArray("earlier"));
+}
+
+void TestListExport::unwritableFileIsReported_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("workbook, no folder") << "missing/list.xlsx"
+                                         << "文件夹“%1/missing”不存在。";
+    QTest::newRow("CSV, no folder") << "missing/list.csv"
+                                    << "文件夹“%1/missing”不存在。";
+    QTest::newRow("folder is a file") << "vok1.db/list.xlsx"
+                                      << "文件夹“%1/vok1.db”不存在。";
+}
+
+void TestListExport::unwritableFileIsReported()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, reason);
+    auto dlg = open();
+    const QString dir = m_sandbox->dataDir();
+    const QStringList before = folderEntries(dir);
+    FileDialogs::queueAnswer(dir + u'/' + name);
+    triggerMenuItem(*dlg, QStringLiteral("导出…"));
+    QCOMPARE(Messages::shownTexts(),
+             QStringList{
+                 QStringLiteral("无法导出到“%1”：\r\n%2").arg(dir + u'/' + name, reason.arg(dir))});
+    QCOMPARE(Messages::shown().first().icon, Messages::Icon::Exclamation);
+    QCOMPARE(folderEntries(dir), before);
+}
+
+void TestListExport::longListIsWrittenWhole()
+{
+    // Many times the writer's buffer, and one cell longer than it.
+    ExportSource source = generated(20000);
+    const QString longText(100000, u'&');
+    source.text = [&](int r, int c) {
+        return r == 7 && c == 1 ? longText : QStringLiteral("%1-%2").arg(r).arg(c);
+    };
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("long.xlsx"));
+    QCOMPARE(exportList(source, path, ExportFormat::Xlsx).status, ExportResult::Done);
+    const QJsonObject file = readBack(path);
+    QVERIFY(file.value(QStringLiteral("valid")).toBool());
+    const QJsonArray rows = file.value(QStringLiteral("rows")).toArray();
+    QCOMPARE(rows.size(), source.rows + 1);
+    for (int r = 0; r < source.rows; ++r)
+        for (int c = 0; c < source.columns; ++c)
+            QCOMPARE(rows[r + 1].toArray().at(c).toString(), source.text(r, c));
+}
+
+void TestListExport::tooManyRowsForAWorkbook()
+{
+    QTemporaryDir dir;
+    const ExportResult result =
+        exportList(generated(kMaxWorkbookRows + 1), dir.filePath(QStringLiteral("big.xlsx")),
+                   ExportFormat::Xlsx);
+    QCOMPARE(result.status, ExportResult::Failed);
+    QCOMPARE(result.error, QStringLiteral("列表有1048576行，超过了 Excel 工作表能容纳的1048575行，"
+                                          "请导出为 CSV 文件。"));
+    QVERIFY(folderEntries(dir.path()).isEmpty());
+}
+
+void TestListExport::previewShowsEveryPage()
+{
+    for (int i = 0; i < 100; ++i)
+        m_c->execute(QStringLiteral("INSERT INTO DEVICE_IN VALUES('D%1','2005-1-1 0:0:%2','厂',"
+                                    "'1',1,1,'张')")
+                         .arg(i)
+                         .arg(i % 60));
+    auto dlg = open();
+    int pages = -1;
+    QString title;
+    // The preview is modal: read it once it is up, then close it.
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&] {
+        auto* preview = qobject_cast<QPrintPreviewDialog*>(QApplication::activeModalWidget());
+        if (!preview)
+            return;
+        poll.stop();
+        title = preview->windowTitle();
+        auto* w = preview->findChild<QPrintPreviewWidget*>();
+        pages = w ? w->pageCount() : 0;
+        preview->reject();
+    });
+    poll.start(20);
+    triggerMenuItem(*dlg, QStringLiteral("打印预览…"));
+    QTRY_VERIFY(pages != -1);
+    QCOMPARE(title, QStringLiteral("打印预览 - 入库信息表"));
+    QCOMPARE(pages, 2);
+    QVERIFY(Messages::shown().isEmpty());
+}
+
+QTEST_MAIN(TestListExport)
+#include "tst_listexport.moc"

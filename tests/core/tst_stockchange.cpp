@@ -1,0 +1,201 @@
+// The stock change every movement form makes: on the stock as it is at that
+// moment, never lost or doubled when several workstations move the same
+// device at once.
+#include "core/StockChange.h"
+#include "db/Connection.h"
+#include "db/DbError.h"
+#include "db/Schema.h"
+#include "support/TestSupport.h"
+
+#include <QTest>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+using namespace vok;
+
+namespace {
+
+void addStockRow(Connection& c, const QString& code, float now)
+{
+    c.append(QStringLiteral("DEVICE"),
+             {"code", "now_number", "high_number", "low_number", "total_number"},
+             {code, now, 20.0f, 2.0f, 50.0f});
+}
+
+} // namespace
+
+class TestStockChange : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init() { m_sandbox = std::make_unique<test::Sandbox>(); }
+    void cleanup() { m_sandbox.reset(); }
+
+    void changes_data();
+    void changes();
+    void lockingNeedsATransaction();
+    void newDatabasesKeepOneStockRowPerDevice();
+    void twoIssuesAtOnceNeverGoBelowZero();
+    void fourWorkstationsStockInTogether_data();
+    void fourWorkstationsStockInTogether();
+
+private:
+    std::unique_ptr<test::Sandbox> m_sandbox;
+};
+
+void TestStockChange::changes_data()
+{
+    QTest::addColumn<QString>("move");
+    QTest::addColumn<float>("before"); // < 0: no stock row
+    QTest::addColumn<float>("quantity");
+    QTest::addColumn<bool>("done");
+    QTest::addColumn<QList<QStringList>>("after");
+    const QList<QStringList> none;
+    QTest::newRow("in, new row") << "in" << -1.f << 2.5f << true
+                                 << QList<QStringList>{{"a", "2.5", "1", "1", "2.5"}};
+    QTest::newRow("in, existing row")
+        << "in" << 5.f << 2.5f << true << QList<QStringList>{{"a", "7.5", "20", "2", "52.5"}};
+    QTest::newRow("return") << "return" << 5.f << 3.f << true
+                            << QList<QStringList>{{"a", "8", "20", "2", "50"}};
+    QTest::newRow("return, no row") << "return" << -1.f << 3.f << false << none;
+    QTest::newRow("out, all of it")
+        << "out" << 5.f << 5.f << true << QList<QStringList>{{"a", "0", "20", "2", "50"}};
+    QTest::newRow("out, more than on hand")
+        << "out" << 5.f << 5.5f << false << QList<QStringList>{{"a", "5", "20", "2", "50"}};
+    QTest::newRow("out, no row") << "out" << -1.f << 1.f << false << none;
+}
+
+void TestStockChange::changes()
+{
+    QFETCH(QString, move);
+    QFETCH(float, before);
+    QFETCH(float, quantity);
+    QFETCH(bool, done);
+    QFETCH(QList<QStringList>, after);
+    ConnectionPtr c = m_sandbox->open();
+    if (before >= 0)
+        addStockRow(*c, "a", before);
+    bool changed = true;
+    {
+        Transaction t(*c);
+        if (move == "in")
+            stock::receive(*c, "a", quantity);
+        else if (move == "return")
+            changed = stock::giveBack(*c, "a", quantity);
+        else {
+            const stock::Issue issue = stock::issue(*c, "a", quantity);
+            changed = issue.done;
+            QCOMPARE(issue.onHand, std::max(before, 0.f));
+        }
+        t.commit();
+    }
+    QCOMPARE(changed, done);
+    QCOMPARE(test::rows(*c, "SELECT * FROM DEVICE"), after);
+}
+
+void TestStockChange::lockingNeedsATransaction()
+{
+    ConnectionPtr c = m_sandbox->open();
+    QVERIFY_THROWS_EXCEPTION(DbError, c->lockRows("SELECT * FROM DEVICE WHERE code='a'"));
+}
+
+void TestStockChange::newDatabasesKeepOneStockRowPerDevice()
+{
+    ConnectionPtr c = m_sandbox->open();
+    addStockRow(*c, "a", 1);
+    QVERIFY_THROWS_EXCEPTION(DbError, addStockRow(*c, "a", 2));
+    addStockRow(*c, "A", 2); // another code
+    QVERIFY(!c->appendUnlessPresent("DEVICE", {"code", "now_number"}, {QStringLiteral("a"), 9.f}));
+    QCOMPARE(c->recordCount("SELECT * FROM DEVICE"), 2);
+}
+
+// Two workstations issue 3 each of a stock of 5 at the same moment: the
+// first to lock issues, the second sees the stock as it is then.
+void TestStockChange::twoIssuesAtOnceNeverGoBelowZero()
+{
+    ConnectionPtr a = m_sandbox->open();
+    ConnectionPtr b = m_sandbox->open();
+    addStockRow(*a, "a", 5);
+    stock::Issue bIssue;
+    std::atomic<bool> bDone = false;
+    {
+        Transaction ta(*a);
+        QVERIFY(stock::issue(*a, "a", 3).done);
+        std::thread tb([&] {
+            try {
+                Transaction t(*b);
+                bIssue = stock::issue(*b, "a", 3); // waits for A
+                if (bIssue.done)
+                    t.commit();
+            } catch (const DbError&) {
+            }
+            bDone = true;
+        });
+        QTest::qWait(300);
+        const bool bFinishedEarly = bDone;
+        ta.commit();
+        tb.join();
+        QVERIFY(!bFinishedEarly);
+    }
+    QVERIFY(!bIssue.done);
+    QCOMPARE(bIssue.onHand, 2.f);
+    QCOMPARE(test::rows(*a, "SELECT now_number, total_number FROM DEVICE"),
+             (QList<QStringList>{{"2", "50"}}));
+}
+
+// Four workstations take one device into stock 50 times each at once, the
+// first stock-ins of a new device among them: every one lands, once.
+void TestStockChange::fourWorkstationsStockInTogether_data()
+{
+    QTest::addColumn<bool>("existing");
+    QTest::newRow("new device") << false;
+    QTest::newRow("existing stock row") << true;
+}
+
+void TestStockChange::fourWorkstationsStockInTogether()
+{
+    QFETCH(bool, existing);
+    constexpr int kStations = 4;
+    constexpr int kEach = 50;
+    std::vector<ConnectionPtr> stations;
+    for (int i = 0; i < kStations; ++i)
+        stations.push_back(m_sandbox->open());
+    if (existing)
+        addStockRow(*stations[0], "a", 0);
+    std::atomic<int> done = 0;
+    std::atomic<int> failed = 0;
+    QStringList errors;
+    std::mutex errorsLock;
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kStations; ++i)
+        threads.emplace_back([&, c = stations[size_t(i)]] {
+            for (int n = 0; n < kEach; ++n) {
+                try {
+                    Transaction t(*c);
+                    c->append("DEVICE_IN", {"code", "in_number"}, {QStringLiteral("a"), 1.f});
+                    stock::receive(*c, "a", 1);
+                    t.commit();
+                    ++done;
+                } catch (const DbError& e) {
+                    ++failed;
+                    std::lock_guard g(errorsLock);
+                    errors << e.text();
+                }
+            }
+        });
+    for (auto& t : threads)
+        t.join();
+    qInfo("%d of %d stock-ins done, %d failed", done.load(), kStations * kEach, failed.load());
+    QCOMPARE(errors, QStringList());
+    QCOMPARE(done.load(), kStations * kEach);
+    Connection& c = *stations[0];
+    QCOMPARE(c.recordCount("SELECT * FROM DEVICE WHERE code='a'"), 1);
+    QCOMPARE(c.recordCount("SELECT * FROM DEVICE_IN"), kStations * kEach);
+    const QString sum = QString::number(kStations * kEach);
+    QCOMPARE(test::rows(c, "SELECT now_number FROM DEVICE"), (QList<QStringList>{{sum}}));
+}
+
+QTEST_GUILESS_MAIN(TestStockChange)
+#include "tst_stockchange.moc"

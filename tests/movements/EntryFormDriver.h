@@ -1,0 +1,133 @@
+#pragma once
+
+// Driving an entry form as a user would: the form opened on a sandboxed
+// database holding a few catalogue codes, fields typed by control id, the
+// device chosen from the opened list, buttons pressed.
+#include "support/FormTest.h"
+#include "support/ScriptedConnection.h"
+
+#include "core/Clock.h"
+#include "core/FormContext.h"
+#include "core/OperationLog.h"
+#include "db/Schema.h"
+#include "support/TestSupport.h"
+#include "ui/CommandTable.h"
+#include "ui/MessageService.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+
+namespace vok::test {
+
+inline const QString kRefusal = QStringLiteral("你无权执行此项操作!\r\n请重新登录数据库!");
+inline const QString kRange = QStringLiteral("“请填入一个在1和10000之间的数字。”");
+inline const QString kNotANumber = QStringLiteral("请键入一个数。");
+inline const QString kDone = QStringLiteral("完成操作！");
+
+class EntryFormDriver
+{
+public:
+    EntryFormDriver()
+        : m_sandbox(std::make_unique<Sandbox>()), db(m_sandbox->open()),
+          scripted(std::make_shared<ScriptedConnection>(db))
+    {
+        log.Attach(db, QStringLiteral("张三"));
+        for (const char* code : {"B2", "a1", "C3"})
+            db->execute(QStringLiteral("INSERT INTO DEVICE_CODE(code,name) VALUES('%1','名%1')")
+                            .arg(QLatin1String(code)));
+        Clock::setNow(QDateTime(QDate(2004, 1, 5), QTime(9, 3, 7)));
+    }
+
+    template <typename Form> std::unique_ptr<Form> open(int classNumber = 1)
+    {
+        FormContext context;
+        context.classNumber = classNumber;
+        context.connection = scripted;
+        context.log = &log;
+        auto form = std::make_unique<Form>(context);
+        form->show();
+        QApplication::setActiveWindow(form.get());
+        return form;
+    }
+
+    void stock(const QString& code, float now, float high = 20, float low = 2, float total = 50)
+    {
+        db->append(QStringLiteral("DEVICE"), schema::Device.columnNames(),
+                   {code, now, high, low, total});
+    }
+
+    static QWidget* control(QWidget* form, int id)
+    {
+        return form->findChild<QWidget*>(QStringLiteral("control%1").arg(id));
+    }
+
+    // Types into edits; a device list entry is chosen with the list closed.
+    static void type(QWidget* form, const Typed& typed) { QVERIFY(test::type(*form, typed)); }
+
+    // Opens the device list, picks the code with the keyboard and lets the
+    // list close up.
+    static void choose(QWidget* form, int id, const QString& code)
+    {
+        auto* list = qobject_cast<QComboBox*>(control(form, id));
+        QVERIFY(list);
+        list->showPopup();
+        QTRY_VERIFY(list->view()->isVisible());
+        list->view()->setCurrentIndex(list->model()->index(list->findText(code), 0));
+        QTest::keyClick(list->view(), Qt::Key_Return);
+        QTRY_VERIFY(!list->view()->isVisible());
+        QCOMPARE(list->currentText(), code);
+        QCoreApplication::processEvents();
+    }
+
+    static QString text(QWidget* form, int id)
+    {
+        QWidget* w = control(form, id);
+        if (auto* t = qobject_cast<QPlainTextEdit*>(w))
+            return t->toPlainText();
+        return qobject_cast<QLineEdit*>(w)->text();
+    }
+
+    static void press(QWidget* form, int id) { QVERIFY(test::press(*form, id)); }
+
+    // The help topic the form's help button opens.
+    QString helpTopicOf(QWidget* form)
+    {
+        const qsizetype before = m_sandbox->helpLaunches().size();
+        press(form, CommandTable::kHelp);
+        if (!QTest::qWaitFor([&] { return m_sandbox->helpLaunches().size() == before + 1; }))
+            return QString();
+        return m_sandbox->helpLaunches().last().join(u' ');
+    }
+
+    static QString focused()
+    {
+        return QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString();
+    }
+
+    QList<QStringList> rows(const QString& sql) { return test::rows(*db, sql); }
+    QList<QStringList> stockRows() { return rows(QStringLiteral("SELECT * FROM DEVICE")); }
+    QStringList logged() { return test::logged(*db); }
+
+    // Saves a picture of the form to $VOK_GRAB_DIR/<name>.png when set.
+    static void grab(QWidget* form, const QString& name)
+    {
+        const QString dir = qEnvironmentVariable("VOK_GRAB_DIR");
+        if (!dir.isEmpty())
+            form->grab().save(dir + QLatin1Char('/') + name + QStringLiteral(".png"));
+    }
+
+private:
+    std::unique_ptr<Sandbox> m_sandbox;
+
+public:
+    ConnectionPtr db;
+    std::shared_ptr<ScriptedConnection> scripted;
+    COperationLog log;
+};
+
+} // namespace vok::test

@@ -1,0 +1,542 @@
+#include "core/Clock.h"
+#include "core/OperationLog.h"
+#include "db/DbError.h"
+#include "movements/DeviceInDlg.h"
+#include "support/FormTest.h"
+#include "support/ScriptedConnection.h"
+#include "support/TestSupport.h"
+#include "ui/CommandTable.h"
+#include "ui/MessageService.h"
+
+#include <QAccessible>
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTest>
+#include <QTimeEdit>
+
+using namespace vok;
+
+namespace {
+
+const QString kRefusal = QStringLiteral("你无权执行此项操作!\r\n请重新登录数据库!");
+const QString kRange = QStringLiteral("“请填入一个在1和10000之间的数字。”");
+const QString kNotANumber = QStringLiteral("请键入一个数。");
+const QString kDone = QStringLiteral("完成操作！");
+
+using test::Typed;
+
+} // namespace
+
+class TestDeviceInDlg : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void opensWithSortedCodesAndNothingChosen();
+    void noDeviceChosenWritesNothing();
+    void refusals_data();
+    void refusals();
+    void newDeviceGetsStockRowWithLimitsOne_data();
+    void newDeviceGetsStockRowWithLimitsOne();
+    void secondStockInRaisesNowAndTotal();
+    void timeIsComposedUnpaddedFromBothPickers_data();
+    void timeIsComposedUnpaddedFromBothPickers();
+    void quotesArePlainText();
+    void overlongCatalogueCodeIsRefusedNotCut();
+    void failureLeavesNeitherRow_data();
+    void failureLeavesNeitherRow();
+    void listFailureClosesTheForm();
+    void contextMenuAndHelp();
+    void tabOrderAndLabels();
+    void textStopsAtCapacity_data();
+    void textStopsAtCapacity();
+    void programTextIsKeptWholeAndRefused();
+    void pickersTakeOneTabStopEach();
+    void accessibleNames();
+
+private:
+    std::unique_ptr<CDeviceInDlg> openForm(int classNumber = 1);
+    QList<QStringList> stock();
+    QList<QStringList> stockIns();
+
+    std::unique_ptr<test::Sandbox> m_sandbox;
+    ConnectionPtr m_db;
+    std::shared_ptr<test::ScriptedConnection> m_scripted;
+    std::unique_ptr<COperationLog> m_log;
+};
+
+void TestDeviceInDlg::init()
+{
+    m_sandbox = std::make_unique<test::Sandbox>();
+    m_db = m_sandbox->open();
+    m_scripted = std::make_shared<test::ScriptedConnection>(m_db);
+    m_log = std::make_unique<COperationLog>();
+    m_log->Attach(m_db, QStringLiteral("张三"));
+    for (const char* code : {"B2", "a1", "C3", "A'1"})
+        m_db->execute(QStringLiteral("INSERT INTO DEVICE_CODE(code,name) VALUES('%1','x')")
+                          .arg(QString::fromUtf8(code).replace(QLatin1Char('\''), "''")));
+    Clock::setNow(QDateTime(QDate(2004, 1, 5), QTime(9, 3, 7)));
+}
+
+void TestDeviceInDlg::cleanup()
+{
+    m_log.reset();
+    m_scripted.reset();
+    m_db.reset();
+    m_sandbox.reset();
+}
+
+std::unique_ptr<CDeviceInDlg> TestDeviceInDlg::openForm(int classNumber)
+{
+    return test::openForm<CDeviceInDlg>(test::formContext(m_scripted, m_log.get(), classNumber));
+}
+
+QList<QStringList> TestDeviceInDlg::stock()
+{
+    return test::rows(*m_db, QStringLiteral("SELECT * FROM DEVICE ORDER BY code"));
+}
+
+QList<QStringList> TestDeviceInDlg::stockIns()
+{
+    return test::rows(*m_db, QStringLiteral("SELECT * FROM DEVICE_IN"));
+}
+
+void TestDeviceInDlg::opensWithSortedCodesAndNothingChosen()
+{
+    auto form = openForm();
+    auto* list = form->findChild<QComboBox*>("control1023");
+    QStringList codes;
+    for (int i = 0; i < list->count(); ++i)
+        codes << list->itemText(i);
+    QCOMPARE(codes, (QStringList{"A'1", "a1", "B2", "C3"}));
+    QCOMPARE(list->currentIndex(), -1);
+    QCOMPARE(form->findChild<QLineEdit*>("control1029")->text(), QStringLiteral("0"));
+    QCOMPARE(form->findChild<QLineEdit*>("control1030")->text(), QStringLiteral("0"));
+    QCOMPARE(form->findChild<QDateEdit*>("control1025")->date(), QDate(2004, 1, 5));
+    QCOMPARE(form->findChild<QTimeEdit*>("control1050")->time(), QTime(9, 3, 7));
+    QCOMPARE(form->windowTitle(), QStringLiteral("设备入库登记"));
+}
+
+void TestDeviceInDlg::noDeviceChosenWritesNothing()
+{
+    auto form = openForm(3);
+    QVERIFY(test::type(*form, {{1029, "5"}, {1030, "5"}, {1027, "供应商甲"}}));
+    QVERIFY(test::press(*form, 1032));
+    QCOMPARE(Messages::shownTexts(), QStringList{"请选择一个设备"});
+    QCOMPARE(Messages::shown().at(0).icon, Messages::Icon::None);
+    QCOMPARE(Messages::shown().at(0).caption, appTitle());
+    QVERIFY(stockIns().isEmpty());
+    QVERIFY(form->isVisible());
+}
+
+void TestDeviceInDlg::refusals_data()
+{
+    QTest::addColumn<int>("classNumber");
+    QTest::addColumn<Typed>("typed");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("focus"); // object name of the field that gets the focus
+
+    const Typed ok{{1023, "a1"}, {1029, "5"}, {1030, "12.5"}};
+    auto with = [&](std::initializer_list<std::pair<int, QString>> changes) {
+        Typed t = ok;
+        for (const auto& [id, text] : changes)
+            t[id] = text;
+        return t;
+    };
+    QTest::newRow("quantity left at 0") << 1 << Typed{{1023, "a1"}} << kRange << "control1029";
+    QTest::newRow("quantity 0.5") << 1 << with({{1029, "0.5"}}) << kRange << "control1029";
+    QTest::newRow("quantity 10000.5") << 1 << with({{1029, "10000.5"}}) << kRange << "control1029";
+    QTest::newRow("quantity empty") << 1 << with({{1029, ""}}) << kNotANumber << "control1029";
+    QTest::newRow("quantity letters") << 1 << with({{1029, "5kg"}}) << kNotANumber << "control1029";
+    QTest::newRow("price 0") << 1 << with({{1030, "0"}}) << kRange << "control1030";
+    QTest::newRow("price blank") << 1 << with({{1030, "  "}}) << kNotANumber << "control1030";
+    QTest::newRow("quantity checked before price")
+        << 1 << with({{1029, "x"}, {1030, "0"}}) << kNotANumber << "control1029";
+    QTest::newRow("class 3 with a bad quantity sees the quantity")
+        << 3 << with({{1029, "0"}}) << kRange << "control1029";
+    QTest::newRow("class 3 with valid fields is refused") << 3 << ok << kRefusal << "";
+    QTest::newRow("buyer over 10 bytes")
+        << 1 << with({{1031, QStringLiteral("欧阳张三李四")}, {1029, "x"}})
+        << "“请填入不多于10个的字符。”"
+        << "control1031";
+    QTest::newRow("supplier over 20 bytes")
+        << 1 << with({{1027, QString(21, 'S')}}) << "“请填入不多于20个的字符。”"
+        << "control1027";
+    QTest::newRow("telephone over 10 bytes")
+        << 1 << with({{1028, "010-12345678"}}) << "“请填入不多于10个的字符。”"
+        << "control1028";
+    QTest::newRow("supplier not GBK")
+        << 1 << with({{1027, QStringLiteral("供应商😀")}})
+        << QStringLiteral("字符“😀”无法保存到数据库中，请改用其他字符。") << "control1027";
+}
+
+void TestDeviceInDlg::refusals()
+{
+    QFETCH(int, classNumber);
+    QFETCH(Typed, typed);
+    QFETCH(QString, message);
+    QFETCH(QString, focus);
+    auto form = openForm(classNumber);
+    QApplication::setActiveWindow(form.get());
+    QVERIFY(test::type(*form, typed));
+    QVERIFY(test::press(*form, 1032));
+    QCOMPARE(Messages::shownTexts(), QStringList{message});
+    const Messages::Shown shown = Messages::shown().at(0);
+    if (message == kRefusal) {
+        QCOMPARE(shown.caption, QStringLiteral("警告!"));
+        QCOMPARE(shown.icon, Messages::Icon::Stop);
+    } else {
+        QCOMPARE(shown.caption, appTitle());
+        QCOMPARE(shown.icon, Messages::Icon::Exclamation);
+        QTRY_COMPARE(QApplication::focusWidget() ? QApplication::focusWidget()->objectName()
+                                                 : QString(),
+                     focus);
+    }
+    QVERIFY(stockIns().isEmpty());
+    QVERIFY(stock().isEmpty());
+    QVERIFY(form->isVisible());
+    // What was typed stays.
+    for (auto it = typed.begin(); it != typed.end(); ++it)
+        if (it.key() != 1023)
+            QCOMPARE(form->findChild<QLineEdit*>(QStringLiteral("control%1").arg(it.key()))->text(),
+                     it.value());
+}
+
+void TestDeviceInDlg::newDeviceGetsStockRowWithLimitsOne_data()
+{
+    QTest::addColumn<QString>("quantity");
+    QTest::addColumn<QString>("stored");
+    QTest::newRow("lower bound") << "1"
+                                 << "1";
+    QTest::newRow("upper bound") << "10000"
+                                 << "10000";
+    QTest::newRow("fraction, blanks around") << " 2.5 "
+                                             << "2.5";
+}
+
+void TestDeviceInDlg::newDeviceGetsStockRowWithLimitsOne()
+{
+    QFETCH(QString, quantity);
+    QFETCH(QString, stored);
+    auto form = openForm();
+    QVERIFY(test::type(*form, {{1023, "B2"},
+                               {1027, QStringLiteral("供应商甲")},
+                               {1028, "0101234567"},
+                               {1029, quantity},
+                               {1030, "10000"},
+                               {1031, QStringLiteral("王五")}}));
+    QVERIFY(test::press(*form, 1032));
+    QCOMPARE(Messages::shownTexts(), QStringList{kDone});
+    QCOMPARE(Messages::shown().at(0).icon, Messages::Icon::None);
+    QCOMPARE(stockIns(), (QList<QStringList>{{"B2", "2004-01-05 09:03:07", "供应商甲", "0101234567",
+                                              stored, "10000", "王五"}}));
+    QCOMPARE(stock(), (QList<QStringList>{{"B2", stored, "1", "1", stored}}));
+    QCOMPARE(test::rows(*m_db, "SELECT do_user, do_what FROM HOWDO"),
+             (QList<QStringList>{{"张三", "添加入库信息"}}));
+    QVERIFY(!form->isVisible());
+    QCOMPARE(form->result(), 0);
+}
+
+void TestDeviceInDlg::secondStockInRaisesNowAndTotal()
+{
+    m_db->execute("INSERT INTO DEVICE(code,now_number,high_number,low_number,total_number) "
+                  "VALUES('a1',5,20,2,50)");
+    for (const char* q : {"2.5", "3"}) {
+        auto form = openForm();
+        QVERIFY(test::type(*form, {{1023, "a1"}, {1029, QString::fromLatin1(q)}, {1030, "1"}}));
+        QVERIFY(test::press(*form, 1032));
+        QVERIFY(!form->isVisible());
+    }
+    QCOMPARE(stock(), (QList<QStringList>{{"a1", "10.5", "20", "2", "55.5"}}));
+    QCOMPARE(stockIns().size(), 2);
+    QCOMPARE(Messages::shownTexts(), (QStringList{kDone, kDone}));
+}
+
+void TestDeviceInDlg::timeIsComposedUnpaddedFromBothPickers_data()
+{
+    QTest::addColumn<QDate>("date");
+    QTest::addColumn<QTime>("time");
+    QTest::addColumn<QString>("written");
+    QTest::addColumn<QString>("stored");
+    QTest::newRow("padded nowhere") << QDate(2004, 1, 5) << QTime(9, 3, 7) << "2004-1-5 9:3:7"
+                                    << "2004-01-05 09:03:07";
+    QTest::newRow("fills the field")
+        << QDate(2004, 12, 31) << QTime(23, 59, 59) << "2004-12-31 23:59:59"
+        << "2004-12-31 23:59:59";
+    QTest::newRow("midnight") << QDate(2005, 2, 28) << QTime(0, 0, 0) << "2005-2-28 0:0:0"
+                              << "2005-02-28 00:00:00";
+}
+
+void TestDeviceInDlg::timeIsComposedUnpaddedFromBothPickers()
+{
+    QFETCH(QDate, date);
+    QFETCH(QTime, time);
+    QFETCH(QString, written);
+    QFETCH(QString, stored);
+    auto form = openForm();
+    form->findChild<QDateEdit*>("control1025")->setDate(date);
+    form->findChild<QTimeEdit*>("control1050")->setTime(time);
+    QVERIFY(test::type(*form, {{1023, "C3"}, {1029, "1"}, {1030, "1"}}));
+    QVERIFY(test::press(*form, 1032));
+    QCOMPARE(m_scripted->appends.size(), 2);
+    QCOMPARE(m_scripted->appends.at(0).table, QStringLiteral("device_in"));
+    QCOMPARE(m_scripted->appends.at(0).names,
+             (QStringList{"code", "in_date", "provider", "teleno", "in_number", "price", "buyer"}));
+    QCOMPARE(m_scripted->appends.at(0).values.at(1).toString(), written);
+    QCOMPARE(m_scripted->appends.at(0).values.at(4).typeId(), QMetaType::Float);
+    QCOMPARE(m_scripted->appends.at(1).names,
+             (QStringList{"code", "now_number", "high_number", "low_number", "total_number"}));
+    QCOMPARE(stockIns().at(0).at(1), stored);
+}
+
+void TestDeviceInDlg::quotesArePlainText()
+{
+    for (int i = 0; i < 2; ++i) {
+        auto form = openForm();
+        QVERIFY(test::type(
+            *form,
+            {{1023, "A'1"}, {1027, "x' OR '1'='1"}, {1031, "O'Brien"}, {1029, "4"}, {1030, "1"}}));
+        QVERIFY(test::press(*form, 1032));
+        QVERIFY(!form->isVisible());
+    }
+    QCOMPARE(Messages::shownTexts(), (QStringList{kDone, kDone}));
+    QCOMPARE(stock(), (QList<QStringList>{{"A'1", "8", "1", "1", "8"}}));
+    const auto rows = stockIns();
+    QCOMPARE(rows.size(), 2);
+    QCOMPARE(rows.at(0).at(2), QStringLiteral("x' OR '1'='1"));
+    QCOMPARE(rows.at(0).at(6), QStringLiteral("O'Brien"));
+}
+
+void TestDeviceInDlg::overlongCatalogueCodeIsRefusedNotCut()
+{
+    // A code of 10 bytes, as another program may have put in the catalogue:
+    // cut to 9 it would be a different device.
+    m_db->execute("INSERT INTO DEVICE_CODE(code,name) VALUES('ABCDEFGHIJ','x')");
+    m_db->execute("INSERT INTO DEVICE_CODE(code,name) VALUES('ABCDEFGHI','y')");
+    auto form = openForm();
+    QApplication::setActiveWindow(form.get());
+    QVERIFY(test::type(*form, {{1023, "ABCDEFGHIJ"}, {1029, "1"}, {1030, "1"}}));
+    QVERIFY(test::press(*form, 1032));
+    QCOMPARE(Messages::shownTexts(), QStringList{"“请填入不多于9个的字符。”"});
+    QTRY_COMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("control1023"));
+    QVERIFY(stockIns().isEmpty());
+    QVERIFY(stock().isEmpty());
+}
+
+void TestDeviceInDlg::failureLeavesNeitherRow_data()
+{
+    QTest::addColumn<QString>("step");
+    QTest::addColumn<bool>("existingStock");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("stock query fails") << "openUpdate" << true << "库存查询失败";
+    QTest::newRow("new stock row fails") << "appendDevice" << false << "库存添加失败";
+    QTest::newRow("another user changed the stock row")
+        << "concurrent" << true << "无法为更新定位行。一些值可能已在最后一次读取后被更改。";
+}
+
+void TestDeviceInDlg::failureLeavesNeitherRow()
+{
+    QFETCH(QString, step);
+    QFETCH(bool, existingStock);
+    QFETCH(QString, shown);
+    if (existingStock)
+        m_db->execute("INSERT INTO DEVICE(code,now_number,high_number,low_number,total_number) "
+                      "VALUES('a1',5,20,2,50)");
+    const auto before = stock();
+    if (step == "openUpdate")
+        m_scripted->beforeOpenUpdate = [](const QString&) {
+            throw DbError(DbError::kFail, QStringLiteral("库存查询失败"));
+        };
+    if (step == "appendDevice")
+        m_scripted->beforeAppend = [](const QString& table) {
+            if (table == "device")
+                throw DbError(DbError::kFail, QStringLiteral("库存添加失败"));
+        };
+    if (step == "concurrent")
+        // Another instance raises the stock between reading and storing.
+        m_scripted->beforeStore = [this] {
+            m_scripted->inner().execute(
+                "UPDATE DEVICE SET now_number=now_number+1 WHERE code='a1'");
+        };
+    auto form = openForm();
+    QVERIFY(test::type(*form, {{1023, "a1"}, {1029, "3"}, {1030, "1"}}));
+    QVERIFY(test::press(*form, 1032));
+    QCOMPARE(Messages::shownTexts(), QStringList{shown});
+    QCOMPARE(Messages::shown().at(0).icon, Messages::Icon::Exclamation);
+    QVERIFY(stockIns().isEmpty());
+    QCOMPARE(stock(), before);
+    QVERIFY(test::rows(*m_db, "SELECT * FROM HOWDO").isEmpty());
+    QVERIFY(form->isVisible());
+    QCOMPARE(form->findChild<QLineEdit*>("control1029")->text(), QStringLiteral("3"));
+
+    // The same entry goes through once the fault is gone.
+    m_scripted->beforeOpenUpdate = nullptr;
+    m_scripted->beforeAppend = nullptr;
+    m_scripted->beforeStore = nullptr;
+    QVERIFY(test::press(*form, 1032));
+    QCOMPARE(stockIns().size(), 1);
+    QCOMPARE(stock().at(0).at(1), existingStock ? QStringLiteral("8") : QStringLiteral("3"));
+}
+
+void TestDeviceInDlg::listFailureClosesTheForm()
+{
+    m_scripted->beforeQuery = [](const QString&) {
+        throw DbError(DbError::kFail, QStringLiteral("表不存在"));
+    };
+    CDeviceInDlg form(test::formContext(m_scripted, m_log.get(), 1));
+    QCOMPARE(Messages::shownTexts(), QStringList{"表不存在"});
+    QVERIFY(!form.deviceListFilled());
+    QCOMPARE(form.exec(), int(QDialog::Rejected)); // returns at once
+}
+
+void TestDeviceInDlg::contextMenuAndHelp()
+{
+    auto form = openForm();
+    QMenu* menu = form->commands()->createMenu(form.get());
+    QStringList items;
+    for (QAction* a : menu->actions())
+        items << a->text();
+    QCOMPARE(items, (QStringList{"确认", "帮助", "退出"}));
+    QCOMPARE(form->commands()->button(1032)->text(), QStringLiteral("确　认"));
+    QCOMPARE(form->commands()->button(1168)->text(), QStringLiteral("帮　助"));
+    QCOMPARE(form->commands()->button(2)->text(), QStringLiteral("退　出"));
+    QVERIFY(form->commands()->button(2)->isDefault());
+
+    menu->actions().at(1)->trigger();
+    QTRY_COMPARE(m_sandbox->helpLaunches().size(), 1);
+    QVERIFY(m_sandbox->helpLaunches().at(0).join(' ').contains("devin.htm"));
+
+    menu->actions().at(0)->trigger(); // confirm with nothing chosen
+    QTRY_COMPARE(Messages::shownTexts(), QStringList{"请选择一个设备"});
+
+    menu->actions().at(2)->trigger();
+    QTRY_VERIFY(!form->isVisible());
+    QVERIFY(stockIns().isEmpty());
+}
+
+void TestDeviceInDlg::tabOrderAndLabels()
+{
+    auto form = openForm();
+    const QStringList expected{"control1023", "control1025", "control1050", "control1027",
+                               "control1028", "control1029", "control1030", "control1031",
+                               "control1032", "control1168", "control2"};
+    QStringList order;
+    QWidget* w = form->findChild<QWidget*>("control1023");
+    for (int i = 0; i < expected.size(); ++i) {
+        order << w->objectName();
+        do
+            w = w->nextInFocusChain();
+        while (w->focusPolicy() == Qt::NoFocus || w->objectName().isEmpty() ||
+               w->objectName().startsWith("qt_"));
+    }
+    QCOMPARE(order, expected);
+    QStringList labels;
+    for (QLabel* l : form->findChildren<QLabel*>())
+        if (l->buddy())
+            labels << l->text() + "→" + l->buddy()->objectName();
+    QCOMPARE(labels, (QStringList{"入库设备→control1023", "入库时间→control1025",
+                                  "供应商→control1027", "商家电话→control1028", "数量→control1029",
+                                  "价格→control1030", "采购员→control1031"}));
+}
+
+// Typing and pasting into 供应商 (20 GBK bytes) stop at the limit, cutting
+// what was typed or pasted at a character boundary.
+void TestDeviceInDlg::textStopsAtCapacity_data()
+{
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<int>("cursor");
+    QTest::addColumn<bool>("paste");
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<QString>("shown");
+    const QString eleven = QString(11, QChar(0x5E93)); // 库
+    QTest::newRow("typed Chinese") << "" << 0 << false << eleven << QString(10, QChar(0x5E93));
+    QTest::newRow("typed after a letter")
+        << "a" << 1 << false << eleven << "a" + QString(9, QChar(0x5E93));
+    QTest::newRow("typed letters") << "" << 0 << false << QString(25, 'x') << QString(20, 'x');
+    QTest::newRow("pasted") << "" << 0 << true << eleven + "x" << QString(10, QChar(0x5E93));
+    QTest::newRow("pasted between")
+        << "ab" << 1 << true << eleven << "a" + QString(9, QChar(0x5E93)) + "b";
+    QTest::newRow("pasted fits") << "" << 0 << true << "北京仪器"
+                                 << "北京仪器";
+}
+
+void TestDeviceInDlg::textStopsAtCapacity()
+{
+    QFETCH(QString, before);
+    QFETCH(int, cursor);
+    QFETCH(bool, paste);
+    QFETCH(QString, input);
+    QFETCH(QString, shown);
+    auto form = openForm();
+    auto* edit = test::control<QLineEdit>(*form, 1027);
+    QVERIFY(edit);
+    edit->setFocus();
+    test::typeKeys(edit, before);
+    edit->setCursorPosition(cursor);
+    if (paste) {
+        QGuiApplication::clipboard()->setText(input);
+        edit->paste();
+    } else {
+        test::typeKeys(edit, input);
+    }
+    QCOMPARE(edit->text(), shown);
+}
+
+// A text the program puts in an edit is shown whole; taking it still
+// refuses it with the standard text.
+void TestDeviceInDlg::programTextIsKeptWholeAndRefused()
+{
+    auto form = openForm();
+    QVERIFY(test::type(*form, {{1023, "a1"}, {1027, QString(11, QChar(0x5E93))}}));
+    QCOMPARE(test::control<QLineEdit>(*form, 1027)->text().size(), 11);
+    QVERIFY(test::press(*form, 1032));
+    QCOMPARE(Messages::shownTexts(), QStringList{"“请填入不多于20个的字符。”"});
+    QCOMPARE(stockIns(), QList<QStringList>{});
+}
+
+void TestDeviceInDlg::pickersTakeOneTabStopEach()
+{
+    auto form = openForm();
+    QApplication::setActiveWindow(form.get());
+    QVERIFY(QTest::qWaitForWindowActive(form.get()));
+    auto* list = test::control<QComboBox>(*form, 1023);
+    list->setFocus();
+    QStringList visited;
+    for (int i = 0; i < 3; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        visited << QApplication::focusWidget()->objectName();
+    }
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::ShiftModifier);
+    visited << QApplication::focusWidget()->objectName();
+    QCOMPARE(visited, (QStringList{"control1025", "control1050", "control1027", "control1050"}));
+
+    // Inside a picker the arrow keys choose the section and typing sets it.
+    auto* date = test::control<QDateEdit>(*form, 1025);
+    date->setFocus();
+    date->setCurrentSection(QDateTimeEdit::YearSection);
+    QTest::keyClick(date, Qt::Key_Right);
+    QTest::keyClick(date, Qt::Key_Right);
+    QTest::keyClick(date, Qt::Key_Right);
+    QTest::keyClick(date, Qt::Key_Right);
+    QTest::keyClick(date, Qt::Key_Right);
+    QCOMPARE(date->currentSection(), QDateTimeEdit::MonthSection);
+}
+
+void TestDeviceInDlg::accessibleNames()
+{
+    auto form = openForm();
+    QCOMPARE(test::accessibleNames(*form, {1023, 1025, 1050, 1027, 1031}),
+             (QStringList{"入库设备", "入库时间 日期", "入库时间 时间", "供应商", "采购员"}));
+}
+
+QTEST_MAIN(TestDeviceInDlg)
+#include "tst_deviceindlg.moc"

@@ -1,0 +1,124 @@
+#include "EntryFormDriver.h"
+
+#include "movements/DeviceReturnDlg.h"
+
+using namespace vok;
+using namespace vok::test;
+
+class TestDeviceReturnDlg : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init() { d = std::make_unique<EntryFormDriver>(); }
+    void cleanup() { d.reset(); }
+
+    void checks_data();
+    void checks();
+    void returnRaisesNowOnly_data();
+    void returnRaisesNowOnly();
+    void failureLeavesNeitherRow();
+    void layoutAndPicture();
+
+private:
+    void confirm(CDeviceReturnDlg& f) { EntryFormDriver::press(&f, 1051); }
+    std::unique_ptr<EntryFormDriver> d;
+};
+
+void TestDeviceReturnDlg::checks_data()
+{
+    QTest::addColumn<int>("classNumber");
+    QTest::addColumn<Typed>("typed");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("class 3 before the device") << 3 << Typed{} << kRefusal;
+    QTest::newRow("nothing chosen") << 1 << Typed{{1056, "3"}} << "请选择一个设备";
+    QTest::newRow("quantity left at 0") << 1 << Typed{{1052, "a1"}} << kRange;
+    QTest::newRow("quantity 10001") << 1 << Typed{{1052, "a1"}, {1056, "10001"}} << kRange;
+    QTest::newRow("keeper over 20 bytes, before the quantity")
+        << 1 << Typed{{1052, "a1"}, {1055, QString(11, QChar(0x674E))}}
+        << "“请填入不多于20个的字符。”";
+}
+
+void TestDeviceReturnDlg::checks()
+{
+    QFETCH(int, classNumber);
+    QFETCH(Typed, typed);
+    QFETCH(QString, message);
+    d->stock("a1", 5);
+    auto f = d->open<CDeviceReturnDlg>(classNumber);
+    EntryFormDriver::type(f.get(), typed);
+    confirm(*f);
+    QCOMPARE(Messages::shownTexts(), QStringList{message});
+    QVERIFY(d->rows("SELECT * FROM DEVICE_RETURN").isEmpty());
+    QCOMPARE(d->stockRows(), (QList<QStringList>{{"a1", "5", "20", "2", "50"}}));
+    QVERIFY(f->isVisible());
+}
+
+void TestDeviceReturnDlg::returnRaisesNowOnly_data()
+{
+    QTest::addColumn<QString>("code");
+    QTest::addColumn<QString>("quantity");
+    QTest::addColumn<QList<QStringList>>("stock");
+    QTest::newRow("stock row raised by 3")
+        << "a1"
+        << "3" << QList<QStringList>{{"a1", "8", "20", "2", "50"}};
+    QTest::newRow("any quantity up to 10000")
+        << "a1"
+        << "10000" << QList<QStringList>{{"a1", "10005", "20", "2", "50"}};
+    QTest::newRow("no stock row: none is made")
+        << "B2"
+        << "3" << QList<QStringList>{{"a1", "5", "20", "2", "50"}};
+}
+
+void TestDeviceReturnDlg::returnRaisesNowOnly()
+{
+    QFETCH(QString, code);
+    QFETCH(QString, quantity);
+    QFETCH(QList<QStringList>, stock);
+    d->stock("a1", 5);
+    auto f = d->open<CDeviceReturnDlg>();
+    EntryFormDriver::type(f.get(),
+                          {{1052, code}, {1055, "管理员甲"}, {1056, quantity}, {1057, "归还人乙"}});
+    confirm(*f);
+    QCOMPARE(Messages::shownTexts(), QStringList{kDone});
+    QCOMPARE(d->rows("SELECT * FROM DEVICE_RETURN"),
+             (QList<QStringList>{{code, "2004-01-05 09:03:07", "管理员甲", quantity, "归还人乙"}}));
+    QCOMPARE(d->stockRows(), stock);
+    QCOMPARE(d->logged(), QStringList{"添加还库信息"});
+    QVERIFY(!f->isVisible());
+}
+
+void TestDeviceReturnDlg::failureLeavesNeitherRow()
+{
+    d->stock("a1", 5);
+    d->scripted->beforeStore = [] {
+        throw DbError(DbError::kFail, QStringLiteral("库存写入失败"));
+    };
+    auto f = d->open<CDeviceReturnDlg>();
+    EntryFormDriver::type(f.get(), {{1052, "a1"}, {1056, "3"}});
+    confirm(*f);
+    QCOMPARE(Messages::shownTexts(), QStringList{"库存写入失败"});
+    QVERIFY(d->rows("SELECT * FROM DEVICE_RETURN").isEmpty());
+    QCOMPARE(d->stockRows(), (QList<QStringList>{{"a1", "5", "20", "2", "50"}}));
+    QVERIFY(d->logged().isEmpty());
+    QVERIFY(f->isVisible());
+}
+
+void TestDeviceReturnDlg::layoutAndPicture()
+{
+    auto f = d->open<CDeviceReturnDlg>();
+    QCOMPARE(f->windowTitle(), QStringLiteral("设备还库登记"));
+    // The buttons stand in a column right of the box, confirm on top.
+    QWidget* box = f->findChild<QWidget*>("inputGroup");
+    QPushButton* ok = f->commands()->button(1051);
+    QPushButton* help = f->commands()->button(1168);
+    QPushButton* exit = f->commands()->button(2);
+    QVERIFY(ok->x() >= box->geometry().right());
+    QCOMPARE(help->x(), ok->x());
+    QVERIFY(ok->y() < help->y() && help->y() < exit->y());
+    QVERIFY(exit->isDefault());
+    EntryFormDriver::grab(f.get(), "devicereturn");
+    QVERIFY(d->helpTopicOf(f.get()).contains("devret.htm"));
+}
+
+QTEST_MAIN(TestDeviceReturnDlg)
+#include "tst_devicereturndlg.moc"

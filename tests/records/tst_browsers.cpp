@@ -1,0 +1,570 @@
+// The stock-out, return, demand and purchase-plan browsers and the log
+// viewer driven as a user drives them, and the row identity every browser's
+// Modify and Delete keep to (the stock-in browser included).
+#include "core/OperationLog.h"
+#include "records/ViewInDlg.h"
+#include "records/ViewLogDlg.h"
+#include "records/ViewNeedDlg.h"
+#include "records/ViewOutDlg.h"
+#include "records/ViewReturnDlg.h"
+#include "records/ViewWantBuyDlg.h"
+#include "support/TestSupport.h"
+#include "ui/CommandTable.h"
+#include "ui/MessageService.h"
+#include "ui/PrintReport.h"
+#include "ui/QueryGroup.h"
+#include "ui/RecordListView.h"
+
+#include <QAccessible>
+#include <QAction>
+#include <QComboBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPrinter>
+#include <QPushButton>
+#include <QTest>
+
+using namespace vok;
+using Messages::Answer;
+using Messages::Icon;
+
+namespace {
+
+QString u(const char* s)
+{
+    return QString::fromUtf8(s);
+}
+
+const char* const kSeed[] = {
+    "INSERT INTO DEVICE_IN VALUES('1','2004-1-5 9:3:7','甲','1',1,1,'王')",
+    "INSERT INTO DEVICE_IN VALUES('2','2004-2-1 8:0:0','乙','2',2,2,'张')",
+    "INSERT INTO DEVICE_IN VALUES('3','2004-2-1 8:0:0','乙','3',3,3,'张')",
+    "INSERT INTO DEVICE_OUT VALUES('1','部门A','2004-1-5 9:3:7','2','王',3,'李','维修')",
+    "INSERT INTO DEVICE_OUT VALUES('2','部门B','2004-2-1 8:0:0','abc','张',5,'赵','实验')",
+    "INSERT INTO DEVICE_OUT VALUES('3','部门B','2004-2-1 8:0:0','1','张',6,'赵','实验')",
+    "INSERT INTO DEVICE_RETURN VALUES('1','2004-1-5 9:3:7','王',2,'李')",
+    "INSERT INTO DEVICE_RETURN VALUES('2','2004-3-1 10:0:0','张',4,'赵')",
+    "INSERT INTO DEVICE_RETURN VALUES('3','2004-3-1 10:0:0','张',1,'钱')",
+    "INSERT INTO DEVICE_NEED VALUES('1','部门A','2004-1-1','2004-2-1',5)",
+    "INSERT INTO DEVICE_NEED VALUES('2','部门B','2004-1-1','2004-3-1',7)",
+    "INSERT INTO DEVICE_NEED VALUES('2','部门B','2004-2-1','2004-4-1',8)",
+    "INSERT INTO DEVICE_WANTBUY VALUES('1',5,10,20,15,'abc',9.5,'2004-1-5 9:3:7')",
+    "INSERT INTO DEVICE_WANTBUY VALUES('2',1,2,30,29,'def',3,'2004-2-1 8:0:0')",
+    "INSERT INTO DEVICE_WANTBUY VALUES('3',0,0,9,9,'abc',1,'2004-2-1 8:0:0')",
+    "INSERT INTO HOWDO (do_user,do_what,do_date) VALUES('张三','登录数据库','2004-1-5 9:3:7')",
+    "INSERT INTO HOWDO (do_user,do_what,do_date) VALUES('李四','删除入库信息','2004-2-1 8:0:0')",
+};
+
+// One browser under test: how to open it and what tells its rows apart.
+struct Kind
+{
+    const char* name;
+    std::function<std::unique_ptr<RecordBrowser>(const FormContext&)> make;
+    const char* table;
+    int modify;           // 0: none
+    int remove;           // 0: none
+    int editable;         // a text field Modify stores
+    const char* whereTop; // the top row (code 3, or the second demand row)
+    const char* done;     // Modify's notice
+    const char* deleteLog;
+};
+
+template <typename T> std::unique_ptr<RecordBrowser> make(const FormContext& c)
+{
+    return std::make_unique<T>(c);
+}
+
+const Kind kKinds[] = {
+    {"in", make<CViewInDlg>, "DEVICE_IN", 1048, 1049, 1047, "code='3'", "完成修改入库信息操作！",
+     "删除入库信息"},
+    {"out", make<CViewOutDlg>, "DEVICE_OUT", 1104, 1103, 1101, "code='3'", "完成操作！",
+     "删除出库信息"},
+    {"return", make<CViewReturnDlg>, "DEVICE_RETURN", 1060, 1065, 1062, "code='3'", "完成操作！",
+     "删除还库信息"},
+    {"need", make<CViewNeedDlg>, "DEVICE_NEED", 0, 1076, 0, "need_number=8", "", "删除需求信息"},
+    {"wantbuy", make<CViewWantBuyDlg>, "DEVICE_WANTBUY", 0, 1128, 0, "code='3'", "",
+     "删除采购计划信息"},
+};
+
+} // namespace
+
+class TestBrowsers : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void opens_data();
+    void opens();
+    void modifyChangesOnlyTheClickedRow_data();
+    void modifyChangesOnlyTheClickedRow();
+    void modifyAfterAnotherChangeWritesNothing_data();
+    void modifyAfterAnotherChangeWritesNothing();
+    void deleteOfARowGoneSaysSo_data();
+    void deleteOfARowGoneSaysSo();
+    void deleteSharedKeyAsks_data();
+    void deleteSharedKeyAsks();
+    void stockOutState_data();
+    void stockOutState();
+    void purchasePlanQueryBySupplier();
+    void readOnlyClassIsRefused_data();
+    void readOnlyClassIsRefused();
+    void enterClosesWhenChecksPass_data();
+    void enterClosesWhenChecksPass();
+    void logViewer();
+
+private:
+    std::unique_ptr<RecordBrowser> open(const Kind& kind, int classNumber = 1);
+    void clickRow(RecordBrowser& dlg, int row);
+    QLineEdit* edit(RecordBrowser& dlg, int id);
+    QStringList listed(RecordBrowser& dlg, int column = 0);
+    QStringList logEntries();
+    QList<QStringList> table(const Kind& kind);
+
+    std::unique_ptr<test::Sandbox> m_sandbox;
+    ConnectionPtr m_c;
+    COperationLog m_log;
+};
+
+void TestBrowsers::init()
+{
+    m_sandbox = std::make_unique<test::Sandbox>();
+    m_c = m_sandbox->open();
+    for (const char* s : kSeed)
+        m_c->execute(u(s));
+    m_log.Attach(m_c, QStringLiteral("admin"));
+}
+
+void TestBrowsers::cleanup()
+{
+    PrintService::setChooser({});
+    m_c.reset();
+    m_sandbox.reset();
+}
+
+std::unique_ptr<RecordBrowser> TestBrowsers::open(const Kind& kind, int classNumber)
+{
+    FormContext context;
+    context.classNumber = classNumber;
+    context.connection = m_c;
+    context.log = &m_log;
+    context.userName = QStringLiteral("admin");
+    auto dlg = kind.make(context);
+    dlg->show();
+    if (!QTest::qWaitForWindowExposed(dlg.get()))
+        qWarning("window not exposed");
+    return dlg;
+}
+
+void TestBrowsers::clickRow(RecordBrowser& dlg, int row)
+{
+    RecordListView* list = dlg.list();
+    const QRect r = list->visualRect(list->model()->index(row, 0));
+    QVERIFY(r.isValid());
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, r.center());
+}
+
+QLineEdit* TestBrowsers::edit(RecordBrowser& dlg, int id)
+{
+    auto* e = qobject_cast<QLineEdit*>(dlg.field(id));
+    Q_ASSERT(e);
+    return e;
+}
+
+QStringList TestBrowsers::listed(RecordBrowser& dlg, int column)
+{
+    QStringList out;
+    const RecordListModel* m = dlg.list()->records();
+    for (int r = 0; r < m->rowCount(); ++r)
+        out << m->text(r, column);
+    return out;
+}
+
+QStringList TestBrowsers::logEntries()
+{
+    QStringList out;
+    for (const QStringList& r :
+         test::rows(*m_c, QStringLiteral("SELECT do_what FROM HOWDO WHERE do_user='admin'")))
+        out << r.first();
+    return out;
+}
+
+QList<QStringList> TestBrowsers::table(const Kind& kind)
+{
+    return test::rows(*m_c, QStringLiteral("SELECT * FROM %1").arg(QLatin1String(kind.table)));
+}
+
+void TestBrowsers::opens_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QStringList>("headings");
+    QTest::addColumn<QStringList>("menu");
+    QTest::addColumn<QString>("topic");
+    QTest::addColumn<int>("print");
+    QTest::newRow("out") << 1 << u("查看出库信息")
+                         << QStringList{u("设备号"), u("使用部门"), u("出库时间"), u("出库状况"),
+                                        u("经手人"), u("出库数量"), u("领取人"),   u("用途")}
+                         << QStringList{u("删除"), u("修改"), u("帮助"), u("退出"),
+                                        u("打印"), "-",       u("查询")}
+                         << "viewdevout.htm" << 1181;
+    QTest::newRow("return") << 2 << u("查看还库信息")
+                            << QStringList{u("设备号"), u("还库时间"), u("管理员"), u("数量"),
+                                           u("归还人")}
+                            << QStringList{u("修改"), u("删除"), u("帮助"), u("打印"),
+                                           u("退出"), "-",       u("查询")}
+                            << "viewdevret.htm" << 1185;
+    QTest::newRow("need") << 3 << u("查看需求信息")
+                          << QStringList{u("设备号"), u("需求部门"), u("开始时间"), u("结束时间"),
+                                         u("数量")}
+                          << QStringList{u("删除"), u("打印"), u("帮助"), u("退出"), "-", u("查询")}
+                          << "viewdevneed.htm" << 1180;
+    QTest::newRow("wantbuy") << 4 << u("查看设备采购计划报表")
+                             << QStringList{u("设备号"),   u("现有库存"), u("总库存"),
+                                            u("最大库存"), u("购买数量"), u("供应商"),
+                                            u("价格"),     u("计划时间")}
+                             << QStringList{u("删除"), u("帮助"), u("打印"),
+                                            u("退出"), "-",       u("查询")}
+                             << "viewreport.htm" << 1183;
+}
+
+void TestBrowsers::opens()
+{
+    QFETCH(int, kind);
+    QFETCH(QString, title);
+    QFETCH(QStringList, headings);
+    QFETCH(QStringList, menu);
+    QFETCH(QString, topic);
+    QFETCH(int, print);
+    auto dlg = open(kKinds[kind]);
+    QCOMPARE(dlg->windowTitle(), title);
+    // A list without a name of its own is announced by the form's title.
+    QCOMPARE(QAccessible::queryAccessibleInterface(dlg->list())->text(QAccessible::Name), title);
+    const RecordListModel* m = dlg->list()->records();
+    QStringList shown;
+    for (int c = 0; c < m->columnCount(); ++c)
+        shown << m->headerData(c, Qt::Horizontal).toString();
+    QCOMPARE(shown, headings);
+    const QStringList codes{kind == 3 ? "2" : "3", "2", "1"};
+    QCOMPARE(listed(*dlg), codes);
+    const int w = dlg->list()->frameGeometry().width();
+    for (int c = 0; c < m->columnCount(); ++c)
+        QCOMPARE(dlg->list()->columnWidth(c), w / m->columnCount());
+    std::unique_ptr<QMenu> popup(dlg->commands()->createMenu(nullptr));
+    QStringList items;
+    for (QAction* a : popup->actions())
+        items << (a->isSeparator() ? QStringLiteral("-") : a->text());
+    // The list's own commands (preview, export) follow the form's.
+    QCOMPARE(items.mid(0, menu.size()), menu);
+    dlg->commands()->trigger(CommandTable::kHelp);
+    QCOMPARE(m_sandbox->helpLaunches().size(), 1);
+    QVERIFY(m_sandbox->helpLaunches().first().join(u' ').contains(topic));
+
+    // The report of the listed rows; VOK_REPORT_DIR and VOK_SHOT_DIR keep
+    // the PDF and a picture for a look.
+    QString dir = qEnvironmentVariable("VOK_REPORT_DIR");
+    if (dir.isEmpty())
+        dir = m_sandbox->dataDir();
+    const QString pdf = dir + QStringLiteral("/%1.pdf").arg(QLatin1String(kKinds[kind].name));
+    QFile::remove(pdf);
+    PrintService::setChooser([&](QPrinter& printer, QWidget*) {
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(pdf);
+        return true;
+    });
+    QTest::mouseClick(dlg->commands()->button(print), Qt::LeftButton);
+    QVERIFY(QFile(pdf).size() > 1000);
+    QVERIFY(Messages::shown().isEmpty());
+    if (qEnvironmentVariableIsSet("VOK_SHOT_DIR")) {
+        clickRow(*dlg, 1);
+        dlg->grab().save(qEnvironmentVariable("VOK_SHOT_DIR") +
+                         QStringLiteral("/%1.png").arg(QLatin1String(kKinds[kind].name)));
+    }
+}
+
+void TestBrowsers::modifyChangesOnlyTheClickedRow_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::newRow("in") << 0;
+    QTest::newRow("out") << 1;
+    QTest::newRow("return") << 2;
+}
+
+void TestBrowsers::modifyChangesOnlyTheClickedRow()
+{
+    QFETCH(int, kind);
+    const Kind& k = kKinds[kind];
+    auto dlg = open(k);
+    const auto before = table(k);
+    // Row 0 is code 3; code 2 has the same time.
+    clickRow(*dlg, 0);
+    edit(*dlg, k.editable)->setText(u("新"));
+    QTest::mouseClick(dlg->commands()->button(k.modify), Qt::LeftButton);
+    QCOMPARE(Messages::shownTexts(), QStringList{u(k.done)});
+    auto after = table(k);
+    QCOMPARE(after.size(), 3);
+    QCOMPARE(after.at(0), before.at(0));
+    QCOMPARE(after.at(1), before.at(1));
+    QVERIFY(after.at(2) != before.at(2));
+    QVERIFY(after.at(2).contains(u("新")));
+    QCOMPARE(logEntries().size(), 1);
+    QCOMPARE(listed(*dlg), (QStringList{"3", "2", "1"}));
+}
+
+void TestBrowsers::modifyAfterAnotherChangeWritesNothing_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<bool>("removed");
+    QTest::newRow("in changed") << 0 << false;
+    QTest::newRow("out changed") << 1 << false;
+    QTest::newRow("out removed") << 1 << true;
+    QTest::newRow("return changed") << 2 << false;
+}
+
+void TestBrowsers::modifyAfterAnotherChangeWritesNothing()
+{
+    QFETCH(int, kind);
+    QFETCH(bool, removed);
+    const Kind& k = kKinds[kind];
+    auto dlg = open(k);
+    clickRow(*dlg, 0);
+    // Another workstation changes or removes the row meanwhile.
+    auto other = m_sandbox->open();
+    const QString where = QLatin1String(k.whereTop);
+    if (removed)
+        other->execute(
+            QStringLiteral("DELETE FROM %1 WHERE %2").arg(QLatin1String(k.table), where));
+    else
+        other->execute(
+            QStringLiteral("UPDATE %1 SET code='9' WHERE %2").arg(QLatin1String(k.table), where));
+    const auto before = table(k);
+    edit(*dlg, k.editable)->setText(u("新"));
+    dlg->commands()->trigger(k.modify);
+    QCOMPARE(Messages::shownTexts(), QStringList{removed ? RecordBrowser::recordGoneText()
+                                                         : RecordBrowser::recordChangedText()});
+    QCOMPARE(Messages::shown().first().icon, Icon::Exclamation);
+    QCOMPARE(table(k), before);
+    QCOMPARE(logEntries(), QStringList());
+    // The list was read again.
+    QCOMPARE(listed(*dlg).first(), removed ? QStringLiteral("2") : QStringLiteral("9"));
+}
+
+void TestBrowsers::deleteOfARowGoneSaysSo_data()
+{
+    QTest::addColumn<int>("kind");
+    for (int i = 0; i < 5; ++i)
+        QTest::newRow(kKinds[i].name) << i;
+}
+
+void TestBrowsers::deleteOfARowGoneSaysSo()
+{
+    QFETCH(int, kind);
+    const Kind& k = kKinds[kind];
+    auto dlg = open(k);
+    clickRow(*dlg, 0);
+    m_sandbox->open()->execute(QStringLiteral("DELETE * FROM %1").arg(QLatin1String(k.table)));
+    dlg->commands()->trigger(k.remove);
+    QCOMPARE(Messages::shownTexts(), QStringList{RecordBrowser::recordGoneText()});
+    QCOMPARE(logEntries(), QStringList());
+    QCOMPARE(dlg->list()->records()->rowCount(), 0);
+}
+
+void TestBrowsers::deleteSharedKeyAsks_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("question");
+    QTest::newRow("out") << 1
+                         << u("有2条出库信息的出库时间都是2004-02-01 08:00:00，将全部删除。\r\n"
+                              "确定删除吗？");
+    QTest::newRow("return") << 2
+                            << u("有2条还库信息的还库时间都是2004-03-01 10:00:00，将全部删除。\r\n"
+                                 "确定删除吗？");
+    QTest::newRow("need") << 3
+                          << u("有2条需求信息的设备号都是2、需求部门都是部门B，将全部删除。\r\n"
+                               "确定删除吗？");
+    QTest::newRow("wantbuy") << 4
+                             << u("有2条采购计划信息的计划时间都是2004-02-01 08:00:00，"
+                                  "将全部删除。\r\n确定删除吗？");
+}
+
+void TestBrowsers::deleteSharedKeyAsks()
+{
+    QFETCH(int, kind);
+    QFETCH(QString, question);
+    const Kind& k = kKinds[kind];
+    auto dlg = open(k);
+    clickRow(*dlg, 0);
+    Messages::queueAnswer(Answer::Ok);
+    QTest::mouseClick(dlg->commands()->button(k.remove), Qt::LeftButton);
+    QCOMPARE(Messages::shownTexts(), (QStringList{question, u("完成操作！")}));
+    QCOMPARE(Messages::shown().first().icon, Icon::Stop);
+    QCOMPARE(table(k).size(), 1);
+    QCOMPARE(table(k).first().first(), QStringLiteral("1"));
+    QCOMPARE(logEntries(), QStringList{u(k.deleteLog)});
+    QCOMPARE(listed(*dlg), QStringList{"1"});
+    // The one row left goes without a question.
+    Messages::clearShown();
+    clickRow(*dlg, 0);
+    dlg->commands()->trigger(k.remove);
+    QCOMPARE(Messages::shownTexts(), QStringList{u("完成操作！")});
+    QCOMPARE(table(k).size(), 0);
+}
+
+void TestBrowsers::stockOutState_data()
+{
+    QTest::addColumn<int>("row");
+    QTest::addColumn<QString>("state"); // typed; empty: as the click shows it
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("stored");
+    QTest::newRow("10") << 0 << "10" << u("“请填入一个在0和9之间的整数。”") << "1";
+    QTest::newRow("-1") << 0 << "-1" << u("“请填入一个在0和9之间的整数。”") << "1";
+    QTest::newRow("not a number") << 0 << "x" << u("请键入一个整数。") << "1";
+    QTest::newRow("9") << 0 << "9" << u("完成操作！") << "9";
+    QTest::newRow("listed abc shows 0") << 1 << "" << u("完成操作！") << "0";
+}
+
+void TestBrowsers::stockOutState()
+{
+    QFETCH(int, row);
+    QFETCH(QString, state);
+    QFETCH(QString, message);
+    QFETCH(QString, stored);
+    auto dlg = open(kKinds[1]);
+    clickRow(*dlg, row);
+    QLineEdit* e = edit(*dlg, 1098);
+    if (state.isEmpty())
+        QCOMPARE(e->text(), QStringLiteral("0"));
+    else
+        e->setText(state);
+    dlg->commands()->trigger(1104);
+    QCOMPARE(Messages::shownTexts(), QStringList{message});
+    const QString code = row == 0 ? QStringLiteral("3") : QStringLiteral("2");
+    const QString original = row == 0 ? QStringLiteral("1") : QStringLiteral("abc");
+    QCOMPARE(
+        test::rows(*m_c,
+                   QStringLiteral("SELECT out_state FROM DEVICE_OUT WHERE code='%1'").arg(code)),
+        QList<QStringList>{{message == u("完成操作！") ? stored : original}});
+}
+
+void TestBrowsers::purchasePlanQueryBySupplier()
+{
+    auto dlg = open(kKinds[4]);
+    dlg->queryGroup()->fieldCombo()->setCurrentText(u("供应商c"));
+    dlg->queryGroup()->operatorCombo()->setCurrentText(QStringLiteral("="));
+    dlg->queryGroup()->valueEdit()->setText(QStringLiteral("abc"));
+    dlg->commands()->trigger(1189);
+    QCOMPARE(listed(*dlg), (QStringList{"3", "1"}));
+    clickRow(*dlg, 1);
+    QCOMPARE(edit(*dlg, 1137)->text(), QStringLiteral("9.5"));
+    QCOMPARE(edit(*dlg, 1131)->text(), QStringLiteral("2004-01-05 09:03:07"));
+    QVERIFY(Messages::shown().isEmpty());
+}
+
+void TestBrowsers::readOnlyClassIsRefused_data()
+{
+    deleteOfARowGoneSaysSo_data();
+}
+
+void TestBrowsers::readOnlyClassIsRefused()
+{
+    QFETCH(int, kind);
+    const Kind& k = kKinds[kind];
+    auto dlg = open(k, 3);
+    const auto before = table(k);
+    clickRow(*dlg, 0);
+    for (int id : {k.modify, k.remove}) {
+        if (!id)
+            continue;
+        Messages::clearShown();
+        dlg->commands()->trigger(id);
+        QCOMPARE(Messages::shownTexts(), QStringList{u("你无权执行此项操作!请重新登录数据库!")});
+        QCOMPARE(Messages::shown().first().caption, u("警告!"));
+    }
+    QCOMPARE(table(k), before);
+    QCOMPARE(logEntries(), QStringList());
+}
+
+void TestBrowsers::enterClosesWhenChecksPass_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("field"); // set to 0 first; 0: none
+    QTest::addColumn<bool>("closes");
+    QTest::newRow("out") << 1 << 0 << true;
+    QTest::newRow("out quantity 0") << 1 << 1100 << false;
+    QTest::newRow("return") << 2 << 0 << true;
+    QTest::newRow("return quantity 0") << 2 << 1063 << false;
+    QTest::newRow("need") << 3 << 0 << true;
+    QTest::newRow("wantbuy") << 4 << 0 << true;
+}
+
+void TestBrowsers::enterClosesWhenChecksPass()
+{
+    QFETCH(int, kind);
+    QFETCH(int, field);
+    QFETCH(bool, closes);
+    auto dlg = open(kKinds[kind]);
+    clickRow(*dlg, 0);
+    if (field)
+        edit(*dlg, field)->setText(QStringLiteral("0"));
+    const auto before = table(kKinds[kind]);
+    dlg->queryGroup()->valueEdit()->setFocus();
+    QTest::keyClick(dlg->queryGroup()->valueEdit(), Qt::Key_Return);
+    QCOMPARE(dlg->isVisible(), !closes);
+    QCOMPARE(Messages::shownTexts(),
+             closes ? QStringList() : QStringList{u("“请填入一个在1和10000之间的数字。”")});
+    QCOMPARE(table(kKinds[kind]), before);
+    // A focused button takes Enter itself.
+    if (!closes) {
+        QPushButton* help = dlg->commands()->button(CommandTable::kHelp);
+        help->setFocus();
+        QTest::keyClick(help, Qt::Key_Return);
+        QCOMPARE(m_sandbox->helpLaunches().size(), 1);
+        QVERIFY(dlg->isVisible());
+    }
+}
+
+void TestBrowsers::logViewer()
+{
+    FormContext context;
+    context.classNumber = 3;
+    context.connection = m_c;
+    auto dlg = std::make_unique<CViewLogDlg>(context);
+    dlg->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
+    QCOMPARE(dlg->windowTitle(), u("查看操作日志"));
+    QVERIFY(!dlg->queryGroup());
+    QVERIFY(!dlg->findChild<QPushButton*>(QStringLiteral("control1179")));
+    QCOMPARE(dlg->commands()->button(1)->text(), u("退       出"));
+    QVERIFY(dlg->commands()->button(1)->isDefault());
+    // Read by name: user, date, content; the date as the other lists show it.
+    QCOMPARE(dlg->list()->records()->rowTexts(0),
+             (QStringList{u("李四"), "2004-02-01 08:00:00", u("删除入库信息")}));
+    QCOMPARE(dlg->list()->records()->rowCount(), 2);
+    clickRow(*dlg, 1);
+    QCOMPARE(edit(*dlg, 1037)->text(), u("张三"));
+    QCOMPARE(edit(*dlg, 1034)->text(), QStringLiteral("2004-01-05 09:03:07"));
+    QCOMPARE(dlg->field(1038)->property("plainText").toString(), u("登录数据库"));
+    if (qEnvironmentVariableIsSet("VOK_SHOT_DIR"))
+        dlg->grab().save(qEnvironmentVariable("VOK_SHOT_DIR") + QStringLiteral("/log.png"));
+
+    QTest::mouseClick(dlg->commands()->button(1039), Qt::LeftButton);
+    QCOMPARE(Messages::shownTexts(), QStringList{u("你无权执行此项操作!请重新登录数据库!")});
+    QCOMPARE(test::rows(*m_c, QStringLiteral("SELECT * FROM HOWDO")).size(), 2);
+
+    Messages::clearShown();
+    context.classNumber = 2;
+    dlg = std::make_unique<CViewLogDlg>(context);
+    dlg->show();
+    QTest::mouseClick(dlg->commands()->button(1039), Qt::LeftButton);
+    QVERIFY(Messages::shown().isEmpty());
+    QCOMPARE(dlg->list()->records()->rowCount(), 0);
+    QCOMPARE(test::rows(*m_c, QStringLiteral("SELECT * FROM HOWDO")).size(), 0);
+    QTest::keyClick(dlg.get(), Qt::Key_Return);
+    QVERIFY(!dlg->isVisible());
+    QCOMPARE(dlg->result(), int(QDialog::Accepted));
+}
+
+QTEST_MAIN(TestBrowsers)
+#include "tst_browsers.moc"

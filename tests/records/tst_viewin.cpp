@@ -1,0 +1,570 @@
+// The stock-in browser driven as a user drives it: list, click, query of
+// every field, modify and delete by time, refusals, help, menu, print.
+#include "core/OperationLog.h"
+#include "db/DbError.h"
+#include "db/Schema.h"
+#include "db/SqliteConnection.h"
+#include "records/ViewInDlg.h"
+#include "support/FormTest.h"
+#include "support/TestSupport.h"
+#include "ui/CommandTable.h"
+#include "ui/MessageService.h"
+#include "ui/PrintReport.h"
+#include "ui/QueryGroup.h"
+#include "ui/RecordListView.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QCryptographicHash>
+#include <QFile>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPrinter>
+#include <QPushButton>
+#include <QTest>
+
+using namespace vok;
+using Messages::Answer;
+using Messages::Buttons;
+using Messages::Icon;
+
+Q_DECLARE_METATYPE(Messages::Icon)
+
+namespace {
+
+const char* const kSeed[] = {
+    "INSERT INTO DEVICE_IN VALUES('1','2004-1-5 9:3:7','O''Brien','123',2.5,9.9,'王')",
+    "INSERT INTO DEVICE_IN VALUES('2','2004-10-1 0:0:0','公司','456',3,12,'李')",
+    "INSERT INTO DEVICE_IN VALUES('3','2004-9-30 23:59:59','公司','456',1,9,'李')",
+    "INSERT INTO DEVICE_IN VALUES('4','2004-9-30 23:59:59','厂','789',12.5,100,'张')",
+    "INSERT INTO DEVICE_IN VALUES('5','2004-11-2 8:0:0','厂','789',0,5,'张')",
+};
+
+QString u(const char* s)
+{
+    return QString::fromUtf8(s);
+}
+
+} // namespace
+
+class TestViewIn : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void opensWithTheTableReversed();
+    void clickShowsRowInFields();
+    void enterClosesUnlessAButtonHasFocus();
+    void query_data();
+    void query();
+    void queryRefused_data();
+    void queryRefused();
+    void modifyByTime();
+    void modifyWithoutRowChangesNothing();
+    void modifyChecksFieldsFirst_data();
+    void modifyChecksFieldsFirst();
+    void deleteOneRowAsksNothing();
+    void deleteSharedTimeAsks_data();
+    void deleteSharedTimeAsks();
+    void readOnlyClassIsRefused();
+    void helpMenuAndPrint();
+    void readOnlyLookAndNames();
+    void serverListsAsTheEmbeddedEngine();
+
+private:
+    std::unique_ptr<CViewInDlg> open(int classNumber = 1);
+    [[nodiscard]] bool clickRow(CViewInDlg& dlg, int row);
+    QStringList listedCodes(CViewInDlg& dlg);
+    QLineEdit* edit(CViewInDlg& dlg, const char* name);
+    QPushButton* button(CViewInDlg& dlg, int id);
+    QStringList logEntries() { return test::logged(*m_c); }
+
+    std::unique_ptr<test::Sandbox> m_sandbox;
+    ConnectionPtr m_c;
+    COperationLog m_log;
+};
+
+void TestViewIn::init()
+{
+    m_sandbox = std::make_unique<test::Sandbox>();
+    m_c = m_sandbox->open();
+    for (const char* s : kSeed)
+        m_c->execute(u(s));
+    m_log.Attach(m_c, QStringLiteral("admin"));
+}
+
+void TestViewIn::cleanup()
+{
+    PrintService::setChooser({});
+    m_c.reset();
+    m_sandbox.reset();
+}
+
+std::unique_ptr<CViewInDlg> TestViewIn::open(int classNumber)
+{
+    auto dlg = test::openForm<CViewInDlg>(
+        test::formContext(m_c, &m_log, classNumber, QStringLiteral("admin")));
+    if (!QTest::qWaitForWindowExposed(dlg.get()))
+        qWarning("window not exposed");
+    return dlg;
+}
+
+bool TestViewIn::clickRow(CViewInDlg& dlg, int row)
+{
+    RecordListView* list = dlg.list();
+    const QRect r = list->visualRect(list->model()->index(row, 2));
+    if (!r.isValid())
+        return false;
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, r.center());
+    return true;
+}
+
+QStringList TestViewIn::listedCodes(CViewInDlg& dlg)
+{
+    QStringList codes;
+    const RecordListModel* m = dlg.list()->records();
+    for (int r = 0; r < m->rowCount(); ++r)
+        codes << m->text(r, 0);
+    return codes;
+}
+
+QLineEdit* TestViewIn::edit(CViewInDlg& dlg, const char* name)
+{
+    // The detail field of each DEVICE_IN column, by column name.
+    constexpr int kIds[] = {1042, 1041, 1047, 1046, 1045, 1044, 1043};
+    const int column = schema::DeviceIn.indexOf(QString::fromLatin1(name));
+    auto* e = column < 0 ? nullptr : test::control<QLineEdit>(dlg, kIds[column]);
+    if (!e)
+        qFatal("no edit %s in the form", name);
+    return e;
+}
+
+QPushButton* TestViewIn::button(CViewInDlg& dlg, int id)
+{
+    QPushButton* b = test::control<QPushButton>(dlg, id);
+    if (!b || !b->isEnabled())
+        qFatal("no enabled button control%d in the form", id);
+    return b;
+}
+
+void TestViewIn::opensWithTheTableReversed()
+{
+    auto dlg = open();
+    QCOMPARE(dlg->windowTitle(), u("查看入库信息"));
+    QCOMPARE(listedCodes(*dlg), (QStringList{"5", "4", "3", "2", "1"}));
+    const RecordListModel* m = dlg->list()->records();
+    QCOMPARE(m->rowTexts(4), (QStringList{"1", "2004-01-05 09:03:07", "O'Brien", "123", "2.500000",
+                                          "9.900000", u("王")}));
+    QStringList headings;
+    for (int c = 0; c < m->columnCount(); ++c)
+        headings << m->headerData(c, Qt::Horizontal).toString();
+    QCOMPARE(headings, (QStringList{u("设备号"), u("入库时间"), u("供应商"), u("供应商电话"),
+                                    u("数量"), u("价格"), u("采购员")}));
+    // Columns 0, 2, 4, 5, 6 take an eighth of the list's width, 1 and 3 3/16.
+    const int w = dlg->list()->frameGeometry().width();
+    QCOMPARE(dlg->list()->columnWidth(0), w / 8);
+    QCOMPARE(dlg->list()->columnWidth(1), 3 * w / 16);
+    QCOMPARE(edit(*dlg, "price")->text(), QStringLiteral("1"));
+    QCOMPARE(edit(*dlg, "in_number")->text(), QStringLiteral("1"));
+    QVERIFY(edit(*dlg, "code")->isReadOnly());
+    QVERIFY(edit(*dlg, "in_date")->isReadOnly());
+    QCOMPARE(button(*dlg, 1048)->text(), u("修　　改"));
+    QVERIFY(button(*dlg, 2)->isDefault());
+    QStringList ops;
+    for (int i = 0; i < dlg->queryGroup()->operatorCombo()->count(); ++i)
+        ops << dlg->queryGroup()->operatorCombo()->itemText(i);
+    QCOMPARE(ops, (QStringList{"<", "<>", "=", ">"}));
+    QCOMPARE(dlg->queryGroup()->fieldCombo()->itemText(5), u("价格d"));
+    QVERIFY(Messages::shown().isEmpty());
+    // VOK_SHOT_DIR keeps a picture of the form for a look.
+    if (qEnvironmentVariableIsSet("VOK_SHOT_DIR")) {
+        QVERIFY(clickRow(*dlg, 1));
+        test::savePicture(*dlg, QStringLiteral("viewin"));
+    }
+}
+
+void TestViewIn::clickShowsRowInFields()
+{
+    auto dlg = open();
+    QVERIFY(clickRow(*dlg, 1));
+    QCOMPARE(edit(*dlg, "code")->text(), QStringLiteral("4"));
+    QCOMPARE(edit(*dlg, "in_date")->text(), QStringLiteral("2004-09-30 23:59:59"));
+    QCOMPARE(edit(*dlg, "provider")->text(), u("厂"));
+    QCOMPARE(edit(*dlg, "teleno")->text(), QStringLiteral("789"));
+    QCOMPARE(edit(*dlg, "in_number")->text(), QStringLiteral("12.5"));
+    QCOMPARE(edit(*dlg, "price")->text(), QStringLiteral("100"));
+    QCOMPARE(edit(*dlg, "buyer")->text(), u("张"));
+    QVERIFY(clickRow(*dlg, 4));
+    QCOMPARE(edit(*dlg, "price")->text(), QStringLiteral("9.9"));
+    // Moving through the list with the keyboard shows each row too.
+    QTest::keyClick(dlg->list(), Qt::Key_Up);
+    QCOMPARE(edit(*dlg, "code")->text(), QStringLiteral("2"));
+    QCOMPARE(edit(*dlg, "in_number")->text(), QStringLiteral("3"));
+}
+
+void TestViewIn::enterClosesUnlessAButtonHasFocus()
+{
+    auto dlg = open();
+    // A focused button takes Enter.
+    QPushButton* help = button(*dlg, CommandTable::kHelp);
+    help->setFocus();
+    QTest::keyClick(help, Qt::Key_Return);
+    QCOMPARE(m_sandbox->helpLaunches().size(), 1);
+    QVERIFY(dlg->isVisible());
+    // Elsewhere Enter closes the form, writing nothing.
+    dlg->queryGroup()->valueEdit()->setFocus();
+    QTest::keyClick(dlg->queryGroup()->valueEdit(), Qt::Key_Return);
+    QVERIFY(!dlg->isVisible());
+    QCOMPARE(logEntries(), QStringList());
+}
+
+void TestViewIn::query_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("op");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QStringList>("codes");
+    QTest::newRow("设备号c") << u("设备号c") << "="
+                             << "2" << QStringList{"2"};
+    QTest::newRow("入库时间c after") << u("入库时间c") << ">"
+                                     << "2004-9-1" << QStringList{"5", "4", "3", "2"};
+    QTest::newRow("入库时间c equal") << u("入库时间c") << "="
+                                     << "2004-09-30 23:59:59" << QStringList{"4", "3"};
+    QTest::newRow("供应商c <>") << u("供应商c") << "<>" << u("公司") << QStringList{"5", "4", "1"};
+    QTest::newRow("供应商c quote") << u("供应商c") << "="
+                                   << "O'Brien" << QStringList{"1"};
+    QTest::newRow("供应商电话c") << u("供应商电话c") << "="
+                                 << "456" << QStringList{"3", "2"};
+    QTest::newRow("数量d") << u("数量d") << ">"
+                           << "2" << QStringList{"4", "2", "1"};
+    QTest::newRow("数量d 12.5 is 12") << u("数量d") << "="
+                                      << "12.5" << QStringList{};
+    QTest::newRow("价格d 9.9 is 9") << u("价格d") << "="
+                                    << "9.9" << QStringList{"3"};
+    QTest::newRow("价格d <") << u("价格d") << "<"
+                             << "10" << QStringList{"5", "3", "1"};
+    QTest::newRow("采购员c") << u("采购员c") << "=" << u("李") << QStringList{"3", "2"};
+    QTest::newRow("value is plain text") << u("设备号c") << "="
+                                         << "x' OR '1'='1" << QStringList{};
+}
+
+void TestViewIn::query()
+{
+    QFETCH(QString, field);
+    QFETCH(QString, op);
+    QFETCH(QString, value);
+    QFETCH(QStringList, codes);
+    auto dlg = open();
+    dlg->queryGroup()->fieldCombo()->setCurrentText(field);
+    dlg->queryGroup()->operatorCombo()->setCurrentText(op);
+    dlg->queryGroup()->valueEdit()->setText(value);
+    QTest::mouseClick(dlg->queryGroup()->queryButton(), Qt::LeftButton);
+    QCOMPARE(Messages::shownTexts(), QStringList());
+    QCOMPARE(listedCodes(*dlg), codes);
+}
+
+void TestViewIn::queryRefused_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("op");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("message"); // empty: the engine's own
+    QTest::newRow("operator !=") << u("设备号c") << "!="
+                                 << "1" << u("“!=”不是有效的比较运算符。");
+    QTest::newRow("operator with SQL") << u("数量d") << "=1 OR 1="
+                                       << "1" << u("“=1 OR 1=”不是有效的比较运算符。");
+    QTest::newRow("not a date") << u("入库时间c") << "="
+                                << "yesterday" << u("“yesterday”不是有效的日期。");
+    QTest::newRow("field typed by hand") << u("设备号") << "="
+                                         << "1" << QString();
+    QTest::newRow("no field") << QString() << QString() << QString() << QString();
+}
+
+void TestViewIn::queryRefused()
+{
+    QFETCH(QString, field);
+    QFETCH(QString, op);
+    QFETCH(QString, value);
+    QFETCH(QString, message);
+    auto dlg = open();
+    QCOMPARE(dlg->list()->records()->rowCount(), 5);
+    dlg->queryGroup()->fieldCombo()->setCurrentText(field);
+    dlg->queryGroup()->operatorCombo()->setCurrentText(op);
+    dlg->queryGroup()->valueEdit()->setText(value);
+    dlg->commands()->trigger(1189);
+    QCOMPARE(Messages::shown().size(), 1);
+    const Messages::Shown box = Messages::shown().first();
+    QCOMPARE(box.icon, Icon::Exclamation);
+    QCOMPARE(box.caption, vok::appTitle());
+    QVERIFY(!box.text.isEmpty());
+    if (!message.isEmpty())
+        QCOMPARE(box.text, message);
+    QCOMPARE(dlg->list()->records()->rowCount(), 0);
+}
+
+void TestViewIn::modifyByTime()
+{
+    auto dlg = open();
+    // After a query the list shows the whole table again.
+    dlg->queryGroup()->fieldCombo()->setCurrentText(u("设备号c"));
+    dlg->queryGroup()->operatorCombo()->setCurrentText(QStringLiteral("="));
+    dlg->queryGroup()->valueEdit()->setText(QStringLiteral("2"));
+    dlg->commands()->trigger(1189);
+    QCOMPARE(listedCodes(*dlg), QStringList{"2"});
+    QVERIFY(clickRow(*dlg, 0));
+    edit(*dlg, "provider")->setText(u("新供应商"));
+    edit(*dlg, "teleno")->setText(QStringLiteral("1234567890"));
+    edit(*dlg, "in_number")->setText(QStringLiteral(" 7.5 "));
+    edit(*dlg, "price")->setText(QStringLiteral("10000"));
+    edit(*dlg, "buyer")->setText(u("赵"));
+    QVERIFY(test::press(*dlg, 1048));
+    QCOMPARE(Messages::shownTexts(), QStringList{u("完成修改入库信息操作！")});
+    QCOMPARE(Messages::shown().first().icon, Icon::None);
+    QCOMPARE(test::rows(*m_c, QStringLiteral("SELECT * FROM DEVICE_IN WHERE code='2'")),
+             (QList<QStringList>{{"2", "2004-10-01 00:00:00", u("新供应商"), "1234567890", "7.5",
+                                  "10000", u("赵")}}));
+    QCOMPARE(logEntries(), QStringList{u("修改入库信息")});
+    QCOMPARE(listedCodes(*dlg), (QStringList{"5", "4", "3", "2", "1"}));
+    QCOMPARE(dlg->list()->records()->text(3, 4), QStringLiteral("7.500000"));
+}
+
+void TestViewIn::modifyWithoutRowChangesNothing()
+{
+    auto dlg = open();
+    const auto before = test::rows(*m_c, QStringLiteral("SELECT * FROM DEVICE_IN"));
+    dlg->commands()->trigger(1048);
+    QCOMPARE(Messages::shown().size(), 1);
+    QCOMPARE(Messages::shown().first().icon, Icon::Exclamation);
+    QVERIFY(!Messages::shownTexts().contains(u("完成修改入库信息操作！")));
+    QCOMPARE(test::rows(*m_c, QStringLiteral("SELECT * FROM DEVICE_IN")), before);
+    QCOMPARE(logEntries(), QStringList());
+}
+
+void TestViewIn::modifyChecksFieldsFirst_data()
+{
+    QTest::addColumn<int>("row");
+    QTest::addColumn<QString>("editName");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("quantity 0 from the list") << 0 << ""
+                                              << "" << u("“请填入一个在1和10000之间的数字。”");
+    QTest::newRow("price not a number") << 1 << "price"
+                                        << "abc" << u("请键入一个数。");
+    QTest::newRow("price empty") << 1 << "price"
+                                 << "" << u("请键入一个数。");
+    QTest::newRow("quantity 10000.5") << 1 << "in_number"
+                                      << "10000.5" << u("“请填入一个在1和10000之间的数字。”");
+    QTest::newRow("supplier 21 bytes")
+        << 1 << "provider" << u("一二三四五六七八九十x") << u("“请填入不多于20个的字符。”");
+    QTest::newRow("telephone 11 bytes") << 1 << "teleno"
+                                        << "12345678901" << u("“请填入不多于10个的字符。”");
+    QTest::newRow("buyer 11 bytes")
+        << 1 << "buyer" << u("一二三四五x") << u("“请填入不多于10个的字符。”");
+}
+
+void TestViewIn::modifyChecksFieldsFirst()
+{
+    QFETCH(int, row);
+    QFETCH(QString, editName);
+    QFETCH(QString, text);
+    QFETCH(QString, message);
+    for (int id : {1048, 1049}) {
+        Messages::clearShown();
+        // Class 3: the field check comes before the refusal.
+        auto dlg = open(3);
+        const auto before = test::rows(*m_c, QStringLiteral("SELECT * FROM DEVICE_IN"));
+        QVERIFY(clickRow(*dlg, row));
+        QLineEdit* e = nullptr;
+        if (!editName.isEmpty()) {
+            e = edit(*dlg, editName.toLatin1().constData());
+            e->setText(text);
+        }
+        dlg->commands()->trigger(id);
+        QCOMPARE(Messages::shownTexts(), QStringList{message});
+        QCOMPARE(Messages::shown().first().icon, Icon::Exclamation);
+        if (e)
+            QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(e));
+        QCOMPARE(test::rows(*m_c, QStringLiteral("SELECT * FROM DEVICE_IN")), before);
+        QCOMPARE(logEntries(), QStringList());
+    }
+}
+
+void TestViewIn::deleteOneRowAsksNothing()
+{
+    auto dlg = open();
+    QVERIFY(clickRow(*dlg, 3)); // code 2
+    QVERIFY(test::press(*dlg, 1049));
+    QCOMPARE(Messages::shownTexts(), QStringList{u("完成删除入库信息操作！")});
+    QCOMPARE(test::rows(*m_c, QStringLiteral("SELECT code FROM DEVICE_IN")),
+             (QList<QStringList>{{"1"}, {"3"}, {"4"}, {"5"}}));
+    QCOMPARE(logEntries(), QStringList{u("删除入库信息")});
+    QCOMPARE(listedCodes(*dlg), (QStringList{"5", "4", "3", "1"}));
+}
+
+void TestViewIn::deleteSharedTimeAsks_data()
+{
+    QTest::addColumn<bool>("confirm");
+    QTest::newRow("cancel") << false;
+    QTest::newRow("ok") << true;
+}
+
+void TestViewIn::deleteSharedTimeAsks()
+{
+    QFETCH(bool, confirm);
+    auto dlg = open();
+    QVERIFY(clickRow(*dlg, 2)); // code 3, the time it shares with code 4
+    Messages::queueAnswer(confirm ? Answer::Ok : Answer::Cancel);
+    dlg->commands()->trigger(1049);
+    const Messages::Shown question = Messages::shown().first();
+    QCOMPARE(question.text,
+             u("有2条入库信息的入库时间都是2004-09-30 23:59:59，将全部删除。\r\n确定删除吗？"));
+    QCOMPARE(question.icon, Icon::Stop);
+    QCOMPARE(question.buttons, Buttons::OkCancel);
+    const auto codes = test::rows(*m_c, QStringLiteral("SELECT code FROM DEVICE_IN"));
+    if (confirm) {
+        QCOMPARE(Messages::shown().size(), 2);
+        QCOMPARE(Messages::shown().at(1).text, u("完成删除入库信息操作！"));
+        QCOMPARE(codes, (QList<QStringList>{{"1"}, {"2"}, {"5"}}));
+        QCOMPARE(logEntries(), QStringList{u("删除入库信息")});
+        QCOMPARE(listedCodes(*dlg), (QStringList{"5", "2", "1"}));
+    } else {
+        QCOMPARE(Messages::shown().size(), 1);
+        QCOMPARE(codes.size(), 5);
+        QCOMPARE(logEntries(), QStringList());
+    }
+}
+
+void TestViewIn::readOnlyClassIsRefused()
+{
+    auto dlg = open(3);
+    QVERIFY(clickRow(*dlg, 3));
+    edit(*dlg, "provider")->setText(u("改"));
+    for (int id : {1048, 1049}) {
+        Messages::clearShown();
+        dlg->commands()->trigger(id);
+        QCOMPARE(Messages::shown().size(), 1);
+        QCOMPARE(Messages::shown().first().text, u("你无权执行此项操作!请重新登录数据库!"));
+        QCOMPARE(Messages::shown().first().caption, u("警告!"));
+        QCOMPARE(Messages::shown().first().icon, Icon::Stop);
+    }
+    QCOMPARE(test::rows(*m_c, QStringLiteral("SELECT provider FROM DEVICE_IN WHERE code='2'")),
+             QList<QStringList>{{u("公司")}});
+    QCOMPARE(test::rows(*m_c, QStringLiteral("SELECT code FROM DEVICE_IN")).size(), 5);
+    QCOMPARE(logEntries(), QStringList());
+    // Querying stays available.
+    Messages::clearShown();
+    dlg->queryGroup()->fieldCombo()->setCurrentText(u("采购员c"));
+    dlg->queryGroup()->operatorCombo()->setCurrentText(QStringLiteral("="));
+    dlg->queryGroup()->valueEdit()->setText(u("张"));
+    dlg->commands()->trigger(1189);
+    QCOMPARE(listedCodes(*dlg), (QStringList{"5", "4"}));
+    QVERIFY(Messages::shown().isEmpty());
+}
+
+void TestViewIn::helpMenuAndPrint()
+{
+    auto dlg = open(3);
+    QVERIFY(test::press(*dlg, CommandTable::kHelp));
+    QCOMPARE(m_sandbox->helpLaunches().size(), 1);
+    QVERIFY(m_sandbox->helpLaunches().first().join(u' ').contains(u("viewdevin.htm")));
+
+    std::unique_ptr<QMenu> menu(dlg->commands()->createMenu(nullptr));
+    QStringList items;
+    for (QAction* a : menu->actions())
+        items << (a->isSeparator() ? QStringLiteral("-") : a->text());
+    QCOMPARE(items, (QStringList{u("修改"), u("删除"), u("打印"), u("帮助"), u("退出"), "-",
+                                 u("查询"), "-", u("打印预览…"), u("导出…\tCtrl+E")}));
+
+    // Cancelling the print dialog prints nothing; accepting prints the
+    // list (here to a PDF file).
+    const QString pdf = m_sandbox->dataDir() + QStringLiteral("/report.pdf");
+    int asked = 0;
+    PrintService::setChooser([&](QPrinter& printer, QWidget*) {
+        ++asked;
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(pdf);
+        return false;
+    });
+    dlg->commands()->trigger(1179);
+    QCOMPARE(asked, 1);
+    QVERIFY(!QFile::exists(pdf));
+    PrintService::setChooser([&](QPrinter& printer, QWidget*) {
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(pdf);
+        return true;
+    });
+    QVERIFY(test::press(*dlg, 1179));
+    QVERIFY(QFile(pdf).size() > 1000);
+    QVERIFY(Messages::shown().isEmpty());
+
+    QVERIFY(test::press(*dlg, 2));
+    QVERIFY(!dlg->isVisible());
+    QCOMPARE(dlg->result(), int(QDialog::Rejected));
+}
+
+void TestViewIn::serverListsAsTheEmbeddedEngine()
+{
+    // The same rows in an embedded file and on the server list the same
+    // cells in the stock-in browser: more rows than a fetch block, NULLs,
+    // texts longer than the fetch buffers, numbers, the ends of the date
+    // range.
+    if (!test::onServer())
+        QSKIP("compares the server with the embedded engine");
+    const QString longText = QString(300, QChar(0x4ED3)) + QStringLiteral("O'Brien");
+    const QList<QVariantList> special{
+        {QString(), QVariant(), QVariant(), QString(), QVariant(), QVariant(), QString()},
+        {QStringLiteral("A1"), QStringLiteral("0100-01-01 00:00:00"), longText,
+         QString(2000, QLatin1Char('x')), 0.1f, -2.5f, QStringLiteral("李强")},
+        {QStringLiteral("A2"), QStringLiteral("9999-12-31 23:59:59"), QStringLiteral("a\nb"),
+         QStringLiteral("1"), 1234567.0f, 1e-5f, QStringLiteral("\\")}};
+    QTemporaryDir dir;
+    QStringList hashes;
+    for (const ConnectionPtr& c : {m_c, openSqliteConnection(dir.filePath("vok1.db"))}) {
+        {
+            Transaction t(*c);
+            c->execute("DELETE * FROM DEVICE_IN");
+            for (int i = 0; i < 700; ++i)
+                c->append("DEVICE_IN", schema::DeviceIn.columnNames(),
+                          i < special.size()
+                              ? special.at(i)
+                              : QVariantList{QString::number(i),
+                                             QStringLiteral("2004-1-5 9:3:%1").arg(i % 60),
+                                             QStringLiteral("上海仪器设备厂"), QString(),
+                                             float(i) / 10, float(i), QStringLiteral("王小明")});
+            t.commit();
+        }
+        const auto form = test::openForm<CViewInDlg>(test::formContext(c, nullptr));
+        const QList<QStringList> listed = test::listed(*form->list());
+        QCOMPARE(listed.size(), 700);
+        QCryptographicHash hash(QCryptographicHash::Sha256);
+        for (const QStringList& row : listed)
+            hash.addData(row.join(QChar(0x1F)).toUtf8() + '\x1e');
+        hashes << QString::fromLatin1(hash.result().toHex());
+    }
+    QCOMPARE(hashes.at(0), hashes.at(1));
+}
+
+QTEST_MAIN(TestViewIn)
+// The key fields look read-only, the editable texts stop at their
+// capacity, and the list is named by the form's title.
+void TestViewIn::readOnlyLookAndNames()
+{
+    auto dlg = open();
+    for (const char* name : {"code", "in_date"}) {
+        QLineEdit* e = edit(*dlg, name);
+        QVERIFY(e->isReadOnly());
+        QCOMPARE(e->palette().color(QPalette::Base), e->palette().color(QPalette::Window));
+    }
+    QVERIFY(edit(*dlg, "provider")->palette().color(QPalette::Base) !=
+            edit(*dlg, "provider")->palette().color(QPalette::Window));
+    QLineEdit* buyer = edit(*dlg, "buyer");
+    buyer->clear();
+    test::typeKeys(buyer, QString(6, QChar(0x5E93)));
+    QCOMPARE(buyer->text(), QString(5, QChar(0x5E93)));
+    QCOMPARE(dlg->findChild<RecordListView*>()->accessibleName(), QStringLiteral("查看入库信息"));
+}
+
+#include "tst_viewin.moc"
