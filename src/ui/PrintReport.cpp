@@ -7,7 +7,9 @@
 #include <QPainter>
 #include <QPrintDialog>
 #include <QPrintPreviewDialog>
+#include <QPrintPreviewWidget>
 #include <QPrinter>
+#include <QScreen>
 
 namespace vok {
 
@@ -150,6 +152,21 @@ ReportCell listCells(const RecordListModel& list)
 
 } // namespace
 
+void fitPreviewToScreen(QPrintPreviewDialog& dialog)
+{
+    QSize size(900, 1000);
+    if (const QScreen* screen = dialog.screen()) {
+        const QRect free = screen->availableGeometry();
+        size = size.boundedTo(free.size() * 9 / 10);
+        dialog.resize(size);
+        dialog.move(free.center() - QPoint(size.width() / 2, size.height() / 2));
+    } else {
+        dialog.resize(size);
+    }
+    if (auto* preview = dialog.findChild<QPrintPreviewWidget*>())
+        preview->fitToWidth();
+}
+
 void PrintTableReport(const RecordListModel& list, const ReportLayout& layout,
                       const QString& userName, QWidget* parent)
 {
@@ -172,7 +189,7 @@ void PreviewTableReport(const RecordListModel& list, const ReportLayout& layout,
     QObject::connect(&dialog, &QPrintPreviewDialog::paintRequested, &dialog, [&](QPrinter* target) {
         printTableReport(*target, layout, list.rowCount(), listCells(list), userName, time);
     });
-    dialog.resize(900, 1000);
+    fitPreviewToScreen(dialog);
     dialog.exec();
 }
 

@@ -6,6 +6,7 @@
 #include <functional>
 
 class QPainter;
+class QPrintPreviewDialog;
 class QPrinter;
 class QWidget;
 
@@ -41,6 +42,10 @@ using Chooser = std::function<bool(QPrinter& printer, QWidget* parent)>;
 void setChooser(Chooser chooser);
 bool choosePrinter(QPrinter& printer, QWidget* parent);
 } // namespace PrintService
+
+// Sizes a preview to the screen's free area, centred, showing a whole
+// page width.
+void fitPreviewToScreen(QPrintPreviewDialog& dialog);
 
 // Prints the rows a list shows as the layout's table report, with the
 // user name as preparer and the clock's time. Cancelling the print dialog
