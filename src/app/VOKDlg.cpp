@@ -274,6 +274,23 @@ void CVOKDlg::paintEvent(QPaintEvent* event)
     p.setPen(QColor(255, 0, 0));
     m_dateLine = unpaddedDateTime(Clock::now());
     p.drawText(QRect(230, 0, width() - 230, 24), Qt::AlignLeft | Qt::AlignTop, m_dateLine);
+    // Who is working, under the clock.
+    f.setPixelSize(13);
+    p.setFont(f);
+    p.setPen(palette().color(QPalette::WindowText));
+    p.drawText(QRect(230, 20, width() - 230, 20), Qt::AlignLeft | Qt::AlignTop, userLine());
+}
+
+QString CVOKDlg::userLine() const
+{
+    if (m_user.userName.isEmpty())
+        return {};
+    const int classNumber = classNumberOf(m_user.classText);
+    QString line = QStringLiteral("用户：%1　部门：%2　权限：%3")
+                       .arg(m_user.userName, m_user.department, QString::number(classNumber));
+    if (isReadOnlyClass(classNumber))
+        line += QStringLiteral("（只读，不能修改数据）");
+    return line;
 }
 
 } // namespace vok

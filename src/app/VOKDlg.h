@@ -57,6 +57,9 @@ public:
     void setAutoProxy(CVOKDlgAutoProxy* proxy);
     // The date and time line as last drawn.
     const QString& dateLine() const { return m_dateLine; }
+    // The line under it: user, department and class of whoever is logged
+    // in, read-only users told so; empty before a log-in.
+    QString userLine() const;
 
 public slots:
     void relogin();

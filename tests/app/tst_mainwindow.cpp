@@ -239,20 +239,24 @@ void TestMainWindow::classNumber_data()
 {
     QTest::addColumn<QString>("classText");
     QTest::addColumn<int>("number");
-    QTest::newRow("12") << "12" << 1;
-    QTest::newRow("3x") << "3x" << 3;
-    QTest::newRow("2") << "2" << 2;
-    QTest::newRow("empty: least privilege") << "" << 3;
-    QTest::newRow("no digit: least privilege") << "管理员" << 3;
+    QTest::addColumn<QString>("userLine");
+    const QString readOnly = "用户：丙　部门：部门C　权限：3（只读，不能修改数据）";
+    QTest::newRow("12") << "12" << 1 << "用户：丙　部门：部门C　权限：1";
+    QTest::newRow("3x") << "3x" << 3 << readOnly;
+    QTest::newRow("2") << "2" << 2 << "用户：丙　部门：部门C　权限：2";
+    QTest::newRow("empty: least privilege") << "" << 3 << readOnly;
+    QTest::newRow("no digit: least privilege") << "管理员" << 3 << readOnly;
 }
 
 void TestMainWindow::classNumber()
 {
     QFETCH(QString, classText);
     QFETCH(int, number);
+    QFETCH(QString, userLine);
     Accounts::add(*m_sandbox->open("VOK3"), "丙", "pb", classText);
     auto w = loggedIn("丙", "部门C", probeRows());
     QVERIFY(w);
+    QCOMPARE(w->userLine(), userLine);
     w->button(1002)->click();
     QCOMPARE(m_probe.opened, 1);
     QCOMPARE(m_probe.context.classNumber, number);
