@@ -10,7 +10,33 @@ class TestHelpPages : public QObject
     Q_OBJECT
 private slots:
     void noBreakInsideChineseText();
+    void indexListsEveryPageAndEveryPageLinksBack();
 };
+
+namespace {
+
+QStringList helpPages()
+{
+    return QDir(QStringLiteral(VOK_HELP_SOURCE)).entryList({QStringLiteral("*.htm")}, QDir::Files);
+}
+
+QString pageText(const QString& page)
+{
+    QFile f(QDir(QStringLiteral(VOK_HELP_SOURCE)).filePath(page));
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
+// The pages a page links to.
+QStringList linksOf(const QString& text)
+{
+    static const QRegularExpression href(QStringLiteral("href=\"([a-z]+\\.htm)\""));
+    QStringList links;
+    for (auto m = href.globalMatch(text); m.hasNext();)
+        links << m.next().captured(1);
+    return links;
+}
+
+} // namespace
 
 void TestHelpPages::noBreakInsideChineseText()
 {
@@ -33,6 +59,23 @@ void TestHelpPages::noBreakInsideChineseText()
         }
     }
     QCOMPARE(found, QStringList{});
+}
+
+void TestHelpPages::indexListsEveryPageAndEveryPageLinksBack()
+{
+    const QStringList pages = helpPages();
+    QVERIFY(pages.contains(QStringLiteral("index.htm")));
+    QStringList indexed = linksOf(pageText(QStringLiteral("index.htm")));
+    indexed.sort();
+    QStringList others = pages;
+    others.removeAll(QStringLiteral("index.htm"));
+    QCOMPARE(indexed, others);
+    QStringList withoutWayBack;
+    for (const QString& page : others) {
+        if (!linksOf(pageText(page)).contains(QStringLiteral("index.htm")))
+            withoutWayBack << page;
+    }
+    QCOMPARE(withoutWayBack, QStringList{});
 }
 
 QTEST_GUILESS_MAIN(TestHelpPages)
