@@ -2,6 +2,7 @@
 
 #include "db/DataFolder.h"
 #include "db/RowRecord.h"
+#include "db/SqliteConnection.h"
 #include "ui/MessageService.h"
 
 #include <QDir>
@@ -17,11 +18,18 @@
 
 namespace vok::bench {
 
-QString dataSourceOf(const QString& file)
+QString sourceOfFile(const QString& file)
 {
     const QFileInfo info(file);
     DataFolder::setPath(info.absolutePath());
-    return info.completeBaseName().toUpper();
+    return info.absoluteFilePath();
+}
+
+ConnectionPtr openSource(const QString& source)
+{
+    if (source.contains(QLatin1Char('/')))
+        return openSqliteConnection(source);
+    return openConnection(ConnectionString{source, {}, {}}.toString());
 }
 
 qint64 rowCount(Connection& c, const QString& table)
@@ -57,13 +65,13 @@ bool buildInChild(const char* program, const std::function<void()>& build)
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-FormContext benchContext(const QString& dsn)
+FormContext benchContext(const QString& source)
 {
     Messages::setTestMode(true);
     FormContext context;
     context.classNumber = 1;
     context.userName = QStringLiteral("bench");
-    context.connection = openConnection(ConnectionString{dsn, {}, {}}.toString());
+    context.connection = openSource(source);
     return context;
 }
 

@@ -12,9 +12,10 @@
 
 namespace vok::bench {
 
-// The data source whose embedded file is FILE: its folder becomes the data
-// folder, "vok1.db" gives "VOK1".
-QString dataSourceOf(const QString& file);
+// Where a benchmark's rows are: a data source name ("VOK1") or the path of
+// an embedded database file of any name (a source holding a '/').
+QString sourceOfFile(const QString& file);
+ConnectionPtr openSource(const QString& source);
 
 qint64 rowCount(Connection& c, const QString& table);
 
@@ -25,9 +26,9 @@ void refill(Connection& c, const QStringList& tables, const std::function<void()
 // counts; false (with the failure on stderr) when it failed.
 bool buildInChild(const char* program, const std::function<void()>& build);
 
-// A class 1 user's context on the data source, the message service in
+// A class 1 user's context on the source, the message service in
 // test mode (messages recorded, never shown).
-FormContext benchContext(const QString& dsn);
+FormContext benchContext(const QString& source);
 
 double peakRssMb();
 // Processor seconds (user and system) of this process (RUSAGE_SELF) or of

@@ -82,7 +82,7 @@ QVariant valueOf(const ColumnDef& column, qint64 i)
 void createRows(const QString& dsn, const std::optional<ServerSource>& server,
                 const TableDef& table, qint64 n)
 {
-    auto c = openConnection(ConnectionString{dsn, {}, {}}.toString());
+    auto c = openSource(dsn);
     if (rowCount(*c, table.name) == n)
         return;
     if (server) {
@@ -187,7 +187,7 @@ int main(int argc, char** argv)
         }
     } else {
         QDir().mkpath(QFileInfo(file).absolutePath());
-        dsn = dataSourceOf(file);
+        dsn = sourceOfFile(file);
     }
     if (!buildInChild("list_fill", [&] { createRows(dsn, server, *table, rows); }))
         return 1;

@@ -36,7 +36,7 @@ QString codeOf(qint64 i)
 // a stock that drifted from its ledger.
 void createRows(const QString& dsn, qint64 devices, qint64 rows)
 {
-    auto c = openConnection(ConnectionString{dsn, {}, {}}.toString());
+    auto c = openSource(dsn);
     if (rowCount(*c, QStringLiteral("DEVICE_CODE")) == devices &&
         rowCount(*c, QStringLiteral("DEVICE_IN")) + rowCount(*c, QStringLiteral("DEVICE_OUT")) +
                 rowCount(*c, QStringLiteral("DEVICE_RETURN")) ==
@@ -102,12 +102,12 @@ int main(int argc, char** argv)
         return usage();
     QDir().mkpath(QFileInfo(file).absolutePath());
 
-    if (!buildInChild("reconcile", [&] { createRows(dataSourceOf(file), devices, rows); }))
+    if (!buildInChild("reconcile", [&] { createRows(sourceOfFile(file), devices, rows); }))
         return 1;
 
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const FormContext context = benchContext(dataSourceOf(file));
+    const FormContext context = benchContext(sourceOfFile(file));
 
     QElapsedTimer timer;
     const double cpuStart = cpuSeconds();
