@@ -16,7 +16,7 @@ bash scripts/setup.sh
 install_missing \
   postgresql odbc-postgresql \
   xvfb xauth dbus \
-  poppler-utils python3-openpyxl \
+  poppler-utils python3-openpyxl zbar-tools \
   dpkg-dev desktop-file-utils \
   clang-format sqlite3
 
