@@ -106,7 +106,7 @@ void CVOKDlg::buildButtons()
 
     // 操作 and 其他功能 on the left, 查询 in the middle, 系统 on the right.
     auto* grid = new QGridLayout(this);
-    grid->setContentsMargins(14, 26, 14, 14); // room for the date line at the top
+    grid->setContentsMargins(14, 44, 14, 14); // room for the date and user lines at the top
     grid->setSpacing(12);
     grid->addWidget(frames[0].box, 0, 0);
     grid->addWidget(frames[2].box, 1, 0);
@@ -117,7 +117,7 @@ void CVOKDlg::buildButtons()
         grid->setColumnMinimumWidth(c, 170);
     }
     setMinimumSize(560, 420);
-    resize(560, 420);
+    resize(560, 438);
 }
 
 bool CVOKDlg::startUp()
@@ -274,11 +274,10 @@ void CVOKDlg::paintEvent(QPaintEvent* event)
     p.setPen(QColor(255, 0, 0));
     m_dateLine = unpaddedDateTime(Clock::now());
     p.drawText(QRect(230, 0, width() - 230, 24), Qt::AlignLeft | Qt::AlignTop, m_dateLine);
-    // Who is working, under the clock.
-    f.setPixelSize(13);
-    p.setFont(f);
+    // Who is working, under the clock, in the window's own font.
+    p.setFont(font());
     p.setPen(palette().color(QPalette::WindowText));
-    p.drawText(QRect(230, 20, width() - 230, 20), Qt::AlignLeft | Qt::AlignTop, userLine());
+    p.drawText(QRect(0, 22, width(), 20), Qt::AlignHCenter | Qt::AlignTop, userLine());
 }
 
 QString CVOKDlg::userLine() const
