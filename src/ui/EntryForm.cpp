@@ -2,6 +2,7 @@
 
 #include "core/Clock.h"
 #include "ui/CommandTable.h"
+#include "ui/DeviceScan.h"
 #include "ui/DialogStyle.h"
 #include "ui/FieldExchange.h"
 #include "ui/MessageService.h"
@@ -101,6 +102,7 @@ QComboBox* EntryForm::makeDeviceList(int id)
     m_deviceList = new DeviceList([this] { deviceListClosedUp(); }, m_group);
     m_deviceList->setObjectName(controlName(id));
     m_deviceList->setEditable(false);
+    DeviceScan::attach(m_deviceList, [this] { deviceListClosedUp(); });
     return m_deviceList;
 }
 

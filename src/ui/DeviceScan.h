@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <functional>
+
+class QComboBox;
+
+namespace vok {
+
+// Lets a hand scanner choose a device in a device list. A scanner is a
+// keyboard: it types the code, then Enter. While the list has the focus,
+// the characters typed since it got the focus (or since the last Enter)
+// are the code; Enter chooses the device of exactly that code, tells the
+// form (chosen) and moves the focus to the next field. A code that is not
+// in the list is named in a message and the list is left as it was. Enter
+// on the list never reaches the form's default button, so it never closes
+// the form; with nothing typed it takes the device shown and moves on.
+class DeviceScan : public QObject
+{
+    Q_OBJECT
+public:
+    using Chosen = std::function<void()>;
+    // The scanner belongs to the list and goes with it.
+    static DeviceScan* attach(QComboBox* list, Chosen chosen = {});
+
+    // The message for a code the catalogue does not hold.
+    static QString unknownCodeText(const QString& code);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    DeviceScan(QComboBox* list, Chosen chosen);
+    void finish();
+    void focusNextField();
+
+    QComboBox* m_list;
+    Chosen m_chosen;
+    QString m_typed;
+    int m_indexBefore = -1;
+};
+
+} // namespace vok
