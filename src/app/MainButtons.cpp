@@ -16,6 +16,7 @@
 #include "records/ViewReturnDlg.h"
 #include "records/ViewWantBuyDlg.h"
 #include "stock/ConsumptionDlg.h"
+#include "stock/DeviceCardDlg.h"
 #include "stock/DeviceCodeDlg.h"
 #include "stock/ReconcileDlg.h"
 #include "stock/StockAlertDlg.h"
@@ -51,6 +52,7 @@ std::vector<MainButton> mainButtons()
         {1009, G::Queries,    QStringLiteral("出库信息"), Free,    WithUser, WithLog, makeForm<CViewOutDlg>(), nullptr},
         {1010, G::Queries,    QStringLiteral("还库信息"), Free,    WithUser, WithLog, makeForm<CViewReturnDlg>(), nullptr},
         {1013, G::Queries,    QStringLiteral("需求信息"), Free,    WithUser, WithLog, makeForm<CViewNeedDlg>(), nullptr},
+        {1403, G::Queries,    QStringLiteral("扫码查看"), Free,    NoUser,   WithLog, makeForm<CDeviceCardDlg>(), nullptr, QKeySequence(Qt::Key_F3)},
         {1015, G::Other,      QStringLiteral("生成设备采购计划报表"), Refused, NoUser, WithLog, makeForm<CWantBuyDlg>(), nullptr},
         {1127, G::Other,      QStringLiteral("查看设备采购计划报表"), Free, WithUser, WithLog, makeForm<CViewWantBuyDlg>(), nullptr},
         {1014, G::Other,      QStringLiteral("库存报警"), Free,    NoUser,   WithLog, makeForm<CStockAlertDlg>(), nullptr},

@@ -3,6 +3,7 @@
 #include "core/FormContext.h"
 
 #include <QDialog>
+#include <QKeySequence>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -43,6 +44,8 @@ struct MainButton
     bool handsLog = true;
     FormFactory factory;
     WindowAction action;
+    // A key that presses the button from anywhere in the main window.
+    QKeySequence shortcut = {};
 };
 
 // A factory for a form class constructed from (const FormContext&, QWidget*).

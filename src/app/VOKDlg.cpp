@@ -19,6 +19,7 @@
 #include <QIcon>
 #include <QPainter>
 #include <QPushButton>
+#include <QShortcut>
 #include <QVBoxLayout>
 
 // The resources live in a static library: register them before first use.
@@ -93,6 +94,11 @@ void CVOKDlg::buildButtons()
         b->setAutoDefault(false);
         f.layout->addWidget(b);
         m_buttonWidgets.insert(row.id, b);
+        if (!row.shortcut.isEmpty()) {
+            b->setToolTip(row.shortcut.toString(QKeySequence::NativeText));
+            connect(new QShortcut(row.shortcut, this), &QShortcut::activated, b,
+                    &QPushButton::click);
+        }
         const MainButton* r = &row;
         connect(b, &QPushButton::clicked, this, [this, r] {
             if (r->factory)
