@@ -96,6 +96,7 @@ void TestDeviceCard::scannedCodeShowsItsCard()
                                  {"2004-01-06 10:00:00", "出库", "5", "技术部　丙"},
                                  {"2004-01-05 09:03:07", "入库", "10", "华光公司"}}));
     QVERIFY(CDeviceCardDlg::cardHtml(*form->card()).contains("设备卡片：D001"));
+    test::savePicture(*form, "devicecard");
 }
 
 void TestDeviceCard::unknownCodeKeepsTheCard()
