@@ -1,5 +1,7 @@
 #include "admin/CleanDlg.h"
 
+#include "core/TableAccess.h"
+
 #include "db/DbError.h"
 #include "ui/ComErrorBox.h"
 #include "ui/DialogStyle.h"
@@ -112,7 +114,7 @@ void CCleanDlg::onConfirm()
         if (!b.box->isChecked())
             continue;
         try {
-            m_context.connection->execute(QStringLiteral("DELETE * FROM ") + b.table);
+            clearTable(*m_context.connection, m_context.classNumber, b.table);
         } catch (const DbError& e) {
             showComError(e, this);
         }

@@ -3,7 +3,6 @@
 #include "core/Accounts.h"
 #include "core/HelpLauncher.h"
 #include "db/DbError.h"
-#include "db/SqlFormat.h"
 #include "ui/ComErrorBox.h"
 #include "ui/DialogStyle.h"
 #include "ui/MessageService.h"
@@ -200,10 +199,7 @@ void CUserDlg::onDelete()
         reject();
     if (step != Step::Go)
         return;
-    if (!runChange(this, [&] {
-            m_context.connection->execute(
-                sqlFormat(u"DELETE FROM user WHERE user='%s'", {SqlArg::text(f.userName)}));
-        })) {
+    if (!runChange(this, [&] { Accounts::remove(*m_context.connection, f.userName); })) {
         reject();
         return;
     }
@@ -224,7 +220,7 @@ void CUserDlg::onModify()
         // One change: should the new row fail, the old account stays.
         Connection& c = *m_context.connection;
         Transaction change(c);
-        c.execute(sqlFormat(u"DELETE FROM user WHERE user='%s'", {SqlArg::text(f.userName)}));
+        Accounts::remove(c, f.userName);
         Accounts::add(c, f.newName, f.newPassword, f.classText);
         change.commit();
     } catch (const DbError& e) {

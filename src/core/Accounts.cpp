@@ -62,6 +62,12 @@ bool Accounts::exists(Connection& connection, const QString& userName)
                sqlFormat(u"SELECT * FROM user where user='%s'", {SqlArg::text(userName)})) > 0;
 }
 
+void Accounts::remove(Connection& connection, const QString& userName)
+{
+    connection.remove(
+        {schema::User.name, connection.name(u"user") + QStringLiteral("=?"), {userName}});
+}
+
 bool Accounts::any(Connection& connection)
 {
     return connection.recordCount(QStringLiteral("SELECT * FROM user")) > 0;

@@ -32,6 +32,9 @@ void add(Connection& connection, const QString& userName, const QString& passwor
 // True when none of the five department databases holds an account: the
 // program's first run. A database that cannot be opened without
 // credentials (a shared server) counts as holding accounts.
+// Deletes every account of that name.
+void remove(Connection& connection, const QString& userName);
+
 bool noAccountAnywhere();
 
 } // namespace Accounts

@@ -1,5 +1,7 @@
 #include "core/Permission.h"
 
+#include "db/DbError.h"
+
 namespace vok {
 
 int classNumberOf(const QString& classText)
@@ -10,6 +12,17 @@ int classNumberOf(const QString& classText)
     if (c.unicode() < '0' || c.unicode() > '9')
         return 3;
     return c.unicode() - '0';
+}
+
+QString readOnlyClassText()
+{
+    return QStringLiteral("当前用户只能查看数据，不能更改数据。请用有更改权限的用户重新登录。");
+}
+
+void checkMayWrite(int classNumber)
+{
+    if (isReadOnlyClass(classNumber))
+        throw DbError(DbError::kFail, readOnlyClassText());
 }
 
 } // namespace vok

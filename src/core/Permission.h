@@ -15,4 +15,11 @@ inline bool isReadOnlyClass(int classNumber)
     return classNumber == 3;
 }
 
+// The check of every write in the core's table operations: throws DbError
+// for a class that may change nothing, whatever window asks.
+void checkMayWrite(int classNumber);
+
+// Its text.
+QString readOnlyClassText();
+
 } // namespace vok

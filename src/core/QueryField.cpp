@@ -1,19 +1,11 @@
 #include "core/QueryField.h"
 
+#include "db/DbError.h"
 #include "db/SqlFormat.h"
 
 #include <limits>
 
 namespace vok {
-
-QueryForm queryFormOf(QStringView format)
-{
-    if (format.contains(u"%d"))
-        return QueryForm::Number;
-    if (format.contains(u"#%s#"))
-        return QueryForm::Date;
-    return QueryForm::Text;
-}
 
 int leadingInteger(QStringView text)
 {
@@ -38,24 +30,44 @@ int leadingInteger(QStringView text)
     return int(std::min<qint64>(value, std::numeric_limits<int>::max()));
 }
 
-QString composeQuery(std::span<const QueryField> table, const QString& field, const QString& op,
-                     const QString& value)
+TableRows compareColumn(const QString& table, QStringView column, QueryForm form, const QString& op,
+                        const QString& value, Engine engine)
 {
-    for (const QueryField& entry : table) {
-        if (entry.text != field)
-            continue;
-        const SqlArg column = SqlArg::name(entry.column.toString());
-        const SqlArg comparison = SqlArg::op(op);
-        switch (queryFormOf(entry.format)) {
-        case QueryForm::Number:
-            return sqlFormat(entry.format, {column, comparison, leadingInteger(value)});
-        case QueryForm::Date:
-            return sqlFormat(entry.format, {column, comparison, SqlArg::date(value)});
-        case QueryForm::Text:
-            return sqlFormat(entry.format, {column, comparison, SqlArg::text(value)});
-        }
+    if (!isPlainIdentifier(column))
+        throw DbError(DbError::kBadValue,
+                      QStringLiteral("“%1”不是有效的列名。").arg(column.toString()));
+    if (!isComparisonOperator(op))
+        throw DbError(DbError::kBadValue, QStringLiteral("“%1”不是有效的比较运算符。").arg(op));
+    QString marker = QStringLiteral("?");
+    QVariant bound;
+    switch (form) {
+    case QueryForm::Number:
+        bound = leadingInteger(value);
+        break;
+    case QueryForm::Date: {
+        const auto dt = parseDateTime(value);
+        if (!dt)
+            throw DbError(DbError::kBadValue, QStringLiteral("“%1”不是有效的日期。").arg(value));
+        bound = dt->normalizedFull();
+        if (engine == Engine::Postgres)
+            marker = QStringLiteral("CAST(? AS TIMESTAMP)");
+        break;
     }
-    return {};
+    case QueryForm::Text:
+        bound = value;
+        break;
+    }
+    return {table, quoteIdentifier(column, engine) + op + marker, {bound}};
+}
+
+std::optional<TableRows> composeQuery(const QString& table, std::span<const QueryField> fields,
+                                      const QString& field, const QString& op, const QString& value,
+                                      Engine engine)
+{
+    for (const QueryField& entry : fields)
+        if (entry.text == field)
+            return compareColumn(table, entry.column, entry.form, op, value, engine);
+    return std::nullopt;
 }
 
 } // namespace vok

@@ -1,44 +1,50 @@
 #pragma once
 
+#include "db/Connection.h"
+
 #include <QString>
 #include <QStringView>
+#include <optional>
 #include <span>
 
 namespace vok {
 
-// One entry of a form's query field table: the field text as the field
-// combo shows it (with its trailing "c" or "d"), the column it names and
-// the full SELECT format of its condition, one of
-//   "... WHERE %s%s'%s'"  text: the value between quotes,
-//   "... WHERE %s%s#%s#"  date: the value as a date literal,
-//   "... WHERE %s%s%d"    number: the value read as an integer.
-struct QueryField
-{
-    QStringView text;
-    QStringView column;
-    QStringView format;
-};
-
-// The three condition forms.
+// How a query field compares its value: as text, as a date, or as the
+// value read as an integer.
 enum class QueryForm
 {
     Text,
     Date,
     Number
 };
-QueryForm queryFormOf(QStringView format);
+
+// One entry of a table's query fields: the field text as the field combo
+// shows it (with its trailing "c" or "d"), the column it names and how its
+// value is compared.
+struct QueryField
+{
+    QStringView text;
+    QStringView column;
+    QueryForm form;
+};
 
 // The value of a number query: leading blanks, an optional sign and the
 // leading decimal digits; 0 when there are none; a fraction is dropped
 // (12.5 gives 12). Out-of-range values stop at the int limits.
 int leadingInteger(QStringView text);
 
-// Composes the SELECT text of a query: the entry whose text equals field
-// exactly, filled with its column, the operator and the value. Returns an
-// empty text when no entry matches. The operator must be a comparison and
-// a date value must be a date, else DbError is thrown; a text value is
-// quoted safely, so it is always plain text.
-QString composeQuery(std::span<const QueryField> table, const QString& field, const QString& op,
-                     const QString& value);
+// The condition "column op ?" for an engine with its value bound: a text
+// as it is, a date as a date value (DbError when it is none), a number as
+// leadingInteger() reads it. The operator must be one of = < > <> <= >=,
+// else DbError is thrown.
+TableRows compareColumn(const QString& table, QStringView column, QueryForm form, const QString& op,
+                        const QString& value, Engine engine);
+
+// The rows of a query: the entry whose text equals field exactly,
+// compared with the operator and the value. Nothing when no entry
+// matches. Throws DbError as compareColumn() does.
+std::optional<TableRows> composeQuery(const QString& table, std::span<const QueryField> fields,
+                                      const QString& field, const QString& op, const QString& value,
+                                      Engine engine);
 
 } // namespace vok

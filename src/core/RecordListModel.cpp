@@ -134,22 +134,22 @@ void RecordListModel::reset()
     m_blockUsed = 0;
 }
 
-void RecordListModel::fill(Connection& connection, const QString& select)
+void RecordListModel::fill(Connection& connection, const TableRows& select)
 {
     read(nullptr, &connection, select, true);
 }
 
 void RecordListModel::fill(RowSet& rows)
 {
-    read(&rows, nullptr, QString(), true);
+    read(&rows, nullptr, TableRows(), true);
 }
 
-void RecordListModel::add(Connection& connection, const QString& select)
+void RecordListModel::add(Connection& connection, const TableRows& select)
 {
     read(nullptr, &connection, select, false);
 }
 
-void RecordListModel::read(RowSet* rows, Connection* connection, const QString& select,
+void RecordListModel::read(RowSet* rows, Connection* connection, const TableRows& select,
                            bool replace)
 {
     beginResetModel();
@@ -158,7 +158,7 @@ void RecordListModel::read(RowSet* rows, Connection* connection, const QString& 
     try {
         std::unique_ptr<RowSet> opened;
         if (!rows) {
-            opened = connection->queryWithRowIds(select);
+            opened = connection->select(select, true);
             rows = opened.get();
         }
         resolveSources(*rows);

@@ -40,17 +40,16 @@ public:
     explicit RecordListModel(std::vector<Column> columns, QObject* parent = nullptr);
     ~RecordListModel() override;
 
-    // Replaces the rows with the rows of the SELECT text, each with its
-    // identity on the engine (rowId()). On a database
-    // failure the rows read so far stay listed and the DbError is thrown on
-    // to the caller, which shows it.
-    void fill(Connection& connection, const QString& select);
+    // Replaces the rows with the table's rows, each with its identity on
+    // the engine (rowId()). On a database failure the rows read so far stay
+    // listed and the DbError is thrown on to the caller, which shows it.
+    void fill(Connection& connection, const TableRows& rows);
     // Same, from a result already opened.
     void fill(RowSet& rows);
-    // Puts the rows of the SELECT text above the rows already listed (the
-    // last row read at the top). A failure keeps every row read so far and
-    // throws the DbError on.
-    void add(Connection& connection, const QString& select);
+    // Puts the table's rows above the rows already listed (the last row
+    // read at the top). A failure keeps every row read so far and throws
+    // the DbError on.
+    void add(Connection& connection, const TableRows& rows);
     void clear();
 
     // The text of a cell as the list shows it (row 0 is the top row).
@@ -74,7 +73,7 @@ public:
 private:
     // Reads a result's rows into the list, after dropping the rows listed
     // when replace is set.
-    void read(RowSet* rows, Connection* connection, const QString& select, bool replace);
+    void read(RowSet* rows, Connection* connection, const TableRows& select, bool replace);
     // Appends one row read from the result (it ends up at the top).
     void appendRow(const RowSet& rows);
     void resolveSources(const RowSet& rows);

@@ -2,21 +2,21 @@
 
 #include "db/Connection.h"
 #include "db/Schema.h"
-#include "db/SqlFormat.h"
 
 namespace vok {
 
 namespace {
 
-QString stockRowSelect(const QString& code)
+// The device's stock rows.
+TableRows stockRows(const QString& code)
 {
-    return sqlFormat(u"SELECT * FROM device WHERE code='%s'", {SqlArg::text(code)});
+    return {schema::Device.name, QStringLiteral("code=?"), {code}};
 }
 
 // Adds to now_number (and total_number) of the first stock row.
 void addToStock(Connection& c, const QString& code, float now, float total)
 {
-    auto row = c.openUpdate(stockRowSelect(code), schema::Device);
+    auto row = c.openRow(stockRows(code), schema::Device);
     RowRecord& r = row->record();
     r.setText(DeviceCol::code, code);
     r.setNumber(DeviceCol::now_number, r.number(DeviceCol::now_number) + now);
@@ -31,7 +31,7 @@ StockFigures readStock(Connection& c, const QString& code)
     StockFigures f;
     RowRecord r(schema::Device);
     int rows = 0;
-    auto rs = c.query(stockRowSelect(code));
+    auto rs = c.select(stockRows(code));
     while (rs->next()) {
         if (++rows == 1)
             rs->readInto(r);
@@ -50,7 +50,7 @@ namespace stock {
 
 void receive(Connection& c, const QString& code, float quantity)
 {
-    if (c.lockRows(stockRowSelect(code)) == 0) {
+    if (c.lock(stockRows(code)) == 0) {
         // A device's first stock row: both limits 1. With the unique code,
         // a row another workstation added meanwhile makes this add nothing,
         // and the quantity goes onto that row below.
@@ -60,14 +60,14 @@ void receive(Connection& c, const QString& code, float quantity)
                                    QStringLiteral("total_number")},
                                   {code, quantity, 1.0f, 1.0f, quantity}))
             return;
-        c.lockRows(stockRowSelect(code));
+        c.lock(stockRows(code));
     }
     addToStock(c, code, quantity, quantity);
 }
 
 bool giveBack(Connection& c, const QString& code, float quantity)
 {
-    if (c.lockRows(stockRowSelect(code)) != 1)
+    if (c.lock(stockRows(code)) != 1)
         return false;
     addToStock(c, code, quantity, 0);
     return true;
@@ -76,7 +76,7 @@ bool giveBack(Connection& c, const QString& code, float quantity)
 Issue issue(Connection& c, const QString& code, float quantity)
 {
     Issue result;
-    if (c.lockRows(stockRowSelect(code)) != 1)
+    if (c.lock(stockRows(code)) != 1)
         return result;
     result.onHand = readStock(c, code).now;
     if (quantity > result.onHand)
@@ -84,6 +84,16 @@ Issue issue(Connection& c, const QString& code, float quantity)
     addToStock(c, code, -quantity, 0);
     result.done = true;
     return result;
+}
+
+TableRows overStock()
+{
+    return {schema::Device.name, QStringLiteral("now_number>high_number")};
+}
+
+TableRows underStock()
+{
+    return {schema::Device.name, QStringLiteral("now_number<low_number")};
 }
 
 } // namespace stock

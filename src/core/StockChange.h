@@ -1,10 +1,10 @@
 #pragma once
 
+#include "db/Connection.h"
+
 #include <QString>
 
 namespace vok {
-
-class Connection;
 
 // The stock figures of one device as the forms show them: those of its
 // stock row when it has exactly one, else all 0.
@@ -17,7 +17,7 @@ struct StockFigures
     float total = 0;
 };
 
-// Reads the device's stock row ("SELECT * FROM device WHERE code='%s'").
+// Reads the device's stock rows.
 StockFigures readStock(Connection& c, const QString& code);
 
 // The stock changes of the movement forms. Each runs inside the caller's
@@ -46,6 +46,11 @@ struct Issue
     float onHand = 0; // the stock on hand found, before the issue
 };
 Issue issue(Connection& c, const QString& code, float quantity);
+
+// The stock rows above their upper and below their lower limit (strictly:
+// a stock equal to a limit raises no alert).
+TableRows overStock();
+TableRows underStock();
 
 } // namespace stock
 

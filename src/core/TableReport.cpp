@@ -59,6 +59,10 @@ constexpr ReportColumn consumptionColumns[] = {{u"序号", 1300},
                                                {u"满足率", 5300}};
 constexpr int consumptionRules[] = {1200, 2200, 3200, 4200, 5200, 6200};
 
+constexpr ReportColumn operationLogColumns[] = {
+    {u"操作员", 300}, {u"操　作　日　期", 1500}, {u"操　作　内　容", 3100}};
+constexpr int operationLogRules[] = {200, 1400, 3000, 7600};
+
 } // namespace
 
 const ReportLayout stock{u"库存信息表", 12,   stockColumns, stockRules, 2200, 3200,
@@ -100,6 +104,10 @@ const ReportLayout consumption{u"部门消耗统计表",
                                3300,
                                5100,
                                false};
+
+const ReportLayout operationLog{
+    u"操作日志表", 10,   operationLogColumns, operationLogRules, 1200, 2200, 6200, 7500, 300, 5300,
+    4500,          false};
 
 } // namespace reports
 

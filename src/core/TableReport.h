@@ -77,6 +77,7 @@ extern const ReportLayout demand;
 extern const ReportLayout purchasePlan;
 extern const ReportLayout reconcile;
 extern const ReportLayout consumption;
+extern const ReportLayout operationLog;
 } // namespace reports
 
 // The rows a report prints: the list's text of a row and column.

@@ -78,6 +78,27 @@ void Connection::checkAppendArguments(const QString& table, const QStringList& n
             throw DbError(DbError::kFail, QStringLiteral("列名“%1”无效。").arg(n));
 }
 
+QString Connection::fromClause(const TableRows& rows) const
+{
+    if (!isPlainIdentifier(rows.table))
+        throw DbError(DbError::kFail, QStringLiteral("表名“%1”无效。").arg(rows.table));
+    QString out = name(rows.table);
+    if (!rows.condition.isEmpty())
+        out += QStringLiteral(" WHERE ") + rows.condition;
+    return out;
+}
+
+qint64 Connection::count(const TableRows& rows)
+{
+    auto rs = queryWith(QStringLiteral("SELECT COUNT(*) FROM ") + fromClause(rows), rows.values);
+    return rs->next() ? qint64(rs->number(0)) : 0;
+}
+
+qint64 Connection::remove(const TableRows& rows)
+{
+    return executeWith(QStringLiteral("DELETE FROM ") + fromClause(rows), rows.values);
+}
+
 void Connection::reopen()
 {
     m_depth = 0;

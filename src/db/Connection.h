@@ -83,6 +83,16 @@ protected:
     RowRecord m_record;
 };
 
+// Rows of one table: those that meet a condition written in the engine's
+// own SQL with a ? for each value bound to it (no condition: every row).
+// The table is a plain name of the schema; the engine quotes it as it must.
+struct TableRows
+{
+    QString table;
+    QString condition = {};
+    QVariantList values = {};
+};
+
 // One open database connection. Every form reaches its department's
 // database through one of these and never talks to an engine directly.
 // All texts are in the program's SQL dialect and are translated for the
@@ -140,6 +150,24 @@ public:
     // first waits for another transaction adding that key to end.
     virtual bool appendUnlessPresent(const QString& table, const QStringList& names,
                                      const QVariantList& values) = 0;
+
+    // The same access patterns for the rows of one table, values bound
+    // (what the core's table operations use). Rows come in the order the
+    // table keeps them, as the texts above list a whole table.
+    virtual std::unique_ptr<RowSet> select(const TableRows& rows, bool withRowIds = false) = 0;
+    virtual std::unique_ptr<RowUpdate> openRow(const TableRows& rows, const TableDef& table) = 0;
+    virtual qint64 lock(const TableRows& rows) = 0;
+    qint64 count(const TableRows& rows);
+    // Deletes the rows; returns how many went.
+    qint64 remove(const TableRows& rows);
+    // A text in the engine's own SQL with a ? for each value: a row query
+    // and a statement. Only the core composes these.
+    virtual std::unique_ptr<RowSet> queryWith(const QString& sql, const QVariantList& values) = 0;
+    virtual qint64 executeWith(const QString& sql, const QVariantList& values) = 0;
+    // A table or column name as this engine's SQL writes it.
+    QString name(QStringView identifier) const { return quoteIdentifier(identifier, engine()); }
+    // "t WHERE condition" or "t" for the rows, the table's name quoted.
+    QString fromClause(const TableRows& rows) const;
 
     // Transactions; see Transaction below. Nested begins are counted and
     // only the outermost commit or rollback reaches the engine.

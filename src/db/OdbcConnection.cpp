@@ -54,8 +54,9 @@ class OdbcConnection;
 class OdbcRowUpdate : public RowUpdate
 {
 public:
-    OdbcRowUpdate(OdbcConnection& connection, const QString& translatedSelect,
-                  const TableDef& table);
+    // The first row of "SELECT * FROM <from>", values bound.
+    OdbcRowUpdate(OdbcConnection& connection, const QString& tableName, const QString& from,
+                  const QVariantList& values, const TableDef& table);
     void store() override;
 
 private:
@@ -95,18 +96,20 @@ public:
     {
         checkOpen();
         const QString text = prepare(sql);
-        return withRowOrder(text, [&](const QString& ordered) -> std::unique_ptr<RowSet> {
-            return std::make_unique<OdbcRowSet>(m_dbc, ordered);
-        });
+        return withRowOrder(text, plainSelectTable(text),
+                            [&](const QString& ordered) -> std::unique_ptr<RowSet> {
+                                return std::make_unique<OdbcRowSet>(m_dbc, ordered);
+                            });
     }
 
     std::unique_ptr<RowSet> queryWithRowIds(const QString& sql) override
     {
         checkOpen();
         const QString text = prepare(sql);
-        return withRowOrder(text, [&](const QString& ordered) -> std::unique_ptr<RowSet> {
-            return std::make_unique<OdbcRowSet>(m_dbc, ordered, true);
-        });
+        return withRowOrder(text, plainSelectTable(text),
+                            [&](const QString& ordered) -> std::unique_ptr<RowSet> {
+                                return std::make_unique<OdbcRowSet>(m_dbc, ordered, true);
+                            });
     }
 
     QString rowIdCondition(qint64 rowId) const override
@@ -155,9 +158,72 @@ public:
     {
         checkOpen();
         const QString text = prepare(select);
+        const auto match = matchSelectStarFrom(text);
+        if (!match)
+            throw DbError(DbError::kFail,
+                          QStringLiteral("更新只能打开“SELECT * FROM 表”形式的查询。"));
         // The first row in the order of the lists, as on the embedded engine.
-        return withRowOrder(text, [&](const QString& ordered) -> std::unique_ptr<RowUpdate> {
-            return std::make_unique<OdbcRowUpdate>(*this, ordered, table);
+        return withRowOrder(text, plainSelectTable(text),
+                            [&](const QString& ordered) -> std::unique_ptr<RowUpdate> {
+                                return std::make_unique<OdbcRowUpdate>(
+                                    *this, match->table, ordered.mid(match->tableStart),
+                                    QVariantList(), table);
+                            });
+    }
+
+    std::unique_ptr<RowSet> select(const TableRows& rows, bool withRowIds) override
+    {
+        checkLink();
+        const QString text = QStringLiteral("SELECT * FROM ") + fromClause(rows);
+        return withRowOrder(
+            text, name(rows.table), [&](const QString& ordered) -> std::unique_ptr<RowSet> {
+                return std::make_unique<OdbcRowSet>(m_dbc, ordered, withRowIds, rows.values);
+            });
+    }
+
+    std::unique_ptr<RowUpdate> openRow(const TableRows& rows, const TableDef& table) override
+    {
+        checkLink();
+        const QString from = fromClause(rows);
+        return withRowOrder(from, name(rows.table),
+                            [&](const QString& ordered) -> std::unique_ptr<RowUpdate> {
+                                return std::make_unique<OdbcRowUpdate>(*this, name(rows.table),
+                                                                       ordered, rows.values, table);
+                            });
+    }
+
+    qint64 lock(const TableRows& rows) override
+    {
+        checkInTransaction();
+        checkLink();
+        const QString text =
+            QStringLiteral("SELECT * FROM ") + fromClause(rows) + QLatin1String(" FOR UPDATE");
+        return guarded([&] {
+            OdbcRowSet rs(m_dbc, text, false, rows.values);
+            qint64 n = 0;
+            while (rs.next())
+                ++n;
+            return n;
+        });
+    }
+
+    std::unique_ptr<RowSet> queryWith(const QString& sql, const QVariantList& values) override
+    {
+        checkLink();
+        return guarded([&]() -> std::unique_ptr<RowSet> {
+            return std::make_unique<OdbcRowSet>(m_dbc, sql, false, values);
+        });
+    }
+
+    qint64 executeWith(const QString& sql, const QVariantList& values) override
+    {
+        checkLink();
+        return guarded([&] {
+            Stmt stmt(m_dbc);
+            Parameters p;
+            p.bind(stmt.get(), values);
+            stmt.execDirect(sql);
+            return stmt.rowCount();
         });
     }
 
@@ -333,14 +399,15 @@ private:
         return singleStatement(translateSql(sql, Engine::Postgres));
     }
 
-    // Runs f with the translated text, ordered by the row-order column when
-    // it is a plain SELECT * of one table that has the column. Should the
+    // Runs f with the text, ordered by the row-order column when it is a
+    // plain SELECT * of one table (its name as the text writes it, empty
+    // for any other text) that has the column. Should the
     // ordered text fail outside a transaction (a table created again
     // without the column), the table is looked at afresh and the text run
     // once more as it then stands.
-    template <typename F> auto withRowOrder(const QString& text, F&& f) -> decltype(f(text))
+    template <typename F>
+    auto withRowOrder(const QString& text, const QString& table, F&& f) -> decltype(f(text))
     {
-        const QString table = plainSelectTable(text);
         const QString ordered = inRowOrder(text, table);
         try {
             return guarded([&] { return f(ordered); });
@@ -459,17 +526,12 @@ private:
     QHash<QString, bool> m_hasRowOrder; // table -> has the row-order column
 };
 
-OdbcRowUpdate::OdbcRowUpdate(OdbcConnection& connection, const QString& translatedSelect,
-                             const TableDef& table)
-    : RowUpdate(table), m_connection(connection), m_loaded(table)
+OdbcRowUpdate::OdbcRowUpdate(OdbcConnection& connection, const QString& tableName,
+                             const QString& from, const QVariantList& values, const TableDef& table)
+    : RowUpdate(table), m_connection(connection), m_table(tableName), m_loaded(table)
 {
-    const auto select = matchSelectStarFrom(translatedSelect);
-    if (!select)
-        throw DbError(DbError::kFail, QStringLiteral("更新只能打开“SELECT * FROM 表”形式的查询。"));
-    m_table = select->table;
-    const QString sql = QStringLiteral("SELECT ctid::text, xmin::text, * FROM ") +
-                        translatedSelect.mid(select->tableStart);
-    OdbcRowSet rs(connection.dbc(), sql);
+    const QString sql = QStringLiteral("SELECT ctid::text, xmin::text, * FROM ") + from;
+    OdbcRowSet rs(connection.dbc(), sql, false, values);
     if (!rs.next())
         return;
     m_found = true;

@@ -234,8 +234,10 @@ std::pair<SQLSMALLINT, SQLLEN> bufferOf(CellKind kind)
 
 } // namespace
 
-OdbcRowSet::OdbcRowSet(SQLHDBC dbc, const QString& sql, bool withRowId) : m_stmt(dbc)
+OdbcRowSet::OdbcRowSet(SQLHDBC dbc, const QString& sql, bool withRowId, const QVariantList& values)
+    : m_stmt(dbc)
 {
+    m_parameters.bind(m_stmt.get(), values);
     m_stmt.execDirect(sql);
     SQLSMALLINT columns = 0;
     m_stmt.check(SQLNumResultCols(m_stmt.get(), &columns), "SQLNumResultCols");

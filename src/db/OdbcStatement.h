@@ -109,8 +109,9 @@ class OdbcRowSet : public RowSet
 {
 public:
     // With withRowId the row-order column, when the result has it, gives
-    // each row's identity.
-    OdbcRowSet(SQLHDBC dbc, const QString& sql, bool withRowId = false);
+    // each row's identity. The values are bound to the text's ? in turn.
+    OdbcRowSet(SQLHDBC dbc, const QString& sql, bool withRowId = false,
+               const QVariantList& values = {});
 
     bool next() override;
     qint64 rowId() const override;
@@ -149,6 +150,7 @@ private:
     qsizetype formatDate(const Column& column, char* out) const;
 
     Stmt m_stmt;
+    Parameters m_parameters;
     QStringList m_names;
     std::vector<Column> m_columns; // the visible columns
     std::optional<Column> m_rowIdColumn;

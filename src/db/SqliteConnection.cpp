@@ -90,10 +90,13 @@ QVariant columnValue(sqlite3_stmt* stmt, int column, bool dateOnly)
     }
 }
 
+void bindValue(sqlite3* db, sqlite3_stmt* stmt, int index, const QVariant& v);
+
 class Statement
 {
 public:
-    Statement(sqlite3* db, const QString& sql) : m_db(db)
+    // With values, each is bound to the text's next ?.
+    Statement(sqlite3* db, const QString& sql, const QVariantList& values = {}) : m_db(db)
     {
         const QByteArray utf8 = sql.toUtf8();
         const char* tail = nullptr;
@@ -107,6 +110,13 @@ public:
                 m_stmt = nullptr;
                 throw DbError(DbError::kFail, QStringLiteral("一次只能执行一条 SQL 语句。"));
             }
+        }
+        try {
+            for (qsizetype i = 0; i < values.size(); ++i)
+                bindValue(db, m_stmt, int(i + 1), values.at(i));
+        } catch (...) {
+            sqlite3_finalize(m_stmt);
+            throw;
         }
     }
     ~Statement() { sqlite3_finalize(m_stmt); }
@@ -175,8 +185,9 @@ class SqliteRowSet : public RowSet
 public:
     // With withRowId the text selects the rowid first; it is kept apart
     // from the result's columns.
-    SqliteRowSet(sqlite3* db, const QString& sql, bool withRowId = false)
-        : m_stmt(db, sql), m_first(withRowId ? 1 : 0)
+    SqliteRowSet(sqlite3* db, const QString& sql, bool withRowId = false,
+                 const QVariantList& values = {})
+        : m_stmt(db, sql, values), m_first(withRowId ? 1 : 0)
     {
         const int n = sqlite3_column_count(m_stmt.get());
         m_dateOnly.resize(size_t(std::max(0, n - m_first)));
@@ -274,17 +285,13 @@ private:
 class SqliteRowUpdate : public RowUpdate
 {
 public:
-    SqliteRowUpdate(sqlite3* db, const QString& translatedSelect, const TableDef& table)
-        : RowUpdate(table), m_db(db), m_loaded(table)
+    // The first row of "SELECT * FROM <from>", values bound.
+    SqliteRowUpdate(sqlite3* db, const QString& tableName, const QString& from,
+                    const QVariantList& values, const TableDef& table)
+        : RowUpdate(table), m_db(db), m_table(tableName), m_loaded(table)
     {
-        const auto select = matchSelectStarFrom(translatedSelect);
-        if (!select)
-            throw DbError(DbError::kFail,
-                          QStringLiteral("更新只能打开“SELECT * FROM 表”形式的查询。"));
-        m_table = select->table;
-        const QString sql =
-            QStringLiteral("SELECT _rowid_, * FROM ") + translatedSelect.mid(select->tableStart);
-        Statement stmt(db, sql);
+        const QString sql = QStringLiteral("SELECT _rowid_, * FROM ") + from;
+        Statement stmt(db, sql, values);
         if (!stmt.step())
             return;
         m_found = true;
@@ -425,7 +432,51 @@ public:
     std::unique_ptr<RowUpdate> openUpdate(const QString& select, const TableDef& table) override
     {
         checkOpen();
-        return std::make_unique<SqliteRowUpdate>(m_db, translateSql(select, Engine::Sqlite), table);
+        const QString translated = translateSql(select, Engine::Sqlite);
+        const auto match = matchSelectStarFrom(translated);
+        if (!match)
+            throw DbError(DbError::kFail,
+                          QStringLiteral("更新只能打开“SELECT * FROM 表”形式的查询。"));
+        return std::make_unique<SqliteRowUpdate>(
+            m_db, match->table, translated.mid(match->tableStart), QVariantList(), table);
+    }
+
+    std::unique_ptr<RowSet> select(const TableRows& rows, bool withRowIds) override
+    {
+        checkOpen();
+        return std::make_unique<SqliteRowSet>(
+            m_db,
+            QLatin1String(withRowIds ? "SELECT _rowid_, * FROM " : "SELECT * FROM ") +
+                fromClause(rows),
+            withRowIds, rows.values);
+    }
+
+    std::unique_ptr<RowUpdate> openRow(const TableRows& rows, const TableDef& table) override
+    {
+        checkOpen();
+        return std::make_unique<SqliteRowUpdate>(m_db, rows.table, fromClause(rows), rows.values,
+                                                 table);
+    }
+
+    qint64 lock(const TableRows& rows) override
+    {
+        checkInTransaction();
+        return count(rows);
+    }
+
+    std::unique_ptr<RowSet> queryWith(const QString& sql, const QVariantList& values) override
+    {
+        checkOpen();
+        return std::make_unique<SqliteRowSet>(m_db, sql, false, values);
+    }
+
+    qint64 executeWith(const QString& sql, const QVariantList& values) override
+    {
+        checkOpen();
+        Statement stmt(m_db, sql, values);
+        while (stmt.step()) {
+        }
+        return sqlite3_changes64(m_db);
     }
 
 protected:

@@ -1,5 +1,7 @@
 #include "movements/DeviceInDlg.h"
 
+#include "core/TableAccess.h"
+
 #include "core/StockChange.h"
 #include "db/Schema.h"
 #include "ui/FieldExchange.h"
@@ -75,8 +77,8 @@ void CDeviceInDlg::confirm()
     const bool done = runChange(this, [&] {
         Connection& c = connection();
         Transaction transaction(c);
-        c.append(QStringLiteral("device_in"), schema::DeviceIn.columnNames(),
-                 {code, inDate, provider, teleno, number, price, buyer});
+        TableAccess(c, tables::deviceIn, context().classNumber)
+            .append({code, inDate, provider, teleno, number, price, buyer});
 
         stock::receive(c, code, number);
         transaction.commit();

@@ -1,5 +1,7 @@
 #include "movements/DeviceNeedDlg.h"
 
+#include "core/TableAccess.h"
+
 #include "core/Clock.h"
 #include "db/Schema.h"
 #include "ui/FieldExchange.h"
@@ -67,9 +69,8 @@ void CDeviceNeedDlg::confirm()
     }
 
     if (!runChange(this, [&] {
-            connection().append(
-                QStringLiteral("device_need"), schema::DeviceNeed.columnNames(),
-                {code, department, beginDate, endDate, FieldText::listNumber(number)});
+            TableAccess(connection(), tables::deviceNeed, context().classNumber)
+                .append({code, department, beginDate, endDate, FieldText::listNumber(number)});
         }))
         return;
 

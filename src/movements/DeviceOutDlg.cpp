@@ -1,5 +1,7 @@
 #include "movements/DeviceOutDlg.h"
 
+#include "core/TableAccess.h"
+
 #include "core/StockChange.h"
 #include "db/Schema.h"
 #include "ui/FieldExchange.h"
@@ -109,9 +111,9 @@ void CDeviceOutDlg::confirm()
             Transaction transaction(c);
             issued = stock::issue(c, code, number);
             if (issued.done) {
-                c.append(QStringLiteral("device_out"), schema::DeviceOut.columnNames(),
-                         {code, department, outDate, QString::number(state), outPerson, number,
-                          taker, usage});
+                TableAccess(c, tables::deviceOut, context().classNumber)
+                    .append({code, department, outDate, QString::number(state), outPerson, number,
+                             taker, usage});
                 transaction.commit();
             }
         }))

@@ -1,5 +1,7 @@
 #include "movements/DeviceReturnDlg.h"
 
+#include "core/TableAccess.h"
+
 #include "core/StockChange.h"
 #include "db/Schema.h"
 #include "ui/FieldExchange.h"
@@ -65,8 +67,8 @@ void CDeviceReturnDlg::confirm()
     if (!runChange(this, [&] {
             Connection& c = connection();
             Transaction transaction(c);
-            c.append(QStringLiteral("device_return"), schema::DeviceReturn.columnNames(),
-                     {code, returnDate, keeper, number, returnPerson});
+            TableAccess(c, tables::deviceReturn, context().classNumber)
+                .append({code, returnDate, keeper, number, returnPerson});
             stock::giveBack(c, code, number);
             transaction.commit();
         }))

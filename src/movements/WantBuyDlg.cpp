@@ -1,8 +1,10 @@
 #include "movements/WantBuyDlg.h"
 
+#include "core/DeviceCatalogue.h"
+#include "core/TableAccess.h"
+
 #include "core/StockChange.h"
 #include "db/Schema.h"
-#include "db/SqlFormat.h"
 #include "ui/CommandTable.h"
 #include "ui/FieldExchange.h"
 #include "ui/Refusal.h"
@@ -67,14 +69,7 @@ void CWantBuyDlg::deviceListClosedUp()
     const QString code = lookUpCode();
     if (code.isEmpty())
         return;
-    runChange(this, [&] {
-        auto rows = connection().query(
-            sqlFormat(u"SELECT * FROM DEVICE_CODE WHERE code='%s'", {SqlArg::text(code)}));
-        RowRecord r(schema::DeviceCode);
-        if (rows->next())
-            rows->readInto(r);
-        m_name->setText(r.text(DeviceCodeCol::name));
-    });
+    runChange(this, [&] { m_name->setText(deviceName(connection(), code)); });
     runChange(this, [&] {
         const StockFigures f = readStock(connection(), code);
         showNumber(m_nowNumber, f.now);
@@ -111,10 +106,9 @@ void CWantBuyDlg::confirm()
         return;
 
     if (!runChange(this, [&] {
-            connection().append(
-                QStringLiteral("device_wantbuy"), schema::DeviceWantBuy.columnNames(),
-                {code, nowNumber, totalNumber, maxNumber, FieldText::listNumber(buyNumber),
-                 provider, FieldText::listNumber(price), buyDate});
+            TableAccess(connection(), tables::deviceWantBuy, context().classNumber)
+                .append({code, nowNumber, totalNumber, maxNumber, FieldText::listNumber(buyNumber),
+                         provider, FieldText::listNumber(price), buyDate});
         }))
         return;
 

@@ -1,7 +1,6 @@
 #include "records/ViewInDlg.h"
 
-#include "core/BrowserTables.h"
-#include "core/TableReport.h"
+#include "core/Tables.h"
 #include "db/Schema.h"
 #include "ui/CommandTable.h"
 
@@ -35,10 +34,6 @@ enum : int
 
 constexpr int kQueryOrder[] = {IDC_QUERY_FIELD, IDC_QUERY_OPERATOR, IDC_QUERY_VALUE};
 
-constexpr BrowserColumn kColumns[] = {
-    {u"设备号"},     {u"入库时间"},   {u"供应商"}, {u"供应商电话"},
-    {u"数量", true}, {u"价格", true}, {u"采购员"},
-};
 // Columns 0, 2, 4, 5, 6 an eighth of the width, 1 and 3 three sixteenths.
 constexpr int kShares[] = {2, 3, 2, 3, 2, 2, 2};
 
@@ -74,22 +69,17 @@ constexpr BrowserDescription kViewIn{
     .width = 415,
     .height = 306,
     .listId = IDC_LIST,
-    .table = &schema::DeviceIn,
-    .listText = u"SELECT * FROM DEVICE_IN",
-    .columns = kColumns,
+    .table = &tables::deviceIn,
     .shares = kShares,
     .shareDenominator = 16,
-    .queryFields = kStockInQueryFields,
+    .query = true,
     .queryOrder = kQueryOrder,
     .fields = kFields,
     .commands = kCommands,
     .menuOrder = kMenu,
     .defaultButton = IDC_EXIT,
     .helpTopic = u"viewdevin.htm",
-    .report = &reports::stockIn,
     .keyFields = kKey,
-    .keySelect = u"SELECT * FROM DEVICE_IN WHERE in_date=#%s#",
-    .deleteStatement = u"DELETE FROM DEVICE_IN WHERE in_date=#%s#",
     .deleteQuestion = u"有%1条入库信息的入库时间都是%2，将全部删除。\r\n确定删除吗？",
     .modifyDone = u"完成修改入库信息操作！",
     .modifyLog = u"修改入库信息",

@@ -1,5 +1,6 @@
 #include "records/ViewLogDlg.h"
 
+#include "core/Tables.h"
 #include "db/Schema.h"
 #include "ui/CommandTable.h"
 
@@ -19,13 +20,6 @@ enum : int
     IDC_LIST = 1036,
     IDC_USER = 1037,
     IDC_WHAT = 1038
-};
-
-// The log's columns are read by name.
-constexpr BrowserColumn kColumns[] = {
-    {u"操作员", false, u"do_user"},
-    {u"操作日期", false, u"do_date"},
-    {u"操作内容", false, u"do_what"},
 };
 
 using F = BrowserField;
@@ -48,15 +42,12 @@ constexpr BrowserDescription kViewLog{
     .width = 271,
     .height = 253,
     .listId = IDC_LIST,
-    .table = &schema::Howdo,
-    .listText = u"SELECT * FROM HOWDO",
-    .columns = kColumns,
+    .table = &tables::howdo,
     .fields = kFields,
     .listBeside = true,
     .commands = kCommands,
     .defaultButton = IDC_EXIT,
     .helpTopic = u"viewlog.htm",
-    .clearStatement = u"DELETE * FROM HOWDO",
 };
 
 } // namespace

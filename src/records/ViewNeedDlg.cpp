@@ -1,6 +1,6 @@
 #include "records/ViewNeedDlg.h"
 
-#include "core/TableReport.h"
+#include "core/Tables.h"
 #include "db/Schema.h"
 #include "ui/CommandTable.h"
 
@@ -28,18 +28,7 @@ enum : int
     IDC_QUERY_FIELD = 1190
 };
 
-constexpr QueryField kQueryFields[] = {
-    {u"设备号c", u"code", u"SELECT * FROM DEVICE_NEED WHERE %s%s'%s'"},
-    {u"需求部门c", u"department", u"SELECT * FROM DEVICE_NEED WHERE %s%s'%s'"},
-    {u"开始时间c", u"begin_date", u"SELECT * FROM DEVICE_NEED WHERE %s%s#%s#"},
-    {u"结束时间c", u"end_date", u"SELECT * FROM DEVICE_NEED WHERE %s%s#%s#"},
-    {u"数量d", u"need_number", u"SELECT * FROM DEVICE_NEED WHERE %s%s%d"},
-};
 constexpr int kQueryOrder[] = {IDC_QUERY_FIELD, IDC_QUERY_OPERATOR, IDC_QUERY_VALUE};
-
-constexpr BrowserColumn kColumns[] = {
-    {u"设备号"}, {u"需求部门"}, {u"开始时间"}, {u"结束时间"}, {u"数量"},
-};
 
 using F = BrowserField;
 // All read-only, in one column: code, department, start, end, quantity.
@@ -70,20 +59,15 @@ constexpr BrowserDescription kViewNeed{
     .width = 351,
     .height = 261,
     .listId = 0,
-    .table = &schema::DeviceNeed,
-    .listText = u"SELECT * FROM DEVICE_NEED",
-    .columns = kColumns,
-    .queryFields = kQueryFields,
+    .table = &tables::deviceNeed,
+    .query = true,
     .queryOrder = kQueryOrder,
     .fields = kFields,
     .buttonsBeside = true,
     .commands = kCommands,
     .menuOrder = kMenu,
     .helpTopic = u"viewdevneed.htm",
-    .report = &reports::demand,
     .keyFields = kKey,
-    .keySelect = u"SELECT * FROM DEVICE_NEED WHERE code='%s' AND department='%s'",
-    .deleteStatement = u"DELETE FROM DEVICE_NEED WHERE code='%s' AND department='%s'",
     .deleteQuestion = u"有%1条需求信息的设备号都是%2、需求部门都是%3，将全部删除。\r\n确定删除吗？",
     .deleteTakesFields = false,
     .deleteDone = u"完成操作！",

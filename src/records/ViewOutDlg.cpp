@@ -1,6 +1,6 @@
 #include "records/ViewOutDlg.h"
 
-#include "core/TableReport.h"
+#include "core/Tables.h"
 #include "db/Schema.h"
 #include "ui/CommandTable.h"
 
@@ -32,22 +32,7 @@ enum : int
     IDC_QUERY_FIELD = 1190
 };
 
-constexpr QueryField kQueryFields[] = {
-    {u"设备号c", u"code", u"SELECT * FROM DEVICE_OUT WHERE %s%s'%s'"},
-    {u"使用部门c", u"department", u"SELECT * FROM DEVICE_OUT WHERE %s%s'%s'"},
-    {u"出库时间c", u"out_date", u"SELECT * FROM DEVICE_OUT WHERE %s%s#%s#"},
-    {u"出库状况c", u"out_state", u"SELECT * FROM DEVICE_OUT WHERE %s%s'%s'"},
-    {u"经手人c", u"out_person", u"SELECT * FROM DEVICE_OUT WHERE %s%s'%s'"},
-    {u"出库数量d", u"out_number", u"SELECT * FROM DEVICE_OUT WHERE %s%s%d"},
-    {u"领取人c", u"taker", u"SELECT * FROM DEVICE_OUT WHERE %s%s'%s'"},
-    {u"用途c", u"usage", u"SELECT * FROM DEVICE_OUT WHERE %s%s'%s'"},
-};
 constexpr int kQueryOrder[] = {IDC_QUERY_VALUE, IDC_QUERY_FIELD, IDC_QUERY_OPERATOR};
-
-constexpr BrowserColumn kColumns[] = {
-    {u"设备号"}, {u"使用部门"},       {u"出库时间"}, {u"出库状况"},
-    {u"经手人"}, {u"出库数量", true}, {u"领取人"},   {u"用途"},
-};
 
 using F = BrowserField;
 // In the order they are taken: code, time, department, state, handler and
@@ -83,19 +68,14 @@ constexpr BrowserDescription kViewOut{
     .width = 367,
     .height = 300,
     .listId = 0,
-    .table = &schema::DeviceOut,
-    .listText = u"SELECT * FROM DEVICE_out",
-    .columns = kColumns,
-    .queryFields = kQueryFields,
+    .table = &tables::deviceOut,
+    .query = true,
     .queryOrder = kQueryOrder,
     .fields = kFields,
     .commands = kCommands,
     .menuOrder = kMenu,
     .helpTopic = u"viewdevout.htm",
-    .report = &reports::stockOut,
     .keyFields = kKey,
-    .keySelect = u"SELECT * FROM DEVICE_OUT WHERE out_date=#%s#",
-    .deleteStatement = u"DELETE FROM DEVICE_OUT WHERE out_date=#%s#",
     .deleteQuestion = u"有%1条出库信息的出库时间都是%2，将全部删除。\r\n确定删除吗？",
     .modifyDone = u"完成操作！",
     .modifyLog = u"修改出库信息",

@@ -1,6 +1,6 @@
 #include "records/ViewReturnDlg.h"
 
-#include "core/TableReport.h"
+#include "core/Tables.h"
 #include "db/Schema.h"
 #include "ui/CommandTable.h"
 
@@ -29,18 +29,7 @@ enum : int
     IDC_QUERY_FIELD = 1190
 };
 
-constexpr QueryField kQueryFields[] = {
-    {u"设备号c", u"code", u"SELECT * FROM DEVICE_RETURN WHERE %s%s'%s'"},
-    {u"还库时间c", u"return_date", u"SELECT * FROM DEVICE_RETURN WHERE %s%s#%s#"},
-    {u"管理员c", u"keeper", u"SELECT * FROM DEVICE_RETURN WHERE %s%s'%s'"},
-    {u"数量d", u"return_number", u"SELECT * FROM DEVICE_RETURN WHERE %s%s%d"},
-    {u"归还人c", u"return_person", u"SELECT * FROM DEVICE_RETURN WHERE %s%s'%s'"},
-};
 constexpr int kQueryOrder[] = {IDC_QUERY_VALUE, IDC_QUERY_FIELD, IDC_QUERY_OPERATOR};
-
-constexpr BrowserColumn kColumns[] = {
-    {u"设备号"}, {u"还库时间"}, {u"管理员"}, {u"数量", true}, {u"归还人"},
-};
 
 using F = BrowserField;
 constexpr BrowserField kFields[] = {
@@ -72,20 +61,15 @@ constexpr BrowserDescription kViewReturn{
     .width = 379,
     .height = 292,
     .listId = 0,
-    .table = &schema::DeviceReturn,
-    .listText = u"SELECT * FROM DEVICE_RETURN",
-    .columns = kColumns,
-    .queryFields = kQueryFields,
+    .table = &tables::deviceReturn,
+    .query = true,
     .queryOrder = kQueryOrder,
     .fields = kFields,
     .buttonsBeside = true,
     .commands = kCommands,
     .menuOrder = kMenu,
     .helpTopic = u"viewdevret.htm",
-    .report = &reports::returns,
     .keyFields = kKey,
-    .keySelect = u"SELECT * FROM DEVICE_RETURN WHERE return_date=#%s#",
-    .deleteStatement = u"DELETE FROM DEVICE_RETURN WHERE return_date=#%s#",
     .deleteQuestion = u"有%1条还库信息的还库时间都是%2，将全部删除。\r\n确定删除吗？",
     .modifyDone = u"完成操作！",
     .modifyLog = u"修改还库信息",

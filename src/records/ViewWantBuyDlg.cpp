@@ -1,6 +1,6 @@
 #include "records/ViewWantBuyDlg.h"
 
-#include "core/TableReport.h"
+#include "core/Tables.h"
 #include "db/Schema.h"
 #include "ui/CommandTable.h"
 
@@ -31,22 +31,7 @@ enum : int
     IDC_QUERY_FIELD = 1190
 };
 
-constexpr QueryField kQueryFields[] = {
-    {u"设备号c", u"code", u"SELECT * FROM DEVICE_WANTBUY WHERE %s%s'%s'"},
-    {u"现有库存d", u"now_number", u"SELECT * FROM DEVICE_WANTBUY WHERE %s%s%d"},
-    {u"总库存d", u"total_number", u"SELECT * FROM DEVICE_WANTBUY WHERE %s%s%d"},
-    {u"最大库存d", u"max_number", u"SELECT * FROM DEVICE_WANTBUY WHERE %s%s%d"},
-    {u"购买数量d", u"buy_number", u"SELECT * FROM DEVICE_WANTBUY WHERE %s%s%d"},
-    {u"供应商c", u"provider", u"SELECT * FROM DEVICE_WANTBUY WHERE %s%s'%s'"},
-    {u"价格d", u"price", u"SELECT * FROM DEVICE_WANTBUY WHERE %s%s%d"},
-    {u"计划时间c", u"buy_date", u"SELECT * FROM DEVICE_WANTBUY WHERE %s%s#%s#"},
-};
 constexpr int kQueryOrder[] = {IDC_QUERY_FIELD, IDC_QUERY_VALUE, IDC_QUERY_OPERATOR};
-
-constexpr BrowserColumn kColumns[] = {
-    {u"设备号"},   {u"现有库存"}, {u"总库存"}, {u"最大库存"},
-    {u"购买数量"}, {u"供应商"},   {u"价格"},   {u"计划时间"},
-};
 
 using F = BrowserField;
 // All read-only: code, stock now, total, maximum and quantity to buy on
@@ -80,19 +65,14 @@ constexpr BrowserDescription kViewWantBuy{
     .width = 382,
     .height = 306,
     .listId = 0,
-    .table = &schema::DeviceWantBuy,
-    .listText = u"SELECT * FROM DEVICE_WANTBUY",
-    .columns = kColumns,
-    .queryFields = kQueryFields,
+    .table = &tables::deviceWantBuy,
+    .query = true,
     .queryOrder = kQueryOrder,
     .fields = kFields,
     .commands = kCommands,
     .menuOrder = kMenu,
     .helpTopic = u"viewreport.htm",
-    .report = &reports::purchasePlan,
     .keyFields = kKey,
-    .keySelect = u"SELECT * FROM DEVICE_WANTBUY WHERE buy_date=#%s#",
-    .deleteStatement = u"DELETE FROM DEVICE_WANTBUY WHERE buy_date=#%s#",
     .deleteQuestion = u"有%1条采购计划信息的计划时间都是%2，将全部删除。\r\n确定删除吗？",
     .deleteDone = u"完成操作！",
     .deleteLog = u"删除采购计划信息",

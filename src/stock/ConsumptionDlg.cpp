@@ -1,5 +1,7 @@
 #include "stock/ConsumptionDlg.h"
 
+#include "core/DeviceCatalogue.h"
+
 #include "core/Clock.h"
 #include "db/DbError.h"
 #include "db/MemoryRowSet.h"
@@ -111,11 +113,9 @@ CConsumptionDlg::CConsumptionDlg(const FormContext& context, QWidget* parent)
     m_device->setObjectName(controlName(IDC_DEVICE));
     m_device->addItem(kAllDevices);
     try {
-        auto r = m_context.connection->query(
-            QStringLiteral("SELECT code, MIN(name) FROM DEVICE_CODE GROUP BY code ORDER BY code"));
-        while (r->next()) {
-            m_device->addItem(r->text(0));
-            m_device->setItemData(m_device->count() - 1, r->text(1), Qt::ToolTipRole);
+        for (const auto& [code, name] : catalogueNames(*m_context.connection)) {
+            m_device->addItem(code);
+            m_device->setItemData(m_device->count() - 1, name, Qt::ToolTipRole);
         }
     } catch (const DbError& e) {
         showComError(e, this);

@@ -1,7 +1,11 @@
 #include "stock/DeviceCodeDlg.h"
 
+#include "core/DeviceCatalogue.h"
+#include "core/TableAccess.h"
+
+#include "db/DbError.h"
 #include "db/Schema.h"
-#include "db/SqlFormat.h"
+#include "ui/ComErrorBox.h"
 #include "ui/CommandTable.h"
 #include "ui/DialogStyle.h"
 #include "ui/FieldExchange.h"
@@ -40,8 +44,6 @@ enum : int
     IDC_EXIT = 1
 };
 
-const QString kWholeCatalogue = QStringLiteral("SELECT * FROM DEVICE_CODE");
-
 } // namespace
 
 CDeviceCodeDlg::CDeviceCodeDlg(const FormContext& context, QWidget* parent)
@@ -66,7 +68,8 @@ CDeviceCodeDlg::CDeviceCodeDlg(const FormContext& context, QWidget* parent)
     m_queryField->setObjectName(controlName(IDC_QUERY_FIELD));
     m_queryField->setEditable(true);
     m_queryField->setInsertPolicy(QComboBox::InsertAlphabetically);
-    m_queryField->addItems({QStringLiteral("设备号c"), QStringLiteral("设备名c")});
+    for (const QueryField& f : tables::deviceCode.queryFields)
+        m_queryField->addItem(f.text.toString());
     m_queryField->setCurrentIndex(-1);
     m_queryField->setEditText(QString());
     m_queryValue = new QLineEdit(queryBox);
@@ -133,14 +136,17 @@ CDeviceCodeDlg::CDeviceCodeDlg(const FormContext& context, QWidget* parent)
     fillWholeCatalogue();
 }
 
-void CDeviceCodeDlg::fillList(const QString& select)
-{
-    m_list->fill(*m_context.connection, select);
-}
-
 void CDeviceCodeDlg::fillWholeCatalogue()
 {
-    fillList(kWholeCatalogue);
+    m_list->fill(*m_context.connection, TableRows{tables::deviceCode.name()});
+}
+
+bool CDeviceCodeDlg::refuse(const QString& problem)
+{
+    if (problem.isEmpty())
+        return false;
+    Messages::notice(problem, this, QString(), Messages::Icon::Exclamation);
+    return true;
 }
 
 void CDeviceCodeDlg::onRowChosen(int row)
@@ -162,11 +168,13 @@ void CDeviceCodeDlg::onAdd()
         return;
     if (refuseIfReadOnly(m_context.classNumber, RefusalText::WithLineBreak, this))
         return;
-    if (!runChange(this, [&] {
-            m_context.connection->execute(
-                sqlFormat(u"INSERT INTO DEVICE_CODE(code,name) VALUES('%s','%s')",
-                          {SqlArg::text(code), SqlArg::text(name)}));
-        }))
+    // A blank code or one the catalogue holds already is refused.
+    QString problem;
+    if (!runChange(this, [&] { problem = codeToAddProblem(*m_context.connection, code); }) ||
+        refuse(problem))
+        return;
+    if (!runChange(
+            this, [&] { addDeviceCode(*m_context.connection, m_context.classNumber, code, name); }))
         return;
     m_context.writeLog(QStringLiteral("添加设备记录。"));
     Messages::notice(QStringLiteral("完成添加设备记录操作!"), this, QStringLiteral("提示!"),
@@ -185,10 +193,10 @@ void CDeviceCodeDlg::onRename()
         return;
     if (refuseIfReadOnly(m_context.classNumber, RefusalText::WithLineBreak, this))
         return;
+    if (refuse(codeToRenameProblem(code)))
+        return;
     if (!runChange(this, [&] {
-            m_context.connection->execute(
-                sqlFormat(u"UPDATE DEVICE_CODE SET NAME='%s' WHERE CODE='%s'",
-                          {SqlArg::text(name), SqlArg::text(code)}));
+            renameDeviceCode(*m_context.connection, m_context.classNumber, code, name);
         }))
         return;
     Messages::notice(QStringLiteral("完成修改设备记录操作!"), this, QStringLiteral("提示!"),
@@ -202,10 +210,8 @@ void CDeviceCodeDlg::onDelete()
     const QString code = m_code->text();
     if (refuseIfReadOnly(m_context.classNumber, RefusalText::WithLineBreak, this))
         return;
-    if (!runChange(this, [&] {
-            m_context.connection->execute(
-                sqlFormat(u"DELETE FROM DEVICE_CODE WHERE CODE='%s'", {SqlArg::text(code)}));
-        }))
+    if (!runChange(this,
+                   [&] { deleteDeviceCode(*m_context.connection, m_context.classNumber, code); }))
         return;
     m_context.writeLog(QStringLiteral("删除设备记录。"));
     Messages::notice(QStringLiteral("完成删除设备记录操作!"), this, QStringLiteral("提示!"),
@@ -215,19 +221,24 @@ void CDeviceCodeDlg::onDelete()
 
 void CDeviceCodeDlg::onQuery()
 {
-    const QString field = m_queryField->currentText();
-    const QString value = m_queryValue->text();
-    QString column;
-    if (field == QStringLiteral("设备号c"))
-        column = QStringLiteral("code");
-    else if (field == QStringLiteral("设备名c"))
-        column = QStringLiteral("name");
-    // Any other field leaves the text empty, which the database refuses.
-    QString select;
-    if (!column.isEmpty())
-        select = sqlFormat(u"SELECT * FROM DEVICE_CODE WHERE %s='%s'",
-                           {SqlArg::name(column), SqlArg::text(value)});
-    fillList(select);
+    // The comparison is always equality; a field that is neither entry is
+    // refused in the COM error box and empties the list.
+    TableRows rows;
+    try {
+        const auto query =
+            TableAccess(*m_context.connection, tables::deviceCode)
+                .query(m_queryField->currentText(), QStringLiteral("="), m_queryValue->text());
+        if (!query)
+            throw DbError(
+                DbError::kBadValue,
+                QStringLiteral("“%1”不是可以查询的项。").arg(m_queryField->currentText()));
+        rows = *query;
+    } catch (const DbError& e) {
+        m_list->records()->clear();
+        showComError(e, this);
+        return;
+    }
+    m_list->fill(*m_context.connection, rows);
 }
 
 } // namespace vok

@@ -29,9 +29,9 @@ private:
     void onDelete();
     void onQuery();
     void onRowChosen(int row);
-    // Lists the rows of a SELECT text, the last row read at the top.
-    void fillList(const QString& select);
     void fillWholeCatalogue();
+    // Shows a problem of the typed code; false when there is none.
+    bool refuse(const QString& problem);
 
     FormContext m_context;
     CommandTable* m_commands;

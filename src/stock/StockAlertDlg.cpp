@@ -1,5 +1,7 @@
 #include "stock/StockAlertDlg.h"
 
+#include "core/StockChange.h"
+
 #include "stock/StockDlg.h"
 #include "ui/CommandTable.h"
 #include "ui/DialogStyle.h"
@@ -23,10 +25,6 @@ enum : int
     IDC_HELP = CommandTable::kHelp,
     IDC_EXIT = 2
 };
-
-// Both comparisons are strict: a stock equal to a limit raises no alert.
-const QString kOverStock = QStringLiteral("SELECT * FROM DEVICE WHERE now_number>high_number");
-const QString kUnderStock = QStringLiteral("SELECT * FROM DEVICE WHERE now_number<low_number");
 
 } // namespace
 
@@ -89,9 +87,9 @@ void CStockAlertDlg::search(Search which)
     // Every row read goes on top, so after a full search the over-stock
     // rows stand above the under-stock rows.
     if (which != Search::OverStock)
-        m_list->add(db, kUnderStock);
+        m_list->add(db, stock::underStock());
     if (which != Search::UnderStock)
-        m_list->add(db, kOverStock);
+        m_list->add(db, stock::overStock());
 }
 
 } // namespace vok

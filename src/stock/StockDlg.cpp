@@ -1,9 +1,9 @@
 #include "stock/StockDlg.h"
 
-#include "core/BrowserTables.h"
+#include "core/DeviceCatalogue.h"
+#include "core/TableAccess.h"
 #include "db/DbError.h"
 #include "db/Schema.h"
-#include "db/SqlFormat.h"
 #include "ui/ComErrorBox.h"
 #include "ui/CommandTable.h"
 #include "ui/DialogStyle.h"
@@ -50,8 +50,6 @@ enum : int
     IDC_EXIT = 2
 };
 
-const QString kSelectAll = QStringLiteral("SELECT * FROM DEVICE");
-
 template <typename W> W* named(W* widget, int id)
 {
     widget->setObjectName(controlName(id));
@@ -68,7 +66,7 @@ float listQuantity(const QString& text)
 
 std::vector<RecordListModel::Column> stockListColumns()
 {
-    return tables::stock.columns();
+    return tables::device.listColumns();
 }
 
 CStockDlg::CStockDlg(const FormContext& context, QWidget* parent)
@@ -102,7 +100,7 @@ CStockDlg::CStockDlg(const FormContext& context, QWidget* parent)
     connect(m_list, &RecordListView::rowChosen, this, &CStockDlg::onRowChosen);
     offerListCommands(*m_commands, *m_list, &reports::stock, m_context.userName);
 
-    m_query = new QueryGroup(tables::stock.queryFields, query, this);
+    m_query = new QueryGroup(tables::device, query, this);
     m_query->setObjectName(QStringLiteral("queryGroup"));
     m_query->setLabels(QStringLiteral("要查询的项"), QStringLiteral("要查询的内容"));
     named(m_query->fieldCombo(), IDC_QUERY_FIELD);
@@ -176,7 +174,7 @@ CStockDlg::CStockDlg(const FormContext& context, QWidget* parent)
     m_code->addItems(codes);
     m_code->setCurrentIndex(-1);
     m_code->setEditText(QString());
-    fillList(kSelectAll);
+    fillList();
 }
 
 CStockDlg::~CStockDlg() = default;
@@ -188,9 +186,14 @@ int CStockDlg::exec()
     return QDialog::exec();
 }
 
-void CStockDlg::fillList(const QString& select)
+void CStockDlg::fillList()
 {
-    m_list->fill(*m_context.connection, select);
+    m_list->fill(*m_context.connection, TableRows{tables::device.name()});
+}
+
+TableAccess CStockDlg::stock() const
+{
+    return TableAccess(*m_context.connection, tables::device, m_context.classNumber);
 }
 
 bool CStockDlg::takeFields()
@@ -240,7 +243,7 @@ void CStockDlg::completeChange(const QString& logText)
 {
     Messages::notice(QStringLiteral("完成操作！"), this);
     m_context.writeLog(logText);
-    fillList(kSelectAll);
+    fillList();
 }
 
 void CStockDlg::onAdd()
@@ -261,23 +264,21 @@ void CStockDlg::onAdd()
 
     // One stock row per device: every later look-up of a device's stock
     // wants exactly one row.
-    Connection& db = *m_context.connection;
-    const QString existing =
-        sqlFormat(u"SELECT * FROM DEVICE WHERE code='%s'", {SqlArg::text(code)});
+    const TableAccess table = stock();
+    const TableRows existing = table.matching(DeviceCol::code, code);
     bool duplicate = false;
     try {
-        Transaction t(db);
-        duplicate = db.recordCount(existing) > 0;
+        Transaction t(table.connection());
+        duplicate = table.count(existing) > 0;
         if (!duplicate) {
-            db.append(QStringLiteral("device"), schema::Device.columnNames(),
-                      {code, m_now, m_high, m_low, m_total});
+            table.append({code, m_now, m_high, m_low, m_total});
             t.commit();
         }
     } catch (const DbError& e) {
         // Another workstation may have added the row in between: the
         // database refuses it in its own words, which name a constraint.
         try {
-            duplicate = db.recordCount(existing) > 0;
+            duplicate = table.count(existing) > 0;
         } catch (const DbError&) {
         }
         if (!duplicate) {
@@ -311,9 +312,9 @@ void CStockDlg::onChange()
     // The quantities as typed, not added to the old ones; the store fails
     // when the code has no stock row or another workstation changed it
     // since it was read.
-    const QString select = sqlFormat(u"SELECT * FROM DEVICE WHERE code='%s'", {SqlArg::text(code)});
     if (!runChange(this, [&] {
-            m_context.connection->updateRow(select, schema::Device, [this](RowRecord& r) {
+            const TableAccess table = stock();
+            table.update(table.matching(DeviceCol::code, code), {}, [this](RowRecord& r) {
                 r.setNumber(DeviceCol::now_number, m_now);
                 r.setNumber(DeviceCol::high_number, m_high);
                 r.setNumber(DeviceCol::low_number, m_low);
@@ -333,8 +334,10 @@ void CStockDlg::onDelete()
     QString code;
     if (!takeCode(code))
         return;
-    const QString sql = sqlFormat(u"DELETE FROM DEVICE WHERE CODE='%s'", {SqlArg::text(code)});
-    if (!runChange(this, [&] { m_context.connection->execute(sql); }))
+    if (!runChange(this, [&] {
+            const TableAccess table = stock();
+            table.remove(table.matching(DeviceCol::code, code));
+        }))
         return;
     completeChange(QStringLiteral("删除库存记录。"));
 }

@@ -11,6 +11,7 @@ class QLineEdit;
 namespace vok {
 
 class CommandTable;
+class TableAccess;
 class QueryGroup;
 class RecordListView;
 
@@ -52,7 +53,9 @@ private:
     bool takeCode(QString& code);
     // Shows "完成操作！", writes the log entry and lists the whole table.
     void completeChange(const QString& logText);
-    void fillList(const QString& select);
+    // Lists the whole table.
+    void fillList();
+    TableAccess stock() const;
 
     FormContext m_context;
     CommandTable* m_commands;

@@ -1,5 +1,7 @@
 #include "ui/EntryForm.h"
 
+#include "core/DeviceCatalogue.h"
+
 #include "core/Clock.h"
 #include "ui/CommandTable.h"
 #include "ui/DeviceScan.h"
@@ -242,20 +244,6 @@ void EntryForm::addButtons(int confirmId, const QString& helpTopic, ButtonPlacem
     buttons->addWidget(exit);
     if (placement == ButtonPlacement::Right)
         buttons->addStretch(1);
-}
-
-QStringList catalogueCodes(Connection& connection)
-{
-    QStringList codes;
-    auto rows = connection.query(QStringLiteral("SELECT * FROM DEVICE_CODE"));
-    while (rows->next())
-        if (!rows->isNull(0))
-            codes << rows->text(0);
-    std::sort(codes.begin(), codes.end(), [](const QString& a, const QString& b) {
-        const int c = a.compare(b, Qt::CaseInsensitive);
-        return c != 0 ? c < 0 : a < b;
-    });
-    return codes;
 }
 
 bool EntryForm::fillDeviceList()

@@ -17,11 +17,6 @@ namespace vok {
 class CommandTable;
 struct TableDef;
 
-// The catalogue's device codes ("SELECT * FROM DEVICE_CODE"), sorted as a
-// sorted combo box lists them: case folded first, then by character.
-// Throws DbError.
-QStringList catalogueCodes(Connection& connection);
-
 // What the entry forms (stock-in, stock-out, return, demand, purchase plan)
 // share: a group box of inputs headed by the device list and the date and
 // time pickers, a row of buttons under it (confirm, help, exit) with the

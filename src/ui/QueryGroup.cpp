@@ -1,5 +1,7 @@
 #include "ui/QueryGroup.h"
 
+#include "core/TableAccess.h"
+
 #include "db/DbError.h"
 #include "ui/ComErrorBox.h"
 #include "ui/RecordListView.h"
@@ -12,14 +14,14 @@
 
 namespace vok {
 
-QueryGroup::QueryGroup(std::span<const QueryField> table, QPushButton* button, QWidget* parent)
+QueryGroup::QueryGroup(const TableDescription& table, QPushButton* button, QWidget* parent)
     : QGroupBox(QStringLiteral("查询"), parent), m_table(table)
 {
     m_field = new QComboBox(this);
     m_field->setObjectName(QStringLiteral("queryField"));
     m_field->setEditable(true);
     m_field->setInsertPolicy(QComboBox::NoInsert);
-    for (const QueryField& f : table)
+    for (const QueryField& f : table.queryFields)
         m_field->addItem(f.text.toString());
     m_field->setCurrentIndex(-1);
     m_field->setEditText(QString());
@@ -84,16 +86,16 @@ QString QueryGroup::valueText() const
     return m_value->text();
 }
 
-QString QueryGroup::compose() const
-{
-    return composeQuery(m_table, fieldText(), operatorText(), valueText());
-}
-
 void QueryGroup::fillList(RecordListView& list, Connection& connection) const
 {
-    QString select;
+    TableRows select;
     try {
-        select = compose();
+        const auto rows =
+            TableAccess(connection, m_table).query(fieldText(), operatorText(), valueText());
+        if (!rows)
+            throw DbError(DbError::kBadValue,
+                          QStringLiteral("“%1”不是可以查询的项。").arg(fieldText()));
+        select = *rows;
     } catch (const DbError& e) {
         list.records()->clear();
         showComError(e, &list);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/QueryField.h"
+#include "core/Tables.h"
 
 #include <QGroupBox>
 
@@ -16,13 +16,13 @@ class RecordListView;
 
 // The query group of a browser: "查询的项" (the field combo with the form's
 // field texts), "符号" (the operator combo, sorted), "查询的内容" and the
-// button "查　询". It composes the SELECT text; the form runs it.
+// button "查　询". The table's operations read the rows it names.
 class QueryGroup : public QGroupBox
 {
 public:
     // The query button may be made by the form (from its command table);
     // without one the group makes its own.
-    QueryGroup(std::span<const QueryField> table, QPushButton* button = nullptr,
+    QueryGroup(const TableDescription& table, QPushButton* button = nullptr,
                QWidget* parent = nullptr);
 
     QComboBox* fieldCombo() const { return m_field; }
@@ -38,15 +38,12 @@ public:
     QString operatorText() const;
     QString valueText() const;
 
-    // The SELECT text for the values; empty when the field matches no
-    // entry. Throws DbError for an operator or a date that cannot be used.
-    QString compose() const;
     // Runs the query into a list: its rows, or the COM error box and an
     // empty list when the query cannot be composed or run.
     void fillList(RecordListView& list, Connection& connection) const;
 
 private:
-    std::span<const QueryField> m_table;
+    const TableDescription& m_table;
     QComboBox* m_field;
     QComboBox* m_operator;
     QLineEdit* m_value;

@@ -3,7 +3,6 @@
 #include "db/DbError.h"
 #include "db/RowRecord.h"
 #include "db/Schema.h"
-#include "db/SqlFormat.h"
 #include "ui/ComErrorBox.h"
 #include "ui/CommandTable.h"
 #include "ui/DialogStyle.h"
@@ -68,21 +67,12 @@ float leadingNumber(const QString& text)
     return float(text.mid(start, end - start).toLatin1().toDouble());
 }
 
-std::vector<RecordListModel::Column> listColumns(std::span<const BrowserColumn> columns)
-{
-    std::vector<RecordListModel::Column> out;
-    for (const BrowserColumn& c : columns)
-        out.push_back({c.heading.toString(), c.single ? ListColumn::Single : ListColumn::Text,
-                       c.source.toString()});
-    return out;
-}
-
 // The table column a list column shows: by its name, or at its position.
 int tableColumn(const BrowserDescription& d, int listColumn)
 {
-    const QStringView source = d.columns[size_t(listColumn)].source;
-    const int at = source.isEmpty() ? listColumn : d.table->indexOf(source);
-    return at >= 0 && at < int(d.table->columns.size()) ? at : -1;
+    const QStringView source = d.table->columns[size_t(listColumn)].source;
+    const int at = source.isEmpty() ? listColumn : d.table->def->indexOf(source);
+    return at >= 0 && at < int(d.table->def->columns.size()) ? at : -1;
 }
 
 bool isDateColumn(const BrowserDescription& d, int listColumn)
@@ -90,7 +80,7 @@ bool isDateColumn(const BrowserDescription& d, int listColumn)
     const int at = tableColumn(d, listColumn);
     if (at < 0)
         return false;
-    const ColumnKind kind = d.table->columns[size_t(at)].kind;
+    const ColumnKind kind = d.table->def->columns[size_t(at)].kind;
     return kind == ColumnKind::DateTime || kind == ColumnKind::Date;
 }
 
@@ -143,15 +133,15 @@ void RecordBrowser::buildForm()
     else
         m_commands->setMenuOrder({m_d.menuOrder.begin(), m_d.menuOrder.end()});
 
-    m_list = new RecordListView(listColumns(m_d.columns), this);
+    m_list = new RecordListView(m_d.table->listColumns(), this);
     m_list->setObjectName(m_d.listId ? controlName(m_d.listId) : QStringLiteral("list"));
     setColumnWidths();
     connect(m_list, &RecordListView::rowChosen, this, &RecordBrowser::onRowChosen);
     if (!m_d.menuOrder.empty())
-        offerListCommands(*m_commands, *m_list, m_d.report, m_context.userName);
+        offerListCommands(*m_commands, *m_list, m_d.table->report, m_context.userName);
 
-    if (!m_d.queryFields.empty())
-        m_query = new QueryGroup(m_d.queryFields, queryButton, this);
+    if (m_d.query)
+        m_query = new QueryGroup(*m_d.table, queryButton, this);
 
     auto* details = new QGroupBox(QStringLiteral("明细"), this);
     details->setObjectName(QStringLiteral("detailGroup"));
@@ -169,7 +159,7 @@ void RecordBrowser::buildForm()
             if (f.kind == BrowserField::ReadOnly)
                 showReadOnly(e);
             else if (f.kind == BrowserField::Text)
-                limitText(e, *m_d.table, f.column);
+                limitText(e, *m_d.table->def, f.column);
             if (f.tall)
                 e->setMinimumHeight(e->sizeHint().height() * 3);
             edit = e;
@@ -234,7 +224,7 @@ void RecordBrowser::buildForm()
 
 void RecordBrowser::setColumnWidths()
 {
-    const int n = int(m_d.columns.size());
+    const int n = int(m_d.table->columns.size());
     std::vector<int> shares(m_d.shares.begin(), m_d.shares.end());
     int denominator = m_d.shareDenominator;
     if (shares.empty()) {
@@ -248,7 +238,7 @@ void RecordBrowser::setColumnWidths()
     for (int c = 0; c < n; ++c) {
         if (!isDateColumn(m_d, c))
             continue;
-        const ColumnKind kind = m_d.table->columns[size_t(tableColumn(m_d, c))].kind;
+        const ColumnKind kind = m_d.table->def->columns[size_t(tableColumn(m_d, c))].kind;
         const QString sample = kind == ColumnKind::DateTime ? QStringLiteral("0000-00-00 00:00:00")
                                                             : QStringLiteral("0000-00-00");
         const int text = m_list->fontMetrics().horizontalAdvance(sample) + 16;
@@ -296,18 +286,23 @@ void RecordBrowser::runCommand(const BrowserCommand& command)
     }
 }
 
-void RecordBrowser::fillList(const QString& select)
+void RecordBrowser::fillList(const TableRows& rows)
 {
     if (!m_context.connection) {
         m_list->records()->clear();
         return;
     }
-    m_list->fill(*m_context.connection, select);
+    m_list->fill(*m_context.connection, rows);
 }
 
 void RecordBrowser::refill()
 {
-    fillList(m_d.listText.toString());
+    fillList(TableRows{m_d.table->name()});
+}
+
+TableAccess RecordBrowser::access() const
+{
+    return TableAccess(*m_context.connection, *m_d.table, m_context.classNumber);
 }
 
 bool RecordBrowser::takeFields()
@@ -319,7 +314,7 @@ bool RecordBrowser::takeFields()
         QWidget* edit = m_edits[i];
         switch (f.kind) {
         case BrowserField::Text:
-            dx.text(static_cast<QLineEdit*>(edit), v.text, *m_d.table, f.column);
+            dx.text(static_cast<QLineEdit*>(edit), v.text, *m_d.table->def, f.column);
             break;
         case BrowserField::ReadOnly:
             dx.text(static_cast<QLineEdit*>(edit), v.text);
@@ -394,8 +389,8 @@ void RecordBrowser::onRowChosen(int row)
     }
     // The row as listed, for Modify to find it again unchanged.
     m_rowId = records->rowId(row);
-    if (m_d.table->hasRowRecord) {
-        m_listed = std::make_unique<RowRecord>(*m_d.table);
+    if (m_d.table->def->hasRowRecord) {
+        m_listed = std::make_unique<RowRecord>(*m_d.table->def);
         const int n = std::min(m_listed->size(), records->columnCount());
         for (int c = 0; c < n; ++c)
             m_listed->setFromDatabase(c, records->value(row, c));
@@ -411,25 +406,15 @@ QString RecordBrowser::fieldText(size_t index) const
     return m_values[index].text;
 }
 
-QString RecordBrowser::keyText(QStringView format) const
+TableRows RecordBrowser::keyRows() const
 {
-    std::vector<SqlArg> args;
+    std::vector<int> columns;
+    QStringList values;
     for (int k : m_d.keyFields) {
-        const BrowserField& f = m_d.fields[size_t(k)];
-        const ColumnKind kind = m_d.table->columns.at(size_t(f.column)).kind;
-        const QString text = fieldText(size_t(k));
-        args.push_back(kind == ColumnKind::DateTime || kind == ColumnKind::Date
-                           ? SqlArg::date(text)
-                           : SqlArg::text(text));
+        columns.push_back(m_d.fields[size_t(k)].column);
+        values << fieldText(size_t(k));
     }
-    switch (args.size()) {
-    case 1:
-        return sqlFormat(format, {args[0]});
-    case 2:
-        return sqlFormat(format, {args[0], args[1]});
-    default:
-        return sqlFormat(format, {});
-    }
+    return access().matching(columns, values);
 }
 
 void RecordBrowser::storeFields(RowRecord& record) const
@@ -470,6 +455,14 @@ void RecordBrowser::finishChange(QStringView notice, QStringView logText)
     refill();
 }
 
+bool RecordBrowser::tellUnlessDone(RowOutcome outcome)
+{
+    if (outcome == RowOutcome::Done)
+        return false;
+    tellAndRefill(outcome == RowOutcome::Gone ? recordGoneText() : recordChangedText());
+    return true;
+}
+
 void RecordBrowser::onModify()
 {
     if (!takeFields())
@@ -477,33 +470,14 @@ void RecordBrowser::onModify()
     if (refuseIfReadOnly(m_context.classNumber, RefusalText::OneLine, this))
         return;
     try {
-        // The key of the row, narrowed to the row that was clicked.
-        QString select = keyText(m_d.keySelect);
-        const QString identity =
-            m_rowId ? m_context.connection->rowIdCondition(m_rowId) : QString();
-        if (!identity.isEmpty())
-            select += QStringLiteral(" AND ") + identity;
-        auto update = m_context.connection->openUpdate(select, *m_d.table);
-        if (m_listed) {
-            if (!update->found()) {
-                tellAndRefill(recordGoneText());
-                return;
-            }
-            for (int c = 0; c < m_listed->size(); ++c) {
-                if (update->record().value(c) != m_listed->value(c)) {
-                    tellAndRefill(recordChangedText());
-                    return;
-                }
-            }
-        }
-        // Only the fields that differ from the row as read are written.
-        storeFields(update->record());
-        update->store();
-    } catch (const DbError& e) {
-        if (e.code() == DbError::kConcurrency) {
-            tellAndRefill(recordChangedText());
+        // The key of the row, narrowed to the row that was clicked; only the
+        // fields that differ from the row as read are written.
+        const RowOutcome outcome =
+            access().update(keyRows(), {m_rowId, m_listed.get()},
+                            [this](RowRecord& record) { storeFields(record); });
+        if (tellUnlessDone(outcome))
             return;
-        }
+    } catch (const DbError& e) {
         showComError(e, this);
         return;
     }
@@ -517,7 +491,9 @@ void RecordBrowser::onDelete()
     if (refuseIfReadOnly(m_context.classNumber, RefusalText::OneLine, this))
         return;
     try {
-        const qint64 count = m_context.connection->recordCount(keyText(m_d.keySelect));
+        const TableAccess table = access();
+        const TableRows rows = keyRows();
+        const qint64 count = table.count(rows);
         if (count == 0) {
             tellAndRefill(recordGoneText());
             return;
@@ -534,15 +510,28 @@ void RecordBrowser::onDelete()
                                Messages::Buttons::OkCancel, this) != Messages::Answer::Ok)
                 return;
         }
-        if (m_context.connection->executeCount(keyText(m_d.deleteStatement)) == 0) {
-            tellAndRefill(recordGoneText());
+        if (tellUnlessDone(table.remove(rows, {m_rowId, m_listed.get()})))
             return;
-        }
     } catch (const DbError& e) {
         showComError(e, this);
         return;
     }
+    // The fields showed the row that is gone now.
+    clearFields();
     finishChange(m_d.deleteDone, m_d.deleteLog);
+}
+
+void RecordBrowser::clearFields()
+{
+    for (size_t i = 0; i < m_d.fields.size(); ++i) {
+        m_values[i] = Value();
+        if (m_d.fields[i].kind == BrowserField::Note)
+            static_cast<QPlainTextEdit*>(m_edits[i])->clear();
+        else
+            static_cast<QLineEdit*>(m_edits[i])->clear();
+    }
+    m_rowId = 0;
+    m_listed.reset();
 }
 
 void RecordBrowser::onQuery()
@@ -557,15 +546,15 @@ void RecordBrowser::onQuery()
 
 void RecordBrowser::onPrint()
 {
-    if (m_d.report)
-        PrintTableReport(*m_list->records(), *m_d.report, m_context.userName, this);
+    if (m_d.table->report)
+        PrintTableReport(*m_list->records(), *m_d.table->report, m_context.userName, this);
 }
 
 void RecordBrowser::onClear()
 {
     if (refuseIfReadOnly(m_context.classNumber, RefusalText::OneLine, this))
         return;
-    if (!runChange(this, [this] { m_context.connection->execute(m_d.clearStatement.toString()); }))
+    if (!runChange(this, [this] { access().clear(); }))
         return;
     refill();
 }

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "core/FormContext.h"
-#include "core/QueryField.h"
+#include "core/Tables.h"
+
+#include "core/TableAccess.h"
 
 #include <QDialog>
 #include <memory>
@@ -14,18 +16,6 @@ class CommandTable;
 class QueryGroup;
 class RecordListView;
 class RowRecord;
-struct ReportLayout;
-struct TableDef;
-
-// One column of a browser's list.
-struct BrowserColumn
-{
-    QStringView heading;
-    // A single-precision number, shown "%f"; else the text as read.
-    bool single = false;
-    // The result column it shows, by name; empty: the one at its position.
-    QStringView source = {};
-};
 
 // One detail field: its control, label, what it holds and the list column
 // a click copies into it. In the browsers that modify, that column is also
@@ -88,16 +78,14 @@ struct BrowserDescription
     int height;
     // The list's control id; 0 for a list without one.
     int listId;
-    const TableDef* table;
-    // The SELECT that lists the whole table.
-    QStringView listText;
-    std::span<const BrowserColumn> columns;
+    // The table: its list columns, query fields and report.
+    const TableDescription* table;
     // Column widths as shares of the list's outer width: numerator of each
     // column over shareDenominator; none: all columns of equal width.
     std::span<const int> shares = {};
     int shareDenominator = 0;
-    // The query field table; none: no query group.
-    std::span<const QueryField> queryFields = {};
+    // With the table's query fields in a query group.
+    bool query = false;
     // The query controls' ids (1190, 1188, 1186) in the order they are
     // taken, after the detail fields.
     std::span<const int> queryOrder = {};
@@ -116,14 +104,11 @@ struct BrowserDescription
     // closes the form without writing.
     int defaultButton = 0;
     QStringView helpTopic = {};
-    const ReportLayout* report = nullptr;
 
     // The key of Modify and Delete: the detail fields (indices into fields)
-    // that fill the %s of keySelect and deleteStatement, in order; a date
-    // column's value as a date, any other as a quoted text.
+    // whose columns must hold their values; a date column's value compared
+    // as a date, any other as text.
     std::span<const int> keyFields = {};
-    QStringView keySelect = {};
-    QStringView deleteStatement = {};
     // Asked before a Delete that matches several rows: %1 the number of
     // rows, %2 … the key texts.
     QStringView deleteQuestion = {};
@@ -133,19 +118,19 @@ struct BrowserDescription
     QStringView modifyLog = {};
     QStringView deleteDone = {};
     QStringView deleteLog = {};
-    // The statement that empties the table (the log viewer).
-    QStringView clearStatement = {};
 };
 
 // A record browser: lists a table (rows read last at the top), shows the
 // clicked row in the detail fields, stores corrections into that row,
 // deletes by its key, narrows the list with a one-condition query, prints
-// what the list shows and opens its help, all as its description says.
+// what the list shows and opens its help, all as its description says,
+// through the table's operations (core/TableAccess).
 //
 // Modify changes only the row that was clicked, identified by the engine
 // (rowid, or the server's row number) as the list read it, and only when
-// that row still holds the values listed; otherwise nothing is written,
-// the user is told and the list is read again.
+// that row still holds the values listed; Delete removes the rows of its
+// key only while that row is still among them as listed. Otherwise nothing
+// is written, the user is told and the list is read again.
 class RecordBrowser : public QDialog
 {
     Q_OBJECT
@@ -170,8 +155,8 @@ public:
     // Copies a list row into the detail fields.
     void onRowChosen(int row);
 
-    // Fills the list with a SELECT text; failures go to the COM error box.
-    void fillList(const QString& select);
+    // Fills the list with the table's rows; failures go to the COM error box.
+    void fillList(const TableRows& rows);
 
     // The texts shown when the row to change is gone or was changed by
     // another user since it was listed.
@@ -195,15 +180,20 @@ private:
     // their checks. False when one fails (its message is shown).
     bool takeFields();
     void showFields();
-    // A key format filled with the key fields. Throws DbError for a key
-    // date that is not a date.
-    QString keyText(QStringView format) const;
+    // The rows of the key fields' values. Throws DbError for a key date
+    // that is not a date.
+    TableRows keyRows() const;
+    TableAccess access() const;
+    // Tells the outcome of a change that did not happen and reads the list
+    // again; false for Done.
+    bool tellUnlessDone(RowOutcome outcome);
     QString fieldText(size_t index) const;
     void storeFields(RowRecord& record) const;
     // After a change: the notice, the log entry and the whole table again.
     void finishChange(QStringView notice, QStringView logText);
     void tellAndRefill(const QString& text);
     void refill();
+    void clearFields();
 
     const BrowserDescription& m_d;
     FormContext m_context;

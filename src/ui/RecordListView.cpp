@@ -32,17 +32,17 @@ RecordListView::RecordListView(std::vector<RecordListModel::Column> columns, QWi
     });
 }
 
-bool RecordListView::fill(Connection& connection, const QString& select)
+bool RecordListView::fill(Connection& connection, const TableRows& select)
 {
     return load(connection, select, true);
 }
 
-bool RecordListView::add(Connection& connection, const QString& select)
+bool RecordListView::add(Connection& connection, const TableRows& select)
 {
     return load(connection, select, false);
 }
 
-bool RecordListView::load(Connection& connection, const QString& select, bool replace)
+bool RecordListView::load(Connection& connection, const TableRows& select, bool replace)
 {
     setUpdatesEnabled(false);
     bool ok = true;

@@ -20,9 +20,9 @@ public:
     // Fills the list with the SELECT text's rows, newest read at the top.
     // A database failure is shown in the COM error box; the list keeps the
     // rows read before it. Returns false on failure.
-    bool fill(Connection& connection, const QString& select);
+    bool fill(Connection& connection, const TableRows& select);
     // Puts the SELECT text's rows above those listed, the same way.
-    bool add(Connection& connection, const QString& select);
+    bool add(Connection& connection, const TableRows& select);
 
     // Column widths as parts of the list's outer width: width[i] =
     // outerWidth * numerators[i] / denominator (integer division).
@@ -39,7 +39,7 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    bool load(Connection& connection, const QString& select, bool replace);
+    bool load(Connection& connection, const TableRows& select, bool replace);
     void applyShares();
 
     RecordListModel* m_model;

@@ -1,8 +1,9 @@
 #include "ui/ReportCommand.h"
 
-#include "core/BrowserTables.h"
 #include "core/Clock.h"
 #include "core/Departments.h"
+#include "core/TableAccess.h"
+#include "core/TableReport.h"
 #include "db/Connection.h"
 #include "db/DbError.h"
 #include "ui/ComErrorBox.h"
@@ -17,11 +18,11 @@ namespace vok {
 
 int writeTableReport(const ReportRequest& request, QString* error)
 {
-    const BrowserTable* table = findBrowserTable(request.table);
+    const TableDescription* table = findBrowserTable(request.table);
     if (!table) {
         QStringList names;
-        for (const BrowserTable* t : browserTables())
-            names << t->table.toString();
+        for (const TableDescription* t : browserTables())
+            names << t->name();
         *error = QStringLiteral("没有表“%1”的报表，可用：%2")
                      .arg(request.table, names.join(QLatin1Char(' ')));
         return 2;
@@ -33,29 +34,35 @@ int writeTableReport(const ReportRequest& request, QString* error)
                      .arg(request.department, departmentNames().join(QLatin1Char(' ')));
         return 2;
     }
-    QString select = table->selectAll();
+    // The condition is checked before any database is opened.
+    bool known = true;
     if (request.query) {
         try {
-            select = composeQuery(table->queryFields, request.field, request.op, request.value);
+            known = composeQuery(table->name(), table->queryFields, request.field, request.op,
+                                 request.value, Engine::Sqlite)
+                        .has_value();
         } catch (const DbError& e) {
             *error = comErrorText(e);
             return 2;
         }
-        if (select.isEmpty()) {
-            QStringList fields;
-            for (const QueryField& f : table->queryFields)
-                fields << f.text.toString();
-            *error =
-                QStringLiteral("表 %1 没有查询项“%2”，可用：%3")
-                    .arg(table->table.toString(), request.field, fields.join(QLatin1Char(' ')));
-            return 2;
-        }
+    }
+    if (!known) {
+        QStringList fields;
+        for (const QueryField& f : table->queryFields)
+            fields << f.text.toString();
+        *error = QStringLiteral("表 %1 没有查询项“%2”，可用：%3")
+                     .arg(table->name(), request.field, fields.join(QLatin1Char(' ')));
+        return 2;
     }
 
-    RecordListModel list(table->columns());
+    RecordListModel list(table->listColumns());
     try {
         const ConnectionPtr connection = openConnection(*cs);
-        list.fill(*connection, select);
+        const TableAccess access(*connection, *table);
+        TableRows rows = access.all();
+        if (request.query)
+            rows = *access.query(request.field, request.op, request.value);
+        access.fill(list, rows);
         connection->close();
     } catch (const DbError& e) {
         *error = comErrorText(e);

@@ -132,19 +132,19 @@ void TestCleanDlg::checkedTablesAreEmptiedInOrder_data()
                                          "DEVICE_OUT",     "DEVICE_RETURN", "DEVICE_NEED",
                                          "DEVICE_WANTBUY", "HOWDO",         "user"};
     QTest::newRow("catalogue only")
-        << QList<int>{1219} << QStringList{"DELETE * FROM DEVICE_CODE"}
+        << QList<int>{1219} << QStringList{"DELETE FROM DEVICE_CODE"}
         << QStringList{"DEVICE",      "DEVICE_IN",      "DEVICE_OUT", "DEVICE_RETURN",
                        "DEVICE_NEED", "DEVICE_WANTBUY", "HOWDO",      "user"};
     QTest::newRow("all, log before plan")
         << QList<int>{1226, 1225, 1224, 1223, 1222, 1221, 1220, 1219}
-        << QStringList{"DELETE * FROM DEVICE_CODE", "DELETE * FROM DEVICE_IN",
-                       "DELETE * FROM DEVICE_OUT",  "DELETE * FROM DEVICE",
-                       "DELETE * FROM DEVICE_NEED", "DELETE * FROM DEVICE_RETURN",
-                       "DELETE * FROM HOWDO",       "DELETE * FROM DEVICE_WANTBUY"}
+        << QStringList{"DELETE FROM DEVICE_CODE", "DELETE FROM DEVICE_IN",
+                       "DELETE FROM DEVICE_OUT",  "DELETE FROM DEVICE",
+                       "DELETE FROM DEVICE_NEED", "DELETE FROM DEVICE_RETURN",
+                       "DELETE FROM HOWDO",       "DELETE FROM DEVICE_WANTBUY"}
         << QStringList{"user"};
     // A box checked and unchecked again is left alone (-id: click twice).
     QTest::newRow("checked and unchecked")
-        << QList<int>{-1222, 1226} << QStringList{"DELETE * FROM HOWDO"}
+        << QList<int>{-1222, 1226} << QStringList{"DELETE FROM HOWDO"}
         << QStringList{"DEVICE_CODE",   "DEVICE",      "DEVICE_IN",      "DEVICE_OUT",
                        "DEVICE_RETURN", "DEVICE_NEED", "DEVICE_WANTBUY", "user"};
 }

@@ -10,10 +10,17 @@ using namespace vok;
 namespace {
 
 constexpr QueryField kTable[] = {
-    {u"设备号c", u"code", u"SELECT * FROM DEVICE_IN WHERE %s%s'%s'"},
-    {u"入库时间c", u"in_date", u"SELECT * FROM DEVICE_IN WHERE %s%s#%s#"},
-    {u"数量d", u"in_number", u"SELECT * FROM DEVICE_IN WHERE %s%s%d"},
+    {u"设备号c", u"code", QueryForm::Text},
+    {u"入库时间c", u"in_date", QueryForm::Date},
+    {u"数量d", u"in_number", QueryForm::Number},
+    {u"用户c", u"user", QueryForm::Text},
 };
+
+std::optional<TableRows> compose(const QString& field, const QString& op, const QString& value,
+                                 Engine engine = Engine::Sqlite)
+{
+    return composeQuery(QStringLiteral("DEVICE_IN"), kTable, field, op, value, engine);
+}
 
 } // namespace
 
@@ -34,40 +41,44 @@ void TestQueryBuilder::compose_data()
     QTest::addColumn<QString>("field");
     QTest::addColumn<QString>("op");
     QTest::addColumn<QString>("value");
-    QTest::addColumn<QString>("sql");
+    QTest::addColumn<int>("engine");
+    QTest::addColumn<QString>("condition"); // empty: no query field matches
+    QTest::addColumn<QVariant>("bound");
+    const int lite = int(Engine::Sqlite);
+    const int pg = int(Engine::Postgres);
     QTest::newRow("text") << "设备号c"
                           << "<>"
-                          << "abc"
-                          << "SELECT * FROM DEVICE_IN WHERE code<>'abc'";
-    QTest::newRow("text with quotes stays text")
+                          << "abc" << lite << "code<>?" << QVariant("abc");
+    QTest::newRow("text with quotes stays one value")
         << "设备号c"
         << "="
-        << "x' OR '1'='1"
-        << "SELECT * FROM DEVICE_IN WHERE code='x'' OR ''1''=''1'";
-    QTest::newRow("date") << "入库时间c"
-                          << ">="
-                          << "2004-1-5 9:3:7"
-                          << "SELECT * FROM DEVICE_IN WHERE in_date>=#2004-01-05 09:03:07#";
+        << "x' OR '1'='1" << lite << "code=?" << QVariant("x' OR '1'='1");
+    QTest::newRow("date normalised")
+        << "入库时间c"
+        << ">="
+        << "2004-1-5 9:3:7" << lite << "in_date>=?" << QVariant("2004-01-05 09:03:07");
+    QTest::newRow("date on the server")
+        << "入库时间c"
+        << "<"
+        << "2004-1-5" << pg << "in_date<CAST(? AS TIMESTAMP)" << QVariant("2004-01-05 00:00:00");
+    QTest::newRow("user quoted on the server") << "用户c"
+                                               << "="
+                                               << "x" << pg << "\"user\"=?" << QVariant("x");
     QTest::newRow("number") << "数量d"
                             << ">"
-                            << "5"
-                            << "SELECT * FROM DEVICE_IN WHERE in_number>5";
+                            << "5" << lite << "in_number>?" << QVariant(5);
     QTest::newRow("number fraction dropped") << "数量d"
                                              << "="
-                                             << " 9.9"
-                                             << "SELECT * FROM DEVICE_IN WHERE in_number=9";
+                                             << " 9.9" << lite << "in_number=?" << QVariant(9);
     QTest::newRow("number not a number") << "数量d"
                                          << "<"
-                                         << "abc"
-                                         << "SELECT * FROM DEVICE_IN WHERE in_number<0";
+                                         << "abc" << lite << "in_number<?" << QVariant(0);
     QTest::newRow("no match: letter differs") << "设备号d"
                                               << "="
-                                              << "1"
-                                              << "";
+                                              << "1" << lite << "" << QVariant();
     QTest::newRow("no match: empty field") << ""
                                            << "="
-                                           << "1"
-                                           << "";
+                                           << "1" << lite << "" << QVariant();
 }
 
 void TestQueryBuilder::compose()
@@ -75,8 +86,16 @@ void TestQueryBuilder::compose()
     QFETCH(QString, field);
     QFETCH(QString, op);
     QFETCH(QString, value);
-    QFETCH(QString, sql);
-    QCOMPARE(composeQuery(kTable, field, op, value), sql);
+    QFETCH(int, engine);
+    QFETCH(QString, condition);
+    QFETCH(QVariant, bound);
+    const auto rows = ::compose(field, op, value, Engine(engine));
+    QCOMPARE(rows.has_value(), !condition.isEmpty());
+    if (!rows)
+        return;
+    QCOMPARE(rows->table, QStringLiteral("DEVICE_IN"));
+    QCOMPARE(rows->condition, condition);
+    QCOMPARE(rows->values, QVariantList{bound});
 }
 
 void TestQueryBuilder::refused_data()
@@ -106,7 +125,7 @@ void TestQueryBuilder::refused()
     QFETCH(QString, field);
     QFETCH(QString, op);
     QFETCH(QString, value);
-    QVERIFY_THROWS_EXCEPTION(DbError, composeQuery(kTable, field, op, value));
+    QVERIFY_THROWS_EXCEPTION(DbError, ::compose(field, op, value));
 }
 
 void TestQueryBuilder::leadingInteger_data()

@@ -1,7 +1,7 @@
 // The record list: reverse order, "%f" numbers, rows kept after a failure
 // part-way, and the model contract.
-#include "core/BrowserTables.h"
 #include "core/RecordListModel.h"
+#include "core/Tables.h"
 #include "db/DbError.h"
 #include "support/TestSupport.h"
 
@@ -16,7 +16,7 @@ namespace {
 // The stock-in browser's own list columns.
 std::vector<RecordListModel::Column> deviceInColumns()
 {
-    return tables::stockIn.columns();
+    return tables::deviceIn.listColumns();
 }
 
 // A result that gives some rows of two columns and then fails.
@@ -82,7 +82,7 @@ void TestRecordList::reverseOrderAndFormats()
         "INSERT INTO DEVICE_IN VALUES('3','2004-9-30 23:59:59',NULL,'',10000,1,'')"));
     RecordListModel m(deviceInColumns());
     QAbstractItemModelTester tester(&m, QAbstractItemModelTester::FailureReportingMode::QtTest);
-    m.fill(*c, QStringLiteral("SELECT * FROM DEVICE_IN"));
+    m.fill(*c, TableRows{"DEVICE_IN"});
 
     QCOMPARE(m.rowCount(), 3);
     QCOMPARE(m.columnCount(), 7);
@@ -110,7 +110,7 @@ void TestRecordList::longAndOddTexts()
     // A number in a text column is listed as its text.
     c->execute(QStringLiteral("INSERT INTO DEVICE_IN VALUES(42,'2004-1-2 1:1:1','p',5,1,2,'x')"));
     RecordListModel m(deviceInColumns());
-    m.fill(*c, QStringLiteral("SELECT * FROM DEVICE_IN"));
+    m.fill(*c, TableRows{"DEVICE_IN"});
     QCOMPARE(m.rowCount(), 2);
     QCOMPARE(m.text(1, 2), longText);
     QCOMPARE(m.text(1, 6), QStringLiteral("b"));
@@ -143,10 +143,10 @@ void TestRecordList::failingSelectLeavesEmpty()
     c->execute(
         QStringLiteral("INSERT INTO DEVICE_IN VALUES('1','2004-1-5 9:3:7','a','1',1,1,'b')"));
     RecordListModel m(deviceInColumns());
-    m.fill(*c, QStringLiteral("SELECT * FROM DEVICE_IN"));
+    m.fill(*c, TableRows{"DEVICE_IN"});
     QCOMPARE(m.rowCount(), 1);
     QSignalSpy reset(&m, &QAbstractItemModel::modelReset);
-    QVERIFY_THROWS_EXCEPTION(DbError, m.fill(*c, QString()));
+    QVERIFY_THROWS_EXCEPTION(DbError, m.fill(*c, TableRows()));
     QCOMPARE(m.rowCount(), 0);
     QCOMPARE(reset.count(), 1);
 }
@@ -159,11 +159,11 @@ void TestRecordList::refillReplaces()
                   {QString::number(i), QStringLiteral("2004-1-1 1:1:1"), float(i), 1.0f});
     RecordListModel m(deviceInColumns());
     QAbstractItemModelTester tester(&m, QAbstractItemModelTester::FailureReportingMode::QtTest);
-    m.fill(*c, QStringLiteral("SELECT * FROM DEVICE_IN"));
+    m.fill(*c, TableRows{"DEVICE_IN"});
     QCOMPARE(m.rowCount(), 2000);
     QCOMPARE(m.text(0, 0), QStringLiteral("2000"));
     QCOMPARE(m.text(1999, 4), QStringLiteral("1.000000"));
-    m.fill(*c, QStringLiteral("SELECT * FROM DEVICE_IN WHERE in_number<3"));
+    m.fill(*c, TableRows{"DEVICE_IN", "in_number<3"});
     QCOMPARE(m.rowCount(), 2);
     QCOMPARE(m.text(0, 0), QStringLiteral("2"));
     m.clear();

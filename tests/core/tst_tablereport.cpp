@@ -616,7 +616,9 @@ void TestTableReport::reportCommand_data()
                            << QStringList{"投影仪-1"};
     QTest::newRow("unknown table")
         << "DEVICE_X" << QStringList{} << "r.pdf" << 2
-        << "没有表“DEVICE_X”的报表，可用：DEVICE DEVICE_IN" << QStringList{};
+        << "没有表“DEVICE_X”的报表，可用：DEVICE DEVICE_IN DEVICE_OUT DEVICE_RETURN DEVICE_NEED "
+           "DEVICE_WANTBUY HOWDO"
+        << QStringList{};
     QTest::newRow("unknown field") << "DEVICE_IN" << QStringList{"名称c", "=", "x"} << "r.pdf" << 2
                                    << "表 DEVICE_IN 没有查询项“名称c”，可用：设备号c 入库时间c "
                                       "供应商c 供应商电话c 数量d 价格d "

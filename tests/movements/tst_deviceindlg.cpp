@@ -288,7 +288,7 @@ void TestDeviceInDlg::timeIsComposedUnpaddedFromBothPickers()
     QVERIFY(test::type(*form, {{1023, "C3"}, {1029, "1"}, {1030, "1"}}));
     QVERIFY(test::press(*form, 1032));
     QCOMPARE(m_scripted->appends.size(), 2);
-    QCOMPARE(m_scripted->appends.at(0).table, QStringLiteral("device_in"));
+    QCOMPARE(m_scripted->appends.at(0).table, QStringLiteral("DEVICE_IN"));
     QCOMPARE(m_scripted->appends.at(0).names,
              (QStringList{"code", "in_date", "provider", "teleno", "in_number", "price", "buyer"}));
     QCOMPARE(m_scripted->appends.at(0).values.at(1).toString(), written);

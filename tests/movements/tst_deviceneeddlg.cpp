@@ -88,7 +88,7 @@ void TestDeviceNeedDlg::demandIsStoredAsText()
     confirm(*f);
     QCOMPARE(Messages::shownTexts(), QStringList{kDone});
     QCOMPARE(d->scripted->appends.size(), 1);
-    QCOMPARE(d->scripted->appends.at(0).table, QStringLiteral("device_need"));
+    QCOMPARE(d->scripted->appends.at(0).table, QStringLiteral("DEVICE_NEED"));
     QStringList values;
     for (const QVariant& v : d->scripted->appends.at(0).values) {
         QCOMPARE(v.typeId(), QMetaType::QString);

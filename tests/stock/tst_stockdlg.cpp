@@ -258,7 +258,7 @@ void TestStockDlg::addStoresTheValuesAsTyped()
     QCOMPARE(test::listed(*form->list()).first(),
              (QStringList{"c3", "70.000000", "5.000000", "10.000000", "7.000000"}));
     const auto& append = m_scripted->appends.last();
-    QCOMPARE(append.table, QStringLiteral("device"));
+    QCOMPARE(append.table, QStringLiteral("DEVICE"));
     QCOMPARE(append.names, schema::Device.columnNames());
 }
 

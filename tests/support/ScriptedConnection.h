@@ -90,6 +90,47 @@ public:
         return m_inner->appendUnlessPresent(table, names, values);
     }
 
+    // The table operations: the hooks see the statement as the engine
+    // would be given it ("SELECT * FROM t WHERE …", "DELETE FROM t …").
+    std::unique_ptr<RowSet> select(const TableRows& rows, bool withRowIds) override
+    {
+        const QString sql = QStringLiteral("SELECT * FROM ") + fromClause(rows);
+        statements << sql;
+        if (beforeQuery)
+            beforeQuery(sql);
+        return m_inner->select(rows, withRowIds);
+    }
+    std::unique_ptr<RowUpdate> openRow(const TableRows& rows, const TableDef& table) override
+    {
+        const QString sql = QStringLiteral("SELECT * FROM ") + fromClause(rows);
+        statements << sql;
+        if (beforeOpenUpdate)
+            beforeOpenUpdate(sql);
+        return std::make_unique<Update>(m_inner->openRow(rows, table), table, this);
+    }
+    qint64 lock(const TableRows& rows) override
+    {
+        const QString sql = QStringLiteral("SELECT * FROM ") + fromClause(rows);
+        statements << sql;
+        if (beforeLock)
+            beforeLock(sql);
+        return m_inner->lock(rows);
+    }
+    std::unique_ptr<RowSet> queryWith(const QString& sql, const QVariantList& values) override
+    {
+        statements << sql;
+        if (beforeQuery)
+            beforeQuery(sql);
+        return m_inner->queryWith(sql, values);
+    }
+    qint64 executeWith(const QString& sql, const QVariantList& values) override
+    {
+        statements << sql;
+        if (beforeExecute)
+            beforeExecute(sql);
+        return m_inner->executeWith(sql, values);
+    }
+
 protected:
     void beginEngine() override { m_inner->begin(); }
     void commitEngine() override { m_inner->commit(); }

@@ -1,0 +1,100 @@
+#include "core/DeviceCatalogue.h"
+
+#include "core/Permission.h"
+#include "core/TableAccess.h"
+#include "db/DbError.h"
+
+#include <algorithm>
+
+namespace vok {
+
+namespace {
+
+TableAccess catalogue(Connection& connection, int classNumber = 3)
+{
+    return TableAccess(connection, tables::deviceCode, classNumber);
+}
+
+} // namespace
+
+QStringList catalogueCodes(Connection& connection)
+{
+    QStringList codes;
+    auto rows = catalogue(connection).list(TableRows{tables::deviceCode.name()});
+    while (rows->next())
+        if (!rows->isNull(DeviceCodeCol::code))
+            codes << rows->text(DeviceCodeCol::code);
+    std::sort(codes.begin(), codes.end(), [](const QString& a, const QString& b) {
+        const int c = a.compare(b, Qt::CaseInsensitive);
+        return c != 0 ? c < 0 : a < b;
+    });
+    return codes;
+}
+
+std::vector<std::pair<QString, QString>> catalogueNames(Connection& connection)
+{
+    auto rows = connection.queryWith(
+        QStringLiteral("SELECT code, MIN(name) FROM DEVICE_CODE GROUP BY code ORDER BY code"), {});
+    std::vector<std::pair<QString, QString>> out;
+    while (rows->next())
+        out.emplace_back(rows->text(0), rows->text(1));
+    return out;
+}
+
+QString deviceName(Connection& connection, const QString& code)
+{
+    const TableAccess table = catalogue(connection);
+    const auto row = table.read(table.matching(DeviceCodeCol::code, code));
+    return row ? row->text(DeviceCodeCol::name) : QString();
+}
+
+QString codeToAddProblem(Connection& connection, const QString& code)
+{
+    if (code.trimmed().isEmpty())
+        return QStringLiteral("设备号不能为空，请填入设备号。");
+    const TableAccess table = catalogue(connection);
+    if (table.count(table.matching(DeviceCodeCol::code, code)) > 0)
+        return QStringLiteral("设备号“%1”已在设备代码表中，不能重复添加。").arg(code);
+    return {};
+}
+
+QString codeToRenameProblem(const QString& code)
+{
+    if (code.trimmed().isEmpty())
+        return QStringLiteral("设备号不能为空，请在列表中选择要修改的设备。");
+    return {};
+}
+
+void addDeviceCode(Connection& connection, int classNumber, const QString& code,
+                   const QString& name)
+{
+    const TableAccess table = catalogue(connection, classNumber);
+    Transaction t(connection);
+    if (const QString problem = codeToAddProblem(connection, code); !problem.isEmpty())
+        throw DbError(DbError::kFail, problem);
+    table.append({code, name});
+    t.commit();
+}
+
+void renameDeviceCode(Connection& connection, int classNumber, const QString& code,
+                      const QString& name)
+{
+    if (const QString problem = codeToRenameProblem(code); !problem.isEmpty())
+        throw DbError(DbError::kFail, problem);
+    checkMayWrite(classNumber);
+    // Every row of the code (an older database may hold it twice); a code
+    // that is not there changes nothing.
+    const TableRows rows = catalogue(connection).matching(DeviceCodeCol::code, code);
+    connection.executeWith(QStringLiteral("UPDATE %1 SET %2=? WHERE %3")
+                               .arg(connection.name(tables::deviceCode.name()),
+                                    connection.name(u"name"), rows.condition),
+                           QVariantList{name} + rows.values);
+}
+
+void deleteDeviceCode(Connection& connection, int classNumber, const QString& code)
+{
+    const TableAccess table = catalogue(connection, classNumber);
+    table.remove(table.matching(DeviceCodeCol::code, code));
+}
+
+} // namespace vok

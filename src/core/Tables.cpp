@@ -1,0 +1,131 @@
+#include "core/Tables.h"
+
+#include "core/TableReport.h"
+
+namespace vok {
+
+namespace {
+
+using Q = QueryForm;
+
+constexpr TableColumn kDeviceCodeColumns[] = {{u"设备号"}, {u"设备名"}};
+constexpr QueryField kDeviceCodeFields[] = {
+    {u"设备号c", u"code", Q::Text},
+    {u"设备名c", u"name", Q::Text},
+};
+
+constexpr TableColumn kDeviceColumns[] = {
+    {u"设备号"}, {u"现存数量", true}, {u"最大数量", true}, {u"最小数量", true}, {u"总数", true}};
+constexpr QueryField kDeviceFields[] = {
+    {u"设备号c", u"code", Q::Text},
+    {u"现存数量d", u"now_number", Q::Number},
+    {u"最大数量d", u"high_number", Q::Number},
+    {u"最小数量d", u"low_number", Q::Number},
+    {u"总数d", u"total_number", Q::Number},
+};
+
+constexpr TableColumn kDeviceInColumns[] = {
+    {u"设备号"},     {u"入库时间"},   {u"供应商"}, {u"供应商电话"},
+    {u"数量", true}, {u"价格", true}, {u"采购员"},
+};
+constexpr QueryField kDeviceInFields[] = {
+    {u"设备号c", u"code", Q::Text},      {u"入库时间c", u"in_date", Q::Date},
+    {u"供应商c", u"provider", Q::Text},  {u"供应商电话c", u"teleno", Q::Text},
+    {u"数量d", u"in_number", Q::Number}, {u"价格d", u"price", Q::Number},
+    {u"采购员c", u"buyer", Q::Text},
+};
+
+constexpr TableColumn kDeviceOutColumns[] = {
+    {u"设备号"}, {u"使用部门"},       {u"出库时间"}, {u"出库状况"},
+    {u"经手人"}, {u"出库数量", true}, {u"领取人"},   {u"用途"},
+};
+constexpr QueryField kDeviceOutFields[] = {
+    {u"设备号c", u"code", Q::Text},       {u"使用部门c", u"department", Q::Text},
+    {u"出库时间c", u"out_date", Q::Date}, {u"出库状况c", u"out_state", Q::Text},
+    {u"经手人c", u"out_person", Q::Text}, {u"出库数量d", u"out_number", Q::Number},
+    {u"领取人c", u"taker", Q::Text},      {u"用途c", u"usage", Q::Text},
+};
+
+constexpr TableColumn kDeviceReturnColumns[] = {
+    {u"设备号"}, {u"还库时间"}, {u"管理员"}, {u"数量", true}, {u"归还人"},
+};
+constexpr QueryField kDeviceReturnFields[] = {
+    {u"设备号c", u"code", Q::Text},          {u"还库时间c", u"return_date", Q::Date},
+    {u"管理员c", u"keeper", Q::Text},        {u"数量d", u"return_number", Q::Number},
+    {u"归还人c", u"return_person", Q::Text},
+};
+
+constexpr TableColumn kDeviceNeedColumns[] = {
+    {u"设备号"}, {u"需求部门"}, {u"开始时间"}, {u"结束时间"}, {u"数量"},
+};
+constexpr QueryField kDeviceNeedFields[] = {
+    {u"设备号c", u"code", Q::Text},         {u"需求部门c", u"department", Q::Text},
+    {u"开始时间c", u"begin_date", Q::Date}, {u"结束时间c", u"end_date", Q::Date},
+    {u"数量d", u"need_number", Q::Number},
+};
+
+constexpr TableColumn kDeviceWantBuyColumns[] = {
+    {u"设备号"},   {u"现有库存"}, {u"总库存"}, {u"最大库存"},
+    {u"购买数量"}, {u"供应商"},   {u"价格"},   {u"计划时间"},
+};
+constexpr QueryField kDeviceWantBuyFields[] = {
+    {u"设备号c", u"code", Q::Text},           {u"现有库存d", u"now_number", Q::Number},
+    {u"总库存d", u"total_number", Q::Number}, {u"最大库存d", u"max_number", Q::Number},
+    {u"购买数量d", u"buy_number", Q::Number}, {u"供应商c", u"provider", Q::Text},
+    {u"价格d", u"price", Q::Number},          {u"计划时间c", u"buy_date", Q::Date},
+};
+
+// The log's columns are read by name.
+constexpr TableColumn kHowdoColumns[] = {
+    {u"操作员", false, u"do_user"},
+    {u"操作日期", false, u"do_date"},
+    {u"操作内容", false, u"do_what"},
+};
+
+constexpr TableColumn kUserColumns[] = {{u"用户名"}, {u"口令"}, {u"类别"}};
+
+} // namespace
+
+std::vector<RecordListModel::Column> TableDescription::listColumns() const
+{
+    std::vector<RecordListModel::Column> out;
+    for (const TableColumn& c : columns)
+        out.push_back({c.heading.toString(), c.single ? ListColumn::Single : ListColumn::Text,
+                       c.source.toString()});
+    return out;
+}
+
+namespace tables {
+const TableDescription deviceCode{&schema::DeviceCode, kDeviceCodeColumns, kDeviceCodeFields};
+const TableDescription device{&schema::Device, kDeviceColumns, kDeviceFields, &reports::stock};
+const TableDescription deviceIn{&schema::DeviceIn, kDeviceInColumns, kDeviceInFields,
+                                &reports::stockIn};
+const TableDescription deviceOut{&schema::DeviceOut, kDeviceOutColumns, kDeviceOutFields,
+                                 &reports::stockOut};
+const TableDescription deviceReturn{&schema::DeviceReturn, kDeviceReturnColumns,
+                                    kDeviceReturnFields, &reports::returns};
+const TableDescription deviceNeed{&schema::DeviceNeed, kDeviceNeedColumns, kDeviceNeedFields,
+                                  &reports::demand};
+const TableDescription deviceWantBuy{&schema::DeviceWantBuy, kDeviceWantBuyColumns,
+                                     kDeviceWantBuyFields, &reports::purchasePlan};
+const TableDescription howdo{&schema::Howdo, kHowdoColumns, {}, &reports::operationLog};
+const TableDescription user{&schema::User, kUserColumns};
+} // namespace tables
+
+std::span<const TableDescription* const> browserTables()
+{
+    static const TableDescription* const all[] = {
+        &tables::device,     &tables::deviceIn,      &tables::deviceOut, &tables::deviceReturn,
+        &tables::deviceNeed, &tables::deviceWantBuy, &tables::howdo};
+    return all;
+}
+
+const TableDescription* findBrowserTable(QStringView name)
+{
+    for (const TableDescription* t : browserTables())
+        if (t->name().compare(name, Qt::CaseInsensitive) == 0)
+            return t;
+    return nullptr;
+}
+
+} // namespace vok
