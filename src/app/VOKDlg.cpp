@@ -88,11 +88,11 @@ void CVOKDlg::buildButtons()
             continue;
         Frame& f = frames[int(row.group)];
         auto* b = new QPushButton(row.caption, f.box);
-        b->setObjectName(controlName(row.id));
+        b->setObjectName(row.name.toString());
         b->setMinimumHeight(26);
         b->setAutoDefault(false);
         f.layout->addWidget(b);
-        m_buttonWidgets.insert(row.id, b);
+        m_buttonWidgets.insert(row.name.toString(), b);
         const MainButton* r = &row;
         connect(b, &QPushButton::clicked, this, [this, r] {
             if (r->factory)
