@@ -90,9 +90,9 @@ CHyperLinkWnd* CAboutDlg::makeLink(QLabel* placeholder, const QString& text, con
 {
     const QRect rect(placeholder->mapTo(this, QPoint(0, 0)), placeholder->size());
     auto* w = new CHyperLinkWnd;
-    w->SetText(text);
-    w->SetLink(link);
-    w->Create(rect, this);
+    w->setText(text);
+    w->setLink(link);
+    w->showAt(rect, this);
     return w;
 }
 

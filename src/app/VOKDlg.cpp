@@ -149,8 +149,8 @@ bool CVOKDlg::logIn(bool again)
             return false;
         }
         m_connection = c;
-        m_log.Attach(c, dlg.userName());
-        m_log.Write(again ? QStringLiteral("重新登录数据库") : QStringLiteral("登录数据库"));
+        m_log.attach(c, dlg.userName());
+        m_log.write(again ? QStringLiteral("重新登录数据库") : QStringLiteral("登录数据库"));
         m_user = {dlg.userName(), dlg.password(), dlg.department(), dlg.classText(),
                   dlg.ownDepartment()};
         update();
@@ -167,7 +167,7 @@ void CVOKDlg::relogin()
 void CVOKDlg::replaceConnection(ConnectionPtr connection)
 {
     m_connection = std::move(connection);
-    m_log.Attach(m_connection, m_user.userName);
+    m_log.attach(m_connection, m_user.userName);
 }
 
 bool CVOKDlg::reconnect(QWidget* parent)

@@ -342,7 +342,7 @@ void CConsumptionDlg::askAndExport(Chart chart, const QString& title, const QStr
 
 void CConsumptionDlg::onPrint()
 {
-    PrintTableReport(*m_departments->records(), reports::consumption, m_context.userName, this);
+    printTableReport(*m_departments->records(), reports::consumption, m_context.userName, this);
 }
 
 } // namespace vok

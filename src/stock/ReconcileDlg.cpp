@@ -194,7 +194,7 @@ void CReconcileDlg::onCorrect()
 
 void CReconcileDlg::onPrint()
 {
-    PrintTableReport(*m_list->records(), reports::reconcile, m_context.userName, this);
+    printTableReport(*m_list->records(), reports::reconcile, m_context.userName, this);
 }
 
 } // namespace vok

@@ -331,7 +331,7 @@ void CStockDlg::onQuery()
 
 void CStockDlg::onPrint()
 {
-    PrintTableReport(*m_list->records(), reports::stock, m_context.userName, this);
+    printTableReport(*m_list->records(), reports::stock, m_context.userName, this);
 }
 
 } // namespace vok

@@ -150,7 +150,7 @@ ReportCell listCells(const RecordListModel& list)
 
 } // namespace
 
-void PrintTableReport(const RecordListModel& list, const ReportLayout& layout,
+void printTableReport(const RecordListModel& list, const ReportLayout& layout,
                       const QString& userName, QWidget* parent)
 {
     QPrinter printer(QPrinter::HighResolution);
@@ -160,7 +160,7 @@ void PrintTableReport(const RecordListModel& list, const ReportLayout& layout,
     printTableReport(printer, layout, list.rowCount(), listCells(list), userName, Clock::now());
 }
 
-void PreviewTableReport(const RecordListModel& list, const ReportLayout& layout,
+void previewTableReport(const RecordListModel& list, const ReportLayout& layout,
                         const QString& userName, QWidget* parent)
 {
     QPrinter printer(QPrinter::HighResolution);

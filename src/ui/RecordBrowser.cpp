@@ -514,7 +514,7 @@ void RecordBrowser::finishChange(QStringView notice, QStringView logText)
 {
     Messages::show(notice.toString(), QString(), Messages::Icon::None, Messages::Buttons::Ok, this);
     if (m_context.log)
-        m_context.log->Write(logText.toString());
+        m_context.log->write(logText.toString());
     refill();
 }
 
@@ -606,7 +606,7 @@ void RecordBrowser::onQuery()
 void RecordBrowser::onPrint()
 {
     if (m_d.report)
-        PrintTableReport(*m_list->records(), *m_d.report, m_context.userName, this);
+        printTableReport(*m_list->records(), *m_d.report, m_context.userName, this);
 }
 
 void RecordBrowser::onClear()

@@ -56,7 +56,7 @@ void TestCleanDlg::init()
     m_sandbox = std::make_unique<test::Sandbox>();
     m_db = m_sandbox->open();
     m_scripted = std::make_shared<test::ScriptedConnection>(m_db);
-    m_log.Attach(m_db, QStringLiteral("张三"));
+    m_log.attach(m_db, QStringLiteral("张三"));
     for (const char* sql : {
              "INSERT INTO DEVICE_CODE(code,name) VALUES('001','显示器')",
              "INSERT INTO DEVICE(code,now_number,high_number,low_number,total_number) "
@@ -76,7 +76,7 @@ void TestCleanDlg::init()
 void TestCleanDlg::cleanup()
 {
     m_scripted.reset();
-    m_log.Attach(nullptr, {});
+    m_log.attach(nullptr, {});
     m_db.reset();
     m_sandbox.reset();
 }

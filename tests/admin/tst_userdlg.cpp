@@ -79,7 +79,7 @@ void TestUserDlg::init()
     m_sandbox = std::make_unique<test::Sandbox>();
     m_db = m_sandbox->open();
     m_scripted = std::make_shared<test::ScriptedConnection>(m_db);
-    m_log.Attach(m_db, QStringLiteral("管理员"));
+    m_log.attach(m_db, QStringLiteral("管理员"));
     Accounts::add(*m_db, QStringLiteral("管理员"), QStringLiteral("Secret"), QStringLiteral("1"));
     // A row of an older version, its password as plain text.
     m_db->execute("INSERT INTO user (user,pswd,class) VALUES('老王','old','2')");
@@ -88,7 +88,7 @@ void TestUserDlg::init()
 void TestUserDlg::cleanup()
 {
     m_scripted.reset();
-    m_log.Attach(nullptr, {});
+    m_log.attach(nullptr, {});
     m_db.reset();
     m_sandbox.reset();
 }

@@ -36,7 +36,7 @@ public:
         : m_sandbox(std::make_unique<Sandbox>()), db(m_sandbox->open()),
           scripted(std::make_shared<ScriptedConnection>(db))
     {
-        log.Attach(db, QStringLiteral("张三"));
+        log.attach(db, QStringLiteral("张三"));
         for (const char* code : {"B2", "a1", "C3"})
             db->execute(QStringLiteral("INSERT INTO DEVICE_CODE(code,name) VALUES('%1','名%1')")
                             .arg(QLatin1String(code)));

@@ -80,7 +80,7 @@ void TestDeviceInDlg::init()
     m_db = m_sandbox->open();
     m_scripted = std::make_shared<test::ScriptedConnection>(m_db);
     m_log = std::make_unique<COperationLog>();
-    m_log->Attach(m_db, QStringLiteral("张三"));
+    m_log->attach(m_db, QStringLiteral("张三"));
     for (const char* code : {"B2", "a1", "C3", "A'1"})
         m_db->execute(QStringLiteral("INSERT INTO DEVICE_CODE(code,name) VALUES('%1','x')")
                           .arg(QString::fromUtf8(code).replace(QLatin1Char('\''), "''")));

@@ -93,7 +93,7 @@ void TestViewIn::init()
     m_c = m_sandbox->open();
     for (const char* s : kSeed)
         m_c->execute(u(s));
-    m_log.Attach(m_c, QStringLiteral("admin"));
+    m_log.attach(m_c, QStringLiteral("admin"));
 }
 
 void TestViewIn::cleanup()

@@ -59,7 +59,7 @@ void TestDeviceCodeDlg::init()
     m_db = m_sandbox->open();
     m_scripted = std::make_shared<test::ScriptedConnection>(m_db);
     m_log = std::make_unique<COperationLog>();
-    m_log->Attach(m_db, QStringLiteral("张三"));
+    m_log->attach(m_db, QStringLiteral("张三"));
     m_db->execute(QStringLiteral("INSERT INTO DEVICE_CODE(code,name) VALUES('001','显示器')"));
     m_db->execute(QStringLiteral("INSERT INTO DEVICE_CODE(code,name) VALUES('002','打印机')"));
     m_db->execute(QStringLiteral("INSERT INTO DEVICE_CODE(code,name) VALUES('003','扫描仪')"));

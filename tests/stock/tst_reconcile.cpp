@@ -88,7 +88,7 @@ void TestReconcile::init()
     m_sandbox = std::make_unique<test::Sandbox>();
     m_db = m_sandbox->open();
     m_log = std::make_unique<COperationLog>();
-    m_log->Attach(m_db, u("张三"));
+    m_log->attach(m_db, u("张三"));
     Clock::setNow(QDateTime(QDate(2026, 3, 15), QTime(10, 0)));
 }
 

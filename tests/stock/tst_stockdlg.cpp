@@ -105,7 +105,7 @@ void TestStockDlg::init()
     m_db = m_sandbox->open();
     m_scripted = std::make_shared<test::ScriptedConnection>(m_db);
     m_log = std::make_unique<COperationLog>();
-    m_log->Attach(m_db, QStringLiteral("张三"));
+    m_log->attach(m_db, QStringLiteral("张三"));
     for (const char* code : {"b2", "A1", "c3", "x'y"})
         m_db->execute(QStringLiteral("INSERT INTO DEVICE_CODE(code,name) VALUES('%1','n')")
                           .arg(QString::fromUtf8(code).replace(u'\'', QStringLiteral("''"))));
