@@ -4,7 +4,6 @@
 
 #include "db/DbError.h"
 #include "ui/ComErrorBox.h"
-#include "ui/DialogStyle.h"
 #include "ui/MessageService.h"
 #include "ui/Refusal.h"
 
@@ -28,9 +27,7 @@ enum : int
     IDC_CLEAN_NEED = 1223,
     IDC_CLEAN_RETURN = 1224,
     IDC_CLEAN_WANTBUY = 1225,
-    IDC_CLEAN_LOG = 1226,
-    IDC_CONFIRM = 1,
-    IDC_CANCEL = 2
+    IDC_CLEAN_LOG = 1226
 };
 
 } // namespace
@@ -42,38 +39,44 @@ CCleanDlg::CCleanDlg(const FormContext& context, QWidget* parent)
 
     struct Spec
     {
+        // The box's number in the dialog: its place in the grid and in the
+        // tab order.
         int id;
+        const char16_t* name;
         const char16_t* caption;
         const char16_t* table;
     };
     // The order the statements run in: the log before the purchase plan.
     const Spec specs[] = {
-        {IDC_CLEAN_CODE, u"清理设备代码表格", u"DEVICE_CODE"},
-        {IDC_CLEAN_IN, u"清理设备入库表格", u"DEVICE_IN"},
-        {IDC_CLEAN_OUT, u"清理设备出库表格", u"DEVICE_OUT"},
-        {IDC_CLEAN_DEVICE, u"清理设备库存表格", u"DEVICE"},
-        {IDC_CLEAN_NEED, u"清理部门需求表格", u"DEVICE_NEED"},
-        {IDC_CLEAN_RETURN, u"清理设备还库表格", u"DEVICE_RETURN"},
-        {IDC_CLEAN_LOG, u"清理操作日志表格", u"HOWDO"},
-        {IDC_CLEAN_WANTBUY, u"清理设备采购计划表格", u"DEVICE_WANTBUY"},
+        {IDC_CLEAN_CODE, u"cleanCode", u"清理设备代码表格", u"DEVICE_CODE"},
+        {IDC_CLEAN_IN, u"cleanIn", u"清理设备入库表格", u"DEVICE_IN"},
+        {IDC_CLEAN_OUT, u"cleanOut", u"清理设备出库表格", u"DEVICE_OUT"},
+        {IDC_CLEAN_DEVICE, u"cleanDevice", u"清理设备库存表格", u"DEVICE"},
+        {IDC_CLEAN_NEED, u"cleanNeed", u"清理部门需求表格", u"DEVICE_NEED"},
+        {IDC_CLEAN_RETURN, u"cleanReturn", u"清理设备还库表格", u"DEVICE_RETURN"},
+        {IDC_CLEAN_LOG, u"cleanLog", u"清理操作日志表格", u"HOWDO"},
+        {IDC_CLEAN_WANTBUY, u"cleanWantBuy", u"清理设备采购计划表格", u"DEVICE_WANTBUY"},
     };
+    constexpr int kBoxes = IDC_CLEAN_LOG - IDC_CLEAN_CODE + 1;
+    QCheckBox* byNumber[kBoxes] = {};
     auto* grid = new QGridLayout;
     grid->setHorizontalSpacing(24);
     for (const Spec& s : specs) {
         auto* box = new QCheckBox(QString::fromUtf16(s.caption), this);
-        box->setObjectName(controlName(s.id));
-        // Odd ids in the left column, even ones in the right, in id order.
+        box->setObjectName(QString::fromUtf16(s.name));
+        // Odd numbers in the left column, even ones in the right, in order.
         const int index = s.id - IDC_CLEAN_CODE;
         grid->addWidget(box, index / 2, index % 2);
-        m_boxes.push_back({s.id, QString::fromUtf16(s.table), box});
+        byNumber[index] = box;
+        m_boxes.push_back({QString::fromUtf16(s.table), box});
     }
 
     auto* confirm = new QPushButton(QStringLiteral("确    认"), this);
-    confirm->setObjectName(controlName(IDC_CONFIRM));
+    confirm->setObjectName(QStringLiteral("confirm"));
     confirm->setDefault(true);
     connect(confirm, &QPushButton::clicked, this, &CCleanDlg::onConfirm);
     auto* cancel = new QPushButton(QStringLiteral("取    消"), this);
-    cancel->setObjectName(controlName(IDC_CANCEL));
+    cancel->setObjectName(QStringLiteral("cancel"));
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 
     auto* prompt = new QLabel(QStringLiteral("请选择你想要清理的表格："), this);
@@ -90,10 +93,8 @@ CCleanDlg::CCleanDlg(const FormContext& context, QWidget* parent)
     layout->addSpacing(8);
     layout->addLayout(buttons);
 
-    // Tab order by control id: the boxes, then confirm and cancel.
-    QList<QWidget*> order;
-    for (int id = IDC_CLEAN_CODE; id <= IDC_CLEAN_LOG; ++id)
-        order << findChild<QCheckBox*>(controlName(id));
+    // Tab order by number: the boxes, then confirm and cancel.
+    QList<QWidget*> order(std::begin(byNumber), std::end(byNumber));
     order << confirm << cancel;
     for (int i = 1; i < order.size(); ++i)
         setTabOrder(order.at(i - 1), order.at(i));

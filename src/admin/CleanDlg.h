@@ -20,7 +20,6 @@ private:
 
     struct Box
     {
-        int id;
         QString table;
         QCheckBox* box;
     };

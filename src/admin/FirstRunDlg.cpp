@@ -18,21 +18,6 @@
 
 namespace vok {
 
-namespace {
-
-// The log-in's numbers for the fields both dialogs have.
-enum : int
-{
-    IDOK = 1,
-    IDCANCEL = 2,
-    IDC_USER = 1000,
-    IDC_PASSWORD = 1001,
-    IDC_DEPARTMENT = 1163,
-    IDC_REPEAT = 1177
-};
-
-} // namespace
-
 CFirstRunDlg::CFirstRunDlg(QWidget* parent) : QDialog(parent)
 {
     setWindowTitle(QStringLiteral("建立管理员帐户"));
@@ -43,15 +28,15 @@ CFirstRunDlg::CFirstRunDlg(QWidget* parent) : QDialog(parent)
         this);
 
     m_userEdit = new QLineEdit(this);
-    m_userEdit->setObjectName(controlName(IDC_USER));
+    m_userEdit->setObjectName(QStringLiteral("user"));
     m_passwordEdit = new QLineEdit(this);
-    m_passwordEdit->setObjectName(controlName(IDC_PASSWORD));
+    m_passwordEdit->setObjectName(QStringLiteral("password"));
     m_passwordEdit->setEchoMode(QLineEdit::Password);
     m_repeatEdit = new QLineEdit(this);
-    m_repeatEdit->setObjectName(controlName(IDC_REPEAT));
+    m_repeatEdit->setObjectName(QStringLiteral("repeat"));
     m_repeatEdit->setEchoMode(QLineEdit::Password);
     m_departmentCombo = new QComboBox(this);
-    m_departmentCombo->setObjectName(controlName(IDC_DEPARTMENT));
+    m_departmentCombo->setObjectName(QStringLiteral("department"));
     m_departmentCombo->addItems(departmentNames());
 
     auto* form = new QFormLayout;
@@ -61,10 +46,10 @@ CFirstRunDlg::CFirstRunDlg(QWidget* parent) : QDialog(parent)
     form->addRow(QStringLiteral("部门："), m_departmentCombo);
 
     m_okButton = new QPushButton(QStringLiteral("确   定"), this);
-    m_okButton->setObjectName(controlName(IDOK));
+    m_okButton->setObjectName(QStringLiteral("ok"));
     m_okButton->setDefault(true);
     m_cancelButton = new QPushButton(QStringLiteral("取   消"), this);
-    m_cancelButton->setObjectName(controlName(IDCANCEL));
+    m_cancelButton->setObjectName(QStringLiteral("cancel"));
     m_cancelButton->setAutoDefault(false);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();

@@ -58,40 +58,25 @@ void CLoginDlg::resetWrongEntryCountForTests()
     wrongEntries = 0;
 }
 
-namespace {
-
-enum : int
-{
-    IDOK = 1,
-    IDC_USER = 1000,
-    IDC_PASSWORD = 1001,
-    IDC_DEPARTMENT = 1163,
-    IDC_HELP = 1164,
-    IDC_TITLE = 1175,
-    IDC_CLEAR = 1176
-};
-
-} // namespace
-
 CLoginDlg::CLoginDlg(QWidget* parent) : QDialog(parent)
 {
     setWindowTitle(QStringLiteral("登录数据库"));
     applyProgramStyle(this);
 
     m_title = new QLabel(QStringLiteral("登录数据库窗口"), this);
-    m_title->setObjectName(controlName(IDC_TITLE));
+    m_title->setObjectName(QStringLiteral("title"));
     QFont big = font();
     big.setPixelSize(36);
     m_title->setFont(big);
     m_title->setAlignment(Qt::AlignCenter);
 
     m_userEdit = new QLineEdit(this);
-    m_userEdit->setObjectName(controlName(IDC_USER));
+    m_userEdit->setObjectName(QStringLiteral("user"));
     m_passwordEdit = new QLineEdit(this);
-    m_passwordEdit->setObjectName(controlName(IDC_PASSWORD));
+    m_passwordEdit->setObjectName(QStringLiteral("password"));
     m_passwordEdit->setEchoMode(QLineEdit::Password);
     m_departmentCombo = new QComboBox(this);
-    m_departmentCombo->setObjectName(controlName(IDC_DEPARTMENT));
+    m_departmentCombo->setObjectName(QStringLiteral("department"));
     m_departmentCombo->setEditable(true);
     m_departmentCombo->setInsertPolicy(QComboBox::NoInsert);
     QStringList names = departmentNames();
@@ -108,13 +93,13 @@ CLoginDlg::CLoginDlg(QWidget* parent) : QDialog(parent)
     departmentLabel->setBuddy(m_departmentCombo);
 
     m_loginButton = new QPushButton(QStringLiteral("登   录"), this);
-    m_loginButton->setObjectName(controlName(IDOK));
+    m_loginButton->setObjectName(QStringLiteral("login"));
     m_loginButton->setDefault(true);
     m_clearButton = new QPushButton(QStringLiteral("放   弃"), this);
-    m_clearButton->setObjectName(controlName(IDC_CLEAR));
+    m_clearButton->setObjectName(QStringLiteral("clear"));
     m_clearButton->setAutoDefault(false);
     m_helpButton = new QPushButton(QStringLiteral("帮   助"), this);
-    m_helpButton->setObjectName(controlName(IDC_HELP));
+    m_helpButton->setObjectName(QStringLiteral("help"));
     m_helpButton->setAutoDefault(false);
 
     auto* fields = new QGridLayout;

@@ -21,26 +21,11 @@ namespace vok {
 
 namespace {
 
-enum : int
-{
-    IDC_USER = 1153,
-    IDC_PASSWORD = 1154,
-    IDC_DELETE = 1162,
-    IDC_NEW_USER = 1156,
-    IDC_NEW_PASSWORD = 1157,
-    IDC_CLASS = 1155,
-    IDC_CONFIRM = 1158,
-    IDC_ADD = 1160,
-    IDC_MODIFY = 1161,
-    IDC_HELP = 1168,
-    IDC_EXIT = 2
-};
-
-QLineEdit* addField(QGridLayout* grid, int row, int column, const QString& label, int id,
-                    bool masked, QWidget* parent)
+QLineEdit* addField(QGridLayout* grid, int row, int column, const QString& label,
+                    const QString& name, bool masked, QWidget* parent)
 {
     auto* edit = new QLineEdit(parent);
-    edit->setObjectName(controlName(id));
+    edit->setObjectName(name);
     if (masked)
         edit->setEchoMode(QLineEdit::Password);
     auto* l = new QLabel(label, parent);
@@ -50,10 +35,10 @@ QLineEdit* addField(QGridLayout* grid, int row, int column, const QString& label
     return edit;
 }
 
-QPushButton* addButton(int id, const QString& caption, QWidget* parent)
+QPushButton* addButton(const QString& name, const QString& caption, QWidget* parent)
 {
     auto* b = new QPushButton(caption, parent);
-    b->setObjectName(controlName(id));
+    b->setObjectName(name);
     b->setAutoDefault(false);
     return b;
 }
@@ -68,26 +53,29 @@ CUserDlg::CUserDlg(const FormContext& context, QWidget* parent)
     auto* existing = new QGroupBox(QStringLiteral("输入已有用户"), this);
     existing->setObjectName(QStringLiteral("existingGroup"));
     auto* existingGrid = new QGridLayout(existing);
-    m_userName =
-        addField(existingGrid, 0, 0, QStringLiteral("用户名："), IDC_USER, false, existing);
-    m_password =
-        addField(existingGrid, 0, 1, QStringLiteral("原密码："), IDC_PASSWORD, true, existing);
-    QPushButton* remove = addButton(IDC_DELETE, QStringLiteral("删  除"), existing);
+    m_userName = addField(existingGrid, 0, 0, QStringLiteral("用户名："), QStringLiteral("user"),
+                          false, existing);
+    m_password = addField(existingGrid, 0, 1, QStringLiteral("原密码："),
+                          QStringLiteral("password"), true, existing);
+    QPushButton* remove = addButton(QStringLiteral("delete"), QStringLiteral("删  除"), existing);
     existingGrid->addWidget(remove, 1, 3, Qt::AlignRight);
 
     auto* fresh = new QGroupBox(QStringLiteral("输入新用户"), this);
     fresh->setObjectName(QStringLiteral("newGroup"));
     auto* freshGrid = new QGridLayout(fresh);
-    m_newName = addField(freshGrid, 0, 0, QStringLiteral("新用户名："), IDC_NEW_USER, false, fresh);
-    m_newPassword =
-        addField(freshGrid, 0, 1, QStringLiteral("新密码："), IDC_NEW_PASSWORD, true, fresh);
-    m_class = addField(freshGrid, 1, 0, QStringLiteral("权限："), IDC_CLASS, false, fresh);
-    m_confirm = addField(freshGrid, 1, 1, QStringLiteral("密码确认："), IDC_CONFIRM, true, fresh);
+    m_newName = addField(freshGrid, 0, 0, QStringLiteral("新用户名："), QStringLiteral("newUser"),
+                         false, fresh);
+    m_newPassword = addField(freshGrid, 0, 1, QStringLiteral("新密码："),
+                             QStringLiteral("newPassword"), true, fresh);
+    m_class =
+        addField(freshGrid, 1, 0, QStringLiteral("权限："), QStringLiteral("class"), false, fresh);
+    m_confirm = addField(freshGrid, 1, 1, QStringLiteral("密码确认："), QStringLiteral("confirm"),
+                         true, fresh);
 
-    QPushButton* add = addButton(IDC_ADD, QStringLiteral("增  加"), this);
-    QPushButton* modify = addButton(IDC_MODIFY, QStringLiteral("修  改"), this);
-    QPushButton* help = addButton(IDC_HELP, QStringLiteral("帮　助"), this);
-    QPushButton* exit = addButton(IDC_EXIT, QStringLiteral("退　出"), this);
+    QPushButton* add = addButton(QStringLiteral("add"), QStringLiteral("增  加"), this);
+    QPushButton* modify = addButton(QStringLiteral("modify"), QStringLiteral("修  改"), this);
+    QPushButton* help = addButton(QStringLiteral("help"), QStringLiteral("帮　助"), this);
+    QPushButton* exit = addButton(QStringLiteral("exit"), QStringLiteral("退　出"), this);
     auto* buttons = new QHBoxLayout;
     for (QPushButton* b : {add, modify, help, exit})
         buttons->addWidget(b);

@@ -13,17 +13,6 @@
 
 namespace vok {
 
-namespace {
-
-enum : int
-{
-    IDOK = 1,
-    IDC_HOMEPAGE = 160,
-    IDC_MAIL = 1213
-};
-
-} // namespace
-
 QString CAboutDlg::homepage()
 {
     return QStringLiteral("https://vok.example.org/");
@@ -55,9 +44,9 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
     // Hidden placeholders that keep their room: the link windows are laid
     // over them.
     m_homepagePlaceholder = new QLabel(homepage(), this);
-    m_homepagePlaceholder->setObjectName(controlName(IDC_HOMEPAGE));
+    m_homepagePlaceholder->setObjectName(QStringLiteral("homepage"));
     m_mailPlaceholder = new QLabel(mailAddress(), this);
-    m_mailPlaceholder->setObjectName(controlName(IDC_MAIL));
+    m_mailPlaceholder->setObjectName(QStringLiteral("mail"));
     for (QLabel* l : {m_homepagePlaceholder, m_mailPlaceholder}) {
         QSizePolicy sp = l->sizePolicy();
         sp.setRetainSizeWhenHidden(true);
@@ -84,7 +73,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
     inside->setContentsMargins(14, 18, 14, 14);
 
     auto* ok = new QPushButton(QStringLiteral("确定"), this);
-    ok->setObjectName(controlName(IDOK));
+    ok->setObjectName(QStringLiteral("ok"));
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
     auto* buttons = new QHBoxLayout;
@@ -101,9 +90,9 @@ CHyperLinkWnd* CAboutDlg::makeLink(QLabel* placeholder, const QString& text, con
 {
     const QRect rect(placeholder->mapTo(this, QPoint(0, 0)), placeholder->size());
     auto* w = new CHyperLinkWnd;
-    w->SetText(text);
-    w->SetLink(link);
-    w->Create(rect, this);
+    w->setText(text);
+    w->setLink(link);
+    w->showAt(rect, this);
     return w;
 }
 

@@ -28,10 +28,6 @@
 
 namespace vok {
 
-namespace {
-
-} // namespace
-
 void loadTranslations(QCoreApplication& app)
 {
     const QString dir = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
@@ -159,154 +155,166 @@ QString systemUserName()
     return {};
 }
 
+// The application object: a plain core one for scripted set-up, else one
+// with widgets (offscreen for a report to a file).
+std::unique_ptr<QCoreApplication> makeApplication(int& argc, char** argv)
+{
+    const bool report = isReport(argc, argv);
+    if (report)
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (isHeadless(argc, argv) && !report)
+        return std::make_unique<QCoreApplication>(argc, argv);
+    auto app = std::make_unique<QApplication>(argc, argv);
+    // Lets the desktop match the windows to the menu entry vok.desktop.
+    QGuiApplication::setDesktopFileName(QStringLiteral("vok"));
+    installComErrorBox();
+    return app;
+}
+
+// The options of starting, the folders and scripted set-up. Help and
+// version have descriptions in both languages (Qt's own are in one).
+void addSetUpOptions(QCommandLineParser& parser)
+{
+    parser.addOption({{QStringLiteral("h"), QStringLiteral("help")},
+                      QStringLiteral("显示这些选项后退出。\nShow these options and exit.")});
+    parser.addOption({{QStringLiteral("v"), QStringLiteral("version")},
+                      QStringLiteral("显示版本后退出。\nShow the version and exit.")});
+    parser.addOption(
+        {QStringLiteral("data-dir"),
+         QStringLiteral("部门数据库所在的文件夹。\nFolder of the department databases."),
+         QStringLiteral("DIR")});
+    parser.addOption(
+        {QStringLiteral("backup-dir"),
+         QStringLiteral("备份数据库所用的文件夹（默认 ~/备份）。\nFolder of the database backups "
+                        "(default ~/备份)."),
+         QStringLiteral("DIR")});
+    parser.addOption(
+        {QStringLiteral("init"),
+         QStringLiteral(
+             "建立五个部门的数据库后退出。\nCreate the five department databases and exit.")});
+    parser.addOption(
+        {QStringLiteral("add-user"),
+         QStringLiteral("建立一个用户（密码从标准输入读取）后退出；需要 --class 和 --department。\n"
+                        "Create an account (password from standard input) and exit; needs "
+                        "--class and --department."),
+         QStringLiteral("NAME")});
+    parser.addOption(
+        {QStringLiteral("class"),
+         QStringLiteral("新用户的级别（1 管理员，3 只读）。\nClass of the new account (1 "
+                        "administrator, 3 read-only)."),
+         QStringLiteral("C")});
+    parser.addOption(
+        {QStringLiteral("department"),
+         QStringLiteral("新用户或报表的部门，如 部门A（报表默认为部门A）。\nDepartment of the new "
+                        "account or of the report, e.g. 部门A (reports: 部门A by default)."),
+         QStringLiteral("DEPARTMENT")});
+    parser.addOption(
+        {QStringLiteral("dsn-schema"),
+         QStringLiteral(
+             "输出在数据库服务器上建立一个部门数据库的 SQL 脚本后退出（ENGINE：postgresql）。\n"
+             "Print the SQL script that creates a department database on a server and exit "
+             "(ENGINE: postgresql)."),
+         QStringLiteral("ENGINE")});
+}
+
+// The options of a report written to a file.
+void addReportOptions(QCommandLineParser& parser)
+{
+    parser.addOption(
+        {QStringLiteral("report"),
+         QStringLiteral("把一个表的报表（如浏览窗口列出的那样）写入 --pdf 指定的文件后退出；"
+                        "TABLE：DEVICE_IN 等。\nWrite the report of a table, as its browser lists "
+                        "it, to the --pdf file and exit; TABLE: DEVICE_IN, ..."),
+         QStringLiteral("TABLE")});
+    parser.addOption({QStringLiteral("pdf"),
+                      QStringLiteral("报表的 PDF 文件。\nThe report's PDF file."),
+                      QStringLiteral("FILE")});
+    parser.addOption(
+        {QStringLiteral("preparer"),
+         QStringLiteral("报表的制表人（默认为系统用户名）。\nThe report's preparer (default: the "
+                        "system user's name)."),
+         QStringLiteral("NAME")});
+    parser.addOption(
+        {QStringLiteral("query"),
+         QStringLiteral("只列出查询结果：--query FIELD OP VALUE，如 --query 供应商c = 公司。\n"
+                        "Report only a query's result: --query FIELD OP VALUE."),
+         QStringLiteral("FIELD")});
+}
+
+// vok --report TABLE --pdf FILE [--department D] [--preparer P]
+// [--query FIELD OP VALUE]: the report of one table written to a file.
+int runReport(const QCommandLineParser& parser)
+{
+    ReportRequest request;
+    request.table = parser.value(QStringLiteral("report"));
+    request.pdfFile = parser.value(QStringLiteral("pdf"));
+    if (request.pdfFile.isEmpty()) {
+        printError(QStringLiteral("缺少 --pdf FILE。"));
+        return 2;
+    }
+    if (parser.isSet(QStringLiteral("department")))
+        request.department = parser.value(QStringLiteral("department"));
+    request.preparer = parser.isSet(QStringLiteral("preparer"))
+                           ? parser.value(QStringLiteral("preparer"))
+                           : systemUserName();
+    const QStringList rest = parser.positionalArguments();
+    if (parser.isSet(QStringLiteral("query"))) {
+        if (rest.size() != 2) {
+            printError(QStringLiteral("--query 需要三个值：FIELD OP VALUE。"));
+            return 2;
+        }
+        request.query = true;
+        request.field = parser.value(QStringLiteral("query"));
+        request.op = rest.at(0);
+        request.value = rest.at(1);
+    } else if (!rest.isEmpty()) {
+        printError(QStringLiteral("多余的参数：%1").arg(rest.join(QLatin1Char(' '))));
+        return 2;
+    }
+    QString error;
+    const int rc = writeTableReport(request, &error);
+    if (rc != 0)
+        printError(error);
+    return rc;
+}
+
 } // namespace
 
 int runApplication(int argc, char** argv)
 {
-    std::unique_ptr<QCoreApplication> app;
-    const bool report = isReport(argc, argv);
-    if (report)
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    if (isHeadless(argc, argv) && !report) {
-        app = std::make_unique<QCoreApplication>(argc, argv);
-    } else {
-        app = std::make_unique<QApplication>(argc, argv);
-        // Lets the desktop match the windows to the menu entry vok.desktop.
-        QGuiApplication::setDesktopFileName(QStringLiteral("vok"));
-        installComErrorBox();
-    }
+    const std::unique_ptr<QCoreApplication> app = makeApplication(argc, argv);
     QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
     loadTranslations(*app);
 
     QCoreApplication::setApplicationVersion(QStringLiteral(VOK_VERSION));
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("仓库管理系统\nWarehouse management"));
-    // Help and version with descriptions in both languages (Qt's own are
-    // in one).
-    const QCommandLineOption help(
-        QStringList{QStringLiteral("h"), QStringLiteral("help")},
-        QStringLiteral("显示这些选项后退出。\nShow these options and exit."));
-    const QCommandLineOption version(
-        QStringList{QStringLiteral("v"), QStringLiteral("version")},
-        QStringLiteral("显示版本后退出。\nShow the version and exit."));
-    const QCommandLineOption dataDir(
-        QStringLiteral("data-dir"),
-        QStringLiteral("部门数据库所在的文件夹。\nFolder of the department databases."),
-        QStringLiteral("DIR"));
-    const QCommandLineOption backupDir(
-        QStringLiteral("backup-dir"),
-        QStringLiteral("备份数据库所用的文件夹（默认 ~/备份）。\nFolder of the database backups "
-                       "(default ~/备份)."),
-        QStringLiteral("DIR"));
-    const QCommandLineOption init(
-        QStringLiteral("init"),
-        QStringLiteral(
-            "建立五个部门的数据库后退出。\nCreate the five department databases and exit."));
-    const QCommandLineOption dsnSchema(
-        QStringLiteral("dsn-schema"),
-        QStringLiteral(
-            "输出在数据库服务器上建立一个部门数据库的 SQL 脚本后退出（ENGINE：postgresql）。\n"
-            "Print the SQL script that creates a department database on a server and exit "
-            "(ENGINE: postgresql)."),
-        QStringLiteral("ENGINE"));
-    const QCommandLineOption addUserOption(
-        QStringLiteral("add-user"),
-        QStringLiteral("建立一个用户（密码从标准输入读取）后退出；需要 --class 和 --department。\n"
-                       "Create an account (password from standard input) and exit; needs --class "
-                       "and --department."),
-        QStringLiteral("NAME"));
-    const QCommandLineOption classOption(
-        QStringLiteral("class"),
-        QStringLiteral("新用户的级别（1 管理员，3 只读）。\nClass of the new account (1 "
-                       "administrator, 3 read-only)."),
-        QStringLiteral("C"));
-    const QCommandLineOption departmentOption(
-        QStringLiteral("department"),
-        QStringLiteral("新用户或报表的部门，如 部门A（报表默认为部门A）。\nDepartment of the new "
-                       "account or of the report, e.g. 部门A (reports: 部门A by default)."),
-        QStringLiteral("DEPARTMENT"));
-    const QCommandLineOption reportOption(
-        QStringLiteral("report"),
-        QStringLiteral("把一个表的报表（如浏览窗口列出的那样）写入 --pdf 指定的文件后退出；"
-                       "TABLE：DEVICE_IN 等。\nWrite the report of a table, as its browser lists "
-                       "it, to the --pdf file and exit; TABLE: DEVICE_IN, ..."),
-        QStringLiteral("TABLE"));
-    const QCommandLineOption pdfOption(QStringLiteral("pdf"),
-                                       QStringLiteral("报表的 PDF 文件。\nThe report's PDF file."),
-                                       QStringLiteral("FILE"));
-    const QCommandLineOption preparerOption(
-        QStringLiteral("preparer"),
-        QStringLiteral("报表的制表人（默认为系统用户名）。\nThe report's preparer (default: the "
-                       "system user's name)."),
-        QStringLiteral("NAME"));
-    const QCommandLineOption queryOption(
-        QStringLiteral("query"),
-        QStringLiteral("只列出查询结果：--query FIELD OP VALUE，如 --query 供应商c = 公司。\n"
-                       "Report only a query's result: --query FIELD OP VALUE."),
-        QStringLiteral("FIELD"));
-    parser.addOption(help);
-    parser.addOption(version);
-    parser.addOption(dataDir);
-    parser.addOption(backupDir);
-    parser.addOption(init);
-    parser.addOption(addUserOption);
-    parser.addOption(classOption);
-    parser.addOption(departmentOption);
-    parser.addOption(dsnSchema);
-    parser.addOption(reportOption);
-    parser.addOption(pdfOption);
-    parser.addOption(preparerOption);
-    parser.addOption(queryOption);
+    addSetUpOptions(parser);
+    addReportOptions(parser);
     parser.process(*app);
-    if (parser.isSet(help))
+    const auto option = [&parser](const char* name) {
+        return parser.isSet(QString::fromLatin1(name));
+    };
+    const auto value = [&parser](const char* name) {
+        return parser.value(QString::fromLatin1(name));
+    };
+    if (option("help"))
         parser.showHelp(0);
-    if (parser.isSet(version))
+    if (option("version"))
         parser.showVersion();
+    if (option("dsn-schema"))
+        return printSchema(value("dsn-schema"));
 
-    if (parser.isSet(dsnSchema))
-        return printSchema(parser.value(dsnSchema));
-
-    if (parser.isSet(dataDir))
-        DataFolder::setPath(parser.value(dataDir));
-    if (parser.isSet(backupDir))
-        BackupFolder::setPath(parser.value(backupDir));
-    if (parser.isSet(init))
+    if (option("data-dir"))
+        DataFolder::setPath(value("data-dir"));
+    if (option("backup-dir"))
+        BackupFolder::setPath(value("backup-dir"));
+    if (option("init"))
         return initDatabases();
-    if (parser.isSet(reportOption)) {
-        ReportRequest request;
-        request.table = parser.value(reportOption);
-        request.pdfFile = parser.value(pdfOption);
-        if (request.pdfFile.isEmpty()) {
-            printError(QStringLiteral("缺少 --pdf FILE。"));
-            return 2;
-        }
-        if (parser.isSet(departmentOption))
-            request.department = parser.value(departmentOption);
-        request.preparer =
-            parser.isSet(preparerOption) ? parser.value(preparerOption) : systemUserName();
-        const QStringList rest = parser.positionalArguments();
-        if (parser.isSet(queryOption)) {
-            if (rest.size() != 2) {
-                printError(QStringLiteral("--query 需要三个值：FIELD OP VALUE。"));
-                return 2;
-            }
-            request.query = true;
-            request.field = parser.value(queryOption);
-            request.op = rest.at(0);
-            request.value = rest.at(1);
-        } else if (!rest.isEmpty()) {
-            printError(QStringLiteral("多余的参数：%1").arg(rest.join(QLatin1Char(' '))));
-            return 2;
-        }
-        QString error;
-        const int rc = writeTableReport(request, &error);
-        if (rc != 0)
-            printError(error);
-        return rc;
-    }
-    if (parser.isSet(addUserOption))
-        return addUser(parser.value(addUserOption), parser.value(classOption),
-                       parser.value(departmentOption));
+    if (option("report"))
+        return runReport(parser);
+    if (option("add-user"))
+        return addUser(value("add-user"), value("class"), value("department"));
     return CVOKApp().run();
 }
 

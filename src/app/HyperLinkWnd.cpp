@@ -12,19 +12,19 @@ CHyperLinkWnd::CHyperLinkWnd()
     setCursor(Qt::PointingHandCursor);
 }
 
-bool CHyperLinkWnd::SetText(const QString& text)
+bool CHyperLinkWnd::setText(const QString& text)
 {
     m_text = text;
     update();
     return true;
 }
 
-void CHyperLinkWnd::SetLink(const QString& link)
+void CHyperLinkWnd::setLink(const QString& link)
 {
     m_link = link;
 }
 
-bool CHyperLinkWnd::Create(const QRect& rect, QWidget* parent)
+bool CHyperLinkWnd::showAt(const QRect& rect, QWidget* parent)
 {
     setParent(parent);
     setGeometry(rect);

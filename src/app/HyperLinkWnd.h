@@ -13,10 +13,10 @@ class CHyperLinkWnd : public QWidget
 public:
     CHyperLinkWnd();
 
-    bool SetText(const QString& text);
-    void SetLink(const QString& link);
+    bool setText(const QString& text);
+    void setLink(const QString& link);
     // Shows the link over rect (parent coordinates) as a child of parent.
-    bool Create(const QRect& rect, QWidget* parent);
+    bool showAt(const QRect& rect, QWidget* parent);
 
     const QString& text() const { return m_text; }
     const QString& link() const { return m_link; }

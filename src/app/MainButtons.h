@@ -32,7 +32,8 @@ using WindowAction = std::function<void(CVOKDlg& window)>;
 // an action is not shown.
 struct MainButton
 {
-    int id = 0;
+    // The button's object name: what it opens or does.
+    QStringView name;
     ButtonGroup group = ButtonGroup::System;
     QString caption;
     // Refused while the user was found only in another department.

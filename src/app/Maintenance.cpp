@@ -89,7 +89,7 @@ QString Maintenance::keptCopyFile(const QString& dsn)
 void Maintenance::backupDatabases(COperationLog& log, QWidget* parent)
 {
     // Written first, so that the entry is in the copy.
-    log.Write(QStringLiteral("备份数据库"));
+    log.write(QStringLiteral("备份数据库"));
 
     const QString folder = BackupFolder::path();
     if (!QFileInfo(folder).isDir()) {
@@ -260,7 +260,7 @@ void Maintenance::restoreDatabases(const CurrentUser& user, COperationLog& log,
         return;
     }
     replace(fresh);
-    log.Write(QStringLiteral("还原数据库"));
+    log.write(QStringLiteral("还原数据库"));
 
     QStringList lines;
     if (!restored.isEmpty()) {

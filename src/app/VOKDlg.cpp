@@ -89,11 +89,11 @@ void CVOKDlg::buildButtons()
             continue;
         Frame& f = frames[int(row.group)];
         auto* b = new QPushButton(row.caption, f.box);
-        b->setObjectName(controlName(row.id));
+        b->setObjectName(row.name.toString());
         b->setMinimumHeight(26);
         b->setAutoDefault(false);
         f.layout->addWidget(b);
-        m_buttonWidgets.insert(row.id, b);
+        m_buttonWidgets.insert(row.name.toString(), b);
         if (!row.shortcut.isEmpty()) {
             b->setToolTip(row.shortcut.toString(QKeySequence::NativeText));
             connect(new QShortcut(row.shortcut, this), &QShortcut::activated, b,
@@ -155,8 +155,8 @@ bool CVOKDlg::logIn(bool again)
             return false;
         }
         m_connection = c;
-        m_log.Attach(c, dlg.userName());
-        m_log.Write(again ? QStringLiteral("重新登录数据库") : QStringLiteral("登录数据库"));
+        m_log.attach(c, dlg.userName());
+        m_log.write(again ? QStringLiteral("重新登录数据库") : QStringLiteral("登录数据库"));
         m_user = {dlg.userName(), dlg.password(), dlg.department(), dlg.classText(),
                   dlg.ownDepartment()};
         update();
@@ -173,7 +173,7 @@ void CVOKDlg::relogin()
 void CVOKDlg::replaceConnection(ConnectionPtr connection)
 {
     m_connection = std::move(connection);
-    m_log.Attach(m_connection, m_user.userName);
+    m_log.attach(m_connection, m_user.userName);
 }
 
 bool CVOKDlg::reconnect(QWidget* parent)

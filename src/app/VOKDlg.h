@@ -50,7 +50,7 @@ public:
 
     // What a form opened from this row is given.
     FormContext contextFor(const MainButton& row);
-    QPushButton* button(int id) const { return m_buttonWidgets.value(id); }
+    QPushButton* button(const QString& name) const { return m_buttonWidgets.value(name); }
 
     // Attaches the automation object: while a client holds it, closing only
     // hides the window.
@@ -82,7 +82,7 @@ private:
     void automationReleased();
 
     std::vector<MainButton> m_rows;
-    QHash<int, QPushButton*> m_buttonWidgets;
+    QHash<QString, QPushButton*> m_buttonWidgets;
     CurrentUser m_user;
     QPointer<CVOKDlgAutoProxy> m_proxy;
     ConnectionPtr m_connection;

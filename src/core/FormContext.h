@@ -21,7 +21,7 @@ struct FormContext
 
     // Writes one log entry when the form has a log; true when written or
     // when there is none (a failure is shown by the log itself).
-    bool writeLog(const QString& text) const { return !log || log->Write(text); }
+    bool writeLog(const QString& text) const { return !log || log->write(text); }
 };
 
 } // namespace vok

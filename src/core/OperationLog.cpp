@@ -7,13 +7,13 @@
 
 namespace vok {
 
-void COperationLog::Attach(ConnectionPtr connection, const QString& userName)
+void COperationLog::attach(ConnectionPtr connection, const QString& userName)
 {
     m_connection = std::move(connection);
     m_userName = userName;
 }
 
-bool COperationLog::Write(const QString& text)
+bool COperationLog::write(const QString& text)
 {
     const QDateTime t = Clock::now();
     const QDate d = t.date();

@@ -13,10 +13,10 @@ public:
     virtual ~COperationLog() = default;
 
     // Replaces the connection and the user name the log writes with.
-    void Attach(ConnectionPtr connection, const QString& userName);
+    void attach(ConnectionPtr connection, const QString& userName);
     // Appends one row. On a database failure shows the COM error box and
     // returns false; the caller's own change stays done.
-    bool Write(const QString& text);
+    bool write(const QString& text);
 
     const ConnectionPtr& connection() const { return m_connection; }
     const QString& userName() const { return m_userName; }

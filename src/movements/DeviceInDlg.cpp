@@ -13,35 +13,19 @@
 
 namespace vok {
 
-namespace {
-
-enum : int
-{
-    IDC_DEVICE = 1023,
-    IDC_DATE = 1025,
-    IDC_TIME = 1050,
-    IDC_PROVIDER = 1027,
-    IDC_TELENO = 1028,
-    IDC_NUMBER = 1029,
-    IDC_PRICE = 1030,
-    IDC_BUYER = 1031,
-    IDC_CONFIRM = 1032
-};
-
-} // namespace
-
 CDeviceInDlg::CDeviceInDlg(const FormContext& context, QWidget* parent)
     : EntryForm(context, QStringLiteral("设备入库登记"), QStringLiteral("输入入库设备信息"), parent)
 {
-    addDeviceList(IDC_DEVICE, QStringLiteral("入库设备"));
-    addTimePickers(IDC_DATE, IDC_TIME, QStringLiteral("入库时间"));
-    m_provider =
-        addEdit(IDC_PROVIDER, QStringLiteral("供应商"), schema::DeviceIn, DeviceInCol::provider);
-    m_teleno =
-        addEdit(IDC_TELENO, QStringLiteral("商家电话"), schema::DeviceIn, DeviceInCol::teleno);
-    m_number = addEdit(IDC_NUMBER, QStringLiteral("数量"));
-    m_price = addEdit(IDC_PRICE, QStringLiteral("价格"));
-    m_buyer = addEdit(IDC_BUYER, QStringLiteral("采购员"), schema::DeviceIn, DeviceInCol::buyer);
+    addDeviceList(QStringLiteral("入库设备"));
+    addTimePickers(QStringLiteral("入库时间"));
+    m_provider = addEdit(QStringLiteral("provider"), QStringLiteral("供应商"), schema::DeviceIn,
+                         DeviceInCol::provider);
+    m_teleno = addEdit(QStringLiteral("teleno"), QStringLiteral("商家电话"), schema::DeviceIn,
+                       DeviceInCol::teleno);
+    m_number = addEdit(QStringLiteral("number"), QStringLiteral("数量"));
+    m_price = addEdit(QStringLiteral("price"), QStringLiteral("价格"));
+    m_buyer = addEdit(QStringLiteral("buyer"), QStringLiteral("采购员"), schema::DeviceIn,
+                      DeviceInCol::buyer);
     showNumber(m_number, 0);
     showNumber(m_price, 0);
     addButtons(IDC_CONFIRM, QStringLiteral("devin.htm"));

@@ -11,6 +11,12 @@ class CDeviceInDlg : public EntryForm
 {
     Q_OBJECT
 public:
+    // The commands of the form beside help and exit.
+    enum : int
+    {
+        IDC_CONFIRM = 1032
+    };
+
     CDeviceInDlg(const FormContext& context, QWidget* parent = nullptr);
 
 protected:

@@ -15,29 +15,15 @@
 
 namespace vok {
 
-namespace {
-
-enum : int
-{
-    IDC_DEVICE = 1066,
-    IDC_DEPARTMENT = 1067,
-    IDC_BEGIN_DATE = 1068,
-    IDC_END_DATE = 1069,
-    IDC_NUMBER = 1070,
-    IDC_CONFIRM = 1071
-};
-
-} // namespace
-
 CDeviceNeedDlg::CDeviceNeedDlg(const FormContext& context, QWidget* parent)
     : EntryForm(context, QStringLiteral("设备需求登记"), QStringLiteral("输入需求信息"), parent)
 {
-    addDeviceList(IDC_DEVICE, QStringLiteral("设备编号"));
-    m_department = addEdit(IDC_DEPARTMENT, QStringLiteral("需求部门"));
+    addDeviceList(QStringLiteral("设备编号"));
+    m_department = addEdit(QStringLiteral("department"), QStringLiteral("需求部门"));
     limitText(m_department, kDepartmentBytes);
-    m_beginDate = addDatePicker(IDC_BEGIN_DATE, QStringLiteral("开始时间"));
-    m_endDate = addDatePicker(IDC_END_DATE, QStringLiteral("结束时间"));
-    m_number = addEdit(IDC_NUMBER, QStringLiteral("设备数量"));
+    m_beginDate = addDatePicker(QStringLiteral("beginDate"), QStringLiteral("开始时间"));
+    m_endDate = addDatePicker(QStringLiteral("endDate"), QStringLiteral("结束时间"));
+    m_number = addEdit(QStringLiteral("number"), QStringLiteral("设备数量"));
     showNumber(m_number, 0);
     addButtons(IDC_CONFIRM, QStringLiteral("devneed.htm"));
     fillDeviceList();

@@ -11,6 +11,12 @@ class CDeviceNeedDlg : public EntryForm
 {
     Q_OBJECT
 public:
+    // The commands of the form beside help and exit.
+    enum : int
+    {
+        IDC_CONFIRM = 1071
+    };
+
     CDeviceNeedDlg(const FormContext& context, QWidget* parent = nullptr);
 
     // The department holds at most 10 GBK bytes (five Chinese characters).

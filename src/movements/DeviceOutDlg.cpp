@@ -15,40 +15,22 @@
 
 namespace vok {
 
-namespace {
-
-enum : int
-{
-    IDC_DEVICE = 1112,
-    IDC_DATE = 1113,
-    IDC_TIME = 1114,
-    IDC_DEPARTMENT = 1105,
-    IDC_STATE = 1106,
-    IDC_OUT_PERSON = 1107,
-    IDC_NUMBER = 1108,
-    IDC_TAKER = 1109,
-    IDC_USAGE = 1110,
-    IDC_MAX_NUMBER = 1142,
-    IDC_CONFIRM = 1111
-};
-
-} // namespace
-
 CDeviceOutDlg::CDeviceOutDlg(const FormContext& context, QWidget* parent)
     : EntryForm(context, QStringLiteral("设备出库登记"), QStringLiteral("输入出库设备信息"), parent)
 {
-    addDeviceList(IDC_DEVICE, QStringLiteral("出库设备"));
-    addTimePickers(IDC_DATE, IDC_TIME, QStringLiteral("出库时间"));
-    m_department = addEdit(IDC_DEPARTMENT, QStringLiteral("使用部门"), schema::DeviceOut,
-                           DeviceOutCol::department);
-    m_state = addEdit(IDC_STATE, QStringLiteral("出库状态"), QStringLiteral("0"));
-    m_outPerson = addEdit(IDC_OUT_PERSON, QStringLiteral("经手人"), schema::DeviceOut,
+    addDeviceList(QStringLiteral("出库设备"));
+    addTimePickers(QStringLiteral("出库时间"));
+    m_department = addEdit(QStringLiteral("department"), QStringLiteral("使用部门"),
+                           schema::DeviceOut, DeviceOutCol::department);
+    m_state = addEdit(QStringLiteral("state"), QStringLiteral("出库状态"), QStringLiteral("0"));
+    m_outPerson = addEdit(QStringLiteral("outPerson"), QStringLiteral("经手人"), schema::DeviceOut,
                           DeviceOutCol::out_person);
-    m_number = addEdit(IDC_NUMBER, QStringLiteral("数量"));
-    m_taker = addEdit(IDC_TAKER, QStringLiteral("领取人"), schema::DeviceOut, DeviceOutCol::taker);
-    m_usage = addMultiLineEdit(IDC_USAGE, QStringLiteral("用途"));
+    m_number = addEdit(QStringLiteral("number"), QStringLiteral("数量"));
+    m_taker = addEdit(QStringLiteral("taker"), QStringLiteral("领取人"), schema::DeviceOut,
+                      DeviceOutCol::taker);
+    m_usage = addMultiLineEdit(QStringLiteral("usage"), QStringLiteral("用途"));
     limitText(m_usage, schema::DeviceOut, DeviceOutCol::usage);
-    m_maxNumber = addFigure(IDC_MAX_NUMBER, QStringLiteral("最大数量"));
+    m_maxNumber = addFigure(QStringLiteral("maxNumber"), QStringLiteral("最大数量"));
     showNumber(m_number, 0);
     addButtons(IDC_CONFIRM, QStringLiteral("devout.htm"));
     fillDeviceList();

@@ -12,6 +12,12 @@ class CDeviceOutDlg : public EntryForm
 {
     Q_OBJECT
 public:
+    // The commands of the form beside help and exit.
+    enum : int
+    {
+        IDC_CONFIRM = 1111
+    };
+
     CDeviceOutDlg(const FormContext& context, QWidget* parent = nullptr);
 
 protected:

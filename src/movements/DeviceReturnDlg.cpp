@@ -13,31 +13,16 @@
 
 namespace vok {
 
-namespace {
-
-enum : int
-{
-    IDC_DEVICE = 1052,
-    IDC_DATE = 1053,
-    IDC_TIME = 1054,
-    IDC_KEEPER = 1055,
-    IDC_NUMBER = 1056,
-    IDC_RETURN_PERSON = 1057,
-    IDC_CONFIRM = 1051
-};
-
-} // namespace
-
 CDeviceReturnDlg::CDeviceReturnDlg(const FormContext& context, QWidget* parent)
     : EntryForm(context, QStringLiteral("设备还库登记"), QStringLiteral("输入还库设备信息"), parent)
 {
-    addDeviceList(IDC_DEVICE, QStringLiteral("设备编号"));
-    addTimePickers(IDC_DATE, IDC_TIME, QStringLiteral("还库日期"));
-    m_keeper = addEdit(IDC_KEEPER, QStringLiteral("管理员"), schema::DeviceReturn,
+    addDeviceList(QStringLiteral("设备编号"));
+    addTimePickers(QStringLiteral("还库日期"));
+    m_keeper = addEdit(QStringLiteral("keeper"), QStringLiteral("管理员"), schema::DeviceReturn,
                        DeviceReturnCol::keeper);
-    m_number = addEdit(IDC_NUMBER, QStringLiteral("数量"));
-    m_returnPerson = addEdit(IDC_RETURN_PERSON, QStringLiteral("归还人"), schema::DeviceReturn,
-                             DeviceReturnCol::return_person);
+    m_number = addEdit(QStringLiteral("number"), QStringLiteral("数量"));
+    m_returnPerson = addEdit(QStringLiteral("returnPerson"), QStringLiteral("归还人"),
+                             schema::DeviceReturn, DeviceReturnCol::return_person);
     showNumber(m_number, 0);
     addButtons(IDC_CONFIRM, QStringLiteral("devret.htm"), ButtonPlacement::Right);
     fillDeviceList();

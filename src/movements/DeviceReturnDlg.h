@@ -11,6 +11,12 @@ class CDeviceReturnDlg : public EntryForm
 {
     Q_OBJECT
 public:
+    // The commands of the form beside help and exit.
+    enum : int
+    {
+        IDC_CONFIRM = 1051
+    };
+
     CDeviceReturnDlg(const FormContext& context, QWidget* parent = nullptr);
 
 protected:

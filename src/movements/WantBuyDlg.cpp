@@ -17,43 +17,24 @@
 
 namespace vok {
 
-namespace {
-
-enum : int
-{
-    IDC_DEVICE = 1115,
-    IDC_NAME = 1116,
-    IDC_MAX_NUMBER = 1117,
-    IDC_TOTAL_NUMBER = 1118,
-    IDC_NOW_NUMBER = 1119,
-    IDC_BUY_NUMBER = 1120,
-    IDC_PROVIDER = 1121,
-    IDC_PRICE = 1122,
-    IDC_DATE = 1126,
-    IDC_TIME = 1125,
-    IDC_GENERATE = 1123
-};
-
-} // namespace
-
 CWantBuyDlg::CWantBuyDlg(const FormContext& context, QWidget* parent)
     : EntryForm(context, QStringLiteral("生成设备采购计划报表"), QString(), parent)
 {
     addHeading(QStringLiteral("设备采购计划报表"));
-    QComboBox* list = makeDeviceList(IDC_DEVICE);
-    m_name = makeFigure(IDC_NAME, QString());
+    QComboBox* list = makeDeviceList();
+    m_name = makeFigure(QStringLiteral("name"), QString());
     addPair(QStringLiteral("设备编号"), list, QStringLiteral("设备名称"), m_name);
-    m_maxNumber = makeFigure(IDC_MAX_NUMBER);
-    m_totalNumber = makeFigure(IDC_TOTAL_NUMBER);
+    m_maxNumber = makeFigure(QStringLiteral("maxNumber"));
+    m_totalNumber = makeFigure(QStringLiteral("totalNumber"));
     addPair(QStringLiteral("最大库存"), m_maxNumber, QStringLiteral("总库存"), m_totalNumber);
-    m_nowNumber = makeFigure(IDC_NOW_NUMBER);
-    m_buyNumber = makeEdit(IDC_BUY_NUMBER, QStringLiteral("0"));
+    m_nowNumber = makeFigure(QStringLiteral("nowNumber"));
+    m_buyNumber = makeEdit(QStringLiteral("buyNumber"), QStringLiteral("0"));
     addPair(QStringLiteral("现有数量"), m_nowNumber, QStringLiteral("采购数量"), m_buyNumber);
-    m_provider = makeEdit(IDC_PROVIDER);
+    m_provider = makeEdit(QStringLiteral("provider"));
     limitText(m_provider, schema::DeviceWantBuy, DeviceWantBuyCol::provider);
-    m_price = makeEdit(IDC_PRICE, QStringLiteral("0"));
+    m_price = makeEdit(QStringLiteral("price"), QStringLiteral("0"));
     addPair(QStringLiteral("供应商"), m_provider, QStringLiteral("价格"), m_price);
-    addTimePickers(IDC_DATE, IDC_TIME, QStringLiteral("报表时间"), DateKind::Calendar);
+    addTimePickers(QStringLiteral("报表时间"), DateKind::Calendar);
     addButtons(IDC_GENERATE, QStringLiteral("report.htm"), ButtonPlacement::Below,
                QStringLiteral("生成"), 2);
     commands()->noMenu();

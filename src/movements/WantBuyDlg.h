@@ -12,6 +12,12 @@ class CWantBuyDlg : public EntryForm
 {
     Q_OBJECT
 public:
+    // The commands of the form beside help and exit.
+    enum : int
+    {
+        IDC_GENERATE = 1123
+    };
+
     CWantBuyDlg(const FormContext& context, QWidget* parent = nullptr);
 
 protected:

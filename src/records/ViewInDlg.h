@@ -11,6 +11,15 @@ class CViewInDlg : public RecordBrowser
 {
     Q_OBJECT
 public:
+    // The form's own commands.
+    enum : int
+    {
+        IDC_MODIFY = 1048,
+        IDC_DELETE = 1049,
+        IDC_PRINT = 1179,
+        IDC_QUERY = 1189
+    };
+
     explicit CViewInDlg(const FormContext& context, QWidget* parent = nullptr);
 };
 

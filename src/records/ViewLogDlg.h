@@ -9,6 +9,12 @@ class CViewLogDlg : public RecordBrowser
 {
     Q_OBJECT
 public:
+    // The form's own commands.
+    enum : int
+    {
+        IDC_CLEAR = 1039
+    };
+
     explicit CViewLogDlg(const FormContext& context, QWidget* parent = nullptr);
 };
 

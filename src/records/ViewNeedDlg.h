@@ -10,6 +10,14 @@ class CViewNeedDlg : public RecordBrowser
 {
     Q_OBJECT
 public:
+    // The form's own commands.
+    enum : int
+    {
+        IDC_DELETE = 1076,
+        IDC_PRINT = 1180,
+        IDC_QUERY = 1189
+    };
+
     explicit CViewNeedDlg(const FormContext& context, QWidget* parent = nullptr);
 };
 

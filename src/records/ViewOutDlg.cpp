@@ -8,66 +8,42 @@ namespace vok {
 
 namespace {
 
-enum : int
-{
-    IDC_DELETE = 1103,
-    IDC_MODIFY = 1104,
-    IDC_PRINT = 1181,
-    IDC_QUERY = 1189,
-    IDC_EXIT = 2
-};
-
-enum : int
-{
-    IDC_CODE = 1095,
-    IDC_DEPARTMENT = 1096,
-    IDC_OUT_DATE = 1097,
-    IDC_OUT_STATE = 1098,
-    IDC_OUT_PERSON = 1099,
-    IDC_OUT_NUMBER = 1100,
-    IDC_TAKER = 1101,
-    IDC_USAGE = 1102,
-    IDC_QUERY_VALUE = 1186,
-    IDC_QUERY_OPERATOR = 1188,
-    IDC_QUERY_FIELD = 1190
-};
-
-constexpr int kQueryOrder[] = {IDC_QUERY_VALUE, IDC_QUERY_FIELD, IDC_QUERY_OPERATOR};
+constexpr QueryControl kQueryOrder[] = {QueryControl::Value, QueryControl::Field,
+                                        QueryControl::Operator};
 
 using F = BrowserField;
 // In the order they are taken: code, time, department, state, handler and
 // quantity on the left, receiver and purpose on the right.
 constexpr BrowserField kFields[] = {
-    {IDC_CODE, u"设备编号", F::ReadOnly, DeviceOutCol::code, 0, 0},
-    {IDC_OUT_DATE, u"出库时间", F::ReadOnly, DeviceOutCol::out_date, 1, 0},
-    {IDC_DEPARTMENT, u"使用部门", F::Text, DeviceOutCol::department, 2, 0},
-    {IDC_OUT_PERSON, u"经手人", F::Text, DeviceOutCol::out_person, 4, 0},
-    {IDC_TAKER, u"领取人", F::Text, DeviceOutCol::taker, 0, 1},
-    {IDC_USAGE, u"用途", F::Text, DeviceOutCol::usage, 1, 1, 0, 0, true},
-    {IDC_OUT_NUMBER, u"出库数量", F::Single, DeviceOutCol::out_number, 5, 0, 1, 10000},
-    {IDC_OUT_STATE, u"出库状况", F::Integer, DeviceOutCol::out_state, 3, 0, 0, 9},
+    {u"code", u"设备编号", F::ReadOnly, DeviceOutCol::code, 0, 0},
+    {u"outDate", u"出库时间", F::ReadOnly, DeviceOutCol::out_date, 1, 0},
+    {u"department", u"使用部门", F::Text, DeviceOutCol::department, 2, 0},
+    {u"outPerson", u"经手人", F::Text, DeviceOutCol::out_person, 4, 0},
+    {u"taker", u"领取人", F::Text, DeviceOutCol::taker, 0, 1},
+    {u"usage", u"用途", F::Text, DeviceOutCol::usage, 1, 1, 0, 0, true},
+    {u"outNumber", u"出库数量", F::Single, DeviceOutCol::out_number, 5, 0, 1, 10000},
+    {u"outState", u"出库状况", F::Integer, DeviceOutCol::out_state, 3, 0, 0, 9},
 };
 constexpr int kKey[] = {1}; // the stock-out time
 
 using A = BrowserAction;
 constexpr BrowserCommand kCommands[] = {
-    {IDC_QUERY, u"查　询", u"查询", A::Query},
-    {IDC_DELETE, u"删除", u"删除", A::Delete, 0, 0},
-    {IDC_MODIFY, u"修改", u"修改", A::Modify, 0, 1},
+    {CViewOutDlg::IDC_QUERY, u"查　询", u"查询", A::Query},
+    {CViewOutDlg::IDC_DELETE, u"删除", u"删除", A::Delete, 0, 0},
+    {CViewOutDlg::IDC_MODIFY, u"修改", u"修改", A::Modify, 0, 1},
     {CommandTable::kHelp, u"帮助", u"帮助", A::Help, 0, 2},
-    {IDC_PRINT, u"打印", u"打印", A::Print, 0, 3},
-    {IDC_EXIT, u"退出", u"退出", A::Exit, 0, 4},
+    {CViewOutDlg::IDC_PRINT, u"打印", u"打印", A::Print, 0, 3},
+    {CommandTable::kExit, u"退出", u"退出", A::Exit, 0, 4},
 };
-constexpr int kMenu[] = {IDC_DELETE, IDC_MODIFY, CommandTable::kHelp,
-                         IDC_EXIT,   IDC_PRINT,  CommandTable::kSeparator,
-                         IDC_QUERY};
+constexpr int kMenu[] = {CViewOutDlg::IDC_DELETE, CViewOutDlg::IDC_MODIFY, CommandTable::kHelp,
+                         CommandTable::kExit,     CViewOutDlg::IDC_PRINT,  CommandTable::kSeparator,
+                         CViewOutDlg::IDC_QUERY};
 
 constexpr BrowserDescription kViewOut{
     .objectName = u"CViewOutDlg",
     .title = u"查看出库信息",
     .width = 367,
     .height = 300,
-    .listId = 0,
     .table = &tables::deviceOut,
     .query = true,
     .queryOrder = kQueryOrder,

@@ -10,6 +10,15 @@ class CViewOutDlg : public RecordBrowser
 {
     Q_OBJECT
 public:
+    // The form's own commands.
+    enum : int
+    {
+        IDC_DELETE = 1103,
+        IDC_MODIFY = 1104,
+        IDC_PRINT = 1181,
+        IDC_QUERY = 1189
+    };
+
     explicit CViewOutDlg(const FormContext& context, QWidget* parent = nullptr);
 };
 

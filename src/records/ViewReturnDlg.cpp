@@ -8,59 +8,39 @@ namespace vok {
 
 namespace {
 
-enum : int
-{
-    IDC_MODIFY = 1060,
-    IDC_DELETE = 1065,
-    IDC_PRINT = 1185,
-    IDC_QUERY = 1189,
-    IDC_EXIT = 2
-};
-
-enum : int
-{
-    IDC_CODE = 1058,
-    IDC_RETURN_DATE = 1059,
-    IDC_KEEPER = 1062,
-    IDC_RETURN_NUMBER = 1063,
-    IDC_RETURN_PERSON = 1064,
-    IDC_QUERY_VALUE = 1186,
-    IDC_QUERY_OPERATOR = 1188,
-    IDC_QUERY_FIELD = 1190
-};
-
-constexpr int kQueryOrder[] = {IDC_QUERY_VALUE, IDC_QUERY_FIELD, IDC_QUERY_OPERATOR};
+constexpr QueryControl kQueryOrder[] = {QueryControl::Value, QueryControl::Field,
+                                        QueryControl::Operator};
 
 using F = BrowserField;
 constexpr BrowserField kFields[] = {
-    {IDC_CODE, u"设备编号", F::ReadOnly, DeviceReturnCol::code, 0, 0},
-    {IDC_RETURN_DATE, u"还库日期", F::ReadOnly, DeviceReturnCol::return_date, 1, 0},
-    {IDC_KEEPER, u"管理员", F::Text, DeviceReturnCol::keeper, 2, 0},
-    {IDC_RETURN_NUMBER, u"数量", F::Single, DeviceReturnCol::return_number, 3, 0, 1, 10000},
-    {IDC_RETURN_PERSON, u"归还人", F::Text, DeviceReturnCol::return_person, 4, 0},
+    {u"code", u"设备编号", F::ReadOnly, DeviceReturnCol::code, 0, 0},
+    {u"returnDate", u"还库日期", F::ReadOnly, DeviceReturnCol::return_date, 1, 0},
+    {u"keeper", u"管理员", F::Text, DeviceReturnCol::keeper, 2, 0},
+    {u"returnNumber", u"数量", F::Single, DeviceReturnCol::return_number, 3, 0, 1, 10000},
+    {u"returnPerson", u"归还人", F::Text, DeviceReturnCol::return_person, 4, 0},
 };
 constexpr int kKey[] = {1}; // the return time
 
 using A = BrowserAction;
 // Beside the fields in three rows: modify and delete, help and print, exit.
 constexpr BrowserCommand kCommands[] = {
-    {IDC_QUERY, u"查　询", u"查询", A::Query},
-    {IDC_MODIFY, u"修　改", u"修改", A::Modify, 0, 0},
-    {IDC_DELETE, u"删　除", u"删除", A::Delete, 0, 1},
+    {CViewReturnDlg::IDC_QUERY, u"查　询", u"查询", A::Query},
+    {CViewReturnDlg::IDC_MODIFY, u"修　改", u"修改", A::Modify, 0, 0},
+    {CViewReturnDlg::IDC_DELETE, u"删　除", u"删除", A::Delete, 0, 1},
     {CommandTable::kHelp, u"帮　助", u"帮助", A::Help, 1, 0},
-    {IDC_PRINT, u"打　印", u"打印", A::Print, 1, 1},
-    {IDC_EXIT, u"退　出", u"退出", A::Exit, 2, 0},
+    {CViewReturnDlg::IDC_PRINT, u"打　印", u"打印", A::Print, 1, 1},
+    {CommandTable::kExit, u"退　出", u"退出", A::Exit, 2, 0},
 };
-constexpr int kMenu[] = {IDC_MODIFY, IDC_DELETE, CommandTable::kHelp,
-                         IDC_PRINT,  IDC_EXIT,   CommandTable::kSeparator,
-                         IDC_QUERY};
+constexpr int kMenu[] = {CViewReturnDlg::IDC_MODIFY, CViewReturnDlg::IDC_DELETE,
+                         CommandTable::kHelp,        CViewReturnDlg::IDC_PRINT,
+                         CommandTable::kExit,        CommandTable::kSeparator,
+                         CViewReturnDlg::IDC_QUERY};
 
 constexpr BrowserDescription kViewReturn{
     .objectName = u"CViewReturnDlg",
     .title = u"查看还库信息",
     .width = 379,
     .height = 292,
-    .listId = 0,
     .table = &tables::deviceReturn,
     .query = true,
     .queryOrder = kQueryOrder,

@@ -10,6 +10,14 @@ class CViewWantBuyDlg : public RecordBrowser
 {
     Q_OBJECT
 public:
+    // The form's own commands.
+    enum : int
+    {
+        IDC_DELETE = 1128,
+        IDC_PRINT = 1183,
+        IDC_QUERY = 1189
+    };
+
     explicit CViewWantBuyDlg(const FormContext& context, QWidget* parent = nullptr);
 };
 

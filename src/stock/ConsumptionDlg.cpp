@@ -36,23 +36,6 @@ namespace vok {
 
 namespace {
 
-enum : int
-{
-    IDC_FROM = 1430,
-    IDC_TO = 1431,
-    IDC_DEVICE = 1432,
-    IDC_COUNT = 1433,
-    IDC_DEPARTMENTS = 1434,
-    IDC_RETURNS = 1435,
-    IDC_BAR_CHART = 1436,
-    IDC_LINE_CHART = 1437,
-    IDC_EXPORT_BAR = 1438,
-    IDC_EXPORT_LINE = 1439,
-    IDC_PRINT = 1440,
-    IDC_HELP = 1168,
-    IDC_EXIT = 1
-};
-
 const QString kAllDevices = QStringLiteral("（全部设备）");
 
 QString dayText(const QDate& day)
@@ -60,10 +43,10 @@ QString dayText(const QDate& day)
     return day.toString(QStringLiteral("yyyy-M-d"));
 }
 
-QChartView* makeChartView(int id, QWidget* parent)
+QChartView* makeChartView(const QString& name, QWidget* parent)
 {
     auto* view = new QChartView(parent);
-    view->setObjectName(controlName(id));
+    view->setObjectName(name);
     view->setRenderHint(QPainter::Antialiasing);
     view->setMinimumSize(420, 240);
     return view;
@@ -102,15 +85,15 @@ CConsumptionDlg::CConsumptionDlg(const FormContext& context, QWidget* parent)
 
     const QDate today = Clock::now().date();
     m_from = new QDateEdit(QDate(today.year(), today.month(), 1), this);
-    m_from->setObjectName(controlName(IDC_FROM));
+    m_from->setObjectName(QStringLiteral("from"));
     m_to = new QDateEdit(QDate(today.year(), today.month(), 1).addMonths(1).addDays(-1), this);
-    m_to->setObjectName(controlName(IDC_TO));
+    m_to->setObjectName(QStringLiteral("to"));
     for (QDateEdit* d : {m_from, m_to}) {
         d->setCalendarPopup(true);
         d->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
     }
     m_device = new QComboBox(this);
-    m_device->setObjectName(controlName(IDC_DEVICE));
+    m_device->setObjectName(QStringLiteral("device"));
     m_device->addItem(kAllDevices);
     try {
         for (const auto& [code, name] : catalogueNames(*m_context.connection)) {
@@ -120,8 +103,9 @@ CConsumptionDlg::CConsumptionDlg(const FormContext& context, QWidget* parent)
     } catch (const DbError& e) {
         showComError(e, this);
     }
-    QPushButton* countButton = m_commands->add(IDC_COUNT, QStringLiteral("统　　计"),
-                                               QStringLiteral("统计"), [this] { count(); });
+    QPushButton* countButton =
+        m_commands->add(IDC_COUNT, QStringLiteral("count"), QStringLiteral("统　　计"),
+                        QStringLiteral("统计"), [this] { count(); });
 
     auto* fromLabel = new QLabel(QStringLiteral("从(&F)"), this);
     fromLabel->setBuddy(m_from);
@@ -145,11 +129,11 @@ CConsumptionDlg::CConsumptionDlg(const FormContext& context, QWidget* parent)
                                         {QStringLiteral("需求数量")},
                                         {QStringLiteral("满足率")}},
                                        this);
-    m_departments->setObjectName(controlName(IDC_DEPARTMENTS));
+    m_departments->setObjectName(QStringLiteral("departments"));
     m_departments->setColumnShares({3, 6, 5, 5, 5}, 25);
     m_returns =
         new RecordListView({{QStringLiteral("设备号")}, {QStringLiteral("还库数量")}}, this);
-    m_returns->setObjectName(controlName(IDC_RETURNS));
+    m_returns->setObjectName(QStringLiteral("returns"));
     m_returns->setColumnShares({1, 1}, 2);
     // The columns fill each list's width; a horizontal bar would only
     // scroll the frame.
@@ -160,31 +144,33 @@ CConsumptionDlg::CConsumptionDlg(const FormContext& context, QWidget* parent)
     returnsNote->setObjectName(QStringLiteral("returnsNote"));
     returnsNote->setWordWrap(true);
 
-    m_bar = makeChartView(IDC_BAR_CHART, this);
-    m_line = makeChartView(IDC_LINE_CHART, this);
+    m_bar = makeChartView(QStringLiteral("barChart"), this);
+    m_line = makeChartView(QStringLiteral("lineChart"), this);
 
-    QPushButton* exportBar =
-        m_commands->add(IDC_EXPORT_BAR, QStringLiteral("导出柱状图..."),
-                        QStringLiteral("导出柱状图(PNG)..."), [this] {
-                            askAndExport(IDC_BAR_CHART, QStringLiteral("导出柱状图"),
-                                         QStringLiteral("部门出库柱状图.png"));
-                        });
-    QPushButton* exportLine =
-        m_commands->add(IDC_EXPORT_LINE, QStringLiteral("导出折线图..."),
-                        QStringLiteral("导出折线图(PNG)..."), [this] {
-                            askAndExport(IDC_LINE_CHART, QStringLiteral("导出折线图"),
-                                         QStringLiteral("设备月出库折线图.png"));
-                        });
-    QPushButton* print = m_commands->add(IDC_PRINT, QStringLiteral("打　　印"),
-                                         QStringLiteral("打印"), [this] { onPrint(); });
+    QPushButton* exportBar = m_commands->add(
+        IDC_EXPORT_BAR, QStringLiteral("exportBar"), QStringLiteral("导出柱状图..."),
+        QStringLiteral("导出柱状图(PNG)..."), [this] {
+            askAndExport(Chart::Bar, QStringLiteral("导出柱状图"),
+                         QStringLiteral("部门出库柱状图.png"));
+        });
+    QPushButton* exportLine = m_commands->add(
+        IDC_EXPORT_LINE, QStringLiteral("exportLine"), QStringLiteral("导出折线图..."),
+        QStringLiteral("导出折线图(PNG)..."), [this] {
+            askAndExport(Chart::Line, QStringLiteral("导出折线图"),
+                         QStringLiteral("设备月出库折线图.png"));
+        });
+    QPushButton* print =
+        m_commands->add(IDC_PRINT, QStringLiteral("print"), QStringLiteral("打　　印"),
+                        QStringLiteral("打印"), [this] { onPrint(); });
     QPushButton* help =
         m_commands->addHelp(QStringLiteral("帮　　助"), QStringLiteral("consumption.htm"));
-    QPushButton* exit = m_commands->add(IDC_EXIT, QStringLiteral("退　　出"),
-                                        QStringLiteral("退出"), [this] { reject(); });
+    QPushButton* exit =
+        m_commands->add(CommandTable::kExit, QStringLiteral("exit"), QStringLiteral("退　　出"),
+                        QStringLiteral("退出"), [this] { reject(); });
     exit->setDefault(true);
     m_commands->setMenuOrder({IDC_COUNT, IDC_PRINT, CommandTable::kSeparator, IDC_EXPORT_BAR,
                               IDC_EXPORT_LINE, CommandTable::kSeparator, CommandTable::kHelp,
-                              IDC_EXIT});
+                              CommandTable::kExit});
     offerListCommands(*m_commands, *m_departments, &reports::consumption, m_context.userName);
 
     auto* left = new QVBoxLayout;
@@ -335,15 +321,15 @@ void CConsumptionDlg::showLineChart(const QString& code)
     delete old;
 }
 
-bool CConsumptionDlg::exportChart(int chart, const QString& path)
+bool CConsumptionDlg::exportChart(Chart chart, const QString& path)
 {
-    QChartView* view = chart == IDC_LINE_CHART ? m_line : m_bar;
+    QChartView* view = chart == Chart::Line ? m_line : m_bar;
     // A chart lays itself out on posted events: draw it as it will stand.
     QCoreApplication::sendPostedEvents();
     return view->grab().save(path, "PNG");
 }
 
-void CConsumptionDlg::askAndExport(int chart, const QString& title, const QString& fileName)
+void CConsumptionDlg::askAndExport(Chart chart, const QString& title, const QString& fileName)
 {
     const QString path =
         FileDialogs::saveFileName(this, title, fileName, {QStringLiteral("PNG 图片 (*.png)")});
@@ -356,7 +342,7 @@ void CConsumptionDlg::askAndExport(int chart, const QString& title, const QStrin
 
 void CConsumptionDlg::onPrint()
 {
-    PrintTableReport(*m_departments->records(), reports::consumption, m_context.userName, this);
+    printTableReport(*m_departments->records(), reports::consumption, m_context.userName, this);
 }
 
 } // namespace vok

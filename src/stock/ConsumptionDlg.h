@@ -22,6 +22,15 @@ class CConsumptionDlg : public QDialog
 {
     Q_OBJECT
 public:
+    // The form's own commands.
+    enum : int
+    {
+        IDC_COUNT = 1433,
+        IDC_EXPORT_BAR = 1438,
+        IDC_EXPORT_LINE = 1439,
+        IDC_PRINT = 1440
+    };
+
     CConsumptionDlg(const FormContext& context, QWidget* parent = nullptr);
 
     CommandTable* commands() const { return m_commands; }
@@ -31,12 +40,17 @@ public:
     // Reads the period's figures and redraws the lists and charts; false
     // (and a message) when the period or the database refuses.
     bool count();
-    // Writes the chart (IDC_BAR_CHART or IDC_LINE_CHART) as a PNG file;
+    enum class Chart
+    {
+        Bar,
+        Line
+    };
+    // Writes the chart as a PNG file;
     // false when it cannot be written.
-    bool exportChart(int chart, const QString& path);
+    bool exportChart(Chart chart, const QString& path);
 
 private:
-    void askAndExport(int chart, const QString& title, const QString& fileName);
+    void askAndExport(Chart chart, const QString& title, const QString& fileName);
     void showBarChart();
     void showLineChart(const QString& code);
     void onPrint();

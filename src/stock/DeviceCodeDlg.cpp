@@ -27,25 +27,6 @@
 
 namespace vok {
 
-namespace {
-
-enum : int
-{
-    IDC_LIST = 1022,
-    IDC_CODE = 1017,
-    IDC_NAME = 1018,
-    IDC_ADD = 1019,
-    IDC_RENAME = 1020,
-    IDC_DELETE = 1021,
-    IDC_QUERY_FIELD = 1190,
-    IDC_QUERY_VALUE = 1186,
-    IDC_QUERY = 1189,
-    IDC_HELP = 1168,
-    IDC_EXIT = 1
-};
-
-} // namespace
-
 CDeviceCodeDlg::CDeviceCodeDlg(const FormContext& context, QWidget* parent)
     : QDialog(parent), m_context(context), m_commands(new CommandTable(this))
 {
@@ -54,7 +35,7 @@ CDeviceCodeDlg::CDeviceCodeDlg(const FormContext& context, QWidget* parent)
     m_list = new RecordListView({{QStringLiteral("设备号"), ListColumn::Text},
                                  {QStringLiteral("设备名"), ListColumn::Text}},
                                 this);
-    m_list->setObjectName(controlName(IDC_LIST));
+    m_list->setObjectName(QStringLiteral("list"));
     m_list->setColumnShares({1, 1}, 2);
     // The list takes the left part of the form; its two columns fill its
     // outer width, so a horizontal scroll bar would only scroll the frame.
@@ -65,7 +46,7 @@ CDeviceCodeDlg::CDeviceCodeDlg(const FormContext& context, QWidget* parent)
     // Query group: field, value, button.
     auto* queryBox = new QGroupBox(QStringLiteral("查询"), this);
     m_queryField = new QComboBox(queryBox);
-    m_queryField->setObjectName(controlName(IDC_QUERY_FIELD));
+    m_queryField->setObjectName(QStringLiteral("queryField"));
     m_queryField->setEditable(true);
     m_queryField->setInsertPolicy(QComboBox::InsertAlphabetically);
     for (const QueryField& f : tables::deviceCode.queryFields)
@@ -73,9 +54,10 @@ CDeviceCodeDlg::CDeviceCodeDlg(const FormContext& context, QWidget* parent)
     m_queryField->setCurrentIndex(-1);
     m_queryField->setEditText(QString());
     m_queryValue = new QLineEdit(queryBox);
-    m_queryValue->setObjectName(controlName(IDC_QUERY_VALUE));
-    QPushButton* query = m_commands->add(IDC_QUERY, QStringLiteral("查　　询"),
-                                         QStringLiteral("查询"), [this] { onQuery(); });
+    m_queryValue->setObjectName(QStringLiteral("queryValue"));
+    QPushButton* query =
+        m_commands->add(IDC_QUERY, QStringLiteral("query"), QStringLiteral("查　　询"),
+                        QStringLiteral("查询"), [this] { onQuery(); });
     auto* queryRows = new QFormLayout(queryBox);
     queryRows->addRow(QStringLiteral("选择的项"), m_queryField);
     queryRows->addRow(QStringLiteral("＝选择的内容"), m_queryValue);
@@ -84,17 +66,19 @@ CDeviceCodeDlg::CDeviceCodeDlg(const FormContext& context, QWidget* parent)
     // Change group: code, name and the three change buttons.
     auto* changeBox = new QGroupBox(QStringLiteral("操作"), this);
     m_code = new QLineEdit(changeBox);
-    m_code->setObjectName(controlName(IDC_CODE));
+    m_code->setObjectName(QStringLiteral("code"));
     m_name = new QLineEdit(changeBox);
-    m_name->setObjectName(controlName(IDC_NAME));
+    m_name->setObjectName(QStringLiteral("name"));
     limitText(m_code, schema::DeviceCode, DeviceCodeCol::code);
     limitText(m_name, schema::DeviceCode, DeviceCodeCol::name);
-    QPushButton* add = m_commands->add(IDC_ADD, QStringLiteral("新　增"), QStringLiteral("新增"),
-                                       [this] { onAdd(); });
-    QPushButton* rename = m_commands->add(IDC_RENAME, QStringLiteral("修　改"),
-                                          QStringLiteral("修改"), [this] { onRename(); });
-    QPushButton* remove = m_commands->add(IDC_DELETE, QStringLiteral("删　除"),
-                                          QStringLiteral("删除"), [this] { onDelete(); });
+    QPushButton* add = m_commands->add(IDC_ADD, QStringLiteral("add"), QStringLiteral("新　增"),
+                                       QStringLiteral("新增"), [this] { onAdd(); });
+    QPushButton* rename =
+        m_commands->add(IDC_RENAME, QStringLiteral("rename"), QStringLiteral("修　改"),
+                        QStringLiteral("修改"), [this] { onRename(); });
+    QPushButton* remove =
+        m_commands->add(IDC_DELETE, QStringLiteral("delete"), QStringLiteral("删　除"),
+                        QStringLiteral("删除"), [this] { onDelete(); });
     auto* changeRows = new QFormLayout(changeBox);
     changeRows->addRow(QStringLiteral("设备号"), m_code);
     changeRows->addRow(QStringLiteral("设备名"), m_name);
@@ -106,12 +90,13 @@ CDeviceCodeDlg::CDeviceCodeDlg(const FormContext& context, QWidget* parent)
 
     QPushButton* help =
         m_commands->addHelp(QStringLiteral("帮　　　　助"), QStringLiteral("devcode.htm"));
-    QPushButton* exit = m_commands->add(IDC_EXIT, QStringLiteral("退　　　　出"),
-                                        QStringLiteral("退出"), [this] { reject(); });
+    QPushButton* exit =
+        m_commands->add(CommandTable::kExit, QStringLiteral("exit"), QStringLiteral("退　　　　出"),
+                        QStringLiteral("退出"), [this] { reject(); });
     exit->setDefault(true);
 
-    m_commands->setMenuOrder({IDC_ADD, IDC_RENAME, IDC_DELETE, CommandTable::kHelp, IDC_EXIT,
-                              CommandTable::kSeparator, IDC_QUERY});
+    m_commands->setMenuOrder({IDC_ADD, IDC_RENAME, IDC_DELETE, CommandTable::kHelp,
+                              CommandTable::kExit, CommandTable::kSeparator, IDC_QUERY});
     offerListCommands(*m_commands, *m_list);
 
     auto* right = new QVBoxLayout;

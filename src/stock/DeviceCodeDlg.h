@@ -18,6 +18,15 @@ class CDeviceCodeDlg : public QDialog
 {
     Q_OBJECT
 public:
+    // The form's own commands.
+    enum : int
+    {
+        IDC_ADD = 1019,
+        IDC_RENAME = 1020,
+        IDC_DELETE = 1021,
+        IDC_QUERY = 1189
+    };
+
     CDeviceCodeDlg(const FormContext& context, QWidget* parent = nullptr);
 
     CommandTable* commands() const { return m_commands; }

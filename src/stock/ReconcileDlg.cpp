@@ -25,17 +25,6 @@ namespace vok {
 
 namespace {
 
-enum : int
-{
-    IDC_LIST = 1410,
-    IDC_ALSO_TOTAL = 1411,
-    IDC_REFRESH = 1412,
-    IDC_CORRECT = 1413,
-    IDC_PRINT = 1414,
-    IDC_HELP = 1168,
-    IDC_EXIT = 1
-};
-
 QString quantity(double value)
 {
     return singleText(value);
@@ -85,7 +74,7 @@ CReconcileDlg::CReconcileDlg(const FormContext& context, QWidget* parent)
                                  {QStringLiteral("出库合计")},
                                  {QStringLiteral("还库合计")}},
                                 this);
-    m_list->setObjectName(controlName(IDC_LIST));
+    m_list->setObjectName(QStringLiteral("list"));
     m_list->setColumnShares({6, 9, 6, 6, 5, 6, 6, 5, 5, 16, 6, 6}, 82);
     // Several devices may be chosen for a correction.
     m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -93,21 +82,25 @@ CReconcileDlg::CReconcileDlg(const FormContext& context, QWidget* parent)
     m_summary = new QLabel(this);
     m_summary->setObjectName(QStringLiteral("summaryLabel"));
     m_alsoTotal = new QCheckBox(QStringLiteral("同时把总数改为入库合计(&T)"), this);
-    m_alsoTotal->setObjectName(controlName(IDC_ALSO_TOTAL));
+    m_alsoTotal->setObjectName(QStringLiteral("alsoTotal"));
 
-    QPushButton* refresh = m_commands->add(IDC_REFRESH, QStringLiteral("刷　　新"),
-                                           QStringLiteral("刷新"), [this] { refill(); });
-    QPushButton* correct = m_commands->add(IDC_CORRECT, QStringLiteral("按流水更正"),
-                                           QStringLiteral("按流水更正"), [this] { onCorrect(); });
-    QPushButton* print = m_commands->add(IDC_PRINT, QStringLiteral("打　　印"),
-                                         QStringLiteral("打印"), [this] { onPrint(); });
+    QPushButton* refresh =
+        m_commands->add(IDC_REFRESH, QStringLiteral("refresh"), QStringLiteral("刷　　新"),
+                        QStringLiteral("刷新"), [this] { refill(); });
+    QPushButton* correct =
+        m_commands->add(IDC_CORRECT, QStringLiteral("correct"), QStringLiteral("按流水更正"),
+                        QStringLiteral("按流水更正"), [this] { onCorrect(); });
+    QPushButton* print =
+        m_commands->add(IDC_PRINT, QStringLiteral("print"), QStringLiteral("打　　印"),
+                        QStringLiteral("打印"), [this] { onPrint(); });
     QPushButton* help =
         m_commands->addHelp(QStringLiteral("帮　　助"), QStringLiteral("reconcile.htm"));
-    QPushButton* exit = m_commands->add(IDC_EXIT, QStringLiteral("退　　出"),
-                                        QStringLiteral("退出"), [this] { reject(); });
+    QPushButton* exit =
+        m_commands->add(CommandTable::kExit, QStringLiteral("exit"), QStringLiteral("退　　出"),
+                        QStringLiteral("退出"), [this] { reject(); });
     exit->setDefault(true);
     m_commands->setMenuOrder({IDC_REFRESH, IDC_CORRECT, IDC_PRINT, CommandTable::kSeparator,
-                              CommandTable::kHelp, IDC_EXIT});
+                              CommandTable::kHelp, CommandTable::kExit});
     offerListCommands(*m_commands, *m_list, &reports::reconcile, m_context.userName);
 
     auto* buttons = new QHBoxLayout;
@@ -201,7 +194,7 @@ void CReconcileDlg::onCorrect()
 
 void CReconcileDlg::onPrint()
 {
-    PrintTableReport(*m_list->records(), reports::reconcile, m_context.userName, this);
+    printTableReport(*m_list->records(), reports::reconcile, m_context.userName, this);
 }
 
 } // namespace vok

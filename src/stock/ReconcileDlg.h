@@ -19,6 +19,14 @@ class CReconcileDlg : public QDialog
 {
     Q_OBJECT
 public:
+    // The form's own commands.
+    enum : int
+    {
+        IDC_REFRESH = 1412,
+        IDC_CORRECT = 1413,
+        IDC_PRINT = 1414
+    };
+
     CReconcileDlg(const FormContext& context, QWidget* parent = nullptr);
 
     CommandTable* commands() const { return m_commands; }

@@ -14,51 +14,38 @@
 
 namespace vok {
 
-namespace {
-
-enum : int
-{
-    IDC_LIST = 1090,
-    IDC_OVER_STOCK = 1091,
-    IDC_UNDER_STOCK = 1092,
-    IDC_FULL = 1093,
-    IDC_HELP = CommandTable::kHelp,
-    IDC_EXIT = 2
-};
-
-} // namespace
-
 CStockAlertDlg::CStockAlertDlg(const FormContext& context, QWidget* parent)
     : QDialog(parent), m_context(context), m_commands(new CommandTable(this))
 {
     setWindowTitle(QStringLiteral("库存报警"));
 
-    const auto command = [this](int id, const char16_t* caption, const char16_t* menu,
-                                auto handler) {
-        QPushButton* b = m_commands->add(id, QString::fromUtf16(caption), QString::fromUtf16(menu),
-                                         std::move(handler));
+    const auto command = [this](int id, const char16_t* name, const char16_t* caption,
+                                const char16_t* menu, auto handler) {
+        QPushButton* b = m_commands->add(id, QString::fromUtf16(name), QString::fromUtf16(caption),
+                                         QString::fromUtf16(menu), std::move(handler));
         // A focused button takes Enter.
         b->setAutoDefault(true);
         return b;
     };
     // The menu items' blanks are part of their texts.
-    QPushButton* over = command(IDC_OVER_STOCK, u"搜索过多库存", u"搜索过多库存",
+    QPushButton* over = command(IDC_OVER_STOCK, u"overStock", u"搜索过多库存", u"搜索过多库存",
                                 [this] { search(Search::OverStock); });
-    QPushButton* under = command(IDC_UNDER_STOCK, u"搜索过少库存", u"搜索过少库存",
+    QPushButton* under = command(IDC_UNDER_STOCK, u"underStock", u"搜索过少库存", u"搜索过少库存",
                                  [this] { search(Search::UnderStock); });
     QPushButton* full =
-        command(IDC_FULL, u"全面搜索", u"全 面  搜 索", [this] { search(Search::Full); });
-    QPushButton* exit = command(IDC_EXIT, u"退出", u"退        出", [this] { reject(); });
+        command(IDC_FULL, u"full", u"全面搜索", u"全 面  搜 索", [this] { search(Search::Full); });
+    QPushButton* exit =
+        command(CommandTable::kExit, u"exit", u"退出", u"退        出", [this] { reject(); });
     QPushButton* help =
         m_commands->addHelp(QStringLiteral("帮　　助"), QStringLiteral("alert.htm"));
     help->setAutoDefault(true);
     // The popup has no help item.
-    m_commands->setMenuOrder({IDC_OVER_STOCK, IDC_UNDER_STOCK, IDC_FULL, IDC_EXIT});
+    m_commands->setMenuOrder({IDC_OVER_STOCK, IDC_UNDER_STOCK, IDC_FULL, CommandTable::kExit});
 
     auto* label = new QLabel(QStringLiteral("搜索结果"), this);
     label->setObjectName(QStringLiteral("resultLabel"));
     m_list = new RecordListView(stockListColumns(), this);
-    m_list->setObjectName(controlName(IDC_LIST));
+    m_list->setObjectName(QStringLiteral("list"));
     m_list->setColumnShares({1, 1, 1, 1, 1}, 5);
     offerListCommands(*m_commands, *m_list);
     label->setBuddy(m_list);

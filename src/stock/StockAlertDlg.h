@@ -15,6 +15,14 @@ class CStockAlertDlg : public QDialog
 {
     Q_OBJECT
 public:
+    // The form's own commands.
+    enum : int
+    {
+        IDC_OVER_STOCK = 1091,
+        IDC_UNDER_STOCK = 1092,
+        IDC_FULL = 1093
+    };
+
     CStockAlertDlg(const FormContext& context, QWidget* parent = nullptr);
 
     RecordListView* list() const { return m_list; }

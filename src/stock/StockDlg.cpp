@@ -30,29 +30,9 @@ namespace vok {
 
 namespace {
 
-enum : int
+template <typename W> W* named(W* widget, const char16_t* name)
 {
-    IDC_LIST = 1080,
-    IDC_QUERY_FIELD = 1190,
-    IDC_QUERY_OPERATOR = 1188,
-    IDC_QUERY_VALUE = 1186,
-    IDC_QUERY = 1189,
-    IDC_CODE = 1086,
-    IDC_NOW = 1082,
-    IDC_HIGH = 1083,
-    IDC_LOW = 1084,
-    IDC_TOTAL = 1085,
-    IDC_ADD = 1087,
-    IDC_CHANGE = 1088,
-    IDC_DELETE = 1089,
-    IDC_PRINT = 1178,
-    IDC_HELP = CommandTable::kHelp,
-    IDC_EXIT = 2
-};
-
-template <typename W> W* named(W* widget, int id)
-{
-    widget->setObjectName(controlName(id));
+    widget->setObjectName(QString::fromUtf16(name));
     return widget;
 }
 
@@ -74,28 +54,30 @@ CStockDlg::CStockDlg(const FormContext& context, QWidget* parent)
 {
     setWindowTitle(QStringLiteral("库存管理"));
 
-    const auto command = [this](int id, const char16_t* caption, const char16_t* menu,
-                                void (CStockDlg::*handler)()) {
-        QPushButton* b = m_commands->add(id, QString::fromUtf16(caption), QString::fromUtf16(menu),
-                                         [this, handler] { (this->*handler)(); });
+    const auto command = [this](int id, const char16_t* name, const char16_t* caption,
+                                const char16_t* menu, void (CStockDlg::*handler)()) {
+        QPushButton* b =
+            m_commands->add(id, QString::fromUtf16(name), QString::fromUtf16(caption),
+                            QString::fromUtf16(menu), [this, handler] { (this->*handler)(); });
         // A focused button takes Enter.
         b->setAutoDefault(true);
         return b;
     };
-    QPushButton* query = command(IDC_QUERY, u"查　　询", u"查询", &CStockDlg::onQuery);
-    QPushButton* add = command(IDC_ADD, u"新　增", u"新增", &CStockDlg::onAdd);
-    QPushButton* change = command(IDC_CHANGE, u"修　改", u"修改", &CStockDlg::onChange);
-    QPushButton* remove = command(IDC_DELETE, u"删　除", u"删除", &CStockDlg::onDelete);
-    QPushButton* print = command(IDC_PRINT, u"打　印", u"打印", &CStockDlg::onPrint);
+    QPushButton* query = command(IDC_QUERY, u"query", u"查　　询", u"查询", &CStockDlg::onQuery);
+    QPushButton* add = command(IDC_ADD, u"add", u"新　增", u"新增", &CStockDlg::onAdd);
+    QPushButton* change = command(IDC_CHANGE, u"change", u"修　改", u"修改", &CStockDlg::onChange);
+    QPushButton* remove = command(IDC_DELETE, u"delete", u"删　除", u"删除", &CStockDlg::onDelete);
+    QPushButton* print = command(IDC_PRINT, u"print", u"打　印", u"打印", &CStockDlg::onPrint);
     QPushButton* help = m_commands->addHelp(QStringLiteral("帮　助"), QStringLiteral("device.htm"));
     help->setAutoDefault(true);
-    QPushButton* exit = m_commands->add(IDC_EXIT, QStringLiteral("退　出"), QStringLiteral("退出"),
-                                        [this] { reject(); });
+    QPushButton* exit =
+        m_commands->add(CommandTable::kExit, QStringLiteral("exit"), QStringLiteral("退　出"),
+                        QStringLiteral("退出"), [this] { reject(); });
     exit->setAutoDefault(true);
-    m_commands->setMenuOrder({IDC_ADD, IDC_CHANGE, IDC_DELETE, IDC_PRINT, IDC_HELP, IDC_EXIT,
-                              CommandTable::kSeparator, IDC_QUERY});
+    m_commands->setMenuOrder({IDC_ADD, IDC_CHANGE, IDC_DELETE, IDC_PRINT, CommandTable::kHelp,
+                              CommandTable::kExit, CommandTable::kSeparator, IDC_QUERY});
 
-    m_list = named(new RecordListView(stockListColumns(), this), IDC_LIST);
+    m_list = named(new RecordListView(stockListColumns(), this), u"list");
     m_list->setColumnShares({1, 1, 1, 1, 1}, 5);
     connect(m_list, &RecordListView::rowChosen, this, &CStockDlg::onRowChosen);
     offerListCommands(*m_commands, *m_list, &reports::stock, m_context.userName);
@@ -103,20 +85,20 @@ CStockDlg::CStockDlg(const FormContext& context, QWidget* parent)
     m_query = new QueryGroup(tables::device, query, this);
     m_query->setObjectName(QStringLiteral("queryGroup"));
     m_query->setLabels(QStringLiteral("要查询的项"), QStringLiteral("要查询的内容"));
-    named(m_query->fieldCombo(), IDC_QUERY_FIELD);
-    named(m_query->operatorCombo(), IDC_QUERY_OPERATOR);
-    named(m_query->valueEdit(), IDC_QUERY_VALUE);
+    named(m_query->fieldCombo(), u"queryField");
+    named(m_query->operatorCombo(), u"queryOperator");
+    named(m_query->valueEdit(), u"queryValue");
 
     auto* changeBox = new QGroupBox(QStringLiteral("操作"), this);
     changeBox->setObjectName(QStringLiteral("changeGroup"));
-    m_code = named(new QComboBox(changeBox), IDC_CODE);
+    m_code = named(new QComboBox(changeBox), u"code");
     m_code->setEditable(true);
     m_code->setInsertPolicy(QComboBox::NoInsert);
     limitText(m_code, schema::Device, DeviceCol::code);
-    m_nowEdit = named(new QLineEdit(changeBox), IDC_NOW);
-    m_highEdit = named(new QLineEdit(changeBox), IDC_HIGH);
-    m_lowEdit = named(new QLineEdit(changeBox), IDC_LOW);
-    m_totalEdit = named(new QLineEdit(changeBox), IDC_TOTAL);
+    m_nowEdit = named(new QLineEdit(changeBox), u"now");
+    m_highEdit = named(new QLineEdit(changeBox), u"high");
+    m_lowEdit = named(new QLineEdit(changeBox), u"low");
+    m_totalEdit = named(new QLineEdit(changeBox), u"total");
     auto* fields = new QFormLayout;
     fields->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
     fields->addRow(QStringLiteral("设备号"), m_code);
@@ -352,7 +334,7 @@ void CStockDlg::onQuery()
 
 void CStockDlg::onPrint()
 {
-    PrintTableReport(*m_list->records(), reports::stock, m_context.userName, this);
+    printTableReport(*m_list->records(), reports::stock, m_context.userName, this);
 }
 
 } // namespace vok

@@ -25,6 +25,16 @@ class CStockDlg : public QDialog
 {
     Q_OBJECT
 public:
+    // The form's own commands.
+    enum : int
+    {
+        IDC_ADD = 1087,
+        IDC_CHANGE = 1088,
+        IDC_DELETE = 1089,
+        IDC_QUERY = 1189,
+        IDC_PRINT = 1178
+    };
+
     CStockDlg(const FormContext& context, QWidget* parent = nullptr);
     ~CStockDlg() override;
 

@@ -1,7 +1,6 @@
 #include "ui/CommandTable.h"
 
 #include "core/HelpLauncher.h"
-#include "ui/DialogStyle.h"
 
 #include <QAction>
 #include <QContextMenuEvent>
@@ -16,11 +15,11 @@ CommandTable::CommandTable(QWidget* form) : QObject(form), m_form(form)
     form->installEventFilter(this);
 }
 
-QPushButton* CommandTable::add(int id, const QString& buttonCaption, const QString& menuText,
-                               std::function<void()> handler)
+QPushButton* CommandTable::add(int id, const QString& name, const QString& buttonCaption,
+                               const QString& menuText, std::function<void()> handler)
 {
     auto* b = new QPushButton(buttonCaption, m_form);
-    b->setObjectName(controlName(id));
+    b->setObjectName(name);
     b->setAutoDefault(false);
     connect(b, &QPushButton::clicked, this, [this, id] { trigger(id); });
     m_commands.push_back({id, buttonCaption, menuText, std::move(handler), b});
@@ -29,7 +28,7 @@ QPushButton* CommandTable::add(int id, const QString& buttonCaption, const QStri
 
 QPushButton* CommandTable::addHelp(const QString& buttonCaption, const QString& topic)
 {
-    return add(kHelp, buttonCaption, QStringLiteral("帮助"),
+    return add(kHelp, QStringLiteral("help"), buttonCaption, QStringLiteral("帮助"),
                [topic] { HelpLauncher::open(topic); });
 }
 

@@ -13,15 +13,17 @@ class QWidget;
 
 namespace vok {
 
-// A form's commands, declared once: each with its control id, the caption
+// A form's commands, declared once: each with its id, the object name of its
+// button (what it does: "confirm", "delete"), the caption
 // of its button, the text of its context-menu item and what it does. The
 // buttons and the right-button popup menu are both made from this table,
 // so a button and its menu item always do the same thing.
 class CommandTable : public QObject
 {
 public:
-    // The help command every form with help has.
+    // The help and exit commands most forms have ("help", "exit").
     static constexpr int kHelp = 1168;
+    static constexpr int kExit = 2;
     // A separator in a menu order.
     static constexpr int kSeparator = 0;
 
@@ -29,11 +31,12 @@ public:
     // a menu of their own, such as edits) open the popup menu.
     explicit CommandTable(QWidget* form);
 
-    // Declares a command and makes its button (object name "control<id>").
-    // An empty menu text keeps the command out of the context menu.
-    QPushButton* add(int id, const QString& buttonCaption, const QString& menuText,
-                     std::function<void()> handler);
-    // The help command: opens the form's help topic through the help launcher.
+    // Declares a command and makes its button, named name. An empty menu
+    // text keeps the command out of the context menu.
+    QPushButton* add(int id, const QString& name, const QString& buttonCaption,
+                     const QString& menuText, std::function<void()> handler);
+    // The help command ("help"): opens the form's help topic through the
+    // help launcher.
     QPushButton* addHelp(const QString& buttonCaption, const QString& topic);
 
     // The order of the context menu's items, kSeparator for a line. Without

@@ -9,13 +9,6 @@ class QWidget;
 
 namespace vok {
 
-// The object name of a numbered control, "control<id>": every control a
-// dialog numbers is found by it, in tests and by assistive technology.
-inline QString controlName(int id)
-{
-    return QStringLiteral("control%1").arg(id);
-}
-
 // The background of the main window and the log-in dialogs, RGB(136,196,196).
 inline QColor programBackground()
 {

@@ -99,31 +99,31 @@ QLabel* EntryForm::makeLabel(const QString& text, QWidget* buddy)
     return l;
 }
 
-QComboBox* EntryForm::makeDeviceList(int id)
+QComboBox* EntryForm::makeDeviceList()
 {
     m_deviceList = new DeviceList([this] { deviceListClosedUp(); }, m_group);
-    m_deviceList->setObjectName(controlName(id));
+    m_deviceList->setObjectName(QStringLiteral("device"));
     m_deviceList->setEditable(false);
     DeviceScan::attach(m_deviceList, [this] { deviceListClosedUp(); });
     return m_deviceList;
 }
 
-QComboBox* EntryForm::addDeviceList(int id, const QString& label)
+QComboBox* EntryForm::addDeviceList(const QString& label)
 {
-    addRow(label, makeDeviceList(id));
+    addRow(label, makeDeviceList());
     return m_deviceList;
 }
 
-void EntryForm::addTimePickers(int dateId, int timeId, const QString& label, DateKind kind)
+void EntryForm::addTimePickers(const QString& label, DateKind kind)
 {
     const QDateTime now = Clock::now();
     m_datePicker = new OneStopPicker<QDateEdit>(now.date(), m_group);
-    m_datePicker->setObjectName(controlName(dateId));
+    m_datePicker->setObjectName(QStringLiteral("date"));
     m_datePicker->setDisplayFormat(QStringLiteral("yyyy-M-d"));
     m_datePicker->setMinimumDate(QDate(1753, 1, 1));
     m_datePicker->setCalendarPopup(kind == DateKind::Calendar);
     m_timePicker = new OneStopPicker<QTimeEdit>(now.time(), m_group);
-    m_timePicker->setObjectName(controlName(timeId));
+    m_timePicker->setObjectName(QStringLiteral("time"));
     m_timePicker->setDisplayFormat(QStringLiteral("H:mm:ss"));
     m_datePicker->setAccessibleName(label + QStringLiteral(" 日期"));
     m_timePicker->setAccessibleName(label + QStringLiteral(" 时间"));
@@ -135,24 +135,24 @@ void EntryForm::addTimePickers(int dateId, int timeId, const QString& label, Dat
     m_rows->addLayout(row, r, 1, 1, 3);
 }
 
-QLineEdit* EntryForm::makeEdit(int id, const QString& initial)
+QLineEdit* EntryForm::makeEdit(const QString& name, const QString& initial)
 {
     auto* edit = new QLineEdit(initial, m_group);
-    edit->setObjectName(controlName(id));
+    edit->setObjectName(name);
     return edit;
 }
 
-QLineEdit* EntryForm::addEdit(int id, const QString& label, const QString& initial)
+QLineEdit* EntryForm::addEdit(const QString& name, const QString& label, const QString& initial)
 {
-    QLineEdit* edit = makeEdit(id, initial);
+    QLineEdit* edit = makeEdit(name, initial);
     addRow(label, edit);
     return edit;
 }
 
-QPlainTextEdit* EntryForm::addMultiLineEdit(int id, const QString& label)
+QPlainTextEdit* EntryForm::addMultiLineEdit(const QString& name, const QString& label)
 {
     auto* edit = new QPlainTextEdit(m_group);
-    edit->setObjectName(controlName(id));
+    edit->setObjectName(name);
     edit->setTabChangesFocus(true);
     edit->setFixedHeight(edit->fontMetrics().lineSpacing() * 3 +
                          2 * (edit->frameWidth() + int(edit->document()->documentMargin())));
@@ -160,10 +160,10 @@ QPlainTextEdit* EntryForm::addMultiLineEdit(int id, const QString& label)
     return edit;
 }
 
-QDateEdit* EntryForm::addDatePicker(int id, const QString& label)
+QDateEdit* EntryForm::addDatePicker(const QString& name, const QString& label)
 {
     auto* picker = new OneStopPicker<QDateEdit>(Clock::now().date(), m_group);
-    picker->setObjectName(controlName(id));
+    picker->setObjectName(name);
     picker->setDisplayFormat(QStringLiteral("yyyy-M-d"));
     picker->setMinimumDate(QDate(1753, 1, 1));
     picker->setCalendarPopup(true);
@@ -172,23 +172,24 @@ QDateEdit* EntryForm::addDatePicker(int id, const QString& label)
     return picker;
 }
 
-QLineEdit* EntryForm::addFigure(int id, const QString& label)
+QLineEdit* EntryForm::addFigure(const QString& name, const QString& label)
 {
-    QLineEdit* edit = makeFigure(id);
+    QLineEdit* edit = makeFigure(name);
     addRow(label, edit);
     return edit;
 }
 
-QLineEdit* EntryForm::makeFigure(int id, const QString& initial)
+QLineEdit* EntryForm::makeFigure(const QString& name, const QString& initial)
 {
-    QLineEdit* edit = makeEdit(id, initial);
+    QLineEdit* edit = makeEdit(name, initial);
     showReadOnly(edit);
     return edit;
 }
 
-QLineEdit* EntryForm::addEdit(int id, const QString& label, const TableDef& table, int column)
+QLineEdit* EntryForm::addEdit(const QString& name, const QString& label, const TableDef& table,
+                              int column)
 {
-    QLineEdit* edit = addEdit(id, label);
+    QLineEdit* edit = addEdit(name, label);
     limitText(edit, table, column);
     return edit;
 }
@@ -225,11 +226,12 @@ void EntryForm::addHeading(const QString& text)
 void EntryForm::addButtons(int confirmId, const QString& helpTopic, ButtonPlacement placement,
                            const QString& confirmWord, int gap)
 {
-    QPushButton* ok =
-        m_commands->add(confirmId, spaced(confirmWord, gap), confirmWord, [this] { confirm(); });
+    QPushButton* ok = m_commands->add(confirmId, QStringLiteral("confirm"),
+                                      spaced(confirmWord, gap), confirmWord, [this] { confirm(); });
     QPushButton* help = m_commands->addHelp(spaced(QStringLiteral("帮助"), gap), helpTopic);
-    QPushButton* exit = m_commands->add(kExit, spaced(QStringLiteral("退出"), gap),
-                                        QStringLiteral("退出"), [this] { reject(); });
+    QPushButton* exit = m_commands->add(CommandTable::kExit, QStringLiteral("exit"),
+                                        spaced(QStringLiteral("退出"), gap), QStringLiteral("退出"),
+                                        [this] { reject(); });
     exit->setDefault(true);
     QBoxLayout* buttons = nullptr;
     if (placement == ButtonPlacement::Below) {

@@ -34,16 +34,15 @@ public:
 
     CommandTable* commands() const { return m_commands; }
 
-    // The control ids of the commands every entry form has.
-    static constexpr int kExit = 2;
-
 protected:
     // Without a group caption the inputs stand in the form without a box.
     EntryForm(const FormContext& context, const QString& title, const QString& groupCaption,
               QWidget* parent);
 
-    // Rows of the input group, in order.
-    QComboBox* addDeviceList(int id, const QString& label);
+    // Rows of the input group, in order. Each control is named (its object
+    // name) by what it holds: the device list "device", the pickers "date"
+    // and "time", the others as the form names them.
+    QComboBox* addDeviceList(const QString& label);
     // The date picker has spin buttons, or a drop-down calendar.
     enum class DateKind
     {
@@ -53,30 +52,31 @@ protected:
     // One Tab stop each: Tab and Shift+Tab leave a picker, the arrow keys
     // and typing move between its sections. Each is named by the label of
     // its row with "日期" or "时间".
-    void addTimePickers(int dateId, int timeId, const QString& label,
-                        DateKind kind = DateKind::Spin);
-    QLineEdit* addEdit(int id, const QString& label, const QString& initial = QString());
+    void addTimePickers(const QString& label, DateKind kind = DateKind::Spin);
+    QLineEdit* addEdit(const QString& name, const QString& label,
+                       const QString& initial = QString());
     // A text edit that stops typing and pasting at the capacity of its
     // field in a row record.
-    QLineEdit* addEdit(int id, const QString& label, const TableDef& table, int column);
+    QLineEdit* addEdit(const QString& name, const QString& label, const TableDef& table,
+                       int column);
     // A multi-line edit: Enter starts a new line, Tab moves on.
-    QPlainTextEdit* addMultiLineEdit(int id, const QString& label);
+    QPlainTextEdit* addMultiLineEdit(const QString& name, const QString& label);
     // A date picker with a drop-down calendar, set to today; one Tab stop.
-    QDateEdit* addDatePicker(int id, const QString& label);
+    QDateEdit* addDatePicker(const QString& name, const QString& label);
     // A figure the form looks up and shows but the user cannot change.
-    QLineEdit* addFigure(int id, const QString& label);
+    QLineEdit* addFigure(const QString& name, const QString& label);
     void addRow(const QString& label, QWidget* field);
     // The same controls without a row, for addPair().
-    QComboBox* makeDeviceList(int id);
-    QLineEdit* makeEdit(int id, const QString& initial = QString());
-    QLineEdit* makeFigure(int id, const QString& initial = QStringLiteral("0"));
+    QComboBox* makeDeviceList();
+    QLineEdit* makeEdit(const QString& name, const QString& initial = QString());
+    QLineEdit* makeFigure(const QString& name, const QString& initial = QStringLiteral("0"));
     // Two fields side by side in one row, the second with its label in a
     // second column.
     void addPair(const QString& label, QWidget* field, const QString& label2, QWidget* field2);
     // A centred heading above the inputs.
     void addHeading(const QString& text);
 
-    // The buttons (confirm, help, exit; exit is the default button) in a row
+    // The buttons ("confirm", "help", "exit"; exit is the default button) in a row
     // under the inputs or in a column to their right, and the context menu
     // "确认", "帮助", "退出". The captions put gap ideographic spaces
     // between their two characters. Call after the rows.

@@ -89,7 +89,7 @@ void offerListCommands(CommandTable& commands, RecordListView& list, const Repor
     if (report)
         commands.addMenuExtra(QStringLiteral("打印预览…"), QKeySequence(),
                               [&list, report, userName, form] {
-                                  PreviewTableReport(*list.records(), *report, userName, form);
+                                  previewTableReport(*list.records(), *report, userName, form);
                               });
     commands.addMenuExtra(
         QStringLiteral("导出…"), QKeySequence(Qt::CTRL | Qt::Key_E), [&list, report, form] {

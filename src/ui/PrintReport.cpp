@@ -167,7 +167,7 @@ void fitPreviewToScreen(QPrintPreviewDialog& dialog)
         preview->fitToWidth();
 }
 
-void PrintTableReport(const RecordListModel& list, const ReportLayout& layout,
+void printTableReport(const RecordListModel& list, const ReportLayout& layout,
                       const QString& userName, QWidget* parent)
 {
     QPrinter printer(QPrinter::HighResolution);
@@ -177,7 +177,7 @@ void PrintTableReport(const RecordListModel& list, const ReportLayout& layout,
     printTableReport(printer, layout, list.rowCount(), listCells(list), userName, Clock::now());
 }
 
-void PreviewTableReport(const RecordListModel& list, const ReportLayout& layout,
+void previewTableReport(const RecordListModel& list, const ReportLayout& layout,
                         const QString& userName, QWidget* parent)
 {
     QPrinter printer(QPrinter::HighResolution);

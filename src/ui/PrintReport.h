@@ -50,10 +50,10 @@ void fitPreviewToScreen(QPrintPreviewDialog& dialog);
 // Prints the rows a list shows as the layout's table report, with the
 // user name as preparer and the clock's time. Cancelling the print dialog
 // prints nothing. Shows no message.
-void PrintTableReport(const RecordListModel& list, const ReportLayout& layout,
+void printTableReport(const RecordListModel& list, const ReportLayout& layout,
                       const QString& userName, QWidget* parent = nullptr);
 // The same report in a preview window (zoom, pages, print).
-void PreviewTableReport(const RecordListModel& list, const ReportLayout& layout,
+void previewTableReport(const RecordListModel& list, const ReportLayout& layout,
                         const QString& userName, QWidget* parent = nullptr);
 // The same for any rows, onto a printer already chosen. False when the
 // printer (or its output file) cannot be opened.

@@ -75,6 +75,29 @@ int tableColumn(const BrowserDescription& d, int listColumn)
     return at >= 0 && at < int(d.table->def->columns.size()) ? at : -1;
 }
 
+// The object name of a command's button: what it does.
+QString actionName(BrowserAction action)
+{
+    switch (action) {
+    case BrowserAction::Modify:
+        return QStringLiteral("modify");
+    case BrowserAction::Delete:
+        return QStringLiteral("delete");
+    case BrowserAction::Print:
+        return QStringLiteral("print");
+    case BrowserAction::Help:
+        return QStringLiteral("help");
+    case BrowserAction::Exit:
+    case BrowserAction::Close:
+        return QStringLiteral("exit");
+    case BrowserAction::Query:
+        return QStringLiteral("query");
+    case BrowserAction::Clear:
+        return QStringLiteral("clear");
+    }
+    return QString();
+}
+
 bool isDateColumn(const BrowserDescription& d, int listColumn)
 {
     const int at = tableColumn(d, listColumn);
@@ -109,16 +132,33 @@ RecordBrowser::~RecordBrowser() = default;
 
 void RecordBrowser::buildForm()
 {
+    QPushButton* queryButton = nullptr;
+    const std::vector<QPushButton*> buttons = makeCommands(queryButton);
+    makeList();
+    if (m_d.query)
+        m_query = new QueryGroup(*m_d.table, queryButton, this);
+    QGroupBox* details = makeDetails(buttons);
+
+    QBoxLayout* layout =
+        m_d.listBeside ? static_cast<QBoxLayout*>(new QHBoxLayout(this)) : new QVBoxLayout(this);
+    layout->addWidget(m_list, 1);
+    if (m_query)
+        layout->addWidget(m_query);
+    layout->addWidget(details, m_d.listBeside ? 1 : 0);
+    orderTabs(buttons);
+}
+
+std::vector<QPushButton*> RecordBrowser::makeCommands(QPushButton*& queryButton)
+{
     m_commands = new CommandTable(this);
     std::vector<QPushButton*> buttons;
-    QPushButton* queryButton = nullptr;
     for (const BrowserCommand& c : m_d.commands) {
         QPushButton* b;
         if (c.action == BrowserAction::Help)
             b = m_commands->addHelp(c.caption.toString(), m_d.helpTopic.toString());
         else
-            b = m_commands->add(c.id, c.caption.toString(), c.menuText.toString(),
-                                [this, &c] { runCommand(c); });
+            b = m_commands->add(c.id, actionName(c.action), c.caption.toString(),
+                                c.menuText.toString(), [this, &c] { runCommand(c); });
         // A focused button takes Enter.
         b->setAutoDefault(true);
         if (c.id == m_d.defaultButton)
@@ -132,43 +172,52 @@ void RecordBrowser::buildForm()
         m_commands->noMenu();
     else
         m_commands->setMenuOrder({m_d.menuOrder.begin(), m_d.menuOrder.end()});
+    return buttons;
+}
 
+void RecordBrowser::makeList()
+{
     m_list = new RecordListView(m_d.table->listColumns(), this);
-    m_list->setObjectName(m_d.listId ? controlName(m_d.listId) : QStringLiteral("list"));
+    m_list->setObjectName(QStringLiteral("list"));
     setColumnWidths();
     connect(m_list, &RecordListView::rowChosen, this, &RecordBrowser::onRowChosen);
     if (!m_d.menuOrder.empty())
         offerListCommands(*m_commands, *m_list, m_d.table->report, m_context.userName);
+}
 
-    if (m_d.query)
-        m_query = new QueryGroup(*m_d.table, queryButton, this);
+QWidget* RecordBrowser::makeField(const BrowserField& f, QWidget* parent) const
+{
+    QWidget* edit;
+    if (f.kind == BrowserField::Note) {
+        auto* e = new QPlainTextEdit(parent);
+        e->setReadOnly(true);
+        e->setTabChangesFocus(true);
+        edit = e;
+    } else {
+        auto* e = new QLineEdit(parent);
+        if (f.kind == BrowserField::ReadOnly)
+            showReadOnly(e);
+        else if (f.kind == BrowserField::Text)
+            limitText(e, *m_d.table->def, f.column);
+        if (f.tall)
+            e->setMinimumHeight(e->sizeHint().height() * 3);
+        edit = e;
+    }
+    // A date shows whole.
+    if (isDateColumn(m_d, f.column))
+        edit->setMinimumWidth(
+            edit->fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00 00:00:00")) + 16);
+    edit->setObjectName(f.name.toString());
+    return edit;
+}
 
+QGroupBox* RecordBrowser::makeDetails(const std::vector<QPushButton*>& buttons)
+{
     auto* details = new QGroupBox(QStringLiteral("明细"), this);
     details->setObjectName(QStringLiteral("detailGroup"));
     auto* grid = new QGridLayout;
-    int gridColumns = 0;
     for (const BrowserField& f : m_d.fields) {
-        QWidget* edit;
-        if (f.kind == BrowserField::Note) {
-            auto* e = new QPlainTextEdit(details);
-            e->setReadOnly(true);
-            e->setTabChangesFocus(true);
-            edit = e;
-        } else {
-            auto* e = new QLineEdit(details);
-            if (f.kind == BrowserField::ReadOnly)
-                showReadOnly(e);
-            else if (f.kind == BrowserField::Text)
-                limitText(e, *m_d.table->def, f.column);
-            if (f.tall)
-                e->setMinimumHeight(e->sizeHint().height() * 3);
-            edit = e;
-        }
-        // A date shows whole.
-        if (isDateColumn(m_d, f.column))
-            edit->setMinimumWidth(
-                edit->fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00 00:00:00")) + 16);
-        edit->setObjectName(controlName(f.id));
+        QWidget* edit = makeField(f, details);
         m_edits.push_back(edit);
         auto* label = new QLabel(f.label.toString(), details);
         label->setBuddy(edit);
@@ -176,7 +225,6 @@ void RecordBrowser::buildForm()
         // A tall edit spans the rows beside it.
         grid->addWidget(edit, f.row, f.gridColumn * 2 + 1, f.tall ? 4 : 1, 1);
         grid->setColumnStretch(f.gridColumn * 2 + 1, 1);
-        gridColumns = std::max(gridColumns, f.gridColumn + 1);
     }
     auto* buttonGrid = new QGridLayout;
     size_t b = 0;
@@ -193,16 +241,12 @@ void RecordBrowser::buildForm()
     if (m_d.buttonsBeside)
         buttonGrid->setRowStretch(buttonGrid->rowCount(), 1);
     detailLayout->addLayout(buttonGrid);
+    return details;
+}
 
-    QBoxLayout* layout =
-        m_d.listBeside ? static_cast<QBoxLayout*>(new QHBoxLayout(this)) : new QVBoxLayout(this);
-    layout->addWidget(m_list, 1);
-    if (m_query)
-        layout->addWidget(m_query);
-    layout->addWidget(details, m_d.listBeside ? 1 : 0);
-
-    // Tab order: list, query group, the detail fields column by column,
-    // the buttons.
+void RecordBrowser::orderTabs(const std::vector<QPushButton*>& buttons)
+{
+    // List, query group, the detail fields column by column, the buttons.
     std::vector<QWidget*> order{m_list};
     if (m_query)
         order.insert(order.end(), {m_query->fieldCombo(), m_query->operatorCombo(),
@@ -248,10 +292,10 @@ void RecordBrowser::setColumnWidths()
         m_list->setMinimumWidth(width + 2 * m_list->frameWidth());
 }
 
-QWidget* RecordBrowser::field(int id) const
+QWidget* RecordBrowser::field(QStringView name) const
 {
     for (size_t i = 0; i < m_d.fields.size(); ++i)
-        if (m_d.fields[i].id == id)
+        if (m_d.fields[i].name == name)
             return m_edits[i];
     return nullptr;
 }
@@ -275,11 +319,10 @@ void RecordBrowser::runCommand(const BrowserCommand& command)
         onClear();
         break;
     case BrowserAction::Exit:
-        // The default button of the log viewer is "OK", the others' "Cancel".
-        if (command.id == 1)
-            accept();
-        else
-            reject();
+        reject();
+        break;
+    case BrowserAction::Close:
+        accept();
         break;
     case BrowserAction::Help:
         break;
@@ -338,13 +381,18 @@ bool RecordBrowser::takeFields()
         }
     }
     if (m_query) {
-        for (int id : m_d.queryOrder) {
-            if (id == 1190)
+        for (QueryControl c : m_d.queryOrder) {
+            switch (c) {
+            case QueryControl::Field:
                 dx.text(m_query->fieldCombo(), m_queryField);
-            else if (id == 1188)
+                break;
+            case QueryControl::Operator:
                 dx.text(m_query->operatorCombo(), m_queryOperator);
-            else
+                break;
+            case QueryControl::Value:
                 dx.text(m_query->valueEdit(), m_queryValue);
+                break;
+            }
         }
     }
     return dx.ok();
@@ -451,7 +499,7 @@ void RecordBrowser::finishChange(QStringView notice, QStringView logText)
 {
     Messages::show(notice.toString(), QString(), Messages::Icon::None, Messages::Buttons::Ok, this);
     if (m_context.log)
-        m_context.log->Write(logText.toString());
+        m_context.log->write(logText.toString());
     refill();
 }
 
@@ -547,7 +595,7 @@ void RecordBrowser::onQuery()
 void RecordBrowser::onPrint()
 {
     if (m_d.table->report)
-        PrintTableReport(*m_list->records(), *m_d.table->report, m_context.userName, this);
+        printTableReport(*m_list->records(), *m_d.table->report, m_context.userName, this);
 }
 
 void RecordBrowser::onClear()

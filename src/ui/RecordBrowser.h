@@ -10,6 +10,9 @@
 #include <span>
 #include <vector>
 
+class QGroupBox;
+class QPushButton;
+
 namespace vok {
 
 class CommandTable;
@@ -17,7 +20,7 @@ class QueryGroup;
 class RecordListView;
 class RowRecord;
 
-// One detail field: its control, label, what it holds and the list column
+// One detail field: its control's name, label, what it holds and the list column
 // a click copies into it. In the browsers that modify, that column is also
 // the field of the row record the field is stored into.
 struct BrowserField
@@ -30,7 +33,7 @@ struct BrowserField
         Integer,  // a whole number between min and max
         Note      // read-only text of several lines
     };
-    int id;
+    QStringView name;
     QStringView label;
     Kind kind;
     int column;
@@ -43,20 +46,33 @@ struct BrowserField
     bool tall = false;
 };
 
-// What a command of a browser does.
+// What a command of a browser does; its button is named by it ("modify",
+// "delete", …; both exits "exit").
 enum class BrowserAction
 {
     Modify,
     Delete,
     Print,
     Help,
+    // Closes the form: Exit rejected, Close accepted (the log viewer's
+    // exit is its OK button).
     Exit,
+    Close,
     Query,
     Clear
 };
 
+// The query group's controls, as the browser takes them.
+enum class QueryControl
+{
+    Field,
+    Operator,
+    Value
+};
+
 struct BrowserCommand
 {
+    // The command's id in the form's command table and menu order.
     int id;
     QStringView caption;
     QStringView menuText;
@@ -76,8 +92,6 @@ struct BrowserDescription
     // The dialog's size in dialog units.
     int width;
     int height;
-    // The list's control id; 0 for a list without one.
-    int listId;
     // The table: its list columns, query fields and report.
     const TableDescription* table;
     // Column widths as shares of the list's outer width: numerator of each
@@ -86,9 +100,9 @@ struct BrowserDescription
     int shareDenominator = 0;
     // With the table's query fields in a query group.
     bool query = false;
-    // The query controls' ids (1190, 1188, 1186) in the order they are
-    // taken, after the detail fields.
-    std::span<const int> queryOrder = {};
+    // The query controls in the order they are taken, after the detail
+    // fields.
+    std::span<const QueryControl> queryOrder = {};
     // The detail fields, in the order they are taken from their controls.
     std::span<const BrowserField> fields = {};
     // The list beside the detail group (else above the groups); the
@@ -143,8 +157,8 @@ public:
     CommandTable* commands() const { return m_commands; }
     // Nullptr for a browser without a query group.
     QueryGroup* queryGroup() const { return m_query; }
-    // The detail field of a control id.
-    QWidget* field(int id) const;
+    // The detail field named name.
+    QWidget* field(QStringView name) const;
 
     // The commands, as their buttons run them.
     void onModify();
@@ -173,7 +187,14 @@ private:
         double number = 0;
     };
 
+    // The form's widgets: the commands' buttons (the query button apart),
+    // the list, the query group, the detail group, the tab order.
     void buildForm();
+    std::vector<QPushButton*> makeCommands(QPushButton*& queryButton);
+    void makeList();
+    QWidget* makeField(const BrowserField& field, QWidget* parent) const;
+    QGroupBox* makeDetails(const std::vector<QPushButton*>& buttons);
+    void orderTabs(const std::vector<QPushButton*>& buttons);
     void setColumnWidths();
     void runCommand(const BrowserCommand& command);
     // Takes the detail and query fields from the controls, in order, with

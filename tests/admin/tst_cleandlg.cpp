@@ -20,9 +20,9 @@ namespace {
 
 const QString kWarning = QStringLiteral("执行此项操作!\r\n数据库中的数据将会被清理!");
 
-QCheckBox* box(QWidget& form, int id)
+QCheckBox* box(QWidget& form, const QString& name)
 {
-    return form.findChild<QCheckBox*>(QStringLiteral("control%1").arg(id));
+    return form.findChild<QCheckBox*>(name);
 }
 
 } // namespace
@@ -56,7 +56,7 @@ void TestCleanDlg::init()
     m_sandbox = std::make_unique<test::Sandbox>();
     m_db = m_sandbox->open();
     m_scripted = std::make_shared<test::ScriptedConnection>(m_db);
-    m_log.Attach(m_db, QStringLiteral("张三"));
+    m_log.attach(m_db, QStringLiteral("张三"));
     for (const char* sql : {
              "INSERT INTO DEVICE_CODE(code,name) VALUES('001','显示器')",
              "INSERT INTO DEVICE(code,now_number,high_number,low_number,total_number) "
@@ -76,7 +76,7 @@ void TestCleanDlg::init()
 void TestCleanDlg::cleanup()
 {
     m_scripted.reset();
-    m_log.Attach(nullptr, {});
+    m_log.attach(nullptr, {});
     m_db.reset();
     m_sandbox.reset();
 }
@@ -109,58 +109,66 @@ void TestCleanDlg::layoutAndCaptions()
     const QStringList captions{"清理设备代码表格",     "清理设备入库表格", "清理设备出库表格",
                                "清理设备库存表格",     "清理部门需求表格", "清理设备还库表格",
                                "清理设备采购计划表格", "清理操作日志表格"};
-    for (int id = 1219; id <= 1226; ++id) {
-        QCheckBox* b = box(*form, id);
-        QCOMPARE(b->text(), captions.at(id - 1219));
+    // In the dialog's numbering: left column first, third, …; right column
+    // second, fourth, …; the tab order the same.
+    const QStringList names{"cleanCode", "cleanIn",     "cleanOut",     "cleanDevice",
+                            "cleanNeed", "cleanReturn", "cleanWantBuy", "cleanLog"};
+    for (int i = 0; i < names.size(); ++i) {
+        QCheckBox* b = box(*form, names.at(i));
+        QCOMPARE(b->text(), captions.at(i));
         QVERIFY(!b->isChecked());
-        // Left column 1219, 1221, …; right column 1220, 1222, ….
-        QCOMPARE(b->x() > box(*form, 1219)->x(), id % 2 == 0);
+        QCOMPARE(b->x() > box(*form, "cleanCode")->x(), i % 2 == 1);
+        if (i > 0)
+            QCOMPARE(box(*form, names.at(i - 1))->nextInFocusChain(), b);
     }
-    auto* confirm = form->findChild<QPushButton*>("control1");
+    auto* confirm = form->findChild<QPushButton*>("confirm");
     QCOMPARE(confirm->text(), QString("确    认"));
     QVERIFY(confirm->isDefault());
-    QCOMPARE(form->findChild<QPushButton*>("control2")->text(), QString("取    消"));
+    QCOMPARE(form->findChild<QPushButton*>("cancel")->text(), QString("取    消"));
 }
 
 void TestCleanDlg::checkedTablesAreEmptiedInOrder_data()
 {
-    QTest::addColumn<QList<int>>("checked");
+    QTest::addColumn<QStringList>("checked");
     QTest::addColumn<QStringList>("statements");
     QTest::addColumn<QStringList>("left");
-    QTest::newRow("none") << QList<int>{} << QStringList{}
+    QTest::newRow("none") << QStringList{} << QStringList{}
                           << QStringList{"DEVICE_CODE",    "DEVICE",        "DEVICE_IN",
                                          "DEVICE_OUT",     "DEVICE_RETURN", "DEVICE_NEED",
                                          "DEVICE_WANTBUY", "HOWDO",         "user"};
     QTest::newRow("catalogue only")
-        << QList<int>{1219} << QStringList{"DELETE FROM DEVICE_CODE"}
+        << QStringList{"cleanCode"} << QStringList{"DELETE FROM DEVICE_CODE"}
         << QStringList{"DEVICE",      "DEVICE_IN",      "DEVICE_OUT", "DEVICE_RETURN",
                        "DEVICE_NEED", "DEVICE_WANTBUY", "HOWDO",      "user"};
     QTest::newRow("all, log before plan")
-        << QList<int>{1226, 1225, 1224, 1223, 1222, 1221, 1220, 1219}
+        << QStringList{"cleanLog",    "cleanWantBuy", "cleanReturn", "cleanNeed",
+                       "cleanDevice", "cleanOut",     "cleanIn",     "cleanCode"}
         << QStringList{"DELETE FROM DEVICE_CODE", "DELETE FROM DEVICE_IN",
                        "DELETE FROM DEVICE_OUT",  "DELETE FROM DEVICE",
                        "DELETE FROM DEVICE_NEED", "DELETE FROM DEVICE_RETURN",
                        "DELETE FROM HOWDO",       "DELETE FROM DEVICE_WANTBUY"}
         << QStringList{"user"};
-    // A box checked and unchecked again is left alone (-id: click twice).
+    // A box checked and unchecked again is left alone ("-name": click twice).
     QTest::newRow("checked and unchecked")
-        << QList<int>{-1222, 1226} << QStringList{"DELETE FROM HOWDO"}
+        << QStringList{"-cleanDevice", "cleanLog"} << QStringList{"DELETE FROM HOWDO"}
         << QStringList{"DEVICE_CODE",   "DEVICE",      "DEVICE_IN",      "DEVICE_OUT",
                        "DEVICE_RETURN", "DEVICE_NEED", "DEVICE_WANTBUY", "user"};
 }
 
 void TestCleanDlg::checkedTablesAreEmptiedInOrder()
 {
-    QFETCH(QList<int>, checked);
+    QFETCH(QStringList, checked);
     QFETCH(QStringList, statements);
     QFETCH(QStringList, left);
     auto form = open();
-    for (int id : checked) {
-        QTest::mouseClick(box(*form, std::abs(id)), Qt::LeftButton, {}, QPoint(5, 5));
-        if (id < 0)
-            QTest::mouseClick(box(*form, -id), Qt::LeftButton, {}, QPoint(5, 5));
+    for (const QString& name : checked) {
+        const bool twice = name.startsWith('-');
+        QCheckBox* b = box(*form, twice ? name.mid(1) : name);
+        QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(5, 5));
+        if (twice)
+            QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(5, 5));
     }
-    QVERIFY(test::press(*form, 1));
+    QVERIFY(test::press(*form, "confirm"));
     QCOMPARE(Messages::shownTexts(), QStringList{kWarning});
     QCOMPARE(Messages::shown().first().caption, QString("警告!"));
     QCOMPARE(Messages::shown().first().icon, Messages::Icon::Stop);
@@ -174,15 +182,15 @@ void TestCleanDlg::checkedTablesAreEmptiedInOrder()
 void TestCleanDlg::cancelClearsNothing()
 {
     auto form = open();
-    box(*form, 1219)->setChecked(true);
+    box(*form, "cleanCode")->setChecked(true);
     Messages::queueAnswer(Messages::Answer::Cancel);
-    QVERIFY(test::press(*form, 1));
+    QVERIFY(test::press(*form, "confirm"));
     QVERIFY(m_scripted->statements.isEmpty());
     QVERIFY(!form->isVisible());
 
     auto again = open();
-    box(*again, 1219)->setChecked(true);
-    QVERIFY(test::press(*again, 2));
+    box(*again, "cleanCode")->setChecked(true);
+    QVERIFY(test::press(*again, "cancel"));
     QVERIFY(m_scripted->statements.isEmpty());
     QCOMPARE(nonEmptyTables().size(), 9);
 }
@@ -194,9 +202,9 @@ void TestCleanDlg::failingStatementDoesNotStopTheOthers()
             throw DbError(DbError::kFail, QStringLiteral("表被锁定"));
     };
     auto form = open();
-    for (int id : {1219, 1220, 1226})
-        box(*form, id)->setChecked(true);
-    QVERIFY(test::press(*form, 1));
+    for (const char* name : {"cleanCode", "cleanIn", "cleanLog"})
+        box(*form, name)->setChecked(true);
+    QVERIFY(test::press(*form, "confirm"));
     QCOMPARE(Messages::shownTexts(), QStringList({kWarning, "表被锁定"}));
     QVERIFY(!nonEmptyTables().contains("DEVICE_CODE"));
     QVERIFY(nonEmptyTables().contains("DEVICE_IN"));
@@ -207,8 +215,8 @@ void TestCleanDlg::failingStatementDoesNotStopTheOthers()
 void TestCleanDlg::readOnlyClassIsRefused()
 {
     auto form = open(3);
-    box(*form, 1219)->setChecked(true);
-    QVERIFY(test::press(*form, 1));
+    box(*form, "cleanCode")->setChecked(true);
+    QVERIFY(test::press(*form, "confirm"));
     QCOMPARE(Messages::shownTexts(), QStringList{"你无权执行此项操作!\r\n请重新登录数据库!"});
     QCOMPARE(Messages::shown().first().caption, QString("警告!"));
     QVERIFY(m_scripted->statements.isEmpty());

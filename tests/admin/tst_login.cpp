@@ -54,14 +54,14 @@ private:
         Dialog() { dlg.show(); }
         void fill(const QString& user, const QString& password, const QString& department)
         {
-            dlg.findChild<QLineEdit*>("control1000")->setText(user);
-            dlg.findChild<QLineEdit*>("control1001")->setText(password);
-            dlg.findChild<QComboBox*>("control1163")->setEditText(department);
+            dlg.findChild<QLineEdit*>("user")->setText(user);
+            dlg.findChild<QLineEdit*>("password")->setText(password);
+            dlg.findChild<QComboBox*>("department")->setEditText(department);
         }
         void logIn(const QString& user, const QString& password, const QString& department)
         {
             fill(user, password, department);
-            dlg.findChild<QPushButton*>("control1")->click();
+            dlg.findChild<QPushButton*>("login")->click();
         }
     };
     void addAccount(const QString& dsn, const QString& user, const QString& password,
@@ -251,7 +251,7 @@ void TestLogin::enterInDepartmentLogsIn()
     addAccount("VOK1", "甲", "right", "1");
     Dialog d;
     d.fill("甲", "right", "部门A");
-    auto* combo = d.dlg.findChild<QComboBox*>("control1163");
+    auto* combo = d.dlg.findChild<QComboBox*>("department");
     QTest::keyClick(combo->lineEdit(), Qt::Key_Return);
     QVERIFY(d.dlg.success());
     QCOMPARE(combo->count(), 5); // the typed text is not added to the list
@@ -262,10 +262,10 @@ void TestLogin::clearKeepsDepartmentAndCount()
     addAccount("VOK1", "甲", "right", "1");
     Dialog d;
     d.logIn("甲", "wrong", "部门B");
-    d.dlg.findChild<QPushButton*>("control1176")->click();
-    QCOMPARE(d.dlg.findChild<QLineEdit*>("control1000")->text(), QString());
-    QCOMPARE(d.dlg.findChild<QLineEdit*>("control1001")->text(), QString());
-    QCOMPARE(d.dlg.findChild<QComboBox*>("control1163")->currentText(), QStringLiteral("部门B"));
+    d.dlg.findChild<QPushButton*>("clear")->click();
+    QCOMPARE(d.dlg.findChild<QLineEdit*>("user")->text(), QString());
+    QCOMPARE(d.dlg.findChild<QLineEdit*>("password")->text(), QString());
+    QCOMPARE(d.dlg.findChild<QComboBox*>("department")->currentText(), QStringLiteral("部门B"));
     QCOMPARE(CLoginDlg::wrongEntryCount(), 1);
     QVERIFY(d.dlg.isVisible());
     // Closing after Clear leaves an empty user name: the log-in loop asks again.
@@ -309,7 +309,7 @@ void TestLogin::databaseFailureClosesDialog()
 void TestLogin::helpOpensLoadTopic()
 {
     Dialog d;
-    d.dlg.findChild<QPushButton*>("control1164")->click();
+    d.dlg.findChild<QPushButton*>("help")->click();
     QCOMPARE(m_sandbox->helpLaunches().size(), 1);
     const QStringList launch = m_sandbox->helpLaunches().at(0);
     QVERIFY(launch.last().endsWith("/load.htm"));
@@ -321,16 +321,16 @@ void TestLogin::tabOrder()
     Dialog d;
     d.dlg.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&d.dlg));
-    auto* user = d.dlg.findChild<QLineEdit*>("control1000");
+    auto* user = d.dlg.findChild<QLineEdit*>("user");
     QCOMPARE(QApplication::focusWidget(), user);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-    QCOMPARE(QApplication::focusWidget(), d.dlg.findChild<QLineEdit*>("control1001"));
+    QCOMPARE(QApplication::focusWidget(), d.dlg.findChild<QLineEdit*>("password"));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-    auto* combo = d.dlg.findChild<QComboBox*>("control1163");
+    auto* combo = d.dlg.findChild<QComboBox*>("department");
     QVERIFY(QApplication::focusWidget() == combo ||
             QApplication::focusWidget() == combo->lineEdit());
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-    QCOMPARE(QApplication::focusWidget(), d.dlg.findChild<QPushButton*>("control1"));
+    QCOMPARE(QApplication::focusWidget(), d.dlg.findChild<QPushButton*>("login"));
     // The list is sorted and editable.
     QVERIFY(combo->isEditable());
     QStringList items;
@@ -367,10 +367,10 @@ void TestLogin::firstRunChecks()
     QFETCH(QString, message);
     CFirstRunDlg dlg;
     dlg.show();
-    dlg.findChild<QLineEdit*>("control1000")->setText(user);
-    dlg.findChild<QLineEdit*>("control1001")->setText(password);
-    dlg.findChild<QLineEdit*>("control1177")->setText(repeat);
-    dlg.findChild<QPushButton*>("control1")->click();
+    dlg.findChild<QLineEdit*>("user")->setText(user);
+    dlg.findChild<QLineEdit*>("password")->setText(password);
+    dlg.findChild<QLineEdit*>("repeat")->setText(repeat);
+    dlg.findChild<QPushButton*>("ok")->click();
     QCOMPARE(Messages::shownTexts(), QStringList{message});
     QVERIFY(dlg.isVisible());
     QVERIFY(Accounts::noAccountAnywhere());
@@ -381,11 +381,11 @@ void TestLogin::firstRunWritesAdministrator()
     QVERIFY(Accounts::noAccountAnywhere());
     CFirstRunDlg dlg;
     dlg.show();
-    dlg.findChild<QLineEdit*>("control1000")->setText("管'理员");
-    dlg.findChild<QLineEdit*>("control1001")->setText("s3cret");
-    dlg.findChild<QLineEdit*>("control1177")->setText("s3cret");
-    dlg.findChild<QComboBox*>("control1163")->setCurrentText("部门C");
-    dlg.findChild<QPushButton*>("control1")->click();
+    dlg.findChild<QLineEdit*>("user")->setText("管'理员");
+    dlg.findChild<QLineEdit*>("password")->setText("s3cret");
+    dlg.findChild<QLineEdit*>("repeat")->setText("s3cret");
+    dlg.findChild<QComboBox*>("department")->setCurrentText("部门C");
+    dlg.findChild<QPushButton*>("ok")->click();
     QVERIFY(Messages::shown().isEmpty());
     QCOMPARE(dlg.result(), int(QDialog::Accepted));
     QVERIFY(!Accounts::noAccountAnywhere());

@@ -21,24 +21,22 @@ namespace {
 const QString kRefusal = QStringLiteral("你无权执行此项操作!\r\n请重新登录数据库!");
 const QString kWrongAccount = QStringLiteral("输入原用户名或密码错误，请重新输入!");
 
-enum : int
-{
-    IdUser = 1153,
-    IdPassword = 1154,
-    IdDelete = 1162,
-    IdNewUser = 1156,
-    IdNewPassword = 1157,
-    IdClass = 1155,
-    IdConfirm = 1158,
-    IdAdd = 1160,
-    IdModify = 1161,
-    IdHelp = 1168,
-    IdExit = 2
-};
+// The controls' object names.
+const QString kUser = QStringLiteral("user");
+const QString kPassword = QStringLiteral("password");
+const QString kDelete = QStringLiteral("delete");
+const QString kNewUser = QStringLiteral("newUser");
+const QString kNewPassword = QStringLiteral("newPassword");
+const QString kClass = QStringLiteral("class");
+const QString kConfirm = QStringLiteral("confirm");
+const QString kAdd = QStringLiteral("add");
+const QString kModify = QStringLiteral("modify");
+const QString kHelp = QStringLiteral("help");
+const QString kExit = QStringLiteral("exit");
 
-QLineEdit* edit(QWidget& form, int id)
+QLineEdit* edit(QWidget& form, const QString& name)
 {
-    return form.findChild<QLineEdit*>(QStringLiteral("control%1").arg(id));
+    return form.findChild<QLineEdit*>(name);
 }
 
 } // namespace
@@ -81,7 +79,7 @@ void TestUserDlg::init()
     m_sandbox = std::make_unique<test::Sandbox>();
     m_db = m_sandbox->open();
     m_scripted = std::make_shared<test::ScriptedConnection>(m_db);
-    m_log.Attach(m_db, QStringLiteral("管理员"));
+    m_log.attach(m_db, QStringLiteral("管理员"));
     Accounts::add(*m_db, QStringLiteral("管理员"), QStringLiteral("Secret"), QStringLiteral("1"));
     // A row of an older version, its password as plain text.
     m_db->execute("INSERT INTO user (user,pswd,class) VALUES('老王','old','2')");
@@ -90,7 +88,7 @@ void TestUserDlg::init()
 void TestUserDlg::cleanup()
 {
     m_scripted.reset();
-    m_log.Attach(nullptr, {});
+    m_log.attach(nullptr, {});
     m_db.reset();
     m_sandbox.reset();
 }
@@ -109,7 +107,7 @@ std::unique_ptr<CUserDlg> TestUserDlg::open(int classNumber)
 
 void TestUserDlg::fill(CUserDlg& form, const QStringList& six)
 {
-    const int ids[] = {IdUser, IdPassword, IdNewUser, IdNewPassword, IdClass, IdConfirm};
+    const QString ids[] = {kUser, kPassword, kNewUser, kNewPassword, kClass, kConfirm};
     for (int i = 0; i < 6; ++i)
         edit(form, ids[i])->setText(six.value(i));
 }
@@ -127,24 +125,23 @@ void TestUserDlg::controlsAndCurrentUser()
 {
     auto form = open();
     QCOMPARE(form->windowTitle(), QString("修改密码"));
-    QCOMPARE(edit(*form, IdUser)->text(), QString("管理员"));
-    for (int id : {IdPassword, IdNewPassword, IdConfirm})
+    QCOMPARE(edit(*form, kUser)->text(), QString("管理员"));
+    for (const QString& id : {kPassword, kNewPassword, kConfirm})
         QCOMPARE(edit(*form, id)->echoMode(), QLineEdit::Password);
-    QCOMPARE(edit(*form, IdNewUser)->echoMode(), QLineEdit::Normal);
+    QCOMPARE(edit(*form, kNewUser)->echoMode(), QLineEdit::Normal);
     const QStringList captions{"删  除", "增  加", "修  改", "帮　助", "退　出"};
     int i = 0;
-    for (int id : {IdDelete, IdAdd, IdModify, IdHelp, IdExit})
-        QCOMPARE(form->findChild<QPushButton*>(QStringLiteral("control%1").arg(id))->text(),
-                 captions.at(i++));
+    for (const QString& id : {kDelete, kAdd, kModify, kHelp, kExit})
+        QCOMPARE(form->findChild<QPushButton*>(id)->text(), captions.at(i++));
     QStringList labels;
-    for (int id : {IdUser, IdPassword, IdNewUser, IdNewPassword, IdClass, IdConfirm})
+    for (const QString& id : {kUser, kPassword, kNewUser, kNewPassword, kClass, kConfirm})
         for (QLabel* l : form->findChildren<QLabel*>())
             if (l->buddy() == edit(*form, id))
                 labels << l->text();
     QCOMPARE(labels, QStringList({"用户名：", "原密码：", "新用户名：", "新密码：", "权限：",
                                   "密码确认："}));
     // Tab order as the controls are listed.
-    QWidget* w = edit(*form, IdUser);
+    QWidget* w = edit(*form, kUser);
     QStringList order;
     for (int n = 0; n < 11; ++n) {
         order << w->objectName();
@@ -152,24 +149,23 @@ void TestUserDlg::controlsAndCurrentUser()
             w = w->nextInFocusChain();
         while (!(w->focusPolicy() & Qt::TabFocus));
     }
-    QCOMPARE(order, QStringList({"control1153", "control1154", "control1162", "control1156",
-                                 "control1157", "control1155", "control1158", "control1160",
-                                 "control1161", "control1168", "control2"}));
+    QCOMPARE(order, QStringList({"user", "password", "delete", "newUser", "newPassword", "class",
+                                 "confirm", "add", "modify", "help", "exit"}));
 }
 
 void TestUserDlg::onlyClassOneBeforeAnythingIsRead_data()
 {
     QTest::addColumn<int>("classNumber");
-    QTest::addColumn<int>("button");
+    QTest::addColumn<QString>("button");
     for (int c : {2, 3})
-        for (int b : {IdAdd, IdDelete, IdModify})
-            QTest::addRow("class %d, button %d", c, b) << c << b;
+        for (const QString& b : {kAdd, kDelete, kModify})
+            QTest::addRow("class %d, %s", c, qPrintable(b)) << c << b;
 }
 
 void TestUserDlg::onlyClassOneBeforeAnythingIsRead()
 {
     QFETCH(int, classNumber);
-    QFETCH(int, button);
+    QFETCH(QString, button);
     auto form = open(classNumber);
     fill(*form, {"管理员", "Secret", "新人", "x", "2", "x"});
     QVERIFY(test::press(*form, button));
@@ -185,16 +181,16 @@ void TestUserDlg::wrongExistingAccountRefuses_data()
 {
     QTest::addColumn<QString>("user");
     QTest::addColumn<QString>("password");
-    QTest::addColumn<int>("button");
-    for (int b : {IdAdd, IdDelete, IdModify}) {
-        QTest::addRow("wrong password %d", b) << "管理员"
-                                              << "wrong" << b;
-        QTest::addRow("case differs %d", b) << "管理员"
-                                            << "secret" << b;
-        QTest::addRow("no such user %d", b) << "无名"
-                                            << "Secret" << b;
-        QTest::addRow("legacy row, wrong %d", b) << "老王"
-                                                 << "OLD" << b;
+    QTest::addColumn<QString>("button");
+    for (const QString& b : {kAdd, kDelete, kModify}) {
+        QTest::addRow("wrong password %s", qPrintable(b)) << "管理员"
+                                                          << "wrong" << b;
+        QTest::addRow("case differs %s", qPrintable(b)) << "管理员"
+                                                        << "secret" << b;
+        QTest::addRow("no such user %s", qPrintable(b)) << "无名"
+                                                        << "Secret" << b;
+        QTest::addRow("legacy row, wrong %s", qPrintable(b)) << "老王"
+                                                             << "OLD" << b;
     }
 }
 
@@ -202,7 +198,7 @@ void TestUserDlg::wrongExistingAccountRefuses()
 {
     QFETCH(QString, user);
     QFETCH(QString, password);
-    QFETCH(int, button);
+    QFETCH(QString, button);
     const auto before = accounts();
     auto form = open();
     fill(*form, {user, password, "新人", "pw", "2", "pw"});
@@ -213,29 +209,30 @@ void TestUserDlg::wrongExistingAccountRefuses()
     QCOMPARE(accounts(), before);
     QVERIFY(test::logged(*m_db).isEmpty());
     QVERIFY(form->isVisible());
-    QCOMPARE(edit(*form, IdPassword)->text(), password);
-    QCOMPARE(edit(*form, IdConfirm)->text(), QString("pw"));
+    QCOMPARE(edit(*form, kPassword)->text(), password);
+    QCOMPARE(edit(*form, kConfirm)->text(), QString("pw"));
 }
 
 void TestUserDlg::newAccountChecks_data()
 {
-    QTest::addColumn<int>("button");
+    QTest::addColumn<QString>("button");
     QTest::addColumn<QStringList>("fresh"); // name, password, class, confirm
     QTest::addColumn<QString>("message");
-    for (int b : {IdAdd, IdModify}) {
-        QTest::addRow("no name %d", b) << b << QStringList{"", "a", "2", "b"} << "名称不能为空!";
-        QTest::addRow("no class %d", b)
+    for (const QString& b : {kAdd, kModify}) {
+        QTest::addRow("no name %s", qPrintable(b))
+            << b << QStringList{"", "a", "2", "b"} << "名称不能为空!";
+        QTest::addRow("no class %s", qPrintable(b))
             << b << QStringList{"新人", "a", "", "b"} << "权限不能为空!";
-        QTest::addRow("mismatch %d", b)
+        QTest::addRow("mismatch %s", qPrintable(b))
             << b << QStringList{"新人", "abc", "2", "ABC"} << "确认密码错误，请重新输入!";
-        QTest::addRow("name taken %d", b)
+        QTest::addRow("name taken %s", qPrintable(b))
             << b << QStringList{"老王", "a", "2", "a"} << "用户名“老王”已经存在，请换一个名称!";
     }
 }
 
 void TestUserDlg::newAccountChecks()
 {
-    QFETCH(int, button);
+    QFETCH(QString, button);
     QFETCH(QStringList, fresh);
     QFETCH(QString, message);
     const auto before = accounts();
@@ -246,7 +243,7 @@ void TestUserDlg::newAccountChecks()
     QCOMPARE(Messages::shown().first().caption, QString("输入错误"));
     QCOMPARE(accounts(), before);
     QVERIFY(form->isVisible());
-    QCOMPARE(edit(*form, IdNewPassword)->text(), fresh[1]);
+    QCOMPARE(edit(*form, kNewPassword)->text(), fresh[1]);
 }
 
 void TestUserDlg::addStoresAHashThatLogsIn()
@@ -254,7 +251,7 @@ void TestUserDlg::addStoresAHashThatLogsIn()
     auto form = open();
     // Proved by the legacy plain-text row; the new account has no password.
     fill(*form, {"老王", "old", "新人", "", "2", ""});
-    QVERIFY(test::press(*form, IdAdd));
+    QVERIFY(test::press(*form, kAdd));
     QCOMPARE(Messages::shownTexts(), QStringList{"完成添加新用户操作!"});
     QCOMPARE(Messages::shown().first().caption, QString("提示"));
     QCOMPARE(Messages::shown().first().icon, Messages::Icon::Information);
@@ -273,7 +270,7 @@ void TestUserDlg::deleteRemovesTheAccount()
     Accounts::add(*m_db, "管理员", "another", "3"); // an older second row of the name
     auto form = open();
     fill(*form, {"管理员", "Secret", "", "", "", ""});
-    QVERIFY(test::press(*form, IdDelete));
+    QVERIFY(test::press(*form, kDelete));
     QCOMPARE(Messages::shownTexts(), QStringList{"完成删除原用户操作!"});
     QCOMPARE(test::logged(*m_db), QStringList{"删除用户!"});
     QCOMPARE(accounts(), (QList<QStringList>{{"老王", "2"}}));
@@ -284,7 +281,7 @@ void TestUserDlg::modifyRenamesAndReplaces()
 {
     auto form = open();
     fill(*form, {"管理员", "Secret", "主管", "New", "1", "New"});
-    QVERIFY(test::press(*form, IdModify));
+    QVERIFY(test::press(*form, kModify));
     QCOMPARE(Messages::shownTexts(), QStringList{"完成更新原用户操作!"});
     QCOMPARE(test::logged(*m_db), QStringList{"更新用户!"});
     QCOMPARE(accounts(), (QList<QStringList>{{"主管", "1"}, {"老王", "2"}}));
@@ -295,7 +292,7 @@ void TestUserDlg::modifyRenamesAndReplaces()
     Messages::clearShown();
     auto again = open();
     fill(*again, {"老王", "old", "老王", "neu", "3", "neu"});
-    QVERIFY(test::press(*again, IdModify));
+    QVERIFY(test::press(*again, kModify));
     QCOMPARE(Messages::shownTexts(), QStringList{"完成更新原用户操作!"});
     QCOMPARE(Accounts::find(*m_db, "老王", "neu"), std::optional<QString>("3"));
     QCOMPARE(Accounts::find(*m_db, "老王", "old"), std::nullopt);
@@ -308,7 +305,7 @@ void TestUserDlg::failingInsertInModifyKeepsTheOldAccount()
     };
     auto form = open();
     fill(*form, {"管理员", "Secret", "主管", "New", "1", "New"});
-    QVERIFY(test::press(*form, IdModify));
+    QVERIFY(test::press(*form, kModify));
     QCOMPARE(Messages::shownTexts(), QStringList({"错误!", "磁盘已满"}));
     QCOMPARE(Messages::shown().first().icon, Messages::Icon::None);
     QCOMPARE(Messages::shown().first().caption, appTitle());
@@ -322,14 +319,14 @@ void TestUserDlg::quotesArePlainText()
 {
     auto form = open();
     fill(*form, {"管理员", "Secret", "o'neil", "it's", "2'", "it's"});
-    QVERIFY(test::press(*form, IdAdd));
+    QVERIFY(test::press(*form, kAdd));
     QCOMPARE(Messages::shownTexts(), QStringList{"完成添加新用户操作!"});
     QCOMPARE(Accounts::find(*m_db, "o'neil", "it's"), std::optional<QString>("2'"));
 
     Messages::clearShown();
     auto second = open();
     fill(*second, {"o'neil", "it's", "", "", "", ""});
-    QVERIFY(test::press(*second, IdDelete));
+    QVERIFY(test::press(*second, kDelete));
     QCOMPARE(Messages::shownTexts(), QStringList{"完成删除原用户操作!"});
     QVERIFY(!Accounts::exists(*m_db, "o'neil"));
 }
@@ -337,11 +334,11 @@ void TestUserDlg::quotesArePlainText()
 void TestUserDlg::helpOpensItsPage()
 {
     auto form = open(3);
-    QVERIFY(test::press(*form, IdHelp));
+    QVERIFY(test::press(*form, kHelp));
     QCOMPARE(m_sandbox->helpLaunches().size(), 1);
     QVERIFY(m_sandbox->helpLaunches().first().join(' ').contains("update.htm"));
     QVERIFY(Messages::shown().isEmpty());
-    QVERIFY(test::press(*form, IdExit));
+    QVERIFY(test::press(*form, kExit));
     QVERIFY(!form->isVisible());
 }
 

@@ -52,7 +52,7 @@ void TestMaintenance::init()
     m_sandbox->open(QStringLiteral("VOK3"))->close();
     m_db->execute("INSERT INTO DEVICE(code,now_number,high_number,low_number,total_number) "
                   "VALUES('001',5,10,1,8)");
-    m_log.Attach(m_db, QStringLiteral("张三"));
+    m_log.attach(m_db, QStringLiteral("张三"));
     m_user = {QStringLiteral("张三"), QStringLiteral("pw"), QStringLiteral("部门A"),
               QStringLiteral("2"), true};
     m_replaced = 0;
@@ -61,7 +61,7 @@ void TestMaintenance::init()
 void TestMaintenance::cleanup()
 {
     BackupFolder::setPath(QString());
-    m_log.Attach(nullptr, {});
+    m_log.attach(nullptr, {});
     m_db.reset();
     m_sandbox.reset();
 }
@@ -93,7 +93,7 @@ void TestMaintenance::restore()
         [this](ConnectionPtr c) {
             ++m_replaced;
             m_db = c;
-            m_log.Attach(c, m_user.userName);
+            m_log.attach(c, m_user.userName);
         },
         nullptr);
 }

@@ -58,10 +58,10 @@ void answerLogIns(QList<QList<Attempt>> dialogs)
             return;
         }
         for (const Attempt& a : attempts) {
-            dlg->findChild<QLineEdit*>("control1000")->setText(a.user);
-            dlg->findChild<QLineEdit*>("control1001")->setText(a.password);
-            dlg->findChild<QComboBox*>("control1163")->setEditText(a.department);
-            dlg->findChild<QPushButton*>("control1")->click();
+            dlg->findChild<QLineEdit*>("user")->setText(a.user);
+            dlg->findChild<QLineEdit*>("password")->setText(a.password);
+            dlg->findChild<QComboBox*>("department")->setEditText(a.department);
+            dlg->findChild<QPushButton*>("login")->click();
             if (!dlg->isVisible())
                 break;
         }
@@ -179,7 +179,8 @@ std::vector<MainButton> TestMainWindow::probeRows()
         return std::make_unique<ProbeForm>(m_probe, m_window);
     };
     for (MainButton& r : rows) {
-        if (r.id == 1003 || r.id == 1015 || r.id == 1012 || r.id == 1002 || r.id == 1007)
+        if (r.name == u"deviceIn" || r.name == u"wantBuy" || r.name == u"stock" ||
+            r.name == u"deviceCode" || r.name == u"viewLog")
             r.factory = factory;
     }
     return rows;
@@ -258,7 +259,7 @@ void TestMainWindow::classNumber()
     auto w = loggedIn("丙", "部门C", probeRows());
     QVERIFY(w);
     QCOMPARE(w->userLine(), userLine);
-    w->button(1002)->click();
+    w->button("deviceCode")->click();
     QCOMPARE(m_probe.opened, 1);
     QCOMPARE(m_probe.context.classNumber, number);
 }
@@ -266,28 +267,36 @@ void TestMainWindow::classNumber()
 void TestMainWindow::ownDepartmentRefusals_data()
 {
     QTest::addColumn<QString>("department");
-    QTest::addColumn<int>("id");
+    QTest::addColumn<QString>("button");
     QTest::addColumn<bool>("refused");
-    QTest::newRow("stock-in, other department") << "部门A" << 1003 << true;
-    QTest::newRow("purchase plan, other department") << "部门A" << 1015 << true;
-    QTest::newRow("stock-out, other department") << "部门A" << 1004 << true;
-    QTest::newRow("return, other department") << "部门A" << 1005 << true;
-    QTest::newRow("demand, other department") << "部门A" << 1006 << true;
-    QTest::newRow("stock form, other department") << "部门A" << 1012 << false;
-    QTest::newRow("log browser, other department") << "部门A" << 1007 << false;
-    QTest::newRow("stock-in, own department") << "部门B" << 1003 << false;
+    QTest::newRow("stock-in, other department") << "部门A"
+                                                << "deviceIn" << true;
+    QTest::newRow("purchase plan, other department") << "部门A"
+                                                     << "wantBuy" << true;
+    QTest::newRow("stock-out, other department") << "部门A"
+                                                 << "deviceOut" << true;
+    QTest::newRow("return, other department") << "部门A"
+                                              << "deviceReturn" << true;
+    QTest::newRow("demand, other department") << "部门A"
+                                              << "deviceNeed" << true;
+    QTest::newRow("stock form, other department") << "部门A"
+                                                  << "stock" << false;
+    QTest::newRow("log browser, other department") << "部门A"
+                                                   << "viewLog" << false;
+    QTest::newRow("stock-in, own department") << "部门B"
+                                              << "deviceIn" << false;
 }
 
 void TestMainWindow::ownDepartmentRefusals()
 {
     QFETCH(QString, department);
-    QFETCH(int, id);
+    QFETCH(QString, button);
     QFETCH(bool, refused);
     auto w = loggedIn("乙", department, probeRows());
     QVERIFY(w);
     QCOMPARE(w->currentUser().ownDepartment, department == "部门B");
-    QVERIFY(w->button(id));
-    w->button(id)->click();
+    QVERIFY(w->button(button));
+    w->button(button)->click();
     if (refused) {
         QCOMPARE(m_probe.opened, 0);
         QCOMPARE(Messages::shown().size(), 1);
@@ -306,7 +315,7 @@ void TestMainWindow::formsGetWhatTheRowSays()
 {
     auto w = loggedIn("乙", "部门B", probeRows());
     QVERIFY(w);
-    w->button(1012)->click(); // stock form: user name and log
+    w->button("stock")->click(); // stock form: user name and log
     QVERIFY(m_probe.mainMinimisedWhileOpen);
     QVERIFY(!w->isMinimized());
     QCOMPARE(m_probe.context.userName, QStringLiteral("乙"));
@@ -314,11 +323,11 @@ void TestMainWindow::formsGetWhatTheRowSays()
     QCOMPARE(m_probe.context.connection, w->connection());
     QCOMPARE(m_probe.context.classNumber, 3);
 
-    w->button(1003)->click(); // stock-in: log, no user name
+    w->button("deviceIn")->click(); // stock-in: log, no user name
     QCOMPARE(m_probe.context.userName, QString());
     QCOMPARE(m_probe.context.log, &w->log());
 
-    w->button(1007)->click(); // log browser: neither
+    w->button("viewLog")->click(); // log browser: neither
     QCOMPARE(m_probe.context.log, nullptr);
     QCOMPARE(m_probe.context.userName, QString());
     QCOMPARE(m_probe.context.connection, w->connection());
@@ -331,7 +340,7 @@ void TestMainWindow::reloginReplacesUserAndConnection()
     QVERIFY(w);
     const ConnectionPtr first = w->connection();
     answerLogIns({{{"乙", "pb", "部门A"}}});
-    w->button(1212)->click();
+    w->button("relogin")->click();
     QVERIFY(w->isVisible());
     QCOMPARE(w->currentUser().userName, QStringLiteral("乙"));
     QCOMPARE(w->currentUser().classText, QStringLiteral("3x"));
@@ -342,7 +351,7 @@ void TestMainWindow::reloginReplacesUserAndConnection()
     QCOMPARE(test::rows(*w->connection(), "SELECT do_user, do_what FROM HOWDO"),
              (QList<QStringList>{{"甲", "登录数据库"}, {"乙", "重新登录数据库"}}));
     // The refusal follows the new user.
-    w->button(1003)->click();
+    w->button("deviceIn")->click();
     QCOMPARE(Messages::shownTexts(), QStringList{"你无权执行此项操作!\r\n请重新登录数据库!"});
 }
 
@@ -361,7 +370,7 @@ void TestMainWindow::wrongEntriesCountAcrossRelogin()
 
     QSignalSpy finished(w.get(), &QDialog::finished);
     answerLogIns({{{"甲", "wrong", "部门A"}}});
-    w->button(1212)->click();
+    w->button("relogin")->click();
     QCOMPARE(Messages::shownTexts(), QStringList{"不能登录!"});
     QCOMPARE(finished.size(), 1);
     QCOMPARE(finished.at(0).at(0).toInt(), 0);
@@ -398,7 +407,7 @@ void TestMainWindow::helpOpensMaximised()
 {
     auto w = loggedIn("甲", "部门A");
     QVERIFY(w);
-    w->button(1141)->click();
+    w->button("help")->click();
     QCOMPARE(m_sandbox->helpLaunches().size(), 1);
     const QStringList launch = m_sandbox->helpLaunches().at(0);
     QVERIFY(launch.contains("--maximized"));
@@ -420,11 +429,11 @@ void TestMainWindow::aboutFromButtonAndMenu()
             if (!about)
                 return;
             titles << about->windowTitle();
-            about->findChild<QPushButton*>("control1")->click();
+            about->findChild<QPushButton*>("ok")->click();
         });
     };
     closeAbout();
-    w->button(1138)->click();
+    w->button("about")->click();
     closeAbout();
     menuItem->trigger();
     QCOMPARE(titles, QStringList({"关于仓库管理系统", "关于仓库管理系统"}));
@@ -447,7 +456,7 @@ void TestMainWindow::linksOpenTheirTargets()
     QCOMPARE(mail->link(), "MailTo:" + CAboutDlg::mailAddress());
     QCOMPARE(mail->cursor().shape(), Qt::PointingHandCursor);
     // Each link lies over its hidden placeholder.
-    auto* placeholder = about.findChild<QLabel*>("control1213");
+    auto* placeholder = about.findChild<QLabel*>("mail");
     QVERIFY(placeholder->isHidden());
     QCOMPARE(mail->geometry().topLeft(), placeholder->mapTo(&about, QPoint(0, 0)));
     QTest::mouseClick(mail, Qt::LeftButton);
@@ -476,7 +485,7 @@ void TestMainWindow::closingWays()
     QSignalSpy finished(w.get(), &QDialog::finished);
     const ConnectionPtr c = w->connection();
     if (way == 0)
-        w->button(1)->click();
+        w->button("exit")->click();
     else if (way == 1)
         QTest::keyClick(w.get(), Qt::Key_Escape);
     else
@@ -559,16 +568,14 @@ void TestMainWindow::accountsBackupAndRestoreFromTheWindow()
     QTimer::singleShot(0, [&shownName] {
         QWidget* form = QApplication::activeModalWidget();
         QVERIFY(form && form->windowTitle() == "修改密码");
-        const auto field = [form](int id) {
-            return form->findChild<QLineEdit*>(QStringLiteral("control%1").arg(id));
-        };
-        shownName = field(1153)->text();
-        field(1154)->setText("pa");
-        field(1156)->setText("丙");
-        field(1155)->setText("1");
-        form->findChild<QPushButton*>("control1161")->click();
+        const auto field = [form](const char* name) { return form->findChild<QLineEdit*>(name); };
+        shownName = field("user")->text();
+        field("password")->setText("pa");
+        field("newUser")->setText("丙");
+        field("class")->setText("1");
+        form->findChild<QPushButton*>("modify")->click();
     });
-    w->button(1143)->click();
+    w->button("user")->click();
     QCOMPARE(shownName, QString("甲"));
     QCOMPARE(Messages::shownTexts(), QStringList{"完成更新原用户操作!"});
     QCOMPARE(w->currentUser().userName, QString("甲"));
@@ -577,10 +584,10 @@ void TestMainWindow::accountsBackupAndRestoreFromTheWindow()
     // Backup, a change, restore: the window works on the reopened
     // connection, which reads the row as it was.
     BackupFolder::setPath(m_sandbox->dataDir() + "/backups");
-    w->button(1215)->click();
+    w->button("backup")->click();
     w->connection()->execute("DELETE FROM user");
     const ConnectionPtr old = w->connection();
-    w->button(1216)->click();
+    w->button("restore")->click();
     BackupFolder::setPath(QString());
     QVERIFY(w->connection() != old && w->connection()->isOpen());
     QVERIFY(Accounts::exists(*w->connection(), "丙"));

@@ -47,10 +47,10 @@ void TestOperationLog::writesUnpaddedLocalTime()
     QCOMPARE(unpaddedDateTime(time), written);
     auto c = m_sandbox->open();
     COperationLog log;
-    log.Attach(c, QStringLiteral("张三"));
+    log.attach(c, QStringLiteral("张三"));
     Clock::setNow(time);
-    QVERIFY(log.Write(QStringLiteral("登录数据库")));
-    QVERIFY(log.Write(QStringLiteral("登录数据库"))); // same second: a second row
+    QVERIFY(log.write(QStringLiteral("登录数据库")));
+    QVERIFY(log.write(QStringLiteral("登录数据库"))); // same second: a second row
     QCOMPARE(test::rows(*c, "SELECT do_user, do_what, do_date FROM HOWDO"),
              (QList<QStringList>{{"张三", "登录数据库", stored}, {"张三", "登录数据库", stored}}));
 }
@@ -59,8 +59,8 @@ void TestOperationLog::quotesAreWrittenAsTyped()
 {
     auto c = m_sandbox->open();
     COperationLog log;
-    log.Attach(c, QStringLiteral("O'Brien"));
-    QVERIFY(log.Write(QStringLiteral("it's done")));
+    log.attach(c, QStringLiteral("O'Brien"));
+    QVERIFY(log.write(QStringLiteral("it's done")));
     QCOMPARE(test::rows(*c, "SELECT do_user, do_what FROM HOWDO"),
              (QList<QStringList>{{"O'Brien", "it's done"}}));
     QVERIFY(Messages::shown().isEmpty());
@@ -71,8 +71,8 @@ void TestOperationLog::failureShowsComErrorBox()
     auto c = m_sandbox->open();
     c->execute("DROP TABLE HOWDO");
     COperationLog log;
-    log.Attach(c, QStringLiteral("a"));
-    QVERIFY(!log.Write(QStringLiteral("添加入库信息")));
+    log.attach(c, QStringLiteral("a"));
+    QVERIFY(!log.write(QStringLiteral("添加入库信息")));
     QCOMPARE(Messages::shown().size(), 1);
     const Messages::Shown box = Messages::shown().first();
     if (test::onServer())
@@ -85,7 +85,7 @@ void TestOperationLog::failureShowsComErrorBox()
     QCOMPARE(box.buttons, Messages::Buttons::Ok);
 
     COperationLog detached;
-    QVERIFY(!detached.Write(QStringLiteral("x")));
+    QVERIFY(!detached.write(QStringLiteral("x")));
     QCOMPARE(Messages::shown().size(), 2);
 }
 
@@ -94,10 +94,10 @@ void TestOperationLog::attachReplacesConnectionAndUser()
     auto a = m_sandbox->open(QStringLiteral("VOK1"));
     auto b = m_sandbox->open(QStringLiteral("VOK2"));
     COperationLog log;
-    log.Attach(a, QStringLiteral("甲"));
-    log.Write(QStringLiteral("登录数据库"));
-    log.Attach(b, QStringLiteral("乙"));
-    log.Write(QStringLiteral("重新登录数据库"));
+    log.attach(a, QStringLiteral("甲"));
+    log.write(QStringLiteral("登录数据库"));
+    log.attach(b, QStringLiteral("乙"));
+    log.write(QStringLiteral("重新登录数据库"));
     QCOMPARE(test::rows(*a, "SELECT do_user, do_what FROM HOWDO"),
              (QList<QStringList>{{"甲", "登录数据库"}}));
     QCOMPARE(test::rows(*b, "SELECT do_user, do_what FROM HOWDO"),

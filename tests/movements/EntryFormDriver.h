@@ -1,7 +1,7 @@
 #pragma once
 
 // Driving an entry form as a user would: the form opened on a sandboxed
-// database holding a few catalogue codes, fields typed by control id, the
+// database holding a few catalogue codes, fields typed by control name, the
 // device chosen from the opened list, buttons pressed.
 #include "support/FormTest.h"
 #include "support/ScriptedConnection.h"
@@ -36,7 +36,7 @@ public:
         : m_sandbox(std::make_unique<Sandbox>()), db(m_sandbox->open()),
           scripted(std::make_shared<ScriptedConnection>(db))
     {
-        log.Attach(db, QStringLiteral("张三"));
+        log.attach(db, QStringLiteral("张三"));
         for (const char* code : {"B2", "a1", "C3"})
             db->execute(QStringLiteral("INSERT INTO DEVICE_CODE(code,name) VALUES('%1','名%1')")
                             .arg(QLatin1String(code)));
@@ -61,9 +61,9 @@ public:
                    {code, now, high, low, total});
     }
 
-    static QWidget* control(QWidget* form, int id)
+    static QWidget* control(QWidget* form, const QString& name)
     {
-        return form->findChild<QWidget*>(QStringLiteral("control%1").arg(id));
+        return form->findChild<QWidget*>(name);
     }
 
     // Types into edits; a device list entry is chosen with the list closed.
@@ -71,9 +71,9 @@ public:
 
     // Opens the device list, picks the code with the keyboard and lets the
     // list close up.
-    static void choose(QWidget* form, int id, const QString& code)
+    static void choose(QWidget* form, const QString& code)
     {
-        auto* list = qobject_cast<QComboBox*>(control(form, id));
+        auto* list = qobject_cast<QComboBox*>(control(form, QStringLiteral("device")));
         QVERIFY(list);
         list->showPopup();
         QTRY_VERIFY(list->view()->isVisible());
@@ -84,21 +84,21 @@ public:
         QCoreApplication::processEvents();
     }
 
-    static QString text(QWidget* form, int id)
+    static QString text(QWidget* form, const QString& name)
     {
-        QWidget* w = control(form, id);
+        QWidget* w = control(form, name);
         if (auto* t = qobject_cast<QPlainTextEdit*>(w))
             return t->toPlainText();
         return qobject_cast<QLineEdit*>(w)->text();
     }
 
-    static void press(QWidget* form, int id) { QVERIFY(test::press(*form, id)); }
+    static void press(QWidget* form, const QString& name) { QVERIFY(test::press(*form, name)); }
 
     // The help topic the form's help button opens.
     QString helpTopicOf(QWidget* form)
     {
         const qsizetype before = m_sandbox->helpLaunches().size();
-        press(form, CommandTable::kHelp);
+        press(form, QStringLiteral("help"));
         if (!QTest::qWaitFor([&] { return m_sandbox->helpLaunches().size() == before + 1; }))
             return QString();
         return m_sandbox->helpLaunches().last().join(u' ');

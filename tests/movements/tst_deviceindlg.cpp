@@ -80,7 +80,7 @@ void TestDeviceInDlg::init()
     m_db = m_sandbox->open();
     m_scripted = std::make_shared<test::ScriptedConnection>(m_db);
     m_log = std::make_unique<COperationLog>();
-    m_log->Attach(m_db, QStringLiteral("张三"));
+    m_log->attach(m_db, QStringLiteral("张三"));
     for (const char* code : {"B2", "a1", "C3", "A'1"})
         m_db->execute(QStringLiteral("INSERT INTO DEVICE_CODE(code,name) VALUES('%1','x')")
                           .arg(QString::fromUtf8(code).replace(QLatin1Char('\''), "''")));
@@ -113,24 +113,24 @@ QList<QStringList> TestDeviceInDlg::stockIns()
 void TestDeviceInDlg::opensWithSortedCodesAndNothingChosen()
 {
     auto form = openForm();
-    auto* list = form->findChild<QComboBox*>("control1023");
+    auto* list = form->findChild<QComboBox*>("device");
     QStringList codes;
     for (int i = 0; i < list->count(); ++i)
         codes << list->itemText(i);
     QCOMPARE(codes, (QStringList{"A'1", "a1", "B2", "C3"}));
     QCOMPARE(list->currentIndex(), -1);
-    QCOMPARE(form->findChild<QLineEdit*>("control1029")->text(), QStringLiteral("0"));
-    QCOMPARE(form->findChild<QLineEdit*>("control1030")->text(), QStringLiteral("0"));
-    QCOMPARE(form->findChild<QDateEdit*>("control1025")->date(), QDate(2004, 1, 5));
-    QCOMPARE(form->findChild<QTimeEdit*>("control1050")->time(), QTime(9, 3, 7));
+    QCOMPARE(form->findChild<QLineEdit*>("number")->text(), QStringLiteral("0"));
+    QCOMPARE(form->findChild<QLineEdit*>("price")->text(), QStringLiteral("0"));
+    QCOMPARE(form->findChild<QDateEdit*>("date")->date(), QDate(2004, 1, 5));
+    QCOMPARE(form->findChild<QTimeEdit*>("time")->time(), QTime(9, 3, 7));
     QCOMPARE(form->windowTitle(), QStringLiteral("设备入库登记"));
 }
 
 void TestDeviceInDlg::noDeviceChosenWritesNothing()
 {
     auto form = openForm(3);
-    QVERIFY(test::type(*form, {{1029, "5"}, {1030, "5"}, {1027, "供应商甲"}}));
-    QVERIFY(test::press(*form, 1032));
+    QVERIFY(test::type(*form, {{"number", "5"}, {"price", "5"}, {"provider", "供应商甲"}}));
+    QVERIFY(test::press(*form, "confirm"));
     QCOMPARE(Messages::shownTexts(), QStringList{"请选择一个设备"});
     QCOMPARE(Messages::shown().at(0).icon, Messages::Icon::None);
     QCOMPARE(Messages::shown().at(0).caption, appTitle());
@@ -145,38 +145,34 @@ void TestDeviceInDlg::refusals_data()
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("focus"); // object name of the field that gets the focus
 
-    const Typed ok{{1023, "a1"}, {1029, "5"}, {1030, "12.5"}};
-    auto with = [&](std::initializer_list<std::pair<int, QString>> changes) {
-        Typed t = ok;
-        for (const auto& [id, text] : changes)
-            t[id] = text;
-        return t;
-    };
-    QTest::newRow("quantity left at 0") << 1 << Typed{{1023, "a1"}} << kRange << "control1029";
-    QTest::newRow("quantity 0.5") << 1 << with({{1029, "0.5"}}) << kRange << "control1029";
-    QTest::newRow("quantity 10000.5") << 1 << with({{1029, "10000.5"}}) << kRange << "control1029";
-    QTest::newRow("quantity empty") << 1 << with({{1029, ""}}) << kNotANumber << "control1029";
-    QTest::newRow("quantity letters") << 1 << with({{1029, "5kg"}}) << kNotANumber << "control1029";
-    QTest::newRow("price 0") << 1 << with({{1030, "0"}}) << kRange << "control1030";
-    QTest::newRow("price blank") << 1 << with({{1030, "  "}}) << kNotANumber << "control1030";
+    const Typed ok{{"device", "a1"}, {"number", "5"}, {"price", "12.5"}};
+    // Typed after the valid texts, over them.
+    auto with = [&](const Typed& changes) { return ok + changes; };
+    QTest::newRow("quantity left at 0") << 1 << Typed{{"device", "a1"}} << kRange << "number";
+    QTest::newRow("quantity 0.5") << 1 << with({{"number", "0.5"}}) << kRange << "number";
+    QTest::newRow("quantity 10000.5") << 1 << with({{"number", "10000.5"}}) << kRange << "number";
+    QTest::newRow("quantity empty") << 1 << with({{"number", ""}}) << kNotANumber << "number";
+    QTest::newRow("quantity letters") << 1 << with({{"number", "5kg"}}) << kNotANumber << "number";
+    QTest::newRow("price 0") << 1 << with({{"price", "0"}}) << kRange << "price";
+    QTest::newRow("price blank") << 1 << with({{"price", "  "}}) << kNotANumber << "price";
     QTest::newRow("quantity checked before price")
-        << 1 << with({{1029, "x"}, {1030, "0"}}) << kNotANumber << "control1029";
+        << 1 << with({{"number", "x"}, {"price", "0"}}) << kNotANumber << "number";
     QTest::newRow("class 3 with a bad quantity sees the quantity")
-        << 3 << with({{1029, "0"}}) << kRange << "control1029";
+        << 3 << with({{"number", "0"}}) << kRange << "number";
     QTest::newRow("class 3 with valid fields is refused") << 3 << ok << kRefusal << "";
     QTest::newRow("buyer over 10 bytes")
-        << 1 << with({{1031, QStringLiteral("欧阳张三李四")}, {1029, "x"}})
+        << 1 << with({{"buyer", QStringLiteral("欧阳张三李四")}, {"number", "x"}})
         << "“请填入不多于10个的字符。”"
-        << "control1031";
+        << "buyer";
     QTest::newRow("supplier over 20 bytes")
-        << 1 << with({{1027, QString(21, 'S')}}) << "“请填入不多于20个的字符。”"
-        << "control1027";
+        << 1 << with({{"provider", QString(21, 'S')}}) << "“请填入不多于20个的字符。”"
+        << "provider";
     QTest::newRow("telephone over 10 bytes")
-        << 1 << with({{1028, "010-12345678"}}) << "“请填入不多于10个的字符。”"
-        << "control1028";
+        << 1 << with({{"teleno", "010-12345678"}}) << "“请填入不多于10个的字符。”"
+        << "teleno";
     QTest::newRow("supplier not GBK")
-        << 1 << with({{1027, QStringLiteral("供应商😀")}})
-        << QStringLiteral("字符“😀”无法保存到数据库中，请改用其他字符。") << "control1027";
+        << 1 << with({{"provider", QStringLiteral("供应商😀")}})
+        << QStringLiteral("字符“😀”无法保存到数据库中，请改用其他字符。") << "provider";
 }
 
 void TestDeviceInDlg::refusals()
@@ -188,7 +184,7 @@ void TestDeviceInDlg::refusals()
     auto form = openForm(classNumber);
     QApplication::setActiveWindow(form.get());
     QVERIFY(test::type(*form, typed));
-    QVERIFY(test::press(*form, 1032));
+    QVERIFY(test::press(*form, "confirm"));
     QCOMPARE(Messages::shownTexts(), QStringList{message});
     const Messages::Shown shown = Messages::shown().at(0);
     if (message == kRefusal) {
@@ -205,10 +201,12 @@ void TestDeviceInDlg::refusals()
     QVERIFY(stock().isEmpty());
     QVERIFY(form->isVisible());
     // What was typed stays.
-    for (auto it = typed.begin(); it != typed.end(); ++it)
-        if (it.key() != 1023)
-            QCOMPARE(form->findChild<QLineEdit*>(QStringLiteral("control%1").arg(it.key()))->text(),
-                     it.value());
+    QMap<QString, QString> last;
+    for (const auto& [name, text] : typed)
+        last[name] = text;
+    last.remove("device");
+    for (auto it = last.cbegin(); it != last.cend(); ++it)
+        QCOMPARE(form->findChild<QLineEdit*>(it.key())->text(), it.value());
 }
 
 void TestDeviceInDlg::newDeviceGetsStockRowWithLimitsOne_data()
@@ -228,13 +226,13 @@ void TestDeviceInDlg::newDeviceGetsStockRowWithLimitsOne()
     QFETCH(QString, quantity);
     QFETCH(QString, stored);
     auto form = openForm();
-    QVERIFY(test::type(*form, {{1023, "B2"},
-                               {1027, QStringLiteral("供应商甲")},
-                               {1028, "0101234567"},
-                               {1029, quantity},
-                               {1030, "10000"},
-                               {1031, QStringLiteral("王五")}}));
-    QVERIFY(test::press(*form, 1032));
+    QVERIFY(test::type(*form, {{"device", "B2"},
+                               {"provider", QStringLiteral("供应商甲")},
+                               {"teleno", "0101234567"},
+                               {"number", quantity},
+                               {"price", "10000"},
+                               {"buyer", QStringLiteral("王五")}}));
+    QVERIFY(test::press(*form, "confirm"));
     QCOMPARE(Messages::shownTexts(), QStringList{kDone});
     QCOMPARE(Messages::shown().at(0).icon, Messages::Icon::None);
     QCOMPARE(stockIns(), (QList<QStringList>{{"B2", "2004-01-05 09:03:07", "供应商甲", "0101234567",
@@ -252,8 +250,9 @@ void TestDeviceInDlg::secondStockInRaisesNowAndTotal()
                   "VALUES('a1',5,20,2,50)");
     for (const char* q : {"2.5", "3"}) {
         auto form = openForm();
-        QVERIFY(test::type(*form, {{1023, "a1"}, {1029, QString::fromLatin1(q)}, {1030, "1"}}));
-        QVERIFY(test::press(*form, 1032));
+        QVERIFY(test::type(*form,
+                           {{"device", "a1"}, {"number", QString::fromLatin1(q)}, {"price", "1"}}));
+        QVERIFY(test::press(*form, "confirm"));
         QVERIFY(!form->isVisible());
     }
     QCOMPARE(stock(), (QList<QStringList>{{"a1", "10.5", "20", "2", "55.5"}}));
@@ -283,10 +282,10 @@ void TestDeviceInDlg::timeIsComposedUnpaddedFromBothPickers()
     QFETCH(QString, written);
     QFETCH(QString, stored);
     auto form = openForm();
-    form->findChild<QDateEdit*>("control1025")->setDate(date);
-    form->findChild<QTimeEdit*>("control1050")->setTime(time);
-    QVERIFY(test::type(*form, {{1023, "C3"}, {1029, "1"}, {1030, "1"}}));
-    QVERIFY(test::press(*form, 1032));
+    form->findChild<QDateEdit*>("date")->setDate(date);
+    form->findChild<QTimeEdit*>("time")->setTime(time);
+    QVERIFY(test::type(*form, {{"device", "C3"}, {"number", "1"}, {"price", "1"}}));
+    QVERIFY(test::press(*form, "confirm"));
     QCOMPARE(m_scripted->appends.size(), 2);
     QCOMPARE(m_scripted->appends.at(0).table, QStringLiteral("DEVICE_IN"));
     QCOMPARE(m_scripted->appends.at(0).names,
@@ -302,10 +301,12 @@ void TestDeviceInDlg::quotesArePlainText()
 {
     for (int i = 0; i < 2; ++i) {
         auto form = openForm();
-        QVERIFY(test::type(
-            *form,
-            {{1023, "A'1"}, {1027, "x' OR '1'='1"}, {1031, "O'Brien"}, {1029, "4"}, {1030, "1"}}));
-        QVERIFY(test::press(*form, 1032));
+        QVERIFY(test::type(*form, {{"device", "A'1"},
+                                   {"provider", "x' OR '1'='1"},
+                                   {"buyer", "O'Brien"},
+                                   {"number", "4"},
+                                   {"price", "1"}}));
+        QVERIFY(test::press(*form, "confirm"));
         QVERIFY(!form->isVisible());
     }
     QCOMPARE(Messages::shownTexts(), (QStringList{kDone, kDone}));
@@ -324,10 +325,10 @@ void TestDeviceInDlg::overlongCatalogueCodeIsRefusedNotCut()
     m_db->execute("INSERT INTO DEVICE_CODE(code,name) VALUES('ABCDEFGHI','y')");
     auto form = openForm();
     QApplication::setActiveWindow(form.get());
-    QVERIFY(test::type(*form, {{1023, "ABCDEFGHIJ"}, {1029, "1"}, {1030, "1"}}));
-    QVERIFY(test::press(*form, 1032));
+    QVERIFY(test::type(*form, {{"device", "ABCDEFGHIJ"}, {"number", "1"}, {"price", "1"}}));
+    QVERIFY(test::press(*form, "confirm"));
     QCOMPARE(Messages::shownTexts(), QStringList{"“请填入不多于9个的字符。”"});
-    QTRY_COMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("control1023"));
+    QTRY_COMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("device"));
     QVERIFY(stockIns().isEmpty());
     QVERIFY(stock().isEmpty());
 }
@@ -368,21 +369,21 @@ void TestDeviceInDlg::failureLeavesNeitherRow()
                 "UPDATE DEVICE SET now_number=now_number+1 WHERE code='a1'");
         };
     auto form = openForm();
-    QVERIFY(test::type(*form, {{1023, "a1"}, {1029, "3"}, {1030, "1"}}));
-    QVERIFY(test::press(*form, 1032));
+    QVERIFY(test::type(*form, {{"device", "a1"}, {"number", "3"}, {"price", "1"}}));
+    QVERIFY(test::press(*form, "confirm"));
     QCOMPARE(Messages::shownTexts(), QStringList{shown});
     QCOMPARE(Messages::shown().at(0).icon, Messages::Icon::Exclamation);
     QVERIFY(stockIns().isEmpty());
     QCOMPARE(stock(), before);
     QVERIFY(test::rows(*m_db, "SELECT * FROM HOWDO").isEmpty());
     QVERIFY(form->isVisible());
-    QCOMPARE(form->findChild<QLineEdit*>("control1029")->text(), QStringLiteral("3"));
+    QCOMPARE(form->findChild<QLineEdit*>("number")->text(), QStringLiteral("3"));
 
     // The same entry goes through once the fault is gone.
     m_scripted->beforeOpenUpdate = nullptr;
     m_scripted->beforeAppend = nullptr;
     m_scripted->beforeStore = nullptr;
-    QVERIFY(test::press(*form, 1032));
+    QVERIFY(test::press(*form, "confirm"));
     QCOMPARE(stockIns().size(), 1);
     QCOMPARE(stock().at(0).at(1), existingStock ? QStringLiteral("8") : QStringLiteral("3"));
 }
@@ -406,8 +407,8 @@ void TestDeviceInDlg::contextMenuAndHelp()
     for (QAction* a : menu->actions())
         items << a->text();
     QCOMPARE(items, (QStringList{"确认", "帮助", "退出"}));
-    QCOMPARE(form->commands()->button(1032)->text(), QStringLiteral("确　认"));
-    QCOMPARE(form->commands()->button(1168)->text(), QStringLiteral("帮　助"));
+    QCOMPARE(form->commands()->button(CDeviceInDlg::IDC_CONFIRM)->text(), QStringLiteral("确　认"));
+    QCOMPARE(form->commands()->button(CommandTable::kHelp)->text(), QStringLiteral("帮　助"));
     QCOMPARE(form->commands()->button(2)->text(), QStringLiteral("退　出"));
     QVERIFY(form->commands()->button(2)->isDefault());
 
@@ -426,11 +427,10 @@ void TestDeviceInDlg::contextMenuAndHelp()
 void TestDeviceInDlg::tabOrderAndLabels()
 {
     auto form = openForm();
-    const QStringList expected{"control1023", "control1025", "control1050", "control1027",
-                               "control1028", "control1029", "control1030", "control1031",
-                               "control1032", "control1168", "control2"};
+    const QStringList expected{"device", "date",  "time",    "provider", "teleno", "number",
+                               "price",  "buyer", "confirm", "help",     "exit"};
     QStringList order;
-    QWidget* w = form->findChild<QWidget*>("control1023");
+    QWidget* w = form->findChild<QWidget*>("device");
     for (int i = 0; i < expected.size(); ++i) {
         order << w->objectName();
         do
@@ -443,9 +443,8 @@ void TestDeviceInDlg::tabOrderAndLabels()
     for (QLabel* l : form->findChildren<QLabel*>())
         if (l->buddy())
             labels << l->text() + "→" + l->buddy()->objectName();
-    QCOMPARE(labels, (QStringList{"入库设备→control1023", "入库时间→control1025",
-                                  "供应商→control1027", "商家电话→control1028", "数量→control1029",
-                                  "价格→control1030", "采购员→control1031"}));
+    QCOMPARE(labels, (QStringList{"入库设备→device", "入库时间→date", "供应商→provider",
+                                  "商家电话→teleno", "数量→number", "价格→price", "采购员→buyer"}));
 }
 
 // Typing and pasting into 供应商 (20 GBK bytes) stop at the limit, cutting
@@ -477,7 +476,7 @@ void TestDeviceInDlg::textStopsAtCapacity()
     QFETCH(QString, input);
     QFETCH(QString, shown);
     auto form = openForm();
-    auto* edit = test::control<QLineEdit>(*form, 1027);
+    auto* edit = test::control<QLineEdit>(*form, "provider");
     QVERIFY(edit);
     edit->setFocus();
     test::typeKeys(edit, before);
@@ -496,9 +495,9 @@ void TestDeviceInDlg::textStopsAtCapacity()
 void TestDeviceInDlg::programTextIsKeptWholeAndRefused()
 {
     auto form = openForm();
-    QVERIFY(test::type(*form, {{1023, "a1"}, {1027, QString(11, QChar(0x5E93))}}));
-    QCOMPARE(test::control<QLineEdit>(*form, 1027)->text().size(), 11);
-    QVERIFY(test::press(*form, 1032));
+    QVERIFY(test::type(*form, {{"device", "a1"}, {"provider", QString(11, QChar(0x5E93))}}));
+    QCOMPARE(test::control<QLineEdit>(*form, "provider")->text().size(), 11);
+    QVERIFY(test::press(*form, "confirm"));
     QCOMPARE(Messages::shownTexts(), QStringList{"“请填入不多于20个的字符。”"});
     QCOMPARE(stockIns(), QList<QStringList>{});
 }
@@ -508,7 +507,7 @@ void TestDeviceInDlg::pickersTakeOneTabStopEach()
     auto form = openForm();
     QApplication::setActiveWindow(form.get());
     QVERIFY(QTest::qWaitForWindowActive(form.get()));
-    auto* list = test::control<QComboBox>(*form, 1023);
+    auto* list = test::control<QComboBox>(*form, "device");
     list->setFocus();
     QStringList visited;
     for (int i = 0; i < 3; ++i) {
@@ -517,10 +516,10 @@ void TestDeviceInDlg::pickersTakeOneTabStopEach()
     }
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::ShiftModifier);
     visited << QApplication::focusWidget()->objectName();
-    QCOMPARE(visited, (QStringList{"control1025", "control1050", "control1027", "control1050"}));
+    QCOMPARE(visited, (QStringList{"date", "time", "provider", "time"}));
 
     // Inside a picker the arrow keys choose the section and typing sets it.
-    auto* date = test::control<QDateEdit>(*form, 1025);
+    auto* date = test::control<QDateEdit>(*form, "date");
     date->setFocus();
     date->setCurrentSection(QDateTimeEdit::YearSection);
     QTest::keyClick(date, Qt::Key_Right);
@@ -534,7 +533,7 @@ void TestDeviceInDlg::pickersTakeOneTabStopEach()
 void TestDeviceInDlg::accessibleNames()
 {
     auto form = openForm();
-    QCOMPARE(test::accessibleNames(*form, {1023, 1025, 1050, 1027, 1031}),
+    QCOMPARE(test::accessibleNames(*form, {"device", "date", "time", "provider", "buyer"}),
              (QStringList{"入库设备", "入库时间 日期", "入库时间 时间", "供应商", "采购员"}));
 }
 

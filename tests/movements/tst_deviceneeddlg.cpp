@@ -22,7 +22,7 @@ private slots:
     void layoutAndPicture();
 
 private:
-    void confirm(CDeviceNeedDlg& f) { EntryFormDriver::press(&f, 1071); }
+    void confirm(CDeviceNeedDlg& f) { EntryFormDriver::press(&f, "confirm"); }
     std::unique_ptr<EntryFormDriver> d;
 };
 
@@ -31,16 +31,18 @@ void TestDeviceNeedDlg::checks_data()
     QTest::addColumn<int>("classNumber");
     QTest::addColumn<Typed>("typed");
     QTest::addColumn<QString>("message");
-    const Typed ok{{1066, "a1"}, {1067, "车间"}, {1070, "5"}};
-    QTest::newRow("nothing chosen") << 3 << Typed{{1070, "5"}} << "请选择一个设备";
+    const Typed ok{{"device", "a1"}, {"department", "车间"}, {"number", "5"}};
+    QTest::newRow("nothing chosen") << 3 << Typed{{"number", "5"}} << "请选择一个设备";
     QTest::newRow("department over 10 bytes")
-        << 1 << Typed{{1066, "a1"}, {1067, QString(6, QChar(0x90E8))}, {1070, "x"}}
+        << 1 << Typed{{"device", "a1"}, {"department", QString(6, QChar(0x90E8))}, {"number", "x"}}
         << "“请填入不多于10个的字符。”";
-    QTest::newRow("quantity left at 0") << 1 << Typed{{1066, "a1"}, {1067, "车间"}} << kRange;
+    QTest::newRow("quantity left at 0")
+        << 1 << Typed{{"device", "a1"}, {"department", "车间"}} << kRange;
     QTest::newRow("class 3 with valid fields") << 3 << ok << kRefusal;
-    QTest::newRow("class 3, empty department") << 3 << Typed{{1066, "a1"}, {1070, "5"}} << kRefusal;
+    QTest::newRow("class 3, empty department")
+        << 3 << Typed{{"device", "a1"}, {"number", "5"}} << kRefusal;
     QTest::newRow("empty department")
-        << 1 << Typed{{1066, "a1"}, {1070, "5"}} << "部门一项不能为空！";
+        << 1 << Typed{{"device", "a1"}, {"number", "5"}} << "部门一项不能为空！";
 }
 
 void TestDeviceNeedDlg::checks()
@@ -82,9 +84,10 @@ void TestDeviceNeedDlg::demandIsStoredAsText()
     QFETCH(QStringList, written);
     d->stock("a1", 5);
     auto f = d->open<CDeviceNeedDlg>();
-    qobject_cast<QDateEdit*>(EntryFormDriver::control(f.get(), 1068))->setDate(begin);
-    qobject_cast<QDateEdit*>(EntryFormDriver::control(f.get(), 1069))->setDate(end);
-    EntryFormDriver::type(f.get(), {{1066, "a1"}, {1067, department}, {1070, quantity}});
+    qobject_cast<QDateEdit*>(EntryFormDriver::control(f.get(), "beginDate"))->setDate(begin);
+    qobject_cast<QDateEdit*>(EntryFormDriver::control(f.get(), "endDate"))->setDate(end);
+    EntryFormDriver::type(f.get(),
+                          {{"device", "a1"}, {"department", department}, {"number", quantity}});
     confirm(*f);
     QCOMPARE(Messages::shownTexts(), QStringList{kDone});
     QCOMPARE(d->scripted->appends.size(), 1);
@@ -105,7 +108,7 @@ void TestDeviceNeedDlg::demandIsStoredAsText()
 void TestDeviceNeedDlg::departmentStopsAtTenBytes()
 {
     auto f = d->open<CDeviceNeedDlg>();
-    auto* edit = qobject_cast<QLineEdit*>(EntryFormDriver::control(f.get(), 1067));
+    auto* edit = qobject_cast<QLineEdit*>(EntryFormDriver::control(f.get(), "department"));
     edit->setFocus();
     QTest::keyClicks(edit, "abcdefghijkl");
     QCOMPARE(edit->text(), QStringLiteral("abcdefghij"));
@@ -120,12 +123,13 @@ void TestDeviceNeedDlg::layoutAndPicture()
 {
     auto f = d->open<CDeviceNeedDlg>();
     QCOMPARE(f->windowTitle(), QStringLiteral("设备需求登记"));
-    for (int id : {1068, 1069}) {
-        auto* picker = qobject_cast<QDateEdit*>(EntryFormDriver::control(f.get(), id));
+    for (const char* name : {"beginDate", "endDate"}) {
+        auto* picker = qobject_cast<QDateEdit*>(EntryFormDriver::control(f.get(), name));
         QVERIFY(picker->calendarPopup());
         QCOMPARE(picker->date(), QDate(2004, 1, 5));
     }
-    QCOMPARE(test::accessibleNames(*f, {1068, 1069}), (QStringList{"开始时间", "结束时间"}));
+    QCOMPARE(test::accessibleNames(*f, {"beginDate", "endDate"}),
+             (QStringList{"开始时间", "结束时间"}));
     EntryFormDriver::grab(f.get(), "deviceneed");
     QVERIFY(d->helpTopicOf(f.get()).contains("devneed.htm"));
 }

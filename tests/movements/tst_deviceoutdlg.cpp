@@ -34,10 +34,10 @@ private:
     std::unique_ptr<CDeviceOutDlg> chosen(const QString& code, int classNumber = 1)
     {
         auto f = d->open<CDeviceOutDlg>(classNumber);
-        EntryFormDriver::choose(f.get(), 1112, code);
+        EntryFormDriver::choose(f.get(), code);
         return f;
     }
-    void confirm(CDeviceOutDlg& f) { EntryFormDriver::press(&f, 1111); }
+    void confirm(CDeviceOutDlg& f) { EntryFormDriver::press(&f, "confirm"); }
     std::unique_ptr<EntryFormDriver> d;
 };
 
@@ -60,16 +60,16 @@ void TestDeviceOutDlg::closeUpShowsStockOnHand()
     d->stock("a1", 5);
     d->stock("C3", 2.5f);
     auto f = d->open<CDeviceOutDlg>();
-    EntryFormDriver::type(f.get(), {{1105, "车间"}, {1108, "3"}});
-    EntryFormDriver::choose(f.get(), 1112, "a1");
-    QCOMPARE(EntryFormDriver::text(f.get(), 1142), QStringLiteral("5"));
-    EntryFormDriver::choose(f.get(), 1112, code);
-    QCOMPARE(EntryFormDriver::text(f.get(), 1142), shown);
+    EntryFormDriver::type(f.get(), {{"department", "车间"}, {"number", "3"}});
+    EntryFormDriver::choose(f.get(), "a1");
+    QCOMPARE(EntryFormDriver::text(f.get(), "maxNumber"), QStringLiteral("5"));
+    EntryFormDriver::choose(f.get(), code);
+    QCOMPARE(EntryFormDriver::text(f.get(), "maxNumber"), shown);
     // What was typed stays; choosing with the list closed looks nothing up.
-    QCOMPARE(EntryFormDriver::text(f.get(), 1105), QStringLiteral("车间"));
-    QCOMPARE(EntryFormDriver::text(f.get(), 1108), QStringLiteral("3"));
-    EntryFormDriver::type(f.get(), {{1112, "a1"}});
-    QCOMPARE(EntryFormDriver::text(f.get(), 1142), shown);
+    QCOMPARE(EntryFormDriver::text(f.get(), "department"), QStringLiteral("车间"));
+    QCOMPARE(EntryFormDriver::text(f.get(), "number"), QStringLiteral("3"));
+    EntryFormDriver::type(f.get(), {{"device", "a1"}});
+    QCOMPARE(EntryFormDriver::text(f.get(), "maxNumber"), shown);
     QCOMPARE(f->windowTitle(), QStringLiteral("设备出库登记"));
 }
 
@@ -81,39 +81,37 @@ void TestDeviceOutDlg::checks_data()
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("focus");
 
-    const Typed ok{{1108, "5"}};
-    auto with = [&](Typed t) {
-        for (auto it = ok.begin(); it != ok.end(); ++it)
-            if (!t.contains(it.key()))
-                t[it.key()] = it.value();
-        return t;
-    };
+    const Typed ok{{"number", "5"}};
+    // Typed after the valid texts, over them.
+    auto with = [&](const Typed& changes) { return ok + changes; };
     QTest::newRow("class 3 first, nothing chosen") << 3 << "" << Typed{} << kRefusal << "";
     QTest::newRow("class 3 with valid fields") << 3 << "a1" << ok << kRefusal << "";
     QTest::newRow("nothing chosen") << 1 << "" << ok << "请选择一个设备"
                                     << "";
-    QTest::newRow("quantity left at 0") << 1 << "a1" << Typed{} << kRange << "control1108";
+    QTest::newRow("quantity left at 0") << 1 << "a1" << Typed{} << kRange << "number";
     QTest::newRow("quantity not a number")
-        << 1 << "a1" << with({{1108, "x"}}) << kNotANumber << "control1108";
+        << 1 << "a1" << with({{"number", "x"}}) << kNotANumber << "number";
     QTest::newRow("quantity before state")
-        << 1 << "a1" << with({{1108, "0"}, {1106, "10"}}) << kRange << "control1108";
-    QTest::newRow("state 10") << 1 << "a1" << with({{1106, "10"}})
+        << 1 << "a1" << with({{"number", "0"}, {"state", "10"}}) << kRange << "number";
+    QTest::newRow("state 10") << 1 << "a1" << with({{"state", "10"}})
                               << "“请填入一个在0和9之间的整数。”"
-                              << "control1106";
-    QTest::newRow("state not whole") << 1 << "a1" << with({{1106, "1.5"}}) << "“请填入一个正整数。”"
-                                     << "control1106";
+                              << "state";
+    QTest::newRow("state not whole")
+        << 1 << "a1" << with({{"state", "1.5"}}) << "“请填入一个正整数。”"
+        << "state";
     QTest::newRow("purpose over 80 bytes")
-        << 1 << "a1" << with({{1110, QString(41, QChar(0x7528))}}) << "“请填入不多于80个的字符。”"
-        << "control1110";
+        << 1 << "a1" << with({{"usage", QString(41, QChar(0x7528))}})
+        << "“请填入不多于80个的字符。”"
+        << "usage";
     QTest::newRow("department over 20 bytes")
-        << 1 << "a1" << with({{1105, QString(21, 'd')}}) << "“请填入不多于20个的字符。”"
-        << "control1105";
+        << 1 << "a1" << with({{"department", QString(21, 'd')}}) << "“请填入不多于20个的字符。”"
+        << "department";
     QTest::newRow("stock 5, quantity 5.5")
-        << 1 << "a1" << with({{1108, "5.5"}}) << kOverLimit << "";
+        << 1 << "a1" << with({{"number", "5.5"}}) << kOverLimit << "";
     QTest::newRow("stock 0 fails the largest quantity")
-        << 1 << "C3" << with({{1108, "1"}}) << kRange << "control1142";
+        << 1 << "C3" << with({{"number", "1"}}) << kRange << "maxNumber";
     QTest::newRow("no stock row cannot be issued")
-        << 1 << "B2" << with({{1108, "1"}}) << kRange << "control1142";
+        << 1 << "B2" << with({{"number", "1"}}) << kRange << "maxNumber";
 }
 
 void TestDeviceOutDlg::checks()
@@ -128,7 +126,7 @@ void TestDeviceOutDlg::checks()
     const auto before = d->stockRows();
     auto f = d->open<CDeviceOutDlg>(classNumber);
     if (!device.isEmpty())
-        EntryFormDriver::choose(f.get(), 1112, device);
+        EntryFormDriver::choose(f.get(), device);
     EntryFormDriver::type(f.get(), typed);
     confirm(*f);
     QCOMPARE(Messages::shownTexts(), QStringList{message});
@@ -159,12 +157,12 @@ void TestDeviceOutDlg::issueLowersNowOnly()
     QFETCH(QString, left);
     d->stock("a1", 5);
     auto f = chosen("a1");
-    EntryFormDriver::type(f.get(), {{1105, "一车间"},
-                                    {1106, state},
-                                    {1107, "李四"},
-                                    {1108, quantity},
-                                    {1109, "王五"},
-                                    {1110, "维修\n备用"}});
+    EntryFormDriver::type(f.get(), {{"department", "一车间"},
+                                    {"state", state},
+                                    {"outPerson", "李四"},
+                                    {"number", quantity},
+                                    {"taker", "王五"},
+                                    {"usage", "维修\n备用"}});
     confirm(*f);
     QCOMPARE(Messages::shownTexts(), QStringList{kDone});
     QCOMPARE(d->rows("SELECT * FROM DEVICE_OUT"),
@@ -195,12 +193,12 @@ void TestDeviceOutDlg::staleFigureIsCheckedAgainstStockNow()
     QFETCH(QString, shownNow);
     d->stock("a1", 5);
     auto f = chosen("a1");
-    EntryFormDriver::type(f.get(), {{1108, "3"}});
+    EntryFormDriver::type(f.get(), {{"number", "3"}});
     d->db->execute(change);
     const auto before = d->stockRows();
     confirm(*f);
     QCOMPARE(Messages::shownTexts(), QStringList{kOverLimit});
-    QCOMPARE(EntryFormDriver::text(f.get(), 1142), shownNow);
+    QCOMPARE(EntryFormDriver::text(f.get(), "maxNumber"), shownNow);
     QVERIFY(d->rows("SELECT * FROM DEVICE_OUT").isEmpty());
     QCOMPARE(d->stockRows(), before);
     QVERIFY(d->logged().isEmpty());
@@ -214,19 +212,19 @@ void TestDeviceOutDlg::failureLeavesNeitherRow()
         throw DbError(DbError::kFail, QStringLiteral("写入失败"));
     };
     auto f = chosen("a1");
-    EntryFormDriver::type(f.get(), {{1108, "3"}});
+    EntryFormDriver::type(f.get(), {{"number", "3"}});
     confirm(*f);
     QCOMPARE(Messages::shownTexts(), QStringList{"写入失败"});
     QCOMPARE(d->stockRows(), (QList<QStringList>{{"a1", "5", "20", "2", "50"}}));
     QVERIFY(d->rows("SELECT * FROM DEVICE_OUT").isEmpty());
     QVERIFY(d->logged().isEmpty());
-    QCOMPARE(EntryFormDriver::text(f.get(), 1108), QStringLiteral("3"));
+    QCOMPARE(EntryFormDriver::text(f.get(), "number"), QStringLiteral("3"));
 }
 
 void TestDeviceOutDlg::enterInPurposeStartsANewLine()
 {
     auto f = d->open<CDeviceOutDlg>();
-    auto* usage = qobject_cast<QPlainTextEdit*>(EntryFormDriver::control(f.get(), 1110));
+    auto* usage = qobject_cast<QPlainTextEdit*>(EntryFormDriver::control(f.get(), "usage"));
     usage->setFocus();
     QTest::keyClicks(usage, "ab");
     QTest::keyClick(usage, Qt::Key_Return);
@@ -242,23 +240,22 @@ void TestDeviceOutDlg::layoutAndPicture()
     for (QLabel* l : f->findChildren<QLabel*>())
         if (l->buddy())
             labels << l->text() + "→" + l->buddy()->objectName();
-    QCOMPARE(labels,
-             (QStringList{"出库设备→control1112", "出库时间→control1113", "使用部门→control1105",
-                          "出库状态→control1106", "经手人→control1107", "数量→control1108",
-                          "领取人→control1109", "用途→control1110", "最大数量→control1142"}));
-    QVERIFY(qobject_cast<QLineEdit*>(EntryFormDriver::control(f.get(), 1142))->isReadOnly());
-    QCOMPARE(EntryFormDriver::text(f.get(), 1106), QStringLiteral("0"));
-    QCOMPARE(f->commands()->button(1111)->text(), QStringLiteral("确　认"));
-    QCOMPARE(test::accessibleNames(*f, {1113, 1114, 1110}),
+    QCOMPARE(labels, (QStringList{"出库设备→device", "出库时间→date", "使用部门→department",
+                                  "出库状态→state", "经手人→outPerson", "数量→number",
+                                  "领取人→taker", "用途→usage", "最大数量→maxNumber"}));
+    QVERIFY(qobject_cast<QLineEdit*>(EntryFormDriver::control(f.get(), "maxNumber"))->isReadOnly());
+    QCOMPARE(EntryFormDriver::text(f.get(), "state"), QStringLiteral("0"));
+    QCOMPARE(f->commands()->button(CDeviceOutDlg::IDC_CONFIRM)->text(), QStringLiteral("确　认"));
+    QCOMPARE(test::accessibleNames(*f, {"date", "time", "usage"}),
              (QStringList{"出库时间 日期", "出库时间 时间", "用途"}));
     // Typing stops at the capacities: 用途 80 bytes, 领取人 20.
-    for (int id : {1110, 1109}) {
-        QWidget* edit = EntryFormDriver::control(f.get(), id);
+    for (const char* name : {"usage", "taker"}) {
+        QWidget* edit = EntryFormDriver::control(f.get(), name);
         edit->setFocus();
         test::typeKeys(edit, QString(41, QChar(0x7528)));
     }
-    QCOMPARE(EntryFormDriver::text(f.get(), 1110), QString(40, QChar(0x7528)));
-    QCOMPARE(EntryFormDriver::text(f.get(), 1109), QString(10, QChar(0x7528)));
+    QCOMPARE(EntryFormDriver::text(f.get(), "usage"), QString(40, QChar(0x7528)));
+    QCOMPARE(EntryFormDriver::text(f.get(), "taker"), QString(10, QChar(0x7528)));
     EntryFormDriver::grab(f.get(), "deviceout");
     QVERIFY(d->helpTopicOf(f.get()).contains("devout.htm"));
 }

@@ -20,7 +20,7 @@ private slots:
     void layoutAndPicture();
 
 private:
-    void confirm(CDeviceReturnDlg& f) { EntryFormDriver::press(&f, 1051); }
+    void confirm(CDeviceReturnDlg& f) { EntryFormDriver::press(&f, "confirm"); }
     std::unique_ptr<EntryFormDriver> d;
 };
 
@@ -30,11 +30,11 @@ void TestDeviceReturnDlg::checks_data()
     QTest::addColumn<Typed>("typed");
     QTest::addColumn<QString>("message");
     QTest::newRow("class 3 before the device") << 3 << Typed{} << kRefusal;
-    QTest::newRow("nothing chosen") << 1 << Typed{{1056, "3"}} << "请选择一个设备";
-    QTest::newRow("quantity left at 0") << 1 << Typed{{1052, "a1"}} << kRange;
-    QTest::newRow("quantity 10001") << 1 << Typed{{1052, "a1"}, {1056, "10001"}} << kRange;
+    QTest::newRow("nothing chosen") << 1 << Typed{{"number", "3"}} << "请选择一个设备";
+    QTest::newRow("quantity left at 0") << 1 << Typed{{"device", "a1"}} << kRange;
+    QTest::newRow("quantity 10001") << 1 << Typed{{"device", "a1"}, {"number", "10001"}} << kRange;
     QTest::newRow("keeper over 20 bytes, before the quantity")
-        << 1 << Typed{{1052, "a1"}, {1055, QString(11, QChar(0x674E))}}
+        << 1 << Typed{{"device", "a1"}, {"keeper", QString(11, QChar(0x674E))}}
         << "“请填入不多于20个的字符。”";
 }
 
@@ -76,8 +76,10 @@ void TestDeviceReturnDlg::returnRaisesNowOnly()
     QFETCH(QList<QStringList>, stock);
     d->stock("a1", 5);
     auto f = d->open<CDeviceReturnDlg>();
-    EntryFormDriver::type(f.get(),
-                          {{1052, code}, {1055, "管理员甲"}, {1056, quantity}, {1057, "归还人乙"}});
+    EntryFormDriver::type(f.get(), {{"device", code},
+                                    {"keeper", "管理员甲"},
+                                    {"number", quantity},
+                                    {"returnPerson", "归还人乙"}});
     confirm(*f);
     QCOMPARE(Messages::shownTexts(), QStringList{kDone});
     QCOMPARE(d->rows("SELECT * FROM DEVICE_RETURN"),
@@ -94,7 +96,7 @@ void TestDeviceReturnDlg::failureLeavesNeitherRow()
         throw DbError(DbError::kFail, QStringLiteral("库存写入失败"));
     };
     auto f = d->open<CDeviceReturnDlg>();
-    EntryFormDriver::type(f.get(), {{1052, "a1"}, {1056, "3"}});
+    EntryFormDriver::type(f.get(), {{"device", "a1"}, {"number", "3"}});
     confirm(*f);
     QCOMPARE(Messages::shownTexts(), QStringList{"库存写入失败"});
     QVERIFY(d->rows("SELECT * FROM DEVICE_RETURN").isEmpty());
@@ -109,8 +111,8 @@ void TestDeviceReturnDlg::layoutAndPicture()
     QCOMPARE(f->windowTitle(), QStringLiteral("设备还库登记"));
     // The buttons stand in a column right of the box, confirm on top.
     QWidget* box = f->findChild<QWidget*>("inputGroup");
-    QPushButton* ok = f->commands()->button(1051);
-    QPushButton* help = f->commands()->button(1168);
+    QPushButton* ok = f->commands()->button(CDeviceReturnDlg::IDC_CONFIRM);
+    QPushButton* help = f->commands()->button(CommandTable::kHelp);
     QPushButton* exit = f->commands()->button(2);
     QVERIFY(ok->x() >= box->geometry().right());
     QCOMPARE(help->x(), ok->x());

@@ -25,7 +25,7 @@ private slots:
     void layoutAndPicture();
 
 private:
-    void generate(CWantBuyDlg& f) { EntryFormDriver::press(&f, 1123); }
+    void generate(CWantBuyDlg& f) { EntryFormDriver::press(&f, "confirm"); }
     std::unique_ptr<EntryFormDriver> d;
 };
 
@@ -33,19 +33,20 @@ void TestWantBuyDlg::closeUpShowsNameAndFigures()
 {
     d->stock("a1", 5, 30, 2, 1234567);
     auto f = d->open<CWantBuyDlg>();
-    EntryFormDriver::type(f.get(), {{1120, "7"}, {1121, "供应商甲"}});
-    EntryFormDriver::choose(f.get(), 1115, "a1");
+    EntryFormDriver::type(f.get(), {{"buyNumber", "7"}, {"provider", "供应商甲"}});
+    EntryFormDriver::choose(f.get(), "a1");
     auto shown = [&] {
         QStringList t;
-        for (int id : {1116, 1117, 1118, 1119, 1120, 1121})
-            t << EntryFormDriver::text(f.get(), id);
+        for (const char* name :
+             {"name", "maxNumber", "totalNumber", "nowNumber", "buyNumber", "provider"})
+            t << EntryFormDriver::text(f.get(), name);
         return t;
     };
     QCOMPARE(shown(), (QStringList{"名a1", "30", "1.23457e+06", "5", "7", "供应商甲"}));
-    EntryFormDriver::choose(f.get(), 1115, "B2");
+    EntryFormDriver::choose(f.get(), "B2");
     QCOMPARE(shown(), (QStringList{"名B2", "0", "0", "0", "7", "供应商甲"}));
     // Chosen with the list closed: the figures of the last look-up stay.
-    EntryFormDriver::type(f.get(), {{1115, "a1"}});
+    EntryFormDriver::type(f.get(), {{"device", "a1"}});
     QCOMPARE(shown().at(0), QStringLiteral("名B2"));
 }
 
@@ -56,12 +57,16 @@ void TestWantBuyDlg::checks_data()
     QTest::addColumn<QString>("message");
     const QString oneLine = QStringLiteral("你无权执行此项操作!请重新登录数据库!");
     QTest::newRow("class 3 before the device") << 3 << Typed{} << oneLine;
-    QTest::newRow("nothing chosen") << 1 << Typed{{1120, "5"}, {1122, "5"}} << "请选择一个设备";
-    QTest::newRow("quantity to buy left at 0") << 1 << Typed{{1115, "a1"}} << kRange;
-    QTest::newRow("price left at 0") << 1 << Typed{{1115, "a1"}, {1120, "5"}} << kRange;
-    QTest::newRow("supplier over 20 bytes")
-        << 1 << Typed{{1115, "a1"}, {1120, "5"}, {1122, "5"}, {1121, QString(21, 's')}}
-        << "“请填入不多于20个的字符。”";
+    QTest::newRow("nothing chosen")
+        << 1 << Typed{{"buyNumber", "5"}, {"price", "5"}} << "请选择一个设备";
+    QTest::newRow("quantity to buy left at 0") << 1 << Typed{{"device", "a1"}} << kRange;
+    QTest::newRow("price left at 0") << 1 << Typed{{"device", "a1"}, {"buyNumber", "5"}} << kRange;
+    QTest::newRow("supplier over 20 bytes") << 1
+                                            << Typed{{"device", "a1"},
+                                                     {"buyNumber", "5"},
+                                                     {"price", "5"},
+                                                     {"provider", QString(21, 's')}}
+                                            << "“请填入不多于20个的字符。”";
 }
 
 void TestWantBuyDlg::checks()
@@ -95,8 +100,9 @@ void TestWantBuyDlg::planRowIsStoredAsText()
     QFETCH(QStringList, written);
     d->stock("a1", 5, 30, 2, 1234567);
     auto f = d->open<CWantBuyDlg>();
-    EntryFormDriver::choose(f.get(), 1115, code);
-    EntryFormDriver::type(f.get(), {{1120, "12"}, {1121, "供应商甲"}, {1122, "2.5"}});
+    EntryFormDriver::choose(f.get(), code);
+    EntryFormDriver::type(f.get(),
+                          {{"buyNumber", "12"}, {"provider", "供应商甲"}, {"price", "2.5"}});
     generate(*f);
     QCOMPARE(Messages::shownTexts(), QStringList{kDone});
     QCOMPARE(d->scripted->appends.size(), 1);
@@ -119,8 +125,8 @@ void TestWantBuyDlg::layoutAndPicture()
 {
     d->stock("a1", 5, 30, 2, 100);
     auto f = d->open<CWantBuyDlg>();
-    EntryFormDriver::choose(f.get(), 1115, "a1");
-    QCOMPARE(f->commands()->button(1123)->text(), QStringLiteral("生　　成"));
+    EntryFormDriver::choose(f.get(), "a1");
+    QCOMPARE(f->commands()->button(CWantBuyDlg::IDC_GENERATE)->text(), QStringLiteral("生　　成"));
     QCOMPARE(f->commands()->button(2)->text(), QStringLiteral("退　　出"));
     QContextMenuEvent right(QContextMenuEvent::Mouse, QPoint(5, 5), f->mapToGlobal(QPoint(5, 5)));
     QCoreApplication::sendEvent(f.get(), &right);
@@ -128,13 +134,13 @@ void TestWantBuyDlg::layoutAndPicture()
         QVERIFY(!(qobject_cast<QMenu*>(w) && w->isVisible()));
     QCOMPARE(f->findChild<QLabel*>("heading")->text(), QStringLiteral("设备采购计划报表"));
     // Two columns: the name beside the code, the total beside the maximum.
-    QWidget* code = EntryFormDriver::control(f.get(), 1115);
-    QWidget* name = EntryFormDriver::control(f.get(), 1116);
+    QWidget* code = EntryFormDriver::control(f.get(), "device");
+    QWidget* name = EntryFormDriver::control(f.get(), "name");
     QCOMPARE(name->y(), code->y());
     QVERIFY(name->x() > code->geometry().right());
-    QVERIFY(qobject_cast<QDateEdit*>(EntryFormDriver::control(f.get(), 1126))->calendarPopup());
-    for (int id : {1116, 1117, 1118, 1119})
-        QVERIFY(qobject_cast<QLineEdit*>(EntryFormDriver::control(f.get(), id))->isReadOnly());
+    QVERIFY(qobject_cast<QDateEdit*>(EntryFormDriver::control(f.get(), "date"))->calendarPopup());
+    for (const char* name : {"name", "maxNumber", "totalNumber", "nowNumber"})
+        QVERIFY(qobject_cast<QLineEdit*>(EntryFormDriver::control(f.get(), name))->isReadOnly());
     EntryFormDriver::grab(f.get(), "wantbuy");
     QVERIFY(d->helpTopicOf(f.get()).contains("report.htm"));
 }

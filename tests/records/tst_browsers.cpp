@@ -8,6 +8,7 @@
 #include "records/ViewOutDlg.h"
 #include "records/ViewReturnDlg.h"
 #include "records/ViewWantBuyDlg.h"
+#include "support/FormTest.h"
 #include "support/TestSupport.h"
 #include "ui/CommandTable.h"
 #include "ui/MessageService.h"
@@ -62,9 +63,9 @@ struct Kind
     const char* name;
     std::function<std::unique_ptr<RecordBrowser>(const FormContext&)> make;
     const char* table;
-    int modify;           // 0: none
-    int remove;           // 0: none
-    int editable;         // a text field Modify stores
+    int modify;           // the command; 0: none
+    int remove;           // the command; 0: none
+    const char* editable; // a text field Modify stores
     const char* whereTop; // the top row (code 3, or the second demand row)
     const char* done;     // Modify's notice
     const char* deleteLog;
@@ -76,15 +77,16 @@ template <typename T> std::unique_ptr<RecordBrowser> make(const FormContext& c)
 }
 
 const Kind kKinds[] = {
-    {"in", make<CViewInDlg>, "DEVICE_IN", 1048, 1049, 1047, "code='3'", "完成修改入库信息操作！",
-     "删除入库信息"},
-    {"out", make<CViewOutDlg>, "DEVICE_OUT", 1104, 1103, 1101, "code='3'", "完成操作！",
-     "删除出库信息"},
-    {"return", make<CViewReturnDlg>, "DEVICE_RETURN", 1060, 1065, 1062, "code='3'", "完成操作！",
-     "删除还库信息"},
-    {"need", make<CViewNeedDlg>, "DEVICE_NEED", 0, 1076, 0, "need_number=8", "", "删除需求信息"},
-    {"wantbuy", make<CViewWantBuyDlg>, "DEVICE_WANTBUY", 0, 1128, 0, "code='3'", "",
-     "删除采购计划信息"},
+    {"in", make<CViewInDlg>, "DEVICE_IN", CViewInDlg::IDC_MODIFY, CViewInDlg::IDC_DELETE,
+     "provider", "code='3'", "完成修改入库信息操作！", "删除入库信息"},
+    {"out", make<CViewOutDlg>, "DEVICE_OUT", CViewOutDlg::IDC_MODIFY, CViewOutDlg::IDC_DELETE,
+     "taker", "code='3'", "完成操作！", "删除出库信息"},
+    {"return", make<CViewReturnDlg>, "DEVICE_RETURN", CViewReturnDlg::IDC_MODIFY,
+     CViewReturnDlg::IDC_DELETE, "keeper", "code='3'", "完成操作！", "删除还库信息"},
+    {"need", make<CViewNeedDlg>, "DEVICE_NEED", 0, CViewNeedDlg::IDC_DELETE, nullptr,
+     "need_number=8", "", "删除需求信息"},
+    {"wantbuy", make<CViewWantBuyDlg>, "DEVICE_WANTBUY", 0, CViewWantBuyDlg::IDC_DELETE, nullptr,
+     "code='3'", "", "删除采购计划信息"},
 };
 
 } // namespace
@@ -118,7 +120,7 @@ private slots:
 private:
     std::unique_ptr<RecordBrowser> open(const Kind& kind, int classNumber = 1);
     void clickRow(RecordBrowser& dlg, int row);
-    QLineEdit* edit(RecordBrowser& dlg, int id);
+    QLineEdit* edit(RecordBrowser& dlg, const QString& name);
     QStringList listed(RecordBrowser& dlg, int column = 0);
     QStringList logEntries();
     QList<QStringList> table(const Kind& kind);
@@ -134,7 +136,7 @@ void TestBrowsers::init()
     m_c = m_sandbox->open();
     for (const char* s : kSeed)
         m_c->execute(u(s));
-    m_log.Attach(m_c, QStringLiteral("admin"));
+    m_log.attach(m_c, QStringLiteral("admin"));
 }
 
 void TestBrowsers::cleanup()
@@ -166,9 +168,9 @@ void TestBrowsers::clickRow(RecordBrowser& dlg, int row)
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, r.center());
 }
 
-QLineEdit* TestBrowsers::edit(RecordBrowser& dlg, int id)
+QLineEdit* TestBrowsers::edit(RecordBrowser& dlg, const QString& name)
 {
-    auto* e = qobject_cast<QLineEdit*>(dlg.field(id));
+    auto* e = qobject_cast<QLineEdit*>(dlg.field(name));
     Q_ASSERT(e);
     return e;
 }
@@ -203,31 +205,30 @@ void TestBrowsers::opens_data()
     QTest::addColumn<QStringList>("headings");
     QTest::addColumn<QStringList>("menu");
     QTest::addColumn<QString>("topic");
-    QTest::addColumn<int>("print");
     QTest::newRow("out") << 1 << u("查看出库信息")
                          << QStringList{u("设备号"), u("使用部门"), u("出库时间"), u("出库状况"),
                                         u("经手人"), u("出库数量"), u("领取人"),   u("用途")}
                          << QStringList{u("删除"), u("修改"), u("帮助"), u("退出"),
                                         u("打印"), "-",       u("查询")}
-                         << "viewdevout.htm" << 1181;
+                         << "viewdevout.htm";
     QTest::newRow("return") << 2 << u("查看还库信息")
                             << QStringList{u("设备号"), u("还库时间"), u("管理员"), u("数量"),
                                            u("归还人")}
                             << QStringList{u("修改"), u("删除"), u("帮助"), u("打印"),
                                            u("退出"), "-",       u("查询")}
-                            << "viewdevret.htm" << 1185;
+                            << "viewdevret.htm";
     QTest::newRow("need") << 3 << u("查看需求信息")
                           << QStringList{u("设备号"), u("需求部门"), u("开始时间"), u("结束时间"),
                                          u("数量")}
                           << QStringList{u("删除"), u("打印"), u("帮助"), u("退出"), "-", u("查询")}
-                          << "viewdevneed.htm" << 1180;
+                          << "viewdevneed.htm";
     QTest::newRow("wantbuy") << 4 << u("查看设备采购计划报表")
                              << QStringList{u("设备号"),   u("现有库存"), u("总库存"),
                                             u("最大库存"), u("购买数量"), u("供应商"),
                                             u("价格"),     u("计划时间")}
                              << QStringList{u("删除"), u("帮助"), u("打印"),
                                             u("退出"), "-",       u("查询")}
-                             << "viewreport.htm" << 1183;
+                             << "viewreport.htm";
 }
 
 void TestBrowsers::opens()
@@ -237,7 +238,6 @@ void TestBrowsers::opens()
     QFETCH(QStringList, headings);
     QFETCH(QStringList, menu);
     QFETCH(QString, topic);
-    QFETCH(int, print);
     auto dlg = open(kKinds[kind]);
     QCOMPARE(dlg->windowTitle(), title);
     // A list without a name of its own is announced by the form's title.
@@ -274,7 +274,7 @@ void TestBrowsers::opens()
         printer.setOutputFileName(pdf);
         return true;
     });
-    QTest::mouseClick(dlg->commands()->button(print), Qt::LeftButton);
+    QVERIFY(test::press(*dlg, "print"));
     QVERIFY(QFile(pdf).size() > 1000);
     QVERIFY(Messages::shown().isEmpty());
     if (qEnvironmentVariableIsSet("VOK_SHOT_DIR")) {
@@ -433,12 +433,12 @@ void TestBrowsers::stockOutState()
     QFETCH(QString, stored);
     auto dlg = open(kKinds[1]);
     clickRow(*dlg, row);
-    QLineEdit* e = edit(*dlg, 1098);
+    QLineEdit* e = edit(*dlg, "outState");
     if (state.isEmpty())
         QCOMPARE(e->text(), QStringLiteral("0"));
     else
         e->setText(state);
-    dlg->commands()->trigger(1104);
+    dlg->commands()->trigger(CViewOutDlg::IDC_MODIFY);
     QCOMPARE(Messages::shownTexts(), QStringList{message});
     const QString code = row == 0 ? QStringLiteral("3") : QStringLiteral("2");
     const QString original = row == 0 ? QStringLiteral("1") : QStringLiteral("abc");
@@ -454,11 +454,11 @@ void TestBrowsers::purchasePlanQueryBySupplier()
     dlg->queryGroup()->fieldCombo()->setCurrentText(u("供应商c"));
     dlg->queryGroup()->operatorCombo()->setCurrentText(QStringLiteral("="));
     dlg->queryGroup()->valueEdit()->setText(QStringLiteral("abc"));
-    dlg->commands()->trigger(1189);
+    dlg->commands()->trigger(CViewWantBuyDlg::IDC_QUERY);
     QCOMPARE(listed(*dlg), (QStringList{"3", "1"}));
     clickRow(*dlg, 1);
-    QCOMPARE(edit(*dlg, 1137)->text(), QStringLiteral("9.5"));
-    QCOMPARE(edit(*dlg, 1131)->text(), QStringLiteral("2004-01-05 09:03:07"));
+    QCOMPARE(edit(*dlg, "price")->text(), QStringLiteral("9.5"));
+    QCOMPARE(edit(*dlg, "buyDate")->text(), QStringLiteral("2004-01-05 09:03:07"));
     QVERIFY(Messages::shown().isEmpty());
 }
 
@@ -489,24 +489,24 @@ void TestBrowsers::readOnlyClassIsRefused()
 void TestBrowsers::enterClosesWhenChecksPass_data()
 {
     QTest::addColumn<int>("kind");
-    QTest::addColumn<int>("field"); // set to 0 first; 0: none
+    QTest::addColumn<QString>("field"); // set to 0 first; empty: none
     QTest::addColumn<bool>("closes");
-    QTest::newRow("out") << 1 << 0 << true;
-    QTest::newRow("out quantity 0") << 1 << 1100 << false;
-    QTest::newRow("return") << 2 << 0 << true;
-    QTest::newRow("return quantity 0") << 2 << 1063 << false;
-    QTest::newRow("need") << 3 << 0 << true;
-    QTest::newRow("wantbuy") << 4 << 0 << true;
+    QTest::newRow("out") << 1 << QString() << true;
+    QTest::newRow("out quantity 0") << 1 << "outNumber" << false;
+    QTest::newRow("return") << 2 << QString() << true;
+    QTest::newRow("return quantity 0") << 2 << "returnNumber" << false;
+    QTest::newRow("need") << 3 << QString() << true;
+    QTest::newRow("wantbuy") << 4 << QString() << true;
 }
 
 void TestBrowsers::enterClosesWhenChecksPass()
 {
     QFETCH(int, kind);
-    QFETCH(int, field);
+    QFETCH(QString, field);
     QFETCH(bool, closes);
     auto dlg = open(kKinds[kind]);
     clickRow(*dlg, 0);
-    if (field)
+    if (!field.isEmpty())
         edit(*dlg, field)->setText(QStringLiteral("0"));
     const auto before = table(kKinds[kind]);
     dlg->queryGroup()->valueEdit()->setFocus();
@@ -535,21 +535,21 @@ void TestBrowsers::logViewer()
     QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
     QCOMPARE(dlg->windowTitle(), u("查看操作日志"));
     QVERIFY(!dlg->queryGroup());
-    QVERIFY(!dlg->findChild<QPushButton*>(QStringLiteral("control1179")));
-    QCOMPARE(dlg->commands()->button(1)->text(), u("退       出"));
-    QVERIFY(dlg->commands()->button(1)->isDefault());
+    QVERIFY(!dlg->findChild<QPushButton*>("print"));
+    QCOMPARE(dlg->commands()->button(CommandTable::kExit)->text(), u("退       出"));
+    QVERIFY(dlg->commands()->button(CommandTable::kExit)->isDefault());
     // Read by name: user, date, content; the date as the other lists show it.
     QCOMPARE(dlg->list()->records()->rowTexts(0),
              (QStringList{u("李四"), "2004-02-01 08:00:00", u("删除入库信息")}));
     QCOMPARE(dlg->list()->records()->rowCount(), 2);
     clickRow(*dlg, 1);
-    QCOMPARE(edit(*dlg, 1037)->text(), u("张三"));
-    QCOMPARE(edit(*dlg, 1034)->text(), QStringLiteral("2004-01-05 09:03:07"));
-    QCOMPARE(dlg->field(1038)->property("plainText").toString(), u("登录数据库"));
+    QCOMPARE(edit(*dlg, "user")->text(), u("张三"));
+    QCOMPARE(edit(*dlg, "date")->text(), QStringLiteral("2004-01-05 09:03:07"));
+    QCOMPARE(dlg->field(u"what")->property("plainText").toString(), u("登录数据库"));
     if (qEnvironmentVariableIsSet("VOK_SHOT_DIR"))
         dlg->grab().save(qEnvironmentVariable("VOK_SHOT_DIR") + QStringLiteral("/log.png"));
 
-    QTest::mouseClick(dlg->commands()->button(1039), Qt::LeftButton);
+    QTest::mouseClick(dlg->commands()->button(CViewLogDlg::IDC_CLEAR), Qt::LeftButton);
     QCOMPARE(Messages::shownTexts(), QStringList{u("你无权执行此项操作!请重新登录数据库!")});
     QCOMPARE(test::rows(*m_c, QStringLiteral("SELECT * FROM HOWDO")).size(), 2);
 
@@ -557,7 +557,7 @@ void TestBrowsers::logViewer()
     context.classNumber = 2;
     dlg = std::make_unique<CViewLogDlg>(context);
     dlg->show();
-    QTest::mouseClick(dlg->commands()->button(1039), Qt::LeftButton);
+    QTest::mouseClick(dlg->commands()->button(CViewLogDlg::IDC_CLEAR), Qt::LeftButton);
     QVERIFY(Messages::shown().isEmpty());
     QCOMPARE(dlg->list()->records()->rowCount(), 0);
     QCOMPARE(test::rows(*m_c, QStringLiteral("SELECT * FROM HOWDO")).size(), 0);

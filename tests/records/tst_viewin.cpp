@@ -79,7 +79,7 @@ private:
     [[nodiscard]] bool clickRow(CViewInDlg& dlg, int row);
     QStringList listedCodes(CViewInDlg& dlg);
     QLineEdit* edit(CViewInDlg& dlg, const char* name);
-    QPushButton* button(CViewInDlg& dlg, int id);
+    QPushButton* button(CViewInDlg& dlg, const QString& name);
     QStringList logEntries() { return test::logged(*m_c); }
 
     std::unique_ptr<test::Sandbox> m_sandbox;
@@ -93,7 +93,7 @@ void TestViewIn::init()
     m_c = m_sandbox->open();
     for (const char* s : kSeed)
         m_c->execute(u(s));
-    m_log.Attach(m_c, QStringLiteral("admin"));
+    m_log.attach(m_c, QStringLiteral("admin"));
 }
 
 void TestViewIn::cleanup()
@@ -134,19 +134,20 @@ QStringList TestViewIn::listedCodes(CViewInDlg& dlg)
 QLineEdit* TestViewIn::edit(CViewInDlg& dlg, const char* name)
 {
     // The detail field of each DEVICE_IN column, by column name.
-    constexpr int kIds[] = {1042, 1041, 1047, 1046, 1045, 1044, 1043};
+    const char* const kFields[] = {"code",     "inDate", "provider", "teleno",
+                                   "quantity", "price",  "buyer"};
     const int column = schema::DeviceIn.indexOf(QString::fromLatin1(name));
-    auto* e = column < 0 ? nullptr : test::control<QLineEdit>(dlg, kIds[column]);
+    auto* e = column < 0 ? nullptr : test::control<QLineEdit>(dlg, kFields[column]);
     if (!e)
         qFatal("no edit %s in the form", name);
     return e;
 }
 
-QPushButton* TestViewIn::button(CViewInDlg& dlg, int id)
+QPushButton* TestViewIn::button(CViewInDlg& dlg, const QString& name)
 {
-    QPushButton* b = test::control<QPushButton>(dlg, id);
+    QPushButton* b = test::control<QPushButton>(dlg, name);
     if (!b || !b->isEnabled())
-        qFatal("no enabled button control%d in the form", id);
+        qFatal("no enabled button %s in the form", qPrintable(name));
     return b;
 }
 
@@ -171,8 +172,8 @@ void TestViewIn::opensWithTheTableReversed()
     QCOMPARE(edit(*dlg, "in_number")->text(), QStringLiteral("1"));
     QVERIFY(edit(*dlg, "code")->isReadOnly());
     QVERIFY(edit(*dlg, "in_date")->isReadOnly());
-    QCOMPARE(button(*dlg, 1048)->text(), u("修　　改"));
-    QVERIFY(button(*dlg, 2)->isDefault());
+    QCOMPARE(button(*dlg, "modify")->text(), u("修　　改"));
+    QVERIFY(button(*dlg, "exit")->isDefault());
     QStringList ops;
     for (int i = 0; i < dlg->queryGroup()->operatorCombo()->count(); ++i)
         ops << dlg->queryGroup()->operatorCombo()->itemText(i);
@@ -209,7 +210,7 @@ void TestViewIn::enterClosesUnlessAButtonHasFocus()
 {
     auto dlg = open();
     // A focused button takes Enter.
-    QPushButton* help = button(*dlg, CommandTable::kHelp);
+    QPushButton* help = button(*dlg, "help");
     help->setFocus();
     QTest::keyClick(help, Qt::Key_Return);
     QCOMPARE(m_sandbox->helpLaunches().size(), 1);
@@ -294,7 +295,7 @@ void TestViewIn::queryRefused()
     dlg->queryGroup()->fieldCombo()->setCurrentText(field);
     dlg->queryGroup()->operatorCombo()->setCurrentText(op);
     dlg->queryGroup()->valueEdit()->setText(value);
-    dlg->commands()->trigger(1189);
+    dlg->commands()->trigger(CViewInDlg::IDC_QUERY);
     QCOMPARE(Messages::shown().size(), 1);
     const Messages::Shown box = Messages::shown().first();
     QCOMPARE(box.icon, Icon::Exclamation);
@@ -312,7 +313,7 @@ void TestViewIn::modifyByTime()
     dlg->queryGroup()->fieldCombo()->setCurrentText(u("设备号c"));
     dlg->queryGroup()->operatorCombo()->setCurrentText(QStringLiteral("="));
     dlg->queryGroup()->valueEdit()->setText(QStringLiteral("2"));
-    dlg->commands()->trigger(1189);
+    dlg->commands()->trigger(CViewInDlg::IDC_QUERY);
     QCOMPARE(listedCodes(*dlg), QStringList{"2"});
     QVERIFY(clickRow(*dlg, 0));
     edit(*dlg, "provider")->setText(u("新供应商"));
@@ -320,7 +321,7 @@ void TestViewIn::modifyByTime()
     edit(*dlg, "in_number")->setText(QStringLiteral(" 7.5 "));
     edit(*dlg, "price")->setText(QStringLiteral("10000"));
     edit(*dlg, "buyer")->setText(u("赵"));
-    QVERIFY(test::press(*dlg, 1048));
+    QVERIFY(test::press(*dlg, "modify"));
     QCOMPARE(Messages::shownTexts(), QStringList{u("完成修改入库信息操作！")});
     QCOMPARE(Messages::shown().first().icon, Icon::None);
     QCOMPARE(test::rows(*m_c, QStringLiteral("SELECT * FROM DEVICE_IN WHERE code='2'")),
@@ -335,7 +336,7 @@ void TestViewIn::modifyWithoutRowChangesNothing()
 {
     auto dlg = open();
     const auto before = test::rows(*m_c, QStringLiteral("SELECT * FROM DEVICE_IN"));
-    dlg->commands()->trigger(1048);
+    dlg->commands()->trigger(CViewInDlg::IDC_MODIFY);
     QCOMPARE(Messages::shown().size(), 1);
     QCOMPARE(Messages::shown().first().icon, Icon::Exclamation);
     QVERIFY(!Messages::shownTexts().contains(u("完成修改入库信息操作！")));
@@ -371,7 +372,7 @@ void TestViewIn::modifyChecksFieldsFirst()
     QFETCH(QString, editName);
     QFETCH(QString, text);
     QFETCH(QString, message);
-    for (int id : {1048, 1049}) {
+    for (int id : {CViewInDlg::IDC_MODIFY, CViewInDlg::IDC_DELETE}) {
         Messages::clearShown();
         // Class 3: the field check comes before the refusal.
         auto dlg = open(3);
@@ -396,7 +397,7 @@ void TestViewIn::deleteOneRowAsksNothing()
 {
     auto dlg = open();
     QVERIFY(clickRow(*dlg, 3)); // code 2
-    QVERIFY(test::press(*dlg, 1049));
+    QVERIFY(test::press(*dlg, "delete"));
     QCOMPARE(Messages::shownTexts(), QStringList{u("完成删除入库信息操作！")});
     QCOMPARE(test::rows(*m_c, QStringLiteral("SELECT code FROM DEVICE_IN")),
              (QList<QStringList>{{"1"}, {"3"}, {"4"}, {"5"}}));
@@ -417,7 +418,7 @@ void TestViewIn::deleteSharedTimeAsks()
     auto dlg = open();
     QVERIFY(clickRow(*dlg, 2)); // code 3, the time it shares with code 4
     Messages::queueAnswer(confirm ? Answer::Ok : Answer::Cancel);
-    dlg->commands()->trigger(1049);
+    dlg->commands()->trigger(CViewInDlg::IDC_DELETE);
     const Messages::Shown question = Messages::shown().first();
     QCOMPARE(question.text,
              u("有2条入库信息的入库时间都是2004-09-30 23:59:59，将全部删除。\r\n确定删除吗？"));
@@ -442,7 +443,7 @@ void TestViewIn::readOnlyClassIsRefused()
     auto dlg = open(3);
     QVERIFY(clickRow(*dlg, 3));
     edit(*dlg, "provider")->setText(u("改"));
-    for (int id : {1048, 1049}) {
+    for (int id : {CViewInDlg::IDC_MODIFY, CViewInDlg::IDC_DELETE}) {
         Messages::clearShown();
         dlg->commands()->trigger(id);
         QCOMPARE(Messages::shown().size(), 1);
@@ -459,7 +460,7 @@ void TestViewIn::readOnlyClassIsRefused()
     dlg->queryGroup()->fieldCombo()->setCurrentText(u("采购员c"));
     dlg->queryGroup()->operatorCombo()->setCurrentText(QStringLiteral("="));
     dlg->queryGroup()->valueEdit()->setText(u("张"));
-    dlg->commands()->trigger(1189);
+    dlg->commands()->trigger(CViewInDlg::IDC_QUERY);
     QCOMPARE(listedCodes(*dlg), (QStringList{"5", "4"}));
     QVERIFY(Messages::shown().isEmpty());
 }
@@ -467,7 +468,7 @@ void TestViewIn::readOnlyClassIsRefused()
 void TestViewIn::helpMenuAndPrint()
 {
     auto dlg = open(3);
-    QVERIFY(test::press(*dlg, CommandTable::kHelp));
+    QVERIFY(test::press(*dlg, "help"));
     QCOMPARE(m_sandbox->helpLaunches().size(), 1);
     QVERIFY(m_sandbox->helpLaunches().first().join(u' ').contains(u("viewdevin.htm")));
 
@@ -488,7 +489,7 @@ void TestViewIn::helpMenuAndPrint()
         printer.setOutputFileName(pdf);
         return false;
     });
-    dlg->commands()->trigger(1179);
+    dlg->commands()->trigger(CViewInDlg::IDC_PRINT);
     QCOMPARE(asked, 1);
     QVERIFY(!QFile::exists(pdf));
     PrintService::setChooser([&](QPrinter& printer, QWidget*) {
@@ -496,11 +497,11 @@ void TestViewIn::helpMenuAndPrint()
         printer.setOutputFileName(pdf);
         return true;
     });
-    QVERIFY(test::press(*dlg, 1179));
+    QVERIFY(test::press(*dlg, "print"));
     QVERIFY(QFile(pdf).size() > 1000);
     QVERIFY(Messages::shown().isEmpty());
 
-    QVERIFY(test::press(*dlg, 2));
+    QVERIFY(test::press(*dlg, "exit"));
     QVERIFY(!dlg->isVisible());
     QCOMPARE(dlg->result(), int(QDialog::Rejected));
 }

@@ -59,7 +59,7 @@ void TestDeviceCodeDlg::init()
     m_db = m_sandbox->open();
     m_scripted = std::make_shared<test::ScriptedConnection>(m_db);
     m_log = std::make_unique<COperationLog>();
-    m_log->Attach(m_db, QStringLiteral("张三"));
+    m_log->attach(m_db, QStringLiteral("张三"));
     m_db->execute(QStringLiteral("INSERT INTO DEVICE_CODE(code,name) VALUES('001','显示器')"));
     m_db->execute(QStringLiteral("INSERT INTO DEVICE_CODE(code,name) VALUES('002','打印机')"));
     m_db->execute(QStringLiteral("INSERT INTO DEVICE_CODE(code,name) VALUES('003','扫描仪')"));
@@ -102,24 +102,24 @@ void TestDeviceCodeDlg::clickShowsRowInEdits()
     QTableView* view = form->list();
     const QRect cell = view->visualRect(view->model()->index(1, 1));
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, cell.center());
-    QCOMPARE(form->findChild<QLineEdit*>("control1017")->text(), QStringLiteral("002"));
-    QCOMPARE(form->findChild<QLineEdit*>("control1018")->text(), QStringLiteral("打印机"));
+    QCOMPARE(form->findChild<QLineEdit*>("code")->text(), QStringLiteral("002"));
+    QCOMPARE(form->findChild<QLineEdit*>("name")->text(), QStringLiteral("打印机"));
 }
 
 void TestDeviceCodeDlg::addRenameDelete()
 {
     auto form = openForm();
-    QVERIFY(test::type(*form, 1017, "004"));
-    QVERIFY(test::type(*form, 1018, QStringLiteral("投影仪")));
-    QVERIFY(test::press(*form, 1019));
-    QVERIFY(test::type(*form, 1018, QStringLiteral("幻灯机")));
-    QVERIFY(test::press(*form, 1020));
-    QVERIFY(test::type(*form, 1017, "001"));
-    QVERIFY(test::press(*form, 1021));
+    QVERIFY(test::type(*form, "code", "004"));
+    QVERIFY(test::type(*form, "name", QStringLiteral("投影仪")));
+    QVERIFY(test::press(*form, "add"));
+    QVERIFY(test::type(*form, "name", QStringLiteral("幻灯机")));
+    QVERIFY(test::press(*form, "rename"));
+    QVERIFY(test::type(*form, "code", "001"));
+    QVERIFY(test::press(*form, "delete"));
     // A code that is not there: nothing changes, success all the same.
-    QVERIFY(test::type(*form, 1017, "999"));
-    QVERIFY(test::press(*form, 1020));
-    QVERIFY(test::press(*form, 1021));
+    QVERIFY(test::type(*form, "code", "999"));
+    QVERIFY(test::press(*form, "rename"));
+    QVERIFY(test::press(*form, "delete"));
 
     QCOMPARE(Messages::shownTexts(),
              (QStringList{"完成添加设备记录操作!", "完成修改设备记录操作!", "完成删除设备记录操作!",
@@ -139,13 +139,13 @@ void TestDeviceCodeDlg::addRenameDelete()
 void TestDeviceCodeDlg::changesRefillWholeCatalogue()
 {
     auto form = openForm();
-    QVERIFY(test::type(*form, 1190, QStringLiteral("设备号c")));
-    QVERIFY(test::type(*form, 1186, "002"));
-    QVERIFY(test::press(*form, 1189));
+    QVERIFY(test::type(*form, "queryField", QStringLiteral("设备号c")));
+    QVERIFY(test::type(*form, "queryValue", "002"));
+    QVERIFY(test::press(*form, "query"));
     QCOMPARE(test::listed(*form->list()), (QList<QStringList>{{"002", "打印机"}}));
-    QVERIFY(test::type(*form, 1017, "003"));
-    QVERIFY(test::type(*form, 1018, QStringLiteral("扫描器")));
-    QVERIFY(test::press(*form, 1020));
+    QVERIFY(test::type(*form, "code", "003"));
+    QVERIFY(test::type(*form, "name", QStringLiteral("扫描器")));
+    QVERIFY(test::press(*form, "rename"));
     QCOMPARE(test::listed(*form->list()),
              (QList<QStringList>{{"003", "扫描器"}, {"002", "打印机"}, {"001", "显示器"}}));
 }
@@ -153,10 +153,10 @@ void TestDeviceCodeDlg::changesRefillWholeCatalogue()
 void TestDeviceCodeDlg::classThreeIsRefusedEveryChange()
 {
     auto form = openForm(3);
-    QVERIFY(test::type(*form, 1017, "001"));
-    QVERIFY(test::type(*form, 1018, QStringLiteral("新名")));
-    for (int id : {1019, 1020, 1021})
-        QVERIFY(test::press(*form, id));
+    QVERIFY(test::type(*form, "code", "001"));
+    QVERIFY(test::type(*form, "name", QStringLiteral("新名")));
+    for (const char* name : {"add", "rename", "delete"})
+        QVERIFY(test::press(*form, name));
     QCOMPARE(Messages::shownTexts(), (QStringList{kRefusal, kRefusal, kRefusal}));
     for (const Messages::Shown& s : Messages::shown()) {
         QCOMPARE(s.caption, QStringLiteral("警告!"));
@@ -167,11 +167,11 @@ void TestDeviceCodeDlg::classThreeIsRefusedEveryChange()
     QVERIFY(logged().isEmpty());
     // Query and help stay available.
     Messages::clearShown();
-    QVERIFY(test::type(*form, 1190, QStringLiteral("设备名c")));
-    QVERIFY(test::type(*form, 1186, QStringLiteral("显示器")));
-    QVERIFY(test::press(*form, 1189));
+    QVERIFY(test::type(*form, "queryField", QStringLiteral("设备名c")));
+    QVERIFY(test::type(*form, "queryValue", QStringLiteral("显示器")));
+    QVERIFY(test::press(*form, "query"));
     QCOMPARE(test::listed(*form->list()), (QList<QStringList>{{"001", "显示器"}}));
-    QVERIFY(test::press(*form, 1168));
+    QVERIFY(test::press(*form, "help"));
     QCOMPARE(m_sandbox->helpLaunches().size(), 1);
     QVERIFY(m_sandbox->helpLaunches().at(0).join(' ').contains("devcode.htm"));
     QVERIFY(Messages::shown().isEmpty());
@@ -179,39 +179,43 @@ void TestDeviceCodeDlg::classThreeIsRefusedEveryChange()
 
 void TestDeviceCodeDlg::overlongTextsAreRefused_data()
 {
-    QTest::addColumn<int>("button");
+    QTest::addColumn<QString>("button");
     QTest::addColumn<QString>("code");
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("focus");
     const QString name40 = QString(20, QChar(0x8BBE)); // 40 bytes
-    QTest::newRow("code of 10 bytes") << 1019 << "0123456789"
+    QTest::newRow("code of 10 bytes") << "add"
+                                      << "0123456789"
                                       << "x"
                                       << "“请填入不多于9个的字符。”"
-                                      << "control1017";
-    QTest::newRow("chinese code of 10 bytes") << 1019 << QStringLiteral("设备编号甲") << "x"
+                                      << "code";
+    QTest::newRow("chinese code of 10 bytes") << "add" << QStringLiteral("设备编号甲") << "x"
                                               << "“请填入不多于9个的字符。”"
-                                              << "control1017";
-    QTest::newRow("name of 40 bytes") << 1019 << "005" << name40 << "“请填入不多于39个的字符。”"
-                                      << "control1018";
-    QTest::newRow("rename to 40 bytes") << 1020 << "001" << name40 << "“请填入不多于39个的字符。”"
-                                        << "control1018";
-    QTest::newRow("name not GBK") << 1019 << "005" << QStringLiteral("显示器😀")
+                                              << "code";
+    QTest::newRow("name of 40 bytes") << "add"
+                                      << "005" << name40 << "“请填入不多于39个的字符。”"
+                                      << "name";
+    QTest::newRow("rename to 40 bytes") << "rename"
+                                        << "001" << name40 << "“请填入不多于39个的字符。”"
+                                        << "name";
+    QTest::newRow("name not GBK") << "add"
+                                  << "005" << QStringLiteral("显示器😀")
                                   << QStringLiteral("字符“😀”无法保存到数据库中，请改用其他字符。")
-                                  << "control1018";
+                                  << "name";
 }
 
 void TestDeviceCodeDlg::overlongTextsAreRefused()
 {
-    QFETCH(int, button);
+    QFETCH(QString, button);
     QFETCH(QString, code);
     QFETCH(QString, name);
     QFETCH(QString, message);
     QFETCH(QString, focus);
     auto form = openForm();
     QApplication::setActiveWindow(form.get());
-    QVERIFY(test::type(*form, 1017, code));
-    QVERIFY(test::type(*form, 1018, name));
+    QVERIFY(test::type(*form, "code", code));
+    QVERIFY(test::type(*form, "name", name));
     QVERIFY(test::press(*form, button));
     QCOMPARE(Messages::shownTexts(), QStringList{message});
     QTRY_COMPARE(QApplication::focusWidget()->objectName(), focus);
@@ -223,19 +227,19 @@ void TestDeviceCodeDlg::overlongTextsAreRefused()
 void TestDeviceCodeDlg::quotesArePlainText()
 {
     auto form = openForm();
-    QVERIFY(test::type(*form, 1017, "A'1"));
-    QVERIFY(test::type(*form, 1018, "O'Brien"));
-    QVERIFY(test::press(*form, 1019));
-    QVERIFY(test::type(*form, 1018, "x' OR '1'='1"));
-    QVERIFY(test::press(*form, 1020));
+    QVERIFY(test::type(*form, "code", "A'1"));
+    QVERIFY(test::type(*form, "name", "O'Brien"));
+    QVERIFY(test::press(*form, "add"));
+    QVERIFY(test::type(*form, "name", "x' OR '1'='1"));
+    QVERIFY(test::press(*form, "rename"));
     QCOMPARE(catalogue().at(3), (QStringList{"A'1", "x' OR '1'='1"}));
     QCOMPARE(catalogue().at(0), (QStringList{"001", "显示器"}));
     // A delete with a quote in the code removes that code only.
-    QVERIFY(test::type(*form, 1017, "x' OR '1'='1"));
-    QVERIFY(test::press(*form, 1021));
+    QVERIFY(test::type(*form, "code", "x' OR '1'='1"));
+    QVERIFY(test::press(*form, "delete"));
     QCOMPARE(catalogue().size(), 4);
-    QVERIFY(test::type(*form, 1017, "A'1"));
-    QVERIFY(test::press(*form, 1021));
+    QVERIFY(test::type(*form, "code", "A'1"));
+    QVERIFY(test::press(*form, "delete"));
     QCOMPARE(catalogue().size(), 3);
 }
 
@@ -264,9 +268,9 @@ void TestDeviceCodeDlg::query()
     QFETCH(QList<QStringList>, rows);
     QFETCH(bool, error);
     auto form = openForm();
-    QVERIFY(test::type(*form, 1190, field));
-    QVERIFY(test::type(*form, 1186, value));
-    QVERIFY(test::press(*form, 1189));
+    QVERIFY(test::type(*form, "queryField", field));
+    QVERIFY(test::type(*form, "queryValue", value));
+    QVERIFY(test::press(*form, "query"));
     QCOMPARE(test::listed(*form->list()), rows);
     QCOMPARE(Messages::shown().size(), error ? 1 : 0);
     if (error)
@@ -279,10 +283,10 @@ void TestDeviceCodeDlg::failedChangeShowsErrorAndStops()
     m_scripted->beforeAppend = [](const QString&) {
         throw DbError(DbError::kFail, QStringLiteral("违反唯一约束"));
     };
-    QVERIFY(test::type(*form, 1017, "004"));
-    QVERIFY(test::type(*form, 1018, "x"));
+    QVERIFY(test::type(*form, "code", "004"));
+    QVERIFY(test::type(*form, "name", "x"));
     const int queriesBefore = int(m_scripted->statements.size());
-    QVERIFY(test::press(*form, 1019));
+    QVERIFY(test::press(*form, "add"));
     QCOMPARE(Messages::shownTexts(), QStringList{"违反唯一约束"});
     QVERIFY(logged().isEmpty());
     // Not refilled: only the code was looked for.
@@ -299,11 +303,11 @@ void TestDeviceCodeDlg::contextMenu()
     QCOMPARE(items, (QStringList{"新增", "修改", "删除", "帮助", "退出", "-", "查询", "-",
                                  "导出…\tCtrl+E"}));
     QStringList captions;
-    for (int id : {1019, 1020, 1021, 1189, 1168, 1})
-        captions << form->commands()->button(id)->text();
+    for (const char* name : {"add", "rename", "delete", "query", "help", "exit"})
+        captions << test::control<QPushButton>(*form, name)->text();
     QCOMPARE(captions, (QStringList{"新　增", "修　改", "删　除", "查　　询", "帮　　　　助",
                                     "退　　　　出"}));
-    QVERIFY(form->commands()->button(1)->isDefault());
+    QVERIFY(test::control<QPushButton>(*form, "exit")->isDefault());
     menu->actions().at(4)->trigger();
     QTRY_VERIFY(!form->isVisible());
 }

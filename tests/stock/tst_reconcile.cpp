@@ -88,7 +88,7 @@ void TestReconcile::init()
     m_sandbox = std::make_unique<test::Sandbox>();
     m_db = m_sandbox->open();
     m_log = std::make_unique<COperationLog>();
-    m_log->Attach(m_db, u("张三"));
+    m_log->attach(m_db, u("张三"));
     Clock::setNow(QDateTime(QDate(2026, 3, 15), QTime(10, 0)));
 }
 
@@ -167,12 +167,12 @@ void TestReconcile::browserModifyShowsAsDifference()
         QVERIFY(list);
         const QRect cell = list->visualRect(list->model()->index(0, 2));
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, cell.center());
-        auto* quantity = browser->findChild<QLineEdit*>(test::controlName(1045));
+        auto* quantity = browser->findChild<QLineEdit*>("quantity");
         if (!quantity)
             quantity = browser->findChild<QLineEdit*>(u("quantity"));
         QVERIFY(quantity);
         quantity->setText(u("8"));
-        QVERIFY(test::press(*browser, 1048));
+        QVERIFY(test::press(*browser, "modify"));
     }
     Messages::clearShown();
     const QStringList row = test::listed(*reconcile()->list()).value(0);
@@ -218,7 +218,7 @@ void TestReconcile::correction()
          "VALUES('006','部门A',#2026-2-1 9:00:00#,3)");
     auto dlg = reconcile(classNumber);
     if (alsoTotal)
-        test::control<QCheckBox>(*dlg, 1411)->setChecked(true);
+        test::control<QCheckBox>(*dlg, "alsoTotal")->setChecked(true);
     if (chosenRow >= 0) {
         // The top rows are 002, 003, 005, 006: choose 006 and 003.
         const auto* model = dlg->list()->model();
@@ -232,12 +232,12 @@ void TestReconcile::correction()
     // Answering no changes nothing.
     const QList<QStringList> before = stock();
     Messages::queueAnswer(Messages::Answer::No);
-    QVERIFY(test::press(*dlg, 1413));
+    QVERIFY(test::press(*dlg, "correct"));
     QCOMPARE(stock(), before);
 
     Messages::clearShown();
     Messages::queueAnswer(Messages::Answer::Yes);
-    dlg->commands()->trigger(1413);
+    dlg->commands()->trigger(CReconcileDlg::IDC_CORRECT);
     QCOMPARE(Messages::shown().size(), 2);
     const Messages::Shown question = Messages::shown().at(0);
     QTEST(question.text, "question");
@@ -256,7 +256,7 @@ void TestReconcile::classThreeIsRefused()
     seedLedger();
     auto dlg = reconcile(3);
     const QList<QStringList> before = stock();
-    QVERIFY(test::press(*dlg, 1413));
+    QVERIFY(test::press(*dlg, "correct"));
     QCOMPARE(Messages::shown().size(), 1);
     QCOMPARE(Messages::shown().first().text, kRefusal);
     QCOMPARE(Messages::shown().first().caption, u("警告!"));
@@ -287,10 +287,10 @@ void TestReconcile::periodEdges()
                       .arg(outDate));
     // The default period is this month: 2026-03-01 to 2026-03-31.
     auto dlg = consumption();
-    QCOMPARE(test::control<QDateEdit>(*dlg, 1430)->date(), QDate(2026, 3, 1));
-    QCOMPARE(test::control<QDateEdit>(*dlg, 1431)->date(), QDate(2026, 3, 31));
-    const auto departments = test::listed(*test::control<RecordListView>(*dlg, 1434));
-    const auto returns = test::listed(*test::control<RecordListView>(*dlg, 1435));
+    QCOMPARE(test::control<QDateEdit>(*dlg, "from")->date(), QDate(2026, 3, 1));
+    QCOMPARE(test::control<QDateEdit>(*dlg, "to")->date(), QDate(2026, 3, 31));
+    const auto departments = test::listed(*test::control<RecordListView>(*dlg, "departments"));
+    const auto returns = test::listed(*test::control<RecordListView>(*dlg, "returns"));
     if (counts) {
         QCOMPARE(departments, (QList<QStringList>{{"1", u("部门A"), "4", u("—"), u("—")}}));
         QCOMPARE(returns, (QList<QStringList>{{"001", "1"}}));
@@ -323,15 +323,15 @@ void TestReconcile::demandReturnsAndMonths()
          "VALUES('001','部门B',#2026-4-1#,#2026-5-1#,'8')");
 
     auto dlg = consumption();
-    auto* departments = test::control<RecordListView>(*dlg, 1434);
+    auto* departments = test::control<RecordListView>(*dlg, "departments");
     QCOMPARE(test::listed(*departments), (QList<QStringList>{{"1", u("部门A"), "3", "4", "75.0%"},
                                                              {"2", u("部门B"), "5", u("—"), u("—")},
                                                              {"3", u("部门C"), "0", "3", "0.0%"}}));
     QVERIFY(dlg->months().empty());
 
     // One device: its figures and its last twelve months, April to March.
-    QVERIFY(test::type(*dlg, 1432, u("001")));
-    QVERIFY(test::press(*dlg, 1433));
+    QVERIFY(test::type(*dlg, "device", u("001")));
+    QVERIFY(test::press(*dlg, "count"));
     QCOMPARE(test::listed(*departments),
              (QList<QStringList>{{"1", u("部门A"), "2", "4", "50.0%"},
                                  {"2", u("部门B"), "5", u("—"), u("—")}}));
@@ -341,8 +341,8 @@ void TestReconcile::demandReturnsAndMonths()
     QCOMPARE(dlg->months(), months);
 
     // A period that ends before it begins is refused.
-    test::control<QDateEdit>(*dlg, 1430)->setDate(QDate(2026, 4, 1));
-    QVERIFY(test::press(*dlg, 1433));
+    test::control<QDateEdit>(*dlg, "from")->setDate(QDate(2026, 4, 1));
+    QVERIFY(test::press(*dlg, "count"));
     QCOMPARE(Messages::shownTexts(), QStringList{u("开始日期不能晚于结束日期!")});
     QCOMPARE(test::listed(*departments).size(), 2);
     shoot(*dlg, u("consumption"));
@@ -354,21 +354,22 @@ void TestReconcile::chartsExportAsPng()
     exec("INSERT INTO DEVICE_OUT(code,department,out_date,out_number) "
          "VALUES('001','部门A',#2026-3-2 9:00:00#,2)");
     auto dlg = consumption();
-    QVERIFY(test::type(*dlg, 1432, u("001")));
-    QVERIFY(test::press(*dlg, 1433));
+    QVERIFY(test::type(*dlg, "device", u("001")));
+    QVERIFY(test::press(*dlg, "count"));
     // Each chart through its command and the file dialog.
-    const std::pair<int, int> charts[] = {{1438, 1436}, {1439, 1437}};
+    const std::pair<int, const char*> charts[] = {{CConsumptionDlg::IDC_EXPORT_BAR, "barChart"},
+                                                  {CConsumptionDlg::IDC_EXPORT_LINE, "lineChart"}};
     for (const auto& [command, chart] : charts) {
-        const QString path = QDir(m_sandbox->dataDir()).filePath(u("chart%1.png").arg(chart));
+        const QString path = QDir(m_sandbox->dataDir()).filePath(u("%1.png").arg(chart));
         FileDialogs::queueAnswer(path);
         dlg->commands()->trigger(command);
         const QImage image(path);
         QVERIFY(image.width() >= 400 && image.height() >= 200);
-        shoot(*test::control<QWidget>(*dlg, chart), u("chart%1").arg(chart));
+        shoot(*test::control<QWidget>(*dlg, chart), chart);
     }
     QVERIFY(Messages::shown().isEmpty());
     FileDialogs::queueAnswer(u("/nonexistent/dir/x.png"));
-    QVERIFY(test::press(*dlg, 1438));
+    QVERIFY(test::press(*dlg, "exportBar"));
     QCOMPARE(Messages::shownTexts(), QStringList{u("无法写入文件 /nonexistent/dir/x.png !")});
 }
 
@@ -384,11 +385,11 @@ void TestReconcile::bothPrint()
     const QString shots = qEnvironmentVariable("VOK_SHOTS");
     const QString dir = shots.isEmpty() ? m_sandbox->dataDir() : shots;
     pdf = QDir(dir).filePath(u("reconcile.pdf"));
-    QVERIFY(test::press(*reconcile(), 1414));
+    QVERIFY(test::press(*reconcile(), "print"));
     QVERIFY(QFile(pdf).size() > 1000);
     pdf = QDir(dir).filePath(u("consumption.pdf"));
     Clock::setNow(QDateTime(QDate(2026, 2, 15), QTime(10, 0)));
-    QVERIFY(test::press(*consumption(), 1440));
+    QVERIFY(test::press(*consumption(), "print"));
     QVERIFY(QFile(pdf).size() > 1000);
     QVERIFY(Messages::shown().isEmpty());
 }

@@ -18,14 +18,12 @@
 using namespace vok;
 
 namespace {
-enum : int
-{
-    OverStock = 1091,
-    UnderStock = 1092,
-    Full = 1093,
-    Help = 1168,
-    Exit = 2
-};
+// The buttons' object names.
+const QString OverStock = QStringLiteral("overStock");
+const QString UnderStock = QStringLiteral("underStock");
+const QString Full = QStringLiteral("full");
+const QString Help = QStringLiteral("help");
+const QString Exit = QStringLiteral("exit");
 } // namespace
 
 class TestStockAlert : public QObject
@@ -96,7 +94,7 @@ void TestStockAlert::opensEmpty()
     for (int c = 0; c < 5; ++c)
         QCOMPARE(form->list()->columnWidth(c), w / 5);
     QCOMPARE(form->findChild<QLabel*>("resultLabel")->text(), QStringLiteral("搜索结果"));
-    QCOMPARE(form->findChild<QPushButton*>("control1168")->text(), QStringLiteral("帮　　助"));
+    QCOMPARE(form->findChild<QPushButton*>("help")->text(), QStringLiteral("帮　　助"));
     if (qEnvironmentVariableIsSet("VOK_SHOT_DIR")) {
         QVERIFY(test::press(*form, Full));
         form->grab().save(qEnvironmentVariable("VOK_SHOT_DIR") + QStringLiteral("/alert.png"));
@@ -105,26 +103,26 @@ void TestStockAlert::opensEmpty()
 
 void TestStockAlert::search_data()
 {
-    QTest::addColumn<QList<int>>("presses");
+    QTest::addColumn<QStringList>("presses");
     QTest::addColumn<QStringList>("codes");
     // Rows read later stand higher; a stock equal to a limit raises nothing.
-    QTest::newRow("over-stock") << QList<int>{OverStock} << QStringList{"over2", "both", "over1"};
-    QTest::newRow("under-stock") << QList<int>{UnderStock}
+    QTest::newRow("over-stock") << QStringList{OverStock} << QStringList{"over2", "both", "over1"};
+    QTest::newRow("under-stock") << QStringList{UnderStock}
                                  << QStringList{"under2", "both", "under1"};
     QTest::newRow("full: over-stock rows on top")
-        << QList<int>{Full} << QStringList{"over2", "both", "over1", "under2", "both", "under1"};
+        << QStringList{Full} << QStringList{"over2", "both", "over1", "under2", "both", "under1"};
     QTest::newRow("pressed twice, listed once")
-        << QList<int>{OverStock, OverStock} << QStringList{"over2", "both", "over1"};
+        << QStringList{OverStock, OverStock} << QStringList{"over2", "both", "over1"};
     QTest::newRow("a search replaces the last")
-        << QList<int>{Full, UnderStock} << QStringList{"under2", "both", "under1"};
+        << QStringList{Full, UnderStock} << QStringList{"under2", "both", "under1"};
 }
 
 void TestStockAlert::search()
 {
-    QFETCH(QList<int>, presses);
+    QFETCH(QStringList, presses);
     QFETCH(QStringList, codes);
     auto form = openForm();
-    for (int id : presses)
+    for (const QString& id : presses)
         QVERIFY(test::press(*form, id));
     QCOMPARE(listedCodes(*form), codes);
     QCOMPARE(form->list()->records()->rowTexts(codes.indexOf("both")),

@@ -39,9 +39,19 @@ const QString kRange = QStringLiteral("“请填入一个在1和10000之间的�
 const QString kNotANumber = QStringLiteral("请键入一个数。");
 
 // Control ids.
-constexpr int Code = 1086, Now = 1082, High = 1083, Low = 1084, Total = 1085;
-constexpr int Add = 1087, Change = 1088, Delete = 1089, Print = 1178, Help = 1168, Exit = 2,
-              Query = 1189;
+// The controls' object names.
+const QString Code = QStringLiteral("code");
+const QString Now = QStringLiteral("now");
+const QString High = QStringLiteral("high");
+const QString Low = QStringLiteral("low");
+const QString Total = QStringLiteral("total");
+const QString Add = QStringLiteral("add");
+const QString Change = QStringLiteral("change");
+const QString Delete = QStringLiteral("delete");
+const QString Print = QStringLiteral("print");
+const QString Help = QStringLiteral("help");
+const QString Exit = QStringLiteral("exit");
+const QString Query = QStringLiteral("query");
 
 QStringList items(const QComboBox* combo)
 {
@@ -95,7 +105,7 @@ void TestStockDlg::init()
     m_db = m_sandbox->open();
     m_scripted = std::make_shared<test::ScriptedConnection>(m_db);
     m_log = std::make_unique<COperationLog>();
-    m_log->Attach(m_db, QStringLiteral("张三"));
+    m_log->attach(m_db, QStringLiteral("张三"));
     for (const char* code : {"b2", "A1", "c3", "x'y"})
         m_db->execute(QStringLiteral("INSERT INTO DEVICE_CODE(code,name) VALUES('%1','n')")
                           .arg(QString::fromUtf8(code).replace(u'\'', QStringLiteral("''"))));
@@ -151,7 +161,7 @@ void TestStockDlg::opensWithTheTableReversed()
     const int w = form->list()->frameGeometry().width();
     for (int c = 0; c < 5; ++c)
         QCOMPARE(form->list()->columnWidth(c), w / 5);
-    for (int id : {Now, High, Low, Total})
+    for (const QString& id : {Now, High, Low, Total})
         QCOMPARE(test::control<QLineEdit>(*form, id)->text(), QStringLiteral("1"));
 
     // The code combo: typing allowed, the catalogue sorted, nothing chosen.
@@ -167,23 +177,22 @@ void TestStockDlg::opensWithTheTableReversed()
     for (QLabel* l : form->findChildren<QLabel*>())
         if (l->buddy())
             labels[l->buddy()->objectName()] = l->text();
-    QCOMPARE(labels, (QMap<QString, QString>{{"control1190", "要查询的项"},
-                                             {"control1188", "符号"},
-                                             {"control1186", "要查询的内容"},
-                                             {"control1086", "设备号"},
-                                             {"control1082", "现存数量"},
-                                             {"control1083", "最大数量"},
-                                             {"control1084", "最小数量"},
-                                             {"control1085", "总数"}}));
+    QCOMPARE(labels, (QMap<QString, QString>{{"queryField", "要查询的项"},
+                                             {"queryOperator", "符号"},
+                                             {"queryValue", "要查询的内容"},
+                                             {"code", "设备号"},
+                                             {"now", "现存数量"},
+                                             {"high", "最大数量"},
+                                             {"low", "最小数量"},
+                                             {"total", "总数"}}));
     QStringList order;
     for (QWidget* w = form->list(); order.size() < 16; w = w->nextInFocusChain())
         if (w->focusPolicy() & Qt::TabFocus && !w->objectName().isEmpty() &&
             !w->objectName().startsWith(u"qt_"))
             order << w->objectName();
-    QCOMPARE(order, (QStringList{"control1080", "control1190", "control1188", "control1186",
-                                 "control1189", "control1086", "control1082", "control1083",
-                                 "control1084", "control1085", "control1087", "control1088",
-                                 "control1089", "control1178", "control1168", "control2"}));
+    QCOMPARE(order, (QStringList{"list", "queryField", "queryOperator", "queryValue", "query",
+                                 "code", "now", "high", "low", "total", "add", "change", "delete",
+                                 "print", "help", "exit"}));
     // Typing a code stops at its 9 bytes.
     code->lineEdit()->clear();
     test::typeKeys(code, QStringLiteral("ABCDEFGHIJ"));
@@ -202,22 +211,22 @@ void TestStockDlg::opensWithTheTableReversed()
 
 void TestStockDlg::quantitiesAreChecked_data()
 {
-    QTest::addColumn<int>("field");
+    QTest::addColumn<QString>("field");
     QTest::addColumn<QString>("value");
     QTest::addColumn<QString>("message"); // empty: accepted
-    QTest::newRow("0") << int(Now) << "0" << kRange;
-    QTest::newRow("0.5") << int(High) << "0.5" << kRange;
-    QTest::newRow("-1") << int(Low) << "-1" << kRange;
-    QTest::newRow("10000.5") << int(Total) << "10000.5" << kRange;
-    QTest::newRow("empty") << int(Now) << "" << kNotANumber;
-    QTest::newRow("letters") << int(Total) << "12a" << kNotANumber;
-    QTest::newRow("1.5") << int(Now) << "1.5" << QString();
-    QTest::newRow("10000 with blanks") << int(Total) << " 10000 " << QString();
+    QTest::newRow("0") << Now << "0" << kRange;
+    QTest::newRow("0.5") << High << "0.5" << kRange;
+    QTest::newRow("-1") << Low << "-1" << kRange;
+    QTest::newRow("10000.5") << Total << "10000.5" << kRange;
+    QTest::newRow("empty") << Now << "" << kNotANumber;
+    QTest::newRow("letters") << Total << "12a" << kNotANumber;
+    QTest::newRow("1.5") << Now << "1.5" << QString();
+    QTest::newRow("10000 with blanks") << Total << " 10000 " << QString();
 }
 
 void TestStockDlg::quantitiesAreChecked()
 {
-    QFETCH(int, field);
+    QFETCH(QString, field);
     QFETCH(QString, value);
     QFETCH(QString, message);
     const Rows before = stock();
@@ -374,12 +383,12 @@ void TestStockDlg::changeWritesBackWhatTheEditsShow()
 
 void TestStockDlg::changeFails_data()
 {
-    QTest::addColumn<int>("button");
+    QTest::addColumn<QString>("button");
     QTest::addColumn<int>("classNumber");
     QTest::addColumn<QString>("code");
     QTest::addColumn<QString>("low");
     QTest::addColumn<QString>("message");
-    const auto row = [](const char* name, int button, int classNumber, const char* code,
+    const auto row = [](const char* name, const QString& button, int classNumber, const char* code,
                         const char* low, const QString& message) {
         QTest::newRow(name) << button << classNumber << QString(code) << QString(low) << message;
     };
@@ -396,7 +405,7 @@ void TestStockDlg::changeFails_data()
 
 void TestStockDlg::changeFails()
 {
-    QFETCH(int, button);
+    QFETCH(QString, button);
     QFETCH(int, classNumber);
     QFETCH(QString, code);
     QFETCH(QString, low);
@@ -496,7 +505,8 @@ void TestStockDlg::readOnlyClassMayListQueryPrintAndRead()
     m_db->execute(QStringLiteral("INSERT INTO DEVICE VALUES('305',12,20,2,9999.9)"));
     auto form = openForm(3);
     QCOMPARE(test::listed(*form->list()).size(), 4);
-    QVERIFY(test::type(*form, {{1190, "总数d"}, {1188, ">"}, {1186, "100"}}));
+    QVERIFY(test::type(*form,
+                       {{"queryField", "总数d"}, {"queryOperator", ">"}, {"queryValue", "100"}}));
     QVERIFY(test::press(*form, Query));
     QCOMPARE(test::listed(*form->list()).size(), 3);
     std::unique_ptr<QMenu> menu(form->commands()->createMenu(nullptr));

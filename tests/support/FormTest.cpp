@@ -15,11 +15,6 @@
 
 namespace vok::test {
 
-QString controlName(int id)
-{
-    return QStringLiteral("control%1").arg(id);
-}
-
 FormContext formContext(ConnectionPtr connection, COperationLog* log, int classNumber,
                         const QString& userName)
 {
@@ -31,22 +26,22 @@ FormContext formContext(ConnectionPtr connection, COperationLog* log, int classN
     return context;
 }
 
-bool press(QWidget& form, int id)
+bool press(QWidget& form, const QString& name)
 {
-    auto* b = control<QPushButton>(form, id);
+    auto* b = control<QPushButton>(form, name);
     if (!b)
         return false;
     if (!b->isEnabled()) {
-        qWarning("button control%d is disabled", id);
+        qWarning("button \"%s\" is disabled", qPrintable(name));
         return false;
     }
     QTest::mouseClick(b, Qt::LeftButton);
     return true;
 }
 
-bool type(QWidget& form, int id, const QString& text)
+bool type(QWidget& form, const QString& name, const QString& text)
 {
-    QWidget* w = form.findChild<QWidget*>(controlName(id));
+    QWidget* w = form.findChild<QWidget*>(name);
     if (auto* edit = qobject_cast<QLineEdit*>(w)) {
         edit->setText(text);
         return true;
@@ -63,17 +58,17 @@ bool type(QWidget& form, int id, const QString& text)
         combo->setCurrentIndex(combo->findText(text));
         if (combo->currentIndex() >= 0)
             return true;
-        qWarning("control%d lists no \"%s\"", id, qPrintable(text));
+        qWarning("\"%s\" lists no \"%s\"", qPrintable(name), qPrintable(text));
         return false;
     }
-    qWarning("no edit or combo box control%d in the form", id);
+    qWarning("no edit or combo box \"%s\" in the form", qPrintable(name));
     return false;
 }
 
 bool type(QWidget& form, const Typed& typed)
 {
-    for (auto it = typed.begin(); it != typed.end(); ++it)
-        if (!type(form, it.key(), it.value()))
+    for (const auto& [name, text] : typed)
+        if (!type(form, name, text))
             return false;
     return true;
 }
@@ -101,15 +96,15 @@ void typeKeys(QWidget* w, const QString& text)
         QTest::sendKeyEvent(QTest::Click, w, Qt::Key_unknown, QString(c), Qt::NoModifier);
 }
 
-QStringList accessibleNames(const QWidget& form, const QList<int>& ids)
+QStringList accessibleNames(const QWidget& form, const QStringList& names)
 {
-    QStringList names;
-    for (int id : ids) {
+    QStringList announced;
+    for (const QString& name : names) {
         QAccessibleInterface* a =
-            QAccessible::queryAccessibleInterface(form.findChild<QWidget*>(controlName(id)));
-        names << (a ? a->text(QAccessible::Name) : QStringLiteral("(no control%1)").arg(id));
+            QAccessible::queryAccessibleInterface(form.findChild<QWidget*>(name));
+        announced << (a ? a->text(QAccessible::Name) : QStringLiteral("(no %1)").arg(name));
     }
-    return names;
+    return announced;
 }
 
 void savePicture(QWidget& window, const QString& name)

@@ -3,35 +3,32 @@
 #include "core/FormContext.h"
 
 #include <QList>
-#include <QMap>
 #include <QStringList>
 #include <QWidget>
 #include <memory>
+#include <utility>
 
 namespace vok {
 class RecordListView;
 }
 
 // Driving a form in a test as a user would. The controls are found by
-// their object names, "control<id>" for every numbered control, buttons
-// included. The checks return false and say why in a warning, so that a
-// test stops at them:
+// their object names, which say what they are ("code", "confirm"). The
+// checks return false and say why in a warning, so that a test stops at
+// them:
 //
 //     auto form = test::openForm<CDeviceCodeDlg>(test::formContext(db, &log, 1));
-//     QVERIFY(test::type(*form, {{1017, "004"}, {1018, "投影仪"}}));
-//     QVERIFY(test::press(*form, 1019));
+//     QVERIFY(test::type(*form, {{"code", "004"}, {"name", "投影仪"}}));
+//     QVERIFY(test::press(*form, "add"));
 //     QCOMPARE(test::logged(*db), QStringList{"添加设备记录。"});
 namespace vok::test {
 
-// The object name of a numbered control: "control<id>".
-QString controlName(int id);
-
-// The numbered control of type T, or nullptr (with a warning).
-template <class T> T* control(const QWidget& form, int id)
+// The control of type T named name, or nullptr (with a warning).
+template <class T> T* control(const QWidget& form, const QString& name)
 {
-    T* c = form.findChild<T*>(controlName(id));
+    T* c = form.findChild<T*>(name);
     if (!c)
-        qWarning("no %s control%d in the form", T::staticMetaObject.className(), id);
+        qWarning("no %s \"%s\" in the form", T::staticMetaObject.className(), qPrintable(name));
     return c;
 }
 
@@ -47,23 +44,23 @@ template <class Form> std::unique_ptr<Form> openForm(const FormContext& context)
     return form;
 }
 
-// Clicks the button control<id>; false when the form has none or it is
+// Clicks the button named name; false when the form has none or it is
 // disabled (nothing is clicked then).
-[[nodiscard]] bool press(QWidget& form, int id);
+[[nodiscard]] bool press(QWidget& form, const QString& name);
 
-// Types a text into control<id>: an edit (one line or several) gets the
+// Types a text into the control named name: an edit (one line or several) gets the
 // text, an editable combo box its edit text, a fixed combo box chooses the
 // item of that text. False when there is no such control or no such item.
-[[nodiscard]] bool type(QWidget& form, int id, const QString& text);
+[[nodiscard]] bool type(QWidget& form, const QString& name, const QString& text);
 // Presses a key for each character of text on the focused widget w, as
 // typing does (Chinese characters included).
 void typeKeys(QWidget* w, const QString& text);
 
-// The names assistive technology announces for the numbered controls.
-QStringList accessibleNames(const QWidget& form, const QList<int>& ids);
+// The names assistive technology announces for the controls named names.
+QStringList accessibleNames(const QWidget& form, const QStringList& names);
 
-// Typed texts by control id, taken in the order of the ids.
-using Typed = QMap<int, QString>;
+// Typed texts by control name, typed in the order written.
+using Typed = QList<std::pair<QString, QString>>;
 [[nodiscard]] bool type(QWidget& form, const Typed& typed);
 
 // The texts of the rows a list shows, top row first.

@@ -307,10 +307,17 @@ void TestFieldExchange::menuAndButtonsShareTheTable()
     QWidget form;
     CommandTable commands(&form);
     QStringList ran;
-    commands.add(1019, QStringLiteral("新　增"), QStringLiteral("新增"), [&] { ran << "add"; });
+    enum : int
+    {
+        Add = 10,
+        Query = 11
+    };
+    commands.add(Add, "add", QStringLiteral("新　增"), QStringLiteral("新增"),
+                 [&] { ran << "add"; });
     commands.addHelp(QStringLiteral("帮　助"), QStringLiteral("devcode.htm"));
-    commands.add(1189, QStringLiteral("查　询"), QStringLiteral("查询"), [&] { ran << "query"; });
-    commands.setMenuOrder({1019, CommandTable::kHelp, CommandTable::kSeparator, 1189});
+    commands.add(Query, "query", QStringLiteral("查　询"), QStringLiteral("查询"),
+                 [&] { ran << "query"; });
+    commands.setMenuOrder({Add, CommandTable::kHelp, CommandTable::kSeparator, Query});
     QMenu* menu = commands.createMenu(&form);
     QStringList items;
     for (QAction* a : menu->actions())
@@ -318,9 +325,9 @@ void TestFieldExchange::menuAndButtonsShareTheTable()
     QCOMPARE(items, (QStringList{"新增", "帮助", "-", "查询"}));
     menu->actions().at(3)->trigger();
     QTRY_COMPARE(ran, QStringList{"query"});
-    QTest::mouseClick(commands.button(1019), Qt::LeftButton);
+    QTest::mouseClick(form.findChild<QPushButton*>("add"), Qt::LeftButton);
     QCOMPARE(ran, (QStringList{"query", "add"}));
-    QCOMPARE(commands.button(1168)->text(), QStringLiteral("帮　助"));
+    QCOMPARE(form.findChild<QPushButton*>("help")->text(), QStringLiteral("帮　助"));
     menu->actions().at(1)->trigger();
     QTRY_COMPARE(m_sandbox->helpLaunches().size(), 1);
     QVERIFY(m_sandbox->helpLaunches().at(0).join(' ').contains("devcode.htm"));
@@ -332,8 +339,8 @@ void TestFieldExchange::rightClickOpensMenuCentredOnPointer()
     form.setGeometry(200, 200, 300, 200);
     CommandTable commands(&form);
     int ran = 0;
-    QPushButton* b =
-        commands.add(1032, QStringLiteral("确　认"), QStringLiteral("确认"), [&] { ++ran; });
+    QPushButton* b = commands.add(1, "confirm", QStringLiteral("确　认"), QStringLiteral("确认"),
+                                  [&] { ++ran; });
     b->move(10, 10);
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
