@@ -147,37 +147,93 @@ double shellSeconds(const QString& file, const std::optional<ServerSource>& serv
                               .toLocal8Bit());
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+// The command line: --rows N [--table T] [--export FILE] [--db FILE | --dsn DSN].
+struct Options
 {
     qint64 rows = -1;
     const TableDef* table = &schema::DeviceIn;
     QString exportFile;
     QString file = QDir::tempPath() + QStringLiteral("/vok_list_fill/vok1.db");
     QString dsn;
+};
+
+std::optional<Options> parseOptions(int argc, char** argv)
+{
+    Options o;
     for (int i = 1; i < argc; ++i) {
         const QByteArray a(argv[i]);
         if (a == "--rows" && i + 1 < argc)
-            rows = QByteArray(argv[++i]).toLongLong();
+            o.rows = QByteArray(argv[++i]).toLongLong();
         else if (a == "--table" && i + 1 < argc) {
-            table = schema::find(QString::fromLatin1(argv[++i]));
+            o.table = schema::find(QString::fromLatin1(argv[++i]));
             const TableDef* browsed[] = {&schema::DeviceIn,      &schema::DeviceOut,
                                          &schema::DeviceReturn,  &schema::DeviceNeed,
                                          &schema::DeviceWantBuy, &schema::Howdo};
-            if (std::find(std::begin(browsed), std::end(browsed), table) == std::end(browsed))
-                return usage();
+            if (std::find(std::begin(browsed), std::end(browsed), o.table) == std::end(browsed))
+                return std::nullopt;
         } else if (a == "--export" && i + 1 < argc)
-            exportFile = QString::fromLocal8Bit(argv[++i]);
+            o.exportFile = QString::fromLocal8Bit(argv[++i]);
         else if (a == "--db" && i + 1 < argc)
-            file = QString::fromLocal8Bit(argv[++i]);
+            o.file = QString::fromLocal8Bit(argv[++i]);
         else if (a == "--dsn" && i + 1 < argc)
-            dsn = QString::fromLocal8Bit(argv[++i]);
+            o.dsn = QString::fromLocal8Bit(argv[++i]);
         else
-            return usage();
+            return std::nullopt;
     }
-    if (rows < 0)
+    if (o.rows < 0)
+        return std::nullopt;
+    return o;
+}
+
+// In the program the main window has loaded the fonts and the style before
+// any list opens; a small window here does the same, so the figure is the
+// list's own.
+void warmUp()
+{
+    QDialog warm;
+    auto* layout = new QVBoxLayout(&warm);
+    layout->addWidget(new QLabel(QStringLiteral("设备号")));
+    layout->addWidget(new QLineEdit(QStringLiteral("入库日期")));
+    layout->addWidget(new QComboBox);
+    layout->addWidget(new QPushButton(QStringLiteral("查询")));
+    layout->addWidget(new QTableView);
+    warm.show();
+    QCoreApplication::processEvents();
+}
+
+// Exports the listed rows and prints the figures against the fill's.
+bool timeExport(const RecordListModel& records, const QString& exportFile, double fillSeconds,
+                double fillCpu)
+{
+    QElapsedTimer timer;
+    timer.start();
+    const double cpuBefore = cpuSeconds(RUSAGE_SELF);
+    const ExportResult result = exportList(exportSourceOf(records), exportFile,
+                                           exportFormatFor(exportFile), [](int) { return true; });
+    const double seconds = timer.nsecsElapsed() / 1e9;
+    const double cpu = cpuSeconds(RUSAGE_SELF) - cpuBefore;
+    if (result.status != ExportResult::Done) {
+        std::fprintf(stderr, "\nlist_fill: %s\n", qPrintable(result.error));
+        return false;
+    }
+    std::printf(" export_seconds=%.3f export_peak_rss_mb=%.1f ratio=%.2f file_mb=%.1f"
+                " export_cpu_seconds=%.3f cpu_ratio=%.2f",
+                seconds, peakRssMb(), seconds / fillSeconds, QFileInfo(exportFile).size() / 1e6,
+                cpu, cpu / fillCpu);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const std::optional<Options> options = parseOptions(argc, argv);
+    if (!options)
         return usage();
+    const TableDef* table = options->table;
+    const qint64 rows = options->rows;
+    const QString file = options->file;
+    QString dsn = options->dsn;
     std::optional<ServerSource> server;
     if (!dsn.isEmpty()) {
         server = serverSource(dsn);
@@ -195,20 +251,7 @@ int main(int argc, char** argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const FormContext context = benchContext(dsn);
-    {
-        // In the program the main window has loaded the fonts and the style
-        // before any list opens; a small window here does the same, so the
-        // figure is the list's own.
-        QDialog warm;
-        auto* layout = new QVBoxLayout(&warm);
-        layout->addWidget(new QLabel(QStringLiteral("设备号")));
-        layout->addWidget(new QLineEdit(QStringLiteral("入库日期")));
-        layout->addWidget(new QComboBox);
-        layout->addWidget(new QPushButton(QStringLiteral("查询")));
-        layout->addWidget(new QTableView);
-        warm.show();
-        QCoreApplication::processEvents();
-    }
+    warmUp();
 
     QElapsedTimer timer;
     const double cpuBefore = cpuSeconds(RUSAGE_SELF);
@@ -231,23 +274,9 @@ int main(int argc, char** argv)
                 "fill_cpu_seconds=%.3f shell_cpu_seconds=%.3f",
                 qPrintable(table->name), static_cast<long long>(rows), seconds, rss, shell, fillCpu,
                 cpuSeconds(RUSAGE_CHILDREN) - childrenBefore);
-    if (!exportFile.isEmpty()) {
-        timer.restart();
-        const double exportCpuBefore = cpuSeconds(RUSAGE_SELF);
-        const ExportResult result =
-            exportList(exportSourceOf(*dialog->list()->records()), exportFile,
-                       exportFormatFor(exportFile), [](int) { return true; });
-        const double exportSeconds = timer.nsecsElapsed() / 1e9;
-        const double exportCpu = cpuSeconds(RUSAGE_SELF) - exportCpuBefore;
-        if (result.status != ExportResult::Done) {
-            std::fprintf(stderr, "\nlist_fill: %s\n", qPrintable(result.error));
-            return 1;
-        }
-        std::printf(" export_seconds=%.3f export_peak_rss_mb=%.1f ratio=%.2f file_mb=%.1f"
-                    " export_cpu_seconds=%.3f cpu_ratio=%.2f",
-                    exportSeconds, peakRssMb(), exportSeconds / seconds,
-                    QFileInfo(exportFile).size() / 1e6, exportCpu, exportCpu / fillCpu);
-    }
+    if (!options->exportFile.isEmpty() &&
+        !timeExport(*dialog->list()->records(), options->exportFile, seconds, fillCpu))
+        return 1;
     std::printf("\n");
     return 0;
 }

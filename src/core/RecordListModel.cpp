@@ -272,9 +272,4 @@ QVariant RecordListModel::headerData(int section, Qt::Orientation orientation, i
     return QAbstractTableModel::headerData(section, orientation, role);
 }
 
-qint64 RecordListModel::arenaBytes() const
-{
-    return qint64(m_blocks.size() * kBlockSize);
-}
-
 } // namespace vok

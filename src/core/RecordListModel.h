@@ -67,8 +67,6 @@ public:
                         int role = Qt::DisplayRole) const override;
 
     const std::vector<Column>& columns() const { return m_columns; }
-    // Bytes held by the row arena (for the benchmark and tests).
-    qint64 arenaBytes() const;
 
 private:
     // Reads a result's rows into the list, after dropping the rows listed

@@ -259,11 +259,6 @@ int pagesFor(const Paging& p, int rowCount)
 
 } // namespace
 
-int reportPageCount(ReportCanvas& canvas, const ReportLayout& layout, int rowCount)
-{
-    return pagesFor(paging(canvas, layout), rowCount);
-}
-
 void drawTableReport(ReportCanvas& canvas, const ReportLayout& layout, int rowCount,
                      const ReportCell& cell, const QString& userName, const QDateTime& printTime)
 {

@@ -86,10 +86,6 @@ using ReportCell = std::function<QString(int row, int column)>;
 // The print time: "%d-%d-%d  %d-%d-%d", nothing zero-padded.
 QString reportTime(const QDateTime& t);
 
-// How many pages a report of so many rows takes on the canvas: 1 when the
-// rows fit the first page's table.
-int reportPageCount(ReportCanvas& canvas, const ReportLayout& layout, int rowCount);
-
 // Draws a report of every row onto the canvas. Page 1 has the layout's
 // geometry; when the rows do not fit on it, each further page repeats the
 // title, the preparer line and the header row and continues the rows, and

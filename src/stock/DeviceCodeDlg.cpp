@@ -31,63 +31,9 @@ CDeviceCodeDlg::CDeviceCodeDlg(const FormContext& context, QWidget* parent)
     : QDialog(parent), m_context(context), m_commands(new CommandTable(this))
 {
     setWindowTitle(QStringLiteral("设备代码管理"));
-
-    m_list = new RecordListView({{QStringLiteral("设备号"), ListColumn::Text},
-                                 {QStringLiteral("设备名"), ListColumn::Text}},
-                                this);
-    m_list->setObjectName(QStringLiteral("list"));
-    m_list->setColumnShares({1, 1}, 2);
-    // The list takes the left part of the form; its two columns fill its
-    // outer width, so a horizontal scroll bar would only scroll the frame.
-    m_list->setFixedWidth(260);
-    m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    connect(m_list, &RecordListView::rowChosen, this, &CDeviceCodeDlg::onRowChosen);
-
-    // Query group: field, value, button.
-    auto* queryBox = new QGroupBox(QStringLiteral("查询"), this);
-    m_queryField = new QComboBox(queryBox);
-    m_queryField->setObjectName(QStringLiteral("queryField"));
-    m_queryField->setEditable(true);
-    m_queryField->setInsertPolicy(QComboBox::InsertAlphabetically);
-    for (const QueryField& f : tables::deviceCode.queryFields)
-        m_queryField->addItem(f.text.toString());
-    m_queryField->setCurrentIndex(-1);
-    m_queryField->setEditText(QString());
-    m_queryValue = new QLineEdit(queryBox);
-    m_queryValue->setObjectName(QStringLiteral("queryValue"));
-    QPushButton* query =
-        m_commands->add(IDC_QUERY, QStringLiteral("query"), QStringLiteral("查　　询"),
-                        QStringLiteral("查询"), [this] { onQuery(); });
-    auto* queryRows = new QFormLayout(queryBox);
-    queryRows->addRow(QStringLiteral("选择的项"), m_queryField);
-    queryRows->addRow(QStringLiteral("＝选择的内容"), m_queryValue);
-    queryRows->addRow(query);
-
-    // Change group: code, name and the three change buttons.
-    auto* changeBox = new QGroupBox(QStringLiteral("操作"), this);
-    m_code = new QLineEdit(changeBox);
-    m_code->setObjectName(QStringLiteral("code"));
-    m_name = new QLineEdit(changeBox);
-    m_name->setObjectName(QStringLiteral("name"));
-    limitText(m_code, schema::DeviceCode, DeviceCodeCol::code);
-    limitText(m_name, schema::DeviceCode, DeviceCodeCol::name);
-    QPushButton* add = m_commands->add(IDC_ADD, QStringLiteral("add"), QStringLiteral("新　增"),
-                                       QStringLiteral("新增"), [this] { onAdd(); });
-    QPushButton* rename =
-        m_commands->add(IDC_RENAME, QStringLiteral("rename"), QStringLiteral("修　改"),
-                        QStringLiteral("修改"), [this] { onRename(); });
-    QPushButton* remove =
-        m_commands->add(IDC_DELETE, QStringLiteral("delete"), QStringLiteral("删　除"),
-                        QStringLiteral("删除"), [this] { onDelete(); });
-    auto* changeRows = new QFormLayout(changeBox);
-    changeRows->addRow(QStringLiteral("设备号"), m_code);
-    changeRows->addRow(QStringLiteral("设备名"), m_name);
-    auto* changeButtons = new QHBoxLayout;
-    changeButtons->addWidget(add);
-    changeButtons->addWidget(rename);
-    changeButtons->addWidget(remove);
-    changeRows->addRow(changeButtons);
-
+    makeList();
+    QGroupBox* queryBox = makeQueryGroup();
+    QGroupBox* changeBox = makeChangeGroup();
     QPushButton* help =
         m_commands->addHelp(QStringLiteral("帮　　　　助"), QStringLiteral("devcode.htm"));
     QPushButton* exit =
@@ -113,12 +59,88 @@ CDeviceCodeDlg::CDeviceCodeDlg(const FormContext& context, QWidget* parent)
     resize(620, 400);
 
     // Tab order: the list, the change group, the query group, help, exit.
-    const QList<QWidget*> order{m_list,       m_code,       m_name, add,  rename, remove,
-                                m_queryField, m_queryValue, query,  help, exit};
+    const QList<QWidget*> order{m_list,
+                                m_code,
+                                m_name,
+                                m_commands->button(IDC_ADD),
+                                m_commands->button(IDC_RENAME),
+                                m_commands->button(IDC_DELETE),
+                                m_queryField,
+                                m_queryValue,
+                                m_commands->button(IDC_QUERY),
+                                help,
+                                exit};
     for (int i = 1; i < order.size(); ++i)
         setTabOrder(order.at(i - 1), order.at(i));
 
     fillWholeCatalogue();
+}
+
+void CDeviceCodeDlg::makeList()
+{
+    m_list = new RecordListView({{QStringLiteral("设备号"), ListColumn::Text},
+                                 {QStringLiteral("设备名"), ListColumn::Text}},
+                                this);
+    m_list->setObjectName(QStringLiteral("list"));
+    m_list->setColumnShares({1, 1}, 2);
+    // The list takes the left part of the form; its two columns fill its
+    // outer width, so a horizontal scroll bar would only scroll the frame.
+    m_list->setFixedWidth(260);
+    m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    connect(m_list, &RecordListView::rowChosen, this, &CDeviceCodeDlg::onRowChosen);
+}
+
+QGroupBox* CDeviceCodeDlg::makeQueryGroup()
+{
+    // Field, value, button.
+    auto* queryBox = new QGroupBox(QStringLiteral("查询"), this);
+    m_queryField = new QComboBox(queryBox);
+    m_queryField->setObjectName(QStringLiteral("queryField"));
+    m_queryField->setEditable(true);
+    m_queryField->setInsertPolicy(QComboBox::InsertAlphabetically);
+    for (const QueryField& f : tables::deviceCode.queryFields)
+        m_queryField->addItem(f.text.toString());
+    m_queryField->setCurrentIndex(-1);
+    m_queryField->setEditText(QString());
+    m_queryValue = new QLineEdit(queryBox);
+    m_queryValue->setObjectName(QStringLiteral("queryValue"));
+    QPushButton* query =
+        m_commands->add(IDC_QUERY, QStringLiteral("query"), QStringLiteral("查　　询"),
+                        QStringLiteral("查询"), [this] { onQuery(); });
+    auto* queryRows = new QFormLayout(queryBox);
+    queryRows->addRow(QStringLiteral("选择的项"), m_queryField);
+    queryRows->addRow(QStringLiteral("＝选择的内容"), m_queryValue);
+    queryRows->addRow(query);
+    return queryBox;
+}
+
+QGroupBox* CDeviceCodeDlg::makeChangeGroup()
+{
+    // Code, name and the three change buttons.
+    auto* changeBox = new QGroupBox(QStringLiteral("操作"), this);
+    m_code = new QLineEdit(changeBox);
+    m_code->setObjectName(QStringLiteral("code"));
+    m_name = new QLineEdit(changeBox);
+    m_name->setObjectName(QStringLiteral("name"));
+    limitText(m_code, schema::DeviceCode, DeviceCodeCol::code);
+    limitText(m_name, schema::DeviceCode, DeviceCodeCol::name);
+    QPushButton* add = m_commands->add(IDC_ADD, QStringLiteral("add"), QStringLiteral("新　增"),
+                                       QStringLiteral("新增"), [this] { onAdd(); });
+    QPushButton* rename =
+        m_commands->add(IDC_RENAME, QStringLiteral("rename"), QStringLiteral("修　改"),
+                        QStringLiteral("修改"), [this] { onRename(); });
+    QPushButton* remove =
+        m_commands->add(IDC_DELETE, QStringLiteral("delete"), QStringLiteral("删　除"),
+                        QStringLiteral("删除"), [this] { onDelete(); });
+    auto* changeRows = new QFormLayout(changeBox);
+    changeRows->addRow(QStringLiteral("设备号"), m_code);
+    changeRows->addRow(QStringLiteral("设备名"), m_name);
+    auto* changeButtons = new QHBoxLayout;
+    changeButtons->addWidget(add);
+    changeButtons->addWidget(rename);
+    changeButtons->addWidget(remove);
+    changeRows->addRow(changeButtons);
+    return changeBox;
 }
 
 void CDeviceCodeDlg::fillWholeCatalogue()

@@ -5,6 +5,7 @@
 #include <QDialog>
 
 class QComboBox;
+class QGroupBox;
 class QLineEdit;
 
 namespace vok {
@@ -33,6 +34,11 @@ public:
     RecordListView* list() const { return m_list; }
 
 private:
+    // The form's parts, left to right: the list, the query group, the
+    // change group.
+    void makeList();
+    QGroupBox* makeQueryGroup();
+    QGroupBox* makeChangeGroup();
     void onAdd();
     void onRename();
     void onDelete();

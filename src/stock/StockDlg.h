@@ -40,7 +40,6 @@ public:
 
     // The form closes at once when the device codes could not be read.
     int exec() override;
-    bool codesRead() const { return m_codesRead; }
 
     RecordListView* list() const { return m_list; }
     CommandTable* commands() const { return m_commands; }

@@ -111,8 +111,6 @@ protected:
     const FormContext& context() const { return m_context; }
     Connection& connection() const { return *m_context.connection; }
     QComboBox* deviceList() const { return m_deviceList; }
-    QDateEdit* datePicker() const { return m_datePicker; }
-    QTimeEdit* timePicker() const { return m_timePicker; }
 
 private:
     QLabel* makeLabel(const QString& text, QWidget* buddy);
