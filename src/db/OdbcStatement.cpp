@@ -291,9 +291,13 @@ void OdbcRowSet::bind(Column& column)
 {
     SQLSMALLINT type = SQL_C_WCHAR;
     std::tie(type, column.width) = bufferOf(column.kind);
-    // Every cell starts on an 8-byte boundary.
-    column.width = (column.width + 7) / 8 * 8;
-    column.buffer.resize(size_t(column.width) / 8 * kBlockRows);
+    // Column-wise binding puts the cells of a fixed-size type (a date is 6
+    // bytes) one after the other, whatever the buffer length says; only a
+    // text's cells are spaced by the length. Cells are read with memcpy, so
+    // they need no alignment.
+    if (column.kind == CellKind::Text)
+        column.width = (column.width + 7) / 8 * 8;
+    column.buffer.resize((size_t(column.width) * kBlockRows + 7) / 8);
     column.indicators.resize(kBlockRows);
     m_stmt.check(SQLBindCol(m_stmt.get(), column.number, type, column.buffer.data(), column.width,
                             column.indicators.data()),

@@ -109,7 +109,8 @@ QString sqlType(ColumnKind kind, Engine engine)
     return {};
 }
 
-const TableDef DeviceCode{QStringLiteral("DEVICE_CODE"), {text("code", 10), text("name", 40)}};
+const TableDef DeviceCode{QStringLiteral("DEVICE_CODE"),
+                          {uniqueText("code", 10), text("name", 40)}};
 
 const TableDef Device{QStringLiteral("DEVICE"),
                       {uniqueText("code", 10), single("now_number"), single("high_number"),

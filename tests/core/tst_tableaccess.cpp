@@ -75,6 +75,7 @@ private slots:
     void readOnlyClassWritesNothing();
     void deleteOfAListedRowGone();
     void renameKeepsOtherCodes();
+    void datesOfEveryRowListed();
 
 private:
     std::unique_ptr<test::Sandbox> m_sandbox;
@@ -362,6 +363,20 @@ void TestTableAccess::renameKeepsOtherCodes()
     renameDeviceCode(c, 1, "x' OR '1'='1", "无");
     QCOMPARE(test::rows(c, "SELECT name FROM DEVICE_CODE"),
              (QList<QStringList>{{"扫描仪"}, {"打印机"}}));
+}
+
+void TestTableAccess::datesOfEveryRowListed()
+{
+    // Dates and times of every row, also past the first of a block read.
+    const TableAccess need(*m_c, tables::deviceNeed);
+    RecordListModel list(tables::deviceNeed.listColumns());
+    need.fill(list, need.all());
+    QStringList got;
+    for (int row = 0; row < list.rowCount(); ++row)
+        got << list.text(row, DeviceNeedCol::begin_date) + " " +
+                   list.value(row, DeviceNeedCol::end_date).toString();
+    QCOMPARE(got, (QStringList{"2004-05-01 2004-06-01", "2004-03-01 2004-04-01",
+                               "2004-01-01 2004-02-01"}));
 }
 
 QTEST_GUILESS_MAIN(TestTableAccess)

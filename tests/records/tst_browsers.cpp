@@ -108,6 +108,10 @@ private slots:
     void deleteOfARowGoneSaysSo();
     void deleteSharedKeyAsks_data();
     void deleteSharedKeyAsks();
+    void deleteOfAListedRowGoneLeavesItsTwin_data();
+    void deleteOfAListedRowGoneLeavesItsTwin();
+    void deleteClearsTheFields_data();
+    void deleteClearsTheFields();
     void stockOutState_data();
     void stockOutState();
     void purchasePlanQueryBySupplier();
@@ -410,6 +414,66 @@ void TestBrowsers::deleteSharedKeyAsks()
     dlg->commands()->trigger(k.remove);
     QCOMPARE(Messages::shownTexts(), QStringList{u("完成操作！")});
     QCOMPARE(table(k).size(), 0);
+}
+
+void TestBrowsers::deleteOfAListedRowGoneLeavesItsTwin_data()
+{
+    QTest::addColumn<int>("kind");
+    for (int i = 0; i < 5; ++i)
+        QTest::newRow(kKinds[i].name) << i;
+}
+
+void TestBrowsers::deleteOfAListedRowGoneLeavesItsTwin()
+{
+    // The top row shares its key (the time; the demand's code and
+    // department) with the row under it. Another workstation deletes the
+    // listed top row; Delete must not take the twin instead.
+    QFETCH(int, kind);
+    const Kind& k = kKinds[kind];
+    auto dlg = open(k);
+    clickRow(*dlg, 0);
+    m_sandbox->open()->execute(
+        QStringLiteral("DELETE FROM %1 WHERE %2").arg(QLatin1String(k.table), k.whereTop));
+    const auto before = table(k);
+    dlg->commands()->trigger(k.remove);
+    QCOMPARE(Messages::shownTexts(), QStringList{RecordBrowser::recordGoneText()});
+    QCOMPARE(table(k), before);
+    QCOMPARE(before.size(), 2);
+    QCOMPARE(logEntries(), QStringList());
+    QCOMPARE(dlg->list()->records()->rowCount(), 2);
+}
+
+void TestBrowsers::deleteClearsTheFields_data()
+{
+    QTest::addColumn<int>("kind");
+    for (int i = 0; i < 5; ++i)
+        QTest::newRow(kKinds[i].name) << i;
+}
+
+void TestBrowsers::deleteClearsTheFields()
+{
+    QFETCH(int, kind);
+    const Kind& k = kKinds[kind];
+    auto dlg = open(k);
+    clickRow(*dlg, 2); // a row of its own key
+    const auto* details = dlg->findChild<QWidget*>(QStringLiteral("detailGroup"));
+    QVERIFY(details);
+    const auto edits = details->findChildren<QLineEdit*>();
+    QVERIFY(!edits.isEmpty());
+    QVERIFY(!edits.first()->text().isEmpty());
+    dlg->commands()->trigger(k.remove);
+    QCOMPARE(Messages::shownTexts().size(), 1);
+    QCOMPARE(table(k).size(), 2);
+    for (const QLineEdit* e : edits)
+        QVERIFY2(e->text().isEmpty(), qPrintable(e->objectName()));
+    // Nothing is left to delete: the empty fields are refused or found
+    // gone, and nothing is written.
+    Messages::clearShown();
+    dlg->commands()->trigger(k.remove);
+    QCOMPARE(Messages::shownTexts().size(), 1);
+    QCOMPARE(Messages::shown().first().icon, Icon::Exclamation);
+    QCOMPARE(table(k).size(), 2);
+    QCOMPARE(logEntries(), QStringList{u(k.deleteLog)});
 }
 
 void TestBrowsers::stockOutState_data()

@@ -40,6 +40,9 @@ private slots:
     void query_data();
     void query();
     void failedChangeShowsErrorAndStops();
+    void duplicateOrBlankCodeIsRefused_data();
+    void duplicateOrBlankCodeIsRefused();
+    void olderDatabaseWithDuplicatesListsEveryRow();
     void contextMenu();
 
 private:
@@ -291,6 +294,68 @@ void TestDeviceCodeDlg::failedChangeShowsErrorAndStops()
     QVERIFY(logged().isEmpty());
     // Not refilled: only the code was looked for.
     QVERIFY(!m_scripted->statements.mid(queriesBefore).contains("SELECT * FROM DEVICE_CODE"));
+}
+
+void TestDeviceCodeDlg::duplicateOrBlankCodeIsRefused_data()
+{
+    QTest::addColumn<int>("button");
+    QTest::addColumn<QString>("code");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("add a code held") << 1019 << "002"
+                                     << "设备号“002”已在设备代码表中，不能重复添加。";
+    QTest::newRow("add a code with a quote held") << 1019 << "A'1"
+                                                  << "设备号“A'1”已在设备代码表中，不能重复添加。";
+    QTest::newRow("add a blank code") << 1019 << ""
+                                      << "设备号不能为空，请填入设备号。";
+    QTest::newRow("add blanks") << 1019 << "  "
+                                << "设备号不能为空，请填入设备号。";
+    QTest::newRow("rename a blank code") << 1020 << ""
+                                         << "设备号不能为空，请在列表中选择要修改的设备。";
+}
+
+void TestDeviceCodeDlg::duplicateOrBlankCodeIsRefused()
+{
+    QFETCH(int, button);
+    QFETCH(QString, code);
+    QFETCH(QString, message);
+    m_db->execute(QStringLiteral("INSERT INTO DEVICE_CODE(code,name) VALUES('A''1','甲')"));
+    const auto before = catalogue();
+    auto form = openForm();
+    QVERIFY(test::type(*form, 1017, code));
+    QVERIFY(test::type(*form, 1018, QStringLiteral("投影仪")));
+    QVERIFY(test::press(*form, button));
+    QCOMPARE(Messages::shownTexts(), QStringList{message});
+    QCOMPARE(Messages::shown().first().icon, Messages::Icon::Exclamation);
+    QCOMPARE(catalogue(), before);
+    QVERIFY(logged().isEmpty());
+}
+
+void TestDeviceCodeDlg::olderDatabaseWithDuplicatesListsEveryRow()
+{
+    // A catalogue kept before codes were unique: its table without the
+    // constraint, a code held twice.
+    if (m_db->engine() == Engine::Postgres) {
+        m_db->execute("ALTER TABLE device_code DROP CONSTRAINT IF EXISTS device_code_code_key");
+    } else {
+        m_db->execute("DROP TABLE DEVICE_CODE");
+        m_db->execute("CREATE TABLE DEVICE_CODE (code TEXT, name TEXT)");
+        m_db->execute("INSERT INTO DEVICE_CODE VALUES('001','显示器')");
+        m_db->execute("INSERT INTO DEVICE_CODE VALUES('002','打印机')");
+        m_db->execute("INSERT INTO DEVICE_CODE VALUES('003','扫描仪')");
+    }
+    m_db->execute(QStringLiteral("INSERT INTO DEVICE_CODE(code,name) VALUES('002','投影仪')"));
+    m_db.reset();
+    m_db = m_sandbox->open();
+    m_scripted = std::make_shared<test::ScriptedConnection>(m_db);
+    auto form = openForm();
+    QCOMPARE(test::listed(*form->list()),
+             (QList<QStringList>{
+                 {"002", "投影仪"}, {"003", "扫描仪"}, {"002", "打印机"}, {"001", "显示器"}}));
+    // A third 002 is refused all the same.
+    QVERIFY(test::type(*form, 1017, "002"));
+    QVERIFY(test::press(*form, 1019));
+    QCOMPARE(Messages::shownTexts(), QStringList{"设备号“002”已在设备代码表中，不能重复添加。"});
+    QCOMPARE(catalogue().size(), 4);
 }
 
 void TestDeviceCodeDlg::contextMenu()
