@@ -1,5 +1,6 @@
 #include "app/Application.h"
 
+#include "app/Termination.h"
 #include "app/VOKApp.h"
 #include "core/Accounts.h"
 #include "core/Departments.h"
@@ -177,6 +178,7 @@ int runApplication(int argc, char** argv)
     }
     QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
     loadTranslations(*app);
+    installTerminationHandler();
 
     QCoreApplication::setApplicationVersion(QStringLiteral(VOK_VERSION));
     QCommandLineParser parser;
