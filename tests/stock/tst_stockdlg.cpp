@@ -208,7 +208,10 @@ void TestStockDlg::quantitiesAreChecked_data()
     QTest::newRow("0") << int(Now) << "0" << kRange;
     QTest::newRow("0.5") << int(High) << "0.5" << kRange;
     QTest::newRow("-1") << int(Low) << "-1" << kRange;
-    QTest::newRow("10000.5") << int(Total) << "10000.5" << kRange;
+    QTest::newRow("10000.5") << int(High) << "10000.5" << kRange;
+    // What stock-ins add up to has no upper bound.
+    QTest::newRow("12000 on hand") << int(Now) << "12000" << QString();
+    QTest::newRow("20000 in total") << int(Total) << "20000" << QString();
     QTest::newRow("empty") << int(Now) << "" << kNotANumber;
     QTest::newRow("letters") << int(Total) << "12a" << kNotANumber;
     QTest::newRow("1.5") << int(Now) << "1.5" << QString();
