@@ -68,21 +68,31 @@ float leadingNumber(const QString& text)
     return float(text.mid(start, end - start).toLatin1().toDouble());
 }
 
-std::vector<RecordListModel::Column> listColumns(std::span<const BrowserColumn> columns)
-{
-    std::vector<RecordListModel::Column> out;
-    for (const BrowserColumn& c : columns)
-        out.push_back({c.heading.toString(), c.single ? ListColumn::Single : ListColumn::Text,
-                       c.source.toString()});
-    return out;
-}
-
 // The table column a list column shows: by its name, or at its position.
 int tableColumn(const BrowserDescription& d, int listColumn)
 {
     const QStringView source = d.columns[size_t(listColumn)].source;
     const int at = source.isEmpty() ? listColumn : d.table->indexOf(source);
     return at >= 0 && at < int(d.table->columns.size()) ? at : -1;
+}
+
+std::vector<RecordListModel::Column> listColumns(const BrowserDescription& d)
+{
+    std::vector<RecordListModel::Column> out;
+    for (int i = 0; i < int(d.columns.size()); ++i) {
+        const BrowserColumn& c = d.columns[size_t(i)];
+        const int at = d.table ? tableColumn(d, i) : -1;
+        // A number the table keeps as text (a plan's or a demand's
+        // quantities and prices).
+        const bool figure = at >= 0 && d.table->columns[size_t(at)].kind == ColumnKind::Number &&
+                            d.table->columns[size_t(at)].field == FieldKind::Text;
+        out.push_back({c.heading.toString(),
+                       c.single ? ListColumn::Single
+                       : figure ? ListColumn::Figure
+                                : ListColumn::Text,
+                       c.source.toString()});
+    }
+    return out;
 }
 
 bool isDateColumn(const BrowserDescription& d, int listColumn)
@@ -143,7 +153,7 @@ void RecordBrowser::buildForm()
     else
         m_commands->setMenuOrder({m_d.menuOrder.begin(), m_d.menuOrder.end()});
 
-    m_list = new RecordListView(listColumns(m_d.columns), this);
+    m_list = new RecordListView(listColumns(m_d), this);
     m_list->setObjectName(m_d.listId ? controlName(m_d.listId) : QStringLiteral("list"));
     setColumnWidths();
     connect(m_list, &RecordListView::rowChosen, this, &RecordBrowser::onRowChosen);
