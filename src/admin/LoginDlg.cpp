@@ -169,11 +169,13 @@ void CLoginDlg::logIn()
     }
 
     std::optional<QString> classText;
+    bool noPassword = false;
     try {
         // The chosen department first; then every department in turn, the
         // chosen one included, with restricted rights.
         ConnectionPtr c = openConnection(*own);
         classText = Accounts::find(*c, m_userName, m_password);
+        noPassword = !classText && Accounts::lacksPassword(*c, m_userName);
         c->close();
         if (!classText) {
             m_ownDepartment = false;
@@ -196,6 +198,12 @@ void CLoginDlg::logIn()
         m_success = true;
         takeFields();
         accept();
+        return;
+    }
+    if (noPassword) {
+        Messages::notice(
+            QStringLiteral("该用户没有设置密码，不能登录!\r\n请让管理员为该用户设置密码!"), this,
+            QStringLiteral("提示"), Messages::Icon::Information);
         return;
     }
     if (wrongEntries < 3) {

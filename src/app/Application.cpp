@@ -1,5 +1,6 @@
 #include "app/Application.h"
 
+#include "app/Termination.h"
 #include "app/VOKApp.h"
 #include "core/Accounts.h"
 #include "core/Departments.h"
@@ -285,6 +286,7 @@ int runApplication(int argc, char** argv)
     const std::unique_ptr<QCoreApplication> app = makeApplication(argc, argv);
     QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
     loadTranslations(*app);
+    installTerminationHandler();
 
     QCoreApplication::setApplicationVersion(QStringLiteral(VOK_VERSION));
     QCommandLineParser parser;

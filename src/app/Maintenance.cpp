@@ -150,42 +150,41 @@ void Maintenance::backupDatabases(COperationLog& log, QWidget* parent)
                Icon::Exclamation, parent);
 }
 
-void Maintenance::restoreDatabases(const CurrentUser& user, COperationLog& log,
-                                   const std::function<void(ConnectionPtr)>& replace,
-                                   QWidget* parent)
-{
-    // A user who may change nothing may not replace everything either.
-    if (refuseIfReadOnly(classNumberOf(user.classText), RefusalText::WithLineBreak, parent))
-        return;
+namespace {
 
-    const QString folder = BackupFolder::path();
-    struct Item
-    {
-        Department department;
-        Backup::DepartmentDb db;
-        QString copy;
-        bool hadData = false;
-    };
-    QList<Item> found;
+// A copy in the backup folder and the department it goes into.
+struct RestoreItem
+{
+    Department department;
+    Backup::DepartmentDb db;
+    QString copy;
+    bool hadData = false;
+
+    QString label() const { return departmentLabel(department, db.copyName()); }
+};
+
+QList<RestoreItem> copiesFound(const QString& folder)
+{
+    QList<RestoreItem> found;
     for (const Department& d : departments()) {
         const Backup::DepartmentDb db{d.dsn};
         const QString copy = QDir(folder).filePath(db.copyName());
         if (QFileInfo(copy).isFile())
             found.append({d, db, copy});
     }
-    if (found.isEmpty())
-        report(
-            QStringLiteral("备份文件夹“%1”中没有备份文件，没有还原任何数据。").arg(native(folder)),
-            Icon::Information, parent);
+    return found;
+}
 
-    // Copies checked and questions asked first, then the copying.
-    QStringList failed;
-    QList<Item> todo;
-    for (Item item : std::as_const(found)) {
-        const QString label = departmentLabel(item.department, item.db.copyName());
+// The copies that pass every check, whose department the user agrees to
+// replace; those that fail go into failed. Asked before any copying.
+QList<RestoreItem> confirmedCopies(const QList<RestoreItem>& found, QStringList& failed,
+                                   QWidget* parent)
+{
+    QList<RestoreItem> todo;
+    for (RestoreItem item : found) {
         const QString problem = Backup::checkCopy(item.copy);
         if (!problem.isEmpty()) {
-            failed << QStringLiteral("%1：备份文件已损坏，%2").arg(label, problem);
+            failed << QStringLiteral("%1：备份文件已损坏，%2").arg(item.label(), problem);
             continue;
         }
         item.hadData = item.db.exists();
@@ -194,7 +193,7 @@ void Maintenance::restoreDatabases(const CurrentUser& user, COperationLog& log,
                 QStringLiteral("是否用备份文件“%1”替换 %2 现在的数据？\r\n\r\n"
                                "现在的数据将另存为“%3”。")
                     .arg(native(item.copy), item.department.name,
-                         native(keptCopyFile(item.db.dsn))),
+                         native(Maintenance::keptCopyFile(item.db.dsn))),
                 QStringLiteral("确认文件替换"), Icon::Question, Buttons::YesNoCancel, parent);
             if (a == Answer::Cancel)
                 break;
@@ -203,72 +202,79 @@ void Maintenance::restoreDatabases(const CurrentUser& user, COperationLog& log,
         }
         todo << item;
     }
+    return todo;
+}
 
-    QList<Item> restored;
-    {
-        CopyProgress progress(int(todo.size()), parent);
-        for (int i = 0; i < todo.size(); ++i) {
-            const Item& item = todo.at(i);
-            const QString label = departmentLabel(item.department, item.db.copyName());
-            progress.start(i, QStringLiteral("正在还原 %1…").arg(label));
-            try {
-                if (item.hadData &&
-                    !Backup::backup(item.db, keptCopyFile(item.db.dsn), progress.callback())) {
-                    failed << QStringLiteral("%1：已取消。").arg(label);
-                    break;
-                }
-                if (!Backup::restore(item.copy, item.db, progress.callback())) {
-                    failed << QStringLiteral("%1：已取消。").arg(label);
-                    break;
-                }
-                restored << item;
-            } catch (const DbError& e) {
-                failed << QStringLiteral("%1：%2").arg(label, e.text());
+// Keeps each department's data and puts its copy in; returns those done.
+QList<RestoreItem> restoreCopies(const QList<RestoreItem>& todo, QStringList& failed,
+                                 QWidget* parent)
+{
+    QList<RestoreItem> restored;
+    CopyProgress progress(int(todo.size()), parent);
+    for (int i = 0; i < todo.size(); ++i) {
+        const RestoreItem& item = todo.at(i);
+        progress.start(i, QStringLiteral("正在还原 %1…").arg(item.label()));
+        try {
+            if (item.hadData && !Backup::backup(item.db, Maintenance::keptCopyFile(item.db.dsn),
+                                                progress.callback())) {
+                failed << QStringLiteral("%1：已取消。").arg(item.label());
+                break;
             }
+            if (!Backup::restore(item.copy, item.db, progress.callback())) {
+                failed << QStringLiteral("%1：已取消。").arg(item.label());
+                break;
+            }
+            restored << item;
+        } catch (const DbError& e) {
+            failed << QStringLiteral("%1：%2").arg(item.label(), e.text());
         }
     }
+    return restored;
+}
 
-    // The current user's department is opened again; until that has
-    // worked the old connection stays in use.
-    ConnectionPtr fresh;
-    try {
-        const std::optional<QString> text =
-            departmentConnectionString(user.department, user.userName, user.password);
-        if (!text)
-            throw DbError(DbError::kFail,
-                          QStringLiteral("部门“%1”不是可以连接的部门。").arg(user.department));
-        fresh = openConnection(*text);
-    } catch (const DbError& e) {
-        QStringList notBack;
-        for (const Item& item : std::as_const(restored)) {
-            try {
-                if (item.hadData)
-                    Backup::restore(keptCopyFile(item.db.dsn), item.db);
-                else
-                    QFile::remove(item.db.file());
-            } catch (const DbError& again) {
-                notBack << QStringLiteral("%1：%2").arg(item.department.name, again.text());
-            }
+ConnectionPtr reopenDepartment(const CurrentUser& user)
+{
+    const std::optional<QString> text =
+        departmentConnectionString(user.department, user.userName, user.password);
+    if (!text)
+        throw DbError(DbError::kFail,
+                      QStringLiteral("部门“%1”不是可以连接的部门。").arg(user.department));
+    return openConnection(*text);
+}
+
+// The current department could not be opened again: every restored
+// department gets its data back, and the user is told.
+void putBack(const QList<RestoreItem>& restored, const DbError& why, QWidget* parent)
+{
+    QStringList notBack;
+    for (const RestoreItem& item : restored) {
+        try {
+            if (item.hadData)
+                Backup::restore(Maintenance::keptCopyFile(item.db.dsn), item.db);
+            else
+                QFile::remove(item.db.file());
+        } catch (const DbError& again) {
+            notBack << QStringLiteral("%1：%2").arg(item.department.name, again.text());
         }
-        QString text = QStringLiteral("无法重新连接数据库：%1\r\n").arg(e.text());
-        if (notBack.isEmpty())
-            text += QStringLiteral("还原前的数据已经放回，程序继续使用原来的连接。");
-        else
-            text += QStringLiteral("以下数据库的还原前数据没有放回，它保存在文件夹“%1”中：\r\n%2")
-                        .arg(native(DataFolder::path()), notBack.join(QStringLiteral("\r\n")));
-        report(text, Icon::Exclamation, parent);
-        return;
     }
-    replace(fresh);
-    log.write(QStringLiteral("还原数据库"));
+    QString text = QStringLiteral("无法重新连接数据库：%1\r\n").arg(why.text());
+    if (notBack.isEmpty())
+        text += QStringLiteral("还原前的数据已经放回，程序继续使用原来的连接。");
+    else
+        text += QStringLiteral("以下数据库的还原前数据没有放回，它保存在文件夹“%1”中：\r\n%2")
+                    .arg(native(DataFolder::path()), notBack.join(QStringLiteral("\r\n")));
+    report(text, Icon::Exclamation, parent);
+}
 
+void reportRestored(const QList<RestoreItem>& restored, const QStringList& failed, QWidget* parent)
+{
     QStringList lines;
     if (!restored.isEmpty()) {
         QStringList names, kept;
-        for (const Item& item : std::as_const(restored)) {
+        for (const RestoreItem& item : restored) {
             names << item.department.name;
             if (item.hadData)
-                kept << QFileInfo(keptCopyFile(item.db.dsn)).fileName();
+                kept << QFileInfo(Maintenance::keptCopyFile(item.db.dsn)).fileName();
         }
         lines << QStringLiteral("已还原：%1。").arg(names.join(QStringLiteral("、")));
         if (!kept.isEmpty())
@@ -281,6 +287,42 @@ void Maintenance::restoreDatabases(const CurrentUser& user, COperationLog& log,
     if (!lines.isEmpty())
         report(lines.join(QStringLiteral("\r\n")),
                failed.isEmpty() ? Icon::Information : Icon::Exclamation, parent);
+}
+
+} // namespace
+
+void Maintenance::restoreDatabases(const CurrentUser& user, COperationLog& log,
+                                   const std::function<void(ConnectionPtr)>& replace,
+                                   QWidget* parent)
+{
+    // A user who may change nothing may not replace everything either.
+    if (refuseIfReadOnly(classNumberOf(user.classText), RefusalText::WithLineBreak, parent))
+        return;
+
+    const QString folder = BackupFolder::path();
+    const QList<RestoreItem> found = copiesFound(folder);
+    if (found.isEmpty())
+        report(
+            QStringLiteral("备份文件夹“%1”中没有备份文件，没有还原任何数据。").arg(native(folder)),
+            Icon::Information, parent);
+
+    // Copies checked and questions asked first, then the copying.
+    QStringList failed;
+    const QList<RestoreItem> todo = confirmedCopies(found, failed, parent);
+    const QList<RestoreItem> restored = restoreCopies(todo, failed, parent);
+
+    // The current user's department is opened again; until that has
+    // worked the old connection stays in use.
+    ConnectionPtr fresh;
+    try {
+        fresh = reopenDepartment(user);
+    } catch (const DbError& e) {
+        putBack(restored, e, parent);
+        return;
+    }
+    replace(fresh);
+    log.write(QStringLiteral("还原数据库"));
+    reportRestored(restored, failed, parent);
 }
 
 } // namespace vok

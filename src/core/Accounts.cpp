@@ -35,10 +35,13 @@ std::optional<QString> Accounts::find(Connection& connection, const QString& use
     std::optional<QString> found;
     QString plain; // the stored text when it was not a hash
     while (rows->next()) {
-        // An account without a password never logs in.
+        // An account without a password (none, or an empty one written by
+        // another tool) never logs in.
         if (rows->isNull(pswd))
             continue;
         const QString stored = rows->text(pswd);
+        if (stored.isEmpty())
+            continue;
         if (Password::verify(stored, password)) {
             found = rows->isNull(cls) ? QString() : rows->text(cls);
             if (!Password::isHash(stored))
@@ -53,6 +56,20 @@ std::optional<QString> Accounts::find(Connection& connection, const QString& use
         connection.execute(sqlFormat(
             u"UPDATE user SET pswd='%s' WHERE user='%s' AND pswd='%s'",
             {SqlArg::text(hashed(password)), SqlArg::text(userName), SqlArg::text(plain)}));
+    return found;
+}
+
+bool Accounts::lacksPassword(Connection& connection, const QString& userName)
+{
+    auto rows = connection.query(
+        sqlFormat(u"SELECT * FROM user where user='%s'", {SqlArg::text(userName)}));
+    const int pswd = rows->indexOf(u"pswd");
+    bool found = false;
+    while (rows->next()) {
+        if (pswd >= 0 && !rows->isNull(pswd) && !rows->text(pswd).isEmpty())
+            return false;
+        found = true;
+    }
     return found;
 }
 

@@ -13,11 +13,15 @@ namespace Accounts {
 
 // Looks the user name up and checks the password in code, so that neither
 // text shapes the SQL. Returns the class text of the first row whose
-// password matches, or nothing; a row without a password (NULL) never
-// matches. A matching password stored as plain text (an earlier version's
+// password matches, or nothing; a row without a password (NULL or
+// empty) never matches. A matching password stored as plain text (an earlier version's
 // row) is rewritten as a hash in the same step. Throws DbError.
 std::optional<QString> find(Connection& connection, const QString& userName,
                             const QString& password);
+
+// True when the user name has rows and none of them a password: such an
+// account cannot log in until an administrator sets one. Throws DbError.
+bool lacksPassword(Connection& connection, const QString& userName);
 
 // True when a row with this user name exists. Throws DbError.
 bool exists(Connection& connection, const QString& userName);

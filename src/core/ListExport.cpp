@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -426,6 +427,84 @@ QString writeError(int error)
         .arg(QString::fromLocal8Bit(std::strerror(error)));
 }
 
+// The parts of the package before the sheet, then the start of the sheet
+// (its head a placeholder of the widest columns, rewritten at the end).
+bool beginPackage(ZipWriter& zip, const std::string& placeholder)
+{
+    const auto part = [](const char* xml) { return std::string(kXmlDeclaration) + xml; };
+    return zip.add("[Content_Types].xml", part(kContentTypes)) &&
+           zip.add("_rels/.rels", part(kPackageRelations)) &&
+           zip.add("xl/workbook.xml", part(kWorkbook)) &&
+           zip.add("xl/_rels/workbook.xml.rels", part(kWorkbookRelations)) &&
+           zip.add("xl/styles.xml", part(kStyles)) &&
+           zip.beginStream("xl/worksheets/sheet1.xml", placeholder);
+}
+
+// One cell of a numeric column as a number, when it is one: the value a
+// record list holds, else the text read as a number (a figure kept as
+// text). False when the cell is to be written as text.
+bool writeNumber(RowWriter& cells, const ExportSource& source, int r, int c, int& width)
+{
+    char number[64];
+    if (source.number) {
+        const float value = source.number(r, c);
+        if (std::isfinite(value)) {
+            // The text the list shows is the cell's value, written without
+            // its trailing zeros.
+            const char* end = printFixed6(number, number + sizeof number, value);
+            width = std::max(width, int(end - number));
+            while (end[-1] == '0')
+                --end;
+            if (end[-1] == '.')
+                --end;
+            cells.number(c, std::string_view(number, size_t(end - number)));
+            return true;
+        }
+    }
+    const QString text = source.text(r, c);
+    bool ok = false;
+    const double value = text.isEmpty() ? 0 : text.toDouble(&ok);
+    if (!ok || !std::isfinite(value))
+        return false;
+    width = std::max(width, displayWidth(text.trimmed()));
+    const auto end = std::to_chars(number, number + sizeof number, value).ptr;
+    cells.number(c, std::string_view(number, size_t(end - number)));
+    return true;
+}
+
+// The header row and every row of the list; false when cancelled.
+bool writeRows(SheetStream& sheet, const ExportSource& source,
+               const std::vector<std::string>& names, std::vector<int>& widths,
+               const ExportProgress& progress)
+{
+    const int columns = source.columns;
+    std::vector<bool> numeric(static_cast<size_t>(columns));
+    for (int c = 0; c < columns; ++c)
+        numeric[size_t(c)] = source.numeric && source.numeric(c);
+    RowWriter cells(sheet, names);
+    cells.begin(0);
+    for (int c = 0; c < columns; ++c)
+        cells.text(c, source.heading(c), '1', widths[size_t(c)]);
+    cells.end();
+    for (int r = 0; r < source.rows; ++r) {
+        cells.begin(r + 1);
+        for (int c = 0; c < columns; ++c) {
+            int& width = widths[size_t(c)];
+            if (numeric[size_t(c)] && writeNumber(cells, source, r, c, width))
+                continue;
+            int textWidth = 0;
+            cells.text(c, source.text(r, c), 0, textWidth);
+            width = std::max(width, textWidth);
+        }
+        cells.end();
+        if (sheet.failed())
+            break;
+        if ((r + 1) % kProgressEvery == 0 && progress && !progress(r + 1))
+            return false;
+    }
+    return true;
+}
+
 ExportResult writeXlsx(const ExportSource& source, const QString& fileName,
                        const ExportProgress& progress)
 {
@@ -445,70 +524,17 @@ ExportResult writeXlsx(const ExportSource& source, const QString& fileName,
     const int columns = source.columns;
     std::vector<std::string> names(static_cast<size_t>(columns));
     std::vector<int> widths(size_t(columns), 0);
-    std::vector<bool> numeric(static_cast<size_t>(columns));
-    for (int c = 0; c < columns; ++c) {
+    for (int c = 0; c < columns; ++c)
         names[size_t(c)] = columnName(c);
-        numeric[size_t(c)] = source.numeric && source.numeric(c);
-    }
     ZipWriter zip(fd);
     const std::string placeholder =
         sheetHead(names, source.rows, std::vector<int>(size_t(columns), kMaxColumnWidth));
-    const auto part = [](const char* xml) { return std::string(kXmlDeclaration) + xml; };
-    if (!zip.add("[Content_Types].xml", part(kContentTypes)) ||
-        !zip.add("_rels/.rels", part(kPackageRelations)) ||
-        !zip.add("xl/workbook.xml", part(kWorkbook)) ||
-        !zip.add("xl/_rels/workbook.xml.rels", part(kWorkbookRelations)) ||
-        !zip.add("xl/styles.xml", part(kStyles)) ||
-        !zip.beginStream("xl/worksheets/sheet1.xml", placeholder))
+    if (!beginPackage(zip, placeholder))
         return {ExportResult::Failed, writeError(zip.error())};
 
     SheetStream sheet(fd);
-    RowWriter cells(sheet, names);
-    cells.begin(0);
-    for (int c = 0; c < columns; ++c)
-        cells.text(c, source.heading(c), '1', widths[size_t(c)]);
-    cells.end();
-    char number[64];
-    for (int r = 0; r < source.rows; ++r) {
-        cells.begin(r + 1);
-        for (int c = 0; c < columns; ++c) {
-            int& width = widths[size_t(c)];
-            if (numeric[size_t(c)] && source.number) {
-                const float value = source.number(r, c);
-                if (std::isfinite(value)) {
-                    // The text the list shows is the cell's value, written
-                    // without its trailing zeros.
-                    const char* end = printFixed6(number, number + sizeof number, value);
-                    width = std::max(width, int(end - number));
-                    while (end[-1] == '0')
-                        --end;
-                    if (end[-1] == '.')
-                        --end;
-                    cells.number(c, std::string_view(number, size_t(end - number)));
-                    continue;
-                }
-            }
-            const QString text = source.text(r, c);
-            if (numeric[size_t(c)] && !text.isEmpty()) {
-                bool ok = false;
-                const double value = text.toDouble(&ok);
-                if (ok && std::isfinite(value)) {
-                    width = std::max(width, displayWidth(text));
-                    const auto end = std::to_chars(number, number + sizeof number, value).ptr;
-                    cells.number(c, std::string_view(number, size_t(end - number)));
-                    continue;
-                }
-            }
-            int textWidth = 0;
-            cells.text(c, text, 0, textWidth);
-            width = std::max(width, textWidth);
-        }
-        cells.end();
-        if (sheet.failed())
-            break;
-        if ((r + 1) % kProgressEvery == 0 && progress && !progress(r + 1))
-            return {ExportResult::Cancelled, {}};
-    }
+    if (!writeRows(sheet, source, names, widths, progress))
+        return {ExportResult::Cancelled, {}};
     char* end = sheet.reserve(sizeof kSheetEnd);
     sheet.commit(put(end, kSheetEnd));
     if (const int error = sheet.finish())
@@ -548,8 +574,13 @@ ExportSource exportSourceOf(const RecordListModel& list)
     s.columns = list.columnCount();
     s.heading = [&list](int c) { return list.columns()[size_t(c)].heading; };
     s.text = [&list](int r, int c) { return list.text(r, c); };
-    s.numeric = [&list](int c) { return list.columns()[size_t(c)].kind == ListColumn::Single; };
-    s.number = [&list](int r, int c) { return list.value(r, c).toFloat(); };
+    s.numeric = [&list](int c) { return list.columns()[size_t(c)].kind != ListColumn::Text; };
+    // A figure's text is read as a number by the workbook itself.
+    s.number = [&list](int r, int c) {
+        return list.columns()[size_t(c)].kind == ListColumn::Single
+                   ? list.value(r, c).toFloat()
+                   : std::numeric_limits<float>::quiet_NaN();
+    };
     return s;
 }
 

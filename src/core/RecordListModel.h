@@ -12,11 +12,13 @@
 namespace vok {
 
 // How a list column shows its value: the text as read, or a
-// single-precision number formatted "%f".
+// single-precision number formatted "%f". A figure is a number the table
+// keeps as text: listed as read, exported as a number.
 enum class ListColumn
 {
     Text,
-    Single
+    Single,
+    Figure
 };
 
 // The rows of a SELECT as a record browser lists them: every row read is

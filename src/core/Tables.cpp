@@ -89,9 +89,20 @@ constexpr TableColumn kUserColumns[] = {{u"用户名"}, {u"口令"}, {u"类别"}
 std::vector<RecordListModel::Column> TableDescription::listColumns() const
 {
     std::vector<RecordListModel::Column> out;
-    for (const TableColumn& c : columns)
-        out.push_back({c.heading.toString(), c.single ? ListColumn::Single : ListColumn::Text,
+    for (size_t i = 0; i < columns.size(); ++i) {
+        const TableColumn& c = columns[i];
+        const int at = c.source.isEmpty() ? int(i) : def->indexOf(c.source);
+        // A number the table keeps as text (a plan's or a demand's
+        // quantities and prices).
+        const bool figure = at >= 0 && at < int(def->columns.size()) &&
+                            def->columns[size_t(at)].kind == ColumnKind::Number &&
+                            def->columns[size_t(at)].field == FieldKind::Text;
+        out.push_back({c.heading.toString(),
+                       c.single ? ListColumn::Single
+                       : figure ? ListColumn::Figure
+                                : ListColumn::Text,
                        c.source.toString()});
+    }
     return out;
 }
 

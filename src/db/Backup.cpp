@@ -261,6 +261,13 @@ QString Backup::checkCopy(const QString& file)
     } catch (const DbError& e) {
         return e.text();
     }
+    // Every check that opening a department applies (the columns and
+    // their order among them), so that a restored copy opens.
+    try {
+        checkDepartmentFile(file);
+    } catch (const DbError& e) {
+        return e.text().section(QLatin1Char('\n'), 0, 0);
+    }
     return {};
 }
 

@@ -55,10 +55,15 @@ void RowSet::readInto(RowRecord& record) const
         record.setFromDatabase(i, value(i));
 }
 
+DbError Connection::closedError() const
+{
+    return DbError(DbError::kFail, QStringLiteral("数据库连接已关闭，不能执行此操作。"));
+}
+
 void Connection::checkOpen() const
 {
     if (!isOpen())
-        throw DbError(DbError::kFail, QStringLiteral("数据库连接已关闭，不能执行此操作。"));
+        throw closedError();
 }
 
 void Connection::checkInTransaction() const

@@ -10,6 +10,8 @@
 
 namespace vok {
 
+class DbError;
+
 // A forward-only result of a row query. next() moves to the first row on
 // its first call. Reading a column out of range is a programming error.
 class RowSet
@@ -190,6 +192,10 @@ protected:
     virtual void rollbackEngine() = 0;
     // An engine whose link cannot break (a file) has nothing to do.
     virtual void reopenEngine() {}
+    // What an action on a closed connection is told: by default that it
+    // is closed; a connection whose reopening failed says the link is
+    // still lost, so that the reconnect is offered again.
+    virtual DbError closedError() const;
     void checkOpen() const;
     // lockRows() needs a transaction to keep the lock in.
     void checkInTransaction() const;

@@ -294,8 +294,17 @@ protected:
         closeDbc();
         m_lost.reset();
         m_hasRowOrder.clear();
-        connect();
+        try {
+            connect();
+        } catch (const DbError& e) {
+            // Still no link: every later action says so and offers to
+            // reconnect once more.
+            m_lost = DbError(DbError::Failure::ConnectionLost, e.engineText());
+            throw;
+        }
     }
+
+    DbError closedError() const override { return m_lost ? *m_lost : Connection::closedError(); }
 
 private:
     // One row from parallel lists, the SQL text ending in suffix; returns

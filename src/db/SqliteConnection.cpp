@@ -3,12 +3,19 @@
 #include "db/DbError.h"
 #include "db/RowRecord.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
+#include <QPointer>
 #include <QRegularExpression>
+#include <QTimer>
 
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <set>
+#include <unistd.h>
 
 #include <sqlite3.h>
 
@@ -356,6 +363,74 @@ private:
     RowRecord m_loaded;
 };
 
+// Checkpoints that a reader's snapshot kept from finishing. Every
+// commit is followed by a checkpoint; while another connection (a second
+// instance, a backup, the sqlite3 shell) still reads an older snapshot,
+// the frames after it stay in the log. They are tried again on a timer
+// until the readers let them through, on closing, and on the way out.
+class PendingCheckpoints
+{
+public:
+    static PendingCheckpoints& instance()
+    {
+        static PendingCheckpoints p;
+        return p;
+    }
+
+    // Copies the log into the file as far as readers allow; true when
+    // all of it is in. Never waits for a reader.
+    static bool checkpoint(sqlite3* db)
+    {
+        int frames = 0, done = 0;
+        if (sqlite3_wal_checkpoint_v2(db, "main", SQLITE_CHECKPOINT_PASSIVE, &frames, &done) !=
+            SQLITE_OK)
+            return false;
+        return frames <= 0 || done >= frames;
+    }
+
+    void add(sqlite3* db)
+    {
+        m_pending.insert(db);
+        if (!m_timer && QCoreApplication::instance()) {
+            m_timer = new QTimer(QCoreApplication::instance());
+            m_timer->setInterval(kRetryMs);
+            QObject::connect(m_timer, &QTimer::timeout, [this] { retry(); });
+        }
+        if (m_timer && !m_timer->isActive())
+            m_timer->start();
+    }
+
+    void remove(sqlite3* db) { m_pending.erase(db); }
+
+    // One more try for each; a connection inside a transaction waits for
+    // its commit, which checkpoints anyway.
+    void retry()
+    {
+        for (auto it = m_pending.begin(); it != m_pending.end();) {
+            if (sqlite3_get_autocommit(*it) && checkpoint(*it))
+                it = m_pending.erase(it);
+            else
+                ++it;
+        }
+        if (m_pending.empty() && m_timer)
+            m_timer->stop();
+    }
+
+private:
+    static constexpr int kRetryMs = 200;
+    std::set<sqlite3*> m_pending;
+    QPointer<QTimer> m_timer;
+};
+
+// Called by SQLite after each commit in place of its own automatic
+// checkpoint, which gives up silently when a reader is in the way.
+int afterCommit(void*, sqlite3* db, const char*, int)
+{
+    if (!PendingCheckpoints::checkpoint(db))
+        PendingCheckpoints::instance().add(db);
+    return SQLITE_OK;
+}
+
 class SqliteConnection : public Connection
 {
 public:
@@ -546,6 +621,9 @@ private:
             sqlite3_finalize(s);
         m_cache.clear();
         if (m_db) {
+            PendingCheckpoints::instance().remove(m_db);
+            if (sqlite3_get_autocommit(m_db))
+                PendingCheckpoints::checkpoint(m_db);
             sqlite3_close_v2(m_db);
             m_db = nullptr;
         }
@@ -673,26 +751,81 @@ void upgradeTriggers(sqlite3* db)
     execAll(db, work + schema::sqliteTriggers());
 }
 
-} // namespace
-
-ConnectionPtr openSqliteConnection(const QString& file)
+// Makes the empty file of a new database, and its folder when missing,
+// readable by the owner alone: they hold the stock and the password
+// hashes. SQLite gives its -wal and -shm files the file's permissions.
+void createPrivateFile(const QString& file)
 {
     const QString dir = QFileInfo(file).absolutePath();
-    // Tables are made only in a file this call creates: an existing file
-    // that is not a complete department database is refused as it is.
-    const bool isNew = !QFileInfo::exists(file);
-    if (isNew) {
+    if (!QFileInfo(dir).isDir()) {
         if (!QDir().mkpath(dir))
             throw DbError(
                 DbError::kFail,
                 QStringLiteral("无法创建数据文件夹“%1”。").arg(QDir::toNativeSeparators(dir)));
-    } else {
-        checkFileShape(file);
+        QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
+    const int fd = ::open(QFile::encodeName(file).constData(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+    if (fd < 0 && errno != EEXIST)
+        throw DbError(DbError::Failure::CannotOpen, QString::fromLocal8Bit(std::strerror(errno)),
+                      QDir::toNativeSeparators(file));
+    if (fd >= 0)
+        ::close(fd);
+}
+
+} // namespace
+
+void finishPendingCheckpoints()
+{
+    PendingCheckpoints::instance().retry();
+}
+
+void checkDepartmentFile(const QString& file)
+{
+    checkFileShape(file);
+    // Read-only: a file that is refused keeps every byte it had (its
+    // journal mode included).
     sqlite3* db = nullptr;
     const QByteArray path = QFile::encodeName(file);
-    const int flags =
-        SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (isNew ? SQLITE_OPEN_CREATE : 0);
+    if (sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX,
+                        nullptr) != SQLITE_OK) {
+        DbError e =
+            db ? engineError(db)
+               : DbError(DbError::Failure::CannotOpen, QString(), QDir::toNativeSeparators(file));
+        sqlite3_close_v2(db);
+        throw e;
+    }
+    // A read-only look at a file in WAL mode makes its -wal and -shm
+    // files; those it made go again when the file is refused.
+    const QString wal = file + QLatin1String("-wal"), shm = file + QLatin1String("-shm");
+    const bool hadWal = QFileInfo::exists(wal), hadShm = QFileInfo::exists(shm);
+    try {
+        sqlite3_busy_timeout(db, kBusyTimeoutMs);
+        sqlite3_extended_result_codes(db, 1);
+        checkIntact(db, file);
+        checkTables(db, file);
+    } catch (...) {
+        sqlite3_close_v2(db);
+        if (!hadWal && QFileInfo(wal).size() == 0)
+            QFile::remove(wal);
+        if (!hadShm && !QFileInfo::exists(wal))
+            QFile::remove(shm);
+        throw;
+    }
+    sqlite3_close_v2(db);
+}
+
+ConnectionPtr openSqliteConnection(const QString& file)
+{
+    // Tables are made only in a file this call creates: an existing file
+    // that is not a complete department database is refused as it is.
+    const bool isNew = !QFileInfo::exists(file);
+    if (isNew)
+        createPrivateFile(file);
+    else
+        checkDepartmentFile(file);
+    sqlite3* db = nullptr;
+    const QByteArray path = QFile::encodeName(file);
+    const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
     if (sqlite3_open_v2(path.constData(), &db, flags, nullptr) != SQLITE_OK) {
         DbError e =
             db ? engineError(db)
@@ -705,21 +838,19 @@ ConnectionPtr openSqliteConnection(const QString& file)
         sqlite3_extended_result_codes(db, 1);
         // Durability: a commit is on the disk before it is confirmed
         // (synchronous=FULL), and a checkpoint after every commit puts it
-        // into the .db file itself, so that whenever no write is in
-        // progress the file alone holds every committed change (a copy of
-        // it is the whole database). The write-ahead log keeps readers (a
-        // list, a backup) from blocking a writer; a second instance waits
-        // for the writer through the busy timeout.
+        // into the .db file itself (retried while a reader holds it back),
+        // so that whenever no write is in progress the file alone holds
+        // every committed change (a copy of it is the whole database). The
+        // write-ahead log keeps readers (a list, a backup) from blocking a
+        // writer; a second instance waits for the writer through the busy
+        // timeout.
         exec(db, "PRAGMA journal_mode=WAL");
         exec(db, "PRAGMA synchronous=FULL");
-        sqlite3_wal_autocheckpoint(db, 1);
-        if (isNew) {
+        sqlite3_wal_hook(db, afterCommit, nullptr);
+        if (isNew)
             execAll(db, schema::createStatements(Engine::Sqlite));
-        } else {
-            checkIntact(db, file);
-            checkTables(db, file);
+        else
             upgradeTriggers(db);
-        }
     } catch (...) {
         sqlite3_close_v2(db);
         // A file this call created and could not fill is not left behind

@@ -10,6 +10,17 @@ namespace vok {
 // untouched. Synchronous writes, a checkpoint after every commit and a
 // busy timeout: a confirmed change is on the disk, the file alone is the
 // database, and a second program instance waits for a writer.
+// New files and a data folder this call creates are private to the owner.
 ConnectionPtr openSqliteConnection(const QString& file);
+
+// Checks an existing file as opening it does, without changing a byte of
+// it: a non-empty SQLite file, undamaged (quick check), with the nine
+// tables and their columns in order. Throws DbError: the refusal, whose
+// first line says what is wrong, or Failure::Damaged.
+void checkDepartmentFile(const QString& file);
+
+// One more try at the checkpoints a reader kept from finishing; for the
+// way out of the program (a signal to end it).
+void finishPendingCheckpoints();
 
 } // namespace vok

@@ -75,7 +75,8 @@ void CDeviceOutDlg::confirm()
     dx.text(m_taker, taker, schema::DeviceOut, DeviceOutCol::taker);
     dx.text(m_usage, usage, schema::DeviceOut, DeviceOutCol::usage);
     dx.integer(m_state, state, 0, 9);
-    dx.number(m_maxNumber, maxNumber, 1, 10000);
+    // The stock on hand: below 1 nothing can be issued.
+    dx.stockFigure(m_maxNumber, maxNumber);
     if (!dx.ok())
         return;
 

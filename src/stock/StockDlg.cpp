@@ -181,10 +181,12 @@ TableAccess CStockDlg::stock() const
 bool CStockDlg::takeFields()
 {
     FieldExchange dx(this);
-    dx.number(m_nowEdit, m_now, 1, 10000);
+    // The stock on hand and the total are what the movements made of
+    // them; the limits are typed and keep their range.
+    dx.stockFigure(m_nowEdit, m_now);
     dx.number(m_highEdit, m_high, 1, 10000);
     dx.number(m_lowEdit, m_low, 1, 10000);
-    dx.number(m_totalEdit, m_total, 1, 10000);
+    dx.stockFigure(m_totalEdit, m_total);
     return dx.ok();
 }
 

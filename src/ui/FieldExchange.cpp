@@ -236,6 +236,17 @@ bool FieldExchange::number(QLineEdit* edit, float& out, double min, double max)
     return true;
 }
 
+bool FieldExchange::stockFigure(QLineEdit* edit, float& out)
+{
+    float v = 0;
+    if (!number(edit, v))
+        return false;
+    if (v < 1.0f)
+        return fail(edit, rangeText(1, 10000));
+    out = v;
+    return true;
+}
+
 bool FieldExchange::integer(QLineEdit* edit, int& out, int min, int max,
                             const QString& notAnInteger)
 {

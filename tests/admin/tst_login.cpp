@@ -32,7 +32,8 @@ private slots:
     void departmentChecks();
     void logsIn_data();
     void logsIn();
-    void nullPasswordNeverLogsIn();
+    void accountWithoutPasswordNeverLogsIn_data();
+    void accountWithoutPasswordNeverLogsIn();
     void wrongEntries();
     void wrongThenRight();
     void enterInDepartmentLogsIn();
@@ -199,14 +200,32 @@ void TestLogin::logsIn()
     QVERIFY(Password::verify(stored.first().first(), password));
 }
 
-void TestLogin::nullPasswordNeverLogsIn()
+void TestLogin::accountWithoutPasswordNeverLogsIn_data()
 {
+    QTest::addColumn<QVariant>("stored"); // written by another tool or an old file
+    QTest::addColumn<QString>("typed");
+    QTest::newRow("NULL, typed empty") << QVariant() << "";
+    QTest::newRow("empty, typed empty") << QVariant("") << "";
+    QTest::newRow("empty, typed a password") << QVariant("") << "x";
+}
+
+void TestLogin::accountWithoutPasswordNeverLogsIn()
+{
+    QFETCH(QVariant, stored);
+    QFETCH(QString, typed);
     auto c = m_sandbox->open("VOK1");
-    c->append("user", {"user", "pswd", "class"}, {QStringLiteral("空"), QVariant(), "1"});
-    QCOMPARE(Accounts::find(*c, "空", ""), std::nullopt);
+    c->append("user", {"user", "pswd", "class"}, {QStringLiteral("空"), stored, "1"});
+    QCOMPARE(Accounts::find(*c, "空", typed), std::nullopt);
     Dialog d;
-    d.logIn("空", "", "部门A");
+    d.logIn("空", typed, "部门A");
     QVERIFY(!d.dlg.success());
+    QVERIFY(d.dlg.isVisible());
+    QCOMPARE(Messages::shownTexts(),
+             QStringList{"该用户没有设置密码，不能登录!\r\n请让管理员为该用户设置密码!"});
+    QCOMPARE(Messages::shown().first().caption, QStringLiteral("提示"));
+    // Nothing was stored for it.
+    QCOMPARE(test::rows(*c, "SELECT pswd FROM user"),
+             (QList<QStringList>{{stored.isNull() ? QString() : QString("")}}));
 }
 
 void TestLogin::wrongEntries()

@@ -23,6 +23,7 @@ private slots:
     void backupAsksBeforeReplacingACopy();
     void restoreBringsBackTheRowsAndReconnects();
     void restoreRefusesTheReadOnlyClass();
+    void damagedCopyIsNotRestored_data();
     void damagedCopyIsNotRestored();
     void emptyBackupFolderRestoresNothing();
     void failedReopenPutsTheDataBack();
@@ -180,20 +181,46 @@ void TestMaintenance::restoreRefusesTheReadOnlyClass()
     QCOMPARE(nowNumber(*m_db), QString("77"));
 }
 
+void TestMaintenance::damagedCopyIsNotRestored_data()
+{
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<QString>("problem");
+    QTest::newRow("截短") << "truncate"
+                          << "部门A（vok1.db）：备份文件已损坏";
+    // SQLite's integrity check passes it; opening the department would not.
+    QTest::newRow("列的顺序") << "reorder"
+                              << "部门A（vok1.db）：备份文件已损坏，数据库文件“%1”中表 "
+                                 "DEVICE_CODE的列是 name, code，本系统要求的是 code, "
+                                 "name（顺序也不能变）。";
+}
+
 void TestMaintenance::damagedCopyIsNotRestored()
 {
+    QFETCH(QString, damage);
+    QFETCH(QString, problem);
     Maintenance::backupDatabases(m_log, nullptr);
-    QFile f(copy(1));
-    QVERIFY(f.resize(f.size() / 2));
+    if (damage == "truncate") {
+        QFile f(copy(1));
+        QVERIFY(f.resize(f.size() / 2));
+    } else {
+        auto c = openSqliteConnection(copy(1));
+        c->execute("DROP TABLE DEVICE_CODE");
+        c->execute("CREATE TABLE DEVICE_CODE (name TEXT, code TEXT)");
+        c->execute("PRAGMA journal_mode=DELETE");
+        c->close();
+        problem = problem.arg(copy(1));
+    }
     m_db->execute("UPDATE DEVICE SET now_number=77");
     Messages::clearShown();
     restore();
     QCOMPARE(m_replaced, 1);
     QCOMPARE(nowNumber(*m_db), QString("77"));
     QVERIFY(!QFileInfo::exists(Maintenance::keptCopyFile("VOK1")));
-    QVERIFY2(Messages::shownTexts().last().contains("部门A（vok1.db）：备份文件已损坏"),
+    QVERIFY2(Messages::shownTexts().last().contains(problem),
              qPrintable(Messages::shownTexts().last()));
     QCOMPARE(Messages::shown().last().icon, Messages::Icon::Exclamation);
+    // The department opens as before.
+    QCOMPARE(nowNumber(*m_sandbox->open()), QString("77"));
 }
 
 void TestMaintenance::emptyBackupFolderRestoresNothing()

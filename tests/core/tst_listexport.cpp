@@ -2,6 +2,7 @@
 // Python's csv module; the preview of a browser's report.
 #include "core/ListExport.h"
 #include "records/ViewInDlg.h"
+#include "records/ViewWantBuyDlg.h"
 #include "support/TestSupport.h"
 #include "ui/CommandTable.h"
 #include "ui/FileDialogService.h"
@@ -83,6 +84,7 @@ private slots:
 
     void writesWhatTheListShows_data();
     void writesWhatTheListShows();
+    void figuresKeptAsTextAreNumbers();
     void cancelledDialogWritesNothing();
     void cancelledExportLeavesNoFile_data();
     void cancelledExportLeavesNoFile();
@@ -200,6 +202,32 @@ void TestListExport::writesWhatTheListShows()
     QCOMPARE(widths.size(), 7);
     QVERIFY(widths[2].toDouble() >= 20);
     QVERIFY(widths[0].toDouble() >= 8 && widths[0].toDouble() < 20);
+}
+
+// A purchase plan keeps its quantities and price as text; the workbook
+// holds them as numbers, as the stock-in workbook does, so that a sum
+// works. A text that is no number stays text.
+void TestListExport::figuresKeptAsTextAreNumbers()
+{
+    m_c->execute("INSERT INTO DEVICE_WANTBUY VALUES('001','5','8','10','5','华强','1200.5',"
+                 "'2004-6-1 12:0:0')");
+    m_c->execute("INSERT INTO DEVICE_WANTBUY VALUES('002','','x','10.000000','5','','0',"
+                 "'2004-6-2 12:0:0')");
+    FormContext context;
+    context.classNumber = 1;
+    context.connection = m_c;
+    CViewWantBuyDlg dlg(context);
+    dlg.show();
+    QTRY_COMPARE(dlg.list()->records()->rowCount(), 2);
+    const QString path = m_sandbox->dataDir() + "/plan.xlsx";
+    QCOMPARE(exportList(exportSourceOf(*dlg.list()->records()), path, ExportFormat::Xlsx).status,
+             ExportResult::Done);
+    const QJsonArray rows = readBack(path).value(QStringLiteral("rows")).toArray();
+    QCOMPARE(rows.size(), 3);
+    QCOMPARE(rows[1].toArray(),
+             (QJsonArray{"002", QJsonValue(), "x", 10, 5, QJsonValue(), 0, "2004-06-02 12:00:00"}));
+    QCOMPARE(rows[2].toArray(),
+             (QJsonArray{"001", 5, 8, 10, 5, "华强", 1200.5, "2004-06-01 12:00:00"}));
 }
 
 void TestListExport::cancelledDialogWritesNothing()

@@ -153,6 +153,11 @@ void TestBackup::badCopyIsRefusedAndChangesNothing_data()
                                       << "";
     QTest::newRow("table missing") << "drop"
                                    << "缺少表格 DEVICE_OUT。";
+    QTest::newRow("columns reordered")
+        << "reorder"
+        << "数据库文件“%1”中表 DEVICE的列是 now_number, code, high_number, low_number, "
+           "total_number，本系统要求的是 code, now_number, high_number, low_number, "
+           "total_number（顺序也不能变）。";
     QTest::newRow("no file") << "remove"
                              << "不存在";
 }
@@ -176,11 +181,19 @@ void TestBackup::badCopyIsRefusedAndChangesNothing()
         QVERIFY(f.open(QIODevice::ReadWrite));
         f.seek(4096); // the root page of the first table
         f.write(QByteArray(100, '\xff'));
-    } else if (damage == "drop") {
+    } else if (damage == "drop" || damage == "reorder") {
         const QString scratch = m_sandbox->dataDir() + "/scratch.db";
         QVERIFY(QFile::copy(copyFile(), scratch));
         auto c = openSqliteConnection(scratch);
-        c->execute("DROP TABLE DEVICE_OUT");
+        if (damage == "drop") {
+            c->execute("DROP TABLE DEVICE_OUT");
+        } else {
+            // Passes SQLite's integrity check; the program refuses to open it.
+            c->execute("DROP TABLE DEVICE");
+            c->execute("CREATE TABLE DEVICE (now_number REAL, code TEXT, high_number REAL, "
+                       "low_number REAL, total_number REAL)");
+            problem = problem.arg(QDir::toNativeSeparators(copyFile()));
+        }
         c->execute("PRAGMA journal_mode=DELETE");
         c->close();
         QFile::remove(copyFile());

@@ -65,6 +65,7 @@ private slots:
     void mainWindowAsksAndReconnects_data();
     void mainWindowAsksAndReconnects();
     void stoppedServerIsUnreachable();
+    void everyActionOffersTheReconnectAgain();
     void refusedLogInIsTold();
     void uniqueKeyIsTold();
 
@@ -179,6 +180,37 @@ void TestServerFailures::stoppedServerIsUnreachable()
     QCOMPARE(again.failure(), DbError::Failure::Unreachable);
     c->reopen();
     QCOMPARE(stockIns(*c), 0);
+}
+
+// A reconnection while the server is down fails; every later action
+// still offers it, and the one after the server is back goes through.
+void TestServerFailures::everyActionOffersTheReconnectAgain()
+{
+    CVOKDlg w;
+    auto c = m_sandbox->open();
+    w.replaceConnection(c);
+    QVERIFY(cluster(QStringLiteral("halt")));
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const DbError lost = failureOf([&] { stockIns(*c); });
+        QVERIFY2(lost.failure() == DbError::Failure::ConnectionLost, qPrintable(lost.text()));
+        Messages::clearShown();
+        Messages::queueAnswer(Messages::Answer::Yes);
+        showComError(lost, &w);
+        QCOMPARE(Messages::shown().size(), 2);
+        QCOMPARE(Messages::shown().first().text, reconnectQuestion(lost));
+        QVERIFY2(Messages::shown().last().text.startsWith(
+                     "无法连接数据库服务器。请检查网络和服务器是否已开启，然后再试。"),
+                 qPrintable(Messages::shown().last().text));
+    }
+    QVERIFY(cluster(QStringLiteral("resume")));
+    const DbError lost = failureOf([&] { addStockIn(*c, QStringLiteral("a")); });
+    QCOMPARE(lost.failure(), DbError::Failure::ConnectionLost);
+    Messages::clearShown();
+    Messages::queueAnswer(Messages::Answer::Yes);
+    showComError(lost, &w);
+    QCOMPARE(Messages::shownTexts(), (QStringList{reconnectQuestion(lost), reconnectedText()}));
+    addStockIn(*c, QStringLiteral("a"));
+    QCOMPARE(stockIns(*c), 1);
 }
 
 void TestServerFailures::refusedLogInIsTold()

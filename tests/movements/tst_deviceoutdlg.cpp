@@ -139,23 +139,29 @@ void TestDeviceOutDlg::checks()
 
 void TestDeviceOutDlg::issueLowersNowOnly_data()
 {
+    QTest::addColumn<float>("onHand");
     QTest::addColumn<QString>("quantity");
     QTest::addColumn<QString>("state");
     QTest::addColumn<QString>("left");
-    QTest::newRow("the whole stock, state 0") << "5"
+    QTest::newRow("the whole stock, state 0") << 5.0f << "5"
                                               << "0"
                                               << "0";
-    QTest::newRow("a fraction, state 9") << "2.5"
+    QTest::newRow("a fraction, state 9") << 5.0f << "2.5"
                                          << "9"
                                          << "2.5";
+    // Two stock-ins of 6,000: more on hand than one movement may carry.
+    QTest::newRow("12000 on hand") << 12000.0f << "10000"
+                                   << "1"
+                                   << "2000";
 }
 
 void TestDeviceOutDlg::issueLowersNowOnly()
 {
+    QFETCH(float, onHand);
     QFETCH(QString, quantity);
     QFETCH(QString, state);
     QFETCH(QString, left);
-    d->stock("a1", 5);
+    d->stock("a1", onHand);
     auto f = chosen("a1");
     EntryFormDriver::type(f.get(), {{"department", "一车间"},
                                     {"state", state},

@@ -217,7 +217,10 @@ void TestStockDlg::quantitiesAreChecked_data()
     QTest::newRow("0") << Now << "0" << kRange;
     QTest::newRow("0.5") << High << "0.5" << kRange;
     QTest::newRow("-1") << Low << "-1" << kRange;
-    QTest::newRow("10000.5") << Total << "10000.5" << kRange;
+    QTest::newRow("10000.5") << High << "10000.5" << kRange;
+    // What stock-ins add up to has no upper bound.
+    QTest::newRow("12000 on hand") << Now << "12000" << QString();
+    QTest::newRow("20000 in total") << Total << "20000" << QString();
     QTest::newRow("empty") << Now << "" << kNotANumber;
     QTest::newRow("letters") << Total << "12a" << kNotANumber;
     QTest::newRow("1.5") << Now << "1.5" << QString();
