@@ -10,6 +10,7 @@
 #include "db/DbError.h"
 #include "db/Schema.h"
 #include "ui/ComErrorBox.h"
+#include "ui/LabelCommand.h"
 #include "ui/ReportCommand.h"
 
 #include <QApplication>
@@ -132,11 +133,11 @@ bool isHeadless(int argc, char** argv)
     return false;
 }
 
-// A report to a file draws with fonts and a printer but shows no window.
+// A report or labels to a file draw with fonts and a printer but shows no window.
 bool isReport(int argc, char** argv)
 {
     for (int i = 1; i < argc; ++i)
-        if (QByteArray(argv[i]) == "--report")
+        if (QByteArray(argv[i]) == "--report" || QByteArray(argv[i]) == "--labels")
             return true;
     return false;
 }
@@ -228,7 +229,7 @@ void addReportOptions(QCommandLineParser& parser)
                         "it, to the --pdf file and exit; TABLE: DEVICE_IN, ..."),
          QStringLiteral("TABLE")});
     parser.addOption({QStringLiteral("pdf"),
-                      QStringLiteral("报表的 PDF 文件。\nThe report's PDF file."),
+                      QStringLiteral("报表或标签的 PDF 文件。\nThe report's or labels' PDF file."),
                       QStringLiteral("FILE")});
     parser.addOption(
         {QStringLiteral("preparer"),
@@ -240,6 +241,43 @@ void addReportOptions(QCommandLineParser& parser)
          QStringLiteral("只列出查询结果：--query FIELD OP VALUE，如 --query 供应商c = 公司。\n"
                         "Report only a query's result: --query FIELD OP VALUE."),
          QStringLiteral("FIELD")});
+}
+
+// The options of labels written to a file.
+void addLabelOptions(QCommandLineParser& parser)
+{
+    parser.addOption(
+        {QStringLiteral("labels"),
+         QStringLiteral("把其后列出的设备号的标签写入 --pdf 指定的文件后退出。\n"
+                        "Write labels of the device codes that follow to the --pdf file and "
+                        "exit.")});
+    parser.addOption(
+        {QStringLiteral("layout"),
+         QStringLiteral("标签纸：a4（每页 3 × 8 张，默认）或 label（标签打印机，每页 1 张）。\n"
+                        "Label paper: a4 (3 x 8 a sheet, the default) or label (one a page)."),
+         QStringLiteral("LAYOUT")});
+}
+
+// vok --labels CODE… --pdf FILE [--layout a4|label] [--department D]:
+// labels of devices written to a file.
+int runLabels(const QCommandLineParser& parser)
+{
+    LabelRequest request;
+    request.codes = parser.positionalArguments();
+    request.pdfFile = parser.value(QStringLiteral("pdf"));
+    if (request.pdfFile.isEmpty()) {
+        printError(QStringLiteral("缺少 --pdf FILE。"));
+        return 2;
+    }
+    if (parser.isSet(QStringLiteral("layout")))
+        request.layout = parser.value(QStringLiteral("layout"));
+    if (parser.isSet(QStringLiteral("department")))
+        request.department = parser.value(QStringLiteral("department"));
+    QString error;
+    const int rc = writeLabels(request, &error);
+    if (rc != 0)
+        printError(error);
+    return rc;
 }
 
 // vok --report TABLE --pdf FILE [--department D] [--preparer P]
@@ -293,6 +331,7 @@ int runApplication(int argc, char** argv)
     parser.setApplicationDescription(QStringLiteral("仓库管理系统\nWarehouse management"));
     addSetUpOptions(parser);
     addReportOptions(parser);
+    addLabelOptions(parser);
     parser.process(*app);
     const auto option = [&parser](const char* name) {
         return parser.isSet(QString::fromLatin1(name));
@@ -315,6 +354,8 @@ int runApplication(int argc, char** argv)
         return initDatabases();
     if (option("report"))
         return runReport(parser);
+    if (option("labels"))
+        return runLabels(parser);
     if (option("add-user"))
         return addUser(value("add-user"), value("class"), value("department"));
     return CVOKApp().run();

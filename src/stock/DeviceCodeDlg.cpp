@@ -1,5 +1,7 @@
 #include "stock/DeviceCodeDlg.h"
 
+#include "stock/LabelDlg.h"
+
 #include "core/DeviceCatalogue.h"
 #include "core/TableAccess.h"
 
@@ -20,6 +22,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -40,8 +43,11 @@ CDeviceCodeDlg::CDeviceCodeDlg(const FormContext& context, QWidget* parent)
         m_commands->add(CommandTable::kExit, QStringLiteral("exit"), QStringLiteral("退　　　　出"),
                         QStringLiteral("退出"), [this] { reject(); });
     exit->setDefault(true);
+    QPushButton* labels =
+        m_commands->add(IDC_LABELS, QStringLiteral("labels"), QStringLiteral("打印标签…"),
+                        QStringLiteral("打印标签…"), [this] { onLabels(); });
 
-    m_commands->setMenuOrder({IDC_ADD, IDC_RENAME, IDC_DELETE, CommandTable::kHelp,
+    m_commands->setMenuOrder({IDC_ADD, IDC_RENAME, IDC_DELETE, IDC_LABELS, CommandTable::kHelp,
                               CommandTable::kExit, CommandTable::kSeparator, IDC_QUERY});
     offerListCommands(*m_commands, *m_list);
 
@@ -50,6 +56,7 @@ CDeviceCodeDlg::CDeviceCodeDlg(const FormContext& context, QWidget* parent)
     right->addWidget(changeBox);
     right->addStretch(1);
     auto* closeButtons = new QHBoxLayout;
+    closeButtons->addWidget(labels);
     closeButtons->addWidget(help);
     closeButtons->addWidget(exit);
     right->addLayout(closeButtons);
@@ -68,6 +75,7 @@ CDeviceCodeDlg::CDeviceCodeDlg(const FormContext& context, QWidget* parent)
                                 m_queryField,
                                 m_queryValue,
                                 m_commands->button(IDC_QUERY),
+                                labels,
                                 help,
                                 exit};
     for (int i = 1; i < order.size(); ++i)
@@ -76,12 +84,41 @@ CDeviceCodeDlg::CDeviceCodeDlg(const FormContext& context, QWidget* parent)
     fillWholeCatalogue();
 }
 
+QList<DeviceLabel> CDeviceCodeDlg::labelsToPrint() const
+{
+    const RecordListModel& rows = *m_list->records();
+    QList<int> chosen;
+    for (const QModelIndex& index : m_list->selectionModel()->selectedRows())
+        chosen << index.row();
+    std::sort(chosen.begin(), chosen.end());
+    if (chosen.isEmpty()) {
+        for (int row = 0; row < rows.rowCount(); ++row)
+            chosen << row;
+    }
+    QList<DeviceLabel> labels;
+    for (int row : chosen)
+        labels << DeviceLabel{rows.text(row, 0), rows.text(row, 1)};
+    return labels;
+}
+
+void CDeviceCodeDlg::onLabels()
+{
+    const QList<DeviceLabel> labels = labelsToPrint();
+    if (labels.isEmpty()) {
+        Messages::notice(QStringLiteral("列表中没有设备，没有可打印的标签。"), this);
+        return;
+    }
+    CLabelDlg(labels, this).exec();
+}
+
 void CDeviceCodeDlg::makeList()
 {
     m_list = new RecordListView({{QStringLiteral("设备号"), ListColumn::Text},
                                  {QStringLiteral("设备名"), ListColumn::Text}},
                                 this);
     m_list->setObjectName(QStringLiteral("list"));
+    // Several rows may be chosen for their labels.
+    m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_list->setColumnShares({1, 1}, 2);
     // The list takes the left part of the form; its two columns fill its
     // outer width, so a horizontal scroll bar would only scroll the frame.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/FormContext.h"
+#include "ui/LabelPrint.h"
 
 #include <QDialog>
 
@@ -25,13 +26,17 @@ public:
         IDC_ADD = 1019,
         IDC_RENAME = 1020,
         IDC_DELETE = 1021,
-        IDC_QUERY = 1189
+        IDC_QUERY = 1189,
+        IDC_LABELS = 1404
     };
 
     CDeviceCodeDlg(const FormContext& context, QWidget* parent = nullptr);
 
     CommandTable* commands() const { return m_commands; }
     RecordListView* list() const { return m_list; }
+    // The labels "打印标签…" prints: of the selected rows, or of every listed
+    // row when none is selected.
+    QList<DeviceLabel> labelsToPrint() const;
 
 private:
     // The form's parts, left to right: the list, the query group, the
@@ -43,6 +48,7 @@ private:
     void onRename();
     void onDelete();
     void onQuery();
+    void onLabels();
     void onRowChosen(int row);
     void fillWholeCatalogue();
     // Shows a problem of the typed code; false when there is none.

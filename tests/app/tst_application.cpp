@@ -3,6 +3,7 @@
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTest>
 
@@ -21,6 +22,8 @@ private slots:
     void addUserTwiceIsRefused();
     void versionAndHelp_data();
     void versionAndHelp();
+    void labels_data();
+    void labels();
 
 private:
     int run(const QStringList& args, const QByteArray& input, QString* errors = nullptr,

@@ -44,6 +44,7 @@ private slots:
     void duplicateOrBlankCodeIsRefused();
     void olderDatabaseWithDuplicatesListsEveryRow();
     void contextMenu();
+    void labelsOfChosenOrAllRows();
 
 private:
     std::unique_ptr<CDeviceCodeDlg> openForm(int classNumber = 1);
@@ -298,31 +299,36 @@ void TestDeviceCodeDlg::failedChangeShowsErrorAndStops()
 
 void TestDeviceCodeDlg::duplicateOrBlankCodeIsRefused_data()
 {
-    QTest::addColumn<int>("button");
+    QTest::addColumn<QString>("button");
     QTest::addColumn<QString>("code");
     QTest::addColumn<QString>("message");
-    QTest::newRow("add a code held") << 1019 << "002"
+    QTest::newRow("add a code held") << "add"
+                                     << "002"
                                      << "设备号“002”已在设备代码表中，不能重复添加。";
-    QTest::newRow("add a code with a quote held") << 1019 << "A'1"
+    QTest::newRow("add a code with a quote held") << "add"
+                                                  << "A'1"
                                                   << "设备号“A'1”已在设备代码表中，不能重复添加。";
-    QTest::newRow("add a blank code") << 1019 << ""
+    QTest::newRow("add a blank code") << "add"
+                                      << ""
                                       << "设备号不能为空，请填入设备号。";
-    QTest::newRow("add blanks") << 1019 << "  "
+    QTest::newRow("add blanks") << "add"
+                                << "  "
                                 << "设备号不能为空，请填入设备号。";
-    QTest::newRow("rename a blank code") << 1020 << ""
+    QTest::newRow("rename a blank code") << "rename"
+                                         << ""
                                          << "设备号不能为空，请在列表中选择要修改的设备。";
 }
 
 void TestDeviceCodeDlg::duplicateOrBlankCodeIsRefused()
 {
-    QFETCH(int, button);
+    QFETCH(QString, button);
     QFETCH(QString, code);
     QFETCH(QString, message);
     m_db->execute(QStringLiteral("INSERT INTO DEVICE_CODE(code,name) VALUES('A''1','甲')"));
     const auto before = catalogue();
     auto form = openForm();
-    QVERIFY(test::type(*form, 1017, code));
-    QVERIFY(test::type(*form, 1018, QStringLiteral("投影仪")));
+    QVERIFY(test::type(*form, "code", code));
+    QVERIFY(test::type(*form, "name", QStringLiteral("投影仪")));
     QVERIFY(test::press(*form, button));
     QCOMPARE(Messages::shownTexts(), QStringList{message});
     QCOMPARE(Messages::shown().first().icon, Messages::Icon::Exclamation);
@@ -352,8 +358,8 @@ void TestDeviceCodeDlg::olderDatabaseWithDuplicatesListsEveryRow()
              (QList<QStringList>{
                  {"002", "投影仪"}, {"003", "扫描仪"}, {"002", "打印机"}, {"001", "显示器"}}));
     // A third 002 is refused all the same.
-    QVERIFY(test::type(*form, 1017, "002"));
-    QVERIFY(test::press(*form, 1019));
+    QVERIFY(test::type(*form, "code", "002"));
+    QVERIFY(test::press(*form, "add"));
     QCOMPARE(Messages::shownTexts(), QStringList{"设备号“002”已在设备代码表中，不能重复添加。"});
     QCOMPARE(catalogue().size(), 4);
 }
@@ -365,16 +371,35 @@ void TestDeviceCodeDlg::contextMenu()
     QStringList items;
     for (QAction* a : menu->actions())
         items << (a->isSeparator() ? QStringLiteral("-") : a->text());
-    QCOMPARE(items, (QStringList{"新增", "修改", "删除", "帮助", "退出", "-", "查询", "-",
-                                 "导出…\tCtrl+E"}));
+    QCOMPARE(items, (QStringList{"新增", "修改", "删除", "打印标签…", "帮助", "退出", "-", "查询",
+                                 "-", "导出…\tCtrl+E"}));
     QStringList captions;
     for (const char* name : {"add", "rename", "delete", "query", "help", "exit"})
         captions << test::control<QPushButton>(*form, name)->text();
     QCOMPARE(captions, (QStringList{"新　增", "修　改", "删　除", "查　　询", "帮　　　　助",
                                     "退　　　　出"}));
     QVERIFY(test::control<QPushButton>(*form, "exit")->isDefault());
-    menu->actions().at(4)->trigger();
+    menu->actions().at(5)->trigger();
     QTRY_VERIFY(!form->isVisible());
+}
+
+void TestDeviceCodeDlg::labelsOfChosenOrAllRows()
+{
+    auto form = openForm();
+    const auto labels = [&form] {
+        QList<QStringList> out;
+        for (const DeviceLabel& l : form->labelsToPrint())
+            out << QStringList{l.code, l.name};
+        return out;
+    };
+    QCOMPARE(labels(),
+             (QList<QStringList>{{"003", "扫描仪"}, {"002", "打印机"}, {"001", "显示器"}}));
+    QTableView* view = form->list();
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
+                      view->visualRect(view->model()->index(2, 0)).center());
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                      view->visualRect(view->model()->index(0, 0)).center());
+    QCOMPARE(labels(), (QList<QStringList>{{"003", "扫描仪"}, {"001", "显示器"}}));
 }
 
 QTEST_MAIN(TestDeviceCodeDlg)
