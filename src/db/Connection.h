@@ -60,7 +60,7 @@ public:
     void readInto(RowRecord& record) const;
 
     // The engine's own identity of the current row in a result of
-    // Connection::queryWithRowIds() (the embedded engine's rowid, the
+    // Connection::select() with row ids (the embedded engine's rowid, the
     // server's row number); 0 when the engine gives none.
     virtual qint64 rowId() const { return 0; }
 };
@@ -117,15 +117,12 @@ public:
     virtual void execute(const QString& sql) = 0;
     // Like execute(), and returns the number of rows the statement changed.
     virtual qint64 executeCount(const QString& sql) = 0;
-    // Row query: a forward-only walk over a SELECT's rows.
+    // Row query: a forward-only walk over a SELECT's rows (withRowIds:
+    // each row's identity on the engine too, RowSet::rowId()).
     virtual std::unique_ptr<RowSet> query(const QString& sql) = 0;
-    // The same for a "SELECT * FROM table ..." text, also reading each
-    // row's identity (RowSet::rowId()), which is no column of the result.
-    // Any other text runs as query() runs it.
-    virtual std::unique_ptr<RowSet> queryWithRowIds(const QString& sql) { return query(sql); }
-    // A condition that holds for the row of that identity alone, to be
-    // joined with AND to a WHERE over the same table; empty when the engine
-    // has no row identities.
+    // A condition that holds for the row of that identity (RowSet::rowId()
+    // of select() with row ids) alone, to be joined with AND to a condition
+    // over the same table; empty when the engine has no row identities.
     virtual QString rowIdCondition(qint64 rowId) const
     {
         Q_UNUSED(rowId);
@@ -140,13 +137,6 @@ public:
     // Row update: opens the first row of a "SELECT * FROM table ..." text.
     virtual std::unique_ptr<RowUpdate> openUpdate(const QString& select, const TableDef& table) = 0;
 
-    // Inside a transaction: keeps the rows of a "SELECT * FROM table ..."
-    // from every other connection until the transaction ends and returns how
-    // many there are. On the server each row is locked (SELECT … FOR UPDATE,
-    // waiting for a connection that holds it); the embedded engine's
-    // transactions hold the database's write lock from their start, which
-    // covers every row. Outside a transaction it throws.
-    virtual qint64 lockRows(const QString& select) = 0;
     // A table append that gives way to a row already holding the same unique
     // key: then nothing is added and it returns false. On the server it
     // first waits for another transaction adding that key to end.
@@ -158,6 +148,12 @@ public:
     // table keeps them, as the texts above list a whole table.
     virtual std::unique_ptr<RowSet> select(const TableRows& rows, bool withRowIds = false) = 0;
     virtual std::unique_ptr<RowUpdate> openRow(const TableRows& rows, const TableDef& table) = 0;
+    // Inside a transaction: keeps the rows from every other connection
+    // until the transaction ends and returns how many there are. On the
+    // server each row is locked (SELECT … FOR UPDATE, waiting for a
+    // connection that holds it); the embedded engine's transactions hold the
+    // database's write lock from their start, which covers every row.
+    // Outside a transaction it throws.
     virtual qint64 lock(const TableRows& rows) = 0;
     qint64 count(const TableRows& rows);
     // Deletes the rows; returns how many went.
@@ -197,7 +193,7 @@ protected:
     // still lost, so that the reconnect is offered again.
     virtual DbError closedError() const;
     void checkOpen() const;
-    // lockRows() needs a transaction to keep the lock in.
+    // lock() needs a transaction to keep the lock in.
     void checkInTransaction() const;
     // What append() and appendUnlessPresent() are given: a plain table
     // name, one value for each of at least one plain column name.

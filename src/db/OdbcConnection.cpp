@@ -102,16 +102,6 @@ public:
                             });
     }
 
-    std::unique_ptr<RowSet> queryWithRowIds(const QString& sql) override
-    {
-        checkOpen();
-        const QString text = prepare(sql);
-        return withRowOrder(text, plainSelectTable(text),
-                            [&](const QString& ordered) -> std::unique_ptr<RowSet> {
-                                return std::make_unique<OdbcRowSet>(m_dbc, ordered, true);
-                            });
-    }
-
     QString rowIdCondition(qint64 rowId) const override
     {
         return QStringLiteral("%1=%2").arg(QString::fromUtf16(schema::RowOrderColumn)).arg(rowId);
@@ -139,19 +129,6 @@ public:
                              const QVariantList& values) override
     {
         return insert(table, names, values, QStringLiteral(" ON CONFLICT DO NOTHING")) > 0;
-    }
-
-    qint64 lockRows(const QString& select) override
-    {
-        checkInTransaction();
-        const QString text = prepare(select) + QLatin1String(" FOR UPDATE");
-        return guarded([&] {
-            OdbcRowSet rs(m_dbc, text);
-            qint64 n = 0;
-            while (rs.next())
-                ++n;
-            return n;
-        });
     }
 
     std::unique_ptr<RowUpdate> openUpdate(const QString& select, const TableDef& table) override

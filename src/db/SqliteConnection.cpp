@@ -458,18 +458,6 @@ public:
         return std::make_unique<SqliteRowSet>(m_db, translateSql(sql, Engine::Sqlite));
     }
 
-    std::unique_ptr<RowSet> queryWithRowIds(const QString& sql) override
-    {
-        checkOpen();
-        const QString translated = translateSql(sql, Engine::Sqlite);
-        const auto select = matchSelectStarFrom(translated);
-        if (!select)
-            return std::make_unique<SqliteRowSet>(m_db, translated);
-        return std::make_unique<SqliteRowSet>(
-            m_db, QStringLiteral("SELECT _rowid_, * FROM ") + translated.mid(select->tableStart),
-            true);
-    }
-
     QString rowIdCondition(qint64 rowId) const override
     {
         return QStringLiteral("_rowid_=%1").arg(rowId);
@@ -494,14 +482,6 @@ public:
                              const QVariantList& values) override
     {
         return insert("INSERT OR IGNORE", table, names, values) > 0;
-    }
-
-    // The transaction began with BEGIN IMMEDIATE and so holds the write
-    // lock: no other connection changes any row until it ends.
-    qint64 lockRows(const QString& select) override
-    {
-        checkInTransaction();
-        return recordCount(select);
     }
 
     std::unique_ptr<RowUpdate> openUpdate(const QString& select, const TableDef& table) override
@@ -533,6 +513,8 @@ public:
                                                  table);
     }
 
+    // The transaction began with BEGIN IMMEDIATE and so holds the write
+    // lock: no other connection changes any row until it ends.
     qint64 lock(const TableRows& rows) override
     {
         checkInTransaction();

@@ -98,7 +98,7 @@ void TestStockChange::changes()
 void TestStockChange::lockingNeedsATransaction()
 {
     ConnectionPtr c = m_sandbox->open();
-    QVERIFY_THROWS_EXCEPTION(DbError, c->lockRows("SELECT * FROM DEVICE WHERE code='a'"));
+    QVERIFY_THROWS_EXCEPTION(DbError, c->lock(TableRows{"DEVICE", "code='a'"}));
 }
 
 void TestStockChange::newDatabasesKeepOneStockRowPerDevice()

@@ -74,13 +74,6 @@ public:
         return std::make_unique<Update>(m_inner->openUpdate(select, table), table, this);
     }
 
-    qint64 lockRows(const QString& select) override
-    {
-        statements << select;
-        if (beforeLock)
-            beforeLock(select);
-        return m_inner->lockRows(select);
-    }
     bool appendUnlessPresent(const QString& table, const QStringList& names,
                              const QVariantList& values) override
     {
