@@ -309,6 +309,7 @@ int runApplication(int argc, char** argv)
     if (parser.isSet(addUserOption))
         return addUser(parser.value(addUserOption), parser.value(classOption),
                        parser.value(departmentOption));
+    Backup::removeStaleTemporaries();
     return CVOKApp().run();
 }
 
