@@ -370,7 +370,11 @@ bool Backup::restoreEmbedded(const QString& copy, const QString& databaseFile,
         throw failure(problem);
     RawDb src(copy, SQLITE_OPEN_READONLY);
     RawDb dst(databaseFile, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
-    return runBackup(dst, src, progress);
+    if (!runBackup(dst, src, progress))
+        return false;
+    // Into the file itself, as after every commit of the program's own.
+    sqlite3_wal_checkpoint_v2(dst.get(), "main", SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+    return true;
 }
 
 bool Backup::restoreIntoConnection(const QString& copy, Connection& target,
