@@ -358,6 +358,7 @@ int runApplication(int argc, char** argv)
         return runLabels(parser);
     if (option("add-user"))
         return addUser(value("add-user"), value("class"), value("department"));
+    Backup::removeStaleTemporaries();
     return CVOKApp().run();
 }
 

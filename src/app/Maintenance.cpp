@@ -90,6 +90,7 @@ void Maintenance::backupDatabases(COperationLog& log, QWidget* parent)
 {
     // Written first, so that the entry is in the copy.
     log.write(QStringLiteral("备份数据库"));
+    Backup::removeStaleTemporaries();
 
     const QString folder = BackupFolder::path();
     if (!QFileInfo(folder).isDir()) {

@@ -5,6 +5,7 @@
 #include "db/Schema.h"
 #include "db/SqliteConnection.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -13,7 +14,9 @@
 
 #include <cstdio>
 #include <fcntl.h>
+#include <memory>
 #include <sqlite3.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 namespace vok {
@@ -49,12 +52,14 @@ public:
         const QByteArray path = QFile::encodeName(file);
         if (sqlite3_open_v2(path.constData(), &m_db, flags | SQLITE_OPEN_NOMUTEX, nullptr) !=
             SQLITE_OK) {
-            const QString why = m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QString();
+            const DbError why = m_db ? sqliteError(m_db)
+                                     : DbError(DbError::Failure::CannotOpen, {}, nativeName(file));
             sqlite3_close_v2(m_db);
             m_db = nullptr;
-            throw failure(QStringLiteral("无法打开数据库文件“%1”：%2").arg(nativeName(file), why));
+            throw why;
         }
         sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
+        sqlite3_extended_result_codes(m_db, 1);
     }
     ~RawDb() { sqlite3_close_v2(m_db); }
     RawDb(const RawDb&) = delete;
@@ -66,12 +71,52 @@ public:
     void exec(const char* sql)
     {
         if (sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) != SQLITE_OK)
-            throw failure(error());
+            throw sqliteError(m_db);
     }
 
 private:
     sqlite3* m_db = nullptr;
 };
+
+// Holds an advisory lock on a file or folder of ours while it is in use,
+// so that another instance's clean-up leaves it alone.
+class InUse
+{
+public:
+    explicit InUse(const QString& path)
+        : m_fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC))
+    {
+        if (m_fd >= 0)
+            ::flock(m_fd, LOCK_EX);
+    }
+    ~InUse()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    InUse(const InUse&) = delete;
+    InUse& operator=(const InUse&) = delete;
+
+    // True when nothing holds the path: a leftover of a copy that was
+    // killed. A path changed in the last seconds may be one just made.
+    static bool isStale(const QString& path)
+    {
+        if (QFileInfo(path).lastModified().secsTo(QDateTime::currentDateTime()) < 10)
+            return false;
+        const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            return false;
+        const bool free = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+        ::close(fd);
+        return free;
+    }
+
+private:
+    int m_fd;
+};
+
+constexpr char kTempSuffix[] = ".XXXXXX.tmp";
+constexpr char kScratchPrefix[] = "vok-restore-";
 
 // A temporary file beside target, removed unless it was renamed over it.
 class TempBeside
@@ -83,12 +128,13 @@ public:
         if (!QDir().mkpath(info.absolutePath()))
             throw failure(
                 QStringLiteral("无法创建文件夹“%1”。").arg(nativeName(info.absolutePath())));
-        QTemporaryFile file(info.absoluteFilePath() + QStringLiteral(".XXXXXX.tmp"));
+        QTemporaryFile file(info.absoluteFilePath() + QLatin1String(kTempSuffix));
         file.setAutoRemove(false);
         if (!file.open())
             throw failure(QStringLiteral("无法在“%1”中写入文件：%2")
                               .arg(nativeName(info.absolutePath()), file.errorString()));
         m_path = file.fileName();
+        m_inUse = std::make_unique<InUse>(m_path);
     }
     ~TempBeside()
     {
@@ -105,6 +151,7 @@ public:
 
 private:
     QString m_path;
+    std::unique_ptr<InUse> m_inUse;
 };
 
 bool syncFile(const QString& file)
@@ -142,7 +189,7 @@ bool runBackup(RawDb& dst, RawDb& src, const Backup::Progress& progress)
 {
     sqlite3_backup* b = sqlite3_backup_init(dst.get(), "main", src.get(), "main");
     if (!b)
-        throw failure(dst.error());
+        throw sqliteError(dst.get());
     for (;;) {
         const int rc = sqlite3_backup_step(b, kPagesPerStep);
         if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) {
@@ -151,7 +198,7 @@ bool runBackup(RawDb& dst, RawDb& src, const Backup::Progress& progress)
         }
         if (rc != SQLITE_OK && rc != SQLITE_DONE) {
             sqlite3_backup_finish(b);
-            throw failure(dst.error());
+            throw sqliteError(dst.get());
         }
         const int total = sqlite3_backup_pagecount(b);
         if (progress && !progress(total - sqlite3_backup_remaining(b), total)) {
@@ -162,7 +209,7 @@ bool runBackup(RawDb& dst, RawDb& src, const Backup::Progress& progress)
             break;
     }
     if (sqlite3_backup_finish(b) != SQLITE_OK)
-        throw failure(dst.error());
+        throw sqliteError(dst.get());
     return true;
 }
 
@@ -249,7 +296,7 @@ QString Backup::checkCopy(const QString& file)
                                    "SELECT 1 FROM sqlite_master WHERE type='table' AND name=? "
                                    "COLLATE NOCASE",
                                    -1, &stmt, nullptr) != SQLITE_OK)
-                return db.error();
+                return QStringLiteral("不是有效的数据库文件（%1）。").arg(db.error());
             const QByteArray name = t->name.toUtf8();
             sqlite3_bind_text(stmt, 1, name.constData(), int(name.size()), SQLITE_TRANSIENT);
             if (sqlite3_step(stmt) != SQLITE_ROW)
@@ -323,7 +370,11 @@ bool Backup::restoreEmbedded(const QString& copy, const QString& databaseFile,
         throw failure(problem);
     RawDb src(copy, SQLITE_OPEN_READONLY);
     RawDb dst(databaseFile, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
-    return runBackup(dst, src, progress);
+    if (!runBackup(dst, src, progress))
+        return false;
+    // Into the file itself, as after every commit of the program's own.
+    sqlite3_wal_checkpoint_v2(dst.get(), "main", SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+    return true;
 }
 
 bool Backup::restoreIntoConnection(const QString& copy, Connection& target,
@@ -334,10 +385,13 @@ bool Backup::restoreIntoConnection(const QString& copy, Connection& target,
         throw failure(problem);
     // The copy is read from a scratch file: opening it through the engine
     // would change its journal mode.
-    QTemporaryDir scratch;
+    QTemporaryDir scratch(QDir(QDir::tempPath()).filePath(QLatin1String(kScratchPrefix)) +
+                          QStringLiteral("XXXXXX"));
+    const InUse inUse(scratch.path());
     const QString file = scratch.filePath(QStringLiteral("copy.db"));
     if (!scratch.isValid() || !QFile::copy(copy, file))
         throw failure(QStringLiteral("无法读取副本“%1”。").arg(nativeName(copy)));
+    QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner);
     const ConnectionPtr source = openSqliteConnection(file);
     Transaction replace(target);
     if (!copyRows(*source, target, true, progress))
@@ -345,6 +399,32 @@ bool Backup::restoreIntoConnection(const QString& copy, Connection& target,
     replace.commit();
     source->close();
     return true;
+}
+
+void Backup::removeStaleTemporaries()
+{
+    // Copies under way in the backup folder and, for the data kept by a
+    // restore, in the data folder: "vok1.db.XXXXXX.tmp" and its journals.
+    for (const QString& folder : {BackupFolder::path(), DataFolder::path()}) {
+        const QDir dir(folder);
+        for (const QString& name :
+             dir.entryList({QStringLiteral("vok*.db.??????.tmp")}, QDir::Files | QDir::Hidden)) {
+            const QString path = dir.filePath(name);
+            if (!InUse::isStale(path))
+                continue;
+            for (const char* suffix : {"-journal", "-wal", "-shm", ""})
+                QFile::remove(path + QLatin1String(suffix));
+        }
+    }
+    // The scratch folders of restores into a server.
+    const QDir temp(QDir::tempPath());
+    for (const QString& name :
+         temp.entryList({QLatin1String(kScratchPrefix) + QStringLiteral("??????")},
+                        QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const QString path = temp.filePath(name);
+        if (QFileInfo(path).isWritable() && InUse::isStale(path))
+            QDir(path).removeRecursively();
+    }
 }
 
 bool Backup::DepartmentDb::onServer() const

@@ -69,6 +69,12 @@ struct DepartmentDb
     QString copyName() const;
 };
 
+// Removes what copies killed half-way left behind: their temporary files
+// in the backup and data folders and the scratch folders of restores in
+// the system's temporary folder. A file another instance is still
+// writing is left alone.
+void removeStaleTemporaries();
+
 bool backup(const DepartmentDb& department, const QString& target, const Progress& progress = {});
 bool restore(const QString& copy, const DepartmentDb& department, const Progress& progress = {});
 

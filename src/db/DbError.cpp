@@ -56,6 +56,9 @@ QString failureText(DbError::Failure failure, const QString& file)
         return QStringLiteral("无法连接数据库服务器。请检查网络和服务器是否已开启，然后再试。");
     case F::ConnectionLost:
         return QStringLiteral("与数据库服务器的连接已断开，操作没有完成，未保存任何更改。");
+    case F::BadValue:
+        return QStringLiteral("数据库不接受输入的值（日期、时间或数字的写法不对），操作没有完成。"
+                              "请检查输入的值后再试。");
     case F::LoginRefused:
         return QStringLiteral("数据库服务器拒绝登录。请让管理员检查数据源中的数据库帐户和密码。");
     }

@@ -31,7 +31,8 @@ public:
         Unique,         // a unique key refused the row
         Unreachable,    // the server cannot be reached
         ConnectionLost, // the server connection broke off
-        LoginRefused    // the server refused the database account
+        LoginRefused,   // the server refused the database account
+        BadValue        // the engine refused a value (a date, a number)
     };
 
     DbError(quint32 code, QString text);

@@ -61,14 +61,17 @@ DbError::Failure failureOf(const Diagnostics& d)
     if (says("server closed the connection") || says("no connection to the server") ||
         says("terminating connection") || says("could not send data to server") ||
         says("could not receive data from server") || says("connection to server was lost") ||
-        d.state == QLatin1String("08S01") || d.state == QLatin1String("08003") ||
-        d.state == QLatin1String("08006") || d.state.startsWith(QLatin1String("57P")))
+        says("connection lost") || says("connection dead") || d.state == QLatin1String("08S01") ||
+        d.state == QLatin1String("08003") || d.state == QLatin1String("08006") ||
+        d.state.startsWith(QLatin1String("57P")))
         return F::ConnectionLost;
     if (d.state == QLatin1String("08001") || d.state == QLatin1String("08004") ||
         says("could not connect to server") || says("connection refused"))
         return F::Unreachable;
     if (d.state == QLatin1String("23505"))
         return F::Unique;
+    if (d.state.startsWith(QLatin1String("22")))
+        return F::BadValue;
     if (d.state == QLatin1String("53100"))
         return F::DiskFull;
     if (d.state == QLatin1String("25006"))

@@ -51,6 +51,10 @@ DbError::Failure failureOf(int extendedCode, const QString& file)
     case SQLITE_CORRUPT:
     case SQLITE_NOTADB:
         return DbError::Failure::Damaged;
+    case SQLITE_MISMATCH:
+    case SQLITE_RANGE:
+    case SQLITE_TOOBIG:
+        return DbError::Failure::BadValue;
     case SQLITE_CONSTRAINT:
         if (extendedCode == SQLITE_CONSTRAINT_UNIQUE ||
             extendedCode == SQLITE_CONSTRAINT_PRIMARYKEY)
@@ -755,6 +759,11 @@ void createPrivateFile(const QString& file)
 }
 
 } // namespace
+
+DbError sqliteError(sqlite3* db)
+{
+    return engineError(db);
+}
 
 void finishPendingCheckpoints()
 {

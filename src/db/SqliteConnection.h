@@ -2,7 +2,11 @@
 
 #include "db/Connection.h"
 
+struct sqlite3;
+
 namespace vok {
+
+class DbError;
 
 // Opens an embedded SQLite department database. A missing file is created
 // with the nine tables; an existing one must be a complete, undamaged
@@ -18,6 +22,10 @@ ConnectionPtr openSqliteConnection(const QString& file);
 // tables and their columns in order. Throws DbError: the refusal, whose
 // first line says what is wrong, or Failure::Damaged.
 void checkDepartmentFile(const QString& file);
+
+// The last failure of a raw SQLite handle, as the user is told it: the
+// failure's Chinese text with what to do, SQLite's own text under it.
+DbError sqliteError(sqlite3* db);
 
 // One more try at the checkpoints a reader kept from finishing; for the
 // way out of the program (a signal to end it).

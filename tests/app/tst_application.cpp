@@ -139,5 +139,52 @@ void TestApplication::versionAndHelp()
         QCOMPARE(output, shown.first());
 }
 
+void TestApplication::labels_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("error");
+    QTest::addColumn<QStringList>("printed"); // texts on the pages
+    QTest::newRow("a4") << QStringList{"--labels", "D001", "AB-1/2"} << 0 << ""
+                        << QStringList{"D001", "投影仪", "AB-1/2", "交换机"};
+    QTest::newRow("label printer") << QStringList{"--labels", "AB-1/2", "--layout", "label"} << 0
+                                   << "" << QStringList{"AB-1/2", "交换机"};
+    QTest::newRow("unknown code") << QStringList{"--labels", "D001", "X9", "Y8"} << 2
+                                  << "vok: 设备代码中没有设备号：X9、Y8\n"
+                                  << QStringList{};
+    QTest::newRow("unknown layout") << QStringList{"--labels", "D001", "--layout", "a5"} << 2
+                                    << "vok: 没有标签格式“a5”，可用：a4 label\n"
+                                    << QStringList{};
+    QTest::newRow("no code") << QStringList{"--labels"} << 2 << "vok: 没有给出设备号。\n"
+                             << QStringList{};
+}
+
+void TestApplication::labels()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, exitCode);
+    QFETCH(QString, error);
+    QFETCH(QStringList, printed);
+    {
+        const ConnectionPtr db = m_sandbox->open("VOK1");
+        db->execute("INSERT INTO DEVICE_CODE (code,name) VALUES('D001','投影仪')");
+        db->execute("INSERT INTO DEVICE_CODE (code,name) VALUES('AB-1/2','交换机')");
+        db->close();
+    }
+    const QString pdf = m_sandbox->dataDir() + "/labels.pdf";
+    QString errors;
+    QCOMPARE(run(args + QStringList{"--pdf", pdf}, {}, &errors), exitCode);
+    QCOMPARE(errors, error);
+    QCOMPARE(QFileInfo::exists(pdf), exitCode == 0);
+    if (exitCode != 0)
+        return;
+    QProcess text;
+    text.start("pdftotext", {pdf, "-"});
+    QVERIFY(text.waitForFinished(60000));
+    const QString pages = QString::fromUtf8(text.readAllStandardOutput());
+    for (const QString& t : printed)
+        QVERIFY2(pages.contains(t), qPrintable(t));
+}
+
 QTEST_GUILESS_MAIN(TestApplication)
 #include "tst_application.moc"

@@ -7,6 +7,11 @@
 #include <QDir>
 #include <QTest>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+#include <utime.h>
+
 using namespace vok;
 
 namespace {
@@ -67,6 +72,9 @@ private slots:
     void badCopyIsRefusedAndChangesNothing();
     void cancelledOrFailedBackupKeepsThePreviousCopy();
     void copyRestoresOnTheOtherEngine();
+    void engineFailureIsToldInChinese();
+    void copiesArePrivate();
+    void leftoversOfKilledCopiesAreRemoved();
 
 private:
     QString copyFile() const { return m_backupDir.filePath(QStringLiteral("vok1.db")); }
@@ -254,6 +262,69 @@ void TestBackup::copyRestoresOnTheOtherEngine()
     other->execute("INSERT INTO DEVICE_CODE(code,name) VALUES('999','旧')");
     QVERIFY(Backup::restoreIntoConnection(copyFile(), *other));
     QCOMPARE(dump(*other), before);
+}
+
+void TestBackup::engineFailureIsToldInChinese()
+{
+    const QString file = m_sandbox->dataDir() + "/vok9.db";
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(QByteArray(8192, 'x'));
+    f.close();
+    try {
+        Backup::copyEmbedded(file, copyFile());
+        QFAIL("copied");
+    } catch (const DbError& e) {
+        QCOMPARE(e.text(), "数据库文件“" + QDir::toNativeSeparators(file) +
+                               "”已损坏，不能使用。请用备份恢复数据库。\nfile is not a database");
+    }
+    QVERIFY(!QFileInfo::exists(copyFile()));
+}
+
+// Copies hold the password hashes: readable by their owner alone, on
+// either engine (the server's copy is made through the embedded engine).
+void TestBackup::copiesArePrivate()
+{
+    QVERIFY(Backup::backup(kVok1, copyFile()));
+    const QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::WriteGroup |
+                                            QFileDevice::ReadOther | QFileDevice::WriteOther;
+    QCOMPARE(QFileInfo(copyFile()).permissions() & others, QFileDevice::Permissions());
+}
+
+void TestBackup::leftoversOfKilledCopiesAreRemoved()
+{
+    BackupFolder::setPath(m_backupDir.path());
+    const qint64 hourAgo = QDateTime::currentSecsSinceEpoch() - 3600;
+    const utimbuf aged{hourAgo, hourAgo};
+    const auto make = [&](const QString& path, bool old) {
+        QFile f(path);
+        f.open(QIODevice::WriteOnly);
+        f.write("SQLite format 3");
+        f.close();
+        if (old)
+            ::utime(QFile::encodeName(path).constData(), &aged);
+    };
+    const QString killed = copyFile() + ".Ab3dEf.tmp";
+    const QString writing = copyFile() + ".Xy9zQw.tmp"; // another instance holds it
+    const QString fresh = copyFile() + ".Fr35hh.tmp";   // just made, not yet held
+    const QString other = m_backupDir.filePath("notes.tmp");
+    make(killed, true);
+    make(killed + "-journal", true);
+    make(writing, true);
+    make(fresh, false);
+    make(other, true);
+    const int held = ::open(QFile::encodeName(writing).constData(), O_RDONLY);
+    QVERIFY(held >= 0 && ::flock(held, LOCK_EX) == 0);
+    QTemporaryDir scratch(QDir::tempPath() + "/vok-restore-XXXXXX");
+    make(scratch.filePath("copy.db"), true);
+    QCOMPARE(::utime(QFile::encodeName(scratch.path()).constData(), &aged), 0);
+
+    Backup::removeStaleTemporaries();
+    ::close(held);
+    BackupFolder::setPath(QString());
+    QCOMPARE(QDir(m_backupDir.path()).entryList(QDir::Files),
+             (QStringList{"notes.tmp", "vok1.db.Fr35hh.tmp", "vok1.db.Xy9zQw.tmp"}));
+    QVERIFY(!QFileInfo::exists(scratch.path()));
 }
 
 QTEST_GUILESS_MAIN(TestBackup)

@@ -75,6 +75,7 @@ private slots:
     void confirmedChangesAreInTheFileAlone_data();
     void confirmedChangesAreInTheFileAlone();
     void failuresAreToldInChinese();
+    void newDatabaseIsPrivate();
 
 private:
     QString file() const { return m_sandbox->dataDir() + "/vok1.db"; }
@@ -304,6 +305,23 @@ void TestDatabaseFile::failuresAreToldInChinese()
     QCOMPARE(failure(*c, "INSERT INTO HOWDO (do_what) VALUES (zeroblob(100000))"),
              "磁盘已满，无法写入数据库，操作没有完成。请腾出磁盘空间后再试。"
              "\ndatabase or disk is full");
+}
+
+// The stock and the password hashes are not for every local user: a new
+// database, its journals and a data folder the program makes are the
+// owner's alone.
+void TestDatabaseFile::newDatabaseIsPrivate()
+{
+    const QString folder = m_sandbox->dataDir() + "/new/vok";
+    auto c = openSqliteConnection(folder + "/vok1.db");
+    c->append("DEVICE_IN", {"code"}, {"a"});
+    const QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::WriteGroup |
+                                            QFileDevice::ExeGroup | QFileDevice::ReadOther |
+                                            QFileDevice::WriteOther | QFileDevice::ExeOther;
+    for (const char* name : {"", "/vok1.db", "/vok1.db-wal", "/vok1.db-shm"}) {
+        QVERIFY2(QFileInfo::exists(folder + name), name);
+        QCOMPARE(QFileInfo(folder + name).permissions() & others, QFileDevice::Permissions());
+    }
 }
 
 QTEST_MAIN(TestDatabaseFile)

@@ -68,6 +68,7 @@ private slots:
     void everyActionOffersTheReconnectAgain();
     void refusedLogInIsTold();
     void uniqueKeyIsTold();
+    void refusedValueIsTold();
 
 private:
     std::unique_ptr<test::Sandbox> m_sandbox;
@@ -240,6 +241,18 @@ void TestServerFailures::uniqueKeyIsTold()
     QCOMPARE(twice.failure(), DbError::Failure::Unique);
     QVERIFY2(twice.text().startsWith(failureText(DbError::Failure::Unique) + "\nERROR: duplicate"),
              qPrintable(twice.text()));
+}
+
+void TestServerFailures::refusedValueIsTold()
+{
+    auto c = m_sandbox->open();
+    const DbError refused =
+        failureOf([&] { c->execute("INSERT INTO DEVICE_IN (code, in_date) VALUES ('a', 'abc')"); });
+    QCOMPARE(refused.failure(), DbError::Failure::BadValue);
+    QVERIFY2(
+        refused.text().startsWith("数据库不接受输入的值（日期、时间或数字的写法不对），操作没有"
+                                  "完成。请检查输入的值后再试。\nERROR: invalid input syntax"),
+        qPrintable(refused.text()));
 }
 
 QTEST_MAIN(TestServerFailures)
