@@ -174,7 +174,12 @@ void TestApplication::labels()
     const QString pdf = m_sandbox->dataDir() + "/labels.pdf";
     QString errors;
     QCOMPARE(run(args + QStringList{"--pdf", pdf}, {}, &errors), exitCode);
-    QCOMPARE(errors, error);
+    // The program's own lines, without what Qt may say of the session.
+    QString own;
+    for (const QString& line : errors.split('\n', Qt::SkipEmptyParts))
+        if (line.startsWith("vok: "))
+            own += line + '\n';
+    QCOMPARE(own, error);
     QCOMPARE(QFileInfo::exists(pdf), exitCode == 0);
     if (exitCode != 0)
         return;
