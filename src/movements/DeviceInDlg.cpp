@@ -1,15 +1,18 @@
 #include "movements/DeviceInDlg.h"
 
-#include "core/TableAccess.h"
-
+#include "core/DeviceCatalogue.h"
 #include "core/StockChange.h"
+#include "core/TableAccess.h"
 #include "db/Schema.h"
+#include "stock/LabelDlg.h"
 #include "ui/FieldExchange.h"
+#include "ui/MessageService.h"
 #include "ui/Refusal.h"
 #include "ui/RunChange.h"
 
 #include <QComboBox>
 #include <QLineEdit>
+#include <algorithm>
 
 namespace vok {
 
@@ -70,6 +73,27 @@ void CDeviceInDlg::confirm()
     if (!done)
         return;
     completeEntry(QStringLiteral("添加入库信息"));
+    offerLabels(code, std::max(1, int(number)));
+}
+
+QString CDeviceInDlg::labelQuestion(int units)
+{
+    return QStringLiteral("是否为这次入库的 %1 件设备打印标签？").arg(units);
+}
+
+void CDeviceInDlg::offerLabels(const QString& code, int units)
+{
+    if (Messages::show(labelQuestion(units), QString(), Messages::Icon::Question,
+                       Messages::Buttons::YesNo, this) != Messages::Answer::Yes)
+        return;
+    QString name;
+    runChange(this, [&] { name = deviceName(connection(), code); });
+    // The form has closed: the labels stand on their own, over the main
+    // window.
+    auto* labels =
+        new CLabelDlg(QList<DeviceLabel>(units, DeviceLabel{code, name}), parentWidget());
+    labels->setAttribute(Qt::WA_DeleteOnClose);
+    labels->open();
 }
 
 } // namespace vok

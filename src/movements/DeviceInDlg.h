@@ -19,10 +19,14 @@ public:
 
     CDeviceInDlg(const FormContext& context, QWidget* parent = nullptr);
 
+    // Asked after a stock-in: labels for the units received, if wanted.
+    static QString labelQuestion(int units);
+
 protected:
     void confirm() override;
 
 private:
+    void offerLabels(const QString& code, int units);
     QLineEdit* m_provider;
     QLineEdit* m_teleno;
     QLineEdit* m_number;

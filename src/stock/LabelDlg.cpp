@@ -50,7 +50,9 @@ CLabelDlg::CLabelDlg(QList<DeviceLabel> labels, QWidget* parent)
     auto* firstLabel = new QLabel(QStringLiteral("从第几张开始(&S)："), this);
     firstLabel->setBuddy(m_first);
     form->addRow(firstLabel, m_first);
-    form->addRow(new QLabel(QStringLiteral("共 %1 张标签。").arg(m_labels.size()), this));
+    auto* count = new QLabel(QStringLiteral("共 %1 张标签。").arg(m_labels.size()), this);
+    count->setObjectName(QStringLiteral("count"));
+    form->addRow(count);
 
     auto* buttons = new QDialogButtonBox(this);
     QPushButton* print =

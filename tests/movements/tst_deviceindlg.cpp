@@ -2,6 +2,7 @@
 #include "core/OperationLog.h"
 #include "db/DbError.h"
 #include "movements/DeviceInDlg.h"
+#include "stock/LabelDlg.h"
 #include "support/FormTest.h"
 #include "support/ScriptedConnection.h"
 #include "support/TestSupport.h"
@@ -213,18 +214,20 @@ void TestDeviceInDlg::newDeviceGetsStockRowWithLimitsOne_data()
 {
     QTest::addColumn<QString>("quantity");
     QTest::addColumn<QString>("stored");
+    QTest::addColumn<int>("labels"); // offered: one a unit received
     QTest::newRow("lower bound") << "1"
-                                 << "1";
+                                 << "1" << 1;
     QTest::newRow("upper bound") << "10000"
-                                 << "10000";
+                                 << "10000" << 10000;
     QTest::newRow("fraction, blanks around") << " 2.5 "
-                                             << "2.5";
+                                             << "2.5" << 2;
 }
 
 void TestDeviceInDlg::newDeviceGetsStockRowWithLimitsOne()
 {
     QFETCH(QString, quantity);
     QFETCH(QString, stored);
+    QFETCH(int, labels);
     auto form = openForm();
     QVERIFY(test::type(*form, {{"device", "B2"},
                                {"provider", QStringLiteral("供应商甲")},
@@ -233,8 +236,21 @@ void TestDeviceInDlg::newDeviceGetsStockRowWithLimitsOne()
                                {"price", "10000"},
                                {"buyer", QStringLiteral("王五")}}));
     QVERIFY(test::press(*form, "confirm"));
-    QCOMPARE(Messages::shownTexts(), QStringList{kDone});
+    QCOMPARE(
+        Messages::shownTexts(),
+        (QStringList{kDone, QStringLiteral("是否为这次入库的 %1 件设备打印标签？").arg(labels)}));
     QCOMPARE(Messages::shown().at(0).icon, Messages::Icon::None);
+    // Answered yes: the label dialog, one label a unit, over the main window.
+    CLabelDlg* labelDlg = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* l = qobject_cast<CLabelDlg*>(w))
+            labelDlg = l;
+    QVERIFY(labelDlg);
+    QTRY_VERIFY(labelDlg->isVisible());
+    QVERIFY(labelDlg->findChild<QLabel*>("count"));
+    QCOMPARE(labelDlg->findChild<QLabel*>("count")->text(),
+             QStringLiteral("共 %1 张标签。").arg(labels));
+    labelDlg->close();
     QCOMPARE(stockIns(), (QList<QStringList>{{"B2", "2004-01-05 09:03:07", "供应商甲", "0101234567",
                                               stored, "10000", "王五"}}));
     QCOMPARE(stock(), (QList<QStringList>{{"B2", stored, "1", "1", stored}}));
@@ -249,6 +265,7 @@ void TestDeviceInDlg::secondStockInRaisesNowAndTotal()
     m_db->execute("INSERT INTO DEVICE(code,now_number,high_number,low_number,total_number) "
                   "VALUES('a1',5,20,2,50)");
     for (const char* q : {"2.5", "3"}) {
+        Messages::queueAnswer(Messages::Answer::No); // no labels
         auto form = openForm();
         QVERIFY(test::type(*form,
                            {{"device", "a1"}, {"number", QString::fromLatin1(q)}, {"price", "1"}}));
@@ -257,7 +274,8 @@ void TestDeviceInDlg::secondStockInRaisesNowAndTotal()
     }
     QCOMPARE(stock(), (QList<QStringList>{{"a1", "10.5", "20", "2", "55.5"}}));
     QCOMPARE(stockIns().size(), 2);
-    QCOMPARE(Messages::shownTexts(), (QStringList{kDone, kDone}));
+    QCOMPARE(Messages::shownTexts(), (QStringList{kDone, CDeviceInDlg::labelQuestion(2), kDone,
+                                                  CDeviceInDlg::labelQuestion(3)}));
 }
 
 void TestDeviceInDlg::timeIsComposedUnpaddedFromBothPickers_data()
@@ -300,6 +318,7 @@ void TestDeviceInDlg::timeIsComposedUnpaddedFromBothPickers()
 void TestDeviceInDlg::quotesArePlainText()
 {
     for (int i = 0; i < 2; ++i) {
+        Messages::queueAnswer(Messages::Answer::No); // no labels
         auto form = openForm();
         QVERIFY(test::type(*form, {{"device", "A'1"},
                                    {"provider", "x' OR '1'='1"},
@@ -309,7 +328,8 @@ void TestDeviceInDlg::quotesArePlainText()
         QVERIFY(test::press(*form, "confirm"));
         QVERIFY(!form->isVisible());
     }
-    QCOMPARE(Messages::shownTexts(), (QStringList{kDone, kDone}));
+    QCOMPARE(Messages::shownTexts(), (QStringList{kDone, CDeviceInDlg::labelQuestion(4), kDone,
+                                                  CDeviceInDlg::labelQuestion(4)}));
     QCOMPARE(stock(), (QList<QStringList>{{"A'1", "8", "1", "1", "8"}}));
     const auto rows = stockIns();
     QCOMPARE(rows.size(), 2);
