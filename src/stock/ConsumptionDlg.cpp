@@ -8,6 +8,7 @@
 #include "db/RowRecord.h"
 #include "ui/ComErrorBox.h"
 #include "ui/CommandTable.h"
+#include "ui/DeviceScan.h"
 #include "ui/DialogStyle.h"
 #include "ui/FileDialogService.h"
 #include "ui/ListCommands.h"
@@ -94,6 +95,7 @@ CConsumptionDlg::CConsumptionDlg(const FormContext& context, QWidget* parent)
     }
     m_device = new QComboBox(this);
     m_device->setObjectName(QStringLiteral("device"));
+    DeviceScan::attach(m_device);
     m_device->addItem(kAllDevices);
     try {
         for (const auto& [code, name] : catalogueNames(*m_context.connection)) {

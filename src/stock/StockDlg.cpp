@@ -6,6 +6,7 @@
 #include "db/Schema.h"
 #include "ui/ComErrorBox.h"
 #include "ui/CommandTable.h"
+#include "ui/DeviceScan.h"
 #include "ui/DialogStyle.h"
 #include "ui/EntryForm.h"
 #include "ui/FieldExchange.h"
@@ -95,6 +96,8 @@ CStockDlg::CStockDlg(const FormContext& context, QWidget* parent)
     m_code->setEditable(true);
     m_code->setInsertPolicy(QComboBox::NoInsert);
     limitText(m_code, schema::Device, DeviceCol::code);
+    // A scanned code shows its stock row, when the list holds one.
+    DeviceScan::attach(m_code, [this] { chooseListedCode(m_code->currentText()); });
     m_nowEdit = named(new QLineEdit(changeBox), u"now");
     m_highEdit = named(new QLineEdit(changeBox), u"high");
     m_lowEdit = named(new QLineEdit(changeBox), u"low");
@@ -204,6 +207,18 @@ bool CStockDlg::takeCode(QString& code)
     // what may be another device's code.
     FieldExchange dx(this);
     return dx.text(m_code, code, schema::Device, DeviceCol::code);
+}
+
+void CStockDlg::chooseListedCode(const QString& code)
+{
+    const RecordListModel* records = m_list->records();
+    for (int row = 0; row < records->rowCount(); ++row) {
+        if (records->text(row, DeviceCol::code) == code) {
+            m_list->selectRow(row);
+            onRowChosen(row);
+            return;
+        }
+    }
 }
 
 void CStockDlg::onRowChosen(int row)

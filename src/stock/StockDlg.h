@@ -52,6 +52,8 @@ private:
     void onQuery();
     void onPrint();
     void onRowChosen(int row);
+    // Shows the listed stock row of a code, if the list holds one.
+    void chooseListedCode(const QString& code);
 
     // Takes the four quantities and the query fields, in order, with their
     // checks; false when one fails (its message is shown).

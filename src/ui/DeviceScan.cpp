@@ -56,12 +56,14 @@ bool DeviceScan::eventFilter(QObject* watched, QEvent* event)
 
 void DeviceScan::finish()
 {
-    const QString code = m_typed;
+    // An editable list holds what was typed in its edit.
+    const QString code = m_list->isEditable() ? m_list->currentText().trimmed() : m_typed;
     m_typed.clear();
     if (!code.isEmpty()) {
         const int index = m_list->findText(code, Qt::MatchExactly | Qt::MatchCaseSensitive);
         if (index < 0) {
-            m_list->setCurrentIndex(m_indexBefore);
+            if (!m_list->isEditable())
+                m_list->setCurrentIndex(m_indexBefore);
             Messages::notice(unknownCodeText(code), m_list->window(), QString(),
                              Messages::Icon::Exclamation);
             return;
@@ -76,7 +78,9 @@ void DeviceScan::finish()
 void DeviceScan::focusNextField()
 {
     for (QWidget* w = m_list->nextInFocusChain(); w && w != m_list; w = w->nextInFocusChain()) {
-        if ((w->focusPolicy() & Qt::TabFocus) && w->isVisible() && w->isEnabled()) {
+        // The list's own edit is part of the list.
+        if ((w->focusPolicy() & Qt::TabFocus) && w->isVisible() && w->isEnabled() &&
+            !m_list->isAncestorOf(w)) {
             w->setFocus(Qt::TabFocusReason);
             return;
         }

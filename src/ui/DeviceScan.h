@@ -15,7 +15,8 @@ namespace vok {
 // form (chosen) and moves the focus to the next field. A code that is not
 // in the list is named in a message and the list is left as it was. Enter
 // on the list never reaches the form's default button, so it never closes
-// the form; with nothing typed it takes the device shown and moves on.
+// the form; with nothing typed it takes the device shown and moves on. In a
+// list with an edit the code is the edit's text.
 class DeviceScan : public QObject
 {
     Q_OBJECT

@@ -15,6 +15,7 @@
 #include "ui/RecordListView.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDateEdit>
 #include <QDir>
 #include <QImage>
@@ -52,6 +53,7 @@ private slots:
     void demandReturnsAndMonths();
     void chartsExportAsPng();
     void bothPrint();
+    void consumptionTakesAScannedCode();
 
 private:
     void exec(const char* sql) { m_db->execute(u(sql)); }
@@ -392,6 +394,21 @@ void TestReconcile::bothPrint()
     QVERIFY(test::press(*consumption(), "print"));
     QVERIFY(QFile(pdf).size() > 1000);
     QVERIFY(Messages::shown().isEmpty());
+}
+
+void TestReconcile::consumptionTakesAScannedCode()
+{
+    seedLedger();
+    auto form = consumption();
+    auto* device = form->findChild<QComboBox*>("device");
+    device->setFocus();
+    QTRY_VERIFY(device->hasFocus());
+    QTest::keyClicks(device, "002");
+    QTest::keyClick(device, Qt::Key_Return);
+    QVERIFY(form->isVisible());
+    QCOMPARE(device->currentText(), u("002"));
+    QVERIFY(!device->hasFocus());
+    QVERIFY(Messages::shownTexts().isEmpty());
 }
 
 QTEST_MAIN(TestReconcile)

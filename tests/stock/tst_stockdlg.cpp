@@ -9,6 +9,7 @@
 #include "support/ScriptedConnection.h"
 #include "support/TestSupport.h"
 #include "ui/CommandTable.h"
+#include "ui/DeviceScan.h"
 #include "ui/MessageService.h"
 #include "ui/PrintReport.h"
 #include "ui/QueryGroup.h"
@@ -86,6 +87,8 @@ private slots:
     void query();
     void codeListFailureClosesTheForm();
     void readOnlyClassMayListQueryPrintAndRead();
+    void scannedCodeShowsItsStockRow_data();
+    void scannedCodeShowsItsStockRow();
 
 private:
     std::unique_ptr<CStockDlg> openForm(int classNumber = 1);
@@ -539,6 +542,36 @@ void TestStockDlg::readOnlyClassMayListQueryPrintAndRead()
     QVERIFY(test::press(*form, Exit));
     QVERIFY(!form->isVisible());
     QCOMPARE(stock().size(), 4);
+}
+
+void TestStockDlg::scannedCodeShowsItsStockRow_data()
+{
+    QTest::addColumn<QString>("code");
+    QTest::addColumn<QString>("now"); // 1: the form's first figure, nothing shown
+    QTest::newRow("a listed code") << "A1"
+                                   << "5";
+    QTest::newRow("a code without a stock row") << "c3"
+                                                << "1";
+    QTest::newRow("unknown") << "Z9"
+                             << "1";
+}
+
+void TestStockDlg::scannedCodeShowsItsStockRow()
+{
+    QFETCH(QString, code);
+    QFETCH(QString, now);
+    auto form = openForm();
+    auto* combo = test::control<QComboBox>(*form, Code);
+    combo->setFocus();
+    QTRY_VERIFY(combo->hasFocus());
+    QTest::keyClicks(combo, code);
+    QTest::keyClick(combo, Qt::Key_Return);
+    QVERIFY(form->isVisible());
+    QCOMPARE(test::control<QLineEdit>(*form, Now)->text(), now);
+    const bool known = code != QLatin1String("Z9");
+    QCOMPARE(Messages::shownTexts(),
+             known ? QStringList() : QStringList{DeviceScan::unknownCodeText(code)});
+    QCOMPARE(QApplication::focusWidget() == test::control<QLineEdit>(*form, Now), known);
 }
 
 QTEST_MAIN(TestStockDlg)
