@@ -90,8 +90,7 @@ int addUser(const QString& userName, const QString& classText, const QString& de
     }
     const std::optional<QString> cs = departmentConnectionString(department, userName, password);
     if (!cs) {
-        printError(QStringLiteral("部门选择项不正确: %1（可选: %2）")
-                       .arg(department, departmentNames().join(QLatin1Char(' '))));
+        printError(unknownDepartmentText(department));
         return 2;
     }
     try {

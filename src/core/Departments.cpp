@@ -37,4 +37,10 @@ std::optional<QString> departmentConnectionString(const QString& department,
     return std::nullopt;
 }
 
+QString unknownDepartmentText(const QString& department)
+{
+    return QStringLiteral("部门选择项不正确: %1（可选: %2）")
+        .arg(department, departmentNames().join(QLatin1Char(' ')));
+}
+
 } // namespace vok

@@ -22,4 +22,7 @@ QStringList departmentNames();
 std::optional<QString> departmentConnectionString(const QString& department,
                                                   const QString& userName, const QString& password);
 
+// What the command line says of a department that is not one of the five.
+QString unknownDepartmentText(const QString& department);
+
 } // namespace vok

@@ -28,8 +28,7 @@ int writeLabels(const LabelRequest& request, QString* error)
     const std::optional<QString> cs =
         departmentConnectionString(request.department, QString(), QString());
     if (!cs) {
-        *error = QStringLiteral("部门选择项不正确: %1（可选: %2）")
-                     .arg(request.department, departmentNames().join(QLatin1Char(' ')));
+        *error = unknownDepartmentText(request.department);
         return 2;
     }
     QList<DeviceLabel> labels;

@@ -30,8 +30,7 @@ int writeTableReport(const ReportRequest& request, QString* error)
     const std::optional<QString> cs =
         departmentConnectionString(request.department, request.preparer, QString());
     if (!cs) {
-        *error = QStringLiteral("部门选择项不正确: %1（可选: %2）")
-                     .arg(request.department, departmentNames().join(QLatin1Char(' ')));
+        *error = unknownDepartmentText(request.department);
         return 2;
     }
     // The condition is checked before any database is opened.
