@@ -78,43 +78,6 @@ private:
     sqlite3* m_db = nullptr;
 };
 
-// Holds an advisory lock on a file or folder of ours while it is in use,
-// so that another instance's clean-up leaves it alone.
-class InUse
-{
-public:
-    explicit InUse(const QString& path)
-        : m_fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC))
-    {
-        if (m_fd >= 0)
-            ::flock(m_fd, LOCK_EX);
-    }
-    ~InUse()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    InUse(const InUse&) = delete;
-    InUse& operator=(const InUse&) = delete;
-
-    // True when nothing holds the path: a leftover of a copy that was
-    // killed. A path changed in the last seconds may be one just made.
-    static bool isStale(const QString& path)
-    {
-        if (QFileInfo(path).lastModified().secsTo(QDateTime::currentDateTime()) < 10)
-            return false;
-        const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0)
-            return false;
-        const bool free = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-        ::close(fd);
-        return free;
-    }
-
-private:
-    int m_fd;
-};
-
 constexpr char kTempSuffix[] = ".XXXXXX.tmp";
 constexpr char kScratchPrefix[] = "vok-restore-";
 
@@ -134,7 +97,7 @@ public:
             throw failure(QStringLiteral("无法在“%1”中写入文件：%2")
                               .arg(nativeName(info.absolutePath()), file.errorString()));
         m_path = file.fileName();
-        m_inUse = std::make_unique<InUse>(m_path);
+        m_inUse = std::make_unique<Backup::InUse>(m_path);
     }
     ~TempBeside()
     {
@@ -151,7 +114,7 @@ public:
 
 private:
     QString m_path;
-    std::unique_ptr<InUse> m_inUse;
+    std::unique_ptr<Backup::InUse> m_inUse;
 };
 
 bool syncFile(const QString& file)
@@ -170,6 +133,7 @@ void finishCopy(TempBeside& temp, const QString& target)
 {
     {
         RawDb db(temp.path(), SQLITE_OPEN_READWRITE);
+        db.exec("PRAGMA synchronous=OFF"); // synced as a whole below
         db.exec("PRAGMA journal_mode=DELETE");
     }
     const QString problem = Backup::checkCopy(temp.path());
@@ -271,6 +235,36 @@ void BackupFolder::setPath(const QString& path)
     overridePath() = path;
 }
 
+QString BackupFolder::historyPath()
+{
+    return QDir(path()).filePath(QStringLiteral("历史"));
+}
+
+Backup::InUse::InUse(const QString& path)
+    : m_fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC))
+{
+    if (m_fd >= 0)
+        ::flock(m_fd, LOCK_EX);
+}
+
+Backup::InUse::~InUse()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+bool Backup::InUse::isStale(const QString& path)
+{
+    if (QFileInfo(path).lastModified().secsTo(QDateTime::currentDateTime()) < 10)
+        return false;
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool free = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    ::close(fd);
+    return free;
+}
+
 QString Backup::checkCopy(const QString& file)
 {
     if (!QFileInfo(file).isFile())
@@ -331,6 +325,9 @@ bool Backup::copyEmbedded(const QString& databaseFile, const QString& target,
         src.exec("BEGIN");
         src.exec("SELECT COUNT(*) FROM sqlite_master");
         RawDb dst(temp.path(), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+        // The temporary file is put on the disk as a whole before it
+        // counts: syncing each of its steps would only cost time.
+        dst.exec("PRAGMA synchronous=OFF");
         if (!runBackup(dst, src, progress))
             return false;
         src.exec("COMMIT");
@@ -351,6 +348,7 @@ bool Backup::copyFromConnection(Connection& source, const QString& target, const
         // placeholder that reserved the name goes first.
         QFile::remove(temp.path());
         const ConnectionPtr copy = openSqliteConnection(temp.path());
+        copy->execute(QStringLiteral("PRAGMA synchronous=OFF")); // synced as a whole at the end
         Transaction write(*copy);
         if (!copyRows(source, *copy, false, progress))
             return false;
@@ -360,6 +358,49 @@ bool Backup::copyFromConnection(Connection& source, const QString& target, const
     }
     finishCopy(temp, target);
     return true;
+}
+
+QList<std::pair<QString, qint64>> Backup::rowCounts(const QString& copy)
+{
+    RawDb db(copy, SQLITE_OPEN_READONLY);
+    QList<std::pair<QString, qint64>> counts;
+    for (const TableDef* t : schema::all()) {
+        const QByteArray sql = QStringLiteral("SELECT COUNT(*) FROM %1").arg(t->name).toUtf8();
+        sqlite3_stmt* stmt = nullptr;
+        if (sqlite3_prepare_v2(db.get(), sql.constData(), -1, &stmt, nullptr) != SQLITE_OK)
+            throw sqliteError(db.get());
+        const int rc = sqlite3_step(stmt);
+        const qint64 n = rc == SQLITE_ROW ? sqlite3_column_int64(stmt, 0) : 0;
+        sqlite3_finalize(stmt);
+        if (rc != SQLITE_ROW)
+            throw sqliteError(db.get());
+        counts.append({t->name, n});
+    }
+    return counts;
+}
+
+void Backup::placeCopy(const QString& file, const QString& target)
+{
+    TempBeside temp(target);
+    QFile in(file);
+    QFile out(temp.path());
+    if (!in.open(QIODevice::ReadOnly))
+        throw failure(QStringLiteral("无法读取“%1”：%2").arg(nativeName(file), in.errorString()));
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        throw failure(
+            QStringLiteral("无法写入“%1”：%2").arg(nativeName(temp.path()), out.errorString()));
+    while (!in.atEnd()) {
+        const QByteArray block = in.read(1 << 20);
+        if (block.isEmpty() || out.write(block) != block.size())
+            throw failure(
+                QStringLiteral("无法写入“%1”：%2").arg(nativeName(temp.path()), out.errorString()));
+    }
+    out.close();
+    if (!syncFile(temp.path()) || std::rename(QFile::encodeName(temp.path()).constData(),
+                                              QFile::encodeName(target).constData()) != 0)
+        throw failure(QStringLiteral("无法把副本存为“%1”。").arg(nativeName(target)));
+    temp.release();
+    syncFile(QFileInfo(target).absolutePath());
 }
 
 bool Backup::restoreEmbedded(const QString& copy, const QString& databaseFile,
@@ -387,7 +428,7 @@ bool Backup::restoreIntoConnection(const QString& copy, Connection& target,
     // would change its journal mode.
     QTemporaryDir scratch(QDir(QDir::tempPath()).filePath(QLatin1String(kScratchPrefix)) +
                           QStringLiteral("XXXXXX"));
-    const InUse inUse(scratch.path());
+    const Backup::InUse inUse(scratch.path());
     const QString file = scratch.filePath(QStringLiteral("copy.db"));
     if (!scratch.isValid() || !QFile::copy(copy, file))
         throw failure(QStringLiteral("无法读取副本“%1”。").arg(nativeName(copy)));
@@ -415,6 +456,15 @@ void Backup::removeStaleTemporaries()
             for (const char* suffix : {"-journal", "-wal", "-shm", ""})
                 QFile::remove(path + QLatin1String(suffix));
         }
+    }
+    // Generations being written: "2026-12-09_173045.XXXXXX.tmp" in the
+    // history, renamed only once complete.
+    const QDir history(BackupFolder::historyPath());
+    for (const QString& name : history.entryList(
+             {QStringLiteral("*.??????.tmp")}, QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden)) {
+        const QString path = history.filePath(name);
+        if (InUse::isStale(path))
+            QDir(path).removeRecursively();
     }
     // The scratch folders of restores into a server.
     const QDir temp(QDir::tempPath());

@@ -2,6 +2,7 @@
 
 #include "db/Connection.h"
 
+#include <QList>
 #include <QString>
 #include <functional>
 
@@ -13,6 +14,8 @@ namespace BackupFolder {
 QString path();
 // Set by --backup-dir and by tests; an empty text goes back to the default.
 void setPath(const QString& path);
+// The dated generations of earlier backups: 历史 in the backup folder.
+QString historyPath();
 } // namespace BackupFolder
 
 // Copies of department databases. A copy is always an SQLite file of the
@@ -24,6 +27,24 @@ namespace Backup {
 // Reports how far a copy has got (done of total units); returning false
 // cancels it, and nothing is changed.
 using Progress = std::function<bool(qint64 done, qint64 total)>;
+
+// Holds an advisory lock on a file or folder of ours while it is in use,
+// so that another instance's clean-up leaves it alone.
+class InUse
+{
+public:
+    explicit InUse(const QString& path);
+    ~InUse();
+    InUse(const InUse&) = delete;
+    InUse& operator=(const InUse&) = delete;
+
+    // True when nothing holds the path: a leftover of a copy that was
+    // killed. A path changed in the last seconds may be one just made.
+    static bool isStale(const QString& path);
+
+private:
+    int m_fd;
+};
 
 // Why the file is not a sound copy (cannot be opened, fails the
 // integrity check, lacks one of the nine tables); empty when it is.
@@ -41,6 +62,14 @@ bool copyEmbedded(const QString& databaseFile, const QString& target,
 // transaction, into target as an embedded database; same temporary file,
 // check and rename as copyEmbedded. False when cancelled.
 bool copyFromConnection(Connection& source, const QString& target, const Progress& progress = {});
+
+// The number of rows of each of the tables of a copy, in the schema's
+// order.
+QList<std::pair<QString, qint64>> rowCounts(const QString& copy);
+
+// Copies a file to target through a temporary file beside it, renamed
+// over target once it is on the disk.
+void placeCopy(const QString& file, const QString& target);
 
 // Puts the content of a checked copy into an embedded database file through
 // the backup API: one write transaction, so connections other program
@@ -70,8 +99,9 @@ struct DepartmentDb
 };
 
 // Removes what copies killed half-way left behind: their temporary files
-// in the backup and data folders and the scratch folders of restores in
-// the system's temporary folder. A file another instance is still
+// in the backup and data folders, the temporary folders of generations in
+// the history and the scratch folders of restores in the system's
+// temporary folder. A file another instance is still
 // writing is left alone.
 void removeStaleTemporaries();
 

@@ -1,0 +1,299 @@
+#include "core/BackupGenerations.h"
+
+#include "core/Departments.h"
+#include "db/DbError.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace vok {
+
+namespace {
+
+const QString kRecordName = QStringLiteral("内容.json");
+
+DbError failure(const QString& text)
+{
+    return DbError(DbError::kFail, text);
+}
+
+QString native(const QString& path)
+{
+    return QDir::toNativeSeparators(path);
+}
+
+QByteArray sha256Of(const QString& file)
+{
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData(&f);
+    return hash.result().toHex();
+}
+
+void syncPath(const QString& path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+QJsonObject toJson(const GenerationCopy& c)
+{
+    QJsonArray rows;
+    for (const auto& [table, n] : c.rows)
+        rows.append(QJsonArray{table, n});
+    return {{QStringLiteral("dsn"), c.dsn},
+            {QStringLiteral("file"), c.file},
+            {QStringLiteral("size"), c.size},
+            {QStringLiteral("sha256"), QString::fromLatin1(c.sha256)},
+            {QStringLiteral("rows"), rows}};
+}
+
+GenerationCopy fromJson(const QJsonObject& o)
+{
+    GenerationCopy c;
+    c.dsn = o.value(QStringLiteral("dsn")).toString();
+    c.file = o.value(QStringLiteral("file")).toString();
+    c.size = o.value(QStringLiteral("size")).toInteger(-1);
+    c.sha256 = o.value(QStringLiteral("sha256")).toString().toLatin1();
+    for (const QJsonValue& r : o.value(QStringLiteral("rows")).toArray()) {
+        const QJsonArray pair = r.toArray();
+        c.rows.append({pair.at(0).toString(), pair.at(1).toInteger()});
+    }
+    return c;
+}
+
+// Reads a generation's record; verified when every copy it names is there
+// as recorded.
+void readRecord(GenerationInfo& info, bool deep)
+{
+    QFile f(QDir(info.path).filePath(kRecordName));
+    if (!f.open(QIODevice::ReadOnly))
+        return;
+    const QJsonDocument doc = QJsonDocument::fromJson(f.readAll());
+    for (const QJsonValue& v : doc.object().value(QStringLiteral("copies")).toArray())
+        info.copies.append(fromJson(v.toObject()));
+    bool sound = !info.copies.isEmpty();
+    for (const GenerationCopy& c : std::as_const(info.copies)) {
+        const QString file = QDir(info.path).filePath(c.file);
+        // A name that leads out of the folder is no copy of it.
+        if (c.file.isEmpty() || c.file.contains(QLatin1Char('/')) ||
+            QFileInfo(file).size() != c.size || (deep && sha256Of(file) != c.sha256))
+            sound = false;
+    }
+    info.generation.verified = sound;
+}
+
+void writeRecord(const QString& folder, const QList<GenerationCopy>& copies)
+{
+    QJsonArray list;
+    for (const GenerationCopy& c : copies)
+        list.append(toJson(c));
+    const QString path = QDir(folder).filePath(kRecordName);
+    QFile f(path);
+    const QByteArray data = QJsonDocument(QJsonObject{{QStringLiteral("copies"), list}}).toJson();
+    if (!f.open(QIODevice::WriteOnly) || f.write(data) != data.size() || !f.flush())
+        throw failure(QStringLiteral("无法写入“%1”。").arg(native(path)));
+    f.close();
+    syncPath(path);
+}
+
+// A generation name not yet taken: two backups within one second get
+// consecutive seconds.
+QDateTime freeTime(const QDir& history, QDateTime t)
+{
+    t = t.addMSecs(-t.time().msec());
+    while (QFileInfo::exists(history.filePath(generationName(t))))
+        t = t.addSecs(1);
+    return t;
+}
+
+QStringList prune(const QDateTime& now, const QString& newest)
+{
+    const auto generations = [](bool deep) {
+        QList<BackupGeneration> g;
+        for (const GenerationInfo& info : BackupGenerations::list(deep))
+            g << info.generation;
+        return g;
+    };
+    // The cheap look first; when it would remove anything, every
+    // generation that lets it go is read through once more.
+    if (generationsToRemove(generations(false), now).isEmpty())
+        return {};
+    QStringList removed;
+    const QDir history(BackupFolder::historyPath());
+    for (const QString& name : generationsToRemove(generations(true), now)) {
+        if (name == newest)
+            continue;
+        if (QDir(history.filePath(name)).removeRecursively())
+            removed << name;
+    }
+    return removed;
+}
+
+// Copies in the backup folder from before there was a history (or from a
+// program that keeps none) become a generation of their own before the
+// first generation replaces them, dated by their files.
+void keepEarlierCopies(const QString& folder, const QDir& history)
+{
+    if (!BackupGenerations::list().isEmpty())
+        return;
+    QStringList sound;
+    QDateTime newest;
+    for (const Department& d : departments()) {
+        const QString file = QDir(folder).filePath(Backup::DepartmentDb{d.dsn}.copyName());
+        if (!QFileInfo(file).isFile() || !Backup::checkCopy(file).isEmpty())
+            continue;
+        sound << file;
+        newest = std::max(newest, QFileInfo(file).lastModified());
+    }
+    if (sound.isEmpty())
+        return;
+    const QString name = generationName(freeTime(history, newest));
+    QTemporaryDir temp(history.filePath(name + QStringLiteral(".XXXXXX.tmp")));
+    if (!temp.isValid())
+        return;
+    const Backup::InUse inUse(temp.path());
+    QList<GenerationCopy> copies;
+    for (const QString& file : std::as_const(sound)) {
+        const QString fileName = QFileInfo(file).fileName();
+        const QString copy = QDir(temp.path()).filePath(fileName);
+        Backup::placeCopy(file, copy);
+        copies.append({fileName.section(QLatin1Char('.'), 0, 0).toUpper(), fileName,
+                       QFileInfo(copy).size(), sha256Of(copy), Backup::rowCounts(copy)});
+    }
+    writeRecord(temp.path(), copies);
+    syncPath(temp.path());
+    if (std::rename(QFile::encodeName(temp.path()).constData(),
+                    QFile::encodeName(history.filePath(name)).constData()) == 0)
+        temp.setAutoRemove(false);
+    syncPath(history.path());
+}
+
+} // namespace
+
+qint64 GenerationInfo::size() const
+{
+    qint64 n = 0;
+    for (const GenerationCopy& c : copies)
+        n += c.size;
+    return n;
+}
+
+QString GenerationInfo::departmentNames() const
+{
+    QStringList names;
+    for (const GenerationCopy& c : copies) {
+        QString name = c.dsn;
+        for (const Department& d : departments())
+            if (d.dsn == c.dsn)
+                name = d.name;
+        names << name;
+    }
+    return names.join(QStringLiteral("、"));
+}
+
+QList<GenerationInfo> BackupGenerations::list(bool deep)
+{
+    const QDir history(BackupFolder::historyPath());
+    QList<GenerationInfo> found;
+    for (const QString& name : history.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const QDateTime time = generationTime(name);
+        if (!time.isValid())
+            continue;
+        GenerationInfo info{{name, time, false}, history.filePath(name), {}};
+        readRecord(info, deep);
+        found << info;
+    }
+    std::sort(found.begin(), found.end(), [](const GenerationInfo& a, const GenerationInfo& b) {
+        return a.generation.time > b.generation.time;
+    });
+    return found;
+}
+
+std::optional<BackupGenerations::Taken> BackupGenerations::take(const QDateTime& now,
+                                                                const Progress& progress)
+{
+    Backup::removeStaleTemporaries();
+    const QString folder = BackupFolder::path();
+    const QDir history(BackupFolder::historyPath());
+    if (!QDir().mkpath(history.path()))
+        throw failure(QStringLiteral("无法创建文件夹“%1”。").arg(native(history.path())));
+
+    keepEarlierCopies(folder, history);
+
+    QList<std::pair<Department, Backup::DepartmentDb>> todo;
+    for (const Department& d : departments()) {
+        const Backup::DepartmentDb db{d.dsn};
+        if (db.exists())
+            todo.append({d, db});
+    }
+    if (todo.isEmpty())
+        throw failure(QStringLiteral("没有可以备份的部门数据库。"));
+
+    // Written under a name that never counts as a generation, and renamed
+    // only when every copy in it has verified.
+    const QString name = generationName(freeTime(history, now));
+    QTemporaryDir temp(history.filePath(name + QStringLiteral(".XXXXXX.tmp")));
+    if (!temp.isValid())
+        throw failure(
+            QStringLiteral("无法在“%1”中写入：%2").arg(native(history.path()), temp.errorString()));
+    const Backup::InUse inUse(temp.path());
+
+    QList<GenerationCopy> copies;
+    for (int i = 0; i < todo.size(); ++i) {
+        const auto& [department, db] = todo.at(i);
+        if (progress.started)
+            progress.started(int(i), int(todo.size()), department.name);
+        const QString file = QDir(temp.path()).filePath(db.copyName());
+        try {
+            if (!Backup::backup(db, file, progress.copy))
+                return std::nullopt;
+            copies.append({db.dsn, db.copyName(), QFileInfo(file).size(), sha256Of(file),
+                           Backup::rowCounts(file)});
+        } catch (const DbError& e) {
+            throw DbError(
+                e.code(),
+                QStringLiteral("%1（%2）：%3").arg(department.name, db.copyName(), e.text()));
+        }
+    }
+    writeRecord(temp.path(), copies);
+    syncPath(temp.path());
+    const QString placed = history.filePath(name);
+    if (std::rename(QFile::encodeName(temp.path()).constData(),
+                    QFile::encodeName(placed).constData()) != 0)
+        throw failure(QStringLiteral("无法把备份存为“%1”。").arg(native(placed)));
+    temp.setAutoRemove(false);
+    syncPath(history.path());
+
+    // The copies in the backup folder itself are the newest generation.
+    for (const GenerationCopy& c : std::as_const(copies))
+        Backup::placeCopy(QDir(placed).filePath(c.file), QDir(folder).filePath(c.file));
+
+    return Taken{name, int(copies.size()), prune(now, name)};
+}
+
+bool BackupGenerations::due(const QDateTime& now)
+{
+    for (const GenerationInfo& info : list())
+        if (info.generation.verified)
+            return info.generation.time.secsTo(now) > 24 * 3600;
+    return true;
+}
+
+} // namespace vok

@@ -1,0 +1,80 @@
+#pragma once
+
+#include "core/BackupRetention.h"
+#include "db/Backup.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <functional>
+#include <optional>
+
+namespace vok {
+
+// One department's copy in a generation, as recorded when it was taken.
+struct GenerationCopy
+{
+    QString dsn;  // "VOK1"
+    QString file; // "vok1.db"
+    qint64 size = 0;
+    QByteArray sha256; // hex
+    // Rows of each table, in the schema's order.
+    QList<std::pair<QString, qint64>> rows;
+};
+
+// A generation folder of the history and what it holds.
+struct GenerationInfo
+{
+    BackupGeneration generation;
+    QString path;
+    QList<GenerationCopy> copies;
+
+    qint64 size() const;
+    // "部门A、部门C"
+    QString departmentNames() const;
+};
+
+// The dated generations of backup copies in the history of the backup
+// folder (备份/历史/2026-12-09_173045/vok1.db …). A generation is written
+// into a temporary folder, each copy checked, its record ("内容.json":
+// size, SHA-256 and rows per table of every copy) written last, and only
+// then renamed to its time's name; the copies directly in the backup folder
+// are then replaced by its files, so they are always the newest
+// generation. Earlier generations are removed by the retention rule, and
+// only after a new one has been verified.
+namespace BackupGenerations {
+
+// Reports a step: the department being copied (index of count) and how far
+// its copy has got. Returning false cancels the whole generation.
+struct Progress
+{
+    std::function<void(int index, int count, const QString& department)> started;
+    Backup::Progress copy;
+};
+
+// What a generation taken wrote.
+struct Taken
+{
+    QString name;
+    int departments = 0;
+    QStringList removed; // generations the retention rule let go
+};
+
+// Every generation folder of the history, newest first. A generation is
+// verified when its record is there and every copy has its recorded size;
+// with deep, also its recorded SHA-256.
+QList<GenerationInfo> list(bool deep = false);
+
+// Takes one generation of every department database that exists, at the
+// time now. Throws DbError with the user's text when a copy fails or does
+// not verify; then no generation is added and nothing is removed or
+// replaced. Nothing when cancelled (the same holds).
+std::optional<Taken> take(const QDateTime& now, const Progress& progress = {});
+
+// True when the newest verified generation is older than a day, or there
+// is none.
+bool due(const QDateTime& now);
+
+} // namespace BackupGenerations
+
+} // namespace vok

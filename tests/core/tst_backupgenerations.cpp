@@ -1,0 +1,250 @@
+#include "core/BackupGenerations.h"
+#include "db/DbError.h"
+#include "support/TestSupport.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QTest>
+
+#include <utime.h>
+
+using namespace vok;
+
+// Generations of backups taken over simulated days, on either engine.
+class TestBackupGenerations : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup() { m_sandbox.reset(); }
+
+    void keepsWhatTheRuleKeeps_data();
+    void keepsWhatTheRuleKeeps();
+    void damagedGenerationCountsForNothing_data();
+    void damagedGenerationCountsForNothing();
+    void failedBackupChangesNothing();
+    void interruptedBackupLeavesEarlierGenerations_data();
+    void interruptedBackupLeavesEarlierGenerations();
+    void dueAfterADay();
+
+private:
+    // "d3" is day 3 at 17:00, "d3+5m" five minutes later.
+    static QDateTime at(const QString& when);
+    static QString name(const QString& when) { return generationName(at(when)); }
+    void take(const QString& when);
+    // Takes d0 and puts copies of it in the history as d1 … dLast, as if
+    // taken on those days.
+    void seed(int last);
+    // The generation names in the history, newest first, and which of
+    // them verify.
+    QStringList names(bool verifiedOnly = false);
+    QString backupFolder() const { return BackupFolder::path(); }
+
+    std::unique_ptr<test::Sandbox> m_sandbox;
+    int m_departments = 0;
+};
+
+void TestBackupGenerations::init()
+{
+    m_sandbox = std::make_unique<test::Sandbox>();
+    m_sandbox->open()->execute(
+        "INSERT INTO DEVICE(code,now_number,high_number,low_number,total_number) "
+        "VALUES('001',5,10,1,8)");
+    m_sandbox->open(QStringLiteral("VOK3"))->close();
+    m_departments = test::onServer() ? 5 : 2;
+}
+
+QDateTime TestBackupGenerations::at(const QString& when)
+{
+    const QStringList parts = when.mid(1).split(u'+');
+    QDateTime t = QDateTime(QDate(2026, 12, 1), QTime(17, 0, 0)).addDays(parts.at(0).toInt());
+    if (parts.size() > 1)
+        t = t.addSecs(60 * parts.at(1).chopped(1).toInt());
+    return t;
+}
+
+void TestBackupGenerations::take(const QString& when)
+{
+    const auto taken = BackupGenerations::take(at(when));
+    QVERIFY(taken);
+    QCOMPARE(taken->name, name(when));
+    QCOMPARE(taken->departments, m_departments);
+}
+
+void TestBackupGenerations::seed(int last)
+{
+    take("d0");
+    const QDir history(BackupFolder::historyPath());
+    const QDir first(history.filePath(name("d0")));
+    for (int d = 1; d <= last; ++d) {
+        const QString folder = history.filePath(name(QStringLiteral("d%1").arg(d)));
+        QVERIFY(QDir().mkpath(folder));
+        for (const QString& file : first.entryList(QDir::Files))
+            QVERIFY(QFile::copy(first.filePath(file), folder + "/" + file));
+    }
+}
+
+QStringList TestBackupGenerations::names(bool verifiedOnly)
+{
+    QStringList out;
+    for (const GenerationInfo& g : BackupGenerations::list(true))
+        if (!verifiedOnly || g.generation.verified)
+            out << g.generation.name;
+    return out;
+}
+
+void TestBackupGenerations::keepsWhatTheRuleKeeps_data()
+{
+    QTest::addColumn<QStringList>("backups");
+    QTest::addColumn<QStringList>("kept"); // newest first
+    QStringList daily, dailyKept;
+    for (int d = 0; d < 12; ++d)
+        daily << QStringLiteral("d%1").arg(d);
+    for (int d = 11; d >= 2; --d)
+        dailyKept << QStringLiteral("d%1").arg(d);
+    QTest::newRow("twelve days") << daily << dailyKept;
+    QStringList burst, burstKept{"d8"};
+    for (int m = 0; m < 12; ++m)
+        burst << QStringLiteral("d0+%1m").arg(m * 5);
+    for (int m = 11; m >= 3; --m)
+        burstKept << QStringLiteral("d0+%1m").arg(m * 5);
+    QTest::newRow("twelve in an hour, one more eight days later") << (burst << "d8") << burstKept;
+}
+
+void TestBackupGenerations::keepsWhatTheRuleKeeps()
+{
+    QFETCH(QStringList, backups);
+    QFETCH(QStringList, kept);
+    for (const QString& when : backups)
+        take(when);
+    QStringList expected;
+    for (const QString& when : kept)
+        expected << name(when);
+    QCOMPARE(names(true), expected);
+    QCOMPARE(names(), expected);
+
+    // The copies in the backup folder are those of the newest generation.
+    const GenerationInfo newest = BackupGenerations::list().first();
+    QCOMPARE(newest.copies.size(), m_departments);
+    for (const GenerationCopy& c : newest.copies) {
+        QFile folderCopy(QDir(backupFolder()).filePath(c.file));
+        QVERIFY(folderCopy.open(QIODevice::ReadOnly));
+        QCOMPARE(QCryptographicHash::hash(folderCopy.readAll(), QCryptographicHash::Sha256).toHex(),
+                 c.sha256);
+    }
+    // Rows per table, as recorded.
+    QCOMPARE(newest.copies.first().dsn, QString("VOK1"));
+    QCOMPARE(newest.copies.first().rows.value(1), (std::pair<QString, qint64>("DEVICE", 1)));
+}
+
+void TestBackupGenerations::damagedGenerationCountsForNothing_data()
+{
+    QTest::addColumn<QString>("damage");
+    QTest::newRow("a copy lost its tail") << "truncate";
+    QTest::newRow("a byte changed in a copy") << "flip";
+}
+
+void TestBackupGenerations::damagedGenerationCountsForNothing()
+{
+    QFETCH(QString, damage);
+    seed(10);
+
+    QFile copy(QDir(BackupFolder::historyPath()).filePath(name("d9") + "/vok1.db"));
+    if (damage == "truncate") {
+        QVERIFY(copy.resize(copy.size() - 1024));
+    } else {
+        QVERIFY(copy.open(QIODevice::ReadWrite));
+        QVERIFY(copy.seek(copy.size() / 2));
+        const char byte = copy.peek(1).at(0);
+        QVERIFY(copy.putChar(char(~byte)));
+        copy.close();
+    }
+
+    // d9 does not count among the newest ten: d0 goes, d1 stays, as the
+    // rule keeps it while only nine good ones are newer; d9 stays too,
+    // being of this week.
+    take("d11");
+    QStringList expected;
+    for (int d = 11; d >= 1; --d)
+        expected << name(QStringLiteral("d%1").arg(d));
+    QCOMPARE(names(), expected);
+    expected.removeOne(name("d9"));
+    QCOMPARE(names(true), expected);
+}
+
+void TestBackupGenerations::failedBackupChangesNothing()
+{
+    seed(10);
+    const QStringList before = names();
+    QFile copy(QDir(backupFolder()).filePath("vok1.db"));
+    QVERIFY(copy.open(QIODevice::ReadOnly));
+    const QByteArray folderCopy = copy.readAll();
+    copy.close();
+
+    // A department database that lacks a table gives no sound copy.
+    m_sandbox->open()->execute("DROP TABLE DEVICE_NEED");
+    try {
+        BackupGenerations::take(at("d11"));
+        QFAIL("a backup of a damaged database went through");
+    } catch (const DbError& e) {
+        QVERIFY2(e.text().startsWith("部门A（vok1.db）："), qPrintable(e.text()));
+    }
+    QCOMPARE(names(), before);
+    QCOMPARE(QDir(BackupFolder::historyPath()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+             QStringList(before.rbegin(), before.rend()));
+    QVERIFY(copy.open(QIODevice::ReadOnly));
+    QCOMPARE(copy.readAll(), folderCopy);
+}
+
+void TestBackupGenerations::interruptedBackupLeavesEarlierGenerations_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("cancelled at the second department") << "cancel";
+    QTest::newRow("a killed backup's temporary folder") << "leftover";
+}
+
+void TestBackupGenerations::interruptedBackupLeavesEarlierGenerations()
+{
+    QFETCH(QString, how);
+    seed(2);
+    const QStringList before = names(true);
+    const QDir history(BackupFolder::historyPath());
+
+    if (how == "cancel") {
+        BackupGenerations::Progress progress;
+        int started = 0;
+        progress.started = [&started](int, int, const QString&) { ++started; };
+        progress.copy = [&started](qint64, qint64) { return started < 2; };
+        QVERIFY(!BackupGenerations::take(at("d3"), progress));
+        QCOMPARE(names(true), before);
+        QCOMPARE(history.entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size(), 3);
+        return;
+    }
+    // What a backup killed while copying the second department left: one
+    // copy and no record, under a temporary name.
+    const QString leftover = history.filePath(name("d3") + ".Ab3dEf.tmp");
+    QVERIFY(QDir().mkpath(leftover));
+    QVERIFY(QFile::copy(history.filePath(before.first() + "/vok1.db"), leftover + "/vok1.db"));
+    QCOMPARE(names(), before);
+    utimbuf aged{};
+    aged.actime = aged.modtime = QDateTime::currentSecsSinceEpoch() - 60;
+    QCOMPARE(::utime(QFile::encodeName(leftover).constData(), &aged), 0);
+
+    take("d4");
+    QVERIFY(!QFileInfo::exists(leftover));
+    QCOMPARE(names(true), QStringList{name("d4")} + before);
+}
+
+void TestBackupGenerations::dueAfterADay()
+{
+    QVERIFY(BackupGenerations::due(at("d0")));
+    take("d0");
+    QVERIFY(!BackupGenerations::due(at("d1")));
+    QVERIFY(BackupGenerations::due(at("d1+1m")));
+    // A generation that does not verify is no backup.
+    QFile::remove(QDir(BackupFolder::historyPath()).filePath(name("d0") + "/vok1.db"));
+    QVERIFY(BackupGenerations::due(at("d0+1m")));
+}
+
+QTEST_MAIN(TestBackupGenerations)
+#include "tst_backupgenerations.moc"
