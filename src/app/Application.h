@@ -13,6 +13,8 @@ void loadTranslations(QCoreApplication& app);
 //   --init           create the five department databases and exit
 //   --add-user NAME --class C --department 部门A
 //                    write one account (password from standard input), exit
+//   --backup [--backup-dir DIR]
+//                    take one backup generation, exit 0 or non-zero with why
 //   --version, --help  print the version or the options (Chinese and English)
 int runApplication(int argc, char** argv);
 

@@ -1,6 +1,9 @@
 #include "app/Maintenance.h"
 
+#include "app/RestoreDlg.h"
 #include "app/VOKDlg.h"
+#include "core/BackupGenerations.h"
+#include "core/Clock.h"
 #include "core/Departments.h"
 #include "core/OperationLog.h"
 #include "db/Backup.h"
@@ -90,7 +93,6 @@ void Maintenance::backupDatabases(COperationLog& log, QWidget* parent)
 {
     // Written first, so that the entry is in the copy.
     log.write(QStringLiteral("备份数据库"));
-    Backup::removeStaleTemporaries();
 
     const QString folder = BackupFolder::path();
     if (!QFileInfo(folder).isDir()) {
@@ -106,48 +108,50 @@ void Maintenance::backupDatabases(COperationLog& log, QWidget* parent)
         }
     }
 
-    // Every question first, so that the progress window never stands over
-    // one; then the copies.
-    QList<std::pair<Department, Backup::DepartmentDb>> todo;
+    // One question for all the copies of the last backup; they stay in the
+    // history whatever the answer.
+    QStringList present;
+    int count = 0;
     for (const Department& d : departments()) {
         const Backup::DepartmentDb db{d.dsn};
-        if (!db.exists())
-            continue;
-        if (QFileInfo::exists(QDir(folder).filePath(db.copyName()))) {
-            const Answer a = Messages::show(
-                QStringLiteral("文件夹“%1”中已经有文件“%2”（%3 上一次的备份）。\r\n\r\n"
-                               "是否用 %3 现在的数据替换它？")
-                    .arg(native(folder), db.copyName(), d.name),
-                QStringLiteral("确认文件替换"), Icon::Question, Buttons::YesNoCancel, parent);
-            if (a == Answer::Cancel)
-                break;
-            if (a == Answer::No)
-                continue;
-        }
-        todo.append({d, db});
+        if (QFileInfo::exists(QDir(folder).filePath(db.copyName())))
+            present << db.copyName();
+        if (db.exists())
+            ++count;
     }
+    if (!present.isEmpty() &&
+        Messages::show(QStringLiteral("文件夹“%1”中已经有上一次的备份（%2）。\r\n\r\n"
+                                      "是否用现在的数据替换它们？上一次的备份仍保存在“%3”中。")
+                           .arg(native(folder), present.join(QStringLiteral("、")),
+                                native(BackupFolder::historyPath())),
+                       QStringLiteral("确认文件替换"), Icon::Question, Buttons::YesNo,
+                       parent) != Answer::Yes)
+        return;
 
-    QStringList failed;
+    std::optional<BackupGenerations::Taken> taken;
+    QString why;
     {
-        CopyProgress progress(int(todo.size()), parent);
-        for (int i = 0; i < todo.size(); ++i) {
-            const auto& [department, db] = todo.at(i);
-            const QString target = QDir(folder).filePath(db.copyName());
-            const QString label = departmentLabel(department, db.copyName());
-            progress.start(i, QStringLiteral("正在备份 %1…").arg(label));
-            try {
-                if (!Backup::backup(db, target, progress.callback())) {
-                    failed << QStringLiteral("%1：已取消。").arg(label);
-                    break;
-                }
-            } catch (const DbError& e) {
-                failed << QStringLiteral("%1：%2").arg(label, e.text());
-            }
+        CopyProgress progress(count, parent);
+        BackupGenerations::Progress steps;
+        steps.started = [&progress](int index, int, const QString& department) {
+            progress.start(index, QStringLiteral("正在备份 %1…").arg(department));
+        };
+        steps.copy = progress.callback();
+        try {
+            taken = BackupGenerations::take(Clock::now(), steps);
+            if (!taken)
+                why = QStringLiteral("已取消。");
+        } catch (const DbError& e) {
+            why = e.text();
         }
     }
-    if (!failed.isEmpty())
-        report(QStringLiteral("以下数据库没有备份，备份文件夹中原有的副本保持不变：\r\n%1")
-                   .arg(failed.join(QStringLiteral("\r\n"))),
+    if (taken)
+        report(QStringLiteral("已备份 %1 个部门数据库到 %2。")
+                   .arg(QString::number(taken->departments), native(folder)),
+               Icon::Information, parent);
+    else
+        report(QStringLiteral("备份没有完成：%1\r\n备份文件夹中原有的副本和历史备份保持不变。")
+                   .arg(why),
                Icon::Exclamation, parent);
 }
 
@@ -164,16 +168,48 @@ struct RestoreItem
     QString label() const { return departmentLabel(department, db.copyName()); }
 };
 
-QList<RestoreItem> copiesFound(const QString& folder)
+// The copies of a generation and the departments they go into.
+QList<RestoreItem> copiesIn(const GenerationInfo& generation)
 {
     QList<RestoreItem> found;
-    for (const Department& d : departments()) {
-        const Backup::DepartmentDb db{d.dsn};
-        const QString copy = QDir(folder).filePath(db.copyName());
-        if (QFileInfo(copy).isFile())
-            found.append({d, db, copy});
-    }
+    for (const Department& d : departments())
+        for (const GenerationCopy& c : generation.copies)
+            if (c.dsn == d.dsn)
+                found.append(
+                    {d, Backup::DepartmentDb{d.dsn}, QDir(generation.path).filePath(c.file)});
     return found;
+}
+
+// The generations a restore offers, newest first; a damaged one is listed
+// as such, and its sound copies still restore. With none, the copies in
+// the backup folder itself (a backup from before the history) stand as
+// one.
+QList<GenerationInfo> restorable(const QString& folder)
+{
+    QList<GenerationInfo> offered = BackupGenerations::list();
+    if (!offered.isEmpty())
+        return offered;
+    GenerationInfo copies;
+    copies.path = folder;
+    copies.generation.verified = true;
+    for (const Department& d : departments()) {
+        const QString name = Backup::DepartmentDb{d.dsn}.copyName();
+        const QFileInfo file(QDir(folder).filePath(name));
+        if (!file.isFile())
+            continue;
+        QList<std::pair<QString, qint64>> rows;
+        try {
+            rows = Backup::rowCounts(file.filePath());
+        } catch (const DbError&) {
+            // Named by the checks before any copying.
+            copies.generation.verified = false;
+        }
+        copies.copies.append({d.dsn, name, file.size(), {}, rows});
+        copies.generation.time = std::max(copies.generation.time, file.lastModified());
+    }
+    if (!copies.copies.isEmpty())
+        offered << copies;
+    return offered;
 }
 
 // The copies that pass every check, whose department the user agrees to
@@ -301,11 +337,18 @@ void Maintenance::restoreDatabases(const CurrentUser& user, COperationLog& log,
         return;
 
     const QString folder = BackupFolder::path();
-    const QList<RestoreItem> found = copiesFound(folder);
-    if (found.isEmpty())
+    const QList<GenerationInfo> offered = restorable(folder);
+    QList<RestoreItem> found;
+    if (offered.isEmpty()) {
         report(
             QStringLiteral("备份文件夹“%1”中没有备份文件，没有还原任何数据。").arg(native(folder)),
             Icon::Information, parent);
+    } else {
+        CRestoreDlg choice(offered, parent);
+        if (choice.exec() != QDialog::Accepted)
+            return;
+        found = copiesIn(choice.chosen());
+    }
 
     // Copies checked and questions asked first, then the copying.
     QStringList failed;

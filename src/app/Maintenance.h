@@ -16,13 +16,16 @@ struct CurrentUser;
 // service; copying shows a progress dialog titled "文件拷贝".
 namespace Maintenance {
 
-// Writes "备份数据库" into the log, then copies every department database
-// that exists into the backup folder as vok1.db … vok5.db, asking before
-// creating the folder and before replacing a copy. A copy that fails or is
-// cancelled leaves the previous one in place; the user is told which.
+// Writes "备份数据库" into the log, then takes a generation of every
+// department database that exists (BackupGenerations::take), asking
+// before creating the folder and once before replacing the copies of the
+// last backup in it. Ends with a word of what was written where, or why
+// nothing was: a failed or cancelled backup changes no copy and no
+// generation.
 void backupDatabases(COperationLog& log, QWidget* parent);
 
-// Refused to class 3. Puts every sound copy of the backup folder (the
+// Refused to class 3. Lists the generations for the user to choose one
+// (the newest that verifies at first) and puts each of its sound copies (the
 // user agreeing) into its department database, keeping the data as it
 // stood beside it in the data folder, then opens the current user's
 // department again, hands the new connection to replace and writes

@@ -2,6 +2,7 @@
 
 #include "admin/LoginDlg.h"
 #include "app/AboutDlg.h"
+#include "app/AutoBackup.h"
 #include "app/AutoProxy.h"
 #include "core/Clock.h"
 #include "core/Departments.h"
@@ -17,6 +18,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QIcon>
+#include <QLabel>
 #include <QPainter>
 #include <QPushButton>
 #include <QShortcut>
@@ -38,7 +40,7 @@ QIcon programIcon()
 }
 
 CVOKDlg::CVOKDlg(std::vector<MainButton> buttons, QWidget* parent)
-    : QDialog(parent), m_rows(std::move(buttons))
+    : QDialog(parent), m_rows(std::move(buttons)), m_autoBackup(new CAutoBackup(this))
 {
     setWindowTitle(QStringLiteral("仓库管理系统"));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -118,6 +120,19 @@ void CVOKDlg::buildButtons()
     grid->addWidget(frames[2].box, 1, 0);
     grid->addWidget(frames[1].box, 0, 1, 2, 1);
     grid->addWidget(frames[3].box, 0, 2, 2, 1);
+    m_backupLine = new QLabel(this);
+    m_backupLine->setObjectName(QStringLiteral("backupLine"));
+    m_backupLine->hide();
+    grid->addWidget(m_backupLine, 2, 0, 1, 3);
+    connect(m_autoBackup, &CAutoBackup::lineChanged, m_backupLine, [this](const QString& line) {
+        m_backupLine->setText(line);
+        m_backupLine->setVisible(!line.isEmpty());
+    });
+    connect(m_autoBackup, &CAutoBackup::finished, this, [this] {
+        for (const char* name : {"backup", "restore"})
+            if (QPushButton* b = button(QString::fromLatin1(name)))
+                b->setEnabled(true);
+    });
     for (int c = 0; c < 3; ++c) {
         grid->setColumnStretch(c, 1);
         grid->setColumnMinimumWidth(c, 170);
@@ -160,8 +175,23 @@ bool CVOKDlg::logIn(bool again)
         m_user = {dlg.userName(), dlg.password(), dlg.department(), dlg.classText(),
                   dlg.ownDepartment()};
         update();
+        startAutoBackup();
         return true;
     }
+}
+
+void CVOKDlg::startAutoBackup()
+{
+    // A backup or restore by hand waits until this one is done.
+    if (m_autoBackup->startIfDue())
+        for (const char* name : {"backup", "restore"})
+            if (QPushButton* b = button(QString::fromLatin1(name)))
+                b->setEnabled(false);
+}
+
+QString CVOKDlg::backupLine() const
+{
+    return m_backupLine->text();
 }
 
 void CVOKDlg::relogin()

@@ -8,10 +8,12 @@
 #include <QHash>
 #include <QPointer>
 
+class QLabel;
 class QPushButton;
 
 namespace vok {
 
+class CAutoBackup;
 class CVOKDlgAutoProxy;
 
 // Who is logged in; replaced as a whole by a re-login.
@@ -60,6 +62,11 @@ public:
     // The line under it: user, department and class of whoever is logged
     // in, read-only users told so; empty before a log-in.
     QString userLine() const;
+    // The line at the foot of the window that follows the backup taken at
+    // log-in; empty while none was taken.
+    QString backupLine() const;
+    // The backup taken at log-in, while one is due.
+    CAutoBackup& autoBackup() { return *m_autoBackup; }
 
 public slots:
     void relogin();
@@ -80,6 +87,7 @@ private:
     bool logIn(bool again);
     void buildButtons();
     void automationReleased();
+    void startAutoBackup();
 
     std::vector<MainButton> m_rows;
     QHash<QString, QPushButton*> m_buttonWidgets;
@@ -90,6 +98,8 @@ private:
     bool m_closePending = false;
     int m_pendingResult = 0;
     QString m_dateLine;
+    CAutoBackup* m_autoBackup;
+    QLabel* m_backupLine = nullptr;
 };
 
 // The program icon.

@@ -1,5 +1,7 @@
 #include "core/Accounts.h"
+#include "core/BackupGenerations.h"
 #include "core/Password.h"
+#include "db/SqliteConnection.h"
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
@@ -24,6 +26,8 @@ private slots:
     void versionAndHelp();
     void labels_data();
     void labels();
+    void backup_data();
+    void backup();
 
 private:
     int run(const QStringList& args, const QByteArray& input, QString* errors = nullptr,
@@ -189,6 +193,45 @@ void TestApplication::labels()
     const QString pages = QString::fromUtf8(text.readAllStandardOutput());
     for (const QString& t : printed)
         QVERIFY2(pages.contains(t), qPrintable(t));
+}
+
+void TestApplication::backup_data()
+{
+    QTest::addColumn<bool>("folderIsAFile");
+    QTest::newRow("one generation") << false;
+    QTest::newRow("the folder cannot be made") << true;
+}
+
+void TestApplication::backup()
+{
+    QFETCH(bool, folderIsAFile);
+    m_sandbox->open("VOK2")->execute("INSERT INTO DEVICE_CODE(code,name) VALUES('D1','投影仪')");
+    const QString folder = m_sandbox->dataDir() + "/nightly";
+    if (folderIsAFile) {
+        QFile f(folder);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+    }
+    QString errors, output;
+    const int rc = run({"--backup", "--backup-dir", folder}, {}, &errors, &output);
+    BackupFolder::setPath(folder);
+    const QList<GenerationInfo> generations = BackupGenerations::list(true);
+    if (folderIsAFile) {
+        QCOMPARE(rc, 1);
+        QCOMPARE(errors,
+                 QStringLiteral("vok: 备份没有完成：无法创建文件夹“%1/历史”。\n").arg(folder));
+        QVERIFY(generations.isEmpty());
+        return;
+    }
+    QCOMPARE(rc, 0);
+    QCOMPARE(generations.size(), 1);
+    QVERIFY(generations.first().generation.verified);
+    QCOMPARE(output, QStringLiteral("已备份 1 个部门数据库到 %1（%2）。\n")
+                         .arg(folder, generations.first().generation.name));
+    // The generation's copy restores.
+    const QString restored = m_sandbox->dataDir() + "/restored.db";
+    QVERIFY(Backup::restoreEmbedded(generations.first().path + "/vok2.db", restored));
+    QCOMPARE(test::rows(*openSqliteConnection(restored), "SELECT code, name FROM DEVICE_CODE"),
+             (QList<QStringList>{{"D1", "投影仪"}}));
 }
 
 QTEST_GUILESS_MAIN(TestApplication)

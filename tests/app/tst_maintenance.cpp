@@ -1,13 +1,22 @@
 #include "app/Maintenance.h"
+#include "app/RestoreDlg.h"
 #include "app/VOKDlg.h"
+#include "core/BackupGenerations.h"
+#include "core/Clock.h"
 #include "core/OperationLog.h"
 #include "db/Backup.h"
 #include "db/SqliteConnection.h"
 #include "support/TestSupport.h"
 #include "ui/MessageService.h"
 
+#include <QApplication>
 #include <QDir>
+#include <QHeaderView>
+#include <QPushButton>
+#include <QTableWidget>
 #include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
 
 using namespace vok;
 using Messages::Answer;
@@ -20,8 +29,9 @@ private slots:
     void cleanup();
 
     void backupAsksForTheFolderAndCopiesEveryDatabase();
-    void backupAsksBeforeReplacingACopy();
+    void backupAsksOnceBeforeReplacingTheCopies();
     void restoreBringsBackTheRowsAndReconnects();
+    void restoreOfAnOlderGeneration();
     void restoreRefusesTheReadOnlyClass();
     void damagedCopyIsNotRestored_data();
     void damagedCopyIsNotRestored();
@@ -35,7 +45,10 @@ private:
     // files that exist (VOK1 and VOK3 here).
     QStringList copies() const;
     QString nowNumber(Connection& c);
-    void restore();
+    // Runs the restore; its list of generations is answered by choosing
+    // the row given (-1: as it opens) and "还原", and what it showed is kept.
+    void restore(int row = -1);
+    QString generationCopy(int index, int n) const;
     QStringList logged(Connection& c);
 
     std::unique_ptr<test::Sandbox> m_sandbox;
@@ -43,6 +56,8 @@ private:
     COperationLog m_log;
     CurrentUser m_user;
     int m_replaced = 0;
+    QList<QStringList> m_listed;    // the generations the restore listed
+    QList<QStringList> m_tableRows; // table, then rows per department
 };
 
 void TestMaintenance::init()
@@ -87,8 +102,40 @@ QStringList TestMaintenance::logged(Connection& c)
     return what;
 }
 
-void TestMaintenance::restore()
+QString TestMaintenance::generationCopy(int index, int n) const
 {
+    return BackupGenerations::list().at(index).path + QStringLiteral("/vok%1.db").arg(n);
+}
+
+void TestMaintenance::restore(int row)
+{
+    m_listed.clear();
+    m_tableRows.clear();
+    // Gone with the call when no list was shown.
+    QTimer answer;
+    answer.setSingleShot(true);
+    answer.callOnTimeout([this, row] {
+        auto* dlg = qobject_cast<CRestoreDlg*>(QApplication::activeModalWidget());
+        QVERIFY(dlg);
+        auto* list = dlg->findChild<QTreeWidget*>("generations");
+        if (row >= 0)
+            list->setCurrentItem(list->topLevelItem(row));
+        for (int i = 0; i < list->topLevelItemCount(); ++i) {
+            QStringList texts;
+            for (int c = 0; c < list->columnCount(); ++c)
+                texts << list->topLevelItem(i)->text(c);
+            m_listed << texts;
+        }
+        auto* rows = dlg->findChild<QTableWidget*>("tableRows");
+        for (int r = 0; r < rows->rowCount(); ++r) {
+            QStringList texts{rows->verticalHeaderItem(r)->text()};
+            for (int c = 0; c < rows->columnCount(); ++c)
+                texts << rows->item(r, c)->text();
+            m_tableRows << texts;
+        }
+        dlg->findChild<QPushButton*>("confirm")->click();
+    });
+    answer.start(0);
     Maintenance::restoreDatabases(
         m_user, m_log,
         [this](ConnectionPtr c) {
@@ -110,7 +157,10 @@ void TestMaintenance::backupAsksForTheFolderAndCopiesEveryDatabase()
 
     Messages::clearShown();
     Maintenance::backupDatabases(m_log, nullptr);
-    QCOMPARE(Messages::shown().size(), 1); // the folder question, answered yes
+    // The folder question, answered yes, and the word of what was done.
+    QCOMPARE(Messages::shownTexts().last(), QStringLiteral("已备份 %1 个部门数据库到 %2。")
+                                                .arg(QString::number(copies().size()), folder()));
+    QCOMPARE(Messages::shown().size(), 2);
     QCOMPARE(Messages::shown().first().buttons, Messages::Buttons::YesNo);
     QCOMPARE(QDir(folder()).entryList(QDir::Files), copies());
     for (const QString& name : copies())
@@ -121,25 +171,43 @@ void TestMaintenance::backupAsksForTheFolderAndCopiesEveryDatabase()
              QStringList({"备份数据库", "备份数据库"}));
 }
 
-void TestMaintenance::backupAsksBeforeReplacingACopy()
+void TestMaintenance::backupAsksOnceBeforeReplacingTheCopies()
 {
+    Clock::setNow(QDateTime(QDate(2026, 12, 9), QTime(17, 30, 45)));
     Maintenance::backupDatabases(m_log, nullptr);
     QFile f(copy(1));
     QVERIFY(f.open(QIODevice::ReadOnly));
     const QByteArray first = f.readAll();
     f.close();
 
+    // Declined: nothing is copied, nothing is said after.
+    Clock::setNow(Clock::now().addSecs(3600));
     Messages::clearShown();
-    Messages::queueAnswer(Answer::No); // keep vok1.db, replace the rest
+    Messages::queueAnswer(Answer::No);
     Maintenance::backupDatabases(m_log, nullptr);
-    QCOMPARE(Messages::shown().size(), copies().size());
-    QCOMPARE(Messages::shownTexts().first(),
-             QStringLiteral("文件夹“%1”中已经有文件“vok1.db”（部门A 上一次的备份）。\r\n\r\n"
-                            "是否用 部门A 现在的数据替换它？")
-                 .arg(folder()));
-    QCOMPARE(Messages::shown().first().buttons, Messages::Buttons::YesNoCancel);
+    const QString question =
+        QStringLiteral("文件夹“%1”中已经有上一次的备份（%2）。\r\n\r\n"
+                       "是否用现在的数据替换它们？上一次的备份仍保存在“%3”中。")
+            .arg(folder(), copies().join("、"), folder() + "/历史");
+    QCOMPARE(Messages::shownTexts(), QStringList{question});
+    QCOMPARE(Messages::shown().first().buttons, Messages::Buttons::YesNo);
     QVERIFY(f.open(QIODevice::ReadOnly));
     QCOMPARE(f.readAll(), first);
+    f.close();
+    QCOMPARE(BackupGenerations::list().size(), 1);
+
+    // Agreed: one question for every department, then the word.
+    Messages::clearShown();
+    Maintenance::backupDatabases(m_log, nullptr);
+    QCOMPARE(Messages::shownTexts(),
+             QStringList({question, QStringLiteral("已备份 %1 个部门数据库到 %2。")
+                                        .arg(QString::number(copies().size()), folder())}));
+    QStringList names;
+    for (const GenerationInfo& g : BackupGenerations::list())
+        names << g.generation.name;
+    QCOMPARE(names, QStringList({"2026-12-09_183045", "2026-12-09_173045"}));
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QVERIFY(f.readAll() != first);
 }
 
 void TestMaintenance::restoreBringsBackTheRowsAndReconnects()
@@ -159,7 +227,7 @@ void TestMaintenance::restoreBringsBackTheRowsAndReconnects()
     QCOMPARE(shown.size(), copies().size() + 1);
     QCOMPARE(shown.first(), QStringLiteral("是否用备份文件“%1”替换 部门A 现在的数据？\r\n\r\n"
                                            "现在的数据将另存为“%2”。")
-                                .arg(copy(1), Maintenance::keptCopyFile("VOK1")));
+                                .arg(generationCopy(0, 1), Maintenance::keptCopyFile("VOK1")));
     QVERIFY2(shown.last().startsWith("已还原：部门A、"), qPrintable(shown.last()));
     QVERIFY(shown.last().contains(m_sandbox->dataDir()));
     QVERIFY(shown.last().contains("vok1-还原前.db"));
@@ -167,6 +235,43 @@ void TestMaintenance::restoreBringsBackTheRowsAndReconnects()
     QVERIFY(Backup::restoreEmbedded(Maintenance::keptCopyFile("VOK1"),
                                     m_sandbox->dataDir() + "/kept.db"));
     QCOMPARE(nowNumber(*openSqliteConnection(m_sandbox->dataDir() + "/kept.db")), QString("77"));
+}
+
+void TestMaintenance::restoreOfAnOlderGeneration()
+{
+    Clock::setNow(QDateTime(QDate(2026, 12, 8), QTime(9, 0, 0)));
+    Maintenance::backupDatabases(m_log, nullptr);
+    m_db->execute("UPDATE DEVICE SET now_number=77 WHERE code='001'");
+    m_db->execute("INSERT INTO DEVICE_CODE(code,name) VALUES('001','投影仪')");
+    Clock::setNow(QDateTime(QDate(2026, 12, 9), QTime(17, 30, 45)));
+    Maintenance::backupDatabases(m_log, nullptr);
+    m_db->execute("UPDATE DEVICE SET now_number=99 WHERE code='001'");
+
+    Messages::clearShown();
+    restore(1);
+    QCOMPARE(nowNumber(*m_db), QString("5"));
+    QCOMPARE(test::rows(*m_db, "SELECT code FROM DEVICE_CODE").size(), 0);
+    QVERIFY(Backup::restoreEmbedded(Maintenance::keptCopyFile("VOK1"),
+                                    m_sandbox->dataDir() + "/kept.db"));
+    QCOMPARE(nowNumber(*openSqliteConnection(m_sandbox->dataDir() + "/kept.db")), QString("99"));
+
+    // Listed newest first; the rows of the chosen one under the list.
+    const QString departments =
+        test::onServer() ? "部门A、部门B、部门C、部门D、部门E" : "部门A、部门C";
+    QCOMPARE(m_listed.size(), 2);
+    QCOMPARE(m_listed.at(0).mid(0, 2), QStringList({"2026-12-09 17:30:45", departments}));
+    QCOMPARE(m_listed.at(1).mid(0, 2), QStringList({"2026-12-08 09:00:00", departments}));
+    QVERIFY2(m_listed.at(1).at(2).endsWith(" KB"), qPrintable(m_listed.at(1).at(2)));
+    QCOMPARE(m_listed.at(1).at(3), QString("完好"));
+    const auto rowsOf = [this](const QString& table) {
+        for (const QStringList& r : std::as_const(m_tableRows))
+            if (r.first() == table)
+                return r.mid(1);
+        return QStringList();
+    };
+    QCOMPARE(rowsOf("DEVICE_CODE"), QStringList(copies().size(), "0"));
+    QCOMPARE(rowsOf("DEVICE"), QStringList{"1"} + QStringList(copies().size() - 1, "0"));
+    QCOMPARE(rowsOf("HOWDO").first(), QString("1")); // "备份数据库"
 }
 
 void TestMaintenance::restoreRefusesTheReadOnlyClass()
@@ -199,16 +304,17 @@ void TestMaintenance::damagedCopyIsNotRestored()
     QFETCH(QString, damage);
     QFETCH(QString, problem);
     Maintenance::backupDatabases(m_log, nullptr);
+    const QString damaged = generationCopy(0, 1);
     if (damage == "truncate") {
-        QFile f(copy(1));
+        QFile f(damaged);
         QVERIFY(f.resize(f.size() / 2));
     } else {
-        auto c = openSqliteConnection(copy(1));
+        auto c = openSqliteConnection(damaged);
         c->execute("DROP TABLE DEVICE_CODE");
         c->execute("CREATE TABLE DEVICE_CODE (name TEXT, code TEXT)");
         c->execute("PRAGMA journal_mode=DELETE");
         c->close();
-        problem = problem.arg(copy(1));
+        problem = problem.arg(damaged);
     }
     m_db->execute("UPDATE DEVICE SET now_number=77");
     Messages::clearShown();

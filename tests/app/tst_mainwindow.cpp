@@ -2,10 +2,12 @@
 #include "admin/LoginDlg.h"
 #include "app/AboutDlg.h"
 #include "app/Application.h"
+#include "app/AutoBackup.h"
 #include "app/AutoProxy.h"
 #include "app/HyperLinkWnd.h"
 #include "app/VOKDlg.h"
 #include "core/Accounts.h"
+#include "core/BackupGenerations.h"
 #include "core/Clock.h"
 #include "core/Password.h"
 #include "db/Backup.h"
@@ -125,6 +127,9 @@ private slots:
     void automationHoldHidesInsteadOfClosing();
     void holdOverTheSessionBus();
     void accountsBackupAndRestoreFromTheWindow();
+    void backupAtLogInWhenADayOld();
+    void failedBackupAtLogInToldOnce();
+    void readOnlyBackupsKeepWhatTheRuleKeeps();
     void dateLineIsRedAtTheTop();
     void restoringDrawsTheCurrentTime();
     void standardButtonsReadChinese();
@@ -581,18 +586,122 @@ void TestMainWindow::accountsBackupAndRestoreFromTheWindow()
     QCOMPARE(w->currentUser().userName, QString("甲"));
     QVERIFY(Accounts::exists(*w->connection(), "丙"));
 
-    // Backup, a change, restore: the window works on the reopened
-    // connection, which reads the row as it was.
-    BackupFolder::setPath(m_sandbox->dataDir() + "/backups");
+    // Backup, a change, restore of the newest generation: the window works
+    // on the reopened connection, which reads the row as it was.
     w->button("backup")->click();
     w->connection()->execute("DELETE FROM user");
     const ConnectionPtr old = w->connection();
+    QTimer::singleShot(0, [] {
+        QWidget* list = QApplication::activeModalWidget();
+        QVERIFY(list && list->windowTitle() == "还原数据库");
+        list->findChild<QPushButton*>("confirm")->click();
+    });
     w->button("restore")->click();
-    BackupFolder::setPath(QString());
     QVERIFY(w->connection() != old && w->connection()->isOpen());
     QVERIFY(Accounts::exists(*w->connection(), "丙"));
     QCOMPARE(test::rows(*w->connection(), "SELECT do_what FROM HOWDO").last(),
              QStringList{"还原数据库"});
+}
+
+namespace {
+
+// The departments a backup copies here: those with an account on the
+// embedded engine, all five on the server.
+int departmentsBackedUp()
+{
+    return test::onServer() ? 5 : 2;
+}
+
+QStringList generationNames()
+{
+    QStringList names;
+    for (const GenerationInfo& g : BackupGenerations::list())
+        names << g.generation.name;
+    return names;
+}
+
+} // namespace
+
+void TestMainWindow::backupAtLogInWhenADayOld()
+{
+    CAutoBackup::setEnabled(true);
+    Clock::setNow(QDateTime(QDate(2026, 12, 9), QTime(8, 0, 0)));
+    auto w = loggedIn("甲", "部门A");
+    QVERIFY(w);
+    QVERIFY(!w->button("backup")->isEnabled());
+    QTRY_COMPARE(w->backupLine(), QStringLiteral("已自动备份 %1 个部门数据库到 %2。")
+                                      .arg(departmentsBackedUp())
+                                      .arg(BackupFolder::path()));
+    QVERIFY(w->findChild<QLabel*>("backupLine")->isVisible());
+    QVERIFY(w->button("backup")->isEnabled());
+    QCOMPARE(generationNames(), QStringList{"2026-12-09_080000"});
+    // Nothing asked, nothing said, nothing logged.
+    QVERIFY(Messages::shown().isEmpty());
+    QCOMPARE(test::rows(*w->connection(), "SELECT do_what FROM HOWDO"),
+             (QList<QStringList>{{"登录数据库"}}));
+
+    // Less than a day later a log-in takes none; more than a day, one.
+    Clock::setNow(QDateTime(QDate(2026, 12, 10), QTime(8, 0, 0)));
+    answerLogIns({{{"甲", "pa", "部门A"}}});
+    w->button("relogin")->click();
+    QVERIFY(!w->autoBackup().running());
+    Clock::setNow(QDateTime(QDate(2026, 12, 10), QTime(8, 0, 1)));
+    answerLogIns({{{"甲", "pa", "部门A"}}});
+    w->button("relogin")->click();
+    QTRY_VERIFY(!w->autoBackup().running());
+    QCOMPARE(generationNames(), QStringList({"2026-12-10_080001", "2026-12-09_080000"}));
+}
+
+void TestMainWindow::failedBackupAtLogInToldOnce()
+{
+    CAutoBackup::setEnabled(true);
+    // A file stands where the backup folder should be.
+    QFile blocker(BackupFolder::path());
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    auto w = loggedIn("甲", "部门A");
+    QVERIFY(w);
+    QTRY_COMPARE(w->backupLine(), QStringLiteral("自动备份没有完成。"));
+    QCOMPARE(
+        Messages::shownTexts(),
+        QStringList{QStringLiteral("自动备份数据库没有完成：无法创建文件夹“%1/历史”。\r\n\r\n"
+                                   "请检查备份文件夹“%1”能否写入、磁盘空间是否足够（使用数据库"
+                                   "服务器时，服务器能否连接），然后按“备份数据库”再备份一次。")
+                        .arg(BackupFolder::path())});
+    QCOMPARE(Messages::shown().first().icon, Messages::Icon::Exclamation);
+    // Tried again at the next log-in, and not told again.
+    answerLogIns({{{"甲", "pa", "部门A"}}});
+    w->button("relogin")->click();
+    QVERIFY(w->autoBackup().running());
+    QTRY_VERIFY(!w->autoBackup().running());
+    QCOMPARE(Messages::shown().size(), 1);
+}
+
+void TestMainWindow::readOnlyBackupsKeepWhatTheRuleKeeps()
+{
+    // A sound generation from before, then a read-only user backs up every
+    // few hours for twelve days: every generation the rule keeps is there,
+    // the one from before among them for its first week.
+    Clock::setNow(QDateTime(QDate(2026, 12, 1), QTime(9, 0, 0)));
+    QVERIFY(BackupGenerations::take(Clock::now()));
+    auto w = loggedIn("乙", "部门B");
+    QVERIFY(w);
+    QCOMPARE(w->currentUser().classText, QString("3x"));
+    QList<BackupGeneration> expected{BackupGenerations::list().first().generation};
+    for (int i = 1; i <= 12; ++i) {
+        Clock::setNow(Clock::now().addSecs(i % 2 ? 3600 * 3 : 3600 * 40));
+        w->button("backup")->click();
+        expected.prepend({generationName(Clock::now()), Clock::now(), true});
+        const QList<QString> gone = generationsToRemove(expected, Clock::now());
+        expected.removeIf([&gone](const BackupGeneration& g) { return gone.contains(g.name); });
+        QStringList names;
+        for (const BackupGeneration& g : std::as_const(expected))
+            names << g.name;
+        QCOMPARE(generationNames(), names);
+    }
+    QCOMPARE(Messages::shownTexts().last(), QStringLiteral("已备份 %1 个部门数据库到 %2。")
+                                                .arg(departmentsBackedUp())
+                                                .arg(BackupFolder::path()));
 }
 
 void TestMainWindow::dateLineIsRedAtTheTop()

@@ -1,8 +1,10 @@
 #include "support/TestSupport.h"
 
+#include "app/AutoBackup.h"
 #include "core/Clock.h"
 #include "core/Departments.h"
 #include "core/HelpLauncher.h"
+#include "db/Backup.h"
 #include "db/DataFolder.h"
 #include "db/DbError.h"
 #include "db/Schema.h"
@@ -111,6 +113,10 @@ Sandbox::Sandbox() : m_launches(std::make_shared<QList<QStringList>>())
         qputenv("ODBCSYSINI", QFile::encodeName(m_dir.path()));
     }
     DataFolder::setPath(m_dir.path());
+    // Backups stay in the test's folder, and only a test that asks for
+    // one gets the backup at log-in.
+    BackupFolder::setPath(m_dir.filePath(QStringLiteral("备份")));
+    CAutoBackup::setEnabled(false);
     Messages::setTestMode(true);
     FileDialogs::setTestMode(true);
     FileDialogs::clear();
@@ -126,6 +132,7 @@ Sandbox::Sandbox() : m_launches(std::make_shared<QList<QStringList>>())
 Sandbox::~Sandbox()
 {
     HelpLauncher::setLauncher({});
+    BackupFolder::setPath(QString());
     DataFolder::setPath(QString());
 }
 

@@ -7,9 +7,9 @@
 
 namespace vok::test {
 
-// One test's surroundings: a fresh temporary data folder, the message
-// service in test mode with nothing recorded, the clock on system time and
-// help launches recorded instead of started. Create one in init().
+// One test's surroundings: a fresh temporary data folder holding the backup
+// folder 备份, no backup at log-in, the message service in test mode, the
+// clock on system time, help launches recorded. Create one in init().
 //
 // A test registered with vok_add_engine_test runs twice: on the embedded
 // engine, and (as NAME_pg, VOK_TEST_ENGINE=postgres) on the PostgreSQL
