@@ -32,9 +32,10 @@ private:
     static QDateTime at(const QString& when);
     static QString name(const QString& when) { return generationName(at(when)); }
     void take(const QString& when);
-    // Takes d0 and puts copies of it in the history as d1 … dLast, as if
-    // taken on those days.
-    void seed(int last);
+    // Takes the first and puts copies of it in the history under the names
+    // of the others, as if taken then.
+    void seed(const QStringList& whens);
+    void seed(int last); // d0 … dLast
     // The generation names in the history, newest first, and which of
     // them verify.
     QStringList names(bool verifiedOnly = false);
@@ -73,11 +74,19 @@ void TestBackupGenerations::take(const QString& when)
 
 void TestBackupGenerations::seed(int last)
 {
-    take("d0");
+    QStringList whens;
+    for (int d = 0; d <= last; ++d)
+        whens << QStringLiteral("d%1").arg(d);
+    seed(whens);
+}
+
+void TestBackupGenerations::seed(const QStringList& whens)
+{
+    take(whens.first());
     const QDir history(BackupFolder::historyPath());
-    const QDir first(history.filePath(name("d0")));
-    for (int d = 1; d <= last; ++d) {
-        const QString folder = history.filePath(name(QStringLiteral("d%1").arg(d)));
+    const QDir first(history.filePath(name(whens.first())));
+    for (const QString& when : whens.mid(1)) {
+        const QString folder = history.filePath(name(when));
         QVERIFY(QDir().mkpath(folder));
         for (const QString& file : first.entryList(QDir::Files))
             QVERIFY(QFile::copy(first.filePath(file), folder + "/" + file));
@@ -95,6 +104,7 @@ QStringList TestBackupGenerations::names(bool verifiedOnly)
 
 void TestBackupGenerations::keepsWhatTheRuleKeeps_data()
 {
+    QTest::addColumn<QStringList>("seeded"); // as if taken before
     QTest::addColumn<QStringList>("backups");
     QTest::addColumn<QStringList>("kept"); // newest first
     QStringList daily, dailyKept;
@@ -102,19 +112,23 @@ void TestBackupGenerations::keepsWhatTheRuleKeeps_data()
         daily << QStringLiteral("d%1").arg(d);
     for (int d = 11; d >= 2; --d)
         dailyKept << QStringLiteral("d%1").arg(d);
-    QTest::newRow("twelve days") << daily << dailyKept;
+    QTest::newRow("twelve days") << QStringList() << daily << dailyKept;
     QStringList burst, burstKept{"d8"};
     for (int m = 0; m < 12; ++m)
         burst << QStringLiteral("d0+%1m").arg(m * 5);
     for (int m = 11; m >= 3; --m)
         burstKept << QStringLiteral("d0+%1m").arg(m * 5);
-    QTest::newRow("twelve in an hour, one more eight days later") << (burst << "d8") << burstKept;
+    QTest::newRow("twelve in an hour, one more eight days later")
+        << burst << QStringList{"d8"} << burstKept;
 }
 
 void TestBackupGenerations::keepsWhatTheRuleKeeps()
 {
+    QFETCH(QStringList, seeded);
     QFETCH(QStringList, backups);
     QFETCH(QStringList, kept);
+    if (!seeded.isEmpty())
+        seed(seeded);
     for (const QString& when : backups)
         take(when);
     QStringList expected;
