@@ -49,6 +49,8 @@ CRestoreDlg::CRestoreDlg(QList<GenerationInfo> generations, QWidget* parent)
     m_rows->setObjectName(QStringLiteral("tableRows"));
     m_rows->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_rows->setSelectionMode(QAbstractItemView::NoSelection);
+    m_rows->verticalHeader()->setDefaultSectionSize(m_rows->fontMetrics().height() + 6);
+    m_rows->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
 
     auto* listLabel = new QLabel(QStringLiteral("选择要还原的备份(&B)："), this);
     listLabel->setBuddy(m_list);
@@ -68,15 +70,15 @@ CRestoreDlg::CRestoreDlg(QList<GenerationInfo> generations, QWidget* parent)
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(listLabel);
-    layout->addWidget(m_list, 1);
+    layout->addWidget(m_list, 2);
     layout->addWidget(rowsLabel);
-    layout->addWidget(m_rows, 2);
+    layout->addWidget(m_rows, 3);
     layout->addWidget(buttons);
 
     connect(m_list, &QTreeWidget::currentItemChanged, this, &CRestoreDlg::showRows);
     if (m_list->topLevelItemCount() > 0)
         m_list->setCurrentItem(newestSound ? newestSound : m_list->topLevelItem(0));
-    resize(560, 480);
+    resize(600, 520);
     applyProgramStyle(this);
 }
 

@@ -6,6 +6,7 @@
 #include "core/OperationLog.h"
 #include "db/Backup.h"
 #include "db/SqliteConnection.h"
+#include "support/FormTest.h"
 #include "support/TestSupport.h"
 #include "ui/MessageService.h"
 
@@ -133,6 +134,7 @@ void TestMaintenance::restore(int row)
                 texts << rows->item(r, c)->text();
             m_tableRows << texts;
         }
+        test::savePicture(*dlg, "restore-generations");
         dlg->findChild<QPushButton*>("confirm")->click();
     });
     answer.start(0);

@@ -11,6 +11,7 @@
 #include "core/Clock.h"
 #include "core/Password.h"
 #include "db/Backup.h"
+#include "support/FormTest.h"
 #include "support/TestSupport.h"
 #include "ui/MessageService.h"
 
@@ -633,6 +634,7 @@ void TestMainWindow::backupAtLogInWhenADayOld()
                                       .arg(departmentsBackedUp())
                                       .arg(BackupFolder::path()));
     QVERIFY(w->findChild<QLabel*>("backupLine")->isVisible());
+    test::savePicture(*w, "backup-line");
     QVERIFY(w->button("backup")->isEnabled());
     QCOMPARE(generationNames(), QStringList{"2026-12-09_080000"});
     // Nothing asked, nothing said, nothing logged.
