@@ -365,8 +365,22 @@ QList<std::pair<QString, qint64>> Backup::rowCounts(const QString& copy)
     RawDb db(copy, SQLITE_OPEN_READONLY);
     QList<std::pair<QString, qint64>> counts;
     for (const TableDef* t : schema::all()) {
-        const QByteArray sql = QStringLiteral("SELECT COUNT(*) FROM %1").arg(t->name).toUtf8();
         sqlite3_stmt* stmt = nullptr;
+        // A copy made before a table was added has none of its rows.
+        const QByteArray name = t->name.toUtf8();
+        if (sqlite3_prepare_v2(db.get(),
+                               "SELECT 1 FROM sqlite_master WHERE type='table' AND name=? "
+                               "COLLATE NOCASE",
+                               -1, &stmt, nullptr) != SQLITE_OK)
+            throw sqliteError(db.get());
+        sqlite3_bind_text(stmt, 1, name.constData(), int(name.size()), SQLITE_TRANSIENT);
+        const bool present = sqlite3_step(stmt) == SQLITE_ROW;
+        sqlite3_finalize(stmt);
+        if (!present) {
+            counts.append({t->name, 0});
+            continue;
+        }
+        const QByteArray sql = QStringLiteral("SELECT COUNT(*) FROM %1").arg(t->name).toUtf8();
         if (sqlite3_prepare_v2(db.get(), sql.constData(), -1, &stmt, nullptr) != SQLITE_OK)
             throw sqliteError(db.get());
         const int rc = sqlite3_step(stmt);

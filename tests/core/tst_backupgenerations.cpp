@@ -1,5 +1,6 @@
 #include "core/BackupGenerations.h"
 #include "db/DbError.h"
+#include "db/SqliteConnection.h"
 #include "support/TestSupport.h"
 
 #include <QCryptographicHash>
@@ -26,6 +27,7 @@ private slots:
     void interruptedBackupLeavesEarlierGenerations_data();
     void interruptedBackupLeavesEarlierGenerations();
     void dueAfterADay();
+    void earlierCopiesBecomeAGeneration();
 
 private:
     // "d3" is day 3 at 17:00, "d3+5m" five minutes later.
@@ -258,6 +260,29 @@ void TestBackupGenerations::dueAfterADay()
     // A generation that does not verify is no backup.
     QFile::remove(QDir(BackupFolder::historyPath()).filePath(name("d0") + "/vok1.db"));
     QVERIFY(BackupGenerations::due(at("d0+1m")));
+}
+
+void TestBackupGenerations::earlierCopiesBecomeAGeneration()
+{
+    // A backup of a version without a history: vok1.db alone in the folder.
+    QVERIFY(Backup::backup(Backup::DepartmentDb{"VOK1"}, backupFolder() + "/vok1.db"));
+    utimbuf then{};
+    then.actime = then.modtime = at("d0").toSecsSinceEpoch();
+    QCOMPARE(::utime(QFile::encodeName(backupFolder() + "/vok1.db").constData(), &then), 0);
+    m_sandbox->open()->execute("UPDATE DEVICE SET now_number=77");
+
+    take("d3");
+    const QList<GenerationInfo> generations = BackupGenerations::list(true);
+    QCOMPARE(generations.size(), 2);
+    const GenerationInfo& earlier = generations.at(1);
+    QCOMPARE(earlier.generation.name, name("d0"));
+    QVERIFY(earlier.generation.verified);
+    QCOMPARE(earlier.departmentNames(), QString("部门A"));
+    // It holds the data as that backup had it.
+    const QString restored = m_sandbox->dataDir() + "/earlier.db";
+    QVERIFY(Backup::restoreEmbedded(earlier.path + "/vok1.db", restored));
+    QCOMPARE(test::rows(*openSqliteConnection(restored), "SELECT now_number FROM DEVICE"),
+             QList<QStringList>{{"5"}});
 }
 
 QTEST_MAIN(TestBackupGenerations)
