@@ -5,6 +5,7 @@
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTest>
@@ -28,6 +29,8 @@ private slots:
     void labels();
     void backup_data();
     void backup();
+    void backupKilledPartWay_data();
+    void backupKilledPartWay();
 
 private:
     int run(const QStringList& args, const QByteArray& input, QString* errors = nullptr,
@@ -232,6 +235,52 @@ void TestApplication::backup()
     QVERIFY(Backup::restoreEmbedded(generations.first().path + "/vok2.db", restored));
     QCOMPARE(test::rows(*openSqliteConnection(restored), "SELECT code, name FROM DEVICE_CODE"),
              (QList<QStringList>{{"D1", "投影仪"}}));
+}
+
+void TestApplication::backupKilledPartWay_data()
+{
+    QTest::addColumn<int>("percent"); // of a whole backup's time
+    for (const int p : {20, 50, 80, 95})
+        QTest::newRow(qPrintable(QStringLiteral("%1 %").arg(p))) << p;
+}
+
+void TestApplication::backupKilledPartWay()
+{
+    QFETCH(int, percent);
+    // Enough rows in two departments that a backup takes a while.
+    for (const QString& dsn : {QStringLiteral("VOK1"), QStringLiteral("VOK2")}) {
+        const ConnectionPtr c = m_sandbox->open(dsn);
+        c->execute(QStringLiteral("INSERT INTO HOWDO (do_user,do_what,do_date) "
+                                  "VALUES('张三','%1','2004-1-5 9:0:0')")
+                       .arg(QString(60, QChar(u'记'))));
+        for (int i = 0; i < 15; ++i) // 32768 rows
+            c->execute("INSERT INTO HOWDO (do_user,do_what,do_date) "
+                       "SELECT do_user,do_what,do_date FROM HOWDO");
+    }
+    QElapsedTimer whole;
+    whole.start();
+    const QStringList backup{"--data-dir", m_sandbox->dataDir(), "--backup", "--backup-dir",
+                             BackupFolder::path()};
+    QCOMPARE(run(backup.mid(2), {}), 0);
+    const qint64 duration = whole.elapsed();
+    QTest::qWait(1000); // the next generation's name is a second later
+    const QList<GenerationInfo> before = BackupGenerations::list(true);
+    QCOMPARE(before.size(), 1);
+
+    QProcess p;
+    p.start(QCoreApplication::applicationDirPath() + "/vok", backup);
+    QVERIFY(p.waitForStarted());
+    QTest::qSleep(int(duration * percent / 100));
+    p.kill();
+    QVERIFY(p.waitForFinished());
+
+    // The earlier generation is as it was; a new one counts only whole.
+    const QList<GenerationInfo> after = BackupGenerations::list(true);
+    QVERIFY(after.size() == 1 || after.size() == 2);
+    QCOMPARE(after.last().generation.name, before.first().generation.name);
+    for (const GenerationInfo& g : after)
+        QVERIFY2(g.generation.verified, qPrintable(g.generation.name));
+    QCOMPARE(after.last().copies.first().sha256, before.first().copies.first().sha256);
 }
 
 QTEST_GUILESS_MAIN(TestApplication)
