@@ -7,78 +7,13 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QRegularExpression>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QValidator>
 
 #include <algorithm>
-#include <cmath>
 
 namespace vok {
-
-namespace FieldText {
-
-namespace {
-
-// The blanks printf-style scanning skips around a number.
-bool isBlank(QChar c)
-{
-    return c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\r') ||
-           c == QLatin1Char('\n') || c == QLatin1Char('\v') || c == QLatin1Char('\f');
-}
-
-QStringView trimBlanks(QStringView text)
-{
-    qsizetype b = 0;
-    qsizetype e = text.size();
-    while (b < e && isBlank(text.at(b)))
-        ++b;
-    while (e > b && isBlank(text.at(e - 1)))
-        --e;
-    return text.mid(b, e - b);
-}
-
-} // namespace
-
-std::optional<double> parseNumber(QStringView text)
-{
-    static const QRegularExpression re(
-        QStringLiteral("^[+-]?(\\d+\\.?\\d*|\\.\\d+)([eE][+-]?\\d+)?$"));
-    const QStringView t = trimBlanks(text);
-    if (t.isEmpty() || !re.match(t.toString()).hasMatch())
-        return std::nullopt;
-    bool ok = false;
-    const double v = t.toDouble(&ok);
-    if (!ok || !std::isfinite(v))
-        return std::nullopt;
-    return v;
-}
-
-std::optional<qint64> parseInteger(QStringView text)
-{
-    static const QRegularExpression re(QStringLiteral("^[+-]?\\d+$"));
-    const QStringView t = trimBlanks(text);
-    if (t.isEmpty() || !re.match(t.toString()).hasMatch())
-        return std::nullopt;
-    bool ok = false;
-    const qint64 v = t.toLongLong(&ok);
-    if (!ok)
-        return std::nullopt;
-    return v;
-}
-
-QString number(double value)
-{
-    return QString::asprintf("%.*g", 6, value);
-}
-
-QString listNumber(double value)
-{
-    return QString::asprintf("%f", value);
-}
-
-} // namespace FieldText
 
 FieldExchange::FieldExchange(QWidget* form) : m_form(form) {}
 
@@ -89,13 +24,12 @@ int FieldExchange::maxBytes(const TableDef& table, int column)
 
 QString FieldExchange::notANumberText()
 {
-    return QStringLiteral("请键入一个数。");
+    return FieldCheck::notANumberText();
 }
 
 QString FieldExchange::rangeText(double min, double max)
 {
-    return QStringLiteral("“请填入一个在%1和%2之间的数字。”")
-        .arg(FieldText::number(min), FieldText::number(max));
+    return FieldCheck::rangeText(min, max);
 }
 
 QString FieldExchange::notAnIntegerText()
@@ -115,12 +49,12 @@ QString FieldExchange::integerRangeText(int min, int max)
 
 QString FieldExchange::tooLongText(int maxBytes)
 {
-    return QStringLiteral("“请填入不多于%1个的字符。”").arg(maxBytes);
+    return FieldCheck::tooLongText(maxBytes);
 }
 
 QString FieldExchange::notGbkText(const QString& character)
 {
-    return QStringLiteral("字符“%1”无法保存到数据库中，请改用其他字符。").arg(character);
+    return FieldCheck::notGbkText(character);
 }
 
 bool FieldExchange::fail(QWidget* control, const QString& message)
@@ -142,27 +76,19 @@ bool FieldExchange::fail(QWidget* control, const QString& message)
 
 QString FieldExchange::controlCharacterText(QChar character)
 {
-    return QStringLiteral("“文字中有不能保存的控制字符（U+%1），请删除它。”")
-        .arg(
-            QString::number(character.unicode(), 16).toUpper().rightJustified(4, QLatin1Char('0')));
+    return FieldCheck::controlCharacterText(character);
+}
+
+bool FieldExchange::take(QWidget* control, const QString& problem)
+{
+    return problem.isEmpty() || fail(control, problem);
 }
 
 bool FieldExchange::checkText(QWidget* control, const QString& text, int maxBytes)
 {
-    // NUL and the other control characters never reach the database (one
-    // engine would cut the text there); a multi-line edit keeps its breaks.
+    // A multi-line edit keeps its line breaks.
     const bool multiLine = qobject_cast<QPlainTextEdit*>(control) != nullptr;
-    for (const QChar c : text) {
-        if (c.category() == QChar::Other_Control &&
-            !(multiLine && (c == QLatin1Char('\n') || c == QLatin1Char('\r'))))
-            return fail(control, controlCharacterText(c));
-    }
-    const QString bad = firstNonGbkCharacter(text);
-    if (!bad.isEmpty())
-        return fail(control, notGbkText(bad));
-    if (maxBytes >= 0 && gbkLength(text) > maxBytes)
-        return fail(control, tooLongText(maxBytes));
-    return true;
+    return take(control, FieldCheck::text(text, maxBytes, multiLine));
 }
 
 bool FieldExchange::text(QLineEdit* edit, QString& out, int maxBytes)
@@ -215,25 +141,12 @@ bool FieldExchange::text(QPlainTextEdit* edit, QString& out, const TableDef& tab
 
 bool FieldExchange::number(QLineEdit* edit, float& out)
 {
-    if (!proceed())
-        return false;
-    const auto v = FieldText::parseNumber(edit->text());
-    if (!v || !std::isfinite(float(*v)))
-        return fail(edit, notANumberText());
-    out = float(*v);
-    return true;
+    return proceed() && take(edit, FieldCheck::number(edit->text(), out));
 }
 
 bool FieldExchange::number(QLineEdit* edit, float& out, double min, double max)
 {
-    float v = 0;
-    if (!number(edit, v))
-        return false;
-    // The value is held single-precision, so that is what is compared.
-    if (double(v) < double(float(min)) || double(v) > double(float(max)))
-        return fail(edit, rangeText(min, max));
-    out = v;
-    return true;
+    return proceed() && take(edit, FieldCheck::number(edit->text(), out, min, max));
 }
 
 bool FieldExchange::stockFigure(QLineEdit* edit, float& out)
@@ -263,19 +176,13 @@ bool FieldExchange::integer(QLineEdit* edit, int& out, int min, int max,
 
 bool FieldExchange::numberText(QLineEdit* edit, QString& out, const TableDef& table, int column)
 {
-    float v = 0;
-    if (!number(edit, v))
-        return false;
-    const QString t = FieldText::listNumber(v);
-    if (t.size() > maxBytes(table, column))
-        return fail(edit, tooLargeText(edit->text().trimmed()));
-    out = t;
-    return true;
+    return proceed() &&
+           take(edit, FieldCheck::numberText(edit->text(), out, maxBytes(table, column)));
 }
 
 QString FieldExchange::tooLargeText(const QString& number)
 {
-    return QStringLiteral("数值 %1 太大，无法保存到数据库中。").arg(number);
+    return FieldCheck::tooLargeText(number);
 }
 
 namespace {
