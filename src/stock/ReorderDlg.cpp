@@ -50,6 +50,8 @@ QString note(const ReorderLine& l)
     QStringList parts;
     if (l.planned())
         parts << QStringLiteral("已列入采购计划（%1）").arg(l.plannedAt);
+    if (l.quantity < purchasePlan::kMinimum)
+        parts << QStringLiteral("按最大数量无需采购");
     if (l.lastStockIn.isEmpty())
         parts << QStringLiteral("无入库记录");
     return parts.join(QStringLiteral("；"));
