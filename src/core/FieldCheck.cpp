@@ -1,6 +1,7 @@
 #include "core/FieldCheck.h"
 
 #include "db/Gbk.h"
+#include "db/Schema.h"
 
 #include <QRegularExpression>
 
@@ -37,7 +38,7 @@ std::optional<double> parseNumber(QStringView text)
     static const QRegularExpression re(
         QStringLiteral("^[+-]?(\\d+\\.?\\d*|\\.\\d+)([eE][+-]?\\d+)?$"));
     const QStringView t = trimBlanks(text);
-    if (t.isEmpty() || !re.match(t.toString()).hasMatch())
+    if (t.isEmpty() || !re.match(t).hasMatch())
         return std::nullopt;
     bool ok = false;
     const double v = t.toDouble(&ok);
@@ -50,7 +51,7 @@ std::optional<qint64> parseInteger(QStringView text)
 {
     static const QRegularExpression re(QStringLiteral("^[+-]?\\d+$"));
     const QStringView t = trimBlanks(text);
-    if (t.isEmpty() || !re.match(t.toString()).hasMatch())
+    if (t.isEmpty() || !re.match(t).hasMatch())
         return std::nullopt;
     bool ok = false;
     const qint64 v = t.toLongLong(&ok);
@@ -73,10 +74,15 @@ QString listNumber(double value)
 
 namespace FieldCheck {
 
-QString text(QStringView text, int maxBytes, bool multiLine)
+int maxBytes(const TableDef& table, int column)
+{
+    return table.columns.at(size_t(column)).capacity - 1;
+}
+
+QString textProblem(const QString& text, int maxBytes, bool multiLine)
 {
     // NUL and the other control characters never reach the database (one
-    // engine would cut the text there); multi-line text keeps its breaks.
+    // engine would cut the text there); a multi-line field keeps its breaks.
     for (const QChar c : text) {
         if (c.category() == QChar::Other_Control &&
             !(multiLine && (c == QLatin1Char('\n') || c == QLatin1Char('\r'))))
@@ -90,7 +96,7 @@ QString text(QStringView text, int maxBytes, bool multiLine)
     return {};
 }
 
-QString number(QStringView text, float& out)
+QString numberProblem(QStringView text, float& out)
 {
     const auto v = FieldText::parseNumber(text);
     if (!v || !std::isfinite(float(*v)))
@@ -99,10 +105,10 @@ QString number(QStringView text, float& out)
     return {};
 }
 
-QString number(QStringView text, float& out, double min, double max)
+QString numberProblem(QStringView text, float& out, double min, double max)
 {
     float v = 0;
-    if (QString problem = number(text, v); !problem.isEmpty())
+    if (QString problem = numberProblem(text, v); !problem.isEmpty())
         return problem;
     // The value is held single-precision, so that is what is compared.
     if (double(v) < double(float(min)) || double(v) > double(float(max)))
@@ -111,13 +117,35 @@ QString number(QStringView text, float& out, double min, double max)
     return {};
 }
 
-QString numberText(QStringView text, QString& out, int maxBytes)
+QString stockFigureProblem(QStringView text, float& out)
 {
     float v = 0;
-    if (QString problem = number(text, v); !problem.isEmpty())
+    if (QString problem = numberProblem(text, v); !problem.isEmpty())
+        return problem;
+    if (v < 1.0f)
+        return rangeText(1, 10000);
+    out = v;
+    return {};
+}
+
+QString integerProblem(QStringView text, int& out, int min, int max, const QString& notAnInteger)
+{
+    const auto v = FieldText::parseInteger(text);
+    if (!v)
+        return notAnInteger;
+    if (*v < min || *v > max)
+        return integerRangeText(min, max);
+    out = int(*v);
+    return {};
+}
+
+QString numberTextProblem(QStringView text, QString& out, const TableDef& table, int column)
+{
+    float v = 0;
+    if (QString problem = numberProblem(text, v); !problem.isEmpty())
         return problem;
     const QString t = FieldText::listNumber(v);
-    if (t.size() > maxBytes)
+    if (t.size() > maxBytes(table, column))
         return tooLargeText(text.trimmed().toString());
     out = t;
     return {};
@@ -132,6 +160,21 @@ QString rangeText(double min, double max)
 {
     return QStringLiteral("“请填入一个在%1和%2之间的数字。”")
         .arg(FieldText::number(min), FieldText::number(max));
+}
+
+QString notAnIntegerText()
+{
+    return QStringLiteral("“请填入一个正整数。”");
+}
+
+QString typeAnIntegerText()
+{
+    return QStringLiteral("请键入一个整数。");
+}
+
+QString integerRangeText(int min, int max)
+{
+    return QStringLiteral("“请填入一个在%1和%2之间的整数。”").arg(min).arg(max);
 }
 
 QString tooLongText(int maxBytes)

@@ -58,8 +58,8 @@ QString logText()
 
 QString figureText(double value, int column, QString& out)
 {
-    const int maxBytes = schema::DeviceWantBuy.columns.at(size_t(column)).capacity - 1;
-    return FieldCheck::numberText(FieldText::number(value), out, maxBytes);
+    return FieldCheck::numberTextProblem(FieldText::number(value), out, schema::DeviceWantBuy,
+                                         column);
 }
 
 void append(Connection& c, int classNumber, std::span<const PlanRow> rows)

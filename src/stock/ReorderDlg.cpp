@@ -42,7 +42,7 @@ public:
 
 int maxBytes(int column)
 {
-    return FieldExchange::maxBytes(schema::DeviceWantBuy, column);
+    return FieldCheck::maxBytes(schema::DeviceWantBuy, column);
 }
 
 QString note(const ReorderLine& l)
@@ -196,14 +196,15 @@ bool CReorderDlg::takeLine(int row, const QString& buyDate, PlanRow& out)
     out.code = l.code;
     out.buyDate = buyDate;
     out.provider = typed(ColProvider);
-    return take(ColCode, FieldCheck::text(l.code, maxBytes(DeviceWantBuyCol::code))) &&
+    return take(ColCode, FieldCheck::textProblem(l.code, maxBytes(DeviceWantBuyCol::code))) &&
            take(ColQuantity,
-                FieldCheck::number(typed(ColQuantity), out.buyNumber, kMinimum, kMaximum)) &&
+                FieldCheck::numberProblem(typed(ColQuantity), out.buyNumber, kMinimum, kMaximum)) &&
            take(ColOnHand, figureText(l.onHand, DeviceWantBuyCol::now_number, out.nowNumber)) &&
            take(ColHigh, figureText(l.high, DeviceWantBuyCol::max_number, out.maxNumber)) &&
-           take(ColPrice, FieldCheck::number(typed(ColPrice), out.price, kMinimum, kMaximum)) &&
+           take(ColPrice,
+                FieldCheck::numberProblem(typed(ColPrice), out.price, kMinimum, kMaximum)) &&
            take(ColProvider,
-                FieldCheck::text(out.provider, maxBytes(DeviceWantBuyCol::provider))) &&
+                FieldCheck::textProblem(out.provider, maxBytes(DeviceWantBuyCol::provider))) &&
            take(ColOnHand, figureText(l.total, DeviceWantBuyCol::total_number, out.totalNumber));
 }
 

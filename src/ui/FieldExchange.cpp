@@ -12,6 +12,7 @@
 #include <QValidator>
 
 #include <algorithm>
+#include <cmath>
 
 namespace vok {
 
@@ -19,7 +20,7 @@ FieldExchange::FieldExchange(QWidget* form) : m_form(form) {}
 
 int FieldExchange::maxBytes(const TableDef& table, int column)
 {
-    return table.columns.at(size_t(column)).capacity - 1;
+    return FieldCheck::maxBytes(table, column);
 }
 
 QString FieldExchange::notANumberText()
@@ -34,17 +35,17 @@ QString FieldExchange::rangeText(double min, double max)
 
 QString FieldExchange::notAnIntegerText()
 {
-    return QStringLiteral("“请填入一个正整数。”");
+    return FieldCheck::notAnIntegerText();
 }
 
 QString FieldExchange::typeAnIntegerText()
 {
-    return QStringLiteral("请键入一个整数。");
+    return FieldCheck::typeAnIntegerText();
 }
 
 QString FieldExchange::integerRangeText(int min, int max)
 {
-    return QStringLiteral("“请填入一个在%1和%2之间的整数。”").arg(min).arg(max);
+    return FieldCheck::integerRangeText(min, max);
 }
 
 QString FieldExchange::tooLongText(int maxBytes)
@@ -79,16 +80,11 @@ QString FieldExchange::controlCharacterText(QChar character)
     return FieldCheck::controlCharacterText(character);
 }
 
-bool FieldExchange::take(QWidget* control, const QString& problem)
-{
-    return problem.isEmpty() || fail(control, problem);
-}
-
 bool FieldExchange::checkText(QWidget* control, const QString& text, int maxBytes)
 {
-    // A multi-line edit keeps its line breaks.
     const bool multiLine = qobject_cast<QPlainTextEdit*>(control) != nullptr;
-    return take(control, FieldCheck::text(text, maxBytes, multiLine));
+    const QString problem = FieldCheck::textProblem(text, maxBytes, multiLine);
+    return problem.isEmpty() || fail(control, problem);
 }
 
 bool FieldExchange::text(QLineEdit* edit, QString& out, int maxBytes)
@@ -141,23 +137,26 @@ bool FieldExchange::text(QPlainTextEdit* edit, QString& out, const TableDef& tab
 
 bool FieldExchange::number(QLineEdit* edit, float& out)
 {
-    return proceed() && take(edit, FieldCheck::number(edit->text(), out));
+    if (!proceed())
+        return false;
+    const QString problem = FieldCheck::numberProblem(edit->text(), out);
+    return problem.isEmpty() || fail(edit, problem);
 }
 
 bool FieldExchange::number(QLineEdit* edit, float& out, double min, double max)
 {
-    return proceed() && take(edit, FieldCheck::number(edit->text(), out, min, max));
+    if (!proceed())
+        return false;
+    const QString problem = FieldCheck::numberProblem(edit->text(), out, min, max);
+    return problem.isEmpty() || fail(edit, problem);
 }
 
 bool FieldExchange::stockFigure(QLineEdit* edit, float& out)
 {
-    float v = 0;
-    if (!number(edit, v))
+    if (!proceed())
         return false;
-    if (v < 1.0f)
-        return fail(edit, rangeText(1, 10000));
-    out = v;
-    return true;
+    const QString problem = FieldCheck::stockFigureProblem(edit->text(), out);
+    return problem.isEmpty() || fail(edit, problem);
 }
 
 bool FieldExchange::integer(QLineEdit* edit, int& out, int min, int max,
@@ -165,19 +164,16 @@ bool FieldExchange::integer(QLineEdit* edit, int& out, int min, int max,
 {
     if (!proceed())
         return false;
-    const auto v = FieldText::parseInteger(edit->text());
-    if (!v)
-        return fail(edit, notAnInteger);
-    if (*v < min || *v > max)
-        return fail(edit, integerRangeText(min, max));
-    out = int(*v);
-    return true;
+    const QString problem = FieldCheck::integerProblem(edit->text(), out, min, max, notAnInteger);
+    return problem.isEmpty() || fail(edit, problem);
 }
 
 bool FieldExchange::numberText(QLineEdit* edit, QString& out, const TableDef& table, int column)
 {
-    return proceed() &&
-           take(edit, FieldCheck::numberText(edit->text(), out, maxBytes(table, column)));
+    if (!proceed())
+        return false;
+    const QString problem = FieldCheck::numberTextProblem(edit->text(), out, table, column);
+    return problem.isEmpty() || fail(edit, problem);
 }
 
 QString FieldExchange::tooLargeText(const QString& number)

@@ -82,8 +82,6 @@ public:
 
 private:
     bool checkText(QWidget* control, const QString& text, int maxBytes);
-    // Fails on a problem found by a check; true when there is none.
-    bool take(QWidget* control, const QString& problem);
     bool fail(QWidget* control, const QString& message);
     bool proceed() const { return m_ok; }
 
