@@ -117,13 +117,13 @@ QString numberProblem(QStringView text, float& out, double min, double max)
     return {};
 }
 
-QString stockFigureProblem(QStringView text, float& out)
+QString stockFigureProblem(QStringView text, float& out, int min)
 {
     float v = 0;
     if (QString problem = numberProblem(text, v); !problem.isEmpty())
         return problem;
-    if (v < 1.0f)
-        return rangeText(1, 10000);
+    if (v < float(min))
+        return rangeText(min, 10000);
     out = v;
     return {};
 }

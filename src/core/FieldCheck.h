@@ -37,9 +37,9 @@ QString textProblem(const QString& text, int maxBytes, bool multiLine = false);
 QString numberProblem(QStringView text, float& out);
 // A decimal number between min and max inclusive (fractions allowed).
 QString numberProblem(QStringView text, float& out, double min, double max);
-// A stock figure the movements made (on hand, total): at least 1, no upper
-// bound.
-QString stockFigureProblem(QStringView text, float& out);
+// A stock figure the movements made (on hand, total): at least min (the
+// stock on hand may be 0), no upper bound.
+QString stockFigureProblem(QStringView text, float& out, int min = 1);
 // A whole number between min and max inclusive.
 QString integerProblem(QStringView text, int& out, int min, int max, const QString& notAnInteger);
 // A number for a text field of a row record, written "%f"; a number whose

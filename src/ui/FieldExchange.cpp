@@ -151,11 +151,11 @@ bool FieldExchange::number(QLineEdit* edit, float& out, double min, double max)
     return problem.isEmpty() || fail(edit, problem);
 }
 
-bool FieldExchange::stockFigure(QLineEdit* edit, float& out)
+bool FieldExchange::stockFigure(QLineEdit* edit, float& out, int min)
 {
     if (!proceed())
         return false;
-    const QString problem = FieldCheck::stockFigureProblem(edit->text(), out);
+    const QString problem = FieldCheck::stockFigureProblem(edit->text(), out, min);
     return problem.isEmpty() || fail(edit, problem);
 }
 

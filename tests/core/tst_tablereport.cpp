@@ -553,7 +553,7 @@ void TestTableReport::reportCommand_data()
     QTest::newRow("unknown table")
         << "DEVICE_X" << QStringList{} << "r.pdf" << 2
         << "没有表“DEVICE_X”的报表，可用：DEVICE DEVICE_IN DEVICE_OUT DEVICE_RETURN DEVICE_NEED "
-           "DEVICE_WANTBUY HOWDO"
+           "DEVICE_WANTBUY HOWDO DEVICE_ADJUST"
         << QStringList{};
     QTest::newRow("unknown field") << "DEVICE_IN" << QStringList{"名称c", "=", "x"} << "r.pdf" << 2
                                    << "表 DEVICE_IN 没有查询项“名称c”，可用：设备号c 入库时间c "

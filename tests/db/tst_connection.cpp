@@ -17,7 +17,7 @@ private slots:
     void init() { m_sandbox = std::make_unique<test::Sandbox>(); }
     void cleanup() { m_sandbox.reset(); }
 
-    void newDatabaseHasTheNineTables();
+    void newDatabaseHasItsTables();
     void datesKeepTheirOrderAndAreFoundAgain();
     void rowQueryByPositionAndName();
     void tableAppendStoresTypedValues();
@@ -37,17 +37,17 @@ private:
     std::unique_ptr<test::Sandbox> m_sandbox;
 };
 
-void TestConnection::newDatabaseHasTheNineTables()
+void TestConnection::newDatabaseHasItsTables()
 {
     auto c = m_sandbox->open(QStringLiteral("VOK3"));
     if (test::onServer()) {
         QCOMPARE(c->engine(), Engine::Postgres);
         QCOMPARE(c->recordCount("SELECT * FROM information_schema.tables "
                                 "WHERE table_schema=current_schema()"),
-                 9);
+                 10);
     } else {
         QVERIFY(QFile::exists(m_sandbox->dataDir() + "/vok3.db"));
-        QCOMPARE(c->recordCount("SELECT * FROM sqlite_master WHERE type='table'"), 9);
+        QCOMPARE(c->recordCount("SELECT * FROM sqlite_master WHERE type='table'"), 10);
     }
     const auto cols = test::rows(
         *c, test::onServer() ? "SELECT column_name FROM information_schema.columns WHERE "
