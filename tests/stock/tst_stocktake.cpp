@@ -388,20 +388,28 @@ void TestStocktake::stockOutMeanwhile()
 void TestStocktake::sheetPrintsAndExports()
 {
     // Enough devices for several pages.
+    const QStringList kinds{u("显示器"), u("打印机"), u("扫描仪"), u("投影仪"),
+                            u("交换机"), u("路由器"), u("笔记本电脑")};
     {
         Transaction t(*m_db);
-        for (int i = 1; i <= 120; ++i)
+        for (int i = 1; i <= 120; ++i) {
+            const QString code = u("D%1").arg(i, 3, 10, QLatin1Char('0'));
+            m_db->execute(u("INSERT INTO DEVICE_CODE(code,name) VALUES('%1','%2')")
+                              .arg(code, kinds.at(i % 7)));
             m_db->execute(u("INSERT INTO DEVICE(code,now_number,high_number,low_number,"
-                            "total_number) VALUES('D%1',%2,20,1,10)")
-                              .arg(i, 3, 10, QLatin1Char('0'))
+                            "total_number) VALUES('%1',%2,20,1,10)")
+                              .arg(code)
                               .arg(i % 7));
+        }
         t.commit();
     }
     auto form = open();
     count(*form, 0, u("3"));
     count(*form, 1, u("1"));
+    count(*form, 3, u("4"));
+    count(*form, 4, u("5.5"));
 
-    const QString shots = qEnvironmentVariable("VOK_SHOTS");
+    const QString shots = qEnvironmentVariable("VOK_SHOT_DIR");
     const QString dir = shots.isEmpty() ? m_sandbox->dataDir() : shots;
     const QString pdf = QDir(dir).filePath(u("stocktake.pdf"));
     PrintService::setChooser([&pdf](QPrinter& printer, QWidget*) {
@@ -426,9 +434,9 @@ void TestStocktake::sheetPrintsAndExports()
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QStringList lines = QString::fromUtf8(file.readAll()).split(u("\r\n"));
     QCOMPARE(lines.value(0), u("\uFEFF设备号,设备名,账面数量,实盘数量,盘盈盘亏"));
-    QCOMPARE(lines.value(1), u("D001,（代码表中无）,1,3,盘盈 2"));
-    QCOMPARE(lines.value(2), u("D002,（代码表中无）,2,1,盘亏 1"));
-    QCOMPARE(lines.value(3), u("D003,（代码表中无）,3,,"));
+    QCOMPARE(lines.value(1), u("D001,打印机,1,3,盘盈 2"));
+    QCOMPARE(lines.value(2), u("D002,扫描仪,2,1,盘亏 1"));
+    QCOMPARE(lines.value(3), u("D003,投影仪,3,,"));
     QCOMPARE(Messages::shownTexts().last(),
              u("已将120行导出到“%1”。").arg(QDir::toNativeSeparators(csv)));
 }
