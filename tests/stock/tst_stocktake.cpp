@@ -388,7 +388,7 @@ void TestStocktake::stockOutMeanwhile()
 void TestStocktake::sheetPrintsAndExports()
 {
     // Enough devices for several pages.
-    const QStringList kinds{u("显示器"), u("打印机"), u("扫描仪"), u("投影仪"),
+    const QStringList kinds{u("显示器"), u("打印机"), u("扫描仪"),    u("投影仪"),
                             u("交换机"), u("路由器"), u("笔记本电脑")};
     {
         Transaction t(*m_db);
@@ -430,6 +430,7 @@ void TestStocktake::sheetPrintsAndExports()
     QCOMPARE(items, (QStringList{u("列出"), u("确认盘点"), u("打印"), "", u("帮助"), u("退出"), "",
                                  u("打印预览…"), u("导出…\tCtrl+E")}));
     menu->actions().last()->trigger();
+    QCoreApplication::processEvents();
     QFile file(csv);
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QStringList lines = QString::fromUtf8(file.readAll()).split(u("\r\n"));
