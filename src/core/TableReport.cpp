@@ -106,7 +106,7 @@ const ReportLayout reconcile{
     u"库存核对表", 8,    reconcileColumns, reconcileRules, 1200, 2200, 6200, 7500, 300, 5300,
     4500,          false};
 const ReportLayout stocktake{
-    u"库存盘点表", 11,   stocktakeColumns, stocktakeRules, 1200, 2200, 6200, 7500, 300, 5300,
+    u"库存盘点表", 14,   stocktakeColumns, stocktakeRules, 1200, 2200, 5800, 7500, 300, 4800,
     4500,          false};
 const ReportLayout consumption{u"部门消耗统计表",
                                10,

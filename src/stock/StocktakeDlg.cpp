@@ -168,6 +168,7 @@ CStocktakeDlg::CStocktakeDlg(const FormContext& context, QWidget* parent)
                              QAbstractItemView::EditKeyPressed);
     m_sheet->verticalHeader()->hide();
     m_sheet->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    m_sheet->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 8);
     m_sheet->horizontalHeader()->setStretchLastSection(true);
     const int widths[] = {100, 220, 90, 90};
     for (int c = 0; c < int(std::size(widths)); ++c)
