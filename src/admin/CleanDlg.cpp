@@ -3,6 +3,7 @@
 #include "core/TableAccess.h"
 
 #include "db/DbError.h"
+#include "db/Schema.h"
 #include "ui/ComErrorBox.h"
 #include "ui/MessageService.h"
 #include "ui/Refusal.h"
@@ -44,18 +45,21 @@ CCleanDlg::CCleanDlg(const FormContext& context, QWidget* parent)
         int id;
         const char16_t* name;
         const char16_t* caption;
-        const char16_t* table;
+        QStringList tables;
     };
     // The order the statements run in: the log before the purchase plan.
     const Spec specs[] = {
-        {IDC_CLEAN_CODE, u"cleanCode", u"清理设备代码表格", u"DEVICE_CODE"},
-        {IDC_CLEAN_IN, u"cleanIn", u"清理设备入库表格", u"DEVICE_IN"},
-        {IDC_CLEAN_OUT, u"cleanOut", u"清理设备出库表格", u"DEVICE_OUT"},
-        {IDC_CLEAN_DEVICE, u"cleanDevice", u"清理设备库存表格", u"DEVICE"},
-        {IDC_CLEAN_NEED, u"cleanNeed", u"清理部门需求表格", u"DEVICE_NEED"},
-        {IDC_CLEAN_RETURN, u"cleanReturn", u"清理设备还库表格", u"DEVICE_RETURN"},
-        {IDC_CLEAN_LOG, u"cleanLog", u"清理操作日志表格", u"HOWDO"},
-        {IDC_CLEAN_WANTBUY, u"cleanWantBuy", u"清理设备采购计划表格", u"DEVICE_WANTBUY"},
+        {IDC_CLEAN_CODE, u"cleanCode", u"清理设备代码表格", {schema::DeviceCode.name}},
+        {IDC_CLEAN_IN, u"cleanIn", u"清理设备入库表格", {schema::DeviceIn.name}},
+        {IDC_CLEAN_OUT, u"cleanOut", u"清理设备出库表格", {schema::DeviceOut.name}},
+        {IDC_CLEAN_DEVICE,
+         u"cleanDevice",
+         u"清理设备库存表格",
+         {schema::Device.name, schema::DeviceAdjust.name}},
+        {IDC_CLEAN_NEED, u"cleanNeed", u"清理部门需求表格", {schema::DeviceNeed.name}},
+        {IDC_CLEAN_RETURN, u"cleanReturn", u"清理设备还库表格", {schema::DeviceReturn.name}},
+        {IDC_CLEAN_LOG, u"cleanLog", u"清理操作日志表格", {schema::Howdo.name}},
+        {IDC_CLEAN_WANTBUY, u"cleanWantBuy", u"清理设备采购计划表格", {schema::DeviceWantBuy.name}},
     };
     constexpr int kBoxes = IDC_CLEAN_LOG - IDC_CLEAN_CODE + 1;
     QCheckBox* byNumber[kBoxes] = {};
@@ -68,7 +72,7 @@ CCleanDlg::CCleanDlg(const FormContext& context, QWidget* parent)
         const int index = s.id - IDC_CLEAN_CODE;
         grid->addWidget(box, index / 2, index % 2);
         byNumber[index] = box;
-        m_boxes.push_back({QString::fromUtf16(s.table), box});
+        m_boxes.push_back({s.tables, box});
     }
 
     auto* confirm = new QPushButton(QStringLiteral("确    认"), this);
@@ -115,7 +119,7 @@ void CCleanDlg::onConfirm()
         if (!b.box->isChecked())
             continue;
         try {
-            clearTable(*m_context.connection, m_context.classNumber, b.table);
+            clearTables(*m_context.connection, m_context.classNumber, b.tables);
         } catch (const DbError& e) {
             showComError(e, this);
         }

@@ -20,7 +20,9 @@ private:
 
     struct Box
     {
-        QString table;
+        // Emptied together: the stock and its adjustments, so that the
+        // ledger starts again from nothing.
+        QStringList tables;
         QCheckBox* box;
     };
 

@@ -9,6 +9,7 @@
 #include "movements/DeviceOutDlg.h"
 #include "movements/DeviceReturnDlg.h"
 #include "movements/WantBuyDlg.h"
+#include "records/ViewAdjustDlg.h"
 #include "records/ViewInDlg.h"
 #include "records/ViewLogDlg.h"
 #include "records/ViewNeedDlg.h"
@@ -53,6 +54,7 @@ std::vector<MainButton> mainButtons()
         {u"viewOut", G::Queries,    QStringLiteral("出库信息"), Free,    WithUser, WithLog, makeForm<CViewOutDlg>(), nullptr},
         {u"viewReturn", G::Queries,    QStringLiteral("还库信息"), Free,    WithUser, WithLog, makeForm<CViewReturnDlg>(), nullptr},
         {u"viewNeed", G::Queries,    QStringLiteral("需求信息"), Free,    WithUser, WithLog, makeForm<CViewNeedDlg>(), nullptr},
+        {u"viewAdjust", G::Queries,  QStringLiteral("库存调整"), Free,    WithUser, WithLog, makeForm<CViewAdjustDlg>(), nullptr},
         {u"deviceCard", G::Queries,   QStringLiteral("扫码查看"), Free,    NoUser,   WithLog, makeForm<CDeviceCardDlg>(), nullptr, QKeySequence(Qt::Key_F3)},
         {u"wantBuy", G::Other,      QStringLiteral("生成设备采购计划报表"), Refused, NoUser, WithLog, makeForm<CWantBuyDlg>(), nullptr},
         {u"viewWantBuy", G::Other,      QStringLiteral("查看设备采购计划报表"), Free, WithUser, WithLog, makeForm<CViewWantBuyDlg>(), nullptr},

@@ -1,7 +1,9 @@
 #include "core/StockChange.h"
 
 #include "core/Clock.h"
+#include "core/TableAccess.h"
 #include "db/Connection.h"
+#include "db/DbError.h"
 #include "db/Schema.h"
 
 namespace vok {
@@ -92,6 +94,73 @@ void recordAdjustment(Connection& c, const QString& code, double before, double 
 {
     c.append(schema::DeviceAdjust.name, schema::DeviceAdjust.columnNames(),
              {code, unpaddedDateTime(Clock::now()), before, after, reason, user});
+}
+
+bool addStockRow(Connection& c, int classNumber, const QString& code, const StockFigureSet& f,
+                 const QString& user)
+{
+    const TableAccess table(c, tables::device, classNumber);
+    const TableRows existing = stockRows(code);
+    try {
+        Transaction t(c);
+        if (c.lock(existing) > 0)
+            return false;
+        table.append({code, f.now, f.high, f.low, f.total});
+        recordAdjustment(c, code, 0, f.now, openingReason(), user);
+        t.commit();
+    } catch (const DbError&) {
+        // Another workstation may have added the row in between: the
+        // database refuses this one in its own words, naming a constraint.
+        bool duplicate = false;
+        try {
+            duplicate = c.count(existing) > 0;
+        } catch (const DbError&) {
+        }
+        if (duplicate)
+            return false;
+        throw;
+    }
+    return true;
+}
+
+void changeStockRow(Connection& c, int classNumber, const QString& code, const StockFigureSet& f,
+                    const QString& user)
+{
+    const TableAccess table(c, tables::device, classNumber);
+    Transaction t(c);
+    c.lock(stockRows(code));
+    float before = 0;
+    table.update(stockRows(code), {}, [&](RowRecord& r) {
+        before = r.number(DeviceCol::now_number);
+        r.setNumber(DeviceCol::now_number, f.now);
+        r.setNumber(DeviceCol::high_number, f.high);
+        r.setNumber(DeviceCol::low_number, f.low);
+        r.setNumber(DeviceCol::total_number, f.total);
+    });
+    if (before != f.now)
+        recordAdjustment(c, code, before, f.now, changeReason(), user);
+    t.commit();
+}
+
+qint64 deleteStockRows(Connection& c, int classNumber, const QString& code, const QString& user)
+{
+    const TableAccess table(c, tables::device, classNumber);
+    Transaction t(c);
+    c.lock(stockRows(code));
+    double before = 0;
+    {
+        auto rs = c.select(stockRows(code));
+        RowRecord r(schema::Device);
+        while (rs->next()) {
+            rs->readInto(r);
+            before += r.number(DeviceCol::now_number);
+        }
+    }
+    const qint64 removed = table.remove(stockRows(code));
+    if (removed > 0)
+        recordAdjustment(c, code, before, 0, deleteReason(), user);
+    t.commit();
+    return removed;
 }
 
 QString openingReason()

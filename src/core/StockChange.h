@@ -55,6 +55,29 @@ Issue issue(Connection& c, const QString& code, float quantity);
 void recordAdjustment(Connection& c, const QString& code, double before, double after,
                       const QString& reason, const QString& user);
 
+// The stock form's writes, each one transaction with its adjustment, for
+// a user of that class (a read-only class is refused with DbError).
+struct StockFigureSet
+{
+    float now = 0;
+    float high = 0;
+    float low = 0;
+    float total = 0;
+};
+// A device's stock row with its opening stock ("期初库存", from 0). False,
+// and nothing written, when the device already has a stock row (one per
+// device: every later look-up wants exactly one).
+bool addStockRow(Connection& c, int classNumber, const QString& code, const StockFigureSet& f,
+                 const QString& user);
+// Sets the four figures of the device's first stock row as typed; a
+// changed quantity on hand is recorded ("修改库存"). Throws DbError when
+// the device has no stock row.
+void changeStockRow(Connection& c, int classNumber, const QString& code, const StockFigureSet& f,
+                    const QString& user);
+// Deletes the device's stock rows; what they held on hand is recorded as
+// going to 0 ("删除库存"). Returns the number of rows deleted.
+qint64 deleteStockRows(Connection& c, int classNumber, const QString& code, const QString& user);
+
 // The reasons an adjustment records.
 QString openingReason();    // a device's opening stock
 QString changeReason();     // the stock form changed the quantity on hand

@@ -1,5 +1,7 @@
 #include "core/StockLedger.h"
 
+#include "core/Permission.h"
+#include "core/StockChange.h"
 #include "db/RowRecord.h"
 #include "db/SqlFormat.h"
 
@@ -48,18 +50,34 @@ bool LedgerRow::nowAgrees() const
 
 bool LedgerRow::totalAgrees() const
 {
-    return same(total, stockIn);
+    return same(total, takenIn());
+}
+
+bool LedgerRow::lacksOpening() const
+{
+    return stockRows == 1 && !hasAdjustments && predatesAdjustments && !nowAgrees() &&
+           now > ledger();
+}
+
+bool LedgerRow::ledgerNegative() const
+{
+    return ledger() < 0 && !same(ledger(), 0);
 }
 
 QString LedgerRow::problem() const
 {
     if (stockRows == 0)
-        return hasMovements ? QStringLiteral("有流水，库存表中无此设备") : QString();
+        return hasMovements || hasAdjustments ? QStringLiteral("有流水，库存表中无此设备")
+                                              : QString();
     if (stockRows > 1)
         return QStringLiteral("库存表中有 %1 行这种设备").arg(stockRows);
+    if (lacksOpening())
+        return QStringLiteral("无期初记录：现在数量比流水结存多 %1，应是期初库存")
+            .arg(singleText(now - ledger()));
     QStringList wrong;
     if (!nowAgrees())
-        wrong << QStringLiteral("现在数量与流水结存不符");
+        wrong << (ledgerNegative() ? QStringLiteral("流水结存为负数，不能按流水更正，请盘点后处理")
+                                   : QStringLiteral("现在数量与流水结存不符"));
     if (!totalAgrees())
         wrong << QStringLiteral("总数与入库合计不符");
     return wrong.join(QStringLiteral("；"));
@@ -67,7 +85,8 @@ QString LedgerRow::problem() const
 
 bool LedgerRow::correctable(bool alsoTotal) const
 {
-    return stockRows == 1 && (!nowAgrees() || (alsoTotal && !totalAgrees()));
+    return stockRows == 1 && !lacksOpening() && !ledgerNegative() &&
+           (!nowAgrees() || (alsoTotal && !totalAgrees()));
 }
 
 namespace StockLedger {
@@ -105,29 +124,61 @@ std::vector<LedgerRow> reconcile(Connection& connection)
             row.total = r->number(3);
         }
     }
+    // When the database began to record adjustments: a device with a
+    // movement before that was in use before.
+    QString firstAdjustment;
+    {
+        auto r = connection.query(QStringLiteral("SELECT MIN(adjust_time) FROM DEVICE_ADJUST"));
+        if (r->next() && !r->isNull(0))
+            firstAdjustment = r->text(0);
+    }
     struct Movement
     {
         const char* sql;
         double LedgerRow::*sum;
     };
     const Movement movements[] = {
-        {"SELECT code, SUM(in_number) FROM DEVICE_IN GROUP BY code", &LedgerRow::stockIn},
-        {"SELECT code, SUM(out_number) FROM DEVICE_OUT GROUP BY code", &LedgerRow::stockOut},
-        {"SELECT code, SUM(return_number) FROM DEVICE_RETURN GROUP BY code", &LedgerRow::returned}};
+        {"SELECT code, SUM(in_number), MIN(in_date) FROM DEVICE_IN GROUP BY code",
+         &LedgerRow::stockIn},
+        {"SELECT code, SUM(out_number), MIN(out_date) FROM DEVICE_OUT GROUP BY code",
+         &LedgerRow::stockOut},
+        {"SELECT code, SUM(return_number), MIN(return_date) FROM DEVICE_RETURN GROUP BY code",
+         &LedgerRow::returned}};
     for (const Movement& m : movements) {
         auto r = connection.query(QString::fromLatin1(m.sql));
         while (r->next()) {
             LedgerRow& row = rowOf(r->text(0));
             row.*m.sum = r->number(1);
+            if (!firstAdjustment.isEmpty()) {
+                // Both read as "YYYY-MM-DD HH:MM:SS": they compare as texts.
+                const bool before = !r->isNull(2) && r->text(2) < firstAdjustment;
+                row.predatesAdjustments = (row.hasMovements && row.predatesAdjustments) || before;
+            }
             row.hasMovements = true;
         }
     }
+    {
+        // A correction brings the stock to what the records say: it is
+        // kept for the audit trail and is no part of that figure itself.
+        auto r = connection.query(sqlFormat(
+            u"SELECT code, SUM(CASE WHEN reason='%s' THEN 0 ELSE after_number - before_number "
+            u"END), SUM(CASE WHEN reason='%s' THEN after_number - before_number ELSE 0 END) "
+            u"FROM DEVICE_ADJUST GROUP BY code",
+            {SqlArg::text(stock::correctionReason()), SqlArg::text(stock::openingReason())}));
+        while (r->next()) {
+            LedgerRow& row = rowOf(r->text(0));
+            row.adjusted = r->number(1);
+            row.opening = r->number(2);
+            row.hasAdjustments = true;
+        }
+    }
 
-    // The problems are worked out once for the sort.
-    std::vector<std::pair<bool, size_t>> order;
+    // The problems are worked out once for the sort: those that differ,
+    // those that lack their opening stock, those that agree.
+    std::vector<std::pair<int, size_t>> order;
     order.reserve(rows.size());
     for (size_t i = 0; i < rows.size(); ++i)
-        order.emplace_back(rows[i].agrees(), i);
+        order.emplace_back(rows[i].agrees() ? 2 : rows[i].lacksOpening() ? 1 : 0, i);
     std::sort(order.begin(), order.end(), [&rows](const auto& a, const auto& b) {
         if (a.first != b.first)
             return !a.first;
@@ -140,7 +191,8 @@ std::vector<LedgerRow> reconcile(Connection& connection)
     return sorted;
 }
 
-int correct(Connection& connection, const std::vector<LedgerRow>& rows, bool alsoTotal)
+int correct(Connection& connection, int classNumber, const std::vector<LedgerRow>& rows,
+            bool alsoTotal, const QString& user)
 {
     std::vector<const LedgerRow*> changing;
     for (const LedgerRow& row : rows)
@@ -148,6 +200,7 @@ int correct(Connection& connection, const std::vector<LedgerRow>& rows, bool als
             changing.push_back(&row);
     if (changing.empty())
         return 0;
+    checkMayWrite(classNumber);
 
     // A few hundred devices per statement: one pass over DEVICE each.
     constexpr size_t kBatch = 200;
@@ -159,10 +212,20 @@ int correct(Connection& connection, const std::vector<LedgerRow>& rows, bool als
             const LedgerRow& row = *changing[i];
             const QString code = sqlFormat(u"'%s'", {SqlArg::text(row.code)});
             nowCases += QStringLiteral(" WHEN %1 THEN %2").arg(code, singleText(row.ledger()));
-            totalCases += QStringLiteral(" WHEN %1 THEN %2").arg(code, singleText(row.stockIn));
+            totalCases += QStringLiteral(" WHEN %1 THEN %2").arg(code, singleText(row.takenIn()));
             if (!codes.isEmpty())
                 codes += QLatin1Char(',');
             codes += code;
+        }
+        // The quantities on hand as they are now, kept until the end, for
+        // the adjustments.
+        QHash<QString, double> onHand;
+        {
+            auto r = connection.query(
+                QStringLiteral("SELECT code, now_number FROM DEVICE WHERE code IN (%1)")
+                    .arg(codes));
+            while (r->next())
+                onHand.insert(r->text(0), r->number(1));
         }
         QString sql =
             QStringLiteral("UPDATE DEVICE SET now_number = CASE code%1 END").arg(nowCases);
@@ -170,9 +233,35 @@ int correct(Connection& connection, const std::vector<LedgerRow>& rows, bool als
             sql += QStringLiteral(", total_number = CASE code%1 END").arg(totalCases);
         sql += QStringLiteral(" WHERE code IN (%1)").arg(codes);
         connection.execute(sql);
+        for (size_t i = at; i < end; ++i) {
+            const LedgerRow& row = *changing[i];
+            const double before = onHand.value(row.code, row.now);
+            const double after = double(float(row.ledger()));
+            if (!same(before, after))
+                stock::recordAdjustment(connection, row.code, before, after,
+                                        stock::correctionReason(), user);
+        }
     }
     transaction.commit();
     return int(changing.size());
+}
+
+int recordOpening(Connection& connection, int classNumber, const std::vector<LedgerRow>& rows,
+                  const QString& user)
+{
+    std::vector<const LedgerRow*> recording;
+    for (const LedgerRow& row : rows)
+        if (row.lacksOpening())
+            recording.push_back(&row);
+    if (recording.empty())
+        return 0;
+    checkMayWrite(classNumber);
+    Transaction transaction(connection);
+    for (const LedgerRow* row : recording)
+        stock::recordAdjustment(connection, row->code, 0, double(float(row->now - row->ledger())),
+                                stock::openingReason(), user);
+    transaction.commit();
+    return int(recording.size());
 }
 
 } // namespace StockLedger
@@ -181,7 +270,7 @@ QString DepartmentUse::shareText() const
 {
     if (!hasDemand || demanded <= 0)
         return QStringLiteral("—");
-    return QString::number(100.0 * issued / demanded, 'f', 1) + QLatin1Char('%');
+    return QString::number(100.0 * met / demanded, 'f', 1) + QLatin1Char('%');
 }
 
 namespace ConsumptionStats {
@@ -195,25 +284,32 @@ Consumption read(Connection& connection, const QDate& from, const QDate& to, con
         return use;
     };
     const QString device = codeCondition(code);
+    // Per department and device: a department's demand for one device is
+    // not met by what it was issued of another.
+    QHash<QPair<QString, QString>, double> issuedOf;
     {
         auto r = connection.query(
-            QStringLiteral("SELECT department, SUM(out_number) FROM "
-                           "DEVICE_OUT WHERE %1%2 GROUP BY department")
+            QStringLiteral("SELECT department, code, SUM(out_number) FROM "
+                           "DEVICE_OUT WHERE %1%2 GROUP BY department, code")
                 .arg(periodCondition(QStringLiteral("out_date"), from, to), device));
-        while (r->next())
-            useOf(r->text(0)).issued = r->number(1);
+        while (r->next()) {
+            useOf(r->text(0)).issued += r->number(2);
+            issuedOf.insert({r->text(0), r->text(1)}, r->number(2));
+        }
     }
     {
         // A demand counts when its period overlaps the chosen one.
         const QString overlap =
             sqlFormat(u"begin_date <= #%s# AND end_date >= #%s#",
                       {SqlArg::date(dayStart(to)), SqlArg::date(dayStart(from))});
-        auto r = connection.query(QStringLiteral("SELECT department, SUM(need_number) FROM "
-                                                 "DEVICE_NEED WHERE %1%2 GROUP BY department")
+        auto r = connection.query(QStringLiteral("SELECT department, code, SUM(need_number) FROM "
+                                                 "DEVICE_NEED WHERE %1%2 GROUP BY department, code")
                                       .arg(overlap, device));
         while (r->next()) {
             DepartmentUse& use = useOf(r->text(0));
-            use.demanded = r->number(1);
+            const double demanded = r->number(2);
+            use.demanded += demanded;
+            use.met += std::max(0.0, std::min(issuedOf.value({r->text(0), r->text(1)}), demanded));
             use.hasDemand = true;
         }
     }

@@ -22,29 +22,57 @@ struct LedgerRow
     double stockOut = 0;
     double returned = 0;
     bool hasMovements = false;
+    // The recorded adjustments: their sum of (after - before), corrections
+    // to the ledger apart, the part of it that is opening stock, and
+    // whether there is any.
+    double adjusted = 0;
+    double opening = 0;
+    bool hasAdjustments = false;
+    // The device was in use before the database recorded any adjustment:
+    // no adjustment at all yet, or a movement older than the first one.
+    bool predatesAdjustments = true;
 
-    // What the movements say is on the shelf.
-    double ledger() const { return stockIn - stockOut + returned; }
+    // What the adjustments and movements say is on the shelf.
+    double ledger() const { return adjusted + stockIn - stockOut + returned; }
+    // What the total should be: everything taken in, opening stock included.
+    double takenIn() const { return opening + stockIn; }
     bool nowAgrees() const;
     bool totalAgrees() const;
+    // A device from before adjustments were recorded, without one, with
+    // more on hand than its movements give: opening stock typed into the
+    // stock form then explains the difference.
+    bool lacksOpening() const;
+    // The ledger's figure is below zero: no stock can be set to it.
+    bool ledgerNegative() const;
     // What is wrong, in words; empty when the stock agrees with the ledger.
     QString problem() const;
     bool agrees() const { return problem().isEmpty(); }
-    // The one stock row can be set to the ledger's figures (and differs).
+    // The one stock row can be set to the ledger's figures (and differs;
+    // never to a negative figure nor over a missing opening stock).
     bool correctable(bool alsoTotal) const;
 };
 
 namespace StockLedger {
 
-// Every device of DEVICE_CODE, DEVICE or the movements, read in one
-// aggregate pass over each table: the devices that differ first, then the
-// ones that agree, each part by code.
+// Every device of DEVICE_CODE, DEVICE, the adjustments or the movements,
+// read in one aggregate pass over each table: the devices that differ
+// first, then those that lack their opening stock, then the ones that
+// agree, each part by code.
 std::vector<LedgerRow> reconcile(Connection& connection);
 
-// Sets now_number (and with alsoTotal total_number, to the stock-in sum)
-// of the correctable rows to the ledger's figures, all in one transaction.
-// Returns the number of devices changed. Throws DbError (nothing changed).
-int correct(Connection& connection, const std::vector<LedgerRow>& rows, bool alsoTotal);
+// Sets now_number (and with alsoTotal total_number, to what was taken in)
+// of the correctable rows to the ledger's figures, each changed quantity
+// on hand recorded as an adjustment ("按流水更正"), all in one
+// transaction, for a user of that class. Returns the number of devices
+// changed. Throws DbError (nothing changed).
+int correct(Connection& connection, int classNumber, const std::vector<LedgerRow>& rows,
+            bool alsoTotal, const QString& user);
+
+// Records for each row that lacks its opening stock one adjustment
+// "期初库存" from 0 to what its current figure has beyond its movements,
+// in one transaction. Returns the number of devices recorded.
+int recordOpening(Connection& connection, int classNumber, const std::vector<LedgerRow>& rows,
+                  const QString& user);
 
 } // namespace StockLedger
 
@@ -54,8 +82,10 @@ struct DepartmentUse
     QString department;
     double issued = 0;
     double demanded = 0;
+    // The demand met: per device the smaller of issued and demanded, summed.
+    double met = 0;
     bool hasDemand = false;
-    // "66.7%", or "—" without demand.
+    // The share of the demand met, "66.7%", or "—" without demand.
     QString shareText() const;
 };
 
@@ -74,7 +104,8 @@ struct Consumption
 namespace ConsumptionStats {
 
 // Issued (DEVICE_OUT) and demanded (DEVICE_NEED rows whose period overlaps)
-// per department and returned per device; an empty code means all devices.
+// per department, the demand met device by device, and returned per
+// device; an empty code means all devices.
 Consumption read(Connection& connection, const QDate& from, const QDate& to, const QString& code);
 
 // The quantity of one device issued in each of the months months ending

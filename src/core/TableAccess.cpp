@@ -157,4 +157,13 @@ void clearTable(Connection& connection, int classNumber, const QString& table)
     connection.remove(TableRows{table});
 }
 
+void clearTables(Connection& connection, int classNumber, const QStringList& tables)
+{
+    checkMayWrite(classNumber);
+    Transaction t(connection);
+    for (const QString& table : tables)
+        connection.remove(TableRows{table});
+    t.commit();
+}
+
 } // namespace vok

@@ -89,5 +89,7 @@ private:
 
 // Deletes every row of a table of the schema, for a class that may write.
 void clearTable(Connection& connection, int classNumber, const QString& table);
+// The same for tables that are emptied together, in one transaction.
+void clearTables(Connection& connection, int classNumber, const QStringList& tables);
 
 } // namespace vok

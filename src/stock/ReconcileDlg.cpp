@@ -46,9 +46,11 @@ QStringList rowTexts(const LedgerRow& row)
             quantity(row.ledger()),
             stocked ? difference(row.now - row.ledger(), row.nowAgrees()) : none,
             stocked ? quantity(row.total) : none,
-            quantity(row.stockIn),
-            stocked ? difference(row.total - row.stockIn, row.totalAgrees()) : none,
-            row.agrees() ? QStringLiteral("相符") : QStringLiteral("★不符"),
+            quantity(row.takenIn()),
+            stocked ? difference(row.total - row.takenIn(), row.totalAgrees()) : none,
+            row.agrees()         ? QStringLiteral("相符")
+            : row.lacksOpening() ? QStringLiteral("无期初记录")
+                                 : QStringLiteral("★不符"),
             row.problem(),
             quantity(row.stockOut),
             quantity(row.returned)};
@@ -90,6 +92,9 @@ CReconcileDlg::CReconcileDlg(const FormContext& context, QWidget* parent)
     QPushButton* correct =
         m_commands->add(IDC_CORRECT, QStringLiteral("correct"), QStringLiteral("按流水更正"),
                         QStringLiteral("按流水更正"), [this] { onCorrect(); });
+    QPushButton* opening =
+        m_commands->add(IDC_OPENING, QStringLiteral("opening"), QStringLiteral("记录期初库存"),
+                        QStringLiteral("记录期初库存"), [this] { onOpening(); });
     QPushButton* print =
         m_commands->add(IDC_PRINT, QStringLiteral("print"), QStringLiteral("打　　印"),
                         QStringLiteral("打印"), [this] { onPrint(); });
@@ -99,14 +104,14 @@ CReconcileDlg::CReconcileDlg(const FormContext& context, QWidget* parent)
         m_commands->add(CommandTable::kExit, QStringLiteral("exit"), QStringLiteral("退　　出"),
                         QStringLiteral("退出"), [this] { reject(); });
     exit->setDefault(true);
-    m_commands->setMenuOrder({IDC_REFRESH, IDC_CORRECT, IDC_PRINT, CommandTable::kSeparator,
-                              CommandTable::kHelp, CommandTable::kExit});
+    m_commands->setMenuOrder({IDC_REFRESH, IDC_CORRECT, IDC_OPENING, IDC_PRINT,
+                              CommandTable::kSeparator, CommandTable::kHelp, CommandTable::kExit});
     offerListCommands(*m_commands, *m_list, &reports::reconcile, m_context.userName);
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(m_alsoTotal);
     buttons->addStretch(1);
-    for (QPushButton* b : {refresh, correct, print, help, exit})
+    for (QPushButton* b : {refresh, correct, opening, print, help, exit})
         buttons->addWidget(b);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_list, 1);
@@ -114,7 +119,7 @@ CReconcileDlg::CReconcileDlg(const FormContext& context, QWidget* parent)
     layout->addLayout(buttons);
     resize(900, 520);
 
-    const QList<QWidget*> order{m_list, m_alsoTotal, refresh, correct, print, help, exit};
+    const QList<QWidget*> order{m_list, m_alsoTotal, refresh, correct, opening, print, help, exit};
     for (int i = 1; i < order.size(); ++i)
         setTabOrder(order.at(i - 1), order.at(i));
 
@@ -134,21 +139,30 @@ void CReconcileDlg::refill()
     // The list puts every row read at the top: hand it the last row first.
     QList<QStringList> texts;
     texts.reserve(qsizetype(m_rows.size()));
-    int differing = 0;
+    int differing = 0, lacking = 0;
     for (auto it = m_rows.rbegin(); it != m_rows.rend(); ++it) {
         texts.append(rowTexts(*it));
-        if (!it->agrees())
+        if (it->lacksOpening())
+            ++lacking;
+        else if (!it->agrees())
             ++differing;
     }
     MemoryRowSet rows(std::move(texts));
     m_list->records()->fill(rows);
     QApplication::restoreOverrideCursor();
-    m_summary->setText(
-        differing == 0
+    QString summary =
+        differing == 0 && lacking == 0
             ? QStringLiteral("共 %1 种设备，库存全部与出入库流水相符。").arg(m_rows.size())
+        : differing == 0
+            ? QStringLiteral("共 %1 种设备。").arg(m_rows.size())
             : QStringLiteral("共 %1 种设备，其中 %2 种与出入库流水不符（列在前面，标有“★不符”）。")
                   .arg(m_rows.size())
-                  .arg(differing));
+                  .arg(differing);
+    if (lacking > 0)
+        summary += QStringLiteral("%1 种设备无期初记录（差额应是期初库存），"
+                                  "可用“记录期初库存”按现在数量补记。")
+                       .arg(lacking);
+    m_summary->setText(summary);
 }
 
 void CReconcileDlg::onCorrect()
@@ -171,7 +185,8 @@ void CReconcileDlg::onCorrect()
                       [alsoTotal](const LedgerRow& r) { return r.correctable(alsoTotal); });
     if (changing == 0) {
         Messages::notice(QStringLiteral("没有可以按流水更正的设备。\r\n"
-                                        "库存表中没有或有多行的设备不能更正，请在库存信息中处理。"),
+                                        "库存表中没有或有多行的设备不能更正，请在库存信息中处理；"
+                                        "流水结存为负数的设备不能更正，请盘点。"),
                          this, QStringLiteral("提示!"), Messages::Icon::Information);
         return;
     }
@@ -183,11 +198,41 @@ void CReconcileDlg::onCorrect()
         return;
     int changed = 0;
     if (!runChange(this, [&] {
-            changed = StockLedger::correct(*m_context.connection, chosen, alsoTotal);
+            changed = StockLedger::correct(*m_context.connection, m_context.classNumber, chosen,
+                                           alsoTotal, m_context.userName);
         }))
         return;
     m_context.writeLog(QStringLiteral("按流水更正库存"));
     Messages::notice(QStringLiteral("完成按流水更正库存操作，共更正 %1 种设备!").arg(changed), this,
+                     QStringLiteral("提示!"), Messages::Icon::Information);
+    refill();
+}
+
+void CReconcileDlg::onOpening()
+{
+    if (refuseIfReadOnly(m_context.classNumber, RefusalText::WithLineBreak, this))
+        return;
+    const auto lacking = std::count_if(m_rows.begin(), m_rows.end(),
+                                       [](const LedgerRow& r) { return r.lacksOpening(); });
+    if (lacking == 0) {
+        Messages::notice(QStringLiteral("没有无期初记录的设备。"), this, QStringLiteral("提示!"),
+                         Messages::Icon::Information);
+        return;
+    }
+    if (Messages::show(QStringLiteral("有 %1 种设备无期初记录，将按现在数量为每种设备记录一条"
+                                      "“期初库存”调整（现在数量减流水结存），是否继续?")
+                           .arg(lacking),
+                       QStringLiteral("提示!"), Messages::Icon::Question, Messages::Buttons::YesNo,
+                       this) != Messages::Answer::Yes)
+        return;
+    int recorded = 0;
+    if (!runChange(this, [&] {
+            recorded = StockLedger::recordOpening(*m_context.connection, m_context.classNumber,
+                                                  m_rows, m_context.userName);
+        }))
+        return;
+    m_context.writeLog(QStringLiteral("记录期初库存"));
+    Messages::notice(QStringLiteral("完成记录期初库存操作，共记录 %1 种设备!").arg(recorded), this,
                      QStringLiteral("提示!"), Messages::Icon::Information);
     refill();
 }

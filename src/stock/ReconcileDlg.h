@@ -13,8 +13,10 @@ namespace vok {
 class CommandTable;
 class RecordListView;
 
-// Stock reconciliation: every device's stock beside what its movements add
-// up to, the devices that differ first; corrects the stock to the ledger.
+// Stock reconciliation: every device's stock beside what its adjustments
+// and movements add up to, the devices that differ first; corrects the
+// stock to the ledger and records the opening stock a database from before
+// the adjustments lacks.
 class CReconcileDlg : public QDialog
 {
     Q_OBJECT
@@ -24,7 +26,8 @@ public:
     {
         IDC_REFRESH = 1412,
         IDC_CORRECT = 1413,
-        IDC_PRINT = 1414
+        IDC_PRINT = 1414,
+        IDC_OPENING = 1415
     };
 
     CReconcileDlg(const FormContext& context, QWidget* parent = nullptr);
@@ -39,6 +42,7 @@ public:
 
 private:
     void onCorrect();
+    void onOpening();
     void onPrint();
 
     FormContext m_context;

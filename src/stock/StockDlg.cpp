@@ -1,6 +1,7 @@
 #include "stock/StockDlg.h"
 
 #include "core/DeviceCatalogue.h"
+#include "core/StockChange.h"
 #include "core/TableAccess.h"
 #include "db/DbError.h"
 #include "db/Schema.h"
@@ -176,17 +177,18 @@ void CStockDlg::fillList()
     m_list->fill(*m_context.connection, TableRows{tables::device.name()});
 }
 
-TableAccess CStockDlg::stock() const
+stock::StockFigureSet CStockDlg::figures() const
 {
-    return TableAccess(*m_context.connection, tables::device, m_context.classNumber);
+    return {m_now, m_high, m_low, m_total};
 }
 
 bool CStockDlg::takeFields()
 {
     FieldExchange dx(this);
     // The stock on hand and the total are what the movements made of
-    // them; the limits are typed and keep their range.
-    dx.stockFigure(m_nowEdit, m_now);
+    // them (a device issued to its last unit has 0 on hand); the limits
+    // are typed and keep their range.
+    dx.stockFigure(m_nowEdit, m_now, 0);
     dx.number(m_highEdit, m_high, 1, 10000);
     dx.number(m_lowEdit, m_low, 1, 10000);
     dx.stockFigure(m_totalEdit, m_total);
@@ -261,31 +263,14 @@ void CStockDlg::onAdd()
     if (!takeCode(code))
         return;
 
-    // One stock row per device: every later look-up of a device's stock
-    // wants exactly one row.
-    const TableAccess table = stock();
-    const TableRows existing = table.matching(DeviceCol::code, code);
-    bool duplicate = false;
-    try {
-        Transaction t(table.connection());
-        duplicate = table.count(existing) > 0;
-        if (!duplicate) {
-            table.append({code, m_now, m_high, m_low, m_total});
-            t.commit();
-        }
-    } catch (const DbError& e) {
-        // Another workstation may have added the row in between: the
-        // database refuses it in its own words, which name a constraint.
-        try {
-            duplicate = table.count(existing) > 0;
-        } catch (const DbError&) {
-        }
-        if (!duplicate) {
-            showComError(e, this);
-            return;
-        }
-    }
-    if (duplicate) {
+    // One stock row per device, written with its opening stock.
+    bool added = false;
+    if (!runChange(this, [&] {
+            added = stock::addStockRow(*m_context.connection, m_context.classNumber, code,
+                                       figures(), m_context.userName);
+        }))
+        return;
+    if (!added) {
         Messages::notice(
             QStringLiteral("设备号“%1”已有库存记录，不能再新增。\r\n请在列表中选中它后修改。")
                 .arg(code),
@@ -312,13 +297,8 @@ void CStockDlg::onChange()
     // when the code has no stock row or another workstation changed it
     // since it was read.
     if (!runChange(this, [&] {
-            const TableAccess table = stock();
-            table.update(table.matching(DeviceCol::code, code), {}, [this](RowRecord& r) {
-                r.setNumber(DeviceCol::now_number, m_now);
-                r.setNumber(DeviceCol::high_number, m_high);
-                r.setNumber(DeviceCol::low_number, m_low);
-                r.setNumber(DeviceCol::total_number, m_total);
-            });
+            stock::changeStockRow(*m_context.connection, m_context.classNumber, code, figures(),
+                                  m_context.userName);
         }))
         return;
     completeChange(QStringLiteral("修改库存信息"));
@@ -334,8 +314,8 @@ void CStockDlg::onDelete()
     if (!takeCode(code))
         return;
     if (!runChange(this, [&] {
-            const TableAccess table = stock();
-            table.remove(table.matching(DeviceCol::code, code));
+            stock::deleteStockRows(*m_context.connection, m_context.classNumber, code,
+                                   m_context.userName);
         }))
         return;
     completeChange(QStringLiteral("删除库存记录。"));

@@ -2,6 +2,7 @@
 
 #include "core/FormContext.h"
 #include "core/RecordListModel.h"
+#include "core/StockChange.h"
 
 #include <QDialog>
 
@@ -11,7 +12,6 @@ class QLineEdit;
 namespace vok {
 
 class CommandTable;
-class TableAccess;
 class QueryGroup;
 class RecordListView;
 
@@ -19,8 +19,9 @@ class RecordListView;
 std::vector<RecordListModel::Column> stockListColumns();
 
 // The stock form "库存管理": lists DEVICE, adds a device's stock row, sets
-// its four quantities as typed, deletes it, narrows the list with a query
-// and prints what the list shows.
+// its four quantities as typed, deletes it (each change of the quantity on
+// hand recorded as an adjustment), narrows the list with a query and
+// prints what the list shows.
 class CStockDlg : public QDialog
 {
     Q_OBJECT
@@ -66,7 +67,7 @@ private:
     void completeChange(const QString& logText);
     // Lists the whole table.
     void fillList();
-    TableAccess stock() const;
+    stock::StockFigureSet figures() const;
 
     FormContext m_context;
     CommandTable* m_commands;

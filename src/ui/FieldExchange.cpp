@@ -236,13 +236,13 @@ bool FieldExchange::number(QLineEdit* edit, float& out, double min, double max)
     return true;
 }
 
-bool FieldExchange::stockFigure(QLineEdit* edit, float& out)
+bool FieldExchange::stockFigure(QLineEdit* edit, float& out, int min)
 {
     float v = 0;
     if (!number(edit, v))
         return false;
-    if (v < 1.0f)
-        return fail(edit, rangeText(1, 10000));
+    if (v < float(min))
+        return fail(edit, rangeText(min, 10000));
     out = v;
     return true;
 }

@@ -66,8 +66,9 @@ public:
     bool number(QLineEdit* edit, float& out, double min, double max);
     // A stock figure the movements made (on hand, total): like a quantity
     // from 1 to 10000, but without the upper bound, as stock-ins add up
-    // beyond what one movement carries. Below 1 gives the same message.
-    bool stockFigure(QLineEdit* edit, float& out);
+    // beyond what one movement carries. Below min (1, or 0 for a stock on
+    // hand) gives the same message with that bound.
+    bool stockFigure(QLineEdit* edit, float& out, int min = 1);
     // A whole number ("“请填入一个正整数。”" otherwise, or the text given)
     // between min and max inclusive ("“请填入一个在%1和%2之间的整数。”").
     bool integer(QLineEdit* edit, int& out, int min, int max,

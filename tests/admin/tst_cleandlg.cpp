@@ -69,6 +69,8 @@ void TestCleanDlg::init()
              "INSERT INTO HOWDO (do_user,do_what,do_date) VALUES('张三','登录数据库','2004-1-5 "
              "9:0:0')",
              "INSERT INTO user (user,pswd,class) VALUES('张三','x','1')",
+             "INSERT INTO DEVICE_ADJUST(code,adjust_time,before_number,after_number) "
+             "VALUES('001','2004-1-5 9:0:0',0,1)",
          })
         m_db->execute(QString::fromUtf8(sql));
 }
@@ -135,24 +137,33 @@ void TestCleanDlg::checkedTablesAreEmptiedInOrder_data()
     QTest::newRow("none") << QStringList{} << QStringList{}
                           << QStringList{"DEVICE_CODE",    "DEVICE",        "DEVICE_IN",
                                          "DEVICE_OUT",     "DEVICE_RETURN", "DEVICE_NEED",
-                                         "DEVICE_WANTBUY", "HOWDO",         "user"};
+                                         "DEVICE_WANTBUY", "HOWDO",         "user",
+                                         "DEVICE_ADJUST"};
     QTest::newRow("catalogue only")
         << QStringList{"cleanCode"} << QStringList{"DELETE FROM DEVICE_CODE"}
-        << QStringList{"DEVICE",      "DEVICE_IN",      "DEVICE_OUT", "DEVICE_RETURN",
+        << QStringList{"DEVICE",         "DEVICE_IN", "DEVICE_OUT", "DEVICE_RETURN", "DEVICE_NEED",
+                       "DEVICE_WANTBUY", "HOWDO",     "user",       "DEVICE_ADJUST"};
+    // The stock goes with its adjustments: the ledger starts again.
+    QTest::newRow("stock and its adjustments")
+        << QStringList{"cleanDevice"}
+        << QStringList{"DELETE FROM DEVICE", "DELETE FROM DEVICE_ADJUST"}
+        << QStringList{"DEVICE_CODE", "DEVICE_IN",      "DEVICE_OUT", "DEVICE_RETURN",
                        "DEVICE_NEED", "DEVICE_WANTBUY", "HOWDO",      "user"};
     QTest::newRow("all, log before plan")
         << QStringList{"cleanLog",    "cleanWantBuy", "cleanReturn", "cleanNeed",
                        "cleanDevice", "cleanOut",     "cleanIn",     "cleanCode"}
-        << QStringList{"DELETE FROM DEVICE_CODE", "DELETE FROM DEVICE_IN",
-                       "DELETE FROM DEVICE_OUT",  "DELETE FROM DEVICE",
-                       "DELETE FROM DEVICE_NEED", "DELETE FROM DEVICE_RETURN",
-                       "DELETE FROM HOWDO",       "DELETE FROM DEVICE_WANTBUY"}
+        << QStringList{"DELETE FROM DEVICE_CODE",   "DELETE FROM DEVICE_IN",
+                       "DELETE FROM DEVICE_OUT",    "DELETE FROM DEVICE",
+                       "DELETE FROM DEVICE_ADJUST", "DELETE FROM DEVICE_NEED",
+                       "DELETE FROM DEVICE_RETURN", "DELETE FROM HOWDO",
+                       "DELETE FROM DEVICE_WANTBUY"}
         << QStringList{"user"};
     // A box checked and unchecked again is left alone ("-name": click twice).
     QTest::newRow("checked and unchecked")
         << QStringList{"-cleanDevice", "cleanLog"} << QStringList{"DELETE FROM HOWDO"}
-        << QStringList{"DEVICE_CODE",   "DEVICE",      "DEVICE_IN",      "DEVICE_OUT",
-                       "DEVICE_RETURN", "DEVICE_NEED", "DEVICE_WANTBUY", "user"};
+        << QStringList{"DEVICE_CODE",    "DEVICE",        "DEVICE_IN",
+                       "DEVICE_OUT",     "DEVICE_RETURN", "DEVICE_NEED",
+                       "DEVICE_WANTBUY", "user",          "DEVICE_ADJUST"};
 }
 
 void TestCleanDlg::checkedTablesAreEmptiedInOrder()
@@ -192,7 +203,7 @@ void TestCleanDlg::cancelClearsNothing()
     box(*again, "cleanCode")->setChecked(true);
     QVERIFY(test::press(*again, "cancel"));
     QVERIFY(m_scripted->statements.isEmpty());
-    QCOMPARE(nonEmptyTables().size(), 9);
+    QCOMPARE(nonEmptyTables().size(), 10);
 }
 
 void TestCleanDlg::failingStatementDoesNotStopTheOthers()

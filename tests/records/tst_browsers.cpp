@@ -1,7 +1,8 @@
-// The stock-out, return, demand and purchase-plan browsers and the log
-// viewer driven as a user drives them, and the row identity every browser's
+// The stock-out, return, demand, purchase-plan and adjustment browsers and
+// the log viewer driven as a user drives them, and the row identity every browser's
 // Modify and Delete keep to (the stock-in browser included).
 #include "core/OperationLog.h"
+#include "records/ViewAdjustDlg.h"
 #include "records/ViewInDlg.h"
 #include "records/ViewLogDlg.h"
 #include "records/ViewNeedDlg.h"
@@ -55,6 +56,9 @@ const char* const kSeed[] = {
     "INSERT INTO DEVICE_WANTBUY VALUES('3',0,0,9,9,'abc',1,'2004-2-1 8:0:0')",
     "INSERT INTO HOWDO (do_user,do_what,do_date) VALUES('张三','登录数据库','2004-1-5 9:3:7')",
     "INSERT INTO HOWDO (do_user,do_what,do_date) VALUES('李四','删除入库信息','2004-2-1 8:0:0')",
+    "INSERT INTO DEVICE_ADJUST VALUES('1','2004-1-5 9:3:7',0,5,'期初库存','王')",
+    "INSERT INTO DEVICE_ADJUST VALUES('2','2004-2-1 8:0:0',5,3,'修改库存','张')",
+    "INSERT INTO DEVICE_ADJUST VALUES('3','2004-3-1 10:0:0',3,0,'删除库存','张')",
 };
 
 // One browser under test: how to open it and what tells its rows apart.
@@ -89,6 +93,10 @@ const Kind kKinds[] = {
      "code='3'", "", "删除采购计划信息"},
 };
 
+// The adjustment list: read-only, no command of its own but query and print.
+const Kind kAdjust{"adjust", make<CViewAdjustDlg>, "DEVICE_ADJUST", 0, 0, nullptr, "code='3'", "",
+                   ""};
+
 } // namespace
 
 class TestBrowsers : public QObject
@@ -115,6 +123,8 @@ private slots:
     void stockOutState_data();
     void stockOutState();
     void purchasePlanQueryBySupplier();
+    void adjustmentsAreOnlyRead_data();
+    void adjustmentsAreOnlyRead();
     void readOnlyClassIsRefused_data();
     void readOnlyClassIsRefused();
     void enterClosesWhenChecksPass_data();
@@ -233,6 +243,11 @@ void TestBrowsers::opens_data()
                              << QStringList{u("删除"), u("帮助"), u("打印"),
                                             u("退出"), "-",       u("查询")}
                              << "viewreport.htm";
+    QTest::newRow("adjust") << -1 << u("查看库存调整")
+                            << QStringList{u("设备号"),     u("调整时间"), u("调整前数量"),
+                                           u("调整后数量"), u("原因"),     u("操作员")}
+                            << QStringList{u("打印"), u("帮助"), u("退出"), "-", u("查询")}
+                            << "viewadjust.htm";
 }
 
 void TestBrowsers::opens()
@@ -242,7 +257,8 @@ void TestBrowsers::opens()
     QFETCH(QStringList, headings);
     QFETCH(QStringList, menu);
     QFETCH(QString, topic);
-    auto dlg = open(kKinds[kind]);
+    const Kind& k = kind < 0 ? kAdjust : kKinds[kind];
+    auto dlg = open(k);
     QCOMPARE(dlg->windowTitle(), title);
     // A list without a name of its own is announced by the form's title.
     QCOMPARE(QAccessible::queryAccessibleInterface(dlg->list())->text(QAccessible::Name), title);
@@ -271,7 +287,7 @@ void TestBrowsers::opens()
     QString dir = qEnvironmentVariable("VOK_REPORT_DIR");
     if (dir.isEmpty())
         dir = m_sandbox->dataDir();
-    const QString pdf = dir + QStringLiteral("/%1.pdf").arg(QLatin1String(kKinds[kind].name));
+    const QString pdf = dir + QStringLiteral("/%1.pdf").arg(QLatin1String(k.name));
     QFile::remove(pdf);
     PrintService::setChooser([&](QPrinter& printer, QWidget*) {
         printer.setOutputFormat(QPrinter::PdfFormat);
@@ -284,7 +300,7 @@ void TestBrowsers::opens()
     if (qEnvironmentVariableIsSet("VOK_SHOT_DIR")) {
         clickRow(*dlg, 1);
         dlg->grab().save(qEnvironmentVariable("VOK_SHOT_DIR") +
-                         QStringLiteral("/%1.png").arg(QLatin1String(kKinds[kind].name)));
+                         QStringLiteral("/%1.png").arg(QLatin1String(k.name)));
     }
 }
 
@@ -523,6 +539,39 @@ void TestBrowsers::purchasePlanQueryBySupplier()
     clickRow(*dlg, 1);
     QCOMPARE(edit(*dlg, "price")->text(), QStringLiteral("9.5"));
     QCOMPARE(edit(*dlg, "buyDate")->text(), QStringLiteral("2004-01-05 09:03:07"));
+    QVERIFY(Messages::shown().isEmpty());
+}
+
+void TestBrowsers::adjustmentsAreOnlyRead_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("op");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QStringList>("codes");
+    QTest::newRow("by code") << u("设备号c") << "="
+                             << "2" << QStringList{"2"};
+    QTest::newRow("by time") << u("调整时间c") << ">"
+                             << "2004-1-31" << QStringList{"3", "2"};
+    QTest::newRow("by reason") << u("原因c") << "=" << u("期初库存") << QStringList{"1"};
+    QTest::newRow("by user") << u("操作员c") << "=" << u("张") << QStringList{"3", "2"};
+}
+
+void TestBrowsers::adjustmentsAreOnlyRead()
+{
+    QFETCH(QString, field);
+    QFETCH(QString, op);
+    QFETCH(QString, value);
+    auto dlg = open(kAdjust);
+    QVERIFY(!dlg->findChild<QPushButton*>("modify"));
+    QVERIFY(!dlg->findChild<QPushButton*>("delete"));
+    dlg->queryGroup()->fieldCombo()->setCurrentText(field);
+    dlg->queryGroup()->operatorCombo()->setCurrentText(op);
+    dlg->queryGroup()->valueEdit()->setText(value);
+    dlg->commands()->trigger(CViewAdjustDlg::IDC_QUERY);
+    QTEST(listed(*dlg), "codes");
+    clickRow(*dlg, 0);
+    for (const char* name : {"code", "adjustTime", "before", "after", "reason", "userName"})
+        QVERIFY(edit(*dlg, QString::fromLatin1(name))->isReadOnly());
     QVERIFY(Messages::shown().isEmpty());
 }
 

@@ -1,8 +1,11 @@
 // The reconciliation and consumption forms on both engines: the figures
-// and differences listed, the correction to the ledger and its refusal,
-// the period edges, the charts and their export.
+// and differences listed, a day of stock changes after which every device
+// agrees, the correction to the ledger and its refusal, the missing opening
+// stock of older databases, the period edges, the charts and their export.
 #include "core/Clock.h"
 #include "core/OperationLog.h"
+#include "core/StockChange.h"
+#include "core/TableAccess.h"
 #include "records/ViewInDlg.h"
 #include "stock/ConsumptionDlg.h"
 #include "stock/ReconcileDlg.h"
@@ -45,12 +48,16 @@ private slots:
 
     void listsDifferencesFirst();
     void browserModifyShowsAsDifference();
+    void dayOfStockChanges_data();
+    void dayOfStockChanges();
     void correction_data();
     void correction();
     void classThreeIsRefused();
     void periodEdges_data();
     void periodEdges();
     void demandReturnsAndMonths();
+    void demandMetDeviceByDevice_data();
+    void demandMetDeviceByDevice();
     void chartsExportAsPng();
     void bothPrint();
     void consumptionTakesAScannedCode();
@@ -58,9 +65,16 @@ private slots:
 private:
     void exec(const char* sql) { m_db->execute(u(sql)); }
     void seedLedger();
+    void runStep(const QString& step);
+    QList<QStringList> adjustments()
+    {
+        return test::rows(*m_db, u("SELECT code, before_number, after_number, reason FROM "
+                                   "DEVICE_ADJUST ORDER BY adjust_time, code"));
+    }
     std::unique_ptr<CReconcileDlg> reconcile(int classNumber = 1)
     {
-        return test::openForm<CReconcileDlg>(test::formContext(m_db, m_log.get(), classNumber));
+        return test::openForm<CReconcileDlg>(
+            test::formContext(m_db, m_log.get(), classNumber, u("张三")));
     }
     std::unique_ptr<CConsumptionDlg> consumption()
     {
@@ -130,6 +144,10 @@ void TestReconcile::seedLedger()
          "VALUES('002','部门B',#2026-2-1 9:00:00#,1)");
     exec("INSERT INTO DEVICE_IN(code,in_date,in_number) VALUES('003',#2026-1-5 9:00:00#,3)");
     exec("INSERT INTO DEVICE_IN(code,in_date,in_number) VALUES('005',#2026-1-5 9:00:00#,2)");
+    // Adjustments were recorded before the movements: no device lacks its
+    // opening stock.
+    exec("INSERT INTO DEVICE_ADJUST(code,adjust_time,before_number,after_number,reason,user_name) "
+         "VALUES('001',#2026-1-1 9:00:00#,0,0,'修改库存','张三')");
 }
 
 void TestReconcile::listsDifferencesFirst()
@@ -182,6 +200,117 @@ void TestReconcile::browserModifyShowsAsDifference()
                                          u("现在数量与流水结存不符；总数与入库合计不符")}));
 }
 
+// One step of a day, as the forms make it: "open CODE N" (the stock form's
+// add), "set CODE N" (its change of the stock on hand), "in", "out",
+// "return CODE N" (the movement forms' row and stock change), "dropIn
+// CODE" (the stock-in browser deletes the device's stock-ins), "outside
+// CODE N" (stock and total set by another program), "correct" (按流水更正
+// of both on every device), "opening" (记录期初库存); each a minute after
+// the last.
+void TestReconcile::runStep(const QString& step)
+{
+    const QStringList w = step.split(u' ');
+    const QString code = w.value(1);
+    const float n = w.value(2).toFloat();
+    Clock::setNow(Clock::now().addSecs(60));
+    const QString now = unpaddedDateTime(Clock::now());
+    Connection& c = *m_db;
+    if (w[0] == "open") {
+        QVERIFY(stock::addStockRow(c, 1, code, {n, 100, 1, n}, u("张三")));
+    } else if (w[0] == "set") {
+        const auto f = readStock(c, code);
+        stock::changeStockRow(c, 1, code, {n, f.high, f.low, f.total}, u("张三"));
+    } else if (w[0] == "in") {
+        Transaction t(c);
+        TableAccess(c, tables::deviceIn, 1).append({code, now, u("甲"), "1", n, 10.0f, u("乙")});
+        stock::receive(c, code, n);
+        t.commit();
+    } else if (w[0] == "out") {
+        Transaction t(c);
+        TableAccess(c, tables::deviceOut, 1)
+            .append({code, u("部门A"), now, u("完好"), u("张三"), n, u("李四"), u("办公")});
+        QVERIFY(stock::issue(c, code, n).done);
+        t.commit();
+    } else if (w[0] == "return") {
+        Transaction t(c);
+        TableAccess(c, tables::deviceReturn, 1).append({code, now, u("张三"), n, u("李四")});
+        QVERIFY(stock::giveBack(c, code, n));
+        t.commit();
+    } else if (w[0] == "dropIn") {
+        c.execute(u("DELETE FROM DEVICE_IN WHERE code='%1'").arg(code));
+    } else if (w[0] == "outside") {
+        c.execute(
+            u("UPDATE DEVICE SET now_number=%1, total_number=%1 WHERE code='%2'").arg(w[2], code));
+    } else {
+        auto dlg = reconcile();
+        test::control<QCheckBox>(*dlg, "alsoTotal")->setChecked(true);
+        Messages::queueAnswer(Messages::Answer::Yes);
+        QVERIFY(test::press(*dlg, w[0] == "correct" ? "correct" : "opening"));
+        Messages::clearShown();
+    }
+}
+
+void TestReconcile::dayOfStockChanges_data()
+{
+    QTest::addColumn<QStringList>("steps");
+    // The 核对 and 说明 columns of the devices before the last step.
+    QTest::addColumn<QList<QStringList>>("listed");
+    // The stock on hand and the adjustments recorded after it.
+    QTest::addColumn<QList<QStringList>>("stock");
+    QTest::addColumn<QList<QStringList>>("recorded");
+    const QString agrees = u("相符");
+    QTest::newRow("opening stock, movements, a stock-form change")
+        << QStringList{"open 001 5", "open 002 0", "in 001 3",     "in 002 4",
+                       "out 001 6",  "out 002 4",  "return 001 1", "set 002 2",
+                       "in 003 2",   "out 003 2",  "correct"}
+        << QList<QStringList>{{agrees, ""}, {agrees, ""}, {agrees, ""}}
+        << QList<QStringList>{{"001", "3", "8"}, {"002", "2", "4"}, {"003", "0", "2"}}
+        << QList<QStringList>{{"001", "0", "5", u("期初库存")},
+                              {"002", "0", "0", u("期初库存")},
+                              {"002", "0", "2", u("修改库存")}};
+    QTest::newRow("a stock-in deleted in the browser")
+        << QStringList{"open 001 5", "in 001 3", "out 001 1", "dropIn 001", "correct"}
+        << QList<QStringList>{{u("★不符"), u("现在数量与流水结存不符；总数与入库合计不符")}}
+        << QList<QStringList>{{"001", "4", "5"}}
+        << QList<QStringList>{{"001", "0", "5", u("期初库存")}, {"001", "7", "4", u("按流水更正")}};
+    QTest::newRow("a negative ledger is left alone")
+        << QStringList{"open 002 1", "in 001 2", "out 001 2", "dropIn 001", "correct"}
+        << QList<QStringList>{{u("★不符"), u("流水结存为负数，不能按流水更正，请盘点后处理；"
+                                             "总数与入库合计不符")},
+                              {agrees, ""}}
+        << QList<QStringList>{{"001", "0", "2"}, {"002", "1", "1"}}
+        << QList<QStringList>{{"002", "0", "1", u("期初库存")}};
+    // A database from before the adjustments: the opening stock was typed
+    // into the stock form unrecorded.
+    QTest::newRow("no opening stock recorded")
+        << QStringList{"in 001 3", "outside 001 8", "out 001 1", "opening"}
+        << QList<QStringList>{{u("无期初记录"),
+                               u("无期初记录：现在数量比流水结存多 5，应是期初库存")}}
+        << QList<QStringList>{{"001", "7", "8"}}
+        << QList<QStringList>{{"001", "0", "5", u("期初库存")}};
+}
+
+void TestReconcile::dayOfStockChanges()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(QList<QStringList>, listed);
+    for (const QString& step : steps.mid(0, steps.size() - 1))
+        runStep(step);
+    QList<QStringList> verdicts;
+    for (const QStringList& row : test::listed(*reconcile()->list()))
+        verdicts << row.mid(8, 2);
+    QCOMPARE(verdicts, listed);
+
+    runStep(steps.last());
+    QTEST(test::rows(*m_db, u("SELECT code, now_number, total_number FROM DEVICE ORDER BY code")),
+          "stock");
+    QTEST(adjustments(), "recorded");
+    // Whatever was left alone, every device the program could settle agrees.
+    for (const LedgerRow& row : StockLedger::reconcile(*m_db))
+        if (!row.ledgerNegative())
+            QVERIFY2(row.agrees(), qPrintable(row.code + u(": ") + row.problem()));
+}
+
 void TestReconcile::correction_data()
 {
     QTest::addColumn<int>("classNumber");
@@ -190,21 +319,22 @@ void TestReconcile::correction_data()
     QTest::addColumn<QString>("question");
     QTest::addColumn<QList<QStringList>>("stock");
 
-    // Only 002 and 006 can be corrected: 003 has two rows, 005 none.
+    // Only 002 can be corrected: 003 has two rows, 005 none, and 006 a
+    // ledger below zero.
     QTest::newRow("class 1, every device, now only")
-        << 1 << -1 << false << u("将按出入库流水更正 2 种设备的现在数量，是否继续?")
+        << 1 << -1 << false << u("将按出入库流水更正 1 种设备的现在数量，是否继续?")
         << QList<QStringList>{{"001", "7", "10"},
                               {"002", "3.5", "4.5"},
                               {"003", "1", "1"},
                               {"003", "2", "2"},
-                              {"006", "-3", "5"}};
+                              {"006", "0", "5"}};
     QTest::newRow("class 2, the chosen devices, with total")
         << 2 << 0 << true << u("将按出入库流水更正 1 种设备的现在数量和总数，是否继续?")
         << QList<QStringList>{{"001", "7", "10"},
-                              {"002", "9", "4.5"},
+                              {"002", "3.5", "4.5"},
                               {"003", "1", "1"},
                               {"003", "2", "2"},
-                              {"006", "-3", "0"}};
+                              {"006", "0", "5"}};
 }
 
 void TestReconcile::correction()
@@ -222,10 +352,10 @@ void TestReconcile::correction()
     if (alsoTotal)
         test::control<QCheckBox>(*dlg, "alsoTotal")->setChecked(true);
     if (chosenRow >= 0) {
-        // The top rows are 002, 003, 005, 006: choose 006 and 003.
+        // The top rows are 002, 003, 005, 006: choose 002 and 003.
         const auto* model = dlg->list()->model();
         auto* selection = dlg->list()->selectionModel();
-        selection->select(model->index(3, 0),
+        selection->select(model->index(0, 0),
                           QItemSelectionModel::Select | QItemSelectionModel::Rows);
         selection->select(model->index(1, 0),
                           QItemSelectionModel::Select | QItemSelectionModel::Rows);
@@ -248,9 +378,11 @@ void TestReconcile::correction()
     QCOMPARE(Messages::shown().at(1).text.left(12), u("完成按流水更正库存操作，"));
     QTEST(stock(), "stock");
     QCOMPARE(test::logged(*m_db), QStringList{u("按流水更正库存")});
+    QCOMPARE(test::rows(*m_db, u("SELECT code, before_number, after_number, reason, user_name "
+                                 "FROM DEVICE_ADJUST WHERE reason<>'修改库存'")),
+             (QList<QStringList>{{"002", "9", "3.5", u("按流水更正"), u("张三")}}));
     // The list is read again.
-    QCOMPARE(test::listed(*dlg->list()).value(chosenRow >= 0 ? 1 : 0).value(0),
-             QStringLiteral("003"));
+    QCOMPARE(test::listed(*dlg->list()).value(0).value(0), QStringLiteral("003"));
 }
 
 void TestReconcile::classThreeIsRefused()
@@ -326,7 +458,9 @@ void TestReconcile::demandReturnsAndMonths()
 
     auto dlg = consumption();
     auto* departments = test::control<RecordListView>(*dlg, "departments");
-    QCOMPARE(test::listed(*departments), (QList<QStringList>{{"1", u("部门A"), "3", "4", "75.0%"},
+    // 部门A's demand for 001 was met by the 2 of 001 issued; the 002 issued
+    // meets no demand.
+    QCOMPARE(test::listed(*departments), (QList<QStringList>{{"1", u("部门A"), "3", "4", "50.0%"},
                                                              {"2", u("部门B"), "5", u("—"), u("—")},
                                                              {"3", u("部门C"), "0", "3", "0.0%"}}));
     QVERIFY(dlg->months().empty());
@@ -348,6 +482,38 @@ void TestReconcile::demandReturnsAndMonths()
     QCOMPARE(Messages::shownTexts(), QStringList{u("开始日期不能晚于结束日期!")});
     QCOMPARE(test::listed(*departments).size(), 2);
     shoot(*dlg, u("consumption"));
+}
+
+void TestReconcile::demandMetDeviceByDevice_data()
+{
+    QTest::addColumn<QStringList>("issued"); // code and quantity, in March
+    QTest::addColumn<QStringList>("demanded");
+    QTest::addColumn<QString>("share");
+    // Ten switches wanted, none issued: five projectors meet none of it.
+    QTest::newRow("技术部: switches wanted, projectors issued")
+        << QStringList{"projector 5"} << QStringList{"switch 10"} << u("0.0%");
+    // More issued of one device than wanted does not make up for another.
+    QTest::newRow("one over, one short") << QStringList{"projector 6", "switch 1"}
+                                         << QStringList{"projector 4", "switch 2"} << u("83.3%");
+    QTest::newRow("all met") << QStringList{"switch 12"} << QStringList{"switch 10"} << u("100.0%");
+}
+
+void TestReconcile::demandMetDeviceByDevice()
+{
+    QFETCH(QStringList, issued);
+    QFETCH(QStringList, demanded);
+    for (const QString& i : issued)
+        m_db->execute(u("INSERT INTO DEVICE_OUT(code,department,out_date,out_number) "
+                        "VALUES('%1','技术部',#2026-3-2 9:00:00#,%2)")
+                          .arg(i.section(u' ', 0, 0), i.section(u' ', 1)));
+    for (const QString& d : demanded)
+        m_db->execute(u("INSERT INTO DEVICE_NEED(code,department,begin_date,end_date,need_number) "
+                        "VALUES('%1','技术部',#2026-3-1#,#2026-3-31#,'%2')")
+                          .arg(d.section(u' ', 0, 0), d.section(u' ', 1)));
+    auto dlg = consumption();
+    const auto rows = test::listed(*test::control<RecordListView>(*dlg, "departments"));
+    QCOMPARE(rows.size(), 1);
+    QTEST(rows.first().value(4), "share");
 }
 
 void TestReconcile::chartsExportAsPng()

@@ -1,6 +1,8 @@
 // The stock form driven as a user drives it: the list, a click, the range
-// checks of the four quantities, add, change and delete with their refusals,
-// the query, print, help and the context menu.
+// checks of the four quantities, add, change and delete with their refusals
+// and the adjustments they record, the query, print, help and the context
+// menu.
+#include "core/Clock.h"
 #include "core/OperationLog.h"
 #include "db/DbError.h"
 #include "db/Schema.h"
@@ -37,6 +39,7 @@ const QString kRefusal = QStringLiteral("你无权执行此项操作!\r\n请重�
 const QString kDone = QStringLiteral("完成操作！");
 const QString kChoose = QStringLiteral("请选择一个设备");
 const QString kRange = QStringLiteral("“请填入一个在1和10000之间的数字。”");
+const QString kOnHandRange = QStringLiteral("“请填入一个在0和10000之间的数字。”");
 const QString kNotANumber = QStringLiteral("请键入一个数。");
 
 // Control ids.
@@ -83,6 +86,8 @@ private slots:
     void changeFails_data();
     void changeFails();
     void deleteRemovesEveryRowOfTheCode();
+    void changesOfTheStockOnHandAreRecorded_data();
+    void changesOfTheStockOnHandAreRecorded();
     void query_data();
     void query();
     void codeListFailureClosesTheForm();
@@ -95,6 +100,7 @@ private:
     void chooseCode(CStockDlg& form, const QString& code);
     void clickRow(CStockDlg& form, int row);
     Rows stock();
+    Rows adjustments();
 
     std::unique_ptr<test::Sandbox> m_sandbox;
     ConnectionPtr m_db;
@@ -145,6 +151,12 @@ void TestStockDlg::clickRow(CStockDlg& form, int row)
     RecordListView* list = form.list();
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
                       list->visualRect(list->model()->index(row, 1)).center());
+}
+
+Rows TestStockDlg::adjustments()
+{
+    return test::rows(*m_db, QStringLiteral("SELECT code, before_number, after_number, reason, "
+                                            "user_name, adjust_time FROM DEVICE_ADJUST"));
 }
 
 Rows TestStockDlg::stock()
@@ -217,7 +229,10 @@ void TestStockDlg::quantitiesAreChecked_data()
     QTest::addColumn<QString>("field");
     QTest::addColumn<QString>("value");
     QTest::addColumn<QString>("message"); // empty: accepted
-    QTest::newRow("0") << Now << "0" << kRange;
+    // A device issued to its last unit has 0 on hand; the total keeps its range.
+    QTest::newRow("0 on hand") << Now << "0" << QString();
+    QTest::newRow("-0.5 on hand") << Now << "-0.5" << kOnHandRange;
+    QTest::newRow("0 in total") << Total << "0" << kRange;
     QTest::newRow("0.5") << High << "0.5" << kRange;
     QTest::newRow("-1") << Low << "-1" << kRange;
     QTest::newRow("10000.5") << High << "10000.5" << kRange;
@@ -272,7 +287,7 @@ void TestStockDlg::addStoresTheValuesAsTyped()
     QCOMPARE(test::logged(*m_db), QStringList{"修改库存信息"});
     QCOMPARE(test::listed(*form->list()).first(),
              (QStringList{"c3", "70.000000", "5.000000", "10.000000", "7.000000"}));
-    const auto& append = m_scripted->appends.last();
+    const auto& append = m_scripted->appends.first();
     QCOMPARE(append.table, QStringLiteral("DEVICE"));
     QCOMPARE(append.names, schema::Device.columnNames());
 }
@@ -289,10 +304,10 @@ void TestStockDlg::addIsRefused_data()
         QTest::newRow(name) << classNumber << QString(choose) << QString(typed) << QString(now)
                             << message;
     };
-    row("class 3 before the fields", 3, "c3", "", "0", kRefusal);
+    row("class 3 before the fields", 3, "c3", "", "-1", kRefusal);
     row("nothing chosen", 1, "", "", "1", kChoose);
     row("typed code", 1, "c3", "zz", "1", kChoose);
-    row("fields before the choice", 1, "", "", "0", kRange);
+    row("fields before the choice", 1, "", "", "-1", kOnHandRange);
     row("code with a stock row", 1, "A1", "", "1",
         QStringLiteral("设备号“A1”已有库存记录，不能再新增。\r\n请在列表中选中它后修改。"));
 }
@@ -417,13 +432,13 @@ void TestStockDlg::changeFails()
     QFETCH(QString, low);
     QFETCH(QString, message);
     Rows expected = stock();
-    if (QByteArray(QTest::currentDataTag()).startsWith("another")) {
+    // The row changes under the form's store (within its transaction,
+    // which keeps other workstations out, so the change goes with it).
+    if (QByteArray(QTest::currentDataTag()).startsWith("another"))
         m_scripted->beforeStore = [this] {
             m_scripted->inner().execute(
                 QStringLiteral("UPDATE DEVICE SET now_number=now_number+1 WHERE code='A1'"));
         };
-        expected[0][1] = "6";
-    }
     auto form = openForm(classNumber);
     QVERIFY(test::type(*form, Code, code));
     QVERIFY(test::type(*form, {{Now, "9"}, {Low, low}}));
@@ -431,6 +446,7 @@ void TestStockDlg::changeFails()
     QCOMPARE(Messages::shownTexts(), QStringList{message});
     QCOMPARE(stock(), expected);
     QCOMPARE(test::logged(*m_db), QStringList());
+    QCOMPARE(adjustments(), Rows());
 }
 
 void TestStockDlg::deleteRemovesEveryRowOfTheCode()
@@ -446,6 +462,47 @@ void TestStockDlg::deleteRemovesEveryRowOfTheCode()
     QCOMPARE(stock(), (Rows{{"A1", "5", "20", "2", "50"}}));
     QCOMPARE(test::listed(*form->list()).size(), 1);
     QCOMPARE(test::logged(*m_db), (QStringList{"删除库存记录。", "删除库存记录。"}));
+}
+
+void TestStockDlg::changesOfTheStockOnHandAreRecorded_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("code");
+    QTest::addColumn<QString>("now");
+    QTest::addColumn<Rows>("recorded"); // code, before, after, reason, user, time
+    const QString time = QStringLiteral("2026-03-15 10:00:00");
+    QTest::newRow("add: opening stock") << Add << "c3"
+                                        << "7" << Rows{{"c3", "0", "7", "期初库存", "张三", time}};
+    QTest::newRow("add with 0 on hand") << Add << "c3"
+                                        << "0" << Rows{{"c3", "0", "0", "期初库存", "张三", time}};
+    QTest::newRow("change of the stock on hand")
+        << Change << "A1"
+        << "3" << Rows{{"A1", "5", "3", "修改库存", "张三", time}};
+    QTest::newRow("change to 0 on hand") << Change << "A1"
+                                         << "0" << Rows{{"A1", "5", "0", "修改库存", "张三", time}};
+    QTest::newRow("change of the limits alone") << Change << "A1"
+                                                << "5" << Rows{};
+    QTest::newRow("delete") << Delete << "A1"
+                            << "5" << Rows{{"A1", "5", "0", "删除库存", "张三", time}};
+    QTest::newRow("delete without a stock row") << Delete << "c3"
+                                                << "5" << Rows{};
+}
+
+void TestStockDlg::changesOfTheStockOnHandAreRecorded()
+{
+    QFETCH(QString, button);
+    QFETCH(QString, code);
+    QFETCH(QString, now);
+    Clock::setNow(QDateTime(QDate(2026, 3, 15), QTime(10, 0)));
+    auto form = openForm();
+    if (button == Add)
+        chooseCode(*form, code);
+    else
+        QVERIFY(test::type(*form, Code, code));
+    QVERIFY(test::type(*form, {{Now, now}, {High, "30"}}));
+    QVERIFY(test::press(*form, button));
+    QCOMPARE(Messages::shownTexts(), QStringList{kDone});
+    QTEST(adjustments(), "recorded");
 }
 
 void TestStockDlg::query_data()
