@@ -22,6 +22,7 @@
 #include "stock/ReconcileDlg.h"
 #include "stock/StockAlertDlg.h"
 #include "stock/StockDlg.h"
+#include "stock/StocktakeDlg.h"
 
 // Forms are added here: include the form's header and give its row
 // makeForm<CFormDlg>() instead of nullptr.
@@ -59,6 +60,7 @@ std::vector<MainButton> mainButtons()
         {u"viewWantBuy", G::Other,      QStringLiteral("查看设备采购计划报表"), Free, WithUser, WithLog, makeForm<CViewWantBuyDlg>(), nullptr},
         {u"stockAlert", G::Other,      QStringLiteral("库存报警"), Free,    NoUser,   WithLog, makeForm<CStockAlertDlg>(), nullptr},
         {u"reconcile", G::Other,      QStringLiteral("库存核对"), Free,    WithUser, WithLog, makeForm<CReconcileDlg>(), nullptr},
+        {u"stocktake", G::Other,      QStringLiteral("库存盘点"), Free,    WithUser, WithLog, makeForm<CStocktakeDlg>(), nullptr},
         {u"consumption", G::Other,      QStringLiteral("消耗统计"), Free,    WithUser, WithLog, makeForm<CConsumptionDlg>(), nullptr},
         {u"viewLog", G::System,     QStringLiteral("操作日志"), Free,    NoUser,   NoLog,   makeForm<CViewLogDlg>(), nullptr},
         {u"user", G::System,     QStringLiteral("修改密码"), Free,    WithUser, WithLog, makeForm<CUserDlg>(), nullptr},

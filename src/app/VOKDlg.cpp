@@ -239,6 +239,7 @@ FormContext CVOKDlg::contextFor(const MainButton& row)
     c.classNumber = classNumberOf(m_user.classText);
     c.connection = m_connection;
     c.log = row.handsLog ? &m_log : nullptr;
+    c.department = m_user.department;
     if (row.handsUserName)
         c.userName = m_user.userName;
     return c;

@@ -37,8 +37,8 @@ QString textProblem(const QString& text, int maxBytes, bool multiLine = false);
 QString numberProblem(QStringView text, float& out);
 // A decimal number between min and max inclusive (fractions allowed).
 QString numberProblem(QStringView text, float& out, double min, double max);
-// A stock figure the movements made (on hand, total): at least min (the
-// stock on hand may be 0), no upper bound.
+// A stock figure the movements made (on hand, total): at least min (1, or
+// 0 for a stock on hand), no upper bound.
 QString stockFigureProblem(QStringView text, float& out, int min = 1);
 // A whole number between min and max inclusive.
 QString integerProblem(QStringView text, int& out, int min, int max, const QString& notAnInteger);

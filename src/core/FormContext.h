@@ -18,6 +18,8 @@ struct FormContext
     COperationLog* log = nullptr;
     // Only for the forms that are given the user name.
     QString userName;
+    // The department whose database the connection opens.
+    QString department;
 
     // Writes one log entry when the form has a log; true when written or
     // when there is none (a failure is shown by the log itself).

@@ -52,6 +52,14 @@ constexpr ReportColumn reconcileColumns[] = {
     {u"数量差", 4200}, {u"总　数", 5000}, {u"入库合计", 5800}, {u"总数差", 6700}};
 constexpr int reconcileRules[] = {200, 900, 2500, 3300, 4100, 4900, 5700, 6600, 7600};
 
+// The count sheet: the counted column is left wide enough to write in.
+constexpr ReportColumn stocktakeColumns[] = {{u"设备号", 300},
+                                             {u"设备名", 1500},
+                                             {u"账面数量", 3700},
+                                             {u"实盘数量", 4700},
+                                             {u"盘盈盘亏", 6300}};
+constexpr int stocktakeRules[] = {200, 1400, 3600, 4600, 6200, 7600};
+
 constexpr ReportColumn consumptionColumns[] = {{u"序号", 1300},
                                                {u"部　门", 2300},
                                                {u"出库数量", 3300},
@@ -96,6 +104,9 @@ const ReportLayout purchasePlan{u"采购计划报表",
 
 const ReportLayout reconcile{
     u"库存核对表", 8,    reconcileColumns, reconcileRules, 1200, 2200, 6200, 7500, 300, 5300,
+    4500,          false};
+const ReportLayout stocktake{
+    u"库存盘点表", 14,   stocktakeColumns, stocktakeRules, 1200, 2200, 5800, 7500, 300, 4800,
     4500,          false};
 const ReportLayout consumption{u"部门消耗统计表",
                                10,

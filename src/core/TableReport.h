@@ -76,6 +76,7 @@ extern const ReportLayout returns;
 extern const ReportLayout demand;
 extern const ReportLayout purchasePlan;
 extern const ReportLayout reconcile;
+extern const ReportLayout stocktake;
 extern const ReportLayout consumption;
 extern const ReportLayout operationLog;
 extern const ReportLayout adjustments;

@@ -64,8 +64,8 @@ void DeviceScan::finish()
         if (index < 0) {
             if (!m_list->isEditable())
                 m_list->setCurrentIndex(m_indexBefore);
-            Messages::notice(unknownCodeText(code), m_list->window(), QString(),
-                             Messages::Icon::Exclamation);
+            Messages::notice(m_unknownText ? m_unknownText(code) : unknownCodeText(code),
+                             m_list->window(), QString(), Messages::Icon::Exclamation);
             return;
         }
         m_list->setCurrentIndex(index);

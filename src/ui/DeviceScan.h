@@ -27,6 +27,11 @@ public:
 
     // The message for a code the catalogue does not hold.
     static QString unknownCodeText(const QString& code);
+    // A list of some devices only says so in its own words.
+    void setUnknownCodeText(std::function<QString(const QString& code)> text)
+    {
+        m_unknownText = std::move(text);
+    }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -38,6 +43,7 @@ private:
 
     QComboBox* m_list;
     Chosen m_chosen;
+    std::function<QString(const QString& code)> m_unknownText;
     QString m_typed;
     int m_indexBefore = -1;
 };

@@ -170,14 +170,26 @@ void fitPreviewToScreen(QPrintPreviewDialog& dialog)
 void printTableReport(const RecordListModel& list, const ReportLayout& layout,
                       const QString& userName, QWidget* parent)
 {
+    printTableReport(list.rowCount(), listCells(list), layout, userName, parent);
+}
+
+void previewTableReport(const RecordListModel& list, const ReportLayout& layout,
+                        const QString& userName, QWidget* parent)
+{
+    previewTableReport(list.rowCount(), listCells(list), layout, userName, parent);
+}
+
+void printTableReport(int rowCount, const ReportCell& cell, const ReportLayout& layout,
+                      const QString& userName, QWidget* parent)
+{
     QPrinter printer(QPrinter::HighResolution);
     printer.setDocName(QStringLiteral("仓库管理系统"));
     if (!PrintService::choosePrinter(printer, parent))
         return;
-    printTableReport(printer, layout, list.rowCount(), listCells(list), userName, Clock::now());
+    printTableReport(printer, layout, rowCount, cell, userName, Clock::now());
 }
 
-void previewTableReport(const RecordListModel& list, const ReportLayout& layout,
+void previewTableReport(int rowCount, const ReportCell& cell, const ReportLayout& layout,
                         const QString& userName, QWidget* parent)
 {
     QPrinter printer(QPrinter::HighResolution);
@@ -187,7 +199,7 @@ void previewTableReport(const RecordListModel& list, const ReportLayout& layout,
     dialog.setObjectName(QStringLiteral("printPreview"));
     dialog.setWindowTitle(QStringLiteral("打印预览 - %1").arg(layout.title));
     QObject::connect(&dialog, &QPrintPreviewDialog::paintRequested, &dialog, [&](QPrinter* target) {
-        printTableReport(*target, layout, list.rowCount(), listCells(list), userName, time);
+        printTableReport(*target, layout, rowCount, cell, userName, time);
     });
     fitPreviewToScreen(dialog);
     dialog.exec();

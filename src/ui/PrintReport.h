@@ -55,6 +55,11 @@ void printTableReport(const RecordListModel& list, const ReportLayout& layout,
 // The same report in a preview window (zoom, pages, print).
 void previewTableReport(const RecordListModel& list, const ReportLayout& layout,
                         const QString& userName, QWidget* parent = nullptr);
+// The same for any rows: the text of each cell.
+void printTableReport(int rowCount, const ReportCell& cell, const ReportLayout& layout,
+                      const QString& userName, QWidget* parent = nullptr);
+void previewTableReport(int rowCount, const ReportCell& cell, const ReportLayout& layout,
+                        const QString& userName, QWidget* parent = nullptr);
 // The same for any rows, onto a printer already chosen. False when the
 // printer (or its output file) cannot be opened.
 bool printTableReport(QPrinter& printer, const ReportLayout& layout, int rowCount,

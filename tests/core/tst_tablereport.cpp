@@ -188,8 +188,8 @@ std::vector<Expected> expectedLayouts()
     std::vector<Expected> out;
     for (const ReportLayout* l :
          {&reports::stock, &reports::stockIn, &reports::stockOut, &reports::returns,
-          &reports::demand, &reports::purchasePlan, &reports::reconcile, &reports::consumption,
-          &reports::operationLog}) {
+          &reports::demand, &reports::purchasePlan, &reports::reconcile, &reports::stocktake,
+          &reports::consumption, &reports::operationLog}) {
         Expected e{l,
                    l->title.toString().toUtf8(),
                    l->bodyPoints,

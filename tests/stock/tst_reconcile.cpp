@@ -5,10 +5,12 @@
 #include "core/Clock.h"
 #include "core/OperationLog.h"
 #include "core/StockChange.h"
+#include "core/Stocktake.h"
 #include "core/TableAccess.h"
 #include "records/ViewInDlg.h"
 #include "stock/ConsumptionDlg.h"
 #include "stock/ReconcileDlg.h"
+#include "stock/StocktakeDlg.h"
 #include "support/FormTest.h"
 #include "support/TestSupport.h"
 #include "ui/CommandTable.h"
@@ -26,6 +28,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPrinter>
+#include <QTableView>
 #include <QTest>
 
 using namespace vok;
@@ -205,8 +208,9 @@ void TestReconcile::browserModifyShowsAsDifference()
 // "return CODE N" (the movement forms' row and stock change), "dropIn
 // CODE" (the stock-in browser deletes the device's stock-ins), "outside
 // CODE N" (stock and total set by another program), "correct" (按流水更正
-// of both on every device), "opening" (记录期初库存); each a minute after
-// the last.
+// of both on every device), "opening" (记录期初库存), "count CODE N
+// [CODE N …]" (库存盘点: each count typed into its device's row, then
+// 确认盘点); each a minute after the last.
 void TestReconcile::runStep(const QString& step)
 {
     const QStringList w = step.split(u' ');
@@ -241,6 +245,23 @@ void TestReconcile::runStep(const QString& step)
     } else if (w[0] == "outside") {
         c.execute(
             u("UPDATE DEVICE SET now_number=%1, total_number=%1 WHERE code='%2'").arg(w[2], code));
+    } else if (w[0] == "count") {
+        auto form =
+            test::openForm<CStocktakeDlg>(test::formContext(m_db, m_log.get(), 1, u("张三")));
+        for (int i = 1; i + 1 < w.size(); i += 2) {
+            QTableView* sheet = form->sheet();
+            const QModelIndex cell =
+                sheet->model()->index(form->model()->rowOf(w[i]), StocktakeModel::Counted);
+            sheet->setCurrentIndex(cell);
+            sheet->edit(cell);
+            auto* edit = qobject_cast<QLineEdit*>(sheet->indexWidget(cell));
+            QVERIFY(edit);
+            edit->setText(w[i + 1]);
+            QTest::keyClick(edit, Qt::Key_Return);
+        }
+        Messages::queueAnswer(Messages::Answer::Yes);
+        QVERIFY(test::press(*form, "confirm"));
+        Messages::clearShown();
     } else {
         auto dlg = reconcile();
         test::control<QCheckBox>(*dlg, "alsoTotal")->setChecked(true);
@@ -259,15 +280,17 @@ void TestReconcile::dayOfStockChanges_data()
     QTest::addColumn<QList<QStringList>>("stock");
     QTest::addColumn<QList<QStringList>>("recorded");
     const QString agrees = u("相符");
-    QTest::newRow("opening stock, movements, a stock-form change")
-        << QStringList{"open 001 5", "open 002 0", "in 001 3",     "in 002 4",
-                       "out 001 6",  "out 002 4",  "return 001 1", "set 002 2",
-                       "in 003 2",   "out 003 2",  "correct"}
+    QTest::newRow("opening stock, movements, a stock-form change, a stocktake")
+        << QStringList{"open 001 5",        "open 002 0", "in 001 3",     "in 002 4",
+                       "out 001 6",         "out 002 4",  "return 001 1", "set 002 2",
+                       "count 001 4 002 1", "in 003 2",   "out 003 2",    "correct"}
         << QList<QStringList>{{agrees, ""}, {agrees, ""}, {agrees, ""}}
-        << QList<QStringList>{{"001", "3", "8"}, {"002", "2", "4"}, {"003", "0", "2"}}
+        << QList<QStringList>{{"001", "4", "8"}, {"002", "1", "4"}, {"003", "0", "2"}}
         << QList<QStringList>{{"001", "0", "5", u("期初库存")},
                               {"002", "0", "0", u("期初库存")},
-                              {"002", "0", "2", u("修改库存")}};
+                              {"002", "0", "2", u("修改库存")},
+                              {"001", "3", "4", u("盘点")},
+                              {"002", "2", "1", u("盘点")}};
     QTest::newRow("a stock-in deleted in the browser")
         << QStringList{"open 001 5", "in 001 3", "out 001 1", "dropIn 001", "correct"}
         << QList<QStringList>{{u("★不符"), u("现在数量与流水结存不符；总数与入库合计不符")}}

@@ -82,6 +82,18 @@ QList<QStringList> listed(const RecordListView& list)
     return rows;
 }
 
+QList<QStringList> listed(const QAbstractItemModel& model)
+{
+    QList<QStringList> rows;
+    for (int r = 0; r < model.rowCount(); ++r) {
+        QStringList texts;
+        for (int c = 0; c < model.columnCount(); ++c)
+            texts << model.index(r, c).data().toString();
+        rows << texts;
+    }
+    return rows;
+}
+
 QStringList logged(Connection& c)
 {
     QStringList what;

@@ -2,6 +2,7 @@
 
 #include "core/FormContext.h"
 
+#include <QAbstractItemModel>
 #include <QList>
 #include <QStringList>
 #include <QWidget>
@@ -65,6 +66,7 @@ using Typed = QList<std::pair<QString, QString>>;
 
 // The texts of the rows a list shows, top row first.
 QList<QStringList> listed(const RecordListView& list);
+QList<QStringList> listed(const QAbstractItemModel& model);
 
 // What the operation log holds: do_what of every HOWDO row, in order.
 QStringList logged(Connection& c);
