@@ -20,6 +20,9 @@ std::vector<std::pair<QString, QString>> catalogueNames(Connection& connection);
 // The name of a code; empty when the catalogue has none.
 QString deviceName(Connection& connection, const QString& code);
 
+// The texts of a blank code and of a code the catalogue has.
+QString blankCodeText();
+QString codeInCatalogueText(const QString& code);
 // Why a code cannot be added (empty: it can), named in the text.
 QString codeToAddProblem(Connection& connection, const QString& code);
 // Why a code cannot be renamed (empty: it can).
