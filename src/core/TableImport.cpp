@@ -4,7 +4,6 @@
 #include "core/DeviceCatalogue.h"
 #include "core/FieldCheck.h"
 #include "core/ImportReader.h"
-#include "core/Permission.h"
 #include "core/TableAccess.h"
 #include "db/DbError.h"
 #include "db/Dialect.h"
@@ -175,8 +174,12 @@ QString codeProblem(const TableImport::Rule& r, const QString& code, int maxByte
 QString dateProblem(const ImportCell& cell, bool dateOnly, QVariant& out)
 {
     std::optional<DateTimeValue> value;
-    if (cell.isNumber) {
-        const QDateTime t = serialDateTime(cell.number);
+    const std::optional<double> serial =
+        cell.isNumber ? std::optional<double>(cell.number) : FieldText::parseNumber(cell.text);
+    if (serial) {
+        // A workbook's date serial, or one written as text (a workbook saved
+        // as CSV).
+        const QDateTime t = serialDateTime(*serial);
         if (t.isValid())
             value = DateTimeValue{t.date().year(),
                                   t.date().month(),
@@ -550,7 +553,7 @@ TableImport::Status TableImport::write(Connection& connection, int classNumber,
     const qint64 total = rowCount();
     bool cancelled = false;
     try {
-        checkMayWrite(classNumber);
+        const TableAccess table(connection, m_table, classNumber);
         Transaction transaction(connection);
         // The file's last row first: the lists show the newest row at the
         // top, so the file's top row is listed at the top, as exported.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/FieldCheck.h"
 #include "ui/EntryForm.h"
 
 namespace vok {
