@@ -1,5 +1,6 @@
 #include "core/StockChange.h"
 
+#include "core/Clock.h"
 #include "db/Connection.h"
 #include "db/Schema.h"
 
@@ -84,6 +85,38 @@ Issue issue(Connection& c, const QString& code, float quantity)
     addToStock(c, code, -quantity, 0);
     result.done = true;
     return result;
+}
+
+void recordAdjustment(Connection& c, const QString& code, double before, double after,
+                      const QString& reason, const QString& user)
+{
+    c.append(schema::DeviceAdjust.name, schema::DeviceAdjust.columnNames(),
+             {code, unpaddedDateTime(Clock::now()), before, after, reason, user});
+}
+
+QString openingReason()
+{
+    return QStringLiteral("期初库存");
+}
+
+QString changeReason()
+{
+    return QStringLiteral("修改库存");
+}
+
+QString deleteReason()
+{
+    return QStringLiteral("删除库存");
+}
+
+QString stocktakeReason()
+{
+    return QStringLiteral("盘点");
+}
+
+QString correctionReason()
+{
+    return QStringLiteral("按流水更正");
 }
 
 TableRows overStock()

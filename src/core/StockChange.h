@@ -47,6 +47,21 @@ struct Issue
 };
 Issue issue(Connection& c, const QString& code, float quantity);
 
+// Every change of a device's stock on hand made other than by a movement
+// (stock-in, stock-out, return) is recorded as one adjustment: the quantity
+// before and after, why and by whom. Appends that row, timed by the
+// program's clock, inside the caller's transaction, so that it stands or
+// falls with the change itself.
+void recordAdjustment(Connection& c, const QString& code, double before, double after,
+                      const QString& reason, const QString& user);
+
+// The reasons an adjustment records.
+QString openingReason();    // a device's opening stock
+QString changeReason();     // the stock form changed the quantity on hand
+QString deleteReason();     // the stock form deleted the stock row
+QString stocktakeReason();  // a physical count
+QString correctionReason(); // set to the ledger's figure
+
 // The stock rows above their upper and below their lower limit (strictly:
 // a stock equal to a limit raises no alert).
 TableRows overStock();

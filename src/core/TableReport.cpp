@@ -63,6 +63,11 @@ constexpr ReportColumn operationLogColumns[] = {
     {u"操作员", 300}, {u"操　作　日　期", 1500}, {u"操　作　内　容", 3100}};
 constexpr int operationLogRules[] = {200, 1400, 3000, 7600};
 
+constexpr ReportColumn adjustmentColumns[] = {{u"设备号", 300},      {u"　调　整　时　间", 1200},
+                                              {u"调整前数量", 3100}, {u"调整后数量", 4200},
+                                              {u"原　　因", 5400},   {u"操作员", 6700}};
+constexpr int adjustmentRules[] = {200, 1100, 3000, 4100, 5200, 6500, 7600};
+
 } // namespace
 
 const ReportLayout stock{u"库存信息表", 12,   stockColumns, stockRules, 2200, 3200,
@@ -107,6 +112,10 @@ const ReportLayout consumption{u"部门消耗统计表",
 
 const ReportLayout operationLog{
     u"操作日志表", 10,   operationLogColumns, operationLogRules, 1200, 2200, 6200, 7500, 300, 5300,
+    4500,          false};
+
+const ReportLayout adjustments{
+    u"库存调整表", 10,   adjustmentColumns, adjustmentRules, 1200, 2200, 6200, 7500, 300, 5300,
     4500,          false};
 
 } // namespace reports

@@ -78,6 +78,7 @@ extern const ReportLayout purchasePlan;
 extern const ReportLayout reconcile;
 extern const ReportLayout consumption;
 extern const ReportLayout operationLog;
+extern const ReportLayout adjustments;
 } // namespace reports
 
 // The rows a report prints: the list's text of a row and column.

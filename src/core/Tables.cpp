@@ -82,6 +82,17 @@ constexpr TableColumn kHowdoColumns[] = {
     {u"操作内容", false, u"do_what"},
 };
 
+constexpr TableColumn kDeviceAdjustColumns[] = {
+    {u"设备号"},           {u"调整时间"}, {u"调整前数量", true},
+    {u"调整后数量", true}, {u"原因"},     {u"操作员"},
+};
+constexpr QueryField kDeviceAdjustFields[] = {
+    {u"设备号c", u"code", Q::Text},
+    {u"调整时间c", u"adjust_time", Q::Date},
+    {u"原因c", u"reason", Q::Text},
+    {u"操作员c", u"user_name", Q::Text},
+};
+
 constexpr TableColumn kUserColumns[] = {{u"用户名"}, {u"口令"}, {u"类别"}};
 
 } // namespace
@@ -121,13 +132,15 @@ const TableDescription deviceWantBuy{&schema::DeviceWantBuy, kDeviceWantBuyColum
                                      kDeviceWantBuyFields, &reports::purchasePlan};
 const TableDescription howdo{&schema::Howdo, kHowdoColumns, {}, &reports::operationLog};
 const TableDescription user{&schema::User, kUserColumns};
+const TableDescription deviceAdjust{&schema::DeviceAdjust, kDeviceAdjustColumns,
+                                    kDeviceAdjustFields, &reports::adjustments};
 } // namespace tables
 
 std::span<const TableDescription* const> browserTables()
 {
     static const TableDescription* const all[] = {
         &tables::device,     &tables::deviceIn,      &tables::deviceOut, &tables::deviceReturn,
-        &tables::deviceNeed, &tables::deviceWantBuy, &tables::howdo};
+        &tables::deviceNeed, &tables::deviceWantBuy, &tables::howdo,     &tables::deviceAdjust};
     return all;
 }
 

@@ -46,6 +46,7 @@ extern const TableDescription deviceNeed;
 extern const TableDescription deviceWantBuy;
 extern const TableDescription howdo;
 extern const TableDescription user;
+extern const TableDescription deviceAdjust;
 } // namespace tables
 
 // Every table with a browser (and so a report), and one of them by name

@@ -221,7 +221,7 @@ qint64 rowTotal(Connection& c)
     return n;
 }
 
-// Appends every row of the nine tables of from to to, by column name.
+// Appends every row of the tables of from to to, by column name.
 bool copyRows(Connection& from, Connection& to, bool emptyFirst, const Backup::Progress& progress)
 {
     const qint64 total = rowTotal(from);
@@ -299,7 +299,7 @@ QString Backup::checkCopy(const QString& file)
                 return QStringLiteral("不是有效的数据库文件（%1）。").arg(db.error());
             const QByteArray name = t->name.toUtf8();
             sqlite3_bind_text(stmt, 1, name.constData(), int(name.size()), SQLITE_TRANSIENT);
-            if (sqlite3_step(stmt) != SQLITE_ROW)
+            if (sqlite3_step(stmt) != SQLITE_ROW && !t->addedLater)
                 missing << t->name;
             sqlite3_finalize(stmt);
         }

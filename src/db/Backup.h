@@ -26,7 +26,8 @@ namespace Backup {
 using Progress = std::function<bool(qint64 done, qint64 total)>;
 
 // Why the file is not a sound copy (cannot be opened, fails the
-// integrity check, lacks one of the nine tables); empty when it is.
+// integrity check, lacks one of the nine tables); empty when it is. A copy
+// made before a table was added is sound: it gains the table, empty.
 QString checkCopy(const QString& file);
 
 // Writes a consistent copy of an embedded database into target: SQLite's
@@ -37,7 +38,7 @@ QString checkCopy(const QString& file);
 bool copyEmbedded(const QString& databaseFile, const QString& target,
                   const Progress& progress = {});
 
-// Writes the nine tables of a connection, read in one snapshot
+// Writes the tables of a connection, read in one snapshot
 // transaction, into target as an embedded database; same temporary file,
 // check and rename as copyEmbedded. False when cancelled.
 bool copyFromConnection(Connection& source, const QString& target, const Progress& progress = {});
@@ -49,7 +50,7 @@ bool copyFromConnection(Connection& source, const QString& target, const Progres
 bool restoreEmbedded(const QString& copy, const QString& databaseFile,
                      const Progress& progress = {});
 
-// Replaces the rows of the nine tables of a connection by those of a
+// Replaces the rows of the tables of a connection by those of a
 // checked copy, in one transaction. False when cancelled (nothing changed).
 bool restoreIntoConnection(const QString& copy, Connection& target, const Progress& progress = {});
 

@@ -148,11 +148,18 @@ const TableDef Howdo{QStringLiteral("HOWDO"),
 const TableDef User{
     QStringLiteral("user"), {text("user", 0), text("pswd", 0), text("class", 0)}, false};
 
+// Added after the nine: a file without it gains it on opening.
+const TableDef DeviceAdjust{QStringLiteral("DEVICE_ADJUST"),
+                            {text("code", 10), dateTime("adjust_time", 20), single("before_number"),
+                             single("after_number"), text("reason", 21), text("user_name", 21)},
+                            true,
+                            true};
+
 const std::vector<const TableDef*>& all()
 {
-    static const std::vector<const TableDef*> tables{&DeviceCode,    &Device,       &DeviceIn,
-                                                     &DeviceOut,     &DeviceReturn, &DeviceNeed,
-                                                     &DeviceWantBuy, &Howdo,        &User};
+    static const std::vector<const TableDef*> tables{
+        &DeviceCode, &Device,        &DeviceIn, &DeviceOut, &DeviceReturn,
+        &DeviceNeed, &DeviceWantBuy, &Howdo,    &User,      &DeviceAdjust};
     return tables;
 }
 
@@ -164,21 +171,25 @@ const TableDef* find(QStringView name)
     return nullptr;
 }
 
+QString createTable(const TableDef& t, Engine engine)
+{
+    QStringList cols;
+    for (const auto& c : t.columns)
+        cols << quotedName(c.name, engine) + QLatin1Char(' ') + sqlType(c.kind, engine) +
+                    (c.unique ? QLatin1String(" UNIQUE") : QLatin1String());
+    if (engine == Engine::Postgres)
+        // Unique, so that the server keeps an index on it: the lists
+        // read their rows in this order.
+        cols << QString::fromUtf16(RowOrderColumn) + QLatin1String(" BIGSERIAL UNIQUE");
+    return QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (%2)")
+        .arg(quotedName(t.name, engine), cols.join(QLatin1String(", ")));
+}
+
 QStringList createStatements(Engine engine)
 {
     QStringList out;
-    for (const TableDef* t : all()) {
-        QStringList cols;
-        for (const auto& c : t->columns)
-            cols << quotedName(c.name, engine) + QLatin1Char(' ') + sqlType(c.kind, engine) +
-                        (c.unique ? QLatin1String(" UNIQUE") : QLatin1String());
-        if (engine == Engine::Postgres)
-            // Unique, so that the server keeps an index on it: the lists
-            // read their rows in this order.
-            cols << QString::fromUtf16(RowOrderColumn) + QLatin1String(" BIGSERIAL UNIQUE");
-        out << QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (%2)")
-                   .arg(quotedName(t->name, engine), cols.join(QLatin1String(", ")));
-    }
+    for (const TableDef* t : all())
+        out << createTable(*t, engine);
     if (engine == Engine::Sqlite)
         out << sqliteTriggers();
     return out;
@@ -220,8 +231,8 @@ QStringList sqliteTriggers()
 QString createScript(Engine engine)
 {
     QString out =
-        QStringLiteral("-- 仓库管理系统：一个部门数据库的九张表（列的顺序不可改变）。\n"
-                       "-- Warehouse management: the nine tables of one department database "
+        QStringLiteral("-- 仓库管理系统：一个部门数据库的十张表（列的顺序不可改变）。\n"
+                       "-- Warehouse management: the ten tables of one department database "
                        "(column order matters).\n");
     if (engine == Engine::Postgres)
         out += QStringLiteral(

@@ -40,12 +40,16 @@ struct TableDef
     QString name;
     std::vector<ColumnDef> columns;
     bool hasRowRecord = true;
+    // A table later versions added: a file made before it is still a
+    // complete database and gains the table when it is opened.
+    bool addedLater = false;
 
     int indexOf(QStringView column) const; // case-insensitive; -1 if absent
     QStringList columnNames() const;
 };
 
-// The nine tables, columns in their fixed order.
+// The tables, columns in their fixed order: the nine of every department
+// database, and the stock adjustments added after them.
 namespace schema {
 extern const TableDef DeviceCode;
 extern const TableDef Device;
@@ -56,6 +60,8 @@ extern const TableDef DeviceNeed;
 extern const TableDef DeviceWantBuy;
 extern const TableDef Howdo;
 extern const TableDef User;
+// Every change of a device's stock on hand made other than by a movement.
+extern const TableDef DeviceAdjust;
 
 const std::vector<const TableDef*>& all();
 // The table of that name (any case), or nullptr.
@@ -71,6 +77,8 @@ inline constexpr char16_t RowOrderColumn[] = u"vok_seq";
 // DATETIME or TIMESTAMP, DATE); a value bound on the server is cast to it.
 QString sqlType(ColumnKind kind, Engine engine);
 
+// CREATE TABLE statement of one table (IF NOT EXISTS) for an engine.
+QString createTable(const TableDef& table, Engine engine);
 // CREATE TABLE statements (and, for the embedded engine, the triggers that
 // keep date values in their normalised form) for one engine.
 QStringList createStatements(Engine engine);
@@ -143,6 +151,17 @@ enum : int
     begin_date,
     end_date,
     need_number
+};
+}
+namespace DeviceAdjustCol {
+enum : int
+{
+    code,
+    adjust_time,
+    before_number,
+    after_number,
+    reason,
+    user_name
 };
 }
 namespace DeviceWantBuyCol {

@@ -723,12 +723,14 @@ void checkIntact(sqlite3* db, const QString& file)
 }
 
 // Every table of the schema, its columns first and in their order (a site
-// may have added columns after them).
+// may have added columns after them); a table added later may be missing.
 void checkTables(sqlite3* db, const QString& file)
 {
     for (const TableDef* t : schema::all()) {
         const QStringList have =
             firstColumn(db, QStringLiteral("SELECT name FROM pragma_table_info(?)"), t->name);
+        if (have.isEmpty() && t->addedLater)
+            continue; // made when the file is opened
         if (have.isEmpty())
             throw refusal(file, QStringLiteral("数据库文件“%1”中没有表 ") + t->name +
                                     QStringLiteral("，不是完整的本系统数据库。"));
@@ -742,6 +744,21 @@ void checkTables(sqlite3* db, const QString& file)
                           have.join(QLatin1String(", ")) + QStringLiteral("，本系统要求的是 ") +
                           want.join(QLatin1String(", ")) + QStringLiteral("（顺序也不能变）。"));
     }
+}
+
+// Files made before a table was added gain it, empty; their other tables
+// and rows stay as they are.
+void addLaterTables(sqlite3* db)
+{
+    QStringList work;
+    for (const TableDef* t : schema::all())
+        if (t->addedLater &&
+            firstColumn(db, QStringLiteral("SELECT name FROM pragma_table_info(?)"), t->name)
+                .isEmpty())
+            work << schema::createTable(*t, Engine::Sqlite);
+    if (work.isEmpty() || sqlite3_db_readonly(db, "main") == 1)
+        return;
+    execAll(db, work);
 }
 
 // Files of earlier versions normalise dates in triggers that call a
@@ -871,8 +888,10 @@ ConnectionPtr openSqliteConnection(const QString& file)
         sqlite3_wal_hook(db, afterCommit, nullptr);
         if (isNew)
             execAll(db, schema::createStatements(Engine::Sqlite));
-        else
+        else {
+            addLaterTables(db);
             upgradeTriggers(db);
+        }
     } catch (...) {
         sqlite3_close_v2(db);
         // A file this call created and could not fill is not left behind

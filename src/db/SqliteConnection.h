@@ -9,17 +9,18 @@ namespace vok {
 class DbError;
 
 // Opens an embedded SQLite department database. A missing file is created
-// with the nine tables; an existing one must be a complete, undamaged
+// with every table; an existing one must be a complete, undamaged
 // department database (checked on opening) and is otherwise refused
-// untouched. Synchronous writes, a checkpoint after every commit and a
-// busy timeout: a confirmed change is on the disk, the file alone is the
+// untouched; one made before a table was added gains it. Synchronous writes, a checkpoint after
+// every commit and a busy timeout: a confirmed change is on the disk, the file alone is the
 // database, and a second program instance waits for a writer.
 // New files and a data folder this call creates are private to the owner.
 ConnectionPtr openSqliteConnection(const QString& file);
 
 // Checks an existing file as opening it does, without changing a byte of
 // it: a non-empty SQLite file, undamaged (quick check), with the nine
-// tables and their columns in order. Throws DbError: the refusal, whose
+// tables and their columns in order (and those of a table added later,
+// when it has it). Throws DbError: the refusal, whose
 // first line says what is wrong, or Failure::Damaged.
 void checkDepartmentFile(const QString& file);
 

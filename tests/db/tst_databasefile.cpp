@@ -69,6 +69,7 @@ private slots:
 
     void otherToolsWriteEveryTable();
     void earlierVersionsFileIsUpgradedInPlace();
+    void fileWithoutAdjustmentsGainsThem();
     void unusableFilesAreRefusedUntouched_data();
     void unusableFilesAreRefusedUntouched();
     void damagedFileIsRefused();
@@ -143,6 +144,28 @@ void TestDatabaseFile::earlierVersionsFileIsUpgradedInPlace()
     QCOMPARE(shell(file(), "INSERT INTO DEVICE_IN (code,in_date) VALUES ('new','2004-2-1 8:0');"
                            "SELECT in_date FROM DEVICE_IN WHERE code='new'"),
              QStringLiteral("2004-02-01 08:00:00"));
+}
+
+void TestDatabaseFile::fileWithoutAdjustmentsGainsThem()
+{
+    m_sandbox->open()->close();
+    QString sql = "DROP TABLE DEVICE_ADJUST;";
+    for (const TableDef* t : schema::all())
+        if (t != &schema::DeviceAdjust)
+            sql += insertRow(*t, "2004-1-5 9:3:7", 1);
+    QCOMPARE(shell(file(), sql), QString());
+    const QString everyRow = "SELECT * FROM DEVICE_CODE; SELECT * FROM DEVICE; SELECT * FROM "
+                             "DEVICE_IN; SELECT * FROM HOWDO; SELECT * FROM user;";
+    const QString rowsBefore = shell(file(), everyRow);
+
+    auto c = m_sandbox->open();
+    QCOMPARE(shell(file(), everyRow), rowsBefore);
+    QCOMPARE(c->recordCount("SELECT * FROM DEVICE_ADJUST"), 0);
+    QCOMPARE(c->recordCount("SELECT * FROM sqlite_master WHERE type='trigger'"),
+             schema::sqliteTriggers().size());
+    c->execute("INSERT INTO DEVICE_ADJUST (code,adjust_time) VALUES ('a','2004-2-1 8:0')");
+    QCOMPARE(test::rows(*c, "SELECT adjust_time FROM DEVICE_ADJUST"),
+             (QList<QStringList>{{"2004-02-01 08:00:00"}}));
 }
 
 void TestDatabaseFile::unusableFilesAreRefusedUntouched_data()
