@@ -172,13 +172,18 @@ private:
         } state = FieldStart;
         size_t column = 0;
         bool any = false;
-        row.clear();
+        // The cells are reused row after row, keeping their buffers.
+        const auto done = [&] {
+            row.resize(column + 1);
+            return true;
+        };
         for (;;) {
             if (m_at >= m_text.size() && !fillBuffer()) {
                 if (!any)
                     return false;
-                cellAt(row, column);
-                return true;
+                if (state == FieldStart)
+                    cellAt(row, column).text.truncate(0);
+                return done();
             }
             any = true;
             const char16_t* s = reinterpret_cast<const char16_t*>(m_text.constData());
@@ -186,7 +191,7 @@ private:
             qsizetype i = m_at;
             ImportCell& cell = cellAt(row, column);
             if (state == FieldStart) {
-                cell.text.clear();
+                cell.text.truncate(0);
                 if (s[i] == u'"') {
                     state = Quoted;
                     ++i;
@@ -209,7 +214,7 @@ private:
                     continue;
                 }
                 endLine(s[i]);
-                return true;
+                return done();
             }
             if (state == Quoted) {
                 const qsizetype from = i;
@@ -235,7 +240,7 @@ private:
                 state = FieldStart;
             } else if (c == u'\n' || c == u'\r') {
                 endLine(c);
-                return true;
+                return done();
             } else {
                 cell.text.append(QChar(c));
                 state = Unquoted;
@@ -387,7 +392,7 @@ public:
 
     bool next(ImportRow& row) override
     {
-        row.clear();
+        clearRow(row);
         bool inRow = false;
         int column = 0;
         for (;;) {
@@ -433,12 +438,21 @@ public:
                 if (any)
                     return true;
                 inRow = false;
-                row.clear();
+                clearRow(row);
             }
         }
     }
 
 private:
+    // Empties the cells, keeping their buffers.
+    static void clearRow(ImportRow& row)
+    {
+        for (ImportCell& c : row) {
+            c.text.truncate(0);
+            c.isNumber = false;
+        }
+    }
+
     // Gives the parser the next block of the sheet; false at its end.
     bool feed()
     {
@@ -473,7 +487,8 @@ private:
     // text) or <is> (an inline string).
     void readCell(ImportCell& cell, const QString& type)
     {
-        cell = ImportCell{};
+        cell.text.truncate(0);
+        cell.isNumber = false;
         for (;;) {
             const QXmlStreamReader::TokenType token = m_xml.readNext();
             if (token == QXmlStreamReader::Invalid) {

@@ -4,6 +4,7 @@
 #include "core/DeviceCatalogue.h"
 #include "core/FieldCheck.h"
 #include "core/ImportReader.h"
+#include "core/StockChange.h"
 #include "core/TableAccess.h"
 #include "db/DbError.h"
 #include "db/Dialect.h"
@@ -570,6 +571,15 @@ TableImport::Status TableImport::write(Connection& connection, int classNumber,
             });
         if (cancelled)
             return Status::Cancelled;
+        // The stock is the devices' opening stock: one adjustment each,
+        // from nothing to the quantity on hand.
+        if (&m_table == &tables::device) {
+            QVariantList values;
+            for (qint64 i = 0; i < total && readStoredRow(i, values); ++i)
+                stock::recordAdjustment(connection, values.at(DeviceCol::code).toString(), 0,
+                                        values.at(DeviceCol::now_number).toFloat(),
+                                        stock::openingReason(), userName);
+        }
         TableAccess(connection, tables::howdo, classNumber)
             .append({userName, logText(total), unpaddedDateTime(Clock::now())});
         transaction.commit();

@@ -277,6 +277,22 @@ private slots:
         QCOMPARE(got, problems);
     }
 
+    // The stock comes in as opening stock: one adjustment a device.
+    void stockIsOpeningStock()
+    {
+        TableAccess(*m_db, tables::device, 1).clear();
+        const QString path = m_sandbox->dataDir() + QStringLiteral("/stock.csv");
+        writeBytes(path, "设备号,现存数量,最大数量,最小数量,总数\nA1,7,10,1,9\nB2,0,10,1,1\n");
+        TableImport import(tables::device);
+        QVERIFY(import.open(path));
+        QCOMPARE(import.check(*m_db), TableImport::Status::Done);
+        QCOMPARE(import.write(*m_db, 1, QStringLiteral("admin")), TableImport::Status::Done);
+        QCOMPARE(test::rows(*m_db, QStringLiteral("SELECT code,before_number,after_number,reason,"
+                                                  "user_name FROM DEVICE_ADJUST")),
+                 (QList<QStringList>{{"A1", "0", "7", "期初库存", "admin"},
+                                     {"B2", "0", "0", "期初库存", "admin"}}));
+    }
+
     // A cancel part-way through the writing leaves the table as it was.
     void cancelWrites()
     {
