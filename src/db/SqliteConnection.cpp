@@ -186,9 +186,15 @@ void bindValue(sqlite3* db, sqlite3_stmt* stmt, int index, const QVariant& v)
 QVariant stored(const QVariant& v, ColumnKind kind)
 {
     if ((kind == ColumnKind::DateTime || kind == ColumnKind::Date) &&
-        v.typeId() == QMetaType::QString)
-        if (const auto dt = parseDateTime(v.toString()))
+        v.typeId() == QMetaType::QString) {
+        // Already "YYYY-MM-DD HH:MM:SS" (or not a date at all): as it is.
+        const QString t = v.toString();
+        if (t.size() == 19 && t.at(4) == u'-' && t.at(7) == u'-' && t.at(10) == u' ' &&
+            t.at(13) == u':' && t.at(16) == u':')
+            return v;
+        if (const auto dt = parseDateTime(t))
             return dt->normalizedFull();
+    }
     return v;
 }
 
@@ -504,9 +510,11 @@ public:
             const int column = def ? def->indexOf(name) : -1;
             kinds.push_back(column < 0 ? ColumnKind::Number : def->columns.at(size_t(column)).kind);
         }
+        checkAppendArguments(table, names, QVariantList(names.size()));
         QVariantList values;
         while (row(values)) {
-            checkAppendArguments(table, names, values);
+            if (values.size() != names.size())
+                checkAppendArguments(table, names, values);
             sqlite3_reset(stmt);
             for (int i = 0; i < values.size(); ++i)
                 bindValue(m_db, stmt, i + 1, stored(values.at(i), kinds[size_t(i)]));
