@@ -58,6 +58,12 @@ QString codeInCatalogueText(const QString& code)
     return QStringLiteral("设备号“%1”已在设备代码表中，不能重复添加。").arg(code);
 }
 
+bool inCatalogue(Connection& connection, const QString& code)
+{
+    const TableAccess table = catalogue(connection);
+    return table.count(table.matching(DeviceCodeCol::code, code)) > 0;
+}
+
 QString codeToAddProblem(Connection& connection, const QString& code)
 {
     if (code.trimmed().isEmpty())
