@@ -1,5 +1,6 @@
 #include "app/Application.h"
 
+#include "app/ImportCommand.h"
 #include "app/Termination.h"
 #include "app/VOKApp.h"
 #include "core/Accounts.h"
@@ -152,7 +153,7 @@ bool isHeadless(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         const QByteArray a(argv[i]);
         if (a == "--init" || a == "--add-user" || a == "--backup" || a == "--dsn-schema" ||
-            a == "--help" || a == "-h" || a == "--version" || a == "-v")
+            a == "--help" || a == "-h" || a == "--version" || a == "-v" || a == "--import")
             return true;
     }
     return false;
@@ -288,6 +289,40 @@ void addLabelOptions(QCommandLineParser& parser)
          QStringLiteral("LAYOUT")});
 }
 
+// The options of an import from a file.
+void addImportOptions(QCommandLineParser& parser)
+{
+    parser.addOption(
+        {QStringLiteral("import"),
+         QStringLiteral("检查一个 Excel 工作簿或 CSV 文件并导入到表中后退出：--import TABLE FILE；"
+                        "TABLE：DEVICE_CODE、DEVICE、DEVICE_IN 等；有问题时列出问题，"
+                        "不写入任何记录。\nCheck a workbook or CSV file and import it into a "
+                        "table, then exit: --import TABLE FILE; with problems, list them and "
+                        "write nothing."),
+         QStringLiteral("TABLE")});
+    parser.addOption({QStringLiteral("dry-run"),
+                      QStringLiteral("导入时只检查，不写入。\nWith --import: check only, "
+                                     "write nothing.")});
+}
+
+// vok --import TABLE FILE [--department D] [--dry-run].
+int runImportCommand(const QCommandLineParser& parser)
+{
+    ImportRequest request;
+    request.table = parser.value(QStringLiteral("import"));
+    const QStringList rest = parser.positionalArguments();
+    if (rest.size() != 1) {
+        printError(QStringLiteral("--import 需要两个值：TABLE FILE。"));
+        return 2;
+    }
+    request.file = rest.front();
+    if (parser.isSet(QStringLiteral("department")))
+        request.department = parser.value(QStringLiteral("department"));
+    request.userName = systemUserName();
+    request.dryRun = parser.isSet(QStringLiteral("dry-run"));
+    return runImport(request);
+}
+
 // vok --labels CODE… --pdf FILE [--layout a4|label] [--department D]:
 // labels of devices written to a file.
 int runLabels(const QCommandLineParser& parser)
@@ -362,6 +397,7 @@ int runApplication(int argc, char** argv)
     addSetUpOptions(parser);
     addReportOptions(parser);
     addLabelOptions(parser);
+    addImportOptions(parser);
     parser.process(*app);
     const auto option = [&parser](const char* name) {
         return parser.isSet(QString::fromLatin1(name));
@@ -388,6 +424,8 @@ int runApplication(int argc, char** argv)
         return runReport(parser);
     if (option("labels"))
         return runLabels(parser);
+    if (option("import"))
+        return runImportCommand(parser);
     if (option("add-user"))
         return addUser(value("add-user"), value("class"), value("department"));
     Backup::removeStaleTemporaries();

@@ -48,6 +48,16 @@ QString deviceName(Connection& connection, const QString& code)
     return row ? row->text(DeviceCodeCol::name) : QString();
 }
 
+QString blankCodeText()
+{
+    return QStringLiteral("设备号不能为空，请填入设备号。");
+}
+
+QString codeInCatalogueText(const QString& code)
+{
+    return QStringLiteral("设备号“%1”已在设备代码表中，不能重复添加。").arg(code);
+}
+
 bool inCatalogue(Connection& connection, const QString& code)
 {
     const TableAccess table = catalogue(connection);
@@ -57,10 +67,10 @@ bool inCatalogue(Connection& connection, const QString& code)
 QString codeToAddProblem(Connection& connection, const QString& code)
 {
     if (code.trimmed().isEmpty())
-        return QStringLiteral("设备号不能为空，请填入设备号。");
+        return blankCodeText();
     const TableAccess table = catalogue(connection);
     if (table.count(table.matching(DeviceCodeCol::code, code)) > 0)
-        return QStringLiteral("设备号“%1”已在设备代码表中，不能重复添加。").arg(code);
+        return codeInCatalogueText(code);
     return {};
 }
 

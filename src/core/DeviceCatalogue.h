@@ -22,6 +22,9 @@ QString deviceName(Connection& connection, const QString& code);
 // Whether the catalogue holds the code.
 bool inCatalogue(Connection& connection, const QString& code);
 
+// The texts of a blank code and of a code the catalogue has.
+QString blankCodeText();
+QString codeInCatalogueText(const QString& code);
 // Why a code cannot be added (empty: it can), named in the text.
 QString codeToAddProblem(Connection& connection, const QString& code);
 // Why a code cannot be renamed (empty: it can).

@@ -82,6 +82,12 @@ void TableAccess::append(const QVariantList& values) const
     m_connection.append(m_table.name(), m_table.def->columnNames(), values);
 }
 
+void TableAccess::appendRows(const std::function<bool(QVariantList&)>& row) const
+{
+    checkMayWrite(m_class);
+    m_connection.appendRows(m_table.name(), m_table.def->columnNames(), row);
+}
+
 TableRows TableAccess::narrowed(const TableRows& rows, const ListedRow& listed) const
 {
     TableRows out = rows;

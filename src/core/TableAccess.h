@@ -64,6 +64,9 @@ public:
     // Writing.
     // One row: the values of the table's columns in their order.
     void append(const QVariantList& values) const;
+    // Many rows: row() fills the next row's values and returns false when
+    // none is left (run it inside a Transaction).
+    void appendRows(const std::function<bool(QVariantList&)>& row) const;
     // Opens the first of the rows (narrowed to the listed row when it has
     // an identity), checks it still holds the listed values, lets change
     // alter it and stores the fields that changed. Without listed values a

@@ -93,6 +93,14 @@ QString Connection::fromClause(const TableRows& rows) const
     return out;
 }
 
+void Connection::appendRows(const QString& table, const QStringList& names,
+                            const std::function<bool(QVariantList&)>& row)
+{
+    QVariantList values;
+    while (row(values))
+        append(table, names, values);
+}
+
 qint64 Connection::count(const TableRows& rows)
 {
     auto rs = queryWith(QStringLiteral("SELECT COUNT(*) FROM ") + fromClause(rows), rows.values);

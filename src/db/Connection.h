@@ -6,6 +6,7 @@
 #include <QByteArrayView>
 #include <QStringList>
 #include <QVariant>
+#include <functional>
 #include <memory>
 
 namespace vok {
@@ -136,6 +137,12 @@ public:
                         const QVariantList& values) = 0;
     // Row update: opens the first row of a "SELECT * FROM table ..." text.
     virtual std::unique_ptr<RowUpdate> openUpdate(const QString& select, const TableDef& table) = 0;
+
+    // Many rows appended to one table in turn: row() fills the values of
+    // the next row (one a name) and returns false when none is left. The
+    // embedded engine prepares its statement once for all of them.
+    virtual void appendRows(const QString& table, const QStringList& names,
+                            const std::function<bool(QVariantList&)>& row);
 
     // A table append that gives way to a row already holding the same unique
     // key: then nothing is added and it returns false. On the server it

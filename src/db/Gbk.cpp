@@ -2,6 +2,8 @@
 
 #include <QStringEncoder>
 
+#include <array>
+
 namespace vok {
 
 namespace {
@@ -17,15 +19,27 @@ int codePointLength(char32_t cp)
         return 1;
     if (cp > 0xFFFF)
         return 0;
+    // Each character is asked of the encoder once: long texts (an import of
+    // a million rows) repeat the same few thousand characters.
+    thread_local std::array<signed char, 0x10000> known = [] {
+        std::array<signed char, 0x10000> a;
+        a.fill(-1);
+        return a;
+    }();
+    signed char& length = known[cp];
+    if (length >= 0)
+        return length;
     thread_local QStringEncoder encoder("GBK", QStringConverter::Flag::Stateless);
     const QChar ch(static_cast<char16_t>(cp));
     const QByteArray bytes = encoder.encode(QStringView(&ch, 1));
     if (encoder.hasError()) {
         encoder.resetState();
-        return 0;
+        length = 0;
+    } else {
+        // GB18030 four-byte sequences are outside GBK.
+        length = bytes.size() == 2 ? 2 : 0;
     }
-    // GB18030 four-byte sequences are outside GBK.
-    return bytes.size() == 2 ? 2 : 0;
+    return length;
 }
 
 template <typename F> void forEachCodePoint(QStringView text, F&& f)

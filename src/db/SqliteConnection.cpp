@@ -16,6 +16,7 @@
 #include <fcntl.h>
 #include <set>
 #include <unistd.h>
+#include <vector>
 
 #include <sqlite3.h>
 
@@ -185,9 +186,15 @@ void bindValue(sqlite3* db, sqlite3_stmt* stmt, int index, const QVariant& v)
 QVariant stored(const QVariant& v, ColumnKind kind)
 {
     if ((kind == ColumnKind::DateTime || kind == ColumnKind::Date) &&
-        v.typeId() == QMetaType::QString)
-        if (const auto dt = parseDateTime(v.toString()))
+        v.typeId() == QMetaType::QString) {
+        // Already "YYYY-MM-DD HH:MM:SS" (or not a date at all): as it is.
+        const QString t = v.toString();
+        if (t.size() == 19 && t.at(4) == u'-' && t.at(7) == u'-' && t.at(10) == u' ' &&
+            t.at(13) == u':' && t.at(16) == u':')
+            return v;
+        if (const auto dt = parseDateTime(t))
             return dt->normalizedFull();
+    }
     return v;
 }
 
@@ -486,6 +493,38 @@ public:
                              const QVariantList& values) override
     {
         return insert("INSERT OR IGNORE", table, names, values) > 0;
+    }
+
+    void appendRows(const QString& table, const QStringList& names,
+                    const std::function<bool(QVariantList&)>& row) override
+    {
+        checkOpen();
+        const QString sql =
+            QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                .arg(table, names.join(QLatin1Char(',')),
+                     QStringList(names.size(), QStringLiteral("?")).join(QLatin1Char(',')));
+        sqlite3_stmt* stmt = cachedStatement(sql);
+        const TableDef* def = schema::find(table);
+        std::vector<ColumnKind> kinds;
+        for (const QString& name : names) {
+            const int column = def ? def->indexOf(name) : -1;
+            kinds.push_back(column < 0 ? ColumnKind::Number : def->columns.at(size_t(column)).kind);
+        }
+        checkAppendArguments(table, names, QVariantList(names.size()));
+        QVariantList values;
+        while (row(values)) {
+            if (values.size() != names.size())
+                checkAppendArguments(table, names, values);
+            sqlite3_reset(stmt);
+            for (int i = 0; i < values.size(); ++i)
+                bindValue(m_db, stmt, i + 1, stored(values.at(i), kinds[size_t(i)]));
+            if (sqlite3_step(stmt) != SQLITE_DONE) {
+                DbError e = engineError(m_db);
+                sqlite3_reset(stmt);
+                throw e;
+            }
+        }
+        sqlite3_reset(stmt);
     }
 
     std::unique_ptr<RowUpdate> openUpdate(const QString& select, const TableDef& table) override

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/FieldCheck.h"
 #include "ui/EntryForm.h"
 
 namespace vok {
@@ -20,7 +21,7 @@ public:
     CDeviceNeedDlg(const FormContext& context, QWidget* parent = nullptr);
 
     // The department holds at most 10 GBK bytes (five Chinese characters).
-    static constexpr int kDepartmentBytes = 10;
+    static constexpr int kDepartmentBytes = kNeedDepartmentBytes;
 
 protected:
     void confirm() override;

@@ -11,6 +11,7 @@
 #include "ui/CommandTable.h"
 #include "ui/DialogStyle.h"
 #include "ui/FieldExchange.h"
+#include "ui/ImportDlg.h"
 #include "ui/ListCommands.h"
 #include "ui/MessageService.h"
 #include "ui/RecordListView.h"
@@ -50,6 +51,7 @@ CDeviceCodeDlg::CDeviceCodeDlg(const FormContext& context, QWidget* parent)
     m_commands->setMenuOrder({IDC_ADD, IDC_RENAME, IDC_DELETE, IDC_LABELS, CommandTable::kHelp,
                               CommandTable::kExit, CommandTable::kSeparator, IDC_QUERY});
     offerListCommands(*m_commands, *m_list);
+    offerImport(*m_commands, tables::deviceCode, m_context, this, [this] { fillWholeCatalogue(); });
 
     auto* right = new QVBoxLayout;
     right->addWidget(queryBox);

@@ -11,6 +11,7 @@
 #include "ui/DialogStyle.h"
 #include "ui/EntryForm.h"
 #include "ui/FieldExchange.h"
+#include "ui/ImportDlg.h"
 #include "ui/ListCommands.h"
 #include "ui/MessageService.h"
 #include "ui/PrintReport.h"
@@ -83,6 +84,7 @@ CStockDlg::CStockDlg(const FormContext& context, QWidget* parent)
     m_list->setColumnShares({1, 1, 1, 1, 1}, 5);
     connect(m_list, &RecordListView::rowChosen, this, &CStockDlg::onRowChosen);
     offerListCommands(*m_commands, *m_list, &reports::stock, m_context.userName);
+    offerImport(*m_commands, tables::device, m_context, this, [this] { fillList(); });
 
     m_query = new QueryGroup(tables::device, query, this);
     m_query->setObjectName(QStringLiteral("queryGroup"));

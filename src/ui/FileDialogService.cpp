@@ -40,6 +40,17 @@ QString saveFileName(QWidget* parent, const QString& caption, const QString& sug
     return path;
 }
 
+QString openFileName(QWidget* parent, const QString& caption, const QString& folder,
+                     const QStringList& filters)
+{
+    State& s = state();
+    s.asked.append({caption, folder, filters});
+    if (s.testMode)
+        return s.answers.isEmpty() ? QString() : s.answers.dequeue();
+    return QFileDialog::getOpenFileName(parent ? parent : QApplication::activeWindow(), caption,
+                                        folder, filters.join(QLatin1String(";;")));
+}
+
 void setTestMode(bool on)
 {
     state().testMode = on;

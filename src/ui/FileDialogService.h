@@ -28,6 +28,10 @@ struct Asked
 QString saveFileName(QWidget* parent, const QString& caption, const QString& suggested,
                      const QStringList& filters, QString* selectedFilter = nullptr);
 
+// Asks for an existing file to open, starting in the folder given.
+QString openFileName(QWidget* parent, const QString& caption, const QString& folder,
+                     const QStringList& filters);
+
 // Test hooks.
 void setTestMode(bool on);
 void queueAnswer(const QString& path);

@@ -7,6 +7,7 @@
 #include "ui/CommandTable.h"
 #include "ui/DialogStyle.h"
 #include "ui/FieldExchange.h"
+#include "ui/ImportDlg.h"
 #include "ui/ListCommands.h"
 #include "ui/MessageService.h"
 #include "ui/PrintReport.h"
@@ -185,6 +186,10 @@ void RecordBrowser::makeList()
     connect(m_list, &RecordListView::rowChosen, this, &RecordBrowser::onRowChosen);
     if (!m_d.menuOrder.empty())
         offerListCommands(*m_commands, *m_list, m_d.table->report, m_context.userName);
+    // The movement browsers take their history from a file.
+    if (!m_d.menuOrder.empty() && TableImport::findTable(m_d.table->name()) &&
+        m_d.table != &tables::device)
+        offerImport(*m_commands, *m_d.table, m_context, this, [this] { refill(); });
 }
 
 QWidget* RecordBrowser::makeField(const BrowserField& f, QWidget* parent) const

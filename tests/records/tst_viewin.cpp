@@ -477,7 +477,7 @@ void TestViewIn::helpMenuAndPrint()
     for (QAction* a : menu->actions())
         items << (a->isSeparator() ? QStringLiteral("-") : a->text());
     QCOMPARE(items, (QStringList{u("修改"), u("删除"), u("打印"), u("帮助"), u("退出"), "-",
-                                 u("查询"), "-", u("打印预览…"), u("导出…\tCtrl+E")}));
+                                 u("查询"), "-", u("打印预览…"), u("导出…\tCtrl+E"), u("导入…")}));
 
     // Cancelling the print dialog prints nothing; accepting prints the
     // list (here to a PDF file).

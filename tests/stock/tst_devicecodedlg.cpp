@@ -372,7 +372,7 @@ void TestDeviceCodeDlg::contextMenu()
     for (QAction* a : menu->actions())
         items << (a->isSeparator() ? QStringLiteral("-") : a->text());
     QCOMPARE(items, (QStringList{"新增", "修改", "删除", "打印标签…", "帮助", "退出", "-", "查询",
-                                 "-", "导出…\tCtrl+E"}));
+                                 "-", "导出…\tCtrl+E", "导入…"}));
     QStringList captions;
     for (const char* name : {"add", "rename", "delete", "query", "help", "exit"})
         captions << test::control<QPushButton>(*form, name)->text();

@@ -577,7 +577,7 @@ void TestStockDlg::readOnlyClassMayListQueryPrintAndRead()
     for (QAction* a : menu->actions())
         items << (a->isSeparator() ? QStringLiteral("-") : a->text());
     QCOMPARE(items, (QStringList{"新增", "修改", "删除", "打印", "帮助", "退出", "-", "查询", "-",
-                                 "打印预览…", "导出…\tCtrl+E"}));
+                                 "打印预览…", "导出…\tCtrl+E", "导入…"}));
     QVERIFY(test::press(*form, Help));
     QVERIFY(m_sandbox->helpLaunches().at(0).join(' ').contains("device.htm"));
 

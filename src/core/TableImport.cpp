@@ -1,0 +1,595 @@
+#include "core/TableImport.h"
+
+#include "core/Clock.h"
+#include "core/DeviceCatalogue.h"
+#include "core/FieldCheck.h"
+#include "core/ImportReader.h"
+#include "core/StockChange.h"
+#include "core/TableAccess.h"
+#include "db/DbError.h"
+#include "db/Dialect.h"
+
+#include <QHash>
+#include <QSet>
+
+#include <cstring>
+
+namespace vok {
+
+namespace {
+
+constexpr int kProgressEvery = 4096;
+
+// How a column's cells are checked and stored: as the entry form of the
+// table checks the field, with the same code.
+enum class Check
+{
+    Code,         // a device of the catalogue
+    NewCode,      // a code not yet in the catalogue, once in the file
+    StockCode,    // a device of the catalogue without a stock row, once in the file
+    Text,         // a text of the field's length
+    NonEmptyText, // the same, not empty
+    Number,       // a number from min to max, stored single-precision
+    OnHand,       // a stock on hand: a number not below 0
+    StockFigure,  // a stock total: at least 1
+    State,        // a whole number from 0 to 9, stored as its text
+    NumberText,   // a number stored as its "%f" text, refused when too long
+    RangeText,    // a number from min to max stored as its "%f" text
+    DateTime,
+    Date
+};
+
+} // namespace
+
+struct TableImport::Rule
+{
+    int column;
+    Check check;
+    bool required = false;
+    int maxBytes = -2; // -2: the field's own limit
+    bool multiLine = false;
+    QString absent = {}; // the value of a column the file does not have
+};
+
+namespace {
+
+using Rules = std::vector<TableImport::Rule>;
+
+const Rules& rulesOf(const TableDescription& table)
+{
+    using R = TableImport::Rule;
+    static const Rules deviceCode{{DeviceCodeCol::code, Check::NewCode, true},
+                                  {DeviceCodeCol::name, Check::Text}};
+    static const Rules device{{DeviceCol::code, Check::StockCode, true},
+                              {DeviceCol::now_number, Check::OnHand, true},
+                              {DeviceCol::high_number, Check::Number, true},
+                              {DeviceCol::low_number, Check::Number, true},
+                              {DeviceCol::total_number, Check::StockFigure, true}};
+    static const Rules deviceIn{{DeviceInCol::code, Check::Code, true},
+                                {DeviceInCol::in_date, Check::DateTime, true},
+                                {DeviceInCol::provider, Check::Text},
+                                {DeviceInCol::teleno, Check::Text},
+                                {DeviceInCol::in_number, Check::Number, true},
+                                {DeviceInCol::price, Check::Number, true},
+                                {DeviceInCol::buyer, Check::Text}};
+    static const Rules deviceOut{
+        {DeviceOutCol::code, Check::Code, true},
+        {DeviceOutCol::department, Check::Text},
+        {DeviceOutCol::out_date, Check::DateTime, true},
+        R{DeviceOutCol::out_state, Check::State, false, -2, false, QStringLiteral("0")},
+        {DeviceOutCol::out_person, Check::Text},
+        {DeviceOutCol::out_number, Check::Number, true},
+        {DeviceOutCol::taker, Check::Text},
+        R{DeviceOutCol::usage, Check::Text, false, -2, true}};
+    static const Rules deviceReturn{{DeviceReturnCol::code, Check::Code, true},
+                                    {DeviceReturnCol::return_date, Check::DateTime, true},
+                                    {DeviceReturnCol::keeper, Check::Text},
+                                    {DeviceReturnCol::return_number, Check::Number, true},
+                                    {DeviceReturnCol::return_person, Check::Text}};
+    static const Rules deviceNeed{
+        {DeviceNeedCol::code, Check::Code, true},
+        R{DeviceNeedCol::department, Check::NonEmptyText, true, kNeedDepartmentBytes},
+        {DeviceNeedCol::begin_date, Check::Date, true},
+        {DeviceNeedCol::end_date, Check::Date, true},
+        {DeviceNeedCol::need_number, Check::RangeText, true}};
+    static const Rules deviceWantBuy{{DeviceWantBuyCol::code, Check::Code, true},
+                                     {DeviceWantBuyCol::now_number, Check::NumberText, true},
+                                     {DeviceWantBuyCol::total_number, Check::NumberText, true},
+                                     {DeviceWantBuyCol::max_number, Check::NumberText, true},
+                                     {DeviceWantBuyCol::buy_number, Check::RangeText, true},
+                                     {DeviceWantBuyCol::provider, Check::Text},
+                                     {DeviceWantBuyCol::price, Check::RangeText, true},
+                                     {DeviceWantBuyCol::buy_date, Check::DateTime, true}};
+    static const Rules none;
+    if (&table == &tables::deviceCode)
+        return deviceCode;
+    if (&table == &tables::device)
+        return device;
+    if (&table == &tables::deviceIn)
+        return deviceIn;
+    if (&table == &tables::deviceOut)
+        return deviceOut;
+    if (&table == &tables::deviceReturn)
+        return deviceReturn;
+    if (&table == &tables::deviceNeed)
+        return deviceNeed;
+    if (&table == &tables::deviceWantBuy)
+        return deviceWantBuy;
+    return none;
+}
+
+// The names a file's heading may give a column: the list's heading, the
+// column's name, the query field's heading without its letter.
+bool headingNames(const TableDescription& table, int column, QStringView heading)
+{
+    const QStringView h = heading.trimmed();
+    if (h.isEmpty())
+        return false;
+    if (size_t(column) < table.columns.size() &&
+        table.columns[size_t(column)].heading.compare(h, Qt::CaseInsensitive) == 0)
+        return true;
+    const QString& name = table.def->columns.at(size_t(column)).name;
+    if (name.compare(h, Qt::CaseInsensitive) == 0)
+        return true;
+    for (const QueryField& f : table.queryFields)
+        if (f.column.compare(name, Qt::CaseInsensitive) == 0 &&
+            f.text.chopped(1).compare(h, Qt::CaseInsensitive) == 0)
+            return true;
+    return false;
+}
+
+// What the file already gave and what the database holds, for the checks
+// of the codes.
+struct Seen
+{
+    QSet<QString> catalogue;
+    QSet<QString> stocked;
+    QHash<QString, qint64> inFile;
+};
+
+QString codeProblem(const TableImport::Rule& r, const QString& code, int maxBytes, Seen& seen,
+                    qint64 row)
+{
+    if (QString problem = FieldCheck::textProblem(code, maxBytes); !problem.isEmpty())
+        return problem;
+    if (code.trimmed().isEmpty())
+        return blankCodeText();
+    if (r.check == Check::NewCode) {
+        if (seen.catalogue.contains(code))
+            return codeInCatalogueText(code);
+    } else if (!seen.catalogue.contains(code)) {
+        return QStringLiteral("设备号“%1”不在设备代码表中。").arg(code);
+    }
+    if (r.check == Check::StockCode && seen.stocked.contains(code))
+        return QStringLiteral("设备号“%1”已有库存记录。").arg(code);
+    if (r.check != Check::Code) {
+        const auto it = seen.inFile.constFind(code);
+        if (it != seen.inFile.constEnd())
+            return QStringLiteral("设备号“%1”在文件中重复（第%2行已有）。").arg(code).arg(*it);
+        seen.inFile.insert(code, row);
+    }
+    return {};
+}
+
+// A date cell: a date text, or a workbook's serial number.
+QString dateProblem(const ImportCell& cell, bool dateOnly, QVariant& out)
+{
+    std::optional<DateTimeValue> value;
+    const std::optional<double> serial =
+        cell.isNumber ? std::optional<double>(cell.number) : FieldText::parseNumber(cell.text);
+    if (serial) {
+        // A workbook's date serial, or one written as text (a workbook saved
+        // as CSV).
+        const QDateTime t = serialDateTime(*serial);
+        if (t.isValid())
+            value = DateTimeValue{t.date().year(),
+                                  t.date().month(),
+                                  t.date().day(),
+                                  t.time().hour(),
+                                  t.time().minute(),
+                                  t.time().second(),
+                                  true};
+    } else {
+        value = parseDateTime(cell.text);
+    }
+    if (!value || (dateOnly && (value->hour || value->minute || value->second)))
+        return QStringLiteral("“%1”不是有效的日期。").arg(cell.text.trimmed());
+    value->hasTime = !dateOnly;
+    out = dateOnly ? value->normalized() : value->normalizedFull();
+    return {};
+}
+
+// Checks one cell as the entry form checks its field and gives the value
+// to store.
+QString checkCell(const TableImport::Rule& r, const ImportCell& cell, const TableDef& def,
+                  Seen& seen, qint64 row, QVariant& out)
+{
+    const int maxBytes = r.maxBytes == -2 ? FieldCheck::maxBytes(def, r.column) : r.maxBytes;
+    QString problem;
+    switch (r.check) {
+    case Check::Code:
+    case Check::NewCode:
+    case Check::StockCode:
+        problem = codeProblem(r, cell.text, maxBytes, seen, row);
+        out = cell.text;
+        break;
+    case Check::Text:
+    case Check::NonEmptyText:
+        problem = FieldCheck::textProblem(cell.text, maxBytes, r.multiLine);
+        if (problem.isEmpty() && r.check == Check::NonEmptyText && cell.text.isEmpty())
+            problem = QStringLiteral("部门一项不能为空！");
+        out = cell.text;
+        break;
+    case Check::Number: {
+        float v = 0;
+        problem = FieldCheck::numberProblem(cell.text, v, 1, 10000);
+        out = v;
+        break;
+    }
+    case Check::OnHand: {
+        float v = 0;
+        problem = FieldCheck::numberProblem(cell.text, v);
+        if (problem.isEmpty() && v < 0)
+            problem = FieldCheck::rangeText(0, 10000);
+        out = v;
+        break;
+    }
+    case Check::StockFigure: {
+        float v = 0;
+        problem = FieldCheck::stockFigureProblem(cell.text, v);
+        out = v;
+        break;
+    }
+    case Check::State: {
+        int v = 0;
+        problem = FieldCheck::integerProblem(cell.text, v, 0, 9, FieldCheck::notAnIntegerText());
+        out = QString::number(v);
+        break;
+    }
+    case Check::NumberText: {
+        QString v;
+        problem = FieldCheck::numberTextProblem(cell.text, v, def, r.column);
+        out = v;
+        break;
+    }
+    case Check::RangeText: {
+        float v = 0;
+        problem = FieldCheck::numberProblem(cell.text, v, 1, 10000);
+        out = FieldText::listNumber(v);
+        break;
+    }
+    case Check::DateTime:
+    case Check::Date:
+        problem = dateProblem(cell, r.check == Check::Date, out);
+        break;
+    }
+    return problem;
+}
+
+void putBytes(std::string& out, const void* p, size_t n)
+{
+    out.append(static_cast<const char*>(p), n);
+}
+
+} // namespace
+
+QString ImportProblem::describe() const
+{
+    if (row <= 0)
+        return text;
+    if (column < 0)
+        return QStringLiteral("第%1行：%2").arg(row).arg(text);
+    return QStringLiteral("第%1行，%2列“%3”：%4")
+        .arg(row)
+        .arg(sheetColumnName(column), heading, text);
+}
+
+std::span<const TableDescription* const> TableImport::tables()
+{
+    static const TableDescription* const all[] = {
+        &tables::deviceCode,   &tables::device,     &tables::deviceIn,     &tables::deviceOut,
+        &tables::deviceReturn, &tables::deviceNeed, &tables::deviceWantBuy};
+    return all;
+}
+
+const TableDescription* TableImport::findTable(QStringView name)
+{
+    for (const TableDescription* t : tables())
+        if (t->name().compare(name, Qt::CaseInsensitive) == 0)
+            return t;
+    return nullptr;
+}
+
+TableImport::TableImport(const TableDescription& table)
+    : m_table(table), m_rules(&rulesOf(table)), m_mapping(table.def->columns.size(), -1)
+{
+}
+
+TableImport::~TableImport() = default;
+
+QString TableImport::title() const
+{
+    if (&m_table == &tables::deviceCode)
+        return QStringLiteral("设备代码");
+    if (&m_table == &tables::device)
+        return QStringLiteral("库存");
+    if (&m_table == &tables::deviceIn)
+        return QStringLiteral("入库记录");
+    if (&m_table == &tables::deviceOut)
+        return QStringLiteral("出库记录");
+    if (&m_table == &tables::deviceReturn)
+        return QStringLiteral("还库记录");
+    if (&m_table == &tables::deviceNeed)
+        return QStringLiteral("需求记录");
+    return QStringLiteral("采购计划");
+}
+
+QString TableImport::note() const
+{
+    if (&m_table == &tables::deviceCode)
+        return {};
+    if (&m_table == &tables::device)
+        return QStringLiteral("导入的库存作为期初库存写入，每个设备记一笔库存调整。");
+    return QStringLiteral("导入的记录只作为历史记录，不改变库存（库存由库存导入或盘点设定）。");
+}
+
+QString TableImport::fileKind() const
+{
+    return m_fileKind;
+}
+
+QString TableImport::columnHeading(int tableColumn) const
+{
+    return size_t(tableColumn) < m_table.columns.size()
+               ? m_table.columns[size_t(tableColumn)].heading.toString()
+               : m_table.def->columns.at(size_t(tableColumn)).name;
+}
+
+bool TableImport::isRequired(int tableColumn) const
+{
+    for (const Rule& r : *m_rules)
+        if (r.column == tableColumn)
+            return r.required;
+    return false;
+}
+
+bool TableImport::open(const QString& fileName)
+{
+    m_fileName = fileName;
+    m_error.clear();
+    m_headings.clear();
+    std::fill(m_mapping.begin(), m_mapping.end(), -1);
+    const auto reader = ImportReader::open(fileName, &m_error);
+    if (!reader)
+        return false;
+    m_fileKind = reader->kind();
+    ImportRow row;
+    if (!reader->next(row)) {
+        if (m_error.isEmpty())
+            m_error = reader->error().isEmpty()
+                          ? QStringLiteral("文件“%1”中没有数据。").arg(fileName)
+                          : reader->error();
+        return false;
+    }
+    for (const ImportCell& c : row)
+        m_headings << c.text.trimmed();
+    for (int column = 0; column < int(m_mapping.size()); ++column)
+        for (int f = 0; f < m_headings.size(); ++f)
+            if (headingNames(m_table, column, m_headings.at(f)) &&
+                std::find(m_mapping.begin(), m_mapping.end(), f) == m_mapping.end()) {
+                m_mapping[size_t(column)] = f;
+                break;
+            }
+    return true;
+}
+
+void TableImport::setMapping(int tableColumn, int fileColumn)
+{
+    m_mapping.at(size_t(tableColumn)) = fileColumn;
+}
+
+QStringList TableImport::ignoredHeadings() const
+{
+    QStringList out;
+    for (int f = 0; f < m_headings.size(); ++f)
+        if (std::find(m_mapping.begin(), m_mapping.end(), f) == m_mapping.end())
+            out << (m_headings.at(f).isEmpty() ? sheetColumnName(f) + QStringLiteral("列")
+                                               : m_headings.at(f));
+    return out;
+}
+
+QStringList TableImport::missingHeadings() const
+{
+    QStringList out;
+    for (const Rule& r : *m_rules)
+        if (r.required && m_mapping[size_t(r.column)] < 0)
+            out << columnHeading(r.column);
+    return out;
+}
+
+void TableImport::addProblem(qint64 row, int fileColumn, const QString& text)
+{
+    ++m_problemCount;
+    if (m_problems.size() < size_t(kListedProblems))
+        m_problems.push_back(
+            {row, fileColumn, fileColumn >= 0 ? m_headings.value(fileColumn) : QString(), text});
+}
+
+void TableImport::storeRow(const std::vector<QVariant>& values)
+{
+    m_rowStart.push_back(m_store.size());
+    for (const QVariant& v : values) {
+        if (v.typeId() == QMetaType::Float) {
+            m_store += 'f';
+            const float f = v.toFloat();
+            putBytes(m_store, &f, sizeof f);
+        } else {
+            m_store += 't';
+            const QByteArray utf8 = v.toString().toUtf8();
+            const auto n = quint32(utf8.size());
+            putBytes(m_store, &n, sizeof n);
+            putBytes(m_store, utf8.constData(), n);
+        }
+    }
+}
+
+bool TableImport::readStoredRow(qint64 index, QVariantList& values) const
+{
+    if (index < 0 || index >= rowCount())
+        return false;
+    const char* p = m_store.data() + m_rowStart[size_t(index)];
+    const size_t columns = m_table.def->columns.size();
+    values.resize(qsizetype(columns));
+    for (size_t c = 0; c < columns; ++c) {
+        if (*p++ == 'f') {
+            float f;
+            std::memcpy(&f, p, sizeof f);
+            p += sizeof f;
+            values[qsizetype(c)] = f;
+        } else {
+            quint32 n;
+            std::memcpy(&n, p, sizeof n);
+            p += sizeof n;
+            values[qsizetype(c)] = QString::fromUtf8(p, qsizetype(n));
+            p += n;
+        }
+    }
+    return true;
+}
+
+TableImport::Status TableImport::check(Connection& connection, const ImportProgress& progress)
+{
+    m_problems.clear();
+    m_problemCount = 0;
+    m_store.clear();
+    m_rowStart.clear();
+    m_error.clear();
+    for (const QString& heading : missingHeadings())
+        addProblem(0, -1, QStringLiteral("缺少必需的列“%1”。").arg(heading));
+    if (m_problemCount > 0)
+        return Status::Done;
+
+    Seen seen;
+    try {
+        for (const QString& code : catalogueCodes(connection))
+            seen.catalogue.insert(code);
+        if (&m_table == &tables::device) {
+            auto rows = TableAccess(connection, tables::device).list(TableRows{m_table.name()});
+            while (rows->next())
+                seen.stocked.insert(rows->text(DeviceCol::code));
+        }
+    } catch (const DbError& e) {
+        m_error = e.text();
+        return Status::Failed;
+    }
+
+    const auto reader = ImportReader::open(m_fileName, &m_error);
+    if (!reader)
+        return Status::Failed;
+    ImportRow row;
+    reader->next(row); // the headings
+    const TableDef& def = *m_table.def;
+    std::vector<QVariant> values(def.columns.size());
+    qint64 read = 0;
+    while (reader->next(row)) {
+        const qint64 at = reader->rowNumber();
+        bool fine = true;
+        for (const Rule& r : *m_rules) {
+            const int f = m_mapping[size_t(r.column)];
+            QVariant& out = values[size_t(r.column)];
+            if (f < 0) {
+                out = def.columns[size_t(r.column)].field == FieldKind::Single ? QVariant(0.0f)
+                                                                               : QVariant(r.absent);
+                continue;
+            }
+            static const ImportCell empty;
+            const ImportCell& cell = size_t(f) < row.size() ? row[size_t(f)] : empty;
+            const QString problem = checkCell(r, cell, def, seen, at, out);
+            if (!problem.isEmpty()) {
+                addProblem(at, f, problem);
+                fine = false;
+            }
+        }
+        if (fine)
+            storeRow(values);
+        if (++read % kProgressEvery == 0 && progress && !progress(reader->permille(), 1000))
+            return Status::Cancelled;
+    }
+    if (!reader->error().isEmpty()) {
+        m_error = reader->error();
+        return Status::Failed;
+    }
+    if (progress)
+        progress(1000, 1000);
+    return Status::Done;
+}
+
+QList<QStringList> TableImport::preview(int rows) const
+{
+    QList<QStringList> out;
+    QVariantList values;
+    for (qint64 i = 0; i < rows && readStoredRow(i, values); ++i) {
+        QStringList texts;
+        for (const QVariant& v : std::as_const(values))
+            texts << (v.typeId() == QMetaType::Float ? FieldText::listNumber(v.toFloat())
+                                                     : v.toString());
+        out << texts;
+    }
+    return out;
+}
+
+QString TableImport::logText(qint64 rows) const
+{
+    return QStringLiteral("从文件导入%1%2行（%3）。").arg(title()).arg(rows).arg(m_table.name());
+}
+
+TableImport::Status TableImport::write(Connection& connection, int classNumber,
+                                       const QString& userName, const ImportProgress& progress)
+{
+    m_error.clear();
+    if (m_problemCount > 0) {
+        m_error = QStringLiteral("文件中有%1个问题，没有导入任何记录。").arg(m_problemCount);
+        return Status::Failed;
+    }
+    const qint64 total = rowCount();
+    bool cancelled = false;
+    try {
+        const TableAccess table(connection, m_table, classNumber);
+        Transaction transaction(connection);
+        // The file's last row first: the lists show the newest row at the
+        // top, so the file's top row is listed at the top, as exported.
+        qint64 next = total - 1;
+        connection.appendRows(
+            m_table.name(), m_table.def->columnNames(), [&](QVariantList& values) {
+                if (next < 0 || cancelled)
+                    return false;
+                readStoredRow(next--, values);
+                const qint64 done = total - 1 - next;
+                if (done % kProgressEvery == 0 && progress && !progress(done, total))
+                    cancelled = true;
+                return true;
+            });
+        if (cancelled)
+            return Status::Cancelled;
+        // The stock is the devices' opening stock: one adjustment each,
+        // from nothing to the quantity on hand.
+        if (&m_table == &tables::device) {
+            QVariantList values;
+            for (qint64 i = 0; i < total && readStoredRow(i, values); ++i)
+                stock::recordAdjustment(connection, values.at(DeviceCol::code).toString(), 0,
+                                        values.at(DeviceCol::now_number).toFloat(),
+                                        stock::openingReason(), userName);
+        }
+        TableAccess(connection, tables::howdo, classNumber)
+            .append({userName, logText(total), unpaddedDateTime(Clock::now())});
+        transaction.commit();
+    } catch (const DbError& e) {
+        m_error = e.text();
+        return Status::Failed;
+    }
+    if (progress)
+        progress(total, total);
+    return Status::Done;
+}
+
+} // namespace vok

@@ -1,0 +1,124 @@
+#pragma once
+
+#include "core/Tables.h"
+#include "db/Connection.h"
+
+#include <QStringList>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace vok {
+
+class ImportReader;
+
+// One problem found in a file: where (a row and a column of the file; 0
+// and -1 for the file as a whole) and what, in Chinese.
+struct ImportProblem
+{
+    qint64 row = 0;
+    int column = -1;
+    QString heading;
+    QString text;
+
+    // "第9000行，F列“价格”：…" as the lists show it.
+    QString describe() const;
+};
+
+// Told how far a step is (done of total); returning false cancels it.
+using ImportProgress = std::function<bool(qint64 done, qint64 total)>;
+
+// An import of a workbook or CSV file into one table: the catalogue, the
+// stock (as opening stock) or a movement table (as history, which leaves
+// the stock alone). The file's columns are matched to the table's columns
+// by heading (the list's heading or the column's name), and may be matched
+// again by hand. check() reads the whole file and checks every cell as the
+// entry forms check what is typed, with the same code, and the device
+// codes against the catalogue and each other; write() then writes every
+// row in one transaction with one log entry, or nothing.
+class TableImport
+{
+public:
+    enum class Status
+    {
+        Done,
+        Cancelled,
+        Failed // the file or the database failed: see error()
+    };
+
+    // The tables that take imports, and one by name (any case), or nullptr.
+    static std::span<const TableDescription* const> tables();
+    static const TableDescription* findTable(QStringView name);
+
+    explicit TableImport(const TableDescription& table);
+    ~TableImport();
+
+    const TableDescription& table() const { return m_table; }
+    // What the table is called in texts: "设备代码", "入库记录", …
+    QString title() const;
+    // A word on what the import does to the stock; empty when nothing to say.
+    QString note() const;
+
+    // Opens the file and reads its heading row; false with error() set when
+    // it cannot be read.
+    bool open(const QString& fileName);
+    const QString& fileName() const { return m_fileName; }
+    QString fileKind() const;
+    QStringList fileHeadings() const { return m_headings; }
+
+    // The file column of each table column (-1: none), matched by heading
+    // when the file is opened.
+    const std::vector<int>& mapping() const { return m_mapping; }
+    void setMapping(int tableColumn, int fileColumn);
+    // The table's columns: the list's headings, and whether one is required.
+    QString columnHeading(int tableColumn) const;
+    bool isRequired(int tableColumn) const;
+    // The file's columns that go nowhere, and the required columns missing.
+    QStringList ignoredHeadings() const;
+    QStringList missingHeadings() const;
+
+    // Reads and checks the whole file against the database (read only).
+    // Cancelled when progress says so; Failed when the file cannot be read
+    // or the database fails (error()).
+    Status check(Connection& connection, const ImportProgress& progress = {});
+    // Rows read and checked, the problems found (the first kListedProblems
+    // of them kept) and how many there were.
+    qint64 rowCount() const { return qint64(m_rowStart.size()); }
+    const std::vector<ImportProblem>& problems() const { return m_problems; }
+    qint64 problemCount() const { return m_problemCount; }
+    static constexpr int kListedProblems = 1000;
+    // The first rows as they will be stored, texts as the list shows them.
+    QList<QStringList> preview(int rows = 20) const;
+
+    // Writes the rows checked, without a problem, in one transaction with
+    // one log entry; the file's top row ends at the top of the list. A
+    // failure or a cancel leaves the database as it was.
+    Status write(Connection& connection, int classNumber, const QString& userName,
+                 const ImportProgress& progress = {});
+    const QString& error() const { return m_error; }
+    // The log entry's text for n rows.
+    QString logText(qint64 rows) const;
+
+    // How one column is checked (TableImport.cpp).
+    struct Rule;
+
+private:
+    void addProblem(qint64 row, int fileColumn, const QString& text);
+    void storeRow(const std::vector<QVariant>& values);
+    bool readStoredRow(qint64 index, QVariantList& values) const;
+
+    const TableDescription& m_table;
+    const std::vector<Rule>* m_rules;
+    QString m_fileName;
+    QString m_fileKind;
+    QStringList m_headings;
+    std::vector<int> m_mapping;
+    std::vector<ImportProblem> m_problems;
+    qint64 m_problemCount = 0;
+    QString m_error;
+    // The rows checked, each value as stored: a float, or UTF-8 text.
+    std::string m_store;
+    std::vector<size_t> m_rowStart;
+};
+
+} // namespace vok

@@ -1,0 +1,141 @@
+// The import preview as a storekeeper uses it: problems listed by row and
+// column with nothing to confirm, a column matched again by hand, and a
+// clean file written from the stock-in browser's "导入…".
+#include "core/TableImport.h"
+#include "support/FormTest.h"
+#include "support/TestSupport.h"
+#include "ui/FileDialogService.h"
+#include "ui/ImportDlg.h"
+#include "ui/MessageService.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTest>
+#include <QTimer>
+
+using namespace vok;
+
+namespace {
+
+QString writeCsv(const QString& dir, const char* utf8)
+{
+    const QString path = dir + QStringLiteral("/import.csv");
+    QFile f(path);
+    f.open(QIODevice::WriteOnly);
+    f.write(utf8);
+    return path;
+}
+
+QStringList items(const QListWidget& list)
+{
+    QStringList out;
+    for (int i = 0; i < list.count(); ++i)
+        out << list.item(i)->text();
+    return out;
+}
+
+} // namespace
+
+class TestImportDlg : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        m_sandbox = std::make_unique<test::Sandbox>();
+        m_db = m_sandbox->open();
+        m_db->execute(QStringLiteral("INSERT INTO DEVICE_CODE(code,name) VALUES('A1','扫描仪')"));
+    }
+    void cleanup()
+    {
+        m_db.reset();
+        m_sandbox.reset();
+    }
+
+    void problemsListed()
+    {
+        const QString path =
+            writeCsv(m_sandbox->dataDir(), "设备号,入库时间,数量,价格,供应商,备注\n"
+                                           "A1,2024-1-5 9:30,2,12.5,甲公司,x\n"
+                                           "Z9,2024-1-5,2,3,乙,x\n"
+                                           "A1,2024-2-30,20000,3,丙,x\n"
+                                           "A1,2024-1-6,1,3,供应商名称实在是太长了一些,x\n");
+        TableImport import(tables::deviceIn);
+        QVERIFY(import.open(path));
+        CImportDlg dialog(import, test::formContext(m_db, nullptr));
+        dialog.show();
+        QVERIFY(dialog.load());
+        const auto* problems = test::control<QListWidget>(dialog, QStringLiteral("problems"));
+        QVERIFY(problems);
+        QCOMPARE(
+            items(*problems),
+            (QStringList{QStringLiteral("第3行，A列“设备号”：设备号“Z9”不在设备代码表中。"),
+                         QStringLiteral("第4行，B列“入库时间”：“2024-2-30”不是有效的日期。"),
+                         QStringLiteral("第4行，C列“数量”：“请填入一个在1和10000之间的数字。”"),
+                         QStringLiteral("第5行，E列“供应商”：“请填入不多于20个的字符。”")}));
+        QCOMPARE(test::control<QLabel>(dialog, QStringLiteral("ignored"))->text(),
+                 QStringLiteral("这些列不导入：备注"));
+        QCOMPARE(test::control<QLabel>(dialog, QStringLiteral("summary"))->text(),
+                 QStringLiteral("发现4个问题，改正文件后再导入；不会写入任何记录。"));
+        const auto* preview = test::control<QTableWidget>(dialog, QStringLiteral("preview"));
+        QCOMPARE(preview->rowCount(), 1);
+        QCOMPARE(preview->item(0, 1)->text(), QStringLiteral("2024-01-05 09:30:00"));
+        QCOMPARE(preview->item(0, 5)->text(), QStringLiteral("12.500000"));
+        QVERIFY(!test::control<QPushButton>(dialog, QStringLiteral("confirm"))->isEnabled());
+        test::savePicture(dialog, QStringLiteral("import-preview-problems"));
+
+        // The supplier taken from the remarks column instead: one problem
+        // fewer, the remarks no longer ignored.
+        auto* provider = test::control<QComboBox>(dialog, QStringLiteral("column2"));
+        QVERIFY(provider);
+        provider->setFocus();
+        QTest::keyClick(provider, Qt::Key_End);
+        QCOMPARE(provider->currentText(), QStringLiteral("F列 备注"));
+        QCOMPARE(items(*problems).size(), 3);
+        QCOMPARE(test::control<QLabel>(dialog, QStringLiteral("ignored"))->text(),
+                 QStringLiteral("这些列不导入：供应商"));
+    }
+
+    // "导入…": the file chosen, previewed and written.
+    void importFromBrowser()
+    {
+        const QString path = writeCsv(m_sandbox->dataDir(), "设备号,入库时间,数量,价格\n"
+                                                            "A1,2024-1-5 9:30,2,12.5\n"
+                                                            "A1,2024-1-6,1,3\n");
+        FileDialogs::queueAnswer(path);
+        // The preview is checked first, then shown modally: confirm it then.
+        auto* press = new QTimer(this);
+        connect(press, &QTimer::timeout, this, [press] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (!dialog || dialog->objectName() != u"importPreview")
+                return;
+            press->stop();
+            QVERIFY(test::press(*dialog, QStringLiteral("confirm")));
+        });
+        press->start(20);
+        COperationLog log;
+        log.attach(m_db, QStringLiteral("admin"));
+        QVERIFY(importWithDialog(tables::deviceIn, test::formContext(m_db, &log), nullptr));
+        QCOMPARE(Messages::shownTexts(), QStringList{QStringLiteral("已导入2行。")});
+        QCOMPARE(test::rows(*m_db, QStringLiteral("SELECT code,in_date,in_number FROM DEVICE_IN")),
+                 (QList<QStringList>{{QStringLiteral("A1"), QStringLiteral("2024-01-06 00:00:00"),
+                                      QStringLiteral("1")},
+                                     {QStringLiteral("A1"), QStringLiteral("2024-01-05 09:30:00"),
+                                      QStringLiteral("2")}}));
+        QCOMPARE(test::logged(*m_db),
+                 QStringList{QStringLiteral("从文件导入入库记录2行（DEVICE_IN）。")});
+    }
+
+private:
+    std::unique_ptr<test::Sandbox> m_sandbox;
+    ConnectionPtr m_db;
+};
+
+QTEST_MAIN(TestImportDlg)
+#include "tst_importdlg.moc"
