@@ -174,7 +174,7 @@ void printTableReport(const RecordListModel& list, const ReportLayout& layout,
     printer.setDocName(QStringLiteral("仓库管理系统"));
     if (!PrintService::choosePrinter(printer, parent))
         return;
-    printTableReport(printer, layout, list.rowCount(), listCells(list), userName, Clock::now());
+    printTableReport(printer, layout, list.countAll(), listCells(list), userName, Clock::now());
 }
 
 void previewTableReport(const RecordListModel& list, const ReportLayout& layout,
@@ -187,7 +187,7 @@ void previewTableReport(const RecordListModel& list, const ReportLayout& layout,
     dialog.setObjectName(QStringLiteral("printPreview"));
     dialog.setWindowTitle(QStringLiteral("打印预览 - %1").arg(layout.title));
     QObject::connect(&dialog, &QPrintPreviewDialog::paintRequested, &dialog, [&](QPrinter* target) {
-        printTableReport(*target, layout, list.rowCount(), listCells(list), userName, time);
+        printTableReport(*target, layout, list.countAll(), listCells(list), userName, time);
     });
     fitPreviewToScreen(dialog);
     dialog.exec();
