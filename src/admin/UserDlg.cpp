@@ -157,7 +157,8 @@ bool CUserDlg::newAccountAcceptable(const Fields& f, bool replacing)
     return true;
 }
 
-void CUserDlg::onAdd()
+void CUserDlg::command(const std::function<bool(const Fields&)>& change, const QString& message,
+                       const QString& logText)
 {
     Fields f;
     const Step step = begin(f);
@@ -165,58 +166,59 @@ void CUserDlg::onAdd()
         reject();
     if (step != Step::Go)
         return;
-    bool acceptable = false;
-    if (!runChange(this, [&] {
-            acceptable = newAccountAcceptable(f, false);
-            if (acceptable)
-                Accounts::add(*m_context.connection, f.newName, f.newPassword, f.classText);
-        })) {
+    bool changed = false;
+    if (!runChange(this, [&] { changed = change(f); })) {
         reject();
         return;
     }
-    if (!acceptable)
-        return;
-    succeed(QStringLiteral("完成添加新用户操作!"), QStringLiteral("添加新用户!"));
+    if (changed)
+        succeed(message, logText);
+}
+
+void CUserDlg::onAdd()
+{
+    command(
+        [this](const Fields& f) {
+            if (!newAccountAcceptable(f, false))
+                return false;
+            Accounts::add(*m_context.connection, f.newName, f.newPassword, f.classText);
+            return true;
+        },
+        QStringLiteral("完成添加新用户操作!"), QStringLiteral("添加新用户!"));
 }
 
 void CUserDlg::onDelete()
 {
-    Fields f;
-    const Step step = begin(f);
-    if (step == Step::Close)
-        reject();
-    if (step != Step::Go)
-        return;
-    if (!runChange(this, [&] { Accounts::remove(*m_context.connection, f.userName); })) {
-        reject();
-        return;
-    }
-    succeed(QStringLiteral("完成删除原用户操作!"), QStringLiteral("删除用户!"));
+    command(
+        [this](const Fields& f) {
+            Accounts::remove(*m_context.connection, f.userName);
+            return true;
+        },
+        QStringLiteral("完成删除原用户操作!"), QStringLiteral("删除用户!"));
 }
 
 void CUserDlg::onModify()
 {
-    Fields f;
-    const Step step = begin(f);
-    if (step == Step::Close)
-        reject();
-    if (step != Step::Go)
-        return;
-    try {
-        if (!newAccountAcceptable(f, true))
-            return;
-        // One change: should the new row fail, the old account stays.
-        Connection& c = *m_context.connection;
-        Transaction change(c);
-        Accounts::remove(c, f.userName);
-        Accounts::add(c, f.newName, f.newPassword, f.classText);
-        change.commit();
-    } catch (const DbError& e) {
-        Messages::notice(QStringLiteral("错误!"), this);
-        showComError(e, this);
-        return;
-    }
-    succeed(QStringLiteral("完成更新原用户操作!"), QStringLiteral("更新用户!"));
+    command(
+        [this](const Fields& f) {
+            // A failure here leaves the form open, after a word of its own.
+            try {
+                if (!newAccountAcceptable(f, true))
+                    return false;
+                // One change: should the new row fail, the old account stays.
+                Connection& c = *m_context.connection;
+                Transaction change(c);
+                Accounts::remove(c, f.userName);
+                Accounts::add(c, f.newName, f.newPassword, f.classText);
+                change.commit();
+            } catch (const DbError& e) {
+                Messages::notice(QStringLiteral("错误!"), this);
+                showComError(e, this);
+                return false;
+            }
+            return true;
+        },
+        QStringLiteral("完成更新原用户操作!"), QStringLiteral("更新用户!"));
 }
 
 } // namespace vok

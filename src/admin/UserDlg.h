@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include "core/FormContext.h"
 
 #include <QDialog>
@@ -36,6 +38,11 @@ private:
     bool newAccountAcceptable(const Fields& fields, bool replacing);
     void inputError(const QString& text);
     void succeed(const QString& message, const QString& logText);
+    // What every command shares: begin(), then the change (false: refused,
+    // its word already shown; a DbError closes the form), then the notice
+    // and the log entry.
+    void command(const std::function<bool(const Fields&)>& change, const QString& message,
+                 const QString& logText);
 
     void onAdd();
     void onDelete();

@@ -4,7 +4,6 @@
 #include "core/Password.h"
 #include "db/DbError.h"
 #include "db/Schema.h"
-#include "db/SqlFormat.h"
 
 #include <stdexcept>
 
@@ -21,13 +20,18 @@ QString hashed(const QString& password)
     }
 }
 
+// The account rows of a user name.
+TableRows userRows(const Connection& connection, const QString& userName)
+{
+    return {schema::User.name, connection.name(u"user") + QStringLiteral("=?"), {userName}};
+}
+
 } // namespace
 
 std::optional<QString> Accounts::find(Connection& connection, const QString& userName,
                                       const QString& password)
 {
-    auto rows = connection.query(
-        sqlFormat(u"SELECT * FROM user where user='%s'", {SqlArg::text(userName)}));
+    auto rows = connection.select(userRows(connection, userName));
     const int pswd = rows->indexOf(u"pswd");
     const int cls = rows->indexOf(u"class");
     if (pswd < 0 || cls < 0)
@@ -52,17 +56,22 @@ std::optional<QString> Accounts::find(Connection& connection, const QString& use
     rows.reset();
     // A password an earlier version kept as plain text is hashed as soon as
     // it has been typed correctly.
-    if (found && !plain.isNull())
-        connection.execute(sqlFormat(
-            u"UPDATE user SET pswd='%s' WHERE user='%s' AND pswd='%s'",
-            {SqlArg::text(hashed(password)), SqlArg::text(userName), SqlArg::text(plain)}));
+    if (found && !plain.isNull()) {
+        TableRows same = userRows(connection, userName);
+        same.condition += QStringLiteral(" AND %1=?").arg(connection.name(u"pswd"));
+        same.values.append(plain);
+        const auto row = connection.openRow(same, schema::User);
+        if (row->found()) {
+            row->record().setText(schema::User.indexOf(u"pswd"), hashed(password));
+            row->store();
+        }
+    }
     return found;
 }
 
 bool Accounts::lacksPassword(Connection& connection, const QString& userName)
 {
-    auto rows = connection.query(
-        sqlFormat(u"SELECT * FROM user where user='%s'", {SqlArg::text(userName)}));
+    auto rows = connection.select(userRows(connection, userName));
     const int pswd = rows->indexOf(u"pswd");
     bool found = false;
     while (rows->next()) {
@@ -75,19 +84,17 @@ bool Accounts::lacksPassword(Connection& connection, const QString& userName)
 
 bool Accounts::exists(Connection& connection, const QString& userName)
 {
-    return connection.recordCount(
-               sqlFormat(u"SELECT * FROM user where user='%s'", {SqlArg::text(userName)})) > 0;
+    return connection.select(userRows(connection, userName))->next();
 }
 
 void Accounts::remove(Connection& connection, const QString& userName)
 {
-    connection.remove(
-        {schema::User.name, connection.name(u"user") + QStringLiteral("=?"), {userName}});
+    connection.remove(userRows(connection, userName));
 }
 
 bool Accounts::any(Connection& connection)
 {
-    return connection.recordCount(QStringLiteral("SELECT * FROM user")) > 0;
+    return connection.select({schema::User.name})->next();
 }
 
 void Accounts::add(Connection& connection, const QString& userName, const QString& password,

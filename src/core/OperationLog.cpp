@@ -3,7 +3,7 @@
 #include "core/Clock.h"
 #include "core/ErrorReport.h"
 #include "db/DbError.h"
-#include "db/SqlFormat.h"
+#include "db/Schema.h"
 
 namespace vok {
 
@@ -16,15 +16,11 @@ void COperationLog::attach(ConnectionPtr connection, const QString& userName)
 bool COperationLog::write(const QString& text)
 {
     const QDateTime t = Clock::now();
-    const QDate d = t.date();
-    const QTime tm = t.time();
     try {
         if (!m_connection)
             throw DbError(DbError::kFail, QStringLiteral("数据库连接已关闭，不能执行此操作。"));
-        m_connection->execute(sqlFormat(
-            u"INSERT INTO HOWDO (do_user,do_what,do_date) VALUES('%s','%s','%d-%d-%d %d:%d:%d')",
-            {SqlArg::text(m_userName), SqlArg::text(text), d.year(), d.month(), d.day(), tm.hour(),
-             tm.minute(), tm.second()}));
+        m_connection->append(schema::Howdo.name, schema::Howdo.columnNames(),
+                             {m_userName, text, t.toString(u"yyyy-MM-dd HH:mm:ss")});
     } catch (const DbError& e) {
         reportDbError(e);
         return false;

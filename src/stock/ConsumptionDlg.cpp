@@ -97,33 +97,9 @@ CConsumptionDlg::CConsumptionDlg(const FormContext& context, QWidget* parent)
     m_device->setObjectName(QStringLiteral("device"));
     DeviceScan::attach(m_device);
     m_device->addItem(kAllDevices);
-    try {
-        for (const auto& [code, name] : catalogueNames(*m_context.connection)) {
-            m_device->addItem(code);
-            m_device->setItemData(m_device->count() - 1, name, Qt::ToolTipRole);
-        }
-    } catch (const DbError& e) {
-        showComError(e, this);
-    }
     QPushButton* countButton =
         m_commands->add(IDC_COUNT, QStringLiteral("count"), QStringLiteral("统　　计"),
                         QStringLiteral("统计"), [this] { count(); });
-
-    auto* fromLabel = new QLabel(QStringLiteral("从(&F)"), this);
-    fromLabel->setBuddy(m_from);
-    auto* toLabel = new QLabel(QStringLiteral("到(&T)"), this);
-    toLabel->setBuddy(m_to);
-    auto* deviceLabel = new QLabel(QStringLiteral("设备(&D)"), this);
-    deviceLabel->setBuddy(m_device);
-    auto* period = new QHBoxLayout;
-    period->addWidget(fromLabel);
-    period->addWidget(m_from);
-    period->addWidget(toLabel);
-    period->addWidget(m_to);
-    period->addSpacing(16);
-    period->addWidget(deviceLabel);
-    period->addWidget(m_device, 1);
-    period->addWidget(countButton);
 
     m_departments = new RecordListView({{QStringLiteral("序号")},
                                         {QStringLiteral("部门")},
@@ -149,31 +125,78 @@ CConsumptionDlg::CConsumptionDlg(const FormContext& context, QWidget* parent)
     m_bar = makeChartView(QStringLiteral("barChart"), this);
     m_line = makeChartView(QStringLiteral("lineChart"), this);
 
-    QPushButton* exportBar = m_commands->add(
-        IDC_EXPORT_BAR, QStringLiteral("exportBar"), QStringLiteral("导出柱状图..."),
-        QStringLiteral("导出柱状图(PNG)..."), [this] {
-            askAndExport(Chart::Bar, QStringLiteral("导出柱状图"),
-                         QStringLiteral("部门出库柱状图.png"));
-        });
-    QPushButton* exportLine = m_commands->add(
-        IDC_EXPORT_LINE, QStringLiteral("exportLine"), QStringLiteral("导出折线图..."),
-        QStringLiteral("导出折线图(PNG)..."), [this] {
-            askAndExport(Chart::Line, QStringLiteral("导出折线图"),
-                         QStringLiteral("设备月出库折线图.png"));
-        });
-    QPushButton* print =
-        m_commands->add(IDC_PRINT, QStringLiteral("print"), QStringLiteral("打　　印"),
-                        QStringLiteral("打印"), [this] { onPrint(); });
-    QPushButton* help =
-        m_commands->addHelp(QStringLiteral("帮　　助"), QStringLiteral("consumption.htm"));
-    QPushButton* exit =
+    const Buttons buttons = addCommands();
+    offerListCommands(*m_commands, *m_departments, &reports::consumption, m_context.userName);
+    layOut(countButton, buttons, returnsNote);
+}
+
+void CConsumptionDlg::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (m_shown)
+        return;
+    m_shown = true;
+    fillDevices();
+    count();
+}
+
+void CConsumptionDlg::fillDevices()
+{
+    try {
+        for (const auto& [code, name] : catalogueNames(*m_context.connection)) {
+            m_device->addItem(code);
+            m_device->setItemData(m_device->count() - 1, name, Qt::ToolTipRole);
+        }
+    } catch (const DbError& e) {
+        showComError(e, this);
+    }
+}
+
+CConsumptionDlg::Buttons CConsumptionDlg::addCommands()
+{
+    Buttons b;
+    b.exportBar = m_commands->add(IDC_EXPORT_BAR, QStringLiteral("exportBar"),
+                                  QStringLiteral("导出柱状图..."),
+                                  QStringLiteral("导出柱状图(PNG)..."), [this] {
+                                      askAndExport(Chart::Bar, QStringLiteral("导出柱状图"),
+                                                   QStringLiteral("部门出库柱状图.png"));
+                                  });
+    b.exportLine = m_commands->add(IDC_EXPORT_LINE, QStringLiteral("exportLine"),
+                                   QStringLiteral("导出折线图..."),
+                                   QStringLiteral("导出折线图(PNG)..."), [this] {
+                                       askAndExport(Chart::Line, QStringLiteral("导出折线图"),
+                                                    QStringLiteral("设备月出库折线图.png"));
+                                   });
+    b.print = m_commands->add(IDC_PRINT, QStringLiteral("print"), QStringLiteral("打　　印"),
+                              QStringLiteral("打印"), [this] { onPrint(); });
+    b.help = m_commands->addHelp(QStringLiteral("帮　　助"), QStringLiteral("consumption.htm"));
+    b.exit =
         m_commands->add(CommandTable::kExit, QStringLiteral("exit"), QStringLiteral("退　　出"),
                         QStringLiteral("退出"), [this] { reject(); });
-    exit->setDefault(true);
+    b.exit->setDefault(true);
     m_commands->setMenuOrder({IDC_COUNT, IDC_PRINT, CommandTable::kSeparator, IDC_EXPORT_BAR,
                               IDC_EXPORT_LINE, CommandTable::kSeparator, CommandTable::kHelp,
                               CommandTable::kExit});
-    offerListCommands(*m_commands, *m_departments, &reports::consumption, m_context.userName);
+    return b;
+}
+
+void CConsumptionDlg::layOut(QPushButton* countButton, const Buttons& b, QLabel* returnsNote)
+{
+    auto* fromLabel = new QLabel(QStringLiteral("从(&F)"), this);
+    fromLabel->setBuddy(m_from);
+    auto* toLabel = new QLabel(QStringLiteral("到(&T)"), this);
+    toLabel->setBuddy(m_to);
+    auto* deviceLabel = new QLabel(QStringLiteral("设备(&D)"), this);
+    deviceLabel->setBuddy(m_device);
+    auto* period = new QHBoxLayout;
+    period->addWidget(fromLabel);
+    period->addWidget(m_from);
+    period->addWidget(toLabel);
+    period->addWidget(m_to);
+    period->addSpacing(16);
+    period->addWidget(deviceLabel);
+    period->addWidget(m_device, 1);
+    period->addWidget(countButton);
 
     auto* left = new QVBoxLayout;
     left->addWidget(m_departments, 3);
@@ -186,24 +209,22 @@ CConsumptionDlg::CConsumptionDlg(const FormContext& context, QWidget* parent)
     middle->addLayout(left, 2);
     middle->addLayout(charts, 3);
     auto* buttons = new QHBoxLayout;
-    buttons->addWidget(exportBar);
-    buttons->addWidget(exportLine);
+    buttons->addWidget(b.exportBar);
+    buttons->addWidget(b.exportLine);
     buttons->addStretch(1);
-    for (QPushButton* b : {print, help, exit})
-        buttons->addWidget(b);
+    for (QPushButton* button : {b.print, b.help, b.exit})
+        buttons->addWidget(button);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(period);
     layout->addLayout(middle, 1);
     layout->addLayout(buttons);
     resize(980, 660);
 
-    const QList<QWidget*> order{m_from,        m_to,      m_device,  countButton,
-                                m_departments, m_returns, exportBar, exportLine,
-                                print,         help,      exit};
+    const QList<QWidget*> order{m_from,        m_to,      m_device,    countButton,
+                                m_departments, m_returns, b.exportBar, b.exportLine,
+                                b.print,       b.help,    b.exit};
     for (int i = 1; i < order.size(); ++i)
         setTabOrder(order.at(i - 1), order.at(i));
-
-    count();
 }
 
 bool CConsumptionDlg::count()

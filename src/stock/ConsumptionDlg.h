@@ -9,6 +9,7 @@ class QChartView;
 class QComboBox;
 class QDateEdit;
 class QLabel;
+class QPushButton;
 
 namespace vok {
 
@@ -49,7 +50,24 @@ public:
     // false when it cannot be written.
     bool exportChart(Chart chart, const QString& path);
 
+protected:
+    // The device list and the first figures are read when the form first
+    // shows, not while it is built.
+    void showEvent(QShowEvent* event) override;
+
 private:
+    // The buttons below the lists, in their tab order.
+    struct Buttons
+    {
+        QPushButton* exportBar;
+        QPushButton* exportLine;
+        QPushButton* print;
+        QPushButton* help;
+        QPushButton* exit;
+    };
+    Buttons addCommands();
+    void layOut(QPushButton* countButton, const Buttons& buttons, QLabel* returnsNote);
+    void fillDevices();
     void askAndExport(Chart chart, const QString& title, const QString& fileName);
     void showBarChart();
     void showLineChart(const QString& code);
@@ -67,6 +85,7 @@ private:
     Consumption m_figures;
     std::vector<double> m_months;
     QDate m_lastMonth;
+    bool m_shown = false;
 };
 
 } // namespace vok
