@@ -340,9 +340,10 @@ void TestViewIn::modifyAfterScrollingChangesTheClickedRowOnly()
     {
         Transaction t(*m_c);
         for (int i = 1; i <= 2000; ++i)
-            m_c->append(QStringLiteral("DEVICE_IN"), {"code", "in_date", "provider", "price"},
+            m_c->append(QStringLiteral("DEVICE_IN"),
+                        {"code", "in_date", "provider", "in_number", "price"},
                         {QStringLiteral("c%1").arg(i), QStringLiteral("2004-3-3 3:3:3"),
-                         QStringLiteral("厂"), 1.0f});
+                         QStringLiteral("厂"), 2.0f, 1.0f});
         t.commit();
     }
     RecordListModel::setDefaultWindowRows(16);
