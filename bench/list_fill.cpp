@@ -280,7 +280,7 @@ int main(int argc, char** argv)
     // then jump as a user would.
     QElapsedTimer settle;
     settle.start();
-    while (settle.elapsed() < 3000)
+    while (settle.elapsed() < 12000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     timer.restart();
     view->verticalScrollBar()->setValue(view->verticalScrollBar()->maximum() / 2);

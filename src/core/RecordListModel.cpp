@@ -369,6 +369,28 @@ std::vector<qint64> windowMarks(Connection& connection, const TableRows& rows,
     return marks;
 }
 
+// Walks the identities of the rows, newest first: returns how many there
+// are and puts the first identity of every window in marks; -1 when
+// stopped on the way.
+template <typename Stopped>
+qint64 walkIdentities(Connection& connection, const TableRows& rows, const QString& identity,
+                      int windowRows, std::vector<qint64>& marks, Stopped&& stopped)
+{
+    auto rs = connection.queryWith(QStringLiteral("SELECT %1 FROM %2 ORDER BY %1 DESC")
+                                       .arg(identity, connection.fromClause(rows)),
+                                   rows.values);
+    qint64 n = 0;
+    while (rs->next()) {
+        if (n % windowRows == 0) {
+            marks.push_back(qint64(rs->number(0)));
+            if (stopped())
+                return -1;
+        }
+        ++n;
+    }
+    return n;
+}
+
 } // namespace
 
 void RecordListModel::startCount()
@@ -390,11 +412,24 @@ void RecordListModel::startCount()
         [job = m_job, opener, rows, identity = m_identity, windowRows = m_windowRows, generation] {
             try {
                 const ConnectionPtr reader = opener();
-                const qint64 n = reader->count(rows);
-                job->post([generation, n](RecordListModel& m) { m.applyCount(generation, n); });
-                if (job->stopped())
-                    return;
-                std::vector<qint64> marks = windowMarks(*reader, rows, identity, windowRows);
+                std::vector<qint64> marks;
+                if (reader->engine() == Engine::Sqlite) {
+                    // The file: one walk over the identities counts the rows
+                    // and marks the windows.
+                    const qint64 n = walkIdentities(*reader, rows, identity, windowRows, marks,
+                                                    [&job] { return job->stopped(); });
+                    if (n < 0)
+                        return;
+                    job->post([generation, n](RecordListModel& m) { m.applyCount(generation, n); });
+                } else {
+                    // The server counts, then numbers the rows itself and
+                    // sends only the marks.
+                    const qint64 n = reader->count(rows);
+                    job->post([generation, n](RecordListModel& m) { m.applyCount(generation, n); });
+                    if (job->stopped())
+                        return;
+                    marks = windowMarks(*reader, rows, identity, windowRows);
+                }
                 job->post([generation, marks = std::move(marks)](RecordListModel& m) mutable {
                     m.applyMarks(generation, std::move(marks));
                 });
