@@ -48,6 +48,12 @@ QString deviceName(Connection& connection, const QString& code)
     return row ? row->text(DeviceCodeCol::name) : QString();
 }
 
+bool inCatalogue(Connection& connection, const QString& code)
+{
+    const TableAccess table = catalogue(connection);
+    return table.count(table.matching(DeviceCodeCol::code, code)) > 0;
+}
+
 QString codeToAddProblem(Connection& connection, const QString& code)
 {
     if (code.trimmed().isEmpty())

@@ -19,6 +19,8 @@ QStringList catalogueCodes(Connection& connection);
 std::vector<std::pair<QString, QString>> catalogueNames(Connection& connection);
 // The name of a code; empty when the catalogue has none.
 QString deviceName(Connection& connection, const QString& code);
+// Whether the catalogue holds the code.
+bool inCatalogue(Connection& connection, const QString& code);
 
 // Why a code cannot be added (empty: it can), named in the text.
 QString codeToAddProblem(Connection& connection, const QString& code);

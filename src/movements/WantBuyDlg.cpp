@@ -1,8 +1,7 @@
 #include "movements/WantBuyDlg.h"
 
 #include "core/DeviceCatalogue.h"
-#include "core/TableAccess.h"
-
+#include "core/PurchasePlan.h"
 #include "core/StockChange.h"
 #include "db/Schema.h"
 #include "ui/CommandTable.h"
@@ -76,24 +75,23 @@ void CWantBuyDlg::confirm()
     FieldExchange dx(this);
     dx.text(deviceList(), code, t, DeviceWantBuyCol::code);
     const QString buyDate = entryTime();
-    dx.number(m_buyNumber, buyNumber, 1, 10000);
+    dx.number(m_buyNumber, buyNumber, purchasePlan::kMinimum, purchasePlan::kMaximum);
     dx.numberText(m_nowNumber, nowNumber, t, DeviceWantBuyCol::now_number);
     dx.numberText(m_maxNumber, maxNumber, t, DeviceWantBuyCol::max_number);
-    dx.number(m_price, price, 1, 10000);
+    dx.number(m_price, price, purchasePlan::kMinimum, purchasePlan::kMaximum);
     dx.text(m_name, name);
     dx.text(m_provider, provider, t, DeviceWantBuyCol::provider);
     dx.numberText(m_totalNumber, totalNumber, t, DeviceWantBuyCol::total_number);
     if (!dx.ok())
         return;
 
+    const PlanRow row{code, nowNumber, totalNumber, maxNumber, buyNumber, provider, price, buyDate};
     if (!runChange(this, [&] {
-            TableAccess(connection(), tables::deviceWantBuy, context().classNumber)
-                .append({code, nowNumber, totalNumber, maxNumber, FieldText::listNumber(buyNumber),
-                         provider, FieldText::listNumber(price), buyDate});
+            purchasePlan::append(connection(), context().classNumber, {&row, 1});
         }))
         return;
 
-    completeEntry(QStringLiteral("生成设备采购计划报表"));
+    completeEntry(purchasePlan::logText());
 }
 
 } // namespace vok

@@ -89,6 +89,7 @@ CStockDlg::CStockDlg(const FormContext& context, QWidget* parent)
     named(m_query->fieldCombo(), u"queryField");
     named(m_query->operatorCombo(), u"queryOperator");
     named(m_query->valueEdit(), u"queryValue");
+    m_query->acceptScannedCodes(*m_context.connection);
 
     auto* changeBox = new QGroupBox(QStringLiteral("操作"), this);
     changeBox->setObjectName(QStringLiteral("changeGroup"));

@@ -7,7 +7,6 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QRegularExpression>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QValidator>
@@ -17,110 +16,46 @@
 
 namespace vok {
 
-namespace FieldText {
-
-namespace {
-
-// The blanks printf-style scanning skips around a number.
-bool isBlank(QChar c)
-{
-    return c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\r') ||
-           c == QLatin1Char('\n') || c == QLatin1Char('\v') || c == QLatin1Char('\f');
-}
-
-QStringView trimBlanks(QStringView text)
-{
-    qsizetype b = 0;
-    qsizetype e = text.size();
-    while (b < e && isBlank(text.at(b)))
-        ++b;
-    while (e > b && isBlank(text.at(e - 1)))
-        --e;
-    return text.mid(b, e - b);
-}
-
-} // namespace
-
-std::optional<double> parseNumber(QStringView text)
-{
-    static const QRegularExpression re(
-        QStringLiteral("^[+-]?(\\d+\\.?\\d*|\\.\\d+)([eE][+-]?\\d+)?$"));
-    const QStringView t = trimBlanks(text);
-    if (t.isEmpty() || !re.match(t.toString()).hasMatch())
-        return std::nullopt;
-    bool ok = false;
-    const double v = t.toDouble(&ok);
-    if (!ok || !std::isfinite(v))
-        return std::nullopt;
-    return v;
-}
-
-std::optional<qint64> parseInteger(QStringView text)
-{
-    static const QRegularExpression re(QStringLiteral("^[+-]?\\d+$"));
-    const QStringView t = trimBlanks(text);
-    if (t.isEmpty() || !re.match(t.toString()).hasMatch())
-        return std::nullopt;
-    bool ok = false;
-    const qint64 v = t.toLongLong(&ok);
-    if (!ok)
-        return std::nullopt;
-    return v;
-}
-
-QString number(double value)
-{
-    return QString::asprintf("%.*g", 6, value);
-}
-
-QString listNumber(double value)
-{
-    return QString::asprintf("%f", value);
-}
-
-} // namespace FieldText
-
 FieldExchange::FieldExchange(QWidget* form) : m_form(form) {}
 
 int FieldExchange::maxBytes(const TableDef& table, int column)
 {
-    return table.columns.at(size_t(column)).capacity - 1;
+    return FieldCheck::maxBytes(table, column);
 }
 
 QString FieldExchange::notANumberText()
 {
-    return QStringLiteral("请键入一个数。");
+    return FieldCheck::notANumberText();
 }
 
 QString FieldExchange::rangeText(double min, double max)
 {
-    return QStringLiteral("“请填入一个在%1和%2之间的数字。”")
-        .arg(FieldText::number(min), FieldText::number(max));
+    return FieldCheck::rangeText(min, max);
 }
 
 QString FieldExchange::notAnIntegerText()
 {
-    return QStringLiteral("“请填入一个正整数。”");
+    return FieldCheck::notAnIntegerText();
 }
 
 QString FieldExchange::typeAnIntegerText()
 {
-    return QStringLiteral("请键入一个整数。");
+    return FieldCheck::typeAnIntegerText();
 }
 
 QString FieldExchange::integerRangeText(int min, int max)
 {
-    return QStringLiteral("“请填入一个在%1和%2之间的整数。”").arg(min).arg(max);
+    return FieldCheck::integerRangeText(min, max);
 }
 
 QString FieldExchange::tooLongText(int maxBytes)
 {
-    return QStringLiteral("“请填入不多于%1个的字符。”").arg(maxBytes);
+    return FieldCheck::tooLongText(maxBytes);
 }
 
 QString FieldExchange::notGbkText(const QString& character)
 {
-    return QStringLiteral("字符“%1”无法保存到数据库中，请改用其他字符。").arg(character);
+    return FieldCheck::notGbkText(character);
 }
 
 bool FieldExchange::fail(QWidget* control, const QString& message)
@@ -142,27 +77,14 @@ bool FieldExchange::fail(QWidget* control, const QString& message)
 
 QString FieldExchange::controlCharacterText(QChar character)
 {
-    return QStringLiteral("“文字中有不能保存的控制字符（U+%1），请删除它。”")
-        .arg(
-            QString::number(character.unicode(), 16).toUpper().rightJustified(4, QLatin1Char('0')));
+    return FieldCheck::controlCharacterText(character);
 }
 
 bool FieldExchange::checkText(QWidget* control, const QString& text, int maxBytes)
 {
-    // NUL and the other control characters never reach the database (one
-    // engine would cut the text there); a multi-line edit keeps its breaks.
     const bool multiLine = qobject_cast<QPlainTextEdit*>(control) != nullptr;
-    for (const QChar c : text) {
-        if (c.category() == QChar::Other_Control &&
-            !(multiLine && (c == QLatin1Char('\n') || c == QLatin1Char('\r'))))
-            return fail(control, controlCharacterText(c));
-    }
-    const QString bad = firstNonGbkCharacter(text);
-    if (!bad.isEmpty())
-        return fail(control, notGbkText(bad));
-    if (maxBytes >= 0 && gbkLength(text) > maxBytes)
-        return fail(control, tooLongText(maxBytes));
-    return true;
+    const QString problem = FieldCheck::textProblem(text, maxBytes, multiLine);
+    return problem.isEmpty() || fail(control, problem);
 }
 
 bool FieldExchange::text(QLineEdit* edit, QString& out, int maxBytes)
@@ -217,34 +139,24 @@ bool FieldExchange::number(QLineEdit* edit, float& out)
 {
     if (!proceed())
         return false;
-    const auto v = FieldText::parseNumber(edit->text());
-    if (!v || !std::isfinite(float(*v)))
-        return fail(edit, notANumberText());
-    out = float(*v);
-    return true;
+    const QString problem = FieldCheck::numberProblem(edit->text(), out);
+    return problem.isEmpty() || fail(edit, problem);
 }
 
 bool FieldExchange::number(QLineEdit* edit, float& out, double min, double max)
 {
-    float v = 0;
-    if (!number(edit, v))
+    if (!proceed())
         return false;
-    // The value is held single-precision, so that is what is compared.
-    if (double(v) < double(float(min)) || double(v) > double(float(max)))
-        return fail(edit, rangeText(min, max));
-    out = v;
-    return true;
+    const QString problem = FieldCheck::numberProblem(edit->text(), out, min, max);
+    return problem.isEmpty() || fail(edit, problem);
 }
 
 bool FieldExchange::stockFigure(QLineEdit* edit, float& out)
 {
-    float v = 0;
-    if (!number(edit, v))
+    if (!proceed())
         return false;
-    if (v < 1.0f)
-        return fail(edit, rangeText(1, 10000));
-    out = v;
-    return true;
+    const QString problem = FieldCheck::stockFigureProblem(edit->text(), out);
+    return problem.isEmpty() || fail(edit, problem);
 }
 
 bool FieldExchange::integer(QLineEdit* edit, int& out, int min, int max,
@@ -252,30 +164,21 @@ bool FieldExchange::integer(QLineEdit* edit, int& out, int min, int max,
 {
     if (!proceed())
         return false;
-    const auto v = FieldText::parseInteger(edit->text());
-    if (!v)
-        return fail(edit, notAnInteger);
-    if (*v < min || *v > max)
-        return fail(edit, integerRangeText(min, max));
-    out = int(*v);
-    return true;
+    const QString problem = FieldCheck::integerProblem(edit->text(), out, min, max, notAnInteger);
+    return problem.isEmpty() || fail(edit, problem);
 }
 
 bool FieldExchange::numberText(QLineEdit* edit, QString& out, const TableDef& table, int column)
 {
-    float v = 0;
-    if (!number(edit, v))
+    if (!proceed())
         return false;
-    const QString t = FieldText::listNumber(v);
-    if (t.size() > maxBytes(table, column))
-        return fail(edit, tooLargeText(edit->text().trimmed()));
-    out = t;
-    return true;
+    const QString problem = FieldCheck::numberTextProblem(edit->text(), out, table, column);
+    return problem.isEmpty() || fail(edit, problem);
 }
 
 QString FieldExchange::tooLargeText(const QString& number)
 {
-    return QStringLiteral("数值 %1 太大，无法保存到数据库中。").arg(number);
+    return FieldCheck::tooLargeText(number);
 }
 
 namespace {

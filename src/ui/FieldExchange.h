@@ -1,7 +1,8 @@
 #pragma once
 
+#include "core/FieldCheck.h"
+
 #include <QString>
-#include <optional>
 
 class QComboBox;
 class QLineEdit;
@@ -11,19 +12,6 @@ class QWidget;
 namespace vok {
 
 struct TableDef;
-
-// Parsing and showing the numbers the forms exchange with their edits.
-namespace FieldText {
-// A decimal number with blanks allowed before and after it ("12", " 2.5 ",
-// "-3", "1e3"); an empty or blank text is not a number.
-std::optional<double> parseNumber(QStringView text);
-// A whole decimal number with blanks allowed around it.
-std::optional<qint64> parseInteger(QStringView text);
-// A number field as the forms show it: printf "%.*g" with precision 6.
-QString number(double value);
-// A single-precision value as the lists show it: printf "%f".
-QString listNumber(double value);
-} // namespace FieldText
 
 // Takes a form's fields from its controls, in the order the calls are made,
 // and checks each as it is taken. The first field that fails shows the

@@ -1,13 +1,17 @@
 #include "ui/QueryGroup.h"
 
+#include "core/DeviceCatalogue.h"
 #include "core/TableAccess.h"
 
 #include "db/DbError.h"
 #include "ui/ComErrorBox.h"
+#include "ui/DeviceScan.h"
+#include "ui/MessageService.h"
 #include "ui/RecordListView.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -63,6 +67,59 @@ QueryGroup::QueryGroup(const TableDescription& table, QPushButton* button, QWidg
     setTabOrder(m_field, m_operator);
     setTabOrder(m_operator, m_value);
     setTabOrder(m_value, m_button);
+}
+
+void QueryGroup::acceptScannedCodes(Connection& connection)
+{
+    m_catalogue = &connection;
+    m_value->installEventFilter(this);
+}
+
+bool QueryGroup::codeFieldChosen() const
+{
+    const QString field = fieldText();
+    for (const QueryField& f : m_table.queryFields)
+        if (f.text == field)
+            return f.column == u"code";
+    return false;
+}
+
+bool QueryGroup::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched != m_value)
+        return false;
+    if (event->type() == QEvent::FocusIn)
+        m_valueBefore = m_value->text();
+    if (event->type() != QEvent::KeyPress)
+        return false;
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if ((key != Qt::Key_Return && key != Qt::Key_Enter) || !codeFieldChosen())
+        return false;
+    checkScannedCode();
+    return true;
+}
+
+void QueryGroup::checkScannedCode()
+{
+    const QString code = m_value->text().trimmed();
+    if (!code.isEmpty()) {
+        bool known = false;
+        try {
+            known = inCatalogue(*m_catalogue, code);
+        } catch (const DbError& e) {
+            showComError(e, window());
+            return;
+        }
+        if (!known) {
+            m_value->setText(m_valueBefore);
+            Messages::notice(DeviceScan::unknownCodeText(code), window(), QString(),
+                             Messages::Icon::Exclamation);
+            return;
+        }
+        m_value->setText(code);
+        m_valueBefore = code;
+    }
+    m_button->setFocus(Qt::TabFocusReason);
 }
 
 void QueryGroup::setLabels(const QString& field, const QString& value)

@@ -38,12 +38,28 @@ public:
     QString operatorText() const;
     QString valueText() const;
 
+    // Lets a scanner fill the value while the field is a device code: a
+    // code and Enter checks the code against the catalogue and moves the
+    // focus on to the query button; a code the catalogue does not hold is
+    // named in a message and the value is left as it was. Enter there never
+    // reaches the form's default button.
+    void acceptScannedCodes(Connection& connection);
+
     // Runs the query into a list: its rows, or the COM error box and an
     // empty list when the query cannot be composed or run.
     void fillList(RecordListView& list, Connection& connection) const;
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    bool codeFieldChosen() const;
+    void checkScannedCode();
+
     const TableDescription& m_table;
+    Connection* m_catalogue = nullptr;
+    // The value before the scan, given back when the code is unknown.
+    QString m_valueBefore;
     QComboBox* m_field;
     QComboBox* m_operator;
     QLineEdit* m_value;

@@ -135,8 +135,10 @@ void RecordBrowser::buildForm()
     QPushButton* queryButton = nullptr;
     const std::vector<QPushButton*> buttons = makeCommands(queryButton);
     makeList();
-    if (m_d.query)
+    if (m_d.query) {
         m_query = new QueryGroup(*m_d.table, queryButton, this);
+        m_query->acceptScannedCodes(*m_context.connection);
+    }
     QGroupBox* details = makeDetails(buttons);
 
     QBoxLayout* layout =

@@ -11,6 +11,7 @@
 #include "support/FormTest.h"
 #include "support/TestSupport.h"
 #include "ui/CommandTable.h"
+#include "ui/DeviceScan.h"
 #include "ui/MessageService.h"
 #include "ui/PrintReport.h"
 #include "ui/QueryGroup.h"
@@ -119,6 +120,8 @@ private slots:
     void readOnlyClassIsRefused();
     void enterClosesWhenChecksPass_data();
     void enterClosesWhenChecksPass();
+    void scannedCodeInQuery_data();
+    void scannedCodeInQuery();
     void logViewer();
 
 private:
@@ -586,6 +589,42 @@ void TestBrowsers::enterClosesWhenChecksPass()
         QTest::keyClick(help, Qt::Key_Return);
         QCOMPARE(m_sandbox->helpLaunches().size(), 1);
         QVERIFY(dlg->isVisible());
+    }
+}
+
+void TestBrowsers::scannedCodeInQuery_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("code");
+    QTest::addColumn<QString>("message"); // empty: the code is taken
+    QTest::newRow("a code") << u("设备号c") << "2" << QString();
+    QTest::newRow("an unknown code") << u("设备号c") << "X9" << DeviceScan::unknownCodeText("X9");
+}
+
+void TestBrowsers::scannedCodeInQuery()
+{
+    QFETCH(QString, field);
+    QFETCH(QString, code);
+    QFETCH(QString, message);
+    m_c->execute(QStringLiteral("INSERT INTO DEVICE_CODE VALUES('2','投影仪')"));
+    auto dlg = open(kKinds[1]);
+    QueryGroup* query = dlg->queryGroup();
+    query->fieldCombo()->setCurrentText(field);
+    query->operatorCombo()->setCurrentText(QStringLiteral("="));
+    query->valueEdit()->setFocus();
+    QTest::keyClicks(query->valueEdit(), code);
+    QTest::keyClick(query->valueEdit(), Qt::Key_Return);
+
+    QVERIFY(dlg->isVisible());
+    if (message.isEmpty()) {
+        QVERIFY(Messages::shown().isEmpty());
+        QVERIFY(query->queryButton()->hasFocus());
+        QTest::keyClick(query->queryButton(), Qt::Key_Return);
+        QCOMPARE(listed(*dlg), QStringList{code});
+    } else {
+        QCOMPARE(Messages::shownTexts(), QStringList{message});
+        QCOMPARE(query->valueText(), QString());
+        QVERIFY(query->valueEdit()->hasFocus());
     }
 }
 
