@@ -7,9 +7,15 @@
 // server the rows are loaded with psql's \copy, untimed.
 // With --export FILE.xlsx|FILE.csv, then how long exporting that list takes
 // and the peak memory after it.
+// The list reads its rows in windows: first_screen_seconds is the time to
+// its first screen, fill_seconds until every row is counted (the scroll bar
+// covers the table), middle_seconds and to_end_seconds the time of a jump
+// to the middle (the scroll bar dragged) and to the last row (Ctrl+End)
+// once counted.
 // Prints one line: table=T rows=N fill_seconds=S peak_rss_mb=M shell_seconds=S
-// fill_cpu_seconds=C shell_cpu_seconds=C [export_seconds=E export_peak_rss_mb=X ratio=E/S
-// file_mb=F export_cpu_seconds=X cpu_ratio=X/C].
+// fill_cpu_seconds=C shell_cpu_seconds=C first_screen_seconds=F middle_seconds=D
+// to_end_seconds=E [export_seconds=E export_peak_rss_mb=X ratio=E/S file_mb=F
+// export_cpu_seconds=X cpu_ratio=X/C].
 #include "BenchSupport.h"
 #include "core/ListExport.h"
 #include "db/Connection.h"
@@ -29,9 +35,11 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -258,10 +266,36 @@ int main(int argc, char** argv)
     timer.start();
     const auto dialog = browserOf(*table, context);
     dialog->show();
+    RecordListView* view = dialog->list();
+    view->viewport()->repaint();
+    const double firstScreen = timer.nsecsElapsed() / 1e9;
+    const RecordListModel* records = view->records();
+    while (!records->isCounted())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
     QCoreApplication::processEvents();
     const double seconds = timer.nsecsElapsed() / 1e9;
     const double fillCpu = cpuSeconds(RUSAGE_SELF) - cpuBefore;
-    const qint64 listed = dialog->list()->records()->rowCount();
+    const qint64 listed = records->rowCount();
+    // Give the sparse map of the windows a moment (it follows the count),
+    // then jump as a user would.
+    QElapsedTimer settle;
+    settle.start();
+    while (settle.elapsed() < 12000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    timer.restart();
+    view->verticalScrollBar()->setValue(view->verticalScrollBar()->maximum() / 2);
+    view->viewport()->repaint();
+    const double middle = timer.nsecsElapsed() / 1e9;
+    timer.restart();
+    view->setFocus();
+    QKeyEvent end(QEvent::KeyPress, Qt::Key_End, Qt::ControlModifier);
+    QCoreApplication::sendEvent(view, &end);
+    view->viewport()->repaint();
+    const double toEnd = timer.nsecsElapsed() / 1e9;
+    if (view->currentIndex().row() != listed - 1) {
+        std::fprintf(stderr, "list_fill: Ctrl+End did not reach the last row\n");
+        return 1;
+    }
     if (listed != rows || !Messages::shown().isEmpty()) {
         std::fprintf(stderr, "list_fill: the list holds %lld of %lld rows\n",
                      static_cast<long long>(listed), static_cast<long long>(rows));
@@ -271,9 +305,10 @@ int main(int argc, char** argv)
     const double childrenBefore = cpuSeconds(RUSAGE_CHILDREN);
     const double shell = shellSeconds(QFileInfo(file).absoluteFilePath(), server, *table);
     std::printf("table=%s rows=%lld fill_seconds=%.3f peak_rss_mb=%.1f shell_seconds=%.3f "
-                "fill_cpu_seconds=%.3f shell_cpu_seconds=%.3f",
+                "fill_cpu_seconds=%.3f shell_cpu_seconds=%.3f first_screen_seconds=%.4f "
+                "middle_seconds=%.4f to_end_seconds=%.4f",
                 qPrintable(table->name), static_cast<long long>(rows), seconds, rss, shell, fillCpu,
-                cpuSeconds(RUSAGE_CHILDREN) - childrenBefore);
+                cpuSeconds(RUSAGE_CHILDREN) - childrenBefore, firstScreen, middle, toEnd);
     if (!options->exportFile.isEmpty() &&
         !timeExport(*dialog->list()->records(), options->exportFile, seconds, fillCpu))
         return 1;

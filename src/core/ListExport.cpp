@@ -570,7 +570,7 @@ int displayWidth(const QString& text)
 ExportSource exportSourceOf(const RecordListModel& list)
 {
     ExportSource s;
-    s.rows = list.rowCount();
+    s.rows = list.countAll();
     s.columns = list.columnCount();
     s.heading = [&list](int c) { return list.columns()[size_t(c)].heading; };
     s.text = [&list](int r, int c) { return list.text(r, c); };

@@ -101,6 +101,45 @@ void Connection::appendRows(const QString& table, const QStringList& names,
         append(table, names, values);
 }
 
+TableRows Connection::bounded(const TableRows& rows, const QString& identity,
+                              const RowWindow& window) const
+{
+    TableRows out = rows;
+    QStringList conditions;
+    if (!rows.condition.isEmpty())
+        conditions << QLatin1Char('(') + rows.condition + QLatin1Char(')');
+    const auto bound = [&](const std::optional<qint64>& value, QLatin1String op) {
+        if (!value)
+            return;
+        conditions << identity + op + QLatin1Char('?');
+        out.values << *value;
+    };
+    bound(window.below, QLatin1String("<"));
+    bound(window.above, QLatin1String(">"));
+    bound(window.upTo, QLatin1String("<="));
+    out.condition = conditions.join(QLatin1String(" AND "));
+    return out;
+}
+
+std::unique_ptr<RowSet> Connection::selectWindow(const TableRows& rows, const RowWindow& window)
+{
+    const QString identity = rowIdentity(rows.table);
+    if (identity.isEmpty())
+        return selectWithIds(QString(), {}); // the table has none: refused
+    const TableRows narrowed = bounded(rows, identity, window);
+    QString from = fromClause(narrowed) + QLatin1String(" ORDER BY ") + identity +
+                   QLatin1String(window.newestFirst ? " DESC" : " ASC") +
+                   QStringLiteral(" LIMIT %1").arg(window.limit);
+    if (window.offset > 0)
+        from += QStringLiteral(" OFFSET %1").arg(window.offset);
+    return selectWithIds(from, narrowed.values);
+}
+
+std::unique_ptr<RowSet> Connection::selectWithIds(const QString&, const QVariantList&)
+{
+    throw DbError(DbError::kFail, QStringLiteral("这种连接不能分段读取记录。"));
+}
+
 qint64 Connection::count(const TableRows& rows)
 {
     auto rs = queryWith(QStringLiteral("SELECT COUNT(*) FROM ") + fromClause(rows), rows.values);

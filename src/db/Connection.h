@@ -8,6 +8,7 @@
 #include <QVariant>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace vok {
 
@@ -96,6 +97,20 @@ struct TableRows
     QVariantList values = {};
 };
 
+// A window of a table's rows taken in the order of their identities
+// (Connection::rowIdentity()): at most limit rows, newest or oldest first,
+// after skipping offset rows, of those whose identity lies below `below`
+// and above `above` (each bound left out when absent), and at most `upTo`.
+struct RowWindow
+{
+    bool newestFirst = true;
+    qint64 limit = 0;
+    qint64 offset = 0;
+    std::optional<qint64> below = {};
+    std::optional<qint64> above = {};
+    std::optional<qint64> upTo = {};
+};
+
 // One open database connection. Every form reaches its department's
 // database through one of these and never talks to an engine directly.
 // All texts are in the program's SQL dialect and are translated for the
@@ -154,6 +169,26 @@ public:
     // (what the core's table operations use). Rows come in the order the
     // table keeps them, as the texts above list a whole table.
     virtual std::unique_ptr<RowSet> select(const TableRows& rows, bool withRowIds = false) = 0;
+    // The column that numbers a table's rows in the order they were added,
+    // through an index, so that a window of them costs the same anywhere
+    // in the table; empty when the table has none (its rows are then read
+    // whole).
+    virtual QString rowIdentity(const QString& table)
+    {
+        Q_UNUSED(table);
+        return {};
+    }
+    // A window of the rows, each with its identity (RowSet::rowId()), for
+    // a table with a row identity.
+    std::unique_ptr<RowSet> selectWindow(const TableRows& rows, const RowWindow& window);
+    // The rows narrowed to identities of the window's bounds (below, above,
+    // upTo); the identity column as rowIdentity() gave it.
+    TableRows bounded(const TableRows& rows, const QString& identity,
+                      const RowWindow& window) const;
+    // What opens another connection to the same database, to read in
+    // another thread (a connection is used by one thread only); empty when
+    // there is no such way. The function may be called in any thread.
+    virtual std::function<std::shared_ptr<Connection>()> readerOpener() const { return {}; }
     virtual std::unique_ptr<RowUpdate> openRow(const TableRows& rows, const TableDef& table) = 0;
     // Inside a transaction: keeps the rows from every other connection
     // until the transaction ends and returns how many there are. On the
@@ -190,6 +225,9 @@ public:
     }
 
 protected:
+    // The rows of "SELECT * FROM <from>" (values bound), each with its
+    // identity; from ends with the order and the limit.
+    virtual std::unique_ptr<RowSet> selectWithIds(const QString& from, const QVariantList& values);
     virtual void beginEngine() = 0;
     virtual void commitEngine() = 0;
     virtual void rollbackEngine() = 0;

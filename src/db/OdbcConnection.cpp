@@ -169,6 +169,20 @@ public:
                             });
     }
 
+    QString rowIdentity(const QString& table) override
+    {
+        checkLink();
+        return hasRowOrderColumn(name(table)) ? QString::fromUtf16(schema::RowOrderColumn)
+                                              : QString();
+    }
+
+    std::function<ConnectionPtr()> readerOpener() const override
+    {
+        return [dsn = m_dsn]() -> ConnectionPtr {
+            return std::make_shared<OdbcConnection>(ConnectionString{dsn, {}, {}});
+        };
+    }
+
     qint64 lock(const TableRows& rows) override
     {
         checkInTransaction();
@@ -264,6 +278,15 @@ protected:
         }
         if (m_open && m_inEngineTransaction)
             endTransaction(SQL_ROLLBACK);
+    }
+
+    std::unique_ptr<RowSet> selectWithIds(const QString& from, const QVariantList& values) override
+    {
+        checkLink();
+        const QString text = QStringLiteral("SELECT * FROM ") + from;
+        return guarded([&]() -> std::unique_ptr<RowSet> {
+            return std::make_unique<OdbcRowSet>(m_dbc, text, true, values);
+        });
     }
 
     void reopenEngine() override

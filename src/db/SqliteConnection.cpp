@@ -445,7 +445,9 @@ int afterCommit(void*, sqlite3* db, const char*, int)
 class SqliteConnection : public Connection
 {
 public:
-    explicit SqliteConnection(sqlite3* db) : m_db(db) {}
+    // A reader is a read-only connection used in another thread: it
+    // leaves the checkpoints to the connections that write.
+    explicit SqliteConnection(sqlite3* db, bool reader = false) : m_db(db), m_reader(reader) {}
     ~SqliteConnection() override { closeDb(); }
 
     Engine engine() const override { return Engine::Sqlite; }
@@ -556,6 +558,30 @@ public:
                                                  table);
     }
 
+    // Every table of the file keeps its rows by rowid.
+    QString rowIdentity(const QString&) override { return QStringLiteral("_rowid_"); }
+
+    std::function<ConnectionPtr()> readerOpener() const override
+    {
+        const char* name = m_db ? sqlite3_db_filename(m_db, "main") : nullptr;
+        if (!name || !*name)
+            return {};
+        return [path = QByteArray(name)]() -> ConnectionPtr {
+            sqlite3* db = nullptr;
+            if (sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX,
+                                nullptr) != SQLITE_OK) {
+                DbError e = db ? engineError(db)
+                               : DbError(DbError::Failure::CannotOpen, QString(),
+                                         QDir::toNativeSeparators(QFile::decodeName(path)));
+                sqlite3_close_v2(db);
+                throw e;
+            }
+            sqlite3_busy_timeout(db, kBusyTimeoutMs);
+            sqlite3_extended_result_codes(db, 1);
+            return std::make_shared<SqliteConnection>(db, true);
+        };
+    }
+
     // The transaction began with BEGIN IMMEDIATE and so holds the write
     // lock: no other connection changes any row until it ends.
     qint64 lock(const TableRows& rows) override
@@ -580,6 +606,13 @@ public:
     }
 
 protected:
+    std::unique_ptr<RowSet> selectWithIds(const QString& from, const QVariantList& values) override
+    {
+        checkOpen();
+        return std::make_unique<SqliteRowSet>(
+            m_db, QStringLiteral("SELECT _rowid_, * FROM ") + from, true, values);
+    }
+
     void beginEngine() override { run("BEGIN IMMEDIATE"); }
     void commitEngine() override { run("COMMIT"); }
     void rollbackEngine() override
@@ -646,15 +679,18 @@ private:
             sqlite3_finalize(s);
         m_cache.clear();
         if (m_db) {
-            PendingCheckpoints::instance().remove(m_db);
-            if (sqlite3_get_autocommit(m_db))
-                PendingCheckpoints::checkpoint(m_db);
+            if (!m_reader) {
+                PendingCheckpoints::instance().remove(m_db);
+                if (sqlite3_get_autocommit(m_db))
+                    PendingCheckpoints::checkpoint(m_db);
+            }
             sqlite3_close_v2(m_db);
             m_db = nullptr;
         }
     }
 
     sqlite3* m_db;
+    bool m_reader = false;
     QHash<QString, sqlite3_stmt*> m_cache;
 };
 

@@ -94,7 +94,9 @@ QList<DeviceLabel> CDeviceCodeDlg::labelsToPrint() const
         chosen << index.row();
     std::sort(chosen.begin(), chosen.end());
     if (chosen.isEmpty()) {
-        for (int row = 0; row < rows.rowCount(); ++row)
+        // Every listed row, those not read yet included.
+        const int n = rows.countAll();
+        for (int row = 0; row < n; ++row)
             chosen << row;
     }
     QList<DeviceLabel> labels;

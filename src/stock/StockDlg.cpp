@@ -217,7 +217,9 @@ bool CStockDlg::takeCode(QString& code)
 void CStockDlg::chooseListedCode(const QString& code)
 {
     const RecordListModel* records = m_list->records();
-    for (int row = 0; row < records->rowCount(); ++row) {
+    // Every listed row, those not read yet included.
+    const int n = records->countAll();
+    for (int row = 0; row < n; ++row) {
         if (records->text(row, DeviceCol::code) == code) {
             m_list->selectRow(row);
             onRowChosen(row);

@@ -170,13 +170,13 @@ void fitPreviewToScreen(QPrintPreviewDialog& dialog)
 void printTableReport(const RecordListModel& list, const ReportLayout& layout,
                       const QString& userName, QWidget* parent)
 {
-    printTableReport(list.rowCount(), listCells(list), layout, userName, parent);
+    printTableReport(list.countAll(), listCells(list), layout, userName, parent);
 }
 
 void previewTableReport(const RecordListModel& list, const ReportLayout& layout,
                         const QString& userName, QWidget* parent)
 {
-    previewTableReport(list.rowCount(), listCells(list), layout, userName, parent);
+    previewTableReport(list.countAll(), listCells(list), layout, userName, parent);
 }
 
 void printTableReport(int rowCount, const ReportCell& cell, const ReportLayout& layout,

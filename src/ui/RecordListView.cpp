@@ -5,6 +5,9 @@
 
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QScrollBar>
+
+#include <utility>
 
 namespace vok {
 
@@ -30,6 +33,15 @@ RecordListView::RecordListView(std::vector<RecordListModel::Column> columns, QWi
         if (index.isValid())
             emit rowChosen(index.row());
     });
+    // A window read while the list scrolls can fail too (a broken link).
+    connect(m_model, &RecordListModel::readFailed, this, [this] {
+        if (const auto e = m_model->takeFailure())
+            showComError(*e, this);
+    });
+    connect(m_model, &RecordListModel::counted, this, [this] {
+        if (const auto place = std::exchange(m_pending, std::nullopt))
+            restore(*place);
+    });
 }
 
 bool RecordListView::fill(Connection& connection, const TableRows& select)
@@ -44,6 +56,14 @@ bool RecordListView::add(Connection& connection, const TableRows& select)
 
 bool RecordListView::load(Connection& connection, const TableRows& select, bool replace)
 {
+    std::optional<Place> place;
+    m_pending.reset();
+    if (replace && select.table == m_table && m_model->rowCount() > 0) {
+        const int row = currentIndex().isValid() ? currentIndex().row() : -1;
+        place = Place{m_model->rowId(row), row, verticalScrollBar()->value()};
+    }
+    if (replace)
+        m_table = select.table;
     setUpdatesEnabled(false);
     bool ok = true;
     try {
@@ -57,7 +77,27 @@ bool RecordListView::load(Connection& connection, const TableRows& select, bool 
         showComError(e, this);
     }
     setUpdatesEnabled(true);
+    if (ok && place) {
+        // A row further down than the first window waits for the count.
+        if (m_model->isCounted() || std::max(place->row, place->top) < m_model->rowCount())
+            restore(*place);
+        else
+            m_pending = place;
+    }
     return ok;
+}
+
+void RecordListView::restore(const Place& place)
+{
+    const int row = place.rowId ? m_model->rowOf(place.rowId, place.row) : -1;
+    if (row >= 0) {
+        selectionModel()->setCurrentIndex(m_model->index(row, 0),
+                                          QItemSelectionModel::ClearAndSelect |
+                                              QItemSelectionModel::Rows);
+        verticalScrollBar()->setValue(place.top + row - place.row);
+    } else {
+        verticalScrollBar()->setValue(place.top);
+    }
 }
 
 void RecordListView::setColumnShares(const std::vector<int>& numerators, int denominator)

@@ -3,6 +3,7 @@
 #include "core/RecordListModel.h"
 
 #include <QTableView>
+#include <optional>
 
 namespace vok {
 
@@ -19,7 +20,9 @@ public:
 
     // Fills the list with the SELECT text's rows, newest read at the top.
     // A database failure is shown in the COM error box; the list keeps the
-    // rows read before it. Returns false on failure.
+    // rows read before it. Returns false on failure. Filled again with rows
+    // of the same table, the list keeps its place: the chosen row stays
+    // chosen where it is still listed, and the rows in view stay in view.
     bool fill(Connection& connection, const TableRows& select);
     // Puts the SELECT text's rows above those listed, the same way.
     bool add(Connection& connection, const TableRows& select);
@@ -39,10 +42,20 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    // Where the user is in the list: the chosen row and the top row shown.
+    struct Place
+    {
+        qint64 rowId = 0;
+        int row = -1;
+        int top = 0;
+    };
     bool load(Connection& connection, const TableRows& select, bool replace);
+    void restore(const Place& place);
     void applyShares();
 
     RecordListModel* m_model;
+    QString m_table;
+    std::optional<Place> m_pending; // restored once the rows are counted
     std::vector<int> m_shares;
     int m_denominator = 0;
 };

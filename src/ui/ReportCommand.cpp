@@ -54,15 +54,17 @@ int writeTableReport(const ReportRequest& request, QString* error)
         return 2;
     }
 
+    // The list reads its rows as the report draws them: the connection
+    // stays open until the report is written.
     RecordListModel list(table->listColumns());
+    ConnectionPtr connection;
     try {
-        const ConnectionPtr connection = openConnection(*cs);
+        connection = openConnection(*cs);
         const TableAccess access(*connection, *table);
         TableRows rows = access.all();
         if (request.query)
             rows = *access.query(request.field, request.op, request.value);
         access.fill(list, rows);
-        connection->close();
     } catch (const DbError& e) {
         *error = comErrorText(e);
         return 1;
@@ -72,9 +74,14 @@ int writeTableReport(const ReportRequest& request, QString* error)
     printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setOutputFileName(request.pdfFile);
     const bool written = printTableReport(
-        printer, *table->report, list.rowCount(),
+        printer, *table->report, list.countAll(),
         [&list](int row, int column) { return list.text(row, column); }, request.preparer,
         Clock::now());
+    if (const auto failure = list.takeFailure()) {
+        QFile::remove(request.pdfFile);
+        *error = comErrorText(*failure);
+        return 1;
+    }
     if (!written) {
         QFile::remove(request.pdfFile);
         *error =

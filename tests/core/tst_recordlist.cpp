@@ -1,5 +1,6 @@
 // The record list: reverse order, "%f" numbers, rows kept after a failure
-// part-way, and the model contract.
+// part-way, the model contract, and long lists read in windows showing
+// what a whole read shows.
 #include "core/RecordListModel.h"
 #include "core/Tables.h"
 #include "db/DbError.h"
@@ -59,13 +60,20 @@ class TestRecordList : public QObject
     Q_OBJECT
 private slots:
     void init() { m_sandbox = std::make_unique<test::Sandbox>(); }
-    void cleanup() { m_sandbox.reset(); }
+    void cleanup()
+    {
+        RecordListModel::setDefaultWindowRows(256);
+        m_sandbox.reset();
+    }
 
     void reverseOrderAndFormats();
     void longAndOddTexts();
     void failurePartWayKeepsRows();
     void failingSelectLeavesEmpty();
     void refillReplaces();
+    void windowsShowTheWholeRead_data();
+    void windowsShowTheWholeRead();
+    void rowAddedElsewhereAppearsAfterRefill();
 
 private:
     std::unique_ptr<test::Sandbox> m_sandbox;
@@ -160,14 +168,127 @@ void TestRecordList::refillReplaces()
     RecordListModel m(deviceInColumns());
     QAbstractItemModelTester tester(&m, QAbstractItemModelTester::FailureReportingMode::QtTest);
     m.fill(*c, TableRows{"DEVICE_IN"});
-    QCOMPARE(m.rowCount(), 2000);
+    // The first window at once, the count apart.
     QCOMPARE(m.text(0, 0), QStringLiteral("2000"));
+    QTRY_COMPARE(m.rowCount(), 2000);
     QCOMPARE(m.text(1999, 4), QStringLiteral("1.000000"));
     m.fill(*c, TableRows{"DEVICE_IN", "in_number<3"});
     QCOMPARE(m.rowCount(), 2);
     QCOMPARE(m.text(0, 0), QStringLiteral("2"));
     m.clear();
     QCOMPARE(m.rowCount(), 0);
+}
+
+namespace {
+
+// n rows of DEVICE_IN in one transaction; every third has the provider 甲
+// and the texts vary in length (a long one every 100th row).
+void addRows(Connection& c, int n)
+{
+    Transaction t(c);
+    for (int i = 1; i <= n; ++i)
+        c.append(QStringLiteral("DEVICE_IN"),
+                 {"code", "in_date", "provider", "in_number", "price", "buyer"},
+                 {QString::number(i), QStringLiteral("2004-1-%1 1:2:3").arg(1 + i % 28),
+                  i % 3 ? QStringLiteral("厂%1").arg(i) : QStringLiteral("甲"), float(i) / 4, 1.5f,
+                  i % 100 ? QString() : QString(300, QChar(0x4E2D))});
+    t.commit();
+}
+
+// Every row of a list in a reading order: each row's texts and identity.
+QStringList readAll(const RecordListModel& m, const QString& order)
+{
+    const int n = m.rowCount();
+    std::vector<int> rows;
+    if (order == QLatin1String("down")) {
+        for (int r = 0; r < n; ++r)
+            rows.push_back(r);
+    } else if (order == QLatin1String("up")) {
+        for (int r = n - 1; r >= 0; --r)
+            rows.push_back(r);
+    } else {
+        // Jumps: the end, the middle, then back and forth from there.
+        rows = {n - 1, n / 2};
+        for (int d = 1; d < n; ++d)
+            for (int r : {n / 2 + d, n / 2 - d})
+                if (r >= 0 && r < n)
+                    rows.push_back(r);
+    }
+    QStringList out(n);
+    for (int r : rows)
+        out[r] =
+            m.rowTexts(r).join(QLatin1Char('|')) + QLatin1Char('#') + QString::number(m.rowId(r));
+    return out;
+}
+
+} // namespace
+
+void TestRecordList::windowsShowTheWholeRead_data()
+{
+    QTest::addColumn<int>("window");
+    QTest::addColumn<QString>("condition");
+    QTest::addColumn<QString>("order");
+    QTest::newRow("7 rows, top down") << 7 << QString() << "down";
+    QTest::newRow("7 rows, bottom up") << 7 << QString() << "up";
+    QTest::newRow("64 rows, jumps") << 64 << QString() << "jumps";
+    QTest::newRow("one row, jumps") << 1 << QString() << "jumps";
+    QTest::newRow("query, 10 rows, jumps") << 10 << "provider=?"
+                                           << "jumps";
+    QTest::newRow("query, 10 rows, bottom up") << 10 << "provider=?"
+                                               << "up";
+    QTest::newRow("window larger than the list") << 5000 << QString() << "jumps";
+}
+
+void TestRecordList::windowsShowTheWholeRead()
+{
+    QFETCH(int, window);
+    QFETCH(QString, condition);
+    QFETCH(QString, order);
+    auto c = m_sandbox->open();
+    addRows(*c, 3000);
+    const TableRows rows = condition.isEmpty()
+                               ? TableRows{"DEVICE_IN"}
+                               : TableRows{"DEVICE_IN", condition, {QStringLiteral("甲")}};
+
+    RecordListModel whole(deviceInColumns());
+    auto all = c->select(rows, true);
+    whole.fill(*all);
+    QCOMPARE(whole.rowCount(), condition.isEmpty() ? 3000 : 1000);
+
+    RecordListModel::setDefaultWindowRows(window);
+    RecordListModel m(deviceInColumns());
+    QAbstractItemModelTester tester(&m, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    m.fill(*c, rows);
+    QCOMPARE(m.rowTexts(0), whole.rowTexts(0));
+    QTRY_VERIFY(m.isCounted());
+    QCOMPARE(m.rowCount(), whole.rowCount());
+    QCOMPARE(readAll(m, order), readAll(whole, QStringLiteral("down")));
+}
+
+void TestRecordList::rowAddedElsewhereAppearsAfterRefill()
+{
+    auto c = m_sandbox->open();
+    addRows(*c, 100);
+    RecordListModel::setDefaultWindowRows(8);
+    RecordListModel m(deviceInColumns());
+    QAbstractItemModelTester tester(&m, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    m.fill(*c, TableRows{"DEVICE_IN"});
+    QTRY_VERIFY(m.isCounted());
+    const QStringList before = readAll(m, QStringLiteral("up"));
+
+    // Another workstation adds a row: the list shows what was there when
+    // it was filled, whatever window is read again.
+    auto other = m_sandbox->open();
+    other->append(QStringLiteral("DEVICE_IN"), {"code", "in_date", "provider"},
+                  {QStringLiteral("新"), QStringLiteral("2005-1-1 0:0:0"), QStringLiteral("乙")});
+    QCOMPARE(m.rowCount(), 100);
+    QCOMPARE(readAll(m, QStringLiteral("jumps")), before);
+
+    m.fill(*c, TableRows{"DEVICE_IN"});
+    QTRY_VERIFY(m.isCounted());
+    QCOMPARE(m.rowCount(), 101);
+    QCOMPARE(m.text(0, 0), QStringLiteral("新"));
+    QCOMPARE(readAll(m, QStringLiteral("down")).mid(1), before);
 }
 
 QTEST_MAIN(TestRecordList)

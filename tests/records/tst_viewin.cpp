@@ -64,6 +64,7 @@ private slots:
     void queryRefused();
     void modifyByTime();
     void modifyWithoutRowChangesNothing();
+    void modifyAfterScrollingChangesTheClickedRowOnly();
     void modifyChecksFieldsFirst_data();
     void modifyChecksFieldsFirst();
     void deleteOneRowAsksNothing();
@@ -98,6 +99,7 @@ void TestViewIn::init()
 
 void TestViewIn::cleanup()
 {
+    RecordListModel::setDefaultWindowRows(256);
     PrintService::setChooser({});
     m_c.reset();
     m_sandbox.reset();
@@ -330,6 +332,39 @@ void TestViewIn::modifyByTime()
     QCOMPARE(logEntries(), QStringList{u("修改入库信息")});
     QCOMPARE(listedCodes(*dlg), (QStringList{"5", "4", "3", "2", "1"}));
     QCOMPARE(dlg->list()->records()->text(3, 4), QStringLiteral("7.500000"));
+}
+
+void TestViewIn::modifyAfterScrollingChangesTheClickedRowOnly()
+{
+    // A long list read in small windows, every row of one time (the key).
+    {
+        Transaction t(*m_c);
+        for (int i = 1; i <= 2000; ++i)
+            m_c->append(QStringLiteral("DEVICE_IN"),
+                        {"code", "in_date", "provider", "in_number", "price"},
+                        {QStringLiteral("c%1").arg(i), QStringLiteral("2004-3-3 3:3:3"),
+                         QStringLiteral("厂"), 2.0f, 1.0f});
+        t.commit();
+    }
+    RecordListModel::setDefaultWindowRows(16);
+    auto dlg = open();
+    RecordListModel::setDefaultWindowRows(256);
+    const RecordListModel* records = dlg->list()->records();
+    QTRY_COMPARE(records->rowCount(), 2005);
+    dlg->list()->scrollTo(records->index(1200, 0), QAbstractItemView::PositionAtCenter);
+    QCOMPARE(records->text(1200, 0), QStringLiteral("c800"));
+    QVERIFY(clickRow(*dlg, 1200));
+    QCOMPARE(edit(*dlg, "code")->text(), QStringLiteral("c800"));
+    edit(*dlg, "provider")->setText(u("新供应商"));
+    QVERIFY(test::press(*dlg, "modify"));
+    QCOMPARE(Messages::shownTexts(), QStringList{u("完成修改入库信息操作！")});
+    QCOMPARE(test::rows(*m_c, u("SELECT code FROM DEVICE_IN WHERE provider='新供应商'")),
+             QList<QStringList>{{"c800"}});
+    // The refilled list keeps the place: the row is still chosen, in view.
+    QTRY_COMPARE(dlg->list()->currentIndex().row(), 1200);
+    QCOMPARE(records->text(1200, 2), u("新供应商"));
+    QVERIFY(dlg->list()->viewport()->rect().intersects(
+        dlg->list()->visualRect(records->index(1200, 0))));
 }
 
 void TestViewIn::modifyWithoutRowChangesNothing()

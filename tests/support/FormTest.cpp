@@ -77,7 +77,9 @@ QList<QStringList> listed(const RecordListView& list)
 {
     QList<QStringList> rows;
     const RecordListModel* model = list.records();
-    for (int r = 0; r < model->rowCount(); ++r)
+    // Every row, those of a long list not read yet included.
+    const int n = model->countAll();
+    for (int r = 0; r < n; ++r)
         rows << model->rowTexts(r);
     return rows;
 }
