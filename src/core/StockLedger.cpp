@@ -91,97 +91,208 @@ bool LedgerRow::correctable(bool alsoTotal) const
 
 namespace StockLedger {
 
-std::vector<LedgerRow> reconcile(Connection& connection)
+namespace {
+
+// The ledger's devices as they are read, found by the UTF-8 bytes of their
+// code: a row's code becomes a QString once, when the device first comes.
+// Two million movements look their device up: an open table of slots,
+// each with part of its code's hash, keeps a look-up to about one visit to
+// memory where a node per entry would cost three.
+class LedgerIndex
 {
-    QHash<QString, qsizetype> index;
-    std::vector<LedgerRow> rows;
-    auto rowOf = [&](const QString& code) -> LedgerRow& {
-        auto it = index.constFind(code);
-        if (it != index.constEnd())
-            return rows[size_t(*it)];
-        index.insert(code, qsizetype(rows.size()));
-        rows.push_back(LedgerRow{});
-        rows.back().code = code;
-        return rows.back();
+public:
+    LedgerRow& operator[](QByteArrayView code)
+    {
+        if ((m_rows.size() + 1) * 2 > m_slots.size())
+            grow();
+        const size_t hash = qHash(code, m_seed);
+        const auto tag = quint32(hash);
+        const size_t mask = m_slots.size() - 1;
+        for (size_t at = (hash >> 16) & mask;; at = (at + 1) & mask) {
+            const Slot slot = m_slots[at];
+            if (slot.row == 0) {
+                m_slots[at] = {tag, quint32(m_rows.size() + 1)};
+                return add(code);
+            }
+            if (slot.tag == tag && keyOf(slot.row - 1) == code)
+                return m_rows[slot.row - 1];
+        }
+    }
+
+    std::vector<LedgerRow> take() { return std::move(m_rows); }
+
+private:
+    struct Slot
+    {
+        quint32 tag = 0;
+        quint32 row = 0; // the row's place plus one; 0: an empty slot
     };
 
+    QByteArrayView keyOf(size_t row) const
     {
-        auto r = connection.query(
-            QStringLiteral("SELECT code, MIN(name) FROM DEVICE_CODE GROUP BY code"));
-        while (r->next()) {
-            LedgerRow& row = rowOf(r->text(0));
-            row.name = r->text(1);
-            row.inCatalogue = true;
+        const auto [at, size] = m_keys[row];
+        return QByteArrayView(m_keyBytes.constData() + at, size);
+    }
+
+    LedgerRow& add(QByteArrayView code)
+    {
+        m_keys.emplace_back(m_keyBytes.size(), code.size());
+        m_keyBytes.append(code);
+        m_rows.emplace_back();
+        m_rows.back().code = QString::fromUtf8(code);
+        return m_rows.back();
+    }
+
+    void grow()
+    {
+        std::vector<Slot> table(std::max<size_t>(1024, m_slots.size() * 2));
+        const size_t mask = table.size() - 1;
+        for (size_t row = 0; row < m_rows.size(); ++row) {
+            const size_t hash = qHash(keyOf(row), m_seed);
+            size_t at = (hash >> 16) & mask;
+            while (table[at].row != 0)
+                at = (at + 1) & mask;
+            table[at] = {quint32(hash), quint32(row + 1)};
+        }
+        m_slots = std::move(table);
+    }
+
+    size_t m_seed = QHashSeed::globalSeed();
+    std::vector<Slot> m_slots;
+    QByteArray m_keyBytes;
+    std::vector<std::pair<qsizetype, qsizetype>> m_keys;
+    std::vector<LedgerRow> m_rows;
+};
+
+// How a table's rows come per device. The server groups them itself and
+// sends one row per device; the embedded engine groups by sorting every
+// row (spilling a million of them to temporary files), so its rows are
+// read as they are and added up here, in one pass. Either way the same
+// columns come: sums add up and minimums compare as the rows come.
+struct Summing
+{
+    bool grouped;
+
+    explicit Summing(const Connection& connection) : grouped(connection.engine() != Engine::Sqlite)
+    {
+    }
+
+    // "SUM(expression)", or the expression itself for rows read whole.
+    QString sum(const QString& expression) const
+    {
+        return grouped ? QStringLiteral("SUM(%1)").arg(expression) : expression;
+    }
+    QString min(const QString& expression) const
+    {
+        return grouped ? QStringLiteral("MIN(%1)").arg(expression) : expression;
+    }
+    QString count() const { return grouped ? QStringLiteral("COUNT(*)") : QStringLiteral("1"); }
+    QString groupBy() const { return grouped ? QStringLiteral(" GROUP BY code") : QString(); }
+};
+
+void readCatalogue(Connection& connection, LedgerIndex& index)
+{
+    auto r =
+        connection.query(QStringLiteral("SELECT code, MIN(name) FROM DEVICE_CODE GROUP BY code"));
+    while (r->next()) {
+        LedgerRow& row = index[r->utf8(0)];
+        row.name = r->text(1);
+        row.inCatalogue = true;
+    }
+}
+
+void readStock(Connection& connection, LedgerIndex& index)
+{
+    const Summing s(connection);
+    auto r = connection.query(QStringLiteral("SELECT code, %1, %2, %3 FROM DEVICE%4")
+                                  .arg(s.count(), s.sum(QStringLiteral("now_number")),
+                                       s.sum(QStringLiteral("total_number")), s.groupBy()));
+    while (r->next()) {
+        LedgerRow& row = index[r->utf8(0)];
+        row.stockRows += int(r->number(1));
+        row.now += r->number(2);
+        row.total += r->number(3);
+    }
+}
+
+// Adds up the adjustments per device and returns when the first was
+// recorded ("YYYY-MM-DD HH:MM:SS"; empty when there is none).
+QByteArray readAdjustments(Connection& connection, LedgerIndex& index)
+{
+    // A correction brings the stock to what the records say: it is kept
+    // for the audit trail and is no part of that figure itself.
+    const Summing s(connection);
+    auto r = connection.queryWith(
+        QStringLiteral("SELECT code, %1, %2, %3 FROM DEVICE_ADJUST%4")
+            .arg(s.sum(QStringLiteral(
+                     "CASE WHEN reason=? THEN 0 ELSE after_number - before_number END")),
+                 s.sum(QStringLiteral(
+                     "CASE WHEN reason=? THEN after_number - before_number ELSE 0 END")),
+                 s.min(QStringLiteral("adjust_time")), s.groupBy()),
+        {stock::correctionReason(), stock::openingReason()});
+    QByteArray first;
+    bool timed = false;
+    while (r->next()) {
+        LedgerRow& row = index[r->utf8(0)];
+        row.adjusted += r->number(1);
+        row.opening += r->number(2);
+        row.hasAdjustments = true;
+        if (r->isNull(3))
+            continue;
+        const QByteArrayView time = r->utf8(3);
+        if (!timed || time < first) {
+            first = time.toByteArray();
+            timed = true;
         }
     }
-    {
-        auto r = connection.query(QStringLiteral("SELECT code, COUNT(*), SUM(now_number), "
-                                                 "SUM(total_number) FROM DEVICE GROUP BY code"));
-        while (r->next()) {
-            LedgerRow& row = rowOf(r->text(0));
-            row.stockRows = int(r->number(1));
-            row.now = r->number(2);
-            row.total = r->number(3);
-        }
-    }
-    // When the database began to record adjustments: a device with a
-    // movement before that was in use before.
-    QString firstAdjustment;
-    {
-        auto r = connection.query(QStringLiteral("SELECT MIN(adjust_time) FROM DEVICE_ADJUST"));
-        if (r->next() && !r->isNull(0))
-            firstAdjustment = r->text(0);
-    }
+    return first;
+}
+
+// Adds up the movements per device; a device with a movement before the
+// first adjustment was in use before the database recorded adjustments.
+void readMovements(Connection& connection, LedgerIndex& index, const QByteArray& firstAdjustment)
+{
     struct Movement
     {
-        const char* sql;
+        const char* table;
+        const char* quantity;
+        const char* date;
         double LedgerRow::*sum;
     };
-    const Movement movements[] = {
-        {"SELECT code, SUM(in_number), MIN(in_date) FROM DEVICE_IN GROUP BY code",
-         &LedgerRow::stockIn},
-        {"SELECT code, SUM(out_number), MIN(out_date) FROM DEVICE_OUT GROUP BY code",
-         &LedgerRow::stockOut},
-        {"SELECT code, SUM(return_number), MIN(return_date) FROM DEVICE_RETURN GROUP BY code",
-         &LedgerRow::returned}};
+    static const Movement movements[] = {
+        {"DEVICE_IN", "in_number", "in_date", &LedgerRow::stockIn},
+        {"DEVICE_OUT", "out_number", "out_date", &LedgerRow::stockOut},
+        {"DEVICE_RETURN", "return_number", "return_date", &LedgerRow::returned}};
+    const Summing s(connection);
     for (const Movement& m : movements) {
-        auto r = connection.query(QString::fromLatin1(m.sql));
+        auto r = connection.query(QStringLiteral("SELECT code, %1, %2 FROM %3%4")
+                                      .arg(s.sum(QLatin1String(m.quantity)),
+                                           s.min(QLatin1String(m.date)), QLatin1String(m.table),
+                                           s.groupBy()));
         while (r->next()) {
-            LedgerRow& row = rowOf(r->text(0));
-            row.*m.sum = r->number(1);
+            LedgerRow& row = index[r->utf8(0)];
+            row.*m.sum += r->number(1);
             if (!firstAdjustment.isEmpty()) {
                 // Both read as "YYYY-MM-DD HH:MM:SS": they compare as texts.
-                const bool before = !r->isNull(2) && r->text(2) < firstAdjustment;
+                const bool before = !r->isNull(2) && r->utf8(2) < firstAdjustment;
                 row.predatesAdjustments = (row.hasMovements && row.predatesAdjustments) || before;
             }
             row.hasMovements = true;
         }
     }
-    {
-        // A correction brings the stock to what the records say: it is
-        // kept for the audit trail and is no part of that figure itself.
-        auto r = connection.query(sqlFormat(
-            u"SELECT code, SUM(CASE WHEN reason='%s' THEN 0 ELSE after_number - before_number "
-            u"END), SUM(CASE WHEN reason='%s' THEN after_number - before_number ELSE 0 END) "
-            u"FROM DEVICE_ADJUST GROUP BY code",
-            {SqlArg::text(stock::correctionReason()), SqlArg::text(stock::openingReason())}));
-        while (r->next()) {
-            LedgerRow& row = rowOf(r->text(0));
-            row.adjusted = r->number(1);
-            row.opening = r->number(2);
-            row.hasAdjustments = true;
-        }
-    }
+}
 
-    // The problems are worked out once for the sort: those that differ,
-    // those that lack their opening stock, those that agree.
+// Those that differ, those that lack their opening stock, those that
+// agree, each part by code; the problems worked out once.
+std::vector<LedgerRow> inProblemOrder(std::vector<LedgerRow> rows)
+{
     std::vector<std::pair<int, size_t>> order;
     order.reserve(rows.size());
     for (size_t i = 0; i < rows.size(); ++i)
         order.emplace_back(rows[i].agrees() ? 2 : rows[i].lacksOpening() ? 1 : 0, i);
     std::sort(order.begin(), order.end(), [&rows](const auto& a, const auto& b) {
         if (a.first != b.first)
-            return !a.first;
+            return a.first < b.first;
         return rows[a.second].code < rows[b.second].code;
     });
     std::vector<LedgerRow> sorted;
@@ -189,6 +300,20 @@ std::vector<LedgerRow> reconcile(Connection& connection)
     for (const auto& o : order)
         sorted.push_back(std::move(rows[o.second]));
     return sorted;
+}
+
+} // namespace
+
+std::vector<LedgerRow> reconcile(Connection& connection)
+{
+    LedgerIndex index;
+    readCatalogue(connection, index);
+    readStock(connection, index);
+    // When the database began to record adjustments: the movements are
+    // compared with it.
+    const QByteArray firstAdjustment = readAdjustments(connection, index);
+    readMovements(connection, index, firstAdjustment);
+    return inProblemOrder(index.take());
 }
 
 int correct(Connection& connection, int classNumber, const std::vector<LedgerRow>& rows,
