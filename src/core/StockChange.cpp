@@ -96,6 +96,21 @@ void recordAdjustment(Connection& c, const QString& code, double before, double 
              {code, unpaddedDateTime(Clock::now()), before, after, reason, user});
 }
 
+void recordAdjustments(Connection& c, const std::vector<Adjustment>& adjustments,
+                       const QString& reason, const QString& user)
+{
+    const QString time = unpaddedDateTime(Clock::now());
+    size_t next = 0;
+    c.appendRows(schema::DeviceAdjust.name, schema::DeviceAdjust.columnNames(),
+                 [&](QVariantList& values) {
+                     if (next == adjustments.size())
+                         return false;
+                     const Adjustment& a = adjustments[next++];
+                     values = {a.code, time, a.before, a.after, reason, user};
+                     return true;
+                 });
+}
+
 bool addStockRow(Connection& c, int classNumber, const QString& code, const StockFigureSet& f,
                  const QString& user)
 {

@@ -3,6 +3,7 @@
 #include "db/Connection.h"
 
 #include <QString>
+#include <vector>
 
 namespace vok {
 
@@ -54,6 +55,17 @@ Issue issue(Connection& c, const QString& code, float quantity);
 // falls with the change itself.
 void recordAdjustment(Connection& c, const QString& code, double before, double after,
                       const QString& reason, const QString& user);
+
+// Many devices' adjustments of one reason by one user, recorded as above,
+// all at one time and appended in one pass (a statement prepared once).
+struct Adjustment
+{
+    QString code;
+    double before = 0;
+    double after = 0;
+};
+void recordAdjustments(Connection& c, const std::vector<Adjustment>& adjustments,
+                       const QString& reason, const QString& user);
 
 // The stock form's writes, each one transaction with its adjustment, for
 // a user of that class (a read-only class is refused with DbError).

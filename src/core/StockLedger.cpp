@@ -330,6 +330,7 @@ int correct(Connection& connection, int classNumber, const std::vector<LedgerRow
     // A few hundred devices per statement: one pass over DEVICE each.
     constexpr size_t kBatch = 200;
     Transaction transaction(connection);
+    std::vector<stock::Adjustment> adjustments;
     for (size_t at = 0; at < changing.size(); at += kBatch) {
         const size_t end = std::min(changing.size(), at + kBatch);
         QString nowCases, totalCases, codes;
@@ -363,10 +364,10 @@ int correct(Connection& connection, int classNumber, const std::vector<LedgerRow
             const double before = onHand.value(row.code, row.now);
             const double after = double(float(row.ledger()));
             if (!same(before, after))
-                stock::recordAdjustment(connection, row.code, before, after,
-                                        stock::correctionReason(), user);
+                adjustments.push_back({row.code, before, after});
         }
     }
+    stock::recordAdjustments(connection, adjustments, stock::correctionReason(), user);
     transaction.commit();
     return int(changing.size());
 }
@@ -381,10 +382,12 @@ int recordOpening(Connection& connection, int classNumber, const std::vector<Led
     if (recording.empty())
         return 0;
     checkMayWrite(classNumber);
-    Transaction transaction(connection);
+    std::vector<stock::Adjustment> adjustments;
+    adjustments.reserve(recording.size());
     for (const LedgerRow* row : recording)
-        stock::recordAdjustment(connection, row->code, 0, double(float(row->now - row->ledger())),
-                                stock::openingReason(), user);
+        adjustments.push_back({row->code, 0, double(float(row->now - row->ledger()))});
+    Transaction transaction(connection);
+    stock::recordAdjustments(connection, adjustments, stock::openingReason(), user);
     transaction.commit();
     return int(recording.size());
 }

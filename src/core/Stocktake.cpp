@@ -6,7 +6,6 @@
 #include "db/DataFolder.h"
 #include "db/RowRecord.h"
 #include "db/Schema.h"
-#include "db/SqlFormat.h"
 
 #include <QDir>
 #include <QFile>
@@ -63,24 +62,25 @@ QHash<QString, StockNow> lockStock(Connection& c, const std::vector<const Stockt
     return found;
 }
 
-// Sets now_number of each device to its count, a batch per statement.
+// Sets now_number of each device to its count, a batch per statement; the
+// values bound, so that every full batch runs the same statement.
 void writeCounts(Connection& c, const std::vector<std::pair<const StocktakeLine*, double>>& writes)
 {
     constexpr size_t kWriteBatch = 200;
     for (size_t at = 0; at < writes.size(); at += kWriteBatch) {
         const size_t end = std::min(writes.size(), at + kWriteBatch);
-        QString cases, codes;
+        QString cases, marks;
+        QVariantList caseValues, codes;
         for (size_t i = at; i < end; ++i) {
             const StocktakeLine& line = *writes[i].first;
-            const QString code = sqlFormat(u"'%s'", {SqlArg::text(line.code)});
-            cases += QStringLiteral(" WHEN %1 THEN %2").arg(code, singleText(*line.counted));
-            if (!codes.isEmpty())
-                codes += QLatin1Char(',');
-            codes += code;
+            cases += QStringLiteral(" WHEN ? THEN CAST(? AS REAL)");
+            caseValues << line.code << float(*line.counted);
+            marks += marks.isEmpty() ? QStringLiteral("?") : QStringLiteral(",?");
+            codes << line.code;
         }
-        c.execute(QStringLiteral("UPDATE DEVICE SET now_number = CASE code%1 END "
-                                 "WHERE code IN (%2)")
-                      .arg(cases, codes));
+        c.executeWith(QStringLiteral("UPDATE %1 SET now_number = CASE code%2 END WHERE code IN (%3)")
+                          .arg(c.name(schema::Device.name), cases, marks),
+                      caseValues + codes);
     }
 }
 
@@ -185,9 +185,11 @@ Confirmation confirm(Connection& connection, int classNumber, const QString& use
         return result;
 
     writeCounts(connection, writes);
+    std::vector<stock::Adjustment> adjustments;
+    adjustments.reserve(writes.size());
     for (const auto& [line, before] : writes)
-        stock::recordAdjustment(connection, line->code, before, double(float(*line->counted)),
-                                stock::stocktakeReason(), user);
+        adjustments.push_back({line->code, before, double(float(*line->counted))});
+    stock::recordAdjustments(connection, adjustments, stock::stocktakeReason(), user);
     transaction.commit();
     result.adjusted = int(writes.size());
     return result;

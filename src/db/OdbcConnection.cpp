@@ -32,6 +32,8 @@ using namespace odbc;
 
 constexpr SQLULEN kLoginTimeoutSeconds = 15;
 constexpr int kFetchRows = 10000;
+// Values bound to one statement of many rows appended.
+constexpr qsizetype kParametersPerBatch = 1000;
 
 // A blank text for a number or date column is no value (NULL), as the
 // server cannot read it as a number or a date.
@@ -121,6 +123,68 @@ public:
     void append(const QString& table, const QStringList& names, const QVariantList& values) override
     {
         insert(table, names, values, QString());
+    }
+
+    // Many rows a statement ("VALUES (…),(…),…"), the statement for a full
+    // batch prepared once: a round trip per batch rather than per row.
+    void appendRows(const QString& table, const QStringList& names,
+                    const std::function<bool(QVariantList&)>& row) override
+    {
+        checkLink();
+        checkAppendArguments(table, names, QVariantList(names.size()));
+        const TableDef* def = schema::find(table);
+        QStringList columns, markers;
+        std::vector<std::optional<ColumnKind>> kinds;
+        for (const QString& name : names) {
+            columns << quoteIdentifier(name, Engine::Postgres);
+            const int c = def ? def->indexOf(name) : -1;
+            kinds.push_back(c < 0 ? std::nullopt : std::optional(def->columns.at(size_t(c)).kind));
+            markers << (kinds.back() ? QStringLiteral("CAST(? AS %1)")
+                                           .arg(schema::sqlType(*kinds.back(), Engine::Postgres))
+                                     : QStringLiteral("?"));
+        }
+        const QString head =
+            QStringLiteral("INSERT INTO %1 (%2) VALUES ")
+                .arg(quoteIdentifier(table, Engine::Postgres), columns.join(QLatin1Char(',')));
+        const QString tuple = QLatin1Char('(') + markers.join(QLatin1Char(',')) + QLatin1Char(')');
+        const auto textOf = [&](qsizetype rows) {
+            return head + QStringList(rows, tuple).join(QLatin1Char(','));
+        };
+        const qsizetype perBatch = std::max<qsizetype>(1, kParametersPerBatch / names.size());
+        guarded([&] {
+            Stmt full(m_dbc);
+            bool prepared = false;
+            QVariantList bound, values;
+            qsizetype rows = 0;
+            const auto send = [&] {
+                if (rows == perBatch) {
+                    if (!prepared)
+                        full.prepare(textOf(rows));
+                    prepared = true;
+                    SQLFreeStmt(full.get(), SQL_RESET_PARAMS);
+                    Parameters p;
+                    p.bind(full.get(), bound);
+                    full.execute();
+                } else {
+                    Stmt last(m_dbc);
+                    Parameters p;
+                    p.bind(last.get(), bound);
+                    last.execDirect(textOf(rows));
+                }
+                bound.clear();
+                rows = 0;
+            };
+            while (row(values)) {
+                checkAppendArguments(table, names, values);
+                for (qsizetype i = 0; i < values.size(); ++i)
+                    bound << (kinds[size_t(i)] ? forColumn(values.at(i), *kinds[size_t(i)])
+                                               : values.at(i));
+                if (++rows == perBatch)
+                    send();
+            }
+            if (rows > 0)
+                send();
+        });
     }
 
     // The insert waits for a transaction adding the same key and then adds

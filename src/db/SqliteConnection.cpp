@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <set>
 #include <unistd.h>
 #include <vector>
@@ -102,36 +103,124 @@ QVariant columnValue(sqlite3_stmt* stmt, int column, bool dateOnly)
     }
 }
 
+// Prepares one statement of the text; a text of more than one is refused.
+sqlite3_stmt* prepareOne(sqlite3* db, const QString& sql)
+{
+    const QByteArray utf8 = sql.toUtf8();
+    const char* tail = nullptr;
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db, utf8.constData(), int(utf8.size()), &stmt, &tail) != SQLITE_OK)
+        throw engineError(db);
+    if (!stmt)
+        throw DbError(DbError::kFail, QStringLiteral("SQL 语句为空。"));
+    for (; tail && *tail; ++tail) {
+        if (!std::isspace(static_cast<unsigned char>(*tail)) && *tail != ';') {
+            sqlite3_finalize(stmt);
+            throw DbError(DbError::kFail, QStringLiteral("一次只能执行一条 SQL 语句。"));
+        }
+    }
+    return stmt;
+}
+
+// The prepared statements of a connection's texts that run again and again
+// (an append per row, a query per batch of codes), kept so that each is
+// prepared once. A statement in use is out of the cache until it is given
+// back, so it is never shared, reset or finalised under its user: a text
+// asked for again meanwhile gets a statement of its own. At most kLimit
+// idle statements are kept, the one used longest ago going first; closing
+// the connection, or a statement that changes the schema, finalises them,
+// and a statement given back after that is finalised then.
+class StatementCache
+{
+public:
+    static constexpr qsizetype kLimit = 32;
+
+    explicit StatementCache(sqlite3* db) : m_db(db) {}
+    ~StatementCache() { clear(); }
+    StatementCache(const StatementCache&) = delete;
+    StatementCache& operator=(const StatementCache&) = delete;
+
+    sqlite3_stmt* take(const QString& sql)
+    {
+        if (!m_db)
+            throw DbError(DbError::kFail, QStringLiteral("数据库连接已关闭。"));
+        const auto it = m_idle.constFind(sql);
+        if (it == m_idle.constEnd())
+            return prepareOne(m_db, sql);
+        sqlite3_stmt* stmt = it->stmt;
+        m_idle.erase(it);
+        return stmt;
+    }
+
+    void give(const QString& sql, sqlite3_stmt* stmt)
+    {
+        sqlite3_reset(stmt);
+        sqlite3_clear_bindings(stmt);
+        if (!m_db || m_idle.contains(sql)) {
+            sqlite3_finalize(stmt);
+            return;
+        }
+        if (m_idle.size() >= kLimit) {
+            auto oldest = m_idle.begin();
+            for (auto it = m_idle.begin(); it != m_idle.end(); ++it)
+                if (it->used < oldest->used)
+                    oldest = it;
+            sqlite3_finalize(oldest->stmt);
+            m_idle.erase(oldest);
+        }
+        m_idle.insert(sql, {stmt, ++m_uses});
+    }
+
+    // Finalises the idle statements.
+    void clear()
+    {
+        for (const Idle& idle : std::as_const(m_idle))
+            sqlite3_finalize(idle.stmt);
+        m_idle.clear();
+    }
+
+    // The connection closes: nothing is kept from now on.
+    void close()
+    {
+        clear();
+        m_db = nullptr;
+    }
+
+    qsizetype idleCount() const { return m_idle.size(); }
+
+private:
+    struct Idle
+    {
+        sqlite3_stmt* stmt;
+        quint64 used;
+    };
+    sqlite3* m_db;
+    QHash<QString, Idle> m_idle;
+    quint64 m_uses = 0;
+};
+
 void bindValue(sqlite3* db, sqlite3_stmt* stmt, int index, const QVariant& v);
 
+// One statement, prepared for this use and finalised after it, or, with a
+// cache, taken from it and given back.
 class Statement
 {
 public:
     // With values, each is bound to the text's next ?.
-    Statement(sqlite3* db, const QString& sql, const QVariantList& values = {}) : m_db(db)
+    Statement(sqlite3* db, const QString& sql, const QVariantList& values = {},
+              std::shared_ptr<StatementCache> cache = {})
+        : m_db(db), m_cache(cache), m_sql(cache ? sql : QString())
     {
-        const QByteArray utf8 = sql.toUtf8();
-        const char* tail = nullptr;
-        if (sqlite3_prepare_v2(db, utf8.constData(), int(utf8.size()), &m_stmt, &tail) != SQLITE_OK)
-            throw engineError(db);
-        if (!m_stmt)
-            throw DbError(DbError::kFail, QStringLiteral("SQL 语句为空。"));
-        for (; tail && *tail; ++tail) {
-            if (!std::isspace(static_cast<unsigned char>(*tail)) && *tail != ';') {
-                sqlite3_finalize(m_stmt);
-                m_stmt = nullptr;
-                throw DbError(DbError::kFail, QStringLiteral("一次只能执行一条 SQL 语句。"));
-            }
-        }
+        m_stmt = cache ? cache->take(sql) : prepareOne(db, sql);
         try {
             for (qsizetype i = 0; i < values.size(); ++i)
                 bindValue(db, m_stmt, int(i + 1), values.at(i));
         } catch (...) {
-            sqlite3_finalize(m_stmt);
+            release();
             throw;
         }
     }
-    ~Statement() { sqlite3_finalize(m_stmt); }
+    ~Statement() { release(); }
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
 
@@ -145,12 +234,26 @@ public:
             return true;
         if (rc == SQLITE_DONE)
             return false;
-        throw engineError(m_db);
+        DbError e = engineError(m_db);
+        sqlite3_reset(m_stmt);
+        throw e;
     }
 
 private:
+    void release()
+    {
+        if (const auto cache = m_cache.lock())
+            cache->give(m_sql, m_stmt);
+        else
+            sqlite3_finalize(m_stmt);
+        m_stmt = nullptr;
+    }
+
     sqlite3* m_db;
     sqlite3_stmt* m_stmt = nullptr;
+    // The cache lives with the connection; one gone finalises the statement.
+    std::weak_ptr<StatementCache> m_cache;
+    QString m_sql;
 };
 
 void bindValue(sqlite3* db, sqlite3_stmt* stmt, int index, const QVariant& v)
@@ -204,8 +307,8 @@ public:
     // With withRowId the text selects the rowid first; it is kept apart
     // from the result's columns.
     SqliteRowSet(sqlite3* db, const QString& sql, bool withRowId = false,
-                 const QVariantList& values = {})
-        : m_stmt(db, sql, values), m_first(withRowId ? 1 : 0)
+                 const QVariantList& values = {}, std::shared_ptr<StatementCache> cache = {})
+        : m_stmt(db, sql, values, std::move(cache)), m_first(withRowId ? 1 : 0)
     {
         const int n = sqlite3_column_count(m_stmt.get());
         m_dateOnly.resize(size_t(std::max(0, n - m_first)));
@@ -447,7 +550,10 @@ class SqliteConnection : public Connection
 public:
     // A reader is a read-only connection used in another thread: it
     // leaves the checkpoints to the connections that write.
-    explicit SqliteConnection(sqlite3* db, bool reader = false) : m_db(db), m_reader(reader) {}
+    explicit SqliteConnection(sqlite3* db, bool reader = false)
+        : m_db(db), m_reader(reader), m_statements(std::make_shared<StatementCache>(db))
+    {
+    }
     ~SqliteConnection() override { closeDb(); }
 
     Engine engine() const override { return Engine::Sqlite; }
@@ -459,9 +565,15 @@ public:
     qint64 executeCount(const QString& sql) override
     {
         checkOpen();
-        Statement stmt(m_db, translateSql(sql, Engine::Sqlite));
+        const QString text = translateSql(sql, Engine::Sqlite);
+        Statement stmt(m_db, text);
         while (stmt.step()) {
         }
+        // The statements kept were prepared against the schema before.
+        static const QRegularExpression schemaChange(QStringLiteral("^\\s*(CREATE|DROP|ALTER)\\b"),
+                                                     QRegularExpression::CaseInsensitiveOption);
+        if (schemaChange.match(text).hasMatch())
+            m_statements->clear();
         return sqlite3_changes64(m_db);
     }
 
@@ -505,7 +617,8 @@ public:
             QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
                 .arg(table, names.join(QLatin1Char(',')),
                      QStringList(names.size(), QStringLiteral("?")).join(QLatin1Char(',')));
-        sqlite3_stmt* stmt = cachedStatement(sql);
+        const Statement statement(m_db, sql, {}, m_statements);
+        sqlite3_stmt* stmt = statement.get();
         const TableDef* def = schema::find(table);
         std::vector<ColumnKind> kinds;
         for (const QString& name : names) {
@@ -520,13 +633,9 @@ public:
             sqlite3_reset(stmt);
             for (int i = 0; i < values.size(); ++i)
                 bindValue(m_db, stmt, i + 1, stored(values.at(i), kinds[size_t(i)]));
-            if (sqlite3_step(stmt) != SQLITE_DONE) {
-                DbError e = engineError(m_db);
-                sqlite3_reset(stmt);
-                throw e;
-            }
+            if (sqlite3_step(stmt) != SQLITE_DONE)
+                throw engineError(m_db);
         }
-        sqlite3_reset(stmt);
     }
 
     std::unique_ptr<RowUpdate> openUpdate(const QString& select, const TableDef& table) override
@@ -593,13 +702,13 @@ public:
     std::unique_ptr<RowSet> queryWith(const QString& sql, const QVariantList& values) override
     {
         checkOpen();
-        return std::make_unique<SqliteRowSet>(m_db, sql, false, values);
+        return std::make_unique<SqliteRowSet>(m_db, sql, false, values, m_statements);
     }
 
     qint64 executeWith(const QString& sql, const QVariantList& values) override
     {
         checkOpen();
-        Statement stmt(m_db, sql, values);
+        Statement stmt(m_db, sql, values, m_statements);
         while (stmt.step()) {
         }
         return sqlite3_changes64(m_db);
@@ -632,23 +741,15 @@ private:
             QStringLiteral("%1 INTO %2 (%3) VALUES (%4)")
                 .arg(QLatin1String(verb), table, names.join(QLatin1Char(',')),
                      QStringList(names.size(), QStringLiteral("?")).join(QLatin1Char(',')));
-        sqlite3_stmt* stmt = cachedStatement(sql);
-        sqlite3_reset(stmt);
-        sqlite3_clear_bindings(stmt);
+        Statement stmt(m_db, sql, {}, m_statements);
         const TableDef* def = schema::find(table);
         for (int i = 0; i < values.size(); ++i) {
             const int column = def ? def->indexOf(names.at(i)) : -1;
-            bindValue(m_db, stmt, i + 1,
+            bindValue(m_db, stmt.get(), i + 1,
                       column < 0 ? values.at(i)
                                  : stored(values.at(i), def->columns.at(size_t(column)).kind));
         }
-        const int rc = sqlite3_step(stmt);
-        if (rc != SQLITE_DONE) {
-            DbError e = engineError(m_db);
-            sqlite3_reset(stmt);
-            throw e;
-        }
-        sqlite3_reset(stmt);
+        stmt.step();
         return sqlite3_changes64(m_db);
     }
 
@@ -659,25 +760,9 @@ private:
             throw engineError(m_db);
     }
 
-    sqlite3_stmt* cachedStatement(const QString& sql)
-    {
-        auto it = m_cache.find(sql);
-        if (it != m_cache.end())
-            return it.value();
-        sqlite3_stmt* stmt = nullptr;
-        const QByteArray utf8 = sql.toUtf8();
-        if (sqlite3_prepare_v2(m_db, utf8.constData(), int(utf8.size()), &stmt, nullptr) !=
-            SQLITE_OK)
-            throw engineError(m_db);
-        m_cache.insert(sql, stmt);
-        return stmt;
-    }
-
     void closeDb()
     {
-        for (sqlite3_stmt* s : std::as_const(m_cache))
-            sqlite3_finalize(s);
-        m_cache.clear();
+        m_statements->close();
         if (m_db) {
             if (!m_reader) {
                 PendingCheckpoints::instance().remove(m_db);
@@ -691,7 +776,8 @@ private:
 
     sqlite3* m_db;
     bool m_reader = false;
-    QHash<QString, sqlite3_stmt*> m_cache;
+    // Shared with the statements in use, which give theirs back to it.
+    std::shared_ptr<StatementCache> m_statements;
 };
 
 void exec(sqlite3* db, const char* sql)

@@ -2,6 +2,8 @@
 // moment, never lost or doubled when several workstations move the same
 // device at once.
 #include "core/StockChange.h"
+#include "core/StockLedger.h"
+#include "core/Stocktake.h"
 #include "db/Connection.h"
 #include "db/DbError.h"
 #include "db/Schema.h"
@@ -40,6 +42,8 @@ private slots:
     void twoIssuesAtOnceNeverGoBelowZero();
     void fourWorkstationsStockInTogether_data();
     void fourWorkstationsStockInTogether();
+    void stocktakeAndStockOutAtOnce_data();
+    void stocktakeAndStockOutAtOnce();
 
 private:
     std::unique_ptr<test::Sandbox> m_sandbox;
@@ -195,6 +199,99 @@ void TestStockChange::fourWorkstationsStockInTogether()
     QCOMPARE(c.recordCount("SELECT * FROM DEVICE_IN"), kStations * kEach);
     const QString sum = QString::number(kStations * kEach);
     QCOMPARE(test::rows(c, "SELECT now_number FROM DEVICE"), (QList<QStringList>{{sum}}));
+}
+
+// A stocktake confirmed on one workstation while another issues one of the
+// counted devices: whichever locks the stock row first goes through, the
+// other waits for it and then works on the stock as the first left it, and
+// the ledger still adds up. The first holds its transaction open until the
+// second is under way.
+void TestStockChange::stocktakeAndStockOutAtOnce_data()
+{
+    QTest::addColumn<bool>("stocktakeFirst");
+    QTest::addColumn<double>("counted"); // of 001, listed with 10
+    QTest::addColumn<int>("adjusted");
+    QTest::addColumn<QStringList>("changed"); // code, listed, now, counted
+    QTest::addColumn<bool>("issued");         // 3 of 001
+    QTest::addColumn<float>("onHand");        // what the stock-out found
+    QTest::addColumn<QList<QStringList>>("stock");
+
+    QTest::newRow("stock-out first: the stocktake names the device")
+        << false << 9.0 << 0 << QStringList{"001", "10", "7", "9"} << true << 10.f
+        << QList<QStringList>{{"001", "7"}, {"002", "5"}};
+    QTest::newRow("stocktake first: the stock-out takes from the count")
+        << true << 9.0 << 2 << QStringList{} << true << 9.f
+        << QList<QStringList>{{"001", "6"}, {"002", "6"}};
+    QTest::newRow("stocktake first: too few counted for the stock-out")
+        << true << 2.0 << 2 << QStringList{} << false << 2.f
+        << QList<QStringList>{{"001", "2"}, {"002", "6"}};
+}
+
+void TestStockChange::stocktakeAndStockOutAtOnce()
+{
+    QFETCH(bool, stocktakeFirst);
+    QFETCH(double, counted);
+    ConnectionPtr a = m_sandbox->open(); // the stocktake
+    ConnectionPtr b = m_sandbox->open(); // the stock-out
+    QVERIFY(stock::addStockRow(*a, 1, "001", {10, 20, 1, 10}, "甲"));
+    QVERIFY(stock::addStockRow(*a, 1, "002", {5, 20, 1, 5}, "甲"));
+    std::vector<StocktakeLine> lines = Stocktake::list(*a, QString());
+    QCOMPARE(lines.size(), size_t(2));
+    lines[0].counted = counted;
+    lines[1].counted = 6;
+
+    Stocktake::Confirmation confirmation;
+    stock::Issue issue;
+    const auto confirm = [&] { confirmation = Stocktake::confirm(*a, 1, "甲", lines); };
+    const auto stockOut = [&] {
+        issue = stock::issue(*b, "001", 3);
+        if (issue.done)
+            b->append("DEVICE_OUT", {"code", "out_number"}, {QStringLiteral("001"), 3.f});
+    };
+    // The first, in this thread, inside a transaction held open; the
+    // second in a thread of its own, which the first's lock holds up.
+    Transaction first(stocktakeFirst ? *a : *b);
+    stocktakeFirst ? confirm() : stockOut();
+    std::atomic<bool> started = false;
+    QString error;
+    std::thread second([&] {
+        started = true;
+        try {
+            if (stocktakeFirst) {
+                Transaction t(*b);
+                stockOut();
+                t.commit();
+            } else {
+                confirm(); // a transaction of its own
+            }
+        } catch (const DbError& e) {
+            error = e.text();
+        }
+    });
+    QTRY_VERIFY(started);
+    // The server shows the second waiting for the row; the embedded engine
+    // holds it up at the start of its transaction.
+    if (test::onServer()) {
+        ConnectionPtr watch = m_sandbox->open();
+        QTRY_COMPARE(test::rows(*watch, "SELECT COUNT(*) FROM pg_stat_activity "
+                                        "WHERE wait_event_type = 'Lock'"),
+                     (QList<QStringList>{{"1"}}));
+    }
+    first.commit();
+    second.join();
+
+    QCOMPARE(error, QString());
+    QTEST(confirmation.adjusted, "adjusted");
+    QStringList changed;
+    for (const Stocktake::BookChange& c : confirmation.changed)
+        changed << c.code << QString::number(c.listed) << QString::number(c.now)
+                << QString::number(c.counted);
+    QTEST(changed, "changed");
+    QTEST(issue.done, "issued");
+    QTEST(issue.onHand, "onHand");
+    QTEST(test::rows(*a, "SELECT code, now_number FROM DEVICE ORDER BY code"), "stock");
+    for (const LedgerRow& row : StockLedger::reconcile(*a))
+        QVERIFY2(row.agrees(), qPrintable(row.code + QLatin1Char(' ') + row.problem()));
 }
 
 QTEST_GUILESS_MAIN(TestStockChange)

@@ -32,6 +32,9 @@ private slots:
     void connectionStrings();
     void rowsKeepTheirOrderWhenChanged_data();
     void rowsKeepTheirOrderWhenChanged();
+    void manyRowsAppendedInTurn_data();
+    void manyRowsAppendedInTurn();
+    void statementsRunAgainKeepTheirOwnRows();
 
 private:
     std::unique_ptr<test::Sandbox> m_sandbox;
@@ -375,6 +378,125 @@ void TestConnection::rowsKeepTheirOrderWhenChanged()
     QCOMPARE(u->record().text(DeviceInCol::code), QStringLiteral("a"));
     QCOMPARE(u->record().text(DeviceInCol::buyer), QStringLiteral("A"));
     QCOMPARE(u->record().number(DeviceInCol::price), 9.0f);
+}
+
+// Appended in one pass (on the server many rows a statement): every row,
+// in its order, typed, a null stored as no value.
+void TestConnection::manyRowsAppendedInTurn_data()
+{
+    QTest::addColumn<int>("rows");
+    QTest::newRow("none") << 0;
+    QTest::newRow("one") << 1;
+    QTest::newRow("a statement's worth") << 166; // 1000 values of 6 columns
+    QTest::newRow("one more") << 167;
+    QTest::newRow("several, the last short") << 500;
+}
+
+void TestConnection::manyRowsAppendedInTurn()
+{
+    QFETCH(int, rows);
+    auto c = m_sandbox->open();
+    int next = 0;
+    Transaction t(*c);
+    c->appendRows("DEVICE_ADJUST",
+                  {"code", "adjust_time", "before_number", "after_number", "reason", "user_name"},
+                  [&](QVariantList& values) {
+                      if (next == rows)
+                          return false;
+                      values = {QStringLiteral("%1").arg(next, 4, 10, QLatin1Char('0')),
+                                next % 2
+                                    ? QVariant(QStringLiteral("2026-3-5 8:0:%1").arg(next % 60))
+                                    : QVariant(),
+                                next % 3 ? QVariant(float(next) / 2) : QVariant(),
+                                next,
+                                QStringLiteral("盘点"),
+                                QStringLiteral("张三")};
+                      ++next;
+                      return true;
+                  });
+    t.commit();
+    QCOMPARE(c->recordCount("SELECT * FROM DEVICE_ADJUST"), rows);
+    auto rs = c->select({"DEVICE_ADJUST"});
+    for (int i = 0; i < rows; ++i) {
+        QVERIFY(rs->next());
+        QCOMPARE(rs->text(0), QStringLiteral("%1").arg(i, 4, 10, QLatin1Char('0')));
+        QCOMPARE(rs->text(1),
+                 i % 2 ? QStringLiteral("2026-03-05 08:00:%1").arg(i % 60, 2, 10, QLatin1Char('0'))
+                       : QString());
+        QCOMPARE(rs->isNull(2), i % 3 == 0);
+        if (i % 3)
+            QCOMPARE(rs->number(2), i / 2.0);
+        QCOMPARE(rs->number(3), double(i));
+        QCOMPARE(rs->text(4), QStringLiteral("盘点"));
+    }
+    QVERIFY(!rs->next());
+}
+
+// The same texts run again while a result of theirs is still being read,
+// from within a pass of appends, past the number of statements kept, and
+// after the table was made anew: each gets what it asked for.
+void TestConnection::statementsRunAgainKeepTheirOwnRows()
+{
+    auto c = m_sandbox->open();
+    const QStringList names{"code", "name"};
+    int next = 0;
+    c->appendRows("DEVICE_CODE", names, [&](QVariantList& values) {
+        if (next == 3)
+            return false;
+        // An append of the same text between two rows of the pass.
+        c->append("DEVICE_CODE", names, {QStringLiteral("b%1").arg(next), QStringLiteral("乙")});
+        values = {QStringLiteral("a%1").arg(next++), QStringLiteral("甲")};
+        return true;
+    });
+    QCOMPARE(c->recordCount("SELECT * FROM DEVICE_CODE"), 6);
+
+    const QString text =
+        QStringLiteral("SELECT code FROM DEVICE_CODE WHERE code > ? ORDER BY code");
+    auto outer = c->queryWith(text, {QStringLiteral("a1")});
+    QVERIFY(outer->next());
+    QCOMPARE(outer->text(0), QStringLiteral("a2"));
+    {
+        auto inner = c->queryWith(text, {QStringLiteral("b1")});
+        QVERIFY(inner->next());
+        QCOMPARE(inner->text(0), QStringLiteral("b2"));
+        QVERIFY(!inner->next());
+    }
+    QVERIFY(outer->next());
+    QCOMPARE(outer->text(0), QStringLiteral("b0"));
+    outer.reset();
+
+    for (int round = 0; round < 2; ++round)
+        for (int i = 0; i < 40; ++i) {
+            auto rs = c->queryWith(QStringLiteral("SELECT COUNT(*) + %1 FROM DEVICE_CODE WHERE "
+                                                  "code < ?")
+                                       .arg(i),
+                                   {QStringLiteral("b")});
+            QVERIFY(rs->next());
+            QCOMPARE(rs->number(0), 3.0 + i);
+        }
+
+    c->execute("CREATE TABLE vok_scratch (a TEXT)");
+    c->executeWith("INSERT INTO vok_scratch (a) VALUES (?)", {QStringLiteral("x")});
+    QCOMPARE(c->queryWith("SELECT * FROM vok_scratch", {})->columnCount(), 1);
+    c->execute("DROP TABLE vok_scratch");
+    c->execute("CREATE TABLE vok_scratch (a TEXT, b TEXT)");
+    c->executeWith("INSERT INTO vok_scratch (a) VALUES (?)", {QStringLiteral("y")});
+    auto rs = c->queryWith("SELECT * FROM vok_scratch", {});
+    QCOMPARE(rs->columnCount(), 2);
+    QVERIFY(rs->next());
+    QCOMPARE(rs->text(0), QStringLiteral("y"));
+    rs.reset();
+    c->execute("DROP TABLE vok_scratch");
+
+    // A result still open when its connection closes is read to its end.
+    if (!test::onServer()) {
+        auto open = c->queryWith(text, {QStringLiteral("a")});
+        c->close();
+        int n = 0;
+        while (open->next())
+            ++n;
+        QCOMPARE(n, 6);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestConnection)
