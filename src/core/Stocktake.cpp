@@ -78,9 +78,10 @@ void writeCounts(Connection& c, const std::vector<std::pair<const StocktakeLine*
             marks += marks.isEmpty() ? QStringLiteral("?") : QStringLiteral(",?");
             codes << line.code;
         }
-        c.executeWith(QStringLiteral("UPDATE %1 SET now_number = CASE code%2 END WHERE code IN (%3)")
-                          .arg(c.name(schema::Device.name), cases, marks),
-                      caseValues + codes);
+        c.executeWith(
+            QStringLiteral("UPDATE %1 SET now_number = CASE code%2 END WHERE code IN (%3)")
+                .arg(c.name(schema::Device.name), cases, marks),
+            caseValues + codes);
     }
 }
 
