@@ -99,7 +99,8 @@ void recordAdjustment(Connection& c, const QString& code, double before, double 
 void recordAdjustments(Connection& c, const std::vector<Adjustment>& adjustments,
                        const QString& reason, const QString& user)
 {
-    const QString time = unpaddedDateTime(Clock::now());
+    // Written as the database keeps it, so that no row needs it rewritten.
+    const QString time = Clock::now().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     size_t next = 0;
     c.appendRows(schema::DeviceAdjust.name, schema::DeviceAdjust.columnNames(),
                  [&](QVariantList& values) {

@@ -1,7 +1,6 @@
 #include "stock/ReconcileDlg.h"
 
 #include "db/DbError.h"
-#include "db/MemoryRowSet.h"
 #include "db/RowRecord.h"
 #include "ui/ComErrorBox.h"
 #include "ui/CommandTable.h"
@@ -21,40 +20,87 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <array>
+
 namespace vok {
 
 namespace {
 
-QString quantity(double value)
+// The ledger's rows as the list reads them, the last first (the list puts
+// every row read at the top): the quantities as numbers, which the list
+// shows as it shows every single-precision figure, the texts as UTF-8, so
+// that a hundred thousand devices make no text per figure.
+class LedgerRowSet : public RowSet
 {
-    return singleText(value);
-}
+public:
+    explicit LedgerRowSet(const std::vector<LedgerRow>& rows) : m_rows(rows), m_at(rows.size()) {}
 
-// A difference that single precision cannot tell from none reads "0".
-QString difference(double value, bool agrees)
-{
-    return agrees ? QStringLiteral("0") : singleText(value);
-}
+    bool next() override
+    {
+        if (m_at == 0)
+            return false;
+        read(m_rows[--m_at]);
+        return true;
+    }
+    int columnCount() const override { return int(m_cells.size()); }
+    QString columnName(int) const override { return {}; }
+    bool isNull(int) const override { return false; }
+    bool isNumber(int column) const override { return cell(column).kind == Cell::Number; }
+    QByteArrayView utf8(int column) const override { return cell(column).utf8; }
+    Cell cell(int column) const override { return m_cells.at(size_t(column)); }
+    QString text(int column) const override
+    {
+        const Cell c = cell(column);
+        return c.kind == Cell::Number ? singleText(c.number) : QString::fromUtf8(c.utf8);
+    }
+    double number(int column) const override
+    {
+        const Cell c = cell(column);
+        return c.kind == Cell::Number ? c.number : text(column).toDouble();
+    }
+    QVariant value(int column) const override { return text(column); }
 
-QStringList rowTexts(const LedgerRow& row)
-{
-    const bool stocked = row.stockRows > 0;
-    const QString none = QStringLiteral("—");
-    return {row.code,
-            row.inCatalogue ? row.name : QStringLiteral("（代码表中无）"),
-            stocked ? quantity(row.now) : none,
-            quantity(row.ledger()),
-            stocked ? difference(row.now - row.ledger(), row.nowAgrees()) : none,
-            stocked ? quantity(row.total) : none,
-            quantity(row.takenIn()),
-            stocked ? difference(row.total - row.takenIn(), row.totalAgrees()) : none,
-            row.agrees()         ? QStringLiteral("相符")
-            : row.lacksOpening() ? QStringLiteral("无期初记录")
-                                 : QStringLiteral("★不符"),
-            row.problem(),
-            quantity(row.stockOut),
-            quantity(row.returned)};
-}
+private:
+    void read(const LedgerRow& row)
+    {
+        static const QByteArray none = QStringLiteral("—").toUtf8();
+        static const QByteArray notInCatalogue = QStringLiteral("（代码表中无）").toUtf8();
+        static const QByteArray zero = QByteArrayLiteral("0");
+        static const QByteArray agrees = QStringLiteral("相符").toUtf8();
+        static const QByteArray lacking = QStringLiteral("无期初记录").toUtf8();
+        static const QByteArray differs = QStringLiteral("★不符").toUtf8();
+        const auto number = [](double value) { return Cell{Cell::Number, value}; };
+        const auto text = [](QByteArrayView bytes) { return Cell{Cell::Text, 0, bytes}; };
+        // A difference that single precision cannot tell from none reads "0".
+        const auto difference = [&](double value, bool same) {
+            return same ? text(zero) : number(value);
+        };
+        m_code = row.code.toUtf8();
+        m_name = row.inCatalogue ? row.name.toUtf8() : notInCatalogue;
+        const QString problem = row.problem();
+        m_problem = problem.toUtf8();
+        const bool stocked = row.stockRows > 0;
+        m_cells = {text(m_code),
+                   text(m_name),
+                   stocked ? number(row.now) : text(none),
+                   number(row.ledger()),
+                   stocked ? difference(row.now - row.ledger(), row.nowAgrees()) : text(none),
+                   stocked ? number(row.total) : text(none),
+                   number(row.takenIn()),
+                   stocked ? difference(row.total - row.takenIn(), row.totalAgrees()) : text(none),
+                   text(problem.isEmpty()    ? agrees
+                        : row.lacksOpening() ? lacking
+                                             : differs),
+                   text(m_problem),
+                   number(row.stockOut),
+                   number(row.returned)};
+    }
+
+    const std::vector<LedgerRow>& m_rows;
+    size_t m_at;
+    std::array<Cell, 12> m_cells;
+    QByteArray m_code, m_name, m_problem;
+};
 
 } // namespace
 
@@ -136,18 +182,14 @@ void CReconcileDlg::refill()
         showComError(e, this);
         return;
     }
-    // The list puts every row read at the top: hand it the last row first.
-    QList<QStringList> texts;
-    texts.reserve(qsizetype(m_rows.size()));
     int differing = 0, lacking = 0;
-    for (auto it = m_rows.rbegin(); it != m_rows.rend(); ++it) {
-        texts.append(rowTexts(*it));
-        if (it->lacksOpening())
+    for (const LedgerRow& row : m_rows) {
+        if (row.lacksOpening())
             ++lacking;
-        else if (!it->agrees())
+        else if (!row.agrees())
             ++differing;
     }
-    MemoryRowSet rows(std::move(texts));
+    LedgerRowSet rows(m_rows);
     m_list->records()->fill(rows);
     QApplication::restoreOverrideCursor();
     QString summary =
