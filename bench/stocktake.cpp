@@ -1,4 +1,4 @@
-// stocktake --devices N [--db FILE]: how long a stocktake of N devices
+// stocktake --devices N [--db FILE | --dsn VOKn]: how long a stocktake of N devices
 // takes to list and, every device counted and differing from its stock,
 // to confirm in one transaction (N stock changes and N adjustments), and
 // the peak memory of the process.
@@ -21,7 +21,7 @@ namespace {
 
 int usage()
 {
-    std::fprintf(stderr, "usage: stocktake --devices N [--db FILE]\n");
+    std::fprintf(stderr, "usage: stocktake --devices N [--db FILE | --dsn VOKn]\n");
     return 2;
 }
 
@@ -54,25 +54,30 @@ int main(int argc, char** argv)
 {
     qint64 devices = -1;
     QString file = QDir::tempPath() + QStringLiteral("/vok_stocktake/vok1.db");
+    QString dsn; // a data source of the shared server instead of the file
     for (int i = 1; i < argc; ++i) {
         const QByteArray a(argv[i]);
         if (a == "--devices" && i + 1 < argc)
             devices = QByteArray(argv[++i]).toLongLong();
         else if (a == "--db" && i + 1 < argc)
             file = QString::fromLocal8Bit(argv[++i]);
+        else if (a == "--dsn" && i + 1 < argc)
+            dsn = QString::fromLocal8Bit(argv[++i]);
         else
             return usage();
     }
     if (devices < 0)
         return usage();
-    QDir().mkpath(QFileInfo(file).absolutePath());
+    if (dsn.isEmpty())
+        QDir().mkpath(QFileInfo(file).absolutePath());
+    const QString source = dsn.isEmpty() ? sourceOfFile(file) : dsn;
 
     // Every run starts from the same stock.
-    if (!buildInChild("stocktake", [&] { createRows(sourceOfFile(file), devices); }))
+    if (!buildInChild("stocktake", [&] { createRows(source, devices); }))
         return 1;
 
     QCoreApplication app(argc, argv);
-    auto c = openSource(sourceOfFile(file));
+    auto c = openSource(source);
 
     QElapsedTimer timer;
     timer.start();
