@@ -292,7 +292,7 @@ int main(int argc, char** argv)
     QCoreApplication::sendEvent(view, &end);
     view->viewport()->repaint();
     const double toEnd = timer.nsecsElapsed() / 1e9;
-    if (view->currentIndex().row() != listed - 1) {
+    if (view->currentRow() != listed - 1) {
         std::fprintf(stderr, "list_fill: Ctrl+End did not reach the last row\n");
         return 1;
     }

@@ -221,7 +221,7 @@ void CStockDlg::chooseListedCode(const QString& code)
     const int n = records->countAll();
     for (int row = 0; row < n; ++row) {
         if (records->text(row, DeviceCol::code) == code) {
-            m_list->selectRow(row);
+            m_list->chooseRow(row);
             onRowChosen(row);
             return;
         }
