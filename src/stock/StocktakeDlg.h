@@ -1,7 +1,6 @@
 #pragma once
 
 #include "core/FormContext.h"
-
 #include "ui/FormDialog.h"
 
 #include <QDateTime>

@@ -1,6 +1,7 @@
 // Export of a list to a workbook or CSV, read back with openpyxl and
 // Python's csv module; the preview of a browser's report.
 #include "core/ListExport.h"
+#include "core/ZipWriter.h"
 #include "db/DbError.h"
 #include "records/ViewInDlg.h"
 #include "records/ViewWantBuyDlg.h"
@@ -23,6 +24,7 @@
 #include <QProcess>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 
 using namespace vok;
 
@@ -93,6 +95,8 @@ private slots:
     void unwritableFileIsReported();
     void longListIsWrittenWhole();
     void tooManyRowsForAWorkbook();
+    void fullDiskIsReported_data();
+    void fullDiskIsReported();
     void previewShowsEveryPage();
 
 private:
@@ -333,6 +337,35 @@ void TestListExport::tooManyRowsForAWorkbook()
     QCOMPARE(error, QStringLiteral("列表有1048576行，超过了 Excel 工作表能容纳的1048575行，"
                                    "请导出为 CSV 文件。"));
     QVERIFY(folderEntries(dir.path()).isEmpty());
+}
+
+void TestListExport::fullDiskIsReported_data()
+{
+    QTest::addColumn<bool>("streamed");
+    QTest::newRow("a part written whole") << false;
+    QTest::newRow("the streamed sheet") << true;
+}
+
+void TestListExport::fullDiskIsReported()
+{
+    QFETCH(bool, streamed);
+    QFile full(QStringLiteral("/dev/full"));
+    if (!full.open(QIODevice::WriteOnly))
+        QSKIP("no /dev/full");
+    QString error;
+    try {
+        if (streamed) {
+            SheetStream sheet(full.handle());
+            char* p = sheet.reserve(3);
+            sheet.commit(std::copy_n("<x>", 3, p));
+            sheet.finish();
+        } else {
+            ZipWriter(full.handle()).add("a.xml", "<a/>");
+        }
+    } catch (const DbError& e) {
+        error = e.text();
+    }
+    QVERIFY2(error.startsWith(QStringLiteral("写入文件时出错，磁盘可能已满（")), qPrintable(error));
 }
 
 void TestListExport::previewShowsEveryPage()
