@@ -186,8 +186,6 @@ public:
         m_db = nullptr;
     }
 
-    qsizetype idleCount() const { return m_idle.size(); }
-
 private:
     struct Idle
     {
