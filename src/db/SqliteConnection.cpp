@@ -26,6 +26,8 @@ namespace vok {
 namespace {
 
 constexpr int kBusyTimeoutMs = 15000;
+// Values bound to one statement of many rows appended.
+constexpr qsizetype kValuesPerAppend = 600;
 
 QString fileOf(sqlite3* db)
 {
@@ -607,33 +609,46 @@ public:
         return insert("INSERT OR IGNORE", table, names, values) > 0;
     }
 
+    // Many rows a statement ("VALUES (…),(…),…"): each statement runs the
+    // table's triggers once for all of its rows, and the statement of a
+    // full batch is prepared once.
     void appendRows(const QString& table, const QStringList& names,
                     const std::function<bool(QVariantList&)>& row) override
     {
         checkOpen();
-        const QString sql =
-            QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                .arg(table, names.join(QLatin1Char(',')),
-                     QStringList(names.size(), QStringLiteral("?")).join(QLatin1Char(',')));
-        const Statement statement(m_db, sql, {}, m_statements);
-        sqlite3_stmt* stmt = statement.get();
+        checkAppendArguments(table, names, QVariantList(names.size()));
         const TableDef* def = schema::find(table);
         std::vector<ColumnKind> kinds;
         for (const QString& name : names) {
             const int column = def ? def->indexOf(name) : -1;
             kinds.push_back(column < 0 ? ColumnKind::Number : def->columns.at(size_t(column)).kind);
         }
-        checkAppendArguments(table, names, QVariantList(names.size()));
-        QVariantList values;
+        const QString head =
+            QStringLiteral("INSERT INTO %1 (%2) VALUES ").arg(table, names.join(QLatin1Char(',')));
+        const QString tuple =
+            QLatin1Char('(') +
+            QStringList(names.size(), QStringLiteral("?")).join(QLatin1Char(',')) +
+            QLatin1Char(')');
+        const qsizetype perStatement = std::max<qsizetype>(1, kValuesPerAppend / names.size());
+        QVariantList pending, values;
+        qsizetype rows = 0;
+        const auto flush = [&] {
+            Statement stmt(m_db, head + QStringList(rows, tuple).join(QLatin1Char(',')), pending,
+                           m_statements);
+            stmt.step();
+            pending.clear();
+            rows = 0;
+        };
         while (row(values)) {
             if (values.size() != names.size())
                 checkAppendArguments(table, names, values);
-            sqlite3_reset(stmt);
             for (int i = 0; i < values.size(); ++i)
-                bindValue(m_db, stmt, i + 1, stored(values.at(i), kinds[size_t(i)]));
-            if (sqlite3_step(stmt) != SQLITE_DONE)
-                throw engineError(m_db);
+                pending << stored(values.at(i), kinds[size_t(i)]);
+            if (++rows == perStatement)
+                flush();
         }
+        if (rows > 0)
+            flush();
     }
 
     std::unique_ptr<RowUpdate> openUpdate(const QString& select, const TableDef& table) override
