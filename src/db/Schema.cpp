@@ -207,22 +207,23 @@ QStringList sqliteTriggers()
             if (c.kind != ColumnKind::DateTime && c.kind != ColumnKind::Date)
                 continue;
             const QString value = normalisedDate(QStringLiteral("NEW.") + c.name);
-            // The program writes normalised dates itself; the quick GLOB
-            // lets them (and NULL) pass without taking the text apart.
-            const QString body = QStringLiteral("WHEN typeof(NEW.%2)='text' AND NEW.%2 NOT GLOB "
-                                                "'[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9] "
-                                                "[0-9][0-9]:[0-9][0-9]:[0-9][0-9]' "
-                                                "AND NEW.%2 IS NOT %3 BEGIN "
-                                                "UPDATE %1 SET %2 = %3 WHERE rowid = NEW.rowid; "
-                                                "END")
-                                     .arg(t->name, c.name, value);
-            out << QStringLiteral("CREATE TRIGGER IF NOT EXISTS %1_%2_ins AFTER INSERT ON %1 ")
-                           .arg(t->name, c.name) +
-                       body;
-            out << QStringLiteral(
-                       "CREATE TRIGGER IF NOT EXISTS %1_%2_upd AFTER UPDATE OF %2 ON %1 ")
-                           .arg(t->name, c.name) +
-                       body;
+            // The program writes normalised dates itself, and the quick GLOB
+            // lets them (and NULL) pass. Only the update trigger holds the
+            // long expression: SQLite sets up a trigger's registers on every
+            // row it fires for, so the insert trigger stays small and hands a
+            // date to normalise on to the update trigger by setting it anew.
+            const QString normal = QStringLiteral("typeof(NEW.%1)='text' AND NEW.%1 NOT GLOB "
+                                                  "'[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9] "
+                                                  "[0-9][0-9]:[0-9][0-9]:[0-9][0-9]'")
+                                       .arg(c.name);
+            out << QStringLiteral("CREATE TRIGGER IF NOT EXISTS %1_%2_ins AFTER INSERT ON %1 "
+                                  "WHEN %3 BEGIN UPDATE %1 SET %2 = %2 WHERE rowid = NEW.rowid; "
+                                  "END")
+                       .arg(t->name, c.name, normal);
+            out << QStringLiteral("CREATE TRIGGER IF NOT EXISTS %1_%2_upd AFTER UPDATE OF %2 ON %1 "
+                                  "WHEN %3 AND NEW.%2 IS NOT %4 BEGIN "
+                                  "UPDATE %1 SET %2 = %4 WHERE rowid = NEW.rowid; END")
+                       .arg(t->name, c.name, normal, value);
         }
     }
     return out;
