@@ -462,7 +462,7 @@ public:
                     m_sheet ? zip_fread(m_sheet, buffer, zip_uint64_t(kBlock)) : 0;
                 if (n < 0) {
                     m_error = QStringLiteral("工作表第%1行之后的内容无法读取（压缩数据损坏）。")
-                                  .arg(m_rowNumber);
+                                  .arg(m_rowsEnded);
                     return false;
                 }
                 m_read += n;
@@ -491,7 +491,7 @@ private:
     void failed()
     {
         m_error = QStringLiteral("工作表第%1行之后的内容无法读取（%2）。")
-                      .arg(m_rowNumber)
+                      .arg(m_rowsEnded)
                       .arg(QString::fromUtf8(XML_ErrorString(XML_GetErrorCode(m_xml.p))));
     }
 
@@ -571,6 +571,7 @@ private:
             m_cell->text += unescapeWorkbookText(QString::fromUtf8(m_text));
         } else if (m_inRow && std::strcmp(name, "row") == 0) {
             m_inRow = false;
+            m_rowsEnded = m_rowNumber;
             bool any = false;
             for (const ImportCell& c : *m_row)
                 any = any || !c.text.isEmpty();
@@ -718,6 +719,7 @@ private:
     ImportRow* m_row = nullptr;
     ImportCell* m_cell = nullptr;
     bool m_inRow = false;
+    qint64 m_rowsEnded = 0; // the number of the last row read to its end
     int m_column = 0;
     CellType m_type = CellType::Number;
     bool m_collect = false;
