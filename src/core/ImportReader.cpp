@@ -7,9 +7,14 @@
 #include <expat.h>
 #include <zip.h>
 
+#include <atomic>
 #include <charconv>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <mutex>
+#include <thread>
 
 namespace vok {
 
@@ -727,6 +732,120 @@ private:
     int m_skip = 0;
 };
 
+// ---- Reading ahead ----
+
+// Runs another reader in a thread of its own, a few blocks of rows ahead
+// of the caller, so that the file is taken apart while the rows before
+// are checked. The rows' buffers go back and forth and are reused.
+class AheadReader : public ImportReader
+{
+public:
+    explicit AheadReader(std::unique_ptr<ImportReader> inner)
+        : m_inner(std::move(inner)), m_kind(m_inner->kind())
+    {
+        m_rowNumber = m_inner->rowNumber();
+        m_permille.store(m_inner->permille());
+        m_thread = std::thread([this] { produce(); });
+    }
+
+    ~AheadReader() override
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_stop = true;
+        }
+        m_changed.notify_all();
+        m_thread.join();
+    }
+
+    QString kind() const override { return m_kind; }
+    int permille() const override { return m_permille.load(std::memory_order_relaxed); }
+
+    bool next(ImportRow& row) override
+    {
+        for (;;) {
+            if (m_at < m_current.size) {
+                std::swap(row, m_current.rows[m_at]);
+                m_rowNumber = m_current.numbers[m_at];
+                ++m_at;
+                return true;
+            }
+            if (m_current.last)
+                return false;
+            std::unique_lock lock(m_mutex);
+            if (!m_current.rows.empty())
+                m_free.push_back(std::move(m_current));
+            m_changed.wait(lock, [this] { return !m_full.empty(); });
+            m_current = std::move(m_full.front());
+            m_full.pop_front();
+            m_at = 0;
+            if (m_current.last)
+                m_error = m_current.error;
+            lock.unlock();
+            m_changed.notify_all();
+        }
+    }
+
+private:
+    static constexpr size_t kRows = 1024;
+    static constexpr size_t kBlocks = 4;
+
+    struct Block
+    {
+        std::vector<ImportRow> rows;
+        std::vector<qint64> numbers;
+        size_t size = 0; // the rows filled
+        bool last = false;
+        QString error;
+    };
+
+    void produce()
+    {
+        for (;;) {
+            Block block;
+            {
+                std::unique_lock lock(m_mutex);
+                m_changed.wait(lock, [this] { return m_stop || m_full.size() < kBlocks; });
+                if (m_stop)
+                    return;
+                if (!m_free.empty()) {
+                    block = std::move(m_free.back());
+                    m_free.pop_back();
+                }
+            }
+            block.rows.resize(kRows);
+            block.numbers.resize(kRows);
+            block.size = 0;
+            while (block.size < kRows && m_inner->next(block.rows[block.size]))
+                block.numbers[block.size++] = m_inner->rowNumber();
+            block.last = block.size < kRows;
+            block.error = block.last ? m_inner->error() : QString();
+            m_permille.store(m_inner->permille(), std::memory_order_relaxed);
+            const bool last = block.last;
+            {
+                std::lock_guard lock(m_mutex);
+                m_full.push_back(std::move(block));
+            }
+            m_changed.notify_all();
+            if (last)
+                return;
+        }
+    }
+
+    std::unique_ptr<ImportReader> m_inner;
+    const QString m_kind;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<Block> m_full;
+    std::vector<Block> m_free;
+    bool m_stop = false;
+    std::atomic<int> m_permille{0};
+    // The block being handed out, and its next row.
+    Block m_current;
+    size_t m_at = 0;
+    std::thread m_thread; // last: started once the rest is made
+};
+
 } // namespace
 
 ImportReader::~ImportReader() = default;
@@ -750,6 +869,11 @@ std::unique_ptr<ImportReader> ImportReader::open(const QString& fileName, QStrin
     if (!reader->open(fileName, error))
         return nullptr;
     return reader;
+}
+
+std::unique_ptr<ImportReader> readAhead(std::unique_ptr<ImportReader> reader)
+{
+    return std::make_unique<AheadReader>(std::move(reader));
 }
 
 QString sheetColumnName(int column)
