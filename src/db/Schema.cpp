@@ -40,6 +40,9 @@ QString quotedName(const QString& name, Engine engine)
 // unpadded, blanks around), and v itself for anything else. The layers of
 // subqueries take the fields apart one step at a time; the last one checks
 // that every field is a number of its length and that the day exists.
+// Each layer ends in OFFSET 0, which keeps SQLite from merging it into the
+// layer above: merged, every use of a field would repeat the expressions
+// of all the layers below it, some thousand steps for one date.
 QString normalisedDate(const QString& v)
 {
     static const QString shape = QStringLiteral(
@@ -67,7 +70,9 @@ QString normalisedDate(const QString& v)
         "FROM (SELECT dp,tp,CASE WHEN instr(dp,'-')>0 THEN '-' ELSE '/' END AS sep "
         "FROM (SELECT CASE WHEN instr(t,' ')>0 THEN substr(t,1,instr(t,' ')-1) ELSE t END AS dp,"
         "CASE WHEN instr(t,' ')>0 THEN ltrim(substr(t,instr(t,' ')+1)) ELSE '' END AS tp "
-        "FROM (SELECT trim($V) AS t))))))))");
+        "FROM (SELECT trim($V) AS t"
+        " LIMIT -1 OFFSET 0) LIMIT -1 OFFSET 0) LIMIT -1 OFFSET 0) LIMIT -1 OFFSET 0)"
+        " LIMIT -1 OFFSET 0) LIMIT -1 OFFSET 0) LIMIT -1 OFFSET 0))");
     QString out = shape;
     out.replace(QLatin1String("$V"), v);
     return out;
