@@ -11,6 +11,7 @@
 #include "BenchSupport.h"
 #include "core/ListExport.h"
 #include "core/TableImport.h"
+#include "db/DbError.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -63,7 +64,12 @@ bool writeFile(const QString& path, qint64 rows, qint64 badRow)
             return QStringLiteral("采购员%1").arg(r % 50);
         }
     };
-    return exportList(s, path, exportFormatFor(path)).status == ExportResult::Done;
+    try {
+        return exportList(s, path, exportFormatFor(path));
+    } catch (const DbError& e) {
+        std::fprintf(stderr, "import: %s\n", qPrintable(e.text()));
+        return false;
+    }
 }
 
 } // namespace

@@ -19,6 +19,7 @@
 #include "BenchSupport.h"
 #include "core/ListExport.h"
 #include "db/Connection.h"
+#include "db/DbError.h"
 #include "db/Schema.h"
 #include "records/ViewInDlg.h"
 #include "records/ViewLogDlg.h"
@@ -216,14 +217,15 @@ bool timeExport(const RecordListModel& records, const QString& exportFile, doubl
     QElapsedTimer timer;
     timer.start();
     const double cpuBefore = cpuSeconds(RUSAGE_SELF);
-    const ExportResult result = exportList(exportSourceOf(records), exportFile,
-                                           exportFormatFor(exportFile), [](int) { return true; });
-    const double seconds = timer.nsecsElapsed() / 1e9;
-    const double cpu = cpuSeconds(RUSAGE_SELF) - cpuBefore;
-    if (result.status != ExportResult::Done) {
-        std::fprintf(stderr, "\nlist_fill: %s\n", qPrintable(result.error));
+    try {
+        exportList(exportSourceOf(records), exportFile, exportFormatFor(exportFile),
+                   [](int) { return true; });
+    } catch (const DbError& e) {
+        std::fprintf(stderr, "\nlist_fill: %s\n", qPrintable(e.text()));
         return false;
     }
+    const double seconds = timer.nsecsElapsed() / 1e9;
+    const double cpu = cpuSeconds(RUSAGE_SELF) - cpuBefore;
     std::printf(" export_seconds=%.3f export_peak_rss_mb=%.1f ratio=%.2f file_mb=%.1f"
                 " export_cpu_seconds=%.3f cpu_ratio=%.2f",
                 seconds, peakRssMb(), seconds / fillSeconds, QFileInfo(exportFile).size() / 1e6,
@@ -292,7 +294,7 @@ int main(int argc, char** argv)
     QCoreApplication::sendEvent(view, &end);
     view->viewport()->repaint();
     const double toEnd = timer.nsecsElapsed() / 1e9;
-    if (view->currentIndex().row() != listed - 1) {
+    if (view->currentRow() != listed - 1) {
         std::fprintf(stderr, "list_fill: Ctrl+End did not reach the last row\n");
         return 1;
     }

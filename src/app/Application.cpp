@@ -24,6 +24,7 @@
 #include <QTranslator>
 
 #include <cstdio>
+#include <functional>
 #ifdef Q_OS_UNIX
 #include <pwd.h>
 #include <unistd.h>
@@ -51,6 +52,22 @@ namespace {
 void printError(const QString& text)
 {
     std::fprintf(stderr, "vok: %s\n", text.toLocal8Bit().constData());
+}
+
+// Runs a command-line writer: 2 for a request it cannot serve, 1 when the
+// database or a file fails (either told on standard error), else 0.
+int runWriter(const std::function<QString()>& write)
+{
+    try {
+        const QString problem = write();
+        if (problem.isEmpty())
+            return 0;
+        printError(problem);
+        return 2;
+    } catch (const DbError& e) {
+        printError(comErrorText(e));
+        return 1;
+    }
 }
 
 // Creates (or checks) the five department databases.
@@ -338,11 +355,7 @@ int runLabels(const QCommandLineParser& parser)
         request.layout = parser.value(QStringLiteral("layout"));
     if (parser.isSet(QStringLiteral("department")))
         request.department = parser.value(QStringLiteral("department"));
-    QString error;
-    const int rc = writeLabels(request, &error);
-    if (rc != 0)
-        printError(error);
-    return rc;
+    return runWriter([&request] { return writeLabels(request); });
 }
 
 // vok --report TABLE --pdf FILE [--department D] [--preparer P]
@@ -375,11 +388,7 @@ int runReport(const QCommandLineParser& parser)
         printError(QStringLiteral("多余的参数：%1").arg(rest.join(QLatin1Char(' '))));
         return 2;
     }
-    QString error;
-    const int rc = writeTableReport(request, &error);
-    if (rc != 0)
-        printError(error);
-    return rc;
+    return runWriter([&request] { return writeTableReport(request); });
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "core/RecordListModel.h"
 #include "core/ZipWriter.h"
+#include "db/DbError.h"
 
 #include <QAbstractItemModel>
 #include <QDir>
@@ -10,7 +11,6 @@
 #include <QTemporaryFile>
 
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -37,14 +37,17 @@ bool isWide(char32_t c)
            (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x20000 && c <= 0x3FFFD);
 }
 
-QString folderError(const QString& fileName)
+// The file cannot be made or put in place in its folder.
+[[noreturn]] void failInFolder(const QString& fileName)
 {
     const QFileInfo folder(QFileInfo(fileName).absolutePath());
     if (!folder.exists() || !folder.isDir())
-        return QStringLiteral("文件夹“%1”不存在。")
-            .arg(QDir::toNativeSeparators(folder.filePath()));
-    return QStringLiteral("不能在文件夹“%1”中建立文件（没有写入权限或磁盘已满）。")
-        .arg(QDir::toNativeSeparators(folder.filePath()));
+        throw DbError(
+            DbError::kFail,
+            QStringLiteral("文件夹“%1”不存在。").arg(QDir::toNativeSeparators(folder.filePath())));
+    throw DbError(DbError::kFail,
+                  QStringLiteral("不能在文件夹“%1”中建立文件（没有写入权限或磁盘已满）。")
+                      .arg(QDir::toNativeSeparators(folder.filePath())));
 }
 
 // A character in UTF-8.
@@ -115,12 +118,11 @@ void appendCsvField(QByteArray& out, const QString& text)
     out.resize(p - out.data());
 }
 
-ExportResult writeCsv(const ExportSource& source, const QString& fileName,
-                      const ExportProgress& progress)
+bool writeCsv(const ExportSource& source, const QString& fileName, const ExportProgress& progress)
 {
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly))
-        return {ExportResult::Failed, folderError(fileName)};
+        failInFolder(fileName);
     QByteArray chunk("\xEF\xBB\xBF");
     chunk.reserve(1 << 20);
     // Numbers the list holds as values are printed here, as the list does.
@@ -156,17 +158,18 @@ ExportResult writeCsv(const ExportSource& source, const QString& fileName,
             break;
         if ((r + 1) % kProgressEvery == 0 && progress && !progress(r + 1)) {
             file.cancelWriting();
-            return {ExportResult::Cancelled, {}};
+            return false;
         }
     }
     if (!flush() || !file.commit()) {
         file.cancelWriting();
-        return {ExportResult::Failed,
-                QStringLiteral("写入文件时出错，磁盘可能已满（%1）。").arg(file.errorString())};
+        throw DbError(
+            DbError::kFail,
+            QStringLiteral("写入文件时出错，磁盘可能已满（%1）。").arg(file.errorString()));
     }
     if (progress)
         progress(source.rows);
-    return {};
+    return true;
 }
 
 // ---- Workbook (.xlsx): a zip archive of XML parts (zlib, ISA-L) ----
@@ -421,23 +424,17 @@ private:
     std::string m_row;
 };
 
-QString writeError(int error)
-{
-    return QStringLiteral("写入文件时出错，磁盘可能已满（%1）。")
-        .arg(QString::fromLocal8Bit(std::strerror(error)));
-}
-
 // The parts of the package before the sheet, then the start of the sheet
 // (its head a placeholder of the widest columns, rewritten at the end).
-bool beginPackage(ZipWriter& zip, const std::string& placeholder)
+void beginPackage(ZipWriter& zip, const std::string& placeholder)
 {
     const auto part = [](const char* xml) { return std::string(kXmlDeclaration) + xml; };
-    return zip.add("[Content_Types].xml", part(kContentTypes)) &&
-           zip.add("_rels/.rels", part(kPackageRelations)) &&
-           zip.add("xl/workbook.xml", part(kWorkbook)) &&
-           zip.add("xl/_rels/workbook.xml.rels", part(kWorkbookRelations)) &&
-           zip.add("xl/styles.xml", part(kStyles)) &&
-           zip.beginStream("xl/worksheets/sheet1.xml", placeholder);
+    zip.add("[Content_Types].xml", part(kContentTypes));
+    zip.add("_rels/.rels", part(kPackageRelations));
+    zip.add("xl/workbook.xml", part(kWorkbook));
+    zip.add("xl/_rels/workbook.xml.rels", part(kWorkbookRelations));
+    zip.add("xl/styles.xml", part(kStyles));
+    zip.beginStream("xl/worksheets/sheet1.xml", placeholder);
 }
 
 // One cell of a numeric column as a number, when it is one: the value a
@@ -497,28 +494,26 @@ bool writeRows(SheetStream& sheet, const ExportSource& source,
             width = std::max(width, textWidth);
         }
         cells.end();
-        if (sheet.failed())
-            break;
         if ((r + 1) % kProgressEvery == 0 && progress && !progress(r + 1))
             return false;
     }
     return true;
 }
 
-ExportResult writeXlsx(const ExportSource& source, const QString& fileName,
-                       const ExportProgress& progress)
+bool writeXlsx(const ExportSource& source, const QString& fileName, const ExportProgress& progress)
 {
     if (source.rows > kMaxWorkbookRows)
-        return {ExportResult::Failed,
-                QStringLiteral("列表有%1行，超过了 Excel 工作表能容纳的%2行，请导出为 CSV 文件。")
-                    .arg(source.rows)
-                    .arg(kMaxWorkbookRows)};
+        throw DbError(
+            DbError::kFail,
+            QStringLiteral("列表有%1行，超过了 Excel 工作表能容纳的%2行，请导出为 CSV 文件。")
+                .arg(source.rows)
+                .arg(kMaxWorkbookRows));
     const QFileInfo target(fileName);
     // Written beside the target under a temporary name, renamed when done.
     QTemporaryFile temporary(target.absolutePath() + QStringLiteral("/.") + target.fileName() +
                              QStringLiteral(".XXXXXX"));
     if (!temporary.open())
-        return {ExportResult::Failed, folderError(fileName)};
+        failInFolder(fileName);
     const int fd = temporary.handle();
 
     const int columns = source.columns;
@@ -529,32 +524,29 @@ ExportResult writeXlsx(const ExportSource& source, const QString& fileName,
     ZipWriter zip(fd);
     const std::string placeholder =
         sheetHead(names, source.rows, std::vector<int>(size_t(columns), kMaxColumnWidth));
-    if (!beginPackage(zip, placeholder))
-        return {ExportResult::Failed, writeError(zip.error())};
+    beginPackage(zip, placeholder);
 
     SheetStream sheet(fd);
     if (!writeRows(sheet, source, names, widths, progress))
-        return {ExportResult::Cancelled, {}};
+        return false;
     char* end = sheet.reserve(sizeof kSheetEnd);
     sheet.commit(put(end, kSheetEnd));
-    if (const int error = sheet.finish())
-        return {ExportResult::Failed, writeError(error)};
-    if (!zip.endStream(sheetHead(names, source.rows, widths, placeholder.size()), sheet) ||
-        !zip.finish())
-        return {ExportResult::Failed, writeError(zip.error())};
+    sheet.finish();
+    zip.endStream(sheetHead(names, source.rows, widths, placeholder.size()), sheet);
+    zip.finish();
     temporary.close();
 
     const QByteArray path = QFile::encodeName(temporary.fileName());
     if (std::rename(path.constData(), QFile::encodeName(target.absoluteFilePath()).constData()) !=
         0)
-        return {ExportResult::Failed, folderError(fileName)};
+        failInFolder(fileName);
     temporary.setAutoRemove(false);
     QFile::setPermissions(target.absoluteFilePath(),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                               QFileDevice::ReadGroup | QFileDevice::ReadOther);
     if (progress)
         progress(source.rows);
-    return {};
+    return true;
 }
 
 } // namespace
@@ -602,8 +594,8 @@ ExportFormat exportFormatFor(const QString& fileName)
                : ExportFormat::Xlsx;
 }
 
-ExportResult exportList(const ExportSource& source, const QString& fileName, ExportFormat format,
-                        const ExportProgress& progress)
+bool exportList(const ExportSource& source, const QString& fileName, ExportFormat format,
+                const ExportProgress& progress)
 {
     return format == ExportFormat::Csv ? writeCsv(source, fileName, progress)
                                        : writeXlsx(source, fileName, progress);

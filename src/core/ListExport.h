@@ -41,17 +41,6 @@ ExportFormat exportFormatFor(const QString& fileName);
 // The most rows a worksheet takes below its header row.
 constexpr int kMaxWorkbookRows = 1048575;
 
-struct ExportResult
-{
-    enum Status
-    {
-        Done,
-        Cancelled,
-        Failed
-    } status = Done;
-    QString error; // why it failed, in Chinese
-};
-
 // Told how many rows are written, now and then; returning false cancels.
 using ExportProgress = std::function<bool(int rowsWritten)>;
 
@@ -61,9 +50,10 @@ using ExportProgress = std::function<bool(int rowsWritten)>;
 // order mark, fields quoted where needed, CRLF line ends). The file is
 // written beside its final name and put in place only when complete, so
 // a cancelled or failed export leaves no file (and an earlier file of
-// that name as it was).
-ExportResult exportList(const ExportSource& source, const QString& fileName, ExportFormat format,
-                        const ExportProgress& progress = {});
+// that name as it was). False when cancelled; a failure (no room, no
+// such folder, too many rows for a worksheet) throws DbError.
+bool exportList(const ExportSource& source, const QString& fileName, ExportFormat format,
+                const ExportProgress& progress = {});
 
 // How wide a text is in a worksheet's character units: a Chinese (wide)
 // character counts two.

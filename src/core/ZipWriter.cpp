@@ -1,6 +1,7 @@
 #include "core/ZipWriter.h"
 
 #include "core/Clock.h"
+#include "db/DbError.h"
 
 #include <isa-l/crc.h>
 #include <unistd.h>
@@ -8,25 +9,30 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 namespace vok {
 
 namespace {
 
-bool writeAll(int fd, const char* data, size_t size, int& error)
+[[noreturn]] void fail(int error)
+{
+    throw DbError(DbError::kFail, QStringLiteral("写入文件时出错，磁盘可能已满（%1）。")
+                                      .arg(QString::fromLocal8Bit(std::strerror(error))));
+}
+
+void writeAll(int fd, const char* data, size_t size)
 {
     while (size > 0) {
         const ssize_t written = ::write(fd, data, size);
         if (written < 0) {
             if (errno == EINTR)
                 continue;
-            error = errno;
-            return false;
+            fail(errno);
         }
         data += written;
         size -= size_t(written);
     }
-    return true;
 }
 
 void putLe(std::string& out, quint64 value, int bytes)
@@ -61,16 +67,13 @@ char* SheetStream::reserve(size_t n)
     return m_in.data() + m_used;
 }
 
-int SheetStream::finish()
+void SheetStream::finish()
 {
     deflateBuffer(true);
-    return m_error;
 }
 
 void SheetStream::deflateBuffer(bool last)
 {
-    if (m_error != 0)
-        return;
     auto* in = reinterpret_cast<uint8_t*>(m_in.data());
     m_crc = crc32_gzip_refl(m_crc, in, m_used);
     m_z.next_in = in;
@@ -79,13 +82,10 @@ void SheetStream::deflateBuffer(bool last)
     do {
         m_z.next_out = reinterpret_cast<uint8_t*>(m_out.data());
         m_z.avail_out = uint32_t(m_out.size());
-        if (isal_deflate(&m_z) != COMP_OK) {
-            m_error = ENOMEM;
-            return;
-        }
+        if (isal_deflate(&m_z) != COMP_OK)
+            fail(ENOMEM);
         const size_t produced = m_out.size() - m_z.avail_out;
-        if (!writeAll(m_fd, m_out.data(), produced, m_error))
-            return;
+        writeAll(m_fd, m_out.data(), produced);
         m_written += produced;
     } while (m_z.avail_out == 0 || (last && m_z.internal_state.state != ZSTATE_END));
     m_used = 0;
@@ -100,12 +100,12 @@ ZipWriter::ZipWriter(int fd) : m_fd(fd)
     m_dosTime = quint16((t.hour() << 11) | (t.minute() << 5) | (t.second() / 2));
 }
 
-bool ZipWriter::add(const char* name, std::string_view data)
+void ZipWriter::add(const char* name, std::string_view data)
 {
     std::string packed(compressBound(uLong(data.size())) + 16, '\0');
     z_stream z{};
     if (deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-        return fail(ENOMEM);
+        fail(ENOMEM);
     z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
     z.avail_in = uInt(data.size());
     z.next_out = reinterpret_cast<Bytef*>(packed.data());
@@ -113,24 +113,26 @@ bool ZipWriter::add(const char* name, std::string_view data)
     const int status = deflate(&z, Z_FINISH);
     deflateEnd(&z);
     if (status != Z_STREAM_END)
-        return fail(ENOMEM);
+        fail(ENOMEM);
     packed.resize(z.total_out);
     Entry e{name, m_offset,
             quint32(crc32_z(0, reinterpret_cast<const Bytef*>(data.data()), data.size())),
             packed.size(), data.size()};
     const std::string header = localHeader(e, false);
     m_entries.push_back(e);
-    return writeOut(header) && writeOut(packed);
+    writeOut(header);
+    writeOut(packed);
 }
 
-bool ZipWriter::beginStream(const char* name, std::string_view placeholder)
+void ZipWriter::beginStream(const char* name, std::string_view placeholder)
 {
     m_stream = Entry{name, m_offset, 0, 0, 0};
     m_headLength = placeholder.size();
-    return writeOut(localHeader(m_stream, true)) && writeOut(storedBlocks(placeholder));
+    writeOut(localHeader(m_stream, true));
+    writeOut(storedBlocks(placeholder));
 }
 
-bool ZipWriter::endStream(std::string_view head, const SheetStream& rest)
+void ZipWriter::endStream(std::string_view head, const SheetStream& rest)
 {
     Q_ASSERT(head.size() == m_headLength);
     const std::string stored = storedBlocks(head);
@@ -140,15 +142,13 @@ bool ZipWriter::endStream(std::string_view head, const SheetStream& rest)
     m_stream.packed = stored.size() + rest.bytesOut();
     m_stream.size = head.size() + rest.bytesIn();
     const std::string header = localHeader(m_stream, true);
-    if (!writeAt(header, m_stream.offset) ||
-        !writeAt(stored, m_stream.offset + quint64(header.size())))
-        return false;
+    writeAt(header, m_stream.offset);
+    writeAt(stored, m_stream.offset + quint64(header.size()));
     m_offset += rest.bytesOut();
     m_entries.push_back(m_stream);
-    return true;
 }
 
-bool ZipWriter::finish()
+void ZipWriter::finish()
 {
     const quint64 directoryOffset = m_offset;
     std::string directory;
@@ -212,7 +212,7 @@ bool ZipWriter::finish()
     putLe(directory, directoryEnd - directoryOffset, 4);
     putLe(directory, zip64 ? kInZip64 : directoryOffset, 4);
     putLe(directory, 0, 2);
-    return writeOut(directory);
+    writeOut(directory);
 }
 
 std::string ZipWriter::localHeader(const Entry& e, bool streamed) const
@@ -254,25 +254,16 @@ std::string ZipWriter::storedBlocks(std::string_view bytes)
     return out;
 }
 
-bool ZipWriter::writeOut(std::string_view bytes)
+void ZipWriter::writeOut(std::string_view bytes)
 {
-    if (!writeAll(m_fd, bytes.data(), bytes.size(), m_error))
-        return false;
+    writeAll(m_fd, bytes.data(), bytes.size());
     m_offset += bytes.size();
-    return true;
 }
 
-bool ZipWriter::writeAt(std::string_view bytes, quint64 offset)
+void ZipWriter::writeAt(std::string_view bytes, quint64 offset)
 {
     if (::pwrite(m_fd, bytes.data(), bytes.size(), off_t(offset)) != ssize_t(bytes.size()))
-        return fail(errno ? errno : EIO);
-    return true;
-}
-
-bool ZipWriter::fail(int error)
-{
-    m_error = error;
-    return false;
+        fail(errno ? errno : EIO);
 }
 
 } // namespace vok

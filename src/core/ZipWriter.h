@@ -1,7 +1,8 @@
 #pragma once
 
 // The zip archive of a workbook, written as it is made: small parts
-// deflated whole, the worksheet streamed through a fast deflate.
+// deflated whole, the worksheet streamed through a fast deflate. A write
+// that fails throws DbError ("写入文件时出错，磁盘可能已满（…）。").
 #include <QtGlobal>
 
 #include <isa-l/igzip_lib.h>
@@ -26,9 +27,8 @@ public:
     // Room for n more bytes.
     char* reserve(size_t n);
     void commit(const char* end) { m_used = size_t(end - m_in.data()); }
-    // Ends the stream: 0 or the errno of a failed write.
-    int finish();
-    bool failed() const { return m_error != 0; }
+    // Ends the stream.
+    void finish();
 
     quint32 crc() const { return m_crc; }
     quint64 bytesIn() const { return m_z.total_in; }
@@ -47,7 +47,6 @@ private:
     isal_zstream m_z{};
     quint32 m_crc = 0;
     quint64 m_written = 0;
-    int m_error = 0;
 };
 
 // A zip archive of deflated entries, zip64 where an entry or the archive
@@ -60,18 +59,16 @@ class ZipWriter
 public:
     explicit ZipWriter(int fd);
 
-    bool add(const char* name, std::string_view data);
+    void add(const char* name, std::string_view data);
 
     // Starts the streamed entry: its header, then the placeholder of its
     // rewritable head as stored blocks. A SheetStream writes the rest.
-    bool beginStream(const char* name, std::string_view placeholder);
+    void beginStream(const char* name, std::string_view placeholder);
     // Ends it: head is the final head, as long as the placeholder.
-    bool endStream(std::string_view head, const SheetStream& rest);
+    void endStream(std::string_view head, const SheetStream& rest);
 
     // The central directory and its end records.
-    bool finish();
-
-    int error() const { return m_error; }
+    void finish();
 
 private:
     struct Entry
@@ -90,15 +87,13 @@ private:
     // Deflate's stored (uncompressed, not final) blocks of the bytes.
     static std::string storedBlocks(std::string_view bytes);
 
-    bool writeOut(std::string_view bytes);
-    bool writeAt(std::string_view bytes, quint64 offset);
-    bool fail(int error);
+    void writeOut(std::string_view bytes);
+    void writeAt(std::string_view bytes, quint64 offset);
 
     const int m_fd;
     quint16 m_dosDate = 0;
     quint16 m_dosTime = 0;
     quint64 m_offset = 0;
-    int m_error = 0;
     std::vector<Entry> m_entries;
     Entry m_stream;
     size_t m_headLength = 0;

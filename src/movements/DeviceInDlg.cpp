@@ -32,7 +32,6 @@ CDeviceInDlg::CDeviceInDlg(const FormContext& context, QWidget* parent)
     showNumber(m_number, 0);
     showNumber(m_price, 0);
     addButtons(IDC_CONFIRM, QStringLiteral("devin.htm"));
-    fillDeviceList();
 }
 
 void CDeviceInDlg::confirm()

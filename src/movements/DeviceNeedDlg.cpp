@@ -26,7 +26,6 @@ CDeviceNeedDlg::CDeviceNeedDlg(const FormContext& context, QWidget* parent)
     m_number = addEdit(QStringLiteral("number"), QStringLiteral("设备数量"));
     showNumber(m_number, 0);
     addButtons(IDC_CONFIRM, QStringLiteral("devneed.htm"));
-    fillDeviceList();
 }
 
 void CDeviceNeedDlg::confirm()

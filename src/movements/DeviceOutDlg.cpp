@@ -33,7 +33,6 @@ CDeviceOutDlg::CDeviceOutDlg(const FormContext& context, QWidget* parent)
     m_maxNumber = addFigure(QStringLiteral("maxNumber"), QStringLiteral("最大数量"));
     showNumber(m_number, 0);
     addButtons(IDC_CONFIRM, QStringLiteral("devout.htm"));
-    fillDeviceList();
 }
 
 // The largest quantity: the stock on hand of the device chosen, 0 when it

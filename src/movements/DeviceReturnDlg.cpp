@@ -25,7 +25,6 @@ CDeviceReturnDlg::CDeviceReturnDlg(const FormContext& context, QWidget* parent)
                              schema::DeviceReturn, DeviceReturnCol::return_person);
     showNumber(m_number, 0);
     addButtons(IDC_CONFIRM, QStringLiteral("devret.htm"), ButtonPlacement::Right);
-    fillDeviceList();
 }
 
 void CDeviceReturnDlg::confirm()

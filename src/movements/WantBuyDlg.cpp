@@ -38,7 +38,6 @@ CWantBuyDlg::CWantBuyDlg(const FormContext& context, QWidget* parent)
                QStringLiteral("生成"), 2);
     commands()->noMenu();
     setMinimumWidth(480);
-    fillDeviceList();
 }
 
 // The device's name from the catalogue and its stock figures (all 0

@@ -80,7 +80,7 @@ QChart* newChart(const QString& title)
 } // namespace
 
 CConsumptionDlg::CConsumptionDlg(const FormContext& context, QWidget* parent)
-    : QDialog(parent), m_context(context), m_commands(new CommandTable(this))
+    : FormDialog(parent), m_context(context), m_commands(new CommandTable(this))
 {
     setWindowTitle(QStringLiteral("消耗统计"));
 
@@ -128,16 +128,12 @@ CConsumptionDlg::CConsumptionDlg(const FormContext& context, QWidget* parent)
     const Buttons buttons = addCommands();
     offerListCommands(*m_commands, *m_departments, &reports::consumption, m_context.userName);
     layOut(countButton, buttons, returnsNote);
-}
-
-void CConsumptionDlg::showEvent(QShowEvent* event)
-{
-    QDialog::showEvent(event);
-    if (m_shown)
-        return;
-    m_shown = true;
-    fillDevices();
-    count();
+    // The device list and the first figures.
+    readWhenOpened([this] {
+        fillDevices();
+        count();
+        return true;
+    });
 }
 
 void CConsumptionDlg::fillDevices()

@@ -2,8 +2,7 @@
 
 #include "core/FormContext.h"
 #include "core/StockLedger.h"
-
-#include <QDialog>
+#include "ui/FormDialog.h"
 
 class QChartView;
 class QComboBox;
@@ -19,7 +18,7 @@ class RecordListView;
 // Consumption by department and period: issued, demanded and the share of
 // demand met per department, returns per device, a bar chart of the issued
 // quantities and a line chart of one device's last twelve months.
-class CConsumptionDlg : public QDialog
+class CConsumptionDlg : public FormDialog
 {
     Q_OBJECT
 public:
@@ -49,11 +48,6 @@ public:
     // Writes the chart as a PNG file;
     // false when it cannot be written.
     bool exportChart(Chart chart, const QString& path);
-
-protected:
-    // The device list and the first figures are read when the form first
-    // shows, not while it is built.
-    void showEvent(QShowEvent* event) override;
 
 private:
     // The buttons below the lists, in their tab order.
@@ -85,7 +79,6 @@ private:
     Consumption m_figures;
     std::vector<double> m_months;
     QDate m_lastMonth;
-    bool m_shown = false;
 };
 
 } // namespace vok

@@ -32,7 +32,7 @@
 namespace vok {
 
 CDeviceCodeDlg::CDeviceCodeDlg(const FormContext& context, QWidget* parent)
-    : QDialog(parent), m_context(context), m_commands(new CommandTable(this))
+    : FormDialog(parent), m_context(context), m_commands(new CommandTable(this))
 {
     setWindowTitle(QStringLiteral("设备代码管理"));
     makeList();
@@ -83,7 +83,10 @@ CDeviceCodeDlg::CDeviceCodeDlg(const FormContext& context, QWidget* parent)
     for (int i = 1; i < order.size(); ++i)
         setTabOrder(order.at(i - 1), order.at(i));
 
-    fillWholeCatalogue();
+    readWhenOpened([this] {
+        fillWholeCatalogue();
+        return true;
+    });
 }
 
 QList<DeviceLabel> CDeviceCodeDlg::labelsToPrint() const

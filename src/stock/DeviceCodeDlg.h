@@ -1,9 +1,8 @@
 #pragma once
 
 #include "core/FormContext.h"
+#include "ui/FormDialog.h"
 #include "ui/LabelPrint.h"
-
-#include <QDialog>
 
 class QComboBox;
 class QGroupBox;
@@ -16,7 +15,7 @@ class RecordListView;
 
 // The device code catalogue: lists DEVICE_CODE, adds, renames and deletes
 // codes and lists the codes whose code or name equals a typed value.
-class CDeviceCodeDlg : public QDialog
+class CDeviceCodeDlg : public FormDialog
 {
     Q_OBJECT
 public:

@@ -59,7 +59,7 @@ QStringList rowTexts(const LedgerRow& row)
 } // namespace
 
 CReconcileDlg::CReconcileDlg(const FormContext& context, QWidget* parent)
-    : QDialog(parent), m_context(context), m_commands(new CommandTable(this))
+    : FormDialog(parent), m_context(context), m_commands(new CommandTable(this))
 {
     setWindowTitle(QStringLiteral("库存核对"));
 
@@ -123,7 +123,10 @@ CReconcileDlg::CReconcileDlg(const FormContext& context, QWidget* parent)
     for (int i = 1; i < order.size(); ++i)
         setTabOrder(order.at(i - 1), order.at(i));
 
-    refill();
+    readWhenOpened([this] {
+        refill();
+        return true;
+    });
 }
 
 void CReconcileDlg::refill()

@@ -2,8 +2,7 @@
 
 #include "core/FormContext.h"
 #include "core/StockLedger.h"
-
-#include <QDialog>
+#include "ui/FormDialog.h"
 
 class QCheckBox;
 class QLabel;
@@ -17,7 +16,7 @@ class RecordListView;
 // and movements add up to, the devices that differ first; corrects the
 // stock to the ledger and records the opening stock a database from before
 // the adjustments lacks.
-class CReconcileDlg : public QDialog
+class CReconcileDlg : public FormDialog
 {
     Q_OBJECT
 public:

@@ -61,7 +61,7 @@ QString note(const ReorderLine& l)
 
 CReorderDlg::CReorderDlg(const FormContext& context, std::vector<ReorderLine> lines,
                          QWidget* parent)
-    : QDialog(parent), m_context(context), m_lines(std::move(lines)),
+    : FormDialog(parent), m_context(context), m_lines(std::move(lines)),
       m_commands(new CommandTable(this))
 {
     setWindowTitle(QStringLiteral("生成采购计划"));
@@ -84,7 +84,6 @@ CReorderDlg::CReorderDlg(const FormContext& context, std::vector<ReorderLine> li
     m_table->horizontalHeader()->setHighlightSections(false);
     m_table->horizontalHeader()->setStretchLastSection(true);
     m_table->installEventFilter(this);
-    fillTable();
 
     auto* label =
         new QLabel(QStringLiteral("库存过少的设备(&L)：空格键勾选或取消，F2 或直接键入修改采购"
@@ -116,9 +115,11 @@ CReorderDlg::CReorderDlg(const FormContext& context, std::vector<ReorderLine> li
     for (qsizetype i = 1; i < order.size(); ++i)
         setTabOrder(order.at(i - 1), order.at(i));
     m_table->setFocus();
-    if (m_table->rowCount() > 0)
-        m_table->setCurrentCell(0, ColCode);
     resize(820, 360);
+    readWhenOpened([this] {
+        fillTable();
+        return true;
+    });
 }
 
 void CReorderDlg::fillTable()
@@ -152,6 +153,8 @@ void CReorderDlg::fillTable()
     for (int column : {ColQuantity, ColPrice})
         m_table->setColumnWidth(column, std::max(m_table->columnWidth(column), 70));
     m_table->setColumnWidth(ColProvider, std::max(m_table->columnWidth(ColProvider), 150));
+    if (m_table->rowCount() > 0)
+        m_table->setCurrentCell(0, ColCode);
 }
 
 bool CReorderDlg::ticked(int row) const
@@ -175,7 +178,7 @@ bool CReorderDlg::eventFilter(QObject* watched, QEvent* event)
         toggle(m_table->currentRow());
         return true;
     }
-    return QDialog::eventFilter(watched, event);
+    return FormDialog::eventFilter(watched, event);
 }
 
 bool CReorderDlg::takeLine(int row, const QString& buyDate, PlanRow& out)

@@ -2,8 +2,7 @@
 
 #include "core/FormContext.h"
 #include "core/PurchasePlan.h"
-
-#include <QDialog>
+#include "ui/FormDialog.h"
 
 #include <vector>
 
@@ -18,7 +17,7 @@ class CommandTable;
 // storekeeper changes what is wrong, unticks what is not wanted, and
 // generates one purchase plan row per ticked line, as the purchase plan
 // form writes it.
-class CReorderDlg : public QDialog
+class CReorderDlg : public FormDialog
 {
     Q_OBJECT
 public:

@@ -53,10 +53,31 @@ std::vector<RecordListModel::Column> stockListColumns()
 }
 
 CStockDlg::CStockDlg(const FormContext& context, QWidget* parent)
-    : QDialog(parent), m_context(context), m_commands(new CommandTable(this))
+    : FormDialog(parent), m_context(context), m_commands(new CommandTable(this))
 {
     setWindowTitle(QStringLiteral("库存管理"));
+    const Buttons buttons = addCommands();
+    m_list = named(new RecordListView(stockListColumns(), this), u"list");
+    m_list->setColumnShares({1, 1, 1, 1, 1}, 5);
+    connect(m_list, &RecordListView::rowChosen, this, &CStockDlg::onRowChosen);
+    offerListCommands(*m_commands, *m_list, &reports::stock, m_context.userName);
+    offerImport(*m_commands, tables::device, m_context, this, [this] { fillList(); });
+    makeQueryGroup(buttons.query);
 
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_list, 1);
+    layout->addWidget(m_query);
+    layout->addWidget(makeChangeGroup(buttons));
+    orderTabs(buttons);
+    resize(690, 530);
+    showFields();
+    readWhenOpened([this] { return readOnOpening(); });
+}
+
+CStockDlg::~CStockDlg() = default;
+
+CStockDlg::Buttons CStockDlg::addCommands()
+{
     const auto command = [this](int id, const char16_t* name, const char16_t* caption,
                                 const char16_t* menu, void (CStockDlg::*handler)()) {
         QPushButton* b =
@@ -66,26 +87,24 @@ CStockDlg::CStockDlg(const FormContext& context, QWidget* parent)
         b->setAutoDefault(true);
         return b;
     };
-    QPushButton* query = command(IDC_QUERY, u"query", u"查　　询", u"查询", &CStockDlg::onQuery);
-    QPushButton* add = command(IDC_ADD, u"add", u"新　增", u"新增", &CStockDlg::onAdd);
-    QPushButton* change = command(IDC_CHANGE, u"change", u"修　改", u"修改", &CStockDlg::onChange);
-    QPushButton* remove = command(IDC_DELETE, u"delete", u"删　除", u"删除", &CStockDlg::onDelete);
-    QPushButton* print = command(IDC_PRINT, u"print", u"打　印", u"打印", &CStockDlg::onPrint);
-    QPushButton* help = m_commands->addHelp(QStringLiteral("帮　助"), QStringLiteral("device.htm"));
-    help->setAutoDefault(true);
-    QPushButton* exit =
-        m_commands->add(CommandTable::kExit, QStringLiteral("exit"), QStringLiteral("退　出"),
-                        QStringLiteral("退出"), [this] { reject(); });
-    exit->setAutoDefault(true);
+    Buttons b;
+    b.query = command(IDC_QUERY, u"query", u"查　　询", u"查询", &CStockDlg::onQuery);
+    b.add = command(IDC_ADD, u"add", u"新　增", u"新增", &CStockDlg::onAdd);
+    b.change = command(IDC_CHANGE, u"change", u"修　改", u"修改", &CStockDlg::onChange);
+    b.remove = command(IDC_DELETE, u"delete", u"删　除", u"删除", &CStockDlg::onDelete);
+    b.print = command(IDC_PRINT, u"print", u"打　印", u"打印", &CStockDlg::onPrint);
+    b.help = m_commands->addHelp(QStringLiteral("帮　助"), QStringLiteral("device.htm"));
+    b.help->setAutoDefault(true);
+    b.exit = m_commands->add(CommandTable::kExit, QStringLiteral("exit"), QStringLiteral("退　出"),
+                             QStringLiteral("退出"), [this] { reject(); });
+    b.exit->setAutoDefault(true);
     m_commands->setMenuOrder({IDC_ADD, IDC_CHANGE, IDC_DELETE, IDC_PRINT, CommandTable::kHelp,
                               CommandTable::kExit, CommandTable::kSeparator, IDC_QUERY});
+    return b;
+}
 
-    m_list = named(new RecordListView(stockListColumns(), this), u"list");
-    m_list->setColumnShares({1, 1, 1, 1, 1}, 5);
-    connect(m_list, &RecordListView::rowChosen, this, &CStockDlg::onRowChosen);
-    offerListCommands(*m_commands, *m_list, &reports::stock, m_context.userName);
-    offerImport(*m_commands, tables::device, m_context, this, [this] { fillList(); });
-
+void CStockDlg::makeQueryGroup(QPushButton* query)
+{
     m_query = new QueryGroup(tables::device, query, this);
     m_query->setObjectName(QStringLiteral("queryGroup"));
     m_query->setLabels(QStringLiteral("要查询的项"), QStringLiteral("要查询的内容"));
@@ -93,7 +112,10 @@ CStockDlg::CStockDlg(const FormContext& context, QWidget* parent)
     named(m_query->operatorCombo(), u"queryOperator");
     named(m_query->valueEdit(), u"queryValue");
     m_query->acceptScannedCodes(*m_context.connection);
+}
 
+QGroupBox* CStockDlg::makeChangeGroup(const Buttons& b)
+{
     auto* changeBox = new QGroupBox(QStringLiteral("操作"), this);
     changeBox->setObjectName(QStringLiteral("changeGroup"));
     m_code = named(new QComboBox(changeBox), u"code");
@@ -115,7 +137,7 @@ CStockDlg::CStockDlg(const FormContext& context, QWidget* parent)
     fields->addRow(QStringLiteral("总数"), m_totalEdit);
     // Buttons in two columns: add, change, help; delete, print, exit.
     auto* buttons = new QGridLayout;
-    QPushButton* const grid[2][3] = {{add, change, help}, {remove, print, exit}};
+    QPushButton* const grid[2][3] = {{b.add, b.change, b.help}, {b.remove, b.print, b.exit}};
     for (int column = 0; column < 2; ++column)
         for (int row = 0; row < 3; ++row) {
             grid[column][row]->setParent(changeBox);
@@ -126,53 +148,42 @@ CStockDlg::CStockDlg(const FormContext& context, QWidget* parent)
     changeLayout->addLayout(fields, 3);
     changeLayout->addSpacing(24);
     changeLayout->addLayout(buttons, 2);
+    return changeBox;
+}
 
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(m_list, 1);
-    layout->addWidget(m_query);
-    layout->addWidget(changeBox);
-
-    // Tab order: the list, the query group, the code and quantities, the
-    // buttons.
+void CStockDlg::orderTabs(const Buttons& b)
+{
+    // The list, the query group, the code and quantities, the buttons.
     QWidget* order[] = {m_list,
                         m_query->fieldCombo(),
                         m_query->operatorCombo(),
                         m_query->valueEdit(),
-                        query,
+                        b.query,
                         m_code,
                         m_nowEdit,
                         m_highEdit,
                         m_lowEdit,
                         m_totalEdit,
-                        add,
-                        change,
-                        remove,
-                        print,
-                        help,
-                        exit};
+                        b.add,
+                        b.change,
+                        b.remove,
+                        b.print,
+                        b.help,
+                        b.exit};
     for (size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
+}
 
-    resize(690, 530);
-    showFields();
-
+bool CStockDlg::readOnOpening()
+{
     QStringList codes;
-    m_codesRead = runChange(this, [&] { codes = catalogueCodes(*m_context.connection); });
-    if (!m_codesRead)
-        return;
+    if (!runChange(this, [&] { codes = catalogueCodes(*m_context.connection); }))
+        return false;
     m_code->addItems(codes);
     m_code->setCurrentIndex(-1);
     m_code->setEditText(QString());
     fillList();
-}
-
-CStockDlg::~CStockDlg() = default;
-
-int CStockDlg::exec()
-{
-    if (!m_codesRead)
-        return QDialog::Rejected;
-    return QDialog::exec();
+    return true;
 }
 
 void CStockDlg::fillList()
@@ -221,7 +232,7 @@ void CStockDlg::chooseListedCode(const QString& code)
     const int n = records->countAll();
     for (int row = 0; row < n; ++row) {
         if (records->text(row, DeviceCol::code) == code) {
-            m_list->selectRow(row);
+            m_list->chooseRow(row);
             onRowChosen(row);
             return;
         }

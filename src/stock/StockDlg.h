@@ -3,11 +3,12 @@
 #include "core/FormContext.h"
 #include "core/RecordListModel.h"
 #include "core/StockChange.h"
-
-#include <QDialog>
+#include "ui/FormDialog.h"
 
 class QComboBox;
+class QGroupBox;
 class QLineEdit;
+class QPushButton;
 
 namespace vok {
 
@@ -21,8 +22,9 @@ std::vector<RecordListModel::Column> stockListColumns();
 // The stock form "库存管理": lists DEVICE, adds a device's stock row, sets
 // its four quantities as typed, deletes it (each change of the quantity on
 // hand recorded as an adjustment), narrows the list with a query and
-// prints what the list shows.
-class CStockDlg : public QDialog
+// prints what the list shows. When the form opens it reads the catalogue's
+// codes (the form closes at once when they cannot be read) and the list.
+class CStockDlg : public FormDialog
 {
     Q_OBJECT
 public:
@@ -39,14 +41,30 @@ public:
     CStockDlg(const FormContext& context, QWidget* parent = nullptr);
     ~CStockDlg() override;
 
-    // The form closes at once when the device codes could not be read.
-    int exec() override;
-
     RecordListView* list() const { return m_list; }
     CommandTable* commands() const { return m_commands; }
     QueryGroup* queryGroup() const { return m_query; }
 
 private:
+    // The buttons, in their tab order.
+    struct Buttons
+    {
+        QPushButton* query;
+        QPushButton* add;
+        QPushButton* change;
+        QPushButton* remove;
+        QPushButton* print;
+        QPushButton* help;
+        QPushButton* exit;
+    };
+    Buttons addCommands();
+    void makeQueryGroup(QPushButton* query);
+    // The code, the quantities and the buttons that change a stock row.
+    QGroupBox* makeChangeGroup(const Buttons& buttons);
+    void orderTabs(const Buttons& buttons);
+    // Fills the code list from the catalogue and lists the whole table;
+    // false when the codes could not be read (the error shown).
+    bool readOnOpening();
     void onAdd();
     void onChange();
     void onDelete();
@@ -78,7 +96,6 @@ private:
     QLineEdit* m_highEdit;
     QLineEdit* m_lowEdit;
     QLineEdit* m_totalEdit;
-    bool m_codesRead = true;
 
     // The form's fields, as last taken or shown.
     float m_now = 1;

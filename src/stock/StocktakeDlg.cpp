@@ -122,21 +122,29 @@ QString codeList(const QStringList& codes)
 } // namespace
 
 CStocktakeDlg::CStocktakeDlg(const FormContext& context, QWidget* parent)
-    : QDialog(parent), m_context(context), m_commands(new CommandTable(this)),
+    : FormDialog(parent), m_context(context), m_commands(new CommandTable(this)),
       m_model(new StocktakeModel(this)), m_saveTimer(new QTimer(this))
 {
     setWindowTitle(QStringLiteral("库存盘点"));
-
     m_prefix = new QLineEdit(this);
     m_prefix->setObjectName(QStringLiteral("prefix"));
     m_prefix->setPlaceholderText(QStringLiteral("空白：全部设备"));
-    auto* prefixLabel = new QLabel(QStringLiteral("设备号开头(&P)："), this);
-    prefixLabel->setBuddy(m_prefix);
-    QPushButton* list =
-        m_commands->add(IDC_LIST, QStringLiteral("list"), QStringLiteral("列　　出"),
-                        QStringLiteral("列出"), [this] { onList(); });
     connect(m_prefix, &QLineEdit::returnPressed, this, [this] { onList(); });
+    makeCodeField();
+    makeSheet();
+    m_summary = new QLabel(this);
+    m_summary->setObjectName(QStringLiteral("summaryLabel"));
+    keepCounts();
+    layOut(addCommands());
+    showSummary();
+    readWhenOpened([this] {
+        load();
+        return true;
+    });
+}
 
+void CStocktakeDlg::makeCodeField()
+{
     // A code typed or scanned here goes to its row.
     m_code = new QComboBox(this);
     m_code->setObjectName(QStringLiteral("code"));
@@ -145,8 +153,6 @@ CStocktakeDlg::CStocktakeDlg(const FormContext& context, QWidget* parent)
     m_code->setModel(m_model);
     m_code->setModelColumn(StocktakeModel::Code);
     m_code->setMinimumContentsLength(10);
-    auto* codeLabel = new QLabel(QStringLiteral("设备号(&D)："), this);
-    codeLabel->setBuddy(m_code);
     DeviceScan* scan = DeviceScan::attach(m_code, [this] { goToRow(m_code->currentIndex()); });
     scan->setUnknownCodeText([](const QString& code) {
         return QStringLiteral("盘点表中没有设备号“%1”，请核对后重新扫描或输入。").arg(code);
@@ -157,7 +163,10 @@ CStocktakeDlg::CStocktakeDlg(const FormContext& context, QWidget* parent)
         m_code->setCurrentIndex(-1);
         m_code->setEditText(QString());
     });
+}
 
+void CStocktakeDlg::makeSheet()
+{
     m_sheet = new QTableView(this);
     m_sheet->setObjectName(QStringLiteral("sheet"));
     m_sheet->setModel(m_model);
@@ -180,13 +189,11 @@ CStocktakeDlg::CStocktakeDlg(const FormContext& context, QWidget* parent)
                     m_sheet->setCurrentIndex(
                         m_model->index(current.row(), StocktakeModel::Counted));
             });
-    auto* sheetLabel = new QLabel(QStringLiteral("盘点表(&L)：输入实盘数量后按 Enter 或 ↓ "
-                                                 "到下一行；输入或扫描设备号可跳到该设备"),
-                                  this);
-    sheetLabel->setBuddy(m_sheet);
+}
 
-    m_summary = new QLabel(this);
-    m_summary->setObjectName(QStringLiteral("summaryLabel"));
+void CStocktakeDlg::keepCounts()
+{
+    // Each count shows in the summary and is kept a little after the last.
     connect(m_model, &StocktakeModel::countsChanged, this, [this] {
         showSummary();
         m_saveTimer->start();
@@ -194,16 +201,19 @@ CStocktakeDlg::CStocktakeDlg(const FormContext& context, QWidget* parent)
     m_saveTimer->setSingleShot(true);
     m_saveTimer->setInterval(kSaveDelayMs);
     connect(m_saveTimer, &QTimer::timeout, this, [this] { saveDraft(); });
+}
 
-    QPushButton* confirm =
-        m_commands->add(IDC_CONFIRM, QStringLiteral("confirm"), QStringLiteral("确认盘点"),
-                        QStringLiteral("确认盘点"), [this] { onConfirm(); });
-    QPushButton* print =
-        m_commands->add(IDC_PRINT, QStringLiteral("print"), QStringLiteral("打　　印"),
-                        QStringLiteral("打印"), [this] { onPrint(); });
-    QPushButton* help =
-        m_commands->addHelp(QStringLiteral("帮　　助"), QStringLiteral("stocktake.htm"));
-    QPushButton* exit =
+CStocktakeDlg::Buttons CStocktakeDlg::addCommands()
+{
+    Buttons b;
+    b.list = m_commands->add(IDC_LIST, QStringLiteral("list"), QStringLiteral("列　　出"),
+                             QStringLiteral("列出"), [this] { onList(); });
+    b.confirm = m_commands->add(IDC_CONFIRM, QStringLiteral("confirm"), QStringLiteral("确认盘点"),
+                                QStringLiteral("确认盘点"), [this] { onConfirm(); });
+    b.print = m_commands->add(IDC_PRINT, QStringLiteral("print"), QStringLiteral("打　　印"),
+                              QStringLiteral("打印"), [this] { onPrint(); });
+    b.help = m_commands->addHelp(QStringLiteral("帮　　助"), QStringLiteral("stocktake.htm"));
+    b.exit =
         m_commands->add(CommandTable::kExit, QStringLiteral("exit"), QStringLiteral("退　　出"),
                         QStringLiteral("退出"), [this] { reject(); });
     m_commands->setMenuOrder({IDC_LIST, IDC_CONFIRM, IDC_PRINT, CommandTable::kSeparator,
@@ -211,18 +221,30 @@ CStocktakeDlg::CStocktakeDlg(const FormContext& context, QWidget* parent)
     m_commands->addMenuExtra(QStringLiteral("打印预览…"), QKeySequence(), [this] { onPreview(); });
     m_commands->addMenuExtra(QStringLiteral("导出…"), QKeySequence(Qt::CTRL | Qt::Key_E),
                              [this] { onExport(); });
+    return b;
+}
 
+void CStocktakeDlg::layOut(const Buttons& b)
+{
+    auto* prefixLabel = new QLabel(QStringLiteral("设备号开头(&P)："), this);
+    prefixLabel->setBuddy(m_prefix);
+    auto* codeLabel = new QLabel(QStringLiteral("设备号(&D)："), this);
+    codeLabel->setBuddy(m_code);
+    auto* sheetLabel = new QLabel(QStringLiteral("盘点表(&L)：输入实盘数量后按 Enter 或 ↓ "
+                                                 "到下一行；输入或扫描设备号可跳到该设备"),
+                                  this);
+    sheetLabel->setBuddy(m_sheet);
     auto* top = new QHBoxLayout;
     top->addWidget(prefixLabel);
     top->addWidget(m_prefix);
-    top->addWidget(list);
+    top->addWidget(b.list);
     top->addSpacing(24);
     top->addWidget(codeLabel);
     top->addWidget(m_code, 1);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
-    for (QPushButton* b : {confirm, print, help, exit})
-        buttons->addWidget(b);
+    for (QPushButton* button : {b.confirm, b.print, b.help, b.exit})
+        buttons->addWidget(button);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
     layout->addWidget(sheetLabel);
@@ -232,10 +254,10 @@ CStocktakeDlg::CStocktakeDlg(const FormContext& context, QWidget* parent)
     resize(720, 560);
 
     // After a scanned code the focus goes on to the list.
-    const QList<QWidget*> order{m_prefix, list, m_code, m_sheet, confirm, print, help, exit};
+    const QList<QWidget*> order{m_prefix,  b.list,  m_code, m_sheet,
+                                b.confirm, b.print, b.help, b.exit};
     for (int i = 1; i < order.size(); ++i)
         setTabOrder(order.at(i - 1), order.at(i));
-    showSummary();
 }
 
 CStocktakeDlg::~CStocktakeDlg()
@@ -247,15 +269,6 @@ CStocktakeDlg::~CStocktakeDlg()
 QString CStocktakeDlg::draftFile() const
 {
     return Stocktake::draftFile(m_context.department);
-}
-
-void CStocktakeDlg::showEvent(QShowEvent* event)
-{
-    QDialog::showEvent(event);
-    if (!m_loaded) {
-        m_loaded = true;
-        load();
-    }
 }
 
 void CStocktakeDlg::load()

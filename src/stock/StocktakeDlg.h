@@ -1,14 +1,15 @@
 #pragma once
 
 #include "core/FormContext.h"
+#include "ui/FormDialog.h"
 
 #include <QDateTime>
-#include <QDialog>
 #include <optional>
 
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QPushButton;
 class QTableView;
 class QTimer;
 
@@ -21,7 +22,7 @@ class StocktakeModel;
 // codes with a prefix), takes the counted quantities typed into the list,
 // prints the count sheet and sets the stock to the counts. Counts not yet
 // confirmed are kept in a file and offered again when the form opens.
-class CStocktakeDlg : public QDialog
+class CStocktakeDlg : public FormDialog
 {
     Q_OBJECT
 public:
@@ -49,11 +50,23 @@ public:
     // Keeps the counts not yet confirmed (closing included).
     void done(int result) override;
 
-protected:
-    // The first showing lists the devices, after offering kept counts.
-    void showEvent(QShowEvent* event) override;
-
 private:
+    // The buttons, in their tab order.
+    struct Buttons
+    {
+        QPushButton* list;
+        QPushButton* confirm;
+        QPushButton* print;
+        QPushButton* help;
+        QPushButton* exit;
+    };
+    void makeCodeField();
+    void makeSheet();
+    // Counts typed are summed up and kept.
+    void keepCounts();
+    Buttons addCommands();
+    void layOut(const Buttons& buttons);
+    // Lists the devices, after offering the counts kept from last time.
     void load();
     void onList();
     void onConfirm();
@@ -81,7 +94,6 @@ private:
     QDateTime m_listedAt;
     // The list was read: only then are its counts kept.
     bool m_listed = false;
-    bool m_loaded = false;
 };
 
 } // namespace vok

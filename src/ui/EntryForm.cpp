@@ -76,7 +76,7 @@ protected:
 
 EntryForm::EntryForm(const FormContext& context, const QString& title, const QString& groupCaption,
                      QWidget* parent)
-    : QDialog(parent), m_context(context),
+    : FormDialog(parent), m_context(context),
       m_group(groupCaption.isEmpty() ? new QWidget(this) : new QGroupBox(groupCaption, this)),
       m_rows(new QGridLayout(m_group)), m_layout(new QGridLayout(this)),
       m_commands(new CommandTable(this))
@@ -89,6 +89,7 @@ EntryForm::EntryForm(const FormContext& context, const QString& title, const QSt
     m_rows->setColumnStretch(3, 1);
     m_layout->addWidget(m_group, 1, 0);
     setMinimumWidth(360);
+    readWhenOpened([this] { return fillDeviceList(); });
 }
 
 QLabel* EntryForm::makeLabel(const QString& text, QWidget* buddy)
@@ -251,19 +252,11 @@ void EntryForm::addButtons(int confirmId, const QString& helpTopic, ButtonPlacem
 bool EntryForm::fillDeviceList()
 {
     QStringList codes;
-    m_filled = runChange(this, [&] { codes = catalogueCodes(connection()); });
-    if (!m_filled)
+    if (!runChange(this, [&] { codes = catalogueCodes(connection()); }))
         return false;
     m_deviceList->addItems(codes);
     m_deviceList->setCurrentIndex(-1);
     return true;
-}
-
-int EntryForm::exec()
-{
-    if (!m_filled)
-        return QDialog::Rejected;
-    return QDialog::exec();
 }
 
 bool EntryForm::deviceChosen()

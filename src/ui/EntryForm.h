@@ -1,8 +1,7 @@
 #pragma once
 
 #include "core/FormContext.h"
-
-#include <QDialog>
+#include "ui/FormDialog.h"
 
 class QComboBox;
 class QDateEdit;
@@ -21,17 +20,14 @@ struct TableDef;
 // share: a group box of inputs headed by the device list and the date and
 // time pickers, a row of buttons under it (confirm, help, exit) with the
 // same commands in the context menu, the device list filled from the
-// catalogue on opening, and the end of a successful entry (message, log
-// entry, close). A form builds its rows in the order of its controls, which
-// is also the tab order, and writes its own confirm().
-class EntryForm : public QDialog
+// catalogue when the form opens (a failure is shown in the COM error box
+// and the form closes at once), and the end of a successful entry (message,
+// log entry, close). A form builds its rows in the order of its controls,
+// which is also the tab order, and writes its own confirm().
+class EntryForm : public FormDialog
 {
     Q_OBJECT
 public:
-    // The form closes at once when its device list could not be filled.
-    int exec() override;
-    bool deviceListFilled() const { return m_filled; }
-
     CommandTable* commands() const { return m_commands; }
 
 protected:
@@ -89,9 +85,6 @@ protected:
                     ButtonPlacement placement = ButtonPlacement::Below,
                     const QString& confirmWord = QStringLiteral("确认"), int gap = 1);
 
-    // Fills the device list with the catalogue's codes, sorted. A database
-    // failure is shown in the COM error box and the form will close at once.
-    bool fillDeviceList();
     // Step one of every confirm: "请选择一个设备" when no device is chosen.
     bool deviceChosen();
     // The entry time: the date picker's date and the time picker's time,
@@ -114,6 +107,9 @@ protected:
 
 private:
     QLabel* makeLabel(const QString& text, QWidget* buddy);
+    // Fills the device list with the catalogue's codes, sorted; false when
+    // they could not be read (the error shown).
+    bool fillDeviceList();
 
     FormContext m_context;
     QWidget* m_group;
@@ -123,7 +119,6 @@ private:
     QComboBox* m_deviceList = nullptr;
     QDateEdit* m_datePicker = nullptr;
     QTimeEdit* m_timePicker = nullptr;
-    bool m_filled = true;
 };
 
 } // namespace vok

@@ -18,10 +18,10 @@ struct LabelRequest
     int firstPosition = 1;
 };
 
-// Writes the labels. Returns 0, or 2 for a request that cannot be served
-// (no code, a code the catalogue does not hold, an unknown layout or
-// department) and 1 when the database or the file fails; error then says
-// why, in Chinese.
-int writeLabels(const LabelRequest& request, QString* error);
+// Writes the labels. Returns why a request cannot be served (no code, a
+// code the catalogue does not hold, an unknown layout or department), in
+// Chinese, or an empty text when the labels were written; throws DbError
+// when the database or the file fails (no file is left then).
+[[nodiscard]] QString writeLabels(const LabelRequest& request);
 
 } // namespace vok

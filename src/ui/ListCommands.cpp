@@ -1,6 +1,7 @@
 #include "ui/ListCommands.h"
 
 #include "core/TableReport.h"
+#include "db/DbError.h"
 #include "ui/CommandTable.h"
 #include "ui/FileDialogService.h"
 #include "ui/MessageService.h"
@@ -60,26 +61,25 @@ void exportWithDialog(const ExportSource& source, const QString& suggestedName, 
     progress.setMinimumDuration(300);
     progress.setAutoClose(false);
     progress.setAutoReset(false);
-    const ExportResult result = exportList(source, path, exportFormatFor(path), [&](int rows) {
-        progress.setValue(rows);
-        return !progress.wasCanceled();
-    });
+    bool written = false;
+    try {
+        written = exportList(source, path, exportFormatFor(path), [&](int rows) {
+            progress.setValue(rows);
+            return !progress.wasCanceled();
+        });
+    } catch (const DbError& e) {
+        progress.close();
+        Messages::show(
+            QStringLiteral("无法导出到“%1”：\r\n%2").arg(QDir::toNativeSeparators(path), e.text()),
+            QString(), Messages::Icon::Exclamation, Messages::Buttons::Ok, parent);
+        return;
+    }
     progress.close();
-    switch (result.status) {
-    case ExportResult::Done:
+    if (written)
         Messages::show(QStringLiteral("已将%1行导出到“%2”。")
                            .arg(source.rows)
                            .arg(QDir::toNativeSeparators(path)),
                        QString(), Messages::Icon::None, Messages::Buttons::Ok, parent);
-        break;
-    case ExportResult::Cancelled:
-        break;
-    case ExportResult::Failed:
-        Messages::show(QStringLiteral("无法导出到“%1”：\r\n%2")
-                           .arg(QDir::toNativeSeparators(path), result.error),
-                       QString(), Messages::Icon::Exclamation, Messages::Buttons::Ok, parent);
-        break;
-    }
 }
 
 void offerListCommands(CommandTable& commands, RecordListView& list, const ReportLayout* report,

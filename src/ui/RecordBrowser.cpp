@@ -112,7 +112,7 @@ bool isDateColumn(const BrowserDescription& d, int listColumn)
 
 RecordBrowser::RecordBrowser(const BrowserDescription& description, const FormContext& context,
                              QWidget* parent)
-    : QDialog(parent), m_d(description), m_context(context)
+    : FormDialog(parent), m_d(description), m_context(context)
 {
     setObjectName(m_d.objectName.toString());
     setWindowTitle(m_d.title.toString());
@@ -126,7 +126,10 @@ RecordBrowser::RecordBrowser(const BrowserDescription& description, const FormCo
     // Dialog units as the templates give them, in pixels of this font.
     resize(m_d.width * 7 / 4, m_d.height * 30 / 17);
     showFields();
-    refill();
+    readWhenOpened([this] {
+        refill();
+        return true;
+    });
 }
 
 RecordBrowser::~RecordBrowser() = default;

@@ -4,8 +4,8 @@
 #include "core/Tables.h"
 
 #include "core/TableAccess.h"
+#include "ui/FormDialog.h"
 
-#include <QDialog>
 #include <memory>
 #include <span>
 #include <vector>
@@ -144,8 +144,9 @@ struct BrowserDescription
 // (rowid, or the server's row number) as the list read it, and only when
 // that row still holds the values listed; Delete removes the rows of its
 // key only while that row is still among them as listed. Otherwise nothing
-// is written, the user is told and the list is read again.
-class RecordBrowser : public QDialog
+// is written, the user is told and the list is read again. The list is
+// read when the form opens.
+class RecordBrowser : public FormDialog
 {
     Q_OBJECT
 public:

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/RecordListModel.h"
+#include "ui/ListFrame.h"
 
 #include <QTableView>
 #include <optional>
@@ -9,6 +10,10 @@ namespace vok {
 
 // The list of a record browser: report style, full-row select, grid
 // lines, one row chosen at a time. It owns its model.
+//
+// A long list is shown through a ListFrame: the view holds a run of rows
+// around the ones in view, while its scroll bar, the chosen row and the
+// rows it reports (rowChosen(), currentRow()) count rows of the whole list.
 class RecordListView : public QTableView
 {
     Q_OBJECT
@@ -17,6 +22,14 @@ public:
                             QWidget* parent = nullptr);
 
     RecordListModel* records() const { return m_model; }
+    // The run of rows the view holds (the whole list when it is short).
+    ListFrame* frame() const { return m_frame; }
+
+    // The chosen row of the list, -1 when none.
+    int currentRow() const;
+    // Chooses that row of the list and brings it into view.
+    void chooseRow(int row);
+    void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
 
     // Fills the list with the SELECT text's rows, newest read at the top.
     // A database failure is shown in the COM error box; the list keeps the
@@ -37,6 +50,10 @@ signals:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
+    void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void updateGeometries() override;
     void resizeEvent(QResizeEvent* event) override;
     // A list without a name of its own is named by its window's title.
     void showEvent(QShowEvent* event) override;
@@ -52,8 +69,22 @@ private:
     bool load(Connection& connection, const TableRows& select, bool replace);
     void restore(const Place& place);
     void applyShares();
+    // Rows that fit in the viewport, at least one.
+    int visibleRows() const;
+    // Shows the list from that row down, moving the run when the rows in
+    // view come near its ends.
+    void showTop(int top);
+    // Moves the run to start near offset, keeping the chosen row chosen.
+    void moveFrame(int offset);
 
     RecordListModel* m_model;
+    ListFrame* m_frame;
+    // For a list longer than its run: the top row in view and the chosen
+    // row, as rows of the list (the chosen row may lie outside the run).
+    int m_top = 0;
+    int m_current = -1;
+    bool m_moving = false;
+    bool m_laying = false;
     QString m_table;
     std::optional<Place> m_pending; // restored once the rows are counted
     std::vector<int> m_shares;

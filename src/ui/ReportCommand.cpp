@@ -16,23 +16,20 @@
 
 namespace vok {
 
-int writeTableReport(const ReportRequest& request, QString* error)
+QString writeTableReport(const ReportRequest& request)
 {
     const TableDescription* table = findBrowserTable(request.table);
     if (!table) {
         QStringList names;
         for (const TableDescription* t : browserTables())
             names << t->name();
-        *error = QStringLiteral("没有表“%1”的报表，可用：%2")
-                     .arg(request.table, names.join(QLatin1Char(' ')));
-        return 2;
+        return QStringLiteral("没有表“%1”的报表，可用：%2")
+            .arg(request.table, names.join(QLatin1Char(' ')));
     }
     const std::optional<QString> cs =
         departmentConnectionString(request.department, request.preparer, QString());
-    if (!cs) {
-        *error = unknownDepartmentText(request.department);
-        return 2;
-    }
+    if (!cs)
+        return unknownDepartmentText(request.department);
     // The condition is checked before any database is opened.
     bool known = true;
     if (request.query) {
@@ -41,34 +38,26 @@ int writeTableReport(const ReportRequest& request, QString* error)
                                  request.value, Engine::Sqlite)
                         .has_value();
         } catch (const DbError& e) {
-            *error = comErrorText(e);
-            return 2;
+            return comErrorText(e);
         }
     }
     if (!known) {
         QStringList fields;
         for (const QueryField& f : table->queryFields)
             fields << f.text.toString();
-        *error = QStringLiteral("表 %1 没有查询项“%2”，可用：%3")
-                     .arg(table->name(), request.field, fields.join(QLatin1Char(' ')));
-        return 2;
+        return QStringLiteral("表 %1 没有查询项“%2”，可用：%3")
+            .arg(table->name(), request.field, fields.join(QLatin1Char(' ')));
     }
 
     // The list reads its rows as the report draws them: the connection
     // stays open until the report is written.
     RecordListModel list(table->listColumns());
-    ConnectionPtr connection;
-    try {
-        connection = openConnection(*cs);
-        const TableAccess access(*connection, *table);
-        TableRows rows = access.all();
-        if (request.query)
-            rows = *access.query(request.field, request.op, request.value);
-        access.fill(list, rows);
-    } catch (const DbError& e) {
-        *error = comErrorText(e);
-        return 1;
-    }
+    const ConnectionPtr connection = openConnection(*cs);
+    const TableAccess access(*connection, *table);
+    TableRows rows = access.all();
+    if (request.query)
+        rows = *access.query(request.field, request.op, request.value);
+    access.fill(list, rows);
 
     QPrinter printer(QPrinter::HighResolution);
     printer.setOutputFormat(QPrinter::PdfFormat);
@@ -79,16 +68,15 @@ int writeTableReport(const ReportRequest& request, QString* error)
         Clock::now());
     if (const auto failure = list.takeFailure()) {
         QFile::remove(request.pdfFile);
-        *error = comErrorText(*failure);
-        return 1;
+        throw *failure;
     }
     if (!written) {
         QFile::remove(request.pdfFile);
-        *error =
-            QStringLiteral("无法写入文件“%1”。").arg(QDir::toNativeSeparators(request.pdfFile));
-        return 1;
+        throw DbError(
+            DbError::kFail,
+            QStringLiteral("无法写入文件“%1”。").arg(QDir::toNativeSeparators(request.pdfFile)));
     }
-    return 0;
+    return QString();
 }
 
 } // namespace vok

@@ -18,9 +18,10 @@ struct ReportRequest
     QString field, op, value;
 };
 
-// Writes the report. Returns 0, or 2 for a request that cannot be served
-// (unknown table, department, query field, operator or date) and 1 when
-// the database or the file fails; error then says why, in Chinese.
-int writeTableReport(const ReportRequest& request, QString* error);
+// Writes the report. Returns why a request cannot be served (unknown
+// table, department, query field, operator or date), in Chinese, or an
+// empty text when the report was written; throws DbError when the
+// database or the file fails (no file is left then).
+[[nodiscard]] QString writeTableReport(const ReportRequest& request);
 
 } // namespace vok

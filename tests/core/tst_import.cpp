@@ -50,8 +50,7 @@ void exportTable(Connection& c, const TableDescription& t, const QString& path)
 {
     RecordListModel list(t.listColumns());
     TableAccess(c, t).fill(list, TableAccess(c, t).all());
-    QCOMPARE(exportList(exportSourceOf(list), path, exportFormatFor(path)).status,
-             ExportResult::Done);
+    QVERIFY(exportList(exportSourceOf(list), path, exportFormatFor(path)));
 }
 
 // A file of the rows given, headings first, written as the exports write.
@@ -64,7 +63,7 @@ void writeFile(const QString& path, const QStringList& headings, const QList<QSt
     s.heading = [&](int c) { return headings.at(c); };
     s.text = [&](int r, int c) { return rows.at(r).value(c); };
     s.numeric = [&](int c) { return numeric.contains(c); };
-    QCOMPARE(exportList(s, path, exportFormatFor(path)).status, ExportResult::Done);
+    QVERIFY(exportList(s, path, exportFormatFor(path)));
 }
 
 void writeBytes(const QString& path, const QByteArray& bytes)

@@ -1,6 +1,8 @@
 // Export of a list to a workbook or CSV, read back with openpyxl and
 // Python's csv module; the preview of a browser's report.
 #include "core/ListExport.h"
+#include "core/ZipWriter.h"
+#include "db/DbError.h"
 #include "records/ViewInDlg.h"
 #include "records/ViewWantBuyDlg.h"
 #include "support/TestSupport.h"
@@ -22,6 +24,7 @@
 #include <QProcess>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 
 using namespace vok;
 
@@ -92,6 +95,8 @@ private slots:
     void unwritableFileIsReported();
     void longListIsWrittenWhole();
     void tooManyRowsForAWorkbook();
+    void fullDiskIsReported_data();
+    void fullDiskIsReported();
     void previewShowsEveryPage();
 
 private:
@@ -220,8 +225,7 @@ void TestListExport::figuresKeptAsTextAreNumbers()
     dlg.show();
     QTRY_COMPARE(dlg.list()->records()->rowCount(), 2);
     const QString path = m_sandbox->dataDir() + "/plan.xlsx";
-    QCOMPARE(exportList(exportSourceOf(*dlg.list()->records()), path, ExportFormat::Xlsx).status,
-             ExportResult::Done);
+    QVERIFY(exportList(exportSourceOf(*dlg.list()->records()), path, ExportFormat::Xlsx));
     const QJsonArray rows = readBack(path).value(QStringLiteral("rows")).toArray();
     QCOMPARE(rows.size(), 3);
     QCOMPARE(rows[1].toArray(),
@@ -261,11 +265,10 @@ void TestListExport::cancelledExportLeavesNoFile()
     earlier.write("earlier");
     earlier.close();
     int calls = 0;
-    const ExportResult result = exportList(generated(20000), path, exportFormatFor(path), [&](int) {
+    QVERIFY(!exportList(generated(20000), path, exportFormatFor(path), [&](int) {
         ++calls;
         return calls < 2;
-    });
-    QCOMPARE(result.status, ExportResult::Cancelled);
+    }));
     QCOMPARE(calls, 2);
     QCOMPARE(folderEntries(dir.path()), QStringList{name});
     QFile f(path);
@@ -311,7 +314,7 @@ void TestListExport::longListIsWrittenWhole()
     };
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("long.xlsx"));
-    QCOMPARE(exportList(source, path, ExportFormat::Xlsx).status, ExportResult::Done);
+    QVERIFY(exportList(source, path, ExportFormat::Xlsx));
     const QJsonObject file = readBack(path);
     QVERIFY(file.value(QStringLiteral("valid")).toBool());
     const QJsonArray rows = file.value(QStringLiteral("rows")).toArray();
@@ -324,13 +327,45 @@ void TestListExport::longListIsWrittenWhole()
 void TestListExport::tooManyRowsForAWorkbook()
 {
     QTemporaryDir dir;
-    const ExportResult result =
+    QString error;
+    try {
         exportList(generated(kMaxWorkbookRows + 1), dir.filePath(QStringLiteral("big.xlsx")),
                    ExportFormat::Xlsx);
-    QCOMPARE(result.status, ExportResult::Failed);
-    QCOMPARE(result.error, QStringLiteral("列表有1048576行，超过了 Excel 工作表能容纳的1048575行，"
-                                          "请导出为 CSV 文件。"));
+    } catch (const DbError& e) {
+        error = e.text();
+    }
+    QCOMPARE(error, QStringLiteral("列表有1048576行，超过了 Excel 工作表能容纳的1048575行，"
+                                   "请导出为 CSV 文件。"));
     QVERIFY(folderEntries(dir.path()).isEmpty());
+}
+
+void TestListExport::fullDiskIsReported_data()
+{
+    QTest::addColumn<bool>("streamed");
+    QTest::newRow("a part written whole") << false;
+    QTest::newRow("the streamed sheet") << true;
+}
+
+void TestListExport::fullDiskIsReported()
+{
+    QFETCH(bool, streamed);
+    QFile full(QStringLiteral("/dev/full"));
+    if (!full.open(QIODevice::WriteOnly))
+        QSKIP("no /dev/full");
+    QString error;
+    try {
+        if (streamed) {
+            SheetStream sheet(full.handle());
+            char* p = sheet.reserve(3);
+            sheet.commit(std::copy_n("<x>", 3, p));
+            sheet.finish();
+        } else {
+            ZipWriter(full.handle()).add("a.xml", "<a/>");
+        }
+    } catch (const DbError& e) {
+        error = e.text();
+    }
+    QVERIFY2(error.startsWith(QStringLiteral("写入文件时出错，磁盘可能已满（")), qPrintable(error));
 }
 
 void TestListExport::previewShowsEveryPage()

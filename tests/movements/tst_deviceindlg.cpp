@@ -55,6 +55,7 @@ private slots:
     void overlongCatalogueCodeIsRefusedNotCut();
     void failureLeavesNeitherRow_data();
     void failureLeavesNeitherRow();
+    void listFailureClosesTheForm_data();
     void listFailureClosesTheForm();
     void contextMenuAndHelp();
     void tabOrderAndLabels();
@@ -408,15 +409,29 @@ void TestDeviceInDlg::failureLeavesNeitherRow()
     QCOMPARE(stock().at(0).at(1), existingStock ? QStringLiteral("8") : QStringLiteral("3"));
 }
 
+void TestDeviceInDlg::listFailureClosesTheForm_data()
+{
+    QTest::addColumn<bool>("modal");
+    QTest::newRow("run modally, as the main window does") << true;
+    QTest::newRow("only shown") << false;
+}
+
 void TestDeviceInDlg::listFailureClosesTheForm()
 {
+    QFETCH(bool, modal);
     m_scripted->beforeQuery = [](const QString&) {
         throw DbError(DbError::kFail, QStringLiteral("表不存在"));
     };
     CDeviceInDlg form(test::formContext(m_scripted, m_log.get(), 1));
+    QVERIFY(Messages::shown().isEmpty()); // nothing is read while the form is built
+    if (modal) {
+        QCOMPARE(form.exec(), int(QDialog::Rejected)); // returns at once, never shown
+    } else {
+        form.show();
+        QTRY_VERIFY(!form.isVisible());
+        QCOMPARE(form.result(), int(QDialog::Rejected));
+    }
     QCOMPARE(Messages::shownTexts(), QStringList{"表不存在"});
-    QVERIFY(!form.deviceListFilled());
-    QCOMPARE(form.exec(), int(QDialog::Rejected)); // returns at once
 }
 
 void TestDeviceInDlg::contextMenuAndHelp()

@@ -22,6 +22,7 @@
 #include <QMenu>
 #include <QPrinter>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 
 using namespace vok;
@@ -64,6 +65,7 @@ private slots:
     void queryRefused();
     void modifyByTime();
     void modifyWithoutRowChangesNothing();
+    void modifyAfterScrollingChangesTheClickedRowOnly_data();
     void modifyAfterScrollingChangesTheClickedRowOnly();
     void modifyChecksFieldsFirst_data();
     void modifyChecksFieldsFirst();
@@ -117,7 +119,7 @@ std::unique_ptr<CViewInDlg> TestViewIn::open(int classNumber)
 bool TestViewIn::clickRow(CViewInDlg& dlg, int row)
 {
     RecordListView* list = dlg.list();
-    const QRect r = list->visualRect(list->model()->index(row, 2));
+    const QRect r = list->visualRect(list->model()->index(row - list->frame()->offset(), 2));
     if (!r.isValid())
         return false;
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, r.center());
@@ -334,8 +336,16 @@ void TestViewIn::modifyByTime()
     QCOMPARE(dlg->list()->records()->text(3, 4), QStringLiteral("7.500000"));
 }
 
+void TestViewIn::modifyAfterScrollingChangesTheClickedRowOnly_data()
+{
+    QTest::addColumn<int>("frameRows");
+    QTest::newRow("the view holds the whole list") << 200000;
+    QTest::newRow("the view holds a run of 300 rows") << 300;
+}
+
 void TestViewIn::modifyAfterScrollingChangesTheClickedRowOnly()
 {
+    QFETCH(int, frameRows);
     // A long list read in small windows, every row of one time (the key).
     {
         Transaction t(*m_c);
@@ -347,13 +357,19 @@ void TestViewIn::modifyAfterScrollingChangesTheClickedRowOnly()
         t.commit();
     }
     RecordListModel::setDefaultWindowRows(16);
+    ListFrame::setDefaultFrameRows(frameRows);
     auto dlg = open();
     RecordListModel::setDefaultWindowRows(256);
-    const RecordListModel* records = dlg->list()->records();
+    ListFrame::setDefaultFrameRows(200000);
+    RecordListView* list = dlg->list();
+    const RecordListModel* records = list->records();
     QTRY_COMPARE(records->rowCount(), 2005);
-    dlg->list()->scrollTo(records->index(1200, 0), QAbstractItemView::PositionAtCenter);
+    // Dragged with the scroll bar, which covers the whole list either way.
+    QCOMPARE(list->verticalScrollBar()->maximum() > 1900, true);
+    list->verticalScrollBar()->setValue(1195);
     QCOMPARE(records->text(1200, 0), QStringLiteral("c800"));
     QVERIFY(clickRow(*dlg, 1200));
+    QCOMPARE(list->currentRow(), 1200);
     QCOMPARE(edit(*dlg, "code")->text(), QStringLiteral("c800"));
     edit(*dlg, "provider")->setText(u("新供应商"));
     QVERIFY(test::press(*dlg, "modify"));
@@ -361,10 +377,23 @@ void TestViewIn::modifyAfterScrollingChangesTheClickedRowOnly()
     QCOMPARE(test::rows(*m_c, u("SELECT code FROM DEVICE_IN WHERE provider='新供应商'")),
              QList<QStringList>{{"c800"}});
     // The refilled list keeps the place: the row is still chosen, in view.
-    QTRY_COMPARE(dlg->list()->currentIndex().row(), 1200);
+    QTRY_COMPARE(list->currentRow(), 1200);
     QCOMPARE(records->text(1200, 2), u("新供应商"));
-    QVERIFY(dlg->list()->viewport()->rect().intersects(
-        dlg->list()->visualRect(records->index(1200, 0))));
+    QCOMPARE(list->model()->index(list->currentIndex().row(), 0).data().toString(),
+             QStringLiteral("c800"));
+    QVERIFY(list->viewport()->rect().intersects(list->visualRect(list->currentIndex())));
+    // The keys walk the whole list: Down from the chosen row, Ctrl+End to
+    // the oldest row, Ctrl+Home back to the newest.
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key_Down);
+    QCOMPARE(list->model()->index(list->currentIndex().row(), 0).data().toString(),
+             QStringLiteral("c799"));
+    QTest::keyClick(list, Qt::Key_End, Qt::ControlModifier);
+    QCOMPARE(list->currentRow(), 2004);
+    QVERIFY(list->viewport()->rect().intersects(list->visualRect(list->currentIndex())));
+    QTest::keyClick(list, Qt::Key_Home, Qt::ControlModifier);
+    QCOMPARE(list->currentRow(), 0);
+    QCOMPARE(list->verticalScrollBar()->value(), 0);
 }
 
 void TestViewIn::modifyWithoutRowChangesNothing()
