@@ -93,18 +93,18 @@ void writeWorkbook(const QString& path, const QByteArray& rows)
     QFile f(path);
     QVERIFY(f.open(QIODevice::WriteOnly));
     ZipWriter zip(f.handle());
-    QVERIFY(zip.add("xl/workbook.xml",
-                    "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
-                    "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/"
-                    "relationships\"><sheets><sheet name=\"S\" sheetId=\"1\" r:id=\"rId1\"/>"
-                    "</sheets></workbook>"));
-    QVERIFY(zip.add("xl/_rels/workbook.xml.rels",
-                    "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/"
-                    "relationships\"><Relationship Id=\"rId1\" Target=\"worksheets/data.xml\"/>"
-                    "</Relationships>"));
-    QVERIFY(zip.add("xl/sharedStrings.xml", shared.toStdString()));
-    QVERIFY(zip.add("xl/worksheets/data.xml", sheet.toStdString()));
-    QVERIFY(zip.finish());
+    zip.add("xl/workbook.xml",
+            "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
+            "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/"
+            "relationships\"><sheets><sheet name=\"S\" sheetId=\"1\" r:id=\"rId1\"/>"
+            "</sheets></workbook>");
+    zip.add("xl/_rels/workbook.xml.rels",
+            "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/"
+            "relationships\"><Relationship Id=\"rId1\" Target=\"worksheets/data.xml\"/>"
+            "</Relationships>");
+    zip.add("xl/sharedStrings.xml", shared.toStdString());
+    zip.add("xl/worksheets/data.xml", sheet.toStdString());
+    zip.finish();
 }
 
 } // namespace
