@@ -123,6 +123,63 @@ public:
         insert(table, names, values, QString());
     }
 
+    // Many rows go to the server in few round trips: one INSERT of many
+    // rows a statement, the values bound as in append().
+    void appendRows(const QString& table, const QStringList& names,
+                    const std::function<bool(QVariantList&)>& row) override
+    {
+        checkLink();
+        checkAppendArguments(table, names, QVariantList(names.size()));
+        const TableDef* def = schema::find(table);
+        QStringList columns, markers;
+        std::vector<std::optional<ColumnKind>> kinds;
+        for (const QString& name : names) {
+            columns << quoteIdentifier(name, Engine::Postgres);
+            const int c = def ? def->indexOf(name) : -1;
+            kinds.push_back(c < 0 ? std::nullopt : std::optional(def->columns.at(size_t(c)).kind));
+            markers << (c < 0 ? QStringLiteral("?")
+                              : QStringLiteral("CAST(? AS %1)")
+                                    .arg(schema::sqlType(*kinds.back(), Engine::Postgres)));
+        }
+        const QString head =
+            QStringLiteral("INSERT INTO %1 (%2) VALUES ")
+                .arg(quoteIdentifier(table, Engine::Postgres), columns.join(QLatin1Char(',')));
+        const QString oneRow = QLatin1Char('(') + markers.join(QLatin1Char(',')) + QLatin1Char(')');
+        const auto text = [&](qsizetype rows) {
+            return head + QStringList(rows, oneRow).join(QLatin1Char(','));
+        };
+        // Parameters of a statement are numbered in 16 bits.
+        const qsizetype perStatement = std::max<qsizetype>(1, 4096 / names.size());
+        const QString whole = text(perStatement);
+        QVariantList bound, values;
+        bound.reserve(perStatement * names.size());
+        qsizetype rows = 0;
+        const auto send = [&] {
+            if (rows == 0)
+                return;
+            const QString sql = rows == perStatement ? whole : text(rows);
+            guarded([&] {
+                Stmt stmt(m_dbc);
+                Parameters p;
+                p.bind(stmt.get(), bound);
+                stmt.execDirect(sql);
+                return 0;
+            });
+            bound.clear();
+            rows = 0;
+        };
+        while (row(values)) {
+            if (values.size() != names.size())
+                checkAppendArguments(table, names, values);
+            for (qsizetype i = 0; i < values.size(); ++i)
+                bound << (kinds[size_t(i)] ? forColumn(values.at(i), *kinds[size_t(i)])
+                                           : values.at(i));
+            if (++rows == perStatement)
+                send();
+        }
+        send();
+    }
+
     // The insert waits for a transaction adding the same key and then adds
     // nothing; a database without the unique key adds the row.
     bool appendUnlessPresent(const QString& table, const QStringList& names,
