@@ -5,7 +5,8 @@
 // print the same table: the sqlite3 shell on the same file (when it is
 // installed), or psql on the shared server of data source VOKn. On the
 // server the rows are loaded with psql's \copy, untimed.
-// With --export FILE.xlsx|FILE.csv, then how long exporting that list takes
+// With --grab FILE.png, a picture of the browser after the jump to the
+// middle. With --export FILE.xlsx|FILE.csv, then how long exporting that list takes
 // and the peak memory after it.
 // The list reads its rows in windows: first_screen_seconds is the time to
 // its first screen, fill_seconds until every row is counted (the scroll bar
@@ -56,7 +57,7 @@ namespace {
 int usage()
 {
     std::fprintf(stderr, "usage: list_fill --rows N [--db FILE | --dsn VOKn] [--table TABLE] "
-                         "[--export FILE]\n");
+                         "[--export FILE] [--grab FILE.png]\n");
     return 2;
 }
 
@@ -162,6 +163,7 @@ struct Options
     qint64 rows = -1;
     const TableDef* table = &schema::DeviceIn;
     QString exportFile;
+    QString grabFile;
     QString file = QDir::tempPath() + QStringLiteral("/vok_list_fill/vok1.db");
     QString dsn;
 };
@@ -182,6 +184,8 @@ std::optional<Options> parseOptions(int argc, char** argv)
                 return std::nullopt;
         } else if (a == "--export" && i + 1 < argc)
             o.exportFile = QString::fromLocal8Bit(argv[++i]);
+        else if (a == "--grab" && i + 1 < argc)
+            o.grabFile = QString::fromLocal8Bit(argv[++i]);
         else if (a == "--db" && i + 1 < argc)
             o.file = QString::fromLocal8Bit(argv[++i]);
         else if (a == "--dsn" && i + 1 < argc)
@@ -288,6 +292,8 @@ int main(int argc, char** argv)
     view->verticalScrollBar()->setValue(view->verticalScrollBar()->maximum() / 2);
     view->viewport()->repaint();
     const double middle = timer.nsecsElapsed() / 1e9;
+    if (!options->grabFile.isEmpty())
+        dialog->grab().save(options->grabFile);
     timer.restart();
     view->setFocus();
     QKeyEvent end(QEvent::KeyPress, Qt::Key_End, Qt::ControlModifier);

@@ -8,5 +8,5 @@ set -euo pipefail
 install_missing \
   cmake ninja-build g++ pkg-config \
   qt6-base-dev qt6-base-dev-tools qt6-charts-dev libqt6opengl6-dev qt6-qpa-plugins qt6-translations-l10n \
-  libsqlite3-dev unixodbc unixodbc-dev libsodium-dev zlib1g-dev libisal-dev libzint-dev libzip-dev \
+  libsqlite3-dev unixodbc unixodbc-dev libsodium-dev zlib1g-dev libisal-dev libzint-dev libzip-dev libexpat1-dev \
   fonts-arphic-ukai fonts-arphic-uming fonts-wqy-zenhei fonts-liberation2

@@ -1,13 +1,20 @@
 #include "core/ImportReader.h"
 
 #include <QFile>
-#include <QHash>
 #include <QStringDecoder>
 #include <QXmlStreamReader>
 
+#include <expat.h>
 #include <zip.h>
 
+#include <atomic>
+#include <charconv>
 #include <cmath>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <thread>
 
 namespace vok {
 
@@ -295,20 +302,19 @@ QString unescapeWorkbookText(QString text)
 }
 
 // The column of a cell reference ("B12": 1); -1 when it has none.
-int referenceColumn(QStringView reference)
+int referenceColumn(const char* reference)
 {
     int column = 0;
-    qsizetype i = 0;
-    for (; i < reference.size(); ++i) {
-        const char16_t c = reference.at(i).unicode();
-        if (c >= u'A' && c <= u'Z')
-            column = column * 26 + (c - u'A' + 1);
-        else if (c >= u'a' && c <= u'z')
-            column = column * 26 + (c - u'a' + 1);
+    const char* p = reference;
+    for (; *p && column < (1 << 20); ++p) {
+        if (*p >= 'A' && *p <= 'Z')
+            column = column * 26 + (*p - 'A' + 1);
+        else if (*p >= 'a' && *p <= 'z')
+            column = column * 26 + (*p - 'a' + 1);
         else
             break;
     }
-    return i == 0 ? -1 : column - 1;
+    return p == reference ? -1 : column - 1;
 }
 
 class Zip
@@ -349,6 +355,49 @@ private:
     zip_t* m_zip = nullptr;
 };
 
+// The local name of an element ("x:row": "row"); workbooks may write the
+// sheet's elements with a prefix.
+const char* localName(const char* name)
+{
+    const char* colon = std::strrchr(name, ':');
+    return colon ? colon + 1 : name;
+}
+
+const char* attribute(const char** attributes, const char* name)
+{
+    for (const char** a = attributes; *a; a += 2)
+        if (std::strcmp(localName(a[0]), name) == 0)
+            return a[1];
+    return nullptr;
+}
+
+// Sets s to the UTF-8 text, reusing its buffer (the cells of a row are
+// filled again row after row).
+void assignUtf8(QString& s, const char* p, qsizetype n)
+{
+    qsizetype i = 0;
+    while (i < n && static_cast<unsigned char>(p[i]) < 0x80)
+        ++i;
+    if (i < n) {
+        s = QString::fromUtf8(p, n);
+        return;
+    }
+    s.resize(n);
+    char16_t* out = reinterpret_cast<char16_t*>(s.data());
+    for (qsizetype k = 0; k < n; ++k)
+        out[k] = char16_t(static_cast<unsigned char>(p[k]));
+}
+
+// An expat parser, freed with its owner.
+struct XmlParser
+{
+    XmlParser() : p(XML_ParserCreate("UTF-8")) {}
+    ~XmlParser() { XML_ParserFree(p); }
+    XmlParser(const XmlParser&) = delete;
+    XmlParser& operator=(const XmlParser&) = delete;
+    XML_Parser p;
+};
+
 class XlsxReader : public ImportReader
 {
 public:
@@ -374,12 +423,18 @@ public:
             return false;
         }
         m_size = (st.valid & ZIP_STAT_SIZE) ? qint64(st.size) : 0;
-        readSharedStrings();
-        m_sheet = zip_fopen(m_zip.get(), sheet.toUtf8().constData(), 0);
-        if (!m_sheet) {
+        if (!readSharedStrings()) {
             *error = broken;
             return false;
         }
+        m_sheet = zip_fopen(m_zip.get(), sheet.toUtf8().constData(), 0);
+        if (!m_sheet || !m_xml.p) {
+            *error = broken;
+            return false;
+        }
+        XML_SetUserData(m_xml.p, this);
+        XML_SetElementHandler(m_xml.p, &XlsxReader::started, &XlsxReader::ended);
+        XML_SetCharacterDataHandler(m_xml.p, &XlsxReader::characters);
         return true;
     }
 
@@ -390,170 +445,183 @@ public:
         return m_size > 0 ? int(std::min<qint64>(1000, m_read * 1000 / m_size)) : 1000;
     }
 
+    // The parser stops after each row that holds anything and goes on
+    // from there on the next call.
     bool next(ImportRow& row) override
     {
-        clearRow(row);
-        bool inRow = false;
-        int column = 0;
+        m_row = &row;
         for (;;) {
-            const QXmlStreamReader::TokenType token = m_xml.readNext();
-            if (token == QXmlStreamReader::Invalid) {
-                if (m_xml.error() == QXmlStreamReader::PrematureEndOfDocumentError && feed())
-                    continue;
-                if (m_xml.error() != QXmlStreamReader::PrematureEndOfDocumentError || inRow)
-                    m_error = QStringLiteral("工作表第%1行之后的内容无法读取（%2）。")
-                                  .arg(m_rowNumber)
-                                  .arg(m_xml.errorString());
+            XML_Status status;
+            if (m_suspended) {
+                m_suspended = false;
+                status = XML_ResumeParser(m_xml.p);
+            } else if (m_finished) {
+                return false;
+            } else {
+                void* buffer = XML_GetBuffer(m_xml.p, int(kBlock));
+                if (!buffer) {
+                    failed();
+                    return false;
+                }
+                const zip_int64_t n =
+                    m_sheet ? zip_fread(m_sheet, buffer, zip_uint64_t(kBlock)) : 0;
+                if (n < 0) {
+                    m_error = QStringLiteral("工作表第%1行之后的内容无法读取（压缩数据损坏）。")
+                                  .arg(m_rowsEnded);
+                    return false;
+                }
+                m_read += n;
+                m_finished = n == 0;
+                status = XML_ParseBuffer(m_xml.p, int(n), m_finished);
+            }
+            if (status == XML_STATUS_ERROR) {
+                failed();
                 return false;
             }
-            if (token == QXmlStreamReader::EndDocument)
-                return false;
-            if (token == QXmlStreamReader::StartElement) {
-                const QStringView name = m_xml.name();
-                if (name == u"row") {
-                    inRow = true;
-                    column = 0;
-                    bool ok = false;
-                    const qint64 r = m_xml.attributes().value(QLatin1String("r")).toLongLong(&ok);
-                    m_rowNumber = ok ? r : m_rowNumber + 1;
-                } else if (inRow && name == u"c") {
-                    const QXmlStreamAttributes a = m_xml.attributes();
-                    const int at = referenceColumn(a.value(QLatin1String("r")));
-                    if (at >= 0)
-                        column = at;
-                    const QString type = a.value(QLatin1String("t")).toString();
-                    if (column >= 16384) {
-                        m_xml.skipCurrentElement();
-                        continue;
-                    }
-                    if (row.size() <= size_t(column))
-                        row.resize(size_t(column) + 1);
-                    readCell(row[size_t(column)], type);
-                    ++column;
-                }
-            } else if (token == QXmlStreamReader::EndElement && inRow && m_xml.name() == u"row") {
-                bool any = false;
-                for (const ImportCell& c : row)
-                    any = any || !c.text.isEmpty();
-                if (any)
-                    return true;
-                inRow = false;
-                clearRow(row);
+            if (status == XML_STATUS_SUSPENDED) {
+                m_suspended = true;
+                return true;
             }
         }
     }
 
 private:
+    enum class CellType
+    {
+        Number,
+        Shared,
+        Text // an inline string, a formula's text, a truth value, an error
+    };
+
+    void failed()
+    {
+        m_error = QStringLiteral("工作表第%1行之后的内容无法读取（%2）。")
+                      .arg(m_rowsEnded)
+                      .arg(QString::fromUtf8(XML_ErrorString(XML_GetErrorCode(m_xml.p))));
+    }
+
+    static void XMLCALL started(void* data, const char* name, const char** attributes)
+    {
+        static_cast<XlsxReader*>(data)->start(localName(name), attributes);
+    }
+    static void XMLCALL ended(void* data, const char* name)
+    {
+        static_cast<XlsxReader*>(data)->end(localName(name));
+    }
+    static void XMLCALL characters(void* data, const char* text, int length)
+    {
+        auto* self = static_cast<XlsxReader*>(data);
+        if (self->m_collect)
+            self->m_text.append(text, size_t(length));
+    }
+
+    void start(const char* name, const char** attributes)
+    {
+        if (m_skip) {
+            ++m_skip;
+            return;
+        }
+        if (std::strcmp(name, "row") == 0) {
+            m_inRow = true;
+            m_column = 0;
+            clearRow(*m_row);
+            const char* r = attribute(attributes, "r");
+            char* end = nullptr;
+            const long long n = r ? std::strtoll(r, &end, 10) : 0;
+            m_rowNumber = r && end != r && n > 0 ? n : m_rowNumber + 1;
+        } else if (m_inRow && std::strcmp(name, "c") == 0) {
+            if (const char* r = attribute(attributes, "r"); r) {
+                const int at = referenceColumn(r);
+                if (at >= 0)
+                    m_column = at;
+            }
+            const char* t = attribute(attributes, "t");
+            m_type = !t || !*t || std::strcmp(t, "n") == 0 ? CellType::Number
+                     : std::strcmp(t, "s") == 0            ? CellType::Shared
+                                                           : CellType::Text;
+            m_cell = nullptr;
+            if (m_column < 16384) {
+                if (m_row->size() <= size_t(m_column))
+                    m_row->resize(size_t(m_column) + 1);
+                m_cell = &(*m_row)[size_t(m_column)];
+                m_cell->text.truncate(0);
+                m_cell->isNumber = false;
+            }
+        } else if (m_cell && std::strcmp(name, "v") == 0) {
+            m_text.clear();
+            m_collect = true;
+        } else if (m_cell && std::strcmp(name, "t") == 0) {
+            // An inline string, plain or in runs.
+            m_text.clear();
+            m_collect = true;
+        } else if (std::strcmp(name, "rPh") == 0 || std::strcmp(name, "f") == 0) {
+            m_skip = 1;
+        }
+    }
+
+    void end(const char* name)
+    {
+        if (m_skip) {
+            --m_skip;
+            return;
+        }
+        if (!m_collect && std::strcmp(name, "c") == 0) {
+            m_cell = nullptr;
+            ++m_column;
+        } else if (m_collect && std::strcmp(name, "v") == 0) {
+            m_collect = false;
+            readValue();
+        } else if (m_collect && std::strcmp(name, "t") == 0) {
+            m_collect = false;
+            m_cell->text += unescapeWorkbookText(QString::fromUtf8(m_text));
+        } else if (m_inRow && std::strcmp(name, "row") == 0) {
+            m_inRow = false;
+            m_rowsEnded = m_rowNumber;
+            bool any = false;
+            for (const ImportCell& c : *m_row)
+                any = any || !c.text.isEmpty();
+            if (any)
+                XML_StopParser(m_xml.p, XML_TRUE);
+        }
+    }
+
+    // The <v> of a cell: a shared string's number, a number, or a text.
+    void readValue()
+    {
+        ImportCell& cell = *m_cell;
+        switch (m_type) {
+        case CellType::Shared: {
+            char* end = nullptr;
+            const long long i = std::strtoll(m_text.c_str(), &end, 10);
+            cell.text = end != m_text.c_str() && i >= 0 && i < qsizetype(m_shared.size())
+                            ? m_shared[size_t(i)]
+                            : QString();
+            break;
+        }
+        case CellType::Number: {
+            assignUtf8(cell.text, m_text.data(), qsizetype(m_text.size()));
+            const char* b = m_text.data();
+            const char* e = b + m_text.size();
+            while (b < e && *b == ' ')
+                ++b;
+            double v = 0;
+            const auto [at, ec] = std::from_chars(b, e, v);
+            cell.isNumber = ec == std::errc() && at == e && b != e;
+            cell.number = cell.isNumber ? v : 0;
+            break;
+        }
+        case CellType::Text:
+            cell.text = unescapeWorkbookText(QString::fromUtf8(m_text));
+            break;
+        }
+    }
+
     // Empties the cells, keeping their buffers.
     static void clearRow(ImportRow& row)
     {
         for (ImportCell& c : row) {
             c.text.truncate(0);
             c.isNumber = false;
-        }
-    }
-
-    // Gives the parser the next block of the sheet; false at its end.
-    bool feed()
-    {
-        if (!m_sheet)
-            return false;
-        QByteArray block(kBlock, Qt::Uninitialized);
-        const zip_int64_t n = zip_fread(m_sheet, block.data(), zip_uint64_t(block.size()));
-        if (n <= 0) {
-            zip_fclose(m_sheet);
-            m_sheet = nullptr;
-            return false;
-        }
-        block.truncate(qsizetype(n));
-        m_read += n;
-        m_xml.addData(block);
-        return true;
-    }
-
-    // Reads the text of the element the parser is in, feeding it more of
-    // the sheet as it needs.
-    QString elementText()
-    {
-        for (;;) {
-            const QString t = m_xml.readElementText(QXmlStreamReader::IncludeChildElements);
-            if (m_xml.error() == QXmlStreamReader::PrematureEndOfDocumentError && feed())
-                continue;
-            return t;
-        }
-    }
-
-    // Reads one cell: <v> (a shared string's number, a number, a formula's
-    // text) or <is> (an inline string).
-    void readCell(ImportCell& cell, const QString& type)
-    {
-        cell.text.truncate(0);
-        cell.isNumber = false;
-        for (;;) {
-            const QXmlStreamReader::TokenType token = m_xml.readNext();
-            if (token == QXmlStreamReader::Invalid) {
-                if (m_xml.error() == QXmlStreamReader::PrematureEndOfDocumentError && feed())
-                    continue;
-                return;
-            }
-            if (token == QXmlStreamReader::EndElement && m_xml.name() == u"c")
-                return;
-            if (token != QXmlStreamReader::StartElement)
-                continue;
-            if (m_xml.name() == u"v") {
-                const QString v = textOfElement();
-                if (type == u"s") {
-                    const qsizetype i = v.toLongLong();
-                    cell.text = i >= 0 && i < m_shared.size() ? m_shared.at(i) : QString();
-                } else if (type.isEmpty() || type == u"n") {
-                    bool ok = false;
-                    cell.number = v.toDouble(&ok);
-                    cell.isNumber = ok;
-                    cell.text = v;
-                } else {
-                    cell.text = unescapeWorkbookText(v);
-                }
-            } else if (m_xml.name() == u"t") {
-                // Inline string, plain or in runs.
-                cell.text += unescapeWorkbookText(textOfElement());
-            } else if (m_xml.name() == u"rPh" || m_xml.name() == u"f") {
-                skipElement();
-            }
-        }
-    }
-
-    // The character data of the element just started, up to its end.
-    QString textOfElement()
-    {
-        QString out;
-        for (;;) {
-            const QXmlStreamReader::TokenType token = m_xml.readNext();
-            if (token == QXmlStreamReader::Invalid) {
-                if (m_xml.error() == QXmlStreamReader::PrematureEndOfDocumentError && feed())
-                    continue;
-                return out;
-            }
-            if (token == QXmlStreamReader::Characters)
-                out += m_xml.text();
-            else if (token == QXmlStreamReader::EndElement)
-                return out;
-        }
-    }
-
-    void skipElement()
-    {
-        int depth = 1;
-        while (depth > 0) {
-            const QXmlStreamReader::TokenType token = m_xml.readNext();
-            if (token == QXmlStreamReader::Invalid) {
-                if (m_xml.error() == QXmlStreamReader::PrematureEndOfDocumentError && feed())
-                    continue;
-                return;
-            }
-            if (token == QXmlStreamReader::StartElement)
-                ++depth;
-            else if (token == QXmlStreamReader::EndElement)
-                --depth;
         }
     }
 
@@ -582,42 +650,200 @@ private:
         return target.startsWith(u'/') ? target.mid(1) : QStringLiteral("xl/") + target;
     }
 
-    void readSharedStrings()
+    // The table of shared strings, read in blocks; false when it is there
+    // but cannot be read.
+    bool readSharedStrings()
     {
-        const QByteArray data = m_zip.read(QStringLiteral("xl/sharedStrings.xml"));
-        if (data.isEmpty())
-            return;
-        QXmlStreamReader xml(data);
-        QString current;
-        int phonetic = 0;
-        while (!xml.atEnd()) {
-            switch (xml.readNext()) {
-            case QXmlStreamReader::StartElement:
-                if (xml.name() == u"si")
-                    current.clear();
-                else if (xml.name() == u"rPh")
-                    ++phonetic;
-                else if (xml.name() == u"t" && !phonetic)
-                    current += xml.readElementText();
-                break;
-            case QXmlStreamReader::EndElement:
-                if (xml.name() == u"si")
-                    m_shared << unescapeWorkbookText(current);
-                else if (xml.name() == u"rPh")
-                    --phonetic;
-                break;
-            default:
+        const char* part = "xl/sharedStrings.xml";
+        if (zip_name_locate(m_zip.get(), part, 0) < 0)
+            return true;
+        zip_file_t* f = zip_fopen(m_zip.get(), part, 0);
+        XmlParser xml;
+        if (!f || !xml.p)
+            return false;
+        struct State
+        {
+            std::vector<QString>* out;
+            std::string text;
+            int phonetic = 0;
+            bool collect = false;
+        } state{&m_shared, {}};
+        XML_SetUserData(xml.p, &state);
+        XML_SetElementHandler(
+            xml.p,
+            [](void* data, const char* name, const char**) {
+                auto& s = *static_cast<State*>(data);
+                name = localName(name);
+                if (std::strcmp(name, "si") == 0)
+                    s.text.clear();
+                else if (std::strcmp(name, "rPh") == 0)
+                    ++s.phonetic;
+                else if (std::strcmp(name, "t") == 0 && !s.phonetic)
+                    s.collect = true;
+            },
+            [](void* data, const char* name) {
+                auto& s = *static_cast<State*>(data);
+                name = localName(name);
+                if (std::strcmp(name, "si") == 0)
+                    s.out->push_back(unescapeWorkbookText(QString::fromUtf8(s.text)));
+                else if (std::strcmp(name, "rPh") == 0)
+                    --s.phonetic;
+                else if (std::strcmp(name, "t") == 0)
+                    s.collect = false;
+            });
+        XML_SetCharacterDataHandler(xml.p, [](void* data, const char* text, int length) {
+            auto& s = *static_cast<State*>(data);
+            if (s.collect)
+                s.text.append(text, size_t(length));
+        });
+        bool fine = true;
+        for (;;) {
+            void* buffer = XML_GetBuffer(xml.p, int(kBlock));
+            const zip_int64_t n = buffer ? zip_fread(f, buffer, zip_uint64_t(kBlock)) : -1;
+            if (n < 0 || XML_ParseBuffer(xml.p, int(n), n == 0) != XML_STATUS_OK) {
+                fine = false;
                 break;
             }
+            if (n == 0)
+                break;
         }
+        zip_fclose(f);
+        return fine;
     }
 
     Zip m_zip;
     zip_file_t* m_sheet = nullptr;
     qint64 m_size = 0;
     qint64 m_read = 0;
-    QStringList m_shared;
-    QXmlStreamReader m_xml;
+    std::vector<QString> m_shared;
+    XmlParser m_xml;
+    bool m_suspended = false;
+    bool m_finished = false;
+    // Where the parse is: the row being filled, its cell, the text of the
+    // element being read, and the depth of an element skipped.
+    ImportRow* m_row = nullptr;
+    ImportCell* m_cell = nullptr;
+    bool m_inRow = false;
+    qint64 m_rowsEnded = 0; // the number of the last row read to its end
+    int m_column = 0;
+    CellType m_type = CellType::Number;
+    bool m_collect = false;
+    std::string m_text;
+    int m_skip = 0;
+};
+
+// ---- Reading ahead ----
+
+// Runs another reader in a thread of its own, a few blocks of rows ahead
+// of the caller, so that the file is taken apart while the rows before
+// are checked. The rows' buffers go back and forth and are reused.
+class AheadReader : public ImportReader
+{
+public:
+    explicit AheadReader(std::unique_ptr<ImportReader> inner)
+        : m_inner(std::move(inner)), m_kind(m_inner->kind())
+    {
+        m_rowNumber = m_inner->rowNumber();
+        m_permille.store(m_inner->permille());
+        m_thread = std::thread([this] { produce(); });
+    }
+
+    ~AheadReader() override
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_stop = true;
+        }
+        m_changed.notify_all();
+        m_thread.join();
+    }
+
+    QString kind() const override { return m_kind; }
+    int permille() const override { return m_permille.load(std::memory_order_relaxed); }
+
+    bool next(ImportRow& row) override
+    {
+        for (;;) {
+            if (m_at < m_current.size) {
+                std::swap(row, m_current.rows[m_at]);
+                m_rowNumber = m_current.numbers[m_at];
+                ++m_at;
+                return true;
+            }
+            if (m_current.last)
+                return false;
+            std::unique_lock lock(m_mutex);
+            if (!m_current.rows.empty())
+                m_free.push_back(std::move(m_current));
+            m_changed.wait(lock, [this] { return !m_full.empty(); });
+            m_current = std::move(m_full.front());
+            m_full.pop_front();
+            m_at = 0;
+            if (m_current.last)
+                m_error = m_current.error;
+            lock.unlock();
+            m_changed.notify_all();
+        }
+    }
+
+private:
+    static constexpr size_t kRows = 1024;
+    static constexpr size_t kBlocks = 4;
+
+    struct Block
+    {
+        std::vector<ImportRow> rows;
+        std::vector<qint64> numbers;
+        size_t size = 0; // the rows filled
+        bool last = false;
+        QString error;
+    };
+
+    void produce()
+    {
+        for (;;) {
+            Block block;
+            {
+                std::unique_lock lock(m_mutex);
+                m_changed.wait(lock, [this] { return m_stop || m_full.size() < kBlocks; });
+                if (m_stop)
+                    return;
+                if (!m_free.empty()) {
+                    block = std::move(m_free.back());
+                    m_free.pop_back();
+                }
+            }
+            block.rows.resize(kRows);
+            block.numbers.resize(kRows);
+            block.size = 0;
+            while (block.size < kRows && m_inner->next(block.rows[block.size]))
+                block.numbers[block.size++] = m_inner->rowNumber();
+            block.last = block.size < kRows;
+            block.error = block.last ? m_inner->error() : QString();
+            m_permille.store(m_inner->permille(), std::memory_order_relaxed);
+            const bool last = block.last;
+            {
+                std::lock_guard lock(m_mutex);
+                m_full.push_back(std::move(block));
+            }
+            m_changed.notify_all();
+            if (last)
+                return;
+        }
+    }
+
+    std::unique_ptr<ImportReader> m_inner;
+    const QString m_kind;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<Block> m_full;
+    std::vector<Block> m_free;
+    bool m_stop = false;
+    std::atomic<int> m_permille{0};
+    // The block being handed out, and its next row.
+    Block m_current;
+    size_t m_at = 0;
+    std::thread m_thread; // last: started once the rest is made
 };
 
 } // namespace
@@ -643,6 +869,11 @@ std::unique_ptr<ImportReader> ImportReader::open(const QString& fileName, QStrin
     if (!reader->open(fileName, error))
         return nullptr;
     return reader;
+}
+
+std::unique_ptr<ImportReader> readAhead(std::unique_ptr<ImportReader> reader)
+{
+    return std::make_unique<AheadReader>(std::move(reader));
 }
 
 QString sheetColumnName(int column)

@@ -50,6 +50,10 @@ protected:
     QString m_error;
 };
 
+// The reader given, read in a thread of its own a few thousand rows ahead
+// of the caller: the file is taken apart while the rows before are checked.
+std::unique_ptr<ImportReader> readAhead(std::unique_ptr<ImportReader> reader);
+
 // The letters of a sheet's column: A … Z, AA …
 QString sheetColumnName(int column);
 

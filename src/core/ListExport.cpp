@@ -13,12 +13,17 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <deque>
+#include <exception>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace vok {
@@ -594,11 +599,178 @@ ExportFormat exportFormatFor(const QString& fileName)
                : ExportFormat::Xlsx;
 }
 
+namespace {
+
+// Rows of a list taken ahead of the file's writer: the calling thread reads
+// the list (a long list reads its rows from the database) while the writer,
+// on a thread of its own, formats and compresses them. The blocks are as
+// long as the writer's progress steps, so the writer asks whether to go on
+// exactly when it would need a block the reader may have held back.
+class RowsAhead
+{
+public:
+    struct Block
+    {
+        int first = 0;
+        int rows = 0;
+        std::vector<QString> texts; // row by row, every column
+        std::vector<float> numbers;
+    };
+
+    // The reader's side: false once the writer has stopped.
+    bool put(Block block)
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_blocks.size() < kBlocksAhead || m_stopped; });
+        if (m_stopped)
+            return false;
+        m_blocks.push_back(std::move(block));
+        m_changed.notify_all();
+        return true;
+    }
+    void close(bool cancelled)
+    {
+        std::lock_guard lock(m_mutex);
+        m_closed = true;
+        m_cancelled = cancelled;
+        m_changed.notify_all();
+    }
+    // The writer's side.
+    void stop()
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopped = true;
+        m_changed.notify_all();
+    }
+    // Waits for the next block or the end; false when the reader was
+    // cancelled.
+    bool goOn()
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return !m_blocks.empty() || m_closed; });
+        return m_blocks.empty() ? !m_cancelled : true;
+    }
+    const Block& blockOf(int row)
+    {
+        if (row >= m_current.first + m_current.rows) {
+            std::unique_lock lock(m_mutex);
+            m_changed.wait(lock, [this] { return !m_blocks.empty() || m_closed; });
+            if (m_blocks.empty())
+                return m_current = Block{row, 0, {}, {}};
+            m_current = std::move(m_blocks.front());
+            m_blocks.pop_front();
+            m_changed.notify_all();
+        }
+        return m_current;
+    }
+
+private:
+    static constexpr size_t kBlocksAhead = 4;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<Block> m_blocks;
+    Block m_current;
+    bool m_closed = false;
+    bool m_cancelled = false;
+    bool m_stopped = false;
+};
+
+// What the writer reads: the blocks, and the source's headings and kinds
+// taken before it starts.
+ExportSource aheadOf(const ExportSource& source, RowsAhead& ahead,
+                     std::shared_ptr<std::vector<QString>> headings)
+{
+    ExportSource s;
+    s.rows = source.rows;
+    s.columns = source.columns;
+    std::vector<bool> numeric(size_t(source.columns), false);
+    for (int c = 0; c < source.columns; ++c)
+        numeric[size_t(c)] = source.numeric && source.numeric(c);
+    s.heading = [headings](int c) { return headings->at(size_t(c)); };
+    s.numeric = [numeric](int c) { return bool(numeric[size_t(c)]); };
+    const int columns = source.columns;
+    s.text = [&ahead, columns](int r, int c) {
+        const RowsAhead::Block& b = ahead.blockOf(r);
+        return r < b.first + b.rows ? b.texts[size_t((r - b.first) * columns + c)] : QString();
+    };
+    if (source.number)
+        s.number = [&ahead, columns](int r, int c) {
+            const RowsAhead::Block& b = ahead.blockOf(r);
+            return r < b.first + b.rows ? b.numbers[size_t((r - b.first) * columns + c)]
+                                        : std::numeric_limits<float>::quiet_NaN();
+        };
+    return s;
+}
+
+// Reads the source's rows into blocks for the writer; false when cancelled
+// or the writer stopped.
+bool readAhead(const ExportSource& source, RowsAhead& ahead, const ExportProgress& progress)
+{
+    const int columns = source.columns;
+    std::vector<bool> valued(size_t(columns), false);
+    for (int c = 0; c < columns; ++c)
+        valued[size_t(c)] = source.number && source.numeric && source.numeric(c);
+    for (int first = 0; first < source.rows; first += kProgressEvery) {
+        RowsAhead::Block block;
+        block.first = first;
+        block.rows = std::min(kProgressEvery, source.rows - first);
+        block.texts.resize(size_t(block.rows) * size_t(columns));
+        block.numbers.assign(block.texts.size(), std::numeric_limits<float>::quiet_NaN());
+        for (int r = 0; r < block.rows; ++r)
+            for (int c = 0; c < columns; ++c) {
+                const size_t at = size_t(r) * size_t(columns) + size_t(c);
+                if (valued[size_t(c)])
+                    block.numbers[at] = source.number(first + r, c);
+                // A value the list holds is written from the number.
+                if (!std::isfinite(block.numbers[at]))
+                    block.texts[at] = source.text(first + r, c);
+            }
+        const int end = first + block.rows;
+        if (end % kProgressEvery == 0 && progress && !progress(end))
+            return false;
+        if (!ahead.put(std::move(block)))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
 bool exportList(const ExportSource& source, const QString& fileName, ExportFormat format,
                 const ExportProgress& progress)
 {
-    return format == ExportFormat::Csv ? writeCsv(source, fileName, progress)
-                                       : writeXlsx(source, fileName, progress);
+    RowsAhead ahead;
+    auto headings = std::make_shared<std::vector<QString>>();
+    for (int c = 0; c < source.columns; ++c)
+        headings->push_back(source.heading(c));
+    const ExportSource rows = aheadOf(source, ahead, headings);
+    bool written = false;
+    std::exception_ptr failure;
+    std::thread writer([&] {
+        try {
+            const ExportProgress goOn = [&ahead](int) { return ahead.goOn(); };
+            written = format == ExportFormat::Csv ? writeCsv(rows, fileName, goOn)
+                                                  : writeXlsx(rows, fileName, goOn);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        ahead.stop();
+    });
+    bool read = false;
+    try {
+        read = readAhead(source, ahead, progress);
+    } catch (...) {
+        ahead.close(true);
+        writer.join();
+        throw;
+    }
+    ahead.close(!read);
+    writer.join();
+    if (failure)
+        std::rethrow_exception(failure);
+    if (written && progress)
+        progress(source.rows);
+    return written && read;
 }
 
 } // namespace vok

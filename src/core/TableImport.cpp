@@ -41,6 +41,26 @@ enum class Check
 
 } // namespace
 
+// A value checked and ready to store: a number (single-precision) or a
+// text.
+struct TableImport::Value
+{
+    bool isNumber = false;
+    float number = 0;
+    QString text;
+
+    void setNumber(float v)
+    {
+        isNumber = true;
+        number = v;
+    }
+    void setText(const QString& t)
+    {
+        isNumber = false;
+        text = t;
+    }
+};
+
 struct TableImport::Rule
 {
     int column;
@@ -171,8 +191,29 @@ QString codeProblem(const TableImport::Rule& r, const QString& code, int maxByte
     return {};
 }
 
+// "YYYY-MM-DD" or "YYYY-MM-DD HH:MM:SS" of a date read, into out's
+// buffer.
+void putNormalDate(const DateTimeValue& v, bool dateOnly, QString& out)
+{
+    const int fields[] = {v.year, v.month, v.day, v.hour, v.minute, v.second};
+    const char separators[] = {'-', '-', ' ', ':', ':'};
+    out.resize(dateOnly ? 10 : 19);
+    char16_t* p = reinterpret_cast<char16_t*>(out.data());
+    for (int i = 0; i < (dateOnly ? 3 : 6); ++i) {
+        if (i > 0)
+            *p++ = char16_t(separators[i - 1]);
+        int f = fields[i];
+        if (i == 0) {
+            *p++ = char16_t(u'0' + f / 1000 % 10);
+            *p++ = char16_t(u'0' + f / 100 % 10);
+        }
+        *p++ = char16_t(u'0' + f / 10 % 10);
+        *p++ = char16_t(u'0' + f % 10);
+    }
+}
+
 // A date cell: a date text, or a workbook's serial number.
-QString dateProblem(const ImportCell& cell, bool dateOnly, QVariant& out)
+QString dateProblem(const ImportCell& cell, bool dateOnly, TableImport::Value& out)
 {
     std::optional<DateTimeValue> value;
     const std::optional<double> serial =
@@ -194,15 +235,15 @@ QString dateProblem(const ImportCell& cell, bool dateOnly, QVariant& out)
     }
     if (!value || (dateOnly && (value->hour || value->minute || value->second)))
         return QStringLiteral("“%1”不是有效的日期。").arg(cell.text.trimmed());
-    value->hasTime = !dateOnly;
-    out = dateOnly ? value->normalized() : value->normalizedFull();
+    out.isNumber = false;
+    putNormalDate(*value, dateOnly, out.text);
     return {};
 }
 
 // Checks one cell as the entry form checks its field and gives the value
 // to store.
 QString checkCell(const TableImport::Rule& r, const ImportCell& cell, const TableDef& def,
-                  Seen& seen, qint64 row, QVariant& out)
+                  Seen& seen, qint64 row, TableImport::Value& out)
 {
     const int maxBytes = r.maxBytes == -2 ? FieldCheck::maxBytes(def, r.column) : r.maxBytes;
     QString problem;
@@ -211,19 +252,19 @@ QString checkCell(const TableImport::Rule& r, const ImportCell& cell, const Tabl
     case Check::NewCode:
     case Check::StockCode:
         problem = codeProblem(r, cell.text, maxBytes, seen, row);
-        out = cell.text;
+        out.setText(cell.text);
         break;
     case Check::Text:
     case Check::NonEmptyText:
         problem = FieldCheck::textProblem(cell.text, maxBytes, r.multiLine);
         if (problem.isEmpty() && r.check == Check::NonEmptyText && cell.text.isEmpty())
             problem = QStringLiteral("部门一项不能为空！");
-        out = cell.text;
+        out.setText(cell.text);
         break;
     case Check::Number: {
         float v = 0;
         problem = FieldCheck::numberProblem(cell.text, v, 1, 10000);
-        out = v;
+        out.setNumber(v);
         break;
     }
     case Check::OnHand: {
@@ -231,31 +272,31 @@ QString checkCell(const TableImport::Rule& r, const ImportCell& cell, const Tabl
         problem = FieldCheck::numberProblem(cell.text, v);
         if (problem.isEmpty() && v < 0)
             problem = FieldCheck::rangeText(0, 10000);
-        out = v;
+        out.setNumber(v);
         break;
     }
     case Check::StockFigure: {
         float v = 0;
         problem = FieldCheck::stockFigureProblem(cell.text, v);
-        out = v;
+        out.setNumber(v);
         break;
     }
     case Check::State: {
         int v = 0;
         problem = FieldCheck::integerProblem(cell.text, v, 0, 9, FieldCheck::notAnIntegerText());
-        out = QString::number(v);
+        out.setText(QString::number(v));
         break;
     }
     case Check::NumberText: {
         QString v;
         problem = FieldCheck::numberTextProblem(cell.text, v, def, r.column);
-        out = v;
+        out.setText(v);
         break;
     }
     case Check::RangeText: {
         float v = 0;
         problem = FieldCheck::numberProblem(cell.text, v, 1, 10000);
-        out = FieldText::listNumber(v);
+        out.setText(FieldText::listNumber(v));
         break;
     }
     case Check::DateTime:
@@ -415,21 +456,23 @@ void TableImport::addProblem(qint64 row, int fileColumn, const QString& text)
             {row, fileColumn, fileColumn >= 0 ? m_headings.value(fileColumn) : QString(), text});
 }
 
-void TableImport::storeRow(const std::vector<QVariant>& values)
+void TableImport::storeRow(const std::vector<Value>& values)
 {
     m_rowStart.push_back(m_store.size());
-    for (const QVariant& v : values) {
-        if (v.typeId() == QMetaType::Float) {
+    for (const Value& v : values) {
+        if (v.isNumber) {
             m_store += 'f';
-            const float f = v.toFloat();
-            putBytes(m_store, &f, sizeof f);
-        } else {
-            m_store += 't';
-            const QByteArray utf8 = v.toString().toUtf8();
-            const auto n = quint32(utf8.size());
-            putBytes(m_store, &n, sizeof n);
-            putBytes(m_store, utf8.constData(), n);
+            putBytes(m_store, &v.number, sizeof v.number);
+            continue;
         }
+        // The text's UTF-8 straight into the store, its length before it.
+        const size_t at = m_store.size();
+        m_store.resize(at + 1 + sizeof(quint32) + size_t(m_utf8.requiredSpace(v.text.size())));
+        char* begin = m_store.data() + at + 1 + sizeof(quint32);
+        const auto n = quint32(m_utf8.appendToBuffer(begin, v.text) - begin);
+        m_store[at] = 't';
+        std::memcpy(m_store.data() + at + 1, &n, sizeof n);
+        m_store.resize(at + 1 + sizeof n + n);
     }
 }
 
@@ -483,23 +526,26 @@ TableImport::Status TableImport::check(Connection& connection, const ImportProgr
         return Status::Failed;
     }
 
-    const auto reader = ImportReader::open(m_fileName, &m_error);
-    if (!reader)
+    auto file = ImportReader::open(m_fileName, &m_error);
+    if (!file)
         return Status::Failed;
     ImportRow row;
-    reader->next(row); // the headings
+    file->next(row); // the headings
+    const auto reader = readAhead(std::move(file));
     const TableDef& def = *m_table.def;
-    std::vector<QVariant> values(def.columns.size());
+    std::vector<Value> values(def.columns.size());
     qint64 read = 0;
     while (reader->next(row)) {
         const qint64 at = reader->rowNumber();
         bool fine = true;
         for (const Rule& r : *m_rules) {
             const int f = m_mapping[size_t(r.column)];
-            QVariant& out = values[size_t(r.column)];
+            Value& out = values[size_t(r.column)];
             if (f < 0) {
-                out = def.columns[size_t(r.column)].field == FieldKind::Single ? QVariant(0.0f)
-                                                                               : QVariant(r.absent);
+                if (def.columns[size_t(r.column)].field == FieldKind::Single)
+                    out.setNumber(0);
+                else
+                    out.setText(r.absent);
                 continue;
             }
             static const ImportCell empty;

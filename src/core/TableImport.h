@@ -3,6 +3,7 @@
 #include "core/Tables.h"
 #include "db/Connection.h"
 
+#include <QStringEncoder>
 #include <QStringList>
 #include <functional>
 #include <memory>
@@ -99,12 +100,13 @@ public:
     // The log entry's text for n rows.
     QString logText(qint64 rows) const;
 
-    // How one column is checked (TableImport.cpp).
+    // How one column is checked, and a value checked (TableImport.cpp).
     struct Rule;
+    struct Value;
 
 private:
     void addProblem(qint64 row, int fileColumn, const QString& text);
-    void storeRow(const std::vector<QVariant>& values);
+    void storeRow(const std::vector<Value>& values);
     bool readStoredRow(qint64 index, QVariantList& values) const;
 
     const TableDescription& m_table;
@@ -118,6 +120,7 @@ private:
     QString m_error;
     // The rows checked, each value as stored: a float, or UTF-8 text.
     std::string m_store;
+    QStringEncoder m_utf8{QStringEncoder::Utf8, QStringEncoder::Flag::Stateless};
     std::vector<size_t> m_rowStart;
 };
 

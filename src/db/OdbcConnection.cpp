@@ -32,8 +32,6 @@ using namespace odbc;
 
 constexpr SQLULEN kLoginTimeoutSeconds = 15;
 constexpr int kFetchRows = 10000;
-// Values bound to one statement of many rows appended.
-constexpr qsizetype kParametersPerBatch = 1000;
 
 // A blank text for a number or date column is no value (NULL), as the
 // server cannot read it as a number or a date.
@@ -125,8 +123,8 @@ public:
         insert(table, names, values, QString());
     }
 
-    // Many rows a statement ("VALUES (…),(…),…"), the statement for a full
-    // batch prepared once: a round trip per batch rather than per row.
+    // Many rows go to the server in few round trips: one INSERT of many
+    // rows a statement, the values bound as in append().
     void appendRows(const QString& table, const QStringList& names,
                     const std::function<bool(QVariantList&)>& row) override
     {
@@ -139,52 +137,47 @@ public:
             columns << quoteIdentifier(name, Engine::Postgres);
             const int c = def ? def->indexOf(name) : -1;
             kinds.push_back(c < 0 ? std::nullopt : std::optional(def->columns.at(size_t(c)).kind));
-            markers << (kinds.back() ? QStringLiteral("CAST(? AS %1)")
-                                           .arg(schema::sqlType(*kinds.back(), Engine::Postgres))
-                                     : QStringLiteral("?"));
+            markers << (c < 0 ? QStringLiteral("?")
+                              : QStringLiteral("CAST(? AS %1)")
+                                    .arg(schema::sqlType(*kinds.back(), Engine::Postgres)));
         }
         const QString head =
             QStringLiteral("INSERT INTO %1 (%2) VALUES ")
                 .arg(quoteIdentifier(table, Engine::Postgres), columns.join(QLatin1Char(',')));
-        const QString tuple = QLatin1Char('(') + markers.join(QLatin1Char(',')) + QLatin1Char(')');
-        const auto textOf = [&](qsizetype rows) {
-            return head + QStringList(rows, tuple).join(QLatin1Char(','));
+        const QString oneRow = QLatin1Char('(') + markers.join(QLatin1Char(',')) + QLatin1Char(')');
+        const auto text = [&](qsizetype rows) {
+            return head + QStringList(rows, oneRow).join(QLatin1Char(','));
         };
-        const qsizetype perBatch = std::max<qsizetype>(1, kParametersPerBatch / names.size());
-        guarded([&] {
-            Stmt full(m_dbc);
-            bool prepared = false;
-            QVariantList bound, values;
-            qsizetype rows = 0;
-            const auto send = [&] {
-                if (rows == perBatch) {
-                    if (!prepared)
-                        full.prepare(textOf(rows));
-                    prepared = true;
-                    SQLFreeStmt(full.get(), SQL_RESET_PARAMS);
-                    Parameters p;
-                    p.bind(full.get(), bound);
-                    full.execute();
-                } else {
-                    Stmt last(m_dbc);
-                    Parameters p;
-                    p.bind(last.get(), bound);
-                    last.execDirect(textOf(rows));
-                }
-                bound.clear();
-                rows = 0;
-            };
-            while (row(values)) {
+        // Parameters of a statement are numbered in 16 bits.
+        const qsizetype perStatement = std::max<qsizetype>(1, 4096 / names.size());
+        const QString whole = text(perStatement);
+        QVariantList bound, values;
+        bound.reserve(perStatement * names.size());
+        qsizetype rows = 0;
+        const auto send = [&] {
+            if (rows == 0)
+                return;
+            const QString sql = rows == perStatement ? whole : text(rows);
+            guarded([&] {
+                Stmt stmt(m_dbc);
+                Parameters p;
+                p.bind(stmt.get(), bound);
+                stmt.execDirect(sql);
+                return 0;
+            });
+            bound.clear();
+            rows = 0;
+        };
+        while (row(values)) {
+            if (values.size() != names.size())
                 checkAppendArguments(table, names, values);
-                for (qsizetype i = 0; i < values.size(); ++i)
-                    bound << (kinds[size_t(i)] ? forColumn(values.at(i), *kinds[size_t(i)])
-                                               : values.at(i));
-                if (++rows == perBatch)
-                    send();
-            }
-            if (rows > 0)
+            for (qsizetype i = 0; i < values.size(); ++i)
+                bound << (kinds[size_t(i)] ? forColumn(values.at(i), *kinds[size_t(i)])
+                                           : values.at(i));
+            if (++rows == perStatement)
                 send();
-        });
+        }
+        send();
     }
 
     // The insert waits for a transaction adding the same key and then adds

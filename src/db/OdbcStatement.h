@@ -58,14 +58,6 @@ public:
         check(SQLExecDirectW(m_h, const_cast<SQLWCHAR*>(wide(sql)), SQL_NTS), "SQLExecDirect");
     }
 
-    // A text prepared once and run with the parameters bound at the time
-    // (SQL_NO_DATA is success, as above).
-    void prepare(const QString& sql)
-    {
-        check(SQLPrepareW(m_h, const_cast<SQLWCHAR*>(wide(sql)), SQL_NTS), "SQLPrepare");
-    }
-    void execute() { check(SQLExecute(m_h), "SQLExecute"); }
-
     qint64 rowCount() const
     {
         SQLLEN n = 0;

@@ -40,6 +40,9 @@ QString quotedName(const QString& name, Engine engine)
 // unpadded, blanks around), and v itself for anything else. The layers of
 // subqueries take the fields apart one step at a time; the last one checks
 // that every field is a number of its length and that the day exists.
+// Each layer ends in OFFSET 0, which keeps SQLite from merging it into the
+// layer above: merged, every use of a field would repeat the expressions
+// of all the layers below it, some thousand steps for one date.
 QString normalisedDate(const QString& v)
 {
     static const QString shape = QStringLiteral(
@@ -67,7 +70,9 @@ QString normalisedDate(const QString& v)
         "FROM (SELECT dp,tp,CASE WHEN instr(dp,'-')>0 THEN '-' ELSE '/' END AS sep "
         "FROM (SELECT CASE WHEN instr(t,' ')>0 THEN substr(t,1,instr(t,' ')-1) ELSE t END AS dp,"
         "CASE WHEN instr(t,' ')>0 THEN ltrim(substr(t,instr(t,' ')+1)) ELSE '' END AS tp "
-        "FROM (SELECT trim($V) AS t))))))))");
+        "FROM (SELECT trim($V) AS t"
+        " LIMIT -1 OFFSET 0) LIMIT -1 OFFSET 0) LIMIT -1 OFFSET 0) LIMIT -1 OFFSET 0)"
+        " LIMIT -1 OFFSET 0) LIMIT -1 OFFSET 0) LIMIT -1 OFFSET 0))");
     QString out = shape;
     out.replace(QLatin1String("$V"), v);
     return out;
@@ -207,22 +212,23 @@ QStringList sqliteTriggers()
             if (c.kind != ColumnKind::DateTime && c.kind != ColumnKind::Date)
                 continue;
             const QString value = normalisedDate(QStringLiteral("NEW.") + c.name);
-            // The program writes normalised dates itself; the quick GLOB
-            // lets them (and NULL) pass without taking the text apart.
-            const QString body = QStringLiteral("WHEN typeof(NEW.%2)='text' AND NEW.%2 NOT GLOB "
-                                                "'[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9] "
-                                                "[0-9][0-9]:[0-9][0-9]:[0-9][0-9]' "
-                                                "AND NEW.%2 IS NOT %3 BEGIN "
-                                                "UPDATE %1 SET %2 = %3 WHERE rowid = NEW.rowid; "
-                                                "END")
-                                     .arg(t->name, c.name, value);
-            out << QStringLiteral("CREATE TRIGGER IF NOT EXISTS %1_%2_ins AFTER INSERT ON %1 ")
-                           .arg(t->name, c.name) +
-                       body;
-            out << QStringLiteral(
-                       "CREATE TRIGGER IF NOT EXISTS %1_%2_upd AFTER UPDATE OF %2 ON %1 ")
-                           .arg(t->name, c.name) +
-                       body;
+            // The program writes normalised dates itself, and the quick GLOB
+            // lets them (and NULL) pass. Only the update trigger holds the
+            // long expression: SQLite sets up a trigger's registers on every
+            // row it fires for, so the insert trigger stays small and hands a
+            // date to normalise on to the update trigger by setting it anew.
+            const QString normal = QStringLiteral("typeof(NEW.%1)='text' AND NEW.%1 NOT GLOB "
+                                                  "'[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9] "
+                                                  "[0-9][0-9]:[0-9][0-9]:[0-9][0-9]'")
+                                       .arg(c.name);
+            out << QStringLiteral("CREATE TRIGGER IF NOT EXISTS %1_%2_ins AFTER INSERT ON %1 "
+                                  "WHEN %3 BEGIN UPDATE %1 SET %2 = %2 WHERE rowid = NEW.rowid; "
+                                  "END")
+                       .arg(t->name, c.name, normal);
+            out << QStringLiteral("CREATE TRIGGER IF NOT EXISTS %1_%2_upd AFTER UPDATE OF %2 ON %1 "
+                                  "WHEN %3 AND NEW.%2 IS NOT %4 BEGIN "
+                                  "UPDATE %1 SET %2 = %4 WHERE rowid = NEW.rowid; END")
+                       .arg(t->name, c.name, normal, value);
         }
     }
     return out;

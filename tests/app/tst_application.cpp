@@ -2,6 +2,7 @@
 #include "core/BackupGenerations.h"
 #include "core/Password.h"
 #include "db/SqliteConnection.h"
+#include "support/FormTest.h"
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
@@ -31,6 +32,8 @@ private slots:
     void backup();
     void backupKilledPartWay_data();
     void backupKilledPartWay();
+    void importFile_data();
+    void importFile();
 
 private:
     int run(const QStringList& args, const QByteArray& input, QString* errors = nullptr,
@@ -281,6 +284,77 @@ void TestApplication::backupKilledPartWay()
     for (const GenerationInfo& g : after)
         QVERIFY2(g.generation.verified, qPrintable(g.generation.name));
     QCOMPARE(after.last().copies.first().sha256, before.first().copies.first().sha256);
+}
+
+void TestApplication::importFile_data()
+{
+    QTest::addColumn<QStringList>("args"); // after --import DEVICE_IN FILE
+    QTest::addColumn<QByteArray>("csv");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<QString>("errors"); // the program's own lines
+    QTest::addColumn<int>("written");
+    const QByteArray good =
+        "设备号,入库时间,数量,价格,备注\nA1,2024-3-5,2,3,x\nA1,2024-3-6 8:00,4,5.5,y\n";
+    QTest::newRow("written") << QStringList{} << good << 0 << "已导入2行到 DEVICE_IN。\n"
+                             << "vok: 这些列不导入：备注\n"
+                             << 2;
+    QTest::newRow("other department")
+        << QStringList{"--department", "部门B"} << good << 0 << "已导入2行到 DEVICE_IN。\n"
+        << "vok: 这些列不导入：备注\n"
+        << 2;
+    QTest::newRow("dry run") << QStringList{"--dry-run"} << good << 0
+                             << "检查了2行，没有发现问题；没有写入（--dry-run）。\n"
+                             << "vok: 这些列不导入：备注\n"
+                             << 0;
+    QTest::newRow("problems")
+        << QStringList{}
+        << QByteArray("设备号,入库时间,数量,价格\nA1,2024-3-5,2,3\nZ9,2024-3-6,20000,5\n") << 1
+        << ""
+        << "vok: 第3行，A列“设备号”：设备号“Z9”不在设备代码表中。\n"
+           "vok: 第3行，C列“数量”：“请填入一个在1和10000之间的数字。”\n"
+           "vok: 文件中有2个问题，没有导入任何记录。\n"
+        << 0;
+    QTest::newRow("problems, dry run")
+        << QStringList{"--dry-run"} << QByteArray("设备号,数量,价格\nA1,2,3\n") << 1 << ""
+        << "vok: 缺少必需的列“入库时间”。\nvok: 文件中有1个问题，没有导入任何记录。\n"
+        << 0;
+    QTest::newRow("unknown department")
+        << QStringList{"--department", "部门Z"} << good << 2 << ""
+        << "vok: 部门选择项不正确: 部门Z（可选: 部门A 部门B 部门C 部门D 部门E）\n"
+        << 0;
+}
+
+void TestApplication::importFile()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, csv);
+    QFETCH(int, exitCode);
+    QFETCH(QString, output);
+    QFETCH(QString, errors);
+    QFETCH(int, written);
+    for (const char* dsn : {"VOK1", "VOK2"}) {
+        const ConnectionPtr db = m_sandbox->open(dsn);
+        db->execute("INSERT INTO DEVICE_CODE (code,name) VALUES('A1','投影仪')");
+        db->close();
+    }
+    const QString file = m_sandbox->dataDir() + "/in.csv";
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(csv);
+    f.close();
+    QString err, out;
+    QCOMPARE(run(QStringList{"--import", "DEVICE_IN", file} + args, {}, &err, &out), exitCode);
+    QString own;
+    for (const QString& line : err.split('\n', Qt::SkipEmptyParts))
+        if (line.startsWith("vok: "))
+            own += line + '\n';
+    QCOMPARE(own, errors);
+    QCOMPARE(out, output);
+    const ConnectionPtr db = m_sandbox->open(args.contains("部门B") ? "VOK2" : "VOK1");
+    QCOMPARE(db->recordCount("SELECT * FROM DEVICE_IN"), written);
+    QCOMPARE(test::logged(*db),
+             written ? QStringList{"从文件导入入库记录2行（DEVICE_IN）。"} : QStringList{});
 }
 
 QTEST_GUILESS_MAIN(TestApplication)

@@ -7,6 +7,7 @@
 #include "core/RecordListModel.h"
 #include "core/TableAccess.h"
 #include "core/TableImport.h"
+#include "core/ZipWriter.h"
 #include "support/FormTest.h"
 #include "support/TestSupport.h"
 
@@ -70,6 +71,40 @@ void writeBytes(const QString& path, const QByteArray& bytes)
     QFile f(path);
     QVERIFY(f.open(QIODevice::WriteOnly));
     f.write(bytes);
+}
+
+// A workbook as other programs write it: shared strings (the headings
+// and "A1" in runs, "公司" with its reading), the sheet's heading row and
+// then the rows given; the sheet's elements may carry the prefix x:.
+void writeWorkbook(const QString& path, const QByteArray& rows)
+{
+    const QByteArray ns = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
+    const QByteArray shared =
+        "<sst xmlns=\"" + ns +
+        "\"><si><t>设备号</t></si><si><t>入库时间</t></si><si><t>数量</t></si>"
+        "<si><t>价格</t></si><si><t>供应商</t></si><si><r><t>A</t></r><r><rPr><b/></rPr>"
+        "<t>1</t></r></si><si><t>公司</t><rPh sb=\"0\" eb=\"2\"><t>gōngsī</t></rPh></si></sst>";
+    const QByteArray sheet =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?><x:worksheet xmlns:x=\"" + ns + "\" xmlns=\"" +
+        ns +
+        "\"><sheetData><row r=\"1\"><c r=\"A1\" t=\"s\"><v>0</v></c><c t=\"s\"><v>1</v></c>"
+        "<c t=\"s\"><v>2</v></c><c t=\"s\"><v>3</v></c><c t=\"s\"><v>4</v></c></row>" +
+        rows + "</sheetData></x:worksheet>";
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    ZipWriter zip(f.handle());
+    zip.add("xl/workbook.xml",
+            "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
+            "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/"
+            "relationships\"><sheets><sheet name=\"S\" sheetId=\"1\" r:id=\"rId1\"/>"
+            "</sheets></workbook>");
+    zip.add("xl/_rels/workbook.xml.rels",
+            "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/"
+            "relationships\"><Relationship Id=\"rId1\" Target=\"worksheets/data.xml\"/>"
+            "</Relationships>");
+    zip.add("xl/sharedStrings.xml", shared.toStdString());
+    zip.add("xl/worksheets/data.xml", sheet.toStdString());
+    zip.finish();
 }
 
 } // namespace
@@ -197,6 +232,52 @@ private slots:
                     QStringLiteral("3"), QStringLiteral("0012")}},
                   {1, 2, 3});
         checkImported(path, QStringLiteral("A1|2023-03-15 12:00:00|2|3|0012"));
+    }
+
+    // Workbooks of other programs: shared strings in runs and with
+    // readings, prefixed elements, rows and cells without references,
+    // formulas with their last value, entities and escapes; a sheet cut
+    // short is named, not read as far as it goes.
+    void readsWorkbooks_data()
+    {
+        QTest::addColumn<QByteArray>("rows");
+        QTest::addColumn<QString>("stored"); // or the failure
+        QTest::newRow("shared, formula")
+            << QByteArray(
+                   "<row r=\"2\"><c r=\"A2\" t=\"s\"><v>5</v></c><c r=\"B2\" "
+                   "t=\"str\"><f>TEXT(1)</f><v>2024-3-5</v></c><c r=\"C2\"><v>2</v></c>"
+                   "<c r=\"D2\"><f>1+2</f><v>3</v></c><c r=\"E2\" t=\"s\"><v>6</v></c></row>")
+            << QStringLiteral("A1|2024-03-05 00:00:00|2|3|公司");
+        QTest::newRow("prefixed, inline, no references")
+            << QByteArray("<x:row><x:c t=\"inlineStr\"><x:is><x:t>A1</x:t></x:is></x:c>"
+                          "<x:c t=\"inlineStr\"><x:is><x:t>2024/3/5 8:00</x:t></x:is></x:c>"
+                          "<x:c><x:v>2</x:v></x:c><x:c><x:v>3</x:v></x:c><x:c t=\"inlineStr\">"
+                          "<x:is><x:r><x:t>O&apos;B &amp; </x:t></x:r><x:r><x:t>&#x7532;_x0041_"
+                          "</x:t></x:r></x:is></x:c></x:row>")
+            << QStringLiteral("A1|2024-03-05 08:00:00|2|3|O'B & 甲A");
+        QTest::newRow("blank row, gap, serial")
+            << QByteArray("<row r=\"2\"><c r=\"E2\"/></row><row r=\"3\"><c r=\"A3\" "
+                          "t=\"inlineStr\"><is><t>A1</t></is></c><c r=\"B3\" s=\"2\"><v>45000.5"
+                          "</v></c><c r=\"C3\"><v>2</v></c><c r=\"D3\"><v>3</v></c></row>")
+            << QStringLiteral("A1|2023-03-15 12:00:00|2|3|");
+        QTest::newRow("cut short")
+            << QByteArray("<row r=\"2\"><c r=\"A2\" t=\"s\"><v>5</v></c></row><row r=\"3\"><c")
+            << QStringLiteral("工作表第2行之后的内容无法读取（not well-formed (invalid token)）。");
+    }
+    void readsWorkbooks()
+    {
+        QFETCH(QByteArray, rows);
+        QFETCH(QString, stored);
+        const QString path = m_sandbox->dataDir() + QStringLiteral("/other.xlsx");
+        writeWorkbook(path, rows);
+        if (!stored.startsWith(QStringLiteral("工作表"))) {
+            checkImported(path, stored);
+            return;
+        }
+        TableImport import(tables::deviceIn);
+        QVERIFY(import.open(path));
+        QCOMPARE(import.check(*m_db), TableImport::Status::Failed);
+        QCOMPARE(import.error(), stored);
     }
 
     // Cells no form would take are refused, never cut; SQL is data.

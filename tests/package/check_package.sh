@@ -42,7 +42,7 @@ extra=$(grep '^\./usr/bin/.' <<<"$contents" | grep -vxF -e ./usr/bin/vok -e ./us
 field() { dpkg-deb -f "$deb" "$1"; }
 depends=$(field Depends)
 for p in libqt6widgets6 libqt6gui6 libqt6core6 libqt6printsupport6 libqt6dbus6 libqt6charts6 qt6-qpa-plugins \
-         libsqlite3-0 libodbc2 libsodium23 libisal2 libzint2.11 libzip4 zlib1g qt6-translations-l10n \
+         libsqlite3-0 libodbc2 libsodium23 libisal2 libzint2.11 libzip4 libexpat1 zlib1g qt6-translations-l10n \
          fonts-arphic-ukai fonts-arphic-uming fonts-wqy-zenhei fonts-liberation2; do
   grep -qE "(^|, )$p( |,|$)" <<<"$depends" || fail "Depends lacks $p: $depends"
 done
