@@ -387,9 +387,10 @@ void TestConnection::manyRowsAppendedInTurn_data()
     QTest::addColumn<int>("rows");
     QTest::newRow("none") << 0;
     QTest::newRow("one") << 1;
-    QTest::newRow("a statement's worth") << 166; // 1000 values of 6 columns
-    QTest::newRow("one more") << 167;
-    QTest::newRow("several, the last short") << 500;
+    QTest::newRow("an embedded statement's worth") << 100; // 600 values of 6 columns
+    QTest::newRow("one more") << 101;
+    QTest::newRow("a server statement's worth") << 682; // 4096 values
+    QTest::newRow("several, the last short") << 1500;
 }
 
 void TestConnection::manyRowsAppendedInTurn()
