@@ -909,19 +909,37 @@ void addLaterTables(sqlite3* db)
 // SQLite's own SQL. The rows are left as they are.
 void upgradeTriggers(sqlite3* db)
 {
+    // Every trigger missing, calling a function of an earlier program
+    // (vok_datetime), or kept from an earlier version with another text
+    // (SQLite stores it without IF NOT EXISTS) is made anew.
+    QHash<QString, QString> present; // by lower-case name: the stored text
     QStringList work;
-    for (const QString& name :
-         firstColumn(db, QStringLiteral("SELECT name FROM sqlite_master WHERE type='trigger' "
-                                        "AND sql LIKE '%vok_datetime%'")))
-        work << QStringLiteral("DROP TRIGGER \"%1\"")
-                    .arg(QString(name).replace(QLatin1Char('"'), QLatin1String("\"\"")));
-    const QStringList present = firstColumn(
-        db, QStringLiteral("SELECT lower(name) FROM sqlite_master WHERE type='trigger'"));
+    for (const QString& row :
+         firstColumn(db, QStringLiteral("SELECT name || char(10) || sql FROM sqlite_master "
+                                        "WHERE type='trigger'"))) {
+        const qsizetype cut = row.indexOf(QLatin1Char('\n'));
+        const QString name = row.left(cut);
+        const QString sql = row.mid(cut + 1);
+        if (sql.contains(QLatin1String("vok_datetime")))
+            work << QStringLiteral("DROP TRIGGER \"%1\"")
+                        .arg(QString(name).replace(QLatin1Char('"'), QLatin1String("\"\"")));
+        else
+            present.insert(name.toLower(), sql);
+    }
     static const QRegularExpression nameOf(QStringLiteral("^CREATE TRIGGER IF NOT EXISTS (\\w+)"));
-    bool missing = false;
-    for (const QString& sql : schema::sqliteTriggers())
-        missing = missing || !present.contains(nameOf.match(sql).captured(1).toLower());
-    if (work.isEmpty() && !missing)
+    bool changed = !work.isEmpty();
+    for (const QString& sql : schema::sqliteTriggers()) {
+        const QString name = nameOf.match(sql).captured(1);
+        const auto it = present.constFind(name.toLower());
+        if (it == present.constEnd()) {
+            changed = true;
+        } else if (*it != QString(sql).replace(QLatin1String("CREATE TRIGGER IF NOT EXISTS "),
+                                               QLatin1String("CREATE TRIGGER "))) {
+            work << QStringLiteral("DROP TRIGGER %1").arg(name);
+            changed = true;
+        }
+    }
+    if (!changed)
         return;
     if (sqlite3_db_readonly(db, "main") == 1)
         return; // nothing can be written to it anyway

@@ -123,6 +123,10 @@ void TestDatabaseFile::otherToolsWriteEveryTable()
 void TestDatabaseFile::earlierVersionsFileIsUpgradedInPlace()
 {
     m_sandbox->open()->close();
+    // This version's own file is left as it is.
+    const QString version = shell(file(), "PRAGMA schema_version");
+    m_sandbox->open()->close();
+    QCOMPARE(shell(file(), "PRAGMA schema_version"), version);
     // An earlier version's file: its rows as they were, and date triggers
     // calling a function of that program only.
     QCOMPARE(shell(file(), "DROP TRIGGER DEVICE_IN_in_date_ins; DROP TRIGGER DEVICE_IN_in_date_upd;"
@@ -130,7 +134,11 @@ void TestDatabaseFile::earlierVersionsFileIsUpgradedInPlace()
                            "CREATE TRIGGER DEVICE_IN_in_date_ins AFTER INSERT ON DEVICE_IN "
                            "WHEN NEW.in_date IS NOT vok_datetime(NEW.in_date) BEGIN UPDATE "
                            "DEVICE_IN SET in_date = vok_datetime(in_date) WHERE rowid = "
-                           "NEW.rowid; END;"),
+                           "NEW.rowid; END;"
+                           // and one of another version that normalises nothing
+                           "DROP TRIGGER DEVICE_OUT_out_date_ins;"
+                           "CREATE TRIGGER DEVICE_OUT_out_date_ins AFTER INSERT ON DEVICE_OUT "
+                           "BEGIN SELECT 1; END;"),
              QString());
     QVERIFY(shell(file(), "INSERT INTO DEVICE_IN (code) VALUES ('x')")
                 .contains("no such function: vok_datetime"));
@@ -142,8 +150,10 @@ void TestDatabaseFile::earlierVersionsFileIsUpgradedInPlace()
     QCOMPARE(c->recordCount("SELECT * FROM sqlite_master WHERE type='trigger'"),
              schema::sqliteTriggers().size());
     QCOMPARE(shell(file(), "INSERT INTO DEVICE_IN (code,in_date) VALUES ('new','2004-2-1 8:0');"
-                           "SELECT in_date FROM DEVICE_IN WHERE code='new'"),
-             QStringLiteral("2004-02-01 08:00:00"));
+                           "SELECT in_date FROM DEVICE_IN WHERE code='new';"
+                           "INSERT INTO DEVICE_OUT (code,out_date) VALUES ('new','2004-2-1 8:0');"
+                           "SELECT out_date FROM DEVICE_OUT WHERE code='new'"),
+             QStringLiteral("2004-02-01 08:00:00\n2004-02-01 08:00:00"));
 }
 
 void TestDatabaseFile::fileWithoutAdjustmentsGainsThem()
