@@ -620,11 +620,13 @@ TableImport::Status TableImport::write(Connection& connection, int classNumber,
         // The stock is the devices' opening stock: one adjustment each,
         // from nothing to the quantity on hand.
         if (&m_table == &tables::device) {
+            std::vector<stock::Adjustment> opening;
+            opening.reserve(size_t(total));
             QVariantList values;
             for (qint64 i = 0; i < total && readStoredRow(i, values); ++i)
-                stock::recordAdjustment(connection, values.at(DeviceCol::code).toString(), 0,
-                                        values.at(DeviceCol::now_number).toFloat(),
-                                        stock::openingReason(), userName);
+                opening.push_back({values.at(DeviceCol::code).toString(), 0,
+                                   values.at(DeviceCol::now_number).toFloat()});
+            stock::recordAdjustments(connection, opening, stock::openingReason(), userName);
         }
         TableAccess(connection, tables::howdo, classNumber)
             .append({userName, logText(total), unpaddedDateTime(Clock::now())});
