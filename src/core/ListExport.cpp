@@ -613,8 +613,17 @@ public:
     {
         int first = 0;
         int rows = 0;
-        std::vector<QString> texts; // row by row, every column
+        // Row by row, every column: a cell's text is chars[starts[i],
+        // starts[i + 1]) (one buffer, so that the writer allocates nothing).
+        std::vector<char16_t> chars;
+        std::vector<size_t> starts;
         std::vector<float> numbers;
+
+        QString text(size_t cell) const
+        {
+            return QString::fromRawData(reinterpret_cast<const QChar*>(chars.data()) + starts[cell],
+                                        qsizetype(starts[cell + 1] - starts[cell]));
+        }
     };
 
     // The reader's side: false once the writer has stopped.
@@ -656,7 +665,7 @@ public:
             std::unique_lock lock(m_mutex);
             m_changed.wait(lock, [this] { return !m_blocks.empty() || m_closed; });
             if (m_blocks.empty())
-                return m_current = Block{row, 0, {}, {}};
+                return m_current = Block{row, 0, {}, {}, {}};
             m_current = std::move(m_blocks.front());
             m_blocks.pop_front();
             m_changed.notify_all();
@@ -691,7 +700,7 @@ ExportSource aheadOf(const ExportSource& source, RowsAhead& ahead,
     const int columns = source.columns;
     s.text = [&ahead, columns](int r, int c) {
         const RowsAhead::Block& b = ahead.blockOf(r);
-        return r < b.first + b.rows ? b.texts[size_t((r - b.first) * columns + c)] : QString();
+        return r < b.first + b.rows ? b.text(size_t((r - b.first) * columns + c)) : QString();
     };
     if (source.number)
         s.number = [&ahead, columns](int r, int c) {
@@ -714,16 +723,23 @@ bool readAhead(const ExportSource& source, RowsAhead& ahead, const ExportProgres
         RowsAhead::Block block;
         block.first = first;
         block.rows = std::min(kProgressEvery, source.rows - first);
-        block.texts.resize(size_t(block.rows) * size_t(columns));
-        block.numbers.assign(block.texts.size(), std::numeric_limits<float>::quiet_NaN());
+        const size_t cells = size_t(block.rows) * size_t(columns);
+        block.numbers.assign(cells, std::numeric_limits<float>::quiet_NaN());
+        block.starts.reserve(cells + 1);
+        block.starts.push_back(0);
+        block.chars.reserve(cells * 8);
         for (int r = 0; r < block.rows; ++r)
             for (int c = 0; c < columns; ++c) {
                 const size_t at = size_t(r) * size_t(columns) + size_t(c);
                 if (valued[size_t(c)])
                     block.numbers[at] = source.number(first + r, c);
                 // A value the list holds is written from the number.
-                if (!std::isfinite(block.numbers[at]))
-                    block.texts[at] = source.text(first + r, c);
+                if (!std::isfinite(block.numbers[at])) {
+                    const QString text = source.text(first + r, c);
+                    const auto* utf16 = reinterpret_cast<const char16_t*>(text.utf16());
+                    block.chars.insert(block.chars.end(), utf16, utf16 + text.size());
+                }
+                block.starts.push_back(block.chars.size());
             }
         const int end = first + block.rows;
         if (end % kProgressEvery == 0 && progress && !progress(end))
