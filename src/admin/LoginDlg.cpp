@@ -3,6 +3,7 @@
 #include "core/Accounts.h"
 #include "core/Departments.h"
 #include "core/HelpLauncher.h"
+#include "core/ProgramSettings.h"
 #include "db/Connection.h"
 #include "db/DbError.h"
 #include "ui/ComErrorBox.h"
@@ -26,6 +27,8 @@ namespace {
 // One count for the whole run: a re-login sees the wrong entries of the
 // start-up log-in.
 int wrongEntries = 0;
+
+const QString kLastDepartmentKey = QStringLiteral("login/department");
 
 bool isBlank(char c)
 {
@@ -82,8 +85,11 @@ CLoginDlg::CLoginDlg(QWidget* parent) : QDialog(parent)
     QStringList names = departmentNames();
     std::sort(names.begin(), names.end());
     m_departmentCombo->addItems(names);
-    m_departmentCombo->setCurrentIndex(-1);
-    m_departmentCombo->setEditText(QString());
+    // The department of the last log-in is offered; the first time, none.
+    const int last = names.indexOf(programSettings().value(kLastDepartmentKey).toString());
+    m_departmentCombo->setCurrentIndex(last);
+    if (last < 0)
+        m_departmentCombo->setEditText(QString());
 
     auto* userLabel = new QLabel(QStringLiteral("用户名："), this);
     userLabel->setBuddy(m_userEdit);
@@ -197,6 +203,7 @@ void CLoginDlg::logIn()
         m_classText = *classText;
         m_success = true;
         takeFields();
+        programSettings().setValue(kLastDepartmentKey, m_department);
         accept();
         return;
     }

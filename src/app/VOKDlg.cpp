@@ -122,6 +122,11 @@ void CVOKDlg::buildButtons()
     grid->addWidget(frames[3].box, 0, 2, 2, 1);
     m_backupLine = new QLabel(this);
     m_backupLine->setObjectName(QStringLiteral("backupLine"));
+    // The line keeps its room while hidden, so that the buttons above it
+    // never move when it comes and goes.
+    QSizePolicy keepRoom = m_backupLine->sizePolicy();
+    keepRoom.setRetainSizeWhenHidden(true);
+    m_backupLine->setSizePolicy(keepRoom);
     m_backupLine->hide();
     grid->addWidget(m_backupLine, 2, 0, 1, 3);
     connect(m_autoBackup, &CAutoBackup::lineChanged, m_backupLine, [this](const QString& line) {
@@ -137,8 +142,8 @@ void CVOKDlg::buildButtons()
         grid->setColumnStretch(c, 1);
         grid->setColumnMinimumWidth(c, 170);
     }
-    setMinimumSize(560, 420);
-    resize(560, 438);
+    // The layout sets the least size, so that every button has its room.
+    resize(sizeHint().expandedTo(QSize(560, 438)));
 }
 
 bool CVOKDlg::startUp()

@@ -123,7 +123,7 @@ QString stockFigureProblem(QStringView text, float& out, int min)
     if (QString problem = numberProblem(text, v); !problem.isEmpty())
         return problem;
     if (v < float(min))
-        return rangeText(min, 10000);
+        return atLeastText(min);
     out = v;
     return {};
 }
@@ -160,6 +160,11 @@ QString rangeText(double min, double max)
 {
     return QStringLiteral("“请填入一个在%1和%2之间的数字。”")
         .arg(FieldText::number(min), FieldText::number(max));
+}
+
+QString atLeastText(double min)
+{
+    return QStringLiteral("“请填入一个不小于%1的数字。”").arg(FieldText::number(min));
 }
 
 QString notAnIntegerText()

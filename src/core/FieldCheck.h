@@ -49,6 +49,8 @@ QString numberTextProblem(QStringView text, QString& out, const TableDef& table,
 // The standard texts.
 QString notANumberText();
 QString rangeText(double min, double max);
+// A figure with no upper bound (a stock on hand) below its least value.
+QString atLeastText(double min);
 QString notAnIntegerText();
 QString typeAnIntegerText();
 QString integerRangeText(int min, int max);

@@ -271,7 +271,7 @@ QString checkCell(const TableImport::Rule& r, const ImportCell& cell, const Tabl
         float v = 0;
         problem = FieldCheck::numberProblem(cell.text, v);
         if (problem.isEmpty() && v < 0)
-            problem = FieldCheck::rangeText(0, 10000);
+            problem = FieldCheck::atLeastText(0);
         out.setNumber(v);
         break;
     }

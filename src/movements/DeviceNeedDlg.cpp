@@ -34,7 +34,7 @@ void CDeviceNeedDlg::confirm()
         return;
 
     // The fields in the order they are taken: device, end date, start date,
-    // department, quantity. An end before the start is taken as entered.
+    // department, quantity.
     QString code, department;
     float number = 0;
     FieldExchange dx(this);
@@ -45,6 +45,11 @@ void CDeviceNeedDlg::confirm()
     dx.number(m_number, number, 1, 10000);
     if (!dx.ok())
         return;
+    if (m_endDate->date() < m_beginDate->date()) {
+        Messages::notice(QStringLiteral("结束时间不能早于开始时间！"), this);
+        m_endDate->setFocus();
+        return;
+    }
 
     if (refuseIfReadOnly(context().classNumber, RefusalText::WithLineBreak, this))
         return;

@@ -1,31 +1,23 @@
 #include "stock/LabelDlg.h"
 
-#include "db/DataFolder.h"
+#include "core/ProgramSettings.h"
 #include "ui/DialogStyle.h"
 #include "ui/MessageService.h"
 #include "ui/PrintReport.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
-#include <QDir>
 #include <QFormLayout>
 #include <QLabel>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QPushButton>
-#include <QSettings>
 #include <QSpinBox>
 #include <QVBoxLayout>
 
 namespace vok {
 
 namespace {
-
-QSettings settings()
-{
-    return QSettings(QDir(DataFolder::path()).filePath(QStringLiteral("vok.ini")),
-                     QSettings::IniFormat);
-}
 
 const QString kSheetKey = QStringLiteral("labels/sheet");
 
@@ -80,7 +72,7 @@ CLabelDlg::CLabelDlg(QList<DeviceLabel> labels, QWidget* parent)
 
 const LabelSheet& CLabelDlg::rememberedSheet()
 {
-    const LabelSheet* s = findLabelSheet(settings().value(kSheetKey).toString());
+    const LabelSheet* s = findLabelSheet(programSettings().value(kSheetKey).toString());
     return s ? *s : labelSheets::a4;
 }
 
@@ -104,7 +96,7 @@ void CLabelDlg::sheetChosen()
 
 void CLabelDlg::remember() const
 {
-    settings().setValue(kSheetKey, sheet().key.toString());
+    programSettings().setValue(kSheetKey, sheet().key.toString());
 }
 
 void CLabelDlg::onPrint()

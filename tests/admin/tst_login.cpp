@@ -37,6 +37,7 @@ private slots:
     void wrongEntries();
     void wrongThenRight();
     void enterInDepartmentLogsIn();
+    void offersLastDepartment();
     void clearKeepsDepartmentAndCount();
     void closingWithoutLogIn();
     void databaseFailureClosesDialog();
@@ -274,6 +275,27 @@ void TestLogin::enterInDepartmentLogsIn()
     QTest::keyClick(combo->lineEdit(), Qt::Key_Return);
     QVERIFY(d.dlg.success());
     QCOMPARE(combo->count(), 5); // the typed text is not added to the list
+}
+
+void TestLogin::offersLastDepartment()
+{
+    auto chosen = [] {
+        Dialog d;
+        return d.dlg.findChild<QComboBox*>("department")->currentText();
+    };
+    QCOMPARE(chosen(), QString());
+    addAccount("VOK3", "甲", "right", "1");
+    {
+        Dialog d;
+        d.logIn("甲", "wrong", "部门C"); // a failed log-in is not remembered
+    }
+    QCOMPARE(chosen(), QString());
+    {
+        Dialog d;
+        d.logIn("甲", "right", "部门C");
+        QVERIFY(d.dlg.success());
+    }
+    QCOMPARE(chosen(), QStringLiteral("部门C"));
 }
 
 void TestLogin::clearKeepsDepartmentAndCount()

@@ -43,6 +43,13 @@ void TestDeviceNeedDlg::checks_data()
         << 3 << Typed{{"device", "a1"}, {"number", "5"}} << kRefusal;
     QTest::newRow("empty department")
         << 1 << Typed{{"device", "a1"}, {"number", "5"}} << "部门一项不能为空！";
+    QTest::newRow("end before start") << 1
+                                      << Typed{{"device", "a1"},
+                                               {"department", "车间"},
+                                               {"number", "5"},
+                                               {"beginDate", "2004-12-31"},
+                                               {"endDate", "2004-1-1"}}
+                                      << "结束时间不能早于开始时间！";
 }
 
 void TestDeviceNeedDlg::checks()
@@ -69,10 +76,10 @@ void TestDeviceNeedDlg::demandIsStoredAsText_data()
         << "一车间"
         << "10000" << QDate(2004, 1, 5) << QDate(2004, 3, 1)
         << QStringList{"a1", "一车间", "2004-1-5", "2004-3-1", "10000.000000"};
-    QTest::newRow("end before start, blanks for a department")
+    QTest::newRow("one day, blanks for a department")
         << "   "
-        << "2.5" << QDate(2004, 12, 31) << QDate(2004, 1, 1)
-        << QStringList{"a1", "   ", "2004-12-31", "2004-1-1", "2.500000"};
+        << "2.5" << QDate(2004, 12, 31) << QDate(2004, 12, 31)
+        << QStringList{"a1", "   ", "2004-12-31", "2004-12-31", "2.500000"};
 }
 
 void TestDeviceNeedDlg::demandIsStoredAsText()

@@ -109,9 +109,11 @@ void TestDeviceOutDlg::checks_data()
     QTest::newRow("stock 5, quantity 5.5")
         << 1 << "a1" << with({{"number", "5.5"}}) << kOverLimit << "";
     QTest::newRow("stock 0 fails the largest quantity")
-        << 1 << "C3" << with({{"number", "1"}}) << kRange << "maxNumber";
+        << 1 << "C3" << with({{"number", "1"}}) << "“请填入一个不小于1的数字。”"
+        << "maxNumber";
     QTest::newRow("no stock row cannot be issued")
-        << 1 << "B2" << with({{"number", "1"}}) << kRange << "maxNumber";
+        << 1 << "B2" << with({{"number", "1"}}) << "“请填入一个不小于1的数字。”"
+        << "maxNumber";
 }
 
 void TestDeviceOutDlg::checks()

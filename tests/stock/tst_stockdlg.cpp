@@ -39,7 +39,7 @@ const QString kRefusal = QStringLiteral("你无权执行此项操作!\r\n请重�
 const QString kDone = QStringLiteral("完成操作！");
 const QString kChoose = QStringLiteral("请选择一个设备");
 const QString kRange = QStringLiteral("“请填入一个在1和10000之间的数字。”");
-const QString kOnHandRange = QStringLiteral("“请填入一个在0和10000之间的数字。”");
+const QString kOnHandRange = QStringLiteral("“请填入一个不小于0的数字。”");
 const QString kNotANumber = QStringLiteral("请键入一个数。");
 
 // Control ids.
@@ -232,7 +232,7 @@ void TestStockDlg::quantitiesAreChecked_data()
     // A device issued to its last unit has 0 on hand; the total keeps its range.
     QTest::newRow("0 on hand") << Now << "0" << QString();
     QTest::newRow("-0.5 on hand") << Now << "-0.5" << kOnHandRange;
-    QTest::newRow("0 in total") << Total << "0" << kRange;
+    QTest::newRow("0 in total") << Total << "0" << QStringLiteral("“请填入一个不小于1的数字。”");
     QTest::newRow("0.5") << High << "0.5" << kRange;
     QTest::newRow("-1") << Low << "-1" << kRange;
     QTest::newRow("10000.5") << High << "10000.5" << kRange;

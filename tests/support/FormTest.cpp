@@ -5,6 +5,7 @@
 
 #include <QAccessible>
 #include <QComboBox>
+#include <QDateEdit>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QPixmap>
@@ -49,6 +50,10 @@ bool type(QWidget& form, const QString& name, const QString& text)
     if (auto* edit = qobject_cast<QPlainTextEdit*>(w)) {
         edit->setPlainText(text);
         return true;
+    }
+    if (auto* edit = qobject_cast<QDateEdit*>(w)) {
+        edit->setDate(QDate::fromString(text, QStringLiteral("yyyy-M-d")));
+        return edit->date().isValid();
     }
     if (auto* combo = qobject_cast<QComboBox*>(w)) {
         if (combo->isEditable()) {
