@@ -3,14 +3,22 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QIcon>
+#include <QLibraryInfo>
 #include <QScreen>
 #include <QShortcut>
 #include <QTextBrowser>
+#include <QTranslator>
 #include <QUrl>
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
+    // Qt's own texts (the Copy and Select All of the right-button menu) in
+    // Chinese, like the program's.
+    QTranslator qtTexts;
+    if (qtTexts.load(QStringLiteral("qtbase_zh_CN"),
+                     QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        app.installTranslator(&qtTexts);
     QStringList args = app.arguments().mid(1);
     const bool maximized = args.removeAll(QStringLiteral("--maximized")) > 0;
     if (args.isEmpty())
