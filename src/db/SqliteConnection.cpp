@@ -4,11 +4,13 @@
 #include "db/RowRecord.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
 #include <QPointer>
 #include <QRegularExpression>
+#include <QThread>
 #include <QTimer>
 
 #include <cerrno>
@@ -516,6 +518,31 @@ public:
 
     void remove(sqlite3* db) { m_pending.erase(db); }
 
+    // On the way out nothing will try again: a reader's snapshot is
+    // waited for a while (a backup or another instance lets go within
+    // moments), so that the file alone holds every commit once the
+    // program is gone.
+    static bool checkpointBeforeLeaving(sqlite3* db)
+    {
+        const QDeadlineTimer deadline(kLeavingWaitMs);
+        while (!checkpoint(db)) {
+            if (deadline.hasExpired())
+                return false;
+            QThread::msleep(kLeavingRetryMs);
+        }
+        return true;
+    }
+
+    void finish()
+    {
+        for (auto it = m_pending.begin(); it != m_pending.end();) {
+            if (sqlite3_get_autocommit(*it) && checkpointBeforeLeaving(*it))
+                it = m_pending.erase(it);
+            else
+                ++it;
+        }
+    }
+
     // One more try for each; a connection inside a transaction waits for
     // its commit, which checkpoints anyway.
     void retry()
@@ -532,6 +559,8 @@ public:
 
 private:
     static constexpr int kRetryMs = 200;
+    static constexpr int kLeavingWaitMs = 10000;
+    static constexpr int kLeavingRetryMs = 20;
     std::set<sqlite3*> m_pending;
     QPointer<QTimer> m_timer;
 };
@@ -780,7 +809,7 @@ private:
             if (!m_reader) {
                 PendingCheckpoints::instance().remove(m_db);
                 if (sqlite3_get_autocommit(m_db))
-                    PendingCheckpoints::checkpoint(m_db);
+                    PendingCheckpoints::checkpointBeforeLeaving(m_db);
             }
             sqlite3_close_v2(m_db);
             m_db = nullptr;
@@ -976,7 +1005,7 @@ DbError sqliteError(sqlite3* db)
 
 void finishPendingCheckpoints()
 {
-    PendingCheckpoints::instance().retry();
+    PendingCheckpoints::instance().finish();
 }
 
 void checkDepartmentFile(const QString& file)

@@ -28,8 +28,8 @@ void checkDepartmentFile(const QString& file);
 // failure's Chinese text with what to do, SQLite's own text under it.
 DbError sqliteError(sqlite3* db);
 
-// One more try at the checkpoints a reader kept from finishing; for the
-// way out of the program (a signal to end it).
+// The checkpoints a reader kept from finishing, waiting up to 10 s for the
+// reader to let go; for the way out of the program (a signal to end it).
 void finishPendingCheckpoints();
 
 } // namespace vok

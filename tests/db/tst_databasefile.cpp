@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QProcess>
 #include <QTest>
+#include <thread>
 
 using namespace vok;
 
@@ -267,6 +268,8 @@ void TestDatabaseFile::confirmedChangesAreInTheFileAlone_data()
     QTest::newRow("读者走后程序空闲") << "idle";
     QTest::newRow("读者走后程序被终止") << "terminated";
     QTest::newRow("读者走后关闭连接") << "closed";
+    QTest::newRow("关闭时读者仍在读") << "reading at close";
+    QTest::newRow("终止时读者仍在读") << "reading at termination";
 }
 
 void TestDatabaseFile::confirmedChangesAreInTheFileAlone()
@@ -289,6 +292,18 @@ void TestDatabaseFile::confirmedChangesAreInTheFileAlone()
         Transaction t(*c);
         c->append("DEVICE_IN", {"code", "in_date"}, {QString::number(i), "2004-1-5 9:3:7"});
         t.commit();
+    }
+    if (reader.startsWith("reading at")) {
+        // The reader lets go a moment after the program began to leave.
+        std::thread letGo([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            snapshot.reset();
+        });
+        if (reader == "reading at close")
+            c->close();
+        else
+            finishPendingCheckpoints();
+        letGo.join();
     }
     snapshot.reset();
     if (reader == "idle")
