@@ -26,9 +26,25 @@
 #include <thread>
 #include <vector>
 
+#include <sys/stat.h>
+
 namespace vok {
 
 namespace {
+
+mode_t userMask()
+{
+    // Read where the kernel shows it: setting it to read it back would
+    // change it for a moment for every thread.
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly)) {
+        for (QByteArray line = status.readLine(); !line.isEmpty(); line = status.readLine()) {
+            if (line.startsWith("Umask:"))
+                return mode_t(line.mid(6).trimmed().toUInt(nullptr, 8));
+        }
+    }
+    return 022;
+}
 
 constexpr int kProgressEvery = 4096;
 constexpr int kMaxColumnWidth = 60;
@@ -539,6 +555,9 @@ bool writeXlsx(const ExportSource& source, const QString& fileName, const Export
     sheet.finish();
     zip.endStream(sheetHead(names, source.rows, widths, placeholder.size()), sheet);
     zip.finish();
+    // The workbook gets the permissions any new file of the user gets; the
+    // temporary file was made readable by its owner only.
+    ::fchmod(fd, 0666 & ~userMask());
     temporary.close();
 
     const QByteArray path = QFile::encodeName(temporary.fileName());
@@ -546,9 +565,6 @@ bool writeXlsx(const ExportSource& source, const QString& fileName, const Export
         0)
         failInFolder(fileName);
     temporary.setAutoRemove(false);
-    QFile::setPermissions(target.absoluteFilePath(),
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                              QFileDevice::ReadGroup | QFileDevice::ReadOther);
     if (progress)
         progress(source.rows);
     return true;

@@ -26,6 +26,8 @@
 #include <QTimer>
 #include <algorithm>
 
+#include <sys/stat.h>
+
 using namespace vok;
 
 namespace {
@@ -95,6 +97,8 @@ private slots:
     void unwritableFileIsReported();
     void longListIsWrittenWhole();
     void tooManyRowsForAWorkbook();
+    void filesFollowTheUserMask_data();
+    void filesFollowTheUserMask();
     void fullDiskIsReported_data();
     void fullDiskIsReported();
     void previewShowsEveryPage();
@@ -322,6 +326,34 @@ void TestListExport::longListIsWrittenWhole()
     for (int r = 0; r < source.rows; ++r)
         for (int c = 0; c < source.columns; ++c)
             QCOMPARE(rows[r + 1].toArray().at(c).toString(), source.text(r, c));
+}
+
+void TestListExport::filesFollowTheUserMask_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("mask");
+    QTest::addColumn<int>("mode");
+    for (const char* name : {"list.xlsx", "list.csv"}) {
+        QTest::addRow("%s, umask 022", name) << name << 022 << 0644;
+        QTest::addRow("%s, umask 077", name) << name << 077 << 0600;
+        QTest::addRow("%s, umask 002", name) << name << 002 << 0664;
+    }
+}
+
+void TestListExport::filesFollowTheUserMask()
+{
+    QFETCH(QString, name);
+    QFETCH(int, mask);
+    QFETCH(int, mode);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(name);
+    const mode_t before = ::umask(mode_t(mask));
+    const bool written = exportList(generated(3), path, exportFormatFor(path));
+    ::umask(before);
+    QVERIFY(written);
+    struct stat st = {};
+    QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
+    QCOMPARE(int(st.st_mode & 0777), mode);
 }
 
 void TestListExport::tooManyRowsForAWorkbook()
