@@ -720,6 +720,8 @@ public:
     // Every table of the file keeps its rows by rowid.
     QString rowIdentity(const QString&) override { return QStringLiteral("_rowid_"); }
 
+    QString databaseFile() const override { return m_db ? fileOf(m_db) : QString(); }
+
     std::function<ConnectionPtr()> readerOpener() const override
     {
         const char* name = m_db ? sqlite3_db_filename(m_db, "main") : nullptr;
