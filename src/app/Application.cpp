@@ -12,6 +12,7 @@
 #include "db/DataFolder.h"
 #include "db/DbError.h"
 #include "db/Schema.h"
+#include "db/SqliteConnection.h"
 #include "ui/ComErrorBox.h"
 #include "ui/LabelCommand.h"
 #include "ui/ReportCommand.h"
@@ -399,6 +400,12 @@ int runApplication(int argc, char** argv)
     QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
     loadTranslations(*app);
     installTerminationHandler();
+    // A file of an earlier version gains the indexes it lacks on opening;
+    // on a large one that takes a while, and each step is told.
+    setSchemaUpgradeNotice([](const QString& status) {
+        if (!status.isEmpty())
+            std::fprintf(stderr, "%s\n", status.toLocal8Bit().constData());
+    });
 
     QCoreApplication::setApplicationVersion(QStringLiteral(VOK_VERSION));
     QCommandLineParser parser;

@@ -8,12 +8,14 @@
 #include "core/Departments.h"
 #include "core/HelpLauncher.h"
 #include "db/DbError.h"
+#include "db/SqliteConnection.h"
 #include "ui/ComErrorBox.h"
 #include "ui/DialogStyle.h"
 #include "ui/MessageService.h"
 #include "ui/Refusal.h"
 
 #include <QAction>
+#include <QDir>
 #include <QEvent>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -22,6 +24,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QShortcut>
+#include <QThread>
 #include <QVBoxLayout>
 
 // The resources live in a static library: register them before first use.
@@ -62,6 +65,10 @@ CVOKDlg::CVOKDlg(std::vector<MainButton> buttons, QWidget* parent)
 
 CVOKDlg::~CVOKDlg()
 {
+    if (m_pageCheck) {
+        m_pageCheck->wait();
+        delete m_pageCheck;
+    }
     setReconnectHandler({});
     if (m_connection && m_connection->isOpen())
         m_connection->close();
@@ -181,6 +188,7 @@ bool CVOKDlg::logIn(bool again)
                   dlg.ownDepartment()};
         update();
         startAutoBackup();
+        startPageCheck();
         return true;
     }
 }
@@ -192,6 +200,44 @@ void CVOKDlg::startAutoBackup()
         for (const char* name : {"backup", "restore"})
             if (QPushButton* b = button(QString::fromLatin1(name)))
                 b->setEnabled(false);
+}
+
+void CVOKDlg::startPageCheck()
+{
+    const QString file = m_connection ? m_connection->databaseFile() : QString();
+    if (file.isEmpty() || m_pageCheck)
+        return;
+    auto finding = std::make_shared<QString>();
+    m_pageCheck = QThread::create([file, finding] {
+        try {
+            checkDepartmentPages(file);
+        } catch (const DbError& e) {
+            if (e.failure() == DbError::Failure::Damaged)
+                *finding = e.engineText().isEmpty() ? e.text() : e.engineText();
+        }
+    });
+    connect(m_pageCheck, &QThread::finished, this, [this, file, finding] {
+        m_pageCheck->wait();
+        delete m_pageCheck;
+        m_pageCheck = nullptr;
+        if (!finding->isEmpty())
+            pageCheckDone(file, *finding);
+    });
+    m_pageCheck->start();
+}
+
+void CVOKDlg::pageCheckDone(const QString& file, const QString& finding)
+{
+    stopWrites(file, finding);
+    const Messages::Answer answer = Messages::show(
+        QStringLiteral("检查发现数据库文件“%1”已损坏（%2）。\r\n\r\n"
+                       "为了不让损坏扩散到新的记录，程序已停止对这个部门数据库的一切修改，"
+                       "只能查看。请用备份恢复数据库。\r\n\r\n现在就还原数据库吗？")
+            .arg(QDir::toNativeSeparators(file), finding),
+        QString(), Messages::Icon::Exclamation, Messages::Buttons::YesNo, this);
+    if (answer == Messages::Answer::Yes)
+        if (QPushButton* b = button(QStringLiteral("restore")))
+            b->click();
 }
 
 QString CVOKDlg::backupLine() const

@@ -9,6 +9,7 @@
 #include <QPointer>
 
 class QLabel;
+class QThread;
 class QPushButton;
 
 namespace vok {
@@ -88,6 +89,11 @@ private:
     void buildButtons();
     void automationReleased();
     void startAutoBackup();
+    // The quick check of every page of the department's file, on a thread
+    // of its own after log-in; a damaged file is told at once, refuses
+    // writes from then on and the restore is offered.
+    void startPageCheck();
+    void pageCheckDone(const QString& file, const QString& finding);
 
     std::vector<MainButton> m_rows;
     QHash<QString, QPushButton*> m_buttonWidgets;
@@ -99,6 +105,7 @@ private:
     int m_pendingResult = 0;
     QString m_dateLine;
     CAutoBackup* m_autoBackup;
+    QThread* m_pageCheck = nullptr;
     QLabel* m_backupLine = nullptr;
 };
 

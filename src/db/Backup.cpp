@@ -429,6 +429,8 @@ bool Backup::restoreEmbedded(const QString& copy, const QString& databaseFile,
         return false;
     // Into the file itself, as after every commit of the program's own.
     sqlite3_wal_checkpoint_v2(dst.get(), "main", SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+    // The checked copy replaced a file the page check had found damaged.
+    allowWrites(databaseFile);
     return true;
 }
 

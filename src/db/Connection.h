@@ -189,6 +189,8 @@ public:
     // another thread (a connection is used by one thread only); empty when
     // there is no such way. The function may be called in any thread.
     virtual std::function<std::shared_ptr<Connection>()> readerOpener() const { return {}; }
+    // The embedded engine's database file; empty on a server.
+    virtual QString databaseFile() const { return {}; }
     virtual std::unique_ptr<RowUpdate> openRow(const TableRows& rows, const TableDef& table) = 0;
     // Inside a transaction: keeps the rows from every other connection
     // until the transaction ends and returns how many there are. On the

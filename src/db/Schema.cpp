@@ -168,6 +168,35 @@ const std::vector<const TableDef*>& all()
     return tables;
 }
 
+const std::vector<IndexDef>& indexes()
+{
+    static const std::vector<IndexDef> list = [] {
+        std::vector<IndexDef> out;
+        const auto add = [&out](const TableDef& t, QStringList columns) {
+            out.push_back({t.name + QLatin1String("_by_") + columns.join(QLatin1Char('_')), t.name,
+                           std::move(columns)});
+        };
+        // The movements: a device's rows in the order they were added,
+        // its latest by date, and the rows of a period.
+        const std::pair<const TableDef*, const char*> movements[] = {
+            {&DeviceIn, "in_date"},
+            {&DeviceOut, "out_date"},
+            {&DeviceReturn, "return_date"},
+            {&DeviceAdjust, "adjust_time"}};
+        for (const auto& [table, date] : movements) {
+            add(*table, {QStringLiteral("code")});
+            add(*table, {QStringLiteral("code"), QString::fromLatin1(date)});
+            add(*table, {QString::fromLatin1(date)});
+        }
+        add(DeviceNeed, {QStringLiteral("code")});
+        add(DeviceWantBuy, {QStringLiteral("code")});
+        add(Howdo, {QStringLiteral("do_user")});
+        add(Howdo, {QStringLiteral("do_date")});
+        return out;
+    }();
+    return list;
+}
+
 const TableDef* find(QStringView name)
 {
     for (const TableDef* t : all())
@@ -190,11 +219,25 @@ QString createTable(const TableDef& t, Engine engine)
         .arg(quotedName(t.name, engine), cols.join(QLatin1String(", ")));
 }
 
+QString createIndex(const IndexDef& index, Engine engine)
+{
+    QStringList columns;
+    for (const QString& c : index.columns)
+        columns << quotedName(c, engine);
+    if (engine == Engine::Postgres)
+        columns << QString::fromUtf16(RowOrderColumn);
+    return QStringLiteral("CREATE INDEX IF NOT EXISTS %1 ON %2 (%3)")
+        .arg(quotedName(index.name, engine), quotedName(index.table, engine),
+             columns.join(QLatin1String(", ")));
+}
+
 QStringList createStatements(Engine engine)
 {
     QStringList out;
     for (const TableDef* t : all())
         out << createTable(*t, engine);
+    for (const IndexDef& i : indexes())
+        out << createIndex(i, engine);
     if (engine == Engine::Sqlite)
         out << sqliteTriggers();
     return out;
@@ -237,9 +280,9 @@ QStringList sqliteTriggers()
 QString createScript(Engine engine)
 {
     QString out =
-        QStringLiteral("-- 仓库管理系统：一个部门数据库的十张表（列的顺序不可改变）。\n"
+        QStringLiteral("-- 仓库管理系统：一个部门数据库的十张表（列的顺序不可改变）及其索引。\n"
                        "-- Warehouse management: the ten tables of one department database "
-                       "(column order matters).\n");
+                       "(column order matters) and their indexes.\n");
     if (engine == Engine::Postgres)
         out += QStringLiteral(
             "-- 每张表最后的 vok_seq 列由服务器依次编号，程序据此按添加的先后列出记录。\n"

@@ -48,6 +48,18 @@ struct TableDef
     QStringList columnNames() const;
 };
 
+// An index the program's look-ups use: its name (the same on every engine,
+// lower-case on the server), its table and its columns in order. On the
+// server each index ends in the row-order column, as an index of the
+// embedded engine ends in the rowid, so that the rows of one key are read
+// newest first from the index alone.
+struct IndexDef
+{
+    QString name;
+    QString table;
+    QStringList columns;
+};
+
 // The tables, columns in their fixed order: the nine of every department
 // database, and the stock adjustments added after them.
 namespace schema {
@@ -67,6 +79,14 @@ const std::vector<const TableDef*>& all();
 // The table of that name (any case), or nullptr.
 const TableDef* find(QStringView name);
 
+// The program's indexes: by device code (the lists of one device), by code
+// and date (the device card, one device's figures of a period) and by date
+// (a period's figures, a day's rows) of each movement table; by code of the
+// demands and purchase plans; by user and by date of the operation log.
+// Other tools see them as plain SQL indexes; a file made before them gains
+// them when it is opened.
+const std::vector<IndexDef>& indexes();
+
 // The trailing column every table has on PostgreSQL: a number the server
 // gives each new row in turn, so SELECT * lists rows in the order they were
 // added, as the embedded engine does by rowid (an UPDATE there writes a new
@@ -79,8 +99,11 @@ QString sqlType(ColumnKind kind, Engine engine);
 
 // CREATE TABLE statement of one table (IF NOT EXISTS) for an engine.
 QString createTable(const TableDef& table, Engine engine);
-// CREATE TABLE statements (and, for the embedded engine, the triggers that
-// keep date values in their normalised form) for one engine.
+// CREATE INDEX statement of one index (IF NOT EXISTS) for an engine.
+QString createIndex(const IndexDef& index, Engine engine);
+// CREATE TABLE and CREATE INDEX statements (and, for the embedded engine,
+// the triggers that keep date values in their normalised form) for one
+// engine.
 QStringList createStatements(Engine engine);
 // The embedded engine's triggers alone (CREATE TRIGGER IF NOT EXISTS …),
 // written in SQLite's own SQL; named TABLE_column_ins and TABLE_column_upd.

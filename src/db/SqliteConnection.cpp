@@ -10,13 +10,17 @@
 #include <QHash>
 #include <QPointer>
 #include <QRegularExpression>
+#include <QSet>
 #include <QThread>
 #include <QTimer>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <set>
 #include <unistd.h>
 #include <vector>
@@ -35,6 +39,34 @@ QString fileOf(sqlite3* db)
 {
     const char* name = sqlite3_db_filename(db, "main");
     return name ? QFile::decodeName(name) : QString();
+}
+
+// The files the page check found damaged, by absolute path: what it found.
+// Every connection to one of them refuses to write.
+struct DamagedFiles
+{
+    std::mutex lock;
+    QHash<QString, QString> findings;
+    std::atomic<bool> any = false;
+
+    static DamagedFiles& instance()
+    {
+        static DamagedFiles d;
+        return d;
+    }
+    static QString key(const QString& file) { return QFileInfo(file).absoluteFilePath(); }
+};
+
+std::optional<QString> damageOf(const QString& file)
+{
+    DamagedFiles& d = DamagedFiles::instance();
+    if (!d.any)
+        return std::nullopt;
+    const std::lock_guard<std::mutex> guard(d.lock);
+    const auto it = d.findings.constFind(DamagedFiles::key(file));
+    if (it == d.findings.constEnd())
+        return std::nullopt;
+    return *it;
 }
 
 // The failure an SQLite result code stands for, as the user is told it.
@@ -215,6 +247,11 @@ public:
     {
         m_stmt = cache ? cache->take(sql) : prepareOne(db, sql);
         try {
+            // A file found damaged is read, never written.
+            if (!sqlite3_stmt_readonly(m_stmt))
+                if (const auto finding = damageOf(fileOf(db)))
+                    throw DbError(DbError::Failure::Damaged, *finding,
+                                  QDir::toNativeSeparators(fileOf(db)));
             for (qsizetype i = 0; i < values.size(); ++i)
                 bindValue(db, m_stmt, int(i + 1), values.at(i));
         } catch (...) {
@@ -712,6 +749,8 @@ public:
     // Every table of the file keeps its rows by rowid.
     QString rowIdentity(const QString&) override { return QStringLiteral("_rowid_"); }
 
+    QString databaseFile() const override { return m_db ? fileOf(m_db) : QString(); }
+
     std::function<ConnectionPtr()> readerOpener() const override
     {
         const char* name = m_db ? sqlite3_db_filename(m_db, "main") : nullptr;
@@ -884,8 +923,9 @@ void checkFileShape(const QString& file)
         throw refusal(file, QStringLiteral("文件“%1”不是 SQLite 数据库文件。"));
 }
 
-// SQLite's quick check of every page and index. A damaged file is refused:
-// working on it would spread the damage into new entries.
+// SQLite's quick check of every page and index. It reads the whole file,
+// so it runs apart from opening (in the background after log-in, and on
+// every backup and restore).
 void checkIntact(sqlite3* db, const QString& file)
 {
     const QStringList result = firstColumn(db, QStringLiteral("PRAGMA quick_check(1)"));
@@ -975,6 +1015,40 @@ void upgradeTriggers(sqlite3* db)
     execAll(db, work + schema::sqliteTriggers());
 }
 
+std::function<void(const QString&)>& upgradeNotice()
+{
+    static std::function<void(const QString&)> notice;
+    return notice;
+}
+
+// Files made before the program's indexes gain those they lack, each in a
+// transaction of its own (on a large file an index takes a while: each is
+// told before it is made). Indexes a site added stay as they are.
+void addIndexes(sqlite3* db, const QString& file)
+{
+    QSet<QString> present;
+    for (const QString& name :
+         firstColumn(db, QStringLiteral("SELECT name FROM sqlite_master WHERE type='index'")))
+        present.insert(name.toLower());
+    std::vector<const IndexDef*> missing;
+    for (const IndexDef& index : schema::indexes())
+        if (!present.contains(index.name.toLower()))
+            missing.push_back(&index);
+    if (missing.empty() || sqlite3_db_readonly(db, "main") == 1)
+        return;
+    for (size_t i = 0; i < missing.size(); ++i) {
+        if (upgradeNotice())
+            upgradeNotice()(QStringLiteral("正在为数据库文件“%1”建立索引 %2（%3/%4），"
+                                           "请稍候…")
+                                .arg(QDir::toNativeSeparators(file), missing[i]->name)
+                                .arg(i + 1)
+                                .arg(missing.size()));
+        execAll(db, {schema::createIndex(*missing[i], Engine::Sqlite)});
+    }
+    if (upgradeNotice())
+        upgradeNotice()(QString());
+}
+
 // Makes the empty file of a new database, and its folder when missing,
 // readable by the owner alone: they hold the stock and the password
 // hashes. SQLite gives its -wal and -shm files the file's permissions.
@@ -1030,7 +1104,6 @@ void checkDepartmentFile(const QString& file)
     try {
         sqlite3_busy_timeout(db, kBusyTimeoutMs);
         sqlite3_extended_result_codes(db, 1);
-        checkIntact(db, file);
         checkTables(db, file);
     } catch (...) {
         sqlite3_close_v2(db);
@@ -1041,6 +1114,55 @@ void checkDepartmentFile(const QString& file)
         throw;
     }
     sqlite3_close_v2(db);
+}
+
+void checkDepartmentPages(const QString& file)
+{
+    sqlite3* db = nullptr;
+    const QByteArray path = QFile::encodeName(file);
+    if (sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX,
+                        nullptr) != SQLITE_OK) {
+        DbError e =
+            db ? engineError(db)
+               : DbError(DbError::Failure::CannotOpen, QString(), QDir::toNativeSeparators(file));
+        sqlite3_close_v2(db);
+        throw e;
+    }
+    try {
+        sqlite3_busy_timeout(db, kBusyTimeoutMs);
+        sqlite3_extended_result_codes(db, 1);
+        checkIntact(db, file);
+    } catch (...) {
+        sqlite3_close_v2(db);
+        throw;
+    }
+    sqlite3_close_v2(db);
+}
+
+void stopWrites(const QString& file, const QString& finding)
+{
+    DamagedFiles& d = DamagedFiles::instance();
+    const std::lock_guard<std::mutex> guard(d.lock);
+    d.findings.insert(DamagedFiles::key(file), finding);
+    d.any = true;
+}
+
+bool writesStopped(const QString& file)
+{
+    return damageOf(file).has_value();
+}
+
+void allowWrites(const QString& file)
+{
+    DamagedFiles& d = DamagedFiles::instance();
+    const std::lock_guard<std::mutex> guard(d.lock);
+    d.findings.remove(DamagedFiles::key(file));
+    d.any = !d.findings.isEmpty();
+}
+
+void setSchemaUpgradeNotice(std::function<void(const QString&)> notice)
+{
+    upgradeNotice() = std::move(notice);
 }
 
 ConnectionPtr openSqliteConnection(const QString& file)
@@ -1081,6 +1203,7 @@ ConnectionPtr openSqliteConnection(const QString& file)
         else {
             addLaterTables(db);
             upgradeTriggers(db);
+            addIndexes(db, file);
         }
     } catch (...) {
         sqlite3_close_v2(db);

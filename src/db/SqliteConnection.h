@@ -2,6 +2,8 @@
 
 #include "db/Connection.h"
 
+#include <functional>
+
 struct sqlite3;
 
 namespace vok {
@@ -18,11 +20,28 @@ class DbError;
 ConnectionPtr openSqliteConnection(const QString& file);
 
 // Checks an existing file as opening it does, without changing a byte of
-// it: a non-empty SQLite file, undamaged (quick check), with the nine
-// tables and their columns in order (and those of a table added later,
-// when it has it). Throws DbError: the refusal, whose
-// first line says what is wrong, or Failure::Damaged.
+// it and without reading more than its header and schema: a non-empty
+// SQLite file whose schema reads, with the nine tables and their columns
+// in order (and those of a table added later, when it has it). Throws
+// DbError: the refusal, whose first line says what is wrong, or
+// Failure::Damaged.
 void checkDepartmentFile(const QString& file);
+
+// SQLite's quick check of every page of the file, read-only; it reads the
+// whole file. Throws DbError (Failure::Damaged, SQLite's finding under it).
+void checkDepartmentPages(const QString& file);
+
+// After the page check found the file damaged: every connection to it
+// refuses to write from now on (DbError, Failure::Damaged, the finding
+// under it), so that the damage does not spread into new entries; reading
+// and the restore go on. allowWrites() lifts it (a restore replaced it).
+void stopWrites(const QString& file, const QString& finding);
+bool writesStopped(const QString& file);
+void allowWrites(const QString& file);
+
+// Told the state of a long upgrade of an older file on opening (the
+// indexes it lacks are made): a Chinese status line, an empty one when done.
+void setSchemaUpgradeNotice(std::function<void(const QString&)> notice);
 
 // The last failure of a raw SQLite handle, as the user is told it: the
 // failure's Chinese text with what to do, SQLite's own text under it.

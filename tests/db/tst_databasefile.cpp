@@ -2,6 +2,7 @@
 // sqlite3 shell writes it, a file of an earlier version is upgraded in
 // place, foreign, incomplete and damaged files are refused untouched, and
 // every confirmed change is in the .db file alone.
+#include "db/Backup.h"
 #include "db/Connection.h"
 #include "db/DbError.h"
 #include "db/Schema.h"
@@ -71,8 +72,10 @@ private slots:
     void otherToolsWriteEveryTable();
     void earlierVersionsFileIsUpgradedInPlace();
     void fileWithoutAdjustmentsGainsThem();
+    void fileWithoutIndexesGainsThem();
     void unusableFilesAreRefusedUntouched_data();
     void unusableFilesAreRefusedUntouched();
+    void damagedFileIsRefused_data();
     void damagedFileIsRefused();
     void confirmedChangesAreInTheFileAlone_data();
     void confirmedChangesAreInTheFileAlone();
@@ -179,6 +182,50 @@ void TestDatabaseFile::fileWithoutAdjustmentsGainsThem()
              (QList<QStringList>{{"2004-02-01 08:00:00"}}));
 }
 
+// The program's indexes, by lower-case name, as the file has them.
+QStringList indexesOf(Connection& c)
+{
+    QStringList names;
+    for (const QStringList& row :
+         test::rows(c, "SELECT lower(name) FROM sqlite_master WHERE type='index' AND sql IS NOT "
+                       "NULL ORDER BY 1"))
+        names << row.first();
+    return names;
+}
+
+void TestDatabaseFile::fileWithoutIndexesGainsThem()
+{
+    QStringList want;
+    for (const IndexDef& i : schema::indexes())
+        want << i.name.toLower();
+    want.sort();
+    QCOMPARE(indexesOf(*m_sandbox->open()), want);
+
+    // A file of an earlier version: the indexes are made on opening, each
+    // told, and a site's own index stays.
+    QString sql = "CREATE INDEX site_own ON DEVICE_IN(buyer);";
+    for (const IndexDef& i : schema::indexes())
+        sql += "DROP INDEX " + i.name + ";";
+    sql += insertRow(schema::DeviceIn, "2004-1-5 9:3:7", 1);
+    QCOMPARE(shell(file(), sql), QString());
+    QStringList told;
+    setSchemaUpgradeNotice([&](const QString& status) { told << status; });
+    auto c = m_sandbox->open();
+    setSchemaUpgradeNotice({});
+    QCOMPARE(indexesOf(*c), QStringList(want) << "site_own");
+    QCOMPARE(told.size(), want.size() + 1);
+    QCOMPARE(told.first(),
+             QStringLiteral("正在为数据库文件“%1”建立索引 DEVICE_IN_by_code（1/%2），请稍候…")
+                 .arg(QDir::toNativeSeparators(file()))
+                 .arg(want.size()));
+    QCOMPARE(told.last(), QString());
+    QCOMPARE(c->recordCount("SELECT * FROM DEVICE_IN WHERE code='code1'"), 1);
+    // The sqlite3 shell reads and writes the file with them.
+    QCOMPARE(shell(file(), "INSERT INTO DEVICE_IN (code) VALUES ('code1');"
+                           "SELECT COUNT(*) FROM DEVICE_IN WHERE code='code1'"),
+             QStringLiteral("2"));
+}
+
 void TestDatabaseFile::unusableFilesAreRefusedUntouched_data()
 {
     QTest::addColumn<QString>("sql"); // run on a new database; "" empty file, "text" a text file
@@ -234,8 +281,21 @@ void TestDatabaseFile::unusableFilesAreRefusedUntouched()
              QStringList{"vok1.db"});
 }
 
+void TestDatabaseFile::damagedFileIsRefused_data()
+{
+    // Where the bytes are overwritten; whether opening, which reads the
+    // header and the schema alone, already refuses the file.
+    QTest::addColumn<QString>("where");
+    QTest::addColumn<bool>("refusedOnOpening");
+    QTest::newRow("文件头") << "header" << true;
+    QTest::newRow("表的定义") << "schema" << true;
+    QTest::newRow("深处的一页") << "deep" << false;
+}
+
 void TestDatabaseFile::damagedFileIsRefused()
 {
+    QFETCH(QString, where);
+    QFETCH(bool, refusedOnOpening);
     {
         auto c = m_sandbox->open();
         Transaction t(*c);
@@ -245,19 +305,65 @@ void TestDatabaseFile::damagedFileIsRefused()
     }
     QFile f(file());
     QVERIFY(f.open(QIODevice::ReadWrite));
-    QVERIFY(f.seek(f.size() / 2 / 4096 * 4096));
-    f.write(QByteArray(4096, '\xA5'));
-    f.close();
-    try {
-        m_sandbox->open();
-        QFAIL("opened");
-    } catch (const DbError& e) {
-        QCOMPARE(e.failure(), DbError::Failure::Damaged);
-        QVERIFY2(e.text().startsWith("数据库文件“" + QDir::toNativeSeparators(file()) +
-                                     "”已损坏，不能使用。请用备份恢复数据库。\n"),
-                 qPrintable(e.text()));
-        QVERIFY(e.text().count('\n') >= 1);
+    if (where == "header") {
+        QVERIFY(f.seek(16)); // the page size and what follows it
+        f.write(QByteArray(84, '\xA5'));
+    } else if (where == "schema") {
+        QVERIFY(f.seek(100)); // the first page holds the tables' definitions
+        f.write(QByteArray(4096 - 100, '\xA5'));
+    } else {
+        QVERIFY(f.seek(f.size() / 2 / 4096 * 4096));
+        f.write(QByteArray(4096, '\xA5'));
     }
+    f.close();
+    const QString told = "数据库文件“" + QDir::toNativeSeparators(file()) +
+                         "”已损坏，不能使用。请用备份恢复数据库。\n";
+    const auto failure = [&](const std::function<void()>& f) -> std::optional<DbError> {
+        try {
+            f();
+        } catch (const DbError& e) {
+            return e;
+        }
+        return std::nullopt;
+    };
+    const auto refused = failure([&] { m_sandbox->open(); });
+    QCOMPARE(refused.has_value(), refusedOnOpening);
+    if (refused) {
+        QCOMPARE(refused->failure(), DbError::Failure::Damaged);
+        QVERIFY2(refused->text().startsWith(told), qPrintable(refused->text()));
+        return;
+    }
+    // A page deep in the file: the page check finds it, and so does a backup.
+    const auto found = failure([&] { checkDepartmentPages(file()); });
+    QVERIFY(found);
+    QCOMPARE(found->failure(), DbError::Failure::Damaged);
+    QVERIFY2(found->text().startsWith(told) && found->text().count('\n') >= 1,
+             qPrintable(found->text()));
+    const QString copy = m_sandbox->dataDir() + "/copy.db";
+    const auto copied = failure([&] { Backup::copyEmbedded(file(), copy, {}); });
+    QVERIFY(copied);
+    QVERIFY2(copied->text().startsWith("新的副本检查未通过"), qPrintable(copied->text()));
+    QVERIFY(!QFileInfo::exists(copy));
+
+    // Once found, every connection to it reads but writes nothing.
+    auto c = m_sandbox->open();
+    QVERIFY(!writesStopped(file()));
+    stopWrites(file(), found->engineText());
+    QVERIFY(writesStopped(file()));
+    QCOMPARE(test::rows(*c, "SELECT COUNT(*) FROM DEVICE_CODE"), (QList<QStringList>{{"0"}}));
+    for (const auto& write : std::initializer_list<std::function<void()>>{
+             [&] { c->append("DEVICE_IN", {"code"}, {"x"}); },
+             [&] { c->execute("DELETE FROM DEVICE_CODE"); },
+             [&] {
+                 m_sandbox->open()->executeWith("INSERT INTO HOWDO (do_user) VALUES (?)", {"a"});
+             }}) {
+        const auto e = failure(write);
+        QVERIFY(e);
+        QCOMPARE(e->failure(), DbError::Failure::Damaged);
+        QVERIFY2(e->text().startsWith(told), qPrintable(e->text()));
+    }
+    allowWrites(file());
+    c->append("DEVICE_CODE", {"code"}, {"x"});
 }
 
 void TestDatabaseFile::confirmedChangesAreInTheFileAlone_data()
