@@ -28,6 +28,8 @@ struct GenerationInfo
     BackupGeneration generation;
     QString path;
     QList<GenerationCopy> copies;
+    // Why it does not verify (the first fault found); empty when it does.
+    QString problem;
 
     qint64 size() const;
     // "部门A、部门C"
@@ -60,10 +62,24 @@ struct Taken
     QStringList removed; // generations the retention rule let go
 };
 
+// How closely list() looks at the copies of each generation.
+enum class Verify
+{
+    Sizes,       // each copy's recorded size
+    Hashes,      // and its recorded SHA-256, read now
+    CachedHashes // the same, read again only for a file whose size or time
+                 // changed since this program last read it (for a list shown)
+};
+
 // Every generation folder of the history, newest first. A generation is
-// verified when its record is there and every copy has its recorded size;
-// with deep, also its recorded SHA-256.
-QList<GenerationInfo> list(bool deep = false);
+// verified when its record is there, names every copy by its department's
+// file name once, and every copy is there as recorded and (when the copy
+// says it) taken of that department.
+QList<GenerationInfo> list(Verify how = Verify::Sizes);
+
+// Checks a generation's copies as list() with Verify::Hashes does, read
+// now; returns the fault, or an empty text when it is sound.
+QString verify(const GenerationInfo& generation);
 
 // Takes one generation of every department database that exists, at the
 // time now. Throws DbError with the user's text when a copy fails or does

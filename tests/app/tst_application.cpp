@@ -220,7 +220,8 @@ void TestApplication::backup()
     QString errors, output;
     const int rc = run({"--backup", "--backup-dir", folder}, {}, &errors, &output);
     BackupFolder::setPath(folder);
-    const QList<GenerationInfo> generations = BackupGenerations::list(true);
+    const QList<GenerationInfo> generations =
+        BackupGenerations::list(BackupGenerations::Verify::Hashes);
     if (folderIsAFile) {
         QCOMPARE(rc, 1);
         QCOMPARE(errors,
@@ -267,7 +268,7 @@ void TestApplication::backupKilledPartWay()
     QCOMPARE(run(backup.mid(2), {}), 0);
     const qint64 duration = whole.elapsed();
     QTest::qWait(1000); // the next generation's name is a second later
-    const QList<GenerationInfo> before = BackupGenerations::list(true);
+    const QList<GenerationInfo> before = BackupGenerations::list(BackupGenerations::Verify::Hashes);
     QCOMPARE(before.size(), 1);
 
     QProcess p;
@@ -278,7 +279,7 @@ void TestApplication::backupKilledPartWay()
     QVERIFY(p.waitForFinished());
 
     // The earlier generation is as it was; a new one counts only whole.
-    const QList<GenerationInfo> after = BackupGenerations::list(true);
+    const QList<GenerationInfo> after = BackupGenerations::list(BackupGenerations::Verify::Hashes);
     QVERIFY(after.size() == 1 || after.size() == 2);
     QCOMPARE(after.last().generation.name, before.first().generation.name);
     for (const GenerationInfo& g : after)

@@ -98,7 +98,7 @@ void TestBackupGenerations::seed(const QStringList& whens)
 QStringList TestBackupGenerations::names(bool verifiedOnly)
 {
     QStringList out;
-    for (const GenerationInfo& g : BackupGenerations::list(true))
+    for (const GenerationInfo& g : BackupGenerations::list(BackupGenerations::Verify::Hashes))
         if (!verifiedOnly || g.generation.verified)
             out << g.generation.name;
     return out;
@@ -272,7 +272,8 @@ void TestBackupGenerations::earlierCopiesBecomeAGeneration()
     m_sandbox->open()->execute("UPDATE DEVICE SET now_number=77");
 
     take("d3");
-    const QList<GenerationInfo> generations = BackupGenerations::list(true);
+    const QList<GenerationInfo> generations =
+        BackupGenerations::list(BackupGenerations::Verify::Hashes);
     QCOMPARE(generations.size(), 2);
     const GenerationInfo& earlier = generations.at(1);
     QCOMPARE(earlier.generation.name, name("d0"));
