@@ -62,6 +62,7 @@ bool CAutoBackup::startIfDue()
             this, [this, line] { emit lineChanged(line); }, Qt::QueuedConnection);
     };
     steps.copy = [this](qint64, qint64) { return !m_cancel; };
+    steps.waiting = [this] { return !m_cancel.load(); };
     m_thread = QThread::create([this, now, steps] {
         try {
             m_taken = BackupGenerations::take(now, steps);

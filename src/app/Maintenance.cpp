@@ -101,7 +101,7 @@ void Maintenance::backupDatabases(COperationLog& log, QWidget* parent)
                 QStringLiteral("确认创建文件夹"), Icon::Question, Buttons::YesNo,
                 parent) != Answer::Yes)
             return;
-        if (!QDir().mkpath(folder)) {
+        if (!Backup::makePrivateFolder(folder)) {
             report(QStringLiteral("无法创建文件夹“%1”，没有备份任何数据库。").arg(native(folder)),
                    Icon::Exclamation, parent);
             return;
@@ -137,6 +137,10 @@ void Maintenance::backupDatabases(COperationLog& log, QWidget* parent)
             progress.start(index, QStringLiteral("正在备份 %1…").arg(department));
         };
         steps.copy = progress.callback();
+        steps.waiting = [&progress] {
+            progress.start(0, QStringLiteral("正在等待另一个备份完成…"));
+            return !progress.cancelled();
+        };
         try {
             taken = BackupGenerations::take(Clock::now(), steps);
             if (!taken)

@@ -15,6 +15,7 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
@@ -288,11 +289,15 @@ QList<GenerationInfo> BackupGenerations::list(Verify how)
 std::optional<BackupGenerations::Taken> BackupGenerations::take(const QDateTime& now,
                                                                 const Progress& progress)
 {
-    Backup::removeStaleTemporaries();
     const QString folder = BackupFolder::path();
     const QDir history(BackupFolder::historyPath());
-    if (!QDir().mkpath(history.path()))
+    if (!Backup::makePrivateFolder(history.path()))
         throw failure(QStringLiteral("无法创建文件夹“%1”。").arg(native(history.path())));
+    const std::optional<Backup::FolderLock> turn =
+        Backup::FolderLock::wait(folder, progress.waiting);
+    if (!turn)
+        return std::nullopt;
+    Backup::removeStaleTemporaries();
 
     keepEarlierCopies(folder, history);
 
@@ -333,18 +338,34 @@ std::optional<BackupGenerations::Taken> BackupGenerations::take(const QDateTime&
     }
     writeRecord(temp.path(), copies);
     syncPath(temp.path());
-    const QString placed = history.filePath(name);
-    if (std::rename(QFile::encodeName(temp.path()).constData(),
-                    QFile::encodeName(placed).constData()) != 0)
-        throw failure(QStringLiteral("无法把备份存为“%1”。").arg(native(placed)));
+    // A folder of that name made meanwhile by a program that takes no
+    // turns: the next free second.
+    QString placed = history.filePath(name);
+    while (::rename(QFile::encodeName(temp.path()).constData(),
+                    QFile::encodeName(placed).constData()) != 0) {
+        if (errno != EEXIST && errno != ENOTEMPTY)
+            throw failure(QStringLiteral("无法把备份存为“%1”：%2")
+                              .arg(native(placed), Backup::systemErrorText(errno)));
+        placed = history.filePath(generationName(freeTime(history, generationTime(name))));
+    }
     temp.setAutoRemove(false);
     syncPath(history.path());
 
-    // The copies in the backup folder itself are the newest generation.
+    // The copies in the backup folder itself are the newest generation:
+    // all of them, or (the disk full, say) none.
+    QStringList files;
     for (const GenerationCopy& c : std::as_const(copies))
-        Backup::placeCopy(QDir(placed).filePath(c.file), QDir(folder).filePath(c.file));
+        files << c.file;
+    try {
+        Backup::placeCopies(placed, files, folder);
+    } catch (const DbError& e) {
+        throw failure(QStringLiteral("备份已保存为“%1”，但备份文件夹中的副本没有换成这次的备份，"
+                                     "仍是上一次的：%2")
+                          .arg(native(placed), e.text()));
+    }
 
-    return Taken{name, int(copies.size()), prune(now, name)};
+    const QString placedName = QFileInfo(placed).fileName();
+    return Taken{placedName, int(copies.size()), prune(now, placedName)};
 }
 
 QString BackupGenerations::verify(const GenerationInfo& generation)

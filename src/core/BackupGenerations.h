@@ -52,6 +52,10 @@ struct Progress
 {
     std::function<void(int index, int count, const QString& department)> started;
     Backup::Progress copy;
+    // Called every tenth of a second while another backup (of this or
+    // another program) holds the backup folder; returning false cancels.
+    // Without it the backup simply waits its turn.
+    std::function<bool()> waiting;
 };
 
 // What a generation taken wrote.
@@ -82,9 +86,14 @@ QList<GenerationInfo> list(Verify how = Verify::Sizes);
 QString verify(const GenerationInfo& generation);
 
 // Takes one generation of every department database that exists, at the
-// time now. Throws DbError with the user's text when a copy fails or does
-// not verify; then no generation is added and nothing is removed or
-// replaced. Nothing when cancelled (the same holds).
+// time now (or the first free second after it). Backups of several
+// programs at once take their turns: each holds a lock on the backup
+// folder while it works. Throws DbError with the user's text when a copy
+// fails or does not verify; then no generation is added and nothing is
+// removed or replaced. Nothing when cancelled (the same holds). Should the
+// generation be kept but its copies not fit into the backup folder itself,
+// those stay the previous backup's, every one of them, and the DbError
+// says so.
 std::optional<Taken> take(const QDateTime& now, const Progress& progress = {});
 
 // True when the newest verified generation is older than a day, or there

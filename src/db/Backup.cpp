@@ -14,12 +14,16 @@
 #include <QTemporaryFile>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <memory>
 #include <sqlite3.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace vok {
 
@@ -90,7 +94,7 @@ public:
     explicit TempBeside(const QString& target)
     {
         const QFileInfo info(target);
-        if (!QDir().mkpath(info.absolutePath()))
+        if (!Backup::makePrivateFolder(info.absolutePath()))
             throw failure(
                 QStringLiteral("无法创建文件夹“%1”。").arg(nativeName(info.absolutePath())));
         QTemporaryFile file(info.absoluteFilePath() + QLatin1String(kTempSuffix));
@@ -615,28 +619,152 @@ QList<std::pair<QString, qint64>> Backup::rowCounts(const QString& copy)
     return counts;
 }
 
+namespace {
+
+// Writes the bytes of file into the temporary file; throws naming the
+// cause (a full disk in the user's words).
+void writeInto(const QString& file, const QString& temp)
+{
+    const int in = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_CLOEXEC);
+    if (in < 0)
+        throw failure(QStringLiteral("无法读取“%1”：%2")
+                          .arg(nativeName(file), Backup::systemErrorText(errno)));
+    const int out = ::open(QFile::encodeName(temp).constData(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (out < 0) {
+        const int error = errno;
+        ::close(in);
+        throw failure(QStringLiteral("无法写入“%1”：%2")
+                          .arg(nativeName(temp), Backup::systemErrorText(error)));
+    }
+    std::vector<char> block(1 << 20);
+    int error = 0;
+    for (;;) {
+        const ssize_t n = ::read(in, block.data(), block.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            error = n < 0 ? errno : 0;
+            break;
+        }
+        ssize_t done = 0;
+        while (done < n && error == 0) {
+            const ssize_t w = ::write(out, block.data() + done, size_t(n - done));
+            if (w < 0 && errno != EINTR)
+                error = errno;
+            else if (w > 0)
+                done += w;
+        }
+        if (error)
+            break;
+    }
+    if (error == 0 && ::fsync(out) != 0)
+        error = errno;
+    ::close(in);
+    ::close(out);
+    if (error)
+        throw failure(QStringLiteral("无法写入“%1”：%2")
+                          .arg(nativeName(temp), Backup::systemErrorText(error)));
+}
+
+void renameOver(const QString& from, const QString& target)
+{
+    if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(target).constData()) !=
+        0)
+        throw failure(QStringLiteral("无法把副本存为“%1”：%2")
+                          .arg(nativeName(target), Backup::systemErrorText(errno)));
+}
+
+} // namespace
+
 void Backup::placeCopy(const QString& file, const QString& target)
 {
     TempBeside temp(target);
-    QFile in(file);
-    QFile out(temp.path());
-    if (!in.open(QIODevice::ReadOnly))
-        throw failure(QStringLiteral("无法读取“%1”：%2").arg(nativeName(file), in.errorString()));
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        throw failure(
-            QStringLiteral("无法写入“%1”：%2").arg(nativeName(temp.path()), out.errorString()));
-    while (!in.atEnd()) {
-        const QByteArray block = in.read(1 << 20);
-        if (block.isEmpty() || out.write(block) != block.size())
-            throw failure(
-                QStringLiteral("无法写入“%1”：%2").arg(nativeName(temp.path()), out.errorString()));
-    }
-    out.close();
-    if (!syncFile(temp.path()) || std::rename(QFile::encodeName(temp.path()).constData(),
-                                              QFile::encodeName(target).constData()) != 0)
-        throw failure(QStringLiteral("无法把副本存为“%1”。").arg(nativeName(target)));
+    writeInto(file, temp.path());
+    renameOver(temp.path(), target);
     temp.release();
     syncFile(QFileInfo(target).absolutePath());
+}
+
+void Backup::placeCopies(const QString& fromFolder, const QStringList& files,
+                         const QString& toFolder)
+{
+    std::vector<std::unique_ptr<TempBeside>> temps;
+    for (const QString& name : files) {
+        temps.push_back(std::make_unique<TempBeside>(QDir(toFolder).filePath(name)));
+        writeInto(QDir(fromFolder).filePath(name), temps.back()->path());
+    }
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        renameOver(temps.at(size_t(i))->path(), QDir(toFolder).filePath(files.at(i)));
+        temps.at(size_t(i))->release();
+    }
+    syncFile(toFolder);
+}
+
+bool Backup::makePrivateFolder(const QString& path)
+{
+    QStringList missing;
+    for (QDir dir(QDir(path).absolutePath()); !dir.exists();
+         dir.setPath(QFileInfo(dir.path()).path())) {
+        missing.prepend(dir.path());
+        if (dir.isRoot())
+            break;
+    }
+    for (const QString& folder : std::as_const(missing))
+        if (::mkdir(QFile::encodeName(folder).constData(), 0700) != 0 && errno != EEXIST)
+            return false;
+    return QFileInfo(path).isDir();
+}
+
+QString Backup::systemErrorText(int error)
+{
+    switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+        return QStringLiteral("磁盘已满。请腾出磁盘空间后再试。");
+    case EROFS:
+        return QStringLiteral("磁盘是只读的。");
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("没有写入权限。");
+    case EIO:
+        return QStringLiteral("磁盘读写出错。");
+    default:
+        return QString::fromLocal8Bit(std::strerror(error));
+    }
+}
+
+std::optional<Backup::FolderLock> Backup::FolderLock::wait(const QString& folder,
+                                                           const std::function<bool()>& waiting)
+{
+    const QString file = QDir(folder).filePath(QStringLiteral(".vok-backup.lock"));
+    const int fd = ::open(QFile::encodeName(file).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0)
+        throw failure(
+            QStringLiteral("无法在“%1”中写入：%2").arg(nativeName(folder), systemErrorText(errno)));
+    if (!waiting) {
+        while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+        }
+        return FolderLock(fd);
+    }
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (!waiting()) {
+            ::close(fd);
+            return std::nullopt;
+        }
+        ::usleep(100 * 1000);
+    }
+    return FolderLock(fd);
+}
+
+Backup::FolderLock::FolderLock(FolderLock&& other) noexcept : m_fd(other.m_fd)
+{
+    other.m_fd = -1;
+}
+
+Backup::FolderLock::~FolderLock()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
 }
 
 bool Backup::restoreEmbedded(const QString& copy, const QString& databaseFile,

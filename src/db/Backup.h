@@ -5,6 +5,7 @@
 #include <QList>
 #include <QString>
 #include <functional>
+#include <optional>
 
 namespace vok {
 
@@ -83,6 +84,38 @@ QList<std::pair<QString, qint64>> rowCounts(const QString& copy);
 // Copies a file to target through a temporary file beside it, renamed
 // over target once it is on the disk.
 void placeCopy(const QString& file, const QString& target);
+
+// Copies the files of one folder into another in the same way, all of them
+// or none: each is written to its temporary file first, and only when all
+// are on the disk are they renamed over their targets.
+void placeCopies(const QString& fromFolder, const QStringList& files, const QString& toFolder);
+
+// Makes a folder and the missing ones above it readable by their owner
+// alone, as the copies in them are; true when it exists afterwards.
+bool makePrivateFolder(const QString& path);
+
+// What a failed system call's error number means, in the user's words
+// ("磁盘已满" for a full disk).
+QString systemErrorText(int error);
+
+// The turn of one backup in a backup folder: a lock on a file in it, held
+// while the backup works, so that backups started at the same moment (by
+// several programs, or the one at log-in and a button) take turns.
+class FolderLock
+{
+public:
+    // Waits for the turn; waiting, when given, is called every tenth of a
+    // second meanwhile, and a false from it gives up (nothing).
+    static std::optional<FolderLock> wait(const QString& folder,
+                                          const std::function<bool()>& waiting = {});
+    FolderLock(FolderLock&& other) noexcept;
+    FolderLock& operator=(FolderLock&&) = delete;
+    ~FolderLock();
+
+private:
+    explicit FolderLock(int fd) : m_fd(fd) {}
+    int m_fd;
+};
 
 // The restores take the copy into a private scratch file first, which is
 // checked (the SHA-256 too, when one is given), opened once through the

@@ -30,6 +30,7 @@ private slots:
     void labels();
     void backup_data();
     void backup();
+    void backupsStartedTogether();
     void backupKilledPartWay_data();
     void backupKilledPartWay();
     void importFile_data();
@@ -239,6 +240,29 @@ void TestApplication::backup()
     QVERIFY(Backup::restoreEmbedded(generations.first().path + "/vok2.db", restored));
     QCOMPARE(test::rows(*openSqliteConnection(restored), "SELECT code, name FROM DEVICE_CODE"),
              (QList<QStringList>{{"D1", "投影仪"}}));
+}
+
+void TestApplication::backupsStartedTogether()
+{
+    // Four at once, as several timers or users may start them: each waits
+    // its turn and makes a generation of its own.
+    m_sandbox->open("VOK2")->close();
+    std::vector<std::unique_ptr<QProcess>> runs;
+    for (int i = 0; i < 4; ++i) {
+        runs.push_back(std::make_unique<QProcess>());
+        runs.back()->start(
+            QCoreApplication::applicationDirPath() + "/vok",
+            {"--data-dir", m_sandbox->dataDir(), "--backup", "--backup-dir", BackupFolder::path()});
+    }
+    for (const auto& p : runs) {
+        QVERIFY(p->waitForFinished(60000));
+        QVERIFY2(p->exitCode() == 0, p->readAllStandardError().constData());
+    }
+    const QList<GenerationInfo> generations =
+        BackupGenerations::list(BackupGenerations::Verify::Hashes);
+    QCOMPARE(generations.size(), 4);
+    for (const GenerationInfo& g : generations)
+        QVERIFY2(g.generation.verified, qPrintable(g.problem));
 }
 
 void TestApplication::backupKilledPartWay_data()
