@@ -149,7 +149,9 @@ void Maintenance::backupDatabases(COperationLog& log, QWidget* parent)
             why = e.text();
         }
     }
-    if (taken)
+    if (taken && !taken->notPlaced.isEmpty())
+        report(BackupGenerations::notPlacedText(*taken), Icon::Exclamation, parent);
+    else if (taken)
         report(QStringLiteral("已备份 %1 个部门数据库到 %2。")
                    .arg(QString::number(taken->departments), native(folder)),
                Icon::Information, parent);

@@ -356,21 +356,27 @@ std::optional<BackupGenerations::Taken> BackupGenerations::take(const QDateTime&
     QStringList files;
     for (const GenerationCopy& c : std::as_const(copies))
         files << c.file;
+    QString notPlaced;
     try {
         Backup::placeCopies(placed, files, folder);
     } catch (const DbError& e) {
-        throw failure(QStringLiteral("备份已保存为“%1”，但备份文件夹中的副本没有换成这次的备份，"
-                                     "仍是上一次的：%2")
-                          .arg(native(placed), e.text()));
+        notPlaced = e.text();
     }
 
     const QString placedName = QFileInfo(placed).fileName();
-    return Taken{placedName, int(copies.size()), prune(now, placedName)};
+    return Taken{placedName, int(copies.size()), prune(now, placedName), notPlaced};
 }
 
 QString BackupGenerations::verify(const GenerationInfo& generation)
 {
     return copiesProblem(generation, Verify::Hashes);
+}
+
+QString BackupGenerations::notPlacedText(const Taken& taken)
+{
+    return QStringLiteral("这次的备份已完整保存在“%1”中，但备份文件夹中的副本没有换成它，"
+                          "仍全部是上一次的备份：%2")
+        .arg(native(QDir(BackupFolder::historyPath()).filePath(taken.name)), taken.notPlaced);
 }
 
 bool BackupGenerations::due(const QDateTime& now)

@@ -64,6 +64,10 @@ struct Taken
     QString name;
     int departments = 0;
     QStringList removed; // generations the retention rule let go
+    // Why the copies in the backup folder itself are still the previous
+    // backup's, every one of them (the disk full, say); empty when they
+    // are this generation's.
+    QString notPlaced;
 };
 
 // How closely list() looks at the copies of each generation.
@@ -92,9 +96,14 @@ QString verify(const GenerationInfo& generation);
 // fails or does not verify; then no generation is added and nothing is
 // removed or replaced. Nothing when cancelled (the same holds). Should the
 // generation be kept but its copies not fit into the backup folder itself,
-// those stay the previous backup's, every one of them, and the DbError
-// says so.
+// those stay the previous backup's, every one of them, and notPlaced says
+// why.
 std::optional<Taken> take(const QDateTime& now, const Progress& progress = {});
+
+// What a generation taken whose folder copies could not be replaced says:
+// where it was kept, that the copies are still the previous backup's, and
+// why.
+QString notPlacedText(const Taken& taken);
 
 // True when the newest verified generation is older than a day, or there
 // is none.
