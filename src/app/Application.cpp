@@ -152,6 +152,10 @@ int runBackup()
             printError(QStringLiteral("备份已取消。"));
             return 1;
         }
+        if (!taken->notPlaced.isEmpty()) {
+            printError(BackupGenerations::notPlacedText(*taken));
+            return 1;
+        }
         const QByteArray line =
             QStringLiteral("已备份 %1 个部门数据库到 %2（%3）。\n")
                 .arg(QString::number(taken->departments),

@@ -62,6 +62,7 @@ bool CAutoBackup::startIfDue()
             this, [this, line] { emit lineChanged(line); }, Qt::QueuedConnection);
     };
     steps.copy = [this](qint64, qint64) { return !m_cancel; };
+    steps.waiting = [this] { return !m_cancel.load(); };
     m_thread = QThread::create([this, now, steps] {
         try {
             m_taken = BackupGenerations::take(now, steps);
@@ -79,7 +80,14 @@ void CAutoBackup::done()
     m_thread->wait();
     delete m_thread;
     m_thread = nullptr;
-    if (m_taken) {
+    if (m_taken && !m_taken->notPlaced.isEmpty()) {
+        emit lineChanged(QStringLiteral("自动备份已保存到历史，但备份文件夹中的副本没有更新。"));
+        if (!m_failureShown) {
+            m_failureShown = true;
+            Messages::notice(BackupGenerations::notPlacedText(*m_taken), m_window, QString(),
+                             Messages::Icon::Exclamation);
+        }
+    } else if (m_taken) {
         emit lineChanged(QStringLiteral("已自动备份 %1 个部门数据库到 %2。")
                              .arg(QString::number(m_taken->departments), m_folder));
     } else if (!m_cancel) {

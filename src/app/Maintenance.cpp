@@ -101,7 +101,7 @@ void Maintenance::backupDatabases(COperationLog& log, QWidget* parent)
                 QStringLiteral("确认创建文件夹"), Icon::Question, Buttons::YesNo,
                 parent) != Answer::Yes)
             return;
-        if (!QDir().mkpath(folder)) {
+        if (!Backup::makePrivateFolder(folder)) {
             report(QStringLiteral("无法创建文件夹“%1”，没有备份任何数据库。").arg(native(folder)),
                    Icon::Exclamation, parent);
             return;
@@ -137,6 +137,10 @@ void Maintenance::backupDatabases(COperationLog& log, QWidget* parent)
             progress.start(index, QStringLiteral("正在备份 %1…").arg(department));
         };
         steps.copy = progress.callback();
+        steps.waiting = [&progress] {
+            progress.start(0, QStringLiteral("正在等待另一个备份完成…"));
+            return !progress.cancelled();
+        };
         try {
             taken = BackupGenerations::take(Clock::now(), steps);
             if (!taken)
@@ -145,7 +149,9 @@ void Maintenance::backupDatabases(COperationLog& log, QWidget* parent)
             why = e.text();
         }
     }
-    if (taken)
+    if (taken && !taken->notPlaced.isEmpty())
+        report(BackupGenerations::notPlacedText(*taken), Icon::Exclamation, parent);
+    else if (taken)
         report(QStringLiteral("已备份 %1 个部门数据库到 %2。")
                    .arg(QString::number(taken->departments), native(folder)),
                Icon::Information, parent);
@@ -157,12 +163,13 @@ void Maintenance::backupDatabases(COperationLog& log, QWidget* parent)
 
 namespace {
 
-// A copy in the backup folder and the department it goes into.
+// A copy of a generation and the department it goes into.
 struct RestoreItem
 {
     Department department;
     Backup::DepartmentDb db;
     QString copy;
+    QByteArray sha256; // as recorded; empty for copies from before the history
     bool hadData = false;
 
     QString label() const { return departmentLabel(department, db.copyName()); }
@@ -175,18 +182,19 @@ QList<RestoreItem> copiesIn(const GenerationInfo& generation)
     for (const Department& d : departments())
         for (const GenerationCopy& c : generation.copies)
             if (c.dsn == d.dsn)
-                found.append(
-                    {d, Backup::DepartmentDb{d.dsn}, QDir(generation.path).filePath(c.file)});
+                found.append({d, Backup::DepartmentDb{d.dsn},
+                              QDir(generation.path).filePath(c.file), c.sha256});
     return found;
 }
 
-// The generations a restore offers, newest first; a damaged one is listed
-// as such, and its sound copies still restore. With none, the copies in
-// the backup folder itself (a backup from before the history) stand as
-// one.
+// The generations a restore offers, newest first, each verified against
+// its record (the SHA-256 of copies read before in this program taken
+// from then, when the file has not changed). With none, the copies in the
+// backup folder itself (a backup from before the history) stand as one.
 QList<GenerationInfo> restorable(const QString& folder)
 {
-    QList<GenerationInfo> offered = BackupGenerations::list();
+    QList<GenerationInfo> offered =
+        BackupGenerations::list(BackupGenerations::Verify::CachedHashes);
     if (!offered.isEmpty())
         return offered;
     GenerationInfo copies;
@@ -212,34 +220,51 @@ QList<GenerationInfo> restorable(const QString& folder)
     return offered;
 }
 
-// The copies that pass every check, whose department the user agrees to
-// replace; those that fail go into failed. Asked before any copying.
-QList<RestoreItem> confirmedCopies(const QList<RestoreItem>& found, QStringList& failed,
-                                   QWidget* parent)
+// Why the chosen generation may not be restored: it did not verify when
+// listed, or does not now, its copies read again; or one of its copies
+// fails the checks of a department database. Empty when it may.
+QString refusalOf(const GenerationInfo& chosen, const QList<RestoreItem>& found)
 {
-    QList<RestoreItem> todo;
-    for (RestoreItem item : found) {
-        const QString problem = Backup::checkCopy(item.copy);
-        if (!problem.isEmpty()) {
-            failed << QStringLiteral("%1：备份文件已损坏，%2").arg(item.label(), problem);
-            continue;
-        }
-        item.hadData = item.db.exists();
-        if (item.hadData) {
-            const Answer a = Messages::show(
-                QStringLiteral("是否用备份文件“%1”替换 %2 现在的数据？\r\n\r\n"
-                               "现在的数据将另存为“%3”。")
-                    .arg(native(item.copy), item.department.name,
-                         native(Maintenance::keptCopyFile(item.db.dsn))),
-                QStringLiteral("确认文件替换"), Icon::Question, Buttons::YesNoCancel, parent);
-            if (a == Answer::Cancel)
-                break;
-            if (a == Answer::No)
-                continue;
-        }
-        todo << item;
+    QString problem = chosen.problem;
+    // A generation of the history is read through once more: the list may
+    // have taken a copy's SHA-256 from an earlier reading.
+    if (problem.isEmpty() && !chosen.generation.name.isEmpty())
+        problem = BackupGenerations::verify(chosen);
+    for (const RestoreItem& item : found) {
+        if (!problem.isEmpty())
+            break;
+        const QString why = Backup::checkCopy(item.copy);
+        if (!why.isEmpty())
+            problem = QStringLiteral("%1：%2").arg(item.label(), why);
     }
-    return todo;
+    if (problem.isEmpty())
+        return {};
+    return QStringLiteral("所选的备份已损坏，不能还原：\r\n%1\r\n\r\n没有还原任何数据。"
+                          "请选择另一个备份。")
+        .arg(problem);
+}
+
+// One question for every department the restore replaces.
+bool confirmed(QList<RestoreItem>& todo, const GenerationInfo& chosen, QWidget* parent)
+{
+    QStringList replaced, kept;
+    for (RestoreItem& item : todo) {
+        item.hadData = item.db.exists();
+        if (!item.hadData)
+            continue;
+        replaced << item.department.name;
+        kept << QFileInfo(Maintenance::keptCopyFile(item.db.dsn)).fileName();
+    }
+    if (replaced.isEmpty())
+        return true;
+    return Messages::show(
+               QStringLiteral("是否用 %1 的备份替换 %2 现在的数据？\r\n\r\n"
+                              "现在的数据将另存在文件夹“%3”中（%4）。")
+                   .arg(chosen.generation.time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+                        replaced.join(QStringLiteral("、")), native(DataFolder::path()),
+                        kept.join(QStringLiteral("、"))),
+               QStringLiteral("确认文件替换"), Icon::Question, Buttons::YesNo,
+               parent) == Answer::Yes;
 }
 
 // Keeps each department's data and puts its copy in; returns those done.
@@ -257,7 +282,7 @@ QList<RestoreItem> restoreCopies(const QList<RestoreItem>& todo, QStringList& fa
                 failed << QStringLiteral("%1：已取消。").arg(item.label());
                 break;
             }
-            if (!Backup::restore(item.copy, item.db, progress.callback())) {
+            if (!Backup::restore(item.copy, item.db, progress.callback(), item.sha256)) {
                 failed << QStringLiteral("%1：已取消。").arg(item.label());
                 break;
             }
@@ -338,7 +363,7 @@ void Maintenance::restoreDatabases(const CurrentUser& user, COperationLog& log,
 
     const QString folder = BackupFolder::path();
     const QList<GenerationInfo> offered = restorable(folder);
-    QList<RestoreItem> found;
+    QList<RestoreItem> todo;
     if (offered.isEmpty()) {
         report(
             QStringLiteral("备份文件夹“%1”中没有备份文件，没有还原任何数据。").arg(native(folder)),
@@ -347,12 +372,19 @@ void Maintenance::restoreDatabases(const CurrentUser& user, COperationLog& log,
         CRestoreDlg choice(offered, parent);
         if (choice.exec() != QDialog::Accepted)
             return;
-        found = copiesIn(choice.chosen());
+        // The whole generation is checked and the question asked first,
+        // then the copying; a damaged generation restores nothing.
+        todo = copiesIn(choice.chosen());
+        const QString refusal = refusalOf(choice.chosen(), todo);
+        if (!refusal.isEmpty()) {
+            report(refusal, Icon::Exclamation, parent);
+            return;
+        }
+        if (!confirmed(todo, choice.chosen(), parent))
+            return;
     }
 
-    // Copies checked and questions asked first, then the copying.
     QStringList failed;
-    const QList<RestoreItem> todo = confirmedCopies(found, failed, parent);
     const QList<RestoreItem> restored = restoreCopies(todo, failed, parent);
 
     // The current user's department is opened again; until that has

@@ -25,9 +25,10 @@ namespace Maintenance {
 void backupDatabases(COperationLog& log, QWidget* parent);
 
 // Refused to class 3. Lists the generations for the user to choose one
-// (the newest that verifies at first) and puts each of its sound copies (the
-// user agreeing) into its department database, keeping the data as it
-// stood beside it in the data folder, then opens the current user's
+// (the newest that verifies at first); a damaged one (its record, a
+// copy's SHA-256 read now, or a copy's own check) restores nothing. Asks
+// once, then puts each copy into its department database, keeping the
+// data as it stood beside it in the data folder, then opens the current user's
 // department again, hands the new connection to replace and writes
 // "还原数据库" through it. Should that open fail, the data kept is put back
 // and the old connection stays in use.

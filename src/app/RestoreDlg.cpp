@@ -1,7 +1,9 @@
 #include "app/RestoreDlg.h"
 
+#include "core/Tables.h"
 #include "ui/DialogStyle.h"
 
+#include <QColor>
 #include <QDialogButtonBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -39,6 +41,10 @@ CRestoreDlg::CRestoreDlg(QList<GenerationInfo> generations, QWidget* parent)
              sizeText(g.size()),
              g.generation.verified ? QStringLiteral("完好") : QStringLiteral("已损坏")});
         item->setTextAlignment(2, Qt::AlignRight | Qt::AlignVCenter);
+        if (!g.generation.verified) {
+            item->setToolTip(3, g.problem);
+            item->setForeground(3, QColor(0xb0, 0x00, 0x00));
+        }
         m_list->addTopLevelItem(item);
         if (!newestSound && g.generation.verified)
             newestSound = item;
@@ -54,6 +60,12 @@ CRestoreDlg::CRestoreDlg(QList<GenerationInfo> generations, QWidget* parent)
 
     auto* listLabel = new QLabel(QStringLiteral("选择要还原的备份(&B)："), this);
     listLabel->setBuddy(m_list);
+    // Why the chosen generation may not be restored.
+    m_problem = new QLabel(this);
+    m_problem->setObjectName(QStringLiteral("problem"));
+    m_problem->setWordWrap(true);
+    m_problem->setStyleSheet(QStringLiteral("color: #b00000"));
+    m_problem->hide();
     auto* rowsLabel = new QLabel(QStringLiteral("所选备份中各表格的记录数(&R)："), this);
     rowsLabel->setBuddy(m_rows);
 
@@ -71,6 +83,7 @@ CRestoreDlg::CRestoreDlg(QList<GenerationInfo> generations, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(listLabel);
     layout->addWidget(m_list, 2);
+    layout->addWidget(m_problem);
     layout->addWidget(rowsLabel);
     layout->addWidget(m_rows, 3);
     layout->addWidget(buttons);
@@ -94,6 +107,8 @@ void CRestoreDlg::showRows()
     if (m_generations.isEmpty())
         return;
     const GenerationInfo& g = chosen();
+    m_problem->setText(QStringLiteral("此备份已损坏，不能还原：%1").arg(g.problem));
+    m_problem->setVisible(!g.generation.verified);
     QStringList tables;
     for (const GenerationCopy& c : g.copies)
         for (const auto& [table, n] : c.rows)
@@ -101,7 +116,10 @@ void CRestoreDlg::showRows()
                 tables << table;
     m_rows->setRowCount(int(tables.size()));
     m_rows->setColumnCount(int(g.copies.size()));
-    m_rows->setVerticalHeaderLabels(tables);
+    QStringList captions;
+    for (const QString& table : std::as_const(tables))
+        captions << tableCaption(table);
+    m_rows->setVerticalHeaderLabels(captions);
     QStringList names = g.departmentNames().split(QStringLiteral("、"));
     m_rows->setHorizontalHeaderLabels(names);
     for (int col = 0; col < g.copies.size(); ++col) {

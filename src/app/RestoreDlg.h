@@ -4,6 +4,7 @@
 
 #include <QDialog>
 
+class QLabel;
 class QTableWidget;
 class QTreeWidget;
 
@@ -11,8 +12,9 @@ namespace vok {
 
 // The choice of the backup "还原数据库" puts back: the generations newest
 // first with their time, departments, size and whether they verify, and
-// under them the rows of each table of the one chosen. The newest that
-// verifies is chosen when it opens.
+// under them the rows of each table of the one chosen (by the tables'
+// Chinese names). The newest that verifies is chosen when it opens; for a
+// damaged one chosen, why it is damaged is shown under the list.
 class CRestoreDlg : public QDialog
 {
     Q_OBJECT
@@ -26,6 +28,7 @@ private:
 
     QList<GenerationInfo> m_generations;
     QTreeWidget* m_list;
+    QLabel* m_problem;
     QTableWidget* m_rows;
 };
 

@@ -7,12 +7,15 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMutex>
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
@@ -33,14 +36,78 @@ QString native(const QString& path)
     return QDir::toNativeSeparators(path);
 }
 
-QByteArray sha256Of(const QString& file)
+using Backup::sha256Of;
+using Verify = BackupGenerations::Verify;
+
+// The SHA-256 of a file, read again only when its size or time changed
+// since it was last read.
+QByteArray cachedSha256Of(const QString& file)
 {
-    QFile f(file);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    hash.addData(&f);
-    return hash.result().toHex();
+    struct Seen
+    {
+        qint64 size;
+        QDateTime modified;
+        QByteArray sha256;
+    };
+    static QMutex lock;
+    static QHash<QString, Seen> seen;
+    const QFileInfo info(file);
+    {
+        const QMutexLocker hold(&lock);
+        const auto it = seen.constFind(file);
+        if (it != seen.constEnd() && it->size == info.size() && it->modified == info.lastModified())
+            return it->sha256;
+    }
+    const QByteArray sha = sha256Of(file);
+    const QMutexLocker hold(&lock);
+    seen.insert(file, {info.size(), info.lastModified(), sha});
+    return sha;
+}
+
+QString departmentName(const QString& dsn)
+{
+    for (const Department& d : departments())
+        if (d.dsn == dsn)
+            return d.name;
+    return dsn;
+}
+
+// The first fault of a generation's copies against its record.
+QString copiesProblem(const GenerationInfo& info, Verify how)
+{
+    if (info.copies.isEmpty())
+        return QStringLiteral("没有备份记录“%1”。").arg(kRecordName);
+    QStringList seen;
+    for (const GenerationCopy& c : info.copies) {
+        const Backup::DepartmentDb db{c.dsn};
+        const QString name = departmentName(c.dsn);
+        if (db.number() == 0 || name == c.dsn)
+            return QStringLiteral("记录中的“%1”不是本系统的部门数据库。").arg(c.dsn);
+        if (seen.contains(c.dsn))
+            return QStringLiteral("记录中%1出现了不止一次。").arg(name);
+        seen << c.dsn;
+        // The record binds each department to its own file name, so that
+        // a record whose entries were exchanged does not verify.
+        if (c.file != db.copyName())
+            return QStringLiteral("记录把文件 %1 记作%2的副本，%2的副本应是 %3。")
+                .arg(c.file, name, db.copyName());
+        const QString file = QDir(info.path).filePath(c.file);
+        const QFileInfo fileInfo(file);
+        if (!fileInfo.isFile())
+            return QStringLiteral("缺少%1的副本 %2。").arg(name, c.file);
+        if (fileInfo.size() != c.size)
+            return QStringLiteral("%1的副本 %2 的大小与记录不符。").arg(name, c.file);
+        if (how != Verify::Sizes &&
+            (how == Verify::Hashes ? sha256Of(file) : cachedSha256Of(file)) != c.sha256)
+            return QStringLiteral("%1的副本 %2 的内容与记录不符（SHA-256 不同），"
+                                  "它在备份之后被改动过。")
+                .arg(name, c.file);
+        const int of = Backup::departmentOfCopy(file);
+        if (of != 0 && of != db.number())
+            return QStringLiteral("文件 %1 中是%2的数据，记录却把它记作%3的副本。")
+                .arg(c.file, departmentName(QStringLiteral("VOK%1").arg(of)), name);
+    }
+    return {};
 }
 
 void syncPath(const QString& path)
@@ -80,23 +147,16 @@ GenerationCopy fromJson(const QJsonObject& o)
 
 // Reads a generation's record; verified when every copy it names is there
 // as recorded.
-void readRecord(GenerationInfo& info, bool deep)
+void readRecord(GenerationInfo& info, Verify how)
 {
     QFile f(QDir(info.path).filePath(kRecordName));
-    if (!f.open(QIODevice::ReadOnly))
-        return;
-    const QJsonDocument doc = QJsonDocument::fromJson(f.readAll());
-    for (const QJsonValue& v : doc.object().value(QStringLiteral("copies")).toArray())
-        info.copies.append(fromJson(v.toObject()));
-    bool sound = !info.copies.isEmpty();
-    for (const GenerationCopy& c : std::as_const(info.copies)) {
-        const QString file = QDir(info.path).filePath(c.file);
-        // A name that leads out of the folder is no copy of it.
-        if (c.file.isEmpty() || c.file.contains(QLatin1Char('/')) ||
-            QFileInfo(file).size() != c.size || (deep && sha256Of(file) != c.sha256))
-            sound = false;
+    if (f.open(QIODevice::ReadOnly)) {
+        const QJsonDocument doc = QJsonDocument::fromJson(f.readAll());
+        for (const QJsonValue& v : doc.object().value(QStringLiteral("copies")).toArray())
+            info.copies.append(fromJson(v.toObject()));
     }
-    info.generation.verified = sound;
+    info.problem = copiesProblem(info, how);
+    info.generation.verified = info.problem.isEmpty();
 }
 
 void writeRecord(const QString& folder, const QList<GenerationCopy>& copies)
@@ -125,19 +185,19 @@ QDateTime freeTime(const QDir& history, QDateTime t)
 
 QStringList prune(const QDateTime& now, const QString& newest)
 {
-    const auto generations = [](bool deep) {
+    const auto generations = [](Verify how) {
         QList<BackupGeneration> g;
-        for (const GenerationInfo& info : BackupGenerations::list(deep))
+        for (const GenerationInfo& info : BackupGenerations::list(how))
             g << info.generation;
         return g;
     };
     // The cheap look first; when it would remove anything, every
     // generation that lets it go is read through once more.
-    if (generationsToRemove(generations(false), now).isEmpty())
+    if (generationsToRemove(generations(Verify::Sizes), now).isEmpty())
         return {};
     QStringList removed;
     const QDir history(BackupFolder::historyPath());
-    for (const QString& name : generationsToRemove(generations(true), now)) {
+    for (const QString& name : generationsToRemove(generations(Verify::Hashes), now)) {
         if (name == newest)
             continue;
         if (QDir(history.filePath(name)).removeRecursively())
@@ -208,7 +268,7 @@ QString GenerationInfo::departmentNames() const
     return names.join(QStringLiteral("、"));
 }
 
-QList<GenerationInfo> BackupGenerations::list(bool deep)
+QList<GenerationInfo> BackupGenerations::list(Verify how)
 {
     const QDir history(BackupFolder::historyPath());
     QList<GenerationInfo> found;
@@ -216,8 +276,8 @@ QList<GenerationInfo> BackupGenerations::list(bool deep)
         const QDateTime time = generationTime(name);
         if (!time.isValid())
             continue;
-        GenerationInfo info{{name, time, false}, history.filePath(name), {}};
-        readRecord(info, deep);
+        GenerationInfo info{{name, time, false}, history.filePath(name), {}, {}};
+        readRecord(info, how);
         found << info;
     }
     std::sort(found.begin(), found.end(), [](const GenerationInfo& a, const GenerationInfo& b) {
@@ -229,11 +289,15 @@ QList<GenerationInfo> BackupGenerations::list(bool deep)
 std::optional<BackupGenerations::Taken> BackupGenerations::take(const QDateTime& now,
                                                                 const Progress& progress)
 {
-    Backup::removeStaleTemporaries();
     const QString folder = BackupFolder::path();
     const QDir history(BackupFolder::historyPath());
-    if (!QDir().mkpath(history.path()))
+    if (!Backup::makePrivateFolder(history.path()))
         throw failure(QStringLiteral("无法创建文件夹“%1”。").arg(native(history.path())));
+    const std::optional<Backup::FolderLock> turn =
+        Backup::FolderLock::wait(folder, progress.waiting);
+    if (!turn)
+        return std::nullopt;
+    Backup::removeStaleTemporaries();
 
     keepEarlierCopies(folder, history);
 
@@ -274,18 +338,45 @@ std::optional<BackupGenerations::Taken> BackupGenerations::take(const QDateTime&
     }
     writeRecord(temp.path(), copies);
     syncPath(temp.path());
-    const QString placed = history.filePath(name);
-    if (std::rename(QFile::encodeName(temp.path()).constData(),
-                    QFile::encodeName(placed).constData()) != 0)
-        throw failure(QStringLiteral("无法把备份存为“%1”。").arg(native(placed)));
+    // A folder of that name made meanwhile by a program that takes no
+    // turns: the next free second.
+    QString placed = history.filePath(name);
+    while (::rename(QFile::encodeName(temp.path()).constData(),
+                    QFile::encodeName(placed).constData()) != 0) {
+        if (errno != EEXIST && errno != ENOTEMPTY)
+            throw failure(QStringLiteral("无法把备份存为“%1”：%2")
+                              .arg(native(placed), Backup::systemErrorText(errno)));
+        placed = history.filePath(generationName(freeTime(history, generationTime(name))));
+    }
     temp.setAutoRemove(false);
     syncPath(history.path());
 
-    // The copies in the backup folder itself are the newest generation.
+    // The copies in the backup folder itself are the newest generation:
+    // all of them, or (the disk full, say) none.
+    QStringList files;
     for (const GenerationCopy& c : std::as_const(copies))
-        Backup::placeCopy(QDir(placed).filePath(c.file), QDir(folder).filePath(c.file));
+        files << c.file;
+    QString notPlaced;
+    try {
+        Backup::placeCopies(placed, files, folder);
+    } catch (const DbError& e) {
+        notPlaced = e.text();
+    }
 
-    return Taken{name, int(copies.size()), prune(now, name)};
+    const QString placedName = QFileInfo(placed).fileName();
+    return Taken{placedName, int(copies.size()), prune(now, placedName), notPlaced};
+}
+
+QString BackupGenerations::verify(const GenerationInfo& generation)
+{
+    return copiesProblem(generation, Verify::Hashes);
+}
+
+QString BackupGenerations::notPlacedText(const Taken& taken)
+{
+    return QStringLiteral("这次的备份已完整保存在“%1”中，但备份文件夹中的副本没有换成它，"
+                          "仍全部是上一次的备份：%2")
+        .arg(native(QDir(BackupFolder::historyPath()).filePath(taken.name)), taken.notPlaced);
 }
 
 bool BackupGenerations::due(const QDateTime& now)

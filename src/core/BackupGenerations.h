@@ -28,6 +28,8 @@ struct GenerationInfo
     BackupGeneration generation;
     QString path;
     QList<GenerationCopy> copies;
+    // Why it does not verify (the first fault found); empty when it does.
+    QString problem;
 
     qint64 size() const;
     // "部门A、部门C"
@@ -50,6 +52,10 @@ struct Progress
 {
     std::function<void(int index, int count, const QString& department)> started;
     Backup::Progress copy;
+    // Called every tenth of a second while another backup (of this or
+    // another program) holds the backup folder; returning false cancels.
+    // Without it the backup simply waits its turn.
+    std::function<bool()> waiting;
 };
 
 // What a generation taken wrote.
@@ -58,18 +64,46 @@ struct Taken
     QString name;
     int departments = 0;
     QStringList removed; // generations the retention rule let go
+    // Why the copies in the backup folder itself are still the previous
+    // backup's, every one of them (the disk full, say); empty when they
+    // are this generation's.
+    QString notPlaced;
+};
+
+// How closely list() looks at the copies of each generation.
+enum class Verify
+{
+    Sizes,       // each copy's recorded size
+    Hashes,      // and its recorded SHA-256, read now
+    CachedHashes // the same, read again only for a file whose size or time
+                 // changed since this program last read it (for a list shown)
 };
 
 // Every generation folder of the history, newest first. A generation is
-// verified when its record is there and every copy has its recorded size;
-// with deep, also its recorded SHA-256.
-QList<GenerationInfo> list(bool deep = false);
+// verified when its record is there, names every copy by its department's
+// file name once, and every copy is there as recorded and (when the copy
+// says it) taken of that department.
+QList<GenerationInfo> list(Verify how = Verify::Sizes);
+
+// Checks a generation's copies as list() with Verify::Hashes does, read
+// now; returns the fault, or an empty text when it is sound.
+QString verify(const GenerationInfo& generation);
 
 // Takes one generation of every department database that exists, at the
-// time now. Throws DbError with the user's text when a copy fails or does
-// not verify; then no generation is added and nothing is removed or
-// replaced. Nothing when cancelled (the same holds).
+// time now (or the first free second after it). Backups of several
+// programs at once take their turns: each holds a lock on the backup
+// folder while it works. Throws DbError with the user's text when a copy
+// fails or does not verify; then no generation is added and nothing is
+// removed or replaced. Nothing when cancelled (the same holds). Should the
+// generation be kept but its copies not fit into the backup folder itself,
+// those stay the previous backup's, every one of them, and notPlaced says
+// why.
 std::optional<Taken> take(const QDateTime& now, const Progress& progress = {});
+
+// What a generation taken whose folder copies could not be replaced says:
+// where it was kept, that the copies are still the previous backup's, and
+// why.
+QString notPlacedText(const Taken& taken);
 
 // True when the newest verified generation is older than a day, or there
 // is none.

@@ -152,4 +152,23 @@ const TableDescription* findBrowserTable(QStringView name)
     return nullptr;
 }
 
+QString tableCaption(QStringView name)
+{
+    static const std::pair<const TableDef*, const char16_t*> captions[] = {
+        {&schema::DeviceCode, u"设备代码"},
+        {&schema::Device, u"设备库存"},
+        {&schema::DeviceIn, u"设备入库"},
+        {&schema::DeviceOut, u"设备出库"},
+        {&schema::DeviceReturn, u"设备还库"},
+        {&schema::DeviceNeed, u"部门需求"},
+        {&schema::DeviceWantBuy, u"设备采购计划"},
+        {&schema::Howdo, u"操作日志"},
+        {&schema::User, u"用户"},
+        {&schema::DeviceAdjust, u"库存调整"}};
+    for (const auto& [def, caption] : captions)
+        if (def->name.compare(name, Qt::CaseInsensitive) == 0)
+            return QString::fromUtf16(caption);
+    return name.toString();
+}
+
 } // namespace vok

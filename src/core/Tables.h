@@ -54,4 +54,8 @@ extern const TableDescription deviceAdjust;
 std::span<const TableDescription* const> browserTables();
 const TableDescription* findBrowserTable(QStringView name);
 
+// What users call a table ("设备入库"), as the clean form names it; the
+// name itself for a table the program does not know.
+QString tableCaption(QStringView name);
+
 } // namespace vok

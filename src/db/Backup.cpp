@@ -5,6 +5,7 @@
 #include "db/Schema.h"
 #include "db/SqliteConnection.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -12,12 +13,17 @@
 #include <QTemporaryDir>
 #include <QTemporaryFile>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <memory>
 #include <sqlite3.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace vok {
 
@@ -88,7 +94,7 @@ public:
     explicit TempBeside(const QString& target)
     {
         const QFileInfo info(target);
-        if (!QDir().mkpath(info.absolutePath()))
+        if (!Backup::makePrivateFolder(info.absolutePath()))
             throw failure(
                 QStringLiteral("无法创建文件夹“%1”。").arg(nativeName(info.absolutePath())));
         QTemporaryFile file(info.absoluteFilePath() + QLatin1String(kTempSuffix));
@@ -129,12 +135,16 @@ bool syncFile(const QString& file)
 
 // Makes the copy one self-contained file, checks it, and puts it in
 // place of target in one rename.
-void finishCopy(TempBeside& temp, const QString& target)
+void finishCopy(TempBeside& temp, const QString& target, int department)
 {
     {
         RawDb db(temp.path(), SQLITE_OPEN_READWRITE);
         db.exec("PRAGMA synchronous=OFF"); // synced as a whole below
         db.exec("PRAGMA journal_mode=DELETE");
+        // The copy says whose it is, so that a record that hands it to
+        // another department is found out.
+        if (department > 0)
+            db.exec(QStringLiteral("PRAGMA user_version=%1").arg(department).toUtf8().constData());
     }
     const QString problem = Backup::checkCopy(temp.path());
     if (!problem.isEmpty())
@@ -216,6 +226,195 @@ bool copyRows(Connection& from, Connection& to, bool emptyFirst, const Backup::P
         }
     }
     return !progress || progress(total, total);
+}
+
+// A table, index, view or trigger of a database's schema.
+struct SchemaObject
+{
+    QString type;
+    QString name;
+    QString table;
+    QString sql;
+};
+
+QList<SchemaObject> schemaObjects(sqlite3* db)
+{
+    // The indexes SQLite makes for UNIQUE have no text: they follow from
+    // their table's. Statistics of ANALYZE change no row.
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db,
+                           "SELECT type, name, tbl_name, sql FROM sqlite_master WHERE sql IS NOT "
+                           "NULL AND name NOT LIKE 'sqlite^_stat%' ESCAPE '^'",
+                           -1, &stmt, nullptr) != SQLITE_OK)
+        throw sqliteError(db);
+    const auto text = [stmt](int column) {
+        return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, column)));
+    };
+    QList<SchemaObject> objects;
+    int rc;
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW)
+        objects.append({text(0), text(1), text(2), text(3)});
+    sqlite3_finalize(stmt);
+    if (rc != SQLITE_DONE)
+        throw sqliteError(db);
+    return objects;
+}
+
+// What the program makes in a new database, as SQLite keeps its text:
+// made from the schema's own statements, so that whatever they create
+// (tables, date triggers, indexes) is what a copy may hold.
+const QList<SchemaObject>& programSchema()
+{
+    static const QList<SchemaObject> objects = [] {
+        RawDb db(QStringLiteral(":memory:"), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+        for (const QString& statement : schema::createStatements(Engine::Sqlite))
+            db.exec(statement.toUtf8().constData());
+        return schemaObjects(db.get());
+    }();
+    return objects;
+}
+
+QString kindName(const QString& type)
+{
+    if (type == QLatin1String("table"))
+        return QStringLiteral("表格");
+    if (type == QLatin1String("index"))
+        return QStringLiteral("索引");
+    if (type == QLatin1String("view"))
+        return QStringLiteral("视图");
+    return QStringLiteral("触发器");
+}
+
+// How a copy's table differs from the program's: a column more, a column
+// of another type, or anything else in its definition.
+QString tableDifference(sqlite3* db, const SchemaObject& have)
+{
+    const TableDef* def = schema::find(have.name);
+    sqlite3_stmt* stmt = nullptr;
+    if (def && sqlite3_prepare_v2(db, "SELECT name, type FROM pragma_table_xinfo(?)", -1, &stmt,
+                                  nullptr) == SQLITE_OK) {
+        const QByteArray name = have.name.toUtf8();
+        sqlite3_bind_text(stmt, 1, name.constData(), int(name.size()), SQLITE_TRANSIENT);
+        QString found;
+        while (found.isEmpty() && sqlite3_step(stmt) == SQLITE_ROW) {
+            const QString column =
+                QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
+            const QString type =
+                QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 1)));
+            const int i = def->indexOf(column);
+            if (i < 0)
+                found =
+                    QStringLiteral("副本中的表格 %1 有本系统没有的列“%2”。").arg(have.name, column);
+            else if (const QString want =
+                         schema::sqlType(def->columns.at(size_t(i)).kind, Engine::Sqlite);
+                     type.compare(want, Qt::CaseInsensitive) != 0)
+                found = QStringLiteral("副本中表格 %1 的列“%2”的类型是 %3，本系统要求的是 %4。")
+                            .arg(have.name, column,
+                                 type.isEmpty() ? QStringLiteral("（无）") : type, want);
+        }
+        sqlite3_finalize(stmt);
+        if (!found.isEmpty())
+            return found;
+    }
+    return QStringLiteral("副本中表格 %1 的定义与本系统的不同：%2").arg(have.name, have.sql);
+}
+
+// Why a copy holds more or other than the program's schema; empty when it
+// holds that and nothing else. A table may lack the UNIQUE that versions
+// before it was added did not declare, and an index added later may be
+// missing: opening does not need it. Unless the copy has been opened
+// through the engine (normalised), a trigger of the program's name may
+// have another text (an earlier version's, which opening replaces), and
+// one calling an earlier version's function is dropped on opening.
+QString schemaProblem(sqlite3* db, bool normalised)
+{
+    const QList<SchemaObject>& program = programSchema();
+    for (const SchemaObject& have : schemaObjects(db)) {
+        const auto it =
+            std::find_if(program.begin(), program.end(), [&have](const SchemaObject& o) {
+                return o.type == have.type && o.name.compare(have.name, Qt::CaseInsensitive) == 0;
+            });
+        if (!normalised && have.type == QLatin1String("trigger") &&
+            (it != program.end() || have.sql.contains(QLatin1String("vok_datetime"))))
+            continue;
+        if (it == program.end())
+            return QStringLiteral("副本中有本系统不建立的%1“%2”：%3")
+                .arg(kindName(have.type), have.name, have.sql);
+        if (have.sql == it->sql)
+            continue;
+        if (have.type == QLatin1String("table")) {
+            if (have.sql == QString(it->sql).remove(QLatin1String(" UNIQUE")))
+                continue;
+            return tableDifference(db, have);
+        }
+        return QStringLiteral("副本中的%1“%2”与本系统的不同：%3")
+            .arg(kindName(have.type), have.name, have.sql);
+    }
+    return {};
+}
+
+// A copy to restore, taken into a private scratch folder first, so that
+// what is checked is what is put in.
+class PreparedCopy
+{
+public:
+    PreparedCopy(const QString& copy, const QByteArray& sha256)
+        : m_scratch(QDir(QDir::tempPath()).filePath(QLatin1String(kScratchPrefix)) +
+                    QStringLiteral("XXXXXX"))
+    {
+        const QString problem = Backup::checkCopy(copy);
+        if (!problem.isEmpty())
+            throw failure(problem);
+        m_inUse = std::make_unique<Backup::InUse>(m_scratch.path());
+        m_file = m_scratch.filePath(QStringLiteral("copy.db"));
+        if (!m_scratch.isValid() || !QFile::copy(copy, m_file))
+            throw failure(QStringLiteral("无法读取副本“%1”。").arg(nativeName(copy)));
+        QFile::setPermissions(m_file, QFile::ReadOwner | QFile::WriteOwner);
+        if (!sha256.isEmpty() && Backup::sha256Of(m_file) != sha256)
+            throw failure(QStringLiteral("备份文件“%1”的内容与备份记录不符（SHA-256 不同）："
+                                         "它在备份之后被改动过或已损坏。")
+                              .arg(nativeName(copy)));
+        // Opening gives an earlier version's copy this version's date
+        // triggers; then it must hold exactly the program's schema.
+        openSqliteConnection(m_file)->close();
+        {
+            RawDb db(m_file, SQLITE_OPEN_READWRITE);
+            db.exec("PRAGMA journal_mode=DELETE");
+            const QString foreign = schemaProblem(db.get(), true);
+            if (!foreign.isEmpty())
+                throw failure(foreign);
+        }
+    }
+
+    const QString& file() const { return m_file; }
+
+private:
+    QTemporaryDir m_scratch;
+    std::unique_ptr<Backup::InUse> m_inUse;
+    QString m_file;
+};
+
+bool putIntoFile(const QString& scratch, const QString& databaseFile,
+                 const Backup::Progress& progress)
+{
+    RawDb src(scratch, SQLITE_OPEN_READONLY);
+    RawDb dst(databaseFile, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    if (!runBackup(dst, src, progress))
+        return false;
+    // Into the file itself, as after every commit of the program's own.
+    sqlite3_wal_checkpoint_v2(dst.get(), "main", SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+    return true;
+}
+
+bool putIntoConnection(const QString& scratch, Connection& target, const Backup::Progress& progress)
+{
+    const ConnectionPtr source = openSqliteConnection(scratch);
+    Transaction replace(target);
+    if (!copyRows(*source, target, true, progress))
+        return false;
+    replace.commit();
+    source->close();
+    return true;
 }
 
 } // namespace
@@ -306,14 +505,40 @@ QString Backup::checkCopy(const QString& file)
     // their order among them), so that a restored copy opens.
     try {
         checkDepartmentFile(file);
+        RawDb db(file, SQLITE_OPEN_READONLY);
+        return schemaProblem(db.get(), false);
     } catch (const DbError& e) {
         return e.text().section(QLatin1Char('\n'), 0, 0);
     }
-    return {};
+}
+
+QByteArray Backup::sha256Of(const QString& file)
+{
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!hash.addData(&f))
+        return {};
+    return hash.result().toHex();
+}
+
+int Backup::departmentOfCopy(const QString& copy)
+{
+    // The header's user version, at byte 60, big-endian.
+    QFile f(copy);
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray header = f.read(100);
+    if (header.size() < 100 || !header.startsWith(QByteArrayLiteral("SQLite format 3")))
+        return 0;
+    const auto byte = [&header](int i) { return quint32(quint8(header.at(i))); };
+    const quint32 n = byte(60) << 24 | byte(61) << 16 | byte(62) << 8 | byte(63);
+    return n <= 0x7fffffff ? int(n) : 0;
 }
 
 bool Backup::copyEmbedded(const QString& databaseFile, const QString& target,
-                          const Progress& progress)
+                          const Progress& progress, int department)
 {
     if (!QFileInfo(databaseFile).isFile())
         throw failure(QStringLiteral("数据库文件“%1”不存在。").arg(nativeName(databaseFile)));
@@ -332,11 +557,12 @@ bool Backup::copyEmbedded(const QString& databaseFile, const QString& target,
             return false;
         src.exec("COMMIT");
     }
-    finishCopy(temp, target);
+    finishCopy(temp, target, department);
     return true;
 }
 
-bool Backup::copyFromConnection(Connection& source, const QString& target, const Progress& progress)
+bool Backup::copyFromConnection(Connection& source, const QString& target, const Progress& progress,
+                                int department)
 {
     TempBeside temp(target);
     {
@@ -356,7 +582,7 @@ bool Backup::copyFromConnection(Connection& source, const QString& target, const
         copy->close();
         snapshot.commit();
     }
-    finishCopy(temp, target);
+    finishCopy(temp, target, department);
     return true;
 }
 
@@ -393,43 +619,161 @@ QList<std::pair<QString, qint64>> Backup::rowCounts(const QString& copy)
     return counts;
 }
 
+namespace {
+
+// Writes the bytes of file into the temporary file; throws naming the
+// cause (a full disk in the user's words).
+void writeInto(const QString& file, const QString& temp)
+{
+    const int in = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_CLOEXEC);
+    if (in < 0)
+        throw failure(QStringLiteral("无法读取“%1”：%2")
+                          .arg(nativeName(file), Backup::systemErrorText(errno)));
+    const int out = ::open(QFile::encodeName(temp).constData(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (out < 0) {
+        const int error = errno;
+        ::close(in);
+        throw failure(QStringLiteral("无法写入“%1”：%2")
+                          .arg(nativeName(temp), Backup::systemErrorText(error)));
+    }
+    std::vector<char> block(1 << 20);
+    int error = 0;
+    for (;;) {
+        const ssize_t n = ::read(in, block.data(), block.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            error = n < 0 ? errno : 0;
+            break;
+        }
+        ssize_t done = 0;
+        while (done < n && error == 0) {
+            const ssize_t w = ::write(out, block.data() + done, size_t(n - done));
+            if (w < 0 && errno != EINTR)
+                error = errno;
+            else if (w > 0)
+                done += w;
+        }
+        if (error)
+            break;
+    }
+    if (error == 0 && ::fsync(out) != 0)
+        error = errno;
+    ::close(in);
+    ::close(out);
+    if (error)
+        throw failure(QStringLiteral("无法写入“%1”：%2")
+                          .arg(nativeName(temp), Backup::systemErrorText(error)));
+}
+
+void renameOver(const QString& from, const QString& target)
+{
+    if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(target).constData()) !=
+        0)
+        throw failure(QStringLiteral("无法把副本存为“%1”：%2")
+                          .arg(nativeName(target), Backup::systemErrorText(errno)));
+}
+
+} // namespace
+
 void Backup::placeCopy(const QString& file, const QString& target)
 {
     TempBeside temp(target);
-    QFile in(file);
-    QFile out(temp.path());
-    if (!in.open(QIODevice::ReadOnly))
-        throw failure(QStringLiteral("无法读取“%1”：%2").arg(nativeName(file), in.errorString()));
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        throw failure(
-            QStringLiteral("无法写入“%1”：%2").arg(nativeName(temp.path()), out.errorString()));
-    while (!in.atEnd()) {
-        const QByteArray block = in.read(1 << 20);
-        if (block.isEmpty() || out.write(block) != block.size())
-            throw failure(
-                QStringLiteral("无法写入“%1”：%2").arg(nativeName(temp.path()), out.errorString()));
-    }
-    out.close();
-    if (!syncFile(temp.path()) || std::rename(QFile::encodeName(temp.path()).constData(),
-                                              QFile::encodeName(target).constData()) != 0)
-        throw failure(QStringLiteral("无法把副本存为“%1”。").arg(nativeName(target)));
+    writeInto(file, temp.path());
+    renameOver(temp.path(), target);
     temp.release();
     syncFile(QFileInfo(target).absolutePath());
+}
+
+void Backup::placeCopies(const QString& fromFolder, const QStringList& files,
+                         const QString& toFolder)
+{
+    std::vector<std::unique_ptr<TempBeside>> temps;
+    for (const QString& name : files) {
+        temps.push_back(std::make_unique<TempBeside>(QDir(toFolder).filePath(name)));
+        writeInto(QDir(fromFolder).filePath(name), temps.back()->path());
+    }
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        renameOver(temps.at(size_t(i))->path(), QDir(toFolder).filePath(files.at(i)));
+        temps.at(size_t(i))->release();
+    }
+    syncFile(toFolder);
+}
+
+bool Backup::makePrivateFolder(const QString& path)
+{
+    QStringList missing;
+    for (QDir dir(QDir(path).absolutePath()); !dir.exists();
+         dir.setPath(QFileInfo(dir.path()).path())) {
+        missing.prepend(dir.path());
+        if (dir.isRoot())
+            break;
+    }
+    for (const QString& folder : std::as_const(missing))
+        if (::mkdir(QFile::encodeName(folder).constData(), 0700) != 0 && errno != EEXIST)
+            return false;
+    return QFileInfo(path).isDir();
+}
+
+QString Backup::systemErrorText(int error)
+{
+    switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+        return QStringLiteral("磁盘已满。请腾出磁盘空间后再试。");
+    case EROFS:
+        return QStringLiteral("磁盘是只读的。");
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("没有写入权限。");
+    case EIO:
+        return QStringLiteral("磁盘读写出错。");
+    default:
+        return QString::fromLocal8Bit(std::strerror(error));
+    }
+}
+
+std::optional<Backup::FolderLock> Backup::FolderLock::wait(const QString& folder,
+                                                           const std::function<bool()>& waiting)
+{
+    const QString file = QDir(folder).filePath(QStringLiteral(".vok-backup.lock"));
+    const int fd = ::open(QFile::encodeName(file).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0)
+        throw failure(
+            QStringLiteral("无法在“%1”中写入：%2").arg(nativeName(folder), systemErrorText(errno)));
+    if (!waiting) {
+        while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+        }
+        return FolderLock(fd);
+    }
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (!waiting()) {
+            ::close(fd);
+            return std::nullopt;
+        }
+        ::usleep(100 * 1000);
+    }
+    return FolderLock(fd);
+}
+
+Backup::FolderLock::FolderLock(FolderLock&& other) noexcept : m_fd(other.m_fd)
+{
+    other.m_fd = -1;
+}
+
+Backup::FolderLock::~FolderLock()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
 }
 
 bool Backup::restoreEmbedded(const QString& copy, const QString& databaseFile,
                              const Progress& progress)
 {
-    const QString problem = checkCopy(copy);
-    if (!problem.isEmpty())
-        throw failure(problem);
-    RawDb src(copy, SQLITE_OPEN_READONLY);
-    RawDb dst(databaseFile, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
-    if (!runBackup(dst, src, progress))
+    const PreparedCopy prepared(copy, {});
+    if (!putIntoFile(prepared.file(), databaseFile, progress))
         return false;
-    // Into the file itself, as after every commit of the program's own.
-    sqlite3_wal_checkpoint_v2(dst.get(), "main", SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
-    // The checked copy replaced a file the page check had found damaged.
+    // The checked copy replaced a file the page check may have found damaged.
     allowWrites(databaseFile);
     return true;
 }
@@ -437,25 +781,8 @@ bool Backup::restoreEmbedded(const QString& copy, const QString& databaseFile,
 bool Backup::restoreIntoConnection(const QString& copy, Connection& target,
                                    const Progress& progress)
 {
-    const QString problem = checkCopy(copy);
-    if (!problem.isEmpty())
-        throw failure(problem);
-    // The copy is read from a scratch file: opening it through the engine
-    // would change its journal mode.
-    QTemporaryDir scratch(QDir(QDir::tempPath()).filePath(QLatin1String(kScratchPrefix)) +
-                          QStringLiteral("XXXXXX"));
-    const Backup::InUse inUse(scratch.path());
-    const QString file = scratch.filePath(QStringLiteral("copy.db"));
-    if (!scratch.isValid() || !QFile::copy(copy, file))
-        throw failure(QStringLiteral("无法读取副本“%1”。").arg(nativeName(copy)));
-    QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner);
-    const ConnectionPtr source = openSqliteConnection(file);
-    Transaction replace(target);
-    if (!copyRows(*source, target, true, progress))
-        return false;
-    replace.commit();
-    source->close();
-    return true;
+    const PreparedCopy prepared(copy, {});
+    return putIntoConnection(prepared.file(), target, progress);
 }
 
 void Backup::removeStaleTemporaries()
@@ -513,22 +840,39 @@ QString Backup::DepartmentDb::copyName() const
     return dsn.toLower() + QStringLiteral(".db");
 }
 
+int Backup::DepartmentDb::number() const
+{
+    if (!dsn.startsWith(QLatin1String("VOK"), Qt::CaseInsensitive))
+        return 0;
+    bool ok = false;
+    const int n = dsn.mid(3).toInt(&ok);
+    return ok && n > 0 ? n : 0;
+}
+
 bool Backup::backup(const DepartmentDb& department, const QString& target, const Progress& progress)
 {
     if (!department.onServer())
-        return copyEmbedded(department.file(), target, progress);
+        return copyEmbedded(department.file(), target, progress, department.number());
     const ConnectionPtr c = openConnection(ConnectionString{department.dsn, {}, {}}.toString());
-    const bool done = copyFromConnection(*c, target, progress);
+    const bool done = copyFromConnection(*c, target, progress, department.number());
     c->close();
     return done;
 }
 
-bool Backup::restore(const QString& copy, const DepartmentDb& department, const Progress& progress)
+bool Backup::restore(const QString& copy, const DepartmentDb& department, const Progress& progress,
+                     const QByteArray& sha256)
 {
+    const PreparedCopy prepared(copy, sha256);
+    const int of = departmentOfCopy(prepared.file());
+    if (of != 0 && department.number() != 0 && of != department.number())
+        throw failure(QStringLiteral("备份文件“%1”是数据库 VOK%2 的副本，不能还原到 %3。")
+                          .arg(nativeName(copy))
+                          .arg(of)
+                          .arg(department.dsn));
     if (!department.onServer())
-        return restoreEmbedded(copy, department.file(), progress);
+        return putIntoFile(prepared.file(), department.file(), progress);
     const ConnectionPtr c = openConnection(ConnectionString{department.dsn, {}, {}}.toString());
-    const bool done = restoreIntoConnection(copy, *c, progress);
+    const bool done = putIntoConnection(prepared.file(), *c, progress);
     c->close();
     return done;
 }

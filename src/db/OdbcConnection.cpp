@@ -31,6 +31,9 @@ namespace {
 using namespace odbc;
 
 constexpr SQLULEN kLoginTimeoutSeconds = 15;
+// How long a statement waits for a row another connection holds locked:
+// as long as the embedded engine waits for a locked file.
+constexpr int kLockWaitMs = 15000;
 constexpr int kFetchRows = 10000;
 
 // A blank text for a number or date column is no value (NULL), as the
@@ -444,6 +447,10 @@ private:
             // program quotes texts by doubling quotes only.
             run(QStringLiteral("SET standard_conforming_strings = on"));
             run(QStringLiteral("SET DateStyle = 'ISO, YMD'"));
+            // A row another connection holds locked is waited for as long
+            // as the embedded engine waits for a locked file, then the
+            // statement fails with the same words (SQLSTATE 55P03).
+            run(QStringLiteral("SET lock_timeout = %1").arg(kLockWaitMs));
         } catch (...) {
             closeDbc();
             throw;

@@ -30,6 +30,7 @@ private slots:
     void labels();
     void backup_data();
     void backup();
+    void backupsStartedTogether();
     void backupKilledPartWay_data();
     void backupKilledPartWay();
     void importFile_data();
@@ -220,7 +221,8 @@ void TestApplication::backup()
     QString errors, output;
     const int rc = run({"--backup", "--backup-dir", folder}, {}, &errors, &output);
     BackupFolder::setPath(folder);
-    const QList<GenerationInfo> generations = BackupGenerations::list(true);
+    const QList<GenerationInfo> generations =
+        BackupGenerations::list(BackupGenerations::Verify::Hashes);
     if (folderIsAFile) {
         QCOMPARE(rc, 1);
         QCOMPARE(errors,
@@ -238,6 +240,29 @@ void TestApplication::backup()
     QVERIFY(Backup::restoreEmbedded(generations.first().path + "/vok2.db", restored));
     QCOMPARE(test::rows(*openSqliteConnection(restored), "SELECT code, name FROM DEVICE_CODE"),
              (QList<QStringList>{{"D1", "投影仪"}}));
+}
+
+void TestApplication::backupsStartedTogether()
+{
+    // Four at once, as several timers or users may start them: each waits
+    // its turn and makes a generation of its own.
+    m_sandbox->open("VOK2")->close();
+    std::vector<std::unique_ptr<QProcess>> runs;
+    for (int i = 0; i < 4; ++i) {
+        runs.push_back(std::make_unique<QProcess>());
+        runs.back()->start(
+            QCoreApplication::applicationDirPath() + "/vok",
+            {"--data-dir", m_sandbox->dataDir(), "--backup", "--backup-dir", BackupFolder::path()});
+    }
+    for (const auto& p : runs) {
+        QVERIFY(p->waitForFinished(60000));
+        QVERIFY2(p->exitCode() == 0, p->readAllStandardError().constData());
+    }
+    const QList<GenerationInfo> generations =
+        BackupGenerations::list(BackupGenerations::Verify::Hashes);
+    QCOMPARE(generations.size(), 4);
+    for (const GenerationInfo& g : generations)
+        QVERIFY2(g.generation.verified, qPrintable(g.problem));
 }
 
 void TestApplication::backupKilledPartWay_data()
@@ -267,7 +292,7 @@ void TestApplication::backupKilledPartWay()
     QCOMPARE(run(backup.mid(2), {}), 0);
     const qint64 duration = whole.elapsed();
     QTest::qWait(1000); // the next generation's name is a second later
-    const QList<GenerationInfo> before = BackupGenerations::list(true);
+    const QList<GenerationInfo> before = BackupGenerations::list(BackupGenerations::Verify::Hashes);
     QCOMPARE(before.size(), 1);
 
     QProcess p;
@@ -278,7 +303,7 @@ void TestApplication::backupKilledPartWay()
     QVERIFY(p.waitForFinished());
 
     // The earlier generation is as it was; a new one counts only whole.
-    const QList<GenerationInfo> after = BackupGenerations::list(true);
+    const QList<GenerationInfo> after = BackupGenerations::list(BackupGenerations::Verify::Hashes);
     QVERIFY(after.size() == 1 || after.size() == 2);
     QCOMPARE(after.last().generation.name, before.first().generation.name);
     for (const GenerationInfo& g : after)

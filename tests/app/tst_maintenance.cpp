@@ -13,11 +13,16 @@
 #include <QApplication>
 #include <QDir>
 #include <QHeaderView>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
+
+#include <sqlite3.h>
 
 using namespace vok;
 using Messages::Answer;
@@ -57,6 +62,7 @@ private:
     COperationLog m_log;
     CurrentUser m_user;
     int m_replaced = 0;
+    QString m_picture;
     QList<QStringList> m_listed;    // the generations the restore listed
     QList<QStringList> m_tableRows; // table, then rows per department
 };
@@ -73,6 +79,7 @@ void TestMaintenance::init()
     m_user = {QStringLiteral("张三"), QStringLiteral("pw"), QStringLiteral("部门A"),
               QStringLiteral("2"), true};
     m_replaced = 0;
+    m_picture = QStringLiteral("restore-generations");
 }
 
 void TestMaintenance::cleanup()
@@ -134,7 +141,7 @@ void TestMaintenance::restore(int row)
                 texts << rows->item(r, c)->text();
             m_tableRows << texts;
         }
-        test::savePicture(*dlg, "restore-generations");
+        test::savePicture(*dlg, m_picture);
         dlg->findChild<QPushButton*>("confirm")->click();
     });
     answer.start(0);
@@ -226,13 +233,20 @@ void TestMaintenance::restoreBringsBackTheRowsAndReconnects()
     QStringList entries = logged(*m_db);
     entries.sort();
     QCOMPARE(entries, QStringList({"备份数据库", "还原数据库"}));
-    // One question per department, then the note of what was done and
-    // where the replaced data is.
+    // One question for every department, then the note of what was done
+    // and where the replaced data is.
     const QStringList shown = Messages::shownTexts();
-    QCOMPARE(shown.size(), copies().size() + 1);
-    QCOMPARE(shown.first(), QStringLiteral("是否用备份文件“%1”替换 部门A 现在的数据？\r\n\r\n"
-                                           "现在的数据将另存为“%2”。")
-                                .arg(generationCopy(0, 1), Maintenance::keptCopyFile("VOK1")));
+    QCOMPARE(shown.size(), 2);
+    QStringList names, kept;
+    for (const QString& c : copies()) {
+        names << QString("部门") + QChar(u'A' + c.mid(3, 1).toInt() - 1);
+        kept << c.chopped(3) + "-还原前.db";
+    }
+    QCOMPARE(shown.first(), QStringLiteral("是否用 %1 的备份替换 %2 现在的数据？\r\n\r\n"
+                                           "现在的数据将另存在文件夹“%3”中（%4）。")
+                                .arg(BackupGenerations::list().first().generation.time.toString(
+                                         "yyyy-MM-dd HH:mm:ss"),
+                                     names.join("、"), m_sandbox->dataDir(), kept.join("、")));
     QVERIFY2(shown.last().startsWith("已还原：部门A、"), qPrintable(shown.last()));
     QVERIFY(shown.last().contains(m_sandbox->dataDir()));
     QVERIFY(shown.last().contains("vok1-还原前.db"));
@@ -274,9 +288,9 @@ void TestMaintenance::restoreOfAnOlderGeneration()
                 return r.mid(1);
         return QStringList();
     };
-    QCOMPARE(rowsOf("DEVICE_CODE"), QStringList(copies().size(), "0"));
-    QCOMPARE(rowsOf("DEVICE"), QStringList{"1"} + QStringList(copies().size() - 1, "0"));
-    QCOMPARE(rowsOf("HOWDO").first(), QString("1")); // "备份数据库"
+    QCOMPARE(rowsOf("设备代码"), QStringList(copies().size(), "0"));
+    QCOMPARE(rowsOf("设备库存"), QStringList{"1"} + QStringList(copies().size() - 1, "0"));
+    QCOMPARE(rowsOf("操作日志").first(), QString("1")); // "备份数据库"
 }
 
 void TestMaintenance::restoreRefusesTheReadOnlyClass()
@@ -294,43 +308,119 @@ void TestMaintenance::restoreRefusesTheReadOnlyClass()
 void TestMaintenance::damagedCopyIsNotRestored_data()
 {
     QTest::addColumn<QString>("damage");
+    QTest::addColumn<QString>("listed");
     QTest::addColumn<QString>("problem");
     QTest::newRow("截短") << "truncate"
-                          << "部门A（vok1.db）：备份文件已损坏";
-    // SQLite's integrity check passes it; opening the department would not.
-    QTest::newRow("列的顺序") << "reorder"
-                              << "部门A（vok1.db）：备份文件已损坏，数据库文件“%1”中表 "
-                                 "DEVICE_CODE的列是 name, code，本系统要求的是 code, "
-                                 "name（顺序也不能变）。";
+                          << "已损坏"
+                          << "部门A的副本 vok1.db 的大小与记录不符。";
+    const QString changed = "部门A的副本 vok1.db 的内容与记录不符（SHA-256 不同），"
+                            "它在备份之后被改动过。";
+    QTest::newRow("改了一个字节") << "byte"
+                                  << "已损坏" << changed;
+    // Listed from an earlier reading of the file, read again before any
+    // copying.
+    QTest::newRow("改动后时间不变") << "byte, time kept"
+                                    << "完好" << changed;
+    QTest::newRow("记录中部门互换")
+        << "departments swapped"
+        << "已损坏"
+        << "记录把文件 vok1.db 记作部门C的副本，部门C的副本应是 vok3.db。";
+    QTest::newRow("文件和记录都互换")
+        << "files swapped"
+        << "已损坏"
+        << "文件 vok1.db 中是部门C的数据，记录却把它记作部门A的副本。";
+    // A record written anew for the changed copy: the copy's own check.
+    QTest::newRow("外来的触发器")
+        << "trigger"
+        << "完好"
+        << "部门A（vok1.db）：副本中有本系统不建立的触发器“wipe”：CREATE TRIGGER wipe AFTER "
+           "INSERT ON howdo BEGIN DELETE FROM device; END";
 }
 
 void TestMaintenance::damagedCopyIsNotRestored()
 {
     QFETCH(QString, damage);
+    QFETCH(QString, listed);
     QFETCH(QString, problem);
     Maintenance::backupDatabases(m_log, nullptr);
     const QString damaged = generationCopy(0, 1);
+    const QString record = QFileInfo(damaged).path() + "/内容.json";
+    QFile f(damaged);
+    const auto editRecord = [&](const std::function<void(QJsonArray&)>& edit) {
+        QFile r(record);
+        QVERIFY(r.open(QIODevice::ReadOnly));
+        QJsonObject o = QJsonDocument::fromJson(r.readAll()).object();
+        r.close();
+        QJsonArray copies = o["copies"].toArray();
+        edit(copies);
+        o["copies"] = copies;
+        QVERIFY(r.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        r.write(QJsonDocument(o).toJson());
+    };
+    // The entries of VOK1 and VOK3.
+    const auto swap = [](QJsonArray& copies, const QStringList& fields) {
+        QJsonObject a = copies[0].toObject(), b = copies[1].toObject();
+        QCOMPARE(b["dsn"].toString(), QString("VOK3"));
+        for (const QString& field : fields) {
+            const QJsonValue v = a[field];
+            a[field] = b[field];
+            b[field] = v;
+        }
+        copies[0] = a;
+        copies[1] = b;
+    };
+    if (test::onServer()) // the entry of VOK3 second, as on the embedded engine
+        editRecord([](QJsonArray& copies) { copies.removeAt(1); });
     if (damage == "truncate") {
-        QFile f(damaged);
         QVERIFY(f.resize(f.size() / 2));
+    } else if (damage.startsWith("byte")) {
+        BackupGenerations::list(BackupGenerations::Verify::CachedHashes);
+        const QDateTime modified = QFileInfo(damaged).lastModified();
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        f.seek(f.size() - 100);
+        const char byte = f.read(1).at(0);
+        f.seek(f.size() - 100);
+        f.write(QByteArray(1, char(byte ^ 1)));
+        f.close();
+        // Kept as it was, or clearly later.
+        QVERIFY(f.open(QIODevice::ReadWrite) &&
+                f.setFileTime(damage.endsWith("time kept") ? modified : modified.addSecs(5),
+                              QFileDevice::FileModificationTime));
+        f.close();
+    } else if (damage == "departments swapped") {
+        editRecord([&](QJsonArray& copies) { swap(copies, {"dsn"}); });
+    } else if (damage == "files swapped") {
+        const QString other = generationCopy(0, 3);
+        QVERIFY(QFile::rename(damaged, damaged + ".x") && QFile::rename(other, damaged) &&
+                QFile::rename(damaged + ".x", other));
+        editRecord([&](QJsonArray& copies) { swap(copies, {"size", "sha256", "rows"}); });
     } else {
-        auto c = openSqliteConnection(damaged);
-        c->execute("DROP TABLE DEVICE_CODE");
-        c->execute("CREATE TABLE DEVICE_CODE (name TEXT, code TEXT)");
-        c->execute("PRAGMA journal_mode=DELETE");
-        c->close();
-        problem = problem.arg(damaged);
+        sqlite3* db = nullptr;
+        QCOMPARE(sqlite3_open(QFile::encodeName(damaged).constData(), &db), SQLITE_OK);
+        QCOMPARE(sqlite3_exec(db,
+                              "CREATE TRIGGER wipe AFTER INSERT ON howdo BEGIN DELETE FROM "
+                              "device; END",
+                              nullptr, nullptr, nullptr),
+                 SQLITE_OK);
+        sqlite3_close(db);
+        editRecord([&](QJsonArray& copies) {
+            QJsonObject a = copies[0].toObject();
+            a["size"] = QFileInfo(damaged).size();
+            a["sha256"] = QString::fromLatin1(Backup::sha256Of(damaged));
+            copies[0] = a;
+        });
     }
     m_db->execute("UPDATE DEVICE SET now_number=77");
     Messages::clearShown();
+    m_picture = QStringLiteral("restore-damaged-") + QTest::currentDataTag();
     restore();
-    QCOMPARE(m_replaced, 1);
+    QCOMPARE(m_listed.first().at(3), listed);
+    QCOMPARE(Messages::shownTexts(), QStringList{"所选的备份已损坏，不能还原：\r\n" + problem +
+                                                 "\r\n\r\n没有还原任何数据。请选择另一个备份。"});
+    QCOMPARE(Messages::shown().last().icon, Messages::Icon::Exclamation);
+    QCOMPARE(m_replaced, 0);
     QCOMPARE(nowNumber(*m_db), QString("77"));
     QVERIFY(!QFileInfo::exists(Maintenance::keptCopyFile("VOK1")));
-    QVERIFY2(Messages::shownTexts().last().contains(problem),
-             qPrintable(Messages::shownTexts().last()));
-    QCOMPARE(Messages::shown().last().icon, Messages::Icon::Exclamation);
-    // The department opens as before.
     QCOMPARE(nowNumber(*m_sandbox->open()), QString("77"));
 }
 

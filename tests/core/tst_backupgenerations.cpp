@@ -7,6 +7,14 @@
 #include <QDir>
 #include <QTest>
 
+#include <QMutex>
+#include <QProcess>
+#include <QScopeGuard>
+
+#include <climits>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <thread>
 #include <utime.h>
 
 using namespace vok;
@@ -28,6 +36,9 @@ private slots:
     void interruptedBackupLeavesEarlierGenerations();
     void dueAfterADay();
     void earlierCopiesBecomeAGeneration();
+    void backupsAtOnceTakeTurns();
+    void fullDiskKeepsTheFolderCopiesTogether();
+    void foldersArePrivate();
 
 private:
     // "d3" is day 3 at 17:00, "d3+5m" five minutes later.
@@ -98,7 +109,7 @@ void TestBackupGenerations::seed(const QStringList& whens)
 QStringList TestBackupGenerations::names(bool verifiedOnly)
 {
     QStringList out;
-    for (const GenerationInfo& g : BackupGenerations::list(true))
+    for (const GenerationInfo& g : BackupGenerations::list(BackupGenerations::Verify::Hashes))
         if (!verifiedOnly || g.generation.verified)
             out << g.generation.name;
     return out;
@@ -272,7 +283,8 @@ void TestBackupGenerations::earlierCopiesBecomeAGeneration()
     m_sandbox->open()->execute("UPDATE DEVICE SET now_number=77");
 
     take("d3");
-    const QList<GenerationInfo> generations = BackupGenerations::list(true);
+    const QList<GenerationInfo> generations =
+        BackupGenerations::list(BackupGenerations::Verify::Hashes);
     QCOMPARE(generations.size(), 2);
     const GenerationInfo& earlier = generations.at(1);
     QCOMPARE(earlier.generation.name, name("d0"));
@@ -283,6 +295,100 @@ void TestBackupGenerations::earlierCopiesBecomeAGeneration()
     QVERIFY(Backup::restoreEmbedded(earlier.path + "/vok1.db", restored));
     QCOMPARE(test::rows(*openSqliteConnection(restored), "SELECT now_number FROM DEVICE"),
              QList<QStringList>{{"5"}});
+}
+
+void TestBackupGenerations::backupsAtOnceTakeTurns()
+{
+    // Four at the same moment: each its own generation, every one sound,
+    // the copies in the folder those of the newest.
+    std::vector<std::thread> threads;
+    QStringList taken;
+    QMutex lock;
+    QStringList errors;
+    for (int i = 0; i < 4; ++i)
+        threads.emplace_back([&] {
+            try {
+                const auto t = BackupGenerations::take(at("d0"));
+                const QMutexLocker hold(&lock);
+                taken << (t ? t->name : QString());
+            } catch (const DbError& e) {
+                const QMutexLocker hold(&lock);
+                errors << e.text();
+            }
+        });
+    for (std::thread& t : threads)
+        t.join();
+    QCOMPARE(errors, QStringList());
+    taken.sort();
+    QCOMPARE(taken, QStringList({name("d0"), generationName(at("d0").addSecs(1)),
+                                 generationName(at("d0").addSecs(2)),
+                                 generationName(at("d0").addSecs(3))}));
+    QCOMPARE(names(true).size(), 4);
+    const QList<GenerationInfo> generations = BackupGenerations::list();
+    for (const GenerationCopy& c : generations.first().copies)
+        QCOMPARE(Backup::sha256Of(QDir(backupFolder()).filePath(c.file)), c.sha256);
+}
+
+void TestBackupGenerations::fullDiskKeepsTheFolderCopiesTogether()
+{
+    if (test::onServer())
+        QSKIP("The folder copies are placed by the same code on either engine.");
+    // A small disk of its own for the backup folder.
+    const QString disk = m_sandbox->dataDir() + "/disk";
+    QVERIFY(QDir().mkpath(disk));
+    if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=4m", "tmpfs", disk}) != 0)
+        QSKIP("Mounting a small disk is not permitted here.");
+    const auto unmount = qScopeGuard([&] { QProcess::execute("umount", {disk}); });
+    BackupFolder::setPath(disk);
+    take("d0");
+    const QList<GenerationInfo> first = BackupGenerations::list();
+    // Room left for one more generation and half a copy.
+    qint64 generation = 0, smallest = LLONG_MAX;
+    for (const GenerationCopy& c : first.first().copies) {
+        generation += c.size;
+        smallest = std::min(smallest, c.size);
+    }
+    struct statvfs fs
+    {
+    };
+    QCOMPARE(::statvfs(QFile::encodeName(disk).constData(), &fs), 0);
+    const qint64 spare =
+        qint64(fs.f_bavail) * qint64(fs.f_frsize) - generation - 4 * 4096 - smallest / 2;
+    QVERIFY(spare > 0);
+    QFile filler(disk + "/filler");
+    QVERIFY(filler.open(QIODevice::WriteOnly));
+    QCOMPARE(filler.write(QByteArray(spare, 'x')), spare);
+    filler.close();
+
+    const auto taken = BackupGenerations::take(at("d1"));
+    QVERIFY(taken);
+    const QString text = BackupGenerations::notPlacedText(*taken);
+    QVERIFY2(text.startsWith(QStringLiteral("这次的备份已完整保存在“%1/历史/%2”中，但备份文件夹中"
+                                            "的副本没有换成它，仍全部是上一次的备份：无法写入“")
+                                 .arg(disk, name("d1"))),
+             qPrintable(text));
+    QVERIFY2(text.endsWith("”：磁盘已满。请腾出磁盘空间后再试。"), qPrintable(text));
+    // The new generation is sound; the copies in the folder are all those
+    // of the one before, and no temporary file is left.
+    QCOMPARE(names(true), QStringList({name("d1"), name("d0")}));
+    for (const GenerationCopy& c : first.first().copies)
+        QCOMPARE(Backup::sha256Of(QDir(disk).filePath(c.file)), c.sha256);
+    QCOMPARE(QDir(disk).entryList({"*.tmp"}, QDir::Files | QDir::Hidden), QStringList());
+}
+
+void TestBackupGenerations::foldersArePrivate()
+{
+    const QString folder = m_sandbox->dataDir() + "/new/备份";
+    BackupFolder::setPath(folder);
+    take("d0");
+    for (const QString& path : {m_sandbox->dataDir() + "/new", folder, folder + "/历史",
+                                folder + "/历史/" + name("d0")}) {
+        struct stat st
+        {
+        };
+        QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
+        QCOMPARE(st.st_mode & 0777, 0700u);
+    }
 }
 
 QTEST_MAIN(TestBackupGenerations)

@@ -8,6 +8,7 @@
 #include <QTest>
 
 #include <fcntl.h>
+#include <sqlite3.h>
 #include <sys/file.h>
 #include <unistd.h>
 #include <utime.h>
@@ -59,6 +60,19 @@ QList<QStringList> dump(Connection& c)
     return out;
 }
 
+// Runs SQL on a file through SQLite alone, as another tool would.
+void RawSql(const QString& file, const QString& sql)
+{
+    sqlite3* db = nullptr;
+    QCOMPARE(sqlite3_open(QFile::encodeName(file).constData(), &db), SQLITE_OK);
+    char* error = nullptr;
+    const int rc = sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, &error);
+    const QString why = QString::fromUtf8(error ? error : "");
+    sqlite3_free(error);
+    sqlite3_close(db);
+    QVERIFY2(rc == SQLITE_OK, qPrintable(why));
+}
+
 } // namespace
 
 class TestBackup : public QObject
@@ -75,6 +89,8 @@ private slots:
     void cancelledOrFailedBackupKeepsThePreviousCopy();
     void copyRestoresOnTheOtherEngine();
     void copyWithoutAdjustmentsRestores();
+    void earlierVersionsTriggersAreReplaced();
+    void copyOfAnotherDepartmentOrChangedIsRefused();
     void engineFailureIsToldInChinese();
     void copiesArePrivate();
     void leftoversOfKilledCopiesAreRemoved();
@@ -171,6 +187,30 @@ void TestBackup::badCopyIsRefusedAndChangesNothing_data()
            "total_number（顺序也不能变）。";
     QTest::newRow("no file") << "remove"
                              << "不存在";
+    // Passes every check of opening: more than the program's schema.
+    QTest::newRow("foreign trigger")
+        << "CREATE TRIGGER wipe AFTER INSERT ON howdo BEGIN DELETE FROM device; END"
+        << "副本中有本系统不建立的触发器“wipe”：CREATE TRIGGER wipe AFTER INSERT ON howdo "
+           "BEGIN DELETE FROM device; END";
+    QTest::newRow("extra column") << "ALTER TABLE DEVICE ADD COLUMN extra TEXT"
+                                  << "副本中的表格 DEVICE 有本系统没有的列“extra”。";
+    QTest::newRow("changed type")
+        << "DROP TABLE DEVICE_CODE; CREATE TABLE DEVICE_CODE (code INTEGER UNIQUE, name TEXT)"
+        << "副本中表格 DEVICE_CODE 的列“code”的类型是 INTEGER，本系统要求的是 TEXT。";
+    QTest::newRow("check added")
+        << "DROP TABLE DEVICE_CODE; CREATE TABLE DEVICE_CODE (code TEXT UNIQUE, name TEXT "
+           "CHECK (name <> ''))"
+        << "副本中表格 DEVICE_CODE 的定义与本系统的不同：CREATE TABLE DEVICE_CODE (code TEXT "
+           "UNIQUE, name TEXT CHECK (name <> ''))";
+    QTest::newRow("extra index") << "CREATE INDEX byname ON DEVICE_CODE(name)"
+                                 << "副本中有本系统不建立的索引“byname”：CREATE INDEX byname ON "
+                                    "DEVICE_CODE(name)";
+    QTest::newRow("extra view") << "CREATE VIEW v AS SELECT * FROM user"
+                                << "副本中有本系统不建立的视图“v”：CREATE VIEW v AS SELECT * "
+                                   "FROM user";
+    QTest::newRow("extra table") << "CREATE TABLE notes (t TEXT)"
+                                 << "副本中有本系统不建立的表格“notes”：CREATE TABLE notes (t "
+                                    "TEXT)";
 }
 
 void TestBackup::badCopyIsRefusedAndChangesNothing()
@@ -192,6 +232,8 @@ void TestBackup::badCopyIsRefusedAndChangesNothing()
         QVERIFY(f.open(QIODevice::ReadWrite));
         f.seek(4096); // the root page of the first table
         f.write(QByteArray(100, '\xff'));
+    } else if (damage.contains(' ')) {
+        RawSql(copyFile(), damage);
     } else if (damage == "drop" || damage == "reorder") {
         const QString scratch = m_sandbox->dataDir() + "/scratch.db";
         QVERIFY(QFile::copy(copyFile(), scratch));
@@ -287,6 +329,63 @@ void TestBackup::copyWithoutAdjustmentsRestores()
     m_db->close();
     m_db = m_sandbox->open();
     QCOMPARE(dump(*m_db), expected);
+}
+
+void TestBackup::earlierVersionsTriggersAreReplaced()
+{
+    // A copy of an earlier version: a trigger calling that program's own
+    // function, another of the program's name with an older text. It
+    // restores, and the database gets this version's triggers alone.
+    QVERIFY(Backup::backup(kVok1, copyFile()));
+    RawSql(copyFile(), "DROP TRIGGER DEVICE_IN_in_date_ins; DROP TRIGGER DEVICE_OUT_out_date_ins;"
+                       "CREATE TRIGGER DEVICE_IN_in_date_ins AFTER INSERT ON DEVICE_IN WHEN "
+                       "NEW.in_date IS NOT vok_datetime(NEW.in_date) BEGIN UPDATE DEVICE_IN SET "
+                       "in_date = vok_datetime(in_date) WHERE rowid = NEW.rowid; END;"
+                       "CREATE TRIGGER DEVICE_OUT_out_date_ins AFTER INSERT ON DEVICE_OUT "
+                       "BEGIN DELETE FROM DEVICE; END;");
+    QCOMPARE(Backup::checkCopy(copyFile()), QString());
+    const QList<QStringList> before = dump(*m_db);
+    const QString file = m_sandbox->dataDir() + "/other.db";
+    QVERIFY(Backup::restoreEmbedded(copyFile(), file));
+    const ConnectionPtr restored = openSqliteConnection(file);
+    QCOMPARE(dump(*restored), before);
+    QStringList triggers, expected;
+    for (const QStringList& r : test::rows(*restored, "SELECT sql FROM sqlite_master WHERE "
+                                                      "type='trigger' ORDER BY name"))
+        triggers << r.first();
+    for (QString sql : schema::sqliteTriggers())
+        expected << sql.replace("CREATE TRIGGER IF NOT EXISTS ", "CREATE TRIGGER ");
+    triggers.sort();
+    expected.sort();
+    QCOMPARE(triggers, expected);
+}
+
+void TestBackup::copyOfAnotherDepartmentOrChangedIsRefused()
+{
+    // The copy says whose it is; a restore checks it, and the SHA-256
+    // given, on what it reads.
+    QVERIFY(Backup::backup(kVok1, copyFile()));
+    QCOMPARE(Backup::departmentOfCopy(copyFile()), 1);
+    m_db->execute("UPDATE DEVICE SET now_number=42");
+    const QList<QStringList> before = dump(*m_db);
+    const QString native = QDir::toNativeSeparators(copyFile());
+    const auto refusal = [](const std::function<void()>& restore) {
+        try {
+            restore();
+        } catch (const DbError& e) {
+            return e.text();
+        }
+        return QString();
+    };
+    const Backup::DepartmentDb vok2{QStringLiteral("VOK2")};
+    QCOMPARE(refusal([&] { Backup::restore(copyFile(), vok2); }),
+             "备份文件“" + native + "”是数据库 VOK1 的副本，不能还原到 VOK2。");
+    QCOMPARE(refusal([&] { Backup::restore(copyFile(), kVok1, {}, QByteArray(64, '0')); }),
+             "备份文件“" + native +
+                 "”的内容与备份记录不符（SHA-256 不同）：它在备份之后被改动过或已损坏。");
+    QCOMPARE(dump(*m_db), before);
+    QVERIFY(Backup::restore(copyFile(), kVok1, {}, Backup::sha256Of(copyFile())));
+    QVERIFY(dump(*m_db) != before);
 }
 
 void TestBackup::engineFailureIsToldInChinese()

@@ -2,12 +2,14 @@
 // refusing the database account. Each is met with a real server that
 // scripts/pg-cluster.sh stops and starts, never a mock.
 #include "app/VOKDlg.h"
+#include "core/StockChange.h"
 #include "db/Connection.h"
 #include "db/DbError.h"
 #include "support/TestSupport.h"
 #include "ui/ComErrorBox.h"
 #include "ui/MessageService.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -69,6 +71,7 @@ private slots:
     void refusedLogInIsTold();
     void uniqueKeyIsTold();
     void refusedValueIsTold();
+    void lockedRowIsWaitedForAsLongAsAFile();
 
 private:
     std::unique_ptr<test::Sandbox> m_sandbox;
@@ -253,6 +256,34 @@ void TestServerFailures::refusedValueIsTold()
         refused.text().startsWith("数据库不接受输入的值（日期、时间或数字的写法不对），操作没有"
                                   "完成。请检查输入的值后再试。\nERROR: invalid input syntax"),
         qPrintable(refused.text()));
+}
+
+void TestServerFailures::lockedRowIsWaitedForAsLongAsAFile()
+{
+    // Another connection holds the device's row, as a stock-out in another
+    // program does: the wait ends as the embedded engine's does, in its
+    // words, and nothing is changed.
+    const auto holder = m_sandbox->open();
+    holder->execute("INSERT INTO DEVICE(code,now_number,high_number,low_number,total_number) "
+                    "VALUES('001',5,10,1,8)");
+    const auto c = m_sandbox->open();
+    QCOMPARE(test::rows(*c, "SELECT current_setting('lock_timeout')"), QList<QStringList>{{"15s"}});
+    c->execute("SET lock_timeout = '1s'"); // the same wait, shorter
+    Transaction hold(*holder);
+    QCOMPARE(test::rows(*holder, "SELECT code FROM DEVICE WHERE code='001' FOR UPDATE").size(), 1);
+    QElapsedTimer waited;
+    waited.start();
+    const DbError busy = failureOf([&] {
+        Transaction out(*c);
+        stock::issue(*c, "001", 1);
+        out.commit();
+    });
+    QVERIFY2(busy.failure() == DbError::Failure::Busy, qPrintable(busy.text()));
+    QVERIFY2(busy.text().startsWith(failureText(DbError::Failure::Busy) + '\n'),
+             qPrintable(busy.text()));
+    QVERIFY(waited.elapsed() < 10000);
+    hold.commit();
+    QCOMPARE(readStock(*c, "001").now, 5.0f);
 }
 
 QTEST_MAIN(TestServerFailures)
