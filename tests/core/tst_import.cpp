@@ -318,6 +318,31 @@ private slots:
         }
     }
 
+    // A cell outside GBK is refused on its own row; the Chinese after it is not.
+    void foreignCharacterOnce()
+    {
+        const QString path = m_sandbox->dataDir() + QStringLiteral("/in.csv");
+        const QStringList providers{QStringLiteral("ä"), QStringLiteral("普通犇"),
+                                    QStringLiteral("新设备")};
+        QList<QStringList> rows;
+        for (const QString& p : providers)
+            rows << QStringList{QStringLiteral("A1"), QStringLiteral("2024-1-1"),
+                                QStringLiteral("1"), QStringLiteral("1"), p};
+        writeFile(path,
+                  {QStringLiteral("设备号"), QStringLiteral("入库时间"), QStringLiteral("数量"),
+                   QStringLiteral("价格"), QStringLiteral("供应商")},
+                  rows);
+        TableImport import(tables::deviceIn);
+        QVERIFY(import.open(path));
+        QCOMPARE(import.check(*m_db), TableImport::Status::Done);
+        QStringList problems;
+        for (const ImportProblem& p : import.problems())
+            problems << p.describe();
+        QCOMPARE(problems,
+                 QStringList{QStringLiteral("第2行，E列“供应商”：字符“ä”无法保存到数据库中，"
+                                            "请改用其他字符。")});
+    }
+
     // What stops an import before any row is read, and the codes checked.
     void fileProblems_data()
     {
