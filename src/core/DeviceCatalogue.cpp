@@ -17,6 +17,11 @@ TableAccess catalogue(Connection& connection, int classNumber = 3)
 
 } // namespace
 
+QString codeAsStored(const QString& typed)
+{
+    return typed.trimmed();
+}
+
 QStringList catalogueCodes(Connection& connection)
 {
     QStringList codes;
@@ -64,9 +69,10 @@ bool inCatalogue(Connection& connection, const QString& code)
     return table.count(table.matching(DeviceCodeCol::code, code)) > 0;
 }
 
-QString codeToAddProblem(Connection& connection, const QString& code)
+QString codeToAddProblem(Connection& connection, const QString& typed)
 {
-    if (code.trimmed().isEmpty())
+    const QString code = codeAsStored(typed);
+    if (code.isEmpty())
         return blankCodeText();
     const TableAccess table = catalogue(connection);
     if (table.count(table.matching(DeviceCodeCol::code, code)) > 0)
@@ -81,9 +87,10 @@ QString codeToRenameProblem(const QString& code)
     return {};
 }
 
-void addDeviceCode(Connection& connection, int classNumber, const QString& code,
+void addDeviceCode(Connection& connection, int classNumber, const QString& typed,
                    const QString& name)
 {
+    const QString code = codeAsStored(typed);
     const TableAccess table = catalogue(connection, classNumber);
     Transaction t(connection);
     if (const QString problem = codeToAddProblem(connection, code); !problem.isEmpty())

@@ -1,6 +1,7 @@
 #include "core/StockChange.h"
 
 #include "core/Clock.h"
+#include "core/DeviceCatalogue.h"
 #include "core/TableAccess.h"
 #include "db/Connection.h"
 #include "db/DbError.h"
@@ -112,9 +113,10 @@ void recordAdjustments(Connection& c, const std::vector<Adjustment>& adjustments
                  });
 }
 
-bool addStockRow(Connection& c, int classNumber, const QString& code, const StockFigureSet& f,
+bool addStockRow(Connection& c, int classNumber, const QString& typed, const StockFigureSet& f,
                  const QString& user)
 {
+    const QString code = codeAsStored(typed);
     const TableAccess table(c, tables::device, classNumber);
     const TableRows existing = stockRows(code);
     try {

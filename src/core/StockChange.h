@@ -78,7 +78,8 @@ struct StockFigureSet
 };
 // A device's stock row with its opening stock ("期初库存", from 0). False,
 // and nothing written, when the device already has a stock row (one per
-// device: every later look-up wants exactly one).
+// device: every later look-up wants exactly one). The code is stored as
+// codeAsStored() gives it.
 bool addStockRow(Connection& c, int classNumber, const QString& code, const StockFigureSet& f,
                  const QString& user);
 // Sets the four figures of the device's first stock row as typed; a

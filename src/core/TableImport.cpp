@@ -250,10 +250,12 @@ QString checkCell(const TableImport::Rule& r, const ImportCell& cell, const Tabl
     switch (r.check) {
     case Check::Code:
     case Check::NewCode:
-    case Check::StockCode:
-        problem = codeProblem(r, cell.text, maxBytes, seen, row);
-        out.setText(cell.text);
+    case Check::StockCode: {
+        const QString code = codeAsStored(cell.text);
+        problem = codeProblem(r, code, maxBytes, seen, row);
+        out.setText(code);
         break;
+    }
     case Check::Text:
     case Check::NonEmptyText:
         problem = FieldCheck::textProblem(cell.text, maxBytes, r.multiLine);

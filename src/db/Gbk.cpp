@@ -3,6 +3,7 @@
 #include <QStringEncoder>
 
 #include <array>
+#include <optional>
 
 namespace vok {
 
@@ -29,11 +30,16 @@ int codePointLength(char32_t cp)
     signed char& length = known[cp];
     if (length >= 0)
         return length;
-    thread_local QStringEncoder encoder("GBK", QStringConverter::Flag::Stateless);
+    // An encoder that has met a character it cannot encode is not trusted
+    // again (this Qt's GBK encoder refuses everything after it, reset or
+    // not): the next character gets a fresh one.
+    thread_local std::optional<QStringEncoder> encoder;
+    if (!encoder)
+        encoder.emplace("GBK", QStringConverter::Flag::Stateless);
     const QChar ch(static_cast<char16_t>(cp));
-    const QByteArray bytes = encoder.encode(QStringView(&ch, 1));
-    if (encoder.hasError()) {
-        encoder.resetState();
+    const QByteArray bytes = encoder->encode(QStringView(&ch, 1));
+    if (encoder->hasError()) {
+        encoder.reset();
         length = 0;
     } else {
         // GB18030 four-byte sequences are outside GBK.

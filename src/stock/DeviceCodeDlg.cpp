@@ -227,6 +227,8 @@ void CDeviceCodeDlg::onAdd()
     if (!runChange(
             this, [&] { addDeviceCode(*m_context.connection, m_context.classNumber, code, name); }))
         return;
+    // The code as stored, without the blanks typed around it.
+    m_code->setText(codeAsStored(code));
     m_context.writeLog(QStringLiteral("添加设备记录。"));
     Messages::notice(QStringLiteral("完成添加设备记录操作!"), this, QStringLiteral("提示!"),
                      Messages::Icon::Question);

@@ -269,15 +269,17 @@ void CStockDlg::onAdd()
         return;
     if (!takeFields())
         return;
-    // Chosen: the combo shows one of its entries, not a text typed over it.
-    const int entry = m_code->currentIndex();
-    if (entry < 0 || m_code->itemText(entry) != m_code->currentText()) {
+    // Chosen: the combo shows one of its entries (blanks around it aside),
+    // not another text typed over it.
+    if (m_code->findText(codeAsStored(m_code->currentText()),
+                         Qt::MatchExactly | Qt::MatchCaseSensitive) < 0) {
         Messages::notice(QStringLiteral("请选择一个设备"), this);
         return;
     }
     QString code;
     if (!takeCode(code))
         return;
+    code = codeAsStored(code);
 
     // One stock row per device, written with its opening stock.
     bool added = false;

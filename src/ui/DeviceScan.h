@@ -9,10 +9,12 @@ class QComboBox;
 namespace vok {
 
 // Lets a hand scanner choose a device in a device list. A scanner is a
-// keyboard: it types the code, then Enter. While the list has the focus,
-// the characters typed since it got the focus (or since the last Enter)
-// are the code; Enter chooses the device of exactly that code, tells the
-// form (chosen) and moves the focus to the next field. A code that is not
+// keyboard: it types the code, then Enter, pressing Shift for capitals.
+// While the list has the focus, the characters typed since it got the focus
+// (or since the last Enter) are the code, and a list without an edit does
+// not move while they come; Enter chooses the device of exactly that code, tells the
+// form (chosen) and moves the focus to the next field; a completion the
+// list offers is not taken. A code that is not
 // in the list is named in a message and the list is left as it was. Enter
 // on the list never reaches the form's default button, so it never closes
 // the form; with nothing typed it takes the device shown and moves on. In a
@@ -38,6 +40,7 @@ protected:
 
 private:
     DeviceScan(QComboBox* list, Chosen chosen);
+    QString typedCode() const;
     void finish();
     void focusNextField();
 
@@ -45,7 +48,6 @@ private:
     Chosen m_chosen;
     std::function<QString(const QString& code)> m_unknownText;
     QString m_typed;
-    int m_indexBefore = -1;
 };
 
 } // namespace vok

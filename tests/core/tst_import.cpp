@@ -318,6 +318,31 @@ private slots:
         }
     }
 
+    // A cell outside GBK is refused on its own row; the Chinese after it is not.
+    void foreignCharacterOnce()
+    {
+        const QString path = m_sandbox->dataDir() + QStringLiteral("/in.csv");
+        const QStringList providers{QStringLiteral("ä"), QStringLiteral("普通犇"),
+                                    QStringLiteral("新设备")};
+        QList<QStringList> rows;
+        for (const QString& p : providers)
+            rows << QStringList{QStringLiteral("A1"), QStringLiteral("2024-1-1"),
+                                QStringLiteral("1"), QStringLiteral("1"), p};
+        writeFile(path,
+                  {QStringLiteral("设备号"), QStringLiteral("入库时间"), QStringLiteral("数量"),
+                   QStringLiteral("价格"), QStringLiteral("供应商")},
+                  rows);
+        TableImport import(tables::deviceIn);
+        QVERIFY(import.open(path));
+        QCOMPARE(import.check(*m_db), TableImport::Status::Done);
+        QStringList problems;
+        for (const ImportProblem& p : import.problems())
+            problems << p.describe();
+        QCOMPARE(problems,
+                 QStringList{QStringLiteral("第2行，E列“供应商”：字符“ä”无法保存到数据库中，"
+                                            "请改用其他字符。")});
+    }
+
     // What stops an import before any row is read, and the codes checked.
     void fileProblems_data()
     {
@@ -335,6 +360,13 @@ private slots:
                    QStringLiteral("第3行，A列“设备号”：设备号“A1”已在设备代码表中，不能重复添加。"),
                    QStringLiteral("第4行，A列“设备号”：设备号“C3”在文件中重复（第2行已有）。"),
                    QStringLiteral("第5行，A列“设备号”：设备号不能为空，请填入设备号。")};
+        QTest::newRow("codes with blanks around them")
+            << QStringLiteral("DEVICE_CODE")
+            << QByteArray("设备号,设备名\nF7001,甲\n F7001 ,乙\n A1\t,丙\n")
+            << QStringList{
+                   QStringLiteral("第3行，A列“设备号”：设备号“F7001”在文件中重复（第2行已有）。"),
+                   QStringLiteral(
+                       "第4行，A列“设备号”：设备号“A1”已在设备代码表中，不能重复添加。")};
         QTest::newRow("unknown device, stock row")
             << QStringLiteral("DEVICE")
             << QByteArray("设备号,现存数量,最大数量,最小数量,总数\nZ9,1,10,1,1\nA1,1,10,1,1\n")
@@ -355,6 +387,22 @@ private slots:
         for (const ImportProblem& p : import.problems())
             got << p.describe();
         QCOMPARE(got, problems);
+    }
+
+    // A code is stored without the blanks around it, and found so.
+    void codesAreTrimmed()
+    {
+        const QString path = m_sandbox->dataDir() + QStringLiteral("/codes.csv");
+        writeBytes(path, "设备号,设备名\n F7001 ,甲\n");
+        TableImport codes(tables::deviceCode);
+        QVERIFY(codes.open(path));
+        QCOMPARE(codes.check(*m_db), TableImport::Status::Done);
+        QCOMPARE(codes.write(*m_db, 1, QStringLiteral("admin")), TableImport::Status::Done);
+        QCOMPARE(
+            test::rows(*m_db, QStringLiteral("SELECT name FROM DEVICE_CODE WHERE code='F7001'")),
+            QList<QStringList>{{QStringLiteral("甲")}});
+        writeBytes(path, "设备号,入库时间,数量,价格\nF7001 ,2024-1-1,1,1\n");
+        checkImported(path, QStringLiteral("F7001|2024-01-01 00:00:00|1|1|"));
     }
 
     // The stock comes in as opening stock: one adjustment a device.

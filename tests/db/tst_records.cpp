@@ -137,9 +137,22 @@ void TestRecords::singleTextsAgreeWithQt()
 
 void TestRecords::nonGbkCharacters()
 {
-    QCOMPARE(firstNonGbkCharacter(QStringLiteral("设备ABC")), QString());
-    QCOMPARE(firstNonGbkCharacter(QStringLiteral("设备😀x")), QStringLiteral("😀"));
-    QCOMPARE(firstNonGbkCharacter(QStringLiteral("한국")), QStringLiteral("한"));
+    // Each text is judged on its own, whatever was refused before it (Chinese
+    // characters not asked before included).
+    const std::pair<QString, QString> texts[] = {
+        {QStringLiteral("设备ABC"), QString()},
+        {QStringLiteral("设备😀x"), QStringLiteral("😀")},
+        {QStringLiteral("한국"), QStringLiteral("한")},
+        {QStringLiteral("ä"), QStringLiteral("ä")},
+        {QStringLiteral("普通"), QString()},
+        {QStringLiteral("\uFEFF名"), QStringLiteral("\uFEFF")},
+        {QStringLiteral("新设备"), QString()},
+        {QStringLiteral("ä"), QStringLiteral("ä")},
+        {QStringLiteral("库房€"), QString()},
+    };
+    for (const auto& [text, bad] : texts)
+        QCOMPARE(firstNonGbkCharacter(text), bad);
+    QCOMPARE(gbkLength(QStringLiteral("旧设备")), 6);
 }
 
 QTEST_GUILESS_MAIN(TestRecords)

@@ -49,6 +49,7 @@ private slots:
     void newDeviceGetsStockRowWithLimitsOne_data();
     void newDeviceGetsStockRowWithLimitsOne();
     void secondStockInRaisesNowAndTotal();
+    void foreignCharacterSpoilsNoLaterText();
     void timeIsComposedUnpaddedFromBothPickers_data();
     void timeIsComposedUnpaddedFromBothPickers();
     void quotesArePlainText();
@@ -277,6 +278,25 @@ void TestDeviceInDlg::secondStockInRaisesNowAndTotal()
     QCOMPARE(stockIns().size(), 2);
     QCOMPARE(Messages::shownTexts(), (QStringList{kDone, CDeviceInDlg::labelQuestion(2), kDone,
                                                   CDeviceInDlg::labelQuestion(3)}));
+}
+
+void TestDeviceInDlg::foreignCharacterSpoilsNoLaterText()
+{
+    // A character outside GBK is refused once; Chinese typed after it is not.
+    auto form = openForm();
+    QVERIFY(test::type(
+        *form,
+        {{"device", "a1"}, {"number", "1"}, {"price", "1"}, {"provider", QStringLiteral("Bär")}}));
+    QVERIFY(test::press(*form, "confirm"));
+    QCOMPARE(Messages::shownTexts(),
+             QStringList{QStringLiteral("字符“ä”无法保存到数据库中，请改用其他字符。")});
+    Messages::clearShown();
+    Messages::queueAnswer(Messages::Answer::No); // no labels
+    QVERIFY(test::type(
+        *form, {{"provider", QStringLiteral("普通")}, {"buyer", QStringLiteral("新设备")}}));
+    QVERIFY(test::press(*form, "confirm"));
+    QCOMPARE(Messages::shownTexts(), (QStringList{kDone, CDeviceInDlg::labelQuestion(1)}));
+    QCOMPARE(stockIns().size(), 1);
 }
 
 void TestDeviceInDlg::timeIsComposedUnpaddedFromBothPickers_data()

@@ -113,7 +113,8 @@ void TestDeviceCodeDlg::clickShowsRowInEdits()
 void TestDeviceCodeDlg::addRenameDelete()
 {
     auto form = openForm();
-    QVERIFY(test::type(*form, "code", "004"));
+    // Blanks around a code are no part of it.
+    QVERIFY(test::type(*form, "code", " 004 "));
     QVERIFY(test::type(*form, "name", QStringLiteral("投影仪")));
     QVERIFY(test::press(*form, "add"));
     QVERIFY(test::type(*form, "name", QStringLiteral("幻灯机")));
@@ -311,6 +312,10 @@ void TestDeviceCodeDlg::duplicateOrBlankCodeIsRefused_data()
     QTest::newRow("add a blank code") << "add"
                                       << ""
                                       << "设备号不能为空，请填入设备号。";
+    QTest::newRow("add a code held, with blanks around it")
+        << "add"
+        << " 002  "
+        << "设备号“002”已在设备代码表中，不能重复添加。";
     QTest::newRow("add blanks") << "add"
                                 << "  "
                                 << "设备号不能为空，请填入设备号。";

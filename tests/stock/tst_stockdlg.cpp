@@ -279,8 +279,10 @@ void TestStockDlg::addStoresTheValuesAsTyped()
 {
     auto form = openForm();
     chooseCode(*form, "c3");
-    // Minimum above maximum and stock above total are stored without remark.
-    QVERIFY(test::type(*form, {{Now, "70"}, {High, "5"}, {Low, "10"}, {Total, "7"}}));
+    // Minimum above maximum and stock above total are stored without remark;
+    // blanks around the code are no part of it.
+    QVERIFY(
+        test::type(*form, {{Code, " c3 "}, {Now, "70"}, {High, "5"}, {Low, "10"}, {Total, "7"}}));
     QVERIFY(test::press(*form, Add));
     QCOMPARE(Messages::shownTexts(), QStringList{kDone});
     QCOMPARE(stock().last(), (QStringList{"c3", "70", "5", "10", "7"}));

@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
+#include <QWindow>
 
 namespace vok::test {
 
@@ -113,6 +114,23 @@ void typeKeys(QWidget* w, const QString& text)
 {
     for (QChar c : text)
         QTest::sendKeyEvent(QTest::Click, w, Qt::Key_unknown, QString(c), Qt::NoModifier);
+}
+
+void keyboardTypes(QWidget* w, const QString& text, const std::function<void()>& afterKey)
+{
+    static const QString shifted = QStringLiteral("~!@#$%^&*()_+{}|:\"<>?");
+    QWindow* window = w->window()->windowHandle();
+    for (QChar c : text) {
+        const char ascii = c.toLatin1();
+        const bool shift = c.isUpper() || shifted.contains(c);
+        if (shift)
+            QTest::keyPress(window, Qt::Key_Shift);
+        QTest::keyClick(window, ascii, shift ? Qt::ShiftModifier : Qt::NoModifier);
+        if (shift)
+            QTest::keyRelease(window, Qt::Key_Shift, Qt::ShiftModifier);
+        if (afterKey)
+            afterKey();
+    }
 }
 
 QStringList accessibleNames(const QWidget& form, const QStringList& names)

@@ -6,6 +6,7 @@
 #include <QList>
 #include <QStringList>
 #include <QWidget>
+#include <functional>
 #include <memory>
 #include <utility>
 
@@ -56,6 +57,12 @@ template <class Form> std::unique_ptr<Form> openForm(const FormContext& context)
 // Presses a key for each character of text on the focused widget w, as
 // typing does (Chinese characters included).
 void typeKeys(QWidget* w, const QString& text);
+
+// Types text as a keyboard or a hand scanner does: each key goes to the
+// window w belongs to and reaches the widget with the focus, Shift pressed
+// before a capital or a shifted sign and released after it (text of ASCII
+// characters). After each key, afterKey is called (when given).
+void keyboardTypes(QWidget* w, const QString& text, const std::function<void()>& afterKey = {});
 
 // The names assistive technology announces for the controls named names.
 QStringList accessibleNames(const QWidget& form, const QStringList& names);

@@ -1,6 +1,7 @@
 #include "ui/DeviceScan.h"
 #include "ui/MessageService.h"
 
+#include "support/FormTest.h"
 #include "support/TestSupport.h"
 
 #include <QComboBox>
@@ -39,28 +40,35 @@ void TestDeviceScan::cleanup()
 
 void TestDeviceScan::scannedCode_data()
 {
+    QTest::addColumn<bool>("editable");
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("chosen");
     QTest::addColumn<bool>("moved");
     QTest::addColumn<QString>("message");
-    QTest::newRow("a code") << "D002"
-                            << "D002" << true << "";
-    QTest::newRow("case counts") << "d001"
-                                 << "d001" << true << "";
-    QTest::newRow("with - and /") << "AB-1/2"
-                                  << "AB-1/2" << true << "";
-    QTest::newRow("Enter alone takes the device shown") << ""
+    for (const bool editable : {false, true}) {
+        const char* kind = editable ? "editable" : "fixed";
+        QTest::addRow("%s, a code", kind) << editable << "D002"
+                                          << "D002" << true << "";
+        QTest::addRow("%s, case counts", kind) << editable << "d001"
+                                               << "d001" << true << "";
+        QTest::addRow("%s, capitals after capitals", kind) << editable << "DD7"
+                                                           << "DD7" << true << "";
+        QTest::addRow("%s, with - and /", kind) << editable << "AB-1/2"
+                                                << "AB-1/2" << true << "";
+        QTest::addRow("%s, unknown code", kind)
+            << editable << "X9" << (editable ? "X9" : "A1") << false
+            << DeviceScan::unknownCodeText(QStringLiteral("X9"));
+        QTest::addRow("%s, only the start of a code", kind)
+            << editable << "D00" << (editable ? "D00" : "A1") << false
+            << DeviceScan::unknownCodeText(QStringLiteral("D00"));
+    }
+    QTest::newRow("Enter alone takes the device shown") << false << ""
                                                         << "A1" << true << "";
-    QTest::newRow("unknown code") << "X9"
-                                  << "A1" << false
-                                  << DeviceScan::unknownCodeText(QStringLiteral("X9"));
-    QTest::newRow("only the start of a code")
-        << "D00"
-        << "A1" << false << DeviceScan::unknownCodeText(QStringLiteral("D00"));
 }
 
 void TestDeviceScan::scannedCode()
 {
+    QFETCH(bool, editable);
     QFETCH(QString, typed);
     QFETCH(QString, chosen);
     QFETCH(bool, moved);
@@ -68,7 +76,12 @@ void TestDeviceScan::scannedCode()
     QDialog form;
     auto* layout = new QVBoxLayout(&form);
     auto* list = new QComboBox(&form);
-    list->addItems({"A1", "AB-1/2", "D001", "D002", "d001"});
+    list->setEditable(editable);
+    list->setInsertPolicy(QComboBox::NoInsert);
+    list->addItems({"A1", "AB-1/2", "D001", "D002", "DD7", "d001"});
+    // An editable list waits empty for a code.
+    if (editable)
+        list->setEditText(QString());
     auto* next = new QLineEdit(&form);
     auto* exit = new QPushButton(QStringLiteral("退出"), &form);
     exit->setDefault(true);
@@ -79,12 +92,12 @@ void TestDeviceScan::scannedCode()
     int chosenCalls = 0;
     DeviceScan::attach(list, [&] { ++chosenCalls; });
     form.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QVERIFY(QTest::qWaitForWindowActive(&form));
     list->setFocus();
     QTRY_VERIFY(list->hasFocus());
 
-    QTest::keyClicks(list, typed);
-    QTest::keyClick(list, Qt::Key_Return);
+    test::keyboardTypes(list, typed);
+    QTest::keyClick(form.windowHandle(), Qt::Key_Return);
 
     QVERIFY(form.isVisible());
     QCOMPARE(list->currentText(), chosen);
