@@ -1,5 +1,6 @@
 #include "core/ListExport.h"
 
+#include "core/OutputFile.h"
 #include "core/RecordListModel.h"
 #include "core/ZipWriter.h"
 #include "db/DbError.h"
@@ -25,6 +26,9 @@
 #include <string_view>
 #include <thread>
 #include <vector>
+
+#include <cerrno>
+#include <unistd.h>
 
 namespace vok {
 
@@ -125,9 +129,20 @@ void appendCsvField(QByteArray& out, const QString& text)
 
 bool writeCsv(const ExportSource& source, const QString& fileName, const ExportProgress& progress)
 {
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly))
+    // Written under a temporary name and renamed when whole; a target that
+    // is no plain file (a device, a pipe) is written into. Unbuffered, so
+    // that every write that fails is seen.
+    const QFileInfo info(fileName);
+    const bool inPlace = info.exists() && !info.isFile();
+    QSaveFile saved(fileName);
+    QFile direct(fileName);
+    QFileDevice& file = inPlace ? static_cast<QFileDevice&>(direct) : saved;
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         failInFolder(fileName);
+    const auto cancel = [&] {
+        if (!inPlace)
+            saved.cancelWriting();
+    };
     QByteArray chunk("\xEF\xBB\xBF");
     chunk.reserve(1 << 20);
     // Numbers the list holds as values are printed here, as the list does.
@@ -151,26 +166,40 @@ bool writeCsv(const ExportSource& source, const QString& fileName, const ExportP
         }
         chunk += "\r\n";
     };
+    QString why;
     auto flush = [&] {
+        errno = 0;
         const bool ok = file.write(chunk) == chunk.size();
+        if (!ok)
+            why = errno ? qt_error_string(errno) : file.errorString();
         chunk.resize(0); // (keeps the buffer)
         return ok;
     };
+    bool written = true;
     writeRow(-1);
     for (int r = 0; r < source.rows; ++r) {
         writeRow(r);
-        if (chunk.size() >= (1 << 20) && !flush())
+        if (chunk.size() >= (1 << 20) && !(written = flush()))
             break;
         if ((r + 1) % kProgressEvery == 0 && progress && !progress(r + 1)) {
-            file.cancelWriting();
+            cancel();
             return false;
         }
     }
-    if (!flush() || !file.commit()) {
-        file.cancelWriting();
-        throw DbError(
-            DbError::kFail,
-            QStringLiteral("写入文件时出错，磁盘可能已满（%1）。").arg(file.errorString()));
+    written = written && flush();
+    // On the disk before it replaces the file before: a full disk may be
+    // told only now.
+    if (written && !inPlace && ::fsync(saved.handle()) != 0) {
+        why = qt_error_string(errno);
+        written = false;
+    }
+    if (written && !inPlace && !saved.commit()) {
+        why = saved.errorString();
+        written = false;
+    }
+    if (!written) {
+        cancel();
+        throw DbError(DbError::kFail, writeFailureText(why));
     }
     if (progress)
         progress(source.rows);

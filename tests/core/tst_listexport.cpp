@@ -25,6 +25,8 @@
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
+#include <csignal>
+#include <sys/resource.h>
 
 using namespace vok;
 
@@ -97,6 +99,8 @@ private slots:
     void tooManyRowsForAWorkbook();
     void fullDiskIsReported_data();
     void fullDiskIsReported();
+    void fullDiskUnderCsv_data();
+    void fullDiskUnderCsv();
     void previewShowsEveryPage();
 
 private:
@@ -366,6 +370,47 @@ void TestListExport::fullDiskIsReported()
         error = e.text();
     }
     QVERIFY2(error.startsWith(QStringLiteral("写入文件时出错，磁盘可能已满（")), qPrintable(error));
+}
+
+// A CSV file that cannot be written whole is told and never put in place:
+// a device that takes nothing, and a file that outgrows the size the
+// process may write (a disk filling up).
+void TestListExport::fullDiskUnderCsv_data()
+{
+    QTest::addColumn<bool>("device");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("/dev/full") << true << QStringLiteral("No space left on device");
+    QTest::newRow("file grows past the limit") << false << QStringLiteral("File too large");
+}
+
+void TestListExport::fullDiskUnderCsv()
+{
+    QFETCH(bool, device);
+    QFETCH(QString, reason);
+    if (device && !QFileInfo(QStringLiteral("/dev/full")).exists())
+        QSKIP("no /dev/full");
+    const QString dir = m_sandbox->dataDir();
+    const QString path = device ? QStringLiteral("/dev/full") : dir + QStringLiteral("/列表.csv");
+    const QStringList before = folderEntries(dir);
+    rlimit was{};
+    getrlimit(RLIMIT_FSIZE, &was);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    if (!device) {
+        rlimit small = was;
+        small.rlim_cur = 4096;
+        setrlimit(RLIMIT_FSIZE, &small);
+    }
+    QString error;
+    try {
+        exportList(generated(5000), path, ExportFormat::Csv);
+    } catch (const DbError& e) {
+        error = e.text();
+    }
+    setrlimit(RLIMIT_FSIZE, &was);
+    std::signal(SIGXFSZ, oldHandler);
+    QCOMPARE(error, QStringLiteral("写入文件时出错，磁盘可能已满（%1）。").arg(reason));
+    QCOMPARE(folderEntries(dir), before);
+    QVERIFY(!QFileInfo(QStringLiteral("/dev/full")).isFile());
 }
 
 void TestListExport::previewShowsEveryPage()
