@@ -1,5 +1,7 @@
 #include "core/ImportReader.h"
 
+#include "core/ListExport.h"
+
 #include <QFile>
 #include <QStringDecoder>
 #include <QXmlStreamReader>
@@ -119,6 +121,14 @@ public:
         return true;
     }
 
+    // A text the export wrote after a quote: '=…, or ''=… for a text of
+    // its own beginning with '=.
+    static bool guardedFormula(const QString& text)
+    {
+        const qsizetype quotes = text.startsWith(QLatin1String("''")) ? 2 : 1;
+        return text.size() > quotes && text.front() == u'\'' && csvFormulaStart(text.at(quotes));
+    }
+
     QString kind() const override
     {
         return m_utf8 ? QStringLiteral("CSV（UTF-8）") : QStringLiteral("CSV（GBK）");
@@ -132,6 +142,11 @@ public:
             if (!readRecord(row))
                 return false;
             ++m_rowNumber;
+            // The quote by which an export keeps a text from being run
+            // as a formula is not part of the text.
+            for (ImportCell& cell : row)
+                if (guardedFormula(cell.text))
+                    cell.text.remove(0, 1);
             // A blank line holds nothing.
             if (row.size() > 1 || !row.front().text.isEmpty())
                 return true;

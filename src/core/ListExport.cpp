@@ -103,20 +103,38 @@ char* printFixed6(char* first, char* last, float number)
     return std::to_chars(first, last, value, std::chars_format::fixed, 6).ptr;
 }
 
+// True when a text begins as a spreadsheet's formula does (=, +, -, @, a
+// tab or a carriage return) and is no number: written as it is, a spreadsheet
+// opening the file would run it.
+bool formulaLike(QStringView text)
+{
+    if (text.isEmpty() || !csvFormulaStart(text.front()))
+        return false;
+    bool number = false;
+    (void)text.toDouble(&number);
+    return !number;
+}
+
 // One CSV field: quoted when it holds a comma, a quote or a line break,
-// quotes doubled.
+// quotes doubled; a text that a spreadsheet would take for a formula (or
+// that begins with the quote that marks one) after a single quote, so that
+// it opens as text.
 void appendCsvField(QByteArray& out, const QString& text)
 {
     const auto* s = reinterpret_cast<const char16_t*>(text.utf16());
     const qsizetype n = text.size();
     const bool quote = std::any_of(
         s, s + n, [](char16_t c) { return c == u',' || c == u'"' || c == u'\n' || c == u'\r'; });
+    const bool guard =
+        formulaLike(text) || (n > 1 && s[0] == u'\'' && csvFormulaStart(QChar(s[1])));
     // At most three bytes a UTF-16 unit, two for a doubled quote.
     const qsizetype at = out.size();
-    out.resize(at + 3 * n + 2);
+    out.resize(at + 3 * n + 3);
     char* p = out.data() + at;
     if (quote)
         *p++ = '"';
+    if (guard)
+        *p++ = '\'';
     for (qsizetype i = 0; i < n; ++i) {
         if (s[i] == u'"')
             *p++ = '"';
@@ -584,6 +602,11 @@ bool writeXlsx(const ExportSource& source, const QString& fileName, const Export
 }
 
 } // namespace
+
+bool csvFormulaStart(QChar c)
+{
+    return c == u'=' || c == u'+' || c == u'-' || c == u'@' || c == u'\t' || c == u'\r';
+}
 
 int displayWidth(const QString& text)
 {

@@ -447,6 +447,11 @@ private slots:
         QTest::newRow("emoji") << QStringLiteral("箱😀")
                                << QStringLiteral("字符“😀”无法保存到数据库中，请改用其他字符。");
         QTest::newRow("sql") << QStringLiteral("'); DROP TABLE x;--") << QString();
+        // The quote by which a CSV export keeps a formula from running
+        // is gone when the file is read back.
+        QTest::newRow("formula") << QStringLiteral("=1+1") << QString();
+        QTest::newRow("quote, formula") << QStringLiteral("'@x") << QString();
+        QTest::newRow("negative") << QStringLiteral("-2") << QString();
     }
     void hostileCells()
     {
