@@ -1,5 +1,7 @@
 #include "core/ImportReader.h"
 
+#include "core/ListExport.h"
+
 #include <QFile>
 #include <QStringDecoder>
 #include <QXmlStreamReader>
@@ -14,6 +16,7 @@
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 namespace vok {
@@ -21,6 +24,21 @@ namespace vok {
 namespace {
 
 constexpr qint64 kBlock = 1 << 20;
+
+// Bounds that keep a hostile file from taking the machine's memory: a cell
+// holds at most what a spreadsheet's cell can (32,767 characters), a row
+// at most a mebi-character of text, the shared strings of a workbook at
+// most kSharedBytes as held here.
+constexpr qsizetype kCellChars = 32767;
+constexpr qsizetype kRowChars = qsizetype(1) << 20;
+constexpr qint64 kSharedBytes = qint64(160) << 20;
+// A part read whole (the workbook's list of sheets and its relations).
+constexpr qint64 kSmallPart = qint64(16) << 20;
+// A part that inflates past kInflateFloor to more than kInflateRatio times
+// its compressed size is a compression bomb, not a workbook (sheets of
+// spreadsheets inflate some 5 to 30 times).
+constexpr qint64 kInflateFloor = qint64(100) << 20;
+constexpr qint64 kInflateRatio = 100;
 
 QString openError(const QString& fileName)
 {
@@ -103,6 +121,14 @@ public:
         return true;
     }
 
+    // A text the export wrote after a quote: '=…, or ''=… for a text of
+    // its own beginning with '=.
+    static bool guardedFormula(const QString& text)
+    {
+        const qsizetype quotes = text.startsWith(QLatin1String("''")) ? 2 : 1;
+        return text.size() > quotes && text.front() == u'\'' && csvFormulaStart(text.at(quotes));
+    }
+
     QString kind() const override
     {
         return m_utf8 ? QStringLiteral("CSV（UTF-8）") : QStringLiteral("CSV（GBK）");
@@ -116,6 +142,11 @@ public:
             if (!readRecord(row))
                 return false;
             ++m_rowNumber;
+            // The quote by which an export keeps a text from being run
+            // as a formula is not part of the text.
+            for (ImportCell& cell : row)
+                if (guardedFormula(cell.text))
+                    cell.text.remove(0, 1);
             // A blank line holds nothing.
             if (row.size() > 1 || !row.front().text.isEmpty())
                 return true;
@@ -167,6 +198,9 @@ private:
         return row[column];
     }
 
+    // A spreadsheet's widest row: a line of endless separators is refused.
+    static constexpr size_t kColumns = 16384;
+
     // One record; false at the end of the file.
     bool readRecord(ImportRow& row)
     {
@@ -212,11 +246,14 @@ private:
                     ++i;
                 cell.text.append(QStringView(s + from, i - from));
                 m_at = i;
+                if (!bounded(cell, column))
+                    return false;
                 if (i == n)
                     continue;
                 m_at = i + 1;
                 if (s[i] == m_separator) {
-                    ++column;
+                    if (!nextField(cell, column))
+                        return false;
                     state = FieldStart;
                     continue;
                 }
@@ -229,6 +266,8 @@ private:
                     ++i;
                 cell.text.append(QStringView(s + from, i - from));
                 m_at = i;
+                if (!bounded(cell, column))
+                    return false;
                 if (i == n)
                     continue;
                 m_at = i + 1;
@@ -243,7 +282,8 @@ private:
                 cell.text.append(u'"');
                 state = Quoted;
             } else if (c == m_separator) {
-                ++column;
+                if (!nextField(cell, column))
+                    return false;
                 state = FieldStart;
             } else if (c == u'\n' || c == u'\r') {
                 endLine(c);
@@ -253,6 +293,35 @@ private:
                 state = Unquoted;
             }
         }
+    }
+
+    // False (with the error said) when the cell has grown past a cell's
+    // size: a file with one endless field is refused, not held.
+    bool bounded(const ImportCell& cell, size_t column)
+    {
+        if (cell.text.size() <= kCellChars)
+            return true;
+        m_error = QStringLiteral("第%1行%2列的单元格长于%3个字符，不能导入。")
+                      .arg(m_rowNumber + 1)
+                      .arg(sheetColumnName(int(column)))
+                      .arg(kCellChars);
+        return false;
+    }
+
+    // Goes on to the next field; false (with the error said) when the row
+    // has grown too wide or too long.
+    bool nextField(const ImportCell& cell, size_t& column)
+    {
+        m_rowChars = column == 0 ? cell.text.size() : m_rowChars + cell.text.size();
+        if (++column < kColumns && m_rowChars <= kRowChars)
+            return true;
+        m_error =
+            column < kColumns
+                ? QStringLiteral("第%1行的单元格共长于%2个字符，不能导入。")
+                      .arg(m_rowNumber + 1)
+                      .arg(kRowChars)
+                : QStringLiteral("第%1行多于%2列，不能导入。").arg(m_rowNumber + 1).arg(kColumns);
+        return false;
     }
 
     // Takes the \n of a \r\n line end.
@@ -272,6 +341,7 @@ private:
     QStringDecoder m_decoder;
     QString m_text;
     qsizetype m_at = 0;
+    qsizetype m_rowChars = 0; // of the fields of the record before the one read
     char16_t m_separator = u',';
 };
 
@@ -335,7 +405,7 @@ public:
     {
         return zip_name_locate(m_zip, name.toUtf8().constData(), 0) >= 0;
     }
-    // A small part read whole; empty when missing.
+    // A small part read whole; empty when missing or past kSmallPart.
     QByteArray read(const QString& name) const
     {
         zip_file_t* f = zip_fopen(m_zip, name.toUtf8().constData(), 0);
@@ -344,16 +414,39 @@ public:
         QByteArray out;
         char buffer[65536];
         zip_int64_t n;
-        while ((n = zip_fread(f, buffer, sizeof buffer)) > 0)
+        while ((n = zip_fread(f, buffer, sizeof buffer)) > 0 && out.size() <= kSmallPart)
             out.append(buffer, qsizetype(n));
         zip_fclose(f);
-        return out;
+        return out.size() <= kSmallPart ? out : QByteArray();
+    }
+    // The compressed size of a part; 0 when not known.
+    qint64 packedSize(const char* name) const
+    {
+        zip_stat_t st;
+        zip_stat_init(&st);
+        if (zip_stat(m_zip, name, 0, &st) != 0 || !(st.valid & ZIP_STAT_COMP_SIZE))
+            return 0;
+        return qint64(st.comp_size);
     }
     zip_t* get() const { return m_zip; }
 
 private:
     zip_t* m_zip = nullptr;
 };
+
+// Why a part inflated this far is refused as a compression bomb; empty
+// while it is not.
+QString inflateProblem(const QByteArray& part, qint64 inflated, qint64 packed)
+{
+    if (inflated <= kInflateFloor || inflated <= packed * kInflateRatio)
+        return {};
+    return QStringLiteral(
+               "工作簿的部件“%1”解压后超过%2 MB，是其压缩大小的%3倍以上，不是正常的工作簿，"
+               "不能导入。")
+        .arg(QString::fromUtf8(part))
+        .arg(kInflateFloor >> 20)
+        .arg(kInflateRatio);
+}
 
 // The local name of an element ("x:row": "row"); workbooks may write the
 // sheet's elements with a prefix.
@@ -398,6 +491,60 @@ struct XmlParser
     XML_Parser p;
 };
 
+// A part with a document type declaration is refused before its entities
+// are read: a workbook's parts have none, and an entity (an external one
+// above all) would stand for text from elsewhere or for nothing. Owner is
+// the parser's user data; its refuse() stops the parse.
+template <class Owner> void refuseDocumentType(XML_Parser p)
+{
+    XML_SetStartDoctypeDeclHandler(
+        p, [](void* data, const XML_Char*, const XML_Char*, const XML_Char*, int) {
+            static_cast<Owner*>(data)->refuse(
+                QStringLiteral("工作簿的部件“%1”含有文档类型声明（DOCTYPE）或实体，不能导入。")
+                    .arg(QString::fromUtf8(static_cast<Owner*>(data)->partName())));
+        });
+}
+
+// The characters of a UTF-8 text of n bytes are at least n / 3 (a UTF-16
+// unit takes at most three bytes).
+constexpr qsizetype kCellBytes = 3 * kCellChars;
+
+// The shared strings of a workbook, held as pages of text (no buffer of
+// its own for each string) and where each string lies in them.
+class SharedStrings
+{
+public:
+    // False when the strings held would pass kSharedBytes.
+    bool add(QStringView s)
+    {
+        if (m_pages.empty() || m_pages.back().size() + s.size() > kPage) {
+            m_pages.emplace_back();
+            m_pages.back().reserve(kPage);
+        }
+        QString& page = m_pages.back();
+        m_where.push_back(quint64(m_pages.size() - 1) << 36 | quint64(page.size()) << 16 |
+                          quint64(s.size()));
+        page.append(s);
+        return heldBytes() <= kSharedBytes;
+    }
+    qsizetype size() const { return qsizetype(m_where.size()); }
+    QStringView at(qsizetype i) const
+    {
+        const quint64 w = m_where[size_t(i)];
+        return QStringView(m_pages[size_t(w >> 36)])
+            .mid(qsizetype(w >> 16 & 0xFFFFF), qsizetype(w & 0xFFFF));
+    }
+
+private:
+    static constexpr qsizetype kPage = qsizetype(1) << 20; // characters
+    qint64 heldBytes() const
+    {
+        return qint64(m_pages.size()) * kPage * 2 + qint64(m_where.size()) * 8;
+    }
+    std::deque<QString> m_pages;
+    std::deque<quint64> m_where; // page, offset in it, length
+};
+
 class XlsxReader : public ImportReader
 {
 public:
@@ -416,18 +563,20 @@ public:
             return false;
         }
         const QString sheet = firstSheet();
+        m_part = sheet.toUtf8();
         zip_stat_t st;
         zip_stat_init(&st);
-        if (sheet.isEmpty() || zip_stat(m_zip.get(), sheet.toUtf8().constData(), 0, &st) != 0) {
+        if (sheet.isEmpty() || zip_stat(m_zip.get(), m_part.constData(), 0, &st) != 0) {
             *error = broken;
             return false;
         }
         m_size = (st.valid & ZIP_STAT_SIZE) ? qint64(st.size) : 0;
-        if (!readSharedStrings()) {
-            *error = broken;
+        m_packed = m_zip.packedSize(m_part.constData());
+        if (const auto shared = readSharedStrings(); shared) {
+            *error = shared->isEmpty() ? broken : *shared;
             return false;
         }
-        m_sheet = zip_fopen(m_zip.get(), sheet.toUtf8().constData(), 0);
+        m_sheet = zip_fopen(m_zip.get(), m_part.constData(), 0);
         if (!m_sheet || !m_xml.p) {
             *error = broken;
             return false;
@@ -435,6 +584,7 @@ public:
         XML_SetUserData(m_xml.p, this);
         XML_SetElementHandler(m_xml.p, &XlsxReader::started, &XlsxReader::ended);
         XML_SetCharacterDataHandler(m_xml.p, &XlsxReader::characters);
+        refuseDocumentType<XlsxReader>(m_xml.p);
         return true;
     }
 
@@ -468,9 +618,16 @@ public:
                 if (n < 0) {
                     m_error = QStringLiteral("工作表第%1行之后的内容无法读取（压缩数据损坏）。")
                                   .arg(m_rowsEnded);
+                    m_finished = true;
                     return false;
                 }
                 m_read += n;
+                if (const QString bomb = inflateProblem(m_part, m_read, m_packed);
+                    !bomb.isEmpty()) {
+                    m_error = bomb;
+                    m_finished = true;
+                    return false;
+                }
                 m_finished = n == 0;
                 status = XML_ParseBuffer(m_xml.p, int(n), m_finished);
             }
@@ -485,6 +642,17 @@ public:
         }
     }
 
+    // Stops the parse for good, saying why.
+    void refuse(const QString& why)
+    {
+        if (m_refused)
+            return;
+        m_refused = true;
+        m_error = why;
+        XML_StopParser(m_xml.p, XML_FALSE);
+    }
+    const QByteArray& partName() const { return m_part; }
+
 private:
     enum class CellType
     {
@@ -495,23 +663,45 @@ private:
 
     void failed()
     {
+        m_finished = true;
+        if (m_refused)
+            return;
         m_error = QStringLiteral("工作表第%1行之后的内容无法读取（%2）。")
                       .arg(m_rowsEnded)
                       .arg(QString::fromUtf8(XML_ErrorString(XML_GetErrorCode(m_xml.p))));
     }
 
+    // "工作表第5行C列": the cell being read.
+    QString cellName() const
+    {
+        return QStringLiteral("工作表第%1行%2列").arg(m_rowNumber).arg(sheetColumnName(m_column));
+    }
+    void refuseLongCell()
+    {
+        refuse(
+            QStringLiteral("%1的单元格长于%2个字符，不能导入。").arg(cellName()).arg(kCellChars));
+    }
+
     static void XMLCALL started(void* data, const char* name, const char** attributes)
     {
-        static_cast<XlsxReader*>(data)->start(localName(name), attributes);
+        auto* self = static_cast<XlsxReader*>(data);
+        if (!self->m_refused)
+            self->start(localName(name), attributes);
     }
     static void XMLCALL ended(void* data, const char* name)
     {
-        static_cast<XlsxReader*>(data)->end(localName(name));
+        auto* self = static_cast<XlsxReader*>(data);
+        if (!self->m_refused)
+            self->end(localName(name));
     }
     static void XMLCALL characters(void* data, const char* text, int length)
     {
         auto* self = static_cast<XlsxReader*>(data);
-        if (self->m_collect)
+        if (!self->m_collect || self->m_refused)
+            return;
+        if (qsizetype(self->m_text.size()) + length > kCellBytes)
+            self->refuseLongCell();
+        else
             self->m_text.append(text, size_t(length));
     }
 
@@ -524,6 +714,7 @@ private:
         if (std::strcmp(name, "row") == 0) {
             m_inRow = true;
             m_column = 0;
+            m_rowChars = 0;
             clearRow(*m_row);
             const char* r = attribute(attributes, "r");
             char* end = nullptr;
@@ -540,6 +731,8 @@ private:
                      : std::strcmp(t, "s") == 0            ? CellType::Shared
                                                            : CellType::Text;
             m_cell = nullptr;
+            m_formula = false;
+            m_value = false;
             if (m_column < 16384) {
                 if (m_row->size() <= size_t(m_column))
                     m_row->resize(size_t(m_column) + 1);
@@ -550,11 +743,13 @@ private:
         } else if (m_cell && std::strcmp(name, "v") == 0) {
             m_text.clear();
             m_collect = true;
+            m_value = true;
         } else if (m_cell && std::strcmp(name, "t") == 0) {
             // An inline string, plain or in runs.
             m_text.clear();
             m_collect = true;
         } else if (std::strcmp(name, "rPh") == 0 || std::strcmp(name, "f") == 0) {
+            m_formula = m_formula || (m_cell && name[0] == 'f');
             m_skip = 1;
         }
     }
@@ -566,6 +761,16 @@ private:
             return;
         }
         if (!m_collect && std::strcmp(name, "c") == 0) {
+            // A formula whose result was never saved would read as empty.
+            if (m_cell && m_formula && !m_value)
+                return refuse(QStringLiteral("%1的公式没有保存计算结果，请在电子表格程序中"
+                                             "重新计算并保存后再导入。")
+                                  .arg(cellName()));
+            m_rowChars += m_cell ? m_cell->text.size() : 0;
+            if (m_rowChars > kRowChars)
+                return refuse(QStringLiteral("工作表第%1行的单元格共长于%2个字符，不能导入。")
+                                  .arg(m_rowNumber)
+                                  .arg(kRowChars));
             m_cell = nullptr;
             ++m_column;
         } else if (m_collect && std::strcmp(name, "v") == 0) {
@@ -574,6 +779,8 @@ private:
         } else if (m_collect && std::strcmp(name, "t") == 0) {
             m_collect = false;
             m_cell->text += unescapeWorkbookText(QString::fromUtf8(m_text));
+            if (m_cell->text.size() > kCellChars)
+                refuseLongCell();
         } else if (m_inRow && std::strcmp(name, "row") == 0) {
             m_inRow = false;
             m_rowsEnded = m_rowNumber;
@@ -591,11 +798,18 @@ private:
         ImportCell& cell = *m_cell;
         switch (m_type) {
         case CellType::Shared: {
-            char* end = nullptr;
-            const long long i = std::strtoll(m_text.c_str(), &end, 10);
-            cell.text = end != m_text.c_str() && i >= 0 && i < qsizetype(m_shared.size())
-                            ? m_shared[size_t(i)]
-                            : QString();
+            const char* b = m_text.data();
+            const char* e = b + m_text.size();
+            qsizetype i = -1;
+            const auto [at, ec] = std::from_chars(b, e, i);
+            if (ec != std::errc() || at != e || i < 0 || i >= m_shared.size())
+                return refuse(
+                    QStringLiteral("%1引用的共享字符串“%2”在工作簿中不存在"
+                                   "（工作簿共有%3个共享字符串），不能导入。")
+                        .arg(cellName(), QString::fromUtf8(m_text.data(), qsizetype(m_text.size())))
+                        .arg(m_shared.size()));
+            cell.text.truncate(0);
+            cell.text.append(m_shared.at(i));
             break;
         }
         case CellType::Number: {
@@ -614,6 +828,8 @@ private:
             cell.text = unescapeWorkbookText(QString::fromUtf8(m_text));
             break;
         }
+        if (cell.text.size() > kCellChars)
+            refuseLongCell();
     }
 
     // Empties the cells, keeping their buffers.
@@ -650,29 +866,60 @@ private:
         return target.startsWith(u'/') ? target.mid(1) : QStringLiteral("xl/") + target;
     }
 
-    // The table of shared strings, read in blocks; false when it is there
-    // but cannot be read.
-    bool readSharedStrings()
+    // The parse of the shared strings' part.
+    struct SharedParse
+    {
+        XML_Parser parser = nullptr;
+        SharedStrings* out = nullptr;
+        QByteArray part;
+        std::string text;
+        int phonetic = 0;
+        bool collect = false;
+        QString error;
+        void refuse(const QString& why)
+        {
+            if (!error.isEmpty())
+                return;
+            error = why;
+            XML_StopParser(parser, XML_FALSE);
+        }
+        const QByteArray& partName() const { return part; }
+        void refuseLong()
+        {
+            refuse(
+                QStringLiteral("工作簿的共享字符串表（%1）中第%2个字符串长于%3个字符，不能导入。")
+                    .arg(QString::fromUtf8(part))
+                    .arg(out->size() + 1)
+                    .arg(kCellChars));
+        }
+    };
+
+    // The table of shared strings, read in blocks. Nothing when it is
+    // missing or read; else why it cannot be read (empty: it is broken).
+    std::optional<QString> readSharedStrings()
     {
         const char* part = "xl/sharedStrings.xml";
         if (zip_name_locate(m_zip.get(), part, 0) < 0)
-            return true;
+            return std::nullopt;
         zip_file_t* f = zip_fopen(m_zip.get(), part, 0);
         XmlParser xml;
-        if (!f || !xml.p)
-            return false;
-        struct State
-        {
-            std::vector<QString>* out;
-            std::string text;
-            int phonetic = 0;
-            bool collect = false;
-        } state{&m_shared, {}};
+        if (!f || !xml.p) {
+            if (f)
+                zip_fclose(f);
+            return QString();
+        }
+        SharedParse state;
+        state.parser = xml.p;
+        state.out = &m_shared;
+        state.part = part;
         XML_SetUserData(xml.p, &state);
+        refuseDocumentType<SharedParse>(xml.p);
         XML_SetElementHandler(
             xml.p,
             [](void* data, const char* name, const char**) {
-                auto& s = *static_cast<State*>(data);
+                auto& s = *static_cast<SharedParse*>(data);
+                if (!s.error.isEmpty())
+                    return;
                 name = localName(name);
                 if (std::strcmp(name, "si") == 0)
                     s.text.clear();
@@ -682,51 +929,78 @@ private:
                     s.collect = true;
             },
             [](void* data, const char* name) {
-                auto& s = *static_cast<State*>(data);
+                auto& s = *static_cast<SharedParse*>(data);
+                if (!s.error.isEmpty())
+                    return;
                 name = localName(name);
-                if (std::strcmp(name, "si") == 0)
-                    s.out->push_back(unescapeWorkbookText(QString::fromUtf8(s.text)));
-                else if (std::strcmp(name, "rPh") == 0)
+                if (std::strcmp(name, "si") == 0) {
+                    const QString text = unescapeWorkbookText(QString::fromUtf8(s.text));
+                    if (text.size() > kCellChars)
+                        s.refuseLong();
+                    else if (!s.out->add(text))
+                        s.refuse(QStringLiteral("工作簿的共享字符串表（%1）超过%2 MB，不能导入。")
+                                     .arg(QString::fromUtf8(s.part))
+                                     .arg(kSharedBytes >> 20));
+                } else if (std::strcmp(name, "rPh") == 0) {
                     --s.phonetic;
-                else if (std::strcmp(name, "t") == 0)
+                } else if (std::strcmp(name, "t") == 0) {
                     s.collect = false;
+                }
             });
         XML_SetCharacterDataHandler(xml.p, [](void* data, const char* text, int length) {
-            auto& s = *static_cast<State*>(data);
-            if (s.collect)
+            auto& s = *static_cast<SharedParse*>(data);
+            if (!s.collect || !s.error.isEmpty())
+                return;
+            if (qsizetype(s.text.size()) + length > kCellBytes)
+                s.refuseLong();
+            else
                 s.text.append(text, size_t(length));
         });
-        bool fine = true;
+        const qint64 packed = m_zip.packedSize(part);
+        qint64 inflated = 0;
+        std::optional<QString> problem;
         for (;;) {
             void* buffer = XML_GetBuffer(xml.p, int(kBlock));
             const zip_int64_t n = buffer ? zip_fread(f, buffer, zip_uint64_t(kBlock)) : -1;
+            inflated += std::max<zip_int64_t>(n, 0);
+            if (const QString bomb = inflateProblem(state.part, inflated, packed);
+                !bomb.isEmpty()) {
+                problem = bomb;
+                break;
+            }
             if (n < 0 || XML_ParseBuffer(xml.p, int(n), n == 0) != XML_STATUS_OK) {
-                fine = false;
+                problem = state.error;
                 break;
             }
             if (n == 0)
                 break;
         }
         zip_fclose(f);
-        return fine;
+        return problem;
     }
 
     Zip m_zip;
+    QByteArray m_part; // the sheet's
     zip_file_t* m_sheet = nullptr;
     qint64 m_size = 0;
+    qint64 m_packed = 0;
     qint64 m_read = 0;
-    std::vector<QString> m_shared;
+    SharedStrings m_shared;
     XmlParser m_xml;
     bool m_suspended = false;
     bool m_finished = false;
+    bool m_refused = false;
     // Where the parse is: the row being filled, its cell, the text of the
     // element being read, and the depth of an element skipped.
     ImportRow* m_row = nullptr;
     ImportCell* m_cell = nullptr;
     bool m_inRow = false;
     qint64 m_rowsEnded = 0; // the number of the last row read to its end
+    qsizetype m_rowChars = 0;
     int m_column = 0;
     CellType m_type = CellType::Number;
+    bool m_formula = false; // the cell has a formula
+    bool m_value = false;   // and a value
     bool m_collect = false;
     std::string m_text;
     int m_skip = 0;
@@ -789,6 +1063,17 @@ public:
 private:
     static constexpr size_t kRows = 1024;
     static constexpr size_t kBlocks = 4;
+    // Weights in characters; a cell counts as twenty.
+    static constexpr qsizetype kBlockWeight = qsizetype(4) << 20;
+    static constexpr qsizetype kLightRow = 4096;
+
+    static qsizetype weight(const ImportRow& row, bool capacity)
+    {
+        qsizetype w = qsizetype(capacity ? row.capacity() : row.size()) * 20;
+        for (const ImportCell& c : row)
+            w += capacity ? c.text.capacity() : c.text.size();
+        return w;
+    }
 
     struct Block
     {
@@ -816,9 +1101,24 @@ private:
             block.rows.resize(kRows);
             block.numbers.resize(kRows);
             block.size = 0;
-            while (block.size < kRows && m_inner->next(block.rows[block.size]))
+            // Rows whose buffers grew large give them back: a block holds
+            // at most kBlockWeight of text and cells, and its other rows
+            // little, whatever rows went through it before.
+            for (ImportRow& r : block.rows)
+                if (weight(r, true) > kLightRow)
+                    r = ImportRow();
+            qsizetype held = 0;
+            bool more = true;
+            while (block.size < kRows && held < kBlockWeight) {
+                ImportRow& r = block.rows[block.size];
+                if (!m_inner->next(r)) {
+                    more = false;
+                    break;
+                }
+                held += weight(r, false);
                 block.numbers[block.size++] = m_inner->rowNumber();
-            block.last = block.size < kRows;
+            }
+            block.last = !more;
             block.error = block.last ? m_inner->error() : QString();
             m_permille.store(m_inner->permille(), std::memory_order_relaxed);
             const bool last = block.last;

@@ -23,6 +23,13 @@ using ImportRow = std::vector<ImportCell>;
 // (with or without a byte order mark) or GBK, told apart by the bytes;
 // fields are separated by commas, semicolons or tabs, whichever the first
 // line uses, and may be quoted, with line breaks inside the quotes.
+// A file made to exhaust memory is refused as it is read, saying where: a
+// cell longer than a spreadsheet's (32,767 characters), a row of more text
+// than a mebi-character or of more than 16,384 columns, a workbook's shared
+// strings past 160 MB held, a part inflating past 100 MB at more than 100
+// times its compressed size. So is a workbook's cell that would read as
+// empty: a shared string that is not there, a formula without its saved
+// result, a part with a document type declaration (its entities).
 class ImportReader
 {
 public:

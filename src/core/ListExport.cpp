@@ -1,5 +1,6 @@
 #include "core/ListExport.h"
 
+#include "core/OutputFile.h"
 #include "core/RecordListModel.h"
 #include "core/ZipWriter.h"
 #include "db/DbError.h"
@@ -26,7 +27,9 @@
 #include <thread>
 #include <vector>
 
+#include <cerrno>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace vok {
 
@@ -115,20 +118,38 @@ char* printFixed6(char* first, char* last, float number)
     return std::to_chars(first, last, value, std::chars_format::fixed, 6).ptr;
 }
 
+// True when a text begins as a spreadsheet's formula does (=, +, -, @, a
+// tab or a carriage return) and is no number: written as it is, a spreadsheet
+// opening the file would run it.
+bool formulaLike(QStringView text)
+{
+    if (text.isEmpty() || !csvFormulaStart(text.front()))
+        return false;
+    bool number = false;
+    (void)text.toDouble(&number);
+    return !number;
+}
+
 // One CSV field: quoted when it holds a comma, a quote or a line break,
-// quotes doubled.
+// quotes doubled; a text that a spreadsheet would take for a formula (or
+// that begins with the quote that marks one) after a single quote, so that
+// it opens as text.
 void appendCsvField(QByteArray& out, const QString& text)
 {
     const auto* s = reinterpret_cast<const char16_t*>(text.utf16());
     const qsizetype n = text.size();
     const bool quote = std::any_of(
         s, s + n, [](char16_t c) { return c == u',' || c == u'"' || c == u'\n' || c == u'\r'; });
+    const bool guard =
+        formulaLike(text) || (n > 1 && s[0] == u'\'' && csvFormulaStart(QChar(s[1])));
     // At most three bytes a UTF-16 unit, two for a doubled quote.
     const qsizetype at = out.size();
-    out.resize(at + 3 * n + 2);
+    out.resize(at + 3 * n + 3);
     char* p = out.data() + at;
     if (quote)
         *p++ = '"';
+    if (guard)
+        *p++ = '\'';
     for (qsizetype i = 0; i < n; ++i) {
         if (s[i] == u'"')
             *p++ = '"';
@@ -141,9 +162,20 @@ void appendCsvField(QByteArray& out, const QString& text)
 
 bool writeCsv(const ExportSource& source, const QString& fileName, const ExportProgress& progress)
 {
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly))
+    // Written under a temporary name and renamed when whole; a target that
+    // is no plain file (a device, a pipe) is written into. Unbuffered, so
+    // that every write that fails is seen.
+    const QFileInfo info(fileName);
+    const bool inPlace = info.exists() && !info.isFile();
+    QSaveFile saved(fileName);
+    QFile direct(fileName);
+    QFileDevice& file = inPlace ? static_cast<QFileDevice&>(direct) : saved;
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         failInFolder(fileName);
+    const auto cancel = [&] {
+        if (!inPlace)
+            saved.cancelWriting();
+    };
     QByteArray chunk("\xEF\xBB\xBF");
     chunk.reserve(1 << 20);
     // Numbers the list holds as values are printed here, as the list does.
@@ -167,26 +199,40 @@ bool writeCsv(const ExportSource& source, const QString& fileName, const ExportP
         }
         chunk += "\r\n";
     };
+    QString why;
     auto flush = [&] {
+        errno = 0;
         const bool ok = file.write(chunk) == chunk.size();
+        if (!ok)
+            why = errno ? qt_error_string(errno) : file.errorString();
         chunk.resize(0); // (keeps the buffer)
         return ok;
     };
+    bool written = true;
     writeRow(-1);
     for (int r = 0; r < source.rows; ++r) {
         writeRow(r);
-        if (chunk.size() >= (1 << 20) && !flush())
+        if (chunk.size() >= (1 << 20) && !(written = flush()))
             break;
         if ((r + 1) % kProgressEvery == 0 && progress && !progress(r + 1)) {
-            file.cancelWriting();
+            cancel();
             return false;
         }
     }
-    if (!flush() || !file.commit()) {
-        file.cancelWriting();
-        throw DbError(
-            DbError::kFail,
-            QStringLiteral("写入文件时出错，磁盘可能已满（%1）。").arg(file.errorString()));
+    written = written && flush();
+    // On the disk before it replaces the file before: a full disk may be
+    // told only now.
+    if (written && !inPlace && ::fsync(saved.handle()) != 0) {
+        why = qt_error_string(errno);
+        written = false;
+    }
+    if (written && !inPlace && !saved.commit()) {
+        why = saved.errorString();
+        written = false;
+    }
+    if (!written) {
+        cancel();
+        throw DbError(DbError::kFail, writeFailureText(why));
     }
     if (progress)
         progress(source.rows);
@@ -571,6 +617,11 @@ bool writeXlsx(const ExportSource& source, const QString& fileName, const Export
 }
 
 } // namespace
+
+bool csvFormulaStart(QChar c)
+{
+    return c == u'=' || c == u'+' || c == u'-' || c == u'@' || c == u'\t' || c == u'\r';
+}
 
 int displayWidth(const QString& text)
 {

@@ -59,4 +59,9 @@ bool exportList(const ExportSource& source, const QString& fileName, ExportForma
 // character counts two.
 int displayWidth(const QString& text);
 
+// True for the characters by which a spreadsheet takes a CSV field for a
+// formula (=, +, -, @, a tab, a carriage return): the export writes such a
+// text after a single quote, the import takes that quote away.
+bool csvFormulaStart(QChar c);
+
 } // namespace vok

@@ -2,13 +2,13 @@
 
 #include "core/Departments.h"
 #include "core/DeviceCatalogue.h"
+#include "core/OutputFile.h"
 #include "db/Connection.h"
 #include "db/DbError.h"
 #include "ui/ComErrorBox.h"
 #include "ui/LabelPrint.h"
 
 #include <QDir>
-#include <QFile>
 #include <QHash>
 #include <QPrinter>
 
@@ -41,16 +41,16 @@ QString writeLabels(const LabelRequest& request)
     }
     if (!unknown.isEmpty())
         return QStringLiteral("设备代码中没有设备号：%1").arg(unknown.join(QStringLiteral("、")));
+    OutputFile out(request.pdfFile);
     QPrinter printer(QPrinter::HighResolution);
     printer.setOutputFormat(QPrinter::PdfFormat);
-    printer.setOutputFileName(request.pdfFile);
+    printer.setOutputFileName(out.writingName());
     setUpLabelPrinter(printer, *sheet);
-    if (!printLabels(printer, *sheet, labels, request.firstPosition - 1)) {
-        QFile::remove(request.pdfFile);
+    if (!printLabels(printer, *sheet, labels, request.firstPosition - 1))
         throw DbError(
             DbError::kFail,
             QStringLiteral("无法写入文件“%1”。").arg(QDir::toNativeSeparators(request.pdfFile)));
-    }
+    out.commitPdf();
     return QString();
 }
 

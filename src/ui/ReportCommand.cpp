@@ -2,6 +2,7 @@
 
 #include "core/Clock.h"
 #include "core/Departments.h"
+#include "core/OutputFile.h"
 #include "core/TableAccess.h"
 #include "core/TableReport.h"
 #include "db/Connection.h"
@@ -10,7 +11,6 @@
 #include "ui/PrintReport.h"
 
 #include <QDir>
-#include <QFile>
 #include <QPrinter>
 #include <QStringList>
 
@@ -59,23 +59,21 @@ QString writeTableReport(const ReportRequest& request)
         rows = *access.query(request.field, request.op, request.value);
     access.fill(list, rows);
 
+    OutputFile out(request.pdfFile);
     QPrinter printer(QPrinter::HighResolution);
     printer.setOutputFormat(QPrinter::PdfFormat);
-    printer.setOutputFileName(request.pdfFile);
+    printer.setOutputFileName(out.writingName());
     const bool written = printTableReport(
         printer, *table->report, list.countAll(),
         [&list](int row, int column) { return list.text(row, column); }, request.preparer,
         Clock::now());
-    if (const auto failure = list.takeFailure()) {
-        QFile::remove(request.pdfFile);
+    if (const auto failure = list.takeFailure())
         throw *failure;
-    }
-    if (!written) {
-        QFile::remove(request.pdfFile);
+    if (!written)
         throw DbError(
             DbError::kFail,
             QStringLiteral("无法写入文件“%1”。").arg(QDir::toNativeSeparators(request.pdfFile)));
-    }
+    out.commitPdf();
     return QString();
 }
 

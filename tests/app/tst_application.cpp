@@ -6,10 +6,14 @@
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
+
 #include <QTest>
+#include <csignal>
+#include <sys/resource.h>
 
 using namespace vok;
 
@@ -28,6 +32,8 @@ private slots:
     void versionAndHelp();
     void labels_data();
     void labels();
+    void fullDiskIsReported_data();
+    void fullDiskIsReported();
     void backup_data();
     void backup();
     void backupsStartedTogether();
@@ -38,14 +44,21 @@ private slots:
 
 private:
     int run(const QStringList& args, const QByteArray& input, QString* errors = nullptr,
-            QString* output = nullptr);
+            QString* output = nullptr, qint64 fileSizeLimit = 0);
     std::unique_ptr<test::Sandbox> m_sandbox;
 };
 
 int TestApplication::run(const QStringList& args, const QByteArray& input, QString* errors,
-                         QString* output)
+                         QString* output, qint64 fileSizeLimit)
 {
     QProcess p;
+    // A limit on the size of a file written stands for a disk filling up.
+    if (fileSizeLimit > 0)
+        p.setChildProcessModifier([fileSizeLimit] {
+            std::signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{rlim_t(fileSizeLimit), rlim_t(fileSizeLimit)};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        });
     p.start(QCoreApplication::applicationDirPath() + "/vok",
             QStringList{"--data-dir", m_sandbox->dataDir()} + args);
     if (!p.waitForStarted())
@@ -200,6 +213,53 @@ void TestApplication::labels()
     const QString pages = QString::fromUtf8(text.readAllStandardOutput());
     for (const QString& t : printed)
         QVERIFY2(pages.contains(t), qPrintable(t));
+}
+
+// A PDF that cannot be written whole ends in the full-disk message and
+// exit code 1, with no file left behind (and the device left a device).
+void TestApplication::fullDiskIsReported_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<bool>("device");
+    QStringList labels{"--labels"};
+    for (int i = 0; i < 300; ++i)
+        labels << QStringLiteral("D%1").arg(i, 3, 10, QLatin1Char('0'));
+    const QStringList report{"--report", "DEVICE_IN"};
+    QTest::newRow("labels, /dev/full") << labels << true;
+    QTest::newRow("report, /dev/full") << report << true;
+    QTest::newRow("labels, disk filling up") << labels << false;
+    QTest::newRow("report, disk filling up") << report << false;
+}
+
+void TestApplication::fullDiskIsReported()
+{
+    QFETCH(QStringList, args);
+    QFETCH(bool, device);
+    if (device && !QFileInfo(QStringLiteral("/dev/full")).exists())
+        QSKIP("no /dev/full");
+    {
+        const ConnectionPtr db = m_sandbox->open("VOK1");
+        for (int i = 0; i < 300; ++i) {
+            const QString code = QStringLiteral("D%1").arg(i, 3, 10, QLatin1Char('0'));
+            db->execute(QStringLiteral("INSERT INTO DEVICE_CODE (code,name) VALUES('%1','投影仪')")
+                            .arg(code));
+            db->execute(QStringLiteral("INSERT INTO DEVICE_IN VALUES('%1','2004-1-5 9:3:7','公司',"
+                                       "'1',1,1,'王')")
+                            .arg(code));
+        }
+        db->close();
+    }
+    const QString folder = m_sandbox->dataDir() + "/out";
+    QVERIFY(QDir().mkpath(folder));
+    const QString pdf = device ? QStringLiteral("/dev/full") : folder + "/a.pdf";
+    QString errors;
+    // (The database's shared memory file takes 32 kB.)
+    QCOMPARE(run(args + QStringList{"--pdf", pdf}, {}, &errors, nullptr, device ? 0 : 40000), 1);
+    QVERIFY2(errors.contains(QStringLiteral("vok: 写入文件时出错，磁盘可能已满（")),
+             qPrintable(errors));
+    QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList());
+    QVERIFY(!QFileInfo(QStringLiteral("/dev/full")).isFile());
 }
 
 void TestApplication::backup_data()

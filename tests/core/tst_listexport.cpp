@@ -25,6 +25,8 @@
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
+#include <csignal>
+#include <sys/resource.h>
 
 #include <sys/stat.h>
 
@@ -90,6 +92,8 @@ private slots:
     void writesWhatTheListShows_data();
     void writesWhatTheListShows();
     void figuresKeptAsTextAreNumbers();
+    void csvFormulasOpenAsText_data();
+    void csvFormulasOpenAsText();
     void cancelledDialogWritesNothing();
     void cancelledExportLeavesNoFile_data();
     void cancelledExportLeavesNoFile();
@@ -101,6 +105,8 @@ private slots:
     void filesFollowTheUserMask();
     void fullDiskIsReported_data();
     void fullDiskIsReported();
+    void fullDiskUnderCsv_data();
+    void fullDiskUnderCsv();
     void previewShowsEveryPage();
 
 private:
@@ -216,6 +222,49 @@ void TestListExport::writesWhatTheListShows()
 // A purchase plan keeps its quantities and price as text; the workbook
 // holds them as numbers, as the stock-in workbook does, so that a sum
 // works. A text that is no number stays text.
+// A text a spreadsheet would run as a formula is written after a single
+// quote; numbers, in a numeric column or as text, stay numbers.
+void TestListExport::csvFormulasOpenAsText_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("written");
+    QTest::newRow("=") << "=1+1"
+                       << "'=1+1";
+    QTest::newRow("dde") << "=cmd|' /C calc'!A0"
+                         << "'=cmd|' /C calc'!A0";
+    QTest::newRow("+") << "+86 10 1234"
+                       << "'+86 10 1234";
+    QTest::newRow("-") << "-2+3"
+                       << "'-2+3";
+    QTest::newRow("@") << "@SUM(A1)"
+                       << "'@SUM(A1)";
+    QTest::newRow("tab") << "\t=1"
+                         << "'\t=1";
+    QTest::newRow("carriage return") << "\r=1"
+                                     << "'\r=1";
+    QTest::newRow("a quote before =") << "'=1"
+                                      << "''=1";
+    QTest::newRow("negative number as text") << "-5"
+                                             << "-5";
+    QTest::newRow("plain") << "a=1"
+                           << "a=1";
+}
+
+void TestListExport::csvFormulasOpenAsText()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, written);
+    ExportSource source = generated(1);
+    source.text = [&](int, int c) { return c == 0 ? text : QStringLiteral("-5"); };
+    source.numeric = [](int c) { return c == 1; };
+    source.number = [](int, int) { return -5.0f; };
+    const QString path = m_sandbox->dataDir() + "/f.csv";
+    QVERIFY(exportList(source, path, ExportFormat::Csv));
+    const QJsonArray rows = readBack(path).value(QStringLiteral("rows")).toArray();
+    QCOMPARE(rows.size(), 2);
+    QCOMPARE(rows[1].toArray(), (QJsonArray{written, "-5.000000"}));
+}
+
 void TestListExport::figuresKeptAsTextAreNumbers()
 {
     m_c->execute("INSERT INTO DEVICE_WANTBUY VALUES('001','5','8','10','5','华强','1200.5',"
@@ -398,6 +447,47 @@ void TestListExport::fullDiskIsReported()
         error = e.text();
     }
     QVERIFY2(error.startsWith(QStringLiteral("写入文件时出错，磁盘可能已满（")), qPrintable(error));
+}
+
+// A CSV file that cannot be written whole is told and never put in place:
+// a device that takes nothing, and a file that outgrows the size the
+// process may write (a disk filling up).
+void TestListExport::fullDiskUnderCsv_data()
+{
+    QTest::addColumn<bool>("device");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("/dev/full") << true << QStringLiteral("No space left on device");
+    QTest::newRow("file grows past the limit") << false << QStringLiteral("File too large");
+}
+
+void TestListExport::fullDiskUnderCsv()
+{
+    QFETCH(bool, device);
+    QFETCH(QString, reason);
+    if (device && !QFileInfo(QStringLiteral("/dev/full")).exists())
+        QSKIP("no /dev/full");
+    const QString dir = m_sandbox->dataDir();
+    const QString path = device ? QStringLiteral("/dev/full") : dir + QStringLiteral("/列表.csv");
+    const QStringList before = folderEntries(dir);
+    rlimit was{};
+    getrlimit(RLIMIT_FSIZE, &was);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    if (!device) {
+        rlimit small = was;
+        small.rlim_cur = 4096;
+        setrlimit(RLIMIT_FSIZE, &small);
+    }
+    QString error;
+    try {
+        exportList(generated(5000), path, ExportFormat::Csv);
+    } catch (const DbError& e) {
+        error = e.text();
+    }
+    setrlimit(RLIMIT_FSIZE, &was);
+    std::signal(SIGXFSZ, oldHandler);
+    QCOMPARE(error, QStringLiteral("写入文件时出错，磁盘可能已满（%1）。").arg(reason));
+    QCOMPARE(folderEntries(dir), before);
+    QVERIFY(!QFileInfo(QStringLiteral("/dev/full")).isFile());
 }
 
 void TestListExport::previewShowsEveryPage()
