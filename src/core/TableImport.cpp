@@ -370,8 +370,10 @@ QString TableImport::note() const
     if (&m_table == &tables::deviceCode)
         return {};
     if (&m_table == &tables::device)
-        return QStringLiteral("导入的库存作为期初库存写入，每个设备记一笔库存调整。");
-    return QStringLiteral("导入的记录只作为历史记录，不改变库存（库存由库存导入或盘点设定）。");
+        return QStringLiteral("导入的库存作为期初库存写入，每个设备记一笔库存调整（总数与现存数量不"
+                              "同时另记期初总数）。");
+    return QStringLiteral("导入的记录只作为历史记录，不改变库存（库存由库存导入或盘点设定），"
+                          "也不计入库存核对的流水结存。");
 }
 
 QString TableImport::fileKind() const
@@ -589,6 +591,58 @@ QString TableImport::logText(qint64 rows) const
     return QStringLiteral("从文件导入%1%2行（%3）。").arg(title()).arg(rows).arg(m_table.name());
 }
 
+void TableImport::recordStockEffect(Connection& connection, const QString& userName) const
+{
+    const qint64 total = rowCount();
+    QVariantList values;
+    // The stock is the devices' opening stock: one adjustment each, from
+    // nothing to the quantity on hand, and the opening total of those
+    // whose total is more than that.
+    if (&m_table == &tables::device) {
+        std::vector<stock::Adjustment> opening;
+        std::vector<stock::OpeningTotal> totals;
+        opening.reserve(size_t(total));
+        for (qint64 i = 0; i < total && readStoredRow(i, values); ++i) {
+            const QString code = values.at(DeviceCol::code).toString();
+            const float now = values.at(DeviceCol::now_number).toFloat();
+            const float sum = values.at(DeviceCol::total_number).toFloat();
+            opening.push_back({code, 0, now});
+            if (sum > now)
+                totals.push_back({code, sum});
+        }
+        stock::recordAdjustments(connection, opening, stock::openingReason(), userName);
+        stock::recordOpeningTotals(connection, totals, userName);
+        return;
+    }
+    // Movements are history, already in the stock: each device's imported
+    // quantity is taken out of the ledger again.
+    int quantity = -1;
+    stock::Movement movement = stock::Movement::In;
+    if (&m_table == &tables::deviceIn) {
+        quantity = DeviceInCol::in_number;
+    } else if (&m_table == &tables::deviceOut) {
+        quantity = DeviceOutCol::out_number;
+        movement = stock::Movement::Out;
+    } else if (&m_table == &tables::deviceReturn) {
+        quantity = DeviceReturnCol::return_number;
+        movement = stock::Movement::Return;
+    }
+    if (quantity < 0)
+        return;
+    std::vector<std::pair<QString, double>> sums;
+    QHash<QString, size_t> at;
+    for (qint64 i = 0; i < total && readStoredRow(i, values); ++i) {
+        const QString code = values.at(0).toString(); // the code comes first
+        auto it = at.constFind(code);
+        if (it == at.constEnd()) {
+            it = at.insert(code, sums.size());
+            sums.emplace_back(code, 0.0);
+        }
+        sums[*it].second += values.at(quantity).toFloat();
+    }
+    stock::recordImportedHistory(connection, movement, sums, userName);
+}
+
 TableImport::Status TableImport::write(Connection& connection, int classNumber,
                                        const QString& userName, const ImportProgress& progress)
 {
@@ -617,17 +671,7 @@ TableImport::Status TableImport::write(Connection& connection, int classNumber,
             });
         if (cancelled)
             return Status::Cancelled;
-        // The stock is the devices' opening stock: one adjustment each,
-        // from nothing to the quantity on hand.
-        if (&m_table == &tables::device) {
-            std::vector<stock::Adjustment> opening;
-            opening.reserve(size_t(total));
-            QVariantList values;
-            for (qint64 i = 0; i < total && readStoredRow(i, values); ++i)
-                opening.push_back({values.at(DeviceCol::code).toString(), 0,
-                                   values.at(DeviceCol::now_number).toFloat()});
-            stock::recordAdjustments(connection, opening, stock::openingReason(), userName);
-        }
+        recordStockEffect(connection, userName);
         TableAccess(connection, tables::howdo, classNumber)
             .append({userName, logText(total), unpaddedDateTime(Clock::now())});
         transaction.commit();

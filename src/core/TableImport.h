@@ -107,6 +107,8 @@ public:
 private:
     void addProblem(qint64 row, int fileColumn, const QString& text);
     void storeRow(const std::vector<Value>& values);
+    // The adjustments the rows written bring (TableImport.cpp).
+    void recordStockEffect(Connection& connection, const QString& userName) const;
     bool readStoredRow(qint64 index, QVariantList& values) const;
 
     const TableDescription& m_table;
