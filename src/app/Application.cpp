@@ -322,12 +322,21 @@ void addImportOptions(QCommandLineParser& parser)
                         "table, then exit: --import TABLE FILE; with problems, list them and "
                         "write nothing."),
          QStringLiteral("TABLE")});
+    parser.addOption(
+        {QStringLiteral("columns"),
+         QStringLiteral(
+             "导入时这样对应列：\"表中的列=文件中的列,…\"，如 \"设备号=编号,数量=件数\"；"
+             "文件中的列写标题或列字母（C），“=”后不写表示不导入。\nWith --import: "
+             "match columns as \"table column=file column,…\", e.g. "
+             "\"设备号=编号,数量=件数\"; a file column by heading or letter (C), "
+             "nothing after = for none."),
+         QStringLiteral("PAIRS")});
     parser.addOption({QStringLiteral("dry-run"),
                       QStringLiteral("导入时只检查，不写入。\nWith --import: check only, "
                                      "write nothing.")});
 }
 
-// vok --import TABLE FILE [--department D] [--dry-run].
+// vok --import TABLE FILE [--department D] [--columns PAIRS] [--dry-run].
 int runImportCommand(const QCommandLineParser& parser)
 {
     ImportRequest request;
@@ -342,6 +351,7 @@ int runImportCommand(const QCommandLineParser& parser)
         request.department = parser.value(QStringLiteral("department"));
     request.userName = systemUserName();
     request.dryRun = parser.isSet(QStringLiteral("dry-run"));
+    request.columns = parser.value(QStringLiteral("columns"));
     return runImport(request);
 }
 

@@ -50,6 +50,15 @@ int runImport(const ImportRequest& request)
         printError(import.error());
         return 1;
     }
+    if (const QString remembered = TableImport::rememberedColumns(*table); !remembered.isEmpty()) {
+        import.matchColumns(remembered, true);
+        if (const QString used = import.matchedByHand(); !used.isEmpty())
+            printError(QStringLiteral("按上次导入时选的对应列：%1").arg(used));
+    }
+    if (const QString problem = import.matchColumns(request.columns); !problem.isEmpty()) {
+        printError(QStringLiteral("--columns：%1").arg(problem));
+        return 2;
+    }
     if (const QStringList ignored = import.ignoredHeadings(); !ignored.isEmpty())
         printError(QStringLiteral("这些列不导入：%1").arg(ignored.join(QStringLiteral("、"))));
     try {

@@ -5,21 +5,24 @@
 namespace vok {
 
 // An import from the command line (vok --import TABLE FILE [--department D]
-// [--dry-run]): the file checked as the preview checks it and, unless only
-// a dry run, written in one transaction.
+// [--columns "数量=件数,…"] [--dry-run]): the file's columns matched by
+// heading, then as chosen by hand for the table's last import in the
+// preview, then as --columns says; the file checked as the preview checks
+// it and, unless only a dry run, written in one transaction.
 struct ImportRequest
 {
     QString table;
     QString file;
     QString department = QStringLiteral("部门A");
     QString userName;
+    QString columns; // "表中的列=文件中的列,…", as TableImport::matchColumns() takes them
     bool dryRun = false;
 };
 
 // Runs it. Returns 0 when every row was written (or, in a dry run, would
 // be), 1 when the file has problems (each told on standard error, nothing
 // written) or the file or the database fails, 2 for a request that cannot
-// be served (unknown table or department).
+// be served (unknown table or department, columns that cannot be matched).
 int runImport(const ImportRequest& request);
 
 } // namespace vok

@@ -113,6 +113,29 @@ void recordAdjustments(Connection& c, const std::vector<Adjustment>& adjustments
                  });
 }
 
+void recordOpeningTotals(Connection& c, const std::vector<OpeningTotal>& totals,
+                         const QString& user)
+{
+    std::vector<Adjustment> adjustments;
+    adjustments.reserve(totals.size());
+    for (const OpeningTotal& t : totals)
+        adjustments.push_back({t.code, t.total, t.total});
+    recordAdjustments(c, adjustments, openingTotalReason(), user);
+}
+
+void recordImportedHistory(Connection& c, Movement movement,
+                           const std::vector<std::pair<QString, double>>& quantities,
+                           const QString& user)
+{
+    const double sign = movement == Movement::Out ? -1 : 1;
+    std::vector<Adjustment> adjustments;
+    adjustments.reserve(quantities.size());
+    for (const auto& [code, quantity] : quantities)
+        if (quantity != 0)
+            adjustments.push_back({code, sign * quantity, 0});
+    recordAdjustments(c, adjustments, importedReason(movement), user);
+}
+
 bool addStockRow(Connection& c, int classNumber, const QString& typed, const StockFigureSet& f,
                  const QString& user)
 {
@@ -125,6 +148,8 @@ bool addStockRow(Connection& c, int classNumber, const QString& typed, const Sto
             return false;
         table.append({code, f.now, f.high, f.low, f.total});
         recordAdjustment(c, code, 0, f.now, openingReason(), user);
+        if (f.total > f.now)
+            recordAdjustment(c, code, f.total, f.total, openingTotalReason(), user);
         t.commit();
     } catch (const DbError&) {
         // Another workstation may have added the row in between: the
@@ -184,6 +209,24 @@ qint64 deleteStockRows(Connection& c, int classNumber, const QString& code, cons
 QString openingReason()
 {
     return QStringLiteral("期初库存");
+}
+
+QString openingTotalReason()
+{
+    return QStringLiteral("期初总数");
+}
+
+QString importedReason(Movement movement)
+{
+    switch (movement) {
+    case Movement::In:
+        return QStringLiteral("导入入库记录");
+    case Movement::Out:
+        return QStringLiteral("导入出库记录");
+    case Movement::Return:
+        break;
+    }
+    return QStringLiteral("导入还库记录");
 }
 
 QString changeReason()

@@ -76,7 +76,8 @@ struct StockFigureSet
     float low = 0;
     float total = 0;
 };
-// A device's stock row with its opening stock ("期初库存", from 0). False,
+// A device's stock row with its opening stock ("期初库存", from 0) and,
+// when the total is more than it, its opening total ("期初总数"). False,
 // and nothing written, when the device already has a stock row (one per
 // device: every later look-up wants exactly one). The code is stored as
 // codeAsStored() gives it.
@@ -91,12 +92,42 @@ void changeStockRow(Connection& c, int classNumber, const QString& code, const S
 // going to 0 ("删除库存"). Returns the number of rows deleted.
 qint64 deleteStockRows(Connection& c, int classNumber, const QString& code, const QString& user);
 
+// The opening total of devices whose total is more than their opening
+// stock: one adjustment "期初总数" each, from and to that total (the stock
+// on hand unchanged), recorded as above.
+struct OpeningTotal
+{
+    QString code;
+    double total = 0;
+};
+void recordOpeningTotals(Connection& c, const std::vector<OpeningTotal>& totals,
+                         const QString& user);
+
+// The movement tables whose rows are imported as history.
+enum class Movement
+{
+    In,
+    Out,
+    Return
+};
+// Movement rows imported as history changed no stock: per device, one
+// adjustment "导入入库记录" ("导入出库记录", "导入还库记录") from what the
+// imported rows add to the ledger (in and returns count up, outs down) to
+// 0, so that the ledger counts only what changed the stock. quantities
+// holds each device's imported quantity (as the rows give it, not below
+// 0); devices of 0 are left out. Recorded as above.
+void recordImportedHistory(Connection& c, Movement movement,
+                           const std::vector<std::pair<QString, double>>& quantities,
+                           const QString& user);
+
 // The reasons an adjustment records.
-QString openingReason();    // a device's opening stock
-QString changeReason();     // the stock form changed the quantity on hand
-QString deleteReason();     // the stock form deleted the stock row
-QString stocktakeReason();  // a physical count
-QString correctionReason(); // set to the ledger's figure
+QString openingReason();                   // a device's opening stock
+QString openingTotalReason();              // a device's opening total, before and after
+QString importedReason(Movement movement); // movement rows imported as history
+QString changeReason();                    // the stock form changed the quantity on hand
+QString deleteReason();                    // the stock form deleted the stock row
+QString stocktakeReason();                 // a physical count
+QString correctionReason();                // set to the ledger's figure
 
 // The stock rows above their upper and below their lower limit (strictly:
 // a stock equal to a limit raises no alert).

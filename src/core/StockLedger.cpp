@@ -66,9 +66,12 @@ bool LedgerRow::ledgerNegative() const
 
 QString LedgerRow::problem() const
 {
+    // No stock row is nothing on hand and nothing taken in: imported
+    // history alone agrees with it.
     if (stockRows == 0)
-        return hasMovements || hasAdjustments ? QStringLiteral("有流水，库存表中无此设备")
-                                              : QString();
+        return (hasMovements || hasAdjustments) && !(same(ledger(), 0) && same(takenIn(), 0))
+                   ? QStringLiteral("有流水，库存表中无此设备")
+                   : QString();
     if (stockRows > 1)
         return QStringLiteral("库存表中有 %1 行这种设备").arg(stockRows);
     if (lacksOpening())
@@ -216,30 +219,48 @@ void readStock(Connection& connection, LedgerIndex& index)
 }
 
 // Adds up the adjustments per device and returns when the first was
-// recorded ("YYYY-MM-DD HH:MM:SS"; empty when there is none).
+// recorded ("YYYY-MM-DD HH:MM:SS"; empty when there is none), the
+// adjustments of imported history apart.
 QByteArray readAdjustments(Connection& connection, LedgerIndex& index)
 {
     // A correction brings the stock to what the records say: it is kept
-    // for the audit trail and is no part of that figure itself.
+    // for the audit trail and is no part of that figure itself. An opening
+    // total changes nothing on hand.
     const Summing s(connection);
+    const QString imported = QStringLiteral("reason IN (?,?,?)");
     auto r = connection.queryWith(
-        QStringLiteral("SELECT code, %1, %2, %3 FROM DEVICE_ADJUST%4")
+        QStringLiteral("SELECT code, %1, %2, %3, %4, %5, %6, %7 FROM DEVICE_ADJUST%8")
             .arg(s.sum(QStringLiteral(
-                     "CASE WHEN reason=? THEN 0 ELSE after_number - before_number END")),
+                     "CASE WHEN reason IN (?,?) THEN 0 ELSE after_number - before_number END")),
                  s.sum(QStringLiteral(
                      "CASE WHEN reason=? THEN after_number - before_number ELSE 0 END")),
-                 s.min(QStringLiteral("adjust_time")), s.groupBy()),
-        {stock::correctionReason(), stock::openingReason()});
+                 s.sum(QStringLiteral("CASE WHEN reason=? THEN after_number ELSE 0 END")),
+                 s.sum(QStringLiteral("CASE WHEN reason=? THEN 1 ELSE 0 END")),
+                 s.sum(QStringLiteral("CASE WHEN reason=? THEN before_number - after_number "
+                                      "ELSE 0 END")),
+                 s.sum(QStringLiteral("CASE WHEN %1 THEN 0 ELSE 1 END").arg(imported)),
+                 s.min(QStringLiteral("CASE WHEN %1 THEN NULL ELSE adjust_time END").arg(imported)),
+                 s.groupBy()),
+        {stock::correctionReason(), stock::openingTotalReason(), stock::openingReason(),
+         stock::openingTotalReason(), stock::openingTotalReason(),
+         stock::importedReason(stock::Movement::In), stock::importedReason(stock::Movement::In),
+         stock::importedReason(stock::Movement::Out),
+         stock::importedReason(stock::Movement::Return), stock::importedReason(stock::Movement::In),
+         stock::importedReason(stock::Movement::Out),
+         stock::importedReason(stock::Movement::Return)});
     QByteArray first;
     bool timed = false;
     while (r->next()) {
         LedgerRow& row = index[r->utf8(0)];
         row.adjusted += r->number(1);
         row.opening += r->number(2);
-        row.hasAdjustments = true;
-        if (r->isNull(3))
+        row.openingTotal += r->number(3);
+        row.hasOpeningTotal = row.hasOpeningTotal || r->number(4) > 0;
+        row.importedIn += r->number(5);
+        row.hasAdjustments = row.hasAdjustments || r->number(6) > 0;
+        if (r->isNull(7))
             continue;
-        const QByteArrayView time = r->utf8(3);
+        const QByteArrayView time = r->utf8(7);
         if (!timed || time < first) {
             first = time.toByteArray();
             timed = true;
@@ -383,11 +404,20 @@ int recordOpening(Connection& connection, int classNumber, const std::vector<Led
         return 0;
     checkMayWrite(classNumber);
     std::vector<stock::Adjustment> adjustments;
+    std::vector<stock::OpeningTotal> totals;
     adjustments.reserve(recording.size());
-    for (const LedgerRow* row : recording)
-        adjustments.push_back({row->code, 0, double(float(row->now - row->ledger()))});
+    for (const LedgerRow* row : recording) {
+        const auto opening = double(float(row->now - row->ledger()));
+        adjustments.push_back({row->code, 0, opening});
+        // What the total has beyond the stock-ins was taken in before, with
+        // the opening stock: its opening total, unless it is that stock.
+        const auto total = double(float(row->total - (row->stockIn - row->importedIn)));
+        if (total > opening && !same(total, opening))
+            totals.push_back({row->code, total});
+    }
     Transaction transaction(connection);
     stock::recordAdjustments(connection, adjustments, stock::openingReason(), user);
+    stock::recordOpeningTotals(connection, totals, user);
     transaction.commit();
     return int(recording.size());
 }

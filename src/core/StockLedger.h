@@ -9,6 +9,20 @@
 namespace vok {
 
 // One device as the stock table holds it and as its movements add up.
+//
+// The ledger of a device: its adjustments (DEVICE_ADJUST: after_number -
+// before_number, corrections "按流水更正" apart) + stock-ins - stock-outs +
+// returns. What was on hand before the program is the opening stock, an
+// adjustment "期初库存" from 0. Its total should be everything taken in:
+// the opening total ("期初总数", an adjustment from and to that total,
+// recorded when it is more than the opening stock; else the opening stock
+// itself) + the stock-ins. Movement rows imported as history changed no
+// stock: their import records per device an adjustment "导入入库记录"
+// ("导入出库记录", "导入还库记录") from what they add to the ledger to 0,
+// which takes them out again (of the stock-ins taken in too). So the
+// ledger counts what changed the stock, whether history came before or
+// after the opening stock, and a correction to it cannot count history
+// twice.
 struct LedgerRow
 {
     QString code;
@@ -23,10 +37,15 @@ struct LedgerRow
     double returned = 0;
     bool hasMovements = false;
     // The recorded adjustments: their sum of (after - before), corrections
-    // to the ledger apart, the part of it that is opening stock, and
-    // whether there is any.
+    // to the ledger apart, the part of it that is opening stock, the
+    // opening totals (and whether there is one), the stock-ins imported as
+    // history, and whether there is any adjustment other than those of
+    // imported history.
     double adjusted = 0;
     double opening = 0;
+    double openingTotal = 0;
+    bool hasOpeningTotal = false;
+    double importedIn = 0;
     bool hasAdjustments = false;
     // The device was in use before the database recorded any adjustment:
     // no adjustment at all yet, or a movement older than the first one.
@@ -34,8 +53,12 @@ struct LedgerRow
 
     // What the adjustments and movements say is on the shelf.
     double ledger() const { return adjusted + stockIn - stockOut + returned; }
-    // What the total should be: everything taken in, opening stock included.
-    double takenIn() const { return opening + stockIn; }
+    // What the total should be: everything taken in, opening total
+    // included, history imported apart.
+    double takenIn() const
+    {
+        return (hasOpeningTotal ? openingTotal : opening) + stockIn - importedIn;
+    }
     bool nowAgrees() const;
     bool totalAgrees() const;
     // A device from before adjustments were recorded, without one, with
@@ -69,7 +92,8 @@ int correct(Connection& connection, int classNumber, const std::vector<LedgerRow
             bool alsoTotal, const QString& user);
 
 // Records for each row that lacks its opening stock one adjustment
-// "期初库存" from 0 to what its current figure has beyond its movements,
+// "期初库存" from 0 to what its current figure has beyond its movements
+// (and its opening total when its total has more beyond its stock-ins),
 // in one transaction. Returns the number of devices recorded.
 int recordOpening(Connection& connection, int classNumber, const std::vector<LedgerRow>& rows,
                   const QString& user);

@@ -6,11 +6,15 @@
 #include "core/ImportReader.h"
 #include "core/StockChange.h"
 #include "core/TableAccess.h"
+#include "db/DataFolder.h"
 #include "db/DbError.h"
 #include "db/Dialect.h"
 
+#include <QDir>
 #include <QHash>
+#include <QRegularExpression>
 #include <QSet>
+#include <QSettings>
 
 #include <cstring>
 
@@ -84,7 +88,7 @@ const Rules& rulesOf(const TableDescription& table)
                               {DeviceCol::now_number, Check::OnHand, true},
                               {DeviceCol::high_number, Check::Number, true},
                               {DeviceCol::low_number, Check::Number, true},
-                              {DeviceCol::total_number, Check::StockFigure, true}};
+                              {DeviceCol::total_number, Check::StockFigure}};
     static const Rules deviceIn{{DeviceInCol::code, Check::Code, true},
                                 {DeviceInCol::in_date, Check::DateTime, true},
                                 {DeviceInCol::provider, Check::Text},
@@ -138,13 +142,56 @@ const Rules& rulesOf(const TableDescription& table)
     return none;
 }
 
+// The headings the program's forms, reports and other lists give the same
+// columns; a table of nullptr: the device code, first in every table.
+struct OtherHeading
+{
+    const TableDescription* table;
+    int column;
+    QStringView heading;
+};
+const OtherHeading kOtherHeadings[] = {
+    {nullptr, 0, u"设备编号"},
+    {nullptr, 0, u"设备代码"},
+    {&tables::deviceCode, DeviceCodeCol::name, u"设备名称"},
+    {&tables::device, DeviceCol::now_number, u"现在数量"},
+    {&tables::device, DeviceCol::now_number, u"现有数量"},
+    {&tables::device, DeviceCol::now_number, u"账面数量"},
+    {&tables::device, DeviceCol::high_number, u"最大库存"},
+    {&tables::device, DeviceCol::total_number, u"总库存"},
+    {&tables::deviceIn, DeviceInCol::code, u"入库设备"},
+    {&tables::deviceIn, DeviceInCol::in_date, u"入库日期"},
+    {&tables::deviceIn, DeviceInCol::teleno, u"商家电话"},
+    {&tables::deviceIn, DeviceInCol::in_number, u"入库数量"},
+    {&tables::deviceOut, DeviceOutCol::code, u"出库设备"},
+    {&tables::deviceOut, DeviceOutCol::department, u"部门"},
+    {&tables::deviceOut, DeviceOutCol::out_date, u"出库日期"},
+    {&tables::deviceOut, DeviceOutCol::out_state, u"出库状态"},
+    {&tables::deviceOut, DeviceOutCol::out_number, u"数量"},
+    {&tables::deviceReturn, DeviceReturnCol::return_date, u"还库日期"},
+    {&tables::deviceReturn, DeviceReturnCol::return_number, u"还库数量"},
+    {&tables::deviceNeed, DeviceNeedCol::department, u"部门"},
+    {&tables::deviceNeed, DeviceNeedCol::need_number, u"设备数量"},
+    {&tables::deviceNeed, DeviceNeedCol::need_number, u"需求数量"},
+    {&tables::deviceWantBuy, DeviceWantBuyCol::now_number, u"现有数量"},
+    {&tables::deviceWantBuy, DeviceWantBuyCol::now_number, u"现存数量"},
+    {&tables::deviceWantBuy, DeviceWantBuyCol::total_number, u"总数"},
+    {&tables::deviceWantBuy, DeviceWantBuyCol::max_number, u"最大数量"},
+    {&tables::deviceWantBuy, DeviceWantBuyCol::buy_number, u"采购数量"},
+    {&tables::deviceWantBuy, DeviceWantBuyCol::buy_date, u"报表时间"},
+};
+
 // The names a file's heading may give a column: the list's heading, the
-// column's name, the query field's heading without its letter.
+// column's name, the query field's heading without its letter, and the
+// headings the program gives the column elsewhere.
 bool headingNames(const TableDescription& table, int column, QStringView heading)
 {
     const QStringView h = heading.trimmed();
     if (h.isEmpty())
         return false;
+    for (const OtherHeading& o : kOtherHeadings)
+        if ((o.table == &table || !o.table) && o.column == column && o.heading == h)
+            return true;
     if (size_t(column) < table.columns.size() &&
         table.columns[size_t(column)].heading.compare(h, Qt::CaseInsensitive) == 0)
         return true;
@@ -240,6 +287,36 @@ QString dateProblem(const ImportCell& cell, bool dateOnly, TableImport::Value& o
     return {};
 }
 
+// A value's problem told with the value as the file gives it: a number
+// that is none or out of its range (max < min: no upper bound), a text
+// too long for its column.
+QString numberCellText(const QString& problem, const QString& text, double min, double max)
+{
+    if (problem.isEmpty())
+        return problem;
+    const QString v = text.trimmed();
+    if (v.isEmpty())
+        return QStringLiteral("没有填数。");
+    const std::optional<double> number = FieldText::parseNumber(v);
+    if (!number)
+        return QStringLiteral("“%1”不是一个数。").arg(v);
+    if (max < min)
+        return QStringLiteral("“%1”小于%2。").arg(v).arg(min);
+    return QStringLiteral("“%1”不在%2和%3之间。").arg(v).arg(min).arg(max);
+}
+
+QString textCellText(const QString& problem, const QString& text, int maxBytes)
+{
+    if (maxBytes < 0 || problem != FieldCheck::tooLongText(maxBytes))
+        return problem;
+    // A long text is quoted by its beginning.
+    constexpr int kQuoted = 30;
+    const QString quoted = text.size() > kQuoted ? text.left(kQuoted) + QStringLiteral("…") : text;
+    return QStringLiteral("“%1”太长：这一列最多%2个字符（一个汉字算两个）。")
+        .arg(quoted)
+        .arg(maxBytes);
+}
+
 // Checks one cell as the entry form checks its field and gives the value
 // to store.
 QString checkCell(const TableImport::Rule& r, const ImportCell& cell, const TableDef& def,
@@ -252,20 +329,22 @@ QString checkCell(const TableImport::Rule& r, const ImportCell& cell, const Tabl
     case Check::NewCode:
     case Check::StockCode: {
         const QString code = codeAsStored(cell.text);
-        problem = codeProblem(r, code, maxBytes, seen, row);
+        problem = textCellText(codeProblem(r, code, maxBytes, seen, row), code, maxBytes);
         out.setText(code);
         break;
     }
     case Check::Text:
     case Check::NonEmptyText:
-        problem = FieldCheck::textProblem(cell.text, maxBytes, r.multiLine);
+        problem = textCellText(FieldCheck::textProblem(cell.text, maxBytes, r.multiLine), cell.text,
+                               maxBytes);
         if (problem.isEmpty() && r.check == Check::NonEmptyText && cell.text.isEmpty())
             problem = QStringLiteral("部门一项不能为空！");
         out.setText(cell.text);
         break;
     case Check::Number: {
         float v = 0;
-        problem = FieldCheck::numberProblem(cell.text, v, 1, 10000);
+        problem =
+            numberCellText(FieldCheck::numberProblem(cell.text, v, 1, 10000), cell.text, 1, 10000);
         out.setNumber(v);
         break;
     }
@@ -274,30 +353,36 @@ QString checkCell(const TableImport::Rule& r, const ImportCell& cell, const Tabl
         problem = FieldCheck::numberProblem(cell.text, v);
         if (problem.isEmpty() && v < 0)
             problem = FieldCheck::atLeastText(0);
+        problem = numberCellText(problem, cell.text, 0, -1);
         out.setNumber(v);
         break;
     }
     case Check::StockFigure: {
         float v = 0;
-        problem = FieldCheck::stockFigureProblem(cell.text, v);
+        problem = numberCellText(FieldCheck::stockFigureProblem(cell.text, v), cell.text, 1, -1);
         out.setNumber(v);
         break;
     }
     case Check::State: {
         int v = 0;
         problem = FieldCheck::integerProblem(cell.text, v, 0, 9, FieldCheck::notAnIntegerText());
+        if (!problem.isEmpty())
+            problem = QStringLiteral("“%1”不是0到9之间的整数。").arg(cell.text.trimmed());
         out.setText(QString::number(v));
         break;
     }
     case Check::NumberText: {
         QString v;
         problem = FieldCheck::numberTextProblem(cell.text, v, def, r.column);
+        if (problem == FieldCheck::notANumberText())
+            problem = numberCellText(problem, cell.text, 0, -1);
         out.setText(v);
         break;
     }
     case Check::RangeText: {
         float v = 0;
-        problem = FieldCheck::numberProblem(cell.text, v, 1, 10000);
+        problem =
+            numberCellText(FieldCheck::numberProblem(cell.text, v, 1, 10000), cell.text, 1, 10000);
         out.setText(FieldText::listNumber(v));
         break;
     }
@@ -372,8 +457,10 @@ QString TableImport::note() const
     if (&m_table == &tables::deviceCode)
         return {};
     if (&m_table == &tables::device)
-        return QStringLiteral("导入的库存作为期初库存写入，每个设备记一笔库存调整。");
-    return QStringLiteral("导入的记录只作为历史记录，不改变库存（库存由库存导入或盘点设定）。");
+        return QStringLiteral("导入的库存作为期初库存写入，每个设备记一笔库存调整（总数与现存数量不"
+                              "同时另记期初总数）。");
+    return QStringLiteral("导入的记录只作为历史记录，不改变库存（库存由库存导入或盘点设定），"
+                          "也不计入库存核对的流水结存。");
 }
 
 QString TableImport::fileKind() const
@@ -423,12 +510,97 @@ bool TableImport::open(const QString& fileName)
                 m_mapping[size_t(column)] = f;
                 break;
             }
+    m_headingMapping = m_mapping;
     return true;
 }
 
 void TableImport::setMapping(int tableColumn, int fileColumn)
 {
     m_mapping.at(size_t(tableColumn)) = fileColumn;
+}
+
+QString TableImport::matchColumns(const QString& pairs, bool onlyPresent)
+{
+    std::vector<int> mapping = m_mapping;
+    const QStringList parts =
+        pairs.split(QRegularExpression(QStringLiteral("[,，]")), Qt::SkipEmptyParts);
+    for (const QString& part : parts) {
+        const qsizetype eq = part.indexOf(QRegularExpression(QStringLiteral("[=＝]")));
+        if (eq < 0)
+            return QStringLiteral("“%1”中缺少“=”：请写成“表中的列=文件中的列”。")
+                .arg(part.trimmed());
+        const QString to = part.left(eq).trimmed();
+        const QString from = part.mid(eq + 1).trimmed();
+        int column = -1;
+        for (int c = 0; c < int(mapping.size()) && column < 0; ++c)
+            if (columnHeading(c) == to ||
+                m_table.def->columns.at(size_t(c)).name.compare(to, Qt::CaseInsensitive) == 0)
+                column = c;
+        if (column < 0) {
+            QStringList headings;
+            for (int c = 0; c < int(mapping.size()); ++c)
+                headings << columnHeading(c);
+            return QStringLiteral("%1中没有“%2”列；它的列是：%3。")
+                .arg(title(), to, headings.join(QStringLiteral("、")));
+        }
+        int file = from.isEmpty() ? -1 : int(m_headings.indexOf(from));
+        if (file < 0 && !from.isEmpty())
+            for (int f = 0; f < m_headings.size() && file < 0; ++f)
+                if (sheetColumnName(f).compare(from, Qt::CaseInsensitive) == 0)
+                    file = f;
+        if (file < 0 && !from.isEmpty()) {
+            if (onlyPresent)
+                continue;
+            return QStringLiteral("文件中没有“%1”列。").arg(from);
+        }
+        mapping[size_t(column)] = file;
+    }
+    m_mapping = std::move(mapping);
+    return {};
+}
+
+QString TableImport::matchedByHand() const
+{
+    QStringList pairs;
+    for (size_t c = 0; c < m_mapping.size(); ++c) {
+        const int f = m_mapping[c];
+        if (c >= m_headingMapping.size() || f == m_headingMapping[c])
+            continue;
+        const QString from = f < 0                           ? QString()
+                             : m_headings.value(f).isEmpty() ? sheetColumnName(f)
+                                                             : m_headings.value(f);
+        pairs << columnHeading(int(c)) + QLatin1Char('=') + from;
+    }
+    return pairs.join(QLatin1Char(','));
+}
+
+namespace {
+
+QSettings settings()
+{
+    return QSettings(QDir(DataFolder::path()).filePath(QStringLiteral("vok.ini")),
+                     QSettings::IniFormat);
+}
+
+QString columnsKey(const TableDescription& table)
+{
+    return QStringLiteral("import/%1").arg(table.name());
+}
+
+} // namespace
+
+QString TableImport::rememberedColumns(const TableDescription& table)
+{
+    return settings().value(columnsKey(table)).toString();
+}
+
+void TableImport::rememberColumns(const TableDescription& table, const QString& pairs)
+{
+    QSettings s = settings();
+    if (pairs.isEmpty())
+        s.remove(columnsKey(table));
+    else
+        s.setValue(columnsKey(table), pairs);
 }
 
 QStringList TableImport::ignoredHeadings() const
@@ -558,6 +730,9 @@ TableImport::Status TableImport::check(Connection& connection, const ImportProgr
                 fine = false;
             }
         }
+        // Without a total, what is on hand is all that was taken in.
+        if (&m_table == &tables::device && m_mapping[DeviceCol::total_number] < 0)
+            values[DeviceCol::total_number] = values[DeviceCol::now_number];
         if (fine)
             storeRow(values);
         if (++read % kProgressEvery == 0 && progress && !progress(reader->permille(), 1000))
@@ -591,6 +766,58 @@ QString TableImport::logText(qint64 rows) const
     return QStringLiteral("从文件导入%1%2行（%3）。").arg(title()).arg(rows).arg(m_table.name());
 }
 
+void TableImport::recordStockEffect(Connection& connection, const QString& userName) const
+{
+    const qint64 total = rowCount();
+    QVariantList values;
+    // The stock is the devices' opening stock: one adjustment each, from
+    // nothing to the quantity on hand, and the opening total of those
+    // whose total is more than that.
+    if (&m_table == &tables::device) {
+        std::vector<stock::Adjustment> opening;
+        std::vector<stock::OpeningTotal> totals;
+        opening.reserve(size_t(total));
+        for (qint64 i = 0; i < total && readStoredRow(i, values); ++i) {
+            const QString code = values.at(DeviceCol::code).toString();
+            const float now = values.at(DeviceCol::now_number).toFloat();
+            const float sum = values.at(DeviceCol::total_number).toFloat();
+            opening.push_back({code, 0, now});
+            if (sum > now)
+                totals.push_back({code, sum});
+        }
+        stock::recordAdjustments(connection, opening, stock::openingReason(), userName);
+        stock::recordOpeningTotals(connection, totals, userName);
+        return;
+    }
+    // Movements are history, already in the stock: each device's imported
+    // quantity is taken out of the ledger again.
+    int quantity = -1;
+    stock::Movement movement = stock::Movement::In;
+    if (&m_table == &tables::deviceIn) {
+        quantity = DeviceInCol::in_number;
+    } else if (&m_table == &tables::deviceOut) {
+        quantity = DeviceOutCol::out_number;
+        movement = stock::Movement::Out;
+    } else if (&m_table == &tables::deviceReturn) {
+        quantity = DeviceReturnCol::return_number;
+        movement = stock::Movement::Return;
+    }
+    if (quantity < 0)
+        return;
+    std::vector<std::pair<QString, double>> sums;
+    QHash<QString, size_t> at;
+    for (qint64 i = 0; i < total && readStoredRow(i, values); ++i) {
+        const QString code = values.at(0).toString(); // the code comes first
+        auto it = at.constFind(code);
+        if (it == at.constEnd()) {
+            it = at.insert(code, sums.size());
+            sums.emplace_back(code, 0.0);
+        }
+        sums[*it].second += values.at(quantity).toFloat();
+    }
+    stock::recordImportedHistory(connection, movement, sums, userName);
+}
+
 TableImport::Status TableImport::write(Connection& connection, int classNumber,
                                        const QString& userName, const ImportProgress& progress)
 {
@@ -619,17 +846,7 @@ TableImport::Status TableImport::write(Connection& connection, int classNumber,
             });
         if (cancelled)
             return Status::Cancelled;
-        // The stock is the devices' opening stock: one adjustment each,
-        // from nothing to the quantity on hand.
-        if (&m_table == &tables::device) {
-            std::vector<stock::Adjustment> opening;
-            opening.reserve(size_t(total));
-            QVariantList values;
-            for (qint64 i = 0; i < total && readStoredRow(i, values); ++i)
-                opening.push_back({values.at(DeviceCol::code).toString(), 0,
-                                   values.at(DeviceCol::now_number).toFloat()});
-            stock::recordAdjustments(connection, opening, stock::openingReason(), userName);
-        }
+        recordStockEffect(connection, userName);
         TableAccess(connection, tables::howdo, classNumber)
             .append({userName, logText(total), unpaddedDateTime(Clock::now())});
         transaction.commit();

@@ -71,6 +71,20 @@ public:
     // when the file is opened.
     const std::vector<int>& mapping() const { return m_mapping; }
     void setMapping(int tableColumn, int fileColumn);
+    // Matches columns as "数量=件数,价格=单价": a table column (its heading
+    // or name) = a file column (its heading, or its letter "C"); nothing
+    // after "=": the column is not imported. Returns the problem in
+    // Chinese, nothing changed; empty when matched. With onlyPresent, a pair
+    // naming a file column this file lacks is passed over (a choice made
+    // for an earlier file).
+    QString matchColumns(const QString& pairs, bool onlyPresent = false);
+    // The columns matched otherwise than by their headings, as
+    // matchColumns() takes them; empty when none.
+    QString matchedByHand() const;
+    // The matching chosen by hand for a table, kept in vok.ini in the data
+    // folder for the next import into it.
+    static QString rememberedColumns(const TableDescription& table);
+    static void rememberColumns(const TableDescription& table, const QString& pairs);
     // The table's columns: the list's headings, and whether one is required.
     QString columnHeading(int tableColumn) const;
     bool isRequired(int tableColumn) const;
@@ -107,6 +121,8 @@ public:
 private:
     void addProblem(qint64 row, int fileColumn, const QString& text);
     void storeRow(const std::vector<Value>& values);
+    // The adjustments the rows written bring (TableImport.cpp).
+    void recordStockEffect(Connection& connection, const QString& userName) const;
     bool readStoredRow(qint64 index, QVariantList& values) const;
 
     const TableDescription& m_table;
@@ -115,6 +131,7 @@ private:
     QString m_fileKind;
     QStringList m_headings;
     std::vector<int> m_mapping;
+    std::vector<int> m_headingMapping; // as matched by heading at open()
     std::vector<ImportProblem> m_problems;
     qint64 m_problemCount = 0;
     QString m_error;

@@ -397,12 +397,21 @@ void TestApplication::importFile_data()
         << QByteArray("设备号,入库时间,数量,价格\nA1,2024-3-5,2,3\nZ9,2024-3-6,20000,5\n") << 1
         << ""
         << "vok: 第3行，A列“设备号”：设备号“Z9”不在设备代码表中。\n"
-           "vok: 第3行，C列“数量”：“请填入一个在1和10000之间的数字。”\n"
+           "vok: 第3行，C列“数量”：“20000”不在1和10000之间。\n"
            "vok: 文件中有2个问题，没有导入任何记录。\n"
         << 0;
     QTest::newRow("problems, dry run")
         << QStringList{"--dry-run"} << QByteArray("设备号,数量,价格\nA1,2,3\n") << 1 << ""
         << "vok: 缺少必需的列“入库时间”。\nvok: 文件中有1个问题，没有导入任何记录。\n"
+        << 0;
+    const QByteArray otherHeadings = "设备编号,日期,件数,价格\nA1,2024-3-5,2,3\nA1,2024-3-6,4,5\n";
+    QTest::newRow("columns") << QStringList{"--columns", "入库时间=日期, 数量=C"} << otherHeadings
+                             << 0 << "已导入2行到 DEVICE_IN。\n"
+                             << "" << 2;
+    QTest::newRow("columns unknown")
+        << QStringList{"--columns", "件数=数量"} << otherHeadings << 2 << ""
+        << "vok: --columns：入库记录中没有“件数”列；它的列是：设备号、入库时间、供应商、"
+           "供应商电话、数量、价格、采购员。\n"
         << 0;
     QTest::newRow("unknown department")
         << QStringList{"--department", "部门Z"} << good << 2 << ""

@@ -3,10 +3,13 @@
 // agrees, the correction to the ledger and its refusal, the missing opening
 // stock of older databases, the period edges, the charts and their export.
 #include "core/Clock.h"
+#include "core/ListExport.h"
 #include "core/OperationLog.h"
+#include "core/RecordListModel.h"
 #include "core/StockChange.h"
 #include "core/Stocktake.h"
 #include "core/TableAccess.h"
+#include "core/TableImport.h"
 #include "records/ViewInDlg.h"
 #include "stock/ConsumptionDlg.h"
 #include "stock/ReconcileDlg.h"
@@ -23,6 +26,7 @@
 #include <QComboBox>
 #include <QDateEdit>
 #include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QItemSelectionModel>
 #include <QLabel>
@@ -53,6 +57,8 @@ private slots:
     void browserModifyShowsAsDifference();
     void dayOfStockChanges_data();
     void dayOfStockChanges();
+    void importedHistoryAgrees_data();
+    void importedHistoryAgrees();
     void correction_data();
     void correction();
     void classThreeIsRefused();
@@ -203,14 +209,16 @@ void TestReconcile::browserModifyShowsAsDifference()
                                          u("现在数量与流水结存不符；总数与入库合计不符")}));
 }
 
-// One step of a day, as the forms make it: "open CODE N" (the stock form's
-// add), "set CODE N" (its change of the stock on hand), "in", "out",
-// "return CODE N" (the movement forms' row and stock change), "dropIn
-// CODE" (the stock-in browser deletes the device's stock-ins), "outside
-// CODE N" (stock and total set by another program), "correct" (按流水更正
-// of both on every device), "opening" (记录期初库存), "count CODE N
-// [CODE N …]" (库存盘点: each count typed into its device's row, then
-// 确认盘点); each a minute after the last.
+// One step of a day, as the forms make it: "open CODE N [TOTAL]" (the
+// stock form's add; the total N unless given), "set CODE N" (its change of
+// the stock on hand), "in", "out", "return CODE N" (the movement forms' row
+// and stock change), "dropIn CODE" (the stock-in browser deletes the
+// device's stock-ins), "outside CODE N" (stock and total set by another
+// program), "legacy CODE N TOTAL" (a device and its stock row of a
+// database from before the adjustments), "history CODE N" (a stock-in of 2020 imported from a
+// file), "correct" (按流水更正 of both on every device), "opening"
+// (记录期初库存), "count CODE N [CODE N …]" (库存盘点: each count typed into
+// its device's row, then 确认盘点); each a minute after the last.
 void TestReconcile::runStep(const QString& step)
 {
     const QStringList w = step.split(u' ');
@@ -220,7 +228,8 @@ void TestReconcile::runStep(const QString& step)
     const QString now = unpaddedDateTime(Clock::now());
     Connection& c = *m_db;
     if (w[0] == "open") {
-        QVERIFY(stock::addStockRow(c, 1, code, {n, 100, 1, n}, u("张三")));
+        const float total = w.size() > 3 ? w[3].toFloat() : n;
+        QVERIFY(stock::addStockRow(c, 1, code, {n, 100, 1, total}, u("张三")));
     } else if (w[0] == "set") {
         const auto f = readStock(c, code);
         stock::changeStockRow(c, 1, code, {n, f.high, f.low, f.total}, u("张三"));
@@ -232,7 +241,7 @@ void TestReconcile::runStep(const QString& step)
     } else if (w[0] == "out") {
         Transaction t(c);
         TableAccess(c, tables::deviceOut, 1)
-            .append({code, u("部门A"), now, u("完好"), u("张三"), n, u("李四"), u("办公")});
+            .append({code, u("部门A"), now, u("0"), u("张三"), n, u("李四"), u("办公")});
         QVERIFY(stock::issue(c, code, n).done);
         t.commit();
     } else if (w[0] == "return") {
@@ -242,6 +251,21 @@ void TestReconcile::runStep(const QString& step)
         t.commit();
     } else if (w[0] == "dropIn") {
         c.execute(u("DELETE FROM DEVICE_IN WHERE code='%1'").arg(code));
+    } else if (w[0] == "legacy") {
+        c.execute(u("INSERT INTO DEVICE_CODE(code,name) VALUES('%1','显示器')").arg(code));
+        c.execute(u("INSERT INTO DEVICE(code,now_number,high_number,low_number,total_number) "
+                    "VALUES('%1',%2,100,1,%3)")
+                      .arg(code, w[2], w[3]));
+    } else if (w[0] == "history") {
+        const QString path = QDir(m_sandbox->dataDir()).filePath(u("history.csv"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(u("设备号,入库时间,数量,价格\n%1,2020-1-1,%2,1\n").arg(code, w[2]).toUtf8());
+        file.close();
+        TableImport import(tables::deviceIn);
+        QVERIFY(import.open(path));
+        QCOMPARE(import.check(c), TableImport::Status::Done);
+        QCOMPARE(import.write(c, 1, u("张三")), TableImport::Status::Done);
     } else if (w[0] == "outside") {
         c.execute(
             u("UPDATE DEVICE SET now_number=%1, total_number=%1 WHERE code='%2'").arg(w[2], code));
@@ -291,6 +315,16 @@ void TestReconcile::dayOfStockChanges_data()
                               {"002", "0", "2", u("修改库存")},
                               {"001", "3", "4", u("盘点")},
                               {"002", "2", "1", u("盘点")}};
+    // One unit taken in before the program, since issued: the typed total
+    // is the opening total, and a correction of totals keeps it.
+    QTest::newRow("opening total")
+        << QStringList{"open 001 0 1", "open 002 2 5", "in 002 3", "out 002 1", "correct"}
+        << QList<QStringList>{{agrees, ""}, {agrees, ""}}
+        << QList<QStringList>{{"001", "0", "1"}, {"002", "4", "8"}}
+        << QList<QStringList>{{"001", "0", "0", u("期初库存")},
+                              {"001", "1", "1", u("期初总数")},
+                              {"002", "0", "2", u("期初库存")},
+                              {"002", "5", "5", u("期初总数")}};
     QTest::newRow("a stock-in deleted in the browser")
         << QStringList{"open 001 5", "in 001 3", "out 001 1", "dropIn 001", "correct"}
         << QList<QStringList>{{u("★不符"), u("现在数量与流水结存不符；总数与入库合计不符")}}
@@ -305,6 +339,16 @@ void TestReconcile::dayOfStockChanges_data()
         << QList<QStringList>{{"002", "0", "1", u("期初库存")}};
     // A database from before the adjustments: the opening stock was typed
     // into the stock form unrecorded.
+    // Imported history is no adjustment of the device: it still lacks its
+    // opening stock, and its total beyond the stock-ins is its opening total.
+    QTest::newRow("no opening stock recorded, history imported")
+        << QStringList{"legacy 001 7 9", "history 001 4", "opening"}
+        << QList<QStringList>{{u("无期初记录"),
+                               u("无期初记录：现在数量比流水结存多 7，应是期初库存")}}
+        << QList<QStringList>{{"001", "7", "9"}}
+        << QList<QStringList>{{"001", "4", "0", u("导入入库记录")},
+                              {"001", "0", "7", u("期初库存")},
+                              {"001", "9", "9", u("期初总数")}};
     QTest::newRow("no opening stock recorded")
         << QStringList{"in 001 3", "outside 001 8", "out 001 1", "opening"}
         << QList<QStringList>{{u("无期初记录"),
@@ -332,6 +376,79 @@ void TestReconcile::dayOfStockChanges()
     for (const LedgerRow& row : StockLedger::reconcile(*m_db))
         if (!row.ledgerNegative())
             QVERIFY2(row.agrees(), qPrintable(row.code + u(": ") + row.problem()));
+}
+
+void TestReconcile::importedHistoryAgrees_data()
+{
+    QTest::addColumn<QStringList>("order"); // of the tables imported
+    QTest::newRow("stock, then history")
+        << QStringList{"DEVICE_CODE", "DEVICE", "DEVICE_IN", "DEVICE_OUT", "DEVICE_RETURN"};
+    QTest::newRow("history, then stock")
+        << QStringList{"DEVICE_CODE", "DEVICE_OUT", "DEVICE_RETURN", "DEVICE_IN", "DEVICE"};
+}
+
+// A department's lists exported and imported into another department: its
+// movements are history, already in the stock imported, and every device
+// agrees; no correction changes anything; later movements, back-dated
+// ones too, count as before.
+void TestReconcile::importedHistoryAgrees()
+{
+    QFETCH(QStringList, order);
+    exec("INSERT INTO DEVICE_CODE(code,name) VALUES('001','显示器')");
+    exec("INSERT INTO DEVICE_CODE(code,name) VALUES('002','打印机')");
+    exec("INSERT INTO DEVICE_CODE(code,name) VALUES('003','扫描仪')");
+    exec("INSERT INTO DEVICE_CODE(code,name) VALUES('004','投影仪')");
+    for (const char* step :
+         {"open 001 5", "in 001 3", "out 001 4", "return 001 1", "open 002 0 1", "in 002 4",
+          "out 002 4", "in 003 2", "out 003 1", "in 004 1", "out 004 1"})
+        runStep(u(step));
+    // 004 comes as history alone.
+    exec("DELETE FROM DEVICE WHERE code='004'");
+    const QList<QStringList> stocked = stock();
+    ConnectionPtr other = m_sandbox->open(u("VOK2"));
+    for (const QString& name : order) {
+        const TableDescription& table = *TableImport::findTable(name);
+        const QString path = QDir(m_sandbox->dataDir()).filePath(name + u(".csv"));
+        RecordListModel list(table.listColumns());
+        TableAccess(*m_db, table).fill(list, TableAccess(*m_db, table).all());
+        QVERIFY(exportList(exportSourceOf(list), path, exportFormatFor(path)));
+        TableImport import(table);
+        QVERIFY(import.open(path));
+        QCOMPARE(import.check(*other), TableImport::Status::Done);
+        QCOMPARE(import.problemCount(), 0);
+        QCOMPARE(import.write(*other, 1, u("张三")), TableImport::Status::Done);
+    }
+    std::swap(m_db, other);
+    const auto agreeing = [this] {
+        for (const QStringList& row : test::listed(*reconcile()->list()))
+            QVERIFY2(row.value(8) == u("相符"), qPrintable(row.join(QLatin1Char(' '))));
+    };
+    agreeing();
+    QCOMPARE(stock(), stocked);
+    QCOMPARE(StockLedger::correct(*m_db, 1, StockLedger::reconcile(*m_db), true, u("张三")), 0);
+    QCOMPARE(stock(), stocked);
+    // Per device and table, what the imported rows add to the ledger is
+    // taken out again.
+    const QString out = u("导入出库记录"), in = u("导入入库记录"), back = u("导入还库记录");
+    QCOMPARE(test::rows(*m_db, u("SELECT code, before_number, after_number, reason FROM "
+                                 "DEVICE_ADJUST WHERE reason LIKE '导入%' ORDER BY code, "
+                                 "before_number")),
+             (QList<QStringList>{{"001", "-4", "0", out},
+                                 {"001", "1", "0", back},
+                                 {"001", "3", "0", in},
+                                 {"002", "-4", "0", out},
+                                 {"002", "4", "0", in},
+                                 {"003", "-1", "0", out},
+                                 {"003", "2", "0", in},
+                                 {"004", "-1", "0", out},
+                                 {"004", "1", "0", in}}));
+
+    // Movements typed after the import, one dated before it, count.
+    runStep(u("in 001 2"));
+    Clock::setNow(QDateTime(QDate(2025, 1, 1), QTime(8, 0)));
+    runStep(u("out 003 1"));
+    agreeing();
+    QCOMPARE(stock().value(0), (QStringList{"001", "7", "10"}));
 }
 
 void TestReconcile::correction_data()

@@ -475,8 +475,12 @@ void TestStockDlg::changesOfTheStockOnHandAreRecorded_data()
     const QString time = QStringLiteral("2026-03-15 10:00:00");
     QTest::newRow("add: opening stock") << Add << "c3"
                                         << "7" << Rows{{"c3", "0", "7", "期初库存", "张三", time}};
+    // The form's total 1 over 0 on hand: one unit taken in before, since
+    // issued, is the opening total.
     QTest::newRow("add with 0 on hand") << Add << "c3"
-                                        << "0" << Rows{{"c3", "0", "0", "期初库存", "张三", time}};
+                                        << "0"
+                                        << Rows{{"c3", "0", "0", "期初库存", "张三", time},
+                                                {"c3", "1", "1", "期初总数", "张三", time}};
     QTest::newRow("change of the stock on hand")
         << Change << "A1"
         << "3" << Rows{{"A1", "5", "3", "修改库存", "张三", time}};
