@@ -22,6 +22,7 @@
 #include <mutex>
 #include <optional>
 #include <set>
+#include <sys/statvfs.h>
 #include <unistd.h>
 #include <vector>
 
@@ -103,11 +104,30 @@ DbError::Failure failureOf(int extendedCode, const QString& file)
     }
 }
 
+// True when the disk holding the file has no room left: SQLite reports a
+// full disk met while making its shared-memory or journal file as an I/O
+// error, with the system's error number beside it.
+bool diskFull(sqlite3* db, const QString& file)
+{
+    const int error = sqlite3_system_errno(db);
+    if (error == ENOSPC || error == EDQUOT)
+        return true;
+    struct statvfs fs
+    {
+    };
+    const QString folder = QFileInfo(file).absolutePath();
+    return !file.isEmpty() && ::statvfs(QFile::encodeName(folder).constData(), &fs) == 0 &&
+           fs.f_bavail == 0;
+}
+
 DbError engineError(sqlite3* db)
 {
     const QString file = fileOf(db);
-    return DbError(failureOf(sqlite3_extended_errcode(db), file),
-                   QString::fromUtf8(sqlite3_errmsg(db)), QDir::toNativeSeparators(file));
+    const int code = sqlite3_extended_errcode(db);
+    const DbError::Failure failure = (code & 0xff) == SQLITE_IOERR && diskFull(db, file)
+                                         ? DbError::Failure::DiskFull
+                                         : failureOf(code, file);
+    return DbError(failure, QString::fromUtf8(sqlite3_errmsg(db)), QDir::toNativeSeparators(file));
 }
 
 bool isDateOnlyDecl(const char* decl)

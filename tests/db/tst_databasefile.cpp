@@ -13,8 +13,12 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTest>
 #include <thread>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace vok;
 
@@ -68,6 +72,7 @@ class TestDatabaseFile : public QObject
 private slots:
     void init() { m_sandbox = std::make_unique<test::Sandbox>(); }
     void cleanup() { m_sandbox.reset(); }
+    void fullDiskIsToldInChinese();
 
     void otherToolsWriteEveryTable();
     void earlierVersionsFileIsUpgradedInPlace();
@@ -475,6 +480,36 @@ void TestDatabaseFile::newDatabaseIsPrivate()
     for (const char* name : {"", "/vok1.db", "/vok1.db-wal", "/vok1.db-shm"}) {
         QVERIFY2(QFileInfo::exists(folder + name), name);
         QCOMPARE(QFileInfo(folder + name).permissions() & others, QFileDevice::Permissions());
+    }
+}
+
+void TestDatabaseFile::fullDiskIsToldInChinese()
+{
+    // A department's file on a disk of its own, which then fills up.
+    const QString disk = m_sandbox->dataDir() + "/disk";
+    QVERIFY(QDir().mkpath(disk));
+    if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=1m", "tmpfs", disk}) != 0)
+        QSKIP("Mounting a small disk is not permitted here.");
+    const auto unmount = qScopeGuard([&] { QProcess::execute("umount", {disk}); });
+    const QString db = disk + "/vok1.db";
+    openSqliteConnection(db)->close();
+    const int fd =
+        ::open(QFile::encodeName(disk + "/filler").constData(), O_WRONLY | O_CREAT, 0600);
+    QVERIFY(fd >= 0);
+    const QByteArray block(4096, 'x');
+    while (::write(fd, block.constData(), size_t(block.size())) > 0) {
+    }
+    while (::write(fd, block.constData(), 1) > 0) {
+    }
+    ::close(fd);
+    try {
+        auto c = openSqliteConnection(db);
+        c->execute("INSERT INTO HOWDO (do_user,do_what,do_date) VALUES('张三','登录','2004-1-5')");
+        QFAIL("written to a full disk");
+    } catch (const DbError& e) {
+        QVERIFY2(e.failure() == DbError::Failure::DiskFull, qPrintable(e.text()));
+        QVERIFY2(e.text().startsWith(failureText(DbError::Failure::DiskFull) + '\n'),
+                 qPrintable(e.text()));
     }
 }
 
