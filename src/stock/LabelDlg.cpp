@@ -28,6 +28,7 @@ QSettings settings()
 }
 
 const QString kSheetKey = QStringLiteral("labels/sheet");
+const QString kAfterStockInKey = QStringLiteral("labels/afterStockIn");
 
 } // namespace
 
@@ -84,6 +85,16 @@ const LabelSheet& CLabelDlg::rememberedSheet()
     return s ? *s : labelSheets::a4;
 }
 
+bool CLabelDlg::printAfterStockIn()
+{
+    return settings().value(kAfterStockInKey, false).toBool();
+}
+
+void CLabelDlg::setPrintAfterStockIn(bool on)
+{
+    settings().setValue(kAfterStockInKey, on);
+}
+
 const LabelSheet& CLabelDlg::sheet() const
 {
     const LabelSheet* s = findLabelSheet(m_sheet->currentData().toString());
@@ -114,6 +125,9 @@ void CLabelDlg::onPrint()
     setUpLabelPrinter(printer, sheet());
     if (!PrintService::choosePrinter(printer, this))
         return;
+    // Choosing a printer gives it that printer's default paper (US Letter,
+    // A4): the page is the sheet again.
+    setUpLabelPrinter(printer, sheet());
     remember();
     if (!printLabels(printer, sheet(), m_labels, firstPosition())) {
         Messages::notice(QStringLiteral("无法打开打印机，标签没有打印。请检查打印机后再试。"), this,
@@ -132,8 +146,11 @@ void CLabelDlg::onPreview()
     QPrintPreviewDialog dialog(&printer, this);
     dialog.setObjectName(QStringLiteral("printPreview"));
     dialog.setWindowTitle(QStringLiteral("打印预览 - 设备标签"));
-    connect(&dialog, &QPrintPreviewDialog::paintRequested, &dialog,
-            [&](QPrinter* target) { printLabels(*target, sheet(), m_labels, firstPosition()); });
+    connect(&dialog, &QPrintPreviewDialog::paintRequested, &dialog, [&](QPrinter* target) {
+        // Printing from the preview chooses a printer too.
+        setUpLabelPrinter(*target, sheet());
+        printLabels(*target, sheet(), m_labels, firstPosition());
+    });
     fitPreviewToScreen(dialog);
     dialog.exec();
 }
