@@ -10,6 +10,7 @@
 #include "ui/Refusal.h"
 #include "ui/RunChange.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <algorithm>
@@ -31,6 +32,11 @@ CDeviceInDlg::CDeviceInDlg(const FormContext& context, QWidget* parent)
                       DeviceInCol::buyer);
     showNumber(m_number, 0);
     showNumber(m_price, 0);
+    m_labelsAfter = new QCheckBox(QStringLiteral("入库后打印标签"), this);
+    m_labelsAfter->setObjectName(QStringLiteral("labelsAfter"));
+    m_labelsAfter->setChecked(CLabelDlg::printAfterStockIn());
+    connect(m_labelsAfter, &QCheckBox::toggled, this, &CLabelDlg::setPrintAfterStockIn);
+    addRow(QString(), m_labelsAfter);
     addButtons(IDC_CONFIRM, QStringLiteral("devin.htm"));
 }
 
@@ -75,15 +81,9 @@ void CDeviceInDlg::confirm()
     offerLabels(code, std::max(1, int(number)));
 }
 
-QString CDeviceInDlg::labelQuestion(int units)
-{
-    return QStringLiteral("是否为这次入库的 %1 件设备打印标签？").arg(units);
-}
-
 void CDeviceInDlg::offerLabels(const QString& code, int units)
 {
-    if (Messages::show(labelQuestion(units), QString(), Messages::Icon::Question,
-                       Messages::Buttons::YesNo, this) != Messages::Answer::Yes)
+    if (!m_labelsAfter->isChecked())
         return;
     QString name;
     runChange(this, [&] { name = deviceName(connection(), code); });
@@ -93,6 +93,8 @@ void CDeviceInDlg::offerLabels(const QString& code, int units)
         new CLabelDlg(QList<DeviceLabel>(units, DeviceLabel{code, name}), parentWidget());
     labels->setAttribute(Qt::WA_DeleteOnClose);
     labels->open();
+    labels->raise();
+    labels->activateWindow();
 }
 
 } // namespace vok

@@ -2,6 +2,8 @@
 
 #include "ui/EntryForm.h"
 
+class QCheckBox;
+
 namespace vok {
 
 // Stock-in entry: one delivery of a device. Appends a DEVICE_IN row and
@@ -19,14 +21,14 @@ public:
 
     CDeviceInDlg(const FormContext& context, QWidget* parent = nullptr);
 
-    // Asked after a stock-in: labels for the units received, if wanted.
-    static QString labelQuestion(int units);
-
 protected:
     void confirm() override;
 
 private:
+    // The label window for the units received, when the form's check box
+    // asks for it.
     void offerLabels(const QString& code, int units);
+    QCheckBox* m_labelsAfter;
     QLineEdit* m_provider;
     QLineEdit* m_teleno;
     QLineEdit* m_number;

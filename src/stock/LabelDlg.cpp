@@ -20,6 +20,7 @@ namespace vok {
 namespace {
 
 const QString kSheetKey = QStringLiteral("labels/sheet");
+const QString kAfterStockInKey = QStringLiteral("labels/afterStockIn");
 
 } // namespace
 
@@ -76,6 +77,16 @@ const LabelSheet& CLabelDlg::rememberedSheet()
     return s ? *s : labelSheets::a4;
 }
 
+bool CLabelDlg::printAfterStockIn()
+{
+    return settings().value(kAfterStockInKey, false).toBool();
+}
+
+void CLabelDlg::setPrintAfterStockIn(bool on)
+{
+    settings().setValue(kAfterStockInKey, on);
+}
+
 const LabelSheet& CLabelDlg::sheet() const
 {
     const LabelSheet* s = findLabelSheet(m_sheet->currentData().toString());
@@ -106,6 +117,9 @@ void CLabelDlg::onPrint()
     setUpLabelPrinter(printer, sheet());
     if (!PrintService::choosePrinter(printer, this))
         return;
+    // Choosing a printer gives it that printer's default paper (US Letter,
+    // A4): the page is the sheet again.
+    setUpLabelPrinter(printer, sheet());
     remember();
     if (!printLabels(printer, sheet(), m_labels, firstPosition())) {
         Messages::notice(QStringLiteral("无法打开打印机，标签没有打印。请检查打印机后再试。"), this,
@@ -124,8 +138,11 @@ void CLabelDlg::onPreview()
     QPrintPreviewDialog dialog(&printer, this);
     dialog.setObjectName(QStringLiteral("printPreview"));
     dialog.setWindowTitle(QStringLiteral("打印预览 - 设备标签"));
-    connect(&dialog, &QPrintPreviewDialog::paintRequested, &dialog,
-            [&](QPrinter* target) { printLabels(*target, sheet(), m_labels, firstPosition()); });
+    connect(&dialog, &QPrintPreviewDialog::paintRequested, &dialog, [&](QPrinter* target) {
+        // Printing from the preview chooses a printer too.
+        setUpLabelPrinter(*target, sheet());
+        printLabels(*target, sheet(), m_labels, firstPosition());
+    });
     fitPreviewToScreen(dialog);
     dialog.exec();
 }

@@ -27,6 +27,10 @@ public:
 
     // The paper chosen last time (A4 when none was), kept in the data folder.
     static const LabelSheet& rememberedSheet();
+    // Whether the stock-in form opens this window after each stock-in
+    // (off until chosen), kept in the data folder beside the paper.
+    static bool printAfterStockIn();
+    static void setPrintAfterStockIn(bool on);
 
 private:
     void sheetChosen();

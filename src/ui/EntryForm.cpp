@@ -16,6 +16,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -111,8 +112,26 @@ QComboBox* EntryForm::makeDeviceList()
 
 QComboBox* EntryForm::addDeviceList(const QString& label)
 {
-    addRow(label, makeDeviceList());
+    makeDeviceList();
+    m_deviceName = makeFigure(QStringLiteral("deviceName"), QString());
+    m_deviceName->setAccessibleName(QStringLiteral("设备名称"));
+    m_deviceName->setFocusPolicy(Qt::NoFocus);
+    const int r = m_rows->rowCount();
+    m_rows->addWidget(makeLabel(label, m_deviceList), r, 0);
+    m_rows->addWidget(m_deviceList, r, 1);
+    m_rows->addWidget(m_deviceName, r, 2, 1, 2);
+    connect(m_deviceList, &QComboBox::currentIndexChanged, this, [this] { showDeviceName(); });
     return m_deviceList;
+}
+
+void EntryForm::showDeviceName()
+{
+    const QString code = m_deviceList->currentIndex() >= 0 ? lookUpCode() : QString();
+    QString name;
+    if (!code.isEmpty() && !runChange(this, [&] { name = deviceName(connection(), code); }))
+        return;
+    m_deviceName->setText(name);
+    m_deviceName->setCursorPosition(0);
 }
 
 void EntryForm::addTimePickers(const QString& label, DateKind kind)
@@ -198,7 +217,9 @@ QLineEdit* EntryForm::addEdit(const QString& name, const QString& label, const T
 void EntryForm::addRow(const QString& label, QWidget* field)
 {
     const int r = m_rows->rowCount();
-    m_rows->addWidget(makeLabel(label, field), r, 0);
+    // A check box carries its own caption.
+    if (!label.isEmpty())
+        m_rows->addWidget(makeLabel(label, field), r, 0);
     m_rows->addWidget(field, r, 1, 1, 3);
 }
 
@@ -257,6 +278,54 @@ bool EntryForm::fillDeviceList()
     m_deviceList->addItems(codes);
     m_deviceList->setCurrentIndex(-1);
     return true;
+}
+
+QString EntryForm::discardQuestion()
+{
+    return QStringLiteral("放弃尚未确认的输入吗？");
+}
+
+QStringList EntryForm::inputs() const
+{
+    QStringList held;
+    for (const QWidget* w : m_group->findChildren<QWidget*>()) {
+        if (const auto* edit = qobject_cast<const QLineEdit*>(w)) {
+            if (!edit->isReadOnly())
+                held << edit->text();
+        } else if (const auto* text = qobject_cast<const QPlainTextEdit*>(w)) {
+            held << text->toPlainText();
+        } else if (const auto* list = qobject_cast<const QComboBox*>(w)) {
+            held << list->currentText();
+        } else if (const auto* picker = qobject_cast<const QDateTimeEdit*>(w)) {
+            held << picker->dateTime().toString(Qt::ISODate);
+        }
+    }
+    return held;
+}
+
+void EntryForm::showEvent(QShowEvent* event)
+{
+    FormDialog::showEvent(event);
+    // The form as it opened, its device list filled.
+    if (!m_opened) {
+        m_opened = true;
+        m_openedInputs = inputs();
+    }
+}
+
+void EntryForm::keyPressEvent(QKeyEvent* event)
+{
+    // Enter that reaches the form presses its default button, which closes
+    // it: typed input is not thrown away without a question.
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier && m_opened &&
+        inputs() != m_openedInputs &&
+        Messages::show(discardQuestion(), QString(), Messages::Icon::Question,
+                       Messages::Buttons::YesNo, this) != Messages::Answer::Yes) {
+        event->accept();
+        return;
+    }
+    FormDialog::keyPressEvent(event);
 }
 
 bool EntryForm::deviceChosen()

@@ -30,6 +30,11 @@ class EntryForm : public FormDialog
 public:
     CommandTable* commands() const { return m_commands; }
 
+    // Asked when Enter would close the form (through the exit button, the
+    // default) while it holds input that differs from what it showed when it
+    // opened: 是 closes it, 否 keeps it open with the input as typed.
+    static QString discardQuestion();
+
 protected:
     // Without a group caption the inputs stand in the form without a box.
     EntryForm(const FormContext& context, const QString& title, const QString& groupCaption,
@@ -38,6 +43,8 @@ protected:
     // Rows of the input group, in order. Each control is named (its object
     // name) by what it holds: the device list "device", the pickers "date"
     // and "time", the others as the form names them.
+    // The device list, and beside it, read-only, the catalogue's name of the
+    // device chosen ("deviceName").
     QComboBox* addDeviceList(const QString& label);
     // The date picker has spin buttons, or a drop-down calendar.
     enum class DateKind
@@ -101,6 +108,9 @@ protected:
     // The device list's text for a look-up: at most 63 characters.
     QString lookUpCode() const;
 
+    void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
     const FormContext& context() const { return m_context; }
     Connection& connection() const { return *m_context.connection; }
     QComboBox* deviceList() const { return m_deviceList; }
@@ -110,6 +120,13 @@ private:
     // Fills the device list with the catalogue's codes, sorted; false when
     // they could not be read (the error shown).
     bool fillDeviceList();
+    void showDeviceName();
+    // What the inputs hold, in order: typed texts, the device chosen, the
+    // pickers' values; read-only figures apart.
+    QStringList inputs() const;
+
+    QStringList m_openedInputs;
+    bool m_opened = false;
 
     FormContext m_context;
     QWidget* m_group;
@@ -117,6 +134,7 @@ private:
     QGridLayout* m_layout;
     CommandTable* m_commands;
     QComboBox* m_deviceList = nullptr;
+    QLineEdit* m_deviceName = nullptr;
     QDateEdit* m_datePicker = nullptr;
     QTimeEdit* m_timePicker = nullptr;
 };

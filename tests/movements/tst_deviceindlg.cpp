@@ -12,6 +12,7 @@
 #include <QAccessible>
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
 #include <QDateEdit>
@@ -216,7 +217,7 @@ void TestDeviceInDlg::newDeviceGetsStockRowWithLimitsOne_data()
 {
     QTest::addColumn<QString>("quantity");
     QTest::addColumn<QString>("stored");
-    QTest::addColumn<int>("labels"); // offered: one a unit received
+    QTest::addColumn<int>("labels"); // one a unit received
     QTest::newRow("lower bound") << "1"
                                  << "1" << 1;
     QTest::newRow("upper bound") << "10000"
@@ -231,6 +232,11 @@ void TestDeviceInDlg::newDeviceGetsStockRowWithLimitsOne()
     QFETCH(QString, stored);
     QFETCH(int, labels);
     auto form = openForm();
+    // Labels after a stock-in: off until chosen, then remembered.
+    auto* labelsAfter = form->findChild<QCheckBox*>("labelsAfter");
+    QVERIFY(labelsAfter && !labelsAfter->isChecked());
+    labelsAfter->setChecked(true);
+    QVERIFY(openForm()->findChild<QCheckBox*>("labelsAfter")->isChecked());
     QVERIFY(test::type(*form, {{"device", "B2"},
                                {"provider", QStringLiteral("供应商甲")},
                                {"teleno", "0101234567"},
@@ -238,17 +244,16 @@ void TestDeviceInDlg::newDeviceGetsStockRowWithLimitsOne()
                                {"price", "10000"},
                                {"buyer", QStringLiteral("王五")}}));
     QVERIFY(test::press(*form, "confirm"));
-    QCOMPARE(
-        Messages::shownTexts(),
-        (QStringList{kDone, QStringLiteral("是否为这次入库的 %1 件设备打印标签？").arg(labels)}));
+    QCOMPARE(Messages::shownTexts(), QStringList{kDone});
     QCOMPARE(Messages::shown().at(0).icon, Messages::Icon::None);
-    // Answered yes: the label dialog, one label a unit, over the main window.
+    // The label window, one label a unit, in front.
     CLabelDlg* labelDlg = nullptr;
     for (QWidget* w : QApplication::topLevelWidgets())
         if (auto* l = qobject_cast<CLabelDlg*>(w))
             labelDlg = l;
     QVERIFY(labelDlg);
     QTRY_VERIFY(labelDlg->isVisible());
+    QTRY_VERIFY(labelDlg->isActiveWindow());
     QVERIFY(labelDlg->findChild<QLabel*>("count"));
     QCOMPARE(labelDlg->findChild<QLabel*>("count")->text(),
              QStringLiteral("共 %1 张标签。").arg(labels));
@@ -267,7 +272,6 @@ void TestDeviceInDlg::secondStockInRaisesNowAndTotal()
     m_db->execute("INSERT INTO DEVICE(code,now_number,high_number,low_number,total_number) "
                   "VALUES('a1',5,20,2,50)");
     for (const char* q : {"2.5", "3"}) {
-        Messages::queueAnswer(Messages::Answer::No); // no labels
         auto form = openForm();
         QVERIFY(test::type(*form,
                            {{"device", "a1"}, {"number", QString::fromLatin1(q)}, {"price", "1"}}));
@@ -276,8 +280,7 @@ void TestDeviceInDlg::secondStockInRaisesNowAndTotal()
     }
     QCOMPARE(stock(), (QList<QStringList>{{"a1", "10.5", "20", "2", "55.5"}}));
     QCOMPARE(stockIns().size(), 2);
-    QCOMPARE(Messages::shownTexts(), (QStringList{kDone, CDeviceInDlg::labelQuestion(2), kDone,
-                                                  CDeviceInDlg::labelQuestion(3)}));
+    QCOMPARE(Messages::shownTexts(), (QStringList{kDone, kDone}));
 }
 
 void TestDeviceInDlg::foreignCharacterSpoilsNoLaterText()
@@ -291,11 +294,10 @@ void TestDeviceInDlg::foreignCharacterSpoilsNoLaterText()
     QCOMPARE(Messages::shownTexts(),
              QStringList{QStringLiteral("字符“ä”无法保存到数据库中，请改用其他字符。")});
     Messages::clearShown();
-    Messages::queueAnswer(Messages::Answer::No); // no labels
     QVERIFY(test::type(
         *form, {{"provider", QStringLiteral("普通")}, {"buyer", QStringLiteral("新设备")}}));
     QVERIFY(test::press(*form, "confirm"));
-    QCOMPARE(Messages::shownTexts(), (QStringList{kDone, CDeviceInDlg::labelQuestion(1)}));
+    QCOMPARE(Messages::shownTexts(), QStringList{kDone});
     QCOMPARE(stockIns().size(), 1);
 }
 
@@ -339,7 +341,6 @@ void TestDeviceInDlg::timeIsComposedUnpaddedFromBothPickers()
 void TestDeviceInDlg::quotesArePlainText()
 {
     for (int i = 0; i < 2; ++i) {
-        Messages::queueAnswer(Messages::Answer::No); // no labels
         auto form = openForm();
         QVERIFY(test::type(*form, {{"device", "A'1"},
                                    {"provider", "x' OR '1'='1"},
@@ -349,8 +350,7 @@ void TestDeviceInDlg::quotesArePlainText()
         QVERIFY(test::press(*form, "confirm"));
         QVERIFY(!form->isVisible());
     }
-    QCOMPARE(Messages::shownTexts(), (QStringList{kDone, CDeviceInDlg::labelQuestion(4), kDone,
-                                                  CDeviceInDlg::labelQuestion(4)}));
+    QCOMPARE(Messages::shownTexts(), (QStringList{kDone, kDone}));
     QCOMPARE(stock(), (QList<QStringList>{{"A'1", "8", "1", "1", "8"}}));
     const auto rows = stockIns();
     QCOMPARE(rows.size(), 2);
@@ -482,8 +482,8 @@ void TestDeviceInDlg::contextMenuAndHelp()
 void TestDeviceInDlg::tabOrderAndLabels()
 {
     auto form = openForm();
-    const QStringList expected{"device", "date",  "time",    "provider", "teleno", "number",
-                               "price",  "buyer", "confirm", "help",     "exit"};
+    const QStringList expected{"device", "date",  "time",        "provider", "teleno", "number",
+                               "price",  "buyer", "labelsAfter", "confirm",  "help",   "exit"};
     QStringList order;
     QWidget* w = form->findChild<QWidget*>("device");
     for (int i = 0; i < expected.size(); ++i) {

@@ -1,6 +1,11 @@
 #include "core/LabelSheet.h"
 #include "core/LabelSymbol.h"
+#include "stock/LabelDlg.h"
+#include "support/TestSupport.h"
 #include "ui/LabelPrint.h"
+#include "ui/PrintReport.h"
+
+#include <QComboBox>
 
 #include <QDir>
 #include <QFile>
@@ -24,6 +29,7 @@ private slots:
     void codeDecodesFromEveryLabel();
     void aPrintedSheetDecodes();
     void chineseCodeHasQrOnly();
+    void windowPrintsOnTheLabel();
 
 private:
     // The texts zbarimg reads from a picture, sorted.
@@ -151,6 +157,31 @@ void TestLabels::chineseCodeHasQrOnly()
     QVERIFY(labelImage(labelSheets::a4, {QStringLiteral("设备1"), QStringLiteral("投影仪")}, 600)
                 .save(file));
     QCOMPARE(decoded(file), QStringList{QStringLiteral("设备1")});
+}
+
+// A printer chosen in the print dialog comes with its own paper (here US
+// Letter); the label window prints on the label all the same.
+void TestLabels::windowPrintsOnTheLabel()
+{
+    test::Sandbox sandbox;
+    const QString pdf = m_dir.filePath(QStringLiteral("window.pdf"));
+    PrintService::setChooser([&](QPrinter& printer, QWidget*) {
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(pdf);
+        printer.setPageSize(QPageSize(QPageSize::Letter));
+        return true;
+    });
+    CLabelDlg dlg({DeviceLabel{QStringLiteral("BB100"), QStringLiteral("投影仪")}});
+    auto* sheet = dlg.findChild<QComboBox*>(QStringLiteral("sheet"));
+    sheet->setCurrentIndex(sheet->findData(QStringLiteral("label")));
+    dlg.onPrint();
+    PrintService::setChooser({});
+    QProcess info;
+    info.start(QStringLiteral("pdfinfo"), {pdf});
+    QVERIFY(info.waitForFinished(60000));
+    const QString out = QString::fromUtf8(info.readAllStandardOutput());
+    // 50 × 30 mm in points.
+    QVERIFY2(out.contains(QStringLiteral(" 142 x 85 pts")), qPrintable(out));
 }
 
 QTEST_MAIN(TestLabels)
