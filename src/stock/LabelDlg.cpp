@@ -79,12 +79,12 @@ const LabelSheet& CLabelDlg::rememberedSheet()
 
 bool CLabelDlg::printAfterStockIn()
 {
-    return settings().value(kAfterStockInKey, false).toBool();
+    return programSettings().value(kAfterStockInKey, false).toBool();
 }
 
 void CLabelDlg::setPrintAfterStockIn(bool on)
 {
-    settings().setValue(kAfterStockInKey, on);
+    programSettings().setValue(kAfterStockInKey, on);
 }
 
 const LabelSheet& CLabelDlg::sheet() const
