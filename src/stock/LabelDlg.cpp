@@ -1,5 +1,6 @@
 #include "stock/LabelDlg.h"
 
+#include "core/LabelSymbol.h"
 #include "db/DataFolder.h"
 #include "ui/DialogStyle.h"
 #include "ui/MessageService.h"
@@ -107,8 +108,20 @@ void CLabelDlg::remember() const
     settings().setValue(kSheetKey, sheet().key.toString());
 }
 
+bool CLabelDlg::codesPrintable()
+{
+    for (const DeviceLabel& label : m_labels)
+        if (const QString problem = labelCodeProblem(label.code); !problem.isEmpty()) {
+            Messages::notice(problem, this, QString(), Messages::Icon::Exclamation);
+            return false;
+        }
+    return true;
+}
+
 void CLabelDlg::onPrint()
 {
+    if (!codesPrintable())
+        return;
     QPrinter printer(QPrinter::HighResolution);
     printer.setDocName(QStringLiteral("设备标签"));
     setUpLabelPrinter(printer, sheet());
@@ -125,6 +138,8 @@ void CLabelDlg::onPrint()
 
 void CLabelDlg::onPreview()
 {
+    if (!codesPrintable())
+        return;
     QPrinter printer(QPrinter::HighResolution);
     printer.setDocName(QStringLiteral("设备标签"));
     setUpLabelPrinter(printer, sheet());
