@@ -30,4 +30,14 @@ struct LabelSymbol
 // ASCII only; the QR code takes any text (as UTF-8).
 LabelSymbol encodeSymbol(SymbolKind kind, const QString& text);
 
+// Why a device code cannot be printed on a label, in Chinese; empty when
+// it can: a control character in it, or a code that its QR code (or, for a
+// code of printable ASCII, its Code 128 symbol) cannot hold.
+QString labelCodeProblem(const QString& code);
+
+// A code as a message shows it: control and direction characters escaped
+// (\x07, U+202E), a long code cut after 40 characters with its length
+// told, so that nothing reaches a terminal raw.
+QString shownCode(const QString& code);
+
 } // namespace vok

@@ -1,5 +1,6 @@
 #include "stock/LabelDlg.h"
 
+#include "core/LabelSymbol.h"
 #include "core/ProgramSettings.h"
 #include "ui/DialogStyle.h"
 #include "ui/MessageService.h"
@@ -110,8 +111,20 @@ void CLabelDlg::remember() const
     programSettings().setValue(kSheetKey, sheet().key.toString());
 }
 
+bool CLabelDlg::codesPrintable()
+{
+    for (const DeviceLabel& label : m_labels)
+        if (const QString problem = labelCodeProblem(label.code); !problem.isEmpty()) {
+            Messages::notice(problem, this, QString(), Messages::Icon::Exclamation);
+            return false;
+        }
+    return true;
+}
+
 void CLabelDlg::onPrint()
 {
+    if (!codesPrintable())
+        return;
     QPrinter printer(QPrinter::HighResolution);
     printer.setDocName(QStringLiteral("设备标签"));
     setUpLabelPrinter(printer, sheet());
@@ -131,6 +144,8 @@ void CLabelDlg::onPrint()
 
 void CLabelDlg::onPreview()
 {
+    if (!codesPrintable())
+        return;
     QPrinter printer(QPrinter::HighResolution);
     printer.setDocName(QStringLiteral("设备标签"));
     setUpLabelPrinter(printer, sheet());

@@ -22,6 +22,8 @@ public:
     // The position of the first label, from 0.
     int firstPosition() const;
 
+    // Refuses (with a message) a code no label can carry.
+    bool codesPrintable();
     void onPrint();
     void onPreview();
 

@@ -2,6 +2,7 @@
 
 #include "core/Departments.h"
 #include "core/DeviceCatalogue.h"
+#include "core/LabelSymbol.h"
 #include "core/OutputFile.h"
 #include "db/Connection.h"
 #include "db/DbError.h"
@@ -21,6 +22,9 @@ QString writeLabels(const LabelRequest& request)
         return QStringLiteral("没有标签格式“%1”，可用：a4 label").arg(request.layout);
     if (request.codes.isEmpty())
         return QStringLiteral("没有给出设备号。");
+    for (const QString& code : request.codes)
+        if (const QString problem = labelCodeProblem(code); !problem.isEmpty())
+            return problem;
     const std::optional<QString> cs =
         departmentConnectionString(request.department, QString(), QString());
     if (!cs)
@@ -36,7 +40,7 @@ QString writeLabels(const LabelRequest& request)
     QStringList unknown;
     for (const QString& code : request.codes) {
         if (!names.contains(code))
-            unknown << code;
+            unknown << shownCode(code);
         labels << DeviceLabel{code, names.value(code)};
     }
     if (!unknown.isEmpty())

@@ -181,6 +181,20 @@ void TestApplication::labels_data()
                                     << QStringList{};
     QTest::newRow("no code") << QStringList{"--labels"} << 2 << "vok: 没有给出设备号。\n"
                              << QStringList{};
+    // Codes no label can carry are refused; nothing reaches the terminal raw.
+    QTest::newRow("control character")
+        << QStringList{"--labels", "D001", "AB\x07\x1b[2J"} << 2
+        << "vok: 设备号“AB\\x07\\x1b[2J”含有控制字符，不能打印标签。\n"
+        << QStringList{};
+    QTest::newRow("too long for its symbols")
+        << QStringList{"--labels", QString(5000, 'A')} << 2
+        << "vok: 设备号“" + QString(40, 'A') +
+               "…（共5000个字符）”不能生成条码：Error 561: Input too long for selected error "
+               "correction level\n"
+        << QStringList{};
+    QTest::newRow("unknown, direction override")
+        << QStringList{"--labels", "X\u202E9"} << 2 << "vok: 设备代码中没有设备号：XU+202E9\n"
+        << QStringList{};
 }
 
 void TestApplication::labels()
@@ -204,6 +218,8 @@ void TestApplication::labels()
         if (line.startsWith("vok: "))
             own += line + '\n';
     QCOMPARE(own, error);
+    QVERIFY(!errors.contains(QChar(7)) && !errors.contains(QChar(0x1b)) &&
+            !errors.contains(QChar(0x202E)));
     QCOMPARE(QFileInfo::exists(pdf), exitCode == 0);
     if (exitCode != 0)
         return;
