@@ -9,7 +9,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
-#include <QTemporaryFile>
 
 #include <algorithm>
 #include <charconv>
@@ -28,26 +27,11 @@
 #include <vector>
 
 #include <cerrno>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vok {
 
 namespace {
-
-mode_t userMask()
-{
-    // Read where the kernel shows it: setting it to read it back would
-    // change it for a moment for every thread.
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (status.open(QIODevice::ReadOnly)) {
-        for (QByteArray line = status.readLine(); !line.isEmpty(); line = status.readLine()) {
-            if (line.startsWith("Umask:"))
-                return mode_t(line.mid(6).trimmed().toUInt(nullptr, 8));
-        }
-    }
-    return 022;
-}
 
 constexpr int kProgressEvery = 4096;
 constexpr int kMaxColumnWidth = 60;
@@ -575,13 +559,13 @@ bool writeXlsx(const ExportSource& source, const QString& fileName, const Export
             QStringLiteral("列表有%1行，超过了 Excel 工作表能容纳的%2行，请导出为 CSV 文件。")
                 .arg(source.rows)
                 .arg(kMaxWorkbookRows));
-    const QFileInfo target(fileName);
-    // Written beside the target under a temporary name, renamed when done.
-    QTemporaryFile temporary(target.absolutePath() + QStringLiteral("/.") + target.fileName() +
-                             QStringLiteral(".XXXXXX"));
-    if (!temporary.open())
+    // Written beside the target under a temporary name and put in place
+    // when whole and on the disk.
+    OutputFile output(fileName);
+    QFile made(output.writingName());
+    if (!made.open(QIODevice::WriteOnly))
         failInFolder(fileName);
-    const int fd = temporary.handle();
+    const int fd = made.handle();
 
     const int columns = source.columns;
     std::vector<std::string> names(static_cast<size_t>(columns));
@@ -601,16 +585,8 @@ bool writeXlsx(const ExportSource& source, const QString& fileName, const Export
     sheet.finish();
     zip.endStream(sheetHead(names, source.rows, widths, placeholder.size()), sheet);
     zip.finish();
-    // The workbook gets the permissions any new file of the user gets; the
-    // temporary file was made readable by its owner only.
-    ::fchmod(fd, 0666 & ~userMask());
-    temporary.close();
-
-    const QByteArray path = QFile::encodeName(temporary.fileName());
-    if (std::rename(path.constData(), QFile::encodeName(target.absoluteFilePath()).constData()) !=
-        0)
-        failInFolder(fileName);
-    temporary.setAutoRemove(false);
+    made.close();
+    output.commit();
     if (progress)
         progress(source.rows);
     return true;

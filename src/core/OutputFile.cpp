@@ -67,13 +67,36 @@ OutputFile::OutputFile(const QString& target) : m_target(target)
 
 OutputFile::~OutputFile() = default;
 
+unsigned newFileMode()
+{
+    // The umask is read where the kernel shows it: setting it to read it
+    // back would change it for a moment for every thread.
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly)) {
+        for (QByteArray line = status.readLine(); !line.isEmpty(); line = status.readLine())
+            if (line.startsWith("Umask:"))
+                return 0666 & ~line.mid(6).trimmed().toUInt(nullptr, 8);
+    }
+    return 0644;
+}
+
 void OutputFile::commitPdf()
+{
+    {
+        QFile made(m_temporary->fileName());
+        if (!made.open(QIODevice::ReadOnly))
+            fail(made.errorString());
+        if (!pdfWhole(made))
+            fail(QStringLiteral("文件“%1”没有写完整").arg(QDir::toNativeSeparators(m_target)));
+    }
+    commit();
+}
+
+void OutputFile::commit()
 {
     QFile made(m_temporary->fileName());
     if (!made.open(QIODevice::ReadOnly))
         fail(made.errorString());
-    if (!pdfWhole(made))
-        fail(QStringLiteral("文件“%1”没有写完整").arg(QDir::toNativeSeparators(m_target)));
     if (m_inPlace) {
         QFile out(m_target);
         if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
@@ -92,10 +115,8 @@ void OutputFile::commitPdf()
         fail(qt_error_string(errno));
     made.close();
     // The mode a file made here would have (the temporary one is private).
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
     const QByteArray path = QFile::encodeName(m_temporary->fileName());
-    if (::chmod(path.constData(), 0666 & ~mask) != 0 ||
+    if (::chmod(path.constData(), mode_t(newFileMode())) != 0 ||
         std::rename(path.constData(), QFile::encodeName(m_target).constData()) != 0)
         fail(qt_error_string(errno));
     m_temporary->setAutoRemove(false);

@@ -23,6 +23,8 @@ public:
     // Where the writer writes.
     QString writingName() const { return m_temporary->fileName(); }
 
+    // Puts the file written in place once it is on the disk.
+    void commit();
     // Checks that the PDF written is whole (its cross-reference table
     // where its end says) and on the disk, and puts it in place.
     void commitPdf();
@@ -32,6 +34,9 @@ private:
     bool m_inPlace = false; // the target is written into, not replaced
     std::unique_ptr<QTemporaryFile> m_temporary;
 };
+
+// The mode a new file of the user gets (0666 less the umask).
+unsigned newFileMode();
 
 // The text of a write that failed: "写入文件时出错，磁盘可能已满（REASON）。"
 QString writeFailureText(const QString& reason);
