@@ -4,6 +4,7 @@
 #include "ui/CommandTable.h"
 #include "ui/FileDialogService.h"
 #include "ui/MessageService.h"
+#include "ui/RecordListView.h"
 #include "ui/Refusal.h"
 
 #include <QComboBox>
@@ -93,6 +94,13 @@ CImportDlg::CImportDlg(TableImport& import, const FormContext& context, QWidget*
         m_columns.push_back(combo);
     }
     layout->addLayout(mapping);
+    if (const QString byHand = import.matchedByHand(); !byHand.isEmpty()) {
+        auto* remembered = new QLabel(
+            QStringLiteral("按上次的选择对应：%1").arg(QString(byHand).replace(u',', u'；')), this);
+        remembered->setObjectName(QStringLiteral("remembered"));
+        remembered->setWordWrap(true);
+        layout->addWidget(remembered);
+    }
 
     m_ignored = new QLabel(this);
     m_ignored->setObjectName(QStringLiteral("ignored"));
@@ -156,6 +164,8 @@ bool CImportDlg::load()
 void CImportDlg::mappingChanged(int tableColumn, int index)
 {
     m_import.setMapping(tableColumn, index - 1);
+    // Kept for the next import into the table.
+    TableImport::rememberColumns(m_import.table(), m_import.matchedByHand());
     load();
 }
 
@@ -241,6 +251,8 @@ bool importWithDialog(const TableDescription& table, const FormContext& context,
                        Messages::Icon::Exclamation, Messages::Buttons::Ok, parent);
         return false;
     }
+    // The columns matched by hand last time, where this file has them.
+    import.matchColumns(TableImport::rememberedColumns(table), true);
     CImportDlg dialog(import, context, parent);
     // A file that cannot be read has nothing to preview.
     if (!dialog.load() && !import.error().isEmpty())
@@ -258,6 +270,10 @@ void offerImport(CommandTable& commands, const TableDescription& table, const Fo
                                   return;
                               if (importWithDialog(table, context, form) && done)
                                   done();
+                              // Back to the form's list, where the rows came.
+                              form->activateWindow();
+                              if (auto* list = form->findChild<RecordListView*>())
+                                  list->setFocus(Qt::OtherFocusReason);
                           });
 }
 

@@ -1,18 +1,24 @@
 // The import preview as a storekeeper uses it: problems listed by row and
-// column with nothing to confirm, a column matched again by hand, and a
-// clean file written from the stock-in browser's "导入…".
+// column with nothing to confirm, a column matched again by hand and
+// remembered for the next import, and a clean file written from the
+// stock-in browser's "导入…", after which its list has the keyboard.
 #include "core/TableImport.h"
+#include "records/ViewInDlg.h"
 #include "support/FormTest.h"
 #include "support/TestSupport.h"
+#include "ui/CommandTable.h"
 #include "ui/FileDialogService.h"
 #include "ui/ImportDlg.h"
 #include "ui/MessageService.h"
+#include "ui/RecordListView.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
 #include <QListWidget>
+#include <QMenu>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
@@ -77,8 +83,9 @@ private slots:
             items(*problems),
             (QStringList{QStringLiteral("第3行，A列“设备号”：设备号“Z9”不在设备代码表中。"),
                          QStringLiteral("第4行，B列“入库时间”：“2024-2-30”不是有效的日期。"),
-                         QStringLiteral("第4行，C列“数量”：“请填入一个在1和10000之间的数字。”"),
-                         QStringLiteral("第5行，E列“供应商”：“请填入不多于20个的字符。”")}));
+                         QStringLiteral("第4行，C列“数量”：“20000”不在1和10000之间。"),
+                         QStringLiteral("第5行，E列“供应商”：“供应商名称实在是太长了一些”太长："
+                                        "这一列最多20个字符（一个汉字算两个）。")}));
         QCOMPARE(test::control<QLabel>(dialog, QStringLiteral("ignored"))->text(),
                  QStringLiteral("这些列不导入：备注"));
         QCOMPARE(test::control<QLabel>(dialog, QStringLiteral("summary"))->text(),
@@ -130,6 +137,65 @@ private slots:
                                       QStringLiteral("2")}}));
         QCOMPARE(test::logged(*m_db),
                  QStringList{QStringLiteral("从文件导入入库记录2行（DEVICE_IN）。")});
+    }
+
+    // Columns matched by hand are kept for the next import into the table;
+    // that one, from the browser's menu, shows them and gives the keyboard
+    // back to the browser's list when done.
+    void rememberedMatching()
+    {
+        const QString path = writeCsv(m_sandbox->dataDir(), "设备号,日期,件数,价格\n"
+                                                            "A1,2024-1-5 9:30,2,12.5\n");
+        {
+            TableImport import(tables::deviceIn);
+            QVERIFY(import.open(path));
+            CImportDlg dialog(import, test::formContext(m_db, nullptr));
+            dialog.show();
+            QVERIFY(dialog.load());
+            QVERIFY(!dialog.findChild<QLabel*>(QStringLiteral("remembered")));
+            // 入库时间 from B列 日期, 数量 from C列 件数, by the keyboard.
+            for (const auto& [column, downs] : {std::pair{"column1", 2}, std::pair{"column4", 3}}) {
+                auto* combo = test::control<QComboBox>(dialog, QString::fromLatin1(column));
+                combo->setFocus();
+                for (int i = 0; i < downs; ++i)
+                    QTest::keyClick(combo, Qt::Key_Down);
+            }
+            QCOMPARE(items(*test::control<QListWidget>(dialog, QStringLiteral("problems"))),
+                     QStringList());
+        }
+        QCOMPARE(TableImport::rememberedColumns(tables::deviceIn),
+                 QStringLiteral("入库时间=日期,数量=件数"));
+        QVERIFY(QFile::exists(m_sandbox->dataDir() + QStringLiteral("/vok.ini")));
+
+        COperationLog log;
+        log.attach(m_db, QStringLiteral("admin"));
+        auto browser = test::openForm<CViewInDlg>(test::formContext(m_db, &log, 1));
+        FileDialogs::queueAnswer(path);
+        QString remembered;
+        auto* press = new QTimer(this);
+        connect(press, &QTimer::timeout, this, [press, &remembered] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (!dialog || dialog->objectName() != u"importPreview")
+                return;
+            press->stop();
+            remembered = test::control<QLabel>(*dialog, QStringLiteral("remembered"))->text();
+            dialog->grab().save(QStringLiteral("/tmp/h4-import-remembered.png"));
+            test::savePicture(*dialog, QStringLiteral("import-remembered"));
+            QVERIFY(test::press(*dialog, QStringLiteral("confirm")));
+        });
+        press->start(20);
+        // The menu's "导入…" (run once the menu is gone).
+        std::unique_ptr<QMenu> menu(browser->commands()->createMenu(nullptr));
+        for (QAction* a : menu->actions())
+            if (a->text() == u"导入…")
+                a->trigger();
+        QTRY_COMPARE(Messages::shownTexts(), QStringList{QStringLiteral("已导入1行。")});
+        QCOMPARE(remembered, QStringLiteral("按上次的选择对应：入库时间=日期；数量=件数"));
+        QCOMPARE(
+            test::rows(*m_db, QStringLiteral("SELECT in_date,in_number FROM DEVICE_IN")),
+            (QList<QStringList>{{QStringLiteral("2024-01-05 09:30:00"), QStringLiteral("2")}}));
+        QTRY_COMPARE(QApplication::focusWidget(),
+                     static_cast<QWidget*>(browser->findChild<RecordListView*>()));
     }
 
 private:
