@@ -105,8 +105,8 @@ private slots:
     void filesFollowTheUserMask();
     void fullDiskIsReported_data();
     void fullDiskIsReported();
-    void fullDiskUnderCsv_data();
-    void fullDiskUnderCsv();
+    void fullDiskUnderExport_data();
+    void fullDiskUnderExport();
     void previewShowsEveryPage();
 
 private:
@@ -452,22 +452,29 @@ void TestListExport::fullDiskIsReported()
 // A CSV file that cannot be written whole is told and never put in place:
 // a device that takes nothing, and a file that outgrows the size the
 // process may write (a disk filling up).
-void TestListExport::fullDiskUnderCsv_data()
+void TestListExport::fullDiskUnderExport_data()
 {
     QTest::addColumn<bool>("device");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("/dev/full") << true << QStringLiteral("No space left on device");
-    QTest::newRow("file grows past the limit") << false << QStringLiteral("File too large");
+    QTest::addColumn<QString>("suffix");
+    for (const char* suffix : {"csv", "xlsx"}) {
+        QTest::addRow("%s, /dev/full", suffix)
+            << true << QStringLiteral("No space left on device") << suffix;
+        QTest::addRow("%s, file grows past the limit", suffix)
+            << false << QStringLiteral("File too large") << suffix;
+    }
 }
 
-void TestListExport::fullDiskUnderCsv()
+void TestListExport::fullDiskUnderExport()
 {
     QFETCH(bool, device);
     QFETCH(QString, reason);
+    QFETCH(QString, suffix);
     if (device && !QFileInfo(QStringLiteral("/dev/full")).exists())
         QSKIP("no /dev/full");
     const QString dir = m_sandbox->dataDir();
-    const QString path = device ? QStringLiteral("/dev/full") : dir + QStringLiteral("/列表.csv");
+    const QString path =
+        device ? QStringLiteral("/dev/full") : dir + QStringLiteral("/列表.") + suffix;
     const QStringList before = folderEntries(dir);
     rlimit was{};
     getrlimit(RLIMIT_FSIZE, &was);
@@ -479,7 +486,8 @@ void TestListExport::fullDiskUnderCsv()
     }
     QString error;
     try {
-        exportList(generated(5000), path, ExportFormat::Csv);
+        exportList(generated(5000), path,
+                   suffix == QLatin1String("csv") ? ExportFormat::Csv : ExportFormat::Xlsx);
     } catch (const DbError& e) {
         error = e.text();
     }
