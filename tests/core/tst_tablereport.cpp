@@ -565,7 +565,7 @@ void TestTableReport::reportCommand_data()
     QTest::newRow("unknown operator")
         << "DEVICE_IN" << QStringList{"供应商c", "~", "x"} << "r.pdf" << 2 << "*" << QStringList{};
     QTest::newRow("unwritable file") << "DEVICE_IN" << QStringList{} << "missing/r.pdf" << 1
-                                     << "无法写入文件“%1/missing/r.pdf”。" << QStringList{};
+                                     << "文件夹“%1/missing”不存在。" << QStringList{};
 }
 
 void TestTableReport::reportCommand()
