@@ -110,11 +110,11 @@ void TestSharedServer::schemaScriptCreatesTheTables()
         }
     }
     QCOMPARE(current.trimmed(), QString());
-    QCOMPARE(statements, 10);
+    QCOMPARE(statements, 12);
 
     QCOMPARE(c.recordCount("SELECT * FROM information_schema.tables "
                            "WHERE table_schema='vok_script_check'"),
-             10);
+             12);
     for (const TableDef* t : schema::all()) {
         QStringList expected;
         // The declared types as the server names them.
