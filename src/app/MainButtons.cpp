@@ -8,6 +8,8 @@
 #include "movements/DeviceNeedDlg.h"
 #include "movements/DeviceOutDlg.h"
 #include "movements/DeviceReturnDlg.h"
+#include "movements/LoanDlg.h"
+#include "movements/LoanReturnDlg.h"
 #include "movements/WantBuyDlg.h"
 #include "records/ViewAdjustDlg.h"
 #include "records/ViewInDlg.h"
@@ -48,6 +50,8 @@ std::vector<MainButton> mainButtons()
         {u"deviceIn", G::Operations, QStringLiteral("设备入库"), Refused, NoUser,   WithLog, makeForm<CDeviceInDlg>(), nullptr},
         {u"deviceOut", G::Operations, QStringLiteral("设备出库"), Refused, NoUser,   WithLog, makeForm<CDeviceOutDlg>(), nullptr},
         {u"deviceReturn", G::Operations, QStringLiteral("设备还库"), Refused, NoUser,   WithLog, makeForm<CDeviceReturnDlg>(), nullptr},
+        {u"loan", G::Operations, QStringLiteral("借用登记"), Free,    WithUser, WithLog, makeForm<CLoanDlg>(), nullptr},
+        {u"loanReturn", G::Operations, QStringLiteral("归还登记"), Free, WithUser, WithLog, makeForm<CLoanReturnDlg>(), nullptr},
         {u"deviceNeed", G::Operations, QStringLiteral("设备需求"), Refused, NoUser,   WithLog, makeForm<CDeviceNeedDlg>(), nullptr},
         {u"stock", G::Queries,    QStringLiteral("库存信息"), Free,    WithUser, WithLog, makeForm<CStockDlg>(), nullptr},
         {u"viewIn", G::Queries,    QStringLiteral("入库信息"), Free,    WithUser, WithLog, makeForm<CViewInDlg>(), nullptr},
