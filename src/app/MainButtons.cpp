@@ -11,6 +11,7 @@
 #include "movements/LoanDlg.h"
 #include "movements/LoanReturnDlg.h"
 #include "movements/WantBuyDlg.h"
+#include "records/LoanQueryDlg.h"
 #include "records/ViewAdjustDlg.h"
 #include "records/ViewInDlg.h"
 #include "records/ViewLogDlg.h"
@@ -59,6 +60,7 @@ std::vector<MainButton> mainButtons()
         {u"viewReturn", G::Queries,    QStringLiteral("还库信息"), Free,    WithUser, WithLog, makeForm<CViewReturnDlg>(), nullptr},
         {u"viewNeed", G::Queries,    QStringLiteral("需求信息"), Free,    WithUser, WithLog, makeForm<CViewNeedDlg>(), nullptr},
         {u"viewAdjust", G::Queries,  QStringLiteral("库存调整"), Free,    WithUser, WithLog, makeForm<CViewAdjustDlg>(), nullptr},
+        {u"loanQuery", G::Queries,   QStringLiteral("借用查询"), Free,    WithUser, WithLog, makeForm<CLoanQueryDlg>(), nullptr},
         {u"deviceCard", G::Queries,   QStringLiteral("扫码查看"), Free,    NoUser,   WithLog, makeForm<CDeviceCardDlg>(), nullptr, QKeySequence(Qt::Key_F3)},
         {u"wantBuy", G::Other,      QStringLiteral("生成设备采购计划报表"), Refused, NoUser, WithLog, makeForm<CWantBuyDlg>(), nullptr},
         {u"viewWantBuy", G::Other,      QStringLiteral("查看设备采购计划报表"), Free, WithUser, WithLog, makeForm<CViewWantBuyDlg>(), nullptr},

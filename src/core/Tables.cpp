@@ -149,7 +149,8 @@ const TableDescription howdo{&schema::Howdo, kHowdoColumns, {}, &reports::operat
 const TableDescription user{&schema::User, kUserColumns};
 const TableDescription deviceAdjust{&schema::DeviceAdjust, kDeviceAdjustColumns,
                                     kDeviceAdjustFields, &reports::adjustments};
-const TableDescription deviceLoan{&schema::DeviceLoan, kDeviceLoanColumns, kDeviceLoanFields};
+const TableDescription deviceLoan{&schema::DeviceLoan, kDeviceLoanColumns, kDeviceLoanFields,
+                                  &reports::loans};
 } // namespace tables
 
 std::span<const TableDescription* const> browserTables()

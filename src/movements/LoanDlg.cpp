@@ -3,12 +3,13 @@
 #include "core/Clock.h"
 #include "core/DeviceCatalogue.h"
 #include "core/FieldCheck.h"
+#include "core/LoanSlip.h"
 #include "core/Loans.h"
 #include "core/ProgramSettings.h"
 #include "core/StockChange.h"
 #include "db/Schema.h"
-#include "movements/LoanSlip.h"
 #include "ui/FieldExchange.h"
+#include "ui/HtmlPrint.h"
 #include "ui/MessageService.h"
 #include "ui/Refusal.h"
 #include "ui/RunChange.h"
@@ -201,7 +202,7 @@ void CLoanDlg::confirm()
                               {},
                               {},
                               {}});
-    printSlip(loanSlipHtml(text), this);
+    printHtml(loanSlipHtml(text), this);
     completeEntry(QStringLiteral("添加借用信息（借用单 %1）").arg(lent.loanId));
 }
 

@@ -9,9 +9,12 @@
 #include "core/StockChange.h"
 #include "movements/LoanDlg.h"
 #include "movements/LoanReturnDlg.h"
+#include "records/LoanQueryDlg.h"
+#include "stock/DeviceCardDlg.h"
 #include "support/FormTest.h"
 #include "ui/MessageService.h"
 #include "ui/PrintReport.h"
+#include "ui/RecordListView.h"
 
 #include <QComboBox>
 #include <QDateEdit>
@@ -79,6 +82,7 @@ private slots:
     void refusedLoansWriteNothing_data();
     void refusedLoansWriteNothing();
     void returnsByScanAndEnter();
+    void loanQueryListsAndReminds();
 
 private:
     template <typename Form> std::unique_ptr<Form> open(int classNumber = 1)
@@ -277,6 +281,62 @@ void TestLoanDlg::returnsByScanAndEnter()
     QVERIFY(press(*readOnly, "save"));
     QCOMPARE(Messages::shownTexts().mid(shown), QStringList{kRefusal});
     QCOMPARE(m_d->db->recordCount("SELECT * FROM DEVICE_RETURN"), 1);
+}
+
+// Open, overdue and closed lines; the 催还单 of the borrower clicked lists
+// what of theirs is due; the device card shows what is out and awaiting
+// repair.
+void TestLoanDlg::loanQueryListsAndReminds()
+{
+    auto lend = [&](const char* borrower, int days, float a1) {
+        QCOMPARE(loans::lend(*m_d->db, 1,
+                             {u(borrower),
+                              u("工程部"),
+                              Clock::now().date().addDays(days),
+                              u("张三"),
+                              {},
+                              {{"a1", a1}}})
+                     .problem,
+                 QString());
+    };
+    lend("李四", 2, 2); // 1-1, due 3-17
+    lend("李四", 9, 1); // 2-1, due 3-24
+    lend("王五", 2, 1); // 3-1, returned
+    QCOMPARE(loans::giveBack(*m_d->db, 1, "3-1", 1, loans::Condition::Damaged, u("张三")),
+             QString());
+    Clock::setNow(QDateTime(QDate(2026, 3, 20), QTime(9, 0)));
+    auto form = open<CLoanQueryDlg>();
+    auto codes = [&] {
+        QStringList out;
+        for (const QStringList& row : listed(*form->list()))
+            out << row.first();
+        out.sort();
+        return out;
+    };
+    QCOMPARE(codes(), (QStringList{"1-1", "2-1"}));
+    QVERIFY(press(*form, "overdueLoans"));
+    QCOMPARE(codes(), QStringList{"1-1"});
+    QVERIFY(press(*form, "closedLoans"));
+    QCOMPARE(codes(), QStringList{"3-1"});
+    QVERIFY(press(*form, "allLoans"));
+    QCOMPARE(codes().size(), 3);
+
+    QVERIFY(press(*form, "reminder"));
+    QCOMPARE(Messages::shownTexts(), QStringList{u("请先在列表中选择一笔借用。")});
+    QVERIFY(press(*form, "openLoans"));
+    form->onRowChosen(0);
+    QVERIFY(press(*form, "reminder"));
+    QVERIFY(QFile::exists(m_pdf));
+    QCOMPARE(logged(*m_d->db).last(), u("打印催还单（李四）"));
+    if (!qEnvironmentVariable("VOK_SHOTS").isEmpty())
+        QProcess::execute(u("pdftoppm"), {u("-png"), u("-r"), u("70"), u("-singlefile"), m_pdf,
+                                          QDir(folder()).filePath(u("h7-reminder"))});
+
+    auto card = open<CDeviceCardDlg>();
+    QVERIFY(type(*card, "code", "a1"));
+    QVERIFY(press(*card, "lookUp"));
+    QCOMPARE(card->findChild<QLineEdit*>(u("lent"))->text(), u("3（2 笔）"));
+    QCOMPARE(card->findChild<QLineEdit*>(u("awaitingRepair"))->text(), u("1"));
 }
 
 QTEST_MAIN(TestLoanDlg)

@@ -1,9 +1,4 @@
-#include "movements/LoanSlip.h"
-
-#include "ui/PrintReport.h"
-
-#include <QPrinter>
-#include <QTextDocument>
+#include "core/LoanSlip.h"
 
 namespace vok {
 
@@ -84,18 +79,6 @@ QString reminderHtml(const QString& borrower, const QString& department,
                  QStringLiteral("借出时间"), QStringLiteral("应还日期"),
                  QStringLiteral("逾期天数")},
                 rows, signatures(QStringLiteral("借用人签字"), QStringLiteral("仓库管理员签字")));
-}
-
-bool printSlip(const QString& html, QWidget* parent)
-{
-    QPrinter printer(QPrinter::HighResolution);
-    printer.setDocName(QStringLiteral("仓库管理系统"));
-    if (!PrintService::choosePrinter(printer, parent))
-        return false;
-    QTextDocument doc;
-    doc.setHtml(html);
-    doc.print(&printer);
-    return true;
 }
 
 } // namespace vok

@@ -4,12 +4,9 @@
 #include <QString>
 #include <vector>
 
-class QPrinter;
-class QWidget;
-
 namespace vok {
 
-// The two slips of the loans, as HTML printed on the printer chosen: the
+// The two slips of the loans, as HTML for the printer (ui/HtmlPrint): the
 // 借用单 given with a loan and the 催还单 that reminds a borrower of what is
 // due. Both end with places for the signatures.
 struct SlipLine
@@ -37,8 +34,5 @@ struct LoanSlipText
 QString loanSlipHtml(const LoanSlipText& slip);
 QString reminderHtml(const QString& borrower, const QString& department,
                      const std::vector<SlipLine>& lines, const QDate& today);
-
-// Prints the HTML on a printer the user chooses; false when cancelled.
-bool printSlip(const QString& html, QWidget* parent);
 
 } // namespace vok
