@@ -11,6 +11,7 @@
 #include "movements/LoanReturnDlg.h"
 #include "records/LoanQueryDlg.h"
 #include "stock/DeviceCardDlg.h"
+#include "stock/StockDlg.h"
 #include "support/FormTest.h"
 #include "ui/MessageService.h"
 #include "ui/PrintReport.h"
@@ -337,6 +338,15 @@ void TestLoanDlg::loanQueryListsAndReminds()
     QVERIFY(press(*card, "lookUp"));
     QCOMPARE(card->findChild<QLineEdit*>(u("lent"))->text(), u("3（2 笔）"));
     QCOMPARE(card->findChild<QLineEdit*>(u("awaitingRepair"))->text(), u("1"));
+
+    auto stockForm = open<CStockDlg>();
+    auto* list = stockForm->findChild<RecordListView*>(u("list"));
+    const auto stockRows = listed(*list);
+    for (int row = 0; row < stockRows.size(); ++row)
+        if (stockRows[row].first() == u("a1"))
+            emit list->rowChosen(row);
+    QCOMPARE(stockForm->findChild<QLabel*>(u("loanLine"))->text(),
+             u("设备 a1：借出未还 3，待修 1（均不在现存数量中）"));
 }
 
 QTEST_MAIN(TestLoanDlg)
