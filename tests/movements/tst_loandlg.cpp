@@ -252,6 +252,7 @@ void TestLoanDlg::returnsByScanAndEnter()
     QTRY_VERIFY(scanField->hasFocus());
     QCOMPARE(tableRows(form.get(), "repairs"),
              (QList<QStringList>{{"1-2", "B2", u("名B2"), u("李四"), "2"}}));
+    shoot(*form, u("h7-loan-return-repairs"));
     // Returning more than is out is refused.
     QTest::keyClicks(scanField, "a1");
     QTest::keyClick(scanField, Qt::Key_Return);
