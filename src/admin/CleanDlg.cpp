@@ -51,7 +51,11 @@ CCleanDlg::CCleanDlg(const FormContext& context, QWidget* parent)
     const Spec specs[] = {
         {IDC_CLEAN_CODE, u"cleanCode", u"清理设备代码表格", {schema::DeviceCode.name}},
         {IDC_CLEAN_IN, u"cleanIn", u"清理设备入库表格", {schema::DeviceIn.name}},
-        {IDC_CLEAN_OUT, u"cleanOut", u"清理设备出库表格", {schema::DeviceOut.name}},
+        // The loans were issued as stock-outs: they go with them.
+        {IDC_CLEAN_OUT,
+         u"cleanOut",
+         u"清理设备出库表格",
+         {schema::DeviceOut.name, schema::DeviceLoan.name, schema::DeviceLoanEvent.name}},
         {IDC_CLEAN_DEVICE,
          u"cleanDevice",
          u"清理设备库存表格",

@@ -9,6 +9,7 @@
 #include "core/HelpLauncher.h"
 #include "db/DbError.h"
 #include "db/SqliteConnection.h"
+#include "records/LoanQueryDlg.h"
 #include "ui/ComErrorBox.h"
 #include "ui/DialogStyle.h"
 #include "ui/MessageService.h"
@@ -136,6 +137,12 @@ void CVOKDlg::buildButtons()
     m_backupLine->setSizePolicy(keepRoom);
     m_backupLine->hide();
     grid->addWidget(m_backupLine, 2, 0, 1, 3);
+    m_overdueLine = new QLabel(this);
+    m_overdueLine->setObjectName(QStringLiteral("overdueLine"));
+    m_overdueLine->setSizePolicy(keepRoom);
+    m_overdueLine->hide();
+    grid->addWidget(m_overdueLine, 3, 0, 1, 3);
+    connect(m_overdueLine, &QLabel::linkActivated, this, [this] { openOverdueLoans(); });
     connect(m_autoBackup, &CAutoBackup::lineChanged, m_backupLine, [this](const QString& line) {
         m_backupLine->setText(line);
         m_backupLine->setVisible(!line.isEmpty());
@@ -189,6 +196,7 @@ bool CVOKDlg::logIn(bool again)
         update();
         startAutoBackup();
         startPageCheck();
+        showOverdueLine();
         return true;
     }
 }
@@ -243,6 +251,42 @@ void CVOKDlg::pageCheckDone(const QString& file, const QString& finding)
 QString CVOKDlg::backupLine() const
 {
     return m_backupLine->text();
+}
+
+QString CVOKDlg::overdueLine() const
+{
+    return m_overdueLine->text().isEmpty() ? QString() : loans::overdueText(m_overdue);
+}
+
+// Read once at log-in and after the overdue list closes; nothing pops up:
+// a failure to read only leaves the line out.
+void CVOKDlg::showOverdueLine()
+{
+    m_overdue = {};
+    try {
+        if (m_connection)
+            m_overdue = loans::overdue(*m_connection, Clock::now().date());
+    } catch (const DbError&) {
+    }
+    const QString text = loans::overdueText(m_overdue);
+    m_overdueLine->setText(text.isEmpty() ? QString()
+                                          : QStringLiteral("<a href=\"overdue\">%1</a>").arg(text));
+    m_overdueLine->setVisible(!text.isEmpty());
+}
+
+void CVOKDlg::openOverdueLoans()
+{
+    for (const MainButton& r : m_rows) {
+        if (r.name != u"loanQuery")
+            continue;
+        MainButton row = r;
+        row.factory = [](const FormContext& context, QWidget* parent) -> std::unique_ptr<QDialog> {
+            return std::make_unique<CLoanQueryDlg>(context, parent, CLoanQueryDlg::Show::Overdue);
+        };
+        openForm(row);
+        showOverdueLine();
+        return;
+    }
 }
 
 void CVOKDlg::relogin()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/MainButtons.h"
+#include "core/Loans.h"
 #include "core/OperationLog.h"
 #include "db/Connection.h"
 
@@ -66,6 +67,11 @@ public:
     // The line at the foot of the window that follows the backup taken at
     // log-in; empty while none was taken.
     QString backupLine() const;
+    // The line under it that tells of overdue loans ("有 N 笔借用已逾期，
+    // 最长 X 天"), read at log-in; empty when none is overdue. A click on
+    // it opens the overdue loans.
+    QString overdueLine() const;
+    void openOverdueLoans();
     // The backup taken at log-in, while one is due.
     CAutoBackup& autoBackup() { return *m_autoBackup; }
 
@@ -107,6 +113,9 @@ private:
     CAutoBackup* m_autoBackup;
     QThread* m_pageCheck = nullptr;
     QLabel* m_backupLine = nullptr;
+    QLabel* m_overdueLine = nullptr;
+    loans::Overdue m_overdue;
+    void showOverdueLine();
 };
 
 // The program icon.

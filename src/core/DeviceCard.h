@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/Loans.h"
 #include "core/StockChange.h"
 
 #include <QList>
@@ -26,6 +27,9 @@ struct DeviceCard
     QString code;
     QString name;
     StockFigures stock;
+    // Lent and not back, and back damaged awaiting repair (apart from the
+    // stock on hand).
+    loans::DeviceLoans loans;
     QList<Movement> movements;
 
     static constexpr int kMovements = 20;

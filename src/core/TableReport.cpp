@@ -76,6 +76,12 @@ constexpr ReportColumn adjustmentColumns[] = {{u"设备号", 300},      {u"　�
                                               {u"原　　因", 5400},   {u"操作员", 6700}};
 constexpr int adjustmentRules[] = {200, 1100, 3000, 4100, 5200, 6500, 7600};
 
+constexpr ReportColumn loanColumns[] = {{u"单号", 300},      {u"设备号", 800}, {u"借用数量", 1400},
+                                        {u"借用人", 2100},   {u"部门", 2950},  {u"借出时间", 3900},
+                                        {u"应还日期", 5050}, {u"已还", 6000},  {u"损坏", 6600},
+                                        {u"状态", 7200}};
+constexpr int loanRules[] = {200, 750, 1350, 1950, 2750, 3550, 4950, 5850, 6450, 7050, 7700};
+
 } // namespace
 
 const ReportLayout stock{u"库存信息表", 12,   stockColumns, stockRules, 2200, 3200,
@@ -128,6 +134,8 @@ const ReportLayout operationLog{
 const ReportLayout adjustments{
     u"库存调整表", 10,   adjustmentColumns, adjustmentRules, 1200, 2200, 6200, 7500, 300, 5300,
     4500,          false};
+const ReportLayout loans{u"借用信息表", 8,    loanColumns, loanRules, 1200, 2200,
+                         6200,          7500, 300,         5300,      4500, false};
 
 } // namespace reports
 

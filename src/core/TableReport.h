@@ -80,6 +80,7 @@ extern const ReportLayout stocktake;
 extern const ReportLayout consumption;
 extern const ReportLayout operationLog;
 extern const ReportLayout adjustments;
+extern const ReportLayout loans;
 } // namespace reports
 
 // The rows a report prints: the list's text of a row and column.

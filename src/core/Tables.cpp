@@ -93,6 +93,21 @@ constexpr QueryField kDeviceAdjustFields[] = {
     {u"操作员c", u"user_name", Q::Text},
 };
 
+// The loan list names its columns: it leaves some of the table's out.
+constexpr TableColumn kDeviceLoanColumns[] = {
+    {u"单号", false, u"line"},           {u"设备号", false, u"code"},
+    {u"借用数量", true, u"loan_number"}, {u"借用人", false, u"borrower"},
+    {u"部门", false, u"department"},     {u"借出时间", false, u"lent_at"},
+    {u"应还日期", false, u"due_date"},   {u"已还", true, u"returned_number"},
+    {u"损坏", true, u"damaged_number"},  {u"状态", false, u"state"},
+    {u"经手人", false, u"handler"},      {u"备注", false, u"note"},
+};
+constexpr QueryField kDeviceLoanFields[] = {
+    {u"设备号c", u"code", Q::Text},       {u"借用人c", u"borrower", Q::Text},
+    {u"部门c", u"department", Q::Text},   {u"借出时间c", u"lent_at", Q::Date},
+    {u"应还日期c", u"due_date", Q::Date}, {u"经手人c", u"handler", Q::Text},
+};
+
 constexpr TableColumn kUserColumns[] = {{u"用户名"}, {u"口令"}, {u"类别"}};
 
 } // namespace
@@ -134,6 +149,8 @@ const TableDescription howdo{&schema::Howdo, kHowdoColumns, {}, &reports::operat
 const TableDescription user{&schema::User, kUserColumns};
 const TableDescription deviceAdjust{&schema::DeviceAdjust, kDeviceAdjustColumns,
                                     kDeviceAdjustFields, &reports::adjustments};
+const TableDescription deviceLoan{&schema::DeviceLoan, kDeviceLoanColumns, kDeviceLoanFields,
+                                  &reports::loans};
 } // namespace tables
 
 std::span<const TableDescription* const> browserTables()

@@ -47,6 +47,7 @@ extern const TableDescription deviceWantBuy;
 extern const TableDescription howdo;
 extern const TableDescription user;
 extern const TableDescription deviceAdjust;
+extern const TableDescription deviceLoan;
 } // namespace tables
 
 // Every table with a browser (and so a report), and one of them by name

@@ -160,11 +160,29 @@ const TableDef DeviceAdjust{QStringLiteral("DEVICE_ADJUST"),
                             true,
                             true};
 
+// Added later too: the loans, a row per device lent (its line, unique:
+// "<loan id>-<line number>"), and every later step of a line.
+const TableDef DeviceLoan{QStringLiteral("DEVICE_LOAN"),
+                          {uniqueText("line", 21), single("loan_id"), text("code", 10),
+                           single("loan_number"), text("borrower", 21), text("department", 21),
+                           dateTime("lent_at", 20), dateOnly("due_date", 20), text("handler", 21),
+                           text("note", 81), single("returned_number"), single("damaged_number"),
+                           single("repaired_number"), single("scrapped_number"), text("state", 9)},
+                          true,
+                          true};
+
+const TableDef DeviceLoanEvent{QStringLiteral("DEVICE_LOAN_EVENT"),
+                               {text("line", 21), text("code", 10), dateTime("event_time", 20),
+                                text("event", 9), single("event_number"), text("note", 81),
+                                text("user_name", 21)},
+                               true,
+                               true};
+
 const std::vector<const TableDef*>& all()
 {
     static const std::vector<const TableDef*> tables{
-        &DeviceCode, &Device,        &DeviceIn, &DeviceOut, &DeviceReturn,
-        &DeviceNeed, &DeviceWantBuy, &Howdo,    &User,      &DeviceAdjust};
+        &DeviceCode,    &Device, &DeviceIn, &DeviceOut,    &DeviceReturn, &DeviceNeed,
+        &DeviceWantBuy, &Howdo,  &User,     &DeviceAdjust, &DeviceLoan,   &DeviceLoanEvent};
     return tables;
 }
 
@@ -192,6 +210,9 @@ const std::vector<IndexDef>& indexes()
         add(DeviceWantBuy, {QStringLiteral("code")});
         add(Howdo, {QStringLiteral("do_user")});
         add(Howdo, {QStringLiteral("do_date")});
+        // The open loans: those overdue, and those of a device or a borrower.
+        for (const char* column : {"due_date", "code", "borrower"})
+            add(DeviceLoan, {QStringLiteral("state"), QString::fromLatin1(column)});
         return out;
     }();
     return list;
@@ -280,8 +301,8 @@ QStringList sqliteTriggers()
 QString createScript(Engine engine)
 {
     QString out =
-        QStringLiteral("-- 仓库管理系统：一个部门数据库的十张表（列的顺序不可改变）及其索引。\n"
-                       "-- Warehouse management: the ten tables of one department database "
+        QStringLiteral("-- 仓库管理系统：一个部门数据库的十二张表（列的顺序不可改变）及其索引。\n"
+                       "-- Warehouse management: the twelve tables of one department database "
                        "(column order matters) and their indexes.\n");
     if (engine == Engine::Postgres)
         out += QStringLiteral(

@@ -74,6 +74,10 @@ extern const TableDef Howdo;
 extern const TableDef User;
 // Every change of a device's stock on hand made other than by a movement.
 extern const TableDef DeviceAdjust;
+// The loans: a row per device lent, and the steps of each (returns,
+// damage, repair, write-off, a new due date).
+extern const TableDef DeviceLoan;
+extern const TableDef DeviceLoanEvent;
 
 const std::vector<const TableDef*>& all();
 // The table of that name (any case), or nullptr.
@@ -184,6 +188,38 @@ enum : int
     before_number,
     after_number,
     reason,
+    user_name
+};
+}
+namespace DeviceLoanCol {
+enum : int
+{
+    line,
+    loan_id,
+    code,
+    loan_number,
+    borrower,
+    department,
+    lent_at,
+    due_date,
+    handler,
+    note,
+    returned_number,
+    damaged_number,
+    repaired_number,
+    scrapped_number,
+    state
+};
+}
+namespace DeviceLoanEventCol {
+enum : int
+{
+    line,
+    code,
+    event_time,
+    event,
+    event_number,
+    note,
     user_name
 };
 }

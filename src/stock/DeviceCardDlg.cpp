@@ -56,6 +56,8 @@ CDeviceCardDlg::CDeviceCardDlg(const FormContext& context, QWidget* parent)
     m_high = readOnlyField(this, QStringLiteral("high"));
     m_low = readOnlyField(this, QStringLiteral("low"));
     m_total = readOnlyField(this, QStringLiteral("total"));
+    m_lent = readOnlyField(this, QStringLiteral("lent"));
+    m_awaitingRepair = readOnlyField(this, QStringLiteral("awaitingRepair"));
 
     auto* form = new QFormLayout;
     auto* codeRow = new QHBoxLayout;
@@ -64,11 +66,11 @@ CDeviceCardDlg::CDeviceCardDlg(const FormContext& context, QWidget* parent)
     auto* codeLabel = new QLabel(QStringLiteral("设备号(&C)："), this);
     codeLabel->setBuddy(m_code);
     form->addRow(codeLabel, codeRow);
-    const std::pair<QString, QLineEdit*> fields[] = {{QStringLiteral("设备名称："), m_name},
-                                                     {QStringLiteral("现存数量："), m_now},
-                                                     {QStringLiteral("最大数量："), m_high},
-                                                     {QStringLiteral("最小数量："), m_low},
-                                                     {QStringLiteral("总数："), m_total}};
+    const std::pair<QString, QLineEdit*> fields[] = {
+        {QStringLiteral("设备名称："), m_name},      {QStringLiteral("现存数量："), m_now},
+        {QStringLiteral("最大数量："), m_high},      {QStringLiteral("最小数量："), m_low},
+        {QStringLiteral("总数："), m_total},         {QStringLiteral("借出未还："), m_lent},
+        {QStringLiteral("待修："), m_awaitingRepair}};
     for (const auto& [caption, edit] : fields) {
         auto* label = new QLabel(caption, this);
         label->setBuddy(edit);
@@ -137,6 +139,8 @@ void CDeviceCardDlg::showCard()
     m_high->setText(figure(c.stock.high));
     m_low->setText(figure(c.stock.low));
     m_total->setText(figure(c.stock.total));
+    m_lent->setText(QStringLiteral("%1（%2 笔）").arg(figure(c.loans.out)).arg(c.loans.openLines));
+    m_awaitingRepair->setText(figure(c.loans.awaitingRepair));
     m_movements->setRowCount(int(c.movements.size()));
     for (int row = 0; row < c.movements.size(); ++row) {
         const DeviceCard::Movement& m = c.movements[row];
@@ -154,6 +158,10 @@ QString CDeviceCardDlg::cardHtml(const DeviceCard& c)
                                   "最大数量：%4　最小数量：%5　总数：%6</p>")
                        .arg(c.code.toHtmlEscaped(), c.name.toHtmlEscaped(), figure(c.stock.now),
                             figure(c.stock.high), figure(c.stock.low), figure(c.stock.total));
+    html += QStringLiteral("<p>借出未还：%1（%2 笔）　待修：%3</p>")
+                .arg(figure(c.loans.out))
+                .arg(c.loans.openLines)
+                .arg(figure(c.loans.awaitingRepair));
     html += QStringLiteral("<table border=\"1\" cellspacing=\"0\" cellpadding=\"4\"><tr>");
     for (const QString& h : kMovementHeadings)
         html += QStringLiteral("<th>%1</th>").arg(h);

@@ -42,6 +42,8 @@ private:
     QLineEdit* m_high = nullptr;
     QLineEdit* m_low = nullptr;
     QLineEdit* m_total = nullptr;
+    QLineEdit* m_lent = nullptr;
+    QLineEdit* m_awaitingRepair = nullptr;
     QTableWidget* m_movements = nullptr;
     QPushButton* m_printButton = nullptr;
 };

@@ -1,6 +1,7 @@
 #include "stock/StockDlg.h"
 
 #include "core/DeviceCatalogue.h"
+#include "core/Loans.h"
 #include "core/StockChange.h"
 #include "core/TableAccess.h"
 #include "db/DbError.h"
@@ -25,6 +26,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -68,6 +70,10 @@ CStockDlg::CStockDlg(const FormContext& context, QWidget* parent)
     layout->addWidget(m_list, 1);
     layout->addWidget(m_query);
     layout->addWidget(makeChangeGroup(buttons));
+    // Units lent out and units back damaged are no part of the stock on
+    // hand: the device's line tells of them apart.
+    m_loanLine = named(new QLabel(this), u"loanLine");
+    layout->addWidget(m_loanLine);
     orderTabs(buttons);
     resize(690, 530);
     showFields();
@@ -254,6 +260,13 @@ void CStockDlg::onRowChosen(int row)
     m_low = listQuantity(records->text(row, DeviceCol::low_number));
     m_total = listQuantity(records->text(row, DeviceCol::total_number));
     showFields();
+    loans::DeviceLoans lent;
+    runChange(this, [&] { lent = loans::deviceLoans(*m_context.connection, code); });
+    m_loanLine->setText(
+        lent.out > 0 || lent.awaitingRepair > 0
+            ? QStringLiteral("设备 %1：借出未还 %2，待修 %3（均不在现存数量中）")
+                  .arg(code, FieldText::number(lent.out), FieldText::number(lent.awaitingRepair))
+            : QString());
 }
 
 void CStockDlg::completeChange(const QString& logText)

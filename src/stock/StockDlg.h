@@ -6,6 +6,7 @@
 #include "ui/FormDialog.h"
 
 class QComboBox;
+class QLabel;
 class QGroupBox;
 class QLineEdit;
 class QPushButton;
@@ -92,6 +93,7 @@ private:
     RecordListView* m_list;
     QueryGroup* m_query;
     QComboBox* m_code;
+    QLabel* m_loanLine = nullptr;
     QLineEdit* m_nowEdit;
     QLineEdit* m_highEdit;
     QLineEdit* m_lowEdit;

@@ -71,6 +71,9 @@ void TestCleanDlg::init()
              "INSERT INTO user (user,pswd,class) VALUES('张三','x','1')",
              "INSERT INTO DEVICE_ADJUST(code,adjust_time,before_number,after_number) "
              "VALUES('001','2004-1-5 9:0:0',0,1)",
+             "INSERT INTO DEVICE_LOAN(line,code,lent_at) VALUES('1-1','001','2004-1-6 9:3:7')",
+             "INSERT INTO DEVICE_LOAN_EVENT(line,code,event_time) "
+             "VALUES('1-1','001','2004-1-7 9:3:7')",
          })
         m_db->execute(QString::fromUtf8(sql));
 }
@@ -138,32 +141,36 @@ void TestCleanDlg::checkedTablesAreEmptiedInOrder_data()
                           << QStringList{"DEVICE_CODE",    "DEVICE",        "DEVICE_IN",
                                          "DEVICE_OUT",     "DEVICE_RETURN", "DEVICE_NEED",
                                          "DEVICE_WANTBUY", "HOWDO",         "user",
-                                         "DEVICE_ADJUST"};
+                                         "DEVICE_ADJUST",  "DEVICE_LOAN",   "DEVICE_LOAN_EVENT"};
     QTest::newRow("catalogue only")
         << QStringList{"cleanCode"} << QStringList{"DELETE FROM DEVICE_CODE"}
-        << QStringList{"DEVICE",         "DEVICE_IN", "DEVICE_OUT", "DEVICE_RETURN", "DEVICE_NEED",
-                       "DEVICE_WANTBUY", "HOWDO",     "user",       "DEVICE_ADJUST"};
+        << QStringList{
+               "DEVICE",           "DEVICE_IN", "DEVICE_OUT", "DEVICE_RETURN", "DEVICE_NEED",
+               "DEVICE_WANTBUY",   "HOWDO",     "user",       "DEVICE_ADJUST", "DEVICE_LOAN",
+               "DEVICE_LOAN_EVENT"};
     // The stock goes with its adjustments: the ledger starts again.
     QTest::newRow("stock and its adjustments")
         << QStringList{"cleanDevice"}
         << QStringList{"DELETE FROM DEVICE", "DELETE FROM DEVICE_ADJUST"}
-        << QStringList{"DEVICE_CODE", "DEVICE_IN",      "DEVICE_OUT", "DEVICE_RETURN",
-                       "DEVICE_NEED", "DEVICE_WANTBUY", "HOWDO",      "user"};
+        << QStringList{"DEVICE_CODE", "DEVICE_IN",        "DEVICE_OUT", "DEVICE_RETURN",
+                       "DEVICE_NEED", "DEVICE_WANTBUY",   "HOWDO",      "user",
+                       "DEVICE_LOAN", "DEVICE_LOAN_EVENT"};
     QTest::newRow("all, log before plan")
         << QStringList{"cleanLog",    "cleanWantBuy", "cleanReturn", "cleanNeed",
                        "cleanDevice", "cleanOut",     "cleanIn",     "cleanCode"}
-        << QStringList{"DELETE FROM DEVICE_CODE",   "DELETE FROM DEVICE_IN",
-                       "DELETE FROM DEVICE_OUT",    "DELETE FROM DEVICE",
-                       "DELETE FROM DEVICE_ADJUST", "DELETE FROM DEVICE_NEED",
-                       "DELETE FROM DEVICE_RETURN", "DELETE FROM HOWDO",
+        << QStringList{"DELETE FROM DEVICE_CODE",       "DELETE FROM DEVICE_IN",
+                       "DELETE FROM DEVICE_OUT",        "DELETE FROM DEVICE_LOAN",
+                       "DELETE FROM DEVICE_LOAN_EVENT", "DELETE FROM DEVICE",
+                       "DELETE FROM DEVICE_ADJUST",     "DELETE FROM DEVICE_NEED",
+                       "DELETE FROM DEVICE_RETURN",     "DELETE FROM HOWDO",
                        "DELETE FROM DEVICE_WANTBUY"}
         << QStringList{"user"};
     // A box checked and unchecked again is left alone ("-name": click twice).
     QTest::newRow("checked and unchecked")
         << QStringList{"-cleanDevice", "cleanLog"} << QStringList{"DELETE FROM HOWDO"}
-        << QStringList{"DEVICE_CODE",    "DEVICE",        "DEVICE_IN",
-                       "DEVICE_OUT",     "DEVICE_RETURN", "DEVICE_NEED",
-                       "DEVICE_WANTBUY", "user",          "DEVICE_ADJUST"};
+        << QStringList{"DEVICE_CODE",   "DEVICE",      "DEVICE_IN",        "DEVICE_OUT",
+                       "DEVICE_RETURN", "DEVICE_NEED", "DEVICE_WANTBUY",   "user",
+                       "DEVICE_ADJUST", "DEVICE_LOAN", "DEVICE_LOAN_EVENT"};
 }
 
 void TestCleanDlg::checkedTablesAreEmptiedInOrder()
@@ -203,7 +210,7 @@ void TestCleanDlg::cancelClearsNothing()
     box(*again, "cleanCode")->setChecked(true);
     QVERIFY(test::press(*again, "cancel"));
     QVERIFY(m_scripted->statements.isEmpty());
-    QCOMPARE(nonEmptyTables().size(), 10);
+    QCOMPARE(nonEmptyTables().size(), 12);
 }
 
 void TestCleanDlg::failingStatementDoesNotStopTheOthers()

@@ -9,11 +9,15 @@
 #include "core/Accounts.h"
 #include "core/BackupGenerations.h"
 #include "core/Clock.h"
+#include "core/Loans.h"
 #include "core/Password.h"
+#include "core/StockChange.h"
 #include "db/Backup.h"
+#include "records/LoanQueryDlg.h"
 #include "support/FormTest.h"
 #include "support/TestSupport.h"
 #include "ui/MessageService.h"
+#include "ui/RecordListView.h"
 
 #include <QAction>
 #include <QApplication>
@@ -135,6 +139,7 @@ private slots:
     void restoringDrawsTheCurrentTime();
     void standardButtonsReadChinese();
     void pictures();
+    void overdueLoansAtLogIn();
 
 private:
     std::unique_ptr<CVOKDlg> loggedIn(const QString& user, const QString& department,
@@ -219,6 +224,8 @@ void TestMainWindow::startUpLogsIn()
                                     "设备入库",
                                     "设备出库",
                                     "设备还库",
+                                    "借用登记",
+                                    "归还登记",
                                     "设备需求",
                                     "库存信息",
                                     "入库信息",
@@ -226,6 +233,7 @@ void TestMainWindow::startUpLogsIn()
                                     "还库信息",
                                     "需求信息",
                                     "库存调整",
+                                    "借用查询",
                                     "扫码查看",
                                     "生成设备采购计划报表",
                                     "查看设备采购计划报表",
@@ -777,6 +785,45 @@ void TestMainWindow::pictures()
     about.grab().save(dir + "/about.png");
     const QPixmap link = about.mailLink()->grab();
     link.scaled(link.size() * 4).save(dir + "/link.png");
+}
+
+// At log-in the status line tells of overdue loans, without a box; one
+// click opens the overdue list. Nothing overdue: no line.
+void TestMainWindow::overdueLoansAtLogIn()
+{
+    Clock::setNow(QDateTime(QDate(2026, 3, 1), QTime(9, 0)));
+    {
+        ConnectionPtr c = m_sandbox->open("VOK1");
+        stock::addStockRow(*c, 1, "a", {5, 10, 0, 5}, "甲");
+        for (int days : {3, 10, 20})
+            QCOMPARE(
+                loans::lend(*c, 1,
+                            {"丙", "部门A", QDate(2026, 3, 1).addDays(days), "甲", {}, {{"a", 1}}})
+                    .problem,
+                QString());
+    }
+    Clock::setNow(QDateTime(QDate(2026, 3, 4), QTime(9, 0)));
+    {
+        auto early = loggedIn("甲", "部门A");
+        QVERIFY(early);
+        QCOMPARE(early->overdueLine(), QString());
+        QVERIFY(!early->findChild<QLabel*>("overdueLine")->isVisible());
+    }
+    Clock::setNow(QDateTime(QDate(2026, 3, 16), QTime(9, 0)));
+    auto w = loggedIn("甲", "部门A");
+    QVERIFY(w);
+    QCOMPARE(w->overdueLine(), QStringLiteral("有 2 笔借用已逾期，最长 12 天"));
+    QVERIFY(w->findChild<QLabel*>("overdueLine")->isVisible());
+    QVERIFY(Messages::shown().isEmpty());
+    QList<QStringList> listed;
+    QTimer::singleShot(0, [&] {
+        auto* form = qobject_cast<CLoanQueryDlg*>(QApplication::activeModalWidget());
+        QVERIFY(form);
+        listed = test::listed(*form->list());
+        form->reject();
+    });
+    emit w->findChild<QLabel*>("overdueLine")->linkActivated("overdue");
+    QCOMPARE(listed.size(), 2);
 }
 
 QTEST_MAIN(TestMainWindow)

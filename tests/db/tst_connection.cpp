@@ -47,10 +47,10 @@ void TestConnection::newDatabaseHasItsTables()
         QCOMPARE(c->engine(), Engine::Postgres);
         QCOMPARE(c->recordCount("SELECT * FROM information_schema.tables "
                                 "WHERE table_schema=current_schema()"),
-                 10);
+                 12);
     } else {
         QVERIFY(QFile::exists(m_sandbox->dataDir() + "/vok3.db"));
-        QCOMPARE(c->recordCount("SELECT * FROM sqlite_master WHERE type='table'"), 10);
+        QCOMPARE(c->recordCount("SELECT * FROM sqlite_master WHERE type='table'"), 12);
     }
     const auto cols = test::rows(
         *c, test::onServer() ? "SELECT column_name FROM information_schema.columns WHERE "
