@@ -181,7 +181,9 @@ QString tableCaption(QStringView name)
         {&schema::DeviceWantBuy, u"设备采购计划"},
         {&schema::Howdo, u"操作日志"},
         {&schema::User, u"用户"},
-        {&schema::DeviceAdjust, u"库存调整"}};
+        {&schema::DeviceAdjust, u"库存调整"},
+        {&schema::DeviceLoan, u"设备借用"},
+        {&schema::DeviceLoanEvent, u"借用记录"}};
     for (const auto& [def, caption] : captions)
         if (def->name.compare(name, Qt::CaseInsensitive) == 0)
             return QString::fromUtf16(caption);

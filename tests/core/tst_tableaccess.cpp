@@ -76,6 +76,7 @@ private slots:
     void deleteOfAListedRowGone();
     void renameKeepsOtherCodes();
     void datesOfEveryRowListed();
+    void everyTableHasAChineseCaption();
 
 private:
     std::unique_ptr<test::Sandbox> m_sandbox;
@@ -377,6 +378,15 @@ void TestTableAccess::datesOfEveryRowListed()
                    list.value(row, DeviceNeedCol::end_date).toString();
     QCOMPARE(got, (QStringList{"2004-05-01 2004-06-01", "2004-03-01 2004-04-01",
                                "2004-01-01 2004-02-01"}));
+}
+
+// The restore list and the clean form name tables as users know them.
+void TestTableAccess::everyTableHasAChineseCaption()
+{
+    for (const TableDef* t : schema::all()) {
+        const QString caption = tableCaption(t->name);
+        QVERIFY2(caption != t->name && caption.front().unicode() >= 0x4E00, qPrintable(t->name));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestTableAccess)
