@@ -1197,6 +1197,10 @@ ConnectionPtr openSqliteConnection(const QString& file)
         // timeout.
         exec(db, "PRAGMA journal_mode=WAL");
         exec(db, "PRAGMA synchronous=FULL");
+        // A large change (an import) touches the pages of the table and of
+        // each of its indexes in turn: in SQLite's default 2 MB they would
+        // be written out and read back again and again.
+        exec(db, "PRAGMA cache_size=-65536");
         sqlite3_wal_hook(db, afterCommit, nullptr);
         if (isNew)
             execAll(db, schema::createStatements(Engine::Sqlite));
