@@ -8,6 +8,8 @@
 #include <QHash>
 #include <QPointer>
 
+#include <atomic>
+
 class QLabel;
 class QThread;
 class QPushButton;
@@ -106,6 +108,7 @@ private:
     QString m_dateLine;
     CAutoBackup* m_autoBackup;
     QThread* m_pageCheck = nullptr;
+    std::atomic<bool> m_stopPageCheck = false;
     QLabel* m_backupLine = nullptr;
 };
 
