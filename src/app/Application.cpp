@@ -22,6 +22,8 @@
 #include <QDir>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QPointer>
+#include <QProgressDialog>
 #include <QTranslator>
 
 #include <cstdio>
@@ -221,6 +223,29 @@ std::unique_ptr<QCoreApplication> makeApplication(int& argc, char** argv)
     return app;
 }
 
+// The state of an older file's upgrade on opening, in a small window that
+// stays while the steps run (they hold the thread: the window is painted
+// at each step, and no input reaches the program meanwhile).
+void showUpgradeProgress(const QString& status)
+{
+    static QPointer<QProgressDialog> window;
+    if (status.isEmpty()) {
+        delete window;
+        return;
+    }
+    if (!window) {
+        window = new QProgressDialog;
+        window->setWindowTitle(QStringLiteral("仓库管理系统"));
+        window->setCancelButton(nullptr);
+        window->setRange(0, 0);
+        window->setMinimumDuration(0);
+        window->setWindowModality(Qt::ApplicationModal);
+    }
+    window->setLabelText(status);
+    window->show();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
 // The options of starting, the folders and scripted set-up. Help and
 // version have descriptions in both languages (Qt's own are in one).
 void addSetUpOptions(QCommandLineParser& parser)
@@ -415,11 +440,15 @@ int runApplication(int argc, char** argv)
     loadTranslations(*app);
     installTerminationHandler();
     // A file of an earlier version gains the indexes it lacks on opening;
-    // on a large one that takes a while, and each step is told.
-    setSchemaUpgradeNotice([](const QString& status) {
-        if (!status.isEmpty())
-            std::fprintf(stderr, "%s\n", status.toLocal8Bit().constData());
-    });
+    // on a large one that takes a while, and each step is told: in a window
+    // of its own in the windowed program, else on standard error.
+    if (qobject_cast<QApplication*>(app.get()) && !isReport(argc, argv))
+        setSchemaUpgradeNotice(showUpgradeProgress);
+    else
+        setSchemaUpgradeNotice([](const QString& status) {
+            if (!status.isEmpty())
+                std::fprintf(stderr, "%s\n", status.toLocal8Bit().constData());
+        });
 
     QCoreApplication::setApplicationVersion(QStringLiteral(VOK_VERSION));
     QCommandLineParser parser;

@@ -67,6 +67,8 @@ CVOKDlg::CVOKDlg(std::vector<MainButton> buttons, QWidget* parent)
 CVOKDlg::~CVOKDlg()
 {
     if (m_pageCheck) {
+        // The check of a large file takes a while: it is told to stop first.
+        m_stopPageCheck = true;
         m_pageCheck->wait();
         delete m_pageCheck;
     }
@@ -216,9 +218,10 @@ void CVOKDlg::startPageCheck()
     if (file.isEmpty() || m_pageCheck)
         return;
     auto finding = std::make_shared<QString>();
-    m_pageCheck = QThread::create([file, finding] {
+    m_stopPageCheck = false;
+    m_pageCheck = QThread::create([this, file, finding] {
         try {
-            checkDepartmentPages(file);
+            checkDepartmentPages(file, &m_stopPageCheck);
         } catch (const DbError& e) {
             if (e.failure() == DbError::Failure::Damaged)
                 *finding = e.engineText().isEmpty() ? e.text() : e.engineText();

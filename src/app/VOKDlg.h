@@ -9,6 +9,8 @@
 #include <QHash>
 #include <QPointer>
 
+#include <atomic>
+
 class QLabel;
 class QThread;
 class QPushButton;
@@ -112,6 +114,7 @@ private:
     QString m_dateLine;
     CAutoBackup* m_autoBackup;
     QThread* m_pageCheck = nullptr;
+    std::atomic<bool> m_stopPageCheck = false;
     QLabel* m_backupLine = nullptr;
     QLabel* m_overdueLine = nullptr;
     loans::Overdue m_overdue;

@@ -2,6 +2,7 @@
 
 #include "db/Connection.h"
 
+#include <atomic>
 #include <functional>
 
 struct sqlite3;
@@ -29,7 +30,9 @@ void checkDepartmentFile(const QString& file);
 
 // SQLite's quick check of every page of the file, read-only; it reads the
 // whole file. Throws DbError (Failure::Damaged, SQLite's finding under it).
-void checkDepartmentPages(const QString& file);
+// When stop turns true the check ends early, throwing a DbError of another
+// failure (the check was interrupted, nothing was found).
+void checkDepartmentPages(const QString& file, const std::atomic<bool>* stop = nullptr);
 
 // After the page check found the file damaged: every connection to it
 // refuses to write from now on (DbError, Failure::Damaged, the finding

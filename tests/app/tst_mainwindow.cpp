@@ -13,6 +13,9 @@
 #include "core/Password.h"
 #include "core/StockChange.h"
 #include "db/Backup.h"
+#include "db/DataFolder.h"
+#include "db/DbError.h"
+#include "db/SqliteConnection.h"
 #include "records/LoanQueryDlg.h"
 #include "support/FormTest.h"
 #include "support/TestSupport.h"
@@ -137,6 +140,7 @@ private slots:
     void readOnlyBackupsKeepWhatTheRuleKeeps();
     void dateLineIsRedAtTheTop();
     void restoringDrawsTheCurrentTime();
+    void damagedPageFoundAfterLogIn();
     void standardButtonsReadChinese();
     void pictures();
     void overdueLoansAtLogIn();
@@ -749,6 +753,52 @@ void TestMainWindow::restoringDrawsTheCurrentTime()
     Clock::setNow(QDateTime(QDate(2004, 1, 5), QTime(10, 0, 0)));
     w->showNormal();
     QTRY_COMPARE(w->dateLine(), QStringLiteral("2004-1-5 10:0:0"));
+}
+
+void TestMainWindow::damagedPageFoundAfterLogIn()
+{
+    if (test::onServer())
+        QSKIP("the server checks its own pages");
+    const QString file = DataFolder::databaseFile("VOK1");
+    {
+        auto c = m_sandbox->open("VOK1");
+        Transaction t(*c);
+        for (int i = 0; i < 3000; ++i)
+            c->append("DEVICE_IN", {"code", "provider"}, {QString::number(i), "北京华信科技"});
+        t.commit();
+    }
+    // A page in the middle of the file: the log-in reads and writes around it.
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::ReadWrite));
+    QVERIFY(f.seek(f.size() / 2 / 4096 * 4096));
+    f.write(QByteArray(4096, '\xA5'));
+    f.close();
+
+    Messages::queueAnswer(Messages::Answer::No); // no restore now
+    auto w = loggedIn("甲", "部门A");
+    QVERIFY(w);
+    QTRY_COMPARE(Messages::shown().size(), 1);
+    const Messages::Shown told = Messages::shown().first();
+    const QString start = "检查发现数据库文件“" + QDir::toNativeSeparators(file) + "”已损坏（";
+    QVERIFY2(told.text.startsWith(start) && told.text.size() > start.size() + 60,
+             qPrintable(told.text));
+    QVERIFY2(told.text.endsWith("）。\r\n\r\n为了不让损坏扩散到新的记录，程序已停止对这个部门数据库"
+                                "的一切修改，只能查看。请用备份恢复数据库。\r\n\r\n"
+                                "现在就还原数据库吗？"),
+             qPrintable(told.text));
+    QCOMPARE(told.icon, Messages::Icon::Exclamation);
+    QCOMPARE(told.buttons, Messages::Buttons::YesNo);
+
+    // The window's connection reads and refuses to write.
+    QCOMPARE(test::rows(*w->connection(), "SELECT do_what FROM HOWDO"),
+             (QList<QStringList>{{"登录数据库"}}));
+    try {
+        w->connection()->append("DEVICE_CODE", {"code", "name"}, {"A1", "电阻"});
+        QFAIL("a write reached the damaged file");
+    } catch (const DbError& e) {
+        QCOMPARE(e.failure(), DbError::Failure::Damaged);
+    }
+    allowWrites(file);
 }
 
 void TestMainWindow::standardButtonsReadChinese()

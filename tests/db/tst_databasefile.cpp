@@ -344,6 +344,11 @@ void TestDatabaseFile::damagedFileIsRefused()
     QCOMPARE(found->failure(), DbError::Failure::Damaged);
     QVERIFY2(found->text().startsWith(told) && found->text().count('\n') >= 1,
              qPrintable(found->text()));
+    // Told to stop (the program is closed), the check ends without a finding.
+    const std::atomic<bool> stop = true;
+    const auto stopped = failure([&] { checkDepartmentPages(file(), &stop); });
+    QVERIFY(stopped);
+    QVERIFY2(stopped->failure() != DbError::Failure::Damaged, qPrintable(stopped->text()));
     const QString copy = m_sandbox->dataDir() + "/copy.db";
     const auto copied = failure([&] { Backup::copyEmbedded(file(), copy, {}); });
     QVERIFY(copied);
