@@ -287,8 +287,14 @@ int pagesFor(const Paging& p, int rowCount)
 
 } // namespace
 
-void drawTableReport(ReportCanvas& canvas, const ReportLayout& layout, int rowCount,
-                     const ReportCell& cell, const QString& userName, const QDateTime& printTime)
+int tableReportPages(ReportCanvas& canvas, const ReportLayout& layout, int rowCount)
+{
+    return pagesFor(paging(canvas, layout), rowCount);
+}
+
+bool drawTableReport(ReportCanvas& canvas, const ReportLayout& layout, int rowCount,
+                     const ReportCell& cell, const QString& userName, const QDateTime& printTime,
+                     const ReportProgress& progress)
 {
     const Paging p = paging(canvas, layout);
     const int cy = p.cy;
@@ -301,6 +307,8 @@ void drawTableReport(ReportCanvas& canvas, const ReportLayout& layout, int rowCo
     const QString time = reportTime(printTime);
 
     for (int page = 0; page < pages; ++page) {
+        if (progress && !progress(page + 1, pages))
+            return false;
         if (page > 0)
             canvas.newPage();
         canvas.setFont(kBodyFace, layout.bodyPoints);
@@ -363,6 +371,7 @@ void drawTableReport(ReportCanvas& canvas, const ReportLayout& layout, int rowCo
         canvas.drawText(3000, 10500, layout.title.toString());
         canvas.drawLine(3000, 10100, layout.underlineEnd, 10100);
     }
+    return true;
 }
 
 } // namespace vok

@@ -89,13 +89,22 @@ using ReportCell = std::function<QString(int row, int column)>;
 // The print time: "%d-%d-%d  %d-%d-%d", nothing zero-padded.
 QString reportTime(const QDateTime& t);
 
+// Told before each page is drawn: the page (from 1) and the page count.
+// Returning false stops the report before that page.
+using ReportProgress = std::function<bool(int page, int pages)>;
+
+// The pages a report of that many rows takes on the canvas (its fonts).
+int tableReportPages(ReportCanvas& canvas, const ReportLayout& layout, int rowCount);
+
 // Draws a report of every row onto the canvas. Page 1 has the layout's
 // geometry; when the rows do not fit on it, each further page repeats the
 // title, the preparer line and the header row and continues the rows, and
 // every page gets the page line "第 N 页，共 M 页" under its table. A text
 // wider than its cell is drawn smaller, down to a floor, then cut with
 // "…"; every text is placed by its ink clear of the rules around it.
-void drawTableReport(ReportCanvas& canvas, const ReportLayout& layout, int rowCount,
-                     const ReportCell& cell, const QString& userName, const QDateTime& printTime);
+// False when the progress stopped it.
+bool drawTableReport(ReportCanvas& canvas, const ReportLayout& layout, int rowCount,
+                     const ReportCell& cell, const QString& userName, const QDateTime& printTime,
+                     const ReportProgress& progress = {});
 
 } // namespace vok

@@ -2,14 +2,20 @@
 
 #include "core/Clock.h"
 #include "core/RecordListModel.h"
+#include "ui/MessageService.h"
 
+#include <QFile>
 #include <QFontDatabase>
 #include <QPainter>
 #include <QPrintDialog>
 #include <QPrintPreviewDialog>
 #include <QPrintPreviewWidget>
 #include <QPrinter>
+#include <QProgressDialog>
 #include <QScreen>
+
+#include <malloc.h>
+#include <memory>
 
 namespace vok {
 
@@ -130,20 +136,110 @@ bool choosePrinter(QPrinter& printer, QWidget* parent)
 } // namespace PrintService
 
 bool printTableReport(QPrinter& printer, const ReportLayout& layout, int rowCount,
-                      const ReportCell& cell, const QString& userName, const QDateTime& printTime)
+                      const ReportCell& cell, const QString& userName, const QDateTime& printTime,
+                      const ReportProgress& progress)
 {
     printer.setDocName(QStringLiteral("仓库管理系统"));
     QPainter painter;
     if (!painter.begin(&printer))
         return false;
+    bool drawn = false;
     {
         PainterReportCanvas canvas(painter);
-        drawTableReport(canvas, layout, rowCount, cell, userName, printTime);
+        drawn = drawTableReport(canvas, layout, rowCount, cell, userName, printTime, progress);
     }
-    return painter.end();
+    return painter.end() && drawn;
 }
 
 namespace {
+
+// Only the fonts' heights, for counting a report's pages before any
+// drawing (no painter may be opened on a printer without starting a job).
+class MetricsCanvas : public ReportCanvas
+{
+public:
+    explicit MetricsCanvas(QPaintDevice& device) : m_device(device) {}
+
+    void setFont(const QString& face, double points) override
+    {
+        m_font = QFont(familyFor(face));
+        m_font.setPixelSize(int(points * 1000 / 72));
+    }
+    int textHeight(const QString&) override { return QFontMetrics(m_font, &m_device).height(); }
+    Ink measure(const QString&) override { return {}; }
+    void drawText(int, int, const QString&) override {}
+    void setPen(Pen) override {}
+    void drawLine(int, int, int, int) override {}
+    void newPage() override {}
+
+private:
+    QPaintDevice& m_device;
+    QFont m_font;
+};
+
+// A progress box over a report's pages, shown once the work takes more than
+// a moment, modal to the form; 取消 stops the report at the next page.
+class PageProgress
+{
+public:
+    PageProgress(const QString& title, const QString& format, QWidget* parent)
+        : m_format(format), m_dialog(QString(), QStringLiteral("取消"), 0, 1, parent)
+    {
+        m_dialog.setWindowTitle(title);
+        m_dialog.setObjectName(QStringLiteral("reportProgress"));
+        m_dialog.setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
+        m_dialog.setMinimumDuration(500);
+        m_dialog.setAutoClose(false);
+        m_dialog.setAutoReset(false);
+    }
+
+    ReportProgress callback()
+    {
+        return [this](int page, int pages) {
+            if (m_dialog.maximum() != pages)
+                m_dialog.setMaximum(pages);
+            m_dialog.setLabelText(m_format.arg(page).arg(pages));
+            m_dialog.setValue(page - 1);
+            return !m_dialog.wasCanceled();
+        };
+    }
+
+    bool cancelled() const { return m_dialog.wasCanceled(); }
+
+private:
+    QString m_format;
+    QProgressDialog m_dialog;
+};
+
+int reportPages(QPrinter& printer, const ReportLayout& layout, int rowCount)
+{
+    MetricsCanvas canvas(printer);
+    return tableReportPages(canvas, layout, rowCount);
+}
+
+// Lays the report out in a preview window and waits until it is closed.
+void runPreview(QPrinter& printer, int rowCount, const ReportCell& cell, const ReportLayout& layout,
+                const QString& userName, QWidget* parent)
+{
+    const QDateTime time = Clock::now();
+    // Owned here so that the pages it drew go with it when it closes.
+    auto dialog = std::make_unique<QPrintPreviewDialog>(&printer, parent);
+    dialog->setObjectName(QStringLiteral("printPreview"));
+    dialog->setWindowTitle(QStringLiteral("打印预览 - %1").arg(layout.title));
+    QPrintPreviewDialog* shown = dialog.get();
+    QObject::connect(shown, &QPrintPreviewDialog::paintRequested, shown, [&](QPrinter* target) {
+        PageProgress progress(QStringLiteral("打印预览"),
+                              QStringLiteral("正在准备第 %1 页，共 %2 页…"), parent);
+        printTableReport(*target, layout, rowCount, cell, userName, time, progress.callback());
+        if (progress.cancelled()) {
+            // The pages come before the window shows: it never appears.
+            shown->setAttribute(Qt::WA_DontShowOnScreen);
+            QMetaObject::invokeMethod(shown, &QDialog::reject, Qt::QueuedConnection);
+        }
+    });
+    fitPreviewToScreen(*dialog);
+    dialog->exec();
+}
 
 ReportCell listCells(const RecordListModel& list)
 {
@@ -186,23 +282,39 @@ void printTableReport(int rowCount, const ReportCell& cell, const ReportLayout& 
     printer.setDocName(QStringLiteral("仓库管理系统"));
     if (!PrintService::choosePrinter(printer, parent))
         return;
-    printTableReport(printer, layout, rowCount, cell, userName, Clock::now());
+    PageProgress progress(QStringLiteral("打印"), QStringLiteral("正在打印第 %1 页，共 %2 页…"),
+                          parent);
+    printTableReport(printer, layout, rowCount, cell, userName, Clock::now(), progress.callback());
+    if (progress.cancelled() && printer.outputFormat() == QPrinter::PdfFormat &&
+        !printer.outputFileName().isEmpty())
+        QFile::remove(printer.outputFileName());
 }
 
 void previewTableReport(int rowCount, const ReportCell& cell, const ReportLayout& layout,
                         const QString& userName, QWidget* parent)
 {
-    QPrinter printer(QPrinter::HighResolution);
-    printer.setDocName(QStringLiteral("仓库管理系统"));
-    const QDateTime time = Clock::now();
-    QPrintPreviewDialog dialog(&printer, parent);
-    dialog.setObjectName(QStringLiteral("printPreview"));
-    dialog.setWindowTitle(QStringLiteral("打印预览 - %1").arg(layout.title));
-    QObject::connect(&dialog, &QPrintPreviewDialog::paintRequested, &dialog, [&](QPrinter* target) {
-        printTableReport(*target, layout, rowCount, cell, userName, time);
-    });
-    fitPreviewToScreen(dialog);
-    dialog.exec();
+    {
+        QPrinter printer(QPrinter::HighResolution);
+        printer.setDocName(QStringLiteral("仓库管理系统"));
+        const int pages = reportPages(printer, layout, rowCount);
+        if (pages > kLongPreviewPages) {
+            const Messages::Answer answer = Messages::show(
+                QStringLiteral("列表共有%1页，预览需要较长时间。\r\n"
+                               "是否改为打印或输出为 PDF 文件？（选“否”仍然预览。）")
+                    .arg(pages),
+                QString(), Messages::Icon::Question, Messages::Buttons::YesNoCancel, parent);
+            if (answer == Messages::Answer::Yes) {
+                printTableReport(rowCount, cell, layout, userName, parent);
+                return;
+            }
+            if (answer != Messages::Answer::No)
+                return;
+        }
+        runPreview(printer, rowCount, cell, layout, userName, parent);
+    }
+    // The pages were many small blocks: hand the freed ones back to the
+    // system rather than keep them in the process.
+    malloc_trim(0);
 }
 
 } // namespace vok

@@ -52,17 +52,23 @@ void fitPreviewToScreen(QPrintPreviewDialog& dialog);
 // prints nothing. Shows no message.
 void printTableReport(const RecordListModel& list, const ReportLayout& layout,
                       const QString& userName, QWidget* parent = nullptr);
-// The same report in a preview window (zoom, pages, print).
+// The same report in a preview window (zoom, pages, print). Laying out the
+// pages shows their progress; 取消 stops it and shows no preview. A report
+// of more than kLongPreviewPages pages asks first whether to print (or
+// write a PDF file) instead. The pages' memory is given back on closing.
+constexpr int kLongPreviewPages = 2000;
 void previewTableReport(const RecordListModel& list, const ReportLayout& layout,
                         const QString& userName, QWidget* parent = nullptr);
-// The same for any rows: the text of each cell.
+// The same for any rows: the text of each cell. Printing shows the pages'
+// progress too; 取消 stops it (a partly written file is removed).
 void printTableReport(int rowCount, const ReportCell& cell, const ReportLayout& layout,
                       const QString& userName, QWidget* parent = nullptr);
 void previewTableReport(int rowCount, const ReportCell& cell, const ReportLayout& layout,
                         const QString& userName, QWidget* parent = nullptr);
 // The same for any rows, onto a printer already chosen. False when the
-// printer (or its output file) cannot be opened.
+// printer (or its output file) cannot be opened or the progress stopped it.
 bool printTableReport(QPrinter& printer, const ReportLayout& layout, int rowCount,
-                      const ReportCell& cell, const QString& userName, const QDateTime& printTime);
+                      const ReportCell& cell, const QString& userName, const QDateTime& printTime,
+                      const ReportProgress& progress = {});
 
 } // namespace vok

@@ -1,6 +1,7 @@
 // Export of a list to a workbook or CSV, read back with openpyxl and
 // Python's csv module; the preview of a browser's report.
 #include "core/ListExport.h"
+#include "core/TableReport.h"
 #include "core/ZipWriter.h"
 #include "db/DbError.h"
 #include "records/ViewInDlg.h"
@@ -9,6 +10,7 @@
 #include "ui/CommandTable.h"
 #include "ui/FileDialogService.h"
 #include "ui/MessageService.h"
+#include "ui/PrintReport.h"
 #include "ui/RecordListView.h"
 
 #include <QAction>
@@ -21,7 +23,9 @@
 #include <QMenu>
 #include <QPrintPreviewDialog>
 #include <QPrintPreviewWidget>
+#include <QPrinter>
 #include <QProcess>
+#include <QProgressDialog>
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
@@ -80,6 +84,23 @@ ExportSource generated(int n)
     return s;
 }
 
+// The resident memory of the process in MB.
+double residentMb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024;
+    return 0;
+}
+
+ReportCell generatedCells()
+{
+    return [](int r, int c) { return QStringLiteral("第%1行-%2").arg(r).arg(c); };
+}
+
 } // namespace
 
 class TestListExport : public QObject
@@ -108,6 +129,9 @@ private slots:
     void fullDiskUnderExport_data();
     void fullDiskUnderExport();
     void previewShowsEveryPage();
+    void longPreview_data();
+    void longPreview();
+    void previewGivesMemoryBack();
 
 private:
     std::unique_ptr<CViewInDlg> open();
@@ -526,6 +550,97 @@ void TestListExport::previewShowsEveryPage()
     QCOMPARE(title, QStringLiteral("打印预览 - 入库信息表"));
     QCOMPARE(pages, 2);
     QVERIFY(Messages::shown().isEmpty());
+}
+
+void TestListExport::longPreview_data()
+{
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<QStringList>("asked");
+    QTest::addColumn<bool>("printed");
+    QTest::addColumn<QString>("progress");
+    const auto asks = [](int pages) {
+        return QStringList{QStringLiteral("列表共有%1页，预览需要较长时间。\r\n"
+                                          "是否改为打印或输出为 PDF 文件？（选“否”仍然预览。）")
+                               .arg(pages)};
+    };
+    // The stock-in report holds 61 rows a page.
+    QTest::newRow("取消: nothing")
+        << 200000 << int(Messages::Answer::Cancel) << asks(3279) << false << QString();
+    QTest::newRow("是: the print dialog")
+        << 200000 << int(Messages::Answer::Yes) << asks(3279) << true << QString();
+    QTest::newRow("否: the preview, its progress cancelled")
+        << 200000 << int(Messages::Answer::No) << asks(3279) << false << "共 3279 页…";
+    QTest::newRow("a page over the limit: asked")
+        << 2000 * 61 + 1 << int(Messages::Answer::Cancel) << asks(2001) << false << QString();
+    QTest::newRow("up to the limit: no question")
+        << 2000 * 61 << int(Messages::Answer::Cancel) << QStringList() << false << "共 2000 页…";
+}
+
+void TestListExport::longPreview()
+{
+    QFETCH(int, rows);
+    QFETCH(int, answer);
+    QFETCH(QStringList, asked);
+    QFETCH(bool, printed);
+    QFETCH(QString, progress);
+    auto dlg = open();
+    Messages::queueAnswer(Messages::Answer(answer));
+    int chosen = 0;
+    PrintService::setChooser([&](QPrinter&, QWidget*) {
+        ++chosen;
+        return false;
+    });
+    // The progress box is cancelled as soon as it shows.
+    QString label;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&] {
+        for (auto* box : dlg->findChildren<QProgressDialog*>(QStringLiteral("reportProgress")))
+            if (box->isVisible() && !box->wasCanceled()) {
+                label = box->labelText();
+                box->cancel();
+            }
+    });
+    poll.start(20);
+    previewTableReport(rows, generatedCells(), reports::stockIn, QStringLiteral("管理员"),
+                       dlg.get());
+    PrintService::setChooser({});
+    QCOMPARE(Messages::shownTexts(), asked);
+    QCOMPARE(chosen, printed ? 1 : 0);
+    QCOMPARE(label.section(QStringLiteral("，"), 1), progress);
+    if (!progress.isEmpty())
+        QVERIFY(label.startsWith(QStringLiteral("正在准备第 ")));
+    for (QWidget* w : QApplication::topLevelWidgets())
+        QVERIFY2(!qobject_cast<QPrintPreviewDialog*>(w) &&
+                     !(qobject_cast<QProgressDialog*>(w) && w->isVisible()),
+                 qPrintable(w->objectName()));
+}
+
+void TestListExport::previewGivesMemoryBack()
+{
+    auto dlg = open();
+    const double before = residentMb();
+    double open = 0;
+    int pages = 0;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&] {
+        auto* preview = qobject_cast<QPrintPreviewDialog*>(QApplication::activeModalWidget());
+        if (!preview)
+            return;
+        poll.stop();
+        open = residentMb();
+        pages = preview->findChild<QPrintPreviewWidget*>()->pageCount();
+        preview->reject();
+    });
+    poll.start(20);
+    previewTableReport(30000, generatedCells(), reports::stockIn, QStringLiteral("管理员"),
+                       dlg.get());
+    const double after = residentMb();
+    qInfo("resident: %.0f MB before, %.0f MB with %d pages, %.0f MB after", before, open, pages,
+          after);
+    QCOMPARE(pages, 492);
+    QVERIFY(open - before > 40);
+    QVERIFY(after - before < (open - before) / 4);
 }
 
 QTEST_MAIN(TestListExport)
