@@ -274,22 +274,24 @@ QStringList closedMonthStatements(Engine engine)
     if (engine == Engine::Postgres) {
         // Dates come as "YYYY-MM-DDTHH:MM:SS" through to_jsonb; the month
         // is their first seven characters, as PERIOD_CLOSE writes it.
-        out << QStringLiteral(
-                   "CREATE OR REPLACE FUNCTION vok_closed_month() RETURNS trigger "
-                   "LANGUAGE plpgsql AS $$ DECLARE latest TEXT; m TEXT; BEGIN "
-                   "SELECT max(period) INTO latest FROM period_close WHERE period LIKE '____-__'; "
-                   "IF latest IS NOT NULL THEN "
-                   "IF TG_OP <> 'INSERT' THEN m := substr(to_jsonb(OLD)->>TG_ARGV[0], 1, 7); "
-                   "IF m <= latest THEN RAISE EXCEPTION "
-                   "'%%年%%月已月结，不能录入或修改该月的记录。', "
-                   "substr(m, 1, 4), CAST(substr(m, 6, 2) AS INTEGER); END IF; END IF; "
-                   "IF TG_OP <> 'DELETE' THEN m := substr(to_jsonb(NEW)->>TG_ARGV[0], 1, 7); "
-                   "IF m <= latest THEN RAISE EXCEPTION "
-                   "'%%年%%月已月结，不能录入或修改该月的记录。', "
-                   "substr(m, 1, 4), CAST(substr(m, 6, 2) AS INTEGER); END IF; END IF; "
-                   "END IF; "
-                   "IF TG_OP = 'DELETE' THEN RETURN OLD; END IF; RETURN NEW; END $$")
-                   .replace(QLatin1String("%%"), QLatin1String("%"));
+        // The body is one quoted text, so that the statement is one for
+        // any client that splits a script at its semicolons.
+        const QString body = QStringLiteral(
+            "DECLARE latest TEXT; m TEXT; BEGIN "
+            "SELECT max(period) INTO latest FROM period_close WHERE period LIKE '____-__'; "
+            "IF latest IS NOT NULL THEN "
+            "IF TG_OP <> 'INSERT' THEN m := substr(to_jsonb(OLD)->>TG_ARGV[0], 1, 7); "
+            "IF m <= latest THEN RAISE EXCEPTION '%年%月已月结，不能录入或修改该月的记录。', "
+            "substr(m, 1, 4), CAST(substr(m, 6, 2) AS INTEGER); END IF; END IF; "
+            "IF TG_OP <> 'DELETE' THEN m := substr(to_jsonb(NEW)->>TG_ARGV[0], 1, 7); "
+            "IF m <= latest THEN RAISE EXCEPTION '%年%月已月结，不能录入或修改该月的记录。', "
+            "substr(m, 1, 4), CAST(substr(m, 6, 2) AS INTEGER); END IF; END IF; "
+            "END IF; "
+            "IF TG_OP = 'DELETE' THEN RETURN OLD; END IF; RETURN NEW; END");
+        out << QStringLiteral("CREATE OR REPLACE FUNCTION vok_closed_month() RETURNS trigger "
+                              "LANGUAGE plpgsql AS '") +
+                   QString(body).replace(QLatin1String("'"), QLatin1String("''")) +
+                   QLatin1Char('\'');
         for (const auto& [t, column] : dated)
             out << QStringLiteral("CREATE OR REPLACE TRIGGER %1_closed BEFORE INSERT OR UPDATE OR "
                                   "DELETE ON %1 FOR EACH ROW EXECUTE FUNCTION "
