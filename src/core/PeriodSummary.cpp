@@ -688,6 +688,14 @@ ExportSource exportSource(const std::vector<RecordListModel::Column>& columns,
     return s;
 }
 
+int titleEnd(const QString& title)
+{
+    int end = 3000;
+    for (const QChar c : title)
+        end += c.unicode() >= 0x2E80 ? 310 : 160;
+    return std::min(end, 7600);
+}
+
 QString rangeName(const QDate& from, const QDate& to)
 {
     if (from.day() == 1 && to == from.addMonths(1).addDays(-1))

@@ -19,6 +19,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace vok {
 
@@ -39,6 +40,7 @@ void printRows(const QList<QStringList>& rows, const ReportLayout& layout, const
 {
     ReportLayout titled = layout;
     titled.title = title;
+    titled.underlineEnd = PeriodSummary::titleEnd(title);
     printTableReport(
         int(rows.size()), [&rows](int r, int c) { return rows.at(r).value(c); }, titled, userName,
         parent);
@@ -61,9 +63,10 @@ CDeviceLedgerDlg::CDeviceLedgerDlg(const FormContext& context, const QString& co
     : FormDialog(parent), m_context(context), m_code(code), m_from(from), m_to(to),
       m_commands(new CommandTable(this))
 {
-    m_title = QStringLiteral("设备明细账 %1 %2（%3）")
-                  .arg(code, name, PeriodSummary::rangeName(from, to));
-    setWindowTitle(m_title);
+    m_device = QStringLiteral("%1 %2").arg(code, name);
+    m_title = PeriodSummary::rangeName(from, to) + QStringLiteral("明细账");
+    setWindowTitle(
+        QStringLiteral("设备明细账 %1（%2）").arg(m_device, PeriodSummary::rangeName(from, to)));
     m_list = new RecordListView(PeriodSummary::ledgerColumns(), this);
     m_list->setObjectName(QStringLiteral("ledger"));
     m_list->setColumnShares({7, 4, 12, 3, 4, 3, 4}, 37);
@@ -102,6 +105,9 @@ bool CDeviceLedgerDlg::read()
         showComError(e, this);
         return false;
     }
+    // The opening line names the device, on the list and on paper.
+    if (!m_rows.isEmpty())
+        m_rows.first()[2] = QStringLiteral("设备：") + m_device;
     fillList(*m_list, m_rows);
     return true;
 }
@@ -144,7 +150,7 @@ CPeriodSummaryDlg::CPeriodSummaryDlg(const FormContext& context, QWidget* parent
 
     m_list = new RecordListView(PeriodSummary::columns(), this);
     m_list->setObjectName(QStringLiteral("summary"));
-    m_list->setColumnShares({4, 6, 3, 4, 3, 4, 3, 4, 3, 4, 3, 4, 3, 4, 4}, 56);
+    m_list->setColumnShares({3, 5, 4, 4, 4, 4, 4, 4, 4, 4, 5, 5, 4, 4, 3}, 61);
     m_list->installEventFilter(this);
     connect(m_list, &QAbstractItemView::doubleClicked, this,
             [this] { openLedger(m_list->currentRow()); });
@@ -196,6 +202,8 @@ CPeriodSummaryDlg::CPeriodSummaryDlg(const FormContext& context, QWidget* parent
     top->addWidget(prefixLabel);
     top->addWidget(m_prefix);
     top->addWidget(countButton);
+    m_closed->setMinimumWidth(240);
+    m_closed->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     auto* second = new QHBoxLayout;
     second->addWidget(m_includeIdle);
     second->addStretch(1);
@@ -248,7 +256,7 @@ bool CPeriodSummaryDlg::count()
     }
     m_counted = r;
     m_rows = PeriodSummary::texts(m_summary);
-    m_title = QStringLiteral("收发存汇总表（%1）").arg(PeriodSummary::rangeName(r.from, r.to));
+    m_title = PeriodSummary::rangeName(r.from, r.to) + QStringLiteral("收发存汇总表");
     fillList(*m_list, m_rows);
     showClosed();
     return true;

@@ -35,7 +35,7 @@ public:
 
     CommandTable* commands() const { return m_commands; }
     const QList<QStringList>& rows() const { return m_rows; }
-    // The report's title: the device and the range.
+    // The report's title: the range.
     const QString& title() const { return m_title; }
     void print();
 
@@ -44,6 +44,7 @@ private:
 
     FormContext m_context;
     QString m_code;
+    QString m_device; // code and name
     QDate m_from, m_to;
     QString m_title;
     CommandTable* m_commands;

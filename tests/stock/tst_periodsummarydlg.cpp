@@ -169,7 +169,7 @@ void TestPeriodSummaryDlg::ledgerOnEnterAndDoubleClick()
     QCOMPARE(form->ledger()->windowTitle(), u("设备明细账 001 显示器（2026年1月）"));
     QCOMPARE(test::listed(*test::control<RecordListView>(*form->ledger(), u("ledger"))),
              (QList<QStringList>{
-                 {u(""), u("期初"), u(""), u(""), u(""), u("0"), u("0.00")},
+                 {u(""), u("期初"), u("设备：001 显示器"), u(""), u(""), u("0"), u("0.00")},
                  {u("2026-01-02 09:00:00"), u("期初库存"), u("0 → 10 操作员：王"), u("10"),
                   u("1000.00"), u("10"), u("1000.00")},
                  {u("2026-01-10 09:00:00"), u("入库"), u("供应商：甲 单价：100 采购员："), u("10"),
