@@ -16,6 +16,7 @@
 #include "ui/MessageService.h"
 #include "ui/PrintReport.h"
 #include "ui/RecordListView.h"
+#include "ui/SummaryCommand.h"
 
 #include <QCheckBox>
 #include <QDateEdit>
@@ -50,6 +51,8 @@ private slots:
     void closeAndReopen();
     void classRules_data();
     void classRules();
+    void commandLine_data();
+    void commandLine();
 
 private:
     std::unique_ptr<CPeriodSummaryDlg> open(int classNumber = 1)
@@ -285,6 +288,49 @@ void TestPeriodSummaryDlg::classRules()
     QVERIFY(test::press(*form, button));
     QCOMPARE(Messages::shownTexts(), QStringList{refusal});
     QCOMPARE(PeriodClose::lastClosed(*m_db), std::optional(QDate(2026, 1, 1)));
+}
+
+void TestPeriodSummaryDlg::commandLine_data()
+{
+    QTest::addColumn<QString>("months");
+    QTest::addColumn<QString>("file"); // csv, xlsx or pdf
+    QTest::addColumn<QString>("problem");
+    QTest::newRow("one month") << u("2026-01") << u("csv") << QString();
+    QTest::newRow("months") << u("2026-01..2026-02") << u("csv") << QString();
+    QTest::newRow("pdf") << u("2026-01") << u("pdf") << QString();
+    QTest::newRow("xlsx") << u("2026-01") << u("xlsx") << QString();
+    QTest::newRow("no month") << u("2026-13") << u("csv")
+                              << u("“2026-13”不是月份，应写作 YYYY-MM 或 YYYY-MM..YYYY-MM。");
+    QTest::newRow("backwards") << u("2026-02..2026-01") << u("csv")
+                               << u("结束的月份不能早于开始的月份。");
+    QTest::newRow("no file") << u("2026-01") << QString()
+                             << u("需要 --pdf、--xlsx 或 --csv 中的一个（及文件名）。");
+}
+
+void TestPeriodSummaryDlg::commandLine()
+{
+    QFETCH(QString, months);
+    QFETCH(QString, file);
+    QFETCH(QString, problem);
+    SummaryRequest request;
+    request.months = months;
+    request.preparer = u("王");
+    const QString path = QDir(m_sandbox->dataDir()).filePath(u("summary.") + file);
+    (file == u"csv"   ? request.csvFile
+     : file == u"pdf" ? request.pdfFile
+                      : request.xlsxFile) = file.isEmpty() ? QString() : path;
+    QCOMPARE(writeSummaryReport(request), problem);
+    QCOMPARE(QFile::exists(path), problem.isEmpty());
+    if (file != u"csv" || !problem.isEmpty())
+        return;
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(f.readAll()).split(u("\r\n"));
+    // January alone, or January and February (002's issue of February).
+    QCOMPARE(lines.at(3),
+             months.size() == 7
+                 ? u("合计,,0,0.00,13,1099.99,8,800.00,0,0.00,10,1000.00,15,1299.99,")
+                 : u("合计,,0,0.00,13,1099.99,9,833.33,0,0.00,10,1000.00,14,1266.66,"));
 }
 
 QTEST_MAIN(TestPeriodSummaryDlg)
