@@ -13,6 +13,7 @@
 #include "db/DbError.h"
 #include "support/TestSupport.h"
 
+#include <QFile>
 #include <QTest>
 
 using namespace vok;
@@ -356,6 +357,26 @@ void TestPeriodSummary::closedMonthRefusesEveryWrite()
             });
         },
         u("2026年1月已月结，不能录入或修改该月的记录。"));
+    // An import of a stock-in list with a row of February writes nothing.
+    {
+        TableImport import(tables::deviceIn);
+        QStringList headings;
+        for (int c = 0; c < int(schema::DeviceIn.columns.size()); ++c)
+            headings << import.columnHeading(c);
+        const QString path = m_sandbox->dataDir() + u("/in.csv");
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write((headings.join(u(",")) + u("\r\n001,2026-3-30 8:00:00,甲,,1,1,\r\n") +
+                    u("001,2026-2-27 8:00:00,甲,,1,1,\r\n"))
+                       .toUtf8());
+        file.close();
+        QVERIFY2(import.open(path), qPrintable(import.error()));
+        QCOMPARE(import.check(*m_db), TableImport::Status::Done);
+        QCOMPARE(import.write(*m_db, 1, u("王")), TableImport::Status::Failed);
+        QCOMPARE(import.error(), refusal);
+        QCOMPARE(test::rows(*m_db, u("SELECT COUNT(*) FROM DEVICE_IN")),
+                 (QList<QStringList>{{u("4")}}));
+    }
     // The database itself refuses what any other tool writes.
     const bool server = m_db->engine() == Engine::Postgres;
     for (const char* sql :
