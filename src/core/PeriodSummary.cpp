@@ -186,11 +186,6 @@ std::optional<int> latestClosed(Connection& c)
     return periodKey(r->text(0));
 }
 
-QString centsValue(qint64 cents)
-{
-    return centsText(cents);
-}
-
 qint64 parseCents(const QString& text)
 {
     return std::llround(text.toDouble() * 100);
@@ -206,8 +201,7 @@ public:
     }
 
     QHash<QString, Device> devices;
-    int firstMonth = 0; // the first month walked
-    int lastMonth = 0;
+    int lastMonth = 0; // the range's last month, walked whole
 
     void read()
     {
@@ -219,17 +213,9 @@ public:
             stored = m0 - 1;
         else if (closed)
             stored = *closed;
-        if (stored) {
+        if (stored)
             readStored(*stored);
-            firstMonth = *stored + 1;
-        }
         readMovements(stored ? std::optional<int>(*stored + 1) : std::nullopt);
-        if (!stored) {
-            firstMonth = m0;
-            for (const Device& d : std::as_const(devices))
-                if (!d.months.empty())
-                    firstMonth = std::min(firstMonth, d.months.begin()->first);
-        }
     }
 
     // The part of a month its last day falls in.
@@ -797,17 +783,17 @@ QDate close(Connection& connection, int classNumber, const QString& user, const 
             v = {period,
                  r.code,
                  r.opening.number,
-                 centsValue(r.opening.cents),
+                 centsText(r.opening.cents),
                  r.stockIn.number,
-                 centsValue(r.stockIn.cents),
+                 centsText(r.stockIn.cents),
                  r.stockOut.number,
-                 centsValue(r.stockOut.cents),
+                 centsText(r.stockOut.cents),
                  r.returned.number,
-                 centsValue(r.returned.cents),
+                 centsText(r.returned.cents),
                  r.adjusted.number,
-                 centsValue(r.adjusted.cents),
+                 centsText(r.adjusted.cents),
                  r.closing.number,
-                 centsValue(r.closing.cents),
+                 centsText(r.closing.cents),
                  r.unitCost ? QVariant(QString::number(*r.unitCost / 100, 'f', 8)) : QVariant()};
             return true;
         });
