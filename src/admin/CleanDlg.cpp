@@ -47,21 +47,23 @@ CCleanDlg::CCleanDlg(const FormContext& context, QWidget* parent)
         const char16_t* caption;
         QStringList tables;
     };
+    // A table of movements emptied takes the closed months with it: their
+    // figures came from it.
+    const QStringList closing{schema::PeriodClose.name, schema::DevicePeriod.name};
     // The order the statements run in: the log before the purchase plan.
     const Spec specs[] = {
         {IDC_CLEAN_CODE, u"cleanCode", u"清理设备代码表格", {schema::DeviceCode.name}},
-        {IDC_CLEAN_IN, u"cleanIn", u"清理设备入库表格", {schema::DeviceIn.name}},
+        {IDC_CLEAN_IN, u"cleanIn", u"清理设备入库表格",
+         closing + QStringList{schema::DeviceIn.name}},
         // The loans were issued as stock-outs: they go with them.
-        {IDC_CLEAN_OUT,
-         u"cleanOut",
-         u"清理设备出库表格",
-         {schema::DeviceOut.name, schema::DeviceLoan.name, schema::DeviceLoanEvent.name}},
-        {IDC_CLEAN_DEVICE,
-         u"cleanDevice",
-         u"清理设备库存表格",
-         {schema::Device.name, schema::DeviceAdjust.name}},
+        {IDC_CLEAN_OUT, u"cleanOut", u"清理设备出库表格",
+         closing + QStringList{schema::DeviceOut.name, schema::DeviceLoan.name,
+                               schema::DeviceLoanEvent.name}},
+        {IDC_CLEAN_DEVICE, u"cleanDevice", u"清理设备库存表格",
+         closing + QStringList{schema::Device.name, schema::DeviceAdjust.name}},
         {IDC_CLEAN_NEED, u"cleanNeed", u"清理部门需求表格", {schema::DeviceNeed.name}},
-        {IDC_CLEAN_RETURN, u"cleanReturn", u"清理设备还库表格", {schema::DeviceReturn.name}},
+        {IDC_CLEAN_RETURN, u"cleanReturn", u"清理设备还库表格",
+         closing + QStringList{schema::DeviceReturn.name}},
         {IDC_CLEAN_LOG, u"cleanLog", u"清理操作日志表格", {schema::Howdo.name}},
         {IDC_CLEAN_WANTBUY, u"cleanWantBuy", u"清理设备采购计划表格", {schema::DeviceWantBuy.name}},
     };

@@ -16,6 +16,7 @@
 #include "ui/ComErrorBox.h"
 #include "ui/LabelCommand.h"
 #include "ui/ReportCommand.h"
+#include "ui/SummaryCommand.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -187,7 +188,8 @@ bool isHeadless(int argc, char** argv)
 bool isReport(int argc, char** argv)
 {
     for (int i = 1; i < argc; ++i)
-        if (QByteArray(argv[i]) == "--report" || QByteArray(argv[i]) == "--labels")
+        if (QByteArray(argv[i]) == "--report" || QByteArray(argv[i]) == "--labels" ||
+            QByteArray(argv[i]) == "--summary")
             return true;
     return false;
 }
@@ -306,6 +308,19 @@ void addReportOptions(QCommandLineParser& parser)
                         "TABLE：DEVICE_IN 等。\nWrite the report of a table, as its browser lists "
                         "it, to the --pdf file and exit; TABLE: DEVICE_IN, ..."),
          QStringLiteral("TABLE")});
+    parser.addOption(
+        {QStringLiteral("summary"),
+         QStringLiteral("把几个月的收发存汇总表写入 --pdf、--xlsx 或 --csv 指定的文件后退出；"
+                        "MONTHS：2026-02 或 2026-01..2026-03。\nWrite the period summary of "
+                        "months to the --pdf, --xlsx or --csv file and exit; MONTHS: 2026-02 or "
+                        "2026-01..2026-03."),
+         QStringLiteral("MONTHS")});
+    parser.addOption({QStringLiteral("xlsx"),
+                      QStringLiteral("收发存汇总表的工作簿文件。\nThe summary's workbook file."),
+                      QStringLiteral("FILE")});
+    parser.addOption({QStringLiteral("csv"),
+                      QStringLiteral("收发存汇总表的 CSV 文件。\nThe summary's CSV file."),
+                      QStringLiteral("FILE")});
     parser.addOption({QStringLiteral("pdf"),
                       QStringLiteral("报表或标签的 PDF 文件。\nThe report's or labels' PDF file."),
                       QStringLiteral("FILE")});
@@ -431,6 +446,28 @@ int runReport(const QCommandLineParser& parser)
     return runWriter([&request] { return writeTableReport(request); });
 }
 
+// vok --summary MONTHS (--pdf | --xlsx | --csv) FILE [--department D]
+// [--preparer P]: the period summary written to a file.
+int runSummary(const QCommandLineParser& parser)
+{
+    SummaryRequest request;
+    request.months = parser.value(QStringLiteral("summary"));
+    request.pdfFile = parser.value(QStringLiteral("pdf"));
+    request.xlsxFile = parser.value(QStringLiteral("xlsx"));
+    request.csvFile = parser.value(QStringLiteral("csv"));
+    if (parser.isSet(QStringLiteral("department")))
+        request.department = parser.value(QStringLiteral("department"));
+    request.preparer = parser.isSet(QStringLiteral("preparer"))
+                           ? parser.value(QStringLiteral("preparer"))
+                           : systemUserName();
+    if (!parser.positionalArguments().isEmpty()) {
+        printError(QStringLiteral("多余的参数：%1")
+                       .arg(parser.positionalArguments().join(QLatin1Char(' '))));
+        return 2;
+    }
+    return runWriter([&request] { return writeSummaryReport(request); });
+}
+
 } // namespace
 
 int runApplication(int argc, char** argv)
@@ -481,6 +518,8 @@ int runApplication(int argc, char** argv)
         return runBackup();
     if (option("report"))
         return runReport(parser);
+    if (option("summary"))
+        return runSummary(parser);
     if (option("labels"))
         return runLabels(parser);
     if (option("import"))

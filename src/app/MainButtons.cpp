@@ -22,6 +22,7 @@
 #include "stock/ConsumptionDlg.h"
 #include "stock/DeviceCardDlg.h"
 #include "stock/DeviceCodeDlg.h"
+#include "stock/PeriodSummaryDlg.h"
 #include "stock/ReconcileDlg.h"
 #include "stock/StockAlertDlg.h"
 #include "stock/StockDlg.h"
@@ -68,6 +69,7 @@ std::vector<MainButton> mainButtons()
         {u"reconcile", G::Other,      QStringLiteral("库存核对"), Free,    WithUser, WithLog, makeForm<CReconcileDlg>(), nullptr},
         {u"stocktake", G::Other,      QStringLiteral("库存盘点"), Free,    WithUser, WithLog, makeForm<CStocktakeDlg>(), nullptr},
         {u"consumption", G::Other,      QStringLiteral("消耗统计"), Free,    WithUser, WithLog, makeForm<CConsumptionDlg>(), nullptr},
+        {u"periodSummary", G::Other,    QStringLiteral("收发存汇总"), Free,  WithUser, WithLog, makeForm<CPeriodSummaryDlg>(), nullptr},
         {u"viewLog", G::System,     QStringLiteral("操作日志"), Free,    NoUser,   NoLog,   makeForm<CViewLogDlg>(), nullptr},
         {u"user", G::System,     QStringLiteral("修改密码"), Free,    WithUser, WithLog, makeForm<CUserDlg>(), nullptr},
         {u"relogin", G::System,     QStringLiteral("重新登录"), Free,    NoUser,   WithLog, nullptr,

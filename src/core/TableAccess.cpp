@@ -1,5 +1,6 @@
 #include "core/TableAccess.h"
 
+#include "core/PeriodSummary.h"
 #include "core/Permission.h"
 #include "core/RecordListModel.h"
 #include "db/DbError.h"
@@ -79,13 +80,20 @@ std::optional<RowRecord> TableAccess::read(const TableRows& rows) const
 void TableAccess::append(const QVariantList& values) const
 {
     checkMayWrite(m_class);
+    PeriodClose::checkValues(m_connection, *m_table.def, values);
     m_connection.append(m_table.name(), m_table.def->columnNames(), values);
 }
 
 void TableAccess::appendRows(const std::function<bool(QVariantList&)>& row) const
 {
     checkMayWrite(m_class);
-    m_connection.appendRows(m_table.name(), m_table.def->columnNames(), row);
+    const auto check = PeriodClose::valuesCheck(m_connection, *m_table.def);
+    m_connection.appendRows(m_table.name(), m_table.def->columnNames(), [&](QVariantList& values) {
+        if (!row(values))
+            return false;
+        check(values);
+        return true;
+    });
 }
 
 TableRows TableAccess::narrowed(const TableRows& rows, const ListedRow& listed) const
@@ -118,7 +126,18 @@ RowOutcome TableAccess::update(const TableRows& rows, const ListedRow& listed,
     auto row = m_connection.openRow(narrowed(rows, listed), *m_table.def);
     if (const RowOutcome o = check(*row, listed); o != RowOutcome::Done)
         return o;
+    // A row of a closed month stays as it is, and no row moves into one.
+    const auto closed = PeriodClose::valuesCheck(m_connection, *m_table.def);
+    const auto values = [&row] {
+        QVariantList v;
+        for (int c = 0; c < row->record().size(); ++c)
+            v << row->record().value(c);
+        return v;
+    };
+    if (row->found())
+        closed(values());
     change(row->record());
+    closed(values());
     try {
         row->store();
     } catch (const DbError& e) {
@@ -133,6 +152,7 @@ RowOutcome TableAccess::remove(const TableRows& rows, const ListedRow& listed) c
 {
     checkMayWrite(m_class);
     Transaction t(m_connection);
+    PeriodClose::checkRows(m_connection, rows);
     if (listed.values) {
         // Kept from other connections until the end, then looked at.
         m_connection.lock(rows);
@@ -149,6 +169,7 @@ RowOutcome TableAccess::remove(const TableRows& rows, const ListedRow& listed) c
 qint64 TableAccess::remove(const TableRows& rows) const
 {
     checkMayWrite(m_class);
+    PeriodClose::checkRows(m_connection, rows);
     return m_connection.remove(rows);
 }
 
@@ -160,6 +181,7 @@ void TableAccess::clear() const
 void clearTable(Connection& connection, int classNumber, const QString& table)
 {
     checkMayWrite(classNumber);
+    PeriodClose::checkRows(connection, TableRows{table});
     connection.remove(TableRows{table});
 }
 
@@ -167,8 +189,10 @@ void clearTables(Connection& connection, int classNumber, const QStringList& tab
 {
     checkMayWrite(classNumber);
     Transaction t(connection);
-    for (const QString& table : tables)
+    for (const QString& table : tables) {
+        PeriodClose::checkRows(connection, TableRows{table});
         connection.remove(TableRows{table});
+    }
     t.commit();
 }
 

@@ -4,6 +4,7 @@
 #include "core/DeviceCatalogue.h"
 #include "core/FieldCheck.h"
 #include "core/ImportReader.h"
+#include "core/PeriodSummary.h"
 #include "core/StockChange.h"
 #include "core/TableAccess.h"
 #include "db/DataFolder.h"
@@ -834,11 +835,13 @@ TableImport::Status TableImport::write(Connection& connection, int classNumber,
         // The file's last row first: the lists show the newest row at the
         // top, so the file's top row is listed at the top, as exported.
         qint64 next = total - 1;
+        const auto closed = PeriodClose::valuesCheck(connection, *m_table.def);
         connection.appendRows(
             m_table.name(), m_table.def->columnNames(), [&](QVariantList& values) {
                 if (next < 0 || cancelled)
                     return false;
                 readStoredRow(next--, values);
+                closed(values);
                 const qint64 done = total - 1 - next;
                 if (done % kProgressEvery == 0 && progress && !progress(done, total))
                     cancelled = true;

@@ -202,9 +202,12 @@ bool copyRows(Connection& from, Connection& to, bool emptyFirst, const Backup::P
     qint64 done = 0;
     if (progress && !progress(0, total))
         return false;
+    // Emptied last table first and filled in order: the closed months go
+    // before the rows they keep and come after them.
+    if (emptyFirst)
+        for (auto t = schema::all().rbegin(); t != schema::all().rend(); ++t)
+            to.execute(QStringLiteral("DELETE FROM ") + (*t)->name);
     for (const TableDef* t : schema::all()) {
-        if (emptyFirst)
-            to.execute(QStringLiteral("DELETE FROM ") + t->name);
         auto rows = from.query(QStringLiteral("SELECT * FROM ") + t->name);
         QList<int> columns;
         QStringList names;

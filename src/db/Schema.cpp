@@ -178,11 +178,34 @@ const TableDef DeviceLoanEvent{QStringLiteral("DEVICE_LOAN_EVENT"),
                                true,
                                true};
 
+// A closed month ("YYYY-MM") per device: the summary's figures, the amounts
+// as decimal texts of yuan to the cent (exact on either engine), and the
+// month's unit cost in yuan (NULL: none known).
+const TableDef DevicePeriod{QStringLiteral("DEVICE_PERIOD"),
+                            {text("period", 0), text("code", 0), single("open_number"),
+                             text("open_amount", 0), single("in_number"), text("in_amount", 0),
+                             single("out_number"), text("out_amount", 0), single("return_number"),
+                             text("return_amount", 0), single("adjust_number"),
+                             text("adjust_amount", 0), single("close_number"),
+                             text("close_amount", 0), text("unit_cost", 0)},
+                            false,
+                            true};
+
+// The closed months, one row each ("YYYY-MM"; a text of another shape is
+// none); the latest bounds what may change. Last
+// among the tables: a copy fills it after the rows it protects.
+const TableDef PeriodClose{
+    QStringLiteral("PERIOD_CLOSE"),
+    {uniqueText("period", 0), dateTime("close_time", 0), text("user_name", 0)},
+    false,
+    true};
+
 const std::vector<const TableDef*>& all()
 {
     static const std::vector<const TableDef*> tables{
-        &DeviceCode,    &Device, &DeviceIn, &DeviceOut,    &DeviceReturn, &DeviceNeed,
-        &DeviceWantBuy, &Howdo,  &User,     &DeviceAdjust, &DeviceLoan,   &DeviceLoanEvent};
+        &DeviceCode, &Device,          &DeviceIn,     &DeviceOut,  &DeviceReturn,
+        &DeviceNeed, &DeviceWantBuy,   &Howdo,        &User,       &DeviceAdjust,
+        &DeviceLoan, &DeviceLoanEvent, &DevicePeriod, &PeriodClose};
     return tables;
 }
 
@@ -261,6 +284,8 @@ QStringList createStatements(Engine engine)
         out << createIndex(i, engine);
     if (engine == Engine::Sqlite)
         out << sqliteTriggers();
+    else
+        out << closedMonthStatements(engine);
     return out;
 }
 
@@ -295,14 +320,79 @@ QStringList sqliteTriggers()
                        .arg(t->name, c.name, normal, value);
         }
     }
+    return out + closedMonthStatements(Engine::Sqlite);
+}
+
+QString closedMonthRefusal()
+{
+    return QStringLiteral("该日期所在的月份已月结，不能录入或修改该月的记录。");
+}
+
+QStringList closedMonthStatements(Engine engine)
+{
+    // The movement tables and the adjustments, each with its date column.
+    const std::pair<const TableDef*, const char*> dated[] = {{&DeviceIn, "in_date"},
+                                                             {&DeviceOut, "out_date"},
+                                                             {&DeviceReturn, "return_date"},
+                                                             {&DeviceAdjust, "adjust_time"}};
+    QStringList out;
+    if (engine == Engine::Postgres) {
+        // Dates come as "YYYY-MM-DDTHH:MM:SS" through to_jsonb; the month
+        // is their first seven characters, as PERIOD_CLOSE writes it.
+        // The body is one quoted text, so that the statement is one for
+        // any client that splits a script at its semicolons.
+        const QString body = QStringLiteral(
+            "DECLARE latest TEXT; m TEXT; BEGIN "
+            "SELECT max(period) INTO latest FROM period_close WHERE period LIKE '____-__'; "
+            "IF latest IS NOT NULL THEN "
+            "IF TG_OP <> 'INSERT' THEN m := substr(to_jsonb(OLD)->>TG_ARGV[0], 1, 7); "
+            "IF m <= latest THEN RAISE EXCEPTION '%年%月已月结，不能录入或修改该月的记录。', "
+            "substr(m, 1, 4), CAST(substr(m, 6, 2) AS INTEGER); END IF; END IF; "
+            "IF TG_OP <> 'DELETE' THEN m := substr(to_jsonb(NEW)->>TG_ARGV[0], 1, 7); "
+            "IF m <= latest THEN RAISE EXCEPTION '%年%月已月结，不能录入或修改该月的记录。', "
+            "substr(m, 1, 4), CAST(substr(m, 6, 2) AS INTEGER); END IF; END IF; "
+            "END IF; "
+            "IF TG_OP = 'DELETE' THEN RETURN OLD; END IF; RETURN NEW; END");
+        out << QStringLiteral("CREATE OR REPLACE FUNCTION vok_closed_month() RETURNS trigger "
+                              "LANGUAGE plpgsql AS '") +
+                   QString(body).replace(QLatin1String("'"), QLatin1String("''")) +
+                   QLatin1Char('\'');
+        for (const auto& [t, column] : dated)
+            out << QStringLiteral("CREATE OR REPLACE TRIGGER %1_closed BEFORE INSERT OR UPDATE OR "
+                                  "DELETE ON %1 FOR EACH ROW EXECUTE FUNCTION "
+                                  "vok_closed_month('%2')")
+                       .arg(t->name.toLower(), QLatin1String(column));
+        return out;
+    }
+    // A date not yet in its normalised form is judged when the trigger
+    // that normalises it writes it again (the update trigger).
+    const QString closed = QStringLiteral(
+        "%1.%2 GLOB '[0-9][0-9][0-9][0-9]-[0-9][0-9]-*' AND "
+        "substr(%1.%2, 1, 7) <= (SELECT max(period) FROM PERIOD_CLOSE WHERE period LIKE "
+        "'____-__')");
+    const QString raise =
+        QStringLiteral("BEGIN SELECT RAISE(ABORT, '%1'); END").arg(closedMonthRefusal());
+    for (const auto& [t, column] : dated) {
+        const QString c = QLatin1String(column);
+        out << QStringLiteral("CREATE TRIGGER IF NOT EXISTS %1_closed_ins AFTER INSERT ON %1 "
+                              "WHEN %2 %3")
+                   .arg(t->name, closed.arg(QStringLiteral("NEW"), c), raise);
+        out << QStringLiteral("CREATE TRIGGER IF NOT EXISTS %1_closed_upd AFTER UPDATE ON %1 "
+                              "WHEN (%2) OR (%3) %4")
+                   .arg(t->name, closed.arg(QStringLiteral("NEW"), c),
+                        closed.arg(QStringLiteral("OLD"), c), raise);
+        out << QStringLiteral("CREATE TRIGGER IF NOT EXISTS %1_closed_del BEFORE DELETE ON %1 "
+                              "WHEN %2 %3")
+                   .arg(t->name, closed.arg(QStringLiteral("OLD"), c), raise);
+    }
     return out;
 }
 
 QString createScript(Engine engine)
 {
     QString out =
-        QStringLiteral("-- 仓库管理系统：一个部门数据库的十二张表（列的顺序不可改变）及其索引。\n"
-                       "-- Warehouse management: the twelve tables of one department database "
+        QStringLiteral("-- 仓库管理系统：一个部门数据库的表格（列的顺序不可改变）及其索引。\n"
+                       "-- Warehouse management: the tables of one department database "
                        "(column order matters) and their indexes.\n");
     if (engine == Engine::Postgres)
         out += QStringLiteral(

@@ -78,6 +78,9 @@ extern const TableDef DeviceAdjust;
 // damage, repair, write-off, a new due date).
 extern const TableDef DeviceLoan;
 extern const TableDef DeviceLoanEvent;
+// Each device's figures of a closed month (月结), and the closed months.
+extern const TableDef DevicePeriod;
+extern const TableDef PeriodClose;
 
 const std::vector<const TableDef*>& all();
 // The table of that name (any case), or nullptr.
@@ -112,6 +115,14 @@ QStringList createStatements(Engine engine);
 // The embedded engine's triggers alone (CREATE TRIGGER IF NOT EXISTS …),
 // written in SQLite's own SQL; named TABLE_column_ins and TABLE_column_upd.
 QStringList sqliteTriggers();
+// What keeps a closed month as it was: on each movement table and the
+// adjustments, triggers that refuse to add, change or delete a row dated
+// in a month PERIOD_CLOSE holds or earlier (the server's through one
+// trigger function). Part of createStatements(); the embedded engine's are
+// among sqliteTriggers().
+QStringList closedMonthStatements(Engine engine);
+// The text the engine's refusal carries.
+QString closedMonthRefusal();
 // The same statements as one script for the engine's own command-line
 // client (each statement ends with ';'), for a site's administrator.
 QString createScript(Engine engine);
@@ -221,6 +232,26 @@ enum : int
     event_number,
     note,
     user_name
+};
+}
+namespace DevicePeriodCol {
+enum : int
+{
+    period,
+    code,
+    open_number,
+    open_amount,
+    in_number,
+    in_amount,
+    out_number,
+    out_amount,
+    return_number,
+    return_amount,
+    adjust_number,
+    adjust_amount,
+    close_number,
+    close_amount,
+    unit_cost
 };
 }
 namespace DeviceWantBuyCol {

@@ -64,6 +64,8 @@ void CDeviceInDlg::confirm()
 
     if (refuseIfReadOnly(context().classNumber, RefusalText::WithLineBreak, this))
         return;
+    if (refuseClosedMonth(inDate))
+        return;
 
     // The stock-in row and the stock change stand or fall together.
     const bool done = runChange(this, [&] {

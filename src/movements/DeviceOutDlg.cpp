@@ -78,6 +78,8 @@ void CDeviceOutDlg::confirm()
     dx.stockFigure(m_maxNumber, maxNumber);
     if (!dx.ok())
         return;
+    if (refuseClosedMonth(outDate))
+        return;
 
     if (maxNumber > 0 && number > maxNumber) {
         refuseOverLimit();

@@ -46,6 +46,8 @@ void CDeviceReturnDlg::confirm()
     dx.number(m_number, number, 1, 10000);
     if (!dx.ok())
         return;
+    if (refuseClosedMonth(returnDate))
+        return;
 
     // The return row and the stock change stand or fall together.
     if (!runChange(this, [&] {

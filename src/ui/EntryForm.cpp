@@ -3,6 +3,7 @@
 #include "core/DeviceCatalogue.h"
 
 #include "core/Clock.h"
+#include "core/PeriodSummary.h"
 #include "ui/CommandTable.h"
 #include "ui/DeviceScan.h"
 #include "ui/DialogStyle.h"
@@ -339,6 +340,17 @@ bool EntryForm::deviceChosen()
 QString EntryForm::entryTime() const
 {
     return unpaddedDateTime(QDateTime(m_datePicker->date(), m_timePicker->time()));
+}
+
+bool EntryForm::refuseClosedMonth(const QString& time)
+{
+    QString refusal;
+    if (!runChange(this, [&] { refusal = PeriodClose::refusalFor(connection(), time); }))
+        return true;
+    if (refusal.isEmpty())
+        return false;
+    Messages::notice(refusal, this, QStringLiteral("警告!"), Messages::Icon::Exclamation);
+    return true;
 }
 
 QString EntryForm::lookUpCode() const

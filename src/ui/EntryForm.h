@@ -97,6 +97,9 @@ protected:
     // The entry time: the date picker's date and the time picker's time,
     // written "%d-%d-%d %d:%d:%d" without padding.
     QString entryTime() const;
+    // A movement dated in a closed month: says so ("YYYY年M月已月结，…")
+    // and returns true, before anything is written.
+    bool refuseClosedMonth(const QString& time);
     // The end of a successful entry: "完成操作！", the log entry, close.
     void completeEntry(const QString& logText);
 

@@ -134,6 +134,9 @@ void TestCleanDlg::layoutAndCaptions()
 
 void TestCleanDlg::checkedTablesAreEmptiedInOrder_data()
 {
+    // A table of movements goes with the closed months, after a look at
+    // them.
+    const QString kClosed = "SELECT MAX(period) FROM PERIOD_CLOSE WHERE period LIKE '____-__'";
     QTest::addColumn<QStringList>("checked");
     QTest::addColumn<QStringList>("statements");
     QTest::addColumn<QStringList>("left");
@@ -151,18 +154,36 @@ void TestCleanDlg::checkedTablesAreEmptiedInOrder_data()
     // The stock goes with its adjustments: the ledger starts again.
     QTest::newRow("stock and its adjustments")
         << QStringList{"cleanDevice"}
-        << QStringList{"DELETE FROM DEVICE", "DELETE FROM DEVICE_ADJUST"}
+        << QStringList{"DELETE FROM PERIOD_CLOSE", "DELETE FROM DEVICE_PERIOD",
+                       "DELETE FROM DEVICE", kClosed, "DELETE FROM DEVICE_ADJUST"}
         << QStringList{"DEVICE_CODE", "DEVICE_IN",        "DEVICE_OUT", "DEVICE_RETURN",
                        "DEVICE_NEED", "DEVICE_WANTBUY",   "HOWDO",      "user",
                        "DEVICE_LOAN", "DEVICE_LOAN_EVENT"};
     QTest::newRow("all, log before plan")
         << QStringList{"cleanLog",    "cleanWantBuy", "cleanReturn", "cleanNeed",
                        "cleanDevice", "cleanOut",     "cleanIn",     "cleanCode"}
-        << QStringList{"DELETE FROM DEVICE_CODE",       "DELETE FROM DEVICE_IN",
-                       "DELETE FROM DEVICE_OUT",        "DELETE FROM DEVICE_LOAN",
-                       "DELETE FROM DEVICE_LOAN_EVENT", "DELETE FROM DEVICE",
-                       "DELETE FROM DEVICE_ADJUST",     "DELETE FROM DEVICE_NEED",
-                       "DELETE FROM DEVICE_RETURN",     "DELETE FROM HOWDO",
+        << QStringList{"DELETE FROM DEVICE_CODE",
+                       "DELETE FROM PERIOD_CLOSE",
+                       "DELETE FROM DEVICE_PERIOD",
+                       kClosed,
+                       "DELETE FROM DEVICE_IN",
+                       "DELETE FROM PERIOD_CLOSE",
+                       "DELETE FROM DEVICE_PERIOD",
+                       kClosed,
+                       "DELETE FROM DEVICE_OUT",
+                       "DELETE FROM DEVICE_LOAN",
+                       "DELETE FROM DEVICE_LOAN_EVENT",
+                       "DELETE FROM PERIOD_CLOSE",
+                       "DELETE FROM DEVICE_PERIOD",
+                       "DELETE FROM DEVICE",
+                       kClosed,
+                       "DELETE FROM DEVICE_ADJUST",
+                       "DELETE FROM DEVICE_NEED",
+                       "DELETE FROM PERIOD_CLOSE",
+                       "DELETE FROM DEVICE_PERIOD",
+                       kClosed,
+                       "DELETE FROM DEVICE_RETURN",
+                       "DELETE FROM HOWDO",
                        "DELETE FROM DEVICE_WANTBUY"}
         << QStringList{"user"};
     // A box checked and unchecked again is left alone ("-name": click twice).

@@ -1,0 +1,878 @@
+#include "core/PeriodSummary.h"
+
+#include "core/Clock.h"
+#include "core/Permission.h"
+#include "core/StockChange.h"
+#include "db/DbError.h"
+#include "db/Dialect.h"
+#include "db/RowRecord.h"
+#include "db/Schema.h"
+
+#include <QHash>
+#include <algorithm>
+#include <cmath>
+#include <map>
+
+namespace vok {
+
+namespace {
+
+// Months are counted from year 0: year * 12 + month - 1.
+int monthKey(const QDate& day)
+{
+    return day.year() * 12 + day.month() - 1;
+}
+
+QDate monthStart(int key)
+{
+    return QDate(key / 12, key % 12 + 1, 1);
+}
+
+QString periodText(int key)
+{
+    return monthStart(key).toString(QStringLiteral("yyyy-MM"));
+}
+
+std::optional<int> periodKey(const QString& text)
+{
+    const QDate d =
+        QDate::fromString(text.left(7) + QStringLiteral("-01"), QStringLiteral("yyyy-MM-dd"));
+    if (!d.isValid())
+        return std::nullopt;
+    return monthKey(d);
+}
+
+bool isZero(double q)
+{
+    return std::fabs(q) < 1e-6;
+}
+
+// The movement tables and the adjustments: each one's date and quantity.
+struct Dated
+{
+    const TableDef* table;
+    const char* date;
+    const char* quantity;
+};
+
+const Dated kDated[] = {{&schema::DeviceIn, "in_date", "in_number"},
+                        {&schema::DeviceOut, "out_date", "out_number"},
+                        {&schema::DeviceReturn, "return_date", "return_number"},
+                        {&schema::DeviceAdjust, "adjust_time", "after_number - before_number"}};
+
+enum Category
+{
+    In,
+    Out,
+    Return,
+    Adjust,
+    Categories
+};
+
+// A value bound as a date: compared as one on either engine.
+QString dateMarker(const Connection& c)
+{
+    return c.engine() == Engine::Postgres ? QStringLiteral("CAST(? AS TIMESTAMP)")
+                                          : QStringLiteral("?");
+}
+
+QString dayText(const QDate& day)
+{
+    return day.toString(QStringLiteral("yyyy-MM-dd 00:00:00"));
+}
+
+QString monthOf(const Connection& c, const QString& column)
+{
+    return c.engine() == Engine::Postgres ? QStringLiteral("to_char(%1, 'YYYY-MM')").arg(column)
+                                          : QStringLiteral("substr(%1, 1, 7)").arg(column);
+}
+
+// What one part of a month holds: the days before the range (0), in it
+// (1) and after it (2).
+struct Part
+{
+    double number[Categories] = {};
+    qint64 inCents = 0;
+};
+
+struct Month
+{
+    Part part[3];
+};
+
+// A device's stock as a walk carries it from month to month.
+struct State
+{
+    PeriodFigure stock;
+    std::optional<double> unitCost;
+};
+
+struct Device
+{
+    QString name;
+    bool known = false; // in the catalogue or the stock table
+    State start;
+    std::map<int, Month> months;
+    bool moved = false;
+};
+
+// What one month gives each part, in cents: the valued categories and the
+// month's unit cost and closing.
+struct MonthValues
+{
+    PeriodFigure flow[3][Categories];
+    std::optional<double> unitCost;
+    State closing;
+};
+
+// Values one month of a device from its opening. Stock-outs, returns and
+// adjustments are valued at the unit cost, each part as the difference of
+// the values of the quantities up to its end, so that the parts add up to
+// the month. The month's closing is its quantity at the unit cost, and
+// what rounding leaves goes to the stock-outs of the part that holds the
+// month's end: the closing of a device whose stock went out whole is 0.
+MonthValues valueMonth(const State& opening, const Month& m, int endPart)
+{
+    MonthValues v;
+    double total[Categories] = {};
+    qint64 inCents = 0;
+    for (const Part& p : m.part) {
+        for (int c = 0; c < Categories; ++c)
+            total[c] += p.number[c];
+        inCents += p.inCents;
+    }
+    const double quantity = opening.stock.number + total[In];
+    const qint64 amount = opening.stock.cents + inCents;
+    v.unitCost = opening.unitCost;
+    if (quantity > 1e-6 && (opening.unitCost || amount != 0))
+        v.unitCost = double(amount) / quantity;
+    const double cost = v.unitCost.value_or(0);
+    const auto value = [cost](double q) { return std::llround(q * cost); };
+    for (int c = Out; c < Categories; ++c) {
+        double upTo = 0;
+        qint64 valued = 0;
+        for (int p = 0; p < 3; ++p) {
+            upTo += m.part[p].number[c];
+            const qint64 next = value(upTo);
+            v.flow[p][c] = {m.part[p].number[c], next - valued};
+            valued = next;
+        }
+    }
+    for (int p = 0; p < 3; ++p)
+        v.flow[p][In] = {m.part[p].number[In], m.part[p].inCents};
+    const double closing =
+        opening.stock.number + total[In] - total[Out] + total[Return] + total[Adjust];
+    qint64 closingCents = amount + value(total[Return]) + value(total[Adjust]) - value(total[Out]);
+    if (!isZero(total[Out])) {
+        const qint64 wanted = value(closing);
+        v.flow[endPart][Out].cents += closingCents - wanted;
+        closingCents = wanted;
+    }
+    v.closing = {{closing, closingCents}, v.unitCost};
+    return v;
+}
+
+PeriodFigure signedFlow(const PeriodFigure& f, int category)
+{
+    return category == Out ? PeriodFigure{-f.number, -f.cents} : f;
+}
+
+std::optional<int> latestClosed(Connection& c)
+{
+    auto r = c.queryWith(
+        QStringLiteral("SELECT MAX(period) FROM PERIOD_CLOSE WHERE period LIKE '____-__'"), {});
+    if (!r->next() || r->isNull(0))
+        return std::nullopt;
+    return periodKey(r->text(0));
+}
+
+qint64 parseCents(const QString& text)
+{
+    return std::llround(text.toDouble() * 100);
+}
+
+// The walk over the ledger behind the summary and the device ledger.
+class Walk
+{
+public:
+    Walk(Connection& c, const QDate& from, const QDate& to, const QString& code)
+        : m_c(c), m_from(from), m_to(to), m_code(code)
+    {
+    }
+
+    QHash<QString, Device> devices;
+    int lastMonth = 0; // the range's last month, walked whole
+
+    void read()
+    {
+        const int m0 = monthKey(m_from);
+        lastMonth = monthKey(m_to);
+        const std::optional<int> closed = latestClosed(m_c);
+        std::optional<int> stored; // the closed month the walk starts after
+        if (closed && *closed >= m0 - 1)
+            stored = m0 - 1;
+        else if (closed)
+            stored = *closed;
+        if (stored)
+            readStored(*stored);
+        readMovements(stored ? std::optional<int>(*stored + 1) : std::nullopt);
+    }
+
+    // The part of a month its last day falls in.
+    int endPart(int month) const
+    {
+        const QDate end = monthStart(month + 1).addDays(-1);
+        return end < m_from ? 0 : end <= m_to ? 1 : 2;
+    }
+
+private:
+    QString codeCondition() const
+    {
+        return m_code.isEmpty() ? QString() : QStringLiteral(" AND code = ?");
+    }
+
+    void readStored(int month)
+    {
+        QVariantList values{periodText(month)};
+        if (!m_code.isEmpty())
+            values << m_code;
+        auto r = m_c.queryWith(QStringLiteral("SELECT code, close_number, close_amount, unit_cost "
+                                              "FROM DEVICE_PERIOD WHERE period = ?") +
+                                   codeCondition(),
+                               values);
+        while (r->next()) {
+            Device& d = devices[r->text(0)];
+            d.start.stock = {r->number(1), parseCents(r->text(2))};
+            if (!r->isNull(3) && !r->text(3).isEmpty())
+                d.start.unitCost = r->text(3).toDouble() * 100;
+        }
+    }
+
+    void readMovements(std::optional<int> since)
+    {
+        const QString marker = dateMarker(m_c);
+        for (int category = 0; category < Categories; ++category) {
+            const Dated& t = kDated[category];
+            const QString date = QLatin1String(t.date);
+            QString sql =
+                QStringLiteral("SELECT code, %1 AS m, CASE WHEN %2 < %3 THEN 0 WHEN %2 < %3 "
+                               "THEN 1 ELSE 2 END AS p, SUM(%4)")
+                    .arg(monthOf(m_c, date), date, marker, QLatin1String(t.quantity));
+            QVariantList values{dayText(m_from), dayText(m_to.addDays(1))};
+            if (category == In)
+                sql += QStringLiteral(", SUM(ROUND(in_number * price * 100))");
+            sql += QStringLiteral(" FROM %1 WHERE %2 < %3").arg(t.table->name, date, marker);
+            values << dayText(monthStart(lastMonth + 1));
+            if (since) {
+                sql += QStringLiteral(" AND %1 >= %2").arg(date, marker);
+                values << dayText(monthStart(*since));
+            }
+            if (category == Adjust) {
+                // A correction brings the stock to what the records say:
+                // it is no part of that figure itself.
+                sql += QStringLiteral(" AND (reason IS NULL OR reason <> ?)");
+                values << stock::correctionReason();
+            }
+            if (!m_code.isEmpty()) {
+                sql += codeCondition();
+                values << m_code;
+            }
+            sql += QStringLiteral(" GROUP BY code, m, p");
+            auto r = m_c.queryWith(sql, values);
+            while (r->next()) {
+                const std::optional<int> month = periodKey(r->text(1));
+                if (!month)
+                    continue;
+                Device& d = devices[r->text(0)];
+                const int p = std::clamp(int(r->number(2)), 0, 2);
+                Part& part = d.months[*month].part[p];
+                part.number[category] += r->isNull(3) ? 0 : r->number(3);
+                if (category == In && !r->isNull(4))
+                    part.inCents += std::llround(r->number(4));
+                if (p == 1)
+                    d.moved = true;
+            }
+        }
+    }
+
+    Connection& m_c;
+    QDate m_from, m_to;
+    QString m_code;
+};
+
+void readNames(Connection& c, QHash<QString, Device>& devices, bool addAll)
+{
+    {
+        auto r = c.queryWith(
+            QStringLiteral("SELECT code, MIN(name) FROM DEVICE_CODE GROUP BY code"), {});
+        while (r->next()) {
+            const QString code = r->text(0);
+            auto it = devices.find(code);
+            if (it == devices.end() && !addAll)
+                continue;
+            Device& d = it == devices.end() ? devices[code] : *it;
+            d.name = r->text(1);
+            d.known = true;
+        }
+    }
+    if (addAll) {
+        auto r = c.queryWith(QStringLiteral("SELECT DISTINCT code FROM DEVICE"), {});
+        while (r->next())
+            devices[r->text(0)].known = true;
+    }
+}
+
+PeriodRow summarise(const QString& code, const Device& d, const Walk& walk)
+{
+    PeriodRow row;
+    row.code = code;
+    row.name = d.name;
+    row.moved = d.moved;
+    State state = d.start;
+    row.opening = state.stock;
+    PeriodFigure* columns[Categories] = {&row.stockIn, &row.stockOut, &row.returned, &row.adjusted};
+    for (const auto& [month, m] : d.months) {
+        const MonthValues v = valueMonth(state, m, walk.endPart(month));
+        for (int c = 0; c < Categories; ++c) {
+            row.opening += signedFlow(v.flow[0][c], c);
+            *columns[c] += v.flow[1][c];
+        }
+        state = v.closing;
+    }
+    row.unitCost = state.unitCost;
+    row.closing = row.opening;
+    row.closing += row.stockIn;
+    row.closing += signedFlow(row.stockOut, Out);
+    row.closing += row.returned;
+    row.closing += row.adjusted;
+    return row;
+}
+
+} // namespace
+
+bool PeriodRow::balances() const
+{
+    const double n =
+        opening.number + stockIn.number - stockOut.number + returned.number + adjusted.number;
+    return isZero(n - closing.number) && closing.cents == opening.cents + stockIn.cents -
+                                                              stockOut.cents + returned.cents +
+                                                              adjusted.cents;
+}
+
+QString centsText(qint64 cents)
+{
+    const qint64 a = cents < 0 ? -cents : cents;
+    return QStringLiteral("%1%2.%3")
+        .arg(cents < 0 ? QStringLiteral("-") : QString())
+        .arg(a / 100)
+        .arg(a % 100, 2, 10, QLatin1Char('0'));
+}
+
+QString unitCostText(const std::optional<double>& centsPerUnit)
+{
+    if (!centsPerUnit)
+        return QStringLiteral("无单价");
+    return centsText(std::llround(*centsPerUnit));
+}
+
+QString monthName(const QDate& month)
+{
+    return QStringLiteral("%1年%2月").arg(month.year()).arg(month.month());
+}
+
+namespace PeriodSummary {
+
+PeriodSummaryResult read(Connection& connection, const QDate& from, const QDate& to,
+                         const QString& prefix, bool includeIdle)
+{
+    Walk walk(connection, from, to, {});
+    walk.read();
+    readNames(connection, walk.devices, includeIdle);
+    PeriodSummaryResult result;
+    for (auto it = walk.devices.cbegin(); it != walk.devices.cend(); ++it) {
+        if (!it.key().startsWith(prefix))
+            continue;
+        PeriodRow row = summarise(it.key(), *it, walk);
+        const bool idle = !row.moved && isZero(row.opening.number) && isZero(row.closing.number) &&
+                          row.opening.cents == 0 && row.closing.cents == 0;
+        if (idle && !(includeIdle && it->known))
+            continue;
+        result.rows.push_back(std::move(row));
+    }
+    std::sort(result.rows.begin(), result.rows.end(),
+              [](const PeriodRow& a, const PeriodRow& b) { return a.code < b.code; });
+    for (const PeriodRow& row : result.rows) {
+        result.total.opening += row.opening;
+        result.total.stockIn += row.stockIn;
+        result.total.stockOut += row.stockOut;
+        result.total.returned += row.returned;
+        result.total.adjusted += row.adjusted;
+        result.total.closing += row.closing;
+        result.total.moved = result.total.moved || row.moved;
+    }
+    return result;
+}
+
+std::vector<LedgerLine> ledger(Connection& connection, const QString& code, const QDate& from,
+                               const QDate& to)
+{
+    Walk walk(connection, from, to, code);
+    walk.read();
+    const Device d = walk.devices.value(code);
+
+    // The lines of the range, in time order.
+    struct Entry
+    {
+        QString time;
+        int category;
+        int order;
+        double number;
+        qint64 inCents;
+        QString kind, details;
+    };
+    std::vector<Entry> entries;
+    const QString marker = dateMarker(connection);
+    const QVariantList values{code, dayText(from), dayText(to.addDays(1))};
+    const QString range = QStringLiteral(" WHERE code = ? AND %1 >= %2 AND %1 < %2");
+    {
+        auto r = connection.queryWith(
+            QStringLiteral("SELECT in_date, in_number, price, provider, buyer FROM DEVICE_IN") +
+                range.arg(QStringLiteral("in_date"), marker),
+            values);
+        while (r->next()) {
+            const double n = r->number(1);
+            entries.push_back({r->text(0), In, int(entries.size()), n,
+                               std::llround(n * r->number(2) * 100), QStringLiteral("入库"),
+                               QStringLiteral("供应商：%1 单价：%2 采购员：%3")
+                                   .arg(r->text(3), r->text(2), r->text(4))});
+        }
+    }
+    {
+        auto r = connection.queryWith(
+            QStringLiteral(
+                "SELECT out_date, out_number, department, taker, usage FROM DEVICE_OUT") +
+                range.arg(QStringLiteral("out_date"), marker),
+            values);
+        while (r->next())
+            entries.push_back({r->text(0), Out, int(entries.size()), r->number(1), 0,
+                               QStringLiteral("出库"),
+                               QStringLiteral("部门：%1 领用人：%2 用途：%3")
+                                   .arg(r->text(2), r->text(3), r->text(4))});
+    }
+    {
+        auto r = connection.queryWith(
+            QStringLiteral("SELECT return_date, return_number, return_person, keeper FROM "
+                           "DEVICE_RETURN") +
+                range.arg(QStringLiteral("return_date"), marker),
+            values);
+        while (r->next())
+            entries.push_back(
+                {r->text(0), Return, int(entries.size()), r->number(1), 0, QStringLiteral("退库"),
+                 QStringLiteral("退库人：%1 保管人：%2").arg(r->text(2), r->text(3))});
+    }
+    {
+        auto r = connection.queryWith(
+            QStringLiteral("SELECT adjust_time, after_number - before_number, reason, user_name, "
+                           "before_number, after_number FROM DEVICE_ADJUST") +
+                range.arg(QStringLiteral("adjust_time"), marker) +
+                QStringLiteral(" AND (reason IS NULL OR reason <> ?)"),
+            values + QVariantList{stock::correctionReason()});
+        while (r->next())
+            entries.push_back(
+                {r->text(0), Adjust, int(entries.size()), r->number(1), 0,
+                 r->text(2).isEmpty() ? QStringLiteral("调整") : r->text(2),
+                 QStringLiteral("%1 → %2 操作员：%3").arg(r->text(4), r->text(5), r->text(3))});
+    }
+    std::stable_sort(entries.begin(), entries.end(),
+                     [](const Entry& a, const Entry& b) { return a.time < b.time; });
+
+    // The opening and each month's unit cost come from the walk; a line is
+    // valued as the difference of its category's values before and after
+    // it in its month, as the summary values the parts.
+    std::vector<LedgerLine> lines;
+    State state = d.start;
+    PeriodFigure balance = state.stock;
+    std::map<int, MonthValues> valued;
+    std::map<int, double> before[Categories]; // per month: the quantity before the range
+    for (const auto& [month, m] : d.months) {
+        const MonthValues v = valueMonth(state, m, walk.endPart(month));
+        for (int c = 0; c < Categories; ++c) {
+            balance += signedFlow(v.flow[0][c], c);
+            before[c][month] = m.part[0].number[c];
+        }
+        valued[month] = v;
+        state = v.closing;
+    }
+    lines.push_back({QString(), QStringLiteral("期初"), QString(), {}, balance});
+    std::map<int, double> upTo[Categories];
+    // The month whose rounding rest still has to be shown: after its last
+    // stock-out in the range, or on a line of its own.
+    std::map<int, qint64> rest;
+    for (const auto& [month, v] : valued)
+        if (walk.endPart(month) == 1) {
+            const double cost = v.unitCost.value_or(0);
+            rest[month] =
+                v.flow[1][Out].cents -
+                (std::llround((before[Out][month] + d.months.at(month).part[1].number[Out]) *
+                              cost) -
+                 std::llround(before[Out][month] * cost));
+        }
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const Entry& e = entries[i];
+        const auto when = parseDateTime(e.time);
+        const int month = when ? when->year * 12 + when->month - 1 : walk.lastMonth;
+        PeriodFigure change;
+        if (e.category == In) {
+            change = {e.number, e.inCents};
+        } else {
+            const double cost = valued.count(month) ? valued[month].unitCost.value_or(0) : 0;
+            double& done = upTo[e.category][month];
+            const double start = before[e.category][month] + done;
+            done += e.number;
+            const qint64 cents =
+                std::llround((start + e.number) * cost) - std::llround(start * cost);
+            change = signedFlow({e.number, cents}, e.category);
+        }
+        // The rest of the month's rounding goes with its last stock-out.
+        bool lastOut = e.category == Out && rest.count(month);
+        for (size_t j = i + 1; lastOut && j < entries.size(); ++j) {
+            const auto w = parseDateTime(entries[j].time);
+            if (entries[j].category == Out && w && w->year * 12 + w->month - 1 == month)
+                lastOut = false;
+        }
+        if (lastOut) {
+            change.cents -= rest[month];
+            rest.erase(month);
+        }
+        balance += change;
+        lines.push_back({e.time, e.kind, e.details, change, balance});
+    }
+    for (const auto& [month, cents] : rest) {
+        if (cents == 0)
+            continue;
+        const PeriodFigure change{0, -cents};
+        balance += change;
+        lines.push_back(
+            {monthStart(month + 1).addDays(-1).toString(QStringLiteral("yyyy-MM-dd 23:59:59")),
+             QStringLiteral("出库成本尾差"), QString(), change, balance});
+    }
+    return lines;
+}
+
+namespace {
+
+QString quantityText(double q)
+{
+    return singleText(isZero(q) ? 0 : q);
+}
+
+constexpr ReportColumn kSummaryColumns[] = {
+    {u"设备号", 240},    {u"设备名", 760},    {u"期初数量", 1540}, {u"期初金额", 2010},
+    {u"入库数量", 2480}, {u"入库金额", 2950}, {u"出库数量", 3420}, {u"出库金额", 3890},
+    {u"退库数量", 4360}, {u"退库金额", 4830}, {u"调整数量", 5300}, {u"调整金额", 5770},
+    {u"期末数量", 6240}, {u"期末金额", 6710}, {u"单　价", 7180}};
+constexpr int kSummaryRules[] = {200,  720,  1500, 1970, 2440, 2910, 3380, 3850,
+                                 4320, 4790, 5260, 5730, 6200, 6670, 7140, 7600};
+constexpr ReportColumn kLedgerColumns[] = {
+    {u"日期时间", 240}, {u"摘　要", 1700},   {u"说　明", 2500},  {u"数　量", 4900},
+    {u"金　额", 5550},  {u"结存数量", 6200}, {u"结存金额", 6900}};
+constexpr int kLedgerRules[] = {200, 1650, 2450, 4850, 5500, 6150, 6850, 7600};
+
+} // namespace
+
+std::vector<RecordListModel::Column> columns()
+{
+    std::vector<RecordListModel::Column> out{{QStringLiteral("设备号")},
+                                             {QStringLiteral("设备名")}};
+    for (const char16_t* head : {u"期初", u"入库", u"出库", u"退库", u"盘点与调整", u"期末"}) {
+        out.push_back({QString::fromUtf16(head) + QStringLiteral("数量"), ListColumn::Figure});
+        out.push_back({QString::fromUtf16(head) + QStringLiteral("金额"), ListColumn::Figure});
+    }
+    out.push_back({QStringLiteral("单价"), ListColumn::Figure});
+    return out;
+}
+
+QList<QStringList> texts(const PeriodSummaryResult& summary)
+{
+    QList<QStringList> out;
+    const auto row = [](const PeriodRow& r, const QString& code, const QString& name,
+                        const QString& cost) {
+        QStringList cells{code, name};
+        for (const PeriodFigure* f :
+             {&r.opening, &r.stockIn, &r.stockOut, &r.returned, &r.adjusted, &r.closing})
+            cells << quantityText(f->number) << centsText(f->cents);
+        cells << cost;
+        return cells;
+    };
+    for (const PeriodRow& r : summary.rows)
+        out << row(r, r.code, r.name, unitCostText(r.unitCost));
+    out << row(summary.total, QStringLiteral("合计"), QString(), QString());
+    return out;
+}
+
+const ReportLayout& report()
+{
+    static const ReportLayout layout{u"收发存汇总表",
+                                     7,
+                                     kSummaryColumns,
+                                     kSummaryRules,
+                                     1200,
+                                     2200,
+                                     6200,
+                                     7500,
+                                     300,
+                                     5300,
+                                     4500,
+                                     false};
+    return layout;
+}
+
+std::vector<RecordListModel::Column> ledgerColumns()
+{
+    return {{QStringLiteral("日期时间")},
+            {QStringLiteral("摘要")},
+            {QStringLiteral("说明")},
+            {QStringLiteral("数量"), ListColumn::Figure},
+            {QStringLiteral("金额"), ListColumn::Figure},
+            {QStringLiteral("结存数量"), ListColumn::Figure},
+            {QStringLiteral("结存金额"), ListColumn::Figure}};
+}
+
+QList<QStringList> ledgerTexts(const std::vector<LedgerLine>& lines)
+{
+    QList<QStringList> out;
+    for (const LedgerLine& l : lines) {
+        const bool opening = l.time.isEmpty();
+        out << QStringList{l.time,
+                           l.kind,
+                           l.details,
+                           opening ? QString() : quantityText(l.change.number),
+                           opening ? QString() : centsText(l.change.cents),
+                           quantityText(l.balance.number),
+                           centsText(l.balance.cents)};
+    }
+    return out;
+}
+
+const ReportLayout& ledgerReport()
+{
+    static const ReportLayout layout{u"设备明细账", 8,    kLedgerColumns, kLedgerRules,
+                                     1200,          2200, 6200,           7500,
+                                     300,           5300, 4500,           false};
+    return layout;
+}
+
+ExportSource exportSource(const std::vector<RecordListModel::Column>& columns,
+                          const QList<QStringList>& rows)
+{
+    ExportSource s;
+    s.rows = int(rows.size());
+    s.columns = int(columns.size());
+    s.heading = [columns](int c) { return columns[size_t(c)].heading; };
+    s.text = [rows](int r, int c) { return rows.at(r).value(c); };
+    s.numeric = [columns](int c) { return columns[size_t(c)].kind != ListColumn::Text; };
+    return s;
+}
+
+int titleEnd(const QString& title)
+{
+    int end = 3000;
+    for (const QChar c : title)
+        end += c.unicode() >= 0x2E80 ? 310 : 160;
+    return std::min(end, 7600);
+}
+
+QString rangeName(const QDate& from, const QDate& to)
+{
+    if (from.day() == 1 && to == from.addMonths(1).addDays(-1))
+        return monthName(from);
+    return QStringLiteral("%1 至 %2")
+        .arg(from.toString(QStringLiteral("yyyy-MM-dd")),
+             to.toString(QStringLiteral("yyyy-MM-dd")));
+}
+
+} // namespace PeriodSummary
+
+namespace PeriodClose {
+
+namespace {
+
+QString refusalText(int month)
+{
+    return QStringLiteral("%1已月结，不能录入或修改该月的记录。").arg(monthName(monthStart(month)));
+}
+
+void addLog(Connection& c, const QString& user, const QString& text)
+{
+    c.append(schema::Howdo.name, schema::Howdo.columnNames(),
+             {user, text, Clock::now().toString(u"yyyy-MM-dd HH:mm:ss")});
+}
+
+std::optional<int> monthOfText(const QString& date)
+{
+    const auto d = parseDateTime(date);
+    if (!d)
+        return std::nullopt;
+    return d->year * 12 + d->month - 1;
+}
+
+} // namespace
+
+std::optional<QDate> lastClosed(Connection& connection)
+{
+    const auto key = latestClosed(connection);
+    if (!key)
+        return std::nullopt;
+    return monthStart(*key);
+}
+
+std::optional<QDate> nextToClose(Connection& connection, const QDate& today)
+{
+    const int last = monthKey(today) - 1;
+    std::optional<int> next;
+    if (const auto closed = latestClosed(connection)) {
+        next = *closed + 1;
+    } else {
+        for (const Dated& t : kDated) {
+            auto r = connection.queryWith(
+                QStringLiteral("SELECT MIN(%1) FROM %2").arg(QLatin1String(t.date), t.table->name),
+                {});
+            if (r->next() && !r->isNull(0))
+                if (const auto m = monthOfText(r->text(0)))
+                    next = next ? std::min(*next, *m) : *m;
+        }
+    }
+    if (!next || *next > last)
+        return std::nullopt;
+    return monthStart(*next);
+}
+
+QString mayClose(int classNumber)
+{
+    return classNumber == 1 || classNumber == 2 ? QString()
+                                                : QStringLiteral("只有一级和二级用户才能月结。");
+}
+
+QString mayReopen(int classNumber)
+{
+    return classNumber == 1 ? QString() : QStringLiteral("只有一级用户才能反结账。");
+}
+
+QDate close(Connection& connection, int classNumber, const QString& user, const QDate& today)
+{
+    if (const QString refusal = mayClose(classNumber); !refusal.isEmpty())
+        throw DbError(DbError::kFail, refusal);
+    Transaction transaction(connection);
+    const std::optional<QDate> month = nextToClose(connection, today);
+    if (!month)
+        throw DbError(DbError::kFail,
+                      QStringLiteral("没有可以月结的月份：上月及以前的月份都已月结。"));
+    const QDate last = month->addMonths(1).addDays(-1);
+    const PeriodSummaryResult figures = PeriodSummary::read(connection, *month, last);
+    // Marked closed first: from here on no movement of the month is taken.
+    connection.append(
+        schema::PeriodClose.name, schema::PeriodClose.columnNames(),
+        {periodText(monthKey(*month)), Clock::now().toString(u"yyyy-MM-dd HH:mm:ss"), user});
+    size_t at = 0;
+    const QString period = periodText(monthKey(*month));
+    connection.appendRows(
+        schema::DevicePeriod.name, schema::DevicePeriod.columnNames(), [&](QVariantList& v) {
+            if (at == figures.rows.size())
+                return false;
+            const PeriodRow& r = figures.rows[at++];
+            v = {period,
+                 r.code,
+                 r.opening.number,
+                 centsText(r.opening.cents),
+                 r.stockIn.number,
+                 centsText(r.stockIn.cents),
+                 r.stockOut.number,
+                 centsText(r.stockOut.cents),
+                 r.returned.number,
+                 centsText(r.returned.cents),
+                 r.adjusted.number,
+                 centsText(r.adjusted.cents),
+                 r.closing.number,
+                 centsText(r.closing.cents),
+                 r.unitCost ? QVariant(QString::number(*r.unitCost / 100, 'f', 8)) : QVariant()};
+            return true;
+        });
+    addLog(connection, user, QStringLiteral("月结 ") + monthName(*month));
+    transaction.commit();
+    return *month;
+}
+
+QDate reopen(Connection& connection, int classNumber, const QString& user)
+{
+    if (const QString refusal = mayReopen(classNumber); !refusal.isEmpty())
+        throw DbError(DbError::kFail, refusal);
+    Transaction transaction(connection);
+    const auto closed = latestClosed(connection);
+    if (!closed)
+        throw DbError(DbError::kFail, QStringLiteral("还没有月结过的月份。"));
+    const QString period = periodText(*closed);
+    connection.remove({schema::DevicePeriod.name, QStringLiteral("period = ?"), {period}});
+    connection.remove({schema::PeriodClose.name, QStringLiteral("period = ?"), {period}});
+    addLog(connection, user, QStringLiteral("反结账 ") + monthName(monthStart(*closed)));
+    transaction.commit();
+    return monthStart(*closed);
+}
+
+int dateColumn(const TableDef& table)
+{
+    for (const Dated& t : kDated)
+        if (t.table == &table)
+            return table.indexOf(QString::fromLatin1(t.date));
+    return -1;
+}
+
+QString refusalFor(Connection& connection, const QString& date)
+{
+    const auto month = monthOfText(date);
+    if (!month)
+        return {};
+    const auto closed = latestClosed(connection);
+    return closed && *month <= *closed ? refusalText(*month) : QString();
+}
+
+void checkValues(Connection& connection, const TableDef& table, const QVariantList& values)
+{
+    valuesCheck(connection, table)(values);
+}
+
+std::function<void(const QVariantList&)> valuesCheck(Connection& connection, const TableDef& table)
+{
+    const int column = dateColumn(table);
+    const auto closed = column < 0 ? std::nullopt : latestClosed(connection);
+    if (!closed)
+        return [](const QVariantList&) {};
+    return [column, last = *closed](const QVariantList& values) {
+        if (column >= values.size())
+            return;
+        const auto month = monthOfText(values.at(column).toString());
+        if (month && *month <= last)
+            throw DbError(DbError::kFail, refusalText(*month));
+    };
+}
+
+void checkRows(Connection& connection, const TableRows& rows)
+{
+    const TableDef* table = schema::find(rows.table);
+    if (!table || dateColumn(*table) < 0)
+        return;
+    const auto closed = latestClosed(connection);
+    if (!closed)
+        return;
+    const QString date = table->columns.at(size_t(dateColumn(*table))).name;
+    auto r = connection.queryWith(
+        QStringLiteral("SELECT MIN(%1) FROM %2").arg(date, connection.fromClause(rows)),
+        rows.values);
+    if (!r->next() || r->isNull(0))
+        return;
+    if (const auto month = monthOfText(r->text(0)); month && *month <= *closed)
+        throw DbError(DbError::kFail, refusalText(*month));
+}
+
+} // namespace PeriodClose
+
+} // namespace vok

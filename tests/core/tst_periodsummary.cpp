@@ -1,0 +1,423 @@
+// The period summary, the device ledger and the month-end close on both
+// engines, over a quarter whose figures are worked out by hand: opening
+// stock without a price, stock-ins at two prices, a device received
+// without a price, issues, returns, a stocktake and a back-dated stock-in;
+// the closed month refused on every write path and open again after its
+// reopening.
+#include "core/Clock.h"
+#include "core/PeriodSummary.h"
+#include "core/StockChange.h"
+#include "core/Stocktake.h"
+#include "core/TableAccess.h"
+#include "core/TableImport.h"
+#include "db/DbError.h"
+#include "support/TestSupport.h"
+
+#include <QFile>
+#include <QTest>
+
+using namespace vok;
+
+namespace {
+QString u(const char* text)
+{
+    return QString::fromUtf8(text);
+}
+
+void at(int month, int day, int hour = 9)
+{
+    Clock::setNow(QDateTime(QDate(2026, month, day), QTime(hour, 0)));
+}
+
+QDate day(int month, int d)
+{
+    return QDate(2026, month, d);
+}
+
+// A row as text: code, then each column's quantity and amount, the unit cost.
+QString line(const PeriodRow& r)
+{
+    QStringList cells{r.code};
+    for (const PeriodFigure* f :
+         {&r.opening, &r.stockIn, &r.stockOut, &r.returned, &r.adjusted, &r.closing})
+        cells << QString::number(f->number) + u("/") + centsText(f->cents);
+    cells << unitCostText(r.unitCost);
+    return cells.join(u(" "));
+}
+
+QStringList lines(const PeriodSummaryResult& s)
+{
+    QStringList out;
+    for (const PeriodRow& r : s.rows)
+        out << line(r);
+    out << line(s.total);
+    return out;
+}
+} // namespace
+
+class TestPeriodSummary : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void figures_data();
+    void figures();
+    void monthsChainAndMeetTheStock();
+    void closedMonthsGiveTheSameFigures();
+    void ledgerRunsToTheClosing();
+    void closedMonthRefusesEveryWrite();
+    void classRules();
+
+private:
+    void receive(const char* code, int month, int d, float n, float price)
+    {
+        at(month, d);
+        Transaction t(*m_db);
+        TableAccess(*m_db, tables::deviceIn, 1)
+            .append({u(code), QStringLiteral("2026-%1-%2 09:00:00").arg(month).arg(d), u("甲"),
+                     u(""), n, price, u("王")});
+        stock::receive(*m_db, u(code), n);
+        t.commit();
+    }
+    void issue(const char* code, int month, int d, float n)
+    {
+        at(month, d);
+        Transaction t(*m_db);
+        QVERIFY(stock::issue(*m_db, u(code), n).done);
+        TableAccess(*m_db, tables::deviceOut, 1)
+            .append({u(code), u("一车间"), QStringLiteral("2026-%1-%2 10:00:00").arg(month).arg(d),
+                     u("1"), u("李"), n, u("赵"), u("维修")});
+        t.commit();
+    }
+    void giveBack(const char* code, int month, int d, float n)
+    {
+        at(month, d);
+        Transaction t(*m_db);
+        TableAccess(*m_db, tables::deviceReturn, 1)
+            .append({u(code), QStringLiteral("2026-%1-%2 11:00:00").arg(month).arg(d), u("孙"), n,
+                     u("周")});
+        QVERIFY(stock::giveBack(*m_db, u(code), n));
+        t.commit();
+    }
+    void seedQuarter();
+    PeriodSummaryResult summary(const QDate& from, const QDate& to, bool idle = false)
+    {
+        return PeriodSummary::read(*m_db, from, to, {}, idle);
+    }
+
+    std::unique_ptr<test::Sandbox> m_sandbox;
+    ConnectionPtr m_db;
+};
+
+void TestPeriodSummary::init()
+{
+    m_sandbox = std::make_unique<test::Sandbox>();
+    m_db = m_sandbox->open();
+    seedQuarter();
+}
+
+void TestPeriodSummary::cleanup()
+{
+    m_db.reset();
+    m_sandbox.reset();
+}
+
+// 001: opening 10 without a price, in at 100.00 and 130.00, issues, a
+// return, a stocktake; 002: received without a price, then (back-dated)
+// at 50.00; 003: opening stock only, never a price; 004: nothing at all.
+void TestPeriodSummary::seedQuarter()
+{
+    for (const char* c : {"001", "002", "003", "004"})
+        TableAccess(*m_db, tables::deviceCode, 1).append({u(c), u("设备") + u(c)});
+    at(1, 2);
+    QVERIFY(stock::addStockRow(*m_db, 1, u("001"), {10, 100, 0, 10}, u("王")));
+    at(1, 3);
+    QVERIFY(stock::addStockRow(*m_db, 1, u("003"), {3, 100, 0, 3}, u("王")));
+    receive("001", 1, 10, 10, 100);
+    receive("002", 1, 15, 4, 0);
+    issue("001", 1, 20, 8);
+    issue("002", 2, 3, 1);
+    receive("001", 2, 5, 5, 130);
+    issue("001", 2, 10, 12);
+    issue("003", 2, 12, 2);
+    giveBack("001", 2, 20, 2);
+    giveBack("003", 3, 5, 1);
+    at(3, 15);
+    std::vector<StocktakeLine> count = Stocktake::list(*m_db, u("001"));
+    QCOMPARE(count.size(), size_t(1));
+    count[0].counted = 6;
+    QCOMPARE(Stocktake::confirm(*m_db, 1, u("王"), count).adjusted, 1);
+    issue("001", 3, 20, 3);
+    // Entered on 25 March, dated in February.
+    at(3, 25);
+    receive("002", 2, 25, 2, 50);
+    at(4, 2);
+}
+
+void TestPeriodSummary::figures_data()
+{
+    QTest::addColumn<QDate>("from");
+    QTest::addColumn<QDate>("to");
+    QTest::addColumn<bool>("idle");
+    QTest::addColumn<QStringList>("expected");
+    // January: 001 costs 1000.00 / 10; its opening stock is valued at it.
+    QTest::newRow("January") << day(1, 1) << day(1, 31) << false
+                             << QStringList{
+                                    u("001 0/0.00 10/1000.00 8/800.00 0/0.00 10/1000.00 "
+                                      "12/1200.00 100.00"),
+                                    u("002 0/0.00 4/0.00 0/0.00 0/0.00 0/0.00 4/0.00 无单价"),
+                                    u("003 0/0.00 0/0.00 0/0.00 0/0.00 3/0.00 3/0.00 无单价"),
+                                    u(" 0/0.00 14/1000.00 8/800.00 0/0.00 13/1000.00 19/1200.00 "
+                                      "无单价")};
+    // February: 001 costs 1850.00 / 17; the closing 7 units are 761.76 and
+    // the cent rounding leaves goes to the stock-out (1305.89, not .88).
+    // 002's back-dated stock-in gives it its first cost: 100.00 / 6.
+    QTest::newRow("February") << day(2, 1) << day(2, 28) << false
+                              << QStringList{
+                                     u("001 12/1200.00 5/650.00 12/1305.89 2/217.65 0/0.00 "
+                                       "7/761.76 108.82"),
+                                     u("002 4/0.00 2/100.00 1/16.67 0/0.00 0/0.00 5/83.33 16.67"),
+                                     u("003 3/0.00 0/0.00 2/0.00 0/0.00 0/0.00 1/0.00 无单价"),
+                                     u(" 19/1200.00 7/750.00 15/1322.56 2/217.65 0/0.00 13/845.09 "
+                                       "无单价")};
+    // March: the count takes one unit off 001 at 761.76 / 7.
+    QTest::newRow("March") << day(3, 1) << day(3, 31) << true
+                           << QStringList{
+                                  u("001 7/761.76 0/0.00 3/326.47 0/0.00 -1/-108.82 3/326.47 "
+                                    "108.82"),
+                                  u("002 5/83.33 0/0.00 0/0.00 0/0.00 0/0.00 5/83.33 16.67"),
+                                  u("003 1/0.00 0/0.00 0/0.00 1/0.00 0/0.00 2/0.00 无单价"),
+                                  u("004 0/0.00 0/0.00 0/0.00 0/0.00 0/0.00 0/0.00 无单价"),
+                                  u(" 13/845.09 0/0.00 3/326.47 1/0.00 -1/-108.82 10/409.80 "
+                                    "无单价")};
+    QTest::newRow("quarter") << day(1, 1) << day(3, 31) << false
+                             << QStringList{
+                                    u("001 0/0.00 15/1650.00 23/2432.36 2/217.65 9/891.18 "
+                                      "3/326.47 108.82"),
+                                    u("002 0/0.00 6/100.00 1/16.67 0/0.00 0/0.00 5/83.33 16.67"),
+                                    u("003 0/0.00 0/0.00 2/0.00 1/0.00 3/0.00 2/0.00 无单价"),
+                                    u(" 0/0.00 21/1750.00 26/2449.03 3/217.65 12/891.18 "
+                                      "10/409.80 无单价")};
+    // Days within months: February 10 to March 5. 002's stock-out of 3
+    // February is valued at February's cost, known only with the
+    // back-dated stock-in after it: its opening is below zero.
+    QTest::newRow("days") << day(2, 10) << day(3, 5) << false
+                          << QStringList{
+                                 u("001 17/1850.00 0/0.00 12/1305.89 2/217.65 0/0.00 7/761.76 "
+                                   "108.82"),
+                                 u("002 3/-16.67 2/100.00 0/0.00 0/0.00 0/0.00 5/83.33 16.67"),
+                                 u("003 3/0.00 0/0.00 2/0.00 1/0.00 0/0.00 2/0.00 无单价"),
+                                 u(" 23/1833.33 2/100.00 14/1305.89 3/217.65 0/0.00 14/845.09 "
+                                   "无单价")};
+}
+
+void TestPeriodSummary::figures()
+{
+    QFETCH(QDate, from);
+    QFETCH(QDate, to);
+    QFETCH(bool, idle);
+    QFETCH(QStringList, expected);
+    const PeriodSummaryResult s = summary(from, to, idle);
+    QCOMPARE(lines(s), expected);
+    for (const PeriodRow& r : s.rows)
+        QVERIFY2(r.balances(), qPrintable(r.code));
+    QVERIFY(s.total.balances());
+    // A prefix narrows the rows.
+    QCOMPARE(PeriodSummary::read(*m_db, from, to, u("00"), idle).rows.size(), s.rows.size());
+    QCOMPARE(PeriodSummary::read(*m_db, from, to, u("001"), idle).rows.size(), size_t(1));
+}
+
+void TestPeriodSummary::monthsChainAndMeetTheStock()
+{
+    QHash<QString, PeriodFigure> last;
+    for (int m = 1; m <= 4; ++m) {
+        const PeriodSummaryResult s = summary(day(m, 1), day(m, 1).addMonths(1).addDays(-1));
+        for (const PeriodRow& r : s.rows) {
+            if (last.contains(r.code)) {
+                QCOMPARE(r.opening.number, last[r.code].number);
+                QCOMPARE(r.opening.cents, last[r.code].cents);
+            }
+            QVERIFY(r.balances());
+            last[r.code] = r.closing;
+        }
+    }
+    // The last closing is what is on hand.
+    const auto stock = test::rows(*m_db, u("SELECT code, now_number FROM DEVICE ORDER BY code"));
+    for (const QStringList& row : stock)
+        QCOMPARE(QString::number(last.value(row.at(0)).number), row.at(1));
+}
+
+void TestPeriodSummary::closedMonthsGiveTheSameFigures()
+{
+    const QStringList before = lines(summary(day(3, 1), day(3, 31)));
+    const QStringList quarter = lines(summary(day(1, 1), day(3, 31)));
+    const QStringList days = lines(summary(day(2, 10), day(3, 5)));
+    QCOMPARE(PeriodClose::nextToClose(*m_db, day(4, 2)), std::optional(day(1, 1)));
+    QCOMPARE(PeriodClose::close(*m_db, 1, u("王"), day(4, 2)), day(1, 1));
+    QCOMPARE(PeriodClose::close(*m_db, 2, u("王"), day(4, 2)), day(2, 1));
+    QCOMPARE(test::rows(*m_db, u("SELECT period, code, close_number, close_amount FROM "
+                                 "DEVICE_PERIOD WHERE period='2026-02' ORDER BY code")),
+             (QList<QStringList>{{u("2026-02"), u("001"), u("7"), u("761.76")},
+                                 {u("2026-02"), u("002"), u("5"), u("83.33")},
+                                 {u("2026-02"), u("003"), u("1"), u("0.00")}}));
+    QCOMPARE(test::rows(*m_db, u("SELECT do_user, do_what FROM HOWDO ORDER BY do_date")),
+             (QList<QStringList>{{u("王"), u("月结 2026年1月")}, {u("王"), u("月结 2026年2月")}}));
+    QCOMPARE(lines(summary(day(3, 1), day(3, 31))), before);
+    QCOMPARE(lines(summary(day(1, 1), day(3, 31))), quarter);
+    QCOMPARE(lines(summary(day(2, 10), day(3, 5))), days);
+    // March is the next; April is this month and cannot be closed yet.
+    QCOMPARE(PeriodClose::close(*m_db, 1, u("王"), day(4, 2)), day(3, 1));
+    try {
+        PeriodClose::close(*m_db, 1, u("王"), day(4, 2));
+        QFAIL("closed this month");
+    } catch (const DbError& e) {
+        QCOMPARE(e.text(), u("没有可以月结的月份：上月及以前的月份都已月结。"));
+    }
+    QCOMPARE(PeriodClose::reopen(*m_db, 1, u("张")), day(3, 1));
+    QCOMPARE(PeriodClose::lastClosed(*m_db), std::optional(day(2, 1)));
+    QCOMPARE(test::rows(*m_db, u("SELECT COUNT(*) FROM DEVICE_PERIOD WHERE period='2026-03'")),
+             (QList<QStringList>{{u("0")}}));
+    QCOMPARE(test::rows(*m_db, u("SELECT do_what FROM HOWDO WHERE do_user='张'")),
+             (QList<QStringList>{{u("反结账 2026年3月")}}));
+}
+
+void TestPeriodSummary::ledgerRunsToTheClosing()
+{
+    const auto text = [](const std::vector<LedgerLine>& ledger) {
+        QStringList out;
+        for (const LedgerLine& l : ledger)
+            out << QStringList{l.time,
+                               l.kind,
+                               QString::number(l.change.number),
+                               centsText(l.change.cents),
+                               QString::number(l.balance.number),
+                               centsText(l.balance.cents)}
+                       .join(u(" "));
+        return out;
+    };
+    const QStringList february{u(" 期初 0 0.00 12 1200.00"),
+                               u("2026-02-05 09:00:00 入库 5 650.00 17 1850.00"),
+                               u("2026-02-10 10:00:00 出库 -12 -1305.89 5 544.11"),
+                               u("2026-02-20 11:00:00 退库 2 217.65 7 761.76")};
+    QCOMPARE(text(PeriodSummary::ledger(*m_db, u("001"), day(2, 1), day(2, 28))), february);
+    const QStringList march{u(" 期初 0 0.00 7 761.76"),
+                            u("2026-03-15 09:00:00 盘点 -1 -108.82 6 652.94"),
+                            u("2026-03-20 10:00:00 出库 -3 -326.47 3 326.47")};
+    QCOMPARE(text(PeriodSummary::ledger(*m_db, u("001"), day(3, 1), day(3, 31))), march);
+    PeriodClose::close(*m_db, 1, u("王"), day(4, 2));
+    PeriodClose::close(*m_db, 1, u("王"), day(4, 2));
+    QCOMPARE(text(PeriodSummary::ledger(*m_db, u("001"), day(3, 1), day(3, 31))), march);
+    // Each device's ledger ends at its summary's closing.
+    for (const PeriodRow& r : summary(day(1, 1), day(3, 31)).rows) {
+        const auto l = PeriodSummary::ledger(*m_db, r.code, day(1, 1), day(3, 31));
+        QCOMPARE(l.back().balance.number, r.closing.number);
+        QCOMPARE(l.back().balance.cents, r.closing.cents);
+    }
+}
+
+void TestPeriodSummary::closedMonthRefusesEveryWrite()
+{
+    PeriodClose::close(*m_db, 1, u("王"), day(4, 2));
+    PeriodClose::close(*m_db, 1, u("王"), day(4, 2));
+    const QString refusal = u("2026年2月已月结，不能录入或修改该月的记录。");
+    QCOMPARE(PeriodClose::refusalFor(*m_db, u("2026-2-28 23:59:59")), refusal);
+    QCOMPARE(PeriodClose::refusalFor(*m_db, u("2026-3-1")), QString());
+    const auto refused = [&](const std::function<void()>& write, const QString& text) {
+        try {
+            write();
+        } catch (const DbError& e) {
+            QCOMPARE(e.text(), text);
+            return;
+        }
+        QFAIL("written");
+    };
+    const TableAccess in(*m_db, tables::deviceIn, 1);
+    refused(
+        [&] {
+            in.append({u("001"), u("2026-2-27 8:0:0"), u(""), u(""), 1, 1, u("")});
+        },
+        refusal);
+    refused([&] { in.remove(in.matching(DeviceInCol::code, u("002"))); },
+            u("2026年1月已月结，不能录入或修改该月的记录。"));
+    refused(
+        [&] {
+            in.update(in.matching(DeviceInCol::in_date, u("2026-2-25 9:00:00")), {},
+                      [](RowRecord& r) { r.setText(DeviceInCol::provider, u("乙")); });
+        },
+        refusal);
+    const TableAccess out(*m_db, tables::deviceOut, 1);
+    refused([&] { out.clear(); }, u("2026年1月已月结，不能录入或修改该月的记录。"));
+    refused(
+        [&] {
+            in.appendRows([n = 0](QVariantList& v) mutable {
+                v = {u("001"), n == 0 ? u("2026-3-2") : u("2026-1-2"), u(""), u(""), 1, 1, u("")};
+                return n++ < 2;
+            });
+        },
+        u("2026年1月已月结，不能录入或修改该月的记录。"));
+    // An import of a stock-in list with a row of February writes nothing.
+    {
+        TableImport import(tables::deviceIn);
+        QStringList headings;
+        for (int c = 0; c < int(schema::DeviceIn.columns.size()); ++c)
+            headings << import.columnHeading(c);
+        const QString path = m_sandbox->dataDir() + u("/in.csv");
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write((headings.join(u(",")) + u("\r\n001,2026-3-30 8:00:00,甲,,1,1,\r\n") +
+                    u("001,2026-2-27 8:00:00,甲,,1,1,\r\n"))
+                       .toUtf8());
+        file.close();
+        QVERIFY2(import.open(path), qPrintable(import.error()));
+        QCOMPARE(import.check(*m_db), TableImport::Status::Done);
+        QCOMPARE(import.write(*m_db, 1, u("王")), TableImport::Status::Failed);
+        QCOMPARE(import.error(), refusal);
+        QCOMPARE(test::rows(*m_db, u("SELECT COUNT(*) FROM DEVICE_IN")),
+                 (QList<QStringList>{{u("4")}}));
+    }
+    // The database itself refuses what any other tool writes.
+    const bool server = m_db->engine() == Engine::Postgres;
+    for (const char* sql :
+         {"INSERT INTO DEVICE_IN(code,in_date,in_number) VALUES('001','2026-2-3 8:0:0',1)",
+          "INSERT INTO DEVICE_IN(code,in_date,in_number) VALUES('001','2026-02-03 08:00:00',1)",
+          "UPDATE DEVICE_OUT SET out_number=1", "DELETE FROM DEVICE_RETURN",
+          "UPDATE DEVICE_ADJUST SET adjust_time='2026-01-01 00:00:00' WHERE reason='盘点'"}) {
+        try {
+            m_db->executeWith(u(sql), {});
+            QFAIL(sql);
+        } catch (const DbError& e) {
+            QVERIFY2(e.text().contains(server ? u("已月结") : schema::closedMonthRefusal()),
+                     qPrintable(e.text()));
+        }
+    }
+    // March stays open; after the reopening February is open again.
+    in.append({u("001"), u("2026-3-31 8:0:0"), u(""), u(""), 1, 1, u("")});
+    PeriodClose::reopen(*m_db, 1, u("王"));
+    in.append({u("001"), u("2026-2-27 8:0:0"), u(""), u(""), 1, 1, u("")});
+    m_db->executeWith(u("DELETE FROM DEVICE_IN WHERE in_date >= ") +
+                          (server ? u("CAST(? AS TIMESTAMP)") : u("?")),
+                      {u("2026-02-27 00:00:00")});
+    refused(
+        [&] {
+            in.append({u("001"), u("2026-1-27 8:0:0"), u(""), u(""), 1, 1, u("")});
+        },
+        u("2026年1月已月结，不能录入或修改该月的记录。"));
+}
+
+void TestPeriodSummary::classRules()
+{
+    QCOMPARE(PeriodClose::mayClose(1), QString());
+    QCOMPARE(PeriodClose::mayClose(2), QString());
+    QCOMPARE(PeriodClose::mayClose(3), u("只有一级和二级用户才能月结。"));
+    QCOMPARE(PeriodClose::mayReopen(2), u("只有一级用户才能反结账。"));
+    QVERIFY_THROWS_EXCEPTION(DbError, PeriodClose::close(*m_db, 3, u("王"), day(4, 2)));
+    PeriodClose::close(*m_db, 2, u("王"), day(4, 2));
+    QVERIFY_THROWS_EXCEPTION(DbError, PeriodClose::reopen(*m_db, 2, u("王")));
+    QVERIFY_THROWS_EXCEPTION(DbError, PeriodClose::reopen(*m_db, 3, u("王")));
+    QCOMPARE(PeriodClose::lastClosed(*m_db), std::optional(day(1, 1)));
+}
+
+QTEST_GUILESS_MAIN(TestPeriodSummary)
+#include "tst_periodsummary.moc"
