@@ -183,7 +183,9 @@ QString tableCaption(QStringView name)
         {&schema::User, u"用户"},
         {&schema::DeviceAdjust, u"库存调整"},
         {&schema::DeviceLoan, u"设备借用"},
-        {&schema::DeviceLoanEvent, u"借用记录"}};
+        {&schema::DeviceLoanEvent, u"借用记录"},
+        {&schema::DevicePeriod, u"月结数据"},
+        {&schema::PeriodClose, u"已月结月份"}};
     for (const auto& [def, caption] : captions)
         if (def->name.compare(name, Qt::CaseInsensitive) == 0)
             return QString::fromUtf16(caption);
