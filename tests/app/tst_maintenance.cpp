@@ -17,6 +17,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTableWidget>
 #include <QTest>
 #include <QTimer>
@@ -280,7 +281,10 @@ void TestMaintenance::restoreOfAnOlderGeneration()
     QCOMPARE(m_listed.size(), 2);
     QCOMPARE(m_listed.at(0).mid(0, 2), QStringList({"2026-12-09 17:30:45", departments}));
     QCOMPARE(m_listed.at(1).mid(0, 2), QStringList({"2026-12-08 09:00:00", departments}));
-    QVERIFY2(m_listed.at(1).at(2).endsWith(" KB"), qPrintable(m_listed.at(1).at(2)));
+    QVERIFY2(QRegularExpression(QStringLiteral("^[0-9.]+ [KM]B$"))
+                 .match(m_listed.at(1).at(2))
+                 .hasMatch(),
+             qPrintable(m_listed.at(1).at(2)));
     QCOMPARE(m_listed.at(1).at(3), QString("完好"));
     const auto rowsOf = [this](const QString& table) {
         for (const QStringList& r : std::as_const(m_tableRows))

@@ -245,6 +245,7 @@ void TestMainWindow::startUpLogsIn()
                                     "库存核对",
                                     "库存盘点",
                                     "消耗统计",
+                                    "收发存汇总",
                                     "操作日志",
                                     "修改密码",
                                     "重新登录",
