@@ -233,7 +233,9 @@ const std::vector<IndexDef>& indexes()
         add(DeviceWantBuy, {QStringLiteral("code")});
         add(Howdo, {QStringLiteral("do_user")});
         add(Howdo, {QStringLiteral("do_date")});
-        // The open loans: those overdue, and those of a device or a borrower.
+        // The open loans in the order they were lent (the list), those
+        // overdue, and those of a device or a borrower.
+        add(DeviceLoan, {QStringLiteral("state")});
         for (const char* column : {"due_date", "code", "borrower"})
             add(DeviceLoan, {QStringLiteral("state"), QString::fromLatin1(column)});
         return out;
