@@ -254,6 +254,22 @@ bool CLoanReturnDlg::takeQuantity(QLineEdit* edit, float& quantity)
     return false;
 }
 
+bool CLoanReturnDlg::runStep(const std::function<QString()>& step, QWidget* retry)
+{
+    QString problem;
+    if (!runChange(this, [&] { problem = step(); }))
+        return false;
+    if (problem.isEmpty())
+        return true;
+    Messages::notice(problem, this);
+    if (retry) {
+        if (auto* edit = qobject_cast<QLineEdit*>(retry))
+            edit->selectAll();
+        retry->setFocus();
+    }
+    return false;
+}
+
 void CLoanReturnDlg::save()
 {
     if (refused())
@@ -263,19 +279,14 @@ void CLoanReturnDlg::save()
     if (line.isEmpty() || !takeQuantity(m_quantity, quantity))
         return;
     const bool good = m_condition->currentIndex() == 0;
-    QString problem;
-    if (!runChange(this, [&] {
-            problem = loans::giveBack(*m_context.connection, m_context.classNumber, line, quantity,
-                                      good ? loans::Condition::Good : loans::Condition::Damaged,
-                                      m_context.userName);
-        }))
+    if (!runStep(
+            [&] {
+                return loans::giveBack(*m_context.connection, m_context.classNumber, line, quantity,
+                                       good ? loans::Condition::Good : loans::Condition::Damaged,
+                                       m_context.userName);
+            },
+            m_quantity))
         return;
-    if (!problem.isEmpty()) {
-        Messages::notice(problem, this);
-        m_quantity->selectAll();
-        m_quantity->setFocus();
-        return;
-    }
     logged(QStringLiteral("归还借用 %1：%2 件%3")
                .arg(line, FieldText::number(quantity),
                     good ? QStringLiteral("完好") : QStringLiteral("损坏，待修")));
@@ -296,16 +307,11 @@ void CLoanReturnDlg::extendDue()
     const QString line = chosenLine(m_open, m_lines);
     if (line.isEmpty())
         return;
-    QString problem;
-    if (!runChange(this, [&] {
-            problem = loans::extend(*m_context.connection, m_context.classNumber, line,
-                                    m_newDue->date(), m_context.userName);
+    if (!runStep([&] {
+            return loans::extend(*m_context.connection, m_context.classNumber, line,
+                                 m_newDue->date(), m_context.userName);
         }))
         return;
-    if (!problem.isEmpty()) {
-        Messages::notice(problem, this);
-        return;
-    }
     logged(QStringLiteral("借用 %1 延期至 %2").arg(line, dayText(m_newDue->date())));
     runChange(this, [&] { m_lines = loans::openLines(*m_context.connection, m_key); });
     showOpen();
@@ -319,16 +325,11 @@ void CLoanReturnDlg::repairUnits()
     float quantity = 0;
     if (line.isEmpty() || !takeQuantity(m_repairQuantity, quantity))
         return;
-    QString problem;
-    if (!runChange(this, [&] {
-            problem = loans::repair(*m_context.connection, m_context.classNumber, line, quantity,
-                                    m_context.userName);
+    if (!runStep([&] {
+            return loans::repair(*m_context.connection, m_context.classNumber, line, quantity,
+                                 m_context.userName);
         }))
         return;
-    if (!problem.isEmpty()) {
-        Messages::notice(problem, this);
-        return;
-    }
     logged(QStringLiteral("借用 %1 修复入库 %2 件").arg(line, FieldText::number(quantity)));
     readRepairs();
 }
@@ -341,17 +342,13 @@ void CLoanReturnDlg::writeOffUnits()
     float quantity = 0;
     if (line.isEmpty() || !takeQuantity(m_repairQuantity, quantity))
         return;
-    QString problem;
-    if (!runChange(this, [&] {
-            problem = loans::writeOff(*m_context.connection, m_context.classNumber, line, quantity,
-                                      m_reason->text(), m_context.userName);
-        }))
+    if (!runStep(
+            [&] {
+                return loans::writeOff(*m_context.connection, m_context.classNumber, line, quantity,
+                                       m_reason->text(), m_context.userName);
+            },
+            m_reason))
         return;
-    if (!problem.isEmpty()) {
-        Messages::notice(problem, this);
-        m_reason->setFocus();
-        return;
-    }
     logged(QStringLiteral("借用 %1 报废 %2 件：%3")
                .arg(line, FieldText::number(quantity), m_reason->text().trimmed()));
     m_reason->clear();

@@ -4,6 +4,8 @@
 #include "core/Loans.h"
 #include "ui/FormDialog.h"
 
+#include <functional>
+
 class QComboBox;
 class QDateEdit;
 class QLineEdit;
@@ -49,6 +51,10 @@ private:
     bool takeQuantity(QLineEdit* edit, float& quantity);
     bool refused();
     void logged(const QString& text);
+    // Runs one step of a loan: a database failure is shown in the COM
+    // error box, a refusal by the rules as a notice with the focus back
+    // on retry; true when the step was done.
+    bool runStep(const std::function<QString()>& step, QWidget* retry = nullptr);
 
     FormContext m_context;
     CommandTable* m_commands;
