@@ -130,6 +130,12 @@ QGroupBox* CStockDlg::makeChangeGroup(const Buttons& b)
     limitText(m_code, schema::Device, DeviceCol::code);
     // A scanned code shows its stock row, when the list holds one.
     DeviceScan::attach(m_code, [this] { chooseListedCode(m_code->currentText()); });
+    // The catalogue's name of the code shown, so that nobody has to know
+    // the codes by heart.
+    m_deviceName = named(new QLineEdit(changeBox), u"deviceName");
+    m_deviceName->setReadOnly(true);
+    m_deviceName->setFocusPolicy(Qt::NoFocus);
+    connect(m_code, &QComboBox::editTextChanged, this, &CStockDlg::showDeviceName);
     m_nowEdit = named(new QLineEdit(changeBox), u"now");
     m_highEdit = named(new QLineEdit(changeBox), u"high");
     m_lowEdit = named(new QLineEdit(changeBox), u"low");
@@ -137,6 +143,7 @@ QGroupBox* CStockDlg::makeChangeGroup(const Buttons& b)
     auto* fields = new QFormLayout;
     fields->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
     fields->addRow(QStringLiteral("设备号"), m_code);
+    fields->addRow(QStringLiteral("设备名"), m_deviceName);
     fields->addRow(QStringLiteral("现存数量"), m_nowEdit);
     fields->addRow(QStringLiteral("最大数量"), m_highEdit);
     fields->addRow(QStringLiteral("最小数量"), m_lowEdit);
@@ -178,6 +185,17 @@ void CStockDlg::orderTabs(const Buttons& b)
                         b.exit};
     for (size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
+}
+
+void CStockDlg::showDeviceName()
+{
+    const QString code = codeAsStored(m_code->currentText());
+    QString name;
+    if (!code.isEmpty() &&
+        !runChange(this, [&] { name = deviceName(*m_context.connection, code); }))
+        return;
+    m_deviceName->setText(name);
+    m_deviceName->setCursorPosition(0);
 }
 
 bool CStockDlg::readOnOpening()

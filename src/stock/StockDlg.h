@@ -72,6 +72,7 @@ private:
     void onQuery();
     void onPrint();
     void onRowChosen(int row);
+    void showDeviceName();
     // Shows the listed stock row of a code, if the list holds one.
     void chooseListedCode(const QString& code);
 
@@ -93,6 +94,7 @@ private:
     RecordListView* m_list;
     QueryGroup* m_query;
     QComboBox* m_code;
+    QLineEdit* m_deviceName;
     QLabel* m_loanLine = nullptr;
     QLineEdit* m_nowEdit;
     QLineEdit* m_highEdit;

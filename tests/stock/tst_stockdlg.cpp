@@ -196,6 +196,7 @@ void TestStockDlg::opensWithTheTableReversed()
                                              {"queryOperator", "符号"},
                                              {"queryValue", "要查询的内容"},
                                              {"code", "设备号"},
+                                             {"deviceName", "设备名"},
                                              {"now", "现存数量"},
                                              {"high", "最大数量"},
                                              {"low", "最小数量"},
@@ -636,6 +637,9 @@ void TestStockDlg::scannedCodeShowsItsStockRow()
     QCOMPARE(Messages::shownTexts(),
              known ? QStringList() : QStringList{DeviceScan::unknownCodeText(code)});
     QCOMPARE(QApplication::focusWidget() == test::control<QLineEdit>(*form, Now), known);
+    // The catalogue's name beside the code, none for a code it lacks.
+    QCOMPARE(test::control<QLineEdit>(*form, "deviceName")->text(),
+             known ? QStringLiteral("n") : QString());
 }
 
 QTEST_MAIN(TestStockDlg)
