@@ -1102,11 +1102,11 @@ void finishPendingCheckpoints()
     PendingCheckpoints::instance().finish();
 }
 
-void checkDepartmentFile(const QString& file)
+namespace {
+
+// A department's file opened read-only, for a look that writes nothing.
+sqlite3* openForReading(const QString& file)
 {
-    checkFileShape(file);
-    // Read-only: a file that is refused keeps every byte it had (its
-    // journal mode included).
     sqlite3* db = nullptr;
     const QByteArray path = QFile::encodeName(file);
     if (sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX,
@@ -1117,13 +1117,24 @@ void checkDepartmentFile(const QString& file)
         sqlite3_close_v2(db);
         throw e;
     }
+    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    sqlite3_extended_result_codes(db, 1);
+    return db;
+}
+
+} // namespace
+
+void checkDepartmentFile(const QString& file)
+{
+    checkFileShape(file);
+    // Read-only: a file that is refused keeps every byte it had (its
+    // journal mode included).
+    sqlite3* db = openForReading(file);
     // A read-only look at a file in WAL mode makes its -wal and -shm
     // files; those it made go again when the file is refused.
     const QString wal = file + QLatin1String("-wal"), shm = file + QLatin1String("-shm");
     const bool hadWal = QFileInfo::exists(wal), hadShm = QFileInfo::exists(shm);
     try {
-        sqlite3_busy_timeout(db, kBusyTimeoutMs);
-        sqlite3_extended_result_codes(db, 1);
         checkTables(db, file);
     } catch (...) {
         sqlite3_close_v2(db);
@@ -1138,19 +1149,8 @@ void checkDepartmentFile(const QString& file)
 
 void checkDepartmentPages(const QString& file, const std::atomic<bool>* stop)
 {
-    sqlite3* db = nullptr;
-    const QByteArray path = QFile::encodeName(file);
-    if (sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX,
-                        nullptr) != SQLITE_OK) {
-        DbError e =
-            db ? engineError(db)
-               : DbError(DbError::Failure::CannotOpen, QString(), QDir::toNativeSeparators(file));
-        sqlite3_close_v2(db);
-        throw e;
-    }
+    sqlite3* db = openForReading(file);
     try {
-        sqlite3_busy_timeout(db, kBusyTimeoutMs);
-        sqlite3_extended_result_codes(db, 1);
         // Told to stop, the check ends early (SQLITE_INTERRUPT). SQLite looks
         // at the flag between the parts of its check only: on a large file
         // ending still takes about half a check's time.
