@@ -178,6 +178,43 @@ const TableDef DeviceLoanEvent{QStringLiteral("DEVICE_LOAN_EVENT"),
                                true,
                                true};
 
+// Added later too: the transfers between departments. The sender keeps
+// TRANSFER_OUT and its lines, the receiver TRANSFER_IN and its lines; a
+// transfer's id ("<sending data source>-<random hex>") is the same on both
+// sides and unique across the departments, and each line's key is
+// "<transfer id>/<line number>", so that a delivery or a receipt written
+// twice adds nothing. unit_cost is the sender's in yuan ("12.30"; NULL:
+// none known); received_number stays NULL until the receiver confirms.
+const TableDef TransferOut{QStringLiteral("TRANSFER_OUT"),
+                           {uniqueText("transfer_id", 41), text("target", 21),
+                            dateTime("sent_at", 20), text("sender", 21), text("note", 81),
+                            text("state", 9), dateTime("delivered_at", 20),
+                            dateTime("received_at", 20), text("receiver", 21)},
+                           false,
+                           true};
+
+const TableDef TransferOutLine{QStringLiteral("TRANSFER_OUT_LINE"),
+                               {uniqueText("line", 49), text("transfer_id", 41), text("code", 10),
+                                text("name", 40), text("unit_cost", 21), single("quantity"),
+                                single("received_number"), text("reason", 81)},
+                               false,
+                               true};
+
+const TableDef TransferIn{QStringLiteral("TRANSFER_IN"),
+                          {uniqueText("transfer_id", 41), text("source", 21),
+                           dateTime("sent_at", 20), text("sender", 21), text("note", 81),
+                           text("state", 9), dateTime("received_at", 20), text("receiver", 21),
+                           dateTime("acknowledged_at", 20)},
+                          false,
+                          true};
+
+const TableDef TransferInLine{QStringLiteral("TRANSFER_IN_LINE"),
+                              {uniqueText("line", 49), text("transfer_id", 41), text("code", 10),
+                               text("name", 40), text("unit_cost", 21), single("quantity"),
+                               single("received_number"), text("reason", 81)},
+                              false,
+                              true};
+
 // A closed month ("YYYY-MM") per device: the summary's figures, the amounts
 // as decimal texts of yuan to the cent (exact on either engine), and the
 // month's unit cost in yuan (NULL: none known).
@@ -203,9 +240,11 @@ const TableDef PeriodClose{
 const std::vector<const TableDef*>& all()
 {
     static const std::vector<const TableDef*> tables{
-        &DeviceCode, &Device,          &DeviceIn,     &DeviceOut,  &DeviceReturn,
-        &DeviceNeed, &DeviceWantBuy,   &Howdo,        &User,       &DeviceAdjust,
-        &DeviceLoan, &DeviceLoanEvent, &DevicePeriod, &PeriodClose};
+        &DeviceCode,   &Device,          &DeviceIn,      &DeviceOut,
+        &DeviceReturn, &DeviceNeed,      &DeviceWantBuy, &Howdo,
+        &User,         &DeviceAdjust,    &DeviceLoan,    &DeviceLoanEvent,
+        &TransferOut,  &TransferOutLine, &TransferIn,    &TransferInLine,
+        &DevicePeriod, &PeriodClose};
     return tables;
 }
 
@@ -238,6 +277,11 @@ const std::vector<IndexDef>& indexes()
         add(DeviceLoan, {QStringLiteral("state")});
         for (const char* column : {"due_date", "code", "borrower"})
             add(DeviceLoan, {QStringLiteral("state"), QString::fromLatin1(column)});
+        // A transfer's lines; the transfers of a state (those pending).
+        add(TransferOutLine, {QStringLiteral("transfer_id")});
+        add(TransferInLine, {QStringLiteral("transfer_id")});
+        add(TransferOut, {QStringLiteral("state")});
+        add(TransferIn, {QStringLiteral("state")});
         return out;
     }();
     return list;

@@ -78,6 +78,12 @@ extern const TableDef DeviceAdjust;
 // damage, repair, write-off, a new due date).
 extern const TableDef DeviceLoan;
 extern const TableDef DeviceLoanEvent;
+// The transfers between departments: the sender's record and lines, the
+// receiver's record and lines.
+extern const TableDef TransferOut;
+extern const TableDef TransferOutLine;
+extern const TableDef TransferIn;
+extern const TableDef TransferInLine;
 // Each device's figures of a closed month (月结), and the closed months.
 extern const TableDef DevicePeriod;
 extern const TableDef PeriodClose;
