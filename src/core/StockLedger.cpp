@@ -2,6 +2,7 @@
 
 #include "core/Permission.h"
 #include "core/StockChange.h"
+#include "core/Transfers.h"
 #include "db/RowRecord.h"
 #include "db/SqlFormat.h"
 
@@ -303,6 +304,31 @@ void readMovements(Connection& connection, LedgerIndex& index, const QByteArray&
     }
 }
 
+// Adds up the transfers per device: all that was sent, what was received,
+// and what is on its way either way.
+void readTransfers(Connection& connection, LedgerIndex& index)
+{
+    const std::pair<const char*, double LedgerRow::*> sums[] = {
+        {"SELECT code, SUM(quantity) FROM TRANSFER_OUT_LINE GROUP BY code",
+         &LedgerRow::transferredOut},
+        {"SELECT code, SUM(received_number) FROM TRANSFER_IN_LINE WHERE received_number IS NOT "
+         "NULL GROUP BY code",
+         &LedgerRow::transferredIn}};
+    for (const auto& [sql, sum] : sums) {
+        auto r = connection.queryWith(QString::fromLatin1(sql), {});
+        while (r->next()) {
+            LedgerRow& row = index[r->utf8(0)];
+            row.*sum += r->number(1);
+            row.hasMovements = true;
+        }
+    }
+    for (const transfer::InTransit& t : transfer::inTransit(connection)) {
+        LedgerRow& row = index[t.code.toUtf8()];
+        row.inTransitOut += t.outgoing;
+        row.inTransitIn += t.incoming;
+    }
+}
+
 // Those that differ, those that lack their opening stock, those that
 // agree, each part by code; the problems worked out once.
 std::vector<LedgerRow> inProblemOrder(std::vector<LedgerRow> rows)
@@ -334,6 +360,7 @@ std::vector<LedgerRow> reconcile(Connection& connection)
     // compared with it.
     const QByteArray firstAdjustment = readAdjustments(connection, index);
     readMovements(connection, index, firstAdjustment);
+    readTransfers(connection, index);
     return inProblemOrder(index.take());
 }
 

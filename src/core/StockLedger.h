@@ -22,7 +22,10 @@ namespace vok {
 // which takes them out again (of the stock-ins taken in too). So the
 // ledger counts what changed the stock, whether history came before or
 // after the opening stock, and a correction to it cannot count history
-// twice.
+// twice. Transfers between departments are movements of their own: what
+// was sent (调拨出库) counts down from the moment it was sent, what was
+// received (调拨入库, the quantities confirmed) counts up and is taken in;
+// units on their way are listed apart and are in neither ledger.
 struct LedgerRow
 {
     QString code;
@@ -35,6 +38,11 @@ struct LedgerRow
     double stockIn = 0;
     double stockOut = 0;
     double returned = 0;
+    double transferredOut = 0;
+    double transferredIn = 0;
+    // Sent and not yet received; sent here and not yet received.
+    double inTransitOut = 0;
+    double inTransitIn = 0;
     bool hasMovements = false;
     // The recorded adjustments: their sum of (after - before), corrections
     // to the ledger apart, the part of it that is opening stock, the
@@ -52,12 +60,15 @@ struct LedgerRow
     bool predatesAdjustments = true;
 
     // What the adjustments and movements say is on the shelf.
-    double ledger() const { return adjusted + stockIn - stockOut + returned; }
+    double ledger() const
+    {
+        return adjusted + stockIn - stockOut + returned - transferredOut + transferredIn;
+    }
     // What the total should be: everything taken in, opening total
     // included, history imported apart.
     double takenIn() const
     {
-        return (hasOpeningTotal ? openingTotal : opening) + stockIn - importedIn;
+        return (hasOpeningTotal ? openingTotal : opening) + stockIn - importedIn + transferredIn;
     }
     bool nowAgrees() const;
     bool totalAgrees() const;

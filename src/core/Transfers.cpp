@@ -192,11 +192,14 @@ void acknowledge(Connection& receiver, const Transfer& t, Connection& sender)
 {
     {
         Transaction ts(sender);
+        // Received is delivered too, should its marking still be pending.
+        sender.executeWith(QStringLiteral("UPDATE TRANSFER_OUT SET delivered_at = ? WHERE "
+                                          "transfer_id = ? AND delivered_at IS NULL"),
+                           {t.receivedAt, t.id});
         const qint64 changed = sender.executeWith(
-            QStringLiteral("UPDATE TRANSFER_OUT SET state = ?, received_at = ?, receiver = ?, "
-                           "delivered_at = COALESCE(delivered_at, ?) WHERE transfer_id = ? AND "
-                           "state <> ?"),
-            {stateReceived(), t.receivedAt, t.receiver, t.receivedAt, t.id, stateReceived()});
+            QStringLiteral("UPDATE TRANSFER_OUT SET state = ?, received_at = ?, receiver = ? "
+                           "WHERE transfer_id = ? AND state <> ?"),
+            {stateReceived(), t.receivedAt, t.receiver, t.id, stateReceived()});
         if (changed > 0)
             for (const Line& l : t.lines)
                 sender.executeWith(QStringLiteral("UPDATE TRANSFER_OUT_LINE SET received_number = "

@@ -93,12 +93,16 @@ private:
                                              : differs),
                    text(m_problem),
                    number(row.stockOut),
-                   number(row.returned)};
+                   number(row.returned),
+                   number(row.transferredOut),
+                   number(row.transferredIn),
+                   number(row.inTransitOut),
+                   number(row.inTransitIn)};
     }
 
     const std::vector<LedgerRow>& m_rows;
     size_t m_at;
-    std::array<Cell, 12> m_cells;
+    std::array<Cell, 16> m_cells;
     QByteArray m_code, m_name, m_problem;
 };
 
@@ -120,10 +124,14 @@ CReconcileDlg::CReconcileDlg(const FormContext& context, QWidget* parent)
                                  {QStringLiteral("核对")},
                                  {QStringLiteral("说明")},
                                  {QStringLiteral("出库合计")},
-                                 {QStringLiteral("还库合计")}},
+                                 {QStringLiteral("还库合计")},
+                                 {QStringLiteral("调拨出库")},
+                                 {QStringLiteral("调拨入库")},
+                                 {QStringLiteral("在途调出")},
+                                 {QStringLiteral("在途调入")}},
                                 this);
     m_list->setObjectName(QStringLiteral("list"));
-    m_list->setColumnShares({6, 9, 6, 6, 5, 6, 6, 5, 5, 16, 6, 6}, 82);
+    m_list->setColumnShares({6, 9, 6, 6, 5, 6, 6, 5, 5, 16, 6, 6, 6, 6, 6, 6}, 106);
     // Several devices may be chosen for a correction.
     m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
 
