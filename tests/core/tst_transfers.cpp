@@ -58,10 +58,14 @@ private:
         m_c = side(receiverOnFile, u("VOK3"));
         m_a->append("DEVICE_CODE", {"code", "name"}, {u("001"), u("投影仪")});
         m_a->append("DEVICE_CODE", {"code", "name"}, {u("002"), u("扫描仪")});
-        stock::addStockRow(*m_a, 1, u("001"), {10, 100, 0, 10}, u("张三"));
+        stock::addStockRow(*m_a, 1, u("001"), {6, 100, 0, 6}, u("张三"));
         stock::addStockRow(*m_a, 1, u("002"), {5, 100, 0, 5}, u("张三"));
+        // A stock-in with a price: the sender's unit cost.
+        Transaction t(*m_a);
         m_a->append("DEVICE_IN", {"code", "in_date", "in_number", "price"},
                     {u("001"), u("2026-3-1 9:00:00"), 4, 1250.5});
+        stock::receive(*m_a, u("001"), 4);
+        t.commit();
         m_start = units();
     }
     Site a() const { return {kA, m_a}; }
@@ -310,9 +314,10 @@ void TestTransfers::everyStepFailingIsRedone()
     try {
         sent = sendThree();
     } catch (const DbError&) {
-        QCOMPARE(Step(step), Step::SendBeforeCommit);
-        QCOMPARE(test::rows(*m_a, "SELECT COUNT(*) FROM TRANSFER_OUT"), QList<QStringList>{{"0"}});
-        sent = sendThree();
+        QVERIFY(Step(step) == Step::SendBeforeCommit || Step(step) == Step::SendAfterCommit);
+        const auto ids = test::rows(*m_a, "SELECT transfer_id FROM TRANSFER_OUT");
+        QCOMPARE(ids.size(), Step(step) == Step::SendBeforeCommit ? 0 : 1);
+        sent = ids.isEmpty() ? sendThree() : SendResult{{}, ids[0][0], {}, false};
     }
     QVERIFY(sent.problem.isEmpty());
     expectBalanced();
@@ -322,7 +327,7 @@ void TestTransfers::everyStepFailingIsRedone()
     try {
         receive(c(), 2, sent.id, {}, u("李四"), true, opener());
     } catch (const DbError&) {
-        QCOMPARE(Step(step), Step::ReceiveBeforeCommit);
+        QVERIFY(Step(step) == Step::ReceiveBeforeCommit || Step(step) == Step::ReceiveAfterCommit);
     }
     expectBalanced();
     recoverBoth();
