@@ -53,12 +53,16 @@ CCleanDlg::CCleanDlg(const FormContext& context, QWidget* parent)
     // The order the statements run in: the log before the purchase plan.
     const Spec specs[] = {
         {IDC_CLEAN_CODE, u"cleanCode", u"清理设备代码表格", {schema::DeviceCode.name}},
+        // The transfers received and sent go with the stock-ins and the
+        // stock-outs.
         {IDC_CLEAN_IN, u"cleanIn", u"清理设备入库表格",
-         closing + QStringList{schema::DeviceIn.name}},
+         closing + QStringList{schema::DeviceIn.name, schema::TransferIn.name,
+                               schema::TransferInLine.name}},
         // The loans were issued as stock-outs: they go with them.
         {IDC_CLEAN_OUT, u"cleanOut", u"清理设备出库表格",
          closing + QStringList{schema::DeviceOut.name, schema::DeviceLoan.name,
-                               schema::DeviceLoanEvent.name}},
+                               schema::DeviceLoanEvent.name, schema::TransferOut.name,
+                               schema::TransferOutLine.name}},
         {IDC_CLEAN_DEVICE, u"cleanDevice", u"清理设备库存表格",
          closing + QStringList{schema::Device.name, schema::DeviceAdjust.name}},
         {IDC_CLEAN_NEED, u"cleanNeed", u"清理部门需求表格", {schema::DeviceNeed.name}},

@@ -108,6 +108,38 @@ constexpr QueryField kDeviceLoanFields[] = {
     {u"应还日期c", u"due_date", Q::Date}, {u"经手人c", u"handler", Q::Text},
 };
 
+// The transfers' lists, every column: both sides compare.
+constexpr TableColumn kTransferOutColumns[] = {
+    {u"调拨单号"}, {u"调入部门"}, {u"调出时间"}, {u"调出人"}, {u"备注"},
+    {u"状态"},     {u"送达时间"}, {u"接收时间"}, {u"接收人"},
+};
+constexpr QueryField kTransferOutFields[] = {
+    {u"调拨单号c", u"transfer_id", Q::Text}, {u"调入部门c", u"target", Q::Text},
+    {u"调出时间c", u"sent_at", Q::Date},     {u"状态c", u"state", Q::Text},
+    {u"接收时间c", u"received_at", Q::Date},
+};
+constexpr TableColumn kTransferInColumns[] = {
+    {u"调拨单号"}, {u"调出部门"}, {u"调出时间"}, {u"调出人"},   {u"备注"},
+    {u"状态"},     {u"接收时间"}, {u"接收人"},   {u"回执时间"},
+};
+constexpr QueryField kTransferInFields[] = {
+    {u"调拨单号c", u"transfer_id", Q::Text}, {u"调出部门c", u"source", Q::Text},
+    {u"调出时间c", u"sent_at", Q::Date},     {u"状态c", u"state", Q::Text},
+    {u"接收时间c", u"received_at", Q::Date},
+};
+constexpr TableColumn kTransferLineColumns[] = {
+    {u"行号"}, {u"调拨单号"},       {u"设备号"},         {u"设备名"},
+    {u"单价"}, {u"调出数量", true}, {u"实收数量", true}, {u"差异原因"},
+};
+constexpr QueryField kTransferLineFields[] = {
+    {u"调拨单号c", u"transfer_id", Q::Text},
+    {u"设备号c", u"code", Q::Text},
+    {u"设备名c", u"name", Q::Text},
+    {u"调出数量d", u"quantity", Q::Number},
+    {u"实收数量d", u"received_number", Q::Number},
+    {u"差异原因c", u"reason", Q::Text},
+};
+
 constexpr TableColumn kUserColumns[] = {{u"用户名"}, {u"口令"}, {u"类别"}};
 
 } // namespace
@@ -151,6 +183,12 @@ const TableDescription deviceAdjust{&schema::DeviceAdjust, kDeviceAdjustColumns,
                                     kDeviceAdjustFields, &reports::adjustments};
 const TableDescription deviceLoan{&schema::DeviceLoan, kDeviceLoanColumns, kDeviceLoanFields,
                                   &reports::loans};
+const TableDescription transferOut{&schema::TransferOut, kTransferOutColumns, kTransferOutFields};
+const TableDescription transferOutLine{&schema::TransferOutLine, kTransferLineColumns,
+                                       kTransferLineFields};
+const TableDescription transferIn{&schema::TransferIn, kTransferInColumns, kTransferInFields};
+const TableDescription transferInLine{&schema::TransferInLine, kTransferLineColumns,
+                                      kTransferLineFields};
 } // namespace tables
 
 std::span<const TableDescription* const> browserTables()
@@ -184,6 +222,10 @@ QString tableCaption(QStringView name)
         {&schema::DeviceAdjust, u"库存调整"},
         {&schema::DeviceLoan, u"设备借用"},
         {&schema::DeviceLoanEvent, u"借用记录"},
+        {&schema::TransferOut, u"调拨出库"},
+        {&schema::TransferOutLine, u"调拨出库明细"},
+        {&schema::TransferIn, u"调拨入库"},
+        {&schema::TransferInLine, u"调拨入库明细"},
         {&schema::DevicePeriod, u"月结数据"},
         {&schema::PeriodClose, u"已月结月份"}};
     for (const auto& [def, caption] : captions)

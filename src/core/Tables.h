@@ -48,6 +48,12 @@ extern const TableDescription howdo;
 extern const TableDescription user;
 extern const TableDescription deviceAdjust;
 extern const TableDescription deviceLoan;
+// The transfers between departments: sent (with their target) and
+// received (with their source), and the lines of each.
+extern const TableDescription transferOut;
+extern const TableDescription transferOutLine;
+extern const TableDescription transferIn;
+extern const TableDescription transferInLine;
 } // namespace tables
 
 // Every table with a browser (and so a report), and one of them by name

@@ -74,6 +74,12 @@ void TestCleanDlg::init()
              "INSERT INTO DEVICE_LOAN(line,code,lent_at) VALUES('1-1','001','2004-1-6 9:3:7')",
              "INSERT INTO DEVICE_LOAN_EVENT(line,code,event_time) "
              "VALUES('1-1','001','2004-1-7 9:3:7')",
+             "INSERT INTO TRANSFER_OUT(transfer_id,target) VALUES('VOK1-1','部门C')",
+             "INSERT INTO TRANSFER_OUT_LINE(line,transfer_id,code) "
+             "VALUES('VOK1-1/1','VOK1-1','001')",
+             "INSERT INTO TRANSFER_IN(transfer_id,source) VALUES('VOK2-1','部门B')",
+             "INSERT INTO TRANSFER_IN_LINE(line,transfer_id,code) "
+             "VALUES('VOK2-1/1','VOK2-1','001')",
          })
         m_db->execute(QString::fromUtf8(sql));
 }
@@ -141,24 +147,40 @@ void TestCleanDlg::checkedTablesAreEmptiedInOrder_data()
     QTest::addColumn<QStringList>("statements");
     QTest::addColumn<QStringList>("left");
     QTest::newRow("none") << QStringList{} << QStringList{}
-                          << QStringList{"DEVICE_CODE",    "DEVICE",        "DEVICE_IN",
-                                         "DEVICE_OUT",     "DEVICE_RETURN", "DEVICE_NEED",
-                                         "DEVICE_WANTBUY", "HOWDO",         "user",
-                                         "DEVICE_ADJUST",  "DEVICE_LOAN",   "DEVICE_LOAN_EVENT"};
+                          << QStringList{"DEVICE_CODE",    "DEVICE",
+                                         "DEVICE_IN",      "DEVICE_OUT",
+                                         "DEVICE_RETURN",  "DEVICE_NEED",
+                                         "DEVICE_WANTBUY", "HOWDO",
+                                         "user",           "DEVICE_ADJUST",
+                                         "DEVICE_LOAN",    "DEVICE_LOAN_EVENT",
+                                         "TRANSFER_OUT",   "TRANSFER_OUT_LINE",
+                                         "TRANSFER_IN",    "TRANSFER_IN_LINE"};
     QTest::newRow("catalogue only")
         << QStringList{"cleanCode"} << QStringList{"DELETE FROM DEVICE_CODE"}
-        << QStringList{
-               "DEVICE",           "DEVICE_IN", "DEVICE_OUT", "DEVICE_RETURN", "DEVICE_NEED",
-               "DEVICE_WANTBUY",   "HOWDO",     "user",       "DEVICE_ADJUST", "DEVICE_LOAN",
-               "DEVICE_LOAN_EVENT"};
+        << QStringList{"DEVICE",
+                       "DEVICE_IN",
+                       "DEVICE_OUT",
+                       "DEVICE_RETURN",
+                       "DEVICE_NEED",
+                       "DEVICE_WANTBUY",
+                       "HOWDO",
+                       "user",
+                       "DEVICE_ADJUST",
+                       "DEVICE_LOAN",
+                       "DEVICE_LOAN_EVENT",
+                       "TRANSFER_OUT",
+                       "TRANSFER_OUT_LINE",
+                       "TRANSFER_IN",
+                       "TRANSFER_IN_LINE"};
     // The stock goes with its adjustments: the ledger starts again.
     QTest::newRow("stock and its adjustments")
         << QStringList{"cleanDevice"}
         << QStringList{"DELETE FROM PERIOD_CLOSE", "DELETE FROM DEVICE_PERIOD",
                        "DELETE FROM DEVICE", kClosed, "DELETE FROM DEVICE_ADJUST"}
-        << QStringList{"DEVICE_CODE", "DEVICE_IN",        "DEVICE_OUT", "DEVICE_RETURN",
-                       "DEVICE_NEED", "DEVICE_WANTBUY",   "HOWDO",      "user",
-                       "DEVICE_LOAN", "DEVICE_LOAN_EVENT"};
+        << QStringList{"DEVICE_CODE", "DEVICE_IN",         "DEVICE_OUT",   "DEVICE_RETURN",
+                       "DEVICE_NEED", "DEVICE_WANTBUY",    "HOWDO",        "user",
+                       "DEVICE_LOAN", "DEVICE_LOAN_EVENT", "TRANSFER_OUT", "TRANSFER_OUT_LINE",
+                       "TRANSFER_IN", "TRANSFER_IN_LINE"};
     QTest::newRow("all, log before plan")
         << QStringList{"cleanLog",    "cleanWantBuy", "cleanReturn", "cleanNeed",
                        "cleanDevice", "cleanOut",     "cleanIn",     "cleanCode"}
@@ -167,12 +189,16 @@ void TestCleanDlg::checkedTablesAreEmptiedInOrder_data()
                        "DELETE FROM DEVICE_PERIOD",
                        kClosed,
                        "DELETE FROM DEVICE_IN",
+                       "DELETE FROM TRANSFER_IN",
+                       "DELETE FROM TRANSFER_IN_LINE",
                        "DELETE FROM PERIOD_CLOSE",
                        "DELETE FROM DEVICE_PERIOD",
                        kClosed,
                        "DELETE FROM DEVICE_OUT",
                        "DELETE FROM DEVICE_LOAN",
                        "DELETE FROM DEVICE_LOAN_EVENT",
+                       "DELETE FROM TRANSFER_OUT",
+                       "DELETE FROM TRANSFER_OUT_LINE",
                        "DELETE FROM PERIOD_CLOSE",
                        "DELETE FROM DEVICE_PERIOD",
                        "DELETE FROM DEVICE",
@@ -189,9 +215,10 @@ void TestCleanDlg::checkedTablesAreEmptiedInOrder_data()
     // A box checked and unchecked again is left alone ("-name": click twice).
     QTest::newRow("checked and unchecked")
         << QStringList{"-cleanDevice", "cleanLog"} << QStringList{"DELETE FROM HOWDO"}
-        << QStringList{"DEVICE_CODE",   "DEVICE",      "DEVICE_IN",        "DEVICE_OUT",
-                       "DEVICE_RETURN", "DEVICE_NEED", "DEVICE_WANTBUY",   "user",
-                       "DEVICE_ADJUST", "DEVICE_LOAN", "DEVICE_LOAN_EVENT"};
+        << QStringList{"DEVICE_CODE",       "DEVICE",      "DEVICE_IN",         "DEVICE_OUT",
+                       "DEVICE_RETURN",     "DEVICE_NEED", "DEVICE_WANTBUY",    "user",
+                       "DEVICE_ADJUST",     "DEVICE_LOAN", "DEVICE_LOAN_EVENT", "TRANSFER_OUT",
+                       "TRANSFER_OUT_LINE", "TRANSFER_IN", "TRANSFER_IN_LINE"};
 }
 
 void TestCleanDlg::checkedTablesAreEmptiedInOrder()
