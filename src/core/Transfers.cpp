@@ -108,8 +108,10 @@ void readLines(Connection& c, bool outgoing, Transfer& t)
               [](const Line& a, const Line& b) { return a.number < b.number; });
 }
 
-std::vector<Transfer> readTransfers(Connection& c, bool outgoing, const QString& condition,
-                                    const QVariantList& values, bool withLines)
+// The transfers of a condition as the department `here` holds them.
+std::vector<Transfer> readTransfers(Connection& c, const QString& here, bool outgoing,
+                                    const QString& condition, const QVariantList& values,
+                                    bool withLines)
 {
     auto r = c.queryWith(QStringLiteral("SELECT %1 FROM %2 WHERE %3 ORDER BY sent_at, transfer_id")
                              .arg(headerColumns(outgoing),
@@ -118,7 +120,7 @@ std::vector<Transfer> readTransfers(Connection& c, bool outgoing, const QString&
                          values);
     std::vector<Transfer> out;
     while (r->next())
-        out.push_back(readHeader(*r, outgoing, QString()));
+        out.push_back(readHeader(*r, outgoing, here));
     r.reset();
     if (withLines)
         for (Transfer& t : out)
@@ -432,7 +434,7 @@ SendResult send(const Site& own, int classNumber, const SendSlip& slip, const Op
 
 std::vector<Transfer> waiting(Connection& c)
 {
-    return readTransfers(c, false, QStringLiteral("state = ?"), {stateWaiting()}, true);
+    return readTransfers(c, {}, false, QStringLiteral("state = ?"), {stateWaiting()}, true);
 }
 
 int waitingCount(Connection& c)
@@ -447,13 +449,13 @@ QString waitingText(int count)
 
 Transfer sent(Connection& c, const QString& id)
 {
-    auto found = readTransfers(c, true, QStringLiteral("transfer_id = ?"), {id}, true);
+    auto found = readTransfers(c, {}, true, QStringLiteral("transfer_id = ?"), {id}, true);
     return found.empty() ? Transfer{} : std::move(found.front());
 }
 
 Transfer incoming(Connection& c, const QString& id)
 {
-    auto found = readTransfers(c, false, QStringLiteral("transfer_id = ?"), {id}, true);
+    auto found = readTransfers(c, {}, false, QStringLiteral("transfer_id = ?"), {id}, true);
     return found.empty() ? Transfer{} : std::move(found.front());
 }
 
@@ -575,9 +577,9 @@ RecoverResult recover(const Site& own, const Opener& open)
     Peers peers(open, result);
 
     // This department's sends not yet delivered.
-    for (const Transfer& t :
-         readTransfers(c, true, QStringLiteral("state = ? AND delivered_at IS NULL"),
-                       {stateInTransit()}, true))
+    for (const Transfer& t : readTransfers(c, own.department, true,
+                                           QStringLiteral("state = ? AND delivered_at IS NULL"),
+                                           {stateInTransit()}, true))
         if (Connection* receiver = peers.get(t.to))
             result.delivered += peers.run(t.to, [&] { deliver(c, t, *receiver); }) ? 1 : 0;
 
@@ -589,11 +591,10 @@ RecoverResult recover(const Site& own, const Opener& open)
         if (!sender)
             continue;
         peers.run(d.name, [&] {
-            for (Transfer t :
-                 readTransfers(*sender, true,
+            for (const Transfer& t :
+                 readTransfers(*sender, d.name, true,
                                QStringLiteral("target = ? AND state = ? AND delivered_at IS NULL"),
                                {own.department, stateInTransit()}, true)) {
-                t.from = d.name;
                 deliver(*sender, t, c);
                 ++result.delivered;
             }
@@ -601,17 +602,17 @@ RecoverResult recover(const Site& own, const Opener& open)
     }
 
     // This department's receipts not yet in the sender's record.
-    for (Transfer t :
-         readTransfers(c, false, QStringLiteral("state = ? AND acknowledged_at IS NULL"),
-                       {stateReceived()}, true))
+    for (const Transfer& t : readTransfers(c, own.department, false,
+                                           QStringLiteral("state = ? AND acknowledged_at IS NULL"),
+                                           {stateReceived()}, true))
         if (Connection* sender = peers.get(t.from))
             result.acknowledged += peers.run(t.from, [&] { acknowledge(c, t, *sender); }) ? 1 : 0;
 
     // This department's sends received where the receiver could not tell
     // it: the receipt as the receiver's database holds it.
-    for (const Transfer& t :
-         readTransfers(c, true, QStringLiteral("state = ? AND delivered_at IS NOT NULL"),
-                       {stateInTransit()}, false)) {
+    for (const Transfer& t : readTransfers(c, own.department, true,
+                                           QStringLiteral("state = ? AND delivered_at IS NOT NULL"),
+                                           {stateInTransit()}, false)) {
         Connection* receiver = peers.get(t.to);
         if (!receiver)
             continue;

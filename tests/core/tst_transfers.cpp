@@ -337,6 +337,8 @@ void TestTransfers::everyStepFailingIsRedone()
     QVERIFY(failed);
 
     QCOMPARE(stockOf(*m_c), (QList<QStringList>{{"001", "3", "3"}, {"002", "2", "2"}}));
+    QCOMPARE(test::rows(*m_c, "SELECT source, sender, note FROM TRANSFER_IN"),
+             (QList<QStringList>{{kA, u("张三"), u("借调")}}));
     QCOMPARE(state(*m_a, "TRANSFER_OUT"), stateReceived());
     QCOMPARE(test::rows(*m_c, "SELECT state, acknowledged_at IS NOT NULL FROM TRANSFER_IN")
                  .value(0)
