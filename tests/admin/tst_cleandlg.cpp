@@ -258,7 +258,7 @@ void TestCleanDlg::cancelClearsNothing()
     box(*again, "cleanCode")->setChecked(true);
     QVERIFY(test::press(*again, "cancel"));
     QVERIFY(m_scripted->statements.isEmpty());
-    QCOMPARE(nonEmptyTables().size(), 12);
+    QCOMPARE(nonEmptyTables().size(), 16);
 }
 
 void TestCleanDlg::failingStatementDoesNotStopTheOthers()

@@ -217,7 +217,9 @@ void TestDatabaseFile::fileWithoutIndexesGainsThem()
     setSchemaUpgradeNotice([&](const QString& status) { told << status; });
     auto c = m_sandbox->open();
     setSchemaUpgradeNotice({});
-    QCOMPARE(indexesOf(*c), QStringList(want) << "site_own");
+    QStringList withOwn = QStringList(want) << "site_own";
+    withOwn.sort();
+    QCOMPARE(indexesOf(*c), withOwn);
     QCOMPARE(told.size(), want.size() + 1);
     QCOMPARE(told.first(),
              QStringLiteral("正在为数据库文件“%1”建立索引 DEVICE_IN_by_code（1/%2），请稍候…")
