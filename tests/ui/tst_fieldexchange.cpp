@@ -1,3 +1,4 @@
+#include "core/Tables.h"
 #include "db/Schema.h"
 #include "support/FormTest.h"
 #include "support/TestSupport.h"
@@ -138,7 +139,7 @@ void TestFieldExchange::texts()
     edit->setText(typed);
     QString out = QStringLiteral("untouched");
     FieldExchange dx(&form);
-    QCOMPARE(dx.text(edit, out, schema::DeviceIn, column), message.isEmpty());
+    QCOMPARE(dx.text(edit, out, tables::deviceIn, column), message.isEmpty());
     QCOMPARE(out, message.isEmpty() ? typed : QStringLiteral("untouched"));
     QCOMPARE(Messages::shownTexts(), message.isEmpty() ? QStringList() : QStringList{message});
 }
