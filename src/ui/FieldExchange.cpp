@@ -139,14 +139,6 @@ bool FieldExchange::number(QLineEdit* edit, float& out)
     return problem.isEmpty() || fail(edit, problem);
 }
 
-bool FieldExchange::number(QLineEdit* edit, float& out, double min, double max)
-{
-    if (!proceed())
-        return false;
-    const QString problem = FieldCheck::numberProblem(edit->text(), out, min, max);
-    return problem.isEmpty() || fail(edit, problem);
-}
-
 bool FieldExchange::number(QLineEdit* edit, float& out, const TableDescription& table, int column)
 {
     if (!proceed())
@@ -163,20 +155,15 @@ bool FieldExchange::stockFigure(QLineEdit* edit, float& out, int min)
     return problem.isEmpty() || fail(edit, problem);
 }
 
-bool FieldExchange::integer(QLineEdit* edit, int& out, int min, int max,
+bool FieldExchange::integer(QLineEdit* edit, int& out, const TableDescription& table, int column,
                             const QString& notAnInteger)
 {
     if (!proceed())
         return false;
-    const QString problem = FieldCheck::integerProblem(edit->text(), out, min, max, notAnInteger);
-    return problem.isEmpty() || fail(edit, problem);
-}
-
-bool FieldExchange::integer(QLineEdit* edit, int& out, const TableDescription& table, int column,
-                            const QString& notAnInteger)
-{
     const FieldRule rule = table.rule(column);
-    return integer(edit, out, int(rule.min), int(rule.max), notAnInteger);
+    const QString problem =
+        FieldCheck::integerProblem(edit->text(), out, int(rule.min), int(rule.max), notAnInteger);
+    return problem.isEmpty() || fail(edit, problem);
 }
 
 bool FieldExchange::numberText(QLineEdit* edit, QString& out, const TableDescription& table,

@@ -49,11 +49,10 @@ public:
 
     // A decimal number ("请键入一个数。" otherwise), held single-precision.
     bool number(QLineEdit* edit, float& out);
-    // A decimal number between min and max inclusive (fractions allowed):
-    // "“请填入一个在%1和%2之间的数字。”" with the bounds shown like numbers.
-    bool number(QLineEdit* edit, float& out, double min, double max);
-    // A number as the rule of a table's field takes it: within its range,
-    // a stock figure at least its least value, or any number.
+    // A number as the rule of a table's field takes it: between its least
+    // and its greatest value inclusive (fractions allowed), "“请填入一个在%1和
+    // %2之间的数字。”" otherwise with the bounds shown like numbers; a stock
+    // figure at least its least value; or any number.
     bool number(QLineEdit* edit, float& out, const TableDescription& table, int column);
     // A stock figure the movements made (on hand, total): like a quantity,
     // but without the upper bound, as stock-ins add up beyond what one
@@ -61,10 +60,7 @@ public:
     // same message with that bound.
     bool stockFigure(QLineEdit* edit, float& out, int min = 1);
     // A whole number ("“请填入一个正整数。”" otherwise, or the text given)
-    // between min and max inclusive ("“请填入一个在%1和%2之间的整数。”").
-    bool integer(QLineEdit* edit, int& out, int min, int max,
-                 const QString& notAnInteger = notAnIntegerText());
-    // The same within the range of a table's field.
+    // within the range of a table's field ("“请填入一个在%1和%2之间的整数。”").
     bool integer(QLineEdit* edit, int& out, const TableDescription& table, int column,
                  const QString& notAnInteger = notAnIntegerText());
     // A number (as number() above) for a text field of a row record, written

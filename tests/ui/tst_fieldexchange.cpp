@@ -218,8 +218,8 @@ void TestFieldExchange::firstFailureStopsLaterFields()
     float q = -1, p = -1;
     QString b = QStringLiteral("old");
     FieldExchange dx(&form);
-    dx.number(quantity, q, 1, 10000);
-    dx.number(price, p, 1, 10000);
+    dx.number(quantity, q, tables::deviceIn, DeviceInCol::in_number);
+    dx.number(price, p, tables::deviceIn, DeviceInCol::price);
     dx.text(buyer, b, 10);
     QVERIFY(!dx.ok());
     QCOMPARE(dx.failedControl(), quantity);
