@@ -49,56 +49,24 @@ struct TableImport::Value
 
 namespace {
 
-// The headings the program's forms, reports and other lists give the same
-// columns; a table of nullptr: the device code, first in every table.
-struct OtherHeading
-{
-    const TableDescription* table;
-    int column;
-    QStringView heading;
-};
-const OtherHeading kOtherHeadings[] = {
-    {nullptr, 0, u"设备编号"},
-    {nullptr, 0, u"设备代码"},
-    {&tables::deviceCode, DeviceCodeCol::name, u"设备名称"},
-    {&tables::device, DeviceCol::now_number, u"现在数量"},
-    {&tables::device, DeviceCol::now_number, u"现有数量"},
-    {&tables::device, DeviceCol::now_number, u"账面数量"},
-    {&tables::device, DeviceCol::high_number, u"最大库存"},
-    {&tables::device, DeviceCol::total_number, u"总库存"},
-    {&tables::deviceIn, DeviceInCol::code, u"入库设备"},
-    {&tables::deviceIn, DeviceInCol::in_date, u"入库日期"},
-    {&tables::deviceIn, DeviceInCol::teleno, u"商家电话"},
-    {&tables::deviceIn, DeviceInCol::in_number, u"入库数量"},
-    {&tables::deviceOut, DeviceOutCol::code, u"出库设备"},
-    {&tables::deviceOut, DeviceOutCol::department, u"部门"},
-    {&tables::deviceOut, DeviceOutCol::out_date, u"出库日期"},
-    {&tables::deviceOut, DeviceOutCol::out_state, u"出库状态"},
-    {&tables::deviceOut, DeviceOutCol::out_number, u"数量"},
-    {&tables::deviceReturn, DeviceReturnCol::return_date, u"还库日期"},
-    {&tables::deviceReturn, DeviceReturnCol::return_number, u"还库数量"},
-    {&tables::deviceNeed, DeviceNeedCol::department, u"部门"},
-    {&tables::deviceNeed, DeviceNeedCol::need_number, u"设备数量"},
-    {&tables::deviceNeed, DeviceNeedCol::need_number, u"需求数量"},
-    {&tables::deviceWantBuy, DeviceWantBuyCol::now_number, u"现有数量"},
-    {&tables::deviceWantBuy, DeviceWantBuyCol::now_number, u"现存数量"},
-    {&tables::deviceWantBuy, DeviceWantBuyCol::total_number, u"总数"},
-    {&tables::deviceWantBuy, DeviceWantBuyCol::max_number, u"最大数量"},
-    {&tables::deviceWantBuy, DeviceWantBuyCol::buy_number, u"采购数量"},
-    {&tables::deviceWantBuy, DeviceWantBuyCol::buy_date, u"报表时间"},
-};
+// The headings other lists give the device code, first in every table.
+constexpr QStringView kCodeHeadings[] = {u"设备编号", u"设备代码"};
 
 // The names a file's heading may give a column: the list's heading, the
 // column's name, the query field's heading without its letter, and the
-// headings the program gives the column elsewhere.
+// headings the program gives the column elsewhere (its description's).
 bool headingNames(const TableDescription& table, int column, QStringView heading)
 {
     const QStringView h = heading.trimmed();
     if (h.isEmpty())
         return false;
-    for (const OtherHeading& o : kOtherHeadings)
-        if ((o.table == &table || !o.table) && o.column == column && o.heading == h)
-            return true;
+    if (column == 0 &&
+        std::find(std::begin(kCodeHeadings), std::end(kCodeHeadings), h) != std::end(kCodeHeadings))
+        return true;
+    if (const TableColumn* c = table.describing(column))
+        for (const QStringView other : c->otherHeadings.tokenize(u'|'))
+            if (other == h)
+                return true;
     if (size_t(column) < table.columns.size() &&
         table.columns[size_t(column)].heading.compare(h, Qt::CaseInsensitive) == 0)
         return true;

@@ -15,7 +15,8 @@ constexpr FieldRule kCode{.kind = R::Code, .required = true};
 constexpr FieldRule kWhen{.kind = R::Date, .required = true};
 
 constexpr TableColumn kDeviceCodeColumns[] = {
-    {.heading = u"设备号", .rule = {.kind = R::NewCode, .required = true}}, {.heading = u"设备名"}};
+    {.heading = u"设备号", .rule = {.kind = R::NewCode, .required = true}},
+    {.heading = u"设备名", .otherHeadings = u"设备名称"}};
 constexpr QueryField kDeviceCodeFields[] = {
     {u"设备号c", u"code", Q::Text},
     {u"设备名c", u"name", Q::Text},
@@ -26,13 +27,19 @@ constexpr TableColumn kDeviceColumns[] = {
     {.heading = u"现存数量",
      .single = true,
      .rule = {.kind = R::Figure, .min = 0, .required = true},
-     .printed = {u"现在数量", 2300}},
-    {.heading = u"最大数量", .single = true, .rule = kQuantity, .printed = {{}, 3300}},
+     .printed = {u"现在数量", 2300},
+     .otherHeadings = u"现在数量|现有数量|账面数量"},
+    {.heading = u"最大数量",
+     .single = true,
+     .rule = kQuantity,
+     .printed = {{}, 3300},
+     .otherHeadings = u"最大库存"},
     {.heading = u"最小数量", .single = true, .rule = kQuantity, .printed = {{}, 4300}},
     {.heading = u"总数",
      .single = true,
      .rule = {.kind = R::Figure, .min = 1},
-     .printed = {u"总　数", 5300}}};
+     .printed = {u"总　数", 5300},
+     .otherHeadings = u"总库存"}};
 constexpr QueryField kDeviceFields[] = {
     {u"设备号c", u"code", Q::Text},
     {u"现存数量d", u"now_number", Q::Number},
@@ -43,11 +50,15 @@ constexpr QueryField kDeviceFields[] = {
 constexpr int kStockRules[] = {1200, 2200, 3200, 4200, 5200, 6200};
 
 constexpr TableColumn kDeviceInColumns[] = {
-    {.heading = u"设备号", .rule = kCode, .printed = {{}, 300}},
-    {.heading = u"入库时间", .rule = kWhen, .printed = {{}, 1000}},
+    {.heading = u"设备号", .rule = kCode, .printed = {{}, 300}, .otherHeadings = u"入库设备"},
+    {.heading = u"入库时间", .rule = kWhen, .printed = {{}, 1000}, .otherHeadings = u"入库日期"},
     {.heading = u"供应商", .printed = {u"供　应　商", 3000}},
-    {.heading = u"供应商电话", .printed = {{}, 4000}},
-    {.heading = u"数量", .single = true, .rule = kQuantity, .printed = {u"数　量", 5300}},
+    {.heading = u"供应商电话", .printed = {{}, 4000}, .otherHeadings = u"商家电话"},
+    {.heading = u"数量",
+     .single = true,
+     .rule = kQuantity,
+     .printed = {u"数　量", 5300},
+     .otherHeadings = u"入库数量"},
     {.heading = u"价格", .single = true, .rule = kQuantity, .printed = {u"价　格", 6100}},
     {.heading = u"采购员", .printed = {{}, 6900}},
 };
@@ -60,14 +71,22 @@ constexpr QueryField kDeviceInFields[] = {
 constexpr int kStockInRules[] = {200, 900, 2900, 3900, 5200, 6000, 6800, 7600};
 
 constexpr TableColumn kDeviceOutColumns[] = {
-    {.heading = u"设备号", .rule = kCode, .printed = {{}, 300}},
-    {.heading = u"使用部门", .printed = {{}, 1000}},
-    {.heading = u"出库时间", .rule = kWhen, .printed = {u"出　库　时　间", 2000}},
+    {.heading = u"设备号", .rule = kCode, .printed = {{}, 300}, .otherHeadings = u"出库设备"},
+    {.heading = u"使用部门", .printed = {{}, 1000}, .otherHeadings = u"部门"},
+    {.heading = u"出库时间",
+     .rule = kWhen,
+     .printed = {u"出　库　时　间", 2000},
+     .otherHeadings = u"出库日期"},
     {.heading = u"出库状况",
      .rule = {.kind = R::Integer, .min = 0, .max = 9, .absent = u"0"},
-     .printed = {{}, 3400}},
+     .printed = {{}, 3400},
+     .otherHeadings = u"出库状态"},
     {.heading = u"经手人", .printed = {{}, 4300}},
-    {.heading = u"出库数量", .single = true, .rule = kQuantity, .printed = {{}, 5000}},
+    {.heading = u"出库数量",
+     .single = true,
+     .rule = kQuantity,
+     .printed = {{}, 5000},
+     .otherHeadings = u"数量"},
     {.heading = u"领取人", .printed = {{}, 6000}},
     {.heading = u"用途", .rule = {.multiLine = true}, .printed = {u"用　　　途", 6700}},
 };
@@ -81,9 +100,16 @@ constexpr int kStockOutRules[] = {200, 900, 1900, 3300, 4200, 4900, 5900, 6600, 
 
 constexpr TableColumn kDeviceReturnColumns[] = {
     {.heading = u"设备号", .rule = kCode, .printed = {{}, 1300}},
-    {.heading = u"还库时间", .rule = kWhen, .printed = {u"　还　库　时　间", 2300}},
+    {.heading = u"还库时间",
+     .rule = kWhen,
+     .printed = {u"　还　库　时　间", 2300},
+     .otherHeadings = u"还库日期"},
     {.heading = u"管理员", .printed = {u"管　理　员", 4300}},
-    {.heading = u"数量", .single = true, .rule = kQuantity, .printed = {u"数　　　量", 5300}},
+    {.heading = u"数量",
+     .single = true,
+     .rule = kQuantity,
+     .printed = {u"数　　　量", 5300},
+     .otherHeadings = u"还库数量"},
     {.heading = u"归还人", .printed = {u"归　还　人", 6300}},
 };
 constexpr QueryField kDeviceReturnFields[] = {
@@ -97,10 +123,14 @@ constexpr TableColumn kDeviceNeedColumns[] = {
     {.heading = u"设备号", .rule = kCode, .printed = {{}, 700}},
     {.heading = u"需求部门",
      .rule = {.kind = R::Text, .required = true, .maxBytes = 10},
-     .printed = {{}, 1700}},
+     .printed = {{}, 1700},
+     .otherHeadings = u"部门"},
     {.heading = u"开始时间", .rule = kWhen, .printed = {u"　开　始　时　间", 2700}},
     {.heading = u"结束时间", .rule = kWhen, .printed = {u"　结　束　时　间", 4700}},
-    {.heading = u"数量", .rule = kQuantity, .printed = {u"数　　量", 6700}},
+    {.heading = u"数量",
+     .rule = kQuantity,
+     .printed = {u"数　　量", 6700},
+     .otherHeadings = u"设备数量|需求数量"},
 };
 constexpr QueryField kDeviceNeedFields[] = {
     {u"设备号c", u"code", Q::Text},         {u"需求部门c", u"department", Q::Text},
@@ -112,13 +142,25 @@ constexpr int kDemandRules[] = {700, 1600, 2600, 4600, 6600, 7600};
 constexpr FieldRule kPlanFigure{.kind = R::AnyNumber, .required = true};
 constexpr TableColumn kDeviceWantBuyColumns[] = {
     {.heading = u"设备号", .rule = kCode, .printed = {{}, 300}},
-    {.heading = u"现有库存", .rule = kPlanFigure, .printed = {{}, 1000}},
-    {.heading = u"总库存", .rule = kPlanFigure, .printed = {{}, 1800}},
-    {.heading = u"最大库存", .rule = kPlanFigure, .printed = {{}, 2600}},
-    {.heading = u"购买数量", .rule = kQuantity, .printed = {{}, 3400}},
+    {.heading = u"现有库存",
+     .rule = kPlanFigure,
+     .printed = {{}, 1000},
+     .otherHeadings = u"现有数量|现存数量"},
+    {.heading = u"总库存", .rule = kPlanFigure, .printed = {{}, 1800}, .otherHeadings = u"总数"},
+    {.heading = u"最大库存",
+     .rule = kPlanFigure,
+     .printed = {{}, 2600},
+     .otherHeadings = u"最大数量"},
+    {.heading = u"购买数量",
+     .rule = kQuantity,
+     .printed = {{}, 3400},
+     .otherHeadings = u"采购数量"},
     {.heading = u"供应商", .printed = {{}, 4200}},
     {.heading = u"价格", .rule = kQuantity, .printed = {u"价　格", 5000}},
-    {.heading = u"计划时间", .rule = kWhen, .printed = {u"　计　划　时　间", 5800}},
+    {.heading = u"计划时间",
+     .rule = kWhen,
+     .printed = {u"　计　划　时　间", 5800},
+     .otherHeadings = u"报表时间"},
 };
 constexpr QueryField kDeviceWantBuyFields[] = {
     {u"设备号c", u"code", Q::Text},           {u"现有库存d", u"now_number", Q::Number},

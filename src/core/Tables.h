@@ -62,6 +62,9 @@ struct TableColumn
     QStringView source = {};
     FieldRule rule = {};
     PrintedColumn printed = {};
+    // The headings other forms, reports and lists give it, "|" between
+    // them: an imported file's heading may be any of them.
+    QStringView otherHeadings = {};
 };
 
 // Everything the program knows of one table in one place: its columns
