@@ -94,7 +94,7 @@ void CFirstRunDlg::create()
     try {
         const ConnectionPtr c =
             openConnection(*departmentConnectionString(department, user, password));
-        Accounts::add(*c, user, password, QStringLiteral("1"));
+        Accounts::add(*c, Accounts::kSettingUp, user, password, QStringLiteral("1"));
         c->close();
     } catch (const DbError& e) {
         showComError(e, this);

@@ -114,7 +114,7 @@ void CUserDlg::succeed(const QString& message, const QString& logText)
 
 CUserDlg::Step CUserDlg::begin(Fields& f)
 {
-    if (m_context.classNumber != 1) {
+    if (!mayManageAccounts(m_context.classNumber)) {
         showRefusal(RefusalText::WithLineBreak, this);
         return Step::Stop;
     }
@@ -181,7 +181,8 @@ void CUserDlg::onAdd()
         [this](const Fields& f) {
             if (!newAccountAcceptable(f, false))
                 return false;
-            Accounts::add(*m_context.connection, f.newName, f.newPassword, f.classText);
+            Accounts::add(*m_context.connection, m_context.classNumber, f.newName, f.newPassword,
+                          f.classText);
             return true;
         },
         QStringLiteral("完成添加新用户操作!"), QStringLiteral("添加新用户!"));
@@ -191,7 +192,7 @@ void CUserDlg::onDelete()
 {
     command(
         [this](const Fields& f) {
-            Accounts::remove(*m_context.connection, f.userName);
+            Accounts::remove(*m_context.connection, m_context.classNumber, f.userName);
             return true;
         },
         QStringLiteral("完成删除原用户操作!"), QStringLiteral("删除用户!"));
@@ -208,8 +209,8 @@ void CUserDlg::onModify()
                 // One change: should the new row fail, the old account stays.
                 Connection& c = *m_context.connection;
                 Transaction change(c);
-                Accounts::remove(c, f.userName);
-                Accounts::add(c, f.newName, f.newPassword, f.classText);
+                Accounts::remove(c, m_context.classNumber, f.userName);
+                Accounts::add(c, m_context.classNumber, f.newName, f.newPassword, f.classText);
                 change.commit();
             } catch (const DbError& e) {
                 Messages::notice(QStringLiteral("错误!"), this);

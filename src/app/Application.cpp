@@ -124,7 +124,7 @@ int addUser(const QString& userName, const QString& classText, const QString& de
             printError(QStringLiteral("%1 中已有用户 %2。").arg(department, userName));
             return 1;
         }
-        Accounts::add(*c, userName, password, classText);
+        Accounts::add(*c, Accounts::kSettingUp, userName, password, classText);
         c->close();
     } catch (const DbError& e) {
         printError(comErrorText(e));

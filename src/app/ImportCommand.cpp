@@ -26,13 +26,10 @@ void printError(const QString& text)
 
 int runImport(const ImportRequest& request)
 {
-    const TableDescription* table = TableImport::findTable(request.table);
-    if (!table) {
-        QStringList names;
-        for (const TableDescription* t : TableImport::tables())
-            names << t->name();
+    const TableDescription* table = tables::find(request.table);
+    if (!table || !table->imported) {
         printError(QStringLiteral("不能导入表“%1”，可导入：%2")
-                       .arg(request.table, names.join(QStringLiteral(", "))));
+                       .arg(request.table, tables::importedNames().join(QStringLiteral(", "))));
         return 2;
     }
     if (request.file.isEmpty()) {

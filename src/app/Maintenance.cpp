@@ -268,8 +268,8 @@ bool confirmed(QList<RestoreItem>& todo, const GenerationInfo& chosen, QWidget* 
 }
 
 // Keeps each department's data and puts its copy in; returns those done.
-QList<RestoreItem> restoreCopies(const QList<RestoreItem>& todo, QStringList& failed,
-                                 QWidget* parent)
+QList<RestoreItem> restoreCopies(int classNumber, const QList<RestoreItem>& todo,
+                                 QStringList& failed, QWidget* parent)
 {
     QList<RestoreItem> restored;
     CopyProgress progress(int(todo.size()), parent);
@@ -282,7 +282,8 @@ QList<RestoreItem> restoreCopies(const QList<RestoreItem>& todo, QStringList& fa
                 failed << QStringLiteral("%1：已取消。").arg(item.label());
                 break;
             }
-            if (!Backup::restore(item.copy, item.db, progress.callback(), item.sha256)) {
+            if (!BackupGenerations::restore(classNumber, item.copy, item.db, progress.callback(),
+                                            item.sha256)) {
                 failed << QStringLiteral("%1：已取消。").arg(item.label());
                 break;
             }
@@ -306,13 +307,15 @@ ConnectionPtr reopenDepartment(const CurrentUser& user)
 
 // The current department could not be opened again: every restored
 // department gets its data back, and the user is told.
-void putBack(const QList<RestoreItem>& restored, const DbError& why, QWidget* parent)
+void putBack(int classNumber, const QList<RestoreItem>& restored, const DbError& why,
+             QWidget* parent)
 {
     QStringList notBack;
     for (const RestoreItem& item : restored) {
         try {
             if (item.hadData)
-                Backup::restore(Maintenance::keptCopyFile(item.db.dsn), item.db);
+                BackupGenerations::restore(classNumber, Maintenance::keptCopyFile(item.db.dsn),
+                                           item.db);
             else
                 QFile::remove(item.db.file());
         } catch (const DbError& again) {
@@ -358,7 +361,8 @@ void Maintenance::restoreDatabases(const CurrentUser& user, COperationLog& log,
                                    QWidget* parent)
 {
     // A user who may change nothing may not replace everything either.
-    if (refuseIfReadOnly(classNumberOf(user.classText), RefusalText::WithLineBreak, parent))
+    const int classNumber = classNumberOf(user.classText);
+    if (refuseIfReadOnly(classNumber, RefusalText::WithLineBreak, parent))
         return;
 
     const QString folder = BackupFolder::path();
@@ -385,7 +389,7 @@ void Maintenance::restoreDatabases(const CurrentUser& user, COperationLog& log,
     }
 
     QStringList failed;
-    const QList<RestoreItem> restored = restoreCopies(todo, failed, parent);
+    const QList<RestoreItem> restored = restoreCopies(classNumber, todo, failed, parent);
 
     // The current user's department is opened again; until that has
     // worked the old connection stays in use.
@@ -393,7 +397,7 @@ void Maintenance::restoreDatabases(const CurrentUser& user, COperationLog& log,
     try {
         fresh = reopenDepartment(user);
     } catch (const DbError& e) {
-        putBack(restored, e, parent);
+        putBack(classNumber, restored, e, parent);
         return;
     }
     replace(fresh);

@@ -2,6 +2,7 @@
 
 #include "core/Departments.h"
 #include "core/Password.h"
+#include "core/Permission.h"
 #include "db/DbError.h"
 #include "db/Schema.h"
 
@@ -87,8 +88,9 @@ bool Accounts::exists(Connection& connection, const QString& userName)
     return connection.select(userRows(connection, userName))->next();
 }
 
-void Accounts::remove(Connection& connection, const QString& userName)
+void Accounts::remove(Connection& connection, int byClass, const QString& userName)
 {
+    checkMayManageAccounts(byClass);
     connection.remove(userRows(connection, userName));
 }
 
@@ -97,9 +99,10 @@ bool Accounts::any(Connection& connection)
     return connection.select({schema::User.name})->next();
 }
 
-void Accounts::add(Connection& connection, const QString& userName, const QString& password,
-                   const QString& classText)
+void Accounts::add(Connection& connection, int byClass, const QString& userName,
+                   const QString& password, const QString& classText)
 {
+    checkMayManageAccounts(byClass);
     const QString stored = hashed(password);
     connection.append(QStringLiteral("user"), schema::User.columnNames(),
                       {userName, stored, classText});

@@ -29,16 +29,23 @@ bool exists(Connection& connection, const QString& userName);
 // True when the table holds any row. Throws DbError.
 bool any(Connection& connection);
 
-// Appends one account; the password is stored hashed. Throws DbError.
-void add(Connection& connection, const QString& userName, const QString& password,
+// Who sets a department up without a user logged in (the first run, the
+// command line's --add-user) adds its accounts as class 1 does.
+inline constexpr int kSettingUp = 1;
+
+// Appends one account for a user of class byClass; the password is stored
+// hashed. Only class 1 may: another class is refused with DbError, and
+// failures are thrown as DbError.
+void add(Connection& connection, int byClass, const QString& userName, const QString& password,
          const QString& classText);
+
+// Deletes every account of that name for a user of class byClass; only
+// class 1 may (DbError otherwise). Throws DbError.
+void remove(Connection& connection, int byClass, const QString& userName);
 
 // True when none of the five department databases holds an account: the
 // program's first run. A database that cannot be opened without
 // credentials (a shared server) counts as holding accounts.
-// Deletes every account of that name.
-void remove(Connection& connection, const QString& userName);
-
 bool noAccountAnywhere();
 
 } // namespace Accounts

@@ -1,6 +1,7 @@
 #include "core/BackupGenerations.h"
 
 #include "core/Departments.h"
+#include "core/Permission.h"
 #include "db/DbError.h"
 
 #include <QCryptographicHash>
@@ -385,6 +386,14 @@ bool BackupGenerations::due(const QDateTime& now)
         if (info.generation.verified)
             return info.generation.time.secsTo(now) > 24 * 3600;
     return true;
+}
+
+bool BackupGenerations::restore(int classNumber, const QString& copy,
+                                const Backup::DepartmentDb& department,
+                                const Backup::Progress& progress, const QByteArray& sha256)
+{
+    checkMayWrite(classNumber);
+    return Backup::restore(copy, department, progress, sha256);
 }
 
 } // namespace vok

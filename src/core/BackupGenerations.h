@@ -109,6 +109,12 @@ QString notPlacedText(const Taken& taken);
 // is none.
 bool due(const QDateTime& now);
 
+// Puts a copy into a department database (Backup::restore) for a user of
+// classNumber: a class that may change nothing is refused with DbError
+// before anything is read or written.
+bool restore(int classNumber, const QString& copy, const Backup::DepartmentDb& department,
+             const Backup::Progress& progress = {}, const QByteArray& sha256 = {});
+
 } // namespace BackupGenerations
 
 } // namespace vok

@@ -1,7 +1,7 @@
 #include "core/FieldCheck.h"
 
+#include "core/Tables.h"
 #include "db/Gbk.h"
-#include "db/Schema.h"
 
 #include <QRegularExpression>
 
@@ -74,11 +74,6 @@ QString listNumber(double value)
 
 namespace FieldCheck {
 
-int maxBytes(const TableDef& table, int column)
-{
-    return table.columns.at(size_t(column)).capacity - 1;
-}
-
 QString textProblem(const QString& text, int maxBytes, bool multiLine)
 {
     // NUL and the other control characters never reach the database (one
@@ -128,6 +123,18 @@ QString stockFigureProblem(QStringView text, float& out, int min)
     return {};
 }
 
+QString numberProblem(QStringView text, float& out, const FieldRule& rule)
+{
+    switch (rule.kind) {
+    case FieldRule::Number:
+        return numberProblem(text, out, rule.min, rule.max);
+    case FieldRule::Figure:
+        return stockFigureProblem(text, out, int(rule.min));
+    default:
+        return numberProblem(text, out);
+    }
+}
+
 QString integerProblem(QStringView text, int& out, int min, int max, const QString& notAnInteger)
 {
     const auto v = FieldText::parseInteger(text);
@@ -139,13 +146,13 @@ QString integerProblem(QStringView text, int& out, int min, int max, const QStri
     return {};
 }
 
-QString numberTextProblem(QStringView text, QString& out, const TableDef& table, int column)
+QString numberTextProblem(QStringView text, QString& out, const TableDescription& table, int column)
 {
     float v = 0;
     if (QString problem = numberProblem(text, v); !problem.isEmpty())
         return problem;
     const QString t = FieldText::listNumber(v);
-    if (t.size() > maxBytes(table, column))
+    if (t.size() > table.maxBytes(column))
         return tooLargeText(text.trimmed().toString());
     out = t;
     return {};

@@ -5,7 +5,8 @@
 
 namespace vok {
 
-struct TableDef;
+struct FieldRule;
+struct TableDescription;
 
 // Parsing and showing the numbers the forms exchange with their edits.
 namespace FieldText {
@@ -22,11 +23,9 @@ QString listNumber(double value);
 
 // The checks of typed values, shared by the forms (FieldExchange) and the
 // import: each returns the problem as the form's message text, empty when
-// the value is fine, and gives the value taken.
+// the value is fine, and gives the value taken. A field's rule (its kind,
+// range, byte limit) comes from its table's description (core/Tables).
 namespace FieldCheck {
-
-// The byte limit of a row record's text field: its capacity - 1.
-int maxBytes(const TableDef& table, int column);
 
 // A text of at most maxBytes GBK bytes (a negative limit: any length): a
 // control character (line breaks allowed when multiLine), a character GBK
@@ -40,11 +39,15 @@ QString numberProblem(QStringView text, float& out, double min, double max);
 // A stock figure the movements made (on hand, total): at least min (1, or
 // 0 for a stock on hand), no upper bound.
 QString stockFigureProblem(QStringView text, float& out, int min = 1);
+// A number as the field's rule takes it: from min to max (Number), at
+// least min (Figure), or any (AnyNumber).
+QString numberProblem(QStringView text, float& out, const FieldRule& rule);
 // A whole number between min and max inclusive.
 QString integerProblem(QStringView text, int& out, int min, int max, const QString& notAnInteger);
 // A number for a text field of a row record, written "%f"; a number whose
 // text would not fit is refused.
-QString numberTextProblem(QStringView text, QString& out, const TableDef& table, int column);
+QString numberTextProblem(QStringView text, QString& out, const TableDescription& table,
+                          int column);
 
 // The standard texts.
 QString notANumberText();
@@ -60,8 +63,5 @@ QString tooLargeText(const QString& number);
 QString controlCharacterText(QChar character);
 
 } // namespace FieldCheck
-
-// The demand form's department: at most this many GBK bytes.
-inline constexpr int kNeedDepartmentBytes = 10;
 
 } // namespace vok

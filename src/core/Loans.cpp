@@ -1,4 +1,5 @@
 #include "core/Loans.h"
+#include "core/Tables.h"
 
 #include "core/Clock.h"
 #include "core/FieldCheck.h"
@@ -125,7 +126,7 @@ int OpenLine::daysOverdue(const QDate& today) const
 QString slipProblem(const LoanSlip& slip)
 {
     using namespace FieldCheck;
-    const TableDef& t = schema::DeviceLoan;
+    const TableDescription& t = tables::deviceLoan;
     if (slip.lines.empty())
         return QStringLiteral("请扫描或选择要借用的设备。");
     for (const LoanLine& l : slip.lines)
@@ -137,9 +138,9 @@ QString slipProblem(const LoanSlip& slip)
                                                     {&slip.department, DeviceLoanCol::department},
                                                     {&slip.handler, DeviceLoanCol::handler}};
     for (const auto& [text, column] : texts)
-        if (const QString p = textProblem(*text, maxBytes(t, column)); !p.isEmpty())
+        if (const QString p = textProblem(*text, t.maxBytes(column)); !p.isEmpty())
             return p;
-    if (const QString p = textProblem(slip.note, maxBytes(t, DeviceLoanCol::note), true);
+    if (const QString p = textProblem(slip.note, t.maxBytes(DeviceLoanCol::note), true);
         !p.isEmpty())
         return p;
     if (!slip.due.isValid() || slip.due < Clock::now().date())
@@ -367,7 +368,7 @@ QString writeOff(Connection& c, int classNumber, const QString& line, float quan
     if (reason.trimmed().isEmpty())
         return QStringLiteral("请输入报废原因。");
     if (const QString p = FieldCheck::textProblem(
-            reason, FieldCheck::maxBytes(schema::DeviceLoanEvent, DeviceLoanEventCol::note));
+            reason, tables::deviceLoanEvent.maxBytes(DeviceLoanEventCol::note));
         !p.isEmpty())
         return p;
     Transaction transaction(c);
@@ -378,9 +379,8 @@ QString writeOff(Connection& c, int classNumber, const QString& line, float quan
     // The unit left the stock when it was lent: the stock on hand stays,
     // and the adjustment records the write-off and its reason.
     const double now = readStock(c, l.code).now;
-    const QString adjustReason =
-        gbkCut(QStringLiteral("报废：") + reason.trimmed(),
-               FieldCheck::maxBytes(schema::DeviceAdjust, DeviceAdjustCol::reason));
+    const QString adjustReason = gbkCut(QStringLiteral("报废：") + reason.trimmed(),
+                                        tables::deviceAdjust.maxBytes(DeviceAdjustCol::reason));
     stock::recordAdjustment(c, l.code, now, now, adjustReason, user);
     recordEvent(c, l, QStringLiteral("报废"), quantity, reason.trimmed(), user);
     transaction.commit();

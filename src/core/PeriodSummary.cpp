@@ -612,18 +612,11 @@ QList<QStringList> texts(const PeriodSummaryResult& summary)
 
 const ReportLayout& report()
 {
-    static const ReportLayout layout{u"收发存汇总表",
-                                     7,
-                                     kSummaryColumns,
-                                     kSummaryRules,
-                                     1200,
-                                     2200,
-                                     6200,
-                                     7500,
-                                     300,
-                                     5300,
-                                     4500,
-                                     false};
+    static const ReportLayout layout{
+        .title = u"收发存汇总表",
+        .bodyPoints = 7,
+        .columns = {std::begin(kSummaryColumns), std::end(kSummaryColumns)},
+        .rules = kSummaryRules};
     return layout;
 }
 
@@ -656,9 +649,11 @@ QList<QStringList> ledgerTexts(const std::vector<LedgerLine>& lines)
 
 const ReportLayout& ledgerReport()
 {
-    static const ReportLayout layout{u"设备明细账", 8,    kLedgerColumns, kLedgerRules,
-                                     1200,          2200, 6200,           7500,
-                                     300,           5300, 4500,           false};
+    static const ReportLayout layout{
+        .title = u"设备明细账",
+        .bodyPoints = 8,
+        .columns = {std::begin(kLedgerColumns), std::end(kLedgerColumns)},
+        .rules = kLedgerRules};
     return layout;
 }
 

@@ -25,4 +25,15 @@ void checkMayWrite(int classNumber)
         throw DbError(DbError::kFail, readOnlyClassText());
 }
 
+QString accountsClassText()
+{
+    return QStringLiteral("只有权限为 1 的用户可以添加、修改和删除用户。");
+}
+
+void checkMayManageAccounts(int classNumber)
+{
+    if (!mayManageAccounts(classNumber))
+        throw DbError(DbError::kFail, accountsClassText());
+}
+
 } // namespace vok

@@ -22,4 +22,17 @@ void checkMayWrite(int classNumber);
 // Its text.
 QString readOnlyClassText();
 
+// Only class 1 adds, changes and removes accounts.
+inline bool mayManageAccounts(int classNumber)
+{
+    return classNumber == 1;
+}
+
+// The check of every account change in the core (core/Accounts): throws
+// DbError for another class, whatever window asks.
+void checkMayManageAccounts(int classNumber);
+
+// Its text.
+QString accountsClassText();
+
 } // namespace vok

@@ -1,4 +1,5 @@
 #include "core/PurchasePlan.h"
+#include "core/Tables.h"
 
 #include "core/FieldCheck.h"
 #include "core/Permission.h"
@@ -58,7 +59,7 @@ QString logText()
 
 QString figureText(double value, int column, QString& out)
 {
-    return FieldCheck::numberTextProblem(FieldText::number(value), out, schema::DeviceWantBuy,
+    return FieldCheck::numberTextProblem(FieldText::number(value), out, tables::deviceWantBuy,
                                          column);
 }
 

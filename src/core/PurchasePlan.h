@@ -56,10 +56,6 @@ namespace purchasePlan {
 // The operation log's entry for each plan row written.
 QString logText();
 
-// The quantity to buy and the price lie between these.
-inline constexpr double kMinimum = 1;
-inline constexpr double kMaximum = 10000;
-
 // A stock figure as a plan row stores it: shown as the forms show numbers
 // ("%.*g", 6 digits), read back and written "%f". Returns the problem
 // (empty when none) as the field checks word it.

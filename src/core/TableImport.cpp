@@ -25,25 +25,6 @@ namespace {
 
 constexpr int kProgressEvery = 4096;
 
-// How a column's cells are checked and stored: as the entry form of the
-// table checks the field, with the same code.
-enum class Check
-{
-    Code,         // a device of the catalogue
-    NewCode,      // a code not yet in the catalogue, once in the file
-    StockCode,    // a device of the catalogue without a stock row, once in the file
-    Text,         // a text of the field's length
-    NonEmptyText, // the same, not empty
-    Number,       // a number from min to max, stored single-precision
-    OnHand,       // a stock on hand: a number not below 0
-    StockFigure,  // a stock total: at least 1
-    State,        // a whole number from 0 to 9, stored as its text
-    NumberText,   // a number stored as its "%f" text, refused when too long
-    RangeText,    // a number from min to max stored as its "%f" text
-    DateTime,
-    Date
-};
-
 } // namespace
 
 // A value checked and ready to store: a number (single-precision) or a
@@ -66,133 +47,26 @@ struct TableImport::Value
     }
 };
 
-struct TableImport::Rule
-{
-    int column;
-    Check check;
-    bool required = false;
-    int maxBytes = -2; // -2: the field's own limit
-    bool multiLine = false;
-    QString absent = {}; // the value of a column the file does not have
-};
-
 namespace {
 
-using Rules = std::vector<TableImport::Rule>;
-
-const Rules& rulesOf(const TableDescription& table)
-{
-    using R = TableImport::Rule;
-    static const Rules deviceCode{{DeviceCodeCol::code, Check::NewCode, true},
-                                  {DeviceCodeCol::name, Check::Text}};
-    static const Rules device{{DeviceCol::code, Check::StockCode, true},
-                              {DeviceCol::now_number, Check::OnHand, true},
-                              {DeviceCol::high_number, Check::Number, true},
-                              {DeviceCol::low_number, Check::Number, true},
-                              {DeviceCol::total_number, Check::StockFigure}};
-    static const Rules deviceIn{{DeviceInCol::code, Check::Code, true},
-                                {DeviceInCol::in_date, Check::DateTime, true},
-                                {DeviceInCol::provider, Check::Text},
-                                {DeviceInCol::teleno, Check::Text},
-                                {DeviceInCol::in_number, Check::Number, true},
-                                {DeviceInCol::price, Check::Number, true},
-                                {DeviceInCol::buyer, Check::Text}};
-    static const Rules deviceOut{
-        {DeviceOutCol::code, Check::Code, true},
-        {DeviceOutCol::department, Check::Text},
-        {DeviceOutCol::out_date, Check::DateTime, true},
-        R{DeviceOutCol::out_state, Check::State, false, -2, false, QStringLiteral("0")},
-        {DeviceOutCol::out_person, Check::Text},
-        {DeviceOutCol::out_number, Check::Number, true},
-        {DeviceOutCol::taker, Check::Text},
-        R{DeviceOutCol::usage, Check::Text, false, -2, true}};
-    static const Rules deviceReturn{{DeviceReturnCol::code, Check::Code, true},
-                                    {DeviceReturnCol::return_date, Check::DateTime, true},
-                                    {DeviceReturnCol::keeper, Check::Text},
-                                    {DeviceReturnCol::return_number, Check::Number, true},
-                                    {DeviceReturnCol::return_person, Check::Text}};
-    static const Rules deviceNeed{
-        {DeviceNeedCol::code, Check::Code, true},
-        R{DeviceNeedCol::department, Check::NonEmptyText, true, kNeedDepartmentBytes},
-        {DeviceNeedCol::begin_date, Check::Date, true},
-        {DeviceNeedCol::end_date, Check::Date, true},
-        {DeviceNeedCol::need_number, Check::RangeText, true}};
-    static const Rules deviceWantBuy{{DeviceWantBuyCol::code, Check::Code, true},
-                                     {DeviceWantBuyCol::now_number, Check::NumberText, true},
-                                     {DeviceWantBuyCol::total_number, Check::NumberText, true},
-                                     {DeviceWantBuyCol::max_number, Check::NumberText, true},
-                                     {DeviceWantBuyCol::buy_number, Check::RangeText, true},
-                                     {DeviceWantBuyCol::provider, Check::Text},
-                                     {DeviceWantBuyCol::price, Check::RangeText, true},
-                                     {DeviceWantBuyCol::buy_date, Check::DateTime, true}};
-    static const Rules none;
-    if (&table == &tables::deviceCode)
-        return deviceCode;
-    if (&table == &tables::device)
-        return device;
-    if (&table == &tables::deviceIn)
-        return deviceIn;
-    if (&table == &tables::deviceOut)
-        return deviceOut;
-    if (&table == &tables::deviceReturn)
-        return deviceReturn;
-    if (&table == &tables::deviceNeed)
-        return deviceNeed;
-    if (&table == &tables::deviceWantBuy)
-        return deviceWantBuy;
-    return none;
-}
-
-// The headings the program's forms, reports and other lists give the same
-// columns; a table of nullptr: the device code, first in every table.
-struct OtherHeading
-{
-    const TableDescription* table;
-    int column;
-    QStringView heading;
-};
-const OtherHeading kOtherHeadings[] = {
-    {nullptr, 0, u"设备编号"},
-    {nullptr, 0, u"设备代码"},
-    {&tables::deviceCode, DeviceCodeCol::name, u"设备名称"},
-    {&tables::device, DeviceCol::now_number, u"现在数量"},
-    {&tables::device, DeviceCol::now_number, u"现有数量"},
-    {&tables::device, DeviceCol::now_number, u"账面数量"},
-    {&tables::device, DeviceCol::high_number, u"最大库存"},
-    {&tables::device, DeviceCol::total_number, u"总库存"},
-    {&tables::deviceIn, DeviceInCol::code, u"入库设备"},
-    {&tables::deviceIn, DeviceInCol::in_date, u"入库日期"},
-    {&tables::deviceIn, DeviceInCol::teleno, u"商家电话"},
-    {&tables::deviceIn, DeviceInCol::in_number, u"入库数量"},
-    {&tables::deviceOut, DeviceOutCol::code, u"出库设备"},
-    {&tables::deviceOut, DeviceOutCol::department, u"部门"},
-    {&tables::deviceOut, DeviceOutCol::out_date, u"出库日期"},
-    {&tables::deviceOut, DeviceOutCol::out_state, u"出库状态"},
-    {&tables::deviceOut, DeviceOutCol::out_number, u"数量"},
-    {&tables::deviceReturn, DeviceReturnCol::return_date, u"还库日期"},
-    {&tables::deviceReturn, DeviceReturnCol::return_number, u"还库数量"},
-    {&tables::deviceNeed, DeviceNeedCol::department, u"部门"},
-    {&tables::deviceNeed, DeviceNeedCol::need_number, u"设备数量"},
-    {&tables::deviceNeed, DeviceNeedCol::need_number, u"需求数量"},
-    {&tables::deviceWantBuy, DeviceWantBuyCol::now_number, u"现有数量"},
-    {&tables::deviceWantBuy, DeviceWantBuyCol::now_number, u"现存数量"},
-    {&tables::deviceWantBuy, DeviceWantBuyCol::total_number, u"总数"},
-    {&tables::deviceWantBuy, DeviceWantBuyCol::max_number, u"最大数量"},
-    {&tables::deviceWantBuy, DeviceWantBuyCol::buy_number, u"采购数量"},
-    {&tables::deviceWantBuy, DeviceWantBuyCol::buy_date, u"报表时间"},
-};
+// The headings other lists give the device code, first in every table.
+constexpr QStringView kCodeHeadings[] = {u"设备编号", u"设备代码"};
 
 // The names a file's heading may give a column: the list's heading, the
 // column's name, the query field's heading without its letter, and the
-// headings the program gives the column elsewhere.
+// headings the program gives the column elsewhere (its description's).
 bool headingNames(const TableDescription& table, int column, QStringView heading)
 {
     const QStringView h = heading.trimmed();
     if (h.isEmpty())
         return false;
-    for (const OtherHeading& o : kOtherHeadings)
-        if ((o.table == &table || !o.table) && o.column == column && o.heading == h)
-            return true;
+    if (column == 0 &&
+        std::find(std::begin(kCodeHeadings), std::end(kCodeHeadings), h) != std::end(kCodeHeadings))
+        return true;
+    if (const TableColumn* c = table.describing(column))
+        for (const QStringView other : c->otherHeadings.tokenize(u'|'))
+            if (other == h)
+                return true;
     if (size_t(column) < table.columns.size() &&
         table.columns[size_t(column)].heading.compare(h, Qt::CaseInsensitive) == 0)
         return true;
@@ -215,22 +89,21 @@ struct Seen
     QHash<QString, qint64> inFile;
 };
 
-QString codeProblem(const TableImport::Rule& r, const QString& code, int maxBytes, Seen& seen,
-                    qint64 row)
+QString codeProblem(const FieldRule& r, const QString& code, int maxBytes, Seen& seen, qint64 row)
 {
     if (QString problem = FieldCheck::textProblem(code, maxBytes); !problem.isEmpty())
         return problem;
     if (code.trimmed().isEmpty())
         return blankCodeText();
-    if (r.check == Check::NewCode) {
+    if (r.kind == FieldRule::NewCode) {
         if (seen.catalogue.contains(code))
             return codeInCatalogueText(code);
     } else if (!seen.catalogue.contains(code)) {
         return QStringLiteral("设备号“%1”不在设备代码表中。").arg(code);
     }
-    if (r.check == Check::StockCode && seen.stocked.contains(code))
+    if (r.kind == FieldRule::StockCode && seen.stocked.contains(code))
         return QStringLiteral("设备号“%1”已有库存记录。").arg(code);
-    if (r.check != Check::Code) {
+    if (r.kind != FieldRule::Code) {
         const auto it = seen.inFile.constFind(code);
         if (it != seen.inFile.constEnd())
             return QStringLiteral("设备号“%1”在文件中重复（第%2行已有）。").arg(code).arg(*it);
@@ -320,76 +193,70 @@ QString textCellText(const QString& problem, const QString& text, int maxBytes)
 
 // Checks one cell as the entry form checks its field and gives the value
 // to store.
-QString checkCell(const TableImport::Rule& r, const ImportCell& cell, const TableDef& def,
-                  Seen& seen, qint64 row, TableImport::Value& out)
+QString checkCell(const TableDescription& table, int column, const ImportCell& cell, Seen& seen,
+                  qint64 row, TableImport::Value& out)
 {
-    const int maxBytes = r.maxBytes == -2 ? FieldCheck::maxBytes(def, r.column) : r.maxBytes;
+    const FieldRule r = table.rule(column);
+    const ColumnDef& def = table.def->columns.at(size_t(column));
+    const int maxBytes = table.maxBytes(column);
+    // A number the table keeps as text is stored as its "%f" text.
+    const bool asText = def.field == FieldKind::Text;
     QString problem;
-    switch (r.check) {
-    case Check::Code:
-    case Check::NewCode:
-    case Check::StockCode: {
+    switch (r.kind) {
+    case FieldRule::Code:
+    case FieldRule::NewCode:
+    case FieldRule::StockCode: {
         const QString code = codeAsStored(cell.text);
         problem = textCellText(codeProblem(r, code, maxBytes, seen, row), code, maxBytes);
         out.setText(code);
         break;
     }
-    case Check::Text:
-    case Check::NonEmptyText:
+    case FieldRule::Text:
         problem = textCellText(FieldCheck::textProblem(cell.text, maxBytes, r.multiLine), cell.text,
                                maxBytes);
-        if (problem.isEmpty() && r.check == Check::NonEmptyText && cell.text.isEmpty())
+        // The one text that must be given is the demand's department.
+        if (problem.isEmpty() && r.required && cell.text.isEmpty())
             problem = QStringLiteral("部门一项不能为空！");
         out.setText(cell.text);
         break;
-    case Check::Number: {
+    case FieldRule::Number: {
         float v = 0;
         problem =
-            numberCellText(FieldCheck::numberProblem(cell.text, v, 1, 10000), cell.text, 1, 10000);
-        out.setNumber(v);
+            numberCellText(FieldCheck::numberProblem(cell.text, v, r), cell.text, r.min, r.max);
+        if (asText)
+            out.setText(FieldText::listNumber(v));
+        else
+            out.setNumber(v);
         break;
     }
-    case Check::OnHand: {
+    case FieldRule::Figure: {
         float v = 0;
-        problem = FieldCheck::numberProblem(cell.text, v);
-        if (problem.isEmpty() && v < 0)
-            problem = FieldCheck::atLeastText(0);
-        problem = numberCellText(problem, cell.text, 0, -1);
+        problem = numberCellText(FieldCheck::numberProblem(cell.text, v, r), cell.text, r.min, -1);
         out.setNumber(v);
         break;
     }
-    case Check::StockFigure: {
-        float v = 0;
-        problem = numberCellText(FieldCheck::stockFigureProblem(cell.text, v), cell.text, 1, -1);
-        out.setNumber(v);
-        break;
-    }
-    case Check::State: {
-        int v = 0;
-        problem = FieldCheck::integerProblem(cell.text, v, 0, 9, FieldCheck::notAnIntegerText());
-        if (!problem.isEmpty())
-            problem = QStringLiteral("“%1”不是0到9之间的整数。").arg(cell.text.trimmed());
-        out.setText(QString::number(v));
-        break;
-    }
-    case Check::NumberText: {
+    case FieldRule::AnyNumber: {
         QString v;
-        problem = FieldCheck::numberTextProblem(cell.text, v, def, r.column);
+        problem = FieldCheck::numberTextProblem(cell.text, v, table, column);
         if (problem == FieldCheck::notANumberText())
             problem = numberCellText(problem, cell.text, 0, -1);
         out.setText(v);
         break;
     }
-    case Check::RangeText: {
-        float v = 0;
-        problem =
-            numberCellText(FieldCheck::numberProblem(cell.text, v, 1, 10000), cell.text, 1, 10000);
-        out.setText(FieldText::listNumber(v));
+    case FieldRule::Integer: {
+        int v = 0;
+        problem = FieldCheck::integerProblem(cell.text, v, int(r.min), int(r.max),
+                                             FieldCheck::notAnIntegerText());
+        if (!problem.isEmpty())
+            problem = QStringLiteral("“%1”不是%2到%3之间的整数。")
+                          .arg(cell.text.trimmed())
+                          .arg(r.min)
+                          .arg(r.max);
+        out.setText(QString::number(v));
         break;
     }
-    case Check::DateTime:
-    case Check::Date:
-        problem = dateProblem(cell, r.check == Check::Date, out);
+    case FieldRule::Date:
+        problem = dateProblem(cell, def.kind == ColumnKind::Date, out);
         break;
     }
     return problem;
@@ -413,24 +280,8 @@ QString ImportProblem::describe() const
         .arg(sheetColumnName(column), heading, text);
 }
 
-std::span<const TableDescription* const> TableImport::tables()
-{
-    static const TableDescription* const all[] = {
-        &tables::deviceCode,   &tables::device,     &tables::deviceIn,     &tables::deviceOut,
-        &tables::deviceReturn, &tables::deviceNeed, &tables::deviceWantBuy};
-    return all;
-}
-
-const TableDescription* TableImport::findTable(QStringView name)
-{
-    for (const TableDescription* t : tables())
-        if (t->name().compare(name, Qt::CaseInsensitive) == 0)
-            return t;
-    return nullptr;
-}
-
 TableImport::TableImport(const TableDescription& table)
-    : m_table(table), m_rules(&rulesOf(table)), m_mapping(table.def->columns.size(), -1)
+    : m_table(table), m_mapping(table.def->columns.size(), -1)
 {
 }
 
@@ -438,19 +289,7 @@ TableImport::~TableImport() = default;
 
 QString TableImport::title() const
 {
-    if (&m_table == &tables::deviceCode)
-        return QStringLiteral("设备代码");
-    if (&m_table == &tables::device)
-        return QStringLiteral("库存");
-    if (&m_table == &tables::deviceIn)
-        return QStringLiteral("入库记录");
-    if (&m_table == &tables::deviceOut)
-        return QStringLiteral("出库记录");
-    if (&m_table == &tables::deviceReturn)
-        return QStringLiteral("还库记录");
-    if (&m_table == &tables::deviceNeed)
-        return QStringLiteral("需求记录");
-    return QStringLiteral("采购计划");
+    return m_table.rowsCaption.toString();
 }
 
 QString TableImport::note() const
@@ -478,10 +317,7 @@ QString TableImport::columnHeading(int tableColumn) const
 
 bool TableImport::isRequired(int tableColumn) const
 {
-    for (const Rule& r : *m_rules)
-        if (r.column == tableColumn)
-            return r.required;
-    return false;
+    return m_table.rule(tableColumn).required;
 }
 
 bool TableImport::open(const QString& fileName)
@@ -617,9 +453,9 @@ QStringList TableImport::ignoredHeadings() const
 QStringList TableImport::missingHeadings() const
 {
     QStringList out;
-    for (const Rule& r : *m_rules)
-        if (r.required && m_mapping[size_t(r.column)] < 0)
-            out << columnHeading(r.column);
+    for (int c = 0; c < int(m_mapping.size()); ++c)
+        if (isRequired(c) && m_mapping[size_t(c)] < 0)
+            out << columnHeading(c);
     return out;
 }
 
@@ -713,19 +549,19 @@ TableImport::Status TableImport::check(Connection& connection, const ImportProgr
     while (reader->next(row)) {
         const qint64 at = reader->rowNumber();
         bool fine = true;
-        for (const Rule& r : *m_rules) {
-            const int f = m_mapping[size_t(r.column)];
-            Value& out = values[size_t(r.column)];
+        for (int c = 0; c < int(values.size()); ++c) {
+            const int f = m_mapping[size_t(c)];
+            Value& out = values[size_t(c)];
             if (f < 0) {
-                if (def.columns[size_t(r.column)].field == FieldKind::Single)
+                if (def.columns[size_t(c)].field == FieldKind::Single)
                     out.setNumber(0);
                 else
-                    out.setText(r.absent);
+                    out.setText(m_table.rule(c).absent.toString());
                 continue;
             }
             static const ImportCell empty;
             const ImportCell& cell = size_t(f) < row.size() ? row[size_t(f)] : empty;
-            const QString problem = checkCell(r, cell, def, seen, at, out);
+            const QString problem = checkCell(m_table, c, cell, seen, at, out);
             if (!problem.isEmpty()) {
                 addProblem(at, f, problem);
                 fine = false;

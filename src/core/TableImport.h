@@ -34,7 +34,8 @@ using ImportProgress = std::function<bool(qint64 done, qint64 total)>;
 // the stock alone). The file's columns are matched to the table's columns
 // by heading (the list's heading or the column's name), and may be matched
 // again by hand. check() reads the whole file and checks every cell as the
-// entry forms check what is typed, with the same code, and the device
+// entry forms check what is typed, with the same code and the same rules
+// (the table's description), and the device
 // codes against the catalogue and each other; write() then writes every
 // row in one transaction with one log entry, or nothing.
 class TableImport
@@ -47,15 +48,11 @@ public:
         Failed // the file or the database failed: see error()
     };
 
-    // The tables that take imports, and one by name (any case), or nullptr.
-    static std::span<const TableDescription* const> tables();
-    static const TableDescription* findTable(QStringView name);
-
     explicit TableImport(const TableDescription& table);
     ~TableImport();
 
     const TableDescription& table() const { return m_table; }
-    // What the table is called in texts: "设备代码", "入库记录", …
+    // What the table's rows are called in texts: "设备代码", "入库记录", …
     QString title() const;
     // A word on what the import does to the stock; empty when nothing to say.
     QString note() const;
@@ -114,8 +111,7 @@ public:
     // The log entry's text for n rows.
     QString logText(qint64 rows) const;
 
-    // How one column is checked, and a value checked (TableImport.cpp).
-    struct Rule;
+    // A value checked (TableImport.cpp).
     struct Value;
 
 private:
@@ -126,7 +122,6 @@ private:
     bool readStoredRow(qint64 index, QVariantList& values) const;
 
     const TableDescription& m_table;
-    const std::vector<Rule>* m_rules;
     QString m_fileName;
     QString m_fileKind;
     QStringList m_headings;

@@ -11,131 +11,46 @@ ReportCanvas::~ReportCanvas() = default;
 namespace reports {
 namespace {
 
-constexpr ReportColumn stockColumns[] = {{u"设备号", 1300},
-                                         {u"现在数量", 2300},
-                                         {u"最大数量", 3300},
-                                         {u"最小数量", 4300},
-                                         {u"总　数", 5300}};
-constexpr int stockRules[] = {1200, 2200, 3200, 4200, 5200, 6200};
-
-constexpr ReportColumn stockInColumns[] = {
-    {u"设备号", 300},  {u"入库时间", 1000}, {u"供　应　商", 3000}, {u"供应商电话", 4000},
-    {u"数　量", 5300}, {u"价　格", 6100},   {u"采购员", 6900}};
-constexpr int stockInRules[] = {200, 900, 2900, 3900, 5200, 6000, 6800, 7600};
-
-constexpr ReportColumn stockOutColumns[] = {
-    {u"设备号", 300},  {u"使用部门", 1000}, {u"出　库　时　间", 2000}, {u"出库状况", 3400},
-    {u"经手人", 4300}, {u"出库数量", 5000}, {u"领取人", 6000},         {u"用　　　途", 6700}};
-constexpr int stockOutRules[] = {200, 900, 1900, 3300, 4200, 4900, 5900, 6600, 7600};
-
-constexpr ReportColumn returnColumns[] = {{u"设备号", 1300},
-                                          {u"　还　库　时　间", 2300},
-                                          {u"管　理　员", 4300},
-                                          {u"数　　　量", 5300},
-                                          {u"归　还　人", 6300}};
-constexpr int returnRules[] = {1200, 2200, 4200, 5200, 6200, 7200};
-
-constexpr ReportColumn demandColumns[] = {{u"设备号", 700},
-                                          {u"需求部门", 1700},
-                                          {u"　开　始　时　间", 2700},
-                                          {u"　结　束　时　间", 4700},
-                                          {u"数　　量", 6700}};
-constexpr int demandRules[] = {700, 1600, 2600, 4600, 6600, 7600};
-
-constexpr ReportColumn purchasePlanColumns[] = {
-    {u"设备号", 300},    {u"现有库存", 1000}, {u"总库存", 1800}, {u"最大库存", 2600},
-    {u"购买数量", 3400}, {u"供应商", 4200},   {u"价　格", 5000}, {u"　计　划　时　间", 5800}};
-constexpr int purchasePlanRules[] = {200, 900, 1700, 2500, 3300, 4100, 4900, 5700, 7600};
-
-constexpr ReportColumn reconcileColumns[] = {
-    {u"设备号", 300},  {u"设备名", 1000}, {u"现在数量", 2600}, {u"流水结存", 3400},
-    {u"数量差", 4200}, {u"总　数", 5000}, {u"入库合计", 5800}, {u"总数差", 6700}};
 constexpr int reconcileRules[] = {200, 900, 2500, 3300, 4100, 4900, 5700, 6600, 7600};
-
-// The count sheet: the counted column is left wide enough to write in.
-constexpr ReportColumn stocktakeColumns[] = {{u"设备号", 300},
-                                             {u"设备名", 1500},
-                                             {u"账面数量", 3700},
-                                             {u"实盘数量", 4700},
-                                             {u"盘盈盘亏", 6300}};
 constexpr int stocktakeRules[] = {200, 1400, 3600, 4600, 6200, 7600};
-
-constexpr ReportColumn consumptionColumns[] = {{u"序号", 1300},
-                                               {u"部　门", 2300},
-                                               {u"出库数量", 3300},
-                                               {u"需求数量", 4300},
-                                               {u"满足率", 5300}};
 constexpr int consumptionRules[] = {1200, 2200, 3200, 4200, 5200, 6200};
-
-constexpr ReportColumn operationLogColumns[] = {
-    {u"操作员", 300}, {u"操　作　日　期", 1500}, {u"操　作　内　容", 3100}};
-constexpr int operationLogRules[] = {200, 1400, 3000, 7600};
-
-constexpr ReportColumn adjustmentColumns[] = {{u"设备号", 300},      {u"　调　整　时　间", 1200},
-                                              {u"调整前数量", 3100}, {u"调整后数量", 4200},
-                                              {u"原　　因", 5400},   {u"操作员", 6700}};
-constexpr int adjustmentRules[] = {200, 1100, 3000, 4100, 5200, 6500, 7600};
-
-constexpr ReportColumn loanColumns[] = {{u"单号", 300},      {u"设备号", 800}, {u"借用数量", 1400},
-                                        {u"借用人", 2100},   {u"部门", 2950},  {u"借出时间", 3900},
-                                        {u"应还日期", 5050}, {u"已还", 6000},  {u"损坏", 6600},
-                                        {u"状态", 7200}};
-constexpr int loanRules[] = {200, 750, 1350, 1950, 2750, 3550, 4950, 5850, 6450, 7050, 7700};
 
 } // namespace
 
-const ReportLayout stock{u"库存信息表", 12,   stockColumns, stockRules, 2200, 3200,
-                         4200,          6200, 1300,         3300,       5000, true};
-const ReportLayout stockIn{u"入库信息表", 8,   stockInColumns, stockInRules, 1200, 2200, 6200,
-                           7500,          300, 5300,           4500,         false};
-const ReportLayout stockOut{
-    u"出库信息表", 8,    stockOutColumns, stockOutRules, 1200, 2200, 6200, 7500, 300, 5300,
-    4500,          false};
-const ReportLayout returns{u"还库信息表", 10,   returnColumns, returnRules, 2200, 3200,
-                           4200,          6200, 1300,          3300,        5000, false};
-const ReportLayout demand{u"需求信息表", 10,   demandColumns, demandRules, 1200, 2200,
-                          6200,          7500, 600,           5300,        5000, false};
-const ReportLayout purchasePlan{u"采购计划报表",
-                                10,
-                                purchasePlanColumns,
-                                purchasePlanRules,
-                                1200,
-                                2200,
-                                6200,
-                                7500,
-                                300,
-                                5300,
-                                4500,
-                                false};
-
-const ReportLayout reconcile{
-    u"库存核对表", 8,    reconcileColumns, reconcileRules, 1200, 2200, 6200, 7500, 300, 5300,
-    4500,          false};
-const ReportLayout stocktake{
-    u"库存盘点表", 14,   stocktakeColumns, stocktakeRules, 1200, 2200, 5800, 7500, 300, 4800,
-    4500,          false};
-const ReportLayout consumption{u"部门消耗统计表",
-                               10,
-                               consumptionColumns,
-                               consumptionRules,
-                               2200,
-                               3200,
-                               4200,
-                               6200,
-                               1300,
-                               3300,
-                               5100,
-                               false};
-
-const ReportLayout operationLog{
-    u"操作日志表", 10,   operationLogColumns, operationLogRules, 1200, 2200, 6200, 7500, 300, 5300,
-    4500,          false};
-
-const ReportLayout adjustments{
-    u"库存调整表", 10,   adjustmentColumns, adjustmentRules, 1200, 2200, 6200, 7500, 300, 5300,
-    4500,          false};
-const ReportLayout loans{u"借用信息表", 8,    loanColumns, loanRules, 1200, 2200,
-                         6200,          7500, 300,         5300,      4500, false};
+const ReportLayout reconcile{.title = u"库存核对表",
+                             .bodyPoints = 8,
+                             .columns = {{u"设备号", 300},
+                                         {u"设备名", 1000},
+                                         {u"现在数量", 2600},
+                                         {u"流水结存", 3400},
+                                         {u"数量差", 4200},
+                                         {u"总　数", 5000},
+                                         {u"入库合计", 5800},
+                                         {u"总数差", 6700}},
+                             .rules = reconcileRules};
+// The count sheet: the counted column is left wide enough to write in.
+const ReportLayout stocktake{.title = u"库存盘点表",
+                             .bodyPoints = 14,
+                             .columns = {{u"设备号", 300},
+                                         {u"设备名", 1500},
+                                         {u"账面数量", 3700},
+                                         {u"实盘数量", 4700},
+                                         {u"盘盈盘亏", 6300}},
+                             .rules = stocktakeRules,
+                             .rightDash = {5800, 7500},
+                             .timeLabelX = 4800};
+const ReportLayout consumption{.title = u"部门消耗统计表",
+                               .columns = {{u"序号", 1300},
+                                           {u"部　门", 2300},
+                                           {u"出库数量", 3300},
+                                           {u"需求数量", 4300},
+                                           {u"满足率", 5300}},
+                               .rules = consumptionRules,
+                               .leftDash = {2200, 3200},
+                               .rightDash = {4200, 6200},
+                               .preparerX = 1300,
+                               .timeLabelX = 3300,
+                               .underlineEnd = 5100};
 
 } // namespace reports
 
@@ -346,8 +261,8 @@ bool drawTableReport(ReportCanvas& canvas, const ReportLayout& layout, int rowCo
             canvas.drawLine(x, 9030 + cy, x, bottom);
 
         canvas.setPen(ReportCanvas::Pen::Dashed);
-        canvas.drawLine(layout.dashFrom1, 9100 + cy, layout.dashTo1, 9100 + cy);
-        canvas.drawLine(layout.dashFrom2, 9100 + cy, layout.dashTo2, 9100 + cy);
+        canvas.drawLine(layout.leftDash.from, 9100 + cy, layout.leftDash.to, 9100 + cy);
+        canvas.drawLine(layout.rightDash.from, 9100 + cy, layout.rightDash.to, 9100 + cy);
         canvas.setPen(ReportCanvas::Pen::Default);
 
         // The preparer line: the name may use the space up to the time label.

@@ -5,6 +5,7 @@
 #include <QStringView>
 #include <functional>
 #include <span>
+#include <vector>
 
 namespace vok {
 
@@ -50,24 +51,34 @@ struct ReportColumn
     int x;
 };
 
-// The constant description of one printed table report.
+// The description of one printed table report, built with named fields;
+// what most reports share is the default.
 struct ReportLayout
 {
+    // A dashed line's ends, either side of the title.
+    struct Dash
+    {
+        int from, to;
+    };
+
     QStringView title;
-    int bodyPoints;
-    std::span<const ReportColumn> columns;
+    int bodyPoints = 10;
+    std::vector<ReportColumn> columns = {};
     // x of each vertical rule, left to right; the first and the last bound
     // the horizontal rules.
-    std::span<const int> rules;
-    int dashFrom1, dashTo1, dashFrom2, dashTo2;
-    int preparerX;  // "制表人："; the user name stands 1000 to its right
-    int timeLabelX; // "制表时间："; the time stands 1000 to its right
-    int underlineEnd;
+    std::span<const int> rules = {};
+    Dash leftDash = {1200, 2200};
+    Dash rightDash = {6200, 7500};
+    int preparerX = 300;   // "制表人："; the user name stands 1000 to its right
+    int timeLabelX = 5300; // "制表时间："; the time stands 1000 to its right
+    int underlineEnd = 4500;
     // Cells after the first (the code) printed as integers ("%d"): the
     // stock report's quantities.
     bool integerQuantities = false;
 };
 
+// The reports of the tables are built from their descriptions (core/Tables);
+// these print what other forms list.
 namespace reports {
 extern const ReportLayout stock;
 extern const ReportLayout stockIn;
@@ -75,12 +86,12 @@ extern const ReportLayout stockOut;
 extern const ReportLayout returns;
 extern const ReportLayout demand;
 extern const ReportLayout purchasePlan;
-extern const ReportLayout reconcile;
-extern const ReportLayout stocktake;
-extern const ReportLayout consumption;
 extern const ReportLayout operationLog;
 extern const ReportLayout adjustments;
 extern const ReportLayout loans;
+extern const ReportLayout reconcile;
+extern const ReportLayout stocktake;
+extern const ReportLayout consumption;
 } // namespace reports
 
 // The rows a report prints: the list's text of a row and column.

@@ -3,6 +3,7 @@
 #include "core/DeviceCatalogue.h"
 #include "core/StockChange.h"
 #include "core/TableAccess.h"
+#include "core/Tables.h"
 #include "db/Schema.h"
 #include "stock/LabelDlg.h"
 #include "ui/FieldExchange.h"
@@ -22,13 +23,13 @@ CDeviceInDlg::CDeviceInDlg(const FormContext& context, QWidget* parent)
 {
     addDeviceList(QStringLiteral("入库设备"));
     addTimePickers(QStringLiteral("入库时间"));
-    m_provider = addEdit(QStringLiteral("provider"), QStringLiteral("供应商"), schema::DeviceIn,
+    m_provider = addEdit(QStringLiteral("provider"), QStringLiteral("供应商"), tables::deviceIn,
                          DeviceInCol::provider);
-    m_teleno = addEdit(QStringLiteral("teleno"), QStringLiteral("商家电话"), schema::DeviceIn,
+    m_teleno = addEdit(QStringLiteral("teleno"), QStringLiteral("商家电话"), tables::deviceIn,
                        DeviceInCol::teleno);
     m_number = addEdit(QStringLiteral("number"), QStringLiteral("数量"));
     m_price = addEdit(QStringLiteral("price"), QStringLiteral("价格"));
-    m_buyer = addEdit(QStringLiteral("buyer"), QStringLiteral("采购员"), schema::DeviceIn,
+    m_buyer = addEdit(QStringLiteral("buyer"), QStringLiteral("采购员"), tables::deviceIn,
                       DeviceInCol::buyer);
     showNumber(m_number, 0);
     showNumber(m_price, 0);
@@ -52,13 +53,13 @@ void CDeviceInDlg::confirm()
     float number = 0;
     float price = 0;
     FieldExchange dx(this);
-    dx.text(deviceList(), code, schema::DeviceIn, DeviceInCol::code);
+    dx.text(deviceList(), code, tables::deviceIn, DeviceInCol::code);
     const QString inDate = entryTime();
-    dx.text(m_buyer, buyer, schema::DeviceIn, DeviceInCol::buyer);
-    dx.text(m_provider, provider, schema::DeviceIn, DeviceInCol::provider);
-    dx.text(m_teleno, teleno, schema::DeviceIn, DeviceInCol::teleno);
-    dx.number(m_number, number, 1, 10000);
-    dx.number(m_price, price, 1, 10000);
+    dx.text(m_buyer, buyer, tables::deviceIn, DeviceInCol::buyer);
+    dx.text(m_provider, provider, tables::deviceIn, DeviceInCol::provider);
+    dx.text(m_teleno, teleno, tables::deviceIn, DeviceInCol::teleno);
+    dx.number(m_number, number, tables::deviceIn, DeviceInCol::in_number);
+    dx.number(m_price, price, tables::deviceIn, DeviceInCol::price);
     if (!dx.ok())
         return;
 

@@ -1,6 +1,7 @@
 #include "movements/DeviceNeedDlg.h"
 
 #include "core/TableAccess.h"
+#include "core/Tables.h"
 
 #include "core/Clock.h"
 #include "db/Schema.h"
@@ -20,7 +21,7 @@ CDeviceNeedDlg::CDeviceNeedDlg(const FormContext& context, QWidget* parent)
 {
     addDeviceList(QStringLiteral("设备编号"));
     m_department = addEdit(QStringLiteral("department"), QStringLiteral("需求部门"));
-    limitText(m_department, kDepartmentBytes);
+    limitText(m_department, tables::deviceNeed, DeviceNeedCol::department);
     m_beginDate = addDatePicker(QStringLiteral("beginDate"), QStringLiteral("开始时间"));
     m_endDate = addDatePicker(QStringLiteral("endDate"), QStringLiteral("结束时间"));
     m_number = addEdit(QStringLiteral("number"), QStringLiteral("设备数量"));
@@ -38,11 +39,11 @@ void CDeviceNeedDlg::confirm()
     QString code, department;
     float number = 0;
     FieldExchange dx(this);
-    dx.text(deviceList(), code, schema::DeviceNeed, DeviceNeedCol::code);
+    dx.text(deviceList(), code, tables::deviceNeed, DeviceNeedCol::code);
     const QString endDate = unpaddedDate(m_endDate->date());
     const QString beginDate = unpaddedDate(m_beginDate->date());
-    dx.text(m_department, department, kDepartmentBytes);
-    dx.number(m_number, number, 1, 10000);
+    dx.text(m_department, department, tables::deviceNeed, DeviceNeedCol::department);
+    dx.number(m_number, number, tables::deviceNeed, DeviceNeedCol::need_number);
     if (!dx.ok())
         return;
     if (m_endDate->date() < m_beginDate->date()) {
@@ -53,7 +54,7 @@ void CDeviceNeedDlg::confirm()
 
     if (refuseIfReadOnly(context().classNumber, RefusalText::WithLineBreak, this))
         return;
-    if (department.isEmpty()) {
+    if (department.isEmpty() && tables::deviceNeed.rule(DeviceNeedCol::department).required) {
         Messages::notice(QStringLiteral("部门一项不能为空！"), this);
         return;
     }

@@ -20,9 +20,6 @@ public:
 
     CDeviceNeedDlg(const FormContext& context, QWidget* parent = nullptr);
 
-    // The department holds at most 10 GBK bytes (five Chinese characters).
-    static constexpr int kDepartmentBytes = kNeedDepartmentBytes;
-
 protected:
     void confirm() override;
 

@@ -1,6 +1,7 @@
 #include "movements/DeviceOutDlg.h"
 
 #include "core/TableAccess.h"
+#include "core/Tables.h"
 
 #include "core/StockChange.h"
 #include "db/Schema.h"
@@ -21,15 +22,15 @@ CDeviceOutDlg::CDeviceOutDlg(const FormContext& context, QWidget* parent)
     addDeviceList(QStringLiteral("出库设备"));
     addTimePickers(QStringLiteral("出库时间"));
     m_department = addEdit(QStringLiteral("department"), QStringLiteral("使用部门"),
-                           schema::DeviceOut, DeviceOutCol::department);
+                           tables::deviceOut, DeviceOutCol::department);
     m_state = addEdit(QStringLiteral("state"), QStringLiteral("出库状态"), QStringLiteral("0"));
-    m_outPerson = addEdit(QStringLiteral("outPerson"), QStringLiteral("经手人"), schema::DeviceOut,
+    m_outPerson = addEdit(QStringLiteral("outPerson"), QStringLiteral("经手人"), tables::deviceOut,
                           DeviceOutCol::out_person);
     m_number = addEdit(QStringLiteral("number"), QStringLiteral("数量"));
-    m_taker = addEdit(QStringLiteral("taker"), QStringLiteral("领取人"), schema::DeviceOut,
+    m_taker = addEdit(QStringLiteral("taker"), QStringLiteral("领取人"), tables::deviceOut,
                       DeviceOutCol::taker);
     m_usage = addMultiLineEdit(QStringLiteral("usage"), QStringLiteral("用途"));
-    limitText(m_usage, schema::DeviceOut, DeviceOutCol::usage);
+    limitText(m_usage, tables::deviceOut, DeviceOutCol::usage);
     m_maxNumber = addFigure(QStringLiteral("maxNumber"), QStringLiteral("最大数量"));
     showNumber(m_number, 0);
     addButtons(IDC_CONFIRM, QStringLiteral("devout.htm"));
@@ -66,14 +67,14 @@ void CDeviceOutDlg::confirm()
     float maxNumber = 0;
     int state = 0;
     FieldExchange dx(this);
-    dx.text(deviceList(), code, schema::DeviceOut, DeviceOutCol::code);
+    dx.text(deviceList(), code, tables::deviceOut, DeviceOutCol::code);
     const QString outDate = entryTime();
-    dx.text(m_department, department, schema::DeviceOut, DeviceOutCol::department);
-    dx.text(m_outPerson, outPerson, schema::DeviceOut, DeviceOutCol::out_person);
-    dx.number(m_number, number, 1, 10000);
-    dx.text(m_taker, taker, schema::DeviceOut, DeviceOutCol::taker);
-    dx.text(m_usage, usage, schema::DeviceOut, DeviceOutCol::usage);
-    dx.integer(m_state, state, 0, 9);
+    dx.text(m_department, department, tables::deviceOut, DeviceOutCol::department);
+    dx.text(m_outPerson, outPerson, tables::deviceOut, DeviceOutCol::out_person);
+    dx.number(m_number, number, tables::deviceOut, DeviceOutCol::out_number);
+    dx.text(m_taker, taker, tables::deviceOut, DeviceOutCol::taker);
+    dx.text(m_usage, usage, tables::deviceOut, DeviceOutCol::usage);
+    dx.integer(m_state, state, tables::deviceOut, DeviceOutCol::out_state);
     // The stock on hand: below 1 nothing can be issued.
     dx.stockFigure(m_maxNumber, maxNumber);
     if (!dx.ok())

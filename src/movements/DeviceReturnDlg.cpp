@@ -1,6 +1,7 @@
 #include "movements/DeviceReturnDlg.h"
 
 #include "core/TableAccess.h"
+#include "core/Tables.h"
 
 #include "core/StockChange.h"
 #include "db/Schema.h"
@@ -18,11 +19,11 @@ CDeviceReturnDlg::CDeviceReturnDlg(const FormContext& context, QWidget* parent)
 {
     addDeviceList(QStringLiteral("设备编号"));
     addTimePickers(QStringLiteral("还库日期"));
-    m_keeper = addEdit(QStringLiteral("keeper"), QStringLiteral("管理员"), schema::DeviceReturn,
+    m_keeper = addEdit(QStringLiteral("keeper"), QStringLiteral("管理员"), tables::deviceReturn,
                        DeviceReturnCol::keeper);
     m_number = addEdit(QStringLiteral("number"), QStringLiteral("数量"));
     m_returnPerson = addEdit(QStringLiteral("returnPerson"), QStringLiteral("归还人"),
-                             schema::DeviceReturn, DeviceReturnCol::return_person);
+                             tables::deviceReturn, DeviceReturnCol::return_person);
     showNumber(m_number, 0);
     addButtons(IDC_CONFIRM, QStringLiteral("devret.htm"), ButtonPlacement::Right);
 }
@@ -35,15 +36,15 @@ void CDeviceReturnDlg::confirm()
         return;
 
     // The fields in the order they are taken: device, time, keeper, person
-    // returning, quantity. Any quantity from 1 to 10000 may come back.
+    // returning, quantity. Any quantity a movement may carry comes back.
     QString code, keeper, returnPerson;
     float number = 0;
     FieldExchange dx(this);
-    dx.text(deviceList(), code, schema::DeviceReturn, DeviceReturnCol::code);
+    dx.text(deviceList(), code, tables::deviceReturn, DeviceReturnCol::code);
     const QString returnDate = entryTime();
-    dx.text(m_keeper, keeper, schema::DeviceReturn, DeviceReturnCol::keeper);
-    dx.text(m_returnPerson, returnPerson, schema::DeviceReturn, DeviceReturnCol::return_person);
-    dx.number(m_number, number, 1, 10000);
+    dx.text(m_keeper, keeper, tables::deviceReturn, DeviceReturnCol::keeper);
+    dx.text(m_returnPerson, returnPerson, tables::deviceReturn, DeviceReturnCol::return_person);
+    dx.number(m_number, number, tables::deviceReturn, DeviceReturnCol::return_number);
     if (!dx.ok())
         return;
     if (refuseClosedMonth(returnDate))

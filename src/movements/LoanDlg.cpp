@@ -7,6 +7,7 @@
 #include "core/Loans.h"
 #include "core/ProgramSettings.h"
 #include "core/StockChange.h"
+#include "core/Tables.h"
 #include "db/Schema.h"
 #include "ui/FieldExchange.h"
 #include "ui/HtmlPrint.h"
@@ -66,10 +67,10 @@ CLoanDlg::CLoanDlg(const FormContext& context, QWidget* parent)
     m_borrower->setObjectName(QStringLiteral("borrower"));
     m_borrower->setEditable(true);
     m_borrower->setAccessibleName(QStringLiteral("借用人"));
-    limitText(m_borrower, schema::DeviceLoan, DeviceLoanCol::borrower);
+    limitText(m_borrower, tables::deviceLoan, DeviceLoanCol::borrower);
     addRow(QStringLiteral("借用人"), m_borrower);
     m_department = addEdit(QStringLiteral("department"), QStringLiteral("借用部门"),
-                           schema::DeviceLoan, DeviceLoanCol::department);
+                           tables::deviceLoan, DeviceLoanCol::department);
     m_days = new QSpinBox(this);
     m_days->setObjectName(QStringLiteral("days"));
     m_days->setRange(1, 365);
@@ -81,11 +82,11 @@ CLoanDlg::CLoanDlg(const FormContext& context, QWidget* parent)
     m_due->setMinimumDate(Clock::now().date());
     setDueFromDays();
     connect(m_days, &QSpinBox::valueChanged, this, &CLoanDlg::setDueFromDays);
-    m_handler = addEdit(QStringLiteral("handler"), QStringLiteral("经手人"), schema::DeviceLoan,
+    m_handler = addEdit(QStringLiteral("handler"), QStringLiteral("经手人"), tables::deviceLoan,
                         DeviceLoanCol::handler);
     m_handler->setText(context.userName);
     m_note = addMultiLineEdit(QStringLiteral("note"), QStringLiteral("备注"));
-    limitText(m_note, schema::DeviceLoan, DeviceLoanCol::note);
+    limitText(m_note, tables::deviceLoan, DeviceLoanCol::note);
     addButtons(IDC_CONFIRM, QStringLiteral("loan.htm"));
 }
 
@@ -169,8 +170,9 @@ void CLoanDlg::confirm()
     slip.note = m_note->toPlainText();
     for (int row = 0; row < m_lines->rowCount(); ++row) {
         loans::LoanLine line{m_lines->item(row, Code)->text(), 0};
-        const QString problem = FieldCheck::numberProblem(m_lines->item(row, Quantity)->text(),
-                                                          line.quantity, 1, 10000);
+        const QString problem =
+            FieldCheck::numberProblem(m_lines->item(row, Quantity)->text(), line.quantity,
+                                      tables::deviceLoan.rule(DeviceLoanCol::loan_number));
         if (!problem.isEmpty()) {
             Messages::notice(QStringLiteral("设备 %1 的数量：%2").arg(line.code, problem), this);
             m_lines->setCurrentCell(row, Quantity);

@@ -3,6 +3,7 @@
 #include "core/Clock.h"
 #include "core/DeviceCatalogue.h"
 #include "core/FieldCheck.h"
+#include "core/Tables.h"
 #include "db/Schema.h"
 #include "ui/CommandTable.h"
 #include "ui/DialogStyle.h"
@@ -131,7 +132,7 @@ CLoanReturnDlg::CLoanReturnDlg(const FormContext& context, QWidget* parent)
     m_repairQuantity = edit(QStringLiteral("repairQuantity"), QStringLiteral("数量"), this);
     m_repairQuantity->setText(QStringLiteral("1"));
     m_reason = edit(QStringLiteral("reason"), QStringLiteral("报废原因"), this);
-    limitText(m_reason, schema::DeviceLoanEvent, DeviceLoanEventCol::note);
+    limitText(m_reason, tables::deviceLoanEvent, DeviceLoanEventCol::note);
     auto* repairs = new QGroupBox(QStringLiteral("待修"), this);
     auto* pg = new QGridLayout(repairs);
     pg->addWidget(m_repairs, 0, 0, 1, 6);
@@ -245,7 +246,8 @@ QString CLoanReturnDlg::chosenLine(QTableWidget* table, const std::vector<loans:
 
 bool CLoanReturnDlg::takeQuantity(QLineEdit* edit, float& quantity)
 {
-    const QString problem = FieldCheck::numberProblem(edit->text(), quantity, 1, 10000);
+    const QString problem = FieldCheck::numberProblem(
+        edit->text(), quantity, tables::deviceLoanEvent.rule(DeviceLoanEventCol::event_number));
     if (problem.isEmpty())
         return true;
     Messages::notice(problem, this);

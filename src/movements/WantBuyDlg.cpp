@@ -3,6 +3,7 @@
 #include "core/DeviceCatalogue.h"
 #include "core/PurchasePlan.h"
 #include "core/StockChange.h"
+#include "core/Tables.h"
 #include "db/Schema.h"
 #include "ui/CommandTable.h"
 #include "ui/FieldExchange.h"
@@ -30,7 +31,7 @@ CWantBuyDlg::CWantBuyDlg(const FormContext& context, QWidget* parent)
     m_buyNumber = makeEdit(QStringLiteral("buyNumber"), QStringLiteral("0"));
     addPair(QStringLiteral("现有数量"), m_nowNumber, QStringLiteral("采购数量"), m_buyNumber);
     m_provider = makeEdit(QStringLiteral("provider"));
-    limitText(m_provider, schema::DeviceWantBuy, DeviceWantBuyCol::provider);
+    limitText(m_provider, tables::deviceWantBuy, DeviceWantBuyCol::provider);
     m_price = makeEdit(QStringLiteral("price"), QStringLiteral("0"));
     addPair(QStringLiteral("供应商"), m_provider, QStringLiteral("价格"), m_price);
     addTimePickers(QStringLiteral("报表时间"), DateKind::Calendar);
@@ -70,14 +71,14 @@ void CWantBuyDlg::confirm()
     QString code, name, provider, nowNumber, maxNumber, totalNumber;
     float buyNumber = 0;
     float price = 0;
-    const TableDef& t = schema::DeviceWantBuy;
+    const TableDescription& t = tables::deviceWantBuy;
     FieldExchange dx(this);
     dx.text(deviceList(), code, t, DeviceWantBuyCol::code);
     const QString buyDate = entryTime();
-    dx.number(m_buyNumber, buyNumber, purchasePlan::kMinimum, purchasePlan::kMaximum);
+    dx.number(m_buyNumber, buyNumber, t, DeviceWantBuyCol::buy_number);
     dx.numberText(m_nowNumber, nowNumber, t, DeviceWantBuyCol::now_number);
     dx.numberText(m_maxNumber, maxNumber, t, DeviceWantBuyCol::max_number);
-    dx.number(m_price, price, purchasePlan::kMinimum, purchasePlan::kMaximum);
+    dx.number(m_price, price, t, DeviceWantBuyCol::price);
     dx.text(m_name, name);
     dx.text(m_provider, provider, t, DeviceWantBuyCol::provider);
     dx.numberText(m_totalNumber, totalNumber, t, DeviceWantBuyCol::total_number);

@@ -17,13 +17,13 @@ constexpr int kShares[] = {2, 3, 2, 3, 2, 2, 2};
 using F = BrowserField;
 // In the order they are taken; placed in two columns.
 constexpr BrowserField kFields[] = {
-    {u"teleno", u"供应商电话", F::Text, DeviceInCol::teleno, 0, 1},
-    {u"provider", u"供应商", F::Text, DeviceInCol::provider, 2, 0},
+    {u"teleno", u"供应商电话", F::Edit, DeviceInCol::teleno, 0, 1},
+    {u"provider", u"供应商", F::Edit, DeviceInCol::provider, 2, 0},
     {u"inDate", u"入库日期", F::ReadOnly, DeviceInCol::in_date, 1, 0},
     {u"code", u"设备号", F::ReadOnly, DeviceInCol::code, 0, 0},
-    {u"buyer", u"采购员", F::Text, DeviceInCol::buyer, 3, 1},
-    {u"price", u"价格", F::Single, DeviceInCol::price, 2, 1, 1, 10000},
-    {u"quantity", u"数量", F::Single, DeviceInCol::in_number, 1, 1, 1, 10000},
+    {u"buyer", u"采购员", F::Edit, DeviceInCol::buyer, 3, 1},
+    {u"price", u"价格", F::Edit, DeviceInCol::price, 2, 1},
+    {u"quantity", u"数量", F::Edit, DeviceInCol::in_number, 1, 1},
 };
 constexpr int kKey[] = {2}; // the stock-in time
 

@@ -17,12 +17,12 @@ using F = BrowserField;
 constexpr BrowserField kFields[] = {
     {u"code", u"设备编号", F::ReadOnly, DeviceOutCol::code, 0, 0},
     {u"outDate", u"出库时间", F::ReadOnly, DeviceOutCol::out_date, 1, 0},
-    {u"department", u"使用部门", F::Text, DeviceOutCol::department, 2, 0},
-    {u"outPerson", u"经手人", F::Text, DeviceOutCol::out_person, 4, 0},
-    {u"taker", u"领取人", F::Text, DeviceOutCol::taker, 0, 1},
-    {u"usage", u"用途", F::Text, DeviceOutCol::usage, 1, 1, 0, 0, true},
-    {u"outNumber", u"出库数量", F::Single, DeviceOutCol::out_number, 5, 0, 1, 10000},
-    {u"outState", u"出库状况", F::Integer, DeviceOutCol::out_state, 3, 0, 0, 9},
+    {u"department", u"使用部门", F::Edit, DeviceOutCol::department, 2, 0},
+    {u"outPerson", u"经手人", F::Edit, DeviceOutCol::out_person, 4, 0},
+    {u"taker", u"领取人", F::Edit, DeviceOutCol::taker, 0, 1},
+    {u"usage", u"用途", F::Edit, DeviceOutCol::usage, 1, 1, true},
+    {u"outNumber", u"出库数量", F::Edit, DeviceOutCol::out_number, 5, 0},
+    {u"outState", u"出库状况", F::Edit, DeviceOutCol::out_state, 3, 0},
 };
 constexpr int kKey[] = {1}; // the stock-out time
 

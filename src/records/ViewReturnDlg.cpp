@@ -15,9 +15,9 @@ using F = BrowserField;
 constexpr BrowserField kFields[] = {
     {u"code", u"设备编号", F::ReadOnly, DeviceReturnCol::code, 0, 0},
     {u"returnDate", u"还库日期", F::ReadOnly, DeviceReturnCol::return_date, 1, 0},
-    {u"keeper", u"管理员", F::Text, DeviceReturnCol::keeper, 2, 0},
-    {u"returnNumber", u"数量", F::Single, DeviceReturnCol::return_number, 3, 0, 1, 10000},
-    {u"returnPerson", u"归还人", F::Text, DeviceReturnCol::return_person, 4, 0},
+    {u"keeper", u"管理员", F::Edit, DeviceReturnCol::keeper, 2, 0},
+    {u"returnNumber", u"数量", F::Edit, DeviceReturnCol::return_number, 3, 0},
+    {u"returnPerson", u"归还人", F::Edit, DeviceReturnCol::return_person, 4, 0},
 };
 constexpr int kKey[] = {1}; // the return time
 

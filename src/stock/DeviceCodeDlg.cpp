@@ -4,6 +4,7 @@
 
 #include "core/DeviceCatalogue.h"
 #include "core/TableAccess.h"
+#include "core/Tables.h"
 
 #include "db/DbError.h"
 #include "db/Schema.h"
@@ -166,8 +167,8 @@ QGroupBox* CDeviceCodeDlg::makeChangeGroup()
     m_code->setObjectName(QStringLiteral("code"));
     m_name = new QLineEdit(changeBox);
     m_name->setObjectName(QStringLiteral("name"));
-    limitText(m_code, schema::DeviceCode, DeviceCodeCol::code);
-    limitText(m_name, schema::DeviceCode, DeviceCodeCol::name);
+    limitText(m_code, tables::deviceCode, DeviceCodeCol::code);
+    limitText(m_name, tables::deviceCode, DeviceCodeCol::name);
     QPushButton* add = m_commands->add(IDC_ADD, QStringLiteral("add"), QStringLiteral("新　增"),
                                        QStringLiteral("新增"), [this] { onAdd(); });
     QPushButton* rename =
@@ -213,8 +214,8 @@ void CDeviceCodeDlg::onAdd()
     // refused, so that no code is ever cut into a different one.
     QString code, name;
     FieldExchange dx(this);
-    dx.text(m_code, code, schema::DeviceCode, DeviceCodeCol::code);
-    dx.text(m_name, name, schema::DeviceCode, DeviceCodeCol::name);
+    dx.text(m_code, code, tables::deviceCode, DeviceCodeCol::code);
+    dx.text(m_name, name, tables::deviceCode, DeviceCodeCol::name);
     if (!dx.ok())
         return;
     if (refuseIfReadOnly(m_context.classNumber, RefusalText::WithLineBreak, this))
@@ -241,7 +242,7 @@ void CDeviceCodeDlg::onRename()
     QString code, name;
     FieldExchange dx(this);
     dx.text(m_code, code);
-    dx.text(m_name, name, schema::DeviceCode, DeviceCodeCol::name);
+    dx.text(m_name, name, tables::deviceCode, DeviceCodeCol::name);
     if (!dx.ok())
         return;
     if (refuseIfReadOnly(m_context.classNumber, RefusalText::WithLineBreak, this))

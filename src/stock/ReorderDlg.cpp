@@ -2,6 +2,7 @@
 
 #include "core/Clock.h"
 #include "core/FieldCheck.h"
+#include "core/Tables.h"
 #include "db/Schema.h"
 #include "ui/CommandTable.h"
 #include "ui/FieldExchange.h"
@@ -35,14 +36,25 @@ public:
         QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
         if (auto* edit = qobject_cast<QLineEdit*>(editor);
             edit && index.column() == CReorderDlg::ColProvider)
-            limitText(edit, schema::DeviceWantBuy, DeviceWantBuyCol::provider);
+            limitText(edit, tables::deviceWantBuy, DeviceWantBuyCol::provider);
         return editor;
     }
 };
 
 int maxBytes(int column)
 {
-    return FieldCheck::maxBytes(schema::DeviceWantBuy, column);
+    return tables::deviceWantBuy.maxBytes(column);
+}
+
+FieldRule rule(int column)
+{
+    return tables::deviceWantBuy.rule(column);
+}
+
+// A plan orders at least this many.
+double leastQuantity()
+{
+    return rule(DeviceWantBuyCol::buy_number).min;
 }
 
 QString note(const ReorderLine& l)
@@ -50,7 +62,7 @@ QString note(const ReorderLine& l)
     QStringList parts;
     if (l.planned())
         parts << QStringLiteral("已列入采购计划（%1）").arg(l.plannedAt);
-    if (l.quantity < purchasePlan::kMinimum)
+    if (l.quantity < leastQuantity())
         parts << QStringLiteral("按最大数量无需采购");
     if (l.lastStockIn.isEmpty())
         parts << QStringLiteral("无入库记录");
@@ -138,8 +150,8 @@ void CReorderDlg::fillTable()
         QTableWidgetItem* code = cell(r, ColCode, l.code, false);
         code->setFlags(code->flags() | Qt::ItemIsUserCheckable);
         // Already planned, or nothing to order up to the maximum: unticked.
-        code->setCheckState(!l.planned() && l.quantity >= purchasePlan::kMinimum ? Qt::Checked
-                                                                                 : Qt::Unchecked);
+        code->setCheckState(!l.planned() && l.quantity >= leastQuantity() ? Qt::Checked
+                                                                          : Qt::Unchecked);
         cell(r, ColName, l.name, false);
         cell(r, ColOnHand, FieldText::number(l.onHand), false);
         cell(r, ColLow, FieldText::number(l.low), false);
@@ -200,12 +212,12 @@ bool CReorderDlg::takeLine(int row, const QString& buyDate, PlanRow& out)
     out.buyDate = buyDate;
     out.provider = typed(ColProvider);
     return take(ColCode, FieldCheck::textProblem(l.code, maxBytes(DeviceWantBuyCol::code))) &&
-           take(ColQuantity,
-                FieldCheck::numberProblem(typed(ColQuantity), out.buyNumber, kMinimum, kMaximum)) &&
+           take(ColQuantity, FieldCheck::numberProblem(typed(ColQuantity), out.buyNumber,
+                                                       rule(DeviceWantBuyCol::buy_number))) &&
            take(ColOnHand, figureText(l.onHand, DeviceWantBuyCol::now_number, out.nowNumber)) &&
            take(ColHigh, figureText(l.high, DeviceWantBuyCol::max_number, out.maxNumber)) &&
-           take(ColPrice,
-                FieldCheck::numberProblem(typed(ColPrice), out.price, kMinimum, kMaximum)) &&
+           take(ColPrice, FieldCheck::numberProblem(typed(ColPrice), out.price,
+                                                    rule(DeviceWantBuyCol::price))) &&
            take(ColProvider,
                 FieldCheck::textProblem(out.provider, maxBytes(DeviceWantBuyCol::provider))) &&
            take(ColOnHand, figureText(l.total, DeviceWantBuyCol::total_number, out.totalNumber));

@@ -4,6 +4,7 @@
 #include "core/Loans.h"
 #include "core/StockChange.h"
 #include "core/TableAccess.h"
+#include "core/Tables.h"
 #include "db/DbError.h"
 #include "db/Schema.h"
 #include "ui/ComErrorBox.h"
@@ -127,7 +128,7 @@ QGroupBox* CStockDlg::makeChangeGroup(const Buttons& b)
     m_code = named(new QComboBox(changeBox), u"code");
     m_code->setEditable(true);
     m_code->setInsertPolicy(QComboBox::NoInsert);
-    limitText(m_code, schema::Device, DeviceCol::code);
+    limitText(m_code, tables::device, DeviceCol::code);
     // A scanned code shows its stock row, when the list holds one.
     DeviceScan::attach(m_code, [this] { chooseListedCode(m_code->currentText()); });
     // The catalogue's name of the code shown, so that nobody has to know
@@ -226,10 +227,10 @@ bool CStockDlg::takeFields()
     // The stock on hand and the total are what the movements made of
     // them (a device issued to its last unit has 0 on hand); the limits
     // are typed and keep their range.
-    dx.stockFigure(m_nowEdit, m_now, 0);
-    dx.number(m_highEdit, m_high, 1, 10000);
-    dx.number(m_lowEdit, m_low, 1, 10000);
-    dx.stockFigure(m_totalEdit, m_total);
+    dx.number(m_nowEdit, m_now, tables::device, DeviceCol::now_number);
+    dx.number(m_highEdit, m_high, tables::device, DeviceCol::high_number);
+    dx.number(m_lowEdit, m_low, tables::device, DeviceCol::low_number);
+    dx.number(m_totalEdit, m_total, tables::device, DeviceCol::total_number);
     return dx.ok();
 }
 
@@ -246,7 +247,7 @@ bool CStockDlg::takeCode(QString& code)
     // A code longer than the stock row holds is refused rather than cut to
     // what may be another device's code.
     FieldExchange dx(this);
-    return dx.text(m_code, code, schema::Device, DeviceCol::code);
+    return dx.text(m_code, code, tables::device, DeviceCol::code);
 }
 
 void CStockDlg::chooseListedCode(const QString& code)

@@ -207,8 +207,8 @@ QLineEdit* EntryForm::makeFigure(const QString& name, const QString& initial)
     return edit;
 }
 
-QLineEdit* EntryForm::addEdit(const QString& name, const QString& label, const TableDef& table,
-                              int column)
+QLineEdit* EntryForm::addEdit(const QString& name, const QString& label,
+                              const TableDescription& table, int column)
 {
     QLineEdit* edit = addEdit(name, label);
     limitText(edit, table, column);

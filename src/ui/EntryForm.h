@@ -14,7 +14,7 @@ class QTimeEdit;
 namespace vok {
 
 class CommandTable;
-struct TableDef;
+struct TableDescription;
 
 // What the entry forms (stock-in, stock-out, return, demand, purchase plan)
 // share: a group box of inputs headed by the device list and the date and
@@ -58,9 +58,9 @@ protected:
     void addTimePickers(const QString& label, DateKind kind = DateKind::Spin);
     QLineEdit* addEdit(const QString& name, const QString& label,
                        const QString& initial = QString());
-    // A text edit that stops typing and pasting at the capacity of its
-    // field in a row record.
-    QLineEdit* addEdit(const QString& name, const QString& label, const TableDef& table,
+    // A text edit that stops typing and pasting at the byte limit of its
+    // table's field.
+    QLineEdit* addEdit(const QString& name, const QString& label, const TableDescription& table,
                        int column);
     // A multi-line edit: Enter starts a new line, Tab moves on.
     QPlainTextEdit* addMultiLineEdit(const QString& name, const QString& label);

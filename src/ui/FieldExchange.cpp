@@ -1,7 +1,7 @@
 #include "ui/FieldExchange.h"
 
+#include "core/Tables.h"
 #include "db/Gbk.h"
-#include "db/Schema.h"
 #include "ui/MessageService.h"
 
 #include <QComboBox>
@@ -17,11 +17,6 @@
 namespace vok {
 
 FieldExchange::FieldExchange(QWidget* form) : m_form(form) {}
-
-int FieldExchange::maxBytes(const TableDef& table, int column)
-{
-    return FieldCheck::maxBytes(table, column);
-}
 
 QString FieldExchange::notANumberText()
 {
@@ -120,19 +115,20 @@ bool FieldExchange::text(QPlainTextEdit* edit, QString& out, int maxBytes)
     return true;
 }
 
-bool FieldExchange::text(QLineEdit* edit, QString& out, const TableDef& table, int column)
+bool FieldExchange::text(QLineEdit* edit, QString& out, const TableDescription& table, int column)
 {
-    return text(edit, out, maxBytes(table, column));
+    return text(edit, out, table.maxBytes(column));
 }
 
-bool FieldExchange::text(QComboBox* combo, QString& out, const TableDef& table, int column)
+bool FieldExchange::text(QComboBox* combo, QString& out, const TableDescription& table, int column)
 {
-    return text(combo, out, maxBytes(table, column));
+    return text(combo, out, table.maxBytes(column));
 }
 
-bool FieldExchange::text(QPlainTextEdit* edit, QString& out, const TableDef& table, int column)
+bool FieldExchange::text(QPlainTextEdit* edit, QString& out, const TableDescription& table,
+                         int column)
 {
-    return text(edit, out, maxBytes(table, column));
+    return text(edit, out, table.maxBytes(column));
 }
 
 bool FieldExchange::number(QLineEdit* edit, float& out)
@@ -143,11 +139,11 @@ bool FieldExchange::number(QLineEdit* edit, float& out)
     return problem.isEmpty() || fail(edit, problem);
 }
 
-bool FieldExchange::number(QLineEdit* edit, float& out, double min, double max)
+bool FieldExchange::number(QLineEdit* edit, float& out, const TableDescription& table, int column)
 {
     if (!proceed())
         return false;
-    const QString problem = FieldCheck::numberProblem(edit->text(), out, min, max);
+    const QString problem = FieldCheck::numberProblem(edit->text(), out, table.rule(column));
     return problem.isEmpty() || fail(edit, problem);
 }
 
@@ -159,16 +155,19 @@ bool FieldExchange::stockFigure(QLineEdit* edit, float& out, int min)
     return problem.isEmpty() || fail(edit, problem);
 }
 
-bool FieldExchange::integer(QLineEdit* edit, int& out, int min, int max,
+bool FieldExchange::integer(QLineEdit* edit, int& out, const TableDescription& table, int column,
                             const QString& notAnInteger)
 {
     if (!proceed())
         return false;
-    const QString problem = FieldCheck::integerProblem(edit->text(), out, min, max, notAnInteger);
+    const FieldRule rule = table.rule(column);
+    const QString problem =
+        FieldCheck::integerProblem(edit->text(), out, int(rule.min), int(rule.max), notAnInteger);
     return problem.isEmpty() || fail(edit, problem);
 }
 
-bool FieldExchange::numberText(QLineEdit* edit, QString& out, const TableDef& table, int column)
+bool FieldExchange::numberText(QLineEdit* edit, QString& out, const TableDescription& table,
+                               int column)
 {
     if (!proceed())
         return false;
@@ -260,9 +259,9 @@ void limitText(QLineEdit* edit, int maxBytes)
     edit->setValidator(new GbkLimit(edit, maxBytes));
 }
 
-void limitText(QLineEdit* edit, const TableDef& table, int column)
+void limitText(QLineEdit* edit, const TableDescription& table, int column)
 {
-    limitText(edit, FieldExchange::maxBytes(table, column));
+    limitText(edit, table.maxBytes(column));
 }
 
 void limitText(QComboBox* combo, int maxBytes)
@@ -271,9 +270,9 @@ void limitText(QComboBox* combo, int maxBytes)
         limitText(edit, maxBytes);
 }
 
-void limitText(QComboBox* combo, const TableDef& table, int column)
+void limitText(QComboBox* combo, const TableDescription& table, int column)
 {
-    limitText(combo, FieldExchange::maxBytes(table, column));
+    limitText(combo, table.maxBytes(column));
 }
 
 void limitText(QPlainTextEdit* edit, int maxBytes)
@@ -281,9 +280,9 @@ void limitText(QPlainTextEdit* edit, int maxBytes)
     new GbkTextLimit(edit, maxBytes);
 }
 
-void limitText(QPlainTextEdit* edit, const TableDef& table, int column)
+void limitText(QPlainTextEdit* edit, const TableDescription& table, int column)
 {
-    limitText(edit, FieldExchange::maxBytes(table, column));
+    limitText(edit, table.maxBytes(column));
 }
 
 void showNumber(QLineEdit* edit, double value)

@@ -11,7 +11,7 @@ class QWidget;
 
 namespace vok {
 
-struct TableDef;
+struct TableDescription;
 
 // Takes a form's fields from its controls, in the order the calls are made,
 // and checks each as it is taken. The first field that fails shows the
@@ -21,8 +21,8 @@ struct TableDef;
 // output of a failed or skipped field.
 //
 //     FieldExchange dx(this);
-//     dx.text(m_buyer, buyer, schema::DeviceIn, DeviceInCol::buyer);
-//     dx.number(m_quantity, quantity, 1, 10000);
+//     dx.text(m_buyer, buyer, tables::deviceIn, DeviceInCol::buyer);
+//     dx.number(m_quantity, quantity, tables::deviceIn, DeviceInCol::in_number);
 //     if (!dx.ok())
 //         return;
 class FieldExchange
@@ -42,31 +42,30 @@ public:
     bool text(QComboBox* combo, QString& out, int maxBytes = -1);
     // A multi-line edit: its text with the line breaks it holds.
     bool text(QPlainTextEdit* edit, QString& out, int maxBytes = -1);
-    // The same with the limit of a row record's text field (capacity - 1).
-    bool text(QLineEdit* edit, QString& out, const TableDef& table, int column);
-    bool text(QComboBox* combo, QString& out, const TableDef& table, int column);
-    bool text(QPlainTextEdit* edit, QString& out, const TableDef& table, int column);
+    // The same with the byte limit of a table's field (core/Tables).
+    bool text(QLineEdit* edit, QString& out, const TableDescription& table, int column);
+    bool text(QComboBox* combo, QString& out, const TableDescription& table, int column);
+    bool text(QPlainTextEdit* edit, QString& out, const TableDescription& table, int column);
 
     // A decimal number ("请键入一个数。" otherwise), held single-precision.
     bool number(QLineEdit* edit, float& out);
-    // A decimal number between min and max inclusive (fractions allowed):
-    // "“请填入一个在%1和%2之间的数字。”" with the bounds shown like numbers.
-    bool number(QLineEdit* edit, float& out, double min, double max);
-    // A stock figure the movements made (on hand, total): like a quantity
-    // from 1 to 10000, but without the upper bound, as stock-ins add up
-    // beyond what one movement carries. Below min (1, or 0 for a stock on
-    // hand) gives the same message with that bound.
+    // A number as the rule of a table's field takes it: between its least
+    // and its greatest value inclusive (fractions allowed), "“请填入一个在%1和
+    // %2之间的数字。”" otherwise with the bounds shown like numbers; a stock
+    // figure at least its least value; or any number.
+    bool number(QLineEdit* edit, float& out, const TableDescription& table, int column);
+    // A stock figure the movements made (on hand, total): like a quantity,
+    // but without the upper bound, as stock-ins add up beyond what one
+    // movement carries. Below min (1, or 0 for a stock on hand) gives the
+    // same message with that bound.
     bool stockFigure(QLineEdit* edit, float& out, int min = 1);
     // A whole number ("“请填入一个正整数。”" otherwise, or the text given)
-    // between min and max inclusive ("“请填入一个在%1和%2之间的整数。”").
-    bool integer(QLineEdit* edit, int& out, int min, int max,
+    // within the range of a table's field ("“请填入一个在%1和%2之间的整数。”").
+    bool integer(QLineEdit* edit, int& out, const TableDescription& table, int column,
                  const QString& notAnInteger = notAnIntegerText());
     // A number (as number() above) for a text field of a row record, written
     // "%f"; a number whose text would not fit is refused, never cut.
-    bool numberText(QLineEdit* edit, QString& out, const TableDef& table, int column);
-
-    // The byte limit of a row record's text field: its capacity - 1.
-    static int maxBytes(const TableDef& table, int column);
+    bool numberText(QLineEdit* edit, QString& out, const TableDescription& table, int column);
 
     // The standard texts.
     static QString notANumberText();
@@ -96,16 +95,16 @@ private:
 // half a character. A text set by the program is left whole (FieldExchange
 // refuses it if it is still too long when taken).
 void limitText(QLineEdit* edit, int maxBytes);
-// The same with the limit of a row record's text field (capacity - 1).
-void limitText(QLineEdit* edit, const TableDef& table, int column);
+// The same with the byte limit of a table's field (core/Tables).
+void limitText(QLineEdit* edit, const TableDescription& table, int column);
 // The same for the edit text of an editable combo box; an entry chosen
 // from its list is the program's text.
 void limitText(QComboBox* combo, int maxBytes);
-void limitText(QComboBox* combo, const TableDef& table, int column);
+void limitText(QComboBox* combo, const TableDescription& table, int column);
 // The same for a multi-line edit, each line break counting one byte as in
 // the text taken. Undo takes back what was typed or pasted, as it stayed.
 void limitText(QPlainTextEdit* edit, int maxBytes);
-void limitText(QPlainTextEdit* edit, const TableDef& table, int column);
+void limitText(QPlainTextEdit* edit, const TableDescription& table, int column);
 
 // Shows a number in an edit the way number fields show it ("%.*g", 6).
 void showNumber(QLineEdit* edit, double value);

@@ -118,8 +118,8 @@ RecordBrowser::RecordBrowser(const BrowserDescription& description, const FormCo
     setWindowTitle(m_d.title.toString());
     for (const BrowserField& f : m_d.fields) {
         Value v;
-        if (f.kind == BrowserField::Single)
-            v.number = 1;
+        if (holds(f) != Holds::Text)
+            v.number = m_d.table->rule(f.column).min;
         m_values.push_back(v);
     }
     buildForm();
@@ -190,8 +190,7 @@ void RecordBrowser::makeList()
     if (!m_d.menuOrder.empty())
         offerListCommands(*m_commands, *m_list, m_d.table->report, m_context.userName);
     // The movement browsers take their history from a file.
-    if (!m_d.menuOrder.empty() && TableImport::findTable(m_d.table->name()) &&
-        m_d.table != &tables::device)
+    if (!m_d.menuOrder.empty() && m_d.table->imported && m_d.table != &tables::device)
         offerImport(*m_commands, *m_d.table, m_context, this, [this] { refill(); });
 }
 
@@ -207,8 +206,8 @@ QWidget* RecordBrowser::makeField(const BrowserField& f, QWidget* parent) const
         auto* e = new QLineEdit(parent);
         if (f.kind == BrowserField::ReadOnly)
             showReadOnly(e);
-        else if (f.kind == BrowserField::Text)
-            limitText(e, *m_d.table->def, f.column);
+        else if (holds(f) == Holds::Text)
+            limitText(e, *m_d.table, f.column);
         if (f.tall)
             e->setMinimumHeight(e->sizeHint().height() * 3);
         edit = e;
@@ -365,26 +364,27 @@ bool RecordBrowser::takeFields()
         const BrowserField& f = m_d.fields[i];
         Value& v = m_values[i];
         QWidget* edit = m_edits[i];
-        switch (f.kind) {
-        case BrowserField::Text:
-            dx.text(static_cast<QLineEdit*>(edit), v.text, *m_d.table->def, f.column);
-            break;
-        case BrowserField::ReadOnly:
-            dx.text(static_cast<QLineEdit*>(edit), v.text);
-            break;
-        case BrowserField::Note:
+        if (f.kind == BrowserField::Note) {
             dx.text(static_cast<QPlainTextEdit*>(edit), v.text);
+            continue;
+        }
+        auto* line = static_cast<QLineEdit*>(edit);
+        switch (holds(f)) {
+        case Holds::Text:
+            if (f.kind == BrowserField::Edit)
+                dx.text(line, v.text, *m_d.table, f.column);
+            else
+                dx.text(line, v.text);
             break;
-        case BrowserField::Single: {
+        case Holds::Number: {
             float number = float(v.number);
-            if (dx.number(static_cast<QLineEdit*>(edit), number, f.min, f.max))
+            if (dx.number(line, number, *m_d.table, f.column))
                 v.number = number;
             break;
         }
-        case BrowserField::Integer: {
+        case Holds::Integer: {
             int number = int(v.number);
-            if (dx.integer(static_cast<QLineEdit*>(edit), number, f.min, f.max,
-                           FieldExchange::typeAnIntegerText()))
+            if (dx.integer(line, number, *m_d.table, f.column, FieldExchange::typeAnIntegerText()))
                 v.number = number;
             break;
         }
@@ -413,18 +413,20 @@ void RecordBrowser::showFields()
     for (size_t i = 0; i < m_d.fields.size(); ++i) {
         const Value& v = m_values[i];
         QWidget* edit = m_edits[i];
-        switch (m_d.fields[i].kind) {
-        case BrowserField::Single:
-            showNumber(static_cast<QLineEdit*>(edit), v.number);
-            break;
-        case BrowserField::Integer:
-            static_cast<QLineEdit*>(edit)->setText(QString::number(int(v.number)));
-            break;
-        case BrowserField::Note:
+        if (m_d.fields[i].kind == BrowserField::Note) {
             static_cast<QPlainTextEdit*>(edit)->setPlainText(v.text);
+            continue;
+        }
+        auto* line = static_cast<QLineEdit*>(edit);
+        switch (holds(m_d.fields[i])) {
+        case Holds::Number:
+            showNumber(line, v.number);
             break;
-        default:
-            static_cast<QLineEdit*>(edit)->setText(v.text);
+        case Holds::Integer:
+            line->setText(QString::number(int(v.number)));
+            break;
+        case Holds::Text:
+            line->setText(v.text);
         }
     }
 }
@@ -438,12 +440,16 @@ void RecordBrowser::onRowChosen(int row)
         const BrowserField& f = m_d.fields[i];
         const QString text = records->text(row, f.column);
         Value& v = m_values[i];
-        if (f.kind == BrowserField::Single)
+        switch (holds(f)) {
+        case Holds::Number:
             v.number = leadingNumber(text);
-        else if (f.kind == BrowserField::Integer)
+            break;
+        case Holds::Integer:
             v.number = leadingInteger(text);
-        else
+            break;
+        case Holds::Text:
             v.text = text;
+        }
     }
     // The row as listed, for Modify to find it again unchanged.
     m_rowId = records->rowId(row);
@@ -456,10 +462,25 @@ void RecordBrowser::onRowChosen(int row)
     showFields();
 }
 
+RecordBrowser::Holds RecordBrowser::holds(const BrowserField& field) const
+{
+    if (field.kind != BrowserField::Edit)
+        return Holds::Text;
+    switch (m_d.table->rule(field.column).kind) {
+    case FieldRule::Number:
+    case FieldRule::Figure:
+    case FieldRule::AnyNumber:
+        return Holds::Number;
+    case FieldRule::Integer:
+        return Holds::Integer;
+    default:
+        return Holds::Text;
+    }
+}
+
 QString RecordBrowser::fieldText(size_t index) const
 {
-    const BrowserField& f = m_d.fields[index];
-    if (f.kind == BrowserField::Single || f.kind == BrowserField::Integer)
+    if (holds(m_d.fields[index]) != Holds::Text)
         return QString::number(m_values[index].number);
     return m_values[index].text;
 }
@@ -479,12 +500,16 @@ void RecordBrowser::storeFields(RowRecord& record) const
 {
     for (size_t i = 0; i < m_d.fields.size(); ++i) {
         const BrowserField& f = m_d.fields[i];
-        if (f.kind == BrowserField::Single)
+        switch (holds(f)) {
+        case Holds::Number:
             record.setNumber(f.column, float(m_values[i].number));
-        else if (f.kind == BrowserField::Integer)
+            break;
+        case Holds::Integer:
             record.setText(f.column, QString::asprintf("%d", int(m_values[i].number)));
-        else
+            break;
+        case Holds::Text:
             record.setText(f.column, m_values[i].text);
+        }
     }
 }
 

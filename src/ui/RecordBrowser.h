@@ -20,17 +20,17 @@ class QueryGroup;
 class RecordListView;
 class RowRecord;
 
-// One detail field: its control's name, label, what it holds and the list column
-// a click copies into it. In the browsers that modify, that column is also
-// the field of the row record the field is stored into.
+// One detail field: its control's name, label, whether it is edited and the
+// list column a click copies into it. In the browsers that modify, that
+// column is also the field of the row record the field is stored into, and
+// an edited field is checked by that column's rule (core/Tables): a text
+// within its byte limit, a number or a whole number within its range.
 struct BrowserField
 {
     enum Kind
     {
-        Text,     // editable text, at most its record field's capacity
+        Edit,     // edited, as its column's rule says
         ReadOnly, // read-only text
-        Single,   // a decimal number between min and max
-        Integer,  // a whole number between min and max
         Note      // read-only text of several lines
     };
     QStringView name;
@@ -40,8 +40,6 @@ struct BrowserField
     // Place in the detail group: row and column of the field grid.
     int row;
     int gridColumn;
-    int min = 0;
-    int max = 0;
     // A single-line edit of several lines' height.
     bool tall = false;
 };
@@ -187,6 +185,14 @@ private:
         QString text;
         double number = 0;
     };
+    // What a detail field holds: a text, a number or a whole number.
+    enum class Holds
+    {
+        Text,
+        Number,
+        Integer
+    };
+    Holds holds(const BrowserField& field) const;
 
     // The form's widgets: the commands' buttons (the query button apart),
     // the list, the query group, the detail group, the tab order.

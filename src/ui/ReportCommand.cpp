@@ -18,14 +18,10 @@ namespace vok {
 
 QString writeTableReport(const ReportRequest& request)
 {
-    const TableDescription* table = findBrowserTable(request.table);
-    if (!table) {
-        QStringList names;
-        for (const TableDescription* t : browserTables())
-            names << t->name();
+    const TableDescription* table = tables::find(request.table);
+    if (!table || !table->printedByName)
         return QStringLiteral("没有表“%1”的报表，可用：%2")
-            .arg(request.table, names.join(QLatin1Char(' ')));
-    }
+            .arg(request.table, tables::printedNames().join(QLatin1Char(' ')));
     const std::optional<QString> cs =
         departmentConnectionString(request.department, request.preparer, QString());
     if (!cs)

@@ -69,7 +69,7 @@ private:
     void addAccount(const QString& dsn, const QString& user, const QString& password,
                     const QString& cls)
     {
-        Accounts::add(*m_sandbox->open(dsn), user, password, cls);
+        Accounts::add(*m_sandbox->open(dsn), Accounts::kSettingUp, user, password, cls);
     }
     std::unique_ptr<test::Sandbox> m_sandbox;
 };

@@ -80,7 +80,8 @@ void TestUserDlg::init()
     m_db = m_sandbox->open();
     m_scripted = std::make_shared<test::ScriptedConnection>(m_db);
     m_log.attach(m_db, QStringLiteral("管理员"));
-    Accounts::add(*m_db, QStringLiteral("管理员"), QStringLiteral("Secret"), QStringLiteral("1"));
+    Accounts::add(*m_db, Accounts::kSettingUp, QStringLiteral("管理员"), QStringLiteral("Secret"),
+                  QStringLiteral("1"));
     // A row of an older version, its password as plain text.
     m_db->execute("INSERT INTO user (user,pswd,class) VALUES('老王','old','2')");
 }
@@ -267,7 +268,8 @@ void TestUserDlg::addStoresAHashThatLogsIn()
 
 void TestUserDlg::deleteRemovesTheAccount()
 {
-    Accounts::add(*m_db, "管理员", "another", "3"); // an older second row of the name
+    Accounts::add(*m_db, Accounts::kSettingUp, "管理员", "another",
+                  "3"); // an older second row of the name
     auto form = open();
     fill(*form, {"管理员", "Secret", "", "", "", ""});
     QVERIFY(test::press(*form, kDelete));

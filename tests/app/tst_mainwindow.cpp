@@ -160,8 +160,8 @@ void TestMainWindow::init()
     m_sandbox = std::make_unique<test::Sandbox>();
     CLoginDlg::resetWrongEntryCountForTests();
     m_probe = {};
-    Accounts::add(*m_sandbox->open("VOK1"), "甲", "pa", "12");
-    Accounts::add(*m_sandbox->open("VOK2"), "乙", "pb", "3x");
+    Accounts::add(*m_sandbox->open("VOK1"), Accounts::kSettingUp, "甲", "pa", "12");
+    Accounts::add(*m_sandbox->open("VOK2"), Accounts::kSettingUp, "乙", "pb", "3x");
 }
 
 void TestMainWindow::cleanup()
@@ -276,7 +276,7 @@ void TestMainWindow::classNumber()
     QFETCH(QString, classText);
     QFETCH(int, number);
     QFETCH(QString, userLine);
-    Accounts::add(*m_sandbox->open("VOK3"), "丙", "pb", classText);
+    Accounts::add(*m_sandbox->open("VOK3"), Accounts::kSettingUp, "丙", "pb", classText);
     auto w = loggedIn("丙", "部门C", probeRows());
     QVERIFY(w);
     QCOMPARE(w->userLine(), userLine);

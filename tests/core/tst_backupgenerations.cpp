@@ -1,4 +1,5 @@
 #include "core/BackupGenerations.h"
+#include "core/Permission.h"
 #include "db/DbError.h"
 #include "db/SqliteConnection.h"
 #include "support/TestSupport.h"
@@ -39,6 +40,8 @@ private slots:
     void backupsAtOnceTakeTurns();
     void fullDiskKeepsTheFolderCopiesTogether();
     void foldersArePrivate();
+    void restoreRefusedToReadOnlyClass_data();
+    void restoreRefusedToReadOnlyClass();
 
 private:
     // "d3" is day 3 at 17:00, "d3+5m" five minutes later.
@@ -389,6 +392,33 @@ void TestBackupGenerations::foldersArePrivate()
         QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
         QCOMPARE(st.st_mode & 0777, 0700u);
     }
+}
+
+// Whatever window asks, a class that may change nothing restores nothing.
+void TestBackupGenerations::restoreRefusedToReadOnlyClass_data()
+{
+    QTest::addColumn<int>("byClass");
+    QTest::addColumn<bool>("allowed");
+    QTest::newRow("class 1") << 1 << true;
+    QTest::newRow("class 2") << 2 << true;
+    QTest::newRow("class 3") << 3 << false;
+}
+
+void TestBackupGenerations::restoreRefusedToReadOnlyClass()
+{
+    QFETCH(int, byClass);
+    QFETCH(bool, allowed);
+    take("d0");
+    m_sandbox->open()->execute("DELETE FROM DEVICE");
+    const QString copy = QDir(backupFolder()).filePath("vok1.db");
+    try {
+        QVERIFY(BackupGenerations::restore(byClass, copy, Backup::DepartmentDb{"VOK1"}));
+        QVERIFY(allowed);
+    } catch (const DbError& e) {
+        QVERIFY2(!allowed, qPrintable(e.text()));
+        QCOMPARE(e.text(), readOnlyClassText());
+    }
+    QCOMPARE(test::rows(*m_sandbox->open(), "SELECT code FROM DEVICE").size(), allowed ? 1 : 0);
 }
 
 QTEST_MAIN(TestBackupGenerations)

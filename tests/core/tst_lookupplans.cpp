@@ -173,7 +173,7 @@ void TestLookupPlans::lookupsUseAnIndex()
                                      field == "do_date" ? QueryForm::Date : QueryForm::Text, "=",
                                      value, c->engine()));
     } else if (!field.isEmpty()) {
-        const TableDescription* d = findBrowserTable(table);
+        const TableDescription* d = tables::find(table);
         QVERIFY(d);
         const auto rows =
             TableAccess(*c, *d).query(field, sql.isEmpty() ? QStringLiteral("=") : sql, value);

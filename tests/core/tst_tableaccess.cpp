@@ -1,6 +1,7 @@
 // The table operations on a seeded department database, on both engines:
 // the rows each query field, look-up and change finds, the permission
 // rule, and a change of a listed row that another user deleted.
+#include "core/Accounts.h"
 #include "core/DeviceCatalogue.h"
 #include "core/Permission.h"
 #include "core/TableAccess.h"
@@ -77,6 +78,8 @@ private slots:
     void renameKeepsOtherCodes();
     void datesOfEveryRowListed();
     void everyTableHasAChineseCaption();
+    void accountsChangedByClassOneOnly_data();
+    void accountsChangedByClassOneOnly();
 
 private:
     std::unique_ptr<test::Sandbox> m_sandbox;
@@ -380,13 +383,56 @@ void TestTableAccess::datesOfEveryRowListed()
                                "2004-01-01 2004-02-01"}));
 }
 
-// The restore list and the clean form name tables as users know them.
+// The restore list and the clean form name tables as users know them,
+// from the one description of each table.
 void TestTableAccess::everyTableHasAChineseCaption()
 {
-    for (const TableDef* t : schema::all()) {
+    QCOMPARE(tables::all().size(), schema::all().size());
+    for (size_t i = 0; i < schema::all().size(); ++i) {
+        const TableDef* t = schema::all()[i];
+        QCOMPARE(tables::all()[i]->def, t);
         const QString caption = tableCaption(t->name);
         QVERIFY2(caption != t->name && caption.front().unicode() >= 0x4E00, qPrintable(t->name));
     }
+}
+
+// Whatever window asks, only class 1 adds or removes an account; a refusal
+// changes nothing.
+void TestTableAccess::accountsChangedByClassOneOnly_data()
+{
+    QTest::addColumn<int>("byClass");
+    QTest::addColumn<bool>("removing");
+    QTest::addColumn<bool>("allowed");
+    for (int byClass : {0, 1, 2, 3})
+        for (bool removing : {false, true})
+            QTest::addRow("%s by class %d", removing ? "remove" : "add", byClass)
+                << byClass << removing << (byClass == 1);
+}
+
+void TestTableAccess::accountsChangedByClassOneOnly()
+{
+    QFETCH(int, byClass);
+    QFETCH(bool, removing);
+    QFETCH(bool, allowed);
+    Connection& c = *m_c;
+    const auto change = [&] {
+        if (removing)
+            Accounts::remove(c, byClass, "guest");
+        else
+            Accounts::add(c, byClass, "new", "secret", "2");
+    };
+    if (allowed) {
+        change();
+    } else {
+        try {
+            change();
+            QFAIL("the account change went through");
+        } catch (const DbError& e) {
+            QCOMPARE(e.text(), accountsClassText());
+        }
+    }
+    QCOMPARE(Accounts::exists(c, "guest"), !(allowed && removing));
+    QCOMPARE(Accounts::exists(c, "new"), allowed && !removing);
 }
 
 QTEST_GUILESS_MAIN(TestTableAccess)

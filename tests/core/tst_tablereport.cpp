@@ -196,7 +196,7 @@ std::vector<Expected> expectedLayouts()
                    l->bodyPoints,
                    {},
                    {l->rules.begin(), l->rules.end()},
-                   {l->dashFrom1, l->dashTo1, l->dashFrom2, l->dashTo2},
+                   {l->leftDash.from, l->leftDash.to, l->rightDash.from, l->rightDash.to},
                    l->preparerX,
                    l->timeLabelX,
                    l->underlineEnd};
@@ -657,8 +657,8 @@ void TestTableReport::everyBrowsedTableReports()
 {
     QFETCH(QString, table);
     QFETCH(QString, row);
-    const TableDescription* described = findBrowserTable(table);
-    QVERIFY(described && described->report);
+    const TableDescription* described = tables::find(table);
+    QVERIFY(described && described->printedByName && described->report);
     // The report prints a cell for each column its browser lists.
     QCOMPARE(described->report->columns.size(), described->columns.size());
     test::Sandbox sandbox;

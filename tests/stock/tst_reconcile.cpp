@@ -10,6 +10,7 @@
 #include "core/Stocktake.h"
 #include "core/TableAccess.h"
 #include "core/TableImport.h"
+#include "core/Tables.h"
 #include "records/ViewInDlg.h"
 #include "stock/ConsumptionDlg.h"
 #include "stock/ReconcileDlg.h"
@@ -410,7 +411,7 @@ void TestReconcile::importedHistoryAgrees()
     const QList<QStringList> stocked = stock();
     ConnectionPtr other = m_sandbox->open(u("VOK2"));
     for (const QString& name : order) {
-        const TableDescription& table = *TableImport::findTable(name);
+        const TableDescription& table = *tables::find(name);
         const QString path = QDir(m_sandbox->dataDir()).filePath(name + u(".csv"));
         RecordListModel list(table.listColumns());
         TableAccess(*m_db, table).fill(list, TableAccess(*m_db, table).all());

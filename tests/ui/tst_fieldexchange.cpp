@@ -1,3 +1,4 @@
+#include "core/Tables.h"
 #include "db/Schema.h"
 #include "support/FormTest.h"
 #include "support/TestSupport.h"
@@ -31,6 +32,8 @@ private slots:
     void texts();
     void integers_data();
     void integers();
+    void stockFigures_data();
+    void stockFigures();
     void firstFailureStopsLaterFields();
     void multiLineText();
     void typingStopsAtTheLimit_data();
@@ -85,7 +88,7 @@ void TestFieldExchange::numbers()
     auto* edit = new QLineEdit(typed, &form);
     float out = -1;
     FieldExchange dx(&form);
-    QCOMPARE(dx.number(edit, out, 1, 10000), message.isEmpty());
+    QCOMPARE(dx.number(edit, out, tables::deviceIn, DeviceInCol::in_number), message.isEmpty());
     if (message.isEmpty()) {
         QCOMPARE(out, value);
         QVERIFY(Messages::shown().isEmpty());
@@ -138,7 +141,7 @@ void TestFieldExchange::texts()
     edit->setText(typed);
     QString out = QStringLiteral("untouched");
     FieldExchange dx(&form);
-    QCOMPARE(dx.text(edit, out, schema::DeviceIn, column), message.isEmpty());
+    QCOMPARE(dx.text(edit, out, tables::deviceIn, column), message.isEmpty());
     QCOMPARE(out, message.isEmpty() ? typed : QStringLiteral("untouched"));
     QCOMPARE(Messages::shownTexts(), message.isEmpty() ? QStringList() : QStringList{message});
 }
@@ -167,7 +170,42 @@ void TestFieldExchange::integers()
     auto* edit = new QLineEdit(typed, &form);
     int out = -1;
     FieldExchange dx(&form);
-    QCOMPARE(dx.integer(edit, out, 0, 9), message.isEmpty());
+    QCOMPARE(dx.integer(edit, out, tables::deviceOut, DeviceOutCol::out_state), message.isEmpty());
+    QCOMPARE(Messages::shownTexts(), message.isEmpty() ? QStringList() : QStringList{message});
+}
+
+// The stock form's figures: what is on hand may be 0, the total not; the
+// movements add up beyond the limits' range, which is typed.
+void TestFieldExchange::stockFigures_data()
+{
+    QTest::addColumn<int>("column");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("message");
+    const QString range = QStringLiteral("“请填入一个在1和10000之间的数字。”");
+    QTest::newRow("none on hand") << int(DeviceCol::now_number) << "0"
+                                  << "";
+    QTest::newRow("on hand beyond a movement") << int(DeviceCol::now_number) << "25000"
+                                               << "";
+    QTest::newRow("below none on hand") << int(DeviceCol::now_number) << "-0.5"
+                                        << "“请填入一个不小于0的数字。”";
+    QTest::newRow("no total") << int(DeviceCol::total_number) << "0"
+                              << "“请填入一个不小于1的数字。”";
+    QTest::newRow("total beyond a movement") << int(DeviceCol::total_number) << "25000"
+                                             << "";
+    QTest::newRow("limit beyond its range") << int(DeviceCol::high_number) << "25000" << range;
+    QTest::newRow("limit of none") << int(DeviceCol::low_number) << "0" << range;
+}
+
+void TestFieldExchange::stockFigures()
+{
+    QFETCH(int, column);
+    QFETCH(QString, typed);
+    QFETCH(QString, message);
+    QWidget form;
+    auto* edit = new QLineEdit(typed, &form);
+    float out = -1;
+    FieldExchange dx(&form);
+    QCOMPARE(dx.number(edit, out, tables::device, column), message.isEmpty());
     QCOMPARE(Messages::shownTexts(), message.isEmpty() ? QStringList() : QStringList{message});
 }
 
@@ -180,8 +218,8 @@ void TestFieldExchange::firstFailureStopsLaterFields()
     float q = -1, p = -1;
     QString b = QStringLiteral("old");
     FieldExchange dx(&form);
-    dx.number(quantity, q, 1, 10000);
-    dx.number(price, p, 1, 10000);
+    dx.number(quantity, q, tables::deviceIn, DeviceInCol::in_number);
+    dx.number(price, p, tables::deviceIn, DeviceInCol::price);
     dx.text(buyer, b, 10);
     QVERIFY(!dx.ok());
     QCOMPARE(dx.failedControl(), quantity);
