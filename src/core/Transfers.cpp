@@ -7,6 +7,7 @@
 #include "core/PeriodSummary.h"
 #include "core/Permission.h"
 #include "core/StockChange.h"
+#include "core/Tables.h"
 #include "db/DataFolder.h"
 #include "db/DbError.h"
 #include "db/Schema.h"
@@ -336,8 +337,7 @@ QString slipProblem(const Site& own, const SendSlip& slip)
             return QStringLiteral("设备 %1：数量至少为 1。").arg(l.code);
     }
     return FieldCheck::textProblem(
-        slip.note, FieldCheck::maxBytes(schema::TransferOut, schema::TransferOut.indexOf(u"note")),
-        true);
+        slip.note, tables::transferOut.maxBytes(schema::TransferOut.indexOf(u"note")), true);
 }
 
 SendResult send(const Site& own, int classNumber, const SendSlip& slip, const Opener& open)
@@ -478,7 +478,7 @@ ReceiveResult receive(const Site& own, int classNumber, const QString& id,
         return result;
     }
     const int reasonBytes =
-        FieldCheck::maxBytes(schema::TransferInLine, schema::TransferInLine.indexOf(u"reason"));
+        tables::transferInLine.maxBytes(schema::TransferInLine.indexOf(u"reason"));
     for (Line& l : t.lines) {
         l.receivedKnown = true;
         l.received = l.quantity;
