@@ -646,44 +646,6 @@ public:
     bool isOpen() const override { return m_db != nullptr; }
     void close() override { closeDb(); }
 
-    void execute(const QString& sql) override { executeCount(sql); }
-
-    qint64 executeCount(const QString& sql) override
-    {
-        checkOpen();
-        const QString text = translateSql(sql, Engine::Sqlite);
-        Statement stmt(m_db, text);
-        while (stmt.step()) {
-        }
-        // The statements kept were prepared against the schema before.
-        static const QRegularExpression schemaChange(QStringLiteral("^\\s*(CREATE|DROP|ALTER)\\b"),
-                                                     QRegularExpression::CaseInsensitiveOption);
-        if (schemaChange.match(text).hasMatch())
-            m_statements->clear();
-        return sqlite3_changes64(m_db);
-    }
-
-    std::unique_ptr<RowSet> query(const QString& sql) override
-    {
-        checkOpen();
-        return std::make_unique<SqliteRowSet>(m_db, translateSql(sql, Engine::Sqlite));
-    }
-
-    QString rowIdCondition(qint64 rowId) const override
-    {
-        return QStringLiteral("_rowid_=%1").arg(rowId);
-    }
-
-    qint64 recordCount(const QString& sql) override
-    {
-        checkOpen();
-        Statement stmt(
-            m_db,
-            QStringLiteral("SELECT COUNT(*) FROM (%1)").arg(translateSql(sql, Engine::Sqlite)));
-        stmt.step();
-        return sqlite3_column_int64(stmt.get(), 0);
-    }
-
     void append(const QString& table, const QStringList& names, const QVariantList& values) override
     {
         insert("INSERT", table, names, values);
@@ -735,18 +697,6 @@ public:
         }
         if (rows > 0)
             flush();
-    }
-
-    std::unique_ptr<RowUpdate> openUpdate(const QString& select, const TableDef& table) override
-    {
-        checkOpen();
-        const QString translated = translateSql(select, Engine::Sqlite);
-        const auto match = matchSelectStarFrom(translated);
-        if (!match)
-            throw DbError(DbError::kFail,
-                          QStringLiteral("更新只能打开“SELECT * FROM 表”形式的查询。"));
-        return std::make_unique<SqliteRowUpdate>(
-            m_db, match->table, translated.mid(match->tableStart), QVariantList(), table);
     }
 
     std::unique_ptr<RowSet> select(const TableRows& rows, bool withRowIds) override
@@ -812,6 +762,11 @@ public:
         Statement stmt(m_db, sql, values, m_statements);
         while (stmt.step()) {
         }
+        // The statements kept were prepared against the schema before.
+        static const QRegularExpression schemaChange(QStringLiteral("^\\s*(CREATE|DROP|ALTER)\\b"),
+                                                     QRegularExpression::CaseInsensitiveOption);
+        if (schemaChange.match(sql).hasMatch())
+            m_statements->clear();
         return sqlite3_changes64(m_db);
     }
 

@@ -22,26 +22,28 @@ using namespace vok;
 
 namespace {
 
-const char* const kSeed[] = {
-    "INSERT INTO DEVICE_CODE(code,name) VALUES('A1','扫描仪')",
-    "INSERT INTO DEVICE_CODE(code,name) VALUES('B2','打印机, 彩色')",
-    "INSERT INTO DEVICE (code,now_number,high_number,low_number,total_number) "
-    "VALUES('A1',0,10,2,8)",
-    "INSERT INTO DEVICE (code,now_number,high_number,low_number,total_number) "
-    "VALUES('B2',12.5,100,2,20)",
-    "INSERT INTO DEVICE_IN VALUES('A1','2004-1-5 9:3:7','O''Brien \"甲\"','123',2.5,9.9,'王')",
-    "INSERT INTO DEVICE_IN VALUES('B2','2004-10-1 0:0:0','公司','',3,12,'李')",
-    "INSERT INTO DEVICE_OUT VALUES('A1','部门A','2004-2-1 8:0:0','3','张',1,'赵','第一行\n第二行')",
-    "INSERT INTO DEVICE_OUT VALUES('B2','','2004-2-2 8:0:0','0','张',4,'钱','')",
-    "INSERT INTO DEVICE_RETURN VALUES('A1','2004-3-1 8:0:0','王',1,'赵')",
-    "INSERT INTO DEVICE_RETURN VALUES('B2','2004-3-2 8:0:0','王',2,'钱')",
-    "INSERT INTO DEVICE_NEED VALUES('A1','部门A','2004-1-1','2004-2-1','3.000000')",
-    "INSERT INTO DEVICE_NEED VALUES('B2','部门B','2004-5-1','2004-6-1','1.500000')",
-    "INSERT INTO DEVICE_WANTBUY VALUES('A1','5.000000','8.000000','10.000000','5.000000','公司',"
-    "'9.900000','2004-5-1 10:0:0')",
-    "INSERT INTO DEVICE_WANTBUY VALUES('B2','1.000000','1.000000','10.000000','9.000000','',"
-    "'12.000000','2004-5-2 10:0:0')",
-};
+// The rows every test starts from.
+void seedRows(Connection& c)
+{
+    test::seed(c, "DEVICE_CODE", {{"A1", "扫描仪"}, {"B2", "打印机, 彩色"}});
+    test::seed(c, "DEVICE", {{"A1", 0, 10, 2, 8}, {"B2", 12.5, 100, 2, 20}});
+    test::seed(c, "DEVICE_IN",
+               {{"A1", "2004-1-5 9:3:7", "O'Brien \"甲\"", "123", 2.5, 9.9, "王"},
+                {"B2", "2004-10-1 0:0:0", "公司", "", 3, 12, "李"}});
+    test::seed(c, "DEVICE_OUT",
+               {{"A1", "部门A", "2004-2-1 8:0:0", "3", "张", 1, "赵", "第一行\n第二行"},
+                {"B2", "", "2004-2-2 8:0:0", "0", "张", 4, "钱", ""}});
+    test::seed(c, "DEVICE_RETURN",
+               {{"A1", "2004-3-1 8:0:0", "王", 1, "赵"}, {"B2", "2004-3-2 8:0:0", "王", 2, "钱"}});
+    test::seed(c, "DEVICE_NEED",
+               {{"A1", "部门A", "2004-1-1", "2004-2-1", "3.000000"},
+                {"B2", "部门B", "2004-5-1", "2004-6-1", "1.500000"}});
+    test::seed(c, "DEVICE_WANTBUY",
+               {{"A1", "5.000000", "8.000000", "10.000000", "5.000000", "公司", "9.900000",
+                 "2004-5-1 10:0:0"},
+                {"B2", "1.000000", "1.000000", "10.000000", "9.000000", "", "12.000000",
+                 "2004-5-2 10:0:0"}});
+}
 
 QString selectAll(const TableDescription& t)
 {
@@ -173,8 +175,7 @@ private slots:
     {
         m_sandbox = std::make_unique<test::Sandbox>();
         m_db = m_sandbox->open();
-        for (const char* s : kSeed)
-            m_db->execute(QString::fromUtf8(s));
+        seedRows(*m_db);
     }
     void cleanup()
     {
@@ -558,9 +559,8 @@ private slots:
         QVERIFY(codes.open(path));
         QCOMPARE(codes.check(*m_db), TableImport::Status::Done);
         QCOMPARE(codes.write(*m_db, 1, QStringLiteral("admin")), TableImport::Status::Done);
-        QCOMPARE(
-            test::rows(*m_db, QStringLiteral("SELECT name FROM DEVICE_CODE WHERE code='F7001'")),
-            QList<QStringList>{{QStringLiteral("甲")}});
+        QCOMPARE(test::rows(*m_db, "SELECT name FROM DEVICE_CODE WHERE code=?", {"F7001"}),
+                 QList<QStringList>{{QStringLiteral("甲")}});
         writeBytes(path, "设备号,入库时间,数量,价格\nF7001 ,2024-1-1,1,1\n");
         checkImported(path, QStringLiteral("F7001|2024-01-01 00:00:00|1|1|"));
     }
@@ -630,7 +630,7 @@ private slots:
     {
         QFETCH(QString, table);
         QFETCH(QByteArray, csv);
-        m_db->execute(QStringLiteral("INSERT INTO DEVICE_CODE(code,name) VALUES('C3','扫描仪')"));
+        test::seed(*m_db, "DEVICE_CODE", {{"C3", "扫描仪"}});
         const QString path = m_sandbox->dataDir() + QStringLiteral("/v.csv");
         writeBytes(path, csv);
         TableImport import(*TableImport::findTable(table));
