@@ -376,14 +376,15 @@ int correct(Connection& connection, int classNumber, const std::vector<LedgerRow
     for (size_t at = 0; at < changing.size(); at += kBatch) {
         const size_t end = std::min(changing.size(), at + kBatch);
         // CASE code WHEN ? THEN ? …: each code and its figure bound, the
-        // figure as it is shown (single precision).
+        // figure as it is shown (single precision; the server is told it
+        // is a number).
         QString nowCases, totalCases, codes;
         QVariantList nowValues, totalValues, codeValues;
         for (size_t i = at; i < end; ++i) {
             const LedgerRow& row = *changing[i];
-            nowCases += QLatin1String(" WHEN ? THEN ?");
+            nowCases += QLatin1String(" WHEN ? THEN CAST(? AS REAL)");
             nowValues << row.code << singleText(row.ledger()).toDouble();
-            totalCases += QLatin1String(" WHEN ? THEN ?");
+            totalCases += QLatin1String(" WHEN ? THEN CAST(? AS REAL)");
             totalValues << row.code << singleText(row.takenIn()).toDouble();
             if (!codes.isEmpty())
                 codes += QLatin1Char(',');

@@ -45,11 +45,6 @@ void seedRows(Connection& c)
                  "2004-5-2 10:0:0"}});
 }
 
-QString selectAll(const TableDescription& t)
-{
-    return QStringLiteral("SELECT * FROM %1").arg(t.name());
-}
-
 // Writes the table's list (as its browser shows it) to a file.
 void exportTable(Connection& c, const TableDescription& t, const QString& path)
 {
@@ -199,7 +194,7 @@ private slots:
         const TableDescription& t = *TableImport::findTable(table);
         const QString path = m_sandbox->dataDir() + QStringLiteral("/list.") + suffix;
         exportTable(*m_db, t, path);
-        const QList<QStringList> before = test::rows(*m_db, selectAll(t));
+        const QList<QStringList> before = test::table(*m_db, t.name());
         TableAccess(*m_db, t, 1).clear();
 
         TableImport import(t);
@@ -208,7 +203,7 @@ private slots:
         QCOMPARE(import.check(*m_db), TableImport::Status::Done);
         QCOMPARE(import.problemCount(), 0);
         QCOMPARE(import.write(*m_db, 1, QStringLiteral("admin")), TableImport::Status::Done);
-        QCOMPARE(test::rows(*m_db, selectAll(t)), before);
+        QCOMPARE(test::table(*m_db, t.name()), before);
         QCOMPARE(test::logged(*m_db), QStringList{import.logText(before.size())});
     }
 
@@ -232,7 +227,7 @@ private slots:
                   {QStringLiteral("设备号"), QStringLiteral("入库时间"), QStringLiteral("数量"),
                    QStringLiteral("价格")},
                   rows);
-        const qint64 before = test::rows(*m_db, selectAll(tables::deviceIn)).size();
+        const qint64 before = test::table(*m_db, tables::deviceIn.name()).size();
         TableImport import(tables::deviceIn);
         QVERIFY(import.open(path));
         QCOMPARE(import.check(*m_db), TableImport::Status::Done);
@@ -240,7 +235,7 @@ private slots:
         QCOMPARE(import.problems().front().describe(),
                  QStringLiteral("第9001行，C列“数量”：“10001”不在1和10000之间。"));
         QCOMPARE(import.write(*m_db, 1, QStringLiteral("admin")), TableImport::Status::Failed);
-        QCOMPARE(test::rows(*m_db, selectAll(tables::deviceIn)).size(), before);
+        QCOMPARE(test::table(*m_db, tables::deviceIn.name()).size(), before);
     }
 
     // Files as other programs write them: the rows of DEVICE_IN they give.
@@ -726,14 +721,14 @@ private slots:
                   {QStringLiteral("设备号"), QStringLiteral("入库时间"), QStringLiteral("数量"),
                    QStringLiteral("价格")},
                   rows);
-        const auto before = test::rows(*m_db, selectAll(tables::deviceIn));
+        const auto before = test::table(*m_db, tables::deviceIn.name());
         TableImport import(tables::deviceIn);
         QVERIFY(import.open(path));
         QCOMPARE(import.check(*m_db), TableImport::Status::Done);
         QCOMPARE(import.write(*m_db, 1, QStringLiteral("admin"),
                               [](qint64 done, qint64) { return done < 4096; }),
                  TableImport::Status::Cancelled);
-        QCOMPARE(test::rows(*m_db, selectAll(tables::deviceIn)), before);
+        QCOMPARE(test::table(*m_db, tables::deviceIn.name()), before);
         QVERIFY(test::logged(*m_db).isEmpty());
     }
 

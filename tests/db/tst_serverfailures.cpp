@@ -228,7 +228,8 @@ void TestServerFailures::refusedLogInIsTold()
     QVERIFY(!password.isEmpty());
     auto c = m_sandbox->open();
     // A role's password is no value a statement can bind.
-    test::exec(*c, "ALTER ROLE vok PASSWORD ?", {"changed"});
+    // A role's password is no value a statement can bind.
+    test::exec(*c, "ALTER ROLE vok PASSWORD 'changed'");
     const DbError refused = failureOf([&] { m_sandbox->open(); });
     test::exec(*c, QStringLiteral("ALTER ROLE vok PASSWORD '%1'").arg(password));
     QVERIFY2(refused.failure() == DbError::Failure::LoginRefused, qPrintable(refused.text()));
@@ -240,8 +241,8 @@ void TestServerFailures::uniqueKeyIsTold()
 {
     auto c = m_sandbox->open();
     test::exec(*c, "CREATE TEMPORARY TABLE probe (code TEXT UNIQUE)");
-    test::seed(*c, "probe", {{"1"}});
-    const DbError twice = failureOf([&] { test::seed(*c, "probe", {{"1"}}); });
+    test::seed(*c, "probe(code)", {{"1"}});
+    const DbError twice = failureOf([&] { test::seed(*c, "probe(code)", {{"1"}}); });
     QCOMPARE(twice.failure(), DbError::Failure::Unique);
     QVERIFY2(twice.text().startsWith(failureText(DbError::Failure::Unique) + "\nERROR: duplicate"),
              qPrintable(twice.text()));
@@ -268,7 +269,7 @@ void TestServerFailures::lockedRowIsWaitedForAsLongAsAFile()
     const auto c = m_sandbox->open();
     QCOMPARE(test::rows(*c, "SELECT current_setting(?)", {"lock_timeout"}),
              QList<QStringList>{{"15s"}});
-    test::exec(*c, "SET lock_timeout = ?", {"1s"}); // the same wait, shorter
+    test::exec(*c, "SET lock_timeout = '1s'"); // the same wait, shorter
     Transaction hold(*holder);
     QCOMPARE(test::rows(*holder, "SELECT code FROM DEVICE WHERE code=? FOR UPDATE", {"001"}).size(),
              1);

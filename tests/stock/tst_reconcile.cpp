@@ -257,7 +257,7 @@ void TestReconcile::runStep(const QString& step)
         QCOMPARE(import.write(c, 1, u("张三")), TableImport::Status::Done);
     } else if (w[0] == "outside") {
         test::exec(c, "UPDATE DEVICE SET now_number=?, total_number=? WHERE code=?",
-                   {w[2], w[2], code});
+                   {w[2].toDouble(), w[2].toDouble(), code});
     } else if (w[0] == "count") {
         auto form =
             test::openForm<CStocktakeDlg>(test::formContext(m_db, m_log.get(), 1, u("张三")));
