@@ -185,7 +185,9 @@ public:
     qint64 remove(const TableRows& rows);
     // A text in the engine's own SQL with a ? for each value: a row query
     // and a statement (one statement a text). Only the core composes
-    // these; table and column names in them come from the schema.
+    // these. What it joins into a text (QString::arg or +) is a table or
+    // column name of the schema's descriptions, an operator of a fixed
+    // few, or a ? marker; a value never, however harmless it looks.
     virtual std::unique_ptr<RowSet> queryWith(const QString& sql, const QVariantList& values) = 0;
     virtual qint64 executeWith(const QString& sql, const QVariantList& values) = 0;
     // A table or column name as this engine's SQL writes it.

@@ -459,16 +459,16 @@ private:
             return *it;
         // to_regclass reads the name as the statement does (search path,
         // case folding) and gives NULL for a missing table, so the probe
-        // itself cannot fail on a name; the table is a plain identifier or
-        // "user", without quotes to double. A missing table is not
-        // remembered: it may be created later.
+        // itself cannot fail on a name. A missing table is not remembered:
+        // it may be created later.
         const QString probe =
-            QStringLiteral("SELECT (to_regclass('%1') IS NOT NULL)::int, (SELECT COUNT(*) FROM "
-                           "pg_attribute WHERE attrelid = to_regclass('%1') AND attname = '%2' "
-                           "AND NOT attisdropped)")
-                .arg(key, QString::fromUtf16(schema::RowOrderColumn));
+            QStringLiteral("SELECT (to_regclass(CAST(? AS text)) IS NOT NULL)::int, "
+                           "(SELECT COUNT(*) FROM pg_attribute WHERE attrelid = "
+                           "to_regclass(CAST(? AS text)) AND attname = CAST(? AS name) "
+                           "AND NOT attisdropped)");
         try {
-            OdbcRowSet rs(m_dbc, probe);
+            OdbcRowSet rs(m_dbc, probe, false,
+                          {key, key, QString::fromUtf16(schema::RowOrderColumn)});
             if (!rs.next() || rs.number(0) == 0)
                 return false;
             const bool has = rs.number(1) > 0;
