@@ -34,15 +34,14 @@ ConnectionPtr openSource(const QString& source)
 
 qint64 rowCount(Connection& c, const QString& table)
 {
-    auto rs = c.query(QStringLiteral("SELECT COUNT(*) FROM %1").arg(table));
-    return rs->next() ? qint64(rs->number(0)) : 0;
+    return c.count({table});
 }
 
 void refill(Connection& c, const QStringList& tables, const std::function<void()>& add)
 {
     Transaction t(c);
     for (const QString& table : tables)
-        c.execute(QStringLiteral("DELETE * FROM %1").arg(table));
+        c.remove({table});
     add();
     t.commit();
 }

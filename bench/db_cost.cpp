@@ -8,7 +8,6 @@
 #include "db/Connection.h"
 #include "db/DataFolder.h"
 #include "db/Schema.h"
-#include "db/SqlFormat.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -29,8 +28,7 @@ void stockIn(Connection& c, int i)
                  {code, QStringLiteral("2004-1-5 9:3:7"), QStringLiteral("北京华信科技有限公司"),
                   QStringLiteral("010-1234"), 2.0f, 15.5f, QStringLiteral("王小明")});
         auto stock =
-            c.openUpdate(sqlFormat(u"SELECT * FROM DEVICE WHERE code='%s'", {SqlArg::text(code)}),
-                         schema::Device);
+            c.openRow({QStringLiteral("DEVICE"), QStringLiteral("code=?"), {code}}, schema::Device);
         if (stock->found()) {
             RowRecord& r = stock->record();
             r.setNumber(DeviceCol::now_number, r.number(DeviceCol::now_number) + 2);
@@ -80,9 +78,9 @@ int main(int argc, char** argv)
         auto c = openConnection(ConnectionString{dsn, {}, {}}.toString());
         const double openSeconds = double(timer.nsecsElapsed()) / 1e9;
         if (before) {
-            c->execute(QStringLiteral("PRAGMA journal_mode=WAL"));
-            c->execute(QStringLiteral("PRAGMA synchronous=NORMAL"));
-            c->execute(QStringLiteral("PRAGMA wal_autocheckpoint=1000"));
+            c->executeWith(QStringLiteral("PRAGMA journal_mode=WAL"), {});
+            c->executeWith(QStringLiteral("PRAGMA synchronous=NORMAL"), {});
+            c->executeWith(QStringLiteral("PRAGMA wal_autocheckpoint=1000"), {});
         }
         timer.restart();
         for (int i = 0; i < count; ++i)

@@ -96,7 +96,7 @@ void createRows(const QString& dsn, const std::optional<ServerSource>& server,
     if (rowCount(*c, table.name) == n)
         return;
     if (server) {
-        c->execute(QStringLiteral("DELETE * FROM %1").arg(table.name));
+        c->remove({table.name});
         const bool copied = server->copy(table.name, table.columnNames(), [&](std::FILE* out) {
             QByteArray line;
             for (qint64 i = 0; i < n; ++i) {
@@ -112,7 +112,7 @@ void createRows(const QString& dsn, const std::optional<ServerSource>& server,
         });
         if (!copied)
             throw std::runtime_error("psql could not load the rows");
-        c->execute(QStringLiteral("ANALYZE %1").arg(table.name));
+        c->executeWith(QStringLiteral("ANALYZE ") + table.name, {});
         return;
     }
     const QStringList names = table.columnNames();

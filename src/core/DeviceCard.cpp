@@ -1,7 +1,6 @@
 #include "core/DeviceCard.h"
 
 #include "db/Connection.h"
-#include "db/SqlFormat.h"
 
 #include <algorithm>
 
@@ -10,20 +9,20 @@ namespace vok {
 namespace {
 
 // The latest movements of one table: time, quantity and one or two columns
-// that say who.
+// that say who; the code and the number of rows are bound.
 struct MovementSource
 {
     QStringView kind;
-    QStringView format;
+    QStringView sql;
 };
 
 constexpr MovementSource kSources[] = {
-    {u"入库", u"SELECT in_date, in_number, provider FROM DEVICE_IN WHERE code='%s' "
-              u"ORDER BY in_date DESC LIMIT %d"},
-    {u"出库", u"SELECT out_date, out_number, department, taker FROM DEVICE_OUT WHERE code='%s' "
-              u"ORDER BY out_date DESC LIMIT %d"},
+    {u"入库", u"SELECT in_date, in_number, provider FROM DEVICE_IN WHERE code=? "
+              u"ORDER BY in_date DESC LIMIT ?"},
+    {u"出库", u"SELECT out_date, out_number, department, taker FROM DEVICE_OUT WHERE code=? "
+              u"ORDER BY out_date DESC LIMIT ?"},
     {u"还库", u"SELECT return_date, return_number, return_person FROM DEVICE_RETURN "
-              u"WHERE code='%s' ORDER BY return_date DESC LIMIT %d"},
+              u"WHERE code=? ORDER BY return_date DESC LIMIT ?"},
 };
 
 } // namespace
@@ -32,8 +31,8 @@ std::optional<DeviceCard> readDeviceCard(Connection& c, const QString& code)
 {
     DeviceCard card;
     {
-        auto rs = c.query(
-            sqlFormat(u"SELECT code, name FROM DEVICE_CODE WHERE code='%s'", {SqlArg::text(code)}));
+        auto rs =
+            c.queryWith(QStringLiteral("SELECT code, name FROM DEVICE_CODE WHERE code=?"), {code});
         if (!rs->next())
             return std::nullopt;
         card.code = rs->text(0);
@@ -42,8 +41,7 @@ std::optional<DeviceCard> readDeviceCard(Connection& c, const QString& code)
     card.stock = readStock(c, code);
     card.loans = loans::deviceLoans(c, code);
     for (const MovementSource& source : kSources) {
-        auto rs =
-            c.query(sqlFormat(source.format, {SqlArg::text(code), SqlArg(DeviceCard::kMovements)}));
+        auto rs = c.queryWith(source.sql.toString(), {code, int(DeviceCard::kMovements)});
         while (rs->next()) {
             QString party = rs->text(2);
             if (rs->columnCount() > 3 && !rs->text(3).isEmpty())

@@ -1,11 +1,22 @@
 #include "core/QueryField.h"
 
 #include "db/DbError.h"
-#include "db/SqlFormat.h"
 
+#include <algorithm>
 #include <limits>
 
 namespace vok {
+
+namespace {
+
+// The comparisons a query offers: = < > <> <= >=.
+bool isComparisonOperator(QStringView text)
+{
+    static const QStringView kOperators[] = {u"=", u"<", u">", u"<>", u"<=", u">="};
+    return std::find(std::begin(kOperators), std::end(kOperators), text) != std::end(kOperators);
+}
+
+} // namespace
 
 int leadingInteger(QStringView text)
 {
@@ -38,6 +49,8 @@ TableRows compareColumn(const QString& table, QStringView column, QueryForm form
                       QStringLiteral("“%1”不是有效的列名。").arg(column.toString()));
     if (!isComparisonOperator(op))
         throw DbError(DbError::kBadValue, QStringLiteral("“%1”不是有效的比较运算符。").arg(op));
+    // The operator is one of a fixed few and the column a plain name of the
+    // table's description: only the value varies, and it is bound.
     QString marker = QStringLiteral("?");
     QVariant bound;
     switch (form) {
@@ -49,8 +62,7 @@ TableRows compareColumn(const QString& table, QStringView column, QueryForm form
         if (!dt)
             throw DbError(DbError::kBadValue, QStringLiteral("“%1”不是有效的日期。").arg(value));
         bound = dt->normalizedFull();
-        if (engine == Engine::Postgres)
-            marker = QStringLiteral("CAST(? AS TIMESTAMP)");
+        marker = dateParameter(engine);
         break;
     }
     case QueryForm::Text:

@@ -358,12 +358,11 @@ std::vector<qint64> windowMarks(Connection& connection, const TableRows& rows,
 {
     const QString sql =
         QStringLiteral("SELECT vok_id FROM (SELECT %1 AS vok_id, row_number() OVER (ORDER BY %1 "
-                       "DESC) AS vok_n FROM %2) AS vok_marks WHERE (vok_n - 1) % %3 = 0 "
+                       "DESC) AS vok_n FROM %2) AS vok_marks WHERE (vok_n - 1) % ? = 0 "
                        "ORDER BY vok_n")
-            .arg(identity, connection.fromClause(rows))
-            .arg(windowRows);
+            .arg(identity, connection.fromClause(rows));
     std::vector<qint64> marks;
-    auto rs = connection.queryWith(sql, rows.values);
+    auto rs = connection.queryWith(sql, rows.values + QVariantList{windowRows});
     while (rs->next())
         marks.push_back(qint64(rs->number(0)));
     return marks;

@@ -4,7 +4,6 @@
 #include "core/StockChange.h"
 #include "core/Transfers.h"
 #include "db/RowRecord.h"
-#include "db/SqlFormat.h"
 
 #include <QHash>
 #include <QMap>
@@ -23,23 +22,43 @@ bool same(double a, double b)
     return std::fabs(a - b) <= std::max(1e-4, 1e-6 * scale);
 }
 
-QString dayStart(const QDate& day)
+// A condition with its values bound, in the order of its ?s.
+struct Condition
 {
-    return day.toString(QStringLiteral("yyyy-MM-dd"));
+    QString sql;
+    QVariantList values = {};
+
+    Condition& operator+=(const Condition& more)
+    {
+        sql += more.sql;
+        values += more.values;
+        return *this;
+    }
+};
+
+// The first moment of a day, as a date value bound.
+QVariant dayStart(const QDate& day)
+{
+    return day.toString(QStringLiteral("yyyy-MM-dd")) + QLatin1String(" 00:00:00");
 }
 
-// "out_date >= #from# AND out_date < #day after to#": the whole last day
-// counts, nothing of the next.
-QString periodCondition(const QString& column, const QDate& from, const QDate& to)
+// "out_date >= from AND out_date < day after to": the whole last day
+// counts, nothing of the next. The column is one of the movement tables'
+// own date columns.
+Condition periodCondition(const Connection& connection, const QString& column, const QDate& from,
+                          const QDate& to)
 {
-    return sqlFormat(u"%s >= #%s# AND %s < #%s#",
-                     {SqlArg::name(column), SqlArg::date(dayStart(from)), SqlArg::name(column),
-                      SqlArg::date(dayStart(to.addDays(1)))});
+    const QString date = dateParameter(connection.engine());
+    return {column + QLatin1String(" >= ") + date + QLatin1String(" AND ") + column +
+                QLatin1String(" < ") + date,
+            {dayStart(from), dayStart(to.addDays(1))}};
 }
 
-QString codeCondition(const QString& code)
+Condition codeCondition(const QString& code)
 {
-    return code.isEmpty() ? QString() : sqlFormat(u" AND code='%s'", {SqlArg::text(code)});
+    if (code.isEmpty())
+        return {};
+    return {QStringLiteral(" AND code=?"), {code}};
 }
 
 } // namespace
@@ -196,8 +215,8 @@ struct Summing
 
 void readCatalogue(Connection& connection, LedgerIndex& index)
 {
-    auto r =
-        connection.query(QStringLiteral("SELECT code, MIN(name) FROM DEVICE_CODE GROUP BY code"));
+    auto r = connection.queryWith(
+        QStringLiteral("SELECT code, MIN(name) FROM DEVICE_CODE GROUP BY code"), {});
     while (r->next()) {
         LedgerRow& row = index[r->utf8(0)];
         row.name = r->text(1);
@@ -208,9 +227,10 @@ void readCatalogue(Connection& connection, LedgerIndex& index)
 void readStock(Connection& connection, LedgerIndex& index)
 {
     const Summing s(connection);
-    auto r = connection.query(QStringLiteral("SELECT code, %1, %2, %3 FROM DEVICE%4")
-                                  .arg(s.count(), s.sum(QStringLiteral("now_number")),
-                                       s.sum(QStringLiteral("total_number")), s.groupBy()));
+    auto r = connection.queryWith(QStringLiteral("SELECT code, %1, %2, %3 FROM DEVICE%4")
+                                      .arg(s.count(), s.sum(QStringLiteral("now_number")),
+                                           s.sum(QStringLiteral("total_number")), s.groupBy()),
+                                  {});
     while (r->next()) {
         LedgerRow& row = index[r->utf8(0)];
         row.stockRows += int(r->number(1));
@@ -287,10 +307,11 @@ void readMovements(Connection& connection, LedgerIndex& index, const QByteArray&
         {"DEVICE_RETURN", "return_number", "return_date", &LedgerRow::returned}};
     const Summing s(connection);
     for (const Movement& m : movements) {
-        auto r = connection.query(QStringLiteral("SELECT code, %1, %2 FROM %3%4")
-                                      .arg(s.sum(QLatin1String(m.quantity)),
-                                           s.min(QLatin1String(m.date)), QLatin1String(m.table),
-                                           s.groupBy()));
+        auto r = connection.queryWith(QStringLiteral("SELECT code, %1, %2 FROM %3%4")
+                                          .arg(s.sum(QLatin1String(m.quantity)),
+                                               s.min(QLatin1String(m.date)), QLatin1String(m.table),
+                                               s.groupBy()),
+                                      {});
         while (r->next()) {
             LedgerRow& row = index[r->utf8(0)];
             row.*m.sum += r->number(1);
@@ -381,32 +402,43 @@ int correct(Connection& connection, int classNumber, const std::vector<LedgerRow
     std::vector<stock::Adjustment> adjustments;
     for (size_t at = 0; at < changing.size(); at += kBatch) {
         const size_t end = std::min(changing.size(), at + kBatch);
+        // CASE code WHEN ? THEN ? …: each code and its figure bound, the
+        // figure as it is shown (single precision; the server is told it
+        // is a number).
         QString nowCases, totalCases, codes;
+        QVariantList nowValues, totalValues, codeValues;
         for (size_t i = at; i < end; ++i) {
             const LedgerRow& row = *changing[i];
-            const QString code = sqlFormat(u"'%s'", {SqlArg::text(row.code)});
-            nowCases += QStringLiteral(" WHEN %1 THEN %2").arg(code, singleText(row.ledger()));
-            totalCases += QStringLiteral(" WHEN %1 THEN %2").arg(code, singleText(row.takenIn()));
+            nowCases += QLatin1String(" WHEN ? THEN CAST(? AS REAL)");
+            nowValues << row.code << singleText(row.ledger()).toDouble();
+            totalCases += QLatin1String(" WHEN ? THEN CAST(? AS REAL)");
+            totalValues << row.code << singleText(row.takenIn()).toDouble();
             if (!codes.isEmpty())
                 codes += QLatin1Char(',');
-            codes += code;
+            codes += QLatin1Char('?');
+            codeValues << row.code;
         }
         // The quantities on hand as they are now, kept until the end, for
         // the adjustments.
         QHash<QString, double> onHand;
         {
-            auto r = connection.query(
-                QStringLiteral("SELECT code, now_number FROM DEVICE WHERE code IN (%1)")
-                    .arg(codes));
+            auto r = connection.queryWith(
+                QLatin1String("SELECT code, now_number FROM DEVICE WHERE code IN (") + codes +
+                    QLatin1Char(')'),
+                codeValues);
             while (r->next())
                 onHand.insert(r->text(0), r->number(1));
         }
-        QString sql =
-            QStringLiteral("UPDATE DEVICE SET now_number = CASE code%1 END").arg(nowCases);
-        if (alsoTotal)
-            sql += QStringLiteral(", total_number = CASE code%1 END").arg(totalCases);
-        sql += QStringLiteral(" WHERE code IN (%1)").arg(codes);
-        connection.execute(sql);
+        QString sql = QLatin1String("UPDATE DEVICE SET now_number = CASE code") + nowCases +
+                      QLatin1String(" END");
+        QVariantList values = nowValues;
+        if (alsoTotal) {
+            sql += QLatin1String(", total_number = CASE code") + totalCases + QLatin1String(" END");
+            values += totalValues;
+        }
+        sql += QLatin1String(" WHERE code IN (") + codes + QLatin1Char(')');
+        values += codeValues;
+        connection.executeWith(sql, values);
         for (size_t i = at; i < end; ++i) {
             const LedgerRow& row = *changing[i];
             const double before = onHand.value(row.code, row.now);
@@ -468,15 +500,25 @@ Consumption read(Connection& connection, const QDate& from, const QDate& to, con
         use.department = department;
         return use;
     };
-    const QString device = codeCondition(code);
+    const Condition device = codeCondition(code);
+    // Rows of one movement table within the period (and of the device),
+    // summed by the grouping given.
+    const auto sums = [&](const char* select, const char* table, const QString& dateColumn,
+                          const char* groupBy) {
+        Condition where = periodCondition(connection, dateColumn, from, to);
+        where += device;
+        return connection.queryWith(QLatin1String(select) + QLatin1String(" FROM ") +
+                                        QLatin1String(table) + QLatin1String(" WHERE ") +
+                                        where.sql + QLatin1String(" GROUP BY ") +
+                                        QLatin1String(groupBy),
+                                    where.values);
+    };
     // Per department and device: a department's demand for one device is
     // not met by what it was issued of another.
     QHash<QPair<QString, QString>, double> issuedOf;
     {
-        auto r = connection.query(
-            QStringLiteral("SELECT department, code, SUM(out_number) FROM "
-                           "DEVICE_OUT WHERE %1%2 GROUP BY department, code")
-                .arg(periodCondition(QStringLiteral("out_date"), from, to), device));
+        auto r = sums("SELECT department, code, SUM(out_number)", "DEVICE_OUT",
+                      QStringLiteral("out_date"), "department, code");
         while (r->next()) {
             useOf(r->text(0)).issued += r->number(2);
             issuedOf.insert({r->text(0), r->text(1)}, r->number(2));
@@ -484,12 +526,16 @@ Consumption read(Connection& connection, const QDate& from, const QDate& to, con
     }
     {
         // A demand counts when its period overlaps the chosen one.
-        const QString overlap =
-            sqlFormat(u"begin_date <= #%s# AND end_date >= #%s#",
-                      {SqlArg::date(dayStart(to)), SqlArg::date(dayStart(from))});
-        auto r = connection.query(QStringLiteral("SELECT department, code, SUM(need_number) FROM "
-                                                 "DEVICE_NEED WHERE %1%2 GROUP BY department, code")
-                                      .arg(overlap, device));
+        const QString date = dateParameter(connection.engine());
+        Condition overlap{QLatin1String("begin_date <= ") + date +
+                              QLatin1String(" AND end_date >= ") + date,
+                          {dayStart(to), dayStart(from)}};
+        overlap += device;
+        auto r =
+            connection.queryWith(QLatin1String("SELECT department, code, SUM(need_number) FROM "
+                                               "DEVICE_NEED WHERE ") +
+                                     overlap.sql + QLatin1String(" GROUP BY department, code"),
+                                 overlap.values);
         while (r->next()) {
             DepartmentUse& use = useOf(r->text(0));
             const double demanded = r->number(2);
@@ -502,10 +548,8 @@ Consumption read(Connection& connection, const QDate& from, const QDate& to, con
     for (const DepartmentUse& use : std::as_const(byDepartment))
         result.departments.push_back(use);
     {
-        auto r = connection.query(
-            QStringLiteral(
-                "SELECT code, SUM(return_number) FROM DEVICE_RETURN WHERE %1%2 GROUP BY code")
-                .arg(periodCondition(QStringLiteral("return_date"), from, to), device));
+        auto r = sums("SELECT code, SUM(return_number)", "DEVICE_RETURN",
+                      QStringLiteral("return_date"), "code");
         while (r->next())
             result.returns.push_back({r->text(0), r->number(1)});
     }
@@ -520,15 +564,22 @@ std::vector<double> monthlyIssued(Connection& connection, const QString& code, c
     const QDate lastMonth(last.year(), last.month(), 1);
     const QDate first = lastMonth.addMonths(1 - months);
     QStringList sums;
-    for (int m = 0; m < months; ++m)
-        sums << QStringLiteral("SUM(CASE WHEN %1 THEN out_number ELSE 0 END)")
-                    .arg(periodCondition(QStringLiteral("out_date"), first.addMonths(m),
-                                         first.addMonths(m + 1).addDays(-1)));
-    auto r = connection.query(QStringLiteral("SELECT %1 FROM DEVICE_OUT WHERE %2%3")
-                                  .arg(sums.join(QStringLiteral(", ")),
-                                       periodCondition(QStringLiteral("out_date"), first,
-                                                       lastMonth.addMonths(1).addDays(-1)),
-                                       codeCondition(code)));
+    Condition all;
+    for (int m = 0; m < months; ++m) {
+        const Condition month =
+            periodCondition(connection, QStringLiteral("out_date"), first.addMonths(m),
+                            first.addMonths(m + 1).addDays(-1));
+        sums << QLatin1String("SUM(CASE WHEN ") + month.sql +
+                    QLatin1String(" THEN out_number ELSE 0 END)");
+        all.values += month.values;
+    }
+    Condition where = periodCondition(connection, QStringLiteral("out_date"), first,
+                                      lastMonth.addMonths(1).addDays(-1));
+    where += codeCondition(code);
+    all.values += where.values;
+    auto r = connection.queryWith(QLatin1String("SELECT ") + sums.join(QStringLiteral(", ")) +
+                                      QLatin1String(" FROM DEVICE_OUT WHERE ") + where.sql,
+                                  all.values);
     std::vector<double> result(size_t(months), 0.0);
     if (r->next())
         for (int m = 0; m < months; ++m)

@@ -103,14 +103,14 @@ std::vector<StocktakeLine> list(Connection& connection, const QString& prefix)
 {
     QHash<QString, QString> names;
     {
-        auto r = connection.query(
-            QStringLiteral("SELECT code, MIN(name) FROM DEVICE_CODE GROUP BY code"));
+        auto r = connection.queryWith(
+            QStringLiteral("SELECT code, MIN(name) FROM DEVICE_CODE GROUP BY code"), {});
         while (r->next())
             names.insert(r->text(0), r->text(1));
     }
     std::vector<StocktakeLine> lines;
-    auto r = connection.query(
-        QStringLiteral("SELECT code, COUNT(*), SUM(now_number) FROM DEVICE GROUP BY code"));
+    auto r = connection.queryWith(
+        QStringLiteral("SELECT code, COUNT(*), SUM(now_number) FROM DEVICE GROUP BY code"), {});
     while (r->next()) {
         StocktakeLine line;
         line.code = r->text(0);

@@ -99,11 +99,14 @@ void TableAccess::appendRows(const std::function<bool(QVariantList&)>& row) cons
 TableRows TableAccess::narrowed(const TableRows& rows, const ListedRow& listed) const
 {
     TableRows out = rows;
-    const QString identity = listed.rowId ? m_connection.rowIdCondition(listed.rowId) : QString();
-    if (!identity.isEmpty())
-        out.condition = out.condition.isEmpty()
-                            ? identity
-                            : QStringLiteral("(%1) AND %2").arg(out.condition, identity);
+    const QString identity = listed.rowId ? m_connection.rowIdentity(rows.table) : QString();
+    if (identity.isEmpty())
+        return out;
+    const QString condition = identity + QLatin1String("=?");
+    out.condition = out.condition.isEmpty()
+                        ? condition
+                        : QLatin1Char('(') + out.condition + QLatin1String(") AND ") + condition;
+    out.values << listed.rowId;
     return out;
 }
 

@@ -191,7 +191,7 @@ qint64 rowTotal(Connection& c)
 {
     qint64 n = 0;
     for (const TableDef* t : schema::all())
-        n += c.recordCount(QStringLiteral("SELECT * FROM ") + t->name);
+        n += c.count({t->name});
     return n;
 }
 
@@ -206,9 +206,9 @@ bool copyRows(Connection& from, Connection& to, bool emptyFirst, const Backup::P
     // before the rows they keep and come after them.
     if (emptyFirst)
         for (auto t = schema::all().rbegin(); t != schema::all().rend(); ++t)
-            to.execute(QStringLiteral("DELETE FROM ") + (*t)->name);
+            to.remove({(*t)->name});
     for (const TableDef* t : schema::all()) {
-        auto rows = from.query(QStringLiteral("SELECT * FROM ") + t->name);
+        auto rows = from.select({t->name});
         QList<int> columns;
         QStringList names;
         for (int i = 0; i < rows->columnCount(); ++i) {
@@ -571,13 +571,14 @@ bool Backup::copyFromConnection(Connection& source, const QString& target, const
     {
         Transaction snapshot(source);
         if (source.engine() == Engine::Postgres)
-            source.execute(
-                QStringLiteral("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ, READ ONLY"));
+            source.executeWith(
+                QStringLiteral("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ, READ ONLY"), {});
         // The engine makes the tables only in a file it creates: the empty
         // placeholder that reserved the name goes first.
         QFile::remove(temp.path());
         const ConnectionPtr copy = openSqliteConnection(temp.path());
-        copy->execute(QStringLiteral("PRAGMA synchronous=OFF")); // synced as a whole at the end
+        // Synced as a whole at the end.
+        copy->executeWith(QStringLiteral("PRAGMA synchronous=OFF"), {});
         Transaction write(*copy);
         if (!copyRows(source, *copy, false, progress))
             return false;

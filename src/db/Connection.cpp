@@ -126,12 +126,14 @@ std::unique_ptr<RowSet> Connection::selectWindow(const TableRows& rows, const Ro
     const QString identity = rowIdentity(rows.table);
     if (identity.isEmpty())
         return selectWithIds(QString(), {}); // the table has none: refused
-    const TableRows narrowed = bounded(rows, identity, window);
+    TableRows narrowed = bounded(rows, identity, window);
     QString from = fromClause(narrowed) + QLatin1String(" ORDER BY ") + identity +
-                   QLatin1String(window.newestFirst ? " DESC" : " ASC") +
-                   QStringLiteral(" LIMIT %1").arg(window.limit);
-    if (window.offset > 0)
-        from += QStringLiteral(" OFFSET %1").arg(window.offset);
+                   QLatin1String(window.newestFirst ? " DESC LIMIT ?" : " ASC LIMIT ?");
+    narrowed.values << window.limit;
+    if (window.offset > 0) {
+        from += QLatin1String(" OFFSET ?");
+        narrowed.values << window.offset;
+    }
     return selectWithIds(from, narrowed.values);
 }
 

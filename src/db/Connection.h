@@ -113,8 +113,10 @@ struct RowWindow
 
 // One open database connection. Every form reaches its department's
 // database through one of these and never talks to an engine directly.
-// All texts are in the program's SQL dialect and are translated for the
-// engine. Every failure is thrown as DbError.
+// The rows of a table are reached as TableRows; the few texts the core
+// composes itself run through queryWith() and executeWith(). Values are
+// always bound to a ?, never written into the text. Every failure is
+// thrown as DbError.
 class Connection
 {
 public:
@@ -129,30 +131,10 @@ public:
     // open is gone (the server rolled it back). Throws DbError.
     void reopen();
 
-    // Statement execution: INSERT, UPDATE, DELETE; any result is dropped.
-    virtual void execute(const QString& sql) = 0;
-    // Like execute(), and returns the number of rows the statement changed.
-    virtual qint64 executeCount(const QString& sql) = 0;
-    // Row query: a forward-only walk over a SELECT's rows (withRowIds:
-    // each row's identity on the engine too, RowSet::rowId()).
-    virtual std::unique_ptr<RowSet> query(const QString& sql) = 0;
-    // A condition that holds for the row of that identity (RowSet::rowId()
-    // of select() with row ids) alone, to be joined with AND to a condition
-    // over the same table; empty when the engine has no row identities.
-    virtual QString rowIdCondition(qint64 rowId) const
-    {
-        Q_UNUSED(rowId);
-        return {};
-    }
-    // Record count of a SELECT, as a keyset cursor reports it.
-    virtual qint64 recordCount(const QString& sql) = 0;
     // Table append: one row from parallel lists of column names and values
     // (QString, float/double, int, or a null QVariant).
     virtual void append(const QString& table, const QStringList& names,
                         const QVariantList& values) = 0;
-    // Row update: opens the first row of a "SELECT * FROM table ..." text.
-    virtual std::unique_ptr<RowUpdate> openUpdate(const QString& select, const TableDef& table) = 0;
-
     // Many rows appended to one table in turn: row() fills the values of
     // the next row (one a name) and returns false when none is left. The
     // embedded engine prepares its statement once for all of them.
@@ -165,9 +147,8 @@ public:
     virtual bool appendUnlessPresent(const QString& table, const QStringList& names,
                                      const QVariantList& values) = 0;
 
-    // The same access patterns for the rows of one table, values bound
-    // (what the core's table operations use). Rows come in the order the
-    // table keeps them, as the texts above list a whole table.
+    // The rows of one table, values bound. Rows come in the order the
+    // table keeps them (the order they were added).
     virtual std::unique_ptr<RowSet> select(const TableRows& rows, bool withRowIds = false) = 0;
     // The column that numbers a table's rows in the order they were added,
     // through an index, so that a window of them costs the same anywhere
@@ -203,7 +184,10 @@ public:
     // Deletes the rows; returns how many went.
     qint64 remove(const TableRows& rows);
     // A text in the engine's own SQL with a ? for each value: a row query
-    // and a statement. Only the core composes these.
+    // and a statement (one statement a text). Only the core composes
+    // these. What it joins into a text (QString::arg or +) is a table or
+    // column name of the schema's descriptions, an operator of a fixed
+    // few, or a ? marker; a value never, however harmless it looks.
     virtual std::unique_ptr<RowSet> queryWith(const QString& sql, const QVariantList& values) = 0;
     virtual qint64 executeWith(const QString& sql, const QVariantList& values) = 0;
     // A table or column name as this engine's SQL writes it.
@@ -217,14 +201,6 @@ public:
     void commit();
     void rollback();
     bool inTransaction() const { return m_depth > 0; }
-
-    // Convenience for the row update pattern: open, change, store.
-    template <typename F> void updateRow(const QString& select, const TableDef& table, F&& change)
-    {
-        auto u = openUpdate(select, table);
-        change(u->record());
-        u->store();
-    }
 
 protected:
     // The rows of "SELECT * FROM <from>" (values bound), each with its

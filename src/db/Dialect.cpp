@@ -3,7 +3,6 @@
 #include "db/DbError.h"
 
 #include <QDate>
-#include <QRegularExpression>
 #include <QTime>
 
 namespace vok {
@@ -106,17 +105,6 @@ std::optional<DateTimeValue> parseDateTime(QStringView text)
     return v;
 }
 
-std::optional<SelectStarFrom> matchSelectStarFrom(const QString& translated)
-{
-    static const QRegularExpression re(
-        QStringLiteral("^\\s*SELECT\\s+\\*\\s+FROM\\s+(\"user\"|[A-Za-z_][A-Za-z0-9_]*)"),
-        QRegularExpression::CaseInsensitiveOption);
-    const auto m = re.match(translated);
-    if (!m.hasMatch())
-        return std::nullopt;
-    return SelectStarFrom{m.captured(1), m.capturedStart(1)};
-}
-
 bool isPlainIdentifier(QStringView name)
 {
     if (name.isEmpty() || !isIdentStart(name[0]))
@@ -171,115 +159,10 @@ QString singleStatement(const QString& sql)
     return end < 0 ? sql : sql.left(end);
 }
 
-QString blankQuoted(const QString& sql)
+QString dateParameter(Engine engine)
 {
-    QString out = sql;
-    const qsizetype n = sql.size();
-    for (qsizetype i = 0; i < n; ++i) {
-        const QChar c = sql[i];
-        if (c == QLatin1Char('\'') || c == QLatin1Char('"')) {
-            const qsizetype j = sql.indexOf(c, i + 1);
-            if (j < 0)
-                return {};
-            for (qsizetype k = i + 1; k < j; ++k)
-                out[k] = QLatin1Char(' ');
-            i = j;
-        } else if ((c == QLatin1Char('-') || c == QLatin1Char('/')) && i + 1 < n &&
-                   sql[i + 1] == (c == QLatin1Char('-') ? QLatin1Char('-') : QLatin1Char('*'))) {
-            return {};
-        }
-    }
-    return out;
-}
-
-QString plainSelectTable(const QString& translated)
-{
-    static const QRegularExpression shape(
-        QStringLiteral("^\\s*SELECT\\s+\\*\\s+FROM\\s+(\"[^\"]*\"|[A-Za-z_][A-Za-z0-9_]*)"
-                       "(?:\\s+WHERE\\b.*)?\\s*$"),
-        QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
-    static const QRegularExpression ownClauses(
-        QStringLiteral("\\b(ORDER|GROUP|HAVING|WINDOW|LIMIT|OFFSET|FETCH|UNION|INTERSECT|"
-                       "EXCEPT|FOR)\\b"),
-        QRegularExpression::CaseInsensitiveOption);
-    const QString blanked = blankQuoted(translated);
-    if (blanked.isEmpty())
-        return {};
-    const auto m = shape.match(blanked);
-    if (!m.hasMatch() || blanked.indexOf(ownClauses, m.capturedEnd(1)) >= 0)
-        return {};
-    const QString table = translated.mid(m.capturedStart(1), m.capturedLength(1));
-    if (table.startsWith(QLatin1Char('"')) && table != quoteIdentifier(u"user", Engine::Postgres))
-        return {};
-    return table;
-}
-
-QString translateSql(const QString& sql, Engine engine)
-{
-    QString out;
-    out.reserve(sql.size() + 16);
-    const qsizetype n = sql.size();
-    qsizetype i = 0;
-    while (i < n) {
-        const QChar c = sql[i];
-        if (c == QLatin1Char('\'') || c == QLatin1Char('"')) {
-            // Quoted text or identifier: copied as it stands. A doubled
-            // quote inside simply closes and reopens.
-            qsizetype j = sql.indexOf(c, i + 1);
-            if (j < 0)
-                j = n - 1;
-            out += QStringView(sql).mid(i, j - i + 1);
-            i = j + 1;
-        } else if (c == QLatin1Char('#')) {
-            const qsizetype j = sql.indexOf(QLatin1Char('#'), i + 1);
-            if (j < 0)
-                throw DbError(DbError::kBadValue,
-                              QStringLiteral("日期值缺少结束的 # 号：%1").arg(sql.mid(i)));
-            const QStringView inner = QStringView(sql).mid(i + 1, j - i - 1);
-            const auto dt = parseDateTime(inner);
-            if (!dt)
-                throw DbError(DbError::kBadValue,
-                              QStringLiteral("“%1”不是有效的日期。").arg(inner.toString()));
-            if (engine == Engine::Postgres)
-                out += QStringLiteral("TIMESTAMP '") + dt->normalizedFull() + QLatin1Char('\'');
-            else
-                out += QLatin1Char('\'') + dt->normalizedFull() + QLatin1Char('\'');
-            i = j + 1;
-        } else if (isIdentStart(c) && (i == 0 || !isIdentChar(sql[i - 1]))) {
-            qsizetype j = i;
-            while (j < n && isIdentChar(sql[j]))
-                ++j;
-            const QStringView word = QStringView(sql).mid(i, j - i);
-            if (word.compare(QLatin1String("DELETE"), Qt::CaseInsensitive) == 0) {
-                // "DELETE * FROM" -> "DELETE FROM"
-                qsizetype k = j;
-                while (k < n && sql[k].isSpace())
-                    ++k;
-                if (k < n && sql[k] == QLatin1Char('*')) {
-                    qsizetype f = k + 1;
-                    while (f < n && sql[f].isSpace())
-                        ++f;
-                    if (QStringView(sql).mid(f, 4).compare(QLatin1String("FROM"),
-                                                           Qt::CaseInsensitive) == 0 &&
-                        (f + 4 == n || !isIdentChar(sql[f + 4]))) {
-                        out += word;
-                        out += QLatin1Char(' ');
-                        i = f;
-                        continue;
-                    }
-                }
-                out += word;
-            } else {
-                // An unquoted user is the session's login name on PostgreSQL.
-                out += quoteIdentifier(word, engine);
-            }
-            i = j;
-        } else {
-            out += c;
-            ++i;
-        }
-    }
-    return out;
+    return engine == Engine::Postgres ? QStringLiteral("CAST(? AS TIMESTAMP)")
+                                      : QStringLiteral("?");
 }
 
 } // namespace vok

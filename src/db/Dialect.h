@@ -5,9 +5,8 @@
 
 namespace vok {
 
-// The engines a connection can stand on. The forms write one SQL dialect
-// (date literals between '#', "DELETE * FROM", a table named user); the
-// connection translates each text for its engine before running it.
+// The engines a connection can stand on. The core writes each SQL text in
+// the SQL both understand, its values bound; what differs is said here.
 enum class Engine
 {
     Sqlite,
@@ -32,20 +31,6 @@ struct DateTimeValue
 // blanks around allowed. Returns nothing when the text is not a valid date.
 std::optional<DateTimeValue> parseDateTime(QStringView text);
 
-// Translates one SQL text of the program's dialect for an engine.
-// Throws DbError when a '#' literal is not a date or is not closed.
-QString translateSql(const QString& sql, Engine engine);
-
-// Where a translated "SELECT * FROM table ..." text names its table: the
-// name as written (an identifier, or "user" quoted) and its position.
-// Nothing for any other text. The row update opens only such texts.
-struct SelectStarFrom
-{
-    QString table;
-    qsizetype tableStart = 0;
-};
-std::optional<SelectStarFrom> matchSelectStarFrom(const QString& translated);
-
 // True when name is a plain SQL identifier (letters, digits, underscore).
 bool isPlainIdentifier(QStringView name);
 
@@ -60,14 +45,8 @@ QString quoteIdentifier(QStringView name, Engine engine);
 // a nested comment is refused rather than guessed.
 QString singleStatement(const QString& sql);
 
-// The text with everything between quotes blanked (the quotes kept, so
-// positions match), for looking at the statement's own words. Empty when
-// the text holds a comment or an unterminated quote.
-QString blankQuoted(const QString& sql);
-
-// The table of a translated single-table "SELECT * FROM t [WHERE ...]"
-// without an order, grouping or limit of its own, as the text names it (an
-// identifier, or "user" quoted); empty for any other text.
-QString plainSelectTable(const QString& translated);
+// Where a date value goes in a condition: a ? to which its normalised
+// text ("YYYY-MM-DD HH:MM:SS") is bound; the server is told it is a date.
+QString dateParameter(Engine engine);
 
 } // namespace vok

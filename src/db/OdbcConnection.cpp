@@ -82,45 +82,6 @@ public:
     bool isOpen() const override { return m_open; }
     void close() override { closeDbc(); }
 
-    void execute(const QString& sql) override { executeCount(sql); }
-
-    qint64 executeCount(const QString& sql) override
-    {
-        checkOpen();
-        const QString text = prepare(sql);
-        return guarded([&] {
-            Stmt stmt(m_dbc);
-            stmt.execDirect(text);
-            return stmt.rowCount();
-        });
-    }
-
-    std::unique_ptr<RowSet> query(const QString& sql) override
-    {
-        checkOpen();
-        const QString text = prepare(sql);
-        return withRowOrder(text, plainSelectTable(text),
-                            [&](const QString& ordered) -> std::unique_ptr<RowSet> {
-                                return std::make_unique<OdbcRowSet>(m_dbc, ordered);
-                            });
-    }
-
-    QString rowIdCondition(qint64 rowId) const override
-    {
-        return QStringLiteral("%1=%2").arg(QString::fromUtf16(schema::RowOrderColumn)).arg(rowId);
-    }
-
-    qint64 recordCount(const QString& sql) override
-    {
-        checkOpen();
-        const QString text =
-            QStringLiteral("SELECT COUNT(*) FROM (%1) AS vok_count").arg(prepare(sql));
-        return guarded([&] {
-            OdbcRowSet rs(m_dbc, text);
-            return rs.next() ? qint64(rs.number(0)) : qint64(0);
-        });
-    }
-
     void append(const QString& table, const QStringList& names, const QVariantList& values) override
     {
         insert(table, names, values, QString());
@@ -191,23 +152,6 @@ public:
         return insert(table, names, values, QStringLiteral(" ON CONFLICT DO NOTHING")) > 0;
     }
 
-    std::unique_ptr<RowUpdate> openUpdate(const QString& select, const TableDef& table) override
-    {
-        checkOpen();
-        const QString text = prepare(select);
-        const auto match = matchSelectStarFrom(text);
-        if (!match)
-            throw DbError(DbError::kFail,
-                          QStringLiteral("更新只能打开“SELECT * FROM 表”形式的查询。"));
-        // The first row in the order of the lists, as on the embedded engine.
-        return withRowOrder(text, plainSelectTable(text),
-                            [&](const QString& ordered) -> std::unique_ptr<RowUpdate> {
-                                return std::make_unique<OdbcRowUpdate>(
-                                    *this, match->table, ordered.mid(match->tableStart),
-                                    QVariantList(), table);
-                            });
-    }
-
     std::unique_ptr<RowSet> select(const TableRows& rows, bool withRowIds) override
     {
         checkLink();
@@ -261,19 +205,21 @@ public:
     std::unique_ptr<RowSet> queryWith(const QString& sql, const QVariantList& values) override
     {
         checkLink();
+        const QString text = singleStatement(sql);
         return guarded([&]() -> std::unique_ptr<RowSet> {
-            return std::make_unique<OdbcRowSet>(m_dbc, sql, false, values);
+            return std::make_unique<OdbcRowSet>(m_dbc, text, false, values);
         });
     }
 
     qint64 executeWith(const QString& sql, const QVariantList& values) override
     {
         checkLink();
+        const QString text = singleStatement(sql);
         return guarded([&] {
             Stmt stmt(m_dbc);
             Parameters p;
             p.bind(stmt.get(), values);
-            stmt.execDirect(sql);
+            stmt.execDirect(text);
             return stmt.rowCount();
         });
     }
@@ -466,18 +412,11 @@ private:
             throw *m_lost;
     }
 
-    QString prepare(const QString& sql) const
-    {
-        checkLink();
-        return singleStatement(translateSql(sql, Engine::Postgres));
-    }
-
-    // Runs f with the text, ordered by the row-order column when it is a
-    // plain SELECT * of one table (its name as the text writes it, empty
-    // for any other text) that has the column. Should the
-    // ordered text fail outside a transaction (a table created again
-    // without the column), the table is looked at afresh and the text run
-    // once more as it then stands.
+    // Runs f with the text, a plain SELECT * of one table (its name as the
+    // text writes it), ordered by the row-order column when the table has
+    // it. Should the ordered text fail outside a transaction (a table
+    // created again without the column), the table is looked at afresh and
+    // the text run once more as it then stands.
     template <typename F>
     auto withRowOrder(const QString& text, const QString& table, F&& f) -> decltype(f(text))
     {
@@ -495,8 +434,8 @@ private:
         }
     }
 
-    // The text with " ORDER BY vok_seq" appended when table (as
-    // plainSelectTable found it) has the row-order column; else unchanged.
+    // The text with " ORDER BY vok_seq" appended when table has the
+    // row-order column; else unchanged.
     QString inRowOrder(const QString& text, const QString& table)
     {
         if (table.isEmpty() || !hasRowOrderColumn(table))
@@ -520,16 +459,16 @@ private:
             return *it;
         // to_regclass reads the name as the statement does (search path,
         // case folding) and gives NULL for a missing table, so the probe
-        // itself cannot fail on a name; the table is a plain identifier or
-        // "user", without quotes to double. A missing table is not
-        // remembered: it may be created later.
+        // itself cannot fail on a name. A missing table is not remembered:
+        // it may be created later.
         const QString probe =
-            QStringLiteral("SELECT (to_regclass('%1') IS NOT NULL)::int, (SELECT COUNT(*) FROM "
-                           "pg_attribute WHERE attrelid = to_regclass('%1') AND attname = '%2' "
-                           "AND NOT attisdropped)")
-                .arg(key, QString::fromUtf16(schema::RowOrderColumn));
+            QStringLiteral("SELECT (to_regclass(CAST(? AS text)) IS NOT NULL)::int, "
+                           "(SELECT COUNT(*) FROM pg_attribute WHERE attrelid = "
+                           "to_regclass(CAST(? AS text)) AND attname = CAST(? AS name) "
+                           "AND NOT attisdropped)");
         try {
-            OdbcRowSet rs(m_dbc, probe);
+            OdbcRowSet rs(m_dbc, probe, false,
+                          {key, key, QString::fromUtf16(schema::RowOrderColumn)});
             if (!rs.next() || rs.number(0) == 0)
                 return false;
             const bool has = rs.number(1) > 0;

@@ -416,6 +416,8 @@ QStringList closedMonthStatements(Engine engine)
         "%1.%2 GLOB '[0-9][0-9][0-9][0-9]-[0-9][0-9]-*' AND "
         "substr(%1.%2, 1, 7) <= (SELECT max(period) FROM PERIOD_CLOSE WHERE period LIKE "
         "'____-__')");
+    // A trigger's text binds nothing: the refusal is the program's own
+    // fixed text, without a quote.
     const QString raise =
         QStringLiteral("BEGIN SELECT RAISE(ABORT, '%1'); END").arg(closedMonthRefusal());
     for (const auto& [t, column] : dated) {

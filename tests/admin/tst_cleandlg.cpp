@@ -57,31 +57,22 @@ void TestCleanDlg::init()
     m_db = m_sandbox->open();
     m_scripted = std::make_shared<test::ScriptedConnection>(m_db);
     m_log.attach(m_db, QStringLiteral("张三"));
-    for (const char* sql : {
-             "INSERT INTO DEVICE_CODE(code,name) VALUES('001','显示器')",
-             "INSERT INTO DEVICE(code,now_number,high_number,low_number,total_number) "
-             "VALUES('001',1,2,0,1)",
-             "INSERT INTO DEVICE_IN(code,in_date,in_number) VALUES('001','2004-1-5 9:3:7',1)",
-             "INSERT INTO DEVICE_OUT(code,out_date,out_number) VALUES('001','2004-1-6 9:3:7',1)",
-             "INSERT INTO DEVICE_RETURN(code,return_date) VALUES('001','2004-1-7 9:3:7')",
-             "INSERT INTO DEVICE_NEED(code,department) VALUES('001','部门B')",
-             "INSERT INTO DEVICE_WANTBUY(code,buy_date) VALUES('001','2004-1-8 9:3:7')",
-             "INSERT INTO HOWDO (do_user,do_what,do_date) VALUES('张三','登录数据库','2004-1-5 "
-             "9:0:0')",
-             "INSERT INTO user (user,pswd,class) VALUES('张三','x','1')",
-             "INSERT INTO DEVICE_ADJUST(code,adjust_time,before_number,after_number) "
-             "VALUES('001','2004-1-5 9:0:0',0,1)",
-             "INSERT INTO DEVICE_LOAN(line,code,lent_at) VALUES('1-1','001','2004-1-6 9:3:7')",
-             "INSERT INTO DEVICE_LOAN_EVENT(line,code,event_time) "
-             "VALUES('1-1','001','2004-1-7 9:3:7')",
-             "INSERT INTO TRANSFER_OUT(transfer_id,target) VALUES('VOK1-1','部门C')",
-             "INSERT INTO TRANSFER_OUT_LINE(line,transfer_id,code) "
-             "VALUES('VOK1-1/1','VOK1-1','001')",
-             "INSERT INTO TRANSFER_IN(transfer_id,source) VALUES('VOK2-1','部门B')",
-             "INSERT INTO TRANSFER_IN_LINE(line,transfer_id,code) "
-             "VALUES('VOK2-1/1','VOK2-1','001')",
-         })
-        m_db->execute(QString::fromUtf8(sql));
+    test::seed(*m_db, "DEVICE_CODE", {{"001", "显示器"}});
+    test::seed(*m_db, "DEVICE", {{"001", 1, 2, 0, 1}});
+    test::seed(*m_db, "DEVICE_IN(code,in_date,in_number)", {{"001", "2004-1-5 9:3:7", 1}});
+    test::seed(*m_db, "DEVICE_OUT(code,out_date,out_number)", {{"001", "2004-1-6 9:3:7", 1}});
+    test::seed(*m_db, "DEVICE_RETURN", {{"001", "2004-1-7 9:3:7"}});
+    test::seed(*m_db, "DEVICE_NEED", {{"001", "部门B"}});
+    test::seed(*m_db, "DEVICE_WANTBUY(code,buy_date)", {{"001", "2004-1-8 9:3:7"}});
+    test::seed(*m_db, "HOWDO", {{"张三", "登录数据库", "2004-1-5 9:0:0"}});
+    test::seed(*m_db, "user", {{"张三", "x", "1"}});
+    test::seed(*m_db, "DEVICE_ADJUST", {{"001", "2004-1-5 9:0:0", 0, 1}});
+    test::seed(*m_db, "DEVICE_LOAN(line,code,lent_at)", {{"1-1", "001", "2004-1-6 9:3:7"}});
+    test::seed(*m_db, "DEVICE_LOAN_EVENT", {{"1-1", "001", "2004-1-7 9:3:7"}});
+    test::seed(*m_db, "TRANSFER_OUT(transfer_id,target)", {{"VOK1-1", "部门C"}});
+    test::seed(*m_db, "TRANSFER_OUT_LINE(line,transfer_id,code)", {{"VOK1-1/1", "VOK1-1", "001"}});
+    test::seed(*m_db, "TRANSFER_IN(transfer_id,source)", {{"VOK2-1", "部门B"}});
+    test::seed(*m_db, "TRANSFER_IN_LINE(line,transfer_id,code)", {{"VOK2-1/1", "VOK2-1", "001"}});
 }
 
 void TestCleanDlg::cleanup()
@@ -107,7 +98,7 @@ QStringList TestCleanDlg::nonEmptyTables()
 {
     QStringList out;
     for (const TableDef* t : schema::all())
-        if (m_db->recordCount(QStringLiteral("SELECT * FROM ") + t->name) > 0)
+        if (m_db->count({t->name}) > 0)
             out << t->name;
     return out;
 }

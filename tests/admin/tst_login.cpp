@@ -3,7 +3,6 @@
 #include "core/Accounts.h"
 #include "core/Password.h"
 #include "db/Connection.h"
-#include "db/SqlFormat.h"
 #include "support/FormTest.h"
 #include "support/TestSupport.h"
 #include "ui/MessageService.h"
@@ -193,12 +192,11 @@ void TestLogin::logsIn()
     QCOMPARE(d.dlg.classText(), QStringLiteral("2"));
     QCOMPARE(d.dlg.ownDepartment(), own);
     // An older row's plain-text password is a hash from this log-in on.
-    const auto stored =
-        test::rows(*m_sandbox->open(dsn),
-                   sqlFormat(u"SELECT pswd FROM user WHERE user='%s'", {SqlArg::text(user)}));
+    const auto c = m_sandbox->open(dsn);
+    const auto stored = test::table(*c, "user", c->name(u"user") + "=?", {user});
     QCOMPARE(stored.size(), 1);
-    QVERIFY(Password::isHash(stored.first().first()));
-    QVERIFY(Password::verify(stored.first().first(), password));
+    QVERIFY(Password::isHash(stored.first().at(1)));
+    QVERIFY(Password::verify(stored.first().at(1), password));
 }
 
 void TestLogin::accountWithoutPasswordNeverLogsIn_data()
@@ -225,8 +223,9 @@ void TestLogin::accountWithoutPasswordNeverLogsIn()
              QStringList{"该用户没有设置密码，不能登录!\r\n请让管理员为该用户设置密码!"});
     QCOMPARE(Messages::shown().first().caption, QStringLiteral("提示"));
     // Nothing was stored for it.
-    QCOMPARE(test::rows(*c, "SELECT pswd FROM user"),
-             (QList<QStringList>{{stored.isNull() ? QString() : QString("")}}));
+    const auto rows = test::table(*c, "user");
+    QCOMPARE(rows.size(), 1);
+    QCOMPARE(rows.first().at(1), stored.isNull() ? QString() : QString(""));
 }
 
 void TestLogin::wrongEntries()
@@ -330,7 +329,8 @@ void TestLogin::databaseFailureClosesDialog()
 {
     if (test::onServer()) {
         // A department database without its user table.
-        m_sandbox->open("VOK1")->execute("DROP TABLE user");
+        const auto c = m_sandbox->open("VOK1");
+        test::exec(*c, "DROP TABLE " + c->name(u"user"));
     } else {
         // A department database that is not a database.
         QFile f(QDir(m_sandbox->dataDir()).filePath("vok1.db"));
@@ -430,7 +430,7 @@ void TestLogin::firstRunWritesAdministrator()
     QVERIFY(Messages::shown().isEmpty());
     QCOMPARE(dlg.result(), int(QDialog::Accepted));
     QVERIFY(!Accounts::noAccountAnywhere());
-    const auto rows = test::rows(*m_sandbox->open("VOK3"), "SELECT user, pswd, class FROM user");
+    const auto rows = test::table(*m_sandbox->open("VOK3"), "user");
     QCOMPARE(rows.size(), 1);
     QCOMPARE(rows[0][0], QStringLiteral("管'理员"));
     QVERIFY(Password::isHash(rows[0][1]));

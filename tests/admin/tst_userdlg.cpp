@@ -83,7 +83,7 @@ void TestUserDlg::init()
     Accounts::add(*m_db, Accounts::kSettingUp, QStringLiteral("管理员"), QStringLiteral("Secret"),
                   QStringLiteral("1"));
     // A row of an older version, its password as plain text.
-    m_db->execute("INSERT INTO user (user,pswd,class) VALUES('老王','old','2')");
+    test::seed(*m_db, "user", {{"老王", "old", "2"}});
 }
 
 void TestUserDlg::cleanup()
@@ -116,8 +116,8 @@ void TestUserDlg::fill(CUserDlg& form, const QStringList& six)
 QList<QStringList> TestUserDlg::accounts()
 {
     QList<QStringList> out;
-    for (QStringList r : test::rows(*m_db, "SELECT user, class FROM user"))
-        out << r;
+    for (const QStringList& r : test::table(*m_db, "user"))
+        out << QStringList{r.at(0), r.at(2)};
     std::sort(out.begin(), out.end());
     return out;
 }
@@ -259,9 +259,9 @@ void TestUserDlg::addStoresAHashThatLogsIn()
     QCOMPARE(test::logged(*m_db), QStringList{"添加新用户!"});
     QVERIFY(!form->isVisible());
     QCOMPARE(form->result(), int(QDialog::Accepted));
-    const auto stored = test::rows(*m_db, "SELECT pswd FROM user WHERE user='新人'");
+    const auto stored = test::table(*m_db, "user", m_db->name(u"user") + "=?", {"新人"});
     QCOMPARE(stored.size(), 1);
-    QVERIFY(Password::isHash(stored[0][0]));
+    QVERIFY(Password::isHash(stored[0][1]));
     QCOMPARE(Accounts::find(*m_db, "新人", ""), std::optional<QString>("2"));
     QCOMPARE(Accounts::find(*m_db, "新人", "x"), std::nullopt);
 }

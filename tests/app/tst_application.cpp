@@ -109,7 +109,7 @@ void TestApplication::addUser()
         return;
     }
     QCOMPARE(rc, 0);
-    const auto rows = test::rows(*c, "SELECT user, pswd, class FROM user");
+    const auto rows = test::table(*c, "user");
     QCOMPARE(rows.size(), 1);
     QCOMPARE(rows[0][0], QStringLiteral("张'三"));
     QVERIFY(Password::isHash(rows[0][1]));
@@ -125,7 +125,7 @@ void TestApplication::addUserTwiceIsRefused()
     QVERIFY(run(args, "b\n", &errors) > 0);
     QVERIFY(errors.contains("已有用户"));
     auto c = m_sandbox->open("VOK1");
-    QCOMPARE(test::rows(*c, "SELECT user FROM user").size(), 1);
+    QCOMPARE(c->count({"user"}), 1);
     QVERIFY(Accounts::find(*c, "管理员", "a"));
 }
 
@@ -205,8 +205,7 @@ void TestApplication::labels()
     QFETCH(QStringList, printed);
     {
         const ConnectionPtr db = m_sandbox->open("VOK1");
-        db->execute("INSERT INTO DEVICE_CODE (code,name) VALUES('D001','投影仪')");
-        db->execute("INSERT INTO DEVICE_CODE (code,name) VALUES('AB-1/2','交换机')");
+        test::seed(*db, "DEVICE_CODE", {{"D001", "投影仪"}, {"AB-1/2", "交换机"}});
         db->close();
     }
     const QString pdf = m_sandbox->dataDir() + "/labels.pdf";
@@ -255,14 +254,14 @@ void TestApplication::fullDiskIsReported()
         QSKIP("no /dev/full");
     {
         const ConnectionPtr db = m_sandbox->open("VOK1");
+        QList<QVariantList> codes, in;
         for (int i = 0; i < 300; ++i) {
             const QString code = QStringLiteral("D%1").arg(i, 3, 10, QLatin1Char('0'));
-            db->execute(QStringLiteral("INSERT INTO DEVICE_CODE (code,name) VALUES('%1','投影仪')")
-                            .arg(code));
-            db->execute(QStringLiteral("INSERT INTO DEVICE_IN VALUES('%1','2004-1-5 9:3:7','公司',"
-                                       "'1',1,1,'王')")
-                            .arg(code));
+            codes << QVariantList{code, "投影仪"};
+            in << QVariantList{code, "2004-1-5 9:3:7", "公司", "1", 1, 1, "王"};
         }
+        test::seed(*db, "DEVICE_CODE", codes);
+        test::seed(*db, "DEVICE_IN", in);
         db->close();
     }
     const QString folder = m_sandbox->dataDir() + "/out";
@@ -288,7 +287,7 @@ void TestApplication::backup_data()
 void TestApplication::backup()
 {
     QFETCH(bool, folderIsAFile);
-    m_sandbox->open("VOK2")->execute("INSERT INTO DEVICE_CODE(code,name) VALUES('D1','投影仪')");
+    test::seed(*m_sandbox->open("VOK2"), "DEVICE_CODE", {{"D1", "投影仪"}});
     const QString folder = m_sandbox->dataDir() + "/nightly";
     if (folderIsAFile) {
         QFile f(folder);
@@ -354,12 +353,10 @@ void TestApplication::backupKilledPartWay()
     // Enough rows in two departments that a backup takes a while.
     for (const QString& dsn : {QStringLiteral("VOK1"), QStringLiteral("VOK2")}) {
         const ConnectionPtr c = m_sandbox->open(dsn);
-        c->execute(QStringLiteral("INSERT INTO HOWDO (do_user,do_what,do_date) "
-                                  "VALUES('张三','%1','2004-1-5 9:0:0')")
-                       .arg(QString(60, QChar(u'记'))));
+        test::seed(*c, "HOWDO", {{"张三", QString(60, QChar(u'记')), "2004-1-5 9:0:0"}});
         for (int i = 0; i < 15; ++i) // 32768 rows
-            c->execute("INSERT INTO HOWDO (do_user,do_what,do_date) "
-                       "SELECT do_user,do_what,do_date FROM HOWDO");
+            test::exec(*c, "INSERT INTO HOWDO (do_user,do_what,do_date) "
+                           "SELECT do_user,do_what,do_date FROM HOWDO");
     }
     QElapsedTimer whole;
     whole.start();
@@ -445,7 +442,7 @@ void TestApplication::importFile()
     QFETCH(int, written);
     for (const char* dsn : {"VOK1", "VOK2"}) {
         const ConnectionPtr db = m_sandbox->open(dsn);
-        db->execute("INSERT INTO DEVICE_CODE (code,name) VALUES('A1','投影仪')");
+        test::seed(*db, "DEVICE_CODE", {{"A1", "投影仪"}});
         db->close();
     }
     const QString file = m_sandbox->dataDir() + "/in.csv";
@@ -462,7 +459,7 @@ void TestApplication::importFile()
     QCOMPARE(own, errors);
     QCOMPARE(out, output);
     const ConnectionPtr db = m_sandbox->open(args.contains("部门B") ? "VOK2" : "VOK1");
-    QCOMPARE(db->recordCount("SELECT * FROM DEVICE_IN"), written);
+    QCOMPARE(db->count({"DEVICE_IN"}), written);
     QCOMPARE(test::logged(*db),
              written ? QStringList{"从文件导入入库记录2行（DEVICE_IN）。"} : QStringList{});
 }

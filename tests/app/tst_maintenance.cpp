@@ -74,8 +74,7 @@ void TestMaintenance::init()
     BackupFolder::setPath(folder());
     m_db = m_sandbox->open();
     m_sandbox->open(QStringLiteral("VOK3"))->close();
-    m_db->execute("INSERT INTO DEVICE(code,now_number,high_number,low_number,total_number) "
-                  "VALUES('001',5,10,1,8)");
+    test::seed(*m_db, "DEVICE", {{"001", 5, 10, 1, 8}});
     m_log.attach(m_db, QStringLiteral("张三"));
     m_user = {QStringLiteral("张三"), QStringLiteral("pw"), QStringLiteral("部门A"),
               QStringLiteral("2"), true};
@@ -100,7 +99,7 @@ QStringList TestMaintenance::copies() const
 
 QString TestMaintenance::nowNumber(Connection& c)
 {
-    return test::rows(c, "SELECT now_number FROM DEVICE WHERE code='001'").value(0).value(0);
+    return test::rows(c, "SELECT now_number FROM DEVICE WHERE code=?", {"001"}).value(0).value(0);
 }
 
 QStringList TestMaintenance::logged(Connection& c)
@@ -223,7 +222,7 @@ void TestMaintenance::backupAsksOnceBeforeReplacingTheCopies()
 void TestMaintenance::restoreBringsBackTheRowsAndReconnects()
 {
     Maintenance::backupDatabases(m_log, nullptr);
-    m_db->execute("UPDATE DEVICE SET now_number=77 WHERE code='001'");
+    test::exec(*m_db, "UPDATE DEVICE SET now_number=77 WHERE code=?", {"001"});
     const ConnectionPtr before = m_db;
     Messages::clearShown();
     restore();
@@ -261,11 +260,11 @@ void TestMaintenance::restoreOfAnOlderGeneration()
 {
     Clock::setNow(QDateTime(QDate(2026, 12, 8), QTime(9, 0, 0)));
     Maintenance::backupDatabases(m_log, nullptr);
-    m_db->execute("UPDATE DEVICE SET now_number=77 WHERE code='001'");
-    m_db->execute("INSERT INTO DEVICE_CODE(code,name) VALUES('001','投影仪')");
+    test::exec(*m_db, "UPDATE DEVICE SET now_number=77 WHERE code=?", {"001"});
+    test::seed(*m_db, "DEVICE_CODE", {{"001", "投影仪"}});
     Clock::setNow(QDateTime(QDate(2026, 12, 9), QTime(17, 30, 45)));
     Maintenance::backupDatabases(m_log, nullptr);
-    m_db->execute("UPDATE DEVICE SET now_number=99 WHERE code='001'");
+    test::exec(*m_db, "UPDATE DEVICE SET now_number=99 WHERE code=?", {"001"});
 
     Messages::clearShown();
     restore(1);
@@ -300,7 +299,7 @@ void TestMaintenance::restoreOfAnOlderGeneration()
 void TestMaintenance::restoreRefusesTheReadOnlyClass()
 {
     Maintenance::backupDatabases(m_log, nullptr);
-    m_db->execute("UPDATE DEVICE SET now_number=77");
+    test::exec(*m_db, "UPDATE DEVICE SET now_number=77");
     Messages::clearShown();
     m_user.classText = "3";
     restore();
@@ -414,7 +413,7 @@ void TestMaintenance::damagedCopyIsNotRestored()
             copies[0] = a;
         });
     }
-    m_db->execute("UPDATE DEVICE SET now_number=77");
+    test::exec(*m_db, "UPDATE DEVICE SET now_number=77");
     Messages::clearShown();
     m_picture = QStringLiteral("restore-damaged-") + QTest::currentDataTag();
     restore();
@@ -443,7 +442,7 @@ void TestMaintenance::emptyBackupFolderRestoresNothing()
 void TestMaintenance::failedReopenPutsTheDataBack()
 {
     Maintenance::backupDatabases(m_log, nullptr);
-    m_db->execute("UPDATE DEVICE SET now_number=77");
+    test::exec(*m_db, "UPDATE DEVICE SET now_number=77");
     m_user.department = "部门X";
     Messages::clearShown();
     restore();

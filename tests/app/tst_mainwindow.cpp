@@ -411,7 +411,7 @@ void TestMainWindow::failedStartUpLogIn()
     QVERIFY(!w->startUp());
     QVERIFY(!w->connection());
     QCOMPARE(Messages::shownTexts().last(), QStringLiteral("不能登录!"));
-    QCOMPARE(test::rows(*m_sandbox->open("VOK1"), "SELECT * FROM HOWDO").size(), 0);
+    QCOMPARE(test::table(*m_sandbox->open("VOK1"), "HOWDO").size(), 0);
 }
 
 void TestMainWindow::emptyUserNameAsksAgain()
@@ -605,7 +605,7 @@ void TestMainWindow::accountsBackupAndRestoreFromTheWindow()
     // Backup, a change, restore of the newest generation: the window works
     // on the reopened connection, which reads the row as it was.
     w->button("backup")->click();
-    w->connection()->execute("DELETE FROM user");
+    w->connection()->remove({"user"});
     const ConnectionPtr old = w->connection();
     QTimer::singleShot(0, [] {
         QWidget* list = QApplication::activeModalWidget();

@@ -64,9 +64,7 @@ private:
 void TestBackupGenerations::init()
 {
     m_sandbox = std::make_unique<test::Sandbox>();
-    m_sandbox->open()->execute(
-        "INSERT INTO DEVICE(code,now_number,high_number,low_number,total_number) "
-        "VALUES('001',5,10,1,8)");
+    test::seed(*m_sandbox->open(), "DEVICE", {{"001", 5, 10, 1, 8}});
     m_sandbox->open(QStringLiteral("VOK3"))->close();
     m_departments = test::onServer() ? 5 : 2;
 }
@@ -212,7 +210,7 @@ void TestBackupGenerations::failedBackupChangesNothing()
     copy.close();
 
     // A department database that lacks a table gives no sound copy.
-    m_sandbox->open()->execute("DROP TABLE DEVICE_NEED");
+    test::exec(*m_sandbox->open(), "DROP TABLE DEVICE_NEED");
     try {
         BackupGenerations::take(at("d11"));
         QFAIL("a backup of a damaged database went through");
@@ -283,7 +281,7 @@ void TestBackupGenerations::earlierCopiesBecomeAGeneration()
     utimbuf then{};
     then.actime = then.modtime = at("d0").toSecsSinceEpoch();
     QCOMPARE(::utime(QFile::encodeName(backupFolder() + "/vok1.db").constData(), &then), 0);
-    m_sandbox->open()->execute("UPDATE DEVICE SET now_number=77");
+    test::exec(*m_sandbox->open(), "UPDATE DEVICE SET now_number=77");
 
     take("d3");
     const QList<GenerationInfo> generations =
@@ -409,7 +407,7 @@ void TestBackupGenerations::restoreRefusedToReadOnlyClass()
     QFETCH(int, byClass);
     QFETCH(bool, allowed);
     take("d0");
-    m_sandbox->open()->execute("DELETE FROM DEVICE");
+    test::exec(*m_sandbox->open(), "DELETE FROM DEVICE");
     const QString copy = QDir(backupFolder()).filePath("vok1.db");
     try {
         QVERIFY(BackupGenerations::restore(byClass, copy, Backup::DepartmentDb{"VOK1"}));

@@ -22,30 +22,27 @@ using namespace vok;
 
 namespace {
 
-const char* const kSeed[] = {
-    "INSERT INTO DEVICE_CODE(code,name) VALUES('A1','扫描仪')",
-    "INSERT INTO DEVICE_CODE(code,name) VALUES('B2','打印机, 彩色')",
-    "INSERT INTO DEVICE (code,now_number,high_number,low_number,total_number) "
-    "VALUES('A1',0,10,2,8)",
-    "INSERT INTO DEVICE (code,now_number,high_number,low_number,total_number) "
-    "VALUES('B2',12.5,100,2,20)",
-    "INSERT INTO DEVICE_IN VALUES('A1','2004-1-5 9:3:7','O''Brien \"甲\"','123',2.5,9.9,'王')",
-    "INSERT INTO DEVICE_IN VALUES('B2','2004-10-1 0:0:0','公司','',3,12,'李')",
-    "INSERT INTO DEVICE_OUT VALUES('A1','部门A','2004-2-1 8:0:0','3','张',1,'赵','第一行\n第二行')",
-    "INSERT INTO DEVICE_OUT VALUES('B2','','2004-2-2 8:0:0','0','张',4,'钱','')",
-    "INSERT INTO DEVICE_RETURN VALUES('A1','2004-3-1 8:0:0','王',1,'赵')",
-    "INSERT INTO DEVICE_RETURN VALUES('B2','2004-3-2 8:0:0','王',2,'钱')",
-    "INSERT INTO DEVICE_NEED VALUES('A1','部门A','2004-1-1','2004-2-1','3.000000')",
-    "INSERT INTO DEVICE_NEED VALUES('B2','部门B','2004-5-1','2004-6-1','1.500000')",
-    "INSERT INTO DEVICE_WANTBUY VALUES('A1','5.000000','8.000000','10.000000','5.000000','公司',"
-    "'9.900000','2004-5-1 10:0:0')",
-    "INSERT INTO DEVICE_WANTBUY VALUES('B2','1.000000','1.000000','10.000000','9.000000','',"
-    "'12.000000','2004-5-2 10:0:0')",
-};
-
-QString selectAll(const TableDescription& t)
+// The rows every test starts from.
+void seedRows(Connection& c)
 {
-    return QStringLiteral("SELECT * FROM %1").arg(t.name());
+    test::seed(c, "DEVICE_CODE", {{"A1", "扫描仪"}, {"B2", "打印机, 彩色"}});
+    test::seed(c, "DEVICE", {{"A1", 0, 10, 2, 8}, {"B2", 12.5, 100, 2, 20}});
+    test::seed(c, "DEVICE_IN",
+               {{"A1", "2004-1-5 9:3:7", "O'Brien \"甲\"", "123", 2.5, 9.9, "王"},
+                {"B2", "2004-10-1 0:0:0", "公司", "", 3, 12, "李"}});
+    test::seed(c, "DEVICE_OUT",
+               {{"A1", "部门A", "2004-2-1 8:0:0", "3", "张", 1, "赵", "第一行\n第二行"},
+                {"B2", "", "2004-2-2 8:0:0", "0", "张", 4, "钱", ""}});
+    test::seed(c, "DEVICE_RETURN",
+               {{"A1", "2004-3-1 8:0:0", "王", 1, "赵"}, {"B2", "2004-3-2 8:0:0", "王", 2, "钱"}});
+    test::seed(c, "DEVICE_NEED",
+               {{"A1", "部门A", "2004-1-1", "2004-2-1", "3.000000"},
+                {"B2", "部门B", "2004-5-1", "2004-6-1", "1.500000"}});
+    test::seed(c, "DEVICE_WANTBUY",
+               {{"A1", "5.000000", "8.000000", "10.000000", "5.000000", "公司", "9.900000",
+                 "2004-5-1 10:0:0"},
+                {"B2", "1.000000", "1.000000", "10.000000", "9.000000", "", "12.000000",
+                 "2004-5-2 10:0:0"}});
 }
 
 // Writes the table's list (as its browser shows it) to a file.
@@ -173,8 +170,7 @@ private slots:
     {
         m_sandbox = std::make_unique<test::Sandbox>();
         m_db = m_sandbox->open();
-        for (const char* s : kSeed)
-            m_db->execute(QString::fromUtf8(s));
+        seedRows(*m_db);
     }
     void cleanup()
     {
@@ -198,7 +194,7 @@ private slots:
         const TableDescription& t = *tables::find(table);
         const QString path = m_sandbox->dataDir() + QStringLiteral("/list.") + suffix;
         exportTable(*m_db, t, path);
-        const QList<QStringList> before = test::rows(*m_db, selectAll(t));
+        const QList<QStringList> before = test::table(*m_db, t.name());
         TableAccess(*m_db, t, 1).clear();
 
         TableImport import(t);
@@ -207,7 +203,7 @@ private slots:
         QCOMPARE(import.check(*m_db), TableImport::Status::Done);
         QCOMPARE(import.problemCount(), 0);
         QCOMPARE(import.write(*m_db, 1, QStringLiteral("admin")), TableImport::Status::Done);
-        QCOMPARE(test::rows(*m_db, selectAll(t)), before);
+        QCOMPARE(test::table(*m_db, t.name()), before);
         QCOMPARE(test::logged(*m_db), QStringList{import.logText(before.size())});
     }
 
@@ -231,7 +227,7 @@ private slots:
                   {QStringLiteral("设备号"), QStringLiteral("入库时间"), QStringLiteral("数量"),
                    QStringLiteral("价格")},
                   rows);
-        const qint64 before = test::rows(*m_db, selectAll(tables::deviceIn)).size();
+        const qint64 before = test::table(*m_db, tables::deviceIn.name()).size();
         TableImport import(tables::deviceIn);
         QVERIFY(import.open(path));
         QCOMPARE(import.check(*m_db), TableImport::Status::Done);
@@ -239,7 +235,7 @@ private slots:
         QCOMPARE(import.problems().front().describe(),
                  QStringLiteral("第9001行，C列“数量”：“10001”不在1和10000之间。"));
         QCOMPARE(import.write(*m_db, 1, QStringLiteral("admin")), TableImport::Status::Failed);
-        QCOMPARE(test::rows(*m_db, selectAll(tables::deviceIn)).size(), before);
+        QCOMPARE(test::table(*m_db, tables::deviceIn.name()).size(), before);
     }
 
     // Files as other programs write them: the rows of DEVICE_IN they give.
@@ -558,9 +554,8 @@ private slots:
         QVERIFY(codes.open(path));
         QCOMPARE(codes.check(*m_db), TableImport::Status::Done);
         QCOMPARE(codes.write(*m_db, 1, QStringLiteral("admin")), TableImport::Status::Done);
-        QCOMPARE(
-            test::rows(*m_db, QStringLiteral("SELECT name FROM DEVICE_CODE WHERE code='F7001'")),
-            QList<QStringList>{{QStringLiteral("甲")}});
+        QCOMPARE(test::rows(*m_db, "SELECT name FROM DEVICE_CODE WHERE code=?", {"F7001"}),
+                 QList<QStringList>{{QStringLiteral("甲")}});
         writeBytes(path, "设备号,入库时间,数量,价格\nF7001 ,2024-1-1,1,1\n");
         checkImported(path, QStringLiteral("F7001|2024-01-01 00:00:00|1|1|"));
     }
@@ -630,7 +625,7 @@ private slots:
     {
         QFETCH(QString, table);
         QFETCH(QByteArray, csv);
-        m_db->execute(QStringLiteral("INSERT INTO DEVICE_CODE(code,name) VALUES('C3','扫描仪')"));
+        test::seed(*m_db, "DEVICE_CODE", {{"C3", "扫描仪"}});
         const QString path = m_sandbox->dataDir() + QStringLiteral("/v.csv");
         writeBytes(path, csv);
         TableImport import(*tables::find(table));
@@ -726,14 +721,14 @@ private slots:
                   {QStringLiteral("设备号"), QStringLiteral("入库时间"), QStringLiteral("数量"),
                    QStringLiteral("价格")},
                   rows);
-        const auto before = test::rows(*m_db, selectAll(tables::deviceIn));
+        const auto before = test::table(*m_db, tables::deviceIn.name());
         TableImport import(tables::deviceIn);
         QVERIFY(import.open(path));
         QCOMPARE(import.check(*m_db), TableImport::Status::Done);
         QCOMPARE(import.write(*m_db, 1, QStringLiteral("admin"),
                               [](qint64 done, qint64) { return done < 4096; }),
                  TableImport::Status::Cancelled);
-        QCOMPARE(test::rows(*m_db, selectAll(tables::deviceIn)), before);
+        QCOMPARE(test::table(*m_db, tables::deviceIn.name()), before);
         QVERIFY(test::logged(*m_db).isEmpty());
     }
 

@@ -41,20 +41,16 @@ namespace {
 
 // Texts a file format can get wrong: Chinese, quotes, commas, line breaks,
 // leading zeros, a lone quote, an empty field.
-const char* const kSeed[] = {
-    "INSERT INTO DEVICE_IN VALUES('0012','2004-1-5 9:3:7','O''Brien, "
-    "\"Ltd\"','010-1',2.5,9.9,'王')",
-    "INSERT INTO DEVICE_IN VALUES('投影仪-1','2004-10-1 0:0:0','北京海淀电子设备公司','',10000,"
-    "10000,'李')",
-    "INSERT INTO DEVICE_IN VALUES('D001','2004-9-30 23:59:59','第一行\n第二行','\"',1,0.1,'')",
-    "INSERT INTO DEVICE_IN VALUES('a,b','2004-9-30 23:59:59','x\r\ny','789',0,5,'张 三')",
-    // What a workbook must escape or keep: spaces at the ends, markup, a
-    // text that reads like an escape, a control character, a character
-    // beyond 16 bits; a price halfway between two six-decimal texts, the
-    // largest single-precision number.
-    "INSERT INTO DEVICE_IN VALUES(' 边 ','2004-9-30 23:59:59','_x0041_ <a&b>','\x07😀',"
-    "0.0078125,3.4e38,'')",
-};
+// The rows every test starts from.
+void seedRows(Connection& c)
+{
+    test::seed(c, "DEVICE_IN",
+               {{"0012", "2004-1-5 9:3:7", "O'Brien, \"Ltd\"", "010-1", 2.5, 9.9, "王"},
+                {"投影仪-1", "2004-10-1 0:0:0", "北京海淀电子设备公司", "", 10000, 10000, "李"},
+                {"D001", "2004-9-30 23:59:59", "第一行\n第二行", "\"", 1, 0.1, ""},
+                {"a,b", "2004-9-30 23:59:59", "x\r\ny", "789", 0, 5, "张 三"},
+                {" 边 ", "2004-9-30 23:59:59", "_x0041_ <a&b>", "\x07😀", 0.0078125, 3.4e38, ""}});
+}
 
 QJsonObject readBack(const QString& path)
 {
@@ -146,8 +142,7 @@ void TestListExport::init()
 {
     m_sandbox = std::make_unique<test::Sandbox>();
     m_c = m_sandbox->open();
-    for (const char* s : kSeed)
-        m_c->execute(QString::fromUtf8(s));
+    seedRows(*m_c);
 }
 
 void TestListExport::cleanup()
@@ -292,10 +287,9 @@ void TestListExport::csvFormulasOpenAsText()
 
 void TestListExport::figuresKeptAsTextAreNumbers()
 {
-    m_c->execute("INSERT INTO DEVICE_WANTBUY VALUES('001','5','8','10','5','华强','1200.5',"
-                 "'2004-6-1 12:0:0')");
-    m_c->execute("INSERT INTO DEVICE_WANTBUY VALUES('002','','x','10.000000','5','','0',"
-                 "'2004-6-2 12:0:0')");
+    test::seed(*m_c, "DEVICE_WANTBUY",
+               {{"001", "5", "8", "10", "5", "华强", "1200.5", "2004-6-1 12:0:0"},
+                {"002", "", "x", "10.000000", "5", "", "0", "2004-6-2 12:0:0"}});
     FormContext context;
     context.classNumber = 1;
     context.connection = m_c;
@@ -525,11 +519,16 @@ void TestListExport::fullDiskUnderExport()
 
 void TestListExport::previewShowsEveryPage()
 {
+    QList<QVariantList> rows;
     for (int i = 0; i < 100; ++i)
-        m_c->execute(QStringLiteral("INSERT INTO DEVICE_IN VALUES('D%1','2005-1-1 0:0:%2','厂',"
-                                    "'1',1,1,'张')")
-                         .arg(i)
-                         .arg(i % 60));
+        rows << QVariantList{QStringLiteral("D%1").arg(i),
+                             QStringLiteral("2005-1-1 0:0:%1").arg(i % 60),
+                             "厂",
+                             "1",
+                             1,
+                             1,
+                             "张"};
+    test::seed(*m_c, "DEVICE_IN", rows);
     auto dlg = open();
     int pages = -1;
     QString title;

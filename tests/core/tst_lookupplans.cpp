@@ -60,11 +60,11 @@ QStringList plan(Connection& c, const Statement& s)
     }
     // An empty table costs nothing to read whole: the planner is told to
     // avoid that, and must still find an index that narrows the rows.
-    c.execute(QStringLiteral("SET enable_seqscan = off"));
+    test::exec(c, QStringLiteral("SET enable_seqscan = off"));
     auto rs = c.queryWith(QStringLiteral("EXPLAIN ") + s.sql, s.values);
     while (rs->next())
         out << rs->text(0);
-    c.execute(QStringLiteral("SET enable_seqscan = on"));
+    test::exec(c, QStringLiteral("SET enable_seqscan = on"));
     return out;
 }
 
@@ -94,9 +94,9 @@ void fillForThePlanner(Connection& c, const QString& table)
             break;
         }
     }
-    c.execute(QStringLiteral("INSERT INTO %1 (%2) SELECT %3 FROM generate_series(1, 20000) g")
-                  .arg(table.toLower(), columns.join(u','), values.join(u',')));
-    c.execute(QStringLiteral("ANALYZE ") + table.toLower());
+    test::exec(c, QStringLiteral("INSERT INTO %1 (%2) SELECT %3 FROM generate_series(1, 20000) g")
+                      .arg(table.toLower(), columns.join(u','), values.join(u',')));
+    test::exec(c, QStringLiteral("ANALYZE ") + table.toLower());
 }
 
 } // namespace
@@ -105,8 +105,9 @@ void TestLookupPlans::lookupsUseAnIndex_data()
 {
     QTest::addColumn<QString>("table");
     QTest::addColumn<QString>("field"); // a query field, or "" for sql
-    QTest::addColumn<QString>("value");
-    QTest::addColumn<QString>("sql"); // a statement of the program's own
+    QTest::addColumn<QString>("value"); // for sql: its values, split by '|'
+    QTest::addColumn<QString>("sql");   // a statement of the program's own
+    const QString d = dateParameter(test::onServer() ? Engine::Postgres : Engine::Sqlite);
     // (A list of a one-sided date range is read newest first by row
     // identity: the first window stops after its rows, as it should.)
     const char* const movements[][3] = {{"DEVICE_IN", "入库时间c", "in_date"},
@@ -123,22 +124,21 @@ void TestLookupPlans::lookupsUseAnIndex_data()
         // The device card: a device's latest movements.
         QTest::addRow("%s 设备卡片", m[0])
             << t << ""
-            << ""
-            << QStringLiteral("SELECT * FROM %1 WHERE code='D000123' ORDER BY %2 DESC LIMIT 5")
+            << "D000123"
+            << QStringLiteral("SELECT * FROM %1 WHERE code=? ORDER BY %2 DESC LIMIT 5")
                    .arg(t, date);
         // One device's figures of a period, and a period's of all.
         QTest::addRow("%s 一个设备一个时期", m[0])
             << t << ""
-            << ""
-            << QStringLiteral("SELECT SUM(1) FROM %1 WHERE %2 >= #2024-5-1# AND %2 < #2024-6-1# "
-                              "AND code='D000123'")
-                   .arg(t, date);
+            << "2024-05-01 00:00:00|2024-06-01 00:00:00|D000123"
+            << QStringLiteral("SELECT SUM(1) FROM %1 WHERE %2 >= %3 AND %2 < %3 AND code=?")
+                   .arg(t, date, d);
         QTest::addRow("%s 一个时期", m[0])
             << t << ""
-            << ""
-            << QStringLiteral("SELECT code, SUM(1) FROM %1 WHERE %2 >= #2024-5-1# AND %2 < "
-                              "#2024-5-2# GROUP BY code")
-                   .arg(t, date);
+            << "2024-05-01 00:00:00|2024-05-02 00:00:00"
+            << QStringLiteral(
+                   "SELECT code, SUM(1) FROM %1 WHERE %2 >= %3 AND %2 < %3 GROUP BY code")
+                   .arg(t, date, d);
     }
     QTest::newRow("DEVICE_NEED 设备号") << "DEVICE_NEED"
                                         << "设备号c"
@@ -180,7 +180,10 @@ void TestLookupPlans::lookupsUseAnIndex()
         QVERIFY(rows);
         s = window(*c, *rows);
     } else {
-        s = {translateSql(sql, c->engine()), {}};
+        QVariantList values;
+        for (const QString& v : value.split(u'|'))
+            values << v;
+        s = {sql, values};
     }
     const QStringList steps = plan(*c, s);
     const QString shown = steps.join('\n');

@@ -69,7 +69,7 @@ void TestOperationLog::quotesAreWrittenAsTyped()
 void TestOperationLog::failureShowsComErrorBox()
 {
     auto c = m_sandbox->open();
-    c->execute("DROP TABLE HOWDO");
+    test::exec(*c, "DROP TABLE HOWDO");
     COperationLog log;
     log.attach(c, QStringLiteral("a"));
     QVERIFY(!log.write(QStringLiteral("添加入库信息")));

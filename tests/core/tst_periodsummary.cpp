@@ -277,9 +277,9 @@ void TestPeriodSummary::closedMonthsGiveTheSameFigures()
     }
     QCOMPARE(PeriodClose::reopen(*m_db, 1, u("张")), day(3, 1));
     QCOMPARE(PeriodClose::lastClosed(*m_db), std::optional(day(2, 1)));
-    QCOMPARE(test::rows(*m_db, u("SELECT COUNT(*) FROM DEVICE_PERIOD WHERE period='2026-03'")),
+    QCOMPARE(test::rows(*m_db, "SELECT COUNT(*) FROM DEVICE_PERIOD WHERE period=?", {"2026-03"}),
              (QList<QStringList>{{u("0")}}));
-    QCOMPARE(test::rows(*m_db, u("SELECT do_what FROM HOWDO WHERE do_user='张'")),
+    QCOMPARE(test::rows(*m_db, "SELECT do_what FROM HOWDO WHERE do_user=?", {"张"}),
              (QList<QStringList>{{u("反结账 2026年3月")}}));
 }
 

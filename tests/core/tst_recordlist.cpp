@@ -82,12 +82,10 @@ private:
 void TestRecordList::reverseOrderAndFormats()
 {
     auto c = m_sandbox->open();
-    c->execute(QStringLiteral(
-        "INSERT INTO DEVICE_IN VALUES('1','2004-1-5 9:3:7','O''Brien','123',2.5,9.9,'王')"));
-    c->execute(QStringLiteral(
-        "INSERT INTO DEVICE_IN VALUES('2','2004-10-1 0:0:0','公司','456',12,0.1,'李')"));
-    c->execute(QStringLiteral(
-        "INSERT INTO DEVICE_IN VALUES('3','2004-9-30 23:59:59',NULL,'',10000,1,'')"));
+    test::seed(*c, "DEVICE_IN",
+               {{"1", "2004-1-5 9:3:7", "O'Brien", "123", 2.5, 9.9, "王"},
+                {"2", "2004-10-1 0:0:0", "公司", "456", 12, 0.1, "李"},
+                {"3", "2004-9-30 23:59:59", {}, "", 10000, 1, ""}});
     RecordListModel m(deviceInColumns());
     QAbstractItemModelTester tester(&m, QAbstractItemModelTester::FailureReportingMode::QtTest);
     m.fill(*c, TableRows{"DEVICE_IN"});
@@ -116,7 +114,7 @@ void TestRecordList::longAndOddTexts()
               {QStringLiteral("7"), QStringLiteral("2004-1-1 1:1:1"), longText, QString(), 3.0f,
                4.0f, QStringLiteral("b")});
     // A number in a text column is listed as its text.
-    c->execute(QStringLiteral("INSERT INTO DEVICE_IN VALUES(42,'2004-1-2 1:1:1','p',5,1,2,'x')"));
+    test::seed(*c, "DEVICE_IN", {{42, "2004-1-2 1:1:1", "p", 5, 1, 2, "x"}});
     RecordListModel m(deviceInColumns());
     m.fill(*c, TableRows{"DEVICE_IN"});
     QCOMPARE(m.rowCount(), 2);
@@ -148,8 +146,7 @@ void TestRecordList::failurePartWayKeepsRows()
 void TestRecordList::failingSelectLeavesEmpty()
 {
     auto c = m_sandbox->open();
-    c->execute(
-        QStringLiteral("INSERT INTO DEVICE_IN VALUES('1','2004-1-5 9:3:7','a','1',1,1,'b')"));
+    test::seed(*c, "DEVICE_IN", {{"1", "2004-1-5 9:3:7", "a", "1", 1, 1, "b"}});
     RecordListModel m(deviceInColumns());
     m.fill(*c, TableRows{"DEVICE_IN"});
     QCOMPARE(m.rowCount(), 1);

@@ -578,12 +578,10 @@ void TestTableReport::reportCommand()
     QFETCH(QStringList, printed);
     test::Sandbox sandbox;
     const ConnectionPtr c = sandbox.open();
-    for (const char* code : {"007", "投影仪-1", "D001"})
-        c->execute(QStringLiteral("INSERT INTO DEVICE_IN VALUES('%1','2004-1-5 9:3:7','%2','1',"
-                                  "1,1,'王')")
-                       .arg(QString::fromUtf8(code), QString::fromUtf8(code).startsWith(u'投')
-                                                         ? QStringLiteral("厂")
-                                                         : QStringLiteral("公司")));
+    test::seed(*c, "DEVICE_IN",
+               {{"007", "2004-1-5 9:3:7", "公司", "1", 1, 1, "王"},
+                {"投影仪-1", "2004-1-5 9:3:7", "厂", "1", 1, 1, "王"},
+                {"D001", "2004-1-5 9:3:7", "公司", "1", 1, 1, "王"}});
     ReportRequest request;
     request.table = table;
     request.pdfFile = sandbox.dataDir() + u'/' + file;
@@ -628,43 +626,33 @@ void TestTableReport::reportCommand()
 
 void TestTableReport::everyBrowsedTableReports_data()
 {
-    // A row of the table with %1 for its first column.
+    // A row of the table after its first column.
     QTest::addColumn<QString>("table");
-    QTest::addColumn<QString>("row");
-    QTest::newRow("stock") << "DEVICE"
-                           << "INSERT INTO DEVICE VALUES('%1',5,10,2,8)";
+    QTest::addColumn<QVariantList>("rest");
+    QTest::newRow("stock") << "DEVICE" << QVariantList{5, 10, 2, 8};
     QTest::newRow("stock-in") << "DEVICE_IN"
-                              << "INSERT INTO DEVICE_IN VALUES('%1','2004-1-5 9:3:7','甲','1',1,1,"
-                                 "'王')";
+                              << QVariantList{"2004-1-5 9:3:7", "甲", "1", 1, 1, "王"};
     QTest::newRow("stock-out") << "DEVICE_OUT"
-                               << "INSERT INTO DEVICE_OUT VALUES('%1','部门A','2004-2-1 8:0:0','1',"
-                                  "'张',3,'李','维修')";
-    QTest::newRow("return") << "DEVICE_RETURN"
-                            << "INSERT INTO DEVICE_RETURN VALUES('%1','2004-3-1 10:0:0','张',4,"
-                               "'赵')";
-    QTest::newRow("demand") << "DEVICE_NEED"
-                            << "INSERT INTO DEVICE_NEED VALUES('%1','部门A','2004-1-1','2004-2-1',"
-                               "'5')";
-    QTest::newRow("purchase plan") << "DEVICE_WANTBUY"
-                                   << "INSERT INTO DEVICE_WANTBUY VALUES('%1','5','10','20','15',"
-                                      "'abc','9.5','2004-1-5 9:3:7')";
-    QTest::newRow("log") << "HOWDO"
-                         << "INSERT INTO HOWDO (do_user,do_what,do_date) VALUES('%1','登录数据库',"
-                            "'2004-1-5 9:3:7')";
+                               << QVariantList{"部门A", "2004-2-1 8:0:0", "1", "张", 3, "李",
+                                               "维修"};
+    QTest::newRow("return") << "DEVICE_RETURN" << QVariantList{"2004-3-1 10:0:0", "张", 4, "赵"};
+    QTest::newRow("demand") << "DEVICE_NEED" << QVariantList{"部门A", "2004-1-1", "2004-2-1", "5"};
+    QTest::newRow("purchase plan")
+        << "DEVICE_WANTBUY" << QVariantList{"5", "10", "20", "15", "abc", "9.5", "2004-1-5 9:3:7"};
+    QTest::newRow("log") << "HOWDO" << QVariantList{"登录数据库", "2004-1-5 9:3:7"};
 }
 
 void TestTableReport::everyBrowsedTableReports()
 {
     QFETCH(QString, table);
-    QFETCH(QString, row);
+    QFETCH(QVariantList, rest);
     const TableDescription* described = tables::find(table);
     QVERIFY(described && described->printedByName && described->report);
     // The report prints a cell for each column its browser lists.
     QCOMPARE(described->report->columns.size(), described->columns.size());
     test::Sandbox sandbox;
     const ConnectionPtr c = sandbox.open();
-    for (const char* first : {"RA-1", "RB-2"})
-        c->execute(row.arg(QLatin1String(first)));
+    test::seed(*c, table, {QVariantList{"RA-1"} + rest, QVariantList{"RB-2"} + rest});
     ReportRequest request;
     request.table = table;
     request.pdfFile = sandbox.dataDir() + QStringLiteral("/r.pdf");

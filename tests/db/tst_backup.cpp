@@ -22,33 +22,23 @@ const Backup::DepartmentDb kVok1{QStringLiteral("VOK1")};
 // A row in every table, with quotes, Chinese text, dates and numbers.
 void fill(Connection& c)
 {
-    const char* rows[] = {
-        "INSERT INTO DEVICE_CODE(code,name) VALUES('001','显示器''17寸''')",
-        "INSERT INTO DEVICE(code,now_number,high_number,low_number,total_number) "
-        "VALUES('001',5,10,1,8)",
-        "INSERT INTO DEVICE_IN(code,in_date,provider,teleno,in_number,price,buyer) "
-        "VALUES('001','2004-1-5 9:3:7','华强','12345',3,1200.5,'王五')",
-        "INSERT INTO DEVICE_OUT(code,department,out_date,out_state,out_person,out_number,taker,"
-        "usage) VALUES('001','部门B','2004-2-1 10:0:0','完好','李四',1,'赵六','办公')",
-        "INSERT INTO DEVICE_RETURN(code,return_date,keeper,return_number,return_person) "
-        "VALUES('001','2004-3-1 8:0:0','张三',1,'赵六')",
-        "INSERT INTO DEVICE_NEED(code,department,begin_date,end_date,need_number) "
-        "VALUES('001','部门C','2004-4-1','2004-5-1','7')",
-        "INSERT INTO DEVICE_WANTBUY(code,now_number,total_number,max_number,buy_number,provider,"
-        "price,buy_date) VALUES('001','5','8','10','5','华强','1200','2004-6-1 12:0:0')",
-        "INSERT INTO HOWDO (do_user,do_what,do_date) VALUES('张三','登录数据库','2004-1-5 9:0:0')",
-        "INSERT INTO user (user,pswd,class) VALUES('张三','p''w','1')",
-        "INSERT INTO DEVICE_ADJUST(code,adjust_time,before_number,after_number,reason,user_name) "
-        "VALUES('001','2004-1-5 8:0:0',0,5,'期初库存','张三')",
-        "INSERT INTO DEVICE_LOAN(line,loan_id,code,loan_number,borrower,department,lent_at,"
-        "due_date,handler,note,returned_number,damaged_number,repaired_number,scrapped_number,"
-        "state) VALUES('1-1',1,'001',2,'赵六','部门B','2004-2-2 9:0:0','2004-2-9','李四','测量',"
-        "1,1,0,1,'已还')",
-        "INSERT INTO DEVICE_LOAN_EVENT(line,code,event_time,event,event_number,note,user_name) "
-        "VALUES('1-1','001','2004-2-5 9:0:0','报废',1,'摔坏','张三')",
-    };
-    for (const char* sql : rows)
-        c.execute(QString::fromUtf8(sql));
+    test::seed(c, "DEVICE_CODE", {{"001", "显示器'17寸'"}});
+    test::seed(c, "DEVICE", {{"001", 5, 10, 1, 8}});
+    test::seed(c, "DEVICE_IN", {{"001", "2004-1-5 9:3:7", "华强", "12345", 3, 1200.5, "王五"}});
+    test::seed(c, "DEVICE_OUT",
+               {{"001", "部门B", "2004-2-1 10:0:0", "完好", "李四", 1, "赵六", "办公"}});
+    test::seed(c, "DEVICE_RETURN", {{"001", "2004-3-1 8:0:0", "张三", 1, "赵六"}});
+    test::seed(c, "DEVICE_NEED", {{"001", "部门C", "2004-4-1", "2004-5-1", "7"}});
+    test::seed(c, "DEVICE_WANTBUY",
+               {{"001", "5", "8", "10", "5", "华强", "1200", "2004-6-1 12:0:0"}});
+    test::seed(c, "HOWDO", {{"张三", "登录数据库", "2004-1-5 9:0:0"}});
+    test::seed(c, "user", {{"张三", "p'w", "1"}});
+    test::seed(c, "DEVICE_ADJUST", {{"001", "2004-1-5 8:0:0", 0, 5, "期初库存", "张三"}});
+    test::seed(c, "DEVICE_LOAN",
+               {{"1-1", 1, "001", 2, "赵六", "部门B", "2004-2-2 9:0:0", "2004-2-9", "李四", "测量",
+                 1, 1, 0, 1, "已还"}});
+    test::seed(c, "DEVICE_LOAN_EVENT",
+               {{"1-1", "001", "2004-2-5 9:0:0", "报废", 1, "摔坏", "张三"}});
 }
 
 // Every row of every table, in schema column order, as texts.
@@ -56,9 +46,7 @@ QList<QStringList> dump(Connection& c)
 {
     QList<QStringList> out;
     for (const TableDef* t : schema::all()) {
-        for (QStringList row : test::rows(
-                 c,
-                 QStringLiteral("SELECT %1 FROM %2").arg(t->columnNames().join(u','), t->name))) {
+        for (QStringList row : test::table(c, t->name)) {
             row.prepend(t->name);
             out << row;
         }
@@ -132,9 +120,9 @@ void TestBackup::roundTripRestoresTheRowsBackedUp()
     QVERIFY(Backup::backup(kVok1, copyFile()));
     QCOMPARE(Backup::checkCopy(copyFile()), QString());
 
-    m_db->execute("UPDATE DEVICE SET now_number=99 WHERE code='001'");
-    m_db->execute("DELETE FROM user");
-    m_db->execute("INSERT INTO DEVICE_CODE(code,name) VALUES('002','打印机')");
+    test::exec(*m_db, "UPDATE DEVICE SET now_number=99 WHERE code=?", {"001"});
+    m_db->remove({"user"});
+    test::seed(*m_db, "DEVICE_CODE", {{"002", "打印机"}});
 
     qint64 lastDone = -1, lastTotal = -1;
     QVERIFY(Backup::restore(copyFile(), kVok1, [&](qint64 done, qint64 total) {
@@ -151,27 +139,27 @@ void TestBackup::roundTripRestoresTheRowsBackedUp()
 
 void TestBackup::copyIsConsistentWhileAnotherConnectionWrites()
 {
+    QList<QVariantList> rows;
     for (int i = 0; i < 3000; ++i)
-        m_db->execute(QStringLiteral("INSERT INTO HOWDO (do_user,do_what,do_date) "
-                                     "VALUES('张三','%1','2004-1-5 9:0:0')")
-                          .arg(QString(100, QChar(u'记')) + QString::number(i)));
-    const qint64 rowsAtStart = m_db->recordCount("SELECT * FROM HOWDO");
+        rows << QVariantList{"张三", QString(100, QChar(u'记')) + QString::number(i),
+                             "2004-1-5 9:0:0"};
+    test::seed(*m_db, "HOWDO", rows);
+    const qint64 rowsAtStart = m_db->count({"HOWDO"});
     const ConnectionPtr writer = m_sandbox->open();
     int written = 0;
     QVERIFY(Backup::backup(kVok1, copyFile(), [&](qint64, qint64) {
-        writer->execute("INSERT INTO HOWDO (do_user,do_what,do_date) "
-                        "VALUES('李四','备份时写入','2004-1-6 9:0:0')");
+        test::seed(*writer, "HOWDO", {{"李四", "备份时写入", "2004-1-6 9:0:0"}});
         ++written;
         return true;
     }));
     QVERIFY(written >= 2);
     QCOMPARE(Backup::checkCopy(copyFile()), QString());
-    QCOMPARE(m_db->recordCount("SELECT * FROM HOWDO"), rowsAtStart + written);
+    QCOMPARE(m_db->count({"HOWDO"}), rowsAtStart + written);
 
     QVERIFY(QFile::copy(copyFile(), m_sandbox->dataDir() + "/copy.db"));
     const auto read = openSqliteConnection(m_sandbox->dataDir() + "/copy.db");
-    QCOMPARE(read->recordCount("SELECT * FROM HOWDO"), rowsAtStart);
-    QCOMPARE(read->recordCount("SELECT * FROM HOWDO WHERE do_user='李四'"), 0);
+    QCOMPARE(read->count({"HOWDO"}), rowsAtStart);
+    QCOMPARE(read->count({"HOWDO", "do_user=?", {"李四"}}), 0);
 }
 
 void TestBackup::badCopyIsRefusedAndChangesNothing_data()
@@ -223,10 +211,10 @@ void TestBackup::badCopyIsRefusedAndChangesNothing()
 {
     QFETCH(QString, damage);
     QFETCH(QString, problem);
+    QList<QVariantList> rows;
     for (int i = 0; i < 300; ++i)
-        m_db->execute(QStringLiteral("INSERT INTO DEVICE_CODE(code,name) VALUES('%1','%2')")
-                          .arg(i)
-                          .arg(QString(200, QChar(u'设'))));
+        rows << QVariantList{QString::number(i), QString(200, QChar(u'设'))};
+    test::seed(*m_db, "DEVICE_CODE", rows);
     QVERIFY(Backup::backup(kVok1, copyFile()));
     QFile f(copyFile());
     if (damage == "garbage") {
@@ -245,15 +233,15 @@ void TestBackup::badCopyIsRefusedAndChangesNothing()
         QVERIFY(QFile::copy(copyFile(), scratch));
         auto c = openSqliteConnection(scratch);
         if (damage == "drop") {
-            c->execute("DROP TABLE DEVICE_OUT");
+            test::exec(*c, "DROP TABLE DEVICE_OUT");
         } else {
             // Passes SQLite's integrity check; the program refuses to open it.
-            c->execute("DROP TABLE DEVICE");
-            c->execute("CREATE TABLE DEVICE (now_number REAL, code TEXT, high_number REAL, "
-                       "low_number REAL, total_number REAL)");
+            test::exec(*c, "DROP TABLE DEVICE");
+            test::exec(*c, "CREATE TABLE DEVICE (now_number REAL, code TEXT, high_number REAL, "
+                           "low_number REAL, total_number REAL)");
             problem = problem.arg(QDir::toNativeSeparators(copyFile()));
         }
-        c->execute("PRAGMA journal_mode=DELETE");
+        test::exec(*c, "PRAGMA journal_mode=DELETE");
         c->close();
         QFile::remove(copyFile());
         QVERIFY(QFile::rename(scratch, copyFile()));
@@ -261,7 +249,7 @@ void TestBackup::badCopyIsRefusedAndChangesNothing()
         QVERIFY(f.remove());
     }
     f.close();
-    m_db->execute("UPDATE DEVICE SET now_number=42");
+    test::exec(*m_db, "UPDATE DEVICE SET now_number=42");
     const QList<QStringList> before = dump(*m_db);
 
     const QString found = Backup::checkCopy(copyFile());
@@ -283,13 +271,13 @@ void TestBackup::cancelledOrFailedBackupKeepsThePreviousCopy()
     QVERIFY(f.open(QIODevice::ReadOnly));
     const QByteArray previous = f.readAll();
     f.close();
-    m_db->execute("DELETE FROM DEVICE_CODE");
+    m_db->remove({"DEVICE_CODE"});
 
     // Cancelled half-way, then the database gone (on the server: a table).
     QVERIFY(!Backup::backup(kVok1, copyFile(),
                             [](qint64 done, qint64 total) { return done == 0 || done < total; }));
     if (test::onServer())
-        m_db->execute("DROP TABLE DEVICE_OUT");
+        test::exec(*m_db, "DROP TABLE DEVICE_OUT");
     else
         QVERIFY(QFile::rename(kVok1.file(), kVok1.file() + ".moved"));
     QVERIFY_THROWS_EXCEPTION(DbError, Backup::backup(kVok1, copyFile()));
@@ -310,7 +298,7 @@ void TestBackup::copyRestoresOnTheOtherEngine()
     QCOMPARE(dump(*openSqliteConnection(file)), before);
 
     const ConnectionPtr other = m_sandbox->open(QStringLiteral("VOK2"));
-    other->execute("INSERT INTO DEVICE_CODE(code,name) VALUES('999','旧')");
+    test::seed(*other, "DEVICE_CODE", {{"999", "旧"}});
     QVERIFY(Backup::restoreIntoConnection(copyFile(), *other));
     QCOMPARE(dump(*other), before);
 }
@@ -322,14 +310,14 @@ void TestBackup::copyWithoutAdjustmentsRestores()
     QVERIFY(Backup::backup(kVok1, copyFile()));
     {
         auto c = openSqliteConnection(copyFile());
-        c->execute("DROP TABLE DEVICE_ADJUST");
-        c->execute("PRAGMA journal_mode=DELETE");
+        test::exec(*c, "DROP TABLE DEVICE_ADJUST");
+        test::exec(*c, "PRAGMA journal_mode=DELETE");
         c->close();
     }
     QCOMPARE(Backup::checkCopy(copyFile()), QString());
     QList<QStringList> expected = dump(*m_db);
     expected.removeIf([](const QStringList& row) { return row.first() == "DEVICE_ADJUST"; });
-    m_db->execute("INSERT INTO DEVICE_CODE(code,name) VALUES('002','打印机')");
+    test::seed(*m_db, "DEVICE_CODE", {{"002", "打印机"}});
 
     QVERIFY(Backup::restore(copyFile(), kVok1));
     m_db->close();
@@ -372,7 +360,7 @@ void TestBackup::copyOfAnotherDepartmentOrChangedIsRefused()
     // given, on what it reads.
     QVERIFY(Backup::backup(kVok1, copyFile()));
     QCOMPARE(Backup::departmentOfCopy(copyFile()), 1);
-    m_db->execute("UPDATE DEVICE SET now_number=42");
+    test::exec(*m_db, "UPDATE DEVICE SET now_number=42");
     const QList<QStringList> before = dump(*m_db);
     const QString native = QDir::toNativeSeparators(copyFile());
     const auto refusal = [](const std::function<void()>& restore) {

@@ -6,7 +6,6 @@
 #include "db/Connection.h"
 #include "db/DbError.h"
 #include "db/Schema.h"
-#include "db/SqlFormat.h"
 #include "db/SqliteConnection.h"
 #include "support/TestSupport.h"
 
@@ -102,28 +101,24 @@ void TestDatabaseFile::otherToolsWriteEveryTable()
 
     auto c = m_sandbox->open();
     for (const TableDef* t : schema::all()) {
-        QCOMPARE(c->recordCount("SELECT * FROM " + t->name), 2);
+        QCOMPARE(c->count({t->name}), 2);
         for (const ColumnDef& col : t->columns) {
             if (col.kind != ColumnKind::DateTime && col.kind != ColumnKind::Date)
                 continue;
-            // Found by the browsers' date literal, changed, then deleted.
-            const QString where = t->name + " WHERE " + col.name + "=#2004-1-5 9:3:7#";
-            QCOMPARE(c->recordCount("SELECT * FROM " + where), 1);
+            // Found by a date bound as the browsers bind it, changed, then deleted.
+            const TableRows dated{t->name, col.name + "=?", {"2004-01-05 09:03:07"}};
+            QCOMPARE(c->count(dated), 1);
             if (t->hasRowRecord) {
-                c->updateRow("SELECT * FROM " + where, *t, [](RowRecord& r) { r.setText(0, "9"); });
-                QCOMPARE(c->recordCount("SELECT * FROM " + t->name + " WHERE " +
-                                        t->columns.front().name + "='9'"),
-                         1);
+                test::updateRow(*c, dated, *t, [](RowRecord& r) { r.setText(0, "9"); });
+                QCOMPARE(c->count({t->name, t->columns.front().name + "=?", {"9"}}), 1);
             }
-            QCOMPARE(c->executeCount("DELETE * FROM " + where), 1);
+            QCOMPARE(c->remove(dated), 1);
             // The shell changes the other row's date, unpadded: still found.
             QCOMPARE(
                 shell(file(),
                       QStringLiteral("UPDATE \"%1\" SET %2='2005-2-3'").arg(t->name, col.name)),
                 QString());
-            QCOMPARE(
-                c->recordCount("SELECT * FROM " + t->name + " WHERE " + col.name + "=#2005-02-03#"),
-                1);
+            QCOMPARE(c->count({t->name, col.name + "=?", {"2005-02-03 00:00:00"}}), 1);
             break;
         }
     }
@@ -155,9 +150,8 @@ void TestDatabaseFile::earlierVersionsFileIsUpgradedInPlace()
     auto c = m_sandbox->open();
     QCOMPARE(test::rows(*c, "SELECT code, in_date FROM DEVICE_IN"),
              (QList<QStringList>{{"old", "2004-1-5 9:3:7"}}));
-    QCOMPARE(c->recordCount("SELECT * FROM sqlite_master WHERE sql LIKE '%vok_datetime%'"), 0);
-    QCOMPARE(c->recordCount("SELECT * FROM sqlite_master WHERE type='trigger'"),
-             schema::sqliteTriggers().size());
+    QCOMPARE(c->count({"sqlite_master", "sql LIKE ?", {"%vok_datetime%"}}), 0);
+    QCOMPARE(c->count({"sqlite_master", "type=?", {"trigger"}}), schema::sqliteTriggers().size());
     QCOMPARE(shell(file(), "INSERT INTO DEVICE_IN (code,in_date) VALUES ('new','2004-2-1 8:0');"
                            "SELECT in_date FROM DEVICE_IN WHERE code='new';"
                            "INSERT INTO DEVICE_OUT (code,out_date) VALUES ('new','2004-2-1 8:0');"
@@ -179,10 +173,9 @@ void TestDatabaseFile::fileWithoutAdjustmentsGainsThem()
 
     auto c = m_sandbox->open();
     QCOMPARE(shell(file(), everyRow), rowsBefore);
-    QCOMPARE(c->recordCount("SELECT * FROM DEVICE_ADJUST"), 0);
-    QCOMPARE(c->recordCount("SELECT * FROM sqlite_master WHERE type='trigger'"),
-             schema::sqliteTriggers().size());
-    c->execute("INSERT INTO DEVICE_ADJUST (code,adjust_time) VALUES ('a','2004-2-1 8:0')");
+    QCOMPARE(c->count({"DEVICE_ADJUST"}), 0);
+    QCOMPARE(c->count({"sqlite_master", "type=?", {"trigger"}}), schema::sqliteTriggers().size());
+    test::seed(*c, "DEVICE_ADJUST", {{"a", "2004-2-1 8:0"}});
     QCOMPARE(test::rows(*c, "SELECT adjust_time FROM DEVICE_ADJUST"),
              (QList<QStringList>{{"2004-02-01 08:00:00"}}));
 }
@@ -226,7 +219,7 @@ void TestDatabaseFile::fileWithoutIndexesGainsThem()
                  .arg(QDir::toNativeSeparators(file()))
                  .arg(want.size()));
     QCOMPARE(told.last(), QString());
-    QCOMPARE(c->recordCount("SELECT * FROM DEVICE_IN WHERE code='code1'"), 1);
+    QCOMPARE(c->count({"DEVICE_IN", "code=?", {"code1"}}), 1);
     // The sqlite3 shell reads and writes the file with them.
     QCOMPARE(shell(file(), "INSERT INTO DEVICE_IN (code) VALUES ('code1');"
                            "SELECT COUNT(*) FROM DEVICE_IN WHERE code='code1'"),
@@ -365,8 +358,7 @@ void TestDatabaseFile::damagedFileIsRefused()
     QVERIFY(writesStopped(file()));
     QCOMPARE(test::rows(*c, "SELECT COUNT(*) FROM DEVICE_CODE"), (QList<QStringList>{{"0"}}));
     for (const auto& write : std::initializer_list<std::function<void()>>{
-             [&] { c->append("DEVICE_IN", {"code"}, {"x"}); },
-             [&] { c->execute("DELETE FROM DEVICE_CODE"); },
+             [&] { c->append("DEVICE_IN", {"code"}, {"x"}); }, [&] { c->remove({"DEVICE_CODE"}); },
              [&] {
                  m_sandbox->open()->executeWith("INSERT INTO HOWDO (do_user) VALUES (?)", {"a"});
              }}) {
@@ -404,7 +396,7 @@ void TestDatabaseFile::confirmedChangesAreInTheFileAlone()
     auto other = m_sandbox->open();
     std::unique_ptr<RowSet> snapshot;
     if (!reader.isEmpty()) {
-        snapshot = other->query("SELECT * FROM DEVICE_IN");
+        snapshot = other->queryWith("SELECT * FROM DEVICE_IN", {});
         QVERIFY(snapshot->next());
     }
     for (int i = 0; i < 50; ++i) {
@@ -441,35 +433,35 @@ void TestDatabaseFile::confirmedChangesAreInTheFileAlone()
 void TestDatabaseFile::failuresAreToldInChinese()
 {
     auto c = m_sandbox->open();
-    const auto failure = [&](Connection& on, const QString& sql) {
+    const auto failure = [&](Connection& on, const QString& sql, const QVariantList& values) {
         try {
-            on.execute(sql);
+            test::exec(on, sql, values);
         } catch (const DbError& e) {
             return e.text();
         }
         return QString();
     };
-    c->execute("CREATE UNIQUE INDEX one_code ON DEVICE_CODE(code)");
-    c->execute("INSERT INTO DEVICE_CODE VALUES ('1','a')");
-    QCOMPARE(failure(*c, "INSERT INTO DEVICE_CODE VALUES ('1','b')"),
+    test::exec(*c, "CREATE UNIQUE INDEX one_code ON DEVICE_CODE(code)");
+    test::seed(*c, "DEVICE_CODE", {{"1", "a"}});
+    QCOMPARE(failure(*c, "INSERT INTO DEVICE_CODE VALUES (?,?)", {"1", "b"}),
              failureText(DbError::Failure::Unique) +
                  "\nUNIQUE constraint failed: DEVICE_CODE.code");
 
     // Another instance holds the write lock beyond the wait.
     auto other = m_sandbox->open();
-    other->execute("PRAGMA busy_timeout=50");
+    test::exec(*other, "PRAGMA busy_timeout=50");
     {
         Transaction t(*c);
-        c->execute("INSERT INTO HOWDO (do_user) VALUES ('a')");
-        QCOMPARE(failure(*other, "INSERT INTO HOWDO (do_user) VALUES ('b')"),
+        test::seed(*c, "HOWDO", {{"a"}});
+        QCOMPARE(failure(*other, "INSERT INTO HOWDO (do_user) VALUES (?)", {"b"}),
                  "数据库正被另一个程序或另一位用户使用，等待超时，操作没有完成。请稍后再试一次。"
                  "\ndatabase is locked");
     }
 
     // No room left: the file may not grow.
-    const QString pages = test::rows(*c, "PRAGMA page_count").first().first();
-    c->execute("PRAGMA max_page_count=" + pages);
-    QCOMPARE(failure(*c, "INSERT INTO HOWDO (do_what) VALUES (zeroblob(100000))"),
+    const QString pages = test::value(*c, "PRAGMA page_count");
+    test::exec(*c, "PRAGMA max_page_count=" + pages); // a pragma binds no value
+    QCOMPARE(failure(*c, "INSERT INTO HOWDO (do_what) VALUES (zeroblob(?))", {100000}),
              "磁盘已满，无法写入数据库，操作没有完成。请腾出磁盘空间后再试。"
              "\ndatabase or disk is full");
 }
@@ -512,7 +504,7 @@ void TestDatabaseFile::fullDiskIsToldInChinese()
     ::close(fd);
     try {
         auto c = openSqliteConnection(db);
-        c->execute("INSERT INTO HOWDO (do_user,do_what,do_date) VALUES('张三','登录','2004-1-5')");
+        test::seed(*c, "HOWDO", {{"张三", "登录", "2004-1-5"}});
         QFAIL("written to a full disk");
     } catch (const DbError& e) {
         QVERIFY2(e.failure() == DbError::Failure::DiskFull, qPrintable(e.text()));

@@ -59,7 +59,7 @@ void TestRecords::readIntoRecordCutsToCapacity()
     const QString name = QString(20, QChar(0x4ED3)) + QLatin1Char('X');
     QCOMPARE(gbkLength(name), 41);
     c->append("DEVICE_CODE", {"code", "name"}, {QStringLiteral("12345678901"), name});
-    auto rs = c->query("SELECT * FROM DEVICE_CODE");
+    auto rs = c->queryWith("SELECT * FROM DEVICE_CODE", {});
     QVERIFY(rs->next());
     RowRecord r(schema::DeviceCode);
     rs->readInto(r);

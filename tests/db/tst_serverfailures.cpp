@@ -34,7 +34,7 @@ bool cluster(const QString& verb)
 
 qint64 stockIns(Connection& c)
 {
-    return c.recordCount(QStringLiteral("SELECT * FROM DEVICE_IN"));
+    return c.count({"DEVICE_IN"});
 }
 
 void addStockIn(Connection& c, const QString& code)
@@ -159,7 +159,7 @@ void TestServerFailures::mainWindowAsksAndReconnects()
         QCOMPARE(Messages::shownTexts(), (QStringList{reconnectQuestion(lost), reconnectedText()}));
         QCOMPARE(stockIns(*c), 0);
         QVERIFY(w.log().write(QStringLiteral("添加入库信息")));
-        QCOMPARE(c->recordCount(QStringLiteral("SELECT * FROM HOWDO")), 1);
+        QCOMPARE(c->count({"HOWDO"}), 1);
     } else {
         QCOMPARE(Messages::shownTexts().size(), 1);
         QCOMPARE(failureOf([&] { stockIns(*c); }).failure(), DbError::Failure::ConnectionLost);
@@ -227,9 +227,11 @@ void TestServerFailures::refusedLogInIsTold()
         QRegularExpression("Password=(\\w+)").match(QString::fromUtf8(ini.readAll())).captured(1);
     QVERIFY(!password.isEmpty());
     auto c = m_sandbox->open();
-    c->execute("ALTER ROLE vok PASSWORD 'changed'");
+    // A role's password is no value a statement can bind.
+    // A role's password is no value a statement can bind.
+    test::exec(*c, "ALTER ROLE vok PASSWORD 'changed'");
     const DbError refused = failureOf([&] { m_sandbox->open(); });
-    c->execute(QStringLiteral("ALTER ROLE vok PASSWORD '%1'").arg(password));
+    test::exec(*c, QStringLiteral("ALTER ROLE vok PASSWORD '%1'").arg(password));
     QVERIFY2(refused.failure() == DbError::Failure::LoginRefused, qPrintable(refused.text()));
     QVERIFY(refused.text().startsWith(
         "数据库服务器拒绝登录。请让管理员检查数据源中的数据库帐户和密码。\n"));
@@ -238,9 +240,9 @@ void TestServerFailures::refusedLogInIsTold()
 void TestServerFailures::uniqueKeyIsTold()
 {
     auto c = m_sandbox->open();
-    c->execute("CREATE TEMPORARY TABLE probe (code TEXT UNIQUE)");
-    c->execute("INSERT INTO probe VALUES ('1')");
-    const DbError twice = failureOf([&] { c->execute("INSERT INTO probe VALUES ('1')"); });
+    test::exec(*c, "CREATE TEMPORARY TABLE probe (code TEXT UNIQUE)");
+    test::seed(*c, "probe(code)", {{"1"}});
+    const DbError twice = failureOf([&] { test::seed(*c, "probe(code)", {{"1"}}); });
     QCOMPARE(twice.failure(), DbError::Failure::Unique);
     QVERIFY2(twice.text().startsWith(failureText(DbError::Failure::Unique) + "\nERROR: duplicate"),
              qPrintable(twice.text()));
@@ -249,8 +251,7 @@ void TestServerFailures::uniqueKeyIsTold()
 void TestServerFailures::refusedValueIsTold()
 {
     auto c = m_sandbox->open();
-    const DbError refused =
-        failureOf([&] { c->execute("INSERT INTO DEVICE_IN (code, in_date) VALUES ('a', 'abc')"); });
+    const DbError refused = failureOf([&] { test::seed(*c, "DEVICE_IN", {{"a", "abc"}}); });
     QCOMPARE(refused.failure(), DbError::Failure::BadValue);
     QVERIFY2(
         refused.text().startsWith("数据库不接受输入的值（日期、时间或数字的写法不对），操作没有"
@@ -264,13 +265,14 @@ void TestServerFailures::lockedRowIsWaitedForAsLongAsAFile()
     // program does: the wait ends as the embedded engine's does, in its
     // words, and nothing is changed.
     const auto holder = m_sandbox->open();
-    holder->execute("INSERT INTO DEVICE(code,now_number,high_number,low_number,total_number) "
-                    "VALUES('001',5,10,1,8)");
+    test::seed(*holder, "DEVICE", {{"001", 5, 10, 1, 8}});
     const auto c = m_sandbox->open();
-    QCOMPARE(test::rows(*c, "SELECT current_setting('lock_timeout')"), QList<QStringList>{{"15s"}});
-    c->execute("SET lock_timeout = '1s'"); // the same wait, shorter
+    QCOMPARE(test::rows(*c, "SELECT current_setting(?)", {"lock_timeout"}),
+             QList<QStringList>{{"15s"}});
+    test::exec(*c, "SET lock_timeout = '1s'"); // the same wait, shorter
     Transaction hold(*holder);
-    QCOMPARE(test::rows(*holder, "SELECT code FROM DEVICE WHERE code='001' FOR UPDATE").size(), 1);
+    QCOMPARE(test::rows(*holder, "SELECT code FROM DEVICE WHERE code=? FOR UPDATE", {"001"}).size(),
+             1);
     QElapsedTimer waited;
     waited.start();
     const DbError busy = failureOf([&] {

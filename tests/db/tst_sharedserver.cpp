@@ -4,7 +4,6 @@
 #include "db/Connection.h"
 #include "db/DbError.h"
 #include "db/Schema.h"
-#include "db/SqlFormat.h"
 #include "support/TestSupport.h"
 
 #include <QProcess>
@@ -34,7 +33,8 @@ void addToStock(RowRecord& r, float amount)
     r.setNumber(DeviceCol::total_number, r.number(DeviceCol::total_number) + amount);
 }
 
-const QString kStockRow = QStringLiteral("SELECT * FROM DEVICE WHERE code='1'");
+const TableRows kStockRow{
+    QStringLiteral("DEVICE"), QStringLiteral("code=?"), {QStringLiteral("1")}};
 
 } // namespace
 
@@ -94,9 +94,9 @@ void TestSharedServer::schemaScriptCreatesTheTables()
 
     // Run the script as psql would, in a schema of its own.
     Connection& c = *m_a;
-    c.execute("DROP SCHEMA IF EXISTS vok_script_check CASCADE");
-    c.execute("CREATE SCHEMA vok_script_check");
-    c.execute("SET search_path TO vok_script_check");
+    test::exec(c, "DROP SCHEMA IF EXISTS vok_script_check CASCADE");
+    test::exec(c, "CREATE SCHEMA vok_script_check");
+    test::exec(c, "SET search_path TO vok_script_check");
     int statements = 0;
     QString current;
     for (const QString& line : script.split(QLatin1Char('\n'))) {
@@ -104,7 +104,7 @@ void TestSharedServer::schemaScriptCreatesTheTables()
             continue;
         current += line + QLatin1Char('\n');
         if (line.trimmed().endsWith(QLatin1Char(';'))) {
-            c.execute(current);
+            test::exec(c, current);
             current.clear();
             ++statements;
         }
@@ -113,37 +113,36 @@ void TestSharedServer::schemaScriptCreatesTheTables()
     QCOMPARE(statements, int(schema::all().size() + schema::indexes().size() +
                              schema::closedMonthStatements(Engine::Postgres).size()));
     // The program's indexes, by name.
-    QCOMPARE(c.recordCount("SELECT * FROM pg_indexes WHERE schemaname='vok_script_check' AND "
-                           "indexname LIKE '%\\_by\\_%'"),
+    QCOMPARE(c.count({"pg_indexes",
+                      "schemaname=? AND indexname LIKE ?",
+                      {"vok_script_check", "%\\_by\\_%"}}),
              qint64(schema::indexes().size()));
 
-    QCOMPARE(c.recordCount("SELECT * FROM information_schema.tables "
-                           "WHERE table_schema='vok_script_check'"),
-             qint64(schema::all().size()));
+    QCOMPARE(test::value(c, "SELECT COUNT(*) FROM information_schema.tables WHERE table_schema=?",
+                         {"vok_script_check"}),
+             QString::number(schema::all().size()));
     for (const TableDef* t : schema::all()) {
         QStringList expected;
         // The declared types as the server names them.
         for (const ColumnDef& col : t->columns)
             expected << col.name + QLatin1Char(' ') +
-                            test::rows(c, QStringLiteral("SELECT '%1'::regtype::text")
-                                              .arg(schema::sqlType(col.kind, Engine::Postgres)))
-                                .at(0)
-                                .at(0);
+                            test::value(c, "SELECT CAST(CAST(? AS regtype) AS text)",
+                                        {schema::sqlType(col.kind, Engine::Postgres)});
         expected << QStringLiteral("vok_seq bigint"); // the row order, last
         QStringList got;
-        for (const QStringList& row : test::rows(
-                 c, sqlFormat(u"SELECT column_name, data_type FROM information_schema.columns "
-                              u"WHERE table_schema='vok_script_check' AND table_name='%s' "
-                              u"ORDER BY ordinal_position",
-                              {SqlArg::text(t->name.toLower())})))
+        for (const QStringList& row :
+             test::rows(c,
+                        "SELECT column_name, data_type FROM information_schema.columns "
+                        "WHERE table_schema=? AND table_name=? ORDER BY ordinal_position",
+                        {"vok_script_check", t->name.toLower()}))
             got << row.join(QLatin1Char(' '));
         QCOMPARE(got, expected);
         // The tables answer the program's own SELECT * in that order.
-        auto rs = c.query(QStringLiteral("SELECT * FROM %1").arg(t->name));
+        auto rs = c.select({t->name});
         QCOMPARE(rs->columnCount(), int(t->columns.size()));
     }
-    c.execute("RESET search_path");
-    c.execute("DROP SCHEMA vok_script_check CASCADE");
+    test::exec(c, "RESET search_path");
+    test::exec(c, "DROP SCHEMA vok_script_check CASCADE");
 }
 
 void TestSharedServer::schemaScriptRefusesOtherEngines()
@@ -234,23 +233,20 @@ void TestSharedServer::logInFindsOnlyTheNamedUser()
     const QSettings ini(qEnvironmentVariable("ODBCINI"), QSettings::IniFormat);
     const QString account = ini.value(QStringLiteral("VOK1/Username")).toString();
     Connection& c = *m_a;
-    c.execute("INSERT INTO user (user,pswd,class) VALUES('admin','','1')");
-    c.execute("INSERT INTO user (user,pswd,class) VALUES('x','y','2')");
-    c.execute("INSERT INTO user (user,pswd,class) VALUES('guest','y','3')");
+    test::seed(c, "user", {{"admin", "", "1"}, {"x", "y", "2"}, {"guest", "y", "3"}});
     const auto login = [&](const QString& user, const QString& password) {
-        return sqlFormat(u"SELECT * FROM user where user='%s'AND pswd='%s'",
-                         {SqlArg::text(user), SqlArg::text(password)});
+        return TableRows{"user", c.name(u"user") + "=? AND pswd=?", {user, password}};
     };
-    QCOMPARE(c.recordCount(login("x", "y")), 1);
-    auto rs = c.query(login("x", "y"));
+    QCOMPARE(c.count(login("x", "y")), 1);
+    auto rs = c.select(login("x", "y"));
     QVERIFY(rs->next());
     QCOMPARE(rs->text(QStringLiteral("user")), QStringLiteral("x"));
     QCOMPARE(rs->text(QStringLiteral("class")), QStringLiteral("2"));
     QVERIFY(!rs->next());
-    QCOMPARE(c.recordCount(login(account, "")), 0);
-    QCOMPARE(c.recordCount(login(account, "y")), 0);
-    QCOMPARE(c.recordCount(login("x", "")), 0);
-    QCOMPARE(c.recordCount(login("X", "y")), 0); // names are matched exactly
+    QCOMPARE(c.count(login(account, "")), 0);
+    QCOMPARE(c.count(login(account, "y")), 0);
+    QCOMPARE(c.count(login("x", "")), 0);
+    QCOMPARE(c.count(login("X", "y")), 0); // names are matched exactly
 }
 
 void TestSharedServer::textsAndNumbersKeepTheirKind()
@@ -262,12 +258,10 @@ void TestSharedServer::textsAndNumbersKeepTheirKind()
              {QStringLiteral("w\\1"), QStringLiteral("12"), QStringLiteral(" 2.5 "), QString(),
               QStringLiteral("7"), longName, QStringLiteral("9.9"),
               QStringLiteral("2004-1-5 9:3:7")});
-    QCOMPARE(test::rows(c, "SELECT * FROM DEVICE_WANTBUY"),
+    QCOMPARE(test::table(c, "DEVICE_WANTBUY"),
              (QList<QStringList>{
                  {"w\\1", "12", "2.5", "", "7", longName, "9.9", "2004-01-05 09:03:07"}}));
-    QCOMPARE(c.recordCount(sqlFormat(u"SELECT * FROM DEVICE_WANTBUY WHERE code='%s'",
-                                     {SqlArg::text(QStringLiteral("w\\1"))})),
-             1);
+    QCOMPARE(c.count({"DEVICE_WANTBUY", "code=?", {"w\\1"}}), 1);
     QVERIFY_THROWS_EXCEPTION(DbError, c.append("DEVICE", {"code", "now_number"},
                                                {QStringLiteral("2"), QStringLiteral("abc")}));
 }
@@ -290,13 +284,13 @@ void TestSharedServer::oneStatementPerText()
 {
     QFETCH(QString, sql);
     QFETCH(bool, runs);
-    m_a->execute("INSERT INTO HOWDO (do_user,do_what,do_date) VALUES('a','a;b','2004-1-5 9:5:0')");
+    test::seed(*m_a, "HOWDO", {{"a", "a;b", "2004-1-5 9:5:0"}});
     if (runs) {
-        m_a->execute(sql);
-        QCOMPARE(m_a->recordCount("SELECT * FROM HOWDO"), 0);
+        test::exec(*m_a, sql);
+        QCOMPARE(m_a->count({"HOWDO"}), 0);
     } else {
-        QVERIFY_THROWS_EXCEPTION(DbError, m_a->execute(sql));
-        QCOMPARE(m_a->recordCount("SELECT * FROM HOWDO"), 1);
+        QVERIFY_THROWS_EXCEPTION(DbError, test::exec(*m_a, sql));
+        QCOMPARE(m_a->count({"HOWDO"}), 1);
     }
 }
 
@@ -307,14 +301,14 @@ void TestSharedServer::failedStatementUndoesTheTransaction()
     {
         Transaction t(*m_a);
         addStockIn(*m_a, QStringLiteral("2004-1-5 9:0:0"), 1);
-        QVERIFY_THROWS_EXCEPTION(DbError, m_a->execute("SELECT * FROM NO_SUCH_TABLE"));
+        QVERIFY_THROWS_EXCEPTION(DbError, test::exec(*m_a, "SELECT * FROM NO_SUCH_TABLE"));
         QVERIFY_THROWS_EXCEPTION(DbError, t.commit());
     }
-    QCOMPARE(m_b->recordCount("SELECT * FROM DEVICE_IN"), 0);
+    QCOMPARE(m_b->count({"DEVICE_IN"}), 0);
     QVERIFY(!m_a->inTransaction());
     // The connection is usable again at once.
     addStockIn(*m_a, QStringLiteral("2004-1-5 9:0:0"), 1);
-    QCOMPARE(m_b->recordCount("SELECT * FROM DEVICE_IN"), 1);
+    QCOMPARE(m_b->count({"DEVICE_IN"}), 1);
 }
 
 void TestSharedServer::interleavedStockInsLoseNothing()
@@ -323,11 +317,11 @@ void TestSharedServer::interleavedStockInsLoseNothing()
     // either has stored it.
     Transaction ta(*m_a);
     addStockIn(*m_a, QStringLiteral("2004-1-5 9:0:0"), 1);
-    auto ua = m_a->openUpdate(kStockRow, schema::Device);
+    auto ua = m_a->openRow(kStockRow, schema::Device);
     {
         Transaction tb(*m_b);
         addStockIn(*m_b, QStringLiteral("2004-1-5 9:0:1"), 2);
-        auto ub = m_b->openUpdate(kStockRow, schema::Device);
+        auto ub = m_b->openRow(kStockRow, schema::Device);
         QCOMPARE(ub->record().number(DeviceCol::now_number), 10.0f);
         addToStock(ua->record(), 1);
         ua->store();
@@ -350,12 +344,12 @@ void TestSharedServer::interleavedStockInsLoseNothing()
     {
         Transaction tb(*m_b);
         addStockIn(*m_b, QStringLiteral("2004-1-5 9:0:1"), 2);
-        m_b->updateRow(kStockRow, schema::Device, [](RowRecord& r) { addToStock(r, 2); });
+        test::updateRow(*m_b, kStockRow, schema::Device, [](RowRecord& r) { addToStock(r, 2); });
         tb.commit();
     }
     QCOMPARE(test::rows(*m_a, "SELECT now_number, total_number FROM DEVICE"),
              (QList<QStringList>{{"13", "13"}}));
-    QCOMPARE(m_a->recordCount("SELECT * FROM DEVICE_IN"), 2);
+    QCOMPARE(m_a->count({"DEVICE_IN"}), 2);
 }
 
 void TestSharedServer::stockInWaitingForAnotherFailsCleanly()
@@ -364,8 +358,8 @@ void TestSharedServer::stockInWaitingForAnotherFailsCleanly()
     // finds the row changed.
     Transaction ta(*m_a);
     addStockIn(*m_a, QStringLiteral("2004-1-5 9:0:0"), 1);
-    auto ua = m_a->openUpdate(kStockRow, schema::Device);
-    auto ub = m_b->openUpdate(kStockRow, schema::Device);
+    auto ua = m_a->openRow(kStockRow, schema::Device);
+    auto ub = m_b->openRow(kStockRow, schema::Device);
     addToStock(ua->record(), 1);
     ua->store();
 
@@ -398,13 +392,13 @@ void TestSharedServer::stockInsOneAfterAnotherBothLand()
     for (const auto& [c, amount] : {std::pair{m_a, 1.0f}, std::pair{m_b, 2.5f}}) {
         Transaction t(*c);
         addStockIn(*c, QStringLiteral("2004-1-5 9:0:0"), amount);
-        c->updateRow(kStockRow, schema::Device,
-                     [amount = amount](RowRecord& r) { addToStock(r, amount); });
+        test::updateRow(*c, kStockRow, schema::Device,
+                        [amount = amount](RowRecord& r) { addToStock(r, amount); });
         t.commit();
     }
     QCOMPARE(test::rows(*m_a, "SELECT now_number, total_number FROM DEVICE"),
              (QList<QStringList>{{"13.5", "13.5"}}));
-    QCOMPARE(m_b->recordCount("SELECT * FROM DEVICE_IN"), 2);
+    QCOMPARE(m_b->count({"DEVICE_IN"}), 2);
 }
 
 void TestSharedServer::tablesWithoutRowOrderStillAnswer()
@@ -413,29 +407,27 @@ void TestSharedServer::tablesWithoutRowOrderStillAnswer()
     // in the server's order and nothing fails, also for a table this
     // connection has already seen with the column, and inside a transaction.
     Connection& c = *m_b;
-    QCOMPARE(test::rows(c, "SELECT * FROM DEVICE"),
-             (QList<QStringList>{{"1", "10", "100", "1", "10"}}));
-    c.execute("DROP SCHEMA IF EXISTS vok_old_check CASCADE");
-    c.execute("CREATE SCHEMA vok_old_check");
-    c.execute("SET search_path TO vok_old_check");
+    QCOMPARE(test::table(c, "DEVICE"), (QList<QStringList>{{"1", "10", "100", "1", "10"}}));
+    test::exec(c, "DROP SCHEMA IF EXISTS vok_old_check CASCADE");
+    test::exec(c, "CREATE SCHEMA vok_old_check");
+    test::exec(c, "SET search_path TO vok_old_check");
     for (const TableDef* t : {&schema::Device, &schema::DeviceIn}) {
         QStringList columns;
         for (const ColumnDef& col : t->columns)
             columns << col.name + QLatin1Char(' ') + schema::sqlType(col.kind, Engine::Postgres);
-        c.execute(QStringLiteral("CREATE TABLE %1 (%2)").arg(t->name, columns.join(", ")));
+        test::exec(c, QStringLiteral("CREATE TABLE %1 (%2)").arg(t->name, columns.join(", ")));
     }
     c.append("DEVICE", kDeviceColumns, {QStringLiteral("old"), 1.0f, 1.0f, 1.0f, 1.0f});
-    QCOMPARE(test::rows(c, "SELECT * FROM DEVICE"),
-             (QList<QStringList>{{"old", "1", "1", "1", "1"}}));
+    QCOMPARE(test::table(c, "DEVICE"), (QList<QStringList>{{"old", "1", "1", "1", "1"}}));
 
     for (const char* code : {"a", "b", "c"})
         c.append("DEVICE_IN", {"code", "in_number", "buyer"},
                  {QString::fromLatin1(code), 1.0f, QStringLiteral("x")});
-    c.updateRow("SELECT * FROM DEVICE_IN WHERE code='b'", schema::DeviceIn,
-                [](RowRecord& r) { r.setText(DeviceInCol::buyer, QStringLiteral("y")); });
+    test::updateRow(c, {"DEVICE_IN", "code=?", {"b"}}, schema::DeviceIn,
+                    [](RowRecord& r) { r.setText(DeviceInCol::buyer, QStringLiteral("y")); });
     {
         Transaction t(c);
-        auto rs = c.query("select * from device_in where in_number > 0");
+        auto rs = c.queryWith("select * from device_in where in_number > 0", {});
         QCOMPARE(rs->columnCount(), int(schema::DeviceIn.columns.size()));
         QStringList got;
         while (rs->next())
@@ -444,10 +436,9 @@ void TestSharedServer::tablesWithoutRowOrderStillAnswer()
         QCOMPARE(got, (QStringList{"ax", "by", "cx"}));
         t.commit();
     }
-    c.execute("RESET search_path");
-    c.execute("DROP SCHEMA vok_old_check CASCADE");
-    QCOMPARE(test::rows(c, "SELECT * FROM DEVICE"),
-             (QList<QStringList>{{"1", "10", "100", "1", "10"}}));
+    test::exec(c, "RESET search_path");
+    test::exec(c, "DROP SCHEMA vok_old_check CASCADE");
+    QCOMPARE(test::table(c, "DEVICE"), (QList<QStringList>{{"1", "10", "100", "1", "10"}}));
 }
 
 void TestSharedServer::datesReadAsBefore()

@@ -37,9 +37,7 @@ public:
           scripted(std::make_shared<ScriptedConnection>(db))
     {
         log.attach(db, QStringLiteral("张三"));
-        for (const char* code : {"B2", "a1", "C3"})
-            db->execute(QStringLiteral("INSERT INTO DEVICE_CODE(code,name) VALUES('%1','名%1')")
-                            .arg(QLatin1String(code)));
+        test::seed(*db, "DEVICE_CODE", {{"B2", "名B2"}, {"a1", "名a1"}, {"C3", "名C3"}});
         Clock::setNow(QDateTime(QDate(2004, 1, 5), QTime(9, 3, 7)));
     }
 

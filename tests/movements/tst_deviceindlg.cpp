@@ -85,9 +85,7 @@ void TestDeviceInDlg::init()
     m_scripted = std::make_shared<test::ScriptedConnection>(m_db);
     m_log = std::make_unique<COperationLog>();
     m_log->attach(m_db, QStringLiteral("张三"));
-    for (const char* code : {"B2", "a1", "C3", "A'1"})
-        m_db->execute(QStringLiteral("INSERT INTO DEVICE_CODE(code,name) VALUES('%1','x')")
-                          .arg(QString::fromUtf8(code).replace(QLatin1Char('\''), "''")));
+    test::seed(*m_db, "DEVICE_CODE", {{"B2", "x"}, {"a1", "x"}, {"C3", "x"}, {"A'1", "x"}});
     Clock::setNow(QDateTime(QDate(2004, 1, 5), QTime(9, 3, 7)));
 }
 
@@ -111,7 +109,7 @@ QList<QStringList> TestDeviceInDlg::stock()
 
 QList<QStringList> TestDeviceInDlg::stockIns()
 {
-    return test::rows(*m_db, QStringLiteral("SELECT * FROM DEVICE_IN"));
+    return test::table(*m_db, "DEVICE_IN");
 }
 
 void TestDeviceInDlg::opensWithSortedCodesAndNothingChosen()
@@ -269,8 +267,7 @@ void TestDeviceInDlg::newDeviceGetsStockRowWithLimitsOne()
 
 void TestDeviceInDlg::secondStockInRaisesNowAndTotal()
 {
-    m_db->execute("INSERT INTO DEVICE(code,now_number,high_number,low_number,total_number) "
-                  "VALUES('a1',5,20,2,50)");
+    test::seed(*m_db, "DEVICE", {{"a1", 5, 20, 2, 50}});
     for (const char* q : {"2.5", "3"}) {
         auto form = openForm();
         QVERIFY(test::type(*form,
@@ -362,8 +359,7 @@ void TestDeviceInDlg::overlongCatalogueCodeIsRefusedNotCut()
 {
     // A code of 10 bytes, as another program may have put in the catalogue:
     // cut to 9 it would be a different device.
-    m_db->execute("INSERT INTO DEVICE_CODE(code,name) VALUES('ABCDEFGHIJ','x')");
-    m_db->execute("INSERT INTO DEVICE_CODE(code,name) VALUES('ABCDEFGHI','y')");
+    test::seed(*m_db, "DEVICE_CODE", {{"ABCDEFGHIJ", "x"}, {"ABCDEFGHI", "y"}});
     auto form = openForm();
     QApplication::setActiveWindow(form.get());
     QVERIFY(test::type(*form, {{"device", "ABCDEFGHIJ"}, {"number", "1"}, {"price", "1"}}));
@@ -391,8 +387,7 @@ void TestDeviceInDlg::failureLeavesNeitherRow()
     QFETCH(bool, existingStock);
     QFETCH(QString, shown);
     if (existingStock)
-        m_db->execute("INSERT INTO DEVICE(code,now_number,high_number,low_number,total_number) "
-                      "VALUES('a1',5,20,2,50)");
+        test::seed(*m_db, "DEVICE", {{"a1", 5, 20, 2, 50}});
     const auto before = stock();
     if (step == "openUpdate")
         m_scripted->beforeOpenUpdate = [](const QString&) {
@@ -406,8 +401,8 @@ void TestDeviceInDlg::failureLeavesNeitherRow()
     if (step == "concurrent")
         // Another instance raises the stock between reading and storing.
         m_scripted->beforeStore = [this] {
-            m_scripted->inner().execute(
-                "UPDATE DEVICE SET now_number=now_number+1 WHERE code='a1'");
+            test::exec(m_scripted->inner(),
+                       "UPDATE DEVICE SET now_number=now_number+1 WHERE code=?", {"a1"});
         };
     auto form = openForm();
     QVERIFY(test::type(*form, {{"device", "a1"}, {"number", "3"}, {"price", "1"}}));
@@ -416,7 +411,7 @@ void TestDeviceInDlg::failureLeavesNeitherRow()
     QCOMPARE(Messages::shown().at(0).icon, Messages::Icon::Exclamation);
     QVERIFY(stockIns().isEmpty());
     QCOMPARE(stock(), before);
-    QVERIFY(test::rows(*m_db, "SELECT * FROM HOWDO").isEmpty());
+    QVERIFY(test::table(*m_db, "HOWDO").isEmpty());
     QVERIFY(form->isVisible());
     QCOMPARE(form->findChild<QLineEdit*>("number")->text(), QStringLiteral("3"));
 

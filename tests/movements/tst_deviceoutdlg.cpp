@@ -189,9 +189,9 @@ void TestDeviceOutDlg::staleFigureIsCheckedAgainstStockNow_data()
 {
     QTest::addColumn<QString>("change"); // another workstation, after the figure was shown
     QTest::addColumn<QString>("shownNow");
-    QTest::newRow("stock lowered") << "UPDATE DEVICE SET now_number=2 WHERE code='a1'"
+    QTest::newRow("stock lowered") << "UPDATE DEVICE SET now_number=2 WHERE code=?"
                                    << "2";
-    QTest::newRow("stock row gone") << "DELETE FROM DEVICE WHERE code='a1'"
+    QTest::newRow("stock row gone") << "DELETE FROM DEVICE WHERE code=?"
                                     << "0";
 }
 
@@ -202,7 +202,7 @@ void TestDeviceOutDlg::staleFigureIsCheckedAgainstStockNow()
     d->stock("a1", 5);
     auto f = chosen("a1");
     EntryFormDriver::type(f.get(), {{"number", "3"}});
-    d->db->execute(change);
+    test::exec(*d->db, change, {"a1"});
     const auto before = d->stockRows();
     confirm(*f);
     QCOMPARE(Messages::shownTexts(), QStringList{kOverLimit});

@@ -111,8 +111,7 @@ void TestEntryForms::deviceNameBesideCode()
 {
     QFETCH(Opener, open);
     EntryFormDriver d;
-    d.db->execute(
-        QStringLiteral("INSERT INTO DEVICE_CODE(code,name) VALUES('BB100','激光打印机')"));
+    test::seed(*d.db, "DEVICE_CODE", {{"BB100", "激光打印机"}});
     auto form = open(d);
     QVERIFY(QTest::qWaitForWindowActive(form.get()));
     auto* name = qobject_cast<QLineEdit*>(d.control(form.get(), "deviceName"));

@@ -203,8 +203,8 @@ void TestLoanDlg::refusedLoansWriteNothing()
     QVERIFY(press(*form, "confirm"));
     QCOMPARE(Messages::shownTexts(), QStringList{message});
     QVERIFY(form->isVisible());
-    QCOMPARE(m_d->db->recordCount("SELECT * FROM DEVICE_OUT"), 0);
-    QCOMPARE(m_d->db->recordCount("SELECT * FROM DEVICE_LOAN"), 0);
+    QCOMPARE(m_d->db->count({"DEVICE_OUT"}), 0);
+    QCOMPARE(m_d->db->count({"DEVICE_LOAN"}), 0);
     QCOMPARE(test::rows(*m_d->db, "SELECT code, now_number FROM DEVICE ORDER BY now_number"),
              (QList<QStringList>{{"C3", "1"}, {"B2", "2"}, {"a1", "5"}}));
     QVERIFY(!QFile::exists(m_pdf));
@@ -263,7 +263,7 @@ void TestLoanDlg::returnsByScanAndEnter()
     // One repaired (both were lent: 0 on hand before), one written off: a
     // reason is asked for first.
     QVERIFY(press(*form, "repair"));
-    QCOMPARE(test::rows(*m_d->db, "SELECT now_number FROM DEVICE WHERE code='B2'"),
+    QCOMPARE(test::rows(*m_d->db, "SELECT now_number FROM DEVICE WHERE code=?", {"B2"}),
              (QList<QStringList>{{"1"}}));
     QVERIFY(press(*form, "writeOff"));
     QCOMPARE(Messages::shownTexts().last(), u("请输入报废原因。"));
@@ -282,7 +282,7 @@ void TestLoanDlg::returnsByScanAndEnter()
     const int shown = int(Messages::shownTexts().size());
     QVERIFY(press(*readOnly, "save"));
     QCOMPARE(Messages::shownTexts().mid(shown), QStringList{kRefusal});
-    QCOMPARE(m_d->db->recordCount("SELECT * FROM DEVICE_RETURN"), 1);
+    QCOMPARE(m_d->db->count({"DEVICE_RETURN"}), 1);
 }
 
 // Open, overdue and closed lines; the 催还单 of the borrower clicked lists

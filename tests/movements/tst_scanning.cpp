@@ -93,10 +93,11 @@ void TestScanning::scan()
     QFETCH(QString, code);
     QFETCH(bool, known);
     EntryFormDriver d;
+    QList<QVariantList> codes;
     for (const char* c :
          {"B3001", "B3002", "BB100", "X1", "XY-01", "Z1", "ZZZZ", "A/7", "3001", "300", "bB-2_x"})
-        d.db->execute(QStringLiteral("INSERT INTO DEVICE_CODE(code,name) VALUES('%1','名')")
-                          .arg(QLatin1String(c)));
+        codes << QVariantList{c, "名"};
+    test::seed(*d.db, "DEVICE_CODE", codes);
     auto dlg = openForm(d, form);
     auto* list = qobject_cast<QComboBox*>(d.control(dlg.get(), "device"));
     const QString before = list->currentText();

@@ -39,28 +39,37 @@ QString u(const char* s)
     return QString::fromUtf8(s);
 }
 
-const char* const kSeed[] = {
-    "INSERT INTO DEVICE_IN VALUES('1','2004-1-5 9:3:7','甲','1',1,1,'王')",
-    "INSERT INTO DEVICE_IN VALUES('2','2004-2-1 8:0:0','乙','2',2,2,'张')",
-    "INSERT INTO DEVICE_IN VALUES('3','2004-2-1 8:0:0','乙','3',3,3,'张')",
-    "INSERT INTO DEVICE_OUT VALUES('1','部门A','2004-1-5 9:3:7','2','王',3,'李','维修')",
-    "INSERT INTO DEVICE_OUT VALUES('2','部门B','2004-2-1 8:0:0','abc','张',5,'赵','实验')",
-    "INSERT INTO DEVICE_OUT VALUES('3','部门B','2004-2-1 8:0:0','1','张',6,'赵','实验')",
-    "INSERT INTO DEVICE_RETURN VALUES('1','2004-1-5 9:3:7','王',2,'李')",
-    "INSERT INTO DEVICE_RETURN VALUES('2','2004-3-1 10:0:0','张',4,'赵')",
-    "INSERT INTO DEVICE_RETURN VALUES('3','2004-3-1 10:0:0','张',1,'钱')",
-    "INSERT INTO DEVICE_NEED VALUES('1','部门A','2004-1-1','2004-2-1',5)",
-    "INSERT INTO DEVICE_NEED VALUES('2','部门B','2004-1-1','2004-3-1',7)",
-    "INSERT INTO DEVICE_NEED VALUES('2','部门B','2004-2-1','2004-4-1',8)",
-    "INSERT INTO DEVICE_WANTBUY VALUES('1',5,10,20,15,'abc',9.5,'2004-1-5 9:3:7')",
-    "INSERT INTO DEVICE_WANTBUY VALUES('2',1,2,30,29,'def',3,'2004-2-1 8:0:0')",
-    "INSERT INTO DEVICE_WANTBUY VALUES('3',0,0,9,9,'abc',1,'2004-2-1 8:0:0')",
-    "INSERT INTO HOWDO (do_user,do_what,do_date) VALUES('张三','登录数据库','2004-1-5 9:3:7')",
-    "INSERT INTO HOWDO (do_user,do_what,do_date) VALUES('李四','删除入库信息','2004-2-1 8:0:0')",
-    "INSERT INTO DEVICE_ADJUST VALUES('1','2004-1-5 9:3:7',0,5,'期初库存','王')",
-    "INSERT INTO DEVICE_ADJUST VALUES('2','2004-2-1 8:0:0',5,3,'修改库存','张')",
-    "INSERT INTO DEVICE_ADJUST VALUES('3','2004-3-1 10:0:0',3,0,'删除库存','张')",
-};
+// The rows every test starts from.
+void seedRows(Connection& c)
+{
+    test::seed(c, "DEVICE_IN",
+               {{"1", "2004-1-5 9:3:7", "甲", "1", 1, 1, "王"},
+                {"2", "2004-2-1 8:0:0", "乙", "2", 2, 2, "张"},
+                {"3", "2004-2-1 8:0:0", "乙", "3", 3, 3, "张"}});
+    test::seed(c, "DEVICE_OUT",
+               {{"1", "部门A", "2004-1-5 9:3:7", "2", "王", 3, "李", "维修"},
+                {"2", "部门B", "2004-2-1 8:0:0", "abc", "张", 5, "赵", "实验"},
+                {"3", "部门B", "2004-2-1 8:0:0", "1", "张", 6, "赵", "实验"}});
+    test::seed(c, "DEVICE_RETURN",
+               {{"1", "2004-1-5 9:3:7", "王", 2, "李"},
+                {"2", "2004-3-1 10:0:0", "张", 4, "赵"},
+                {"3", "2004-3-1 10:0:0", "张", 1, "钱"}});
+    test::seed(c, "DEVICE_NEED",
+               {{"1", "部门A", "2004-1-1", "2004-2-1", 5},
+                {"2", "部门B", "2004-1-1", "2004-3-1", 7},
+                {"2", "部门B", "2004-2-1", "2004-4-1", 8}});
+    test::seed(c, "DEVICE_WANTBUY",
+               {{"1", 5, 10, 20, 15, "abc", 9.5, "2004-1-5 9:3:7"},
+                {"2", 1, 2, 30, 29, "def", 3, "2004-2-1 8:0:0"},
+                {"3", 0, 0, 9, 9, "abc", 1, "2004-2-1 8:0:0"}});
+    test::seed(
+        c, "HOWDO",
+        {{"张三", "登录数据库", "2004-1-5 9:3:7"}, {"李四", "删除入库信息", "2004-2-1 8:0:0"}});
+    test::seed(c, "DEVICE_ADJUST",
+               {{"1", "2004-1-5 9:3:7", 0, 5, "期初库存", "王"},
+                {"2", "2004-2-1 8:0:0", 5, 3, "修改库存", "张"},
+                {"3", "2004-3-1 10:0:0", 3, 0, "删除库存", "张"}});
+}
 
 // One browser under test: how to open it and what tells its rows apart.
 struct Kind
@@ -72,6 +81,7 @@ struct Kind
     int remove;           // the command; 0: none
     const char* editable; // a text field Modify stores
     const char* whereTop; // the top row (code 3, or the second demand row)
+    const char* topValue; // the value whereTop binds
     const char* done;     // Modify's notice
     const char* deleteLog;
 };
@@ -83,20 +93,20 @@ template <typename T> std::unique_ptr<RecordBrowser> make(const FormContext& c)
 
 const Kind kKinds[] = {
     {"in", make<CViewInDlg>, "DEVICE_IN", CViewInDlg::IDC_MODIFY, CViewInDlg::IDC_DELETE,
-     "provider", "code='3'", "完成修改入库信息操作！", "删除入库信息"},
+     "provider", "code=?", "3", "完成修改入库信息操作！", "删除入库信息"},
     {"out", make<CViewOutDlg>, "DEVICE_OUT", CViewOutDlg::IDC_MODIFY, CViewOutDlg::IDC_DELETE,
-     "taker", "code='3'", "完成操作！", "删除出库信息"},
+     "taker", "code=?", "3", "完成操作！", "删除出库信息"},
     {"return", make<CViewReturnDlg>, "DEVICE_RETURN", CViewReturnDlg::IDC_MODIFY,
-     CViewReturnDlg::IDC_DELETE, "keeper", "code='3'", "完成操作！", "删除还库信息"},
+     CViewReturnDlg::IDC_DELETE, "keeper", "code=?", "3", "完成操作！", "删除还库信息"},
     {"need", make<CViewNeedDlg>, "DEVICE_NEED", 0, CViewNeedDlg::IDC_DELETE, nullptr,
-     "need_number=8", "", "删除需求信息"},
+     "need_number=?", "8", "", "删除需求信息"},
     {"wantbuy", make<CViewWantBuyDlg>, "DEVICE_WANTBUY", 0, CViewWantBuyDlg::IDC_DELETE, nullptr,
-     "code='3'", "", "删除采购计划信息"},
+     "code=?", "3", "", "删除采购计划信息"},
 };
 
 // The adjustment list: read-only, no command of its own but query and print.
-const Kind kAdjust{"adjust", make<CViewAdjustDlg>, "DEVICE_ADJUST", 0, 0, nullptr, "code='3'", "",
-                   ""};
+const Kind kAdjust{
+    "adjust", make<CViewAdjustDlg>, "DEVICE_ADJUST", 0, 0, nullptr, "code=?", "3", "", ""};
 
 } // namespace
 
@@ -151,8 +161,7 @@ void TestBrowsers::init()
 {
     m_sandbox = std::make_unique<test::Sandbox>();
     m_c = m_sandbox->open();
-    for (const char* s : kSeed)
-        m_c->execute(u(s));
+    seedRows(*m_c);
     m_log.attach(m_c, QStringLiteral("admin"));
 }
 
@@ -205,14 +214,14 @@ QStringList TestBrowsers::logEntries()
 {
     QStringList out;
     for (const QStringList& r :
-         test::rows(*m_c, QStringLiteral("SELECT do_what FROM HOWDO WHERE do_user='admin'")))
+         test::rows(*m_c, "SELECT do_what FROM HOWDO WHERE do_user=?", {"admin"}))
         out << r.first();
     return out;
 }
 
 QList<QStringList> TestBrowsers::table(const Kind& kind)
 {
-    return test::rows(*m_c, QStringLiteral("SELECT * FROM %1").arg(QLatin1String(kind.table)));
+    return test::table(*m_c, kind.table);
 }
 
 void TestBrowsers::opens_data()
@@ -355,13 +364,12 @@ void TestBrowsers::modifyAfterAnotherChangeWritesNothing()
     clickRow(*dlg, 0);
     // Another workstation changes or removes the row meanwhile.
     auto other = m_sandbox->open();
-    const QString where = QLatin1String(k.whereTop);
+    const TableRows top{k.table, k.whereTop, {k.topValue}};
     if (removed)
-        other->execute(
-            QStringLiteral("DELETE FROM %1 WHERE %2").arg(QLatin1String(k.table), where));
+        other->remove(top);
     else
-        other->execute(
-            QStringLiteral("UPDATE %1 SET code='9' WHERE %2").arg(QLatin1String(k.table), where));
+        test::exec(*other, u("UPDATE ") + k.table + " SET code=? WHERE " + k.whereTop,
+                   {"9", k.topValue});
     const auto before = table(k);
     edit(*dlg, k.editable)->setText(u("新"));
     dlg->commands()->trigger(k.modify);
@@ -387,7 +395,7 @@ void TestBrowsers::deleteOfARowGoneSaysSo()
     const Kind& k = kKinds[kind];
     auto dlg = open(k);
     clickRow(*dlg, 0);
-    m_sandbox->open()->execute(QStringLiteral("DELETE * FROM %1").arg(QLatin1String(k.table)));
+    m_sandbox->open()->remove({k.table});
     dlg->commands()->trigger(k.remove);
     QCOMPARE(Messages::shownTexts(), QStringList{RecordBrowser::recordGoneText()});
     QCOMPARE(logEntries(), QStringList());
@@ -451,8 +459,7 @@ void TestBrowsers::deleteOfAListedRowGoneLeavesItsTwin()
     const Kind& k = kKinds[kind];
     auto dlg = open(k);
     clickRow(*dlg, 0);
-    m_sandbox->open()->execute(
-        QStringLiteral("DELETE FROM %1 WHERE %2").arg(QLatin1String(k.table), k.whereTop));
+    m_sandbox->open()->remove({k.table, k.whereTop, {k.topValue}});
     const auto before = table(k);
     dlg->commands()->trigger(k.remove);
     QCOMPARE(Messages::shownTexts(), QStringList{RecordBrowser::recordGoneText()});
@@ -655,7 +662,7 @@ void TestBrowsers::scannedCodeInQuery()
     QFETCH(QString, field);
     QFETCH(QString, code);
     QFETCH(QString, message);
-    m_c->execute(QStringLiteral("INSERT INTO DEVICE_CODE VALUES('2','投影仪')"));
+    test::seed(*m_c, "DEVICE_CODE", {{"2", "投影仪"}});
     auto dlg = open(kKinds[1]);
     QueryGroup* query = dlg->queryGroup();
     query->fieldCombo()->setCurrentText(field);
@@ -703,7 +710,7 @@ void TestBrowsers::logViewer()
 
     QTest::mouseClick(dlg->commands()->button(CViewLogDlg::IDC_CLEAR), Qt::LeftButton);
     QCOMPARE(Messages::shownTexts(), QStringList{u("你无权执行此项操作!请重新登录数据库!")});
-    QCOMPARE(test::rows(*m_c, QStringLiteral("SELECT * FROM HOWDO")).size(), 2);
+    QCOMPARE(test::table(*m_c, "HOWDO").size(), 2);
 
     Messages::clearShown();
     context.classNumber = 2;
@@ -712,7 +719,7 @@ void TestBrowsers::logViewer()
     QTest::mouseClick(dlg->commands()->button(CViewLogDlg::IDC_CLEAR), Qt::LeftButton);
     QVERIFY(Messages::shown().isEmpty());
     QCOMPARE(dlg->list()->records()->rowCount(), 0);
-    QCOMPARE(test::rows(*m_c, QStringLiteral("SELECT * FROM HOWDO")).size(), 0);
+    QCOMPARE(test::table(*m_c, "HOWDO").size(), 0);
     QTest::keyClick(dlg.get(), Qt::Key_Return);
     QVERIFY(!dlg->isVisible());
     QCOMPARE(dlg->result(), int(QDialog::Accepted));

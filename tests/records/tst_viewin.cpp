@@ -34,13 +34,16 @@ Q_DECLARE_METATYPE(Messages::Icon)
 
 namespace {
 
-const char* const kSeed[] = {
-    "INSERT INTO DEVICE_IN VALUES('1','2004-1-5 9:3:7','O''Brien','123',2.5,9.9,'王')",
-    "INSERT INTO DEVICE_IN VALUES('2','2004-10-1 0:0:0','公司','456',3,12,'李')",
-    "INSERT INTO DEVICE_IN VALUES('3','2004-9-30 23:59:59','公司','456',1,9,'李')",
-    "INSERT INTO DEVICE_IN VALUES('4','2004-9-30 23:59:59','厂','789',12.5,100,'张')",
-    "INSERT INTO DEVICE_IN VALUES('5','2004-11-2 8:0:0','厂','789',0,5,'张')",
-};
+// The rows every test starts from.
+void seedRows(Connection& c)
+{
+    test::seed(c, "DEVICE_IN",
+               {{"1", "2004-1-5 9:3:7", "O'Brien", "123", 2.5, 9.9, "王"},
+                {"2", "2004-10-1 0:0:0", "公司", "456", 3, 12, "李"},
+                {"3", "2004-9-30 23:59:59", "公司", "456", 1, 9, "李"},
+                {"4", "2004-9-30 23:59:59", "厂", "789", 12.5, 100, "张"},
+                {"5", "2004-11-2 8:0:0", "厂", "789", 0, 5, "张"}});
+}
 
 QString u(const char* s)
 {
@@ -94,8 +97,7 @@ void TestViewIn::init()
 {
     m_sandbox = std::make_unique<test::Sandbox>();
     m_c = m_sandbox->open();
-    for (const char* s : kSeed)
-        m_c->execute(u(s));
+    seedRows(*m_c);
     m_log.attach(m_c, QStringLiteral("admin"));
 }
 
@@ -328,7 +330,7 @@ void TestViewIn::modifyByTime()
     QVERIFY(test::press(*dlg, "modify"));
     QCOMPARE(Messages::shownTexts(), QStringList{u("完成修改入库信息操作！")});
     QCOMPARE(Messages::shown().first().icon, Icon::None);
-    QCOMPARE(test::rows(*m_c, QStringLiteral("SELECT * FROM DEVICE_IN WHERE code='2'")),
+    QCOMPARE(test::table(*m_c, "DEVICE_IN", "code=?", {"2"}),
              (QList<QStringList>{{"2", "2004-10-01 00:00:00", u("新供应商"), "1234567890", "7.5",
                                   "10000", u("赵")}}));
     QCOMPARE(logEntries(), QStringList{u("修改入库信息")});
@@ -374,7 +376,7 @@ void TestViewIn::modifyAfterScrollingChangesTheClickedRowOnly()
     edit(*dlg, "provider")->setText(u("新供应商"));
     QVERIFY(test::press(*dlg, "modify"));
     QCOMPARE(Messages::shownTexts(), QStringList{u("完成修改入库信息操作！")});
-    QCOMPARE(test::rows(*m_c, u("SELECT code FROM DEVICE_IN WHERE provider='新供应商'")),
+    QCOMPARE(test::rows(*m_c, "SELECT code FROM DEVICE_IN WHERE provider=?", {"新供应商"}),
              QList<QStringList>{{"c800"}});
     // The refilled list keeps the place: the row is still chosen, in view.
     QTRY_COMPARE(list->currentRow(), 1200);
@@ -399,12 +401,12 @@ void TestViewIn::modifyAfterScrollingChangesTheClickedRowOnly()
 void TestViewIn::modifyWithoutRowChangesNothing()
 {
     auto dlg = open();
-    const auto before = test::rows(*m_c, QStringLiteral("SELECT * FROM DEVICE_IN"));
+    const auto before = test::table(*m_c, "DEVICE_IN");
     dlg->commands()->trigger(CViewInDlg::IDC_MODIFY);
     QCOMPARE(Messages::shown().size(), 1);
     QCOMPARE(Messages::shown().first().icon, Icon::Exclamation);
     QVERIFY(!Messages::shownTexts().contains(u("完成修改入库信息操作！")));
-    QCOMPARE(test::rows(*m_c, QStringLiteral("SELECT * FROM DEVICE_IN")), before);
+    QCOMPARE(test::table(*m_c, "DEVICE_IN"), before);
     QCOMPARE(logEntries(), QStringList());
 }
 
@@ -440,7 +442,7 @@ void TestViewIn::modifyChecksFieldsFirst()
         Messages::clearShown();
         // Class 3: the field check comes before the refusal.
         auto dlg = open(3);
-        const auto before = test::rows(*m_c, QStringLiteral("SELECT * FROM DEVICE_IN"));
+        const auto before = test::table(*m_c, "DEVICE_IN");
         QVERIFY(clickRow(*dlg, row));
         QLineEdit* e = nullptr;
         if (!editName.isEmpty()) {
@@ -452,7 +454,7 @@ void TestViewIn::modifyChecksFieldsFirst()
         QCOMPARE(Messages::shown().first().icon, Icon::Exclamation);
         if (e)
             QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(e));
-        QCOMPARE(test::rows(*m_c, QStringLiteral("SELECT * FROM DEVICE_IN")), before);
+        QCOMPARE(test::table(*m_c, "DEVICE_IN"), before);
         QCOMPARE(logEntries(), QStringList());
     }
 }
@@ -515,7 +517,7 @@ void TestViewIn::readOnlyClassIsRefused()
         QCOMPARE(Messages::shown().first().caption, u("警告!"));
         QCOMPARE(Messages::shown().first().icon, Icon::Stop);
     }
-    QCOMPARE(test::rows(*m_c, QStringLiteral("SELECT provider FROM DEVICE_IN WHERE code='2'")),
+    QCOMPARE(test::rows(*m_c, "SELECT provider FROM DEVICE_IN WHERE code=?", {"2"}),
              QList<QStringList>{{u("公司")}});
     QCOMPARE(test::rows(*m_c, QStringLiteral("SELECT code FROM DEVICE_IN")).size(), 5);
     QCOMPARE(logEntries(), QStringList());
@@ -590,7 +592,7 @@ void TestViewIn::serverListsAsTheEmbeddedEngine()
     for (const ConnectionPtr& c : {m_c, openSqliteConnection(dir.filePath("vok1.db"))}) {
         {
             Transaction t(*c);
-            c->execute("DELETE * FROM DEVICE_IN");
+            c->remove({"DEVICE_IN"});
             for (int i = 0; i < 700; ++i)
                 c->append("DEVICE_IN", schema::DeviceIn.columnNames(),
                           i < special.size()

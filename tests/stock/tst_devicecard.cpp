@@ -35,10 +35,8 @@ void TestDeviceCard::init()
 {
     m_sandbox = std::make_unique<test::Sandbox>();
     m_db = m_sandbox->open();
-    m_db->execute("INSERT INTO DEVICE_CODE (code,name) VALUES('D001','投影仪')");
-    m_db->execute("INSERT INTO DEVICE_CODE (code,name) VALUES('D002','交换机')");
-    m_db->execute("INSERT INTO DEVICE (code,now_number,high_number,low_number,total_number) "
-                  "VALUES('D001',7,20,2,12)");
+    test::seed(*m_db, "DEVICE_CODE", {{"D001", "投影仪"}, {"D002", "交换机"}});
+    test::seed(*m_db, "DEVICE", {{"D001", 7, 20, 2, 12}});
 }
 
 void TestDeviceCard::cleanup()
@@ -72,15 +70,11 @@ QList<QStringList> TestDeviceCard::shownMovements(const CDeviceCardDlg& form)
 
 void TestDeviceCard::scannedCodeShowsItsCard()
 {
-    m_db->execute("INSERT INTO DEVICE_IN (code,in_date,provider,teleno,in_number,price,buyer) "
-                  "VALUES('D001','2004-1-5 9:3:7','华光公司','1',10,100,'甲')");
-    m_db->execute("INSERT INTO DEVICE_OUT "
-                  "(code,department,out_date,out_state,out_person,out_number,taker,usage) "
-                  "VALUES('D001','技术部','2004-1-6 10:0:0','正常','乙',5,'丙','会议')");
-    m_db->execute("INSERT INTO DEVICE_RETURN (code,return_date,keeper,return_number,return_person) "
-                  "VALUES('D001','2004-1-7 8:0:0','乙',2,'丙')");
-    m_db->execute("INSERT INTO DEVICE_IN (code,in_date,provider,teleno,in_number,price,buyer) "
-                  "VALUES('D002','2004-1-8 9:0:0','华光公司','1',3,100,'甲')");
+    test::seed(*m_db, "DEVICE_IN", {{"D001", "2004-1-5 9:3:7", "华光公司", "1", 10, 100, "甲"}});
+    test::seed(*m_db, "DEVICE_OUT",
+               {{"D001", "技术部", "2004-1-6 10:0:0", "正常", "乙", 5, "丙", "会议"}});
+    test::seed(*m_db, "DEVICE_RETURN", {{"D001", "2004-1-7 8:0:0", "乙", 2, "丙"}});
+    test::seed(*m_db, "DEVICE_IN", {{"D002", "2004-1-8 9:0:0", "华光公司", "1", 3, 100, "甲"}});
     COperationLog log;
     auto form = test::openForm<CDeviceCardDlg>(test::formContext(m_db, &log));
     scan(*form, "D001");
@@ -119,14 +113,9 @@ void TestDeviceCard::latestTwentyMovements()
 {
     Transaction t(*m_db);
     for (int day = 1; day <= 15; ++day) {
-        m_db->execute(QStringLiteral("INSERT INTO DEVICE_IN "
-                                     "(code,in_date,provider,teleno,in_number,price,buyer) "
-                                     "VALUES('D001','2004-2-%1 9:0:0','甲','1',%1,1,'甲')")
-                          .arg(day));
-        m_db->execute(QStringLiteral("INSERT INTO DEVICE_RETURN "
-                                     "(code,return_date,keeper,return_number,return_person) "
-                                     "VALUES('D001','2004-2-%1 10:0:0','乙',%1,'丙')")
-                          .arg(day));
+        const QString date = QStringLiteral("2004-2-%1").arg(day);
+        test::seed(*m_db, "DEVICE_IN", {{"D001", date + " 9:0:0", "甲", "1", day, 1, "甲"}});
+        test::seed(*m_db, "DEVICE_RETURN", {{"D001", date + " 10:0:0", "乙", day, "丙"}});
     }
     t.commit();
     COperationLog log;

@@ -64,9 +64,7 @@ void TestDeviceCodeDlg::init()
     m_scripted = std::make_shared<test::ScriptedConnection>(m_db);
     m_log = std::make_unique<COperationLog>();
     m_log->attach(m_db, QStringLiteral("张三"));
-    m_db->execute(QStringLiteral("INSERT INTO DEVICE_CODE(code,name) VALUES('001','显示器')"));
-    m_db->execute(QStringLiteral("INSERT INTO DEVICE_CODE(code,name) VALUES('002','打印机')"));
-    m_db->execute(QStringLiteral("INSERT INTO DEVICE_CODE(code,name) VALUES('003','扫描仪')"));
+    test::seed(*m_db, "DEVICE_CODE", {{"001", "显示器"}, {"002", "打印机"}, {"003", "扫描仪"}});
 }
 
 void TestDeviceCodeDlg::cleanup()
@@ -329,7 +327,7 @@ void TestDeviceCodeDlg::duplicateOrBlankCodeIsRefused()
     QFETCH(QString, button);
     QFETCH(QString, code);
     QFETCH(QString, message);
-    m_db->execute(QStringLiteral("INSERT INTO DEVICE_CODE(code,name) VALUES('A''1','甲')"));
+    test::seed(*m_db, "DEVICE_CODE", {{"A'1", "甲"}});
     const auto before = catalogue();
     auto form = openForm();
     QVERIFY(test::type(*form, "code", code));
@@ -346,15 +344,13 @@ void TestDeviceCodeDlg::olderDatabaseWithDuplicatesListsEveryRow()
     // A catalogue kept before codes were unique: its table without the
     // constraint, a code held twice.
     if (m_db->engine() == Engine::Postgres) {
-        m_db->execute("ALTER TABLE device_code DROP CONSTRAINT IF EXISTS device_code_code_key");
+        test::exec(*m_db, "ALTER TABLE device_code DROP CONSTRAINT IF EXISTS device_code_code_key");
     } else {
-        m_db->execute("DROP TABLE DEVICE_CODE");
-        m_db->execute("CREATE TABLE DEVICE_CODE (code TEXT, name TEXT)");
-        m_db->execute("INSERT INTO DEVICE_CODE VALUES('001','显示器')");
-        m_db->execute("INSERT INTO DEVICE_CODE VALUES('002','打印机')");
-        m_db->execute("INSERT INTO DEVICE_CODE VALUES('003','扫描仪')");
+        test::exec(*m_db, "DROP TABLE DEVICE_CODE");
+        test::exec(*m_db, "CREATE TABLE DEVICE_CODE (code TEXT, name TEXT)");
+        test::seed(*m_db, "DEVICE_CODE", {{"001", "显示器"}, {"002", "打印机"}, {"003", "扫描仪"}});
     }
-    m_db->execute(QStringLiteral("INSERT INTO DEVICE_CODE(code,name) VALUES('002','投影仪')"));
+    test::seed(*m_db, "DEVICE_CODE", {{"002", "投影仪"}});
     m_db.reset();
     m_db = m_sandbox->open();
     m_scripted = std::make_shared<test::ScriptedConnection>(m_db);

@@ -73,7 +73,6 @@ private slots:
     void consumptionTakesAScannedCode();
 
 private:
-    void exec(const char* sql) { m_db->execute(u(sql)); }
     void seedLedger();
     void runStep(const QString& step);
     QList<QStringList> adjustments()
@@ -131,33 +130,27 @@ void TestReconcile::cleanup()
 void TestReconcile::seedLedger()
 {
     test::allowDuplicateStockRows(*m_db);
-    exec("INSERT INTO DEVICE_CODE(code,name) VALUES('001','显示器')");
-    exec("INSERT INTO DEVICE_CODE(code,name) VALUES('002','打印机')");
-    exec("INSERT INTO DEVICE_CODE(code,name) VALUES('003','扫描仪')");
-    exec("INSERT INTO DEVICE_CODE(code,name) VALUES('004','投影仪')");
-    exec("INSERT INTO DEVICE(code,now_number,high_number,low_number,total_number) "
-         "VALUES('001',7,20,1,10)");
-    exec("INSERT INTO DEVICE(code,now_number,high_number,low_number,total_number) "
-         "VALUES('002',9,20,1,4.5)");
-    exec("INSERT INTO DEVICE(code,now_number,high_number,low_number,total_number) "
-         "VALUES('003',1,20,1,1)");
-    exec("INSERT INTO DEVICE(code,now_number,high_number,low_number,total_number) "
-         "VALUES('003',2,20,1,2)");
-    exec("INSERT INTO DEVICE_IN(code,in_date,in_number) VALUES('001',#2026-1-5 9:00:00#,6)");
-    exec("INSERT INTO DEVICE_IN(code,in_date,in_number) VALUES('001',#2026-1-6 9:00:00#,4)");
-    exec("INSERT INTO DEVICE_OUT(code,department,out_date,out_number) "
-         "VALUES('001','部门A',#2026-2-1 9:00:00#,5)");
-    exec("INSERT INTO DEVICE_RETURN(code,return_date,return_number) "
-         "VALUES('001',#2026-2-2 9:00:00#,2)");
-    exec("INSERT INTO DEVICE_IN(code,in_date,in_number) VALUES('002',#2026-1-5 9:00:00#,4.5)");
-    exec("INSERT INTO DEVICE_OUT(code,department,out_date,out_number) "
-         "VALUES('002','部门B',#2026-2-1 9:00:00#,1)");
-    exec("INSERT INTO DEVICE_IN(code,in_date,in_number) VALUES('003',#2026-1-5 9:00:00#,3)");
-    exec("INSERT INTO DEVICE_IN(code,in_date,in_number) VALUES('005',#2026-1-5 9:00:00#,2)");
+    test::seed(*m_db, "DEVICE_CODE",
+               {{"001", "显示器"}, {"002", "打印机"}, {"003", "扫描仪"}, {"004", "投影仪"}});
+    test::seed(*m_db, "DEVICE",
+               {{"001", 7, 20, 1, 10},
+                {"002", 9, 20, 1, 4.5},
+                {"003", 1, 20, 1, 1},
+                {"003", 2, 20, 1, 2}});
+    test::seed(*m_db, "DEVICE_IN(code,in_date,in_number)",
+               {{"001", "2026-1-5 9:00:00", 6}, {"001", "2026-1-6 9:00:00", 4}});
+    test::seed(*m_db, "DEVICE_OUT(code,department,out_date,out_number)",
+               {{"001", "部门A", "2026-2-1 9:00:00", 5}});
+    test::seed(*m_db, "DEVICE_RETURN(code,return_date,return_number)",
+               {{"001", "2026-2-2 9:00:00", 2}});
+    test::seed(*m_db, "DEVICE_IN(code,in_date,in_number)", {{"002", "2026-1-5 9:00:00", 4.5}});
+    test::seed(*m_db, "DEVICE_OUT(code,department,out_date,out_number)",
+               {{"002", "部门B", "2026-2-1 9:00:00", 1}});
+    test::seed(*m_db, "DEVICE_IN(code,in_date,in_number)",
+               {{"003", "2026-1-5 9:00:00", 3}, {"005", "2026-1-5 9:00:00", 2}});
     // Adjustments were recorded before the movements: no device lacks its
     // opening stock.
-    exec("INSERT INTO DEVICE_ADJUST(code,adjust_time,before_number,after_number,reason,user_name) "
-         "VALUES('001',#2026-1-1 9:00:00#,0,0,'修改库存','张三')");
+    test::seed(*m_db, "DEVICE_ADJUST", {{"001", "2026-1-1 9:00:00", 0, 0, "修改库存", "张三"}});
 }
 
 void TestReconcile::listsDifferencesFirst()
@@ -186,11 +179,9 @@ void TestReconcile::listsDifferencesFirst()
 
 void TestReconcile::browserModifyShowsAsDifference()
 {
-    exec("INSERT INTO DEVICE_CODE(code,name) VALUES('001','显示器')");
-    exec("INSERT INTO DEVICE(code,now_number,high_number,low_number,total_number) "
-         "VALUES('001',6,20,1,6)");
-    exec("INSERT INTO DEVICE_IN(code,in_date,provider,teleno,in_number,price,buyer) "
-         "VALUES('001',#2026-1-5 9:00:00#,'甲','1',6,10,'乙')");
+    test::seed(*m_db, "DEVICE_CODE", {{"001", "显示器"}});
+    test::seed(*m_db, "DEVICE", {{"001", 6, 20, 1, 6}});
+    test::seed(*m_db, "DEVICE_IN", {{"001", "2026-1-5 9:00:00", "甲", "1", 6, 10, "乙"}});
     QCOMPARE(test::listed(*reconcile()->list()).value(0).value(8), u("相符"));
 
     // The stock-in browser corrects the quantity and leaves the stock alone.
@@ -254,12 +245,10 @@ void TestReconcile::runStep(const QString& step)
         QVERIFY(stock::giveBack(c, code, n));
         t.commit();
     } else if (w[0] == "dropIn") {
-        c.execute(u("DELETE FROM DEVICE_IN WHERE code='%1'").arg(code));
+        c.remove({u("DEVICE_IN"), u("code=?"), {code}});
     } else if (w[0] == "legacy") {
-        c.execute(u("INSERT INTO DEVICE_CODE(code,name) VALUES('%1','显示器')").arg(code));
-        c.execute(u("INSERT INTO DEVICE(code,now_number,high_number,low_number,total_number) "
-                    "VALUES('%1',%2,100,1,%3)")
-                      .arg(code, w[2], w[3]));
+        test::seed(c, "DEVICE_CODE", {{code, u("显示器")}});
+        test::seed(c, "DEVICE", {{code, w[2], 100, 1, w[3]}});
     } else if (w[0] == "history") {
         const QString path = QDir(m_sandbox->dataDir()).filePath(u("history.csv"));
         QFile file(path);
@@ -271,8 +260,8 @@ void TestReconcile::runStep(const QString& step)
         QCOMPARE(import.check(c), TableImport::Status::Done);
         QCOMPARE(import.write(c, 1, u("张三")), TableImport::Status::Done);
     } else if (w[0] == "outside") {
-        c.execute(
-            u("UPDATE DEVICE SET now_number=%1, total_number=%1 WHERE code='%2'").arg(w[2], code));
+        test::exec(c, "UPDATE DEVICE SET now_number=?, total_number=? WHERE code=?",
+                   {w[2].toDouble(), w[2].toDouble(), code});
     } else if (w[0] == "count") {
         auto form =
             test::openForm<CStocktakeDlg>(test::formContext(m_db, m_log.get(), 1, u("张三")));
@@ -398,16 +387,14 @@ void TestReconcile::importedHistoryAgrees_data()
 void TestReconcile::importedHistoryAgrees()
 {
     QFETCH(QStringList, order);
-    exec("INSERT INTO DEVICE_CODE(code,name) VALUES('001','显示器')");
-    exec("INSERT INTO DEVICE_CODE(code,name) VALUES('002','打印机')");
-    exec("INSERT INTO DEVICE_CODE(code,name) VALUES('003','扫描仪')");
-    exec("INSERT INTO DEVICE_CODE(code,name) VALUES('004','投影仪')");
+    test::seed(*m_db, "DEVICE_CODE",
+               {{"001", "显示器"}, {"002", "打印机"}, {"003", "扫描仪"}, {"004", "投影仪"}});
     for (const char* step :
          {"open 001 5", "in 001 3", "out 001 4", "return 001 1", "open 002 0 1", "in 002 4",
           "out 002 4", "in 003 2", "out 003 1", "in 004 1", "out 004 1"})
         runStep(u(step));
     // 004 comes as history alone.
-    exec("DELETE FROM DEVICE WHERE code='004'");
+    test::exec(*m_db, "DELETE FROM DEVICE WHERE code=?", {"004"});
     const QList<QStringList> stocked = stock();
     ConnectionPtr other = m_sandbox->open(u("VOK2"));
     for (const QString& name : order) {
@@ -488,10 +475,9 @@ void TestReconcile::correction()
     QFETCH(bool, alsoTotal);
     seedLedger();
     // 006: total 5 without any stock-in, a stock-out of 3 (ledger -3).
-    exec("INSERT INTO DEVICE(code,now_number,high_number,low_number,total_number) "
-         "VALUES('006',0,20,1,5)");
-    exec("INSERT INTO DEVICE_OUT(code,department,out_date,out_number) "
-         "VALUES('006','部门A',#2026-2-1 9:00:00#,3)");
+    test::seed(*m_db, "DEVICE", {{"006", 0, 20, 1, 5}});
+    test::seed(*m_db, "DEVICE_OUT(code,department,out_date,out_number)",
+               {{"006", "部门A", "2026-2-1 9:00:00", 3}});
     auto dlg = reconcile(classNumber);
     if (alsoTotal)
         test::control<QCheckBox>(*dlg, "alsoTotal")->setChecked(true);
@@ -557,12 +543,9 @@ void TestReconcile::periodEdges()
 {
     QFETCH(QString, outDate);
     QFETCH(bool, counts);
-    m_db->execute(u("INSERT INTO DEVICE_OUT(code,department,out_date,out_number) "
-                    "VALUES('001','部门A',#%1#,4)")
-                      .arg(outDate));
-    m_db->execute(u("INSERT INTO DEVICE_RETURN(code,return_date,return_number) "
-                    "VALUES('001',#%1#,1)")
-                      .arg(outDate));
+    test::seed(*m_db, "DEVICE_OUT(code,department,out_date,out_number)",
+               {{"001", "部门A", outDate, 4}});
+    test::seed(*m_db, "DEVICE_RETURN(code,return_date,return_number)", {{"001", outDate, 1}});
     // The default period is this month: 2026-03-01 to 2026-03-31.
     auto dlg = consumption();
     QCOMPARE(test::control<QDateEdit>(*dlg, "from")->date(), QDate(2026, 3, 1));
@@ -580,25 +563,18 @@ void TestReconcile::periodEdges()
 
 void TestReconcile::demandReturnsAndMonths()
 {
-    exec("INSERT INTO DEVICE_CODE(code,name) VALUES('001','显示器')");
-    exec("INSERT INTO DEVICE_CODE(code,name) VALUES('002','打印机')");
-    exec("INSERT INTO DEVICE_OUT(code,department,out_date,out_number) "
-         "VALUES('001','部门A',#2026-3-2 9:00:00#,2)");
-    exec("INSERT INTO DEVICE_OUT(code,department,out_date,out_number) "
-         "VALUES('002','部门A',#2026-3-3 9:00:00#,1)");
-    exec("INSERT INTO DEVICE_OUT(code,department,out_date,out_number) "
-         "VALUES('001','部门B',#2026-3-4 9:00:00#,5)");
-    exec("INSERT INTO DEVICE_OUT(code,department,out_date,out_number) "
-         "VALUES('001','部门B',#2025-4-30 23:59:59#,6)");
-    exec("INSERT INTO DEVICE_OUT(code,department,out_date,out_number) "
-         "VALUES('001','部门B',#2025-3-31 23:59:59#,9)");
+    test::seed(*m_db, "DEVICE_CODE", {{"001", "显示器"}, {"002", "打印机"}});
+    test::seed(*m_db, "DEVICE_OUT(code,department,out_date,out_number)",
+               {{"001", "部门A", "2026-3-2 9:00:00", 2},
+                {"002", "部门A", "2026-3-3 9:00:00", 1},
+                {"001", "部门B", "2026-3-4 9:00:00", 5},
+                {"001", "部门B", "2025-4-30 23:59:59", 6},
+                {"001", "部门B", "2025-3-31 23:59:59", 9}});
     // Demands overlapping March (one ending on its first day), one not.
-    exec("INSERT INTO DEVICE_NEED(code,department,begin_date,end_date,need_number) "
-         "VALUES('001','部门A',#2026-2-1#,#2026-3-1#,'4')");
-    exec("INSERT INTO DEVICE_NEED(code,department,begin_date,end_date,need_number) "
-         "VALUES('002','部门C',#2026-3-31#,#2026-5-1#,'3')");
-    exec("INSERT INTO DEVICE_NEED(code,department,begin_date,end_date,need_number) "
-         "VALUES('001','部门B',#2026-4-1#,#2026-5-1#,'8')");
+    test::seed(*m_db, "DEVICE_NEED",
+               {{"001", "部门A", "2026-2-1", "2026-3-1", "4"},
+                {"002", "部门C", "2026-3-31", "2026-5-1", "3"},
+                {"001", "部门B", "2026-4-1", "2026-5-1", "8"}});
 
     auto dlg = consumption();
     auto* departments = test::control<RecordListView>(*dlg, "departments");
@@ -647,13 +623,12 @@ void TestReconcile::demandMetDeviceByDevice()
     QFETCH(QStringList, issued);
     QFETCH(QStringList, demanded);
     for (const QString& i : issued)
-        m_db->execute(u("INSERT INTO DEVICE_OUT(code,department,out_date,out_number) "
-                        "VALUES('%1','技术部',#2026-3-2 9:00:00#,%2)")
-                          .arg(i.section(u' ', 0, 0), i.section(u' ', 1)));
+        test::seed(*m_db, "DEVICE_OUT(code,department,out_date,out_number)",
+                   {{i.section(u' ', 0, 0), "技术部", "2026-3-2 9:00:00", i.section(u' ', 1)}});
     for (const QString& d : demanded)
-        m_db->execute(u("INSERT INTO DEVICE_NEED(code,department,begin_date,end_date,need_number) "
-                        "VALUES('%1','技术部',#2026-3-1#,#2026-3-31#,'%2')")
-                          .arg(d.section(u' ', 0, 0), d.section(u' ', 1)));
+        test::seed(
+            *m_db, "DEVICE_NEED",
+            {{d.section(u' ', 0, 0), "技术部", "2026-3-1", "2026-3-31", d.section(u' ', 1)}});
     auto dlg = consumption();
     const auto rows = test::listed(*test::control<RecordListView>(*dlg, "departments"));
     QCOMPARE(rows.size(), 1);
@@ -662,9 +637,9 @@ void TestReconcile::demandMetDeviceByDevice()
 
 void TestReconcile::chartsExportAsPng()
 {
-    exec("INSERT INTO DEVICE_CODE(code,name) VALUES('001','显示器')");
-    exec("INSERT INTO DEVICE_OUT(code,department,out_date,out_number) "
-         "VALUES('001','部门A',#2026-3-2 9:00:00#,2)");
+    test::seed(*m_db, "DEVICE_CODE", {{"001", "显示器"}});
+    test::seed(*m_db, "DEVICE_OUT(code,department,out_date,out_number)",
+               {{"001", "部门A", "2026-3-2 9:00:00", 2}});
     auto dlg = consumption();
     QVERIFY(test::type(*dlg, "device", u("001")));
     QVERIFY(test::press(*dlg, "count"));

@@ -55,10 +55,15 @@ void TestStockAlert::init()
     m_db = m_sandbox->open();
     m_scripted = std::make_shared<test::ScriptedConnection>(m_db);
     // code, now, max, min, total
-    for (const char* row :
-         {"'over1',21,20,2,50", "'atMax',20,20,2,50", "'under1',1,20,2,50", "'atMin',2,20,2,50",
-          "'both',7,5,10,50", "'over2',30.5,30,1,50", "'under2',0.5,20,1,50", "'fine',10,20,2,50"})
-        m_db->execute(QStringLiteral("INSERT INTO DEVICE VALUES(%1)").arg(QLatin1String(row)));
+    test::seed(*m_db, "DEVICE",
+               {{"over1", 21, 20, 2, 50},
+                {"atMax", 20, 20, 2, 50},
+                {"under1", 1, 20, 2, 50},
+                {"atMin", 2, 20, 2, 50},
+                {"both", 7, 5, 10, 50},
+                {"over2", 30.5, 30, 1, 50},
+                {"under2", 0.5, 20, 1, 50},
+                {"fine", 10, 20, 2, 50}});
 }
 
 void TestStockAlert::cleanup()

@@ -115,11 +115,8 @@ void TestStockDlg::init()
     m_scripted = std::make_shared<test::ScriptedConnection>(m_db);
     m_log = std::make_unique<COperationLog>();
     m_log->attach(m_db, QStringLiteral("张三"));
-    for (const char* code : {"b2", "A1", "c3", "x'y"})
-        m_db->execute(QStringLiteral("INSERT INTO DEVICE_CODE(code,name) VALUES('%1','n')")
-                          .arg(QString::fromUtf8(code).replace(u'\'', QStringLiteral("''"))));
-    m_db->execute(QStringLiteral("INSERT INTO DEVICE VALUES('A1',5,20,2,50)"));
-    m_db->execute(QStringLiteral("INSERT INTO DEVICE VALUES('b2',12.3456789,100,10,200)"));
+    test::seed(*m_db, "DEVICE_CODE", {{"b2", "n"}, {"A1", "n"}, {"c3", "n"}, {"x'y", "n"}});
+    test::seed(*m_db, "DEVICE", {{"A1", 5, 20, 2, 50}, {"b2", 12.3456789, 100, 10, 200}});
 }
 
 void TestStockDlg::cleanup()
@@ -161,7 +158,7 @@ Rows TestStockDlg::adjustments()
 
 Rows TestStockDlg::stock()
 {
-    return test::rows(*m_db, QStringLiteral("SELECT * FROM DEVICE"));
+    return test::table(*m_db, "DEVICE");
 }
 
 void TestStockDlg::opensWithTheTableReversed()
@@ -346,7 +343,7 @@ void TestStockDlg::addRacingAnotherWorkstation()
     // and the database refuses the second row in its own words.
     ConnectionPtr other = m_sandbox->open();
     m_scripted->beforeAppend = [other](const QString&) {
-        other->execute(QStringLiteral("INSERT INTO DEVICE VALUES('c3',1,1,1,1)"));
+        test::seed(*other, "DEVICE", {{"c3", 1, 1, 1, 1}});
         throw DbError(DbError::kFail, QStringLiteral("UNIQUE constraint failed: DEVICE.code"));
     };
     auto form = openForm();
@@ -363,8 +360,7 @@ void TestStockDlg::databaseWithDuplicatesStillWorks()
 {
     // A database made before one stock row per code was declared.
     test::allowDuplicateStockRows(*m_db);
-    m_db->execute(QStringLiteral("INSERT INTO DEVICE VALUES('A1',5,20,2,50)"));
-    m_db->execute(QStringLiteral("INSERT INTO DEVICE VALUES('A1',6,20,2,50)"));
+    test::seed(*m_db, "DEVICE", {{"A1", 5, 20, 2, 50}, {"A1", 6, 20, 2, 50}});
 
     auto form = openForm();
     QCOMPARE(test::listed(*form->list()).size(), 2);
@@ -439,8 +435,8 @@ void TestStockDlg::changeFails()
     // which keeps other workstations out, so the change goes with it).
     if (QByteArray(QTest::currentDataTag()).startsWith("another"))
         m_scripted->beforeStore = [this] {
-            m_scripted->inner().execute(
-                QStringLiteral("UPDATE DEVICE SET now_number=now_number+1 WHERE code='A1'"));
+            test::exec(m_scripted->inner(),
+                       "UPDATE DEVICE SET now_number=now_number+1 WHERE code=?", {"A1"});
         };
     auto form = openForm(classNumber);
     QVERIFY(test::type(*form, Code, code));
@@ -541,7 +537,7 @@ void TestStockDlg::query()
     QFETCH(QString, value);
     QFETCH(QStringList, codes);
     QFETCH(bool, error);
-    m_db->execute(QStringLiteral("INSERT INTO DEVICE VALUES('x''y',1,1,1,1)"));
+    test::seed(*m_db, "DEVICE", {{"x'y", 1, 1, 1, 1}});
     auto form = openForm();
     form->queryGroup()->fieldCombo()->setCurrentText(field);
     form->queryGroup()->operatorCombo()->setCurrentText(op);
@@ -572,8 +568,7 @@ void TestStockDlg::codeListFailureClosesTheForm()
 void TestStockDlg::readOnlyClassMayListQueryPrintAndRead()
 {
     // Printed from the top row while codes read as numbers.
-    m_db->execute(QStringLiteral("INSERT INTO DEVICE VALUES('0012',7.75,100,10.5,200)"));
-    m_db->execute(QStringLiteral("INSERT INTO DEVICE VALUES('305',12,20,2,9999.9)"));
+    test::seed(*m_db, "DEVICE", {{"0012", 7.75, 100, 10.5, 200}, {"305", 12, 20, 2, 9999.9}});
     auto form = openForm(3);
     QCOMPARE(test::listed(*form->list()).size(), 4);
     QVERIFY(test::type(*form,

@@ -56,7 +56,6 @@ private slots:
     void sheetPrintsAndExports();
 
 private:
-    void exec(const char* sql) { m_db->execute(u(sql)); }
     // 001 10, 002 5, 003 2.5, 004 0, 005 7; 006 has no name.
     void seed();
     std::unique_ptr<CStocktakeDlg> open(int classNumber = 1)
@@ -122,17 +121,19 @@ void TestStocktake::cleanup()
 
 void TestStocktake::seed()
 {
-    const char* devices[][3] = {{"001", "显示器", "10"},  {"002", "打印机", "5"},
-                                {"003", "扫描仪", "2.5"}, {"004", "投影仪", "0"},
-                                {"005", "交换机", "7"},   {"006", nullptr, "1"}};
-    for (const auto& d : devices) {
-        if (d[1])
-            m_db->execute(
-                u("INSERT INTO DEVICE_CODE(code,name) VALUES('%1','%2')").arg(u(d[0]), u(d[1])));
-        m_db->execute(u("INSERT INTO DEVICE(code,now_number,high_number,low_number,total_number) "
-                        "VALUES('%1',%2,20,1,10)")
-                          .arg(u(d[0]), u(d[2])));
-    }
+    test::seed(*m_db, "DEVICE_CODE",
+               {{"001", "显示器"},
+                {"002", "打印机"},
+                {"003", "扫描仪"},
+                {"004", "投影仪"},
+                {"005", "交换机"}});
+    test::seed(*m_db, "DEVICE",
+               {{"001", 10, 20, 1, 10},
+                {"002", 5, 20, 1, 10},
+                {"003", 2.5, 20, 1, 10},
+                {"004", 0, 20, 1, 10},
+                {"005", 7, 20, 1, 10},
+                {"006", 1, 20, 1, 10}});
 }
 
 void TestStocktake::countsConfirmed()
@@ -289,7 +290,7 @@ void TestStocktake::countsSurviveClosing()
     QVERIFY(Messages::shown().isEmpty());
     // Another workstation issues one of 002 meanwhile: the kept count
     // stays against the stock it was taken against.
-    exec("UPDATE DEVICE SET now_number=4 WHERE code='002'");
+    test::exec(*m_db, "UPDATE DEVICE SET now_number=4 WHERE code=?", {"002"});
 
     QFETCH(int, answer);
     Messages::queueAnswer(Answer(answer));
@@ -341,12 +342,8 @@ void TestStocktake::stockOutMeanwhile_data()
 
 void TestStocktake::stockOutMeanwhile()
 {
-    exec("INSERT INTO DEVICE_CODE(code,name) VALUES('001','显示器')");
-    exec("INSERT INTO DEVICE_CODE(code,name) VALUES('002','打印机')");
-    exec("INSERT INTO DEVICE(code,now_number,high_number,low_number,total_number) "
-         "VALUES('001',10,20,1,10)");
-    exec("INSERT INTO DEVICE(code,now_number,high_number,low_number,total_number) "
-         "VALUES('002',5,20,1,5)");
+    test::seed(*m_db, "DEVICE_CODE", {{"001", "显示器"}, {"002", "打印机"}});
+    test::seed(*m_db, "DEVICE", {{"001", 10, 20, 1, 10}, {"002", 5, 20, 1, 5}});
     auto form = open();
     count(*form, 0, u("9"));
     count(*form, 1, u("6"));
@@ -355,8 +352,8 @@ void TestStocktake::stockOutMeanwhile()
     {
         ConnectionPtr other = m_sandbox->open();
         Transaction t(*other);
-        other->execute(u("INSERT INTO DEVICE_OUT(code,department,out_date,out_number) "
-                         "VALUES('001','部门A',#2026-3-15 10:30:00#,3)"));
+        test::seed(*other, "DEVICE_OUT(code,department,out_date,out_number)",
+                   {{"001", "部门A", "2026-3-15 10:30:00", 3}});
         QVERIFY(stock::issue(*other, u("001"), 3).done);
         t.commit();
     }
@@ -392,15 +389,14 @@ void TestStocktake::sheetPrintsAndExports()
                             u("交换机"), u("路由器"), u("笔记本电脑")};
     {
         Transaction t(*m_db);
+        QList<QVariantList> codes, stock;
         for (int i = 1; i <= 120; ++i) {
             const QString code = u("D%1").arg(i, 3, 10, QLatin1Char('0'));
-            m_db->execute(u("INSERT INTO DEVICE_CODE(code,name) VALUES('%1','%2')")
-                              .arg(code, kinds.at(i % 7)));
-            m_db->execute(u("INSERT INTO DEVICE(code,now_number,high_number,low_number,"
-                            "total_number) VALUES('%1',%2,20,1,10)")
-                              .arg(code)
-                              .arg(i % 7));
+            codes << QVariantList{code, kinds.at(i % 7)};
+            stock << QVariantList{code, i % 7, 20, 1, 10};
         }
+        test::seed(*m_db, "DEVICE_CODE", codes);
+        test::seed(*m_db, "DEVICE", stock);
         t.commit();
     }
     auto form = open();

@@ -37,28 +37,6 @@ public:
     Engine engine() const override { return m_inner->engine(); }
     bool isOpen() const override { return m_inner->isOpen(); }
     void close() override { m_inner->close(); }
-    void execute(const QString& sql) override
-    {
-        statements << sql;
-        if (beforeExecute)
-            beforeExecute(sql);
-        m_inner->execute(sql);
-    }
-    qint64 executeCount(const QString& sql) override
-    {
-        statements << sql;
-        if (beforeExecute)
-            beforeExecute(sql);
-        return m_inner->executeCount(sql);
-    }
-    std::unique_ptr<RowSet> query(const QString& sql) override
-    {
-        statements << sql;
-        if (beforeQuery)
-            beforeQuery(sql);
-        return m_inner->query(sql);
-    }
-    qint64 recordCount(const QString& sql) override { return m_inner->recordCount(sql); }
     void append(const QString& table, const QStringList& names, const QVariantList& values) override
     {
         appends.append({table, names, values});
@@ -66,14 +44,6 @@ public:
             beforeAppend(table);
         m_inner->append(table, names, values);
     }
-    std::unique_ptr<RowUpdate> openUpdate(const QString& select, const TableDef& table) override
-    {
-        statements << select;
-        if (beforeOpenUpdate)
-            beforeOpenUpdate(select);
-        return std::make_unique<Update>(m_inner->openUpdate(select, table), table, this);
-    }
-
     bool appendUnlessPresent(const QString& table, const QStringList& names,
                              const QVariantList& values) override
     {

@@ -54,7 +54,7 @@ void emptyTables(Connection& c)
 {
     // The closed months first: they keep the rows of the tables before them.
     for (auto t = schema::all().rbegin(); t != schema::all().rend(); ++t)
-        c.execute(QStringLiteral("DELETE FROM ") + (*t)->name);
+        c.remove({(*t)->name});
 }
 
 // Empties the department databases on the server before a test, and
@@ -83,12 +83,12 @@ void resetServer()
                 if (e.failure() == DbError::Failure::ConnectionLost)
                     c->reopen();
                 for (const QString& sql : schema::createStatements(Engine::Postgres))
-                    c->execute(sql);
+                    exec(*c, sql);
                 emptyTables(*c);
             }
             if (rebuildDevice) {
-                c->execute(QStringLiteral("DROP TABLE DEVICE"));
-                c->execute(deviceCreateStatement(Engine::Postgres));
+                exec(*c, QStringLiteral("DROP TABLE DEVICE"));
+                exec(*c, deviceCreateStatement(Engine::Postgres));
             }
         } catch (const DbError& e) {
             noServer(QStringLiteral("%1: %2").arg(d.dsn, e.text()));
@@ -142,17 +142,80 @@ ConnectionPtr Sandbox::open(const QString& dsn)
     return openConnection(ConnectionString{dsn, {}, {}}.toString());
 }
 
-QList<QStringList> rows(Connection& c, const QString& sql)
+namespace {
+
+QList<QStringList> texts(RowSet& rs)
 {
     QList<QStringList> out;
-    auto rs = c.query(sql);
-    while (rs->next()) {
+    const int n = rs.columnCount();
+    while (rs.next()) {
         QStringList row;
-        for (int i = 0; i < rs->columnCount(); ++i)
-            row << rs->text(i);
+        for (int i = 0; i < n; ++i)
+            row << rs.text(i);
         out << row;
     }
     return out;
+}
+
+} // namespace
+
+void seed(Connection& c, const QString& table, const QList<QVariantList>& rows)
+{
+    const qsizetype open = table.indexOf(QLatin1Char('('));
+    const QString name = open < 0 ? table : table.left(open).trimmed();
+    QStringList names;
+    if (open >= 0) {
+        for (const QString& n : table.mid(open + 1).chopped(1).split(QLatin1Char(',')))
+            names << n.trimmed();
+    } else {
+        const TableDef* def = schema::find(name);
+        if (!def)
+            qFatal("test::seed: no table %s in the schema", qPrintable(name));
+        names = def->columnNames();
+        qsizetype longest = 0;
+        for (const QVariantList& row : rows)
+            longest = std::max(longest, row.size());
+        names = names.mid(0, longest);
+    }
+    qsizetype next = 0;
+    c.appendRows(name, names, [&](QVariantList& values) {
+        if (next == rows.size())
+            return false;
+        values = rows.at(next++);
+        while (values.size() < names.size())
+            values << QVariant();
+        return true;
+    });
+}
+
+QList<QStringList> rows(Connection& c, const QString& sql, const QVariantList& values)
+{
+    return texts(*c.queryWith(sql, values));
+}
+
+QList<QStringList> table(Connection& c, const QString& name, const QString& condition,
+                         const QVariantList& values)
+{
+    return texts(*c.select({name, condition, values}));
+}
+
+QString value(Connection& c, const QString& sql, const QVariantList& values)
+{
+    auto rs = c.queryWith(sql, values);
+    return rs->next() ? rs->text(0) : QString();
+}
+
+qint64 exec(Connection& c, const QString& sql, const QVariantList& values)
+{
+    return c.executeWith(sql, values);
+}
+
+void updateRow(Connection& c, const TableRows& rows, const TableDef& table,
+               const std::function<void(RowRecord&)>& change)
+{
+    auto u = c.openRow(rows, table);
+    change(u->record());
+    u->store();
 }
 
 void allowDuplicateStockRows(Connection& c)
@@ -162,8 +225,8 @@ void allowDuplicateStockRows(Connection& c)
                                      QRegularExpression::CaseInsensitiveOption));
     create.remove(QRegularExpression(QStringLiteral("\\s+UNIQUE\\b"),
                                      QRegularExpression::CaseInsensitiveOption));
-    c.execute(QStringLiteral("DROP TABLE DEVICE"));
-    c.execute(create);
+    exec(c, QStringLiteral("DROP TABLE DEVICE"));
+    exec(c, create);
     // The server's databases outlive the test: the next one gets the
     // schema's DEVICE back.
     if (c.engine() == Engine::Postgres)

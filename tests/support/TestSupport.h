@@ -3,6 +3,7 @@
 #include "db/Connection.h"
 
 #include <QTemporaryDir>
+#include <functional>
 #include <memory>
 
 namespace vok::test {
@@ -40,8 +41,29 @@ private:
 // True in the PostgreSQL run of a test.
 bool onServer();
 
-// Runs one SELECT and returns every row as a list of texts.
-QList<QStringList> rows(Connection& c, const QString& sql);
+// Rows in and out on either engine, values bound.
+//
+// Appends rows to a table: "DEVICE" takes each row's values in the order
+// of the table's columns (a shorter row leaves the rest out), "DEVICE_OUT(
+// code,department,out_date,out_number)" in the order named. Dates as text
+// ("2004-1-5 9:3:7"), numbers as numbers or text.
+//   test::seed(*db, "DEVICE", {{"001", 5, 20, 2, 50}, {"002", 1}});
+void seed(Connection& c, const QString& table, const QList<QVariantList>& rows);
+
+// Every row of one SELECT as a list of texts, a value bound to each ?.
+// The server gives rows in no order of its own: say ORDER BY when it counts.
+QList<QStringList> rows(Connection& c, const QString& sql, const QVariantList& values = {});
+// The rows of a table that meet a condition (none: all), in the order they
+// were added.
+QList<QStringList> table(Connection& c, const QString& name, const QString& condition = {},
+                         const QVariantList& values = {});
+// The first column of the first row as text; empty when there is no row.
+QString value(Connection& c, const QString& sql, const QVariantList& values = {});
+// Runs one statement with values bound; returns the rows it changed.
+qint64 exec(Connection& c, const QString& sql, const QVariantList& values = {});
+// Opens the first of the rows for update, changes it and stores it.
+void updateRow(Connection& c, const TableRows& rows, const TableDef& table,
+               const std::function<void(RowRecord&)>& change);
 
 // Makes DEVICE as a database made before one stock row per code was
 // declared, so that a test can store two stock rows of one code.

@@ -56,7 +56,7 @@ private slots:
     {
         m_sandbox = std::make_unique<test::Sandbox>();
         m_db = m_sandbox->open();
-        m_db->execute(QStringLiteral("INSERT INTO DEVICE_CODE(code,name) VALUES('A1','扫描仪')"));
+        test::seed(*m_db, "DEVICE_CODE", {{"A1", "扫描仪"}});
     }
     void cleanup()
     {
