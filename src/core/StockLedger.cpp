@@ -1,6 +1,7 @@
 #include "core/StockLedger.h"
 
 #include "core/CodeIndex.h"
+#include "core/PeriodSummary.h"
 #include "core/Permission.h"
 #include "core/StockChange.h"
 #include "db/RowRecord.h"
@@ -201,9 +202,11 @@ QByteArray readAdjustments(Connection& connection, LedgerIndex& index)
     return first;
 }
 
-// Adds up the movements per device; a device with a movement before the
-// first adjustment was in use before the database recorded adjustments.
-void readMovements(Connection& connection, LedgerIndex& index, const QByteArray& firstAdjustment)
+// Adds up the movements per device (those from the day since on, when
+// given); a device with a movement before the first adjustment was in use
+// before the database recorded adjustments.
+void readMovements(Connection& connection, LedgerIndex& index, const QByteArray& firstAdjustment,
+                   const QString& since = {})
 {
     struct Movement
     {
@@ -218,10 +221,20 @@ void readMovements(Connection& connection, LedgerIndex& index, const QByteArray&
         {"DEVICE_RETURN", "return_number", "return_date", &LedgerRow::returned}};
     const Summing s(connection);
     for (const Movement& m : movements) {
-        auto r = connection.query(QStringLiteral("SELECT code, %1, %2 FROM %3%4")
-                                      .arg(s.sum(QLatin1String(m.quantity)),
-                                           s.min(QLatin1String(m.date)), QLatin1String(m.table),
-                                           s.groupBy()));
+        QString where;
+        QVariantList values;
+        if (!since.isEmpty()) {
+            where = QStringLiteral(" WHERE (%1 >= %2 OR %1 IS NULL)")
+                        .arg(QLatin1String(m.date), connection.engine() == Engine::Postgres
+                                                        ? QStringLiteral("CAST(? AS TIMESTAMP)")
+                                                        : QStringLiteral("?"));
+            values << since;
+        }
+        auto r = connection.queryWith(QStringLiteral("SELECT code, %1, %2 FROM %3%4%5")
+                                          .arg(s.sum(QLatin1String(m.quantity)),
+                                               s.min(QLatin1String(m.date)), QLatin1String(m.table),
+                                               where, s.groupBy()),
+                                      values);
         while (r->next()) {
             LedgerRow& row = index[r->utf8(0)];
             row.*m.sum += r->number(1);
@@ -232,6 +245,35 @@ void readMovements(Connection& connection, LedgerIndex& index, const QByteArray&
             }
             row.hasMovements = true;
         }
+    }
+}
+
+// Adds up the stored figures of the closed months up to that one: every
+// movement of those months, all of them older than the first adjustment
+// when there is one.
+void readClosedMonths(Connection& connection, LedgerIndex& index, const QDate& last,
+                      bool beforeAdjustments)
+{
+    const Summing s(connection);
+    // The embedded engine reads the table straight through rather than
+    // row by row through the index of the months.
+    auto r = connection.queryWith(
+        QStringLiteral("SELECT code, %1, %2, %3 FROM DEVICE_PERIOD WHERE %4 <= ?%5")
+            .arg(s.sum(QStringLiteral("in_number")), s.sum(QStringLiteral("out_number")),
+                 s.sum(QStringLiteral("return_number")),
+                 s.grouped ? QStringLiteral("period") : QStringLiteral("+period"), s.groupBy()),
+        {last.toString(QStringLiteral("yyyy-MM"))});
+    while (r->next()) {
+        const double in = r->number(1), out = r->number(2), returned = r->number(3);
+        if (in == 0 && out == 0 && returned == 0)
+            continue;
+        LedgerRow& row = index[r->utf8(0)];
+        row.stockIn += in;
+        row.stockOut += out;
+        row.returned += returned;
+        if (beforeAdjustments)
+            row.predatesAdjustments = true;
+        row.hasMovements = true;
     }
 }
 
@@ -265,7 +307,20 @@ std::vector<LedgerRow> reconcile(Connection& connection)
     // When the database began to record adjustments: the movements are
     // compared with it.
     const QByteArray firstAdjustment = readAdjustments(connection, index);
-    readMovements(connection, index, firstAdjustment);
+    // The closed months' movements are summed in their stored figures; the
+    // tables are read from the month after the last. When the first
+    // adjustment came before that, each device's first movement is needed
+    // and the tables are read whole.
+    const std::optional<QDate> closed = PeriodClose::lastClosed(connection);
+    const QString since = closed ? closed->addMonths(1).toString(QStringLiteral("yyyy-MM-dd "
+                                                                                "00:00:00"))
+                                 : QString();
+    if (closed && (firstAdjustment.isEmpty() || QString::fromUtf8(firstAdjustment) >= since)) {
+        readClosedMonths(connection, index, *closed, !firstAdjustment.isEmpty());
+        readMovements(connection, index, firstAdjustment, since);
+    } else {
+        readMovements(connection, index, firstAdjustment);
+    }
     return inProblemOrder(index.take());
 }
 
