@@ -11,6 +11,7 @@
 
 #include <QHash>
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <limits>
 #include <map>
@@ -202,9 +203,19 @@ std::optional<int> latestClosed(Connection& c)
     return periodKey(r->text(0));
 }
 
-qint64 parseCents(const QString& text)
+// A decimal text (or number) of the stored figures; none for NULL or an
+// empty text, 0 for a text that is no number.
+std::optional<double> decimalOf(const RowSet::Cell& cell)
 {
-    return std::llround(text.toDouble() * 100);
+    if (cell.kind == RowSet::Cell::Number)
+        return cell.number;
+    if (cell.kind != RowSet::Cell::Text || cell.utf8.isEmpty())
+        return std::nullopt;
+    double value = 0;
+    const char* end = cell.utf8.data() + cell.utf8.size();
+    if (std::from_chars(cell.utf8.data(), end, value).ec != std::errc())
+        return 0.0;
+    return value;
 }
 
 // The walk over the ledger behind the summary and the device ledger.
@@ -306,9 +317,9 @@ private:
                                values);
         while (r->next()) {
             Device& d = devices[r->utf8(0)];
-            d.start.stock = {r->number(1), parseCents(r->text(2))};
-            if (!r->isNull(3) && !r->text(3).isEmpty())
-                d.start.unitCost = r->text(3).toDouble() * 100;
+            d.start.stock = {r->number(1), std::llround(decimalOf(r->cell(2)).value_or(0) * 100)};
+            if (const auto cost = decimalOf(r->cell(3)))
+                d.start.unitCost = *cost * 100;
         }
     }
 
@@ -506,8 +517,11 @@ PeriodSummaryResult read(Connection& connection, const QDate& from, const QDate&
             continue;
         result.rows.push_back(std::move(row));
     }
-    std::sort(result.rows.begin(), result.rows.end(),
-              [](const PeriodRow& a, const PeriodRow& b) { return a.code < b.code; });
+    // Mostly in order already: a closed month's figures come by code.
+    if (!std::is_sorted(result.rows.begin(), result.rows.end(),
+                        [](const PeriodRow& a, const PeriodRow& b) { return a.code < b.code; }))
+        std::sort(result.rows.begin(), result.rows.end(),
+                  [](const PeriodRow& a, const PeriodRow& b) { return a.code < b.code; });
     for (const PeriodRow& row : result.rows) {
         result.total.opening += row.opening;
         result.total.stockIn += row.stockIn;

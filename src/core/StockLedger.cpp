@@ -248,32 +248,56 @@ void readMovements(Connection& connection, LedgerIndex& index, const QByteArray&
     }
 }
 
-// Adds up the stored figures of the closed months up to that one: every
-// movement of those months, all of them older than the first adjustment
-// when there is one.
+// Adds up the stored figures of the closed months up to that one. A
+// device's movements came before the first adjustment (firstAdjustment,
+// none: empty) when one is in an earlier month, or in the same month
+// before it.
 void readClosedMonths(Connection& connection, LedgerIndex& index, const QDate& last,
-                      bool beforeAdjustments)
+                      const QByteArray& firstAdjustment)
 {
     const Summing s(connection);
+    const QByteArray adjustedMonth = firstAdjustment.left(7);
+    const QString moved = QStringLiteral("CASE WHEN in_number <> 0 OR out_number <> 0 OR "
+                                         "return_number <> 0 THEN period END");
     // The embedded engine reads the table straight through rather than
     // row by row through the index of the months.
     auto r = connection.queryWith(
-        QStringLiteral("SELECT code, %1, %2, %3 FROM DEVICE_PERIOD WHERE %4 <= ?%5")
+        QStringLiteral("SELECT code, %1, %2, %3, %4 FROM DEVICE_PERIOD WHERE %5 <= ?%6")
             .arg(s.sum(QStringLiteral("in_number")), s.sum(QStringLiteral("out_number")),
-                 s.sum(QStringLiteral("return_number")),
+                 s.sum(QStringLiteral("return_number")), s.min(moved),
                  s.grouped ? QStringLiteral("period") : QStringLiteral("+period"), s.groupBy()),
         {last.toString(QStringLiteral("yyyy-MM"))});
     while (r->next()) {
-        const double in = r->number(1), out = r->number(2), returned = r->number(3);
-        if (in == 0 && out == 0 && returned == 0)
+        if (r->isNull(4))
             continue;
         LedgerRow& row = index[r->utf8(0)];
-        row.stockIn += in;
-        row.stockOut += out;
-        row.returned += returned;
-        if (beforeAdjustments)
-            row.predatesAdjustments = true;
+        row.stockIn += r->number(1);
+        row.stockOut += r->number(2);
+        row.returned += r->number(3);
+        if (!firstAdjustment.isEmpty()) {
+            const bool before = r->utf8(4) < QByteArrayView(adjustedMonth);
+            row.predatesAdjustments = (row.hasMovements && row.predatesAdjustments) || before;
+        }
         row.hasMovements = true;
+    }
+    if (firstAdjustment.isEmpty() ||
+        QByteArrayView(adjustedMonth) > QByteArrayView(last.toString(u"yyyy-MM").toUtf8()))
+        return;
+    // The month of the first adjustment is closed: its movements before it.
+    const QString marker = connection.engine() == Engine::Postgres
+                               ? QStringLiteral("CAST(? AS TIMESTAMP)")
+                               : QStringLiteral("?");
+    for (const char* date : {"in_date", "out_date", "return_date"}) {
+        const QString table = date[0] == 'i'   ? QStringLiteral("DEVICE_IN")
+                              : date[0] == 'o' ? QStringLiteral("DEVICE_OUT")
+                                               : QStringLiteral("DEVICE_RETURN");
+        auto early = connection.queryWith(
+            QStringLiteral("SELECT DISTINCT code FROM %1 WHERE %2 >= %3 AND %2 < %3")
+                .arg(table, QLatin1String(date), marker),
+            {QString::fromUtf8(adjustedMonth) + QStringLiteral("-01 00:00:00"),
+             QString::fromUtf8(firstAdjustment)});
+        while (early->next())
+            index[early->utf8(0)].predatesAdjustments = true;
     }
 }
 
@@ -308,15 +332,13 @@ std::vector<LedgerRow> reconcile(Connection& connection)
     // compared with it.
     const QByteArray firstAdjustment = readAdjustments(connection, index);
     // The closed months' movements are summed in their stored figures; the
-    // tables are read from the month after the last. When the first
-    // adjustment came before that, each device's first movement is needed
-    // and the tables are read whole.
+    // tables are read from the month after the last.
     const std::optional<QDate> closed = PeriodClose::lastClosed(connection);
     const QString since = closed ? closed->addMonths(1).toString(QStringLiteral("yyyy-MM-dd "
                                                                                 "00:00:00"))
                                  : QString();
-    if (closed && (firstAdjustment.isEmpty() || QString::fromUtf8(firstAdjustment) >= since)) {
-        readClosedMonths(connection, index, *closed, !firstAdjustment.isEmpty());
+    if (closed) {
+        readClosedMonths(connection, index, *closed, firstAdjustment);
         readMovements(connection, index, firstAdjustment, since);
     } else {
         readMovements(connection, index, firstAdjustment);
