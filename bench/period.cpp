@@ -5,10 +5,12 @@
 // each month up to the one before the last (the last close's time), the
 // summary of the last month with the month before it closed, the peak
 // memory, and beside them the sqlite3 shell's time for the same grouped
-// sums of the last month on the same file.
+// sums of the last month on the same file; and the reconciliation with no
+// month closed and with all those closed.
 #include "BenchSupport.h"
 #include "core/PeriodSummary.h"
 #include "core/StockChange.h"
+#include "core/StockLedger.h"
 #include "db/Connection.h"
 #include "db/Schema.h"
 
@@ -159,6 +161,9 @@ int main(int argc, char** argv)
     timer.start();
     const size_t listed = PeriodSummary::read(*c, last, lastEnd).rows.size();
     const double open = timer.elapsed() / 1000.0;
+    timer.start();
+    const size_t reconciled = StockLedger::reconcile(*c).size();
+    const double reconcileOpen = timer.elapsed() / 1000.0;
     // Every month closed up to the one before the last; the last close timed.
     double closeSeconds = 0;
     for (QDate m = kFirst; m < last; m = m.addMonths(1)) {
@@ -169,6 +174,9 @@ int main(int argc, char** argv)
     timer.start();
     const size_t listedClosed = PeriodSummary::read(*c, last, lastEnd).rows.size();
     const double closed = timer.elapsed() / 1000.0;
+    timer.start();
+    const size_t reconciledClosed = StockLedger::reconcile(*c).size();
+    const double reconcileClosed = timer.elapsed() / 1000.0;
     double shell = -1;
     if (c->engine() == Engine::Sqlite) {
         const QString from = last.toString(QStringLiteral("yyyy-MM-dd")),
@@ -187,8 +195,9 @@ int main(int argc, char** argv)
     }
     std::printf("devices=%lld rows=%lld months=%d listed=%zu summary_none_closed_s=%.3f "
                 "close_last_month_s=%.3f summary_previous_closed_s=%.3f listed_closed=%zu "
-                "sqlite3_grouped_sums_s=%.3f peak_rss_mb=%.0f\n",
+                "sqlite3_grouped_sums_s=%.3f reconcile_none_closed_s=%.3f "
+                "reconcile_closed_s=%.3f reconciled=%zu/%zu peak_rss_mb=%.0f\n",
                 devices, rows, months, listed, open, closeSeconds, closed, listedClosed, shell,
-                peakRssMb());
+                reconcileOpen, reconcileClosed, reconciled, reconciledClosed, peakRssMb());
     return 0;
 }

@@ -1,6 +1,7 @@
 #include "core/PeriodSummary.h"
 
 #include "core/Clock.h"
+#include "core/CodeIndex.h"
 #include "core/Permission.h"
 #include "core/StockChange.h"
 #include "db/DbError.h"
@@ -10,7 +11,9 @@
 
 #include <QHash>
 #include <algorithm>
+#include <charconv>
 #include <cmath>
+#include <limits>
 #include <map>
 
 namespace vok {
@@ -81,12 +84,6 @@ QString dayText(const QDate& day)
     return day.toString(QStringLiteral("yyyy-MM-dd 00:00:00"));
 }
 
-QString monthOf(const Connection& c, const QString& column)
-{
-    return c.engine() == Engine::Postgres ? QStringLiteral("to_char(%1, 'YYYY-MM')").arg(column)
-                                          : QStringLiteral("substr(%1, 1, 7)").arg(column);
-}
-
 // What one part of a month holds: the days before the range (0), in it
 // (1) and after it (2).
 struct Part
@@ -107,13 +104,33 @@ struct State
     std::optional<double> unitCost;
 };
 
+// A device as a walk reads it: its stock at the range's first month (once
+// the months before it are walked) and its months from then on, in three
+// parts.
 struct Device
 {
+    QString code;
     QString name;
     bool known = false; // in the catalogue or the stock table
     State start;
-    std::map<int, Month> months;
+    std::map<int, Month> late;
     bool moved = false;
+
+    // f(month, figures) for each month from the range's first that holds a
+    // record, in order.
+    template <typename F> void forEachMonth(F&& f) const
+    {
+        for (const auto& [month, m] : late)
+            f(month, m);
+    }
+};
+
+// A month before the range per device (by its place in the walk's index);
+// a device without a record in the month is not valued in it.
+constexpr qint64 kNoRecord = std::numeric_limits<qint64>::min();
+struct EarlyPart : Part
+{
+    EarlyPart() { inCents = kNoRecord; }
 };
 
 // What one month gives each part, in cents: the valued categories and the
@@ -186,9 +203,19 @@ std::optional<int> latestClosed(Connection& c)
     return periodKey(r->text(0));
 }
 
-qint64 parseCents(const QString& text)
+// A decimal text (or number) of the stored figures; none for NULL or an
+// empty text, 0 for a text that is no number.
+std::optional<double> decimalOf(const RowSet::Cell& cell)
 {
-    return std::llround(text.toDouble() * 100);
+    if (cell.kind == RowSet::Cell::Number)
+        return cell.number;
+    if (cell.kind != RowSet::Cell::Text || cell.utf8.isEmpty())
+        return std::nullopt;
+    double value = 0;
+    const char* end = cell.utf8.data() + cell.utf8.size();
+    if (std::from_chars(cell.utf8.data(), end, value).ec != std::errc())
+        return 0.0;
+    return value;
 }
 
 // The walk over the ledger behind the summary and the device ledger.
@@ -200,22 +227,24 @@ public:
     {
     }
 
-    QHash<QString, Device> devices;
-    int lastMonth = 0; // the range's last month, walked whole
+    CodeIndex<Device> devices;
+    int rangeMonth = 0; // the range's first month
+    int lastMonth = 0;  // the range's last month, walked whole
 
     void read()
     {
-        const int m0 = monthKey(m_from);
+        rangeMonth = monthKey(m_from);
         lastMonth = monthKey(m_to);
         const std::optional<int> closed = latestClosed(m_c);
         std::optional<int> stored; // the closed month the walk starts after
-        if (closed && *closed >= m0 - 1)
-            stored = m0 - 1;
+        if (closed && *closed >= rangeMonth - 1)
+            stored = rangeMonth - 1;
         else if (closed)
             stored = *closed;
         if (stored)
             readStored(*stored);
         readMovements(stored ? std::optional<int>(*stored + 1) : std::nullopt);
+        walkEarly();
     }
 
     // The part of a month its last day falls in.
@@ -226,6 +255,52 @@ public:
     }
 
 private:
+    // The months before the range, month by month, each the devices' totals
+    // by their place in the index: rows come about in time order, so that
+    // those of a month fall into one block.
+    std::vector<std::vector<EarlyPart>> m_early;
+    int m_earlyBase = 0; // the month of m_early[0]
+
+    Part& part(Device& device, int month, int p)
+    {
+        if (month >= rangeMonth)
+            return device.late[month].part[p];
+        if (m_early.empty()) {
+            m_early.resize(size_t(rangeMonth - month));
+            m_earlyBase = month;
+        } else if (month < m_earlyBase) {
+            m_early.insert(m_early.begin(), size_t(m_earlyBase - month), {});
+            m_earlyBase = month;
+        }
+        std::vector<EarlyPart>& block = m_early[size_t(month - m_earlyBase)];
+        const auto at = size_t(&device - devices.rows().data());
+        if (at >= block.size())
+            block.resize(std::max(at + 1, devices.rows().size()));
+        EarlyPart& e = block[at];
+        if (e.inCents == kNoRecord)
+            e.inCents = 0;
+        return e;
+    }
+
+    // Values the months before the range: each device then starts the
+    // range from its closing of the month before. Those months lie wholly
+    // before the range, so what they add is the range's opening.
+    void walkEarly()
+    {
+        std::vector<Device>& rows = devices.rows();
+        for (size_t i = 0; i < m_early.size(); ++i) {
+            std::vector<EarlyPart> block = std::move(m_early[i]);
+            for (size_t at = 0; at < block.size() && at < rows.size(); ++at) {
+                if (block[at].inCents == kNoRecord)
+                    continue;
+                Month m;
+                m.part[0] = block[at];
+                rows[at].start = valueMonth(rows[at].start, m, 0).closing;
+            }
+        }
+        m_early.clear();
+    }
+
     QString codeCondition() const
     {
         return m_code.isEmpty() ? QString() : QStringLiteral(" AND code = ?");
@@ -241,30 +316,50 @@ private:
                                    codeCondition(),
                                values);
         while (r->next()) {
-            Device& d = devices[r->text(0)];
-            d.start.stock = {r->number(1), parseCents(r->text(2))};
-            if (!r->isNull(3) && !r->text(3).isEmpty())
-                d.start.unitCost = r->text(3).toDouble() * 100;
+            Device& d = devices[r->utf8(0)];
+            d.start.stock = {r->number(1), std::llround(decimalOf(r->cell(2)).value_or(0) * 100)};
+            if (const auto cost = decimalOf(r->cell(3)))
+                d.start.unitCost = *cost * 100;
         }
     }
 
+    // The rows of each table up to the range's last month (from the month
+    // after the stored closing), by device, month and part. The server
+    // sums them per group. The embedded engine would sort every row to
+    // group them, so its rows come as they are, their plain columns only,
+    // and are added up here; a pass over more than a few months reads the
+    // table straight through rather than row by row through the date's
+    // index.
     void readMovements(std::optional<int> since)
     {
+        const bool server = m_c.engine() != Engine::Sqlite;
+        const bool scan = !server && m_code.isEmpty() && (!since || lastMonth - *since >= 3);
         const QString marker = dateMarker(m_c);
+        const QByteArray fromText = dayText(m_from).toUtf8(),
+                         toText = dayText(m_to.addDays(1)).toUtf8();
         for (int category = 0; category < Categories; ++category) {
             const Dated& t = kDated[category];
             const QString date = QLatin1String(t.date);
-            QString sql =
-                QStringLiteral("SELECT code, %1 AS m, CASE WHEN %2 < %3 THEN 0 WHEN %2 < %3 "
-                               "THEN 1 ELSE 2 END AS p, SUM(%4)")
-                    .arg(monthOf(m_c, date), date, marker, QLatin1String(t.quantity));
-            QVariantList values{dayText(m_from), dayText(m_to.addDays(1))};
-            if (category == In)
-                sql += QStringLiteral(", SUM(ROUND(in_number * price * 100))");
-            sql += QStringLiteral(" FROM %1 WHERE %2 < %3").arg(t.table->name, date, marker);
+            QString sql;
+            QVariantList values;
+            if (server) {
+                sql = QStringLiteral("SELECT code, CAST(EXTRACT(YEAR FROM %1) * 12 + EXTRACT(MONTH "
+                                     "FROM %1) - 1 AS INTEGER), CASE WHEN %1 < %2 THEN 0 WHEN %1 "
+                                     "< %2 THEN 1 ELSE 2 END, SUM(%3)")
+                          .arg(date, marker, QLatin1String(t.quantity));
+                values << dayText(m_from) << dayText(m_to.addDays(1));
+                if (category == In)
+                    sql += QStringLiteral(", SUM(ROUND(in_number * price * 100))");
+            } else {
+                sql = QStringLiteral("SELECT code, %1, %2").arg(date, QLatin1String(t.quantity));
+                if (category == In)
+                    sql += QStringLiteral(", price");
+            }
+            const QString bounded = scan ? QLatin1Char('+') + date : date;
+            sql += QStringLiteral(" FROM %1 WHERE %2 < %3").arg(t.table->name, bounded, marker);
             values << dayText(monthStart(lastMonth + 1));
             if (since) {
-                sql += QStringLiteral(" AND %1 >= %2").arg(date, marker);
+                sql += QStringLiteral(" AND %1 >= %2").arg(bounded, marker);
                 values << dayText(monthStart(*since));
             }
             if (category == Adjust) {
@@ -277,20 +372,42 @@ private:
                 sql += codeCondition();
                 values << m_code;
             }
-            sql += QStringLiteral(" GROUP BY code, m, p");
+            if (server)
+                sql += QStringLiteral(" GROUP BY code, 2, 3");
             auto r = m_c.queryWith(sql, values);
             while (r->next()) {
-                const std::optional<int> month = periodKey(r->text(1));
-                if (!month)
-                    continue;
-                Device& d = devices[r->text(0)];
-                const int p = std::clamp(int(r->number(2)), 0, 2);
-                Part& part = d.months[*month].part[p];
-                part.number[category] += r->isNull(3) ? 0 : r->number(3);
-                if (category == In && !r->isNull(4))
-                    part.inCents += std::llround(r->number(4));
+                int month = 0, p = 0;
+                double number = 0;
+                qint64 inCents = 0;
+                if (server) {
+                    if (r->isNull(1))
+                        continue;
+                    month = int(r->number(1));
+                    p = std::clamp(int(r->number(2)), 0, 2);
+                    number = r->number(3);
+                    inCents = category == In ? std::llround(r->number(4)) : 0;
+                } else {
+                    const RowSet::Cell when = r->cell(1);
+                    const QByteArrayView d = when.utf8;
+                    if (when.kind != RowSet::Cell::Text || d.size() < 7 || d[4] != '-')
+                        continue;
+                    const auto digit = [&d](int i) { return d[i] - '0'; };
+                    month = (digit(0) * 1000 + digit(1) * 100 + digit(2) * 10 + digit(3)) * 12 +
+                            digit(5) * 10 + digit(6) - 1;
+                    p = d < QByteArrayView(fromText) ? 0 : d < QByteArrayView(toText) ? 1 : 2;
+                    number = r->cell(2).number;
+                    if (category == In) {
+                        const RowSet::Cell price = r->cell(3);
+                        if (price.kind == RowSet::Cell::Number)
+                            inCents = std::llround(number * price.number * 100);
+                    }
+                }
+                Device& device = devices[r->utf8(0)];
+                Part& part = this->part(device, month, p);
+                part.number[category] += number;
+                part.inCents += inCents;
                 if (p == 1)
-                    d.moved = true;
+                    device.moved = true;
             }
         }
     }
@@ -300,45 +417,43 @@ private:
     QString m_code;
 };
 
-void readNames(Connection& c, QHash<QString, Device>& devices, bool addAll)
+void readNames(Connection& c, CodeIndex<Device>& devices, bool addAll)
 {
     {
         auto r = c.queryWith(
             QStringLiteral("SELECT code, MIN(name) FROM DEVICE_CODE GROUP BY code"), {});
         while (r->next()) {
-            const QString code = r->text(0);
-            auto it = devices.find(code);
-            if (it == devices.end() && !addAll)
+            Device* d = addAll ? &devices[r->utf8(0)] : devices.find(r->utf8(0));
+            if (!d)
                 continue;
-            Device& d = it == devices.end() ? devices[code] : *it;
-            d.name = r->text(1);
-            d.known = true;
+            d->name = r->text(1);
+            d->known = true;
         }
     }
     if (addAll) {
         auto r = c.queryWith(QStringLiteral("SELECT DISTINCT code FROM DEVICE"), {});
         while (r->next())
-            devices[r->text(0)].known = true;
+            devices[r->utf8(0)].known = true;
     }
 }
 
-PeriodRow summarise(const QString& code, const Device& d, const Walk& walk)
+PeriodRow summarise(const Device& d, const Walk& walk)
 {
     PeriodRow row;
-    row.code = code;
+    row.code = d.code;
     row.name = d.name;
     row.moved = d.moved;
     State state = d.start;
     row.opening = state.stock;
     PeriodFigure* columns[Categories] = {&row.stockIn, &row.stockOut, &row.returned, &row.adjusted};
-    for (const auto& [month, m] : d.months) {
+    d.forEachMonth([&](int month, const Month& m) {
         const MonthValues v = valueMonth(state, m, walk.endPart(month));
         for (int c = 0; c < Categories; ++c) {
             row.opening += signedFlow(v.flow[0][c], c);
             *columns[c] += v.flow[1][c];
         }
         state = v.closing;
-    }
+    });
     row.unitCost = state.unitCost;
     row.closing = row.opening;
     row.closing += row.stockIn;
@@ -389,18 +504,24 @@ PeriodSummaryResult read(Connection& connection, const QDate& from, const QDate&
     walk.read();
     readNames(connection, walk.devices, includeIdle);
     PeriodSummaryResult result;
-    for (auto it = walk.devices.cbegin(); it != walk.devices.cend(); ++it) {
-        if (!it.key().startsWith(prefix))
+    for (Device& d : walk.devices.rows()) {
+        if (!d.code.startsWith(prefix))
             continue;
-        PeriodRow row = summarise(it.key(), *it, walk);
+        PeriodRow row = summarise(d, walk);
         const bool idle = !row.moved && isZero(row.opening.number) && isZero(row.closing.number) &&
                           row.opening.cents == 0 && row.closing.cents == 0;
-        if (idle && !(includeIdle && it->known))
+        const bool known = d.known;
+        // The device's months are done with: let them go as the rows grow.
+        d = Device();
+        if (idle && !(includeIdle && known))
             continue;
         result.rows.push_back(std::move(row));
     }
-    std::sort(result.rows.begin(), result.rows.end(),
-              [](const PeriodRow& a, const PeriodRow& b) { return a.code < b.code; });
+    // Mostly in order already: a closed month's figures come by code.
+    if (!std::is_sorted(result.rows.begin(), result.rows.end(),
+                        [](const PeriodRow& a, const PeriodRow& b) { return a.code < b.code; }))
+        std::sort(result.rows.begin(), result.rows.end(),
+                  [](const PeriodRow& a, const PeriodRow& b) { return a.code < b.code; });
     for (const PeriodRow& row : result.rows) {
         result.total.opening += row.opening;
         result.total.stockIn += row.stockIn;
@@ -418,7 +539,8 @@ std::vector<LedgerLine> ledger(Connection& connection, const QString& code, cons
 {
     Walk walk(connection, from, to, code);
     walk.read();
-    const Device d = walk.devices.value(code);
+    const Device* found = walk.devices.find(code.toUtf8());
+    const Device d = found ? *found : Device();
 
     // The lines of the range, in time order.
     struct Entry
@@ -494,15 +616,17 @@ std::vector<LedgerLine> ledger(Connection& connection, const QString& code, cons
     PeriodFigure balance = state.stock;
     std::map<int, MonthValues> valued;
     std::map<int, double> before[Categories]; // per month: the quantity before the range
-    for (const auto& [month, m] : d.months) {
+    std::map<int, double> inRange;            // per month: the quantity out in the range
+    d.forEachMonth([&](int month, const Month& m) {
         const MonthValues v = valueMonth(state, m, walk.endPart(month));
         for (int c = 0; c < Categories; ++c) {
             balance += signedFlow(v.flow[0][c], c);
             before[c][month] = m.part[0].number[c];
         }
+        inRange[month] = m.part[1].number[Out];
         valued[month] = v;
         state = v.closing;
-    }
+    });
     lines.push_back({QString(), QStringLiteral("期初"), QString(), {}, balance});
     std::map<int, double> upTo[Categories];
     // The month whose rounding rest still has to be shown: after its last
@@ -512,10 +636,8 @@ std::vector<LedgerLine> ledger(Connection& connection, const QString& code, cons
         if (walk.endPart(month) == 1) {
             const double cost = v.unitCost.value_or(0);
             rest[month] =
-                v.flow[1][Out].cents -
-                (std::llround((before[Out][month] + d.months.at(month).part[1].number[Out]) *
-                              cost) -
-                 std::llround(before[Out][month] * cost));
+                v.flow[1][Out].cents - (std::llround((before[Out][month] + inRange[month]) * cost) -
+                                        std::llround(before[Out][month] * cost));
         }
     for (size_t i = 0; i < entries.size(); ++i) {
         const Entry& e = entries[i];
@@ -758,6 +880,18 @@ QDate close(Connection& connection, int classNumber, const QString& user, const 
     if (const QString refusal = mayClose(classNumber); !refusal.isEmpty())
         throw DbError(DbError::kFail, refusal);
     Transaction transaction(connection);
+    // No movement may come between the reading and the storing: the
+    // server holds off every other writer of the movement tables until the
+    // end of the transaction (the embedded engine's transaction holds the
+    // file's write lock from its start).
+    if (connection.engine() == Engine::Postgres) {
+        QStringList tables;
+        for (const Dated& t : kDated)
+            tables << connection.name(t.table->name);
+        connection.executeWith(
+            QStringLiteral("LOCK TABLE %1 IN SHARE MODE").arg(tables.join(QLatin1String(", "))),
+            {});
+    }
     const std::optional<QDate> month = nextToClose(connection, today);
     if (!month)
         throw DbError(DbError::kFail,

@@ -1,5 +1,7 @@
 #include "core/StockLedger.h"
 
+#include "core/CodeIndex.h"
+#include "core/PeriodSummary.h"
 #include "core/Permission.h"
 #include "core/StockChange.h"
 #include "core/Transfers.h"
@@ -116,76 +118,7 @@ namespace StockLedger {
 
 namespace {
 
-// The ledger's devices as they are read, found by the UTF-8 bytes of their
-// code: a row's code becomes a QString once, when the device first comes.
-// Two million movements look their device up: an open table of slots,
-// each with part of its code's hash, keeps a look-up to about one visit to
-// memory where a node per entry would cost three.
-class LedgerIndex
-{
-public:
-    LedgerRow& operator[](QByteArrayView code)
-    {
-        if ((m_rows.size() + 1) * 2 > m_slots.size())
-            grow();
-        const size_t hash = qHash(code, m_seed);
-        const auto tag = quint32(hash);
-        const size_t mask = m_slots.size() - 1;
-        for (size_t at = (hash >> 16) & mask;; at = (at + 1) & mask) {
-            const Slot slot = m_slots[at];
-            if (slot.row == 0) {
-                m_slots[at] = {tag, quint32(m_rows.size() + 1)};
-                return add(code);
-            }
-            if (slot.tag == tag && keyOf(slot.row - 1) == code)
-                return m_rows[slot.row - 1];
-        }
-    }
-
-    std::vector<LedgerRow> take() { return std::move(m_rows); }
-
-private:
-    struct Slot
-    {
-        quint32 tag = 0;
-        quint32 row = 0; // the row's place plus one; 0: an empty slot
-    };
-
-    QByteArrayView keyOf(size_t row) const
-    {
-        const auto [at, size] = m_keys[row];
-        return QByteArrayView(m_keyBytes.constData() + at, size);
-    }
-
-    LedgerRow& add(QByteArrayView code)
-    {
-        m_keys.emplace_back(m_keyBytes.size(), code.size());
-        m_keyBytes.append(code);
-        m_rows.emplace_back();
-        m_rows.back().code = QString::fromUtf8(code);
-        return m_rows.back();
-    }
-
-    void grow()
-    {
-        std::vector<Slot> table(std::max<size_t>(1024, m_slots.size() * 2));
-        const size_t mask = table.size() - 1;
-        for (size_t row = 0; row < m_rows.size(); ++row) {
-            const size_t hash = qHash(keyOf(row), m_seed);
-            size_t at = (hash >> 16) & mask;
-            while (table[at].row != 0)
-                at = (at + 1) & mask;
-            table[at] = {quint32(hash), quint32(row + 1)};
-        }
-        m_slots = std::move(table);
-    }
-
-    size_t m_seed = QHashSeed::globalSeed();
-    std::vector<Slot> m_slots;
-    QByteArray m_keyBytes;
-    std::vector<std::pair<qsizetype, qsizetype>> m_keys;
-    std::vector<LedgerRow> m_rows;
-};
+using LedgerIndex = CodeIndex<LedgerRow>;
 
 // How a table's rows come per device. The server groups them itself and
 // sends one row per device; the embedded engine groups by sorting every
@@ -290,9 +223,11 @@ QByteArray readAdjustments(Connection& connection, LedgerIndex& index)
     return first;
 }
 
-// Adds up the movements per device; a device with a movement before the
-// first adjustment was in use before the database recorded adjustments.
-void readMovements(Connection& connection, LedgerIndex& index, const QByteArray& firstAdjustment)
+// Adds up the movements per device (those from the day since on, when
+// given); a device with a movement before the first adjustment was in use
+// before the database recorded adjustments.
+void readMovements(Connection& connection, LedgerIndex& index, const QByteArray& firstAdjustment,
+                   const QString& since = {})
 {
     struct Movement
     {
@@ -307,11 +242,20 @@ void readMovements(Connection& connection, LedgerIndex& index, const QByteArray&
         {"DEVICE_RETURN", "return_number", "return_date", &LedgerRow::returned}};
     const Summing s(connection);
     for (const Movement& m : movements) {
-        auto r = connection.queryWith(QStringLiteral("SELECT code, %1, %2 FROM %3%4")
+        QString where;
+        QVariantList values;
+        if (!since.isEmpty()) {
+            where = QStringLiteral(" WHERE (%1 >= %2 OR %1 IS NULL)")
+                        .arg(QLatin1String(m.date), connection.engine() == Engine::Postgres
+                                                        ? QStringLiteral("CAST(? AS TIMESTAMP)")
+                                                        : QStringLiteral("?"));
+            values << since;
+        }
+        auto r = connection.queryWith(QStringLiteral("SELECT code, %1, %2 FROM %3%4%5")
                                           .arg(s.sum(QLatin1String(m.quantity)),
                                                s.min(QLatin1String(m.date)), QLatin1String(m.table),
-                                               s.groupBy()),
-                                      {});
+                                               where, s.groupBy()),
+                                      values);
         while (r->next()) {
             LedgerRow& row = index[r->utf8(0)];
             row.*m.sum += r->number(1);
@@ -350,6 +294,59 @@ void readTransfers(Connection& connection, LedgerIndex& index)
     }
 }
 
+// Adds up the stored figures of the closed months up to that one. A
+// device's movements came before the first adjustment (firstAdjustment,
+// none: empty) when one is in an earlier month, or in the same month
+// before it.
+void readClosedMonths(Connection& connection, LedgerIndex& index, const QDate& last,
+                      const QByteArray& firstAdjustment)
+{
+    const Summing s(connection);
+    const QByteArray adjustedMonth = firstAdjustment.left(7);
+    const QString moved = QStringLiteral("CASE WHEN in_number <> 0 OR out_number <> 0 OR "
+                                         "return_number <> 0 THEN period END");
+    // The embedded engine reads the table straight through rather than
+    // row by row through the index of the months.
+    auto r = connection.queryWith(
+        QStringLiteral("SELECT code, %1, %2, %3, %4 FROM DEVICE_PERIOD WHERE %5 <= ?%6")
+            .arg(s.sum(QStringLiteral("in_number")), s.sum(QStringLiteral("out_number")),
+                 s.sum(QStringLiteral("return_number")), s.min(moved),
+                 s.grouped ? QStringLiteral("period") : QStringLiteral("+period"), s.groupBy()),
+        {last.toString(QStringLiteral("yyyy-MM"))});
+    while (r->next()) {
+        if (r->isNull(4))
+            continue;
+        LedgerRow& row = index[r->utf8(0)];
+        row.stockIn += r->number(1);
+        row.stockOut += r->number(2);
+        row.returned += r->number(3);
+        if (!firstAdjustment.isEmpty()) {
+            const bool before = r->utf8(4) < QByteArrayView(adjustedMonth);
+            row.predatesAdjustments = (row.hasMovements && row.predatesAdjustments) || before;
+        }
+        row.hasMovements = true;
+    }
+    if (firstAdjustment.isEmpty() ||
+        QByteArrayView(adjustedMonth) > QByteArrayView(last.toString(u"yyyy-MM").toUtf8()))
+        return;
+    // The month of the first adjustment is closed: its movements before it.
+    const QString marker = connection.engine() == Engine::Postgres
+                               ? QStringLiteral("CAST(? AS TIMESTAMP)")
+                               : QStringLiteral("?");
+    for (const char* date : {"in_date", "out_date", "return_date"}) {
+        const QString table = date[0] == 'i'   ? QStringLiteral("DEVICE_IN")
+                              : date[0] == 'o' ? QStringLiteral("DEVICE_OUT")
+                                               : QStringLiteral("DEVICE_RETURN");
+        auto early = connection.queryWith(
+            QStringLiteral("SELECT DISTINCT code FROM %1 WHERE %2 >= %3 AND %2 < %3")
+                .arg(table, QLatin1String(date), marker),
+            {QString::fromUtf8(adjustedMonth) + QStringLiteral("-01 00:00:00"),
+             QString::fromUtf8(firstAdjustment)});
+        while (early->next())
+            index[early->utf8(0)].predatesAdjustments = true;
+    }
+}
+
 // Those that differ, those that lack their opening stock, those that
 // agree, each part by code; the problems worked out once.
 std::vector<LedgerRow> inProblemOrder(std::vector<LedgerRow> rows)
@@ -380,7 +377,18 @@ std::vector<LedgerRow> reconcile(Connection& connection)
     // When the database began to record adjustments: the movements are
     // compared with it.
     const QByteArray firstAdjustment = readAdjustments(connection, index);
-    readMovements(connection, index, firstAdjustment);
+    // The closed months' movements are summed in their stored figures; the
+    // tables are read from the month after the last.
+    const std::optional<QDate> closed = PeriodClose::lastClosed(connection);
+    const QString since = closed ? closed->addMonths(1).toString(QStringLiteral("yyyy-MM-dd "
+                                                                                "00:00:00"))
+                                 : QString();
+    if (closed) {
+        readClosedMonths(connection, index, *closed, firstAdjustment);
+        readMovements(connection, index, firstAdjustment, since);
+    } else {
+        readMovements(connection, index, firstAdjustment);
+    }
     readTransfers(connection, index);
     return inProblemOrder(index.take());
 }

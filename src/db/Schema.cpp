@@ -268,6 +268,8 @@ const std::vector<IndexDef>& indexes()
             add(*table, {QStringLiteral("code"), QString::fromLatin1(date)});
             add(*table, {QString::fromLatin1(date)});
         }
+        // A closed month's figures, read as the next month's opening.
+        add(DevicePeriod, {QStringLiteral("period"), QStringLiteral("code")});
         add(DeviceNeed, {QStringLiteral("code")});
         add(DeviceWantBuy, {QStringLiteral("code")});
         add(Howdo, {QStringLiteral("do_user")});

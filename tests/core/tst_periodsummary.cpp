@@ -7,6 +7,7 @@
 #include "core/Clock.h"
 #include "core/PeriodSummary.h"
 #include "core/StockChange.h"
+#include "core/StockLedger.h"
 #include "core/Stocktake.h"
 #include "core/TableAccess.h"
 #include "core/TableImport.h"
@@ -69,6 +70,8 @@ private slots:
     void ledgerRunsToTheClosing();
     void closedMonthRefusesEveryWrite();
     void classRules();
+    void reconcileFromClosing_data();
+    void reconcileFromClosing();
 
 private:
     void receive(const char* code, int month, int d, float n, float price)
@@ -417,6 +420,66 @@ void TestPeriodSummary::classRules()
     QVERIFY_THROWS_EXCEPTION(DbError, PeriodClose::reopen(*m_db, 2, u("王")));
     QVERIFY_THROWS_EXCEPTION(DbError, PeriodClose::reopen(*m_db, 3, u("王")));
     QCOMPARE(PeriodClose::lastClosed(*m_db), std::optional(day(1, 1)));
+}
+
+// The reconciliation gives the same rows when the closed months' movements
+// come from their stored figures: devices received, issued and given back,
+// one before the first adjustment in its month, one moved without a stock
+// row; the first adjustment in a closed month, after them, or none.
+void TestPeriodSummary::reconcileFromClosing_data()
+{
+    QTest::addColumn<int>("adjustedIn");
+    QTest::newRow("first adjustment in a closed month") << 1;
+    QTest::newRow("first adjustment after the closed months") << 4;
+    QTest::newRow("no adjustment") << 0;
+}
+
+void TestPeriodSummary::reconcileFromClosing()
+{
+    QFETCH(int, adjustedIn);
+    // The quarter's stock, movements and adjustments go: this one has its own.
+    for (const char* table :
+         {"DEVICE", "DEVICE_IN", "DEVICE_OUT", "DEVICE_RETURN", "DEVICE_ADJUST"})
+        m_db->remove({u(table), {}, {}});
+    const auto opening = [this](const char* code) {
+        QVERIFY(stock::addStockRow(*m_db, 1, u(code), {3, 100, 0, 3}, u("王")));
+    };
+    receive("008", 1, 1, 2, 30);
+    if (adjustedIn == 1) {
+        at(1, 2);
+        opening("007");
+    }
+    receive("005", 1, 10, 10, 20);
+    issue("005", 2, 3, 3);
+    receive("006", 2, 4, 2, 0);
+    giveBack("005", 3, 5, 1);
+    if (adjustedIn == 4) {
+        at(4, 1);
+        opening("007");
+    }
+    receive("005", 4, 1, 1, 20);
+    at(4, 2);
+    const auto texts = [this] {
+        QStringList out;
+        for (const LedgerRow& r : StockLedger::reconcile(*m_db))
+            out << QStringList{r.code,
+                               QString::number(r.ledger()),
+                               QString::number(r.takenIn()),
+                               QString::number(r.stockIn),
+                               QString::number(r.stockOut),
+                               QString::number(r.returned),
+                               QString::number(r.hasMovements),
+                               QString::number(r.predatesAdjustments),
+                               r.problem()}
+                       .join(u(" "));
+        return out;
+    };
+    const QStringList before = texts();
+    QCOMPARE(before.size(), adjustedIn ? 8 : 7); // with the catalogue's four
+    for (int month = 1; month <= 3; ++month)
+        PeriodClose::close(*m_db, 1, u("王"), day(4, 2));
+    QCOMPARE(PeriodClose::lastClosed(*m_db), std::optional<QDate>(day(3, 1)));
+    QCOMPARE(texts(), before);
 }
 
 QTEST_GUILESS_MAIN(TestPeriodSummary)
