@@ -20,9 +20,11 @@ namespace {
 constexpr size_t kBlockSize = size_t(1) << 20;
 // Windows read in one query when the list is read from top to bottom (an
 // export, a print) and windows kept in all.
-constexpr int kMostWindowsAtOnce = 16;
-constexpr size_t kWindowsKept = 64;
-int defaultWindow = 256;
+constexpr int kMostWindowsAtOnce = 64;
+constexpr size_t kWindowsKept = 256;
+// About a screenful: the first window is all a query reads before its rows
+// are shown, and each row of a look-up may be a read of its own from disk.
+int defaultWindow = 64;
 constexpr unsigned char kLongText = 0xFF;
 
 // A cell in the arena: a text is its length (one byte, or 0xFF and four
@@ -410,6 +412,10 @@ void RecordListModel::startCount()
     CountThreads::instance().start(
         [job = m_job, opener, rows, identity = m_identity, windowRows = m_windowRows, generation] {
             try {
+                // A list refilled before the thread ran (a query typed
+                // straight away) costs no connection.
+                if (job->stopped())
+                    return;
                 const ConnectionPtr reader = opener();
                 std::vector<qint64> marks;
                 if (reader->engine() == Engine::Sqlite) {

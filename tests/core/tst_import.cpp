@@ -16,6 +16,7 @@
 #include <QStringEncoder>
 #include <QTest>
 
+#include <algorithm>
 #include <cstring>
 
 using namespace vok;
@@ -730,6 +731,78 @@ private slots:
                  TableImport::Status::Cancelled);
         QCOMPARE(test::table(*m_db, tables::deviceIn.name()), before);
         QVERIFY(test::logged(*m_db).isEmpty());
+    }
+
+    // A large import into a table holding fewer rows makes the table's
+    // indexes afresh on the embedded engine: the same indexes after it,
+    // also after a cancel while they are made, and the progress ends full.
+    void largeImportKeepsTheIndexes_data()
+    {
+        QTest::addColumn<int>("held");      // rows in the table before
+        QTest::addColumn<qint64>("cancel"); // progress from which to cancel; 0 never
+        QTest::newRow("empty table") << 0 << qint64(0);
+        QTest::newRow("cancelled while indexing") << 0 << qint64(20001);
+        QTest::newRow("table holding as many") << 20000 << qint64(0);
+    }
+    void largeImportKeepsTheIndexes()
+    {
+        QFETCH(int, held);
+        QFETCH(qint64, cancel);
+        const int rows = 20000;
+        TableAccess(*m_db, tables::deviceIn, 1).clear();
+        int added = 0;
+        m_db->appendRows(QStringLiteral("DEVICE_IN"), {"code", "in_date", "in_number"},
+                         [&](QVariantList& values) {
+                             values = {QStringLiteral("B2"), QStringLiteral("2003-1-1 0:0:0"), 1};
+                             return added++ < held;
+                         });
+        QList<QStringList> lines;
+        for (int i = 0; i < rows; ++i)
+            lines << QStringList{i % 2 ? QStringLiteral("A1") : QStringLiteral("B2"),
+                                 QStringLiteral("2024-%1-%2 8:00").arg(1 + i % 12).arg(1 + i % 28),
+                                 QStringLiteral("1"), QStringLiteral("2")};
+        const QString path = m_sandbox->dataDir() + QStringLiteral("/in.csv");
+        writeFile(path,
+                  {QStringLiteral("设备号"), QStringLiteral("入库时间"), QStringLiteral("数量"),
+                   QStringLiteral("价格")},
+                  lines);
+        // The program's indexes of the table, as the engine lists them.
+        const QString indexSql =
+            test::onServer() ? QStringLiteral("SELECT indexname FROM pg_indexes WHERE indexname "
+                                              "LIKE 'device\\_in\\_by\\_%' ORDER BY 1")
+                             : QStringLiteral("SELECT lower(name) FROM sqlite_master WHERE type = "
+                                              "'index' AND name LIKE 'device\\_in\\_by\\_%' "
+                                              "ESCAPE '\\' ORDER BY 1");
+        QList<QStringList> indexes;
+        for (const IndexDef& index : schema::indexes())
+            if (index.table == QLatin1String("DEVICE_IN"))
+                indexes << QStringList{index.name.toLower()};
+        std::sort(indexes.begin(), indexes.end());
+        QCOMPARE(test::rows(*m_db, indexSql), indexes);
+
+        TableImport import(tables::deviceIn);
+        QVERIFY(import.open(path));
+        QCOMPARE(import.check(*m_db), TableImport::Status::Done);
+        qint64 last = 0, lastTotal = 0;
+        bool backwards = false;
+        const auto status =
+            import.write(*m_db, 1, QStringLiteral("admin"), [&](qint64 done, qint64 total) {
+                backwards = backwards || done * lastTotal < last * total;
+                last = done;
+                lastTotal = total;
+                return cancel == 0 || done < cancel;
+            });
+        // The server places each row in its indexes: nothing is left to
+        // cancel once the rows are written.
+        const bool cancelled = cancel && !test::onServer();
+        QCOMPARE(status, cancelled ? TableImport::Status::Cancelled : TableImport::Status::Done);
+        QVERIFY(!backwards);
+        QCOMPARE(test::rows(*m_db, indexSql), indexes);
+        const QString count = QStringLiteral("SELECT COUNT(*) FROM DEVICE_IN WHERE code = 'A1'");
+        QCOMPARE(test::rows(*m_db, count).value(0).value(0),
+                 QString::number(cancelled ? 0 : rows / 2));
+        if (!cancelled)
+            QCOMPARE(last, lastTotal);
     }
 
 private:

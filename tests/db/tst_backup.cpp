@@ -82,7 +82,8 @@ private slots:
     void badCopyIsRefusedAndChangesNothing();
     void cancelledOrFailedBackupKeepsThePreviousCopy();
     void copyRestoresOnTheOtherEngine();
-    void copyWithoutAdjustmentsRestores();
+    void copyOfAnEarlierVersionRestores_data();
+    void copyOfAnEarlierVersionRestores();
     void earlierVersionsTriggersAreReplaced();
     void copyOfAnotherDepartmentOrChangedIsRefused();
     void engineFailureIsToldInChinese();
@@ -303,26 +304,47 @@ void TestBackup::copyRestoresOnTheOtherEngine()
     QCOMPARE(dump(*other), before);
 }
 
-void TestBackup::copyWithoutAdjustmentsRestores()
+void TestBackup::copyOfAnEarlierVersionRestores_data()
 {
-    // A copy made before the adjustments were recorded: sound, and its
-    // restore leaves the adjustments empty and every other row as copied.
+    QTest::addColumn<QString>("sql"); // run on the copy
+    QString indexes;
+    for (const IndexDef& i : schema::indexes())
+        indexes += "DROP INDEX " + i.name + ";";
+    QTest::newRow("without adjustments") << "DROP TABLE DEVICE_ADJUST";
+    QTest::newRow("without the indexes") << indexes;
+    QTest::newRow("one index missing") << "DROP INDEX DEVICE_IN_by_code_in_date";
+}
+
+void TestBackup::copyOfAnEarlierVersionRestores()
+{
+    // A copy made before the adjustments were recorded or before the
+    // indexes: sound, and its restore leaves the adjustments empty, every
+    // other row as copied, and the database with the program's indexes.
+    QFETCH(QString, sql);
     QVERIFY(Backup::backup(kVok1, copyFile()));
-    {
-        auto c = openSqliteConnection(copyFile());
-        test::exec(*c, "DROP TABLE DEVICE_ADJUST");
-        test::exec(*c, "PRAGMA journal_mode=DELETE");
-        c->close();
-    }
+    RawSql(copyFile(), sql + ";PRAGMA journal_mode=DELETE");
     QCOMPARE(Backup::checkCopy(copyFile()), QString());
     QList<QStringList> expected = dump(*m_db);
-    expected.removeIf([](const QStringList& row) { return row.first() == "DEVICE_ADJUST"; });
+    if (sql.startsWith("DROP TABLE DEVICE_ADJUST"))
+        expected.removeIf([](const QStringList& row) { return row.first() == "DEVICE_ADJUST"; });
     test::seed(*m_db, "DEVICE_CODE", {{"002", "打印机"}});
 
     QVERIFY(Backup::restore(copyFile(), kVok1));
     m_db->close();
     m_db = m_sandbox->open();
     QCOMPARE(dump(*m_db), expected);
+    QStringList want, have;
+    for (const IndexDef& i : schema::indexes())
+        want << i.name.toLower();
+    for (const QStringList& r :
+         test::rows(*m_db, test::onServer() ? "SELECT indexname FROM pg_indexes WHERE indexname "
+                                              "LIKE '%\\_by\\_%'"
+                                            : "SELECT lower(name) FROM sqlite_master WHERE "
+                                              "type='index' AND sql IS NOT NULL"))
+        have << r.first();
+    want.sort();
+    have.sort();
+    QCOMPARE(have, want);
 }
 
 void TestBackup::earlierVersionsTriggersAreReplaced()
