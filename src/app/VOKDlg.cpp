@@ -192,7 +192,8 @@ bool CVOKDlg::logIn(bool again)
         }
         m_connection = c;
         m_log.attach(c, dlg.userName());
-        m_log.write(again ? QStringLiteral("重新登录数据库") : QStringLiteral("登录数据库"));
+        writeLog(m_log, again ? QStringLiteral("重新登录数据库") : QStringLiteral("登录数据库"),
+                 this);
         m_user = {dlg.userName(), dlg.password(), dlg.department(), dlg.classText(),
                   dlg.ownDepartment()};
         update();

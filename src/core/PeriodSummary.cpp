@@ -761,11 +761,11 @@ QString mayReopen(int classNumber)
 QDate close(Connection& connection, int classNumber, const QString& user, const QDate& today)
 {
     if (const QString refusal = mayClose(classNumber); !refusal.isEmpty())
-        throw DbError(DbError::kFail, refusal);
+        throw DbError(DbError::Kind::Refused, refusal);
     Transaction transaction(connection);
     const std::optional<QDate> month = nextToClose(connection, today);
     if (!month)
-        throw DbError(DbError::kFail,
+        throw DbError(DbError::Kind::Refused,
                       QStringLiteral("没有可以月结的月份：上月及以前的月份都已月结。"));
     const QDate last = month->addMonths(1).addDays(-1);
     const PeriodSummaryResult figures = PeriodSummary::read(connection, *month, last);
@@ -805,11 +805,11 @@ QDate close(Connection& connection, int classNumber, const QString& user, const 
 QDate reopen(Connection& connection, int classNumber, const QString& user)
 {
     if (const QString refusal = mayReopen(classNumber); !refusal.isEmpty())
-        throw DbError(DbError::kFail, refusal);
+        throw DbError(DbError::Kind::Refused, refusal);
     Transaction transaction(connection);
     const auto closed = latestClosed(connection);
     if (!closed)
-        throw DbError(DbError::kFail, QStringLiteral("还没有月结过的月份。"));
+        throw DbError(DbError::Kind::Refused, QStringLiteral("还没有月结过的月份。"));
     const QString period = periodText(*closed);
     connection.remove({schema::DevicePeriod.name, QStringLiteral("period = ?"), {period}});
     connection.remove({schema::PeriodClose.name, QStringLiteral("period = ?"), {period}});
@@ -851,7 +851,7 @@ std::function<void(const QVariantList&)> valuesCheck(Connection& connection, con
             return;
         const auto month = monthOfText(values.at(column).toString());
         if (month && *month <= last)
-            throw DbError(DbError::kFail, refusalText(*month));
+            throw DbError(DbError::Kind::Refused, refusalText(*month));
     };
 }
 
@@ -870,7 +870,7 @@ void checkRows(Connection& connection, const TableRows& rows)
     if (!r->next() || r->isNull(0))
         return;
     if (const auto month = monthOfText(r->text(0)); month && *month <= *closed)
-        throw DbError(DbError::kFail, refusalText(*month));
+        throw DbError(DbError::Kind::Refused, refusalText(*month));
 }
 
 } // namespace PeriodClose

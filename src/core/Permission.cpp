@@ -22,7 +22,7 @@ QString readOnlyClassText()
 void checkMayWrite(int classNumber)
 {
     if (isReadOnlyClass(classNumber))
-        throw DbError(DbError::kFail, readOnlyClassText());
+        throw DbError(DbError::Kind::Refused, readOnlyClassText());
 }
 
 } // namespace vok

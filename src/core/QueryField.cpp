@@ -34,10 +34,11 @@ TableRows compareColumn(const QString& table, QStringView column, QueryForm form
                         const QString& value, Engine engine)
 {
     if (!isPlainIdentifier(column))
-        throw DbError(DbError::kBadValue,
+        throw DbError(DbError::Kind::BadInput,
                       QStringLiteral("“%1”不是有效的列名。").arg(column.toString()));
     if (!isComparisonOperator(op))
-        throw DbError(DbError::kBadValue, QStringLiteral("“%1”不是有效的比较运算符。").arg(op));
+        throw DbError(DbError::Kind::BadInput,
+                      QStringLiteral("“%1”不是有效的比较运算符。").arg(op));
     QString marker = QStringLiteral("?");
     QVariant bound;
     switch (form) {
@@ -47,7 +48,8 @@ TableRows compareColumn(const QString& table, QStringView column, QueryForm form
     case QueryForm::Date: {
         const auto dt = parseDateTime(value);
         if (!dt)
-            throw DbError(DbError::kBadValue, QStringLiteral("“%1”不是有效的日期。").arg(value));
+            throw DbError(DbError::Kind::BadInput,
+                          QStringLiteral("“%1”不是有效的日期。").arg(value));
         bound = dt->normalizedFull();
         if (engine == Engine::Postgres)
             marker = QStringLiteral("CAST(? AS TIMESTAMP)");

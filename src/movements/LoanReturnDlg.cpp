@@ -4,6 +4,7 @@
 #include "core/DeviceCatalogue.h"
 #include "core/FieldCheck.h"
 #include "db/Schema.h"
+#include "ui/ComErrorBox.h"
 #include "ui/CommandTable.h"
 #include "ui/DialogStyle.h"
 #include "ui/FieldExchange.h"
@@ -175,7 +176,7 @@ bool CLoanReturnDlg::refused()
 
 void CLoanReturnDlg::logged(const QString& text)
 {
-    m_context.writeLog(text);
+    writeLog(m_context, text, this);
     findChild<QLabel*>(QStringLiteral("status"))->setText(text);
 }
 

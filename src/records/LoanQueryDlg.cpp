@@ -7,6 +7,7 @@
 #include "core/Loans.h"
 #include "core/Tables.h"
 #include "db/Schema.h"
+#include "ui/ComErrorBox.h"
 #include "ui/CommandTable.h"
 #include "ui/HtmlPrint.h"
 #include "ui/MessageService.h"
@@ -137,7 +138,7 @@ void CLoanQueryDlg::printReminder()
         return;
     }
     if (printHtml(reminderHtml(borrower, department, lines, today), this))
-        m_context.writeLog(QStringLiteral("打印催还单（%1）").arg(borrower));
+        writeLog(m_context, QStringLiteral("打印催还单（%1）").arg(borrower), this);
 }
 
 } // namespace vok

@@ -3,6 +3,7 @@
 #include "core/Clock.h"
 #include "core/FieldCheck.h"
 #include "db/Schema.h"
+#include "ui/ComErrorBox.h"
 #include "ui/CommandTable.h"
 #include "ui/FieldExchange.h"
 #include "ui/MessageService.h"
@@ -235,7 +236,7 @@ void CReorderDlg::generate()
         return;
     Messages::notice(QStringLiteral("完成操作！"), this);
     for (size_t i = 0; i < rows.size(); ++i) {
-        if (!m_context.writeLog(purchasePlan::logText()))
+        if (!writeLog(m_context, purchasePlan::logText(), this))
             break;
     }
     accept();

@@ -290,7 +290,7 @@ void CStockDlg::onRowChosen(int row)
 void CStockDlg::completeChange(const QString& logText)
 {
     Messages::notice(QStringLiteral("完成操作！"), this);
-    m_context.writeLog(logText);
+    writeLog(m_context, logText, this);
     fillList();
 }
 

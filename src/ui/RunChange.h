@@ -12,7 +12,7 @@ namespace vok {
 //
 //     if (!runChange(this, [&] { m_context.connection->execute(sql); }))
 //         return;
-//     m_context.writeLog(QStringLiteral("添加设备记录。"));
+//     writeLog(m_context, QStringLiteral("添加设备记录。"), this);
 //     Messages::notice(QStringLiteral("完成添加设备记录操作!"), this);
 //     refill();
 bool runChange(QWidget* form, const std::function<void()>& change);

@@ -6,6 +6,7 @@
 #include "db/DbError.h"
 #include "records/ViewInDlg.h"
 #include "records/ViewWantBuyDlg.h"
+#include "support/FormTest.h"
 #include "support/TestSupport.h"
 #include "ui/CommandTable.h"
 #include "ui/FileDialogService.h"
@@ -593,12 +594,7 @@ void TestListExport::longPreview()
     Messages::queueAnswer(Messages::Answer(answer));
     const QString pdf = m_sandbox->dataDir() + QStringLiteral("/long.pdf");
     int chosen = 0;
-    PrintService::setChooser([&](QPrinter& printer, QWidget*) {
-        ++chosen;
-        printer.setOutputFormat(QPrinter::PdfFormat);
-        printer.setOutputFileName(pdf);
-        return print == 2;
-    });
+    test::printToPdf([&] { return pdf; }, print == 2, &chosen);
     // The progress box is cancelled as soon as it shows.
     QString label;
     QTimer poll;

@@ -158,7 +158,7 @@ void TestServerFailures::mainWindowAsksAndReconnects()
     if (yes) {
         QCOMPARE(Messages::shownTexts(), (QStringList{reconnectQuestion(lost), reconnectedText()}));
         QCOMPARE(stockIns(*c), 0);
-        QVERIFY(w.log().write(QStringLiteral("添加入库信息")));
+        QVERIFY(writeLog(w.log(), QStringLiteral("添加入库信息")));
         QCOMPARE(c->recordCount(QStringLiteral("SELECT * FROM HOWDO")), 1);
     } else {
         QCOMPARE(Messages::shownTexts().size(), 1);

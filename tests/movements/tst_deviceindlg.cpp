@@ -464,8 +464,8 @@ void TestDeviceInDlg::contextMenuAndHelp()
     QCOMPARE(items, (QStringList{"确认", "帮助", "退出"}));
     QCOMPARE(form->commands()->button(CDeviceInDlg::IDC_CONFIRM)->text(), QStringLiteral("确　认"));
     QCOMPARE(form->commands()->button(CommandTable::kHelp)->text(), QStringLiteral("帮　助"));
-    QCOMPARE(form->commands()->button(2)->text(), QStringLiteral("退　出"));
-    QVERIFY(form->commands()->button(2)->isDefault());
+    QCOMPARE(form->commands()->button(CommandTable::kExit)->text(), QStringLiteral("退　出"));
+    QVERIFY(form->commands()->button(CommandTable::kExit)->isDefault());
 
     menu->actions().at(1)->trigger();
     QTRY_COMPARE(m_sandbox->helpLaunches().size(), 1);

@@ -113,7 +113,7 @@ void TestDeviceReturnDlg::layoutAndPicture()
     QWidget* box = f->findChild<QWidget*>("inputGroup");
     QPushButton* ok = f->commands()->button(CDeviceReturnDlg::IDC_CONFIRM);
     QPushButton* help = f->commands()->button(CommandTable::kHelp);
-    QPushButton* exit = f->commands()->button(2);
+    QPushButton* exit = f->commands()->button(CommandTable::kExit);
     QVERIFY(ok->x() >= box->geometry().right());
     QCOMPARE(help->x(), ok->x());
     QVERIFY(ok->y() < help->y() && help->y() < exit->y());

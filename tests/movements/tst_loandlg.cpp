@@ -121,11 +121,7 @@ void TestLoanDlg::init()
     stock("C3", 1);
     m_pdf = QDir(folder()).filePath(u("h7-loan-slip.pdf"));
     QFile::remove(m_pdf);
-    PrintService::setChooser([this](QPrinter& printer, QWidget*) {
-        printer.setOutputFormat(QPrinter::PdfFormat);
-        printer.setOutputFileName(m_pdf);
-        return true;
-    });
+    test::printToPdf([this] { return m_pdf; });
 }
 
 void TestLoanDlg::cleanup()

@@ -292,11 +292,7 @@ void TestBrowsers::opens()
         dir = m_sandbox->dataDir();
     const QString pdf = dir + QStringLiteral("/%1.pdf").arg(QLatin1String(k.name));
     QFile::remove(pdf);
-    PrintService::setChooser([&](QPrinter& printer, QWidget*) {
-        printer.setOutputFormat(QPrinter::PdfFormat);
-        printer.setOutputFileName(pdf);
-        return true;
-    });
+    test::printToPdf([&] { return pdf; });
     QVERIFY(test::press(*dlg, "print"));
     QVERIFY(QFile(pdf).size() > 1000);
     QVERIFY(Messages::shown().isEmpty());

@@ -194,11 +194,7 @@ void TestPeriodSummaryDlg::ledgerOnEnterAndDoubleClick()
 void TestPeriodSummaryDlg::printsAndExports()
 {
     QString pdf;
-    PrintService::setChooser([&pdf](QPrinter& printer, QWidget*) {
-        printer.setOutputFormat(QPrinter::PdfFormat);
-        printer.setOutputFileName(pdf);
-        return true;
-    });
+    test::printToPdf([&] { return pdf; });
     auto form = open(3);
     pdf = QDir(pictureDir()).filePath(u("h6-summary.pdf"));
     QVERIFY(test::press(*form, u("print")));
@@ -319,7 +315,7 @@ void TestPeriodSummaryDlg::commandLine()
     (file == u"csv"   ? request.csvFile
      : file == u"pdf" ? request.pdfFile
                       : request.xlsxFile) = file.isEmpty() ? QString() : path;
-    QCOMPARE(writeSummaryReport(request), problem);
+    QCOMPARE(test::failureText([&] { writeSummaryReport(request); }), problem);
     QCOMPARE(QFile::exists(path), problem.isEmpty());
     if (file != u"csv" || !problem.isEmpty())
         return;

@@ -685,11 +685,7 @@ void TestReconcile::bothPrint()
 {
     seedLedger();
     QString pdf;
-    PrintService::setChooser([&pdf](QPrinter& printer, QWidget*) {
-        printer.setOutputFormat(QPrinter::PdfFormat);
-        printer.setOutputFileName(pdf);
-        return true;
-    });
+    test::printToPdf([&] { return pdf; });
     const QString shots = qEnvironmentVariable("VOK_SHOTS");
     const QString dir = shots.isEmpty() ? m_sandbox->dataDir() : shots;
     pdf = QDir(dir).filePath(u("reconcile.pdf"));

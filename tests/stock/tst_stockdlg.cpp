@@ -10,6 +10,7 @@
 #include "support/FormTest.h"
 #include "support/ScriptedConnection.h"
 #include "support/TestSupport.h"
+#include "ui/ComErrorBox.h"
 #include "ui/CommandTable.h"
 #include "ui/DeviceScan.h"
 #include "ui/MessageService.h"
@@ -595,11 +596,7 @@ void TestStockDlg::readOnlyClassMayListQueryPrintAndRead()
         dir = m_sandbox->dataDir();
     const QString pdf = dir + QStringLiteral("/stock.pdf");
     QFile::remove(pdf);
-    PrintService::setChooser([&](QPrinter& printer, QWidget*) {
-        printer.setOutputFormat(QPrinter::PdfFormat);
-        printer.setOutputFileName(pdf);
-        return true;
-    });
+    test::printToPdf([&] { return pdf; });
     QVERIFY(test::press(*form, Print));
     QVERIFY(QFile(pdf).size() > 1000);
     QVERIFY(Messages::shown().isEmpty());

@@ -258,11 +258,7 @@ void TestStocktake::classThreeLooksAndPrints()
                              Stocktake::confirm(*m_db, 3, u("张三"), form->model()->lines()));
 
     const QString pdf = QDir(m_sandbox->dataDir()).filePath(u("sheet.pdf"));
-    PrintService::setChooser([&pdf](QPrinter& printer, QWidget*) {
-        printer.setOutputFormat(QPrinter::PdfFormat);
-        printer.setOutputFileName(pdf);
-        return true;
-    });
+    test::printToPdf([&] { return pdf; });
     QVERIFY(test::press(*form, "print"));
     QVERIFY(QFile(pdf).size() > 1000);
 }
@@ -412,11 +408,7 @@ void TestStocktake::sheetPrintsAndExports()
     const QString shots = qEnvironmentVariable("VOK_SHOT_DIR");
     const QString dir = shots.isEmpty() ? m_sandbox->dataDir() : shots;
     const QString pdf = QDir(dir).filePath(u("stocktake.pdf"));
-    PrintService::setChooser([&pdf](QPrinter& printer, QWidget*) {
-        printer.setOutputFormat(QPrinter::PdfFormat);
-        printer.setOutputFileName(pdf);
-        return true;
-    });
+    test::printToPdf([&] { return pdf; });
     QVERIFY(test::press(*form, "print"));
     QVERIFY(QFile(pdf).size() > 1000);
     test::savePicture(*form, u("stocktake"));

@@ -1,6 +1,7 @@
 #include "support/FormTest.h"
 
 #include "support/TestSupport.h"
+#include "ui/PrintReport.h"
 #include "ui/RecordListView.h"
 
 #include <QAccessible>
@@ -10,6 +11,7 @@
 #include <QLineEdit>
 #include <QPixmap>
 #include <QPlainTextEdit>
+#include <QPrinter>
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
@@ -142,6 +144,21 @@ QStringList accessibleNames(const QWidget& form, const QStringList& names)
         announced << (a ? a->text(QAccessible::Name) : QStringLiteral("(no %1)").arg(name));
     }
     return announced;
+}
+
+void printToPdf(std::function<QString()> file, bool print, int* asked,
+                std::function<void(QPrinter&)> setUp)
+{
+    PrintService::setChooser([file = std::move(file), print, asked,
+                              setUp = std::move(setUp)](QPrinter& printer, QWidget*) {
+        if (asked)
+            ++*asked;
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(file());
+        if (setUp)
+            setUp(printer);
+        return print;
+    });
 }
 
 void savePicture(QWidget& window, const QString& name)

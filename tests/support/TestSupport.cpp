@@ -123,7 +123,6 @@ Sandbox::Sandbox() : m_launches(std::make_shared<QList<QStringList>>())
     FileDialogs::clear();
     Messages::clearShown();
     Clock::setNow(QDateTime());
-    installComErrorBox();
     auto launches = m_launches;
     HelpLauncher::setLauncher([launches](const QString& program, const QStringList& args) {
         launches->append(QStringList{program} + args);
@@ -140,6 +139,16 @@ Sandbox::~Sandbox()
 ConnectionPtr Sandbox::open(const QString& dsn)
 {
     return openConnection(ConnectionString{dsn, {}, {}}.toString());
+}
+
+QString failureText(const std::function<void()>& action)
+{
+    try {
+        action();
+    } catch (const DbError& e) {
+        return comErrorText(e);
+    }
+    return {};
 }
 
 QList<QStringList> rows(Connection& c, const QString& sql)

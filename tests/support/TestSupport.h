@@ -3,6 +3,7 @@
 #include "db/Connection.h"
 
 #include <QTemporaryDir>
+#include <functional>
 #include <memory>
 
 namespace vok::test {
@@ -42,6 +43,10 @@ bool onServer();
 
 // Runs one SELECT and returns every row as a list of texts.
 QList<QStringList> rows(Connection& c, const QString& sql);
+
+// The text a failure thrown by action shows (the COM error box's), empty
+// when it throws none.
+QString failureText(const std::function<void()>& action);
 
 // Makes DEVICE as a database made before one stock row per code was
 // declared, so that a test can store two stock rows of one code.

@@ -1,0 +1,45 @@
+#include "core/CommandAction.h"
+
+#include "core/Departments.h"
+#include "core/Tables.h"
+
+#include <QStringList>
+
+namespace vok::command {
+
+ExitCode exitCode(const DbError& error)
+{
+    return error.isRefusal() ? Refused : Failed;
+}
+
+void refuse(const QString& text)
+{
+    throw DbError(DbError::Kind::Refused, text);
+}
+
+const TableDescription& table(const QString& name, std::span<const TableDescription* const> known,
+                              const QString& refusal, const QString& separator)
+{
+    QStringList names;
+    for (const TableDescription* t : known) {
+        if (t->name().compare(name, Qt::CaseInsensitive) == 0)
+            return *t;
+        names << t->name();
+    }
+    refuse(refusal.arg(name, names.join(separator)));
+}
+
+Department::Department(const QString& name, const QString& userName)
+{
+    const std::optional<QString> cs = departmentConnectionString(name, userName, QString());
+    if (!cs)
+        refuse(unknownDepartmentText(name));
+    m_connectionString = *cs;
+}
+
+ConnectionPtr Department::open() const
+{
+    return openConnection(m_connectionString);
+}
+
+} // namespace vok::command
