@@ -159,16 +159,7 @@ void TestListExport::cleanup()
 
 std::unique_ptr<CViewInDlg> TestListExport::open()
 {
-    FormContext context;
-    context.classNumber = 1;
-    context.connection = m_c;
-    context.userName = QStringLiteral("管理员");
-    auto dlg = std::make_unique<CViewInDlg>(context);
-    dlg->show();
-    QApplication::setActiveWindow(dlg.get());
-    if (!QTest::qWaitForWindowActive(dlg.get()))
-        qWarning("window not active");
-    return dlg;
+    return test::openForm<CViewInDlg>(test::formContext(m_c, nullptr, 1, QStringLiteral("管理员")));
 }
 
 void TestListExport::triggerMenuItem(CViewInDlg& dlg, const QString& text)
@@ -297,14 +288,10 @@ void TestListExport::figuresKeptAsTextAreNumbers()
                  "'2004-6-1 12:0:0')");
     m_c->execute("INSERT INTO DEVICE_WANTBUY VALUES('002','','x','10.000000','5','','0',"
                  "'2004-6-2 12:0:0')");
-    FormContext context;
-    context.classNumber = 1;
-    context.connection = m_c;
-    CViewWantBuyDlg dlg(context);
-    dlg.show();
-    QTRY_COMPARE(dlg.list()->records()->rowCount(), 2);
+    const auto dlg = test::openForm<CViewWantBuyDlg>(test::formContext(m_c, nullptr));
+    QTRY_COMPARE(dlg->list()->records()->rowCount(), 2);
     const QString path = m_sandbox->dataDir() + "/plan.xlsx";
-    QVERIFY(exportList(exportSourceOf(*dlg.list()->records()), path, ExportFormat::Xlsx));
+    QVERIFY(exportList(exportSourceOf(*dlg->list()->records()), path, ExportFormat::Xlsx));
     const QJsonArray rows = readBack(path).value(QStringLiteral("rows")).toArray();
     QCOMPARE(rows.size(), 3);
     QCOMPARE(rows[1].toArray(),

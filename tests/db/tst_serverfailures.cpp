@@ -50,7 +50,7 @@ template <typename F> DbError failureOf(F&& action)
     } catch (const DbError& e) {
         return e;
     }
-    return DbError(DbError::kFail, QString());
+    return DbError(DbError::Kind::Engine, QString());
 }
 
 } // namespace

@@ -396,12 +396,12 @@ void TestDeviceInDlg::failureLeavesNeitherRow()
     const auto before = stock();
     if (step == "openUpdate")
         m_scripted->beforeOpenUpdate = [](const QString&) {
-            throw DbError(DbError::kFail, QStringLiteral("库存查询失败"));
+            throw DbError(DbError::Kind::Engine, QStringLiteral("库存查询失败"));
         };
     if (step == "appendDevice")
         m_scripted->beforeAppend = [](const QString& table) {
             if (table == "device")
-                throw DbError(DbError::kFail, QStringLiteral("库存添加失败"));
+                throw DbError(DbError::Kind::Engine, QStringLiteral("库存添加失败"));
         };
     if (step == "concurrent")
         // Another instance raises the stock between reading and storing.
@@ -440,7 +440,7 @@ void TestDeviceInDlg::listFailureClosesTheForm()
 {
     QFETCH(bool, modal);
     m_scripted->beforeQuery = [](const QString&) {
-        throw DbError(DbError::kFail, QStringLiteral("表不存在"));
+        throw DbError(DbError::Kind::Engine, QStringLiteral("表不存在"));
     };
     CDeviceInDlg form(test::formContext(m_scripted, m_log.get(), 1));
     QVERIFY(Messages::shown().isEmpty()); // nothing is read while the form is built

@@ -93,7 +93,7 @@ void TestDeviceReturnDlg::failureLeavesNeitherRow()
 {
     d->stock("a1", 5);
     d->scripted->beforeStore = [] {
-        throw DbError(DbError::kFail, QStringLiteral("库存写入失败"));
+        throw DbError(DbError::Kind::Engine, QStringLiteral("库存写入失败"));
     };
     auto f = d->open<CDeviceReturnDlg>();
     EntryFormDriver::type(f.get(), {{"device", "a1"}, {"number", "3"}});

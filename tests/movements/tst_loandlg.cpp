@@ -88,15 +88,7 @@ private slots:
 private:
     template <typename Form> std::unique_ptr<Form> open(int classNumber = 1)
     {
-        FormContext context;
-        context.classNumber = classNumber;
-        context.connection = m_d->db;
-        context.log = &m_d->log;
-        context.userName = u("张三");
-        auto form = std::make_unique<Form>(context);
-        form->show();
-        QApplication::setActiveWindow(form.get());
-        return form;
+        return test::openForm<Form>(test::formContext(m_d->db, &m_d->log, classNumber, u("张三")));
     }
     QString folder() const
     {

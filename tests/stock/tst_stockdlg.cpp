@@ -348,7 +348,8 @@ void TestStockDlg::addRacingAnotherWorkstation()
     ConnectionPtr other = m_sandbox->open();
     m_scripted->beforeAppend = [other](const QString&) {
         other->execute(QStringLiteral("INSERT INTO DEVICE VALUES('c3',1,1,1,1)"));
-        throw DbError(DbError::kFail, QStringLiteral("UNIQUE constraint failed: DEVICE.code"));
+        throw DbError(DbError::Kind::Engine,
+                      QStringLiteral("UNIQUE constraint failed: DEVICE.code"));
     };
     auto form = openForm();
     chooseCode(*form, "c3");
@@ -559,11 +560,9 @@ void TestStockDlg::codeListFailureClosesTheForm()
 {
     m_scripted->beforeQuery = [](const QString& sql) {
         if (sql.contains(u"DEVICE_CODE"))
-            throw DbError(DbError::kFail, QStringLiteral("表不存在"));
+            throw DbError(DbError::Kind::Engine, QStringLiteral("表不存在"));
     };
-    FormContext context;
-    context.connection = m_scripted;
-    CStockDlg form(context);
+    CStockDlg form(test::formContext(m_scripted, nullptr, 3));
     QVERIFY(Messages::shown().isEmpty());          // nothing is read while the form is built
     QCOMPARE(form.exec(), int(QDialog::Rejected)); // returns at once, never shown
     QCOMPARE(Messages::shownTexts(), QStringList{"表不存在"});

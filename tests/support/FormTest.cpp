@@ -5,6 +5,7 @@
 #include "ui/RecordListView.h"
 
 #include <QAccessible>
+#include <QApplication>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QGuiApplication>
@@ -28,6 +29,12 @@ FormContext formContext(ConnectionPtr connection, COperationLog* log, int classN
     context.log = log;
     context.userName = userName;
     return context;
+}
+
+void showOpened(QWidget& form)
+{
+    form.show();
+    QApplication::setActiveWindow(&form);
 }
 
 bool press(QWidget& form, const QString& name)

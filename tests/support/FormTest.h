@@ -40,11 +40,15 @@ template <class T> T* control(const QWidget& form, const QString& name)
 FormContext formContext(ConnectionPtr connection, COperationLog* log, int classNumber = 1,
                         const QString& userName = QString());
 
-// Makes a form and shows it, as the main window does (not modally).
+// Shows a form as the main window does: not modally, the active window.
+void showOpened(QWidget& form);
+
+// The one way a test opens a form: made with the context the main window
+// would hand it, and shown.
 template <class Form> std::unique_ptr<Form> openForm(const FormContext& context)
 {
     auto form = std::make_unique<Form>(context);
-    form->show();
+    showOpened(*form);
     return form;
 }
 
