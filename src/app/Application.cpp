@@ -6,7 +6,7 @@
 #include "core/Accounts.h"
 #include "core/BackupGenerations.h"
 #include "core/Clock.h"
-#include "core/CommandAction.h"
+#include "core/CommandLine.h"
 #include "core/Departments.h"
 #include "db/Backup.h"
 #include "db/Connection.h"
@@ -72,10 +72,10 @@ int runAction(const std::function<void()>& action)
 {
     try {
         action();
-        return command::Done;
+        return CommandLine::Done;
     } catch (const DbError& e) {
         printError(comErrorText(e));
-        return command::exitCode(e);
+        return CommandLine::exitCode(e);
     }
 }
 
@@ -93,23 +93,23 @@ void initDatabases()
 void addUser(const QString& userName, const QString& classText, const QString& department)
 {
     if (userName.isEmpty())
-        command::refuse(QStringLiteral("用户名不能为空。"));
+        CommandLine::refuse(QStringLiteral("用户名不能为空。"));
     if (classText.isEmpty())
-        command::refuse(QStringLiteral("缺少 --class。"));
+        CommandLine::refuse(QStringLiteral("缺少 --class。"));
     std::string line;
     if (!std::getline(std::cin, line))
-        command::refuse(QStringLiteral("从标准输入读不到密码。"));
+        CommandLine::refuse(QStringLiteral("从标准输入读不到密码。"));
     if (!line.empty() && line.back() == '\r')
         line.pop_back();
     const QString password = QString::fromUtf8(line.data(), qsizetype(line.size()));
     if (password.isEmpty())
-        command::refuse(QStringLiteral("密码不能为空。"));
+        CommandLine::refuse(QStringLiteral("密码不能为空。"));
     const std::optional<QString> cs = departmentConnectionString(department, userName, password);
     if (!cs)
-        command::refuse(unknownDepartmentText(department));
+        CommandLine::refuse(unknownDepartmentText(department));
     const ConnectionPtr c = openConnection(*cs);
     if (Accounts::exists(*c, userName))
-        command::refuse(QStringLiteral("%1 中已有用户 %2。").arg(department, userName));
+        CommandLine::refuse(QStringLiteral("%1 中已有用户 %2。").arg(department, userName));
     Accounts::add(*c, userName, password, classText);
     c->close();
 }
@@ -118,7 +118,7 @@ void addUser(const QString& userName, const QString& classText, const QString& d
 void printSchema(const QString& engine)
 {
     if (engine.compare(QLatin1String("postgresql"), Qt::CaseInsensitive) != 0)
-        command::refuse(QStringLiteral("不支持的数据库引擎“%1”，可用：postgresql").arg(engine));
+        CommandLine::refuse(QStringLiteral("不支持的数据库引擎“%1”，可用：postgresql").arg(engine));
     const QByteArray script = schema::createScript(Engine::Postgres).toUtf8();
     std::fwrite(script.constData(), 1, size_t(script.size()), stdout);
     flushOutput();
@@ -356,7 +356,7 @@ void runImportCommand(const QCommandLineParser& parser)
     request.table = parser.value(QStringLiteral("import"));
     const QStringList rest = parser.positionalArguments();
     if (rest.size() != 1)
-        command::refuse(QStringLiteral("--import 需要两个值：TABLE FILE。"));
+        CommandLine::refuse(QStringLiteral("--import 需要两个值：TABLE FILE。"));
     request.file = rest.front();
     if (parser.isSet(QStringLiteral("department")))
         request.department = parser.value(QStringLiteral("department"));
@@ -374,7 +374,7 @@ void runLabels(const QCommandLineParser& parser)
     request.codes = parser.positionalArguments();
     request.pdfFile = parser.value(QStringLiteral("pdf"));
     if (request.pdfFile.isEmpty())
-        command::refuse(QStringLiteral("缺少 --pdf FILE。"));
+        CommandLine::refuse(QStringLiteral("缺少 --pdf FILE。"));
     if (parser.isSet(QStringLiteral("layout")))
         request.layout = parser.value(QStringLiteral("layout"));
     if (parser.isSet(QStringLiteral("department")))
@@ -390,7 +390,7 @@ void runReport(const QCommandLineParser& parser)
     request.table = parser.value(QStringLiteral("report"));
     request.pdfFile = parser.value(QStringLiteral("pdf"));
     if (request.pdfFile.isEmpty())
-        command::refuse(QStringLiteral("缺少 --pdf FILE。"));
+        CommandLine::refuse(QStringLiteral("缺少 --pdf FILE。"));
     if (parser.isSet(QStringLiteral("department")))
         request.department = parser.value(QStringLiteral("department"));
     request.preparer = parser.isSet(QStringLiteral("preparer"))
@@ -399,13 +399,13 @@ void runReport(const QCommandLineParser& parser)
     const QStringList rest = parser.positionalArguments();
     if (parser.isSet(QStringLiteral("query"))) {
         if (rest.size() != 2)
-            command::refuse(QStringLiteral("--query 需要三个值：FIELD OP VALUE。"));
+            CommandLine::refuse(QStringLiteral("--query 需要三个值：FIELD OP VALUE。"));
         request.query = true;
         request.field = parser.value(QStringLiteral("query"));
         request.op = rest.at(0);
         request.value = rest.at(1);
     } else if (!rest.isEmpty()) {
-        command::refuse(QStringLiteral("多余的参数：%1").arg(rest.join(QLatin1Char(' '))));
+        CommandLine::refuse(QStringLiteral("多余的参数：%1").arg(rest.join(QLatin1Char(' '))));
     }
     writeTableReport(request);
 }
@@ -425,8 +425,8 @@ void runSummary(const QCommandLineParser& parser)
                            ? parser.value(QStringLiteral("preparer"))
                            : systemUserName();
     if (!parser.positionalArguments().isEmpty())
-        command::refuse(QStringLiteral("多余的参数：%1")
-                            .arg(parser.positionalArguments().join(QLatin1Char(' '))));
+        CommandLine::refuse(QStringLiteral("多余的参数：%1")
+                                .arg(parser.positionalArguments().join(QLatin1Char(' '))));
     writeSummaryReport(request);
 }
 

@@ -1,6 +1,6 @@
 #include "app/ImportCommand.h"
 
-#include "core/CommandAction.h"
+#include "core/CommandLine.h"
 #include "core/TableImport.h"
 #include "db/DbError.h"
 
@@ -27,11 +27,11 @@ void printError(const QString& text)
 void runImport(const ImportRequest& request)
 {
     const TableDescription& table =
-        command::table(request.table, TableImport::tables(),
-                       QStringLiteral("不能导入表“%1”，可导入：%2"), QStringLiteral(", "));
+        CommandLine::table(request.table, TableImport::tables(),
+                           QStringLiteral("不能导入表“%1”，可导入：%2"), QStringLiteral(", "));
     if (request.file.isEmpty())
-        command::refuse(QStringLiteral("缺少要导入的文件。"));
-    const command::Department department(request.department, request.userName);
+        CommandLine::refuse(QStringLiteral("缺少要导入的文件。"));
+    const CommandLine::Department department(request.department, request.userName);
     TableImport import(table);
     if (!import.open(request.file))
         throw DbError(DbError::Kind::File, import.error());
@@ -41,7 +41,7 @@ void runImport(const ImportRequest& request)
             printError(QStringLiteral("按上次导入时选的对应列：%1").arg(used));
     }
     if (const QString problem = import.matchColumns(request.columns); !problem.isEmpty())
-        command::refuse(QStringLiteral("--columns：%1").arg(problem));
+        CommandLine::refuse(QStringLiteral("--columns：%1").arg(problem));
     if (const QStringList ignored = import.ignoredHeadings(); !ignored.isEmpty())
         printError(QStringLiteral("这些列不导入：%1").arg(ignored.join(QStringLiteral("、"))));
     const ConnectionPtr connection = department.open();

@@ -271,7 +271,7 @@ private:
                 // A correction brings the stock to what the records say:
                 // it is no part of that figure itself.
                 sql += QStringLiteral(" AND (reason IS NULL OR reason <> ?)");
-                values << stock::correctionReason();
+                values << Stock::correctionReason();
             }
             if (!m_code.isEmpty()) {
                 sql += codeCondition();
@@ -476,7 +476,7 @@ std::vector<LedgerLine> ledger(Connection& connection, const QString& code, cons
                            "before_number, after_number FROM DEVICE_ADJUST") +
                 range.arg(QStringLiteral("adjust_time"), marker) +
                 QStringLiteral(" AND (reason IS NULL OR reason <> ?)"),
-            values + QVariantList{stock::correctionReason()});
+            values + QVariantList{Stock::correctionReason()});
         while (r->next())
             entries.push_back(
                 {r->text(0), Adjust, int(entries.size()), r->number(1), 0,

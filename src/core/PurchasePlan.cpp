@@ -12,7 +12,7 @@
 
 namespace vok {
 
-namespace purchasePlan {
+namespace PurchasePlan {
 
 namespace {
 
@@ -142,6 +142,6 @@ std::vector<ReorderLine> reorderProposal(Connection& c, const QStringList& codes
     return proposal;
 }
 
-} // namespace purchasePlan
+} // namespace PurchasePlan
 
 } // namespace vok

@@ -74,10 +74,10 @@ void CWantBuyDlg::confirm()
     FieldExchange dx(this);
     dx.text(deviceList(), code, t, DeviceWantBuyCol::code);
     const QString buyDate = entryTime();
-    dx.number(m_buyNumber, buyNumber, purchasePlan::kMinimum, purchasePlan::kMaximum);
+    dx.number(m_buyNumber, buyNumber, PurchasePlan::kMinimum, PurchasePlan::kMaximum);
     dx.numberText(m_nowNumber, nowNumber, t, DeviceWantBuyCol::now_number);
     dx.numberText(m_maxNumber, maxNumber, t, DeviceWantBuyCol::max_number);
-    dx.number(m_price, price, purchasePlan::kMinimum, purchasePlan::kMaximum);
+    dx.number(m_price, price, PurchasePlan::kMinimum, PurchasePlan::kMaximum);
     dx.text(m_name, name);
     dx.text(m_provider, provider, t, DeviceWantBuyCol::provider);
     dx.numberText(m_totalNumber, totalNumber, t, DeviceWantBuyCol::total_number);
@@ -86,11 +86,11 @@ void CWantBuyDlg::confirm()
 
     const PlanRow row{code, nowNumber, totalNumber, maxNumber, buyNumber, provider, price, buyDate};
     if (!runChange(this, [&] {
-            purchasePlan::append(connection(), context().classNumber, {&row, 1});
+            PurchasePlan::append(connection(), context().classNumber, {&row, 1});
         }))
         return;
 
-    completeEntry(purchasePlan::logText());
+    completeEntry(PurchasePlan::logText());
 }
 
 } // namespace vok

@@ -96,13 +96,13 @@ void CLoanQueryDlg::showLines(Show show)
 {
     switch (show) {
     case Show::Open:
-        fillList(loans::openRows());
+        fillList(Loans::openRows());
         break;
     case Show::Overdue:
-        fillList(loans::overdueRows(m_context.connection->engine(), Clock::now().date()));
+        fillList(Loans::overdueRows(m_context.connection->engine(), Clock::now().date()));
         break;
     case Show::Closed:
-        fillList(loans::closedRows());
+        fillList(Loans::closedRows());
         break;
     case Show::All:
         fillList({schema::DeviceLoan.name});
@@ -123,7 +123,7 @@ void CLoanQueryDlg::printReminder()
     QString department;
     if (!runChange(this, [&] {
             Connection& c = *m_context.connection;
-            for (const loans::OpenLine& l : loans::openLines(c, borrower)) {
+            for (const Loans::OpenLine& l : Loans::openLines(c, borrower)) {
                 if (l.borrower != borrower || l.due > today)
                     continue;
                 department = l.department;

@@ -51,7 +51,7 @@ QString note(const ReorderLine& l)
     QStringList parts;
     if (l.planned())
         parts << QStringLiteral("已列入采购计划（%1）").arg(l.plannedAt);
-    if (l.quantity < purchasePlan::kMinimum)
+    if (l.quantity < PurchasePlan::kMinimum)
         parts << QStringLiteral("按最大数量无需采购");
     if (l.lastStockIn.isEmpty())
         parts << QStringLiteral("无入库记录");
@@ -139,7 +139,7 @@ void CReorderDlg::fillTable()
         QTableWidgetItem* code = cell(r, ColCode, l.code, false);
         code->setFlags(code->flags() | Qt::ItemIsUserCheckable);
         // Already planned, or nothing to order up to the maximum: unticked.
-        code->setCheckState(!l.planned() && l.quantity >= purchasePlan::kMinimum ? Qt::Checked
+        code->setCheckState(!l.planned() && l.quantity >= PurchasePlan::kMinimum ? Qt::Checked
                                                                                  : Qt::Unchecked);
         cell(r, ColName, l.name, false);
         cell(r, ColOnHand, FieldText::number(l.onHand), false);
@@ -196,7 +196,7 @@ bool CReorderDlg::takeLine(int row, const QString& buyDate, PlanRow& out)
             m_table->editItem(m_table->item(row, column));
         return false;
     };
-    using namespace purchasePlan;
+    using namespace PurchasePlan;
     out.code = l.code;
     out.buyDate = buyDate;
     out.provider = typed(ColProvider);
@@ -231,12 +231,12 @@ void CReorderDlg::generate()
         return;
     }
     if (!runChange(this, [&] {
-            purchasePlan::append(*m_context.connection, m_context.classNumber, rows);
+            PurchasePlan::append(*m_context.connection, m_context.classNumber, rows);
         }))
         return;
     Messages::notice(QStringLiteral("完成操作！"), this);
     for (size_t i = 0; i < rows.size(); ++i) {
-        if (!writeLog(m_context, purchasePlan::logText(), this))
+        if (!writeLog(m_context, PurchasePlan::logText(), this))
             break;
     }
     accept();

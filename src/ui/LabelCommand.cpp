@@ -1,6 +1,6 @@
 #include "ui/LabelCommand.h"
 
-#include "core/CommandAction.h"
+#include "core/CommandLine.h"
 #include "core/DeviceCatalogue.h"
 #include "core/LabelSymbol.h"
 #include "core/OutputFile.h"
@@ -18,13 +18,13 @@ void writeLabels(const LabelRequest& request)
 {
     const LabelSheet* sheet = findLabelSheet(request.layout);
     if (!sheet)
-        command::refuse(QStringLiteral("没有标签格式“%1”，可用：a4 label").arg(request.layout));
+        CommandLine::refuse(QStringLiteral("没有标签格式“%1”，可用：a4 label").arg(request.layout));
     if (request.codes.isEmpty())
-        command::refuse(QStringLiteral("没有给出设备号。"));
+        CommandLine::refuse(QStringLiteral("没有给出设备号。"));
     for (const QString& code : request.codes)
         if (const QString problem = labelCodeProblem(code); !problem.isEmpty())
-            command::refuse(problem);
-    const command::Department department(request.department, QString());
+            CommandLine::refuse(problem);
+    const CommandLine::Department department(request.department, QString());
     QHash<QString, QString> names;
     {
         const ConnectionPtr connection = department.open();
@@ -40,7 +40,7 @@ void writeLabels(const LabelRequest& request)
         labels << DeviceLabel{code, names.value(code)};
     }
     if (!unknown.isEmpty())
-        command::refuse(
+        CommandLine::refuse(
             QStringLiteral("设备代码中没有设备号：%1").arg(unknown.join(QStringLiteral("、"))));
     OutputFile out(request.pdfFile);
     QPrinter printer(QPrinter::HighResolution);

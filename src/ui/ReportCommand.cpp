@@ -1,7 +1,7 @@
 #include "ui/ReportCommand.h"
 
 #include "core/Clock.h"
-#include "core/CommandAction.h"
+#include "core/CommandLine.h"
 #include "core/OutputFile.h"
 #include "core/TableAccess.h"
 #include "core/TableReport.h"
@@ -18,17 +18,17 @@ namespace vok {
 void writeTableReport(const ReportRequest& request)
 {
     const TableDescription* table =
-        &command::table(request.table, browserTables(),
-                        QStringLiteral("没有表“%1”的报表，可用：%2"), QStringLiteral(" "));
-    const command::Department department(request.department, request.preparer);
+        &CommandLine::table(request.table, browserTables(),
+                            QStringLiteral("没有表“%1”的报表，可用：%2"), QStringLiteral(" "));
+    const CommandLine::Department department(request.department, request.preparer);
     // The condition is checked before any database is opened.
     if (request.query && !composeQuery(table->name(), table->queryFields, request.field, request.op,
                                        request.value, Engine::Sqlite)) {
         QStringList fields;
         for (const QueryField& f : table->queryFields)
             fields << f.text.toString();
-        command::refuse(QStringLiteral("表 %1 没有查询项“%2”，可用：%3")
-                            .arg(table->name(), request.field, fields.join(QLatin1Char(' '))));
+        CommandLine::refuse(QStringLiteral("表 %1 没有查询项“%2”，可用：%3")
+                                .arg(table->name(), request.field, fields.join(QLatin1Char(' '))));
     }
 
     // The list reads its rows as the report draws them: the connection

@@ -10,7 +10,9 @@ namespace vok {
 // box over the form and false returned; the change's own ending (log entry,
 // notice, refill) is the caller's, in the order the form needs:
 //
-//     if (!runChange(this, [&] { m_context.connection->execute(sql); }))
+//     if (!runChange(this, [&] {
+//             addDeviceCode(*m_context.connection, m_context.classNumber, code, name);
+//         }))
 //         return;
 //     writeLog(m_context, QStringLiteral("添加设备记录。"), this);
 //     Messages::notice(QStringLiteral("完成添加设备记录操作!"), this);

@@ -1,7 +1,7 @@
 #include "ui/SummaryCommand.h"
 
 #include "core/Clock.h"
-#include "core/CommandAction.h"
+#include "core/CommandLine.h"
 #include "core/ListExport.h"
 #include "core/PeriodSummary.h"
 #include "db/Connection.h"
@@ -34,15 +34,15 @@ void writeSummaryReport(const SummaryRequest& request)
     const QDate first = monthOf(parts.value(0));
     const QDate last = parts.size() == 2 ? monthOf(parts.value(1)) : first;
     if (parts.size() > 2 || !first.isValid() || !last.isValid())
-        command::refuse(QStringLiteral("“%1”不是月份，应写作 YYYY-MM 或 YYYY-MM..YYYY-MM。")
-                            .arg(request.months));
+        CommandLine::refuse(QStringLiteral("“%1”不是月份，应写作 YYYY-MM 或 YYYY-MM..YYYY-MM。")
+                                .arg(request.months));
     if (last < first)
-        command::refuse(QStringLiteral("结束的月份不能早于开始的月份。"));
+        CommandLine::refuse(QStringLiteral("结束的月份不能早于开始的月份。"));
     const int files = int(!request.pdfFile.isEmpty()) + int(!request.xlsxFile.isEmpty()) +
                       int(!request.csvFile.isEmpty());
     if (files != 1)
-        command::refuse(QStringLiteral("需要 --pdf、--xlsx 或 --csv 中的一个（及文件名）。"));
-    const command::Department department(request.department, request.preparer);
+        CommandLine::refuse(QStringLiteral("需要 --pdf、--xlsx 或 --csv 中的一个（及文件名）。"));
+    const CommandLine::Department department(request.department, request.preparer);
 
     const QDate to = last.addMonths(1).addDays(-1);
     const ConnectionPtr connection = department.open();

@@ -1,6 +1,6 @@
 // The printed table reports: the drawing of each layout recorded and
 // checked against the report geometry; one PDF per layout rendered.
-#include "core/CommandAction.h"
+#include "core/CommandLine.h"
 #include "core/TableReport.h"
 #include "core/Tables.h"
 #include "db/DbError.h"
@@ -602,7 +602,7 @@ void TestTableReport::reportCommand()
         writeTableReport(request);
     } catch (const DbError& e) {
         message = comErrorText(e);
-        outcome = command::exitCode(e);
+        outcome = CommandLine::exitCode(e);
     }
     QCOMPARE(outcome, rc);
     if (rc != 0) {

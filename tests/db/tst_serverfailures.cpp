@@ -275,7 +275,7 @@ void TestServerFailures::lockedRowIsWaitedForAsLongAsAFile()
     waited.start();
     const DbError busy = failureOf([&] {
         Transaction out(*c);
-        stock::issue(*c, "001", 1);
+        Stock::issue(*c, "001", 1);
         out.commit();
     });
     QVERIFY2(busy.failure() == DbError::Failure::Busy, qPrintable(busy.text()));

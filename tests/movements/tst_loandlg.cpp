@@ -97,7 +97,7 @@ private:
     }
     void stock(const char* code, float now)
     {
-        stock::addStockRow(*m_d->db, 1, u(code), {now, 100, 0, now}, u("张三"));
+        Stock::addStockRow(*m_d->db, 1, u(code), {now, 100, 0, now}, u("张三"));
     }
 
     std::unique_ptr<EntryFormDriver> m_d;
@@ -201,7 +201,7 @@ void TestLoanDlg::refusedLoansWriteNothing()
 void TestLoanDlg::returnsByScanAndEnter()
 {
     QCOMPARE(
-        loans::lend(
+        Loans::lend(
             *m_d->db, 1,
             {u("李四"), u("工程部"), QDate(2026, 3, 20), u("张三"), {}, {{"a1", 3}, {"B2", 2}}})
             .problem,
@@ -279,7 +279,7 @@ void TestLoanDlg::returnsByScanAndEnter()
 void TestLoanDlg::loanQueryListsAndReminds()
 {
     auto lend = [&](const char* borrower, int days, float a1) {
-        QCOMPARE(loans::lend(*m_d->db, 1,
+        QCOMPARE(Loans::lend(*m_d->db, 1,
                              {u(borrower),
                               u("工程部"),
                               Clock::now().date().addDays(days),
@@ -292,7 +292,7 @@ void TestLoanDlg::loanQueryListsAndReminds()
     lend("李四", 2, 2); // 1-1, due 3-17
     lend("李四", 9, 1); // 2-1, due 3-24
     lend("王五", 2, 1); // 3-1, returned
-    QCOMPARE(loans::giveBack(*m_d->db, 1, "3-1", 1, loans::Condition::Damaged, u("张三")),
+    QCOMPARE(Loans::giveBack(*m_d->db, 1, "3-1", 1, Loans::Condition::Damaged, u("张三")),
              QString());
     Clock::setNow(QDateTime(QDate(2026, 3, 20), QTime(9, 0)));
     auto form = open<CLoanQueryDlg>();

@@ -353,7 +353,7 @@ void TestStocktake::stockOutMeanwhile()
         Transaction t(*other);
         other->execute(u("INSERT INTO DEVICE_OUT(code,department,out_date,out_number) "
                          "VALUES('001','部门A',#2026-3-15 10:30:00#,3)"));
-        QVERIFY(stock::issue(*other, u("001"), 3).done);
+        QVERIFY(Stock::issue(*other, u("001"), 3).done);
         t.commit();
     }
 

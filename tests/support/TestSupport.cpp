@@ -117,7 +117,7 @@ Sandbox::Sandbox() : m_launches(std::make_shared<QList<QStringList>>())
     // Backups stay in the test's folder, and only a test that asks for
     // one gets the backup at log-in.
     BackupFolder::setPath(m_dir.filePath(QStringLiteral("备份")));
-    CAutoBackup::setEnabled(false);
+    AutoBackup::setEnabled(false);
     Messages::setTestMode(true);
     FileDialogs::setTestMode(true);
     FileDialogs::clear();

@@ -17,7 +17,7 @@ struct TableDescription;
 // serve is thrown as a refusal naming what it knows; the command line
 // catches every failure at one place and ends with the exit code of its
 // kind (commandExitCode()).
-namespace command {
+namespace CommandLine {
 
 enum ExitCode
 {
@@ -51,6 +51,6 @@ private:
     QString m_connectionString;
 };
 
-} // namespace command
+} // namespace CommandLine
 
 } // namespace vok

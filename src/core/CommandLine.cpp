@@ -1,11 +1,11 @@
-#include "core/CommandAction.h"
+#include "core/CommandLine.h"
 
 #include "core/Departments.h"
 #include "core/Tables.h"
 
 #include <QStringList>
 
-namespace vok::command {
+namespace vok::CommandLine {
 
 ExitCode exitCode(const DbError& error)
 {
@@ -42,4 +42,4 @@ ConnectionPtr Department::open() const
     return openConnection(m_connectionString);
 }
 
-} // namespace vok::command
+} // namespace vok::CommandLine
