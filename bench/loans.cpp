@@ -83,7 +83,7 @@ void createRows(const QString& source, qint64 lines, qint64 open)
                          0.0,
                          0.0,
                          0.0,
-                         isOpen ? loans::stateOpen() : loans::stateClosed()};
+                         isOpen ? Loans::stateOpen() : Loans::stateClosed()};
                     ++i;
                     return true;
                 });
@@ -128,15 +128,15 @@ int main(int argc, char** argv)
     auto c = openSource(source);
     QElapsedTimer timer;
     std::vector<double> overdue, firstScreen, giveBack;
-    loans::Overdue counted;
+    Loans::Overdue counted;
     for (int run = 0; run < 5; ++run) {
         timer.start();
-        counted = loans::overdue(*c, kToday);
+        counted = Loans::overdue(*c, kToday);
         overdue.push_back(timer.nsecsElapsed() / 1e6);
 
         RecordListModel model(tables::deviceLoan.listColumns());
         timer.restart();
-        TableAccess(*c, tables::deviceLoan).fill(model, loans::openRows());
+        TableAccess(*c, tables::deviceLoan).fill(model, Loans::openRows());
         for (int row = 0; row < 30 && row < model.rowCount(); ++row)
             model.data(model.index(row, 0));
         firstScreen.push_back(timer.nsecsElapsed() / 1e6);
@@ -144,18 +144,18 @@ int main(int argc, char** argv)
         timer.restart();
         // A device with open lines: that of an open line.
         const qint64 step = open > 0 ? std::max<qint64>(1, lines / open) : 1;
-        const auto openLines = loans::openLines(*c, codeOf(run * step));
+        const auto openLines = Loans::openLines(*c, codeOf(run * step));
         const QString problem =
             openLines.empty() ? QStringLiteral("none open")
-                              : loans::giveBack(*c, 1, openLines.front().line, 1,
-                                                loans::Condition::Good, QStringLiteral("张三"));
+                              : Loans::giveBack(*c, 1, openLines.front().line, 1,
+                                                Loans::Condition::Good, QStringLiteral("张三"));
         giveBack.push_back(timer.nsecsElapsed() / 1e6);
         if (!problem.isEmpty()) {
             std::fprintf(stderr, "loans: return refused: %s\n", qPrintable(problem));
             return 1;
         }
     }
-    loans::LoanSlip slip{QStringLiteral("借用人"),
+    Loans::LoanSlip slip{QStringLiteral("借用人"),
                          QStringLiteral("部门"),
                          kToday.addDays(7),
                          QStringLiteral("张三"),
@@ -164,7 +164,7 @@ int main(int argc, char** argv)
     for (int i = 0; i < 100; ++i)
         slip.lines.push_back({codeOf(i), 1});
     timer.restart();
-    const loans::LendResult lent = loans::lend(*c, 1, slip);
+    const Loans::LendResult lent = Loans::lend(*c, 1, slip);
     const double lendMs = timer.nsecsElapsed() / 1e6;
     if (!lent.problem.isEmpty()) {
         std::fprintf(stderr, "loans: lend refused: %s\n", qPrintable(lent.problem));

@@ -117,7 +117,7 @@ void createRows(const QString& source, qint64 devices, qint64 rows, int months)
                                     at,
                                     float(r % 7),
                                     float(r % 5),
-                                    stock::stocktakeReason(),
+                                    Stock::stocktakeReason(),
                                     QStringLiteral("张伟")};
             });
         });

@@ -89,8 +89,8 @@ void createRows(const QString& dsn, qint64 devices, qint64 rows, qint64 adjustme
                                  {code, when, 1.0f, QStringLiteral("张伟")});
                }
                const QStringList adjustNames = schema::DeviceAdjust.columnNames();
-               const QString reasons[] = {stock::openingReason(), stock::changeReason(),
-                                          stock::stocktakeReason()};
+               const QString reasons[] = {Stock::openingReason(), Stock::changeReason(),
+                                          Stock::stocktakeReason()};
                for (qint64 i = 0; i < adjustments; ++i) {
                    const QString code = codeOf(i % std::max<qint64>(devices, 1));
                    const QString when =

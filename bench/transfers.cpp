@@ -59,7 +59,7 @@ int main(int argc, char** argv)
                 a->append(QStringLiteral("DEVICE_CODE"),
                           {QStringLiteral("code"), QStringLiteral("name")},
                           {code, QStringLiteral("设备%1").arg(i)});
-                stock::receive(*a, code, 100);
+                Stock::receive(*a, code, 100);
                 slip.lines.push_back({code, 3});
             }
             t.commit();

@@ -108,7 +108,7 @@ void CUserDlg::inputError(const QString& text)
 void CUserDlg::succeed(const QString& message, const QString& logText)
 {
     Messages::notice(message, this, QStringLiteral("提示"), Messages::Icon::Information);
-    m_context.writeLog(logText);
+    writeLog(m_context, logText, this);
     accept();
 }
 

@@ -6,6 +6,7 @@
 #include "core/Accounts.h"
 #include "core/BackupGenerations.h"
 #include "core/Clock.h"
+#include "core/CommandLine.h"
 #include "core/Departments.h"
 #include "db/Backup.h"
 #include "db/Connection.h"
@@ -58,118 +59,91 @@ void printError(const QString& text)
     std::fprintf(stderr, "vok: %s\n", text.toLocal8Bit().constData());
 }
 
-// Runs a command-line writer: 2 for a request it cannot serve, 1 when the
-// database or a file fails (either told on standard error), else 0.
-int runWriter(const std::function<QString()>& write)
+// Standard output that cannot be written is a failure of the action.
+void flushOutput()
+{
+    if (std::fflush(stdout) != 0)
+        throw DbError(DbError::Kind::File, QStringLiteral("无法写入标准输出。"));
+}
+
+// The one boundary of a command-line action: a failure it throws is told
+// on standard error and ends the program with the exit code of its kind.
+int runAction(const std::function<void()>& action)
 {
     try {
-        const QString problem = write();
-        if (problem.isEmpty())
-            return 0;
-        printError(problem);
-        return 2;
+        action();
+        return CommandLine::Done;
     } catch (const DbError& e) {
         printError(comErrorText(e));
-        return 1;
+        return CommandLine::exitCode(e);
     }
 }
 
 // Creates (or checks) the five department databases.
-int initDatabases()
+void initDatabases()
 {
-    try {
-        for (const Department& d : departments()) {
-            const ConnectionPtr c = openConnection(ConnectionString{d.dsn, {}, {}}.toString());
-            c->close();
-        }
-    } catch (const DbError& e) {
-        printError(comErrorText(e));
-        return 1;
+    for (const Department& d : departments()) {
+        const ConnectionPtr c = openConnection(ConnectionString{d.dsn, {}, {}}.toString());
+        c->close();
     }
-    return 0;
 }
 
 // Writes one account with a hashed password; the password is the first
 // line of standard input.
-int addUser(const QString& userName, const QString& classText, const QString& department)
+void addUser(const QString& userName, const QString& classText, const QString& department)
 {
-    if (userName.isEmpty()) {
-        printError(QStringLiteral("用户名不能为空。"));
-        return 2;
-    }
-    if (classText.isEmpty()) {
-        printError(QStringLiteral("缺少 --class。"));
-        return 2;
-    }
+    if (userName.isEmpty())
+        CommandLine::refuse(QStringLiteral("用户名不能为空。"));
+    if (classText.isEmpty())
+        CommandLine::refuse(QStringLiteral("缺少 --class。"));
     std::string line;
-    if (!std::getline(std::cin, line)) {
-        printError(QStringLiteral("从标准输入读不到密码。"));
-        return 2;
-    }
+    if (!std::getline(std::cin, line))
+        CommandLine::refuse(QStringLiteral("从标准输入读不到密码。"));
     if (!line.empty() && line.back() == '\r')
         line.pop_back();
     const QString password = QString::fromUtf8(line.data(), qsizetype(line.size()));
-    if (password.isEmpty()) {
-        printError(QStringLiteral("密码不能为空。"));
-        return 2;
-    }
+    if (password.isEmpty())
+        CommandLine::refuse(QStringLiteral("密码不能为空。"));
     const std::optional<QString> cs = departmentConnectionString(department, userName, password);
-    if (!cs) {
-        printError(unknownDepartmentText(department));
-        return 2;
-    }
-    try {
-        const ConnectionPtr c = openConnection(*cs);
-        if (Accounts::exists(*c, userName)) {
-            printError(QStringLiteral("%1 中已有用户 %2。").arg(department, userName));
-            return 1;
-        }
-        Accounts::add(*c, Accounts::kSettingUp, userName, password, classText);
-        c->close();
-    } catch (const DbError& e) {
-        printError(comErrorText(e));
-        return 1;
-    }
-    return 0;
+    if (!cs)
+        CommandLine::refuse(unknownDepartmentText(department));
+    const ConnectionPtr c = openConnection(*cs);
+    if (Accounts::exists(*c, userName))
+        CommandLine::refuse(QStringLiteral("%1 中已有用户 %2。").arg(department, userName));
+    Accounts::add(*c, Accounts::kSettingUp, userName, password, classText);
+    c->close();
 }
 
 // Prints the script that creates a department database on a server.
-int printSchema(const QString& engine)
+void printSchema(const QString& engine)
 {
-    if (engine.compare(QLatin1String("postgresql"), Qt::CaseInsensitive) != 0) {
-        printError(QStringLiteral("不支持的数据库引擎“%1”，可用：postgresql").arg(engine));
-        return 2;
-    }
+    if (engine.compare(QLatin1String("postgresql"), Qt::CaseInsensitive) != 0)
+        CommandLine::refuse(QStringLiteral("不支持的数据库引擎“%1”，可用：postgresql").arg(engine));
     const QByteArray script = schema::createScript(Engine::Postgres).toUtf8();
     std::fwrite(script.constData(), 1, size_t(script.size()), stdout);
-    return std::fflush(stdout) == 0 ? 0 : 1;
+    flushOutput();
 }
 
 // vok --backup [--backup-dir DIR]: one generation of every department
 // database, as the backup at log-in takes it.
-int runBackup()
+void runBackup()
 {
+    std::optional<BackupGenerations::Taken> taken;
     try {
-        const std::optional<BackupGenerations::Taken> taken = BackupGenerations::take(Clock::now());
-        if (!taken) {
-            printError(QStringLiteral("备份已取消。"));
-            return 1;
-        }
-        if (!taken->notPlaced.isEmpty()) {
-            printError(BackupGenerations::notPlacedText(*taken));
-            return 1;
-        }
-        const QByteArray line =
-            QStringLiteral("已备份 %1 个部门数据库到 %2（%3）。\n")
-                .arg(QString::number(taken->departments),
-                     QDir::toNativeSeparators(BackupFolder::path()), taken->name)
-                .toLocal8Bit();
-        std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
+        taken = BackupGenerations::take(Clock::now());
     } catch (const DbError& e) {
-        printError(QStringLiteral("备份没有完成：%1").arg(comErrorText(e)));
-        return 1;
+        throw e.prefixed(QStringLiteral("备份没有完成："));
     }
-    return std::fflush(stdout) == 0 ? 0 : 1;
+    if (!taken)
+        throw DbError(DbError::Kind::Cancelled, QStringLiteral("备份已取消。"));
+    if (!taken->notPlaced.isEmpty())
+        throw DbError(DbError::Kind::File, BackupGenerations::notPlacedText(*taken));
+    const QByteArray line = QStringLiteral("已备份 %1 个部门数据库到 %2（%3）。\n")
+                                .arg(QString::number(taken->departments),
+                                     QDir::toNativeSeparators(BackupFolder::path()), taken->name)
+                                .toLocal8Bit();
+    std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
+    flushOutput();
 }
 
 // Scripted set-up runs without a display: no widgets are made.
@@ -221,7 +195,6 @@ std::unique_ptr<QCoreApplication> makeApplication(int& argc, char** argv)
     auto app = std::make_unique<QApplication>(argc, argv);
     // Lets the desktop match the windows to the menu entry vok.desktop.
     QGuiApplication::setDesktopFileName(QStringLiteral("vok"));
-    installComErrorBox();
     return app;
 }
 
@@ -377,53 +350,47 @@ void addImportOptions(QCommandLineParser& parser)
 }
 
 // vok --import TABLE FILE [--department D] [--columns PAIRS] [--dry-run].
-int runImportCommand(const QCommandLineParser& parser)
+void runImportCommand(const QCommandLineParser& parser)
 {
     ImportRequest request;
     request.table = parser.value(QStringLiteral("import"));
     const QStringList rest = parser.positionalArguments();
-    if (rest.size() != 1) {
-        printError(QStringLiteral("--import 需要两个值：TABLE FILE。"));
-        return 2;
-    }
+    if (rest.size() != 1)
+        CommandLine::refuse(QStringLiteral("--import 需要两个值：TABLE FILE。"));
     request.file = rest.front();
     if (parser.isSet(QStringLiteral("department")))
         request.department = parser.value(QStringLiteral("department"));
     request.userName = systemUserName();
     request.dryRun = parser.isSet(QStringLiteral("dry-run"));
     request.columns = parser.value(QStringLiteral("columns"));
-    return runImport(request);
+    runImport(request);
 }
 
 // vok --labels CODE… --pdf FILE [--layout a4|label] [--department D]:
 // labels of devices written to a file.
-int runLabels(const QCommandLineParser& parser)
+void runLabels(const QCommandLineParser& parser)
 {
     LabelRequest request;
     request.codes = parser.positionalArguments();
     request.pdfFile = parser.value(QStringLiteral("pdf"));
-    if (request.pdfFile.isEmpty()) {
-        printError(QStringLiteral("缺少 --pdf FILE。"));
-        return 2;
-    }
+    if (request.pdfFile.isEmpty())
+        CommandLine::refuse(QStringLiteral("缺少 --pdf FILE。"));
     if (parser.isSet(QStringLiteral("layout")))
         request.layout = parser.value(QStringLiteral("layout"));
     if (parser.isSet(QStringLiteral("department")))
         request.department = parser.value(QStringLiteral("department"));
-    return runWriter([&request] { return writeLabels(request); });
+    writeLabels(request);
 }
 
 // vok --report TABLE --pdf FILE [--department D] [--preparer P]
 // [--query FIELD OP VALUE]: the report of one table written to a file.
-int runReport(const QCommandLineParser& parser)
+void runReport(const QCommandLineParser& parser)
 {
     ReportRequest request;
     request.table = parser.value(QStringLiteral("report"));
     request.pdfFile = parser.value(QStringLiteral("pdf"));
-    if (request.pdfFile.isEmpty()) {
-        printError(QStringLiteral("缺少 --pdf FILE。"));
-        return 2;
-    }
+    if (request.pdfFile.isEmpty())
+        CommandLine::refuse(QStringLiteral("缺少 --pdf FILE。"));
     if (parser.isSet(QStringLiteral("department")))
         request.department = parser.value(QStringLiteral("department"));
     request.preparer = parser.isSet(QStringLiteral("preparer"))
@@ -431,24 +398,21 @@ int runReport(const QCommandLineParser& parser)
                            : systemUserName();
     const QStringList rest = parser.positionalArguments();
     if (parser.isSet(QStringLiteral("query"))) {
-        if (rest.size() != 2) {
-            printError(QStringLiteral("--query 需要三个值：FIELD OP VALUE。"));
-            return 2;
-        }
+        if (rest.size() != 2)
+            CommandLine::refuse(QStringLiteral("--query 需要三个值：FIELD OP VALUE。"));
         request.query = true;
         request.field = parser.value(QStringLiteral("query"));
         request.op = rest.at(0);
         request.value = rest.at(1);
     } else if (!rest.isEmpty()) {
-        printError(QStringLiteral("多余的参数：%1").arg(rest.join(QLatin1Char(' '))));
-        return 2;
+        CommandLine::refuse(QStringLiteral("多余的参数：%1").arg(rest.join(QLatin1Char(' '))));
     }
-    return runWriter([&request] { return writeTableReport(request); });
+    writeTableReport(request);
 }
 
 // vok --summary MONTHS (--pdf | --xlsx | --csv) FILE [--department D]
 // [--preparer P]: the period summary written to a file.
-int runSummary(const QCommandLineParser& parser)
+void runSummary(const QCommandLineParser& parser)
 {
     SummaryRequest request;
     request.months = parser.value(QStringLiteral("summary"));
@@ -460,12 +424,10 @@ int runSummary(const QCommandLineParser& parser)
     request.preparer = parser.isSet(QStringLiteral("preparer"))
                            ? parser.value(QStringLiteral("preparer"))
                            : systemUserName();
-    if (!parser.positionalArguments().isEmpty()) {
-        printError(QStringLiteral("多余的参数：%1")
-                       .arg(parser.positionalArguments().join(QLatin1Char(' '))));
-        return 2;
-    }
-    return runWriter([&request] { return writeSummaryReport(request); });
+    if (!parser.positionalArguments().isEmpty())
+        CommandLine::refuse(QStringLiteral("多余的参数：%1")
+                                .arg(parser.positionalArguments().join(QLatin1Char(' '))));
+    writeSummaryReport(request);
 }
 
 } // namespace
@@ -506,26 +468,26 @@ int runApplication(int argc, char** argv)
     if (option("version"))
         parser.showVersion();
     if (option("dsn-schema"))
-        return printSchema(value("dsn-schema"));
+        return runAction([&] { printSchema(value("dsn-schema")); });
 
     if (option("data-dir"))
         DataFolder::setPath(value("data-dir"));
     if (option("backup-dir"))
         BackupFolder::setPath(value("backup-dir"));
     if (option("init"))
-        return initDatabases();
+        return runAction(initDatabases);
     if (option("backup"))
-        return runBackup();
+        return runAction(runBackup);
     if (option("report"))
-        return runReport(parser);
+        return runAction([&] { runReport(parser); });
     if (option("summary"))
-        return runSummary(parser);
+        return runAction([&] { runSummary(parser); });
     if (option("labels"))
-        return runLabels(parser);
+        return runAction([&] { runLabels(parser); });
     if (option("import"))
-        return runImportCommand(parser);
+        return runAction([&] { runImportCommand(parser); });
     if (option("add-user"))
-        return addUser(value("add-user"), value("class"), value("department"));
+        return runAction([&] { addUser(value("add-user"), value("class"), value("department")); });
     Backup::removeStaleTemporaries();
     return CVOKApp().run();
 }

@@ -20,9 +20,9 @@ bool& enabledFlag()
 
 } // namespace
 
-CAutoBackup::CAutoBackup(QWidget* window) : QObject(window), m_window(window) {}
+AutoBackup::AutoBackup(QWidget* window) : QObject(window), m_window(window) {}
 
-CAutoBackup::~CAutoBackup()
+AutoBackup::~AutoBackup()
 {
     if (m_thread) {
         m_cancel = true;
@@ -31,17 +31,17 @@ CAutoBackup::~CAutoBackup()
     }
 }
 
-void CAutoBackup::setEnabled(bool on)
+void AutoBackup::setEnabled(bool on)
 {
     enabledFlag() = on;
 }
 
-bool CAutoBackup::enabled()
+bool AutoBackup::enabled()
 {
     return enabledFlag();
 }
 
-bool CAutoBackup::startIfDue()
+bool AutoBackup::startIfDue()
 {
     const QDateTime now = Clock::now();
     if (!enabled() || m_thread || !BackupGenerations::due(now))
@@ -70,12 +70,12 @@ bool CAutoBackup::startIfDue()
             m_error = e.text();
         }
     });
-    connect(m_thread, &QThread::finished, this, &CAutoBackup::done);
+    connect(m_thread, &QThread::finished, this, &AutoBackup::done);
     m_thread->start();
     return true;
 }
 
-void CAutoBackup::done()
+void AutoBackup::done()
 {
     m_thread->wait();
     delete m_thread;

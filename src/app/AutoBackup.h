@@ -16,13 +16,13 @@ namespace vok {
 // its own while the user works; its progress and outcome are one line of
 // the main window, and a failure is told once in a box that says what to
 // do.
-class CAutoBackup : public QObject
+class AutoBackup : public QObject
 {
     Q_OBJECT
 public:
-    explicit CAutoBackup(QWidget* window);
+    explicit AutoBackup(QWidget* window);
     // Cancels a backup under way and waits for it to stop.
-    ~CAutoBackup() override;
+    ~AutoBackup() override;
 
     // Starts a backup when one is due and none is under way; true when it
     // started.

@@ -19,10 +19,10 @@ struct ImportRequest
     bool dryRun = false;
 };
 
-// Runs it. Returns 0 when every row was written (or, in a dry run, would
-// be), 1 when the file has problems (each told on standard error, nothing
-// written) or the file or the database fails, 2 for a request that cannot
-// be served (unknown table or department, columns that cannot be matched).
-int runImport(const ImportRequest& request);
+// Runs it: every row written (or, in a dry run, checked). A request that
+// cannot be served (unknown table or department, columns that cannot be
+// matched) is thrown as a refusal; a file with problems (each told on
+// standard error, nothing written) as a failure of the file.
+void runImport(const ImportRequest& request);
 
 } // namespace vok

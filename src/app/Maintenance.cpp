@@ -9,6 +9,7 @@
 #include "db/Backup.h"
 #include "db/DataFolder.h"
 #include "db/DbError.h"
+#include "ui/ComErrorBox.h"
 #include "ui/MessageService.h"
 #include "ui/Refusal.h"
 
@@ -92,7 +93,7 @@ QString Maintenance::keptCopyFile(const QString& dsn)
 void Maintenance::backupDatabases(COperationLog& log, QWidget* parent)
 {
     // Written first, so that the entry is in the copy.
-    log.write(QStringLiteral("备份数据库"));
+    writeLog(log, QStringLiteral("备份数据库"), parent);
 
     const QString folder = BackupFolder::path();
     if (!QFileInfo(folder).isDir()) {
@@ -300,7 +301,7 @@ ConnectionPtr reopenDepartment(const CurrentUser& user)
     const std::optional<QString> text =
         departmentConnectionString(user.department, user.userName, user.password);
     if (!text)
-        throw DbError(DbError::kFail,
+        throw DbError(DbError::Kind::Refused,
                       QStringLiteral("部门“%1”不是可以连接的部门。").arg(user.department));
     return openConnection(*text);
 }
@@ -401,7 +402,7 @@ void Maintenance::restoreDatabases(const CurrentUser& user, COperationLog& log,
         return;
     }
     replace(fresh);
-    log.write(QStringLiteral("还原数据库"));
+    writeLog(log, QStringLiteral("还原数据库"), parent);
     reportRestored(restored, failed, parent);
 }
 

@@ -44,7 +44,7 @@ QIcon programIcon()
 }
 
 CVOKDlg::CVOKDlg(std::vector<MainButton> buttons, QWidget* parent)
-    : QDialog(parent), m_rows(std::move(buttons)), m_autoBackup(new CAutoBackup(this))
+    : QDialog(parent), m_rows(std::move(buttons)), m_autoBackup(new AutoBackup(this))
 {
     setWindowTitle(QStringLiteral("仓库管理系统"));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -145,11 +145,11 @@ void CVOKDlg::buildButtons()
     m_overdueLine->hide();
     grid->addWidget(m_overdueLine, 3, 0, 1, 3);
     connect(m_overdueLine, &QLabel::linkActivated, this, [this] { openOverdueLoans(); });
-    connect(m_autoBackup, &CAutoBackup::lineChanged, m_backupLine, [this](const QString& line) {
+    connect(m_autoBackup, &AutoBackup::lineChanged, m_backupLine, [this](const QString& line) {
         m_backupLine->setText(line);
         m_backupLine->setVisible(!line.isEmpty());
     });
-    connect(m_autoBackup, &CAutoBackup::finished, this, [this] {
+    connect(m_autoBackup, &AutoBackup::finished, this, [this] {
         for (const char* name : {"backup", "restore"})
             if (QPushButton* b = button(QString::fromLatin1(name)))
                 b->setEnabled(true);
@@ -192,7 +192,8 @@ bool CVOKDlg::logIn(bool again)
         }
         m_connection = c;
         m_log.attach(c, dlg.userName());
-        m_log.write(again ? QStringLiteral("重新登录数据库") : QStringLiteral("登录数据库"));
+        writeLog(m_log, again ? QStringLiteral("重新登录数据库") : QStringLiteral("登录数据库"),
+                 this);
         m_user = {dlg.userName(), dlg.password(), dlg.department(), dlg.classText(),
                   dlg.ownDepartment()};
         update();
@@ -224,7 +225,7 @@ void CVOKDlg::startPageCheck()
             checkDepartmentPages(file, &m_stopPageCheck);
         } catch (const DbError& e) {
             if (e.failure() == DbError::Failure::Damaged)
-                *finding = e.engineText().isEmpty() ? e.text() : e.engineText();
+                *finding = e.detail().isEmpty() ? e.text() : e.detail();
         }
     });
     connect(m_pageCheck, &QThread::finished, this, [this, file, finding] {
@@ -258,7 +259,7 @@ QString CVOKDlg::backupLine() const
 
 QString CVOKDlg::overdueLine() const
 {
-    return m_overdueLine->text().isEmpty() ? QString() : loans::overdueText(m_overdue);
+    return m_overdueLine->text().isEmpty() ? QString() : Loans::overdueText(m_overdue);
 }
 
 // Read once at log-in and after the overdue list closes; nothing pops up:
@@ -268,10 +269,10 @@ void CVOKDlg::showOverdueLine()
     m_overdue = {};
     try {
         if (m_connection)
-            m_overdue = loans::overdue(*m_connection, Clock::now().date());
+            m_overdue = Loans::overdue(*m_connection, Clock::now().date());
     } catch (const DbError&) {
     }
-    const QString text = loans::overdueText(m_overdue);
+    const QString text = Loans::overdueText(m_overdue);
     m_overdueLine->setText(text.isEmpty() ? QString()
                                           : QStringLiteral("<a href=\"overdue\">%1</a>").arg(text));
     m_overdueLine->setVisible(!text.isEmpty());

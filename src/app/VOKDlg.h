@@ -17,7 +17,7 @@ class QPushButton;
 
 namespace vok {
 
-class CAutoBackup;
+class AutoBackup;
 class CVOKDlgAutoProxy;
 
 // Who is logged in; replaced as a whole by a re-login.
@@ -75,7 +75,7 @@ public:
     QString overdueLine() const;
     void openOverdueLoans();
     // The backup taken at log-in, while one is due.
-    CAutoBackup& autoBackup() { return *m_autoBackup; }
+    AutoBackup& autoBackup() { return *m_autoBackup; }
 
 public slots:
     void relogin();
@@ -112,12 +112,12 @@ private:
     bool m_closePending = false;
     int m_pendingResult = 0;
     QString m_dateLine;
-    CAutoBackup* m_autoBackup;
+    AutoBackup* m_autoBackup;
     QThread* m_pageCheck = nullptr;
     std::atomic<bool> m_stopPageCheck = false;
     QLabel* m_backupLine = nullptr;
     QLabel* m_overdueLine = nullptr;
-    loans::Overdue m_overdue;
+    Loans::Overdue m_overdue;
     void showOverdueLine();
 };
 

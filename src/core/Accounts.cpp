@@ -6,20 +6,9 @@
 #include "db/DbError.h"
 #include "db/Schema.h"
 
-#include <stdexcept>
-
 namespace vok {
 
 namespace {
-
-QString hashed(const QString& password)
-{
-    try {
-        return Password::hash(password);
-    } catch (const std::runtime_error& e) {
-        throw DbError(DbError::kFail, QString::fromLocal8Bit(e.what()));
-    }
-}
 
 // The account rows of a user name.
 TableRows userRows(const Connection& connection, const QString& userName)
@@ -36,7 +25,7 @@ std::optional<QString> Accounts::find(Connection& connection, const QString& use
     const int pswd = rows->indexOf(u"pswd");
     const int cls = rows->indexOf(u"class");
     if (pswd < 0 || cls < 0)
-        throw DbError(DbError::kFail, QStringLiteral("表 user 缺少 pswd 或 class 列。"));
+        throw DbError(DbError::Kind::Engine, QStringLiteral("表 user 缺少 pswd 或 class 列。"));
     std::optional<QString> found;
     QString plain; // the stored text when it was not a hash
     while (rows->next()) {
@@ -63,7 +52,7 @@ std::optional<QString> Accounts::find(Connection& connection, const QString& use
         same.values.append(plain);
         const auto row = connection.openRow(same, schema::User);
         if (row->found()) {
-            row->record().setText(schema::User.indexOf(u"pswd"), hashed(password));
+            row->record().setText(schema::User.indexOf(u"pswd"), Password::hash(password));
             row->store();
         }
     }
@@ -103,7 +92,7 @@ void Accounts::add(Connection& connection, int byClass, const QString& userName,
                    const QString& password, const QString& classText)
 {
     checkMayManageAccounts(byClass);
-    const QString stored = hashed(password);
+    const QString stored = Password::hash(password);
     connection.append(QStringLiteral("user"), schema::User.columnNames(),
                       {userName, stored, classText});
 }

@@ -7,15 +7,17 @@
 
 namespace vok {
 
-// The rows of table user: finding an account by name and password, and
-// writing new accounts with a hashed password.
+// The rows of table user: finding an account by name and password,
+// adding and removing accounts (a password always stored hashed), and
+// whether any department holds one.
 namespace Accounts {
 
 // Looks the user name up and checks the password in code, so that neither
 // text shapes the SQL. Returns the class text of the first row whose
 // password matches, or nothing; a row without a password (NULL or
-// empty) never matches. A matching password stored as plain text (an earlier version's
-// row) is rewritten as a hash in the same step. Throws DbError.
+// empty) never matches. A matching password stored as plain text (an
+// earlier version's row) is rewritten as a hash in the same step. Throws
+// DbError.
 std::optional<QString> find(Connection& connection, const QString& userName,
                             const QString& password);
 

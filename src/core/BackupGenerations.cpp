@@ -29,7 +29,7 @@ const QString kRecordName = QStringLiteral("内容.json");
 
 DbError failure(const QString& text)
 {
-    return DbError(DbError::kFail, text);
+    return DbError(DbError::Kind::File, text);
 }
 
 QString native(const QString& path)
@@ -332,9 +332,7 @@ std::optional<BackupGenerations::Taken> BackupGenerations::take(const QDateTime&
             copies.append({db.dsn, db.copyName(), QFileInfo(file).size(), sha256Of(file),
                            Backup::rowCounts(file)});
         } catch (const DbError& e) {
-            throw DbError(
-                e.code(),
-                QStringLiteral("%1（%2）：%3").arg(department.name, db.copyName(), e.text()));
+            throw e.prefixed(QStringLiteral("%1（%2）：").arg(department.name, db.copyName()));
         }
     }
     writeRecord(temp.path(), copies);

@@ -39,7 +39,7 @@ std::optional<DeviceCard> readDeviceCard(Connection& c, const QString& code)
         card.name = rs->text(1);
     }
     card.stock = readStock(c, code);
-    card.loans = loans::deviceLoans(c, code);
+    card.loans = Loans::deviceLoans(c, code);
     for (const MovementSource& source : kSources) {
         auto rs = c.queryWith(source.sql.toString(), {code, int(DeviceCard::kMovements)});
         while (rs->next()) {

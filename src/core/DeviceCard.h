@@ -29,7 +29,7 @@ struct DeviceCard
     StockFigures stock;
     // Lent and not back, and back damaged awaiting repair (apart from the
     // stock on hand).
-    loans::DeviceLoans loans;
+    Loans::DeviceLoans loans;
     QList<Movement> movements;
 
     static constexpr int kMovements = 20;

@@ -94,7 +94,7 @@ void addDeviceCode(Connection& connection, int classNumber, const QString& typed
     const TableAccess table = catalogue(connection, classNumber);
     Transaction t(connection);
     if (const QString problem = codeToAddProblem(connection, code); !problem.isEmpty())
-        throw DbError(DbError::kFail, problem);
+        throw DbError(DbError::Kind::Refused, problem);
     table.append({code, name});
     t.commit();
 }
@@ -103,7 +103,7 @@ void renameDeviceCode(Connection& connection, int classNumber, const QString& co
                       const QString& name)
 {
     if (const QString problem = codeToRenameProblem(code); !problem.isEmpty())
-        throw DbError(DbError::kFail, problem);
+        throw DbError(DbError::Kind::Refused, problem);
     checkMayWrite(classNumber);
     // Every row of the code (an older database may hold it twice); a code
     // that is not there changes nothing.

@@ -20,10 +20,6 @@ struct FormContext
     QString userName;
     // The department whose database the connection opens.
     QString department;
-
-    // Writes one log entry when the form has a log; true when written or
-    // when there is none (a failure is shown by the log itself).
-    bool writeLog(const QString& text) const { return !log || log->write(text); }
 };
 
 } // namespace vok

@@ -51,9 +51,9 @@ bool isWide(char32_t c)
     const QFileInfo folder(QFileInfo(fileName).absolutePath());
     if (!folder.exists() || !folder.isDir())
         throw DbError(
-            DbError::kFail,
+            DbError::Kind::File,
             QStringLiteral("文件夹“%1”不存在。").arg(QDir::toNativeSeparators(folder.filePath())));
-    throw DbError(DbError::kFail,
+    throw DbError(DbError::Kind::File,
                   QStringLiteral("不能在文件夹“%1”中建立文件（没有写入权限或磁盘已满）。")
                       .arg(QDir::toNativeSeparators(folder.filePath())));
 }
@@ -216,7 +216,7 @@ bool writeCsv(const ExportSource& source, const QString& fileName, const ExportP
     }
     if (!written) {
         cancel();
-        throw DbError(DbError::kFail, writeFailureText(why));
+        throw DbError(DbError::Kind::File, writeFailureText(why));
     }
     if (progress)
         progress(source.rows);
@@ -555,7 +555,7 @@ bool writeXlsx(const ExportSource& source, const QString& fileName, const Export
 {
     if (source.rows > kMaxWorkbookRows)
         throw DbError(
-            DbError::kFail,
+            DbError::Kind::Refused,
             QStringLiteral("列表有%1行，超过了 Excel 工作表能容纳的%2行，请导出为 CSV 文件。")
                 .arg(source.rows)
                 .arg(kMaxWorkbookRows));

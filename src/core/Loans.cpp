@@ -16,7 +16,7 @@
 
 namespace vok {
 
-namespace loans {
+namespace Loans {
 
 namespace {
 
@@ -169,7 +169,7 @@ LendResult lend(Connection& c, int classNumber, const LoanSlip& slip)
 
     Transaction transaction(c);
     for (const LoanLine& l : lines) {
-        const stock::Issue issued = stock::issue(c, l.code, l.quantity);
+        const Stock::Issue issued = Stock::issue(c, l.code, l.quantity);
         if (!issued.done) {
             result.problem =
                 QStringLiteral("设备 %1 现有库存 %2，不够借出 %3，没有登记。")
@@ -308,7 +308,7 @@ QString giveBack(Connection& c, int classNumber, const QString& line, float quan
     if (good) {
         TableAccess(c, tables::deviceReturn, classNumber)
             .append({l->code, timeNow(), keeper, quantity, l->borrower});
-        stock::giveBack(c, l->code, quantity);
+        Stock::giveBack(c, l->code, quantity);
     }
     recordEvent(c, *l, good ? QStringLiteral("归还") : QStringLiteral("损坏"), quantity, {},
                 keeper);
@@ -350,10 +350,10 @@ QString repair(Connection& c, int classNumber, const QString& line, float quanti
     if (const auto* problem = std::get_if<QString>(&settled))
         return *problem;
     const OpenLine& l = std::get<OpenLine>(settled);
-    if (!stock::giveBack(c, l.code, quantity))
+    if (!Stock::giveBack(c, l.code, quantity))
         return QStringLiteral("库存表中没有设备 %1 的唯一一行，不能入库。").arg(l.code);
     const double after = readStock(c, l.code).now;
-    stock::recordAdjustment(c, l.code, after - quantity, after, repairReason(), user);
+    Stock::recordAdjustment(c, l.code, after - quantity, after, repairReason(), user);
     recordEvent(c, l, repairReason(), quantity, {}, user);
     transaction.commit();
     return {};
@@ -381,7 +381,7 @@ QString writeOff(Connection& c, int classNumber, const QString& line, float quan
     const double now = readStock(c, l.code).now;
     const QString adjustReason = gbkCut(QStringLiteral("报废：") + reason.trimmed(),
                                         tables::deviceAdjust.maxBytes(DeviceAdjustCol::reason));
-    stock::recordAdjustment(c, l.code, now, now, adjustReason, user);
+    Stock::recordAdjustment(c, l.code, now, now, adjustReason, user);
     recordEvent(c, l, QStringLiteral("报废"), quantity, reason.trimmed(), user);
     transaction.commit();
     return {};
@@ -483,6 +483,6 @@ QString repairReason()
     return QStringLiteral("修复入库");
 }
 
-} // namespace loans
+} // namespace Loans
 
 } // namespace vok

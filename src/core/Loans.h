@@ -22,7 +22,7 @@ namespace vok {
 // Every write checks the permission rule (class 3 is refused with DbError);
 // failures are thrown as DbError; a refusal by the rules is returned as a
 // Chinese text (empty: done).
-namespace loans {
+namespace Loans {
 
 struct LoanLine
 {
@@ -145,6 +145,6 @@ QString stateClosed();  // 已还
 QString loanOutState(); // a stock-out row's state: 借用
 QString repairReason(); // the adjustment of a repair: 修复入库
 
-} // namespace loans
+} // namespace Loans
 
 } // namespace vok

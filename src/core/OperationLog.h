@@ -14,9 +14,9 @@ public:
 
     // Replaces the connection and the user name the log writes with.
     void attach(ConnectionPtr connection, const QString& userName);
-    // Appends one row. On a database failure shows the COM error box and
-    // returns false; the caller's own change stays done.
-    bool write(const QString& text);
+    // Appends one row; throws DbError when the database fails. The caller's
+    // own change stays done: the form that wrote it shows the failure.
+    void write(const QString& text);
 
     const ConnectionPtr& connection() const { return m_connection; }
     const QString& userName() const { return m_userName; }

@@ -17,7 +17,7 @@ namespace {
 
 [[noreturn]] void fail(const QString& reason)
 {
-    throw DbError(DbError::kFail, writeFailureText(reason));
+    throw DbError(DbError::Kind::File, writeFailureText(reason));
 }
 
 // True when the PDF's end names the offset of its cross-reference table
@@ -56,9 +56,9 @@ OutputFile::OutputFile(const QString& target) : m_target(target)
     if (!m_temporary->open()) {
         if (!QFileInfo(folder).isDir())
             throw DbError(
-                DbError::kFail,
+                DbError::Kind::File,
                 QStringLiteral("文件夹“%1”不存在。").arg(QDir::toNativeSeparators(folder)));
-        throw DbError(DbError::kFail,
+        throw DbError(DbError::Kind::File,
                       QStringLiteral("不能在文件夹“%1”中建立文件（没有写入权限或磁盘已满）。")
                           .arg(QDir::toNativeSeparators(folder)));
     }

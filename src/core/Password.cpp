@@ -1,8 +1,8 @@
 #include "core/Password.h"
 
-#include <sodium.h>
+#include "db/DbError.h"
 
-#include <stdexcept>
+#include <sodium.h>
 
 namespace vok {
 
@@ -14,7 +14,7 @@ void initSodium()
 {
     static const bool ready = sodium_init() >= 0;
     if (!ready)
-        throw std::runtime_error("libsodium cannot be initialised");
+        throw DbError(DbError::Kind::Engine, QStringLiteral("无法初始化密码的散列（libsodium）。"));
 }
 
 } // namespace
@@ -30,7 +30,7 @@ QString Password::hash(const QString& password)
         minimumCost ? crypto_pwhash_MEMLIMIT_MIN : crypto_pwhash_MEMLIMIT_INTERACTIVE;
     if (crypto_pwhash_str_alg(out, utf8.constData(), size_t(utf8.size()), ops, mem,
                               crypto_pwhash_ALG_ARGON2ID13) != 0)
-        throw std::runtime_error("password hash: out of memory");
+        throw DbError(DbError::Kind::Engine, QStringLiteral("内存不足，无法计算密码的散列。"));
     return QString::fromLatin1(out);
 }
 

@@ -9,7 +9,7 @@ namespace vok {
 // the password as plain text, and those keep working.
 namespace Password {
 
-// The stored form of a new password. Throws std::runtime_error when the
+// The stored form of a new password. Throws DbError when the
 // hash cannot be made (out of memory).
 QString hash(const QString& password);
 

@@ -366,7 +366,7 @@ private:
                 // A correction brings the stock to what the records say:
                 // it is no part of that figure itself.
                 sql += QStringLiteral(" AND (reason IS NULL OR reason <> ?)");
-                values << stock::correctionReason();
+                values << Stock::correctionReason();
             }
             if (!m_code.isEmpty()) {
                 sql += codeCondition();
@@ -598,7 +598,7 @@ std::vector<LedgerLine> ledger(Connection& connection, const QString& code, cons
                            "before_number, after_number FROM DEVICE_ADJUST") +
                 range.arg(QStringLiteral("adjust_time"), marker) +
                 QStringLiteral(" AND (reason IS NULL OR reason <> ?)"),
-            values + QVariantList{stock::correctionReason()});
+            values + QVariantList{Stock::correctionReason()});
         while (r->next())
             entries.push_back(
                 {r->text(0), Adjust, int(entries.size()), r->number(1), 0,
@@ -878,7 +878,7 @@ QString mayReopen(int classNumber)
 QDate close(Connection& connection, int classNumber, const QString& user, const QDate& today)
 {
     if (const QString refusal = mayClose(classNumber); !refusal.isEmpty())
-        throw DbError(DbError::kFail, refusal);
+        throw DbError(DbError::Kind::Refused, refusal);
     Transaction transaction(connection);
     // No movement may come between the reading and the storing: the
     // server holds off every other writer of the movement tables until the
@@ -894,7 +894,7 @@ QDate close(Connection& connection, int classNumber, const QString& user, const 
     }
     const std::optional<QDate> month = nextToClose(connection, today);
     if (!month)
-        throw DbError(DbError::kFail,
+        throw DbError(DbError::Kind::Refused,
                       QStringLiteral("没有可以月结的月份：上月及以前的月份都已月结。"));
     const QDate last = month->addMonths(1).addDays(-1);
     const PeriodSummaryResult figures = PeriodSummary::read(connection, *month, last);
@@ -934,11 +934,11 @@ QDate close(Connection& connection, int classNumber, const QString& user, const 
 QDate reopen(Connection& connection, int classNumber, const QString& user)
 {
     if (const QString refusal = mayReopen(classNumber); !refusal.isEmpty())
-        throw DbError(DbError::kFail, refusal);
+        throw DbError(DbError::Kind::Refused, refusal);
     Transaction transaction(connection);
     const auto closed = latestClosed(connection);
     if (!closed)
-        throw DbError(DbError::kFail, QStringLiteral("还没有月结过的月份。"));
+        throw DbError(DbError::Kind::Refused, QStringLiteral("还没有月结过的月份。"));
     const QString period = periodText(*closed);
     connection.remove({schema::DevicePeriod.name, QStringLiteral("period = ?"), {period}});
     connection.remove({schema::PeriodClose.name, QStringLiteral("period = ?"), {period}});
@@ -980,7 +980,7 @@ std::function<void(const QVariantList&)> valuesCheck(Connection& connection, con
             return;
         const auto month = monthOfText(values.at(column).toString());
         if (month && *month <= last)
-            throw DbError(DbError::kFail, refusalText(*month));
+            throw DbError(DbError::Kind::Refused, refusalText(*month));
     };
 }
 
@@ -999,7 +999,7 @@ void checkRows(Connection& connection, const TableRows& rows)
     if (!r->next() || r->isNull(0))
         return;
     if (const auto month = monthOfText(r->text(0)); month && *month <= *closed)
-        throw DbError(DbError::kFail, refusalText(*month));
+        throw DbError(DbError::Kind::Refused, refusalText(*month));
 }
 
 } // namespace PeriodClose

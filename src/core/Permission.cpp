@@ -22,7 +22,7 @@ QString readOnlyClassText()
 void checkMayWrite(int classNumber)
 {
     if (isReadOnlyClass(classNumber))
-        throw DbError(DbError::kFail, readOnlyClassText());
+        throw DbError(DbError::Kind::Refused, readOnlyClassText());
 }
 
 QString accountsClassText()
@@ -33,7 +33,7 @@ QString accountsClassText()
 void checkMayManageAccounts(int classNumber)
 {
     if (!mayManageAccounts(classNumber))
-        throw DbError(DbError::kFail, accountsClassText());
+        throw DbError(DbError::Kind::Refused, accountsClassText());
 }
 
 } // namespace vok

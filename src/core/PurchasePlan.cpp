@@ -13,7 +13,7 @@
 
 namespace vok {
 
-namespace purchasePlan {
+namespace PurchasePlan {
 
 namespace {
 
@@ -143,6 +143,6 @@ std::vector<ReorderLine> reorderProposal(Connection& c, const QStringList& codes
     return proposal;
 }
 
-} // namespace purchasePlan
+} // namespace PurchasePlan
 
 } // namespace vok

@@ -15,7 +15,7 @@ namespace vok {
 struct PlanRow
 {
     QString code;
-    // The stock figures as stored (purchasePlan::figureText).
+    // The stock figures as stored (PurchasePlan::figureText).
     QString nowNumber;
     QString totalNumber;
     QString maxNumber;
@@ -51,7 +51,7 @@ struct ReorderLine
     bool planned() const { return !plannedAt.isEmpty(); }
 };
 
-namespace purchasePlan {
+namespace PurchasePlan {
 
 // The operation log's entry for each plan row written.
 QString logText();
@@ -69,6 +69,6 @@ void append(Connection& c, int classNumber, std::span<const PlanRow> rows);
 // that order) whose stock row lies below its minimum. Throws DbError.
 std::vector<ReorderLine> reorderProposal(Connection& c, const QStringList& codes);
 
-} // namespace purchasePlan
+} // namespace PurchasePlan
 
 } // namespace vok

@@ -45,10 +45,11 @@ TableRows compareColumn(const QString& table, QStringView column, QueryForm form
                         const QString& value, Engine engine)
 {
     if (!isPlainIdentifier(column))
-        throw DbError(DbError::kBadValue,
+        throw DbError(DbError::Kind::BadInput,
                       QStringLiteral("“%1”不是有效的列名。").arg(column.toString()));
     if (!isComparisonOperator(op))
-        throw DbError(DbError::kBadValue, QStringLiteral("“%1”不是有效的比较运算符。").arg(op));
+        throw DbError(DbError::Kind::BadInput,
+                      QStringLiteral("“%1”不是有效的比较运算符。").arg(op));
     // The operator is one of a fixed few and the column a plain name of the
     // table's description: only the value varies, and it is bound.
     QString marker = QStringLiteral("?");
@@ -60,7 +61,8 @@ TableRows compareColumn(const QString& table, QStringView column, QueryForm form
     case QueryForm::Date: {
         const auto dt = parseDateTime(value);
         if (!dt)
-            throw DbError(DbError::kBadValue, QStringLiteral("“%1”不是有效的日期。").arg(value));
+            throw DbError(DbError::Kind::BadInput,
+                          QStringLiteral("“%1”不是有效的日期。").arg(value));
         bound = dt->normalizedFull();
         marker = dateParameter(engine);
         break;

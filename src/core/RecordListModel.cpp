@@ -117,7 +117,7 @@ void RecordListModel::resolveSources(const RowSet& rows) const
         }
         m_sources[c] = rows.indexOf(name);
         if (m_sources[c] < 0)
-            throw DbError(DbError::kFail, QStringLiteral("结果中没有列“%1”。").arg(name));
+            throw DbError(DbError::Kind::Engine, QStringLiteral("结果中没有列“%1”。").arg(name));
     }
 }
 
@@ -544,13 +544,17 @@ void RecordListModel::noteFailure(const DbError& error) const
     if (first)
         QTimer::singleShot(0, this, [this] {
             if (m_failure)
-                emit const_cast<RecordListModel*>(this)->readFailed();
+                emit const_cast<RecordListModel*>(this)->readFailed(
+                    *std::exchange(m_failure, std::nullopt));
         });
 }
 
-std::optional<DbError> RecordListModel::takeFailure()
+QString RecordListModel::checkedText(int row, int column) const
 {
-    return std::exchange(m_failure, std::nullopt);
+    QString t = text(row, column);
+    if (m_failure)
+        throw *std::exchange(m_failure, std::nullopt);
+    return t;
 }
 
 void RecordListModel::keepWindow(int index, Window window) const

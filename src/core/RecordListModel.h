@@ -74,6 +74,10 @@ public:
 
     // The text of a cell as the list shows it (row 0 is the top row).
     QString text(int row, int column) const;
+    // The same for a reader that goes through the whole list (a report
+    // written to a file): a window that cannot be read throws its DbError
+    // here instead of being told by readFailed().
+    QString checkedText(int row, int column) const;
     QStringList rowTexts(int row) const;
     // A cell's value as read: a float for a number column, else its text.
     QVariant value(int row, int column) const;
@@ -89,8 +93,6 @@ public:
     // Where the row of that identity stands, looked for in the windows
     // around near; -1 when it is not there.
     int rowOf(qint64 rowId, int near) const;
-    // The failure of the last window that could not be read, once.
-    std::optional<DbError> takeFailure();
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -105,8 +107,9 @@ public:
 signals:
     // The number of rows is known now.
     void counted();
-    // A window could not be read (takeFailure() tells why).
-    void readFailed();
+    // A window could not be read while the list was shown; told once, after
+    // the reading that met it.
+    void readFailed(const vok::DbError& error);
 
 private:
     struct Window

@@ -50,7 +50,7 @@ StockFigures readStock(Connection& c, const QString& code)
     return f;
 }
 
-namespace stock {
+namespace Stock {
 
 void receive(Connection& c, const QString& code, float quantity)
 {
@@ -259,6 +259,6 @@ TableRows underStock()
     return {schema::Device.name, QStringLiteral("now_number<low_number")};
 }
 
-} // namespace stock
+} // namespace Stock
 
 } // namespace vok

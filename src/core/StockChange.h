@@ -26,7 +26,7 @@ StockFigures readStock(Connection& c, const QString& code);
 // together) and first locks the device's stock rows, so the change is made
 // on the stock as it is now, whatever another workstation did since the
 // form read it, and no two workstations change it at once.
-namespace stock {
+namespace Stock {
 
 // Stock-in: adds the quantity to now_number and total_number of the first
 // stock row; a device without one gets it (both limits 1). Should another
@@ -134,6 +134,6 @@ QString correctionReason();                // set to the ledger's figure
 TableRows overStock();
 TableRows underStock();
 
-} // namespace stock
+} // namespace Stock
 
 } // namespace vok

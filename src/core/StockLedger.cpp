@@ -195,13 +195,13 @@ QByteArray readAdjustments(Connection& connection, LedgerIndex& index)
                  s.sum(QStringLiteral("CASE WHEN %1 THEN 0 ELSE 1 END").arg(imported)),
                  s.min(QStringLiteral("CASE WHEN %1 THEN NULL ELSE adjust_time END").arg(imported)),
                  s.groupBy()),
-        {stock::correctionReason(), stock::openingTotalReason(), stock::openingReason(),
-         stock::openingTotalReason(), stock::openingTotalReason(),
-         stock::importedReason(stock::Movement::In), stock::importedReason(stock::Movement::In),
-         stock::importedReason(stock::Movement::Out),
-         stock::importedReason(stock::Movement::Return), stock::importedReason(stock::Movement::In),
-         stock::importedReason(stock::Movement::Out),
-         stock::importedReason(stock::Movement::Return)});
+        {Stock::correctionReason(), Stock::openingTotalReason(), Stock::openingReason(),
+         Stock::openingTotalReason(), Stock::openingTotalReason(),
+         Stock::importedReason(Stock::Movement::In), Stock::importedReason(Stock::Movement::In),
+         Stock::importedReason(Stock::Movement::Out),
+         Stock::importedReason(Stock::Movement::Return), Stock::importedReason(Stock::Movement::In),
+         Stock::importedReason(Stock::Movement::Out),
+         Stock::importedReason(Stock::Movement::Return)});
     QByteArray first;
     bool timed = false;
     while (r->next()) {
@@ -407,7 +407,7 @@ int correct(Connection& connection, int classNumber, const std::vector<LedgerRow
     // A few hundred devices per statement: one pass over DEVICE each.
     constexpr size_t kBatch = 200;
     Transaction transaction(connection);
-    std::vector<stock::Adjustment> adjustments;
+    std::vector<Stock::Adjustment> adjustments;
     for (size_t at = 0; at < changing.size(); at += kBatch) {
         const size_t end = std::min(changing.size(), at + kBatch);
         // CASE code WHEN ? THEN ? …: each code and its figure bound, the
@@ -455,7 +455,7 @@ int correct(Connection& connection, int classNumber, const std::vector<LedgerRow
                 adjustments.push_back({row.code, before, after});
         }
     }
-    stock::recordAdjustments(connection, adjustments, stock::correctionReason(), user);
+    Stock::recordAdjustments(connection, adjustments, Stock::correctionReason(), user);
     transaction.commit();
     return int(changing.size());
 }
@@ -470,8 +470,8 @@ int recordOpening(Connection& connection, int classNumber, const std::vector<Led
     if (recording.empty())
         return 0;
     checkMayWrite(classNumber);
-    std::vector<stock::Adjustment> adjustments;
-    std::vector<stock::OpeningTotal> totals;
+    std::vector<Stock::Adjustment> adjustments;
+    std::vector<Stock::OpeningTotal> totals;
     adjustments.reserve(recording.size());
     for (const LedgerRow* row : recording) {
         const auto opening = double(float(row->now - row->ledger()));
@@ -483,8 +483,8 @@ int recordOpening(Connection& connection, int classNumber, const std::vector<Led
             totals.push_back({row->code, total});
     }
     Transaction transaction(connection);
-    stock::recordAdjustments(connection, adjustments, stock::openingReason(), user);
-    stock::recordOpeningTotals(connection, totals, user);
+    Stock::recordAdjustments(connection, adjustments, Stock::openingReason(), user);
+    Stock::recordOpeningTotals(connection, totals, user);
     transaction.commit();
     return int(recording.size());
 }

@@ -186,11 +186,11 @@ Confirmation confirm(Connection& connection, int classNumber, const QString& use
         return result;
 
     writeCounts(connection, writes);
-    std::vector<stock::Adjustment> adjustments;
+    std::vector<Stock::Adjustment> adjustments;
     adjustments.reserve(writes.size());
     for (const auto& [line, before] : writes)
         adjustments.push_back({line->code, before, double(float(*line->counted))});
-    stock::recordAdjustments(connection, adjustments, stock::stocktakeReason(), user);
+    Stock::recordAdjustments(connection, adjustments, Stock::stocktakeReason(), user);
     transaction.commit();
     result.adjusted = int(writes.size());
     return result;

@@ -144,7 +144,7 @@ RowOutcome TableAccess::update(const TableRows& rows, const ListedRow& listed,
     try {
         row->store();
     } catch (const DbError& e) {
-        if (listed.values && e.code() == DbError::kConcurrency)
+        if (listed.values && e.failure() == DbError::Failure::RowChanged)
             return RowOutcome::Changed;
         throw;
     }

@@ -640,8 +640,8 @@ void TableImport::recordStockEffect(Connection& connection, const QString& userN
     // nothing to the quantity on hand, and the opening total of those
     // whose total is more than that.
     if (&m_table == &tables::device) {
-        std::vector<stock::Adjustment> opening;
-        std::vector<stock::OpeningTotal> totals;
+        std::vector<Stock::Adjustment> opening;
+        std::vector<Stock::OpeningTotal> totals;
         opening.reserve(size_t(total));
         for (qint64 i = 0; i < total && readStoredRow(i, values); ++i) {
             const QString code = values.at(DeviceCol::code).toString();
@@ -651,22 +651,22 @@ void TableImport::recordStockEffect(Connection& connection, const QString& userN
             if (sum > now)
                 totals.push_back({code, sum});
         }
-        stock::recordAdjustments(connection, opening, stock::openingReason(), userName);
-        stock::recordOpeningTotals(connection, totals, userName);
+        Stock::recordAdjustments(connection, opening, Stock::openingReason(), userName);
+        Stock::recordOpeningTotals(connection, totals, userName);
         return;
     }
     // Movements are history, already in the stock: each device's imported
     // quantity is taken out of the ledger again.
     int quantity = -1;
-    stock::Movement movement = stock::Movement::In;
+    Stock::Movement movement = Stock::Movement::In;
     if (&m_table == &tables::deviceIn) {
         quantity = DeviceInCol::in_number;
     } else if (&m_table == &tables::deviceOut) {
         quantity = DeviceOutCol::out_number;
-        movement = stock::Movement::Out;
+        movement = Stock::Movement::Out;
     } else if (&m_table == &tables::deviceReturn) {
         quantity = DeviceReturnCol::return_number;
-        movement = stock::Movement::Return;
+        movement = Stock::Movement::Return;
     }
     if (quantity < 0)
         return;
@@ -681,7 +681,7 @@ void TableImport::recordStockEffect(Connection& connection, const QString& userN
         }
         sums[*it].second += values.at(quantity).toFloat();
     }
-    stock::recordImportedHistory(connection, movement, sums, userName);
+    Stock::recordImportedHistory(connection, movement, sums, userName);
 }
 
 TableImport::Status TableImport::write(Connection& connection, int classNumber,

@@ -377,7 +377,7 @@ SendResult send(const Site& own, int classNumber, const SendSlip& slip, const Op
     {
         Transaction tr(c);
         for (const SendLine& l : lines) {
-            const stock::Issue issued = stock::issue(c, l.code, float(l.quantity));
+            const Stock::Issue issued = Stock::issue(c, l.code, float(l.quantity));
             if (!issued.done) {
                 result.problem =
                     QStringLiteral("设备 %1 现有库存 %2，不够调出 %3，没有调拨。")
@@ -547,7 +547,7 @@ ReceiveResult receive(const Site& own, int classNumber, const QString& id,
                                          "reason = ? WHERE line = ?"),
                           {l.received, textOrNull(l.reason), lineKey(id, l.number)});
             if (l.received > 0)
-                stock::receive(c, l.code, float(l.received));
+                Stock::receive(c, l.code, float(l.received));
             units += l.received;
             differences += l.differs() ? 1 : 0;
         }

@@ -17,8 +17,8 @@ namespace {
 
 [[noreturn]] void fail(int error)
 {
-    throw DbError(DbError::kFail, QStringLiteral("写入文件时出错，磁盘可能已满（%1）。")
-                                      .arg(QString::fromLocal8Bit(std::strerror(error))));
+    throw DbError(DbError::Kind::File, QStringLiteral("写入文件时出错，磁盘可能已满（%1）。")
+                                           .arg(QString::fromLocal8Bit(std::strerror(error))));
 }
 
 void writeAll(int fd, const char* data, size_t size)

@@ -41,7 +41,7 @@ constexpr int kRowsPerReport = 200;
 
 DbError failure(const QString& text)
 {
-    return DbError(DbError::kFail, text);
+    return DbError(DbError::Kind::File, text);
 }
 
 QString nativeName(const QString& file)

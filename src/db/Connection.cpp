@@ -36,7 +36,7 @@ QString RowSet::text(const QString& name) const
 {
     const int i = indexOf(name);
     if (i < 0)
-        throw DbError(DbError::kFail, QStringLiteral("结果中没有列“%1”。").arg(name));
+        throw DbError(DbError::Kind::Engine, QStringLiteral("结果中没有列“%1”。").arg(name));
     return text(i);
 }
 
@@ -44,7 +44,7 @@ QVariant RowSet::value(const QString& name) const
 {
     const int i = indexOf(name);
     if (i < 0)
-        throw DbError(DbError::kFail, QStringLiteral("结果中没有列“%1”。").arg(name));
+        throw DbError(DbError::Kind::Engine, QStringLiteral("结果中没有列“%1”。").arg(name));
     return value(i);
 }
 
@@ -57,7 +57,7 @@ void RowSet::readInto(RowRecord& record) const
 
 DbError Connection::closedError() const
 {
-    return DbError(DbError::kFail, QStringLiteral("数据库连接已关闭，不能执行此操作。"));
+    return DbError(DbError::Kind::Engine, QStringLiteral("数据库连接已关闭，不能执行此操作。"));
 }
 
 void Connection::checkOpen() const
@@ -70,23 +70,23 @@ void Connection::checkInTransaction() const
 {
     checkOpen();
     if (!inTransaction())
-        throw DbError(DbError::kFail, QStringLiteral("只有在事务中才能锁定记录。"));
+        throw DbError(DbError::Kind::Engine, QStringLiteral("只有在事务中才能锁定记录。"));
 }
 
 void Connection::checkAppendArguments(const QString& table, const QStringList& names,
                                       const QVariantList& values)
 {
     if (!isPlainIdentifier(table) || names.isEmpty() || names.size() != values.size())
-        throw DbError(DbError::kFail, QStringLiteral("添加记录的参数无效。"));
+        throw DbError(DbError::Kind::Engine, QStringLiteral("添加记录的参数无效。"));
     for (const QString& n : names)
         if (!isPlainIdentifier(n))
-            throw DbError(DbError::kFail, QStringLiteral("列名“%1”无效。").arg(n));
+            throw DbError(DbError::Kind::Engine, QStringLiteral("列名“%1”无效。").arg(n));
 }
 
 QString Connection::fromClause(const TableRows& rows) const
 {
     if (!isPlainIdentifier(rows.table))
-        throw DbError(DbError::kFail, QStringLiteral("表名“%1”无效。").arg(rows.table));
+        throw DbError(DbError::Kind::Engine, QStringLiteral("表名“%1”无效。").arg(rows.table));
     QString out = name(rows.table);
     if (!rows.condition.isEmpty())
         out += QStringLiteral(" WHERE ") + rows.condition;
@@ -139,7 +139,7 @@ std::unique_ptr<RowSet> Connection::selectWindow(const TableRows& rows, const Ro
 
 std::unique_ptr<RowSet> Connection::selectWithIds(const QString&, const QVariantList&)
 {
-    throw DbError(DbError::kFail, QStringLiteral("这种连接不能分段读取记录。"));
+    throw DbError(DbError::Kind::Engine, QStringLiteral("这种连接不能分段读取记录。"));
 }
 
 qint64 Connection::count(const TableRows& rows)
@@ -178,7 +178,8 @@ void Connection::commit()
         if (m_failed) {
             m_failed = false;
             rollbackEngine();
-            throw DbError(DbError::kFail, QStringLiteral("事务的一部分已失败，全部更改已撤销。"));
+            throw DbError(DbError::Kind::Engine,
+                          QStringLiteral("事务的一部分已失败，全部更改已撤销。"));
         }
         commitEngine();
     }
@@ -318,7 +319,7 @@ ConnectionPtr openConnection(const QString& connectionString)
 {
     const ConnectionString cs = ConnectionString::parse(connectionString);
     if (!isPlainIdentifier(cs.dsn))
-        throw DbError(DbError::kFail, QStringLiteral("未找到数据源“%1”。").arg(cs.dsn));
+        throw DbError(DbError::Kind::Engine, QStringLiteral("未找到数据源“%1”。").arg(cs.dsn));
     if (odbcDataSourceExists(cs.dsn))
         return openOdbcConnection(cs);
     return openSqliteConnection(DataFolder::databaseFile(cs.dsn));

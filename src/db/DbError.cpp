@@ -2,29 +2,40 @@
 
 namespace vok {
 
-DbError::DbError(quint32 code, QString text)
-    : m_code(code), m_text(std::move(text)), m_engineText(m_text),
-      m_what(comErrorText(m_code, m_text).toUtf8())
-{
-}
-
 namespace {
 
-QString failureLines(DbError::Failure failure, const QString& engineText, const QString& file)
+QString joined(const QString& first, const QString& second)
 {
-    const QString first = failureText(failure, file);
     if (first.isEmpty())
-        return engineText;
-    return engineText.isEmpty() ? first : first + QLatin1Char('\n') + engineText;
+        return second;
+    return second.isEmpty() ? first : first + QLatin1Char('\n') + second;
 }
 
 } // namespace
 
+DbError::DbError(Kind kind, QString text, QString detail)
+    : m_kind(kind), m_userText(std::move(text)), m_detail(std::move(detail)),
+      m_text(joined(m_userText, m_detail)), m_what(m_text.toUtf8())
+{
+}
+
 DbError::DbError(Failure failure, const QString& engineText, const QString& file)
-    : DbError(kFail, failureLines(failure, engineText, file))
+    : DbError(failure == Failure::ConnectionLost ? Kind::ConnectionLost : Kind::Engine,
+              failureText(failure, file), engineText)
 {
     m_failure = failure;
-    m_engineText = engineText;
+    // An engine's own failure has no text of ours: its text is the user's.
+    if (m_userText.isEmpty())
+        m_userText = engineText;
+}
+
+DbError DbError::prefixed(const QString& prefix) const
+{
+    DbError e = *this;
+    e.m_userText = prefix + m_userText;
+    e.m_text = prefix + m_text;
+    e.m_what = e.m_text.toUtf8();
+    return e;
 }
 
 QString failureText(DbError::Failure failure, const QString& file)
@@ -59,37 +70,26 @@ QString failureText(DbError::Failure failure, const QString& file)
     case F::BadValue:
         return QStringLiteral("数据库不接受输入的值（日期、时间或数字的写法不对），操作没有完成。"
                               "请检查输入的值后再试。");
+    case F::NoCurrentRecord:
+        // The message ADO gives for a row update whose SELECT found no row.
+        return QStringLiteral("BOF 或 EOF 中有一个是“真”，或者当前的记录已被删除，"
+                              "所需的操作要求一个当前的记录。");
+    case F::RowChanged:
+        return QStringLiteral("无法为更新定位行。一些值可能已在最后一次读取后被更改。");
     case F::LoginRefused:
         return QStringLiteral("数据库服务器拒绝登录。请让管理员检查数据源中的数据库帐户和密码。");
     }
     return {};
 }
 
-QString comErrorText(quint32 code, const QString& text)
-{
-    QString t = text;
-    if (t.endsWith(QLatin1String("\r\n")))
-        t.chop(2);
-    else if (t.endsWith(QLatin1Char('\n')))
-        t.chop(1);
-    if (!t.isEmpty())
-        return t;
-    if (code > 0x80040200u && code < 0x80050000u)
-        return QString::asprintf("IDispatch error #%d", int(code - 0x80040200u));
-    return QString::asprintf("Unknown error 0x%08X", code);
-}
-
 DbError noCurrentRecordError()
 {
-    // The message ADO gives for a row update whose SELECT found no row.
-    return DbError(0x800A0BCDu, QStringLiteral("BOF 或 EOF 中有一个是“真”，或者当前的记录已被删除，"
-                                               "所需的操作要求一个当前的记录。"));
+    return DbError(DbError::Failure::NoCurrentRecord, QString());
 }
 
 DbError rowChangedError()
 {
-    return DbError(DbError::kConcurrency,
-                   QStringLiteral("无法为更新定位行。一些值可能已在最后一次读取后被更改。"));
+    return DbError(DbError::Failure::RowChanged, QString());
 }
 
 } // namespace vok

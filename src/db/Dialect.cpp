@@ -125,7 +125,7 @@ QString quoteIdentifier(QStringView name, Engine engine)
 QString singleStatement(const QString& sql)
 {
     const auto refuse = [] {
-        return DbError(DbError::kFail, QStringLiteral("一次只能执行一条 SQL 语句。"));
+        return DbError(DbError::Kind::Engine, QStringLiteral("一次只能执行一条 SQL 语句。"));
     };
     const qsizetype n = sql.size();
     qsizetype end = -1; // position of the first ';' outside quotes

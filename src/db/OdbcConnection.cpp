@@ -239,7 +239,7 @@ public:
             // own bookkeeping ("internal SAVEPOINT failed"): ask it.
             if (e.failure() == DbError::Failure::ConnectionLost ||
                 (e.failure() == DbError::Failure::Other && linkDead())) {
-                m_lost = DbError(DbError::Failure::ConnectionLost, e.engineText());
+                m_lost = DbError(DbError::Failure::ConnectionLost, e.detail());
                 throw *m_lost;
             }
             throw;
@@ -269,7 +269,8 @@ protected:
         checkLink();
         if (m_transactionFailed) {
             rollbackEngine();
-            throw DbError(DbError::kFail, QStringLiteral("事务中有语句执行失败，全部更改已撤销。"));
+            throw DbError(DbError::Kind::Engine,
+                          QStringLiteral("事务中有语句执行失败，全部更改已撤销。"));
         }
         endTransaction(SQL_COMMIT);
     }
@@ -305,7 +306,7 @@ protected:
         } catch (const DbError& e) {
             // Still no link: every later action says so and offers to
             // reconnect once more.
-            m_lost = DbError(DbError::Failure::ConnectionLost, e.engineText());
+            m_lost = DbError(DbError::Failure::ConnectionLost, e.detail());
             throw;
         }
     }
@@ -353,7 +354,7 @@ private:
     void connect()
     {
         if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &m_env)))
-            throw DbError(DbError::kFail, QStringLiteral("无法初始化 ODBC 环境。"));
+            throw DbError(DbError::Kind::Engine, QStringLiteral("无法初始化 ODBC 环境。"));
         SQLSetEnvAttr(m_env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
         if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, m_env, &m_dbc))) {
             const DbError e = odbcError(SQL_HANDLE_ENV, m_env, "SQLAllocHandle");
@@ -380,7 +381,7 @@ private:
             // Whatever broke the first connection, the server cannot be
             // reached now.
             if (e.failure() == DbError::Failure::ConnectionLost)
-                e = DbError(DbError::Failure::Unreachable, e.engineText());
+                e = DbError(DbError::Failure::Unreachable, e.detail());
             SQLFreeHandle(SQL_HANDLE_DBC, m_dbc);
             SQLFreeHandle(SQL_HANDLE_ENV, m_env);
             m_dbc = SQL_NULL_HDBC;

@@ -43,7 +43,7 @@ struct DamagedFiles
 DbError refusal(const QString& file, const QString& what)
 {
     return DbError(
-        DbError::kFail,
+        DbError::Kind::Engine,
         QStringLiteral("%1\n程序没有打开这个文件，也没有改动它。请用备份恢复数据库，"
                        "或检查数据文件夹中的文件。")
             .arg(QString(what).replace(QLatin1String("%1"), QDir::toNativeSeparators(file))));
@@ -137,7 +137,7 @@ void createPrivateFile(const QString& file)
     if (!QFileInfo(dir).isDir()) {
         if (!QDir().mkpath(dir))
             throw DbError(
-                DbError::kFail,
+                DbError::Kind::Engine,
                 QStringLiteral("无法创建数据文件夹“%1”。").arg(QDir::toNativeSeparators(dir)));
         QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
@@ -192,7 +192,7 @@ void checkDepartmentPages(const QString& file, const std::atomic<bool>* stop)
                 const_cast<std::atomic<bool>*>(stop));
         if (stop && stop->load())
             throw DbError(
-                DbError::kFail,
+                DbError::Kind::Engine,
                 QStringLiteral("数据库文件“%1”的检查已中止。").arg(QDir::toNativeSeparators(file)));
         checkIntact(db, file);
     } catch (...) {

@@ -121,11 +121,11 @@ sqlite3_stmt* prepareOne(sqlite3* db, const QString& sql)
     if (sqlite3_prepare_v2(db, utf8.constData(), int(utf8.size()), &stmt, &tail) != SQLITE_OK)
         throw engineError(db);
     if (!stmt)
-        throw DbError(DbError::kFail, QStringLiteral("SQL 语句为空。"));
+        throw DbError(DbError::Kind::Engine, QStringLiteral("SQL 语句为空。"));
     for (; tail && *tail; ++tail) {
         if (!std::isspace(static_cast<unsigned char>(*tail)) && *tail != ';') {
             sqlite3_finalize(stmt);
-            throw DbError(DbError::kFail, QStringLiteral("一次只能执行一条 SQL 语句。"));
+            throw DbError(DbError::Kind::Engine, QStringLiteral("一次只能执行一条 SQL 语句。"));
         }
     }
     return stmt;

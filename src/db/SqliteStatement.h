@@ -64,7 +64,7 @@ public:
     sqlite3_stmt* take(const QString& sql)
     {
         if (!m_db)
-            throw DbError(DbError::kFail, QStringLiteral("数据库连接已关闭。"));
+            throw DbError(DbError::Kind::Engine, QStringLiteral("数据库连接已关闭。"));
         const auto it = m_idle.constFind(sql);
         if (it == m_idle.constEnd())
             return prepareOne(m_db, sql);

@@ -75,7 +75,7 @@ void CDeviceInDlg::confirm()
         TableAccess(c, tables::deviceIn, context().classNumber)
             .append({code, inDate, provider, teleno, number, price, buyer});
 
-        stock::receive(c, code, number);
+        Stock::receive(c, code, number);
         transaction.commit();
     });
     if (!done)

@@ -90,11 +90,11 @@ void CDeviceOutDlg::confirm()
     // The stock-out row and the stock change stand or fall together, and
     // the quantity is checked against the stock as it is now: another
     // workstation may have issued since the figure was shown.
-    stock::Issue issued;
+    Stock::Issue issued;
     if (!runChange(this, [&] {
             Connection& c = connection();
             Transaction transaction(c);
-            issued = stock::issue(c, code, number);
+            issued = Stock::issue(c, code, number);
             if (issued.done) {
                 TableAccess(c, tables::deviceOut, context().classNumber)
                     .append({code, department, outDate, QString::number(state), outPerson, number,

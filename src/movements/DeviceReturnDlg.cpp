@@ -56,7 +56,7 @@ void CDeviceReturnDlg::confirm()
             Transaction transaction(c);
             TableAccess(c, tables::deviceReturn, context().classNumber)
                 .append({code, returnDate, keeper, number, returnPerson});
-            stock::giveBack(c, code, number);
+            Stock::giveBack(c, code, number);
             transaction.commit();
         }))
         return;

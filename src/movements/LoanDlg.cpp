@@ -98,7 +98,7 @@ void CLoanDlg::showEvent(QShowEvent* event)
     m_borrowersRead = true;
     runChange(this, [&] {
         const QString typed = m_borrower->currentText();
-        m_borrower->addItems(loans::borrowers(connection()));
+        m_borrower->addItems(Loans::borrowers(connection()));
         m_borrower->setEditText(typed);
     });
 }
@@ -162,14 +162,14 @@ void CLoanDlg::confirm()
 {
     if (refuseIfReadOnly(context().classNumber, RefusalText::WithLineBreak, this))
         return;
-    loans::LoanSlip slip;
+    Loans::LoanSlip slip;
     slip.borrower = m_borrower->currentText().trimmed();
     slip.department = m_department->text().trimmed();
     slip.due = m_due->date();
     slip.handler = m_handler->text().trimmed();
     slip.note = m_note->toPlainText();
     for (int row = 0; row < m_lines->rowCount(); ++row) {
-        loans::LoanLine line{m_lines->item(row, Code)->text(), 0};
+        Loans::LoanLine line{m_lines->item(row, Code)->text(), 0};
         const QString problem =
             FieldCheck::numberProblem(m_lines->item(row, Quantity)->text(), line.quantity,
                                       tables::deviceLoan.rule(DeviceLoanCol::loan_number));
@@ -181,13 +181,13 @@ void CLoanDlg::confirm()
         }
         slip.lines.push_back(line);
     }
-    if (const QString problem = loans::slipProblem(slip); !problem.isEmpty()) {
+    if (const QString problem = Loans::slipProblem(slip); !problem.isEmpty()) {
         Messages::notice(problem, this);
         return;
     }
 
-    loans::LendResult lent;
-    if (!runChange(this, [&] { lent = loans::lend(connection(), context().classNumber, slip); }))
+    Loans::LendResult lent;
+    if (!runChange(this, [&] { lent = Loans::lend(connection(), context().classNumber, slip); }))
         return;
     if (!lent.problem.isEmpty()) {
         Messages::notice(lent.problem, this);

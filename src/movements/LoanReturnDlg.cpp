@@ -5,6 +5,7 @@
 #include "core/FieldCheck.h"
 #include "core/Tables.h"
 #include "db/Schema.h"
+#include "ui/ComErrorBox.h"
 #include "ui/CommandTable.h"
 #include "ui/DialogStyle.h"
 #include "ui/FieldExchange.h"
@@ -176,7 +177,7 @@ bool CLoanReturnDlg::refused()
 
 void CLoanReturnDlg::logged(const QString& text)
 {
-    m_context.writeLog(text);
+    writeLog(m_context, text, this);
     findChild<QLabel*>(QStringLiteral("status"))->setText(text);
 }
 
@@ -185,8 +186,8 @@ void CLoanReturnDlg::lookUp()
     const QString key = m_scan->text().trimmed();
     if (key.isEmpty())
         return;
-    std::vector<loans::OpenLine> lines;
-    if (!runChange(this, [&] { lines = loans::openLines(*m_context.connection, key); }))
+    std::vector<Loans::OpenLine> lines;
+    if (!runChange(this, [&] { lines = Loans::openLines(*m_context.connection, key); }))
         return;
     if (lines.empty()) {
         Messages::notice(QStringLiteral("“%1”没有未还的借用。").arg(key), this);
@@ -205,7 +206,7 @@ void CLoanReturnDlg::showOpen()
 {
     const QDate today = Clock::now().date();
     QList<QStringList> rows;
-    for (const loans::OpenLine& l : m_lines) {
+    for (const Loans::OpenLine& l : m_lines) {
         QString name;
         runChange(this, [&] { name = deviceName(*m_context.connection, l.code); });
         rows << QStringList{l.line,
@@ -225,16 +226,16 @@ void CLoanReturnDlg::showOpen()
 bool CLoanReturnDlg::readRepairs()
 {
     return runChange(this, [&] {
-        m_awaiting = loans::awaitingRepair(*m_context.connection);
+        m_awaiting = Loans::awaitingRepair(*m_context.connection);
         QList<QStringList> rows;
-        for (const loans::OpenLine& l : m_awaiting)
+        for (const Loans::OpenLine& l : m_awaiting)
             rows << QStringList{l.line, l.code, deviceName(*m_context.connection, l.code),
                                 l.borrower, FieldText::number(l.awaitingRepair())};
         fill(m_repairs, rows);
     });
 }
 
-QString CLoanReturnDlg::chosenLine(QTableWidget* table, const std::vector<loans::OpenLine>& lines)
+QString CLoanReturnDlg::chosenLine(QTableWidget* table, const std::vector<Loans::OpenLine>& lines)
 {
     const int row = table->currentRow();
     if (row < 0 || size_t(row) >= lines.size()) {
@@ -283,8 +284,8 @@ void CLoanReturnDlg::save()
     const bool good = m_condition->currentIndex() == 0;
     if (!runStep(
             [&] {
-                return loans::giveBack(*m_context.connection, m_context.classNumber, line, quantity,
-                                       good ? loans::Condition::Good : loans::Condition::Damaged,
+                return Loans::giveBack(*m_context.connection, m_context.classNumber, line, quantity,
+                                       good ? Loans::Condition::Good : Loans::Condition::Damaged,
                                        m_context.userName);
             },
             m_quantity))
@@ -294,7 +295,7 @@ void CLoanReturnDlg::save()
                     good ? QStringLiteral("完好") : QStringLiteral("损坏，待修")));
     // Ready for the next scan; what is still out of the same device or
     // borrower stays listed.
-    runChange(this, [&] { m_lines = loans::openLines(*m_context.connection, m_key); });
+    runChange(this, [&] { m_lines = Loans::openLines(*m_context.connection, m_key); });
     showOpen();
     readRepairs();
     m_condition->setCurrentIndex(0);
@@ -310,12 +311,12 @@ void CLoanReturnDlg::extendDue()
     if (line.isEmpty())
         return;
     if (!runStep([&] {
-            return loans::extend(*m_context.connection, m_context.classNumber, line,
+            return Loans::extend(*m_context.connection, m_context.classNumber, line,
                                  m_newDue->date(), m_context.userName);
         }))
         return;
     logged(QStringLiteral("借用 %1 延期至 %2").arg(line, dayText(m_newDue->date())));
-    runChange(this, [&] { m_lines = loans::openLines(*m_context.connection, m_key); });
+    runChange(this, [&] { m_lines = Loans::openLines(*m_context.connection, m_key); });
     showOpen();
 }
 
@@ -328,7 +329,7 @@ void CLoanReturnDlg::repairUnits()
     if (line.isEmpty() || !takeQuantity(m_repairQuantity, quantity))
         return;
     if (!runStep([&] {
-            return loans::repair(*m_context.connection, m_context.classNumber, line, quantity,
+            return Loans::repair(*m_context.connection, m_context.classNumber, line, quantity,
                                  m_context.userName);
         }))
         return;
@@ -346,7 +347,7 @@ void CLoanReturnDlg::writeOffUnits()
         return;
     if (!runStep(
             [&] {
-                return loans::writeOff(*m_context.connection, m_context.classNumber, line, quantity,
+                return Loans::writeOff(*m_context.connection, m_context.classNumber, line, quantity,
                                        m_reason->text(), m_context.userName);
             },
             m_reason))

@@ -47,7 +47,7 @@ private:
     bool readRepairs();
     void showOpen();
     // The line chosen in a table, empty (and told) when none is.
-    QString chosenLine(QTableWidget* table, const std::vector<loans::OpenLine>& lines);
+    QString chosenLine(QTableWidget* table, const std::vector<Loans::OpenLine>& lines);
     bool takeQuantity(QLineEdit* edit, float& quantity);
     bool refused();
     void logged(const QString& text);
@@ -67,8 +67,8 @@ private:
     QLineEdit* m_repairQuantity;
     QLineEdit* m_reason;
     QString m_key;
-    std::vector<loans::OpenLine> m_lines;
-    std::vector<loans::OpenLine> m_awaiting;
+    std::vector<Loans::OpenLine> m_lines;
+    std::vector<Loans::OpenLine> m_awaiting;
 };
 
 } // namespace vok

@@ -87,11 +87,11 @@ void CWantBuyDlg::confirm()
 
     const PlanRow row{code, nowNumber, totalNumber, maxNumber, buyNumber, provider, price, buyDate};
     if (!runChange(this, [&] {
-            purchasePlan::append(connection(), context().classNumber, {&row, 1});
+            PurchasePlan::append(connection(), context().classNumber, {&row, 1});
         }))
         return;
 
-    completeEntry(purchasePlan::logText());
+    completeEntry(PurchasePlan::logText());
 }
 
 } // namespace vok

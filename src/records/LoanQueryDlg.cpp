@@ -7,6 +7,7 @@
 #include "core/Loans.h"
 #include "core/Tables.h"
 #include "db/Schema.h"
+#include "ui/ComErrorBox.h"
 #include "ui/CommandTable.h"
 #include "ui/HtmlPrint.h"
 #include "ui/MessageService.h"
@@ -95,13 +96,13 @@ void CLoanQueryDlg::showLines(Show show)
 {
     switch (show) {
     case Show::Open:
-        fillList(loans::openRows());
+        fillList(Loans::openRows());
         break;
     case Show::Overdue:
-        fillList(loans::overdueRows(m_context.connection->engine(), Clock::now().date()));
+        fillList(Loans::overdueRows(m_context.connection->engine(), Clock::now().date()));
         break;
     case Show::Closed:
-        fillList(loans::closedRows());
+        fillList(Loans::closedRows());
         break;
     case Show::All:
         fillList({schema::DeviceLoan.name});
@@ -122,7 +123,7 @@ void CLoanQueryDlg::printReminder()
     QString department;
     if (!runChange(this, [&] {
             Connection& c = *m_context.connection;
-            for (const loans::OpenLine& l : loans::openLines(c, borrower)) {
+            for (const Loans::OpenLine& l : Loans::openLines(c, borrower)) {
                 if (l.borrower != borrower || l.due > today)
                     continue;
                 department = l.department;
@@ -137,7 +138,7 @@ void CLoanQueryDlg::printReminder()
         return;
     }
     if (printHtml(reminderHtml(borrower, department, lines, today), this))
-        m_context.writeLog(QStringLiteral("打印催还单（%1）").arg(borrower));
+        writeLog(m_context, QStringLiteral("打印催还单（%1）").arg(borrower), this);
 }
 
 } // namespace vok

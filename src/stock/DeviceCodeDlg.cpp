@@ -230,7 +230,7 @@ void CDeviceCodeDlg::onAdd()
         return;
     // The code as stored, without the blanks typed around it.
     m_code->setText(codeAsStored(code));
-    m_context.writeLog(QStringLiteral("添加设备记录。"));
+    writeLog(m_context, QStringLiteral("添加设备记录。"), this);
     Messages::notice(QStringLiteral("完成添加设备记录操作!"), this, QStringLiteral("提示!"),
                      Messages::Icon::Question);
     fillWholeCatalogue();
@@ -255,7 +255,7 @@ void CDeviceCodeDlg::onRename()
         return;
     Messages::notice(QStringLiteral("完成修改设备记录操作!"), this, QStringLiteral("提示!"),
                      Messages::Icon::Question);
-    m_context.writeLog(QStringLiteral("更新设备记录。"));
+    writeLog(m_context, QStringLiteral("更新设备记录。"), this);
     fillWholeCatalogue();
 }
 
@@ -267,7 +267,7 @@ void CDeviceCodeDlg::onDelete()
     if (!runChange(this,
                    [&] { deleteDeviceCode(*m_context.connection, m_context.classNumber, code); }))
         return;
-    m_context.writeLog(QStringLiteral("删除设备记录。"));
+    writeLog(m_context, QStringLiteral("删除设备记录。"), this);
     Messages::notice(QStringLiteral("完成删除设备记录操作!"), this, QStringLiteral("提示!"),
                      Messages::Icon::Question);
     fillWholeCatalogue();
@@ -284,7 +284,7 @@ void CDeviceCodeDlg::onQuery()
                 .query(m_queryField->currentText(), QStringLiteral("="), m_queryValue->text());
         if (!query)
             throw DbError(
-                DbError::kBadValue,
+                DbError::Kind::BadInput,
                 QStringLiteral("“%1”不是可以查询的项。").arg(m_queryField->currentText()));
         rows = *query;
     } catch (const DbError& e) {

@@ -255,7 +255,7 @@ void CReconcileDlg::onCorrect()
                                            alsoTotal, m_context.userName);
         }))
         return;
-    m_context.writeLog(QStringLiteral("按流水更正库存"));
+    writeLog(m_context, QStringLiteral("按流水更正库存"), this);
     Messages::notice(QStringLiteral("完成按流水更正库存操作，共更正 %1 种设备!").arg(changed), this,
                      QStringLiteral("提示!"), Messages::Icon::Information);
     refill();
@@ -284,7 +284,7 @@ void CReconcileDlg::onOpening()
                                                   m_rows, m_context.userName);
         }))
         return;
-    m_context.writeLog(QStringLiteral("记录期初库存"));
+    writeLog(m_context, QStringLiteral("记录期初库存"), this);
     Messages::notice(QStringLiteral("完成记录期初库存操作，共记录 %1 种设备!").arg(recorded), this,
                      QStringLiteral("提示!"), Messages::Icon::Information);
     refill();

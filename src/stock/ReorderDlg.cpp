@@ -4,6 +4,7 @@
 #include "core/FieldCheck.h"
 #include "core/Tables.h"
 #include "db/Schema.h"
+#include "ui/ComErrorBox.h"
 #include "ui/CommandTable.h"
 #include "ui/FieldExchange.h"
 #include "ui/MessageService.h"
@@ -207,7 +208,7 @@ bool CReorderDlg::takeLine(int row, const QString& buyDate, PlanRow& out)
             m_table->editItem(m_table->item(row, column));
         return false;
     };
-    using namespace purchasePlan;
+    using namespace PurchasePlan;
     out.code = l.code;
     out.buyDate = buyDate;
     out.provider = typed(ColProvider);
@@ -242,12 +243,12 @@ void CReorderDlg::generate()
         return;
     }
     if (!runChange(this, [&] {
-            purchasePlan::append(*m_context.connection, m_context.classNumber, rows);
+            PurchasePlan::append(*m_context.connection, m_context.classNumber, rows);
         }))
         return;
     Messages::notice(QStringLiteral("完成操作！"), this);
     for (size_t i = 0; i < rows.size(); ++i) {
-        if (!m_context.writeLog(purchasePlan::logText()))
+        if (!writeLog(m_context, PurchasePlan::logText(), this))
             break;
     }
     accept();

@@ -89,11 +89,11 @@ void CStockAlertDlg::search(Search which)
     // Every row read goes on top, so after a full search the over-stock
     // rows stand above the under-stock rows.
     if (which != Search::OverStock) {
-        m_list->add(db, stock::underStock());
+        m_list->add(db, Stock::underStock());
         m_underRows = m_list->records()->rowCount();
     }
     if (which != Search::UnderStock)
-        m_list->add(db, stock::overStock());
+        m_list->add(db, Stock::overStock());
     updateReorder();
 }
 
@@ -126,7 +126,7 @@ void CStockAlertDlg::onReorder()
     const QStringList codes = reorderCodes();
     std::vector<ReorderLine> lines;
     if (codes.isEmpty() || !runChange(this, [&] {
-            lines = purchasePlan::reorderProposal(*m_context.connection, codes);
+            lines = PurchasePlan::reorderProposal(*m_context.connection, codes);
         }))
         return;
     // Another workstation may have changed the stock since the search.

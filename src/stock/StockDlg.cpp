@@ -216,7 +216,7 @@ void CStockDlg::fillList()
     m_list->fill(*m_context.connection, TableRows{tables::device.name()});
 }
 
-stock::StockFigureSet CStockDlg::figures() const
+Stock::StockFigureSet CStockDlg::figures() const
 {
     return {m_now, m_high, m_low, m_total};
 }
@@ -279,8 +279,8 @@ void CStockDlg::onRowChosen(int row)
     m_low = listQuantity(records->text(row, DeviceCol::low_number));
     m_total = listQuantity(records->text(row, DeviceCol::total_number));
     showFields();
-    loans::DeviceLoans lent;
-    runChange(this, [&] { lent = loans::deviceLoans(*m_context.connection, code); });
+    Loans::DeviceLoans lent;
+    runChange(this, [&] { lent = Loans::deviceLoans(*m_context.connection, code); });
     m_loanLine->setText(
         lent.out > 0 || lent.awaitingRepair > 0
             ? QStringLiteral("设备 %1：借出未还 %2，待修 %3（均不在现存数量中）")
@@ -291,7 +291,7 @@ void CStockDlg::onRowChosen(int row)
 void CStockDlg::completeChange(const QString& logText)
 {
     Messages::notice(QStringLiteral("完成操作！"), this);
-    m_context.writeLog(logText);
+    writeLog(m_context, logText, this);
     fillList();
 }
 
@@ -316,7 +316,7 @@ void CStockDlg::onAdd()
     // One stock row per device, written with its opening stock.
     bool added = false;
     if (!runChange(this, [&] {
-            added = stock::addStockRow(*m_context.connection, m_context.classNumber, code,
+            added = Stock::addStockRow(*m_context.connection, m_context.classNumber, code,
                                        figures(), m_context.userName);
         }))
         return;
@@ -347,7 +347,7 @@ void CStockDlg::onChange()
     // when the code has no stock row or another workstation changed it
     // since it was read.
     if (!runChange(this, [&] {
-            stock::changeStockRow(*m_context.connection, m_context.classNumber, code, figures(),
+            Stock::changeStockRow(*m_context.connection, m_context.classNumber, code, figures(),
                                   m_context.userName);
         }))
         return;
@@ -364,7 +364,7 @@ void CStockDlg::onDelete()
     if (!takeCode(code))
         return;
     if (!runChange(this, [&] {
-            stock::deleteStockRows(*m_context.connection, m_context.classNumber, code,
+            Stock::deleteStockRows(*m_context.connection, m_context.classNumber, code,
                                    m_context.userName);
         }))
         return;

@@ -87,7 +87,7 @@ private:
     void completeChange(const QString& logText);
     // Lists the whole table.
     void fillList();
-    stock::StockFigureSet figures() const;
+    Stock::StockFigureSet figures() const;
 
     FormContext m_context;
     CommandTable* m_commands;

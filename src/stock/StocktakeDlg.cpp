@@ -6,6 +6,7 @@
 #include "core/TableReport.h"
 #include "db/DbError.h"
 #include "db/RowRecord.h"
+#include "ui/ComErrorBox.h"
 #include "ui/CommandTable.h"
 #include "ui/DeviceScan.h"
 #include "ui/ListCommands.h"
@@ -456,7 +457,7 @@ void CStocktakeDlg::onConfirm()
                 decisions.leftOut.insert(c.code);
         }
     }
-    m_context.writeLog(QStringLiteral("库存盘点"));
+    writeLog(m_context, QStringLiteral("库存盘点"), this);
 
     // The counts are in the stock now: nothing is kept of them.
     m_model->setLines({});

@@ -1,6 +1,7 @@
 #include "ui/ComErrorBox.h"
 
-#include "core/ErrorReport.h"
+#include "core/FormContext.h"
+#include "core/OperationLog.h"
 #include "ui/MessageService.h"
 
 namespace vok {
@@ -19,8 +20,8 @@ QString reconnectQuestion(const DbError& error)
 {
     QString text = failureText(DbError::Failure::ConnectionLost) +
                    QStringLiteral("\r\n是否重新连接数据库服务器？");
-    if (!error.engineText().isEmpty())
-        text += QStringLiteral("\r\n\r\n") + comErrorText(0, error.engineText());
+    if (!error.detail().isEmpty())
+        text += QStringLiteral("\r\n\r\n") + comErrorText(0, error.detail());
     return text;
 }
 
@@ -42,14 +43,50 @@ void showComError(const DbError& error, QWidget* parent)
     Messages::notice(comErrorText(error), parent, QString(), Messages::Icon::Exclamation);
 }
 
+bool writeLog(COperationLog& log, const QString& text, QWidget* parent)
+{
+    try {
+        log.write(text);
+        return true;
+    } catch (const DbError& e) {
+        showComError(e, parent);
+        return false;
+    }
+}
+
+bool writeLog(const FormContext& context, const QString& text, QWidget* parent)
+{
+    return !context.log || writeLog(*context.log, text, parent);
+}
+
 void setReconnectHandler(std::function<bool(QWidget*)> handler)
 {
     reconnectHandler() = std::move(handler);
 }
 
-void installComErrorBox()
+QString comErrorText(quint32 code, const QString& text)
 {
-    setDbErrorReporter([](const DbError& e) { showComError(e); });
+    QString t = text;
+    if (t.endsWith(QLatin1String("\r\n")))
+        t.chop(2);
+    else if (t.endsWith(QLatin1Char('\n')))
+        t.chop(1);
+    if (!t.isEmpty())
+        return t;
+    if (code > 0x80040200u && code < 0x80050000u)
+        return QString::asprintf("IDispatch error #%d", int(code - 0x80040200u));
+    return QString::asprintf("Unknown error 0x%08X", code);
+}
+
+quint32 comErrorCode(const DbError& error)
+{
+    if (error.failure() == DbError::Failure::RowChanged)
+        return 0x80040E38u; // DB_E_CONCURRENCYVIOLATION
+    if (error.failure() == DbError::Failure::NoCurrentRecord)
+        return 0x800A0BCDu; // adErrNoCurrentRecord
+    if (error.kind() == DbError::Kind::BadInput)
+        return 0x80040E07u; // DB_E_CANTCONVERTVALUE
+    return 0x80004005u;     // E_FAIL
 }
 
 } // namespace vok

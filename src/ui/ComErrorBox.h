@@ -7,6 +7,11 @@
 class QWidget;
 
 namespace vok {
+class COperationLog;
+struct FormContext;
+} // namespace vok
+
+namespace vok {
 
 // Shows a database failure: its text, an OK button, the exclamation icon,
 // the application title as caption. A lost server connection is told
@@ -24,8 +29,21 @@ void setReconnectHandler(std::function<bool(QWidget* parent)> handler);
 QString reconnectQuestion(const DbError& error);
 QString reconnectedText();
 
-// Routes the core's database failure reports (the operation log's) to the
-// COM error box. Called once at start-up.
-void installComErrorBox();
+// Writes the operation log's row of a change that is done: a failure is
+// shown in the box (false), and the change stays done.
+bool writeLog(COperationLog& log, const QString& text, QWidget* parent = nullptr);
+// The same for a form, when it has a log (true when it has none).
+bool writeLog(const FormContext& context, const QString& text, QWidget* parent);
+
+// The box's text of a failure: its text without a trailing line break;
+// without a text, "IDispatch error #n" for codes just above 0x80040200,
+// else "Unknown error 0x%08X".
+QString comErrorText(quint32 code, const QString& text);
+// The HRESULT the box tells a failure by when it has no text of its own.
+quint32 comErrorCode(const DbError& error);
+inline QString comErrorText(const DbError& error)
+{
+    return comErrorText(comErrorCode(error), error.text());
+}
 
 } // namespace vok

@@ -4,6 +4,7 @@
 
 #include "core/Clock.h"
 #include "core/PeriodSummary.h"
+#include "ui/ComErrorBox.h"
 #include "ui/CommandTable.h"
 #include "ui/DeviceScan.h"
 #include "ui/DialogStyle.h"
@@ -361,7 +362,7 @@ QString EntryForm::lookUpCode() const
 void EntryForm::completeEntry(const QString& logText)
 {
     Messages::notice(QStringLiteral("完成操作！"), this);
-    m_context.writeLog(logText);
+    writeLog(m_context, logText, this);
     done(0);
 }
 

@@ -1,12 +1,11 @@
 #include "ui/LabelCommand.h"
 
-#include "core/Departments.h"
+#include "core/CommandLine.h"
 #include "core/DeviceCatalogue.h"
 #include "core/LabelSymbol.h"
 #include "core/OutputFile.h"
 #include "db/Connection.h"
 #include "db/DbError.h"
-#include "ui/ComErrorBox.h"
 #include "ui/LabelPrint.h"
 
 #include <QDir>
@@ -15,23 +14,20 @@
 
 namespace vok {
 
-QString writeLabels(const LabelRequest& request)
+void writeLabels(const LabelRequest& request)
 {
     const LabelSheet* sheet = findLabelSheet(request.layout);
     if (!sheet)
-        return QStringLiteral("没有标签格式“%1”，可用：a4 label").arg(request.layout);
+        CommandLine::refuse(QStringLiteral("没有标签格式“%1”，可用：a4 label").arg(request.layout));
     if (request.codes.isEmpty())
-        return QStringLiteral("没有给出设备号。");
+        CommandLine::refuse(QStringLiteral("没有给出设备号。"));
     for (const QString& code : request.codes)
         if (const QString problem = labelCodeProblem(code); !problem.isEmpty())
-            return problem;
-    const std::optional<QString> cs =
-        departmentConnectionString(request.department, QString(), QString());
-    if (!cs)
-        return unknownDepartmentText(request.department);
+            CommandLine::refuse(problem);
+    const CommandLine::Department department(request.department, QString());
     QHash<QString, QString> names;
     {
-        const ConnectionPtr connection = openConnection(*cs);
+        const ConnectionPtr connection = department.open();
         for (const auto& [code, name] : catalogueNames(*connection))
             names.insert(code, name);
         connection->close();
@@ -44,7 +40,8 @@ QString writeLabels(const LabelRequest& request)
         labels << DeviceLabel{code, names.value(code)};
     }
     if (!unknown.isEmpty())
-        return QStringLiteral("设备代码中没有设备号：%1").arg(unknown.join(QStringLiteral("、")));
+        CommandLine::refuse(
+            QStringLiteral("设备代码中没有设备号：%1").arg(unknown.join(QStringLiteral("、"))));
     OutputFile out(request.pdfFile);
     QPrinter printer(QPrinter::HighResolution);
     printer.setOutputFormat(QPrinter::PdfFormat);
@@ -52,10 +49,9 @@ QString writeLabels(const LabelRequest& request)
     setUpLabelPrinter(printer, *sheet);
     if (!printLabels(printer, *sheet, labels, request.firstPosition - 1))
         throw DbError(
-            DbError::kFail,
+            DbError::Kind::File,
             QStringLiteral("无法写入文件“%1”。").arg(QDir::toNativeSeparators(request.pdfFile)));
     out.commitPdf();
-    return QString();
 }
 
 } // namespace vok

@@ -18,10 +18,9 @@ struct LabelRequest
     int firstPosition = 1;
 };
 
-// Writes the labels. Returns why a request cannot be served (no code, a
-// code the catalogue does not hold, an unknown layout or department), in
-// Chinese, or an empty text when the labels were written; throws DbError
-// when the database or the file fails (no file is left then).
-[[nodiscard]] QString writeLabels(const LabelRequest& request);
+// Writes the labels. A request that cannot be served (no code, a code the
+// catalogue does not hold, an unknown layout or department) is thrown as a
+// refusal; a failure of the database or the file leaves no file.
+void writeLabels(const LabelRequest& request);
 
 } // namespace vok

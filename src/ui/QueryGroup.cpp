@@ -150,7 +150,7 @@ void QueryGroup::fillList(RecordListView& list, Connection& connection) const
         const auto rows =
             TableAccess(connection, m_table).query(fieldText(), operatorText(), valueText());
         if (!rows)
-            throw DbError(DbError::kBadValue,
+            throw DbError(DbError::Kind::BadInput,
                           QStringLiteral("“%1”不是可以查询的项。").arg(fieldText()));
         select = *rows;
     } catch (const DbError& e) {

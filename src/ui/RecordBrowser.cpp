@@ -534,7 +534,7 @@ void RecordBrowser::finishChange(QStringView notice, QStringView logText)
 {
     Messages::show(notice.toString(), QString(), Messages::Icon::None, Messages::Buttons::Ok, this);
     if (m_context.log)
-        m_context.log->write(logText.toString());
+        writeLog(*m_context.log, logText.toString(), this);
     refill();
 }
 

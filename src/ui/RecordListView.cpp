@@ -52,10 +52,8 @@ RecordListView::RecordListView(std::vector<RecordListModel::Column> columns, QWi
             updateGeometries();
     });
     // A window read while the list scrolls can fail too (a broken link).
-    connect(m_model, &RecordListModel::readFailed, this, [this] {
-        if (const auto e = m_model->takeFailure())
-            showComError(*e, this);
-    });
+    connect(m_model, &RecordListModel::readFailed, this,
+            [this](const DbError& e) { showComError(e, this); });
     connect(m_model, &RecordListModel::counted, this, [this] {
         if (const auto place = std::exchange(m_pending, std::nullopt))
             restore(*place);

@@ -8,8 +8,9 @@
 
 namespace vok {
 
-// The list of a record browser: report style, full-row select, grid
-// lines, one row chosen at a time. It owns its model.
+// The list of a record browser and of the other forms that list rows:
+// report style, full-row select, grid lines, one row chosen at a time. It
+// owns its model.
 //
 // A long list is shown through a ListFrame: the view holds a run of rows
 // around the ones in view, while its scroll bar, the chosen row and the
@@ -31,13 +32,14 @@ public:
     void chooseRow(int row);
     void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
 
-    // Fills the list with the SELECT text's rows, newest read at the top.
-    // A database failure is shown in the COM error box; the list keeps the
-    // rows read before it. Returns false on failure. Filled again with rows
-    // of the same table, the list keeps its place: the chosen row stays
-    // chosen where it is still listed, and the rows in view stay in view.
+    // Fills the list with the table's rows that select names (its values
+    // bound), the last row read at the top. A database failure is shown in
+    // the COM error box; the list keeps the rows read before it. Returns
+    // false on failure. Filled again with rows of the same table, the list
+    // keeps its place: the chosen row stays chosen where it is still
+    // listed, and the rows in view stay in view.
     bool fill(Connection& connection, const TableRows& select);
-    // Puts the SELECT text's rows above those listed, the same way.
+    // Puts the rows select names above those listed, the same way.
     bool add(Connection& connection, const TableRows& select);
 
     // Column widths as parts of the list's outer width: width[i] =

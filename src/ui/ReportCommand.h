@@ -18,10 +18,10 @@ struct ReportRequest
     QString field, op, value;
 };
 
-// Writes the report. Returns why a request cannot be served (unknown
-// table, department, query field, operator or date), in Chinese, or an
-// empty text when the report was written; throws DbError when the
-// database or the file fails (no file is left then).
-[[nodiscard]] QString writeTableReport(const ReportRequest& request);
+// Writes the report. A request that cannot be served (unknown table,
+// department, query field, operator or date) is thrown as a refusal,
+// before any file is made; a failure of the database or the file leaves
+// no file.
+void writeTableReport(const ReportRequest& request);
 
 } // namespace vok

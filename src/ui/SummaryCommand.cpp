@@ -1,7 +1,7 @@
 #include "ui/SummaryCommand.h"
 
 #include "core/Clock.h"
-#include "core/Departments.h"
+#include "core/CommandLine.h"
 #include "core/ListExport.h"
 #include "core/PeriodSummary.h"
 #include "db/Connection.h"
@@ -28,27 +28,24 @@ QDate monthOf(const QString& text)
 
 } // namespace
 
-QString writeSummaryReport(const SummaryRequest& request)
+void writeSummaryReport(const SummaryRequest& request)
 {
     const QStringList parts = request.months.split(QStringLiteral(".."));
     const QDate first = monthOf(parts.value(0));
     const QDate last = parts.size() == 2 ? monthOf(parts.value(1)) : first;
     if (parts.size() > 2 || !first.isValid() || !last.isValid())
-        return QStringLiteral("“%1”不是月份，应写作 YYYY-MM 或 YYYY-MM..YYYY-MM。")
-            .arg(request.months);
+        CommandLine::refuse(QStringLiteral("“%1”不是月份，应写作 YYYY-MM 或 YYYY-MM..YYYY-MM。")
+                                .arg(request.months));
     if (last < first)
-        return QStringLiteral("结束的月份不能早于开始的月份。");
+        CommandLine::refuse(QStringLiteral("结束的月份不能早于开始的月份。"));
     const int files = int(!request.pdfFile.isEmpty()) + int(!request.xlsxFile.isEmpty()) +
                       int(!request.csvFile.isEmpty());
     if (files != 1)
-        return QStringLiteral("需要 --pdf、--xlsx 或 --csv 中的一个（及文件名）。");
-    const std::optional<QString> cs =
-        departmentConnectionString(request.department, request.preparer, QString());
-    if (!cs)
-        return unknownDepartmentText(request.department);
+        CommandLine::refuse(QStringLiteral("需要 --pdf、--xlsx 或 --csv 中的一个（及文件名）。"));
+    const CommandLine::Department department(request.department, request.preparer);
 
     const QDate to = last.addMonths(1).addDays(-1);
-    const ConnectionPtr connection = openConnection(*cs);
+    const ConnectionPtr connection = department.open();
     const QList<QStringList> rows =
         PeriodSummary::texts(PeriodSummary::read(*connection, first, to));
     if (!request.pdfFile.isEmpty()) {
@@ -64,16 +61,15 @@ QString writeSummaryReport(const SummaryRequest& request)
                 [&rows](int r, int c) { return rows.at(r).value(c); }, request.preparer,
                 Clock::now())) {
             QFile::remove(request.pdfFile);
-            throw DbError(DbError::kFail, QStringLiteral("无法写入文件“%1”。")
-                                              .arg(QDir::toNativeSeparators(request.pdfFile)));
+            throw DbError(DbError::Kind::File, QStringLiteral("无法写入文件“%1”。")
+                                                   .arg(QDir::toNativeSeparators(request.pdfFile)));
         }
-        return {};
+        return;
     }
     const bool csv = !request.csvFile.isEmpty();
     exportList(PeriodSummary::exportSource(PeriodSummary::columns(), rows),
                csv ? request.csvFile : request.xlsxFile,
                csv ? ExportFormat::Csv : ExportFormat::Xlsx);
-    return {};
 }
 
 } // namespace vok

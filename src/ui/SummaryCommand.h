@@ -15,9 +15,9 @@ struct SummaryRequest
     QString preparer;
 };
 
-// Writes the summary. Returns why a request cannot be served (the months,
-// the files, the department), in Chinese, or an empty text when it was
-// written; throws DbError when the database or the file fails.
-[[nodiscard]] QString writeSummaryReport(const SummaryRequest& request);
+// Writes the summary. A request that cannot be served (the months, the
+// files, the department) is thrown as a refusal; a failure of the
+// database or the file leaves no file.
+void writeSummaryReport(const SummaryRequest& request);
 
 } // namespace vok

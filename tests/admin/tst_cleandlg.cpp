@@ -85,13 +85,7 @@ void TestCleanDlg::cleanup()
 
 std::unique_ptr<CCleanDlg> TestCleanDlg::open(int classNumber)
 {
-    FormContext c;
-    c.classNumber = classNumber;
-    c.connection = m_scripted;
-    c.log = &m_log;
-    auto form = std::make_unique<CCleanDlg>(c);
-    form->show();
-    return form;
+    return test::openForm<CCleanDlg>(test::formContext(m_scripted, &m_log, classNumber));
 }
 
 QStringList TestCleanDlg::nonEmptyTables()
@@ -256,7 +250,7 @@ void TestCleanDlg::failingStatementDoesNotStopTheOthers()
 {
     m_scripted->beforeExecute = [](const QString& sql) {
         if (sql.endsWith("DEVICE_IN"))
-            throw DbError(DbError::kFail, QStringLiteral("表被锁定"));
+            throw DbError(DbError::Kind::Engine, QStringLiteral("表被锁定"));
     };
     auto form = open();
     for (const char* name : {"cleanCode", "cleanIn", "cleanLog"})

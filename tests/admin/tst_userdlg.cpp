@@ -96,14 +96,8 @@ void TestUserDlg::cleanup()
 
 std::unique_ptr<CUserDlg> TestUserDlg::open(int classNumber)
 {
-    FormContext c;
-    c.classNumber = classNumber;
-    c.connection = m_scripted;
-    c.log = &m_log;
-    c.userName = QStringLiteral("管理员");
-    auto form = std::make_unique<CUserDlg>(c);
-    form->show();
-    return form;
+    return test::openForm<CUserDlg>(
+        test::formContext(m_scripted, &m_log, classNumber, QStringLiteral("管理员")));
 }
 
 void TestUserDlg::fill(CUserDlg& form, const QStringList& six)
@@ -303,7 +297,7 @@ void TestUserDlg::modifyRenamesAndReplaces()
 void TestUserDlg::failingInsertInModifyKeepsTheOldAccount()
 {
     m_scripted->beforeAppend = [](const QString&) {
-        throw DbError(DbError::kFail, QStringLiteral("磁盘已满"));
+        throw DbError(DbError::Kind::Engine, QStringLiteral("磁盘已满"));
     };
     auto form = open();
     fill(*form, {"管理员", "Secret", "主管", "New", "1", "New"});

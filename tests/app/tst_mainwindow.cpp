@@ -640,7 +640,7 @@ QStringList generationNames()
 
 void TestMainWindow::backupAtLogInWhenADayOld()
 {
-    CAutoBackup::setEnabled(true);
+    AutoBackup::setEnabled(true);
     Clock::setNow(QDateTime(QDate(2026, 12, 9), QTime(8, 0, 0)));
     auto w = loggedIn("甲", "部门A");
     QVERIFY(w);
@@ -671,7 +671,7 @@ void TestMainWindow::backupAtLogInWhenADayOld()
 
 void TestMainWindow::failedBackupAtLogInToldOnce()
 {
-    CAutoBackup::setEnabled(true);
+    AutoBackup::setEnabled(true);
     // A file stands where the backup folder should be.
     QFile blocker(BackupFolder::path());
     QVERIFY(blocker.open(QIODevice::WriteOnly));
@@ -846,10 +846,10 @@ void TestMainWindow::overdueLoansAtLogIn()
     Clock::setNow(QDateTime(QDate(2026, 3, 1), QTime(9, 0)));
     {
         ConnectionPtr c = m_sandbox->open("VOK1");
-        stock::addStockRow(*c, 1, "a", {5, 10, 0, 5}, "甲");
+        Stock::addStockRow(*c, 1, "a", {5, 10, 0, 5}, "甲");
         for (int days : {3, 10, 20})
             QCOMPARE(
-                loans::lend(*c, 1,
+                Loans::lend(*c, 1,
                             {"丙", "部门A", QDate(2026, 3, 1).addDays(days), "甲", {}, {{"a", 1}}})
                     .problem,
                 QString());

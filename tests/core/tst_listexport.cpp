@@ -6,6 +6,7 @@
 #include "db/DbError.h"
 #include "records/ViewInDlg.h"
 #include "records/ViewWantBuyDlg.h"
+#include "support/FormTest.h"
 #include "support/TestSupport.h"
 #include "ui/CommandTable.h"
 #include "ui/FileDialogService.h"
@@ -153,16 +154,7 @@ void TestListExport::cleanup()
 
 std::unique_ptr<CViewInDlg> TestListExport::open()
 {
-    FormContext context;
-    context.classNumber = 1;
-    context.connection = m_c;
-    context.userName = QStringLiteral("管理员");
-    auto dlg = std::make_unique<CViewInDlg>(context);
-    dlg->show();
-    QApplication::setActiveWindow(dlg.get());
-    if (!QTest::qWaitForWindowActive(dlg.get()))
-        qWarning("window not active");
-    return dlg;
+    return test::openForm<CViewInDlg>(test::formContext(m_c, nullptr, 1, QStringLiteral("管理员")));
 }
 
 void TestListExport::triggerMenuItem(CViewInDlg& dlg, const QString& text)
@@ -290,14 +282,10 @@ void TestListExport::figuresKeptAsTextAreNumbers()
     test::seed(*m_c, "DEVICE_WANTBUY",
                {{"001", "5", "8", "10", "5", "华强", "1200.5", "2004-6-1 12:0:0"},
                 {"002", "", "x", "10.000000", "5", "", "0", "2004-6-2 12:0:0"}});
-    FormContext context;
-    context.classNumber = 1;
-    context.connection = m_c;
-    CViewWantBuyDlg dlg(context);
-    dlg.show();
-    QTRY_COMPARE(dlg.list()->records()->rowCount(), 2);
+    const auto dlg = test::openForm<CViewWantBuyDlg>(test::formContext(m_c, nullptr));
+    QTRY_COMPARE(dlg->list()->records()->rowCount(), 2);
     const QString path = m_sandbox->dataDir() + "/plan.xlsx";
-    QVERIFY(exportList(exportSourceOf(*dlg.list()->records()), path, ExportFormat::Xlsx));
+    QVERIFY(exportList(exportSourceOf(*dlg->list()->records()), path, ExportFormat::Xlsx));
     const QJsonArray rows = readBack(path).value(QStringLiteral("rows")).toArray();
     QCOMPARE(rows.size(), 3);
     QCOMPARE(rows[1].toArray(),
@@ -592,12 +580,7 @@ void TestListExport::longPreview()
     Messages::queueAnswer(Messages::Answer(answer));
     const QString pdf = m_sandbox->dataDir() + QStringLiteral("/long.pdf");
     int chosen = 0;
-    PrintService::setChooser([&](QPrinter& printer, QWidget*) {
-        ++chosen;
-        printer.setOutputFormat(QPrinter::PdfFormat);
-        printer.setOutputFileName(pdf);
-        return print == 2;
-    });
+    test::printToPdf([&] { return pdf; }, print == 2, &chosen);
     // The progress box is cancelled as soon as it shows.
     QString label;
     QTimer poll;

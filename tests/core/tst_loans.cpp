@@ -41,9 +41,9 @@ private:
     void addDevice(const char* code, float onHand)
     {
         m_db->append("DEVICE_CODE", {"code", "name"}, {u(code), u(code) + u("名")});
-        stock::addStockRow(*m_db, 1, u(code), {onHand, 100, 0, onHand}, u("张三"));
+        Stock::addStockRow(*m_db, 1, u(code), {onHand, 100, 0, onHand}, u("张三"));
     }
-    loans::LoanSlip slip(std::vector<loans::LoanLine> lines, int days = 7)
+    Loans::LoanSlip slip(std::vector<Loans::LoanLine> lines, int days = 7)
     {
         return {u("李四"), u("工程部"),   Clock::now().date().addDays(days),
                 u("张三"), u("外出测量"), std::move(lines)};
@@ -90,7 +90,7 @@ void TestLoans::lendReturnRepairWriteOff()
     addDevice("b", 3);
     addDevice("c", 2);
     // Scanned one by one: a twice, so its two units make one line.
-    const auto lent = loans::lend(*m_db, 1, slip({{"a", 1}, {"b", 1}, {"a", 1}, {"c", 2}}));
+    const auto lent = Loans::lend(*m_db, 1, slip({{"a", 1}, {"b", 1}, {"a", 1}, {"c", 2}}));
     QCOMPARE(lent.problem, QString());
     QCOMPARE(lent.loanId, 1);
     QCOMPARE(stock(), (QList<QStringList>{{"a", "3"}, {"b", "2"}, {"c", "0"}}));
@@ -109,31 +109,31 @@ void TestLoans::lendReturnRepairWriteOff()
     expectLedgerAgrees("借出");
 
     // A part of a comes back good, then the rest damaged: the line closes.
-    QCOMPARE(loans::giveBack(*m_db, 1, "1-1", 1, loans::Condition::Good, u("王五")), QString());
+    QCOMPARE(Loans::giveBack(*m_db, 1, "1-1", 1, Loans::Condition::Good, u("王五")), QString());
     QCOMPARE(stock().at(0), (QStringList{"a", "4"}));
     QCOMPARE(test::rows(*m_db, "SELECT code, keeper, return_number, return_person FROM "
                                "DEVICE_RETURN"),
              (QList<QStringList>{{"a", u("王五"), "1", u("李四")}}));
     expectLedgerAgrees("部分归还");
-    QCOMPARE(loans::giveBack(*m_db, 1, "1-1", 1, loans::Condition::Damaged, u("王五")), QString());
+    QCOMPARE(Loans::giveBack(*m_db, 1, "1-1", 1, Loans::Condition::Damaged, u("王五")), QString());
     QCOMPARE(stock().at(0), (QStringList{"a", "4"}));
     expectLedgerAgrees("损坏归还");
     // b back whole, c both damaged.
-    QCOMPARE(loans::giveBack(*m_db, 1, "1-2", 1, loans::Condition::Good, u("王五")), QString());
-    QCOMPARE(loans::giveBack(*m_db, 1, "1-3", 2, loans::Condition::Damaged, u("王五")), QString());
-    QVERIFY(loans::openLines(*m_db, u("李四")).empty());
-    QCOMPARE(loans::awaitingRepair(*m_db).size(), size_t(2));
-    QCOMPARE(loans::deviceLoans(*m_db, "c").awaitingRepair, 2.0);
+    QCOMPARE(Loans::giveBack(*m_db, 1, "1-2", 1, Loans::Condition::Good, u("王五")), QString());
+    QCOMPARE(Loans::giveBack(*m_db, 1, "1-3", 2, Loans::Condition::Damaged, u("王五")), QString());
+    QVERIFY(Loans::openLines(*m_db, u("李四")).empty());
+    QCOMPARE(Loans::awaitingRepair(*m_db).size(), size_t(2));
+    QCOMPARE(Loans::deviceLoans(*m_db, "c").awaitingRepair, 2.0);
     expectLedgerAgrees("全部归还");
 
     // Of c's two, one is repaired (back on hand), one written off.
-    QCOMPARE(loans::repair(*m_db, 1, "1-3", 1, u("张三")), QString());
+    QCOMPARE(Loans::repair(*m_db, 1, "1-3", 1, u("张三")), QString());
     QCOMPARE(stock().at(2), (QStringList{"c", "1"}));
     expectLedgerAgrees("修复入库");
-    QCOMPARE(loans::writeOff(*m_db, 1, "1-3", 1, u("屏幕碎裂"), u("张三")), QString());
+    QCOMPARE(Loans::writeOff(*m_db, 1, "1-3", 1, u("屏幕碎裂"), u("张三")), QString());
     QCOMPARE(stock().at(2), (QStringList{"c", "1"}));
     expectLedgerAgrees("报废");
-    QCOMPARE(loans::awaitingRepair(*m_db, "c").size(), size_t(0));
+    QCOMPARE(Loans::awaitingRepair(*m_db, "c").size(), size_t(0));
 
     QCOMPARE(loanCounts(), (QList<QStringList>{{"1-1", "a", "2", "1", "1", "0", "0", u("已还")},
                                                {"1-2", "b", "1", "1", "0", "0", "0", u("已还")},
@@ -155,8 +155,8 @@ void TestLoans::lendReturnRepairWriteOff()
                                  {"c", "1", "1", u("报废：屏幕碎裂")}}));
 
     // The next loan takes the next number.
-    QCOMPARE(loans::lend(*m_db, 1, slip({{"a", 4}})).loanId, 2);
-    QCOMPARE(loans::borrowers(*m_db), QStringList{u("李四")});
+    QCOMPARE(Loans::lend(*m_db, 1, slip({{"a", 4}})).loanId, 2);
+    QCOMPARE(Loans::borrowers(*m_db), QStringList{u("李四")});
 }
 
 // Each refusal leaves every table as it was.
@@ -182,7 +182,7 @@ void TestLoans::refusalsWriteNothing()
     QFETCH(QString, message);
     addDevice("a", 5);
     addDevice("b", 3);
-    QCOMPARE(loans::lend(*m_db, 1, slip({{"a", 2}})).problem, QString());
+    QCOMPARE(Loans::lend(*m_db, 1, slip({{"a", 2}})).problem, QString());
     const auto before =
         QList<qint64>{count("DEVICE_OUT"), count("DEVICE_LOAN"), count("DEVICE_LOAN_EVENT"),
                       count("DEVICE_RETURN"), count("DEVICE_ADJUST")};
@@ -192,36 +192,36 @@ void TestLoans::refusalsWriteNothing()
     auto s = slip({{"a", 1}, {"b", 4}});
     switch (step) {
     case 0:
-        got = loans::lend(*m_db, 1, s).problem;
+        got = Loans::lend(*m_db, 1, s).problem;
         break;
     case 1:
-        got = loans::lend(*m_db, 1, slip({{"a", 1}, {"x", 1}})).problem;
+        got = Loans::lend(*m_db, 1, slip({{"a", 1}, {"x", 1}})).problem;
         break;
     case 2:
         s.lines = {{"a", 1}};
         s.borrower = u(" ");
-        got = loans::lend(*m_db, 1, s).problem;
+        got = Loans::lend(*m_db, 1, s).problem;
         break;
     case 3:
-        got = loans::lend(*m_db, 1, slip({{"a", 1}}, -1)).problem;
+        got = Loans::lend(*m_db, 1, slip({{"a", 1}}, -1)).problem;
         break;
     case 4:
-        got = loans::lend(*m_db, 1, slip({})).problem;
+        got = Loans::lend(*m_db, 1, slip({})).problem;
         break;
     case 5:
-        got = loans::giveBack(*m_db, 1, "1-1", 3, loans::Condition::Good, u("王五"));
+        got = Loans::giveBack(*m_db, 1, "1-1", 3, Loans::Condition::Good, u("王五"));
         break;
     case 6:
-        got = loans::repair(*m_db, 1, "1-1", 1, u("王五"));
+        got = Loans::repair(*m_db, 1, "1-1", 1, u("王五"));
         break;
     case 7:
-        got = loans::writeOff(*m_db, 1, "1-1", 1, u(" "), u("王五"));
+        got = Loans::writeOff(*m_db, 1, "1-1", 1, u(" "), u("王五"));
         break;
     case 8:
-        got = loans::giveBack(*m_db, 1, "9-1", 1, loans::Condition::Damaged, u("王五"));
+        got = Loans::giveBack(*m_db, 1, "9-1", 1, Loans::Condition::Damaged, u("王五"));
         break;
     case 9:
-        got = loans::giveBack(*m_db, 1, "1-1", 0, loans::Condition::Good, u("王五"));
+        got = Loans::giveBack(*m_db, 1, "1-1", 0, Loans::Condition::Good, u("王五"));
         break;
     }
     QCOMPARE(got, message);
@@ -235,15 +235,15 @@ void TestLoans::refusalsWriteNothing()
 void TestLoans::classThreeIsRefusedOnEveryWrite()
 {
     addDevice("a", 5);
-    QCOMPARE(loans::lend(*m_db, 1, slip({{"a", 2}})).problem, QString());
-    QCOMPARE(loans::giveBack(*m_db, 1, "1-1", 1, loans::Condition::Damaged, u("王五")), QString());
+    QCOMPARE(Loans::lend(*m_db, 1, slip({{"a", 2}})).problem, QString());
+    QCOMPARE(Loans::giveBack(*m_db, 1, "1-1", 1, Loans::Condition::Damaged, u("王五")), QString());
     const auto countsBefore = loanCounts();
-    QVERIFY_THROWS_EXCEPTION(DbError, loans::lend(*m_db, 3, slip({{"a", 1}})));
+    QVERIFY_THROWS_EXCEPTION(DbError, Loans::lend(*m_db, 3, slip({{"a", 1}})));
     QVERIFY_THROWS_EXCEPTION(DbError,
-                             loans::giveBack(*m_db, 3, "1-1", 1, loans::Condition::Good, "x"));
-    QVERIFY_THROWS_EXCEPTION(DbError, loans::repair(*m_db, 3, "1-1", 1, "x"));
-    QVERIFY_THROWS_EXCEPTION(DbError, loans::writeOff(*m_db, 3, "1-1", 1, "x", "x"));
-    QVERIFY_THROWS_EXCEPTION(DbError, loans::extend(*m_db, 3, "1-1", QDate(2026, 4, 1), "x"));
+                             Loans::giveBack(*m_db, 3, "1-1", 1, Loans::Condition::Good, "x"));
+    QVERIFY_THROWS_EXCEPTION(DbError, Loans::repair(*m_db, 3, "1-1", 1, "x"));
+    QVERIFY_THROWS_EXCEPTION(DbError, Loans::writeOff(*m_db, 3, "1-1", 1, "x", "x"));
+    QVERIFY_THROWS_EXCEPTION(DbError, Loans::extend(*m_db, 3, "1-1", QDate(2026, 4, 1), "x"));
     QCOMPARE(loanCounts(), countsBefore);
     QCOMPARE(count("DEVICE_OUT"), 1);
 }
@@ -254,16 +254,16 @@ void TestLoans::classThreeIsRefusedOnEveryWrite()
 void TestLoans::twoWorkstationsReturnAtOnce()
 {
     addDevice("a", 5);
-    QCOMPARE(loans::lend(*m_db, 1, slip({{"a", 3}})).problem, QString());
+    QCOMPARE(Loans::lend(*m_db, 1, slip({{"a", 3}})).problem, QString());
     ConnectionPtr b = m_sandbox->open();
     QString bAnswer;
     std::atomic<bool> bDone = false;
     {
         Transaction ta(*m_db);
-        QCOMPARE(loans::giveBack(*m_db, 1, "1-1", 2, loans::Condition::Good, u("甲")), QString());
+        QCOMPARE(Loans::giveBack(*m_db, 1, "1-1", 2, Loans::Condition::Good, u("甲")), QString());
         std::thread tb([&] {
             try {
-                bAnswer = loans::giveBack(*b, 1, "1-1", 2, loans::Condition::Good, u("乙"));
+                bAnswer = Loans::giveBack(*b, 1, "1-1", 2, Loans::Condition::Good, u("乙"));
             } catch (const DbError& e) {
                 bAnswer = e.text();
             }
@@ -284,31 +284,31 @@ void TestLoans::twoWorkstationsReturnAtOnce()
 void TestLoans::overdueAndExtension()
 {
     addDevice("a", 10);
-    QCOMPARE(loans::lend(*m_db, 1, slip({{"a", 1}}, 3)).problem, QString());  // due 3-18
-    QCOMPARE(loans::lend(*m_db, 1, slip({{"a", 1}}, 10)).problem, QString()); // due 3-25
-    QCOMPARE(loans::lend(*m_db, 1, slip({{"a", 1}}, 1)).problem, QString());  // due 3-16, returned
-    QCOMPARE(loans::giveBack(*m_db, 1, "3-1", 1, loans::Condition::Good, u("王五")), QString());
-    QCOMPARE(loans::overdue(*m_db, QDate(2026, 3, 18)).count, 0);
-    QCOMPARE(loans::overdueText(loans::overdue(*m_db, QDate(2026, 3, 18))), QString());
-    const auto o = loans::overdue(*m_db, QDate(2026, 3, 30));
+    QCOMPARE(Loans::lend(*m_db, 1, slip({{"a", 1}}, 3)).problem, QString());  // due 3-18
+    QCOMPARE(Loans::lend(*m_db, 1, slip({{"a", 1}}, 10)).problem, QString()); // due 3-25
+    QCOMPARE(Loans::lend(*m_db, 1, slip({{"a", 1}}, 1)).problem, QString());  // due 3-16, returned
+    QCOMPARE(Loans::giveBack(*m_db, 1, "3-1", 1, Loans::Condition::Good, u("王五")), QString());
+    QCOMPARE(Loans::overdue(*m_db, QDate(2026, 3, 18)).count, 0);
+    QCOMPARE(Loans::overdueText(Loans::overdue(*m_db, QDate(2026, 3, 18))), QString());
+    const auto o = Loans::overdue(*m_db, QDate(2026, 3, 30));
     QCOMPARE(o.count, 2);
     QCOMPARE(o.mostDays, 12);
-    QCOMPARE(loans::overdueText(o), u("有 2 笔借用已逾期，最长 12 天"));
-    const auto open = loans::openLines(*m_db, "a");
+    QCOMPARE(Loans::overdueText(o), u("有 2 笔借用已逾期，最长 12 天"));
+    const auto open = Loans::openLines(*m_db, "a");
     QCOMPARE(open.size(), size_t(2));
     QCOMPARE(open.at(0).daysOverdue(QDate(2026, 3, 30)), 12);
     QCOMPARE(open.at(0).out(), 1.0);
 
     Clock::setNow(QDateTime(QDate(2026, 3, 30), QTime(9, 0)));
-    QCOMPARE(loans::extend(*m_db, 1, "1-1", QDate(2026, 4, 10), u("张三")), QString());
-    QCOMPARE(loans::extend(*m_db, 1, "3-1", QDate(2026, 4, 10), u("张三")),
+    QCOMPARE(Loans::extend(*m_db, 1, "1-1", QDate(2026, 4, 10), u("张三")), QString());
+    QCOMPARE(Loans::extend(*m_db, 1, "3-1", QDate(2026, 4, 10), u("张三")),
              u("这笔借用已经全部归还。"));
-    QCOMPARE(loans::extend(*m_db, 1, "2-1", QDate(2026, 3, 29), u("张三")),
+    QCOMPARE(Loans::extend(*m_db, 1, "2-1", QDate(2026, 3, 29), u("张三")),
              u("应还日期不能早于今天。"));
     QCOMPARE(test::rows(*m_db, "SELECT line, event, note FROM DEVICE_LOAN_EVENT WHERE event<>?",
                         {"归还"}),
              (QList<QStringList>{{"1-1", u("延期"), u("应还日期 2026-03-18 改为 2026-04-10")}}));
-    const auto after = loans::overdue(*m_db, QDate(2026, 3, 30));
+    const auto after = Loans::overdue(*m_db, QDate(2026, 3, 30));
     QCOMPARE(after.count, 1);
     QCOMPARE(after.mostDays, 5);
 }

@@ -81,14 +81,14 @@ private:
         TableAccess(*m_db, tables::deviceIn, 1)
             .append({u(code), QStringLiteral("2026-%1-%2 09:00:00").arg(month).arg(d), u("甲"),
                      u(""), n, price, u("王")});
-        stock::receive(*m_db, u(code), n);
+        Stock::receive(*m_db, u(code), n);
         t.commit();
     }
     void issue(const char* code, int month, int d, float n)
     {
         at(month, d);
         Transaction t(*m_db);
-        QVERIFY(stock::issue(*m_db, u(code), n).done);
+        QVERIFY(Stock::issue(*m_db, u(code), n).done);
         TableAccess(*m_db, tables::deviceOut, 1)
             .append({u(code), u("一车间"), QStringLiteral("2026-%1-%2 10:00:00").arg(month).arg(d),
                      u("1"), u("李"), n, u("赵"), u("维修")});
@@ -101,7 +101,7 @@ private:
         TableAccess(*m_db, tables::deviceReturn, 1)
             .append({u(code), QStringLiteral("2026-%1-%2 11:00:00").arg(month).arg(d), u("孙"), n,
                      u("周")});
-        QVERIFY(stock::giveBack(*m_db, u(code), n));
+        QVERIFY(Stock::giveBack(*m_db, u(code), n));
         t.commit();
     }
     void seedQuarter();
@@ -135,9 +135,9 @@ void TestPeriodSummary::seedQuarter()
     for (const char* c : {"001", "002", "003", "004"})
         TableAccess(*m_db, tables::deviceCode, 1).append({u(c), u("设备") + u(c)});
     at(1, 2);
-    QVERIFY(stock::addStockRow(*m_db, 1, u("001"), {10, 100, 0, 10}, u("王")));
+    QVERIFY(Stock::addStockRow(*m_db, 1, u("001"), {10, 100, 0, 10}, u("王")));
     at(1, 3);
-    QVERIFY(stock::addStockRow(*m_db, 1, u("003"), {3, 100, 0, 3}, u("王")));
+    QVERIFY(Stock::addStockRow(*m_db, 1, u("003"), {3, 100, 0, 3}, u("王")));
     receive("001", 1, 10, 10, 100);
     receive("002", 1, 15, 4, 0);
     issue("001", 1, 20, 8);
@@ -442,7 +442,7 @@ void TestPeriodSummary::reconcileFromClosing()
          {"DEVICE", "DEVICE_IN", "DEVICE_OUT", "DEVICE_RETURN", "DEVICE_ADJUST"})
         m_db->remove({u(table), {}, {}});
     const auto opening = [this](const char* code) {
-        QVERIFY(stock::addStockRow(*m_db, 1, u(code), {3, 100, 0, 3}, u("王")));
+        QVERIFY(Stock::addStockRow(*m_db, 1, u(code), {3, 100, 0, 3}, u("王")));
     };
     receive("008", 1, 1, 2, 30);
     if (adjustedIn == 1) {

@@ -28,7 +28,7 @@ public:
     bool next() override
     {
         if (++m_row > m_good)
-            throw DbError(DbError::kFail, QStringLiteral("磁盘错误"));
+            throw DbError(DbError::Kind::Engine, QStringLiteral("磁盘错误"));
         m_text = QByteArray::number(m_row);
         return true;
     }

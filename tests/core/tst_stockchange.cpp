@@ -85,11 +85,11 @@ void TestStockChange::changes()
     {
         Transaction t(*c);
         if (move == "in")
-            stock::receive(*c, "a", quantity);
+            Stock::receive(*c, "a", quantity);
         else if (move == "return")
-            changed = stock::giveBack(*c, "a", quantity);
+            changed = Stock::giveBack(*c, "a", quantity);
         else {
-            const stock::Issue issue = stock::issue(*c, "a", quantity);
+            const Stock::Issue issue = Stock::issue(*c, "a", quantity);
             changed = issue.done;
             QCOMPARE(issue.onHand, std::max(before, 0.f));
         }
@@ -122,15 +122,15 @@ void TestStockChange::twoIssuesAtOnceNeverGoBelowZero()
     ConnectionPtr a = m_sandbox->open();
     ConnectionPtr b = m_sandbox->open();
     addStockRow(*a, "a", 5);
-    stock::Issue bIssue;
+    Stock::Issue bIssue;
     std::atomic<bool> bDone = false;
     {
         Transaction ta(*a);
-        QVERIFY(stock::issue(*a, "a", 3).done);
+        QVERIFY(Stock::issue(*a, "a", 3).done);
         std::thread tb([&] {
             try {
                 Transaction t(*b);
-                bIssue = stock::issue(*b, "a", 3); // waits for A
+                bIssue = Stock::issue(*b, "a", 3); // waits for A
                 if (bIssue.done)
                     t.commit();
             } catch (const DbError&) {
@@ -179,7 +179,7 @@ void TestStockChange::fourWorkstationsStockInTogether()
                 try {
                     Transaction t(*c);
                     c->append("DEVICE_IN", {"code", "in_number"}, {QStringLiteral("a"), 1.f});
-                    stock::receive(*c, "a", 1);
+                    Stock::receive(*c, "a", 1);
                     t.commit();
                     ++done;
                 } catch (const DbError& e) {
@@ -233,18 +233,18 @@ void TestStockChange::stocktakeAndStockOutAtOnce()
     QFETCH(double, counted);
     ConnectionPtr a = m_sandbox->open(); // the stocktake
     ConnectionPtr b = m_sandbox->open(); // the stock-out
-    QVERIFY(stock::addStockRow(*a, 1, "001", {10, 20, 1, 10}, "甲"));
-    QVERIFY(stock::addStockRow(*a, 1, "002", {5, 20, 1, 5}, "甲"));
+    QVERIFY(Stock::addStockRow(*a, 1, "001", {10, 20, 1, 10}, "甲"));
+    QVERIFY(Stock::addStockRow(*a, 1, "002", {5, 20, 1, 5}, "甲"));
     std::vector<StocktakeLine> lines = Stocktake::list(*a, QString());
     QCOMPARE(lines.size(), size_t(2));
     lines[0].counted = counted;
     lines[1].counted = 6;
 
     Stocktake::Confirmation confirmation;
-    stock::Issue issue;
+    Stock::Issue issue;
     const auto confirm = [&] { confirmation = Stocktake::confirm(*a, 1, "甲", lines); };
     const auto stockOut = [&] {
-        issue = stock::issue(*b, "001", 3);
+        issue = Stock::issue(*b, "001", 3);
         if (issue.done)
             b->append("DEVICE_OUT", {"code", "out_number"}, {QStringLiteral("001"), 3.f});
     };

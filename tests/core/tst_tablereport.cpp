@@ -1,9 +1,11 @@
 // The printed table reports: the drawing of each layout recorded and
 // checked against the report geometry; one PDF per layout rendered.
+#include "core/CommandLine.h"
 #include "core/TableReport.h"
 #include "core/Tables.h"
 #include "db/DbError.h"
 #include "support/TestSupport.h"
+#include "ui/ComErrorBox.h"
 #include "ui/PrintReport.h"
 #include "ui/ReportCommand.h"
 
@@ -595,11 +597,10 @@ void TestTableReport::reportCommand()
     QString message;
     int outcome = 0;
     try {
-        message = writeTableReport(request);
-        outcome = message.isEmpty() ? 0 : 2;
+        writeTableReport(request);
     } catch (const DbError& e) {
         message = comErrorText(e);
-        outcome = 1;
+        outcome = CommandLine::exitCode(e);
     }
     QCOMPARE(outcome, rc);
     if (rc != 0) {
@@ -657,7 +658,7 @@ void TestTableReport::everyBrowsedTableReports()
     request.table = table;
     request.pdfFile = sandbox.dataDir() + QStringLiteral("/r.pdf");
     request.preparer = QStringLiteral("管理员");
-    QCOMPARE(writeTableReport(request), QString());
+    writeTableReport(request);
     const QString text = pdfText(request.pdfFile);
     QVERIFY(text.contains(described->report->title.toString()));
     // The rows as the browser lists them: the last added first.

@@ -58,13 +58,13 @@ private:
         m_c = side(receiverOnFile, u("VOK3"));
         m_a->append("DEVICE_CODE", {"code", "name"}, {u("001"), u("投影仪")});
         m_a->append("DEVICE_CODE", {"code", "name"}, {u("002"), u("扫描仪")});
-        stock::addStockRow(*m_a, 1, u("001"), {6, 100, 0, 6}, u("张三"));
-        stock::addStockRow(*m_a, 1, u("002"), {5, 100, 0, 5}, u("张三"));
+        Stock::addStockRow(*m_a, 1, u("001"), {6, 100, 0, 6}, u("张三"));
+        Stock::addStockRow(*m_a, 1, u("002"), {5, 100, 0, 5}, u("张三"));
         // A stock-in with a price: the sender's unit cost.
         Transaction t(*m_a);
         m_a->append("DEVICE_IN", {"code", "in_date", "in_number", "price"},
                     {u("001"), u("2026-3-1 9:00:00"), 4, 1250.5});
-        stock::receive(*m_a, u("001"), 4);
+        Stock::receive(*m_a, u("001"), 4);
         t.commit();
         m_start = units();
     }

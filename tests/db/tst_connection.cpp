@@ -209,7 +209,7 @@ void TestConnection::rowUpdateLosesNoConcurrentChange()
         ub->store();
         QFAIL("the second store must fail");
     } catch (const DbError& e) {
-        QVERIFY2(e.code() == DbError::kConcurrency, qPrintable(e.text()));
+        QVERIFY2(e.failure() == DbError::Failure::RowChanged, qPrintable(e.text()));
     }
     QCOMPARE(test::rows(*b, "SELECT now_number FROM DEVICE"), (QList<QStringList>{{"11"}}));
 
@@ -291,7 +291,7 @@ void TestConnection::engineErrorsCarryTheEngineText()
         test::exec(*c, "SELECT * FROM NO_SUCH_TABLE");
         QFAIL("must throw");
     } catch (const DbError& e) {
-        QCOMPARE(e.code(), DbError::kFail);
+        QCOMPARE(e.kind(), DbError::Kind::Engine);
         if (test::onServer())
             QVERIFY2(e.text().startsWith(
                          QStringLiteral("ERROR: relation \"no_such_table\" does not exist")),

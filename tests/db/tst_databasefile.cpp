@@ -354,7 +354,7 @@ void TestDatabaseFile::damagedFileIsRefused()
     // Once found, every connection to it reads but writes nothing.
     auto c = m_sandbox->open();
     QVERIFY(!writesStopped(file()));
-    stopWrites(file(), found->engineText());
+    stopWrites(file(), found->detail());
     QVERIFY(writesStopped(file()));
     QCOMPARE(test::rows(*c, "SELECT COUNT(*) FROM DEVICE_CODE"), (QList<QStringList>{{"0"}}));
     for (const auto& write : std::initializer_list<std::function<void()>>{

@@ -15,8 +15,6 @@ private slots:
     void parseDates();
     void singleStatement_data();
     void singleStatement();
-    void comErrorTexts_data();
-    void comErrorTexts();
 };
 
 void TestDialect::engineNames_data()
@@ -125,35 +123,6 @@ void TestDialect::singleStatement()
     else
         QCOMPARE(vok::singleStatement(sql), single);
 }
-
-void TestDialect::comErrorTexts_data()
-{
-    QTest::addColumn<quint32>("code");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("shown");
-    QTest::newRow("engine text, CRLF removed") << 0x80004005u << "no such table: X\r\n"
-                                               << "no such table: X";
-    QTest::newRow("engine text, LF removed") << 0x80004005u << "locked\n"
-                                             << "locked";
-    QTest::newRow("IDispatch range") << 0x80040205u << ""
-                                     << "IDispatch error #5";
-    QTest::newRow("lower bound excluded") << 0x80040200u << ""
-                                          << "Unknown error 0x80040200";
-    QTest::newRow("upper bound excluded") << 0x80050000u << ""
-                                          << "Unknown error 0x80050000";
-    QTest::newRow("small code, eight digits") << 0x1Au << ""
-                                              << "Unknown error 0x0000001A";
-    QTest::newRow("upper case hex") << 0x8000FFFFu << ""
-                                    << "Unknown error 0x8000FFFF";
-}
-
-void TestDialect::comErrorTexts()
-{
-    QFETCH(quint32, code);
-    QFETCH(QString, text);
-    QFETCH(QString, shown);
-    QCOMPARE(comErrorText(code, text), shown);
-    QCOMPARE(QString::fromUtf8(DbError(code, text).what()), shown);
 }
 
 QTEST_GUILESS_MAIN(TestDialect)

@@ -50,7 +50,7 @@ template <typename F> DbError failureOf(F&& action)
     } catch (const DbError& e) {
         return e;
     }
-    return DbError(DbError::kFail, QString());
+    return DbError(DbError::Kind::Engine, QString());
 }
 
 } // namespace
@@ -99,7 +99,7 @@ void TestServerFailures::restartedServerIsToldAndReconnects()
     QVERIFY2(lost.failure() == DbError::Failure::ConnectionLost, qPrintable(lost.text()));
     QVERIFY2(lost.text().startsWith(failureText(DbError::Failure::ConnectionLost) + '\n'),
              qPrintable(lost.text()));
-    QVERIFY(!lost.engineText().isEmpty());
+    QVERIFY(!lost.detail().isEmpty());
     // Every later action says the same at once, until reopened.
     QCOMPARE(failureOf([&] { stockIns(*c); }).failure(), DbError::Failure::ConnectionLost);
 
@@ -158,7 +158,7 @@ void TestServerFailures::mainWindowAsksAndReconnects()
     if (yes) {
         QCOMPARE(Messages::shownTexts(), (QStringList{reconnectQuestion(lost), reconnectedText()}));
         QCOMPARE(stockIns(*c), 0);
-        QVERIFY(w.log().write(QStringLiteral("添加入库信息")));
+        QVERIFY(writeLog(w.log(), QStringLiteral("添加入库信息")));
         QCOMPARE(c->count({"HOWDO"}), 1);
     } else {
         QCOMPARE(Messages::shownTexts().size(), 1);
@@ -277,7 +277,7 @@ void TestServerFailures::lockedRowIsWaitedForAsLongAsAFile()
     waited.start();
     const DbError busy = failureOf([&] {
         Transaction out(*c);
-        stock::issue(*c, "001", 1);
+        Stock::issue(*c, "001", 1);
         out.commit();
     });
     QVERIFY2(busy.failure() == DbError::Failure::Busy, qPrintable(busy.text()));

@@ -332,7 +332,7 @@ void TestSharedServer::interleavedStockInsLoseNothing()
             ub->store();
             QFAIL("the second store must fail");
         } catch (const DbError& e) {
-            QCOMPARE(e.code(), DbError::kConcurrency);
+            QCOMPARE(e.failure(), DbError::Failure::RowChanged);
         }
         // B's transaction goes without commit: its stock-in row goes too.
     }
@@ -363,7 +363,7 @@ void TestSharedServer::stockInWaitingForAnotherFailsCleanly()
     addToStock(ua->record(), 1);
     ua->store();
 
-    quint32 bCode = 0;
+    auto bFailure = DbError::Failure::Other;
     bool bStored = false;
     std::thread b([&] {
         try {
@@ -374,14 +374,14 @@ void TestSharedServer::stockInWaitingForAnotherFailsCleanly()
             tb.commit();
             bStored = true;
         } catch (const DbError& e) {
-            bCode = e.code();
+            bFailure = e.failure();
         }
     });
     QTest::qWait(300);
     ta.commit();
     b.join();
     QVERIFY(!bStored);
-    QCOMPARE(bCode, DbError::kConcurrency);
+    QCOMPARE(bFailure, DbError::Failure::RowChanged);
     QCOMPARE(test::rows(*m_a, "SELECT now_number, total_number FROM DEVICE"),
              (QList<QStringList>{{"11", "11"}}));
     QCOMPARE(test::rows(*m_a, "SELECT in_number FROM DEVICE_IN"), (QList<QStringList>{{"1"}}));

@@ -43,14 +43,7 @@ public:
 
     template <typename Form> std::unique_ptr<Form> open(int classNumber = 1)
     {
-        FormContext context;
-        context.classNumber = classNumber;
-        context.connection = scripted;
-        context.log = &log;
-        auto form = std::make_unique<Form>(context);
-        form->show();
-        QApplication::setActiveWindow(form.get());
-        return form;
+        return openForm<Form>(formContext(scripted, &log, classNumber));
     }
 
     void stock(const QString& code, float now, float high = 20, float low = 2, float total = 50)

@@ -391,12 +391,12 @@ void TestDeviceInDlg::failureLeavesNeitherRow()
     const auto before = stock();
     if (step == "openUpdate")
         m_scripted->beforeOpenUpdate = [](const QString&) {
-            throw DbError(DbError::kFail, QStringLiteral("库存查询失败"));
+            throw DbError(DbError::Kind::Engine, QStringLiteral("库存查询失败"));
         };
     if (step == "appendDevice")
         m_scripted->beforeAppend = [](const QString& table) {
             if (table == "device")
-                throw DbError(DbError::kFail, QStringLiteral("库存添加失败"));
+                throw DbError(DbError::Kind::Engine, QStringLiteral("库存添加失败"));
         };
     if (step == "concurrent")
         // Another instance raises the stock between reading and storing.
@@ -435,7 +435,7 @@ void TestDeviceInDlg::listFailureClosesTheForm()
 {
     QFETCH(bool, modal);
     m_scripted->beforeQuery = [](const QString&) {
-        throw DbError(DbError::kFail, QStringLiteral("表不存在"));
+        throw DbError(DbError::Kind::Engine, QStringLiteral("表不存在"));
     };
     CDeviceInDlg form(test::formContext(m_scripted, m_log.get(), 1));
     QVERIFY(Messages::shown().isEmpty()); // nothing is read while the form is built
@@ -459,8 +459,8 @@ void TestDeviceInDlg::contextMenuAndHelp()
     QCOMPARE(items, (QStringList{"确认", "帮助", "退出"}));
     QCOMPARE(form->commands()->button(CDeviceInDlg::IDC_CONFIRM)->text(), QStringLiteral("确　认"));
     QCOMPARE(form->commands()->button(CommandTable::kHelp)->text(), QStringLiteral("帮　助"));
-    QCOMPARE(form->commands()->button(2)->text(), QStringLiteral("退　出"));
-    QVERIFY(form->commands()->button(2)->isDefault());
+    QCOMPARE(form->commands()->button(CommandTable::kExit)->text(), QStringLiteral("退　出"));
+    QVERIFY(form->commands()->button(CommandTable::kExit)->isDefault());
 
     menu->actions().at(1)->trigger();
     QTRY_COMPARE(m_sandbox->helpLaunches().size(), 1);

@@ -217,7 +217,7 @@ void TestDeviceOutDlg::failureLeavesNeitherRow()
 {
     d->stock("a1", 5);
     d->scripted->beforeAppend = [](const QString&) {
-        throw DbError(DbError::kFail, QStringLiteral("写入失败"));
+        throw DbError(DbError::Kind::Engine, QStringLiteral("写入失败"));
     };
     auto f = chosen("a1");
     EntryFormDriver::type(f.get(), {{"number", "3"}});

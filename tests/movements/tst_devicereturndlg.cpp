@@ -93,7 +93,7 @@ void TestDeviceReturnDlg::failureLeavesNeitherRow()
 {
     d->stock("a1", 5);
     d->scripted->beforeStore = [] {
-        throw DbError(DbError::kFail, QStringLiteral("库存写入失败"));
+        throw DbError(DbError::Kind::Engine, QStringLiteral("库存写入失败"));
     };
     auto f = d->open<CDeviceReturnDlg>();
     EntryFormDriver::type(f.get(), {{"device", "a1"}, {"number", "3"}});
@@ -113,7 +113,7 @@ void TestDeviceReturnDlg::layoutAndPicture()
     QWidget* box = f->findChild<QWidget*>("inputGroup");
     QPushButton* ok = f->commands()->button(CDeviceReturnDlg::IDC_CONFIRM);
     QPushButton* help = f->commands()->button(CommandTable::kHelp);
-    QPushButton* exit = f->commands()->button(2);
+    QPushButton* exit = f->commands()->button(CommandTable::kExit);
     QVERIFY(ok->x() >= box->geometry().right());
     QCOMPARE(help->x(), ok->x());
     QVERIFY(ok->y() < help->y() && help->y() < exit->y());

@@ -88,15 +88,7 @@ private slots:
 private:
     template <typename Form> std::unique_ptr<Form> open(int classNumber = 1)
     {
-        FormContext context;
-        context.classNumber = classNumber;
-        context.connection = m_d->db;
-        context.log = &m_d->log;
-        context.userName = u("张三");
-        auto form = std::make_unique<Form>(context);
-        form->show();
-        QApplication::setActiveWindow(form.get());
-        return form;
+        return test::openForm<Form>(test::formContext(m_d->db, &m_d->log, classNumber, u("张三")));
     }
     QString folder() const
     {
@@ -105,7 +97,7 @@ private:
     }
     void stock(const char* code, float now)
     {
-        stock::addStockRow(*m_d->db, 1, u(code), {now, 100, 0, now}, u("张三"));
+        Stock::addStockRow(*m_d->db, 1, u(code), {now, 100, 0, now}, u("张三"));
     }
 
     std::unique_ptr<EntryFormDriver> m_d;
@@ -121,11 +113,7 @@ void TestLoanDlg::init()
     stock("C3", 1);
     m_pdf = QDir(folder()).filePath(u("h7-loan-slip.pdf"));
     QFile::remove(m_pdf);
-    PrintService::setChooser([this](QPrinter& printer, QWidget*) {
-        printer.setOutputFormat(QPrinter::PdfFormat);
-        printer.setOutputFileName(m_pdf);
-        return true;
-    });
+    test::printToPdf([this] { return m_pdf; });
 }
 
 void TestLoanDlg::cleanup()
@@ -213,7 +201,7 @@ void TestLoanDlg::refusedLoansWriteNothing()
 void TestLoanDlg::returnsByScanAndEnter()
 {
     QCOMPARE(
-        loans::lend(
+        Loans::lend(
             *m_d->db, 1,
             {u("李四"), u("工程部"), QDate(2026, 3, 20), u("张三"), {}, {{"a1", 3}, {"B2", 2}}})
             .problem,
@@ -291,7 +279,7 @@ void TestLoanDlg::returnsByScanAndEnter()
 void TestLoanDlg::loanQueryListsAndReminds()
 {
     auto lend = [&](const char* borrower, int days, float a1) {
-        QCOMPARE(loans::lend(*m_d->db, 1,
+        QCOMPARE(Loans::lend(*m_d->db, 1,
                              {u(borrower),
                               u("工程部"),
                               Clock::now().date().addDays(days),
@@ -304,7 +292,7 @@ void TestLoanDlg::loanQueryListsAndReminds()
     lend("李四", 2, 2); // 1-1, due 3-17
     lend("李四", 9, 1); // 2-1, due 3-24
     lend("王五", 2, 1); // 3-1, returned
-    QCOMPARE(loans::giveBack(*m_d->db, 1, "3-1", 1, loans::Condition::Damaged, u("张三")),
+    QCOMPARE(Loans::giveBack(*m_d->db, 1, "3-1", 1, Loans::Condition::Damaged, u("张三")),
              QString());
     Clock::setNow(QDateTime(QDate(2026, 3, 20), QTime(9, 0)));
     auto form = open<CLoanQueryDlg>();

@@ -127,7 +127,7 @@ void TestWantBuyDlg::layoutAndPicture()
     auto f = d->open<CWantBuyDlg>();
     EntryFormDriver::choose(f.get(), "a1");
     QCOMPARE(f->commands()->button(CWantBuyDlg::IDC_GENERATE)->text(), QStringLiteral("生　　成"));
-    QCOMPARE(f->commands()->button(2)->text(), QStringLiteral("退　　出"));
+    QCOMPARE(f->commands()->button(CommandTable::kExit)->text(), QStringLiteral("退　　出"));
     QContextMenuEvent right(QContextMenuEvent::Mouse, QPoint(5, 5), f->mapToGlobal(QPoint(5, 5)));
     QCoreApplication::sendEvent(f.get(), &right);
     for (QWidget* w : QApplication::topLevelWidgets())

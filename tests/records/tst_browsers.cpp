@@ -174,15 +174,8 @@ void TestBrowsers::cleanup()
 
 std::unique_ptr<RecordBrowser> TestBrowsers::open(const Kind& kind, int classNumber)
 {
-    FormContext context;
-    context.classNumber = classNumber;
-    context.connection = m_c;
-    context.log = &m_log;
-    context.userName = QStringLiteral("admin");
-    auto dlg = kind.make(context);
-    dlg->show();
-    if (!QTest::qWaitForWindowExposed(dlg.get()))
-        qWarning("window not exposed");
+    auto dlg = kind.make(test::formContext(m_c, &m_log, classNumber, QStringLiteral("admin")));
+    test::showOpened(*dlg);
     return dlg;
 }
 
@@ -301,11 +294,7 @@ void TestBrowsers::opens()
         dir = m_sandbox->dataDir();
     const QString pdf = dir + QStringLiteral("/%1.pdf").arg(QLatin1String(k.name));
     QFile::remove(pdf);
-    PrintService::setChooser([&](QPrinter& printer, QWidget*) {
-        printer.setOutputFormat(QPrinter::PdfFormat);
-        printer.setOutputFileName(pdf);
-        return true;
-    });
+    test::printToPdf([&] { return pdf; });
     QVERIFY(test::press(*dlg, "print"));
     QVERIFY(QFile(pdf).size() > 1000);
     QVERIFY(Messages::shown().isEmpty());
@@ -686,12 +675,8 @@ void TestBrowsers::scannedCodeInQuery()
 
 void TestBrowsers::logViewer()
 {
-    FormContext context;
-    context.classNumber = 3;
-    context.connection = m_c;
-    auto dlg = std::make_unique<CViewLogDlg>(context);
-    dlg->show();
-    QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
+    FormContext context = test::formContext(m_c, nullptr, 3);
+    auto dlg = test::openForm<CViewLogDlg>(context);
     QCOMPARE(dlg->windowTitle(), u("查看操作日志"));
     QVERIFY(!dlg->queryGroup());
     QVERIFY(!dlg->findChild<QPushButton*>("print"));
@@ -714,12 +699,14 @@ void TestBrowsers::logViewer()
 
     Messages::clearShown();
     context.classNumber = 2;
-    dlg = std::make_unique<CViewLogDlg>(context);
-    dlg->show();
+    dlg = test::openForm<CViewLogDlg>(context);
     QTest::mouseClick(dlg->commands()->button(CViewLogDlg::IDC_CLEAR), Qt::LeftButton);
     QVERIFY(Messages::shown().isEmpty());
     QCOMPARE(dlg->list()->records()->rowCount(), 0);
     QCOMPARE(test::table(*m_c, "HOWDO").size(), 0);
+    // Return on the list chooses a row; on the form it presses the default
+    // button, exit.
+    dlg->setFocus();
     QTest::keyClick(dlg.get(), Qt::Key_Return);
     QVERIFY(!dlg->isVisible());
     QCOMPARE(dlg->result(), int(QDialog::Accepted));

@@ -549,20 +549,11 @@ void TestViewIn::helpMenuAndPrint()
     // list (here to a PDF file).
     const QString pdf = m_sandbox->dataDir() + QStringLiteral("/report.pdf");
     int asked = 0;
-    PrintService::setChooser([&](QPrinter& printer, QWidget*) {
-        ++asked;
-        printer.setOutputFormat(QPrinter::PdfFormat);
-        printer.setOutputFileName(pdf);
-        return false;
-    });
+    test::printToPdf([&] { return pdf; }, false, &asked);
     dlg->commands()->trigger(CViewInDlg::IDC_PRINT);
     QCOMPARE(asked, 1);
     QVERIFY(!QFile::exists(pdf));
-    PrintService::setChooser([&](QPrinter& printer, QWidget*) {
-        printer.setOutputFormat(QPrinter::PdfFormat);
-        printer.setOutputFileName(pdf);
-        return true;
-    });
+    test::printToPdf([&] { return pdf; });
     QVERIFY(test::press(*dlg, "print"));
     QVERIFY(QFile(pdf).size() > 1000);
     QVERIFY(Messages::shown().isEmpty());

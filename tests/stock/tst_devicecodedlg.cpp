@@ -284,7 +284,7 @@ void TestDeviceCodeDlg::failedChangeShowsErrorAndStops()
 {
     auto form = openForm();
     m_scripted->beforeAppend = [](const QString&) {
-        throw DbError(DbError::kFail, QStringLiteral("违反唯一约束"));
+        throw DbError(DbError::Kind::Engine, QStringLiteral("违反唯一约束"));
     };
     QVERIFY(test::type(*form, "code", "004"));
     QVERIFY(test::type(*form, "name", "x"));

@@ -65,13 +65,13 @@ private:
         Transaction t(*m_db);
         TableAccess(*m_db, tables::deviceIn, 1)
             .append({code, date, u("甲"), u(""), n, price, u("")});
-        stock::receive(*m_db, code, n);
+        Stock::receive(*m_db, code, n);
         t.commit();
     }
     void issue(const QString& code, const QString& date, float n)
     {
         Transaction t(*m_db);
-        QVERIFY(stock::issue(*m_db, code, n).done);
+        QVERIFY(Stock::issue(*m_db, code, n).done);
         TableAccess(*m_db, tables::deviceOut, 1)
             .append({code, u("一车间"), date, u("1"), u("李"), n, u("赵"), u("维修")});
         t.commit();
@@ -99,7 +99,7 @@ void TestPeriodSummaryDlg::init()
     TableAccess(*m_db, tables::deviceCode, 1).append({u("002"), u("打印机")});
     TableAccess(*m_db, tables::deviceCode, 1).append({u("103"), u("扫描仪")});
     Clock::setNow(QDateTime(QDate(2026, 1, 2), QTime(9, 0)));
-    QVERIFY(stock::addStockRow(*m_db, 1, u("001"), {10, 100, 0, 10}, u("王")));
+    QVERIFY(Stock::addStockRow(*m_db, 1, u("001"), {10, 100, 0, 10}, u("王")));
     receive(u("001"), u("2026-01-10 09:00:00"), 10, 100);
     issue(u("001"), u("2026-01-20 10:00:00"), 8);
     receive(u("002"), u("2026-01-21 09:00:00"), 3, 33.33f);
@@ -194,11 +194,7 @@ void TestPeriodSummaryDlg::ledgerOnEnterAndDoubleClick()
 void TestPeriodSummaryDlg::printsAndExports()
 {
     QString pdf;
-    PrintService::setChooser([&pdf](QPrinter& printer, QWidget*) {
-        printer.setOutputFormat(QPrinter::PdfFormat);
-        printer.setOutputFileName(pdf);
-        return true;
-    });
+    test::printToPdf([&] { return pdf; });
     auto form = open(3);
     pdf = QDir(pictureDir()).filePath(u("h6-summary.pdf"));
     QVERIFY(test::press(*form, u("print")));
@@ -319,7 +315,7 @@ void TestPeriodSummaryDlg::commandLine()
     (file == u"csv"   ? request.csvFile
      : file == u"pdf" ? request.pdfFile
                       : request.xlsxFile) = file.isEmpty() ? QString() : path;
-    QCOMPARE(writeSummaryReport(request), problem);
+    QCOMPARE(test::failureText([&] { writeSummaryReport(request); }), problem);
     QCOMPARE(QFile::exists(path), problem.isEmpty());
     if (file != u"csv" || !problem.isEmpty())
         return;

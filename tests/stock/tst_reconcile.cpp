@@ -224,25 +224,25 @@ void TestReconcile::runStep(const QString& step)
     Connection& c = *m_db;
     if (w[0] == "open") {
         const float total = w.size() > 3 ? w[3].toFloat() : n;
-        QVERIFY(stock::addStockRow(c, 1, code, {n, 100, 1, total}, u("张三")));
+        QVERIFY(Stock::addStockRow(c, 1, code, {n, 100, 1, total}, u("张三")));
     } else if (w[0] == "set") {
         const auto f = readStock(c, code);
-        stock::changeStockRow(c, 1, code, {n, f.high, f.low, f.total}, u("张三"));
+        Stock::changeStockRow(c, 1, code, {n, f.high, f.low, f.total}, u("张三"));
     } else if (w[0] == "in") {
         Transaction t(c);
         TableAccess(c, tables::deviceIn, 1).append({code, now, u("甲"), "1", n, 10.0f, u("乙")});
-        stock::receive(c, code, n);
+        Stock::receive(c, code, n);
         t.commit();
     } else if (w[0] == "out") {
         Transaction t(c);
         TableAccess(c, tables::deviceOut, 1)
             .append({code, u("部门A"), now, u("0"), u("张三"), n, u("李四"), u("办公")});
-        QVERIFY(stock::issue(c, code, n).done);
+        QVERIFY(Stock::issue(c, code, n).done);
         t.commit();
     } else if (w[0] == "return") {
         Transaction t(c);
         TableAccess(c, tables::deviceReturn, 1).append({code, now, u("张三"), n, u("李四")});
-        QVERIFY(stock::giveBack(c, code, n));
+        QVERIFY(Stock::giveBack(c, code, n));
         t.commit();
     } else if (w[0] == "dropIn") {
         c.remove({u("DEVICE_IN"), u("code=?"), {code}});
@@ -664,11 +664,7 @@ void TestReconcile::bothPrint()
 {
     seedLedger();
     QString pdf;
-    PrintService::setChooser([&pdf](QPrinter& printer, QWidget*) {
-        printer.setOutputFormat(QPrinter::PdfFormat);
-        printer.setOutputFileName(pdf);
-        return true;
-    });
+    test::printToPdf([&] { return pdf; });
     const QString shots = qEnvironmentVariable("VOK_SHOTS");
     const QString dir = shots.isEmpty() ? m_sandbox->dataDir() : shots;
     pdf = QDir(dir).filePath(u("reconcile.pdf"));

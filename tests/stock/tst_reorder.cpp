@@ -324,7 +324,7 @@ void TestReorder::checks()
     if (secondRowFails) {
         m_scripted->beforeAppend = [this](const QString&) {
             if (m_scripted->appends.size() == 2)
-                throw DbError(DbError::kFail, QStringLiteral("写入失败"));
+                throw DbError(DbError::Kind::Engine, QStringLiteral("写入失败"));
         };
     }
     auto alert = openAlert(classNumber);

@@ -151,7 +151,7 @@ void TestStockAlert::failingStep()
     QFETCH(QStringList, codes);
     m_scripted->beforeQuery = [failing](const QString& sql) {
         if (sql.contains(failing))
-            throw DbError(DbError::kFail, QStringLiteral("读取失败"));
+            throw DbError(DbError::Kind::Engine, QStringLiteral("读取失败"));
     };
     auto form = openForm();
     QVERIFY(test::press(*form, Full));

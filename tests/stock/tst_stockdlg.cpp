@@ -10,6 +10,7 @@
 #include "support/FormTest.h"
 #include "support/ScriptedConnection.h"
 #include "support/TestSupport.h"
+#include "ui/ComErrorBox.h"
 #include "ui/CommandTable.h"
 #include "ui/DeviceScan.h"
 #include "ui/MessageService.h"
@@ -344,7 +345,8 @@ void TestStockDlg::addRacingAnotherWorkstation()
     ConnectionPtr other = m_sandbox->open();
     m_scripted->beforeAppend = [other](const QString&) {
         test::seed(*other, "DEVICE", {{"c3", 1, 1, 1, 1}});
-        throw DbError(DbError::kFail, QStringLiteral("UNIQUE constraint failed: DEVICE.code"));
+        throw DbError(DbError::Kind::Engine,
+                      QStringLiteral("UNIQUE constraint failed: DEVICE.code"));
     };
     auto form = openForm();
     chooseCode(*form, "c3");
@@ -554,11 +556,9 @@ void TestStockDlg::codeListFailureClosesTheForm()
 {
     m_scripted->beforeQuery = [](const QString& sql) {
         if (sql.contains(u"DEVICE_CODE"))
-            throw DbError(DbError::kFail, QStringLiteral("表不存在"));
+            throw DbError(DbError::Kind::Engine, QStringLiteral("表不存在"));
     };
-    FormContext context;
-    context.connection = m_scripted;
-    CStockDlg form(context);
+    CStockDlg form(test::formContext(m_scripted, nullptr, 3));
     QVERIFY(Messages::shown().isEmpty());          // nothing is read while the form is built
     QCOMPARE(form.exec(), int(QDialog::Rejected)); // returns at once, never shown
     QCOMPARE(Messages::shownTexts(), QStringList{"表不存在"});
@@ -590,11 +590,7 @@ void TestStockDlg::readOnlyClassMayListQueryPrintAndRead()
         dir = m_sandbox->dataDir();
     const QString pdf = dir + QStringLiteral("/stock.pdf");
     QFile::remove(pdf);
-    PrintService::setChooser([&](QPrinter& printer, QWidget*) {
-        printer.setOutputFormat(QPrinter::PdfFormat);
-        printer.setOutputFileName(pdf);
-        return true;
-    });
+    test::printToPdf([&] { return pdf; });
     QVERIFY(test::press(*form, Print));
     QVERIFY(QFile(pdf).size() > 1000);
     QVERIFY(Messages::shown().isEmpty());

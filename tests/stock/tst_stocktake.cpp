@@ -259,11 +259,7 @@ void TestStocktake::classThreeLooksAndPrints()
                              Stocktake::confirm(*m_db, 3, u("张三"), form->model()->lines()));
 
     const QString pdf = QDir(m_sandbox->dataDir()).filePath(u("sheet.pdf"));
-    PrintService::setChooser([&pdf](QPrinter& printer, QWidget*) {
-        printer.setOutputFormat(QPrinter::PdfFormat);
-        printer.setOutputFileName(pdf);
-        return true;
-    });
+    test::printToPdf([&] { return pdf; });
     QVERIFY(test::press(*form, "print"));
     QVERIFY(QFile(pdf).size() > 1000);
 }
@@ -354,7 +350,7 @@ void TestStocktake::stockOutMeanwhile()
         Transaction t(*other);
         test::seed(*other, "DEVICE_OUT(code,department,out_date,out_number)",
                    {{"001", "部门A", "2026-3-15 10:30:00", 3}});
-        QVERIFY(stock::issue(*other, u("001"), 3).done);
+        QVERIFY(Stock::issue(*other, u("001"), 3).done);
         t.commit();
     }
 
@@ -408,11 +404,7 @@ void TestStocktake::sheetPrintsAndExports()
     const QString shots = qEnvironmentVariable("VOK_SHOT_DIR");
     const QString dir = shots.isEmpty() ? m_sandbox->dataDir() : shots;
     const QString pdf = QDir(dir).filePath(u("stocktake.pdf"));
-    PrintService::setChooser([&pdf](QPrinter& printer, QWidget*) {
-        printer.setOutputFormat(QPrinter::PdfFormat);
-        printer.setOutputFileName(pdf);
-        return true;
-    });
+    test::printToPdf([&] { return pdf; });
     QVERIFY(test::press(*form, "print"));
     QVERIFY(QFile(pdf).size() > 1000);
     test::savePicture(*form, u("stocktake"));

@@ -1,15 +1,18 @@
 #include "support/FormTest.h"
 
 #include "support/TestSupport.h"
+#include "ui/PrintReport.h"
 #include "ui/RecordListView.h"
 
 #include <QAccessible>
+#include <QApplication>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QPlainTextEdit>
+#include <QPrinter>
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
@@ -26,6 +29,12 @@ FormContext formContext(ConnectionPtr connection, COperationLog* log, int classN
     context.log = log;
     context.userName = userName;
     return context;
+}
+
+void showOpened(QWidget& form)
+{
+    form.show();
+    QApplication::setActiveWindow(&form);
 }
 
 bool press(QWidget& form, const QString& name)
@@ -142,6 +151,21 @@ QStringList accessibleNames(const QWidget& form, const QStringList& names)
         announced << (a ? a->text(QAccessible::Name) : QStringLiteral("(no %1)").arg(name));
     }
     return announced;
+}
+
+void printToPdf(std::function<QString()> file, bool print, int* asked,
+                std::function<void(QPrinter&)> setUp)
+{
+    PrintService::setChooser([file = std::move(file), print, asked,
+                              setUp = std::move(setUp)](QPrinter& printer, QWidget*) {
+        if (asked)
+            ++*asked;
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(file());
+        if (setUp)
+            setUp(printer);
+        return print;
+    });
 }
 
 void savePicture(QWidget& window, const QString& name)

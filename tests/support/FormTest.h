@@ -10,6 +10,8 @@
 #include <memory>
 #include <utility>
 
+class QPrinter;
+
 namespace vok {
 class RecordListView;
 }
@@ -38,11 +40,15 @@ template <class T> T* control(const QWidget& form, const QString& name)
 FormContext formContext(ConnectionPtr connection, COperationLog* log, int classNumber = 1,
                         const QString& userName = QString());
 
-// Makes a form and shows it, as the main window does (not modally).
+// Shows a form as the main window does: not modally, the active window.
+void showOpened(QWidget& form);
+
+// The one way a test opens a form: made with the context the main window
+// would hand it, and shown.
 template <class Form> std::unique_ptr<Form> openForm(const FormContext& context)
 {
     auto form = std::make_unique<Form>(context);
-    form->show();
+    showOpened(*form);
     return form;
 }
 
@@ -74,6 +80,18 @@ using Typed = QList<std::pair<QString, QString>>;
 // The texts of the rows a list shows, top row first.
 QList<QStringList> listed(const RecordListView& list);
 QList<QStringList> listed(const QAbstractItemModel& model);
+
+// The print dialog answered as a user who prints to a PDF file: the file
+// named by file() when the dialog is asked (so that a test may name
+// another meanwhile), or cancelled when print is false. Each time it is
+// asked adds one to *asked; setUp may change the printer after the choice
+// (a paper of its own).
+void printToPdf(std::function<QString()> file, bool print = true, int* asked = nullptr,
+                std::function<void(QPrinter&)> setUp = {});
+inline void printToPdf(const QString& file, bool print = true, int* asked = nullptr)
+{
+    printToPdf([file] { return file; }, print, asked);
+}
 
 // What the operation log holds: do_what of every HOWDO row, in order.
 QStringList logged(Connection& c);

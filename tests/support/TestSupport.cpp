@@ -117,13 +117,12 @@ Sandbox::Sandbox() : m_launches(std::make_shared<QList<QStringList>>())
     // Backups stay in the test's folder, and only a test that asks for
     // one gets the backup at log-in.
     BackupFolder::setPath(m_dir.filePath(QStringLiteral("备份")));
-    CAutoBackup::setEnabled(false);
+    AutoBackup::setEnabled(false);
     Messages::setTestMode(true);
     FileDialogs::setTestMode(true);
     FileDialogs::clear();
     Messages::clearShown();
     Clock::setNow(QDateTime());
-    installComErrorBox();
     auto launches = m_launches;
     HelpLauncher::setLauncher([launches](const QString& program, const QStringList& args) {
         launches->append(QStringList{program} + args);
@@ -140,6 +139,16 @@ Sandbox::~Sandbox()
 ConnectionPtr Sandbox::open(const QString& dsn)
 {
     return openConnection(ConnectionString{dsn, {}, {}}.toString());
+}
+
+QString failureText(const std::function<void()>& action)
+{
+    try {
+        action();
+    } catch (const DbError& e) {
+        return comErrorText(e);
+    }
+    return {};
 }
 
 namespace {

@@ -65,6 +65,10 @@ qint64 exec(Connection& c, const QString& sql, const QVariantList& values = {});
 void updateRow(Connection& c, const TableRows& rows, const TableDef& table,
                const std::function<void(RowRecord&)>& change);
 
+// The text a failure thrown by action shows (the COM error box's), empty
+// when it throws none.
+QString failureText(const std::function<void()>& action);
+
 // Makes DEVICE as a database made before one stock row per code was
 // declared, so that a test can store two stock rows of one code.
 void allowDuplicateStockRows(Connection& c);

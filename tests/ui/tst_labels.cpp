@@ -1,6 +1,7 @@
 #include "core/LabelSheet.h"
 #include "core/LabelSymbol.h"
 #include "stock/LabelDlg.h"
+#include "support/FormTest.h"
 #include "support/TestSupport.h"
 #include "ui/LabelPrint.h"
 #include "ui/PrintReport.h"
@@ -165,12 +166,8 @@ void TestLabels::windowPrintsOnTheLabel()
 {
     test::Sandbox sandbox;
     const QString pdf = m_dir.filePath(QStringLiteral("window.pdf"));
-    PrintService::setChooser([&](QPrinter& printer, QWidget*) {
-        printer.setOutputFormat(QPrinter::PdfFormat);
-        printer.setOutputFileName(pdf);
-        printer.setPageSize(QPageSize(QPageSize::Letter));
-        return true;
-    });
+    test::printToPdf([&] { return pdf; }, true, nullptr,
+                     [](QPrinter& printer) { printer.setPageSize(QPageSize(QPageSize::Letter)); });
     CLabelDlg dlg({DeviceLabel{QStringLiteral("BB100"), QStringLiteral("投影仪")}});
     auto* sheet = dlg.findChild<QComboBox*>(QStringLiteral("sheet"));
     sheet->setCurrentIndex(sheet->findData(QStringLiteral("label")));
