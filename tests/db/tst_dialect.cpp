@@ -123,7 +123,6 @@ void TestDialect::singleStatement()
     else
         QCOMPARE(vok::singleStatement(sql), single);
 }
-}
 
 QTEST_GUILESS_MAIN(TestDialect)
 #include "tst_dialect.moc"
