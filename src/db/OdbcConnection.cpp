@@ -34,7 +34,7 @@ constexpr SQLULEN kLoginTimeoutSeconds = 15;
 // How long a statement waits for a row another connection holds locked:
 // as long as the embedded engine waits for a locked file.
 constexpr int kLockWaitMs = 15000;
-constexpr int kFetchRows = 10000;
+constexpr int kFetchRows = 10'000;
 
 // A blank text for a number or date column is no value (NULL), as the
 // server cannot read it as a number or a date.
@@ -366,7 +366,7 @@ private:
                           reinterpret_cast<SQLPOINTER>(kLoginTimeoutSeconds), 0);
         // Only the data source is named: the database account comes from
         // the data source, never from the program account (see the top).
-        // The driver reads a result through a cursor, 10000 rows at a time,
+        // The driver reads a result through a cursor, kFetchRows rows at a time,
         // rather than holding the whole result in memory, whatever the
         // site's odbc.ini says.
         const QString text =

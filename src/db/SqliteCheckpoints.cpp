@@ -98,7 +98,7 @@ public:
 
 private:
     static constexpr int kRetryMs = 200;
-    static constexpr int kLeavingWaitMs = 10000;
+    static constexpr int kLeavingWaitMs = 10 * 1000;
     static constexpr int kLeavingRetryMs = 20;
     std::set<sqlite3*> m_pending;
     QPointer<QTimer> m_timer;

@@ -22,6 +22,9 @@ namespace sqlite {
 
 namespace {
 
+// How many of its steps SQLite runs between two looks at the stop flag.
+constexpr int kStopCheckSteps = 10'000;
+
 // The files the page check found damaged, by absolute path: what it found.
 // Every connection to one of them refuses to write.
 struct DamagedFiles
@@ -185,7 +188,7 @@ void checkDepartmentPages(const QString& file, const std::atomic<bool>* stop)
         // ending still takes about half a check's time.
         if (stop)
             sqlite3_progress_handler(
-                db, 10000,
+                db, kStopCheckSteps,
                 [](void* flag) {
                     return static_cast<const std::atomic<bool>*>(flag)->load() ? 1 : 0;
                 },
