@@ -2,13 +2,15 @@
 //   transfer_crash_child DIR A_ON_FILE C_ON_FILE TRANSFER KILL
 // It logs in as the program does (both departments recover their pending
 // steps), finishes transfer TRANSFER - 1 that the previous life left half
-// done (sent again when its send was lost, received when it waits), then,
-// with KILL 1, runs transfer TRANSFER and kills itself with SIGKILL at step
-// TRANSFER mod the number of steps. Even transfers go from 部门A to 部门C,
-// odd ones back; every fourth is received short, every eighth with one
-// unit more. The departments' databases are those of the data folder DIR
-// (or of the server's data sources), or a file of DIR for a side "on file".
-// Exit codes: 0 done, 3 a transfer refused, 4 the step never reached.
+// done (sent again when no send of it was kept; confirmed again by the
+// receiver, which a receipt kept refuses), then, with KILL 1, runs transfer
+// TRANSFER and kills itself with SIGKILL at step TRANSFER mod the number
+// of steps. Even transfers go from 部门A to 部门C, odd ones back; every
+// fourth is received one unit short, every eighth with one unit more. The
+// departments' databases are those of the data folder DIR (or of the
+// server's data sources), or a file of DIR for a side "on file".
+// Exit codes: 0 done, 3 a transfer refused or received twice, 4 the step
+// never reached, 5 a recovery failed, 6 a database failure.
 #include "core/Transfers.h"
 #include "db/DataFolder.h"
 #include "db/DbError.h"
@@ -93,7 +95,7 @@ void run(const Sides& s, int n)
 }
 
 // Finishes transfer n as the users would after the restart: sent again
-// when no send of it was kept, received when it still waits.
+// when no send of it was kept, confirmed again by the receiver.
 void finish(const Sides& s, int n)
 {
     auto found = s.from(n).connection->queryWith(
@@ -105,9 +107,13 @@ void finish(const Sides& s, int n)
     }
     const QString id = found->text(0);
     found.reset();
-    const Transfer there = incoming(*s.to(n).connection, id);
-    if (there.state != stateReceived())
-        receiveOne(s, n, id);
+    // Not knowing whether the receipt was kept, the receiver confirms
+    // again: a receipt kept refuses the second.
+    const bool kept = incoming(*s.to(n).connection, id).state == stateReceived();
+    const ReceiveResult r =
+        receive(s.to(n), 1, id, receiptsOf(n), QStringLiteral("李四"), true, s.opener());
+    if (r.problem != (kept ? QStringLiteral("这笔调拨已经接收，不能再次接收。") : QString()))
+        refused(n, r.problem.isEmpty() ? QStringLiteral("received twice") : r.problem);
 }
 
 ConnectionPtr side(bool onFile, const QString& dsn)
