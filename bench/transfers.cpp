@@ -14,6 +14,7 @@
 #include "db/Connection.h"
 #include "db/DataFolder.h"
 #include "db/DbError.h"
+#include "db/Dialect.h"
 #include "db/Schema.h"
 #include "db/SqliteConnection.h"
 
@@ -40,7 +41,8 @@ ConnectionPtr onServer(const QString& dsn)
 {
     ConnectionPtr c = openConnection(ConnectionString{dsn, {}, {}}.toString());
     for (auto t = schema::all().rbegin(); t != schema::all().rend(); ++t)
-        c->execute(QStringLiteral("DELETE FROM ") + (*t)->name);
+        c->executeWith(QStringLiteral("DELETE FROM ") + quoteIdentifier((*t)->name, c->engine()),
+                       {});
     return c;
 }
 
