@@ -81,6 +81,15 @@ constexpr ReportColumn loanColumns[] = {{u"单号", 300},      {u"设备号", 80
                                         {u"应还日期", 5050}, {u"已还", 6000},  {u"损坏", 6600},
                                         {u"状态", 7200}};
 constexpr int loanRules[] = {200, 750, 1350, 1950, 2750, 3550, 4950, 5850, 6450, 7050, 7700};
+// The transfers' first six list columns: the id, the other department, the
+// time sent, the sender, the note and the state.
+constexpr ReportColumn transferOutColumns[] = {{u"调拨单号", 300},  {u"调入部门", 2500},
+                                               {u"调出时间", 3300}, {u"调出人", 4550},
+                                               {u"备注", 5350},     {u"状态", 7000}};
+constexpr ReportColumn transferInColumns[] = {{u"调拨单号", 300},  {u"调出部门", 2500},
+                                              {u"调出时间", 3300}, {u"调出人", 4550},
+                                              {u"备注", 5350},     {u"状态", 7000}};
+constexpr int transferRules[] = {200, 2400, 3200, 4450, 5250, 6900, 7700};
 
 } // namespace
 
@@ -136,6 +145,12 @@ const ReportLayout adjustments{
     4500,          false};
 const ReportLayout loans{u"借用信息表", 8,    loanColumns, loanRules, 1200, 2200,
                          6200,          7500, 300,         5300,      4500, false};
+const ReportLayout transfersOut{
+    u"调出信息表", 8,    transferOutColumns, transferRules, 1200, 2200, 6200, 7500, 300, 5300,
+    4500,          false};
+const ReportLayout transfersIn{
+    u"调入信息表", 8,    transferInColumns, transferRules, 1200, 2200, 6200, 7500, 300, 5300,
+    4500,          false};
 
 } // namespace reports
 

@@ -81,6 +81,8 @@ extern const ReportLayout consumption;
 extern const ReportLayout operationLog;
 extern const ReportLayout adjustments;
 extern const ReportLayout loans;
+extern const ReportLayout transfersOut;
+extern const ReportLayout transfersIn;
 } // namespace reports
 
 // The rows a report prints: the list's text of a row and column.

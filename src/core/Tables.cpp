@@ -183,10 +183,12 @@ const TableDescription deviceAdjust{&schema::DeviceAdjust, kDeviceAdjustColumns,
                                     kDeviceAdjustFields, &reports::adjustments};
 const TableDescription deviceLoan{&schema::DeviceLoan, kDeviceLoanColumns, kDeviceLoanFields,
                                   &reports::loans};
-const TableDescription transferOut{&schema::TransferOut, kTransferOutColumns, kTransferOutFields};
+const TableDescription transferOut{&schema::TransferOut, kTransferOutColumns, kTransferOutFields,
+                                   &reports::transfersOut};
 const TableDescription transferOutLine{&schema::TransferOutLine, kTransferLineColumns,
                                        kTransferLineFields};
-const TableDescription transferIn{&schema::TransferIn, kTransferInColumns, kTransferInFields};
+const TableDescription transferIn{&schema::TransferIn, kTransferInColumns, kTransferInFields,
+                                  &reports::transfersIn};
 const TableDescription transferInLine{&schema::TransferInLine, kTransferLineColumns,
                                       kTransferLineFields};
 } // namespace tables
