@@ -170,11 +170,10 @@ void CTransferOutDlg::confirm()
     slipText.from = context().department;
     printHtml(transferSlipHtml(slipText), this);
     // The log entry is the core's, written with the transfer.
-    Messages::notice(sent.delivered
-                         ? QStringLiteral("完成操作！调拨单已送达%1。").arg(slip.target)
-                         : QStringLiteral("完成操作！%1暂时无法连接，调拨单将在下次登录或"
-                                          "调拨操作时自动送达。")
-                               .arg(slip.target),
+    Messages::notice(sent.delivered ? QStringLiteral("完成操作！")
+                                    : QStringLiteral("完成操作！\r\n%1暂时无法连接，调拨单将在"
+                                                     "下次登录或调拨操作时自动送达。")
+                                          .arg(slip.target),
                      this);
     done(0);
 }
