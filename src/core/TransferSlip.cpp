@@ -41,9 +41,10 @@ QString transferSlipHtml(const transfer::Transfer& t)
     QString html =
         QStringLiteral("<html><body style=\"font-family:'AR PL UMing CN'; font-size:11pt\">"
                        "<h2 align=\"center\">调拨单</h2>"
-                       "<p>调拨单号：%1</p>"
-                       "<p>调出部门：%2　　调入部门：%3</p>"
-                       "<p>调出时间：%4　　经手人：%5</p>"
+                       "<table width=\"100%\" cellpadding=\"3\">"
+                       "<tr><td colspan=\"2\">调拨单号：%1</td></tr>"
+                       "<tr><td>调出部门：%2</td><td>调入部门：%3</td></tr>"
+                       "<tr><td>调出时间：%4</td><td>经手人：%5</td></tr></table><p></p>"
                        "<table border=\"1\" cellspacing=\"0\" cellpadding=\"5\" width=\"100%\">"
                        "<tr><th>序号</th><th>设备号</th><th>设备名</th><th>数量</th>"
                        "<th>单价（元）</th><th>金额（元）</th></tr>")

@@ -57,7 +57,7 @@ CTransferOutDlg::CTransferOutDlg(const FormContext& context, QWidget* parent)
     m_lines->horizontalHeader()->setSectionResizeMode(Name, QHeaderView::Stretch);
     m_lines->verticalHeader()->hide();
     m_lines->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_lines->setMinimumSize(460, 170);
+    m_lines->setMinimumSize(420, 170);
     addRow(QStringLiteral("调拨清单"), m_lines);
     auto* remove = new QPushButton(QStringLiteral("移除所选行"), this);
     remove->setObjectName(QStringLiteral("removeLine"));
