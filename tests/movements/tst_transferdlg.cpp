@@ -327,6 +327,7 @@ void TestTransferDlg::queryListsEachSideByState()
     QCOMPARE(rows[0].mid(0, 2), (QStringList{ids[0], kA}));
     QCOMPARE(rows[0][5], u("已接收"));
     QCOMPARE(rows[0][7], u("李四"));
+    savePicture(other, u("G-transfer-query"));
     // Its exit closes the whole window.
     QVERIFY(press(*received, u("exit")));
     QVERIFY(!other.isVisible());
