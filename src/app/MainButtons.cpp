@@ -10,8 +10,11 @@
 #include "movements/DeviceReturnDlg.h"
 #include "movements/LoanDlg.h"
 #include "movements/LoanReturnDlg.h"
+#include "movements/TransferInDlg.h"
+#include "movements/TransferOutDlg.h"
 #include "movements/WantBuyDlg.h"
 #include "records/LoanQueryDlg.h"
+#include "records/TransferQueryDlg.h"
 #include "records/ViewAdjustDlg.h"
 #include "records/ViewInDlg.h"
 #include "records/ViewLogDlg.h"
@@ -54,6 +57,8 @@ std::vector<MainButton> mainButtons()
         {u"deviceReturn", G::Operations, QStringLiteral("设备还库"), Refused, NoUser,   WithLog, makeForm<CDeviceReturnDlg>(), nullptr},
         {u"loan", G::Operations, QStringLiteral("借用登记"), Free,    WithUser, WithLog, makeForm<CLoanDlg>(), nullptr},
         {u"loanReturn", G::Operations, QStringLiteral("归还登记"), Free, WithUser, WithLog, makeForm<CLoanReturnDlg>(), nullptr},
+        {u"transferOut", G::Operations, QStringLiteral("调拨出库"), Refused, WithUser, WithLog, makeForm<CTransferOutDlg>(), nullptr},
+        {u"transferIn", G::Operations, QStringLiteral("调拨入库"), Refused, WithUser, WithLog, makeForm<CTransferInDlg>(), nullptr},
         {u"deviceNeed", G::Operations, QStringLiteral("设备需求"), Refused, NoUser,   WithLog, makeForm<CDeviceNeedDlg>(), nullptr},
         {u"stock", G::Queries,    QStringLiteral("库存信息"), Free,    WithUser, WithLog, makeForm<CStockDlg>(), nullptr},
         {u"viewIn", G::Queries,    QStringLiteral("入库信息"), Free,    WithUser, WithLog, makeForm<CViewInDlg>(), nullptr},
@@ -62,6 +67,7 @@ std::vector<MainButton> mainButtons()
         {u"viewNeed", G::Queries,    QStringLiteral("需求信息"), Free,    WithUser, WithLog, makeForm<CViewNeedDlg>(), nullptr},
         {u"viewAdjust", G::Queries,  QStringLiteral("库存调整"), Free,    WithUser, WithLog, makeForm<CViewAdjustDlg>(), nullptr},
         {u"loanQuery", G::Queries,   QStringLiteral("借用查询"), Free,    WithUser, WithLog, makeForm<CLoanQueryDlg>(), nullptr},
+        {u"transferQuery", G::Queries, QStringLiteral("调拨查询"), Free,   WithUser, WithLog, makeForm<CTransferQueryDlg>(), nullptr},
         {u"deviceCard", G::Queries,   QStringLiteral("扫码查看"), Free,    NoUser,   WithLog, makeForm<CDeviceCardDlg>(), nullptr, QKeySequence(Qt::Key_F3)},
         {u"wantBuy", G::Other,      QStringLiteral("生成设备采购计划报表"), Refused, NoUser, WithLog, makeForm<CWantBuyDlg>(), nullptr},
         {u"viewWantBuy", G::Other,      QStringLiteral("查看设备采购计划报表"), Free, WithUser, WithLog, makeForm<CViewWantBuyDlg>(), nullptr},

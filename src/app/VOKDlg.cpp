@@ -7,8 +7,10 @@
 #include "core/Clock.h"
 #include "core/Departments.h"
 #include "core/HelpLauncher.h"
+#include "core/Transfers.h"
 #include "db/DbError.h"
 #include "db/SqliteConnection.h"
+#include "movements/TransferInDlg.h"
 #include "records/LoanQueryDlg.h"
 #include "ui/ComErrorBox.h"
 #include "ui/DialogStyle.h"
@@ -71,6 +73,10 @@ CVOKDlg::~CVOKDlg()
         m_stopPageCheck = true;
         m_pageCheck->wait();
         delete m_pageCheck;
+    }
+    if (m_transferRecovery) {
+        m_transferRecovery->wait();
+        delete m_transferRecovery;
     }
     setReconnectHandler({});
     if (m_connection && m_connection->isOpen())
@@ -143,8 +149,15 @@ void CVOKDlg::buildButtons()
     m_overdueLine->setObjectName(QStringLiteral("overdueLine"));
     m_overdueLine->setSizePolicy(keepRoom);
     m_overdueLine->hide();
-    grid->addWidget(m_overdueLine, 3, 0, 1, 3);
+    grid->addWidget(m_overdueLine, 3, 0, 1, 2);
     connect(m_overdueLine, &QLabel::linkActivated, this, [this] { openOverdueLoans(); });
+    m_transferLine = new QLabel(this);
+    m_transferLine->setObjectName(QStringLiteral("transferLine"));
+    m_transferLine->setSizePolicy(keepRoom);
+    m_transferLine->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    m_transferLine->hide();
+    grid->addWidget(m_transferLine, 3, 2);
+    connect(m_transferLine, &QLabel::linkActivated, this, [this] { openWaitingTransfers(); });
     connect(m_autoBackup, &AutoBackup::lineChanged, m_backupLine, [this](const QString& line) {
         m_backupLine->setText(line);
         m_backupLine->setVisible(!line.isEmpty());
@@ -200,6 +213,8 @@ bool CVOKDlg::logIn(bool again)
         startAutoBackup();
         startPageCheck();
         showOverdueLine();
+        showTransferLine();
+        startTransferRecovery();
         return true;
     }
 }
@@ -293,6 +308,63 @@ void CVOKDlg::openOverdueLoans()
     }
 }
 
+QString CVOKDlg::transferLine() const
+{
+    return m_transferText;
+}
+
+// Nothing pops up: a failure to read only leaves the line out.
+void CVOKDlg::showTransferLine()
+{
+    QString text;
+    try {
+        if (m_connection)
+            text = transfer::waitingText(transfer::waitingCount(*m_connection));
+    } catch (const DbError&) {
+    }
+    m_transferText = text;
+    m_transferLine->setText(
+        text.isEmpty() ? QString() : QStringLiteral("<a href=\"transfers\">%1</a>").arg(text));
+    m_transferLine->setVisible(!text.isEmpty());
+}
+
+void CVOKDlg::startTransferRecovery()
+{
+    if (m_transferRecovery || !m_connection)
+        return;
+    const CurrentUser user = m_user;
+    m_transferRecovery = QThread::create([user] {
+        try {
+            const auto own =
+                departmentConnectionString(user.department, user.userName, user.password);
+            if (!own)
+                return;
+            ConnectionPtr c = openConnection(*own);
+            transfer::recover({user.department, c},
+                              transfer::departmentOpener(user.userName, user.password));
+            c->close();
+        } catch (const DbError&) {
+            // Left for the next log-in or transfer action; nothing is lost.
+        }
+    });
+    connect(m_transferRecovery, &QThread::finished, this, [this] {
+        m_transferRecovery->wait();
+        delete m_transferRecovery;
+        m_transferRecovery = nullptr;
+        showTransferLine();
+    });
+    m_transferRecovery->start();
+}
+
+void CVOKDlg::openWaitingTransfers()
+{
+    for (const MainButton& r : m_rows)
+        if (r.name == u"transferIn") {
+            openForm(r);
+            return;
+        }
+}
+
 void CVOKDlg::relogin()
 {
     if (!logIn(true))
@@ -339,6 +411,7 @@ FormContext CVOKDlg::contextFor(const MainButton& row)
     c.connection = m_connection;
     c.log = row.handsLog ? &m_log : nullptr;
     c.department = m_user.department;
+    c.openDepartment = transfer::departmentOpener(m_user.userName, m_user.password);
     if (row.handsUserName)
         c.userName = m_user.userName;
     return c;
@@ -357,6 +430,8 @@ void CVOKDlg::openForm(const MainButton& row)
     showMinimized();
     form->exec();
     form.reset();
+    // A form may have sent or received a transfer.
+    showTransferLine();
     showNormal();
     activateWindow();
 }

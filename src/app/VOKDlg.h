@@ -74,6 +74,11 @@ public:
     // it opens the overdue loans.
     QString overdueLine() const;
     void openOverdueLoans();
+    // The line beside it in the receiving department ("有 N 笔调拨待接收"),
+    // read at log-in, after the transfers were caught up with and after
+    // each form closes; empty when none waits. A click on it opens 调拨入库.
+    QString transferLine() const;
+    void openWaitingTransfers();
     // The backup taken at log-in, while one is due.
     AutoBackup& autoBackup() { return *m_autoBackup; }
 
@@ -102,6 +107,11 @@ private:
     // writes from then on and the restore is offered.
     void startPageCheck();
     void pageCheckDone(const QString& file, const QString& finding);
+    // The transfers' pending steps redone after log-in, quietly, on a
+    // thread of its own with a connection of its own; the transfer line is
+    // read again when it is done.
+    void startTransferRecovery();
+    void showTransferLine();
 
     std::vector<MainButton> m_rows;
     QHash<QString, QPushButton*> m_buttonWidgets;
@@ -117,6 +127,9 @@ private:
     std::atomic<bool> m_stopPageCheck = false;
     QLabel* m_backupLine = nullptr;
     QLabel* m_overdueLine = nullptr;
+    QLabel* m_transferLine = nullptr;
+    QString m_transferText;
+    QThread* m_transferRecovery = nullptr;
     Loans::Overdue m_overdue;
     void showOverdueLine();
 };

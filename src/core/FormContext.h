@@ -4,6 +4,7 @@
 #include "db/Connection.h"
 
 #include <QString>
+#include <functional>
 
 namespace vok {
 
@@ -20,6 +21,10 @@ struct FormContext
     QString userName;
     // The department whose database the connection opens.
     QString department;
+    // Opens another department's database by its name ("部门C") as the
+    // user logged in (nullptr or DbError: out of reach); the transfers
+    // between departments use it. None: no other department is reached.
+    std::function<ConnectionPtr(const QString& department)> openDepartment;
 };
 
 } // namespace vok

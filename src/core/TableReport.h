@@ -92,6 +92,8 @@ extern const ReportLayout loans;
 extern const ReportLayout reconcile;
 extern const ReportLayout stocktake;
 extern const ReportLayout consumption;
+extern const ReportLayout transfersOut;
+extern const ReportLayout transfersIn;
 } // namespace reports
 
 // The rows a report prints: the list's text of a row and column.

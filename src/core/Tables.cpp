@@ -228,9 +228,18 @@ constexpr TableColumn kDeviceLoanEventColumns[] = {
 };
 
 // The transfers' lists, every column: both sides compare.
+// A transfer's report prints its first six columns: the id, the other
+// department, the time sent, the sender, the note and the state.
 constexpr TableColumn kTransferOutColumns[] = {
-    {u"调拨单号"}, {u"调入部门"}, {u"调出时间"}, {u"调出人"}, {u"备注"},
-    {u"状态"},     {u"送达时间"}, {u"接收时间"}, {u"接收人"},
+    {.heading = u"调拨单号", .printed = {{}, 300}},
+    {.heading = u"调入部门", .printed = {{}, 2500}},
+    {.heading = u"调出时间", .printed = {{}, 3300}},
+    {.heading = u"调出人", .printed = {{}, 4550}},
+    {.heading = u"备注", .printed = {{}, 5350}},
+    {.heading = u"状态", .printed = {{}, 7000}},
+    {u"送达时间"},
+    {u"接收时间"},
+    {u"接收人"},
 };
 constexpr QueryField kTransferOutFields[] = {
     {u"调拨单号c", u"transfer_id", Q::Text}, {u"调入部门c", u"target", Q::Text},
@@ -238,9 +247,17 @@ constexpr QueryField kTransferOutFields[] = {
     {u"接收时间c", u"received_at", Q::Date},
 };
 constexpr TableColumn kTransferInColumns[] = {
-    {u"调拨单号"}, {u"调出部门"}, {u"调出时间"}, {u"调出人"},   {u"备注"},
-    {u"状态"},     {u"接收时间"}, {u"接收人"},   {u"回执时间"},
+    {.heading = u"调拨单号", .printed = {{}, 300}},
+    {.heading = u"调出部门", .printed = {{}, 2500}},
+    {.heading = u"调出时间", .printed = {{}, 3300}},
+    {.heading = u"调出人", .printed = {{}, 4550}},
+    {.heading = u"备注", .printed = {{}, 5350}},
+    {.heading = u"状态", .printed = {{}, 7000}},
+    {u"接收时间"},
+    {u"接收人"},
+    {u"回执时间"},
 };
+constexpr int kTransferRules[] = {200, 2400, 3200, 4450, 5250, 6900, 7700};
 constexpr QueryField kTransferInFields[] = {
     {u"调拨单号c", u"transfer_id", Q::Text}, {u"调出部门c", u"source", Q::Text},
     {u"调出时间c", u"sent_at", Q::Date},     {u"状态c", u"state", Q::Text},
@@ -347,6 +364,10 @@ const ReportLayout adjustments =
     printedReport(kDeviceAdjustColumns, {.title = u"库存调整表", .rules = kAdjustmentRules});
 const ReportLayout loans = printedReport(
     kDeviceLoanColumns, {.title = u"借用信息表", .bodyPoints = 8, .rules = kLoanRules});
+const ReportLayout transfersOut = printedReport(
+    kTransferOutColumns, {.title = u"调出信息表", .bodyPoints = 8, .rules = kTransferRules});
+const ReportLayout transfersIn = printedReport(
+    kTransferInColumns, {.title = u"调入信息表", .bodyPoints = 8, .rules = kTransferRules});
 } // namespace reports
 
 namespace tables {
@@ -426,7 +447,8 @@ const TableDescription deviceLoanEvent{
 const TableDescription transferOut{.def = &schema::TransferOut,
                                    .caption = u"调拨出库",
                                    .columns = kTransferOutColumns,
-                                   .queryFields = kTransferOutFields};
+                                   .queryFields = kTransferOutFields,
+                                   .report = &reports::transfersOut};
 const TableDescription transferOutLine{.def = &schema::TransferOutLine,
                                        .caption = u"调拨出库明细",
                                        .columns = kTransferLineColumns,
@@ -434,7 +456,8 @@ const TableDescription transferOutLine{.def = &schema::TransferOutLine,
 const TableDescription transferIn{.def = &schema::TransferIn,
                                   .caption = u"调拨入库",
                                   .columns = kTransferInColumns,
-                                  .queryFields = kTransferInFields};
+                                  .queryFields = kTransferInFields,
+                                  .report = &reports::transfersIn};
 const TableDescription transferInLine{.def = &schema::TransferInLine,
                                       .caption = u"调拨入库明细",
                                       .columns = kTransferLineColumns,

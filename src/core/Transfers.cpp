@@ -672,6 +672,39 @@ std::vector<std::pair<QString, double>> unreceived(Connection& sender, Connectio
     return {byCode.begin(), byCode.end()};
 }
 
+namespace {
+
+TableRows listedRows(const TableDef& table, const TableDef& lines, const QString& pending,
+                     Listed which)
+{
+    switch (which) {
+    case Listed::All:
+        break;
+    case Listed::Pending:
+        return {table.name, QStringLiteral("state = ?"), {pending}};
+    case Listed::Received:
+        return {table.name, QStringLiteral("state = ?"), {stateReceived()}};
+    case Listed::Differing:
+        return {table.name,
+                QStringLiteral("transfer_id IN (SELECT transfer_id FROM %1 WHERE "
+                               "received_number IS NOT NULL AND received_number <> quantity)")
+                    .arg(lines.name)};
+    }
+    return {table.name};
+}
+
+} // namespace
+
+TableRows sentRows(Listed which)
+{
+    return listedRows(schema::TransferOut, schema::TransferOutLine, stateInTransit(), which);
+}
+
+TableRows receivedRows(Listed which)
+{
+    return listedRows(schema::TransferIn, schema::TransferInLine, stateWaiting(), which);
+}
+
 } // namespace transfer
 
 } // namespace vok

@@ -208,6 +208,20 @@ std::vector<InTransit> inTransit(Connection& c);
 // The sent quantities of the transfers from sender to the receiving
 // department that its database has not received: the units in transit,
 // per device code, as the two databases hold them.
+// The transfer query's lists: this department's transfers sent
+// (TRANSFER_OUT) or received (TRANSFER_IN), all of them, those still
+// pending (在途 / 待接收), those received, or those with a line whose
+// received quantity differs from the quantity sent.
+enum class Listed
+{
+    All,
+    Pending,
+    Received,
+    Differing
+};
+TableRows sentRows(Listed which);
+TableRows receivedRows(Listed which);
+
 std::vector<std::pair<QString, double>> unreceived(Connection& sender, Connection& receiver,
                                                    const QString& receiverDepartment);
 

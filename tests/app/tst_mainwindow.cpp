@@ -12,10 +12,12 @@
 #include "core/Loans.h"
 #include "core/Password.h"
 #include "core/StockChange.h"
+#include "core/Transfers.h"
 #include "db/Backup.h"
 #include "db/DataFolder.h"
 #include "db/DbError.h"
 #include "db/SqliteConnection.h"
+#include "movements/TransferInDlg.h"
 #include "records/LoanQueryDlg.h"
 #include "support/FormTest.h"
 #include "support/TestSupport.h"
@@ -35,6 +37,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTableWidget>
 #include <QTest>
 #include <QTimer>
 
@@ -144,6 +147,7 @@ private slots:
     void standardButtonsReadChinese();
     void pictures();
     void overdueLoansAtLogIn();
+    void transfersWaitingAtLogIn();
 
 private:
     std::unique_ptr<CVOKDlg> loggedIn(const QString& user, const QString& department,
@@ -230,6 +234,8 @@ void TestMainWindow::startUpLogsIn()
                                     "设备还库",
                                     "借用登记",
                                     "归还登记",
+                                    "调拨出库",
+                                    "调拨入库",
                                     "设备需求",
                                     "库存信息",
                                     "入库信息",
@@ -238,6 +244,7 @@ void TestMainWindow::startUpLogsIn()
                                     "需求信息",
                                     "库存调整",
                                     "借用查询",
+                                    "调拨查询",
                                     "扫码查看",
                                     "生成设备采购计划报表",
                                     "查看设备采购计划报表",
@@ -876,6 +883,58 @@ void TestMainWindow::overdueLoansAtLogIn()
     });
     emit w->findChild<QLabel*>("overdueLine")->linkActivated("overdue");
     QCOMPARE(listed.size(), 2);
+}
+
+// Two transfers from 部门C to 部门A, one not yet delivered: after log-in
+// in 部门A the pending one is caught up with on its own and the status line
+// counts both; a click opens 调拨入库, and the line is read again when it
+// closes. A department without any waiting: no line.
+void TestMainWindow::transfersWaitingAtLogIn()
+{
+    ConnectionPtr c = m_sandbox->open("VOK3");
+    ConnectionPtr a = m_sandbox->open("VOK1");
+    c->append("DEVICE_CODE", {"code", "name"}, {QStringLiteral("a"), QStringLiteral("投影仪")});
+    Stock::addStockRow(*c, 1, "a", {5, 10, 0, 5}, "丙");
+    bool aAway = false;
+    const transfer::Opener open = [&](const QString& department) -> ConnectionPtr {
+        if (aAway)
+            throw DbError(DbError::Failure::Unreachable, QStringLiteral("no route"));
+        return department == QStringLiteral("部门A") ? a : nullptr;
+    };
+    QString first;
+    for (bool away : {false, true}) {
+        aAway = away;
+        const transfer::SendResult sent =
+            transfer::send({"部门C", c}, 1, {"部门A", {{"a", 1}}, {}, "丙"}, open);
+        QCOMPARE(sent.delivered, !away);
+        if (first.isEmpty())
+            first = sent.id;
+    }
+    QCOMPARE(transfer::waitingCount(*a), 1);
+
+    auto w = loggedIn("甲", "部门A");
+    QVERIFY(w);
+    QTRY_COMPARE(w->transferLine(), QStringLiteral("有 2 笔调拨待接收"));
+    QVERIFY(w->findChild<QLabel*>("transferLine")->isVisible());
+    QVERIFY(Messages::shown().isEmpty());
+    int listed = -1;
+    QTimer::singleShot(0, [&] {
+        auto* form = qobject_cast<CTransferInDlg*>(QApplication::activeModalWidget());
+        QVERIFY(form);
+        listed = form->pending()->rowCount();
+        aAway = false;
+        QCOMPARE(transfer::receive({"部门A", a}, 1, first, {}, "甲", true, open).problem,
+                 QString());
+        form->reject();
+    });
+    emit w->findChild<QLabel*>("transferLine")->linkActivated("transfers");
+    QCOMPARE(listed, 2);
+    QCOMPARE(w->transferLine(), QStringLiteral("有 1 笔调拨待接收"));
+
+    auto other = loggedIn("乙", "部门B");
+    QVERIFY(other);
+    QCOMPARE(other->transferLine(), QString());
+    QVERIFY(!other->findChild<QLabel*>("transferLine")->isVisible());
 }
 
 QTEST_MAIN(TestMainWindow)
