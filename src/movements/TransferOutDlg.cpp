@@ -4,6 +4,7 @@
 #include "core/DeviceCatalogue.h"
 #include "core/FieldCheck.h"
 #include "core/StockChange.h"
+#include "core/Tables.h"
 #include "core/TransferSlip.h"
 #include "core/Transfers.h"
 #include "db/Schema.h"
@@ -66,7 +67,7 @@ CTransferOutDlg::CTransferOutDlg(const FormContext& context, QWidget* parent)
     addRow(QString(), remove);
 
     m_note = addMultiLineEdit(QStringLiteral("note"), QStringLiteral("备注"));
-    limitText(m_note, schema::TransferOut, schema::TransferOut.indexOf(u"note"));
+    limitText(m_note, tables::transferOut, schema::TransferOut.indexOf(u"note"));
     addButtons(IDC_CONFIRM, QStringLiteral("transferout.htm"));
 }
 
