@@ -13,8 +13,11 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <iterator>
 #include <limits>
 #include <map>
+#include <type_traits>
+#include <utility>
 
 namespace vok {
 
@@ -63,14 +66,20 @@ const Dated kDated[] = {{&schema::DeviceIn, "in_date", "in_number"},
                         {&schema::DeviceReturn, "return_date", "return_number"},
                         {&schema::DeviceAdjust, "adjust_time", "after_number - before_number"}};
 
+// The transfers come after the tables of kDated: a transfer-in without
+// the sender's unit cost is valued at the month's (its priced quantity and
+// value are apart in Part, as a stock-in's), a transfer-out as a stock-out.
 enum Category
 {
     In,
     Out,
     Return,
     Adjust,
+    TransferIn,
+    TransferOut,
     Categories
 };
+constexpr int kTables = int(std::size(kDated));
 
 // A value bound as a date: compared as one on either engine.
 QString dateMarker(const Connection& c)
@@ -88,8 +97,10 @@ QString dayText(const QDate& day)
 // (1) and after it (2).
 struct Part
 {
-    double number[Categories] = {};
+    double number[Categories] = {}; // the transfers in without a cost apart
     qint64 inCents = 0;
+    double pricedIn = 0; // transferred in with the sender's cost
+    qint64 pricedInCents = 0;
 };
 
 struct Month
@@ -128,9 +139,12 @@ struct Device
 // A month before the range per device (by its place in the walk's index);
 // a device without a record in the month is not valued in it.
 constexpr qint64 kNoRecord = std::numeric_limits<qint64>::min();
-struct EarlyPart : Part
+// Kept small, as there may be one per device and month; the transfers of
+// those months, which are few, are kept apart.
+struct EarlyPart
 {
-    EarlyPart() { inCents = kNoRecord; }
+    double number[kTables] = {};
+    qint64 inCents = kNoRecord;
 };
 
 // What one month gives each part, in cents: the valued categories and the
@@ -148,17 +162,26 @@ struct MonthValues
 // the month. The month's closing is its quantity at the unit cost, and
 // what rounding leaves goes to the stock-outs of the part that holds the
 // month's end: the closing of a device whose stock went out whole is 0.
+// The category that takes a month's rounding rest: the stock-outs, else the
+// transfers out; none (-1) when nothing went out.
+int restCategory(const double (&total)[Categories])
+{
+    return !isZero(total[Out]) ? Out : !isZero(total[TransferOut]) ? TransferOut : -1;
+}
+
 MonthValues valueMonth(const State& opening, const Month& m, int endPart)
 {
     MonthValues v;
     double total[Categories] = {};
     qint64 inCents = 0;
+    double pricedIn = 0;
     for (const Part& p : m.part) {
         for (int c = 0; c < Categories; ++c)
             total[c] += p.number[c];
-        inCents += p.inCents;
+        inCents += p.inCents + p.pricedInCents;
+        pricedIn += p.pricedIn;
     }
-    const double quantity = opening.stock.number + total[In];
+    const double quantity = opening.stock.number + total[In] + pricedIn;
     const qint64 amount = opening.stock.cents + inCents;
     v.unitCost = opening.unitCost;
     if (quantity > 1e-6 && (opening.unitCost || amount != 0))
@@ -175,14 +198,18 @@ MonthValues valueMonth(const State& opening, const Month& m, int endPart)
             valued = next;
         }
     }
-    for (int p = 0; p < 3; ++p)
+    for (int p = 0; p < 3; ++p) {
         v.flow[p][In] = {m.part[p].number[In], m.part[p].inCents};
-    const double closing =
-        opening.stock.number + total[In] - total[Out] + total[Return] + total[Adjust];
-    qint64 closingCents = amount + value(total[Return]) + value(total[Adjust]) - value(total[Out]);
-    if (!isZero(total[Out])) {
+        v.flow[p][TransferIn].number += m.part[p].pricedIn;
+        v.flow[p][TransferIn].cents += m.part[p].pricedInCents;
+    }
+    const double closing = opening.stock.number + total[In] + pricedIn - total[Out] +
+                           total[Return] + total[Adjust] + total[TransferIn] - total[TransferOut];
+    qint64 closingCents = amount + value(total[Return]) + value(total[Adjust]) +
+                          value(total[TransferIn]) - value(total[Out]) - value(total[TransferOut]);
+    if (const int rest = restCategory(total); rest >= 0) {
         const qint64 wanted = value(closing);
-        v.flow[endPart][Out].cents += closingCents - wanted;
+        v.flow[endPart][rest].cents += closingCents - wanted;
         closingCents = wanted;
     }
     v.closing = {{closing, closingCents}, v.unitCost};
@@ -191,7 +218,7 @@ MonthValues valueMonth(const State& opening, const Month& m, int endPart)
 
 PeriodFigure signedFlow(const PeriodFigure& f, int category)
 {
-    return category == Out ? PeriodFigure{-f.number, -f.cents} : f;
+    return category == Out || category == TransferOut ? PeriodFigure{-f.number, -f.cents} : f;
 }
 
 std::optional<int> latestClosed(Connection& c)
@@ -244,6 +271,7 @@ public:
         if (stored)
             readStored(*stored);
         readMovements(stored ? std::optional<int>(*stored + 1) : std::nullopt);
+        readTransfers(stored ? *stored + 1 : -1);
         walkEarly();
     }
 
@@ -260,11 +288,38 @@ private:
     // those of a month fall into one block.
     std::vector<std::vector<EarlyPart>> m_early;
     int m_earlyBase = 0; // the month of m_early[0]
+    // The transfers of those months by month and place in the index.
+    std::map<std::pair<int, size_t>, Part> m_earlyTransfers;
 
-    Part& part(Device& device, int month, int p)
+    // Adds a record's quantity (and for a stock-in or a transfer-in with the
+    // sender's cost, its value) to its device's month and part.
+    void add(Device& device, int month, int p, int category, double number, qint64 cents,
+             bool priced = false)
     {
-        if (month >= rangeMonth)
-            return device.late[month].part[p];
+        const auto addTo = [&](auto& part) {
+            if (priced) {
+                if constexpr (std::is_same_v<std::decay_t<decltype(part)>, Part>) {
+                    part.pricedIn += number;
+                    part.pricedInCents += cents;
+                }
+                return;
+            }
+            part.number[category] += number;
+            part.inCents += cents;
+        };
+        if (month >= rangeMonth) {
+            addTo(device.late[month].part[p]);
+            return;
+        }
+        EarlyPart& e = early(device, month);
+        if (category < kTables && !priced)
+            addTo(e);
+        else
+            addTo(m_earlyTransfers[{month, size_t(&device - devices.rows().data())}]);
+    }
+
+    EarlyPart& early(Device& device, int month)
+    {
         if (m_early.empty()) {
             m_early.resize(size_t(rangeMonth - month));
             m_earlyBase = month;
@@ -294,11 +349,21 @@ private:
                 if (block[at].inCents == kNoRecord)
                     continue;
                 Month m;
-                m.part[0] = block[at];
+                std::copy(std::begin(block[at].number), std::end(block[at].number),
+                          m.part[0].number);
+                m.part[0].inCents = block[at].inCents;
+                if (const auto t = m_earlyTransfers.find({m_earlyBase + int(i), at});
+                    t != m_earlyTransfers.end()) {
+                    m.part[0].number[TransferIn] = t->second.number[TransferIn];
+                    m.part[0].number[TransferOut] = t->second.number[TransferOut];
+                    m.part[0].pricedIn = t->second.pricedIn;
+                    m.part[0].pricedInCents = t->second.pricedInCents;
+                }
                 rows[at].start = valueMonth(rows[at].start, m, 0).closing;
             }
         }
         m_early.clear();
+        m_earlyTransfers.clear();
     }
 
     QString codeCondition() const
@@ -337,7 +402,7 @@ private:
         const QString marker = dateMarker(m_c);
         const QByteArray fromText = dayText(m_from).toUtf8(),
                          toText = dayText(m_to.addDays(1)).toUtf8();
-        for (int category = 0; category < Categories; ++category) {
+        for (int category = 0; category < kTables; ++category) {
             const Dated& t = kDated[category];
             const QString date = QLatin1String(t.date);
             QString sql;
@@ -403,9 +468,54 @@ private:
                     }
                 }
                 Device& device = devices[r->utf8(0)];
-                Part& part = this->part(device, month, p);
-                part.number[category] += number;
-                part.inCents += inCents;
+                add(device, month, p, category, number, inCents);
+                if (p == 1)
+                    device.moved = true;
+            }
+        }
+    }
+
+    // The transfers up to the range's last month (from the month after the
+    // stored closing): those sent by their sending, those received by
+    // their receipt (since: none, -1). They are few: their rows come as
+    // they are.
+    void readTransfers(int since)
+    {
+        const QString marker = dateMarker(m_c);
+        const QString fromText = dayText(m_from), toText = dayText(m_to.addDays(1));
+        const QString sql[] = {
+            QStringLiteral("SELECT l.code, t.received_at, l.received_number, l.unit_cost FROM "
+                           "TRANSFER_IN_LINE l JOIN TRANSFER_IN t ON t.transfer_id = "
+                           "l.transfer_id WHERE l.received_number IS NOT NULL AND "
+                           "t.received_at IS NOT NULL AND t.received_at < %1"),
+            QStringLiteral("SELECT l.code, t.sent_at, l.quantity, NULL FROM TRANSFER_OUT_LINE l "
+                           "JOIN TRANSFER_OUT t ON t.transfer_id = l.transfer_id WHERE "
+                           "t.sent_at < %1")};
+        const char* date[] = {"t.received_at", "t.sent_at"};
+        for (int side = 0; side < 2; ++side) {
+            QString text = sql[side].arg(marker);
+            QVariantList values{dayText(monthStart(lastMonth + 1))};
+            if (since >= 0) {
+                text += QStringLiteral(" AND %1 >= %2").arg(QLatin1String(date[side]), marker);
+                values << dayText(monthStart(since));
+            }
+            if (!m_code.isEmpty()) {
+                text += QStringLiteral(" AND l.code = ?");
+                values << m_code;
+            }
+            auto r = m_c.queryWith(text, values);
+            while (r->next()) {
+                const QString when = r->text(1);
+                const auto d = parseDateTime(when);
+                if (!d)
+                    continue;
+                const int month = d->year * 12 + d->month - 1;
+                const int p = when < fromText ? 0 : when < toText ? 1 : 2;
+                const double number = r->number(2);
+                Device& device = devices[r->utf8(0)];
+                const std::optional<double> cost = side == 0 ? decimalOf(r->cell(3)) : std::nullopt;
+                add(device, month, p, side == 0 ? TransferIn : TransferOut, number,
+                    cost ? std::llround(number * *cost * 100) : 0, cost.has_value());
                 if (p == 1)
                     device.moved = true;
             }
@@ -445,7 +555,8 @@ PeriodRow summarise(const Device& d, const Walk& walk)
     row.moved = d.moved;
     State state = d.start;
     row.opening = state.stock;
-    PeriodFigure* columns[Categories] = {&row.stockIn, &row.stockOut, &row.returned, &row.adjusted};
+    PeriodFigure* columns[Categories] = {&row.stockIn,  &row.stockOut,   &row.returned,
+                                         &row.adjusted, &row.transferIn, &row.transferOut};
     d.forEachMonth([&](int month, const Month& m) {
         const MonthValues v = valueMonth(state, m, walk.endPart(month));
         for (int c = 0; c < Categories; ++c) {
@@ -460,6 +571,8 @@ PeriodRow summarise(const Device& d, const Walk& walk)
     row.closing += signedFlow(row.stockOut, Out);
     row.closing += row.returned;
     row.closing += row.adjusted;
+    row.closing += row.transferIn;
+    row.closing += signedFlow(row.transferOut, TransferOut);
     return row;
 }
 
@@ -467,11 +580,11 @@ PeriodRow summarise(const Device& d, const Walk& walk)
 
 bool PeriodRow::balances() const
 {
-    const double n =
-        opening.number + stockIn.number - stockOut.number + returned.number + adjusted.number;
-    return isZero(n - closing.number) && closing.cents == opening.cents + stockIn.cents -
-                                                              stockOut.cents + returned.cents +
-                                                              adjusted.cents;
+    const double n = opening.number + stockIn.number - stockOut.number + returned.number +
+                     adjusted.number + transferIn.number - transferOut.number;
+    return isZero(n - closing.number) &&
+           closing.cents == opening.cents + stockIn.cents - stockOut.cents + returned.cents +
+                                adjusted.cents + transferIn.cents - transferOut.cents;
 }
 
 QString centsText(qint64 cents)
@@ -528,6 +641,8 @@ PeriodSummaryResult read(Connection& connection, const QDate& from, const QDate&
         result.total.stockOut += row.stockOut;
         result.total.returned += row.returned;
         result.total.adjusted += row.adjusted;
+        result.total.transferIn += row.transferIn;
+        result.total.transferOut += row.transferOut;
         result.total.closing += row.closing;
         result.total.moved = result.total.moved || row.moved;
     }
@@ -551,6 +666,7 @@ std::vector<LedgerLine> ledger(Connection& connection, const QString& code, cons
         double number;
         qint64 inCents;
         QString kind, details;
+        bool priced = false; // a transfer in valued at the sender's cost
     };
     std::vector<Entry> entries;
     const QString marker = dateMarker(connection);
@@ -605,6 +721,41 @@ std::vector<LedgerLine> ledger(Connection& connection, const QString& code, cons
                  r->text(2).isEmpty() ? QStringLiteral("调整") : r->text(2),
                  QStringLiteral("%1 → %2 操作员：%3").arg(r->text(4), r->text(5), r->text(3))});
     }
+    {
+        auto r = connection.queryWith(
+            QStringLiteral("SELECT t.received_at, l.received_number, l.unit_cost, t.source, "
+                           "t.transfer_id, l.quantity FROM TRANSFER_IN_LINE l JOIN TRANSFER_IN t "
+                           "ON t.transfer_id = l.transfer_id WHERE l.code = ? AND "
+                           "l.received_number IS NOT NULL AND t.received_at >= %1 AND "
+                           "t.received_at < %1")
+                .arg(marker),
+            values);
+        while (r->next()) {
+            const double n = r->number(1);
+            const std::optional<double> cost = decimalOf(r->cell(2));
+            QString details =
+                QStringLiteral("调出部门：%1 调拨单：%2 单价：%3")
+                    .arg(r->text(3), r->text(4), cost ? r->text(2) : QStringLiteral("无"));
+            if (!isZero(r->number(5) - n))
+                details += QStringLiteral(" 发出：%1").arg(singleText(r->number(5)));
+            entries.push_back({r->text(0), TransferIn, int(entries.size()), n,
+                               cost ? std::llround(n * *cost * 100) : 0, QStringLiteral("调入"),
+                               details, cost.has_value()});
+        }
+    }
+    {
+        auto r = connection.queryWith(
+            QStringLiteral("SELECT t.sent_at, l.quantity, t.target, t.transfer_id FROM "
+                           "TRANSFER_OUT_LINE l JOIN TRANSFER_OUT t ON t.transfer_id = "
+                           "l.transfer_id WHERE l.code = ? AND t.sent_at >= %1 AND t.sent_at < %1")
+                .arg(marker),
+            values);
+        while (r->next())
+            entries.push_back(
+                {r->text(0), TransferOut, int(entries.size()), r->number(1), 0,
+                 QStringLiteral("调出"),
+                 QStringLiteral("调入部门：%1 调拨单：%2").arg(r->text(2), r->text(3))});
+    }
     std::stable_sort(entries.begin(), entries.end(),
                      [](const Entry& a, const Entry& b) { return a.time < b.time; });
 
@@ -616,14 +767,19 @@ std::vector<LedgerLine> ledger(Connection& connection, const QString& code, cons
     PeriodFigure balance = state.stock;
     std::map<int, MonthValues> valued;
     std::map<int, double> before[Categories]; // per month: the quantity before the range
-    std::map<int, double> inRange;            // per month: the quantity out in the range
+    std::map<int, double> inRange; // per month: the quantity of its rounding rest in the range
+    std::map<int, int> restOf;     // per month: the category of its rounding rest
     d.forEachMonth([&](int month, const Month& m) {
         const MonthValues v = valueMonth(state, m, walk.endPart(month));
+        double total[Categories] = {};
         for (int c = 0; c < Categories; ++c) {
             balance += signedFlow(v.flow[0][c], c);
             before[c][month] = m.part[0].number[c];
+            for (const Part& p : m.part)
+                total[c] += p.number[c];
         }
-        inRange[month] = m.part[1].number[Out];
+        restOf[month] = restCategory(total);
+        inRange[month] = restOf[month] < 0 ? 0 : m.part[1].number[restOf[month]];
         valued[month] = v;
         state = v.closing;
     });
@@ -633,18 +789,19 @@ std::vector<LedgerLine> ledger(Connection& connection, const QString& code, cons
     // stock-out in the range, or on a line of its own.
     std::map<int, qint64> rest;
     for (const auto& [month, v] : valued)
-        if (walk.endPart(month) == 1) {
+        if (const int c = restOf[month]; walk.endPart(month) == 1 && c >= 0) {
             const double cost = v.unitCost.value_or(0);
-            rest[month] =
-                v.flow[1][Out].cents - (std::llround((before[Out][month] + inRange[month]) * cost) -
-                                        std::llround(before[Out][month] * cost));
+            const double start = before[c][month];
+            const qint64 priced = v.flow[1][c].cents;
+            rest[month] = priced - (std::llround((start + inRange[month]) * cost) -
+                                    std::llround(start * cost));
         }
     for (size_t i = 0; i < entries.size(); ++i) {
         const Entry& e = entries[i];
         const auto when = parseDateTime(e.time);
         const int month = when ? when->year * 12 + when->month - 1 : walk.lastMonth;
         PeriodFigure change;
-        if (e.category == In) {
+        if (e.category == In || e.priced) {
             change = {e.number, e.inCents};
         } else {
             const double cost = valued.count(month) ? valued[month].unitCost.value_or(0) : 0;
@@ -655,11 +812,12 @@ std::vector<LedgerLine> ledger(Connection& connection, const QString& code, cons
                 std::llround((start + e.number) * cost) - std::llround(start * cost);
             change = signedFlow({e.number, cents}, e.category);
         }
-        // The rest of the month's rounding goes with its last stock-out.
-        bool lastOut = e.category == Out && rest.count(month);
+        // The rest of the month's rounding goes with its last stock-out
+        // (or transfer out, when none went out otherwise).
+        bool lastOut = rest.count(month) && e.category == restOf[month];
         for (size_t j = i + 1; lastOut && j < entries.size(); ++j) {
             const auto w = parseDateTime(entries[j].time);
-            if (entries[j].category == Out && w && w->year * 12 + w->month - 1 == month)
+            if (entries[j].category == e.category && w && w->year * 12 + w->month - 1 == month)
                 lastOut = false;
         }
         if (lastOut) {
@@ -689,12 +847,13 @@ QString quantityText(double q)
 }
 
 constexpr ReportColumn kSummaryColumns[] = {
-    {u"设备号", 240},    {u"设备名", 760},    {u"期初数量", 1540}, {u"期初金额", 2010},
-    {u"入库数量", 2480}, {u"入库金额", 2950}, {u"出库数量", 3420}, {u"出库金额", 3890},
-    {u"退库数量", 4360}, {u"退库金额", 4830}, {u"调整数量", 5300}, {u"调整金额", 5770},
-    {u"期末数量", 6240}, {u"期末金额", 6710}, {u"单　价", 7180}};
-constexpr int kSummaryRules[] = {200,  720,  1500, 1970, 2440, 2910, 3380, 3850,
-                                 4320, 4790, 5260, 5730, 6200, 6670, 7140, 7600};
+    {u"设备号", 230},    {u"设备名", 640},    {u"期初数量", 1170}, {u"期初金额", 1545},
+    {u"入库数量", 1920}, {u"入库金额", 2295}, {u"出库数量", 2670}, {u"出库金额", 3045},
+    {u"退库数量", 3420}, {u"退库金额", 3795}, {u"调入数量", 4170}, {u"调入金额", 4545},
+    {u"调出数量", 4920}, {u"调出金额", 5295}, {u"调整数量", 5670}, {u"调整金额", 6045},
+    {u"期末数量", 6420}, {u"期末金额", 6795}, {u"单　价", 7170}};
+constexpr int kSummaryRules[] = {200,  610,  1140, 1515, 1890, 2265, 2640, 3015, 3390, 3765,
+                                 4140, 4515, 4890, 5265, 5640, 6015, 6390, 6765, 7140, 7600};
 constexpr ReportColumn kLedgerColumns[] = {
     {u"日期时间", 240}, {u"摘　要", 1700},   {u"说　明", 2500},  {u"数　量", 4900},
     {u"金　额", 5550},  {u"结存数量", 6200}, {u"结存金额", 6900}};
@@ -706,7 +865,8 @@ std::vector<RecordListModel::Column> columns()
 {
     std::vector<RecordListModel::Column> out{{QStringLiteral("设备号")},
                                              {QStringLiteral("设备名")}};
-    for (const char16_t* head : {u"期初", u"入库", u"出库", u"退库", u"盘点与调整", u"期末"}) {
+    for (const char16_t* head :
+         {u"期初", u"入库", u"出库", u"退库", u"调入", u"调出", u"盘点与调整", u"期末"}) {
         out.push_back({QString::fromUtf16(head) + QStringLiteral("数量"), ListColumn::Figure});
         out.push_back({QString::fromUtf16(head) + QStringLiteral("金额"), ListColumn::Figure});
     }
@@ -720,8 +880,8 @@ QList<QStringList> texts(const PeriodSummaryResult& summary)
     const auto row = [](const PeriodRow& r, const QString& code, const QString& name,
                         const QString& cost) {
         QStringList cells{code, name};
-        for (const PeriodFigure* f :
-             {&r.opening, &r.stockIn, &r.stockOut, &r.returned, &r.adjusted, &r.closing})
+        for (const PeriodFigure* f : {&r.opening, &r.stockIn, &r.stockOut, &r.returned,
+                                      &r.transferIn, &r.transferOut, &r.adjusted, &r.closing})
             cells << quantityText(f->number) << centsText(f->cents);
         cells << cost;
         return cells;
@@ -736,7 +896,7 @@ const ReportLayout& report()
 {
     static const ReportLayout layout{
         .title = u"收发存汇总表",
-        .bodyPoints = 7,
+        .bodyPoints = 6,
         .columns = {std::begin(kSummaryColumns), std::end(kSummaryColumns)},
         .rules = kSummaryRules};
     return layout;
@@ -850,10 +1010,14 @@ std::optional<QDate> nextToClose(Connection& connection, const QDate& today)
     if (const auto closed = latestClosed(connection)) {
         next = *closed + 1;
     } else {
-        for (const Dated& t : kDated) {
-            auto r = connection.queryWith(
-                QStringLiteral("SELECT MIN(%1) FROM %2").arg(QLatin1String(t.date), t.table->name),
-                {});
+        QStringList firsts;
+        for (const Dated& t : kDated)
+            firsts << QStringLiteral("SELECT MIN(%1) FROM %2")
+                          .arg(QLatin1String(t.date), t.table->name);
+        firsts << QStringLiteral("SELECT MIN(sent_at) FROM TRANSFER_OUT")
+               << QStringLiteral("SELECT MIN(received_at) FROM TRANSFER_IN");
+        for (const QString& sql : firsts) {
+            auto r = connection.queryWith(sql, {});
             if (r->next() && !r->isNull(0))
                 if (const auto m = monthOfText(r->text(0)))
                     next = next ? std::min(*next, *m) : *m;
@@ -923,7 +1087,11 @@ QDate close(Connection& connection, int classNumber, const QString& user, const 
                  centsText(r.adjusted.cents),
                  r.closing.number,
                  centsText(r.closing.cents),
-                 r.unitCost ? QVariant(QString::number(*r.unitCost / 100, 'f', 8)) : QVariant()};
+                 r.unitCost ? QVariant(QString::number(*r.unitCost / 100, 'f', 8)) : QVariant(),
+                 r.transferIn.number,
+                 centsText(r.transferIn.cents),
+                 r.transferOut.number,
+                 centsText(r.transferOut.cents)};
             return true;
         });
     addLog(connection, user, QStringLiteral("月结 ") + monthName(*month));

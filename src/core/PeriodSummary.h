@@ -33,17 +33,21 @@ struct PeriodFigure
 // is valued by the monthly weighted average: a month's unit cost is
 // (opening amount + the month's stock-in amount) / (opening quantity +
 // stock-in quantity); stock-outs, returns and adjustments are valued at it.
+// A transfer in (by its receipt) counts as a stock-in at the sender's unit
+// cost, or without one is valued at the month's; a transfer out (by its
+// sending) as a stock-out.
 struct PeriodRow
 {
     QString code;
     QString name;
-    PeriodFigure opening, stockIn, stockOut, returned, adjusted, closing;
+    PeriodFigure opening, stockIn, stockOut, returned, transferIn, transferOut, adjusted, closing;
     // The unit cost of the range's last month in cents per unit; none when
     // the device never had a cost ("无单价").
     std::optional<double> unitCost;
     bool moved = false; // a movement or adjustment in the range
 
-    // closing = opening + in - out + returns + adjustments, in both.
+    // closing = opening + in - out + returns + adjustments + transfers in
+    // - transfers out, in both.
     bool balances() const;
 };
 
@@ -57,7 +61,7 @@ struct PeriodSummaryResult
 struct LedgerLine
 {
     QString time; // "YYYY-MM-DD HH:MM:SS"; empty on the opening line
-    QString kind; // 期初, 入库, 出库, 退库, or the adjustment's reason
+    QString kind; // 期初, 入库, 出库, 退库, 调入, 调出, or the adjustment's reason
     QString details;
     PeriodFigure change; // signed: what the line adds to the stock
     PeriodFigure balance;

@@ -294,7 +294,8 @@ void readTransfers(Connection& connection, LedgerIndex& index)
     }
 }
 
-// Adds up the stored figures of the closed months up to that one. A
+// Adds up the stored figures of the closed months up to that one, but for
+// their transfers: readTransfers() counts every transfer whole. A
 // device's movements came before the first adjustment (firstAdjustment,
 // none: empty) when one is in an earlier month, or in the same month
 // before it.

@@ -289,7 +289,8 @@ QString kindName(const QString& type)
 }
 
 // How a copy's table differs from the program's: a column more, a column
-// of another type, or anything else in its definition.
+// of another type, or anything else in its definition; empty when it only
+// lacks columns added later or has them added by opening.
 QString tableDifference(sqlite3* db, const SchemaObject& have)
 {
     const TableDef* def = schema::find(have.name);
@@ -299,9 +300,12 @@ QString tableDifference(sqlite3* db, const SchemaObject& have)
         const QByteArray name = have.name.toUtf8();
         sqlite3_bind_text(stmt, 1, name.constData(), int(name.size()), SQLITE_TRANSIENT);
         QString found;
+        int at = 0; // the copy's columns so far, the program's in its order
+        bool inOrder = true;
         while (found.isEmpty() && sqlite3_step(stmt) == SQLITE_ROW) {
             const QString column =
                 QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
+            inOrder = inOrder && def->indexOf(column) == at++;
             const QString type =
                 QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 1)));
             const int i = def->indexOf(column);
@@ -318,6 +322,10 @@ QString tableDifference(sqlite3* db, const SchemaObject& have)
         sqlite3_finalize(stmt);
         if (!found.isEmpty())
             return found;
+        // The program's columns in order, but for some added later (which
+        // opening adds) or with those added by opening.
+        if (def->laterColumns > 0 && inOrder && at >= int(def->columns.size()) - def->laterColumns)
+            return {};
     }
     return QStringLiteral("副本中表格 %1 的定义与本系统的不同：%2").arg(have.name, have.sql);
 }
@@ -348,7 +356,9 @@ QString schemaProblem(sqlite3* db, bool normalised)
         if (have.type == QLatin1String("table")) {
             if (have.sql == QString(it->sql).remove(QLatin1String(" UNIQUE")))
                 continue;
-            return tableDifference(db, have);
+            if (const QString difference = tableDifference(db, have); !difference.isEmpty())
+                return difference;
+            continue;
         }
         return QStringLiteral("副本中的%1“%2”与本系统的不同：%3")
             .arg(kindName(have.type), have.name, have.sql);

@@ -217,16 +217,20 @@ const TableDef TransferInLine{QStringLiteral("TRANSFER_IN_LINE"),
 
 // A closed month ("YYYY-MM") per device: the summary's figures, the amounts
 // as decimal texts of yuan to the cent (exact on either engine), and the
-// month's unit cost in yuan (NULL: none known).
-const TableDef DevicePeriod{QStringLiteral("DEVICE_PERIOD"),
-                            {text("period", 0), text("code", 0), single("open_number"),
-                             text("open_amount", 0), single("in_number"), text("in_amount", 0),
-                             single("out_number"), text("out_amount", 0), single("return_number"),
-                             text("return_amount", 0), single("adjust_number"),
-                             text("adjust_amount", 0), single("close_number"),
-                             text("close_amount", 0), text("unit_cost", 0)},
-                            false,
-                            true};
+// month's unit cost in yuan (NULL: none known). The transfers' figures
+// came later, at the end: a file closed before them gains them on opening
+// (NULL in its rows: none).
+const TableDef DevicePeriod{
+    QStringLiteral("DEVICE_PERIOD"),
+    {text("period", 0), text("code", 0), single("open_number"), text("open_amount", 0),
+     single("in_number"), text("in_amount", 0), single("out_number"), text("out_amount", 0),
+     single("return_number"), text("return_amount", 0), single("adjust_number"),
+     text("adjust_amount", 0), single("close_number"), text("close_amount", 0),
+     text("unit_cost", 0), single("transfer_in_number"), text("transfer_in_amount", 0),
+     single("transfer_out_number"), text("transfer_out_amount", 0)},
+    false,
+    true,
+    4};
 
 // The closed months, one row each ("YYYY-MM"; a text of another shape is
 // none); the latest bounds what may change. Last
@@ -311,6 +315,19 @@ QString createTable(const TableDef& t, Engine engine)
         .arg(quotedName(t.name, engine), cols.join(QLatin1String(", ")));
 }
 
+QStringList addLaterColumns(const TableDef& t, Engine engine)
+{
+    QStringList out;
+    for (size_t i = t.columns.size() - size_t(t.laterColumns); i < t.columns.size(); ++i) {
+        const ColumnDef& c = t.columns[i];
+        out << QStringLiteral("ALTER TABLE %1 ADD COLUMN %2%3 %4")
+                   .arg(quotedName(t.name, engine),
+                        engine == Engine::Postgres ? QStringLiteral("IF NOT EXISTS ") : QString(),
+                        quotedName(c.name, engine), sqlType(c.kind, engine));
+    }
+    return out;
+}
+
 QString createIndex(const IndexDef& index, Engine engine)
 {
     QStringList columns;
@@ -328,6 +345,10 @@ QStringList createStatements(Engine engine)
     QStringList out;
     for (const TableDef* t : all())
         out << createTable(*t, engine);
+    // A server database made before a table's later columns gains them.
+    if (engine == Engine::Postgres)
+        for (const TableDef* t : all())
+            out << addLaterColumns(*t, engine);
     for (const IndexDef& i : indexes())
         out << createIndex(i, engine);
     if (engine == Engine::Sqlite)

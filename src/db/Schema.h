@@ -43,6 +43,9 @@ struct TableDef
     // A table later versions added: a file made before it is still a
     // complete database and gains the table when it is opened.
     bool addedLater = false;
+    // How many of the last columns later versions added: a file made
+    // before them gains them when it is opened (NULL in its rows).
+    int laterColumns = 0;
 
     int indexOf(QStringView column) const; // case-insensitive; -1 if absent
     QStringList columnNames() const;
@@ -112,6 +115,9 @@ QString sqlType(ColumnKind kind, Engine engine);
 
 // CREATE TABLE statement of one table (IF NOT EXISTS) for an engine.
 QString createTable(const TableDef& table, Engine engine);
+// The statements that add a table's later columns to one made before them
+// (on the server: unless present).
+QStringList addLaterColumns(const TableDef& table, Engine engine);
 // CREATE INDEX statement of one index (IF NOT EXISTS) for an engine.
 QString createIndex(const IndexDef& index, Engine engine);
 // CREATE TABLE and CREATE INDEX statements (and, for the embedded engine,
@@ -257,7 +263,11 @@ enum : int
     adjust_amount,
     close_number,
     close_amount,
-    unit_cost
+    unit_cost,
+    transfer_in_number,
+    transfer_in_amount,
+    transfer_out_number,
+    transfer_out_amount
 };
 }
 namespace DeviceWantBuyCol {

@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QHash>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -76,8 +77,9 @@ void checkTables(sqlite3* db, const QString& file)
             throw refusal(file, QStringLiteral("数据库文件“%1”中没有表 ") + t->name +
                                     QStringLiteral("，不是完整的本系统数据库。"));
         const QStringList want = t->columnNames();
-        bool same = have.size() >= want.size();
-        for (qsizetype i = 0; same && i < want.size(); ++i)
+        // Columns added later may be missing: opening adds them.
+        bool same = have.size() >= want.size() - t->laterColumns;
+        for (qsizetype i = 0; same && i < std::min(want.size(), have.size()); ++i)
             same = have.at(i).compare(want.at(i), Qt::CaseInsensitive) == 0;
         if (!same)
             throw refusal(

@@ -9,6 +9,8 @@
 #include <QRegularExpression>
 #include <QSet>
 
+#include <algorithm>
+
 #include <vector>
 
 namespace vok {
@@ -27,6 +29,28 @@ void addLaterTables(sqlite3* db)
             firstColumn(db, QStringLiteral("SELECT name FROM pragma_table_info(?)"), t->name)
                 .isEmpty())
             work << schema::createTable(*t, Engine::Sqlite);
+    if (work.isEmpty() || sqlite3_db_readonly(db, "main") == 1)
+        return;
+    execAll(db, work);
+}
+
+// Tables made before their later columns gain those they lack, at the
+// end; the rows hold NULL in them.
+void addLaterColumns(sqlite3* db)
+{
+    QStringList work;
+    for (const TableDef* t : schema::all()) {
+        if (t->laterColumns == 0)
+            continue;
+        const QStringList have =
+            firstColumn(db, QStringLiteral("SELECT name FROM pragma_table_info(?)"), t->name);
+        if (have.isEmpty())
+            continue;
+        const QStringList later = schema::addLaterColumns(*t, Engine::Sqlite);
+        const qsizetype first = qsizetype(t->columns.size()) - t->laterColumns;
+        for (qsizetype i = std::max(first, have.size()) - first; i < later.size(); ++i)
+            work << later.at(i);
+    }
     if (work.isEmpty() || sqlite3_db_readonly(db, "main") == 1)
         return;
     execAll(db, work);
@@ -113,6 +137,7 @@ void addIndexes(sqlite3* db, const QString& file)
 void upgradeSchema(sqlite3* db, const QString& file)
 {
     addLaterTables(db);
+    addLaterColumns(db);
     upgradeTriggers(db);
     addIndexes(db, file);
 }

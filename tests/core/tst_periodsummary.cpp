@@ -1,7 +1,8 @@
 // The period summary, the device ledger and the month-end close on both
 // engines, over a quarter whose figures are worked out by hand: opening
 // stock without a price, stock-ins at two prices, a device received
-// without a price, issues, returns, a stocktake and a back-dated stock-in;
+// without a price, issues, returns, a stocktake, a back-dated stock-in,
+// transfers in with and without the sender's cost and a transfer out;
 // the closed month refused on every write path and open again after its
 // reopening.
 #include "core/Clock.h"
@@ -39,8 +40,8 @@ QDate day(int month, int d)
 QString line(const PeriodRow& r)
 {
     QStringList cells{r.code};
-    for (const PeriodFigure* f :
-         {&r.opening, &r.stockIn, &r.stockOut, &r.returned, &r.adjusted, &r.closing})
+    for (const PeriodFigure* f : {&r.opening, &r.stockIn, &r.stockOut, &r.returned, &r.transferIn,
+                                  &r.transferOut, &r.adjusted, &r.closing})
         cells << QString::number(f->number) + u("/") + centsText(f->cents);
     cells << unitCostText(r.unitCost);
     return cells.join(u(" "));
@@ -104,6 +105,36 @@ private:
         QVERIFY(Stock::giveBack(*m_db, u(code), n));
         t.commit();
     }
+    // A transfer as the sending takes it off the stock.
+    void sendAway(const char* code, int month, int d, double n)
+    {
+        at(month, d);
+        Transaction t(*m_db);
+        QVERIFY(Stock::issue(*m_db, u(code), float(n)).done);
+        const QString id = u("部门A-") + u(code);
+        test::seed(*m_db, u("TRANSFER_OUT"),
+                   {{id, u("部门B"), Clock::now().toString(u"yyyy-MM-dd HH:mm:ss"), u("王"), u(""),
+                     u("在途")}});
+        test::seed(*m_db, u("TRANSFER_OUT_LINE"),
+                   {{id + u("/1"), id, u(code), u("设备"), u("1.00"), n}});
+        t.commit();
+    }
+    // A transfer as its receipt adds what came to the stock; cost: the
+    // sender's unit cost (empty: none).
+    void takeIn(const char* code, int month, int d, double sent, double received, const char* cost)
+    {
+        at(month, d);
+        Transaction t(*m_db);
+        Stock::receive(*m_db, u(code), float(received));
+        const QString id = u("部门B-") + u(code);
+        test::seed(*m_db, u("TRANSFER_IN"),
+                   {{id, u("部门B"), u("2026-01-05 08:00:00"), u("钱"), u(""), u("已接收"),
+                     Clock::now().toString(u"yyyy-MM-dd HH:mm:ss"), u("王")}});
+        test::seed(*m_db, u("TRANSFER_IN_LINE"),
+                   {{id + u("/1"), id, u(code), u("设备"), *cost ? QVariant(u(cost)) : QVariant(),
+                     sent, received, sent == received ? QVariant() : QVariant(u("损坏"))}});
+        t.commit();
+    }
     void seedQuarter();
     PeriodSummaryResult summary(const QDate& from, const QDate& to, bool idle = false)
     {
@@ -128,8 +159,10 @@ void TestPeriodSummary::cleanup()
 }
 
 // 001: opening 10 without a price, in at 100.00 and 130.00, issues, a
-// return, a stocktake; 002: received without a price, then (back-dated)
-// at 50.00; 003: opening stock only, never a price; 004: nothing at all.
+// return, a stocktake, 2 transferred out; 002: received without a price,
+// then (back-dated) at 50.00, one transferred in without a cost; 003:
+// opening stock without a price, 2 of 3 transferred in at 20.00; 004:
+// nothing at all.
 void TestPeriodSummary::seedQuarter()
 {
     for (const char* c : {"001", "002", "003", "004"})
@@ -145,6 +178,7 @@ void TestPeriodSummary::seedQuarter()
     receive("001", 2, 5, 5, 130);
     issue("001", 2, 10, 12);
     issue("003", 2, 12, 2);
+    takeIn("003", 2, 15, 3, 2, "20.00");
     giveBack("001", 2, 20, 2);
     giveBack("003", 3, 5, 1);
     at(3, 15);
@@ -153,6 +187,8 @@ void TestPeriodSummary::seedQuarter()
     count[0].counted = 6;
     QCOMPARE(Stocktake::confirm(*m_db, 1, u("王"), count).adjusted, 1);
     issue("001", 3, 20, 3);
+    takeIn("002", 3, 10, 1, 1, "");
+    sendAway("001", 3, 25, 2);
     // Entered on 25 March, dated in February.
     at(3, 25);
     receive("002", 2, 25, 2, 50);
@@ -168,52 +204,66 @@ void TestPeriodSummary::figures_data()
     // January: 001 costs 1000.00 / 10; its opening stock is valued at it.
     QTest::newRow("January") << day(1, 1) << day(1, 31) << false
                              << QStringList{
-                                    u("001 0/0.00 10/1000.00 8/800.00 0/0.00 10/1000.00 "
-                                      "12/1200.00 100.00"),
-                                    u("002 0/0.00 4/0.00 0/0.00 0/0.00 0/0.00 4/0.00 无单价"),
-                                    u("003 0/0.00 0/0.00 0/0.00 0/0.00 3/0.00 3/0.00 无单价"),
-                                    u(" 0/0.00 14/1000.00 8/800.00 0/0.00 13/1000.00 19/1200.00 "
-                                      "无单价")};
+                                    u("001 0/0.00 10/1000.00 8/800.00 0/0.00 0/0.00 0/0.00 "
+                                      "10/1000.00 12/1200.00 100.00"),
+                                    u("002 0/0.00 4/0.00 0/0.00 0/0.00 0/0.00 0/0.00 0/0.00 "
+                                      "4/0.00 无单价"),
+                                    u("003 0/0.00 0/0.00 0/0.00 0/0.00 0/0.00 0/0.00 3/0.00 "
+                                      "3/0.00 无单价"),
+                                    u(" 0/0.00 14/1000.00 8/800.00 0/0.00 0/0.00 0/0.00 "
+                                      "13/1000.00 19/1200.00 无单价")};
     // February: 001 costs 1850.00 / 17; the closing 7 units are 761.76 and
     // the cent rounding leaves goes to the stock-out (1305.89, not .88).
-    // 002's back-dated stock-in gives it its first cost: 100.00 / 6.
+    // 002's back-dated stock-in gives it its first cost: 100.00 / 6. 003's
+    // transfer in at the sender's 20.00 is its first cost: 40.00 / 5.
     QTest::newRow("February") << day(2, 1) << day(2, 28) << false
                               << QStringList{
                                      u("001 12/1200.00 5/650.00 12/1305.89 2/217.65 0/0.00 "
-                                       "7/761.76 108.82"),
-                                     u("002 4/0.00 2/100.00 1/16.67 0/0.00 0/0.00 5/83.33 16.67"),
-                                     u("003 3/0.00 0/0.00 2/0.00 0/0.00 0/0.00 1/0.00 无单价"),
-                                     u(" 19/1200.00 7/750.00 15/1322.56 2/217.65 0/0.00 13/845.09 "
-                                       "无单价")};
-    // March: the count takes one unit off 001 at 761.76 / 7.
+                                       "0/0.00 0/0.00 7/761.76 108.82"),
+                                     u("002 4/0.00 2/100.00 1/16.67 0/0.00 0/0.00 0/0.00 0/0.00 "
+                                       "5/83.33 16.67"),
+                                     u("003 3/0.00 0/0.00 2/16.00 0/0.00 2/40.00 0/0.00 0/0.00 "
+                                       "3/24.00 8.00"),
+                                     u(" 19/1200.00 7/750.00 15/1338.56 2/217.65 2/40.00 0/0.00 "
+                                       "0/0.00 15/869.09 无单价")};
+    // March: the count takes one unit off 001 at 761.76 / 7, and so does
+    // its transfer out two; 002's transfer in without a cost is valued at
+    // the month's.
     QTest::newRow("March") << day(3, 1) << day(3, 31) << true
                            << QStringList{
-                                  u("001 7/761.76 0/0.00 3/326.47 0/0.00 -1/-108.82 3/326.47 "
-                                    "108.82"),
-                                  u("002 5/83.33 0/0.00 0/0.00 0/0.00 0/0.00 5/83.33 16.67"),
-                                  u("003 1/0.00 0/0.00 0/0.00 1/0.00 0/0.00 2/0.00 无单价"),
-                                  u("004 0/0.00 0/0.00 0/0.00 0/0.00 0/0.00 0/0.00 无单价"),
-                                  u(" 13/845.09 0/0.00 3/326.47 1/0.00 -1/-108.82 10/409.80 "
-                                    "无单价")};
+                                  u("001 7/761.76 0/0.00 3/326.47 0/0.00 0/0.00 2/217.65 "
+                                    "-1/-108.82 1/108.82 108.82"),
+                                  u("002 5/83.33 0/0.00 0/0.00 0/0.00 1/16.67 0/0.00 0/0.00 "
+                                    "6/100.00 16.67"),
+                                  u("003 3/24.00 0/0.00 0/0.00 1/8.00 0/0.00 0/0.00 0/0.00 "
+                                    "4/32.00 8.00"),
+                                  u("004 0/0.00 0/0.00 0/0.00 0/0.00 0/0.00 0/0.00 0/0.00 "
+                                    "0/0.00 无单价"),
+                                  u(" 15/869.09 0/0.00 3/326.47 1/8.00 1/16.67 2/217.65 "
+                                    "-1/-108.82 11/240.82 无单价")};
     QTest::newRow("quarter") << day(1, 1) << day(3, 31) << false
                              << QStringList{
-                                    u("001 0/0.00 15/1650.00 23/2432.36 2/217.65 9/891.18 "
-                                      "3/326.47 108.82"),
-                                    u("002 0/0.00 6/100.00 1/16.67 0/0.00 0/0.00 5/83.33 16.67"),
-                                    u("003 0/0.00 0/0.00 2/0.00 1/0.00 3/0.00 2/0.00 无单价"),
-                                    u(" 0/0.00 21/1750.00 26/2449.03 3/217.65 12/891.18 "
-                                      "10/409.80 无单价")};
+                                    u("001 0/0.00 15/1650.00 23/2432.36 2/217.65 0/0.00 "
+                                      "2/217.65 9/891.18 1/108.82 108.82"),
+                                    u("002 0/0.00 6/100.00 1/16.67 0/0.00 1/16.67 0/0.00 0/0.00 "
+                                      "6/100.00 16.67"),
+                                    u("003 0/0.00 0/0.00 2/16.00 1/8.00 2/40.00 0/0.00 3/0.00 "
+                                      "4/32.00 8.00"),
+                                    u(" 0/0.00 21/1750.00 26/2465.03 3/225.65 3/56.67 2/217.65 "
+                                      "12/891.18 11/240.82 无单价")};
     // Days within months: February 10 to March 5. 002's stock-out of 3
     // February is valued at February's cost, known only with the
     // back-dated stock-in after it: its opening is below zero.
     QTest::newRow("days") << day(2, 10) << day(3, 5) << false
                           << QStringList{
-                                 u("001 17/1850.00 0/0.00 12/1305.89 2/217.65 0/0.00 7/761.76 "
-                                   "108.82"),
-                                 u("002 3/-16.67 2/100.00 0/0.00 0/0.00 0/0.00 5/83.33 16.67"),
-                                 u("003 3/0.00 0/0.00 2/0.00 1/0.00 0/0.00 2/0.00 无单价"),
-                                 u(" 23/1833.33 2/100.00 14/1305.89 3/217.65 0/0.00 14/845.09 "
-                                   "无单价")};
+                                 u("001 17/1850.00 0/0.00 12/1305.89 2/217.65 0/0.00 0/0.00 "
+                                   "0/0.00 7/761.76 108.82"),
+                                 u("002 3/-16.67 2/100.00 0/0.00 0/0.00 0/0.00 0/0.00 0/0.00 "
+                                   "5/83.33 16.67"),
+                                 u("003 3/0.00 0/0.00 2/16.00 1/8.00 2/40.00 0/0.00 0/0.00 "
+                                   "4/32.00 8.00"),
+                                 u(" 23/1833.33 2/100.00 14/1321.89 3/225.65 2/40.00 0/0.00 "
+                                   "0/0.00 16/877.09 无单价")};
 }
 
 void TestPeriodSummary::figures()
@@ -260,11 +310,15 @@ void TestPeriodSummary::closedMonthsGiveTheSameFigures()
     QCOMPARE(PeriodClose::nextToClose(*m_db, day(4, 2)), std::optional(day(1, 1)));
     QCOMPARE(PeriodClose::close(*m_db, 1, u("王"), day(4, 2)), day(1, 1));
     QCOMPARE(PeriodClose::close(*m_db, 2, u("王"), day(4, 2)), day(2, 1));
-    QCOMPARE(test::rows(*m_db, u("SELECT period, code, close_number, close_amount FROM "
-                                 "DEVICE_PERIOD WHERE period='2026-02' ORDER BY code")),
-             (QList<QStringList>{{u("2026-02"), u("001"), u("7"), u("761.76")},
-                                 {u("2026-02"), u("002"), u("5"), u("83.33")},
-                                 {u("2026-02"), u("003"), u("1"), u("0.00")}}));
+    QCOMPARE(
+        test::rows(*m_db, u("SELECT period, code, close_number, close_amount, "
+                            "transfer_in_number, transfer_in_amount, transfer_out_number, "
+                            "transfer_out_amount FROM DEVICE_PERIOD WHERE period='2026-02' "
+                            "ORDER BY code")),
+        (QList<QStringList>{
+            {u("2026-02"), u("001"), u("7"), u("761.76"), u("0"), u("0.00"), u("0"), u("0.00")},
+            {u("2026-02"), u("002"), u("5"), u("83.33"), u("0"), u("0.00"), u("0"), u("0.00")},
+            {u("2026-02"), u("003"), u("3"), u("24.00"), u("2"), u("40.00"), u("0"), u("0.00")}}));
     QCOMPARE(test::rows(*m_db, u("SELECT do_user, do_what FROM HOWDO ORDER BY do_date")),
              (QList<QStringList>{{u("王"), u("月结 2026年1月")}, {u("王"), u("月结 2026年2月")}}));
     QCOMPARE(lines(summary(day(3, 1), day(3, 31))), before);
@@ -305,9 +359,15 @@ void TestPeriodSummary::ledgerRunsToTheClosing()
                                u("2026-02-10 10:00:00 出库 -12 -1305.89 5 544.11"),
                                u("2026-02-20 11:00:00 退库 2 217.65 7 761.76")};
     QCOMPARE(text(PeriodSummary::ledger(*m_db, u("001"), day(2, 1), day(2, 28))), february);
+    // A transfer in at the sender's cost is valued at it.
+    QCOMPARE(
+        text(PeriodSummary::ledger(*m_db, u("003"), day(2, 1), day(2, 28))),
+        (QStringList{u(" 期初 0 0.00 3 0.00"), u("2026-02-12 10:00:00 出库 -2 -16.00 1 -16.00"),
+                     u("2026-02-15 09:00:00 调入 2 40.00 3 24.00")}));
     const QStringList march{u(" 期初 0 0.00 7 761.76"),
                             u("2026-03-15 09:00:00 盘点 -1 -108.82 6 652.94"),
-                            u("2026-03-20 10:00:00 出库 -3 -326.47 3 326.47")};
+                            u("2026-03-20 10:00:00 出库 -3 -326.47 3 326.47"),
+                            u("2026-03-25 09:00:00 调出 -2 -217.65 1 108.82")};
     QCOMPARE(text(PeriodSummary::ledger(*m_db, u("001"), day(3, 1), day(3, 31))), march);
     PeriodClose::close(*m_db, 1, u("王"), day(4, 2));
     PeriodClose::close(*m_db, 1, u("王"), day(4, 2));

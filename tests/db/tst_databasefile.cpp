@@ -77,6 +77,7 @@ private slots:
     void earlierVersionsFileIsUpgradedInPlace();
     void fileWithoutAdjustmentsGainsThem();
     void fileWithoutIndexesGainsThem();
+    void fileWithoutLaterColumnsGainsThem();
     void unusableFilesAreRefusedUntouched_data();
     void unusableFilesAreRefusedUntouched();
     void damagedFileIsRefused_data();
@@ -224,6 +225,33 @@ void TestDatabaseFile::fileWithoutIndexesGainsThem()
     QCOMPARE(shell(file(), "INSERT INTO DEVICE_IN (code) VALUES ('code1');"
                            "SELECT COUNT(*) FROM DEVICE_IN WHERE code='code1'"),
              QStringLiteral("2"));
+}
+
+// A file whose closed months were stored before the transfers' figures:
+// restorable as it is, and on opening the columns are added at the end,
+// empty in its rows; the file so changed is restorable too.
+void TestDatabaseFile::fileWithoutLaterColumnsGainsThem()
+{
+    m_sandbox->open()->close();
+    TableDef older = schema::DevicePeriod;
+    older.columns.resize(older.columns.size() - size_t(older.laterColumns));
+    older.laterColumns = 0;
+    QCOMPARE(shell(file(), "DROP TABLE DEVICE_PERIOD;" +
+                               schema::createTable(older, Engine::Sqlite) +
+                               ";INSERT INTO DEVICE_PERIOD (period, code, close_number, "
+                               "close_amount) VALUES ('2004-01', 'a', 2, '3.00')"),
+             QString());
+    QCOMPARE(Backup::checkCopy(file()), QString());
+    auto c = m_sandbox->open();
+    QCOMPARE(test::rows(*c, "SELECT code, close_amount, transfer_in_number, transfer_out_amount "
+                            "FROM DEVICE_PERIOD"),
+             (QList<QStringList>{{"a", "3.00", "", ""}}));
+    c->close();
+    QCOMPARE(Backup::checkCopy(file()), QString());
+    // Opened again, nothing more is added.
+    c = m_sandbox->open();
+    QCOMPARE(test::rows(*c, "SELECT COUNT(*) FROM pragma_table_info('DEVICE_PERIOD')"),
+             (QList<QStringList>{{QString::number(schema::DevicePeriod.columns.size())}}));
 }
 
 void TestDatabaseFile::unusableFilesAreRefusedUntouched_data()

@@ -121,13 +121,15 @@ void TestPeriodSummaryDlg::listsLastMonthWithItsTotal()
     QCOMPARE(test::control<QDateEdit>(*form, u("month"))->date(), QDate(2026, 1, 1));
     QCOMPARE(
         test::listed(*test::control<RecordListView>(*form, u("summary"))),
-        (QList<QStringList>{
-            {u("001"), u("显示器"), u("0"), u("0.00"), u("10"), u("1000.00"), u("8"), u("800.00"),
-             u("0"), u("0.00"), u("10"), u("1000.00"), u("12"), u("1200.00"), u("100.00")},
-            {u("002"), u("打印机"), u("0"), u("0.00"), u("3"), u("99.99"), u("0"), u("0.00"),
-             u("0"), u("0.00"), u("0"), u("0.00"), u("3"), u("99.99"), u("33.33")},
-            {u("合计"), u(""), u("0"), u("0.00"), u("13"), u("1099.99"), u("8"), u("800.00"),
-             u("0"), u("0.00"), u("10"), u("1000.00"), u("15"), u("1299.99"), u("")}}));
+        (QList<QStringList>{{u("001"), u("显示器"), u("0"), u("0.00"), u("10"), u("1000.00"),
+                             u("8"), u("800.00"), u("0"), u("0.00"), u("0"), u("0.00"), u("0"),
+                             u("0.00"), u("10"), u("1000.00"), u("12"), u("1200.00"), u("100.00")},
+                            {u("002"), u("打印机"), u("0"), u("0.00"), u("3"), u("99.99"), u("0"),
+                             u("0.00"), u("0"), u("0.00"), u("0"), u("0.00"), u("0"), u("0.00"),
+                             u("0"), u("0.00"), u("3"), u("99.99"), u("33.33")},
+                            {u("合计"), u(""), u("0"), u("0.00"), u("13"), u("1099.99"), u("8"),
+                             u("800.00"), u("0"), u("0.00"), u("0"), u("0.00"), u("0"), u("0.00"),
+                             u("10"), u("1000.00"), u("15"), u("1299.99"), u("")}}));
     QCOMPARE(test::control<QLabel>(*form, u("closedMonth"))->text(), u("尚未月结"));
     // Devices without stock or movement only when asked for.
     test::control<QCheckBox>(*form, u("includeIdle"))->setChecked(true);
@@ -146,15 +148,16 @@ void TestPeriodSummaryDlg::rangeOfDaysAndPrefix()
     QVERIFY(test::type(*form, u("prefix"), u("00")));
     QVERIFY(test::press(*form, u("count")));
     // 002's stock-out of February is valued at February's cost (33.33).
-    QCOMPARE(
-        test::listed(*test::control<RecordListView>(*form, u("summary"))),
-        (QList<QStringList>{
-            {u("001"), u("显示器"), u("20"), u("2000.00"), u("0"), u("0.00"), u("8"), u("800.00"),
-             u("0"), u("0.00"), u("0"), u("0.00"), u("12"), u("1200.00"), u("100.00")},
-            {u("002"), u("打印机"), u("0"), u("0.00"), u("3"), u("99.99"), u("1"), u("33.33"),
-             u("0"), u("0.00"), u("0"), u("0.00"), u("2"), u("66.66"), u("33.33")},
-            {u("合计"), u(""), u("20"), u("2000.00"), u("3"), u("99.99"), u("9"), u("833.33"),
-             u("0"), u("0.00"), u("0"), u("0.00"), u("14"), u("1266.66"), u("")}}));
+    QCOMPARE(test::listed(*test::control<RecordListView>(*form, u("summary"))),
+             (QList<QStringList>{{u("001"), u("显示器"), u("20"), u("2000.00"), u("0"), u("0.00"),
+                                  u("8"), u("800.00"), u("0"), u("0.00"), u("0"), u("0.00"), u("0"),
+                                  u("0.00"), u("0"), u("0.00"), u("12"), u("1200.00"), u("100.00")},
+                                 {u("002"), u("打印机"), u("0"), u("0.00"), u("3"), u("99.99"),
+                                  u("1"), u("33.33"), u("0"), u("0.00"), u("0"), u("0.00"), u("0"),
+                                  u("0.00"), u("0"), u("0.00"), u("2"), u("66.66"), u("33.33")},
+                                 {u("合计"), u(""), u("20"), u("2000.00"), u("3"), u("99.99"),
+                                  u("9"), u("833.33"), u("0"), u("0.00"), u("0"), u("0.00"), u("0"),
+                                  u("0.00"), u("0"), u("0.00"), u("14"), u("1266.66"), u("")}}));
     test::control<QDateEdit>(*form, u("from"))->setDate(QDate(2026, 2, 15));
     QVERIFY(test::press(*form, u("count")));
     QCOMPARE(Messages::shownTexts(), QStringList{u("开始日期不能晚于结束日期!")});
@@ -212,7 +215,8 @@ void TestPeriodSummaryDlg::printsAndExports()
     QVERIFY(QString(lines.at(0))
                 .remove(QChar(0xFEFF))
                 .startsWith(u("设备号,设备名,期初数量,期初金额,入库数量")));
-    QCOMPARE(lines.at(3), u("合计,,0,0.00,13,1099.99,8,800.00,0,0.00,10,1000.00,15,1299.99,"));
+    QCOMPARE(lines.at(3),
+             u("合计,,0,0.00,13,1099.99,8,800.00,0,0.00,0,0.00,0,0.00,10,1000.00,15,1299.99,"));
 }
 
 void TestPeriodSummaryDlg::closeAndReopen()
@@ -323,10 +327,11 @@ void TestPeriodSummaryDlg::commandLine()
     QVERIFY(f.open(QIODevice::ReadOnly));
     const QStringList lines = QString::fromUtf8(f.readAll()).split(u("\r\n"));
     // January alone, or January and February (002's issue of February).
-    QCOMPARE(lines.at(3),
-             months.size() == 7
-                 ? u("合计,,0,0.00,13,1099.99,8,800.00,0,0.00,10,1000.00,15,1299.99,")
-                 : u("合计,,0,0.00,13,1099.99,9,833.33,0,0.00,10,1000.00,14,1266.66,"));
+    QCOMPARE(
+        lines.at(3),
+        months.size() == 7
+            ? u("合计,,0,0.00,13,1099.99,8,800.00,0,0.00,0,0.00,0,0.00,10,1000.00,15,1299.99,")
+            : u("合计,,0,0.00,13,1099.99,9,833.33,0,0.00,0,0.00,0,0.00,10,1000.00,14,1266.66,"));
 }
 
 QTEST_MAIN(TestPeriodSummaryDlg)
