@@ -376,8 +376,11 @@ void TestMainWindow::reloginReplacesUserAndConnection()
     QVERIFY(w->connection() != first);
     QVERIFY(!first->isOpen());
     QCOMPARE(w->log().userName(), QStringLiteral("乙"));
-    QCOMPARE(test::rows(*w->connection(), "SELECT do_user, do_what FROM HOWDO"),
-             (QList<QStringList>{{"甲", "登录数据库"}, {"乙", "重新登录数据库"}}));
+    // In the order written, on either engine: who and what, without the time.
+    QList<QStringList> entries = test::table(*w->connection(), "HOWDO");
+    for (QStringList& e : entries)
+        e = e.mid(0, 2);
+    QCOMPARE(entries, (QList<QStringList>{{"甲", "登录数据库"}, {"乙", "重新登录数据库"}}));
     // The refusal follows the new user.
     w->button("deviceIn")->click();
     QCOMPARE(Messages::shownTexts(), QStringList{"你无权执行此项操作!\r\n请重新登录数据库!"});
