@@ -152,6 +152,28 @@ QString unitCost(Connection& c, const QString& code)
 }
 
 // Step 2: the transfer (as the sender holds it) put into the receiver's
+// One step's change in one transaction of c, the hook told just before
+// and just after its commit.
+template <typename Change>
+void committedStep(Connection& c, Step before, Step after, const QString& id, Change&& change)
+{
+    {
+        Transaction t(c);
+        change();
+        at(before, id);
+        t.commit();
+    }
+    at(after, id);
+}
+
+// The sender's record of a transfer marked delivered, unless it is.
+void markDelivered(Connection& sender, const QString& id, const QString& when)
+{
+    sender.executeWith(QStringLiteral("UPDATE TRANSFER_OUT SET delivered_at = ? WHERE "
+                                      "transfer_id = ? AND delivered_at IS NULL"),
+                       {when, id});
+}
+
 // database unless it is there, then marked delivered in the sender's.
 void deliver(Connection& sender, const Transfer& t, Connection& receiver)
 {
@@ -178,27 +200,17 @@ void deliver(Connection& sender, const Transfer& t, Connection& receiver)
         tr.commit();
     }
     at(Step::DeliverAfterCommit, t.id);
-    {
-        Transaction ts(sender);
-        sender.executeWith(QStringLiteral("UPDATE TRANSFER_OUT SET delivered_at = ? WHERE "
-                                          "transfer_id = ? AND delivered_at IS NULL"),
-                           {timeNow(), t.id});
-        at(Step::MarkDeliveredBeforeCommit, t.id);
-        ts.commit();
-    }
-    at(Step::MarkDeliveredAfterCommit, t.id);
+    committedStep(sender, Step::MarkDeliveredBeforeCommit, Step::MarkDeliveredAfterCommit, t.id,
+                  [&] { markDelivered(sender, t.id, timeNow()); });
 }
 
 // Step 4: the receipt (as the receiver holds it) put into the sender's
 // record unless it is there, then noted as acknowledged by the receiver.
 void acknowledge(Connection& receiver, const Transfer& t, Connection& sender)
 {
-    {
-        Transaction ts(sender);
+    committedStep(sender, Step::AcknowledgeBeforeCommit, Step::AcknowledgeAfterCommit, t.id, [&] {
         // Received is delivered too, should its marking still be pending.
-        sender.executeWith(QStringLiteral("UPDATE TRANSFER_OUT SET delivered_at = ? WHERE "
-                                          "transfer_id = ? AND delivered_at IS NULL"),
-                           {t.receivedAt, t.id});
+        markDelivered(sender, t.id, t.receivedAt);
         const qint64 changed = sender.executeWith(
             QStringLiteral("UPDATE TRANSFER_OUT SET state = ?, received_at = ?, receiver = ? "
                            "WHERE transfer_id = ? AND state <> ?"),
@@ -208,19 +220,13 @@ void acknowledge(Connection& receiver, const Transfer& t, Connection& sender)
                 sender.executeWith(QStringLiteral("UPDATE TRANSFER_OUT_LINE SET received_number = "
                                                   "?, reason = ? WHERE line = ?"),
                                    {l.received, textOrNull(l.reason), lineKey(t.id, l.number)});
-        at(Step::AcknowledgeBeforeCommit, t.id);
-        ts.commit();
-    }
-    at(Step::AcknowledgeAfterCommit, t.id);
-    {
-        Transaction tr(receiver);
-        receiver.executeWith(QStringLiteral("UPDATE TRANSFER_IN SET acknowledged_at = ? WHERE "
-                                            "transfer_id = ? AND acknowledged_at IS NULL"),
-                             {timeNow(), t.id});
-        at(Step::AcknowledgedBeforeCommit, t.id);
-        tr.commit();
-    }
-    at(Step::AcknowledgedAfterCommit, t.id);
+    });
+    committedStep(
+        receiver, Step::AcknowledgedBeforeCommit, Step::AcknowledgedAfterCommit, t.id, [&] {
+            receiver.executeWith(QStringLiteral("UPDATE TRANSFER_IN SET acknowledged_at = ? WHERE "
+                                                "transfer_id = ? AND acknowledged_at IS NULL"),
+                                 {timeNow(), t.id});
+        });
 }
 
 // The other departments' databases of one recover() or action, each
