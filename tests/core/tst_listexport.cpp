@@ -6,8 +6,7 @@
 #include "db/DbError.h"
 #include "records/ViewInDlg.h"
 #include "records/ViewWantBuyDlg.h"
-#include "support/FormTest.h"
-#include "support/TestSupport.h"
+#include "support/BrowserTest.h"
 #include "ui/CommandTable.h"
 #include "ui/FileDialogService.h"
 #include "ui/MessageService.h"
@@ -101,7 +100,7 @@ ReportCell generatedCells()
 
 } // namespace
 
-class TestListExport : public QObject
+class TestListExport : public QObject, test::BrowserTest
 {
     Q_OBJECT
 private slots:
@@ -132,29 +131,18 @@ private slots:
     void previewGivesMemoryBack();
 
 private:
-    std::unique_ptr<CViewInDlg> open();
+    std::unique_ptr<CViewInDlg> open() { return openBrowser<CViewInDlg>(); }
     void triggerMenuItem(CViewInDlg& dlg, const QString& text);
-
-    std::unique_ptr<test::Sandbox> m_sandbox;
-    ConnectionPtr m_c;
 };
 
 void TestListExport::init()
 {
-    m_sandbox = std::make_unique<test::Sandbox>();
-    m_c = m_sandbox->open();
-    seedRows(*m_c);
+    openDatabase(seedRows, QStringLiteral("管理员"));
 }
 
 void TestListExport::cleanup()
 {
-    m_c.reset();
-    m_sandbox.reset();
-}
-
-std::unique_ptr<CViewInDlg> TestListExport::open()
-{
-    return test::openForm<CViewInDlg>(test::formContext(m_c, nullptr, 1, QStringLiteral("管理员")));
+    closeDatabase();
 }
 
 void TestListExport::triggerMenuItem(CViewInDlg& dlg, const QString& text)
