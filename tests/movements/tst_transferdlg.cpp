@@ -33,18 +33,6 @@ QString u(const char* text)
     return QString::fromUtf8(text);
 }
 
-QList<QStringList> tableRows(QWidget& form, const char* name, int columns = -1)
-{
-    auto* t = form.findChild<QTableWidget*>(u(name));
-    QList<QStringList> out;
-    for (int r = 0; t && r < t->rowCount(); ++r) {
-        QStringList row;
-        for (int c = 0; c < (columns < 0 ? t->columnCount() : columns); ++c)
-            row << (t->item(r, c) ? t->item(r, c)->text() : QString());
-        out << row;
-    }
-    return out;
-}
 } // namespace
 
 class TestTransferDlg : public QObject, TwoDepartments
@@ -120,8 +108,9 @@ void TestTransferDlg::sendThroughForm(int scansOf002, const QString& target, int
     }
     QVERIFY(type(*form, "note", u("支援部门C")));
     if (scansOf002 == 1 && target == kC && classNumber == 1) {
-        QCOMPARE(tableRows(*form, "lines"), (QList<QStringList>{{"001", u("投影仪"), "2", "6"},
-                                                                {"002", u("扫描仪"), "1", "5"}}));
+        QCOMPARE(
+            tableRows(*form, u("lines")),
+            (QList<QStringList>{{"001", u("投影仪"), "2", "6"}, {"002", u("扫描仪"), "1", "5"}}));
         savePicture(*form, u("G-transfer-out"));
     }
     QVERIFY(press(*form, "confirm"));
@@ -180,10 +169,10 @@ void TestTransferDlg::sendThenReceive()
     Messages::clearShown();
 
     auto form = open<CTransferInDlg>(false, classNumber);
-    QCOMPARE(tableRows(*form, "pending"),
+    QCOMPARE(tableRows(*form, u("pending")),
              (QList<QStringList>{
                  {id, kA, u("2026-03-15 10:00:00"), u("张三"), "2", "3", u("支援部门C")}}));
-    QCOMPARE(tableRows(*form, "lines"),
+    QCOMPARE(tableRows(*form, u("lines")),
              (QList<QStringList>{{"1", "001", u("投影仪"), "1250.50", "2", "2", ""},
                                  {"2", "002", u("扫描仪"), "", "1", "1", ""}}));
     if (QTest::currentDataTag() == QLatin1String("in full") && !shots().isEmpty()) {
@@ -205,7 +194,7 @@ void TestTransferDlg::sendThenReceive()
     const bool done = !stockOfC.isEmpty();
     QCOMPARE(test::rows(*m_c, "SELECT code, name FROM DEVICE_CODE ORDER BY code").size(),
              done ? 2 : 1);
-    QCOMPARE(tableRows(*form, "pending").size(), done ? 0 : 1);
+    QCOMPARE(tableRows(*form, u("pending")).size(), done ? 0 : 1);
     QCOMPARE(form->findChild<QLabel*>(u("status"))->text(),
              done ? u("调拨单 %1 已接收。").arg(id) : u("有 1 笔调拨待接收"));
 }
@@ -250,7 +239,7 @@ void TestTransferDlg::receiverOutOfReachIsToldQuietly()
     m_away.clear();
     QCOMPARE(transfer::recover({kC, m_c}, [this](const QString&) { return m_a; }).delivered, 1);
     auto form = open<CTransferInDlg>(false);
-    QCOMPARE(tableRows(*form, "pending").size(), 1);
+    QCOMPARE(tableRows(*form, u("pending")).size(), 1);
 }
 
 void TestTransferDlg::queryListsEachSideByState()
@@ -282,10 +271,7 @@ void TestTransferDlg::queryListsEachSideByState()
         CTransferListDlg* page = form.page(c.side);
         form.pages()->setCurrentWidget(page);
         QVERIFY(press(*page, u(c.button)));
-        QStringList listedIds;
-        for (const QStringList& row : listed(*page->list()))
-            listedIds << row[0];
-        QCOMPARE(listedIds, c.ids);
+        QCOMPARE(listedColumn(*page->list()), c.ids);
     }
     // C's side of the same transfers.
     CTransferQueryDlg other(formContext(m_c, nullptr, 1, u("李四")));

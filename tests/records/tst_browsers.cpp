@@ -148,7 +148,7 @@ private:
     QLineEdit* edit(RecordBrowser& dlg, const QString& name);
     QStringList listed(RecordBrowser& dlg, int column = 0)
     {
-        return test::listedColumn(*dlg.list()->records(), column);
+        return test::listedColumn(*dlg.list(), column);
     }
     QStringList logEntries();
     QList<QStringList> table(const Kind& kind);
