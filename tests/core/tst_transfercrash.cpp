@@ -20,13 +20,6 @@
 using namespace vok;
 using namespace vok::transfer;
 
-namespace {
-QString u(const char* text)
-{
-    return QString::fromUtf8(text);
-}
-} // namespace
-
 class TestTransferCrash : public QObject, test::TwoDepartments
 {
     Q_OBJECT

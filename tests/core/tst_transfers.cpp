@@ -14,13 +14,6 @@
 using namespace vok;
 using namespace vok::transfer;
 
-namespace {
-QString u(const char* text)
-{
-    return QString::fromUtf8(text);
-}
-} // namespace
-
 class TestTransfers : public QObject, test::TwoDepartments
 {
     Q_OBJECT

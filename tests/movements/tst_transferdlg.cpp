@@ -27,14 +27,6 @@
 using namespace vok;
 using namespace vok::test;
 
-namespace {
-QString u(const char* text)
-{
-    return QString::fromUtf8(text);
-}
-
-} // namespace
-
 class TestTransferDlg : public QObject, TwoDepartments
 {
     Q_OBJECT
