@@ -12,6 +12,16 @@
 
 namespace vok {
 
+QTableWidgetItem* lineCell(const QString& text, bool editable, bool number)
+{
+    auto* item = new QTableWidgetItem(text);
+    if (!editable)
+        item->setFlags(item->flags() & ~Qt::ItemIsEditable);
+    if (number)
+        item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    return item;
+}
+
 ScannedLines::ScannedLines(ConnectionPtr connection, const QString& accessibleName, QWidget* form)
     : QTableWidget(0, 4, form), m_connection(std::move(connection))
 {
@@ -58,18 +68,10 @@ void ScannedLines::addUnit(const QString& code)
         return;
     const int row = rowCount();
     insertRow(row);
-    const auto cell = [](const QString& text, bool editable, bool number) {
-        auto* item = new QTableWidgetItem(text);
-        if (!editable)
-            item->setFlags(item->flags() & ~Qt::ItemIsEditable);
-        if (number)
-            item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        return item;
-    };
-    setItem(row, Code, cell(code, false, false));
-    setItem(row, Name, cell(name, false, false));
-    setItem(row, Quantity, cell(QStringLiteral("1"), true, true));
-    setItem(row, OnHand, cell(FieldText::number(onHand), false, true));
+    setItem(row, Code, lineCell(code, false));
+    setItem(row, Name, lineCell(name, false));
+    setItem(row, Quantity, lineCell(QStringLiteral("1"), true, true));
+    setItem(row, OnHand, lineCell(FieldText::number(onHand), false, true));
     selectRow(row);
 }
 

@@ -12,6 +12,10 @@ namespace vok {
 
 struct FieldRule;
 
+// A cell of a table of lines: read-only unless editable; a number stands
+// to the right.
+QTableWidgetItem* lineCell(const QString& text, bool editable, bool number = false);
+
 // The list of devices a form gathers by scanning ("lines"): code, name,
 // quantity, stock on hand. Each scan (or choice) of a code adds one unit to
 // its line, or a new line of one unit with the catalogue's name and the
