@@ -264,8 +264,9 @@ constexpr QueryField kTransferInFields[] = {
     {u"接收时间c", u"received_at", Q::Date},
 };
 constexpr TableColumn kTransferLineColumns[] = {
-    {u"行号"}, {u"调拨单号"},       {u"设备号"},         {u"设备名"},
-    {u"单价"}, {u"调出数量", true}, {u"实收数量", true}, {u"差异原因"},
+    {u"行号"},           {u"调拨单号"}, {u"设备号"},
+    {u"设备名"},         {u"单价"},     {.heading = u"调出数量", .single = true, .rule = kQuantity},
+    {u"实收数量", true}, {u"差异原因"},
 };
 constexpr QueryField kTransferLineFields[] = {
     {u"调拨单号c", u"transfer_id", Q::Text},

@@ -3,9 +3,10 @@
 #include "ui/EntryForm.h"
 
 class QSpinBox;
-class QTableWidget;
 
 namespace vok {
+
+class ScannedLines;
 
 // Lending "借用登记": each scan (or choice) of a device adds a line, or one
 // more unit to its line, without a box per item; the borrower (the names
@@ -25,7 +26,7 @@ public:
     CLoanDlg(const FormContext& context, QWidget* parent = nullptr);
 
     // The loan lines as listed: code, name, quantity, stock on hand.
-    QTableWidget* lines() const { return m_lines; }
+    ScannedLines* lines() const { return m_lines; }
 
 protected:
     void confirm() override;
@@ -33,11 +34,9 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    void addUnit(const QString& code);
-    void removeLine();
     void setDueFromDays();
 
-    QTableWidget* m_lines;
+    ScannedLines* m_lines;
     QComboBox* m_borrower;
     QLineEdit* m_department;
     QSpinBox* m_days;

@@ -140,13 +140,13 @@ CLoanReturnDlg::CLoanReturnDlg(const FormContext& context, QWidget* parent)
     pg->addWidget(new QLabel(QStringLiteral("数量"), repairs), 1, 0);
     pg->addWidget(m_repairQuantity, 1, 1);
     pg->addWidget(m_commands->add(IDC_REPAIR, QStringLiteral("repair"), QStringLiteral("修复入库"),
-                                  QStringLiteral("修复入库"), [this] { repairUnits(); }),
+                                  QStringLiteral("修复入库"), [this] { settleRepairs(false); }),
                   1, 2);
     pg->addWidget(new QLabel(QStringLiteral("报废原因"), repairs), 1, 3);
     pg->addWidget(m_reason, 1, 4);
     pg->addWidget(m_commands->add(IDC_WRITE_OFF, QStringLiteral("writeOff"),
                                   QStringLiteral("报　废"), QStringLiteral("报废"),
-                                  [this] { writeOffUnits(); }),
+                                  [this] { settleRepairs(true); }),
                   1, 5);
 
     auto* buttons = new QHBoxLayout;
@@ -200,6 +200,12 @@ void CLoanReturnDlg::lookUp()
     showOpen();
     m_quantity->setFocus();
     m_quantity->selectAll();
+}
+
+void CLoanReturnDlg::readOpen()
+{
+    runChange(this, [&] { m_lines = Loans::openLines(*m_context.connection, m_key); });
+    showOpen();
 }
 
 void CLoanReturnDlg::showOpen()
@@ -295,8 +301,7 @@ void CLoanReturnDlg::save()
                     good ? QStringLiteral("完好") : QStringLiteral("损坏，待修")));
     // Ready for the next scan; what is still out of the same device or
     // borrower stays listed.
-    runChange(this, [&] { m_lines = Loans::openLines(*m_context.connection, m_key); });
-    showOpen();
+    readOpen();
     readRepairs();
     m_condition->setCurrentIndex(0);
     m_scan->clear();
@@ -316,11 +321,10 @@ void CLoanReturnDlg::extendDue()
         }))
         return;
     logged(QStringLiteral("借用 %1 延期至 %2").arg(line, dayText(m_newDue->date())));
-    runChange(this, [&] { m_lines = Loans::openLines(*m_context.connection, m_key); });
-    showOpen();
+    readOpen();
 }
 
-void CLoanReturnDlg::repairUnits()
+void CLoanReturnDlg::settleRepairs(bool writeOff)
 {
     if (refused())
         return;
@@ -328,33 +332,24 @@ void CLoanReturnDlg::repairUnits()
     float quantity = 0;
     if (line.isEmpty() || !takeQuantity(m_repairQuantity, quantity))
         return;
-    if (!runStep([&] {
-            return Loans::repair(*m_context.connection, m_context.classNumber, line, quantity,
-                                 m_context.userName);
-        }))
-        return;
-    logged(QStringLiteral("借用 %1 修复入库 %2 件").arg(line, FieldText::number(quantity)));
-    readRepairs();
-}
-
-void CLoanReturnDlg::writeOffUnits()
-{
-    if (refused())
-        return;
-    const QString line = chosenLine(m_repairs, m_awaiting);
-    float quantity = 0;
-    if (line.isEmpty() || !takeQuantity(m_repairQuantity, quantity))
-        return;
+    const QString reason = m_reason->text();
     if (!runStep(
             [&] {
-                return Loans::writeOff(*m_context.connection, m_context.classNumber, line, quantity,
-                                       m_reason->text(), m_context.userName);
+                Connection& db = *m_context.connection;
+                return writeOff ? Loans::writeOff(db, m_context.classNumber, line, quantity, reason,
+                                                  m_context.userName)
+                                : Loans::repair(db, m_context.classNumber, line, quantity,
+                                                m_context.userName);
             },
-            m_reason))
+            writeOff ? m_reason : nullptr))
         return;
-    logged(QStringLiteral("借用 %1 报废 %2 件：%3")
-               .arg(line, FieldText::number(quantity), m_reason->text().trimmed()));
-    m_reason->clear();
+    const QString units = FieldText::number(quantity);
+    if (writeOff) {
+        logged(QStringLiteral("借用 %1 报废 %2 件：%3").arg(line, units, reason.trimmed()));
+        m_reason->clear();
+    } else {
+        logged(QStringLiteral("借用 %1 修复入库 %2 件").arg(line, units));
+    }
     readRepairs();
 }
 

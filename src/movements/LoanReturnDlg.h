@@ -42,9 +42,12 @@ private:
     void lookUp();
     void save();
     void extendDue();
-    void repairUnits();
-    void writeOffUnits();
+    // The chosen 待修 line's units repaired back into stock, or written
+    // off for the reason typed.
+    void settleRepairs(bool writeOff);
     bool readRepairs();
+    // The open lines of the device or borrower looked up, read again.
+    void readOpen();
     void showOpen();
     // The line chosen in a table, empty (and told) when none is.
     QString chosenLine(QTableWidget* table, const std::vector<Loans::OpenLine>& lines);

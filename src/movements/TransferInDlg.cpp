@@ -8,6 +8,7 @@
 #include "ui/MessageService.h"
 #include "ui/Refusal.h"
 #include "ui/RunChange.h"
+#include "ui/ScannedLines.h"
 
 #include <QGridLayout>
 #include <QGroupBox>
@@ -52,16 +53,6 @@ QTableWidget* makeTable(const QString& name, const QString& label, const QString
     t->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     t->horizontalHeader()->setSectionResizeMode(stretch, QHeaderView::Stretch);
     return t;
-}
-
-QTableWidgetItem* item(const QString& text, bool editable, bool right = false)
-{
-    auto* i = new QTableWidgetItem(text);
-    if (!editable)
-        i->setFlags(i->flags() & ~Qt::ItemIsEditable);
-    if (right)
-        i->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    return i;
 }
 
 } // namespace
@@ -159,7 +150,7 @@ bool CTransferInDlg::readWaiting()
             t.id,  t.from, t.sentAt, t.sender, QString::number(t.lines.size()), quantityText(units),
             t.note};
         for (int c = 0; c < cells.size(); ++c)
-            m_pending->setItem(r, c, item(cells[c], false, c == 4 || c == 5));
+            m_pending->setItem(r, c, lineCell(cells[c], false, c == 4 || c == 5));
     }
     m_status->setText(transfer::waitingText(int(m_waiting.size())));
     if (m_waiting.empty())
@@ -181,13 +172,13 @@ void CTransferInDlg::showLines()
     m_lines->setRowCount(int(t.lines.size()));
     for (int r = 0; r < int(t.lines.size()); ++r) {
         const transfer::Line& l = t.lines[size_t(r)];
-        m_lines->setItem(r, Number, item(QString::number(l.number), false, true));
-        m_lines->setItem(r, Code, item(l.code, false));
-        m_lines->setItem(r, Name, item(l.name, false));
-        m_lines->setItem(r, UnitCost, item(l.unitCost, false, true));
-        m_lines->setItem(r, Sent, item(quantityText(l.quantity), false, true));
-        m_lines->setItem(r, Received, item(quantityText(l.quantity), true, true));
-        m_lines->setItem(r, Reason, item(QString(), true));
+        m_lines->setItem(r, Number, lineCell(QString::number(l.number), false, true));
+        m_lines->setItem(r, Code, lineCell(l.code, false));
+        m_lines->setItem(r, Name, lineCell(l.name, false));
+        m_lines->setItem(r, UnitCost, lineCell(l.unitCost, false, true));
+        m_lines->setItem(r, Sent, lineCell(quantityText(l.quantity), false, true));
+        m_lines->setItem(r, Received, lineCell(quantityText(l.quantity), true, true));
+        m_lines->setItem(r, Reason, lineCell(QString(), true));
     }
     if (!t.lines.empty())
         m_lines->setCurrentCell(0, Received);

@@ -1,9 +1,6 @@
 #include "movements/TransferOutDlg.h"
 
 #include "core/Departments.h"
-#include "core/DeviceCatalogue.h"
-#include "core/FieldCheck.h"
-#include "core/StockChange.h"
 #include "core/Tables.h"
 #include "core/TransferSlip.h"
 #include "core/Transfers.h"
@@ -13,27 +10,13 @@
 #include "ui/MessageService.h"
 #include "ui/Refusal.h"
 #include "ui/RunChange.h"
+#include "ui/ScannedLines.h"
 
 #include <QComboBox>
-#include <QHeaderView>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTableWidget>
-#include <QTimer>
 
 namespace vok {
-
-namespace {
-
-enum Column
-{
-    Code,
-    Name,
-    Quantity,
-    OnHand
-};
-
-} // namespace
 
 CTransferOutDlg::CTransferOutDlg(const FormContext& context, QWidget* parent)
     : EntryForm(context, QStringLiteral("调拨出库"), QStringLiteral("调往其他部门的设备"), parent)
@@ -49,22 +32,10 @@ CTransferOutDlg::CTransferOutDlg(const FormContext& context, QWidget* parent)
 
     addDeviceList(QStringLiteral("调拨设备"));
 
-    m_lines = new QTableWidget(0, 4, this);
-    m_lines->setObjectName(QStringLiteral("lines"));
-    m_lines->setAccessibleName(QStringLiteral("调拨清单"));
-    m_lines->setHorizontalHeaderLabels({QStringLiteral("设备号"), QStringLiteral("设备名"),
-                                        QStringLiteral("数量"), QStringLiteral("现有库存")});
-    m_lines->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    m_lines->horizontalHeader()->setSectionResizeMode(Name, QHeaderView::Stretch);
-    m_lines->verticalHeader()->hide();
-    m_lines->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_lines = new ScannedLines(context.connection, QStringLiteral("调拨清单"), this);
     m_lines->setMinimumSize(420, 170);
     addRow(QStringLiteral("调拨清单"), m_lines);
-    auto* remove = new QPushButton(QStringLiteral("移除所选行"), this);
-    remove->setObjectName(QStringLiteral("removeLine"));
-    remove->setAutoDefault(false);
-    connect(remove, &QPushButton::clicked, this, &CTransferOutDlg::removeLine);
-    addRow(QString(), remove);
+    addRow(QString(), m_lines->removeButton());
 
     m_note = addMultiLineEdit(QStringLiteral("note"), QStringLiteral("备注"));
     limitText(m_note, tables::transferOut, schema::TransferOut.indexOf(u"note"));
@@ -75,54 +46,7 @@ CTransferOutDlg::CTransferOutDlg(const FormContext& context, QWidget* parent)
 // the focus for the next.
 void CTransferOutDlg::deviceListClosedUp()
 {
-    const QString code = lookUpCode();
-    if (code.isEmpty())
-        return;
-    addUnit(code);
-    QTimer::singleShot(0, deviceList(), [list = deviceList()] { list->setFocus(); });
-}
-
-void CTransferOutDlg::addUnit(const QString& code)
-{
-    for (int row = 0; row < m_lines->rowCount(); ++row) {
-        if (m_lines->item(row, Code)->text() != code)
-            continue;
-        QTableWidgetItem* quantity = m_lines->item(row, Quantity);
-        const auto n = FieldText::parseNumber(quantity->text());
-        quantity->setText(FieldText::number(n.value_or(0) + 1));
-        m_lines->selectRow(row);
-        return;
-    }
-    QString name;
-    float onHand = 0;
-    if (!runChange(this, [&] {
-            name = deviceName(connection(), code);
-            onHand = readStock(connection(), code).now;
-        }))
-        return;
-    const int row = m_lines->rowCount();
-    m_lines->insertRow(row);
-    auto fixed = [](const QString& text, bool right = false) {
-        auto* item = new QTableWidgetItem(text);
-        item->setFlags(item->flags() & ~Qt::ItemIsEditable);
-        if (right)
-            item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        return item;
-    };
-    m_lines->setItem(row, Code, fixed(code));
-    m_lines->setItem(row, Name, fixed(name));
-    auto* quantity = new QTableWidgetItem(QStringLiteral("1"));
-    quantity->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    m_lines->setItem(row, Quantity, quantity);
-    m_lines->setItem(row, OnHand, fixed(FieldText::number(onHand), true));
-    m_lines->selectRow(row);
-}
-
-void CTransferOutDlg::removeLine()
-{
-    const int row = m_lines->currentRow();
-    if (row >= 0)
-        m_lines->removeRow(row);
+    m_lines->addScanned(lookUpCode(), deviceList());
 }
 
 void CTransferOutDlg::confirm()
@@ -133,19 +57,12 @@ void CTransferOutDlg::confirm()
     slip.target = m_target->currentText();
     slip.note = m_note->toPlainText();
     slip.user = context().userName;
-    for (int row = 0; row < m_lines->rowCount(); ++row) {
-        const QString code = m_lines->item(row, Code)->text();
-        float quantity = 0;
-        const QString problem =
-            FieldCheck::numberProblem(m_lines->item(row, Quantity)->text(), quantity, 1, 10000);
-        if (!problem.isEmpty()) {
-            Messages::notice(QStringLiteral("设备 %1 的数量：%2").arg(code, problem), this);
-            m_lines->setCurrentCell(row, Quantity);
-            m_lines->setFocus();
-            return;
-        }
-        slip.lines.push_back({code, quantity});
-    }
+    const auto lines = m_lines->checkedLines(
+        tables::transferOutLine.rule(schema::TransferOutLine.indexOf(u"quantity")));
+    if (!lines)
+        return;
+    for (const ScannedLines::Line& line : *lines)
+        slip.lines.push_back({line.code, line.quantity});
     const transfer::Site own{context().department, context().connection};
     if (const QString problem = transfer::slipProblem(own, slip); !problem.isEmpty()) {
         Messages::notice(problem, this);

@@ -2,9 +2,9 @@
 
 #include "ui/EntryForm.h"
 
-class QTableWidget;
-
 namespace vok {
+
+class ScannedLines;
 
 // Sending devices to another department "调拨出库": the receiving
 // department (one of the other four), the devices scanned or chosen, each
@@ -26,18 +26,15 @@ public:
     CTransferOutDlg(const FormContext& context, QWidget* parent = nullptr);
 
     // The lines as listed: code, name, quantity, stock on hand.
-    QTableWidget* lines() const { return m_lines; }
+    ScannedLines* lines() const { return m_lines; }
 
 protected:
     void confirm() override;
     void deviceListClosedUp() override;
 
 private:
-    void addUnit(const QString& code);
-    void removeLine();
-
     QComboBox* m_target;
-    QTableWidget* m_lines;
+    ScannedLines* m_lines;
     QPlainTextEdit* m_note;
 };
 

@@ -3,11 +3,9 @@
 #include "core/ListExport.h"
 #include "core/TableReport.h"
 #include "core/ZipWriter.h"
-#include "db/DbError.h"
 #include "records/ViewInDlg.h"
 #include "records/ViewWantBuyDlg.h"
-#include "support/FormTest.h"
-#include "support/TestSupport.h"
+#include "support/BrowserTest.h"
 #include "ui/CommandTable.h"
 #include "ui/FileDialogService.h"
 #include "ui/MessageService.h"
@@ -101,7 +99,7 @@ ReportCell generatedCells()
 
 } // namespace
 
-class TestListExport : public QObject
+class TestListExport : public QObject, test::BrowserTest
 {
     Q_OBJECT
 private slots:
@@ -132,29 +130,18 @@ private slots:
     void previewGivesMemoryBack();
 
 private:
-    std::unique_ptr<CViewInDlg> open();
+    std::unique_ptr<CViewInDlg> open() { return openBrowser<CViewInDlg>(); }
     void triggerMenuItem(CViewInDlg& dlg, const QString& text);
-
-    std::unique_ptr<test::Sandbox> m_sandbox;
-    ConnectionPtr m_c;
 };
 
 void TestListExport::init()
 {
-    m_sandbox = std::make_unique<test::Sandbox>();
-    m_c = m_sandbox->open();
-    seedRows(*m_c);
+    openDatabase(seedRows, QStringLiteral("管理员"));
 }
 
 void TestListExport::cleanup()
 {
-    m_c.reset();
-    m_sandbox.reset();
-}
-
-std::unique_ptr<CViewInDlg> TestListExport::open()
-{
-    return test::openForm<CViewInDlg>(test::formContext(m_c, nullptr, 1, QStringLiteral("管理员")));
+    closeDatabase();
 }
 
 void TestListExport::triggerMenuItem(CViewInDlg& dlg, const QString& text)
@@ -415,13 +402,10 @@ void TestListExport::filesFollowTheUserMask()
 void TestListExport::tooManyRowsForAWorkbook()
 {
     QTemporaryDir dir;
-    QString error;
-    try {
+    const QString error = test::failureText([&] {
         exportList(generated(kMaxWorkbookRows + 1), dir.filePath(QStringLiteral("big.xlsx")),
                    ExportFormat::Xlsx);
-    } catch (const DbError& e) {
-        error = e.text();
-    }
+    });
     QCOMPARE(error, QStringLiteral("列表有1048576行，超过了 Excel 工作表能容纳的1048575行，"
                                    "请导出为 CSV 文件。"));
     QVERIFY(folderEntries(dir.path()).isEmpty());
@@ -440,8 +424,7 @@ void TestListExport::fullDiskIsReported()
     QFile full(QStringLiteral("/dev/full"));
     if (!full.open(QIODevice::WriteOnly))
         QSKIP("no /dev/full");
-    QString error;
-    try {
+    const QString error = test::failureText([&] {
         if (streamed) {
             SheetStream sheet(full.handle());
             char* p = sheet.reserve(3);
@@ -450,9 +433,7 @@ void TestListExport::fullDiskIsReported()
         } else {
             ZipWriter(full.handle()).add("a.xml", "<a/>");
         }
-    } catch (const DbError& e) {
-        error = e.text();
-    }
+    });
     QVERIFY2(error.startsWith(QStringLiteral("写入文件时出错，磁盘可能已满（")), qPrintable(error));
 }
 
@@ -491,13 +472,10 @@ void TestListExport::fullDiskUnderExport()
         small.rlim_cur = 4096;
         setrlimit(RLIMIT_FSIZE, &small);
     }
-    QString error;
-    try {
+    const QString error = test::failureText([&] {
         exportList(generated(5000), path,
                    suffix == QLatin1String("csv") ? ExportFormat::Csv : ExportFormat::Xlsx);
-    } catch (const DbError& e) {
-        error = e.text();
-    }
+    });
     setrlimit(RLIMIT_FSIZE, &was);
     std::signal(SIGXFSZ, oldHandler);
     QCOMPARE(error, QStringLiteral("写入文件时出错，磁盘可能已满（%1）。").arg(reason));

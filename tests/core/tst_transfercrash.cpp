@@ -9,10 +9,8 @@
 #include "core/StockChange.h"
 #include "core/StockLedger.h"
 #include "core/Transfers.h"
-#include "db/SqliteConnection.h"
-#include "support/TestSupport.h"
+#include "support/TwoDepartments.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTest>
@@ -22,17 +20,7 @@
 using namespace vok;
 using namespace vok::transfer;
 
-namespace {
-QString u(const char* text)
-{
-    return QString::fromUtf8(text);
-}
-
-const QString kA = QStringLiteral("部门A");
-const QString kC = QStringLiteral("部门C");
-} // namespace
-
-class TestTransferCrash : public QObject
+class TestTransferCrash : public QObject, test::TwoDepartments
 {
     Q_OBJECT
 private slots:
@@ -43,25 +31,6 @@ private slots:
     void killedAtEveryStep();
 
 private:
-    // Per device: stock in A + stock in C + in transit both ways + what
-    // receipts found missing (less what they found in surplus).
-    QMap<QString, double> units()
-    {
-        QMap<QString, double> out;
-        for (Connection* db : {m_a.get(), m_c.get()}) {
-            for (const QStringList& r : test::rows(*db, "SELECT code, now_number FROM DEVICE"))
-                out[r[0]] += r[1].toDouble();
-            for (const QStringList& r :
-                 test::rows(*db, "SELECT code, quantity - received_number FROM TRANSFER_IN_LINE "
-                                 "WHERE received_number IS NOT NULL"))
-                out[r[0]] += r[1].toDouble();
-        }
-        for (const auto& [code, quantity] : unreceived(*m_a, *m_c, kC))
-            out[code] += quantity;
-        for (const auto& [code, quantity] : unreceived(*m_c, *m_a, kA))
-            out[code] += quantity;
-        return out;
-    }
     // Notes a discrepancy; the first few are kept for the failure's text.
     void discrepancy(const QString& what)
     {
@@ -150,8 +119,6 @@ private:
             discrepancy(u("%1 receipts of %2 transfers").arg(receipts.size()).arg(transfers));
     }
 
-    std::unique_ptr<test::Sandbox> m_sandbox;
-    ConnectionPtr m_a, m_c;
     QMap<QString, double> m_start;
     int m_discrepancies = 0;
     QStringList m_found;
@@ -166,9 +133,7 @@ void TestTransferCrash::init()
 
 void TestTransferCrash::cleanup()
 {
-    m_a.reset();
-    m_c.reset();
-    m_sandbox.reset();
+    closeSides();
 }
 
 void TestTransferCrash::killedAtEveryStep_data()
@@ -187,10 +152,7 @@ void TestTransferCrash::killedAtEveryStep()
                               ? qEnvironmentVariableIntValue("VOK_CRASH_TRANSFERS")
                           : test::onServer() ? 250
                                              : 1000;
-    m_a = senderOnFile
-              ? openSqliteConnection(QDir(m_sandbox->dataDir()).filePath(u("vok1-file.db")))
-              : m_sandbox->open(u("VOK1"));
-    m_c = m_sandbox->open(u("VOK3"));
+    openSides(senderOnFile);
     // Both hold D01…D04; 部门C lacks D05 until the first transfer of it.
     for (int d = 1; d <= 5; ++d) {
         const QString code = u("D0%1").arg(d);

@@ -4,31 +4,17 @@
 // in turn and redone, with no unit lost or counted twice and both ledgers
 // agreeing; a second delivery and a second receipt changing nothing.
 #include "core/Clock.h"
-#include "core/StockChange.h"
 #include "core/StockLedger.h"
 #include "core/Transfers.h"
 #include "db/DbError.h"
-#include "db/SqliteConnection.h"
-#include "support/TestSupport.h"
+#include "support/TwoDepartments.h"
 
-#include <QDir>
-#include <QSet>
 #include <QTest>
 
 using namespace vok;
 using namespace vok::transfer;
 
-namespace {
-QString u(const char* text)
-{
-    return QString::fromUtf8(text);
-}
-
-const QString kA = QStringLiteral("部门A");
-const QString kC = QStringLiteral("部门C");
-} // namespace
-
-class TestTransfers : public QObject
+class TestTransfers : public QObject, test::TwoDepartments
 {
     Q_OBJECT
 private slots:
@@ -45,60 +31,17 @@ private slots:
     void refusalsWriteNothing();
 
 private:
-    // The two departments: each a database of the run's engine, or an
-    // embedded file whatever the run (one of each on the server).
     void openSides(bool senderOnFile, bool receiverOnFile)
     {
-        const auto side = [this](bool onFile, const QString& dsn) {
-            return onFile ? openSqliteConnection(
-                                QDir(m_sandbox->dataDir()).filePath(dsn.toLower() + u("-file.db")))
-                          : m_sandbox->open(dsn);
-        };
-        m_a = side(senderOnFile, u("VOK1"));
-        m_c = side(receiverOnFile, u("VOK3"));
-        m_a->append("DEVICE_CODE", {"code", "name"}, {u("001"), u("投影仪")});
-        m_a->append("DEVICE_CODE", {"code", "name"}, {u("002"), u("扫描仪")});
-        Stock::addStockRow(*m_a, 1, u("001"), {6, 100, 0, 6}, u("张三"));
-        Stock::addStockRow(*m_a, 1, u("002"), {5, 100, 0, 5}, u("张三"));
-        // A stock-in with a price: the sender's unit cost.
-        Transaction t(*m_a);
-        m_a->append("DEVICE_IN", {"code", "in_date", "in_number", "price"},
-                    {u("001"), u("2026-3-1 9:00:00"), 4, 1250.5});
-        Stock::receive(*m_a, u("001"), 4);
-        t.commit();
+        TwoDepartments::openSides(senderOnFile, receiverOnFile);
+        seedSender(6);
         m_start = units();
-    }
-    Site a() const { return {kA, m_a}; }
-    Site c() const { return {kC, m_c}; }
-    Opener opener()
-    {
-        return [this](const QString& department) -> ConnectionPtr {
-            if (m_away.contains(department))
-                throw DbError(DbError::Failure::Unreachable, u("no route"));
-            return department == kA ? m_a : department == kC ? m_c : nullptr;
-        };
     }
     SendResult sendThree()
     {
         return send(a(), 2,
                     {kC, {{u("001"), 2}, {u("002"), 2}, {u("001"), 1}}, u("借调"), u("张三")},
                     opener());
-    }
-    // Per device: stock in A + stock in C + in transit + what a receipt
-    // found missing.
-    QMap<QString, double> units()
-    {
-        QMap<QString, double> out;
-        for (Connection* db : {m_a.get(), m_c.get()})
-            for (const QStringList& r : test::rows(*db, "SELECT code, now_number FROM DEVICE"))
-                out[r[0]] += r[1].toDouble();
-        for (const auto& [code, quantity] : unreceived(*m_a, *m_c, kC))
-            out[code] += quantity;
-        for (const QStringList& r :
-             test::rows(*m_c, "SELECT code, quantity - received_number FROM TRANSFER_IN_LINE "
-                              "WHERE received_number IS NOT NULL"))
-            out[r[0]] += r[1].toDouble();
-        return out;
     }
     void expectBalanced()
     {
@@ -130,9 +73,6 @@ private:
         }
     }
 
-    std::unique_ptr<test::Sandbox> m_sandbox;
-    ConnectionPtr m_a, m_c;
-    QSet<QString> m_away;
     QMap<QString, double> m_start;
 };
 
@@ -140,15 +80,12 @@ void TestTransfers::init()
 {
     m_sandbox = std::make_unique<test::Sandbox>();
     Clock::setNow(QDateTime(QDate(2026, 3, 15), QTime(10, 0)));
-    m_away.clear();
 }
 
 void TestTransfers::cleanup()
 {
     setStepHook({});
-    m_a.reset();
-    m_c.reset();
-    m_sandbox.reset();
+    closeSides();
 }
 
 namespace {

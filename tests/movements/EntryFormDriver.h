@@ -121,4 +121,31 @@ public:
     COperationLog log;
 };
 
+// The test of one entry form: a fresh driver for each test function.
+class EntryFormTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init() { d = std::make_unique<EntryFormDriver>(); }
+    void cleanup() { d.reset(); }
+
+protected:
+    static void confirm(QWidget& form) { EntryFormDriver::press(&form, QStringLiteral("confirm")); }
+    // Opened for classNumber, typed and confirmed, the form says message,
+    // adds no row to table and stays open.
+    template <typename Form>
+    void expectRefused(int classNumber, const Typed& typed, const QString& message,
+                       const QString& table)
+    {
+        auto f = d->open<Form>(classNumber);
+        EntryFormDriver::type(f.get(), typed);
+        confirm(*f);
+        QCOMPARE(Messages::shownTexts(), QStringList{message});
+        QVERIFY(test::table(*d->db, table).isEmpty());
+        QVERIFY(f->isVisible());
+    }
+
+    std::unique_ptr<EntryFormDriver> d;
+};
+
 } // namespace vok::test

@@ -7,23 +7,16 @@
 using namespace vok;
 using namespace vok::test;
 
-class TestDeviceNeedDlg : public QObject
+class TestDeviceNeedDlg : public EntryFormTest
 {
     Q_OBJECT
 private slots:
-    void init() { d = std::make_unique<EntryFormDriver>(); }
-    void cleanup() { d.reset(); }
-
     void checks_data();
     void checks();
     void demandIsStoredAsText_data();
     void demandIsStoredAsText();
     void departmentStopsAtTenBytes();
     void layoutAndPicture();
-
-private:
-    void confirm(CDeviceNeedDlg& f) { EntryFormDriver::press(&f, "confirm"); }
-    std::unique_ptr<EntryFormDriver> d;
 };
 
 void TestDeviceNeedDlg::checks_data()
@@ -57,12 +50,7 @@ void TestDeviceNeedDlg::checks()
     QFETCH(int, classNumber);
     QFETCH(Typed, typed);
     QFETCH(QString, message);
-    auto f = d->open<CDeviceNeedDlg>(classNumber);
-    EntryFormDriver::type(f.get(), typed);
-    confirm(*f);
-    QCOMPARE(Messages::shownTexts(), QStringList{message});
-    QVERIFY(d->rows("SELECT * FROM DEVICE_NEED").isEmpty());
-    QVERIFY(f->isVisible());
+    expectRefused<CDeviceNeedDlg>(classNumber, typed, message, "DEVICE_NEED");
 }
 
 void TestDeviceNeedDlg::demandIsStoredAsText_data()

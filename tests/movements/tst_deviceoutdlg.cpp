@@ -11,13 +11,10 @@ namespace {
 const QString kOverLimit = QStringLiteral("超过最大限量！");
 } // namespace
 
-class TestDeviceOutDlg : public QObject
+class TestDeviceOutDlg : public EntryFormTest
 {
     Q_OBJECT
 private slots:
-    void init() { d = std::make_unique<EntryFormDriver>(); }
-    void cleanup() { d.reset(); }
-
     void closeUpShowsStockOnHand_data();
     void closeUpShowsStockOnHand();
     void checks_data();
@@ -37,8 +34,6 @@ private:
         EntryFormDriver::choose(f.get(), code);
         return f;
     }
-    void confirm(CDeviceOutDlg& f) { EntryFormDriver::press(&f, "confirm"); }
-    std::unique_ptr<EntryFormDriver> d;
 };
 
 void TestDeviceOutDlg::closeUpShowsStockOnHand_data()

@@ -5,23 +5,16 @@
 using namespace vok;
 using namespace vok::test;
 
-class TestDeviceReturnDlg : public QObject
+class TestDeviceReturnDlg : public EntryFormTest
 {
     Q_OBJECT
 private slots:
-    void init() { d = std::make_unique<EntryFormDriver>(); }
-    void cleanup() { d.reset(); }
-
     void checks_data();
     void checks();
     void returnRaisesNowOnly_data();
     void returnRaisesNowOnly();
     void failureLeavesNeitherRow();
     void layoutAndPicture();
-
-private:
-    void confirm(CDeviceReturnDlg& f) { EntryFormDriver::press(&f, "confirm"); }
-    std::unique_ptr<EntryFormDriver> d;
 };
 
 void TestDeviceReturnDlg::checks_data()
@@ -44,13 +37,8 @@ void TestDeviceReturnDlg::checks()
     QFETCH(Typed, typed);
     QFETCH(QString, message);
     d->stock("a1", 5);
-    auto f = d->open<CDeviceReturnDlg>(classNumber);
-    EntryFormDriver::type(f.get(), typed);
-    confirm(*f);
-    QCOMPARE(Messages::shownTexts(), QStringList{message});
-    QVERIFY(d->rows("SELECT * FROM DEVICE_RETURN").isEmpty());
+    expectRefused<CDeviceReturnDlg>(classNumber, typed, message, "DEVICE_RETURN");
     QCOMPARE(d->stockRows(), (QList<QStringList>{{"a1", "5", "20", "2", "50"}}));
-    QVERIFY(f->isVisible());
 }
 
 void TestDeviceReturnDlg::returnRaisesNowOnly_data()

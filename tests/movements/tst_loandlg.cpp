@@ -58,18 +58,6 @@ void scan(QWidget* form, const QString& code)
     QCoreApplication::processEvents();
 }
 
-QList<QStringList> tableRows(QWidget* form, const char* name)
-{
-    auto* t = form->findChild<QTableWidget*>(u(name));
-    QList<QStringList> out;
-    for (int r = 0; t && r < t->rowCount(); ++r) {
-        QStringList row;
-        for (int c = 0; c < t->columnCount(); ++c)
-            row << (t->item(r, c) ? t->item(r, c)->text() : QString());
-        out << row;
-    }
-    return out;
-}
 } // namespace
 
 class TestLoanDlg : public QObject
@@ -128,9 +116,9 @@ void TestLoanDlg::fiveScansLendThreeLines()
     form->findChild<QWidget*>(u("device"))->setFocus();
     for (const char* code : {"a1", "B2", "a1", "C3", "a1"})
         scan(form.get(), u(code));
-    QCOMPARE(tableRows(form.get(), "lines"), (QList<QStringList>{{"a1", u("名a1"), "3", "5"},
-                                                                 {"B2", u("名B2"), "1", "2"},
-                                                                 {"C3", u("名C3"), "1", "1"}}));
+    QCOMPARE(tableRows(*form, u("lines")), (QList<QStringList>{{"a1", u("名a1"), "3", "5"},
+                                                               {"B2", u("名B2"), "1", "2"},
+                                                               {"C3", u("名C3"), "1", "1"}}));
     QVERIFY(type(*form,
                  {{"borrower", u("李四")}, {"department", u("工程部")}, {"note", u("外出测量")}}));
     auto* days = form->findChild<QSpinBox*>(u("days"));
@@ -215,7 +203,7 @@ void TestLoanDlg::returnsByScanAndEnter()
     typeKeys(scanField, u("李四"));
     QTest::keyClick(scanField, Qt::Key_Return);
     QCOMPARE(
-        tableRows(form.get(), "openLoans"),
+        tableRows(*form, u("openLoans")),
         (QList<QStringList>{
             {"1-1", "a1", u("名a1"), u("李四"), "2026-03-15 10:00:00", "2026-03-20", "3", "3"},
             {"1-2", "B2", u("名B2"), u("李四"), "2026-03-15 10:00:00", "2026-03-20", "3", "2"}}));
@@ -233,12 +221,12 @@ void TestLoanDlg::returnsByScanAndEnter()
     // The scanner: a code, Enter; both B2 back damaged, Enter saves.
     QTest::keyClicks(scanField, "B2");
     QTest::keyClick(scanField, Qt::Key_Return);
-    QCOMPARE(tableRows(form.get(), "openLoans").size(), 1);
+    QCOMPARE(tableRows(*form, u("openLoans")).size(), 1);
     QCOMPARE(quantity->text(), u("2"));
     QVERIFY(type(*form, "condition", u("损坏")));
     QTest::keyClick(quantity, Qt::Key_Return);
     QTRY_VERIFY(scanField->hasFocus());
-    QCOMPARE(tableRows(form.get(), "repairs"),
+    QCOMPARE(tableRows(*form, u("repairs")),
              (QList<QStringList>{{"1-2", "B2", u("名B2"), u("李四"), "2"}}));
     shoot(*form, u("h7-loan-return-repairs"));
     // Returning more than is out is refused.
@@ -257,7 +245,7 @@ void TestLoanDlg::returnsByScanAndEnter()
     QCOMPARE(Messages::shownTexts().last(), u("请输入报废原因。"));
     QVERIFY(type(*form, "reason", u("无法修复")));
     QVERIFY(press(*form, "writeOff"));
-    QCOMPARE(tableRows(form.get(), "repairs"), QList<QStringList>());
+    QCOMPARE(tableRows(*form, u("repairs")), QList<QStringList>());
     QCOMPARE(logged(*m_d->db).mid(logged(*m_d->db).size() - 2),
              (QStringList{u("借用 1-2 修复入库 1 件"), u("借用 1-2 报废 1 件：无法修复")}));
 
@@ -266,7 +254,7 @@ void TestLoanDlg::returnsByScanAndEnter()
     auto* roScan = readOnly->findChild<QLineEdit*>(u("scan"));
     QTest::keyClicks(roScan, "a1");
     QTest::keyClick(roScan, Qt::Key_Return);
-    QCOMPARE(tableRows(readOnly.get(), "openLoans").size(), 1);
+    QCOMPARE(tableRows(*readOnly, u("openLoans")).size(), 1);
     const int shown = int(Messages::shownTexts().size());
     QVERIFY(press(*readOnly, "save"));
     QCOMPARE(Messages::shownTexts().mid(shown), QStringList{kRefusal});

@@ -8,11 +8,11 @@
 
 #include "core/StockChange.h"
 #include "core/Transfers.h"
-#include "db/DbError.h"
 #include "movements/TransferInDlg.h"
 #include "movements/TransferOutDlg.h"
 #include "records/TransferQueryDlg.h"
 #include "support/FormTest.h"
+#include "support/TwoDepartments.h"
 #include "ui/PrintReport.h"
 #include "ui/RecordListView.h"
 
@@ -21,37 +21,13 @@
 #include <QLabel>
 #include <QPrinter>
 #include <QProcess>
-#include <QSet>
 #include <QTabWidget>
 #include <QTableWidget>
 
 using namespace vok;
 using namespace vok::test;
 
-namespace {
-QString u(const char* text)
-{
-    return QString::fromUtf8(text);
-}
-
-const QString kA = u("部门A");
-const QString kC = u("部门C");
-
-QList<QStringList> tableRows(QWidget& form, const char* name, int columns = -1)
-{
-    auto* t = form.findChild<QTableWidget*>(u(name));
-    QList<QStringList> out;
-    for (int r = 0; t && r < t->rowCount(); ++r) {
-        QStringList row;
-        for (int c = 0; c < (columns < 0 ? t->columnCount() : columns); ++c)
-            row << (t->item(r, c) ? t->item(r, c)->text() : QString());
-        out << row;
-    }
-    return out;
-}
-} // namespace
-
-class TestTransferDlg : public QObject
+class TestTransferDlg : public QObject, TwoDepartments
 {
     Q_OBJECT
 private slots:
@@ -70,15 +46,8 @@ private:
     {
         FormContext context = formContext(sender ? m_a : m_c, nullptr, classNumber, u("张三"));
         context.department = sender ? kA : kC;
-        context.openDepartment = [this](const QString& department) -> ConnectionPtr {
-            if (m_away.contains(department))
-                throw DbError(DbError::Failure::Unreachable, u("no route"));
-            return department == kA ? m_a : department == kC ? m_c : nullptr;
-        };
-        auto form = std::make_unique<Form>(context);
-        form->show();
-        QApplication::setActiveWindow(form.get());
-        return form;
+        context.openDepartment = opener();
+        return openForm<Form>(context);
     }
     // Sends 2 × 001 and 1 × 002 from A to C through the form.
     void sendThroughForm(int scansOf002 = 1, const QString& target = kC, int classNumber = 1);
@@ -88,9 +57,6 @@ private:
     }
     QString shots() const { return qEnvironmentVariable("VOK_SHOT_DIR"); }
 
-    std::unique_ptr<Sandbox> m_sandbox;
-    ConnectionPtr m_a, m_c;
-    QSet<QString> m_away;
     QString m_pdf;
 };
 
@@ -98,20 +64,10 @@ void TestTransferDlg::init()
 {
     m_sandbox = std::make_unique<Sandbox>();
     Clock::setNow(QDateTime(QDate(2026, 3, 15), QTime(10, 0)));
-    m_away.clear();
-    m_a = m_sandbox->open(u("VOK1"));
-    m_c = m_sandbox->open(u("VOK3"));
-    m_a->append("DEVICE_CODE", {"code", "name"}, {u("001"), u("投影仪")});
-    m_a->append("DEVICE_CODE", {"code", "name"}, {u("002"), u("扫描仪")});
+    openSides();
+    seedSender(2);
     // C knows 001 by a name of its own and lacks 002.
-    m_c->append("DEVICE_CODE", {"code", "name"}, {u("001"), u("投影机")});
-    Stock::addStockRow(*m_a, 1, u("001"), {2, 100, 0, 2}, u("张三"));
-    Stock::addStockRow(*m_a, 1, u("002"), {5, 100, 0, 5}, u("张三"));
-    Transaction t(*m_a);
-    m_a->append("DEVICE_IN", {"code", "in_date", "in_number", "price"},
-                {u("001"), u("2026-3-1 9:00:00"), 4, 1250.5});
-    Stock::receive(*m_a, u("001"), 4);
-    t.commit();
+    seed(*m_c, "DEVICE_CODE", {{u("001"), u("投影机")}});
     m_pdf =
         QDir(shots().isEmpty() ? m_sandbox->dataDir() : shots()).filePath(u("G-transfer-slip.pdf"));
     QFile::remove(m_pdf);
@@ -125,9 +81,7 @@ void TestTransferDlg::init()
 void TestTransferDlg::cleanup()
 {
     PrintService::setChooser({});
-    m_a.reset();
-    m_c.reset();
-    m_sandbox.reset();
+    closeSides();
 }
 
 void TestTransferDlg::sendThroughForm(int scansOf002, const QString& target, int classNumber)
@@ -146,8 +100,9 @@ void TestTransferDlg::sendThroughForm(int scansOf002, const QString& target, int
     }
     QVERIFY(type(*form, "note", u("支援部门C")));
     if (scansOf002 == 1 && target == kC && classNumber == 1) {
-        QCOMPARE(tableRows(*form, "lines"), (QList<QStringList>{{"001", u("投影仪"), "2", "6"},
-                                                                {"002", u("扫描仪"), "1", "5"}}));
+        QCOMPARE(
+            tableRows(*form, u("lines")),
+            (QList<QStringList>{{"001", u("投影仪"), "2", "6"}, {"002", u("扫描仪"), "1", "5"}}));
         savePicture(*form, u("G-transfer-out"));
     }
     QVERIFY(press(*form, "confirm"));
@@ -206,10 +161,10 @@ void TestTransferDlg::sendThenReceive()
     Messages::clearShown();
 
     auto form = open<CTransferInDlg>(false, classNumber);
-    QCOMPARE(tableRows(*form, "pending"),
+    QCOMPARE(tableRows(*form, u("pending")),
              (QList<QStringList>{
                  {id, kA, u("2026-03-15 10:00:00"), u("张三"), "2", "3", u("支援部门C")}}));
-    QCOMPARE(tableRows(*form, "lines"),
+    QCOMPARE(tableRows(*form, u("lines")),
              (QList<QStringList>{{"1", "001", u("投影仪"), "1250.50", "2", "2", ""},
                                  {"2", "002", u("扫描仪"), "", "1", "1", ""}}));
     if (QTest::currentDataTag() == QLatin1String("in full") && !shots().isEmpty()) {
@@ -231,7 +186,7 @@ void TestTransferDlg::sendThenReceive()
     const bool done = !stockOfC.isEmpty();
     QCOMPARE(test::rows(*m_c, "SELECT code, name FROM DEVICE_CODE ORDER BY code").size(),
              done ? 2 : 1);
-    QCOMPARE(tableRows(*form, "pending").size(), done ? 0 : 1);
+    QCOMPARE(tableRows(*form, u("pending")).size(), done ? 0 : 1);
     QCOMPARE(form->findChild<QLabel*>(u("status"))->text(),
              done ? u("调拨单 %1 已接收。").arg(id) : u("有 1 笔调拨待接收"));
 }
@@ -276,20 +231,19 @@ void TestTransferDlg::receiverOutOfReachIsToldQuietly()
     m_away.clear();
     QCOMPARE(transfer::recover({kC, m_c}, [this](const QString&) { return m_a; }).delivered, 1);
     auto form = open<CTransferInDlg>(false);
-    QCOMPARE(tableRows(*form, "pending").size(), 1);
+    QCOMPARE(tableRows(*form, u("pending")).size(), 1);
 }
 
 void TestTransferDlg::queryListsEachSideByState()
 {
-    const transfer::Opener open = [this](const QString& d) { return d == kA ? m_a : m_c; };
     QString ids[2];
     for (QString& id : ids) {
-        id = transfer::send({kA, m_a}, 1, {kC, {{u("001"), 1}}, {}, u("张三")}, open).id;
+        id = transfer::send(a(), 1, {kC, {{u("001"), 1}}, {}, u("张三")}, opener()).id;
         QVERIFY(!id.isEmpty());
     }
-    QCOMPARE(transfer::receive({kC, m_c}, 1, ids[0], {{1, 0, u("丢失")}}, u("李四"), false, open)
-                 .problem,
-             QString());
+    QCOMPARE(
+        transfer::receive(c(), 1, ids[0], {{1, 0, u("丢失")}}, u("李四"), false, opener()).problem,
+        QString());
 
     CTransferQueryDlg form(formContext(m_a, nullptr, 1, u("张三")));
     form.show();
@@ -309,10 +263,7 @@ void TestTransferDlg::queryListsEachSideByState()
         CTransferListDlg* page = form.page(c.side);
         form.pages()->setCurrentWidget(page);
         QVERIFY(press(*page, u(c.button)));
-        QStringList listedIds;
-        for (const QStringList& row : listed(*page->list()))
-            listedIds << row[0];
-        QCOMPARE(listedIds, c.ids);
+        QCOMPARE(listedColumn(*page->list()), c.ids);
     }
     // C's side of the same transfers.
     CTransferQueryDlg other(formContext(m_c, nullptr, 1, u("李四")));

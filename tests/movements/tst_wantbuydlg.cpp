@@ -10,23 +10,16 @@
 using namespace vok;
 using namespace vok::test;
 
-class TestWantBuyDlg : public QObject
+class TestWantBuyDlg : public EntryFormTest
 {
     Q_OBJECT
 private slots:
-    void init() { d = std::make_unique<EntryFormDriver>(); }
-    void cleanup() { d.reset(); }
-
     void closeUpShowsNameAndFigures();
     void checks_data();
     void checks();
     void planRowIsStoredAsText_data();
     void planRowIsStoredAsText();
     void layoutAndPicture();
-
-private:
-    void generate(CWantBuyDlg& f) { EntryFormDriver::press(&f, "confirm"); }
-    std::unique_ptr<EntryFormDriver> d;
 };
 
 void TestWantBuyDlg::closeUpShowsNameAndFigures()
@@ -74,12 +67,7 @@ void TestWantBuyDlg::checks()
     QFETCH(int, classNumber);
     QFETCH(Typed, typed);
     QFETCH(QString, message);
-    auto f = d->open<CWantBuyDlg>(classNumber);
-    EntryFormDriver::type(f.get(), typed);
-    generate(*f);
-    QCOMPARE(Messages::shownTexts(), QStringList{message});
-    QVERIFY(d->rows("SELECT * FROM DEVICE_WANTBUY").isEmpty());
-    QVERIFY(f->isVisible());
+    expectRefused<CWantBuyDlg>(classNumber, typed, message, "DEVICE_WANTBUY");
 }
 
 void TestWantBuyDlg::planRowIsStoredAsText_data()
@@ -103,7 +91,7 @@ void TestWantBuyDlg::planRowIsStoredAsText()
     EntryFormDriver::choose(f.get(), code);
     EntryFormDriver::type(f.get(),
                           {{"buyNumber", "12"}, {"provider", "供应商甲"}, {"price", "2.5"}});
-    generate(*f);
+    confirm(*f);
     QCOMPARE(Messages::shownTexts(), QStringList{kDone});
     QCOMPARE(d->scripted->appends.size(), 1);
     QCOMPARE(d->scripted->appends.at(0).names,

@@ -1,7 +1,6 @@
 // The stock-out, return, demand, purchase-plan and adjustment browsers and
 // the log viewer driven as a user drives them, and the row identity every browser's
 // Modify and Delete keep to (the stock-in browser included).
-#include "core/OperationLog.h"
 #include "records/ViewAdjustDlg.h"
 #include "records/ViewInDlg.h"
 #include "records/ViewLogDlg.h"
@@ -9,8 +8,7 @@
 #include "records/ViewOutDlg.h"
 #include "records/ViewReturnDlg.h"
 #include "records/ViewWantBuyDlg.h"
-#include "support/FormTest.h"
-#include "support/TestSupport.h"
+#include "support/BrowserTest.h"
 #include "ui/CommandTable.h"
 #include "ui/DeviceScan.h"
 #include "ui/MessageService.h"
@@ -110,7 +108,7 @@ const Kind kAdjust{
 
 } // namespace
 
-class TestBrowsers : public QObject
+class TestBrowsers : public QObject, test::BrowserTest
 {
     Q_OBJECT
 private slots:
@@ -148,28 +146,23 @@ private:
     std::unique_ptr<RecordBrowser> open(const Kind& kind, int classNumber = 1);
     void clickRow(RecordBrowser& dlg, int row);
     QLineEdit* edit(RecordBrowser& dlg, const QString& name);
-    QStringList listed(RecordBrowser& dlg, int column = 0);
+    QStringList listed(RecordBrowser& dlg, int column = 0)
+    {
+        return test::listedColumn(*dlg.list(), column);
+    }
     QStringList logEntries();
     QList<QStringList> table(const Kind& kind);
-
-    std::unique_ptr<test::Sandbox> m_sandbox;
-    ConnectionPtr m_c;
-    COperationLog m_log;
 };
 
 void TestBrowsers::init()
 {
-    m_sandbox = std::make_unique<test::Sandbox>();
-    m_c = m_sandbox->open();
-    seedRows(*m_c);
-    m_log.attach(m_c, QStringLiteral("admin"));
+    openDatabase(seedRows);
 }
 
 void TestBrowsers::cleanup()
 {
     PrintService::setChooser({});
-    m_c.reset();
-    m_sandbox.reset();
+    closeDatabase();
 }
 
 std::unique_ptr<RecordBrowser> TestBrowsers::open(const Kind& kind, int classNumber)
@@ -192,15 +185,6 @@ QLineEdit* TestBrowsers::edit(RecordBrowser& dlg, const QString& name)
     auto* e = qobject_cast<QLineEdit*>(dlg.field(name));
     Q_ASSERT(e);
     return e;
-}
-
-QStringList TestBrowsers::listed(RecordBrowser& dlg, int column)
-{
-    QStringList out;
-    const RecordListModel* m = dlg.list()->records();
-    for (int r = 0; r < m->rowCount(); ++r)
-        out << m->text(r, column);
-    return out;
 }
 
 QStringList TestBrowsers::logEntries()
@@ -530,10 +514,7 @@ void TestBrowsers::stockOutState()
 void TestBrowsers::purchasePlanQueryBySupplier()
 {
     auto dlg = open(kKinds[4]);
-    dlg->queryGroup()->fieldCombo()->setCurrentText(u("供应商c"));
-    dlg->queryGroup()->operatorCombo()->setCurrentText(QStringLiteral("="));
-    dlg->queryGroup()->valueEdit()->setText(QStringLiteral("abc"));
-    dlg->commands()->trigger(CViewWantBuyDlg::IDC_QUERY);
+    test::query(*dlg->queryGroup(), u("供应商c"), u("="), u("abc"));
     QCOMPARE(listed(*dlg), (QStringList{"3", "1"}));
     clickRow(*dlg, 1);
     QCOMPARE(edit(*dlg, "price")->text(), QStringLiteral("9.5"));
@@ -563,10 +544,7 @@ void TestBrowsers::adjustmentsAreOnlyRead()
     auto dlg = open(kAdjust);
     QVERIFY(!dlg->findChild<QPushButton*>("modify"));
     QVERIFY(!dlg->findChild<QPushButton*>("delete"));
-    dlg->queryGroup()->fieldCombo()->setCurrentText(field);
-    dlg->queryGroup()->operatorCombo()->setCurrentText(op);
-    dlg->queryGroup()->valueEdit()->setText(value);
-    dlg->commands()->trigger(CViewAdjustDlg::IDC_QUERY);
+    test::query(*dlg->queryGroup(), field, op, value);
     QTEST(listed(*dlg), "codes");
     clickRow(*dlg, 0);
     for (const char* name : {"code", "adjustTime", "before", "after", "reason", "userName"})

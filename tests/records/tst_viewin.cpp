@@ -5,8 +5,7 @@
 #include "db/Schema.h"
 #include "db/SqliteConnection.h"
 #include "records/ViewInDlg.h"
-#include "support/FormTest.h"
-#include "support/TestSupport.h"
+#include "support/BrowserTest.h"
 #include "ui/CommandTable.h"
 #include "ui/MessageService.h"
 #include "ui/PrintReport.h"
@@ -52,7 +51,7 @@ QString u(const char* s)
 
 } // namespace
 
-class TestViewIn : public QObject
+class TestViewIn : public QObject, test::BrowserTest
 {
     Q_OBJECT
 private slots:
@@ -87,32 +86,23 @@ private:
     QLineEdit* edit(CViewInDlg& dlg, const char* name);
     QPushButton* button(CViewInDlg& dlg, const QString& name);
     QStringList logEntries() { return test::logged(*m_c); }
-
-    std::unique_ptr<test::Sandbox> m_sandbox;
-    ConnectionPtr m_c;
-    COperationLog m_log;
 };
 
 void TestViewIn::init()
 {
-    m_sandbox = std::make_unique<test::Sandbox>();
-    m_c = m_sandbox->open();
-    seedRows(*m_c);
-    m_log.attach(m_c, QStringLiteral("admin"));
+    openDatabase(seedRows);
 }
 
 void TestViewIn::cleanup()
 {
     RecordListModel::setDefaultWindowRows(256);
     PrintService::setChooser({});
-    m_c.reset();
-    m_sandbox.reset();
+    closeDatabase();
 }
 
 std::unique_ptr<CViewInDlg> TestViewIn::open(int classNumber)
 {
-    auto dlg = test::openForm<CViewInDlg>(
-        test::formContext(m_c, &m_log, classNumber, QStringLiteral("admin")));
+    auto dlg = openBrowser<CViewInDlg>(classNumber);
     if (!QTest::qWaitForWindowExposed(dlg.get()))
         qWarning("window not exposed");
     return dlg;

@@ -25,7 +25,6 @@ private slots:
 
 private:
     void scan(QWidget& form, const QString& code);
-    QList<QStringList> shownMovements(const CDeviceCardDlg& form);
 
     std::unique_ptr<test::Sandbox> m_sandbox;
     ConnectionPtr m_db;
@@ -55,19 +54,6 @@ void TestDeviceCard::scan(QWidget& form, const QString& code)
     QTest::keyClick(edit, Qt::Key_Return);
 }
 
-QList<QStringList> TestDeviceCard::shownMovements(const CDeviceCardDlg& form)
-{
-    QList<QStringList> rows;
-    const QTableWidget* t = form.movements();
-    for (int r = 0; r < t->rowCount(); ++r) {
-        QStringList row;
-        for (int c = 0; c < t->columnCount(); ++c)
-            row << t->item(r, c)->text();
-        rows << row;
-    }
-    return rows;
-}
-
 void TestDeviceCard::scannedCodeShowsItsCard()
 {
     test::seed(*m_db, "DEVICE_IN", {{"D001", "2004-1-5 9:3:7", "华光公司", "1", 10, 100, "甲"}});
@@ -85,7 +71,7 @@ void TestDeviceCard::scannedCodeShowsItsCard()
     for (const char* name : {"now", "high", "low", "total"})
         figures << form->findChild<QLineEdit*>(name)->text();
     QCOMPARE(figures, QStringList({"7", "20", "2", "12"}));
-    QCOMPARE(shownMovements(*form),
+    QCOMPARE(test::listed(*form->movements()->model()),
              (QList<QStringList>{{"2004-01-07 08:00:00", "还库", "2", "丙"},
                                  {"2004-01-06 10:00:00", "出库", "5", "技术部　丙"},
                                  {"2004-01-05 09:03:07", "入库", "10", "华光公司"}}));
@@ -121,7 +107,7 @@ void TestDeviceCard::latestTwentyMovements()
     COperationLog log;
     auto form = test::openForm<CDeviceCardDlg>(test::formContext(m_db, &log));
     scan(*form, "D001");
-    const QList<QStringList> shown = shownMovements(*form);
+    const QList<QStringList> shown = test::listed(*form->movements()->model());
     QCOMPARE(shown.size(), 20);
     QCOMPARE(shown.first(), (QStringList{"2004-02-15 10:00:00", "还库", "15", "丙"}));
     QCOMPARE(shown.last(), (QStringList{"2004-02-06 09:00:00", "入库", "6", "甲"}));

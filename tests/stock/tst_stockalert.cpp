@@ -42,7 +42,6 @@ private slots:
 
 private:
     std::unique_ptr<CStockAlertDlg> openForm();
-    QStringList listedCodes(CStockAlertDlg& form);
 
     std::unique_ptr<test::Sandbox> m_sandbox;
     ConnectionPtr m_db;
@@ -79,14 +78,6 @@ std::unique_ptr<CStockAlertDlg> TestStockAlert::openForm()
     if (!QTest::qWaitForWindowExposed(form.get()))
         qWarning("window not exposed");
     return form;
-}
-
-QStringList TestStockAlert::listedCodes(CStockAlertDlg& form)
-{
-    QStringList codes;
-    for (int r = 0; r < form.list()->records()->rowCount(); ++r)
-        codes << form.list()->records()->text(r, 0);
-    return codes;
 }
 
 void TestStockAlert::opensEmpty()
@@ -129,7 +120,7 @@ void TestStockAlert::search()
     auto form = openForm();
     for (const QString& id : presses)
         QVERIFY(test::press(*form, id));
-    QCOMPARE(listedCodes(*form), codes);
+    QCOMPARE(test::listedColumn(*form->list()), codes);
     QCOMPARE(form->list()->records()->rowTexts(codes.indexOf("both")),
              (QStringList{"both", "7.000000", "5.000000", "10.000000", "50.000000"}));
     QVERIFY(Messages::shown().isEmpty());
@@ -156,7 +147,7 @@ void TestStockAlert::failingStep()
     auto form = openForm();
     QVERIFY(test::press(*form, Full));
     QCOMPARE(Messages::shownTexts(), QStringList{"读取失败"});
-    QCOMPARE(listedCodes(*form), codes);
+    QCOMPARE(test::listedColumn(*form->list()), codes);
     QVERIFY(form->list()->updatesEnabled());
 }
 

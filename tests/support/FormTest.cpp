@@ -2,6 +2,7 @@
 
 #include "support/TestSupport.h"
 #include "ui/PrintReport.h"
+#include "ui/QueryGroup.h"
 #include "ui/RecordListView.h"
 
 #include <QAccessible>
@@ -15,6 +16,7 @@
 #include <QPrinter>
 #include <QPushButton>
 #include <QScreen>
+#include <QTableView>
 #include <QTest>
 #include <QWindow>
 
@@ -109,6 +111,28 @@ QList<QStringList> listed(const QAbstractItemModel& model)
         rows << texts;
     }
     return rows;
+}
+
+QStringList listedColumn(const RecordListView& list, int column)
+{
+    QStringList texts;
+    for (const QStringList& row : listed(list))
+        texts << row.value(column);
+    return texts;
+}
+
+QList<QStringList> tableRows(const QWidget& form, const QString& name)
+{
+    const auto* table = control<QTableView>(form, name);
+    return table ? listed(*table->model()) : QList<QStringList>();
+}
+
+void query(QueryGroup& group, const QString& field, const QString& op, const QString& value)
+{
+    group.fieldCombo()->setCurrentText(field);
+    group.operatorCombo()->setCurrentText(op);
+    group.valueEdit()->setText(value);
+    QTest::mouseClick(group.queryButton(), Qt::LeftButton);
 }
 
 QStringList logged(Connection& c)

@@ -13,8 +13,9 @@
 class QPrinter;
 
 namespace vok {
+class QueryGroup;
 class RecordListView;
-}
+} // namespace vok
 
 // Driving a form in a test as a user would. The controls are found by
 // their object names, which say what they are ("code", "confirm"). The
@@ -80,6 +81,13 @@ using Typed = QList<std::pair<QString, QString>>;
 // The texts of the rows a list shows, top row first.
 QList<QStringList> listed(const RecordListView& list);
 QList<QStringList> listed(const QAbstractItemModel& model);
+// One column of a list, top row first.
+QStringList listedColumn(const RecordListView& list, int column = 0);
+// The rows of the table widget named name, top row first.
+QList<QStringList> tableRows(const QWidget& form, const QString& name);
+// A query as the user asks it in a form's query group: field, operator
+// and value chosen, then the query button clicked.
+void query(QueryGroup& group, const QString& field, const QString& op, const QString& value);
 
 // The print dialog answered as a user who prints to a PDF file: the file
 // named by file() when the dialog is asked (so that a test may name
