@@ -11,6 +11,8 @@ using R = FieldRule;
 
 // The quantity a movement, a demand, a plan or a loan carries, and a price.
 constexpr FieldRule kQuantity{.kind = R::Number, .min = 1, .max = 10000, .required = true};
+// A receipt may count none of a line that went missing on the way.
+constexpr FieldRule kReceived{.kind = R::Number, .min = 0, .max = 10000, .required = true};
 constexpr FieldRule kCode{.kind = R::Code, .required = true};
 constexpr FieldRule kWhen{.kind = R::Date, .required = true};
 
@@ -264,9 +266,14 @@ constexpr QueryField kTransferInFields[] = {
     {u"接收时间c", u"received_at", Q::Date},
 };
 constexpr TableColumn kTransferLineColumns[] = {
-    {u"行号"},           {u"调拨单号"}, {u"设备号"},
-    {u"设备名"},         {u"单价"},     {.heading = u"调出数量", .single = true, .rule = kQuantity},
-    {u"实收数量", true}, {u"差异原因"},
+    {u"行号"},
+    {u"调拨单号"},
+    {u"设备号"},
+    {u"设备名"},
+    {u"单价"},
+    {.heading = u"调出数量", .single = true, .rule = kQuantity},
+    {.heading = u"实收数量", .single = true, .rule = kReceived},
+    {u"差异原因"},
 };
 constexpr QueryField kTransferLineFields[] = {
     {u"调拨单号c", u"transfer_id", Q::Text},

@@ -1,6 +1,7 @@
 #include "movements/TransferInDlg.h"
 
 #include "core/FieldCheck.h"
+#include "core/Tables.h"
 #include "db/Schema.h"
 #include "ui/CommandTable.h"
 #include "ui/DialogStyle.h"
@@ -207,11 +208,13 @@ void CTransferInDlg::receive()
     }
     const transfer::Transfer& t = m_waiting[size_t(row)];
     std::vector<transfer::Receipt> receipts;
+    const FieldRule& receivedRule =
+        tables::transferInLine.rule(schema::TransferInLine.indexOf(u"received_number"));
     for (int r = 0; r < m_lines->rowCount() && r < int(t.lines.size()); ++r) {
         const transfer::Line& l = t.lines[size_t(r)];
         float received = 0;
         const QString problem =
-            FieldCheck::numberProblem(m_lines->item(r, Received)->text(), received, 0, 10000);
+            FieldCheck::numberProblem(m_lines->item(r, Received)->text(), received, receivedRule);
         if (!problem.isEmpty()) {
             Messages::notice(QStringLiteral("设备 %1 的实收数量：%2").arg(l.code, problem), this);
             m_lines->setCurrentCell(r, Received);
