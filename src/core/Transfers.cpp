@@ -139,6 +139,20 @@ QVariant textOrNull(const QString& text)
     return text.isEmpty() ? QVariant() : QVariant(text);
 }
 
+// A transfer's lines as sent, into either side's line table.
+void appendLines(Connection& c, const TableDef& table, const Transfer& t)
+{
+    size_t next = 0;
+    c.appendRows(table.name, table.columnNames(), [&](QVariantList& values) {
+        if (next == t.lines.size())
+            return false;
+        const Line& l = t.lines[next++];
+        values = {lineKey(t.id, l.number), t.id,       l.code,     l.name,
+                  textOrNull(l.unitCost),  l.quantity, QVariant(), QVariant()};
+        return true;
+    });
+}
+
 // The sender's unit cost of a device in yuan: the average price of its
 // stock-ins that have one; empty when none has.
 QString unitCost(Connection& c, const QString& code)
@@ -183,19 +197,8 @@ void deliver(Connection& sender, const Transfer& t, Connection& receiver)
             receiver.appendUnlessPresent(schema::TransferIn.name, schema::TransferIn.columnNames(),
                                          {t.id, t.from, t.sentAt, t.sender, t.note, stateWaiting(),
                                           QVariant(), QVariant(), QVariant()});
-        if (added) {
-            size_t next = 0;
-            receiver.appendRows(
-                schema::TransferInLine.name, schema::TransferInLine.columnNames(),
-                [&](QVariantList& values) {
-                    if (next == t.lines.size())
-                        return false;
-                    const Line& l = t.lines[next++];
-                    values = {lineKey(t.id, l.number), t.id,       l.code,     l.name,
-                              textOrNull(l.unitCost),  l.quantity, QVariant(), QVariant()};
-                    return true;
-                });
-        }
+        if (added)
+            appendLines(receiver, schema::TransferInLine, t);
         at(Step::DeliverBeforeCommit, t.id);
         tr.commit();
     }
@@ -407,16 +410,7 @@ SendResult send(const Site& own, int classNumber, const SendSlip& slip, const Op
         c.append(schema::TransferOut.name, schema::TransferOut.columnNames(),
                  {t.id, t.to, t.sentAt, t.sender, textOrNull(t.note), t.state, QVariant(),
                   QVariant(), QVariant()});
-        size_t next = 0;
-        c.appendRows(schema::TransferOutLine.name, schema::TransferOutLine.columnNames(),
-                     [&](QVariantList& values) {
-                         if (next == t.lines.size())
-                             return false;
-                         const Line& l = t.lines[next++];
-                         values = {lineKey(t.id, l.number), t.id,       l.code,     l.name,
-                                   textOrNull(l.unitCost),  l.quantity, QVariant(), QVariant()};
-                         return true;
-                     });
+        appendLines(c, schema::TransferOutLine, t);
         double units = 0;
         for (const Line& l : t.lines)
             units += l.quantity;
