@@ -114,8 +114,8 @@ QList<QStringList> listed(const QAbstractItemModel& model)
 QStringList logged(Connection& c)
 {
     QStringList what;
-    for (const QStringList& r : rows(c, QStringLiteral("SELECT do_what FROM HOWDO")))
-        what << r.value(0);
+    for (const QStringList& r : table(c, QStringLiteral("HOWDO")))
+        what << r.value(1); // in the order written
     return what;
 }
 
