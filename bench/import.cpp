@@ -116,19 +116,16 @@ int main(int argc, char** argv)
     QElapsedTimer timer;
     timer.start();
     TableImport import(tables::deviceIn);
-    if (!import.open(file)) {
-        std::fprintf(stderr, "import: %s\n", qPrintable(import.error()));
-        return 1;
-    }
-    if (import.check(*c) != TableImport::Status::Done) {
-        std::fprintf(stderr, "import: %s\n", qPrintable(import.error()));
-        return 1;
-    }
-    const double checked = timer.nsecsElapsed() / 1e9;
-    const double checkedCpu = cpuSeconds();
-    if (import.problemCount() == 0 &&
-        import.write(*c, 1, QStringLiteral("bench")) != TableImport::Status::Done) {
-        std::fprintf(stderr, "import: %s\n", qPrintable(import.error()));
+    double checked = 0, checkedCpu = 0;
+    try {
+        import.open(file);
+        import.check(*c);
+        checked = timer.nsecsElapsed() / 1e9;
+        checkedCpu = cpuSeconds();
+        if (import.problemCount() == 0)
+            import.write(*c, 1, QStringLiteral("bench"));
+    } catch (const DbError& e) {
+        std::fprintf(stderr, "import: %s\n", qPrintable(e.text()));
         return 1;
     }
     const double seconds = timer.nsecsElapsed() / 1e9;

@@ -38,7 +38,8 @@ CCleanDlg::CCleanDlg(const FormContext& context, QWidget* parent)
 {
     setWindowTitle(QStringLiteral("清理数据库"));
 
-    struct Spec
+    // One box of the dialog and the tables it empties.
+    struct ClearedTables
     {
         // The box's number in the dialog: its place in the grid and in the
         // tab order.
@@ -51,7 +52,7 @@ CCleanDlg::CCleanDlg(const FormContext& context, QWidget* parent)
     // figures came from it.
     const QStringList closing{schema::PeriodClose.name, schema::DevicePeriod.name};
     // The order the statements run in: the log before the purchase plan.
-    const Spec specs[] = {
+    const ClearedTables choices[] = {
         {IDC_CLEAN_CODE, u"cleanCode", u"清理设备代码表格", {schema::DeviceCode.name}},
         // The transfers received and sent go with the stock-ins and the
         // stock-outs.
@@ -75,7 +76,7 @@ CCleanDlg::CCleanDlg(const FormContext& context, QWidget* parent)
     QCheckBox* byNumber[kBoxes] = {};
     auto* grid = new QGridLayout;
     grid->setHorizontalSpacing(24);
-    for (const Spec& s : specs) {
+    for (const ClearedTables& s : choices) {
         auto* box = new QCheckBox(QString::fromUtf16(s.caption), this);
         box->setObjectName(QString::fromUtf16(s.name));
         // Odd numbers in the left column, even ones in the right, in order.

@@ -1,6 +1,7 @@
 #include "core/ImportReader.h"
 
 #include "core/ListExport.h"
+#include "db/DbError.h"
 
 #include <QFile>
 #include <QStringDecoder>
@@ -15,9 +16,11 @@
 #include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <exception>
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <utility>
 
 namespace vok {
 
@@ -40,9 +43,15 @@ constexpr qint64 kSmallPart = qint64(16) << 20;
 constexpr qint64 kInflateFloor = qint64(100) << 20;
 constexpr qint64 kInflateRatio = 100;
 
-QString openError(const QString& fileName)
+// A file that cannot be read on, or is refused: why, in Chinese.
+[[noreturn]] void fileFailure(const QString& why)
 {
-    return QStringLiteral("无法打开文件“%1”。").arg(fileName);
+    throw DbError(DbError::Kind::File, why);
+}
+
+[[noreturn]] void cannotOpen(const QString& fileName)
+{
+    fileFailure(QStringLiteral("无法打开文件“%1”。").arg(fileName));
 }
 
 // True when the bytes are UTF-8 throughout (a character cut at the end of
@@ -86,13 +95,11 @@ bool isUtf8(const unsigned char* p, qsizetype n, qsizetype& carry)
 class CsvReader : public ImportReader
 {
 public:
-    bool open(const QString& fileName, QString* error)
+    void open(const QString& fileName)
     {
         m_file.setFileName(fileName);
-        if (!m_file.open(QIODevice::ReadOnly)) {
-            *error = openError(fileName);
-            return false;
-        }
+        if (!m_file.open(QIODevice::ReadOnly))
+            cannotOpen(fileName);
         m_size = m_file.size();
         // UTF-8 when the whole file is, else GBK.
         QByteArray block;
@@ -112,13 +119,10 @@ public:
         if (head == QByteArrayLiteral("\xEF\xBB\xBF"))
             m_file.seek(3);
         m_decoder = utf8 ? QStringDecoder(QStringDecoder::Utf8) : QStringDecoder("GBK");
-        if (!m_decoder.isValid()) {
-            *error = QStringLiteral("无法识别文件“%1”的编码。").arg(fileName);
-            return false;
-        }
+        if (!m_decoder.isValid())
+            fileFailure(QStringLiteral("无法识别文件“%1”的编码。").arg(fileName));
         fillBuffer();
         chooseSeparator();
-        return true;
     }
 
     // A text the export wrote after a quote: '=…, or ''=… for a text of
@@ -246,14 +250,12 @@ private:
                     ++i;
                 cell.text.append(QStringView(s + from, i - from));
                 m_at = i;
-                if (!bounded(cell, column))
-                    return false;
+                bounded(cell, column);
                 if (i == n)
                     continue;
                 m_at = i + 1;
                 if (s[i] == m_separator) {
-                    if (!nextField(cell, column))
-                        return false;
+                    nextField(cell, column);
                     state = FieldStart;
                     continue;
                 }
@@ -266,8 +268,7 @@ private:
                     ++i;
                 cell.text.append(QStringView(s + from, i - from));
                 m_at = i;
-                if (!bounded(cell, column))
-                    return false;
+                bounded(cell, column);
                 if (i == n)
                     continue;
                 m_at = i + 1;
@@ -282,8 +283,7 @@ private:
                 cell.text.append(u'"');
                 state = Quoted;
             } else if (c == m_separator) {
-                if (!nextField(cell, column))
-                    return false;
+                nextField(cell, column);
                 state = FieldStart;
             } else if (c == u'\n' || c == u'\r') {
                 endLine(c);
@@ -295,33 +295,30 @@ private:
         }
     }
 
-    // False (with the error said) when the cell has grown past a cell's
-    // size: a file with one endless field is refused, not held.
-    bool bounded(const ImportCell& cell, size_t column)
+    // Refuses the file when the cell has grown past a cell's size: a file
+    // with one endless field is refused, not held.
+    void bounded(const ImportCell& cell, size_t column) const
     {
-        if (cell.text.size() <= kCellChars)
-            return true;
-        m_error = QStringLiteral("第%1行%2列的单元格长于%3个字符，不能导入。")
-                      .arg(m_rowNumber + 1)
-                      .arg(sheetColumnName(int(column)))
-                      .arg(kCellChars);
-        return false;
+        if (cell.text.size() > kCellChars)
+            fileFailure(QStringLiteral("第%1行%2列的单元格长于%3个字符，不能导入。")
+                            .arg(m_rowNumber + 1)
+                            .arg(sheetColumnName(int(column)))
+                            .arg(kCellChars));
     }
 
-    // Goes on to the next field; false (with the error said) when the row
-    // has grown too wide or too long.
-    bool nextField(const ImportCell& cell, size_t& column)
+    // Goes on to the next field; refuses the file when the row has grown
+    // too wide or too long.
+    void nextField(const ImportCell& cell, size_t& column)
     {
         m_rowChars = column == 0 ? cell.text.size() : m_rowChars + cell.text.size();
         if (++column < kColumns && m_rowChars <= kRowChars)
-            return true;
-        m_error =
+            return;
+        fileFailure(
             column < kColumns
                 ? QStringLiteral("第%1行的单元格共长于%2个字符，不能导入。")
                       .arg(m_rowNumber + 1)
                       .arg(kRowChars)
-                : QStringLiteral("第%1行多于%2列，不能导入。").arg(m_rowNumber + 1).arg(kColumns);
-        return false;
+                : QStringLiteral("第%1行多于%2列，不能导入。").arg(m_rowNumber + 1).arg(kColumns));
     }
 
     // Takes the \n of a \r\n line end.
@@ -554,38 +551,29 @@ public:
             zip_fclose(m_sheet);
     }
 
-    bool open(const QString& fileName, QString* error)
+    void open(const QString& fileName)
     {
         const QString broken =
             QStringLiteral("文件“%1”不是可以读取的 Excel 工作簿（.xlsx）。").arg(fileName);
-        if (!m_zip.open(fileName)) {
-            *error = broken;
-            return false;
-        }
+        if (!m_zip.open(fileName))
+            fileFailure(broken);
         const QString sheet = firstSheet();
         m_part = sheet.toUtf8();
         zip_stat_t st;
         zip_stat_init(&st);
-        if (sheet.isEmpty() || zip_stat(m_zip.get(), m_part.constData(), 0, &st) != 0) {
-            *error = broken;
-            return false;
-        }
+        if (sheet.isEmpty() || zip_stat(m_zip.get(), m_part.constData(), 0, &st) != 0)
+            fileFailure(broken);
         m_size = (st.valid & ZIP_STAT_SIZE) ? qint64(st.size) : 0;
         m_packed = m_zip.packedSize(m_part.constData());
-        if (const auto shared = readSharedStrings(); shared) {
-            *error = shared->isEmpty() ? broken : *shared;
-            return false;
-        }
+        if (const auto shared = readSharedStrings(); shared)
+            fileFailure(shared->isEmpty() ? broken : *shared);
         m_sheet = zip_fopen(m_zip.get(), m_part.constData(), 0);
-        if (!m_sheet || !m_xml.p) {
-            *error = broken;
-            return false;
-        }
+        if (!m_sheet || !m_xml.p)
+            fileFailure(broken);
         XML_SetUserData(m_xml.p, this);
         XML_SetElementHandler(m_xml.p, &XlsxReader::started, &XlsxReader::ended);
         XML_SetCharacterDataHandler(m_xml.p, &XlsxReader::characters);
         refuseDocumentType<XlsxReader>(m_xml.p);
-        return true;
     }
 
     QString kind() const override { return QStringLiteral("Excel 工作簿"); }
@@ -609,32 +597,26 @@ public:
                 return false;
             } else {
                 void* buffer = XML_GetBuffer(m_xml.p, int(kBlock));
-                if (!buffer) {
+                if (!buffer)
                     failed();
-                    return false;
-                }
                 const zip_int64_t n =
                     m_sheet ? zip_fread(m_sheet, buffer, zip_uint64_t(kBlock)) : 0;
                 if (n < 0) {
-                    m_error = QStringLiteral("工作表第%1行之后的内容无法读取（压缩数据损坏）。")
-                                  .arg(m_rowsEnded);
                     m_finished = true;
-                    return false;
+                    fileFailure(QStringLiteral("工作表第%1行之后的内容无法读取（压缩数据损坏）。")
+                                    .arg(m_rowsEnded));
                 }
                 m_read += n;
                 if (const QString bomb = inflateProblem(m_part, m_read, m_packed);
                     !bomb.isEmpty()) {
-                    m_error = bomb;
                     m_finished = true;
-                    return false;
+                    fileFailure(bomb);
                 }
                 m_finished = n == 0;
                 status = XML_ParseBuffer(m_xml.p, int(n), m_finished);
             }
-            if (status == XML_STATUS_ERROR) {
+            if (status == XML_STATUS_ERROR)
                 failed();
-                return false;
-            }
             if (status == XML_STATUS_SUSPENDED) {
                 m_suspended = true;
                 return true;
@@ -642,13 +624,14 @@ public:
         }
     }
 
-    // Stops the parse for good, saying why.
+    // Stops the parse for good, keeping why for next() to throw (the
+    // parser's handlers cannot).
     void refuse(const QString& why)
     {
         if (m_refused)
             return;
         m_refused = true;
-        m_error = why;
+        m_refusal = why;
         XML_StopParser(m_xml.p, XML_FALSE);
     }
     const QByteArray& partName() const { return m_part; }
@@ -661,14 +644,15 @@ private:
         Text // an inline string, a formula's text, a truth value, an error
     };
 
-    void failed()
+    // The parse stopped: refused, or the sheet cannot be read on.
+    [[noreturn]] void failed()
     {
         m_finished = true;
         if (m_refused)
-            return;
-        m_error = QStringLiteral("工作表第%1行之后的内容无法读取（%2）。")
-                      .arg(m_rowsEnded)
-                      .arg(QString::fromUtf8(XML_ErrorString(XML_GetErrorCode(m_xml.p))));
+            fileFailure(m_refusal);
+        fileFailure(QStringLiteral("工作表第%1行之后的内容无法读取（%2）。")
+                        .arg(m_rowsEnded)
+                        .arg(QString::fromUtf8(XML_ErrorString(XML_GetErrorCode(m_xml.p)))));
     }
 
     // "工作表第5行C列": the cell being read.
@@ -990,6 +974,7 @@ private:
     bool m_suspended = false;
     bool m_finished = false;
     bool m_refused = false;
+    QString m_refusal;
     // Where the parse is: the row being filled, its cell, the text of the
     // element being read, and the depth of an element skipped.
     ImportRow* m_row = nullptr;
@@ -1044,8 +1029,12 @@ public:
                 ++m_at;
                 return true;
             }
-            if (m_current.last)
+            if (m_current.last) {
+                // The rows before a failure are handed out first.
+                if (const std::exception_ptr failure = std::exchange(m_current.failure, nullptr))
+                    std::rethrow_exception(failure);
                 return false;
+            }
             std::unique_lock lock(m_mutex);
             if (!m_current.rows.empty())
                 m_free.push_back(std::move(m_current));
@@ -1053,8 +1042,6 @@ public:
             m_current = std::move(m_full.front());
             m_full.pop_front();
             m_at = 0;
-            if (m_current.last)
-                m_error = m_current.error;
             lock.unlock();
             m_changed.notify_all();
         }
@@ -1081,7 +1068,7 @@ private:
         std::vector<qint64> numbers;
         size_t size = 0; // the rows filled
         bool last = false;
-        QString error;
+        std::exception_ptr failure; // of the last block: why the reading stopped
     };
 
     void produce()
@@ -1109,17 +1096,22 @@ private:
                     r = ImportRow();
             qsizetype held = 0;
             bool more = true;
+            block.failure = nullptr;
             while (block.size < kRows && held < kBlockWeight) {
                 ImportRow& r = block.rows[block.size];
-                if (!m_inner->next(r)) {
+                try {
+                    more = m_inner->next(r);
+                } catch (...) {
+                    // Thrown again to the caller once the rows read are taken.
+                    block.failure = std::current_exception();
                     more = false;
-                    break;
                 }
+                if (!more)
+                    break;
                 held += weight(r, false);
                 block.numbers[block.size++] = m_inner->rowNumber();
             }
             block.last = !more;
-            block.error = block.last ? m_inner->error() : QString();
             m_permille.store(m_inner->permille(), std::memory_order_relaxed);
             const bool last = block.last;
             {
@@ -1150,24 +1142,20 @@ private:
 
 ImportReader::~ImportReader() = default;
 
-std::unique_ptr<ImportReader> ImportReader::open(const QString& fileName, QString* error)
+std::unique_ptr<ImportReader> ImportReader::open(const QString& fileName)
 {
     QFile probe(fileName);
-    if (!probe.open(QIODevice::ReadOnly)) {
-        *error = openError(fileName);
-        return nullptr;
-    }
+    if (!probe.open(QIODevice::ReadOnly))
+        cannotOpen(fileName);
     const bool zip = probe.peek(4) == QByteArrayLiteral("PK\x03\x04");
     probe.close();
     if (zip) {
         auto reader = std::make_unique<XlsxReader>();
-        if (!reader->open(fileName, error))
-            return nullptr;
+        reader->open(fileName);
         return reader;
     }
     auto reader = std::make_unique<CsvReader>();
-    if (!reader->open(fileName, error))
-        return nullptr;
+    reader->open(fileName);
     return reader;
 }
 

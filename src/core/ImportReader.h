@@ -30,31 +30,30 @@ using ImportRow = std::vector<ImportCell>;
 // times its compressed size. So is a workbook's cell that would read as
 // empty: a shared string that is not there, a formula without its saved
 // result, a part with a document type declaration (its entities).
+// A file that cannot be read, or is refused, throws DbError (Kind::File)
+// saying why in Chinese.
 class ImportReader
 {
 public:
     virtual ~ImportReader();
 
-    // Opens the file: a workbook when it is a zip archive, else CSV. On a
-    // failure returns nullptr and says why in Chinese.
-    static std::unique_ptr<ImportReader> open(const QString& fileName, QString* error);
+    // Opens the file: a workbook when it is a zip archive, else CSV.
+    static std::unique_ptr<ImportReader> open(const QString& fileName);
 
     // The next row that holds anything, its cells by column (an empty cell
     // as empty text; trailing empty cells may be left out). False at the
-    // end of the file or on a failure (error() then says why).
+    // end of the file; throws where the file cannot be read on.
     virtual bool next(ImportRow& row) = 0;
     // The number of the row last read, as a spreadsheet numbers it (the
     // first row 1).
     qint64 rowNumber() const { return m_rowNumber; }
     // How far the reading is, in thousandths of the file.
     virtual int permille() const = 0;
-    const QString& error() const { return m_error; }
     // What the file was read as: "Excel 工作簿", "CSV（UTF-8）", "CSV（GBK）".
     virtual QString kind() const = 0;
 
 protected:
     qint64 m_rowNumber = 0;
-    QString m_error;
 };
 
 // The reader given, read in a thread of its own a few thousand rows ahead

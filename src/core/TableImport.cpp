@@ -349,24 +349,16 @@ bool TableImport::isRequired(int tableColumn) const
     return m_table.rule(tableColumn).required;
 }
 
-bool TableImport::open(const QString& fileName)
+void TableImport::open(const QString& fileName)
 {
     m_fileName = fileName;
-    m_error.clear();
     m_headings.clear();
     std::fill(m_mapping.begin(), m_mapping.end(), -1);
-    const auto reader = ImportReader::open(fileName, &m_error);
-    if (!reader)
-        return false;
+    const auto reader = ImportReader::open(fileName);
     m_fileKind = reader->kind();
     ImportRow row;
-    if (!reader->next(row)) {
-        if (m_error.isEmpty())
-            m_error = reader->error().isEmpty()
-                          ? QStringLiteral("文件“%1”中没有数据。").arg(fileName)
-                          : reader->error();
-        return false;
-    }
+    if (!reader->next(row))
+        throw DbError(DbError::Kind::File, QStringLiteral("文件“%1”中没有数据。").arg(fileName));
     for (const ImportCell& c : row)
         m_headings << c.text.trimmed();
     for (int column = 0; column < int(m_mapping.size()); ++column)
@@ -377,7 +369,6 @@ bool TableImport::open(const QString& fileName)
                 break;
             }
     m_headingMapping = m_mapping;
-    return true;
 }
 
 void TableImport::setMapping(int tableColumn, int fileColumn)
@@ -540,35 +531,27 @@ bool TableImport::readStoredRow(qint64 index, QVariantList& values) const
     return true;
 }
 
-TableImport::Status TableImport::check(Connection& connection, const ImportProgress& progress)
+bool TableImport::check(Connection& connection, const ImportProgress& progress)
 {
     m_problems.clear();
     m_problemCount = 0;
     m_store.clear();
     m_rowStart.clear();
-    m_error.clear();
     for (const QString& heading : missingHeadings())
         addProblem(0, -1, QStringLiteral("缺少必需的列“%1”。").arg(heading));
     if (m_problemCount > 0)
-        return Status::Done;
+        return true;
 
     Seen seen;
-    try {
-        for (const QString& code : catalogueCodes(connection))
-            seen.catalogue.insert(code);
-        if (&m_table == &tables::device) {
-            auto rows = TableAccess(connection, tables::device).list(TableRows{m_table.name()});
-            while (rows->next())
-                seen.stocked.insert(rows->text(DeviceCol::code));
-        }
-    } catch (const DbError& e) {
-        m_error = e.text();
-        return Status::Failed;
+    for (const QString& code : catalogueCodes(connection))
+        seen.catalogue.insert(code);
+    if (&m_table == &tables::device) {
+        auto rows = TableAccess(connection, tables::device).list(TableRows{m_table.name()});
+        while (rows->next())
+            seen.stocked.insert(rows->text(DeviceCol::code));
     }
 
-    auto file = ImportReader::open(m_fileName, &m_error);
-    if (!file)
-        return Status::Failed;
+    auto file = ImportReader::open(m_fileName);
     ImportRow row;
     file->next(row); // the headings
     const auto reader = readAhead(std::move(file));
@@ -602,15 +585,11 @@ TableImport::Status TableImport::check(Connection& connection, const ImportProgr
         if (fine)
             storeRow(values);
         if (++read % kProgressEvery == 0 && progress && !progress(reader->permille(), 1000))
-            return Status::Cancelled;
-    }
-    if (!reader->error().isEmpty()) {
-        m_error = reader->error();
-        return Status::Failed;
+            return false;
     }
     if (progress)
         progress(1000, 1000);
-    return Status::Done;
+    return true;
 }
 
 QList<QStringList> TableImport::preview(int rows) const
@@ -684,17 +663,15 @@ void TableImport::recordStockEffect(Connection& connection, const QString& userN
     Stock::recordImportedHistory(connection, movement, sums, userName);
 }
 
-TableImport::Status TableImport::write(Connection& connection, int classNumber,
-                                       const QString& userName, const ImportProgress& progress)
+bool TableImport::write(Connection& connection, int classNumber, const QString& userName,
+                        const ImportProgress& progress)
 {
-    m_error.clear();
-    if (m_problemCount > 0) {
-        m_error = QStringLiteral("文件中有%1个问题，没有导入任何记录。").arg(m_problemCount);
-        return Status::Failed;
-    }
+    if (m_problemCount > 0)
+        throw DbError(DbError::Kind::BadInput,
+                      QStringLiteral("文件中有%1个问题，没有导入任何记录。").arg(m_problemCount));
     const qint64 total = rowCount();
     bool cancelled = false;
-    try {
+    {
         const TableAccess table(connection, m_table, classNumber);
         Transaction transaction(connection);
         // The file's last row first: the lists show the newest row at the
@@ -725,18 +702,15 @@ TableImport::Status TableImport::write(Connection& connection, int classNumber,
                 cancelled = true;
         }
         if (cancelled)
-            return Status::Cancelled;
+            return false;
         recordStockEffect(connection, userName);
         TableAccess(connection, tables::howdo, classNumber)
             .append({userName, logText(total), unpaddedDateTime(Clock::now())});
         transaction.commit();
-    } catch (const DbError& e) {
-        m_error = e.text();
-        return Status::Failed;
     }
     if (progress)
         progress(total, total);
-    return Status::Done;
+    return true;
 }
 
 } // namespace vok

@@ -38,16 +38,11 @@ using ImportProgress = std::function<bool(qint64 done, qint64 total)>;
 // (the table's description), and the device
 // codes against the catalogue and each other; write() then writes every
 // row in one transaction with one log entry, or nothing.
+// A file that cannot be read throws DbError (Kind::File), a failure of the
+// database the engine's DbError; a cancel returns false.
 class TableImport
 {
 public:
-    enum class Status
-    {
-        Done,
-        Cancelled,
-        Failed // the file or the database failed: see error()
-    };
-
     explicit TableImport(const TableDescription& table);
     ~TableImport();
 
@@ -57,9 +52,9 @@ public:
     // A word on what the import does to the stock; empty when nothing to say.
     QString note() const;
 
-    // Opens the file and reads its heading row; false with error() set when
-    // it cannot be read.
-    bool open(const QString& fileName);
+    // Opens the file and reads its heading row; throws when it cannot be
+    // read or holds nothing.
+    void open(const QString& fileName);
     const QString& fileName() const { return m_fileName; }
     QString fileKind() const;
     QStringList fileHeadings() const { return m_headings; }
@@ -89,10 +84,9 @@ public:
     QStringList ignoredHeadings() const;
     QStringList missingHeadings() const;
 
-    // Reads and checks the whole file against the database (read only).
-    // Cancelled when progress says so; Failed when the file cannot be read
-    // or the database fails (error()).
-    Status check(Connection& connection, const ImportProgress& progress = {});
+    // Reads and checks the whole file against the database (read only);
+    // false when progress cancelled it.
+    bool check(Connection& connection, const ImportProgress& progress = {});
     // Rows read and checked, the problems found (the first kListedProblems
     // of them kept) and how many there were.
     qint64 rowCount() const { return qint64(m_rowStart.size()); }
@@ -102,12 +96,12 @@ public:
     // The first rows as they will be stored, texts as the list shows them.
     QList<QStringList> preview(int rows = 20) const;
 
-    // Writes the rows checked, without a problem, in one transaction with
-    // one log entry; the file's top row ends at the top of the list. A
+    // Writes the rows checked in one transaction with one log entry; the
+    // file's top row ends at the top of the list. False when progress
+    // cancelled it; refused (BadInput) when the check found problems. A
     // failure or a cancel leaves the database as it was.
-    Status write(Connection& connection, int classNumber, const QString& userName,
-                 const ImportProgress& progress = {});
-    const QString& error() const { return m_error; }
+    bool write(Connection& connection, int classNumber, const QString& userName,
+               const ImportProgress& progress = {});
     // The log entry's text for n rows.
     QString logText(qint64 rows) const;
 
@@ -129,7 +123,6 @@ private:
     std::vector<int> m_headingMapping; // as matched by heading at open()
     std::vector<ImportProblem> m_problems;
     qint64 m_problemCount = 0;
-    QString m_error;
     // The rows checked, each value as stored: a float, or UTF-8 text.
     std::string m_store;
     QStringEncoder m_utf8{QStringEncoder::Utf8, QStringEncoder::Flag::Stateless};

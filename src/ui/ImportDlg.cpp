@@ -1,6 +1,7 @@
 #include "ui/ImportDlg.h"
 
 #include "core/ImportReader.h"
+#include "db/DbError.h"
 #include "ui/CommandTable.h"
 #include "ui/FileDialogService.h"
 #include "ui/MessageService.h"
@@ -146,19 +147,23 @@ CImportDlg::CImportDlg(TableImport& import, const FormContext& context, QWidget*
 
 bool CImportDlg::load()
 {
-    TableImport::Status status;
+    QString failure;
     {
         // Over the form that asked until the preview is shown.
         Progress progress(
             QStringLiteral("正在检查“%1”…").arg(QFileInfo(m_import.fileName()).fileName()),
             isVisible() ? this : parentWidget());
-        status = m_import.check(*m_context.connection, progress.report());
+        try {
+            m_import.check(*m_context.connection, progress.report());
+        } catch (const DbError& e) {
+            failure = e.text();
+        }
     }
     showOutcome();
-    if (status == TableImport::Status::Failed)
-        Messages::show(QStringLiteral("无法导入：\r\n%1").arg(m_import.error()), QString(),
+    if (!failure.isEmpty())
+        Messages::show(QStringLiteral("无法导入：\r\n%1").arg(failure), QString(),
                        Messages::Icon::Exclamation, Messages::Buttons::Ok, this);
-    return status == TableImport::Status::Done;
+    return failure.isEmpty();
 }
 
 void CImportDlg::mappingChanged(int tableColumn, int index)
@@ -207,30 +212,31 @@ void CImportDlg::showOutcome()
 
 void CImportDlg::confirm()
 {
-    TableImport::Status status;
+    bool written = false;
+    QString failure;
     {
         Progress progress(QStringLiteral("正在写入%1行…").arg(m_import.rowCount()), this);
-        status =
-            m_import.write(*m_context.connection, m_context.classNumber,
-                           m_context.userName.isEmpty() && m_context.log ? m_context.log->userName()
-                                                                         : m_context.userName,
-                           progress.report());
+        try {
+            written = m_import.write(*m_context.connection, m_context.classNumber,
+                                     m_context.userName.isEmpty() && m_context.log
+                                         ? m_context.log->userName()
+                                         : m_context.userName,
+                                     progress.report());
+        } catch (const DbError& e) {
+            failure = e.text();
+        }
     }
-    switch (status) {
-    case TableImport::Status::Done:
+    if (!failure.isEmpty()) {
+        Messages::show(QStringLiteral("导入失败，没有写入任何记录：\r\n%1").arg(failure), QString(),
+                       Messages::Icon::Exclamation, Messages::Buttons::Ok, this);
+    } else if (!written) {
+        Messages::show(QStringLiteral("导入已取消，没有写入任何记录。"), QString(),
+                       Messages::Icon::None, Messages::Buttons::Ok, this);
+    } else {
         m_written = m_import.rowCount();
         Messages::show(QStringLiteral("已导入%1行。").arg(m_written), QString(),
                        Messages::Icon::None, Messages::Buttons::Ok, this);
         accept();
-        break;
-    case TableImport::Status::Cancelled:
-        Messages::show(QStringLiteral("导入已取消，没有写入任何记录。"), QString(),
-                       Messages::Icon::None, Messages::Buttons::Ok, this);
-        break;
-    case TableImport::Status::Failed:
-        Messages::show(QStringLiteral("导入失败，没有写入任何记录：\r\n%1").arg(m_import.error()),
-                       QString(), Messages::Icon::Exclamation, Messages::Buttons::Ok, this);
-        break;
     }
 }
 
@@ -246,8 +252,10 @@ bool importWithDialog(const TableDescription& table, const FormContext& context,
         return false;
     lastFolder() = QFileInfo(path).absolutePath();
     TableImport import(table);
-    if (!import.open(path)) {
-        Messages::show(QStringLiteral("无法导入：\r\n%1").arg(import.error()), QString(),
+    try {
+        import.open(path);
+    } catch (const DbError& e) {
+        Messages::show(QStringLiteral("无法导入：\r\n%1").arg(e.text()), QString(),
                        Messages::Icon::Exclamation, Messages::Buttons::Ok, parent);
         return false;
     }
@@ -255,7 +263,7 @@ bool importWithDialog(const TableDescription& table, const FormContext& context,
     import.matchColumns(TableImport::rememberedColumns(table), true);
     CImportDlg dialog(import, context, parent);
     // A file that cannot be read has nothing to preview.
-    if (!dialog.load() && !import.error().isEmpty())
+    if (!dialog.load())
         return false;
     dialog.exec();
     return dialog.written() > 0;

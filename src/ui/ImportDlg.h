@@ -27,8 +27,9 @@ class CImportDlg : public QDialog
 public:
     CImportDlg(TableImport& import, const FormContext& context, QWidget* parent = nullptr);
 
-    // Checks the whole file against the database and shows the outcome;
-    // false when cancelled or failed (then told).
+    // Checks the whole file against the database and shows the outcome
+    // (as far as it went when cancelled); false when the file or the
+    // database failed (then told).
     bool load();
     // Rows written by the confirm, 0 until then.
     qint64 written() const { return m_written; }

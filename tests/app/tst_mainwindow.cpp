@@ -216,7 +216,7 @@ void TestMainWindow::startUpLogsIn()
     QCOMPARE(w->currentUser().classText, QStringLiteral("12"));
     QVERIFY(w->currentUser().ownDepartment);
     QVERIFY(w->connection() && w->connection()->isOpen());
-    QCOMPARE(test::rows(*w->connection(), "SELECT do_user, do_what, do_date FROM HOWDO"),
+    QCOMPARE(test::table(*w->connection(), "HOWDO"),
              (QList<QStringList>{{"甲", "登录数据库", "2004-01-05 09:03:00"}}));
     QVERIFY(Messages::shown().isEmpty());
 
@@ -408,8 +408,7 @@ void TestMainWindow::wrongEntriesCountAcrossRelogin()
     QVERIFY(!w->isVisible());
     // Nothing logged, user unchanged.
     QCOMPARE(w->currentUser().userName, QStringLiteral("甲"));
-    QCOMPARE(test::rows(*m_sandbox->open("VOK1"), "SELECT do_what FROM HOWDO"),
-             (QList<QStringList>{{"登录数据库"}}));
+    QCOMPARE(test::logged(*m_sandbox->open("VOK1")), QStringList{"登录数据库"});
 }
 
 void TestMainWindow::failedStartUpLogIn()
@@ -625,8 +624,7 @@ void TestMainWindow::accountsBackupAndRestoreFromTheWindow()
     w->button("restore")->click();
     QVERIFY(w->connection() != old && w->connection()->isOpen());
     QVERIFY(Accounts::exists(*w->connection(), "丙"));
-    QCOMPARE(test::rows(*w->connection(), "SELECT do_what FROM HOWDO").last(),
-             QStringList{"还原数据库"});
+    QCOMPARE(test::logged(*w->connection()).last(), QStringLiteral("还原数据库"));
 }
 
 namespace {
@@ -664,8 +662,7 @@ void TestMainWindow::backupAtLogInWhenADayOld()
     QCOMPARE(generationNames(), QStringList{"2026-12-09_080000"});
     // Nothing asked, nothing said, nothing logged.
     QVERIFY(Messages::shown().isEmpty());
-    QCOMPARE(test::rows(*w->connection(), "SELECT do_what FROM HOWDO"),
-             (QList<QStringList>{{"登录数据库"}}));
+    QCOMPARE(test::logged(*w->connection()), QStringList{"登录数据库"});
 
     // Less than a day later a log-in takes none; more than a day, one.
     Clock::setNow(QDateTime(QDate(2026, 12, 10), QTime(8, 0, 0)));
@@ -802,8 +799,7 @@ void TestMainWindow::damagedPageFoundAfterLogIn()
     QCOMPARE(told.buttons, Messages::Buttons::YesNo);
 
     // The window's connection reads and refuses to write.
-    QCOMPARE(test::rows(*w->connection(), "SELECT do_what FROM HOWDO"),
-             (QList<QStringList>{{"登录数据库"}}));
+    QCOMPARE(test::logged(*w->connection()), QStringList{"登录数据库"});
     try {
         w->connection()->append("DEVICE_CODE", {"code", "name"}, {"A1", "电阻"});
         QFAIL("a write reached the damaged file");

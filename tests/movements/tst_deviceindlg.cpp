@@ -259,8 +259,8 @@ void TestDeviceInDlg::newDeviceGetsStockRowWithLimitsOne()
     QCOMPARE(stockIns(), (QList<QStringList>{{"B2", "2004-01-05 09:03:07", "供应商甲", "0101234567",
                                               stored, "10000", "王五"}}));
     QCOMPARE(stock(), (QList<QStringList>{{"B2", stored, "1", "1", stored}}));
-    QCOMPARE(test::rows(*m_db, "SELECT do_user, do_what FROM HOWDO"),
-             (QList<QStringList>{{"张三", "添加入库信息"}}));
+    QCOMPARE(test::table(*m_db, "HOWDO"),
+             (QList<QStringList>{{"张三", "添加入库信息", "2004-01-05 09:03:07"}}));
     QVERIFY(!form->isVisible());
     QCOMPARE(form->result(), 0);
 }

@@ -455,7 +455,7 @@ void TestViewIn::deleteOneRowAsksNothing()
     QVERIFY(clickRow(*dlg, 3)); // code 2
     QVERIFY(test::press(*dlg, "delete"));
     QCOMPARE(Messages::shownTexts(), QStringList{u("完成删除入库信息操作！")});
-    QCOMPARE(test::rows(*m_c, QStringLiteral("SELECT code FROM DEVICE_IN")),
+    QCOMPARE(test::rows(*m_c, QStringLiteral("SELECT code FROM DEVICE_IN ORDER BY code")),
              (QList<QStringList>{{"1"}, {"3"}, {"4"}, {"5"}}));
     QCOMPARE(logEntries(), QStringList{u("删除入库信息")});
     QCOMPARE(listedCodes(*dlg), (QStringList{"5", "4", "3", "1"}));
@@ -480,7 +480,7 @@ void TestViewIn::deleteSharedTimeAsks()
              u("有2条入库信息的入库时间都是2004-09-30 23:59:59，将全部删除。\r\n确定删除吗？"));
     QCOMPARE(question.icon, Icon::Stop);
     QCOMPARE(question.buttons, Buttons::OkCancel);
-    const auto codes = test::rows(*m_c, QStringLiteral("SELECT code FROM DEVICE_IN"));
+    const auto codes = test::rows(*m_c, QStringLiteral("SELECT code FROM DEVICE_IN ORDER BY code"));
     if (confirm) {
         QCOMPARE(Messages::shown().size(), 2);
         QCOMPARE(Messages::shown().at(1).text, u("完成删除入库信息操作！"));
@@ -509,7 +509,8 @@ void TestViewIn::readOnlyClassIsRefused()
     }
     QCOMPARE(test::rows(*m_c, "SELECT provider FROM DEVICE_IN WHERE code=?", {"2"}),
              QList<QStringList>{{u("公司")}});
-    QCOMPARE(test::rows(*m_c, QStringLiteral("SELECT code FROM DEVICE_IN")).size(), 5);
+    QCOMPARE(test::rows(*m_c, QStringLiteral("SELECT code FROM DEVICE_IN ORDER BY code")).size(),
+             5);
     QCOMPARE(logEntries(), QStringList());
     // Querying stays available.
     Messages::clearShown();

@@ -138,8 +138,8 @@ void query(QueryGroup& group, const QString& field, const QString& op, const QSt
 QStringList logged(Connection& c)
 {
     QStringList what;
-    for (const QStringList& r : rows(c, QStringLiteral("SELECT do_what FROM HOWDO")))
-        what << r.value(0);
+    for (const QStringList& r : table(c, QStringLiteral("HOWDO")))
+        what << r.value(1); // in the order written
     return what;
 }
 
