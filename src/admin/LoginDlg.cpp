@@ -182,7 +182,10 @@ void CLoginDlg::logIn()
         ConnectionPtr c = openConnection(*own);
         classText = Accounts::find(*c, m_userName, m_password);
         noPassword = !classText && Accounts::lacksPassword(*c, m_userName);
-        c->close();
+        if (classText)
+            m_connection = c;
+        else
+            c->close();
         if (!classText) {
             m_ownDepartment = false;
             for (const Department& d : departments()) {

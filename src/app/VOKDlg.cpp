@@ -195,10 +195,13 @@ bool CVOKDlg::logIn(bool again)
             m_connection->close();
             m_connection.reset();
         }
-        ConnectionPtr c;
+        // The log-in's own connection when the account was found in the
+        // chosen department, else one opened now.
+        ConnectionPtr c = dlg.takeConnection();
         try {
-            c = openConnection(
-                *departmentConnectionString(dlg.department(), dlg.userName(), dlg.password()));
+            if (!c)
+                c = openConnection(
+                    *departmentConnectionString(dlg.department(), dlg.userName(), dlg.password()));
         } catch (const DbError& e) {
             showComError(e, this);
             return false;
