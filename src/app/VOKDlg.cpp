@@ -30,6 +30,9 @@
 #include <QThread>
 #include <QVBoxLayout>
 
+#include <sys/syscall.h>
+#include <unistd.h>
+
 // The resources live in a static library: register them before first use.
 static void initResources()
 {
@@ -239,6 +242,10 @@ void CVOKDlg::startPageCheck()
     auto finding = std::make_shared<QString>();
     m_stopPageCheck = false;
     m_pageCheck = QThread::create([this, file, finding] {
+        // Its reads wait for those of the user's work (the idle class of
+        // the disk's queue), as its steps wait for the processor.
+        constexpr int whoThread = 1, idleClass = 3, classShift = 13;
+        syscall(SYS_ioprio_set, whoThread, 0, idleClass << classShift);
         try {
             checkDepartmentPages(file, &m_stopPageCheck);
         } catch (const DbError& e) {
@@ -253,7 +260,7 @@ void CVOKDlg::startPageCheck()
         if (!finding->isEmpty())
             pageCheckDone(file, *finding);
     });
-    m_pageCheck->start();
+    m_pageCheck->start(QThread::IdlePriority);
 }
 
 void CVOKDlg::pageCheckDone(const QString& file, const QString& finding)
