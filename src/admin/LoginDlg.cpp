@@ -206,7 +206,10 @@ void CLoginDlg::logIn()
         m_classText = *classText;
         m_success = true;
         takeFields();
-        programSettings().setValue(kLastDepartmentKey, m_department);
+        // Written (and flushed to the disk) only when it changed.
+        QSettings settings = programSettings();
+        if (settings.value(kLastDepartmentKey).toString() != m_department)
+            settings.setValue(kLastDepartmentKey, m_department);
         accept();
         return;
     }
