@@ -9,7 +9,9 @@
 //   day   the same with 入库时间c = DATE (the rows of that day's start);
 //   card  the device card of CODE;
 //   cli   (with --vok) the whole program writing the report of that query
-//         (vok --report DEVICE_IN --query 设备号c = CODE), start to exit.
+//         (vok --report DEVICE_IN --query 设备号c = CODE), start to exit;
+//         beside it small_seconds, the same for 部门B of DIR (a department
+//         of a few rows), and start_seconds, the bare start (vok --version).
 // Each is printed beside the sqlite3 shell's time for the same reads on
 // FILE, a copy of the department without the program's indexes (for open:
 // the quick check each opening made before). With --cold the page cache is
@@ -286,17 +288,27 @@ int runAll(const Options& o, const QString& self)
         steps << QStringLiteral("cli");
     const QString pdf = QDir::tempPath() + QStringLiteral("/vok_lookup_report.pdf");
     for (const QString& step : steps) {
-        std::vector<double> own, accounts, login, query, shell;
+        std::vector<double> own, accounts, login, query, shell, small, start;
         QString extra;
         double rows = -1;
         for (int run = 0; run < o.runs; ++run) {
             if (o.cold)
                 dropPageCache();
             if (step == QLatin1String("cli")) {
-                own.push_back(commandSeconds(quoted(o.vok) + " --data-dir " + quoted(o.dataDir) +
-                                             " --report DEVICE_IN --pdf " + quoted(pdf) +
-                                             " --query " + quoted(QStringLiteral("设备号c")) +
-                                             " = " + quoted(o.code) + " 2>/dev/null"));
+                const QByteArray report = quoted(o.vok) + " --data-dir " + quoted(o.dataDir) +
+                                          " --report DEVICE_IN --pdf " + quoted(pdf) + " --query " +
+                                          quoted(QStringLiteral("设备号c")) + " = " +
+                                          quoted(o.code) + " 2>/dev/null";
+                own.push_back(commandSeconds(report));
+                // The same on a department of a few rows, and the program's
+                // bare start: what the action costs apart from the size.
+                if (o.cold)
+                    dropPageCache();
+                small.push_back(
+                    commandSeconds(report + " --department " + quoted(QStringLiteral("部门B"))));
+                if (o.cold)
+                    dropPageCache();
+                start.push_back(commandSeconds(quoted(o.vok) + " --version >/dev/null"));
             } else {
                 QProcess child;
                 child.start(self, {QStringLiteral("--step"), step, QStringLiteral("--data-dir"),
@@ -322,7 +334,11 @@ int runAll(const Options& o, const QString& self)
         }
         if (step == QLatin1String("open"))
             extra = QStringLiteral(" accounts_seconds=%1").arg(median(accounts), 0, 'f', 4);
-        else if (step != QLatin1String("cli"))
+        else if (step == QLatin1String("cli"))
+            extra = QStringLiteral(" small_seconds=%1 start_seconds=%2")
+                        .arg(median(small), 0, 'f', 4)
+                        .arg(median(start), 0, 'f', 4);
+        else
             extra = QStringLiteral(" login_seconds=%1 query_seconds=%2 rows=%3")
                         .arg(median(login), 0, 'f', 4)
                         .arg(median(query), 0, 'f', 4)
