@@ -39,6 +39,10 @@ bool isBlank(char c)
 
 bool beginsWithDepartmentWord(const QString& department)
 {
+    // The four bytes of "部门" themselves: only another text needs the
+    // encoder (whose tables take a while to load the first time).
+    if (department.startsWith(QStringLiteral("部门")))
+        return true;
     QStringEncoder gbk("GBK");
     const QByteArray bytes = QByteArray(gbk.encode(department)).left(4);
     qsizetype begin = 0;
