@@ -9,6 +9,7 @@
 #include "core/HelpLauncher.h"
 #include "core/Transfers.h"
 #include "db/DbError.h"
+#include "db/Gbk.h"
 #include "db/SqliteConnection.h"
 #include "movements/TransferInDlg.h"
 #include "records/LoanQueryDlg.h"
@@ -28,6 +29,7 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QThread>
+#include <QThreadPool>
 #include <QVBoxLayout>
 
 #include <sys/syscall.h>
@@ -221,6 +223,9 @@ bool CVOKDlg::logIn(bool again)
         showOverdueLine();
         showTransferLine();
         startTransferRecovery();
+        // The tables of the GBK encoder, which checks every typed text, come
+        // from the disk on a thread of their own, not at the first query.
+        QThreadPool::globalInstance()->start([] { gbkLength(QStringLiteral("部门")); });
         return true;
     }
 }
