@@ -39,6 +39,10 @@ bool isBlank(char c)
 
 bool beginsWithDepartmentWord(const QString& department)
 {
+    // The four bytes of "部门" themselves: only another text needs the
+    // encoder (whose tables take a while to load the first time).
+    if (department.startsWith(QStringLiteral("部门")))
+        return true;
     QStringEncoder gbk("GBK");
     const QByteArray bytes = QByteArray(gbk.encode(department)).left(4);
     qsizetype begin = 0;
@@ -182,7 +186,10 @@ void CLoginDlg::logIn()
         ConnectionPtr c = openConnection(*own);
         classText = Accounts::find(*c, m_userName, m_password);
         noPassword = !classText && Accounts::lacksPassword(*c, m_userName);
-        c->close();
+        if (classText)
+            m_connection = c;
+        else
+            c->close();
         if (!classText) {
             m_ownDepartment = false;
             for (const Department& d : departments()) {
@@ -203,7 +210,10 @@ void CLoginDlg::logIn()
         m_classText = *classText;
         m_success = true;
         takeFields();
-        programSettings().setValue(kLastDepartmentKey, m_department);
+        // Written (and flushed to the disk) only when it changed.
+        QSettings settings = programSettings();
+        if (settings.value(kLastDepartmentKey).toString() != m_department)
+            settings.setValue(kLastDepartmentKey, m_department);
         accept();
         return;
     }

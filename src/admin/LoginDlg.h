@@ -1,5 +1,7 @@
 #pragma once
 
+#include "db/Connection.h"
+
 #include <QDialog>
 
 class QComboBox;
@@ -27,6 +29,10 @@ public:
     const QString& classText() const { return m_classText; }
     // False when the account was found only in another department's database.
     bool ownDepartment() const { return m_ownDepartment; }
+    // The connection to the chosen department the account was found on,
+    // for the main window to go on with (the department is opened once at
+    // log-in); empty when the account was found in another department.
+    ConnectionPtr takeConnection() { return std::move(m_connection); }
 
     // Wrong entries over the whole run of the program; the fourth ends the
     // log-in.
@@ -55,6 +61,7 @@ private:
     QString m_classText;
     bool m_success = false;
     bool m_ownDepartment = true;
+    ConnectionPtr m_connection;
 };
 
 // True when the department text's first two characters (four GBK bytes),

@@ -9,6 +9,7 @@
 #include "core/HelpLauncher.h"
 #include "core/Transfers.h"
 #include "db/DbError.h"
+#include "db/Gbk.h"
 #include "db/SqliteConnection.h"
 #include "movements/TransferInDlg.h"
 #include "records/LoanQueryDlg.h"
@@ -28,7 +29,11 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QThread>
+#include <QThreadPool>
 #include <QVBoxLayout>
+
+#include <sys/syscall.h>
+#include <unistd.h>
 
 // The resources live in a static library: register them before first use.
 static void initResources()
@@ -195,10 +200,13 @@ bool CVOKDlg::logIn(bool again)
             m_connection->close();
             m_connection.reset();
         }
-        ConnectionPtr c;
+        // The log-in's own connection when the account was found in the
+        // chosen department, else one opened now.
+        ConnectionPtr c = dlg.takeConnection();
         try {
-            c = openConnection(
-                *departmentConnectionString(dlg.department(), dlg.userName(), dlg.password()));
+            if (!c)
+                c = openConnection(
+                    *departmentConnectionString(dlg.department(), dlg.userName(), dlg.password()));
         } catch (const DbError& e) {
             showComError(e, this);
             return false;
@@ -215,6 +223,9 @@ bool CVOKDlg::logIn(bool again)
         showOverdueLine();
         showTransferLine();
         startTransferRecovery();
+        // The tables of the GBK encoder, which checks every typed text, come
+        // from the disk on a thread of their own, not at the first query.
+        QThreadPool::globalInstance()->start([] { gbkLength(QStringLiteral("部门")); });
         return true;
     }
 }
@@ -236,6 +247,10 @@ void CVOKDlg::startPageCheck()
     auto finding = std::make_shared<QString>();
     m_stopPageCheck = false;
     m_pageCheck = QThread::create([this, file, finding] {
+        // Its reads wait for those of the user's work (the idle class of
+        // the disk's queue), as its steps wait for the processor.
+        constexpr int whoThread = 1, idleClass = 3, classShift = 13;
+        syscall(SYS_ioprio_set, whoThread, 0, idleClass << classShift);
         try {
             checkDepartmentPages(file, &m_stopPageCheck);
         } catch (const DbError& e) {
@@ -250,7 +265,7 @@ void CVOKDlg::startPageCheck()
         if (!finding->isEmpty())
             pageCheckDone(file, *finding);
     });
-    m_pageCheck->start();
+    m_pageCheck->start(QThread::IdlePriority);
 }
 
 void CVOKDlg::pageCheckDone(const QString& file, const QString& finding)

@@ -236,11 +236,16 @@ ConnectionPtr openSqliteConnection(const QString& file)
 {
     // Tables are made only in a file this call creates: an existing file
     // that is not a complete department database is refused as it is.
+    // An existing file is opened once: its cheap checks run on this
+    // connection before anything is written through it.
     const bool isNew = !QFileInfo::exists(file);
     if (isNew)
         createPrivateFile(file);
-    else
+    else if (hasHotJournal(file))
         checkDepartmentFile(file);
+    else
+        checkFileShape(file);
+    const FilesBeside beside(file);
     sqlite3* db = nullptr;
     const QByteArray path = QFile::encodeName(file);
     const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
@@ -254,6 +259,8 @@ ConnectionPtr openSqliteConnection(const QString& file)
     try {
         sqlite3_busy_timeout(db, kBusyTimeoutMs);
         sqlite3_extended_result_codes(db, 1);
+        if (!isNew)
+            checkBeforeWriting(db, file);
         // Durability: a commit is on the disk before it is confirmed
         // (synchronous=FULL), and a checkpoint after every commit puts it
         // into the .db file itself (retried while a reader holds it back),
@@ -280,6 +287,8 @@ ConnectionPtr openSqliteConnection(const QString& file)
         // as an empty database.
         if (isNew && QFileInfo(file).size() == 0)
             QFile::remove(file);
+        else if (!isNew)
+            beside.removeMade();
         throw;
     }
     return std::make_shared<SqliteConnection>(db);

@@ -154,6 +154,34 @@ void createPrivateFile(const QString& file)
         ::close(fd);
 }
 
+FilesBeside::FilesBeside(const QString& file)
+    : m_wal(file + QLatin1String("-wal")), m_shm(file + QLatin1String("-shm")),
+      m_hadWal(QFileInfo::exists(m_wal)), m_hadShm(QFileInfo::exists(m_shm))
+{
+}
+
+void FilesBeside::removeMade() const
+{
+    if (!m_hadWal && QFileInfo::exists(m_wal) && QFileInfo(m_wal).size() == 0)
+        QFile::remove(m_wal);
+    if (!m_hadShm && !QFileInfo::exists(m_wal))
+        QFile::remove(m_shm);
+}
+
+bool hasHotJournal(const QString& file)
+{
+    return QFileInfo(file + QLatin1String("-journal")).size() > 0;
+}
+
+void checkBeforeWriting(sqlite3* db, const QString& file)
+{
+    // Closed after a refusal, the connection copies nothing of the -wal
+    // file into the file.
+    sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    checkTables(db, file);
+    sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 0, nullptr);
+}
+
 } // namespace sqlite
 
 using namespace sqlite;
@@ -163,19 +191,13 @@ void checkDepartmentFile(const QString& file)
     checkFileShape(file);
     // Read-only: a file that is refused keeps every byte it had (its
     // journal mode included).
+    const FilesBeside beside(file);
     sqlite3* db = openForReading(file);
-    // A read-only look at a file in WAL mode makes its -wal and -shm
-    // files; those it made go again when the file is refused.
-    const QString wal = file + QLatin1String("-wal"), shm = file + QLatin1String("-shm");
-    const bool hadWal = QFileInfo::exists(wal), hadShm = QFileInfo::exists(shm);
     try {
         checkTables(db, file);
     } catch (...) {
         sqlite3_close_v2(db);
-        if (!hadWal && QFileInfo(wal).size() == 0)
-            QFile::remove(wal);
-        if (!hadShm && !QFileInfo::exists(wal))
-            QFile::remove(shm);
+        beside.removeMade();
         throw;
     }
     sqlite3_close_v2(db);

@@ -191,6 +191,12 @@ void TestLogin::logsIn()
     QCOMPARE(d.dlg.department(), chosen);
     QCOMPARE(d.dlg.classText(), QStringLiteral("2"));
     QCOMPARE(d.dlg.ownDepartment(), own);
+    // The chosen department's connection the account was found on goes on
+    // to the main window.
+    const ConnectionPtr kept = d.dlg.takeConnection();
+    QCOMPARE(kept != nullptr, own);
+    if (kept)
+        QCOMPARE(Accounts::find(*kept, user, password), std::optional<QString>("2"));
     // An older row's plain-text password is a hash from this log-in on.
     const auto c = m_sandbox->open(dsn);
     const auto stored = test::table(*c, "user", c->name(u"user") + "=?", {user});
