@@ -118,7 +118,8 @@ void createRows(const QString& source, qint64 devices, qint64 rows, int months)
                                     float(r % 7),
                                     float(r % 5),
                                     Stock::stocktakeReason(),
-                                    QStringLiteral("张伟")};
+                                    QStringLiteral("张伟"),
+                                    QVariant()};
             });
         });
 }
