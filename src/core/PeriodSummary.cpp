@@ -1062,6 +1062,19 @@ QString mayReopen(int classNumber)
     return classNumber == 1 ? QString() : QStringLiteral("只有一级用户才能反结账。");
 }
 
+namespace {
+std::function<void()>& closeHook()
+{
+    static std::function<void()> hook;
+    return hook;
+}
+} // namespace
+
+void setCloseHook(std::function<void()> hook)
+{
+    closeHook() = std::move(hook);
+}
+
 QDate close(Connection& connection, int classNumber, const QString& user, const QDate& today)
 {
     if (const QString refusal = mayClose(classNumber); !refusal.isEmpty())
@@ -1085,6 +1098,8 @@ QDate close(Connection& connection, int classNumber, const QString& user, const 
                       QStringLiteral("没有可以月结的月份：上月及以前的月份都已月结。"));
     const QDate last = month->addMonths(1).addDays(-1);
     const PeriodSummaryResult figures = PeriodSummary::read(connection, *month, last);
+    if (const auto& hook = closeHook())
+        hook();
     // Marked closed first: from here on no movement of the month is taken.
     connection.append(
         schema::PeriodClose.name, schema::PeriodClose.columnNames(),

@@ -72,6 +72,7 @@ private slots:
     void closedMonthsGiveTheSameFigures();
     void ledgerRunsToTheClosing();
     void closedMonthRefusesEveryWrite();
+    void closeHoldsOffWriters();
     void classRules();
     void reconcileFromClosing_data();
     void reconcileFromClosing();
@@ -156,6 +157,7 @@ void TestPeriodSummary::init()
 
 void TestPeriodSummary::cleanup()
 {
+    PeriodClose::setCloseHook({});
     m_db.reset();
     m_sandbox.reset();
 }
@@ -449,6 +451,38 @@ void TestPeriodSummary::ledgerRunsToTheClosing()
         QCOMPARE(l.back().balance.number, r.closing.number);
         QCOMPARE(l.back().balance.cents, r.closing.cents);
     }
+}
+
+// On the server another workstation's stock-in in the month being closed
+// waits for the close (here: gives up waiting) and is refused after it, so
+// that nothing comes between the figures read and those stored.
+void TestPeriodSummary::closeHoldsOffWriters()
+{
+    if (!test::onServer())
+        QSKIP("the embedded engine's transaction holds the file's write lock");
+    ConnectionPtr other = m_sandbox->open();
+    test::exec(*other, u("SET lock_timeout = 300"));
+    const QVariantList stockIn{u("001"), u("2026-01-25 09:00:00"), u("甲"), u(""), 5, 100, u("王")};
+    QString during;
+    PeriodClose::setCloseHook([&] {
+        try {
+            test::seed(*other, u("DEVICE_IN"), {stockIn});
+        } catch (const DbError& e) {
+            during = e.text();
+        }
+    });
+    QCOMPARE(PeriodClose::close(*m_db, 1, u("王"), day(4, 2)), day(1, 1));
+    QVERIFY2(!during.isEmpty(), "a stock-in was written while the month was being closed");
+    QCOMPARE(test::rows(*m_db, u("SELECT close_number, close_amount FROM DEVICE_PERIOD WHERE "
+                                 "code = '001' AND period = '2026-01'")),
+             (QList<QStringList>{{u("12"), u("1200.00")}}));
+    try {
+        test::seed(*other, u("DEVICE_IN"), {stockIn});
+        QFAIL("a stock-in was written in the closed month");
+    } catch (const DbError& e) {
+        QVERIFY2(e.text().contains(u("2026年1月已月结")), qPrintable(e.text()));
+    }
+    QCOMPARE(test::value(*m_db, u("SELECT COUNT(*) FROM DEVICE_IN WHERE code = '001'")), u("2"));
 }
 
 void TestPeriodSummary::closedMonthRefusesEveryWrite()
