@@ -97,7 +97,7 @@ void createRows(const QString& dsn, qint64 devices, qint64 rows, qint64 adjustme
                        start.addSecs(i * 41).toString(QStringLiteral("yyyy-M-d H:m:s"));
                    c->append(QStringLiteral("DEVICE_ADJUST"), adjustNames,
                              {code, when, float(i % 7), float(i % 5), reasons[i % 3],
-                              QStringLiteral("张伟")});
+                              QStringLiteral("张伟"), QVariant()});
                }
            });
 }

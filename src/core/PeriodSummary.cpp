@@ -101,6 +101,10 @@ struct Part
     qint64 inCents = 0;
     double pricedIn = 0; // transferred in with the sender's cost
     qint64 pricedInCents = 0;
+    // Opening stock given with its unit price: part of the month's cost
+    // base, as a stock-in, but shown among the adjustments.
+    double pricedAdjust = 0;
+    qint64 pricedAdjustCents = 0;
 };
 
 struct Month
@@ -178,8 +182,8 @@ MonthValues valueMonth(const State& opening, const Month& m, int endPart)
     for (const Part& p : m.part) {
         for (int c = 0; c < Categories; ++c)
             total[c] += p.number[c];
-        inCents += p.inCents + p.pricedInCents;
-        pricedIn += p.pricedIn;
+        inCents += p.inCents + p.pricedInCents + p.pricedAdjustCents;
+        pricedIn += p.pricedIn + p.pricedAdjust;
     }
     const double quantity = opening.stock.number + total[In] + pricedIn;
     const qint64 amount = opening.stock.cents + inCents;
@@ -202,6 +206,8 @@ MonthValues valueMonth(const State& opening, const Month& m, int endPart)
         v.flow[p][In] = {m.part[p].number[In], m.part[p].inCents};
         v.flow[p][TransferIn].number += m.part[p].pricedIn;
         v.flow[p][TransferIn].cents += m.part[p].pricedInCents;
+        v.flow[p][Adjust].number += m.part[p].pricedAdjust;
+        v.flow[p][Adjust].cents += m.part[p].pricedAdjustCents;
     }
     const double closing = opening.stock.number + total[In] + pricedIn - total[Out] +
                            total[Return] + total[Adjust] + total[TransferIn] - total[TransferOut];
@@ -291,16 +297,17 @@ private:
     // The transfers of those months by month and place in the index.
     std::map<std::pair<int, size_t>, Part> m_earlyTransfers;
 
-    // Adds a record's quantity (and for a stock-in or a transfer-in with the
-    // sender's cost, its value) to its device's month and part.
+    // Adds a record's quantity (and for a stock-in, a transfer-in with the
+    // sender's cost or a priced opening, its value) to its device's month
+    // and part.
     void add(Device& device, int month, int p, int category, double number, qint64 cents,
              bool priced = false)
     {
         const auto addTo = [&](auto& part) {
             if (priced) {
                 if constexpr (std::is_same_v<std::decay_t<decltype(part)>, Part>) {
-                    part.pricedIn += number;
-                    part.pricedInCents += cents;
+                    (category == Adjust ? part.pricedAdjust : part.pricedIn) += number;
+                    (category == Adjust ? part.pricedAdjustCents : part.pricedInCents) += cents;
                 }
                 return;
             }
@@ -358,6 +365,8 @@ private:
                     m.part[0].number[TransferOut] = t->second.number[TransferOut];
                     m.part[0].pricedIn = t->second.pricedIn;
                     m.part[0].pricedInCents = t->second.pricedInCents;
+                    m.part[0].pricedAdjust = t->second.pricedAdjust;
+                    m.part[0].pricedAdjustCents = t->second.pricedAdjustCents;
                 }
                 rows[at].start = valueMonth(rows[at].start, m, 0).closing;
             }
@@ -415,9 +424,12 @@ private:
                 values << dayText(m_from) << dayText(m_to.addDays(1));
                 if (category == In)
                     sql += QStringLiteral(", SUM(ROUND(in_number * price * 100))");
+                else if (category == Adjust)
+                    sql += QStringLiteral(", SUM(ROUND((after_number - before_number) * price * "
+                                          "100)), CASE WHEN price IS NULL THEN 0 ELSE 1 END");
             } else {
                 sql = QStringLiteral("SELECT code, %1, %2").arg(date, QLatin1String(t.quantity));
-                if (category == In)
+                if (category == In || category == Adjust)
                     sql += QStringLiteral(", price");
             }
             const QString bounded = scan ? QLatin1Char('+') + date : date;
@@ -438,19 +450,22 @@ private:
                 values << m_code;
             }
             if (server)
-                sql += QStringLiteral(" GROUP BY code, 2, 3");
+                sql += category == Adjust ? QStringLiteral(" GROUP BY code, 2, 3, 6")
+                                          : QStringLiteral(" GROUP BY code, 2, 3");
             auto r = m_c.queryWith(sql, values);
             while (r->next()) {
                 int month = 0, p = 0;
                 double number = 0;
                 qint64 inCents = 0;
+                bool priced = false; // an opening given with its unit price
                 if (server) {
                     if (r->isNull(1))
                         continue;
                     month = int(r->number(1));
                     p = std::clamp(int(r->number(2)), 0, 2);
                     number = r->number(3);
-                    inCents = category == In ? std::llround(r->number(4)) : 0;
+                    inCents = category == In || category == Adjust ? std::llround(r->number(4)) : 0;
+                    priced = category == Adjust && r->number(5) != 0;
                 } else {
                     const RowSet::Cell when = r->cell(1);
                     const QByteArrayView d = when.utf8;
@@ -461,14 +476,15 @@ private:
                             digit(5) * 10 + digit(6) - 1;
                     p = d < QByteArrayView(fromText) ? 0 : d < QByteArrayView(toText) ? 1 : 2;
                     number = r->cell(2).number;
-                    if (category == In) {
+                    if (category == In || category == Adjust) {
                         const RowSet::Cell price = r->cell(3);
+                        priced = category == Adjust && price.kind == RowSet::Cell::Number;
                         if (price.kind == RowSet::Cell::Number)
                             inCents = std::llround(number * price.number * 100);
                     }
                 }
                 Device& device = devices[r->utf8(0)];
-                add(device, month, p, category, number, inCents);
+                add(device, month, p, category, number, inCents, priced);
                 if (p == 1)
                     device.moved = true;
             }
@@ -666,7 +682,7 @@ std::vector<LedgerLine> ledger(Connection& connection, const QString& code, cons
         double number;
         qint64 inCents;
         QString kind, details;
-        bool priced = false; // a transfer in valued at the sender's cost
+        bool priced = false; // a transfer in at the sender's cost, an opening at its price
     };
     std::vector<Entry> entries;
     const QString marker = dateMarker(connection);
@@ -711,15 +727,22 @@ std::vector<LedgerLine> ledger(Connection& connection, const QString& code, cons
     {
         auto r = connection.queryWith(
             QStringLiteral("SELECT adjust_time, after_number - before_number, reason, user_name, "
-                           "before_number, after_number FROM DEVICE_ADJUST") +
+                           "before_number, after_number, price FROM DEVICE_ADJUST") +
                 range.arg(QStringLiteral("adjust_time"), marker) +
                 QStringLiteral(" AND (reason IS NULL OR reason <> ?)"),
             values + QVariantList{Stock::correctionReason()});
-        while (r->next())
-            entries.push_back(
-                {r->text(0), Adjust, int(entries.size()), r->number(1), 0,
-                 r->text(2).isEmpty() ? QStringLiteral("调整") : r->text(2),
-                 QStringLiteral("%1 → %2 操作员：%3").arg(r->text(4), r->text(5), r->text(3))});
+        while (r->next()) {
+            const double n = r->number(1);
+            const std::optional<double> price = decimalOf(r->cell(6));
+            QString details =
+                QStringLiteral("%1 → %2 操作员：%3").arg(r->text(4), r->text(5), r->text(3));
+            if (price)
+                details += QStringLiteral(" 单价：%1").arg(r->text(6));
+            entries.push_back({r->text(0), Adjust, int(entries.size()), n,
+                               price ? std::llround(n * *price * 100) : 0,
+                               r->text(2).isEmpty() ? QStringLiteral("调整") : r->text(2), details,
+                               price.has_value()});
+        }
     }
     {
         auto r = connection.queryWith(
@@ -1039,6 +1062,19 @@ QString mayReopen(int classNumber)
     return classNumber == 1 ? QString() : QStringLiteral("只有一级用户才能反结账。");
 }
 
+namespace {
+std::function<void()>& closeHook()
+{
+    static std::function<void()> hook;
+    return hook;
+}
+} // namespace
+
+void setCloseHook(std::function<void()> hook)
+{
+    closeHook() = std::move(hook);
+}
+
 QDate close(Connection& connection, int classNumber, const QString& user, const QDate& today)
 {
     if (const QString refusal = mayClose(classNumber); !refusal.isEmpty())
@@ -1062,6 +1098,8 @@ QDate close(Connection& connection, int classNumber, const QString& user, const 
                       QStringLiteral("没有可以月结的月份：上月及以前的月份都已月结。"));
     const QDate last = month->addMonths(1).addDays(-1);
     const PeriodSummaryResult figures = PeriodSummary::read(connection, *month, last);
+    if (const auto& hook = closeHook())
+        hook();
     // Marked closed first: from here on no movement of the month is taken.
     connection.append(
         schema::PeriodClose.name, schema::PeriodClose.columnNames(),

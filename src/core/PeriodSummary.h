@@ -129,6 +129,9 @@ QString mayReopen(int classNumber);
 // entry "月结 YYYY年M月" in one transaction. Returns the month closed.
 // Throws DbError (nothing changed), also when there is nothing to close.
 QDate close(Connection& connection, int classNumber, const QString& user, const QDate& today);
+// Called inside close() between reading the month's figures and storing
+// them (tests: what another connection meets meanwhile); none by default.
+void setCloseHook(std::function<void()> hook);
 // Reopens the latest closed month (class 1 only) with a log entry
 // "反结账 YYYY年M月". Returns the month. Throws DbError.
 QDate reopen(Connection& connection, int classNumber, const QString& user);

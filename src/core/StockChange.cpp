@@ -7,6 +7,8 @@
 #include "db/DbError.h"
 #include "db/Schema.h"
 
+#include <cmath>
+
 namespace vok {
 
 namespace {
@@ -90,11 +92,18 @@ Issue issue(Connection& c, const QString& code, float quantity)
     return result;
 }
 
-void recordAdjustment(Connection& c, const QString& code, double before, double after,
-                      const QString& reason, const QString& user)
+// A unit price as stored: to the cent; NULL when none is given.
+static QVariant priceValue(std::optional<double> price)
 {
-    c.append(schema::DeviceAdjust.name, schema::DeviceAdjust.columnNames(),
-             {code, unpaddedDateTime(Clock::now()), before, after, reason, user});
+    return price ? QVariant(std::round(*price * 100) / 100) : QVariant();
+}
+
+void recordAdjustment(Connection& c, const QString& code, double before, double after,
+                      const QString& reason, const QString& user, std::optional<double> price)
+{
+    c.append(
+        schema::DeviceAdjust.name, schema::DeviceAdjust.columnNames(),
+        {code, unpaddedDateTime(Clock::now()), before, after, reason, user, priceValue(price)});
 }
 
 void recordAdjustments(Connection& c, const std::vector<Adjustment>& adjustments,
@@ -108,7 +117,7 @@ void recordAdjustments(Connection& c, const std::vector<Adjustment>& adjustments
                      if (next == adjustments.size())
                          return false;
                      const Adjustment& a = adjustments[next++];
-                     values = {a.code, time, a.before, a.after, reason, user};
+                     values = {a.code, time, a.before, a.after, reason, user, priceValue(a.price)};
                      return true;
                  });
 }
@@ -147,7 +156,7 @@ bool addStockRow(Connection& c, int classNumber, const QString& typed, const Sto
         if (c.lock(existing) > 0)
             return false;
         table.append({code, f.now, f.high, f.low, f.total});
-        recordAdjustment(c, code, 0, f.now, openingReason(), user);
+        recordAdjustment(c, code, 0, f.now, openingReason(), user, f.price);
         if (f.total > f.now)
             recordAdjustment(c, code, f.total, f.total, openingTotalReason(), user);
         t.commit();

@@ -3,6 +3,7 @@
 #include "db/Connection.h"
 
 #include <QString>
+#include <optional>
 #include <vector>
 
 namespace vok {
@@ -16,6 +17,8 @@ struct StockFigures
     float high = 0;
     float low = 0;
     float total = 0;
+    // The opening quantity's unit price, when given.
+    std::optional<double> price = {};
 };
 
 // Reads the device's stock rows.
@@ -53,8 +56,10 @@ Issue issue(Connection& c, const QString& code, float quantity);
 // before and after, why and by whom. Appends that row, timed by the
 // program's clock, inside the caller's transaction, so that it stands or
 // falls with the change itself.
+// An opening quantity may carry its unit price (yuan, to the cent).
 void recordAdjustment(Connection& c, const QString& code, double before, double after,
-                      const QString& reason, const QString& user);
+                      const QString& reason, const QString& user,
+                      std::optional<double> price = std::nullopt);
 
 // Many devices' adjustments of one reason by one user, recorded as above,
 // all at one time and appended in one pass (a statement prepared once).
@@ -63,6 +68,7 @@ struct Adjustment
     QString code;
     double before = 0;
     double after = 0;
+    std::optional<double> price = {};
 };
 void recordAdjustments(Connection& c, const std::vector<Adjustment>& adjustments,
                        const QString& reason, const QString& user);
@@ -75,6 +81,8 @@ struct StockFigureSet
     float high = 0;
     float low = 0;
     float total = 0;
+    // The opening quantity's unit price, when given.
+    std::optional<double> price = {};
 };
 // A device's stock row with its opening stock ("期初库存", from 0) and,
 // when the total is more than it, its opening total ("期初总数"). False,

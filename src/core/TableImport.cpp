@@ -327,7 +327,7 @@ QString TableImport::note() const
         return {};
     if (&m_table == &tables::device)
         return QStringLiteral("导入的库存作为期初库存写入，每个设备记一笔库存调整（总数与现存数量不"
-                              "同时另记期初总数）。");
+                              "同时另记期初总数）；“单价”一列（可空）为期初数量的单价。");
     return QStringLiteral("导入的记录只作为历史记录，不改变库存（库存由库存导入或盘点设定），"
                           "也不计入库存核对的流水结存。");
 }
@@ -369,6 +369,11 @@ void TableImport::open(const QString& fileName)
                 break;
             }
     m_headingMapping = m_mapping;
+    m_priceColumn = -1;
+    if (&m_table == &tables::device)
+        for (int f = 0; f < m_headings.size() && m_priceColumn < 0; ++f)
+            if (headingNames(tables::deviceAdjust, DeviceAdjustCol::price, m_headings.at(f)))
+                m_priceColumn = f;
 }
 
 void TableImport::setMapping(int tableColumn, int fileColumn)
@@ -464,7 +469,8 @@ QStringList TableImport::ignoredHeadings() const
 {
     QStringList out;
     for (int f = 0; f < m_headings.size(); ++f)
-        if (std::find(m_mapping.begin(), m_mapping.end(), f) == m_mapping.end())
+        if (f != m_priceColumn &&
+            std::find(m_mapping.begin(), m_mapping.end(), f) == m_mapping.end())
             out << (m_headings.at(f).isEmpty() ? sheetColumnName(f) + QStringLiteral("列")
                                                : m_headings.at(f));
     return out;
@@ -537,6 +543,7 @@ bool TableImport::check(Connection& connection, const ImportProgress& progress)
     m_problemCount = 0;
     m_store.clear();
     m_rowStart.clear();
+    m_openingPrices.clear();
     for (const QString& heading : missingHeadings())
         addProblem(0, -1, QStringLiteral("缺少必需的列“%1”。").arg(heading));
     if (m_problemCount > 0)
@@ -582,8 +589,25 @@ bool TableImport::check(Connection& connection, const ImportProgress& progress)
         // Without a total, what is on hand is all that was taken in.
         if (&m_table == &tables::device && m_mapping[DeviceCol::total_number] < 0)
             values[DeviceCol::total_number] = values[DeviceCol::now_number];
-        if (fine)
+        // The opening unit price, when the file gives one for the row.
+        std::optional<double> price;
+        if (m_priceColumn >= 0 && size_t(m_priceColumn) < row.size() &&
+            !row[size_t(m_priceColumn)].text.trimmed().isEmpty()) {
+            Value v;
+            const QString problem = checkCell(tables::deviceAdjust, DeviceAdjustCol::price,
+                                              row[size_t(m_priceColumn)], seen, at, v);
+            if (problem.isEmpty()) {
+                price = v.number;
+            } else {
+                addProblem(at, m_priceColumn, problem);
+                fine = false;
+            }
+        }
+        if (fine) {
             storeRow(values);
+            if (m_priceColumn >= 0)
+                m_openingPrices.push_back(price);
+        }
         if (++read % kProgressEvery == 0 && progress && !progress(reader->permille(), 1000))
             return false;
     }
@@ -626,7 +650,9 @@ void TableImport::recordStockEffect(Connection& connection, const QString& userN
             const QString code = values.at(DeviceCol::code).toString();
             const float now = values.at(DeviceCol::now_number).toFloat();
             const float sum = values.at(DeviceCol::total_number).toFloat();
-            opening.push_back({code, 0, now});
+            opening.push_back(
+                {code, 0, now,
+                 size_t(i) < m_openingPrices.size() ? m_openingPrices[size_t(i)] : std::nullopt});
             if (sum > now)
                 totals.push_back({code, sum});
         }

@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace vok {
@@ -121,6 +122,10 @@ private:
     QStringList m_headings;
     std::vector<int> m_mapping;
     std::vector<int> m_headingMapping; // as matched by heading at open()
+    // The stock table's optional opening unit price: its file column (-1:
+    // none) and each stored row's price (none: an empty cell).
+    int m_priceColumn = -1;
+    std::vector<std::optional<double>> m_openingPrices;
     std::vector<ImportProblem> m_problems;
     qint64 m_problemCount = 0;
     // The rows checked, each value as stored: a float, or UTF-8 text.

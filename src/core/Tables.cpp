@@ -15,6 +15,7 @@ constexpr FieldRule kQuantity{.kind = R::Number, .min = 1, .max = 10000, .requir
 constexpr FieldRule kReceived{.kind = R::Number, .min = 0, .max = 10000, .required = true};
 constexpr FieldRule kCode{.kind = R::Code, .required = true};
 constexpr FieldRule kWhen{.kind = R::Date, .required = true};
+constexpr FieldRule kOpeningPrice{.kind = R::Number, .min = 0, .max = 10000};
 
 constexpr TableColumn kDeviceCodeColumns[] = {
     {.heading = u"设备号", .rule = {.kind = R::NewCode, .required = true}},
@@ -187,6 +188,8 @@ constexpr TableColumn kDeviceAdjustColumns[] = {
     {.heading = u"调整后数量", .single = true, .printed = {{}, 4200}},
     {.heading = u"原因", .printed = {u"原　　因", 5400}},
     {.heading = u"操作员", .printed = {{}, 6700}},
+    // An opening quantity's unit price: a stock-in's range, 0 allowed.
+    {.heading = u"单价", .single = true, .rule = kOpeningPrice, .otherHeadings = u"期初单价"},
 };
 constexpr QueryField kDeviceAdjustFields[] = {
     {u"设备号c", u"code", Q::Text},

@@ -153,12 +153,16 @@ const TableDef Howdo{QStringLiteral("HOWDO"),
 const TableDef User{
     QStringLiteral("user"), {text("user", 0), text("pswd", 0), text("class", 0)}, false};
 
-// Added after the nine: a file without it gains it on opening.
+// Added after the nine: a file without it gains it on opening. The price,
+// later still, is an opening quantity's unit price (NULL: none given); a
+// file made before it gains it on opening.
 const TableDef DeviceAdjust{QStringLiteral("DEVICE_ADJUST"),
                             {text("code", 10), dateTime("adjust_time", 20), single("before_number"),
-                             single("after_number"), text("reason", 21), text("user_name", 21)},
+                             single("after_number"), text("reason", 21), text("user_name", 21),
+                             single("price")},
                             true,
-                            true};
+                            true,
+                            1};
 
 // Added later too: the loans, a row per device lent (its line, unique:
 // "<loan id>-<line number>"), and every later step of a line.

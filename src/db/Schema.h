@@ -211,7 +211,8 @@ enum : int
     before_number,
     after_number,
     reason,
-    user_name
+    user_name,
+    price
 };
 }
 namespace DeviceLoanCol {

@@ -1,6 +1,7 @@
 #include "stock/StockDlg.h"
 
 #include "core/DeviceCatalogue.h"
+#include "core/FieldCheck.h"
 #include "core/Loans.h"
 #include "core/StockChange.h"
 #include "core/TableAccess.h"
@@ -141,6 +142,8 @@ QGroupBox* CStockDlg::makeChangeGroup(const Buttons& b)
     m_highEdit = named(new QLineEdit(changeBox), u"high");
     m_lowEdit = named(new QLineEdit(changeBox), u"low");
     m_totalEdit = named(new QLineEdit(changeBox), u"total");
+    // The opening quantity's unit price, taken by Add only; empty: none.
+    m_priceEdit = named(new QLineEdit(changeBox), u"price");
     auto* fields = new QFormLayout;
     fields->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
     fields->addRow(QStringLiteral("设备号"), m_code);
@@ -149,6 +152,7 @@ QGroupBox* CStockDlg::makeChangeGroup(const Buttons& b)
     fields->addRow(QStringLiteral("最大数量"), m_highEdit);
     fields->addRow(QStringLiteral("最小数量"), m_lowEdit);
     fields->addRow(QStringLiteral("总数"), m_totalEdit);
+    fields->addRow(QStringLiteral("单价"), m_priceEdit);
     // Buttons in two columns: add, change, help; delete, print, exit.
     auto* buttons = new QGridLayout;
     QPushButton* const grid[2][3] = {{b.add, b.change, b.help}, {b.remove, b.print, b.exit}};
@@ -178,6 +182,7 @@ void CStockDlg::orderTabs(const Buttons& b)
                         m_highEdit,
                         m_lowEdit,
                         m_totalEdit,
+                        m_priceEdit,
                         b.add,
                         b.change,
                         b.remove,
@@ -218,7 +223,7 @@ void CStockDlg::fillList()
 
 Stock::StockFigureSet CStockDlg::figures() const
 {
-    return {m_now, m_high, m_low, m_total};
+    return {m_now, m_high, m_low, m_total, m_price};
 }
 
 bool CStockDlg::takeFields()
@@ -232,6 +237,26 @@ bool CStockDlg::takeFields()
     dx.number(m_lowEdit, m_low, tables::device, DeviceCol::low_number);
     dx.number(m_totalEdit, m_total, tables::device, DeviceCol::total_number);
     return dx.ok();
+}
+
+bool CStockDlg::takePrice()
+{
+    m_price.reset();
+    const QString typed = m_priceEdit->text();
+    if (typed.trimmed().isEmpty())
+        return true;
+    float price = 0;
+    const QString problem =
+        FieldCheck::numberProblem(typed, price, tables::deviceAdjust.rule(DeviceAdjustCol::price));
+    if (!problem.isEmpty()) {
+        Messages::notice(QStringLiteral("单价：") + problem, this, QString(),
+                         Messages::Icon::Exclamation);
+        m_priceEdit->setFocus(Qt::OtherFocusReason);
+        m_priceEdit->selectAll();
+        return false;
+    }
+    m_price = price;
+    return true;
 }
 
 void CStockDlg::showFields()
@@ -299,7 +324,7 @@ void CStockDlg::onAdd()
 {
     if (refuseIfReadOnly(m_context.classNumber, RefusalText::WithLineBreak, this))
         return;
-    if (!takeFields())
+    if (!takeFields() || !takePrice())
         return;
     // Chosen: the combo shows one of its entries (blanks around it aside),
     // not another text typed over it.
@@ -327,6 +352,7 @@ void CStockDlg::onAdd()
             this, QString(), Messages::Icon::Exclamation);
         return;
     }
+    m_priceEdit->clear();
     completeChange(QStringLiteral("修改库存信息"));
 }
 

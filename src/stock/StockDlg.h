@@ -79,6 +79,9 @@ private:
     // Takes the four quantities and the query fields, in order, with their
     // checks; false when one fails (its message is shown).
     bool takeFields();
+    // The opening unit price typed for Add (none when empty); false, with
+    // the message shown, when it is no price.
+    bool takePrice();
     void showFields();
     // The device code as typed, refused when longer than the stock row
     // holds; false when refused.
@@ -100,12 +103,14 @@ private:
     QLineEdit* m_highEdit;
     QLineEdit* m_lowEdit;
     QLineEdit* m_totalEdit;
+    QLineEdit* m_priceEdit;
 
     // The form's fields, as last taken or shown.
     float m_now = 1;
     float m_high = 1;
     float m_low = 1;
     float m_total = 1;
+    std::optional<double> m_price; // the opening quantity's, for Add
 };
 
 } // namespace vok

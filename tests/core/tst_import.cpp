@@ -696,23 +696,54 @@ private slots:
     }
 
     // The stock comes in as opening stock: one adjustment a device, and the
-    // opening total of those whose total differs.
+    // opening total of those whose total differs; an optional 单价 column
+    // prices the opening quantity (an empty cell: none, a bad one: the row
+    // is refused).
+    void stockIsOpeningStock_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("problem"); // the file's first; none: written
+        QTest::addColumn<QList<QStringList>>("adjustments");
+        const QByteArray head = "设备号,现存数量,最大数量,最小数量,总数";
+        QTest::newRow("no price") << head + "\nA1,7,10,1,9\nB2,0,10,1,1\n"
+                                  << QString()
+                                  << QList<QStringList>{{"A1", "0", "7", "期初库存", "admin", ""},
+                                                        {"A1", "9", "9", "期初总数", "admin", ""},
+                                                        {"B2", "0", "0", "期初库存", "admin", ""},
+                                                        {"B2", "1", "1", "期初总数", "admin", ""}};
+        QTest::newRow("priced") << head + ",单价\nA1,7,10,1,9,12.5\nB2,0,10,1,1, \n"
+                                << QString()
+                                << QList<QStringList>{{"A1", "0", "7", "期初库存", "admin", "12.5"},
+                                                      {"A1", "9", "9", "期初总数", "admin", ""},
+                                                      {"B2", "0", "0", "期初库存", "admin", ""},
+                                                      {"B2", "1", "1", "期初总数", "admin", ""}};
+        QTest::newRow("bad price")
+            << head + ",单价\nA1,7,10,1,9,-2\nB2,0,10,1,1,3\n"
+            << QStringLiteral("第2行，F列“单价”：“-2”不在0和10000之间。") << QList<QStringList>{};
+    }
     void stockIsOpeningStock()
     {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, problem);
+        QFETCH(QList<QStringList>, adjustments);
         TableAccess(*m_db, tables::device, 1).clear();
         const QString path = m_sandbox->dataDir() + QStringLiteral("/stock.csv");
-        writeBytes(path, "设备号,现存数量,最大数量,最小数量,总数\nA1,7,10,1,9\nB2,0,10,1,1\n");
+        writeBytes(path, file);
         TableImport import(tables::device);
         import.open(path);
         QVERIFY(import.check(*m_db));
-        QVERIFY(import.write(*m_db, 1, QStringLiteral("admin")));
+        QCOMPARE(import.problems().empty() ? QString() : import.problems().front().describe(),
+                 problem);
+        if (problem.isEmpty())
+            QVERIFY(import.write(*m_db, 1, QStringLiteral("admin")));
+        else
+            QVERIFY(!test::failureText([&] {
+                         import.write(*m_db, 1, QStringLiteral("admin"));
+                     }).isEmpty());
         QCOMPARE(test::rows(*m_db, QStringLiteral("SELECT code,before_number,after_number,reason,"
-                                                  "user_name FROM DEVICE_ADJUST ORDER BY code, "
-                                                  "after_number")),
-                 (QList<QStringList>{{"A1", "0", "7", "期初库存", "admin"},
-                                     {"A1", "9", "9", "期初总数", "admin"},
-                                     {"B2", "0", "0", "期初库存", "admin"},
-                                     {"B2", "1", "1", "期初总数", "admin"}}));
+                                                  "user_name,price FROM DEVICE_ADJUST ORDER BY "
+                                                  "code, after_number")),
+                 adjustments);
     }
 
     // A cancel part-way through the writing leaves the table as it was.

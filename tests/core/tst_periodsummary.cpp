@@ -66,10 +66,13 @@ private slots:
 
     void figures_data();
     void figures();
+    void openingPrice_data();
+    void openingPrice();
     void monthsChainAndMeetTheStock();
     void closedMonthsGiveTheSameFigures();
     void ledgerRunsToTheClosing();
     void closedMonthRefusesEveryWrite();
+    void closeHoldsOffWriters();
     void classRules();
     void reconcileFromClosing_data();
     void reconcileFromClosing();
@@ -154,6 +157,7 @@ void TestPeriodSummary::init()
 
 void TestPeriodSummary::cleanup()
 {
+    PeriodClose::setCloseHook({});
     m_db.reset();
     m_sandbox.reset();
 }
@@ -282,6 +286,75 @@ void TestPeriodSummary::figures()
     QCOMPARE(PeriodSummary::read(*m_db, from, to, u("001"), idle).rows.size(), size_t(1));
 }
 
+// P1: opening 4 given at 25.00 on 4 January, in 6 at 30.00, 5 out; in
+// February in 5 at 31.00, 3 out. P2: opening 2 without a price, in 2 at
+// 15.00. January: P1 costs (100.00 + 180.00) / (4 + 6) = 28.00, its
+// opening shown among the adjustments at its own 100.00, the issue 140.00;
+// P2 costs 30.00 / 2 = 15.00 and its opening is valued at it (30.00).
+// February: P1 costs (140.00 + 155.00) / (5 + 5) = 29.50, 3 out 88.50.
+void TestPeriodSummary::openingPrice_data()
+{
+    QTest::addColumn<QDate>("from");
+    QTest::addColumn<QDate>("to");
+    QTest::addColumn<QStringList>("expected");
+    QTest::newRow("January") << day(1, 1) << day(1, 31)
+                             << QStringList{u("P1 0/0.00 6/180.00 5/140.00 0/0.00 0/0.00 0/0.00 "
+                                              "4/100.00 5/140.00 28.00"),
+                                            u("P2 0/0.00 2/30.00 0/0.00 0/0.00 0/0.00 0/0.00 "
+                                              "2/30.00 4/60.00 15.00"),
+                                            u(" 0/0.00 8/210.00 5/140.00 0/0.00 0/0.00 0/0.00 "
+                                              "6/130.00 9/200.00 无单价")};
+    QTest::newRow("February") << day(2, 1) << day(2, 28)
+                              << QStringList{u("P1 5/140.00 5/155.00 3/88.50 0/0.00 0/0.00 "
+                                               "0/0.00 0/0.00 7/206.50 29.50"),
+                                             u("P2 4/60.00 0/0.00 0/0.00 0/0.00 0/0.00 0/0.00 "
+                                               "0/0.00 4/60.00 15.00"),
+                                             u(" 9/200.00 5/155.00 3/88.50 0/0.00 0/0.00 "
+                                               "0/0.00 0/0.00 11/266.50 无单价")};
+    QTest::newRow("both") << day(1, 1) << day(2, 28)
+                          << QStringList{u("P1 0/0.00 11/335.00 8/228.50 0/0.00 0/0.00 0/0.00 "
+                                           "4/100.00 7/206.50 29.50"),
+                                         u("P2 0/0.00 2/30.00 0/0.00 0/0.00 0/0.00 0/0.00 "
+                                           "2/30.00 4/60.00 15.00"),
+                                         u(" 0/0.00 13/365.00 8/228.50 0/0.00 0/0.00 0/0.00 "
+                                           "6/130.00 11/266.50 无单价")};
+}
+
+void TestPeriodSummary::openingPrice()
+{
+    QFETCH(QDate, from);
+    QFETCH(QDate, to);
+    QFETCH(QStringList, expected);
+    for (const char* c : {"P1", "P2"})
+        TableAccess(*m_db, tables::deviceCode, 1).append({u(c), u("设备") + u(c)});
+    at(1, 4);
+    Stock::StockFigureSet priced{4, 100, 0, 4};
+    priced.price = 25;
+    QVERIFY(Stock::addStockRow(*m_db, 1, u("P1"), priced, u("王")));
+    QVERIFY(Stock::addStockRow(*m_db, 1, u("P2"), {2, 100, 0, 2}, u("王")));
+    receive("P1", 1, 12, 6, 30);
+    receive("P2", 1, 12, 2, 15);
+    issue("P1", 1, 20, 5);
+    receive("P1", 2, 5, 5, 31);
+    issue("P1", 2, 10, 3);
+    at(4, 2);
+    QCOMPARE(lines(PeriodSummary::read(*m_db, from, to, u("P"))), expected);
+    // The ledger shows the opening at its own price.
+    const QStringList opening =
+        PeriodSummary::ledgerTexts(PeriodSummary::ledger(*m_db, u("P1"), day(1, 1), day(1, 31)))
+            .at(1);
+    QCOMPARE((QStringList{opening.at(1), opening.at(3), opening.at(4)}),
+             (QStringList{u("期初库存"), u("4"), u("100.00")}));
+    QVERIFY(opening.at(2).contains(u("单价：25")));
+    // Closed, the months give the same figures and store the opening's value.
+    PeriodClose::close(*m_db, 1, u("王"), day(4, 2));
+    PeriodClose::close(*m_db, 1, u("王"), day(4, 2));
+    QCOMPARE(lines(PeriodSummary::read(*m_db, from, to, u("P"))), expected);
+    QCOMPARE(test::rows(*m_db, u("SELECT adjust_number, adjust_amount, unit_cost FROM "
+                                 "DEVICE_PERIOD WHERE period='2026-01' AND code='P1'")),
+             (QList<QStringList>{{u("4"), u("100.00"), u("28.00000000")}}));
+}
+
 void TestPeriodSummary::monthsChainAndMeetTheStock()
 {
     QHash<QString, PeriodFigure> last;
@@ -378,6 +451,38 @@ void TestPeriodSummary::ledgerRunsToTheClosing()
         QCOMPARE(l.back().balance.number, r.closing.number);
         QCOMPARE(l.back().balance.cents, r.closing.cents);
     }
+}
+
+// On the server another workstation's stock-in in the month being closed
+// waits for the close (here: gives up waiting) and is refused after it, so
+// that nothing comes between the figures read and those stored.
+void TestPeriodSummary::closeHoldsOffWriters()
+{
+    if (!test::onServer())
+        QSKIP("the embedded engine's transaction holds the file's write lock");
+    ConnectionPtr other = m_sandbox->open();
+    test::exec(*other, u("SET lock_timeout = 300"));
+    const QVariantList stockIn{u("001"), u("2026-01-25 09:00:00"), u("甲"), u(""), 5, 100, u("王")};
+    QString during;
+    PeriodClose::setCloseHook([&] {
+        try {
+            test::seed(*other, u("DEVICE_IN"), {stockIn});
+        } catch (const DbError& e) {
+            during = e.text();
+        }
+    });
+    QCOMPARE(PeriodClose::close(*m_db, 1, u("王"), day(4, 2)), day(1, 1));
+    QVERIFY2(!during.isEmpty(), "a stock-in was written while the month was being closed");
+    QCOMPARE(test::rows(*m_db, u("SELECT close_number, close_amount FROM DEVICE_PERIOD WHERE "
+                                 "code = '001' AND period = '2026-01'")),
+             (QList<QStringList>{{u("12"), u("1200.00")}}));
+    try {
+        test::seed(*other, u("DEVICE_IN"), {stockIn});
+        QFAIL("a stock-in was written in the closed month");
+    } catch (const DbError& e) {
+        QVERIFY2(e.text().contains(u("2026年1月已月结")), qPrintable(e.text()));
+    }
+    QCOMPARE(test::value(*m_db, u("SELECT COUNT(*) FROM DEVICE_IN WHERE code = '001'")), u("2"));
 }
 
 void TestPeriodSummary::closedMonthRefusesEveryWrite()

@@ -95,6 +95,7 @@ private slots:
     void earlierVersionsFileIsUpgradedInPlace();
     void fileWithoutAdjustmentsGainsThem();
     void fileWithoutIndexesGainsThem();
+    void fileWithoutLaterColumnsGainsThem_data();
     void fileWithoutLaterColumnsGainsThem();
     void unusableFilesAreRefusedUntouched_data();
     void unusableFilesAreRefusedUntouched();
@@ -245,31 +246,51 @@ void TestDatabaseFile::fileWithoutIndexesGainsThem()
              QStringLiteral("2"));
 }
 
-// A file whose closed months were stored before the transfers' figures:
+// A file made before a table's later columns (the closed months before
+// the transfers' figures, the adjustments before the opening price):
 // restorable as it is, and on opening the columns are added at the end,
 // empty in its rows; the file so changed is restorable too.
+void TestDatabaseFile::fileWithoutLaterColumnsGainsThem_data()
+{
+    QTest::addColumn<QString>("table");
+    QTest::addColumn<QString>("insert"); // a row of the older table
+    QTest::addColumn<QString>("select"); // its columns, some of them later ones
+    QTest::addColumn<QStringList>("row");
+    QTest::newRow("closed months")
+        << "DEVICE_PERIOD"
+        << "INSERT INTO DEVICE_PERIOD (period, code, close_number, close_amount) VALUES "
+           "('2004-01', 'a', 2, '3.00')"
+        << "SELECT code, close_amount, transfer_in_number, transfer_out_amount FROM DEVICE_PERIOD"
+        << QStringList{"a", "3.00", "", ""};
+    QTest::newRow("adjustments") << "DEVICE_ADJUST"
+                                 << "INSERT INTO DEVICE_ADJUST (code, before_number, "
+                                    "after_number) VALUES ('a', 0, 2)"
+                                 << "SELECT code, after_number, price FROM DEVICE_ADJUST"
+                                 << QStringList{"a", "2", ""};
+}
+
 void TestDatabaseFile::fileWithoutLaterColumnsGainsThem()
 {
+    QFETCH(QString, table);
+    QFETCH(QString, insert);
+    QFETCH(QString, select);
+    QFETCH(QStringList, row);
     m_sandbox->open()->close();
-    TableDef older = schema::DevicePeriod;
+    TableDef older = *schema::find(table);
     older.columns.resize(older.columns.size() - size_t(older.laterColumns));
     older.laterColumns = 0;
-    QCOMPARE(shell(file(), "DROP TABLE DEVICE_PERIOD;" +
-                               schema::createTable(older, Engine::Sqlite) +
-                               ";INSERT INTO DEVICE_PERIOD (period, code, close_number, "
-                               "close_amount) VALUES ('2004-01', 'a', 2, '3.00')"),
+    QCOMPARE(shell(file(), "DROP TABLE " + table + ";" +
+                               schema::createTable(older, Engine::Sqlite) + ";" + insert),
              QString());
     QCOMPARE(Backup::checkCopy(file()), QString());
     auto c = m_sandbox->open();
-    QCOMPARE(test::rows(*c, "SELECT code, close_amount, transfer_in_number, transfer_out_amount "
-                            "FROM DEVICE_PERIOD"),
-             (QList<QStringList>{{"a", "3.00", "", ""}}));
+    QCOMPARE(test::rows(*c, select), QList<QStringList>{row});
     c->close();
     QCOMPARE(Backup::checkCopy(file()), QString());
     // Opened again, nothing more is added.
     c = m_sandbox->open();
-    QCOMPARE(test::rows(*c, "SELECT COUNT(*) FROM pragma_table_info('DEVICE_PERIOD')"),
-             (QList<QStringList>{{QString::number(schema::DevicePeriod.columns.size())}}));
+    QCOMPARE(test::rows(*c, "SELECT COUNT(*) FROM pragma_table_info('" + table + "')"),
+             (QList<QStringList>{{QString::number(schema::find(table)->columns.size())}}));
 }
 
 void TestDatabaseFile::unusableFilesAreRefusedUntouched_data()

@@ -234,7 +234,8 @@ void TestBrowsers::opens_data()
                              << "viewreport.htm";
     QTest::newRow("adjust") << -1 << u("查看库存调整")
                             << QStringList{u("设备号"),     u("调整时间"), u("调整前数量"),
-                                           u("调整后数量"), u("原因"),     u("操作员")}
+                                           u("调整后数量"), u("原因"),     u("操作员"),
+                                           u("单价")}
                             << QStringList{u("打印"), u("帮助"), u("退出"), "-", u("查询")}
                             << "viewadjust.htm";
 }

@@ -50,6 +50,7 @@ const QString Now = QStringLiteral("now");
 const QString High = QStringLiteral("high");
 const QString Low = QStringLiteral("low");
 const QString Total = QStringLiteral("total");
+const QString Price = QStringLiteral("price");
 const QString Add = QStringLiteral("add");
 const QString Change = QStringLiteral("change");
 const QString Delete = QStringLiteral("delete");
@@ -79,6 +80,8 @@ private slots:
     void quantitiesAreChecked_data();
     void quantitiesAreChecked();
     void addStoresTheValuesAsTyped();
+    void openingPrice_data();
+    void openingPrice();
     void addIsRefused_data();
     void addIsRefused();
     void addRacingAnotherWorkstation();
@@ -198,15 +201,16 @@ void TestStockDlg::opensWithTheTableReversed()
                                              {"now", "现存数量"},
                                              {"high", "最大数量"},
                                              {"low", "最小数量"},
-                                             {"total", "总数"}}));
+                                             {"total", "总数"},
+                                             {"price", "单价"}}));
     QStringList order;
-    for (QWidget* w = form->list(); order.size() < 16; w = w->nextInFocusChain())
+    for (QWidget* w = form->list(); order.size() < 17; w = w->nextInFocusChain())
         if (w->focusPolicy() & Qt::TabFocus && !w->objectName().isEmpty() &&
             !w->objectName().startsWith(u"qt_"))
             order << w->objectName();
     QCOMPARE(order, (QStringList{"list", "queryField", "queryOperator", "queryValue", "query",
-                                 "code", "now", "high", "low", "total", "add", "change", "delete",
-                                 "print", "help", "exit"}));
+                                 "code", "now", "high", "low", "total", "price", "add", "change",
+                                 "delete", "print", "help", "exit"}));
     // Typing a code stops at its 9 bytes.
     code->lineEdit()->clear();
     test::typeKeys(code, QStringLiteral("ABCDEFGHIJ"));
@@ -291,6 +295,37 @@ void TestStockDlg::addStoresTheValuesAsTyped()
     const auto& append = m_scripted->appends.first();
     QCOMPARE(append.table, QStringLiteral("DEVICE"));
     QCOMPARE(append.names, schema::Device.columnNames());
+}
+
+// The opening quantity's unit price: none when empty, stored to the cent,
+// a bad one refused with the field named and nothing written.
+void TestStockDlg::openingPrice_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<Rows>("stored"); // the opening adjustment's price
+    QTest::newRow("none") << "  " << kDone << Rows{{""}};
+    QTest::newRow("given") << " 12.345 " << kDone << Rows{{"12.35"}};
+    QTest::newRow("nothing") << "0" << kDone << Rows{{"0"}};
+    QTest::newRow("no number") << "abc" << QStringLiteral("单价：") + kNotANumber << Rows{};
+    QTest::newRow("below 0") << "-1" << QStringLiteral("单价：“请填入一个在0和10000之间的数字。”")
+                             << Rows{};
+}
+
+void TestStockDlg::openingPrice()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, message);
+    QFETCH(Rows, stored);
+    auto form = openForm();
+    chooseCode(*form, "c3");
+    QVERIFY(test::type(*form, {{Now, "4"}, {Total, "4"}, {Price, typed}}));
+    QVERIFY(test::press(*form, Add));
+    QCOMPARE(Messages::shownTexts(), QStringList{message});
+    QCOMPARE(test::rows(*m_db, QStringLiteral("SELECT price FROM DEVICE_ADJUST WHERE code = 'c3'")),
+             stored);
+    QCOMPARE(test::rows(*m_db, QStringLiteral("SELECT code FROM DEVICE WHERE code = 'c3'")).size(),
+             stored.size());
 }
 
 void TestStockDlg::addIsRefused_data()
