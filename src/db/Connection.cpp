@@ -3,6 +3,7 @@
 #include "db/DataFolder.h"
 #include "db/DbError.h"
 #include "db/OdbcConnection.h"
+#include "db/SqlText.h"
 #include "db/SqliteConnection.h"
 
 #include <sql.h>
@@ -87,10 +88,10 @@ QString Connection::fromClause(const TableRows& rows) const
 {
     if (!isPlainIdentifier(rows.table))
         throw DbError(DbError::Kind::Engine, QStringLiteral("表名“%1”无效。").arg(rows.table));
-    QString out = name(rows.table);
+    SqlText out = SqlText::name(rows.table, engine());
     if (!rows.condition.isEmpty())
-        out += QStringLiteral(" WHERE ") + rows.condition;
-    return out;
+        out += SqlText(" WHERE ") + SqlText::condition(rows.condition);
+    return out.toString();
 }
 
 void Connection::appendRows(const QString& table, const QStringList& names,
