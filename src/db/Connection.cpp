@@ -86,12 +86,17 @@ void Connection::checkAppendArguments(const QString& table, const QStringList& n
 
 QString Connection::fromClause(const TableRows& rows) const
 {
+    return fromText(rows).toString();
+}
+
+SqlText Connection::fromText(const TableRows& rows) const
+{
     if (!isPlainIdentifier(rows.table))
         throw DbError(DbError::Kind::Engine, QStringLiteral("表名“%1”无效。").arg(rows.table));
     SqlText out = SqlText::name(rows.table, engine());
     if (!rows.condition.isEmpty())
         out += SqlText(" WHERE ") + SqlText::condition(rows.condition);
-    return out.toString();
+    return out;
 }
 
 void Connection::appendRows(const QString& table, const QStringList& names,
