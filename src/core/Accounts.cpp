@@ -5,6 +5,7 @@
 #include "core/Permission.h"
 #include "db/DbError.h"
 #include "db/Schema.h"
+#include "db/SqlText.h"
 
 namespace vok {
 
@@ -48,7 +49,8 @@ std::optional<QString> Accounts::find(Connection& connection, const QString& use
     // it has been typed correctly.
     if (found && !plain.isNull()) {
         TableRows same = userRows(connection, userName);
-        same.condition += QStringLiteral(" AND %1=?").arg(connection.name(u"pswd"));
+        same.condition +=
+            SqlText::compose(" AND %1=?", {SqlText::name(u"pswd", connection.engine())}).toString();
         same.values.append(plain);
         const auto row = connection.openRow(same, schema::User);
         if (row->found()) {

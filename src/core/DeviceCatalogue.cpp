@@ -3,6 +3,7 @@
 #include "core/Permission.h"
 #include "core/TableAccess.h"
 #include "db/DbError.h"
+#include "db/SqlText.h"
 
 #include <algorithm>
 
@@ -108,10 +109,13 @@ void renameDeviceCode(Connection& connection, int classNumber, const QString& co
     // Every row of the code (an older database may hold it twice); a code
     // that is not there changes nothing.
     const TableRows rows = catalogue(connection).matching(DeviceCodeCol::code, code);
-    connection.executeWith(QStringLiteral("UPDATE %1 SET %2=? WHERE %3")
-                               .arg(connection.name(tables::deviceCode.name()),
-                                    connection.name(u"name"), rows.condition),
-                           QVariantList{name} + rows.values);
+    connection.executeWith(
+        SqlText::compose("UPDATE %1 SET %2=? WHERE %3",
+                         {SqlText::name(tables::deviceCode.name(), connection.engine()),
+                          SqlText::name(u"name", connection.engine()),
+                          SqlText::condition(rows.condition)})
+            .toString(),
+        QVariantList{name} + rows.values);
 }
 
 void deleteDeviceCode(Connection& connection, int classNumber, const QString& code)

@@ -10,6 +10,7 @@
 #include "db/DbError.h"
 #include "db/Gbk.h"
 #include "db/Schema.h"
+#include "db/SqlText.h"
 
 #include <algorithm>
 #include <variant>
@@ -22,7 +23,10 @@ namespace {
 
 // Quantities are single-precision whole units: a sum compared with what
 // was lent is allowed this much over.
-constexpr double kSlack = 0.0001;
+SqlText slack()
+{
+    return SqlText("0.0001");
+}
 
 const QString& loanTable()
 {
@@ -30,11 +34,11 @@ const QString& loanTable()
 }
 
 // The columns OpenLine is read from, in this order.
-QString lineColumns()
+SqlText lineColumns()
 {
-    return QStringLiteral("line, loan_id, code, borrower, department, lent_at, due_date, handler, "
-                          "note, loan_number, returned_number, damaged_number, repaired_number, "
-                          "scrapped_number, state");
+    return SqlText("line, loan_id, code, borrower, department, lent_at, due_date, handler, "
+                   "note, loan_number, returned_number, damaged_number, repaired_number, "
+                   "scrapped_number, state");
 }
 
 QDate dateOf(const QString& text)
@@ -79,12 +83,13 @@ std::vector<OpenLine> readLines(RowSet& r)
     return out;
 }
 
-std::vector<OpenLine> selectLines(Connection& c, const QString& condition,
+std::vector<OpenLine> selectLines(Connection& c, const SqlText& condition,
                                   const QVariantList& values)
 {
     auto r =
-        c.queryWith(QStringLiteral("SELECT %1 FROM DEVICE_LOAN WHERE %2 ORDER BY lent_at, line")
-                        .arg(lineColumns(), condition),
+        c.queryWith(SqlText::compose("SELECT %1 FROM DEVICE_LOAN WHERE %2 ORDER BY lent_at, line",
+                                     {lineColumns(), condition})
+                        .toString(),
                     values);
     return readLines(*r);
 }
@@ -233,15 +238,15 @@ LendResult lend(Connection& c, int classNumber, const LoanSlip& slip)
 std::vector<OpenLine> openLines(Connection& c, const QString& codeOrBorrower)
 {
     const QString key = codeOrBorrower.trimmed();
-    auto lines = selectLines(c, QStringLiteral("state = ? AND code = ?"), {stateOpen(), key});
+    auto lines = selectLines(c, SqlText("state = ? AND code = ?"), {stateOpen(), key});
     if (lines.empty())
-        lines = selectLines(c, QStringLiteral("state = ? AND borrower = ?"), {stateOpen(), key});
+        lines = selectLines(c, SqlText("state = ? AND borrower = ?"), {stateOpen(), key});
     return lines;
 }
 
 std::optional<OpenLine> findLine(Connection& c, const QString& line)
 {
-    auto lines = selectLines(c, QStringLiteral("line = ?"), {line});
+    auto lines = selectLines(c, SqlText("line = ?"), {line});
     if (lines.empty())
         return std::nullopt;
     return lines.front();
@@ -249,11 +254,11 @@ std::optional<OpenLine> findLine(Connection& c, const QString& line)
 
 std::vector<OpenLine> awaitingRepair(Connection& c, const QString& code)
 {
-    QString condition =
-        QStringLiteral("damaged_number > repaired_number + scrapped_number + %1").arg(kSlack);
+    SqlText condition =
+        SqlText::compose("damaged_number > repaired_number + scrapped_number + %1", {slack()});
     QVariantList values;
     if (!code.isEmpty()) {
-        condition += QStringLiteral(" AND code = ?");
+        condition += SqlText(" AND code = ?");
         values << code;
     }
     return selectLines(c, condition, values);
@@ -283,19 +288,18 @@ QString giveBack(Connection& c, int classNumber, const QString& line, float quan
     if (const QString p = quantityProblem(quantity); !p.isEmpty())
         return p;
     const bool good = condition == Condition::Good;
-    const QString column =
-        good ? QStringLiteral("returned_number") : QStringLiteral("damaged_number");
+    const SqlText column = good ? SqlText("returned_number") : SqlText("damaged_number");
 
     Transaction transaction(c);
     // The guard in the WHERE: another workstation's return is counted
     // before this one is, never beside it.
     const qint64 changed = c.executeWith(
-        QStringLiteral("UPDATE DEVICE_LOAN SET %1 = %1 + ?, state = CASE WHEN returned_number + "
-                       "damaged_number + ? >= loan_number - %2 THEN ? ELSE state END "
-                       "WHERE line = ? AND state = ? AND "
-                       "returned_number + damaged_number + ? <= loan_number + %2")
-            .arg(column)
-            .arg(kSlack),
+        SqlText::compose("UPDATE DEVICE_LOAN SET %1 = %1 + ?, state = CASE WHEN returned_number + "
+                         "damaged_number + ? >= loan_number - %2 THEN ? ELSE state END "
+                         "WHERE line = ? AND state = ? AND "
+                         "returned_number + damaged_number + ? <= loan_number + %2",
+                         {column, slack()})
+            .toString(),
         {quantity, quantity, stateClosed(), line, stateOpen(), quantity});
     const auto l = findLine(c, line);
     if (!l)
@@ -321,14 +325,14 @@ namespace {
 // Takes units off those awaiting repair of the line, within what is
 // awaiting; the line as it is after, or the refusal.
 std::variant<OpenLine, QString> settleDamaged(Connection& c, const QString& line,
-                                              const QString& column, float quantity)
+                                              const SqlText& column, float quantity)
 {
-    const qint64 changed =
-        c.executeWith(QStringLiteral("UPDATE DEVICE_LOAN SET %1 = %1 + ? WHERE line = ? AND "
-                                     "repaired_number + scrapped_number + ? <= damaged_number + %2")
-                          .arg(column)
-                          .arg(kSlack),
-                      {quantity, line, quantity});
+    const qint64 changed = c.executeWith(
+        SqlText::compose("UPDATE DEVICE_LOAN SET %1 = %1 + ? WHERE line = ? AND "
+                         "repaired_number + scrapped_number + ? <= damaged_number + %2",
+                         {column, slack()})
+            .toString(),
+        {quantity, line, quantity});
     const auto l = findLine(c, line);
     if (!l)
         return lineMissing();
@@ -346,7 +350,7 @@ QString repair(Connection& c, int classNumber, const QString& line, float quanti
     if (const QString p = quantityProblem(quantity); !p.isEmpty())
         return p;
     Transaction transaction(c);
-    const auto settled = settleDamaged(c, line, QStringLiteral("repaired_number"), quantity);
+    const auto settled = settleDamaged(c, line, SqlText("repaired_number"), quantity);
     if (const auto* problem = std::get_if<QString>(&settled))
         return *problem;
     const OpenLine& l = std::get<OpenLine>(settled);
@@ -372,7 +376,7 @@ QString writeOff(Connection& c, int classNumber, const QString& line, float quan
         !p.isEmpty())
         return p;
     Transaction transaction(c);
-    const auto settled = settleDamaged(c, line, QStringLiteral("scrapped_number"), quantity);
+    const auto settled = settleDamaged(c, line, SqlText("scrapped_number"), quantity);
     if (const auto* problem = std::get_if<QString>(&settled))
         return *problem;
     const OpenLine& l = std::get<OpenLine>(settled);

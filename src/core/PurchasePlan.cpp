@@ -5,6 +5,7 @@
 #include "core/Permission.h"
 #include "core/TableAccess.h"
 #include "db/Schema.h"
+#include "db/SqlText.h"
 
 #include <QHash>
 #include <QSet>
@@ -28,9 +29,9 @@ void readByCode(Connection& c, const TableDef& table, const QStringList& codes,
     RowRecord record(table);
     for (qsizetype first = 0; first < codes.size(); first += kCodesAtOnce) {
         const QStringList part = codes.mid(first, kCodesAtOnce);
-        TableRows rows{table.name,
-                       QStringLiteral("code IN (%1)")
-                           .arg(QStringList(part.size(), QStringLiteral("?")).join(u','))};
+        TableRows rows{
+            table.name,
+            SqlText::compose("code IN (%1)", {SqlText::markers(part.size())}).toString()};
         if (!condition.isEmpty())
             rows.condition += QStringLiteral(" AND ") + condition;
         for (const QString& code : part)

@@ -2,6 +2,7 @@
 
 #include "db/DbError.h"
 #include "db/RowRecord.h"
+#include "db/SqlText.h"
 
 #include <QTimer>
 
@@ -359,10 +360,11 @@ std::vector<qint64> windowMarks(Connection& connection, const TableRows& rows,
                                 const QString& identity, int windowRows)
 {
     const QString sql =
-        QStringLiteral("SELECT vok_id FROM (SELECT %1 AS vok_id, row_number() OVER (ORDER BY %1 "
-                       "DESC) AS vok_n FROM %2) AS vok_marks WHERE (vok_n - 1) % ? = 0 "
-                       "ORDER BY vok_n")
-            .arg(identity, connection.fromClause(rows));
+        SqlText::compose("SELECT vok_id FROM (SELECT %1 AS vok_id, row_number() OVER (ORDER BY %1 "
+                         "DESC) AS vok_n FROM %2) AS vok_marks WHERE (vok_n - 1) % ? = 0 "
+                         "ORDER BY vok_n",
+                         {SqlText::name(identity), connection.fromText(rows)})
+            .toString();
     std::vector<qint64> marks;
     auto rs = connection.queryWith(sql, rows.values + QVariantList{windowRows});
     while (rs->next())
@@ -377,9 +379,11 @@ template <typename Stopped>
 qint64 walkIdentities(Connection& connection, const TableRows& rows, const QString& identity,
                       int windowRows, std::vector<qint64>& marks, Stopped&& stopped)
 {
-    auto rs = connection.queryWith(QStringLiteral("SELECT %1 FROM %2 ORDER BY %1 DESC")
-                                       .arg(identity, connection.fromClause(rows)),
-                                   rows.values);
+    auto rs =
+        connection.queryWith(SqlText::compose("SELECT %1 FROM %2 ORDER BY %1 DESC",
+                                              {SqlText::name(identity), connection.fromText(rows)})
+                                 .toString(),
+                             rows.values);
     qint64 n = 0;
     while (rs->next()) {
         if (n % windowRows == 0) {

@@ -6,6 +6,7 @@
 #include "core/StockChange.h"
 #include "core/Transfers.h"
 #include "db/RowRecord.h"
+#include "db/SqlText.h"
 
 #include <QHash>
 #include <QMap>
@@ -134,16 +135,16 @@ struct Summing
     }
 
     // "SUM(expression)", or the expression itself for rows read whole.
-    QString sum(const QString& expression) const
+    SqlText sum(const SqlText& expression) const
     {
-        return grouped ? QStringLiteral("SUM(%1)").arg(expression) : expression;
+        return grouped ? SqlText::compose("SUM(%1)", {expression}) : expression;
     }
-    QString min(const QString& expression) const
+    SqlText min(const SqlText& expression) const
     {
-        return grouped ? QStringLiteral("MIN(%1)").arg(expression) : expression;
+        return grouped ? SqlText::compose("MIN(%1)", {expression}) : expression;
     }
-    QString count() const { return grouped ? QStringLiteral("COUNT(*)") : QStringLiteral("1"); }
-    QString groupBy() const { return grouped ? QStringLiteral(" GROUP BY code") : QString(); }
+    SqlText count() const { return grouped ? SqlText("COUNT(*)") : SqlText("1"); }
+    SqlText groupBy() const { return grouped ? SqlText(" GROUP BY code") : SqlText(); }
 };
 
 void readCatalogue(Connection& connection, LedgerIndex& index)
@@ -160,9 +161,10 @@ void readCatalogue(Connection& connection, LedgerIndex& index)
 void readStock(Connection& connection, LedgerIndex& index)
 {
     const Summing s(connection);
-    auto r = connection.queryWith(QStringLiteral("SELECT code, %1, %2, %3 FROM DEVICE%4")
-                                      .arg(s.count(), s.sum(QStringLiteral("now_number")),
-                                           s.sum(QStringLiteral("total_number")), s.groupBy()),
+    auto r = connection.queryWith(SqlText::compose("SELECT code, %1, %2, %3 FROM DEVICE%4",
+                                                   {s.count(), s.sum(SqlText("now_number")),
+                                                    s.sum(SqlText("total_number")), s.groupBy()})
+                                      .toString(),
                                   {});
     while (r->next()) {
         LedgerRow& row = index[r->utf8(0)];
@@ -181,20 +183,21 @@ QByteArray readAdjustments(Connection& connection, LedgerIndex& index)
     // for the audit trail and is no part of that figure itself. An opening
     // total changes nothing on hand.
     const Summing s(connection);
-    const QString imported = QStringLiteral("reason IN (?,?,?)");
+    const SqlText imported("reason IN (?,?,?)");
     auto r = connection.queryWith(
-        QStringLiteral("SELECT code, %1, %2, %3, %4, %5, %6, %7 FROM DEVICE_ADJUST%8")
-            .arg(s.sum(QStringLiteral(
-                     "CASE WHEN reason IN (?,?) THEN 0 ELSE after_number - before_number END")),
-                 s.sum(QStringLiteral(
-                     "CASE WHEN reason=? THEN after_number - before_number ELSE 0 END")),
-                 s.sum(QStringLiteral("CASE WHEN reason=? THEN after_number ELSE 0 END")),
-                 s.sum(QStringLiteral("CASE WHEN reason=? THEN 1 ELSE 0 END")),
-                 s.sum(QStringLiteral("CASE WHEN reason=? THEN before_number - after_number "
-                                      "ELSE 0 END")),
-                 s.sum(QStringLiteral("CASE WHEN %1 THEN 0 ELSE 1 END").arg(imported)),
-                 s.min(QStringLiteral("CASE WHEN %1 THEN NULL ELSE adjust_time END").arg(imported)),
-                 s.groupBy()),
+        SqlText::compose(
+            "SELECT code, %1, %2, %3, %4, %5, %6, %7 FROM DEVICE_ADJUST%8",
+            {s.sum(
+                 SqlText("CASE WHEN reason IN (?,?) THEN 0 ELSE after_number - before_number END")),
+             s.sum(SqlText("CASE WHEN reason=? THEN after_number - before_number ELSE 0 END")),
+             s.sum(SqlText("CASE WHEN reason=? THEN after_number ELSE 0 END")),
+             s.sum(SqlText("CASE WHEN reason=? THEN 1 ELSE 0 END")),
+             s.sum(SqlText("CASE WHEN reason=? THEN before_number - after_number "
+                           "ELSE 0 END")),
+             s.sum(SqlText::compose("CASE WHEN %1 THEN 0 ELSE 1 END", {imported})),
+             s.min(SqlText::compose("CASE WHEN %1 THEN NULL ELSE adjust_time END", {imported})),
+             s.groupBy()})
+            .toString(),
         {Stock::correctionReason(), Stock::openingTotalReason(), Stock::openingReason(),
          Stock::openingTotalReason(), Stock::openingTotalReason(),
          Stock::importedReason(Stock::Movement::In), Stock::importedReason(Stock::Movement::In),
@@ -242,20 +245,22 @@ void readMovements(Connection& connection, LedgerIndex& index, const QByteArray&
         {"DEVICE_RETURN", "return_number", "return_date", &LedgerRow::returned}};
     const Summing s(connection);
     for (const Movement& m : movements) {
-        QString where;
+        const SqlText date = SqlText::name(QString::fromLatin1(m.date));
+        SqlText where;
         QVariantList values;
         if (!since.isEmpty()) {
-            where = QStringLiteral(" WHERE (%1 >= %2 OR %1 IS NULL)")
-                        .arg(QLatin1String(m.date), connection.engine() == Engine::Postgres
-                                                        ? QStringLiteral("CAST(? AS TIMESTAMP)")
-                                                        : QStringLiteral("?"));
+            where = SqlText::compose(" WHERE (%1 >= %2 OR %1 IS NULL)",
+                                     {date, connection.engine() == Engine::Postgres
+                                                ? SqlText("CAST(? AS TIMESTAMP)")
+                                                : SqlText("?")});
             values << since;
         }
-        auto r = connection.queryWith(QStringLiteral("SELECT code, %1, %2 FROM %3%4%5")
-                                          .arg(s.sum(QLatin1String(m.quantity)),
-                                               s.min(QLatin1String(m.date)), QLatin1String(m.table),
-                                               where, s.groupBy()),
-                                      values);
+        auto r = connection.queryWith(
+            SqlText::compose("SELECT code, %1, %2 FROM %3%4%5",
+                             {s.sum(SqlText::name(QString::fromLatin1(m.quantity))), s.min(date),
+                              SqlText::name(QString::fromLatin1(m.table)), where, s.groupBy()})
+                .toString(),
+            values);
         while (r->next()) {
             LedgerRow& row = index[r->utf8(0)];
             row.*m.sum += r->number(1);
@@ -304,15 +309,16 @@ void readClosedMonths(Connection& connection, LedgerIndex& index, const QDate& l
 {
     const Summing s(connection);
     const QByteArray adjustedMonth = firstAdjustment.left(7);
-    const QString moved = QStringLiteral("CASE WHEN in_number <> 0 OR out_number <> 0 OR "
-                                         "return_number <> 0 THEN period END");
+    const SqlText moved("CASE WHEN in_number <> 0 OR out_number <> 0 OR "
+                        "return_number <> 0 THEN period END");
     // The embedded engine reads the table straight through rather than
     // row by row through the index of the months.
     auto r = connection.queryWith(
-        QStringLiteral("SELECT code, %1, %2, %3, %4 FROM DEVICE_PERIOD WHERE %5 <= ?%6")
-            .arg(s.sum(QStringLiteral("in_number")), s.sum(QStringLiteral("out_number")),
-                 s.sum(QStringLiteral("return_number")), s.min(moved),
-                 s.grouped ? QStringLiteral("period") : QStringLiteral("+period"), s.groupBy()),
+        SqlText::compose("SELECT code, %1, %2, %3, %4 FROM DEVICE_PERIOD WHERE %5 <= ?%6",
+                         {s.sum(SqlText("in_number")), s.sum(SqlText("out_number")),
+                          s.sum(SqlText("return_number")), s.min(moved),
+                          s.grouped ? SqlText("period") : SqlText("+period"), s.groupBy()})
+            .toString(),
         {last.toString(QStringLiteral("yyyy-MM"))});
     while (r->next()) {
         if (r->isNull(4))
@@ -331,16 +337,16 @@ void readClosedMonths(Connection& connection, LedgerIndex& index, const QDate& l
         QByteArrayView(adjustedMonth) > QByteArrayView(last.toString(u"yyyy-MM").toUtf8()))
         return;
     // The month of the first adjustment is closed: its movements before it.
-    const QString marker = connection.engine() == Engine::Postgres
-                               ? QStringLiteral("CAST(? AS TIMESTAMP)")
-                               : QStringLiteral("?");
+    const SqlText marker =
+        connection.engine() == Engine::Postgres ? SqlText("CAST(? AS TIMESTAMP)") : SqlText("?");
     for (const char* date : {"in_date", "out_date", "return_date"}) {
-        const QString table = date[0] == 'i'   ? QStringLiteral("DEVICE_IN")
-                              : date[0] == 'o' ? QStringLiteral("DEVICE_OUT")
-                                               : QStringLiteral("DEVICE_RETURN");
+        const SqlText table = date[0] == 'i'   ? SqlText("DEVICE_IN")
+                              : date[0] == 'o' ? SqlText("DEVICE_OUT")
+                                               : SqlText("DEVICE_RETURN");
         auto early = connection.queryWith(
-            QStringLiteral("SELECT DISTINCT code FROM %1 WHERE %2 >= %3 AND %2 < %3")
-                .arg(table, QLatin1String(date), marker),
+            SqlText::compose("SELECT DISTINCT code FROM %1 WHERE %2 >= %3 AND %2 < %3",
+                             {table, SqlText::name(QString::fromLatin1(date)), marker})
+                .toString(),
             {QString::fromUtf8(adjustedMonth) + QStringLiteral("-01 00:00:00"),
              QString::fromUtf8(firstAdjustment)});
         while (early->next())

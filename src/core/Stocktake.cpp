@@ -6,6 +6,7 @@
 #include "db/DataFolder.h"
 #include "db/RowRecord.h"
 #include "db/Schema.h"
+#include "db/SqlText.h"
 
 #include <QDir>
 #include <QFile>
@@ -45,16 +46,16 @@ QHash<QString, StockNow> lockStock(Connection& c, const std::vector<const Stockt
     for (size_t at = 0; at < lines.size(); at += kBatch) {
         const size_t end = std::min(lines.size(), at + kBatch);
         QVariantList codes;
-        QString marks;
-        for (size_t i = at; i < end; ++i) {
+        for (size_t i = at; i < end; ++i)
             codes << lines[i]->code;
-            marks += marks.isEmpty() ? QStringLiteral("?") : QStringLiteral(",?");
-        }
-        const TableRows rows{schema::Device.name, QStringLiteral("code IN (%1)").arg(marks), codes};
+        const TableRows rows{
+            schema::Device.name,
+            SqlText::compose("code IN (%1)", {SqlText::markers(codes.size())}).toString(), codes};
         c.lock(rows);
-        auto r = c.queryWith(QStringLiteral("SELECT code, COUNT(*), SUM(now_number) FROM %1 "
-                                            "GROUP BY code")
-                                 .arg(c.fromClause(rows)),
+        auto r = c.queryWith(SqlText::compose("SELECT code, COUNT(*), SUM(now_number) FROM %1 "
+                                              "GROUP BY code",
+                                              {c.fromText(rows)})
+                                 .toString(),
                              codes);
         while (r->next())
             found.insert(r->text(0), {int(r->number(1)), r->number(2)});
@@ -69,18 +70,19 @@ void writeCounts(Connection& c, const std::vector<std::pair<const StocktakeLine*
     constexpr size_t kWriteBatch = 200;
     for (size_t at = 0; at < writes.size(); at += kWriteBatch) {
         const size_t end = std::min(writes.size(), at + kWriteBatch);
-        QString cases, marks;
+        SqlText cases;
         QVariantList caseValues, codes;
         for (size_t i = at; i < end; ++i) {
             const StocktakeLine& line = *writes[i].first;
-            cases += QStringLiteral(" WHEN ? THEN CAST(? AS REAL)");
+            cases += SqlText(" WHEN ? THEN CAST(? AS REAL)");
             caseValues << line.code << float(*line.counted);
-            marks += marks.isEmpty() ? QStringLiteral("?") : QStringLiteral(",?");
             codes << line.code;
         }
         c.executeWith(
-            QStringLiteral("UPDATE %1 SET now_number = CASE code%2 END WHERE code IN (%3)")
-                .arg(c.name(schema::Device.name), cases, marks),
+            SqlText::compose("UPDATE %1 SET now_number = CASE code%2 END WHERE code IN (%3)",
+                             {SqlText::name(schema::Device.name, c.engine()), cases,
+                              SqlText::markers(codes.size())})
+                .toString(),
             caseValues + codes);
     }
 }

@@ -11,6 +11,7 @@
 #include "db/DataFolder.h"
 #include "db/DbError.h"
 #include "db/Schema.h"
+#include "db/SqlText.h"
 
 #include <QFile>
 #include <QHash>
@@ -60,12 +61,12 @@ void writeLog(Connection& c, const QString& user, const QString& text)
 }
 
 // The columns a transfer's header is read from, in this order, on each side.
-QString headerColumns(bool outgoing)
+SqlText headerColumns(bool outgoing)
 {
-    return outgoing ? QStringLiteral("transfer_id, target, sent_at, sender, note, state, "
-                                     "delivered_at, received_at, receiver")
-                    : QStringLiteral("transfer_id, source, sent_at, sender, note, state, "
-                                     "acknowledged_at, received_at, receiver");
+    return outgoing ? SqlText("transfer_id, target, sent_at, sender, note, state, "
+                              "delivered_at, received_at, receiver")
+                    : SqlText("transfer_id, source, sent_at, sender, note, state, "
+                              "acknowledged_at, received_at, receiver");
 }
 
 Transfer readHeader(const RowSet& r, bool outgoing, const QString& here)
@@ -87,11 +88,12 @@ Transfer readHeader(const RowSet& r, bool outgoing, const QString& here)
 
 void readLines(Connection& c, bool outgoing, Transfer& t)
 {
-    auto r =
-        c.queryWith(QStringLiteral("SELECT line, code, name, unit_cost, quantity, "
-                                   "received_number, reason FROM %1 WHERE transfer_id = ?")
-                        .arg(outgoing ? schema::TransferOutLine.name : schema::TransferInLine.name),
-                    {t.id});
+    auto r = c.queryWith(SqlText::compose("SELECT line, code, name, unit_cost, quantity, "
+                                          "received_number, reason FROM %1 WHERE transfer_id = ?",
+                                          {SqlText::name(outgoing ? schema::TransferOutLine.name
+                                                                  : schema::TransferInLine.name)})
+                             .toString(),
+                         {t.id});
     while (r->next()) {
         Line l;
         const QString key = r->text(0);
@@ -111,14 +113,17 @@ void readLines(Connection& c, bool outgoing, Transfer& t)
 
 // The transfers of a condition as the department `here` holds them.
 std::vector<Transfer> readTransfers(Connection& c, const QString& here, bool outgoing,
-                                    const QString& condition, const QVariantList& values,
+                                    const SqlText& condition, const QVariantList& values,
                                     bool withLines)
 {
-    auto r = c.queryWith(QStringLiteral("SELECT %1 FROM %2 WHERE %3 ORDER BY sent_at, transfer_id")
-                             .arg(headerColumns(outgoing),
-                                  outgoing ? schema::TransferOut.name : schema::TransferIn.name,
-                                  condition),
-                         values);
+    auto r =
+        c.queryWith(SqlText::compose("SELECT %1 FROM %2 WHERE %3 ORDER BY sent_at, transfer_id",
+                                     {headerColumns(outgoing),
+                                      SqlText::name(outgoing ? schema::TransferOut.name
+                                                             : schema::TransferIn.name),
+                                      condition})
+                        .toString(),
+                    values);
     std::vector<Transfer> out;
     while (r->next())
         out.push_back(readHeader(*r, outgoing, here));
@@ -434,7 +439,7 @@ SendResult send(const Site& own, int classNumber, const SendSlip& slip, const Op
 
 std::vector<Transfer> waiting(Connection& c)
 {
-    return readTransfers(c, {}, false, QStringLiteral("state = ?"), {stateWaiting()}, true);
+    return readTransfers(c, {}, false, SqlText("state = ?"), {stateWaiting()}, true);
 }
 
 int waitingCount(Connection& c)
@@ -449,13 +454,13 @@ QString waitingText(int count)
 
 Transfer sent(Connection& c, const QString& id)
 {
-    auto found = readTransfers(c, {}, true, QStringLiteral("transfer_id = ?"), {id}, true);
+    auto found = readTransfers(c, {}, true, SqlText("transfer_id = ?"), {id}, true);
     return found.empty() ? Transfer{} : std::move(found.front());
 }
 
 Transfer incoming(Connection& c, const QString& id)
 {
-    auto found = readTransfers(c, {}, false, QStringLiteral("transfer_id = ?"), {id}, true);
+    auto found = readTransfers(c, {}, false, SqlText("transfer_id = ?"), {id}, true);
     return found.empty() ? Transfer{} : std::move(found.front());
 }
 
@@ -577,9 +582,9 @@ RecoverResult recover(const Site& own, const Opener& open)
     Peers peers(open, result);
 
     // This department's sends not yet delivered.
-    for (const Transfer& t : readTransfers(c, own.department, true,
-                                           QStringLiteral("state = ? AND delivered_at IS NULL"),
-                                           {stateInTransit()}, true))
+    for (const Transfer& t :
+         readTransfers(c, own.department, true, SqlText("state = ? AND delivered_at IS NULL"),
+                       {stateInTransit()}, true))
         if (Connection* receiver = peers.get(t.to))
             result.delivered += peers.run(t.to, [&] { deliver(c, t, *receiver); }) ? 1 : 0;
 
@@ -593,7 +598,7 @@ RecoverResult recover(const Site& own, const Opener& open)
         peers.run(d.name, [&] {
             for (const Transfer& t :
                  readTransfers(*sender, d.name, true,
-                               QStringLiteral("target = ? AND state = ? AND delivered_at IS NULL"),
+                               SqlText("target = ? AND state = ? AND delivered_at IS NULL"),
                                {own.department, stateInTransit()}, true)) {
                 deliver(*sender, t, c);
                 ++result.delivered;
@@ -602,17 +607,17 @@ RecoverResult recover(const Site& own, const Opener& open)
     }
 
     // This department's receipts not yet in the sender's record.
-    for (const Transfer& t : readTransfers(c, own.department, false,
-                                           QStringLiteral("state = ? AND acknowledged_at IS NULL"),
-                                           {stateReceived()}, true))
+    for (const Transfer& t :
+         readTransfers(c, own.department, false, SqlText("state = ? AND acknowledged_at IS NULL"),
+                       {stateReceived()}, true))
         if (Connection* sender = peers.get(t.from))
             result.acknowledged += peers.run(t.from, [&] { acknowledge(c, t, *sender); }) ? 1 : 0;
 
     // This department's sends received where the receiver could not tell
     // it: the receipt as the receiver's database holds it.
-    for (const Transfer& t : readTransfers(c, own.department, true,
-                                           QStringLiteral("state = ? AND delivered_at IS NOT NULL"),
-                                           {stateInTransit()}, false)) {
+    for (const Transfer& t :
+         readTransfers(c, own.department, true, SqlText("state = ? AND delivered_at IS NOT NULL"),
+                       {stateInTransit()}, false)) {
         Connection* receiver = peers.get(t.to);
         if (!receiver)
             continue;
@@ -686,9 +691,10 @@ TableRows listedRows(const TableDef& table, const TableDef& lines, const QString
         return {table.name, QStringLiteral("state = ?"), {stateReceived()}};
     case Listed::Differing:
         return {table.name,
-                QStringLiteral("transfer_id IN (SELECT transfer_id FROM %1 WHERE "
-                               "received_number IS NOT NULL AND received_number <> quantity)")
-                    .arg(lines.name)};
+                SqlText::compose("transfer_id IN (SELECT transfer_id FROM %1 WHERE "
+                                 "received_number IS NOT NULL AND received_number <> quantity)",
+                                 {SqlText::name(lines.name)})
+                    .toString()};
     }
     return {table.name};
 }

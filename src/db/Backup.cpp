@@ -3,6 +3,7 @@
 #include "db/DataFolder.h"
 #include "db/DbError.h"
 #include "db/Schema.h"
+#include "db/SqlText.h"
 #include "db/SqliteConnection.h"
 
 #include <QCryptographicHash>
@@ -144,7 +145,10 @@ void finishCopy(TempBeside& temp, const QString& target, int department)
         // The copy says whose it is, so that a record that hands it to
         // another department is found out.
         if (department > 0)
-            db.exec(QStringLiteral("PRAGMA user_version=%1").arg(department).toUtf8().constData());
+            db.exec(SqlText::compose("PRAGMA user_version=%1", {SqlText::number(department)})
+                        .toString()
+                        .toUtf8()
+                        .constData());
     }
     const QString problem = Backup::checkCopy(temp.path());
     if (!problem.isEmpty())
@@ -620,7 +624,9 @@ QList<std::pair<QString, qint64>> Backup::rowCounts(const QString& copy)
             counts.append({t->name, 0});
             continue;
         }
-        const QByteArray sql = QStringLiteral("SELECT COUNT(*) FROM %1").arg(t->name).toUtf8();
+        const QByteArray sql = SqlText::compose("SELECT COUNT(*) FROM %1", {SqlText::name(t->name)})
+                                   .toString()
+                                   .toUtf8();
         if (sqlite3_prepare_v2(db.get(), sql.constData(), -1, &stmt, nullptr) != SQLITE_OK)
             throw sqliteError(db.get());
         const int rc = sqlite3_step(stmt);

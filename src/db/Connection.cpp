@@ -3,6 +3,7 @@
 #include "db/DataFolder.h"
 #include "db/DbError.h"
 #include "db/OdbcConnection.h"
+#include "db/SqlText.h"
 #include "db/SqliteConnection.h"
 
 #include <sql.h>
@@ -85,11 +86,16 @@ void Connection::checkAppendArguments(const QString& table, const QStringList& n
 
 QString Connection::fromClause(const TableRows& rows) const
 {
+    return fromText(rows).toString();
+}
+
+SqlText Connection::fromText(const TableRows& rows) const
+{
     if (!isPlainIdentifier(rows.table))
         throw DbError(DbError::Kind::Engine, QStringLiteral("表名“%1”无效。").arg(rows.table));
-    QString out = name(rows.table);
+    SqlText out = SqlText::name(rows.table, engine());
     if (!rows.condition.isEmpty())
-        out += QStringLiteral(" WHERE ") + rows.condition;
+        out += SqlText(" WHERE ") + SqlText::condition(rows.condition);
     return out;
 }
 

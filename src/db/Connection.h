@@ -2,6 +2,7 @@
 
 #include "db/Dialect.h"
 #include "db/RowRecord.h"
+#include "db/SqlText.h"
 
 #include <QByteArrayView>
 #include <QStringList>
@@ -194,6 +195,7 @@ public:
     QString name(QStringView identifier) const { return quoteIdentifier(identifier, engine()); }
     // "t WHERE condition" or "t" for the rows, the table's name quoted.
     QString fromClause(const TableRows& rows) const;
+    SqlText fromText(const TableRows& rows) const;
 
     // Transactions; see Transaction below. Nested begins are counted and
     // only the outermost commit or rollback reaches the engine.

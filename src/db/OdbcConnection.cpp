@@ -19,6 +19,7 @@
 #include "db/DbError.h"
 #include "db/OdbcStatement.h"
 #include "db/Schema.h"
+#include "db/SqlText.h"
 
 #include <QHash>
 
@@ -27,6 +28,12 @@
 namespace vok {
 
 namespace {
+
+// A marker whose bound value the server takes as the column's type.
+SqlText castMarker(ColumnKind kind)
+{
+    return SqlText::compose("CAST(? AS %1)", {schema::sqlTypeText(kind, Engine::Postgres)});
+}
 
 using namespace odbc;
 
@@ -64,7 +71,7 @@ public:
 
 private:
     OdbcConnection& m_connection;
-    QString m_table;
+    SqlText m_table;
     QString m_ctid;
     QString m_xmin;
     QStringList m_columns;
@@ -95,20 +102,19 @@ public:
         checkLink();
         checkAppendArguments(table, names, QVariantList(names.size()));
         const TableDef* def = schema::find(table);
-        QStringList columns, markers;
+        QList<SqlText> columns, markers;
         std::vector<std::optional<ColumnKind>> kinds;
         for (const QString& name : names) {
-            columns << quoteIdentifier(name, Engine::Postgres);
+            columns << SqlText::name(name, Engine::Postgres);
             const int c = def ? def->indexOf(name) : -1;
             kinds.push_back(c < 0 ? std::nullopt : std::optional(def->columns.at(size_t(c)).kind));
-            markers << (c < 0 ? QStringLiteral("?")
-                              : QStringLiteral("CAST(? AS %1)")
-                                    .arg(schema::sqlType(*kinds.back(), Engine::Postgres)));
+            markers << (c < 0 ? SqlText("?") : castMarker(*kinds.back()));
         }
         const QString head =
-            QStringLiteral("INSERT INTO %1 (%2) VALUES ")
-                .arg(quoteIdentifier(table, Engine::Postgres), columns.join(QLatin1Char(',')));
-        const QString oneRow = QLatin1Char('(') + markers.join(QLatin1Char(',')) + QLatin1Char(')');
+            SqlText::compose("INSERT INTO %1 (%2) VALUES ", {SqlText::name(table, Engine::Postgres),
+                                                             SqlText::joined(columns, ",")})
+                .toString();
+        const QString oneRow = SqlText::compose("(%1)", {SqlText::joined(markers, ",")}).toString();
         const auto text = [&](qsizetype rows) {
             return head + QStringList(rows, oneRow).join(QLatin1Char(','));
         };
@@ -168,8 +174,8 @@ public:
         const QString from = fromClause(rows);
         return withRowOrder(from, name(rows.table),
                             [&](const QString& ordered) -> std::unique_ptr<RowUpdate> {
-                                return std::make_unique<OdbcRowUpdate>(*this, name(rows.table),
-                                                                       ordered, rows.values, table);
+                                return std::make_unique<OdbcRowUpdate>(*this, rows.table, ordered,
+                                                                       rows.values, table);
                             });
     }
 
@@ -322,25 +328,25 @@ private:
         checkLink();
         checkAppendArguments(table, names, values);
         const TableDef* def = schema::find(table);
-        QStringList columns, markers;
+        QList<SqlText> columns, markers;
         QVariantList bound;
         for (qsizetype i = 0; i < names.size(); ++i) {
-            columns << quoteIdentifier(names.at(i), Engine::Postgres);
+            columns << SqlText::name(names.at(i), Engine::Postgres);
             const int c = def ? def->indexOf(names.at(i)) : -1;
             if (c < 0) {
-                markers << QStringLiteral("?");
+                markers << SqlText("?");
                 bound << values.at(i);
             } else {
                 const ColumnKind kind = def->columns.at(size_t(c)).kind;
-                markers
-                    << QStringLiteral("CAST(? AS %1)").arg(schema::sqlType(kind, Engine::Postgres));
+                markers << castMarker(kind);
                 bound << forColumn(values.at(i), kind);
             }
         }
-        const QString tableName = quoteIdentifier(table, Engine::Postgres);
         const QString sql =
-            QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                .arg(tableName, columns.join(QLatin1Char(',')), markers.join(QLatin1Char(','))) +
+            SqlText::compose("INSERT INTO %1 (%2) VALUES (%3)",
+                             {SqlText::name(table, Engine::Postgres), SqlText::joined(columns, ","),
+                              SqlText::joined(markers, ",")})
+                .toString() +
             suffix;
         return guarded([&] {
             Stmt stmt(m_dbc);
@@ -397,7 +403,8 @@ private:
             // A row another connection holds locked is waited for as long
             // as the embedded engine waits for a locked file, then the
             // statement fails with the same words (SQLSTATE 55P03).
-            run(QStringLiteral("SET lock_timeout = %1").arg(kLockWaitMs));
+            run(SqlText::compose("SET lock_timeout = %1", {SqlText::number(kLockWaitMs)})
+                    .toString());
         } catch (...) {
             closeDbc();
             throw;
@@ -541,7 +548,8 @@ private:
 
 OdbcRowUpdate::OdbcRowUpdate(OdbcConnection& connection, const QString& tableName,
                              const QString& from, const QVariantList& values, const TableDef& table)
-    : RowUpdate(table), m_connection(connection), m_table(tableName), m_loaded(table)
+    : RowUpdate(table), m_connection(connection),
+      m_table(SqlText::name(tableName, Engine::Postgres)), m_loaded(table)
 {
     const QString sql = QStringLiteral("SELECT ctid::text, xmin::text, * FROM ") + from;
     OdbcRowSet rs(connection.dbc(), sql, false, values);
@@ -563,25 +571,24 @@ void OdbcRowUpdate::store()
 {
     if (!m_found)
         throw noCurrentRecordError();
-    QStringList sets;
+    QList<SqlText> sets;
     QVariantList values;
     const TableDef& def = m_record.table();
     for (int i = 0; i < m_record.size() && i < int(m_columns.size()); ++i) {
         if (m_record.value(i) == m_loaded.value(i))
             continue;
         const ColumnKind kind = def.columns.at(size_t(i)).kind;
-        sets << QStringLiteral("%1=CAST(? AS %2)")
-                    .arg(quoteIdentifier(m_columns.at(i), Engine::Postgres),
-                         schema::sqlType(kind, Engine::Postgres));
+        sets << SqlText::name(m_columns.at(i), Engine::Postgres) + SqlText("=") + castMarker(kind);
         values << forColumn(m_record.value(i), kind);
     }
     if (sets.isEmpty())
         return;
     values << m_ctid << m_xmin;
     const QString sql =
-        QStringLiteral("UPDATE %1 SET %2 WHERE ctid=CAST(? AS tid) AND xmin=CAST(? AS xid) "
-                       "RETURNING ctid::text, xmin::text")
-            .arg(m_table, sets.join(QLatin1Char(',')));
+        SqlText::compose("UPDATE %1 SET %2 WHERE ctid=CAST(? AS tid) AND xmin=CAST(? AS xid) "
+                         "RETURNING ctid::text, xmin::text",
+                         {m_table, SqlText::joined(sets, ",")})
+            .toString();
     m_connection.guarded([&] {
         Stmt stmt(m_connection.dbc());
         Parameters p;

@@ -29,9 +29,9 @@ ColumnDef dateOnly(const char* name, int capacity)
     return {QString::fromLatin1(name), ColumnKind::Date, FieldKind::Text, capacity};
 }
 
-QString quotedName(const QString& name, Engine engine)
+SqlText quotedName(const QString& name, Engine engine)
 {
-    return engine == Engine::Postgres ? quoteIdentifier(name.toLower(), engine) : name;
+    return SqlText::name(engine == Engine::Postgres ? name.toLower() : name, engine);
 }
 
 // An SQL expression of SQLite's own functions that gives the normalised
@@ -43,12 +43,12 @@ QString quotedName(const QString& name, Engine engine)
 // Each layer ends in OFFSET 0, which keeps SQLite from merging it into the
 // layer above: merged, every use of a field would repeat the expressions
 // of all the layers below it, some thousand steps for one date.
-QString normalisedDate(const QString& v)
+SqlText normalisedDate(const SqlText& v)
 {
-    static const QString shape = QStringLiteral(
+    return SqlText::compose(
         "(SELECT CASE WHEN ok THEN printf('%04d-%02d-%02d %02d:%02d:%02d',y,mo,d,h,mi,s) "
-        "ELSE $V END FROM ("
-        "SELECT y,mo,d,h,mi,s,typeof($V)='text' AND a>0 AND b>0"
+        "ELSE %1 END FROM ("
+        "SELECT y,mo,d,h,mi,s,typeof(%1)='text' AND a>0 AND b>0"
         " AND y<>'' AND y NOT GLOB '*[^0-9]*' AND length(y)<=4 AND CAST(y AS INTEGER)>=100"
         " AND mo<>'' AND mo NOT GLOB '*[^0-9]*' AND length(mo)<=2"
         " AND d<>'' AND d NOT GLOB '*[^0-9]*' AND length(d)<=2"
@@ -70,12 +70,10 @@ QString normalisedDate(const QString& v)
         "FROM (SELECT dp,tp,CASE WHEN instr(dp,'-')>0 THEN '-' ELSE '/' END AS sep "
         "FROM (SELECT CASE WHEN instr(t,' ')>0 THEN substr(t,1,instr(t,' ')-1) ELSE t END AS dp,"
         "CASE WHEN instr(t,' ')>0 THEN ltrim(substr(t,instr(t,' ')+1)) ELSE '' END AS tp "
-        "FROM (SELECT trim($V) AS t"
+        "FROM (SELECT trim(%1) AS t"
         " LIMIT -1 OFFSET 0) LIMIT -1 OFFSET 0) LIMIT -1 OFFSET 0) LIMIT -1 OFFSET 0)"
-        " LIMIT -1 OFFSET 0) LIMIT -1 OFFSET 0) LIMIT -1 OFFSET 0))");
-    QString out = shape;
-    out.replace(QLatin1String("$V"), v);
-    return out;
+        " LIMIT -1 OFFSET 0) LIMIT -1 OFFSET 0) LIMIT -1 OFFSET 0))",
+        {v});
 }
 
 } // namespace
@@ -98,20 +96,24 @@ QStringList TableDef::columnNames() const
 
 namespace schema {
 
-QString sqlType(ColumnKind kind, Engine engine)
+SqlText sqlTypeText(ColumnKind kind, Engine engine)
 {
     switch (kind) {
     case ColumnKind::Text:
-        return QStringLiteral("TEXT");
+        return SqlText("TEXT");
     case ColumnKind::Number:
-        return QStringLiteral("REAL");
+        return SqlText("REAL");
     case ColumnKind::DateTime:
-        return engine == Engine::Postgres ? QStringLiteral("TIMESTAMP")
-                                          : QStringLiteral("DATETIME");
+        return engine == Engine::Postgres ? SqlText("TIMESTAMP") : SqlText("DATETIME");
     case ColumnKind::Date:
-        return QStringLiteral("DATE");
+        return SqlText("DATE");
     }
     return {};
+}
+
+QString sqlType(ColumnKind kind, Engine engine)
+{
+    return sqlTypeText(kind, engine).toString();
 }
 
 const TableDef DeviceCode{QStringLiteral("DEVICE_CODE"),
@@ -307,16 +309,18 @@ const TableDef* find(QStringView name)
 
 QString createTable(const TableDef& t, Engine engine)
 {
-    QStringList cols;
+    QList<SqlText> cols;
     for (const auto& c : t.columns)
-        cols << quotedName(c.name, engine) + QLatin1Char(' ') + sqlType(c.kind, engine) +
-                    (c.unique ? QLatin1String(" UNIQUE") : QLatin1String());
+        cols << SqlText::compose("%1 %2%3",
+                                 {quotedName(c.name, engine), sqlTypeText(c.kind, engine),
+                                  c.unique ? SqlText(" UNIQUE") : SqlText()});
     if (engine == Engine::Postgres)
         // Unique, so that the server keeps an index on it: the lists
         // read their rows in this order.
-        cols << QString::fromUtf16(RowOrderColumn) + QLatin1String(" BIGSERIAL UNIQUE");
-    return QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (%2)")
-        .arg(quotedName(t.name, engine), cols.join(QLatin1String(", ")));
+        cols << SqlText::name(RowOrderColumn) + SqlText(" BIGSERIAL UNIQUE");
+    return SqlText::compose("CREATE TABLE IF NOT EXISTS %1 (%2)",
+                            {quotedName(t.name, engine), SqlText::joined(cols, ", ")})
+        .toString();
 }
 
 QStringList addLaterColumns(const TableDef& t, Engine engine)
@@ -324,24 +328,26 @@ QStringList addLaterColumns(const TableDef& t, Engine engine)
     QStringList out;
     for (size_t i = t.columns.size() - size_t(t.laterColumns); i < t.columns.size(); ++i) {
         const ColumnDef& c = t.columns[i];
-        out << QStringLiteral("ALTER TABLE %1 ADD COLUMN %2%3 %4")
-                   .arg(quotedName(t.name, engine),
-                        engine == Engine::Postgres ? QStringLiteral("IF NOT EXISTS ") : QString(),
-                        quotedName(c.name, engine), sqlType(c.kind, engine));
+        out << SqlText::compose("ALTER TABLE %1 ADD COLUMN %2%3 %4",
+                                {quotedName(t.name, engine),
+                                 engine == Engine::Postgres ? SqlText("IF NOT EXISTS ") : SqlText(),
+                                 quotedName(c.name, engine), sqlTypeText(c.kind, engine)})
+                   .toString();
     }
     return out;
 }
 
 QString createIndex(const IndexDef& index, Engine engine)
 {
-    QStringList columns;
+    QList<SqlText> columns;
     for (const QString& c : index.columns)
         columns << quotedName(c, engine);
     if (engine == Engine::Postgres)
-        columns << QString::fromUtf16(RowOrderColumn);
-    return QStringLiteral("CREATE INDEX IF NOT EXISTS %1 ON %2 (%3)")
-        .arg(quotedName(index.name, engine), quotedName(index.table, engine),
-             columns.join(QLatin1String(", ")));
+        columns << SqlText::name(RowOrderColumn);
+    return SqlText::compose("CREATE INDEX IF NOT EXISTS %1 ON %2 (%3)",
+                            {quotedName(index.name, engine), quotedName(index.table, engine),
+                             SqlText::joined(columns, ", ")})
+        .toString();
 }
 
 QStringList createStatements(Engine engine)
@@ -373,32 +379,41 @@ QStringList sqliteTriggers()
         for (const auto& c : t->columns) {
             if (c.kind != ColumnKind::DateTime && c.kind != ColumnKind::Date)
                 continue;
-            const QString value = normalisedDate(QStringLiteral("NEW.") + c.name);
+            const SqlText table = SqlText::name(t->name);
+            const SqlText column = SqlText::name(c.name);
+            const SqlText value = normalisedDate(SqlText("NEW.") + column);
             // The program writes normalised dates itself, and the quick GLOB
             // lets them (and NULL) pass. Only the update trigger holds the
             // long expression: SQLite sets up a trigger's registers on every
             // row it fires for, so the insert trigger stays small and hands a
             // date to normalise on to the update trigger by setting it anew.
-            const QString normal = QStringLiteral("typeof(NEW.%1)='text' AND NEW.%1 NOT GLOB "
-                                                  "'[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9] "
-                                                  "[0-9][0-9]:[0-9][0-9]:[0-9][0-9]'")
-                                       .arg(c.name);
-            out << QStringLiteral("CREATE TRIGGER IF NOT EXISTS %1_%2_ins AFTER INSERT ON %1 "
-                                  "WHEN %3 BEGIN UPDATE %1 SET %2 = %2 WHERE rowid = NEW.rowid; "
-                                  "END")
-                       .arg(t->name, c.name, normal);
-            out << QStringLiteral("CREATE TRIGGER IF NOT EXISTS %1_%2_upd AFTER UPDATE OF %2 ON %1 "
-                                  "WHEN %3 AND NEW.%2 IS NOT %4 BEGIN "
-                                  "UPDATE %1 SET %2 = %4 WHERE rowid = NEW.rowid; END")
-                       .arg(t->name, c.name, normal, value);
+            const SqlText normal = SqlText::compose("typeof(NEW.%1)='text' AND NEW.%1 NOT GLOB "
+                                                    "'[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9] "
+                                                    "[0-9][0-9]:[0-9][0-9]:[0-9][0-9]'",
+                                                    {column});
+            out << SqlText::compose("CREATE TRIGGER IF NOT EXISTS %1_%2_ins AFTER INSERT ON %1 "
+                                    "WHEN %3 BEGIN UPDATE %1 SET %2 = %2 WHERE rowid = NEW.rowid; "
+                                    "END",
+                                    {table, column, normal})
+                       .toString();
+            out << SqlText::compose(
+                       "CREATE TRIGGER IF NOT EXISTS %1_%2_upd AFTER UPDATE OF %2 ON %1 "
+                       "WHEN %3 AND NEW.%2 IS NOT %4 BEGIN "
+                       "UPDATE %1 SET %2 = %4 WHERE rowid = NEW.rowid; END",
+                       {table, column, normal, value})
+                       .toString();
         }
     }
     return out + closedMonthStatements(Engine::Sqlite);
 }
 
+namespace {
+constexpr char kClosedMonthRefusal[] = "该日期所在的月份已月结，不能录入或修改该月的记录。";
+} // namespace
+
 QString closedMonthRefusal()
 {
-    return QStringLiteral("该日期所在的月份已月结，不能录入或修改该月的记录。");
+    return QString::fromUtf8(kClosedMonthRefusal);
 }
 
 QStringList closedMonthStatements(Engine engine)
@@ -414,7 +429,7 @@ QStringList closedMonthStatements(Engine engine)
         // is their first seven characters, as PERIOD_CLOSE writes it.
         // The body is one quoted text, so that the statement is one for
         // any client that splits a script at its semicolons.
-        const QString body = QStringLiteral(
+        const SqlText body = SqlText::quoted(
             "DECLARE latest TEXT; m TEXT; BEGIN "
             "SELECT max(period) INTO latest FROM period_close WHERE period LIKE '____-__'; "
             "IF latest IS NOT NULL THEN "
@@ -426,39 +441,48 @@ QStringList closedMonthStatements(Engine engine)
             "substr(m, 1, 4), CAST(substr(m, 6, 2) AS INTEGER); END IF; END IF; "
             "END IF; "
             "IF TG_OP = 'DELETE' THEN RETURN OLD; END IF; RETURN NEW; END");
-        out << QStringLiteral("CREATE OR REPLACE FUNCTION vok_closed_month() RETURNS trigger "
-                              "LANGUAGE plpgsql AS '") +
-                   QString(body).replace(QLatin1String("'"), QLatin1String("''")) +
-                   QLatin1Char('\'');
+        out << SqlText::compose("CREATE OR REPLACE FUNCTION vok_closed_month() RETURNS trigger "
+                                "LANGUAGE plpgsql AS %1",
+                                {body})
+                   .toString();
         for (const auto& [t, column] : dated)
-            out << QStringLiteral("CREATE OR REPLACE TRIGGER %1_closed BEFORE INSERT OR UPDATE OR "
-                                  "DELETE ON %1 FOR EACH ROW EXECUTE FUNCTION "
-                                  "vok_closed_month('%2')")
-                       .arg(t->name.toLower(), QLatin1String(column));
+            out << SqlText::compose(
+                       "CREATE OR REPLACE TRIGGER %1_closed BEFORE INSERT OR UPDATE OR "
+                       "DELETE ON %1 FOR EACH ROW EXECUTE FUNCTION "
+                       "vok_closed_month('%2')",
+                       {SqlText::name(t->name.toLower()),
+                        SqlText::name(QString::fromLatin1(column))})
+                       .toString();
         return out;
     }
     // A date not yet in its normalised form is judged when the trigger
     // that normalises it writes it again (the update trigger).
-    const QString closed = QStringLiteral(
-        "%1.%2 GLOB '[0-9][0-9][0-9][0-9]-[0-9][0-9]-*' AND "
-        "substr(%1.%2, 1, 7) <= (SELECT max(period) FROM PERIOD_CLOSE WHERE period LIKE "
-        "'____-__')");
-    // A trigger's text binds nothing: the refusal is the program's own
-    // fixed text, without a quote.
-    const QString raise =
-        QStringLiteral("BEGIN SELECT RAISE(ABORT, '%1'); END").arg(closedMonthRefusal());
+    // A trigger's text cannot hold a parameter: the refusal is the
+    // program's own fixed text, written as a quoted SQL string.
+    const SqlText raise = SqlText::compose("BEGIN SELECT RAISE(ABORT, %1); END",
+                                           {SqlText::quoted(kClosedMonthRefusal)});
     for (const auto& [t, column] : dated) {
-        const QString c = QLatin1String(column);
-        out << QStringLiteral("CREATE TRIGGER IF NOT EXISTS %1_closed_ins AFTER INSERT ON %1 "
-                              "WHEN %2 %3")
-                   .arg(t->name, closed.arg(QStringLiteral("NEW"), c), raise);
-        out << QStringLiteral("CREATE TRIGGER IF NOT EXISTS %1_closed_upd AFTER UPDATE ON %1 "
-                              "WHEN (%2) OR (%3) %4")
-                   .arg(t->name, closed.arg(QStringLiteral("NEW"), c),
-                        closed.arg(QStringLiteral("OLD"), c), raise);
-        out << QStringLiteral("CREATE TRIGGER IF NOT EXISTS %1_closed_del BEFORE DELETE ON %1 "
-                              "WHEN %2 %3")
-                   .arg(t->name, closed.arg(QStringLiteral("OLD"), c), raise);
+        const SqlText table = SqlText::name(t->name);
+        const SqlText c = SqlText::name(QString::fromLatin1(column));
+        const auto closed = [&c](SqlLiteral row) {
+            return SqlText::compose(
+                "%1.%2 GLOB '[0-9][0-9][0-9][0-9]-[0-9][0-9]-*' AND "
+                "substr(%1.%2, 1, 7) <= (SELECT max(period) FROM PERIOD_CLOSE WHERE period LIKE "
+                "'____-__')",
+                {SqlText(row), c});
+        };
+        out << SqlText::compose("CREATE TRIGGER IF NOT EXISTS %1_closed_ins AFTER INSERT ON %1 "
+                                "WHEN %2 %3",
+                                {table, closed("NEW"), raise})
+                   .toString();
+        out << SqlText::compose("CREATE TRIGGER IF NOT EXISTS %1_closed_upd AFTER UPDATE ON %1 "
+                                "WHEN (%2) OR (%3) %4",
+                                {table, closed("NEW"), closed("OLD"), raise})
+                   .toString();
+        out << SqlText::compose("CREATE TRIGGER IF NOT EXISTS %1_closed_del BEFORE DELETE ON %1 "
+                                "WHEN %2 %3",
+                                {table, closed("OLD"), raise})
+                   .toString();
     }
     return out;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "db/Dialect.h"
+#include "db/SqlText.h"
 
 #include <QString>
 #include <QStringList>
@@ -112,6 +113,7 @@ inline constexpr char16_t RowOrderColumn[] = u"vok_seq";
 // The SQL type a column kind is declared as on an engine (TEXT, REAL,
 // DATETIME or TIMESTAMP, DATE); a value bound on the server is cast to it.
 QString sqlType(ColumnKind kind, Engine engine);
+SqlText sqlTypeText(ColumnKind kind, Engine engine);
 
 // CREATE TABLE statement of one table (IF NOT EXISTS) for an engine.
 QString createTable(const TableDef& table, Engine engine);

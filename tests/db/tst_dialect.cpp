@@ -1,5 +1,6 @@
 #include "db/DbError.h"
 #include "db/Dialect.h"
+#include "db/SqlText.h"
 
 #include <QTest>
 
@@ -15,6 +16,10 @@ private slots:
     void parseDates();
     void singleStatement_data();
     void singleStatement();
+    void composedSql_data();
+    void composedSql();
+    void refusedName_data();
+    void refusedName();
 };
 
 void TestDialect::engineNames_data()
@@ -122,6 +127,57 @@ void TestDialect::singleStatement()
         QVERIFY_THROWS_EXCEPTION(DbError, vok::singleStatement(sql));
     else
         QCOMPARE(vok::singleStatement(sql), single);
+}
+
+void TestDialect::composedSql_data()
+{
+    QTest::addColumn<QString>("made");
+    QTest::addColumn<QString>("sql");
+    const QList<SqlText> columns{SqlText::name(u"code"), SqlText::name(u"user", Engine::Postgres)};
+    QTest::newRow("list") << SqlText::compose("INSERT INTO %1 (%2) VALUES (%3)",
+                                              {SqlText::name(u"DEVICE"),
+                                               SqlText::joined(columns, ","), SqlText::markers(2)})
+                                 .toString()
+                          << "INSERT INTO DEVICE (code,\"user\") VALUES (?,?)";
+    const SqlText inner = SqlText::compose("SUM(%1)", {SqlText::name(u"now_number")});
+    QTest::newRow("nested fragment, a % kept")
+        << SqlText::compose("SELECT %1 FROM %2 WHERE (n - 1) % ? = %3",
+                            {inner, SqlText::name(u"DEVICE"), SqlText::number(0)})
+               .toString()
+        << "SELECT SUM(now_number) FROM DEVICE WHERE (n - 1) % ? = 0";
+    QTest::newRow("quoted constant")
+        << SqlText::compose("RAISE(ABORT, %1)", {SqlText::quoted("it's 已月结")}).toString()
+        << "RAISE(ABORT, 'it''s 已月结')";
+}
+
+void TestDialect::composedSql()
+{
+    QFETCH(QString, made);
+    QFETCH(QString, sql);
+    QCOMPARE(made, sql);
+}
+
+void TestDialect::refusedName_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("empty") << "";
+    QTest::newRow("digit first") << "1code";
+    QTest::newRow("quote") << "code'--";
+    QTest::newRow("blank") << "code name";
+    QTest::newRow("quoted") << "\"user\"";
+}
+
+void TestDialect::refusedName()
+{
+    QFETCH(QString, name);
+    try {
+        SqlText::name(name);
+        QFAIL("a name that is no plain identifier was taken");
+    } catch (const DbError& e) {
+        QCOMPARE(e.kind(), DbError::Kind::BadInput);
+    }
+    // A marker without its piece is refused alike.
+    QVERIFY_THROWS_EXCEPTION(DbError, SqlText::compose("%1 %2", {SqlText("a")}));
 }
 
 QTEST_GUILESS_MAIN(TestDialect)
