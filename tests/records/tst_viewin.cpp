@@ -6,6 +6,7 @@
 #include "db/SqliteConnection.h"
 #include "records/ViewInDlg.h"
 #include "support/BrowserTest.h"
+#include "support/TestSupport.h"
 #include "ui/CommandTable.h"
 #include "ui/MessageService.h"
 #include "ui/PrintReport.h"
@@ -44,10 +45,7 @@ void seedRows(Connection& c)
                 {"5", "2004-11-2 8:0:0", "厂", "789", 0, 5, "张"}});
 }
 
-QString u(const char* s)
-{
-    return QString::fromUtf8(s);
-}
+using test::u;
 
 } // namespace
 
