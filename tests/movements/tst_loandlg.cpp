@@ -13,6 +13,7 @@
 #include "stock/DeviceCardDlg.h"
 #include "stock/StockDlg.h"
 #include "support/FormTest.h"
+#include "support/TestSupport.h"
 #include "ui/MessageService.h"
 #include "ui/PrintReport.h"
 #include "ui/RecordListView.h"
@@ -33,10 +34,7 @@ using namespace vok;
 using namespace vok::test;
 
 namespace {
-QString u(const char* text)
-{
-    return QString::fromUtf8(text);
-}
+using test::u;
 
 // Saves a picture of a widget when VOK_SHOTS names a folder.
 void shoot(QWidget& w, const QString& name)

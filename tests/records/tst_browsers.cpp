@@ -9,6 +9,7 @@
 #include "records/ViewReturnDlg.h"
 #include "records/ViewWantBuyDlg.h"
 #include "support/BrowserTest.h"
+#include "support/TestSupport.h"
 #include "ui/CommandTable.h"
 #include "ui/DeviceScan.h"
 #include "ui/MessageService.h"
@@ -32,10 +33,7 @@ using Messages::Icon;
 
 namespace {
 
-QString u(const char* s)
-{
-    return QString::fromUtf8(s);
-}
+using test::u;
 
 // The rows every test starts from.
 void seedRows(Connection& c)

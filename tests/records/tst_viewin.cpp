@@ -6,6 +6,7 @@
 #include "db/SqliteConnection.h"
 #include "records/ViewInDlg.h"
 #include "support/BrowserTest.h"
+#include "support/TestSupport.h"
 #include "ui/CommandTable.h"
 #include "ui/MessageService.h"
 #include "ui/PrintReport.h"
@@ -44,10 +45,7 @@ void seedRows(Connection& c)
                 {"5", "2004-11-2 8:0:0", "厂", "789", 0, 5, "张"}});
 }
 
-QString u(const char* s)
-{
-    return QString::fromUtf8(s);
-}
+using test::u;
 
 } // namespace
 
@@ -82,7 +80,6 @@ private slots:
 private:
     std::unique_ptr<CViewInDlg> open(int classNumber = 1);
     [[nodiscard]] bool clickRow(CViewInDlg& dlg, int row);
-    QStringList listedCodes(CViewInDlg& dlg);
     QLineEdit* edit(CViewInDlg& dlg, const char* name);
     QPushButton* button(CViewInDlg& dlg, const QString& name);
     QStringList logEntries() { return test::logged(*m_c); }
@@ -118,15 +115,6 @@ bool TestViewIn::clickRow(CViewInDlg& dlg, int row)
     return true;
 }
 
-QStringList TestViewIn::listedCodes(CViewInDlg& dlg)
-{
-    QStringList codes;
-    const RecordListModel* m = dlg.list()->records();
-    for (int r = 0; r < m->rowCount(); ++r)
-        codes << m->text(r, 0);
-    return codes;
-}
-
 QLineEdit* TestViewIn::edit(CViewInDlg& dlg, const char* name)
 {
     // The detail field of each DEVICE_IN column, by column name.
@@ -151,7 +139,7 @@ void TestViewIn::opensWithTheTableReversed()
 {
     auto dlg = open();
     QCOMPARE(dlg->windowTitle(), u("查看入库信息"));
-    QCOMPARE(listedCodes(*dlg), (QStringList{"5", "4", "3", "2", "1"}));
+    QCOMPARE(test::listedColumn(*dlg->list()), (QStringList{"5", "4", "3", "2", "1"}));
     const RecordListModel* m = dlg->list()->records();
     QCOMPARE(m->rowTexts(4), (QStringList{"1", "2004-01-05 09:03:07", "O'Brien", "123", "2.500000",
                                           "9.900000", u("王")}));
@@ -255,12 +243,9 @@ void TestViewIn::query()
     QFETCH(QString, value);
     QFETCH(QStringList, codes);
     auto dlg = open();
-    dlg->queryGroup()->fieldCombo()->setCurrentText(field);
-    dlg->queryGroup()->operatorCombo()->setCurrentText(op);
-    dlg->queryGroup()->valueEdit()->setText(value);
-    QTest::mouseClick(dlg->queryGroup()->queryButton(), Qt::LeftButton);
+    test::query(*dlg->queryGroup(), field, op, value);
     QCOMPARE(Messages::shownTexts(), QStringList());
-    QCOMPARE(listedCodes(*dlg), codes);
+    QCOMPARE(test::listedColumn(*dlg->list()), codes);
 }
 
 void TestViewIn::queryRefused_data()
@@ -288,10 +273,7 @@ void TestViewIn::queryRefused()
     QFETCH(QString, message);
     auto dlg = open();
     QCOMPARE(dlg->list()->records()->rowCount(), 5);
-    dlg->queryGroup()->fieldCombo()->setCurrentText(field);
-    dlg->queryGroup()->operatorCombo()->setCurrentText(op);
-    dlg->queryGroup()->valueEdit()->setText(value);
-    dlg->commands()->trigger(CViewInDlg::IDC_QUERY);
+    test::query(*dlg->queryGroup(), field, op, value);
     QCOMPARE(Messages::shown().size(), 1);
     const Messages::Shown box = Messages::shown().first();
     QCOMPARE(box.icon, Icon::Exclamation);
@@ -306,11 +288,8 @@ void TestViewIn::modifyByTime()
 {
     auto dlg = open();
     // After a query the list shows the whole table again.
-    dlg->queryGroup()->fieldCombo()->setCurrentText(u("设备号c"));
-    dlg->queryGroup()->operatorCombo()->setCurrentText(QStringLiteral("="));
-    dlg->queryGroup()->valueEdit()->setText(QStringLiteral("2"));
-    dlg->commands()->trigger(CViewInDlg::IDC_QUERY);
-    QCOMPARE(listedCodes(*dlg), QStringList{"2"});
+    test::query(*dlg->queryGroup(), u("设备号c"), QStringLiteral("="), QStringLiteral("2"));
+    QCOMPARE(test::listedColumn(*dlg->list()), QStringList{"2"});
     QVERIFY(clickRow(*dlg, 0));
     edit(*dlg, "provider")->setText(u("新供应商"));
     edit(*dlg, "teleno")->setText(QStringLiteral("1234567890"));
@@ -324,7 +303,7 @@ void TestViewIn::modifyByTime()
              (QList<QStringList>{{"2", "2004-10-01 00:00:00", u("新供应商"), "1234567890", "7.5",
                                   "10000", u("赵")}}));
     QCOMPARE(logEntries(), QStringList{u("修改入库信息")});
-    QCOMPARE(listedCodes(*dlg), (QStringList{"5", "4", "3", "2", "1"}));
+    QCOMPARE(test::listedColumn(*dlg->list()), (QStringList{"5", "4", "3", "2", "1"}));
     QCOMPARE(dlg->list()->records()->text(3, 4), QStringLiteral("7.500000"));
 }
 
@@ -458,7 +437,7 @@ void TestViewIn::deleteOneRowAsksNothing()
     QCOMPARE(test::rows(*m_c, QStringLiteral("SELECT code FROM DEVICE_IN ORDER BY code")),
              (QList<QStringList>{{"1"}, {"3"}, {"4"}, {"5"}}));
     QCOMPARE(logEntries(), QStringList{u("删除入库信息")});
-    QCOMPARE(listedCodes(*dlg), (QStringList{"5", "4", "3", "1"}));
+    QCOMPARE(test::listedColumn(*dlg->list()), (QStringList{"5", "4", "3", "1"}));
 }
 
 void TestViewIn::deleteSharedTimeAsks_data()
@@ -486,7 +465,7 @@ void TestViewIn::deleteSharedTimeAsks()
         QCOMPARE(Messages::shown().at(1).text, u("完成删除入库信息操作！"));
         QCOMPARE(codes, (QList<QStringList>{{"1"}, {"2"}, {"5"}}));
         QCOMPARE(logEntries(), QStringList{u("删除入库信息")});
-        QCOMPARE(listedCodes(*dlg), (QStringList{"5", "2", "1"}));
+        QCOMPARE(test::listedColumn(*dlg->list()), (QStringList{"5", "2", "1"}));
     } else {
         QCOMPARE(Messages::shown().size(), 1);
         QCOMPARE(codes.size(), 5);
@@ -514,11 +493,8 @@ void TestViewIn::readOnlyClassIsRefused()
     QCOMPARE(logEntries(), QStringList());
     // Querying stays available.
     Messages::clearShown();
-    dlg->queryGroup()->fieldCombo()->setCurrentText(u("采购员c"));
-    dlg->queryGroup()->operatorCombo()->setCurrentText(QStringLiteral("="));
-    dlg->queryGroup()->valueEdit()->setText(u("张"));
-    dlg->commands()->trigger(CViewInDlg::IDC_QUERY);
-    QCOMPARE(listedCodes(*dlg), (QStringList{"5", "4"}));
+    test::query(*dlg->queryGroup(), u("采购员c"), QStringLiteral("="), u("张"));
+    QCOMPARE(test::listedColumn(*dlg->list()), (QStringList{"5", "4"}));
     QVERIFY(Messages::shown().isEmpty());
 }
 

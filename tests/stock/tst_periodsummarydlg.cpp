@@ -31,10 +31,7 @@
 using namespace vok;
 
 namespace {
-QString u(const char* text)
-{
-    return QString::fromUtf8(text);
-}
+using test::u;
 } // namespace
 
 class TestPeriodSummaryDlg : public QObject

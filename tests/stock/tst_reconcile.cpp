@@ -40,10 +40,7 @@ using namespace vok;
 using Icon = Messages::Icon;
 
 namespace {
-QString u(const char* text)
-{
-    return QString::fromUtf8(text);
-}
+using test::u;
 const QString kRefusal = u("你无权执行此项操作!\r\n请重新登录数据库!");
 } // namespace
 

@@ -38,6 +38,12 @@ private:
     std::shared_ptr<QList<QStringList>> m_launches;
 };
 
+// A text written in the source as UTF-8 (the Chinese texts tests compare).
+inline QString u(const char* text)
+{
+    return QString::fromUtf8(text);
+}
+
 // True in the PostgreSQL run of a test.
 bool onServer();
 
