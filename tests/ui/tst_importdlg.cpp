@@ -117,15 +117,7 @@ private slots:
                                                             "A1,2024-1-6,1,3\n");
         FileDialogs::queueAnswer(path);
         // The preview is checked first, then shown modally: confirm it then.
-        auto* press = new QTimer(this);
-        connect(press, &QTimer::timeout, this, [press] {
-            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-            if (!dialog || dialog->objectName() != u"importPreview")
-                return;
-            press->stop();
-            QVERIFY(test::press(*dialog, QStringLiteral("confirm")));
-        });
-        press->start(20);
+        confirmPreview();
         COperationLog log;
         log.attach(m_db, QStringLiteral("admin"));
         QVERIFY(importWithDialog(tables::deviceIn, test::formContext(m_db, &log), nullptr));
@@ -164,18 +156,7 @@ private slots:
         QFETCH(QString, told);
         const QString path = writeCsv(m_sandbox->dataDir(), csv.constData());
         FileDialogs::queueAnswer(path);
-        // A preview shown is confirmed, then closed if still open.
-        auto* press = new QTimer(this);
-        connect(press, &QTimer::timeout, this, [press] {
-            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-            if (!dialog || dialog->objectName() != u"importPreview")
-                return;
-            press->stop();
-            QVERIFY(test::press(*dialog, QStringLiteral("confirm")));
-            if (dialog->isVisible())
-                QVERIFY(test::press(*dialog, QStringLiteral("cancel")));
-        });
-        press->start(20);
+        QTimer* press = confirmPreview();
         QVERIFY(!importWithDialog(tables::deviceIn, test::formContext(m_db, nullptr, classNumber),
                                   nullptr));
         delete press;
@@ -242,6 +223,25 @@ private slots:
     }
 
 private:
+    // Confirms the import's preview once it is shown modally (the preview
+    // comes after the check), and closes it if it is still open; the timer
+    // that waits for it.
+    QTimer* confirmPreview()
+    {
+        auto* press = new QTimer(this);
+        connect(press, &QTimer::timeout, this, [press] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (!dialog || dialog->objectName() != u"importPreview")
+                return;
+            press->stop();
+            QVERIFY(test::press(*dialog, QStringLiteral("confirm")));
+            if (dialog->isVisible())
+                QVERIFY(test::press(*dialog, QStringLiteral("cancel")));
+        });
+        press->start(20);
+        return press;
+    }
+
     std::unique_ptr<test::Sandbox> m_sandbox;
     ConnectionPtr m_db;
 };
