@@ -94,6 +94,11 @@ int RecordListModel::defaultWindowRows()
     return defaultWindow;
 }
 
+void RecordListModel::setCountInBackground(bool background)
+{
+    m_countInBackground = background;
+}
+
 char* RecordListModel::reserve(size_t bytes)
 {
     if (m_blocks.empty() || m_blockUsed + bytes > kBlockSize) {
@@ -282,7 +287,7 @@ bool RecordListModel::fillWindows(Connection& connection, const TableRows& selec
         throw;
     }
     endResetModel();
-    if (!m_total)
+    if (!m_total && m_countInBackground)
         startCount();
     return true;
 }

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFontDatabase>
 #include <QPainter>
+#include <QPdfWriter>
 #include <QPrintDialog>
 #include <QPrintPreviewDialog>
 #include <QPrintPreviewWidget>
@@ -135,13 +136,16 @@ bool choosePrinter(QPrinter& printer, QWidget* parent)
 
 } // namespace PrintService
 
-bool printTableReport(QPrinter& printer, const ReportLayout& layout, int rowCount,
-                      const ReportCell& cell, const QString& userName, const QDateTime& printTime,
-                      const ReportProgress& progress)
+namespace {
+
+const QString kDocumentName = QStringLiteral("仓库管理系统");
+
+bool drawReport(QPagedPaintDevice& device, const ReportLayout& layout, int rowCount,
+                const ReportCell& cell, const QString& userName, const QDateTime& printTime,
+                const ReportProgress& progress)
 {
-    printer.setDocName(QStringLiteral("仓库管理系统"));
     QPainter painter;
-    if (!painter.begin(&printer))
+    if (!painter.begin(&device))
         return false;
     bool drawn = false;
     {
@@ -149,6 +153,28 @@ bool printTableReport(QPrinter& printer, const ReportLayout& layout, int rowCoun
         drawn = drawTableReport(canvas, layout, rowCount, cell, userName, printTime, progress);
     }
     return painter.end() && drawn;
+}
+
+} // namespace
+
+bool printTableReport(QPrinter& printer, const ReportLayout& layout, int rowCount,
+                      const ReportCell& cell, const QString& userName, const QDateTime& printTime,
+                      const ReportProgress& progress)
+{
+    printer.setDocName(kDocumentName);
+    return drawReport(printer, layout, rowCount, cell, userName, printTime, progress);
+}
+
+bool writeTableReportPdf(const QString& fileName, const ReportLayout& layout, int rowCount,
+                         const ReportCell& cell, const QString& userName,
+                         const QDateTime& printTime)
+{
+    QPdfWriter writer(fileName);
+    writer.setTitle(kDocumentName);
+    writer.setResolution(1200);
+    writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait,
+                                     QMarginsF(10, 10, 10, 10), QPageLayout::Point));
+    return drawReport(writer, layout, rowCount, cell, userName, printTime, {});
 }
 
 namespace {
