@@ -78,13 +78,22 @@ int PainterReportCanvas::textHeight(const QString& text)
 
 ReportCanvas::Ink PainterReportCanvas::measure(const QString& text)
 {
+    const QFont& font = m_painter.font();
+    const QString key = font.key() + QChar(0) + text;
+    if (const auto it = m_inks.constFind(key); it != m_inks.constEnd())
+        return *it;
     // The tight box covers glyphs of fallback fonts too (Chinese in the
     // Latin body font), which the font's own ascent and descent do not.
-    const QFontMetrics fm(m_painter.font(), m_painter.device());
+    const QFontMetrics fm(font, m_painter.device());
     const QRect r = fm.tightBoundingRect(text);
     const int top = fm.ascent() + r.top();
-    return {r.left(), std::max(r.left() + r.width(), fm.horizontalAdvance(text)), top,
-            top + r.height()};
+    const Ink ink{r.left(), std::max(r.left() + r.width(), fm.horizontalAdvance(text)), top,
+                  top + r.height()};
+    // Kept small: most texts of a long report (dates, codes) come once.
+    if (m_inks.size() >= 4096)
+        m_inks.clear();
+    m_inks.insert(key, ink);
+    return ink;
 }
 
 void PainterReportCanvas::newPage()

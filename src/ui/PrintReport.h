@@ -3,6 +3,7 @@
 #include "core/TableReport.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <functional>
 
 class QPagedPaintDevice;
@@ -34,6 +35,9 @@ public:
 
 private:
     QPainter& m_painter;
+    // The ink of the texts measured, by font and text: a report repeats
+    // its texts (a supplier, a buyer) and fits each cell in a few sizes.
+    QHash<QString, Ink> m_inks;
 };
 
 namespace PrintService {
