@@ -13,6 +13,10 @@
 #include <mutex>
 #include <thread>
 #include <utility>
+#ifdef Q_OS_LINUX
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
 
 namespace vok {
 
@@ -92,6 +96,11 @@ void RecordListModel::setDefaultWindowRows(int rows)
 int RecordListModel::defaultWindowRows()
 {
     return defaultWindow;
+}
+
+void RecordListModel::setCountInBackground(bool background)
+{
+    m_countInBackground = background;
 }
 
 char* RecordListModel::reserve(size_t bytes)
@@ -282,7 +291,7 @@ bool RecordListModel::fillWindows(Connection& connection, const TableRows& selec
         throw;
     }
     endResetModel();
-    if (!m_total)
+    if (!m_total && m_countInBackground)
         startCount();
     return true;
 }
@@ -316,6 +325,18 @@ namespace {
 // running when the program ends, which then waits for one statement).
 class CountThreads
 {
+    // A count walks every row of a long list: its reads wait for those of
+    // the user's work (the idle class of the disk's queue), as the page
+    // check's do. Its processor time stays as it is, so that the count
+    // still comes while another program keeps the processor busy.
+    static void readBehindTheUser()
+    {
+#ifdef Q_OS_LINUX
+        constexpr int whoThread = 1, idleClass = 3, classShift = 13;
+        syscall(SYS_ioprio_set, whoThread, 0, idleClass << classShift);
+#endif
+    }
+
 public:
     static CountThreads& instance()
     {
@@ -338,6 +359,7 @@ public:
         });
         auto done = std::make_shared<std::atomic<bool>>(false);
         m_running.push_back({std::thread([f = std::forward<F>(f), done]() mutable {
+                                 readBehindTheUser();
                                  f();
                                  *done = true;
                              }),

@@ -60,6 +60,12 @@ public:
     static void setDefaultWindowRows(int rows);
     static int defaultWindowRows();
 
+    // Whether a list read in windows counts its rows on a thread with a
+    // connection of its own (the default, so that a window is never kept
+    // waiting). A list read through at once (a report written to a file)
+    // counts on its own connection when countAll() asks, and opens none.
+    void setCountInBackground(bool background);
+
     // Replaces the rows with the table's rows, each with its identity on
     // the engine (rowId()). On a database failure the rows read so far stay
     // listed and the DbError is thrown on to the caller, which shows it.
@@ -173,6 +179,7 @@ private:
     int m_windowRows;
     int m_shown = 0;
     std::optional<qint64> m_total;
+    bool m_countInBackground = true;
     std::vector<qint64> m_marks; // the first identity of each window
     mutable std::map<int, Window> m_cache;
     mutable quint64 m_tick = 0;

@@ -10,7 +10,6 @@
 
 #include <QDir>
 #include <QHash>
-#include <QPrinter>
 
 namespace vok {
 
@@ -43,11 +42,7 @@ void writeLabels(const LabelRequest& request)
         CommandLine::refuse(
             QStringLiteral("设备代码中没有设备号：%1").arg(unknown.join(QStringLiteral("、"))));
     OutputFile out(request.pdfFile);
-    QPrinter printer(QPrinter::HighResolution);
-    printer.setOutputFormat(QPrinter::PdfFormat);
-    printer.setOutputFileName(out.writingName());
-    setUpLabelPrinter(printer, *sheet);
-    if (!printLabels(printer, *sheet, labels, request.firstPosition - 1))
+    if (!writeLabelsPdf(out.writingName(), *sheet, labels, request.firstPosition - 1))
         throw DbError(
             DbError::Kind::File,
             QStringLiteral("无法写入文件“%1”。").arg(QDir::toNativeSeparators(request.pdfFile)));

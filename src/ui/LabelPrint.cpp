@@ -4,6 +4,7 @@
 
 #include <QPageSize>
 #include <QPainter>
+#include <QPdfWriter>
 #include <QPrinter>
 
 namespace vok {
@@ -110,23 +111,46 @@ void setUpLabelPrinter(QPrinter& printer, const LabelSheet& sheet)
     printer.setPageMargins(QMarginsF(0, 0, 0, 0), QPageLayout::Millimeter);
 }
 
-bool printLabels(QPrinter& printer, const LabelSheet& sheet, const QList<DeviceLabel>& labels,
-                 int firstPosition)
+namespace {
+
+bool drawLabels(QPagedPaintDevice& device, int dotsPerInch, const LabelSheet& sheet,
+                const QList<DeviceLabel>& labels, int firstPosition)
 {
     QPainter painter;
-    if (!painter.begin(&printer))
+    if (!painter.begin(&device))
         return false;
-    const qreal pxPerMm = printer.resolution() / 25.4;
+    const qreal pxPerMm = dotsPerInch / 25.4;
     int page = 0;
     for (int i = 0; i < labels.size(); ++i) {
         const LabelPlace place = labelPlace(sheet, firstPosition, i);
         for (; page < place.page; ++page)
-            printer.newPage();
+            device.newPage();
         const QRectF cell = sheet.cell(place.position);
         drawLabel(painter, QRectF(cell.topLeft() * pxPerMm, cell.size() * pxPerMm), pxPerMm,
                   labels[i]);
     }
     return painter.end();
+}
+
+} // namespace
+
+bool printLabels(QPrinter& printer, const LabelSheet& sheet, const QList<DeviceLabel>& labels,
+                 int firstPosition)
+{
+    return drawLabels(printer, printer.resolution(), sheet, labels, firstPosition);
+}
+
+bool writeLabelsPdf(const QString& fileName, const LabelSheet& sheet,
+                    const QList<DeviceLabel>& labels, int firstPosition)
+{
+    constexpr int dotsPerInch = 1200;
+    QPdfWriter writer(fileName);
+    writer.setResolution(dotsPerInch);
+    QPageLayout page(QPageSize(sheet.page, QPageSize::Millimeter, QString(), QPageSize::FuzzyMatch),
+                     QPageLayout::Portrait, QMarginsF(0, 0, 0, 0), QPageLayout::Millimeter);
+    page.setMode(QPageLayout::FullPageMode);
+    writer.setPageLayout(page);
+    return drawLabels(writer, dotsPerInch, sheet, labels, firstPosition);
 }
 
 QImage labelImage(const LabelSheet& sheet, const DeviceLabel& label, int dotsPerInch)

@@ -31,6 +31,11 @@ void setUpLabelPrinter(QPrinter& printer, const LabelSheet& sheet);
 // (or its output file) cannot be opened.
 bool printLabels(QPrinter& printer, const LabelSheet& sheet, const QList<DeviceLabel>& labels,
                  int firstPosition = 0);
+// The same written to a PDF file on the sheet's paper, drawn without the
+// printing system (a command-line action loads none of it). False when
+// the file cannot be opened.
+bool writeLabelsPdf(const QString& fileName, const LabelSheet& sheet,
+                    const QList<DeviceLabel>& labels, int firstPosition = 0);
 
 // One label alone as a picture at a resolution (white ground).
 QImage labelImage(const LabelSheet& sheet, const DeviceLabel& label, int dotsPerInch);

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFontDatabase>
 #include <QPainter>
+#include <QPdfWriter>
 #include <QPrintDialog>
 #include <QPrintPreviewDialog>
 #include <QPrintPreviewWidget>
@@ -77,13 +78,22 @@ int PainterReportCanvas::textHeight(const QString& text)
 
 ReportCanvas::Ink PainterReportCanvas::measure(const QString& text)
 {
+    const QFont& font = m_painter.font();
+    const QString key = font.key() + QChar(0) + text;
+    if (const auto it = m_inks.constFind(key); it != m_inks.constEnd())
+        return *it;
     // The tight box covers glyphs of fallback fonts too (Chinese in the
     // Latin body font), which the font's own ascent and descent do not.
-    const QFontMetrics fm(m_painter.font(), m_painter.device());
+    const QFontMetrics fm(font, m_painter.device());
     const QRect r = fm.tightBoundingRect(text);
     const int top = fm.ascent() + r.top();
-    return {r.left(), std::max(r.left() + r.width(), fm.horizontalAdvance(text)), top,
-            top + r.height()};
+    const Ink ink{r.left(), std::max(r.left() + r.width(), fm.horizontalAdvance(text)), top,
+                  top + r.height()};
+    // Kept small: most texts of a long report (dates, codes) come once.
+    if (m_inks.size() >= 4096)
+        m_inks.clear();
+    m_inks.insert(key, ink);
+    return ink;
 }
 
 void PainterReportCanvas::newPage()
@@ -135,13 +145,16 @@ bool choosePrinter(QPrinter& printer, QWidget* parent)
 
 } // namespace PrintService
 
-bool printTableReport(QPrinter& printer, const ReportLayout& layout, int rowCount,
-                      const ReportCell& cell, const QString& userName, const QDateTime& printTime,
-                      const ReportProgress& progress)
+namespace {
+
+const QString kDocumentName = QStringLiteral("仓库管理系统");
+
+bool drawReport(QPagedPaintDevice& device, const ReportLayout& layout, int rowCount,
+                const ReportCell& cell, const QString& userName, const QDateTime& printTime,
+                const ReportProgress& progress)
 {
-    printer.setDocName(QStringLiteral("仓库管理系统"));
     QPainter painter;
-    if (!painter.begin(&printer))
+    if (!painter.begin(&device))
         return false;
     bool drawn = false;
     {
@@ -149,6 +162,28 @@ bool printTableReport(QPrinter& printer, const ReportLayout& layout, int rowCoun
         drawn = drawTableReport(canvas, layout, rowCount, cell, userName, printTime, progress);
     }
     return painter.end() && drawn;
+}
+
+} // namespace
+
+bool printTableReport(QPrinter& printer, const ReportLayout& layout, int rowCount,
+                      const ReportCell& cell, const QString& userName, const QDateTime& printTime,
+                      const ReportProgress& progress)
+{
+    printer.setDocName(kDocumentName);
+    return drawReport(printer, layout, rowCount, cell, userName, printTime, progress);
+}
+
+bool writeTableReportPdf(const QString& fileName, const ReportLayout& layout, int rowCount,
+                         const ReportCell& cell, const QString& userName,
+                         const QDateTime& printTime)
+{
+    QPdfWriter writer(fileName);
+    writer.setTitle(kDocumentName);
+    writer.setResolution(1200);
+    writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait,
+                                     QMarginsF(10, 10, 10, 10), QPageLayout::Point));
+    return drawReport(writer, layout, rowCount, cell, userName, printTime, {});
 }
 
 namespace {

@@ -3,8 +3,10 @@
 #include "core/TableReport.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <functional>
 
+class QPagedPaintDevice;
 class QPainter;
 class QPrintPreviewDialog;
 class QPrinter;
@@ -33,6 +35,9 @@ public:
 
 private:
     QPainter& m_painter;
+    // The ink of the texts measured, by font and text: a report repeats
+    // its texts (a supplier, a buyer) and fits each cell in a few sizes.
+    QHash<QString, Ink> m_inks;
 };
 
 namespace PrintService {
@@ -70,5 +75,12 @@ void previewTableReport(int rowCount, const ReportCell& cell, const ReportLayout
 bool printTableReport(QPrinter& printer, const ReportLayout& layout, int rowCount,
                       const ReportCell& cell, const QString& userName, const QDateTime& printTime,
                       const ReportProgress& progress = {});
+// The same written to a PDF file, on the page a printer's PDF has (A4,
+// 10-point margins, 1,200 dots an inch). Drawn without the printing
+// system, which a command-line action would otherwise load for nothing.
+// False when the file cannot be opened.
+bool writeTableReportPdf(const QString& fileName, const ReportLayout& layout, int rowCount,
+                         const ReportCell& cell, const QString& userName,
+                         const QDateTime& printTime);
 
 } // namespace vok

@@ -10,7 +10,6 @@
 #include "ui/PrintReport.h"
 
 #include <QDir>
-#include <QPrinter>
 #include <QStringList>
 
 namespace vok {
@@ -34,6 +33,7 @@ void writeTableReport(const ReportRequest& request)
     // The list reads its rows as the report draws them: the connection
     // stays open until the report is written.
     RecordListModel list(table->listColumns());
+    list.setCountInBackground(false);
     const ConnectionPtr connection = department.open();
     const TableAccess access(*connection, *table);
     TableRows rows = access.all();
@@ -42,11 +42,8 @@ void writeTableReport(const ReportRequest& request)
     access.fill(list, rows);
 
     OutputFile out(request.pdfFile);
-    QPrinter printer(QPrinter::HighResolution);
-    printer.setOutputFormat(QPrinter::PdfFormat);
-    printer.setOutputFileName(out.writingName());
-    const bool written = printTableReport(
-        printer, *table->report, list.countAll(),
+    const bool written = writeTableReportPdf(
+        out.writingName(), *table->report, list.countAll(),
         [&list](int row, int column) { return list.checkedText(row, column); }, request.preparer,
         Clock::now());
     if (!written)

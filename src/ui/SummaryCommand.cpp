@@ -11,7 +11,6 @@
 #include <QDate>
 #include <QDir>
 #include <QFile>
-#include <QPrinter>
 
 namespace vok {
 
@@ -53,11 +52,8 @@ void writeSummaryReport(const SummaryRequest& request)
         const QString title = PeriodSummary::rangeName(first, to) + QStringLiteral("收发存汇总表");
         layout.title = title;
         layout.underlineEnd = PeriodSummary::titleEnd(title);
-        QPrinter printer(QPrinter::HighResolution);
-        printer.setOutputFormat(QPrinter::PdfFormat);
-        printer.setOutputFileName(request.pdfFile);
-        if (!printTableReport(
-                printer, layout, int(rows.size()),
+        if (!writeTableReportPdf(
+                request.pdfFile, layout, int(rows.size()),
                 [&rows](int r, int c) { return rows.at(r).value(c); }, request.preparer,
                 Clock::now())) {
             QFile::remove(request.pdfFile);

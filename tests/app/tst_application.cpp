@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 
 #include <QTest>
 #include <csignal>
@@ -169,32 +170,34 @@ void TestApplication::labels_data()
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("error");
     QTest::addColumn<QStringList>("printed"); // texts on the pages
+    QTest::addColumn<QString>("paper");       // pdfinfo's page size
     QTest::newRow("a4") << QStringList{"--labels", "D001", "AB-1/2"} << 0 << ""
-                        << QStringList{"D001", "投影仪", "AB-1/2", "交换机"};
+                        << QStringList{"D001", "投影仪", "AB-1/2", "交换机"}
+                        << "595 x 842 pts (A4)";
     QTest::newRow("label printer") << QStringList{"--labels", "AB-1/2", "--layout", "label"} << 0
-                                   << "" << QStringList{"AB-1/2", "交换机"};
+                                   << "" << QStringList{"AB-1/2", "交换机"} << "142 x 85 pts";
     QTest::newRow("unknown code") << QStringList{"--labels", "D001", "X9", "Y8"} << 2
                                   << "vok: 设备代码中没有设备号：X9、Y8\n"
-                                  << QStringList{};
+                                  << QStringList{} << "";
     QTest::newRow("unknown layout") << QStringList{"--labels", "D001", "--layout", "a5"} << 2
                                     << "vok: 没有标签格式“a5”，可用：a4 label\n"
-                                    << QStringList{};
+                                    << QStringList{} << "";
     QTest::newRow("no code") << QStringList{"--labels"} << 2 << "vok: 没有给出设备号。\n"
-                             << QStringList{};
+                             << QStringList{} << "";
     // Codes no label can carry are refused; nothing reaches the terminal raw.
     QTest::newRow("control character")
         << QStringList{"--labels", "D001", "AB\x07\x1b[2J"} << 2
         << "vok: 设备号“AB\\x07\\x1b[2J”含有控制字符，不能打印标签。\n"
-        << QStringList{};
+        << QStringList{} << "";
     QTest::newRow("too long for its symbols")
         << QStringList{"--labels", QString(5000, 'A')} << 2
         << "vok: 设备号“" + QString(40, 'A') +
                "…（共5000个字符）”不能生成条码：Error 561: Input too long for selected error "
                "correction level\n"
-        << QStringList{};
+        << QStringList{} << "";
     QTest::newRow("unknown, direction override")
         << QStringList{"--labels", "X\u202E9"} << 2 << "vok: 设备代码中没有设备号：XU+202E9\n"
-        << QStringList{};
+        << QStringList{} << "";
 }
 
 void TestApplication::labels()
@@ -203,6 +206,7 @@ void TestApplication::labels()
     QFETCH(int, exitCode);
     QFETCH(QString, error);
     QFETCH(QStringList, printed);
+    QFETCH(QString, paper);
     {
         const ConnectionPtr db = m_sandbox->open("VOK1");
         test::seed(*db, "DEVICE_CODE", {{"D001", "投影仪"}, {"AB-1/2", "交换机"}});
@@ -228,6 +232,13 @@ void TestApplication::labels()
     const QString pages = QString::fromUtf8(text.readAllStandardOutput());
     for (const QString& t : printed)
         QVERIFY2(pages.contains(t), qPrintable(t));
+    QProcess info;
+    info.start("pdfinfo", {pdf});
+    QVERIFY(info.waitForFinished(60000));
+    const QString details = QString::fromUtf8(info.readAllStandardOutput());
+    QVERIFY2(details.contains(
+                 QRegularExpression("Page size: +" + QRegularExpression::escape(paper) + "\\n")),
+             qPrintable(details));
 }
 
 // A PDF that cannot be written whole ends in the full-disk message and

@@ -1,6 +1,7 @@
 // The printed table reports: the drawing of each layout recorded and
 // checked against the report geometry; one PDF per layout rendered.
 #include "core/CommandLine.h"
+#include "core/RecordListModel.h"
 #include "core/TableReport.h"
 #include "core/Tables.h"
 #include "db/DbError.h"
@@ -12,6 +13,8 @@
 #include <QFile>
 #include <QPrinter>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTest>
 #include <cmath>
 
@@ -531,11 +534,15 @@ void TestTableReport::rendersToPdf()
     QVERIFY(QFile(file).size() > 1000);
 }
 
-// pdftotext's text of a PDF, "" when it cannot be read.
-QString pdfText(const QString& file)
+// What a poppler tool prints of a PDF (pdftotext: its text; pdfinfo: its
+// title and page size), "" when it cannot be read.
+QString pdfTool(const QString& tool, const QString& file)
 {
     QProcess p;
-    p.start(QStringLiteral("pdftotext"), {file, QStringLiteral("-")});
+    QStringList args{file};
+    if (tool == u"pdftotext")
+        args << QStringLiteral("-");
+    p.start(tool, args);
     p.waitForFinished(30000);
     return QString::fromUtf8(p.readAllStandardOutput());
 }
@@ -549,25 +556,30 @@ void TestTableReport::reportCommand_data()
     QTest::addColumn<int>("rc");
     QTest::addColumn<QString>("error");
     QTest::addColumn<QStringList>("printed");
+    // Rows a window of the list reads (0: as many as a list reads).
+    QTest::addColumn<int>("windowRows");
     const QStringList all{"D001", "投影仪-1", "007"};
-    QTest::newRow("whole table") << "DEVICE_IN" << QStringList{} << "r.pdf" << 0 << "" << all;
-    QTest::newRow("any case") << "device_in" << QStringList{} << "r.pdf" << 0 << "" << all;
+    QTest::newRow("whole table") << "DEVICE_IN" << QStringList{} << "r.pdf" << 0 << "" << all << 0;
+    // Read through window after window, counted when the report asks.
+    QTest::newRow("a window a row")
+        << "DEVICE_IN" << QStringList{} << "r.pdf" << 0 << "" << all << 1;
+    QTest::newRow("any case") << "device_in" << QStringList{} << "r.pdf" << 0 << "" << all << 0;
     QTest::newRow("query") << "DEVICE_IN" << QStringList{"供应商c", "=", "厂"} << "r.pdf" << 0 << ""
-                           << QStringList{"投影仪-1"};
+                           << QStringList{"投影仪-1"} << 0;
     QTest::newRow("unknown table")
         << "DEVICE_X" << QStringList{} << "r.pdf" << 2
         << "没有表“DEVICE_X”的报表，可用：DEVICE DEVICE_IN DEVICE_OUT DEVICE_RETURN DEVICE_NEED "
            "DEVICE_WANTBUY HOWDO DEVICE_ADJUST"
-        << QStringList{};
+        << QStringList{} << 0;
     QTest::newRow("unknown field") << "DEVICE_IN" << QStringList{"名称c", "=", "x"} << "r.pdf" << 2
                                    << "表 DEVICE_IN 没有查询项“名称c”，可用：设备号c 入库时间c "
                                       "供应商c 供应商电话c 数量d 价格d "
                                       "采购员c"
-                                   << QStringList{};
-    QTest::newRow("unknown operator")
-        << "DEVICE_IN" << QStringList{"供应商c", "~", "x"} << "r.pdf" << 2 << "*" << QStringList{};
+                                   << QStringList{} << 0;
+    QTest::newRow("unknown operator") << "DEVICE_IN" << QStringList{"供应商c", "~", "x"} << "r.pdf"
+                                      << 2 << "*" << QStringList{} << 0;
     QTest::newRow("unwritable file") << "DEVICE_IN" << QStringList{} << "missing/r.pdf" << 1
-                                     << "文件夹“%1/missing”不存在。" << QStringList{};
+                                     << "文件夹“%1/missing”不存在。" << QStringList{} << 0;
 }
 
 void TestTableReport::reportCommand()
@@ -578,6 +590,12 @@ void TestTableReport::reportCommand()
     QFETCH(int, rc);
     QFETCH(QString, error);
     QFETCH(QStringList, printed);
+    QFETCH(int, windowRows);
+    const int listWindow = RecordListModel::defaultWindowRows();
+    const auto restore =
+        qScopeGuard([listWindow] { RecordListModel::setDefaultWindowRows(listWindow); });
+    if (windowRows > 0)
+        RecordListModel::setDefaultWindowRows(windowRows);
     test::Sandbox sandbox;
     const ConnectionPtr c = sandbox.open();
     test::seed(*c, "DEVICE_IN",
@@ -612,9 +630,15 @@ void TestTableReport::reportCommand()
     }
     QVERIFY(message.isEmpty());
     // The rows as the list shows them: the last added first.
-    const QString text = pdfText(request.pdfFile);
+    const QString text = pdfTool(QStringLiteral("pdftotext"), request.pdfFile);
     QVERIFY(text.contains(QStringLiteral("入库信息表")));
     QVERIFY(text.contains(QStringLiteral("管理员")));
+    // The page and the title a printer's PDF has.
+    const QString info = pdfTool(QStringLiteral("pdfinfo"), request.pdfFile);
+    QVERIFY2(info.contains(QRegularExpression(QStringLiteral("Title: +仓库管理系统\n"))),
+             qPrintable(info));
+    QVERIFY2(info.contains(QRegularExpression(QStringLiteral("Page size: +595 x 842 pts"))),
+             qPrintable(info));
     qsizetype at = 0;
     for (const QString& code : printed) {
         const qsizetype found = text.indexOf(code, at);
@@ -659,7 +683,7 @@ void TestTableReport::everyBrowsedTableReports()
     request.pdfFile = sandbox.dataDir() + QStringLiteral("/r.pdf");
     request.preparer = QStringLiteral("管理员");
     writeTableReport(request);
-    const QString text = pdfText(request.pdfFile);
+    const QString text = pdfTool(QStringLiteral("pdftotext"), request.pdfFile);
     QVERIFY(text.contains(described->report->title.toString()));
     // The rows as the browser lists them: the last added first.
     const qsizetype second = text.indexOf(QStringLiteral("RB-2"));
