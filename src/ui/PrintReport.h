@@ -89,7 +89,8 @@ bool writeTableReportPdf(const QString& fileName, const ReportLayout& layout, in
 // the caller opens the database and reads the rows: on a cold disk the
 // font files and the rows are then read at once. The fonts' files stay in
 // memory for the drawing, which finds them there; wait() returns once they
-// are loaded, and the destructor waits too.
+// are loaded, and the destructor waits too. The layout is read on the
+// thread: it stays unchanged until then.
 class ReportFontLoader
 {
 public:
