@@ -6,6 +6,7 @@
 
 #include <QFile>
 #include <QFontDatabase>
+#include <QImage>
 #include <QPainter>
 #include <QPdfWriter>
 #include <QPrintDialog>
@@ -207,10 +208,58 @@ public:
     void drawLine(int, int, int, int) override {}
     void newPage() override {}
 
+protected:
+    const QFont& font() const { return m_font; }
+    QPaintDevice& device() const { return m_device; }
+
 private:
     QPaintDevice& m_device;
     QFont m_font;
 };
+
+// The texts of a page measured as the drawing measures them, which loads
+// their glyphs, fallback fonts included; nothing is drawn.
+class FontLoadingCanvas : public MetricsCanvas
+{
+public:
+    using MetricsCanvas::MetricsCanvas;
+
+    Ink measure(const QString& text) override
+    {
+        load(text);
+        return {};
+    }
+    void drawText(int, int, const QString& text) override { load(text); }
+
+private:
+    void load(const QString& text) { QFontMetrics(font(), &device()).tightBoundingRect(text); }
+};
+
+} // namespace
+
+ReportFontLoader::ReportFontLoader(const ReportLayout& layout)
+    : m_thread([&layout] {
+          // Painting on images is allowed on any thread once the
+          // application exists; so is measuring text with its fonts.
+          QImage image(1, 1, QImage::Format_Mono);
+          FontLoadingCanvas canvas(image);
+          drawTableReport(canvas, layout, 0, {}, QString(), QDateTime(), {});
+      })
+{
+}
+
+ReportFontLoader::~ReportFontLoader()
+{
+    wait();
+}
+
+void ReportFontLoader::wait()
+{
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+namespace {
 
 // A progress box over a report's pages, shown once the work takes more than
 // a moment, modal to the form; 取消 stops the report at the next page.

@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QHash>
 #include <functional>
+#include <thread>
 
 class QPagedPaintDevice;
 class QPainter;
@@ -82,5 +83,26 @@ bool printTableReport(QPrinter& printer, const ReportLayout& layout, int rowCoun
 bool writeTableReportPdf(const QString& fileName, const ReportLayout& layout, int rowCount,
                          const ReportCell& cell, const QString& userName,
                          const QDateTime& printTime);
+
+// Loads the fonts a report draws with on a thread of its own, measuring
+// what every page draws (the title, the headings, the preparer line), while
+// the caller opens the database and reads the rows: on a cold disk the
+// font files and the rows are then read at once. The fonts' files stay in
+// memory for the drawing, which finds them there; wait() returns once they
+// are loaded, and the destructor waits too. The layout is read on the
+// thread: it stays unchanged until then.
+class ReportFontLoader
+{
+public:
+    explicit ReportFontLoader(const ReportLayout& layout);
+    ~ReportFontLoader();
+    ReportFontLoader(const ReportFontLoader&) = delete;
+    ReportFontLoader& operator=(const ReportFontLoader&) = delete;
+
+    void wait();
+
+private:
+    std::thread m_thread;
+};
 
 } // namespace vok

@@ -30,6 +30,7 @@ void writeTableReport(const ReportRequest& request)
                                 .arg(table->name(), request.field, fields.join(QLatin1Char(' '))));
     }
 
+    ReportFontLoader fonts(*table->report);
     // The list reads its rows as the report draws them: the connection
     // stays open until the report is written.
     RecordListModel list(table->listColumns());
@@ -41,6 +42,7 @@ void writeTableReport(const ReportRequest& request)
         rows = *access.query(request.field, request.op, request.value);
     access.fill(list, rows);
 
+    fonts.wait();
     OutputFile out(request.pdfFile);
     const bool written = writeTableReportPdf(
         out.writingName(), *table->report, list.countAll(),

@@ -12,6 +12,8 @@
 #include <QDir>
 #include <QFile>
 
+#include <optional>
+
 namespace vok {
 
 namespace {
@@ -44,14 +46,19 @@ void writeSummaryReport(const SummaryRequest& request)
     const CommandLine::Department department(request.department, request.preparer);
 
     const QDate to = last.addMonths(1).addDays(-1);
+    const QString title = PeriodSummary::rangeName(first, to) + QStringLiteral("收发存汇总表");
+    ReportLayout layout = PeriodSummary::report();
+    layout.title = title;
+    layout.underlineEnd = PeriodSummary::titleEnd(title);
+    // The PDF's fonts load while the movements are summed.
+    std::optional<ReportFontLoader> fonts;
+    if (!request.pdfFile.isEmpty())
+        fonts.emplace(layout);
     const ConnectionPtr connection = department.open();
     const QList<QStringList> rows =
         PeriodSummary::texts(PeriodSummary::read(*connection, first, to));
-    if (!request.pdfFile.isEmpty()) {
-        ReportLayout layout = PeriodSummary::report();
-        const QString title = PeriodSummary::rangeName(first, to) + QStringLiteral("收发存汇总表");
-        layout.title = title;
-        layout.underlineEnd = PeriodSummary::titleEnd(title);
+    if (fonts) {
+        fonts->wait();
         if (!writeTableReportPdf(
                 request.pdfFile, layout, int(rows.size()),
                 [&rows](int r, int c) { return rows.at(r).value(c); }, request.preparer,

@@ -253,6 +253,7 @@ private slots:
     void reportCommand();
     void everyBrowsedTableReports_data();
     void everyBrowsedTableReports();
+    void damagedDepartment();
 };
 
 void TestTableReport::geometry_data()
@@ -689,6 +690,33 @@ void TestTableReport::everyBrowsedTableReports()
     const qsizetype second = text.indexOf(QStringLiteral("RB-2"));
     QVERIFY(second >= 0);
     QVERIFY(text.indexOf(QStringLiteral("RA-1"), second) > second);
+}
+
+// The fonts load beside the opening: a department that cannot be opened is
+// told as at any opening, and no file is written.
+void TestTableReport::damagedDepartment()
+{
+    test::Sandbox sandbox;
+    const QString db = sandbox.dataDir() + QStringLiteral("/vok1.db");
+    QFile file(db);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(4096, 'x'));
+    file.close();
+    ReportRequest request;
+    request.table = QStringLiteral("DEVICE_IN");
+    request.pdfFile = sandbox.dataDir() + QStringLiteral("/r.pdf");
+    request.preparer = QStringLiteral("管理员");
+    QString message;
+    try {
+        writeTableReport(request);
+    } catch (const DbError& e) {
+        message = comErrorText(e);
+    }
+    QCOMPARE(message,
+             QStringLiteral("文件“%1”不是 SQLite 数据库文件。\n程序没有打开这个文件，也没有"
+                            "改动它。请用备份恢复数据库，或检查数据文件夹中的文件。")
+                 .arg(QDir::toNativeSeparators(db)));
+    QVERIFY(!QFile::exists(request.pdfFile));
 }
 
 QTEST_MAIN(TestTableReport)
