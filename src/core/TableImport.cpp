@@ -10,6 +10,7 @@
 #include "db/DataFolder.h"
 #include "db/DbError.h"
 #include "db/Dialect.h"
+#include "db/SqlText.h"
 
 #include <QDir>
 #include <QHash>
@@ -47,7 +48,9 @@ std::vector<const IndexDef*> indexesToRemake(Connection& connection, const Table
         return out;
     // Counted no further than the rows to import.
     auto held = connection.queryWith(
-        QStringLiteral("SELECT COUNT(*) FROM (SELECT 1 FROM %1 LIMIT ?) AS held").arg(table.name),
+        SqlText::compose("SELECT COUNT(*) FROM (SELECT 1 FROM %1 LIMIT ?) AS held",
+                         {SqlText::name(table.name)})
+            .toString(),
         {rows});
     if (held->next() && qint64(held->number(0)) >= rows)
         out.clear();

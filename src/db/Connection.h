@@ -207,7 +207,7 @@ public:
 protected:
     // The rows of "SELECT * FROM <from>" (values bound), each with its
     // identity; from ends with the order and the limit.
-    virtual std::unique_ptr<RowSet> selectWithIds(const QString& from, const QVariantList& values);
+    virtual std::unique_ptr<RowSet> selectWithIds(const SqlText& from, const QVariantList& values);
     virtual void beginEngine() = 0;
     virtual void commitEngine() = 0;
     virtual void rollbackEngine() = 0;

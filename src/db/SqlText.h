@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <initializer_list>
 
 namespace vok {
@@ -34,6 +35,11 @@ public:
     // letters, digits, '_') is a fault of the program: DbError BadInput.
     static SqlText name(QStringView name);
     static SqlText name(QStringView name, Engine engine);
+    // A name read from a database file, which may be anything: always in
+    // double quotes, its own double quotes doubled.
+    static SqlText quotedName(QStringView name);
+    // Plain names with commas between them ("a,b,c"), as name() checks them.
+    static SqlText names(const QStringList& names);
     // An integer the program owns.
     static SqlText number(qint64 n);
     // A constant text of the program as an SQL string, its quotes doubled.
