@@ -95,7 +95,7 @@ SqlText Connection::fromText(const TableRows& rows) const
         throw DbError(DbError::Kind::Engine, QStringLiteral("表名“%1”无效。").arg(rows.table));
     SqlText out = SqlText::name(rows.table, engine());
     if (!rows.condition.isEmpty())
-        out += SqlText(" WHERE ") + SqlText::condition(rows.condition);
+        out += SqlText(" WHERE ") + rows.condition;
     return out;
 }
 
@@ -111,19 +111,20 @@ TableRows Connection::bounded(const TableRows& rows, const QString& identity,
                               const RowWindow& window) const
 {
     TableRows out = rows;
-    QStringList conditions;
+    QList<SqlText> conditions;
     if (!rows.condition.isEmpty())
-        conditions << QLatin1Char('(') + rows.condition + QLatin1Char(')');
-    const auto bound = [&](const std::optional<qint64>& value, QLatin1String op) {
+        conditions << SqlText::compose("(%1)", {rows.condition});
+    const SqlText column = SqlText::name(identity);
+    const auto bound = [&](const std::optional<qint64>& value, SqlText op) {
         if (!value)
             return;
-        conditions << identity + op + QLatin1Char('?');
+        conditions << column + op + SqlText("?");
         out.values << *value;
     };
-    bound(window.below, QLatin1String("<"));
-    bound(window.above, QLatin1String(">"));
-    bound(window.upTo, QLatin1String("<="));
-    out.condition = conditions.join(QLatin1String(" AND "));
+    bound(window.below, SqlText("<"));
+    bound(window.above, SqlText(">"));
+    bound(window.upTo, SqlText("<="));
+    out.condition = SqlText::joined(conditions, " AND ");
     return out;
 }
 

@@ -65,11 +65,9 @@ SqlText SqlText::markers(qsizetype n)
     return out;
 }
 
-SqlText SqlText::condition(const QString& condition)
+SqlText SqlText::dateMarker(Engine engine)
 {
-    SqlText out;
-    out.m_text = condition;
-    return out;
+    return engine == Engine::Postgres ? SqlText("CAST(? AS TIMESTAMP)") : SqlText("?");
 }
 
 SqlText SqlText::joined(const QList<SqlText>& parts, SqlLiteral separator)

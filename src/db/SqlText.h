@@ -46,8 +46,9 @@ public:
     static SqlText quoted(SqlLiteral text);
     // n markers "?,?,…" (none for 0).
     static SqlText markers(qsizetype n);
-    // The condition of a TableRows: the program's text with its values bound.
-    static SqlText condition(const QString& condition);
+    // The marker of a date value (its normalised text bound to it); the
+    // server is told it is a date.
+    static SqlText dateMarker(Engine engine);
     // The parts with the separator between them.
     static SqlText joined(const QList<SqlText>& parts, SqlLiteral separator);
     // The format with %1 … %9 replaced by the pieces; a % before anything
