@@ -710,7 +710,10 @@ bool TableImport::write(Connection& connection, int classNumber, const QString& 
         const std::vector<const IndexDef*> remade =
             indexesToRemake(connection, *m_table.def, total);
         for (const IndexDef* index : remade)
-            connection.executeWith(QStringLiteral("DROP INDEX IF EXISTS ") + index->name, {});
+            connection.executeWith(
+                SqlText::compose("DROP INDEX IF EXISTS %1", {SqlText::name(index->name)})
+                    .toString(),
+                {});
         // Making an index afresh counts as a sixth of the rows' writing.
         const qint64 perIndex = total / 6;
         const qint64 work = total + perIndex * qint64(remade.size());
