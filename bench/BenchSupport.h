@@ -3,8 +3,8 @@
 // What the benchmarks share: building their database in a child process,
 // row counts, the process's own figures, and the shared server's own
 // client (psql) for loading rows and for the comparison figure.
-#include "db/Connection.h"
 #include "core/FormContext.h"
+#include "db/Connection.h"
 
 #include <functional>
 #include <optional>
@@ -31,6 +31,8 @@ bool buildInChild(const char* program, const std::function<void()>& build);
 FormContext benchContext(const QString& source);
 
 double peakRssMb();
+// The memory the process holds now (VmRSS), in MB; 0 where it cannot be read.
+double residentMb();
 // Processor seconds (user and system) of this process (RUSAGE_SELF) or of
 // its finished children (RUSAGE_CHILDREN): a figure the other work on a
 // shared machine disturbs less than wall time.

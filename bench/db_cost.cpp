@@ -28,7 +28,7 @@ void stockIn(Connection& c, int i)
                  {code, QStringLiteral("2004-1-5 9:3:7"), QStringLiteral("北京华信科技有限公司"),
                   QStringLiteral("010-1234"), 2.0f, 15.5f, QStringLiteral("王小明")});
         auto stock =
-            c.openRow({QStringLiteral("DEVICE"), QStringLiteral("code=?"), {code}}, schema::Device);
+            c.openRow({QStringLiteral("DEVICE"), SqlText("code=?"), {code}}, schema::Device);
         if (stock->found()) {
             RowRecord& r = stock->record();
             r.setNumber(DeviceCol::now_number, r.number(DeviceCol::now_number) + 2);

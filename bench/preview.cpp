@@ -22,17 +22,6 @@ using namespace vok;
 
 namespace {
 
-double residentMb()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024;
-    return 0;
-}
-
 // Row r of a stock-in list, as a browser lists it.
 QString cellOf(int r, int c)
 {
@@ -73,7 +62,7 @@ int main(int argc, char** argv)
     // A long list asks before its preview: the answer is to preview anyway.
     Messages::setTestMode(true);
     Messages::queueAnswer(Messages::Answer::No);
-    const double before = residentMb();
+    const double before = bench::residentMb();
     QElapsedTimer timer;
     double seconds = 0;
     int pages = 0;
@@ -92,6 +81,6 @@ int main(int argc, char** argv)
     previewTableReport(rows, cellOf, reports::stockIn, QStringLiteral("管理员"));
     std::printf("rows=%d pages=%d preview_seconds=%.1f peak_rss_mb=%.0f rss_before_mb=%.0f "
                 "rss_after_mb=%.0f\n",
-                rows, pages, seconds, bench::peakRssMb(), before, residentMb());
+                rows, pages, seconds, bench::peakRssMb(), before, bench::residentMb());
     return 0;
 }

@@ -14,7 +14,8 @@ namespace {
 // The account rows of a user name.
 TableRows userRows(const Connection& connection, const QString& userName)
 {
-    return {schema::User.name, connection.name(u"user") + QStringLiteral("=?"), {userName}};
+    return {
+        schema::User.name, SqlText::name(u"user", connection.engine()) + SqlText("=?"), {userName}};
 }
 
 } // namespace
@@ -50,7 +51,7 @@ std::optional<QString> Accounts::find(Connection& connection, const QString& use
     if (found && !plain.isNull()) {
         TableRows same = userRows(connection, userName);
         same.condition +=
-            SqlText::compose(" AND %1=?", {SqlText::name(u"pswd", connection.engine())}).toString();
+            SqlText::compose(" AND %1=?", {SqlText::name(u"pswd", connection.engine())});
         same.values.append(plain);
         const auto row = connection.openRow(same, schema::User);
         if (row->found()) {

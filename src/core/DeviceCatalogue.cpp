@@ -112,8 +112,7 @@ void renameDeviceCode(Connection& connection, int classNumber, const QString& co
     connection.executeWith(
         SqlText::compose("UPDATE %1 SET %2=? WHERE %3",
                          {SqlText::name(tables::deviceCode.name(), connection.engine()),
-                          SqlText::name(u"name", connection.engine()),
-                          SqlText::condition(rows.condition)})
+                          SqlText::name(u"name", connection.engine()), rows.condition})
             .toString(),
         QVariantList{name} + rows.values);
 }

@@ -417,9 +417,11 @@ QString extend(Connection& c, int classNumber, const QString& line, const QDate&
 Overdue overdue(Connection& c, const QDate& today)
 {
     const TableRows rows = overdueRows(c.engine(), today);
-    auto r = c.queryWith(QStringLiteral("SELECT COUNT(*), MIN(due_date) FROM DEVICE_LOAN WHERE ") +
-                             rows.condition,
-                         rows.values);
+    auto r =
+        c.queryWith(SqlText::compose("SELECT COUNT(*), MIN(due_date) FROM DEVICE_LOAN WHERE %1",
+                                     {rows.condition})
+                        .toString(),
+                    rows.values);
     Overdue o;
     if (r->next()) {
         o.count = qint64(r->number(0));
@@ -439,21 +441,20 @@ QString overdueText(const Overdue& o)
 
 TableRows openRows()
 {
-    return {loanTable(), QStringLiteral("state = ?"), {stateOpen()}};
+    return {loanTable(), SqlText("state = ?"), {stateOpen()}};
 }
 
 TableRows overdueRows(Engine engine, const QDate& today)
 {
-    const TableRows due =
-        compareColumn(loanTable(), u"due_date", QueryForm::Date, QStringLiteral("<"),
-                      today.toString(QStringLiteral("yyyy-MM-dd")), engine);
-    return {loanTable(), QStringLiteral("state = ? AND ") + due.condition,
+    const TableRows due = compareColumn(loanTable(), u"due_date", QueryForm::Date, Comparison::Less,
+                                        today.toString(QStringLiteral("yyyy-MM-dd")), engine);
+    return {loanTable(), SqlText("state = ? AND ") + due.condition,
             QVariantList{stateOpen()} + due.values};
 }
 
 TableRows closedRows()
 {
-    return {loanTable(), QStringLiteral("state = ?"), {stateClosed()}};
+    return {loanTable(), SqlText("state = ?"), {stateClosed()}};
 }
 
 QStringList borrowers(Connection& c, int limit)

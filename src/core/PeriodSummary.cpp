@@ -1146,8 +1146,8 @@ QDate reopen(Connection& connection, int classNumber, const QString& user)
     if (!closed)
         throw DbError(DbError::Kind::Refused, QStringLiteral("还没有月结过的月份。"));
     const QString period = periodText(*closed);
-    connection.remove({schema::DevicePeriod.name, QStringLiteral("period = ?"), {period}});
-    connection.remove({schema::PeriodClose.name, QStringLiteral("period = ?"), {period}});
+    connection.remove({schema::DevicePeriod.name, SqlText("period = ?"), {period}});
+    connection.remove({schema::PeriodClose.name, SqlText("period = ?"), {period}});
     addLog(connection, user, QStringLiteral("反结账 ") + monthName(monthStart(*closed)));
     transaction.commit();
     return monthStart(*closed);

@@ -23,17 +23,16 @@ namespace {
 // into a record of the table.
 template <typename Each>
 void readByCode(Connection& c, const TableDef& table, const QStringList& codes,
-                const QString& condition, Each&& each)
+                const SqlText& condition, Each&& each)
 {
     constexpr qsizetype kCodesAtOnce = 500;
     RowRecord record(table);
     for (qsizetype first = 0; first < codes.size(); first += kCodesAtOnce) {
         const QStringList part = codes.mid(first, kCodesAtOnce);
-        TableRows rows{
-            table.name,
-            SqlText::compose("code IN (%1)", {SqlText::markers(part.size())}).toString()};
+        TableRows rows{table.name,
+                       SqlText::compose("code IN (%1)", {SqlText::markers(part.size())})};
         if (!condition.isEmpty())
-            rows.condition += QStringLiteral(" AND ") + condition;
+            rows.condition += SqlText(" AND ") + condition;
         for (const QString& code : part)
             rows.values << code;
         auto rs = c.select(rows);
@@ -89,7 +88,7 @@ std::vector<ReorderLine> reorderProposal(Connection& c, const QStringList& codes
 
     // The first stock row below its minimum of each device.
     QHash<QString, ReorderLine> lines;
-    readByCode(c, schema::Device, wanted, QStringLiteral("now_number<low_number"),
+    readByCode(c, schema::Device, wanted, SqlText("now_number<low_number"),
                [&](const RowRecord& r) {
                    const QString code = r.text(DeviceCol::code);
                    if (lines.contains(code))

@@ -1,6 +1,7 @@
 #include "core/QueryField.h"
 
 #include "db/DbError.h"
+#include "db/SqlText.h"
 
 #include <algorithm>
 #include <limits>
@@ -9,14 +10,28 @@ namespace vok {
 
 namespace {
 
-// The comparisons a query offers: = < > <> <= >=.
-bool isComparisonOperator(QStringView text)
+// The comparisons a query offers, by their operator's text and SQL.
+struct ComparisonText
 {
-    static const QStringView kOperators[] = {u"=", u"<", u">", u"<>", u"<=", u">="};
-    return std::find(std::begin(kOperators), std::end(kOperators), text) != std::end(kOperators);
-}
+    Comparison comparison;
+    QStringView text;
+    SqlLiteral sql;
+};
+constexpr ComparisonText kComparisons[] = {
+    {Comparison::Equal, u"=", "="},         {Comparison::NotEqual, u"<>", "<>"},
+    {Comparison::Less, u"<", "<"},          {Comparison::Greater, u">", ">"},
+    {Comparison::LessOrEqual, u"<=", "<="}, {Comparison::GreaterOrEqual, u">=", ">="},
+};
 
 } // namespace
+
+std::optional<Comparison> comparisonOf(QStringView op)
+{
+    for (const ComparisonText& c : kComparisons)
+        if (c.text == op)
+            return c.comparison;
+    return std::nullopt;
+}
 
 int leadingInteger(QStringView text)
 {
@@ -44,15 +59,22 @@ int leadingInteger(QStringView text)
 TableRows compareColumn(const QString& table, QStringView column, QueryForm form, const QString& op,
                         const QString& value, Engine engine)
 {
+    const auto comparison = comparisonOf(op);
+    if (!comparison)
+        throw DbError(DbError::Kind::BadInput,
+                      QStringLiteral("“%1”不是有效的比较运算符。").arg(op));
+    return compareColumn(table, column, form, *comparison, value, engine);
+}
+
+TableRows compareColumn(const QString& table, QStringView column, QueryForm form, Comparison op,
+                        const QString& value, Engine engine)
+{
     if (!isPlainIdentifier(column))
         throw DbError(DbError::Kind::BadInput,
                       QStringLiteral("“%1”不是有效的列名。").arg(column.toString()));
-    if (!isComparisonOperator(op))
-        throw DbError(DbError::Kind::BadInput,
-                      QStringLiteral("“%1”不是有效的比较运算符。").arg(op));
-    // The operator is one of a fixed few and the column a plain name of the
-    // table's description: only the value varies, and it is bound.
-    QString marker = QStringLiteral("?");
+    // The column is a plain name of the table's description and the
+    // operator one of a fixed few: only the value varies, and it is bound.
+    SqlText marker("?");
     QVariant bound;
     switch (form) {
     case QueryForm::Number:
@@ -64,14 +86,16 @@ TableRows compareColumn(const QString& table, QStringView column, QueryForm form
             throw DbError(DbError::Kind::BadInput,
                           QStringLiteral("“%1”不是有效的日期。").arg(value));
         bound = dt->normalizedFull();
-        marker = dateParameter(engine);
+        marker = SqlText::dateMarker(engine);
         break;
     }
     case QueryForm::Text:
         bound = value;
         break;
     }
-    return {table, quoteIdentifier(column, engine) + op + marker, {bound}};
+    const auto sql = std::find_if(std::begin(kComparisons), std::end(kComparisons),
+                                  [&](const ComparisonText& c) { return c.comparison == op; });
+    return {table, SqlText::name(column, engine) + SqlText(sql->sql) + marker, {bound}};
 }
 
 std::optional<TableRows> composeQuery(const QString& table, std::span<const QueryField> fields,

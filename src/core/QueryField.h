@@ -28,6 +28,21 @@ struct QueryField
     QueryForm form;
 };
 
+// How a query compares a column with its value.
+enum class Comparison
+{
+    Equal,
+    NotEqual,
+    Less,
+    Greater,
+    LessOrEqual,
+    GreaterOrEqual
+};
+
+// The comparison an operator text names (= <> < > <= >=); nothing for
+// any other text.
+std::optional<Comparison> comparisonOf(QStringView op);
+
 // The value of a number query: leading blanks, an optional sign and the
 // leading decimal digits; 0 when there are none; a fraction is dropped
 // (12.5 gives 12). Out-of-range values stop at the int limits.
@@ -35,8 +50,12 @@ int leadingInteger(QStringView text);
 
 // The condition "column op ?" for an engine with its value bound: a text
 // as it is, a date as a date value (DbError when it is none), a number as
-// leadingInteger() reads it. The operator must be one of = < > <> <= >=,
-// else DbError is thrown.
+// leadingInteger() reads it. The column must be a plain name, else
+// DbError is thrown.
+TableRows compareColumn(const QString& table, QStringView column, QueryForm form, Comparison op,
+                        const QString& value, Engine engine);
+// The same with the operator as the query's operator box gives it; an
+// operator other than = < > <> <= >= is thrown as DbError.
 TableRows compareColumn(const QString& table, QStringView column, QueryForm form, const QString& op,
                         const QString& value, Engine engine);
 

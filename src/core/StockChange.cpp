@@ -16,7 +16,7 @@ namespace {
 // The device's stock rows.
 TableRows stockRows(const QString& code)
 {
-    return {schema::Device.name, QStringLiteral("code=?"), {code}};
+    return {schema::Device.name, SqlText("code=?"), {code}};
 }
 
 // Adds to now_number (and total_number) of the first stock row.
@@ -260,12 +260,12 @@ QString correctionReason()
 
 TableRows overStock()
 {
-    return {schema::Device.name, QStringLiteral("now_number>high_number")};
+    return {schema::Device.name, SqlText("now_number>high_number")};
 }
 
 TableRows underStock()
 {
-    return {schema::Device.name, QStringLiteral("now_number<low_number")};
+    return {schema::Device.name, SqlText("now_number<low_number")};
 }
 
 } // namespace Stock

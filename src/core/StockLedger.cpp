@@ -28,7 +28,7 @@ bool same(double a, double b)
 // A condition with its values bound, in the order of its ?s.
 struct Condition
 {
-    QString sql;
+    SqlText sql;
     QVariantList values = {};
 
     Condition& operator+=(const Condition& more)
@@ -48,12 +48,11 @@ QVariant dayStart(const QDate& day)
 // "out_date >= from AND out_date < day after to": the whole last day
 // counts, nothing of the next. The column is one of the movement tables'
 // own date columns.
-Condition periodCondition(const Connection& connection, const QString& column, const QDate& from,
+Condition periodCondition(const Connection& connection, QStringView column, const QDate& from,
                           const QDate& to)
 {
-    const QString date = dateParameter(connection.engine());
-    return {column + QLatin1String(" >= ") + date + QLatin1String(" AND ") + column +
-                QLatin1String(" < ") + date,
+    return {SqlText::compose("%1 >= %2 AND %1 < %2",
+                             {SqlText::name(column), SqlText::dateMarker(connection.engine())}),
             {dayStart(from), dayStart(to.addDays(1))}};
 }
 
@@ -61,7 +60,7 @@ Condition codeCondition(const QString& code)
 {
     if (code.isEmpty())
         return {};
-    return {QStringLiteral(" AND code=?"), {code}};
+    return {SqlText(" AND code=?"), {code}};
 }
 
 } // namespace
@@ -420,40 +419,38 @@ int correct(Connection& connection, int classNumber, const std::vector<LedgerRow
         // CASE code WHEN ? THEN ? …: each code and its figure bound, the
         // figure as it is shown (single precision; the server is told it
         // is a number).
-        QString nowCases, totalCases, codes;
+        SqlText nowCases, totalCases;
         QVariantList nowValues, totalValues, codeValues;
         for (size_t i = at; i < end; ++i) {
             const LedgerRow& row = *changing[i];
-            nowCases += QLatin1String(" WHEN ? THEN CAST(? AS REAL)");
+            nowCases += SqlText(" WHEN ? THEN CAST(? AS REAL)");
             nowValues << row.code << singleText(row.ledger()).toDouble();
-            totalCases += QLatin1String(" WHEN ? THEN CAST(? AS REAL)");
+            totalCases += SqlText(" WHEN ? THEN CAST(? AS REAL)");
             totalValues << row.code << singleText(row.takenIn()).toDouble();
-            if (!codes.isEmpty())
-                codes += QLatin1Char(',');
-            codes += QLatin1Char('?');
             codeValues << row.code;
         }
+        const SqlText codes = SqlText::markers(codeValues.size());
         // The quantities on hand as they are now, kept until the end, for
         // the adjustments.
         QHash<QString, double> onHand;
         {
             auto r = connection.queryWith(
-                QLatin1String("SELECT code, now_number FROM DEVICE WHERE code IN (") + codes +
-                    QLatin1Char(')'),
+                SqlText::compose("SELECT code, now_number FROM DEVICE WHERE code IN (%1)", {codes})
+                    .toString(),
                 codeValues);
             while (r->next())
                 onHand.insert(r->text(0), r->number(1));
         }
-        QString sql = QLatin1String("UPDATE DEVICE SET now_number = CASE code") + nowCases +
-                      QLatin1String(" END");
+        SqlText sql =
+            SqlText::compose("UPDATE DEVICE SET now_number = CASE code%1 END", {nowCases});
         QVariantList values = nowValues;
         if (alsoTotal) {
-            sql += QLatin1String(", total_number = CASE code") + totalCases + QLatin1String(" END");
+            sql += SqlText::compose(", total_number = CASE code%1 END", {totalCases});
             values += totalValues;
         }
-        sql += QLatin1String(" WHERE code IN (") + codes + QLatin1Char(')');
+        sql += SqlText::compose(" WHERE code IN (%1)", {codes});
         values += codeValues;
-        connection.executeWith(sql, values);
+        connection.executeWith(sql.toString(), values);
         for (size_t i = at; i < end; ++i) {
             const LedgerRow& row = *changing[i];
             const double before = onHand.value(row.code, row.now);
@@ -518,22 +515,21 @@ Consumption read(Connection& connection, const QDate& from, const QDate& to, con
     const Condition device = codeCondition(code);
     // Rows of one movement table within the period (and of the device),
     // summed by the grouping given.
-    const auto sums = [&](const char* select, const char* table, const QString& dateColumn,
-                          const char* groupBy) {
+    const auto sums = [&](SqlLiteral select, SqlLiteral table, QStringView dateColumn,
+                          SqlLiteral groupBy) {
         Condition where = periodCondition(connection, dateColumn, from, to);
         where += device;
-        return connection.queryWith(QLatin1String(select) + QLatin1String(" FROM ") +
-                                        QLatin1String(table) + QLatin1String(" WHERE ") +
-                                        where.sql + QLatin1String(" GROUP BY ") +
-                                        QLatin1String(groupBy),
-                                    where.values);
+        return connection.queryWith(
+            SqlText::compose("%1 FROM %2 WHERE %3 GROUP BY %4", {select, table, where.sql, groupBy})
+                .toString(),
+            where.values);
     };
     // Per department and device: a department's demand for one device is
     // not met by what it was issued of another.
     QHash<QPair<QString, QString>, double> issuedOf;
     {
-        auto r = sums("SELECT department, code, SUM(out_number)", "DEVICE_OUT",
-                      QStringLiteral("out_date"), "department, code");
+        auto r = sums("SELECT department, code, SUM(out_number)", "DEVICE_OUT", u"out_date",
+                      "department, code");
         while (r->next()) {
             useOf(r->text(0)).issued += r->number(2);
             issuedOf.insert({r->text(0), r->text(1)}, r->number(2));
@@ -541,16 +537,16 @@ Consumption read(Connection& connection, const QDate& from, const QDate& to, con
     }
     {
         // A demand counts when its period overlaps the chosen one.
-        const QString date = dateParameter(connection.engine());
-        Condition overlap{QLatin1String("begin_date <= ") + date +
-                              QLatin1String(" AND end_date >= ") + date,
+        Condition overlap{SqlText::compose("begin_date <= %1 AND end_date >= %1",
+                                           {SqlText::dateMarker(connection.engine())}),
                           {dayStart(to), dayStart(from)}};
         overlap += device;
-        auto r =
-            connection.queryWith(QLatin1String("SELECT department, code, SUM(need_number) FROM "
-                                               "DEVICE_NEED WHERE ") +
-                                     overlap.sql + QLatin1String(" GROUP BY department, code"),
-                                 overlap.values);
+        auto r = connection.queryWith(
+            SqlText::compose("SELECT department, code, SUM(need_number) FROM DEVICE_NEED WHERE %1 "
+                             "GROUP BY department, code",
+                             {overlap.sql})
+                .toString(),
+            overlap.values);
         while (r->next()) {
             DepartmentUse& use = useOf(r->text(0));
             const double demanded = r->number(2);
@@ -563,8 +559,7 @@ Consumption read(Connection& connection, const QDate& from, const QDate& to, con
     for (const DepartmentUse& use : std::as_const(byDepartment))
         result.departments.push_back(use);
     {
-        auto r = sums("SELECT code, SUM(return_number)", "DEVICE_RETURN",
-                      QStringLiteral("return_date"), "code");
+        auto r = sums("SELECT code, SUM(return_number)", "DEVICE_RETURN", u"return_date", "code");
         while (r->next())
             result.returns.push_back({r->text(0), r->number(1)});
     }
@@ -578,22 +573,21 @@ std::vector<double> monthlyIssued(Connection& connection, const QString& code, c
 {
     const QDate lastMonth(last.year(), last.month(), 1);
     const QDate first = lastMonth.addMonths(1 - months);
-    QStringList sums;
+    QList<SqlText> sums;
     Condition all;
     for (int m = 0; m < months; ++m) {
-        const Condition month =
-            periodCondition(connection, QStringLiteral("out_date"), first.addMonths(m),
-                            first.addMonths(m + 1).addDays(-1));
-        sums << QLatin1String("SUM(CASE WHEN ") + month.sql +
-                    QLatin1String(" THEN out_number ELSE 0 END)");
+        const Condition month = periodCondition(connection, u"out_date", first.addMonths(m),
+                                                first.addMonths(m + 1).addDays(-1));
+        sums << SqlText::compose("SUM(CASE WHEN %1 THEN out_number ELSE 0 END)", {month.sql});
         all.values += month.values;
     }
-    Condition where = periodCondition(connection, QStringLiteral("out_date"), first,
-                                      lastMonth.addMonths(1).addDays(-1));
+    Condition where =
+        periodCondition(connection, u"out_date", first, lastMonth.addMonths(1).addDays(-1));
     where += codeCondition(code);
     all.values += where.values;
-    auto r = connection.queryWith(QLatin1String("SELECT ") + sums.join(QStringLiteral(", ")) +
-                                      QLatin1String(" FROM DEVICE_OUT WHERE ") + where.sql,
+    auto r = connection.queryWith(SqlText::compose("SELECT %1 FROM DEVICE_OUT WHERE %2",
+                                                   {SqlText::joined(sums, ", "), where.sql})
+                                      .toString(),
                                   all.values);
     std::vector<double> result(size_t(months), 0.0);
     if (r->next())

@@ -48,9 +48,9 @@ QHash<QString, StockNow> lockStock(Connection& c, const std::vector<const Stockt
         QVariantList codes;
         for (size_t i = at; i < end; ++i)
             codes << lines[i]->code;
-        const TableRows rows{
-            schema::Device.name,
-            SqlText::compose("code IN (%1)", {SqlText::markers(codes.size())}).toString(), codes};
+        const TableRows rows{schema::Device.name,
+                             SqlText::compose("code IN (%1)", {SqlText::markers(codes.size())}),
+                             codes};
         c.lock(rows);
         auto r = c.queryWith(SqlText::compose("SELECT code, COUNT(*), SUM(now_number) FROM %1 "
                                               "GROUP BY code",

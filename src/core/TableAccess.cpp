@@ -20,17 +20,17 @@ TableRows TableAccess::all() const
 TableRows TableAccess::matching(std::span<const int> columns, const QStringList& values) const
 {
     TableRows rows{m_table.name()};
-    QStringList conditions;
+    QList<SqlText> conditions;
     for (size_t i = 0; i < columns.size(); ++i) {
         const ColumnDef& column = m_table.def->columns.at(size_t(columns[i]));
         const bool date = column.kind == ColumnKind::DateTime || column.kind == ColumnKind::Date;
         const TableRows one =
             compareColumn(rows.table, column.name, date ? QueryForm::Date : QueryForm::Text,
-                          QStringLiteral("="), values.value(qsizetype(i)), m_connection.engine());
+                          Comparison::Equal, values.value(qsizetype(i)), m_connection.engine());
         conditions << one.condition;
         rows.values << one.values;
     }
-    rows.condition = conditions.join(QLatin1String(" AND "));
+    rows.condition = SqlText::joined(conditions, " AND ");
     return rows;
 }
 
@@ -102,10 +102,10 @@ TableRows TableAccess::narrowed(const TableRows& rows, const ListedRow& listed) 
     const QString identity = listed.rowId ? m_connection.rowIdentity(rows.table) : QString();
     if (identity.isEmpty())
         return out;
-    const QString condition = identity + QLatin1String("=?");
+    const SqlText condition = SqlText::name(identity) + SqlText("=?");
     out.condition = out.condition.isEmpty()
                         ? condition
-                        : QLatin1Char('(') + out.condition + QLatin1String(") AND ") + condition;
+                        : SqlText::compose("(%1) AND %2", {out.condition, condition});
     out.values << listed.rowId;
     return out;
 }

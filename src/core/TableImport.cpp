@@ -10,6 +10,7 @@
 #include "db/DataFolder.h"
 #include "db/DbError.h"
 #include "db/Dialect.h"
+#include "db/SqlText.h"
 
 #include <QDir>
 #include <QHash>
@@ -47,7 +48,9 @@ std::vector<const IndexDef*> indexesToRemake(Connection& connection, const Table
         return out;
     // Counted no further than the rows to import.
     auto held = connection.queryWith(
-        QStringLiteral("SELECT COUNT(*) FROM (SELECT 1 FROM %1 LIMIT ?) AS held").arg(table.name),
+        SqlText::compose("SELECT COUNT(*) FROM (SELECT 1 FROM %1 LIMIT ?) AS held",
+                         {SqlText::name(table.name)})
+            .toString(),
         {rows});
     if (held->next() && qint64(held->number(0)) >= rows)
         out.clear();
@@ -707,7 +710,10 @@ bool TableImport::write(Connection& connection, int classNumber, const QString& 
         const std::vector<const IndexDef*> remade =
             indexesToRemake(connection, *m_table.def, total);
         for (const IndexDef* index : remade)
-            connection.executeWith(QStringLiteral("DROP INDEX IF EXISTS ") + index->name, {});
+            connection.executeWith(
+                SqlText::compose("DROP INDEX IF EXISTS %1", {SqlText::name(index->name)})
+                    .toString(),
+                {});
         // Making an index afresh counts as a sixth of the rows' writing.
         const qint64 perIndex = total / 6;
         const qint64 work = total + perIndex * qint64(remade.size());

@@ -444,7 +444,7 @@ std::vector<Transfer> waiting(Connection& c)
 
 int waitingCount(Connection& c)
 {
-    return int(c.count({schema::TransferIn.name, QStringLiteral("state = ?"), {stateWaiting()}}));
+    return int(c.count({schema::TransferIn.name, SqlText("state = ?"), {stateWaiting()}}));
 }
 
 QString waitingText(int count)
@@ -686,15 +686,14 @@ TableRows listedRows(const TableDef& table, const TableDef& lines, const QString
     case Listed::All:
         break;
     case Listed::Pending:
-        return {table.name, QStringLiteral("state = ?"), {pending}};
+        return {table.name, SqlText("state = ?"), {pending}};
     case Listed::Received:
-        return {table.name, QStringLiteral("state = ?"), {stateReceived()}};
+        return {table.name, SqlText("state = ?"), {stateReceived()}};
     case Listed::Differing:
         return {table.name,
                 SqlText::compose("transfer_id IN (SELECT transfer_id FROM %1 WHERE "
                                  "received_number IS NOT NULL AND received_number <> quantity)",
-                                 {SqlText::name(lines.name)})
-                    .toString()};
+                                 {SqlText::name(lines.name)})};
     }
     return {table.name};
 }

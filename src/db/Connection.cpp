@@ -95,7 +95,7 @@ SqlText Connection::fromText(const TableRows& rows) const
         throw DbError(DbError::Kind::Engine, QStringLiteral("表名“%1”无效。").arg(rows.table));
     SqlText out = SqlText::name(rows.table, engine());
     if (!rows.condition.isEmpty())
-        out += SqlText(" WHERE ") + SqlText::condition(rows.condition);
+        out += SqlText(" WHERE ") + rows.condition;
     return out;
 }
 
@@ -111,19 +111,20 @@ TableRows Connection::bounded(const TableRows& rows, const QString& identity,
                               const RowWindow& window) const
 {
     TableRows out = rows;
-    QStringList conditions;
+    QList<SqlText> conditions;
     if (!rows.condition.isEmpty())
-        conditions << QLatin1Char('(') + rows.condition + QLatin1Char(')');
-    const auto bound = [&](const std::optional<qint64>& value, QLatin1String op) {
+        conditions << SqlText::compose("(%1)", {rows.condition});
+    const SqlText column = SqlText::name(identity);
+    const auto bound = [&](const std::optional<qint64>& value, SqlText op) {
         if (!value)
             return;
-        conditions << identity + op + QLatin1Char('?');
+        conditions << column + op + SqlText("?");
         out.values << *value;
     };
-    bound(window.below, QLatin1String("<"));
-    bound(window.above, QLatin1String(">"));
-    bound(window.upTo, QLatin1String("<="));
-    out.condition = conditions.join(QLatin1String(" AND "));
+    bound(window.below, SqlText("<"));
+    bound(window.above, SqlText(">"));
+    bound(window.upTo, SqlText("<="));
+    out.condition = SqlText::joined(conditions, " AND ");
     return out;
 }
 
@@ -131,32 +132,34 @@ std::unique_ptr<RowSet> Connection::selectWindow(const TableRows& rows, const Ro
 {
     const QString identity = rowIdentity(rows.table);
     if (identity.isEmpty())
-        return selectWithIds(QString(), {}); // the table has none: refused
+        return selectWithIds(SqlText(), {}); // the table has none: refused
     TableRows narrowed = bounded(rows, identity, window);
-    QString from = fromClause(narrowed) + QLatin1String(" ORDER BY ") + identity +
-                   QLatin1String(window.newestFirst ? " DESC LIMIT ?" : " ASC LIMIT ?");
+    SqlText from =
+        SqlText::compose("%1 ORDER BY %2", {fromText(narrowed), SqlText::name(identity)}) +
+        (window.newestFirst ? SqlText(" DESC LIMIT ?") : SqlText(" ASC LIMIT ?"));
     narrowed.values << window.limit;
     if (window.offset > 0) {
-        from += QLatin1String(" OFFSET ?");
+        from += SqlText(" OFFSET ?");
         narrowed.values << window.offset;
     }
     return selectWithIds(from, narrowed.values);
 }
 
-std::unique_ptr<RowSet> Connection::selectWithIds(const QString&, const QVariantList&)
+std::unique_ptr<RowSet> Connection::selectWithIds(const SqlText&, const QVariantList&)
 {
     throw DbError(DbError::Kind::Engine, QStringLiteral("这种连接不能分段读取记录。"));
 }
 
 qint64 Connection::count(const TableRows& rows)
 {
-    auto rs = queryWith(QStringLiteral("SELECT COUNT(*) FROM ") + fromClause(rows), rows.values);
+    auto rs =
+        queryWith((SqlText("SELECT COUNT(*) FROM ") + fromText(rows)).toString(), rows.values);
     return rs->next() ? qint64(rs->number(0)) : 0;
 }
 
 qint64 Connection::remove(const TableRows& rows)
 {
-    return executeWith(QStringLiteral("DELETE FROM ") + fromClause(rows), rows.values);
+    return executeWith((SqlText("DELETE FROM ") + fromText(rows)).toString(), rows.values);
 }
 
 void Connection::reopen()

@@ -88,13 +88,14 @@ protected:
     RowRecord m_record;
 };
 
-// Rows of one table: those that meet a condition written in the engine's
-// own SQL with a ? for each value bound to it (no condition: every row).
-// The table is a plain name of the schema; the engine quotes it as it must.
+// Rows of one table: those that meet a condition in the engine's own SQL,
+// composed of the program's text and names, with a ? for each value bound
+// to it (no condition: every row). The table is a plain name of the
+// schema; the engine quotes it as it must.
 struct TableRows
 {
     QString table;
-    QString condition = {};
+    SqlText condition = {};
     QVariantList values = {};
 };
 
@@ -207,7 +208,7 @@ public:
 protected:
     // The rows of "SELECT * FROM <from>" (values bound), each with its
     // identity; from ends with the order and the limit.
-    virtual std::unique_ptr<RowSet> selectWithIds(const QString& from, const QVariantList& values);
+    virtual std::unique_ptr<RowSet> selectWithIds(const SqlText& from, const QVariantList& values);
     virtual void beginEngine() = 0;
     virtual void commitEngine() = 0;
     virtual void rollbackEngine() = 0;

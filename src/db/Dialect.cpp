@@ -1,6 +1,7 @@
 #include "db/Dialect.h"
 
 #include "db/DbError.h"
+#include "db/SqlText.h"
 
 #include <QDate>
 #include <QTime>
@@ -161,8 +162,7 @@ QString singleStatement(const QString& sql)
 
 QString dateParameter(Engine engine)
 {
-    return engine == Engine::Postgres ? QStringLiteral("CAST(? AS TIMESTAMP)")
-                                      : QStringLiteral("?");
+    return SqlText::dateMarker(engine).toString();
 }
 
 } // namespace vok

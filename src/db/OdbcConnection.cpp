@@ -65,7 +65,7 @@ class OdbcRowUpdate : public RowUpdate
 {
 public:
     // The first row of "SELECT * FROM <from>", values bound.
-    OdbcRowUpdate(OdbcConnection& connection, const QString& tableName, const QString& from,
+    OdbcRowUpdate(OdbcConnection& connection, const QString& tableName, const SqlText& from,
                   const QVariantList& values, const TableDef& table);
     void store() override;
 
@@ -91,7 +91,7 @@ public:
 
     void append(const QString& table, const QStringList& names, const QVariantList& values) override
     {
-        insert(table, names, values, QString());
+        insert(table, names, values, SqlText());
     }
 
     // Many rows go to the server in few round trips: one INSERT of many
@@ -110,13 +110,12 @@ public:
             kinds.push_back(c < 0 ? std::nullopt : std::optional(def->columns.at(size_t(c)).kind));
             markers << (c < 0 ? SqlText("?") : castMarker(*kinds.back()));
         }
-        const QString head =
+        const SqlText head =
             SqlText::compose("INSERT INTO %1 (%2) VALUES ", {SqlText::name(table, Engine::Postgres),
-                                                             SqlText::joined(columns, ",")})
-                .toString();
-        const QString oneRow = SqlText::compose("(%1)", {SqlText::joined(markers, ",")}).toString();
+                                                             SqlText::joined(columns, ",")});
+        const SqlText oneRow = SqlText::compose("(%1)", {SqlText::joined(markers, ",")});
         const auto text = [&](qsizetype rows) {
-            return head + QStringList(rows, oneRow).join(QLatin1Char(','));
+            return (head + SqlText::joined(QList<SqlText>(rows, oneRow), ",")).toString();
         };
         // Parameters of a statement are numbered in 16 bits.
         const qsizetype perStatement = std::max<qsizetype>(1, 4096 / names.size());
@@ -155,25 +154,26 @@ public:
     bool appendUnlessPresent(const QString& table, const QStringList& names,
                              const QVariantList& values) override
     {
-        return insert(table, names, values, QStringLiteral(" ON CONFLICT DO NOTHING")) > 0;
+        return insert(table, names, values, SqlText(" ON CONFLICT DO NOTHING")) > 0;
     }
 
     std::unique_ptr<RowSet> select(const TableRows& rows, bool withRowIds) override
     {
         checkLink();
-        const QString text = QStringLiteral("SELECT * FROM ") + fromClause(rows);
-        return withRowOrder(
-            text, name(rows.table), [&](const QString& ordered) -> std::unique_ptr<RowSet> {
-                return std::make_unique<OdbcRowSet>(m_dbc, ordered, withRowIds, rows.values);
-            });
+        const SqlText text = SqlText("SELECT * FROM ") + fromText(rows);
+        return withRowOrder(text, name(rows.table),
+                            [&](const SqlText& ordered) -> std::unique_ptr<RowSet> {
+                                return std::make_unique<OdbcRowSet>(m_dbc, ordered.toString(),
+                                                                    withRowIds, rows.values);
+                            });
     }
 
     std::unique_ptr<RowUpdate> openRow(const TableRows& rows, const TableDef& table) override
     {
         checkLink();
-        const QString from = fromClause(rows);
+        const SqlText from = fromText(rows);
         return withRowOrder(from, name(rows.table),
-                            [&](const QString& ordered) -> std::unique_ptr<RowUpdate> {
+                            [&](const SqlText& ordered) -> std::unique_ptr<RowUpdate> {
                                 return std::make_unique<OdbcRowUpdate>(*this, rows.table, ordered,
                                                                        rows.values, table);
                             });
@@ -198,7 +198,7 @@ public:
         checkInTransaction();
         checkLink();
         const QString text =
-            QStringLiteral("SELECT * FROM ") + fromClause(rows) + QLatin1String(" FOR UPDATE");
+            SqlText::compose("SELECT * FROM %1 FOR UPDATE", {fromText(rows)}).toString();
         return guarded([&] {
             OdbcRowSet rs(m_dbc, text, false, rows.values);
             qint64 n = 0;
@@ -293,10 +293,10 @@ protected:
             endTransaction(SQL_ROLLBACK);
     }
 
-    std::unique_ptr<RowSet> selectWithIds(const QString& from, const QVariantList& values) override
+    std::unique_ptr<RowSet> selectWithIds(const SqlText& from, const QVariantList& values) override
     {
         checkLink();
-        const QString text = QStringLiteral("SELECT * FROM ") + from;
+        const QString text = (SqlText("SELECT * FROM ") + from).toString();
         return guarded([&]() -> std::unique_ptr<RowSet> {
             return std::make_unique<OdbcRowSet>(m_dbc, text, true, values);
         });
@@ -323,7 +323,7 @@ private:
     // One row from parallel lists, the SQL text ending in suffix; returns
     // the number of rows added.
     qint64 insert(const QString& table, const QStringList& names, const QVariantList& values,
-                  const QString& suffix)
+                  const SqlText& suffix)
     {
         checkLink();
         checkAppendArguments(table, names, values);
@@ -343,11 +343,10 @@ private:
             }
         }
         const QString sql =
-            SqlText::compose("INSERT INTO %1 (%2) VALUES (%3)",
+            SqlText::compose("INSERT INTO %1 (%2) VALUES (%3)%4",
                              {SqlText::name(table, Engine::Postgres), SqlText::joined(columns, ","),
-                              SqlText::joined(markers, ",")})
-                .toString() +
-            suffix;
+                              SqlText::joined(markers, ","), suffix})
+                .toString();
         return guarded([&] {
             Stmt stmt(m_dbc);
             Parameters p;
@@ -426,17 +425,17 @@ private:
     // created again without the column), the table is looked at afresh and
     // the text run once more as it then stands.
     template <typename F>
-    auto withRowOrder(const QString& text, const QString& table, F&& f) -> decltype(f(text))
+    auto withRowOrder(const SqlText& text, const QString& table, F&& f) -> decltype(f(text))
     {
-        const QString ordered = inRowOrder(text, table);
+        const SqlText ordered = inRowOrder(text, table);
         try {
             return guarded([&] { return f(ordered); });
         } catch (const DbError&) {
-            if (ordered == text || m_inEngineTransaction)
+            if (ordered.toString() == text.toString() || m_inEngineTransaction)
                 throw;
             m_hasRowOrder.remove(tableKey(table));
-            const QString again = inRowOrder(text, table);
-            if (again == ordered)
+            const SqlText again = inRowOrder(text, table);
+            if (again.toString() == ordered.toString())
                 throw;
             return guarded([&] { return f(again); });
         }
@@ -444,11 +443,11 @@ private:
 
     // The text with " ORDER BY vok_seq" appended when table has the
     // row-order column; else unchanged.
-    QString inRowOrder(const QString& text, const QString& table)
+    SqlText inRowOrder(const SqlText& text, const QString& table)
     {
         if (table.isEmpty() || !hasRowOrderColumn(table))
             return text;
-        return text + QLatin1String(" ORDER BY ") + QString::fromUtf16(schema::RowOrderColumn);
+        return SqlText::compose("%1 ORDER BY %2", {text, SqlText::name(schema::RowOrderColumn)});
     }
 
     // A table's name as the server folds it: unquoted names are lower case.
@@ -547,12 +546,12 @@ private:
 };
 
 OdbcRowUpdate::OdbcRowUpdate(OdbcConnection& connection, const QString& tableName,
-                             const QString& from, const QVariantList& values, const TableDef& table)
+                             const SqlText& from, const QVariantList& values, const TableDef& table)
     : RowUpdate(table), m_connection(connection),
       m_table(SqlText::name(tableName, Engine::Postgres)), m_loaded(table)
 {
-    const QString sql = QStringLiteral("SELECT ctid::text, xmin::text, * FROM ") + from;
-    OdbcRowSet rs(connection.dbc(), sql, false, values);
+    const SqlText sql = SqlText("SELECT ctid::text, xmin::text, * FROM ") + from;
+    OdbcRowSet rs(connection.dbc(), sql.toString(), false, values);
     if (!rs.next())
         return;
     m_found = true;

@@ -23,6 +23,24 @@ SqlText SqlText::name(QStringView name, Engine engine)
     return out;
 }
 
+SqlText SqlText::quotedName(QStringView name)
+{
+    SqlText out;
+    out.m_text = QLatin1Char('"') +
+                 name.toString().replace(QLatin1Char('"'), QLatin1String("\"\"")) +
+                 QLatin1Char('"');
+    return out;
+}
+
+SqlText SqlText::names(const QStringList& names)
+{
+    QList<SqlText> parts;
+    parts.reserve(names.size());
+    for (const QString& n : names)
+        parts << name(n);
+    return joined(parts, ",");
+}
+
 SqlText SqlText::number(qint64 n)
 {
     SqlText out;
@@ -47,11 +65,9 @@ SqlText SqlText::markers(qsizetype n)
     return out;
 }
 
-SqlText SqlText::condition(const QString& condition)
+SqlText SqlText::dateMarker(Engine engine)
 {
-    SqlText out;
-    out.m_text = condition;
-    return out;
+    return engine == Engine::Postgres ? SqlText("CAST(? AS TIMESTAMP)") : SqlText("?");
 }
 
 SqlText SqlText::joined(const QList<SqlText>& parts, SqlLiteral separator)

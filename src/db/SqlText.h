@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <initializer_list>
 
 namespace vok {
@@ -34,14 +35,20 @@ public:
     // letters, digits, '_') is a fault of the program: DbError BadInput.
     static SqlText name(QStringView name);
     static SqlText name(QStringView name, Engine engine);
+    // A name read from a database file, which may be anything: always in
+    // double quotes, its own double quotes doubled.
+    static SqlText quotedName(QStringView name);
+    // Plain names with commas between them ("a,b,c"), as name() checks them.
+    static SqlText names(const QStringList& names);
     // An integer the program owns.
     static SqlText number(qint64 n);
     // A constant text of the program as an SQL string, its quotes doubled.
     static SqlText quoted(SqlLiteral text);
     // n markers "?,?,…" (none for 0).
     static SqlText markers(qsizetype n);
-    // The condition of a TableRows: the program's text with its values bound.
-    static SqlText condition(const QString& condition);
+    // The marker of a date value (its normalised text bound to it); the
+    // server is told it is a date.
+    static SqlText dateMarker(Engine engine);
     // The parts with the separator between them.
     static SqlText joined(const QList<SqlText>& parts, SqlLiteral separator);
     // The format with %1 … %9 replaced by the pieces; a % before anything

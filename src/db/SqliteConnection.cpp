@@ -71,18 +71,16 @@ public:
             const int column = def ? def->indexOf(name) : -1;
             kinds.push_back(column < 0 ? ColumnKind::Number : def->columns.at(size_t(column)).kind);
         }
-        const QString head =
-            QStringLiteral("INSERT INTO %1 (%2) VALUES ").arg(table, names.join(QLatin1Char(',')));
-        const QString tuple =
-            QLatin1Char('(') +
-            QStringList(names.size(), QStringLiteral("?")).join(QLatin1Char(',')) +
-            QLatin1Char(')');
+        const SqlText head = SqlText::compose("INSERT INTO %1 (%2) VALUES ",
+                                              {SqlText::name(table), SqlText::names(names)});
+        const SqlText tuple = SqlText::compose("(%1)", {SqlText::markers(names.size())});
         const qsizetype perStatement = std::max<qsizetype>(1, kValuesPerAppend / names.size());
         QVariantList pending, values;
         qsizetype rows = 0;
         const auto flush = [&] {
-            Statement stmt(m_db, head + QStringList(rows, tuple).join(QLatin1Char(',')), pending,
-                           m_statements);
+            Statement stmt(m_db,
+                           (head + SqlText::joined(QList<SqlText>(rows, tuple), ",")).toString(),
+                           pending, m_statements);
             stmt.step();
             pending.clear();
             rows = 0;
@@ -102,16 +100,15 @@ public:
     std::unique_ptr<RowSet> select(const TableRows& rows, bool withRowIds) override
     {
         checkOpen();
-        return openRowSet(m_db,
-                          QLatin1String(withRowIds ? "SELECT _rowid_, * FROM " : "SELECT * FROM ") +
-                              fromClause(rows),
-                          withRowIds, rows.values);
+        const SqlText head =
+            withRowIds ? SqlText("SELECT _rowid_, * FROM ") : SqlText("SELECT * FROM ");
+        return openRowSet(m_db, (head + fromText(rows)).toString(), withRowIds, rows.values);
     }
 
     std::unique_ptr<RowUpdate> openRow(const TableRows& rows, const TableDef& table) override
     {
         checkOpen();
-        return openRowUpdate(m_db, rows.table, fromClause(rows), rows.values, table);
+        return openRowUpdate(m_db, rows.table, fromText(rows), rows.values, table);
     }
 
     // Every table of the file keeps its rows by rowid.
@@ -169,10 +166,11 @@ public:
     }
 
 protected:
-    std::unique_ptr<RowSet> selectWithIds(const QString& from, const QVariantList& values) override
+    std::unique_ptr<RowSet> selectWithIds(const SqlText& from, const QVariantList& values) override
     {
         checkOpen();
-        return openRowSet(m_db, QStringLiteral("SELECT _rowid_, * FROM ") + from, true, values);
+        return openRowSet(m_db, (SqlText("SELECT _rowid_, * FROM ") + from).toString(), true,
+                          values);
     }
 
     void beginEngine() override { run("BEGIN IMMEDIATE"); }
@@ -185,15 +183,16 @@ protected:
 
 private:
     // One row from parallel lists; returns the number of rows added.
-    qint64 insert(const char* verb, const QString& table, const QStringList& names,
+    qint64 insert(SqlLiteral verb, const QString& table, const QStringList& names,
                   const QVariantList& values)
     {
         checkOpen();
         checkAppendArguments(table, names, values);
         const QString sql =
-            QStringLiteral("%1 INTO %2 (%3) VALUES (%4)")
-                .arg(QLatin1String(verb), table, names.join(QLatin1Char(',')),
-                     QStringList(names.size(), QStringLiteral("?")).join(QLatin1Char(',')));
+            SqlText::compose("%1 INTO %2 (%3) VALUES (%4)",
+                             {SqlText(verb), SqlText::name(table), SqlText::names(names),
+                              SqlText::markers(names.size())})
+                .toString();
         Statement stmt(m_db, sql, {}, m_statements);
         const TableDef* def = schema::find(table);
         for (int i = 0; i < values.size(); ++i) {

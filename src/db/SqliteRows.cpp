@@ -114,12 +114,11 @@ class SqliteRowUpdate : public RowUpdate
 {
 public:
     // The first row of "SELECT * FROM <from>", values bound.
-    SqliteRowUpdate(sqlite3* db, const QString& tableName, const QString& from,
+    SqliteRowUpdate(sqlite3* db, const QString& tableName, const SqlText& from,
                     const QVariantList& values, const TableDef& table)
-        : RowUpdate(table), m_db(db), m_table(tableName), m_loaded(table)
+        : RowUpdate(table), m_db(db), m_table(SqlText::name(tableName)), m_loaded(table)
     {
-        const QString sql = QStringLiteral("SELECT _rowid_, * FROM ") + from;
-        Statement stmt(db, sql, values);
+        Statement stmt(db, (SqlText("SELECT _rowid_, * FROM ") + from).toString(), values);
         if (!stmt.step())
             return;
         m_found = true;
@@ -146,23 +145,23 @@ public:
     {
         if (!m_found)
             throw noCurrentRecordError();
-        QStringList sets;
+        QList<SqlText> sets;
         QVariantList values;
         for (int i = 0; i < m_record.size() && i < int(m_columns.size()); ++i) {
             if (m_record.value(i) == m_loaded.value(i))
                 continue;
-            sets << m_columns.at(i) + QLatin1String("=?");
+            sets << SqlText::name(m_columns.at(i)) + SqlText("=?");
             values << stored(m_record.value(i), m_record.table().columns.at(size_t(i)).kind);
         }
         if (sets.isEmpty())
             return;
-        QStringList checks{QStringLiteral("_rowid_=?")};
+        QList<SqlText> checks{SqlText("_rowid_=?")};
         for (const QString& c : m_columns)
-            checks << c + QLatin1String(" IS ?");
-        const QString sql =
-            QStringLiteral("UPDATE %1 SET %2 WHERE %3")
-                .arg(m_table, sets.join(QLatin1Char(',')), checks.join(QLatin1String(" AND ")));
-        Statement stmt(m_db, sql);
+            checks << SqlText::name(c) + SqlText(" IS ?");
+        const SqlText sql =
+            SqlText::compose("UPDATE %1 SET %2 WHERE %3", {m_table, SqlText::joined(sets, ","),
+                                                           SqlText::joined(checks, " AND ")});
+        Statement stmt(m_db, sql.toString());
         int index = 1;
         for (const QVariant& v : values)
             bindValue(m_db, stmt.get(), index++, v);
@@ -177,7 +176,7 @@ public:
 
 private:
     sqlite3* m_db;
-    QString m_table;
+    SqlText m_table;
     qint64 m_rowid = 0;
     QStringList m_columns;
     std::vector<sqlite3_value*> m_original;
@@ -193,7 +192,7 @@ std::unique_ptr<RowSet> openRowSet(sqlite3* db, const QString& sql, bool withRow
     return std::make_unique<SqliteRowSet>(db, sql, withRowId, values, std::move(cache));
 }
 
-std::unique_ptr<RowUpdate> openRowUpdate(sqlite3* db, const QString& tableName, const QString& from,
+std::unique_ptr<RowUpdate> openRowUpdate(sqlite3* db, const QString& tableName, const SqlText& from,
                                          const QVariantList& values, const TableDef& table)
 {
     return std::make_unique<SqliteRowUpdate>(db, tableName, from, values, table);

@@ -19,7 +19,7 @@ std::unique_ptr<RowSet> openRowSet(sqlite3* db, const QString& sql, bool withRow
 
 // The first row of "SELECT * FROM <from>" (values bound) of the table
 // named tableName, opened for update.
-std::unique_ptr<RowUpdate> openRowUpdate(sqlite3* db, const QString& tableName, const QString& from,
+std::unique_ptr<RowUpdate> openRowUpdate(sqlite3* db, const QString& tableName, const SqlText& from,
                                          const QVariantList& values, const TableDef& table);
 
 } // namespace vok::sqlite

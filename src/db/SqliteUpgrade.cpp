@@ -1,6 +1,7 @@
 #include "db/SqliteUpgrade.h"
 
 #include "db/Schema.h"
+#include "db/SqlText.h"
 #include "db/SqliteConnection.h"
 #include "db/SqliteStatement.h"
 
@@ -73,8 +74,7 @@ void upgradeTriggers(sqlite3* db)
         const QString name = row.left(cut);
         const QString sql = row.mid(cut + 1);
         if (sql.contains(QLatin1String("vok_datetime")))
-            work << QStringLiteral("DROP TRIGGER \"%1\"")
-                        .arg(QString(name).replace(QLatin1Char('"'), QLatin1String("\"\"")));
+            work << SqlText::compose("DROP TRIGGER %1", {SqlText::quotedName(name)}).toString();
         else
             present.insert(name.toLower(), sql);
     }
@@ -87,7 +87,7 @@ void upgradeTriggers(sqlite3* db)
             changed = true;
         } else if (*it != QString(sql).replace(QLatin1String("CREATE TRIGGER IF NOT EXISTS "),
                                                QLatin1String("CREATE TRIGGER "))) {
-            work << QStringLiteral("DROP TRIGGER %1").arg(name);
+            work << SqlText::compose("DROP TRIGGER %1", {SqlText::name(name)}).toString();
             changed = true;
         }
     }

@@ -199,7 +199,8 @@ void TestLogin::logsIn()
         QCOMPARE(Accounts::find(*kept, user, password), std::optional<QString>("2"));
     // An older row's plain-text password is a hash from this log-in on.
     const auto c = m_sandbox->open(dsn);
-    const auto stored = test::table(*c, "user", c->name(u"user") + "=?", {user});
+    const auto stored =
+        test::table(*c, "user", SqlText::name(u"user", c->engine()) + SqlText("=?"), {user});
     QCOMPARE(stored.size(), 1);
     QVERIFY(Password::isHash(stored.first().at(1)));
     QVERIFY(Password::verify(stored.first().at(1), password));

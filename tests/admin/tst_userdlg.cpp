@@ -253,7 +253,8 @@ void TestUserDlg::addStoresAHashThatLogsIn()
     QCOMPARE(test::logged(*m_db), QStringList{"添加新用户!"});
     QVERIFY(!form->isVisible());
     QCOMPARE(form->result(), int(QDialog::Accepted));
-    const auto stored = test::table(*m_db, "user", m_db->name(u"user") + "=?", {"新人"});
+    const auto stored = test::table(
+        *m_db, "user", SqlText::name(u"user", m_db->engine()) + SqlText("=?"), {"新人"});
     QCOMPARE(stored.size(), 1);
     QVERIFY(Password::isHash(stored[0][1]));
     QCOMPARE(Accounts::find(*m_db, "新人", ""), std::optional<QString>("2"));

@@ -1,5 +1,6 @@
 // Export of a list to a workbook or CSV, read back with openpyxl and
 // Python's csv module; the preview of a browser's report.
+#include "BenchSupport.h"
 #include "core/ListExport.h"
 #include "core/TableReport.h"
 #include "core/ZipWriter.h"
@@ -78,18 +79,6 @@ ExportSource generated(int n)
     s.text = [](int r, int c) { return QStringLiteral("%1-%2").arg(r).arg(c); };
     s.numeric = [](int) { return false; };
     return s;
-}
-
-// The resident memory of the process in MB.
-double residentMb()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024;
-    return 0;
 }
 
 ReportCell generatedCells()
@@ -588,7 +577,7 @@ void TestListExport::longPreview()
 void TestListExport::previewGivesMemoryBack()
 {
     auto dlg = open();
-    const double before = residentMb();
+    const double before = bench::residentMb();
     double open = 0;
     int pages = 0;
     QTimer poll;
@@ -597,14 +586,14 @@ void TestListExport::previewGivesMemoryBack()
         if (!preview)
             return;
         poll.stop();
-        open = residentMb();
+        open = bench::residentMb();
         pages = preview->findChild<QPrintPreviewWidget*>()->pageCount();
         preview->reject();
     });
     poll.start(20);
     previewTableReport(30000, generatedCells(), reports::stockIn, QStringLiteral("管理员"),
                        dlg.get());
-    const double after = residentMb();
+    const double after = bench::residentMb();
     qInfo("resident: %.0f MB before, %.0f MB with %d pages, %.0f MB after", before, open, pages,
           after);
     QCOMPARE(pages, 492);

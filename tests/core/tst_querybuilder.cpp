@@ -73,6 +73,9 @@ void TestQueryBuilder::compose_data()
     QTest::newRow("number not a number") << "数量d"
                                          << "<"
                                          << "abc" << lite << "in_number<?" << QVariant(0);
+    QTest::newRow("number at most") << "数量d"
+                                    << "<="
+                                    << "7" << lite << "in_number<=?" << QVariant(7);
     QTest::newRow("no match: letter differs") << "设备号d"
                                               << "="
                                               << "1" << lite << "" << QVariant();
@@ -94,7 +97,7 @@ void TestQueryBuilder::compose()
     if (!rows)
         return;
     QCOMPARE(rows->table, QStringLiteral("DEVICE_IN"));
-    QCOMPARE(rows->condition, condition);
+    QCOMPARE(rows->condition.toString(), condition);
     QCOMPARE(rows->values, QVariantList{bound});
 }
 

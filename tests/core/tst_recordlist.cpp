@@ -169,7 +169,7 @@ void TestRecordList::refillReplaces()
     QCOMPARE(m.text(0, 0), QStringLiteral("2000"));
     QTRY_COMPARE(m.rowCount(), 2000);
     QCOMPARE(m.text(1999, 4), QStringLiteral("1.000000"));
-    m.fill(*c, TableRows{"DEVICE_IN", "in_number<3"});
+    m.fill(*c, TableRows{"DEVICE_IN", SqlText("in_number<3")});
     QCOMPARE(m.rowCount(), 2);
     QCOMPARE(m.text(0, 0), QStringLiteral("2"));
     m.clear();
@@ -223,23 +223,21 @@ QStringList readAll(const RecordListModel& m, const QString& order)
 void TestRecordList::windowsShowTheWholeRead_data()
 {
     QTest::addColumn<int>("window");
-    QTest::addColumn<QString>("condition");
+    QTest::addColumn<SqlText>("condition");
     QTest::addColumn<QString>("order");
-    QTest::newRow("7 rows, top down") << 7 << QString() << "down";
-    QTest::newRow("7 rows, bottom up") << 7 << QString() << "up";
-    QTest::newRow("64 rows, jumps") << 64 << QString() << "jumps";
-    QTest::newRow("one row, jumps") << 1 << QString() << "jumps";
-    QTest::newRow("query, 10 rows, jumps") << 10 << "provider=?"
-                                           << "jumps";
-    QTest::newRow("query, 10 rows, bottom up") << 10 << "provider=?"
-                                               << "up";
-    QTest::newRow("window larger than the list") << 5000 << QString() << "jumps";
+    QTest::newRow("7 rows, top down") << 7 << SqlText() << "down";
+    QTest::newRow("7 rows, bottom up") << 7 << SqlText() << "up";
+    QTest::newRow("64 rows, jumps") << 64 << SqlText() << "jumps";
+    QTest::newRow("one row, jumps") << 1 << SqlText() << "jumps";
+    QTest::newRow("query, 10 rows, jumps") << 10 << SqlText("provider=?") << "jumps";
+    QTest::newRow("query, 10 rows, bottom up") << 10 << SqlText("provider=?") << "up";
+    QTest::newRow("window larger than the list") << 5000 << SqlText() << "jumps";
 }
 
 void TestRecordList::windowsShowTheWholeRead()
 {
     QFETCH(int, window);
-    QFETCH(QString, condition);
+    QFETCH(SqlText, condition);
     QFETCH(QString, order);
     auto c = m_sandbox->open();
     addRows(*c, 3000);

@@ -102,7 +102,7 @@ void TestStockChange::changes()
 void TestStockChange::lockingNeedsATransaction()
 {
     ConnectionPtr c = m_sandbox->open();
-    QVERIFY_THROWS_EXCEPTION(DbError, c->lock(TableRows{"DEVICE", "code='a'"}));
+    QVERIFY_THROWS_EXCEPTION(DbError, c->lock(TableRows{"DEVICE", SqlText("code='a'")}));
 }
 
 void TestStockChange::newDatabasesKeepOneStockRowPerDevice()
@@ -195,7 +195,7 @@ void TestStockChange::fourWorkstationsStockInTogether()
     QCOMPARE(errors, QStringList());
     QCOMPARE(done.load(), kStations * kEach);
     Connection& c = *stations[0];
-    QCOMPARE(c.count({"DEVICE", "code=?", {"a"}}), 1);
+    QCOMPARE(c.count({"DEVICE", SqlText("code=?"), {"a"}}), 1);
     QCOMPARE(c.count({"DEVICE_IN"}), kStations * kEach);
     const QString sum = QString::number(kStations * kEach);
     QCOMPARE(test::rows(c, "SELECT now_number FROM DEVICE"), (QList<QStringList>{{sum}}));

@@ -19,6 +19,7 @@
 
 using namespace vok;
 using namespace vok::transfer;
+using test::u;
 
 class TestTransferCrash : public QObject, test::TwoDepartments
 {

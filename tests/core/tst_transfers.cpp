@@ -13,6 +13,7 @@
 
 using namespace vok;
 using namespace vok::transfer;
+using test::u;
 
 class TestTransfers : public QObject, test::TwoDepartments
 {

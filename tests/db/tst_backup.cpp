@@ -160,7 +160,7 @@ void TestBackup::copyIsConsistentWhileAnotherConnectionWrites()
     QVERIFY(QFile::copy(copyFile(), m_sandbox->dataDir() + "/copy.db"));
     const auto read = openSqliteConnection(m_sandbox->dataDir() + "/copy.db");
     QCOMPARE(read->count({"HOWDO"}), rowsAtStart);
-    QCOMPARE(read->count({"HOWDO", "do_user=?", {"李四"}}), 0);
+    QCOMPARE(read->count({"HOWDO", SqlText("do_user=?"), {"李四"}}), 0);
 }
 
 void TestBackup::badCopyIsRefusedAndChangesNothing_data()

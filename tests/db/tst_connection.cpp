@@ -14,9 +14,14 @@ namespace {
 using test::updateRow;
 
 // Where a date value is bound on the engine of this run.
+SqlText dateMarker()
+{
+    return SqlText::dateMarker(test::onServer() ? Engine::Postgres : Engine::Sqlite);
+}
+
 QString date()
 {
-    return dateParameter(test::onServer() ? Engine::Postgres : Engine::Sqlite);
+    return dateMarker().toString();
 }
 
 } // namespace
@@ -61,7 +66,8 @@ void TestConnection::newDatabaseHasItsTables()
                  QString::number(schema::all().size()));
     } else {
         QVERIFY(QFile::exists(m_sandbox->dataDir() + "/vok3.db"));
-        QCOMPARE(c->count({"sqlite_master", "type=?", {"table"}}), qint64(schema::all().size()));
+        QCOMPARE(c->count({"sqlite_master", SqlText("type=?"), {"table"}}),
+                 qint64(schema::all().size()));
     }
     const auto cols = test::rows(
         *c, test::onServer() ? "SELECT column_name FROM information_schema.columns WHERE "
@@ -89,7 +95,8 @@ void TestConnection::datesKeepTheirOrderAndAreFoundAgain()
               {QStringLiteral("3"), QStringLiteral("2004-10-1 0:0:0")});
     test::seed(*c, "HOWDO", {{"a", "b", "2004-1-5 9:5:0"}});
 
-    QCOMPARE(c->count({"DEVICE_IN", "in_date=" + date(), {"2004-01-05 09:03:07"}}), 1);
+    QCOMPARE(c->count({"DEVICE_IN", SqlText("in_date=") + dateMarker(), {"2004-01-05 09:03:07"}}),
+             1);
     QCOMPARE(test::rows(*c,
                         "SELECT code FROM DEVICE_IN WHERE in_date<" + date() + " ORDER BY in_date",
                         {"2004-10-01 00:00:00"}),
@@ -101,7 +108,7 @@ void TestConnection::datesKeepTheirOrderAndAreFoundAgain()
     // The text read back, bound as a date, finds the row again.
     const QString back = test::value(*c, "SELECT in_date FROM DEVICE_IN WHERE code=?", {"1"});
     QCOMPARE(back, QStringLiteral("2004-01-05 09:03:07"));
-    QCOMPARE(c->count({"DEVICE_IN", "in_date=" + date(), {back}}), 1);
+    QCOMPARE(c->count({"DEVICE_IN", SqlText("in_date=") + dateMarker(), {back}}), 1);
     QCOMPARE(test::rows(*c, "SELECT do_date FROM HOWDO"),
              (QList<QStringList>{{"2004-01-05 09:05:00"}}));
 
@@ -167,13 +174,13 @@ void TestConnection::rowUpdateWritesChangedFields()
     c->append("DEVICE_CODE", {"code", "name"}, {QStringLiteral("7"), longName});
     c->append("DEVICE", {"code", "now_number", "high_number", "low_number", "total_number"},
               {QStringLiteral("7"), 1.0f, 1.0f, 1.0f, 1.0f});
-    updateRow(*c, {"DEVICE", "code=?", {"7"}}, schema::Device, [](RowRecord& r) {
+    updateRow(*c, {"DEVICE", SqlText("code=?"), {"7"}}, schema::Device, [](RowRecord& r) {
         r.setNumber(DeviceCol::now_number, r.number(DeviceCol::now_number) + 2.5f);
         r.setNumber(DeviceCol::total_number, r.number(DeviceCol::total_number) + 2.5f);
     });
     QCOMPARE(test::table(*c, "DEVICE"), (QList<QStringList>{{"7", "3.5", "1", "1", "3.5"}}));
 
-    auto u = c->openRow({"DEVICE_CODE", "code=?", {"7"}}, schema::DeviceCode);
+    auto u = c->openRow({"DEVICE_CODE", SqlText("code=?"), {"7"}}, schema::DeviceCode);
     QVERIFY(u->found());
     QCOMPARE(u->record().text(DeviceCodeCol::name), QString(19, QChar(0x4ED3)));
     u->record().setText(DeviceCodeCol::code, QStringLiteral("8"));
@@ -184,7 +191,7 @@ void TestConnection::rowUpdateWritesChangedFields()
 void TestConnection::rowUpdateWithoutRowFails()
 {
     auto c = m_sandbox->open();
-    auto u = c->openRow({"DEVICE", "code=?", {"none"}}, schema::Device);
+    auto u = c->openRow({"DEVICE", SqlText("code=?"), {"none"}}, schema::Device);
     QVERIFY(!u->found());
     u->record().setNumber(DeviceCol::now_number, 1);
     QVERIFY_THROWS_EXCEPTION(DbError, u->store());
@@ -199,7 +206,7 @@ void TestConnection::rowUpdateLosesNoConcurrentChange()
     a->append("DEVICE", {"code", "now_number", "high_number", "low_number", "total_number"},
               {QStringLiteral("5"), 10.0f, 1.0f, 1.0f, 10.0f});
 
-    const TableRows five{"DEVICE", "code=?", {"5"}};
+    const TableRows five{"DEVICE", SqlText("code=?"), {"5"}};
     auto ua = a->openRow(five, schema::Device);
     auto ub = b->openRow(five, schema::Device);
     ua->record().setNumber(DeviceCol::now_number, ua->record().number(DeviceCol::now_number) + 1);
@@ -227,7 +234,7 @@ void TestConnection::transactionIsAllOrNothing()
         Transaction t(*c);
         c->append("DEVICE_IN", {"code", "in_date"},
                   {QStringLiteral("1"), QStringLiteral("2004-1-1 1:1:1")});
-        updateRow(*c, {"DEVICE", "code=?", {"1"}}, schema::Device,
+        updateRow(*c, {"DEVICE", SqlText("code=?"), {"1"}}, schema::Device,
                   [](RowRecord& r) { r.setNumber(DeviceCol::now_number, 1); });
         t.commit();
         QFAIL("the update of a missing row must fail");
@@ -334,27 +341,22 @@ void TestConnection::rowsKeepTheirOrderWhenChanged_data()
 {
     // The rows of a table; each row as "first column:last column".
     QTest::addColumn<QString>("table");
-    QTest::addColumn<QString>("condition");
+    QTest::addColumn<SqlText>("condition");
     QTest::addColumn<QVariantList>("values");
     QTest::addColumn<QStringList>("expected");
     const QStringList stock{"a:A", "b:B2", "c:C", "d:D"};
     const QStringList users{"u1:1", "u2:2", "u3:3"};
-    QTest::newRow("all") << "DEVICE_IN"
-                         << "" << QVariantList{} << stock;
-    QTest::newRow("lower case") << "device_in"
-                                << "" << QVariantList{} << stock;
-    QTest::newRow("mixed case, where") << "DEVICE_in"
-                                       << "in_number > 0" << QVariantList{} << stock;
+    QTest::newRow("all") << "DEVICE_IN" << SqlText() << QVariantList{} << stock;
+    QTest::newRow("lower case") << "device_in" << SqlText() << QVariantList{} << stock;
+    QTest::newRow("mixed case, where")
+        << "DEVICE_in" << SqlText("in_number > 0") << QVariantList{} << stock;
     QTest::newRow("words in a value")
-        << "DEVICE_IN"
-        << "provider <> ?" << QVariantList{"x ORDER BY code DESC"} << stock;
+        << "DEVICE_IN" << SqlText("provider <> ?") << QVariantList{"x ORDER BY code DESC"} << stock;
     QTest::newRow("date") << "DEVICE_IN"
-                          << "in_date >= " + date() + " AND code <> ?"
+                          << SqlText("in_date >= ") + dateMarker() + SqlText(" AND code <> ?")
                           << QVariantList{"2024-01-01 00:00:00", "none"} << stock;
-    QTest::newRow("user") << "user"
-                          << "" << QVariantList{} << users;
-    QTest::newRow("user, where") << "user"
-                                 << "class <> ?" << QVariantList{"9"} << users;
+    QTest::newRow("user") << "user" << SqlText() << QVariantList{} << users;
+    QTest::newRow("user, where") << "user" << SqlText("class <> ?") << QVariantList{"9"} << users;
 }
 
 void TestConnection::rowsKeepTheirOrderWhenChanged()
@@ -362,7 +364,7 @@ void TestConnection::rowsKeepTheirOrderWhenChanged()
     // The lists show rows in the order they were added; changing a row
     // (by UPDATE text or by a row update) does not move it.
     QFETCH(QString, table);
-    QFETCH(QString, condition);
+    QFETCH(SqlText, condition);
     QFETCH(QVariantList, values);
     QFETCH(QStringList, expected);
     auto c = m_sandbox->open();
@@ -376,7 +378,7 @@ void TestConnection::rowsKeepTheirOrderWhenChanged()
             "user", {"user", "pswd", "class"},
             {QStringLiteral("u") + QLatin1String(n), QStringLiteral("pw"), QString::fromLatin1(n)});
     test::exec(*c, "UPDATE DEVICE_IN SET price=9 WHERE code=?", {"a"});
-    updateRow(*c, {"DEVICE_IN", "code=?", {"b"}}, schema::DeviceIn,
+    updateRow(*c, {"DEVICE_IN", SqlText("code=?"), {"b"}}, schema::DeviceIn,
               [](RowRecord& r) { r.setText(DeviceInCol::buyer, QStringLiteral("B2")); });
     test::exec(*c, "UPDATE " + c->name(u"user") + " SET pswd=? WHERE " + c->name(u"user") + "=?",
                {"new", "u2"});
@@ -396,7 +398,7 @@ void TestConnection::rowsKeepTheirOrderWhenChanged()
     QCOMPARE(got, expected);
 
     // A row update opens the first row in that order.
-    auto u = c->openRow({"DEVICE_IN", "in_number > 0"}, schema::DeviceIn);
+    auto u = c->openRow({"DEVICE_IN", SqlText("in_number > 0")}, schema::DeviceIn);
     QVERIFY(u->found());
     QCOMPARE(u->record().text(DeviceInCol::code), QStringLiteral("a"));
     QCOMPARE(u->record().text(DeviceInCol::buyer), QStringLiteral("A"));

@@ -126,11 +126,15 @@ void TestDatabaseFile::otherToolsWriteEveryTable()
             if (col.kind != ColumnKind::DateTime && col.kind != ColumnKind::Date)
                 continue;
             // Found by a date bound as the browsers bind it, changed, then deleted.
-            const TableRows dated{t->name, col.name + "=?", {"2004-01-05 09:03:07"}};
+            const TableRows dated{
+                t->name, SqlText::name(col.name) + SqlText("=?"), {"2004-01-05 09:03:07"}};
             QCOMPARE(c->count(dated), 1);
             if (t->hasRowRecord) {
                 test::updateRow(*c, dated, *t, [](RowRecord& r) { r.setText(0, "9"); });
-                QCOMPARE(c->count({t->name, t->columns.front().name + "=?", {"9"}}), 1);
+                QCOMPARE(
+                    c->count(
+                        {t->name, SqlText::name(t->columns.front().name) + SqlText("=?"), {"9"}}),
+                    1);
             }
             QCOMPARE(c->remove(dated), 1);
             // The shell changes the other row's date, unpadded: still found.
@@ -138,7 +142,10 @@ void TestDatabaseFile::otherToolsWriteEveryTable()
                 shell(file(),
                       QStringLiteral("UPDATE \"%1\" SET %2='2005-2-3'").arg(t->name, col.name)),
                 QString());
-            QCOMPARE(c->count({t->name, col.name + "=?", {"2005-02-03 00:00:00"}}), 1);
+            QCOMPARE(
+                c->count(
+                    {t->name, SqlText::name(col.name) + SqlText("=?"), {"2005-02-03 00:00:00"}}),
+                1);
             break;
         }
     }
@@ -170,8 +177,9 @@ void TestDatabaseFile::earlierVersionsFileIsUpgradedInPlace()
     auto c = m_sandbox->open();
     QCOMPARE(test::rows(*c, "SELECT code, in_date FROM DEVICE_IN"),
              (QList<QStringList>{{"old", "2004-1-5 9:3:7"}}));
-    QCOMPARE(c->count({"sqlite_master", "sql LIKE ?", {"%vok_datetime%"}}), 0);
-    QCOMPARE(c->count({"sqlite_master", "type=?", {"trigger"}}), schema::sqliteTriggers().size());
+    QCOMPARE(c->count({"sqlite_master", SqlText("sql LIKE ?"), {"%vok_datetime%"}}), 0);
+    QCOMPARE(c->count({"sqlite_master", SqlText("type=?"), {"trigger"}}),
+             schema::sqliteTriggers().size());
     QCOMPARE(shell(file(), "INSERT INTO DEVICE_IN (code,in_date) VALUES ('new','2004-2-1 8:0');"
                            "SELECT in_date FROM DEVICE_IN WHERE code='new';"
                            "INSERT INTO DEVICE_OUT (code,out_date) VALUES ('new','2004-2-1 8:0');"
@@ -194,7 +202,8 @@ void TestDatabaseFile::fileWithoutAdjustmentsGainsThem()
     auto c = m_sandbox->open();
     QCOMPARE(shell(file(), everyRow), rowsBefore);
     QCOMPARE(c->count({"DEVICE_ADJUST"}), 0);
-    QCOMPARE(c->count({"sqlite_master", "type=?", {"trigger"}}), schema::sqliteTriggers().size());
+    QCOMPARE(c->count({"sqlite_master", SqlText("type=?"), {"trigger"}}),
+             schema::sqliteTriggers().size());
     test::seed(*c, "DEVICE_ADJUST", {{"a", "2004-2-1 8:0"}});
     QCOMPARE(test::rows(*c, "SELECT adjust_time FROM DEVICE_ADJUST"),
              (QList<QStringList>{{"2004-02-01 08:00:00"}}));
@@ -239,7 +248,7 @@ void TestDatabaseFile::fileWithoutIndexesGainsThem()
                  .arg(QDir::toNativeSeparators(file()))
                  .arg(want.size()));
     QCOMPARE(told.last(), QString());
-    QCOMPARE(c->count({"DEVICE_IN", "code=?", {"code1"}}), 1);
+    QCOMPARE(c->count({"DEVICE_IN", SqlText("code=?"), {"code1"}}), 1);
     // The sqlite3 shell reads and writes the file with them.
     QCOMPARE(shell(file(), "INSERT INTO DEVICE_IN (code) VALUES ('code1');"
                            "SELECT COUNT(*) FROM DEVICE_IN WHERE code='code1'"),

@@ -148,6 +148,12 @@ void TestDialect::composedSql_data()
     QTest::newRow("quoted constant")
         << SqlText::compose("RAISE(ABORT, %1)", {SqlText::quoted("it's 已月结")}).toString()
         << "RAISE(ABORT, 'it''s 已月结')";
+    QTest::newRow("name from a file, its quotes doubled")
+        << SqlText::compose("DROP TRIGGER %1", {SqlText::quotedName(u"a\"; DROP TABLE x; --")})
+               .toString()
+        << "DROP TRIGGER \"a\"\"; DROP TABLE x; --\"";
+    QTest::newRow("plain names")
+        << SqlText::compose("(%1)", {SqlText::names({"code", "name"})}).toString() << "(code,name)";
 }
 
 void TestDialect::composedSql()
@@ -178,6 +184,7 @@ void TestDialect::refusedName()
     }
     // A marker without its piece is refused alike.
     QVERIFY_THROWS_EXCEPTION(DbError, SqlText::compose("%1 %2", {SqlText("a")}));
+    QVERIFY_THROWS_EXCEPTION(DbError, SqlText::names({"code", name}));
 }
 
 QTEST_GUILESS_MAIN(TestDialect)

@@ -33,8 +33,7 @@ void addToStock(RowRecord& r, float amount)
     r.setNumber(DeviceCol::total_number, r.number(DeviceCol::total_number) + amount);
 }
 
-const TableRows kStockRow{
-    QStringLiteral("DEVICE"), QStringLiteral("code=?"), {QStringLiteral("1")}};
+const TableRows kStockRow{QStringLiteral("DEVICE"), SqlText("code=?"), {QStringLiteral("1")}};
 
 } // namespace
 
@@ -117,7 +116,7 @@ void TestSharedServer::schemaScriptCreatesTheTables()
                              schema::closedMonthStatements(Engine::Postgres).size()));
     // The program's indexes, by name.
     QCOMPARE(c.count({"pg_indexes",
-                      "schemaname=? AND indexname LIKE ?",
+                      SqlText("schemaname=? AND indexname LIKE ?"),
                       {"vok_script_check", "%\\_by\\_%"}}),
              qint64(schema::indexes().size()));
 
@@ -238,7 +237,9 @@ void TestSharedServer::logInFindsOnlyTheNamedUser()
     Connection& c = *m_a;
     test::seed(c, "user", {{"admin", "", "1"}, {"x", "y", "2"}, {"guest", "y", "3"}});
     const auto login = [&](const QString& user, const QString& password) {
-        return TableRows{"user", c.name(u"user") + "=? AND pswd=?", {user, password}};
+        return TableRows{"user",
+                         SqlText::name(u"user", c.engine()) + SqlText("=? AND pswd=?"),
+                         {user, password}};
     };
     QCOMPARE(c.count(login("x", "y")), 1);
     auto rs = c.select(login("x", "y"));
@@ -264,7 +265,7 @@ void TestSharedServer::textsAndNumbersKeepTheirKind()
     QCOMPARE(test::table(c, "DEVICE_WANTBUY"),
              (QList<QStringList>{
                  {"w\\1", "12", "2.5", "", "7", longName, "9.9", "2004-01-05 09:03:07"}}));
-    QCOMPARE(c.count({"DEVICE_WANTBUY", "code=?", {"w\\1"}}), 1);
+    QCOMPARE(c.count({"DEVICE_WANTBUY", SqlText("code=?"), {"w\\1"}}), 1);
     QVERIFY_THROWS_EXCEPTION(DbError, c.append("DEVICE", {"code", "now_number"},
                                                {QStringLiteral("2"), QStringLiteral("abc")}));
 }
@@ -426,7 +427,7 @@ void TestSharedServer::tablesWithoutRowOrderStillAnswer()
     for (const char* code : {"a", "b", "c"})
         c.append("DEVICE_IN", {"code", "in_number", "buyer"},
                  {QString::fromLatin1(code), 1.0f, QStringLiteral("x")});
-    test::updateRow(c, {"DEVICE_IN", "code=?", {"b"}}, schema::DeviceIn,
+    test::updateRow(c, {"DEVICE_IN", SqlText("code=?"), {"b"}}, schema::DeviceIn,
                     [](RowRecord& r) { r.setText(DeviceInCol::buyer, QStringLiteral("y")); });
     {
         Transaction t(c);

@@ -76,7 +76,7 @@ struct Kind
     int modify;           // the command; 0: none
     int remove;           // the command; 0: none
     const char* editable; // a text field Modify stores
-    const char* whereTop; // the top row (code 3, or the second demand row)
+    SqlLiteral whereTop;  // the top row (code 3, or the second demand row)
     const char* topValue; // the value whereTop binds
     const char* done;     // Modify's notice
     const char* deleteLog;
@@ -340,7 +340,7 @@ void TestBrowsers::modifyAfterAnotherChangeWritesNothing()
     if (removed)
         other->remove(top);
     else
-        test::exec(*other, u("UPDATE ") + k.table + " SET code=? WHERE " + k.whereTop,
+        test::exec(*other, u("UPDATE ") + k.table + " SET code=? WHERE " + k.whereTop.text(),
                    {"9", k.topValue});
     const auto before = table(k);
     edit(*dlg, k.editable)->setText(u("新"));

@@ -299,7 +299,7 @@ void TestViewIn::modifyByTime()
     QVERIFY(test::press(*dlg, "modify"));
     QCOMPARE(Messages::shownTexts(), QStringList{u("完成修改入库信息操作！")});
     QCOMPARE(Messages::shown().first().icon, Icon::None);
-    QCOMPARE(test::table(*m_c, "DEVICE_IN", "code=?", {"2"}),
+    QCOMPARE(test::table(*m_c, "DEVICE_IN", SqlText("code=?"), {"2"}),
              (QList<QStringList>{{"2", "2004-10-01 00:00:00", u("新供应商"), "1234567890", "7.5",
                                   "10000", u("赵")}}));
     QCOMPARE(logEntries(), QStringList{u("修改入库信息")});

@@ -242,7 +242,7 @@ void TestReconcile::runStep(const QString& step)
         QVERIFY(Stock::giveBack(c, code, n));
         t.commit();
     } else if (w[0] == "dropIn") {
-        c.remove({u("DEVICE_IN"), u("code=?"), {code}});
+        c.remove({u("DEVICE_IN"), SqlText("code=?"), {code}});
     } else if (w[0] == "legacy") {
         test::seed(c, "DEVICE_CODE", {{code, u("显示器")}});
         test::seed(c, "DEVICE", {{code, w[2], 100, 1, w[3]}});

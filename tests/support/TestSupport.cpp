@@ -202,7 +202,7 @@ QList<QStringList> rows(Connection& c, const QString& sql, const QVariantList& v
     return texts(*c.queryWith(sql, values));
 }
 
-QList<QStringList> table(Connection& c, const QString& name, const QString& condition,
+QList<QStringList> table(Connection& c, const QString& name, const SqlText& condition,
                          const QVariantList& values)
 {
     return texts(*c.select({name, condition, values}));

@@ -2,6 +2,7 @@
 
 #include "db/Connection.h"
 
+#include <QMetaType>
 #include <QTemporaryDir>
 #include <functional>
 #include <memory>
@@ -61,7 +62,7 @@ void seed(Connection& c, const QString& table, const QList<QVariantList>& rows);
 QList<QStringList> rows(Connection& c, const QString& sql, const QVariantList& values = {});
 // The rows of a table that meet a condition (none: all), in the order they
 // were added.
-QList<QStringList> table(Connection& c, const QString& name, const QString& condition = {},
+QList<QStringList> table(Connection& c, const QString& name, const SqlText& condition = {},
                          const QVariantList& values = {});
 // The first column of the first row as text; empty when there is no row.
 QString value(Connection& c, const QString& sql, const QVariantList& values = {});
@@ -80,3 +81,6 @@ QString failureText(const std::function<void()>& action);
 void allowDuplicateStockRows(Connection& c);
 
 } // namespace vok::test
+
+// SQL texts as rows of data-driven tests.
+Q_DECLARE_METATYPE(vok::SqlText)

@@ -15,7 +15,6 @@ namespace vok::test {
 class TwoDepartments
 {
 protected:
-    static QString u(const char* text) { return QString::fromUtf8(text); }
     static inline const QString kA = QStringLiteral("部门A");
     static inline const QString kC = QStringLiteral("部门C");
 
