@@ -95,6 +95,16 @@ SqlText nameOf(const char* name)
     return SqlText::name(QString::fromLatin1(name));
 }
 
+// The month of a date's text ("YYYY-MM…"), counted as monthKey() does.
+std::optional<int> monthOfBytes(QByteArrayView d)
+{
+    if (d.size() < 7 || d[4] != '-')
+        return std::nullopt;
+    const auto digit = [&d](int i) { return d[i] - '0'; };
+    return (digit(0) * 1000 + digit(1) * 100 + digit(2) * 10 + digit(3)) * 12 + digit(5) * 10 +
+           digit(6) - 1;
+}
+
 QString dayText(const QDate& day)
 {
     return day.toString(QStringLiteral("yyyy-MM-dd 00:00:00"));
@@ -454,12 +464,9 @@ private:
             while (r->next()) {
                 const RowSet::Cell when = r->cell(1);
                 const QByteArrayView d = when.utf8;
-                if (when.kind != RowSet::Cell::Text || d.size() < 7 || d[4] != '-')
+                const auto month = when.kind == RowSet::Cell::Text ? monthOfBytes(d) : std::nullopt;
+                if (!month)
                     continue;
-                const auto digit = [&d](int i) { return d[i] - '0'; };
-                const int month =
-                    (digit(0) * 1000 + digit(1) * 100 + digit(2) * 10 + digit(3)) * 12 +
-                    digit(5) * 10 + digit(6) - 1;
                 const int p = d < QByteArrayView(fromText) ? 0 : d < QByteArrayView(toText) ? 1 : 2;
                 const double number = r->cell(2).number;
                 qint64 inCents = 0;
@@ -471,7 +478,7 @@ private:
                         inCents = std::llround(number * price.number * 100);
                 }
                 Device& device = devices[r->utf8(0)];
-                add(device, month, p, category, number, inCents, priced);
+                add(device, *month, p, category, number, inCents, priced);
                 if (p == 1)
                     device.moved = true;
             }
@@ -518,25 +525,27 @@ private:
             }
             parts << part;
         }
+        // Grouped by the month's first day: the month's number is read
+        // from its text here, far cheaper than the server's numeric
+        // arithmetic on every row.
         const SqlText sql = SqlText::compose(
-            "SELECT code, CAST(EXTRACT(YEAR FROM d) * 12 + EXTRACT(MONTH FROM d) - 1 AS INTEGER), "
-            "CASE WHEN d < %1 THEN 0 WHEN d < %1 THEN 1 ELSE 2 END, SUM(i), SUM(ic), SUM(o), "
-            "SUM(r), SUM(a), SUM(pa), SUM(pac) FROM (%2) m (code, d, i, ic, o, r, a, pa, pac) "
-            "GROUP BY 1, 2, 3",
+            "SELECT code, DATE_TRUNC('month', d), CASE WHEN d < %1 THEN 0 WHEN d < %1 THEN 1 "
+            "ELSE 2 END, SUM(i), SUM(ic), SUM(o), SUM(r), SUM(a), SUM(pa), SUM(pac) FROM (%2) m "
+            "(code, d, i, ic, o, r, a, pa, pac) GROUP BY 1, 2, 3",
             {marker, SqlText::joined(parts, " UNION ALL ")});
         auto r = m_c.queryWith(sql.toString(), values);
         while (r->next()) {
-            if (r->isNull(1))
+            const auto month = r->isNull(1) ? std::nullopt : monthOfBytes(r->utf8(1));
+            if (!month)
                 continue;
-            const int month = int(r->number(1));
             const int p = std::clamp(int(r->number(2)), 0, 2);
             Device& device = devices[r->utf8(0)];
-            add(device, month, p, In, r->number(3), std::llround(r->number(4)));
-            add(device, month, p, Out, r->number(5), 0);
-            add(device, month, p, Return, r->number(6), 0);
-            add(device, month, p, Adjust, r->number(7), 0);
+            add(device, *month, p, In, r->number(3), std::llround(r->number(4)));
+            add(device, *month, p, Out, r->number(5), 0);
+            add(device, *month, p, Return, r->number(6), 0);
+            add(device, *month, p, Adjust, r->number(7), 0);
             if (!r->isNull(9))
-                add(device, month, p, Adjust, r->number(8), std::llround(r->number(9)), true);
+                add(device, *month, p, Adjust, r->number(8), std::llround(r->number(9)), true);
             if (p == 1)
                 device.moved = true;
         }
