@@ -49,14 +49,23 @@ void createRows(const QString& source, const std::optional<ServerSource>& server
                 qint64 rows, int months)
 {
     auto c = openSource(source);
-    if (rowCount(*c, QStringLiteral("DEVICE_CODE")) == devices &&
+    // Nothing but these rows: transfers left by other runs on the same
+    // database would add their devices.
+    const QStringList transfers{"TRANSFER_IN_LINE", "TRANSFER_IN", "TRANSFER_OUT_LINE",
+                                "TRANSFER_OUT"};
+    qint64 transferred = 0;
+    for (const QString& table : transfers)
+        transferred += rowCount(*c, table);
+    if (transferred == 0 && rowCount(*c, QStringLiteral("DEVICE_CODE")) == devices &&
         rowCount(*c, QStringLiteral("DEVICE_IN")) + rowCount(*c, QStringLiteral("DEVICE_OUT")) +
                 rowCount(*c, QStringLiteral("DEVICE_RETURN")) +
                 rowCount(*c, QStringLiteral("DEVICE_ADJUST")) ==
             rows)
         return;
-    const QStringList tables{"PERIOD_CLOSE", "DEVICE_PERIOD", "DEVICE_CODE",   "DEVICE",
-                             "DEVICE_IN",    "DEVICE_OUT",    "DEVICE_RETURN", "DEVICE_ADJUST"};
+    // The closed months first: their rows may go then.
+    const QStringList tables = QStringList{"PERIOD_CLOSE", "DEVICE_PERIOD"} + transfers +
+                               QStringList{"DEVICE_CODE", "DEVICE",        "DEVICE_IN",
+                                           "DEVICE_OUT",  "DEVICE_RETURN", "DEVICE_ADJUST"};
     // A table's rows: through the connection, or on the server as CSV to
     // psql's \copy.
     const auto put = [&](const TableDef& t, const std::function<bool(QVariantList&)>& next) {

@@ -8,6 +8,7 @@
 #include "db/Dialect.h"
 #include "db/RowRecord.h"
 #include "db/Schema.h"
+#include "db/SqlText.h"
 
 #include <QHash>
 #include <algorithm>
@@ -58,7 +59,7 @@ struct Dated
 {
     const TableDef* table;
     const char* date;
-    const char* quantity;
+    SqlLiteral quantity;
 };
 
 const Dated kDated[] = {{&schema::DeviceIn, "in_date", "in_number"},
@@ -82,10 +83,26 @@ enum Category
 constexpr int kTables = int(std::size(kDated));
 
 // A value bound as a date: compared as one on either engine.
-QString dateMarker(const Connection& c)
+SqlText dateMarker(const Connection& c)
 {
-    return c.engine() == Engine::Postgres ? QStringLiteral("CAST(? AS TIMESTAMP)")
-                                          : QStringLiteral("?");
+    if (c.engine() == Engine::Postgres)
+        return SqlText("CAST(? AS TIMESTAMP)");
+    return SqlText("?");
+}
+
+SqlText nameOf(const char* name)
+{
+    return SqlText::name(QString::fromLatin1(name));
+}
+
+// The month of a date's text ("YYYY-MM…"), counted as monthKey() does.
+std::optional<int> monthOfBytes(QByteArrayView d)
+{
+    if (d.size() < 7 || d[4] != '-')
+        return std::nullopt;
+    const auto digit = [&d](int i) { return d[i] - '0'; };
+    return (digit(0) * 1000 + digit(1) * 100 + digit(2) * 10 + digit(3)) * 12 + digit(5) * 10 +
+           digit(6) - 1;
 }
 
 QString dayText(const QDate& day)
@@ -375,9 +392,9 @@ private:
         m_earlyTransfers.clear();
     }
 
-    QString codeCondition() const
+    SqlText codeCondition() const
     {
-        return m_code.isEmpty() ? QString() : QStringLiteral(" AND code = ?");
+        return m_code.isEmpty() ? SqlText() : SqlText(" AND code = ?");
     }
 
     void readStored(int month)
@@ -385,9 +402,10 @@ private:
         QVariantList values{periodText(month)};
         if (!m_code.isEmpty())
             values << m_code;
-        auto r = m_c.queryWith(QStringLiteral("SELECT code, close_number, close_amount, unit_cost "
-                                              "FROM DEVICE_PERIOD WHERE period = ?") +
-                                   codeCondition(),
+        auto r = m_c.queryWith((SqlText("SELECT code, close_number, close_amount, unit_cost FROM "
+                                        "DEVICE_PERIOD WHERE period = ?") +
+                                codeCondition())
+                                   .toString(),
                                values);
         while (r->next()) {
             Device& d = devices[r->utf8(0)];
@@ -399,95 +417,137 @@ private:
 
     // The rows of each table up to the range's last month (from the month
     // after the stored closing), by device, month and part. The server
-    // sums them per group. The embedded engine would sort every row to
-    // group them, so its rows come as they are, their plain columns only,
-    // and are added up here; a pass over more than a few months reads the
-    // table straight through rather than row by row through the date's
-    // index.
+    // sums them per group in one statement, one row per device, month and
+    // part with each table's sums side by side: the groups of the months
+    // before the range are about as many as their rows, so that one row
+    // instead of one per table is what shortens the fetch. The embedded
+    // engine would sort every row to group them, so its rows come as they
+    // are, their plain columns only, and are added up here; a pass over
+    // more than a few months reads the table straight through rather than
+    // row by row through the date's index.
     void readMovements(std::optional<int> since)
     {
-        const bool server = m_c.engine() != Engine::Sqlite;
-        const bool scan = !server && m_code.isEmpty() && (!since || lastMonth - *since >= 3);
-        const QString marker = dateMarker(m_c);
+        if (m_c.engine() != Engine::Sqlite) {
+            readServerMovements(since);
+            return;
+        }
+        const bool scan = m_code.isEmpty() && (!since || lastMonth - *since >= 3);
+        const SqlText marker = dateMarker(m_c);
         const QByteArray fromText = dayText(m_from).toUtf8(),
                          toText = dayText(m_to.addDays(1)).toUtf8();
         for (int category = 0; category < kTables; ++category) {
             const Dated& t = kDated[category];
-            const QString date = QLatin1String(t.date);
-            QString sql;
+            const SqlText date = nameOf(t.date);
             QVariantList values;
-            if (server) {
-                sql = QStringLiteral("SELECT code, CAST(EXTRACT(YEAR FROM %1) * 12 + EXTRACT(MONTH "
-                                     "FROM %1) - 1 AS INTEGER), CASE WHEN %1 < %2 THEN 0 WHEN %1 "
-                                     "< %2 THEN 1 ELSE 2 END, SUM(%3)")
-                          .arg(date, marker, QLatin1String(t.quantity));
-                values << dayText(m_from) << dayText(m_to.addDays(1));
-                if (category == In)
-                    sql += QStringLiteral(", SUM(ROUND(in_number * price * 100))");
-                else if (category == Adjust)
-                    sql += QStringLiteral(", SUM(ROUND((after_number - before_number) * price * "
-                                          "100)), CASE WHEN price IS NULL THEN 0 ELSE 1 END");
-            } else {
-                sql = QStringLiteral("SELECT code, %1, %2").arg(date, QLatin1String(t.quantity));
-                if (category == In || category == Adjust)
-                    sql += QStringLiteral(", price");
-            }
-            const QString bounded = scan ? QLatin1Char('+') + date : date;
-            sql += QStringLiteral(" FROM %1 WHERE %2 < %3").arg(t.table->name, bounded, marker);
+            SqlText sql = SqlText::compose("SELECT code, %1, %2", {date, SqlText(t.quantity)});
+            if (category == In || category == Adjust)
+                sql += SqlText(", price");
+            const SqlText bounded = scan ? SqlText("+") + date : date;
+            sql += SqlText::compose(" FROM %1 WHERE %2 < %3",
+                                    {SqlText::name(t.table->name), bounded, marker});
             values << dayText(monthStart(lastMonth + 1));
             if (since) {
-                sql += QStringLiteral(" AND %1 >= %2").arg(bounded, marker);
+                sql += SqlText::compose(" AND %1 >= %2", {bounded, marker});
                 values << dayText(monthStart(*since));
             }
             if (category == Adjust) {
                 // A correction brings the stock to what the records say:
                 // it is no part of that figure itself.
-                sql += QStringLiteral(" AND (reason IS NULL OR reason <> ?)");
+                sql += SqlText(" AND (reason IS NULL OR reason <> ?)");
                 values << Stock::correctionReason();
             }
             if (!m_code.isEmpty()) {
                 sql += codeCondition();
                 values << m_code;
             }
-            if (server)
-                sql += category == Adjust ? QStringLiteral(" GROUP BY code, 2, 3, 6")
-                                          : QStringLiteral(" GROUP BY code, 2, 3");
-            auto r = m_c.queryWith(sql, values);
+            auto r = m_c.queryWith(sql.toString(), values);
             while (r->next()) {
-                int month = 0, p = 0;
-                double number = 0;
+                const RowSet::Cell when = r->cell(1);
+                const QByteArrayView d = when.utf8;
+                const auto month = when.kind == RowSet::Cell::Text ? monthOfBytes(d) : std::nullopt;
+                if (!month)
+                    continue;
+                const int p = d < QByteArrayView(fromText) ? 0 : d < QByteArrayView(toText) ? 1 : 2;
+                const double number = r->cell(2).number;
                 qint64 inCents = 0;
                 bool priced = false; // an opening given with its unit price
-                if (server) {
-                    if (r->isNull(1))
-                        continue;
-                    month = int(r->number(1));
-                    p = std::clamp(int(r->number(2)), 0, 2);
-                    number = r->number(3);
-                    inCents = category == In || category == Adjust ? std::llround(r->number(4)) : 0;
-                    priced = category == Adjust && r->number(5) != 0;
-                } else {
-                    const RowSet::Cell when = r->cell(1);
-                    const QByteArrayView d = when.utf8;
-                    if (when.kind != RowSet::Cell::Text || d.size() < 7 || d[4] != '-')
-                        continue;
-                    const auto digit = [&d](int i) { return d[i] - '0'; };
-                    month = (digit(0) * 1000 + digit(1) * 100 + digit(2) * 10 + digit(3)) * 12 +
-                            digit(5) * 10 + digit(6) - 1;
-                    p = d < QByteArrayView(fromText) ? 0 : d < QByteArrayView(toText) ? 1 : 2;
-                    number = r->cell(2).number;
-                    if (category == In || category == Adjust) {
-                        const RowSet::Cell price = r->cell(3);
-                        priced = category == Adjust && price.kind == RowSet::Cell::Number;
-                        if (price.kind == RowSet::Cell::Number)
-                            inCents = std::llround(number * price.number * 100);
-                    }
+                if (category == In || category == Adjust) {
+                    const RowSet::Cell price = r->cell(3);
+                    priced = category == Adjust && price.kind == RowSet::Cell::Number;
+                    if (price.kind == RowSet::Cell::Number)
+                        inCents = std::llround(number * price.number * 100);
                 }
                 Device& device = devices[r->utf8(0)];
-                add(device, month, p, category, number, inCents, priced);
+                add(device, *month, p, category, number, inCents, priced);
                 if (p == 1)
                     device.moved = true;
             }
+        }
+    }
+
+    // The server's sums: per device, month (counted as monthKey() does)
+    // and part, the stock-ins' quantity and value, the stock-outs', the
+    // returns', the adjustments' without a price, and those with one with
+    // their value (NULL when the group has none).
+    void readServerMovements(std::optional<int> since)
+    {
+        const SqlText marker = dateMarker(m_c);
+        QVariantList values{dayText(m_from), dayText(m_to.addDays(1))};
+        // What each table gives the columns i, ic, o, r, a, pa, pac.
+        const SqlLiteral columns[kTables] = {
+            "in_number, ROUND(in_number * price * 100), 0, 0, 0, 0, CAST(NULL AS DOUBLE PRECISION)",
+            "0, 0, out_number, 0, 0, 0, CAST(NULL AS DOUBLE PRECISION)",
+            "0, 0, 0, return_number, 0, 0, CAST(NULL AS DOUBLE PRECISION)",
+            "0, 0, 0, 0, CASE WHEN price IS NULL THEN after_number - before_number ELSE 0 END, "
+            "CASE WHEN price IS NULL THEN 0 ELSE after_number - before_number END, "
+            "ROUND((after_number - before_number) * price * 100)"};
+        QList<SqlText> parts;
+        for (int category = 0; category < kTables; ++category) {
+            const Dated& t = kDated[category];
+            const SqlText date = nameOf(t.date);
+            SqlText part = SqlText::compose(
+                "SELECT code, %1 AS d, %2 FROM %3 WHERE %1 < %4",
+                {date, SqlText(columns[category]), SqlText::name(t.table->name), marker});
+            values << dayText(monthStart(lastMonth + 1));
+            if (since) {
+                part += SqlText::compose(" AND %1 >= %2", {date, marker});
+                values << dayText(monthStart(*since));
+            }
+            if (category == Adjust) {
+                // A correction brings the stock to what the records say:
+                // it is no part of that figure itself.
+                part += SqlText(" AND (reason IS NULL OR reason <> ?)");
+                values << Stock::correctionReason();
+            }
+            if (!m_code.isEmpty()) {
+                part += codeCondition();
+                values << m_code;
+            }
+            parts << part;
+        }
+        // Grouped by the month's first day: the month's number is read
+        // from its text here, far cheaper than the server's numeric
+        // arithmetic on every row.
+        const SqlText sql = SqlText::compose(
+            "SELECT code, DATE_TRUNC('month', d), CASE WHEN d < %1 THEN 0 WHEN d < %1 THEN 1 "
+            "ELSE 2 END, SUM(i), SUM(ic), SUM(o), SUM(r), SUM(a), SUM(pa), SUM(pac) FROM (%2) m "
+            "(code, d, i, ic, o, r, a, pa, pac) GROUP BY 1, 2, 3",
+            {marker, SqlText::joined(parts, " UNION ALL ")});
+        auto r = m_c.queryWith(sql.toString(), values);
+        while (r->next()) {
+            const auto month = r->isNull(1) ? std::nullopt : monthOfBytes(r->utf8(1));
+            if (!month)
+                continue;
+            const int p = std::clamp(int(r->number(2)), 0, 2);
+            Device& device = devices[r->utf8(0)];
+            add(device, *month, p, In, r->number(3), std::llround(r->number(4)));
+            add(device, *month, p, Out, r->number(5), 0);
+            add(device, *month, p, Return, r->number(6), 0);
+            add(device, *month, p, Adjust, r->number(7), 0);
+            if (!r->isNull(9))
+                add(device, *month, p, Adjust, r->number(8), std::llround(r->number(9)), true);
+            if (p == 1)
+                device.moved = true;
         }
     }
 
@@ -497,29 +557,27 @@ private:
     // they are.
     void readTransfers(int since)
     {
-        const QString marker = dateMarker(m_c);
+        const SqlText marker = dateMarker(m_c);
         const QString fromText = dayText(m_from), toText = dayText(m_to.addDays(1));
-        const QString sql[] = {
-            QStringLiteral("SELECT l.code, t.received_at, l.received_number, l.unit_cost FROM "
-                           "TRANSFER_IN_LINE l JOIN TRANSFER_IN t ON t.transfer_id = "
-                           "l.transfer_id WHERE l.received_number IS NOT NULL AND "
-                           "t.received_at IS NOT NULL AND t.received_at < %1"),
-            QStringLiteral("SELECT l.code, t.sent_at, l.quantity, NULL FROM TRANSFER_OUT_LINE l "
-                           "JOIN TRANSFER_OUT t ON t.transfer_id = l.transfer_id WHERE "
-                           "t.sent_at < %1")};
-        const char* date[] = {"t.received_at", "t.sent_at"};
+        const SqlLiteral sql[] = {
+            "SELECT l.code, t.received_at, l.received_number, l.unit_cost FROM TRANSFER_IN_LINE l "
+            "JOIN TRANSFER_IN t ON t.transfer_id = l.transfer_id WHERE l.received_number IS NOT "
+            "NULL AND t.received_at IS NOT NULL AND t.received_at < %1",
+            "SELECT l.code, t.sent_at, l.quantity, NULL FROM TRANSFER_OUT_LINE l JOIN TRANSFER_OUT "
+            "t ON t.transfer_id = l.transfer_id WHERE t.sent_at < %1"};
+        const SqlLiteral date[] = {"t.received_at", "t.sent_at"};
         for (int side = 0; side < 2; ++side) {
-            QString text = sql[side].arg(marker);
+            SqlText text = SqlText::compose(sql[side], {marker});
             QVariantList values{dayText(monthStart(lastMonth + 1))};
             if (since >= 0) {
-                text += QStringLiteral(" AND %1 >= %2").arg(QLatin1String(date[side]), marker);
+                text += SqlText::compose(" AND %1 >= %2", {SqlText(date[side]), marker});
                 values << dayText(monthStart(since));
             }
             if (!m_code.isEmpty()) {
-                text += QStringLiteral(" AND l.code = ?");
+                text += SqlText(" AND l.code = ?");
                 values << m_code;
             }
-            auto r = m_c.queryWith(text, values);
+            auto r = m_c.queryWith(text.toString(), values);
             while (r->next()) {
                 const QString when = r->text(1);
                 const auto d = parseDateTime(when);
@@ -685,13 +743,18 @@ std::vector<LedgerLine> ledger(Connection& connection, const QString& code, cons
         bool priced = false; // a transfer in at the sender's cost, an opening at its price
     };
     std::vector<Entry> entries;
-    const QString marker = dateMarker(connection);
+    const SqlText marker = dateMarker(connection);
     const QVariantList values{code, dayText(from), dayText(to.addDays(1))};
-    const QString range = QStringLiteral(" WHERE code = ? AND %1 >= %2 AND %1 < %2");
+    // The rows of a table's date column in the range.
+    const auto range = [&marker](SqlLiteral date) {
+        return SqlText::compose(" WHERE code = ? AND %1 >= %2 AND %1 < %2",
+                                {SqlText(date), marker});
+    };
     {
         auto r = connection.queryWith(
-            QStringLiteral("SELECT in_date, in_number, price, provider, buyer FROM DEVICE_IN") +
-                range.arg(QStringLiteral("in_date"), marker),
+            (SqlText("SELECT in_date, in_number, price, provider, buyer FROM DEVICE_IN") +
+             range("in_date"))
+                .toString(),
             values);
         while (r->next()) {
             const double n = r->number(1);
@@ -703,9 +766,9 @@ std::vector<LedgerLine> ledger(Connection& connection, const QString& code, cons
     }
     {
         auto r = connection.queryWith(
-            QStringLiteral(
-                "SELECT out_date, out_number, department, taker, usage FROM DEVICE_OUT") +
-                range.arg(QStringLiteral("out_date"), marker),
+            (SqlText("SELECT out_date, out_number, department, taker, usage FROM DEVICE_OUT") +
+             range("out_date"))
+                .toString(),
             values);
         while (r->next())
             entries.push_back({r->text(0), Out, int(entries.size()), r->number(1), 0,
@@ -715,9 +778,10 @@ std::vector<LedgerLine> ledger(Connection& connection, const QString& code, cons
     }
     {
         auto r = connection.queryWith(
-            QStringLiteral("SELECT return_date, return_number, return_person, keeper FROM "
-                           "DEVICE_RETURN") +
-                range.arg(QStringLiteral("return_date"), marker),
+            (SqlText("SELECT return_date, return_number, return_person, keeper FROM "
+                     "DEVICE_RETURN") +
+             range("return_date"))
+                .toString(),
             values);
         while (r->next())
             entries.push_back(
@@ -726,10 +790,10 @@ std::vector<LedgerLine> ledger(Connection& connection, const QString& code, cons
     }
     {
         auto r = connection.queryWith(
-            QStringLiteral("SELECT adjust_time, after_number - before_number, reason, user_name, "
-                           "before_number, after_number, price FROM DEVICE_ADJUST") +
-                range.arg(QStringLiteral("adjust_time"), marker) +
-                QStringLiteral(" AND (reason IS NULL OR reason <> ?)"),
+            (SqlText("SELECT adjust_time, after_number - before_number, reason, user_name, "
+                     "before_number, after_number, price FROM DEVICE_ADJUST") +
+             range("adjust_time") + SqlText(" AND (reason IS NULL OR reason <> ?)"))
+                .toString(),
             values + QVariantList{Stock::correctionReason()});
         while (r->next()) {
             const double n = r->number(1);
@@ -746,12 +810,13 @@ std::vector<LedgerLine> ledger(Connection& connection, const QString& code, cons
     }
     {
         auto r = connection.queryWith(
-            QStringLiteral("SELECT t.received_at, l.received_number, l.unit_cost, t.source, "
-                           "t.transfer_id, l.quantity FROM TRANSFER_IN_LINE l JOIN TRANSFER_IN t "
-                           "ON t.transfer_id = l.transfer_id WHERE l.code = ? AND "
-                           "l.received_number IS NOT NULL AND t.received_at >= %1 AND "
-                           "t.received_at < %1")
-                .arg(marker),
+            SqlText::compose("SELECT t.received_at, l.received_number, l.unit_cost, t.source, "
+                             "t.transfer_id, l.quantity FROM TRANSFER_IN_LINE l JOIN TRANSFER_IN "
+                             "t ON t.transfer_id = l.transfer_id WHERE l.code = ? AND "
+                             "l.received_number IS NOT NULL AND t.received_at >= %1 AND "
+                             "t.received_at < %1",
+                             {marker})
+                .toString(),
             values);
         while (r->next()) {
             const double n = r->number(1);
@@ -768,10 +833,12 @@ std::vector<LedgerLine> ledger(Connection& connection, const QString& code, cons
     }
     {
         auto r = connection.queryWith(
-            QStringLiteral("SELECT t.sent_at, l.quantity, t.target, t.transfer_id FROM "
-                           "TRANSFER_OUT_LINE l JOIN TRANSFER_OUT t ON t.transfer_id = "
-                           "l.transfer_id WHERE l.code = ? AND t.sent_at >= %1 AND t.sent_at < %1")
-                .arg(marker),
+            SqlText::compose("SELECT t.sent_at, l.quantity, t.target, t.transfer_id FROM "
+                             "TRANSFER_OUT_LINE l JOIN TRANSFER_OUT t ON t.transfer_id = "
+                             "l.transfer_id WHERE l.code = ? AND t.sent_at >= %1 AND "
+                             "t.sent_at < %1",
+                             {marker})
+                .toString(),
             values);
         while (r->next())
             entries.push_back(
@@ -1033,14 +1100,14 @@ std::optional<QDate> nextToClose(Connection& connection, const QDate& today)
     if (const auto closed = latestClosed(connection)) {
         next = *closed + 1;
     } else {
-        QStringList firsts;
+        QList<SqlText> firsts;
         for (const Dated& t : kDated)
-            firsts << QStringLiteral("SELECT MIN(%1) FROM %2")
-                          .arg(QLatin1String(t.date), t.table->name);
-        firsts << QStringLiteral("SELECT MIN(sent_at) FROM TRANSFER_OUT")
-               << QStringLiteral("SELECT MIN(received_at) FROM TRANSFER_IN");
-        for (const QString& sql : firsts) {
-            auto r = connection.queryWith(sql, {});
+            firsts << SqlText::compose("SELECT MIN(%1) FROM %2",
+                                       {nameOf(t.date), SqlText::name(t.table->name)});
+        firsts << SqlText("SELECT MIN(sent_at) FROM TRANSFER_OUT")
+               << SqlText("SELECT MIN(received_at) FROM TRANSFER_IN");
+        for (const SqlText& sql : firsts) {
+            auto r = connection.queryWith(sql.toString(), {});
             if (r->next() && !r->isNull(0))
                 if (const auto m = monthOfText(r->text(0)))
                     next = next ? std::min(*next, *m) : *m;
@@ -1085,11 +1152,12 @@ QDate close(Connection& connection, int classNumber, const QString& user, const 
     // end of the transaction (the embedded engine's transaction holds the
     // file's write lock from its start).
     if (connection.engine() == Engine::Postgres) {
-        QStringList tables;
+        QList<SqlText> tables;
         for (const Dated& t : kDated)
-            tables << connection.name(t.table->name);
+            tables << SqlText::name(t.table->name, connection.engine());
         connection.executeWith(
-            QStringLiteral("LOCK TABLE %1 IN SHARE MODE").arg(tables.join(QLatin1String(", "))),
+            SqlText::compose("LOCK TABLE %1 IN SHARE MODE", {SqlText::joined(tables, ", ")})
+                .toString(),
             {});
     }
     const std::optional<QDate> month = nextToClose(connection, today);
@@ -1198,9 +1266,9 @@ void checkRows(Connection& connection, const TableRows& rows)
     const auto closed = latestClosed(connection);
     if (!closed)
         return;
-    const QString date = table->columns.at(size_t(dateColumn(*table))).name;
+    const SqlText date = SqlText::name(table->columns.at(size_t(dateColumn(*table))).name);
     auto r = connection.queryWith(
-        QStringLiteral("SELECT MIN(%1) FROM %2").arg(date, connection.fromClause(rows)),
+        SqlText::compose("SELECT MIN(%1) FROM %2", {date, connection.fromText(rows)}).toString(),
         rows.values);
     if (!r->next() || r->isNull(0))
         return;

@@ -628,6 +628,11 @@ QList<QStringList> TableImport::preview(int rows) const
         for (const QVariant& v : std::as_const(values))
             texts << (v.typeId() == QMetaType::Float ? FieldText::listNumber(v.toFloat())
                                                      : v.toString());
+        if (hasOpeningPrice()) {
+            const auto price =
+                size_t(i) < m_openingPrices.size() ? m_openingPrices[size_t(i)] : std::nullopt;
+            texts << (price ? FieldText::listNumber(*price) : QString());
+        }
         out << texts;
     }
     return out;

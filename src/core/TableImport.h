@@ -94,8 +94,11 @@ public:
     const std::vector<ImportProblem>& problems() const { return m_problems; }
     qint64 problemCount() const { return m_problemCount; }
     static constexpr int kListedProblems = 1000;
-    // The first rows as they will be stored, texts as the list shows them.
+    // The first rows as they will be stored, texts as the list shows them;
+    // when the file gives the stock's opening unit price, each ends with it
+    // (empty where the row has none).
     QList<QStringList> preview(int rows = 20) const;
+    bool hasOpeningPrice() const { return m_priceColumn >= 0; }
 
     // Writes the rows checked in one transaction with one log entry; the
     // file's top row ends at the top of the list. False when progress

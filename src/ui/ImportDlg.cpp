@@ -184,13 +184,16 @@ void CImportDlg::showOutcome()
     m_ignored->setVisible(!ignored.isEmpty());
 
     const QList<QStringList> rows = m_import.preview();
-    const int columns = int(m_import.mapping().size());
+    const int tableColumns = int(m_import.mapping().size());
+    const int columns = tableColumns + (m_import.hasOpeningPrice() ? 1 : 0);
     m_preview->clear();
     m_preview->setColumnCount(columns);
     m_preview->setRowCount(int(rows.size()));
     QStringList headings;
-    for (int c = 0; c < columns; ++c)
+    for (int c = 0; c < tableColumns; ++c)
         headings << m_import.columnHeading(c);
+    if (m_import.hasOpeningPrice())
+        headings << QStringLiteral("单价");
     m_preview->setHorizontalHeaderLabels(headings);
     for (int r = 0; r < rows.size(); ++r)
         for (int c = 0; c < columns; ++c)

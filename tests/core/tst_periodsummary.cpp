@@ -20,12 +20,9 @@
 
 using namespace vok;
 
-namespace {
-QString u(const char* text)
-{
-    return QString::fromUtf8(text);
-}
+using test::u;
 
+namespace {
 void at(int month, int day, int hour = 9)
 {
     Clock::setNow(QDateTime(QDate(2026, month, day), QTime(hour, 0)));

@@ -109,6 +109,45 @@ private slots:
                  QStringLiteral("这些列不导入：供应商"));
     }
 
+    // The stock's optional 单价 column is shown last in the preview, empty
+    // where a row has none; a file without it shows no such column.
+    void stockPreviewPrice_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QStringList>("prices"); // the preview's 单价 column; none: absent
+        const QByteArray head = "设备号,现存数量,最大数量,最小数量,总数";
+        QTest::newRow("priced") << head + ",单价\nA1,7,10,1,9,12.5\nB2,3,10,1,3,\n"
+                                << QStringList{QStringLiteral("12.500000"), QString()};
+        QTest::newRow("no price") << head + "\nA1,7,10,1,9\nB2,3,10,1,3\n" << QStringList();
+    }
+    void stockPreviewPrice()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QStringList, prices);
+        test::seed(*m_db, "DEVICE_CODE", {{"B2", "打印机"}});
+        TableImport import(tables::device);
+        import.open(writeCsv(m_sandbox->dataDir(), file.constData()));
+        CImportDlg dialog(import, test::formContext(m_db, nullptr));
+        dialog.show();
+        QVERIFY(dialog.load());
+        QCOMPARE(items(*test::control<QListWidget>(dialog, QStringLiteral("problems"))),
+                 QStringList());
+        QVERIFY(!test::control<QLabel>(dialog, QStringLiteral("ignored"))->isVisible());
+        const auto* preview = test::control<QTableWidget>(dialog, QStringLiteral("preview"));
+        QCOMPARE(preview->rowCount(), 2);
+        const int last = preview->columnCount() - 1;
+        QStringList headings, shown;
+        for (int c = 0; c <= last; ++c)
+            headings << preview->horizontalHeaderItem(c)->text();
+        QCOMPARE(headings.contains(QStringLiteral("单价")), !prices.isEmpty());
+        if (prices.isEmpty())
+            return;
+        QCOMPARE(headings.indexOf(QStringLiteral("单价")), last);
+        for (int r = 0; r < preview->rowCount(); ++r)
+            shown << preview->item(r, last)->text();
+        QCOMPARE(shown, prices);
+    }
+
     // "导入…": the file chosen, previewed and written.
     void importFromBrowser()
     {
