@@ -425,6 +425,27 @@ private:
     // are, their plain columns only, and are added up here; a pass over
     // more than a few months reads the table straight through rather than
     // row by row through the date's index.
+    // The conditions every movement read shares after its upper date: from
+    // the month `since` on, no correction among the adjustments (it brings
+    // the stock to what the records say and is no part of that figure) and
+    // the device-code prefix.
+    void addRowConditions(SqlText& sql, QVariantList& values, int category, const SqlText& date,
+                          const SqlText& marker, std::optional<int> since) const
+    {
+        if (since) {
+            sql += SqlText::compose(" AND %1 >= %2", {date, marker});
+            values << dayText(monthStart(*since));
+        }
+        if (category == Adjust) {
+            sql += SqlText(" AND (reason IS NULL OR reason <> ?)");
+            values << Stock::correctionReason();
+        }
+        if (!m_code.isEmpty()) {
+            sql += codeCondition();
+            values << m_code;
+        }
+    }
+
     void readMovements(std::optional<int> since)
     {
         if (m_c.engine() != Engine::Sqlite) {
@@ -446,20 +467,7 @@ private:
             sql += SqlText::compose(" FROM %1 WHERE %2 < %3",
                                     {SqlText::name(t.table->name), bounded, marker});
             values << dayText(monthStart(lastMonth + 1));
-            if (since) {
-                sql += SqlText::compose(" AND %1 >= %2", {bounded, marker});
-                values << dayText(monthStart(*since));
-            }
-            if (category == Adjust) {
-                // A correction brings the stock to what the records say:
-                // it is no part of that figure itself.
-                sql += SqlText(" AND (reason IS NULL OR reason <> ?)");
-                values << Stock::correctionReason();
-            }
-            if (!m_code.isEmpty()) {
-                sql += codeCondition();
-                values << m_code;
-            }
+            addRowConditions(sql, values, category, bounded, marker, since);
             auto r = m_c.queryWith(sql.toString(), values);
             while (r->next()) {
                 const RowSet::Cell when = r->cell(1);
@@ -509,20 +517,7 @@ private:
                 "SELECT code, %1 AS d, %2 FROM %3 WHERE %1 < %4",
                 {date, SqlText(columns[category]), SqlText::name(t.table->name), marker});
             values << dayText(monthStart(lastMonth + 1));
-            if (since) {
-                part += SqlText::compose(" AND %1 >= %2", {date, marker});
-                values << dayText(monthStart(*since));
-            }
-            if (category == Adjust) {
-                // A correction brings the stock to what the records say:
-                // it is no part of that figure itself.
-                part += SqlText(" AND (reason IS NULL OR reason <> ?)");
-                values << Stock::correctionReason();
-            }
-            if (!m_code.isEmpty()) {
-                part += codeCondition();
-                values << m_code;
-            }
+            addRowConditions(part, values, category, date, marker, since);
             parts << part;
         }
         // Grouped by the month's first day: the month's number is read
