@@ -22,6 +22,7 @@
 #include "db/SqlText.h"
 
 #include <QHash>
+#include <QLocale>
 
 #include <optional>
 
@@ -51,6 +52,27 @@ QVariant forColumn(const QVariant& v, ColumnKind kind)
         v.toString().trimmed().isEmpty())
         return QVariant();
     return v;
+}
+
+// A value as an element of an array's text: NULL, or quoted with its
+// quotes and backslashes escaped; a number in the fewest digits that read
+// back as the same double.
+void appendArrayElement(QString& out, const QVariant& v)
+{
+    if (v.isNull() || !v.isValid()) {
+        out += QLatin1String("NULL");
+        return;
+    }
+    const QString text = v.typeId() == QMetaType::Double || v.typeId() == QMetaType::Float
+                             ? QString::number(v.toDouble(), 'g', QLocale::FloatingPointShortest)
+                             : v.toString();
+    out += u'"';
+    for (const QChar ch : text) {
+        if (ch == u'"' || ch == u'\\')
+            out += u'\\';
+        out += ch;
+    }
+    out += u'"';
 }
 
 class OdbcConnection;
@@ -96,37 +118,43 @@ public:
 
     // Many rows go to the server in few round trips: one INSERT of many
     // rows a statement, the values bound as in append().
+    // Many rows go in a few statements: each column's values are bound as
+    // the text of one array, which the server unnests into rows. A value
+    // bound per cell would take a statement per few hundred rows, as a
+    // statement's parameters are numbered in 16 bits.
     void appendRows(const QString& table, const QStringList& names,
                     const std::function<bool(QVariantList&)>& row) override
     {
         checkLink();
         checkAppendArguments(table, names, QVariantList(names.size()));
         const TableDef* def = schema::find(table);
-        QList<SqlText> columns, markers;
-        std::vector<std::optional<ColumnKind>> kinds;
+        QList<SqlText> columns, arrays;
+        std::vector<ColumnKind> kinds;
         for (const QString& name : names) {
-            columns << SqlText::name(name, Engine::Postgres);
             const int c = def ? def->indexOf(name) : -1;
-            kinds.push_back(c < 0 ? std::nullopt : std::optional(def->columns.at(size_t(c)).kind));
-            markers << (c < 0 ? SqlText("?") : castMarker(*kinds.back()));
+            if (c < 0)
+                throw DbError(DbError::Kind::Engine, QStringLiteral("列名“%1”无效。").arg(name));
+            columns << SqlText::name(name, Engine::Postgres);
+            kinds.push_back(def->columns.at(size_t(c)).kind);
+            arrays << SqlText::compose("CAST(? AS %1[])",
+                                       {schema::sqlTypeText(kinds.back(), Engine::Postgres)});
         }
-        const SqlText head =
-            SqlText::compose("INSERT INTO %1 (%2) VALUES ", {SqlText::name(table, Engine::Postgres),
-                                                             SqlText::joined(columns, ",")});
-        const SqlText oneRow = SqlText::compose("(%1)", {SqlText::joined(markers, ",")});
-        const auto text = [&](qsizetype rows) {
-            return (head + SqlText::joined(QList<SqlText>(rows, oneRow), ",")).toString();
-        };
-        // Parameters of a statement are numbered in 16 bits.
-        const qsizetype perStatement = std::max<qsizetype>(1, 4096 / names.size());
-        const QString whole = text(perStatement);
-        QVariantList bound, values;
-        bound.reserve(perStatement * names.size());
+        const QString sql =
+            SqlText::compose("INSERT INTO %1 (%2) SELECT * FROM UNNEST(%3)",
+                             {SqlText::name(table, Engine::Postgres), SqlText::joined(columns, ","),
+                              SqlText::joined(arrays, ",")})
+                .toString();
+        constexpr qsizetype kRowsPerStatement = 20'000;
+        std::vector<QString> texts(size_t(names.size()));
         qsizetype rows = 0;
         const auto send = [&] {
             if (rows == 0)
                 return;
-            const QString sql = rows == perStatement ? whole : text(rows);
+            QVariantList bound;
+            for (QString& t : texts) {
+                t += u'}';
+                bound << t;
+            }
             guarded([&] {
                 Stmt stmt(m_dbc);
                 Parameters p;
@@ -134,16 +162,20 @@ public:
                 stmt.execDirect(sql);
                 return 0;
             });
-            bound.clear();
+            for (QString& t : texts)
+                t.clear();
             rows = 0;
         };
+        QVariantList values;
         while (row(values)) {
             if (values.size() != names.size())
                 checkAppendArguments(table, names, values);
-            for (qsizetype i = 0; i < values.size(); ++i)
-                bound << (kinds[size_t(i)] ? forColumn(values.at(i), *kinds[size_t(i)])
-                                           : values.at(i));
-            if (++rows == perStatement)
+            for (qsizetype i = 0; i < values.size(); ++i) {
+                QString& t = texts[size_t(i)];
+                t += rows == 0 ? u'{' : u',';
+                appendArrayElement(t, forColumn(values.at(i), kinds[size_t(i)]));
+            }
+            if (++rows == kRowsPerStatement)
                 send();
         }
         send();
