@@ -416,43 +416,17 @@ private:
     }
 
     // The rows of each table up to the range's last month (from the month
-    // after the stored closing), by device, month and part. The server
-    // sums them per group in one statement, one row per device, month and
-    // part with each table's sums side by side: the groups of the months
-    // before the range are about as many as their rows, so that one row
-    // instead of one per table is what shortens the fetch. The embedded
-    // engine would sort every row to group them, so its rows come as they
-    // are, their plain columns only, and are added up here; a pass over
-    // more than a few months reads the table straight through rather than
-    // row by row through the date's index.
-    // The conditions every movement read shares after its upper date: from
-    // the month `since` on, no correction among the adjustments (it brings
-    // the stock to what the records say and is no part of that figure) and
-    // the device-code prefix.
-    void addRowConditions(SqlText& sql, QVariantList& values, int category, const SqlText& date,
-                          const SqlText& marker, std::optional<int> since) const
-    {
-        if (since) {
-            sql += SqlText::compose(" AND %1 >= %2", {date, marker});
-            values << dayText(monthStart(*since));
-        }
-        if (category == Adjust) {
-            sql += SqlText(" AND (reason IS NULL OR reason <> ?)");
-            values << Stock::correctionReason();
-        }
-        if (!m_code.isEmpty()) {
-            sql += codeCondition();
-            values << m_code;
-        }
-    }
-
+    // after the stored closing), their plain columns only, added up here by
+    // device, month and part on both engines. Grouped by the engine, they
+    // would come back about as many as they are (the months before the
+    // range hold a few rows per device), after a sort or a hash of every
+    // row: on the server that took longer than reading them all. On the
+    // embedded engine, a pass over more than a few months reads the table
+    // straight through rather than row by row through the date's index.
     void readMovements(std::optional<int> since)
     {
-        if (m_c.engine() != Engine::Sqlite) {
-            readServerMovements(since);
-            return;
-        }
-        const bool scan = m_code.isEmpty() && (!since || lastMonth - *since >= 3);
+        const bool scan = m_c.engine() == Engine::Sqlite && m_code.isEmpty() &&
+                          (!since || lastMonth - *since >= 3);
         const SqlText marker = dateMarker(m_c);
         const QByteArray fromText = dayText(m_from).toUtf8(),
                          toText = dayText(m_to.addDays(1)).toUtf8();
@@ -467,7 +441,20 @@ private:
             sql += SqlText::compose(" FROM %1 WHERE %2 < %3",
                                     {SqlText::name(t.table->name), bounded, marker});
             values << dayText(monthStart(lastMonth + 1));
-            addRowConditions(sql, values, category, bounded, marker, since);
+            if (since) {
+                sql += SqlText::compose(" AND %1 >= %2", {bounded, marker});
+                values << dayText(monthStart(*since));
+            }
+            // A correction brings the stock to what the records say and is
+            // no part of that figure.
+            if (category == Adjust) {
+                sql += SqlText(" AND (reason IS NULL OR reason <> ?)");
+                values << Stock::correctionReason();
+            }
+            if (!m_code.isEmpty()) {
+                sql += codeCondition();
+                values << m_code;
+            }
             auto r = m_c.queryWith(sql.toString(), values);
             while (r->next()) {
                 const RowSet::Cell when = r->cell(1);
@@ -490,59 +477,6 @@ private:
                 if (p == 1)
                     device.moved = true;
             }
-        }
-    }
-
-    // The server's sums: per device, month (counted as monthKey() does)
-    // and part, the stock-ins' quantity and value, the stock-outs', the
-    // returns', the adjustments' without a price, and those with one with
-    // their value (NULL when the group has none).
-    void readServerMovements(std::optional<int> since)
-    {
-        const SqlText marker = dateMarker(m_c);
-        QVariantList values{dayText(m_from), dayText(m_to.addDays(1))};
-        // What each table gives the columns i, ic, o, r, a, pa, pac.
-        const SqlLiteral columns[kTables] = {
-            "in_number, ROUND(in_number * price * 100), 0, 0, 0, 0, CAST(NULL AS DOUBLE PRECISION)",
-            "0, 0, out_number, 0, 0, 0, CAST(NULL AS DOUBLE PRECISION)",
-            "0, 0, 0, return_number, 0, 0, CAST(NULL AS DOUBLE PRECISION)",
-            "0, 0, 0, 0, CASE WHEN price IS NULL THEN after_number - before_number ELSE 0 END, "
-            "CASE WHEN price IS NULL THEN 0 ELSE after_number - before_number END, "
-            "ROUND((after_number - before_number) * price * 100)"};
-        QList<SqlText> parts;
-        for (int category = 0; category < kTables; ++category) {
-            const Dated& t = kDated[category];
-            const SqlText date = nameOf(t.date);
-            SqlText part = SqlText::compose(
-                "SELECT code, %1 AS d, %2 FROM %3 WHERE %1 < %4",
-                {date, SqlText(columns[category]), SqlText::name(t.table->name), marker});
-            values << dayText(monthStart(lastMonth + 1));
-            addRowConditions(part, values, category, date, marker, since);
-            parts << part;
-        }
-        // Grouped by the month's first day: the month's number is read
-        // from its text here, far cheaper than the server's numeric
-        // arithmetic on every row.
-        const SqlText sql = SqlText::compose(
-            "SELECT code, DATE_TRUNC('month', d), CASE WHEN d < %1 THEN 0 WHEN d < %1 THEN 1 "
-            "ELSE 2 END, SUM(i), SUM(ic), SUM(o), SUM(r), SUM(a), SUM(pa), SUM(pac) FROM (%2) m "
-            "(code, d, i, ic, o, r, a, pa, pac) GROUP BY 1, 2, 3",
-            {marker, SqlText::joined(parts, " UNION ALL ")});
-        auto r = m_c.queryWith(sql.toString(), values);
-        while (r->next()) {
-            const auto month = r->isNull(1) ? std::nullopt : monthOfBytes(r->utf8(1));
-            if (!month)
-                continue;
-            const int p = std::clamp(int(r->number(2)), 0, 2);
-            Device& device = devices[r->utf8(0)];
-            add(device, *month, p, In, r->number(3), std::llround(r->number(4)));
-            add(device, *month, p, Out, r->number(5), 0);
-            add(device, *month, p, Return, r->number(6), 0);
-            add(device, *month, p, Adjust, r->number(7), 0);
-            if (!r->isNull(9))
-                add(device, *month, p, Adjust, r->number(8), std::llround(r->number(9)), true);
-            if (p == 1)
-                device.moved = true;
         }
     }
 
