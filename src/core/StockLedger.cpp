@@ -120,16 +120,21 @@ namespace {
 
 using LedgerIndex = CodeIndex<LedgerRow>;
 
-// How a table's rows come per device. The server groups them itself and
-// sends one row per device; the embedded engine groups by sorting every
-// row (spilling a million of them to temporary files), so its rows are
-// read as they are and added up here, in one pass. Either way the same
-// columns come: sums add up and minimums compare as the rows come.
+// How a table's rows come per device. The server groups a whole table
+// itself and sends one row per device; the embedded engine groups by
+// sorting every row (spilling a million of them to temporary files), so
+// its rows are read as they are and added up here, in one pass. So are
+// the few rows of the months since a closing on both: read grouped through
+// the program's cursor, which favours a plan that sends the first rows
+// soon, the server walks the whole table in the order of the codes.
+// Either way the same columns come: sums add up and minimums compare as
+// the rows come.
 struct Summing
 {
     bool grouped;
 
-    explicit Summing(const Connection& connection) : grouped(connection.engine() != Engine::Sqlite)
+    explicit Summing(const Connection& connection, bool recentOnly = false)
+        : grouped(connection.engine() != Engine::Sqlite && !recentOnly)
     {
     }
 
@@ -242,7 +247,7 @@ void readMovements(Connection& connection, LedgerIndex& index, const QByteArray&
         {"DEVICE_IN", "in_number", "in_date", &LedgerRow::stockIn},
         {"DEVICE_OUT", "out_number", "out_date", &LedgerRow::stockOut},
         {"DEVICE_RETURN", "return_number", "return_date", &LedgerRow::returned}};
-    const Summing s(connection);
+    const Summing s(connection, !since.isEmpty());
     for (const Movement& m : movements) {
         const SqlText date = SqlText::name(QString::fromLatin1(m.date));
         SqlText where;
