@@ -24,6 +24,7 @@
 #include <QHash>
 #include <QLocale>
 
+#include <algorithm>
 #include <optional>
 
 namespace vok {
@@ -128,12 +129,19 @@ public:
         checkLink();
         checkAppendArguments(table, names, QVariantList(names.size()));
         const TableDef* def = schema::find(table);
+        QVariantList values;
+        // An array's type is the column's: a column the schema does not
+        // describe (a table of another program) takes its rows one by one.
+        if (!def || !std::all_of(names.begin(), names.end(),
+                                 [def](const QString& n) { return def->indexOf(n) >= 0; })) {
+            while (row(values))
+                insert(table, names, values, {});
+            return;
+        }
         QList<SqlText> columns, arrays;
         std::vector<ColumnKind> kinds;
         for (const QString& name : names) {
-            const int c = def ? def->indexOf(name) : -1;
-            if (c < 0)
-                throw DbError(DbError::Kind::Engine, QStringLiteral("列名“%1”无效。").arg(name));
+            const int c = def->indexOf(name);
             columns << SqlText::name(name, Engine::Postgres);
             kinds.push_back(def->columns.at(size_t(c)).kind);
             arrays << SqlText::compose("CAST(? AS %1[])",
@@ -166,7 +174,6 @@ public:
                 t.clear();
             rows = 0;
         };
-        QVariantList values;
         while (row(values)) {
             if (values.size() != names.size())
                 checkAppendArguments(table, names, values);
