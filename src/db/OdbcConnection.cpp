@@ -117,8 +117,6 @@ public:
         insert(table, names, values, SqlText());
     }
 
-    // Many rows go to the server in few round trips: one INSERT of many
-    // rows a statement, the values bound as in append().
     // Many rows go in a few statements: each column's values are bound as
     // the text of one array, which the server unnests into rows. A value
     // bound per cell would take a statement per few hundred rows, as a
@@ -131,7 +129,7 @@ public:
         const TableDef* def = schema::find(table);
         QVariantList values;
         // An array's type is the column's: a column the schema does not
-        // describe (a table of another program) takes its rows one by one.
+        // describe (a table the program did not make) takes its rows one by one.
         if (!def || !std::all_of(names.begin(), names.end(),
                                  [def](const QString& n) { return def->indexOf(n) >= 0; })) {
             while (row(values))
