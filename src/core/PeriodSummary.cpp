@@ -425,18 +425,30 @@ private:
     // straight through rather than row by row through the date's index.
     void readMovements(std::optional<int> since)
     {
-        const bool scan = m_c.engine() == Engine::Sqlite && m_code.isEmpty() &&
-                          (!since || lastMonth - *since >= 3);
+        const bool textDates = m_c.engine() == Engine::Sqlite;
+        const bool scan = textDates && m_code.isEmpty() && (!since || lastMonth - *since >= 3);
         const SqlText marker = dateMarker(m_c);
         const QByteArray fromText = dayText(m_from).toUtf8(),
                          toText = dayText(m_to.addDays(1)).toUtf8();
         for (int category = 0; category < kTables; ++category) {
             const Dated& t = kDated[category];
             const SqlText date = nameOf(t.date);
+            const bool priceColumn = category == In || category == Adjust;
             QVariantList values;
-            SqlText sql = SqlText::compose("SELECT code, %1, %2", {date, SqlText(t.quantity)});
-            if (category == In || category == Adjust)
+            SqlText sql = SqlText::compose("SELECT code, %1", {SqlText(t.quantity)});
+            if (priceColumn)
                 sql += SqlText(", price");
+            // The date, or on the server the month and part it falls in:
+            // its driver reads a date's text far slower than two integers.
+            if (textDates) {
+                sql += SqlText(", ") + date;
+            } else {
+                sql += SqlText::compose(
+                    ", CAST(DATE_PART('year', %1) * 12 + DATE_PART('month', %1) - 1 AS INTEGER), "
+                    "CASE WHEN %1 < %2 THEN 0 WHEN %1 < %2 THEN 1 ELSE 2 END",
+                    {date, marker});
+                values << dayText(m_from) << dayText(m_to.addDays(1));
+            }
             const SqlText bounded = scan ? SqlText("+") + date : date;
             sql += SqlText::compose(" FROM %1 WHERE %2 < %3",
                                     {SqlText::name(t.table->name), bounded, marker});
@@ -456,18 +468,28 @@ private:
                 values << m_code;
             }
             auto r = m_c.queryWith(sql.toString(), values);
+            const int whenColumn = priceColumn ? 3 : 2;
             while (r->next()) {
-                const RowSet::Cell when = r->cell(1);
-                const QByteArrayView d = when.utf8;
-                const auto month = when.kind == RowSet::Cell::Text ? monthOfBytes(d) : std::nullopt;
+                std::optional<int> month;
+                int p = 0;
+                if (textDates) {
+                    const RowSet::Cell when = r->cell(whenColumn);
+                    const QByteArrayView d = when.utf8;
+                    if (when.kind == RowSet::Cell::Text)
+                        month = monthOfBytes(d);
+                    p = d < QByteArrayView(fromText) ? 0 : d < QByteArrayView(toText) ? 1 : 2;
+                } else if (const RowSet::Cell m = r->cell(whenColumn);
+                           m.kind == RowSet::Cell::Number) {
+                    month = int(m.number);
+                    p = std::clamp(int(r->cell(whenColumn + 1).number), 0, 2);
+                }
                 if (!month)
                     continue;
-                const int p = d < QByteArrayView(fromText) ? 0 : d < QByteArrayView(toText) ? 1 : 2;
-                const double number = r->cell(2).number;
+                const double number = r->cell(1).number;
                 qint64 inCents = 0;
                 bool priced = false; // an opening given with its unit price
-                if (category == In || category == Adjust) {
-                    const RowSet::Cell price = r->cell(3);
+                if (priceColumn) {
+                    const RowSet::Cell price = r->cell(2);
                     priced = category == Adjust && price.kind == RowSet::Cell::Number;
                     if (price.kind == RowSet::Cell::Number)
                         inCents = std::llround(number * price.number * 100);
