@@ -1,4 +1,4 @@
-// import --file FILE [--rows N] [--bad-row R] [--db FILE]: how long the
+// import --file FILE [--rows N] [--bad-row R] [--db FILE | --dsn VOKn]: how long the
 // import of N stock-in rows takes from opening the file (a workbook for
 // .xlsx, else CSV) until every row is checked and written, and the peak
 // memory of the process. The file and the database (one catalogue code)
@@ -26,7 +26,8 @@ namespace {
 
 int usage()
 {
-    std::fprintf(stderr, "usage: import --file FILE [--rows N] [--bad-row R] [--db FILE]\n");
+    std::fprintf(stderr,
+                 "usage: import --file FILE [--rows N] [--bad-row R] [--db FILE | --dsn VOKn]\n");
     return 2;
 }
 
@@ -77,7 +78,7 @@ bool writeFile(const QString& path, qint64 rows, qint64 badRow)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    QString file, db = QStringLiteral("/tmp/vok-bench-import.db");
+    QString file, dsn, db = QStringLiteral("/tmp/vok-bench-import.db");
     qint64 rows = 1000000, badRow = 0;
     const QStringList args = app.arguments();
     for (qsizetype i = 1; i + 1 < args.size(); i += 2) {
@@ -89,13 +90,15 @@ int main(int argc, char** argv)
             badRow = args[i + 1].toLongLong();
         else if (args[i] == u"--db")
             db = args[i + 1];
+        else if (args[i] == u"--dsn")
+            dsn = args[i + 1];
         else
             return usage();
     }
     if (file.isEmpty() || rows <= 0)
         return usage();
 
-    const QString source = sourceOfFile(db);
+    const QString source = dsn.isEmpty() ? sourceOfFile(db) : dsn;
     const bool made = buildInChild("import", [&] {
         if (!QFileInfo::exists(file) && !writeFile(file, rows, badRow))
             throw std::runtime_error("cannot write the file");

@@ -10,8 +10,11 @@
 //   card  the device card of CODE;
 //   cli   (with --vok) the whole program writing the report of that query
 //         (vok --report DEVICE_IN --query 设备号c = CODE), start to exit;
-//         beside it small_seconds, the same for 部门B of DIR (a department
-//         of a few rows), and start_seconds, the bare start (vok --version).
+//         beside it empty_seconds, the same on DIR's department with the
+//         code's first letter Z, which no row has (the opening and the
+//         program, no rows),
+//         small_seconds, the same for 部门B of DIR (a department of a few
+//         rows), and start_seconds, the bare start (vok --version).
 // Each is printed beside the sqlite3 shell's time for the same reads on
 // FILE, a copy of the department without the program's indexes (for open:
 // the quick check each opening made before). With --cold the page cache is
@@ -288,18 +291,22 @@ int runAll(const Options& o, const QString& self)
         steps << QStringLiteral("cli");
     const QString pdf = QDir::tempPath() + QStringLiteral("/vok_lookup_report.pdf");
     for (const QString& step : steps) {
-        std::vector<double> own, accounts, login, query, shell, small, start;
+        std::vector<double> own, accounts, login, query, shell, empty, small, start;
         QString extra;
         double rows = -1;
         for (int run = 0; run < o.runs; ++run) {
             if (o.cold)
                 dropPageCache();
             if (step == QLatin1String("cli")) {
-                const QByteArray report = quoted(o.vok) + " --data-dir " + quoted(o.dataDir) +
-                                          " --report DEVICE_IN --pdf " + quoted(pdf) + " --query " +
-                                          quoted(QStringLiteral("设备号c")) + " = " +
-                                          quoted(o.code) + " 2>/dev/null";
+                const QByteArray query = quoted(o.vok) + " --data-dir " + quoted(o.dataDir) +
+                                         " --report DEVICE_IN --pdf " + quoted(pdf) + " --query " +
+                                         quoted(QStringLiteral("设备号c")) + " = ";
+                const QByteArray report = query + quoted(o.code) + " 2>/dev/null";
                 own.push_back(commandSeconds(report));
+                if (o.cold)
+                    dropPageCache();
+                empty.push_back(commandSeconds(query + quoted(QStringLiteral("Z") + o.code.mid(1)) +
+                                               " 2>/dev/null"));
                 // The same on a department of a few rows, and the program's
                 // bare start: what the action costs apart from the size.
                 if (o.cold)
@@ -335,7 +342,8 @@ int runAll(const Options& o, const QString& self)
         if (step == QLatin1String("open"))
             extra = QStringLiteral(" accounts_seconds=%1").arg(median(accounts), 0, 'f', 4);
         else if (step == QLatin1String("cli"))
-            extra = QStringLiteral(" small_seconds=%1 start_seconds=%2")
+            extra = QStringLiteral(" empty_seconds=%1 small_seconds=%2 start_seconds=%3")
+                        .arg(median(empty), 0, 'f', 4)
                         .arg(median(small), 0, 'f', 4)
                         .arg(median(start), 0, 'f', 4);
         else
