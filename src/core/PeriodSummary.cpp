@@ -82,14 +82,6 @@ enum Category
 };
 constexpr int kTables = int(std::size(kDated));
 
-// A value bound as a date: compared as one on either engine.
-SqlText dateMarker(const Connection& c)
-{
-    if (c.engine() == Engine::Postgres)
-        return SqlText("CAST(? AS TIMESTAMP)");
-    return SqlText("?");
-}
-
 SqlText nameOf(const char* name)
 {
     return SqlText::name(QString::fromLatin1(name));
@@ -427,7 +419,7 @@ private:
     {
         const bool textDates = m_c.engine() == Engine::Sqlite;
         const bool scan = textDates && m_code.isEmpty() && (!since || lastMonth - *since >= 3);
-        const SqlText marker = dateMarker(m_c);
+        const SqlText marker = SqlText::dateMarker(m_c.engine());
         const QByteArray fromText = dayText(m_from).toUtf8(),
                          toText = dayText(m_to.addDays(1)).toUtf8();
         for (int category = 0; category < kTables; ++category) {
@@ -508,7 +500,7 @@ private:
     // they are.
     void readTransfers(int since)
     {
-        const SqlText marker = dateMarker(m_c);
+        const SqlText marker = SqlText::dateMarker(m_c.engine());
         const QString fromText = dayText(m_from), toText = dayText(m_to.addDays(1));
         const SqlLiteral sql[] = {
             "SELECT l.code, t.received_at, l.received_number, l.unit_cost FROM TRANSFER_IN_LINE l "
@@ -694,7 +686,7 @@ std::vector<LedgerLine> ledger(Connection& connection, const QString& code, cons
         bool priced = false; // a transfer in at the sender's cost, an opening at its price
     };
     std::vector<Entry> entries;
-    const SqlText marker = dateMarker(connection);
+    const SqlText marker = SqlText::dateMarker(connection.engine());
     const QVariantList values{code, dayText(from), dayText(to.addDays(1))};
     // The rows of a table's date column in the range.
     const auto range = [&marker](SqlLiteral date) {

@@ -254,9 +254,7 @@ void readMovements(Connection& connection, LedgerIndex& index, const QByteArray&
         QVariantList values;
         if (!since.isEmpty()) {
             where = SqlText::compose(" WHERE (%1 >= %2 OR %1 IS NULL)",
-                                     {date, connection.engine() == Engine::Postgres
-                                                ? SqlText("CAST(? AS TIMESTAMP)")
-                                                : SqlText("?")});
+                                     {date, SqlText::dateMarker(connection.engine())});
             values << since;
         }
         auto r = connection.queryWith(
@@ -341,8 +339,7 @@ void readClosedMonths(Connection& connection, LedgerIndex& index, const QDate& l
         QByteArrayView(adjustedMonth) > QByteArrayView(last.toString(u"yyyy-MM").toUtf8()))
         return;
     // The month of the first adjustment is closed: its movements before it.
-    const SqlText marker =
-        connection.engine() == Engine::Postgres ? SqlText("CAST(? AS TIMESTAMP)") : SqlText("?");
+    const SqlText marker = SqlText::dateMarker(connection.engine());
     for (const char* date : {"in_date", "out_date", "return_date"}) {
         const SqlText table = date[0] == 'i'   ? SqlText("DEVICE_IN")
                               : date[0] == 'o' ? SqlText("DEVICE_OUT")
